@@ -1,0 +1,63 @@
+/* Common definitions shared by every public header of the library.
+ *
+ * The public headers are plain C (C11) and C++ (C++20) at once: they use only
+ * C types, wrap their declarations in M_BEGIN_DECLS / M_END_DECLS so C++
+ * callers see C linkage, and mark each exported function with M_API.
+ */
+#ifndef M_DEFS_H
+#define M_DEFS_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+#  define M_BEGIN_DECLS extern "C" {
+#  define M_END_DECLS }
+#else
+#  define M_BEGIN_DECLS
+#  define M_END_DECLS
+#endif
+
+/* Exported symbols. The library is built with default visibility for M_
+ * functions only; internal helpers live in anonymous namespaces. */
+#if defined(__GNUC__)
+#  define M_API __attribute__((visibility("default")))
+#else
+#  define M_API
+#endif
+
+/* Results that must not be ignored (decoders, reads, allocating calls). */
+#if defined(__GNUC__)
+#  define M_WARN_UNUSED_RESULT __attribute__((warn_unused_result))
+#else
+#  define M_WARN_UNUSED_RESULT
+#endif
+
+/* Functions that never return. */
+#if defined(__GNUC__)
+#  define M_NORETURN __attribute__((noreturn))
+#else
+#  define M_NORETURN
+#endif
+
+/* C++ callers: the library's C entry points never throw. */
+#ifdef __cplusplus
+#  define M_NOEXCEPT noexcept
+#else
+#  define M_NOEXCEPT
+#endif
+
+/* The library's yes/no type: every predicate and every operation that only
+ * succeeds or fails yields it. */
+typedef bool M_bool;
+#define M_TRUE  true
+#define M_FALSE false
+
+/* Number of elements of a fixed-size array. */
+#define M_ARRAY_LEN(a) (sizeof(a) / sizeof((a)[0]))
+
+/* Marks a parameter that is intentionally unused. */
+#define M_UNUSED(x) ((void)(x))
+
+#endif /* M_DEFS_H */

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Build everything and run every test twice: a normal build, then a build
+# with AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+run() {
+	local dir=$1
+	shift
+	cmake -S . -B "$dir" -G Ninja "$@"
+	cmake --build "$dir" -j "$jobs"
+	ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 900
+}
+
+echo "== normal build"
+run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+echo "== sanitizer build (ASan + UBSan)"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	run build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_BENCH=OFF
