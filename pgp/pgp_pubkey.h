@@ -1,0 +1,106 @@
+/* OpenPGP public key reader.
+ *
+ * Turns the contents of a public key file into an M_pgp_pubkey_t: the key
+ * object that message encryption (pgp_encrypt.h) encrypts a session key to.
+ *
+ * Input forms:
+ *   - ASCII armour (RFC 4880 section 6.2): text holding a
+ *     "-----BEGIN PGP PUBLIC KEY BLOCK-----" header line, optional armour
+ *     header lines (Version, Comment, ...), a blank line, the Base64 data and
+ *     the "=" checksum line. The checksum line is required to find the block
+ *     but is not verified. A private key block before the public one is
+ *     passed over. LF and CRLF line ends are both accepted.
+ *   - Binary packets: any input holding a byte outside tab, line feed,
+ *     carriage return and 32..126 (a single NUL or 8-bit byte is enough).
+ *
+ * What is kept: the first version-4 public-subkey packet (tag 14) met in the
+ * packet stream. The primary key is never used, and user IDs, signatures and
+ * later subkeys are skipped unread. The subkey must be RSA (algorithm 1) or
+ * Elgamal (algorithm 16); its public numbers are kept with its 8-byte key ID,
+ * the last 8 bytes of the subkey's SHA-1 version-4 fingerprint
+ * (RFC 4880 section 12.2), which is the long key ID OpenPGP tools show.
+ *
+ * Failure reporting: the reader returns NULL and writes one English message
+ * into a caller's character area; nothing else is changed. The messages are
+ * listed with M_pgp_pubkey_create.
+ *
+ * Concurrency: nothing is shared between calls; a key object may be read by
+ * several threads at once but must not be destroyed while in use.
+ */
+#ifndef M_PGP_PUBKEY_H
+#define M_PGP_PUBKEY_H
+
+#include "core/m_defs.h"
+
+M_BEGIN_DECLS
+
+/* A public key: RSA (modulus n, exponent e) or Elgamal (prime p, generator g,
+ * public value y), with its 8-byte key ID. Opaque: created by
+ * M_pgp_pubkey_create, released by M_pgp_pubkey_destroy, read by the message
+ * encryption. */
+struct M_pgp_pubkey;
+typedef struct M_pgp_pubkey M_pgp_pubkey_t;
+
+/* Public-key algorithm of a key object. */
+typedef enum {
+    M_PGP_PUBKEY_TYPE_RSA     = 0, /* RSA (OpenPGP algorithm 1) */
+    M_PGP_PUBKEY_TYPE_ELGAMAL = 1  /* Elgamal, encrypt only (OpenPGP algorithm 16) */
+} M_pgp_pubkey_type_t;
+
+/* Read a public key from the whole contents of a key file.
+ *
+ * data:      the file's bytes, armoured or binary; read only, neither modified
+ *            nor kept. NULL is read as empty input.
+ * data_len:  number of bytes at data. 0 fails at once.
+ * error:     character area for the failure message; NULL means the message
+ *            is not wanted (the call still fails the same way).
+ * error_len: size of error in bytes, terminator included. The message is cut
+ *            to fit (error_len - 1 characters and a NUL); 0 writes nothing.
+ *
+ * Returns a new key object, owned by the caller and released with
+ * M_pgp_pubkey_destroy; or NULL on failure with one of these messages in
+ * error:
+ *   "failed to locate base64 block in ascii-armored data"
+ *       data_len 0, or text input without a complete armoured public key
+ *       block (the "=" checksum line included)
+ *   "Failed to create parser"            binary input could not be loaded
+ *   "base64 decode failure"              the armoured block decodes to nothing
+ *   "no public key contained in buffer"  packets end before a public subkey
+ *   "read_pubkey_from_parser: failed sanity check <check>" where <check> is
+ *       "M_parser_read_byte(parser, &packet_tag)"      (tag byte missing)
+ *       "packet_tag & 0x80"                            (not a packet tag)
+ *       "read_multiformat_length(parser, &packet_length)"
+ *           (new-format length missing, or a partial body length)
+ *       "read_scalar_length(parser, packet_length_length, &packet_length)"
+ *           (old-format length bytes missing)
+ *       "M_parser_consume(parser, packet_length)"      (packet runs past the end)
+ *   "indeterminate packet length not supported"
+ *       an old-format packet of indeterminate length (length type 3)
+ *   "packet length greater than 0xffff"  the subkey packet is too long
+ *   "unable to peek version byte"        the subkey packet has no body
+ *   "public key not in version 4 format"
+ *   "read_public_key: memory allocation failure"
+ *   "unable to peek <n> bytes"           subkey body shorter than its length n
+ *   "unable to skip version byte", "unable to skip creation date"
+ *   "unable to read public key algorithm"
+ *   "unsupported public key algorithm"   algorithm other than 1 or 16
+ *   "unable to read RSA n", "unable to read RSA e"
+ *   "unable to read elgamal p", "unable to read elgamal g",
+ *   "unable to read elgamal y"
+ *       the number is missing, runs past the packet, or has 0 bits
+ *   "pubkey memory allocation failure"
+ *
+ * Invalidates nothing; on failure nothing but error is written. */
+M_API M_pgp_pubkey_t *M_pgp_pubkey_create(const unsigned char *data, size_t data_len,
+                                          char *error, size_t error_len) M_WARN_UNUSED_RESULT;
+
+/* Release a key object and its numbers.
+ *
+ * key: the object from M_pgp_pubkey_create; NULL is ignored.
+ *
+ * The object is wiped (M_free) and must not be used afterwards. */
+M_API void M_pgp_pubkey_destroy(M_pgp_pubkey_t *key);
+
+M_END_DECLS
+
+#endif /* M_PGP_PUBKEY_H */
