@@ -1,0 +1,109 @@
+/* File-system result codes and the Windows error table.
+ *
+ * Every operation of the file layer (m_fs_file.h), the path layer
+ * (m_fs_path.h) and the file information and permission layer (m_fs_info.h,
+ * m_fs_perms.h) reports its outcome as one M_fs_error_t. Zero is success;
+ * every other value is a class of failure.
+ *
+ * The library's system error numbers are the Windows ones. On this host the
+ * platform half converts errno into the equivalent Windows number first
+ * (M_platform_errno, m_platform.h) and then passes it through the one table
+ * here, M_fs_error_from_syserr. So every failing system call, on any host, is
+ * classified by the same fixed table.
+ *
+ * The module also keeps the two size checks that guard platform calls whose
+ * length argument is narrower than size_t. They are pure arithmetic.
+ *
+ * Nothing here allocates, keeps state or prints; all functions are safe to
+ * call from any thread.
+ */
+#ifndef M_FS_WIN_H
+#define M_FS_WIN_H
+
+#include "core/m_defs.h"
+
+M_BEGIN_DECLS
+
+/* Result of every file-system operation of the library.
+ *
+ * The numbers are fixed: callers may store or compare them. Values 8, 14 and
+ * 18 are reserved (they belong to the enumeration) and no operation of this
+ * library produces them. */
+typedef enum {
+    M_FS_ERROR_SUCCESS         = 0,  /* success */
+    M_FS_ERROR_GENERIC         = 1,  /* any failure not classified below */
+    M_FS_ERROR_INVALID         = 2,  /* bad argument: NULL or empty where a value
+                                        is needed, a mode without READ or WRITE,
+                                        a length one platform call cannot carry */
+    M_FS_ERROR_PERMISSION      = 3,  /* access denied, or locked by another opener */
+    M_FS_ERROR_NOT_SUPPORTED   = 4,  /* the operation is not supported */
+    M_FS_ERROR_IO              = 5,  /* device read or write fault; buffered data
+                                        whose write-out failed */
+    M_FS_ERROR_SEEK            = 6,  /* seek failure */
+    M_FS_ERROR_READONLY        = 7,  /* the medium is write-protected */
+    M_FS_ERROR_RESERVED_8      = 8,  /* reserved, never produced */
+    M_FS_ERROR_NOT_FOUND       = 9,  /* the file or a directory on its path is missing */
+    M_FS_ERROR_NAME_TOO_LONG   = 10, /* the path is too long */
+    M_FS_ERROR_FILE_EXISTS     = 11, /* the file already exists */
+    M_FS_ERROR_FILE_TOO_BIG    = 12, /* a whole-file read exceeded its size limit */
+    M_FS_ERROR_TOO_MANY_FILES  = 13, /* too many open files, or no more files */
+    M_FS_ERROR_RESERVED_14     = 14, /* reserved, never produced */
+    M_FS_ERROR_NOT_DIR         = 15, /* a directory name is invalid */
+    M_FS_ERROR_DIR_NOT_EMPTY   = 16, /* the directory is not empty */
+    M_FS_ERROR_LINK_LOOP       = 17, /* path normalisation met the same path twice
+                                        or followed too many links */
+    M_FS_ERROR_RESERVED_18     = 18, /* reserved, never produced */
+    M_FS_ERROR_NOT_SAME_DEVICE = 19  /* source and destination on different devices */
+} M_fs_error_t;
+
+/* Translate a Windows system error number into a result code.
+ *
+ * syserr: a Windows error number, as returned by M_platform_errno().
+ *
+ * The table is fixed; several numbers share one result:
+ *   0                      -> M_FS_ERROR_SUCCESS
+ *   2 (file not found),
+ *   3 (path not found)     -> M_FS_ERROR_NOT_FOUND
+ *   4 (too many open files),
+ *   18 (no more files)     -> M_FS_ERROR_TOO_MANY_FILES
+ *   5 (access denied),
+ *   32 (sharing violation) -> M_FS_ERROR_PERMISSION
+ *   17 (not same device)   -> M_FS_ERROR_NOT_SAME_DEVICE
+ *   19 (write protect)     -> M_FS_ERROR_READONLY
+ *   25 (seek)              -> M_FS_ERROR_SEEK
+ *   29 (write fault),
+ *   30 (read fault)        -> M_FS_ERROR_IO
+ *   50 (not supported)     -> M_FS_ERROR_NOT_SUPPORTED
+ *   80 (file exists),
+ *   183 (already exists)   -> M_FS_ERROR_FILE_EXISTS
+ *   87 (invalid parameter) -> M_FS_ERROR_INVALID
+ *   145 (dir not empty)    -> M_FS_ERROR_DIR_NOT_EMPTY
+ *   206 (name too long)    -> M_FS_ERROR_NAME_TOO_LONG
+ *   267 (directory name)   -> M_FS_ERROR_NOT_DIR
+ *   any other number       -> M_FS_ERROR_GENERIC
+ *
+ * No pointers, no allocation, no state. */
+M_API M_fs_error_t M_fs_error_from_syserr(uint32_t syserr);
+
+/* Narrow a size to an unsigned 32-bit count (the widest length one platform
+ * read or write accepts).
+ *
+ * out: receives the value when it fits, else 0. NULL: the value is only
+ *      tested.
+ *
+ * Returns M_TRUE when val is at most 4,294,967,295 (0xFFFFFFFF), M_FALSE
+ * otherwise. */
+M_API M_bool M_win32_size_t_to_dword(size_t val, uint32_t *out);
+
+/* Narrow a size to a non-negative signed 32-bit count.
+ *
+ * out: receives the value when it fits, else 0. NULL: the value is only
+ *      tested.
+ *
+ * Returns M_TRUE when val is at most 2,147,483,647 (0x7FFFFFFF), M_FALSE
+ * otherwise. */
+M_API M_bool M_win32_size_t_to_int(size_t val, int32_t *out);
+
+M_END_DECLS
+
+#endif /* M_FS_WIN_H */

@@ -1,0 +1,52 @@
+/* The host's last system error, as a Windows error number.
+ *
+ * The library's system error numbers are the Windows ones of the result-code
+ * table (m_fs_win.h). On this (POSIX) host the failing call leaves its reason
+ * in errno; M_platform_errno converts it into the equivalent Windows number so
+ * that every failure of a system call is classified by the one translation,
+ * M_fs_error_from_syserr(M_platform_errno()).
+ *
+ * The conversion:
+ *   0                         -> 0   (success)
+ *   ENOENT                    -> 2   (file not found)
+ *   ENOTDIR                   -> 3   (path not found: a component is a file)
+ *   EMFILE, ENFILE            -> 4   (too many open files)
+ *   EACCES, EPERM             -> 5   (access denied)
+ *   EXDEV                     -> 17  (not same device)
+ *   EROFS                     -> 19  (write protect)
+ *   ESPIPE                    -> 25  (seek)
+ *   EIO                       -> 30  (read fault)
+ *   EBUSY, ETXTBSY            -> 32  (sharing violation)
+ *   ENOTSUP (= EOPNOTSUPP)    -> 50  (not supported)
+ *   EEXIST                    -> 80  (file exists)
+ *   EINVAL                    -> 87  (invalid parameter)
+ *   ENOTEMPTY                 -> 145 (directory not empty)
+ *   ENAMETOOLONG              -> 206 (file name exceeds range)
+ *   any other errno           -> M_PLATFORM_SYSERR_OTHER, a number outside
+ *                                the table, so it classifies as
+ *                                M_FS_ERROR_GENERIC.
+ *
+ * errno is per thread, so the result is the calling thread's.
+ */
+#ifndef M_PLATFORM_H
+#define M_PLATFORM_H
+
+#include "core/m_defs.h"
+
+M_BEGIN_DECLS
+
+/* The Windows number given for an errno value that has no row in the table.
+ * It is no Windows error known to the table (ERROR_INVALID_FUNCTION, 1), so
+ * M_fs_error_from_syserr turns it into M_FS_ERROR_GENERIC. */
+#define M_PLATFORM_SYSERR_OTHER 1u
+
+/* The calling thread's last system error as a Windows error number.
+ *
+ * Reads errno (and leaves it unchanged) and converts it as tabled above.
+ * Call it right after the failing system call, before anything that may
+ * change errno. No pointers, no allocation. */
+M_API uint32_t M_platform_errno(void);
+
+M_END_DECLS
+
+#endif /* M_PLATFORM_H */
