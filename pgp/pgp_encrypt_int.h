@@ -33,13 +33,22 @@ struct symalg_info {
                                     const unsigned char *key, const unsigned char *iv,
                                     const unsigned char *in, size_t in_len) noexcept;
 
-/* Append the compressed form of src_len bytes at src to dst: an RFC 1950 zlib
- * stream at the default level. This is the one place the compressor is
- * called, so it can be exchanged without touching the packet code.
- * src must not point into dst. src_len 0 appends the stream of empty input.
- * Returns false (dst unchanged) on NULL dst, NULL src with a non-zero length
- * or a compressor error. */
-[[nodiscard]] bool compress_append(M_buf_t *dst, const unsigned char *src, size_t src_len) noexcept;
+/* The compressor of the compressed data packet. These two functions are the
+ * one place it is called, so it can be exchanged without touching the packet
+ * code.
+ *
+ * compress_bound: the most bytes compress_block can write for src_len input
+ * bytes; 0 when src_len is beyond what the compressor accepts. */
+[[nodiscard]] size_t compress_bound(size_t src_len) noexcept;
+
+/* Compress src_len bytes at src into an RFC 1950 zlib stream at the default
+ * level, written to dst, which has room for *dst_len bytes (give it
+ * compress_bound(src_len)). src_len 0 writes the stream of empty input.
+ * On success *dst_len is set to the stream's length and true is returned.
+ * False on NULL dst or dst_len, NULL src with a non-zero length, too little
+ * room, or a compressor error; *dst_len is then unchanged. */
+[[nodiscard]] bool compress_block(unsigned char *dst, size_t *dst_len, const unsigned char *src,
+                                  size_t src_len) noexcept;
 
 } // namespace pgp_detail
 

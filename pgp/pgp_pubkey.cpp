@@ -1,25 +1,503 @@
-/* OpenPGP public key reader. */
+/* OpenPGP public key reader.
+ *
+ * References: RFC 4880 section 4.2 (packet headers, old and new formats),
+ * 5.5.2 (version-4 public key packets), 3.2 (multiprecision integers),
+ * 6.2 (ASCII armour) and 12.2 (fingerprints and key IDs).
+ *
+ * The reader keeps the first version-4 public-subkey packet (tag 14): keys
+ * made by OpenPGP tools sign with the primary key and encrypt with a subkey,
+ * so the primary key packet is never used.
+ *
+ * Where this reader is stricter than a plain walk:
+ *   - an old-format packet of indeterminate length is refused with a message
+ *     (the caller prints the message, so an empty one would be useless);
+ *   - an RSA subkey whose exponent cannot be read is refused ("unable to read
+ *     RSA e"), since a key without its exponent cannot encrypt;
+ *   - the fields of the subkey are read only inside the packet's own length,
+ *     so a short packet never borrows bytes of the packet after it.
+ */
 #include "pgp/pgp_pubkey.h"
 
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+
 #include "core/m_mem.h"
+#include "core/m_parser.h"
+#include "core/m_str_fmt.h"
+#include "formats/m_bincodec.h"
 #include "pgp/pgp_pubkey_int.h"
+
+namespace {
+
+/* Public key algorithm numbers (RFC 4880 section 9.1). */
+constexpr unsigned PGP_ALG_RSA     = 1;
+constexpr unsigned PGP_ALG_ELGAMAL = 16;
+
+/* Packet tag of a public subkey (RFC 4880 section 5.5.1.2). */
+constexpr unsigned PGP_TAG_PUBLIC_SUBKEY = 14;
+
+/* The work buffer holds the fingerprint input: 0x99, the body length as two
+ * bytes, then the body, which is at most 0xffff bytes. */
+constexpr size_t FPR_PREFIX_LEN = 3;
+constexpr size_t MAX_SUBKEY_LEN = 0xffff;
+constexpr size_t WORK_BUF_LEN   = FPR_PREFIX_LEN + MAX_SUBKEY_LEN;
+
+/* An MPI holds at most 65535 bits. */
+constexpr size_t MAX_MPI_BYTES = (0xffffu + 7) / 8;
+
+constexpr size_t SHA1_LEN = 20;
+constexpr size_t KEY_ID_OFFSET = 12;
+static_assert(KEY_ID_OFFSET + sizeof(M_pgp_pubkey::key_id) == SHA1_LEN,
+              "the key ID is the last 8 bytes of the fingerprint");
+
+constexpr std::string_view ARMOR_PUBKEY_HEADER = "BEGIN PGP PUBLIC KEY BLOCK";
+
+constexpr const char *MSG_NO_ARMOR   = "failed to locate base64 block in ascii-armored data";
+constexpr const char *SANITY_FUNC    = "read_pubkey_from_parser";
+
+/* Writes a message into the caller's area (which may be absent). */
+void set_error(char *error, size_t error_len, const char *msg)
+{
+    if (error == nullptr || error_len == 0)
+        return;
+    (void)M_snprintf(error, error_len, "%s", msg);
+}
+
+void set_sanity_error(char *error, size_t error_len, const char *check)
+{
+    if (error == nullptr || error_len == 0)
+        return;
+    (void)M_snprintf(error, error_len, "%s: failed sanity check %s", SANITY_FUNC, check);
+}
+
+/* True when every byte may appear in armoured text: tab, line feed, carriage
+ * return or printable ASCII. Anything else marks raw packets. */
+bool is_armor_text(const unsigned char *data, size_t len)
+{
+    for (size_t i = 0; i < len; i++) {
+        const unsigned char c = data[i];
+        if (c != '\t' && c != '\n' && c != '\r' && (c < 32 || c > 126))
+            return false;
+    }
+    return true;
+}
+
+/* Locates the Base64 data of the first armoured public key block.
+ *
+ * States (one byte per step):
+ *   0..4   counting the five dashes that open a header line
+ *   5      first byte of the header text (taken unexamined)
+ *   6..10  header text, then counting the five closing dashes
+ *   11     byte after the closing dashes: is this the public key header?
+ *   12     rest of a line (header line or armour header line)
+ *   13     start of a line after the header line: blank line ends headers
+ *   14     first byte of the Base64 data (taken unexamined)
+ *   15     inside a line of the block
+ *   16     first byte of a line in the block: "=" starts the checksum line
+ *
+ * On success *start and *len give the block, from its first byte through the
+ * line feed before the checksum line. */
+bool find_armor_block(const unsigned char *data, size_t data_len, size_t *start, size_t *len)
+{
+    unsigned state      = 0;
+    size_t   hdr_start  = 0;
+    size_t   blk_start  = 0;
+
+    for (size_t pos = 0; pos < data_len; pos++) {
+        const unsigned char c = data[pos];
+        switch (state) {
+            case 0: case 1: case 2: case 3: case 4:
+                state = (c == '-') ? state + 1 : 0;
+                break;
+            case 5:
+                hdr_start = pos;
+                state     = 6;
+                break;
+            case 6: case 7: case 8: case 9: case 10:
+                if (c == '\n')
+                    state = 0;
+                else if (c == '-')
+                    state++;
+                else
+                    state = 6;
+                break;
+            case 11: {
+                /* pos - 5 is the first of the five closing dashes; the header
+                 * text started at hdr_start, at least one byte before them. */
+                const std::string_view hdr(reinterpret_cast<const char *>(data + hdr_start),
+                                           pos - 5 - hdr_start);
+                if (hdr == ARMOR_PUBKEY_HEADER)
+                    state = (c == '\n') ? 13 : 12;
+                else
+                    state = 0;
+                break;
+            }
+            case 12:
+                if (c == '\n')
+                    state = 13;
+                break;
+            case 13:
+                if (c == '\n')
+                    state = 14;
+                else if (c != '\t' && c != '\r' && c != ' ')
+                    state = 12;
+                break;
+            case 14:
+                blk_start = pos;
+                state     = 15;
+                break;
+            case 15:
+                if (c == '\n')
+                    state = 16;
+                break;
+            case 16:
+                if (c != '=') {
+                    state = 15;
+                    break;
+                }
+                /* The checksum line must hold something after the "=". */
+                if (pos + 1 >= data_len)
+                    return false;
+                *start = blk_start;
+                *len   = pos - blk_start;
+                return true;
+            default:
+                return false;
+        }
+    }
+    return false;
+}
+
+/* RFC 4880 4.2.2 new-format length. Partial body lengths (224..254) are
+ * refused: a key packet is never split. */
+[[nodiscard]] bool read_multiformat_length(M_parser_t *parser, uint64_t *packet_length)
+{
+    unsigned char first = 0;
+    if (!M_parser_read_byte(parser, &first))
+        return false;
+    if (first < 192) {
+        *packet_length = first;
+        return true;
+    }
+    if (first < 224) {
+        unsigned char second = 0;
+        if (!M_parser_read_byte(parser, &second))
+            return false;
+        *packet_length = ((uint64_t)(first - 192) << 8) + second + 192;
+        return true;
+    }
+    if (first == 255)
+        return M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, 4, 10, packet_length);
+    return false;
+}
+
+/* RFC 4880 4.2.1 old-format length of 1, 2 or 4 bytes. */
+[[nodiscard]] bool read_scalar_length(M_parser_t *parser, size_t packet_length_length,
+                                      uint64_t *packet_length)
+{
+    return M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, packet_length_length, 10,
+                              packet_length);
+}
+
+/* Reads the fields of one packet body without ever passing its end. */
+struct body_reader {
+    M_parser_t *parser; /* positioned inside the body */
+    size_t      remain; /* body bytes not yet consumed */
+
+    [[nodiscard]] bool consume(size_t n)
+    {
+        if (n > remain || !M_parser_consume(parser, n))
+            return false;
+        remain -= n;
+        return true;
+    }
+
+    [[nodiscard]] bool read_byte(unsigned char *byte)
+    {
+        if (remain < 1 || !M_parser_read_byte(parser, byte))
+            return false;
+        remain--;
+        return true;
+    }
+
+    /* RFC 4880 3.2: two-byte bit count, then (bits + 7) / 8 bytes, high
+     * byte first. A number of 0 bits is refused: no key has one. */
+    [[nodiscard]] BIGNUM *read_mpi()
+    {
+        uint64_t bits = 0;
+        if (remain < 2 || !M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, 2, 10, &bits))
+            return nullptr;
+        remain -= 2;
+        if (bits == 0)
+            return nullptr;
+        const size_t nbytes = (size_t)((bits + 7) / 8);
+        static_assert(MAX_MPI_BYTES == 8192, "a 16-bit bit count covers 8192 bytes");
+        unsigned char bytes[MAX_MPI_BYTES];
+        if (nbytes > remain || !M_parser_read_bytes(parser, nbytes, bytes))
+            return nullptr;
+        remain -= nbytes;
+        return BN_bin2bn(bytes, (int)nbytes, nullptr);
+    }
+};
+
+/* Owns the numbers read so far; frees them unless released to a key. */
+struct numbers {
+    BIGNUM *n[3] = { nullptr, nullptr, nullptr };
+
+    numbers() = default;
+    numbers(const numbers &) = delete;
+    numbers &operator=(const numbers &) = delete;
+    ~numbers()
+    {
+        for (BIGNUM *b : n)
+            BN_free(b);
+    }
+};
+
+/* Reads the public subkey packet whose header has just been consumed:
+ * fingerprint and key ID, algorithm and numbers. */
+M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char *error,
+                                size_t error_len)
+{
+    if (packet_length > MAX_SUBKEY_LEN) {
+        set_error(error, error_len, "packet length greater than 0xffff");
+        return nullptr;
+    }
+
+    unsigned char version = 0;
+    if (packet_length == 0 || !M_parser_peek_byte(parser, &version)) {
+        set_error(error, error_len, "unable to peek version byte");
+        return nullptr;
+    }
+    if (version != 4) {
+        set_error(error, error_len, "public key not in version 4 format");
+        return nullptr;
+    }
+
+    unsigned char *work = static_cast<unsigned char *>(M_malloc(WORK_BUF_LEN));
+    if (work == nullptr) {
+        if (error != nullptr && error_len != 0)
+            (void)M_snprintf(error, error_len, "%s: memory allocation failure", "read_public_key");
+        return nullptr;
+    }
+
+    const size_t body_len = (size_t)packet_length;
+    if (!M_parser_peek_bytes(parser, body_len, work + FPR_PREFIX_LEN)) {
+        if (error != nullptr && error_len != 0)
+            (void)M_snprintf(error, error_len, "unable to peek %llu bytes",
+                             (unsigned long long)packet_length);
+        M_free(work);
+        return nullptr;
+    }
+
+    /* RFC 4880 12.2: SHA-1 over 0x99, the two-byte length and the body. */
+    work[0] = 0x99;
+    work[1] = (unsigned char)(body_len >> 8);
+    work[2] = (unsigned char)(body_len & 0xff);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int  digest_len = 0;
+    const bool    hashed     = EVP_Digest(work, FPR_PREFIX_LEN + body_len, digest, &digest_len,
+                                          EVP_sha1(), nullptr) == 1 &&
+                        digest_len == SHA1_LEN;
+    M_free(work);
+    if (!hashed) {
+        /* SHA-1 is in every provider set OpenSSL loads by default; should it
+         * be missing the key cannot be identified. */
+        if (error != nullptr && error_len != 0)
+            (void)M_snprintf(error, error_len, "%s: fingerprint failure", "read_public_key");
+        return nullptr;
+    }
+
+    body_reader body{ parser, body_len };
+    if (!body.consume(1)) {
+        set_error(error, error_len, "unable to skip version byte");
+        return nullptr;
+    }
+    if (!body.consume(4)) {
+        set_error(error, error_len, "unable to skip creation date");
+        return nullptr;
+    }
+    unsigned char alg = 0;
+    if (!body.read_byte(&alg)) {
+        set_error(error, error_len, "unable to read public key algorithm");
+        return nullptr;
+    }
+
+    numbers  nums;
+    uint32_t type = 0;
+    if (alg == PGP_ALG_RSA) {
+        type = M_PGP_PUBKEY_TYPE_RSA;
+        if ((nums.n[0] = body.read_mpi()) == nullptr) {
+            set_error(error, error_len, "unable to read RSA n");
+            return nullptr;
+        }
+        if ((nums.n[1] = body.read_mpi()) == nullptr) {
+            set_error(error, error_len, "unable to read RSA e");
+            return nullptr;
+        }
+    } else if (alg == PGP_ALG_ELGAMAL) {
+        type = M_PGP_PUBKEY_TYPE_ELGAMAL;
+        if ((nums.n[0] = body.read_mpi()) == nullptr) {
+            set_error(error, error_len, "unable to read elgamal p");
+            return nullptr;
+        }
+        if ((nums.n[1] = body.read_mpi()) == nullptr) {
+            set_error(error, error_len, "unable to read elgamal g");
+            return nullptr;
+        }
+        if ((nums.n[2] = body.read_mpi()) == nullptr) {
+            set_error(error, error_len, "unable to read elgamal y");
+            return nullptr;
+        }
+    } else {
+        set_error(error, error_len, "unsupported public key algorithm");
+        return nullptr;
+    }
+
+    M_pgp_pubkey_t *key = static_cast<M_pgp_pubkey_t *>(M_malloc_zero(sizeof(*key)));
+    if (key == nullptr) {
+        set_error(error, error_len, "pubkey memory allocation failure");
+        return nullptr;
+    }
+    key->type = type;
+    key->n_p  = nums.n[0];
+    key->e_g  = nums.n[1];
+    key->y    = nums.n[2];
+    nums.n[0] = nums.n[1] = nums.n[2] = nullptr;
+    std::memcpy(key->key_id, digest + KEY_ID_OFFSET, sizeof(key->key_id));
+    return key;
+}
+
+/* Walks the packets until the first public subkey and reads it. */
+M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t error_len)
+{
+    for (;;) {
+        if (M_parser_len(parser) == 0) {
+            set_error(error, error_len, "no public key contained in buffer");
+            return nullptr;
+        }
+
+        unsigned char packet_tag = 0;
+        if (!M_parser_read_byte(parser, &packet_tag)) {
+            set_sanity_error(error, error_len, "M_parser_read_byte(parser, &packet_tag)");
+            return nullptr;
+        }
+        if (!(packet_tag & 0x80)) {
+            set_sanity_error(error, error_len, "packet_tag & 0x80");
+            return nullptr;
+        }
+
+        unsigned tag_num       = 0;
+        uint64_t packet_length = 0;
+        if (packet_tag & 0x40) {
+            tag_num = packet_tag & 0x3f;
+            if (!read_multiformat_length(parser, &packet_length)) {
+                set_sanity_error(error, error_len, "read_multiformat_length(parser, &packet_length)");
+                return nullptr;
+            }
+        } else {
+            tag_num = (packet_tag >> 2) & 0x0f;
+            const unsigned length_type = packet_tag & 0x03;
+            if (length_type == 3) {
+                set_error(error, error_len, "indeterminate packet length not supported");
+                return nullptr;
+            }
+            const size_t packet_length_length = (size_t)1 << length_type;
+            if (!read_scalar_length(parser, packet_length_length, &packet_length)) {
+                set_sanity_error(error, error_len,
+                                 "read_scalar_length(parser, packet_length_length, &packet_length)");
+                return nullptr;
+            }
+        }
+
+        if (tag_num == PGP_TAG_PUBLIC_SUBKEY)
+            return read_public_key(parser, packet_length, error, error_len);
+
+        if (packet_length > M_parser_len(parser) ||
+            !M_parser_consume(parser, (size_t)packet_length)) {
+            set_sanity_error(error, error_len, "M_parser_consume(parser, packet_length)");
+            return nullptr;
+        }
+    }
+}
+
+/* Decodes the armoured block into a new parser, or fails with a message. */
+M_parser_t *parser_from_armor(const unsigned char *data, size_t data_len, char *error,
+                              size_t error_len)
+{
+    size_t blk_start = 0;
+    size_t blk_len   = 0;
+    if (!find_armor_block(data, data_len, &blk_start, &blk_len)) {
+        set_error(error, error_len, MSG_NO_ARMOR);
+        return nullptr;
+    }
+
+    M_parser_t *parser = M_parser_create(0);
+    if (parser == nullptr) {
+        set_error(error, error_len, "Failed to create parser");
+        return nullptr;
+    }
+
+    /* The decoder skips the line breaks inside the block. */
+    const char  *b64  = reinterpret_cast<const char *>(data + blk_start);
+    size_t       room = M_bincodec_decode_size(blk_len, M_BINCODEC_BASE64);
+    if (room != 0) {
+        unsigned char *dst = M_parser_direct_write_start(parser, &room);
+        if (dst != nullptr) {
+            const size_t n = M_bincodec_decode(dst, room, b64, blk_len, M_BINCODEC_BASE64);
+            M_parser_direct_write_end(parser, n);
+        }
+    }
+    if (M_parser_len(parser) == 0) {
+        set_error(error, error_len, "base64 decode failure");
+        M_parser_destroy(parser);
+        return nullptr;
+    }
+    return parser;
+}
+
+} // namespace
 
 extern "C" {
 
 M_pgp_pubkey_t *M_pgp_pubkey_create(const unsigned char *data, size_t data_len, char *error,
                                     size_t error_len)
 {
-    M_UNUSED(data);
-    M_UNUSED(data_len);
-    M_UNUSED(error);
-    M_UNUSED(error_len);
-    return nullptr;
+    if (data == nullptr || data_len == 0) {
+        set_error(error, error_len, MSG_NO_ARMOR);
+        return nullptr;
+    }
+
+    M_parser_t *parser = nullptr;
+    if (is_armor_text(data, data_len)) {
+        parser = parser_from_armor(data, data_len, error, error_len);
+        if (parser == nullptr)
+            return nullptr;
+    } else {
+        parser = M_parser_create(0);
+        if (parser == nullptr || !M_parser_append(parser, data, data_len)) {
+            set_error(error, error_len, "Failed to create parser");
+            M_parser_destroy(parser);
+            return nullptr;
+        }
+    }
+
+    M_pgp_pubkey_t *key = read_pubkey_from_parser(parser, error, error_len);
+    M_parser_destroy(parser);
+    return key;
 }
 
 void M_pgp_pubkey_destroy(M_pgp_pubkey_t *key)
 {
     if (key == nullptr)
         return;
+    /* The numbers are public, so a plain free is enough for them; the object
+     * itself is wiped by M_free. An object of unknown type is not trusted to
+     * hold valid numbers. */
     if (key->type == M_PGP_PUBKEY_TYPE_RSA) {
         BN_free(key->n_p);
         BN_free(key->e_g);

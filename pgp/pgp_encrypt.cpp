@@ -1,0 +1,540 @@
+/* OpenPGP message encryption.
+ *
+ * References: RFC 4880 section 4.2.1 (old-format packet headers), 5.1
+ * (public-key encrypted session key packet, version 3), 5.6 (compressed data
+ * packet), 5.7 (symmetrically encrypted data packet), 5.9 (literal data
+ * packet), 13.9 (OpenPGP CFB mode), 13.1 (EME-PKCS1-v1_5, the same encoding
+ * as RFC 8017 section 7.2.1) and 5.5.2 / 13.5 of RFC 4880 for the Elgamal
+ * session key encryption.
+ *
+ * The message is built in two buffers that take turns: the literal packet is
+ * written to out, compressed into in, and then out receives the session key
+ * packet and the encrypted form of in. The caller's data is never copied more
+ * than that, which matters for tables of hundreds of megabytes.
+ */
+#include "pgp/pgp_encrypt.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+
+#include <openssl/bn.h>
+#include <openssl/crypto.h>
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+#include <openssl/rand.h>
+#include <zlib.h>
+
+#include "core/m_buf.h"
+#include "core/m_mem.h"
+#include "pgp/pgp_encrypt_int.h"
+#include "pgp/pgp_pubkey_int.h"
+
+namespace {
+
+/* One row of the cipher table: the library's selector, the OpenPGP ids and
+ * sizes, and OpenSSL's full-block CFB cipher of the same algorithm. */
+struct symalg_row {
+    pgp_detail::symalg_info info;
+    const EVP_CIPHER *(*cipher)(void);
+};
+
+/* RFC 4880 9.2 algorithm ids. OpenPGP's CFB runs over whole blocks, so the
+ * 64-bit ciphers take OpenSSL's 64-bit CFB and AES its 128-bit CFB. The
+ * all-zero row ends the table. */
+constexpr symalg_row pgp_symalg_info[] = {
+    { { M_PGP_SYMALG_3DES,     2,  8, 24 }, EVP_des_ede3_cfb64 },
+    { { M_PGP_SYMALG_CAST5,    3,  8, 16 }, EVP_cast5_cfb64 },
+    { { M_PGP_SYMALG_BLOWFISH, 4,  8, 16 }, EVP_bf_cfb64 },
+    { { M_PGP_SYMALG_AES128,   7, 16, 16 }, EVP_aes_128_cfb128 },
+    { { M_PGP_SYMALG_AES192,   8, 16, 24 }, EVP_aes_192_cfb128 },
+    { { M_PGP_SYMALG_AES256,   9, 16, 32 }, EVP_aes_256_cfb128 },
+    { { static_cast<M_pgp_symalg_t>(0), 0, 0, 0 }, nullptr },
+};
+static_assert(M_ARRAY_LEN(pgp_symalg_info) == 7, "six ciphers and the end row");
+
+/* Largest block and key of the table, for fixed-size arrays. */
+constexpr size_t MAX_BLOCK_SIZE = 16;
+constexpr size_t MAX_KEY_SIZE   = 32;
+
+const symalg_row *symalg_row_lookup(M_pgp_symalg_t symalg)
+{
+    for (const symalg_row &row : pgp_symalg_info) {
+        if (row.cipher == nullptr)
+            break;
+        if (row.info.symalg == symalg)
+            return &row;
+    }
+    return nullptr;
+}
+
+/* OpenSSL 3 keeps CAST5 and Blowfish in its legacy provider. Loading any
+ * provider explicitly stops the default one from loading on its own, so both
+ * are loaded, once per process. A missing legacy provider leaves those two
+ * ciphers unavailable; their selectors then fail. */
+void load_providers()
+{
+    static const bool loaded = [] {
+        (void)OSSL_PROVIDER_load(nullptr, "legacy");
+        (void)OSSL_PROVIDER_load(nullptr, "default");
+        return true;
+    }();
+    (void)loaded;
+}
+
+/* Packet headers: old format (RFC 4880 4.2.1), length type 2 (4 bytes). */
+constexpr unsigned char old_header(unsigned tag)
+{
+    return static_cast<unsigned char>(0x80 | (tag << 2) | 2);
+}
+constexpr unsigned char HDR_PKESK      = old_header(1);
+constexpr unsigned char HDR_SYMENC     = old_header(9);
+constexpr unsigned char HDR_COMPRESSED = old_header(8);
+constexpr unsigned char HDR_LITERAL    = old_header(11);
+static_assert(HDR_PKESK == 0x86 && HDR_SYMENC == 0xA6 && HDR_COMPRESSED == 0xA2 &&
+                  HDR_LITERAL == 0xAE,
+              "old-format headers with 4-byte lengths");
+constexpr size_t HDR_LEN = 5;
+
+constexpr unsigned char COMPRESS_ALG_ZLIB   = 2;
+constexpr unsigned char LITERAL_FMT_BINARY  = 'b';
+constexpr unsigned char PKESK_VERSION       = 3;
+constexpr unsigned char PGP_ALG_RSA         = 1;
+constexpr unsigned char PGP_ALG_ELGAMAL     = 16;
+
+/* Literal packet body before the data: format, name length 0, date 0. */
+constexpr size_t LITERAL_PREFIX_LEN = 6;
+/* Compressed packet body before the stream: the algorithm byte. */
+constexpr size_t COMPRESSED_PREFIX_LEN = 1;
+/* Session key block around the key: algorithm id and 2-byte checksum. */
+constexpr size_t SKB_OVERHEAD = 3;
+/* PKCS#1 v1.5: 0x00 0x02, at least 8 non-zero padding bytes, 0x00. */
+constexpr size_t PKCS1_OVERHEAD = 11;
+/* Elgamal exponent draws before giving up on a malformed prime. */
+constexpr unsigned ELGAMAL_MAX_DRAWS = 1000;
+
+constexpr uint64_t UINT32_LIMIT = 0xFFFFFFFFu;
+
+void put_be32(unsigned char *dst, uint32_t v)
+{
+    dst[0] = static_cast<unsigned char>(v >> 24);
+    dst[1] = static_cast<unsigned char>(v >> 16);
+    dst[2] = static_cast<unsigned char>(v >> 8);
+    dst[3] = static_cast<unsigned char>(v);
+}
+
+/* Opens a direct-write window of at least len bytes, or nullptr. */
+unsigned char *reserve(M_buf_t *buf, size_t len)
+{
+    size_t room = len;
+    unsigned char *p = M_buf_direct_write_start(buf, &room);
+    if (p == nullptr || room < len)
+        return nullptr;
+    return p;
+}
+
+/* Big numbers and the context of one session key encryption, released with
+ * their clearing forms on every path. */
+struct bn_set {
+    BN_CTX *ctx  = nullptr;
+    BIGNUM *m    = nullptr; /* the encoded session key block */
+    BIGNUM *c    = nullptr; /* RSA: c. Elgamal: a */
+    BIGNUM *b    = nullptr; /* Elgamal: b */
+    BIGNUM *x    = nullptr; /* Elgamal: the random exponent */
+    BIGNUM *pm1  = nullptr; /* Elgamal: p - 1 */
+    BIGNUM *gcd  = nullptr; /* Elgamal: gcd(x, p - 1) */
+    BIGNUM *t    = nullptr; /* Elgamal: y^x mod p */
+
+    bn_set() = default;
+    bn_set(const bn_set &) = delete;
+    bn_set &operator=(const bn_set &) = delete;
+    ~bn_set()
+    {
+        BN_clear_free(m);
+        BN_clear_free(c);
+        BN_clear_free(b);
+        BN_clear_free(x);
+        BN_clear_free(pm1);
+        BN_clear_free(gcd);
+        BN_clear_free(t);
+        BN_CTX_free(ctx);
+    }
+};
+
+/* Size in bits of the Elgamal random exponent for a prime of pbits bits. */
+constexpr int elgamal_exponent_bits(int pbits)
+{
+    if (pbits <= 5119)
+        return pbits / 10 + 160;
+    return ((pbits / 8) * 3 + 600) / 2;
+}
+static_assert(elgamal_exponent_bits(2048) == 364, "2048-bit prime");
+static_assert(elgamal_exponent_bits(5120) == 1260, "5120-bit prime");
+
+/* Appends an MPI: bit count, then the number's bytes without leading zeros. */
+[[nodiscard]] bool add_mpi(M_buf_t *out, const BIGNUM *bn)
+{
+    const int    bits   = BN_num_bits(bn);
+    const size_t nbytes = static_cast<size_t>(BN_num_bytes(bn));
+    if (bits < 0 || bits > 0xffff)
+        return false;
+    if (!M_buf_add_uintbin(out, static_cast<uint64_t>(bits), 2, M_FALSE))
+        return false;
+    if (nbytes == 0)
+        return true;
+    unsigned char *dst = reserve(out, nbytes);
+    if (dst == nullptr || BN_bn2bin(bn, dst) != static_cast<int>(nbytes))
+        return false;
+    M_buf_direct_write_end(out, nbytes);
+    return true;
+}
+
+size_t mpi_len(const BIGNUM *bn)
+{
+    return 2 + static_cast<size_t>(BN_num_bytes(bn));
+}
+
+/* Step 2: the literal data packet of data into out. */
+[[nodiscard]] bool write_literal_packet(M_buf_t *out, const unsigned char *data, size_t n)
+{
+    if (static_cast<uint64_t>(n) > UINT32_LIMIT - LITERAL_PREFIX_LEN)
+        return false;
+    const size_t   total = HDR_LEN + LITERAL_PREFIX_LEN + n;
+    unsigned char *p     = reserve(out, total);
+    if (p == nullptr)
+        return false;
+    p[0] = HDR_LITERAL;
+    put_be32(p + 1, static_cast<uint32_t>(n + LITERAL_PREFIX_LEN));
+    p[5] = LITERAL_FMT_BINARY;
+    p[6] = 0;                      /* file name length: no name */
+    std::memset(p + 7, 0, 4);      /* date */
+    std::memcpy(p + HDR_LEN + LITERAL_PREFIX_LEN, data, n);
+    M_buf_direct_write_end(out, total);
+    return M_buf_len(out) == total;
+}
+
+/* Step 3: the compressed data packet of src into dst (which is empty). */
+[[nodiscard]] bool write_compressed_packet(M_buf_t *dst, const unsigned char *src, size_t src_len)
+{
+    if (static_cast<uint64_t>(src_len) > UINT32_LIMIT)
+        return false;
+    const size_t bound = pgp_detail::compress_bound(src_len);
+    const size_t head  = HDR_LEN + COMPRESSED_PREFIX_LEN;
+    if (bound == 0 || bound > SIZE_MAX - head)
+        return false;
+    unsigned char *p = reserve(dst, head + bound);
+    if (p == nullptr)
+        return false;
+    size_t clen = bound;
+    if (!pgp_detail::compress_block(p + head, &clen, src, src_len))
+        return false;
+    if (static_cast<uint64_t>(clen) > UINT32_LIMIT - COMPRESSED_PREFIX_LEN)
+        return false;
+    p[0] = HDR_COMPRESSED;
+    put_be32(p + 1, static_cast<uint32_t>(clen + COMPRESSED_PREFIX_LEN));
+    p[5] = COMPRESS_ALG_ZLIB;
+    M_buf_direct_write_end(dst, head + clen);
+    return true;
+}
+
+/* Steps 6 to 10: encrypt the session key block to the key and append the
+ * public-key encrypted session key packet to out. */
+[[nodiscard]] bool write_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key,
+                                            const unsigned char *skb, size_t skb_len)
+{
+    if (key->type != M_PGP_PUBKEY_TYPE_RSA && key->type != M_PGP_PUBKEY_TYPE_ELGAMAL)
+        return false;
+    const bool is_rsa = key->type == M_PGP_PUBKEY_TYPE_RSA;
+    if (key->n_p == nullptr || key->e_g == nullptr || (!is_rsa && key->y == nullptr))
+        return false;
+
+    const int    modbits = BN_num_bits(key->n_p);
+    const size_t k       = static_cast<size_t>(modbits + 7) / 8;
+    if (k < PKCS1_OVERHEAD || k - PKCS1_OVERHEAD < skb_len)
+        return false;
+
+    /* Step 7: EME-PKCS1-v1_5 encoding into k bytes. */
+    unsigned char *em = static_cast<unsigned char *>(M_malloc(k));
+    if (em == nullptr)
+        return false;
+    const size_t pad_len = k - skb_len - 3;
+    em[0] = 0x00;
+    em[1] = 0x02;
+    for (size_t i = 0; i < pad_len; i++) {
+        unsigned char r = 0;
+        do {
+            if (RAND_bytes(&r, 1) != 1) {
+                M_free(em);
+                return false;
+            }
+        } while (r == 0);
+        em[2 + i] = r;
+    }
+    em[2 + pad_len] = 0x00;
+    std::memcpy(em + 3 + pad_len, skb, skb_len);
+
+    bn_set bn;
+    bn.m = BN_bin2bn(em, static_cast<int>(k), nullptr);
+    M_free(em); /* wiped by M_free */
+    bn.ctx = BN_CTX_new();
+    if (bn.m == nullptr || bn.ctx == nullptr)
+        return false;
+
+    if (is_rsa) {
+        /* Step 8: c = m^e mod n. */
+        bn.c = BN_new();
+        if (bn.c == nullptr || BN_mod_exp(bn.c, bn.m, key->e_g, key->n_p, bn.ctx) != 1)
+            return false;
+    } else {
+        /* Step 9: a = g^x mod p, b = y^x * m mod p with x coprime to p - 1. */
+        const int xbits = elgamal_exponent_bits(modbits);
+        bn.x   = BN_new();
+        bn.pm1 = BN_new();
+        bn.gcd = BN_new();
+        if (bn.x == nullptr || bn.pm1 == nullptr || bn.gcd == nullptr ||
+            BN_sub(bn.pm1, key->n_p, BN_value_one()) != 1)
+            return false;
+        unsigned draws = 0;
+        for (;;) {
+            if (++draws > ELGAMAL_MAX_DRAWS)
+                return false;
+            if (BN_rand(bn.x, xbits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) != 1 ||
+                BN_gcd(bn.gcd, bn.x, bn.pm1, bn.ctx) != 1)
+                return false;
+            if (BN_is_one(bn.gcd))
+                break;
+        }
+        /* x is secret: keep the exponentiations constant-time. */
+        BN_set_flags(bn.x, BN_FLG_CONSTTIME);
+        bn.c = BN_new();
+        bn.b = BN_new();
+        bn.t = BN_new();
+        if (bn.c == nullptr || bn.b == nullptr || bn.t == nullptr ||
+            BN_mod_exp(bn.c, key->e_g, bn.x, key->n_p, bn.ctx) != 1 ||
+            BN_mod_exp(bn.t, key->y, bn.x, key->n_p, bn.ctx) != 1 ||
+            BN_mod_mul(bn.b, bn.t, bn.m, key->n_p, bn.ctx) != 1)
+            return false;
+    }
+
+    /* Step 10: the packet. */
+    const size_t body = 1 + sizeof(key->key_id) + 1 + mpi_len(bn.c) + (is_rsa ? 0 : mpi_len(bn.b));
+    M_buf_add_byte(out, HDR_PKESK);
+    if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
+        return false;
+    M_buf_add_byte(out, PKESK_VERSION);
+    M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
+    M_buf_add_byte(out, is_rsa ? PGP_ALG_RSA : PGP_ALG_ELGAMAL);
+    if (!add_mpi(out, bn.c))
+        return false;
+    if (!is_rsa && !add_mpi(out, bn.b))
+        return false;
+    return true;
+}
+
+/* Step 11: the symmetrically encrypted data packet of in, appended to out. */
+[[nodiscard]] bool write_encrypted_packet(M_buf_t *out, const symalg_row *row,
+                                          const unsigned char *session_key, const M_buf_t *in)
+{
+    const size_t bs = row->info.block_size;
+    const size_t L  = M_buf_len(in);
+    if (static_cast<uint64_t>(L) > UINT32_LIMIT - bs - 2)
+        return false;
+    const size_t body = bs + 2 + L;
+
+    M_buf_add_byte(out, HDR_SYMENC);
+    if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
+        return false;
+    unsigned char *p = reserve(out, body);
+    if (p == nullptr)
+        return false;
+
+    /* RFC 4880 13.9: a random block, its last two bytes repeated, encrypted
+     * from a zero IV; the data then continues from the resynchronised IV,
+     * which is the ciphertext of prefix bytes 2 .. bs + 1. */
+    unsigned char prefix[MAX_BLOCK_SIZE + 2];
+    unsigned char iv[MAX_BLOCK_SIZE] = { 0 };
+    static_assert(sizeof(prefix) >= 16 + 2, "room for the AES prefix");
+    bool ok = RAND_bytes(prefix, static_cast<int>(bs)) == 1;
+    if (ok) {
+        prefix[bs]     = prefix[bs - 2];
+        prefix[bs + 1] = prefix[bs - 1];
+        ok = pgp_detail::do_encrypt_cfb(p, row->info.symalg, session_key, iv, prefix, bs + 2) ==
+             bs + 2;
+    }
+    OPENSSL_cleanse(prefix, sizeof(prefix));
+    if (!ok)
+        return false;
+
+    std::memcpy(iv, p + 2, bs);
+    if (L != 0) {
+        const unsigned char *src = reinterpret_cast<const unsigned char *>(M_buf_peek(in));
+        if (pgp_detail::do_encrypt_cfb(p + bs + 2, row->info.symalg, session_key, iv, src, L) != L)
+            return false;
+    }
+    M_buf_direct_write_end(out, body);
+    return true;
+}
+
+/* Everything of M_pgp_encrypt_buf after the arguments were checked; the
+ * caller empties in afterwards whatever the result. */
+[[nodiscard]] bool encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
+                               M_pgp_symalg_t symalg)
+{
+    /* Step 1. */
+    M_buf_truncate(out, 0);
+
+    /* Step 2: literal packet into out. */
+    const size_t n = M_buf_len(in);
+    if (n != 0 &&
+        !write_literal_packet(out, reinterpret_cast<const unsigned char *>(M_buf_peek(in)), n))
+        return false;
+
+    /* Step 3: compressed packet into in. */
+    M_buf_truncate(in, 0);
+    if (M_buf_len(out) != 0 &&
+        !write_compressed_packet(in, reinterpret_cast<const unsigned char *>(M_buf_peek(out)),
+                                 M_buf_len(out)))
+        return false;
+
+    /* Step 4. */
+    M_buf_truncate(out, 0);
+    const symalg_row *row = symalg_row_lookup(symalg);
+    if (row == nullptr)
+        return false;
+    const size_t key_size = row->info.key_size;
+
+    /* Steps 4 and 5: session key and the block encrypted to the key. */
+    unsigned char skb[1 + MAX_KEY_SIZE + 2];
+    static_assert(sizeof(skb) == MAX_KEY_SIZE + SKB_OVERHEAD, "session key block layout");
+    unsigned char *session_key = skb + 1;
+    bool ok = RAND_bytes(session_key, static_cast<int>(key_size)) == 1;
+    if (ok) {
+        unsigned sum = 0;
+        for (size_t i = 0; i < key_size; i++)
+            sum += session_key[i];
+        skb[0]                = row->info.pgp_id;
+        skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
+        skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
+        ok = write_session_key_packet(out, key, skb, key_size + SKB_OVERHEAD) &&
+             write_encrypted_packet(out, row, session_key, in);
+    }
+    OPENSSL_cleanse(skb, sizeof(skb));
+    return ok;
+}
+
+} // namespace
+
+namespace pgp_detail {
+
+const symalg_info *symalg_lookup(M_pgp_symalg_t symalg) noexcept
+{
+    const symalg_row *row = symalg_row_lookup(symalg);
+    return row == nullptr ? nullptr : &row->info;
+}
+
+size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned char *key,
+                      const unsigned char *iv, const unsigned char *in, size_t in_len) noexcept
+{
+    if (out == nullptr || key == nullptr || iv == nullptr || in == nullptr)
+        return 0;
+    const symalg_row *row = symalg_row_lookup(symalg);
+    if (row == nullptr)
+        return 0;
+
+    load_providers();
+    const EVP_CIPHER *cipher = row->cipher();
+    if (cipher == nullptr)
+        return 0;
+    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+    if (ctx == nullptr)
+        return 0;
+
+    size_t written = 0;
+    bool   ok      = EVP_EncryptInit_ex(ctx, cipher, nullptr, nullptr, nullptr) == 1 &&
+              EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(row->info.key_size)) == 1 &&
+              EVP_EncryptInit_ex(ctx, nullptr, nullptr, key, iv) == 1 &&
+              EVP_CIPHER_CTX_set_padding(ctx, 0) == 1;
+
+    /* The cipher takes an int count: long inputs go in slices of the same
+     * stream, which gives the same bytes as one call. */
+    constexpr size_t SLICE = static_cast<size_t>(1) << 30;
+    static_assert(SLICE <= INT_MAX, "slice fits the cipher's count");
+    while (ok && written < in_len) {
+        const size_t chunk = (in_len - written < SLICE) ? in_len - written : SLICE;
+        int          outl  = 0;
+        ok = EVP_EncryptUpdate(ctx, out + written, &outl, in + written, static_cast<int>(chunk)) == 1 &&
+             outl >= 0 && static_cast<size_t>(outl) == chunk;
+        if (ok)
+            written += chunk;
+    }
+    if (ok) {
+        int finl = 0;
+        ok = EVP_EncryptFinal_ex(ctx, out + written, &finl) == 1 && finl >= 0;
+        if (ok)
+            written += static_cast<size_t>(finl);
+    }
+    EVP_CIPHER_CTX_free(ctx); /* clears the key schedule */
+    return ok ? written : 0;
+}
+
+size_t compress_bound(size_t src_len) noexcept
+{
+    if (static_cast<uint64_t>(src_len) > static_cast<uint64_t>(ULONG_MAX))
+        return 0;
+    return static_cast<size_t>(::compressBound(static_cast<uLong>(src_len)));
+}
+
+bool compress_block(unsigned char *dst, size_t *dst_len, const unsigned char *src,
+                    size_t src_len) noexcept
+{
+    if (dst == nullptr || dst_len == nullptr || (src == nullptr && src_len != 0))
+        return false;
+    static const unsigned char empty = 0;
+    uLongf outl = static_cast<uLongf>(*dst_len);
+    if (::compress(dst, &outl, src != nullptr ? src : &empty, static_cast<uLong>(src_len)) != Z_OK)
+        return false;
+    *dst_len = static_cast<size_t>(outl);
+    return true;
+}
+
+} // namespace pgp_detail
+
+extern "C" {
+
+M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
+                         M_pgp_symalg_t symalg)
+{
+    bool ok = false;
+    if (out != nullptr && in != nullptr && key != nullptr)
+        ok = encrypt_buf(out, in, key, symalg);
+    /* The plaintext must not linger in the work buffer, whatever happened. */
+    M_buf_truncate(in, 0);
+    return ok ? M_TRUE : M_FALSE;
+}
+
+M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pubkey_t *key,
+                     M_pgp_symalg_t symalg, unsigned char **out, size_t *out_len)
+{
+    if (out == nullptr || out_len == nullptr || key == nullptr)
+        return M_FALSE;
+    *out     = nullptr;
+    *out_len = 0;
+    if (data == nullptr || data_len == 0)
+        return M_TRUE;
+
+    M_buf_t *in = M_buf_create();
+    M_buf_add_bytes(in, data, data_len);
+    M_buf_t *msg = M_buf_create();
+    const bool ok = M_pgp_encrypt_buf(msg, in, key, symalg);
+    M_buf_cancel(in);
+    if (!ok) {
+        M_buf_cancel(msg);
+        return M_FALSE;
+    }
+    size_t len = 0;
+    *out       = M_buf_finish(msg, &len);
+    *out_len   = (*out == nullptr) ? 0 : len;
+    return *out != nullptr ? M_TRUE : M_FALSE;
+}
+
+} // extern "C"
