@@ -98,6 +98,49 @@ uint64_t stored_size(const void *ptr) noexcept
 	return size;
 }
 
+/* The header checks of M_free: the pointer -1, a header that would lie at
+ * or below address 0, and a recorded size that no live block can have (0,
+ * all ones, or any size the allocator refuses) end the process. Yields the
+ * recorded size of a sound block. */
+size_t checked_size(const void *ptr) noexcept
+{
+	if (reinterpret_cast<uintptr_t>(ptr) == UINTPTR_MAX)
+		die("M_free(): invalid pointer address\n");
+	if (reinterpret_cast<uintptr_t>(ptr) <= kHeaderSize)
+		die("M_free(): double-free or corrupt memory\n");
+	const uint64_t size = stored_size(ptr);
+	if (size == kAllOnes || size_refused(static_cast<size_t>(size)))
+		die("M_free(): double-free or corrupt memory\n");
+	return static_cast<size_t>(size);
+}
+
+/* Shared body of M_realloc and M_realloc_zero. The old header is checked
+ * before its size is trusted for the copy: a corrupt size would otherwise
+ * drive an out-of-bounds read (and an all-ones size a wrapped allocation)
+ * before M_free ever saw it. */
+void *realloc_common(void *ptr, size_t size, bool zero) noexcept
+{
+	if (ptr == nullptr)
+		return zero ? M_malloc_zero(size) : M_malloc(size);
+	if (size == 0) {
+		M_free(ptr);
+		return nullptr;
+	}
+	if (size_refused(size))
+		return nullptr;
+
+	const size_t old_size = checked_size(ptr);
+	const size_t new_size = size > old_size ? size : old_size;
+	auto        *block    = static_cast<unsigned char *>(alloc_block(new_size));
+	if (block == nullptr)
+		return nullptr;
+	std::memcpy(block, ptr, old_size);
+	if (zero && size > old_size)
+		std::memset(block + old_size, 0, size - old_size);
+	M_free(ptr);
+	return block;
+}
+
 /* CRC tables generated at compile time from their polynomials. */
 constexpr std::array<uint8_t, 256> make_crc8_table()
 {
@@ -172,29 +215,6 @@ void *M_malloc_zero(size_t size)
 	return p;
 }
 
-static void *realloc_common(void *ptr, size_t size, bool zero)
-{
-	if (ptr == nullptr)
-		return zero ? M_malloc_zero(size) : M_malloc(size);
-	if (size == 0) {
-		M_free(ptr);
-		return nullptr;
-	}
-	if (size_refused(size))
-		return nullptr;
-
-	uint64_t old_size = stored_size(ptr);
-	size_t   new_size = size > old_size ? size : static_cast<size_t>(old_size);
-	auto    *block    = static_cast<unsigned char *>(alloc_block(new_size));
-	if (block == nullptr)
-		return nullptr;
-	std::memcpy(block, ptr, static_cast<size_t>(old_size));
-	if (zero && size > old_size)
-		std::memset(block + old_size, 0, size - static_cast<size_t>(old_size));
-	M_free(ptr);
-	return block;
-}
-
 void *M_realloc(void *ptr, size_t size)
 {
 	return realloc_common(ptr, size, false);
@@ -229,21 +249,16 @@ void M_free(void *ptr)
 {
 	if (ptr == nullptr)
 		return;
-	if (reinterpret_cast<uintptr_t>(ptr) == UINTPTR_MAX)
-		die("M_free(): invalid pointer address\n");
-	if (reinterpret_cast<uintptr_t>(ptr) < kHeaderSize)
-		die("M_free(): double-free or corrupt memory\n");
-
-	uint64_t size = stored_size(ptr);
-	if (size == 0 || size == kAllOnes || size >= SIZE_MAX - kHeaderSize)
-		die("M_free(): double-free or corrupt memory\n");
-
-	auto *block = static_cast<unsigned char *>(ptr) - kHeaderSize;
-	std::memset(block, 0xFF, static_cast<size_t>(size) + kHeaderSize);
+	const size_t size  = checked_size(ptr);
+	auto        *block = static_cast<unsigned char *>(ptr) - kHeaderSize;
+	std::memset(block, 0xFF, size + kHeaderSize);
 	/* Keep the wipe: a volatile read and write back of the first byte makes
-	 * the fill observable, so it cannot be dropped as a dead store. */
+	 * the fill observable, so it cannot be dropped as a dead store; the
+	 * compiler barrier tells the optimiser that all of the block may be read
+	 * before the release, so no part of the fill may be trimmed either. */
 	volatile unsigned char *vblock = block;
 	vblock[0]                      = vblock[0];
+	__asm__ __volatile__("" : : "r"(block) : "memory");
 	runtime_release(block);
 }
 

@@ -56,9 +56,13 @@ M_API void *M_malloc_zero(size_t size) M_WARN_UNUSED_RESULT;
  * size's worth of bytes is copied, then the old block is freed exactly as
  * M_free does (checked and wiped with 0xFF).
  *
+ * The old block's header is checked as M_free checks it before anything is
+ * copied: the pointer -1, or a recorded size of 0 or all ones, ends the
+ * process with M_free's messages.
+ *
  * Returns the new block (free with M_free). Only a refused size yields NULL,
  * and then the old block is left untouched. ptr is invalid after a non-NULL
- * result. */
+ * result, and after a size of 0. */
 M_API void *M_realloc(void *ptr, size_t size) M_WARN_UNUSED_RESULT;
 
 /* As M_realloc, and the bytes of the new block from the old size up to size
