@@ -73,8 +73,8 @@ M_API int M_sort_compar_vp_desc(const void *arg1, const void *arg2, void *thunk)
  *
  * arg1, arg2: addresses of pointers to a wrapped block: an 8-byte length in
  *             host order followed by that many bytes. Equal element addresses
- *             give 0; a NULL element address sorts first. A NULL stored
- *             pointer counts as an empty block.
+ *             give 0; a NULL element address sorts first, and so does a
+ *             NULL stored pointer.
  * thunk:      unused.
  * The blocks are compared with M_mem_cmpsort over length + 8 bytes each, so
  * a shorter block sorts first and equal lengths compare bytewise.

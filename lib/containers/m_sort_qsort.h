@@ -5,8 +5,9 @@
  * gathered in the middle and never visited again, arrays below 7 elements
  * are finished by insertion sort. Elements are exchanged as 64-bit words
  * when the array address and the element size are multiples of 8, else byte
- * by byte. Nothing is allocated; the sort recurses on the smaller-than-pivot
- * part only and loops on the rest.
+ * by byte. Nothing is allocated; of the two parts left by a partition the
+ * sort recurses on the smaller and loops on the larger, so the stack depth
+ * stays below log2(nmemb) for any input.
  */
 #ifndef M_SORT_QSORT_H
 #define M_SORT_QSORT_H
