@@ -1,26 +1,243 @@
-/* Temporary placeholder bodies so dependants link while the module is written. */
+/* String-keyed table of indexes over the generic hash table.
+ *
+ * Keys are copied strings released with M_free; the size_t values are stored
+ * in the value pointers themselves, so no value callbacks are needed.
+ *
+ * Keys stored upper- or lower-cased (KEYS_UPPER, KEYS_LOWER) are hashed and
+ * compared without regard to case. With case-sensitive hashing a stored
+ * "ABC" could never be found again through the "abc" it was inserted as, and
+ * inserting "abc" twice would store the key twice.
+ */
 #include "containers/m_hash_stridx.h"
+#include "containers/m_hash_func.h"
+#include "containers/m_hash_stridx_int.h"
+#include "containers/m_hashtable.h"
+#include "containers/m_sort_compar.h"
+#include "core/m_mem.h"
+#include "core/m_str.h"
+
+#include <cstdint>
+
+namespace {
+
+static_assert(sizeof(size_t) <= sizeof(void *), "indexes are stored in value pointers");
+
+void *strdup_upper_cb(const void *arg) noexcept
+{
+    return M_strdup_upper(static_cast<const char *>(arg));
+}
+
+void *strdup_lower_cb(const void *arg) noexcept
+{
+    return M_strdup_lower(static_cast<const char *>(arg));
+}
+
+M_hashtable_t *table(M_hash_stridx_t *h) noexcept
+{
+    return reinterpret_cast<M_hashtable_t *>(h);
+}
+
+const M_hashtable_t *table(const M_hash_stridx_t *h) noexcept
+{
+    return reinterpret_cast<const M_hashtable_t *>(h);
+}
+
+void *to_vp(size_t v) noexcept
+{
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(v));
+}
+
+size_t from_vp(const void *v) noexcept
+{
+    return static_cast<size_t>(reinterpret_cast<uintptr_t>(v));
+}
+
+bool key_ok(const char *key) noexcept
+{
+    return key != nullptr && *key != '\0';
+}
+
+} // namespace
+
+namespace m::detail {
+
+M_hashtable_t *hash_str_create(size_t size, uint8_t fill_pct, uint32_t flags,
+    M_hashtable_free_func value_free) noexcept
+{
+    if ((flags & M_HASH_STRIDX_MULTI_GETLAST) && !(flags & M_HASH_STRIDX_MULTI_VALUE))
+        return nullptr;
+
+    const bool ordered = (flags & M_HASH_STRIDX_KEYS_ORDERED) != 0;
+    const bool desc    = ordered && (flags & M_HASH_STRIDX_KEYS_SORTDESC);
+    const bool sorted  = ordered && (flags & (M_HASH_STRIDX_KEYS_SORTASC | M_HASH_STRIDX_KEYS_SORTDESC));
+    const bool casecmp = (flags & (M_HASH_STRIDX_CASECMP | M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_KEYS_LOWER)) != 0;
+
+    M_hashtable_hash_func   hash = casecmp ? M_hash_func_hash_str_casecmp : M_hash_func_hash_str;
+    M_hashtable_compar_func cmp;
+    if (casecmp)
+        cmp = desc ? M_sort_compar_str_casecmp_desc : M_sort_compar_str_casecmp;
+    else
+        cmp = desc ? M_sort_compar_str_desc : M_sort_compar_str;
+
+    M_hashtable_duplicate_func keydup = M_hash_void_strdup;
+    if (flags & M_HASH_STRIDX_KEYS_LOWER)
+        keydup = strdup_lower_cb;
+    else if (flags & M_HASH_STRIDX_KEYS_UPPER)
+        keydup = strdup_upper_cb;
+
+    uint32_t tflags = M_HASHTABLE_NONE;
+    if (ordered)
+        tflags |= M_HASHTABLE_KEYS_ORDERED;
+    if (sorted)
+        tflags |= M_HASHTABLE_KEYS_SORTED;
+    if (flags & M_HASH_STRIDX_MULTI_VALUE)
+        tflags |= M_HASHTABLE_MULTI_VALUE;
+    if (flags & M_HASH_STRIDX_MULTI_GETLAST)
+        tflags |= M_HASHTABLE_MULTI_GETLAST;
+    if (flags & M_HASH_STRIDX_STATIC_SEED)
+        tflags |= M_HASHTABLE_STATIC_SEED;
+
+    struct M_hashtable_callbacks cbs = { keydup, keydup, M_free, nullptr, nullptr, nullptr, value_free };
+    return M_hashtable_create(size, fill_pct, hash, cmp, tflags, &cbs);
+}
+
+} // namespace m::detail
 
 extern "C" {
 
-M_hash_stridx_t * M_hash_stridx_create(size_t size, uint8_t fill_pct, uint32_t flags) noexcept { (void)size; (void)fill_pct; (void)flags; return nullptr; }
-void M_hash_stridx_destroy(M_hash_stridx_t *h) noexcept { (void)h;  }
-M_bool M_hash_stridx_insert(M_hash_stridx_t *h, const char *key, size_t value) noexcept { (void)h; (void)key; (void)value; return M_FALSE; }
-M_bool M_hash_stridx_remove(M_hash_stridx_t *h, const char *key) noexcept { (void)h; (void)key; return M_FALSE; }
-M_bool M_hash_stridx_get(const M_hash_stridx_t *h, const char *key, size_t *value) noexcept { (void)h; (void)key; (void)value; return M_FALSE; }
-size_t M_hash_stridx_get_direct(const M_hash_stridx_t *h, const char *key) noexcept { (void)h; (void)key; return 0; }
-M_bool M_hash_stridx_multi_len(const M_hash_stridx_t *h, const char *key, size_t *len) noexcept { (void)h; (void)key; (void)len; return M_FALSE; }
-M_bool M_hash_stridx_multi_get(const M_hash_stridx_t *h, const char *key, size_t idx, size_t *value) noexcept { (void)h; (void)key; (void)idx; (void)value; return M_FALSE; }
-size_t M_hash_stridx_multi_get_direct(const M_hash_stridx_t *h, const char *key, size_t idx) noexcept { (void)h; (void)key; (void)idx; return 0; }
-M_bool M_hash_stridx_multi_remove(M_hash_stridx_t *h, const char *key, size_t idx) noexcept { (void)h; (void)key; (void)idx; return M_FALSE; }
-uint32_t M_hash_stridx_size(const M_hash_stridx_t *h) noexcept { (void)h; return 0; }
-uint64_t M_hash_stridx_num_keys(const M_hash_stridx_t *h) noexcept { (void)h; return 0; }
-uint64_t M_hash_stridx_num_collisions(const M_hash_stridx_t *h) noexcept { (void)h; return 0; }
-uint64_t M_hash_stridx_num_expansions(const M_hash_stridx_t *h) noexcept { (void)h; return 0; }
-size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enum_t **hashenum) noexcept { (void)h; (void)hashenum; return 0; }
-M_bool M_hash_stridx_enumerate_next(const M_hash_stridx_t *h, M_hash_stridx_enum_t *hashenum, const char **key, size_t *value) noexcept { (void)h; (void)hashenum; (void)key; (void)value; return M_FALSE; }
-void M_hash_stridx_enumerate_free(M_hash_stridx_enum_t *hashenum) noexcept { (void)hashenum;  }
-void M_hash_stridx_merge(M_hash_stridx_t **dest, M_hash_stridx_t *src) noexcept { (void)dest; (void)src;  }
-M_hash_stridx_t * M_hash_stridx_duplicate(const M_hash_stridx_t *h) noexcept { (void)h; return nullptr; }
+M_hash_stridx_t *M_hash_stridx_create(size_t size, uint8_t fill_pct, uint32_t flags) noexcept
+{
+    return reinterpret_cast<M_hash_stridx_t *>(m::detail::hash_str_create(size, fill_pct, flags, nullptr));
+}
+
+void M_hash_stridx_destroy(M_hash_stridx_t *h) noexcept
+{
+    M_hashtable_destroy(table(h), M_TRUE);
+}
+
+M_bool M_hash_stridx_insert(M_hash_stridx_t *h, const char *key, size_t value) noexcept
+{
+    if (!key_ok(key))
+        return M_FALSE;
+    return M_hashtable_insert(table(h), key, to_vp(value));
+}
+
+M_bool M_hash_stridx_remove(M_hash_stridx_t *h, const char *key) noexcept
+{
+    return M_hashtable_remove(table(h), key, M_TRUE);
+}
+
+M_bool M_hash_stridx_get(const M_hash_stridx_t *h, const char *key, size_t *value) noexcept
+{
+    void *v = nullptr;
+    if (value != nullptr)
+        *value = 0;
+    if (!M_hashtable_get(table(h), key, &v))
+        return M_FALSE;
+    if (value != nullptr)
+        *value = from_vp(v);
+    return M_TRUE;
+}
+
+size_t M_hash_stridx_get_direct(const M_hash_stridx_t *h, const char *key) noexcept
+{
+    size_t v = 0;
+    M_hash_stridx_get(h, key, &v);
+    return v;
+}
+
+M_bool M_hash_stridx_multi_len(const M_hash_stridx_t *h, const char *key, size_t *len) noexcept
+{
+    return M_hashtable_multi_len(table(h), key, len);
+}
+
+M_bool M_hash_stridx_multi_get(const M_hash_stridx_t *h, const char *key, size_t idx, size_t *value) noexcept
+{
+    void *v = nullptr;
+    if (!M_hashtable_multi_get(table(h), key, idx, &v))
+        return M_FALSE;
+    if (value != nullptr)
+        *value = from_vp(v);
+    return M_TRUE;
+}
+
+size_t M_hash_stridx_multi_get_direct(const M_hash_stridx_t *h, const char *key, size_t idx) noexcept
+{
+    size_t v = 0;
+    if (!M_hash_stridx_multi_get(h, key, idx, &v))
+        return 0;
+    return v;
+}
+
+M_bool M_hash_stridx_multi_remove(M_hash_stridx_t *h, const char *key, size_t idx) noexcept
+{
+    return M_hashtable_multi_remove(table(h), key, idx, M_TRUE);
+}
+
+uint32_t M_hash_stridx_size(const M_hash_stridx_t *h) noexcept
+{
+    return M_hashtable_size(table(h));
+}
+
+uint64_t M_hash_stridx_num_keys(const M_hash_stridx_t *h) noexcept
+{
+    return M_hashtable_num_keys(table(h));
+}
+
+uint64_t M_hash_stridx_num_collisions(const M_hash_stridx_t *h) noexcept
+{
+    return M_hashtable_num_collisions(table(h));
+}
+
+uint64_t M_hash_stridx_num_expansions(const M_hash_stridx_t *h) noexcept
+{
+    return M_hashtable_num_expansions(table(h));
+}
+
+size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enum_t **hashenum) noexcept
+{
+    if (hashenum == nullptr)
+        return 0;
+    *hashenum = nullptr;
+    if (h == nullptr)
+        return 0;
+    auto        *he  = static_cast<M_hashtable_enum_t *>(M_malloc_zero(sizeof(M_hashtable_enum_t)));
+    const size_t cnt = M_hashtable_enumerate(table(h), he);
+    if (cnt == 0) {
+        M_free(he);
+        return 0;
+    }
+    *hashenum = reinterpret_cast<M_hash_stridx_enum_t *>(he);
+    return cnt;
+}
+
+M_bool M_hash_stridx_enumerate_next(const M_hash_stridx_t *h, M_hash_stridx_enum_t *hashenum, const char **key,
+    size_t *value) noexcept
+{
+    const void *k = nullptr;
+    const void *v = nullptr;
+    if (!M_hashtable_enumerate_next(table(h), reinterpret_cast<M_hashtable_enum_t *>(hashenum), &k, &v))
+        return M_FALSE;
+    if (key != nullptr)
+        *key = static_cast<const char *>(k);
+    if (value != nullptr)
+        *value = from_vp(v);
+    return M_TRUE;
+}
+
+void M_hash_stridx_enumerate_free(M_hash_stridx_enum_t *hashenum) noexcept
+{
+    M_free(hashenum);
+}
+
+void M_hash_stridx_merge(M_hash_stridx_t **dest, M_hash_stridx_t *src) noexcept
+{
+    M_hashtable_merge(reinterpret_cast<M_hashtable_t **>(dest), table(src));
+}
+
+M_hash_stridx_t *M_hash_stridx_duplicate(const M_hash_stridx_t *h) noexcept
+{
+    return reinterpret_cast<M_hash_stridx_t *>(M_hashtable_duplicate(table(h)));
+}
 
 } /* extern "C" */

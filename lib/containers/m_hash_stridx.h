@@ -34,9 +34,10 @@ typedef enum {
     M_HASH_STRIDX_NONE            = 0,
     /* Compare and hash keys without regard to ASCII case. */
     M_HASH_STRIDX_CASECMP         = 1 << 0,
-    /* Store keys upper-cased. */
+    /* Store keys upper-cased. Implies CASECMP: a key stored as "ABC" is
+     * found again through "abc", the text it was inserted as. */
     M_HASH_STRIDX_KEYS_UPPER      = 1 << 1,
-    /* Store keys lower-cased; wins over KEYS_UPPER. */
+    /* Store keys lower-cased; wins over KEYS_UPPER. Implies CASECMP. */
     M_HASH_STRIDX_KEYS_LOWER      = 1 << 2,
     /* Remember insertion order; enumeration follows it. */
     M_HASH_STRIDX_KEYS_ORDERED    = 1 << 3,
