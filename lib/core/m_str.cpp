@@ -13,6 +13,7 @@
  * delimiters overwritten by 0, so a split costs two allocations whatever the
  * number of pieces, and M_str_explode_free needs only the first entry. */
 #include "core/m_str.h"
+#include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str_num.h"
 
@@ -263,6 +264,43 @@ char **explode_common(unsigned char delim, const char *bytes, size_t len, char q
 	return parts;
 }
 
+/* Quote s (at most max characters) into buf: quote, escaped content, quote.
+ * escape 0 doubles quote characters. */
+void add_quoted(M_buf_t *buf, const char *s, size_t max, char quote, char escape)
+{
+	if (escape == '\0')
+		escape = quote;
+	M_buf_add_char(buf, quote);
+	for (size_t i = 0; s != nullptr && i < max && s[i] != '\0'; i++) {
+		if (s[i] == quote || s[i] == escape)
+			M_buf_add_char(buf, escape);
+		M_buf_add_char(buf, s[i]);
+	}
+	M_buf_add_char(buf, quote);
+}
+
+bool needs_quote(const char *s, char quote, char escape, char delim)
+{
+	const size_t len = M_str_len(s);
+	if (len == 0)
+		return false;
+	if (M_chr_isspace(s[0]) || M_chr_isspace(s[len - 1]))
+		return true;
+	for (size_t i = 0; i < len; i++) {
+		const char c = s[i];
+		if (c == quote || (escape != '\0' && c == escape) || (delim != '\0' && c == delim) || c == '\n' || c == '\r')
+			return true;
+	}
+	return false;
+}
+
+/* Finish a buffer as a string; an empty result is an empty string. */
+char *finish(M_buf_t *buf)
+{
+	char *s = M_buf_finish_str(buf, nullptr);
+	return s != nullptr ? s : M_strdup(kEmpty);
+}
+
 /* Remove or keep the parts of s that lie between open and close, with
  * optional quoting (quote 0: none) that hides brackets. keep_inner selects
  * the parts inside. The brackets themselves never survive; quote characters
@@ -451,6 +489,36 @@ char *M_strdup_unquote(const char *s, char quote, char escape)
 char *M_strdup_unquote_max(const char *s, char quote, char escape, size_t max)
 {
 	return M_str_unquote(M_strdup_max(s, max), quote, escape);
+}
+
+char *M_strdup_replace_charset(const char *s, const unsigned char *set, size_t set_len, const char *replacement)
+{
+	if (s == nullptr)
+		return nullptr;
+	if (set == nullptr || set_len == 0)
+		return M_strdup(s);
+	bool in[256] = {};
+	for (size_t i = 0; i < set_len; i++)
+		in[set[i]] = true;
+	M_buf_t *buf = M_buf_create();
+	for (const char *p = s; *p != '\0'; p++) {
+		if (in[static_cast<unsigned char>(*p)])
+			M_buf_add_str(buf, replacement);
+		else
+			M_buf_add_char(buf, *p);
+	}
+	return finish(buf);
+}
+
+char *M_strdup_replace_str(const char *s, const char *search, const char *replacement)
+{
+	if (s == nullptr)
+		return nullptr;
+	if (M_str_isempty(search))
+		return M_strdup(s);
+	M_buf_t *buf = M_buf_create();
+	(void)M_buf_add_str_replace(buf, s, search, replacement);
+	return finish(buf);
 }
 
 M_bool M_str_cpy(char *dest, size_t dest_size, const char *src)
@@ -920,6 +988,31 @@ size_t M_str_justify(char *dest, size_t dest_size, const char *src, M_str_justif
 
 /* ---- Quoting ------------------------------------------------------------- */
 
+char *M_str_quote(const char *s, char quote, char escape)
+{
+	return M_str_quote_max(s, quote, escape, SIZE_MAX);
+}
+
+char *M_str_quote_max(const char *s, char quote, char escape, size_t max)
+{
+	if (quote == '\0')
+		return nullptr;
+	M_buf_t *buf = M_buf_create();
+	add_quoted(buf, s, max, quote, escape);
+	return finish(buf);
+}
+
+M_bool M_str_quote_if_necessary(char **out, const char *s, char quote, char escape, char delim)
+{
+	if (out == nullptr)
+		return M_FALSE;
+	*out = nullptr;
+	if (s == nullptr || quote == '\0' || !needs_quote(s, quote, escape, delim))
+		return M_FALSE;
+	*out = M_str_quote(s, quote, escape);
+	return M_TRUE;
+}
+
 char *M_str_unquote(char *s, char quote, char escape)
 {
 	return M_str_unquote_max(s, quote, escape, SIZE_MAX);
@@ -1031,6 +1124,111 @@ int64_t *M_str_explode_int(unsigned char delim, const char *s, size_t *count)
 	}
 	*count = used;
 	return values;
+}
+
+char **M_str_explode_lines(size_t max_lines, size_t max_chars, const char *s, unsigned int flags, size_t *count)
+{
+	if (count != nullptr)
+		*count = 0;
+	if (count == nullptr || M_str_isempty(s) || max_lines == 0 || max_chars == 0)
+		return nullptr;
+
+	/* Every line takes at least one character (or line feed) of s, so the
+	 * number of lines is bounded by its length plus one. */
+	const size_t len       = std::strlen(s);
+	const size_t cap       = max_lines < len + 1 ? max_lines : len + 1;
+	auto        *offsets   = static_cast<size_t *>(M_malloc(cap * sizeof(size_t)));
+	size_t       n         = 0;
+	bool         overflow  = false;
+	M_buf_t     *buf       = M_buf_create();
+	const char  *p         = s;
+
+	for (;;) {
+		/* White space at the start of a line is skipped; a line feed is not
+		 * white space here, it ends an (empty) line. */
+		while (*p != '\0' && *p != '\n' && M_chr_isspace(*p))
+			p++;
+		if (*p == '\0')
+			break;
+		if (n == max_lines) {
+			overflow = true;
+			break;
+		}
+
+		const char *start = p;
+		size_t      hard  = 0; /* length up to the line feed or the end */
+		while (start[hard] != '\0' && start[hard] != '\n')
+			hard++;
+
+		size_t take = hard;
+		if (hard > max_chars) {
+			/* Wrap at the last white space that keeps the line within
+			 * max_chars; a longer word is cut. */
+			take = max_chars;
+			for (size_t k = max_chars; k > 0; k--) {
+				if (M_chr_isspace(start[k])) {
+					take = k;
+					break;
+				}
+			}
+			p = start + take;
+		} else {
+			p = start + hard;
+			if (*p == '\n')
+				p++;
+		}
+		while (take > 0 && M_chr_isspace(start[take - 1]))
+			take--;
+
+		offsets[n++] = M_buf_len(buf);
+		M_buf_add_bytes(buf, start, take);
+		M_buf_add_byte(buf, 0);
+	}
+
+	if (n == 0 || (overflow && !(flags & M_STR_EXPLODE_LINES_TRUNCATE))) {
+		M_buf_cancel(buf);
+		M_free(offsets);
+		return nullptr;
+	}
+
+	auto *block = reinterpret_cast<char *>(M_buf_finish(buf, nullptr));
+	auto *parts = static_cast<char **>(M_malloc(n * sizeof(char *)));
+	for (size_t i = 0; i < n; i++)
+		parts[i] = block + offsets[i];
+	M_free(offsets);
+	*count = n;
+	return parts;
+}
+
+char *M_str_implode(unsigned char delim, char quote, char escape, char **parts, size_t count, unsigned int flags)
+{
+	if (parts == nullptr || count == 0)
+		return nullptr;
+	M_buf_t *buf = M_buf_create();
+	for (size_t i = 0; i < count; i++) {
+		if (i > 0 && delim != 0)
+			M_buf_add_byte(buf, delim);
+		const char *piece = M_str_safe(parts[i]);
+		if (quote != '\0' &&
+		    ((flags & M_STR_IMPLODE_ALWAYS_QUOTE) || needs_quote(piece, quote, escape, static_cast<char>(delim))))
+			add_quoted(buf, piece, SIZE_MAX, quote, escape);
+		else
+			M_buf_add_str(buf, piece);
+	}
+	return finish(buf);
+}
+
+char *M_str_implode_int(unsigned char delim, const int64_t *values, size_t count)
+{
+	if (values == nullptr || count == 0)
+		return nullptr;
+	M_buf_t *buf = M_buf_create();
+	for (size_t i = 0; i < count; i++) {
+		if (i > 0 && delim != 0)
+			M_buf_add_byte(buf, delim);
+		M_buf_add_int(buf, values[i]);
+	}
+	return finish(buf);
 }
 
 void M_str_explode_free(char **parts, size_t count)

@@ -327,11 +327,12 @@ M_API size_t M_str_justify(char *dest, size_t dest_size, const char *src, M_str_
  * character inside preceded by escape. The _max form quotes at most max
  * characters of s.
  * s: NULL counts as empty (the result is two quote characters).
+ * quote 0 yields NULL; escape 0 means quote characters are doubled.
  * Free the result with M_free. */
 M_API char *M_str_quote(const char *s, char quote, char escape) M_WARN_UNUSED_RESULT;
 M_API char *M_str_quote_max(const char *s, char quote, char escape, size_t max) M_WARN_UNUSED_RESULT;
 
-/* Quote s only when it needs it: when it is empty, begins or ends with white
+/* Quote s only when it needs it: when it begins or ends with white
  * space, or contains quote, escape, delim, a line feed or a carriage return.
  * out: receives the new quoted string (free with M_free) when quoting was
  *      needed, else NULL; NULL out yields M_FALSE.
@@ -403,10 +404,11 @@ M_API char **M_str_explode_str_quoted(unsigned char delim, const char *s, char q
                                       size_t max_pieces, size_t *count) M_WARN_UNUSED_RESULT;
 
 /* Split text into at most max_lines lines of at most max_chars characters.
- * Line feeds (and carriage return + line feed) end a line; a line longer
- * than max_chars is wrapped at the last white space that fits, or cut at
- * max_chars when a word is longer. White space at the start of each line
- * and at the end of each line is skipped.
+ * A line feed ends a line (an empty line between two line feeds is kept; a
+ * final line feed adds no line); a line longer than max_chars is wrapped at
+ * the last white space that fits, or cut at max_chars when a word is longer.
+ * White space at the start and at the end of each line is skipped (so a
+ * carriage return before a line feed disappears).
  * s: NULL or empty yields NULL. max_lines, max_chars: 0 yields NULL.
  * flags: M_STR_EXPLODE_LINES_TRUNCATE drops what does not fit into
  *   max_lines lines; without it, such text yields NULL.
