@@ -445,7 +445,7 @@ M_parser_t **split_impl(M_parser_t *p, Pattern pat, size_t maxcnt, uint32_t flag
         pieces++;
         pos += idx + pat.len;
     }
-    if (pieces == 1 && (flags & M_PARSER_SPLIT_FLAG_NODELIM_FAIL))
+    if ((flags & M_PARSER_SPLIT_FLAG_NODELIM_FAIL) && !M_mem_contains(c, p->len, pat.pat, pat.len))
         return nullptr;
     if (pieces > SIZE_MAX / sizeof(M_parser_t *))
         return nullptr;
