@@ -1107,3 +1107,100 @@ TEST(m_parser, null_destinations_consume_nothing)
 	EXPECT_EQ(b, 'a');
 	M_parser_destroy(p);
 }
+
+/* ---------------------------------------------------------------------------
+ * A long random walk of a dynamic parser against a plain model: appends,
+ * direct writes, reads, marks, rewinds and truncation in any order, so the
+ * compaction behind the marks and the growth are exercised at every offset.
+ * ------------------------------------------------------------------------- */
+
+TEST(m_parser, random_walk_matches_model)
+{
+	uint64_t state = 0x9E3779B97F4A7C15ULL;
+	auto     rnd   = [&state](size_t n) -> size_t {
+		state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+		return static_cast<size_t>((state >> 33) % n);
+	};
+
+	M_parser_t *p    = M_parser_create(M_PARSER_FLAG_TRACKLINES);
+	std::string all;        /* every byte not truncated, consumed or not */
+	size_t      cur  = 0;   /* model cursor into all */
+	size_t      mark = SIZE_MAX;
+
+	for (int step = 0; step < 4000; step++) {
+		switch (rnd(8)) {
+		case 0:
+		case 1: { /* append */
+			std::string add;
+			size_t      n = 1 + rnd(40);
+			for (size_t i = 0; i < n; i++)
+				add.push_back(static_cast<char>(rnd(4) == 0 ? '\n' : 'a' + rnd(26)));
+			ASSERT_TRUE(M_parser_append(p, U(add.c_str()), add.size()));
+			all += add;
+			break;
+		}
+		case 2: { /* direct write */
+			size_t         want = 1 + rnd(30);
+			size_t         room = want;
+			unsigned char *w    = M_parser_direct_write_start(p, &room);
+			ASSERT_NE(w, nullptr);
+			ASSERT_GE(room, want);
+			size_t n = rnd(want + 1);
+			for (size_t i = 0; i < n; i++)
+				w[i] = static_cast<unsigned char>('A' + rnd(26));
+			all.append(reinterpret_cast<char *>(w), n);
+			M_parser_direct_write_end(p, n);
+			break;
+		}
+		case 3:
+		case 4: { /* consume */
+			size_t n = rnd(all.size() - cur + 1);
+			ASSERT_TRUE(M_parser_consume(p, n));
+			cur += n;
+			break;
+		}
+		case 5: /* mark */
+			M_parser_mark(p);
+			mark = cur;
+			break;
+		case 6: /* rewind or clear */
+			if (rnd(2) == 0) {
+				EXPECT_EQ(M_parser_mark_rewind(p), mark == SIZE_MAX ? 0 : cur - mark);
+				if (mark != SIZE_MAX)
+					cur = mark;
+			} else {
+				M_parser_mark_clear(p);
+				mark = SIZE_MAX;
+			}
+			break;
+		case 7: { /* truncate a little */
+			size_t unread = all.size() - cur;
+			size_t keep   = unread - rnd(unread < 5 ? unread + 1 : 5);
+			ASSERT_TRUE(M_parser_truncate(p, keep));
+			all.resize(cur + keep);
+			break;
+		}
+		}
+
+		ASSERT_EQ(rest(p), all.substr(cur)) << "step " << step;
+		ASSERT_EQ(M_parser_current_offset(p), cur);
+		ASSERT_EQ(M_parser_mark_len(p), mark == SIZE_MAX ? 0 : cur - mark);
+		size_t line = 1, col = 1;
+		for (size_t i = 0; i < cur; i++) {
+			if (all[i] == '\n') {
+				line++;
+				col = 1;
+			} else {
+				col++;
+			}
+		}
+		ASSERT_EQ(M_parser_current_line(p), line) << "step " << step;
+		ASSERT_EQ(M_parser_current_column(p), col) << "step " << step;
+		if (mark != SIZE_MAX) {
+			size_t               len = 0;
+			const unsigned char *m   = M_parser_peek_mark(p, &len);
+			ASSERT_EQ(std::string(reinterpret_cast<const char *>(m), len), all.substr(mark, cur - mark));
+		}
+	}
+	M_parser_destroy(p);
+}
