@@ -197,8 +197,9 @@ M_API void M_fs_file_close(M_fs_file_t *fd);
  * max_read: limit in bytes; 0 means no limit. A file holding more than
  *           max_read bytes fails with M_FS_ERROR_FILE_TOO_BIG.
  * buf:      receives the block, NUL-terminated after its bytes; NULL:
- *           M_FS_ERROR_INVALID. Set only on success; the block belongs to the
- *           caller (free with M_free). An empty file yields NULL and length 0.
+ *           M_FS_ERROR_INVALID. Set to NULL first and on any failure. On
+ *           success it is always a block (an empty file gives an empty,
+ *           terminated one) that belongs to the caller (free with M_free).
  * buf_len:  receives the byte count (0 on failure); NULL: not reported.
  *
  * Returns M_FS_ERROR_SUCCESS, M_FS_ERROR_FILE_TOO_BIG, or the open's or the

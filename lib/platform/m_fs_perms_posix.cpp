@@ -1,0 +1,328 @@
+/* Permissions on POSIX: account lookups, access tests, chmod/chown.
+ *
+ * The portable model maps onto the file mode directly: each class (user,
+ * group, other) is three bits. Note the bit order differs: the model has
+ * READ 1, WRITE 2, EXEC 4, the host r 4, w 2, x 1.
+ */
+#include "platform/m_fs_int.h"
+#include "platform/m_platform_int.h"
+#include "core/m_mem.h"
+#include "core/m_str.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+namespace {
+
+/* Shift of each class's three bits in a host mode. */
+constexpr int kShift[3] = {6, 3, 0};
+
+/* Scratch size for the _r account lookups: the system's hint, grown on
+ * ERANGE up to a sane ceiling. */
+size_t lookup_bufsize(int which) noexcept
+{
+    const long hint = ::sysconf(which);
+    return hint > 0 ? static_cast<size_t>(hint) : 1024;
+}
+constexpr size_t kLookupMax = 1u << 20;
+
+/* Run one _r lookup with a growing scratch block. fn(buf, len) returns the
+ * lookup's error number (0 on success, found or not). */
+template <typename Fn>
+int with_lookup_buffer(int which, Fn fn) noexcept
+{
+    size_t len = lookup_bufsize(which);
+    for (;;) {
+        char *buf = static_cast<char *>(M_malloc(len));
+        int   err = fn(buf, len);
+        M_free(buf);
+        if (err != ERANGE || len >= kLookupMax)
+            return err;
+        len *= 2;
+    }
+}
+
+/* Path normalisation used by the permission and information calls: links
+ * resolved and "~" expanded (bits 4 and 8 kept from the Windows layout, no
+ * effect). */
+constexpr uint32_t kInfoNormFlags = M_FS_PATH_NORM_RESOLVE_LINK | M_FS_PATH_NORM_HOME | 4u | 8u;
+
+/* Apply perms to the file described by st through the given chmod/chown. */
+template <typename Chmod, typename Chown>
+M_fs_error_t apply_perms(const M_fs_perms_t *perms, const struct stat &st, Chmod do_chmod, Chown do_chown) noexcept
+{
+    const bool    is_dir  = S_ISDIR(st.st_mode);
+    M_fs_perms_t *current = m_fs::perms_from_stat(st);
+    M_fs_perms_merge(&current, M_fs_perms_dup(perms));
+
+    /* Keep the set-id and sticky bits; only the nine rwx bits are ours. */
+    const mode_t mode = (st.st_mode & 07000) | m_fs::perms_to_host_mode(current, is_dir);
+    M_fs_perms_destroy(current);
+
+    if (do_chmod(mode) != 0)
+        return M_fs_error_from_syserr(M_platform_errno());
+    if (perms->user != nullptr || perms->group != nullptr) {
+        const uid_t uid = perms->user != nullptr ? perms->uid : static_cast<uid_t>(-1);
+        const gid_t gid = perms->group != nullptr ? perms->gid : static_cast<gid_t>(-1);
+        if (do_chown(uid, gid) != 0)
+            return M_fs_error_from_syserr(M_platform_errno());
+    }
+    return M_FS_ERROR_SUCCESS;
+}
+
+} // namespace
+
+namespace m_fs {
+
+uint32_t perms_mode_from_host(mode_t mode, int who) noexcept
+{
+    const unsigned bits = (static_cast<unsigned>(mode) >> kShift[who]) & 7u;
+    uint32_t       out  = 0;
+    if (bits & 4u)
+        out |= M_FS_PERMS_MODE_READ;
+    if (bits & 2u)
+        out |= M_FS_PERMS_MODE_WRITE;
+    if (bits & 1u)
+        out |= M_FS_PERMS_MODE_EXEC;
+    return out;
+}
+
+mode_t perms_mode_to_host(uint32_t mode, int who) noexcept
+{
+    unsigned bits = 0;
+    if (mode & M_FS_PERMS_MODE_READ)
+        bits |= 4u;
+    if (mode & M_FS_PERMS_MODE_WRITE)
+        bits |= 2u;
+    if (mode & M_FS_PERMS_MODE_EXEC)
+        bits |= 1u;
+    return static_cast<mode_t>(bits << kShift[who]);
+}
+
+M_fs_perms_t *perms_from_stat(const struct stat &st) noexcept
+{
+    M_fs_perms_t *p      = M_fs_perms_create();
+    const bool    is_dir = S_ISDIR(st.st_mode);
+    for (int who = 0; who < 3; who++) {
+        const uint32_t mode = perms_mode_from_host(st.st_mode, who);
+        M_fs_perms_set_mode(p, mode, static_cast<M_fs_perms_who_t>(who), M_FS_PERMS_TYPE_EXACT);
+        /* A directory's own rights are its directory entries too, so that an
+         * ADD or REMOVE aimed at directories merges into what is there. */
+        if (is_dir)
+            M_fs_perms_set_dir_mode(p, mode, static_cast<M_fs_perms_who_t>(who), M_FS_PERMS_TYPE_EXACT);
+    }
+    p->user = user_name(st.st_uid);
+    p->uid  = st.st_uid;
+    p->group = group_name(st.st_gid);
+    p->gid   = st.st_gid;
+    return p;
+}
+
+mode_t perms_to_host_mode(const M_fs_perms_t *perms, bool is_dir) noexcept
+{
+    if (perms == nullptr)
+        return 0;
+    mode_t mode = 0;
+    for (int who = 0; who < 3; who++) {
+        const M_fs_perms_entry *e = (is_dir && perms->dir[who].isset) ? &perms->dir[who] : &perms->file[who];
+        if (!e->isset || e->type == M_FS_PERMS_TYPE_REMOVE)
+            continue;
+        mode |= perms_mode_to_host(e->mode, who);
+    }
+    return mode;
+}
+
+M_fs_error_t lookup_user(const char *name, uid_t *uid) noexcept
+{
+    struct passwd *found = nullptr;
+    uid_t          id    = 0;
+    const int      err   = with_lookup_buffer(_SC_GETPW_R_SIZE_MAX, [&](char *buf, size_t len) {
+        struct passwd pw;
+        found = nullptr;
+        int e = ::getpwnam_r(name, &pw, buf, len, &found);
+        if (e == 0 && found != nullptr)
+            id = pw.pw_uid;
+        return e;
+    });
+    if (err != 0)
+        return m_platform::fs_error_from_errno(err);
+    if (found == nullptr)
+        return M_FS_ERROR_GENERIC;
+    *uid = id;
+    return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t lookup_group(const char *name, gid_t *gid) noexcept
+{
+    struct group *found = nullptr;
+    gid_t         id    = 0;
+    const int     err   = with_lookup_buffer(_SC_GETGR_R_SIZE_MAX, [&](char *buf, size_t len) {
+        struct group gr;
+        found = nullptr;
+        int e = ::getgrnam_r(name, &gr, buf, len, &found);
+        if (e == 0 && found != nullptr)
+            id = gr.gr_gid;
+        return e;
+    });
+    if (err != 0)
+        return m_platform::fs_error_from_errno(err);
+    if (found == nullptr)
+        return M_FS_ERROR_GENERIC;
+    *gid = id;
+    return M_FS_ERROR_SUCCESS;
+}
+
+char *user_name(uid_t uid) noexcept
+{
+    char *name = nullptr;
+    (void)with_lookup_buffer(_SC_GETPW_R_SIZE_MAX, [&](char *buf, size_t len) {
+        struct passwd  pw;
+        struct passwd *found = nullptr;
+        int            e     = ::getpwuid_r(uid, &pw, buf, len, &found);
+        if (e == 0 && found != nullptr && !M_str_isempty(pw.pw_name))
+            name = M_strdup(pw.pw_name);
+        return e;
+    });
+    return name;
+}
+
+char *group_name(gid_t gid) noexcept
+{
+    char *name = nullptr;
+    (void)with_lookup_buffer(_SC_GETGR_R_SIZE_MAX, [&](char *buf, size_t len) {
+        struct group  gr;
+        struct group *found = nullptr;
+        int           e     = ::getgrgid_r(gid, &gr, buf, len, &found);
+        if (e == 0 && found != nullptr && !M_str_isempty(gr.gr_name))
+            name = M_strdup(gr.gr_name);
+        return e;
+    });
+    return name;
+}
+
+char *home_dir() noexcept
+{
+    const char *env = ::getenv("HOME");
+    if (!M_str_isempty(env))
+        return M_strdup(env);
+
+    char *home = nullptr;
+    (void)with_lookup_buffer(_SC_GETPW_R_SIZE_MAX, [&](char *buf, size_t len) {
+        struct passwd  pw;
+        struct passwd *found = nullptr;
+        int            e     = ::getpwuid_r(::getuid(), &pw, buf, len, &found);
+        if (e == 0 && found != nullptr && !M_str_isempty(pw.pw_dir))
+            home = M_strdup(pw.pw_dir);
+        return e;
+    });
+    return home;
+}
+
+} // namespace m_fs
+
+extern "C" {
+
+M_fs_error_t M_fs_perms_set_user(M_fs_perms_t *perms, const char *user)
+{
+    if (perms == nullptr)
+        return M_FS_ERROR_INVALID;
+    if (M_str_isempty(user)) {
+        M_free(perms->user);
+        perms->user = nullptr;
+        perms->uid  = 0;
+        return M_FS_ERROR_SUCCESS;
+    }
+    uid_t              uid = 0;
+    const M_fs_error_t res = m_fs::lookup_user(user, &uid);
+    if (res != M_FS_ERROR_SUCCESS)
+        return res;
+    M_free(perms->user);
+    perms->user = M_strdup(user);
+    perms->uid  = uid;
+    return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t M_fs_perms_set_group(M_fs_perms_t *perms, const char *group)
+{
+    if (perms == nullptr)
+        return M_FS_ERROR_INVALID;
+    if (M_str_isempty(group)) {
+        M_free(perms->group);
+        perms->group = nullptr;
+        perms->gid   = 0;
+        return M_FS_ERROR_SUCCESS;
+    }
+    gid_t              gid = 0;
+    const M_fs_error_t res = m_fs::lookup_group(group, &gid);
+    if (res != M_FS_ERROR_SUCCESS)
+        return res;
+    M_free(perms->group);
+    perms->group = M_strdup(group);
+    perms->gid   = gid;
+    return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
+{
+    if (M_str_isempty(path))
+        return M_FS_ERROR_INVALID;
+
+    char        *norm = nullptr;
+    M_fs_error_t res  = M_fs_path_norm(&norm, path, kInfoNormFlags, M_FS_SYSTEM_AUTO);
+    if (res != M_FS_ERROR_SUCCESS)
+        return res;
+
+    int amode = F_OK;
+    if (mode & M_FS_PERMS_MODE_READ)
+        amode |= R_OK;
+    if (mode & M_FS_PERMS_MODE_WRITE)
+        amode |= W_OK;
+    if (mode & M_FS_PERMS_MODE_EXEC)
+        amode |= X_OK;
+
+    if (::access(norm, amode) != 0)
+        res = M_fs_error_from_syserr(M_platform_errno());
+    M_free(norm);
+    return res;
+}
+
+M_fs_error_t M_fs_perms_set_perms(const M_fs_perms_t *perms, const char *path)
+{
+    if (perms == nullptr || M_str_isempty(path))
+        return M_FS_ERROR_INVALID;
+
+    char        *norm = nullptr;
+    M_fs_error_t res  = M_fs_path_norm(&norm, path, kInfoNormFlags, M_FS_SYSTEM_AUTO);
+    if (res != M_FS_ERROR_SUCCESS)
+        return res;
+
+    struct stat st;
+    if (::stat(norm, &st) != 0) {
+        res = M_fs_error_from_syserr(M_platform_errno());
+    } else {
+        res = apply_perms(
+            perms, st, [&](mode_t m) { return ::chmod(norm, m); },
+            [&](uid_t u, gid_t g) { return ::chown(norm, u, g); });
+    }
+    M_free(norm);
+    return res;
+}
+
+M_fs_error_t M_fs_perms_set_perms_file(const M_fs_perms_t *perms, M_fs_file_t *fd)
+{
+    if (perms == nullptr || fd == nullptr || fd->fd < 0)
+        return M_FS_ERROR_INVALID;
+
+    struct stat st;
+    if (::fstat(fd->fd, &st) != 0)
+        return M_fs_error_from_syserr(M_platform_errno());
+    const int desc = fd->fd;
+    return apply_perms(
+        perms, st, [desc](mode_t m) { return ::fchmod(desc, m); },
+        [desc](uid_t u, gid_t g) { return ::fchown(desc, u, g); });
+}
+
+} // extern "C"
