@@ -3,6 +3,26 @@
 #ifndef TOKENEXP_H
 #define TOKENEXP_H
 
+#include "core/m_defs.h"
+#include "formats/m_csv.h"
+
+/* The options of one run, cleared to all-absent at start. The record is the
+ * row filter's thunk, so filter_cb reads user, exp_start and exp_end. */
+typedef struct {
+	const char         *export_file; /* argument 1, borrowed from argv */
+	const char         *key_file;    /* argument 2, borrowed from argv */
+	const char         *output_file; /* -o, or NULL; replaced by the default name when absent or empty */
+	const char         *user;        /* -u: merchant user whose rows are kept, or NULL */
+	const char         *exp_start;   /* -s: lowest expiry date kept (YYYYMM), or NULL */
+	const char         *exp_end;     /* -e: highest expiry date kept (YYYYMM), or NULL */
+	M_csv_row_filter_cb filter;      /* filter_cb once any of -u, -s, -e is seen, else NULL */
+} tokenexp_opts_t;
+
+/* Read the options from argv[3] on into opts (which must already hold the
+ * two paths), printing the "Restricting ..." lines and the expiry-date
+ * errors to standard error. Returns M_FALSE when the run must stop. */
+M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts);
+
 /* Run one whole export job; returns the process exit status (0 or 1). */
 int tokenexp_main(int argc, char **argv);
 

@@ -1,0 +1,312 @@
+/* The export file container: section and block headers, and the layers of a
+ * block (Base64 text, AES-CBC ciphertext, a zlib stream, CSV text). */
+#include "app/tokenexp_export.h"
+
+#include "app/tokenexp_key.h"
+#include "core/m_chr.h"
+#include "core/m_mem.h"
+#include "core/m_str.h"
+#include "core/m_str_fmt.h"
+#include "core/m_str_num.h"
+#include "formats/m_bincodec.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+#include <zlib.h>
+
+#include <climits>
+#include <cstring>
+
+namespace {
+
+constexpr char kSectionStart[]  = "--QUORVEL";
+constexpr char kSectionMarker[] = "--QUORVEL--ENCRYPTED--DATA--EXPORT---(";
+constexpr char kSizeMarker[]    = "---DATABLOCK_SIZE=";
+
+/* The fixed initialisation vector of every block. */
+constexpr unsigned char quorvel_export_iv[16] = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
+                                                 0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
+
+/* zlib's uncompress takes a 32-bit room; it never gets more. */
+constexpr uint64_t kMaxInflateRoom = 0xFFFFFFFFu;
+
+struct block_header_t {
+	uint64_t data_len; /* N: bytes of Base64 text that follow the header line */
+	uint64_t raw_len;  /* M: declared uncompressed length */
+};
+
+/* Find "---DATABLOCK_SIZE=N:M" in text from from on. */
+bool parse_sizes(const char *from, block_header_t *hdr)
+{
+	const char *size = M_str_str(from, kSizeMarker);
+	if (size == nullptr)
+		return false;
+	size += sizeof(kSizeMarker) - 1;
+	const char *colon = M_str_chr(size, ':');
+	if (colon == nullptr)
+		return false;
+	if (M_str_to_uint64_ex(size, static_cast<size_t>(colon - size), 0, &hdr->data_len, nullptr) !=
+	    M_STR_INT_SUCCESS)
+		return false;
+	return M_str_to_uint64_ex(colon + 1, std::strlen(colon + 1), 0, &hdr->raw_len, nullptr) == M_STR_INT_SUCCESS;
+}
+
+/* OpenSSL's text for its latest error. */
+const char *openssl_error()
+{
+	return ERR_error_string(ERR_get_error(), nullptr);
+}
+
+bool ends_with(const char *s, const char *suffix)
+{
+	const size_t slen = std::strlen(s);
+	const size_t xlen = std::strlen(suffix);
+	return slen >= xlen && std::memcmp(s + slen - xlen, suffix, xlen) == 0;
+}
+
+/* Read exactly len bytes of block data into buf (emptied first). */
+bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len)
+{
+	M_buf_truncate(buf, 0);
+	while (len > 0) {
+		size_t         room = len > (1u << 30) ? (1u << 30) : static_cast<size_t>(len);
+		unsigned char *dst  = M_buf_direct_write_start(buf, &room);
+		if (dst == nullptr)
+			return false;
+		if (room > len)
+			room = static_cast<size_t>(len);
+		size_t got = 0;
+		if (M_fs_file_read(file, dst, room, &got, M_FS_FILE_RW_FULLBUF) != M_FS_ERROR_SUCCESS || got == 0) {
+			M_buf_direct_write_end(buf, 0);
+			return false;
+		}
+		M_buf_direct_write_end(buf, got);
+		len -= got;
+	}
+	return true;
+}
+
+/* Base64 text in line -> ciphertext in work -> compressed data in line ->
+ * CSV text in work. */
+tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *work, uint64_t raw_len, char *err,
+                                     size_t errlen)
+{
+	/* Base64. Text that does not decode leaves the work buffer empty; the
+	 * block then fails at the cipher's final step. */
+	M_buf_truncate(work, 0);
+	const size_t text_len = M_buf_len(line);
+	size_t       room     = M_bincodec_decode_size(text_len, M_BINCODEC_BASE64);
+	if (room > 0) {
+		unsigned char *dst = M_buf_direct_write_start(work, &room);
+		size_t         n   = M_bincodec_decode(dst, room, M_buf_peek(line), text_len, M_BINCODEC_BASE64);
+		M_buf_direct_write_end(work, dst == nullptr ? 0 : n);
+	}
+
+	EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+	if (ctx == nullptr) {
+		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP cipher init key/iv): %s", openssl_error());
+		return TOKENEXP_WALK_DECRYPT;
+	}
+	const EVP_CIPHER *cipher = tokenexp_key_convert(line, key, err, errlen);
+	if (cipher == nullptr) {
+		M_buf_truncate(line, 0);
+		EVP_CIPHER_CTX_free(ctx);
+		return TOKENEXP_WALK_DECRYPT;
+	}
+	if (EVP_DecryptInit_ex(ctx, cipher, nullptr, reinterpret_cast<const unsigned char *>(M_buf_peek(line)),
+	                       quorvel_export_iv) != 1) {
+		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP cipher init key/iv): %s", openssl_error());
+		M_buf_truncate(line, 0);
+		EVP_CIPHER_CTX_free(ctx);
+		return TOKENEXP_WALK_DECRYPT;
+	}
+
+	/* The key bytes are no longer needed: the cipher holds its schedule. */
+	M_buf_truncate(line, 0);
+	const size_t cipher_len = M_buf_len(work);
+	if (cipher_len > INT_MAX - 32) {
+		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP update): %s", "block too large");
+		EVP_CIPHER_CTX_free(ctx);
+		return TOKENEXP_WALK_DECRYPT;
+	}
+	size_t         out_room = cipher_len + 16;
+	unsigned char *out      = M_buf_direct_write_start(line, &out_room);
+	int            len1     = 0;
+	if (EVP_DecryptUpdate(ctx, out, &len1, reinterpret_cast<const unsigned char *>(M_buf_peek(work)),
+	                      static_cast<int>(cipher_len)) != 1) {
+		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP update): %s", openssl_error());
+		M_buf_direct_write_end(line, 0);
+		M_buf_truncate(line, 0);
+		EVP_CIPHER_CTX_free(ctx);
+		return TOKENEXP_WALK_DECRYPT;
+	}
+	if (len1 < 0) {
+		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP update): negative len written");
+		M_buf_direct_write_end(line, 0);
+		M_buf_truncate(line, 0);
+		EVP_CIPHER_CTX_free(ctx);
+		return TOKENEXP_WALK_DECRYPT;
+	}
+	int len2 = 0;
+	if (EVP_DecryptFinal_ex(ctx, out + len1, &len2) != 1) {
+		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP final): %s", openssl_error());
+		if (ends_with(err, "reason(100)") || ends_with(err, "bad decrypt"))
+			M_snprintf(err, errlen,
+			           "OpenSSL decrypt error (EVP final): bad decrypt (usually means you entered the wrong "
+			           "quorvel export key)");
+		M_buf_direct_write_end(line, 0);
+		M_buf_truncate(line, 0);
+		EVP_CIPHER_CTX_free(ctx);
+		return TOKENEXP_WALK_DECRYPT;
+	}
+	if (len2 < 0) {
+		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP final): negative len written");
+		M_buf_direct_write_end(line, 0);
+		M_buf_truncate(line, 0);
+		EVP_CIPHER_CTX_free(ctx);
+		return TOKENEXP_WALK_DECRYPT;
+	}
+	M_buf_direct_write_end(line, static_cast<size_t>(len1) + static_cast<size_t>(len2));
+	EVP_CIPHER_CTX_free(ctx);
+
+	/* Inflate into at least M bytes of room (all the room the buffer then
+	 * offers, capped at what zlib's 32-bit count can take). */
+	M_buf_truncate(work, 0);
+	size_t want = static_cast<size_t>(raw_len > kMaxInflateRoom ? kMaxInflateRoom : raw_len);
+	if (want == 0)
+		want = 1;
+	unsigned char *dst = M_buf_direct_write_start(work, &want);
+	uLongf         produced = static_cast<uLongf>(want > kMaxInflateRoom ? kMaxInflateRoom : want);
+	const size_t   comp_len = M_buf_len(line);
+	int rc = uncompress(dst, &produced, reinterpret_cast<const Bytef *>(M_buf_peek(line)),
+	                    static_cast<uLong>(comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len));
+	if (rc != Z_OK) {
+		M_buf_direct_write_end(work, 0);
+		M_buf_truncate(work, 0);
+		switch (rc) {
+			case Z_MEM_ERROR:
+				M_snprintf(err, errlen, "out of memory");
+				break;
+			case Z_BUF_ERROR:
+				M_snprintf(err, errlen, "destination buffer was not large enough");
+				break;
+			case Z_DATA_ERROR:
+				M_snprintf(err, errlen, "compressed data was corrupted");
+				break;
+			default:
+				M_snprintf(err, errlen, "unknown error code (%d)", rc);
+				break;
+		}
+		return TOKENEXP_WALK_UNCOMPRESS;
+	}
+	M_buf_direct_write_end(work, static_cast<size_t>(produced));
+	return TOKENEXP_WALK_DONE;
+}
+
+} // namespace
+
+M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof)
+{
+	const size_t start = M_buf_len(buf);
+	if (eof != nullptr)
+		*eof = M_FALSE;
+
+	for (;;) {
+		bool read_any = false;
+		bool got_lf   = false;
+		for (;;) {
+			unsigned char byte = 0;
+			size_t        got  = 0;
+			if (M_fs_file_read(file, &byte, 1, &got, M_FS_FILE_RW_NORMAL) != M_FS_ERROR_SUCCESS)
+				return M_FALSE;
+			if (got == 0)
+				break;
+			read_any = true;
+			M_buf_add_byte(buf, byte);
+			if (byte == '\n') {
+				got_lf = true;
+				break;
+			}
+		}
+
+		/* Trailing whitespace is not part of the line. */
+		size_t len = M_buf_len(buf);
+		while (len > start && M_chr_isspace(M_buf_peek(buf)[len - 1]))
+			len--;
+		M_buf_truncate(buf, len);
+
+		if (got_lf && len <= start)
+			continue; /* a blank line */
+		if (read_any && len > start)
+			return M_TRUE;
+		if (eof != nullptr)
+			*eof = M_TRUE;
+		return M_FALSE;
+	}
+}
+
+tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work,
+                                     char **section, char *err, size_t errlen, tokenexp_block_cb cb, void *thunk)
+{
+	M_bool eof = M_FALSE;
+	for (;;) {
+		eof = M_FALSE;
+		if (errlen > 0)
+			err[0] = '\0';
+		M_buf_truncate(line, 0);
+		if (!read_line_buf(line, file, &eof))
+			break;
+
+		block_header_t hdr{0, 0};
+		bool           first_of_section = false;
+		if (M_str_eq_start(M_buf_peek(line), kSectionStart)) {
+			if (!read_line_buf(line, file, &eof))
+				break;
+			const char *text   = M_buf_peek(line);
+			const char *marker = M_str_str(text, kSectionMarker);
+			if (marker == nullptr) {
+				eof = M_FALSE;
+				break;
+			}
+			const char *name  = marker + sizeof(kSectionMarker) - 1;
+			const char *close = M_str_chr(name, ')');
+			if (close == nullptr || close == name || !parse_sizes(close, &hdr)) {
+				eof = M_FALSE;
+				break;
+			}
+			M_free(*section);
+			*section         = M_strdup_max(name, static_cast<size_t>(close - name));
+			first_of_section = true;
+		} else if (!parse_sizes(M_buf_peek(line), &hdr)) {
+			eof = M_FALSE;
+			break;
+		}
+
+		if (!M_str_eq(*section, TOKENEXP_SECTION)) {
+			/* Other sections are skipped unread. A move past the end is not
+			 * a failure: the next read meets the end of the file. */
+			if (hdr.data_len > static_cast<uint64_t>(INT64_MAX) ||
+			    M_fs_file_seek(file, static_cast<int64_t>(hdr.data_len), M_FS_FILE_SEEK_CUR) != M_FS_ERROR_SUCCESS) {
+				M_snprintf(err, errlen, "file truncated!");
+				return TOKENEXP_WALK_PARSE;
+			}
+			continue;
+		}
+
+		if (!read_block_data(file, line, hdr.data_len)) {
+			eof = M_FALSE;
+			break;
+		}
+		tokenexp_walk_result_t rc = process_block(key, line, work, hdr.raw_len, err, errlen);
+		if (rc != TOKENEXP_WALK_DONE)
+			return rc;
+		if (!cb(M_buf_peek(work), M_buf_len(work), first_of_section ? M_TRUE : M_FALSE, thunk))
+			return TOKENEXP_WALK_STOPPED;
+	}
+
+	if (eof && (errlen == 0 || err[0] == '\0'))
+		return TOKENEXP_WALK_DONE;
+	if (errlen > 0 && err[0] == '\0')
+		M_snprintf(err, errlen, "couldn't read section header from export file");
+	return TOKENEXP_WALK_PARSE;
+}

@@ -1,0 +1,28 @@
+/* Export key entry: the prompt with console echo turned off, and the
+ * conversion of the key text into AES key bytes. */
+#ifndef TOKENEXP_KEY_H
+#define TOKENEXP_KEY_H
+
+#include "core/m_buf.h"
+#include "core/m_defs.h"
+
+#include <openssl/evp.h>
+
+/* Size of the key text area: 64 hexadecimal digits and the NUL. */
+#define TOKENEXP_KEY_LEN 65
+
+/* Prompt for the export key on standard error and read one line of at most
+ * 64 characters from standard input into key (TOKENEXP_KEY_LEN bytes), with
+ * echo off while it is typed when standard input is a terminal. The text is
+ * trimmed. On end of input, a read error or an empty line the area is
+ * cleared, "\n" and "Couldn't read quorvel key entered by user.\n" are
+ * written to standard error and M_FALSE is returned. Echo is restored on
+ * every path, and also when a signal ends the process at the prompt. */
+M_bool tokenexp_read_key(char *key);
+
+/* Turn the key text into key bytes in buf (emptied first) and choose the
+ * AES-CBC cipher by their count. On failure writes the reason into err
+ * (errlen bytes) and returns NULL. */
+const EVP_CIPHER *tokenexp_key_convert(M_buf_t *buf, const char *key, char *err, size_t errlen);
+
+#endif

@@ -1,0 +1,163 @@
+/* Token selection and table output. */
+#include "app/tokenexp_table.h"
+
+#include "core/m_str.h"
+#include "core/m_str_num.h"
+#include "platform/m_time.h"
+
+#include <cstring>
+
+namespace {
+
+/* Luhn (mod 10) check digit of a string of decimal digits: starting from the
+ * last digit, every second digit is doubled (9 taken off a doubled value
+ * above 9); the digit is (9 * sum) mod 10. */
+char luhn_check_digit(const char *digits, size_t len)
+{
+	int32_t sum    = 0;
+	bool    double_it = true;
+	for (size_t i = len; i-- > 0;) {
+		int32_t d = digits[i] - '0';
+		if (double_it) {
+			d *= 2;
+			if (d > 9)
+				d -= 9;
+		}
+		sum += d;
+		double_it = !double_it;
+	}
+	return static_cast<char>('0' + (9 * sum) % 10);
+}
+
+bool all_digits(const char *s, size_t len)
+{
+	for (size_t i = 0; i < len; i++) {
+		if (s[i] < '0' || s[i] > '9')
+			return false;
+	}
+	return true;
+}
+
+bool is_date_column(const char *header)
+{
+	return M_str_caseeq(header, "bdate") || M_str_caseeq(header, "edate") || M_str_caseeq(header, "last_run") ||
+	       M_str_caseeq(header, "next_run");
+}
+
+/* Write t as the local date YYYYMMDD (the time of day is not written). */
+void write_local_date(M_buf_t *buf, M_time_t t)
+{
+	M_time_tm_t tm;
+	std::memset(&tm, 0, sizeof(tm));
+	M_time_tolocal(t, &tm, nullptr);
+	M_buf_add_int_just(buf, tm.year, 4);
+	M_buf_add_int_just(buf, tm.month, 2);
+	M_buf_add_int_just(buf, tm.day, 2);
+}
+
+} // namespace
+
+M_bool filter_cb(const M_csv_t *table, size_t row, void *thunk)
+{
+	const auto *opts = static_cast<const tokenexp_opts_t *>(thunk);
+	if (opts == nullptr)
+		return M_TRUE;
+
+	if (!M_str_isempty(opts->user) && !M_str_eq(M_csv_get_cell(table, row, "user"), opts->user))
+		return M_FALSE;
+
+	if (M_str_isempty(opts->exp_start) && M_str_isempty(opts->exp_end))
+		return M_TRUE;
+
+	const char *expdate = M_csv_get_cell(table, row, "expdate");
+	if (expdate == nullptr)
+		expdate = "";
+	if (!M_str_isempty(opts->exp_start) && M_str_cmpsort(expdate, opts->exp_start) < 0)
+		return M_FALSE;
+	if (M_str_isempty(opts->exp_end))
+		return M_TRUE;
+	return M_str_cmpsort(expdate, opts->exp_end) <= 0;
+}
+
+M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *thunk)
+{
+	(void)thunk;
+	if (M_str_isempty(cell))
+		return M_FALSE;
+
+	if (M_str_caseeq(header, "token")) {
+		const size_t len = std::strlen(cell);
+		if (!all_digits(cell, len))
+			return M_FALSE;
+		M_buf_add_bytes(buf, cell, len);
+		M_buf_add_byte(buf, static_cast<unsigned char>(luhn_check_digit(cell, len)));
+		return M_TRUE;
+	}
+
+	if (!is_date_column(header))
+		return M_FALSE;
+
+	uint64_t value = 0;
+	if (M_str_to_uint64_ex(cell, std::strlen(cell), 10, &value, nullptr) != M_STR_INT_SUCCESS) {
+		M_buf_add_str(buf, "FAIL: Case 1");
+		return M_TRUE;
+	}
+	if (static_cast<int64_t>(value) < 0) {
+		M_buf_add_str(buf, "FAIL: Case 2");
+		return M_TRUE;
+	}
+	if (value == 0)
+		return M_TRUE;
+	write_local_date(buf, static_cast<M_time_t>(value));
+	return M_TRUE;
+}
+
+namespace {
+
+/* Header row of a parsed block as a list; absent names become empty so the
+ * positions stay those of the columns. */
+M_list_str_t *header_list(const M_csv_t *csv, bool keep_positions)
+{
+	M_list_str_t *list = M_list_str_create(M_LIST_STR_NONE);
+	const size_t  cols = M_csv_raw_num_cols(csv);
+	for (size_t c = 0; c < cols; c++) {
+		const char *name = M_csv_get_header(csv, c);
+		if (name == nullptr && keep_positions)
+			name = "";
+		M_list_str_insert(list, name);
+	}
+	return list;
+}
+
+} // namespace
+
+M_bool tokenexp_table_add_block(tokenexp_table_t *t, const char *csv_text, size_t len, M_bool first_of_section)
+{
+	M_csv_t *csv = nullptr;
+	if (first_of_section) {
+		csv = M_csv_parse(csv_text, len, ',', '`', M_CSV_FLAG_NONE);
+		M_list_str_destroy(t->section_headers);
+		t->section_headers = csv == nullptr ? nullptr : header_list(csv, true);
+	} else {
+		csv = M_csv_parse_add_headers(csv_text, len, ',', '`', M_CSV_FLAG_NONE, t->section_headers);
+	}
+	if (csv == nullptr)
+		return M_FALSE;
+
+	M_csv_output_set_control_chars(csv, ',', '"');
+	if (t->headers == nullptr) {
+		t->headers = header_list(csv, false);
+		M_csv_output_headers_buf(t->table, csv, t->headers);
+	}
+	M_csv_output_rows_buf(t->table, csv, t->headers, t->opts->filter, t->opts, cell_writer_cb, nullptr);
+	M_csv_destroy(csv);
+	return M_TRUE;
+}
+
+void tokenexp_table_clear(tokenexp_table_t *t)
+{
+	M_list_str_destroy(t->headers);
+	M_list_str_destroy(t->section_headers);
+	t->headers         = nullptr;
+	t->section_headers = nullptr;
+}

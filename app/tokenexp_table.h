@@ -1,0 +1,38 @@
+/* Token selection: which rows go into the token table and how their token
+ * and date cells are written, and the joining of many parsed blocks into one
+ * table. */
+#ifndef TOKENEXP_TABLE_H
+#define TOKENEXP_TABLE_H
+
+#include "app/tokenexp.h"
+#include "containers/m_list_str.h"
+#include "core/m_buf.h"
+#include "formats/m_csv.h"
+
+/* Row filter: keeps a data row by merchant user and expiry range. thunk is
+ * the run's tokenexp_opts_t. */
+M_bool filter_cb(const M_csv_t *table, size_t row, void *thunk);
+
+/* Cell writer: appends the Luhn check digit to all-digit tokens and writes
+ * the four date columns as local YYYYMMDD dates. thunk is not used. */
+M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *thunk);
+
+/* Table building state, owned by the run. */
+typedef struct {
+	M_buf_t         *table;           /* the CSV token table being built */
+	M_list_str_t    *headers;         /* columns of the table: the first block's header row */
+	M_list_str_t    *section_headers; /* header row of the current section's first block */
+	tokenexp_opts_t *opts;            /* filter settings */
+} tokenexp_table_t;
+
+/* Parse one block's CSV text (delimiter ",", quote "`") and append its rows.
+ * The first block of a section carries its own header row; continuation
+ * blocks are parsed with the header row of their section's first block. The
+ * first block of the run fixes the table's columns and writes the header
+ * row. Returns M_FALSE when the text holds no table (nothing is appended). */
+M_bool tokenexp_table_add_block(tokenexp_table_t *t, const char *csv, size_t len, M_bool first_of_section);
+
+/* Release the header lists (the table buffer stays the caller's). */
+void tokenexp_table_clear(tokenexp_table_t *t);
+
+#endif
