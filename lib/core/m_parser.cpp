@@ -540,6 +540,20 @@ M_bool M_parser_append(M_parser_t *parser, const unsigned char *data, size_t len
         return len == 0;
     if (len == 0)
         return M_TRUE;
+
+    /* Bytes from the parser's own buffer would be moved or freed by making
+     * room; copy them aside first. */
+    if (parser->buf != nullptr) {
+        const auto lo = reinterpret_cast<uintptr_t>(parser->buf);
+        const auto at = reinterpret_cast<uintptr_t>(data);
+        if (at >= lo && at - lo < parser->buf_size) {
+            unsigned char *tmp = static_cast<unsigned char *>(M_memdup(data, len));
+            M_bool         ok  = M_parser_append(parser, tmp, len);
+            M_free(tmp);
+            return ok;
+        }
+    }
+
     if (!make_room(parser, len))
         return M_FALSE;
     M_mem_copy(parser->buf + parser->cur + parser->len, data, len);

@@ -65,7 +65,9 @@ typedef struct M_parser M_parser_t;
 /* Caller-provided storage for a constant parser (M_parser_init), so that a
  * parser can live on the stack without any allocation. Its contents are
  * private: do not read or write them, and reach the parser only through the
- * M_parser_t pointer that M_parser_init returns. The size is fixed for this
+ * M_parser_t pointer that M_parser_init returns. That pointer addresses this
+ * storage, so a copy of the storage is not a second parser: copy nothing,
+ * call M_parser_init on the new storage instead. The size is fixed for this
  * ABI; the library checks at build time that the parser fits. */
 typedef struct M_parser_storage {
     union {
@@ -164,7 +166,9 @@ M_API void M_parser_destroy(M_parser_t *parser);
  * making room as described at the top.
  *
  * parser: NULL or a constant parser yields false.
- * data:   NULL yields true when len is 0, false otherwise.
+ * data:   NULL yields true when len is 0, false otherwise. It may point into
+ *         the parser's own buffer (for instance at M_parser_peek): such bytes
+ *         are copied aside before the buffer is compacted or moved.
  * Returns true on success. On false the parser is unchanged.
  * Invalidates pointers borrowed from the parser (the buffer may move). */
 M_API M_bool M_parser_append(M_parser_t *parser, const unsigned char *data, size_t len);

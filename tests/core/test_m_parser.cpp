@@ -114,6 +114,20 @@ TEST(m_parser, append_arguments)
 	M_parser_destroy(p);
 }
 
+TEST(m_parser, append_from_own_buffer)
+{
+	/* Appending the parser's own unread bytes forces a move: the source must
+	 * be copied aside before the old block goes away. */
+	M_parser_t *p = dp("abcdefgh"); /* 8 bytes: the buffer is full */
+	ASSERT_TRUE(M_parser_append(p, M_parser_peek(p), M_parser_len(p)));
+	EXPECT_EQ(rest(p), "abcdefghabcdefgh");
+	ASSERT_TRUE(M_parser_consume(p, 10));
+	/* The compaction moves the rest to the front of the buffer. */
+	ASSERT_TRUE(M_parser_append(p, M_parser_peek(p), 3));
+	EXPECT_EQ(rest(p), "cdefghcde");
+	M_parser_destroy(p);
+}
+
 /* ---------------------------------------------------------------------------
  * Making room: growth, reuse, compaction behind the marks
  * ------------------------------------------------------------------------- */
