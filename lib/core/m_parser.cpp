@@ -14,6 +14,10 @@
  *   rewind restores them exactly. Recounting the column by scanning back for
  *   a line feed would walk into bytes that the wipe rule has already
  *   overwritten (or that compaction dropped) and give a wrong column.
+ * - Size: this file runs a little past 1500 lines only because the public
+ *   API has about 120 thin entry points (each family times each way of
+ *   matching); the logic itself is the two dozen helpers in the anonymous
+ *   namespace, and splitting the wrappers away would not make them clearer.
  */
 #include "core/m_parser.h"
 
