@@ -162,14 +162,14 @@ struct bn_set {
 };
 
 /* Size in bits of the Elgamal random exponent for a prime of pbits bits. */
-constexpr int elgamal_exponent_bits(int pbits)
+constexpr int elgamal_exp_bits(int pbits)
 {
     if (pbits <= 5119)
         return pbits / 10 + 160;
     return ((pbits / 8) * 3 + 600) / 2;
 }
-static_assert(elgamal_exponent_bits(2048) == 364, "2048-bit prime");
-static_assert(elgamal_exponent_bits(5120) == 1260, "5120-bit prime");
+static_assert(elgamal_exp_bits(2048) == 364, "2048-bit prime");
+static_assert(elgamal_exp_bits(5120) == 1260, "5120-bit prime");
 
 /* Appends an MPI: bit count, then the number's bytes without leading zeros. */
 [[nodiscard]] bool add_mpi(M_buf_t *out, const BIGNUM *bn)
@@ -287,7 +287,7 @@ size_t mpi_len(const BIGNUM *bn)
             return false;
     } else {
         /* Step 9: a = g^x mod p, b = y^x * m mod p with x coprime to p - 1. */
-        const int xbits = elgamal_exponent_bits(modbits);
+        const int xbits = elgamal_exp_bits(modbits);
         bn.x   = BN_new();
         bn.pm1 = BN_new();
         bn.gcd = BN_new();
@@ -477,6 +477,11 @@ size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned 
     return ok ? written : 0;
 }
 
+int elgamal_exponent_bits(int pbits) noexcept
+{
+    return elgamal_exp_bits(pbits);
+}
+
 size_t compress_bound(size_t src_len) noexcept
 {
     if (static_cast<uint64_t>(src_len) > static_cast<uint64_t>(ULONG_MAX))
@@ -505,7 +510,9 @@ M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
                          M_pgp_symalg_t symalg)
 {
     bool ok = false;
-    if (out != nullptr && in != nullptr && key != nullptr)
+    /* One buffer for both would lose the data when out is emptied first, and
+     * the call would quietly encrypt nothing. */
+    if (out != nullptr && in != nullptr && key != nullptr && out != in)
         ok = encrypt_buf(out, in, key, symalg);
     /* The plaintext must not linger in the work buffer, whatever happened. */
     M_buf_truncate(in, 0);

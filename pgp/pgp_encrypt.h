@@ -51,7 +51,7 @@ typedef enum {
  * in:     the data to encrypt. It is also used as work space and is ALWAYS
  *         left empty when the call returns, on success and on failure (its
  *         former contents are overwritten as the buffer drops them). NULL
- *         fails.
+ *         fails, and so does the same buffer as out.
  * key:    the recipient's public key, only read. NULL fails.
  * symalg: the symmetric cipher (M_PGP_SYMALG_AES256 is the usual choice).
  *

@@ -33,6 +33,10 @@ struct symalg_info {
                                     const unsigned char *key, const unsigned char *iv,
                                     const unsigned char *in, size_t in_len) noexcept;
 
+/* Size in bits of the random Elgamal exponent for a prime of pbits bits:
+ * pbits / 10 + 160 up to 5119 bits, ((pbits / 8) * 3 + 600) / 2 above. */
+[[nodiscard]] int elgamal_exponent_bits(int pbits) noexcept;
+
 /* The compressor of the compressed data packet. These two functions are the
  * one place it is called, so it can be exchanged without touching the packet
  * code.
