@@ -581,14 +581,10 @@ TEST(m_mem, mem_and_rmem_search)
 	for (const Case &c : cases) {
 		const void *f = M_mem_mem(c.hay, c.hlen, c.needle, c.nlen);
 		const void *l = M_mem_rmem(c.hay, c.hlen, c.needle, c.nlen);
-		if (c.first < 0)
-			EXPECT_EQ(f, nullptr) << c.hay << "/" << c.nlen;
-		else
-			EXPECT_EQ(f, c.hay + c.first) << c.hay << "/" << c.nlen;
-		if (c.last < 0)
-			EXPECT_EQ(l, nullptr) << c.hay << "/" << c.nlen;
-		else
-			EXPECT_EQ(l, c.hay + c.last) << c.hay << "/" << c.nlen;
+		const void *want_f = c.first < 0 ? nullptr : c.hay + c.first;
+		const void *want_l = c.last < 0 ? nullptr : c.hay + c.last;
+		EXPECT_EQ(f, want_f) << c.hay << "/" << c.nlen;
+		EXPECT_EQ(l, want_l) << c.hay << "/" << c.nlen;
 	}
 	EXPECT_EQ(M_mem_mem(nullptr, 3, "a", 1), nullptr);
 	EXPECT_EQ(M_mem_mem("abc", 0, "a", 1), nullptr);
