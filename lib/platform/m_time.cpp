@@ -141,12 +141,22 @@ void M_time_timeval_from_filetime(const M_time_filetime_t *ft, M_timeval_t *tv)
 		tv->usec = 0;
 		return;
 	}
-	/* Unsigned subtraction, then read as signed: the difference of two
-	 * 64-bit tick counts always fits the signed range we care about, and the
-	 * wrap of an out-of-range FILETIME is defined instead of overflowing. */
+	/* Unsigned subtraction, then read as signed: the wrap of an
+	 * out-of-range FILETIME is defined instead of overflowing. */
 	const int64_t d = static_cast<int64_t>(static_cast<uint64_t>(M_time_filetime_to_int64(ft)) - static_cast<uint64_t>(kEpochDiff));
-	tv->sec         = d / kTicksPerSec;
-	tv->usec        = (d / 10) % 1000000;
+	/* Floor division, so that times before 1970 keep usec in 0..999,999
+	 * (truncation would give a negative usec with sec rounded up). */
+	int64_t us = d / 10;
+	if (d % 10 < 0)
+		us--;
+	int64_t sec = us / 1000000;
+	int64_t rem = us % 1000000;
+	if (rem < 0) {
+		rem += 1000000;
+		sec--;
+	}
+	tv->sec  = sec;
+	tv->usec = rem;
 }
 
 time_t M_time_M_time_t_to_time_t(M_time_t t)

@@ -236,7 +236,9 @@ M_API void M_time_to_filetime(M_time_t t, M_time_filetime_t *ft);
 M_API M_bool M_time_to_systemtime(M_time_t t, M_time_systemtime_t *st);
 
 /* FILETIME to seconds and microseconds: d = ft - 116,444,736,000,000,000;
- * sec = d / 10,000,000; usec = (d / 10) mod 1,000,000 (signed arithmetic).
+ * sec = d / 10,000,000; usec = (d / 10) mod 1,000,000. Divisions round
+ * toward minus infinity, so usec is 0 to 999,999 before 1970 as well (one
+ * tick before the epoch is sec -1, usec 999,999).
  * ft: NULL gives zeros. tv: NULL is ignored. */
 M_API void M_time_timeval_from_filetime(const M_time_filetime_t *ft, M_timeval_t *tv);
 
