@@ -1,0 +1,244 @@
+/* Result codes: the Windows error table row by row, the errno translation,
+ * and real failures of the host classified through both.
+ */
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/m_mem.h"
+#include "platform/m_fs_file.h"
+#include "platform/m_fs_info.h"
+#include "platform/m_fs_path.h"
+#include "platform/m_fs_perms.h"
+#include "platform/m_fs_win.h"
+#include "platform/m_platform.h"
+#include "platform/m_platform_int.h"
+
+namespace {
+
+struct SyserrCase {
+    uint32_t     syserr;
+    M_fs_error_t expect;
+};
+
+/* Every row of the table, plus numbers around and between the rows. */
+constexpr SyserrCase kSyserrCases[] = {
+    {0, M_FS_ERROR_SUCCESS},
+    {2, M_FS_ERROR_NOT_FOUND},
+    {3, M_FS_ERROR_NOT_FOUND},
+    {4, M_FS_ERROR_TOO_MANY_FILES},
+    {5, M_FS_ERROR_PERMISSION},
+    {17, M_FS_ERROR_NOT_SAME_DEVICE},
+    {18, M_FS_ERROR_TOO_MANY_FILES},
+    {19, M_FS_ERROR_READONLY},
+    {25, M_FS_ERROR_SEEK},
+    {29, M_FS_ERROR_IO},
+    {30, M_FS_ERROR_IO},
+    {32, M_FS_ERROR_PERMISSION},
+    {50, M_FS_ERROR_NOT_SUPPORTED},
+    {80, M_FS_ERROR_FILE_EXISTS},
+    {87, M_FS_ERROR_INVALID},
+    {145, M_FS_ERROR_DIR_NOT_EMPTY},
+    {183, M_FS_ERROR_FILE_EXISTS},
+    {206, M_FS_ERROR_NAME_TOO_LONG},
+    {267, M_FS_ERROR_NOT_DIR},
+    /* Not in the table. */
+    {1, M_FS_ERROR_GENERIC},
+    {6, M_FS_ERROR_GENERIC},
+    {16, M_FS_ERROR_GENERIC},
+    {20, M_FS_ERROR_GENERIC},
+    {31, M_FS_ERROR_GENERIC},
+    {33, M_FS_ERROR_GENERIC},
+    {184, M_FS_ERROR_GENERIC},
+    {266, M_FS_ERROR_GENERIC},
+    {1332, M_FS_ERROR_GENERIC},
+    {UINT32_MAX, M_FS_ERROR_GENERIC},
+};
+
+TEST(m_fs_win, table_row_by_row)
+{
+    for (const SyserrCase &c : kSyserrCases) {
+        EXPECT_EQ(M_fs_error_from_syserr(c.syserr), c.expect) << "Windows error " << c.syserr;
+    }
+}
+
+TEST(m_fs_win, enumeration_numbers_are_fixed)
+{
+    EXPECT_EQ(M_FS_ERROR_SUCCESS, 0);
+    EXPECT_EQ(M_FS_ERROR_READONLY, 7);
+    EXPECT_EQ(M_FS_ERROR_NOT_FOUND, 9);
+    EXPECT_EQ(M_FS_ERROR_TOO_MANY_FILES, 13);
+    EXPECT_EQ(M_FS_ERROR_NOT_DIR, 15);
+    EXPECT_EQ(M_FS_ERROR_LINK_LOOP, 17);
+    EXPECT_EQ(M_FS_ERROR_NOT_SAME_DEVICE, 19);
+    /* No Windows number produces a reserved value. */
+    for (uint32_t n = 0; n < 2000; n++) {
+        const M_fs_error_t r = M_fs_error_from_syserr(n);
+        EXPECT_NE(r, M_FS_ERROR_RESERVED_8);
+        EXPECT_NE(r, M_FS_ERROR_RESERVED_14);
+        EXPECT_NE(r, M_FS_ERROR_RESERVED_18);
+    }
+}
+
+struct ErrnoCase {
+    int          err;
+    uint32_t     syserr;
+    M_fs_error_t result;
+};
+
+constexpr ErrnoCase kErrnoCases[] = {
+    {0, 0, M_FS_ERROR_SUCCESS},
+    {ENOENT, 2, M_FS_ERROR_NOT_FOUND},
+    {ENOTDIR, 3, M_FS_ERROR_NOT_FOUND},
+    {EMFILE, 4, M_FS_ERROR_TOO_MANY_FILES},
+    {ENFILE, 4, M_FS_ERROR_TOO_MANY_FILES},
+    {EACCES, 5, M_FS_ERROR_PERMISSION},
+    {EPERM, 5, M_FS_ERROR_PERMISSION},
+    {EXDEV, 17, M_FS_ERROR_NOT_SAME_DEVICE},
+    {EROFS, 19, M_FS_ERROR_READONLY},
+    {ESPIPE, 25, M_FS_ERROR_SEEK},
+    {EIO, 30, M_FS_ERROR_IO},
+    {EBUSY, 32, M_FS_ERROR_PERMISSION},
+    {ETXTBSY, 32, M_FS_ERROR_PERMISSION},
+    {ENOTSUP, 50, M_FS_ERROR_NOT_SUPPORTED},
+    {EEXIST, 80, M_FS_ERROR_FILE_EXISTS},
+    {EINVAL, 87, M_FS_ERROR_INVALID},
+    {ENOTEMPTY, 145, M_FS_ERROR_DIR_NOT_EMPTY},
+    {ENAMETOOLONG, 206, M_FS_ERROR_NAME_TOO_LONG},
+    {ENOSPC, M_PLATFORM_SYSERR_OTHER, M_FS_ERROR_GENERIC},
+    {EAGAIN, M_PLATFORM_SYSERR_OTHER, M_FS_ERROR_GENERIC},
+    {ERANGE, M_PLATFORM_SYSERR_OTHER, M_FS_ERROR_GENERIC},
+};
+
+TEST(m_fs_win, errno_translation_row_by_row)
+{
+    for (const ErrnoCase &c : kErrnoCases) {
+        errno = c.err;
+        EXPECT_EQ(M_platform_errno(), c.syserr) << "errno " << c.err;
+        EXPECT_EQ(errno, c.err) << "M_platform_errno must leave errno alone";
+        EXPECT_EQ(M_fs_error_from_syserr(M_platform_errno()), c.result) << "errno " << c.err;
+        EXPECT_EQ(m_platform::fs_error_from_errno(c.err), c.result);
+    }
+    EXPECT_EQ(M_fs_error_from_syserr(M_PLATFORM_SYSERR_OTHER), M_FS_ERROR_GENERIC);
+}
+
+TEST(m_fs_win, size_conversions)
+{
+    uint32_t d = 7;
+    EXPECT_TRUE(M_win32_size_t_to_dword(0, &d));
+    EXPECT_EQ(d, 0u);
+    EXPECT_TRUE(M_win32_size_t_to_dword(0xFFFFFFFFu, &d));
+    EXPECT_EQ(d, 0xFFFFFFFFu);
+    EXPECT_FALSE(M_win32_size_t_to_dword(static_cast<size_t>(0x100000000ull), &d));
+    EXPECT_EQ(d, 0u);
+    EXPECT_FALSE(M_win32_size_t_to_dword(SIZE_MAX, nullptr));
+    EXPECT_TRUE(M_win32_size_t_to_dword(12, nullptr));
+
+    int32_t i = 7;
+    EXPECT_TRUE(M_win32_size_t_to_int(0x7FFFFFFF, &i));
+    EXPECT_EQ(i, 0x7FFFFFFF);
+    EXPECT_FALSE(M_win32_size_t_to_int(0x80000000u, &i));
+    EXPECT_EQ(i, 0);
+    EXPECT_FALSE(M_win32_size_t_to_int(SIZE_MAX, nullptr));
+    EXPECT_TRUE(M_win32_size_t_to_int(5, nullptr));
+}
+
+/* A private directory under /tmp, removed with everything in it. */
+class TempDir {
+public:
+    TempDir()
+    {
+        char tmpl[] = "/tmp/mfsw_XXXXXX";
+        const char *d = ::mkdtemp(tmpl);
+        path_         = d != nullptr ? d : "";
+    }
+    ~TempDir()
+    {
+        if (!path_.empty()) {
+            std::string cmd = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
+            (void)std::system(cmd.c_str());
+        }
+    }
+    const std::string &path() const { return path_; }
+    std::string        sub(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void write_text(const std::string &path, const char *text)
+{
+    ASSERT_EQ(M_fs_file_write_bytes(path.c_str(), reinterpret_cast<const unsigned char *>(text), 0, 0, nullptr),
+              M_FS_ERROR_SUCCESS);
+}
+
+TEST(m_fs_win, real_failures_missing_file)
+{
+    TempDir dir;
+    ASSERT_FALSE(dir.path().empty());
+    M_fs_file_t *fd = nullptr;
+    EXPECT_EQ(M_fs_file_open(&fd, dir.sub("missing").c_str(), 0, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE,
+                             nullptr),
+              M_FS_ERROR_NOT_FOUND);
+    EXPECT_EQ(fd, nullptr);
+    /* A missing directory on the way is the same class. */
+    EXPECT_EQ(M_fs_info(nullptr, dir.sub("nodir/x").c_str(), 0), M_FS_ERROR_NOT_FOUND);
+}
+
+TEST(m_fs_win, real_failures_component_is_a_file)
+{
+    TempDir dir;
+    write_text(dir.sub("plain"), "x");
+    M_fs_file_t *fd = nullptr;
+    /* ENOTDIR: Windows' "path not found". */
+    EXPECT_EQ(M_fs_file_open(&fd, dir.sub("plain/inner").c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr),
+              M_FS_ERROR_NOT_FOUND);
+    EXPECT_EQ(fd, nullptr);
+}
+
+TEST(m_fs_win, real_failures_name_too_long)
+{
+    TempDir dir;
+    /* A single component above the file system's NAME_MAX, given relative to
+     * the current directory so the whole path stays below the normaliser's
+     * 260 characters: the system itself refuses it (ENAMETOOLONG). */
+    const std::string name(NAME_MAX + 1, 'n');
+    ASSERT_LT(name.size(), 260u);
+    char *old_cwd = nullptr;
+    ASSERT_EQ(M_fs_path_get_cwd(&old_cwd), M_FS_ERROR_SUCCESS);
+    ASSERT_EQ(M_fs_path_set_cwd(dir.path().c_str()), M_FS_ERROR_SUCCESS);
+    M_fs_file_t *fd = nullptr;
+    EXPECT_EQ(M_fs_file_open(&fd, name.c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr), M_FS_ERROR_NAME_TOO_LONG);
+    EXPECT_EQ(fd, nullptr);
+    EXPECT_EQ(M_fs_path_set_cwd(old_cwd), M_FS_ERROR_SUCCESS);
+    M_free(old_cwd);
+
+    /* 260 characters or more: refused before any system call. */
+    const std::string longer = dir.sub(std::string(300, 'm'));
+    EXPECT_EQ(M_fs_file_open(&fd, longer.c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr), M_FS_ERROR_NAME_TOO_LONG);
+}
+
+TEST(m_fs_win, real_failures_permission)
+{
+    if (::geteuid() == 0)
+        GTEST_SKIP() << "running as root: directory permissions do not stop root, so no access failure can be provoked";
+    TempDir dir;
+    const std::string locked = dir.sub("locked");
+    ASSERT_EQ(::mkdir(locked.c_str(), 0700), 0);
+    write_text(locked + "/f", "secret");
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+
+    unsigned char *buf = nullptr;
+    EXPECT_EQ(M_fs_file_read_bytes((locked + "/f").c_str(), 0, &buf, nullptr), M_FS_ERROR_PERMISSION);
+    EXPECT_EQ(buf, nullptr);
+    EXPECT_EQ(M_fs_perms_can_access((locked + "/f").c_str(), 0), M_FS_ERROR_PERMISSION);
+    (void)::chmod(locked.c_str(), 0700);
+}
+
+} // namespace
