@@ -15,6 +15,7 @@
 #include "pgp/pgp_encrypt.h"
 
 #include <climits>
+#include <cstdlib>
 #include <cstdint>
 #include <cstring>
 
@@ -71,12 +72,30 @@ const symalg_row *symalg_row_lookup(M_pgp_symalg_t symalg)
 /* OpenSSL 3 keeps CAST5 and Blowfish in its legacy provider. Loading any
  * provider explicitly stops the default one from loading on its own, so both
  * are loaded, once per process. A missing legacy provider leaves those two
- * ciphers unavailable; their selectors then fail. */
+ * ciphers unavailable; their selectors then fail.
+ *
+ * The handles are given back at exit, before OpenSSL's own clean-up (which
+ * was registered earlier, so it runs later): a provider still referenced
+ * when OpenSSL unloads its module would leave its memory behind. */
+OSSL_PROVIDER *loaded_providers[2] = { nullptr, nullptr };
+
+void unload_providers()
+{
+    for (OSSL_PROVIDER *&prov : loaded_providers) {
+        if (prov != nullptr)
+            (void)OSSL_PROVIDER_unload(prov);
+        prov = nullptr;
+    }
+}
+
 void load_providers()
 {
     static const bool loaded = [] {
-        (void)OSSL_PROVIDER_load(nullptr, "legacy");
-        (void)OSSL_PROVIDER_load(nullptr, "default");
+        /* Make sure OpenSSL's exit handler is registered before ours. */
+        (void)OPENSSL_init_crypto(0, nullptr);
+        loaded_providers[0] = OSSL_PROVIDER_load(nullptr, "legacy");
+        loaded_providers[1] = OSSL_PROVIDER_load(nullptr, "default");
+        (void)std::atexit(unload_providers);
         return true;
     }();
     (void)loaded;
