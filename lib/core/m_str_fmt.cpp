@@ -29,6 +29,7 @@
 #include "core/m_buf.h"
 #include "core/m_float.h"
 #include "core/m_parser.h"
+#include "platform/m_fs_file.h"
 
 #include <bit>
 #include <cerrno>
@@ -132,10 +133,13 @@ Target make_target(TargetKind kind)
 	switch (t.kind) {
 		case TargetKind::STREAM:
 			return std::fwrite(data, 1, n, t.stream) == n;
-		case TargetKind::MFILE:
-			/* UNFINISHED: the file layer does not link yet; until it does
-			 * every library-file write fails. */
-			return false;
+		case TargetKind::MFILE: {
+			size_t wrote = 0;
+			if (M_fs_file_write(t.mfile, static_cast<const unsigned char *>(data), n, &wrote,
+			                    M_FS_FILE_RW_FULLBUF) != M_FS_ERROR_SUCCESS)
+				return false;
+			return wrote == n;
+		}
 		case TargetKind::FD:
 			return fd_write(t, static_cast<const unsigned char *>(data), n);
 		case TargetKind::FIXED:

@@ -15,6 +15,7 @@
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str_fmt.h"
+#include "platform/m_fs_file.h"
 
 namespace {
 
@@ -598,7 +599,34 @@ TEST(m_str_fmt, va_list_forms_leave_the_callers_list_alone)
 	EXPECT_EQ(Local::twice("%d %s", 9, "z"), "9 z/9 z");
 }
 
-TEST(m_str_fmt, library_file_target_refuses_null)
+TEST(m_str_fmt, mdprintf_writes_through_the_file_layer)
 {
+	const std::string path = std::string(M_TEST_BINARY_DIR) + "/test_m_str_fmt_mdprintf.txt";
+	const std::string long_text(3000, 'w');
+
+	/* Buffered (a small buffer, so it fills several times) and unbuffered. */
+	for (const size_t buf_size : {size_t{0}, size_t{64}}) {
+		M_fs_file_t *f = nullptr;
+		ASSERT_EQ(M_fs_file_open(&f, path.c_str(), buf_size, M_FS_FILE_MODE_WRITE, nullptr),
+		          M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(M_mdprintf(f, "%s=%05.1f;", "v", 2.25), 8);
+		EXPECT_EQ(M_mdprintf(f, "%s|%d\n", long_text.c_str(), -1), 3004);
+		M_fs_file_close(f);
+
+		unsigned char *data = nullptr;
+		size_t         len  = 0;
+		ASSERT_EQ(M_fs_file_read_bytes(path.c_str(), 0, &data, &len), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(std::string(reinterpret_cast<char *>(data), len), "v=002.3;" + long_text + "|-1\n")
+		    << buf_size;
+		M_free(data);
+	}
+
+	/* A file open only for reading refuses the write. */
+	M_fs_file_t *ro = nullptr;
+	ASSERT_EQ(M_fs_file_open(&ro, path.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_mdprintf(ro, "abc"), -1);
+	M_fs_file_close(ro);
+	::unlink(path.c_str());
+
 	EXPECT_EQ(M_mdprintf(nullptr, "abc"), -1);
 }
