@@ -2,7 +2,7 @@
  * bundled sample and benchmarks.
  *
  *   mkexport -k HEXKEY -o OUT [-r ROWS] [-w WRAP] [-m SIZE] [--crlf] [--blank]
- *            NAME=FILE.csv [NAME=FILE.csv ...]
+ *            [--no-compress] NAME=FILE.csv [NAME=FILE.csv ...]
  *
  * Each NAME=FILE pair becomes one section called NAME. FILE is CSV with the
  * delimiter "," and the backtick as quote character; its first row is the
@@ -16,7 +16,8 @@
  *
  * -m SIZE writes SIZE as every block's declared uncompressed length instead
  * of the true one; --crlf ends header lines with "\r\n"; --blank puts a
- * blank line before every header line.
+ * blank line before every header line; --no-compress encrypts the CSV text
+ * without compressing it (a block the reader must refuse).
  */
 #include "core/m_buf.h"
 #include "core/m_mem.h"
@@ -46,11 +47,12 @@ struct options_t {
 	uint64_t    size      = 0;
 	bool        crlf      = false;
 	bool        blank     = false;
+	bool        compress  = true;
 };
 
 int usage()
 {
-	M_fprintf(stderr, "usage: mkexport -k HEXKEY -o OUT [-r ROWS] [-w WRAP] [-m SIZE] [--crlf] [--blank] "
+	M_fprintf(stderr, "usage: mkexport -k HEXKEY -o OUT [-r ROWS] [-w WRAP] [-m SIZE] [--crlf] [--blank] [--no-compress] "
 	                  "NAME=FILE.csv [NAME=FILE.csv ...]\n");
 	return 2;
 }
@@ -68,11 +70,15 @@ size_t next_row_end(const char *text, size_t len, size_t from)
 	return len;
 }
 
-bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const char *csv, size_t len)
+bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const char *csv, size_t len,
+                   bool deflate)
 {
 	uLongf         clen = compressBound(static_cast<uLong>(len));
 	unsigned char *comp = static_cast<unsigned char *>(M_malloc(clen + 1));
-	if (compress(comp, &clen, reinterpret_cast<const Bytef *>(csv), static_cast<uLong>(len)) != Z_OK) {
+	if (!deflate) {
+		M_mem_copy(comp, csv, len);
+		clen = static_cast<uLongf>(len);
+	} else if (compress(comp, &clen, reinterpret_cast<const Bytef *>(csv), static_cast<uLong>(len)) != Z_OK) {
 		M_free(comp);
 		return false;
 	}
@@ -116,7 +122,7 @@ bool write_section(M_buf_t *file, const options_t &o, const unsigned char *key, 
 		const size_t plain_len = M_buf_len(plain);
 
 		M_buf_t *enc = M_buf_create();
-		bool     ok  = encrypt_block(enc, key, key_len, M_buf_peek(plain), plain_len);
+		bool     ok  = encrypt_block(enc, key, key_len, M_buf_peek(plain), plain_len, o.compress);
 		M_buf_cancel(plain);
 		if (!ok) {
 			M_buf_cancel(enc);
@@ -169,6 +175,8 @@ int main(int argc, char **argv)
 			o.crlf = true;
 		} else if (M_str_eq(a, "--blank")) {
 			o.blank = true;
+		} else if (M_str_eq(a, "--no-compress")) {
+			o.compress = false;
 		} else {
 			break;
 		}

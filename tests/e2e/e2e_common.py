@@ -1,0 +1,225 @@
+"""Shared pieces of the end-to-end tests: run the built program as a user
+would (fresh working directory, key on standard input), build export files
+with mkexport, decrypt outputs with gpg, and compute expected token tables
+independently of the program."""
+
+import csv
+import io
+import os
+import random
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+SRC = os.environ.get("QTE_SRC", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
+BUILD = os.environ.get("QTE_BUILD", os.path.join(SRC, "build"))
+BIN = os.environ.get("QTE_BIN", os.path.join(BUILD, "quorvel_tokenexp"))
+MKEXPORT = os.path.join(BUILD, "mkexport")
+KEYS = os.path.join(SRC, "tests", "data", "keys")
+
+KEY256 = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF"
+KEY192 = "0f1e2d3c4b5a69788796a5b4c3d2e1f00f1e2d3c4b5a6978"
+KEY128 = "a1b2c3d4e5f60718293a4b5c6d7e8f90"
+
+HEADER = ["user", "token", "expdate", "bdate", "edate", "last_run", "next_run", "name", "note"]
+
+
+def luhn_digit(digits):
+    total = 0
+    double = True
+    for ch in reversed(digits):
+        d = int(ch)
+        if double:
+            d *= 2
+            if d > 9:
+                d -= 9
+        total += d
+        double = not double
+    return str((9 * total) % 10)
+
+
+def local_date(seconds, tz):
+    old = os.environ.get("TZ")
+    os.environ["TZ"] = tz
+    time.tzset()
+    try:
+        tm = time.localtime(seconds)
+        return "%04d%02d%02d" % (tm.tm_year, tm.tm_mon, tm.tm_mday)
+    finally:
+        if old is None:
+            del os.environ["TZ"]
+        else:
+            os.environ["TZ"] = old
+        time.tzset()
+
+
+def rewrite_cell(name, cell, tz):
+    """The program's cell rewriting, written independently."""
+    if cell is None or cell == "":
+        return ""
+    lname = name.lower()
+    if lname == "token":
+        if cell.isdigit() and cell.isascii():
+            return cell + luhn_digit(cell)
+        return cell
+    if lname in ("bdate", "edate", "last_run", "next_run"):
+        s = cell.lstrip(" \t\r\n\v\f")
+        neg = False
+        if s[:1] in "+-" and s[:1] != "":
+            neg = s[0] == "-"
+            s = s[1:]
+        digits = ""
+        for ch in s:
+            if ch.isdigit() and ch.isascii():
+                digits += ch
+            else:
+                break
+        if digits == "" or int(digits) >= 2**64:
+            return "FAIL: Case 1"
+        value = int(digits)
+        if neg and value != 0:
+            value = 2**64 - value
+        if value >= 2**63:
+            return "FAIL: Case 2"
+        if value == 0:
+            return ""
+        return local_date(value, tz)
+    return cell
+
+
+def csv_cell(cell):
+    """Writing one cell with "," and the double quote."""
+    if cell is None or cell == "":
+        return ""
+    ws = " \t\n\v\f\r"
+    if cell[0] in ws or cell[-1] in ws or any(c in cell for c in ',"\n\r'):
+        return '"' + cell.replace('"', '""') + '"'
+    return cell
+
+
+def expected_table(sections, tz="UTC", user=None, start=None, end=None):
+    """sections: list of (name, header, rows) in file order; rows are lists of
+    cell texts (None for an absent cell). Only "RECURRING" sections count;
+    the columns are those of the first one, matched by name (case-insensitive,
+    the later of two equal names winning)."""
+    out = []
+    columns = None
+    for name, header, rows in sections:
+        if name != "RECURRING":
+            continue
+        if columns is None:
+            columns = list(header)
+            out.append(",".join(csv_cell(h) for h in columns) + "\r\n")
+        index = {}
+        for i, h in enumerate(header):
+            if h:
+                index[h.lower()] = i
+
+        def cell(row, col):
+            i = index.get(col.lower())
+            if i is None or i >= len(row):
+                return None
+            v = row[i]
+            return None if v == "" else v
+
+        for row in rows:
+            if user:
+                if cell(row, "user") != user:
+                    continue
+            if start or end:
+                exp = cell(row, "expdate") or ""
+                if start and exp.encode() < start.encode():
+                    continue
+                if end and not exp.encode() <= end.encode():
+                    continue
+            out.append(",".join(csv_cell(rewrite_cell(c, cell(row, c), tz)) for c in columns) + "\r\n")
+    return "".join(out).encode()
+
+
+def backtick_csv(header, rows):
+    """CSV text as the export holds it: "," and the backtick as quote."""
+    def cell(v):
+        if v is None or v == "":
+            return ""
+        if any(c in v for c in ",`\n\r") or v[0] in " \t" or v[-1] in " \t":
+            return "`" + v.replace("`", "``") + "`"
+        return v
+    lines = [",".join(cell(h) for h in header)]
+    for r in rows:
+        lines.append(",".join(cell(v) for v in r))
+    return ("\n".join(lines) + "\n").encode()
+
+
+def make_rows(count, seed, users=("alice", "bob", "Carol")):
+    rng = random.Random(seed)
+    rows = []
+    for i in range(count):
+        token = "".join(rng.choice("0123456789") for _ in range(rng.randint(16, 19)))
+        exp = "%04d%02d" % (rng.randint(2023, 2027), rng.randint(1, 12))
+        times = [str(rng.randint(1500000000, 1800000000)) if rng.random() > 0.1 else "0" for _ in range(4)]
+        name = rng.choice(["Smith, J", "Doe", "O`Brien", " padded ", "Lee, \"Jo\""])
+        note = rng.choice(["", "monthly", "weekly, on Fri", "x"])
+        rows.append([rng.choice(users), token, exp] + times + [name, note])
+    return rows
+
+
+class E2ECase(unittest.TestCase):
+    """A fresh working directory and a throwaway GNUPGHOME per test."""
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="qte-e2e-")
+        self.gnupg = tempfile.mkdtemp(prefix="qte-gpg-")
+        os.chmod(self.gnupg, 0o700)
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+        shutil.rmtree(self.gnupg, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.dir, name)
+
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def make_export(self, name, sections, key=KEY256, rows_per_block=10000, extra=()):
+        """sections: list of (name, header, rows)."""
+        args = [MKEXPORT, "-k", key, "-o", self.path(name), "-r", str(rows_per_block)] + list(extra)
+        for i, (sname, header, rows) in enumerate(sections):
+            csvfile = self.write("section%d.csv" % i, backtick_csv(header, rows))
+            args.append("%s=%s" % (sname, csvfile))
+        subprocess.run(args, check=True)
+        return self.path(name)
+
+    def run_tool(self, args, key=KEY256 + "\n", env=None, cwd=None):
+        e = dict(os.environ)
+        e.setdefault("TZ", "UTC")
+        if env:
+            e.update(env)
+        stdin = key.encode() if isinstance(key, str) else key
+        return subprocess.run([BIN] + list(args), input=stdin, capture_output=True, cwd=cwd or self.dir, env=e,
+                              timeout=600)
+
+    def decrypt(self, path, keyname="rsa2048"):
+        env = dict(os.environ, GNUPGHOME=self.gnupg)
+        subprocess.run(["gpg", "--batch", "--quiet", "--import", os.path.join(KEYS, keyname + ".sec.asc")],
+                       env=env, check=True, capture_output=True)
+        r = subprocess.run(["gpg", "--batch", "--quiet", "--ignore-mdc-error", "--decrypt", path], env=env,
+                           capture_output=True)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        return r.stdout
+
+    def key(self, name="rsa2048"):
+        return os.path.join(KEYS, name + ".asc")
+
+    def assert_success(self, r, output_name):
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, b"")
+        prefix = b"Enter quorvel export key: \n"
+        self.assertTrue(r.stderr.startswith(prefix) or b"\nEnter quorvel export key: \n" in r.stderr, r.stderr)
+        last = r.stderr.split(b"Enter quorvel export key: \n", 1)[1]
+        self.assertRegex(last.decode(), r"^Wrote encrypted file " + output_name.replace(".", r"\.") +
+                         r" \(took \d+\.\d{3} sec\)\n$")

@@ -1,0 +1,95 @@
+"""End-to-end: the key typed at a real terminal. The program's standard input
+is a pseudo-terminal; the key must not be echoed while typed, and echo must
+be back on afterwards, also after an interrupt at the prompt."""
+
+import os
+import pty
+import select
+import signal
+import subprocess
+import sys
+import termios
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from e2e_common import *  # noqa: E402,F401,F403
+
+
+def echo_on(fd):
+    return bool(termios.tcgetattr(fd)[3] & termios.ECHO)
+
+
+def read_until(fd, marker, timeout=30.0):
+    data = b""
+    end = time.time() + timeout
+    while marker not in data and time.time() < end:
+        ready, _, _ = select.select([fd], [], [], 0.1)
+        if ready:
+            chunk = os.read(fd, 4096)
+            if not chunk:
+                break
+            data += chunk
+    return data
+
+
+def drain(fd):
+    data = b""
+    while True:
+        ready, _, _ = select.select([fd], [], [], 0.2)
+        if not ready:
+            return data
+        try:
+            chunk = os.read(fd, 4096)
+        except OSError:
+            return data
+        if not chunk:
+            return data
+        data += chunk
+
+
+class Terminal(E2ECase):
+    def setUp(self):
+        super().setUp()
+        self.exp = self.make_export("x.exp", [("RECURRING", HEADER, make_rows(5, 70))])
+        self.master, self.slave = pty.openpty()
+        self.assertTrue(echo_on(self.slave))
+
+    def tearDown(self):
+        os.close(self.master)
+        os.close(self.slave)
+        super().tearDown()
+
+    def start(self):
+        env = dict(os.environ, TZ="UTC")
+        proc = subprocess.Popen([BIN, self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, env=env)
+        err = read_until(proc.stderr.fileno(), b"Enter quorvel export key: ")
+        self.assertEqual(err, b"Enter quorvel export key: ")
+        # The prompt is written after echo has been turned off.
+        self.assertFalse(echo_on(self.slave))
+        return proc
+
+    def test_key_is_not_echoed_and_echo_comes_back(self):
+        proc = self.start()
+        os.write(self.master, (KEY256 + "\n").encode())
+        out, err = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertRegex(err.decode(), r"^\nWrote encrypted file t\.gpg \(took \d+\.\d{3} sec\)\n$")
+        self.assertNotIn(KEY256.encode(), drain(self.master))
+        self.assertTrue(echo_on(self.slave))
+        self.assertEqual(self.decrypt(self.path("t.gpg")),
+                         expected_table([("RECURRING", HEADER, make_rows(5, 70))]))
+
+    def test_interrupt_at_the_prompt_restores_echo(self):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            proc = self.start()
+            proc.send_signal(sig)
+            proc.communicate(timeout=60)
+            self.assertEqual(proc.returncode, -sig)
+            self.assertTrue(echo_on(self.slave), sig)
+            self.assertFalse(os.path.exists(self.path("t.gpg")))
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
