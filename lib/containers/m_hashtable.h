@@ -161,9 +161,11 @@ M_API void M_hashtable_destroy(M_hashtable_t *h, M_bool destroy_vals);
  * unless the stored value is the very same pointer (then nothing changes).
  * The table then doubles when its fill percentage is reached.
  *
- * Returns M_TRUE on success, M_FALSE only for a NULL table or key (the table
- * is then unchanged). Invalidates enumeration states of h and, on
- * replacement, the released old value. */
+ * Returns M_TRUE on success; M_FALSE for a NULL table or key, or when the
+ * key duplicator yields NULL for a new key (a NULL key cannot be stored; the
+ * value copy is then released with value_free). The table is unchanged on
+ * failure. Invalidates enumeration states of h and, on replacement, the
+ * released old value. */
 M_API M_bool M_hashtable_insert(M_hashtable_t *h, const void *key, const void *value);
 
 /* Remove a key with all its values.
