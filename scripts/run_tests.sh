@@ -3,6 +3,7 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+bash scripts/deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 run() {

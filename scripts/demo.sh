@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Build the program, run it on the bundled sample export with the sample key
+# fed on standard input, and show the decrypted token table.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+bash scripts/deps.sh
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --target quorvel_tokenexp mkexport
+
+work=$(mktemp -d)
+gnupg=$(mktemp -d)
+trap 'rm -rf "$work" "$gnupg"' EXIT
+chmod 700 "$gnupg"
+
+echo "== quorvel_tokenexp examples/sample.exp examples/demo_public_key.asc (key fed on standard input)"
+(cd "$work" && build_dir="$root/build" &&
+	"$build_dir/quorvel_tokenexp" "$root/examples/sample.exp" "$root/examples/demo_public_key.asc" \
+		< "$root/examples/sample_export_key.txt")
+
+echo "== the recipient decrypts sample.exp.gpg with the demo secret key"
+GNUPGHOME=$gnupg gpg --batch --quiet --import "$root/examples/demo_secret_key.DEMO-ONLY.asc"
+# The message carries no integrity-protection packet, so gpg 2.2+ needs
+# --ignore-mdc-error to hand out the plaintext.
+GNUPGHOME=$gnupg gpg --batch --quiet --ignore-mdc-error --decrypt "$work/sample.exp.gpg" 2>/dev/null
