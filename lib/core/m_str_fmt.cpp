@@ -22,7 +22,9 @@
  *
  * Literal text between directives is handed to the target as one run rather
  * than byte by byte. The bytes and the order are the same; it only saves a
- * call per byte, which matters for the fixed-string and buffer targets.
+ * call per byte, which matters for the fixed-string and buffer targets. The
+ * descriptor target still stages such runs as single bytes, so its write(2)
+ * calls fall where byte-wise writing would put them.
  */
 #include "core/m_str_fmt.h"
 
@@ -158,6 +160,29 @@ Target make_target(TargetKind kind)
 	return false;
 }
 
+/* Hand over n bytes that the engine writes one at a time (literal text,
+ * fill characters): the same bytes as target_write, but the descriptor stage
+ * sees them as single bytes, so it fills up to 511 before each write rather
+ * than applying the block rule. Other targets take the run in one piece. */
+[[nodiscard]] bool target_write_each(Target &t, const void *data, size_t n)
+{
+	if (t.kind != TargetKind::FD)
+		return target_write(t, data, n);
+	const unsigned char *p = static_cast<const unsigned char *>(data);
+	while (n > 0) {
+		if (t.staged >= kStageSize - 1 && !fd_flush_stage(t))
+			return false;
+		size_t k = kStageSize - 1 - t.staged;
+		if (k > n)
+			k = n;
+		std::memcpy(t.stage + t.staged, p, k);
+		t.staged += k;
+		p        += k;
+		n        -= k;
+	}
+	return true;
+}
+
 /* End of a call: write what the descriptor stage holds, terminate the fixed
  * string after the bytes copied. */
 [[nodiscard]] bool target_finish(Target &t)
@@ -181,7 +206,7 @@ Target make_target(TargetKind kind)
 	std::memset(chunk, ch, count < sizeof(chunk) ? count : sizeof(chunk));
 	while (count > 0) {
 		const size_t n = count < sizeof(chunk) ? count : sizeof(chunk);
-		if (!target_write(t, chunk, n))
+		if (!target_write_each(t, chunk, n))
 			return false;
 		count -= n;
 	}
@@ -869,7 +894,7 @@ ssize_t M_str_fmt_do_print(Target &t, const char *fmt, va_list *ap)
 			const size_t run = pct != nullptr ? static_cast<size_t>(static_cast<const unsigned char *>(pct) - cur)
 			                                  : len;
 			if (run > 0) {
-				if (!target_write(t, cur, run))
+				if (!target_write_each(t, cur, run))
 					return kFail;
 				M_parser_consume(p, run);
 				total += run;

@@ -16,7 +16,9 @@
  *              "#"  alternative form (octal "0", hexadecimal "0x"/"0X")
  *              "0"  fill with "0", unless "-" was given before
  *   width      decimal digits, or "*" taking an int argument that is used
- *              only when above 0 (a negative width does NOT left-justify)
+ *              only when above 0 (a negative width does NOT left-justify);
+ *              widths and precisions written as digits stop growing at
+ *              INT_MAX
  *   precision  "." then digits or "*" (again used only when above 0);
  *              "." alone means a precision of 0; a second "." is malformed
  *   length     none: 32-bit; "hh" 8-bit; "h" 16-bit; "l" 64-bit (a long on
@@ -33,9 +35,16 @@
  *                        spaces; NULL prints "<NULL>" (precision not applied)
  *              f F e E g G  fixed-point decimal, 6 digits after the point by
  *                        default, at most 100; there is no exponent form;
- *                        halves are rounded away from zero after scaling the
- *                        binary fraction: "%.2f" of 1.005 is "1.00" because
- *                        the double nearest 1.005 lies just below it.
+ *                        "nan", "inf", "-inf" for the special values (NaN
+ *                        counts as non-negative). The fraction F is scaled
+ *                        to S = F * 10^p as a double and rounded halves away
+ *                        from zero, carrying into the integer part: "%.2f" of
+ *                        1.005 is "1.00" because the double nearest 1.005
+ *                        lies just below it; "%.0f" of 2.5 is "3". When that
+ *                        product reaches 2^52 or p exceeds 22 (the double
+ *                        product has then lost low digits) S is computed
+ *                        exactly instead, with the same rounding, so every
+ *                        printed digit is a true digit of the value.
  *              %%        one "%"
  *   The precision has no effect on integer conversions.
  *

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <limits>
 #include <random>
 #include <string>
@@ -578,6 +579,45 @@ TEST(m_str_fmt, dprintf_stages_and_writes_everything)
 	ASSERT_GE(ro, 0);
 	EXPECT_EQ(M_dprintf(ro, "abc"), -1);
 	::close(ro);
+}
+
+namespace {
+
+/* Sizes of the write(2) calls M_dprintf makes for one call, seen as the
+ * messages of a sequenced-packet socket (each write is one message). */
+std::vector<size_t> dprintf_writes(const std::string &format, const char *arg)
+{
+	int sv[2];
+	EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv), 0);
+	M_dprintf(sv[0], format.c_str(), arg);
+	::close(sv[0]);
+	std::vector<size_t> sizes;
+	char                buf[8192];
+	ssize_t             n;
+	while ((n = ::recv(sv[1], buf, sizeof(buf), 0)) > 0)
+		sizes.push_back(static_cast<size_t>(n));
+	::close(sv[1]);
+	return sizes;
+}
+
+} /* namespace */
+
+TEST(m_str_fmt, dprintf_staging_rule)
+{
+	const std::string big(1000, 'b');
+	using V = std::vector<size_t>;
+	/* Literal text goes in byte by byte: the stage fills to 511 each time. */
+	EXPECT_EQ(dprintf_writes(std::string(1000, 'L'), nullptr), (V{511, 489}));
+	EXPECT_EQ(dprintf_writes(std::string(511, 'L'), nullptr), (V{511}));
+	EXPECT_EQ(dprintf_writes(std::string(512, 'L'), nullptr), (V{511, 1}));
+	/* A converted piece is one block: the stage is written first, then
+	 * 512-byte writes while more than 512 remain, and the rest is staged. */
+	EXPECT_EQ(dprintf_writes("ab%s", big.c_str()), (V{2, 512, 488}));
+	EXPECT_EQ(dprintf_writes("%s", big.c_str()), (V{512, 488}));
+	/* Exactly 512 left: all staged; the next byte flushes them. */
+	EXPECT_EQ(dprintf_writes("%s!", std::string(512, 'b').c_str()), (V{512, 1}));
+	/* Nothing to write: no write at all. */
+	EXPECT_EQ(dprintf_writes("", nullptr), (V{}));
 }
 
 TEST(m_str_fmt, va_list_forms_leave_the_callers_list_alone)
