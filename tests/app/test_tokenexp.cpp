@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/tokenexp.h"
+#include "app/tokenexp_export.h"
+#include "app/tokenexp_key.h"
+#include "app/tokenexp_table.h"
+#include "core/m_buf.h"
+#include "core/m_mem.h"
+#include "formats/m_csv.h"
+#include "platform/m_fs_file.h"
+
+namespace {
+
+std::string write_cell(const char *cell, const char *header, bool *used = nullptr)
+{
+	M_buf_t *buf = M_buf_create();
+	M_bool   ok  = cell_writer_cb(buf, cell, header, nullptr);
+	if (used != nullptr)
+		*used = ok;
+	std::string s(M_buf_len(buf) == 0 ? "" : M_buf_peek(buf), M_buf_len(buf));
+	M_buf_cancel(buf);
+	return s;
+}
+
+class ZoneGuard {
+public:
+	explicit ZoneGuard(const char *tz)
+	{
+		const char *old = std::getenv("TZ");
+		had_            = old != nullptr;
+		if (had_)
+			old_ = old;
+		setenv("TZ", tz, 1);
+		tzset();
+	}
+	~ZoneGuard()
+	{
+		if (had_)
+			setenv("TZ", old_.c_str(), 1);
+		else
+			unsetenv("TZ");
+		tzset();
+	}
+
+private:
+	bool        had_ = false;
+	std::string old_;
+};
+
+} // namespace
+
+TEST(tokenexp, luhn_check_digit_on_digit_tokens)
+{
+	EXPECT_EQ(write_cell("7992739871", "token"), "79927398713");
+	EXPECT_EQ(write_cell("0", "TOKEN"), "00");
+	/* Known card numbers: the payload without its last digit gets it back. */
+	const char *cards[] = {"4111111111111111", "5500000000000004", "378282246310005", "6011111111111117",
+	                       "4012888888881881"};
+	for (const char *card : cards) {
+		std::string payload(card, std::string(card).size() - 1);
+		EXPECT_EQ(write_cell(payload.c_str(), "Token"), card);
+	}
+	bool used = true;
+	EXPECT_EQ(write_cell("1234-5678", "token", &used), "");
+	EXPECT_FALSE(used); /* written unchanged by the output */
+	EXPECT_EQ(write_cell("12a", "token", &used), "");
+	EXPECT_FALSE(used);
+	EXPECT_EQ(write_cell("", "token", &used), "");
+	EXPECT_FALSE(used);
+	EXPECT_EQ(write_cell(nullptr, "token", &used), "");
+	EXPECT_FALSE(used);
+	EXPECT_EQ(write_cell("123", "name", &used), "");
+	EXPECT_FALSE(used);
+}
+
+TEST(tokenexp, date_cells)
+{
+	ZoneGuard utc("UTC");
+	bool      used = false;
+	EXPECT_EQ(write_cell("0", "bdate", &used), "");
+	EXPECT_TRUE(used); /* written empty */
+	EXPECT_EQ(write_cell("1546300800", "next_run"), "20190101");
+	EXPECT_EQ(write_cell("1546300800x", "LAST_RUN"), "20190101");
+	EXPECT_EQ(write_cell(" +86400", "edate"), "19700102");
+	EXPECT_EQ(write_cell("abc", "edate"), "FAIL: Case 1");
+	EXPECT_EQ(write_cell("99999999999999999999", "edate"), "FAIL: Case 1");
+	EXPECT_EQ(write_cell("-5", "bdate"), "FAIL: Case 2");
+	EXPECT_EQ(write_cell("9223372036854775808", "bdate"), "FAIL: Case 2");
+	{
+		ZoneGuard west("America/Los_Angeles");
+		EXPECT_EQ(write_cell("1546300800", "next_run"), "20181231");
+	}
+	{
+		ZoneGuard east("Asia/Tokyo");
+		EXPECT_EQ(write_cell("1546300800", "next_run"), "20190101");
+	}
+}
+
+TEST(tokenexp, filter_by_user_and_expiry)
+{
+	const char text[] = "user,expdate\nalice,202401\nAlice,202412\nalice,202312\nalice,202501\nalice,\n,202405\n";
+	M_csv_t   *csv    = M_csv_parse(text, sizeof(text) - 1, ',', '`', M_CSV_FLAG_NONE);
+	ASSERT_NE(csv, nullptr);
+
+	auto kept = [&](const char *user, const char *start, const char *end) {
+		tokenexp_opts_t opts{};
+		opts.user      = user;
+		opts.exp_start = start;
+		opts.exp_end   = end;
+		std::string rows;
+		for (size_t r = 0; r < M_csv_get_numrows(csv); r++)
+			rows += filter_cb(csv, r, &opts) ? '1' : '0';
+		return rows;
+	};
+	EXPECT_EQ(kept(nullptr, nullptr, nullptr), "111111");
+	EXPECT_EQ(kept("alice", nullptr, nullptr), "101110");
+	EXPECT_EQ(kept("", nullptr, nullptr), "111111");
+	EXPECT_EQ(kept(nullptr, "202401", "202412"), "110001");
+	EXPECT_EQ(kept(nullptr, "202401", nullptr), "110101"); /* no expdate: dropped by -s */
+	EXPECT_EQ(kept(nullptr, nullptr, "202412"), "111011"); /* kept by -e alone */
+	EXPECT_EQ(kept("alice", "202401", "202412"), "100000");
+	M_csv_destroy(csv);
+}
+
+TEST(tokenexp, options)
+{
+	auto parse = [](std::initializer_list<const char *> args, tokenexp_opts_t *o) {
+		std::vector<char *> argv{const_cast<char *>("prog"), const_cast<char *>("exp"), const_cast<char *>("key")};
+		for (const char *a : args)
+			argv.push_back(const_cast<char *>(a));
+		*o = tokenexp_opts_t{};
+		return tokenexp_parse_options(static_cast<int>(argv.size()), argv.data(), o);
+	};
+	tokenexp_opts_t o{};
+	testing::internal::CaptureStderr();
+	EXPECT_TRUE(parse({"-ofile.gpg", "-x", "-u", "a", "-o", "last.gpg"}, &o));
+	EXPECT_STREQ(o.output_file, "last.gpg");
+	EXPECT_EQ(o.user, nullptr);
+	EXPECT_EQ(o.filter, nullptr);
+	EXPECT_TRUE(parse({"-u"}, &o));
+	EXPECT_EQ(o.user, nullptr);
+	EXPECT_NE(o.filter, nullptr);
+	EXPECT_TRUE(parse({"-s202413"}, &o));
+	EXPECT_FALSE(parse({"-e", "2024"}, &o));
+	testing::internal::GetCapturedStderr();
+}
+
+TEST(tokenexp, key_conversion)
+{
+	char     err[256] = {0};
+	M_buf_t *buf      = M_buf_create();
+	EXPECT_EQ(tokenexp_key_convert(buf, "000102030405060708090a0b0c0d0e0f", err, sizeof(err)), EVP_aes_128_cbc());
+	EXPECT_EQ(M_buf_len(buf), 16u);
+	EXPECT_EQ(tokenexp_key_convert(buf, "00 0102030405060708090a0b0c0d0e0f0001020304050607", err, sizeof(err)),
+	          nullptr);
+	EXPECT_STREQ(err, "given quorvel key was incorrectly formatted, couldn't convert from hex to binary");
+	EXPECT_EQ(tokenexp_key_convert(buf, "000102030405060708090a0b0c0d0e0f0001020304050607", err, sizeof(err)),
+	          EVP_aes_192_cbc());
+	EXPECT_EQ(tokenexp_key_convert(buf, "0001020304050607", err, sizeof(err)), nullptr);
+	EXPECT_STREQ(err, "unsupported quorvel key size: 64 bits (expected 128, 192 or 256 bits)");
+	M_buf_cancel(buf);
+}
+
+TEST(tokenexp, read_line_buf_skips_blank_lines_and_trailing_space)
+{
+	char path[] = "/tmp/tokenexp_lines_XXXXXX";
+	int  fd     = mkstemp(path);
+	ASSERT_GE(fd, 0);
+	const char data[] = "\n  \r\nfirst line \t\r\n\n\nsecond\nlast-no-lf  ";
+	ASSERT_EQ(write(fd, data, sizeof(data) - 1), static_cast<ssize_t>(sizeof(data) - 1));
+	close(fd);
+
+	M_fs_file_t *f = nullptr;
+	ASSERT_EQ(M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+	M_buf_t *buf = M_buf_create();
+	M_bool   eof = M_TRUE;
+	EXPECT_TRUE(read_line_buf(buf, f, &eof));
+	EXPECT_FALSE(eof);
+	EXPECT_EQ(std::string(M_buf_peek(buf)), "first line");
+	EXPECT_TRUE(read_line_buf(buf, f, &eof)); /* appends */
+	EXPECT_EQ(std::string(M_buf_peek(buf)), "first linesecond");
+	M_buf_truncate(buf, 0);
+	EXPECT_TRUE(read_line_buf(buf, f, nullptr));
+	EXPECT_EQ(std::string(M_buf_peek(buf)), "last-no-lf");
+	EXPECT_FALSE(read_line_buf(buf, f, &eof));
+	EXPECT_TRUE(eof);
+	M_buf_cancel(buf);
+	M_fs_file_close(f);
+	unlink(path);
+}
