@@ -20,6 +20,7 @@
  */
 #include "containers/m_list.h"
 
+#include "containers/m_list_int.h"
 #include "containers/m_sort_binary.h"
 #include "containers/m_sort_mergesort.h"
 #include "containers/m_sort_qsort.h"
@@ -268,6 +269,16 @@ bool store_at(M_list_t &l, size_t p, void *stored)
 }
 
 } // namespace
+
+size_t m::detail::list_capacity(const M_list_t *d) noexcept
+{
+	return d == nullptr ? 0 : d->capacity;
+}
+
+size_t m::detail::list_front_slack(const M_list_t *d) noexcept
+{
+	return d == nullptr ? 0 : d->off;
+}
 
 extern "C" {
 
