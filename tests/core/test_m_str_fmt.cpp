@@ -530,6 +530,9 @@ TEST(m_str_fmt, fprintf_writes_and_reports_failures)
 	std::fclose(f);
 
 	EXPECT_EQ(M_fprintf(nullptr, "x"), -1);
+	/* Standard output: nothing to write still succeeds with 0. */
+	EXPECT_EQ(M_printf(nullptr), 0);
+	EXPECT_EQ(M_printf("%s", ""), 0);
 
 	/* A stream open only for reading refuses the write. */
 	FILE *ro = std::fopen("/dev/null", "r");
@@ -571,7 +574,8 @@ TEST(m_str_fmt, dprintf_stages_and_writes_everything)
 		EXPECT_EQ(got, literal + big + "|7") << n;
 	}
 
-	EXPECT_EQ(M_dprintf(0, "x"), -1); /* descriptor 0 is refused */
+	EXPECT_EQ(M_dprintf(2, nullptr), 0); /* NULL format: nothing written */
+	EXPECT_EQ(M_dprintf(0, "x"), -1);    /* descriptor 0 is refused */
 	EXPECT_EQ(M_dprintf(-1, "x"), -1);
 
 	/* A descriptor open only for reading fails the write. */
