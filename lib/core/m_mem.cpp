@@ -1,5 +1,23 @@
 /* The allocator (size header, 0xFF wipe on free, out-of-memory callbacks)
- * and the NULL-tolerant byte operations with their table-driven CRCs. */
+ * and the NULL-tolerant byte operations with their table-driven CRCs.
+ *
+ * Why a header: the runtime does not tell how large a block is, and both
+ * M_realloc (which always moves, so it must know how much to copy) and
+ * M_free (which wipes the whole block) need that size. Sixteen bytes keep
+ * the caller's pointer on the runtime's 16-byte alignment.
+ *
+ * Why the wipe: key material, card tokens and decrypted text pass through
+ * ordinary heap blocks; filling every block with 0xFF before it goes back
+ * to the runtime leaves nothing behind for a later allocation (or a core
+ * dump) to find. The all-ones size it leaves in the header doubles as a
+ * marker that catches a second free while the memory is still unused.
+ *
+ * Why callbacks: the program has no sensible way to continue without
+ * memory, so exhaustion is not reported to callers at all; the callback
+ * table lets an embedding application release caches and retry first.
+ *
+ * The CRC tables are generated at compile time from their polynomials
+ * (catalogue parameters in m_mem.h) and pinned by static_asserts. */
 #include "core/m_mem.h"
 #include "core/m_mem_int.h"
 
@@ -63,7 +81,13 @@ bool size_refused(size_t size) noexcept
 	return size == 0 || size >= SIZE_MAX - (kHeaderSize - 1);
 }
 
-/* Allocation with the out-of-memory policy; size already checked. */
+/* Allocation with the out-of-memory policy; size already checked.
+ *
+ * The callback count is read once per request and n only ever steps down,
+ * so every callback runs at most once per request, newest first, and the
+ * default handler in slot 0 (which aborts) runs last. A callback returning
+ * true sends us back to the runtime; one returning false passes the request
+ * on to the next older callback. */
 void *alloc_block(size_t size) noexcept
 {
 	size_t n = g_error_cb_count;
@@ -319,6 +343,9 @@ void *M_mem_move(void *dst, const void *src, size_t len)
 	return M_mem_copy(dst, src, len);
 }
 
+/* Constant-time in the position of a difference: the loop folds every
+ * pair into the accumulator and decides only at the end, so comparing
+ * secrets (keys, MACs) does not leak where they first differ. */
 M_bool M_mem_eq(const void *a, const void *b, size_t len)
 {
 	if (a == b)
@@ -333,6 +360,9 @@ M_bool M_mem_eq(const void *a, const void *b, size_t len)
 	return acc == 0;
 }
 
+/* Length first, then content: this is an order for sorting and lookup,
+ * not a lexical one, and it saves the byte walk for ranges of different
+ * lengths. */
 int M_mem_cmpsort(const void *a, size_t alen, const void *b, size_t blen)
 {
 	if (a == b || (alen == 0 && blen == 0))
@@ -353,6 +383,9 @@ void *M_mem_chr(const void *buf, int byte, size_t len)
 	return const_cast<void *>(std::memchr(buf, byte, len));
 }
 
+/* memchr finds each candidate start quickly; only there is the whole
+ * needle compared (with the no-early-exit comparison). Candidates beyond
+ * hlen - nlen are never examined, so the comparison never reads past hay. */
 void *M_mem_mem(const void *hay, size_t hlen, const void *needle, size_t nlen)
 {
 	if (hay == nullptr || hlen == 0)

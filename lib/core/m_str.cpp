@@ -162,22 +162,10 @@ char *dup_apply(const char *s, size_t max)
 	return Fn(d);
 }
 
-char *upper_all(char *s)
-{
-	return M_str_upper(s);
-}
-char *lower_all(char *s)
-{
-	return M_str_lower(s);
-}
-char *title_all(char *s)
-{
-	return M_str_title(s);
-}
-char *trim_all(char *s)
-{
-	return M_str_trim(s);
-}
+char *upper_all(char *s) { return M_str_upper(s); }
+char *lower_all(char *s) { return M_str_lower(s); }
+char *title_all(char *s) { return M_str_title(s); }
+char *trim_all(char *s) { return M_str_trim(s); }
 
 bool in_set(char c, const char *set)
 {
@@ -387,10 +375,7 @@ extern "C" {
 
 /* ---- Length, emptiness, copies ---------------------------------------- */
 
-size_t M_str_len(const char *s)
-{
-	return s == nullptr ? 0 : std::strlen(s);
-}
+size_t M_str_len(const char *s) { return s == nullptr ? 0 : std::strlen(s); }
 
 size_t M_str_len_max(const char *s, size_t max)
 {
@@ -402,10 +387,7 @@ size_t M_str_len_max(const char *s, size_t max)
 	return n;
 }
 
-M_bool M_str_isempty(const char *s)
-{
-	return s == nullptr || s[0] == '\0';
-}
+M_bool M_str_isempty(const char *s) { return s == nullptr || s[0] == '\0'; }
 
 const char *M_str_safe(const char *s)
 {
@@ -432,38 +414,14 @@ char *M_strdup_max(const char *s, size_t max)
 	return d;
 }
 
-char *M_strdup_upper(const char *s)
-{
-	return dup_apply<upper_all>(s, SIZE_MAX);
-}
-char *M_strdup_upper_max(const char *s, size_t max)
-{
-	return dup_apply<upper_all>(s, max);
-}
-char *M_strdup_lower(const char *s)
-{
-	return dup_apply<lower_all>(s, SIZE_MAX);
-}
-char *M_strdup_lower_max(const char *s, size_t max)
-{
-	return dup_apply<lower_all>(s, max);
-}
-char *M_strdup_title(const char *s)
-{
-	return dup_apply<title_all>(s, SIZE_MAX);
-}
-char *M_strdup_title_max(const char *s, size_t max)
-{
-	return dup_apply<title_all>(s, max);
-}
-char *M_strdup_trim(const char *s)
-{
-	return dup_apply<trim_all>(s, SIZE_MAX);
-}
-char *M_strdup_trim_max(const char *s, size_t max)
-{
-	return dup_apply<trim_all>(s, max);
-}
+char *M_strdup_upper(const char *s) { return dup_apply<upper_all>(s, SIZE_MAX); }
+char *M_strdup_upper_max(const char *s, size_t max) { return dup_apply<upper_all>(s, max); }
+char *M_strdup_lower(const char *s) { return dup_apply<lower_all>(s, SIZE_MAX); }
+char *M_strdup_lower_max(const char *s, size_t max) { return dup_apply<lower_all>(s, max); }
+char *M_strdup_title(const char *s) { return dup_apply<title_all>(s, SIZE_MAX); }
+char *M_strdup_title_max(const char *s, size_t max) { return dup_apply<title_all>(s, max); }
+char *M_strdup_trim(const char *s) { return dup_apply<trim_all>(s, SIZE_MAX); }
+char *M_strdup_trim_max(const char *s, size_t max) { return dup_apply<trim_all>(s, max); }
 
 char *M_strdup_justify(const char *s, M_str_justify_type_t type, char fill, size_t width)
 {
@@ -481,16 +439,15 @@ char *M_strdup_justify(const char *s, M_str_justify_type_t type, char fill, size
 	return d;
 }
 
-char *M_strdup_unquote(const char *s, char quote, char escape)
-{
-	return M_str_unquote(M_strdup(s), quote, escape);
-}
+char *M_strdup_unquote(const char *s, char quote, char escape) { return M_str_unquote(M_strdup(s), quote, escape); }
 
 char *M_strdup_unquote_max(const char *s, char quote, char escape, size_t max)
 {
 	return M_str_unquote(M_strdup_max(s, max), quote, escape);
 }
 
+/* Replacements grow the text by an amount known only while scanning, so
+ * the copy is built in a byte buffer rather than sized in advance. */
 char *M_strdup_replace_charset(const char *s, const unsigned char *set, size_t set_len, const char *replacement)
 {
 	if (s == nullptr)
@@ -521,6 +478,10 @@ char *M_strdup_replace_str(const char *s, const char *search, const char *replac
 	return finish(buf);
 }
 
+/* Both copies use memmove: callers copy within one array (shifting a
+ * string inside its own buffer), which memcpy would leave undefined. A
+ * silent cut is the documented contract of M_str_cpy; M_str_cat refuses
+ * instead, because half an appended string is rarely what a caller wants. */
 M_bool M_str_cpy(char *dest, size_t dest_size, const char *src)
 {
 	if (dest == nullptr || dest_size == 0)
@@ -573,6 +534,9 @@ char *M_str_title_max(char *s, size_t max)
 	return title_max(s, max);
 }
 
+/* Trim: count the leading white space, move the rest to the start in one
+ * memmove, then walk back over the trailing white space. A string of white
+ * space only is emptied without moving anything. */
 char *M_str_trim(char *s)
 {
 	if (s == nullptr || s[0] == '\0')
@@ -638,6 +602,8 @@ char *M_str_split_on_char(char *s, char ch)
 
 /* ---- Search -------------------------------------------------------------- */
 
+/* The terminator is not part of the string's content, so searching for 0
+ * finds nothing (strchr would return the end). */
 char *M_str_chr(const char *s, char ch)
 {
 	if (s == nullptr || ch == '\0')
@@ -661,6 +627,10 @@ char *M_str_str(const char *hay, const char *needle)
 	return const_cast<char *>(std::strstr(hay, needle));
 }
 
+/* A plain quadratic scan: the strings searched here are header names and
+ * short fields, where a table-driven search would cost more to set up than
+ * it saves. The scan stops as soon as the rest of hay is shorter than the
+ * needle. */
 char *M_str_casestr(const char *hay, const char *needle)
 {
 	if (hay == nullptr)
@@ -708,102 +678,30 @@ char *M_str_find_first_not_from_charset(const char *s, const char *set)
 
 /* ---- Predicates ---------------------------------------------------------- */
 
-M_bool M_str_ispredicate(const char *s, M_chr_predicate_func pred)
-{
-	return str_is(s, SIZE_MAX, pred);
-}
-M_bool M_str_ispredicate_max(const char *s, size_t max, M_chr_predicate_func pred)
-{
-	return str_is(s, max, pred);
-}
-M_bool M_str_isnum(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isdigit);
-}
-M_bool M_str_isnum_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isdigit);
-}
-M_bool M_str_ishex(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_ishex);
-}
-M_bool M_str_ishex_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_ishex);
-}
-M_bool M_str_isalnum(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isalnum);
-}
-M_bool M_str_isalnum_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isalnum);
-}
-M_bool M_str_isalnumsp(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isalnumsp);
-}
-M_bool M_str_isalnumsp_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isalnumsp);
-}
-M_bool M_str_isalpha(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isalpha);
-}
-M_bool M_str_isalpha_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isalpha);
-}
-M_bool M_str_isalphasp(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isalphasp);
-}
-M_bool M_str_isalphasp_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isalphasp);
-}
-M_bool M_str_isspace(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isspace);
-}
-M_bool M_str_isspace_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isspace);
-}
-M_bool M_str_isascii(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isascii);
-}
-M_bool M_str_isascii_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isascii);
-}
-M_bool M_str_isgraph(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isgraph);
-}
-M_bool M_str_isgraph_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isgraph);
-}
-M_bool M_str_isprint(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isprint);
-}
-M_bool M_str_isprint_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isprint);
-}
-M_bool M_str_isdec(const char *s)
-{
-	return str_is(s, SIZE_MAX, M_chr_isdec);
-}
-M_bool M_str_isdec_max(const char *s, size_t max)
-{
-	return str_is(s, max, M_chr_isdec);
-}
+M_bool M_str_ispredicate(const char *s, M_chr_predicate_func pred) { return str_is(s, SIZE_MAX, pred); }
+M_bool M_str_ispredicate_max(const char *s, size_t max, M_chr_predicate_func pred) { return str_is(s, max, pred); }
+M_bool M_str_isnum(const char *s) { return str_is(s, SIZE_MAX, M_chr_isdigit); }
+M_bool M_str_isnum_max(const char *s, size_t max) { return str_is(s, max, M_chr_isdigit); }
+M_bool M_str_ishex(const char *s) { return str_is(s, SIZE_MAX, M_chr_ishex); }
+M_bool M_str_ishex_max(const char *s, size_t max) { return str_is(s, max, M_chr_ishex); }
+M_bool M_str_isalnum(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalnum); }
+M_bool M_str_isalnum_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalnum); }
+M_bool M_str_isalnumsp(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalnumsp); }
+M_bool M_str_isalnumsp_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalnumsp); }
+M_bool M_str_isalpha(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalpha); }
+M_bool M_str_isalpha_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalpha); }
+M_bool M_str_isalphasp(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalphasp); }
+M_bool M_str_isalphasp_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalphasp); }
+M_bool M_str_isspace(const char *s) { return str_is(s, SIZE_MAX, M_chr_isspace); }
+M_bool M_str_isspace_max(const char *s, size_t max) { return str_is(s, max, M_chr_isspace); }
+M_bool M_str_isascii(const char *s) { return str_is(s, SIZE_MAX, M_chr_isascii); }
+M_bool M_str_isascii_max(const char *s, size_t max) { return str_is(s, max, M_chr_isascii); }
+M_bool M_str_isgraph(const char *s) { return str_is(s, SIZE_MAX, M_chr_isgraph); }
+M_bool M_str_isgraph_max(const char *s, size_t max) { return str_is(s, max, M_chr_isgraph); }
+M_bool M_str_isprint(const char *s) { return str_is(s, SIZE_MAX, M_chr_isprint); }
+M_bool M_str_isprint_max(const char *s, size_t max) { return str_is(s, max, M_chr_isprint); }
+M_bool M_str_isdec(const char *s) { return str_is(s, SIZE_MAX, M_chr_isdec); }
+M_bool M_str_isdec_max(const char *s, size_t max) { return str_is(s, max, M_chr_isdec); }
 
 M_bool M_str_ischarset(const char *s, const char *set)
 {
@@ -827,6 +725,8 @@ M_bool M_str_isnotcharset(const char *s, const char *set)
 	return M_TRUE;
 }
 
+/* Money text: digits with at most one "." and at most two decimals. A lone
+ * "." holds no digit and is not an amount. */
 M_bool M_str_ismoney(const char *s)
 {
 	if (M_str_isempty(s))
@@ -850,6 +750,8 @@ M_bool M_str_ismoney(const char *s)
 	return digits > 0;
 }
 
+/* Used on bytes from outside (packets, files) before treating them as a C
+ * string: exactly one terminator, at the very end, and printable text. */
 M_bool M_str_isstr(const unsigned char *bytes, size_t len)
 {
 	if (bytes == nullptr || len == 0 || bytes[len - 1] != 0)
@@ -875,55 +777,22 @@ M_bool M_str_istrue(const char *s)
 
 /* ---- Comparison ---------------------------------------------------------- */
 
-M_bool M_str_eq(const char *a, const char *b)
-{
-	return str_eq<fold_none>(a, b, 0);
-}
-M_bool M_str_eq_max(const char *a, const char *b, size_t max)
-{
-	return str_eq<fold_none>(a, b, max);
-}
-M_bool M_str_caseeq(const char *a, const char *b)
-{
-	return str_eq<fold_lower>(a, b, 0);
-}
-M_bool M_str_caseeq_max(const char *a, const char *b, size_t max)
-{
-	return str_eq<fold_lower>(a, b, max);
-}
-M_bool M_str_eq_start(const char *s, const char *prefix)
-{
-	return str_eq<fold_none>(s, prefix, M_str_len(prefix));
-}
+M_bool M_str_eq(const char *a, const char *b) { return str_eq<fold_none>(a, b, 0); }
+M_bool M_str_eq_max(const char *a, const char *b, size_t max) { return str_eq<fold_none>(a, b, max); }
+M_bool M_str_caseeq(const char *a, const char *b) { return str_eq<fold_lower>(a, b, 0); }
+M_bool M_str_caseeq_max(const char *a, const char *b, size_t max) { return str_eq<fold_lower>(a, b, max); }
+M_bool M_str_eq_start(const char *s, const char *prefix) { return str_eq<fold_none>(s, prefix, M_str_len(prefix)); }
 M_bool M_str_caseeq_start(const char *s, const char *prefix)
 {
 	return str_eq<fold_lower>(s, prefix, M_str_len(prefix));
 }
-M_bool M_str_eq_end(const char *s, const char *suffix)
-{
-	return str_eq_end<fold_none>(s, suffix);
-}
-M_bool M_str_caseeq_end(const char *s, const char *suffix)
-{
-	return str_eq_end<fold_lower>(s, suffix);
-}
+M_bool M_str_eq_end(const char *s, const char *suffix) { return str_eq_end<fold_none>(s, suffix); }
+M_bool M_str_caseeq_end(const char *s, const char *suffix) { return str_eq_end<fold_lower>(s, suffix); }
 
-int M_str_cmpsort(const char *a, const char *b)
-{
-	return str_cmp<fold_none>(a, b, 0, false);
-}
-int M_str_cmpsort_max(const char *a, const char *b, size_t max)
-{
-	return str_cmp<fold_none>(a, b, max, true);
-}
-int M_str_casecmpsort(const char *a, const char *b)
-{
-	return str_cmp<fold_lower>(a, b, 0, false);
-}
-int M_str_casecmpsort_max(const char *a, const char *b, size_t max)
-{
-	return str_cmp<fold_lower>(a, b, max, true);
-}
+int M_str_cmpsort(const char *a, const char *b) { return str_cmp<fold_none>(a, b, 0, false); }
+int M_str_cmpsort_max(const char *a, const char *b, size_t max) { return str_cmp<fold_none>(a, b, max, true); }
+int M_str_casecmpsort(const char *a, const char *b) { return str_cmp<fold_lower>(a, b, 0, false); }
+int M_str_casecmpsort_max(const char *a, const char *b, size_t max) { return str_cmp<fold_lower>(a, b, max, true); }
 
 /* ---- Justification ------------------------------------------------------- */
 
@@ -1018,6 +887,9 @@ char *M_str_unquote(char *s, char quote, char escape)
 	return M_str_unquote_max(s, quote, escape, SIZE_MAX);
 }
 
+/* Unquoting undoes M_str_quote: outer quotes off, then every escape that
+ * stands before a quote or escape character is dropped. An escape before
+ * any other character is kept as text, so stray backslashes survive. */
 char *M_str_unquote_max(char *s, char quote, char escape, size_t max)
 {
 	if (s == nullptr)
@@ -1098,6 +970,9 @@ char **M_str_explode_str_quoted(unsigned char delim, const char *s, char quote, 
 	return explode_common(delim, s, M_str_len(s), quote, escape, max_pieces, count, nullptr);
 }
 
+/* Values are converted with the saturating short form: a list of numbers
+ * typed by a person should not fail as a whole because one entry is odd.
+ * Empty pieces ("1,,2") are skipped rather than read as 0. */
 int64_t *M_str_explode_int(unsigned char delim, const char *s, size_t *count)
 {
 	if (count != nullptr)
@@ -1126,6 +1001,10 @@ int64_t *M_str_explode_int(unsigned char delim, const char *s, size_t *count)
 	return values;
 }
 
+/* Word wrapping for fixed-width output (receipts, console columns). The
+ * lines are built in a byte buffer, each followed by a 0 byte, so the result
+ * has the same one-block layout as every other exploded string; the offsets
+ * are turned into pointers only once the block can no longer move. */
 char **M_str_explode_lines(size_t max_lines, size_t max_chars, const char *s, unsigned int flags, size_t *count)
 {
 	if (count != nullptr)
@@ -1200,6 +1079,9 @@ char **M_str_explode_lines(size_t max_lines, size_t max_chars, const char *s, un
 	return parts;
 }
 
+/* Joining mirrors M_str_explode_quoted: a piece is quoted exactly when
+ * splitting the joined text again would otherwise change it (a delimiter,
+ * quote, escape or line break inside, or white space a reader would trim). */
 char *M_str_implode(unsigned char delim, char quote, char escape, char **parts, size_t count, unsigned int flags)
 {
 	if (parts == nullptr || count == 0)
