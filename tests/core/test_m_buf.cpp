@@ -204,6 +204,83 @@ TEST(m_buf, trim_removes_white_space_at_both_ends)
 	}
 }
 
+TEST(m_buf, capacity_overflow_writes_nothing)
+{
+	M_buf_t *buf = M_buf_create();
+	M_buf_add_str(buf, "keep");
+	/* Needs more than 2^63: doubling overflows, nothing is written and the
+	 * bytes argument is never read. */
+	M_buf_add_bytes(buf, "x", SIZE_MAX);
+	M_buf_add_fill(buf, 'x', SIZE_MAX / 2 + 1);
+	size_t len = SIZE_MAX - 2;
+	EXPECT_EQ(M_buf_direct_write_start(buf, &len), nullptr);
+	EXPECT_EQ(content(buf), "keep");
+	EXPECT_EQ(M_buf_alloc_size(buf), 1024u);
+	M_buf_cancel(buf);
+
+	buf = M_buf_create();
+	M_buf_add_fill(buf, 'x', SIZE_MAX / 2 + 2); /* no storage yet; 2^63 + 1 */
+	EXPECT_EQ(M_buf_peek(buf), nullptr);
+	M_buf_cancel(buf);
+}
+
+TEST(m_buf, random_operations_match_a_model)
+{
+	/* Appends, drops, truncations and direct writes in random order against a
+	 * plain string, checking the invariants after each step. */
+	unsigned seed = 12345;
+	auto next     = [&seed](unsigned mod) {
+		seed = seed * 1103515245u + 12345u;
+		return (seed >> 8) % mod;
+	};
+	M_buf_t *buf = M_buf_create();
+	std::string model;
+	for (int step = 0; step < 5000; step++) {
+		switch (next(5)) {
+			case 0:
+			case 1: {
+				const std::string piece(next(300), static_cast<char>('a' + next(26)));
+				M_buf_add_bytes(buf, piece.data(), piece.size());
+				model += piece;
+				break;
+			}
+			case 2: {
+				const size_t n = next(400);
+				M_buf_drop(buf, n);
+				model.erase(0, n);
+				break;
+			}
+			case 3: {
+				const size_t n = next(2000);
+				M_buf_truncate(buf, n);
+				if (n < model.size())
+					model.resize(n);
+				break;
+			}
+			default: {
+				size_t len       = 1 + next(700);
+				const size_t ask = len;
+				unsigned char *w = M_buf_direct_write_start(buf, &len);
+				ASSERT_NE(w, nullptr);
+				ASSERT_GE(len, ask);
+				const size_t used = next(static_cast<unsigned>(ask + 1));
+				std::memset(w, '#', used);
+				M_buf_direct_write_end(buf, used);
+				model.append(used, '#');
+				break;
+			}
+		}
+		const size_t cap = M_buf_alloc_size(buf);
+		ASSERT_GE(cap, 1024u);
+		ASSERT_EQ(cap & (cap - 1), 0u);
+		ASSERT_EQ(content(buf), model) << "step " << step;
+		if (M_buf_peek(buf) != nullptr) {
+			ASSERT_EQ(M_buf_peek(buf)[model.size()], '\0');
+		}
+	}
+	EXPECT_EQ(finish(buf), model);
+}
+
 /* ---------------------------------------------------------------------------
  * Direct-write windows
  * ------------------------------------------------------------------------- */
