@@ -443,10 +443,12 @@ void M_buf_add_bytes(M_buf_t *buf, const void *bytes, size_t len)
 	}
 
 	/* The source may be the buffer's own content (from M_buf_peek): growth or
-	 * compaction moves it, so remember where it lies relative to the content. */
-	const bool inside = buf->data != nullptr && src >= buf->data + buf->offset &&
-	                    src < buf->data + buf->offset + buf->data_length;
-	const size_t rel  = inside ? static_cast<size_t>(src - (buf->data + buf->offset)) : 0;
+	 * compaction moves it, so remember where it lies relative to the content.
+	 * Addresses are compared as integers: the pointers may be unrelated. */
+	const uintptr_t at    = reinterpret_cast<uintptr_t>(src);
+	const uintptr_t start = reinterpret_cast<uintptr_t>(buf->data) + buf->offset;
+	const bool inside     = buf->data != nullptr && at >= start && at < start + buf->data_length;
+	const size_t rel      = inside ? static_cast<size_t>(at - start) : 0;
 	if (inside && len > buf->data_length - rel)
 		return; /* reaches past the content: not the caller's bytes */
 
@@ -619,7 +621,9 @@ M_bool M_buf_add_bytes_just(M_buf_t *buf, M_str_justify_type_t justify_type, cha
 
 	/* The source may be the buffer's own content: justify from a copy. */
 	const unsigned char *src = static_cast<const unsigned char *>(bytes);
-	if (buf->data != nullptr && src != nullptr && src >= buf->data && src <= buf->data + buf->alloc_size) {
+	const uintptr_t at    = reinterpret_cast<uintptr_t>(src);
+	const uintptr_t first = reinterpret_cast<uintptr_t>(buf->data);
+	if (buf->data != nullptr && src != nullptr && at >= first && at <= first + buf->alloc_size) {
 		unsigned char *copy = static_cast<unsigned char *>(M_memdup(src, len));
 		add_planned(buf, plan, fill, copy);
 		M_free(copy);

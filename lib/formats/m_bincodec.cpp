@@ -10,7 +10,6 @@
 #include "core/m_mem.h"
 #include "formats/m_base64.h"
 #include "formats/m_bincodec_conv.h"
-#include "formats/m_bincodec_int.h"
 #include "formats/m_hex.h"
 
 namespace {
@@ -27,10 +26,8 @@ bool is_text(const unsigned char *p, size_t len)
 	return true;
 }
 
-} // namespace
-
-namespace m_bincodec_detail {
-
+/* Bytes to allocate (terminator not counted) for decoding inlen characters:
+ * 0 means nothing can be decoded. */
 size_t decode_alloc_size(size_t inlen, M_bincodec_codec_t codec)
 {
 	switch (codec) {
@@ -49,7 +46,7 @@ size_t decode_alloc_size(size_t inlen, M_bincodec_codec_t codec)
 	return 0;
 }
 
-} // namespace m_bincodec_detail
+} // namespace
 
 extern "C" {
 
@@ -132,7 +129,7 @@ unsigned char *M_bincodec_decode_alloc(const char *in, size_t inlen, size_t *out
 	*out_len = 0;
 	if (in == nullptr || inlen == 0)
 		return nullptr;
-	const size_t size = m_bincodec_detail::decode_alloc_size(inlen, codec);
+	const size_t size = decode_alloc_size(inlen, codec);
 	if (size == 0 || size == std::numeric_limits<size_t>::max())
 		return nullptr;
 	unsigned char *out = static_cast<unsigned char *>(M_malloc(size + 1));

@@ -8,7 +8,6 @@
 
 #include "core/m_mem.h"
 #include "formats/m_base64.h"
-#include "formats/m_bincodec_int.h"
 #include "formats/m_hex.h"
 
 namespace {
@@ -30,12 +29,6 @@ bool all_hex(const char *s, size_t len)
 	return true;
 }
 
-/* Decode into a new temporary block; nullptr when nothing decodes. */
-unsigned char *decode_temp(const char *in, size_t inlen, M_bincodec_codec_t codec, size_t *len)
-{
-	return M_bincodec_decode_alloc(in, inlen, len, codec);
-}
-
 } // namespace
 
 extern "C" {
@@ -48,7 +41,7 @@ size_t M_bincodec_convert(char *out, size_t outlen, size_t wrap, M_bincodec_code
 	if (out_codec != M_BINCODEC_BASE64 && out_codec != M_BINCODEC_HEX)
 		return 0;
 	size_t len           = 0;
-	unsigned char *bytes = decode_temp(in, inlen, in_codec, &len);
+	unsigned char *bytes = M_bincodec_decode_alloc(in, inlen, &len, in_codec);
 	if (bytes == nullptr)
 		return 0;
 	const size_t n = M_bincodec_encode(out, outlen, bytes, len, wrap, out_codec);
@@ -64,7 +57,7 @@ char *M_bincodec_convert_alloc(const char *in, size_t inlen, size_t wrap, M_binc
 	if (out_codec != M_BINCODEC_BASE64 && out_codec != M_BINCODEC_HEX)
 		return nullptr;
 	size_t len           = 0;
-	unsigned char *bytes = decode_temp(in, inlen, in_codec, &len);
+	unsigned char *bytes = M_bincodec_decode_alloc(in, inlen, &len, in_codec);
 	if (bytes == nullptr)
 		return nullptr;
 	char *text = M_bincodec_encode_alloc(bytes, len, wrap, out_codec);
