@@ -1,0 +1,616 @@
+/* Decimal numbers: num / 10^num_dec with a signed 64-bit num.
+ *
+ * How results are made exact:
+ * - Every arithmetic operation first computes the exact result as a 128-bit
+ *   magnitude M at some number of places p, plus what lies beyond M: the
+ *   first digit after it (d0) and whether anything non-zero follows (sticky).
+ *   One routine, normalize(), then drops the fewest places that let the
+ *   rounded magnitude fit (and p fall to 255), rounding the magnitude half
+ *   up on the first dropped digit. Rounding happens once, on exact digits,
+ *   so a representable result is always exact and an unrepresentable one is
+ *   correctly rounded. This replaces step-wise alignment, which can report an
+ *   overflow for a sum that fits (5e17+0.5 plus itself) or round twice.
+ * - Two operands of add/subtract whose places differ by at most 19 are
+ *   aligned exactly in 128 bits (|num| < 2^63, times 10^19, stays below
+ *   2^127). A larger difference means the operand with more places is
+ *   smaller than one unit of the other's last place; the sum is then built
+ *   at 19 places past the other operand, and the small operand's remainder
+ *   becomes d0 and sticky (see add_far()).
+ * - Division generates quotient digits by long division: the remainder is
+ *   below the divisor (< 2^63), so remainder * 10 fits 128 bits.
+ * - Rounding tests the magnitude, so -1.25 rounds to -1.3 as 1.25 rounds to
+ *   1.3. Testing the first dropped digit of the signed integer would never
+ *   see "5 or more" for a negative value and would cut it toward zero.
+ */
+#include "core/m_decimal.h"
+
+#include "core/m_chr.h"
+#include "core/m_mem.h"
+
+namespace {
+
+__extension__ typedef __int128          i128;
+__extension__ typedef unsigned __int128 u128;
+
+constexpr int     kMaxDec   = M_DECIMAL_MAX_DEC;
+constexpr u128    kMagLimit = static_cast<u128>(1) << 63; /* |INT64_MIN| */
+constexpr uint64_t kU64One  = 1;
+
+static_assert(sizeof(M_decimal_t) == 16, "M_decimal_t layout: int64 + uint8, padded");
+static_assert(M_DECIMAL_MAX_DEC == 255, "places fit uint8_t");
+
+/* Powers of ten as 128-bit values, 10^0 to 10^38 (10^38 < 2^127). */
+constexpr auto kPow10 = [] {
+	struct table {
+		u128 v[39];
+	} t{};
+	u128 p = 1;
+	for (int i = 0; i < 39; i++) {
+		t.v[i] = p;
+		p *= 10;
+	}
+	return t;
+}();
+static_assert(kPow10.v[19] == static_cast<u128>(10000000000000000000ULL), "10^19");
+
+constexpr u128 pow10(int n) noexcept
+{
+	return kPow10.v[n];
+}
+
+/* Largest magnitude a result of the given sign may have. */
+constexpr u128 mag_limit(bool neg) noexcept
+{
+	return neg ? kMagLimit : kMagLimit - 1;
+}
+
+u128 magnitude(i128 v) noexcept
+{
+	return v < 0 ? static_cast<u128>(0) - static_cast<u128>(v) : static_cast<u128>(v);
+}
+
+uint64_t magnitude64(int64_t v) noexcept
+{
+	return v < 0 ? static_cast<uint64_t>(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+}
+
+void set_zero(M_decimal_t *d) noexcept
+{
+	if (d != nullptr) {
+		d->num     = 0;
+		d->num_dec = 0;
+	}
+}
+
+void set_value(M_decimal_t *d, bool neg, uint64_t mag, int places) noexcept
+{
+	d->num     = static_cast<int64_t>(neg ? static_cast<uint64_t>(0) - mag : mag);
+	d->num_dec = static_cast<uint8_t>(places);
+}
+
+/* Bring the exact value  (neg ? -1 : 1) * (m + f) / 10^p,  where f is the
+ * fraction of a unit whose first digit is d0 and whose further digits are
+ * non-zero when sticky is set, into *out: drop the fewest places that make
+ * p at most 255 and the rounded magnitude fit, rounding half up on the first
+ * dropped digit, then reduce. p must not be negative. */
+[[nodiscard]] M_decimal_retval_t normalize(bool neg, u128 m, int p, unsigned d0, bool sticky,
+                                           M_decimal_t *out) noexcept
+{
+	const u128 limit = mag_limit(neg);
+	unsigned   d     = d0;   /* first digit after m */
+	bool       rest  = sticky; /* anything non-zero after d */
+
+	for (;;) {
+		u128 r = m + (d >= 5 ? 1 : 0);
+		if (p <= kMaxDec && r <= limit) {
+			m = r;
+			break;
+		}
+		if (p <= 0) {
+			set_zero(out);
+			return M_DECIMAL_OVERFLOW;
+		}
+		rest = rest || d != 0;
+		d    = static_cast<unsigned>(m % 10);
+		m   /= 10;
+		p--;
+	}
+	const bool truncated = rest || d != 0;
+
+	if (m == 0)
+		p = 0;
+	while (p > 0 && m % 10 == 0) {
+		m /= 10;
+		p--;
+	}
+	set_value(out, neg, static_cast<uint64_t>(m), p);
+	return truncated ? M_DECIMAL_TRUNCATION : M_DECIMAL_SUCCESS;
+}
+
+[[nodiscard]] M_decimal_retval_t normalize_exact(i128 v, int p, M_decimal_t *out) noexcept
+{
+	return normalize(v < 0, magnitude(v), p, 0, false, out);
+}
+
+/* Drop trailing zero places of a wide value. */
+void reduce_wide(i128 &n, int &dec) noexcept
+{
+	if (n == 0) {
+		dec = 0;
+		return;
+	}
+	while (dec > 0 && n % 10 == 0) {
+		n /= 10;
+		dec--;
+	}
+}
+
+/* x + y where x has more than 19 places more than y, both reduced and not 0.
+ *
+ * Then |x.num| < 2^63 < 10^19 gives |x| < 10^(19 - xd) <= 10^-(yd + 1): x is
+ * below a tenth of one unit of y's last place. The result has y's sign and
+ * at least |y| - |x| >= 0.9 * 10^-yd in magnitude, so it can keep at most
+ * yd + 19 places. It is built at P = yd + 19 places: y scaled exactly, x cut
+ * to P places (Aq) with its remainder Ar over 10^m (m = xd - P >= 1) giving
+ * the digits beyond. When x has the opposite sign the remainder is
+ * subtracted: M - Ar/10^m = (M - 1) + (10^m - Ar)/10^m. */
+[[nodiscard]] M_decimal_retval_t add_far(i128 xn, int xd, i128 yn, int yd, M_decimal_t *out) noexcept
+{
+	const int  P       = yd + 19;
+	const int  m       = xd - P;
+	const bool res_neg = yn < 0;
+	const bool x_neg   = xn < 0;
+	const u128 xmag    = magnitude(xn);
+	u128       M       = magnitude(yn) * pow10(19);
+	u128       Aq      = 0;
+	u128       Ar      = xmag;
+	unsigned   d0      = 0;
+	bool       sticky  = false;
+
+	if (m < 20) {
+		Aq = xmag / pow10(m);
+		Ar = xmag % pow10(m);
+	}
+
+	if (x_neg == res_neg) {
+		M += Aq;
+		if (m >= 20) {
+			/* Ar < 10^19 <= 10^(m-1): the first digit beyond is 0. */
+			d0     = 0;
+			sticky = Ar != 0;
+		} else {
+			d0     = static_cast<unsigned>(Ar / pow10(m - 1));
+			sticky = Ar % pow10(m - 1) != 0;
+		}
+	} else {
+		M -= Aq;
+		if (Ar != 0) {
+			M -= 1;
+			if (m >= 20) {
+				/* 10^m - Ar with Ar < 10^(m-1): digits 9, then non-zero. */
+				d0     = 9;
+				sticky = true;
+			} else {
+				u128 c = pow10(m) - Ar;
+				d0     = static_cast<unsigned>(c / pow10(m - 1));
+				sticky = c % pow10(m - 1) != 0;
+			}
+		}
+	}
+	return normalize(res_neg, M, P, d0, sticky, out);
+}
+
+/* The exact sum of two wide operands, rounded once. */
+[[nodiscard]] M_decimal_retval_t add_wide(i128 xn, int xd, i128 yn, int yd, M_decimal_t *out) noexcept
+{
+	reduce_wide(xn, xd);
+	reduce_wide(yn, yd);
+	if (yn == 0)
+		return normalize_exact(xn, xd, out);
+	if (xn == 0)
+		return normalize_exact(yn, yd, out);
+	if (xd < yd) {
+		i128 tn = xn;
+		xn      = yn;
+		yn      = tn;
+		int td  = xd;
+		xd      = yd;
+		yd      = td;
+	}
+	const int diff = xd - yd;
+	if (diff <= 19)
+		return normalize_exact(xn + yn * static_cast<i128>(pow10(diff)), xd, out);
+	return add_far(xn, xd, yn, yd, out);
+}
+
+bool digit_at(const char *s, size_t len, size_t i) noexcept
+{
+	return i < len && s[i] >= '0' && s[i] <= '9';
+}
+
+bool char_at(const char *s, size_t len, size_t i) noexcept
+{
+	return i < len && s[i] != '\0';
+}
+
+} /* namespace */
+
+extern "C" {
+
+void M_decimal_create(M_decimal_t *dec)
+{
+	set_zero(dec);
+}
+
+void M_decimal_from_int(M_decimal_t *dec, int64_t integer, uint8_t implied_dec)
+{
+	if (dec == nullptr)
+		return;
+	dec->num     = integer;
+	dec->num_dec = implied_dec;
+	M_decimal_reduce(dec);
+}
+
+int64_t M_decimal_to_int(const M_decimal_t *dec, uint8_t implied_dec)
+{
+	if (dec == nullptr)
+		return 0;
+	M_decimal_t d = *dec;
+	if (M_decimal_transform(&d, implied_dec) == M_DECIMAL_OVERFLOW)
+		return 0;
+	return d.num;
+}
+
+M_decimal_retval_t M_decimal_transform(M_decimal_t *dec, uint8_t num_dec)
+{
+	if (dec == nullptr)
+		return M_DECIMAL_INVALID;
+	if (num_dec == dec->num_dec)
+		return M_DECIMAL_SUCCESS;
+
+	if (num_dec > dec->num_dec) {
+		const int diff = num_dec - dec->num_dec;
+		if (dec->num != 0) {
+			/* |num| >= 1 times 10^19 exceeds 64 bits. */
+			if (diff > 18)
+				return M_DECIMAL_OVERFLOW;
+			i128 v = static_cast<i128>(dec->num) * static_cast<i128>(pow10(diff));
+			if (v > INT64_MAX || v < INT64_MIN)
+				return M_DECIMAL_OVERFLOW;
+			dec->num = static_cast<int64_t>(v);
+		}
+		dec->num_dec = num_dec;
+		return M_DECIMAL_SUCCESS;
+	}
+
+	/* Fewer places: divide the magnitude by p = 10^diff, round on the first
+	 * dropped digit. The magnitude is below 10^19, so for diff 19 the
+	 * quotient is 0 and the first dropped digit is its leading one; beyond
+	 * that everything dropped starts with 0. */
+	const int      diff = dec->num_dec - num_dec;
+	const bool     neg  = dec->num < 0;
+	const uint64_t mag  = magnitude64(dec->num);
+	uint64_t       q    = 0;
+	uint64_t       rem  = mag;
+	unsigned       d    = 0;
+	if (diff <= 19) {
+		const uint64_t p = static_cast<uint64_t>(pow10(diff));
+		q                = mag / p;
+		rem              = mag % p;
+		d                = static_cast<unsigned>(rem / static_cast<uint64_t>(pow10(diff - 1)));
+	}
+	if (d >= 5)
+		q += kU64One;
+	set_value(dec, neg, q, num_dec);
+	return rem != 0 ? M_DECIMAL_TRUNCATION : M_DECIMAL_SUCCESS;
+}
+
+void M_decimal_reduce(M_decimal_t *dec)
+{
+	if (dec == nullptr)
+		return;
+	if (dec->num == 0) {
+		dec->num_dec = 0;
+		return;
+	}
+	while (dec->num_dec > 0 && dec->num % 10 == 0) {
+		dec->num /= 10;
+		dec->num_dec--;
+	}
+}
+
+uint8_t M_decimal_num_decimals(const M_decimal_t *dec)
+{
+	return dec == nullptr ? 0 : dec->num_dec;
+}
+
+void M_decimal_duplicate(M_decimal_t *dest, const M_decimal_t *src)
+{
+	if (dest == nullptr)
+		return;
+	if (src == nullptr) {
+		set_zero(dest);
+		return;
+	}
+	*dest = *src;
+}
+
+M_decimal_retval_t M_decimal_add(M_decimal_t *dest, const M_decimal_t *dec1, const M_decimal_t *dec2)
+{
+	if (dest == nullptr || dec1 == nullptr || dec2 == nullptr) {
+		set_zero(dest);
+		return M_DECIMAL_INVALID;
+	}
+	const M_decimal_t a = *dec1;
+	const M_decimal_t b = *dec2;
+	return add_wide(a.num, a.num_dec, b.num, b.num_dec, dest);
+}
+
+M_decimal_retval_t M_decimal_subtract(M_decimal_t *dest, const M_decimal_t *dec1, const M_decimal_t *dec2)
+{
+	if (dest == nullptr || dec1 == nullptr || dec2 == nullptr) {
+		set_zero(dest);
+		return M_DECIMAL_INVALID;
+	}
+	const M_decimal_t a = *dec1;
+	const M_decimal_t b = *dec2;
+	/* -INT64_MIN needs the 65th bit: negate in 128 bits. */
+	return add_wide(a.num, a.num_dec, -static_cast<i128>(b.num), b.num_dec, dest);
+}
+
+M_decimal_retval_t M_decimal_multiply(M_decimal_t *dest, const M_decimal_t *dec1, const M_decimal_t *dec2)
+{
+	if (dest == nullptr || dec1 == nullptr || dec2 == nullptr) {
+		set_zero(dest);
+		return M_DECIMAL_INVALID;
+	}
+	/* |a| * |b| <= 2^126: the product is exact in 128 bits. Its places (up
+	 * to 510) are brought to 255 or fewer by normalize(). */
+	const i128 prod = static_cast<i128>(dec1->num) * static_cast<i128>(dec2->num);
+	return normalize_exact(prod, dec1->num_dec + dec2->num_dec, dest);
+}
+
+M_decimal_retval_t M_decimal_divide(M_decimal_t *dest, const M_decimal_t *dec1, const M_decimal_t *dec2)
+{
+	if (dest == nullptr || dec1 == nullptr || dec2 == nullptr || dec2->num == 0) {
+		set_zero(dest);
+		return M_DECIMAL_INVALID;
+	}
+	const bool neg   = (dec1->num < 0) != (dec2->num < 0);
+	const u128 A     = magnitude64(dec1->num);
+	const u128 B     = magnitude64(dec2->num);
+	const u128 limit = mag_limit(neg);
+	int        p     = static_cast<int>(dec1->num_dec) - static_cast<int>(dec2->num_dec);
+
+	/* Quotient digits so far (Q, at p places) and the remainder R < B. */
+	u128 Q = A / B;
+	u128 R = A % B;
+
+	/* A negative place count means the integer part still lacks digits. */
+	while (p < 0) {
+		if (Q > limit) {
+			set_zero(dest);
+			return M_DECIMAL_OVERFLOW;
+		}
+		R *= 10;
+		Q  = Q * 10 + R / B;
+		R %= B;
+		p++;
+	}
+
+	/* More places while the division is not exact and the digits fit. */
+	while (R != 0 && p < kMaxDec) {
+		const u128 Q2 = Q * 10 + (R * 10) / B;
+		if (Q2 > limit)
+			break;
+		Q = Q2;
+		R = (R * 10) % B;
+		p++;
+	}
+
+	const unsigned d0     = static_cast<unsigned>((R * 10) / B);
+	const bool     sticky = (R * 10) % B != 0;
+	return normalize(neg, Q, p, d0, sticky, dest);
+}
+
+int M_decimal_cmp(const M_decimal_t *dec1, const M_decimal_t *dec2)
+{
+	if (dec1 == nullptr || dec2 == nullptr) {
+		if (dec1 == dec2)
+			return 0;
+		return dec1 == nullptr ? -1 : 1;
+	}
+	const int s1 = (dec1->num > 0) - (dec1->num < 0);
+	const int s2 = (dec2->num > 0) - (dec2->num < 0);
+	if (s1 != s2)
+		return s1 < s2 ? -1 : 1;
+	if (s1 == 0)
+		return 0;
+
+	i128      a  = dec1->num;
+	i128      b  = dec2->num;
+	const int da = dec1->num_dec;
+	const int db = dec2->num_dec;
+	if (da > db) {
+		if (da - db > 19) {
+			/* a is below a tenth of one unit of b's last place: b has the
+			 * larger magnitude, and both have the same sign. */
+			return s1 > 0 ? -1 : 1;
+		}
+		b *= static_cast<i128>(pow10(da - db));
+	} else if (db > da) {
+		if (db - da > 19)
+			return s1 > 0 ? 1 : -1;
+		a *= static_cast<i128>(pow10(db - da));
+	}
+	return (a > b) - (a < b);
+}
+
+M_decimal_retval_t M_decimal_from_str(const char *string, size_t len, M_decimal_t *val, const char **endptr)
+{
+	if (endptr != nullptr)
+		*endptr = string;
+	set_zero(val);
+	if (string == nullptr || len == 0 || val == nullptr)
+		return M_DECIMAL_INVALID;
+
+	size_t i = 0;
+	while (char_at(string, len, i) && M_chr_isspace(string[i]))
+		i++;
+	bool neg = false;
+	if (char_at(string, len, i) && (string[i] == '+' || string[i] == '-')) {
+		neg = string[i] == '-';
+		i++;
+	}
+
+	const size_t int_start = i;
+	while (digit_at(string, len, i))
+		i++;
+	const size_t int_end    = i;
+	size_t       frac_start = i;
+	size_t       frac_end   = i;
+
+	if (char_at(string, len, i) && string[i] == '.') {
+		if (digit_at(string, len, i + 1)) {
+			frac_start = i + 1;
+			frac_end   = frac_start;
+			while (digit_at(string, len, frac_end))
+				frac_end++;
+			i = frac_end;
+		} else if (!char_at(string, len, i + 1) && int_end > int_start) {
+			/* A "." at the very end of the text adds nothing. */
+			i++;
+			frac_start = frac_end = i;
+		} else {
+			return M_DECIMAL_INVALID;
+		}
+	}
+	if (int_end == int_start && frac_end == frac_start)
+		return M_DECIMAL_INVALID;
+
+	/* Exponent: only taken when digits follow the marker and its sign. */
+	int exponent = 0;
+	if (char_at(string, len, i) && (string[i] == 'e' || string[i] == 'E')) {
+		size_t j    = i + 1;
+		bool   eneg = false;
+		if (char_at(string, len, j) && (string[j] == '+' || string[j] == '-')) {
+			eneg = string[j] == '-';
+			j++;
+		}
+		if (digit_at(string, len, j)) {
+			int e = 0;
+			while (digit_at(string, len, j)) {
+				if (e <= kMaxDec)
+					e = e * 10 + (string[j] - '0');
+				j++;
+			}
+			i = j;
+			if (e > kMaxDec) {
+				if (endptr != nullptr)
+					*endptr = string + i;
+				return M_DECIMAL_OVERFLOW;
+			}
+			exponent = eneg ? -e : e;
+		}
+	}
+	if (endptr != nullptr)
+		*endptr = string + i;
+
+	/* Value: the digits of both parts as one integer, at (fraction digits -
+	 * exponent) places. Up to 38 significant digits are kept exactly; the
+	 * next one and whether any further one is non-zero decide rounding. */
+	u128     M       = 0;
+	int      kept    = 0;
+	int      dropped = 0;
+	unsigned d0      = 0;
+	bool     sticky  = false;
+	auto     take    = [&](char c) {
+		const unsigned d = static_cast<unsigned>(c - '0');
+		if (kept == 0 && d == 0)
+			return; /* leading zero */
+		if (kept < 38) {
+			M = M * 10 + d;
+			kept++;
+			return;
+		}
+		if (dropped == 0)
+			d0 = d;
+		else if (d != 0)
+			sticky = true;
+		dropped++;
+	};
+	for (size_t k = int_start; k < int_end; k++)
+		take(string[k]);
+	for (size_t k = frac_start; k < frac_end; k++)
+		take(string[k]);
+
+	long places = static_cast<long>(frac_end - frac_start) - exponent - dropped;
+	if (M == 0)
+		return M_DECIMAL_SUCCESS; /* val is already 0 */
+	if (places < 0) {
+		/* Trailing zeros to add: the integer part grows past 64 bits unless
+		 * the few kept digits still fit once scaled. */
+		if (dropped != 0 || places < -19 || M > mag_limit(neg) / pow10(static_cast<int>(-places))) {
+			set_zero(val);
+			return M_DECIMAL_OVERFLOW;
+		}
+		M     *= pow10(static_cast<int>(-places));
+		places = 0;
+	}
+	/* Places beyond 255 are dropped by normalize(). With more than 255 + 40
+	 * places the value (under 10^38 units) is below a hundredth of the
+	 * smallest unit, so every significant digit falls away; this also
+	 * bounds normalize()'s work for very long fractions. */
+	if (places > kMaxDec + 40L) {
+		set_value(val, false, 0, 0);
+		return M_DECIMAL_TRUNCATION;
+	}
+	const M_decimal_retval_t rv = normalize(neg, M, static_cast<int>(places), d0, sticky, val);
+	if (rv == M_DECIMAL_OVERFLOW)
+		set_zero(val);
+	return rv;
+}
+
+M_decimal_retval_t M_decimal_to_str(const M_decimal_t *dec, char *buf, size_t len)
+{
+	if (buf == nullptr)
+		return M_DECIMAL_INVALID;
+	if (dec == nullptr || len == 0) {
+		if (len != 0)
+			M_mem_set(buf, 0, len);
+		return M_DECIMAL_INVALID;
+	}
+
+	/* Digits of the magnitude, least significant first (at most 20). */
+	char     rev[24];
+	size_t   ndig = 0;
+	uint64_t mag  = magnitude64(dec->num);
+	do {
+		rev[ndig++] = static_cast<char>('0' + mag % 10);
+		mag /= 10;
+	} while (mag != 0);
+
+	const bool   neg    = dec->num < 0;
+	const size_t places = dec->num_dec;
+	const size_t width  = ndig > places + 1 ? ndig : places + 1; /* digits written */
+	const size_t total  = (neg ? 1 : 0) + width + (places > 0 ? 1 : 0);
+	if (total >= len) {
+		M_mem_set(buf, 0, len);
+		return M_DECIMAL_INVALID;
+	}
+
+	size_t o = 0;
+	if (neg)
+		buf[o++] = '-';
+	for (size_t k = 0; k < width; k++) {
+		/* Digit k counted from the most significant of the padded width. */
+		const size_t from_right = width - 1 - k;
+		if (places > 0 && k == width - places)
+			buf[o++] = '.';
+		buf[o++] = from_right < ndig ? rev[from_right] : '0';
+	}
+	buf[o] = '\0';
+	return M_DECIMAL_SUCCESS;
+}
+
+} /* extern "C" */
