@@ -74,6 +74,7 @@ TEST(m_str_fmt, float_rounds_the_scaled_binary_fraction)
 	    {"%.2f", 9.999, "10.00"}, /* carry into the integer part */
 	    {"%.1f", 99.96, "100.0"},
 	    {"%.2f", 1.005, "1.00"},
+	    {"%.1f", 0.15, "0.2"}, /* 0.1499999... times 10 rounds to the double 1.5 */
 	    {"%f", -1.5, "-1.500000"},
 	    {"%+f", 0.0, "+0.000000"},
 	    {"% f", 2.0, " 2.000000"},
@@ -155,10 +156,10 @@ TEST(m_str_fmt, float_long_precisions_are_exact)
 	EXPECT_EQ(fmt("%.18f", 1.1), "1.100000000000000089");
 	/* An exact tie (the expansion ends in 5 at place 41): away from zero. */
 	EXPECT_EQ(fmt("%.40f", 873.69384988217325), "873.6938498821732537180650979280471801757813");
-	/* Rounding that reaches 10^p carries into the integer part. */
+	/* Exact digits just below a whole number, rounded at the last place. */
 	EXPECT_EQ(fmt("%.25f", 1.9999999999999998), "1.9999999999999997779553951");
+	EXPECT_EQ(fmt("%.23f", 0.9999999999999999), "0.99999999999999988897770");
 	EXPECT_EQ(fmt("%.23f", std::numeric_limits<double>::denorm_min()), "0.00000000000000000000000");
-	EXPECT_EQ(fmt("%.24f", 0.99999999999999999999), "1.000000000000000000000000");
 }
 
 /* ---------------------------------------------------------------------------
