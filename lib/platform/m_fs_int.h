@@ -120,9 +120,8 @@ uint32_t perms_mode_from_host(mode_t mode, int who) noexcept;
 mode_t perms_mode_to_host(uint32_t mode, int who) noexcept;
 
 /* A new permissions object describing a stat result: the three classes as
- * EXACT file entries (and, for directories, the same EXACT directory
- * entries), the owner's and the group's names and ids (names left unset
- * when the databases do not know the ids). */
+ * EXACT file entries, the owner's and the group's names and ids (names left
+ * unset when the databases do not know the ids). */
 M_fs_perms_t *perms_from_stat(const struct stat &st) noexcept;
 
 /* The host mode (low nine bits) a permissions object gives a target: per

@@ -54,12 +54,24 @@ constexpr uint32_t kInfoNormFlags = M_FS_PATH_NORM_RESOLVE_LINK | M_FS_PATH_NORM
 template <typename Chmod, typename Chown>
 M_fs_error_t apply_perms(const M_fs_perms_t *perms, const struct stat &st, Chmod do_chmod, Chown do_chown) noexcept
 {
-    const bool    is_dir  = S_ISDIR(st.st_mode);
+    /* For a directory, a class's directory entry (when set) stands in for
+     * its file entry, so that an ADD or REMOVE aimed at directories merges
+     * into the directory's current rights rather than replacing them. */
+    M_fs_perms_t *change = M_fs_perms_dup(perms);
+    if (S_ISDIR(st.st_mode)) {
+        for (int who = 0; who < 3; who++) {
+            if (change->dir[who].isset)
+                change->file[who] = change->dir[who];
+        }
+    }
+    for (int who = 0; who < 3; who++)
+        change->dir[who] = M_fs_perms_entry{M_FALSE, 0, M_FS_PERMS_TYPE_EXACT};
+
     M_fs_perms_t *current = m_fs::perms_from_stat(st);
-    M_fs_perms_merge(&current, M_fs_perms_dup(perms));
+    M_fs_perms_merge(&current, change);
 
     /* Keep the set-id and sticky bits; only the nine rwx bits are ours. */
-    const mode_t mode = (st.st_mode & 07000) | m_fs::perms_to_host_mode(current, is_dir);
+    const mode_t mode = (st.st_mode & 07000) | m_fs::perms_to_host_mode(current, false);
     M_fs_perms_destroy(current);
 
     if (do_chmod(mode) != 0)
@@ -104,15 +116,10 @@ mode_t perms_mode_to_host(uint32_t mode, int who) noexcept
 
 M_fs_perms_t *perms_from_stat(const struct stat &st) noexcept
 {
-    M_fs_perms_t *p      = M_fs_perms_create();
-    const bool    is_dir = S_ISDIR(st.st_mode);
+    M_fs_perms_t *p = M_fs_perms_create();
     for (int who = 0; who < 3; who++) {
         const uint32_t mode = perms_mode_from_host(st.st_mode, who);
         M_fs_perms_set_mode(p, mode, static_cast<M_fs_perms_who_t>(who), M_FS_PERMS_TYPE_EXACT);
-        /* A directory's own rights are its directory entries too, so that an
-         * ADD or REMOVE aimed at directories merges into what is there. */
-        if (is_dir)
-            M_fs_perms_set_dir_mode(p, mode, static_cast<M_fs_perms_who_t>(who), M_FS_PERMS_TYPE_EXACT);
     }
     p->user = user_name(st.st_uid);
     p->uid  = st.st_uid;
