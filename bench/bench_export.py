@@ -1,0 +1,135 @@
+#!/usr/bin/env python3
+"""Whole-export benchmark: the program against gpg on the same table.
+
+Builds an export of ROWS realistic rows (about 180 bytes each: 16 to 19-digit
+tokens, six-digit expiry dates, four Unix-time columns, text cells of which
+about half hold commas) in blocks of 10,000 rows under an AES-256 key, runs
+quorvel_tokenexp on it with an RSA-2048 key and the key on standard input,
+and, in the same rounds, times
+
+    gpg --batch --trust-model always -r KEY --compress-algo zlib -e
+
+on the program's own plaintext table (decrypted once from its output).
+The two commands alternate over ROUNDS rounds. Reported: each round's times,
+R = the median of the per-round ratios T(program) / T(gpg), and the
+program's peak resident memory as a multiple of the table's size.
+
+usage: bench/bench_export.py [--rows N] [--rounds N] [--build DIR] [--keep DIR]
+"""
+
+import argparse
+import os
+import random
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+KEY_HEX = "5f4dcc3b5aa765d61d8327deb882cf992b95990a9151374abd8ff8c5a7a0fe08"
+WORDS = ["Gold", "monthly", "Basic", "annual", "Pro", "Starter", "Family", "plan", "seats", "box",
+         "delivery", "weekly", "coffee", "club", "premium", "service", "renewal", "support"]
+
+
+def make_csv(path, rows, seed=1):
+    rng = random.Random(seed)
+    with open(path, "w") as f:
+        f.write("user,token,expdate,bdate,edate,last_run,next_run,cardholder,description,note,amount\n")
+        for _ in range(rows):
+            token = "".join(rng.choice("0123456789") for _ in range(rng.randint(16, 19)))
+            exp = "%04d%02d" % (rng.randint(2025, 2030), rng.randint(1, 12))
+            b = rng.randint(1500000000, 1760000000)
+            times = [b, b + rng.randint(1, 900) * 86400, b + rng.randint(0, 300) * 86400,
+                     b + rng.randint(300, 600) * 86400]
+            name = "`%s, %s`" % (rng.choice(WORDS).upper(), rng.choice(WORDS).title())
+            desc = " ".join(rng.choice(WORDS) for _ in range(rng.randint(3, 6)))
+            if rng.random() < 0.5:
+                desc = "`" + desc.replace(" ", ", ", 1) + "`"
+            note = " ".join(rng.choice(WORDS) for _ in range(rng.randint(2, 4)))
+            f.write("merchant_user_%02d,%s,%s,%d,%d,%d,%d,%s,%s,%s,%d.%02d\n" % (
+                rng.randint(0, 40), token, exp, times[0], times[1], times[2], times[3], name, desc, note,
+                rng.randint(1, 999), rng.randint(0, 99)))
+
+
+def timed(cmd, stdin=None, env=None, cwd=None):
+    """Run cmd; return (seconds, peak resident set in bytes)."""
+    fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, stdin=fin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, cwd=cwd)
+    _, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    err = proc.stderr.read()
+    proc.stderr.close()
+    if fin is not subprocess.DEVNULL:
+        fin.close()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit("failed: %s\n%s" % (" ".join(cmd), err.decode(errors="replace")))
+    return elapsed, usage.ru_maxrss * 1024
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--rows", type=int, default=1000000)
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--build", default=os.path.join(ROOT, "build"))
+    ap.add_argument("--keep", default=None, help="work directory to keep (default: a temporary one)")
+    a = ap.parse_args()
+
+    prog = os.path.join(a.build, "quorvel_tokenexp")
+    mkexport = os.path.join(a.build, "mkexport")
+    work = a.keep or tempfile.mkdtemp(prefix="qte-bench-")
+    os.makedirs(work, exist_ok=True)
+    gnupg = tempfile.mkdtemp(prefix="qte-bench-gpg-")
+    os.chmod(gnupg, 0o700)
+    env = dict(os.environ, GNUPGHOME=gnupg)
+    keys = os.path.join(ROOT, "tests", "data", "keys")
+    try:
+        csv = os.path.join(work, "rows.csv")
+        exp = os.path.join(work, "bench.exp")
+        if not os.path.exists(exp):
+            print("writing %d rows ..." % a.rows, flush=True)
+            make_csv(csv, a.rows)
+            subprocess.run([mkexport, "-k", KEY_HEX, "-o", exp, "-r", "10000", "RECURRING=" + csv], check=True)
+        keyfile = os.path.join(work, "key.txt")
+        with open(keyfile, "w") as f:
+            f.write(KEY_HEX + "\n")
+
+        subprocess.run(["gpg", "--batch", "--quiet", "--import", os.path.join(keys, "rsa2048.sec.asc")], env=env,
+                       check=True, capture_output=True)
+        with open(os.path.join(keys, "rsa2048.keyid")) as f:
+            keyid = f.read().strip()
+
+        out = os.path.join(work, "bench.exp.gpg")
+        timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env)
+        table = os.path.join(work, "table.csv")
+        with open(table, "wb") as f:
+            subprocess.run(["gpg", "--batch", "--quiet", "--ignore-mdc-error", "--decrypt", out], env=env,
+                           stdout=f, stderr=subprocess.DEVNULL, check=True)
+        size = os.path.getsize(table)
+        print("export %.1f MB, table %.1f MB" % (os.path.getsize(exp) / 1e6, size / 1e6), flush=True)
+
+        gpg_cmd = ["gpg", "--batch", "--yes", "--trust-model", "always", "-r", keyid, "--compress-algo", "zlib",
+                   "-o", os.path.join(work, "gpg.out"), "-e", table]
+        ratios, progs, gpgs, peaks = [], [], [], []
+        for i in range(a.rounds):
+            tp, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env)
+            tg, _ = timed(gpg_cmd, env=env)
+            ratios.append(tp / tg)
+            progs.append(tp)
+            gpgs.append(tg)
+            peaks.append(rss)
+            print("round %d: program %.2f s (peak %.0f MB), gpg %.2f s, ratio %.3f" % (
+                i + 1, tp, rss / 1e6, tg, tp / tg), flush=True)
+        print("R (median of ratios) = %.3f" % statistics.median(ratios))
+        print("program median %.2f s, gpg median %.2f s" % (statistics.median(progs), statistics.median(gpgs)))
+        print("peak memory = %.2f x table (%.0f MB)" % (max(peaks) / size, max(peaks) / 1e6))
+    finally:
+        shutil.rmtree(gnupg, ignore_errors=True)
+        if a.keep is None:
+            shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()
