@@ -19,6 +19,8 @@
  *     small base-10^9 big integer), so even 1e308 prints all 309 digits.
  *     Rounding happens once, on the scaled double, which is why 1.2345
  *     (stored as 1.23449999999999993...) gives "1.234" at three places.
+ *     Where the double product cannot hold the digits (p > 22, or a product
+ *     of 2^52 and more) F is scaled exactly instead; see kExactPow10.
  *
  * Literal text between directives is handed to the target as one run rather
  * than byte by byte. The bytes and the order are the same; it only saves a
@@ -87,7 +89,7 @@ Target make_target(TargetKind kind)
 
 /* One write(2) of exactly len bytes; a call interrupted before it moved
  * anything is repeated, any other short count is a failure. */
-[[nodiscard]] bool fd_write_all(int fd, const unsigned char *data, size_t len)
+[[nodiscard]] bool fd_write_exact(int fd, const unsigned char *data, size_t len)
 {
 	while (true) {
 		const ssize_t r = ::write(fd, data, len);
@@ -103,7 +105,7 @@ Target make_target(TargetKind kind)
 		return true;
 	const size_t n = t.staged;
 	t.staged       = 0;
-	return fd_write_all(t.fd, t.stage, n);
+	return fd_write_exact(t.fd, t.stage, n);
 }
 
 /* Staging rule: when the staged count plus n would exceed 511, the stage is
@@ -115,7 +117,7 @@ Target make_target(TargetKind kind)
 		if (!fd_flush_stage(t))
 			return false;
 		while (n > kStageSize) {
-			if (!fd_write_all(t.fd, data, kStageSize))
+			if (!fd_write_exact(t.fd, data, kStageSize))
 				return false;
 			data += kStageSize;
 			n    -= kStageSize;
