@@ -82,15 +82,27 @@ M_API char *M_strdup(const char *s) M_WARN_UNUSED_RESULT;
  * s: NULL yields NULL. max 0 yields a new empty string. */
 M_API char *M_strdup_max(const char *s, size_t max) M_WARN_UNUSED_RESULT;
 
-/* Copies of s with an in-place operation of the same name applied (upper,
- * lower, title case, trimmed); the _max forms copy at most max characters
- * first. s: NULL yields NULL. Free the result with M_free. */
+/* A copy of s with M_str_upper applied; the _max form copies at most max
+ * characters first. s: NULL yields NULL. Returns a new string (free with
+ * M_free). */
 M_API char *M_strdup_upper(const char *s) M_WARN_UNUSED_RESULT;
 M_API char *M_strdup_upper_max(const char *s, size_t max) M_WARN_UNUSED_RESULT;
+
+/* A copy of s with M_str_lower applied; the _max form copies at most max
+ * characters first. s: NULL yields NULL. Returns a new string (free with
+ * M_free). */
 M_API char *M_strdup_lower(const char *s) M_WARN_UNUSED_RESULT;
 M_API char *M_strdup_lower_max(const char *s, size_t max) M_WARN_UNUSED_RESULT;
+
+/* A copy of s with M_str_title applied; the _max form copies at most max
+ * characters first. s: NULL yields NULL. Returns a new string (free with
+ * M_free). */
 M_API char *M_strdup_title(const char *s) M_WARN_UNUSED_RESULT;
 M_API char *M_strdup_title_max(const char *s, size_t max) M_WARN_UNUSED_RESULT;
+
+/* A copy of s with M_str_trim applied; the _max form copies at most max
+ * characters first. s: NULL yields NULL. Returns a new string (free with
+ * M_free). */
 M_API char *M_strdup_trim(const char *s) M_WARN_UNUSED_RESULT;
 M_API char *M_strdup_trim_max(const char *s, size_t max) M_WARN_UNUSED_RESULT;
 
@@ -137,7 +149,7 @@ M_API M_bool M_str_cat(char *dest, size_t dest_size, const char *src);
  * ========================================================================= */
 
 /* ASCII letters to upper or lower case; the _max forms touch at most the
- * first max characters. */
+ * first max characters. s: NULL yields NULL; otherwise yields s. */
 M_API char *M_str_upper(char *s);
 M_API char *M_str_upper_max(char *s, size_t max);
 M_API char *M_str_lower(char *s);
@@ -145,27 +157,30 @@ M_API char *M_str_lower_max(char *s, size_t max);
 
 /* Title case: the first character and every character that follows white
  * space are upper-cased, all others lower-cased; the _max form touches at
- * most the first max characters. */
+ * most the first max characters. s: NULL yields NULL; otherwise yields s. */
 M_API char *M_str_title(char *s);
 M_API char *M_str_title_max(char *s, size_t max);
 
 /* Remove white space (M_chr_isspace) from both ends, moving the rest to the
- * start. A string of white space only becomes empty. */
+ * start. A string of white space only becomes empty.
+ * s: NULL yields NULL; otherwise yields s. */
 M_API char *M_str_trim(char *s);
 
 /* M_str_trim on at most the first max characters: the string is first cut
  * after max characters (a 0 is written there when it is longer), then
- * trimmed. max 0 leaves s unchanged. */
+ * trimmed. max 0 leaves s unchanged. s: NULL yields NULL; otherwise s. */
 M_API char *M_str_trim_max(char *s, size_t max);
 
-/* Remove every white space character (M_chr_isspace). */
+/* Remove every white space character (M_chr_isspace).
+ * s: NULL yields NULL; otherwise yields s. */
 M_API char *M_str_delete_spaces(char *s);
 
-/* Remove every line feed and carriage return. */
+/* Remove every line feed and carriage return.
+ * s: NULL yields NULL; otherwise yields s. */
 M_API char *M_str_delete_newlines(char *s);
 
 /* Replace every byte b by a. a = 0 is refused (s unchanged), since it would
- * cut the string. */
+ * cut the string; so is b = 0. s: NULL yields NULL; otherwise yields s. */
 M_API char *M_str_replace_chr(char *s, char b, char a);
 
 /* Write 0 over the first ch in s and yield the character after it, or the
@@ -210,29 +225,65 @@ M_API char *M_str_find_first_not_from_charset(const char *s, const char *set);
  * The _max forms examine at most max characters.
  * ========================================================================= */
 
-M_API M_bool M_str_ispredicate(const char *s, M_chr_predicate_func pred); /* pred NULL: M_FALSE */
+/* M_TRUE when pred holds for every character of s (at most max characters
+ * for the _max form; max 0 examines nothing and yields M_TRUE).
+ * s: NULL or empty yields M_TRUE. pred: NULL yields M_FALSE. */
+M_API M_bool M_str_ispredicate(const char *s, M_chr_predicate_func pred);
 M_API M_bool M_str_ispredicate_max(const char *s, size_t max, M_chr_predicate_func pred);
-M_API M_bool M_str_isnum(const char *s);          /* 0 to 9 */
+
+/* M_TRUE when every character of s is one of: decimal digits 0 to 9 (M_chr_isdigit).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
+M_API M_bool M_str_isnum(const char *s);
 M_API M_bool M_str_isnum_max(const char *s, size_t max);
-M_API M_bool M_str_ishex(const char *s);          /* 0-9, A-F, a-f */
+
+/* M_TRUE when every character of s is one of: hexadecimal digits, either case (M_chr_ishex).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
+M_API M_bool M_str_ishex(const char *s);
 M_API M_bool M_str_ishex_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: letters and digits (M_chr_isalnum).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isalnum(const char *s);
 M_API M_bool M_str_isalnum_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: letters, digits and space (M_chr_isalnumsp).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isalnumsp(const char *s);
 M_API M_bool M_str_isalnumsp_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: letters (M_chr_isalpha).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isalpha(const char *s);
 M_API M_bool M_str_isalpha_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: letters and space (M_chr_isalphasp).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isalphasp(const char *s);
 M_API M_bool M_str_isalphasp_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: white space (M_chr_isspace).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isspace(const char *s);
 M_API M_bool M_str_isspace_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: 7-bit ASCII (M_chr_isascii).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isascii(const char *s);
 M_API M_bool M_str_isascii_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: visible characters (M_chr_isgraph).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isgraph(const char *s);
 M_API M_bool M_str_isgraph_max(const char *s, size_t max);
+
+/* M_TRUE when every character of s is one of: printable characters, 9 to 13 included (M_chr_isprint).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
 M_API M_bool M_str_isprint(const char *s);
 M_API M_bool M_str_isprint_max(const char *s, size_t max);
-M_API M_bool M_str_isdec(const char *s);          /* 0 to 9 and "." */
+
+/* M_TRUE when every character of s is one of: digits and "." (M_chr_isdec).
+ * s: NULL or empty yields M_TRUE. The _max form examines at most max. */
+M_API M_bool M_str_isdec(const char *s);
 M_API M_bool M_str_isdec_max(const char *s, size_t max);
 
 /* M_TRUE when every character of s is in set (M_str_ischarset), or when no

@@ -82,20 +82,27 @@ M_API M_str_int_retval_t M_str_to_uint32_ex(const char *s, size_t len, unsigned 
 /* As M_str_to_int64_ex for int32_t, with the 32-bit limits. */
 M_API M_str_int_retval_t M_str_to_int32_ex(const char *s, size_t len, unsigned char base, int32_t *out, const char **end);
 
-/* ---------------------------------------------------------------------------
- * Short forms: base 10 conversion of a terminated string, saturating.
- *
- * s: the text; NULL, empty or digitless text gives 0.
- * Out-of-range values give the limit of the type in the direction of the
- * sign. M_str_to_uint64 negates for "-" as M_str_to_uint64_ex does ("-1" is
- * UINT64_MAX); M_str_to_uint32 treats every negated non-zero value as out of
- * range and gives UINT32_MAX.
- * ------------------------------------------------------------------------- */
+/* Short forms: base 10 conversion of a terminated string, saturating. The
+ * front end runs (white space and a sign are allowed), but with base 10 no
+ * prefix is looked for: "0x10" is 0 and "010" is 10. */
 
+/* s: the text; NULL, empty or digitless text gives 0. Returns the value,
+ * UINT64_MAX when it does not fit; "-" negates in two's complement, so "-1"
+ * is UINT64_MAX. */
 M_API uint64_t M_str_to_uint64(const char *s);
-M_API int64_t  M_str_to_int64(const char *s);
+
+/* s: the text; NULL, empty or digitless text gives 0. Returns the value,
+ * INT64_MAX or INT64_MIN (by the sign) when it does not fit. */
+M_API int64_t M_str_to_int64(const char *s);
+
+/* s: the text; NULL, empty or digitless text gives 0. Returns the value,
+ * UINT32_MAX when it does not fit; every negated non-zero value is out of
+ * range, so "-5" gives UINT32_MAX. */
 M_API uint32_t M_str_to_uint32(const char *s);
-M_API int32_t  M_str_to_int32(const char *s);
+
+/* s: the text; NULL, empty or digitless text gives 0. Returns the value,
+ * INT32_MAX or INT32_MIN (by the sign) when it does not fit. */
+M_API int32_t M_str_to_int32(const char *s);
 
 /* Read a decimal amount as a signed 64-bit integer scaled by 10^places.
  *
