@@ -213,7 +213,7 @@ size_t mpi_len(const BIGNUM *bn)
     return 2 + static_cast<size_t>(BN_num_bytes(bn));
 }
 
-/* Step 2: the literal data packet of data into out. */
+/* The literal data packet (RFC 4880 5.9) of data, written to out. */
 [[nodiscard]] bool write_literal_packet(M_buf_t *out, const unsigned char *data, size_t n)
 {
     if (static_cast<uint64_t>(n) > UINT32_LIMIT - LITERAL_PREFIX_LEN)
@@ -232,7 +232,8 @@ size_t mpi_len(const BIGNUM *bn)
     return M_buf_len(out) == total;
 }
 
-/* Step 3: the compressed data packet of src into dst (which is empty). */
+/* The compressed data packet (RFC 4880 5.6) of src, written to dst (which
+ * is empty): header, algorithm byte, then the zlib stream. */
 [[nodiscard]] bool write_compressed_packet(M_buf_t *dst, const unsigned char *src, size_t src_len)
 {
     if (static_cast<uint64_t>(src_len) > UINT32_LIMIT)
@@ -256,7 +257,7 @@ size_t mpi_len(const BIGNUM *bn)
     return true;
 }
 
-/* Steps 6 to 10: encrypt the session key block to the key and append the
+/* Encrypt the session key block to the key and append the
  * public-key encrypted session key packet to out. */
 [[nodiscard]] bool write_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key,
                                             const unsigned char *skb, size_t skb_len)
@@ -272,7 +273,8 @@ size_t mpi_len(const BIGNUM *bn)
     if (k < PKCS1_OVERHEAD || k - PKCS1_OVERHEAD < skb_len)
         return false;
 
-    /* Step 7: EME-PKCS1-v1_5 encoding into k bytes. */
+    /* EME-PKCS1-v1_5 encoding into k bytes: 00 02, non-zero random padding,
+     * 00, the session key block. */
     unsigned char *em = static_cast<unsigned char *>(M_malloc(k));
     if (em == nullptr)
         return false;
@@ -300,12 +302,12 @@ size_t mpi_len(const BIGNUM *bn)
         return false;
 
     if (is_rsa) {
-        /* Step 8: c = m^e mod n. */
+        /* RSA: c = m^e mod n. */
         bn.c = BN_new();
         if (bn.c == nullptr || BN_mod_exp(bn.c, bn.m, key->e_g, key->n_p, bn.ctx) != 1)
             return false;
     } else {
-        /* Step 9: a = g^x mod p, b = y^x * m mod p with x coprime to p - 1. */
+        /* Elgamal: a = g^x mod p, b = y^x * m mod p with x coprime to p - 1. */
         const int xbits = elgamal_exp_bits(modbits);
         bn.x   = BN_new();
         bn.pm1 = BN_new();
@@ -335,7 +337,7 @@ size_t mpi_len(const BIGNUM *bn)
             return false;
     }
 
-    /* Step 10: the packet. */
+    /* The packet: version 3, key ID, algorithm, then the MPIs. */
     const size_t body = 1 + sizeof(key->key_id) + 1 + mpi_len(bn.c) + (is_rsa ? 0 : mpi_len(bn.b));
     M_buf_add_byte(out, HDR_PKESK);
     if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
@@ -350,7 +352,8 @@ size_t mpi_len(const BIGNUM *bn)
     return true;
 }
 
-/* Step 11: the symmetrically encrypted data packet of in, appended to out. */
+/* The symmetrically encrypted data packet (RFC 4880 5.7) of in, appended to
+ * out. */
 [[nodiscard]] bool write_encrypted_packet(M_buf_t *out, const symalg_row *row,
                                           const unsigned char *session_key, const M_buf_t *in)
 {
@@ -399,30 +402,31 @@ size_t mpi_len(const BIGNUM *bn)
 [[nodiscard]] bool encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
                                M_pgp_symalg_t symalg)
 {
-    /* Step 1. */
+    /* out is rebuilt from nothing. */
     M_buf_truncate(out, 0);
 
-    /* Step 2: literal packet into out. */
+    /* Literal packet into out; an empty input has none. */
     const size_t n = M_buf_len(in);
     if (n != 0 &&
         !write_literal_packet(out, reinterpret_cast<const unsigned char *>(M_buf_peek(in)), n))
         return false;
 
-    /* Step 3: compressed packet into in. */
+    /* Compressed packet into in, whose plaintext is no longer needed. */
     M_buf_truncate(in, 0);
     if (M_buf_len(out) != 0 &&
         !write_compressed_packet(in, reinterpret_cast<const unsigned char *>(M_buf_peek(out)),
                                  M_buf_len(out)))
         return false;
 
-    /* Step 4. */
+    /* out now receives the message itself. */
     M_buf_truncate(out, 0);
     const symalg_row *row = symalg_row_lookup(symalg);
     if (row == nullptr)
         return false;
     const size_t key_size = row->info.key_size;
 
-    /* Steps 4 and 5: session key and the block encrypted to the key. */
+    /* A fresh session key and the block encrypted to the key: algorithm id,
+     * key, and the sum of the key bytes modulo 65536, high byte first. */
     unsigned char skb[1 + MAX_KEY_SIZE + 2];
     static_assert(sizeof(skb) == MAX_KEY_SIZE + SKB_OVERHEAD, "session key block layout");
     unsigned char *session_key = skb + 1;
