@@ -5,7 +5,9 @@
 #include "core/m_str_num.h"
 #include "platform/m_time.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 namespace {
 
@@ -68,15 +70,102 @@ column_kind kind_of(const char *header)
 	}
 }
 
+/* Local dates of recently seen days. Converting a time to local calendar
+ * time costs a zone lookup; a token table holds millions of date cells over
+ * a few thousand days, so each local day is converted once: the UTC range
+ * [lo, hi] of a day whose start, end and the converted second share one UTC
+ * offset all map to the same date. The cache is dropped when TZ changes. */
+struct day_entry_t {
+	M_time_t lo;
+	M_time_t hi;
+	char     text[8];
+	bool     used;
+};
+
+constexpr size_t kDaySlots = 4096;
+
+struct day_cache_t {
+	day_entry_t slots[kDaySlots];
+	char        tz[128];   /* its text */
+	bool        tz_set;    /* TZ was set then */
+	bool        tz_cached; /* tz/tz_set describe the cache's zone */
+};
+
+day_cache_t g_days;
+
+size_t day_slot(M_time_t t)
+{
+	const M_time_t day = t >= 0 ? t / 86400 : -((-t + 86399) / 86400);
+	return static_cast<size_t>(static_cast<uint64_t>(day) % kDaySlots);
+}
+
+/* Drop the cache when the zone setting differs from the one it was made in. */
+void check_zone()
+{
+	const char  *tz  = getenv("TZ");
+	const bool   set = tz != nullptr;
+	const size_t len = set ? std::strlen(tz) : 0;
+	if (g_days.tz_cached && set == g_days.tz_set &&
+	    (!set || (len < sizeof(g_days.tz) && std::memcmp(tz, g_days.tz, len + 1) == 0)))
+		return;
+	std::memset(g_days.slots, 0, sizeof(g_days.slots));
+	g_days.tz_cached = len < sizeof(g_days.tz);
+	g_days.tz_set    = set;
+	if (set && len < sizeof(g_days.tz))
+		std::memcpy(g_days.tz, tz, len + 1);
+}
+
+const day_entry_t *find_day(M_time_t t)
+{
+	const size_t here = day_slot(t);
+	const size_t prev = (here + kDaySlots - 1) % kDaySlots;
+	for (size_t slot : {here, prev}) {
+		const day_entry_t &e = g_days.slots[slot];
+		if (e.used && t >= e.lo && t <= e.hi)
+			return &e;
+	}
+	return nullptr;
+}
+
+bool same_day(const M_time_tm_t &a, const M_time_tm_t &b)
+{
+	return a.year == b.year && a.month == b.month && a.day == b.day && a.gmtoff == b.gmtoff;
+}
+
 /* Write t as the local date YYYYMMDD (the time of day is not written). */
 void write_local_date(M_buf_t *buf, M_time_t t)
 {
+	check_zone();
+	if (const day_entry_t *hit = find_day(t); hit != nullptr) {
+		M_buf_add_bytes(buf, hit->text, sizeof(hit->text));
+		return;
+	}
+
 	M_time_tm_t tm;
 	std::memset(&tm, 0, sizeof(tm));
 	M_time_tolocal(t, &tm, nullptr);
+	const size_t start = M_buf_len(buf);
 	M_buf_add_int_just(buf, tm.year, 4);
 	M_buf_add_int_just(buf, tm.month, 2);
 	M_buf_add_int_just(buf, tm.day, 2);
+
+	if (!g_days.tz_cached || M_buf_len(buf) - start != 8 || t < INT64_MIN / 2 || t > INT64_MAX / 2)
+		return;
+	const M_time_t lo = t - (tm.hour * 3600 + tm.min * 60 + tm.sec);
+	const M_time_t hi = lo + 86399;
+	M_time_tm_t    a;
+	M_time_tm_t    b;
+	std::memset(&a, 0, sizeof(a));
+	std::memset(&b, 0, sizeof(b));
+	M_time_tolocal(lo, &a, nullptr);
+	M_time_tolocal(hi, &b, nullptr);
+	if (!same_day(a, tm) || !same_day(b, tm))
+		return;
+	day_entry_t &e = g_days.slots[day_slot(lo)];
+	e.lo           = lo;
+	e.hi           = hi;
+	e.used         = true;
+	std::memcpy(e.text, M_buf_peek(buf) + start, sizeof(e.text));
 }
 
 } // namespace
