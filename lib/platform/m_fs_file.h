@@ -106,6 +106,7 @@ typedef enum {
  * Returns M_FS_ERROR_SUCCESS, M_FS_ERROR_INVALID, a normalisation code
  * (M_FS_ERROR_NAME_TOO_LONG, M_FS_ERROR_LINK_LOOP, M_FS_ERROR_GENERIC) or the
  * translated system error (e.g. M_FS_ERROR_NOT_FOUND, M_FS_ERROR_PERMISSION).
+ * A directory is refused with M_FS_ERROR_PERMISSION.
  * On success *fd is owned by the caller: release it with M_fs_file_close.
  * A failed open allocates nothing that survives. */
 M_API M_fs_error_t M_fs_file_open(M_fs_file_t **fd, const char *path, size_t buf_size,

@@ -14,6 +14,9 @@
  *   neither                 -> O_CREAT            (created when missing)
  * Always O_CLOEXEC, so descriptors do not leak into child processes.
  *
+ * A directory is refused with M_FS_ERROR_PERMISSION, the answer the Windows
+ * open gives, whether it is opened for reading or for writing.
+ *
  * New files get 0666 less the umask, or exactly the modes (and owner and
  * group) of a given permissions object. Opening an existing file to replace
  * it (OVERWRITE without NOCREATE) stamps its access and modification times
@@ -160,11 +163,20 @@ M_fs_error_t M_fs_file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mod
     } else {
         desc = open_retry(norm, flags, 0666);
         if (desc < 0)
-            res = M_fs_error_from_syserr(M_platform_errno());
+            res = errno == EISDIR ? M_FS_ERROR_PERMISSION : M_fs_error_from_syserr(M_platform_errno());
     }
     if (desc < 0) {
         M_free(norm);
         return res;
+    }
+
+    /* A directory is not a file to read or write: refuse it at open, as the
+     * Windows open does (access denied), instead of failing the first read. */
+    struct stat st;
+    if (::fstat(desc, &st) == 0 && S_ISDIR(st.st_mode)) {
+        (void)::close(desc);
+        M_free(norm);
+        return M_FS_ERROR_PERMISSION;
     }
 
     if (existed) {

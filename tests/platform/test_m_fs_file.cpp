@@ -111,6 +111,14 @@ TEST(m_fs_file, open_arguments)
     EXPECT_EQ(M_fs_file_open(nullptr, p.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_INVALID);
     EXPECT_EQ(fd, nullptr);
     EXPECT_EQ(slurp(p), "(missing)") << "a refused open creates nothing";
+
+    /* A directory is no file, for reading or for writing. */
+    EXPECT_EQ(M_fs_file_open(&fd, dir.path().c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_PERMISSION);
+    EXPECT_EQ(fd, nullptr);
+    EXPECT_EQ(M_fs_file_open(&fd, dir.path().c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr), M_FS_ERROR_PERMISSION);
+    unsigned char *buf = nullptr;
+    EXPECT_EQ(M_fs_file_read_bytes(dir.path().c_str(), 0, &buf, nullptr), M_FS_ERROR_PERMISSION);
+    EXPECT_EQ(buf, nullptr);
 }
 
 TEST(m_fs_file, dispositions)

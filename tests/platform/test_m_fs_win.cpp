@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "core/m_mem.h"
@@ -239,6 +240,43 @@ TEST(m_fs_win, real_failures_permission)
     EXPECT_EQ(buf, nullptr);
     EXPECT_EQ(M_fs_perms_can_access((locked + "/f").c_str(), 0), M_FS_ERROR_PERMISSION);
     (void)::chmod(locked.c_str(), 0700);
+}
+
+TEST(m_fs_win, real_failures_permission_as_unprivileged_child)
+{
+    /* As root the check above cannot fail; a child that gives up root shows
+     * the same mapping for real. */
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "not root: covered by real_failures_permission";
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string locked = dir.sub("locked");
+    ASSERT_EQ(::mkdir(locked.c_str(), 0700), 0);
+    write_text(locked + "/f", "secret");
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        int rc = 0;
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(2);
+        unsigned char *buf = nullptr;
+        if (M_fs_file_read_bytes((locked + "/f").c_str(), 0, &buf, nullptr) != M_FS_ERROR_PERMISSION)
+            rc |= 4;
+        if (M_fs_perms_can_access((locked + "/f").c_str(), 0) != M_FS_ERROR_PERMISSION)
+            rc |= 8;
+        M_fs_file_t *fd = nullptr;
+        if (M_fs_file_open(&fd, (locked + "/new").c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr) != M_FS_ERROR_PERMISSION)
+            rc |= 16;
+        ::_exit(rc);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2)
+        GTEST_SKIP() << "could not drop to uid 65534 in the child";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "bits: 4 read_bytes, 8 can_access, 16 open";
 }
 
 } // namespace
