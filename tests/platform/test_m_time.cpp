@@ -572,6 +572,27 @@ TEST(m_time, local_matches_localtime_sweep)
 	}
 }
 
+TEST(m_time, local_outside_host_range)
+{
+	TzGuard tz("CET-1CEST,M3.5.0,M10.5.0/3");
+
+	/* The host's calendar year is an int: beyond it the UTC reading comes
+	 * back with the daylight flag unknown. */
+	M_time_tm_t tm;
+	M_time_tolocal(INT64_MAX, &tm, nullptr);
+	EXPECT_EQ(tm.year, 292277026596LL);
+	EXPECT_EQ(tm.isdst, -1);
+	EXPECT_EQ(tm.gmtoff, 0);
+
+	/* A local time the host cannot convert yields 0, and tm is the local
+	 * reading of 0. */
+	M_time_tm_t l = make_tm(4000000000LL, 1, 1);
+	EXPECT_EQ(M_time_fromlocal(&l, nullptr), 0);
+	EXPECT_EQ(l.year, 1970);
+	EXPECT_EQ(l.hour, 1);
+	EXPECT_EQ(l.gmtoff, 3600);
+}
+
 namespace {
 
 /* A fixed-offset zone object: +1 hour, name "TST", daylight always. */
