@@ -31,7 +31,7 @@ static_assert(fnv1a_step(0, 'a') == 0x61u * kFnvPrime, "FNV-1a step");
 
 extern "C" {
 
-uint32_t M_hash_func_hash_str(const void *key, uint32_t seed) noexcept
+uint32_t M_hash_func_hash_str(const void *key, uint32_t seed)
 {
     const auto *s = static_cast<const unsigned char *>(key);
     uint32_t    h = seed;
@@ -42,18 +42,22 @@ uint32_t M_hash_func_hash_str(const void *key, uint32_t seed) noexcept
     return h;
 }
 
-uint32_t M_hash_func_hash_str_casecmp(const void *key, uint32_t seed) noexcept
+uint32_t M_hash_func_hash_str_casecmp(const void *key, uint32_t seed)
 {
     const auto *s = static_cast<const char *>(key);
     uint32_t    h = seed;
     if (s == nullptr)
         return h;
     for (; *s != '\0'; s++)
-        h = fnv1a_step(h, static_cast<uint8_t>(M_chr_tolower(*s)));
+        {
+            /* ASCII folding inline: this hashes every header lookup. */
+            const auto u = static_cast<uint8_t>(*s);
+            h = fnv1a_step(h, (u >= 'A' && u <= 'Z') ? static_cast<uint8_t>(u + ('a' - 'A')) : u);
+        }
     return h;
 }
 
-uint32_t M_hash_func_hash_vp(const void *key, uint32_t seed) noexcept
+uint32_t M_hash_func_hash_vp(const void *key, uint32_t seed)
 {
     /* Least significant byte first, independent of the host's byte order. */
     uint64_t v = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(key));
@@ -65,7 +69,7 @@ uint32_t M_hash_func_hash_vp(const void *key, uint32_t seed) noexcept
     return h;
 }
 
-uint32_t M_hash_func_hash_u64(const void *key, uint32_t seed) noexcept
+uint32_t M_hash_func_hash_u64(const void *key, uint32_t seed)
 {
     uint8_t bytes[8] = { 0 };
     if (key != nullptr)
@@ -76,14 +80,14 @@ uint32_t M_hash_func_hash_u64(const void *key, uint32_t seed) noexcept
     return h;
 }
 
-void *M_hash_func_u64dup(const void *arg) noexcept
+void *M_hash_func_u64dup(const void *arg)
 {
     if (arg == nullptr)
         return nullptr;
     return M_memdup(arg, sizeof(uint64_t));
 }
 
-void *M_hash_void_strdup(const void *arg) noexcept
+void *M_hash_void_strdup(const void *arg)
 {
     if (arg == nullptr)
         return nullptr;

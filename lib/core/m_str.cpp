@@ -30,9 +30,12 @@ inline unsigned char fold_none(char c)
 	return static_cast<unsigned char>(c);
 }
 
+/* ASCII folding done inline: the case-insensitive comparisons run once per
+ * cell of large tables, where a call per byte showed in profiles. */
 inline unsigned char fold_lower(char c)
 {
-	return static_cast<unsigned char>(M_chr_tolower(c));
+	const auto u = static_cast<unsigned char>(c);
+	return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
 }
 
 /* The shared equality walk: see the header for the NULL rules. max 0 means
