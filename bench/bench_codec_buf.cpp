@@ -8,8 +8,10 @@
  * accept line feeds) runs on the wrapped text as it is. Throughput counts
  * input characters.
  *
- * Buffer: many small M_buf_add_bytes calls into a fresh buffer, the pattern of
- * CSV output; std::string appends of the same pieces as a reference.
+ * Buffer: many small M_buf_add_bytes calls into a fresh buffer (growth,
+ * wiping of replaced blocks and first-touch page faults included), and into a
+ * buffer reused at its full capacity; std::string appends of the same pieces
+ * as a reference.
  */
 #include <benchmark/benchmark.h>
 
@@ -167,6 +169,42 @@ void BM_M_buf_add_bytes_small(benchmark::State &state)
 	state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPieces * piece));
 }
 BENCHMARK(BM_M_buf_add_bytes_small)->Arg(1)->Arg(4)->Arg(16)->Arg(64);
+
+/* The same appends into a buffer that already has its capacity (emptied
+ * with M_buf_truncate between rounds): the steady-state cost of one append,
+ * without growth, page faults or wiping of replaced blocks. */
+void BM_M_buf_add_bytes_small_reused(benchmark::State &state)
+{
+	const size_t piece = static_cast<size_t>(state.range(0));
+	const std::string data(piece, 'x');
+	M_buf_t *buf = M_buf_create();
+	for (auto _ : state) {
+		M_buf_truncate(buf, 0);
+		for (size_t i = 0; i < kPieces; i++)
+			M_buf_add_bytes(buf, data.data(), piece);
+		benchmark::DoNotOptimize(M_buf_peek(buf));
+	}
+	M_buf_cancel(buf);
+	state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPieces));
+	state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPieces * piece));
+}
+BENCHMARK(BM_M_buf_add_bytes_small_reused)->Arg(1)->Arg(4)->Arg(16)->Arg(64);
+
+void BM_std_string_append_small_reused(benchmark::State &state)
+{
+	const size_t piece = static_cast<size_t>(state.range(0));
+	const std::string data(piece, 'x');
+	std::string s;
+	for (auto _ : state) {
+		s.clear();
+		for (size_t i = 0; i < kPieces; i++)
+			s.append(data.data(), piece);
+		benchmark::DoNotOptimize(s.data());
+	}
+	state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kPieces));
+	state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kPieces * piece));
+}
+BENCHMARK(BM_std_string_append_small_reused)->Arg(1)->Arg(4)->Arg(16)->Arg(64);
 
 void BM_std_string_append_small(benchmark::State &state)
 {

@@ -104,11 +104,57 @@ inline void terminate(M_buf_t *buf)
 	return buf->data + buf->data_length;
 }
 
+/* Copy 1 to 16 bytes with fixed-size moves: the first and the last 8 (or 4)
+ * bytes, overlapping in the middle when len is not a power of two. */
+inline void copy_small(unsigned char *dst, const unsigned char *src, size_t len)
+{
+	if (len >= 8) {
+		uint64_t a, b;
+		std::memcpy(&a, src, 8);
+		std::memcpy(&b, src + len - 8, 8);
+		std::memcpy(dst, &a, 8);
+		std::memcpy(dst + len - 8, &b, 8);
+	} else if (len >= 4) {
+		uint32_t a, b;
+		std::memcpy(&a, src, 4);
+		std::memcpy(&b, src + len - 4, 4);
+		std::memcpy(dst, &a, 4);
+		std::memcpy(dst + len - 4, &b, 4);
+	} else if (len != 0) {
+		dst[0]       = src[0];
+		dst[len / 2] = src[len / 2];
+		dst[len - 1] = src[len - 1];
+	}
+}
+
 /* Account for n bytes just written at make_room()'s pointer. */
 inline void commit(M_buf_t *buf, size_t n)
 {
 	buf->data_length += n;
 	terminate(buf);
+}
+
+/* M_buf_add_bytes when the bytes do not fit behind the content: growth or
+ * compaction first. Kept out of line so the common path stays small. */
+[[gnu::noinline]] void add_bytes_slow(M_buf_t *buf, const unsigned char *src, size_t len)
+{
+	/* The source may be the buffer's own content (from M_buf_peek): growth or
+	 * compaction moves it, so remember where it lies relative to the content.
+	 * Addresses are compared as integers: the pointers may be unrelated. */
+	const uintptr_t at    = reinterpret_cast<uintptr_t>(src);
+	const uintptr_t start = reinterpret_cast<uintptr_t>(buf->data) + buf->offset;
+	const bool inside     = buf->data != nullptr && at >= start && at < start + buf->data_length;
+	const size_t rel      = inside ? static_cast<size_t>(at - start) : 0;
+	if (inside && len > buf->data_length - rel)
+		return; /* reaches past the content: not the caller's bytes */
+
+	unsigned char *p = make_room(buf, len);
+	if (p == nullptr)
+		return;
+	if (inside)
+		src = buf->data + buf->offset + rel;
+	std::memmove(p, src, len);
+	commit(buf, len);
 }
 
 /* Decimal digits of v, written backwards ending at end; returns the start. */
@@ -437,28 +483,20 @@ void M_buf_add_bytes(M_buf_t *buf, const void *bytes, size_t len)
 
 	/* Fast path: strictly below the free room, no growth or compaction. */
 	if (len < buf->alloc_size - buf->offset - buf->data_length) {
-		std::memcpy(buf->data + buf->offset + buf->data_length, src, len);
-		commit(buf, len);
+		unsigned char *dst = buf->data + buf->offset + buf->data_length;
+		/* Output is built from many tiny pieces (separators, single cells);
+		 * fixed-size, possibly overlapping copies beat a call into the C
+		 * library for those. */
+		if (len <= 16)
+			copy_small(dst, src, len);
+		else
+			std::memcpy(dst, src, len);
+		buf->data_length += len;
+		dst[len] = 0;
 		return;
 	}
 
-	/* The source may be the buffer's own content (from M_buf_peek): growth or
-	 * compaction moves it, so remember where it lies relative to the content.
-	 * Addresses are compared as integers: the pointers may be unrelated. */
-	const uintptr_t at    = reinterpret_cast<uintptr_t>(src);
-	const uintptr_t start = reinterpret_cast<uintptr_t>(buf->data) + buf->offset;
-	const bool inside     = buf->data != nullptr && at >= start && at < start + buf->data_length;
-	const size_t rel      = inside ? static_cast<size_t>(at - start) : 0;
-	if (inside && len > buf->data_length - rel)
-		return; /* reaches past the content: not the caller's bytes */
-
-	unsigned char *p = make_room(buf, len);
-	if (p == nullptr)
-		return;
-	if (inside)
-		src = buf->data + buf->offset + rel;
-	std::memmove(p, src, len);
-	commit(buf, len);
+	add_bytes_slow(buf, src, len);
 }
 
 void M_buf_add_byte(M_buf_t *buf, unsigned char byte)
