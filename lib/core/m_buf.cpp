@@ -610,10 +610,13 @@ void M_buf_add_str_hex(M_buf_t *buf, const char *str)
 
 M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
 {
-	if (hex == nullptr || *hex == '\0')
-		return M_TRUE;
+	/* Unlike the other checked appends, a missing buffer is a failure here: a
+	 * caller decoding key material must not mistake "nowhere to put it" for
+	 * success. */
 	if (buf == nullptr)
 		return M_FALSE;
+	if (hex == nullptr || *hex == '\0')
+		return M_TRUE;
 	const size_t len = std::strlen(hex);
 	if (len % 2 != 0)
 		return M_FALSE;

@@ -266,8 +266,8 @@ M_API void M_buf_add_str_hex(M_buf_t *buf, const char *str);
 /* Decode hexadecimal text straight into the buffer: two digits a byte, white
  * space between digits skipped, digits not validated (see M_hex_decode).
  *
- * buf: NULL yields M_FALSE.
- * hex: NULL or empty yields M_TRUE and adds nothing.
+ * buf: NULL yields M_FALSE, whatever the text.
+ * hex: NULL or empty yields M_TRUE (with a buffer) and adds nothing.
  *
  * Returns M_FALSE (buffer unchanged) for a NULL buffer or a text whose length
  * in characters, white space included, is odd; M_TRUE otherwise. */

@@ -471,7 +471,8 @@ TEST(m_buf, add_bytes_hex)
 	EXPECT_EQ(content(buf), "\x0a\x1b\x0a\x1b");
 	EXPECT_EQ(M_buf_peek(buf)[4], '\0');
 	EXPECT_FALSE(M_buf_add_bytes_hex(nullptr, "00"));
-	EXPECT_TRUE(M_buf_add_bytes_hex(nullptr, ""));
+	EXPECT_FALSE(M_buf_add_bytes_hex(nullptr, ""));
+	EXPECT_FALSE(M_buf_add_bytes_hex(nullptr, nullptr));
 	M_buf_cancel(buf);
 }
 
