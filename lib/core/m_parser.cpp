@@ -27,6 +27,7 @@
 #include "core/m_bithacks.h"
 #include "core/m_buf.h"
 #include "core/m_chr.h"
+#include "core/m_decimal.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_num.h"
@@ -818,6 +819,24 @@ M_bool M_parser_read_uint_bcd(M_parser_t *parser, size_t len, uint64_t *integer)
     *integer = v;
     advance(parser, len);
     return M_TRUE;
+}
+
+M_decimal_retval_t M_parser_read_decimal(M_parser_t *parser, size_t len, M_bool truncation_fail,
+                                         M_decimal_t *decimal)
+{
+    if (parser == nullptr || decimal == nullptr || parser->len == 0 || len > parser->len) {
+        M_decimal_create(decimal);
+        return M_DECIMAL_INVALID;
+    }
+    const char              *s   = reinterpret_cast<const char *>(cur_ptr(parser));
+    const char              *end = nullptr;
+    const M_decimal_retval_t rv  = M_decimal_from_str(s, len == 0 ? parser->len : len, decimal, &end);
+    if (rv == M_DECIMAL_OVERFLOW || rv == M_DECIMAL_INVALID)
+        return rv;
+    if (rv == M_DECIMAL_TRUNCATION && truncation_fail)
+        return rv;
+    advance(parser, static_cast<size_t>(end - s));
+    return rv;
 }
 
 /* ----- consume family -------------------------------------------------- */

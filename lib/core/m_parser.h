@@ -51,6 +51,7 @@
 #include "core/m_defs.h"
 #include "core/m_chr.h"
 #include "core/m_buf.h"
+#include "core/m_decimal.h"
 
 M_BEGIN_DECLS
 
@@ -335,6 +336,27 @@ M_API M_bool M_parser_read_int(M_parser_t *parser, M_parser_integer_type_t type,
  * Returns false, consuming nothing, when len is out of range or exceeds the
  * unread count, a nibble is above 9, or the value exceeds 64 bits. */
 M_API M_bool M_parser_read_uint_bcd(M_parser_t *parser, size_t len, uint64_t *integer) M_WARN_UNUSED_RESULT;
+
+/* Read a decimal number (M_decimal_from_str syntax: white space, sign,
+ * digits, fraction, exponent) from the next len bytes (0: all unread bytes).
+ * The bytes that the conversion used are consumed, with line and column
+ * tracking; bytes after the number stay unread.
+ *
+ * parser:            NULL yields M_DECIMAL_INVALID.
+ * len:               more than the unread count, or an empty parser, yields
+ *                    M_DECIMAL_INVALID.
+ * truncation_fail:   when set, a number that had to be rounded to fit
+ *                    (M_DECIMAL_TRUNCATION) is refused: nothing is consumed.
+ * decimal:           receives the value (0 on M_DECIMAL_OVERFLOW and
+ *                    M_DECIMAL_INVALID; the rounded value on a refused
+ *                    truncation); NULL yields M_DECIMAL_INVALID.
+ *
+ * Returns the conversion's code: M_DECIMAL_SUCCESS or M_DECIMAL_TRUNCATION
+ * with the number consumed (except a truncation refused by truncation_fail,
+ * which consumes nothing); M_DECIMAL_OVERFLOW or M_DECIMAL_INVALID with
+ * nothing consumed. */
+M_API M_decimal_retval_t M_parser_read_decimal(M_parser_t *parser, size_t len, M_bool truncation_fail,
+                                               M_decimal_t *decimal) M_WARN_UNUSED_RESULT;
 
 /* ---------------------------------------------------------------------------
  * Consuming without copying. Each returns the count consumed (0 when nothing

@@ -313,8 +313,9 @@ TEST(m_decimal, transform_property)
 		auto        rv = M_decimal_transform(&r, static_cast<uint8_t>(to));
 		SCOPED_TRACE(std::to_string(d.num) + " places " + std::to_string(d.num_dec) + " to " + std::to_string(to));
 		if (to >= d.num_dec) {
-			i128 want = static_cast<i128>(d.num) * static_cast<i128>(p10(to - d.num_dec));
-			if (fits64(want)) {
+			i128 want     = 0;
+			bool overflow = __builtin_mul_overflow(static_cast<i128>(d.num), static_cast<i128>(p10(to - d.num_dec)), &want);
+			if (!overflow && fits64(want)) {
 				ASSERT_EQ(rv, M_DECIMAL_SUCCESS);
 				EXPECT_EQ(r.num, static_cast<int64_t>(want));
 			} else {

@@ -487,6 +487,68 @@ TEST(m_parser, bcd)
 	M_parser_destroy(p);
 }
 
+TEST(m_parser, read_decimal)
+{
+	M_decimal_t d;
+	M_parser_t *p = dp("  -12.50 rest");
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, &d), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(d.num, -125);
+	EXPECT_EQ(d.num_dec, 1);
+	EXPECT_EQ(rest(p), " rest"); /* only what the number used is consumed */
+	/* No number at the cursor: invalid, nothing consumed. */
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, &d), M_DECIMAL_INVALID);
+	EXPECT_EQ(rest(p), " rest");
+	M_parser_destroy(p);
+
+	/* len limits the text the conversion sees. */
+	p = cp("1.2345");
+	EXPECT_EQ(M_parser_read_decimal(p, 4, M_FALSE, &d), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(d.num, 123);
+	EXPECT_EQ(d.num_dec, 2);
+	EXPECT_EQ(rest(p), "45");
+	EXPECT_EQ(M_parser_read_decimal(p, 3, M_FALSE, &d), M_DECIMAL_INVALID); /* more than remain */
+	EXPECT_EQ(rest(p), "45");
+	M_parser_destroy(p);
+
+	/* Truncation: consumed unless refused. */
+	const char *longnum = "0.12345678901234567890123;";
+	p = cp(longnum);
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_TRUE, &d), M_DECIMAL_TRUNCATION);
+	EXPECT_EQ(M_parser_len(p), std::strlen(longnum));
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, &d), M_DECIMAL_TRUNCATION);
+	EXPECT_EQ(d.num, 1234567890123456789LL);
+	EXPECT_EQ(d.num_dec, 19);
+	EXPECT_EQ(rest(p), ";");
+	M_parser_destroy(p);
+
+	/* Overflow: nothing consumed, value 0. */
+	p = cp("99999999999999999999 x");
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, &d), M_DECIMAL_OVERFLOW);
+	EXPECT_EQ(d.num, 0);
+	EXPECT_EQ(M_parser_len(p), 22u);
+	M_parser_destroy(p);
+
+	/* Line and column follow the consumed bytes. */
+	p = cp("\n\n 7.5e1;", M_PARSER_FLAG_TRACKLINES);
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, &d), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(d.num, 75);
+	EXPECT_EQ(d.num_dec, 0);
+	EXPECT_EQ(M_parser_current_line(p), 3u);
+	EXPECT_EQ(M_parser_current_column(p), 7u);
+	EXPECT_EQ(rest(p), ";");
+	M_parser_destroy(p);
+
+	/* NULL and empty. */
+	EXPECT_EQ(M_parser_read_decimal(nullptr, 0, M_FALSE, &d), M_DECIMAL_INVALID);
+	p = cp("5");
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, nullptr), M_DECIMAL_INVALID);
+	EXPECT_EQ(M_parser_len(p), 1u);
+	M_parser_destroy(p);
+	p = M_parser_create(M_PARSER_FLAG_NONE);
+	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, &d), M_DECIMAL_INVALID);
+	M_parser_destroy(p);
+}
+
 /* ---------------------------------------------------------------------------
  * The consume family
  * ------------------------------------------------------------------------- */
