@@ -209,7 +209,8 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
             continue;
         }
         r.push(c);
-        if (follow) {
+        /* The root marker is never a link: no system call for it. */
+        if (follow && c[0] != '\0') {
             bool restarted = false;
             res            = follow_link(out, r, parts, i + 1, flags, sys, visited, &restarted);
             if (restarted)
