@@ -474,6 +474,74 @@ M_API void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char * const *
 /* M_buf_bjoin_str with a string separator (NULL or empty: none). */
 M_API void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char * const *strs, size_t count);
 
+/* ---------------------------------------------------------------------------
+ * Money and decimal appends (defined in m_buf_money.cpp)
+ *
+ * Money text is parsed with M_decimal_from_str (white space, an optional
+ * sign, digits, an optional "." and fraction, an optional exponent) and
+ * rescaled to a whole number of hundredths, the magnitude rounded half up
+ * ("12.345" is 1235 hundredths, "-12.345" is -1235). Only white space may
+ * follow the number: "1,234.56" or "12abc" does not parse (false), so a
+ * grouping mark can never silently cut an amount short.
+ *
+ * Justified forms (_just) write exactly width characters: "-" first for a
+ * negative amount, then "0" padding, then the text. They yield false,
+ * appending nothing, when width is 0 or smaller than the text needs.
+ *
+ * buf: NULL appends nothing; the result still reports the check of the
+ *   other arguments (text that parses, a value that fits the width).
+ * Failure leaves the buffer unchanged.
+ * ------------------------------------------------------------------------- */
+
+/* The decimal type of m_decimal.h (declared again there with its fields). */
+struct M_decimal;
+typedef struct M_decimal M_decimal_t;
+
+/* Append the amount in amount text as whole hundredths, as "%lld" writes it
+ * (no point): "12.5" appends "1250", "-0.05" appends "-5".
+ *
+ * amount: NULL or empty does not parse.
+ * Returns M_FALSE (nothing appended) when the text does not parse or the
+ * hundredths do not fit 64 bits; M_TRUE otherwise. */
+M_API M_bool M_buf_add_money(M_buf_t *buf, const char *amount);
+
+/* M_buf_add_money zero-padded to exactly width characters: "1.5" with width
+ * 6 appends "000150", "-0.05" with width 4 appends "-005". */
+M_API M_bool M_buf_add_money_just(M_buf_t *buf, const char *amount, size_t width);
+
+/* Append the amount with a point and two decimals: "12.5" appends "12.50",
+ * "-0.05" appends "-0.05", "7" appends "7.00". */
+M_API M_bool M_buf_add_money_dot(M_buf_t *buf, const char *amount);
+
+/* M_buf_add_money_dot zero-padded to exactly width characters: "12.5" with
+ * width 8 appends "00012.50", "-0.05" with width 6 appends "-00.05". */
+M_API M_bool M_buf_add_money_dot_just(M_buf_t *buf, const char *amount, size_t width);
+
+/* The four money appends for an amount already given in hundredths.
+ * M_buf_add_int_money and M_buf_add_int_money_dot always yield M_TRUE;
+ * the _just forms yield M_FALSE (nothing appended) when width is 0 or too
+ * small. 1205 appends "1205", "12.05", or (width 7) "0001205", "0012.05";
+ * -5 appends "-5", "-0.05", or (width 6) "-00005", "-00.05". */
+M_API M_bool M_buf_add_int_money(M_buf_t *buf, int64_t amount);
+M_API M_bool M_buf_add_int_money_dot(M_buf_t *buf, int64_t amount);
+M_API M_bool M_buf_add_int_money_just(M_buf_t *buf, int64_t amount, size_t width);
+M_API M_bool M_buf_add_int_money_dot_just(M_buf_t *buf, int64_t amount, size_t width);
+
+/* Append a decimal as text (M_decimal_to_str: "-0.05", "1.50"), first
+ * rescaled to num_decimals places with M_decimal_transform (rounding the
+ * magnitude half up), or kept as it is when num_decimals is 255
+ * (M_DECIMAL_MAX_DEC). 1.5 with 2 places appends "1.50"; 1.25 with 1
+ * place "1.3"; -1.25 with 1 place "-1.3".
+ *
+ * decimal: NULL yields M_FALSE.
+ * Returns M_FALSE (nothing appended) when the rescaled value does not fit
+ * 64 bits; M_TRUE otherwise. */
+M_API M_bool M_buf_add_decimal(M_buf_t *buf, const M_decimal_t *decimal, uint8_t num_decimals);
+
+/* M_buf_add_decimal zero-padded to exactly width characters: 1.5 with 2
+ * places and width 7 appends "0001.50"; -1.5 appends "-001.50". */
+M_API M_bool M_buf_add_decimal_just(M_buf_t *buf, const M_decimal_t *decimal, uint8_t num_decimals, size_t width);
+
 M_END_DECLS
 
 #endif /* M_BUF_H */

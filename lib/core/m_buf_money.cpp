@@ -1,0 +1,196 @@
+/* Byte buffer: money and decimal appends.
+ *
+ * Kept apart from m_buf.cpp because these members sit on top of the decimal
+ * type (m_decimal.h) rather than on the buffer's own growth rules: each one
+ * formats into a small stack area and appends the text with one ordinary
+ * append, so the buffer's growth and wipe rules apply unchanged.
+ *
+ * Money text is parsed with M_decimal_from_str and rescaled to hundredths
+ * with M_decimal_transform (rounding the magnitude half up). Only white
+ * space may follow the number: "1,234.56" is refused rather than read as
+ * 1.00, which is what a number-prefix reading would silently give.
+ *
+ * Justified forms write exactly width characters: "-" first for a negative
+ * amount, then "0" padding, then the digits (as M_buf_add_int_just does);
+ * a width of 0, or one smaller than the text, is refused.
+ */
+#include "core/m_buf.h"
+
+#include "core/m_chr.h"
+#include "core/m_decimal.h"
+#include "core/m_str.h"
+
+namespace {
+
+constexpr uint8_t kKeepPlaces = M_DECIMAL_MAX_DEC;
+/* Sign, 256 digits, point, terminator: the longest decimal text. */
+constexpr size_t kDecimalText = 260;
+static_assert(kDecimalText >= 1 + 256 + 1 + 1, "room for the longest decimal text");
+
+/* Parse money text as a whole number of hundredths. */
+[[nodiscard]] bool parse_hundredths(const char *amount, int64_t *out) noexcept
+{
+	const size_t len = M_str_len(amount);
+	if (len == 0)
+		return false;
+	M_decimal_t        d;
+	const char        *end = nullptr;
+	M_decimal_retval_t rv  = M_decimal_from_str(amount, len, &d, &end);
+	if (rv != M_DECIMAL_SUCCESS && rv != M_DECIMAL_TRUNCATION)
+		return false;
+	for (const char *c = end; *c != '\0'; c++) {
+		if (!M_chr_isspace(*c))
+			return false;
+	}
+	if (M_decimal_transform(&d, 2) == M_DECIMAL_OVERFLOW)
+		return false;
+	*out = d.num;
+	return true;
+}
+
+uint64_t magnitude(int64_t v) noexcept
+{
+	return v < 0 ? static_cast<uint64_t>(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
+}
+
+/* Decimal digits of v into out (no terminator); returns the count. */
+size_t put_digits(char *out, uint64_t v) noexcept
+{
+	char   rev[20];
+	size_t n = 0;
+	do {
+		rev[n++] = static_cast<char>('0' + v % 10);
+		v /= 10;
+	} while (v != 0);
+	for (size_t i = 0; i < n; i++)
+		out[i] = rev[n - 1 - i];
+	return n;
+}
+
+/* Text of an amount in hundredths with a point: "-12.05". Returns the
+ * length; out needs 24 bytes. */
+size_t money_dot_text(char *out, int64_t amount) noexcept
+{
+	const uint64_t m = magnitude(amount);
+	size_t         n = 0;
+	if (amount < 0)
+		out[n++] = '-';
+	n += put_digits(out + n, m / 100);
+	out[n++] = '.';
+	out[n++] = static_cast<char>('0' + (m % 100) / 10);
+	out[n++] = static_cast<char>('0' + m % 10);
+	out[n]   = '\0';
+	return n;
+}
+
+/* Append text (a leading "-" kept first) zero-padded in front to exactly
+ * width characters. False, appending nothing, when width is 0 or smaller
+ * than the text. */
+bool add_zero_padded(M_buf_t *buf, const char *text, size_t len, size_t width) noexcept
+{
+	if (width == 0 || width < len)
+		return false;
+	if (buf == nullptr)
+		return true;
+	size_t skip = 0;
+	if (len > 0 && text[0] == '-') {
+		M_buf_add_char(buf, '-');
+		skip = 1;
+	}
+	M_buf_add_fill(buf, '0', width - len);
+	M_buf_add_bytes(buf, text + skip, len - skip);
+	return true;
+}
+
+/* The decimal's text after optional rescaling; false when it cannot be
+ * rescaled or written. */
+bool decimal_text(const M_decimal_t *decimal, uint8_t num_decimals, char *out, size_t out_size) noexcept
+{
+	if (decimal == nullptr)
+		return false;
+	M_decimal_t d = *decimal;
+	if (num_decimals != kKeepPlaces && M_decimal_transform(&d, num_decimals) == M_DECIMAL_OVERFLOW)
+		return false;
+	return M_decimal_to_str(&d, out, out_size) == M_DECIMAL_SUCCESS;
+}
+
+} /* namespace */
+
+extern "C" {
+
+M_bool M_buf_add_int_money(M_buf_t *buf, int64_t amount)
+{
+	M_buf_add_int(buf, amount);
+	return M_TRUE;
+}
+
+M_bool M_buf_add_int_money_just(M_buf_t *buf, int64_t amount, size_t width)
+{
+	return M_buf_add_int_just(buf, amount, width);
+}
+
+M_bool M_buf_add_int_money_dot(M_buf_t *buf, int64_t amount)
+{
+	char text[24];
+	money_dot_text(text, amount);
+	M_buf_add_str(buf, text);
+	return M_TRUE;
+}
+
+M_bool M_buf_add_int_money_dot_just(M_buf_t *buf, int64_t amount, size_t width)
+{
+	char         text[24];
+	const size_t n = money_dot_text(text, amount);
+	return add_zero_padded(buf, text, n, width);
+}
+
+M_bool M_buf_add_money(M_buf_t *buf, const char *amount)
+{
+	int64_t v = 0;
+	if (!parse_hundredths(amount, &v))
+		return M_FALSE;
+	return M_buf_add_int_money(buf, v);
+}
+
+M_bool M_buf_add_money_just(M_buf_t *buf, const char *amount, size_t width)
+{
+	int64_t v = 0;
+	if (!parse_hundredths(amount, &v))
+		return M_FALSE;
+	return M_buf_add_int_money_just(buf, v, width);
+}
+
+M_bool M_buf_add_money_dot(M_buf_t *buf, const char *amount)
+{
+	int64_t v = 0;
+	if (!parse_hundredths(amount, &v))
+		return M_FALSE;
+	return M_buf_add_int_money_dot(buf, v);
+}
+
+M_bool M_buf_add_money_dot_just(M_buf_t *buf, const char *amount, size_t width)
+{
+	int64_t v = 0;
+	if (!parse_hundredths(amount, &v))
+		return M_FALSE;
+	return M_buf_add_int_money_dot_just(buf, v, width);
+}
+
+M_bool M_buf_add_decimal(M_buf_t *buf, const M_decimal_t *decimal, uint8_t num_decimals)
+{
+	char text[kDecimalText];
+	if (!decimal_text(decimal, num_decimals, text, sizeof(text)))
+		return M_FALSE;
+	M_buf_add_str(buf, text);
+	return M_TRUE;
+}
+
+M_bool M_buf_add_decimal_just(M_buf_t *buf, const M_decimal_t *decimal, uint8_t num_decimals, size_t width)
+{
+	char text[kDecimalText];
+	if (!decimal_text(decimal, num_decimals, text, sizeof(text)))
+		return M_FALSE;
+	return add_zero_padded(buf, text, M_str_len(text), width);
+}
+
+} /* extern "C" */
