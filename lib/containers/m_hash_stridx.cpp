@@ -105,29 +105,29 @@ M_hashtable_t *hash_str_create(size_t size, uint8_t fill_pct, uint32_t flags,
 
 extern "C" {
 
-M_hash_stridx_t *M_hash_stridx_create(size_t size, uint8_t fill_pct, uint32_t flags) noexcept
+M_hash_stridx_t *M_hash_stridx_create(size_t size, uint8_t fill_pct, uint32_t flags)
 {
     return reinterpret_cast<M_hash_stridx_t *>(m::detail::hash_str_create(size, fill_pct, flags, nullptr));
 }
 
-void M_hash_stridx_destroy(M_hash_stridx_t *h) noexcept
+void M_hash_stridx_destroy(M_hash_stridx_t *h)
 {
     M_hashtable_destroy(table(h), M_TRUE);
 }
 
-M_bool M_hash_stridx_insert(M_hash_stridx_t *h, const char *key, size_t value) noexcept
+M_bool M_hash_stridx_insert(M_hash_stridx_t *h, const char *key, size_t value)
 {
     if (!key_ok(key))
         return M_FALSE;
     return M_hashtable_insert(table(h), key, to_vp(value));
 }
 
-M_bool M_hash_stridx_remove(M_hash_stridx_t *h, const char *key) noexcept
+M_bool M_hash_stridx_remove(M_hash_stridx_t *h, const char *key)
 {
     return M_hashtable_remove(table(h), key, M_TRUE);
 }
 
-M_bool M_hash_stridx_get(const M_hash_stridx_t *h, const char *key, size_t *value) noexcept
+M_bool M_hash_stridx_get(const M_hash_stridx_t *h, const char *key, size_t *value)
 {
     void *v = nullptr;
     if (value != nullptr)
@@ -139,19 +139,19 @@ M_bool M_hash_stridx_get(const M_hash_stridx_t *h, const char *key, size_t *valu
     return M_TRUE;
 }
 
-size_t M_hash_stridx_get_direct(const M_hash_stridx_t *h, const char *key) noexcept
+size_t M_hash_stridx_get_direct(const M_hash_stridx_t *h, const char *key)
 {
     size_t v = 0;
     M_hash_stridx_get(h, key, &v);
     return v;
 }
 
-M_bool M_hash_stridx_multi_len(const M_hash_stridx_t *h, const char *key, size_t *len) noexcept
+M_bool M_hash_stridx_multi_len(const M_hash_stridx_t *h, const char *key, size_t *len)
 {
     return M_hashtable_multi_len(table(h), key, len);
 }
 
-M_bool M_hash_stridx_multi_get(const M_hash_stridx_t *h, const char *key, size_t idx, size_t *value) noexcept
+M_bool M_hash_stridx_multi_get(const M_hash_stridx_t *h, const char *key, size_t idx, size_t *value)
 {
     void *v = nullptr;
     if (!M_hashtable_multi_get(table(h), key, idx, &v))
@@ -161,7 +161,7 @@ M_bool M_hash_stridx_multi_get(const M_hash_stridx_t *h, const char *key, size_t
     return M_TRUE;
 }
 
-size_t M_hash_stridx_multi_get_direct(const M_hash_stridx_t *h, const char *key, size_t idx) noexcept
+size_t M_hash_stridx_multi_get_direct(const M_hash_stridx_t *h, const char *key, size_t idx)
 {
     size_t v = 0;
     if (!M_hash_stridx_multi_get(h, key, idx, &v))
@@ -169,32 +169,32 @@ size_t M_hash_stridx_multi_get_direct(const M_hash_stridx_t *h, const char *key,
     return v;
 }
 
-M_bool M_hash_stridx_multi_remove(M_hash_stridx_t *h, const char *key, size_t idx) noexcept
+M_bool M_hash_stridx_multi_remove(M_hash_stridx_t *h, const char *key, size_t idx)
 {
     return M_hashtable_multi_remove(table(h), key, idx, M_TRUE);
 }
 
-uint32_t M_hash_stridx_size(const M_hash_stridx_t *h) noexcept
+uint32_t M_hash_stridx_size(const M_hash_stridx_t *h)
 {
     return M_hashtable_size(table(h));
 }
 
-uint64_t M_hash_stridx_num_keys(const M_hash_stridx_t *h) noexcept
+uint64_t M_hash_stridx_num_keys(const M_hash_stridx_t *h)
 {
     return M_hashtable_num_keys(table(h));
 }
 
-uint64_t M_hash_stridx_num_collisions(const M_hash_stridx_t *h) noexcept
+uint64_t M_hash_stridx_num_collisions(const M_hash_stridx_t *h)
 {
     return M_hashtable_num_collisions(table(h));
 }
 
-uint64_t M_hash_stridx_num_expansions(const M_hash_stridx_t *h) noexcept
+uint64_t M_hash_stridx_num_expansions(const M_hash_stridx_t *h)
 {
     return M_hashtable_num_expansions(table(h));
 }
 
-size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enum_t **hashenum) noexcept
+size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enum_t **hashenum)
 {
     if (hashenum == nullptr)
         return 0;
@@ -212,7 +212,7 @@ size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enum_t **
 }
 
 M_bool M_hash_stridx_enumerate_next(const M_hash_stridx_t *h, M_hash_stridx_enum_t *hashenum, const char **key,
-    size_t *value) noexcept
+    size_t *value)
 {
     const void *k = nullptr;
     const void *v = nullptr;
@@ -225,17 +225,17 @@ M_bool M_hash_stridx_enumerate_next(const M_hash_stridx_t *h, M_hash_stridx_enum
     return M_TRUE;
 }
 
-void M_hash_stridx_enumerate_free(M_hash_stridx_enum_t *hashenum) noexcept
+void M_hash_stridx_enumerate_free(M_hash_stridx_enum_t *hashenum)
 {
     M_free(hashenum);
 }
 
-void M_hash_stridx_merge(M_hash_stridx_t **dest, M_hash_stridx_t *src) noexcept
+void M_hash_stridx_merge(M_hash_stridx_t **dest, M_hash_stridx_t *src)
 {
     M_hashtable_merge(reinterpret_cast<M_hashtable_t **>(dest), table(src));
 }
 
-M_hash_stridx_t *M_hash_stridx_duplicate(const M_hash_stridx_t *h) noexcept
+M_hash_stridx_t *M_hash_stridx_duplicate(const M_hash_stridx_t *h)
 {
     return reinterpret_cast<M_hash_stridx_t *>(M_hashtable_duplicate(table(h)));
 }

@@ -293,7 +293,7 @@ void *entry_get_value(const M_hashtable_t *h, const entry *e) noexcept
 extern "C" {
 
 M_hashtable_t *M_hashtable_create(size_t size, uint8_t fill_pct, M_hashtable_hash_func hash_func,
-    M_hashtable_compar_func key_equality, uint32_t flags, const struct M_hashtable_callbacks *callbacks) noexcept
+    M_hashtable_compar_func key_equality, uint32_t flags, const struct M_hashtable_callbacks *callbacks)
 {
     if (size == 0 || fill_pct > kMaxFillPct)
         return nullptr;
@@ -352,7 +352,7 @@ M_hashtable_t *M_hashtable_create(size_t size, uint8_t fill_pct, M_hashtable_has
     return h;
 }
 
-void M_hashtable_destroy(M_hashtable_t *h, M_bool destroy_vals) noexcept
+void M_hashtable_destroy(M_hashtable_t *h, M_bool destroy_vals)
 {
     if (h == nullptr)
         return;
@@ -373,21 +373,21 @@ void M_hashtable_destroy(M_hashtable_t *h, M_bool destroy_vals) noexcept
     M_free(h);
 }
 
-M_bool M_hashtable_insert(M_hashtable_t *h, const void *key, const void *value) noexcept
+M_bool M_hashtable_insert(M_hashtable_t *h, const void *key, const void *value)
 {
     if (h == nullptr || key == nullptr)
         return M_FALSE;
     return insert_int(h, key, value, dup_mode::insert) ? M_TRUE : M_FALSE;
 }
 
-M_bool M_hashtable_remove(M_hashtable_t *h, const void *key, M_bool destroy_vals) noexcept
+M_bool M_hashtable_remove(M_hashtable_t *h, const void *key, M_bool destroy_vals)
 {
     if (h == nullptr || key == nullptr)
         return M_FALSE;
     return remove_int(h, key, destroy_vals) ? M_TRUE : M_FALSE;
 }
 
-M_bool M_hashtable_get(const M_hashtable_t *h, const void *key, void **value) noexcept
+M_bool M_hashtable_get(const M_hashtable_t *h, const void *key, void **value)
 {
     if (h == nullptr || key == nullptr)
         return M_FALSE;
@@ -399,7 +399,7 @@ M_bool M_hashtable_get(const M_hashtable_t *h, const void *key, void **value) no
     return M_TRUE;
 }
 
-M_bool M_hashtable_multi_len(const M_hashtable_t *h, const void *key, size_t *len) noexcept
+M_bool M_hashtable_multi_len(const M_hashtable_t *h, const void *key, size_t *len)
 {
     if (len != nullptr)
         *len = 0;
@@ -413,7 +413,7 @@ M_bool M_hashtable_multi_len(const M_hashtable_t *h, const void *key, size_t *le
     return M_TRUE;
 }
 
-M_bool M_hashtable_multi_get(const M_hashtable_t *h, const void *key, size_t idx, void **value) noexcept
+M_bool M_hashtable_multi_get(const M_hashtable_t *h, const void *key, size_t idx, void **value)
 {
     if (h == nullptr || key == nullptr || !is_multi(h))
         return M_FALSE;
@@ -428,7 +428,7 @@ M_bool M_hashtable_multi_get(const M_hashtable_t *h, const void *key, size_t idx
     return M_TRUE;
 }
 
-M_bool M_hashtable_multi_remove(M_hashtable_t *h, const void *key, size_t idx, M_bool destroy_vals) noexcept
+M_bool M_hashtable_multi_remove(M_hashtable_t *h, const void *key, size_t idx, M_bool destroy_vals)
 {
     if (h == nullptr || key == nullptr || !is_multi(h))
         return M_FALSE;
@@ -449,27 +449,27 @@ M_bool M_hashtable_multi_remove(M_hashtable_t *h, const void *key, size_t idx, M
     return M_TRUE;
 }
 
-uint32_t M_hashtable_size(const M_hashtable_t *h) noexcept
+uint32_t M_hashtable_size(const M_hashtable_t *h)
 {
     return h == nullptr ? 0 : h->size;
 }
 
-uint64_t M_hashtable_num_keys(const M_hashtable_t *h) noexcept
+uint64_t M_hashtable_num_keys(const M_hashtable_t *h)
 {
     return h == nullptr ? 0 : h->num_keys;
 }
 
-uint64_t M_hashtable_num_collisions(const M_hashtable_t *h) noexcept
+uint64_t M_hashtable_num_collisions(const M_hashtable_t *h)
 {
     return h == nullptr ? 0 : h->num_collisions;
 }
 
-uint64_t M_hashtable_num_expansions(const M_hashtable_t *h) noexcept
+uint64_t M_hashtable_num_expansions(const M_hashtable_t *h)
 {
     return h == nullptr ? 0 : h->num_expansions;
 }
 
-size_t M_hashtable_enumerate(const M_hashtable_t *h, M_hashtable_enum_t *hashenum) noexcept
+size_t M_hashtable_enumerate(const M_hashtable_t *h, M_hashtable_enum_t *hashenum)
 {
     if (h == nullptr || hashenum == nullptr)
         return 0;
@@ -482,7 +482,7 @@ size_t M_hashtable_enumerate(const M_hashtable_t *h, M_hashtable_enum_t *hashenu
 }
 
 M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *hashenum, const void **key,
-    const void **value) noexcept
+    const void **value)
 {
     if (h == nullptr || hashenum == nullptr)
         return M_FALSE;
@@ -551,7 +551,7 @@ M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *ha
     return M_FALSE;
 }
 
-M_hashtable_t *M_hashtable_duplicate(const M_hashtable_t *h) noexcept
+M_hashtable_t *M_hashtable_duplicate(const M_hashtable_t *h)
 {
     if (h == nullptr)
         return nullptr;
@@ -570,7 +570,7 @@ M_hashtable_t *M_hashtable_duplicate(const M_hashtable_t *h) noexcept
     return dup;
 }
 
-void M_hashtable_merge(M_hashtable_t **dest, M_hashtable_t *src) noexcept
+void M_hashtable_merge(M_hashtable_t **dest, M_hashtable_t *src)
 {
     if (dest == nullptr || src == nullptr)
         return;

@@ -379,7 +379,7 @@ size_t llist_levels(const M_llist_t *d) noexcept
 
 extern "C" {
 
-M_llist_t *M_llist_create(const struct M_llist_callbacks *callbacks, uint32_t flags) noexcept
+M_llist_t *M_llist_create(const struct M_llist_callbacks *callbacks, uint32_t flags)
 {
     if ((flags & M_LLIST_SORTED) && (flags & M_LLIST_CIRCULAR))
         return nullptr;
@@ -408,7 +408,7 @@ M_llist_t *M_llist_create(const struct M_llist_callbacks *callbacks, uint32_t fl
     return d;
 }
 
-void M_llist_destroy(M_llist_t *d, M_bool destroy_vals) noexcept
+void M_llist_destroy(M_llist_t *d, M_bool destroy_vals)
 {
     if (d == nullptr)
         return;
@@ -418,7 +418,7 @@ void M_llist_destroy(M_llist_t *d, M_bool destroy_vals) noexcept
     M_free(d);
 }
 
-M_bool M_llist_change_sorting(M_llist_t *d, M_llist_compar_func equality, void *thunk) noexcept
+M_bool M_llist_change_sorting(M_llist_t *d, M_llist_compar_func equality, void *thunk)
 {
     if (d == nullptr || !is_sorted(d) || d->count != 0)
         return M_FALSE;
@@ -430,7 +430,7 @@ M_bool M_llist_change_sorting(M_llist_t *d, M_llist_compar_func equality, void *
     return M_TRUE;
 }
 
-M_llist_node_t *M_llist_insert(M_llist_t *d, const void *val) noexcept
+M_llist_node_t *M_llist_insert(M_llist_t *d, const void *val)
 {
     if (d == nullptr || val == nullptr)
         return nullptr;
@@ -439,7 +439,7 @@ M_llist_node_t *M_llist_insert(M_llist_t *d, const void *val) noexcept
     return insert_raw(d, d->duplicate_insert(val));
 }
 
-M_llist_node_t *M_llist_insert_first(M_llist_t *d, const void *val) noexcept
+M_llist_node_t *M_llist_insert_first(M_llist_t *d, const void *val)
 {
     if (d == nullptr || val == nullptr || is_sorted(d))
         return nullptr;
@@ -451,7 +451,7 @@ M_llist_node_t *M_llist_insert_first(M_llist_t *d, const void *val) noexcept
     return n;
 }
 
-M_llist_node_t *M_llist_insert_before(M_llist_node_t *at, const void *val) noexcept
+M_llist_node_t *M_llist_insert_before(M_llist_node_t *at, const void *val)
 {
     if (!positional_ok(at) || val == nullptr)
         return nullptr;
@@ -461,7 +461,7 @@ M_llist_node_t *M_llist_insert_before(M_llist_node_t *at, const void *val) noexc
     return n;
 }
 
-M_llist_node_t *M_llist_insert_after(M_llist_node_t *at, const void *val) noexcept
+M_llist_node_t *M_llist_insert_after(M_llist_node_t *at, const void *val)
 {
     if (!positional_ok(at) || val == nullptr)
         return nullptr;
@@ -471,7 +471,7 @@ M_llist_node_t *M_llist_insert_after(M_llist_node_t *at, const void *val) noexce
     return n;
 }
 
-M_bool M_llist_set_first(M_llist_node_t *n) noexcept
+M_bool M_llist_set_first(M_llist_node_t *n)
 {
     if (!positional_ok(n) || n->parent->count < 2)
         return M_FALSE;
@@ -489,7 +489,7 @@ M_bool M_llist_set_first(M_llist_node_t *n) noexcept
     return M_TRUE;
 }
 
-M_bool M_llist_set_last(M_llist_node_t *n) noexcept
+M_bool M_llist_set_last(M_llist_node_t *n)
 {
     if (!positional_ok(n) || n->parent->count < 2)
         return M_FALSE;
@@ -506,7 +506,7 @@ M_bool M_llist_set_last(M_llist_node_t *n) noexcept
     return M_TRUE;
 }
 
-M_bool M_llist_move_before(M_llist_node_t *move, M_llist_node_t *target) noexcept
+M_bool M_llist_move_before(M_llist_node_t *move, M_llist_node_t *target)
 {
     if (!positional_ok(move) || !positional_ok(target) || move == target || move->parent != target->parent)
         return M_FALSE;
@@ -516,7 +516,7 @@ M_bool M_llist_move_before(M_llist_node_t *move, M_llist_node_t *target) noexcep
     return M_TRUE;
 }
 
-M_bool M_llist_move_after(M_llist_node_t *move, M_llist_node_t *target) noexcept
+M_bool M_llist_move_after(M_llist_node_t *move, M_llist_node_t *target)
 {
     if (!positional_ok(move) || !positional_ok(target) || move == target || move->parent != target->parent)
         return M_FALSE;
@@ -526,47 +526,47 @@ M_bool M_llist_move_after(M_llist_node_t *move, M_llist_node_t *target) noexcept
     return M_TRUE;
 }
 
-size_t M_llist_len(const M_llist_t *d) noexcept
+size_t M_llist_len(const M_llist_t *d)
 {
     return d == nullptr ? 0 : d->count;
 }
 
-M_llist_node_t *M_llist_first(const M_llist_t *d) noexcept
+M_llist_node_t *M_llist_first(const M_llist_t *d)
 {
     if (d == nullptr)
         return nullptr;
     return d->head[0];
 }
 
-M_llist_node_t *M_llist_last(const M_llist_t *d) noexcept
+M_llist_node_t *M_llist_last(const M_llist_t *d)
 {
     if (d == nullptr)
         return nullptr;
     return d->tail;
 }
 
-M_llist_node_t *M_llist_node_next(const M_llist_node_t *n) noexcept
+M_llist_node_t *M_llist_node_next(const M_llist_node_t *n)
 {
     if (n == nullptr)
         return nullptr;
     return n->next[0];
 }
 
-M_llist_node_t *M_llist_node_prev(const M_llist_node_t *n) noexcept
+M_llist_node_t *M_llist_node_prev(const M_llist_node_t *n)
 {
     if (n == nullptr)
         return nullptr;
     return n->prev[0];
 }
 
-void *M_llist_node_val(const M_llist_node_t *n) noexcept
+void *M_llist_node_val(const M_llist_node_t *n)
 {
     if (n == nullptr)
         return nullptr;
     return n->val;
 }
 
-M_llist_node_t *M_llist_find(const M_llist_t *d, const void *val, uint32_t match_flags) noexcept
+M_llist_node_t *M_llist_find(const M_llist_t *d, const void *val, uint32_t match_flags)
 {
     if (d == nullptr || val == nullptr || d->count == 0)
         return nullptr;
@@ -594,7 +594,7 @@ M_llist_node_t *M_llist_find(const M_llist_t *d, const void *val, uint32_t match
     return nullptr;
 }
 
-size_t M_llist_count(const M_llist_t *d, const void *val, uint32_t match_flags) noexcept
+size_t M_llist_count(const M_llist_t *d, const void *val, uint32_t match_flags)
 {
     M_llist_node *n = M_llist_find(d, val, match_flags);
     if (n == nullptr)
@@ -615,7 +615,7 @@ size_t M_llist_count(const M_llist_t *d, const void *val, uint32_t match_flags) 
     return cnt;
 }
 
-void *M_llist_take_node(M_llist_node_t *n) noexcept
+void *M_llist_take_node(M_llist_node_t *n)
 {
     if (n == nullptr || n->parent == nullptr)
         return nullptr;
@@ -625,7 +625,7 @@ void *M_llist_take_node(M_llist_node_t *n) noexcept
     return val;
 }
 
-M_bool M_llist_remove_node(M_llist_node_t *n) noexcept
+M_bool M_llist_remove_node(M_llist_node_t *n)
 {
     if (n == nullptr || n->parent == nullptr)
         return M_FALSE;
@@ -635,7 +635,7 @@ M_bool M_llist_remove_node(M_llist_node_t *n) noexcept
     return M_TRUE;
 }
 
-size_t M_llist_remove_val(M_llist_t *d, const void *val, uint32_t match_flags) noexcept
+size_t M_llist_remove_val(M_llist_t *d, const void *val, uint32_t match_flags)
 {
     M_llist_node *n = M_llist_find(d, val, match_flags);
     if (n == nullptr)
@@ -673,7 +673,7 @@ size_t M_llist_remove_val(M_llist_t *d, const void *val, uint32_t match_flags) n
     return removed;
 }
 
-void M_llist_remove_duplicates(M_llist_t *d, uint32_t match_flags) noexcept
+void M_llist_remove_duplicates(M_llist_t *d, uint32_t match_flags)
 {
     if (d == nullptr || d->count < 2)
         return;
@@ -695,7 +695,7 @@ void M_llist_remove_duplicates(M_llist_t *d, uint32_t match_flags) noexcept
     }
 }
 
-M_llist_t *M_llist_duplicate(const M_llist_t *d) noexcept
+M_llist_t *M_llist_duplicate(const M_llist_t *d)
 {
     if (d == nullptr)
         return nullptr;
@@ -712,7 +712,7 @@ M_llist_t *M_llist_duplicate(const M_llist_t *d) noexcept
     return dup;
 }
 
-void M_llist_merge(M_llist_t **dest, M_llist_t *src, M_bool include_duplicates, uint32_t match_flags) noexcept
+void M_llist_merge(M_llist_t **dest, M_llist_t *src, M_bool include_duplicates, uint32_t match_flags)
 {
     if (dest == nullptr || src == nullptr)
         return;

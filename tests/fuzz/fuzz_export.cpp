@@ -1,0 +1,97 @@
+/* The export-file walk and block processing on arbitrary file contents, with
+ * a fixed export key: the walk reads the file through the library's file
+ * layer (a temporary file rewritten for each input), and every block of a
+ * "RECURRING" section goes to the token table builder as in a run. */
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "app/tokenexp.h"
+#include "app/tokenexp_export.h"
+#include "app/tokenexp_table.h"
+#include "core/m_buf.h"
+#include "core/m_mem.h"
+#include "fuzz_common.h"
+#include "platform/m_fs_file.h"
+
+namespace {
+
+/* The key the seed corpus was made with (mkexport -k). */
+const char kKey[] = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
+
+char g_path[64];
+
+void make_temp_file()
+{
+	if (g_path[0] != '\0')
+		return;
+	const char *dir = std::getenv("TMPDIR");
+	std::snprintf(g_path, sizeof(g_path), "%s/fuzz_export_XXXXXX", dir != nullptr && std::strlen(dir) < 32 ? dir : "/tmp");
+	const int fd = mkstemp(g_path);
+	FUZZ_CHECK(fd >= 0);
+	close(fd);
+	std::atexit([] { unlink(g_path); });
+}
+
+M_bool add_block(const char *csv, size_t len, M_bool first_of_section, void *thunk)
+{
+	auto *t = static_cast<tokenexp_table_t *>(thunk);
+	tokenexp_table_add_block(t, csv, len, first_of_section);
+	/* Keep a run's memory bounded, as the program's size limit does. */
+	return M_buf_len(t->table) <= 16 * 1024 * 1024;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	make_temp_file();
+	const int fd = open(g_path, O_WRONLY | O_TRUNC);
+	FUZZ_CHECK(fd >= 0);
+	size_t done = 0;
+	while (done < size) {
+		const ssize_t w = write(fd, data + done, size - done);
+		FUZZ_CHECK(w > 0);
+		done += static_cast<size_t>(w);
+	}
+	close(fd);
+
+	M_fs_file_t *file = nullptr;
+	/* A small read buffer makes lines cross buffer refills. */
+	FUZZ_CHECK(M_fs_file_open(&file, g_path, 64, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr) ==
+	           M_FS_ERROR_SUCCESS);
+
+	tokenexp_opts_t opts;
+	std::memset(&opts, 0, sizeof(opts));
+	opts.user      = size > 0 && (data[0] & 1) ? "alice" : nullptr;
+	opts.exp_start = size > 0 && (data[0] & 2) ? "202401" : nullptr;
+	opts.exp_end   = size > 0 && (data[0] & 4) ? "202612" : nullptr;
+	if (opts.user != nullptr || opts.exp_start != nullptr || opts.exp_end != nullptr)
+		opts.filter = filter_cb;
+
+	tokenexp_table_t builder;
+	std::memset(&builder, 0, sizeof(builder));
+	builder.table = M_buf_create();
+	builder.opts  = &opts;
+	M_buf_t *line = M_buf_create();
+	M_buf_t *work = M_buf_create();
+	char    *section = nullptr;
+	char     err[256];
+	err[0] = '\0';
+
+	const tokenexp_walk_result_t r =
+		tokenexp_walk(file, kKey, line, work, &section, err, sizeof(err), add_block, &builder);
+	FUZZ_CHECK(r >= TOKENEXP_WALK_DONE && r <= TOKENEXP_WALK_STOPPED);
+	FUZZ_CHECK(std::memchr(err, '\0', sizeof(err)) != nullptr);
+	if (r == TOKENEXP_WALK_PARSE || r == TOKENEXP_WALK_DECRYPT || r == TOKENEXP_WALK_UNCOMPRESS)
+		FUZZ_CHECK(err[0] != '\0');
+
+	M_free(section);
+	tokenexp_table_clear(&builder);
+	M_buf_cancel(builder.table);
+	M_buf_cancel(work);
+	M_buf_cancel(line);
+	M_fs_file_close(file);
+	return 0;
+}

@@ -1,0 +1,100 @@
+/* Path normalisation in both styles on arbitrary text. The environment is
+ * fixed at start-up: HOME and two variables point into a private temporary
+ * directory, which is also the working directory and holds a few links (one
+ * to a file, one absolute, one loop, one chain). Link resolution is asked for
+ * only on relative paths without "..", "~" or variables, so it never looks
+ * outside that directory. */
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/m_mem.h"
+#include "core/m_str.h"
+#include "fuzz_common.h"
+#include "platform/m_fs_path.h"
+
+namespace {
+
+std::string g_dir;
+
+void setup()
+{
+	if (!g_dir.empty())
+		return;
+	char tmpl[] = "/tmp/fuzz_path_XXXXXX";
+	FUZZ_CHECK(mkdtemp(tmpl) != nullptr);
+	g_dir = tmpl;
+	FUZZ_CHECK(chdir(g_dir.c_str()) == 0);
+	FILE *f = std::fopen("file", "w");
+	FUZZ_CHECK(f != nullptr);
+	std::fclose(f);
+	FUZZ_CHECK(mkdir("dir", 0700) == 0);
+	FUZZ_CHECK(symlink("file", "rel") == 0);
+	FUZZ_CHECK(symlink((g_dir + "/dir").c_str(), "abs") == 0);
+	FUZZ_CHECK(symlink("loop", "loop") == 0);
+	FUZZ_CHECK(symlink("rel", "chain") == 0);
+	FUZZ_CHECK(symlink("dir/../file", "dotdot") == 0);
+	setenv("HOME", (g_dir + "/dir").c_str(), 1);
+	setenv("FUZZ_A", "dir", 1);
+	setenv("FUZZ_B", "x/../y", 1);
+	setenv("FUZZ_EMPTY", "", 1);
+	unsetenv("FUZZ_UNSET");
+	std::atexit([] {
+		for (const char *n : {"file", "rel", "abs", "loop", "chain", "dotdot"})
+			unlink((g_dir + "/" + n).c_str());
+		rmdir((g_dir + "/dir").c_str());
+		rmdir(g_dir.c_str());
+	});
+}
+
+/* Link resolution stays inside the temporary directory. */
+bool safe_to_resolve(const char *p)
+{
+	return p[0] != '/' && p[0] != '\\' && p[0] != '~' && std::strstr(p, "..") == nullptr &&
+	       std::strchr(p, '$') == nullptr && std::strchr(p, '%') == nullptr && std::strchr(p, ':') == nullptr;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+	setup();
+	if (size == 0)
+		return 0;
+	const unsigned char sel = data[0];
+	std::vector<char> path = fuzz_cstr(data + 1, size - 1);
+
+	uint32_t flags = 0;
+	if (sel & 1)
+		flags |= M_FS_PATH_NORM_ABSOLUTE;
+	if (sel & 2)
+		flags |= M_FS_PATH_NORM_HOME;
+	if (sel & 4)
+		flags |= M_FS_PATH_NORM_NOPARENT;
+	if ((sel & 8) && safe_to_resolve(path.data()))
+		flags |= M_FS_PATH_NORM_RESOLVE_LINK;
+
+	for (M_fs_system_t sys : {M_FS_SYSTEM_UNIX, M_FS_SYSTEM_WINDOWS}) {
+		char *out = reinterpret_cast<char *>(1);
+		const M_fs_error_t e = M_fs_path_norm(&out, path.data(), flags, sys);
+		if (e == M_FS_ERROR_SUCCESS) {
+			FUZZ_CHECK(out != nullptr && out[0] != '\0');
+			FUZZ_CHECK(M_str_len(out) < 4096);
+			if (sys == M_FS_SYSTEM_WINDOWS)
+				FUZZ_CHECK(std::strchr(out, '/') == nullptr);
+			/* A normalised path without links stays as it is. */
+			if (!(flags & M_FS_PATH_NORM_RESOLVE_LINK) && std::strchr(out, '$') == nullptr &&
+			    std::strchr(out, '%') == nullptr && std::strchr(out, '~') == nullptr) {
+				char *again = nullptr;
+				if (M_fs_path_norm(&again, out, flags & M_FS_PATH_NORM_NOPARENT, sys) == M_FS_ERROR_SUCCESS)
+					M_free(again);
+			}
+			M_free(out);
+		} else {
+			FUZZ_CHECK(out == nullptr);
+		}
+	}
+	return 0;
+}
