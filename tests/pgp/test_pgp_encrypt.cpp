@@ -866,3 +866,24 @@ TEST(pgp_encrypt_detail, compressor_round_trip)
     EXPECT_FALSE(pgp_detail::compress_block(d, &n, big.data(), big.size()));
     EXPECT_EQ(n, 10u);
 }
+
+TEST(pgp_encrypt_detail, cipher_without_provider_fails_cleanly)
+{
+    /* A fresh process whose OpenSSL cannot find its legacy provider: CAST5
+     * and Blowfish must fail as unavailable, the rest keep working. */
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("OPENSSL_MODULES", "/nonexistent-openssl-modules", 1);
+            key_ptr key = load_key("rsa2048.asc");
+            int     bad = 0;
+            for (const symalg_case &a : symalgs) {
+                bytes      msg;
+                const bool legacy = a.symalg == M_PGP_SYMALG_CAST5 || a.symalg == M_PGP_SYMALG_BLOWFISH;
+                if (encrypt(csv_text(100), key.get(), a.symalg, msg) == legacy)
+                    bad++;
+            }
+            std::_Exit(bad);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
