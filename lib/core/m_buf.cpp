@@ -104,11 +104,20 @@ inline void terminate(M_buf_t *buf)
 	return buf->data + buf->data_length;
 }
 
-/* Copy 1 to 16 bytes with fixed-size moves: the first and the last 8 (or 4)
- * bytes, overlapping in the middle when len is not a power of two. */
+/* Copy 1 to 64 bytes with fixed-size moves: whole 16-byte blocks and a last
+ * block that may overlap the one before it; below 16, the first and the last
+ * 8 (or 4) bytes, overlapping in the middle. */
 inline void copy_small(unsigned char *dst, const unsigned char *src, size_t len)
 {
-	if (len >= 8) {
+	if (len > 16) {
+		unsigned char block[16];
+		for (size_t i = 0; i + 16 < len; i += 16) {
+			std::memcpy(block, src + i, 16);
+			std::memcpy(dst + i, block, 16);
+		}
+		std::memcpy(block, src + len - 16, 16);
+		std::memcpy(dst + len - 16, block, 16);
+	} else if (len >= 8) {
 		uint64_t a, b;
 		std::memcpy(&a, src, 8);
 		std::memcpy(&b, src + len - 8, 8);
@@ -487,7 +496,7 @@ void M_buf_add_bytes(M_buf_t *buf, const void *bytes, size_t len)
 		/* Output is built from many tiny pieces (separators, single cells);
 		 * fixed-size, possibly overlapping copies beat a call into the C
 		 * library for those. */
-		if (len <= 16)
+		if (len <= 64)
 			copy_small(dst, src, len);
 		else
 			std::memcpy(dst, src, len);
