@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 
 /* The properties below check every operation against exact arithmetic done
  * here in 128-bit integers, with rounding written independently of the
@@ -718,6 +719,156 @@ TEST(m_decimal, divide_property)
 		}
 	}
 	EXPECT_GT(checked, 20000);
+}
+
+/* An oracle without the 128-bit limit: magnitudes as decimal digit strings
+ * at a common scale, for operands whose places lie far apart (up to 255)
+ * and products with more than 255 places. */
+namespace {
+
+std::string digits_of(u128 v)
+{
+	std::string s;
+	while (v != 0) {
+		s.insert(s.begin(), static_cast<char>('0' + static_cast<int>(v % 10)));
+		v /= 10;
+	}
+	return s; /* "" is 0 */
+}
+
+std::string strip(std::string s)
+{
+	size_t i = 0;
+	while (i < s.size() && s[i] == '0')
+		i++;
+	return s.substr(i);
+}
+
+int cmp_mag(const std::string &a, const std::string &b)
+{
+	if (a.size() != b.size())
+		return a.size() < b.size() ? -1 : 1;
+	return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+std::string add_mag(const std::string &a, const std::string &b)
+{
+	std::string r;
+	int         carry = 0;
+	for (size_t i = 0; i < a.size() || i < b.size() || carry; i++) {
+		int d = carry;
+		if (i < a.size())
+			d += a[a.size() - 1 - i] - '0';
+		if (i < b.size())
+			d += b[b.size() - 1 - i] - '0';
+		r.insert(r.begin(), static_cast<char>('0' + d % 10));
+		carry = d / 10;
+	}
+	return strip(r);
+}
+
+std::string sub_mag(const std::string &a, const std::string &b) /* a >= b */
+{
+	std::string r;
+	int         borrow = 0;
+	for (size_t i = 0; i < a.size(); i++) {
+		int d = a[a.size() - 1 - i] - '0' - borrow;
+		if (i < b.size())
+			d -= b[b.size() - 1 - i] - '0';
+		borrow = d < 0;
+		r.insert(r.begin(), static_cast<char>('0' + (d + 10) % 10));
+	}
+	return strip(r);
+}
+
+/* Magnitude of d at scale places. */
+std::string at_scale(const M_decimal_t &d, int scale)
+{
+	std::string m = digits_of(mag(d.num));
+	return m.empty() ? m : m + std::string(static_cast<size_t>(scale - d.num_dec), '0');
+}
+
+/* The expectation for the exact value (neg, m / 10^scale). */
+Expect best_fit(bool neg, const std::string &m, int scale)
+{
+	const std::string limit = neg ? "9223372036854775808" : "9223372036854775807";
+	for (int P = scale < 255 ? scale : 255; P >= 0; P--) {
+		const size_t drop   = static_cast<size_t>(scale - P);
+		std::string  prefix = m.size() > drop ? m.substr(0, m.size() - drop) : "";
+		std::string  gone   = m.size() > drop ? m.substr(m.size() - drop) : std::string(drop - m.size(), '0') + m;
+		if (!gone.empty() && gone[0] >= '5')
+			prefix = add_mag(prefix, "1");
+		prefix = strip(prefix);
+		if (cmp_mag(prefix, limit) > 0)
+			continue;
+		const bool exact = gone.find_first_not_of('0') == std::string::npos;
+		u128       v     = 0;
+		for (char c : prefix)
+			v = v * 10 + static_cast<u128>(c - '0');
+		int pl = v == 0 ? 0 : P;
+		while (pl > 0 && v % 10 == 0) {
+			v /= 10;
+			pl--;
+		}
+		const int64_t num = neg ? static_cast<int64_t>(0 - static_cast<uint64_t>(v)) : static_cast<int64_t>(v);
+		return { exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, num, pl };
+	}
+	return { M_DECIMAL_OVERFLOW, 0, 0 };
+}
+
+/* a + sign * b exactly, as (neg, magnitude) at scale. */
+std::pair<bool, std::string> big_sum(const M_decimal_t &a, const M_decimal_t &b, bool subtract, int scale)
+{
+	const bool  an = a.num < 0;
+	const bool  bn = (b.num < 0) != subtract && b.num != 0;
+	std::string am = at_scale(a, scale);
+	std::string bm = at_scale(b, scale);
+	if (an == bn)
+		return { an, add_mag(am, bm) };
+	if (cmp_mag(am, bm) >= 0)
+		return { an, sub_mag(am, bm) };
+	return { bn, sub_mag(bm, am) };
+}
+
+} // namespace
+
+TEST(m_decimal, far_apart_places_property)
+{
+	Gen gen;
+	for (int i = 0; i < 5000; i++) {
+		/* One operand with many places, the other with 19 or more fewer. */
+		M_decimal_t a = gen.value(0);
+		M_decimal_t b = gen.value(0);
+		a.num_dec     = static_cast<uint8_t>(20 + gen.rng() % 236);
+		b.num_dec     = static_cast<uint8_t>(gen.rng() % (a.num_dec - 18));
+		if (i % 2)
+			std::swap(a, b);
+		const int   scale = a.num_dec > b.num_dec ? a.num_dec : b.num_dec;
+		M_decimal_t r;
+		SCOPED_TRACE(show(a, b));
+
+		auto s  = big_sum(a, b, false, scale);
+		auto rv = M_decimal_add(&r, &a, &b);
+		check_expect(best_fit(s.first, s.second, scale), rv, r, "add");
+		s  = big_sum(a, b, true, scale);
+		rv = M_decimal_subtract(&r, &a, &b);
+		check_expect(best_fit(s.first, s.second, scale), rv, r, "subtract");
+
+		/* Products of up to 510 places. */
+		M_decimal_t c  = gen.value(255);
+		M_decimal_t d  = gen.value(255);
+		i128        pr = static_cast<i128>(c.num) * d.num;
+		rv             = M_decimal_multiply(&r, &c, &d);
+		check_expect(best_fit(pr < 0, digits_of(mag(pr)), c.num_dec + d.num_dec), rv, r,
+		             "multiply " + show(c, d));
+
+		/* Compare agrees with the digit strings. */
+		auto diff = big_sum(a, b, true, scale);
+		int  want = diff.second.empty() ? 0 : (diff.first ? -1 : 1);
+		ASSERT_EQ(M_decimal_cmp(&a, &b), want);
+		if (::testing::Test::HasFatalFailure())
+			return;
+	}
 }
 
 TEST(m_decimal, cmp_property)
