@@ -381,6 +381,23 @@ TEST(m_buf, add_bytes_keeps_zero_bytes_and_ignores_empty_input)
 	M_buf_cancel(buf);
 }
 
+TEST(m_buf, add_bytes_copies_every_length_exactly)
+{
+	/* Distinct bytes for each length, so a misplaced block shows. */
+	unsigned char src[200];
+	for (size_t i = 0; i < sizeof(src); i++)
+		src[i] = static_cast<unsigned char>(i * 7 + 1);
+	M_buf_t *buf = M_buf_create();
+	std::string model;
+	for (size_t len = 1; len <= 130; len++) {
+		M_buf_add_bytes(buf, src + len % 5, len);
+		model.append(reinterpret_cast<const char *>(src + len % 5), len);
+		ASSERT_EQ(content(buf), model) << len;
+		ASSERT_EQ(M_buf_peek(buf)[model.size()], '\0');
+	}
+	M_buf_cancel(buf);
+}
+
 TEST(m_buf, add_from_own_content_survives_growth)
 {
 	M_buf_t *buf = M_buf_create();
