@@ -686,6 +686,8 @@ ssize_t convert(Target &t, const Spec &sp, unsigned char conv, va_list *ap, bool
 			                                  sp.left);
 		}
 		case 'u':
+			/* Unsigned decimal is the one integer conversion that drops the
+			 * "+" and " " flags; octal and hexadecimal keep them (below). */
 			return M_str_fmt_add_integer_just(t, arg_unsigned(ap, sp.len), false, 10, false, nullptr,
 			                                  SignMode::NONE, sp.width, sp.fill, sp.left);
 		case 'o':
@@ -693,15 +695,18 @@ ssize_t convert(Target &t, const Spec &sp, unsigned char conv, va_list *ap, bool
 			const uint64_t v = arg_unsigned(ap, sp.len);
 			/* "#" adds "0" unless the digits already begin with one (only 0). */
 			const char *prefix = (sp.alt && v != 0) ? "0" : nullptr;
-			return M_str_fmt_add_integer_just(t, v, false, 8, false, prefix, SignMode::NONE, sp.width,
-			                                  sp.fill, sp.left);
+			/* The value is never negative, so "+" or " " (when given) stands
+			 * in front, before the prefix: "%+#o" of 8 is "+010". */
+			return M_str_fmt_add_integer_just(t, v, false, 8, false, prefix, sign, sp.width, sp.fill,
+			                                  sp.left);
 		}
 		case 'x':
 		case 'X': {
 			const bool  upper  = conv == 'X';
 			const char *prefix = sp.alt ? (upper ? "0X" : "0x") : nullptr;
-			return M_str_fmt_add_integer_just(t, arg_unsigned(ap, sp.len), false, 16, upper, prefix,
-			                                  SignMode::NONE, sp.width, sp.fill, sp.left);
+			/* Sign flags apply as for octal: "%+x" of 255 is "+ff". */
+			return M_str_fmt_add_integer_just(t, arg_unsigned(ap, sp.len), false, 16, upper, prefix, sign,
+			                                  sp.width, sp.fill, sp.left);
 		}
 		case 'p':
 		case 'P': {

@@ -27,9 +27,13 @@
  *              malformed, and so is an "I" not followed by "64" or "32".
  *   conversion d i       signed decimal of the argument narrowed to its length
  *              u         unsigned decimal ("+" and " " have no effect)
- *              o O       unsigned octal; "#" adds a leading "0" if none
- *              x X       unsigned hexadecimal; "#" adds "0x"/"0X", also for 0
- *              p P       pointer, always "0x"/"0X" and hexadecimal digits
+ *              o O       unsigned octal; "#" adds a leading "0" if none;
+ *                        "+" and " " put "+" or " " in front (before any
+ *                        prefix), as for a non-negative "d": "%+o" of 8 is "+10"
+ *              x X       unsigned hexadecimal; "#" adds "0x"/"0X", also for 0;
+ *                        "+" and " " as for octal: "%+#x" of 255 is "+0xff"
+ *              p P       pointer, always "0x"/"0X" and hexadecimal digits;
+ *                        "+" and " " have no effect
  *              c         one byte from an int argument
  *              s         string, cut to the precision; always padded with
  *                        spaces; NULL prints "<NULL>" (precision not applied)

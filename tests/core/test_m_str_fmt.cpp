@@ -317,6 +317,11 @@ TEST(m_str_fmt, integers_agree_with_crt_on_generated_cases)
 		for (const char *width : widths) {
 			for (const char *len : lengths) {
 				for (const char conv : convs) {
+					/* "+" and " " sign octal and hexadecimal here, where the C
+					 * library ignores them: pinned separately below. */
+					const bool signed_flag = std::strpbrk(flags, "+ ") != nullptr;
+					if (signed_flag && conv != 'd' && conv != 'i' && conv != 'u')
+						continue;
 					const std::string f = std::string("[%") + flags + width + len + conv + "]";
 					for (const uint64_t v : values) {
 						const bool wide = len[0] == 'l';
@@ -345,7 +350,44 @@ TEST(m_str_fmt, integers_agree_with_crt_on_generated_cases)
 			}
 		}
 	}
-	EXPECT_GT(checked, 100000u);
+	EXPECT_GT(checked, 60000u);
+}
+
+TEST(m_str_fmt, sign_flags_apply_to_octal_and_hex_but_not_to_unsigned_decimal)
+{
+	/* The sign rule covers every integer conversion; only "u" drops it. So an
+	 * octal or hexadecimal value, never negative, gets "+" or " " in front,
+	 * before any "0"/"0x" prefix, and zero fill goes after both. */
+	struct Case {
+		const char *format;
+		unsigned    value;
+		const char *want;
+	};
+	const Case cases[] = {
+	    {"%+x", 255, "+ff"},
+	    {"% x", 255, " ff"},
+	    {"%+ x", 255, "+ff"},
+	    {"% +X", 255, "+FF"},
+	    {"%+x", 0, "+0"},
+	    {"%+o", 8, "+10"},
+	    {"% o", 8, " 10"},
+	    {"%+O", 8, "+10"},
+	    {"%+#x", 255, "+0xff"},
+	    {"% #X", 255, " 0XFF"},
+	    {"%+#o", 8, "+010"},
+	    {"%+#o", 0, "+0"},
+	    {"%+06x", 255, "+000ff"},
+	    {"%+#08x", 255, "+0x000ff"},
+	    {"% 6x", 255, "    ff"},
+	    {"%-+6x|", 255, "+ff   |"},
+	    {"%+hhx", 0xFFFFFFFFu, "+ff"},
+	    {"%+u", 5, "5"},
+	    {"% u", 5, "5"},
+	    {"%+05u", 5, "00005"},
+	};
+	for (const Case &c : cases)
+		EXPECT_EQ(fmt(c.format, c.value), c.want) << c.format << " of " << c.value;
+	EXPECT_EQ(fmt("%+llx", UINT64_MAX), "+ffffffffffffffff");
 }
 
 TEST(m_str_fmt, strings_and_chars_agree_with_crt_on_generated_cases)
