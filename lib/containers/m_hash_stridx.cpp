@@ -6,7 +6,11 @@
  * Keys stored upper- or lower-cased (KEYS_UPPER, KEYS_LOWER) are hashed and
  * compared without regard to case. With case-sensitive hashing a stored
  * "ABC" could never be found again through the "abc" it was inserted as, and
- * inserting "abc" twice would store the key twice.
+ * inserting "abc" twice would store the key twice. Their comparator folds to
+ * the case the keys are stored in, so that a sorted key list still comes out
+ * in the plain byte order of the stored keys: folding upper-cased keys to
+ * lower case would move "[", "_" and the other bytes between "Z" and "a"
+ * from after the letters to before them.
  */
 #include "containers/m_hash_stridx.h"
 #include "containers/m_hash_func.h"
@@ -30,6 +34,52 @@ void *strdup_upper_cb(const void *arg) noexcept
 void *strdup_lower_cb(const void *arg) noexcept
 {
     return M_strdup_lower(static_cast<const char *>(arg));
+}
+
+constexpr unsigned char fold_upper(char c) noexcept
+{
+    const auto u = static_cast<unsigned char>(c);
+    return (u >= 'a' && u <= 'z') ? static_cast<unsigned char>(u - ('a' - 'A')) : u;
+}
+
+static_assert(fold_upper('a') == 'A' && fold_upper('z') == 'Z' && fold_upper('_') == '_' && fold_upper('A') == 'A',
+              "upper fold touches ASCII lower-case letters only");
+
+/* Order of two strings with ASCII letters folded to upper case; NULL sorts
+ * as the empty string. Over upper-cased keys this is the byte order of
+ * M_str_cmpsort, while "abc" and "ABC" compare equal for look-ups. */
+int cmp_upper_fold(const char *a, const char *b) noexcept
+{
+    if (a == b)
+        return 0;
+    if (a == nullptr)
+        a = "";
+    if (b == nullptr)
+        b = "";
+    for (;; a++, b++) {
+        const unsigned char ca = fold_upper(*a);
+        const unsigned char cb = fold_upper(*b);
+        if (ca != cb)
+            return ca < cb ? -1 : 1;
+        if (ca == '\0')
+            return 0;
+    }
+}
+
+const char *stored_str(const void *arg) noexcept
+{
+    return arg == nullptr ? nullptr : *static_cast<const char *const *>(arg);
+}
+
+int compar_str_upper(const void *arg1, const void *arg2, void *thunk) noexcept
+{
+    (void)thunk;
+    return cmp_upper_fold(stored_str(arg1), stored_str(arg2));
+}
+
+int compar_str_upper_desc(const void *arg1, const void *arg2, void *thunk) noexcept
+{
+    return compar_str_upper(arg2, arg1, thunk);
 }
 
 M_hashtable_t *table(M_hash_stridx_t *h) noexcept
@@ -70,12 +120,15 @@ M_hashtable_t *hash_str_create(size_t size, uint8_t fill_pct, uint32_t flags,
     const bool ordered = (flags & M_HASH_STRIDX_KEYS_ORDERED) != 0;
     const bool desc    = ordered && (flags & M_HASH_STRIDX_KEYS_SORTDESC);
     const bool sorted  = ordered && (flags & (M_HASH_STRIDX_KEYS_SORTASC | M_HASH_STRIDX_KEYS_SORTDESC));
-    const bool casecmp = (flags & (M_HASH_STRIDX_CASECMP | M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_KEYS_LOWER)) != 0;
+    const bool fold    = (flags & (M_HASH_STRIDX_CASECMP | M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_KEYS_LOWER)) != 0;
 
-    M_hashtable_hash_func   hash = casecmp ? M_hash_func_hash_str_casecmp : M_hash_func_hash_str;
+    M_hashtable_hash_func   hash = fold ? M_hash_func_hash_str_casecmp : M_hash_func_hash_str;
     M_hashtable_compar_func cmp;
-    if (casecmp)
+    if (flags & (M_HASH_STRIDX_CASECMP | M_HASH_STRIDX_KEYS_LOWER))
+        /* Folds to lower case: for lower-cased keys that is their byte order. */
         cmp = desc ? M_sort_compar_str_casecmp_desc : M_sort_compar_str_casecmp;
+    else if (flags & M_HASH_STRIDX_KEYS_UPPER)
+        cmp = desc ? compar_str_upper_desc : compar_str_upper;
     else
         cmp = desc ? M_sort_compar_str_desc : M_sort_compar_str;
 

@@ -34,10 +34,13 @@ typedef enum {
     M_HASH_STRIDX_NONE            = 0,
     /* Compare and hash keys without regard to ASCII case. */
     M_HASH_STRIDX_CASECMP         = 1 << 0,
-    /* Store keys upper-cased. Implies CASECMP: a key stored as "ABC" is
-     * found again through "abc", the text it was inserted as. */
+    /* Store keys upper-cased. Look-ups ignore case: a key stored as "ABC"
+     * is found again through "abc", the text it was inserted as. Without
+     * CASECMP a sorted key list keeps the byte order of the stored
+     * (upper-cased) keys; with CASECMP it is the case-insensitive order. */
     M_HASH_STRIDX_KEYS_UPPER      = 1 << 1,
-    /* Store keys lower-cased; wins over KEYS_UPPER. Implies CASECMP. */
+    /* Store keys lower-cased; wins over KEYS_UPPER. Look-ups ignore case;
+     * a sorted key list keeps the byte order of the stored keys. */
     M_HASH_STRIDX_KEYS_LOWER      = 1 << 2,
     /* Remember insertion order; enumeration follows it. */
     M_HASH_STRIDX_KEYS_ORDERED    = 1 << 3,

@@ -690,6 +690,41 @@ TEST(m_hash_stridx, stored_key_case)
     }
 }
 
+TEST(m_hash_stridx, sorted_stored_case_keeps_byte_order)
+{
+    /* Upper-cased keys sort in plain byte order: "_" (0x5F) and "^" (0x5E)
+     * come after the capitals. Only CASECMP asks for the case-insensitive
+     * order, which puts them before the letters. */
+    const char *in[] = { "a_b", "ab", "a^", "aa" };
+    struct {
+        uint32_t                 flags;
+        std::vector<std::string> want;
+    } cases[] = {
+        { M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_KEYS_ORDERED | M_HASH_STRIDX_KEYS_SORTASC,
+          { "AA", "AB", "A^", "A_B" } },
+        { M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_KEYS_ORDERED | M_HASH_STRIDX_KEYS_SORTDESC,
+          { "A_B", "A^", "AB", "AA" } },
+        { M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_CASECMP | M_HASH_STRIDX_KEYS_ORDERED | M_HASH_STRIDX_KEYS_SORTASC,
+          { "A^", "A_B", "AA", "AB" } },
+        { M_HASH_STRIDX_KEYS_LOWER | M_HASH_STRIDX_KEYS_ORDERED | M_HASH_STRIDX_KEYS_SORTASC,
+          { "a^", "a_b", "aa", "ab" } },
+    };
+    for (const auto &c : cases) {
+        M_hash_stridx_t *h = M_hash_stridx_create(8, 75, c.flags);
+        ASSERT_NE(h, nullptr);
+        for (size_t i = 0; i < 4; i++)
+            EXPECT_TRUE(M_hash_stridx_insert(h, in[i], i));
+        EXPECT_EQ(stridx_keys(h), c.want) << c.flags;
+        /* Look-ups still ignore case, and removal finds the key in the list. */
+        EXPECT_EQ(M_hash_stridx_get_direct(h, "A_b"), 0u);
+        EXPECT_EQ(M_hash_stridx_get_direct(h, "aB"), 1u);
+        EXPECT_TRUE(M_hash_stridx_remove(h, "Ab"));
+        EXPECT_EQ(M_hash_stridx_num_keys(h), 3u);
+        EXPECT_EQ(stridx_keys(h).size(), 3u);
+        M_hash_stridx_destroy(h);
+    }
+}
+
 TEST(m_hash_stridx, refusals_and_absent_keys)
 {
     EXPECT_EQ(M_hash_stridx_create(0, 75, 0), nullptr);
