@@ -317,6 +317,12 @@ M_bool cb_marker_b(void)
 	return M_FALSE;
 }
 
+M_bool cb_marker_c(void)
+{
+	say("C");
+	return M_FALSE;
+}
+
 M_bool cb_marker_retry(void)
 {
 	say("R");
@@ -397,6 +403,55 @@ TEST(m_mem, each_callback_runs_at_most_once_per_request)
 		    (void)p;
 	    },
 	    "^BRA\\*+OUT OF MEMORY\\*+\n$");
+}
+
+TEST(m_mem, deregister_closes_the_gap_and_keeps_the_order)
+{
+	/* A, B, C registered; removing B moves C down one slot, so both of the
+	 * others still run (newest first) before the default handler. */
+	EXPECT_DEATH(
+	    {
+		    runtime_guard g;
+		    M_malloc_register_errorcb(cb_marker_a);
+		    M_malloc_register_errorcb(cb_marker_b);
+		    M_malloc_register_errorcb(cb_marker_c);
+		    if (!M_malloc_deregister_errorcb(cb_marker_b))
+			    say("deregister failed");
+		    fake_runtime::fail_alloc = true;
+		    void *p                  = M_malloc(8);
+		    (void)p;
+	    },
+	    "^CA\\*+OUT OF MEMORY\\*+\n$");
+	/* With A registered twice, the first match from slot 1 upward goes: the
+	 * table becomes B, A and the remaining A (now the newest) runs first. */
+	EXPECT_DEATH(
+	    {
+		    runtime_guard g;
+		    M_malloc_register_errorcb(cb_marker_a);
+		    M_malloc_register_errorcb(cb_marker_b);
+		    M_malloc_register_errorcb(cb_marker_a);
+		    if (!M_malloc_deregister_errorcb(cb_marker_a))
+			    say("deregister failed");
+		    fake_runtime::fail_alloc = true;
+		    void *p                  = M_malloc(8);
+		    (void)p;
+	    },
+	    "^AB\\*+OUT OF MEMORY\\*+\n$");
+}
+
+TEST(m_mem, clear_leaves_only_the_default_handler)
+{
+	EXPECT_DEATH(
+	    {
+		    runtime_guard g;
+		    M_malloc_register_errorcb(cb_marker_a);
+		    M_malloc_register_errorcb(cb_marker_b);
+		    M_malloc_clear_errorcb();
+		    fake_runtime::fail_alloc = true;
+		    void *p                  = M_malloc(8);
+		    (void)p;
+	    },
+	    "^\\*\\*\\*\\*\\*\\*\\*\\*OUT OF MEMORY\\*\\*\\*\\*\\*\\*\\*\\*\\*\n$");
 }
 
 TEST(m_mem, default_handler_message_and_abort)

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace {
 
@@ -108,6 +110,33 @@ TEST(m_str_num, bad_arguments)
 	EXPECT_EQ(M_str_to_int64_ex(s, 3, 10, nullptr, nullptr), M_STR_INT_INVALID);
 	EXPECT_EQ(M_str_to_int32_ex(s, 3, 10, nullptr, nullptr), M_STR_INT_INVALID);
 	EXPECT_EQ(M_str_to_uint32_ex(s, 3, 10, nullptr, nullptr), M_STR_INT_INVALID);
+}
+
+TEST(m_str_num, length_zero_reads_nothing)
+{
+	/* The text lies on a page that may not be read at all: a length of 0
+	 * must be refused before the front end looks at a single byte. */
+	const long page = ::sysconf(_SC_PAGESIZE);
+	ASSERT_GT(page, 0);
+	void *m = ::mmap(nullptr, static_cast<size_t>(page), PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+	ASSERT_NE(m, MAP_FAILED);
+	const char *s = static_cast<const char *>(m);
+
+	uint64_t    u64 = 9;
+	int64_t     i64 = 9;
+	uint32_t    u32 = 9;
+	int32_t     i32 = 9;
+	const char *end = nullptr;
+	EXPECT_EQ(M_str_to_uint64_ex(s, 0, 10, &u64, &end), M_STR_INT_INVALID);
+	EXPECT_EQ(u64, 0u);
+	EXPECT_EQ(end, s);
+	EXPECT_EQ(M_str_to_int64_ex(s, 0, 0, &i64, &end), M_STR_INT_INVALID);
+	EXPECT_EQ(i64, 0);
+	EXPECT_EQ(M_str_to_uint32_ex(s, 0, 16, &u32, nullptr), M_STR_INT_INVALID);
+	EXPECT_EQ(u32, 0u);
+	EXPECT_EQ(M_str_to_int32_ex(s, 0, 10, &i32, nullptr), M_STR_INT_INVALID);
+	EXPECT_EQ(i32, 0);
+	::munmap(m, static_cast<size_t>(page));
 }
 
 TEST(m_str_num, int64_ex_limits)
