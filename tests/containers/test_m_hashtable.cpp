@@ -440,6 +440,44 @@ TEST(m_hashtable, multi_value)
     }
 }
 
+TEST(m_hashtable, multi_value_one_key_counts)
+{
+    /* One key holding a, b and c: the enumeration count follows the values,
+     * and the key goes with its last value. */
+    for (bool getlast : { false, true }) {
+        counters::reset();
+        M_hashtable_t *h = counted_table(M_HASHTABLE_MULTI_VALUE | (getlast ? M_HASHTABLE_MULTI_GETLAST : 0));
+        for (const char *v : { "a", "b", "c" })
+            ASSERT_TRUE(M_hashtable_insert(h, "k", v));
+        EXPECT_EQ(M_hashtable_num_keys(h), 1u);
+        size_t len = 0;
+        EXPECT_TRUE(M_hashtable_multi_len(h, "k", &len));
+        EXPECT_EQ(len, 3u);
+        void *v = nullptr;
+        EXPECT_TRUE(M_hashtable_get(h, "k", &v));
+        EXPECT_EQ(str(v), getlast ? "c" : "a");
+
+        M_hashtable_enum_t he;
+        EXPECT_EQ(M_hashtable_enumerate(h, &he), 3u);
+        EXPECT_TRUE(M_hashtable_multi_remove(h, "k", 1, M_TRUE));
+        EXPECT_EQ(M_hashtable_enumerate(h, &he), 2u);
+        EXPECT_EQ(pairs(h), (std::vector<std::pair<std::string, std::string>>{ { "k", "a" }, { "k", "c" } }));
+
+        EXPECT_TRUE(M_hashtable_multi_remove(h, "k", 0, M_TRUE));
+        EXPECT_TRUE(M_hashtable_multi_len(h, "k", &len));
+        EXPECT_EQ(len, 1u);
+        EXPECT_TRUE(M_hashtable_multi_remove(h, "k", 0, M_TRUE));
+        EXPECT_FALSE(M_hashtable_get(h, "k", nullptr));
+        EXPECT_FALSE(M_hashtable_multi_len(h, "k", &len));
+        EXPECT_EQ(len, 0u);
+        EXPECT_EQ(M_hashtable_num_keys(h), 0u);
+        EXPECT_EQ(M_hashtable_enumerate(h, &he), 0u);
+        EXPECT_EQ(counters::key_frees, 1);
+        EXPECT_EQ(counters::val_frees, 3);
+        M_hashtable_destroy(h, M_TRUE);
+    }
+}
+
 TEST(m_hashtable, multi_sorted_and_remove_all)
 {
     counters::reset();

@@ -257,6 +257,30 @@ TEST(m_llist, sorted_equal_run_find)
     M_llist_destroy(l, M_FALSE);
 }
 
+TEST(m_llist, level_cap_follows_size)
+{
+    /* A new sorted list has 4 levels and keeps them up to 16 values; past
+     * that it gains at most one level per insert and never more than log2
+     * of its size rounded up to a power of two. */
+    numbers    nb;
+    M_llist_t *l = sorted_u64();
+    for (uint64_t i = 1; i <= 2048; i++) {
+        const size_t before = m::detail::llist_levels(l);
+        ASSERT_NE(M_llist_insert(l, nb.add(i * 2654435761u % 1000003u)), nullptr);
+        const size_t after = m::detail::llist_levels(l);
+        if (i <= 16) {
+            ASSERT_EQ(after, 4u) << i;
+            continue;
+        }
+        size_t lg = 0;
+        for (uint64_t p = 1; p < i; p <<= 1)
+            lg++;
+        ASSERT_LE(after, before + 1) << i;
+        ASSERT_LE(after, std::max<size_t>(4, lg)) << i;
+    }
+    M_llist_destroy(l, M_FALSE);
+}
+
 TEST(m_llist, levels_shrink_back_to_one)
 {
     numbers                      nb;
