@@ -423,6 +423,8 @@ const char *M_buf_peek(const M_buf_t *buf)
 	return reinterpret_cast<const char *>(buf->data + buf->offset);
 }
 
+/* The cut-off tail is wiped at once: a buffer emptied for reuse must not keep
+ * the previous content (key text, decrypted rows) behind its terminator. */
 void M_buf_truncate(M_buf_t *buf, size_t len)
 {
 	if (buf == nullptr || buf->data == nullptr || buf->data_length <= len)
@@ -432,6 +434,8 @@ void M_buf_truncate(M_buf_t *buf, size_t len)
 	terminate(buf);
 }
 
+/* Constant time apart from the wipe: the content is not moved here but only
+ * when an append runs short of room (see make_room). */
 void M_buf_drop(M_buf_t *buf, size_t n)
 {
 	if (buf == nullptr || buf->data == nullptr)
@@ -445,6 +449,7 @@ void M_buf_drop(M_buf_t *buf, size_t n)
 	buf->data_length -= n;
 }
 
+/* The end first, so the front scan never walks over bytes about to be cut. */
 void M_buf_trim(M_buf_t *buf)
 {
 	if (buf == nullptr || buf->data == nullptr)
@@ -471,6 +476,8 @@ unsigned char *M_buf_direct_write_start(M_buf_t *buf, size_t *len)
 	return p;
 }
 
+/* A length beyond the window would put the terminator (and later appends)
+ * outside the storage, so it is refused rather than trusted. */
 void M_buf_direct_write_end(M_buf_t *buf, size_t len)
 {
 	if (buf == nullptr || len == 0 || buf->data == nullptr)
@@ -726,6 +733,8 @@ void M_buf_add_uint(M_buf_t *buf, uint64_t value)
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
 }
 
+/* The sign, the zero padding and the digits are written straight into the
+ * room behind the content, so a wide field needs no scratch of its size. */
 M_bool M_buf_add_int_just(M_buf_t *buf, int64_t value, size_t width)
 {
 	const uint64_t mag  = magnitude(value);
@@ -890,6 +899,9 @@ M_bool M_buf_add_str_quoted(M_buf_t *buf, char quote, char escape, const char *q
 		return M_TRUE;
 	}
 
+	/* Without an escape character a quote inside is doubled, as CSV does.
+	 * Characters are copied in runs; each quote or escape character ends a run
+	 * and is preceded by the escape before the next run starts with it. */
 	const char esc = (escape != '\0') ? escape : quote;
 	M_buf_add_char(buf, quote);
 	const char *run = str;
@@ -909,6 +921,7 @@ M_bool M_buf_add_str_quoted(M_buf_t *buf, char quote, char escape, const char *q
  * Merging and joining
  * ------------------------------------------------------------------------- */
 
+/* Merging a buffer into itself would append freed storage: refused. */
 void M_buf_merge(M_buf_t *dest, M_buf_t *src)
 {
 	if (src == nullptr || src == dest)

@@ -88,6 +88,8 @@ size_t M_bincodec_encode(char *out, size_t outlen, const unsigned char *in, size
 	return 0;
 }
 
+/* One byte more than the encode size: the hex size has no room for a NUL when
+ * not wrapping, and the result is always handed out as a string. */
 char *M_bincodec_encode_alloc(const unsigned char *in, size_t inlen, size_t wrap, M_bincodec_codec_t codec)
 {
 	if (in == nullptr || inlen == 0)
@@ -122,6 +124,9 @@ size_t M_bincodec_decode(unsigned char *out, size_t outlen, const char *in, size
 	return 0;
 }
 
+/* The result gets a NUL after the bytes so decoded text can be used as a
+ * string directly (see M_bincodec_decode_str_alloc); a decode of 0 bytes is
+ * a failure, never an empty block. */
 unsigned char *M_bincodec_decode_alloc(const char *in, size_t inlen, size_t *out_len, M_bincodec_codec_t codec)
 {
 	if (out_len == nullptr)
@@ -145,6 +150,8 @@ unsigned char *M_bincodec_decode_alloc(const char *in, size_t inlen, size_t *out
 	return out;
 }
 
+/* Decoded bytes that are not text are refused rather than truncated at an
+ * embedded NUL, so a caller never sees part of a binary value as a string. */
 char *M_bincodec_decode_str_alloc(const char *in, M_bincodec_codec_t codec)
 {
 	if (in == nullptr || *in == '\0')
