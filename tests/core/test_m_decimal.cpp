@@ -216,6 +216,9 @@ TEST(m_decimal, null_arguments)
 	EXPECT_EQ(M_decimal_multiply(&r, nullptr, nullptr), M_DECIMAL_INVALID);
 	EXPECT_EQ(M_decimal_divide(&r, &a, nullptr), M_DECIMAL_INVALID);
 	EXPECT_EQ(M_decimal_divide(nullptr, &a, &a), M_DECIMAL_INVALID);
+	EXPECT_EQ(M_decimal_divide(&r, nullptr, &a), M_DECIMAL_INVALID);
+	EXPECT_EQ(M_decimal_multiply(nullptr, &a, &a), M_DECIMAL_INVALID);
+	EXPECT_EQ(M_decimal_subtract(nullptr, &a, &a), M_DECIMAL_INVALID);
 
 	EXPECT_EQ(M_decimal_cmp(nullptr, nullptr), 0);
 	EXPECT_EQ(M_decimal_cmp(nullptr, &a), -1);
