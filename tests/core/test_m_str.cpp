@@ -474,6 +474,11 @@ TEST(m_str, justify_types)
 		                               c.width);
 		const std::string label = std::string(c.src ? c.src : "NULL") + " type " + std::to_string(c.type) +
 		                          " width " + std::to_string(c.width);
+		/* The counted form with the whole length gives the same answer. */
+		char         dest_max[16];
+		const size_t n_max = M_str_justify_max(dest_max, sizeof(dest_max), c.src, c.src ? std::strlen(c.src) : 0,
+		                                       static_cast<M_str_justify_type_t>(c.type), '*', c.width);
+		EXPECT_EQ(n_max, n) << label;
 		if (c.out == nullptr) {
 			EXPECT_EQ(n, 0u) << label;
 			EXPECT_EQ(take(M_strdup_justify(c.src, static_cast<M_str_justify_type_t>(c.type), '*', c.width)),
@@ -483,6 +488,7 @@ TEST(m_str, justify_types)
 		}
 		EXPECT_EQ(n, std::strlen(c.out)) << label;
 		EXPECT_STREQ(dest, c.out) << label;
+		EXPECT_STREQ(dest_max, c.out) << label;
 		EXPECT_EQ(take(M_strdup_justify(c.src, static_cast<M_str_justify_type_t>(c.type), '*', c.width)), c.out)
 		    << label;
 	}
