@@ -3,7 +3,10 @@
 # any is missing (needs root or sudo; does nothing when all are present).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev
-          libgtest-dev libgmock-dev libbenchmark-dev gnupg python3)
+          libgtest-dev libgmock-dev libbenchmark-dev gnupg python3
+          # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),
+          # the valgrind run of the end-to-end tests, coverage, static analysis
+          clang-14 libclang-rt-14-dev valgrind gcovr cppcheck clang-tidy-14)
 missing=()
 for p in "${packages[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -17,6 +17,23 @@ SRC = os.environ.get("QTE_SRC", os.path.abspath(os.path.join(os.path.dirname(__f
 BUILD = os.environ.get("QTE_BUILD", os.path.join(SRC, "build"))
 BIN = os.environ.get("QTE_BIN", os.path.join(BUILD, "quorvel_tokenexp"))
 MKEXPORT = os.path.join(BUILD, "mkexport")
+
+# QTE_WRAPPER: a command line put in front of the program in every test, such
+# as "valgrind -q --error-exitcode=99 --log-file=DIR/vg.%p.log". The tests
+# start BIN themselves, so BIN becomes a small script that execs the wrapper
+# with the program (exec keeps the process id, so signals sent to it reach
+# the program under the wrapper).
+if os.environ.get("QTE_WRAPPER"):
+    import atexit
+    import shlex
+    _wrap_dir = tempfile.mkdtemp(prefix="qte-wrap-")
+    atexit.register(shutil.rmtree, _wrap_dir, True)
+    _wrap = os.path.join(_wrap_dir, "qte")
+    with open(_wrap, "w") as _f:
+        _f.write("#!/bin/sh\nexec %s %s \"$@\"\n" % (" ".join(shlex.quote(w) for w in shlex.split(os.environ["QTE_WRAPPER"])),
+                                                  shlex.quote(BIN)))
+    os.chmod(_wrap, 0o755)
+    BIN = _wrap
 KEYS = os.path.join(SRC, "tests", "data", "keys")
 
 KEY256 = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF"
