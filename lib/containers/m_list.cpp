@@ -656,11 +656,10 @@ void M_list_merge(M_list_t **dest, M_list_t *src, M_bool include_duplicates, uin
 		return;
 	}
 
-	M_list_t  &dl       = **dest;
-	const bool set_list = (dl.flags & (M_LIST_SET_PTR | M_LIST_SET_VAL)) != 0;
-	const size_t orig   = dl.count;
+	M_list_t  &dl           = **dest;
+	const bool set_list     = (dl.flags & (M_LIST_SET_PTR | M_LIST_SET_VAL)) != 0;
 	const bool was_batching = dl.batching;
-	dl.batching         = true;
+	dl.batching             = true;
 
 	void **se = elems(*src);
 	for (size_t i = 0; i < src->count; i++) {
@@ -669,10 +668,11 @@ void M_list_merge(M_list_t **dest, M_list_t *src, M_bool include_duplicates, uin
 		if (set_list) {
 			drop = set_refuses(dl, v);
 		} else if (!include_duplicates) {
-			/* Against the destination's own values from before the merge. */
-			void **de = elems(dl);
-			for (size_t j = 0; j < orig && !drop; j++)
-				drop = matches(dl, de[j], v, type);
+			/* Against everything *dest holds at this point, the values
+			 * already moved from src included, so a value repeated within
+			 * src is moved once. */
+			size_t phys;
+			drop = find_first(dl, v, type & M_LIST_MATCH_PTR, phys);
 		}
 		if (drop) {
 			release(*src, v);

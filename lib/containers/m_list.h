@@ -133,7 +133,9 @@ M_API M_list_t *M_list_duplicate(const M_list_t *d) M_WARN_UNUSED_RESULT;
  * src:                consumed: its values move to *dest and its storage is
  *                     freed; NULL does nothing.
  * include_duplicates: M_FALSE releases (with src's value_free) each src
- *                     value already in *dest instead of moving it. A SET
+ *                     value already in *dest instead of moving it; the
+ *                     values moved before it count as in *dest, so a value
+ *                     repeated within src is moved once. A SET
  *                     destination never keeps duplicates; its set test
  *                     (pointer or equality) decides.
  * type:               M_LIST_MATCH_PTR: duplicates are the same pointer;

@@ -154,7 +154,7 @@ M_API M_list_str_t *M_list_str_duplicate(const M_list_str_t *d) M_WARN_UNUSED_RE
  * dest: NULL does nothing; *dest NULL or empty becomes src.
  * src:  consumed, invalid afterwards; NULL does nothing.
  * include_duplicates: M_FALSE frees each src string equal to one already in
- *       *dest instead of moving it. */
+ *       *dest (the strings moved before it included) instead of moving it. */
 M_API void M_list_str_merge(M_list_str_t **dest, M_list_str_t *src, M_bool include_duplicates);
 
 /* ---------------------------------------------------------------------------

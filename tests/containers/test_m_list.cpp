@@ -538,6 +538,32 @@ TEST(m_list, merge)
 	EXPECT_EQ(contents(d), (std::vector<int> { 1, 2, 3, 4 }));
 	M_list_destroy(d, M_TRUE);
 
+	/* A value repeated within the source is already in the destination
+	 * once its first copy has moved: moved once, the repeats released. */
+	d = owning_list(M_LIST_NONE);
+	s = owning_list(M_LIST_NONE);
+	ASSERT_TRUE(M_list_insert(d, &v[0]));
+	ASSERT_TRUE(M_list_insert(s, &v[1]));
+	ASSERT_TRUE(M_list_insert(s, &v[1]));
+	ASSERT_TRUE(M_list_insert(s, &v[0]));
+	ASSERT_TRUE(M_list_insert(s, &v[1]));
+	g_frees = 0;
+	M_list_merge(&d, s, M_FALSE, M_LIST_MATCH_VAL);
+	EXPECT_EQ(g_frees, 3);
+	EXPECT_EQ(contents(d), (std::vector<int> { 1, 2 }));
+	M_list_destroy(d, M_TRUE);
+
+	/* The same by pointer: the second copy of one pointer is dropped. */
+	d = M_list_create(nullptr, M_LIST_NONE);
+	s = M_list_create(nullptr, M_LIST_NONE);
+	ASSERT_TRUE(M_list_insert(d, &v[0]));
+	ASSERT_TRUE(M_list_insert(s, &v[2]));
+	ASSERT_TRUE(M_list_insert(s, &v[2]));
+	M_list_merge(&d, s, M_FALSE, M_LIST_MATCH_PTR);
+	ASSERT_EQ(M_list_len(d), 2u);
+	EXPECT_EQ(M_list_at(d, 1), &v[2]);
+	M_list_destroy(d, M_FALSE);
+
 	/* include_duplicates keeps them. */
 	d = owning_list(M_LIST_NONE);
 	s = owning_list(M_LIST_NONE);

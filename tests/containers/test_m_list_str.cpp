@@ -172,6 +172,10 @@ TEST(m_list_str, batching_change_sorting_duplicate_merge)
 	M_list_str_t *src = from(M_LIST_STR_NONE, { "a", "new" });
 	M_list_str_merge(&d, src, M_FALSE);
 	EXPECT_EQ(items(d), (V { "c", "b", "a", "z", "new" }));
+	/* Repeats within the source are moved once. */
+	src = from(M_LIST_STR_NONE, { "q", "q", "c", "q" });
+	M_list_str_merge(&d, src, M_FALSE);
+	EXPECT_EQ(items(d), (V { "c", "b", "a", "z", "new", "q" }));
 	src = from(M_LIST_STR_NONE, { "a" });
 	M_list_str_merge(&d, src, M_TRUE);
 	EXPECT_EQ(M_list_str_count(d, "a", 0), 2u);

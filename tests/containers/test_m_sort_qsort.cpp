@@ -199,6 +199,16 @@ TEST(m_sort_qsort, algorithm_shape)
 	for (size_t i = 0; i < 5; i++)
 		EXPECT_EQ(t.calls[i], std::make_pair(static_cast<long>(i), static_cast<long>(i + 1)));
 
+	/* 6 reversed elements: still no pivot and no partition; every
+	 * comparison is of two neighbours, each element walking down to the
+	 * front (1 + 2 + 3 + 4 + 5 comparisons). */
+	std::vector<uint64_t> r6 = { 6, 5, 4, 3, 2, 1 };
+	t                        = run_traced(r6);
+	EXPECT_EQ(t.calls.size(), 15u);
+	for (const auto &call : t.calls)
+		EXPECT_EQ(call.second - call.first, 1) << call.first << "," << call.second;
+	EXPECT_TRUE(std::is_sorted(r6.begin(), r6.end()));
+
 	/* 7 elements: no median; the middle element becomes the pivot at the
 	 * front and partitioning starts by comparing element 1 with it. */
 	std::vector<uint64_t> v7 = { 7, 6, 5, 4, 3, 2, 1 };
