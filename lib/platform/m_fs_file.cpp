@@ -224,14 +224,16 @@ M_fs_error_t M_fs_file_seek(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t fr
             return M_FS_ERROR_SUCCESS;
         }
 
-        M_buf_truncate(fd->read_buf, 0);
         if (from == M_FS_FILE_SEEK_CUR && fd->read_ahead > 0) {
-            /* The system's position is read_ahead bytes past the caller's. */
+            /* The system's position is read_ahead bytes past the caller's.
+             * A distance that cannot be corrected is refused before the
+             * read buffer is given up, so the caller's position survives. */
             const int64_t ahead = static_cast<int64_t>(fd->read_ahead);
             if (offset < INT64_MIN + ahead)
                 return M_FS_ERROR_INVALID;
             offset -= ahead;
         }
+        M_buf_truncate(fd->read_buf, 0);
         fd->read_ahead = 0;
     }
     return M_fs_file_seek_sys(fd, offset, from);

@@ -91,10 +91,14 @@ typedef enum {
  *   NOCREATE alone:       the file must exist;
  *   neither:              created when missing, kept as it is otherwise.
  * Opening an existing file with OVERWRITE alone sets its access and
- * modification times to now (a failure of that step is ignored).
+ * modification times to now (a failure of that step is ignored). No other
+ * open sets the times itself, a must-exist open (NOCREATE alone) included:
+ * opening a file to read it must not change it. (Emptying a file still
+ * updates its modification time, as any change of its contents does.)
  *
- * fd:       receives the new file; set to NULL first, and left NULL on any
- *           failure. NULL: M_FS_ERROR_INVALID.
+ * fd:       receives the new file; set to NULL first (before the other
+ *           arguments are checked), and left NULL on any failure. NULL:
+ *           M_FS_ERROR_INVALID.
  * path:     NULL or "": M_FS_ERROR_INVALID.
  * buf_size: size of each user-space buffer; 0 means unbuffered.
  * mode:     M_fs_file_mode_t bits; without READ and WRITE:
@@ -106,7 +110,8 @@ typedef enum {
  * Returns M_FS_ERROR_SUCCESS, M_FS_ERROR_INVALID, a normalisation code
  * (M_FS_ERROR_NAME_TOO_LONG, M_FS_ERROR_LINK_LOOP, M_FS_ERROR_GENERIC) or the
  * translated system error (e.g. M_FS_ERROR_NOT_FOUND, M_FS_ERROR_PERMISSION).
- * A directory is refused with M_FS_ERROR_PERMISSION.
+ * A directory is refused with M_FS_ERROR_PERMISSION (with or without perms,
+ * for reading or for writing).
  * On success *fd is owned by the caller: release it with M_fs_file_close.
  * A failed open allocates nothing that survives. */
 M_API M_fs_error_t M_fs_file_open(M_fs_file_t **fd, const char *path, size_t buf_size,
@@ -161,7 +166,8 @@ M_API M_fs_error_t M_fs_file_write(M_fs_file_t *fd, const unsigned char *buf, si
  * fd:     the file; NULL: M_FS_ERROR_INVALID.
  * offset: signed distance from the origin.
  * from:   M_FS_FILE_SEEK_BEGIN, _END or _CUR; any other number:
- *         M_FS_ERROR_INVALID.
+ *         M_FS_ERROR_INVALID, refused before any buffer is touched (the
+ *         file and the caller's position are unchanged).
  *
  * Offset 0 from the current position succeeds at once and touches nothing
  * (a pending write buffer stays pending). Otherwise a pending write buffer

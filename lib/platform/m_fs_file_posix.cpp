@@ -67,6 +67,13 @@ int open_flags(uint32_t mode) noexcept
     return flags;
 }
 
+/* The result code of a failed open(2). EISDIR has no row in the error table;
+ * it is the Windows open's "access denied" for a directory. */
+M_fs_error_t open_error(int err) noexcept
+{
+    return err == EISDIR ? M_FS_ERROR_PERMISSION : M_fs_error_from_syserr(m_platform::syserr_from_errno(err));
+}
+
 int open_retry(const char *path, int flags, mode_t mode) noexcept
 {
     int fd;
@@ -99,7 +106,7 @@ int open_with_perms(const char *path, int flags, const M_fs_perms_t *perms, M_fs
             return fd;
         }
         if (errno != EEXIST) {
-            *err = M_fs_error_from_syserr(M_platform_errno());
+            *err = open_error(errno);
             return -1;
         }
         /* Exists: open it as it is. If it vanished in between, try again. */
@@ -107,7 +114,7 @@ int open_with_perms(const char *path, int flags, const M_fs_perms_t *perms, M_fs
         if (fd >= 0)
             return fd;
         if (errno != ENOENT) {
-            *err = M_fs_error_from_syserr(M_platform_errno());
+            *err = open_error(errno);
             return -1;
         }
     }
@@ -138,9 +145,13 @@ void sys_counters_reset() noexcept
 
 M_fs_error_t M_fs_file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
 {
-    if (fd == nullptr || M_str_isempty(path))
+    /* *fd is cleared before any other check, so that every failure, an
+     * argument error included, leaves it NULL. */
+    if (fd == nullptr)
         return M_FS_ERROR_INVALID;
     *fd = nullptr;
+    if (M_str_isempty(path))
+        return M_FS_ERROR_INVALID;
     if ((mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
         return M_FS_ERROR_INVALID;
 
@@ -163,7 +174,7 @@ M_fs_error_t M_fs_file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mod
     } else {
         desc = open_retry(norm, flags, 0666);
         if (desc < 0)
-            res = errno == EISDIR ? M_FS_ERROR_PERMISSION : M_fs_error_from_syserr(M_platform_errno());
+            res = open_error(errno);
     }
     if (desc < 0) {
         M_free(norm);

@@ -197,8 +197,11 @@ M_API char *M_fs_path_tmpdir(M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
 /* Normalise a path.
  *
  * In order: environment variables (a component "$NAME" or "%NAME%" becomes
- * the variable's value, whatever the flags; an unset variable fails; an empty
- * NAME removes the component), "~" (M_FS_PATH_NORM_HOME: $HOME, else the
+ * the variable's value, whatever the flags; an unset or empty variable fails;
+ * an empty NAME removes the component; the value is split at its separators
+ * as it is inserted, so a value "/srv/data" keeps its root, ABSOLUTE adds no
+ * current directory in front of it, and a following ".." removes only
+ * "data"), "~" (M_FS_PATH_NORM_HOME: $HOME, else the
  * password database), the current directory (M_FS_PATH_NORM_ABSOLUTE), then
  * "." (dropped), ".." (removes its parent unless M_FS_PATH_NORM_NOPARENT; a
  * relative path keeps leading ".."; a root or drive stays) and symbolic links

@@ -7,6 +7,7 @@
  * only consulted on failure paths.
  */
 #include "platform/m_fs_win.h"
+#include "core/m_mem.h"
 
 #include <cstdint>
 
@@ -55,9 +56,94 @@ constexpr M_fs_error_t lookup(uint32_t syserr) noexcept
 }
 static_assert(lookup(18) == M_FS_ERROR_TOO_MANY_FILES && lookup(1) == M_FS_ERROR_GENERIC, "table lookup");
 
+/* The replacement character for a lone surrogate. */
+constexpr uint32_t kReplacement = 0xFFFD;
+
+bool is_high_surrogate(uint32_t u) noexcept
+{
+    return u >= 0xD800 && u <= 0xDBFF;
+}
+
+bool is_low_surrogate(uint32_t u) noexcept
+{
+    return u >= 0xDC00 && u <= 0xDFFF;
+}
+
+/* The code point starting at str[*i]; *i is moved past its code units. */
+uint32_t next_code_point(const char16_t *str, size_t *i) noexcept
+{
+    const uint32_t u = static_cast<uint32_t>(str[*i]);
+    (*i)++;
+    if (is_high_surrogate(u)) {
+        const uint32_t v = static_cast<uint32_t>(str[*i]);
+        if (is_low_surrogate(v)) {
+            (*i)++;
+            return 0x10000 + ((u - 0xD800) << 10) + (v - 0xDC00);
+        }
+        return kReplacement;
+    }
+    if (is_low_surrogate(u))
+        return kReplacement;
+    return u;
+}
+
+/* Bytes of the UTF-8 form of a code point (at most 0x10FFFF here). */
+constexpr size_t utf8_len(uint32_t cp) noexcept
+{
+    return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+}
+static_assert(utf8_len(0x7F) == 1 && utf8_len(0x80) == 2 && utf8_len(0xFFFD) == 3 && utf8_len(0x10FFFF) == 4,
+              "UTF-8 lengths");
+
+/* Write cp as UTF-8 at out; returns the bytes written. */
+size_t put_utf8(uint32_t cp, char *out) noexcept
+{
+    const size_t len = utf8_len(cp);
+    switch (len) {
+        case 1:
+            out[0] = static_cast<char>(cp);
+            break;
+        case 2:
+            out[0] = static_cast<char>(0xC0 | (cp >> 6));
+            out[1] = static_cast<char>(0x80 | (cp & 0x3F));
+            break;
+        case 3:
+            out[0] = static_cast<char>(0xE0 | (cp >> 12));
+            out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out[2] = static_cast<char>(0x80 | (cp & 0x3F));
+            break;
+        default:
+            out[0] = static_cast<char>(0xF0 | (cp >> 18));
+            out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out[3] = static_cast<char>(0x80 | (cp & 0x3F));
+            break;
+    }
+    return len;
+}
+
 } // namespace
 
 extern "C" {
+
+char *M_win32_wchar_to_char(const char16_t *str)
+{
+    if (str == nullptr)
+        return nullptr;
+
+    /* Measure: the UTF-8 length including the terminator. Each code unit
+     * gives at most 3 bytes, so the sum cannot overflow before the input
+     * itself would exceed memory. */
+    size_t need = 1;
+    for (size_t i = 0; str[i] != 0;)
+        need += utf8_len(next_code_point(str, &i));
+
+    char  *out = static_cast<char *>(M_malloc_zero(need + 1));
+    size_t pos = 0;
+    for (size_t i = 0; str[i] != 0;)
+        pos += put_utf8(next_code_point(str, &i), out + pos);
+    return out;
+}
 
 M_fs_error_t M_fs_error_from_syserr(uint32_t syserr)
 {

@@ -12,15 +12,20 @@
  * classified by the same fixed table.
  *
  * The module also keeps the two size checks that guard platform calls whose
- * length argument is narrower than size_t. They are pure arithmetic.
+ * length argument is narrower than size_t (pure arithmetic), and the
+ * conversion of the system's UTF-16 text into UTF-8.
  *
- * Nothing here allocates, keeps state or prints; all functions are safe to
- * call from any thread.
+ * Only M_win32_wchar_to_char allocates (its result); nothing here keeps
+ * state or prints, and all functions are safe to call from any thread.
  */
 #ifndef M_FS_WIN_H
 #define M_FS_WIN_H
 
 #include "core/m_defs.h"
+
+#ifndef __cplusplus
+#  include <uchar.h> /* char16_t (a keyword type in C++) */
+#endif
 
 M_BEGIN_DECLS
 
@@ -103,6 +108,20 @@ M_API M_bool M_win32_size_t_to_dword(size_t val, uint32_t *out);
  * Returns M_TRUE when val is at most 2,147,483,647 (0x7FFFFFFF), M_FALSE
  * otherwise. */
 M_API M_bool M_win32_size_t_to_int(size_t val, int32_t *out);
+
+/* Convert a NUL-terminated UTF-16 string (the system's wide text) into a new
+ * NUL-terminated UTF-8 string.
+ *
+ * A surrogate pair becomes one four-byte sequence; a surrogate without its
+ * partner cannot be represented and becomes U+FFFD (EF BF BD), so the result
+ * is always valid UTF-8. The result is measured first (its length including
+ * the terminator); the block allocated is zeroed and one byte longer than
+ * that, so it stays terminated whatever is copied into it.
+ *
+ * str: the UTF-16 text, read up to its 0 code unit; NULL gives NULL.
+ * Returns a new string owned by the caller (free with M_free), or NULL for a
+ * NULL str. Nothing is invalidated. */
+M_API char *M_win32_wchar_to_char(const char16_t *str) M_WARN_UNUSED_RESULT;
 
 M_END_DECLS
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <fcntl.h>
 #include <string>
@@ -121,6 +122,53 @@ TEST(m_fs_file, open_arguments)
     EXPECT_EQ(buf, nullptr);
 }
 
+TEST(m_fs_file, every_failed_open_clears_fd)
+{
+    /* A caller that tests *fd after a failure must find NULL, whichever
+     * argument was wrong: a stale or uninitialised pointer must not survive. */
+    TempDir    dir;
+    const auto p = dir.sub("f");
+    struct Case {
+        const char *path;
+        uint32_t    mode;
+    };
+    const Case cases[] = {
+        {nullptr, M_FS_FILE_MODE_READ},
+        {"", M_FS_FILE_MODE_WRITE},
+        {p.c_str(), 0},
+        {p.c_str(), M_FS_FILE_MODE_NOCREATE},
+        {p.c_str(), M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE},
+    };
+    for (const Case &c : cases) {
+        M_fs_file_t *fd = reinterpret_cast<M_fs_file_t *>(1);
+        EXPECT_NE(M_fs_file_open(&fd, c.path, 0, c.mode, nullptr), M_FS_ERROR_SUCCESS);
+        EXPECT_EQ(fd, nullptr) << (c.path != nullptr ? c.path : "NULL") << " mode " << c.mode;
+    }
+    EXPECT_EQ(slurp(p), "(missing)");
+}
+
+TEST(m_fs_file, directory_refused_with_permissions_too)
+{
+    /* Opening a directory with a permissions object takes the creating path
+     * of the open; it must classify the directory the same way. */
+    TempDir       dir;
+    M_fs_perms_t *perms = M_fs_perms_create();
+    M_fs_perms_set_mode(perms, M_FS_PERMS_MODE_READ | M_FS_PERMS_MODE_WRITE, M_FS_PERMS_WHO_USER,
+                        M_FS_PERMS_TYPE_EXACT);
+    const uint32_t modes[] = {M_FS_FILE_MODE_READ, M_FS_FILE_MODE_WRITE, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE,
+                              M_FS_FILE_MODE_WRITE | M_FS_FILE_MODE_OVERWRITE};
+    for (uint32_t mode : modes) {
+        M_fs_file_t *fd = reinterpret_cast<M_fs_file_t *>(1);
+        EXPECT_EQ(M_fs_file_open(&fd, dir.path().c_str(), 0, mode, perms), M_FS_ERROR_PERMISSION) << "mode " << mode;
+        EXPECT_EQ(fd, nullptr);
+    }
+    struct stat st;
+    ASSERT_EQ(::stat(dir.path().c_str(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode)) << "the directory is left as it was";
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    M_fs_perms_destroy(perms);
+}
+
 TEST(m_fs_file, dispositions)
 {
     TempDir      dir;
@@ -177,6 +225,19 @@ TEST(m_fs_file, replacing_restamps_times_reading_does_not)
     struct stat st;
     ASSERT_EQ(::stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtim.tv_sec, 1000000000);
+    EXPECT_EQ(st.st_atim.tv_sec, 1000000000);
+
+    /* Nor does a read-write must-exist open, or one that may create. */
+    const uint32_t keep_modes[] = {M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE | M_FS_FILE_MODE_NOCREATE,
+                                   M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE};
+    for (uint32_t mode : keep_modes) {
+        ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 0, mode, nullptr), M_FS_ERROR_SUCCESS);
+        M_fs_file_close(fd);
+        ASSERT_EQ(::stat(p.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1000000000) << "mode " << mode;
+        EXPECT_EQ(st.st_atim.tv_sec, 1000000000) << "mode " << mode;
+    }
+    EXPECT_EQ(slurp(p), "old");
 
     /* Replacing an existing file gives it the current times. */
     ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 0, M_FS_FILE_MODE_WRITE | M_FS_FILE_MODE_OVERWRITE, nullptr),
@@ -215,6 +276,14 @@ TEST(m_fs_file, creation_with_permissions)
     M_fs_file_close(fd);
     ASSERT_EQ(::stat(p.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    /* A permissions object with nothing set grants no access to anyone. */
+    M_fs_perms_t *none = M_fs_perms_create();
+    ASSERT_EQ(M_fs_file_open(&fd, dir.sub("nothing").c_str(), 0, M_FS_FILE_MODE_WRITE, none), M_FS_ERROR_SUCCESS);
+    M_fs_file_close(fd);
+    ASSERT_EQ(::stat(dir.sub("nothing").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0u);
+    M_fs_perms_destroy(none);
 
     /* Without permissions: 0666 less the umask. */
     ::umask(022);
@@ -439,6 +508,44 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
     ASSERT_EQ(M_fs_file_read(fd, &c, 1, &n, 0), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(static_cast<char>(c), data[7]);
     M_fs_file_close(fd);
+}
+
+TEST(m_fs_file, refused_seek_keeps_position_and_buffers)
+{
+    TempDir           dir;
+    const auto        p    = dir.sub("s");
+    const std::string data = pattern(500);
+    put_file(p, data);
+
+    M_fs_file_t *fd = nullptr;
+    ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 64, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+    unsigned char c = 0;
+    size_t        n = 0;
+    ASSERT_EQ(M_fs_file_read(fd, &c, 1, &n, 0), M_FS_ERROR_SUCCESS);
+    const size_t ahead = fd->read_ahead;
+    ASSERT_GT(ahead, 0u);
+
+    /* An unknown origin, and a distance that cannot be corrected for the
+     * read-ahead, are refused without giving up the buffered bytes: the next
+     * read continues where the caller was. */
+    m_fs::sys_counters_reset();
+    EXPECT_EQ(M_fs_file_seek(fd, 5, static_cast<M_fs_file_seek_t>(3)), M_FS_ERROR_INVALID);
+    EXPECT_EQ(M_fs_file_seek(fd, INT64_MIN, M_FS_FILE_SEEK_CUR), M_FS_ERROR_INVALID);
+    EXPECT_EQ(counters().seek, 0u);
+    EXPECT_EQ(fd->read_ahead, ahead);
+    EXPECT_EQ(M_buf_len(fd->read_buf), ahead);
+    ASSERT_EQ(M_fs_file_read(fd, &c, 1, &n, 0), M_FS_ERROR_SUCCESS);
+    ASSERT_EQ(n, 1u);
+    EXPECT_EQ(static_cast<char>(c), data[1]);
+    M_fs_file_close(fd);
+
+    /* A pending write stays pending across a refused seek. */
+    ASSERT_EQ(M_fs_file_open(&fd, dir.sub("w").c_str(), 64, M_FS_FILE_MODE_WRITE, nullptr), M_FS_ERROR_SUCCESS);
+    ASSERT_EQ(M_fs_file_write(fd, bytes("abc"), 3, nullptr, 0), M_FS_ERROR_SUCCESS);
+    EXPECT_EQ(M_fs_file_seek(fd, 0, static_cast<M_fs_file_seek_t>(7)), M_FS_ERROR_INVALID);
+    EXPECT_EQ(disk_size(dir.sub("w")), 0);
+    M_fs_file_close(fd);
+    EXPECT_EQ(slurp(dir.sub("w")), "abc");
 }
 
 /* ---------------------------------------------------------------------------

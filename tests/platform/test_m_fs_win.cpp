@@ -150,6 +150,50 @@ TEST(m_fs_win, size_conversions)
     EXPECT_TRUE(M_win32_size_t_to_int(5, nullptr));
 }
 
+/* UTF-16 to UTF-8: the result as a std::string ("(null)" for NULL). */
+std::string utf8_of(const char16_t *s)
+{
+    char       *r   = M_win32_wchar_to_char(s);
+    std::string out = r != nullptr ? r : "(null)";
+    M_free(r);
+    return out;
+}
+
+TEST(m_fs_win, wide_text_to_utf8)
+{
+    struct Case {
+        const char16_t *in;
+        const char     *want;
+    };
+    const char16_t lone_high[]    = {u'a', 0xD83D, u'b', 0};
+    const char16_t lone_low[]     = {0xDE00, u'x', 0};
+    const char16_t high_at_end[]  = {u'z', 0xD800, 0};
+    const char16_t swapped_pair[] = {0xDC00, 0xD800, 0};
+    const Case     cases[]        = {
+        {u"", ""},
+        {u"UTC", "UTC"},
+        {u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9"},           /* two-byte sequences */
+        {u"\u07ff\u0800", "\xdf\xbf\xe0\xa0\x80"},       /* both sides of the 2/3-byte edge */
+        {u"\u20ac\uffff", "\xe2\x82\xac\xef\xbf\xbf"}, /* three-byte sequences */
+        {u"\U0001F600", "\xf0\x9f\x98\x80"},             /* a surrogate pair */
+        {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},             /* the last code point */
+        /* Lone surrogates cannot be represented: U+FFFD each. */
+        {lone_high, "a\xef\xbf\xbd" "b"},
+        {lone_low, "\xef\xbf\xbdx"},
+        {high_at_end, "z\xef\xbf\xbd"},
+        {swapped_pair, "\xef\xbf\xbd\xef\xbf\xbd"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(utf8_of(c.in), c.want);
+    EXPECT_EQ(M_win32_wchar_to_char(nullptr), nullptr);
+
+    /* The block is terminated right after the text. */
+    char *r = M_win32_wchar_to_char(u"ab");
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r[2], '\0');
+    M_free(r);
+}
+
 /* A private directory under /tmp, removed with everything in it. */
 class TempDir {
 public:
