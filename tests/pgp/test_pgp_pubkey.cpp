@@ -237,6 +237,181 @@ TEST(pgp_pubkey, eight_bit_or_nul_byte_makes_input_binary)
     }
 }
 
+TEST(pgp_pubkey, crlf_and_lf_read_alike_with_or_without_header_lines)
+{
+    /* Every armoured form of a key, CRLF with header lines included, gives
+     * the very numbers and key ID of the binary form. */
+    for (const char *name : { "rsa2048", "elg2048" }) {
+        SCOPED_TRACE(name);
+        parse_result bin;
+        parse(read_file(key_path(std::string(name) + ".gpg")), bin);
+        ASSERT_NE(bin.key, nullptr) << bin.error;
+
+        std::string hdr_crlf;
+        for (char c : read_text(key_path(std::string(name) + ".hdr.asc"))) {
+            if (c == '\n')
+                hdr_crlf += '\r';
+            hdr_crlf += c;
+        }
+        ASSERT_NE(hdr_crlf.find("\r\nComment: "), std::string::npos);
+        const bytes forms[] = {
+            read_file(key_path(std::string(name) + ".asc")),
+            read_file(key_path(std::string(name) + ".crlf.asc")),
+            read_file(key_path(std::string(name) + ".hdr.asc")),
+            text(hdr_crlf),
+        };
+        for (const bytes &f : forms) {
+            parse_result r;
+            parse(f, r);
+            ASSERT_NE(r.key, nullptr) << r.error;
+            EXPECT_EQ(key_id_of(r.key), key_id_of(bin.key));
+            EXPECT_EQ(r.key->type, bin.key->type);
+            EXPECT_EQ(BN_cmp(r.key->n_p, bin.key->n_p), 0);
+            EXPECT_EQ(BN_cmp(r.key->e_g, bin.key->e_g), 0);
+            if (bin.key->y != nullptr) {
+                ASSERT_NE(r.key->y, nullptr);
+                EXPECT_EQ(BN_cmp(r.key->y, bin.key->y), 0);
+            } else {
+                EXPECT_EQ(r.key->y, nullptr);
+            }
+        }
+    }
+}
+
+TEST(pgp_pubkey, armour_block_search_step_by_step)
+{
+    /* A small subkey packet in Base64, wrapped in hand-made armour, so each
+     * rule of the block search can be seen on its own. */
+    const bytes       body = rsa_body(64, 11);
+    const std::string id   = v4_key_id(body);
+    const bytes       pkt  = new_packet(TAG_PUBSUBKEY, body);
+    std::string       b64;
+    {
+        static const char alphabet[] =
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+        size_t i = 0;
+        for (; i + 3 <= pkt.size(); i += 3) {
+            const unsigned v = (unsigned)pkt[i] << 16 | (unsigned)pkt[i + 1] << 8 | pkt[i + 2];
+            for (int s = 18; s >= 0; s -= 6)
+                b64 += alphabet[(v >> s) & 63];
+        }
+        const size_t left = pkt.size() - i;
+        if (left != 0) {
+            unsigned v = (unsigned)pkt[i] << 16;
+            if (left == 2)
+                v |= (unsigned)pkt[i + 1] << 8;
+            b64 += alphabet[(v >> 18) & 63];
+            b64 += alphabet[(v >> 12) & 63];
+            b64 += left == 2 ? alphabet[(v >> 6) & 63] : '=';
+            b64 += '=';
+        }
+    }
+    ASSERT_GT(b64.size(), 60u);
+    const std::string line1 = b64.substr(0, 40) + "\n";
+    const std::string line2 = b64.substr(40) + "\n";
+    const std::string data  = line1 + line2;
+    const std::string head  = "-----BEGIN PGP PUBLIC KEY BLOCK-----\n";
+    const std::string sum   = "=abcd\n";
+    const std::string end   = "-----END PGP PUBLIC KEY BLOCK-----\n";
+
+    struct search_case {
+        const char *what;
+        std::string armour;
+        std::string message; /* empty: the key is found */
+    };
+    const search_case cases[] = {
+        { "plain block", head + "\n" + data + sum + end, "" },
+        { "nothing after the checksum line", head + "\n" + data + "=", NO_ARMOR },
+        { "one byte after the =", head + "\n" + data + "=x", "" },
+        { "no checksum line", head + "\n" + data + end, NO_ARMOR },
+        /* a blank line inside the data is one more line of the block */
+        { "blank line inside the data", head + "\n" + line1 + "\n" + line2 + sum, "" },
+        /* a line of the data starting with "=" ends it there */
+        { "data line starting with =", head + "\n" + line1 + "=" + line2 + sum,
+          "unable to peek " + std::to_string(body.size()) + " bytes" },
+        /* a blank line turns the next line into data: no checksum line */
+        { "blank line before the checksum line", head + "\n" + data + "\n" + sum + end, NO_ARMOR },
+        /* the first byte after the blank line is taken as data unexamined */
+        { "= right after the blank line", head + "\n" + "=AAAA\n" + sum, "base64 decode failure" },
+        { "= right after the blank line, no more lines", head + "\n" + "=AAAA\n", NO_ARMOR },
+        /* six opening dashes: the sixth is header text */
+        { "six opening dashes", "-" + head + "\n" + data + sum, NO_ARMOR },
+        /* six closing dashes: the sixth is the rest of the header line */
+        { "six closing dashes", "-----BEGIN PGP PUBLIC KEY BLOCK------\n\n" + data + sum, "" },
+        /* four closing dashes and a line feed: no header line */
+        { "four closing dashes", "-----BEGIN PGP PUBLIC KEY BLOCK----\n\n" + data + sum, NO_ARMOR },
+        /* dashes inside the header text are part of it */
+        { "dashes inside the header text", "-----BEGIN PGP PUBLIC KEY BLOCK--x-----\n\n" + data + sum,
+          NO_ARMOR },
+        /* the byte after five dashes is header text even when it is a line
+         * feed, so a line of five dashes swallows the next header line */
+        { "line of five dashes before the header", "-----\n" + head + "\n" + data + sum, NO_ARMOR },
+        { "other text before the header", "-----x-----\n" + head + "\n" + data + sum, "" },
+        /* the blank line may hold tabs, spaces and carriage returns */
+        { "blank line of white space", head + " \t\r \n" + data + sum, "" },
+        /* a line starting with white space and then text is a header line */
+        { "indented header line", head + " Comment: x\n\n" + data + sum, "" },
+        /* after the public header, everything up to the blank line is
+         * header lines, even an END line */
+        { "END line among the header lines", head + end + "\n" + data + sum, "" },
+        /* the lower-case header is not the public key header */
+        { "header case matters", "-----BEGIN PGP public KEY BLOCK-----\n\n" + data + sum, NO_ARMOR },
+    };
+    for (const search_case &c : cases) {
+        parse_result r;
+        parse(text(c.armour), r);
+        if (c.message.empty()) {
+            ASSERT_NE(r.key, nullptr) << c.what << ": " << r.error;
+            EXPECT_EQ(key_id_of(r.key), id) << c.what;
+        } else {
+            EXPECT_EQ(r.key, nullptr) << c.what;
+            EXPECT_EQ(r.error, c.message) << c.what;
+        }
+    }
+}
+
+TEST(pgp_pubkey, first_public_block_is_taken)
+{
+    const std::string a = read_text(key_path("rsa2048.asc"));
+    const std::string b = read_text(key_path("rsa3072.asc"));
+    parse_result r;
+    parse(text(a + b), r);
+    ASSERT_NE(r.key, nullptr) << r.error;
+    EXPECT_EQ(key_id_of(r.key), trim(read_text(key_path("rsa2048.keyid"))));
+    parse_result s;
+    parse(text(b + "\r\n" + a), s);
+    ASSERT_NE(s.key, nullptr) << s.error;
+    EXPECT_EQ(key_id_of(s.key), trim(read_text(key_path("rsa3072.keyid"))));
+}
+
+TEST(pgp_pubkey, printable_bytes_decide_the_form)
+{
+    const std::string asc = read_text(key_path("rsa2048.hdr.asc"));
+    const size_t      c   = asc.find("Comment: ");
+    ASSERT_NE(c, std::string::npos);
+    /* Control bytes other than tab, line feed and carriage return: binary. */
+    for (unsigned char b : { 0x01, 0x08, 0x0B, 0x0C, 0x1B, 0x1F }) {
+        bytes data = text(asc);
+        data[c + 9] = b;
+        EXPECT_EQ(parse_error(data), SANITY + "packet_tag & 0x80") << int(b);
+    }
+    /* The edges of the printable range, and tab and CR, keep it text. */
+    for (unsigned char b : { 0x09, 0x0D, 0x20, 0x7E }) {
+        bytes data = text(asc);
+        data[c + 9] = b;
+        parse_result r;
+        parse(data, r);
+        ASSERT_NE(r.key, nullptr) << int(b) << ": " << r.error;
+        EXPECT_EQ(key_id_of(r.key), trim(read_text(key_path("rsa2048.keyid"))));
+    }
+    /* A NUL or 8-bit byte at the very end, after the END line, counts too. */
+    for (unsigned char b : { 0x00, 0x80 }) {
+        bytes data = text(asc);
+        data.push_back(b);
+        EXPECT_EQ(parse_error(data), SANITY + "packet_tag & 0x80") << int(b);
+    }
+}
+
 TEST(pgp_pubkey, base64_block_decoding_to_nothing)
 {
     EXPECT_EQ(parse_error(text("-----BEGIN PGP PUBLIC KEY BLOCK-----\n\nA\n=AAAA\n")),
@@ -288,6 +463,48 @@ TEST(pgp_pubkey, packet_header_forms)
         EXPECT_TRUE(BN_is_word(r.key->e_g, 65537));
         i++;
     }
+}
+
+TEST(pgp_pubkey, tag_number_is_six_bits_new_and_four_bits_old)
+{
+    const bytes a = rsa_body(64, 21);
+    const bytes b = rsa_body(64, 22);
+    /* New format: 0xEE carries tag 46, whose low four bits read 14; it is
+     * skipped, and the real subkey after it is taken. */
+    parse_result r;
+    parse(cat({ bytes{ 0xEE, (unsigned char)a.size() }, a, new_packet(TAG_PUBSUBKEY, b) }), r);
+    ASSERT_NE(r.key, nullptr) << r.error;
+    EXPECT_EQ(key_id_of(r.key), v4_key_id(b));
+    /* Old format: bits 2 to 5; bit 6 clear, so 0xB8 is tag 14 with a
+     * one-byte length, and 0x98 (tag 6, a primary key) is skipped. */
+    parse_result o;
+    parse(cat({ old_packet(TAG_PUBKEY, a, 0), old_packet(TAG_PUBSUBKEY, b, 0) }), o);
+    ASSERT_NE(o.key, nullptr) << o.error;
+    EXPECT_EQ(key_id_of(o.key), v4_key_id(b));
+    /* A new-format primary key packet is never used. */
+    EXPECT_EQ(parse_error(new_packet(TAG_PUBKEY, a)), "no public key contained in buffer");
+}
+
+TEST(pgp_pubkey, subkey_of_exactly_0xffff_bytes)
+{
+    /* The largest subkey packet allowed, numbers then filler: its key ID is
+     * hashed over the length bytes FF FF and the whole body. */
+    bytes body = rsa_body(256, 31);
+    body.resize(0xffff, 0x5a);
+    parse_result r;
+    parse(new_packet(TAG_PUBSUBKEY, body, 5), r);
+    ASSERT_NE(r.key, nullptr) << r.error;
+    EXPECT_EQ(key_id_of(r.key), v4_key_id(body));
+    EXPECT_EQ(BN_num_bytes(r.key->n_p), 256);
+    parse_result o;
+    parse(old_packet(TAG_PUBSUBKEY, body, 1), o);
+    ASSERT_NE(o.key, nullptr) << o.error;
+    EXPECT_EQ(key_id_of(o.key), v4_key_id(body));
+
+    /* One byte more is refused, however the length is written. */
+    body.push_back(0x5a);
+    EXPECT_EQ(parse_error(old_packet(TAG_PUBSUBKEY, body, 2)), "packet length greater than 0xffff");
+    EXPECT_EQ(parse_error(new_packet(TAG_PUBSUBKEY, body, 5)), "packet length greater than 0xffff");
 }
 
 TEST(pgp_pubkey, first_of_two_subkeys_is_taken)
@@ -360,6 +577,8 @@ TEST(pgp_pubkey, failure_messages)
           "public key not in version 4 format" },
         { "version 5 subkey", new_packet(TAG_PUBSUBKEY, key_body(5, 1, { rsa_n, e })),
           "public key not in version 4 format" },
+        /* the version is looked at before the body is known to be whole */
+        { "version 3 subkey cut short", { 0xCE, 0x10, 0x03, 0x01 }, "public key not in version 4 format" },
         { "body shorter than its length", { 0xCE, 0x10, 0x04, 0x01, 0x02 }, "unable to peek 16 bytes" },
         { "body shorter than a 2-byte length", cat({ bytes{ 0xCE, 0xC1, 0x10, 0x04 }, bytes(100, 1) }),
           "unable to peek 464 bytes" },
