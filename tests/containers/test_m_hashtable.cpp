@@ -682,6 +682,37 @@ TEST(m_hashtable, merge_multi_value_and_null_dest)
     EXPECT_EQ(counters::val_frees, counters::val_dups);
 }
 
+TEST(m_hashtable, merge_into_ordered_dest_appends_new_keys)
+{
+    /* A key *dest already has keeps its place; keys new to *dest follow in
+     * src's order, as the pointers src held. */
+    counters::reset();
+    M_hashtable_t *dest = counted_table(M_HASHTABLE_KEYS_ORDERED);
+    M_hashtable_t *src  = counted_table(M_HASHTABLE_KEYS_ORDERED);
+    M_hashtable_insert(dest, "x", "1");
+    M_hashtable_insert(dest, "y", "2");
+    for (const char *k : { "z", "y", "w" })
+        M_hashtable_insert(src, k, (std::string("s") + k).c_str());
+    const void        *src_w = nullptr;
+    M_hashtable_enum_t he;
+    M_hashtable_enumerate(src, &he);
+    for (int i = 0; i < 3; i++)
+        ASSERT_TRUE(M_hashtable_enumerate_next(src, &he, &src_w, nullptr));
+
+    M_hashtable_merge(&dest, src);
+    EXPECT_EQ(pairs(dest), (std::vector<std::pair<std::string, std::string>>{
+                               { "x", "1" }, { "y", "sy" }, { "z", "sz" }, { "w", "sw" } }));
+    const void *last = nullptr;
+    M_hashtable_enumerate(dest, &he);
+    while (M_hashtable_enumerate_next(dest, &he, &last, nullptr)) {
+    }
+    EXPECT_EQ(last, src_w); /* adopted, not copied */
+    EXPECT_EQ(counters::key_frees, 1); /* src's "y" */
+    M_hashtable_destroy(dest, M_TRUE);
+    EXPECT_EQ(counters::key_frees, counters::key_dups);
+    EXPECT_EQ(counters::val_frees, counters::val_dups);
+}
+
 /* ---- string front ends ------------------------------------------------ */
 
 TEST(m_hash_stridx, case_insensitive_keys)

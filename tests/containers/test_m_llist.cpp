@@ -477,3 +477,35 @@ TEST(m_llist, change_sorting)
     EXPECT_FALSE(M_llist_change_sorting(plain, M_sort_compar_u64, nullptr));
     M_llist_destroy(plain, M_FALSE);
 }
+
+namespace {
+
+/* Ascending numbers, descending when the context points to a true flag. */
+int cmp_by_thunk(const void *a, const void *b, void *thunk)
+{
+    const bool desc = thunk != nullptr && *static_cast<bool *>(thunk);
+    return desc ? M_sort_compar_u64(b, a, nullptr) : M_sort_compar_u64(a, b, nullptr);
+}
+
+} // namespace
+
+TEST(m_llist, change_sorting_thunk)
+{
+    /* A NULL equality keeps the comparator and installs only the context. */
+    numbers                  nb;
+    bool                     desc = true;
+    struct M_llist_callbacks cbs  = { cmp_by_thunk, nullptr, nullptr, nullptr };
+    M_llist_t               *l    = M_llist_create(&cbs, M_LLIST_SORTED);
+    EXPECT_TRUE(M_llist_change_sorting(l, nullptr, &desc));
+    for (uint64_t v : { 2, 9, 4 })
+        M_llist_insert(l, nb.add(v));
+    EXPECT_EQ(forward(l), (std::vector<uint64_t>{ 9, 4, 2 }));
+
+    /* A duplicate starts without the context: the comparator sees NULL and
+     * the copy comes out ascending. */
+    M_llist_t *dup = M_llist_duplicate(l);
+    ASSERT_NE(dup, nullptr);
+    EXPECT_EQ(forward(dup), (std::vector<uint64_t>{ 2, 4, 9 }));
+    M_llist_destroy(dup, M_FALSE);
+    M_llist_destroy(l, M_FALSE);
+}
