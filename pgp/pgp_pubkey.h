@@ -89,6 +89,8 @@ typedef enum {
  *   "unable to read elgamal y"
  *       the number is missing, runs past the packet, or has 0 bits
  *   "pubkey memory allocation failure"
+ *   "read_public_key: fingerprint failure"
+ *       the crypto library could not compute SHA-1 (no provider offers it)
  *
  * Invalidates nothing; on failure nothing but error is written. */
 M_API M_pgp_pubkey_t *M_pgp_pubkey_create(const unsigned char *data, size_t data_len,
