@@ -7,8 +7,10 @@
  *   type    M_FS_TYPE_DIR for a directory, M_FS_TYPE_FILE for anything else;
  *   hidden  the file's name begins with ".";
  *   size    st_size in bytes;
- *   atime   last access, mtime last modification, ctime last status change;
- *   btime   creation time when the file system reports it, else 0;
+ *   atime   last access, mtime last modification;
+ *   ctime, btime  both the creation time when the file system records it;
+ *           where it does not, btime is 0 and ctime the last status change
+ *           (the nearest time this host keeps);
  *   user, group  the owner's and group's names from the account databases
  *           (left unset when an id has no name);
  *   perms   the user/group/other rwx bits as EXACT file entries, with the

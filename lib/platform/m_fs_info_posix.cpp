@@ -65,7 +65,10 @@ M_fs_info_t *info_from_stat(const struct stat &st, const char *name, M_time_t bt
     info->size        = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
     info->atime       = static_cast<M_time_t>(st.st_atim.tv_sec);
     info->mtime       = static_cast<M_time_t>(st.st_mtim.tv_sec);
-    info->ctime       = static_cast<M_time_t>(st.st_ctim.tv_sec);
+    /* ctime is the creation time, as btime is. Only where the file system
+     * records no creation time does ctime fall back to the status-change
+     * time, the nearest this host has (btime then stays 0). */
+    info->ctime       = btime != 0 ? btime : static_cast<M_time_t>(st.st_ctim.tv_sec);
     info->btime       = btime;
 
     if (!(flags & M_FS_INFO_FLAG_BASIC)) {

@@ -60,7 +60,7 @@ struct M_fs_info {
     uint64_t      size;   /* bytes */
     M_time_t      atime;  /* last access */
     M_time_t      mtime;  /* last modification */
-    M_time_t      ctime;  /* last status change */
+    M_time_t      ctime;  /* creation (last status change when unknown) */
     M_time_t      btime;  /* creation, 0 when unknown */
     M_fs_perms_t *perms;  /* owned, or NULL */
 };

@@ -201,6 +201,49 @@ TEST(m_fs_info, failures_and_existence_test)
     EXPECT_EQ(M_fs_info(nullptr, dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
 }
 
+TEST(m_fs_info, ctime_is_the_creation_time)
+{
+    /* ctime and btime both carry the creation time. Only where the file
+     * system keeps none (btime 0) does ctime fall back to the status-change
+     * time. A status change later does not move a known creation time. */
+    TempDir    dir;
+    const auto f = dir.sub("born");
+    make_file(f, "x", 0600);
+    /* Let the clock reach the next second, so the status change below gets a
+     * later time than the creation. */
+    struct stat st;
+    ASSERT_EQ(::stat(f.c_str(), &st), 0);
+    while (::time(nullptr) <= st.st_ctim.tv_sec)
+        ::usleep(20000);
+    ::usleep(20000); /* file times come from a coarser clock */
+    const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), old_times, 0), 0);
+
+    ASSERT_EQ(::stat(f.c_str(), &st), 0);
+    M_fs_info_t *info = nullptr;
+    ASSERT_EQ(M_fs_info(&info, f.c_str(), M_FS_INFO_FLAG_BASIC), M_FS_ERROR_SUCCESS);
+    const M_time_t btime = M_fs_info_get_btime(info);
+    if (btime != 0) {
+        EXPECT_EQ(M_fs_info_get_ctime(info), btime);
+        EXPECT_LT(btime, static_cast<M_time_t>(st.st_ctim.tv_sec));
+        EXPECT_GT(btime, 1000000000) << "creation is not the modification time set afterwards";
+    } else {
+        EXPECT_EQ(M_fs_info_get_ctime(info), static_cast<M_time_t>(st.st_ctim.tv_sec));
+    }
+    M_fs_info_destroy(info);
+
+    /* The same through an open file. */
+    M_fs_file_t *fd = nullptr;
+    ASSERT_EQ(M_fs_file_open(&fd, f.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+    ASSERT_EQ(M_fs_info_file(&info, fd, M_FS_INFO_FLAG_BASIC), M_FS_ERROR_SUCCESS);
+    EXPECT_EQ(M_fs_info_get_btime(info), btime);
+    if (btime != 0) {
+        EXPECT_EQ(M_fs_info_get_ctime(info), btime);
+    }
+    M_fs_info_destroy(info);
+    M_fs_file_close(fd);
+}
+
 TEST(m_fs_info, open_file)
 {
     TempDir    dir;
