@@ -143,24 +143,52 @@ inline void commit(M_buf_t *buf, size_t n)
 	terminate(buf);
 }
 
+/* Does the range [p, p + len) share a byte with the buffer's storage block?
+ * Addresses are compared as integers: the pointers may be unrelated. */
+bool touches_storage(const M_buf_t *buf, const void *p, size_t len)
+{
+	if (buf == nullptr || buf->data == nullptr || p == nullptr || len == 0)
+		return false;
+	const uintptr_t at    = reinterpret_cast<uintptr_t>(p);
+	const uintptr_t first = reinterpret_cast<uintptr_t>(buf->data);
+	return at >= first ? at - first <= buf->alloc_size : first - at < len;
+}
+
+/* The same for a string, its terminator included; NULL never touches. */
+bool str_touches_storage(const M_buf_t *buf, const char *str)
+{
+	return str != nullptr && touches_storage(buf, str, std::strlen(str) + 1);
+}
+
 /* M_buf_add_bytes when the bytes do not fit behind the content: growth or
  * compaction first. Kept out of line so the common path stays small. */
 [[gnu::noinline]] void add_bytes_slow(M_buf_t *buf, const unsigned char *src, size_t len)
 {
-	/* The source may be the buffer's own content (from M_buf_peek): growth or
-	 * compaction moves it, so remember where it lies relative to the content.
-	 * Addresses are compared as integers: the pointers may be unrelated. */
+	/* The source may be the buffer's own storage (from M_buf_peek): growth or
+	 * compaction moves it. A range inside the content is found again by its
+	 * place relative to the content; any other range that touches the storage
+	 * (the dropped front, the terminator, the free tail) is copied out first,
+	 * so it is appended as it read on entry. */
 	const uintptr_t at    = reinterpret_cast<uintptr_t>(src);
 	const uintptr_t start = reinterpret_cast<uintptr_t>(buf->data) + buf->offset;
-	const bool inside     = buf->data != nullptr && at >= start && at < start + buf->data_length;
-	const size_t rel      = inside ? static_cast<size_t>(at - start) : 0;
-	if (inside && len > buf->data_length - rel)
-		return; /* reaches past the content: not the caller's bytes */
+	const bool touches    = touches_storage(buf, src, len);
+	const bool in_content = touches && at >= start && len <= buf->data_length && at - start <= buf->data_length - len;
+	if (touches && !in_content) {
+		unsigned char *copy = static_cast<unsigned char *>(M_memdup(src, len));
+		unsigned char *p    = make_room(buf, len);
+		if (p != nullptr) {
+			std::memcpy(p, copy, len);
+			commit(buf, len);
+		}
+		M_free(copy);
+		return;
+	}
+	const size_t rel = in_content ? static_cast<size_t>(at - start) : 0;
 
 	unsigned char *p = make_room(buf, len);
 	if (p == nullptr)
 		return;
-	if (inside)
+	if (in_content)
 		src = buf->data + buf->offset + rel;
 	std::memmove(p, src, len);
 	commit(buf, len);
@@ -289,21 +317,15 @@ size_t apply_transform(char *start, size_t len, uint32_t flags)
 	return len;
 }
 
-/* Does the text parse completely (white space around it allowed) as an
- * unsigned number in base? */
-bool parse_uint_full(const char *str, unsigned char base, uint64_t *out)
+/* Read an unsigned number from the text as M_str_to_uint64_ex does: leading
+ * white space, a sign and a base prefix are taken, and the number ends at the
+ * first character that is not a digit of the base; what follows is not an
+ * error. Only text without a digit and an overflowing value do not parse. */
+bool parse_uint(const char *str, unsigned char base, uint64_t *out)
 {
-	const size_t len = std::strlen(str);
-	if (len == 0)
+	if (str == nullptr)
 		return false;
-	const char *end = nullptr;
-	if (M_str_to_uint64_ex(str, len, base, out, &end) != M_STR_INT_SUCCESS || end == nullptr)
-		return false;
-	for (const char *p = end; p < str + len; p++) {
-		if (!M_chr_isspace(*p))
-			return false;
-	}
-	return true;
+	return M_str_to_uint64_ex(str, std::strlen(str), base, out, nullptr) == M_STR_INT_SUCCESS;
 }
 
 bool uintbin_ok(uint64_t value, size_t width)
@@ -349,11 +371,31 @@ void join_bufs(M_buf_t *buf, const void *sep, size_t sep_len, M_buf_t **bufs, si
 {
 	if (bufs == nullptr)
 		return;
+	/* A separator inside the buffer's storage would move away as it grows. */
+	unsigned char *own = touches_storage(buf, sep, sep_len) ? static_cast<unsigned char *>(M_memdup(sep, sep_len))
+	                                                        : nullptr;
+	if (own != nullptr)
+		sep = own;
 	for (size_t i = 0; i < count; i++) {
 		M_buf_merge(buf, bufs[i]);
 		if (i + 1 < count)
 			M_buf_add_bytes(buf, sep, sep_len);
 	}
+	M_free(own);
+}
+
+/* Does any of the strings (or the separator) lie in the buffer's storage? */
+bool strs_touch_storage(const M_buf_t *buf, const char *sep, const char * const *strs, size_t count)
+{
+	if (buf == nullptr || buf->data == nullptr)
+		return false;
+	if (str_touches_storage(buf, sep))
+		return true;
+	for (size_t i = 0; i < count; i++) {
+		if (str_touches_storage(buf, strs[i]))
+			return true;
+	}
+	return false;
 }
 
 } // namespace
@@ -611,6 +653,12 @@ void M_buf_add_str_hex(M_buf_t *buf, const char *str)
 {
 	if (buf == nullptr || str == nullptr || *str == '\0')
 		return;
+	if (str_touches_storage(buf, str)) { /* growth would move the text away */
+		M_buf_t *tmp = M_buf_create();
+		M_buf_add_str_hex(tmp, str);
+		M_buf_merge(buf, tmp);
+		return;
+	}
 	const size_t len = std::strlen(str);
 	if (len > std::numeric_limits<size_t>::max() / 2)
 		return;
@@ -636,6 +684,12 @@ M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
 	const size_t len = std::strlen(hex);
 	if (len % 2 != 0)
 		return M_FALSE;
+	if (touches_storage(buf, hex, len)) { /* growth would move the text away */
+		M_buf_t *tmp    = M_buf_create();
+		const M_bool ok = M_buf_add_bytes_hex(tmp, hex);
+		M_buf_merge(buf, tmp);
+		return ok;
+	}
 	unsigned char *p = make_room(buf, len / 2);
 	if (p == nullptr)
 		return M_FALSE;
@@ -653,6 +707,16 @@ size_t M_buf_add_str_lines(M_buf_t *buf, const char *str, size_t max_lines, size
 	                                   truncate ? M_STR_EXPLODE_LINES_TRUNCATE : M_STR_EXPLODE_LINES_NONE, &count);
 	if (lines == nullptr)
 		return 0;
+	if (str_touches_storage(buf, newline)) { /* the ending is read while the buffer grows */
+		M_buf_t *tmp = M_buf_create();
+		for (size_t i = 0; i < count; i++) {
+			M_buf_add_str(tmp, lines[i]);
+			M_buf_add_str(tmp, newline);
+		}
+		M_buf_merge(buf, tmp);
+		M_str_explode_free(lines, count);
+		return count;
+	}
 	for (size_t i = 0; i < count; i++) {
 		M_buf_add_str(buf, lines[i]);
 		M_buf_add_str(buf, newline);
@@ -678,9 +742,7 @@ M_bool M_buf_add_bytes_just(M_buf_t *buf, M_str_justify_type_t justify_type, cha
 
 	/* The source may be the buffer's own content: justify from a copy. */
 	const unsigned char *src = static_cast<const unsigned char *>(bytes);
-	const uintptr_t at    = reinterpret_cast<uintptr_t>(src);
-	const uintptr_t first = reinterpret_cast<uintptr_t>(buf->data);
-	if (buf->data != nullptr && src != nullptr && at >= first && at <= first + buf->alloc_size) {
+	if (touches_storage(buf, src, len)) {
 		unsigned char *copy = static_cast<unsigned char *>(M_memdup(src, len));
 		add_planned(buf, plan, fill, copy);
 		M_free(copy);
@@ -829,7 +891,7 @@ M_bool M_buf_add_uintbcd(M_buf_t *buf, uint64_t value, size_t width)
 M_bool M_buf_add_uintstrbin(M_buf_t *buf, const char *str, unsigned char base, size_t width, M_bool little_endian)
 {
 	uint64_t value = 0;
-	if (str == nullptr || !parse_uint_full(str, base, &value))
+	if (!parse_uint(str, base, &value))
 		return M_FALSE;
 	return M_buf_add_uintbin(buf, value, width, little_endian);
 }
@@ -837,7 +899,7 @@ M_bool M_buf_add_uintstrbin(M_buf_t *buf, const char *str, unsigned char base, s
 M_bool M_buf_add_uintstrbcd(M_buf_t *buf, const char *str, unsigned char base, size_t width)
 {
 	uint64_t value = 0;
-	if (str == nullptr || !parse_uint_full(str, base, &value))
+	if (!parse_uint(str, base, &value))
 		return M_FALSE;
 	return M_buf_add_uintbcd(buf, value, width);
 }
@@ -855,6 +917,14 @@ M_bool M_buf_add_bytes_replace(M_buf_t *buf, const void *bytes, size_t len, cons
 		return M_TRUE;
 	if (repl == nullptr)
 		repl_len = 0;
+	if (touches_storage(buf, bytes, len) || touches_storage(buf, search, search_len) ||
+	    touches_storage(buf, repl, repl_len)) {
+		/* The inputs are read while the buffer grows: build apart, then append. */
+		M_buf_t *tmp = M_buf_create();
+		M_buf_add_bytes_replace(tmp, bytes, len, search, search_len, repl, repl_len);
+		M_buf_merge(buf, tmp);
+		return M_TRUE;
+	}
 
 	const unsigned char *p   = static_cast<const unsigned char *>(bytes);
 	const unsigned char *end = p + len;
@@ -881,10 +951,6 @@ M_bool M_buf_add_str_replace(M_buf_t *buf, const char *str, const char *search, 
 M_bool M_buf_add_str_quoted(M_buf_t *buf, char quote, char escape, const char *quote_chars, uint32_t flags,
                             const char *str)
 {
-	if (quote == '\0')
-		return M_FALSE;
-	if (buf == nullptr)
-		return M_TRUE;
 	if (str == nullptr)
 		str = "";
 
@@ -894,9 +960,22 @@ M_bool M_buf_add_str_quoted(M_buf_t *buf, char quote, char escape, const char *q
 		    (quote_chars != nullptr && std::strchr(quote_chars, *s) != nullptr))
 			need = true;
 	}
+	/* A string that needs no quotes goes out unchanged whatever the quote
+	 * character; one that needs them cannot be enclosed in a 0 byte, which
+	 * would end the text early for every reader of it as a string. */
+	if (need && quote == '\0')
+		return M_FALSE;
+	if (buf == nullptr)
+		return M_TRUE;
 	if (!need) {
 		M_buf_add_str(buf, str);
 		return M_TRUE;
+	}
+	if (str_touches_storage(buf, str)) { /* the text is read while the buffer grows */
+		M_buf_t *tmp = M_buf_create();
+		const M_bool ok = M_buf_add_str_quoted(tmp, quote, escape, quote_chars, flags, str);
+		M_buf_merge(buf, tmp);
+		return ok;
 	}
 
 	/* Without an escape character a quote inside is doubled, as CSV does.
@@ -945,6 +1024,12 @@ void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char * const *strs, 
 {
 	if (strs == nullptr)
 		return;
+	if (strs_touch_storage(buf, nullptr, strs, count)) { /* read while the buffer grows */
+		M_buf_t *tmp = M_buf_create();
+		M_buf_bjoin_str(tmp, sep, strs, count);
+		M_buf_merge(buf, tmp);
+		return;
+	}
 	for (size_t i = 0; i < count; i++) {
 		M_buf_add_str(buf, strs[i]);
 		if (i + 1 < count)
@@ -956,6 +1041,12 @@ void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char * const *strs, si
 {
 	if (strs == nullptr)
 		return;
+	if (strs_touch_storage(buf, sep, strs, count)) { /* read while the buffer grows */
+		M_buf_t *tmp = M_buf_create();
+		M_buf_sjoin_str(tmp, sep, strs, count);
+		M_buf_merge(buf, tmp);
+		return;
+	}
 	for (size_t i = 0; i < count; i++) {
 		M_buf_add_str(buf, strs[i]);
 		if (i + 1 < count)

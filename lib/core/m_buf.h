@@ -198,8 +198,9 @@ M_API void M_buf_direct_write_end(M_buf_t *buf, size_t len);
  *
  * buf:   NULL is ignored.
  * bytes: NULL (or len 0) does nothing. bytes may point into the buffer's own
- *        content (for instance a pointer from M_buf_peek): the bytes are
- *        located again after the buffer grows or compacts. */
+ *        storage (for instance a pointer from M_buf_peek): the bytes are
+ *        appended as they read on entry, even though the buffer grows or
+ *        compacts. The same holds for every input of the appends below. */
 M_API void M_buf_add_bytes(M_buf_t *buf, const void *bytes, size_t len);
 
 /* Append one byte.
@@ -387,14 +388,17 @@ M_API M_bool M_buf_add_uintbin(M_buf_t *buf, uint64_t value, size_t width, M_boo
 M_API M_bool M_buf_add_uintbcd(M_buf_t *buf, uint64_t value, size_t width);
 
 /* Parse an unsigned number from str in base (2 to 36, or 0 to detect a "0x"
- * or "0" prefix; see M_str_to_uint64_ex) and append it as M_buf_add_uintbin
- * does. The whole text must be the number (surrounding white space allowed).
+ * or "0" prefix) exactly as M_str_to_uint64_ex reads it -- leading white
+ * space and a sign allowed ("-1" is the largest value), the number ending at
+ * the first character that is not a digit of the base, what follows ignored
+ * ("12x" is 12) -- and append it as M_buf_add_uintbin does.
  *
  * buf: NULL appends nothing; the result still reports the check.
  * str: NULL or empty yields M_FALSE.
  *
- * Returns M_FALSE (nothing appended) when the text does not parse, the value
- * overflows, or M_buf_add_uintbin would refuse it. */
+ * Returns M_FALSE (nothing appended) when the text does not parse (no digit,
+ * or a base outside 2 to 36), the value overflows, or M_buf_add_uintbin would
+ * refuse it. */
 M_API M_bool M_buf_add_uintstrbin(M_buf_t *buf, const char *str, unsigned char base, size_t width,
                                   M_bool little_endian);
 
@@ -435,8 +439,11 @@ M_API M_bool M_buf_add_str_replace(M_buf_t *buf, const char *str, const char *se
  * flags:       M_buf_quote_flags_t bits.
  * str:         NULL counts as empty.
  *
- * Returns M_FALSE (nothing appended) when quote is 0; M_TRUE otherwise. An
- * escape of 0 means quote characters inside are doubled instead. */
+ * Returns M_FALSE (nothing appended) when the string needs enclosing and
+ * quote is 0 (a 0 byte cannot enclose text); M_TRUE otherwise, so a string
+ * that needs no quotes is appended unchanged whatever quote is. An escape of
+ * 0 means quote characters inside are doubled instead (a 0 byte would cut the
+ * text short). */
 M_API M_bool M_buf_add_str_quoted(M_buf_t *buf, char quote, char escape, const char *quote_chars, uint32_t flags,
                                   const char *str);
 

@@ -424,6 +424,121 @@ TEST(m_buf, add_from_own_content_survives_growth)
 	M_buf_cancel(buf);
 }
 
+TEST(m_buf, add_bytes_from_own_storage_beyond_the_content)
+{
+	/* A range that starts in the content and takes in the terminator is
+	 * appended as it read on entry, also when the append has to grow. */
+	M_buf_t *buf = M_buf_create();
+	const std::string text(1000, 'k');
+	M_buf_add_str(buf, text.c_str());
+	M_buf_add_bytes(buf, M_buf_peek(buf), 1001);
+	EXPECT_EQ(M_buf_len(buf), 2001u);
+	EXPECT_EQ(content(buf), text + text + std::string(1, '\0'));
+
+	/* A range that starts in the dropped (wiped) front and runs into the
+	 * content, where the append compacts the buffer first. */
+	M_buf_cancel(buf);
+	buf = M_buf_create();
+	M_buf_add_str(buf, "0123456789abcdefghij");
+	M_buf_add_fill(buf, '.', 980);
+	M_buf_drop(buf, 10);
+	M_buf_add_bytes(buf, M_buf_peek(buf) - 4, 30); /* 990 + 30 is not below 1014 */
+	EXPECT_EQ(M_buf_alloc_size(buf), 1024u);
+	const std::string expect =
+		std::string("abcdefghij") + std::string(980, '.') + std::string(4, '\xFF') + "abcdefghij" + std::string(16, '.');
+	EXPECT_EQ(content(buf), expect);
+	M_buf_cancel(buf);
+}
+
+TEST(m_buf, appends_that_read_the_buffers_own_content_while_growing)
+{
+	/* Each input below is the buffer's own content (or part of it), and each
+	 * append grows the storage while it still reads that input. */
+	std::string s(600, 'z');
+	M_buf_t *buf = M_buf_create();
+	M_buf_add_str(buf, s.c_str());
+	M_buf_add_str_hex(buf, M_buf_peek(buf));
+	std::string hex;
+	for (size_t i = 0; i < 600; i++)
+		hex += "7A";
+	EXPECT_EQ(content(buf), s + hex);
+	M_buf_cancel(buf);
+
+	std::string digits;
+	for (size_t i = 0; i < 900; i++)
+		digits += "41";
+	buf = M_buf_create();
+	M_buf_add_str(buf, digits.c_str());
+	EXPECT_TRUE(M_buf_add_bytes_hex(buf, M_buf_peek(buf)));
+	EXPECT_EQ(content(buf), digits + std::string(900, 'A'));
+	M_buf_cancel(buf);
+
+	std::string csv, replaced;
+	for (size_t i = 0; i < 400; i++) {
+		csv += "a,";
+		replaced += "a;;";
+	}
+	buf = M_buf_create();
+	M_buf_add_str(buf, csv.c_str());
+	EXPECT_TRUE(M_buf_add_str_replace(buf, M_buf_peek(buf), ",", ";;"));
+	EXPECT_EQ(content(buf), csv + replaced);
+	M_buf_cancel(buf);
+
+	/* Search and replacement taken from the content as well. */
+	buf = M_buf_create();
+	M_buf_add_str(buf, ",;");
+	M_buf_add_str(buf, csv.c_str());
+	const char *p = M_buf_peek(buf);
+	EXPECT_TRUE(M_buf_add_bytes_replace(buf, p + 2, csv.size(), p, 1, p + 1, 1));
+	std::string semis = csv;
+	for (char &ch : semis)
+		ch = ch == ',' ? ';' : ch;
+	EXPECT_EQ(content(buf), ",;" + csv + semis);
+	M_buf_cancel(buf);
+
+	std::string quoted = "\"";
+	std::string raw;
+	for (size_t i = 0; i < 200; i++) {
+		raw += "a,\"";
+		quoted += "a,\\\"";
+	}
+	quoted += "\"";
+	buf = M_buf_create();
+	M_buf_add_str(buf, raw.c_str());
+	EXPECT_TRUE(M_buf_add_str_quoted(buf, '"', '\\', ",", 0, M_buf_peek(buf)));
+	EXPECT_EQ(content(buf), raw + quoted);
+	M_buf_cancel(buf);
+
+	buf = M_buf_create();
+	M_buf_add_str(buf, s.c_str());
+	const char *strs[] = {M_buf_peek(buf), M_buf_peek(buf) + 590};
+	M_buf_sjoin_str(buf, M_buf_peek(buf) + 595, strs, 2);
+	EXPECT_EQ(content(buf), s + s + std::string(5, 'z') + std::string(10, 'z'));
+	M_buf_cancel(buf);
+
+	buf = M_buf_create();
+	M_buf_add_str(buf, "<EOL>");
+	std::string lines, expect_lines;
+	for (size_t i = 0; i < 300; i++) {
+		lines += "ab\n";
+		expect_lines += "ab<EOL>";
+	}
+	EXPECT_EQ(M_buf_add_str_lines(buf, lines.c_str(), 1000, 10, M_FALSE, M_buf_peek(buf)), 300u);
+	EXPECT_EQ(content(buf), "<EOL>" + expect_lines);
+	M_buf_cancel(buf);
+
+	/* A separator inside the destination while joining buffers. */
+	buf = M_buf_create();
+	M_buf_add_str(buf, "|");
+	M_buf_t *parts[3] = {M_buf_create(), M_buf_create(), M_buf_create()};
+	for (M_buf_t *part : parts)
+		M_buf_add_fill(part, 'p', 700);
+	M_buf_sjoin_buf(buf, M_buf_peek(buf), parts, 3);
+	const std::string pp(700, 'p');
+	EXPECT_EQ(content(buf), "|" + pp + "|" + pp + "|" + pp);
+	M_buf_cancel(buf);
+}
+
 TEST(m_buf, str_transform)
 {
 	const struct {
@@ -720,24 +835,57 @@ TEST(m_buf, add_uintbcd)
 
 TEST(m_buf, add_uintstr_parses_then_encodes)
 {
-	M_buf_t *buf = M_buf_create();
-	EXPECT_TRUE(M_buf_add_uintstrbin(buf, "258", 10, 2, M_FALSE));
-	EXPECT_TRUE(M_buf_add_uintstrbin(buf, "0x0304", 16, 2, M_TRUE));
-	EXPECT_TRUE(M_buf_add_uintstrbin(buf, " 11 ", 2, 1, M_FALSE));
-	EXPECT_EQ(content(buf), std::string("\x01\x02\x04\x03\x03", 5));
-	EXPECT_FALSE(M_buf_add_uintstrbin(buf, "12x", 10, 2, M_FALSE));
-	EXPECT_FALSE(M_buf_add_uintstrbin(buf, "", 10, 2, M_FALSE));
-	EXPECT_FALSE(M_buf_add_uintstrbin(buf, nullptr, 10, 2, M_FALSE));
-	EXPECT_FALSE(M_buf_add_uintstrbin(buf, "256", 10, 1, M_FALSE));
-	EXPECT_FALSE(M_buf_add_uintstrbin(buf, "99999999999999999999999", 10, 8, M_FALSE));
-	EXPECT_EQ(M_buf_len(buf), 5u);
+	/* The text is read as M_str_to_uint64_ex reads it: white space, a sign
+	 * and a base prefix in front; the number ends at the first character that
+	 * is not a digit and what follows is ignored. Only text without a digit
+	 * or an overflowing value fails to parse. */
+	const struct {
+		const char *str;
+		unsigned char base;
+		size_t width;
+		bool little;
+		bool ok;
+		std::string out;
+	} cases[] = {
+		{"258", 10, 2, false, true, std::string("\x01\x02", 2)},
+		{"0x0304", 16, 2, true, true, std::string("\x04\x03", 2)},
+		{" 11 ", 2, 1, false, true, "\x03"},
+		{"12x", 10, 2, false, true, std::string("\x00\x0C", 2)},
+		{"  +42xyz", 10, 1, false, true, "\x2A"},
+		{"0x1F", 0, 1, false, true, "\x1F"},
+		{"017", 0, 1, false, true, "\x0F"},
+		{"1f", 16, 1, false, true, "\x1F"},
+		{"-1", 10, 8, false, true, std::string(8, '\xFF')},
+		{"-1", 10, 1, false, false, ""},  /* the largest value does not fit a byte */
+		{"256", 10, 1, false, false, ""},
+		{"99999999999999999999999", 10, 8, false, false, ""}, /* overflow */
+		{"abc", 10, 2, false, false, ""},
+		{"-", 10, 2, false, false, ""},
+		{"0x", 16, 1, false, false, ""},
+		{"", 10, 2, false, false, ""},
+		{nullptr, 10, 2, false, false, ""},
+		{"5", 10, 0, false, false, ""},   /* width outside 1 to 8 */
+		{"5", 37, 1, false, false, ""},   /* base outside 2 to 36 */
+	};
+	for (const auto &c : cases) {
+		const char *label = c.str == nullptr ? "NULL" : c.str;
+		M_buf_t *buf      = M_buf_create();
+		EXPECT_EQ(M_buf_add_uintstrbin(buf, c.str, c.base, c.width, c.little), c.ok) << label;
+		EXPECT_EQ(content(buf), c.out) << label;
+		EXPECT_EQ(M_buf_add_uintstrbin(nullptr, c.str, c.base, c.width, c.little), c.ok) << label;
+		M_buf_cancel(buf);
+	}
 
-	M_buf_truncate(buf, 0);
+	M_buf_t *buf = M_buf_create();
 	EXPECT_TRUE(M_buf_add_uintstrbcd(buf, "1234", 10, 2));
 	EXPECT_FALSE(M_buf_add_uintstrbcd(buf, "123456", 10, 2));
 	EXPECT_FALSE(M_buf_add_uintstrbcd(buf, "abc", 10, 2));
-	EXPECT_EQ(content(buf), "\x12\x34");
+	EXPECT_FALSE(M_buf_add_uintstrbcd(buf, nullptr, 10, 2));
+	EXPECT_TRUE(M_buf_add_uintstrbcd(buf, " 56 apples", 10, 1));
+	EXPECT_TRUE(M_buf_add_uintstrbcd(buf, "0x63", 0, 1)); /* 99 */
+	EXPECT_EQ(content(buf), "\x12\x34\x56\x99");
 	EXPECT_TRUE(M_buf_add_uintstrbcd(nullptr, "12", 10, 1));
+	EXPECT_FALSE(M_buf_add_uintstrbcd(nullptr, "123", 10, 1));
 	M_buf_cancel(buf);
 }
 
@@ -796,7 +944,11 @@ TEST(m_buf, quoted)
 		{'\'', '\\', nullptr, M_BUF_QUOTE_FLAG_ALWAYS, "x", true, "'x'"},
 		{'\'', '\\', nullptr, M_BUF_QUOTE_FLAG_EMPTY, "", true, "''"},
 		{'\'', '\\', nullptr, 0, nullptr, true, ""},
-		{'\0', '\\', nullptr, 0, "x", false, ""},
+		/* A 0 quote character: text that needs no quotes still goes out
+		 * unchanged; text that needs them is refused. */
+		{'\0', '\\', nullptr, 0, "x", true, "x"},
+		{'\0', '\\', ",", 0, "a,b", false, ""},
+		{'\0', '\\', nullptr, M_BUF_QUOTE_FLAG_ALWAYS, "x", false, ""},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -805,6 +957,8 @@ TEST(m_buf, quoted)
 		M_buf_cancel(buf);
 	}
 	EXPECT_TRUE(M_buf_add_str_quoted(nullptr, '"', '\\', nullptr, 0, "x"));
+	EXPECT_TRUE(M_buf_add_str_quoted(nullptr, '\0', '\\', nullptr, 0, "x"));
+	EXPECT_FALSE(M_buf_add_str_quoted(nullptr, '\0', '\\', ",", 0, "a,b"));
 }
 
 TEST(m_buf, merge_and_joins)
