@@ -724,6 +724,48 @@ TEST(pgp_encrypt_fail, bad_arguments)
     EXPECT_EQ(M_buf_len(in.get()), 0u);
 }
 
+TEST(pgp_encrypt_fail, failures_after_out_was_emptied_leave_it_empty)
+{
+    /* out is emptied before the selector is looked up and before the key is
+     * used, so these failures leave nothing of its old contents behind. */
+    key_ptr key = load_key("rsa2048.asc");
+    ASSERT_NE(key, nullptr);
+    key_ptr tiny = key_from_packet(rsa_body(45));
+    ASSERT_NE(tiny, nullptr);
+    struct row {
+        const char           *what;
+        const M_pgp_pubkey_t *key;
+        int                   alg;
+        size_t                input;
+    };
+    const row rows[] = {
+        { "unknown selector 0", key.get(), 0, 1000 },
+        { "unknown selector 8", key.get(), 8, 1000 },
+        { "unknown selector, empty input", key.get(), 1, 0 },
+        { "modulus of 45 bytes for AES-256", tiny.get(), M_PGP_SYMALG_AES256, 1000 },
+        { "modulus of 45 bytes, empty input", tiny.get(), M_PGP_SYMALG_AES256, 0 },
+    };
+    for (const row &r : rows) {
+        buf_ptr in(M_buf_create());
+        buf_ptr out(M_buf_create());
+        const bytes data = csv_text(r.input);
+        M_buf_add_bytes(in.get(), data.data(), data.size());
+        M_buf_add_bytes(out.get(), "old contents", 12);
+        EXPECT_FALSE(M_pgp_encrypt_buf(out.get(), in.get(), r.key, static_cast<M_pgp_symalg_t>(r.alg))) << r.what;
+        EXPECT_EQ(M_buf_len(out.get()), 0u) << r.what;
+        EXPECT_EQ(M_buf_len(in.get()), 0u) << r.what;
+    }
+
+    /* The byte-array form: a NULL key fails before out and out_len are set. */
+    const bytes    data = csv_text(10);
+    unsigned char  mark = 0;
+    unsigned char *out  = &mark;
+    size_t         len  = 99;
+    EXPECT_FALSE(M_pgp_encrypt(data.data(), data.size(), nullptr, M_PGP_SYMALG_AES256, &out, &len));
+    EXPECT_EQ(out, &mark);
+    EXPECT_EQ(len, 99u);
+}
+
 TEST(pgp_encrypt_fail, key_of_unknown_type_or_without_numbers)
 {
     key_ptr key = load_key("rsa2048.asc");
