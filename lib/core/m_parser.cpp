@@ -520,6 +520,8 @@ M_parser_t *M_parser_init(M_parser_storage_t *storage, const unsigned char *data
     if (storage == nullptr)
         return nullptr;
     M_mem_set(storage, 0, sizeof(*storage));
+    /* init_fields sets every field of the fresh object. */
+    // cppcheck-suppress legacyUninitvar
     M_parser_t *p = ::new (static_cast<void *>(storage->opaque.bytes)) M_parser_t;
     init_fields(p, flags);
     p->is_const   = true;
