@@ -975,7 +975,9 @@ char **M_str_explode_str_quoted(unsigned char delim, const char *s, char quote, 
 
 /* Values are converted with the saturating short form: a list of numbers
  * typed by a person should not fail as a whole because one entry is odd.
- * Empty pieces ("1,,2") are skipped rather than read as 0. */
+ * Every piece gives one value, so the values line up with the pieces of
+ * M_str_explode_str: an empty piece ("1,,2") and a digitless one both read
+ * as 0. */
 int64_t *M_str_explode_int(unsigned char delim, const char *s, size_t *count)
 {
 	if (count != nullptr)
@@ -987,20 +989,11 @@ int64_t *M_str_explode_int(unsigned char delim, const char *s, size_t *count)
 	if (parts == nullptr)
 		return nullptr;
 
-	auto  *values = static_cast<int64_t *>(M_malloc(n * sizeof(int64_t)));
-	size_t used   = 0;
-	for (size_t i = 0; i < n; i++) {
-		M_str_trim(parts[i]);
-		if (parts[i][0] == '\0')
-			continue;
-		values[used++] = M_str_to_int64(parts[i]);
-	}
+	auto *values = static_cast<int64_t *>(M_malloc(n * sizeof(int64_t)));
+	for (size_t i = 0; i < n; i++)
+		values[i] = M_str_to_int64(parts[i]);
 	M_str_explode_free(parts, n);
-	if (used == 0) {
-		M_free(values);
-		return nullptr;
-	}
-	*count = used;
+	*count = n;
 	return values;
 }
 

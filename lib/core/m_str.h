@@ -468,12 +468,13 @@ M_API char **M_str_explode_str_quoted(unsigned char delim, const char *s, char q
 M_API char **M_str_explode_lines(size_t max_lines, size_t max_chars, const char *s, unsigned int flags,
                                  size_t *count) M_WARN_UNUSED_RESULT;
 
-/* Split s at every delim and convert each piece with M_str_to_int64 (base
- * 10, white space allowed, saturating). Empty pieces are skipped.
- * s: NULL or empty yields NULL. count: receives the number of values; NULL
- *   yields NULL.
- * Returns a new array of count values (free with M_free), NULL when no piece
- * is left. */
+/* Split s at every delim (the pieces of M_str_explode_str) and convert each
+ * piece with M_str_to_int64 (base 10, white space allowed, saturating). One
+ * value per piece: an empty or digitless piece gives 0, so "1,,2" gives
+ * 1, 0, 2.
+ * s: NULL or empty yields NULL. count: receives the number of values (0 on a
+ *   NULL result); NULL count yields NULL.
+ * Returns a new array of count values (free with M_free). */
 M_API int64_t *M_str_explode_int(unsigned char delim, const char *s, size_t *count) M_WARN_UNUSED_RESULT;
 
 /* Free an exploded string: the pieces' block (when count is above 0), then

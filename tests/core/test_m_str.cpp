@@ -618,18 +618,29 @@ TEST(m_str, explode_quoted)
 
 TEST(m_str, explode_int)
 {
+	/* One value per piece: empty and digitless pieces read as 0. */
 	size_t   n = 0;
-	int64_t *v = M_str_explode_int(',', " 1, -2,,x, 30 ", &n);
+	int64_t *v = M_str_explode_int(',', " 1, -2,,x, 30 ,99999999999999999999", &n);
 	ASSERT_NE(v, nullptr);
-	ASSERT_EQ(n, 4u);
+	ASSERT_EQ(n, 6u);
 	EXPECT_EQ(v[0], 1);
 	EXPECT_EQ(v[1], -2);
-	EXPECT_EQ(v[2], 0); /* digitless text converts to 0 */
-	EXPECT_EQ(v[3], 30);
+	EXPECT_EQ(v[2], 0); /* empty piece */
+	EXPECT_EQ(v[3], 0); /* digitless text converts to 0 */
+	EXPECT_EQ(v[4], 30);
+	EXPECT_EQ(v[5], INT64_MAX); /* saturates */
 	M_free(v);
-	EXPECT_EQ(M_str_explode_int(',', ",,", &n), nullptr);
-	EXPECT_EQ(n, 0u);
+	v = M_str_explode_int(',', ",,", &n);
+	ASSERT_NE(v, nullptr);
+	ASSERT_EQ(n, 3u);
+	EXPECT_EQ(v[0] | v[1] | v[2], 0);
+	M_free(v);
+	n = 99;
 	EXPECT_EQ(M_str_explode_int(',', nullptr, &n), nullptr);
+	EXPECT_EQ(n, 0u);
+	n = 99;
+	EXPECT_EQ(M_str_explode_int(',', "", &n), nullptr);
+	EXPECT_EQ(n, 0u);
 	EXPECT_EQ(M_str_explode_int(',', "1", nullptr), nullptr);
 }
 
