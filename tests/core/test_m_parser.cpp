@@ -85,6 +85,8 @@ TEST(m_parser, create_const_and_init)
 	EXPECT_FALSE(M_parser_append(p, U("x"), 1));
 	size_t n = 4;
 	EXPECT_EQ(M_parser_direct_write_start(p, &n), nullptr);
+	M_parser_direct_write_end(p, 1);
+	EXPECT_EQ(M_parser_len(p), 5u);
 	/* Not destroyed: destroy must leave stack storage alone. */
 	M_parser_destroy(p);
 	EXPECT_EQ(M_parser_len(p), 5u);
@@ -257,6 +259,37 @@ TEST(m_parser, mark_keeps_bytes_and_clear_wipes)
 	EXPECT_EQ(M_parser_mark_rewind(q), 0u); /* mark stays, nothing to move */
 	EXPECT_EQ(M_parser_mark_len(q), 0u);
 	M_parser_destroy(q);
+	M_parser_destroy(p);
+}
+
+TEST(m_parser, readers_keep_bytes_under_user_mark)
+{
+	/* The searching readers take their bytes through the internal mark: with
+	 * the user mark set nothing is wiped, so a rewind gives the bytes back,
+	 * line and column included; clearing the user mark then wipes them. */
+	M_parser_t          *p = dp("ab\ncd;ef|gh", M_PARSER_FLAG_TRACKLINES);
+	const unsigned char *c = M_parser_peek(p);
+	M_parser_mark(p);
+	EXPECT_EQ(take_str(M_parser_read_strdup_until(p, ";", M_TRUE)), "ab\ncd;");
+	EXPECT_EQ(M_parser_current_line(p), 2u);
+	M_buf_t *b = M_buf_create();
+	EXPECT_EQ(M_parser_read_buf_not_charset(p, b, U("|"), 1), 2u);
+	M_buf_cancel(b);
+	size_t       num    = 0;
+	M_parser_t **pieces = M_parser_split(p, '|', 0, 0, &num);
+	ASSERT_EQ(num, 2u);
+	M_parser_split_free(pieces, num);
+	EXPECT_EQ(M_parser_len(p), 0u);
+	EXPECT_EQ(std::string(reinterpret_cast<const char *>(c), 11), "ab\ncd;ef|gh");
+
+	EXPECT_EQ(M_parser_mark_rewind(p), 11u);
+	EXPECT_EQ(rest(p), "ab\ncd;ef|gh");
+	EXPECT_EQ(M_parser_current_line(p), 1u);
+	EXPECT_EQ(M_parser_current_column(p), 1u);
+	ASSERT_TRUE(M_parser_consume(p, 4));
+	M_parser_mark_clear(p);
+	EXPECT_TRUE(all_ff(c, 4));
+	EXPECT_EQ(rest(p), "d;ef|gh");
 	M_parser_destroy(p);
 }
 
