@@ -468,6 +468,15 @@ TEST(m_bincodec, front_end_encode_and_decode)
 	EXPECT_EQ(M_bincodec_decode(bytes, sizeof(bytes), "616263", 6, M_BINCODEC_HEX_OR_BASE64), 3u);
 	EXPECT_EQ(std::memcmp(bytes, "abc", 3), 0);
 	EXPECT_EQ(M_bincodec_decode(bytes, sizeof(bytes), "YWJj", 4, static_cast<M_bincodec_codec_t>(3)), 0u);
+
+	/* NULL for each pointer, with every codec: no output, nothing read. */
+	for (M_bincodec_codec_t codec : {M_BINCODEC_BASE64, M_BINCODEC_HEX, M_BINCODEC_HEX_OR_BASE64}) {
+		EXPECT_EQ(M_bincodec_encode(nullptr, sizeof(out), u("abc"), 3, 0, codec), 0u) << codec;
+		EXPECT_EQ(M_bincodec_encode(out, sizeof(out), nullptr, 3, 0, codec), 0u) << codec;
+		EXPECT_EQ(M_bincodec_decode(nullptr, sizeof(bytes), "414243", 6, codec), 0u) << codec;
+		EXPECT_EQ(M_bincodec_decode(bytes, sizeof(bytes), nullptr, 6, codec), 0u) << codec;
+		EXPECT_EQ(M_bincodec_decode(bytes, sizeof(bytes), "414243", 0, codec), 0u) << codec;
+	}
 }
 
 TEST(m_bincodec, hex_or_base64_chooses_by_the_text)
