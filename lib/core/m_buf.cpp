@@ -542,6 +542,14 @@ void M_buf_add_bytes(M_buf_t *buf, const void *bytes, size_t len)
 	/* Fast path: strictly below the free room, no growth or compaction. */
 	if (len < buf->alloc_size - buf->offset - buf->data_length) {
 		unsigned char *dst = buf->data + buf->offset + buf->data_length;
+		/* A source that runs from the content into the room behind it (the
+		 * terminator, say) overlaps the destination: copied apart, slowly. */
+		const uintptr_t s = reinterpret_cast<uintptr_t>(src);
+		const uintptr_t d = reinterpret_cast<uintptr_t>(dst);
+		if (s < d + len && d < s + len) {
+			add_bytes_slow(buf, src, len);
+			return;
+		}
 		/* Output is built from many tiny pieces (separators, single cells);
 		 * fixed-size, possibly overlapping copies beat a call into the C
 		 * library for those. */

@@ -435,9 +435,22 @@ TEST(m_buf, add_bytes_from_own_storage_beyond_the_content)
 	EXPECT_EQ(M_buf_len(buf), 2001u);
 	EXPECT_EQ(content(buf), text + text + std::string(1, '\0'));
 
+	/* The same without growth: source and destination overlap in the
+	 * terminator byte. */
+	M_buf_cancel(buf);
+	for (size_t n : {size_t{5}, size_t{40}, size_t{100}}) {
+		buf = M_buf_create();
+		std::string small;
+		for (size_t i = 0; i < n; i++)
+			small += static_cast<char>('a' + i % 26);
+		M_buf_add_str(buf, small.c_str());
+		M_buf_add_bytes(buf, M_buf_peek(buf), n + 1);
+		EXPECT_EQ(content(buf), small + small + std::string(1, '\0')) << n;
+		M_buf_cancel(buf);
+	}
+
 	/* A range that starts in the dropped (wiped) front and runs into the
 	 * content, where the append compacts the buffer first. */
-	M_buf_cancel(buf);
 	buf = M_buf_create();
 	M_buf_add_str(buf, "0123456789abcdefghij");
 	M_buf_add_fill(buf, '.', 980);
