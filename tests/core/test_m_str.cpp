@@ -83,6 +83,10 @@ TEST(m_str, strdup_family)
 	EXPECT_EQ(M_strdup_title(nullptr), nullptr);
 	EXPECT_EQ(M_strdup_trim(nullptr), nullptr);
 	EXPECT_EQ(M_strdup_trim_max(nullptr, 2), nullptr);
+	EXPECT_EQ(M_strdup_upper_max(nullptr, 2), nullptr);
+	EXPECT_EQ(M_strdup_lower_max(nullptr, 2), nullptr);
+	EXPECT_EQ(M_strdup_title_max(nullptr, 2), nullptr);
+	EXPECT_EQ(M_strdup_unquote_max(nullptr, '"', '"', 2), nullptr);
 }
 
 TEST(m_str, cpy_and_cat)
@@ -388,6 +392,9 @@ TEST(m_str, starts_and_ends)
 	EXPECT_TRUE(M_str_caseeq_start("ABCdef", "abc"));
 	EXPECT_FALSE(M_str_caseeq_start("ABCdef", "abd"));
 	EXPECT_FALSE(M_str_caseeq_start("abc", ""));
+	EXPECT_TRUE(M_str_caseeq_start(nullptr, ""));
+	EXPECT_TRUE(M_str_caseeq_start("", nullptr));
+	EXPECT_FALSE(M_str_caseeq_start(nullptr, "a"));
 
 	EXPECT_TRUE(M_str_eq_end("abc", "bc"));
 	EXPECT_TRUE(M_str_eq_end("abc", ""));
@@ -425,6 +432,9 @@ TEST(m_str, sort_orders)
 	EXPECT_LT(M_str_cmpsort_max("ab", "abc", 5), 0);
 	EXPECT_EQ(M_str_casecmpsort_max("ABx", "aby", 2), 0);
 	EXPECT_LT(M_str_casecmpsort_max("ABx", "aby", 3), 0);
+	EXPECT_EQ(M_str_cmpsort_max(nullptr, "", 3), 0);
+	EXPECT_LT(M_str_cmpsort_max(nullptr, "a", 3), 0);
+	EXPECT_GT(M_str_casecmpsort_max("a", nullptr, 3), 0);
 }
 
 /* ---- Justification -------------------------------------------------------- */
