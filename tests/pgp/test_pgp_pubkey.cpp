@@ -130,6 +130,92 @@ TEST(pgp_pubkey, key_id_equals_gpg_first_encryption_subkey)
     }
 }
 
+/* Keys made here by gpg, for subkey orders the fixtures do not have. */
+namespace {
+
+/* Makes a key with the given primary algorithm and subkeys ("algo usage"
+ * pairs) in a gpg home; returns its fingerprint, empty on failure. */
+std::string gpg_make_key(const gpg_home &home, const std::string &uid, const std::string &primary,
+                         std::initializer_list<const char *> subkeys)
+{
+    const std::string q = "--passphrase '' --pinentry-mode loopback ";
+    if (run(home.gpg(q + "--quick-gen-key " + shell_quote(uid) + " " + primary + " sign never >/dev/null 2>&1")) != 0)
+        return "";
+    std::string list;
+    run(home.gpg("--with-colons --list-keys " + shell_quote(uid) + " 2>/dev/null"), &list);
+    const size_t f = list.find("\nfpr:");
+    if (f == std::string::npos)
+        return "";
+    const size_t s = list.find_last_of(':', list.find('\n', f + 1) - 2);
+    const std::string fpr = list.substr(s + 1, list.find(':', s + 1) - s - 1);
+    for (const char *sub : subkeys) {
+        if (run(home.gpg(q + "--quick-add-key " + fpr + " " + sub + " never >/dev/null 2>&1")) != 0)
+            return "";
+    }
+    return fpr;
+}
+
+/* The key IDs of the subkeys of a key, in order, as gpg lists them. */
+std::vector<std::string> gpg_subkey_ids(const gpg_home &home, const std::string &uid)
+{
+    std::string list;
+    run(home.gpg("--with-colons --list-keys " + shell_quote(uid) + " 2>/dev/null"), &list);
+    std::vector<std::string> ids;
+    size_t pos = 0;
+    while ((pos = list.find("\nsub:", pos)) != std::string::npos) {
+        pos++;
+        size_t field = pos;
+        for (int i = 0; i < 4; i++)
+            field = list.find(':', field) + 1;
+        ids.push_back(list.substr(field, 16));
+    }
+    return ids;
+}
+
+} // namespace
+
+TEST(pgp_pubkey, first_subkey_whatever_its_use_or_the_primary)
+{
+    gpg_home home;
+    ASSERT_TRUE(home.ok());
+
+    /* A signing subkey before the encryption subkey: the first v4 subkey
+     * packet is taken, whatever its usage flags say. */
+    ASSERT_NE(gpg_make_key(home, "sign-first@test.invalid", "rsa1024", { "rsa1024 sign", "rsa1024 encr" }), "");
+    /* An elliptic-curve primary key with an RSA encryption subkey. */
+    ASSERT_NE(gpg_make_key(home, "ec-primary@test.invalid", "ed25519", { "rsa1024 encr" }), "");
+    /* An elliptic-curve encryption subkey (algorithm 18) first. */
+    ASSERT_NE(gpg_make_key(home, "ec-sub@test.invalid", "rsa1024", { "cv25519 encr", "rsa1024 encr" }), "");
+
+    struct gen_case {
+        const char *uid;
+        size_t      subkeys;
+        size_t      taken; /* index of the subkey read; -1: fails */
+    };
+    for (const gen_case &c : { gen_case{ "sign-first@test.invalid", 2, 0 }, gen_case{ "ec-primary@test.invalid", 1, 0 },
+                               gen_case{ "ec-sub@test.invalid", 2, (size_t)-1 } }) {
+        SCOPED_TRACE(c.uid);
+        const std::vector<std::string> ids = gpg_subkey_ids(home, c.uid);
+        ASSERT_EQ(ids.size(), c.subkeys);
+        std::string exported;
+        for (const char *armor : { "--armor ", "" }) {
+            exported.clear();
+            run(home.gpg(std::string(armor) + "--export " + shell_quote(c.uid)), &exported);
+            ASSERT_FALSE(exported.empty());
+            if (c.taken == (size_t)-1) {
+                EXPECT_EQ(parse_error(text(exported)), "unsupported public key algorithm");
+                continue;
+            }
+            parse_result r;
+            parse(text(exported), r);
+            ASSERT_NE(r.key, nullptr) << r.error;
+            EXPECT_EQ(key_id_of(r.key), ids[c.taken]);
+            EXPECT_EQ(r.key->type, (uint32_t)M_PGP_PUBKEY_TYPE_RSA);
+            EXPECT_EQ(BN_num_bits(r.key->n_p), 1024);
+        }
+    }
+}
+
 TEST(pgp_pubkey, sign_only_key_has_no_public_key)
 {
     for (const char *form : key_forms) {
