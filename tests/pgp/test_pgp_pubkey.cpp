@@ -749,6 +749,12 @@ TEST(pgp_pubkey, null_and_short_arguments)
     M_pgp_pubkey_t *key = M_pgp_pubkey_create(good.data(), good.size(), nullptr, 0);
     EXPECT_NE(key, nullptr);
     M_pgp_pubkey_destroy(key);
+    /* A success leaves the message area as it was. */
+    std::strcpy(err, "unchanged");
+    key = M_pgp_pubkey_create(good.data(), good.size(), err, sizeof(err));
+    EXPECT_NE(key, nullptr);
+    EXPECT_STREQ(err, "unchanged");
+    M_pgp_pubkey_destroy(key);
 
     /* A size of 0 writes nothing. */
     std::strcpy(err, "unchanged");
