@@ -42,11 +42,13 @@ struct symalg_info {
  * code.
  *
  * compress_bound: the most bytes compress_block can write for src_len input
- * bytes; 0 when src_len is beyond what the compressor accepts. */
+ * bytes (the compressor's own bound function); 0 when src_len is beyond what
+ * the compressor accepts (above SIZE_MAX / 2). */
 [[nodiscard]] size_t compress_bound(size_t src_len) noexcept;
 
-/* Compress src_len bytes at src into an RFC 1950 zlib stream at the default
- * level, written to dst, which has room for *dst_len bytes (give it
+/* Compress src_len bytes at src into an RFC 1950 zlib stream (libdeflate at
+ * its level 6, whose streams are no larger than zlib's default level on token
+ * tables), written to dst, which has room for *dst_len bytes (give it
  * compress_bound(src_len)). src_len 0 writes the stream of empty input.
  * On success *dst_len is set to the stream's length and true is returned.
  * False on NULL dst or dst_len, NULL src with a non-zero length, too little
