@@ -512,13 +512,23 @@ size_t M_list_remove_val(M_list_t *d, const void *val, uint32_t type)
 
 	if (!(type & M_LIST_MATCH_PTR) && d->equality == nullptr)
 		return 0;
-	size_t n = 0;
+	/* val may be a value borrowed from this very list: a stored value that
+	 * is val itself is released only after the loop, as later elements are
+	 * still compared with it. */
+	size_t n        = 0;
+	size_t deferred = 0;
 	for (size_t i = d->count; i-- > 0;) {
-		if (matches(*d, M_list_at(d, i), val, type)) {
-			(void)M_list_remove_at(d, i);
-			n++;
-		}
+		if (!matches(*d, M_list_at(d, i), val, type))
+			continue;
+		void *taken = close_slot(*d, to_phys(*d, i));
+		if (taken == val)
+			deferred++;
+		else
+			release(*d, taken);
+		n++;
 	}
+	for (; deferred > 0; deferred--)
+		release(*d, const_cast<void *>(val));
 	return n;
 }
 
@@ -571,19 +581,28 @@ size_t M_list_replace_val(M_list_t *d, const void *old_val, const void *new_val,
 		return n;
 	}
 
-	size_t n = 0;
-	size_t i = 0;
-	void **e = elems(*d);
-	for (; i < d->count; i++) {
+	/* old_val may be a value borrowed from this very list: the stored value
+	 * that is old_val itself is released only after the loop, as later
+	 * elements are still compared with it. */
+	size_t n        = 0;
+	size_t deferred = 0;
+	void **e        = elems(*d);
+	for (size_t i = 0; i < d->count; i++) {
 		const size_t p = to_phys(*d, i);
 		if (!matches(*d, e[p], old_val, type))
 			continue;
-		release(*d, e[p]);
-		e[p] = dup_insert(*d, new_val);
+		void *copy = dup_insert(*d, new_val);
+		if (e[p] == old_val)
+			deferred++;
+		else
+			release(*d, e[p]);
+		e[p] = copy;
 		n++;
 		if (!(type & M_LIST_MATCH_ALL))
 			break;
 	}
+	for (; deferred > 0; deferred--)
+		release(*d, const_cast<void *>(old_val));
 	return n;
 }
 
@@ -593,9 +612,11 @@ M_bool M_list_replace_at(M_list_t *d, const void *val, size_t idx)
 		return M_FALSE;
 	if (is_sorted(*d) && !d->batching)
 		return M_FALSE;
+	/* Copy before releasing: val may be the very value stored at idx. */
 	void **slot = &elems(*d)[to_phys(*d, idx)];
+	void  *copy = dup_insert(*d, val);
 	release(*d, *slot);
-	*slot = dup_insert(*d, val);
+	*slot = copy;
 	return M_TRUE;
 }
 

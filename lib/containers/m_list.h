@@ -258,8 +258,12 @@ M_API M_bool M_list_remove_range(M_list_t *d, size_t start, size_t end);
 /* Remove and release the first match of val (every match with
  * M_LIST_MATCH_ALL).
  *
- * d: NULL yields 0. type: match flags as for M_list_index_of.
- * Returns the number of values removed. */
+ * d:   NULL yields 0.
+ * val: may be a value borrowed from d itself (M_list_at); it is compared
+ *      with every element before it is released.
+ * type: match flags as for M_list_index_of.
+ * Returns the number of values removed. Borrowed removed values are invalid
+ * afterwards. */
 M_API size_t M_list_remove_val(M_list_t *d, const void *val, uint32_t type);
 
 /* Keep the first of each group of matching values; release the others.
@@ -277,6 +281,8 @@ M_API void M_list_remove_duplicates(M_list_t *d, uint32_t type);
  * with a copy (duplicate_insert) of new_val, releasing the old values.
  *
  * d: NULL yields 0. type: match flags as for M_list_index_of.
+ * old_val, new_val: may be values borrowed from d itself; old_val is
+ * compared with every element before it is released.
  * In a sorted list the matched values are removed and as many copies of
  * new_val inserted at its sorted place. Nothing happens when new_val equals
  * old_val (same pointer, or equal by the equality callback without
@@ -287,6 +293,7 @@ M_API size_t M_list_replace_val(M_list_t *d, const void *old_val, const void *ne
 
 /* Release the value at idx and store a copy of val there.
  *
+ * val: may be the value stored at idx itself (it is copied first).
  * d: NULL fails. Returns M_FALSE (list unchanged) when idx is out of range or
  * the list is sorted outside batching. */
 M_API M_bool M_list_replace_at(M_list_t *d, const void *val, size_t idx);

@@ -125,6 +125,32 @@ TEST(m_list_str, set_and_searches)
 	M_list_str_destroy(l);
 }
 
+TEST(m_list_str, values_borrowed_from_the_list_itself)
+{
+	/* Replacing a string with itself copies before releasing. */
+	M_list_str_t *l = from(M_LIST_STR_NONE, { "a", "b" });
+	EXPECT_TRUE(M_list_str_replace_at(l, M_list_str_at(l, 1), 1));
+	EXPECT_EQ(items(l), (V { "a", "b" }));
+	M_list_str_destroy(l);
+
+	/* Removing every match of a stored string: it is compared with the
+	 * elements before it after its own slot is gone. */
+	l = from(M_LIST_STR_NONE, { "a", "b", "a", "c", "a" });
+	EXPECT_EQ(M_list_str_remove_val(l, M_list_str_at(l, 2), M_LIST_MATCH_ALL), 3u);
+	EXPECT_EQ(items(l), (V { "b", "c" }));
+	M_list_str_destroy(l);
+
+	/* Replacing every match of a stored string, unsorted and sorted. */
+	l = from(M_LIST_STR_NONE, { "a", "b", "a" });
+	EXPECT_EQ(M_list_str_replace_val(l, M_list_str_at(l, 0), "x", M_LIST_MATCH_ALL), 2u);
+	EXPECT_EQ(items(l), (V { "x", "b", "x" }));
+	M_list_str_destroy(l);
+	l = from(M_LIST_STR_SORTED, { "a", "b", "a" });
+	EXPECT_EQ(M_list_str_replace_val(l, M_list_str_at(l, 1), "c", M_LIST_MATCH_ALL), 2u);
+	EXPECT_EQ(items(l), (V { "b", "c", "c" }));
+	M_list_str_destroy(l);
+}
+
 TEST(m_list_str, positional_and_range)
 {
 	M_list_str_t *l = from(M_LIST_STR_NONE, { "a", "b", "c", "d", "e" });
