@@ -64,12 +64,18 @@ bool ends_with(const char *s, const char *suffix)
 	return slen >= xlen && std::memcmp(s + slen - xlen, suffix, xlen) == 0;
 }
 
+/* Most block data reserved ahead of reading it. The size comes from the
+ * header, which may be damaged or hostile ("-55" reads as 2^64 - 55): room is
+ * taken a piece at a time as the data actually arrives, so a short file never
+ * costs more memory than it holds. */
+constexpr size_t kBlockReadPiece = 1u << 20;
+
 /* Read exactly len bytes of block data into buf (emptied first). */
 bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len)
 {
 	M_buf_truncate(buf, 0);
 	while (len > 0) {
-		size_t         room = len > (1u << 30) ? (1u << 30) : static_cast<size_t>(len);
+		size_t         room = len > kBlockReadPiece ? kBlockReadPiece : static_cast<size_t>(len);
 		unsigned char *dst  = M_buf_direct_write_start(buf, &room);
 		if (dst == nullptr)
 			return false;

@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -193,4 +196,73 @@ TEST(tokenexp, read_line_buf_skips_blank_lines_and_trailing_space)
 	M_buf_cancel(buf);
 	M_fs_file_close(f);
 	unlink(path);
+}
+
+namespace {
+
+/* Walk an export file holding text in a child process; returns the walk's
+ * result (or -1 when the child died) and the child's peak resident size. */
+int walk_in_child(const std::string &text, long *max_rss_kib, std::string *err_text)
+{
+	char path[] = "/tmp/tokenexp_walk_XXXXXX";
+	int  fd     = mkstemp(path);
+	if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+		return -1;
+	close(fd);
+	int pipefd[2];
+	if (pipe(pipefd) != 0)
+		return -1;
+	const pid_t pid = fork();
+	if (pid == 0) {
+		close(pipefd[0]);
+		M_fs_file_t *f = nullptr;
+		if (M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr) != M_FS_ERROR_SUCCESS)
+			_exit(100);
+		M_buf_t *line    = M_buf_create();
+		M_buf_t *work    = M_buf_create();
+		char    *section = nullptr;
+		char     err[256] = {0};
+		const tokenexp_walk_result_t r = tokenexp_walk(
+			f, "00112233445566778899aabbccddeeff", line, work, &section, err, sizeof(err),
+			[](const char *, size_t, M_bool, void *) -> M_bool { return M_TRUE; }, nullptr);
+		(void)!write(pipefd[1], err, strlen(err));
+		M_free(section);
+		M_buf_cancel(line);
+		M_buf_cancel(work);
+		M_fs_file_close(f);
+		_exit(static_cast<int>(r));
+	}
+	close(pipefd[1]);
+	char   buf[256];
+	ssize_t n;
+	while ((n = read(pipefd[0], buf, sizeof(buf))) > 0)
+		err_text->append(buf, static_cast<size_t>(n));
+	close(pipefd[0]);
+	int           status = 0;
+	struct rusage ru {};
+	const pid_t   w = wait4(pid, &status, 0, &ru);
+	unlink(path);
+	*max_rss_kib = ru.ru_maxrss;
+	if (w != pid || !WIFEXITED(status))
+		return -1;
+	return WEXITSTATUS(status);
+}
+
+} // namespace
+
+/* A damaged size in a block header ("-55" reads as 2^64 - 55 by the number
+ * rules) must not make the walk reserve room for data the file does not hold:
+ * the file is cut off inside the block, which is a parse failure, and memory
+ * stays at what the file holds (it once reserved 1 GiB a step, 3 GiB in all). */
+TEST(tokenexp, walk_damaged_block_size_costs_no_memory)
+{
+	for (const char *size : {"-55", "0xFFFFFFFFFFFF", "4000000000"}) {
+		const std::string text = std::string("--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=") +
+		                         size + ":134\nPo7tojN7OQ93DaRdfEAUgAeINZx/hBbNUr3xUmhw\n";
+		long        rss_kib = 0;
+		std::string err;
+		EXPECT_EQ(walk_in_child(text, &rss_kib, &err), static_cast<int>(TOKENEXP_WALK_PARSE)) << size;
+		EXPECT_EQ(err, "couldn't read section header from export file") << size;
+		EXPECT_LT(rss_kib, 256L * 1024) << size;
+	}
 }
