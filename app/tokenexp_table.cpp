@@ -13,19 +13,23 @@ namespace {
 
 /* Luhn (mod 10) check digit of a string of decimal digits: starting from the
  * last digit, every second digit is doubled (9 taken off a doubled value
- * above 9); the digit is (9 * sum) mod 10. */
+ * above 9); the digit is (9 * sum) mod 10. Only the sum's last decimal digit
+ * matters, so it is kept modulo 10: a plain 32-bit sum would overflow on a
+ * cell of some 27 million digits and give no digit at all. */
 char luhn_check_digit(const char *digits, size_t len)
 {
-	int32_t sum    = 0;
-	bool    double_it = true;
+	uint32_t sum       = 0;
+	bool     double_it = true;
 	for (size_t i = len; i-- > 0;) {
-		int32_t d = digits[i] - '0';
+		uint32_t d = static_cast<uint32_t>(digits[i] - '0');
 		if (double_it) {
 			d *= 2;
 			if (d > 9)
 				d -= 9;
 		}
 		sum += d;
+		if (sum >= 10)
+			sum -= 10;
 		double_it = !double_it;
 	}
 	return static_cast<char>('0' + (9 * sum) % 10);
@@ -253,7 +257,10 @@ M_bool tokenexp_table_add_block(tokenexp_table_t *t, const char *csv_text, size_
 		M_list_str_destroy(t->section_headers);
 		t->section_headers = csv == nullptr ? nullptr : header_list(csv, true);
 	} else {
-		csv = M_csv_parse_add_headers(csv_text, len, ',', '`', M_CSV_FLAG_NONE, t->section_headers);
+		/* Without a header row from its section's first block (that block
+		 * held no table) the table's own columns are the best guess. */
+		csv = M_csv_parse_add_headers(csv_text, len, ',', '`', M_CSV_FLAG_NONE,
+		                              t->section_headers != nullptr ? t->section_headers : t->headers);
 	}
 	if (csv == nullptr)
 		return M_FALSE;

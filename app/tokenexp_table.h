@@ -27,9 +27,11 @@ typedef struct {
 
 /* Parse one block's CSV text (delimiter ",", quote "`") and append its rows.
  * The first block of a section carries its own header row; continuation
- * blocks are parsed with the header row of their section's first block. The
- * first block of the run fixes the table's columns and writes the header
- * row. Returns M_FALSE when the text holds no table (nothing is appended). */
+ * blocks are parsed with the header row of their section's first block (with
+ * the table's columns when that block held no table). The first block of the
+ * run fixes the table's columns and writes the header row. Returns M_FALSE
+ * when the text holds no table: nothing is appended, and a first block that
+ * holds none creates no column list. */
 M_bool tokenexp_table_add_block(tokenexp_table_t *t, const char *csv, size_t len, M_bool first_of_section);
 
 /* Release the header lists (the table buffer stays the caller's). */
