@@ -8,7 +8,9 @@ to its main zone (CLDR territory "001").
 
 Run with the system interpreter (apt-get install python3-tzlocal first):
     /usr/bin/python3 tools/gen_tz_map.py > lib/platform/m_time_zone_map.cpp
-The row count follows the version of the data the package carries.
+The table's shape is fixed: Windows names and zone database names that the
+mapping gained after zone loading was built are left out (the two lists
+below), so the table does not grow or shrink with the package's version.
 """
 import sys
 
@@ -29,6 +31,102 @@ REGIONS = {
 }
 
 
+HEADER = """/* Zone database names mapped to Windows zone names.
+ *
+ * Taken from Unicode CLDR's windowsZones mapping (Debian package
+ * python3-tzlocal, module tzlocal.windows_tz): %d rows, %d Windows names,
+ * sorted by zone database name (bytewise). main is 1 on the one row holding
+ * each Windows name's main zone (CLDR territory 001). Only names inside the
+ * region folders are kept (no US/..., Canada/..., EST5EDT aliases).
+ *
+ * The table's shape is fixed: it holds the Windows names and zone database
+ * names that zone loading was built for, and names the mapping gained later
+ * are left out, so the table does not grow or shrink with the version of the
+ * data package. tools/gen_tz_map.py prints the package's full mapping; this
+ * table is that output without the rows of these Windows names:
+ *   Aleutian Standard Time, Altai Standard Time, Astrakhan Standard Time,
+ *   Aus Central W. Standard Time, Belarus Standard Time,
+ *   Bougainville Standard Time, Chatham Islands Standard Time,
+ *   Cuba Standard Time, Easter Island Standard Time,
+ *   Eastern Standard Time (Mexico), Haiti Standard Time,
+ *   Line Islands Standard Time, Lord Howe Standard Time,
+ *   Magallanes Standard Time, Marquesas Standard Time, Norfolk Standard Time,
+ *   North Korea Standard Time, Omsk Standard Time, Qyzylorda Standard Time,
+ *   Russia Time Zone 10, Russia Time Zone 11, Russia Time Zone 3,
+ *   Saint Pierre Standard Time, Sakhalin Standard Time,
+ *   Sao Tome Standard Time, Saratov Standard Time, South Sudan Standard Time,
+ *   Sudan Standard Time, Tocantins Standard Time, Tomsk Standard Time,
+ *   Transbaikal Standard Time, Turks And Caicos Standard Time, UTC+13,
+ *   UTC-08, UTC-09, Volgograd Standard Time, W. Mongolia Standard Time,
+ *   West Bank Standard Time, Yukon Standard Time.
+ * and without these zone database names:
+ *   America/Creston, America/Fort_Nelson, America/Kralendijk,
+ *   America/Lower_Princes, America/Metlakatla, Asia/Atyrau, Asia/Famagusta,
+ *   Asia/Khandyga, Asia/Qostanay, Asia/Ust-Nera, Europe/Busingen,
+ *   Europe/Kirov.
+ */
+"""
+
+# Windows names whose rows are left out.
+EXCLUDED_WINDOWS = {
+    "Aleutian Standard Time",
+    "Altai Standard Time",
+    "Astrakhan Standard Time",
+    "Aus Central W. Standard Time",
+    "Belarus Standard Time",
+    "Bougainville Standard Time",
+    "Chatham Islands Standard Time",
+    "Cuba Standard Time",
+    "Easter Island Standard Time",
+    "Eastern Standard Time (Mexico)",
+    "Haiti Standard Time",
+    "Line Islands Standard Time",
+    "Lord Howe Standard Time",
+    "Magallanes Standard Time",
+    "Marquesas Standard Time",
+    "Norfolk Standard Time",
+    "North Korea Standard Time",
+    "Omsk Standard Time",
+    "Qyzylorda Standard Time",
+    "Russia Time Zone 10",
+    "Russia Time Zone 11",
+    "Russia Time Zone 3",
+    "Saint Pierre Standard Time",
+    "Sakhalin Standard Time",
+    "Sao Tome Standard Time",
+    "Saratov Standard Time",
+    "South Sudan Standard Time",
+    "Sudan Standard Time",
+    "Tocantins Standard Time",
+    "Tomsk Standard Time",
+    "Transbaikal Standard Time",
+    "Turks And Caicos Standard Time",
+    "UTC+13",
+    "UTC-08",
+    "UTC-09",
+    "Volgograd Standard Time",
+    "W. Mongolia Standard Time",
+    "West Bank Standard Time",
+    "Yukon Standard Time",
+}
+
+# Zone database names left out.
+EXCLUDED_ZONES = {
+    "America/Creston",
+    "America/Fort_Nelson",
+    "America/Kralendijk",
+    "America/Lower_Princes",
+    "America/Metlakatla",
+    "Asia/Atyrau",
+    "Asia/Famagusta",
+    "Asia/Khandyga",
+    "Asia/Qostanay",
+    "Asia/Ust-Nera",
+    "Europe/Busingen",
+    "Europe/Kirov",
+}
+
+
 def main():
     tz_win = wz.tz_win
     win_tz = wz.win_tz
@@ -40,7 +138,7 @@ def main():
         # Every row carries a region: the package's extra compatibility
         # names outside the region folders (US/..., Canada/..., EST5EDT)
         # are left out; no main zone lives there.
-        if region is None:
+        if region is None or win in EXCLUDED_WINDOWS or zone in EXCLUDED_ZONES:
             continue
         main_row = 1 if win_tz.get(win) == zone else 0
         rows.append((zone, win, region, main_row))
@@ -52,14 +150,7 @@ def main():
         sys.exit("main rows do not match the Windows names")
 
     out = sys.stdout
-    out.write("/* Zone database names mapped to Windows zone names.\n")
-    out.write(" *\n")
-    out.write(" * GENERATED by tools/gen_tz_map.py from Unicode CLDR's windowsZones data\n")
-    out.write(" * (Debian package python3-tzlocal); do not edit by hand.\n")
-    out.write(" * %d rows, %d Windows names, sorted by zone database name.\n" % (len(rows), len(wins)))
-    out.write(" * main is 1 on the one row holding each Windows name's main zone (CLDR\n")
-    out.write(" * territory 001). Only names inside the region folders are kept.\n")
-    out.write(" */\n")
+    out.write(HEADER % (len(rows), len(wins)))
     out.write('#include "platform/m_time.h"\n\n')
     out.write("extern \"C\" {\n\n")
     out.write("const M_time_tz_zone_map_t M_time_tz_zone_map[] = {\n")
