@@ -1,7 +1,10 @@
 """End-to-end: the command line, the inputs and the key, byte for byte."""
 
 import os
+import re
+import subprocess
 import sys
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -164,6 +167,133 @@ class KeyEntry(E2ECase):
             self.assert_success(r, "k.gpg")
             self.assertEqual(self.decrypt(self.path("k.gpg")),
                              expected_table([("RECURRING", HEADER, make_rows(4, 4))]))
+
+
+class ArgumentForms(E2ECase):
+    """Corner cases of the argument vector."""
+
+    def setUp(self):
+        super().setUp()
+        self.sections = [("RECURRING", HEADER, make_rows(6, 5))]
+        self.exp = self.make_export("x.exp", self.sections)
+
+    def test_first_two_arguments_are_paths_whatever_they_look_like(self):
+        r = self.run_tool(["-s", "-e"])
+        self.assertEqual((r.returncode, r.stdout), (1, b""))
+        self.assertEqual(r.stderr, b"Couldn't read Quorvel export file: -s\n")
+        self.assertFalse(os.path.exists(self.path("-s")))
+
+    def test_option_letter_is_the_second_character(self):
+        # "xu" is -u, "+s" is -s; the first character is never examined.
+        r = self.run_tool(["missing.exp", "k", "xu", "bob", "+s", "20241"])
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.stderr, b"Restricting output to merchant user 'bob'.\n" + S_ERR)
+
+    def test_a_two_character_option_takes_the_next_argument_whatever_it_is(self):
+        r = self.run_tool(["missing.exp", "k", "-u", "-s", "-e", "-o", "-o", "-u"])
+        self.assertEqual(r.returncode, 1)
+        # -u takes "-s"; -e takes "-o", which is not six digits.
+        self.assertEqual(r.stderr, b"Restricting output to merchant user '-s'.\n" + E_ERR)
+
+    def test_short_arguments_are_ignored(self):
+        r = self.run_tool([self.exp, self.key(), "", "u", "-", "-o", "out.gpg"])
+        self.assert_success(r, "out.gpg")
+
+    def test_trailing_output_option_gives_the_default_name(self):
+        r = self.run_tool([self.exp, self.key(), "-o"])
+        self.assert_success(r, "x.exp.gpg")
+        self.assertEqual(self.decrypt(self.path("x.exp.gpg")), expected_table(self.sections))
+
+    def test_restricting_lines_come_before_the_prompt_of_a_successful_run(self):
+        r = self.run_tool([self.exp, self.key(), "-s202301", "-u", "", "-e", "202912", "-o", "r.gpg"])
+        self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
+        head = (b"Restricting output to expdates >= '202301'.\n"
+                b"Restricting output to merchant user ''.\n"
+                b"Restricting output to expdates <= '202912'.\n"
+                b"Enter quorvel export key: \n")
+        self.assertTrue(r.stderr.startswith(head), r.stderr)
+        self.assertRegex(r.stderr[len(head):].decode(), r"^Wrote encrypted file r\.gpg \(took \d+\.\d{3} sec\)\n$")
+        # An empty -u filters nothing; the range keeps every generated row.
+        self.assertEqual(self.decrypt(self.path("r.gpg")), expected_table(self.sections))
+
+    def test_output_file_is_replaced(self):
+        target = self.write("out.gpg", b"x" * 200000)
+        r = self.run_tool([self.exp, self.key(), "-o", target])
+        self.assert_success(r, target)
+        self.assertLess(os.path.getsize(target), 200000)
+        self.assertEqual(self.decrypt(target), expected_table(self.sections))
+
+    def test_time_at_the_prompt_is_not_counted(self):
+        delay = 1.5
+        env = dict(os.environ, TZ="UTC")
+        started = time.monotonic()
+        proc = subprocess.Popen([BIN, self.exp, self.key(), "-o", "t.gpg"], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, env=env)
+        err = b""
+        while not err.endswith(PROMPT):
+            chunk = os.read(proc.stderr.fileno(), 4096)
+            if not chunk:
+                break
+            err += chunk
+        self.assertEqual(err, PROMPT)
+        time.sleep(delay)
+        out, rest = proc.communicate((KEY256 + "\n").encode(), timeout=600)
+        wall = time.monotonic() - started
+        self.assertEqual((proc.returncode, out), (0, b""), rest)
+        m = re.match(r"^\nWrote encrypted file t\.gpg \(took (\d+\.\d{3}) sec\)\n$", rest.decode())
+        self.assertIsNotNone(m, rest)
+        self.assertLessEqual(float(m.group(1)), wall - delay + 0.05)
+        self.assertEqual(rest.count(b"Wrote encrypted file"), 1)
+
+
+class KeyForms(E2ECase):
+    def setUp(self):
+        super().setUp()
+        self.sections = [("RECURRING", HEADER, make_rows(4, 6))]
+        self.exp128 = self.make_export("k128.exp", self.sections, key=KEY128)
+
+    def run_key(self, text):
+        return self.run_tool([self.exp128, self.key(), "-o", "k.gpg"], key=text)
+
+    def test_spaces_between_pairs_are_skipped_but_counted(self):
+        spaced = KEY128[:2] + " " + KEY128[2:10] + " " + KEY128[10:]  # 34 characters
+        r = self.run_key(spaced + "\n")
+        self.assert_success(r, "k.gpg")
+        self.assertEqual(self.decrypt(self.path("k.gpg")), expected_table(self.sections))
+        odd = KEY128[:2] + " " + KEY128[2:]  # 33 characters
+        r = self.run_key(odd + "\n")
+        self.assertEqual((r.returncode, r.stderr), (1, PROMPT + b"\nError decrypting export file: given quorvel key "
+                                                           b"was incorrectly formatted, couldn't convert from hex "
+                                                           b"to binary\n"))
+
+    def test_characters_past_the_64th_are_never_used(self):
+        exp = self.make_export("k256.exp", self.sections, key=KEY256)
+        r = self.run_tool([exp, self.key(), "-o", "k.gpg"], key=KEY256 + "zz and more\n")
+        self.assert_success(r, "k.gpg")
+        self.assertEqual(self.decrypt(self.path("k.gpg")), expected_table(self.sections))
+
+    def test_windows_line_end_and_a_last_line_without_line_feed(self):
+        for text in (KEY128 + "\r\n", KEY128, "\t" + KEY128 + " \r\n"):
+            r = self.run_key(text)
+            self.assert_success(r, "k.gpg")
+
+    def test_wrong_key_size_for_the_file(self):
+        # A well-formed 192-bit key on a file made with a 128-bit one fails at
+        # the padding check (or, rarely, in zlib).
+        r = self.run_key(KEY192 + "\n")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(r.stderr, (
+            PROMPT + b"\nError decrypting export file: OpenSSL decrypt error (EVP final): bad decrypt "
+                     b"(usually means you entered the wrong quorvel export key)\n",
+            PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"))
+
+    def test_key_is_not_checked_without_a_recurring_section(self):
+        other = self.make_export("o.exp", [("TRANSDATA", ["a"], [["1"]])])
+        for text in ("zzz\n", "\n", KEY128[:30] + "\n"):
+            r = self.run_tool([other, self.key()], key=text)
+            self.assertEqual((r.returncode, r.stdout), (1, b""))
+            self.assertEqual(r.stderr, PROMPT + b"\nQuorvel export file didn't contain any RECURRING sections. "
+                                                b"Aborting.\n")
 
 
 if __name__ == "__main__":
