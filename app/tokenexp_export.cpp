@@ -306,7 +306,7 @@ tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t
 		tokenexp_walk_result_t rc = process_block(key, line, work, hdr.raw_len, err, errlen);
 		if (rc != TOKENEXP_WALK_DONE)
 			return rc;
-		if (!cb(M_buf_peek(work), M_buf_len(work), first_of_section ? M_TRUE : M_FALSE, thunk))
+		if (!cb(M_buf_peek(work), M_buf_len(work), first_of_section, thunk))
 			return TOKENEXP_WALK_STOPPED;
 	}
 

@@ -79,7 +79,7 @@ int compar_str_upper(const void *arg1, const void *arg2, void *thunk) noexcept
 
 int compar_str_upper_desc(const void *arg1, const void *arg2, void *thunk) noexcept
 {
-    return compar_str_upper(arg2, arg1, thunk);
+    return compar_str_upper(arg2, arg1, thunk); // NOLINT(readability-suspicious-call-argument): swapped for descending order
 }
 
 M_hashtable_t *table(M_hash_stridx_t *h) noexcept
@@ -94,7 +94,7 @@ const M_hashtable_t *table(const M_hash_stridx_t *h) noexcept
 
 void *to_vp(size_t v) noexcept
 {
-    return reinterpret_cast<void *>(static_cast<uintptr_t>(v));
+    return reinterpret_cast<void *>(static_cast<uintptr_t>(v)); // NOLINT(performance-no-int-to-ptr): an index stored as a value
 }
 
 size_t from_vp(const void *v) noexcept

@@ -377,14 +377,14 @@ M_bool M_hashtable_insert(M_hashtable_t *h, const void *key, const void *value)
 {
     if (h == nullptr || key == nullptr)
         return M_FALSE;
-    return insert_int(h, key, value, dup_mode::insert) ? M_TRUE : M_FALSE;
+    return insert_int(h, key, value, dup_mode::insert);
 }
 
 M_bool M_hashtable_remove(M_hashtable_t *h, const void *key, M_bool destroy_vals)
 {
     if (h == nullptr || key == nullptr)
         return M_FALSE;
-    return remove_int(h, key, destroy_vals) ? M_TRUE : M_FALSE;
+    return remove_int(h, key, destroy_vals);
 }
 
 M_bool M_hashtable_get(const M_hashtable_t *h, const void *key, void **value)
@@ -440,7 +440,7 @@ M_bool M_hashtable_multi_remove(M_hashtable_t *h, const void *key, size_t idx, M
     if (idx >= len)
         return M_FALSE;
     if (len == 1)
-        return remove_int(h, key, destroy_vals) ? M_TRUE : M_FALSE;
+        return remove_int(h, key, destroy_vals);
     if (destroy_vals)
         M_list_remove_at(l, idx);
     else

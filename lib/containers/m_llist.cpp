@@ -91,7 +91,7 @@ M_llist_node *node_alloc(M_llist_t *d, void *val, size_t height) noexcept
 {
     /* height is at most kMaxLevels, so the size cannot overflow. */
     auto *n = static_cast<M_llist_node *>(
-        M_malloc_zero(sizeof(M_llist_node) + 2 * height * sizeof(M_llist_node *)));
+        M_malloc_zero(sizeof(M_llist_node) + 2 * height * sizeof(M_llist_node *))); // NOLINT(bugprone-sizeof-expression): an array of node pointers follows the node
     n->parent = d;
     n->val    = val;
     n->height = height;
@@ -104,7 +104,7 @@ M_llist_node *node_alloc(M_llist_t *d, void *val, size_t height) noexcept
 void ensure_levels(M_llist_t *d, size_t levels) noexcept
 {
     if (levels > d->levels_alloc) {
-        auto **h = static_cast<M_llist_node **>(M_malloc_zero(levels * sizeof(M_llist_node *)));
+        M_llist_node **h = static_cast<M_llist_node **>(M_malloc_zero(levels * sizeof(*h))); // NOLINT(bugprone-sizeof-expression): an array of level heads
         for (size_t i = 0; i < d->levels; i++)
             h[i] = d->head[i];
         M_free(d->head);
@@ -227,7 +227,7 @@ M_llist_node *sorted_link(M_llist_t *d, void *val) noexcept
      * From the top down: a level's first node becomes current when it does
      * not sort after the value; then move right over every node that does
      * not sort after it, so equal values stay in insertion order. */
-    M_llist_node *update[kMaxLevels];
+    M_llist_node *update[kMaxLevels] = {};
     M_llist_node *cur = nullptr;
     for (size_t lvl = d->levels; lvl-- > 0;) {
         if (cur == nullptr) {
