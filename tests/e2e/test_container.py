@@ -17,6 +17,23 @@ MARKER = b"--QUORVEL--ENCRYPTED--DATA--EXPORT---("
 SIZE_RE = rb"---DATABLOCK_SIZE=(\d+):(\d+)"
 
 
+def rewrite_blocks(text, change):
+    """The export text with every block's data passed through change and its
+    size N fixed to match."""
+    out = b""
+    pos = 0
+    for m in re.finditer(SIZE_RE + rb"[^\n]*\n", text):
+        if m.start() < pos:
+            continue
+        n = int(m.group(1))
+        data = text[m.end():m.end() + n]
+        new = change(data)
+        out += text[pos:m.start()] + b"---DATABLOCK_SIZE=%d:%s" % (len(new), m.group(2)) + \
+            text[m.start() + len(b"---DATABLOCK_SIZE=%d:%s" % (n, m.group(2))):m.end()] + new
+        pos = m.end() + n
+    return out + text[pos:]
+
+
 class Layout(E2ECase):
     def setUp(self):
         super().setUp()
@@ -55,6 +72,20 @@ class Layout(E2ECase):
         for form in forms:
             data = re.sub(SIZE_RE, lambda mt: b"---DATABLOCK_SIZE=" + form(int(mt.group(1)), int(mt.group(2))),
                           self.text)
+            self.assertNotEqual(data, self.text)
+            self.assert_table(data)
+
+    def test_base64_with_any_line_breaks_and_spaces(self):
+        # Block data written on one line, with CRLF line breaks, or with
+        # spaces and tabs between the characters.
+        self.assertEqual(rewrite_blocks(self.text, lambda d: d), self.text)
+        changes = [
+            lambda d: d.replace(b"\n", b""),
+            lambda d: d.replace(b"\n", b"\r\n"),
+            lambda d: b" \t".join(d[i:i + 7] for i in range(0, len(d), 7)),
+        ]
+        for change in changes:
+            data = rewrite_blocks(self.text, change)
             self.assertNotEqual(data, self.text)
             self.assert_table(data)
 
