@@ -216,6 +216,13 @@ class ArgumentForms(E2ECase):
         # An empty -u filters nothing; the range keeps every generated row.
         self.assertEqual(self.decrypt(self.path("r.gpg")), expected_table(self.sections))
 
+    def test_trailing_user_option_filters_nothing(self):
+        r = self.run_tool([self.exp, self.key(), "-o", "u.gpg", "-s", "202413", "-u"])
+        self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
+        self.assertTrue(r.stderr.startswith(b"Restricting output to expdates >= '202413'.\n"
+                                            b"Restricting output to merchant user '<NULL>'.\n" + PROMPT), r.stderr)
+        self.assertEqual(self.decrypt(self.path("u.gpg")), expected_table(self.sections, start="202413"))
+
     def test_output_file_is_replaced(self):
         target = self.write("out.gpg", b"x" * 200000)
         r = self.run_tool([self.exp, self.key(), "-o", target])
