@@ -81,6 +81,15 @@ class Terminal(E2ECase):
         self.assertEqual(self.decrypt(self.path("t.gpg")),
                          expected_table([("RECURRING", HEADER, make_rows(5, 70))]))
 
+    def test_end_of_input_at_the_prompt_restores_echo_before_the_message(self):
+        proc = self.start()
+        os.write(self.master, b"\x04")  # end of input on an empty terminal line
+        out, err = proc.communicate(timeout=60)
+        self.assertEqual((proc.returncode, out), (1, b""))
+        self.assertEqual(err, b"\nCouldn't read quorvel key entered by user.\n")
+        self.assertTrue(echo_on(self.slave))
+        self.assertFalse(os.path.exists(self.path("t.gpg")))
+
     def test_interrupt_at_the_prompt_restores_echo(self):
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             proc = self.start()
