@@ -294,6 +294,16 @@ class KeyForms(E2ECase):
                      b"(usually means you entered the wrong quorvel export key)\n",
             PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"))
 
+    def test_characters_that_are_not_hex_digits_are_not_refused(self):
+        # 32 characters of any kind make 16 key bytes: the key is accepted as
+        # AES-128 and only the decryption finds it wrong.
+        r = self.run_key("g" * 32 + "\n")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(r.stderr, (
+            PROMPT + b"\nError decrypting export file: OpenSSL decrypt error (EVP final): bad decrypt "
+                     b"(usually means you entered the wrong quorvel export key)\n",
+            PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"))
+
     def test_key_is_not_checked_without_a_recurring_section(self):
         other = self.make_export("o.exp", [("TRANSDATA", ["a"], [["1"]])])
         for text in ("zzz\n", "\n", KEY128[:30] + "\n"):
