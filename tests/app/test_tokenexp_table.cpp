@@ -155,6 +155,32 @@ TEST(tokenexp_table, dates_are_local_calendar_dates_in_every_zone)
 	}
 }
 
+/* Date cells are read in base 10 only, from leading whitespace and a sign
+ * up to the first character that is not a digit. */
+TEST(tokenexp_table, date_cells_as_numbers)
+{
+	Zone z("UTC");
+	const struct {
+		const char *cell;
+		const char *out;
+	} cases[] = {
+		{"0x10", ""},                        /* reads 0: written empty */
+		{"010", "19700101"},                 /* decimal, not octal */
+		{"\t +86400", "19700102"},
+		{"-0", ""},
+		{"86400.9", "19700102"},
+		{"18446744073709551615", "FAIL: Case 2"}, /* 2^64 - 1 is -1 as a signed value */
+		{"18446744073709551616", "FAIL: Case 1"}, /* overflow */
+		{"+", "FAIL: Case 1"},
+		{" ", "FAIL: Case 1"},
+	};
+	for (const auto &c : cases) {
+		bool used = false;
+		EXPECT_EQ(write_cell(c.cell, "bdate", &used), c.out) << c.cell;
+		EXPECT_TRUE(used) << c.cell;
+	}
+}
+
 TEST(tokenexp_table, date_switch_instants)
 {
 	/* New York: spring forward 2024-03-10 07:00 UTC, fall back 2024-11-03
