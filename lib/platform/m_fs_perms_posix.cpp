@@ -45,6 +45,54 @@ int with_lookup_buffer(int which, Fn fn) noexcept
     }
 }
 
+/* The account database's _r calls: by name (getpwnam_r, getgrnam_r) and by
+ * id (getpwuid_r, getgrgid_r). Users and groups differ only in the record
+ * type, so one lookup of each kind serves both. */
+template <typename Rec>
+using by_name_r = int (*)(const char *, Rec *, char *, size_t, Rec **);
+template <typename Rec, typename Id>
+using by_id_r = int (*)(Id, Rec *, char *, size_t, Rec **);
+
+/* The id of the record named name; GENERIC when there is none. *out is only
+ * written on success. */
+template <typename Rec, typename Id>
+M_fs_error_t lookup_id(int which, by_name_r<Rec> get, Id Rec::*field, const char *name, Id *out) noexcept
+{
+    Rec      *found = nullptr;
+    Id        id    = 0;
+    const int err   = with_lookup_buffer(which, [&](char *buf, size_t len) {
+        Rec rec;
+        found = nullptr;
+        int e = get(name, &rec, buf, len, &found);
+        if (e == 0 && found != nullptr)
+            id = rec.*field;
+        return e;
+    });
+    if (err != 0)
+        return m_platform::fs_error_from_errno(err);
+    if (found == nullptr)
+        return M_FS_ERROR_GENERIC;
+    *out = id;
+    return M_FS_ERROR_SUCCESS;
+}
+
+/* A copy of one text field of the record for id; NULL when there is no such
+ * record or the field is empty. */
+template <typename Rec, typename Id>
+char *lookup_text(int which, by_id_r<Rec, Id> get, Id id, char *Rec::*field) noexcept
+{
+    char *text = nullptr;
+    (void)with_lookup_buffer(which, [&](char *buf, size_t len) {
+        Rec  rec;
+        Rec *found = nullptr;
+        int  e     = get(id, &rec, buf, len, &found);
+        if (e == 0 && found != nullptr && !M_str_isempty(rec.*field))
+            text = M_strdup(rec.*field);
+        return e;
+    });
+    return text;
+}
+
 /* Path normalisation used by the permission and information calls: links
  * resolved and "~" expanded (bits 4 and 8 kept from the Windows layout, no
  * effect). */
@@ -144,70 +192,22 @@ mode_t perms_to_host_mode(const M_fs_perms_t *perms, bool is_dir) noexcept
 
 M_fs_error_t lookup_user(const char *name, uid_t *uid) noexcept
 {
-    struct passwd *found = nullptr;
-    uid_t          id    = 0;
-    const int      err   = with_lookup_buffer(_SC_GETPW_R_SIZE_MAX, [&](char *buf, size_t len) {
-        struct passwd pw;
-        found = nullptr;
-        int e = ::getpwnam_r(name, &pw, buf, len, &found);
-        if (e == 0 && found != nullptr)
-            id = pw.pw_uid;
-        return e;
-    });
-    if (err != 0)
-        return m_platform::fs_error_from_errno(err);
-    if (found == nullptr)
-        return M_FS_ERROR_GENERIC;
-    *uid = id;
-    return M_FS_ERROR_SUCCESS;
+    return lookup_id(_SC_GETPW_R_SIZE_MAX, ::getpwnam_r, &passwd::pw_uid, name, uid);
 }
 
 M_fs_error_t lookup_group(const char *name, gid_t *gid) noexcept
 {
-    struct group *found = nullptr;
-    gid_t         id    = 0;
-    const int     err   = with_lookup_buffer(_SC_GETGR_R_SIZE_MAX, [&](char *buf, size_t len) {
-        struct group gr;
-        found = nullptr;
-        int e = ::getgrnam_r(name, &gr, buf, len, &found);
-        if (e == 0 && found != nullptr)
-            id = gr.gr_gid;
-        return e;
-    });
-    if (err != 0)
-        return m_platform::fs_error_from_errno(err);
-    if (found == nullptr)
-        return M_FS_ERROR_GENERIC;
-    *gid = id;
-    return M_FS_ERROR_SUCCESS;
+    return lookup_id(_SC_GETGR_R_SIZE_MAX, ::getgrnam_r, &group::gr_gid, name, gid);
 }
 
 char *user_name(uid_t uid) noexcept
 {
-    char *name = nullptr;
-    (void)with_lookup_buffer(_SC_GETPW_R_SIZE_MAX, [&](char *buf, size_t len) {
-        struct passwd  pw;
-        struct passwd *found = nullptr;
-        int            e     = ::getpwuid_r(uid, &pw, buf, len, &found);
-        if (e == 0 && found != nullptr && !M_str_isempty(pw.pw_name))
-            name = M_strdup(pw.pw_name);
-        return e;
-    });
-    return name;
+    return lookup_text(_SC_GETPW_R_SIZE_MAX, ::getpwuid_r, uid, &passwd::pw_name);
 }
 
 char *group_name(gid_t gid) noexcept
 {
-    char *name = nullptr;
-    (void)with_lookup_buffer(_SC_GETGR_R_SIZE_MAX, [&](char *buf, size_t len) {
-        struct group  gr;
-        struct group *found = nullptr;
-        int           e     = ::getgrgid_r(gid, &gr, buf, len, &found);
-        if (e == 0 && found != nullptr && !M_str_isempty(gr.gr_name))
-            name = M_strdup(gr.gr_name);
-        return e;
-    });
-    return name;
+    return lookup_text(_SC_GETGR_R_SIZE_MAX, ::getgrgid_r, gid, &group::gr_name);
 }
 
 char *home_dir() noexcept
@@ -215,17 +215,7 @@ char *home_dir() noexcept
     const char *env = ::getenv("HOME");
     if (!M_str_isempty(env))
         return M_strdup(env);
-
-    char *home = nullptr;
-    (void)with_lookup_buffer(_SC_GETPW_R_SIZE_MAX, [&](char *buf, size_t len) {
-        struct passwd  pw;
-        struct passwd *found = nullptr;
-        int            e     = ::getpwuid_r(::getuid(), &pw, buf, len, &found);
-        if (e == 0 && found != nullptr && !M_str_isempty(pw.pw_dir))
-            home = M_strdup(pw.pw_dir);
-        return e;
-    });
-    return home;
+    return lookup_text(_SC_GETPW_R_SIZE_MAX, ::getpwuid_r, ::getuid(), &passwd::pw_dir);
 }
 
 } // namespace m_fs
