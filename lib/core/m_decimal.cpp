@@ -5,11 +5,19 @@
  *   magnitude M at some number of places p, plus what lies beyond M: the
  *   first digit after it (d0) and whether anything non-zero follows (sticky).
  *   One routine, normalize(), then drops the fewest places that let the
- *   rounded magnitude fit (and p fall to 255), rounding the magnitude half
- *   up on the first dropped digit. Rounding happens once, on exact digits,
- *   so a representable result is always exact and an unrepresentable one is
- *   correctly rounded. This replaces step-wise alignment, which can report an
- *   overflow for a sum that fits (5e17+0.5 plus itself) or round twice.
+ *   rounded magnitude fit (and p fall to 255, or a given lower count),
+ *   rounding the magnitude half up on the first dropped digit. Rounding
+ *   happens once, on exact digits, so a representable result is always
+ *   exact and an unrepresentable one is correctly rounded.
+ * - Add and subtract keep the alignment's codes: a sum that cannot be held
+ *   exactly is rounded to the places at which both operands can be held,
+ *   and overflows when it does not fit there. Only a sum that can be held
+ *   exactly escapes that rule (5e17+0.5 plus itself is 1e18+1, although
+ *   the aligned integers overflow): reporting such a sum as an overflow, or
+ *   rounding away places it fits with, would be a plainly wrong result.
+ * - Multiply rounds the exact product to the most places that fit: aligning
+ *   and lowering places on both operands first would drop digits of
+ *   products that fit (123456789.123 * 1000000) and round twice.
  * - Two operands of add/subtract whose places differ by at most 19 are
  *   aligned exactly in 128 bits (|num| < 2^63, times 10^19, stays below
  *   2^127). A larger difference means the operand with more places is
@@ -26,6 +34,7 @@
 
 #include "core/m_chr.h"
 #include "core/m_mem.h"
+#include "core/m_str_num.h"
 
 namespace {
 
@@ -91,10 +100,12 @@ void set_value(M_decimal_t *d, bool neg, uint64_t mag, int places) noexcept
 /* Bring the exact value  (neg ? -1 : 1) * (m + f) / 10^p,  where f is the
  * fraction of a unit whose first digit is d0 and whose further digits are
  * non-zero when sticky is set, into *out: drop the fewest places that make
- * p at most 255 and the rounded magnitude fit, rounding half up on the first
- * dropped digit, then reduce. p must not be negative. */
-[[nodiscard]] M_decimal_retval_t normalize(bool neg, u128 m, int p, unsigned d0, bool sticky,
-                                           M_decimal_t *out) noexcept
+ * p at most max_p and the rounded magnitude fit, rounding half up on the
+ * first dropped digit, then reduce. No place below min_p is given up for
+ * the sake of fitting: a value that does not fit at min_p places is an
+ * overflow. p must not be negative. */
+[[nodiscard]] M_decimal_retval_t normalize(bool neg, u128 m, int p, unsigned d0, bool sticky, M_decimal_t *out,
+                                           int max_p = kMaxDec, int min_p = 0) noexcept
 {
 	const u128 limit = mag_limit(neg);
 	unsigned   d     = d0;   /* first digit after m */
@@ -102,11 +113,11 @@ void set_value(M_decimal_t *d, bool neg, uint64_t mag, int places) noexcept
 
 	for (;;) {
 		u128 r = m + (d >= 5 ? 1 : 0);
-		if (p <= kMaxDec && r <= limit) {
+		if (p <= max_p && r <= limit) {
 			m = r;
 			break;
 		}
-		if (p <= 0) {
+		if (p <= max_p && p <= min_p) {
 			set_zero(out);
 			return M_DECIMAL_OVERFLOW;
 		}
@@ -154,7 +165,8 @@ void reduce_wide(i128 &n, int &dec) noexcept
  * to P places (Aq) with its remainder Ar over 10^m (m = xd - P >= 1) giving
  * the digits beyond. When x has the opposite sign the remainder is
  * subtracted: M - Ar/10^m = (M - 1) + (10^m - Ar)/10^m. */
-[[nodiscard]] M_decimal_retval_t add_far(i128 xn, int xd, i128 yn, int yd, M_decimal_t *out) noexcept
+[[nodiscard]] M_decimal_retval_t add_far(i128 xn, int xd, i128 yn, int yd, M_decimal_t *out, int max_p,
+                                         int min_p) noexcept
 {
 	const int  P       = yd + 19;
 	const int  m       = xd - P;
@@ -197,18 +209,48 @@ void reduce_wide(i128 &n, int &dec) noexcept
 			}
 		}
 	}
-	return normalize(res_neg, M, P, d0, sticky, out);
+	return normalize(res_neg, M, P, d0, sticky, out, max_p, min_p);
 }
 
-/* The exact sum of two wide operands, rounded once. */
+/* The exact sum x + y of reduced operands (xd >= yd), brought to at most
+ * max_p places but never below min_p for the sake of fitting. */
+[[nodiscard]] M_decimal_retval_t sum_at(i128 xn, int xd, i128 yn, int yd, M_decimal_t *out, int max_p,
+                                        int min_p) noexcept
+{
+	if (yn == 0 || xd - yd <= 19) {
+		const i128 v = xn + yn * static_cast<i128>(pow10(xd - yd));
+		return normalize(v < 0, magnitude(v), xd, 0, false, out, max_p, min_p);
+	}
+	return add_far(xn, xd, yn, yd, out, max_p, min_p);
+}
+
+/* Places at which both reduced operands can be held (xd >= yd): the
+ * alignment target. x, having the most places, fits at any count up to xd
+ * (fewer places only round it); y fits while its integer times the power of
+ * ten stays inside 64 bits. */
+int align_places(int xd, i128 yn, int yd) noexcept
+{
+	const u128 limit = mag_limit(yn < 0);
+	u128       m     = magnitude(yn);
+	int        t     = yd;
+	while (t < xd && m * 10 <= limit) {
+		m *= 10;
+		t++;
+	}
+	return t;
+}
+
+/* x + y. The exact sum is the result whenever it can be held (even when the
+ * two operands cannot be aligned at the places the sum needs: then the
+ * operands' own alignment would have rounded a sum that fits). Otherwise the
+ * operands are aligned as usual, at the most places at which both can be
+ * held, the sum is rounded once to those places (M_DECIMAL_TRUNCATION), and
+ * a sum that does not fit there is an overflow. So 922337203685477580.7 +
+ * 0.1 overflows, as INT64_MAX + 1 does, rather than losing its place. */
 [[nodiscard]] M_decimal_retval_t add_wide(i128 xn, int xd, i128 yn, int yd, M_decimal_t *out) noexcept
 {
 	reduce_wide(xn, xd);
 	reduce_wide(yn, yd);
-	if (yn == 0)
-		return normalize_exact(xn, xd, out);
-	if (xn == 0)
-		return normalize_exact(yn, yd, out);
 	if (xd < yd) {
 		i128 tn = xn;
 		xn      = yn;
@@ -217,10 +259,14 @@ void reduce_wide(i128 &n, int &dec) noexcept
 		xd      = yd;
 		yd      = td;
 	}
-	const int diff = xd - yd;
-	if (diff <= 19)
-		return normalize_exact(xn + yn * static_cast<i128>(pow10(diff)), xd, out);
-	return add_far(xn, xd, yn, yd, out);
+	M_decimal_t              exact;
+	const M_decimal_retval_t rv = sum_at(xn, xd, yn, yd, &exact, kMaxDec, 0);
+	if (rv == M_DECIMAL_SUCCESS) {
+		*out = exact;
+		return rv;
+	}
+	const int t = align_places(xd, yn, yd);
+	return sum_at(xn, xd, yn, yd, out, t, t);
 }
 
 bool digit_at(const char *s, size_t len, size_t i) noexcept
@@ -454,22 +500,38 @@ M_decimal_retval_t M_decimal_from_str(const char *string, size_t len, M_decimal_
 	if (string == nullptr || len == 0 || val == nullptr)
 		return M_DECIMAL_INVALID;
 
-	size_t i = 0;
-	while (char_at(string, len, i) && M_chr_isspace(string[i]))
-		i++;
-	bool neg = false;
-	if (char_at(string, len, i) && (string[i] == '+' || string[i] == '-')) {
-		neg = string[i] == '-';
-		i++;
+	/* Integer part: read as a 64-bit integer (white space and a sign
+	 * allowed) unless the text starts with the point. The sign is taken from
+	 * the text, since "-0" reads as 0 but "-0.5" is minus one half. */
+	size_t i        = 0;
+	bool   neg      = false;
+	bool   have_int = false;
+	u128   m        = 0;
+	if (string[0] != '.') {
+		int64_t                  iv   = 0;
+		const char              *iend = nullptr;
+		const M_str_int_retval_t r    = M_str_to_int64_ex(string, len, 10, &iv, &iend);
+		if (r == M_STR_INT_INVALID || iend == nullptr)
+			return M_DECIMAL_INVALID;
+		if (r == M_STR_INT_OVERFLOW) {
+			if (endptr != nullptr)
+				*endptr = iend;
+			return M_DECIMAL_OVERFLOW;
+		}
+		i = static_cast<size_t>(iend - string);
+		for (size_t k = 0; k < i && !digit_at(string, len, k); k++) {
+			if (string[k] == '-')
+				neg = true;
+		}
+		m        = magnitude64(iv);
+		have_int = true;
 	}
 
-	const size_t int_start = i;
-	while (digit_at(string, len, i))
-		i++;
-	const size_t int_end    = i;
-	size_t       frac_start = i;
-	size_t       frac_end   = i;
-
+	/* Fraction: digits right after the point (a sign or white space there
+	 * would otherwise be read as part of it, and "1. 5" taken for 1.05). A
+	 * point at the very end adds nothing; the point alone is no number. */
+	size_t frac_start = i;
+	size_t frac_end   = i;
 	if (char_at(string, len, i) && string[i] == '.') {
 		if (digit_at(string, len, i + 1)) {
 			frac_start = i + 1;
@@ -477,16 +539,30 @@ M_decimal_retval_t M_decimal_from_str(const char *string, size_t len, M_decimal_
 			while (digit_at(string, len, frac_end))
 				frac_end++;
 			i = frac_end;
-		} else if (!char_at(string, len, i + 1) && int_end > int_start) {
-			/* A "." at the very end of the text adds nothing. */
+		} else if (!char_at(string, len, i + 1) && have_int) {
 			i++;
-			frac_start = frac_end = i;
 		} else {
 			return M_DECIMAL_INVALID;
 		}
 	}
-	if (int_end == int_start && frac_end == frac_start)
+	if (!have_int && frac_start == frac_end)
 		return M_DECIMAL_INVALID;
+
+	/* Integer part times 10 per fraction digit plus the fraction: fraction
+	 * digits that would take the value past 64 bits (or past 255 places)
+	 * are cut off, and any digit cut off makes the result a truncation. */
+	const u128 limit     = mag_limit(neg);
+	int        places    = 0;
+	bool       truncated = false;
+	for (size_t k = frac_start; k < frac_end; k++) {
+		const u128 next = m * 10 + static_cast<unsigned>(string[k] - '0');
+		if (places == kMaxDec || next > limit) {
+			truncated = true;
+			break;
+		}
+		m = next;
+		places++;
+	}
 
 	/* Exponent: only taken when digits follow the marker and its sign. */
 	int exponent = 0;
@@ -516,58 +592,26 @@ M_decimal_retval_t M_decimal_from_str(const char *string, size_t len, M_decimal_
 	if (endptr != nullptr)
 		*endptr = string + i;
 
-	/* Value: the digits of both parts as one integer, at (fraction digits -
-	 * exponent) places. Up to 38 significant digits are kept exactly; the
-	 * next one and whether any further one is non-zero decide rounding. */
-	u128     M       = 0;
-	int      kept    = 0;
-	int      dropped = 0;
-	unsigned d0      = 0;
-	bool     sticky  = false;
-	auto     take    = [&](char c) {
-		const unsigned d = static_cast<unsigned>(c - '0');
-		if (kept == 0 && d == 0)
-			return; /* leading zero */
-		if (kept < 38) {
-			M = M * 10 + d;
-			kept++;
-			return;
+	/* Times 10^exponent, as a product would give it: a positive exponent
+	 * takes places away or grows the integer (overflow when it no longer
+	 * fits), a negative one adds places (rounded away beyond 255). */
+	if (exponent > 0) {
+		if (exponent <= places) {
+			places -= exponent;
+		} else {
+			for (int k = places; k < exponent && m != 0; k++) {
+				m *= 10;
+				if (m > limit)
+					return M_DECIMAL_OVERFLOW; /* val is still 0 */
+			}
+			places = 0;
 		}
-		if (dropped == 0)
-			d0 = d;
-		else if (d != 0)
-			sticky = true;
-		dropped++;
-	};
-	for (size_t k = int_start; k < int_end; k++)
-		take(string[k]);
-	for (size_t k = frac_start; k < frac_end; k++)
-		take(string[k]);
-
-	long places = static_cast<long>(frac_end - frac_start) - exponent - dropped;
-	if (M == 0)
-		return M_DECIMAL_SUCCESS; /* val is already 0 */
-	if (places < 0) {
-		/* Trailing zeros to add: the integer part grows past 64 bits unless
-		 * the few kept digits still fit once scaled. */
-		if (dropped != 0 || places < -19 || M > mag_limit(neg) / pow10(static_cast<int>(-places))) {
-			set_zero(val);
-			return M_DECIMAL_OVERFLOW;
-		}
-		M     *= pow10(static_cast<int>(-places));
-		places = 0;
+	} else {
+		places -= exponent;
 	}
-	/* Places beyond 255 are dropped by normalize(). With more than 255 + 40
-	 * places the value (under 10^38 units) is below a hundredth of the
-	 * smallest unit, so every significant digit falls away; this also
-	 * bounds normalize()'s work for very long fractions. */
-	if (places > kMaxDec + 40L) {
-		set_value(val, false, 0, 0);
+	const M_decimal_retval_t rv = normalize(neg, m, places, 0, false, val);
+	if (rv == M_DECIMAL_SUCCESS && truncated)
 		return M_DECIMAL_TRUNCATION;
-	}
-	const M_decimal_retval_t rv = normalize(neg, M, static_cast<int>(places), d0, sticky, val);
-	if (rv == M_DECIMAL_OVERFLOW)
-		set_zero(val);
 	return rv;
 }
 

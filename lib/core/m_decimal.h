@@ -21,20 +21,23 @@
  * would cut negative values toward zero while positive ones round up; the
  * magnitude is tested instead.)
  *
- * Arithmetic: add, subtract, multiply and divide compute the exact result
- * (in 128-bit integers, or digit by digit for division) and round it once.
- * The result keeps as many decimal places (up to 255) as let its integer fit
- * in 64 bits. So a result that can be represented exactly always is, with
- * M_DECIMAL_SUCCESS; one that cannot be represented exactly but fits with
- * fewer places comes back correctly rounded with M_DECIMAL_TRUNCATION; and
- * one whose integer part alone does not fit gives M_DECIMAL_OVERFLOW.
+ * Arithmetic: add and subtract align their operands: the result keeps the
+ * places of the operand with more places, or, when the other operand cannot
+ * be held at that many places in 64 bits, the most places at which both can
+ * be held (the sum is then rounded, M_DECIMAL_TRUNCATION). A sum that does
+ * not fit 64 bits at the aligned places is an overflow; a sum that can be
+ * held exactly always comes back exact. Multiply and divide compute the
+ * exact result (in 128-bit integers, or digit by digit for division) and
+ * round it once, keeping as many decimal places (up to 255) as let its
+ * integer fit in 64 bits; only a result whose integer part alone does not
+ * fit is an overflow.
  *
  * Destination after a failure: on M_DECIMAL_OVERFLOW or M_DECIMAL_INVALID the
  * destination holds 0 (0 places) and is not to be used as a result; the one
  * exception is M_decimal_transform, which leaves its argument unchanged.
  *
  * Text: M_decimal_from_str reads "[white space][+|-]digits[.digits][e|E
- * [+|-]digits]"; M_decimal_to_str writes "-0.05", "12", "1.50" (all places
+ * [+|-]digits]" or ".digits[e...]"; M_decimal_to_str writes "-0.05", "12", "1.50" (all places
  * of the value as it is, leading "0" before the point, "-" for negatives).
  */
 #ifndef M_DECIMAL_H
@@ -133,18 +136,29 @@ M_API void M_decimal_duplicate(M_decimal_t *dest, const M_decimal_t *src);
 
 /* dest = dec1 + dec2.
  *
- * Returns M_DECIMAL_SUCCESS when exact; M_DECIMAL_TRUNCATION when the exact
- * sum has more significant digits than 64 bits hold and was rounded to fewer
- * places (0.1 + 9000000000000000000 gives 9000000000000000000); and
- * M_DECIMAL_OVERFLOW when even its integer part does not fit. */
+ * Alignment: both operands are reduced and brought to t places, t being the
+ * larger of their place counts, or, when the operand with fewer places does
+ * not fit 64 bits at t places, the most places at which it does.
+ *
+ * Returns M_DECIMAL_SUCCESS when the sum is exact (0.1 + 0.25 is 0.35);
+ * M_DECIMAL_TRUNCATION when t had to be lowered and the sum was rounded to
+ * t places (9000000000000000000 + 0.5 gives 9000000000000000001);
+ * M_DECIMAL_OVERFLOW when the sum does not fit 64 bits at t places
+ * (INT64_MAX + 1, and 922337203685477580.7 + 0.1 alike). A sum that can be
+ * held exactly is never reported as an overflow or rounded, even when the
+ * aligned integers of its operands would overflow (500000000000000000.5 +
+ * 500000000000000000.5 is 1000000000000000001, exact). */
 M_API M_decimal_retval_t M_decimal_add(M_decimal_t *dest, const M_decimal_t *dec1, const M_decimal_t *dec2);
 
 /* dest = dec1 - dec2, with the codes of M_decimal_add. */
 M_API M_decimal_retval_t M_decimal_subtract(M_decimal_t *dest, const M_decimal_t *dec1, const M_decimal_t *dec2);
 
-/* dest = dec1 * dec2, with the codes of M_decimal_add. The exact product has
- * the sum of the operands' places; when that exceeds 255 or the integer does
- * not fit 64 bits, places are dropped with rounding. */
+/* dest = dec1 * dec2. The exact product has the sum of the operands'
+ * places; when that exceeds 255 or its integer does not fit 64 bits, the
+ * fewest places are dropped, rounding once (M_DECIMAL_TRUNCATION). A
+ * product that can be held exactly always is (123456789.123 * 1000000 is
+ * 123456789123000, M_DECIMAL_SUCCESS). M_DECIMAL_OVERFLOW when even the
+ * integer part does not fit. */
 M_API M_decimal_retval_t M_decimal_multiply(M_decimal_t *dest, const M_decimal_t *dec1, const M_decimal_t *dec2);
 
 /* dest = dec1 / dec2.
@@ -177,19 +191,30 @@ M_API int M_decimal_cmp(const M_decimal_t *dec1, const M_decimal_t *dec2);
 /* Parse a decimal number from at most len characters of string (a 0 byte
  * also ends the text).
  *
- * Syntax: white space (M_chr_isspace), an optional "+" or "-", the integer
- * digits, optionally "." and the fraction digits, optionally "e" or "E" with
- * an optionally signed exponent of at most 255 in magnitude. The sign
- * applies to both parts: "-1.5" is minus one and a half and "-0.5" minus one
- * half. The integer digits may be left out when a "." and a fraction digit
- * follow (".5", "-.5"). A "." at the very end of the text adds nothing
- * ("12." is 12); a "." followed by anything other than a digit is invalid.
- * An "e" not followed by exponent digits is not part of the number. The
+ * Syntax: the integer part as M_str_to_int64_ex reads it in base 10 (white
+ * space, an optional "+" or "-", digits), optionally "." and the fraction
+ * digits, optionally "e" or "E" with an optionally signed exponent of at
+ * most 255 in magnitude. The sign applies to both parts: "-1.5" is minus
+ * one and a half and "-0.5" minus one half. Only text that starts with "."
+ * may leave out the integer part (".5"); " .5", "+.5" and "-.5" are
+ * invalid. The fraction is the digits right after the point: "1.x",
+ * "1.-5" and "1. 5" are invalid, and so is "." alone. A "." at the very end
+ * of the text adds nothing ("12." is 12). An "e" not followed by exponent
+ * digits is not part of the number ("1e" is 1, ending before the "e"). The
  * number ends at the first character that does not fit the syntax; that is
  * not an error, only endptr tells.
  *
+ * Value: the integer part times 10 per fraction digit plus the fraction.
+ * Fraction digits that would take the integer past 64 bits, or the places
+ * past 255, are cut off (not rounded), and any digit cut off makes the
+ * result M_DECIMAL_TRUNCATION: "0.12345678901234567890" gives
+ * 0.1234567890123456789 with M_DECIMAL_TRUNCATION. Then the exponent: a
+ * positive one moves the point right (overflow when the integer no longer
+ * fits), a negative one adds places (beyond 255 they are rounded away, half
+ * away from zero, as a product would round them).
+ *
  * Examples: "12.340" gives 1234 with 2 places, ".5" 0.5, "1e3" 1000,
- * "2.5e-1" 0.25.
+ * "2.5e-1" 0.25, "abc" M_DECIMAL_INVALID.
  *
  * string: NULL gives M_DECIMAL_INVALID.
  * len:    0 gives M_DECIMAL_INVALID without reading string.
@@ -198,11 +223,12 @@ M_API int M_decimal_cmp(const M_decimal_t *dec1, const M_decimal_t *dec2);
  *         used (string itself on M_DECIMAL_INVALID). It points into string.
  *
  * Returns M_DECIMAL_SUCCESS for an exact value; M_DECIMAL_TRUNCATION when
- * the text has more significant digits than 64 bits hold (the value is
- * rounded half away from zero to the most places that fit, and at most 255);
- * M_DECIMAL_OVERFLOW when the integer part does not fit or the exponent
- * exceeds 255 in magnitude (val is 0); M_DECIMAL_INVALID for bad arguments
- * or text without a digit (val is 0). */
+ * digits were cut off or rounded away; M_DECIMAL_OVERFLOW when the integer
+ * part does not fit 64 bits (also when a negative exponent would bring it
+ * back into range: "99999999999999999999e-5"), when the exponent makes the
+ * integer too large, or when the exponent exceeds 255 in magnitude (val is
+ * 0); M_DECIMAL_INVALID for bad arguments or text without a number (val is
+ * 0). */
 M_API M_decimal_retval_t M_decimal_from_str(const char *string, size_t len, M_decimal_t *val, const char **endptr);
 
 /* Write the text of dec into buf of len bytes, terminated.

@@ -82,23 +82,64 @@ struct Expect {
 	int                places;
 };
 
+/* The value v / 10^t rounded to exactly q places (q <= t), reduced; or an
+ * overflow when that does not fit. */
+Expect expect_at(i128 v, int t, int q)
+{
+	i128 r = round_div(v, t - q);
+	if (!fits64(r))
+		return { M_DECIMAL_OVERFLOW, 0, 0 };
+	bool exact = r * static_cast<i128>(p10(t - q)) == v;
+	int  pl    = q;
+	if (r == 0)
+		pl = 0;
+	while (pl > 0 && r % 10 == 0) {
+		r /= 10;
+		pl--;
+	}
+	return { exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, static_cast<int64_t>(r), pl };
+}
+
 Expect expect_of(i128 v, int t)
 {
 	for (int q = t; q >= 0; q--) {
-		i128 r = round_div(v, t - q);
-		if (!fits64(r))
-			continue;
-		bool exact = r * static_cast<i128>(p10(t - q)) == v;
-		int  pl    = q;
-		if (r == 0)
-			pl = 0;
-		while (pl > 0 && r % 10 == 0) {
-			r /= 10;
-			pl--;
-		}
-		return { exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, static_cast<int64_t>(r), pl };
+		Expect e = expect_at(v, t, q);
+		if (e.rv != M_DECIMAL_OVERFLOW)
+			return e;
 	}
 	return { M_DECIMAL_OVERFLOW, 0, 0 };
+}
+
+/* The alignment's places for two operands: both reduced, the larger place
+ * count, lowered while the operand with fewer places does not fit 64 bits
+ * when scaled to it. */
+int align_of(M_decimal_t a, M_decimal_t b)
+{
+	M_decimal_reduce(&a);
+	M_decimal_reduce(&b);
+	if (a.num_dec < b.num_dec)
+		std::swap(a, b);
+	if (b.num == 0)
+		return a.num_dec; /* 0 fits at any places */
+	for (int t = a.num_dec; t > b.num_dec; t--) {
+		i128 y = 0;
+		if (t - b.num_dec <= 20 && !__builtin_mul_overflow(static_cast<i128>(b.num), static_cast<i128>(p10(t - b.num_dec)), &y) &&
+		    fits64(y))
+			return t;
+	}
+	return b.num_dec;
+}
+
+/* What add and subtract must give for the exact result v / 10^t of a and b:
+ * the exact value whenever it can be held; otherwise the value rounded to
+ * the alignment's places, or an overflow when it does not fit there. */
+Expect expect_sum(i128 v, int t, const M_decimal_t &a, const M_decimal_t &b)
+{
+	Expect e = expect_of(v, t);
+	if (e.rv == M_DECIMAL_SUCCESS)
+		return e;
+	int ta = align_of(a, b);
+	return expect_at(v, t, ta < t ? ta : t);
 }
 
 /* Random values with every digit count from 0 to 19 equally likely, both
@@ -393,9 +434,48 @@ TEST(m_decimal, add_subtract_cases)
 	/* 0 - INT64_MIN is 2^63: one place too many for 64 bits. */
 	b = dec(0, 0);
 	EXPECT_EQ(M_decimal_subtract(&r, &b, &a), M_DECIMAL_OVERFLOW);
+	/* A sum that does not fit at the aligned places overflows; it does not
+	 * give up a place of its own. */
 	a = dec(INT64_MIN, 1);
-	EXPECT_EQ(M_decimal_subtract(&r, &b, &a), M_DECIMAL_TRUNCATION);
-	EXPECT_EQ(r.num, 922337203685477581LL); /* 922337203685477580.8 */
+	r = dec(7, 7);
+	EXPECT_EQ(M_decimal_subtract(&r, &b, &a), M_DECIMAL_OVERFLOW); /* 922337203685477580.8 */
+	EXPECT_EQ(r.num, 0);
+	EXPECT_EQ(r.num_dec, 0);
+	a = dec(INT64_MAX, 2);
+	b = dec(1, 2);
+	EXPECT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_OVERFLOW);
+	a = parse("922337203685477580.7");
+	b = parse("0.1");
+	EXPECT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_OVERFLOW);
+	b = parse("-0.1");
+	EXPECT_EQ(M_decimal_subtract(&r, &a, &b), M_DECIMAL_OVERFLOW);
+	a = parse("-922337203685477580.8");
+	b = parse("0.1");
+	EXPECT_EQ(M_decimal_subtract(&r, &a, &b), M_DECIMAL_OVERFLOW);
+	EXPECT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(str(r), "-922337203685477580.7");
+
+	/* Alignment gives up the places the integer operand cannot be held at,
+	 * rounding the sum once: 900000000000000000 at 2 places overflows, so
+	 * 900000000000000000 + 0.25 is rounded to 1 place. */
+	a = dec(900000000000000000LL, 0);
+	b = parse("0.25");
+	EXPECT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_TRUNCATION);
+	EXPECT_EQ(str(r), "900000000000000000.3");
+	b = parse("-0.25");
+	EXPECT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_TRUNCATION);
+	EXPECT_EQ(str(r), "899999999999999999.8"); /* .75 rounds away from zero */
+	a = dec(-900000000000000000LL, 0);
+	EXPECT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_TRUNCATION);
+	EXPECT_EQ(str(r), "-900000000000000000.3");
+
+	/* But a sum that can be held exactly is exact even when the operands
+	 * cannot be aligned at its places: -922337203685477581 does not fit at
+	 * 1 place, yet the sum -0.3 does. */
+	a = dec(-922337203685477581LL, 0);
+	b = parse("922337203685477580.7");
+	EXPECT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(str(r), "-0.3");
 }
 
 TEST(m_decimal, add_far_apart_places)
@@ -582,9 +662,9 @@ TEST(m_decimal, add_subtract_property)
 		SCOPED_TRACE(show(a, b));
 
 		auto rv = M_decimal_add(&r, &a, &b);
-		check_expect(expect_of(scaled(a, t) + scaled(b, t), t), rv, r, "add");
+		check_expect(expect_sum(scaled(a, t) + scaled(b, t), t, a, b), rv, r, "add");
 		rv = M_decimal_subtract(&r, &a, &b);
-		check_expect(expect_of(scaled(a, t) - scaled(b, t), t), rv, r, "subtract");
+		check_expect(expect_sum(scaled(a, t) - scaled(b, t), t, a, b), rv, r, "subtract");
 		if (::testing::Test::HasFatalFailure())
 			return;
 	}
@@ -791,36 +871,56 @@ std::string at_scale(const M_decimal_t &d, int scale)
 	return m.empty() ? m : m + std::string(static_cast<size_t>(scale - d.num_dec), '0');
 }
 
-/* The expectation for the exact value (neg, m / 10^scale). */
+/* The exact value (neg, m / 10^scale) rounded to exactly P places. */
+Expect fit_at(bool neg, const std::string &m, int scale, int P)
+{
+	const std::string limit  = neg ? "9223372036854775808" : "9223372036854775807";
+	const size_t      drop   = static_cast<size_t>(scale - P);
+	std::string       prefix = m.size() > drop ? m.substr(0, m.size() - drop) : "";
+	std::string       gone   = m.size() > drop ? m.substr(m.size() - drop) : std::string(drop - m.size(), '0') + m;
+	if (!gone.empty() && gone[0] >= '5')
+		prefix = add_mag(prefix, "1");
+	prefix = strip(prefix);
+	if (cmp_mag(prefix, limit) > 0)
+		return { M_DECIMAL_OVERFLOW, 0, 0 };
+	const bool exact = gone.find_first_not_of('0') == std::string::npos;
+	u128       v     = 0;
+	for (char c : prefix)
+		v = v * 10 + static_cast<u128>(c - '0');
+	int pl = v == 0 ? 0 : P;
+	while (pl > 0 && v % 10 == 0) {
+		v /= 10;
+		pl--;
+	}
+	const int64_t num = neg ? static_cast<int64_t>(0 - static_cast<uint64_t>(v)) : static_cast<int64_t>(v);
+	return { exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, num, pl };
+}
+
+/* The expectation for the exact value (neg, m / 10^scale) at the most
+ * places (up to 255) that fit. */
 Expect best_fit(bool neg, const std::string &m, int scale)
 {
-	const std::string limit = neg ? "9223372036854775808" : "9223372036854775807";
 	/* A prefix of more than 19 digits never fits: start below that. */
 	int top = scale < 255 ? scale : 255;
 	if (scale - static_cast<int>(m.size()) + 19 < top)
 		top = scale - static_cast<int>(m.size()) + 19;
 	for (int P = top; P >= 0; P--) {
-		const size_t drop   = static_cast<size_t>(scale - P);
-		std::string  prefix = m.size() > drop ? m.substr(0, m.size() - drop) : "";
-		std::string  gone   = m.size() > drop ? m.substr(m.size() - drop) : std::string(drop - m.size(), '0') + m;
-		if (!gone.empty() && gone[0] >= '5')
-			prefix = add_mag(prefix, "1");
-		prefix = strip(prefix);
-		if (cmp_mag(prefix, limit) > 0)
-			continue;
-		const bool exact = gone.find_first_not_of('0') == std::string::npos;
-		u128       v     = 0;
-		for (char c : prefix)
-			v = v * 10 + static_cast<u128>(c - '0');
-		int pl = v == 0 ? 0 : P;
-		while (pl > 0 && v % 10 == 0) {
-			v /= 10;
-			pl--;
-		}
-		const int64_t num = neg ? static_cast<int64_t>(0 - static_cast<uint64_t>(v)) : static_cast<int64_t>(v);
-		return { exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, num, pl };
+		Expect e = fit_at(neg, m, scale, P);
+		if (e.rv != M_DECIMAL_OVERFLOW)
+			return e;
 	}
 	return { M_DECIMAL_OVERFLOW, 0, 0 };
+}
+
+/* The expectation for a sum: exact when it can be held, else rounded to
+ * the alignment's places (or an overflow there). */
+Expect sum_fit(bool neg, const std::string &m, int scale, const M_decimal_t &a, const M_decimal_t &b)
+{
+	Expect e = best_fit(neg, m, scale);
+	if (e.rv == M_DECIMAL_SUCCESS)
+		return e;
+	int ta = align_of(a, b);
+	return fit_at(neg, m, scale, ta < scale ? ta : scale);
 }
 
 /* a + sign * b exactly, as (neg, magnitude) at scale. */
@@ -856,10 +956,10 @@ TEST(m_decimal, far_apart_places_property)
 
 		auto s  = big_sum(a, b, false, scale);
 		auto rv = M_decimal_add(&r, &a, &b);
-		check_expect(best_fit(s.first, s.second, scale), rv, r, "add");
+		check_expect(sum_fit(s.first, s.second, scale, a, b), rv, r, "add");
 		s  = big_sum(a, b, true, scale);
 		rv = M_decimal_subtract(&r, &a, &b);
-		check_expect(best_fit(s.first, s.second, scale), rv, r, "subtract");
+		check_expect(sum_fit(s.first, s.second, scale, a, b), rv, r, "subtract");
 
 		/* Products of up to 510 places. */
 		M_decimal_t c  = gen.value(255);
@@ -930,7 +1030,13 @@ TEST(m_decimal, from_str_table)
 		{ "1. 5", 0, 0, M_DECIMAL_INVALID, 0 },  /* nor white space */
 		{ "-1.5", -15, 1, M_DECIMAL_SUCCESS, 4 },
 		{ "-0.5", -5, 1, M_DECIMAL_SUCCESS, 4 },
-		{ "-.5", -5, 1, M_DECIMAL_SUCCESS, 3 },
+		{ "-.5", 0, 0, M_DECIMAL_INVALID, 0 },  /* only text that starts with "." */
+		{ "+.5", 0, 0, M_DECIMAL_INVALID, 0 },
+		{ " .5", 0, 0, M_DECIMAL_INVALID, 0 },
+		{ ".5e1", 5, 0, M_DECIMAL_SUCCESS, 4 },
+		{ ".e1", 0, 0, M_DECIMAL_INVALID, 0 },
+		{ "1.e1", 0, 0, M_DECIMAL_INVALID, 0 },
+		{ "1.+5", 0, 0, M_DECIMAL_INVALID, 0 },
 		{ "  +7.25xyz", 725, 2, M_DECIMAL_SUCCESS, 7 },
 		{ "12.", 12, 0, M_DECIMAL_SUCCESS, 3 },
 		{ "-0", 0, 0, M_DECIMAL_SUCCESS, 2 },
@@ -950,17 +1056,35 @@ TEST(m_decimal, from_str_table)
 		{ "9223372036854775808", 0, 0, M_DECIMAL_OVERFLOW, 19 },
 		{ "-9223372036854775808", INT64_MIN, 0, M_DECIMAL_SUCCESS, 20 },
 		{ "-9223372036854775809", 0, 0, M_DECIMAL_OVERFLOW, 20 },
-		{ "99999999999999999999e-5", 1000000000000000LL, 0, M_DECIMAL_TRUNCATION, 23 },
+		/* The integer part must fit, whatever the exponent would do. */
+		{ "99999999999999999999e-5", 0, 0, M_DECIMAL_OVERFLOW, 20 },
+		{ "12345678901234567890.5", 0, 0, M_DECIMAL_OVERFLOW, 20 },
+		{ "0.001e20", 100000000000000000LL, 0, M_DECIMAL_SUCCESS, 8 },
+		{ "-0.001e19", -10000000000000000LL, 0, M_DECIMAL_SUCCESS, 9 },
+		{ "922337203685477580.7e1", INT64_MAX, 0, M_DECIMAL_SUCCESS, 22 },
+		{ "922337203685477580.8e1", 9223372036854775800LL, 0, M_DECIMAL_TRUNCATION, 22 },
+		{ "-922337203685477580.8e1", INT64_MIN, 0, M_DECIMAL_SUCCESS, 23 },
+		{ "5e-256", 0, 0, M_DECIMAL_OVERFLOW, 6 },
+		{ "0.5e-255", 1, 255, M_DECIMAL_TRUNCATION, 8 }, /* beyond 255 places: rounded */
+		{ "-0.4e-255", 0, 0, M_DECIMAL_TRUNCATION, 9 },
 		/* The limit depends on the sign: 2^63 - 1 above zero, 2^63 below. */
 		{ "922337203685477580.74", INT64_MAX, 1, M_DECIMAL_TRUNCATION, 21 },
 		{ "-922337203685477580.84", INT64_MIN, 1, M_DECIMAL_TRUNCATION, 22 },
-		{ "922337203685477580.75", 922337203685477581LL, 0, M_DECIMAL_TRUNCATION, 21 },
-		{ "-922337203685477580.85", -922337203685477581LL, 0, M_DECIMAL_TRUNCATION, 22 },
-		{ "0.99999999999999999999", 1, 0, M_DECIMAL_TRUNCATION, 22 },
-		{ "-0.99999999999999999999", -1, 0, M_DECIMAL_TRUNCATION, 23 },
+		/* Fraction digits that do not fit are cut off, not rounded. */
+		{ "922337203685477580.79", INT64_MAX, 1, M_DECIMAL_TRUNCATION, 21 },
+		{ "-922337203685477580.89", INT64_MIN, 1, M_DECIMAL_TRUNCATION, 22 },
+		{ "922337203685477580.8", 922337203685477580LL, 0, M_DECIMAL_TRUNCATION, 20 },
+		{ "-922337203685477580.8", INT64_MIN, 1, M_DECIMAL_SUCCESS, 21 },
+		{ "0.99999999999999999999", 999999999999999999LL, 18, M_DECIMAL_TRUNCATION, 22 },
+		{ "-0.99999999999999999999", -999999999999999999LL, 18, M_DECIMAL_TRUNCATION, 23 },
+		{ "1.23456789012345678951", 1234567890123456789LL, 18, M_DECIMAL_TRUNCATION, 22 },
 		{ "0.1234567890123456789012345", 1234567890123456789LL, 19, M_DECIMAL_TRUNCATION, 27 },
+		/* A digit cut off counts even when it is 0. */
+		{ "0.12345678901234567890", 1234567890123456789LL, 19, M_DECIMAL_TRUNCATION, 22 },
+		{ "1.50000000000000000000000", 15, 1, M_DECIMAL_TRUNCATION, 25 },
+		{ "1.500000000000000000", 15, 1, M_DECIMAL_SUCCESS, 20 },
 		{ "0.0000000000000000000000000000000000000000000123456789012345678999",
-		  123456789012345679LL, 61, M_DECIMAL_TRUNCATION, 66 },
+		  1234567890123456789LL, 62, M_DECIMAL_TRUNCATION, 66 },
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.s);
