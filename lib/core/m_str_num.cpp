@@ -84,9 +84,13 @@ accum_t accumulate(const char *s, size_t len, unsigned char base, const char **e
 	return r;
 }
 
-/* Narrow to a signed type: magnitudes up to max (max + 1 with "-") fit. */
+/* Narrow the accumulation to the result type T, one of the four widths.
+ * Signed: magnitudes up to max (max + 1 with "-") fit, beyond that the value
+ * saturates at min or max. Unsigned: a "-" negates in 64 bits, as the C
+ * library's conversions do ("-1" is the maximum), and digits beyond 64 bits
+ * or a value beyond T saturate at T's maximum. */
 template <typename T>
-M_str_int_retval_t to_signed(const char *s, size_t len, unsigned char base, T *out, const char **end)
+M_str_int_retval_t narrow(const char *s, size_t len, unsigned char base, T *out, const char **end)
 {
 	if (out == nullptr) {
 		if (end != nullptr)
@@ -99,20 +103,29 @@ M_str_int_retval_t to_signed(const char *s, size_t len, unsigned char base, T *o
 		return a.rv;
 	}
 	constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<T>::max());
-	if (a.negative) {
-		if (a.overflow || a.magnitude > kMax + 1) {
-			*out = std::numeric_limits<T>::min();
+	if constexpr (std::numeric_limits<T>::is_signed) {
+		if (a.negative) {
+			if (a.overflow || a.magnitude > kMax + 1) {
+				*out = std::numeric_limits<T>::min();
+				return M_STR_INT_OVERFLOW;
+			}
+			/* 0 - magnitude in unsigned arithmetic, then two's complement. */
+			*out = static_cast<T>(static_cast<int64_t>(0 - a.magnitude));
+			return M_STR_INT_SUCCESS;
+		}
+		if (a.overflow || a.magnitude > kMax) {
+			*out = std::numeric_limits<T>::max();
 			return M_STR_INT_OVERFLOW;
 		}
-		/* 0 - magnitude in unsigned arithmetic, then two's complement. */
-		*out = static_cast<T>(static_cast<int64_t>(0 - a.magnitude));
-		return M_STR_INT_SUCCESS;
+		*out = static_cast<T>(a.magnitude);
+	} else {
+		const uint64_t v = a.negative ? 0 - a.magnitude : a.magnitude;
+		if (a.overflow || v > kMax) {
+			*out = std::numeric_limits<T>::max();
+			return M_STR_INT_OVERFLOW;
+		}
+		*out = static_cast<T>(v);
 	}
-	if (a.overflow || a.magnitude > kMax) {
-		*out = std::numeric_limits<T>::max();
-		return M_STR_INT_OVERFLOW;
-	}
-	*out = static_cast<T>(a.magnitude);
 	return M_STR_INT_SUCCESS;
 }
 
@@ -157,53 +170,22 @@ void M_str_intconv_prep(const char **s, size_t *len, unsigned char *base, M_bool
 
 M_str_int_retval_t M_str_to_uint64_ex(const char *s, size_t len, unsigned char base, uint64_t *out, const char **end)
 {
-	if (out == nullptr) {
-		if (end != nullptr)
-			*end = s;
-		return M_STR_INT_INVALID;
-	}
-	const accum_t a = accumulate(s, len, base, end);
-	if (a.rv != M_STR_INT_SUCCESS) {
-		*out = 0;
-		return a.rv;
-	}
-	if (a.overflow) {
-		*out = UINT64_MAX;
-		return M_STR_INT_OVERFLOW;
-	}
-	*out = a.negative ? 0 - a.magnitude : a.magnitude;
-	return M_STR_INT_SUCCESS;
+	return narrow<uint64_t>(s, len, base, out, end);
 }
 
 M_str_int_retval_t M_str_to_int64_ex(const char *s, size_t len, unsigned char base, int64_t *out, const char **end)
 {
-	return to_signed<int64_t>(s, len, base, out, end);
+	return narrow<int64_t>(s, len, base, out, end);
 }
 
 M_str_int_retval_t M_str_to_int32_ex(const char *s, size_t len, unsigned char base, int32_t *out, const char **end)
 {
-	return to_signed<int32_t>(s, len, base, out, end);
+	return narrow<int32_t>(s, len, base, out, end);
 }
 
 M_str_int_retval_t M_str_to_uint32_ex(const char *s, size_t len, unsigned char base, uint32_t *out, const char **end)
 {
-	if (out == nullptr) {
-		if (end != nullptr)
-			*end = s;
-		return M_STR_INT_INVALID;
-	}
-	const accum_t a = accumulate(s, len, base, end);
-	if (a.rv != M_STR_INT_SUCCESS) {
-		*out = 0;
-		return a.rv;
-	}
-	const uint64_t v = a.negative ? 0 - a.magnitude : a.magnitude;
-	if (a.overflow || v > UINT32_MAX) {
-		*out = UINT32_MAX;
-		return M_STR_INT_OVERFLOW;
-	}
-	*out = static_cast<uint32_t>(v);
-	return M_STR_INT_SUCCESS;
+	return narrow<uint32_t>(s, len, base, out, end);
 }
 
 uint64_t M_str_to_uint64(const char *s)
