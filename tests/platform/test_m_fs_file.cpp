@@ -15,30 +15,13 @@
 #include "platform/m_fs_file.h"
 #include "platform/m_fs_int.h"
 #include "platform/m_fs_perms.h"
+#include "tests/platform/fs_test_util.h"
+#include "tests/test_util.h"
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/mfsf_XXXXXX";
-        const char *d = ::mkdtemp(tmpl);
-        path_         = d != nullptr ? d : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty()) {
-            std::string cmd = "rm -rf '" + path_ + "'";
-            (void)std::system(cmd.c_str());
-        }
-    }
-    const std::string &path() const { return path_; }
-    std::string        sub(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using fs_test::TempDir;
+using test_util::EnvGuard;
 
 const unsigned char *bytes(const char *s)
 {
@@ -813,15 +796,11 @@ TEST(m_fs_file, write_bytes)
 
 TEST(m_fs_file, home_expansion_on_open)
 {
-    TempDir    dir;
-    const char *old = ::getenv("HOME");
-    std::string saved = old != nullptr ? old : "";
-    ::setenv("HOME", dir.path().c_str(), 1);
-    EXPECT_EQ(M_fs_file_write_bytes("~/in_home", bytes("h"), 1, 0, nullptr), M_FS_ERROR_SUCCESS);
-    if (old != nullptr)
-        ::setenv("HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("HOME");
+    TempDir dir;
+    {
+        EnvGuard home("HOME", dir.path().c_str());
+        EXPECT_EQ(M_fs_file_write_bytes("~/in_home", bytes("h"), 1, 0, nullptr), M_FS_ERROR_SUCCESS);
+    }
     EXPECT_EQ(slurp(dir.sub("in_home")), "h");
 }
 

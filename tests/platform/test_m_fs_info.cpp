@@ -15,37 +15,12 @@
 #include "platform/m_fs_file.h"
 #include "platform/m_fs_info.h"
 #include "platform/m_fs_perms.h"
+#include "tests/platform/fs_test_util.h"
 
 namespace {
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/mfsi_XXXXXX";
-        const char *d = ::mkdtemp(tmpl);
-        path_         = d != nullptr ? d : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty()) {
-            std::string cmd = "rm -rf '" + path_ + "'";
-            (void)std::system(cmd.c_str());
-        }
-    }
-    const std::string &path() const { return path_; }
-    std::string        sub(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void make_file(const std::string &p, const char *text, mode_t mode)
-{
-    ASSERT_EQ(M_fs_file_write_bytes(p.c_str(), reinterpret_cast<const unsigned char *>(text), 0, 0, nullptr),
-              M_FS_ERROR_SUCCESS);
-    ASSERT_EQ(::chmod(p.c_str(), mode), 0);
-}
+using fs_test::make_file;
+using fs_test::TempDir;
 
 TEST(m_fs_info, object_fields)
 {

@@ -13,6 +13,8 @@
 #include "platform/m_fs_file.h"
 #include "platform/m_fs_info.h"
 #include "platform/m_fs_path.h"
+#include "tests/platform/fs_test_util.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -44,56 +46,9 @@ std::string err(M_fs_error_t e)
     return "error:" + std::to_string(static_cast<int>(e));
 }
 
-/* Set or unset an environment variable for one scope. */
-class EnvGuard {
-public:
-    EnvGuard(const char *name, const char *value) : name_(name)
-    {
-        const char *old = ::getenv(name);
-        had_            = old != nullptr;
-        if (had_)
-            old_ = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard()
-    {
-        if (had_)
-            ::setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
-
-private:
-    std::string name_;
-    std::string old_;
-    bool        had_ = false;
-};
-
-/* A private directory under /tmp, removed afterwards. */
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/mfsp_XXXXXX";
-        const char *d = ::mkdtemp(tmpl);
-        path_         = d != nullptr ? d : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty()) {
-            std::string cmd = "rm -rf '" + path_ + "'";
-            (void)std::system(cmd.c_str());
-        }
-    }
-    const std::string &path() const { return path_; }
-    std::string        sub(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
+using test_util::EnvGuard;
+using fs_test::TempDir;
+using fs_test::write_text;
 
 /* Run in another directory for one scope. */
 class CwdGuard {
@@ -584,12 +539,8 @@ TEST(m_fs_path, tmpdir_and_confdir)
 TEST(m_fs_path, ishidden)
 {
     TempDir dir;
-    ASSERT_EQ(M_fs_file_write_bytes(dir.sub(".dot").c_str(), reinterpret_cast<const unsigned char *>("x"), 1, 0,
-                                    nullptr),
-              M_FS_ERROR_SUCCESS);
-    ASSERT_EQ(M_fs_file_write_bytes(dir.sub("plain").c_str(), reinterpret_cast<const unsigned char *>("x"), 1, 0,
-                                    nullptr),
-              M_FS_ERROR_SUCCESS);
+    write_text(dir.sub(".dot"), "x");
+    write_text(dir.sub("plain"), "x");
     EXPECT_TRUE(M_fs_path_ishidden(dir.sub(".dot").c_str(), nullptr));
     EXPECT_FALSE(M_fs_path_ishidden(dir.sub("plain").c_str(), nullptr));
     EXPECT_FALSE(M_fs_path_ishidden(dir.sub(".missing").c_str(), nullptr));

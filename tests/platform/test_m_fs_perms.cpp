@@ -13,6 +13,7 @@
 #include "core/m_mem.h"
 #include "platform/m_fs_file.h"
 #include "platform/m_fs_perms.h"
+#include "tests/platform/fs_test_util.h"
 
 namespace {
 
@@ -24,34 +25,8 @@ constexpr M_fs_perms_who_t USER  = M_FS_PERMS_WHO_USER;
 constexpr M_fs_perms_who_t GROUP = M_FS_PERMS_WHO_GROUP;
 constexpr M_fs_perms_who_t OTHER = M_FS_PERMS_WHO_OTHER;
 
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/mfsm_XXXXXX";
-        const char *d = ::mkdtemp(tmpl);
-        path_         = d != nullptr ? d : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty()) {
-            std::string cmd = "rm -rf '" + path_ + "'";
-            (void)std::system(cmd.c_str());
-        }
-    }
-    const std::string &path() const { return path_; }
-    std::string        sub(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void make_file(const std::string &p, mode_t mode)
-{
-    ASSERT_EQ(M_fs_file_write_bytes(p.c_str(), reinterpret_cast<const unsigned char *>("x"), 1, 0, nullptr),
-              M_FS_ERROR_SUCCESS);
-    ASSERT_EQ(::chmod(p.c_str(), mode), 0);
-}
+using fs_test::make_file;
+using fs_test::TempDir;
 
 mode_t mode_of(const std::string &p)
 {
@@ -245,7 +220,7 @@ TEST(m_fs_perms, can_access)
 {
     TempDir    dir;
     const auto f = dir.sub("f");
-    make_file(f, 0644);
+    make_file(f, "x", 0644);
     EXPECT_EQ(M_fs_perms_can_access(f.c_str(), 0), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(M_fs_perms_can_access(f.c_str(), R), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(M_fs_perms_can_access(dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
@@ -260,7 +235,7 @@ TEST(m_fs_perms, set_perms_merges_into_current_modes)
 {
     TempDir    dir;
     const auto f = dir.sub("f");
-    make_file(f, 0644);
+    make_file(f, "x", 0644);
 
     M_fs_perms_t *p = M_fs_perms_create();
     M_fs_perms_set_mode(p, W, GROUP, M_FS_PERMS_TYPE_ADD);
@@ -325,7 +300,7 @@ TEST(m_fs_perms, set_perms_owner)
 {
     TempDir    dir;
     const auto f = dir.sub("f");
-    make_file(f, 0600);
+    make_file(f, "x", 0600);
     const std::string user  = my_user_name();
     const std::string group = my_group_name();
     if (user.empty() || group.empty())

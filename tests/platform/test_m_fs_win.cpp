@@ -20,6 +20,7 @@
 #include "platform/m_fs_win.h"
 #include "platform/m_platform.h"
 #include "platform/m_platform_int.h"
+#include "tests/platform/fs_test_util.h"
 
 namespace {
 
@@ -194,34 +195,8 @@ TEST(m_fs_win, wide_text_to_utf8)
     M_free(r);
 }
 
-/* A private directory under /tmp, removed with everything in it. */
-class TempDir {
-public:
-    TempDir()
-    {
-        char tmpl[] = "/tmp/mfsw_XXXXXX";
-        const char *d = ::mkdtemp(tmpl);
-        path_         = d != nullptr ? d : "";
-    }
-    ~TempDir()
-    {
-        if (!path_.empty()) {
-            std::string cmd = "chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'";
-            (void)std::system(cmd.c_str());
-        }
-    }
-    const std::string &path() const { return path_; }
-    std::string        sub(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
-};
-
-void write_text(const std::string &path, const char *text)
-{
-    ASSERT_EQ(M_fs_file_write_bytes(path.c_str(), reinterpret_cast<const unsigned char *>(text), 0, 0, nullptr),
-              M_FS_ERROR_SUCCESS);
-}
+using fs_test::TempDir;
+using fs_test::write_text;
 
 TEST(m_fs_win, real_failures_missing_file)
 {

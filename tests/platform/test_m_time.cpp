@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/m_time.h"
+#include "tests/test_util.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -57,31 +58,7 @@ int64_t floor_mod(int64_t a, int64_t b)
 	return ::testing::AssertionSuccess();
 }
 
-/* Sets TZ for one test and restores the previous value afterwards. */
-class TzGuard {
-public:
-	explicit TzGuard(const char *tz)
-	{
-		const char *old = std::getenv("TZ");
-		had_            = old != nullptr;
-		if (had_)
-			old_ = old;
-		setenv("TZ", tz, 1);
-		tzset();
-	}
-	~TzGuard()
-	{
-		if (had_)
-			setenv("TZ", old_.c_str(), 1);
-		else
-			unsetenv("TZ");
-		tzset();
-	}
-
-private:
-	bool        had_ = false;
-	std::string old_;
-};
+using test_util::TzGuard;
 
 } // namespace
 

@@ -1,0 +1,69 @@
+/* Helpers shared by the library's unit tests: environment variables set for
+ * one scope. */
+#ifndef TEST_UTIL_H
+#define TEST_UTIL_H
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+namespace test_util {
+
+/* Set (value non-NULL) or unset (value NULL) an environment variable for one
+ * scope; the previous state comes back with restore() or the destructor. */
+class EnvGuard {
+public:
+    EnvGuard(const char *name, const char *value) : name_(name)
+    {
+        const char *old = std::getenv(name);
+        had_            = old != nullptr;
+        if (had_)
+            old_ = old;
+        if (value != nullptr)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~EnvGuard() { restore(); }
+    EnvGuard(const EnvGuard &)            = delete;
+    EnvGuard &operator=(const EnvGuard &) = delete;
+
+    /* Put the previous state back now; later calls do nothing. */
+    void restore()
+    {
+        if (restored_)
+            return;
+        restored_ = true;
+        if (had_)
+            ::setenv(name_.c_str(), old_.c_str(), 1);
+        else
+            ::unsetenv(name_.c_str());
+    }
+
+private:
+    std::string name_;
+    std::string old_;
+    bool        had_      = false;
+    bool        restored_ = false;
+};
+
+/* TZ set for one scope, with the C library told of the change both when it
+ * is set and when it is put back. */
+class TzGuard {
+public:
+    explicit TzGuard(const char *tz) : env_("TZ", tz) { ::tzset(); }
+    ~TzGuard()
+    {
+        env_.restore();
+        ::tzset();
+    }
+    TzGuard(const TzGuard &)            = delete;
+    TzGuard &operator=(const TzGuard &) = delete;
+
+private:
+    EnvGuard env_;
+};
+
+} // namespace test_util
+
+#endif
