@@ -484,12 +484,15 @@ M_API void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char * const *st
 /* ---------------------------------------------------------------------------
  * Money and decimal appends (defined in m_buf_money.cpp)
  *
- * Money text is parsed with M_decimal_from_str (white space, an optional
- * sign, digits, an optional "." and fraction, an optional exponent) and
- * rescaled to a whole number of hundredths, the magnitude rounded half up
- * ("12.345" is 1235 hundredths, "-12.345" is -1235). Only white space may
- * follow the number: "1,234.56" or "12abc" does not parse (false), so a
- * grouping mark can never silently cut an amount short.
+ * Money text is read as M_atofi_prec (m_str_num.h) reads an amount with 2
+ * places, as a whole number of hundredths: leading white space and one
+ * sign, then digits with "," skipped anywhere as a grouping mark ("1,234.56"
+ * is 123456 hundredths), the first "." starting the decimals; a third
+ * decimal rounds the magnitude half up ("12.345" is 1235, "-12.345" -1235)
+ * and the number ends there, at a second "." or at any other character
+ * ("12abc" is 1200, "1.2.3" is 120). Two texts are refused (false) where
+ * M_atofi_prec would hand back a wrong amount: text without any digit
+ * ("abc", "", "-"), and an amount whose hundredths do not fit 64 bits.
  *
  * Justified forms (_just) write exactly width characters: "-" first for a
  * negative amount, then "0" padding, then the text. They yield false,
@@ -505,7 +508,8 @@ struct M_decimal;
 typedef struct M_decimal M_decimal_t;
 
 /* Append the amount in amount text as whole hundredths, as "%lld" writes it
- * (no point): "12.5" appends "1250", "-0.05" appends "-5".
+ * (no point): "12.5" appends "1250", "-0.05" appends "-5", "1,234.56"
+ * appends "123456".
  *
  * amount: NULL or empty does not parse.
  * Returns M_FALSE (nothing appended) when the text does not parse or the
@@ -516,12 +520,15 @@ M_API M_bool M_buf_add_money(M_buf_t *buf, const char *amount);
  * 6 appends "000150", "-0.05" with width 4 appends "-005". */
 M_API M_bool M_buf_add_money_just(M_buf_t *buf, const char *amount, size_t width);
 
-/* Append the amount with a point and two decimals: "12.5" appends "12.50",
- * "-0.05" appends "-0.05", "7" appends "7.00". */
+/* Append the amount with a point and two decimals ("%s%llu.%02llu" with "-"
+ * for a negative amount): "12.5" appends "12.50", "-0.05" appends "-0.05",
+ * "7" appends "7.00". */
 M_API M_bool M_buf_add_money_dot(M_buf_t *buf, const char *amount);
 
 /* M_buf_add_money_dot zero-padded to exactly width characters: "12.5" with
- * width 8 appends "00012.50", "-0.05" with width 6 appends "-00.05". */
+ * width 8 appends "00012.50", "-0.05" with width 6 appends "-00.05". The
+ * sign comes first and once: formatting the whole and the hundredths as two
+ * signed numbers ("%lld.%02lld") would write -1.05 as "-1.-5". */
 M_API M_bool M_buf_add_money_dot_just(M_buf_t *buf, const char *amount, size_t width);
 
 /* The four money appends for an amount already given in hundredths.

@@ -5,10 +5,14 @@
  * formats into a small stack area and appends the text with one ordinary
  * append, so the buffer's growth and wipe rules apply unchanged.
  *
- * Money text is parsed with M_decimal_from_str and rescaled to hundredths
- * with M_decimal_transform (rounding the magnitude half up). Only white
- * space may follow the number: "1,234.56" is refused rather than read as
- * 1.00, which is what a number-prefix reading would silently give.
+ * Money text is read as M_atofi_prec reads an amount with 2 places:
+ * grouping commas skipped ("1,234.56" is 123456 hundredths), a third decimal
+ * rounding the magnitude half up, the number ending at a second "." or any
+ * other character. Two readings that M_atofi_prec would quietly turn into a
+ * wrong amount are refused instead (false, nothing appended): text with no
+ * digit at all (M_atofi_prec gives 0) and an amount whose hundredths do not
+ * fit 64 bits (M_atofi_prec saturates). A check over the text decides
+ * that; the amount itself is M_atofi_prec's.
  *
  * Justified forms write exactly width characters: "-" first for a negative
  * amount, then "0" padding, then the digits (as M_buf_add_int_just does);
@@ -19,6 +23,7 @@
 #include "core/m_chr.h"
 #include "core/m_decimal.h"
 #include "core/m_str.h"
+#include "core/m_str_num.h"
 
 namespace {
 
@@ -27,24 +32,66 @@ constexpr uint8_t kKeepPlaces = M_DECIMAL_MAX_DEC;
 constexpr size_t kDecimalText = 260;
 static_assert(kDecimalText >= 1 + 256 + 1 + 1, "room for the longest decimal text");
 
-/* Parse money text as a whole number of hundredths. */
+/* Read money text as a whole number of hundredths (see above). */
 [[nodiscard]] bool parse_hundredths(const char *amount, int64_t *out) noexcept
 {
-	const size_t len = M_str_len(amount);
-	if (len == 0)
+	if (amount == nullptr)
 		return false;
-	M_decimal_t        d;
-	const char        *end = nullptr;
-	M_decimal_retval_t rv  = M_decimal_from_str(amount, len, &d, &end);
-	if (rv != M_DECIMAL_SUCCESS && rv != M_DECIMAL_TRUNCATION)
-		return false;
-	for (const char *c = end; *c != '\0'; c++) {
-		if (!M_chr_isspace(*c))
-			return false;
+	const char *s = amount;
+	while (M_chr_isspace(*s))
+		s++;
+	bool negative = false;
+	if (*s == '+' || *s == '-') {
+		negative = *s == '-';
+		s++;
 	}
-	if (M_decimal_transform(&d, 2) == M_DECIMAL_OVERFLOW)
+
+	/* The same walk as M_atofi_prec with 2 places, only noting whether a
+	 * digit was seen and whether the hundredths leave the 64-bit range. */
+	const uint64_t limit    = negative ? static_cast<uint64_t>(INT64_MAX) + 1 : static_cast<uint64_t>(INT64_MAX);
+	uint64_t       value    = 0;
+	bool           digit    = false;
+	bool           too_big  = false;
+	bool           in_dec   = false;
+	unsigned       decimals = 0;
+	auto           push     = [&](uint64_t d) {
+		uint64_t next = 0;
+		if (__builtin_mul_overflow(value, 10u, &next) || __builtin_add_overflow(next, d, &next) || next > limit)
+			too_big = true;
+		else
+			value = next;
+	};
+	for (; *s != '\0'; s++) {
+		if (*s == ',')
+			continue;
+		if (*s == '.') {
+			if (in_dec)
+				break;
+			in_dec = true;
+			continue;
+		}
+		const int d = M_chr_digit(*s);
+		if (d < 0)
+			break;
+		digit = true;
+		if (in_dec && decimals == 2) {
+			if (d >= 5 && !too_big) {
+				if (value >= limit)
+					too_big = true;
+				else
+					value++;
+			}
+			break;
+		}
+		push(static_cast<uint64_t>(d));
+		if (in_dec)
+			decimals++;
+	}
+	for (; decimals < 2 && !too_big; decimals++)
+		push(0);
+	if (!digit || too_big)
 		return false;
-	*out = d.num;
+	*out = M_atofi_prec(amount, 2);
 	return true;
 }
 

@@ -132,18 +132,21 @@ M_API int32_t M_atofi100(const char *s);
  * ------------------------------------------------------------------------- */
 
 /* Rewrite a money amount with exactly two decimals: "12.5" gives "12.50",
- * "-.05" gives "-0.05", "7" gives "7.00", "1.2e1" gives "12.00".
+ * "-0.05" gives "-0.05" (not "-.05"), "7" gives "7.00", "1.2e1" gives
+ * "12.00".
  *
  * The text is read with M_decimal_from_str (m_decimal.h), rescaled to 2
  * places with M_decimal_transform and written with M_decimal_to_str. Only
- * white space may follow the number.
+ * white space may follow the number: reading just the number at the start
+ * would turn "1,234.56" into "1.00", a wrong amount rather than a refusal.
  *
  * s: NULL or empty yields NULL.
  *
  * Returns a new string that the caller frees with M_free, or NULL when the
- * text does not parse exactly (M_decimal_from_str reports anything but
- * success), has other text after the number ("1,234.56"), or needs more
- * than two decimals ("1.234": rescaling would round it). */
+ * text does not read exactly (M_decimal_from_str reports anything but
+ * success: "-.05", "abc", digits beyond 64 bits), has other text after the
+ * number ("1,234.56", "12abc"), or needs more than two decimals ("1.234":
+ * rescaling would round it). */
 M_API char *M_str_dot_money_out(const char *s) M_WARN_UNUSED_RESULT;
 
 M_END_DECLS

@@ -54,22 +54,41 @@ TEST(m_buf_money, money_from_text)
 		{ "0.05", true, "5", "0.05" },
 		{ "-0.05", true, "-5", "-0.05" },
 		{ "-.05", true, "-5", "-0.05" },
+		{ ".5", true, "50", "0.50" },
+		{ "+3", true, "300", "3.00" },
 		{ "-12.5", true, "-1250", "-12.50" },
+		{ "-1.05", true, "-105", "-1.05" },
 		{ "  3.1  ", true, "310", "3.10" },
 		{ "12.345", true, "1235", "12.35" },   /* rounded half up */
 		{ "-12.345", true, "-1235", "-12.35" }, /* the magnitude the same way */
 		{ "12.344", true, "1234", "12.34" },
-		{ "1.5e2", true, "15000", "150.00" },
+		{ "0.005", true, "1", "0.01" },
+		{ "-0.005", true, "-1", "-0.01" },
+		{ "0.004", true, "0", "0.00" },
+		{ "12.3456789", true, "1235", "12.35" }, /* the third decimal decides, then ends */
 		{ "0", true, "0", "0.00" },
 		{ "-0", true, "0", "0.00" },
+		/* Grouping commas are skipped; the number ends at a second "." or any
+		 * other character. */
+		{ "1,234.56", true, "123456", "1234.56" },
+		{ "-1,000,000", true, "-100000000", "-1000000.00" },
+		{ "1.2.3", true, "120", "1.20" },
+		{ "12abc", true, "1200", "12.00" },
+		{ "1.5e2", true, "150", "1.50" },
 		{ "92233720368547758.07", true, "9223372036854775807", "92233720368547758.07" },
+		{ "92233720368547758.074", true, "9223372036854775807", "92233720368547758.07" },
 		{ "-92233720368547758.08", true, "-9223372036854775808", "-92233720368547758.08" },
-		{ "92233720368547758.08", false, "", "" }, /* hundredths overflow */
-		{ "1,234.56", false, "", "" },             /* not cut short to 1.00 */
-		{ "12abc", false, "", "" },
+		/* Refused rather than saturated or read as 0. */
+		{ "92233720368547758.08", false, "", "" },
+		{ "92233720368547758.075", false, "", "" }, /* rounding takes it over */
+		{ "-92233720368547758.09", false, "", "" },
+		{ "99999999999999999999", false, "", "" },
 		{ "abc", false, "", "" },
 		{ "", false, "", "" },
+		{ "   ", false, "", "" },
 		{ "-", false, "", "" },
+		{ ".", false, "", "" },
+		{ ",", false, "", "" },
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.amount);
@@ -83,6 +102,34 @@ TEST(m_buf_money, money_from_text)
 		EXPECT_EQ(M_buf_add_money_dot(buf, c.amount), c.ok);
 		EXPECT_EQ(take(buf), std::string("[") + c.dot);
 	}
+}
+
+TEST(m_buf_money, money_text_agrees_with_atofi_prec)
+{
+	/* Random short texts of amount characters: an accepted text appends
+	 * exactly M_atofi_prec's hundredths; a refused one is one M_atofi_prec
+	 * can only read as 0 (no digit). Short texts cannot overflow. */
+	const char      alphabet[] = "0123456789,.-+ x5";
+	std::mt19937_64 rng(7);
+	int             accepted = 0;
+	for (int i = 0; i < 20000; i++) {
+		std::string text;
+		const int   n = static_cast<int>(rng() % 11);
+		for (int k = 0; k < n; k++)
+			text.push_back(alphabet[rng() % (sizeof(alphabet) - 1)]);
+		M_buf_t   *buf = M_buf_create();
+		const bool ok  = M_buf_add_money(buf, text.c_str());
+		const std::string got = take(buf);
+		const int64_t     v   = M_atofi_prec(text.c_str(), 2);
+		if (ok) {
+			accepted++;
+			ASSERT_EQ(got, std::to_string(v)) << "[" << text << "]";
+		} else {
+			ASSERT_EQ(got, "") << "[" << text << "]";
+			ASSERT_EQ(v, 0) << "[" << text << "]";
+		}
+	}
+	EXPECT_GT(accepted, 2000);
 }
 
 TEST(m_buf_money, money_justified)
@@ -134,6 +181,8 @@ TEST(m_buf_money, int_money)
 		{ 0, "0", "0.00", 4, "0000", "0.00" },
 		{ 99, "99", "0.99", 3, "099", nullptr },
 		{ -100, "-100", "-1.00", 5, "-0100", "-1.00" },
+		{ -105, "-105", "-1.05", 7, "-000105", "-001.05" }, /* not "-1.-5" */
+		{ -1, "-1", "-0.01", 5, "-0001", "-0.01" },
 		{ INT64_MAX, "9223372036854775807", "92233720368547758.07", 20, "09223372036854775807",
 		  "92233720368547758.07" },
 		{ INT64_MIN, "-9223372036854775808", "-92233720368547758.08", 20, "-9223372036854775808", nullptr },
@@ -297,8 +346,9 @@ TEST(m_buf_money, str_dot_money_out)
 		{ "12.50", "12.50" },
 		{ "7", "7.00" },
 		{ "-0.05", "-0.05" }, /* not "-.05" */
-		{ "-.05", "-0.05" },
+		{ "-.05", "<null>" }, /* the integer part is needed after a sign */
 		{ ".5", "0.50" },
+		{ "-1.05", "-1.05" },
 		{ "1.2e1", "12.00" },
 		{ "  42  ", "42.00" },
 		{ "-0", "0.00" },
