@@ -345,10 +345,11 @@ M_API M_bool M_parser_read_uint_bcd(M_parser_t *parser, size_t len, uint64_t *in
  * parser:            NULL yields M_DECIMAL_INVALID.
  * len:               more than the unread count, or an empty parser, yields
  *                    M_DECIMAL_INVALID.
- * truncation_fail:   when set, a number that had to be rounded to fit
- *                    (M_DECIMAL_TRUNCATION) is refused: nothing is consumed.
+ * truncation_fail:   when set, a number that lost digits to fit (cut off
+ *                    or rounded, M_DECIMAL_TRUNCATION) is refused: nothing
+ *                    is consumed.
  * decimal:           receives the value (0 on M_DECIMAL_OVERFLOW and
- *                    M_DECIMAL_INVALID; the rounded value on a refused
+ *                    M_DECIMAL_INVALID; the shortened value on a refused
  *                    truncation); NULL yields M_DECIMAL_INVALID.
  *
  * Returns the conversion's code: M_DECIMAL_SUCCESS or M_DECIMAL_TRUNCATION
