@@ -32,8 +32,7 @@ if [ "${LINT_ONLY:-tidy}" != cppcheck ]; then
 	cat "$out/tidy.all"
 	n=$(wc -l < "$out/tidy.all")
 	echo "-- clang-tidy findings: $n"
-	sed -E 's#^(/.*/)?((lib|pgp|app|tools)/[^:]*)/?([^/:]*)\.(cpp|h):.*#\2/\4#' "$out/tidy.all" |
-		sed -E 's#^((lib/[a-z]+|pgp|app|tools)/)([^/]*/)?#\1#' | sort | uniq -c | sort -rn
+	sed -E "s#^$PWD/##; s#^([^:]*)\.(cpp|h):.*#\1#" "$out/tidy.all" | sort | uniq -c | sort -rn
 	[ "$n" -eq 0 ] || status=1
 fi
 
