@@ -16,6 +16,32 @@ inline const void *elem(const void *base, size_t size, size_t i)
 	return static_cast<const unsigned char *>(base) + i * size;
 }
 
+/* The halving both calls share, over a non-empty array. True with *at on an
+ * element equal to key (any one of a run); false with *at on the slot where
+ * key belongs, before the first element that sorts after it. */
+bool bisect(const void *base, size_t nmemb, size_t size, const void *key, M_sort_compar_t compar, void *thunk,
+            size_t *at)
+{
+	size_t lo = 0;
+	size_t hi = nmemb - 1;
+	while (lo <= hi) {
+		const size_t mid = lo + (hi - lo) / 2;
+		const int    r   = compar(key, elem(base, size, mid), thunk);
+		if (r < 0) {
+			if (mid == 0)
+				break; /* lo is 0 as well */
+			hi = mid - 1;
+		} else if (r > 0) {
+			lo = mid + 1;
+		} else {
+			*at = mid;
+			return true;
+		}
+	}
+	*at = lo;
+	return false;
+}
+
 } // namespace
 
 extern "C" {
@@ -45,28 +71,16 @@ M_bool M_sort_binary_search(const void *base, size_t nmemb, size_t size, const v
 			return M_FALSE;
 	}
 
-	size_t lo = 0;
-	size_t hi = nmemb - 1;
-	while (lo <= hi) {
-		size_t    mid = lo + (hi - lo) / 2;
-		const int r   = compar(key, elem(base, size, mid), thunk);
-		if (r < 0) {
-			if (mid == 0)
-				break;
-			hi = mid - 1;
-		} else if (r > 0) {
-			lo = mid + 1;
-		} else {
-			if (stable) {
-				while (mid > 0 && compar(key, elem(base, size, mid - 1), thunk) == 0)
-					mid--;
-			}
-			if (idx != nullptr)
-				*idx = mid;
-			return M_TRUE;
-		}
+	size_t mid = 0;
+	if (!bisect(base, nmemb, size, key, compar, thunk, &mid))
+		return M_FALSE;
+	if (stable) {
+		while (mid > 0 && compar(key, elem(base, size, mid - 1), thunk) == 0)
+			mid--;
 	}
-	return M_FALSE;
+	if (idx != nullptr)
+		*idx = mid;
+	return M_TRUE;
 }
 
 size_t M_sort_binary_insert_idx(const void *base, size_t nmemb, size_t size, const void *key, M_bool stable,
@@ -84,27 +98,13 @@ size_t M_sort_binary_insert_idx(const void *base, size_t nmemb, size_t size, con
 			return 0;
 	}
 
-	size_t lo = 0;
-	size_t hi = nmemb - 1;
-	while (lo <= hi) {
-		const size_t mid = lo + (hi - lo) / 2;
-		const int    r   = compar(key, elem(base, size, mid), thunk);
-		if (r < 0) {
-			if (mid == 0)
-				break;
-			hi = mid - 1;
-		} else if (r > 0) {
-			lo = mid + 1;
-		} else {
-			if (!stable)
-				return mid;
-			size_t i = mid + 1;
-			while (i < nmemb && compar(key, elem(base, size, i), thunk) == 0)
-				i++;
-			return i;
-		}
-	}
-	return lo;
+	size_t at = 0;
+	if (!bisect(base, nmemb, size, key, compar, thunk, &at) || !stable)
+		return at;
+	size_t i = at + 1;
+	while (i < nmemb && compar(key, elem(base, size, i), thunk) == 0)
+		i++;
+	return i;
 }
 
 } // extern "C"
