@@ -154,6 +154,21 @@ M_hashtable_t *hash_str_create(size_t size, uint8_t fill_pct, uint32_t flags,
     return M_hashtable_create(size, fill_pct, hash, cmp, tflags, &cbs);
 }
 
+M_hashtable_enum_t *hash_str_enumerate(const M_hashtable_t *h, size_t *count) noexcept
+{
+    *count = 0;
+    if (h == nullptr)
+        return nullptr;
+    auto        *he  = static_cast<M_hashtable_enum_t *>(M_malloc_zero(sizeof(M_hashtable_enum_t)));
+    const size_t cnt = M_hashtable_enumerate(h, he);
+    if (cnt == 0) {
+        M_free(he);
+        return nullptr;
+    }
+    *count = cnt;
+    return he;
+}
+
 } // namespace m::detail
 
 extern "C" {
@@ -251,16 +266,8 @@ size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enum_t **
 {
     if (hashenum == nullptr)
         return 0;
-    *hashenum = nullptr;
-    if (h == nullptr)
-        return 0;
-    auto        *he  = static_cast<M_hashtable_enum_t *>(M_malloc_zero(sizeof(M_hashtable_enum_t)));
-    const size_t cnt = M_hashtable_enumerate(table(h), he);
-    if (cnt == 0) {
-        M_free(he);
-        return 0;
-    }
-    *hashenum = reinterpret_cast<M_hash_stridx_enum_t *>(he);
+    size_t cnt = 0;
+    *hashenum  = reinterpret_cast<M_hash_stridx_enum_t *>(m::detail::hash_str_enumerate(table(h), &cnt));
     return cnt;
 }
 

@@ -13,6 +13,11 @@ namespace m::detail {
 M_hashtable_t *hash_str_create(size_t size, uint8_t fill_pct, uint32_t flags,
     M_hashtable_free_func value_free) noexcept;
 
+/* A fresh enumeration of h for the front ends' _enumerate calls, to be
+ * released with M_free. NULL when h is NULL or holds no pairs. *count
+ * receives the number of pairs (0 with NULL). */
+M_hashtable_enum_t *hash_str_enumerate(const M_hashtable_t *h, size_t *count) noexcept;
+
 } // namespace m::detail
 
 #endif

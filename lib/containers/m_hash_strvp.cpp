@@ -114,16 +114,8 @@ size_t M_hash_strvp_enumerate(const M_hash_strvp_t *h, M_hash_strvp_enum_t **has
 {
     if (hashenum == nullptr)
         return 0;
-    *hashenum = nullptr;
-    if (h == nullptr)
-        return 0;
-    auto        *he  = static_cast<M_hashtable_enum_t *>(M_malloc_zero(sizeof(M_hashtable_enum_t)));
-    const size_t cnt = M_hashtable_enumerate(table(h), he);
-    if (cnt == 0) {
-        M_free(he);
-        return 0;
-    }
-    *hashenum = reinterpret_cast<M_hash_strvp_enum_t *>(he);
+    size_t cnt = 0;
+    *hashenum  = reinterpret_cast<M_hash_strvp_enum_t *>(m::detail::hash_str_enumerate(table(h), &cnt));
     return cnt;
 }
 
