@@ -2,26 +2,12 @@
 
 #include "containers/m_hash_stridx.h"
 #include "containers/m_hash_strvp.h"
+#include "tests/containers/hash_test_util.h"
 
 #include <string>
 #include <vector>
 
-namespace {
-
-/* Keys in enumeration order (only asked of ordered tables or single keys). */
-std::vector<std::string> stridx_keys(const M_hash_stridx_t *h)
-{
-    std::vector<std::string> out;
-    M_hash_stridx_enum_t    *he = nullptr;
-    const char              *k;
-    M_hash_stridx_enumerate(h, &he);
-    while (M_hash_stridx_enumerate_next(h, he, &k, nullptr))
-        out.emplace_back(k);
-    M_hash_stridx_enumerate_free(he);
-    return out;
-}
-
-} // namespace
+using hash_test::stridx_keys;
 
 TEST(m_hash_stridx, case_insensitive_keys)
 {

@@ -6,6 +6,7 @@
 #include "containers/m_sort_compar.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
+#include "tests/containers/hash_test_util.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -108,17 +109,7 @@ std::vector<std::pair<std::string, std::string>> pairs(const M_hashtable_t *h)
     return out;
 }
 
-std::vector<std::string> stridx_keys(const M_hash_stridx_t *h)
-{
-    std::vector<std::string> out;
-    M_hash_stridx_enum_t    *he = nullptr;
-    const char              *k;
-    M_hash_stridx_enumerate(h, &he);
-    while (M_hash_stridx_enumerate_next(h, he, &k, nullptr))
-        out.emplace_back(k);
-    M_hash_stridx_enumerate_free(he);
-    return out;
-}
+using hash_test::stridx_keys;
 
 } // namespace
 
