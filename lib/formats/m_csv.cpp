@@ -17,6 +17,9 @@
 #include "core/m_str.h"
 
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 struct M_csv {
 	char           ***cells;      /* num_rows row arrays of num_cols cells; one block */
@@ -37,45 +40,108 @@ struct grid_size {
 	size_t cols;
 };
 
+/* Byte classes of the two passes. Only four bytes matter to them, so both
+ * skip runs of ordinary bytes through one table look-up per byte, and inside
+ * quotes jump straight to the next quote character with memchr: a token table
+ * is mostly digits and words, and this is where parsing spends its time. */
+enum byte_class : unsigned char { kPlain = 0, kQuote, kDelim, kLineFeed, kReturn };
+
+struct byte_classes {
+	unsigned char of[256];
+};
+
+/* The classes for a delimiter and quote character, with the priority the
+ * passes give them when they coincide: quote, then delimiter, then line
+ * feed, then carriage return. */
+byte_classes make_classes(char delim, char quote)
+{
+	byte_classes t{};
+	t.of[static_cast<unsigned char>('\r')]   = kReturn;
+	t.of[static_cast<unsigned char>('\n')]   = kLineFeed;
+	t.of[static_cast<unsigned char>(delim)]  = kDelim;
+	t.of[static_cast<unsigned char>(quote)]  = kQuote;
+	return t;
+}
+
+/* Index of the first byte at or after i that is not kPlain, or len. With
+ * SSE2 (every x86-64) sixteen bytes are compared with the four special bytes
+ * at a time; the table finishes the tail. */
+inline size_t skip_plain(const byte_classes &t, const char *data, size_t i, size_t len, char delim,
+                         char quote)
+{
+#if defined(__SSE2__)
+	const __m128i q  = _mm_set1_epi8(quote);
+	const __m128i d  = _mm_set1_epi8(delim);
+	const __m128i lf = _mm_set1_epi8('\n');
+	const __m128i cr = _mm_set1_epi8('\r');
+	while (len - i >= 16) {
+		const __m128i v   = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+		const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, d)),
+		                                 _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+		const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+		if (mask != 0)
+			return i + static_cast<size_t>(__builtin_ctz(mask));
+		i += 16;
+	}
+#else
+	(void)delim;
+	(void)quote;
+#endif
+	while (i < len && t.of[static_cast<unsigned char>(data[i])] == kPlain)
+		i++;
+	return i;
+}
+
+/* Index of the first quote character at or after i, or len. */
+inline size_t find_quote(const char *data, size_t i, size_t len, char quote)
+{
+	const void *q = std::memchr(data + i, quote, len - i);
+	return q == nullptr ? len : static_cast<size_t>(static_cast<const char *>(q) - data);
+}
+
 /* Sizing pass: count the rows (every line feed outside quotes ends one, and a
  * last line counts when it holds anything but carriage returns) and the
  * columns of the first line. */
 grid_size size_grid(const char *data, size_t len, char delim, char quote)
 {
-	grid_size g{0, 0};
-	bool      in_quotes  = false;
-	size_t    line_chars = 0;
+	const byte_classes t = make_classes(delim, quote);
+	grid_size          g{0, 0};
+	bool               in_quotes  = false;
+	bool               line_chars = false; /* the current line holds a byte other than CR */
 
-	for (size_t i = 0; i < len; i++) {
-		const char c = data[i];
-		if (c == quote) {
-			if (i + 1 < len && data[i + 1] == quote) {
-				line_chars += 2;
+	size_t i = 0;
+	while (i < len) {
+		const size_t next = in_quotes ? find_quote(data, i, len, quote) : skip_plain(t, data, i, len, delim, quote);
+		if (next != i)
+			line_chars = true;
+		i = next;
+		if (i >= len)
+			break;
+		switch (t.of[static_cast<unsigned char>(data[i])]) {
+		case kQuote:
+			line_chars = true;
+			if (i + 1 < len && data[i + 1] == quote)
 				i++;
-				continue;
-			}
-			line_chars++;
-			in_quotes = !in_quotes;
-			continue;
-		}
-		if (in_quotes) {
-			line_chars++;
-			continue;
-		}
-		if (c == delim) {
-			line_chars++;
+			else
+				in_quotes = !in_quotes;
+			break;
+		case kDelim:
+			line_chars = true;
 			if (g.rows == 0)
 				g.cols++;
-		} else if (c == '\n') {
+			break;
+		case kLineFeed:
 			if (g.rows == 0)
 				g.cols++;
 			g.rows++;
-			line_chars = 0;
-		} else if (c != '\r') {
-			line_chars++;
+			line_chars = false;
+			break;
+		default: /* kReturn */
+			break;
 		}
+		i++;
 	}
-	if (line_chars > 0) {
+	if (line_chars) {
 		if (g.rows == 0)
 			g.cols++;
 		g.rows++;
@@ -127,15 +193,20 @@ void finish_cell(char **slot, bool quoted, char quote, uint32_t flags)
 void fill_grid(char *data, size_t len, char delim, char quote, uint32_t flags, char ***cells, size_t num_rows,
                size_t num_cols)
 {
-	size_t row       = 0;
-	size_t col       = 0;
-	bool   in_quotes = false;
-	bool   quoted    = false;
+	const byte_classes t = make_classes(delim, quote);
+	size_t             row       = 0;
+	size_t             col       = 0;
+	bool               in_quotes = false;
+	bool               quoted    = false;
 
 	cells[0][0] = data;
-	for (size_t i = 0; i < len; i++) {
-		const char c = data[i];
-		if (c == quote) {
+	size_t i    = 0;
+	while (i < len) {
+		i = in_quotes ? find_quote(data, i, len, quote) : skip_plain(t, data, i, len, delim, quote);
+		if (i >= len)
+			break;
+		switch (t.of[static_cast<unsigned char>(data[i])]) {
+		case kQuote:
 			if (!in_quotes) {
 				in_quotes = true;
 				quoted    = true;
@@ -144,11 +215,8 @@ void fill_grid(char *data, size_t len, char delim, char quote, uint32_t flags, c
 			} else {
 				in_quotes = false;
 			}
-			continue;
-		}
-		if (in_quotes)
-			continue;
-		if (c == delim) {
+			break;
+		case kDelim:
 			data[i] = '\0';
 			if (col < num_cols)
 				finish_cell(&cells[row][col], quoted, quote, flags);
@@ -156,7 +224,8 @@ void fill_grid(char *data, size_t len, char delim, char quote, uint32_t flags, c
 			if (col < num_cols)
 				cells[row][col] = data + i + 1;
 			quoted = false;
-		} else if (c == '\n') {
+			break;
+		case kLineFeed:
 			data[i] = '\0';
 			if (col < num_cols)
 				finish_cell(&cells[row][col], quoted, quote, flags);
@@ -166,9 +235,12 @@ void fill_grid(char *data, size_t len, char delim, char quote, uint32_t flags, c
 			cells[row][0] = data + i + 1;
 			col           = 0;
 			quoted        = false;
-		} else if (c == '\r') {
+			break;
+		default: /* kReturn */
 			data[i] = '\0';
+			break;
 		}
+		i++;
 	}
 	if (row < num_rows && col < num_cols)
 		finish_cell(&cells[row][col], quoted, quote, flags);
@@ -210,34 +282,98 @@ M_csv_t *parse_owned(char *data, size_t len, char delim, char quote, uint32_t fl
 	return csv;
 }
 
-/* Write one cell with its delimiter, quoting it when needed. */
-void write_cell(M_buf_t *buf, const char *cell, size_t len, char delim, char quote)
+/* What the output side needs to know of each byte, worked out once per call
+ * instead of with four comparisons and two class look-ups per cell. */
+constexpr unsigned char kOutSpace = 1; /* M_chr_isspace: quote a cell that starts or ends with it */
+constexpr unsigned char kOutBreak = 2; /* delimiter, CR, LF: quote a cell holding it */
+constexpr unsigned char kOutQuote = 4; /* the quote character: quote and double it */
+
+struct out_chars {
+	unsigned char of[256];
+	char          delim;
+	char          quote;
+};
+
+out_chars make_out_chars(char delim, char quote)
 {
+	out_chars oc{};
+	for (size_t c = 0; c < 256; c++) {
+		if (M_chr_isspace(static_cast<char>(c)))
+			oc.of[c] = kOutSpace;
+	}
+	oc.of[static_cast<unsigned char>('\n')] |= kOutBreak;
+	oc.of[static_cast<unsigned char>('\r')] |= kOutBreak;
+	oc.of[static_cast<unsigned char>(delim)] |= kOutBreak;
+	oc.of[static_cast<unsigned char>(quote)] |= kOutQuote;
+	oc.delim = delim;
+	oc.quote = quote;
+	return oc;
+}
+
+/* Append bytes that end with a one- or two-byte terminator in one
+ * direct-write window. */
+void add_with_end(M_buf_t *buf, char open, const char *cell, size_t len, char close, bool last, char delim)
+{
+	const size_t head = open != '\0' ? 1 : 0;
+	const size_t tail = (close != '\0' ? 1 : 0) + (last ? 2 : 1);
+	size_t       room = head + len + tail;
+	unsigned char *p  = M_buf_direct_write_start(buf, &room);
+	if (p == nullptr || room < head + len + tail)
+		return;
+	unsigned char *w = p;
+	if (head != 0)
+		*w++ = static_cast<unsigned char>(open);
+	std::memcpy(w, cell, len);
+	w += len;
+	if (close != '\0')
+		*w++ = static_cast<unsigned char>(close);
+	if (last) {
+		*w++ = '\r';
+		*w++ = '\n';
+	} else {
+		*w++ = static_cast<unsigned char>(delim);
+	}
+	M_buf_direct_write_end(buf, static_cast<size_t>(w - p));
+}
+
+/* Write one cell followed by the delimiter, or by CR LF when it is the last
+ * of its row, quoting it when needed. */
+void write_cell(M_buf_t *buf, const char *cell, size_t len, const out_chars &oc, bool last)
+{
+	const char delim = oc.delim;
+	const char quote = oc.quote;
 	if (cell == nullptr || len == 0) {
-		M_buf_add_byte(buf, static_cast<unsigned char>(delim));
+		if (last)
+			M_buf_add_bytes(buf, "\r\n", 2);
+		else
+			M_buf_add_byte(buf, static_cast<unsigned char>(delim));
 		return;
 	}
 
-	bool needs_quotes = M_chr_isspace(cell[0]) || M_chr_isspace(cell[len - 1]);
+	bool needs_quotes = ((oc.of[static_cast<unsigned char>(cell[0])] |
+	                      oc.of[static_cast<unsigned char>(cell[len - 1])]) & kOutSpace) != 0;
 	bool has_quote    = false;
 	for (size_t i = 0; i < len; i++) {
-		const char c = cell[i];
-		if (c == quote) {
+		const unsigned char k = oc.of[static_cast<unsigned char>(cell[i])];
+		if (k & kOutQuote) {
 			has_quote    = true;
 			needs_quotes = true;
 			break;
 		}
-		if (c == delim || c == '\n' || c == '\r')
+		if (k & kOutBreak)
 			needs_quotes = true;
 	}
 
-	if (!needs_quotes) {
-		M_buf_add_bytes(buf, cell, len);
-		M_buf_add_byte(buf, static_cast<unsigned char>(delim));
+	/* The quote character as the opening/closing byte; '\0' means none, so a
+	 * NUL quote character takes the general path below. */
+	if (!has_quote && (!needs_quotes || quote != '\0')) {
+		const char q = needs_quotes ? quote : '\0';
+		add_with_end(buf, q, cell, len, q, last, delim);
 		return;
 	}
 
-	M_buf_add_byte(buf, static_cast<unsigned char>(quote));
+	if (needs_quotes)
+		M_buf_add_byte(buf, static_cast<unsigned char>(quote));
 	if (!has_quote) {
 		M_buf_add_bytes(buf, cell, len);
 	} else {
@@ -252,17 +388,21 @@ void write_cell(M_buf_t *buf, const char *cell, size_t len, char delim, char quo
 		}
 		M_buf_add_bytes(buf, cell + start, len - start);
 	}
-	M_buf_add_byte(buf, static_cast<unsigned char>(quote));
-	M_buf_add_byte(buf, static_cast<unsigned char>(delim));
+	if (needs_quotes)
+		M_buf_add_byte(buf, static_cast<unsigned char>(quote));
+	if (last)
+		M_buf_add_bytes(buf, "\r\n", 2);
+	else
+		M_buf_add_byte(buf, static_cast<unsigned char>(delim));
 }
 
-void write_cell_str(M_buf_t *buf, const char *cell, char delim, char quote)
+void write_cell_str(M_buf_t *buf, const char *cell, const out_chars &oc, bool last)
 {
-	write_cell(buf, cell, cell == nullptr ? 0 : std::strlen(cell), delim, quote);
+	write_cell(buf, cell, cell == nullptr ? 0 : std::strlen(cell), oc, last);
 }
 
-/* Replace the delimiter after a row's last cell with the line end. */
-void end_row(M_buf_t *buf)
+/* A row of no cells: what the cell writer would have ended it with. */
+void end_empty_row(M_buf_t *buf)
 {
 	const size_t len = M_buf_len(buf);
 	if (len > 0)
@@ -307,11 +447,13 @@ M_csv_t *M_csv_parse_add_headers(const char *data, size_t len, char delim, char 
 	if (list_empty(headers))
 		return M_csv_parse(data, len, delim, quote, flags);
 
-	M_buf_t     *buf = M_buf_create();
-	const size_t n   = M_list_str_len(headers);
+	M_buf_t        *buf = M_buf_create();
+	const size_t    n   = M_list_str_len(headers);
+	const out_chars oc  = make_out_chars(delim, quote);
 	for (size_t i = 0; i < n; i++)
-		write_cell_str(buf, M_list_str_at(headers, i), delim, quote);
-	end_row(buf);
+		write_cell_str(buf, M_list_str_at(headers, i), oc, i + 1 == n);
+	if (n == 0)
+		end_empty_row(buf);
 	M_buf_add_bytes(buf, data, len);
 
 	size_t   total = 0;
@@ -401,15 +543,17 @@ void M_csv_output_headers_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str
 {
 	if (buf == nullptr || csv == nullptr)
 		return;
+	const out_chars oc = make_out_chars(csv->delim, csv->quote);
 	if (list_empty(headers)) {
 		for (size_t c = 0; c < csv->num_cols; c++)
-			write_cell_str(buf, csv->cells[0][c], csv->delim, csv->quote);
+			write_cell_str(buf, csv->cells[0][c], oc, c + 1 == csv->num_cols);
+		if (csv->num_cols == 0)
+			end_empty_row(buf);
 	} else {
 		const size_t n = M_list_str_len(headers);
 		for (size_t i = 0; i < n; i++)
-			write_cell_str(buf, M_list_str_at(headers, i), csv->delim, csv->quote);
+			write_cell_str(buf, M_list_str_at(headers, i), oc, i + 1 == n);
 	}
-	end_row(buf);
 }
 
 void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers,
@@ -432,7 +576,8 @@ void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t 
 			col_map[i] = M_csv_get_cell_num(csv, M_list_str_at(headers, i));
 	}
 
-	M_buf_t *scratch = nullptr;
+	const out_chars oc      = make_out_chars(csv->delim, csv->quote);
+	M_buf_t        *scratch = nullptr;
 	for (size_t row = 0; row + 1 < csv->num_rows; row++) {
 		if (filter != nullptr && !filter(csv, row, filter_thunk))
 			continue;
@@ -441,18 +586,20 @@ void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t 
 			size_t      col  = all_cols ? i : col_map[i];
 			const char *cell = col == kNoColumn ? nullptr : cells[col];
 			const char *name = all_cols ? csv->cells[0][i] : M_list_str_at(headers, i);
+			const bool  last = i + 1 == num_out;
 			if (writer != nullptr) {
 				if (scratch == nullptr)
 					scratch = M_buf_create();
 				M_buf_truncate(scratch, 0);
 				if (writer(scratch, cell, name, writer_thunk)) {
-					write_cell(buf, M_buf_peek(scratch), M_buf_len(scratch), csv->delim, csv->quote);
+					write_cell(buf, M_buf_peek(scratch), M_buf_len(scratch), oc, last);
 					continue;
 				}
 			}
-			write_cell_str(buf, cell, csv->delim, csv->quote);
+			write_cell_str(buf, cell, oc, last);
 		}
-		end_row(buf);
+		if (num_out == 0)
+			end_empty_row(buf);
 	}
 
 	M_buf_cancel(scratch);
