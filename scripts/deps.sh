@@ -2,7 +2,7 @@
 # Install the Debian packages the build, the tests and the demo need, when
 # any is missing (needs root or sudo; does nothing when all are present).
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev
+packages=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev libdeflate-dev
           libgtest-dev libgmock-dev libbenchmark-dev gnupg python3
           # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),
           # the valgrind run of the end-to-end tests, coverage, static analysis
