@@ -213,12 +213,13 @@ void reduce_wide(i128 &n, int &dec) noexcept
 }
 
 /* The exact sum x + y of reduced operands (xd >= yd), brought to at most
- * max_p places but never below min_p for the sake of fitting. */
+ * max_p places but never below min_p for the sake of fitting. A zero y
+ * (reduced to 0 places) may lie any distance away: the sum is x. */
 [[nodiscard]] M_decimal_retval_t sum_at(i128 xn, int xd, i128 yn, int yd, M_decimal_t *out, int max_p,
                                         int min_p) noexcept
 {
 	if (yn == 0 || xd - yd <= 19) {
-		const i128 v = xn + yn * static_cast<i128>(pow10(xd - yd));
+		const i128 v = yn == 0 ? xn : xn + yn * static_cast<i128>(pow10(xd - yd));
 		return normalize(v < 0, magnitude(v), xd, 0, false, out, max_p, min_p);
 	}
 	return add_far(xn, xd, yn, yd, out, max_p, min_p);

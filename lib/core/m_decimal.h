@@ -142,7 +142,10 @@ M_API void M_decimal_duplicate(M_decimal_t *dest, const M_decimal_t *src);
  *
  * Returns M_DECIMAL_SUCCESS when the sum is exact (0.1 + 0.25 is 0.35);
  * M_DECIMAL_TRUNCATION when t had to be lowered and the sum was rounded to
- * t places (9000000000000000000 + 0.5 gives 9000000000000000001);
+ * t places (9000000000000000000 + 0.5 gives 9000000000000000001). The
+ * exact sum is rounded, once, rather than the operand that has more places
+ * first: 900000000000000000 - 0.25 gives 899999999999999999.8, the
+ * correctly rounded 899999999999999999.75;
  * M_DECIMAL_OVERFLOW when the sum does not fit 64 bits at t places
  * (INT64_MAX + 1, and 922337203685477580.7 + 0.1 alike). A sum that can be
  * held exactly is never reported as an overflow or rounded, even when the
