@@ -12,9 +12,6 @@
 
 namespace {
 
-/* Links resolved and "~" expanded; bits 4 and 8 are accepted without effect. */
-constexpr uint32_t kInfoNormFlags = M_FS_PATH_NORM_RESOLVE_LINK | M_FS_PATH_NORM_HOME | 4u | 8u;
-
 /* Creation time of a file, or 0 when the system or file system does not
  * record it (statx may also be missing or filtered out). */
 M_time_t birth_time(int dirfd, const char *path, int flags) noexcept
@@ -91,19 +88,11 @@ M_fs_error_t M_fs_info(M_fs_info_t **info, const char *path, uint32_t flags)
     if (M_str_isempty(path))
         return M_FS_ERROR_INVALID;
 
-    char        *norm = nullptr;
-    M_fs_error_t res  = M_fs_path_norm(&norm, path, kInfoNormFlags, M_FS_SYSTEM_AUTO);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
-
-    struct stat st;
-    if (::stat(norm, &st) != 0) {
-        res = M_fs_error_from_syserr(M_platform_errno());
-    } else if (info != nullptr) {
-        *info = m_fs::info_from_stat(st, norm, birth_time(AT_FDCWD, norm, 0), flags);
-    }
-    M_free(norm);
-    return res;
+    return m_fs::with_info_stat(path, [&](const char *norm, const struct stat &st) {
+        if (info != nullptr)
+            *info = m_fs::info_from_stat(st, norm, birth_time(AT_FDCWD, norm, 0), flags);
+        return M_FS_ERROR_SUCCESS;
+    });
 }
 
 M_fs_error_t M_fs_info_file(M_fs_info_t **info, M_fs_file_t *fd, uint32_t flags)

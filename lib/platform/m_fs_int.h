@@ -18,6 +18,8 @@
 #include "platform/m_fs_perms.h"
 #include "platform/m_fs_path.h"
 #include "core/m_buf.h"
+#include "core/m_mem.h"
+#include "platform/m_platform_int.h"
 
 /* One open file. */
 struct M_fs_file {
@@ -147,6 +149,36 @@ char *home_dir() noexcept;
  * name (its last component decides the hidden flag), may be NULL. btime:
  * creation time or 0. */
 M_fs_info_t *info_from_stat(const struct stat &st, const char *name, M_time_t btime, uint32_t flags) noexcept;
+
+/* Normalise path the way the information and permission calls read it
+ * (links resolved, "~" expanded; bits 4 and 8 of the Windows layout accepted
+ * without effect) and hand the result to fn(const char *norm). Returns fn's
+ * code, or the normalisation's when that fails. */
+template <typename Fn>
+M_fs_error_t with_info_path(const char *path, Fn fn) noexcept
+{
+    constexpr uint32_t kFlags = M_FS_PATH_NORM_RESOLVE_LINK | M_FS_PATH_NORM_HOME | 4u | 8u;
+    char              *norm   = nullptr;
+    M_fs_error_t       res    = M_fs_path_norm(&norm, path, kFlags, M_FS_SYSTEM_AUTO);
+    if (res != M_FS_ERROR_SUCCESS)
+        return res;
+    res = fn(static_cast<const char *>(norm));
+    M_free(norm);
+    return res;
+}
+
+/* with_info_path, then stat() of the normalised path: fn(norm, st) runs on
+ * success and its code is returned; a failed stat gives its error. */
+template <typename Fn>
+M_fs_error_t with_info_stat(const char *path, Fn fn) noexcept
+{
+    return with_info_path(path, [&](const char *norm) {
+        struct stat st;
+        if (::stat(norm, &st) != 0)
+            return M_fs_error_from_syserr(M_platform_errno());
+        return fn(norm, static_cast<const struct stat &>(st));
+    });
+}
 
 } // namespace m_fs
 

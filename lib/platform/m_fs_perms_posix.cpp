@@ -93,11 +93,6 @@ char *lookup_text(int which, by_id_r<Rec, Id> get, Id id, char *Rec::*field) noe
     return text;
 }
 
-/* Path normalisation used by the permission and information calls: links
- * resolved and "~" expanded (bits 4 and 8 kept from the Windows layout, no
- * effect). */
-constexpr uint32_t kInfoNormFlags = M_FS_PATH_NORM_RESOLVE_LINK | M_FS_PATH_NORM_HOME | 4u | 8u;
-
 /* Apply perms to the file described by st through the given chmod/chown. */
 template <typename Chmod, typename Chown>
 M_fs_error_t apply_perms(const M_fs_perms_t *perms, const struct stat &st, Chmod do_chmod, Chown do_chown) noexcept
@@ -267,11 +262,6 @@ M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
     if (M_str_isempty(path))
         return M_FS_ERROR_INVALID;
 
-    char        *norm = nullptr;
-    M_fs_error_t res  = M_fs_path_norm(&norm, path, kInfoNormFlags, M_FS_SYSTEM_AUTO);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
-
     int amode = F_OK;
     if (mode & M_FS_PERMS_MODE_READ)
         amode |= R_OK;
@@ -280,10 +270,9 @@ M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
     if (mode & M_FS_PERMS_MODE_EXEC)
         amode |= X_OK;
 
-    if (::access(norm, amode) != 0)
-        res = M_fs_error_from_syserr(M_platform_errno());
-    M_free(norm);
-    return res;
+    return m_fs::with_info_path(path, [&](const char *norm) {
+        return ::access(norm, amode) != 0 ? M_fs_error_from_syserr(M_platform_errno()) : M_FS_ERROR_SUCCESS;
+    });
 }
 
 M_fs_error_t M_fs_perms_set_perms(const M_fs_perms_t *perms, const char *path)
@@ -291,21 +280,11 @@ M_fs_error_t M_fs_perms_set_perms(const M_fs_perms_t *perms, const char *path)
     if (perms == nullptr || M_str_isempty(path))
         return M_FS_ERROR_INVALID;
 
-    char        *norm = nullptr;
-    M_fs_error_t res  = M_fs_path_norm(&norm, path, kInfoNormFlags, M_FS_SYSTEM_AUTO);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
-
-    struct stat st;
-    if (::stat(norm, &st) != 0) {
-        res = M_fs_error_from_syserr(M_platform_errno());
-    } else {
-        res = apply_perms(
+    return m_fs::with_info_stat(path, [&](const char *norm, const struct stat &st) {
+        return apply_perms(
             perms, st, [&](mode_t m) { return ::chmod(norm, m); },
             [&](uid_t u, gid_t g) { return ::chown(norm, u, g); });
-    }
-    M_free(norm);
-    return res;
+    });
 }
 
 M_fs_error_t M_fs_perms_set_perms_file(const M_fs_perms_t *perms, M_fs_file_t *fd)
