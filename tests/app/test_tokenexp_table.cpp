@@ -229,6 +229,28 @@ TEST(tokenexp_table, filter_reads_the_options_record)
 	M_csv_destroy(csv);
 }
 
+/* Expiry dates compare byte by byte as unsigned bytes, as strcmp orders
+ * them: a cell starting with a byte above 0x7F sorts after every digit. */
+TEST(tokenexp_table, expiry_dates_compare_as_unsigned_bytes)
+{
+	const char text[] = "expdate\n\xc3\xa9\n2024\n20240\n202401x\n";
+	M_csv_t   *csv    = M_csv_parse(text, sizeof(text) - 1, ',', '`', M_CSV_FLAG_NONE);
+	ASSERT_NE(csv, nullptr);
+	auto kept = [&](const char *start, const char *end) {
+		tokenexp_opts_t opts{};
+		opts.exp_start = start;
+		opts.exp_end   = end;
+		std::string rows;
+		for (size_t r = 0; r < M_csv_get_numrows(csv); r++)
+			rows += filter_cb(csv, r, &opts) ? '1' : '0';
+		return rows;
+	};
+	EXPECT_EQ(kept("202401", nullptr), "1001"); /* a prefix sorts first */
+	EXPECT_EQ(kept(nullptr, "202401"), "0110");
+	EXPECT_EQ(kept("202401", "202401"), "0000");
+	M_csv_destroy(csv);
+}
+
 /* Blocks of the export join into one table: the first block's header row
  * gives the columns and is written once; a later section's columns are
  * matched by name; a continuation block is read with its own section's
