@@ -24,6 +24,10 @@
  *   smaller than one unit of the other's last place; the sum is then built
  *   at 19 places past the other operand, and the small operand's remainder
  *   becomes d0 and sticky (see add_far()).
+ * - Text is read as two 64-bit integers would read it: the integer part
+ *   must fit by itself, and fraction digits that do not fit are cut off,
+ *   not rounded. Only the fraction is taken digit by digit, so a sign or
+ *   white space after the point is not read as part of it.
  * - Division generates quotient digits by long division: the remainder is
  *   below the divisor (< 2^63), so remainder * 10 fits 128 bits.
  * - Rounding tests the magnitude, so -1.25 rounds to -1.3 as 1.25 rounds to
@@ -32,7 +36,6 @@
  */
 #include "core/m_decimal.h"
 
-#include "core/m_chr.h"
 #include "core/m_mem.h"
 #include "core/m_str_num.h"
 

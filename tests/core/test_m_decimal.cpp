@@ -592,6 +592,26 @@ TEST(m_decimal, multiply_cases)
 	EXPECT_EQ(r.num, 3);
 	EXPECT_EQ(r.num_dec, 255);
 
+	/* A product that fits is exact even when the operands aligned at 3
+	 * places would overflow: no digit of the integer part is lost. */
+	a = parse("123456789.123");
+	b = parse("1000000");
+	EXPECT_EQ(M_decimal_multiply(&r, &a, &b), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(str(r), "123456789123000");
+	/* Rounded once on the exact product: 0.5 * INT64_MAX is
+	 * 4611686018427387903.5, not INT64_MAX (0.5 rounded to 1 first). */
+	a = parse("0.5");
+	b = dec(INT64_MAX, 0);
+	EXPECT_EQ(M_decimal_multiply(&r, &a, &b), M_DECIMAL_TRUNCATION);
+	EXPECT_EQ(r.num, 4611686018427387904LL);
+	EXPECT_EQ(r.num_dec, 0);
+	a = parse("-0.5");
+	EXPECT_EQ(M_decimal_multiply(&r, &a, &b), M_DECIMAL_TRUNCATION);
+	EXPECT_EQ(r.num, -4611686018427387904LL);
+	a = parse("2.5");
+	EXPECT_EQ(M_decimal_multiply(&r, &a, &b), M_DECIMAL_OVERFLOW);
+	EXPECT_EQ(r.num, 0);
+
 	a = dec(INT64_MIN, 0);
 	b = dec(-1, 0);
 	EXPECT_EQ(M_decimal_multiply(&r, &a, &b), M_DECIMAL_OVERFLOW);
