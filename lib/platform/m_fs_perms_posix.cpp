@@ -128,6 +128,29 @@ M_fs_error_t apply_perms(const M_fs_perms_t *perms, const struct stat &st, Chmod
     return M_FS_ERROR_SUCCESS;
 }
 
+/* Set (name looked up first; nothing changes when that fails) or clear
+ * (name NULL or "") the owner or the group of perms: the name field and the
+ * id field that go with it. */
+template <typename Id>
+M_fs_error_t set_account(M_fs_perms_t *perms, const char *name, char *M_fs_perms_t::*name_field,
+                         Id M_fs_perms_t::*id_field, M_fs_error_t (*lookup)(const char *, Id *) noexcept) noexcept
+{
+    if (perms == nullptr)
+        return M_FS_ERROR_INVALID;
+    Id    id   = 0;
+    char *copy = nullptr;
+    if (!M_str_isempty(name)) {
+        const M_fs_error_t res = lookup(name, &id);
+        if (res != M_FS_ERROR_SUCCESS)
+            return res;
+        copy = M_strdup(name); /* before the release: name may be the current one */
+    }
+    M_free(perms->*name_field);
+    perms->*name_field = copy;
+    perms->*id_field   = id;
+    return M_FS_ERROR_SUCCESS;
+}
+
 } // namespace
 
 namespace m_fs {
@@ -219,42 +242,12 @@ extern "C" {
 
 M_fs_error_t M_fs_perms_set_user(M_fs_perms_t *perms, const char *user)
 {
-    if (perms == nullptr)
-        return M_FS_ERROR_INVALID;
-    if (M_str_isempty(user)) {
-        M_free(perms->user);
-        perms->user = nullptr;
-        perms->uid  = 0;
-        return M_FS_ERROR_SUCCESS;
-    }
-    uid_t              uid = 0;
-    const M_fs_error_t res = m_fs::lookup_user(user, &uid);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
-    M_free(perms->user);
-    perms->user = M_strdup(user);
-    perms->uid  = uid;
-    return M_FS_ERROR_SUCCESS;
+    return set_account(perms, user, &M_fs_perms_t::user, &M_fs_perms_t::uid, m_fs::lookup_user);
 }
 
 M_fs_error_t M_fs_perms_set_group(M_fs_perms_t *perms, const char *group)
 {
-    if (perms == nullptr)
-        return M_FS_ERROR_INVALID;
-    if (M_str_isempty(group)) {
-        M_free(perms->group);
-        perms->group = nullptr;
-        perms->gid   = 0;
-        return M_FS_ERROR_SUCCESS;
-    }
-    gid_t              gid = 0;
-    const M_fs_error_t res = m_fs::lookup_group(group, &gid);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
-    M_free(perms->group);
-    perms->group = M_strdup(group);
-    perms->gid   = gid;
-    return M_FS_ERROR_SUCCESS;
+    return set_account(perms, group, &M_fs_perms_t::group, &M_fs_perms_t::gid, m_fs::lookup_group);
 }
 
 M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)

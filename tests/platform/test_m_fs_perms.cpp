@@ -203,6 +203,13 @@ TEST(m_fs_perms, accounts)
     EXPECT_EQ(M_fs_perms_set_group(p, "no_such_group_mfs_4711"), M_FS_ERROR_GENERIC);
     EXPECT_STREQ(M_fs_perms_get_group(p), "root");
 
+    /* Setting the object's own current name again is safe: it is copied
+     * before the old one is released. */
+    EXPECT_EQ(M_fs_perms_set_user(p, M_fs_perms_get_user(p)), M_FS_ERROR_SUCCESS);
+    EXPECT_STREQ(M_fs_perms_get_user(p), "root");
+    EXPECT_EQ(M_fs_perms_set_group(p, M_fs_perms_get_group(p)), M_FS_ERROR_SUCCESS);
+    EXPECT_STREQ(M_fs_perms_get_group(p), "root");
+
     /* NULL or empty clears. */
     EXPECT_EQ(M_fs_perms_set_user(p, nullptr), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(M_fs_perms_get_user(p), nullptr);
