@@ -127,6 +127,29 @@ M_bool fd_usable(const M_fs_file_t *fd) noexcept
     return fd != nullptr && fd->fd >= 0;
 }
 
+/* One read(2) or write(2) for the _sys layer: the argument checks both
+ * share, the call counted in counter and retried on EINTR, a failure
+ * translated. *done receives the bytes moved (0 first). */
+template <typename Byte, typename Call>
+M_fs_error_t io_sys(M_fs_file_t *fd, Byte *buf, size_t len, size_t *done, size_t &counter, Call call) noexcept
+{
+    if (done == nullptr)
+        return M_FS_ERROR_INVALID;
+    *done = 0;
+    if (!fd_usable(fd) || buf == nullptr || len == 0 || static_cast<uint64_t>(len) > kMaxIoLen)
+        return M_FS_ERROR_INVALID;
+
+    counter++;
+    ssize_t n;
+    do {
+        n = call(fd->fd, buf, len);
+    } while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return M_fs_error_from_syserr(M_platform_errno());
+    *done = static_cast<size_t>(n);
+    return M_FS_ERROR_SUCCESS;
+}
+
 } // namespace
 
 namespace m_fs {
@@ -206,40 +229,12 @@ M_fs_error_t M_fs_file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mod
 
 M_fs_error_t M_fs_file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len)
 {
-    if (read_len == nullptr)
-        return M_FS_ERROR_INVALID;
-    *read_len = 0;
-    if (!fd_usable(fd) || buf == nullptr || buf_len == 0 || static_cast<uint64_t>(buf_len) > kMaxIoLen)
-        return M_FS_ERROR_INVALID;
-
-    g_counters.read++;
-    ssize_t n;
-    do {
-        n = ::read(fd->fd, buf, buf_len);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
-        return M_fs_error_from_syserr(M_platform_errno());
-    *read_len = static_cast<size_t>(n);
-    return M_FS_ERROR_SUCCESS;
+    return io_sys(fd, buf, buf_len, read_len, g_counters.read, ::read);
 }
 
 M_fs_error_t M_fs_file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len)
 {
-    if (wrote_len == nullptr)
-        return M_FS_ERROR_INVALID;
-    *wrote_len = 0;
-    if (!fd_usable(fd) || buf == nullptr || count == 0 || static_cast<uint64_t>(count) > kMaxIoLen)
-        return M_FS_ERROR_INVALID;
-
-    g_counters.write++;
-    ssize_t n;
-    do {
-        n = ::write(fd->fd, buf, count);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
-        return M_fs_error_from_syserr(M_platform_errno());
-    *wrote_len = static_cast<size_t>(n);
-    return M_FS_ERROR_SUCCESS;
+    return io_sys(fd, buf, count, wrote_len, g_counters.write, ::write);
 }
 
 M_fs_error_t M_fs_file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from)
