@@ -25,7 +25,9 @@ bool is_pseudo_target(const char *t, size_t len) noexcept
 {
     if (len == 0 || t[0] == '/')
         return false;
-    if (M_str_eq_start(t, "anon_inode:"))
+    /* readlink does not terminate its result: compare within len. */
+    static constexpr char kAnon[] = "anon_inode:";
+    if (len >= sizeof(kAnon) - 1 && M_mem_eq(t, kAnon, sizeof(kAnon) - 1))
         return true;
     size_t i = 0;
     while (i < len && ((t[i] >= 'a' && t[i] <= 'z') || t[i] == '_'))

@@ -399,6 +399,23 @@ TEST(m_fs_path, readlink)
     EXPECT_EQ(M_fs_path_readlink(nullptr, "x"), M_FS_ERROR_INVALID);
 }
 
+/* Kernel-object targets are told apart within the length readlink gives:
+ * its result is not terminated, so a short target must not be compared
+ * past its end. */
+TEST(m_fs_path, readlink_pseudo_targets_by_length)
+{
+    TempDir dir;
+    ASSERT_EQ(::symlink("anon_inode:[eventfd]", dir.sub("anon").c_str()), 0);
+    ASSERT_EQ(::symlink("anon_inod", dir.sub("short").c_str()), 0);
+    char *out = reinterpret_cast<char *>(1);
+    EXPECT_EQ(M_fs_path_readlink(&out, dir.sub("anon").c_str()), M_FS_ERROR_SUCCESS);
+    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ(M_fs_path_readlink(&out, dir.sub("short").c_str()), M_FS_ERROR_SUCCESS);
+    ASSERT_NE(out, nullptr);
+    EXPECT_STREQ(out, "anon_inod");
+    M_free(out);
+}
+
 TEST(m_fs_path, readlink_pipe_is_no_link)
 {
     int fds[2];
