@@ -310,50 +310,61 @@ out_chars make_out_chars(char delim, char quote)
 	return oc;
 }
 
-/* Append bytes that end with a one- or two-byte terminator in one
- * direct-write window. */
-void add_with_end(M_buf_t *buf, char open, const char *cell, size_t len, char close, bool last, char delim)
+/* The bytes of one output row, gathered in a block of our own and appended
+ * to the caller's buffer in one piece: a buffer append per cell cost more
+ * than the cell itself. The block is reused row after row and wiped when
+ * freed (M_free), so the rows' text does not outlive the call. */
+struct row_stage {
+	unsigned char *data = nullptr;
+	size_t         len  = 0;
+	size_t         cap  = 0;
+};
+
+/* Room for n more bytes at the end of the stage; NULL when the size
+ * arithmetic would overflow. */
+unsigned char *stage_room(row_stage &s, size_t n)
 {
-	const size_t head = open != '\0' ? 1 : 0;
-	const size_t tail = (close != '\0' ? 1 : 0) + (last ? 2 : 1);
-	size_t       room = head + len + tail;
-	unsigned char *p  = M_buf_direct_write_start(buf, &room);
-	if (p == nullptr || room < head + len + tail)
-		return;
-	unsigned char *w = p;
-	if (head != 0)
-		*w++ = static_cast<unsigned char>(open);
-	std::memcpy(w, cell, len);
-	w += len;
-	if (close != '\0')
-		*w++ = static_cast<unsigned char>(close);
-	if (last) {
-		*w++ = '\r';
-		*w++ = '\n';
-	} else {
-		*w++ = static_cast<unsigned char>(delim);
-	}
-	M_buf_direct_write_end(buf, static_cast<size_t>(w - p));
+	if (s.cap - s.len >= n)
+		return s.data + s.len;
+	if (n > SIZE_MAX / 2 - s.len)
+		return nullptr;
+	const size_t want = s.len + n;
+	size_t       cap  = s.cap < 256 ? 256 : s.cap;
+	while (cap < want)
+		cap *= 2;
+	auto *p = static_cast<unsigned char *>(M_malloc(cap));
+	if (p == nullptr)
+		return nullptr;
+	if (s.len != 0)
+		std::memcpy(p, s.data, s.len);
+	M_free(s.data);
+	s.data = p;
+	s.cap  = cap;
+	return p + s.len;
+}
+
+/* Move the stage's bytes to the end of buf and empty the stage. */
+void stage_flush(row_stage &s, M_buf_t *buf)
+{
+	if (s.len != 0)
+		M_buf_add_bytes(buf, s.data, s.len);
+	s.len = 0;
 }
 
 /* Write one cell followed by the delimiter, or by CR LF when it is the last
  * of its row, quoting it when needed. */
-void write_cell(M_buf_t *buf, const char *cell, size_t len, const out_chars &oc, bool last)
+void write_cell(row_stage &s, const char *cell, size_t len, const out_chars &oc, bool last)
 {
-	const char delim = oc.delim;
-	const char quote = oc.quote;
-	if (cell == nullptr || len == 0) {
-		if (last)
-			M_buf_add_bytes(buf, "\r\n", 2);
-		else
-			M_buf_add_byte(buf, static_cast<unsigned char>(delim));
-		return;
-	}
+	const char   delim = oc.delim;
+	const char   quote = oc.quote;
+	const size_t tail  = last ? 2 : 1;
+	if (cell == nullptr)
+		len = 0;
 
-	bool needs_quotes = ((oc.of[static_cast<unsigned char>(cell[0])] |
-	                      oc.of[static_cast<unsigned char>(cell[len - 1])]) & kOutSpace) != 0;
-	bool   has_quote  = false;
-	size_t i          = 0;
+	bool   needs_quotes = len != 0 && ((oc.of[static_cast<unsigned char>(cell[0])] |
+	                                    oc.of[static_cast<unsigned char>(cell[len - 1])]) & kOutSpace) != 0;
+	size_t quotes       = 0; /* quote characters in the cell, each written twice */
+	size_t i            = 0;
 #if defined(__SSE2__)
 	/* Most cells hold none of the four bytes: pass sixteen at a time and
 	 * leave the classification of a block with a hit to the loop below. */
@@ -374,49 +385,45 @@ void write_cell(M_buf_t *buf, const char *cell, size_t len, const out_chars &oc,
 	for (; i < len; i++) {
 		const unsigned char k = oc.of[static_cast<unsigned char>(cell[i])];
 		if (k & kOutQuote) {
-			has_quote    = true;
+			quotes++;
 			needs_quotes = true;
-			break;
+		} else if (k & kOutBreak) {
+			needs_quotes = true;
 		}
-		if (k & kOutBreak)
-			needs_quotes = true;
 	}
 
-	/* The quote character as the opening/closing byte; '\0' means none, so a
-	 * NUL quote character takes the general path below. */
-	if (!has_quote && (!needs_quotes || quote != '\0')) {
-		const char q = needs_quotes ? quote : '\0';
-		add_with_end(buf, q, cell, len, q, last, delim);
+	const size_t   wrap = needs_quotes ? 2 : 0;
+	unsigned char *w    = stage_room(s, len + quotes + wrap + tail);
+	if (w == nullptr)
 		return;
-	}
-
+	unsigned char *const start = w;
 	if (needs_quotes)
-		M_buf_add_byte(buf, static_cast<unsigned char>(quote));
-	if (!has_quote) {
-		M_buf_add_bytes(buf, cell, len);
+		*w++ = static_cast<unsigned char>(quote);
+	if (quotes == 0) {
+		if (len != 0)
+			std::memcpy(w, cell, len);
+		w += len;
 	} else {
-		size_t start = 0;
-		for (size_t i = 0; i < len; i++) {
-			if (cell[i] != quote)
-				continue;
-			/* Write up to and including the quote, then the quote again. */
-			M_buf_add_bytes(buf, cell + start, i + 1 - start);
-			M_buf_add_byte(buf, static_cast<unsigned char>(quote));
-			start = i + 1;
+		for (size_t j = 0; j < len; j++) {
+			*w++ = static_cast<unsigned char>(cell[j]);
+			if (cell[j] == quote)
+				*w++ = static_cast<unsigned char>(quote);
 		}
-		M_buf_add_bytes(buf, cell + start, len - start);
 	}
 	if (needs_quotes)
-		M_buf_add_byte(buf, static_cast<unsigned char>(quote));
-	if (last)
-		M_buf_add_bytes(buf, "\r\n", 2);
-	else
-		M_buf_add_byte(buf, static_cast<unsigned char>(delim));
+		*w++ = static_cast<unsigned char>(quote);
+	if (last) {
+		*w++ = '\r';
+		*w++ = '\n';
+	} else {
+		*w++ = static_cast<unsigned char>(delim);
+	}
+	s.len += static_cast<size_t>(w - start);
 }
 
-void write_cell_str(M_buf_t *buf, const char *cell, const out_chars &oc, bool last)
+void write_cell_str(row_stage &s, const char *cell, const out_chars &oc, bool last)
 {
-	write_cell(buf, cell, cell == nullptr ? 0 : std::strlen(cell), oc, last);
+	write_cell(s, cell, cell == nullptr ? 0 : std::strlen(cell), oc, last);
 }
 
 /* A row of no cells: what the cell writer would have ended it with. */
@@ -468,8 +475,11 @@ M_csv_t *M_csv_parse_add_headers(const char *data, size_t len, char delim, char 
 	M_buf_t        *buf = M_buf_create();
 	const size_t    n   = M_list_str_len(headers);
 	const out_chars oc  = make_out_chars(delim, quote);
+	row_stage       stage;
 	for (size_t i = 0; i < n; i++)
-		write_cell_str(buf, M_list_str_at(headers, i), oc, i + 1 == n);
+		write_cell_str(stage, M_list_str_at(headers, i), oc, i + 1 == n);
+	stage_flush(stage, buf);
+	M_free(stage.data);
 	if (n == 0)
 		end_empty_row(buf);
 	M_buf_add_bytes(buf, data, len);
@@ -562,16 +572,20 @@ void M_csv_output_headers_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str
 	if (buf == nullptr || csv == nullptr)
 		return;
 	const out_chars oc = make_out_chars(csv->delim, csv->quote);
+	row_stage       stage;
 	if (list_empty(headers)) {
 		for (size_t c = 0; c < csv->num_cols; c++)
-			write_cell_str(buf, csv->cells[0][c], oc, c + 1 == csv->num_cols);
+			write_cell_str(stage, csv->cells[0][c], oc, c + 1 == csv->num_cols);
+		stage_flush(stage, buf);
 		if (csv->num_cols == 0)
 			end_empty_row(buf);
 	} else {
 		const size_t n = M_list_str_len(headers);
 		for (size_t i = 0; i < n; i++)
-			write_cell_str(buf, M_list_str_at(headers, i), oc, i + 1 == n);
+			write_cell_str(stage, M_list_str_at(headers, i), oc, i + 1 == n);
+		stage_flush(stage, buf);
 	}
+	M_free(stage.data);
 }
 
 void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers,
@@ -595,6 +609,7 @@ void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t 
 	}
 
 	const out_chars oc      = make_out_chars(csv->delim, csv->quote);
+	row_stage       stage;
 	M_buf_t        *scratch = nullptr;
 	for (size_t row = 0; row + 1 < csv->num_rows; row++) {
 		if (filter != nullptr && !filter(csv, row, filter_thunk))
@@ -610,16 +625,18 @@ void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t 
 					scratch = M_buf_create();
 				M_buf_truncate(scratch, 0);
 				if (writer(scratch, cell, name, writer_thunk)) {
-					write_cell(buf, M_buf_peek(scratch), M_buf_len(scratch), oc, last);
+					write_cell(stage, M_buf_peek(scratch), M_buf_len(scratch), oc, last);
 					continue;
 				}
 			}
-			write_cell_str(buf, cell, oc, last);
+			write_cell_str(stage, cell, oc, last);
 		}
+		stage_flush(stage, buf);
 		if (num_out == 0)
 			end_empty_row(buf);
 	}
 
+	M_free(stage.data);
 	M_buf_cancel(scratch);
 	if (col_map != stack_map)
 		M_free(col_map);
