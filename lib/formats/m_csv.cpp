@@ -173,17 +173,30 @@ void unescape_quoted(char *cell, char quote)
 	*out = '\0';
 }
 
-void finish_cell(char **slot, bool quoted, char quote, uint32_t flags)
+[[gnu::noinline]] void finish_cell_slow(char **slot, bool quoted, char quote, uint32_t flags)
 {
 	char *cell = *slot;
-	if (cell == nullptr)
-		return;
 	if (quoted) {
 		unescape_quoted(cell, quote);
 		return;
 	}
 	if (flags & M_CSV_FLAG_TRIM_WHITESPACE)
 		M_str_trim(cell);
+	if (*cell == '\0')
+		*slot = nullptr;
+}
+
+/* An unquoted cell without trimming (nearly every cell) only needs its
+ * emptiness checked; that stays inline in the filling pass. */
+inline void finish_cell(char **slot, bool quoted, char quote, uint32_t flags)
+{
+	char *cell = *slot;
+	if (cell == nullptr)
+		return;
+	if (quoted || (flags & M_CSV_FLAG_TRIM_WHITESPACE)) {
+		finish_cell_slow(slot, quoted, quote, flags);
+		return;
+	}
 	if (*cell == '\0')
 		*slot = nullptr;
 }
