@@ -578,8 +578,11 @@ M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
                          M_pgp_symalg_t symalg)
 {
     bool ok = false;
-    /* One buffer for both would lose the data when out is emptied first, and
-     * the call would quietly encrypt nothing. */
+    /* The output is emptied first on every path, so a failed call never
+     * leaves an older message behind. One buffer for both would lose the
+     * data that way, and the call would quietly encrypt nothing: refused. */
+    if (out != in)
+        M_buf_truncate(out, 0);
     if (out != nullptr && in != nullptr && key != nullptr && out != in)
         ok = encrypt_buf(out, in, key, symalg);
     /* The plaintext must not linger in the work buffer, whatever happened. */

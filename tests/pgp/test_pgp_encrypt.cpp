@@ -708,6 +708,15 @@ TEST(pgp_encrypt_fail, bad_arguments)
     EXPECT_FALSE(M_pgp_encrypt_buf(out.get(), nullptr, key.get(), M_PGP_SYMALG_AES256));
     EXPECT_FALSE(M_pgp_encrypt_buf(nullptr, nullptr, nullptr, M_PGP_SYMALG_AES256));
 
+    /* out is emptied first, also when the input or the key is missing. */
+    for (const bool no_key : { false, true }) {
+        M_buf_add_bytes(out.get(), "old", 3);
+        refill();
+        EXPECT_FALSE(M_pgp_encrypt_buf(out.get(), no_key ? in.get() : nullptr, no_key ? nullptr : key.get(),
+                                       M_PGP_SYMALG_AES256));
+        EXPECT_EQ(M_buf_len(out.get()), 0u) << no_key;
+    }
+
     /* Unknown selectors, the library's values around the table. */
     for (int bad : { 0, 1 }) {
         refill();
