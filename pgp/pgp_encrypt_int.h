@@ -28,7 +28,8 @@ struct symalg_info {
  * room for in_len bytes; in and out may be the same.
  * Returns the number of bytes written (in_len on success), 0 on failure: NULL
  * out, key, iv or in, an unknown selector, a cipher the crypto library cannot
- * provide, in_len above INT32_MAX, or a failed cipher call. */
+ * provide, or a failed cipher call. Inputs above INT32_MAX bytes are fed to
+ * the cipher in 1 GiB slices of one stream (its count is a signed int). */
 [[nodiscard]] size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg,
                                     const unsigned char *key, const unsigned char *iv,
                                     const unsigned char *in, size_t in_len) noexcept;
