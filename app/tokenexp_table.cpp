@@ -47,7 +47,7 @@ bool all_digits(const char *s, size_t len)
 /* Columns the writer rewrites, by name without regard to case. The first
  * letter settles most columns without a full comparison: the writer runs
  * once per cell of a table of millions of rows. */
-enum class column_kind { other, token, date };
+enum class column_kind : uint8_t { other, token, date };
 
 column_kind kind_of(const char *header)
 {
@@ -137,9 +137,13 @@ bool same_day(const M_time_tm_t &a, const M_time_tm_t &b)
 }
 
 /* Write t as the local date YYYYMMDD (the time of day is not written). */
-void write_local_date(M_buf_t *buf, M_time_t t)
+void write_local_date(M_buf_t *buf, M_time_t t, tokenexp_writer_ctx_t *ctx)
 {
-	check_zone();
+	if (ctx == nullptr || !ctx->zone_ok) {
+		check_zone();
+		if (ctx != nullptr)
+			ctx->zone_ok = M_TRUE;
+	}
 	if (const day_entry_t *hit = find_day(t); hit != nullptr) {
 		M_buf_add_bytes(buf, hit->text, sizeof(hit->text));
 		return;
@@ -196,13 +200,35 @@ M_bool filter_cb(const M_csv_t *table, size_t row, void *thunk)
 	return M_str_cmpsort(expdate, opts->exp_end) <= 0;
 }
 
+namespace {
+
+/* The column's kind, remembered by the name's address for one output call. */
+column_kind cached_kind_of(const char *header, tokenexp_writer_ctx_t *ctx)
+{
+	if (ctx == nullptr)
+		return kind_of(header);
+	for (size_t i = 0; i < ctx->count; i++) {
+		if (ctx->names[i] == header)
+			return static_cast<column_kind>(ctx->kinds[i]);
+	}
+	const column_kind kind = kind_of(header);
+	if (ctx->count < M_ARRAY_LEN(ctx->names)) {
+		ctx->names[ctx->count] = header;
+		ctx->kinds[ctx->count] = static_cast<uint8_t>(kind);
+		ctx->count++;
+	}
+	return kind;
+}
+
+} // namespace
+
 M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *thunk)
 {
-	(void)thunk;
+	auto *ctx = static_cast<tokenexp_writer_ctx_t *>(thunk);
 	if (M_str_isempty(cell))
 		return M_FALSE;
 
-	const column_kind kind = kind_of(header);
+	const column_kind kind = cached_kind_of(header, ctx);
 	if (kind == column_kind::token) {
 		const size_t len = std::strlen(cell);
 		if (!all_digits(cell, len))
@@ -226,7 +252,7 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
 	}
 	if (value == 0)
 		return M_TRUE;
-	write_local_date(buf, static_cast<M_time_t>(value));
+	write_local_date(buf, static_cast<M_time_t>(value), ctx);
 	return M_TRUE;
 }
 
@@ -270,7 +296,9 @@ M_bool tokenexp_table_add_block(tokenexp_table_t *t, const char *csv_text, size_
 		t->headers = header_list(csv, false);
 		M_csv_output_headers_buf(t->table, csv, t->headers);
 	}
-	M_csv_output_rows_buf(t->table, csv, t->headers, t->opts->filter, t->opts, cell_writer_cb, nullptr);
+	tokenexp_writer_ctx_t ctx;
+	std::memset(&ctx, 0, sizeof(ctx));
+	M_csv_output_rows_buf(t->table, csv, t->headers, t->opts->filter, t->opts, cell_writer_cb, &ctx);
 	M_csv_destroy(csv);
 	return M_TRUE;
 }

@@ -13,8 +13,20 @@
  * the run's tokenexp_opts_t. */
 M_bool filter_cb(const M_csv_t *table, size_t row, void *thunk);
 
+/* Per-output-call memory of the cell writer: the kind of each column name
+ * seen (by the name's address, which stays put during one output call) and
+ * whether the time zone setting was checked. Zero it before the call. */
+typedef struct {
+	const char *names[32]; /* column names seen, by address */
+	uint8_t     kinds[32]; /* their kinds */
+	size_t      count;     /* names held */
+	M_bool      zone_ok;   /* the zone setting was checked during this call */
+} tokenexp_writer_ctx_t;
+
 /* Cell writer: appends the Luhn check digit to all-digit tokens and writes
- * the four date columns as local YYYYMMDD dates. thunk is not used. */
+ * the four date columns as local YYYYMMDD dates. thunk is NULL, or a zeroed
+ * tokenexp_writer_ctx_t used for one output call only (it spares the name
+ * comparisons and zone checks of every cell); the result is the same. */
 M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *thunk);
 
 /* Table building state, owned by the run. */
