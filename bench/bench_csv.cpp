@@ -68,9 +68,10 @@ void BM_csv_output_filtered_rewritten(benchmark::State &state)
 	opts.exp_start = "202501";
 	opts.filter    = filter_cb;
 	for (auto _ : state) {
-		M_buf_t *out = M_buf_create();
+		M_buf_t              *out = M_buf_create();
+		tokenexp_writer_ctx_t ctx{};
 		M_csv_output_headers_buf(out, csv, headers);
-		M_csv_output_rows_buf(out, csv, headers, filter_cb, &opts, cell_writer_cb, nullptr);
+		M_csv_output_rows_buf(out, csv, headers, filter_cb, &opts, cell_writer_cb, &ctx);
 		benchmark::DoNotOptimize(M_buf_len(out));
 		M_buf_cancel(out);
 	}
