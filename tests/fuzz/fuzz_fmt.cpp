@@ -94,6 +94,10 @@ directive build(fuzz_reader &r)
 	}
 	if (has_hash && conv != 'o' && conv != 'x' && conv != 'X')
 		d.simple = false;
+	/* The engine applies "+" and " " to octal and hexadecimal too (only "u"
+	 * ignores them); printf ignores them for every unsigned conversion. */
+	if ((conv == 'o' || conv == 'x' || conv == 'X') && d.fmt.find_first_of("+ ") != std::string::npos)
+		d.simple = false;
 	return d;
 }
 
