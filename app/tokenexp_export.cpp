@@ -30,6 +30,14 @@ constexpr unsigned char quorvel_export_iv[16] = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0
 /* zlib's uncompress takes a 32-bit room; it never gets more. */
 constexpr uint64_t kMaxInflateRoom = 0xFFFFFFFFu;
 
+/* The most a zlib stream of len bytes can inflate to: deflate codes at best
+ * a 258-byte match in two bits, so 1032 bytes out per byte in, plus slack for
+ * a stream too short to hold even its header. */
+uint64_t max_inflated_size(size_t len)
+{
+	return static_cast<uint64_t>(len) * 1032u + 1024u;
+}
+
 struct block_header_t {
 	uint64_t data_len; /* N: bytes of Base64 text that follow the header line */
 	uint64_t raw_len;  /* M: declared uncompressed length */
@@ -176,14 +184,19 @@ tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *wo
 	EVP_CIPHER_CTX_free(ctx);
 
 	/* Inflate into at least M bytes of room (all the room the buffer then
-	 * offers, capped at what zlib's 32-bit count can take). */
+	 * offers, capped at what zlib's 32-bit count can take). M comes from the
+	 * file: room beyond what the compressed bytes can possibly inflate to
+	 * changes no outcome, so a damaged or hostile M never costs gigabytes. */
 	M_buf_truncate(work, 0);
-	size_t want = static_cast<size_t>(raw_len > kMaxInflateRoom ? kMaxInflateRoom : raw_len);
+	const size_t comp_len = M_buf_len(line);
+	uint64_t     floor_len = raw_len > kMaxInflateRoom ? kMaxInflateRoom : raw_len;
+	if (floor_len > max_inflated_size(comp_len))
+		floor_len = max_inflated_size(comp_len);
+	size_t want = static_cast<size_t>(floor_len);
 	if (want == 0)
 		want = 1;
 	unsigned char *dst = M_buf_direct_write_start(work, &want);
 	uLongf         produced = static_cast<uLongf>(want > kMaxInflateRoom ? kMaxInflateRoom : want);
-	const size_t   comp_len = M_buf_len(line);
 	int rc = uncompress(dst, &produced, reinterpret_cast<const Bytef *>(M_buf_peek(line)),
 	                    static_cast<uLong>(comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len));
 	if (rc != Z_OK) {

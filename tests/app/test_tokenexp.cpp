@@ -8,6 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+#include <zlib.h>
+
+#include <openssl/evp.h>
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
@@ -15,6 +18,7 @@
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
+#include "formats/m_bincodec.h"
 #include "formats/m_csv.h"
 #include "platform/m_fs_file.h"
 
@@ -254,6 +258,30 @@ int walk_in_child(const std::string &text, long *max_rss_kib, std::string *err_t
  * rules) must not make the walk reserve room for data the file does not hold:
  * the file is cut off inside the block, which is a parse failure, and memory
  * stays at what the file holds (it once reserved 1 GiB a step, 3 GiB in all). */
+/* One block of CSV text as the export holds it: zlib, AES-128-CBC under the
+ * key 00112233445566778899aabbccddeeff and the export IV, Base64. */
+std::string export_block(const std::string &csv)
+{
+	static const unsigned char key[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+	                                      0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
+	static const unsigned char iv[16]  = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
+	                                      0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
+	std::vector<unsigned char> comp(compressBound(csv.size()));
+	uLongf                     clen = comp.size();
+	EXPECT_EQ(compress(comp.data(), &clen, reinterpret_cast<const Bytef *>(csv.data()), csv.size()), Z_OK);
+	std::vector<unsigned char> enc(clen + 32);
+	int                        l1 = 0, l2 = 0;
+	EVP_CIPHER_CTX            *ctx = EVP_CIPHER_CTX_new();
+	EXPECT_EQ(EVP_EncryptInit_ex(ctx, EVP_aes_128_cbc(), nullptr, key, iv), 1);
+	EXPECT_EQ(EVP_EncryptUpdate(ctx, enc.data(), &l1, comp.data(), static_cast<int>(clen)), 1);
+	EXPECT_EQ(EVP_EncryptFinal_ex(ctx, enc.data() + l1, &l2), 1);
+	EVP_CIPHER_CTX_free(ctx);
+	char       *b64 = M_bincodec_encode_alloc(enc.data(), static_cast<size_t>(l1 + l2), 0, M_BINCODEC_BASE64);
+	std::string out(b64);
+	M_free(b64);
+	return out;
+}
+
 TEST(tokenexp, walk_damaged_block_size_costs_no_memory)
 {
 	for (const char *size : {"-55", "0xFFFFFFFFFFFF", "4000000000"}) {
@@ -265,4 +293,17 @@ TEST(tokenexp, walk_damaged_block_size_costs_no_memory)
 		EXPECT_EQ(err, "couldn't read section header from export file") << size;
 		EXPECT_LT(rss_kib, 256L * 1024) << size;
 	}
+}
+
+/* The declared uncompressed size comes from the file: a block declaring
+ * 4 GiB still inflates into what its bytes can hold, and costs no more. */
+TEST(tokenexp, walk_huge_declared_size_costs_no_memory)
+{
+	const std::string b64  = export_block("a,b\n1,2\n");
+	const std::string text = "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=" +
+	                         std::to_string(b64.size()) + ":4294967295\n" + b64 + "\n";
+	long        rss_kib = 0;
+	std::string err;
+	EXPECT_EQ(walk_in_child(text, &rss_kib, &err), static_cast<int>(TOKENEXP_WALK_DONE)) << err;
+	EXPECT_LT(rss_kib, 256L * 1024);
 }
