@@ -68,8 +68,13 @@ size_t M_bincodec_decode_size(size_t len, M_bincodec_codec_t codec)
 		case M_BINCODEC_HEX:
 			return len / 2;
 		case M_BINCODEC_BASE64:
-		case M_BINCODEC_HEX_OR_BASE64:
 			return M_base64_decode_size(len);
+		case M_BINCODEC_HEX_OR_BASE64: {
+			/* Either codec may be chosen: the bound must hold for both
+			 * (two hex digits decode to a byte where Base64 gives none). */
+			const size_t b64 = M_base64_decode_size(len);
+			return b64 > len / 2 ? b64 : len / 2;
+		}
 	}
 	return 0;
 }

@@ -31,8 +31,10 @@ M_API size_t M_bincodec_encode_size(size_t len, size_t wrap, M_bincodec_codec_t 
 
 /* Upper bound of the bytes decoded from len characters with codec.
  *
- * Returns len / 2 for hex; M_base64_decode_size(len) for Base64 and
- * hex-or-Base64; 0 for other codecs. */
+ * Returns len / 2 for hex; M_base64_decode_size(len) for Base64; the larger
+ * of the two for hex-or-Base64 (a bound that holds whichever codec the text
+ * selects: Base64's alone gives 0 for the hex text "41"); 0 for other
+ * codecs. */
 M_API size_t M_bincodec_decode_size(size_t len, M_bincodec_codec_t codec);
 
 /* Encode inlen bytes into caller memory (Base64 or hex only).

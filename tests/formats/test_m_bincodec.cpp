@@ -445,6 +445,14 @@ TEST(m_bincodec, front_end_sizes)
 	EXPECT_EQ(M_bincodec_decode_size(8, M_BINCODEC_BASE64), 6u);
 	EXPECT_EQ(M_bincodec_decode_size(8, M_BINCODEC_HEX), 4u);
 	EXPECT_EQ(M_bincodec_decode_size(8, M_BINCODEC_HEX_OR_BASE64), 6u);
+	/* A bound for whichever codec the text selects: "14" is hex, one byte. */
+	EXPECT_EQ(M_bincodec_decode_size(2, M_BINCODEC_HEX_OR_BASE64), 1u);
+	{
+		unsigned char out[1] = {0};
+		const size_t  room   = M_bincodec_decode_size(2, M_BINCODEC_HEX_OR_BASE64);
+		EXPECT_EQ(M_bincodec_decode(out, room, "14", 2, M_BINCODEC_HEX_OR_BASE64), 1u);
+		EXPECT_EQ(out[0], 0x14);
+	}
 	EXPECT_EQ(M_bincodec_decode_size(8, static_cast<M_bincodec_codec_t>(7)), 0u);
 	EXPECT_EQ(M_bincodec_encode_size(3, 0, M_BINCODEC_BASE64), 5u);
 	EXPECT_EQ(M_bincodec_encode_size(3, 4, M_BINCODEC_HEX), 8u);
