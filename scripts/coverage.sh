@@ -21,9 +21,13 @@ ctest --test-dir "$build" -j "$jobs" --timeout 1800 --output-on-failure || echo 
 # Branches the compiler adds for exception unwinding are not the code's own.
 common=(--root . --object-directory "$build" --exclude-throw-branches --exclude-unreachable-branches
         --exclude 'tests/' --exclude 'bench/' --exclude "$build/")
+# The summary's table goes to a scratch file: gcovr replaces its output
+# file, which must never be a device such as /dev/null.
+scratch=$(mktemp)
+trap 'rm -f "$scratch"' EXIT
 for folder in lib pgp app; do
 	echo "== $folder/"
-	gcovr "${common[@]}" --filter "$folder/" --print-summary --output /dev/null | grep -E "^(lines|branches):"
+	gcovr "${common[@]}" --filter "$folder/" --print-summary --output "$scratch" | grep -E "^(lines|branches):"
 done
 echo "== per file"
 gcovr "${common[@]}" --filter 'lib/' --filter 'pgp/' --filter 'app/' --branches --sort-percentage
