@@ -587,7 +587,7 @@ M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
         ok = encrypt_buf(out, in, key, symalg);
     /* The plaintext must not linger in the work buffer, whatever happened. */
     M_buf_truncate(in, 0);
-    return ok ? M_TRUE : M_FALSE;
+    return ok;
 }
 
 M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pubkey_t *key,
@@ -612,7 +612,7 @@ M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pub
     size_t len = 0;
     *out       = M_buf_finish(msg, &len);
     *out_len   = (*out == nullptr) ? 0 : len;
-    return *out != nullptr ? M_TRUE : M_FALSE;
+    return *out != nullptr;
 }
 
 } // extern "C"

@@ -97,7 +97,7 @@ bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const
 		M_free(enc);
 		return false;
 	}
-	M_buf_add_bytes(out, enc, static_cast<size_t>(l1 + l2));
+	M_buf_add_bytes(out, enc, static_cast<size_t>(l1) + static_cast<size_t>(l2));
 	M_free(enc);
 	return true;
 }

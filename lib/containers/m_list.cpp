@@ -348,7 +348,7 @@ M_bool M_list_insert(M_list_t *d, const void *val)
 	if (set_refuses(*d, val))
 		return M_FALSE;
 	const size_t p = insert_phys(*d, val);
-	return store_at(*d, p, dup_insert(*d, val)) ? M_TRUE : M_FALSE;
+	return store_at(*d, p, dup_insert(*d, val));
 }
 
 size_t M_list_insert_idx(const M_list_t *d, const void *val)
@@ -374,7 +374,7 @@ M_bool M_list_insert_at(M_list_t *d, const void *val, size_t idx)
 		idx = d->count;
 	/* Logical idx in the grown list: STACK maps it to count - idx. */
 	const size_t p = (d->flags & M_LIST_STACK) ? d->count - idx : idx;
-	return store_at(*d, p, dup_insert(*d, val)) ? M_TRUE : M_FALSE;
+	return store_at(*d, p, dup_insert(*d, val));
 }
 
 void M_list_insert_begin(M_list_t *d)

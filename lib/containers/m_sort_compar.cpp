@@ -74,7 +74,8 @@ int M_sort_compar_str(const void *arg1, const void *arg2, void *thunk)
 
 int M_sort_compar_str_desc(const void *arg1, const void *arg2, void *thunk)
 {
-	return M_sort_compar_str(arg2, arg1, thunk);
+	/* Descending order: the arguments are swapped on purpose. */
+	return M_sort_compar_str(arg2, arg1, thunk); // NOLINT(readability-suspicious-call-argument)
 }
 
 int M_sort_compar_str_casecmp(const void *arg1, const void *arg2, void *thunk)
@@ -85,7 +86,8 @@ int M_sort_compar_str_casecmp(const void *arg1, const void *arg2, void *thunk)
 
 int M_sort_compar_str_casecmp_desc(const void *arg1, const void *arg2, void *thunk)
 {
-	return M_sort_compar_str_casecmp(arg2, arg1, thunk);
+	/* Descending order: the arguments are swapped on purpose. */
+	return M_sort_compar_str_casecmp(arg2, arg1, thunk); // NOLINT(readability-suspicious-call-argument)
 }
 
 int M_sort_compar_u64(const void *arg1, const void *arg2, void *thunk)

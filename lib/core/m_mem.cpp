@@ -281,7 +281,8 @@ void M_free(void *ptr)
 	 * compiler barrier tells the optimiser that all of the block may be read
 	 * before the release, so no part of the fill may be trimmed either. */
 	volatile unsigned char *vblock = block;
-	vblock[0]                      = vblock[0];
+	// cppcheck-suppress selfAssignment ; the volatile read and write are the point
+	vblock[0] = vblock[0];
 	__asm__ __volatile__("" : : "r"(block) : "memory");
 	runtime_release(block);
 }

@@ -278,7 +278,9 @@ bool needs_quote(const char *s, char quote, char escape, char delim)
 	if (M_chr_isspace(s[0]) || M_chr_isspace(s[len - 1]))
 		return true;
 	for (size_t i = 0; i < len; i++) {
-		const char c = s[i];
+		/* s holds len bytes before its NUL (M_str_len); the analyser cannot
+		 * see through that call. */
+		const char c = s[i]; // NOLINT(clang-analyzer-core.uninitialized.Assign)
 		if (c == quote || (escape != '\0' && c == escape) || (delim != '\0' && c == delim) || c == '\n' || c == '\r')
 			return true;
 	}

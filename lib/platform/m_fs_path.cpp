@@ -274,8 +274,10 @@ char *M_fs_path_join_vparts(M_fs_system_t sys_type, size_t num, ...)
     Parts   parts;
     va_list ap;
     va_start(ap, num);
-    for (size_t i = 0; i < num; i++)
-        parts.push(va_arg(ap, const char *));
+    for (size_t i = 0; i < num; i++) {
+        /* Started just above; the analyser loses track of it here. */
+        parts.push(va_arg(ap, const char *)); // NOLINT(clang-analyzer-valist.Uninitialized)
+    }
     va_end(ap);
     return m_fs_path::join(parts, sys_type);
 }

@@ -53,7 +53,7 @@ bool is_drive(const char *s) noexcept;
 Parts split(const char *path, M_fs_system_t sys) noexcept;
 
 /* Join components (the rules of M_fs_path_join_parts); NULL when empty. */
-char *join(const Parts &parts, M_fs_system_t sys) noexcept;
+char *join(const Parts &in, M_fs_system_t sys) noexcept;
 
 /* The host's link reader, current directory and home directory, as the
  * normalisation needs them (m_fs_path_posix.cpp). */

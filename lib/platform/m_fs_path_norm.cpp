@@ -81,7 +81,7 @@ M_fs_error_t expand_env(Parts &parts, M_fs_system_t sys) noexcept
         Parts vparts = m_fs_path::split(value, sys);
         /* A root marker inside the path would be dropped on joining; only a
          * leading one means anything. */
-        out.push_all(vparts, (out.size() > 0 && vparts.size() > 0 && vparts.at(0)[0] == '\0') ? 1 : 0);
+        out.push_all(vparts, (!out.empty() && !vparts.empty() && vparts.at(0)[0] == '\0') ? 1 : 0);
     }
     parts = static_cast<Parts &&>(out);
     return M_FS_ERROR_SUCCESS;
