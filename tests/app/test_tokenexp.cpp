@@ -21,6 +21,7 @@
 #include "formats/m_bincodec.h"
 #include "formats/m_csv.h"
 #include "platform/m_fs_file.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -35,30 +36,6 @@ std::string write_cell(const char *cell, const char *header, bool *used = nullpt
 	return s;
 }
 
-class ZoneGuard {
-public:
-	explicit ZoneGuard(const char *tz)
-	{
-		const char *old = std::getenv("TZ");
-		had_            = old != nullptr;
-		if (had_)
-			old_ = old;
-		setenv("TZ", tz, 1);
-		tzset();
-	}
-	~ZoneGuard()
-	{
-		if (had_)
-			setenv("TZ", old_.c_str(), 1);
-		else
-			unsetenv("TZ");
-		tzset();
-	}
-
-private:
-	bool        had_ = false;
-	std::string old_;
-};
 
 } // namespace
 
@@ -88,7 +65,7 @@ TEST(tokenexp, luhn_check_digit_on_digit_tokens)
 
 TEST(tokenexp, date_cells)
 {
-	ZoneGuard utc("UTC");
+	test_util::TzGuard utc("UTC");
 	bool      used = false;
 	EXPECT_EQ(write_cell("0", "bdate", &used), "");
 	EXPECT_TRUE(used); /* written empty */
@@ -100,11 +77,11 @@ TEST(tokenexp, date_cells)
 	EXPECT_EQ(write_cell("-5", "bdate"), "FAIL: Case 2");
 	EXPECT_EQ(write_cell("9223372036854775808", "bdate"), "FAIL: Case 2");
 	{
-		ZoneGuard west("America/Los_Angeles");
+		test_util::TzGuard west("America/Los_Angeles");
 		EXPECT_EQ(write_cell("1546300800", "next_run"), "20181231");
 	}
 	{
-		ZoneGuard east("Asia/Tokyo");
+		test_util::TzGuard east("Asia/Tokyo");
 		EXPECT_EQ(write_cell("1546300800", "next_run"), "20190101");
 	}
 }
