@@ -6,7 +6,9 @@ packages=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev lib
           libgtest-dev libgmock-dev libbenchmark-dev gnupg python3
           # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),
           # the valgrind run of the end-to-end tests, coverage, static analysis
-          clang-14 libclang-rt-14-dev valgrind gcovr cppcheck clang-tidy-14)
+          clang-14 libclang-rt-14-dev valgrind gcovr cppcheck clang-tidy-14
+          # the install test: man --warnings on the manual page, dpkg-shlibdeps
+          man-db groff-base dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
