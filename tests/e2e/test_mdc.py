@@ -126,7 +126,7 @@ class Peers(E2ECase):
                     what, peer, None if plain is None else len(plain)))
 
     def test_one_flipped_byte_after_the_session_key_packet_is_refused(self):
-        self.require("gpg", "sq")
+        self.require("gpg", "sq", "rnp", "openpgpjs")
         exp = self.make_export("x.exp", [("RECURRING", HEADER, make_rows(400, 16))])
         _, msg = self.export([exp, self.key(), "-o", "mdc.gpg", "-mmdc"], KEY256 + "\n")
         sec = os.path.join(KEYS, "rsa2048.sec.asc")
@@ -166,6 +166,13 @@ class Peers(E2ECase):
                 self.assertNotEqual(err.strip(), "", case)
                 if what in in_hash:
                     self.assertIn("WARNING: encrypted message has been manipulated!", err, case)
+                # rnp and OpenPGP.js check the MDC before handing anything out.
+                if bit == 0x01 and what in ("middle", "MDC header", "last hash byte"):
+                    for peer, said in (("rnp", "mdc h"), ("openpgpjs", "Modification detected")):
+                        rc, plain, err = self.peer_decrypt(peer, path, sec)
+                        self.assertNotEqual(rc, 0, case + err)
+                        self.assertIsNone(plain, "%s handed out %d bytes %s" % (peer, len(plain or b""), case))
+                        self.assertIn(said, err, case)
 
     def test_what_each_peer_says_about_the_default_form(self):
         """The README's table of recipients, checked: the default (tag 9)
