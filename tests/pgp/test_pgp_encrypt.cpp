@@ -394,37 +394,37 @@ TEST_F(pgp_encrypt, gpg_decrypts_every_selector_with_rsa_and_elgamal)
         key_ptr key = load_key(std::string(keyname) + ".asc");
         ASSERT_NE(key, nullptr);
         for (const symalg_case &a : symalgs) {
-          for (const form_case &f : forms) {
-            SCOPED_TRACE(std::string(keyname) + " " + a.name + " " + f.name);
-            bytes msg;
-            ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg, f.flags));
+            for (const form_case &f : forms) {
+                SCOPED_TRACE(std::string(keyname) + " " + a.name + " " + f.name);
+                bytes msg;
+                ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg, f.flags));
 
-            message_layout l;
-            ASSERT_TRUE(read_layout(msg, l));
-            EXPECT_EQ(l.version, 3u);
-            EXPECT_EQ(l.key_id, hex(key->key_id, 8));
-            EXPECT_EQ(l.enc_tag, f.flags == 0 ? 9u : 18u);
+                message_layout l;
+                ASSERT_TRUE(read_layout(msg, l));
+                EXPECT_EQ(l.version, 3u);
+                EXPECT_EQ(l.key_id, hex(key->key_id, 8));
+                EXPECT_EQ(l.enc_tag, f.flags == 0 ? 9u : 18u);
 
-            /* The integrity-protected form opens without weakening gpg. */
-            bytes       plain;
-            std::string sk;
-            EXPECT_EQ(gpg_decrypt(msg, plain, &sk, f.flags == 0), 0);
-            EXPECT_TRUE(plain == input) << "plaintext differs: " << plain.size() << " bytes back";
+                /* The integrity-protected form opens without weakening gpg. */
+                bytes       plain;
+                std::string sk;
+                EXPECT_EQ(gpg_decrypt(msg, plain, &sk, f.flags == 0), 0);
+                EXPECT_TRUE(plain == input) << "plaintext differs: " << plain.size() << " bytes back";
 
-            /* The session key gpg recovered: our algorithm id and key size;
-             * with it the inner layers read back byte for byte. */
-            const size_t colon = sk.find(':');
-            ASSERT_NE(colon, std::string::npos) << sk;
-            EXPECT_EQ(std::stoul(sk.substr(0, colon)), a.pgp_id);
-            const bytes session_key = hex_to_bytes(sk.substr(colon + 1));
-            EXPECT_EQ(session_key.size(), a.key_size);
-            if (f.flags == 0) {
-                EXPECT_TRUE(check_inner_layers(a, session_key, l.encrypted, input));
-            } else {
-                EXPECT_EQ(l.seipd_version, 1u);
-                EXPECT_TRUE(check_inner_layers_mdc(a, session_key, l.encrypted, input));
+                /* The session key gpg recovered: our algorithm id and key size;
+                 * with it the inner layers read back byte for byte. */
+                const size_t colon = sk.find(':');
+                ASSERT_NE(colon, std::string::npos) << sk;
+                EXPECT_EQ(std::stoul(sk.substr(0, colon)), a.pgp_id);
+                const bytes session_key = hex_to_bytes(sk.substr(colon + 1));
+                EXPECT_EQ(session_key.size(), a.key_size);
+                if (f.flags == 0) {
+                    EXPECT_TRUE(check_inner_layers(a, session_key, l.encrypted, input));
+                } else {
+                    EXPECT_EQ(l.seipd_version, 1u);
+                    EXPECT_TRUE(check_inner_layers_mdc(a, session_key, l.encrypted, input));
+                }
             }
-          }
         }
     }
 }
@@ -681,27 +681,27 @@ TEST(pgp_encrypt_layout, rsa_session_key_block_and_inner_layers)
         ASSERT_NE(key, nullptr);
         const size_t k = (size_t)(bits + 7) / 8;
         for (const symalg_case &a : symalgs) {
-          for (const form_case &f : forms) {
-            SCOPED_TRACE(std::to_string(bits) + " " + a.name + " " + f.name);
-            const bytes input = all_byte_values();
-            bytes       msg;
-            ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg, f.flags));
-            message_layout l;
-            ASSERT_TRUE(read_layout(msg, l));
-            BIGNUM *c = BN_bin2bn(l.mpi1.data(), (int)l.mpi1.size(), nullptr);
-            BIGNUM *m = BN_new();
-            BN_CTX *ctx = BN_CTX_new();
-            ASSERT_EQ(BN_mod_exp(m, c, pair.d, pair.n, ctx), 1);
-            bytes session_key;
-            EXPECT_TRUE(check_pkcs1(m, k, a, &session_key));
-            if (session_key.size() == a.key_size) {
-                EXPECT_TRUE(f.flags == 0 ? check_inner_layers(a, session_key, l.encrypted, input)
-                                         : check_inner_layers_mdc(a, session_key, l.encrypted, input));
+            for (const form_case &f : forms) {
+                SCOPED_TRACE(std::to_string(bits) + " " + a.name + " " + f.name);
+                const bytes input = all_byte_values();
+                bytes       msg;
+                ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg, f.flags));
+                message_layout l;
+                ASSERT_TRUE(read_layout(msg, l));
+                BIGNUM *c = BN_bin2bn(l.mpi1.data(), (int)l.mpi1.size(), nullptr);
+                BIGNUM *m = BN_new();
+                BN_CTX *ctx = BN_CTX_new();
+                ASSERT_EQ(BN_mod_exp(m, c, pair.d, pair.n, ctx), 1);
+                bytes session_key;
+                EXPECT_TRUE(check_pkcs1(m, k, a, &session_key));
+                if (session_key.size() == a.key_size) {
+                    EXPECT_TRUE(f.flags == 0 ? check_inner_layers(a, session_key, l.encrypted, input)
+                                             : check_inner_layers_mdc(a, session_key, l.encrypted, input));
+                }
+                BN_free(c);
+                BN_clear_free(m);
+                BN_CTX_free(ctx);
             }
-            BN_free(c);
-            BN_clear_free(m);
-            BN_CTX_free(ctx);
-          }
         }
     }
 }
