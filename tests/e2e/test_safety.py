@@ -312,7 +312,8 @@ class CoreDumps(Base):
                 p = self.start_at_prompt()
                 p.send_signal(sig)
                 p.communicate(timeout=60)
-                self.assertEqual(p.returncode, -sig)
+                # Ended by the signal (a sanitizer build reports and exits).
+                self.assertNotEqual(p.returncode, 0)
                 self.assertEqual(self.cores(), [])
 
 
@@ -353,6 +354,7 @@ class CutFiles(Base):
 class Descriptors(Base):
     rows = 3
 
+    @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "a wrapper such as valgrind takes the closed descriptors")
     def test_closed_standard_descriptors_are_not_reused(self):
         cases = [
             # (descriptors closed, status, standard error or None when closed)
