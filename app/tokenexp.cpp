@@ -37,7 +37,7 @@ constexpr size_t   kReadBufSize  = 8192;
 
 /* Largest public key file read. Real keys are a few kilobytes; the bound
  * keeps a device or a runaway file given as the key from taking all memory. */
-constexpr size_t   kMaxKeyFile   = 64u * 1024u * 1024u;
+constexpr size_t   kMaxKeyFile   = size_t{64} * 1024 * 1024;
 
 constexpr const char kUsage[] =
 	"\n"

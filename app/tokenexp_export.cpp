@@ -228,7 +228,7 @@ enum class line_result_t { LINE, END, ERROR, TOO_LONG };
 /* Longest header line accepted, in bytes before its line feed. Real header
  * lines are well under a hundred bytes; the bound keeps a file without line
  * feeds (a device, a damaged file) from growing the line buffer without end. */
-constexpr size_t kMaxHeaderLine = 64u * 1024u;
+constexpr size_t kMaxHeaderLine = size_t{64} * 1024;
 
 /* Append the next non-blank line of file to buf, without its trailing
  * whitespace (the rules of read_line_buf), refusing a line longer than
@@ -270,6 +270,17 @@ line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file)
 			return line_result_t::LINE;
 		return line_result_t::END;
 	}
+}
+
+/* Whether a header line could not be read, which ends the walk: cleanly at
+ * the end of the file (eof set), as a structure error otherwise, with its
+ * own text for a line over the bound. */
+bool header_line_missing(line_result_t got, M_bool *eof, char *err, size_t errlen)
+{
+	*eof = got == line_result_t::END;
+	if (got == line_result_t::TOO_LONG)
+		M_snprintf(err, errlen, "header line too long (more than %zu bytes)", kMaxHeaderLine);
+	return got != line_result_t::LINE;
 }
 
 /* Skip len bytes of a block the run does not read. The file layer lets the
@@ -314,28 +325,17 @@ tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t
 {
 	M_bool eof = M_FALSE;
 	for (;;) {
-		eof = M_FALSE;
 		if (errlen > 0)
 			err[0] = '\0';
 		M_buf_truncate(line, 0);
-		line_result_t got = read_header_line(line, file);
-		if (got != line_result_t::LINE) {
-			eof = got == line_result_t::END ? M_TRUE : M_FALSE;
-			if (got == line_result_t::TOO_LONG)
-				M_snprintf(err, errlen, "header line too long (more than %zu bytes)", kMaxHeaderLine);
+		if (header_line_missing(read_header_line(line, file), &eof, err, errlen))
 			break;
-		}
 
 		block_header_t hdr{0, 0};
 		bool           first_of_section = false;
 		if (M_str_eq_start(M_buf_peek(line), kSectionStart)) {
-			got = read_header_line(line, file);
-			if (got != line_result_t::LINE) {
-				eof = got == line_result_t::END ? M_TRUE : M_FALSE;
-				if (got == line_result_t::TOO_LONG)
-					M_snprintf(err, errlen, "header line too long (more than %zu bytes)", kMaxHeaderLine);
+			if (header_line_missing(read_header_line(line, file), &eof, err, errlen))
 				break;
-			}
 			const char *text   = M_buf_peek(line);
 			const char *marker = M_str_str(text, kSectionMarker);
 			if (marker == nullptr) {

@@ -272,7 +272,7 @@ M_bool tokenexp_write_output(const char *path, const unsigned char *data, size_t
 		ok = false;
 	}
 	M_free(norm);
-	return ok ? M_TRUE : M_FALSE;
+	return ok;
 }
 
 M_bool tokenexp_output_is_input(const char *path, const char *export_path, const char *key_path)
