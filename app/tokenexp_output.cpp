@@ -263,7 +263,14 @@ M_bool tokenexp_write_output(const char *path, const unsigned char *data, size_t
 			 * one is replaced by a new file with the default mode. */
 			struct stat lst;
 			const bool  plain = lstat(norm, &lst) == 0 && S_ISREG(lst.st_mode);
-			ok = write_replace(norm, plain ? static_cast<mode_t>(lst.st_mode & 0777) : new_file_mode(), data, len);
+			/* A file the user may not write is not replaced either: the
+			 * rename needs only the directory's permission, but a read-only
+			 * output was meant to stay as it is. */
+			if (plain && access(norm, W_OK) != 0)
+				ok = false;
+			else
+				ok = write_replace(norm, plain ? static_cast<mode_t>(lst.st_mode & 0777) : new_file_mode(), data,
+				                   len);
 		}
 	} else if (errno == ENOENT) {
 		/* Nothing there, or a dangling link: a new file. */

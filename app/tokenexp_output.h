@@ -32,6 +32,10 @@
  * ignored). A process killed outright (SIGKILL, power loss) may leave the
  * temporary file behind but never a damaged output.
  *
+ * An existing regular file the user has no write permission for is a
+ * failure, as opening it for writing would be, although the rename itself
+ * would be allowed.
+ *
  * When path names something that is not a regular file, a directory or a
  * link to one (a character or block device, a FIFO, a socket: "-o
  * /dev/stdout"), the bytes are written to it directly, as a stream is

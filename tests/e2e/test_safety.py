@@ -223,6 +223,24 @@ class Replacing(Base):
         self.write("from-pipe.gpg", got[0])
         self.assert_table_in(self.path("from-pipe.gpg"))
 
+    def test_read_only_output_is_not_replaced(self):
+        if os.getuid() != 0 or os.environ.get("QTE_WRAPPER"):
+            self.skipTest("needs root, and the program itself, to run it as another user")
+        nobody = 65534
+        os.chmod(self.dir, 0o777)
+        with open(self.key(), "rb") as f:
+            self.write("k.asc", f.read())
+        out = self.write("ro.gpg", OLD)
+        os.chmod(out, 0o444)
+        for p in (self.exp, self.path("k.asc"), out):
+            os.chown(p, nobody, nobody)
+        rc, sout, serr = self.run_raw([self.exp, "k.asc", "-o", "ro.gpg"],
+                                      preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
+        self.assertEqual((rc, sout, serr), (1, b"Couldn't write encrypted results to ro.gpg\n", PROMPT))
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(), OLD)
+        self.assertEqual(self.leftovers(self.dir), [])
+
     def test_directory_output_fails_untouched(self):
         os.mkdir(self.path("d"))
         rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", "d"])
