@@ -4,9 +4,11 @@
  * 5.5.2 (version-4 public key packets), 3.2 (multiprecision integers),
  * 6.2 (ASCII armour) and 12.2 (fingerprints and key IDs).
  *
- * The reader keeps the first version-4 public-subkey packet (tag 14): keys
- * made by OpenPGP tools sign with the primary key and encrypt with a subkey,
- * so the primary key packet is never used.
+ * The reader keeps the first version-4 public-subkey packet (tag 14) that
+ * may encrypt: keys made by OpenPGP tools sign with the primary key and
+ * encrypt with a subkey, so the primary key packet is never used; subkeys
+ * that are revoked, expired or not for encryption are skipped (see the
+ * header for the rules). Signature formats: RFC 4880 5.2.
  *
  * Where this reader is stricter than a plain walk:
  *   - an old-format packet of indeterminate length is refused with a message
@@ -29,6 +31,7 @@
 #include "core/m_parser.h"
 #include "core/m_str_fmt.h"
 #include "formats/m_bincodec.h"
+#include "platform/m_time.h"
 #include "pgp/pgp_pubkey_int.h"
 
 namespace {
@@ -372,12 +375,255 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
     return key;
 }
 
-/* Walks the packets until the first public subkey and reads it. */
-M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t error_len)
+/* ---------------------------------------------------------------------------
+ * Signatures: read, never verified
+ *
+ * A subkey's usability is judged from the signatures that follow it, and the
+ * primary key's from the signatures that follow it and its user IDs. Only
+ * the fields those judgements need are read; the signatures' mathematics is
+ * not checked, so a key file edited by a third party can hide a revocation or
+ * an expiry. The judgement keeps honest key files from being used against
+ * their owners' wishes; it is no defence against forged ones.
+ * ------------------------------------------------------------------------- */
+
+constexpr unsigned PGP_TAG_SIGNATURE  = 2;
+constexpr unsigned PGP_TAG_PUBLIC_KEY = 6;
+constexpr unsigned PGP_TAG_USER_ID    = 13;
+constexpr unsigned PGP_TAG_USER_ATTR  = 17;
+
+/* Signature types (RFC 4880 5.2.1). */
+constexpr unsigned SIG_CERT_FIRST    = 0x10; /* user ID certifications 0x10..0x13 */
+constexpr unsigned SIG_CERT_LAST     = 0x13;
+constexpr unsigned SIG_SUBKEY_BIND   = 0x18;
+constexpr unsigned SIG_DIRECT_KEY    = 0x1F;
+constexpr unsigned SIG_KEY_REVOKE    = 0x20;
+constexpr unsigned SIG_SUBKEY_REVOKE = 0x28;
+constexpr unsigned SIG_CERT_REVOKE   = 0x30;
+
+/* Signature subpackets (RFC 4880 5.2.3.1). */
+constexpr unsigned SUBPKT_CREATED     = 2;
+constexpr unsigned SUBPKT_KEY_EXPIRE  = 9;
+constexpr unsigned SUBPKT_ISSUER      = 16;
+constexpr unsigned SUBPKT_PRIMARY_UID = 25;
+constexpr unsigned SUBPKT_KEY_FLAGS   = 27;
+constexpr unsigned SUBPKT_ISSUER_FPR  = 33;
+
+/* Key flags that allow encryption (RFC 4880 5.2.3.21): communications and
+ * storage. */
+constexpr unsigned KEY_FLAGS_ENCRYPT = 0x04 | 0x08;
+
+/* What a signature says about the key it belongs to. */
+struct sig_info {
+    unsigned type         = 0;
+    bool     readable     = false; /* version 3 or 4, every field in bounds */
+    int64_t  created      = 0;
+    bool     has_expire   = false;
+    uint32_t key_expire   = 0;     /* seconds after the key's creation; 0: never */
+    bool     has_flags    = false;
+    unsigned flags        = 0;     /* first byte of the key flags */
+    bool     primary_uid  = false;
+    bool     has_issuer   = false;
+    uint8_t  issuer[8]    = { 0 };
+};
+
+uint32_t be32(const unsigned char *p)
 {
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+/* Reads the subpackets of one area; false when one runs past the area. Only
+ * the issuer is taken from the unhashed area: it names the key to verify
+ * with, which anyone could have added, so it decides nothing by itself. */
+bool read_subpackets(const unsigned char *p, size_t len, bool hashed, sig_info *sig)
+{
+    size_t pos = 0;
+    while (pos < len) {
+        size_t sub_len = p[pos++];
+        if (sub_len >= 192 && sub_len < 255) {
+            if (pos >= len)
+                return false;
+            sub_len = ((sub_len - 192) << 8) + p[pos++] + 192;
+        } else if (sub_len == 255) {
+            if (len - pos < 4)
+                return false;
+            sub_len = be32(p + pos);
+            pos += 4;
+        }
+        /* The length counts the type byte. */
+        if (sub_len == 0 || sub_len > len - pos)
+            return false;
+        const unsigned       type = p[pos] & 0x7f; /* bit 7 marks a critical one */
+        const unsigned char *data = p + pos + 1;
+        const size_t         dlen = sub_len - 1;
+        pos += sub_len;
+
+        if (type == SUBPKT_ISSUER && dlen == 8) {
+            std::memcpy(sig->issuer, data, 8);
+            sig->has_issuer = true;
+        } else if (type == SUBPKT_ISSUER_FPR && dlen == 21 && data[0] == 4 && !sig->has_issuer) {
+            std::memcpy(sig->issuer, data + 1 + 12, 8);
+            sig->has_issuer = true;
+        }
+        if (!hashed)
+            continue;
+        if (type == SUBPKT_CREATED && dlen == 4) {
+            sig->created = be32(data);
+        } else if (type == SUBPKT_KEY_EXPIRE && dlen == 4) {
+            sig->key_expire = be32(data);
+            sig->has_expire = true;
+        } else if (type == SUBPKT_KEY_FLAGS && dlen >= 1) {
+            sig->flags     = data[0];
+            sig->has_flags = true;
+        } else if (type == SUBPKT_PRIMARY_UID && dlen == 1) {
+            sig->primary_uid = data[0] != 0;
+        } else if (type == SUBPKT_KEY_FLAGS) {
+            /* Empty key flags: the key may do nothing. */
+            sig->flags     = 0;
+            sig->has_flags = true;
+        }
+    }
+    return true;
+}
+
+/* Reads a signature packet body (RFC 4880 5.2.2 version 3, 5.2.3 version 4).
+ * The type is known whenever the body has a byte for it, even if the rest is
+ * unreadable, so a damaged revocation still counts as one. */
+sig_info read_signature(const unsigned char *p, size_t len)
+{
+    sig_info sig;
+    if (len < 2)
+        return sig;
+    if (p[0] == 3 || p[0] == 2) {
+        /* version, hashed length 5, type, creation time, issuer, ... */
+        if (len < 15 || p[1] != 5) {
+            sig.type = len >= 3 ? p[2] : 0;
+            return sig;
+        }
+        sig.type    = p[2];
+        sig.created = be32(p + 3);
+        std::memcpy(sig.issuer, p + 7, 8);
+        sig.has_issuer = true;
+        sig.readable   = true;
+        return sig;
+    }
+    sig.type = p[1];
+    if (p[0] != 4 || len < 6)
+        return sig;
+    /* version, type, key algorithm, hash algorithm, hashed area, unhashed area */
+    const size_t hashed_len = (size_t)p[4] << 8 | p[5];
+    if (hashed_len > len - 6)
+        return sig;
+    const size_t unhashed_at = 6 + hashed_len;
+    if (len - unhashed_at < 2)
+        return sig;
+    const size_t unhashed_len = (size_t)p[unhashed_at] << 8 | p[unhashed_at + 1];
+    if (unhashed_len > len - unhashed_at - 2)
+        return sig;
+    sig.readable = read_subpackets(p + 6, hashed_len, true, &sig) &&
+                   read_subpackets(p + unhashed_at + 2, unhashed_len, false, &sig);
+    return sig;
+}
+
+/* The state of one subkey, gathered from the signatures after it. */
+struct subkey_state {
+    const unsigned char *body        = nullptr; /* the subkey packet's body */
+    size_t               body_len    = 0;
+    bool                 revoked     = false;
+    bool                 has_binding = false;
+    bool                 bad_binding = false;
+    int64_t              bind_time   = 0;
+    sig_info             binding;     /* the latest binding signature */
+
+    void add_signature(const sig_info &sig)
+    {
+        if (sig.type == SIG_SUBKEY_REVOKE) {
+            /* A revocation counts whatever its date: a later binding
+             * signature does not bring a revoked subkey back. */
+            revoked = true;
+        } else if (sig.type == SIG_SUBKEY_BIND) {
+            if (!sig.readable) {
+                /* What an unreadable binding signature allowed is unknown:
+                 * the subkey is not used. */
+                bad_binding = true;
+                return;
+            }
+            if (!has_binding || sig.created >= bind_time) {
+                binding     = sig;
+                bind_time   = sig.created;
+                has_binding = true;
+            }
+        }
+    }
+
+    /* Creation time of a version-4 subkey (0 when the body is too short). */
+    int64_t created() const
+    {
+        return body_len >= 5 ? be32(body + 1) : 0;
+    }
+
+    bool usable(int64_t now) const
+    {
+        if (revoked || bad_binding)
+            return false;
+        if (!has_binding)
+            return true; /* nothing says otherwise */
+        if (binding.has_expire && binding.key_expire != 0 &&
+            created() + (int64_t)binding.key_expire < now)
+            return false;
+        if (binding.has_flags && (binding.flags & KEY_FLAGS_ENCRYPT) == 0)
+            return false;
+        return true;
+    }
+};
+
+/* The structural checks of a subkey packet that come before its fields are
+ * read: the same checks, in the same order, as read_public_key makes. */
+bool subkey_header_ok(M_parser_t *parser, uint64_t packet_length, char *error, size_t error_len)
+{
+    if (packet_length > MAX_SUBKEY_LEN) {
+        set_error(error, error_len, "packet length greater than 0xffff");
+        return false;
+    }
+    unsigned char version = 0;
+    if (packet_length == 0 || !M_parser_peek_byte(parser, &version)) {
+        set_error(error, error_len, "unable to peek version byte");
+        return false;
+    }
+    if (version != 4) {
+        set_error(error, error_len, "public key not in version 4 format");
+        return false;
+    }
+    return true;
+}
+
+/* Reads the subkey whose whole body was recorded while walking. */
+M_pgp_pubkey_t *read_recorded_subkey(const subkey_state &sub, char *error, size_t error_len)
+{
+    M_parser_storage_t storage;
+    M_parser_t        *p = M_parser_init(&storage, sub.body, sub.body_len, 0);
+    return read_public_key(p, sub.body_len, error, error_len);
+}
+
+constexpr const char *MSG_NO_USABLE_SUBKEY =
+    "no usable encryption subkey (revoked, expired or not for encryption)";
+
+/* Walks the packets and reads the first usable version-4 subkey. Each subkey
+ * is judged once the packets that belong to it (up to the next subkey or
+ * primary key, or the end) have been seen, and before its algorithm is
+ * looked at. */
+M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
+{
+    const int64_t now         = M_time();
+    bool          have_sub    = false; /* a subkey is being gathered */
+    bool          saw_subkey  = false;
+    subkey_state  sub;
+
     for (;;) {
         if (M_parser_len(parser) == 0) {
-            set_error(error, error_len, "no public key contained in buffer");
+            if (have_sub && sub.usable(now))
+                return read_recorded_subkey(sub, error, error_len);
+            set_error(error, error_len,
+                      saw_subkey ? MSG_NO_USABLE_SUBKEY : "no public key contained in buffer");
             return nullptr;
         }
 
@@ -414,8 +660,28 @@ M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t 
             }
         }
 
-        if (tag_num == PGP_TAG_PUBLIC_SUBKEY)
-            return read_public_key(parser, packet_length, error, error_len);
+        /* A subkey or primary key ends the packets of the subkey before. */
+        if (have_sub && (tag_num == PGP_TAG_PUBLIC_SUBKEY || tag_num == PGP_TAG_PUBLIC_KEY)) {
+            if (sub.usable(now))
+                return read_recorded_subkey(sub, error, error_len);
+            have_sub = false;
+        }
+
+        if (tag_num == PGP_TAG_PUBLIC_SUBKEY) {
+            saw_subkey = true;
+            if (!subkey_header_ok(parser, packet_length, error, error_len))
+                return nullptr;
+            /* A body cut short fails as it always has. */
+            if (packet_length > M_parser_len(parser))
+                return read_public_key(parser, packet_length, error, error_len);
+            sub          = subkey_state{};
+            sub.body     = M_parser_peek(parser);
+            sub.body_len = (size_t)packet_length;
+            have_sub     = true;
+        } else if (tag_num == PGP_TAG_SIGNATURE && have_sub &&
+                   packet_length <= M_parser_len(parser)) {
+            sub.add_signature(read_signature(M_parser_peek(parser), (size_t)packet_length));
+        }
 
         if (packet_length > M_parser_len(parser) ||
             !M_parser_consume(parser, (size_t)packet_length)) {
@@ -423,6 +689,16 @@ M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t 
             return nullptr;
         }
     }
+}
+
+/* The walk records where each subkey's body lies and reads it after the
+ * packets that follow it: it runs on a constant view of the bytes, since a
+ * dynamic parser wipes the bytes it consumes. */
+M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t error_len)
+{
+    M_parser_storage_t storage;
+    M_parser_t        *view = M_parser_init(&storage, M_parser_peek(parser), M_parser_len(parser), 0);
+    return walk_packets(view, error, error_len);
 }
 
 /* Decodes the armoured block into a new parser, or fails with a message. */

@@ -13,12 +13,33 @@
  *   - Binary packets: any input holding a byte outside tab, line feed,
  *     carriage return and 32..126 (a single NUL or 8-bit byte is enough).
  *
- * What is kept: the first version-4 public-subkey packet (tag 14) met in the
- * packet stream. The primary key is never used, and user IDs, signatures and
- * later subkeys are skipped unread. The subkey must be RSA (algorithm 1) or
- * Elgamal (algorithm 16); its public numbers are kept with its 8-byte key ID,
- * the last 8 bytes of the subkey's SHA-1 version-4 fingerprint
- * (RFC 4880 section 12.2), which is the long key ID OpenPGP tools show.
+ * Which subkey is used: the first version-4 public-subkey packet (tag 14)
+ * that may be used for encryption. Keys made by OpenPGP tools certify and
+ * sign with the primary key and encrypt with a subkey, so the primary key is
+ * never used. A recipient who revokes a subkey, lets it expire or marks it
+ * for signing only has said it must not receive messages, so a subkey is
+ * skipped when
+ *   - a subkey revocation signature (type 0x28) follows it, whatever its
+ *     date;
+ *   - its latest binding signature (type 0x18, latest by creation time)
+ *     carries a key expiration time that has passed (counted from the
+ *     subkey's creation; 0 means never);
+ *   - that binding signature carries key flags without either encryption
+ *     flag (0x04 communications, 0x08 storage), or cannot be read.
+ * A subkey without a binding signature, or whose binding signature carries
+ * no key flags, counts as usable. The signatures that follow a subkey are
+ * those up to the next subkey or primary key packet. A subkey is judged
+ * before its algorithm and numbers are read, so a signing subkey of any
+ * algorithm in front of the encryption subkey is passed over.
+ *
+ * Signatures are read, not cryptographically verified: the rules above keep
+ * an honest key file's wishes, but whoever can edit the file can remove a
+ * revocation or an expiry (and could as well replace the key).
+ *
+ * The subkey used must be RSA (algorithm 1) or Elgamal (algorithm 16); its
+ * public numbers are kept with its 8-byte key ID, the last 8 bytes of the
+ * subkey's SHA-1 version-4 fingerprint (RFC 4880 section 12.2), which is the
+ * long key ID OpenPGP tools show.
  *
  * Failure reporting: the reader returns NULL and writes one English message
  * into a caller's character area; nothing else is changed. The messages are
@@ -66,7 +87,10 @@ typedef enum {
  *   "Failed to create parser"            binary input could not be loaded
  *   "base64 decode failure"              the armoured block decodes to nothing
  *   "no public key contained in buffer"  packets end before a public subkey
- *   "read_pubkey_from_parser: failed sanity check <check>" where <check> is
+ *   "no usable encryption subkey (revoked, expired or not for encryption)"
+ *       every subkey was skipped by the rules above
+ *   "read_pubkey_from_parser: failed sanity check <check>" (also for a
+ *       damaged packet among those that follow a subkey) where <check> is
  *       "M_parser_read_byte(parser, &packet_tag)"      (tag byte missing)
  *       "packet_tag & 0x80"                            (not a packet tag)
  *       "read_multiformat_length(parser, &packet_length)"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -130,90 +131,245 @@ TEST(pgp_pubkey, key_id_equals_gpg_first_encryption_subkey)
     }
 }
 
-/* Keys made here by gpg, for subkey orders the fixtures do not have. */
+/* ---------------------------------------------------------------------------
+ * Which subkey is used
+ * ------------------------------------------------------------------------- */
+
 namespace {
 
-/* Makes a key with the given primary algorithm and subkeys ("algo usage"
- * pairs) in a gpg home; returns its fingerprint, empty on failure. */
-std::string gpg_make_key(const gpg_home &home, const std::string &uid, const std::string &primary,
-                         std::initializer_list<const char *> subkeys)
-{
-    const std::string q = "--passphrase '' --pinentry-mode loopback ";
-    if (run(home.gpg(q + "--quick-gen-key " + shell_quote(uid) + " " + primary + " sign never >/dev/null 2>&1")) != 0)
-        return "";
-    std::string list;
-    run(home.gpg("--with-colons --list-keys " + shell_quote(uid) + " 2>/dev/null"), &list);
-    const size_t f = list.find("\nfpr:");
-    if (f == std::string::npos)
-        return "";
-    const size_t s = list.find_last_of(':', list.find('\n', f + 1) - 2);
-    const std::string fpr = list.substr(s + 1, list.find(':', s + 1) - s - 1);
-    for (const char *sub : subkeys) {
-        if (run(home.gpg(q + "--quick-add-key " + fpr + " " + sub + " never >/dev/null 2>&1")) != 0)
-            return "";
-    }
-    return fpr;
-}
+constexpr const char *NO_USABLE = "no usable encryption subkey (revoked, expired or not for encryption)";
 
-/* The key IDs of the subkeys of a key, in order, as gpg lists them. */
-std::vector<std::string> gpg_subkey_ids(const gpg_home &home, const std::string &uid)
-{
-    std::string list;
-    run(home.gpg("--with-colons --list-keys " + shell_quote(uid) + " 2>/dev/null"), &list);
-    std::vector<std::string> ids;
-    size_t pos = 0;
-    while ((pos = list.find("\nsub:", pos)) != std::string::npos) {
-        pos++;
-        size_t field = pos;
-        for (int i = 0; i < 4; i++)
-            field = list.find(':', field) + 1;
-        ids.push_back(list.substr(field, 16));
+/* One subkey as gpg lists it today. */
+struct gpg_subkey {
+    std::string id;
+    std::string validity; /* field 2: "r" revoked, "e" expired, ... */
+    std::string caps;     /* field 12: "e" encryption, "s" signing, ... */
+    bool usable_for_encryption() const
+    {
+        return validity.find_first_of("reinx") == std::string::npos &&
+               caps.find('e') != std::string::npos;
     }
-    return ids;
+};
+
+std::vector<gpg_subkey> gpg_subkeys(const gpg_home &home, const std::string &path)
+{
+    std::string out;
+    run(home.gpg("--with-colons --import-options show-only --import " + shell_quote(path) + " 2>/dev/null"),
+        &out);
+    std::vector<gpg_subkey> subs;
+    size_t pos = 0;
+    while (pos < out.size()) {
+        const size_t end = std::min(out.find('\n', pos), out.size());
+        std::vector<std::string> f;
+        size_t s = pos;
+        for (;;) {
+            const size_t c = out.find(':', s);
+            if (c == std::string::npos || c > end) {
+                f.push_back(out.substr(s, end - s));
+                break;
+            }
+            f.push_back(out.substr(s, c - s));
+            s = c + 1;
+        }
+        if (f.size() > 11 && f[0] == "sub")
+            subs.push_back({ f[4], f[1], f[11] });
+        pos = end + 1;
+    }
+    return subs;
 }
 
 } // namespace
 
-TEST(pgp_pubkey, first_subkey_whatever_its_use_or_the_primary)
+/* Keys made by gpg (make_keys.sh) whose subkeys are revoked, expired or for
+ * signing. The reader takes the subkey recorded when the key was made, which
+ * gpg lists today as valid and able to encrypt; where none is recorded gpg
+ * lists no such subkey and the reader fails. */
+TEST(pgp_pubkey, gpg_keys_with_unusable_subkeys)
 {
+    struct state_case {
+        const char *name;
+        const char *message; /* nullptr: the recorded subkey is used */
+    };
+    constexpr state_case cases[] = {
+        { "revoked_first", nullptr },   { "revoked_only", NO_USABLE }, { "expired_first", nullptr },
+        { "expired_only", NO_USABLE },  { "sign_first", nullptr }, /* Ed25519 signing subkey first */
+    };
     gpg_home home;
     ASSERT_TRUE(home.ok());
-
-    /* A signing subkey before the encryption subkey: the first v4 subkey
-     * packet is taken, whatever its usage flags say. */
-    ASSERT_NE(gpg_make_key(home, "sign-first@test.invalid", "rsa1024", { "rsa1024 sign", "rsa1024 encr" }), "");
-    /* An elliptic-curve primary key with an RSA encryption subkey. */
-    ASSERT_NE(gpg_make_key(home, "ec-primary@test.invalid", "ed25519", { "rsa1024 encr" }), "");
-    /* An elliptic-curve encryption subkey (algorithm 18) first. */
-    ASSERT_NE(gpg_make_key(home, "ec-sub@test.invalid", "rsa1024", { "cv25519 encr", "rsa1024 encr" }), "");
-
-    struct gen_case {
-        const char *uid;
-        size_t      subkeys;
-        size_t      taken; /* index of the subkey read; -1: fails */
-    };
-    for (const gen_case &c : { gen_case{ "sign-first@test.invalid", 2, 0 }, gen_case{ "ec-primary@test.invalid", 1, 0 },
-                               gen_case{ "ec-sub@test.invalid", 2, (size_t)-1 } }) {
-        SCOPED_TRACE(c.uid);
-        const std::vector<std::string> ids = gpg_subkey_ids(home, c.uid);
-        ASSERT_EQ(ids.size(), c.subkeys);
-        std::string exported;
-        for (const char *armor : { "--armor ", "" }) {
-            exported.clear();
-            run(home.gpg(std::string(armor) + "--export " + shell_quote(c.uid)), &exported);
-            ASSERT_FALSE(exported.empty());
-            if (c.taken == (size_t)-1) {
-                EXPECT_EQ(parse_error(text(exported)), "unsupported public key algorithm");
-                continue;
-            }
-            parse_result r;
-            parse(text(exported), r);
-            ASSERT_NE(r.key, nullptr) << r.error;
-            EXPECT_EQ(key_id_of(r.key), ids[c.taken]);
-            EXPECT_EQ(r.key->type, (uint32_t)M_PGP_PUBKEY_TYPE_RSA);
-            EXPECT_EQ(BN_num_bits(r.key->n_p), 1024);
+    for (const state_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = key_path(std::string(c.name) + ".asc");
+        const std::string id   = trim(read_text(key_path(std::string(c.name) + ".keyid")));
+        const std::vector<gpg_subkey> subs = gpg_subkeys(home, path);
+        ASSERT_FALSE(subs.empty());
+        if (c.message != nullptr) {
+            EXPECT_EQ(id, "");
+            for (const gpg_subkey &g : subs)
+                EXPECT_FALSE(g.usable_for_encryption()) << g.id;
+            EXPECT_EQ(parse_error(read_file(path)), c.message);
+            continue;
         }
+        /* gpg skips the same subkeys: the first one it would use is ours. */
+        const gpg_subkey *first = nullptr;
+        for (const gpg_subkey &g : subs) {
+            if (first == nullptr && g.usable_for_encryption())
+                first = &g;
+        }
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->id, id);
+        EXPECT_NE(subs.front().id, id); /* something was skipped */
+        parse_result r;
+        parse(read_file(path), r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), id);
     }
+}
+
+namespace {
+
+/* A signature subpacket: length (type included), type, data. */
+bytes subpacket(unsigned type, const bytes &data)
+{
+    const size_t n = data.size() + 1;
+    bytes p;
+    if (n < 192) {
+        p.push_back(static_cast<unsigned char>(n));
+    } else {
+        p.push_back(static_cast<unsigned char>(((n - 192) >> 8) + 192));
+        p.push_back(static_cast<unsigned char>((n - 192) & 0xff));
+    }
+    p.push_back(static_cast<unsigned char>(type));
+    p.insert(p.end(), data.begin(), data.end());
+    return p;
+}
+
+bytes be32_bytes(uint32_t v)
+{
+    return { static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+             static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v) };
+}
+
+/* A version-4 signature packet with the given hashed and unhashed areas. */
+bytes sig4(unsigned type, const bytes &hashed, const bytes &unhashed = {})
+{
+    bytes b = { 4, static_cast<unsigned char>(type), 1, 8, static_cast<unsigned char>(hashed.size() >> 8),
+                static_cast<unsigned char>(hashed.size() & 0xff) };
+    b.insert(b.end(), hashed.begin(), hashed.end());
+    b.push_back(static_cast<unsigned char>(unhashed.size() >> 8));
+    b.push_back(static_cast<unsigned char>(unhashed.size() & 0xff));
+    b.insert(b.end(), unhashed.begin(), unhashed.end());
+    b.insert(b.end(), { 0xab, 0xcd });
+    const bytes m = mpi(number(32, 77));
+    b.insert(b.end(), m.begin(), m.end());
+    return new_packet(2, b);
+}
+
+/* Hashed area of a binding signature: creation time, then optional fields. */
+bytes bind_area(uint32_t created, int flags = -1, uint32_t expire = 0, bool has_expire = false)
+{
+    bytes h = subpacket(2, be32_bytes(created));
+    if (flags >= 0)
+        h = cat({ h, subpacket(27, { static_cast<unsigned char>(flags) }) });
+    if (has_expire)
+        h = cat({ h, subpacket(9, be32_bytes(expire)) });
+    return h;
+}
+
+} // namespace
+
+TEST(pgp_pubkey, signatures_after_a_subkey_decide_its_use)
+{
+    /* key_body() gives every subkey the creation time 0x5f010203 (2020). */
+    const bytes    a_body = rsa_body(64, 41);
+    const bytes    b_body = rsa_body(64, 42);
+    const bytes    a      = new_packet(TAG_PUBSUBKEY, a_body);
+    const bytes    b      = new_packet(TAG_PUBSUBKEY, b_body);
+    const uint32_t t1 = 0x5f100000, t2 = 0x5f200000;
+    const uint32_t day = 86400, forever = 0x7fffffff;
+    const bytes revoke = sig4(0x28, subpacket(2, be32_bytes(t2)));
+    /* version-3 revocation: version, 5, type, time, issuer, algorithms, left 16 */
+    const bytes revoke3 = new_packet(2, cat({ bytes{ 3, 5, 0x28 }, be32_bytes(t1), bytes(8, 0x11),
+                                              bytes{ 1, 8, 0xab, 0xcd }, mpi(number(32, 5)) }));
+
+    struct sig_case {
+        const char *what;
+        bytes       after_a; /* packets between subkey A and subkey B */
+        char        taken;   /* 'A', 'B' */
+    };
+    const std::vector<sig_case> cases = {
+        { "no signature", {}, 'A' },
+        { "binding without key flags", sig4(0x18, bind_area(t1)), 'A' },
+        { "flags: encrypt communications", sig4(0x18, bind_area(t1, 0x04)), 'A' },
+        { "flags: encrypt storage", sig4(0x18, bind_area(t1, 0x08)), 'A' },
+        { "flags: sign", sig4(0x18, bind_area(t1, 0x02)), 'B' },
+        { "flags: certify and authenticate", sig4(0x18, bind_area(t1, 0x21)), 'B' },
+        { "flags subpacket empty", sig4(0x18, cat({ subpacket(2, be32_bytes(t1)), subpacket(27, {}) })), 'B' },
+        { "flags marked critical", sig4(0x18, cat({ subpacket(2, be32_bytes(t1)), subpacket(0x80 | 27, { 2 }) })), 'B' },
+        { "flags only in the unhashed area", sig4(0x18, bind_area(t1), subpacket(27, { 2 })), 'A' },
+        { "after a long subpacket (2-byte length)",
+          sig4(0x18, cat({ subpacket(20, bytes(300, 'n')), bind_area(t1, 0x02) })), 'B' },
+        { "revoked after its binding", cat({ sig4(0x18, bind_area(t1, 0x0c)), revoke }), 'B' },
+        { "revoked before a newer binding", cat({ revoke, sig4(0x18, bind_area(t2 + 1, 0x0c)) }), 'B' },
+        { "revoked by a version-3 signature", cat({ sig4(0x18, bind_area(t1)), revoke3 }), 'B' },
+        { "expired one day after creation", sig4(0x18, bind_area(t1, 0x0c, day, true)), 'B' },
+        { "expiry 0 means never", sig4(0x18, bind_area(t1, 0x0c, 0, true)), 'A' },
+        { "expiry far ahead", sig4(0x18, bind_area(t1, 0x0c, forever, true)), 'A' },
+        { "newer binding lifts the expiry",
+          cat({ sig4(0x18, bind_area(t1, 0x0c, day, true)), sig4(0x18, bind_area(t2, 0x0c)) }), 'A' },
+        { "newest binding counts, not the last in order",
+          cat({ sig4(0x18, bind_area(t2, 0x0c, day, true)), sig4(0x18, bind_area(t1, 0x0c)) }), 'B' },
+        { "newest binding's flags count",
+          cat({ sig4(0x18, bind_area(t1, 0x0c)), sig4(0x18, bind_area(t2, 0x02)) }), 'B' },
+        { "unreadable binding (hashed area past the end)",
+          new_packet(2, { 4, 0x18, 1, 8, 0x01, 0x00, 0x02, 0x1b }), 'B' },
+        { "unreadable binding (subpacket past its area)",
+          sig4(0x18, { 0x05, 27, 0x0c }), 'B' },
+        { "other signature types say nothing",
+          cat({ sig4(0x10, bind_area(t1, 0x02)), sig4(0x20, {}), sig4(0x30, {}) }), 'A' },
+        { "a user ID between (not a key packet) is walked over",
+          cat({ old_packet(TAG_USERID, text("x"), 0), revoke }), 'B' },
+    };
+    for (const sig_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        parse_result r;
+        parse(cat({ a, c.after_a, b }), r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), v4_key_id(c.taken == 'A' ? a_body : b_body));
+        /* With nothing after it, a skipped A leaves no usable subkey. */
+        parse_result alone;
+        parse(cat({ a, c.after_a }), alone);
+        if (c.taken == 'A')
+            EXPECT_NE(alone.key, nullptr) << alone.error;
+        else
+            EXPECT_EQ(alone.error, NO_USABLE);
+    }
+}
+
+/* A skipped subkey is judged before its fields are read: an unsupported
+ * algorithm or damaged numbers behind a revocation do not stop the walk. */
+TEST(pgp_pubkey, skipped_subkeys_are_not_read)
+{
+    const bytes revoke = sig4(0x28, {});
+    const bytes good   = rsa_body(64, 51);
+    const bytes skipped[] = {
+        key_body(4, 22, { bytes{ 9, 0x2b, 6, 1, 4, 1, 0xda, 0x47, 0x0f, 1 }, mpi(number(33, 1)) }), /* EdDSA */
+        key_body(4, 1, { mpi_raw(1024, number(10, 1)) }), /* RSA n cut */
+        key_body(4, 99, {}),
+    };
+    for (const bytes &s : skipped) {
+        parse_result r;
+        parse(cat({ new_packet(TAG_PUBSUBKEY, s), sig4(0x18, bind_area(0x5f100000, 0x02)),
+                    new_packet(TAG_PUBSUBKEY, good) }),
+              r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), v4_key_id(good));
+        /* Not skipped, the same subkey fails as it always has. */
+        EXPECT_NE(parse_error(cat({ new_packet(TAG_PUBSUBKEY, s), new_packet(TAG_PUBSUBKEY, good) })), "");
+    }
+    /* The version is still checked first, as it always was. */
+    EXPECT_EQ(parse_error(cat({ new_packet(TAG_PUBSUBKEY, key_body(3, 1, {})), revoke,
+                                new_packet(TAG_PUBSUBKEY, good) })),
+              "public key not in version 4 format");
 }
 
 TEST(pgp_pubkey, sign_only_key_has_no_public_key)
@@ -534,9 +690,11 @@ TEST(pgp_pubkey, packet_header_forms)
                 new_packet(62, filler, 5), old_packet(TAG_USERID, filler, 2),
                 new_packet(TAG_PUBSUBKEY, small) }),
           small },
-        /* a subkey packet is taken even without a primary key before it,
-         * and whatever follows it is not examined */
-        { cat({ old_packet(TAG_PUBSUBKEY, large, 1), bytes{ 0x00, 0x01, 0x02 } }), large },
+        /* a subkey packet is taken even without a primary key or binding
+         * signature; packets after it are walked up to the next subkey */
+        { cat({ old_packet(TAG_PUBSUBKEY, large, 1), old_packet(TAG_USERID, filler, 1),
+                new_packet(TAG_PUBSUBKEY, small) }),
+          large },
     };
     int i = 0;
     for (const form_case &c : cases) {
@@ -655,6 +813,9 @@ TEST(pgp_pubkey, failure_messages)
           SANITY + "M_parser_consume(parser, packet_length)" },
         { "skipped packet with a huge length", { 0xCD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF },
           SANITY + "M_parser_consume(parser, packet_length)" },
+        /* the packets after a subkey are walked before it is used */
+        { "damaged packet after the subkey", cat({ new_packet(TAG_PUBSUBKEY, body), bytes{ 0x11 } }),
+          SANITY + "packet_tag & 0x80" },
         { "subkey longer than 0xffff", cat({ bytes{ 0xCE, 0xFF, 0x00, 0x01, 0x00, 0x00 }, body }),
           "packet length greater than 0xffff" },
         { "no byte after the subkey header", { 0xCE, 0x05 }, "unable to peek version byte" },
@@ -672,7 +833,8 @@ TEST(pgp_pubkey, failure_messages)
         { "algorithm missing", { 0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00 },
           "unable to read public key algorithm" },
         /* the packet's length bounds the fields, even when bytes follow */
-        { "algorithm past the packet", { 0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00, 0x01 },
+        { "algorithm past the packet",
+          cat({ bytes{ 0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00 }, old_packet(TAG_USERID, { 0x01 }, 0) }),
           "unable to read public key algorithm" },
         { "RSA sign-only (2)", new_packet(TAG_PUBSUBKEY, key_body(4, 2, { rsa_n, e })),
           "unsupported public key algorithm" },
@@ -690,7 +852,8 @@ TEST(pgp_pubkey, failure_messages)
         { "RSA n short", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(1024, number(100, 1)) })),
           "unable to read RSA n" },
         { "RSA n past the packet end",
-          cat({ new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(1024, number(100, 1)) })), bytes(40, 0x11) }),
+          cat({ new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(1024, number(100, 1)) })),
+                old_packet(TAG_USERID, bytes(40, 0x11), 0) }),
           "unable to read RSA n" },
         { "RSA e missing", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { rsa_n })), "unable to read RSA e" },
         { "RSA e of 0 bits", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { rsa_n, mpi_raw(0, {}) })),
