@@ -576,6 +576,127 @@ struct subkey_state {
     }
 };
 
+/* The state of a primary key, gathered from the packets between it and its
+ * first subkey: its own revocation, its direct-key signatures and the
+ * self-certifications of its user IDs. */
+struct primary_state {
+    bool     have_id   = false; /* a version-4 key: its key ID is known */
+    uint8_t  id[8]     = { 0 };
+    int64_t  created   = 0;
+    bool     revoked   = false;
+
+    /* latest direct-key signature */
+    bool     have_direct = false;
+    sig_info direct;
+
+    /* the user ID being read: its latest self-signature (certification or
+     * revocation of the certification) */
+    bool     in_uid      = false;
+    bool     uid_is_attr = false; /* a user attribute: never the primary user ID */
+    bool     have_uid_sig = false;
+    sig_info uid_sig;
+
+    /* the chosen user ID self-certifications so far */
+    bool     have_flagged = false; /* latest certification flagged primary */
+    sig_info flagged;
+    bool     have_any     = false; /* latest certification of any user ID */
+    sig_info any;
+
+    void start(const unsigned char *body, size_t len)
+    {
+        *this = primary_state{};
+        if (len < 5 || body[0] != 4 || len > MAX_SUBKEY_LEN)
+            return; /* older or newer key formats: only revocations count */
+        created = be32(body + 1);
+        unsigned char fpr_in[FPR_PREFIX_LEN];
+        fpr_in[0] = 0x99;
+        fpr_in[1] = (unsigned char)(len >> 8);
+        fpr_in[2] = (unsigned char)(len & 0xff);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int  digest_len = 0;
+        EVP_MD_CTX   *ctx        = EVP_MD_CTX_new();
+        have_id = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
+                  EVP_DigestUpdate(ctx, fpr_in, sizeof(fpr_in)) == 1 &&
+                  EVP_DigestUpdate(ctx, body, len) == 1 &&
+                  EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == SHA1_LEN;
+        EVP_MD_CTX_free(ctx);
+        if (have_id)
+            std::memcpy(id, digest + KEY_ID_OFFSET, sizeof(id));
+    }
+
+    bool self_issued(const sig_info &sig) const
+    {
+        return have_id && sig.readable && sig.has_issuer && std::memcmp(sig.issuer, id, sizeof(id)) == 0;
+    }
+
+    /* Closes the user ID being read: its latest self-signature, if it is a
+     * certification, is a candidate for the primary user ID's. */
+    void end_uid()
+    {
+        if (in_uid && !uid_is_attr && have_uid_sig && uid_sig.type != SIG_CERT_REVOKE) {
+            if (uid_sig.primary_uid && (!have_flagged || uid_sig.created >= flagged.created)) {
+                flagged      = uid_sig;
+                have_flagged = true;
+            }
+            if (!have_any || uid_sig.created >= any.created) {
+                any      = uid_sig;
+                have_any = true;
+            }
+        }
+        in_uid       = false;
+        have_uid_sig = false;
+    }
+
+    void add_uid(bool is_attr)
+    {
+        end_uid();
+        in_uid      = true;
+        uid_is_attr = is_attr;
+    }
+
+    void add_signature(const sig_info &sig)
+    {
+        if (sig.type == SIG_KEY_REVOKE) {
+            revoked = true;
+            return;
+        }
+        if (!self_issued(sig))
+            return;
+        if (sig.type == SIG_DIRECT_KEY && !in_uid) {
+            if (!have_direct || sig.created >= direct.created) {
+                direct      = sig;
+                have_direct = true;
+            }
+        } else if (in_uid && ((sig.type >= SIG_CERT_FIRST && sig.type <= SIG_CERT_LAST) ||
+                              sig.type == SIG_CERT_REVOKE)) {
+            if (!have_uid_sig || sig.created >= uid_sig.created) {
+                uid_sig      = sig;
+                have_uid_sig = true;
+            }
+        }
+    }
+
+    /* Revoked, or past the key expiration time of the latest direct-key
+     * signature that sets one, else of the primary user ID's latest
+     * self-certification (the user ID flagged primary, else the one
+     * certified last). */
+    bool dead(int64_t now)
+    {
+        end_uid();
+        if (revoked)
+            return true;
+        const sig_info *from = nullptr;
+        if (have_direct && direct.has_expire)
+            from = &direct;
+        else if (have_flagged)
+            from = &flagged;
+        else if (have_any)
+            from = &any;
+        return from != nullptr && from->has_expire && from->key_expire != 0 &&
+               created + (int64_t)from->key_expire < now;
+    }
+};
+
 /* The structural checks of a subkey packet that come before its fields are
  * read: the same checks, in the same order, as read_public_key makes. */
 bool subkey_header_ok(M_parser_t *parser, uint64_t packet_length, char *error, size_t error_len)
@@ -604,6 +725,7 @@ M_pgp_pubkey_t *read_recorded_subkey(const subkey_state &sub, char *error, size_
     return read_public_key(p, sub.body_len, error, error_len);
 }
 
+constexpr const char *MSG_KEY_DEAD = "public key is revoked or expired";
 constexpr const char *MSG_NO_USABLE_SUBKEY =
     "no usable encryption subkey (revoked, expired or not for encryption)";
 
@@ -617,13 +739,23 @@ M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
     bool          have_sub    = false; /* a subkey is being gathered */
     bool          saw_subkey  = false;
     subkey_state  sub;
+    /* The primary key before the subkeys; a stream that starts with a
+     * subkey has none and nothing is known against its subkeys. */
+    bool          in_primary   = false; /* between a primary and its first subkey */
+    bool          primary_dead = false;
+    bool          saw_dead     = false;
+    primary_state primary;
 
     for (;;) {
         if (M_parser_len(parser) == 0) {
+            if (in_primary && primary.dead(now))
+                saw_dead = true;
             if (have_sub && sub.usable(now))
                 return read_recorded_subkey(sub, error, error_len);
             set_error(error, error_len,
-                      saw_subkey ? MSG_NO_USABLE_SUBKEY : "no public key contained in buffer");
+                      saw_dead     ? MSG_KEY_DEAD
+                      : saw_subkey ? MSG_NO_USABLE_SUBKEY
+                                   : "no public key contained in buffer");
             return nullptr;
         }
 
@@ -659,6 +791,7 @@ M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
                 return nullptr;
             }
         }
+        const bool whole = packet_length <= M_parser_len(parser);
 
         /* A subkey or primary key ends the packets of the subkey before. */
         if (have_sub && (tag_num == PGP_TAG_PUBLIC_SUBKEY || tag_num == PGP_TAG_PUBLIC_KEY)) {
@@ -666,25 +799,42 @@ M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
                 return read_recorded_subkey(sub, error, error_len);
             have_sub = false;
         }
+        /* ... and either ends what belongs to the primary key itself. */
+        if (in_primary && (tag_num == PGP_TAG_PUBLIC_SUBKEY || tag_num == PGP_TAG_PUBLIC_KEY)) {
+            primary_dead = primary.dead(now);
+            saw_dead     = saw_dead || primary_dead;
+            in_primary   = false;
+        }
 
-        if (tag_num == PGP_TAG_PUBLIC_SUBKEY) {
+        if (tag_num == PGP_TAG_PUBLIC_KEY) {
+            primary.start(whole ? M_parser_peek(parser) : nullptr, whole ? (size_t)packet_length : 0);
+            in_primary   = true;
+            primary_dead = false;
+        } else if (tag_num == PGP_TAG_PUBLIC_SUBKEY) {
             saw_subkey = true;
             if (!subkey_header_ok(parser, packet_length, error, error_len))
                 return nullptr;
             /* A body cut short fails as it always has. */
-            if (packet_length > M_parser_len(parser))
+            if (!whole)
                 return read_public_key(parser, packet_length, error, error_len);
-            sub          = subkey_state{};
-            sub.body     = M_parser_peek(parser);
-            sub.body_len = (size_t)packet_length;
-            have_sub     = true;
-        } else if (tag_num == PGP_TAG_SIGNATURE && have_sub &&
-                   packet_length <= M_parser_len(parser)) {
-            sub.add_signature(read_signature(M_parser_peek(parser), (size_t)packet_length));
+            /* The subkeys of a revoked or expired primary key are not used. */
+            if (!primary_dead) {
+                sub          = subkey_state{};
+                sub.body     = M_parser_peek(parser);
+                sub.body_len = (size_t)packet_length;
+                have_sub     = true;
+            }
+        } else if (in_primary && (tag_num == PGP_TAG_USER_ID || tag_num == PGP_TAG_USER_ATTR)) {
+            primary.add_uid(tag_num == PGP_TAG_USER_ATTR);
+        } else if (tag_num == PGP_TAG_SIGNATURE && whole) {
+            const sig_info sig = read_signature(M_parser_peek(parser), (size_t)packet_length);
+            if (have_sub)
+                sub.add_signature(sig);
+            else if (in_primary)
+                primary.add_signature(sig);
         }
 
-        if (packet_length > M_parser_len(parser) ||
-            !M_parser_consume(parser, (size_t)packet_length)) {
+        if (!whole || !M_parser_consume(parser, (size_t)packet_length)) {
             set_sanity_error(error, error_len, "M_parser_consume(parser, packet_length)");
             return nullptr;
         }

@@ -26,6 +26,15 @@
  *     subkey's creation; 0 means never);
  *   - that binding signature carries key flags without either encryption
  *     flag (0x04 communications, 0x08 storage), or cannot be read.
+ * The subkeys of a primary key that is revoked or expired are all skipped:
+ * a key revocation signature (type 0x20) follows the primary key, or its key
+ * expiration time has passed, taken from the latest direct-key signature
+ * (type 0x1F) that sets one, else from the latest self-certification (types
+ * 0x10..0x13) of the primary user ID: the user ID whose latest
+ * self-certification is flagged primary, else the one certified last; a
+ * user ID whose latest self-signature revokes it is passed over. Only
+ * signatures that name the primary key as their issuer count as its own,
+ * except the revocation. Each primary key in a file is judged on its own.
  * A subkey without a binding signature, or whose binding signature carries
  * no key flags, counts as usable. The signatures that follow a subkey are
  * those up to the next subkey or primary key packet. A subkey is judged
@@ -89,6 +98,8 @@ typedef enum {
  *   "no public key contained in buffer"  packets end before a public subkey
  *   "no usable encryption subkey (revoked, expired or not for encryption)"
  *       every subkey was skipped by the rules above
+ *   "public key is revoked or expired"
+ *       no subkey may be used and a primary key is revoked or expired
  *   "read_pubkey_from_parser: failed sanity check <check>" (also for a
  *       damaged packet among those that follow a subkey) where <check> is
  *       "M_parser_read_byte(parser, &packet_tag)"      (tag byte missing)

@@ -138,6 +138,7 @@ TEST(pgp_pubkey, key_id_equals_gpg_first_encryption_subkey)
 namespace {
 
 constexpr const char *NO_USABLE = "no usable encryption subkey (revoked, expired or not for encryption)";
+constexpr const char *KEY_DEAD  = "public key is revoked or expired";
 
 /* One subkey as gpg lists it today. */
 struct gpg_subkey {
@@ -193,6 +194,7 @@ TEST(pgp_pubkey, gpg_keys_with_unusable_subkeys)
     constexpr state_case cases[] = {
         { "revoked_first", nullptr },   { "revoked_only", NO_USABLE }, { "expired_first", nullptr },
         { "expired_only", NO_USABLE },  { "sign_first", nullptr }, /* Ed25519 signing subkey first */
+        { "revoked_primary", KEY_DEAD }, { "expired_primary", KEY_DEAD },
     };
     gpg_home home;
     ASSERT_TRUE(home.ok());
@@ -343,6 +345,89 @@ TEST(pgp_pubkey, signatures_after_a_subkey_decide_its_use)
         else
             EXPECT_EQ(alone.error, NO_USABLE);
     }
+}
+
+TEST(pgp_pubkey, primary_key_revocation_and_expiry)
+{
+    const bytes    pk_body = rsa_body(64, 61); /* created 0x5f010203 */
+    const bytes    pk      = new_packet(TAG_PUBKEY, pk_body);
+    bytes          pk_id;
+    {
+        const std::string h = v4_key_id(pk_body);
+        for (size_t i = 0; i < h.size(); i += 2)
+            pk_id.push_back(static_cast<unsigned char>(std::stoul(h.substr(i, 2), nullptr, 16)));
+    }
+    const bytes    issuer  = subpacket(16, pk_id);
+    const bytes    other   = subpacket(16, bytes(8, 0x42));
+    bytes          fpr_sub = { 4 };
+    fpr_sub.insert(fpr_sub.end(), 12, 0x99); /* only the last 8 bytes name the key */
+    fpr_sub.insert(fpr_sub.end(), pk_id.begin(), pk_id.end());
+    const bytes    uid     = old_packet(TAG_USERID, text("a"), 0);
+    const bytes    uid2    = old_packet(TAG_USERID, text("b"), 0);
+    const bytes    attr    = new_packet(17, bytes(20, 1));
+    const bytes    sub     = new_packet(TAG_PUBSUBKEY, rsa_body(64, 62));
+    const uint32_t t1 = 0x5f100000, t2 = 0x5f200000, day = 86400;
+
+    /* A self-signature: creation time, expiry (0: none), primary flag. */
+    auto self = [&](unsigned type, uint32_t created, uint32_t expire, bool primary = false,
+                    const bytes &who = {}) {
+        bytes h = subpacket(2, be32_bytes(created));
+        if (expire != 0)
+            h = cat({ h, subpacket(9, be32_bytes(expire)) });
+        if (primary)
+            h = cat({ h, subpacket(25, { 1 }) });
+        return sig4(type, h, who.empty() ? issuer : who);
+    };
+
+    struct primary_case {
+        const char *what;
+        bytes       packets; /* between the primary key and its subkey */
+        bool        dead;
+    };
+    const std::vector<primary_case> cases = {
+        { "nothing said", cat({ uid, self(0x13, t1, 0) }), false },
+        { "key revocation", cat({ sig4(0x20, {}), uid, self(0x13, t1, 0) }), true },
+        { "direct-key expiry passed", cat({ self(0x1f, t1, day), uid, self(0x13, t1, 0) }), true },
+        { "direct-key expiry ahead", cat({ self(0x1f, t1, 0x7fffffff), uid, self(0x13, t1, day) }), false },
+        { "newest direct-key signature sets none: the user ID's counts",
+          cat({ self(0x1f, t1, day), self(0x1f, t2, 0), uid, self(0x13, t1, 0) }), false },
+        { "user ID certification expiry passed", cat({ uid, self(0x10, t1, day) }), true },
+        { "... issued by another key", cat({ uid, self(0x13, t1, day, false, other) }), false },
+        { "... issuer named by fingerprint", cat({ uid, self(0x12, t1, day, false, subpacket(33, fpr_sub)) }), true },
+        { "newer certification without expiry", cat({ uid, self(0x13, t1, day), self(0x13, t2, 0) }), false },
+        { "newest certification counts, not the last in order",
+          cat({ uid, self(0x13, t2, day), self(0x13, t1, 0) }), true },
+        { "primary user ID's certification, not a newer one's",
+          cat({ uid, self(0x13, t1, 0, true), uid2, self(0x13, t2, day) }), false },
+        { "primary user ID expired", cat({ uid, self(0x13, t2, day, true), uid2, self(0x13, t2 + 1, 0) }), true },
+        { "no primary flag: the user ID certified last",
+          cat({ uid, self(0x13, t1, 0), uid2, self(0x13, t2, day) }), true },
+        { "no primary flag: the older expired one does not count",
+          cat({ uid, self(0x13, t1, day), uid2, self(0x13, t2, 0) }), false },
+        { "a revoked user ID does not count",
+          cat({ uid, self(0x13, t1, 0), uid2, self(0x13, t1, day, true), self(0x30, t2, 0) }), false },
+        { "a user attribute is never the primary user ID", cat({ uid, self(0x13, t1, 0), attr, self(0x13, t2, day, true) }),
+          false },
+    };
+    for (const primary_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const bytes key = cat({ pk, c.packets, sub });
+        if (c.dead) {
+            EXPECT_EQ(parse_error(key), KEY_DEAD);
+        } else {
+            parse_result r;
+            parse(key, r);
+            EXPECT_NE(r.key, nullptr) << r.error;
+        }
+    }
+
+    /* Each key in a file is judged on its own: the subkey of a live key
+     * after a revoked one is used. */
+    parse_result two;
+    parse(cat({ pk, sig4(0x20, {}), uid, sub, pk, uid, sub }), two);
+    ASSERT_NE(two.key, nullptr) << two.error;
+    /* A revoked primary key without subkeys says so too. */
+    EXPECT_EQ(parse_error(cat({ pk, sig4(0x20, {}), uid })), KEY_DEAD);
 }
 
 /* A skipped subkey is judged before its fields are read: an unsupported
