@@ -39,6 +39,24 @@ namespace {
 /* Public key algorithm numbers (RFC 4880 section 9.1). */
 constexpr unsigned PGP_ALG_RSA     = 1;
 constexpr unsigned PGP_ALG_ELGAMAL = 16;
+constexpr unsigned PGP_ALG_ECDH    = 18;
+
+/* The ECDH curves by OID (RFC 6637 section 11; Curve25519 as gpg writes it),
+ * with the length of their public point. */
+struct curve_row {
+    pgp_ecdh_curve curve;
+    uint8_t        oid_len;
+    uint8_t        oid[PGP_ECDH_MAX_OID];
+    uint8_t        point_len;
+    uint8_t        point_prefix; /* 0x40: native form; 0x04: uncompressed x || y */
+};
+constexpr curve_row ecdh_curves[] = {
+    { PGP_CURVE_CURVE25519, 10, { 0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01 }, 33, 0x40 },
+    { PGP_CURVE_P256, 8, { 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07 }, 65, 0x04 },
+    { PGP_CURVE_P384, 5, { 0x2b, 0x81, 0x04, 0x00, 0x22 }, 97, 0x04 },
+    { PGP_CURVE_P521, 5, { 0x2b, 0x81, 0x04, 0x00, 0x23 }, 133, 0x04 },
+};
+static_assert(M_ARRAY_LEN(ecdh_curves) == 4, "four curves");
 
 /* Packet tag of a public subkey (RFC 4880 section 5.5.1.2). */
 constexpr unsigned PGP_TAG_PUBLIC_SUBKEY = 14;
@@ -227,6 +245,25 @@ struct body_reader {
         return true;
     }
 
+    [[nodiscard]] bool read_bytes(size_t n, unsigned char *buf)
+    {
+        if (n > remain || !M_parser_read_bytes(parser, n, buf))
+            return false;
+        remain -= n;
+        return true;
+    }
+
+    /* An MPI as its bytes, for points that are not numbers: the bytes must
+     * be exactly len (the bit count may leave leading zero bits). */
+    [[nodiscard]] bool read_mpi_bytes(unsigned char *buf, size_t len)
+    {
+        uint64_t bits = 0;
+        if (remain < 2 || !M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, 2, 10, &bits))
+            return false;
+        remain -= 2;
+        return bits != 0 && (bits + 7) / 8 == len && read_bytes(len, buf);
+    }
+
     /* RFC 4880 3.2: two-byte bit count, then (bits + 7) / 8 bytes, high
      * byte first. A number of 0 bits is refused: no key has one. */
     [[nodiscard]] BIGNUM *read_mpi()
@@ -330,8 +367,9 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
         return nullptr;
     }
 
-    numbers  nums;
-    uint32_t type = 0;
+    numbers      nums;
+    uint32_t     type = 0;
+    pgp_ecdh_key ecdh{};
     if (alg == PGP_ALG_RSA) {
         type = M_PGP_PUBKEY_TYPE_RSA;
         if ((nums.n[0] = body.read_mpi()) == nullptr) {
@@ -356,6 +394,47 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
             set_error(error, error_len, "unable to read elgamal y");
             return nullptr;
         }
+    } else if (alg == PGP_ALG_ECDH) {
+        /* RFC 6637 section 9: curve OID, public point, KDF parameters. */
+        type = M_PGP_PUBKEY_TYPE_ECDH;
+        unsigned char oid_len = 0;
+        unsigned char oid[255];
+        if (!body.read_byte(&oid_len) || oid_len == 0 || oid_len == 0xff ||
+            !body.read_bytes(oid_len, oid)) {
+            set_error(error, error_len, "unable to read ECDH curve");
+            return nullptr;
+        }
+        const curve_row *row = nullptr;
+        for (const curve_row &c : ecdh_curves) {
+            if (c.oid_len == oid_len && std::memcmp(c.oid, oid, oid_len) == 0)
+                row = &c;
+        }
+        if (row == nullptr) {
+            /* Other curves (Brainpool, secp256k1, ...) are not offered by
+             * the crypto library everywhere: treated as another algorithm. */
+            set_error(error, error_len, "unsupported public key algorithm");
+            return nullptr;
+        }
+        ecdh.curve   = row->curve;
+        ecdh.oid_len = oid_len;
+        std::memcpy(ecdh.oid, oid, oid_len);
+        if (!body.read_mpi_bytes(ecdh.point, row->point_len) || ecdh.point[0] != row->point_prefix) {
+            set_error(error, error_len, "unable to read ECDH point");
+            return nullptr;
+        }
+        ecdh.point_len = row->point_len;
+        /* KDF parameters: length 3, reserved 1, hash id, key-wrap cipher id. */
+        unsigned char kdf[4];
+        if (!body.read_bytes(sizeof(kdf), kdf) || kdf[0] != 3 || kdf[1] != 1) {
+            set_error(error, error_len, "unable to read ECDH KDF parameters");
+            return nullptr;
+        }
+        if (kdf[2] < 8 || kdf[2] > 10 || kdf[3] < 7 || kdf[3] > 9) {
+            set_error(error, error_len, "unsupported ECDH KDF parameters");
+            return nullptr;
+        }
+        ecdh.kdf_hash   = kdf[2];
+        ecdh.kdf_cipher = kdf[3];
     } else {
         set_error(error, error_len, "unsupported public key algorithm");
         return nullptr;
@@ -372,6 +451,9 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
     key->y    = nums.n[2];
     nums.n[0] = nums.n[1] = nums.n[2] = nullptr;
     std::memcpy(key->key_id, digest + KEY_ID_OFFSET, sizeof(key->key_id));
+    static_assert(sizeof(key->fingerprint) == SHA1_LEN, "a v4 fingerprint");
+    std::memcpy(key->fingerprint, digest, SHA1_LEN);
+    key->ecdh = ecdh;
     return key;
 }
 
@@ -922,7 +1004,8 @@ void M_pgp_pubkey_destroy(M_pgp_pubkey_t *key)
     if (key == nullptr)
         return;
     /* The numbers are public, so a plain free is enough for them; the object
-     * itself is wiped by M_free. An object of unknown type is not trusted to
+     * itself is wiped by M_free. An ECDH key holds no numbers (its point is
+     * inside the object), and an object of unknown type is not trusted to
      * hold valid numbers. */
     if (key->type == M_PGP_PUBKEY_TYPE_RSA) {
         BN_free(key->n_p);

@@ -45,10 +45,14 @@
  * an honest key file's wishes, but whoever can edit the file can remove a
  * revocation or an expiry (and could as well replace the key).
  *
- * The subkey used must be RSA (algorithm 1) or Elgamal (algorithm 16); its
- * public numbers are kept with its 8-byte key ID, the last 8 bytes of the
- * subkey's SHA-1 version-4 fingerprint (RFC 4880 section 12.2), which is the
- * long key ID OpenPGP tools show.
+ * The subkey used must be RSA (algorithm 1), Elgamal (algorithm 16) or ECDH
+ * (algorithm 18, RFC 6637) on Curve25519 (in the form gpg writes, the point
+ * prefixed with 0x40), NIST P-256, P-384 or P-521 with a key derivation by
+ * SHA-256, -384 or -512 and AES key wrap. Its public numbers (RSA, Elgamal)
+ * or its curve, point and key derivation parameters (ECDH) are kept with its
+ * 20-byte SHA-1 version-4 fingerprint (RFC 4880 section 12.2) and 8-byte key
+ * ID, the fingerprint's last 8 bytes, which is the long key ID OpenPGP tools
+ * show.
  *
  * Failure reporting: the reader returns NULL and writes one English message
  * into a caller's character area; nothing else is changed. The messages are
@@ -64,8 +68,9 @@
 
 M_BEGIN_DECLS
 
-/* A public key: RSA (modulus n, exponent e) or Elgamal (prime p, generator g,
- * public value y), with its 8-byte key ID. Opaque: created by
+/* A public key: RSA (modulus n, exponent e), Elgamal (prime p, generator g,
+ * public value y) or ECDH (curve, public point, key derivation parameters),
+ * with its fingerprint and 8-byte key ID. Opaque: created by
  * M_pgp_pubkey_create, released by M_pgp_pubkey_destroy, read by the message
  * encryption. */
 struct M_pgp_pubkey;
@@ -74,7 +79,9 @@ typedef struct M_pgp_pubkey M_pgp_pubkey_t;
 /* Public-key algorithm of a key object. */
 typedef enum {
     M_PGP_PUBKEY_TYPE_RSA     = 0, /* RSA (OpenPGP algorithm 1) */
-    M_PGP_PUBKEY_TYPE_ELGAMAL = 1  /* Elgamal, encrypt only (OpenPGP algorithm 16) */
+    M_PGP_PUBKEY_TYPE_ELGAMAL = 1, /* Elgamal, encrypt only (OpenPGP algorithm 16) */
+    M_PGP_PUBKEY_TYPE_ECDH    = 2  /* ECDH (OpenPGP algorithm 18): Curve25519 or
+                                    * NIST P-256, P-384, P-521 */
 } M_pgp_pubkey_type_t;
 
 /* Read a public key from the whole contents of a key file.
@@ -118,11 +125,19 @@ typedef enum {
  *   "unable to peek <n> bytes"           subkey body shorter than its length n
  *   "unable to skip version byte", "unable to skip creation date"
  *   "unable to read public key algorithm"
- *   "unsupported public key algorithm"   algorithm other than 1 or 16
+ *   "unsupported public key algorithm"   algorithm other than 1, 16 or 18,
+ *                                        or ECDH on another curve
  *   "unable to read RSA n", "unable to read RSA e"
  *   "unable to read elgamal p", "unable to read elgamal g",
  *   "unable to read elgamal y"
  *       the number is missing, runs past the packet, or has 0 bits
+ *   "unable to read ECDH curve"          curve OID missing, empty or cut
+ *   "unable to read ECDH point"          point missing, cut, or not of the
+ *                                        curve's length and form
+ *   "unable to read ECDH KDF parameters" missing, or not of length 3 and
+ *                                        reserved byte 1
+ *   "unsupported ECDH KDF parameters"    hash not SHA-256/384/512 or key wrap
+ *                                        not AES-128/192/256
  *   "pubkey memory allocation failure"
  *   "read_public_key: fingerprint failure"
  *       the crypto library could not compute SHA-1 (no provider offers it)

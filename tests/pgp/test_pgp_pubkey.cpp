@@ -457,6 +457,45 @@ TEST(pgp_pubkey, skipped_subkeys_are_not_read)
               "public key not in version 4 format");
 }
 
+/* ECDH subkeys made by gpg: curve, point and the key derivation parameters
+ * gpg chooses for each curve, and the key ID gpg shows. */
+TEST(pgp_pubkey, ecdh_subkeys_made_by_gpg)
+{
+    struct ecdh_case {
+        const char *name;
+        uint32_t    curve;
+        size_t      point_len;
+        uint8_t     prefix, hash, cipher;
+    };
+    constexpr ecdh_case cases[] = {
+        { "cv25519", PGP_CURVE_CURVE25519, 33, 0x40, 8, 7 },
+        { "p256", PGP_CURVE_P256, 65, 0x04, 8, 7 },
+        { "p384", PGP_CURVE_P384, 97, 0x04, 9, 8 },
+        { "p521", PGP_CURVE_P521, 133, 0x04, 10, 9 },
+    };
+    gpg_home home;
+    ASSERT_TRUE(home.ok());
+    for (const ecdh_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = key_path(std::string(c.name) + ".asc");
+        const std::string id   = gpg_first_encryption_subkey(home, path);
+        ASSERT_EQ(id.size(), 16u);
+        EXPECT_EQ(trim(read_text(key_path(std::string(c.name) + ".keyid"))), id);
+        parse_result r;
+        parse(read_file(path), r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), id);
+        EXPECT_EQ(hex(r.key->fingerprint + 12, 8), id);
+        EXPECT_EQ(r.key->type, (uint32_t)M_PGP_PUBKEY_TYPE_ECDH);
+        EXPECT_EQ(r.key->ecdh.curve, c.curve);
+        EXPECT_EQ(r.key->ecdh.point_len, c.point_len);
+        EXPECT_EQ(r.key->ecdh.point[0], c.prefix);
+        EXPECT_EQ(r.key->ecdh.kdf_hash, c.hash);
+        EXPECT_EQ(r.key->ecdh.kdf_cipher, c.cipher);
+        EXPECT_EQ(r.key->n_p, nullptr);
+    }
+}
+
 TEST(pgp_pubkey, sign_only_key_has_no_public_key)
 {
     for (const char *form : key_forms) {
@@ -868,6 +907,10 @@ TEST(pgp_pubkey, failure_messages)
     const bytes p     = mpi(number(64, 6));
     const bytes g     = mpi({ 0x05 });
     const bytes body  = rsa_body(64);
+    const bytes oid25519       = { 10, 0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01 };
+    const bytes ecdh_brainpool = { 9, 0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07 };
+    const bytes point25519     = mpi(cat({ bytes{ 0x40 }, bytes(32, 9) }));
+    const bytes kdf            = { 3, 1, 8, 7 };
 
     const std::vector<failure_row> rows = {
         { "empty", {}, NO_ARMOR },
@@ -929,6 +972,26 @@ TEST(pgp_pubkey, failure_messages)
           "unsupported public key algorithm" },
         { "DSA (17)", new_packet(TAG_PUBSUBKEY, key_body(4, 17, { p, g, p, p })),
           "unsupported public key algorithm" },
+        { "ECDH on Brainpool P-256", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { ecdh_brainpool })),
+          "unsupported public key algorithm" },
+        { "ECDH curve missing", new_packet(TAG_PUBSUBKEY, key_body(4, 18, {})), "unable to read ECDH curve" },
+        { "ECDH curve of length 0", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { bytes{ 0 } })),
+          "unable to read ECDH curve" },
+        { "ECDH curve cut", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { bytes{ 10, 0x2b, 0x06 } })),
+          "unable to read ECDH curve" },
+        { "ECDH point missing", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519 })), "unable to read ECDH point" },
+        { "ECDH point without 0x40", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, mpi(cat({ bytes{ 0x41 }, bytes(32, 9) })), kdf })),
+          "unable to read ECDH point" },
+        { "ECDH point of the wrong length", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, mpi(cat({ bytes{ 0x40 }, bytes(31, 9) })), kdf })),
+          "unable to read ECDH point" },
+        { "ECDH KDF parameters missing", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519 })),
+          "unable to read ECDH KDF parameters" },
+        { "ECDH KDF parameters of length 2", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519, bytes{ 2, 1, 8, 7 } })),
+          "unable to read ECDH KDF parameters" },
+        { "ECDH KDF with SHA-1", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519, bytes{ 3, 1, 2, 7 } })),
+          "unsupported ECDH KDF parameters" },
+        { "ECDH key wrap with CAST5", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519, bytes{ 3, 1, 8, 3 } })),
+          "unsupported ECDH KDF parameters" },
         { "RSA n missing", new_packet(TAG_PUBSUBKEY, key_body(4, 1, {})), "unable to read RSA n" },
         { "RSA n of 0 bits", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(0, {}), e })),
           "unable to read RSA n" },
