@@ -22,8 +22,8 @@ namespace {
 constexpr unsigned char PGP_ALG_ECDH = 18;
 constexpr size_t        WRAP_BLOCK   = 8;
 /* The fixed text of the key derivation parameters (RFC 6637 section 8). */
-constexpr char          ANONYMOUS_SENDER[] = "Anonymous Sender    ";
-static_assert(sizeof(ANONYMOUS_SENDER) - 1 == 20, "20 bytes, no terminator");
+constexpr unsigned char ANONYMOUS_SENDER[20] = { 'A', 'n', 'o', 'n', 'y', 'm', 'o', 'u', 's', ' ',
+                                                 'S', 'e', 'n', 'd', 'e', 'r', ' ', ' ', ' ', ' ' };
 
 const EVP_MD *kdf_md(uint8_t hash_id)
 {
@@ -180,8 +180,8 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
     param[pl++] = 1;
     param[pl++] = k.kdf_hash;
     param[pl++] = k.kdf_cipher;
-    std::memcpy(param + pl, ANONYMOUS_SENDER, 20);
-    pl += 20;
+    std::memcpy(param + pl, ANONYMOUS_SENDER, sizeof(ANONYMOUS_SENDER));
+    pl += sizeof(ANONYMOUS_SENDER);
     std::memcpy(param + pl, key->fingerprint, sizeof(key->fingerprint));
     pl += sizeof(key->fingerprint);
 
@@ -208,8 +208,8 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
             /* A NULL IV is the default initial value A6A6A6A6A6A6A6A6. */
             ok = EVP_EncryptInit_ex(c, wrap, nullptr, kek, nullptr) == 1 &&
                  EVP_EncryptUpdate(c, out->wrapped, &l1, m, static_cast<int>(m_len)) == 1 &&
-                 EVP_EncryptFinal_ex(c, out->wrapped + l1, &l2) == 1 &&
-                 static_cast<size_t>(l1 + l2) == m_len + WRAP_BLOCK;
+                 l1 >= 0 && EVP_EncryptFinal_ex(c, out->wrapped + l1, &l2) == 1 && l2 >= 0 &&
+                 static_cast<size_t>(l1) + static_cast<size_t>(l2) == m_len + WRAP_BLOCK;
             EVP_CIPHER_CTX_free(c);
         } else {
             ok = false;

@@ -496,16 +496,16 @@ constexpr unsigned KEY_FLAGS_ENCRYPT = 0x04 | 0x08;
 
 /* What a signature says about the key it belongs to. */
 struct sig_info {
-    unsigned type         = 0;
-    bool     readable     = false; /* version 3 or 4, every field in bounds */
-    int64_t  created      = 0;
-    bool     has_expire   = false;
-    uint32_t key_expire   = 0;     /* seconds after the key's creation; 0: never */
-    bool     has_flags    = false;
-    unsigned flags        = 0;     /* first byte of the key flags */
-    bool     primary_uid  = false;
-    bool     has_issuer   = false;
-    uint8_t  issuer[8]    = { 0 };
+    int64_t  created     = 0;
+    unsigned type        = 0;
+    uint32_t key_expire  = 0;     /* seconds after the key's creation; 0: never */
+    unsigned flags       = 0;     /* first byte of the key flags */
+    uint8_t  issuer[8]   = { 0 };
+    bool     readable    = false; /* version 3 or 4, every field in bounds */
+    bool     has_expire  = false;
+    bool     has_flags   = false;
+    bool     primary_uid = false;
+    bool     has_issuer  = false;
 };
 
 uint32_t be32(const unsigned char *p)
@@ -662,27 +662,22 @@ struct subkey_state {
  * first subkey: its own revocation, its direct-key signatures and the
  * self-certifications of its user IDs. */
 struct primary_state {
-    bool     have_id   = false; /* a version-4 key: its key ID is known */
-    uint8_t  id[8]     = { 0 };
-    int64_t  created   = 0;
-    bool     revoked   = false;
-
-    /* latest direct-key signature */
-    bool     have_direct = false;
-    sig_info direct;
-
-    /* the user ID being read: its latest self-signature (certification or
-     * revocation of the certification) */
-    bool     in_uid      = false;
-    bool     uid_is_attr = false; /* a user attribute: never the primary user ID */
+    sig_info direct;              /* latest direct-key signature */
+    sig_info uid_sig;             /* the user ID being read: its latest
+                                   * self-signature (certification or
+                                   * revocation of the certification) */
+    sig_info flagged;             /* latest certification flagged primary */
+    sig_info any;                 /* latest certification of any user ID */
+    int64_t  created      = 0;
+    uint8_t  id[8]        = { 0 };
+    bool     have_id      = false; /* a version-4 key: its key ID is known */
+    bool     revoked      = false;
+    bool     have_direct  = false;
+    bool     in_uid       = false;
+    bool     uid_is_attr  = false; /* a user attribute: never the primary user ID */
     bool     have_uid_sig = false;
-    sig_info uid_sig;
-
-    /* the chosen user ID self-certifications so far */
-    bool     have_flagged = false; /* latest certification flagged primary */
-    sig_info flagged;
-    bool     have_any     = false; /* latest certification of any user ID */
-    sig_info any;
+    bool     have_flagged = false;
+    bool     have_any     = false;
 
     void start(const unsigned char *body, size_t len)
     {
