@@ -181,6 +181,12 @@ class Keyring(E2ECase):
             blocks = key_blocks(f.read())
         self.assertGreater(len(blocks), 100)
         view = gpg_view(self.gnupg, KEYRING)
+        total = len(blocks)
+        if os.environ.get("QTE_WRAPPER"):
+            # Under a wrapper such as valgrind a run costs seconds: every
+            # twentieth key, and every key with an Elgamal or ECDH subkey.
+            blocks = [b for i, b in enumerate(blocks)
+                      if i % 20 == 0 or any(s[3] in ("16", "18") for s in view.get(b[0], ("", []))[1])]
 
         jobs = max(2, os.cpu_count() or 2)
         with concurrent.futures.ThreadPoolExecutor(jobs) as pool:
@@ -230,7 +236,7 @@ class Keyring(E2ECase):
             elif usable:
                 bad.append((keyid, "failed with %r, but gpg lists %r" % (msg, usable)))
 
-        sys.stderr.write("\nOutcome over %d keys of %s:\n" % (len(blocks), KEYRING))
+        sys.stderr.write("\nOutcome over %d of the %d keys of %s:\n" % (len(blocks), total, KEYRING))
         for what, count in sorted(table.items(), key=lambda kv: -kv[1]):
             sys.stderr.write("  %5d  %s\n" % (count, what))
         self.assertEqual(bad, [])
