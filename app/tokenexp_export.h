@@ -5,7 +5,7 @@
 
 #include "core/m_buf.h"
 #include "core/m_defs.h"
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 
 /* The one section the program reads. */
 #define TOKENEXP_SECTION "RECURRING"

@@ -3,7 +3,7 @@
 
 #include "core/m_str.h"
 #include "core/m_str_num.h"
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -25,7 +25,7 @@
 #include "core/m_str_fmt.h"
 #include "core/m_str_num.h"
 #include "formats/m_bincodec.h"
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 
 #include <openssl/evp.h>
 #include <zlib.h>

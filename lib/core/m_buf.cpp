@@ -21,7 +21,7 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_num.h"
-#include "formats/m_hex.h"
+#include "core/m_text_int.h"
 
 /* Four fields, in this order: the storage pointer and three 64-bit counts. */
 struct M_buf {
@@ -194,48 +194,8 @@ bool str_touches_storage(const M_buf_t *buf, const char *str)
 	commit(buf, len);
 }
 
-/* Decimal digits of v, written backwards ending at end; returns the start. */
-char *format_u64(char *end, uint64_t v)
-{
-	char *p = end;
-	do {
-		*--p = static_cast<char>('0' + (v % 10));
-		v /= 10;
-	} while (v != 0);
-	return p;
-}
-
-/* Hexadecimal digits of v without leading zeros, written backwards. */
-char *format_hex(char *end, uint64_t v, bool upper)
-{
-	const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-	char *p            = end;
-	do {
-		*--p = digits[v & 0xF];
-		v >>= 4;
-	} while (v != 0);
-	return p;
-}
-
-/* Magnitude of a signed value without overflow for INT64_MIN. */
-constexpr uint64_t magnitude(int64_t v)
-{
-	return v < 0 ? uint64_t{0} - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-}
-
-constexpr size_t decimal_digits(uint64_t v)
-{
-	size_t n = 1;
-	while (v >= 10) {
-		v /= 10;
-		n++;
-	}
-	return n;
-}
-
-static_assert(decimal_digits(0) == 1 && decimal_digits(9) == 1 && decimal_digits(10) == 2);
-static_assert(decimal_digits(UINT64_MAX) == 20);
-static_assert(magnitude(INT64_MIN) == 9223372036854775808ULL);
+using m::detail::decimal_digits;
+using m::detail::magnitude;
 
 /* Justification placement, shared by the justified appends.
  * Decides how src (len bytes) is cut and how many fill characters go on each
@@ -673,11 +633,7 @@ void M_buf_add_str_hex(M_buf_t *buf, const char *str)
 	unsigned char *p = make_room(buf, len * 2);
 	if (p == nullptr)
 		return;
-	/* The room behind the content always has one more byte for the terminator,
-	 * which the encoder may use for its NUL. */
-	const size_t n = M_hex_encode(reinterpret_cast<const unsigned char *>(str), len, reinterpret_cast<char *>(p),
-	                              len * 2 + 1, 0);
-	commit(buf, n);
+	commit(buf, m::detail::hex_encode(reinterpret_cast<const unsigned char *>(str), len, reinterpret_cast<char *>(p), 0));
 }
 
 M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
@@ -701,7 +657,7 @@ M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
 	unsigned char *p = make_room(buf, len / 2);
 	if (p == nullptr)
 		return M_FALSE;
-	commit(buf, M_hex_decode(hex, len, p, len / 2));
+	commit(buf, m::detail::hex_decode(hex, len, p));
 	return M_TRUE;
 }
 
@@ -789,7 +745,7 @@ void M_buf_add_int(M_buf_t *buf, int64_t value)
 {
 	char scratch[32];
 	char *end = scratch + sizeof(scratch);
-	char *p   = format_u64(end, magnitude(value));
+	char *p   = m::detail::put_decimal_backwards(end, magnitude(value));
 	if (value < 0)
 		*--p = '-';
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
@@ -799,7 +755,7 @@ void M_buf_add_uint(M_buf_t *buf, uint64_t value)
 {
 	char scratch[32];
 	char *end = scratch + sizeof(scratch);
-	char *p   = format_u64(end, value);
+	char *p   = m::detail::put_decimal_backwards(end, value);
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
 }
 
@@ -821,7 +777,7 @@ M_bool M_buf_add_int_just(M_buf_t *buf, int64_t value, size_t width)
 	if (value < 0)
 		p[pos++] = '-';
 	std::memset(p + pos, '0', width - need);
-	format_u64(reinterpret_cast<char *>(p + width), mag);
+	m::detail::put_decimal_backwards(reinterpret_cast<char *>(p + width), mag);
 	commit(buf, width);
 	return M_TRUE;
 }
@@ -837,7 +793,7 @@ M_bool M_buf_add_uint_just(M_buf_t *buf, uint64_t value, size_t width)
 	if (p == nullptr)
 		return M_FALSE;
 	std::memset(p, '0', width - need);
-	format_u64(reinterpret_cast<char *>(p + width), value);
+	m::detail::put_decimal_backwards(reinterpret_cast<char *>(p + width), value);
 	commit(buf, width);
 	return M_TRUE;
 }
@@ -846,7 +802,7 @@ M_bool M_buf_add_uinthex(M_buf_t *buf, uint64_t value, M_bool upper, size_t widt
 {
 	char scratch[32];
 	char *end        = scratch + sizeof(scratch);
-	char *p          = format_hex(end, value, upper);
+	char *p          = m::detail::put_hex_backwards(end, value, upper);
 	const size_t len = static_cast<size_t>(end - p);
 	if (width != 0 && len > width)
 		return M_FALSE;
@@ -869,7 +825,7 @@ void M_buf_add_ptr(M_buf_t *buf, const void *ptr)
 {
 	char scratch[64];
 	char *end = scratch + sizeof(scratch);
-	char *p   = format_hex(end, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(ptr)), false);
+	char *p   = m::detail::put_hex_backwards(end, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(ptr)), false);
 	*--p      = 'x';
 	*--p      = '0';
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));

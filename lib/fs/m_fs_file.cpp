@@ -13,9 +13,10 @@
  *   - a forward seek from the current position within read_buf only drops
  *     bytes; a seek of 0 from the current position does nothing at all.
  */
-#include "platform/m_fs_int.h"
+#include "fs/m_fs_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
+#include "core/m_str_fmt_int.h"
 
 namespace {
 
@@ -348,6 +349,41 @@ M_fs_error_t M_fs_file_write_bytes(const char *path, const unsigned char *buf, s
         *wrote_len = put;
     M_fs_file_close(fd);
     return res;
+}
+
+} // extern "C"
+
+namespace {
+
+/* The engine's sink for a library file: the file's own buffering applies,
+ * and a write that moved fewer bytes than asked is a failure. */
+bool file_sink(void *ctx, const unsigned char *data, size_t len)
+{
+    size_t wrote = 0;
+    if (M_fs_file_write(static_cast<M_fs_file_t *>(ctx), data, len, &wrote, M_FS_FILE_RW_FULLBUF) !=
+        M_FS_ERROR_SUCCESS)
+        return false;
+    return wrote == len;
+}
+
+} // namespace
+
+extern "C" {
+
+ssize_t M_vmdprintf(M_fs_file_t *fd, const char *fmt, va_list ap)
+{
+    if (fd == nullptr)
+        return -1;
+    return m::detail::str_fmt_to_sink(file_sink, fd, fmt, ap);
+}
+
+ssize_t M_mdprintf(M_fs_file_t *fd, const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    const ssize_t r = M_vmdprintf(fd, fmt, ap);
+    va_end(ap);
+    return r;
 }
 
 } // extern "C"

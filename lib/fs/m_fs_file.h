@@ -28,8 +28,11 @@
 #ifndef M_FS_FILE_H
 #define M_FS_FILE_H
 
+#include <stdarg.h>
+#include <sys/types.h>
+
 #include "core/m_defs.h"
-#include "platform/m_fs_win.h"
+#include "fs/m_fs_win.h"
 
 M_BEGIN_DECLS
 
@@ -229,6 +232,24 @@ M_API M_fs_error_t M_fs_file_read_bytes(const char *path, size_t max_read, unsig
  * write's translated system error. */
 M_API M_fs_error_t M_fs_file_write_bytes(const char *path, const unsigned char *buf, size_t write_len,
                                          uint32_t mode, size_t *wrote_len);
+
+/* ---------------------------------------------------------------------------
+ * Formatted output (the format language of m_str_fmt.h)
+ * ------------------------------------------------------------------------- */
+
+/* Format into an open library file through M_fs_file_write with
+ * M_FS_FILE_RW_FULLBUF, so the file's own buffering applies.
+ *
+ * fd:  the open file; NULL yields -1.
+ * fmt: the format; NULL formats nothing.
+ *
+ * Returns the number of bytes written, or -1 when fd is NULL, a write
+ * reported an error or moved fewer bytes than asked. Output written before a
+ * failure stays written (possibly still in the file's buffer). */
+M_API ssize_t M_vmdprintf(M_fs_file_t *fd, const char *fmt, va_list ap);
+
+/* As M_vmdprintf with variable arguments. */
+M_API ssize_t M_mdprintf(M_fs_file_t *fd, const char *fmt, ...);
 
 M_END_DECLS
 

@@ -23,8 +23,8 @@
  * with now. A must-exist open does not restamp: on this host a read-only
  * descriptor could change the times, and reading a file must not alter it.
  */
-#include "platform/m_fs_int.h"
-#include "platform/m_platform_int.h"
+#include "fs/m_fs_int.h"
+#include "fs/m_platform_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 

@@ -2,7 +2,7 @@
  *
  * Reading information from the host lives in m_fs_info_posix.cpp.
  */
-#include "platform/m_fs_int.h"
+#include "fs/m_fs_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 

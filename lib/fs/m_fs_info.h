@@ -22,8 +22,8 @@
 #define M_FS_INFO_H
 
 #include "core/m_defs.h"
-#include "platform/m_fs_win.h"
-#include "platform/m_time.h"
+#include "fs/m_fs_win.h"
+#include "sys/m_time.h"
 
 M_BEGIN_DECLS
 

@@ -1,8 +1,8 @@
 /* File information on POSIX: stat/fstat, with the creation time from statx
  * where the file system records one.
  */
-#include "platform/m_fs_int.h"
-#include "platform/m_platform_int.h"
+#include "fs/m_fs_int.h"
+#include "fs/m_platform_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 

@@ -13,13 +13,13 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "platform/m_fs_file.h"
-#include "platform/m_fs_info.h"
-#include "platform/m_fs_perms.h"
-#include "platform/m_fs_path.h"
+#include "fs/m_fs_file.h"
+#include "fs/m_fs_info.h"
+#include "fs/m_fs_perms.h"
+#include "fs/m_fs_path.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
-#include "platform/m_platform_int.h"
+#include "fs/m_platform_int.h"
 
 /* One open file. */
 struct M_fs_file {

@@ -7,7 +7,7 @@
  *   Windows: two leading backslashes become the empty first component (UNC),
  *            and a drive ("C:") is a root of its own.
  */
-#include "platform/m_fs_path_int.h"
+#include "fs/m_fs_path_int.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"

@@ -37,7 +37,7 @@
 
 #include "core/m_defs.h"
 #include "containers/m_list_str.h"
-#include "platform/m_fs_win.h"
+#include "fs/m_fs_win.h"
 
 M_BEGIN_DECLS
 

@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "platform/m_fs_path.h"
+#include "fs/m_fs_path.h"
 
 namespace m_fs_path {
 

@@ -12,9 +12,9 @@
  * that a value such as "/home/u" keeps its root and a following ".." removes
  * only its last component.
  */
-#include "platform/m_fs_path_int.h"
+#include "fs/m_fs_path_int.h"
 #include "containers/m_hash_strvp.h"
-#include "platform/m_fs_int.h"
+#include "fs/m_fs_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 

@@ -1,9 +1,9 @@
 /* The host side of the path layer on POSIX: current directory, link reading,
  * the temporary and configuration directories, hidden files.
  */
-#include "platform/m_fs_int.h"
-#include "platform/m_fs_path_int.h"
-#include "platform/m_platform_int.h"
+#include "fs/m_fs_int.h"
+#include "fs/m_fs_path_int.h"
+#include "fs/m_platform_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 

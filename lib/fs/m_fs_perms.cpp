@@ -3,7 +3,7 @@
  * Host work (account lookups, access tests, chmod/chown) lives in
  * m_fs_perms_posix.cpp; this file only handles the object.
  */
-#include "platform/m_fs_int.h"
+#include "fs/m_fs_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 

@@ -24,7 +24,7 @@
 #define M_FS_PERMS_H
 
 #include "core/m_defs.h"
-#include "platform/m_fs_win.h"
+#include "fs/m_fs_win.h"
 
 M_BEGIN_DECLS
 

@@ -4,8 +4,8 @@
  * group, other) is three bits. Note the bit order differs: the model has
  * READ 1, WRITE 2, EXEC 4, the host r 4, w 2, x 1.
  */
-#include "platform/m_fs_int.h"
-#include "platform/m_platform_int.h"
+#include "fs/m_fs_int.h"
+#include "fs/m_platform_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 

@@ -6,7 +6,7 @@
  * constexpr array of (number, result) rows searched linearly; it is short and
  * only consulted on failure paths.
  */
-#include "platform/m_fs_win.h"
+#include "fs/m_fs_win.h"
 #include "core/m_mem.h"
 
 #include <cstdint>

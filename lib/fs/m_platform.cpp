@@ -5,8 +5,8 @@
  * M_platform_errno() right after a failing call and hand the Windows number
  * to M_fs_error_from_syserr (m_fs_win.cpp).
  */
-#include "platform/m_platform.h"
-#include "platform/m_platform_int.h"
+#include "fs/m_platform.h"
+#include "fs/m_platform_int.h"
 
 #include <cerrno>
 

@@ -4,8 +4,8 @@
 
 #include <cstdint>
 
-#include "platform/m_platform.h"
-#include "platform/m_fs_win.h"
+#include "fs/m_platform.h"
+#include "fs/m_fs_win.h"
 
 namespace m_platform {
 

@@ -7,10 +7,10 @@
  * The state is two 64-bit words held in a block from M_malloc_zero so that
  * M_free wipes it on destruction like every other library block.
  */
-#include "platform/m_rand.h"
+#include "sys/m_rand.h"
 
 #include "core/m_mem.h"
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 struct M_rand_state {
 	uint64_t s0; /* first state word */

@@ -5,7 +5,7 @@
  * is tested here although this host never hands us a FILETIME. The clock
  * itself reads CLOCK_REALTIME.
  */
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 #include "core/m_mem.h"
 

@@ -6,7 +6,7 @@
  * it negative; M_time_elapsed still floors at 0 should two readings ever
  * come out of order.
  */
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 #include <time.h>
 

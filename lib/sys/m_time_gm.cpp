@@ -23,7 +23,7 @@
  * month) are moved by division before the year-by-year walk, so even the
  * extreme 64-bit times convert in constant time.
  */
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 #include "core/m_mem.h"
 

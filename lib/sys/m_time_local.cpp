@@ -20,7 +20,7 @@
  * arithmetic (M_time_togm of the local count), so local and UTC readings
  * share one calendar implementation; the host only supplies the offset.
  */
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 #include "core/m_mem.h"
 

@@ -32,7 +32,7 @@
  *   Asia/Khandyga, Asia/Qostanay, Asia/Ust-Nera, Europe/Busingen,
  *   Europe/Kirov.
  */
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 extern "C" {
 

@@ -20,7 +20,7 @@
 #include "core/m_mem.h"
 #include "formats/m_bincodec.h"
 #include "formats/m_csv.h"
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 
 namespace fs_test {
 

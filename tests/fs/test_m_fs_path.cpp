@@ -10,10 +10,10 @@
 
 #include "containers/m_list_str.h"
 #include "core/m_mem.h"
-#include "platform/m_fs_file.h"
-#include "platform/m_fs_info.h"
-#include "platform/m_fs_path.h"
-#include "tests/platform/fs_test_util.h"
+#include "fs/m_fs_file.h"
+#include "fs/m_fs_info.h"
+#include "fs/m_fs_path.h"
+#include "tests/fs/fs_test_util.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -11,9 +11,9 @@
 #include <unistd.h>
 
 #include "core/m_mem.h"
-#include "platform/m_fs_file.h"
-#include "platform/m_fs_perms.h"
-#include "tests/platform/fs_test_util.h"
+#include "fs/m_fs_file.h"
+#include "fs/m_fs_perms.h"
+#include "tests/fs/fs_test_util.h"
 
 namespace {
 

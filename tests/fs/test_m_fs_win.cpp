@@ -13,14 +13,14 @@
 #include <unistd.h>
 
 #include "core/m_mem.h"
-#include "platform/m_fs_file.h"
-#include "platform/m_fs_info.h"
-#include "platform/m_fs_path.h"
-#include "platform/m_fs_perms.h"
-#include "platform/m_fs_win.h"
-#include "platform/m_platform.h"
-#include "platform/m_platform_int.h"
-#include "tests/platform/fs_test_util.h"
+#include "fs/m_fs_file.h"
+#include "fs/m_fs_info.h"
+#include "fs/m_fs_path.h"
+#include "fs/m_fs_perms.h"
+#include "fs/m_fs_win.h"
+#include "fs/m_platform.h"
+#include "fs/m_platform_int.h"
+#include "tests/fs/fs_test_util.h"
 
 namespace {
 

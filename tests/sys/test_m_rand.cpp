@@ -28,7 +28,7 @@
  */
 #include <gtest/gtest.h>
 
-#include "platform/m_rand.h"
+#include "sys/m_rand.h"
 
 #include <set>
 

@@ -3,7 +3,7 @@
  * TZ settings and the zone-name table. */
 #include <gtest/gtest.h>
 
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 #include "tests/test_util.h"
 
 #include <cstdlib>
