@@ -816,8 +816,8 @@ M_bool M_buf_add_uinthex(M_buf_t *buf, uint64_t value, M_bool upper, size_t widt
 
 void M_buf_add_bytehex(M_buf_t *buf, unsigned char byte, M_bool upper)
 {
-	const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-	const char pair[2] = {digits[byte >> 4], digits[byte & 0xF]};
+	const char *digits = m::detail::hex_digits(upper);
+	const char  pair[2] = {digits[byte >> 4], digits[byte & 0xF]};
 	M_buf_add_bytes(buf, pair, 2);
 }
 

@@ -31,6 +31,8 @@
  */
 #include "core/m_str_fmt.h"
 #include "core/m_str_fmt_int.h"
+#include "core/m_io_int.h"
+#include "core/m_text_int.h"
 
 #include "core/m_buf.h"
 #include "core/m_float.h"
@@ -94,12 +96,8 @@ Target make_target(TargetKind kind)
  * anything is repeated, any other short count is a failure. */
 [[nodiscard]] bool fd_write_exact(int fd, const unsigned char *data, size_t len)
 {
-	while (true) {
-		const ssize_t r = ::write(fd, data, len);
-		if (r < 0 && errno == EINTR)
-			continue;
-		return r >= 0 && static_cast<size_t>(r) == len;
-	}
+	const ssize_t r = m::detail::retry_eintr([&] { return ::write(fd, data, len); });
+	return r >= 0 && static_cast<size_t>(r) == len;
 }
 
 [[nodiscard]] bool fd_flush_stage(Target &t)
@@ -242,9 +240,6 @@ enum class SignMode : uint8_t {
 	SPACE = 2  /* " " */
 };
 
-constexpr char kDigitsLower[] = "0123456789abcdef";
-constexpr char kDigitsUpper[] = "0123456789ABCDEF";
-static_assert(sizeof(kDigitsLower) == 17 && sizeof(kDigitsUpper) == 17, "16 digits and NUL");
 
 /* The integer area holds the digits of any 64-bit magnitude in any base from
  * 2 up: 64 binary digits at most. (A 32-byte area, enough for octal, would
@@ -280,7 +275,7 @@ ssize_t M_str_fmt_add_integer_just(Target &t, uint64_t magnitude, bool negative,
 	if (base < 2 || base > 16)
 		return kFail;
 
-	const char *digits = upper ? kDigitsUpper : kDigitsLower;
+	const char *digits = m::detail::hex_digits(upper);
 	char        area[kIntArea];
 	size_t      pos = sizeof(area);
 	/* Digits land from the end of the area backwards, which is the same as

@@ -26,6 +26,7 @@
 #include "fs/m_fs_int.h"
 #include "fs/m_platform_int.h"
 #include "core/m_mem.h"
+#include "core/m_io_int.h"
 #include "core/m_str.h"
 
 #include <cerrno>
@@ -140,10 +141,7 @@ M_fs_error_t io_sys(M_fs_file_t *fd, Byte *buf, size_t len, size_t *done, size_t
         return M_FS_ERROR_INVALID;
 
     counter++;
-    ssize_t n;
-    do {
-        n = call(fd->fd, buf, len);
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = m::detail::retry_eintr([&] { return call(fd->fd, buf, len); });
     if (n < 0)
         return M_fs_error_from_syserr(M_platform_errno());
     *done = static_cast<size_t>(n);
