@@ -10,6 +10,10 @@
 /* The one section the program reads. */
 #define TOKENEXP_SECTION "RECURRING"
 
+/* The fixed initialisation vector of every block (AES-CBC), shared with
+ * tools/mkexport, which writes export files. */
+extern const unsigned char tokenexp_export_iv[16];
+
 /* Append the next non-blank line of file to buf, without its trailing
  * whitespace. eof (may be NULL) is cleared on entry and set when the end of
  * the file was reached without adding anything. Returns M_TRUE when a line

@@ -35,15 +35,6 @@ char luhn_check_digit(const char *digits, size_t len)
 	return static_cast<char>('0' + (9 * sum) % 10);
 }
 
-bool all_digits(const char *s, size_t len)
-{
-	for (size_t i = 0; i < len; i++) {
-		if (s[i] < '0' || s[i] > '9')
-			return false;
-	}
-	return true;
-}
-
 /* Columns the writer rewrites, by name without regard to case. The first
  * letter settles most columns without a full comparison: the writer runs
  * once per cell of a table of millions of rows. */
@@ -231,7 +222,7 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
 	const column_kind kind = cached_kind_of(header, ctx);
 	if (kind == column_kind::token) {
 		const size_t len = std::strlen(cell);
-		if (!all_digits(cell, len))
+		if (!M_str_isnum_max(cell, len))
 			return M_FALSE;
 		M_buf_add_bytes(buf, cell, len);
 		M_buf_add_byte(buf, static_cast<unsigned char>(luhn_check_digit(cell, len)));
