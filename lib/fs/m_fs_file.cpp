@@ -29,7 +29,7 @@ M_fs_error_t read_loop(M_fs_file_t *fd, unsigned char *buf, size_t len, size_t *
 
     do {
         size_t n = 0;
-        res      = M_fs_file_read_sys(fd, buf + total, len - total, &n);
+        res      = m::detail::file_read_sys(fd, buf + total, len - total, &n);
         total   += n;
         if (res != M_FS_ERROR_SUCCESS || n == 0)
             break;
@@ -49,7 +49,7 @@ M_fs_error_t write_loop(M_fs_file_t *fd, const unsigned char *buf, size_t len, s
 
     do {
         size_t n = 0;
-        res      = M_fs_file_write_sys(fd, buf + total, len - total, &n);
+        res      = m::detail::file_write_sys(fd, buf + total, len - total, &n);
         total   += n;
         if (res != M_FS_ERROR_SUCCESS)
             break;
@@ -91,7 +91,7 @@ M_fs_error_t flush_write_buf(M_fs_file_t *fd)
 void give_back_read_ahead(M_fs_file_t *fd)
 {
     if (fd->read_ahead > 0) {
-        (void)M_fs_file_seek_sys(fd, -static_cast<int64_t>(fd->read_ahead), M_FS_FILE_SEEK_CUR);
+        (void)m::detail::file_seek_sys(fd, -static_cast<int64_t>(fd->read_ahead), M_FS_FILE_SEEK_CUR);
     }
     M_buf_truncate(fd->read_buf, 0);
     fd->read_ahead = 0;
@@ -162,7 +162,7 @@ extern "C" {
 M_fs_error_t M_fs_file_open(M_fs_file_t **fd, const char *path, size_t buf_size, uint32_t mode,
                             const M_fs_perms_t *perms)
 {
-    const M_fs_error_t res = M_fs_file_open_sys(fd, path, mode, perms);
+    const M_fs_error_t res = m::detail::file_open_sys(fd, path, mode, perms);
     if (res != M_FS_ERROR_SUCCESS)
         return res;
 
@@ -237,7 +237,7 @@ M_fs_error_t M_fs_file_seek(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t fr
         M_buf_truncate(fd->read_buf, 0);
         fd->read_ahead = 0;
     }
-    return M_fs_file_seek_sys(fd, offset, from);
+    return m::detail::file_seek_sys(fd, offset, from);
 }
 
 M_fs_error_t M_fs_file_sync(M_fs_file_t *fd, uint32_t flags)
@@ -248,7 +248,7 @@ M_fs_error_t M_fs_file_sync(M_fs_file_t *fd, uint32_t flags)
     if ((flags & M_FS_FILE_SYNC_BUFFER) && flush_write_buf(fd) != M_FS_ERROR_SUCCESS)
         return M_FS_ERROR_IO;
     if (flags & M_FS_FILE_SYNC_OS)
-        return M_fs_file_fsync_sys(fd);
+        return m::detail::file_fsync_sys(fd);
     return M_FS_ERROR_SUCCESS;
 }
 
@@ -262,7 +262,7 @@ void M_fs_file_close(M_fs_file_t *fd)
     M_buf_cancel(fd->write_buf);
     fd->read_buf  = nullptr;
     fd->write_buf = nullptr;
-    M_fs_file_close_sys(fd);
+    m::detail::file_close_sys(fd);
 }
 
 M_fs_error_t M_fs_file_read_bytes(const char *path, size_t max_read, unsigned char **buf, size_t *buf_len)

@@ -21,7 +21,7 @@
  * write smaller than the remaining room stays in memory until the buffer
  * fills, or until sync, read, seek or close writes it out.
  *
- * Results: M_fs_error_t (m_fs_win.h). The layer prints nothing.
+ * Results: M_fs_error_t (m_fs_error.h). The layer prints nothing.
  *
  * An M_fs_file_t has no lock: one thread at a time.
  */
@@ -32,16 +32,9 @@
 #include <sys/types.h>
 
 #include "core/m_defs.h"
-#include "fs/m_fs_win.h"
+#include "fs/m_fs_error.h"
 
 M_BEGIN_DECLS
-
-/* An open file (opaque). Created by M_fs_file_open or
- * M_fs_file_open_iostream, owned by the caller, released by M_fs_file_close. */
-typedef struct M_fs_file M_fs_file_t;
-
-/* Permissions for a file created by M_fs_file_open (m_fs_perms.h). */
-typedef struct M_fs_perms M_fs_perms_t;
 
 /* Open mode: a bit set (uint32_t). At least one of READ and WRITE. */
 typedef enum {

@@ -36,7 +36,7 @@
 
 namespace {
 
-m_fs::SysCounters g_counters = {0, 0, 0, 0, 0, 0};
+m::detail::SysCounters g_counters = {0, 0, 0, 0, 0, 0};
 
 /* Widest length one platform read or write carries, kept from the Windows
  * layer so the two hosts refuse the same requests. */
@@ -72,7 +72,7 @@ int open_flags(uint32_t mode) noexcept
  * it is the Windows open's "access denied" for a directory. */
 M_fs_error_t open_error(int err) noexcept
 {
-    return err == EISDIR ? M_FS_ERROR_PERMISSION : M_fs_error_from_syserr(m_platform::syserr_from_errno(err));
+    return err == EISDIR ? M_FS_ERROR_PERMISSION : M_fs_error_from_syserr(m::detail::syserr_from_errno(err));
 }
 
 int open_retry(const char *path, int flags, mode_t mode) noexcept
@@ -89,7 +89,7 @@ int open_retry(const char *path, int flags, mode_t mode) noexcept
  * them; an existing file is opened as it is, keeping its permissions. */
 int open_with_perms(const char *path, int flags, const M_fs_perms_t *perms, M_fs_error_t *err) noexcept
 {
-    const mode_t mode = m_fs::perms_to_host_mode(perms, false);
+    const mode_t mode = m::detail::perms_to_host_mode(perms, false);
 
     for (int attempt = 0; attempt < 2; attempt++) {
         int fd = open_retry(path, flags | O_EXCL, 0600);
@@ -150,7 +150,7 @@ M_fs_error_t io_sys(M_fs_file_t *fd, Byte *buf, size_t len, size_t *done, size_t
 
 } // namespace
 
-namespace m_fs {
+namespace m::detail {
 
 SysCounters &sys_counters() noexcept
 {
@@ -162,9 +162,9 @@ void sys_counters_reset() noexcept
     g_counters = SysCounters{0, 0, 0, 0, 0, 0};
 }
 
-} // namespace m_fs
+} // namespace m::detail
 
-M_fs_error_t M_fs_file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
+M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
 {
     /* *fd is cleared before any other check, so that every failure, an
      * argument error included, leaves it NULL. */
@@ -225,17 +225,17 @@ M_fs_error_t M_fs_file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mod
     return M_FS_ERROR_SUCCESS;
 }
 
-M_fs_error_t M_fs_file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len)
+M_fs_error_t m::detail::file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len)
 {
     return io_sys(fd, buf, buf_len, read_len, g_counters.read, ::read);
 }
 
-M_fs_error_t M_fs_file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len)
+M_fs_error_t m::detail::file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len)
 {
     return io_sys(fd, buf, count, wrote_len, g_counters.write, ::write);
 }
 
-M_fs_error_t M_fs_file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from)
+M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from)
 {
     if (!fd_usable(fd))
         return M_FS_ERROR_INVALID;
@@ -254,7 +254,7 @@ M_fs_error_t M_fs_file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_
     return M_FS_ERROR_SUCCESS;
 }
 
-M_fs_error_t M_fs_file_fsync_sys(M_fs_file_t *fd)
+M_fs_error_t m::detail::file_fsync_sys(M_fs_file_t *fd)
 {
     if (!fd_usable(fd))
         return M_FS_ERROR_INVALID;
@@ -268,7 +268,7 @@ M_fs_error_t M_fs_file_fsync_sys(M_fs_file_t *fd)
     return M_FS_ERROR_SUCCESS;
 }
 
-void M_fs_file_close_sys(M_fs_file_t *fd)
+void m::detail::file_close_sys(M_fs_file_t *fd)
 {
     if (fd == nullptr)
         return;

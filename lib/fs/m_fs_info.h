@@ -22,18 +22,10 @@
 #define M_FS_INFO_H
 
 #include "core/m_defs.h"
-#include "fs/m_fs_win.h"
+#include "fs/m_fs_error.h"
 #include "sys/m_time.h"
 
 M_BEGIN_DECLS
-
-/* File information object (opaque). Created by M_fs_info_create, M_fs_info
- * or M_fs_info_file; released by M_fs_info_destroy. */
-typedef struct M_fs_info M_fs_info_t;
-
-/* Permissions (m_fs_perms.h) and open files (m_fs_file.h). */
-typedef struct M_fs_perms M_fs_perms_t;
-typedef struct M_fs_file M_fs_file_t;
 
 /* File types. */
 typedef enum {

@@ -52,7 +52,7 @@ bool name_is_hidden(const char *name) noexcept
 
 } // namespace
 
-namespace m_fs {
+namespace m::detail {
 
 M_fs_info_t *info_from_stat(const struct stat &st, const char *name, M_time_t btime, uint32_t flags) noexcept
 {
@@ -77,7 +77,7 @@ M_fs_info_t *info_from_stat(const struct stat &st, const char *name, M_time_t bt
     return info;
 }
 
-} // namespace m_fs
+} // namespace m::detail
 
 extern "C" {
 
@@ -88,9 +88,9 @@ M_fs_error_t M_fs_info(M_fs_info_t **info, const char *path, uint32_t flags)
     if (M_str_isempty(path))
         return M_FS_ERROR_INVALID;
 
-    return m_fs::with_info_stat(path, [&](const char *norm, const struct stat &st) {
+    return m::detail::with_info_stat(path, [&](const char *norm, const struct stat &st) {
         if (info != nullptr)
-            *info = m_fs::info_from_stat(st, norm, birth_time(AT_FDCWD, norm, 0), flags);
+            *info = m::detail::info_from_stat(st, norm, birth_time(AT_FDCWD, norm, 0), flags);
         return M_FS_ERROR_SUCCESS;
     });
 }
@@ -107,7 +107,7 @@ M_fs_error_t M_fs_info_file(M_fs_info_t **info, M_fs_file_t *fd, uint32_t flags)
     struct stat st;
     if (::fstat(fd->fd, &st) != 0)
         return M_fs_error_from_syserr(M_platform_errno());
-    *info = m_fs::info_from_stat(st, fd->path, birth_time(fd->fd, "", AT_EMPTY_PATH), flags);
+    *info = m::detail::info_from_stat(st, fd->path, birth_time(fd->fd, "", AT_EMPTY_PATH), flags);
     return M_FS_ERROR_SUCCESS;
 }
 

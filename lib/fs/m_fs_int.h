@@ -71,29 +71,29 @@ struct M_fs_info {
  * Platform half of the file layer (m_fs_file_posix.cpp).
  * ------------------------------------------------------------------------- */
 
+namespace m::detail {
+
 /* Open path (normalised here) with the mode's access and disposition; see
  * M_fs_file_open. The new object is unbuffered. */
-M_fs_error_t M_fs_file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms);
+M_fs_error_t file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms);
 
 /* One read(2) (retried on EINTR). *read_len gets the bytes read, 0 at the end
  * of the file and on failure. INVALID for a NULL or closed fd, NULL buf, len
  * 0, NULL read_len, or len above 4,294,967,295. */
-M_fs_error_t M_fs_file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len);
+M_fs_error_t file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len);
 
 /* One write(2) (retried on EINTR); the same argument rules as reading. */
-M_fs_error_t M_fs_file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len);
+M_fs_error_t file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len);
 
 /* lseek(2). INVALID for a NULL or closed fd or an unknown origin. */
-M_fs_error_t M_fs_file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from);
+M_fs_error_t file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from);
 
 /* fsync(2). INVALID for a NULL or closed fd. */
-M_fs_error_t M_fs_file_fsync_sys(M_fs_file_t *fd);
+M_fs_error_t file_fsync_sys(M_fs_file_t *fd);
 
 /* close(2) unless the descriptor is closed already or is a standard stream;
  * then frees the path and the object. NULL is ignored. */
-void M_fs_file_close_sys(M_fs_file_t *fd);
-
-namespace m_fs {
+void file_close_sys(M_fs_file_t *fd);
 
 /* Counting seam: every platform call of the file layer bumps one counter.
  * The process has one thread per object, and these are plain counters read
@@ -180,6 +180,6 @@ M_fs_error_t with_info_stat(const char *path, Fn fn) noexcept
     });
 }
 
-} // namespace m_fs
+} // namespace m::detail
 
 #endif /* M_FS_INT_H */

@@ -15,7 +15,7 @@
 #include <cstdarg>
 #include <utility>
 
-namespace m_fs_path {
+namespace m::detail {
 
 Parts::~Parts() noexcept
 {
@@ -160,11 +160,11 @@ char *join(const Parts &in, M_fs_system_t sys) noexcept
     return M_buf_finish_str(buf, nullptr);
 }
 
-} // namespace m_fs_path
+} // namespace m::detail
 
 namespace {
 
-using m_fs_path::Parts;
+using m::detail::Parts;
 
 /* Whether a component list (of the style) starts with a root: the UNC or
  * slash root marker, or a lone Windows drive. */
@@ -185,8 +185,8 @@ bool starts_with_root(const Parts &parts, M_fs_system_t sys) noexcept
  * when nothing remains), base a new string or NULL (for a root). */
 void dir_and_base(const char *path, M_fs_system_t sys, char **dir, char **base) noexcept
 {
-    sys        = m_fs_path::resolve(sys);
-    Parts parts = m_fs_path::split(path, sys);
+    sys        = m::detail::resolve(sys);
+    Parts parts = m::detail::split(path, sys);
 
     if (parts.empty()) {
         if (dir != nullptr)
@@ -198,7 +198,7 @@ void dir_and_base(const char *path, M_fs_system_t sys, char **dir, char **base) 
     if (parts.size() == 1 && starts_with_root(parts, sys)) {
         /* A root is its own directory and has no last component. */
         if (dir != nullptr)
-            *dir = m_fs_path::join(parts, sys);
+            *dir = m::detail::join(parts, sys);
         if (base != nullptr)
             *base = nullptr;
         return;
@@ -207,7 +207,7 @@ void dir_and_base(const char *path, M_fs_system_t sys, char **dir, char **base) 
         *base = parts.back()[0] == '\0' ? nullptr : M_strdup(parts.back());
     if (dir != nullptr) {
         parts.pop_back();
-        *dir = parts.empty() ? M_strdup(".") : m_fs_path::join(parts, sys);
+        *dir = parts.empty() ? M_strdup(".") : m::detail::join(parts, sys);
     }
 }
 
@@ -217,12 +217,12 @@ extern "C" {
 
 M_fs_system_t M_fs_path_get_system_type(M_fs_system_t sys_type)
 {
-    return m_fs_path::resolve(sys_type);
+    return m::detail::resolve(sys_type);
 }
 
 char M_fs_path_get_system_sep(M_fs_system_t sys_type)
 {
-    return m_fs_path::resolve(sys_type) == M_FS_SYSTEM_WINDOWS ? '\\' : '/';
+    return m::detail::resolve(sys_type) == M_FS_SYSTEM_WINDOWS ? '\\' : '/';
 }
 
 size_t M_fs_path_get_path_max(M_fs_system_t sys_type)
@@ -240,7 +240,7 @@ M_bool M_fs_path_isabs(const char *p, M_fs_system_t sys_type)
 {
     if (M_str_isempty(p))
         return M_FALSE;
-    switch (m_fs_path::resolve(sys_type)) {
+    switch (m::detail::resolve(sys_type)) {
         case M_FS_SYSTEM_WINDOWS: return M_fs_path_isunc(p) || p[1] == ':';
         case M_FS_SYSTEM_UNIX:    return p[0] == '/';
         default:                  return M_FALSE;
@@ -250,7 +250,7 @@ M_bool M_fs_path_isabs(const char *p, M_fs_system_t sys_type)
 M_list_str_t *M_fs_path_componentize_path(const char *path, M_fs_system_t sys_type)
 {
     M_list_str_t *list  = M_list_str_create(M_LIST_STR_NONE);
-    Parts         parts = m_fs_path::split(path, sys_type);
+    Parts         parts = m::detail::split(path, sys_type);
     for (size_t i = 0; i < parts.size(); i++)
         M_list_str_insert(list, parts.at(i));
     return list;
@@ -264,7 +264,7 @@ char *M_fs_path_join_parts(const M_list_str_t *path, M_fs_system_t sys_type)
     Parts parts;
     for (size_t i = 0; i < len; i++)
         parts.push(M_list_str_at(path, i));
-    return m_fs_path::join(parts, sys_type);
+    return m::detail::join(parts, sys_type);
 }
 
 char *M_fs_path_join_vparts(M_fs_system_t sys_type, size_t num, ...)
@@ -279,12 +279,12 @@ char *M_fs_path_join_vparts(M_fs_system_t sys_type, size_t num, ...)
         parts.push(va_arg(ap, const char *)); // NOLINT(clang-analyzer-valist.Uninitialized)
     }
     va_end(ap);
-    return m_fs_path::join(parts, sys_type);
+    return m::detail::join(parts, sys_type);
 }
 
 char *M_fs_path_join(const char *p1, const char *p2, M_fs_system_t sys_type)
 {
-    const M_fs_system_t sys = m_fs_path::resolve(sys_type);
+    const M_fs_system_t sys = m::detail::resolve(sys_type);
     const char          sep = sys == M_FS_SYSTEM_WINDOWS ? '\\' : '/';
 
     if (M_fs_path_isabs(p2, sys))

@@ -37,12 +37,9 @@
 
 #include "core/m_defs.h"
 #include "containers/m_list_str.h"
-#include "fs/m_fs_win.h"
+#include "fs/m_fs_error.h"
 
 M_BEGIN_DECLS
-
-/* File information object (m_fs_info.h). */
-typedef struct M_fs_info M_fs_info_t;
 
 /* Path style. */
 typedef enum {

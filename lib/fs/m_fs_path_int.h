@@ -11,7 +11,7 @@
 
 #include "fs/m_fs_path.h"
 
-namespace m_fs_path {
+namespace m::detail {
 
 /* An ordered array of owned component strings (M_malloc'd copies). */
 class Parts {
@@ -62,6 +62,6 @@ char *join(const Parts &in, M_fs_system_t sys) noexcept;
  * holds more than 259 characters. */
 char *cwd_for_norm() noexcept;
 
-} // namespace m_fs_path
+} // namespace m::detail
 
 #endif /* M_FS_PATH_INT_H */

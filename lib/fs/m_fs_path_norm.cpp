@@ -22,7 +22,7 @@
 
 namespace {
 
-using m_fs_path::Parts;
+using m::detail::Parts;
 
 /* Paths recorded before a rewrite is refused: the original plus 24
  * rewrites. */
@@ -78,7 +78,7 @@ M_fs_error_t expand_env(Parts &parts, M_fs_system_t sys) noexcept
         if (M_str_isempty(value))
             return M_FS_ERROR_GENERIC;
 
-        Parts vparts = m_fs_path::split(value, sys);
+        Parts vparts = m::detail::split(value, sys);
         /* A root marker inside the path would be dropped on joining; only a
          * leading one means anything. */
         out.push_all(vparts, (!out.empty() && !vparts.empty() && vparts.at(0)[0] == '\0') ? 1 : 0);
@@ -100,7 +100,7 @@ M_fs_error_t follow_link(char **out, const Parts &r, const Parts &parts, size_t 
                          M_fs_system_t sys, M_hash_strvp_t *visited, bool *restarted) noexcept
 {
     *restarted   = false;
-    char *prefix = m_fs_path::join(r, sys);
+    char *prefix = m::detail::join(r, sys);
     char *target = nullptr;
     /* A prefix that cannot be read as a link (missing, no permission) is
      * kept as it is: opening the path reports the real failure. */
@@ -112,7 +112,7 @@ M_fs_error_t follow_link(char **out, const Parts &r, const Parts &parts, size_t 
     }
 
     Parts rebuilt;
-    Parts tparts = m_fs_path::split(target, sys);
+    Parts tparts = m::detail::split(target, sys);
     if (!M_fs_path_isabs(target, sys)) {
         /* A relative target replaces the link's own component. */
         rebuilt.push_all(r);
@@ -122,7 +122,7 @@ M_fs_error_t follow_link(char **out, const Parts &r, const Parts &parts, size_t 
     rebuilt.push_all(tparts);
     rebuilt.push_all(parts, next);
 
-    char *npath = m_fs_path::join(rebuilt, sys);
+    char *npath = m::detail::join(rebuilt, sys);
     if (npath == nullptr)
         npath = M_strdup(".");
     *restarted             = true;
@@ -150,7 +150,7 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
         if (M_fs_path_isunc(work))
             flags &= ~static_cast<uint32_t>(M_FS_PATH_NORM_RESOLVE_LINK);
     }
-    Parts parts = m_fs_path::split(work, sys);
+    Parts parts = m::detail::split(work, sys);
     M_free(work);
     if (parts.empty())
         return M_FS_ERROR_GENERIC;
@@ -167,10 +167,10 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
     }
 
     if ((flags & M_FS_PATH_NORM_HOME) && M_str_eq(parts.at(0), "~")) {
-        char *home = m_fs::home_dir();
+        char *home = m::detail::home_dir();
         if (home == nullptr)
             return M_FS_ERROR_GENERIC;
-        Parts hparts = m_fs_path::split(home, sys);
+        Parts hparts = m::detail::split(home, sys);
         M_free(home);
         if (hparts.empty())
             return M_FS_ERROR_GENERIC;
@@ -179,11 +179,11 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
     }
 
     if ((flags & M_FS_PATH_NORM_ABSOLUTE) && parts.at(0)[0] != '\0' &&
-        !(sys == M_FS_SYSTEM_WINDOWS && m_fs_path::is_drive(parts.at(0)))) {
-        char *cwd = m_fs_path::cwd_for_norm();
+        !(sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(parts.at(0)))) {
+        char *cwd = m::detail::cwd_for_norm();
         if (cwd == nullptr)
             return M_FS_ERROR_GENERIC;
-        Parts cparts = m_fs_path::split(cwd, sys);
+        Parts cparts = m::detail::split(cwd, sys);
         M_free(cwd);
         cparts.push_all(parts);
         parts = static_cast<Parts &&>(cparts);
@@ -199,7 +199,7 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
         if (!noparent && M_str_eq(c, "..")) {
             if (r.empty()) {
                 r.push("..");
-            } else if (r.back()[0] == '\0' || (sys == M_FS_SYSTEM_WINDOWS && m_fs_path::is_drive(r.back()))) {
+            } else if (r.back()[0] == '\0' || (sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(r.back()))) {
                 /* Nothing above a root. */
             } else if (M_str_eq(r.back(), "..")) {
                 r.push("..");
@@ -218,7 +218,7 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
         }
     }
 
-    *out = r.empty() ? M_strdup(".") : m_fs_path::join(r, sys);
+    *out = r.empty() ? M_strdup(".") : m::detail::join(r, sys);
     return M_FS_ERROR_SUCCESS;
 }
 
@@ -235,7 +235,7 @@ M_fs_error_t M_fs_path_norm(char **out, const char *path, uint32_t flags, M_fs_s
         return M_FS_ERROR_INVALID;
 
     M_hash_strvp_t    *visited = M_hash_strvp_create(25, 75, 0, nullptr);
-    const M_fs_error_t res     = norm_int(out, path, flags, m_fs_path::resolve(sys_type), visited);
+    const M_fs_error_t res     = norm_int(out, path, flags, m::detail::resolve(sys_type), visited);
     M_hash_strvp_destroy(visited, M_FALSE);
     if (res != M_FS_ERROR_SUCCESS) {
         M_free(*out);

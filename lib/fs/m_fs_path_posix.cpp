@@ -37,7 +37,7 @@ bool is_pseudo_target(const char *t, size_t len) noexcept
 
 } // namespace
 
-namespace m_fs_path {
+namespace m::detail {
 
 char *cwd_for_norm() noexcept
 {
@@ -51,7 +51,7 @@ char *cwd_for_norm() noexcept
     return cwd;
 }
 
-} // namespace m_fs_path
+} // namespace m::detail
 
 extern "C" {
 

@@ -24,16 +24,9 @@
 #define M_FS_PERMS_H
 
 #include "core/m_defs.h"
-#include "fs/m_fs_win.h"
+#include "fs/m_fs_error.h"
 
 M_BEGIN_DECLS
-
-/* Permissions object (opaque). Created by M_fs_perms_create or
- * M_fs_perms_dup, released by M_fs_perms_destroy. */
-typedef struct M_fs_perms M_fs_perms_t;
-
-/* An open file (m_fs_file.h). */
-typedef struct M_fs_file M_fs_file_t;
 
 /* Mode bits (uint32_t). */
 typedef enum {

@@ -69,7 +69,7 @@ M_fs_error_t lookup_id(int which, by_name_r<Rec> get, Id Rec::*field, const char
         return e;
     });
     if (err != 0)
-        return m_platform::fs_error_from_errno(err);
+        return m::detail::fs_error_from_errno(err);
     if (found == nullptr)
         return M_FS_ERROR_GENERIC;
     *out = id;
@@ -110,11 +110,11 @@ M_fs_error_t apply_perms(const M_fs_perms_t *perms, const struct stat &st, Chmod
     for (int who = 0; who < 3; who++)
         change->dir[who] = M_fs_perms_entry{M_FALSE, 0, M_FS_PERMS_TYPE_EXACT};
 
-    M_fs_perms_t *current = m_fs::perms_from_stat(st);
+    M_fs_perms_t *current = m::detail::perms_from_stat(st);
     M_fs_perms_merge(&current, change);
 
     /* Keep the set-id and sticky bits; only the nine rwx bits are ours. */
-    const mode_t mode = (st.st_mode & 07000) | m_fs::perms_to_host_mode(current, false);
+    const mode_t mode = (st.st_mode & 07000) | m::detail::perms_to_host_mode(current, false);
     M_fs_perms_destroy(current);
 
     if (do_chmod(mode) != 0)
@@ -153,7 +153,7 @@ M_fs_error_t set_account(M_fs_perms_t *perms, const char *name, char *M_fs_perms
 
 } // namespace
 
-namespace m_fs {
+namespace m::detail {
 
 uint32_t perms_mode_from_host(mode_t mode, int who) noexcept
 {
@@ -236,18 +236,18 @@ char *home_dir() noexcept
     return lookup_text(_SC_GETPW_R_SIZE_MAX, ::getpwuid_r, ::getuid(), &passwd::pw_dir);
 }
 
-} // namespace m_fs
+} // namespace m::detail
 
 extern "C" {
 
 M_fs_error_t M_fs_perms_set_user(M_fs_perms_t *perms, const char *user)
 {
-    return set_account(perms, user, &M_fs_perms_t::user, &M_fs_perms_t::uid, m_fs::lookup_user);
+    return set_account(perms, user, &M_fs_perms_t::user, &M_fs_perms_t::uid, m::detail::lookup_user);
 }
 
 M_fs_error_t M_fs_perms_set_group(M_fs_perms_t *perms, const char *group)
 {
-    return set_account(perms, group, &M_fs_perms_t::group, &M_fs_perms_t::gid, m_fs::lookup_group);
+    return set_account(perms, group, &M_fs_perms_t::group, &M_fs_perms_t::gid, m::detail::lookup_group);
 }
 
 M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
@@ -263,7 +263,7 @@ M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
     if (mode & M_FS_PERMS_MODE_EXEC)
         amode |= X_OK;
 
-    return m_fs::with_info_path(path, [&](const char *norm) {
+    return m::detail::with_info_path(path, [&](const char *norm) {
         return ::access(norm, amode) != 0 ? M_fs_error_from_syserr(M_platform_errno()) : M_FS_ERROR_SUCCESS;
     });
 }
@@ -273,7 +273,7 @@ M_fs_error_t M_fs_perms_set_perms(const M_fs_perms_t *perms, const char *path)
     if (perms == nullptr || M_str_isempty(path))
         return M_FS_ERROR_INVALID;
 
-    return m_fs::with_info_stat(path, [&](const char *norm, const struct stat &st) {
+    return m::detail::with_info_stat(path, [&](const char *norm, const struct stat &st) {
         return apply_perms(
             perms, st, [&](mode_t m) { return ::chmod(norm, m); },
             [&](uid_t u, gid_t g) { return ::chown(norm, u, g); });

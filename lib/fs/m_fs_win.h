@@ -1,11 +1,6 @@
-/* File-system result codes and the Windows error table.
+/* The Windows error table behind the file-system result codes.
  *
- * Every operation of the file layer (m_fs_file.h), the path layer
- * (m_fs_path.h) and the file information and permission layer (m_fs_info.h,
- * m_fs_perms.h) reports its outcome as one M_fs_error_t. Zero is success;
- * every other value is a class of failure.
- *
- * The library's system error numbers are the Windows ones. On this host the
+ * The result codes themselves (M_fs_error_t) are in m_fs_error.h. The library's system error numbers are the Windows ones. On this host the
  * platform half converts errno into the equivalent Windows number first
  * (M_platform_errno, m_platform.h) and then passes it through the one table
  * here, M_fs_error_from_syserr. So every failing system call, on any host, is
@@ -22,6 +17,7 @@
 #define M_FS_WIN_H
 
 #include "core/m_defs.h"
+#include "fs/m_fs_error.h"
 
 #ifndef __cplusplus
 #  include <uchar.h> /* char16_t (a keyword type in C++) */
@@ -29,37 +25,6 @@
 
 M_BEGIN_DECLS
 
-/* Result of every file-system operation of the library.
- *
- * The numbers are fixed: callers may store or compare them. Values 8, 14 and
- * 18 are reserved (they belong to the enumeration) and no operation of this
- * library produces them. */
-typedef enum {
-    M_FS_ERROR_SUCCESS         = 0,  /* success */
-    M_FS_ERROR_GENERIC         = 1,  /* any failure not classified below */
-    M_FS_ERROR_INVALID         = 2,  /* bad argument: NULL or empty where a value
-                                        is needed, a mode without READ or WRITE,
-                                        a length one platform call cannot carry */
-    M_FS_ERROR_PERMISSION      = 3,  /* access denied, or locked by another opener */
-    M_FS_ERROR_NOT_SUPPORTED   = 4,  /* the operation is not supported */
-    M_FS_ERROR_IO              = 5,  /* device read or write fault; buffered data
-                                        whose write-out failed */
-    M_FS_ERROR_SEEK            = 6,  /* seek failure */
-    M_FS_ERROR_READONLY        = 7,  /* the medium is write-protected */
-    M_FS_ERROR_RESERVED_8      = 8,  /* reserved, never produced */
-    M_FS_ERROR_NOT_FOUND       = 9,  /* the file or a directory on its path is missing */
-    M_FS_ERROR_NAME_TOO_LONG   = 10, /* the path is too long */
-    M_FS_ERROR_FILE_EXISTS     = 11, /* the file already exists */
-    M_FS_ERROR_FILE_TOO_BIG    = 12, /* a whole-file read exceeded its size limit */
-    M_FS_ERROR_TOO_MANY_FILES  = 13, /* too many open files, or no more files */
-    M_FS_ERROR_RESERVED_14     = 14, /* reserved, never produced */
-    M_FS_ERROR_NOT_DIR         = 15, /* a directory name is invalid */
-    M_FS_ERROR_DIR_NOT_EMPTY   = 16, /* the directory is not empty */
-    M_FS_ERROR_LINK_LOOP       = 17, /* path normalisation met the same path twice
-                                        or followed too many links */
-    M_FS_ERROR_RESERVED_18     = 18, /* reserved, never produced */
-    M_FS_ERROR_NOT_SAME_DEVICE = 19  /* source and destination on different devices */
-} M_fs_error_t;
 
 /* Translate a Windows system error number into a result code.
  *

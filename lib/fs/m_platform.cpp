@@ -44,7 +44,7 @@ static_assert(sizeof(kErrnoTable) / sizeof(kErrnoTable[0]) == 19, "errno table r
 
 } // namespace
 
-namespace m_platform {
+namespace m::detail {
 
 uint32_t syserr_from_errno(int err) noexcept
 {
@@ -55,13 +55,13 @@ uint32_t syserr_from_errno(int err) noexcept
     return M_PLATFORM_SYSERR_OTHER;
 }
 
-} // namespace m_platform
+} // namespace m::detail
 
 extern "C" {
 
 uint32_t M_platform_errno(void)
 {
-    return m_platform::syserr_from_errno(errno);
+    return m::detail::syserr_from_errno(errno);
 }
 
 } // extern "C"

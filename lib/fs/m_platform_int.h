@@ -7,7 +7,7 @@
 #include "fs/m_platform.h"
 #include "fs/m_fs_win.h"
 
-namespace m_platform {
+namespace m::detail {
 
 /* The Windows error number equivalent to an errno value (the table of
  * m_platform.h); M_PLATFORM_SYSERR_OTHER for anything else. */
@@ -19,6 +19,6 @@ inline M_fs_error_t fs_error_from_errno(int err) noexcept
     return M_fs_error_from_syserr(syserr_from_errno(err));
 }
 
-} // namespace m_platform
+} // namespace m::detail
 
 #endif /* M_PLATFORM_INT_H */

@@ -73,9 +73,9 @@ std::string pattern(size_t len)
     return s;
 }
 
-m_fs::SysCounters &counters()
+m::detail::SysCounters &counters()
 {
-    return m_fs::sys_counters();
+    return m::detail::sys_counters();
 }
 
 /* ---------------------------------------------------------------------------
@@ -344,8 +344,8 @@ TEST(m_fs_file, transfer_arguments)
 
     /* The platform half refuses what one system call cannot carry. */
     ASSERT_EQ(M_fs_file_open(&fd, dir.sub("f").c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
-    EXPECT_EQ(M_fs_file_read_sys(fd, buf, static_cast<size_t>(0x100000000ull), &n), M_FS_ERROR_INVALID);
-    EXPECT_EQ(M_fs_file_read_sys(fd, buf, 4, nullptr), M_FS_ERROR_INVALID);
+    EXPECT_EQ(m::detail::file_read_sys(fd, buf, static_cast<size_t>(0x100000000ull), &n), M_FS_ERROR_INVALID);
+    EXPECT_EQ(m::detail::file_read_sys(fd, buf, 4, nullptr), M_FS_ERROR_INVALID);
     M_fs_file_close(fd);
 }
 
@@ -407,7 +407,7 @@ TEST(m_fs_file, buffered_read_costs_one_system_read_per_buffer)
 
     M_fs_file_t *fd = nullptr;
     ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     std::string got;
     for (;;) {
         unsigned char c = 0;
@@ -429,7 +429,7 @@ TEST(m_fs_file, buffered_read_costs_one_system_read_per_buffer)
 
     /* Unbuffered, the same walk costs one system read per byte. */
     ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     for (int i = 0; i < 100; i++) {
         unsigned char c = 0;
         size_t        n = 0;
@@ -455,7 +455,7 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
     ASSERT_GE(buffered, 8192u);
     EXPECT_EQ(M_buf_len(fd->read_buf), buffered);
 
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     /* Forward by exactly the buffered count: still no system call. */
     ASSERT_EQ(M_fs_file_seek(fd, 1000, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
     ASSERT_EQ(M_fs_file_read(fd, &c, 1, &n, 0), M_FS_ERROR_SUCCESS);
@@ -471,7 +471,7 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
     const size_t pos = 1002 + left;
     ASSERT_EQ(M_fs_file_read(fd, &c, 1, &n, 0), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(static_cast<char>(c), data[pos]);
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     const int64_t jump = static_cast<int64_t>(fd->read_ahead) + 5;
     ASSERT_EQ(M_fs_file_seek(fd, jump, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(counters().seek, 1u);
@@ -512,7 +512,7 @@ TEST(m_fs_file, refused_seek_keeps_position_and_buffers)
     /* An unknown origin, and a distance that cannot be corrected for the
      * read-ahead, are refused without giving up the buffered bytes: the next
      * read continues where the caller was. */
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     EXPECT_EQ(M_fs_file_seek(fd, 5, static_cast<M_fs_file_seek_t>(3)), M_FS_ERROR_INVALID);
     EXPECT_EQ(M_fs_file_seek(fd, INT64_MIN, M_FS_FILE_SEEK_CUR), M_FS_ERROR_INVALID);
     EXPECT_EQ(counters().seek, 0u);
@@ -543,7 +543,7 @@ M_fs_file_t *open_with_pending_write(const std::string &p)
     M_fs_file_t *fd = nullptr;
     EXPECT_EQ(M_fs_file_open(&fd, p.c_str(), 64, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE, nullptr),
               M_FS_ERROR_SUCCESS);
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     size_t n = 0;
     EXPECT_EQ(M_fs_file_write(fd, bytes("short"), 5, &n, 0), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(n, 5u) << "the full count is reported";
@@ -612,7 +612,7 @@ TEST(m_fs_file, full_buffer_goes_out)
     const auto   p  = dir.sub("w");
     M_fs_file_t *fd = nullptr;
     ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 8, M_FS_FILE_MODE_WRITE, nullptr), M_FS_ERROR_SUCCESS);
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     for (const char *piece : {"abc", "def"})
         ASSERT_EQ(M_fs_file_write(fd, bytes(piece), 3, nullptr, 0), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(counters().write, 0u);
@@ -639,7 +639,7 @@ TEST(m_fs_file, write_after_read_gives_back_read_ahead)
     size_t        n = 0;
     ASSERT_EQ(M_fs_file_read(fd, buf, 5, &n, 0), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(fd->read_ahead, 95u);
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     ASSERT_EQ(M_fs_file_write(fd, bytes("XY"), 2, nullptr, 0), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(counters().seek, 1u);
     EXPECT_EQ(fd->read_ahead, 0u);
@@ -759,7 +759,7 @@ TEST(m_fs_file, read_bytes_grows_without_asking_the_size)
     TempDir           dir;
     const std::string data = pattern(256 * 1024);
     put_file(dir.sub("big"), data);
-    m_fs::sys_counters_reset();
+    m::detail::sys_counters_reset();
     ASSERT_EQ(M_fs_file_read_bytes(dir.sub("big").c_str(), 0, &buf, &len), M_FS_ERROR_SUCCESS);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), len), data);
     EXPECT_LE(counters().read, 256u);

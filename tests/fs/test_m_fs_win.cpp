@@ -125,7 +125,7 @@ TEST(m_fs_win, errno_translation_row_by_row)
         EXPECT_EQ(M_platform_errno(), c.syserr) << "errno " << c.err;
         EXPECT_EQ(errno, c.err) << "M_platform_errno must leave errno alone";
         EXPECT_EQ(M_fs_error_from_syserr(M_platform_errno()), c.result) << "errno " << c.err;
-        EXPECT_EQ(m_platform::fs_error_from_errno(c.err), c.result);
+        EXPECT_EQ(m::detail::fs_error_from_errno(c.err), c.result);
     }
     EXPECT_EQ(M_fs_error_from_syserr(M_PLATFORM_SYSERR_OTHER), M_FS_ERROR_GENERIC);
 }
