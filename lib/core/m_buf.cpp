@@ -197,55 +197,8 @@ bool str_touches_storage(const M_buf_t *buf, const char *str)
 using m::detail::decimal_digits;
 using m::detail::magnitude;
 
-/* Justification placement, shared by the justified appends.
- * Decides how src (len bytes) is cut and how many fill characters go on each
- * side for width and type; false when the type refuses. */
-struct JustifyPlan {
-	size_t cut_front; /* bytes of src skipped at the front */
-	size_t keep;      /* bytes of src kept */
-	size_t left;      /* fill before */
-	size_t right;     /* fill after */
-};
-
-bool plan_justify(M_str_justify_type_t type, size_t len, size_t width, JustifyPlan *plan)
-{
-	const unsigned t = static_cast<unsigned>(type);
-	if (t > 10)
-		return false;
-	plan->cut_front = 0;
-	plan->keep      = len;
-	plan->left      = 0;
-	plan->right     = 0;
-	if (len > width) {
-		switch (t) {
-			case 4: case 5: case 10:
-				return false;
-			case 0: case 1: case 7: case 8: /* keep the last characters */
-				plan->cut_front = len - width;
-				break;
-			default:                        /* keep the first characters */
-				break;
-		}
-		plan->keep = width;
-		return true;
-	}
-	const size_t fill = width - len;
-	switch (t) {
-		case 0: case 2: case 4:
-			plan->left = fill;
-			break;
-		case 1: case 3: case 5:
-			plan->right = fill;
-			break;
-		case 6: case 7: /* only cut, never pad */
-			break;
-		default:        /* centred: the odd fill character goes on the left */
-			plan->left  = (fill + 1) / 2;
-			plan->right = fill / 2;
-			break;
-	}
-	return true;
-}
+using m::detail::JustifyPlan;
+using m::detail::plan_justify;
 
 /* Append src justified by plan. src must not point into buf. */
 void add_planned(M_buf_t *buf, const JustifyPlan &plan, char fill, const unsigned char *src)

@@ -60,6 +60,62 @@ static_assert(kHigh['Z'] == 3 && kLow['Z'] == 35, "non-digits follow the same ar
 
 namespace m::detail {
 
+bool plan_justify(M_str_justify_type_t type, size_t len, size_t width, JustifyPlan *plan)
+{
+	plan->cut_front = 0;
+	plan->keep      = len;
+	plan->left      = 0;
+	plan->right     = 0;
+	switch (type) {
+		case M_STR_JUSTIFY_RIGHT_NOTRUNC:
+		case M_STR_JUSTIFY_LEFT_NOTRUNC:
+		case M_STR_JUSTIFY_CENTER_NOTRUNC:
+			if (len > width)
+				return false;
+			break;
+		case M_STR_JUSTIFY_RIGHT:
+		case M_STR_JUSTIFY_LEFT:
+		case M_STR_JUSTIFY_TRUNC_LEFT:
+		case M_STR_JUSTIFY_CENTER:
+			if (len > width) /* keep the last characters */
+				plan->cut_front = len - width;
+			break;
+		case M_STR_JUSTIFY_RIGHT_TRUNC_RIGHT:
+		case M_STR_JUSTIFY_LEFT_TRUNC_RIGHT:
+		case M_STR_JUSTIFY_TRUNC_RIGHT:
+		case M_STR_JUSTIFY_CENTER_TRUNC_RIGHT:
+			break; /* keep the first characters */
+		default:
+			return false;
+	}
+	if (len > width) {
+		plan->keep = width;
+		return true;
+	}
+	const size_t fill = width - len;
+	switch (type) {
+		case M_STR_JUSTIFY_RIGHT:
+		case M_STR_JUSTIFY_RIGHT_TRUNC_RIGHT:
+		case M_STR_JUSTIFY_RIGHT_NOTRUNC:
+			plan->left = fill;
+			break;
+		case M_STR_JUSTIFY_LEFT:
+		case M_STR_JUSTIFY_LEFT_TRUNC_RIGHT:
+		case M_STR_JUSTIFY_LEFT_NOTRUNC:
+			plan->right = fill;
+			break;
+		case M_STR_JUSTIFY_CENTER:
+		case M_STR_JUSTIFY_CENTER_TRUNC_RIGHT:
+		case M_STR_JUSTIFY_CENTER_NOTRUNC:
+			plan->left  = (fill + 1) / 2; /* the odd fill character goes on the left */
+			plan->right = fill / 2;
+			break;
+		default: /* TRUNC_RIGHT, TRUNC_LEFT: only cut, never fill */
+			break;
+	}
+	return true;
+}
+
 size_t hex_encoded_size(size_t len, size_t wrap)
 {
 	if (len == 0 || len > std::numeric_limits<size_t>::max() / 4)

@@ -5,7 +5,9 @@
  *     byte-string coding (two digits a byte, optional line wrapping; the
  *     lenient decoder of m_hex.h);
  *   - decimal digits: the magnitude of a signed value, digit counts and the
- *     backwards digit writers the number printers use.
+ *     backwards digit writers the number printers use;
+ *   - the justification plan: how a text is cut and filled for a width and
+ *     an M_str_justify_type_t (m_str.h), for the string and buffer forms.
  *
  * Internal: not part of the public C surface.
  */
@@ -14,6 +16,8 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#include "core/m_str.h"
 
 namespace m::detail {
 
@@ -110,6 +114,27 @@ inline char *put_decimal_backwards(char *end, uint64_t v)
 	} while (v != 0);
 	return p;
 }
+
+/* ---------------------------------------------------------------------------
+ * Justification
+ * ------------------------------------------------------------------------- */
+
+/* How a text of len bytes is placed in a field of width for one
+ * justification type. */
+struct JustifyPlan {
+	size_t cut_front; /* bytes of the text skipped at the front */
+	size_t keep;      /* bytes of the text kept */
+	size_t left;      /* fill characters before */
+	size_t right;     /* fill characters after */
+};
+
+/* Plan a justification. Longer text is cut to width, keeping its last
+ * characters (RIGHT, LEFT, TRUNC_LEFT, CENTER) or its first (the others),
+ * or refused (the NOTRUNC types). Shorter text is filled: before it (RIGHT
+ * types), after it (LEFT types), both sides with the odd character before
+ * (CENTER types), or not at all (TRUNC_RIGHT, TRUNC_LEFT). Returns false for
+ * a refused text or an unknown type (plan then unspecified). */
+bool plan_justify(M_str_justify_type_t type, size_t len, size_t width, JustifyPlan *plan);
 
 static_assert(decimal_digits(0) == 1 && decimal_digits(9) == 1 && decimal_digits(10) == 2);
 static_assert(decimal_digits(UINT64_MAX) == 20);
