@@ -197,6 +197,17 @@ bool str_touches_storage(const M_buf_t *buf, const char *str)
 using m::detail::decimal_digits;
 using m::detail::magnitude;
 
+/* Replace each of len characters at start by fn of it; 0 for a NULL start,
+ * else len (the case transforms keep the length). */
+size_t map_chars(char *start, size_t len, char (*fn)(char))
+{
+	if (start == nullptr)
+		return 0;
+	for (size_t i = 0; i < len; i++)
+		start[i] = fn(start[i]);
+	return len;
+}
+
 using m::detail::JustifyPlan;
 using m::detail::plan_justify;
 
@@ -533,20 +544,12 @@ void M_buf_add_str_transform(M_buf_t *buf, uint32_t flags, const char *str)
 
 size_t M_buf_transform_upper_cb(char *start, size_t len)
 {
-	if (start == nullptr)
-		return 0;
-	for (size_t i = 0; i < len; i++)
-		start[i] = M_chr_toupper(start[i]);
-	return len;
+	return map_chars(start, len, M_chr_toupper);
 }
 
 size_t M_buf_transform_lower_cb(char *start, size_t len)
 {
-	if (start == nullptr)
-		return 0;
-	for (size_t i = 0; i < len; i++)
-		start[i] = M_chr_tolower(start[i]);
-	return len;
+	return map_chars(start, len, M_chr_tolower);
 }
 
 size_t M_buf_transform_ltrim_cb(char *start, size_t len)
