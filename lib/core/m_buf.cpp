@@ -322,6 +322,26 @@ bool strs_touch_storage(const M_buf_t *buf, const char *sep, const char * const 
 	return false;
 }
 
+/* Join count strings with sep (sep_len bytes) between them. sep_may_touch:
+ * sep is the caller's and may point into buf's own storage. */
+void join_strs(M_buf_t *buf, const char *sep, size_t sep_len, bool sep_may_touch, const char * const *strs,
+               size_t count)
+{
+	if (strs == nullptr)
+		return;
+	if (strs_touch_storage(buf, sep_may_touch ? sep : nullptr, strs, count)) { /* read while the buffer grows */
+		M_buf_t *tmp = M_buf_create();
+		join_strs(tmp, sep, sep_len, false, strs, count);
+		M_buf_merge(buf, tmp);
+		return;
+	}
+	for (size_t i = 0; i < count; i++) {
+		M_buf_add_str(buf, strs[i]);
+		if (i + 1 < count)
+			M_buf_add_bytes(buf, sep, sep_len);
+	}
+}
+
 } // namespace
 
 extern "C" {
@@ -942,36 +962,13 @@ void M_buf_sjoin_buf(M_buf_t *buf, const char *sep, M_buf_t **bufs, size_t count
 
 void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char * const *strs, size_t count)
 {
-	if (strs == nullptr)
-		return;
-	if (strs_touch_storage(buf, nullptr, strs, count)) { /* read while the buffer grows */
-		M_buf_t *tmp = M_buf_create();
-		M_buf_bjoin_str(tmp, sep, strs, count);
-		M_buf_merge(buf, tmp);
-		return;
-	}
-	for (size_t i = 0; i < count; i++) {
-		M_buf_add_str(buf, strs[i]);
-		if (i + 1 < count)
-			M_buf_add_byte(buf, sep);
-	}
+	const char byte = static_cast<char>(sep);
+	join_strs(buf, &byte, 1, false, strs, count);
 }
 
 void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char * const *strs, size_t count)
 {
-	if (strs == nullptr)
-		return;
-	if (strs_touch_storage(buf, sep, strs, count)) { /* read while the buffer grows */
-		M_buf_t *tmp = M_buf_create();
-		M_buf_sjoin_str(tmp, sep, strs, count);
-		M_buf_merge(buf, tmp);
-		return;
-	}
-	for (size_t i = 0; i < count; i++) {
-		M_buf_add_str(buf, strs[i]);
-		if (i + 1 < count)
-			M_buf_add_str(buf, sep);
-	}
+	join_strs(buf, sep, sep == nullptr ? 0 : std::strlen(sep), true, strs, count);
 }
 
 } // extern "C"
