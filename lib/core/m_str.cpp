@@ -273,19 +273,7 @@ void add_quoted(M_buf_t *buf, const char *s, size_t max, char quote, char escape
 
 bool needs_quote(const char *s, char quote, char escape, char delim)
 {
-	const size_t len = M_str_len(s);
-	if (len == 0)
-		return false;
-	if (M_chr_isspace(s[0]) || M_chr_isspace(s[len - 1]))
-		return true;
-	for (size_t i = 0; i < len; i++) {
-		/* s holds len bytes before its NUL (M_str_len); the analyser cannot
-		 * see through that call. */
-		const char c = s[i]; // NOLINT(clang-analyzer-core.uninitialized.Assign)
-		if (c == quote || (escape != '\0' && c == escape) || (delim != '\0' && c == delim) || c == '\n' || c == '\r')
-			return true;
-	}
-	return false;
+	return m::detail::needs_quoting(s, M_str_len(s), m::detail::quote_classes(delim, quote, escape));
 }
 
 /* Finish a buffer as a string; an empty result is an empty string. */
@@ -1053,13 +1041,14 @@ char *M_str_implode(unsigned char delim, char quote, char escape, char **parts, 
 {
 	if (parts == nullptr || count == 0)
 		return nullptr;
-	M_buf_t *buf = M_buf_create();
+	M_buf_t                      *buf     = M_buf_create();
+	const m::detail::QuoteClasses classes = m::detail::quote_classes(static_cast<char>(delim), quote, escape);
 	for (size_t i = 0; i < count; i++) {
 		if (i > 0 && delim != 0)
 			M_buf_add_byte(buf, delim);
 		const char *piece = M_str_safe(parts[i]);
-		if (quote != '\0' &&
-		    ((flags & M_STR_IMPLODE_ALWAYS_QUOTE) || needs_quote(piece, quote, escape, static_cast<char>(delim))))
+		if (quote != '\0' && ((flags & M_STR_IMPLODE_ALWAYS_QUOTE) ||
+		                       m::detail::needs_quoting(piece, M_str_len(piece), classes)))
 			add_quoted(buf, piece, SIZE_MAX, quote, escape);
 		else
 			M_buf_add_str(buf, piece);

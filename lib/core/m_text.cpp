@@ -8,6 +8,8 @@
  */
 #include "core/m_text_int.h"
 
+#include "core/m_chr.h"
+
 #include <array>
 #include <limits>
 
@@ -59,6 +61,37 @@ static_assert(kHigh['Z'] == 3 && kLow['Z'] == 35, "non-digits follow the same ar
 } // namespace
 
 namespace m::detail {
+
+QuoteClasses quote_classes(char delim, char quote, char escape)
+{
+	QuoteClasses c{};
+	for (unsigned i = 0; i < 256; i++) {
+		if (M_chr_isspace(static_cast<char>(i)))
+			c.of[i] = kQuoteEdge;
+	}
+	c.of[static_cast<unsigned char>('\n')] |= kQuoteBreak;
+	c.of[static_cast<unsigned char>('\r')] |= kQuoteBreak;
+	if (delim != '\0')
+		c.of[static_cast<unsigned char>(delim)] |= kQuoteBreak;
+	if (escape != '\0')
+		c.of[static_cast<unsigned char>(escape)] |= kQuoteBreak;
+	c.of[static_cast<unsigned char>(quote)] |= kQuoteChar;
+	return c;
+}
+
+bool needs_quoting(const char *s, size_t len, const QuoteClasses &c)
+{
+	if (len == 0)
+		return false;
+	const auto *u = reinterpret_cast<const unsigned char *>(s);
+	if (((c.of[u[0]] | c.of[u[len - 1]]) & kQuoteEdge) != 0)
+		return true;
+	for (size_t i = 0; i < len; i++) {
+		if ((c.of[u[i]] & (kQuoteBreak | kQuoteChar)) != 0)
+			return true;
+	}
+	return false;
+}
 
 bool plan_justify(M_str_justify_type_t type, size_t len, size_t width, JustifyPlan *plan)
 {

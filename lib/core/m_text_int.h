@@ -7,7 +7,9 @@
  *   - decimal digits: the magnitude of a signed value, digit counts and the
  *     backwards digit writers the number printers use;
  *   - the justification plan: how a text is cut and filled for a width and
- *     an M_str_justify_type_t (m_str.h), for the string and buffer forms.
+ *     an M_str_justify_type_t (m_str.h), for the string and buffer forms;
+ *   - the quoting decision of delimited text (string implode and explode
+ *     helpers, CSV output): which bytes force quotes.
  *
  * Internal: not part of the public C surface.
  */
@@ -135,6 +137,29 @@ struct JustifyPlan {
  * (CENTER types), or not at all (TRUNC_RIGHT, TRUNC_LEFT). Returns false for
  * a refused text or an unknown type (plan then unspecified). */
 bool plan_justify(M_str_justify_type_t type, size_t len, size_t width, JustifyPlan *plan);
+
+/* ---------------------------------------------------------------------------
+ * Quoting decision
+ * ------------------------------------------------------------------------- */
+
+/* A delimited text is quoted when it starts or ends with white space
+ * (M_chr_isspace), or holds the delimiter, a line feed, a carriage return,
+ * the escape character or the quote character; quote characters inside are
+ * then escaped (doubled in CSV). One class per byte: */
+inline constexpr unsigned char kQuoteEdge  = 1; /* white space: forces quotes at either end */
+inline constexpr unsigned char kQuoteBreak = 2; /* delimiter, LF, CR, escape: force quotes anywhere */
+inline constexpr unsigned char kQuoteChar  = 4; /* the quote character: forces quotes, is escaped */
+
+struct QuoteClasses {
+	unsigned char of[256];
+};
+
+/* The classes for one delimiter, quote and escape character; a 0 delimiter
+ * or escape takes part in nothing. */
+QuoteClasses quote_classes(char delim, char quote, char escape);
+
+/* Whether len bytes at s need quotes under classes c. */
+bool needs_quoting(const char *s, size_t len, const QuoteClasses &c);
 
 static_assert(decimal_digits(0) == 1 && decimal_digits(9) == 1 && decimal_digits(10) == 2);
 static_assert(decimal_digits(UINT64_MAX) == 20);
