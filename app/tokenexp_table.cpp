@@ -3,7 +3,7 @@
 
 #include "core/m_str.h"
 #include "core/m_str_num.h"
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -33,15 +33,6 @@ char luhn_check_digit(const char *digits, size_t len)
 		double_it = !double_it;
 	}
 	return static_cast<char>('0' + (9 * sum) % 10);
-}
-
-bool all_digits(const char *s, size_t len)
-{
-	for (size_t i = 0; i < len; i++) {
-		if (s[i] < '0' || s[i] > '9')
-			return false;
-	}
-	return true;
 }
 
 /* Columns the writer rewrites, by name without regard to case. The first
@@ -231,7 +222,7 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
 	const column_kind kind = cached_kind_of(header, ctx);
 	if (kind == column_kind::token) {
 		const size_t len = std::strlen(cell);
-		if (!all_digits(cell, len))
+		if (!M_str_isnum_max(cell, len))
 			return M_FALSE;
 		M_buf_add_bytes(buf, cell, len);
 		M_buf_add_byte(buf, static_cast<unsigned char>(luhn_check_digit(cell, len)));
