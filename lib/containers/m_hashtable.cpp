@@ -19,10 +19,13 @@
 #include "containers/m_hash_func.h"
 #include "containers/m_list.h"
 #include "containers/m_llist.h"
+#include "containers/m_merge_int.h"
 #include "containers/m_sort_compar.h"
 #include "core/m_bithacks.h"
 #include "core/m_mem.h"
 #include "sys/m_rand.h"
+
+#include <type_traits>
 
 namespace {
 
@@ -288,6 +291,14 @@ void *entry_get_value(const M_hashtable_t *h, const entry *e) noexcept
     return const_cast<void *>(v);
 }
 
+/* The caller's callback in field where callbacks gives one, else fallback. */
+template <typename F>
+F callback_or(const M_hashtable_callbacks *callbacks, F M_hashtable_callbacks::*field,
+              std::type_identity_t<F> fallback) noexcept
+{
+    return callbacks != nullptr && callbacks->*field != nullptr ? callbacks->*field : fallback;
+}
+
 } // namespace
 
 extern "C" {
@@ -312,29 +323,14 @@ M_hashtable_t *M_hashtable_create(size_t size, uint8_t fill_pct, M_hashtable_has
     h->hash_func    = hash_func != nullptr ? hash_func : M_hash_func_hash_vp;
     h->key_equality = key_equality != nullptr ? key_equality : M_sort_compar_vp;
 
-    h->key_duplicate_insert   = dup_identity;
-    h->key_duplicate_copy     = dup_identity;
-    h->key_free               = free_nothing;
-    h->value_duplicate_insert = dup_identity;
-    h->value_duplicate_copy   = dup_identity;
-    h->value_equality         = compar_all_equal;
-    h->value_free             = free_nothing;
-    if (callbacks != nullptr) {
-        if (callbacks->key_duplicate_insert != nullptr)
-            h->key_duplicate_insert = callbacks->key_duplicate_insert;
-        if (callbacks->key_duplicate_copy != nullptr)
-            h->key_duplicate_copy = callbacks->key_duplicate_copy;
-        if (callbacks->key_free != nullptr)
-            h->key_free = callbacks->key_free;
-        if (callbacks->value_duplicate_insert != nullptr)
-            h->value_duplicate_insert = callbacks->value_duplicate_insert;
-        if (callbacks->value_duplicate_copy != nullptr)
-            h->value_duplicate_copy = callbacks->value_duplicate_copy;
-        if (callbacks->value_equality != nullptr)
-            h->value_equality = callbacks->value_equality;
-        if (callbacks->value_free != nullptr)
-            h->value_free = callbacks->value_free;
-    }
+    using cb                  = M_hashtable_callbacks;
+    h->key_duplicate_insert   = callback_or(callbacks, &cb::key_duplicate_insert, dup_identity);
+    h->key_duplicate_copy     = callback_or(callbacks, &cb::key_duplicate_copy, dup_identity);
+    h->key_free               = callback_or(callbacks, &cb::key_free, free_nothing);
+    h->value_duplicate_insert = callback_or(callbacks, &cb::value_duplicate_insert, dup_identity);
+    h->value_duplicate_copy   = callback_or(callbacks, &cb::value_duplicate_copy, dup_identity);
+    h->value_equality         = callback_or(callbacks, &cb::value_equality, compar_all_equal);
+    h->value_free             = callback_or(callbacks, &cb::value_free, free_nothing);
 
     h->flags    = flags & kValidFlags;
     h->fill_pct = fill_pct;
@@ -572,13 +568,7 @@ M_hashtable_t *M_hashtable_duplicate(const M_hashtable_t *h)
 
 void M_hashtable_merge(M_hashtable_t **dest, M_hashtable_t *src)
 {
-    if (dest == nullptr || src == nullptr)
-        return;
-    if (*dest == nullptr) {
-        *dest = src;
-        return;
-    }
-    if (*dest == src)
+    if (m::detail::merge_settled(dest, src))
         return;
 
     M_hashtable_t *d = *dest;
