@@ -291,6 +291,15 @@ void *entry_get_value(const M_hashtable_t *h, const entry *e) noexcept
     return const_cast<void *>(v);
 }
 
+/* The entry for key; NULL when h or key is NULL, when multi_only and h keeps
+ * one value a key, or when key is not in h. */
+entry *lookup(const M_hashtable_t *h, const void *key, bool multi_only) noexcept
+{
+    if (h == nullptr || key == nullptr || (multi_only && !is_multi(h)))
+        return nullptr;
+    return find_entry(h, key, nullptr);
+}
+
 /* The caller's callback in field where callbacks gives one, else fallback. */
 template <typename F>
 F callback_or(const M_hashtable_callbacks *callbacks, F M_hashtable_callbacks::*field,
@@ -385,9 +394,7 @@ M_bool M_hashtable_remove(M_hashtable_t *h, const void *key, M_bool destroy_vals
 
 M_bool M_hashtable_get(const M_hashtable_t *h, const void *key, void **value)
 {
-    if (h == nullptr || key == nullptr)
-        return M_FALSE;
-    const entry *e = find_entry(h, key, nullptr);
+    const entry *e = lookup(h, key, false);
     if (e == nullptr)
         return M_FALSE;
     if (value != nullptr)
@@ -399,9 +406,7 @@ M_bool M_hashtable_multi_len(const M_hashtable_t *h, const void *key, size_t *le
 {
     if (len != nullptr)
         *len = 0;
-    if (h == nullptr || key == nullptr || !is_multi(h))
-        return M_FALSE;
-    const entry *e = find_entry(h, key, nullptr);
+    const entry *e = lookup(h, key, true);
     if (e == nullptr)
         return M_FALSE;
     if (len != nullptr)
@@ -411,9 +416,7 @@ M_bool M_hashtable_multi_len(const M_hashtable_t *h, const void *key, size_t *le
 
 M_bool M_hashtable_multi_get(const M_hashtable_t *h, const void *key, size_t idx, void **value)
 {
-    if (h == nullptr || key == nullptr || !is_multi(h))
-        return M_FALSE;
-    const entry *e = find_entry(h, key, nullptr);
+    const entry *e = lookup(h, key, true);
     if (e == nullptr)
         return M_FALSE;
     auto *l = static_cast<const M_list_t *>(e->value);
@@ -426,9 +429,7 @@ M_bool M_hashtable_multi_get(const M_hashtable_t *h, const void *key, size_t idx
 
 M_bool M_hashtable_multi_remove(M_hashtable_t *h, const void *key, size_t idx, M_bool destroy_vals)
 {
-    if (h == nullptr || key == nullptr || !is_multi(h))
-        return M_FALSE;
-    entry *e = find_entry(h, key, nullptr);
+    entry *e = lookup(h, key, true);
     if (e == nullptr)
         return M_FALSE;
     auto *l = static_cast<M_list_t *>(e->value);
