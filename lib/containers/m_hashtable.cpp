@@ -300,6 +300,24 @@ entry *lookup(const M_hashtable_t *h, const void *key, bool multi_only) noexcept
     return find_entry(h, key, nullptr);
 }
 
+/* For an enumeration: e's value at *valueidx in *v, then *valueidx moves on.
+ * Returns true when that was e's last value (the index is back at 0 and the
+ * enumeration moves on to the next entry). */
+bool take_value(const M_hashtable_t *h, const entry *e, size_t *valueidx, const void **v) noexcept
+{
+    if (!is_multi(h)) {
+        *v = e->value;
+        return true;
+    }
+    auto *l = static_cast<const M_list_t *>(e->value);
+    *v      = M_list_at(l, *valueidx);
+    (*valueidx)++;
+    if (*valueidx < M_list_len(l))
+        return false;
+    *valueidx = 0;
+    return true;
+}
+
 /* The caller's callback in field where callbacks gives one, else fallback. */
 template <typename F>
 F callback_or(const M_hashtable_callbacks *callbacks, F M_hashtable_callbacks::*field,
@@ -492,19 +510,9 @@ M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *ha
         const entry *e = find_entry(h, k, nullptr);
         if (e == nullptr)
             return M_FALSE; /* the table changed under the enumeration */
-        const void *v;
-        if (is_multi(h)) {
-            auto *l = static_cast<const M_list_t *>(e->value);
-            v       = M_list_at(l, hashenum->valueidx);
-            hashenum->valueidx++;
-            if (hashenum->valueidx >= M_list_len(l)) {
-                hashenum->entry.node = M_llist_node_next(node);
-                hashenum->valueidx   = 0;
-            }
-        } else {
-            v                    = e->value;
+        const void *v = nullptr;
+        if (take_value(h, e, &hashenum->valueidx, &v))
             hashenum->entry.node = M_llist_node_next(node);
-        }
         if (key != nullptr)
             *key = e->key;
         if (value != nullptr)
@@ -526,19 +534,9 @@ M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *ha
             hashenum->valueidx = 0;
             continue;
         }
-        const void *v;
-        if (is_multi(h)) {
-            auto *l = static_cast<const M_list_t *>(e->value);
-            v       = M_list_at(l, hashenum->valueidx);
-            hashenum->valueidx++;
-            if (hashenum->valueidx >= M_list_len(l)) {
-                hashenum->chainid++;
-                hashenum->valueidx = 0;
-            }
-        } else {
-            v = e->value;
+        const void *v = nullptr;
+        if (take_value(h, e, &hashenum->valueidx, &v))
             hashenum->chainid++;
-        }
         if (key != nullptr)
             *key = e->key;
         if (value != nullptr)
