@@ -1,5 +1,6 @@
 /* Export key entry and conversion. */
 #include "app/tokenexp_key.h"
+#include "app/tokenexp_signals_int.h"
 
 #include "core/m_mem.h"
 #include "core/m_str.h"
@@ -30,8 +31,7 @@ volatile sig_atomic_t g_prompting = 0; /* waiting at the prompt on a terminal */
  * the job-control pair that stops and resumes it. */
 constexpr int    kSignals[]  = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
 constexpr size_t kNumSignals = sizeof(kSignals) / sizeof(kSignals[0]);
-struct sigaction g_old_actions[kNumSignals];
-bool             g_installed[kNumSignals];
+tokenexp::detail::SignalHandlers<kNumSignals> g_handlers = {kSignals, {}, {}};
 
 void echo_back_on()
 {
@@ -79,11 +79,7 @@ void on_signal(int sig)
 		return;
 	}
 	g_prompting = 0;
-	for (size_t i = 0; i < kNumSignals; i++) {
-		if (kSignals[i] == sig)
-			sigaction(sig, &g_old_actions[i], nullptr);
-	}
-	raise(sig);
+	g_handlers.pass_on(sig);
 }
 
 bool echo_off()
@@ -95,16 +91,7 @@ bool echo_off()
 
 	/* A signal the caller ignores stays ignored: under nohup a hang-up must
 	 * not end the run, and a shell without job control cannot resume us. */
-	struct sigaction sa;
-	std::memset(&sa, 0, sizeof(sa));
-	sa.sa_handler = on_signal;
-	sigemptyset(&sa.sa_mask);
-	for (size_t i = 0; i < kNumSignals; i++) {
-		g_installed[i] = false;
-		if (sigaction(kSignals[i], nullptr, &g_old_actions[i]) != 0 || g_old_actions[i].sa_handler == SIG_IGN)
-			continue;
-		g_installed[i] = sigaction(kSignals[i], &sa, nullptr) == 0;
-	}
+	g_handlers.install(on_signal);
 
 	g_prompting = 1;
 	g_echo_off  = 1;
@@ -118,11 +105,7 @@ void echo_restore(bool console)
 		return;
 	g_prompting = 0;
 	echo_back_on();
-	for (size_t i = 0; i < kNumSignals; i++) {
-		if (g_installed[i])
-			sigaction(kSignals[i], &g_old_actions[i], nullptr);
-		g_installed[i] = false;
-	}
+	g_handlers.restore();
 }
 
 /* Read one line of at most TOKENEXP_KEY_LEN - 1 bytes from descriptor 0

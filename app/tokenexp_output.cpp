@@ -8,6 +8,7 @@
  * complete, synced file is renamed over it: the path shows the old content
  * or the new, never a mix. */
 #include "app/tokenexp_output.h"
+#include "app/tokenexp_signals_int.h"
 
 #include "core/m_buf.h"
 #include "core/m_mem.h"
@@ -47,8 +48,7 @@ volatile sig_atomic_t g_tmp_live = 0;
 
 constexpr int    kSignals[]  = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
 constexpr size_t kNumSignals = sizeof(kSignals) / sizeof(kSignals[0]);
-struct sigaction g_old_actions[kNumSignals];
-bool             g_installed[kNumSignals];
+tokenexp::detail::SignalHandlers<kNumSignals> g_handlers = {kSignals, {}, {}};
 
 /* A signal while the temporary file exists: remove it, then let the signal
  * do what it would have done (normally end the process). */
@@ -58,46 +58,7 @@ void remove_on_signal(int sig)
 		(void)unlink(g_tmp_path);
 		g_tmp_live = 0;
 	}
-	for (size_t i = 0; i < kNumSignals; i++) {
-		if (kSignals[i] == sig)
-			sigaction(sig, &g_old_actions[i], nullptr);
-	}
-	raise(sig);
-}
-
-/* The signal set the handlers cover. */
-sigset_t handled_set()
-{
-	sigset_t set;
-	sigemptyset(&set);
-	for (int sig : kSignals)
-		sigaddset(&set, sig);
-	return set;
-}
-
-/* Install the handlers, leaving alone a signal the caller ignores (a run
- * under nohup must not start dying of SIGHUP). */
-void install_handlers()
-{
-	struct sigaction sa;
-	std::memset(&sa, 0, sizeof(sa));
-	sa.sa_handler = remove_on_signal;
-	sigemptyset(&sa.sa_mask);
-	for (size_t i = 0; i < kNumSignals; i++) {
-		g_installed[i] = false;
-		if (sigaction(kSignals[i], nullptr, &g_old_actions[i]) != 0 || g_old_actions[i].sa_handler == SIG_IGN)
-			continue;
-		g_installed[i] = sigaction(kSignals[i], &sa, nullptr) == 0;
-	}
-}
-
-void restore_handlers()
-{
-	for (size_t i = 0; i < kNumSignals; i++) {
-		if (g_installed[i])
-			sigaction(kSignals[i], &g_old_actions[i], nullptr);
-		g_installed[i] = false;
-	}
+	g_handlers.pass_on(sig);
 }
 
 /* Write all len bytes to desc, across short writes and interruptions. */
@@ -203,10 +164,10 @@ bool write_replace(const char *target, mode_t mode, const unsigned char *data, s
 
 	/* The name exists from the moment mkostemp creates the file; the
 	 * handlers must know it by then, so the signals wait meanwhile. */
-	const sigset_t handled = handled_set();
+	const sigset_t handled = g_handlers.set();
 	sigset_t       old_mask;
 	sigprocmask(SIG_BLOCK, &handled, &old_mask);
-	install_handlers();
+	g_handlers.install(remove_on_signal);
 	std::memcpy(g_tmp_path, M_buf_peek(tmpl), M_buf_len(tmpl) + 1);
 	M_buf_cancel(tmpl);
 	/* O_EXCL (always set by mkostemp): an existing name, a planted link
@@ -229,7 +190,7 @@ bool write_replace(const char *target, mode_t mode, const unsigned char *data, s
 	if (!ok && g_tmp_live)
 		(void)unlink(g_tmp_path);
 	g_tmp_live = 0;
-	restore_handlers();
+	g_handlers.restore();
 	sigprocmask(SIG_SETMASK, &old_mask, nullptr);
 
 	if (ok)

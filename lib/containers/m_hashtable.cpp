@@ -19,10 +19,13 @@
 #include "containers/m_hash_func.h"
 #include "containers/m_list.h"
 #include "containers/m_llist.h"
+#include "containers/m_merge_int.h"
 #include "containers/m_sort_compar.h"
 #include "core/m_bithacks.h"
 #include "core/m_mem.h"
 #include "sys/m_rand.h"
+
+#include <type_traits>
 
 namespace {
 
@@ -288,6 +291,41 @@ void *entry_get_value(const M_hashtable_t *h, const entry *e) noexcept
     return const_cast<void *>(v);
 }
 
+/* The entry for key; NULL when h or key is NULL, when multi_only and h keeps
+ * one value a key, or when key is not in h. */
+entry *lookup(const M_hashtable_t *h, const void *key, bool multi_only) noexcept
+{
+    if (h == nullptr || key == nullptr || (multi_only && !is_multi(h)))
+        return nullptr;
+    return find_entry(h, key, nullptr);
+}
+
+/* For an enumeration: e's value at *valueidx in *v, then *valueidx moves on.
+ * Returns true when that was e's last value (the index is back at 0 and the
+ * enumeration moves on to the next entry). */
+bool take_value(const M_hashtable_t *h, const entry *e, size_t *valueidx, const void **v) noexcept
+{
+    if (!is_multi(h)) {
+        *v = e->value;
+        return true;
+    }
+    auto *l = static_cast<const M_list_t *>(e->value);
+    *v      = M_list_at(l, *valueidx);
+    (*valueidx)++;
+    if (*valueidx < M_list_len(l))
+        return false;
+    *valueidx = 0;
+    return true;
+}
+
+/* The caller's callback in field where callbacks gives one, else fallback. */
+template <typename F>
+F callback_or(const M_hashtable_callbacks *callbacks, F M_hashtable_callbacks::*field,
+              std::type_identity_t<F> fallback) noexcept
+{
+    return callbacks != nullptr && callbacks->*field != nullptr ? callbacks->*field : fallback;
+}
+
 } // namespace
 
 extern "C" {
@@ -312,29 +350,14 @@ M_hashtable_t *M_hashtable_create(size_t size, uint8_t fill_pct, M_hashtable_has
     h->hash_func    = hash_func != nullptr ? hash_func : M_hash_func_hash_vp;
     h->key_equality = key_equality != nullptr ? key_equality : M_sort_compar_vp;
 
-    h->key_duplicate_insert   = dup_identity;
-    h->key_duplicate_copy     = dup_identity;
-    h->key_free               = free_nothing;
-    h->value_duplicate_insert = dup_identity;
-    h->value_duplicate_copy   = dup_identity;
-    h->value_equality         = compar_all_equal;
-    h->value_free             = free_nothing;
-    if (callbacks != nullptr) {
-        if (callbacks->key_duplicate_insert != nullptr)
-            h->key_duplicate_insert = callbacks->key_duplicate_insert;
-        if (callbacks->key_duplicate_copy != nullptr)
-            h->key_duplicate_copy = callbacks->key_duplicate_copy;
-        if (callbacks->key_free != nullptr)
-            h->key_free = callbacks->key_free;
-        if (callbacks->value_duplicate_insert != nullptr)
-            h->value_duplicate_insert = callbacks->value_duplicate_insert;
-        if (callbacks->value_duplicate_copy != nullptr)
-            h->value_duplicate_copy = callbacks->value_duplicate_copy;
-        if (callbacks->value_equality != nullptr)
-            h->value_equality = callbacks->value_equality;
-        if (callbacks->value_free != nullptr)
-            h->value_free = callbacks->value_free;
-    }
+    using cb                  = M_hashtable_callbacks;
+    h->key_duplicate_insert   = callback_or(callbacks, &cb::key_duplicate_insert, dup_identity);
+    h->key_duplicate_copy     = callback_or(callbacks, &cb::key_duplicate_copy, dup_identity);
+    h->key_free               = callback_or(callbacks, &cb::key_free, free_nothing);
+    h->value_duplicate_insert = callback_or(callbacks, &cb::value_duplicate_insert, dup_identity);
+    h->value_duplicate_copy   = callback_or(callbacks, &cb::value_duplicate_copy, dup_identity);
+    h->value_equality         = callback_or(callbacks, &cb::value_equality, compar_all_equal);
+    h->value_free             = callback_or(callbacks, &cb::value_free, free_nothing);
 
     h->flags    = flags & kValidFlags;
     h->fill_pct = fill_pct;
@@ -389,9 +412,7 @@ M_bool M_hashtable_remove(M_hashtable_t *h, const void *key, M_bool destroy_vals
 
 M_bool M_hashtable_get(const M_hashtable_t *h, const void *key, void **value)
 {
-    if (h == nullptr || key == nullptr)
-        return M_FALSE;
-    const entry *e = find_entry(h, key, nullptr);
+    const entry *e = lookup(h, key, false);
     if (e == nullptr)
         return M_FALSE;
     if (value != nullptr)
@@ -403,9 +424,7 @@ M_bool M_hashtable_multi_len(const M_hashtable_t *h, const void *key, size_t *le
 {
     if (len != nullptr)
         *len = 0;
-    if (h == nullptr || key == nullptr || !is_multi(h))
-        return M_FALSE;
-    const entry *e = find_entry(h, key, nullptr);
+    const entry *e = lookup(h, key, true);
     if (e == nullptr)
         return M_FALSE;
     if (len != nullptr)
@@ -415,9 +434,7 @@ M_bool M_hashtable_multi_len(const M_hashtable_t *h, const void *key, size_t *le
 
 M_bool M_hashtable_multi_get(const M_hashtable_t *h, const void *key, size_t idx, void **value)
 {
-    if (h == nullptr || key == nullptr || !is_multi(h))
-        return M_FALSE;
-    const entry *e = find_entry(h, key, nullptr);
+    const entry *e = lookup(h, key, true);
     if (e == nullptr)
         return M_FALSE;
     auto *l = static_cast<const M_list_t *>(e->value);
@@ -430,9 +447,7 @@ M_bool M_hashtable_multi_get(const M_hashtable_t *h, const void *key, size_t idx
 
 M_bool M_hashtable_multi_remove(M_hashtable_t *h, const void *key, size_t idx, M_bool destroy_vals)
 {
-    if (h == nullptr || key == nullptr || !is_multi(h))
-        return M_FALSE;
-    entry *e = find_entry(h, key, nullptr);
+    entry *e = lookup(h, key, true);
     if (e == nullptr)
         return M_FALSE;
     auto *l = static_cast<M_list_t *>(e->value);
@@ -495,19 +510,9 @@ M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *ha
         const entry *e = find_entry(h, k, nullptr);
         if (e == nullptr)
             return M_FALSE; /* the table changed under the enumeration */
-        const void *v;
-        if (is_multi(h)) {
-            auto *l = static_cast<const M_list_t *>(e->value);
-            v       = M_list_at(l, hashenum->valueidx);
-            hashenum->valueidx++;
-            if (hashenum->valueidx >= M_list_len(l)) {
-                hashenum->entry.node = M_llist_node_next(node);
-                hashenum->valueidx   = 0;
-            }
-        } else {
-            v                    = e->value;
+        const void *v = nullptr;
+        if (take_value(h, e, &hashenum->valueidx, &v))
             hashenum->entry.node = M_llist_node_next(node);
-        }
         if (key != nullptr)
             *key = e->key;
         if (value != nullptr)
@@ -529,19 +534,9 @@ M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *ha
             hashenum->valueidx = 0;
             continue;
         }
-        const void *v;
-        if (is_multi(h)) {
-            auto *l = static_cast<const M_list_t *>(e->value);
-            v       = M_list_at(l, hashenum->valueidx);
-            hashenum->valueidx++;
-            if (hashenum->valueidx >= M_list_len(l)) {
-                hashenum->chainid++;
-                hashenum->valueidx = 0;
-            }
-        } else {
-            v = e->value;
+        const void *v = nullptr;
+        if (take_value(h, e, &hashenum->valueidx, &v))
             hashenum->chainid++;
-        }
         if (key != nullptr)
             *key = e->key;
         if (value != nullptr)
@@ -572,13 +567,7 @@ M_hashtable_t *M_hashtable_duplicate(const M_hashtable_t *h)
 
 void M_hashtable_merge(M_hashtable_t **dest, M_hashtable_t *src)
 {
-    if (dest == nullptr || src == nullptr)
-        return;
-    if (*dest == nullptr) {
-        *dest = src;
-        return;
-    }
-    if (*dest == src)
+    if (m::detail::merge_settled(dest, src))
         return;
 
     M_hashtable_t *d = *dest;

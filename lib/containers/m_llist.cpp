@@ -23,6 +23,7 @@
 #include "containers/m_llist.h"
 #include "containers/m_list.h"
 #include "containers/m_llist_int.h"
+#include "containers/m_merge_int.h"
 #include "core/m_bithacks.h"
 #include "core/m_mem.h"
 #include "sys/m_rand.h"
@@ -714,13 +715,7 @@ M_llist_t *M_llist_duplicate(const M_llist_t *d)
 
 void M_llist_merge(M_llist_t **dest, M_llist_t *src, M_bool include_duplicates, uint32_t match_flags)
 {
-    if (dest == nullptr || src == nullptr)
-        return;
-    if (*dest == nullptr) {
-        *dest = src;
-        return;
-    }
-    if (*dest == src)
+    if (m::detail::merge_settled(dest, src))
         return;
 
     M_llist_t    *d    = *dest;

@@ -39,14 +39,27 @@ int cmp_u64(const void *a, const void *b)
 	return three_way(pa == nullptr ? 0 : *pa, pb == nullptr ? 0 : *pb);
 }
 
-int cmp_vp(const void *a, const void *b)
+/* The order NULL decides: the same pointer twice is equal, NULL sorts first.
+ * Sets *order and returns true when that decides, false when a and b are two
+ * different non-NULL pointers. */
+bool order_by_null(const void *a, const void *b, int *order)
 {
 	if (a == b)
-		return 0;
-	if (a == nullptr)
-		return -1;
-	if (b == nullptr)
-		return 1;
+		*order = 0;
+	else if (a == nullptr)
+		*order = -1;
+	else if (b == nullptr)
+		*order = 1;
+	else
+		return false;
+	return true;
+}
+
+int cmp_vp(const void *a, const void *b)
+{
+	int order = 0;
+	if (order_by_null(a, b, &order))
+		return order;
 	return three_way(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(stored<void>(a))),
 	                 static_cast<uint64_t>(reinterpret_cast<uintptr_t>(stored<void>(b))));
 }
@@ -117,21 +130,14 @@ int M_sort_compar_vp_desc(const void *arg1, const void *arg2, void *thunk)
 int M_sort_compar_binwraped(const void *arg1, const void *arg2, void *thunk)
 {
 	M_UNUSED(thunk);
-	if (arg1 == arg2)
-		return 0;
-	if (arg1 == nullptr)
-		return -1;
-	if (arg2 == nullptr)
-		return 1;
+	int order = 0;
+	if (order_by_null(arg1, arg2, &order))
+		return order;
 
 	const unsigned char *a = stored<unsigned char>(arg1);
 	const unsigned char *b = stored<unsigned char>(arg2);
-	if (a == b)
-		return 0;
-	if (a == nullptr)
-		return -1;
-	if (b == nullptr)
-		return 1;
+	if (order_by_null(a, b, &order))
+		return order;
 	return M_mem_cmpsort(a, wrapped_size(a), b, wrapped_size(b));
 }
 

@@ -342,6 +342,29 @@ void join_strs(M_buf_t *buf, const char *sep, size_t sep_len, bool sep_may_touch
 	}
 }
 
+/* A number of exactly width characters: the sign, zeros, the digits of mag.
+ * They are written straight into the room behind the content, so a wide field
+ * needs no scratch of its size. M_FALSE when they do not fit (or width is 0);
+ * with buf NULL only says whether they would. */
+M_bool add_decimal_just(M_buf_t *buf, bool negative, uint64_t mag, size_t width)
+{
+	const size_t need = decimal_digits(mag) + (negative ? 1 : 0);
+	if (width == 0 || width < need)
+		return M_FALSE;
+	if (buf == nullptr)
+		return M_TRUE;
+	unsigned char *p = make_room(buf, width);
+	if (p == nullptr)
+		return M_FALSE;
+	size_t pos = 0;
+	if (negative)
+		p[pos++] = '-';
+	std::memset(p + pos, '0', width - need);
+	m::detail::put_decimal_backwards(reinterpret_cast<char *>(p + width), mag);
+	commit(buf, width);
+	return M_TRUE;
+}
+
 } // namespace
 
 extern "C" {
@@ -735,43 +758,14 @@ void M_buf_add_uint(M_buf_t *buf, uint64_t value)
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
 }
 
-/* The sign, the zero padding and the digits are written straight into the
- * room behind the content, so a wide field needs no scratch of its size. */
 M_bool M_buf_add_int_just(M_buf_t *buf, int64_t value, size_t width)
 {
-	const uint64_t mag  = magnitude(value);
-	const size_t digits = decimal_digits(mag);
-	const size_t need   = digits + (value < 0 ? 1 : 0);
-	if (width == 0 || width < need)
-		return M_FALSE;
-	if (buf == nullptr)
-		return M_TRUE;
-	unsigned char *p = make_room(buf, width);
-	if (p == nullptr)
-		return M_FALSE;
-	size_t pos = 0;
-	if (value < 0)
-		p[pos++] = '-';
-	std::memset(p + pos, '0', width - need);
-	m::detail::put_decimal_backwards(reinterpret_cast<char *>(p + width), mag);
-	commit(buf, width);
-	return M_TRUE;
+	return add_decimal_just(buf, value < 0, magnitude(value), width);
 }
 
 M_bool M_buf_add_uint_just(M_buf_t *buf, uint64_t value, size_t width)
 {
-	const size_t need = decimal_digits(value);
-	if (width == 0 || width < need)
-		return M_FALSE;
-	if (buf == nullptr)
-		return M_TRUE;
-	unsigned char *p = make_room(buf, width);
-	if (p == nullptr)
-		return M_FALSE;
-	std::memset(p, '0', width - need);
-	m::detail::put_decimal_backwards(reinterpret_cast<char *>(p + width), value);
-	commit(buf, width);
-	return M_TRUE;
+	return add_decimal_just(buf, false, value, width);
 }
 
 M_bool M_buf_add_uinthex(M_buf_t *buf, uint64_t value, M_bool upper, size_t width)

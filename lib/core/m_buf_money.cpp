@@ -157,6 +157,17 @@ bool decimal_text(const M_decimal_t *decimal, uint8_t num_decimals, char *out, s
 	return M_decimal_to_str(&d, out, out_size) == M_DECIMAL_SUCCESS;
 }
 
+/* Read amount as hundredths and hand them, with the remaining arguments, to
+ * add; M_FALSE without adding anything when amount is not a money amount. */
+template <typename Add, typename... Rest>
+M_bool add_parsed_money(M_buf_t *buf, const char *amount, Add add, Rest... rest) noexcept
+{
+	int64_t v = 0;
+	if (!parse_hundredths(amount, &v))
+		return M_FALSE;
+	return add(buf, v, rest...);
+}
+
 } /* namespace */
 
 extern "C" {
@@ -189,34 +200,22 @@ M_bool M_buf_add_int_money_dot_just(M_buf_t *buf, int64_t amount, size_t width)
 
 M_bool M_buf_add_money(M_buf_t *buf, const char *amount)
 {
-	int64_t v = 0;
-	if (!parse_hundredths(amount, &v))
-		return M_FALSE;
-	return M_buf_add_int_money(buf, v);
+	return add_parsed_money(buf, amount, M_buf_add_int_money);
 }
 
 M_bool M_buf_add_money_just(M_buf_t *buf, const char *amount, size_t width)
 {
-	int64_t v = 0;
-	if (!parse_hundredths(amount, &v))
-		return M_FALSE;
-	return M_buf_add_int_money_just(buf, v, width);
+	return add_parsed_money(buf, amount, M_buf_add_int_money_just, width);
 }
 
 M_bool M_buf_add_money_dot(M_buf_t *buf, const char *amount)
 {
-	int64_t v = 0;
-	if (!parse_hundredths(amount, &v))
-		return M_FALSE;
-	return M_buf_add_int_money_dot(buf, v);
+	return add_parsed_money(buf, amount, M_buf_add_int_money_dot);
 }
 
 M_bool M_buf_add_money_dot_just(M_buf_t *buf, const char *amount, size_t width)
 {
-	int64_t v = 0;
-	if (!parse_hundredths(amount, &v))
-		return M_FALSE;
-	return M_buf_add_int_money_dot_just(buf, v, width);
+	return add_parsed_money(buf, amount, M_buf_add_int_money_dot_just, width);
 }
 
 M_bool M_buf_add_decimal(M_buf_t *buf, const M_decimal_t *decimal, uint8_t num_decimals)

@@ -406,6 +406,21 @@ const unsigned char *mark_range(const M_parser_t *p, size_t *n) noexcept
     return data_start(p) + p->mark_user;
 }
 
+/* Hand the marked bytes to take(src, n) and clear the mark when take did not
+ * answer none; none without calling take when nothing is marked. */
+template <typename R, typename Take>
+R take_marked(M_parser_t *p, R none, Take take) noexcept
+{
+    size_t               n   = 0;
+    const unsigned char *src = mark_range(p, &n);
+    if (n == 0)
+        return none;
+    R r = take(src, n);
+    if (r != none)
+        M_parser_mark_clear(p);
+    return r;
+}
+
 /* Remove n unread bytes from the end, wiping them in a dynamic parser. */
 void cut_tail(M_parser_t *p, size_t n) noexcept
 {
@@ -1015,13 +1030,12 @@ size_t M_parser_read_bytes_mark(M_parser_t *parser, unsigned char *buf, size_t b
 {
     if (parser == nullptr || buf == nullptr)
         return 0;
-    size_t               n   = 0;
-    const unsigned char *src = mark_range(parser, &n);
-    if (n == 0 || n > buf_len)
-        return 0;
-    M_mem_copy(buf, src, n);
-    M_parser_mark_clear(parser);
-    return n;
+    return take_marked(parser, size_t{0}, [&](const unsigned char *src, size_t n) -> size_t {
+        if (n > buf_len)
+            return 0;
+        M_mem_copy(buf, src, n);
+        return n;
+    });
 }
 
 /* ----- NUL-terminated strings into a caller buffer --------------------- */
@@ -1101,14 +1115,13 @@ size_t M_parser_read_str_mark(M_parser_t *parser, char *buf, size_t buf_len)
         buf[0] = '\0';
     if (parser == nullptr || buf == nullptr)
         return 0;
-    size_t               n   = 0;
-    const unsigned char *src = mark_range(parser, &n);
-    if (n == 0 || n >= buf_len)
-        return 0;
-    M_mem_copy(buf, src, n);
-    buf[n] = '\0';
-    M_parser_mark_clear(parser);
-    return n;
+    return take_marked(parser, size_t{0}, [&](const unsigned char *src, size_t n) -> size_t {
+        if (n >= buf_len)
+            return 0;
+        M_mem_copy(buf, src, n);
+        buf[n] = '\0';
+        return n;
+    });
 }
 
 /* ----- new strings ----------------------------------------------------- */
@@ -1185,14 +1198,7 @@ char *M_parser_read_strdup_mark(M_parser_t *parser)
 {
     if (parser == nullptr)
         return nullptr;
-    size_t               n   = 0;
-    const unsigned char *src = mark_range(parser, &n);
-    if (n == 0)
-        return nullptr;
-    char *s = dup_str(src, n);
-    if (s != nullptr)
-        M_parser_mark_clear(parser);
-    return s;
+    return take_marked(parser, static_cast<char *>(nullptr), dup_str);
 }
 
 /* ----- new parsers ----------------------------------------------------- */
@@ -1259,14 +1265,9 @@ M_parser_t *M_parser_read_parser_mark(M_parser_t *parser)
 {
     if (parser == nullptr)
         return nullptr;
-    size_t               n   = 0;
-    const unsigned char *src = mark_range(parser, &n);
-    if (n == 0)
-        return nullptr;
-    M_parser_t *np = new_dynamic(parser->flags, src, n);
-    if (np != nullptr)
-        M_parser_mark_clear(parser);
-    return np;
+    return take_marked(parser, static_cast<M_parser_t *>(nullptr), [parser](const unsigned char *src, size_t n) {
+        return new_dynamic(parser->flags, src, n);
+    });
 }
 
 /* ----- appending to an M_buf_t ----------------------------------------- */
@@ -1362,13 +1363,10 @@ size_t M_parser_read_buf_mark(M_parser_t *parser, M_buf_t *buf)
 {
     if (parser == nullptr || buf == nullptr)
         return 0;
-    size_t               n   = 0;
-    const unsigned char *src = mark_range(parser, &n);
-    if (n == 0)
-        return 0;
-    M_buf_add_bytes(buf, src, n);
-    M_parser_mark_clear(parser);
-    return n;
+    return take_marked(parser, size_t{0}, [buf](const unsigned char *src, size_t n) {
+        M_buf_add_bytes(buf, src, n);
+        return n;
+    });
 }
 
 /* ----- truncation ------------------------------------------------------ */

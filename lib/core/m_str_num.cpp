@@ -129,6 +129,16 @@ M_str_int_retval_t narrow(const char *s, size_t len, unsigned char base, T *out,
 	return M_STR_INT_SUCCESS;
 }
 
+/* The decimal number at the start of s as the _ex parser given reads it
+ * (base 10, no length limit, the end not wanted); 0 where it leaves none. */
+template <typename T>
+T whole_decimal(const char *s, M_str_int_retval_t (*parse)(const char *, size_t, unsigned char, T *, const char **))
+{
+	T v = 0;
+	(void)parse(s, SIZE_MAX, 10, &v, nullptr);
+	return v;
+}
+
 } // namespace
 
 extern "C" {
@@ -190,30 +200,22 @@ M_str_int_retval_t M_str_to_uint32_ex(const char *s, size_t len, unsigned char b
 
 uint64_t M_str_to_uint64(const char *s)
 {
-	uint64_t v = 0;
-	(void)M_str_to_uint64_ex(s, SIZE_MAX, 10, &v, nullptr);
-	return v;
+	return whole_decimal(s, M_str_to_uint64_ex);
 }
 
 int64_t M_str_to_int64(const char *s)
 {
-	int64_t v = 0;
-	(void)M_str_to_int64_ex(s, SIZE_MAX, 10, &v, nullptr);
-	return v;
+	return whole_decimal(s, M_str_to_int64_ex);
 }
 
 uint32_t M_str_to_uint32(const char *s)
 {
-	uint32_t v = 0;
-	(void)M_str_to_uint32_ex(s, SIZE_MAX, 10, &v, nullptr);
-	return v;
+	return whole_decimal(s, M_str_to_uint32_ex);
 }
 
 int32_t M_str_to_int32(const char *s)
 {
-	int32_t v = 0;
-	(void)M_str_to_int32_ex(s, SIZE_MAX, 10, &v, nullptr);
-	return v;
+	return whole_decimal(s, M_str_to_int32_ex);
 }
 
 int64_t M_atofi_prec(const char *s, size_t places)
