@@ -11,10 +11,17 @@ and, in the same rounds, times
 
 on the program's own plaintext table (decrypted once from its output).
 The two commands alternate over ROUNDS rounds. Reported: each round's times,
-R = the median of the per-round ratios T(program) / T(gpg), and the
-program's peak resident memory as a multiple of the table's size.
+R = the median of the per-round ratios T(program) / T(gpg) of elapsed time,
+the same median over CPU time (user + system, from wait4: steadier than
+elapsed time while other work shares the machine), and the program's peak
+resident memory as a multiple of the table's size.
 
-usage: bench/bench_export.py [--rows N] [--rounds N] [--build DIR] [--keep DIR]
+--mix text writes a second kind of table instead: long free-text cells
+(addresses, descriptions, notes of 60 to 400 characters, many of them quoted),
+one date column and a token, about 620 bytes a row (300,000 rows make a
+table of some 186 MB).
+
+usage: bench/bench_export.py [--rows N] [--rounds N] [--mix tokens|text] [--build DIR] [--keep DIR]
 """
 
 import argparse
@@ -53,8 +60,36 @@ def make_csv(path, rows, seed=1):
                 rng.randint(1, 999), rng.randint(0, 99)))
 
 
+def make_text_csv(path, rows, seed=2):
+    rng = random.Random(seed)
+
+    def text(lo, hi):
+        n = rng.randint(lo, hi)
+        out = []
+        while sum(len(w) + 1 for w in out) < n:
+            out.append(rng.choice(WORDS))
+        t = " ".join(out)[:n]
+        # About a third of the cells hold commas or a quote character and so are
+        # quoted in the export and in the table.
+        r = rng.random()
+        if r < 0.2:
+            t = "`" + t.replace(" ", ", ", 2) + "`"
+        elif r < 0.3:
+            t = "`" + t.replace(" ", ' "', 1) + '"`'
+        return t
+
+    with open(path, "w") as f:
+        f.write("user,token,expdate,cardholder,address,description,note,comment,last_run\n")
+        for _ in range(rows):
+            token = "".join(rng.choice("0123456789") for _ in range(rng.randint(16, 19)))
+            exp = "%04d%02d" % (rng.randint(2025, 2030), rng.randint(1, 12))
+            f.write("merchant_user_%02d,%s,%s,%s,%s,%s,%s,%s,%d\n" % (
+                rng.randint(0, 40), token, exp, text(8, 30), text(30, 80), text(100, 260), text(60, 120),
+                text(20, 400), rng.randint(1500000000, 1760000000)))
+
+
 def timed(cmd, stdin=None, env=None, cwd=None):
-    """Run cmd; return (seconds, peak resident set in bytes)."""
+    """Run cmd; return (seconds, peak resident set in bytes, CPU seconds)."""
     fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdin=fin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, cwd=cwd)
@@ -66,13 +101,14 @@ def timed(cmd, stdin=None, env=None, cwd=None):
         fin.close()
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("failed: %s\n%s" % (" ".join(cmd), err.decode(errors="replace")))
-    return elapsed, usage.ru_maxrss * 1024
+    return elapsed, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
 
 
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rows", type=int, default=1000000)
     ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--mix", choices=["tokens", "text"], default="tokens")
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
     ap.add_argument("--keep", default=None, help="work directory to keep (default: a temporary one)")
     a = ap.parse_args()
@@ -90,7 +126,7 @@ def main():
         exp = os.path.join(work, "bench.exp")
         if not os.path.exists(exp):
             print("writing %d rows ..." % a.rows, flush=True)
-            make_csv(csv, a.rows)
+            (make_text_csv if a.mix == "text" else make_csv)(csv, a.rows)
             subprocess.run([mkexport, "-k", KEY_HEX, "-o", exp, "-r", "10000", "RECURRING=" + csv], check=True)
         keyfile = os.path.join(work, "key.txt")
         with open(keyfile, "w") as f:
@@ -112,17 +148,19 @@ def main():
 
         gpg_cmd = ["gpg", "--batch", "--yes", "--trust-model", "always", "-r", keyid, "--compress-algo", "zlib",
                    "-o", os.path.join(work, "gpg.out"), "-e", table]
-        ratios, progs, gpgs, peaks = [], [], [], []
+        ratios, cpu_ratios, progs, gpgs, peaks = [], [], [], [], []
         for i in range(a.rounds):
-            tp, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env)
-            tg, _ = timed(gpg_cmd, env=env)
+            tp, rss, cp = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env)
+            tg, _, cg = timed(gpg_cmd, env=env)
             ratios.append(tp / tg)
+            cpu_ratios.append(cp / cg)
             progs.append(tp)
             gpgs.append(tg)
             peaks.append(rss)
-            print("round %d: program %.2f s (peak %.0f MB), gpg %.2f s, ratio %.3f" % (
-                i + 1, tp, rss / 1e6, tg, tp / tg), flush=True)
+            print("round %d: program %.2f s (cpu %.2f s, peak %.0f MB), gpg %.2f s (cpu %.2f s), ratio %.3f "
+                  "(cpu %.3f)" % (i + 1, tp, cp, rss / 1e6, tg, cg, tp / tg, cp / cg), flush=True)
         print("R (median of ratios) = %.3f" % statistics.median(ratios))
+        print("R over CPU time (median of ratios) = %.3f" % statistics.median(cpu_ratios))
         print("program median %.2f s, gpg median %.2f s" % (statistics.median(progs), statistics.median(gpgs)))
         print("peak memory = %.2f x table (%.0f MB)" % (max(peaks) / size, max(peaks) / 1e6))
     finally:
