@@ -76,6 +76,9 @@ TEST(tokenexp, date_cells)
 	EXPECT_EQ(write_cell("99999999999999999999", "edate"), "FAIL: Case 1");
 	EXPECT_EQ(write_cell("-5", "bdate"), "FAIL: Case 2");
 	EXPECT_EQ(write_cell("9223372036854775808", "bdate"), "FAIL: Case 2");
+	EXPECT_EQ(write_cell("9999999999999999999", "bdate"), "FAIL: Case 2"); /* 19 digits, above 2^63 */
+	EXPECT_EQ(write_cell("0000000000000086400", "bdate"), "19700102");     /* 19 digits, leading zeros */
+	EXPECT_EQ(write_cell("00000000000000086400", "bdate"), "19700102");    /* 20 digits, no overflow */
 	{
 		test_util::TzGuard west("America/Los_Angeles");
 		EXPECT_EQ(write_cell("1546300800", "next_run"), "20181231");
