@@ -53,6 +53,9 @@ constexpr const char kUsage[] =
 	"      \n"
 	"  -e <YYYYMM>: only output tokens with card expiration dates <= given date.\n"
 	"      May be combined with -s to specify a range (-s is start, -e is end).\n"
+	"\n"
+	"  -m <format>: encrypted message format, mdc or legacy (the default).\n"
+	"      mdc adds integrity protection, which current OpenPGP software requires.\n"
 	"\n";
 
 /* An expiry date option: digits only (an absent value counts as such) and
@@ -176,7 +179,7 @@ int run(int argc, char **argv)
 		return 1;
 	}
 
-	if (!M_pgp_encrypt_buf(st.work, st.table, st.pubkey, M_PGP_SYMALG_AES256)) {
+	if (!M_pgp_encrypt_buf_ex(st.work, st.table, st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags)) {
 		M_fprintf(stderr, "Error using PGP to encrypt output.\n");
 		return 1;
 	}
@@ -252,6 +255,18 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 					return M_FALSE;
 				}
 				M_fprintf(stderr, "Restricting output to expdates <= '%s'.\n", value);
+				break;
+			case 'm':
+				/* Checked at once, like the dates: a run must not get as
+				 * far as the prompt with a format it cannot write. */
+				if (M_str_eq(value, "mdc")) {
+					opts->pgp_flags = M_PGP_ENCRYPT_MDC;
+				} else if (M_str_eq(value, "legacy")) {
+					opts->pgp_flags = M_PGP_ENCRYPT_NONE;
+				} else {
+					M_fprintf(stderr, "Unknown message format '%s' for -m (use mdc or legacy)\n", value);
+					return M_FALSE;
+				}
 				break;
 			default:
 				break;

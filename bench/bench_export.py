@@ -10,9 +10,12 @@ and, in the same rounds, times
     gpg --batch --trust-model always -r KEY --compress-algo zlib -e
 
 on the program's own plaintext table (decrypted once from its output).
-The two commands alternate over ROUNDS rounds. Reported: each round's times,
-R = the median of the per-round ratios T(program) / T(gpg) of elapsed time,
-the same median over CPU time (user + system, from wait4: steadier than
+Each round also runs the program with -m mdc (the integrity-protected
+message, whose extra cost is one SHA-1 pass over the compressed table).
+The three commands alternate over ROUNDS rounds. Reported: each round's
+times, R = the median of the per-round ratios T(program) / T(gpg), the cost
+of -m mdc as the median of the per-round ratios T(-m mdc) / T(default) less
+one, R over processor time (user + system, from wait4: steadier than
 elapsed time while other work shares the machine), and the program's peak
 resident memory as a multiple of the table's size.
 
@@ -88,8 +91,9 @@ def make_text_csv(path, rows, seed=2):
                 text(20, 400), rng.randint(1500000000, 1760000000)))
 
 
-def timed(cmd, stdin=None, env=None, cwd=None):
-    """Run cmd; return (seconds, peak resident set in bytes, CPU seconds)."""
+def timed(cmd, stdin=None, env=None, cwd=None, cpu=None):
+    """Run cmd; return (seconds, peak resident set in bytes). With a list
+    as cpu, append the command's processor time (user + system) to it."""
     fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdin=fin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, cwd=cwd)
@@ -101,7 +105,9 @@ def timed(cmd, stdin=None, env=None, cwd=None):
         fin.close()
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit("failed: %s\n%s" % (" ".join(cmd), err.decode(errors="replace")))
-    return elapsed, usage.ru_maxrss * 1024, usage.ru_utime + usage.ru_stime
+    if cpu is not None:
+        cpu.append(usage.ru_utime + usage.ru_stime)
+    return elapsed, usage.ru_maxrss * 1024
 
 
 def main():
@@ -148,20 +154,34 @@ def main():
 
         gpg_cmd = ["gpg", "--batch", "--yes", "--trust-model", "always", "-r", keyid, "--compress-algo", "zlib",
                    "-o", os.path.join(work, "gpg.out"), "-e", table]
-        ratios, cpu_ratios, progs, gpgs, peaks = [], [], [], [], []
+        ratios, progs, gpgs, peaks, mdcs, mdc_ratios = [], [], [], [], [], []
+        # Processor time as well: on a shared machine it varies less than
+        # wall time, and the SHA-1 pass is pure computation.
+        cpu_p, cpu_m, cpu_g = [], [], []
         for i in range(a.rounds):
-            tp, rss, cp = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env)
-            tg, _, cg = timed(gpg_cmd, env=env)
+            tp, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env,
+                            cpu=cpu_p)
+            tm, rss_m = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out, "-m", "mdc"],
+                              stdin=keyfile, env=env, cpu=cpu_m)
+            tg, _ = timed(gpg_cmd, env=env, cpu=cpu_g)
             ratios.append(tp / tg)
-            cpu_ratios.append(cp / cg)
             progs.append(tp)
             gpgs.append(tg)
-            peaks.append(rss)
-            print("round %d: program %.2f s (cpu %.2f s, peak %.0f MB), gpg %.2f s (cpu %.2f s), ratio %.3f "
-                  "(cpu %.3f)" % (i + 1, tp, cp, rss / 1e6, tg, cg, tp / tg, cp / cg), flush=True)
+            mdcs.append(tm)
+            mdc_ratios.append(tm / tp)
+            peaks.extend((rss, rss_m))
+            print("round %d: program %.2f s (cpu %.2f s, peak %.0f MB), -m mdc %.2f s (cpu %.2f s), gpg %.2f s "
+                  "(cpu %.2f s), ratio %.3f" % (i + 1, tp, cpu_p[-1], rss / 1e6, tm, cpu_m[-1], tg, cpu_g[-1], tp / tg),
+                  flush=True)
         print("R (median of ratios) = %.3f" % statistics.median(ratios))
-        print("R over CPU time (median of ratios) = %.3f" % statistics.median(cpu_ratios))
-        print("program median %.2f s, gpg median %.2f s" % (statistics.median(progs), statistics.median(gpgs)))
+        print("R over processor time (median of ratios) = %.3f, -m mdc %.3f" % (
+            statistics.median([p / g for p, g in zip(cpu_p, cpu_g)]),
+            statistics.median([m / g for m, g in zip(cpu_m, cpu_g)])))
+        print("program median %.2f s, -m mdc median %.2f s, gpg median %.2f s" % (
+            statistics.median(progs), statistics.median(mdcs), statistics.median(gpgs)))
+        print("-m mdc cost (median of per-round ratios - 1) = %+.1f%% wall, %+.1f%% cpu" % (
+            (statistics.median(mdc_ratios) - 1) * 100,
+            (statistics.median([m / p for m, p in zip(cpu_m, cpu_p)]) - 1) * 100))
         print("peak memory = %.2f x table (%.0f MB)" % (max(peaks) / size, max(peaks) / 1e6))
     finally:
         shutil.rmtree(gnupg, ignore_errors=True)

@@ -3,7 +3,9 @@
  * References: RFC 4880 section 4.2.1 (old-format packet headers), 5.1
  * (public-key encrypted session key packet, version 3), 5.6 (compressed data
  * packet), 5.7 (symmetrically encrypted data packet), 5.9 (literal data
- * packet), 13.9 (OpenPGP CFB mode), 13.1 (EME-PKCS1-v1_5, the same encoding
+ * packet), 5.13 and 5.14 (integrity protected data packet and its
+ * modification detection code), 4.2.2 (new-format packet lengths), 13.9
+ * (OpenPGP CFB mode), 13.1 (EME-PKCS1-v1_5, the same encoding
  * as RFC 8017 section 7.2.1) and 5.5.2 / 13.5 of RFC 4880 for the Elgamal
  * session key encryption.
  *
@@ -101,6 +103,69 @@ void load_providers()
     (void)loaded;
 }
 
+/* One OpenPGP CFB stream under one key from one IV. Bytes fed through
+ * update() in any number of calls come out as one call over all of them
+ * would give them: OpenSSL's CFB keeps its place inside a block between
+ * calls, so pieces need not end on block boundaries. */
+class cfb_stream {
+public:
+    cfb_stream() = default;
+    cfb_stream(const cfb_stream &) = delete;
+    cfb_stream &operator=(const cfb_stream &) = delete;
+    ~cfb_stream() { EVP_CIPHER_CTX_free(ctx_); /* clears the key schedule */ }
+
+    /* Starts the stream; false on a NULL key or iv, an unknown selector, a
+     * cipher the crypto library cannot provide, or a failed cipher call. */
+    [[nodiscard]] bool start(M_pgp_symalg_t symalg, const unsigned char *key, const unsigned char *iv)
+    {
+        const symalg_row *row = symalg_row_lookup(symalg);
+        if (row == nullptr || key == nullptr || iv == nullptr || ctx_ != nullptr)
+            return false;
+        load_providers();
+        const EVP_CIPHER *cipher = row->cipher();
+        if (cipher == nullptr)
+            return false;
+        ctx_ = EVP_CIPHER_CTX_new();
+        return ctx_ != nullptr && EVP_EncryptInit_ex(ctx_, cipher, nullptr, nullptr, nullptr) == 1 &&
+               EVP_CIPHER_CTX_set_key_length(ctx_, static_cast<int>(row->info.key_size)) == 1 &&
+               EVP_EncryptInit_ex(ctx_, nullptr, nullptr, key, iv) == 1 &&
+               EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
+    }
+
+    /* Encrypts len bytes of in to out (which may be the same bytes). The
+     * cipher takes an int count: long inputs go in slices of the stream. */
+    [[nodiscard]] bool update(unsigned char *out, const unsigned char *in, size_t len)
+    {
+        constexpr size_t SLICE = static_cast<size_t>(1) << 30;
+        static_assert(SLICE <= INT_MAX, "slice fits the cipher's count");
+        if (ctx_ == nullptr)
+            return false;
+        for (size_t done = 0; done < len;) {
+            const size_t chunk = (len - done < SLICE) ? len - done : SLICE;
+            int          outl  = 0;
+            if (EVP_EncryptUpdate(ctx_, out + done, &outl, in + done, static_cast<int>(chunk)) != 1 ||
+                outl < 0 || static_cast<size_t>(outl) != chunk)
+                return false;
+            done += chunk;
+        }
+        return true;
+    }
+
+    /* Ends the stream; a CFB stream has nothing left over, but whatever the
+     * cipher hands back goes to tail and its count to tail_len. */
+    [[nodiscard]] bool finish(unsigned char *tail, size_t &tail_len)
+    {
+        int finl = 0;
+        if (ctx_ == nullptr || EVP_EncryptFinal_ex(ctx_, tail, &finl) != 1 || finl < 0)
+            return false;
+        tail_len = static_cast<size_t>(finl);
+        return true;
+    }
+
+private:
+    EVP_CIPHER_CTX *ctx_ = nullptr;
+};
+
 /* Packet headers: old format (RFC 4880 4.2.1), length type 2 (4 bytes). */
 constexpr unsigned char old_header(unsigned tag)
 {
@@ -114,6 +179,19 @@ static_assert(HDR_PKESK == 0x86 && HDR_SYMENC == 0xA6 && HDR_COMPRESSED == 0xA2 
                   HDR_LITERAL == 0xAE,
               "old-format headers with 4-byte lengths");
 constexpr size_t HDR_LEN = 5;
+
+/* The integrity protected data packet has only a new-format header (RFC 4880
+ * 4.2.2: 0xC0 | tag, then a one-, two- or five-byte length). */
+constexpr unsigned char HDR_SEIPD      = 0xC0 | 18;
+constexpr unsigned char SEIPD_VERSION  = 1;
+/* The modification detection code packet: new-format tag 19, length 20. */
+constexpr unsigned char MDC_HEAD[2]    = { 0xC0 | 19, 20 };
+constexpr size_t        SHA1_LEN       = 20;
+constexpr size_t        MDC_PACKET_LEN = sizeof(MDC_HEAD) + SHA1_LEN;
+static_assert(HDR_SEIPD == 0xD2 && MDC_HEAD[0] == 0xD3 && MDC_HEAD[1] == 0x14 && MDC_PACKET_LEN == 22,
+              "tag 18 header, tag 19 packet of 22 bytes");
+/* The most a new-format length takes: 0xFF and four bytes. */
+constexpr size_t NEW_LEN_MAX = 5;
 
 constexpr unsigned char COMPRESS_ALG_ZLIB   = 2;
 constexpr unsigned char LITERAL_FMT_BINARY  = 'b';
@@ -397,10 +475,100 @@ size_t mpi_len(const BIGNUM *bn)
     return true;
 }
 
-/* Everything of M_pgp_encrypt_buf after the arguments were checked; the
+/* Appends a new-format packet length (RFC 4880 4.2.2) in its shortest form:
+ * one byte below 192, two below 8384, else 0xFF and four bytes. */
+void add_new_length(M_buf_t *out, uint32_t len)
+{
+    unsigned char b[NEW_LEN_MAX];
+    size_t        n = 0;
+    if (len < 192) {
+        b[n++] = static_cast<unsigned char>(len);
+    } else if (len < 8384) {
+        const uint32_t v = len - 192;
+        b[n++] = static_cast<unsigned char>((v >> 8) + 192);
+        b[n++] = static_cast<unsigned char>(v & 0xff);
+    } else {
+        b[n++] = 0xFF;
+        put_be32(b + n, len);
+        n += 4;
+    }
+    M_buf_add_bytes(out, b, n);
+}
+
+/* The compressed packet is hashed and encrypted in pieces of this size, so
+ * each piece is still in cache for its second use: the hash costs no second
+ * trip through memory. */
+constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
+
+/* The symmetrically encrypted integrity protected data packet (RFC 4880
+ * 5.13) of in, appended to out: version 1, then one CFB stream from a zero
+ * IV, without resynchronisation, over the prefix, the compressed packet and
+ * the modification detection code packet (5.14), whose SHA-1 covers the
+ * prefix, the compressed packet and its own two header bytes. The plaintext
+ * never enters out: each piece goes from its source straight to ciphertext. */
+[[nodiscard]] bool write_integrity_packet(M_buf_t *out, const symalg_row *row,
+                                          const unsigned char *session_key, const M_buf_t *in)
+{
+    const size_t bs       = row->info.block_size;
+    const size_t L        = M_buf_len(in);
+    const size_t overhead = 1 + bs + 2 + MDC_PACKET_LEN;
+    if (static_cast<uint64_t>(L) > UINT32_LIMIT - overhead)
+        return false;
+    const size_t body = overhead + L;
+
+    M_buf_add_byte(out, HDR_SEIPD);
+    add_new_length(out, static_cast<uint32_t>(body));
+    unsigned char *p = reserve(out, body);
+    if (p == nullptr)
+        return false;
+    p[0] = SEIPD_VERSION;
+    unsigned char *dst = p + 1;
+
+    unsigned char       prefix[MAX_BLOCK_SIZE + 2];
+    unsigned char       mdc[MDC_PACKET_LEN];
+    const unsigned char iv[MAX_BLOCK_SIZE] = { 0 };
+    cfb_stream          cfb;
+    EVP_MD_CTX         *md = EVP_MD_CTX_new();
+
+    bool ok = md != nullptr && RAND_bytes(prefix, static_cast<int>(bs)) == 1;
+    if (ok) {
+        prefix[bs]     = prefix[bs - 2];
+        prefix[bs + 1] = prefix[bs - 1];
+        ok = cfb.start(row->info.symalg, session_key, iv) &&
+             EVP_DigestInit_ex(md, EVP_sha1(), nullptr) == 1 &&
+             EVP_DigestUpdate(md, prefix, bs + 2) == 1 && cfb.update(dst, prefix, bs + 2);
+        dst += bs + 2;
+    }
+
+    const unsigned char *src = reinterpret_cast<const unsigned char *>(M_buf_peek(in));
+    for (size_t done = 0; ok && done < L;) {
+        const size_t n = (L - done < MDC_PIECE) ? L - done : MDC_PIECE;
+        ok = EVP_DigestUpdate(md, src + done, n) == 1 && cfb.update(dst + done, src + done, n);
+        done += n;
+    }
+
+    unsigned int digest_len = 0;
+    size_t       tail       = 0;
+    unsigned char scratch[MAX_BLOCK_SIZE];
+    if (ok) {
+        std::memcpy(mdc, MDC_HEAD, sizeof(MDC_HEAD));
+        ok = EVP_DigestUpdate(md, MDC_HEAD, sizeof(MDC_HEAD)) == 1 &&
+             EVP_DigestFinal_ex(md, mdc + sizeof(MDC_HEAD), &digest_len) == 1 && digest_len == SHA1_LEN &&
+             cfb.update(dst + L, mdc, MDC_PACKET_LEN) && cfb.finish(scratch, tail) && tail == 0;
+    }
+    EVP_MD_CTX_free(md);
+    OPENSSL_cleanse(prefix, sizeof(prefix));
+    OPENSSL_cleanse(mdc, sizeof(mdc));
+    if (!ok)
+        return false;
+    M_buf_direct_write_end(out, body);
+    return true;
+}
+
+/* Everything of M_pgp_encrypt_buf_ex after the arguments were checked; the
  * caller empties in afterwards whatever the result. */
 [[nodiscard]] bool encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
-                               M_pgp_symalg_t symalg)
+                               M_pgp_symalg_t symalg, unsigned int flags)
 {
     /* out is rebuilt from nothing. */
     M_buf_truncate(out, 0);
@@ -439,7 +607,8 @@ size_t mpi_len(const BIGNUM *bn)
         skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
         skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
         ok = write_session_key_packet(out, key, skb, key_size + SKB_OVERHEAD) &&
-             write_encrypted_packet(out, row, session_key, in);
+             ((flags & M_PGP_ENCRYPT_MDC) != 0 ? write_integrity_packet(out, row, session_key, in)
+                                               : write_encrypted_packet(out, row, session_key, in));
     }
     OPENSSL_cleanse(skb, sizeof(skb));
     return ok;
@@ -460,44 +629,11 @@ size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned 
 {
     if (out == nullptr || key == nullptr || iv == nullptr || in == nullptr)
         return 0;
-    const symalg_row *row = symalg_row_lookup(symalg);
-    if (row == nullptr)
+    cfb_stream cfb;
+    size_t     tail = 0;
+    if (!cfb.start(symalg, key, iv) || !cfb.update(out, in, in_len) || !cfb.finish(out + in_len, tail))
         return 0;
-
-    load_providers();
-    const EVP_CIPHER *cipher = row->cipher();
-    if (cipher == nullptr)
-        return 0;
-    EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-    if (ctx == nullptr)
-        return 0;
-
-    size_t written = 0;
-    bool   ok      = EVP_EncryptInit_ex(ctx, cipher, nullptr, nullptr, nullptr) == 1 &&
-              EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(row->info.key_size)) == 1 &&
-              EVP_EncryptInit_ex(ctx, nullptr, nullptr, key, iv) == 1 &&
-              EVP_CIPHER_CTX_set_padding(ctx, 0) == 1;
-
-    /* The cipher takes an int count: long inputs go in slices of the same
-     * stream, which gives the same bytes as one call. */
-    constexpr size_t SLICE = static_cast<size_t>(1) << 30;
-    static_assert(SLICE <= INT_MAX, "slice fits the cipher's count");
-    while (ok && written < in_len) {
-        const size_t chunk = (in_len - written < SLICE) ? in_len - written : SLICE;
-        int          outl  = 0;
-        ok = EVP_EncryptUpdate(ctx, out + written, &outl, in + written, static_cast<int>(chunk)) == 1 &&
-             outl >= 0 && static_cast<size_t>(outl) == chunk;
-        if (ok)
-            written += chunk;
-    }
-    if (ok) {
-        int finl = 0;
-        ok = EVP_EncryptFinal_ex(ctx, out + written, &finl) == 1 && finl >= 0;
-        if (ok)
-            written += static_cast<size_t>(finl);
-    }
-    EVP_CIPHER_CTX_free(ctx); /* clears the key schedule */
-    return ok ? written : 0;
+    return in_len + tail;
 }
 
 int elgamal_exponent_bits(int pbits) noexcept
@@ -577,14 +713,22 @@ extern "C" {
 M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
                          M_pgp_symalg_t symalg)
 {
+    return M_pgp_encrypt_buf_ex(out, in, key, symalg, M_PGP_ENCRYPT_NONE);
+}
+
+M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
+                            M_pgp_symalg_t symalg, unsigned int flags)
+{
+    /* A flag this code does not know asks for a form it cannot write. */
+    constexpr unsigned int KNOWN_FLAGS = M_PGP_ENCRYPT_MDC;
     bool ok = false;
     /* The output is emptied first on every path, so a failed call never
      * leaves an older message behind. One buffer for both would lose the
      * data that way, and the call would quietly encrypt nothing: refused. */
     if (out != in)
         M_buf_truncate(out, 0);
-    if (out != nullptr && in != nullptr && key != nullptr && out != in)
-        ok = encrypt_buf(out, in, key, symalg);
+    if (out != nullptr && in != nullptr && key != nullptr && out != in && (flags & ~KNOWN_FLAGS) == 0)
+        ok = encrypt_buf(out, in, key, symalg, flags);
     /* The plaintext must not linger in the work buffer, whatever happened. */
     M_buf_truncate(in, 0);
     return ok;

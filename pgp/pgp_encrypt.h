@@ -16,8 +16,25 @@
  * with RSA or Elgamal, as the key says. An empty input gives a message whose
  * encrypted packet holds only the CFB prefix.
  *
- * The messages carry no modification detection code, so GnuPG 2.2 and later
- * open them only with --ignore-mdc-error.
+ * That default form carries no modification detection code, so GnuPG 2.2 and
+ * later open it only with --ignore-mdc-error, and some other implementations
+ * refuse it outright. M_pgp_encrypt_buf_ex with M_PGP_ENCRYPT_MDC writes the
+ * integrity-protected form instead, which every current implementation opens
+ * with its default settings:
+ *
+ *   public-key encrypted session key packet (as above)
+ *   symmetrically encrypted integrity protected data packet
+ *                                           (tag 18, version 1, RFC 4880 5.13,
+ *                                            new-format header, definite length)
+ *     one OpenPGP CFB pass from a zero IV, without resynchronisation, over
+ *       the random prefix and its two check bytes
+ *       the same compressed data packet as above
+ *       modification detection code packet  (tag 19, RFC 4880 5.14: 0xD3 0x14
+ *         and the SHA-1 of the prefix, the compressed packet and those two
+ *         bytes)
+ *
+ * A recipient recomputes the SHA-1 and refuses the plaintext of a message
+ * that was altered on its way.
  *
  * Nothing persists between calls: the session key, the CFB prefix and the
  * Elgamal exponent are new for every message; the key object is only read.
@@ -68,6 +85,35 @@ typedef enum {
  * windows). */
 M_API M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
                                M_pgp_symalg_t symalg) M_WARN_UNUSED_RESULT;
+
+/* Message form flags for M_pgp_encrypt_buf_ex, combined with "|". */
+typedef enum {
+    M_PGP_ENCRYPT_NONE = 0,       /* the default form: symmetrically encrypted data packet (tag 9) */
+    M_PGP_ENCRYPT_MDC  = 1u << 0  /* integrity protected data packet (tag 18) ending in an MDC packet */
+} M_pgp_encrypt_flags_t;
+
+/* Encrypt the contents of a buffer into an OpenPGP message of the form that
+ * flags choose.
+ *
+ * out, in, key, symalg: as for M_pgp_encrypt_buf, with the same ownership,
+ *         the same emptying of out first and of in on every path, and the
+ *         same NULL rules.
+ * flags:  M_PGP_ENCRYPT_NONE (0) writes exactly what M_pgp_encrypt_buf
+ *         writes; M_PGP_ENCRYPT_MDC writes the integrity-protected form
+ *         described at the top of this header. Any other bit fails, so a
+ *         caller never gets a form it did not ask for.
+ *
+ * Returns M_TRUE on success. M_FALSE, with no message, on every failure of
+ * M_pgp_encrypt_buf, on an unknown flag bit, and, with M_PGP_ENCRYPT_MDC, on
+ * input whose packet would not fit a 4-byte length (the compressed packet
+ * may then be at most 0xFFFFFFFF less the block size and 25 bytes) or a
+ * failed hash operation. After a failure out may hold the packets written
+ * before the failure and must not be used as a message.
+ *
+ * Invalidates every pointer borrowed from out or in (M_buf_peek, direct-write
+ * windows). */
+M_API M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
+                                  M_pgp_symalg_t symalg, unsigned int flags) M_WARN_UNUSED_RESULT;
 
 /* Encrypt a byte array into a newly allocated OpenPGP message.
  *

@@ -20,6 +20,7 @@
 #include "core/m_mem.h"
 #include "formats/m_bincodec.h"
 #include "formats/m_csv.h"
+#include "pgp/pgp_encrypt.h"
 #include "platform/m_fs_file.h"
 #include "tests/test_util.h"
 
@@ -135,6 +136,25 @@ TEST(tokenexp, options)
 	EXPECT_NE(o.filter, nullptr);
 	EXPECT_TRUE(parse({"-s202413"}, &o));
 	EXPECT_FALSE(parse({"-e", "2024"}, &o));
+	/* -m: both forms of the value, the last one wins, anything else stops. */
+	const struct {
+		std::initializer_list<const char *> args;
+		bool                                ok;
+		unsigned int                        flags;
+	} formats[] = {
+		{{}, true, 0},
+		{{"-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
+		{{"-mmdc", "-mlegacy"}, true, 0},
+		{{"-m", "legacy", "-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
+		{{"-m", "MDC"}, false, 0},
+		{{"-m", ""}, false, 0},
+		{{"-m"}, false, 0},
+		{{"-mmdc", "-m", "tag18"}, false, M_PGP_ENCRYPT_MDC},
+	};
+	for (const auto &f : formats) {
+		EXPECT_EQ(parse(f.args, &o), f.ok) << f.args.size();
+		EXPECT_EQ(o.pgp_flags, f.flags) << f.args.size();
+	}
 	testing::internal::GetCapturedStderr();
 }
 

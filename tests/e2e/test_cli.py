@@ -38,6 +38,9 @@ USAGE = (
     b"  -e <YYYYMM>: only output tokens with card expiration dates <= given date.\n"
     b"      May be combined with -s to specify a range (-s is start, -e is end).\n"
     b"\n"
+    b"  -m <format>: encrypted message format, mdc or legacy (the default).\n"
+    b"      mdc adds integrity protection, which current OpenPGP software requires.\n"
+    b"\n"
 )
 
 PROMPT = b"Enter quorvel export key: "

@@ -74,13 +74,22 @@ bytes buf_bytes(const M_buf_t *b)
     return p == nullptr ? bytes() : bytes(p, p + M_buf_len(b));
 }
 
-/* Encrypts data; the input buffer must come back empty either way. */
-bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, bytes &msg)
+/* The two message forms, for tests that run over both. */
+struct form_case {
+    unsigned    flags;
+    const char *name;
+};
+const form_case forms[] = { { M_PGP_ENCRYPT_NONE, "tag 9" }, { M_PGP_ENCRYPT_MDC, "tag 18 + MDC" } };
+
+/* Encrypts data (flags 0 through the plain entry point); the input buffer
+ * must come back empty either way. */
+bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, bytes &msg, unsigned flags = 0)
 {
     buf_ptr in(M_buf_create());
     buf_ptr out(M_buf_create());
     M_buf_add_bytes(in.get(), data.data(), data.size());
-    const bool ok = M_pgp_encrypt_buf(out.get(), in.get(), key, alg);
+    const bool ok = flags == 0 ? M_pgp_encrypt_buf(out.get(), in.get(), key, alg)
+                               : M_pgp_encrypt_buf_ex(out.get(), in.get(), key, alg, flags);
     EXPECT_EQ(M_buf_len(in.get()), 0u);
     msg = buf_bytes(out.get());
     return ok;
@@ -99,8 +108,11 @@ struct message_layout {
     unsigned      algorithm  = 0;
     bytes         mpi1, mpi2;
     unsigned      mpi1_bits = 0, mpi2_bits = 0;
+    unsigned      enc_tag    = 0; /* 9, or 18 with a new-format header */
+    size_t        enc_hlen   = 0; /* header bytes of the encrypted packet */
     size_t        enc_body   = 0;
-    bytes         encrypted; /* the tag 9 body */
+    bytes         encrypted; /* the tag 9 body, or the tag 18 body after its version byte */
+    unsigned      seipd_version = 0;
 };
 
 ::testing::AssertionResult split_mpi(const bytes &m, size_t &pos, size_t end, bytes &out, unsigned &bits)
@@ -141,13 +153,39 @@ struct message_layout {
     }
     if (pos != end)
         return ::testing::AssertionFailure() << "session key packet has " << end - pos << " spare bytes";
-    if (m.size() < end + 5 || m[end] != 0xA6)
+    if (m.size() >= end + 5 && m[end] == 0xA6) {
+        l.enc_tag  = 9;
+        l.enc_hlen = 5;
+        l.enc_body = be32(&m[end + 1]);
+    } else if (m.size() >= end + 2 && m[end] == 0xD2) {
+        /* New-format length: one, two or five bytes (no partial lengths). */
+        const unsigned b0 = m[end + 1];
+        l.enc_tag = 18;
+        if (b0 < 192) {
+            l.enc_hlen = 2;
+            l.enc_body = b0;
+        } else if (b0 < 224 && m.size() >= end + 3) {
+            l.enc_hlen = 3;
+            l.enc_body = ((b0 - 192) << 8) + m[end + 2] + 192;
+        } else if (b0 == 255 && m.size() >= end + 6) {
+            l.enc_hlen = 6;
+            l.enc_body = be32(&m[end + 2]);
+        } else {
+            return ::testing::AssertionFailure() << "bad new-format length byte " << b0;
+        }
+    } else {
         return ::testing::AssertionFailure() << "no encrypted data packet header";
-    l.enc_body = be32(&m[end + 1]);
-    if (end + 5 + l.enc_body != m.size())
+    }
+    if (end + l.enc_hlen + l.enc_body != m.size())
         return ::testing::AssertionFailure() << "encrypted packet length " << l.enc_body << " vs "
-                                             << m.size() - end - 5 << " bytes left";
-    l.encrypted.assign(m.begin() + (long)(end + 5), m.end());
+                                             << m.size() - end - l.enc_hlen << " bytes left";
+    size_t start = end + l.enc_hlen;
+    if (l.enc_tag == 18) {
+        if (l.enc_body == 0)
+            return ::testing::AssertionFailure() << "tag 18 packet without a version";
+        l.seipd_version = m[start++];
+    }
+    l.encrypted.assign(m.begin() + (long)start, m.end());
     return ::testing::AssertionSuccess();
 }
 
@@ -170,6 +208,8 @@ bytes cfb_decrypt(const symalg_case &a, const bytes &key, const unsigned char *i
     return out;
 }
 
+::testing::AssertionResult check_compressed(const bytes &inner, const bytes &input);
+
 /* Opens the encrypted packet with the session key by OpenPGP's CFB rules and
  * checks every layer inside it against the input. */
 ::testing::AssertionResult check_inner_layers(const symalg_case &a, const bytes &session_key,
@@ -185,6 +225,36 @@ bytes cfb_decrypt(const symalg_case &a, const bytes &key, const unsigned char *i
     /* Resynchronisation: the IV is the ciphertext of prefix bytes 2..bs+1. */
     const bytes inner = cfb_decrypt(a, session_key, encrypted.data() + 2, encrypted.data() + bs + 2,
                                     encrypted.size() - bs - 2);
+    return check_compressed(inner, input);
+}
+
+/* The integrity-protected form: one CFB pass from a zero IV over prefix,
+ * compressed packet and MDC packet, whose SHA-1 (computed here) covers
+ * everything before its last 20 bytes. */
+::testing::AssertionResult check_inner_layers_mdc(const symalg_case &a, const bytes &session_key,
+                                                  const bytes &encrypted, const bytes &input)
+{
+    const size_t bs = a.bs;
+    if (encrypted.size() < bs + 2 + 22)
+        return ::testing::AssertionFailure() << "packet shorter than prefix and MDC";
+    const unsigned char zero[16] = { 0 };
+    const bytes plain = cfb_decrypt(a, session_key, zero, encrypted.data(), encrypted.size());
+    if (plain[bs] != plain[bs - 2] || plain[bs + 1] != plain[bs - 1])
+        return ::testing::AssertionFailure() << "prefix check bytes do not repeat";
+    const size_t mdc = plain.size() - 22;
+    if (plain[mdc] != 0xD3 || plain[mdc + 1] != 0x14)
+        return ::testing::AssertionFailure() << "no MDC packet header at the end: " << hex(&plain[mdc], 2);
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int  dlen = 0;
+    if (EVP_Digest(plain.data(), mdc + 2, digest, &dlen, EVP_sha1(), nullptr) != 1 || dlen != 20 ||
+        std::memcmp(digest, &plain[mdc + 2], 20) != 0)
+        return ::testing::AssertionFailure() << "MDC is not the SHA-1 of what precedes it";
+    return check_compressed(bytes(plain.begin() + (long)(bs + 2), plain.begin() + (long)mdc), input);
+}
+
+/* The compressed packet inside the encryption, checked against the input. */
+::testing::AssertionResult check_compressed(const bytes &inner, const bytes &input)
+{
     if (input.empty()) {
         if (!inner.empty())
             return ::testing::AssertionFailure() << "empty input, yet " << inner.size() << " bytes follow the prefix";
@@ -276,14 +346,16 @@ protected:
 
     /* gpg decrypts msg; returns its exit status, the plaintext and the
      * session key it used ("algo:hex"). */
-    static int gpg_decrypt(const bytes &msg, bytes &plain, std::string *session_key = nullptr)
+    static int gpg_decrypt(const bytes &msg, bytes &plain, std::string *session_key = nullptr,
+                           bool ignore_mdc = true)
     {
         const std::string in = home_->file("msg.gpg"), out = home_->file("plain.bin"),
                           err = home_->file("stderr.txt");
         std::remove(out.c_str());
         if (!write_file(in, msg.data(), msg.size()))
             return -1;
-        const int rc = run(home_->gpg("--ignore-mdc-error --show-session-key --output " + shell_quote(out) +
+        const int rc = run(home_->gpg(std::string(ignore_mdc ? "--ignore-mdc-error " : "") +
+                                      "--show-session-key --output " + shell_quote(out) +
                                       " --decrypt " + shell_quote(in) + " 2>" + shell_quote(err)));
         plain = read_file(out);
         if (session_key != nullptr) {
@@ -322,28 +394,37 @@ TEST_F(pgp_encrypt, gpg_decrypts_every_selector_with_rsa_and_elgamal)
         key_ptr key = load_key(std::string(keyname) + ".asc");
         ASSERT_NE(key, nullptr);
         for (const symalg_case &a : symalgs) {
-            SCOPED_TRACE(std::string(keyname) + " " + a.name);
-            bytes msg;
-            ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg));
+            for (const form_case &f : forms) {
+                SCOPED_TRACE(std::string(keyname) + " " + a.name + " " + f.name);
+                bytes msg;
+                ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg, f.flags));
 
-            message_layout l;
-            ASSERT_TRUE(read_layout(msg, l));
-            EXPECT_EQ(l.version, 3u);
-            EXPECT_EQ(l.key_id, hex(key->key_id, 8));
+                message_layout l;
+                ASSERT_TRUE(read_layout(msg, l));
+                EXPECT_EQ(l.version, 3u);
+                EXPECT_EQ(l.key_id, hex(key->key_id, 8));
+                EXPECT_EQ(l.enc_tag, f.flags == 0 ? 9u : 18u);
 
-            bytes       plain;
-            std::string sk;
-            EXPECT_EQ(gpg_decrypt(msg, plain, &sk), 0);
-            EXPECT_TRUE(plain == input) << "plaintext differs: " << plain.size() << " bytes back";
+                /* The integrity-protected form opens without weakening gpg. */
+                bytes       plain;
+                std::string sk;
+                EXPECT_EQ(gpg_decrypt(msg, plain, &sk, f.flags == 0), 0);
+                EXPECT_TRUE(plain == input) << "plaintext differs: " << plain.size() << " bytes back";
 
-            /* The session key gpg recovered: our algorithm id and key size;
-             * with it the inner layers read back byte for byte. */
-            const size_t colon = sk.find(':');
-            ASSERT_NE(colon, std::string::npos) << sk;
-            EXPECT_EQ(std::stoul(sk.substr(0, colon)), a.pgp_id);
-            const bytes session_key = hex_to_bytes(sk.substr(colon + 1));
-            EXPECT_EQ(session_key.size(), a.key_size);
-            EXPECT_TRUE(check_inner_layers(a, session_key, l.encrypted, input));
+                /* The session key gpg recovered: our algorithm id and key size;
+                 * with it the inner layers read back byte for byte. */
+                const size_t colon = sk.find(':');
+                ASSERT_NE(colon, std::string::npos) << sk;
+                EXPECT_EQ(std::stoul(sk.substr(0, colon)), a.pgp_id);
+                const bytes session_key = hex_to_bytes(sk.substr(colon + 1));
+                EXPECT_EQ(session_key.size(), a.key_size);
+                if (f.flags == 0) {
+                    EXPECT_TRUE(check_inner_layers(a, session_key, l.encrypted, input));
+                } else {
+                    EXPECT_EQ(l.seipd_version, 1u);
+                    EXPECT_TRUE(check_inner_layers_mdc(a, session_key, l.encrypted, input));
+                }
+            }
         }
     }
 }
@@ -360,20 +441,23 @@ TEST_F(pgp_encrypt, gpg_decrypts_edge_inputs)
         bytes                 input;
         const M_pgp_pubkey_t *key;
         M_pgp_symalg_t        alg;
+        unsigned              flags;
     };
     const edge edges[] = {
-        { "empty, RSA", {}, rsa.get(), M_PGP_SYMALG_AES256 },
-        { "empty, Elgamal", {}, elg.get(), M_PGP_SYMALG_CAST5 },
-        { "one byte", { 0x00 }, rsa.get(), M_PGP_SYMALG_3DES },
-        { "every byte value, RSA", all_byte_values(), rsa.get(), M_PGP_SYMALG_AES256 },
-        { "every byte value, Elgamal", all_byte_values(), elg.get(), M_PGP_SYMALG_BLOWFISH },
+        { "empty, RSA", {}, rsa.get(), M_PGP_SYMALG_AES256, 0 },
+        { "empty, Elgamal", {}, elg.get(), M_PGP_SYMALG_CAST5, 0 },
+        { "one byte", { 0x00 }, rsa.get(), M_PGP_SYMALG_3DES, 0 },
+        { "every byte value, RSA", all_byte_values(), rsa.get(), M_PGP_SYMALG_AES256, 0 },
+        { "every byte value, Elgamal", all_byte_values(), elg.get(), M_PGP_SYMALG_BLOWFISH, 0 },
+        { "MDC, empty", {}, rsa.get(), M_PGP_SYMALG_AES128, M_PGP_ENCRYPT_MDC },
+        { "MDC, one byte", { 0xff }, elg.get(), M_PGP_SYMALG_3DES, M_PGP_ENCRYPT_MDC },
     };
     for (const edge &e : edges) {
         SCOPED_TRACE(e.what);
         bytes msg;
-        ASSERT_TRUE(encrypt(e.input, e.key, e.alg, msg));
+        ASSERT_TRUE(encrypt(e.input, e.key, e.alg, msg, e.flags));
         bytes plain = { 'x' };
-        EXPECT_EQ(gpg_decrypt(msg, plain), 0);
+        EXPECT_EQ(gpg_decrypt(msg, plain, nullptr, e.flags == 0), 0);
         EXPECT_TRUE(plain == e.input) << plain.size() << " bytes back, " << e.input.size() << " sent";
     }
 }
@@ -386,12 +470,15 @@ TEST_F(pgp_encrypt, gpg_decrypts_20_megabytes)
     /* Some bytes no text has, spread through the table. */
     for (size_t i = 0; i < input.size(); i += 4099)
         input[i] = (unsigned char)(i * 7);
-    bytes msg;
-    ASSERT_TRUE(encrypt(input, key.get(), M_PGP_SYMALG_AES256, msg));
-    bytes plain;
-    EXPECT_EQ(gpg_decrypt(msg, plain), 0);
-    ASSERT_EQ(plain.size(), input.size());
-    EXPECT_TRUE(plain == input);
+    for (const form_case &f : forms) {
+        SCOPED_TRACE(f.name);
+        bytes msg;
+        ASSERT_TRUE(encrypt(input, key.get(), M_PGP_SYMALG_AES256, msg, f.flags));
+        bytes plain;
+        EXPECT_EQ(gpg_decrypt(msg, plain, nullptr, f.flags == 0), 0);
+        ASSERT_EQ(plain.size(), input.size());
+        EXPECT_TRUE(plain == input);
+    }
 }
 
 TEST_F(pgp_encrypt, gpg_lists_the_packets)
@@ -423,6 +510,19 @@ TEST_F(pgp_encrypt, gpg_lists_the_packets)
               std::string::npos)
         << elist;
     EXPECT_NE(elist.find("raw data: 100 bytes"), std::string::npos) << elist;
+
+    /* The integrity-protected form: a new-format tag 18 packet that gpg
+     * reads as using the SHA-1 modification detection code. */
+    ASSERT_TRUE(encrypt(csv_text(5000), key.get(), M_PGP_SYMALG_AES256, msg, M_PGP_ENCRYPT_MDC));
+    const std::string mlist = gpg_list_packets(msg);
+    EXPECT_NE(mlist.find("# off=0 ctb=86 tag=1 hlen=5"), std::string::npos) << mlist;
+    EXPECT_NE(mlist.find("ctb=d2 tag=18 hlen=3"), std::string::npos) << mlist;
+    EXPECT_NE(mlist.find("new-ctb"), std::string::npos) << mlist;
+    EXPECT_NE(mlist.find("mdc_method: 2"), std::string::npos) << mlist;
+    EXPECT_EQ(mlist.find("ctb=a6"), std::string::npos) << mlist;
+    EXPECT_NE(mlist.find("ctb=a2 tag=8 hlen=5"), std::string::npos) << mlist;
+    EXPECT_NE(mlist.find("ctb=ae tag=11 hlen=5 plen=5006"), std::string::npos) << mlist;
+    EXPECT_NE(mlist.find("raw data: 5000 bytes"), std::string::npos) << mlist;
 }
 
 /* ---------------------------------------------------------------------------
@@ -464,7 +564,37 @@ TEST(pgp_encrypt_layout, packet_headers_and_lengths)
         ASSERT_TRUE(encrypt({}, elg.get(), a.symalg, msg));
         ASSERT_TRUE(read_layout(msg, l));
         EXPECT_EQ(l.enc_body, a.bs + 2);
+
+        /* Integrity-protected: the same session key packet, then tag 18 with
+         * the shortest new-format length of a body of version, prefix,
+         * compressed packet and 22-byte MDC packet (one byte of length up
+         * to 191, two up to 8383, else five). */
+        for (const size_t size : { (size_t)0, (size_t)3000 }) {
+            SCOPED_TRACE(size);
+            const bytes input = csv_text(size);
+            bytes       legacy;
+            ASSERT_TRUE(encrypt(input, rsa.get(), a.symalg, legacy));
+            message_layout ll;
+            ASSERT_TRUE(read_layout(legacy, ll));
+            ASSERT_TRUE(encrypt(input, rsa.get(), a.symalg, msg, M_PGP_ENCRYPT_MDC));
+            ASSERT_TRUE(read_layout(msg, l));
+            EXPECT_EQ(l.enc_tag, 18u);
+            EXPECT_EQ(l.seipd_version, 1u);
+            EXPECT_EQ(l.pkesk_body, 12 + l.mpi1.size());
+            /* Compressed packets of the same input have the same length. */
+            EXPECT_EQ(l.enc_body, 1 + ll.enc_body + 22);
+            EXPECT_EQ(l.enc_hlen, l.enc_body < 192 ? 2u : l.enc_body < 8384 ? 3u : 6u);
+        }
     }
+    /* The five-byte length: a compressed packet above 8 KiB. */
+    bytes noise(20000);
+    ASSERT_EQ(RAND_bytes(noise.data(), (int)noise.size()), 1);
+    bytes          msg;
+    message_layout l;
+    ASSERT_TRUE(encrypt(noise, rsa.get(), M_PGP_SYMALG_AES256, msg, M_PGP_ENCRYPT_MDC));
+    ASSERT_TRUE(read_layout(msg, l));
+    EXPECT_EQ(l.enc_hlen, 6u);
+    EXPECT_GT(l.enc_body, 20000u);
 }
 
 /* The session key block is checked by undoing the public-key step with key
@@ -551,24 +681,27 @@ TEST(pgp_encrypt_layout, rsa_session_key_block_and_inner_layers)
         ASSERT_NE(key, nullptr);
         const size_t k = (size_t)(bits + 7) / 8;
         for (const symalg_case &a : symalgs) {
-            SCOPED_TRACE(std::to_string(bits) + " " + a.name);
-            const bytes input = all_byte_values();
-            bytes       msg;
-            ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg));
-            message_layout l;
-            ASSERT_TRUE(read_layout(msg, l));
-            BIGNUM *c = BN_bin2bn(l.mpi1.data(), (int)l.mpi1.size(), nullptr);
-            BIGNUM *m = BN_new();
-            BN_CTX *ctx = BN_CTX_new();
-            ASSERT_EQ(BN_mod_exp(m, c, pair.d, pair.n, ctx), 1);
-            bytes session_key;
-            EXPECT_TRUE(check_pkcs1(m, k, a, &session_key));
-            if (session_key.size() == a.key_size) {
-                EXPECT_TRUE(check_inner_layers(a, session_key, l.encrypted, input));
+            for (const form_case &f : forms) {
+                SCOPED_TRACE(std::to_string(bits) + " " + a.name + " " + f.name);
+                const bytes input = all_byte_values();
+                bytes       msg;
+                ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg, f.flags));
+                message_layout l;
+                ASSERT_TRUE(read_layout(msg, l));
+                BIGNUM *c = BN_bin2bn(l.mpi1.data(), (int)l.mpi1.size(), nullptr);
+                BIGNUM *m = BN_new();
+                BN_CTX *ctx = BN_CTX_new();
+                ASSERT_EQ(BN_mod_exp(m, c, pair.d, pair.n, ctx), 1);
+                bytes session_key;
+                EXPECT_TRUE(check_pkcs1(m, k, a, &session_key));
+                if (session_key.size() == a.key_size) {
+                    EXPECT_TRUE(f.flags == 0 ? check_inner_layers(a, session_key, l.encrypted, input)
+                                             : check_inner_layers_mdc(a, session_key, l.encrypted, input));
+                }
+                BN_free(c);
+                BN_clear_free(m);
+                BN_CTX_free(ctx);
             }
-            BN_free(c);
-            BN_clear_free(m);
-            BN_CTX_free(ctx);
         }
     }
 }
@@ -724,6 +857,18 @@ TEST(pgp_encrypt_fail, bad_arguments)
         EXPECT_FALSE(M_pgp_encrypt_buf(out.get(), in.get(), key.get(), static_cast<M_pgp_symalg_t>(bad))) << bad;
         EXPECT_EQ(M_buf_len(in.get()), 0u);
     }
+
+    /* Flag bits the library does not know: no form it was not asked for. */
+    for (unsigned bad : { 2u, 0x80000000u, M_PGP_ENCRYPT_MDC | 4u }) {
+        refill();
+        M_buf_add_bytes(out.get(), "old", 3);
+        EXPECT_FALSE(M_pgp_encrypt_buf_ex(out.get(), in.get(), key.get(), M_PGP_SYMALG_AES256, bad)) << bad;
+        EXPECT_EQ(M_buf_len(in.get()), 0u);
+        EXPECT_EQ(M_buf_len(out.get()), 0u);
+    }
+    refill();
+    EXPECT_FALSE(M_pgp_encrypt_buf_ex(out.get(), in.get(), nullptr, M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC));
+    EXPECT_EQ(M_buf_len(in.get()), 0u);
 
     /* One buffer as both input and output would lose the data. */
     refill();
