@@ -1068,6 +1068,59 @@ TEST(pgp_encrypt_detail, compressor_round_trip)
     EXPECT_EQ(n, 10u);
 }
 
+/* The compressed packet is made without joining the literal packet's header
+ * and the data first: zlib (the oracle) must inflate the stream to exactly
+ * the head and then the data, checking the Adler-32 over both. */
+TEST(pgp_encrypt_detail, compress_after_head_inflates_to_head_then_data)
+{
+    const bytes literal_head = { 0xAE, 0, 0, 0, 6, 'b', 0, 0, 0, 0, 0 };
+    struct row {
+        const char *what;
+        bytes       head;
+        bytes       src;
+    };
+    const row rows[] = {
+        { "packet header, no data", literal_head, bytes() },
+        { "packet header, every byte value", literal_head, all_byte_values() },
+        { "packet header, CSV text", literal_head, csv_text(100000) },
+        { "one-byte head", bytes(1, 0xFF), csv_text(1000) },
+        { "longest head", bytes(65535, 0x5A), csv_text(1000) },
+    };
+    for (const row &r : rows) {
+        const size_t bound = pgp_detail::compress_after_head_bound(r.head.size(), r.src.size());
+        ASSERT_GT(bound, 0u) << r.what;
+        bytes  dst(bound);
+        size_t n = bound;
+        ASSERT_TRUE(pgp_detail::compress_after_head(dst.data(), &n, r.head.data(), r.head.size(),
+                                                    r.src.empty() ? nullptr : r.src.data(), r.src.size()))
+            << r.what;
+        ASSERT_LE(n, bound) << r.what;
+        bytes  back(r.head.size() + r.src.size() + 1);
+        uLongf bl = (uLongf)back.size();
+        ASSERT_EQ(uncompress(back.data(), &bl, dst.data(), (uLong)n), Z_OK) << r.what;
+        back.resize(bl);
+        bytes want = r.head;
+        want.insert(want.end(), r.src.begin(), r.src.end());
+        EXPECT_TRUE(back == want) << r.what;
+    }
+
+    unsigned char       d[64];
+    const unsigned char h[1] = { 1 };
+    size_t              n    = sizeof(d);
+    EXPECT_FALSE(pgp_detail::compress_after_head(nullptr, &n, h, 1, h, 1));
+    EXPECT_FALSE(pgp_detail::compress_after_head(d, nullptr, h, 1, h, 1));
+    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, nullptr, 1, h, 1));
+    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 0, h, 1));
+    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 65536, h, 1));
+    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 1, nullptr, 1));
+    /* Too little room is an error, not a cut stream. */
+    const bytes big = all_byte_values();
+    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 1, big.data(), big.size()));
+    EXPECT_EQ(n, sizeof(d));
+    EXPECT_EQ(pgp_detail::compress_after_head_bound(0, 1), 0u);
+    EXPECT_EQ(pgp_detail::compress_after_head_bound(65536, 1), 0u);
+}
+
 TEST(pgp_encrypt_detail, cipher_without_provider_fails_cleanly)
 {
     /* A fresh process whose OpenSSL cannot find its legacy provider: CAST5
