@@ -1040,34 +1040,6 @@ TEST(pgp_encrypt_detail, do_encrypt_cfb_is_full_block_cfb)
     EXPECT_EQ(pgp_detail::do_encrypt_cfb(out, static_cast<M_pgp_symalg_t>(0), key, iv, in, 10), 0u);
 }
 
-TEST(pgp_encrypt_detail, compressor_round_trip)
-{
-    for (const bytes &src : { bytes(), all_byte_values(), csv_text(100000) }) {
-        const size_t bound = pgp_detail::compress_bound(src.size());
-        ASSERT_GT(bound, 0u);
-        bytes  dst(bound);
-        size_t n = bound;
-        ASSERT_TRUE(pgp_detail::compress_block(dst.data(), &n, src.empty() ? nullptr : src.data(), src.size()));
-        ASSERT_LE(n, bound);
-        EXPECT_EQ(dst[0] & 0x0f, 8) << "RFC 1950 header, deflate";
-        bytes  back(src.size() + 1);
-        uLongf bl = (uLongf)back.size();
-        ASSERT_EQ(uncompress(back.data(), &bl, dst.data(), (uLong)n), Z_OK);
-        back.resize(bl);
-        EXPECT_TRUE(back == src);
-    }
-    size_t n = 10;
-    unsigned char d[10];
-    EXPECT_FALSE(pgp_detail::compress_block(nullptr, &n, d, 1));
-    EXPECT_FALSE(pgp_detail::compress_block(d, nullptr, d, 1));
-    EXPECT_FALSE(pgp_detail::compress_block(d, &n, nullptr, 1));
-    /* Too little room is an error, not a cut stream. */
-    const bytes big = all_byte_values();
-    n = 10;
-    EXPECT_FALSE(pgp_detail::compress_block(d, &n, big.data(), big.size()));
-    EXPECT_EQ(n, 10u);
-}
-
 /* The compressed packet is made without joining the literal packet's header
  * and the data first: zlib (the oracle) must inflate the stream to exactly
  * the head and then the data, checking the Adler-32 over both. */
