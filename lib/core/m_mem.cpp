@@ -176,10 +176,14 @@ void release_mapping(void *base, size_t len) noexcept
 
 /* A fresh address range of len bytes (a multiple of kMapAlign) starting on a
  * kMapAlign boundary, mapped with prot; nullptr when the kernel refuses.
- * Over-reserving by one step and trimming both ends is what aligns it. */
+ * Over-reserving by one step and trimming both ends is what aligns it.
+ * Writable memory is committed as the runtime's own large blocks are, so the
+ * kernel refuses what it cannot back and the out-of-memory policy runs; a
+ * range that only reserves addresses (PROT_NONE) commits nothing. */
 unsigned char *aligned_range(size_t len, int prot) noexcept
 {
-	void *raw = ::mmap(nullptr, len + kMapAlign, prot, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+	const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (prot == PROT_NONE ? MAP_NORESERVE : 0);
+	void     *raw   = ::mmap(nullptr, len + kMapAlign, prot, flags, -1, 0);
 	if (raw == MAP_FAILED)
 		return nullptr;
 	const uintptr_t start = reinterpret_cast<uintptr_t>(raw);

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -324,6 +325,27 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 	/* At least every page that was written was wiped. */
 	EXPECT_GE(unmap_probe::resident * page, big / 2 + big / 4);
 }
+
+/* A mapping the kernel refuses goes through the out-of-memory policy like
+ * any runtime failure: the callbacks, then the default handler. (The address
+ * space limit that makes the kernel refuse does not mix with the sanitizers'
+ * shadow memory.) */
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
+{
+	GTEST_FLAG_SET(death_test_style, "threadsafe");
+	EXPECT_EXIT(
+	    {
+		    struct rlimit lim {};
+		    getrlimit(RLIMIT_AS, &lim);
+		    lim.rlim_cur = static_cast<rlim_t>(1) << 30;
+		    setrlimit(RLIMIT_AS, &lim);
+		    void *p = M_malloc(static_cast<size_t>(2) << 30);
+		    std::_Exit(p == nullptr ? 3 : 4);
+	    },
+	    testing::KilledBySignal(SIGABRT), "OUT OF MEMORY");
+}
+#endif
 
 TEST(m_mem, memdup_and_memdup_max)
 {
