@@ -3,6 +3,7 @@
 
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_key.h"
+#include "app/tokenexp_output.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
@@ -17,14 +18,26 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 
 namespace {
 
 constexpr size_t   kErrLen       = 256;
 constexpr size_t   kMaxTableSize = 0x7FFFFFFF;
 constexpr size_t   kReadBufSize  = 8192;
+
+/* Largest public key file read. Real keys are a few kilobytes; the bound
+ * keeps a device or a runaway file given as the key from taking all memory. */
+constexpr size_t   kMaxKeyFile   = size_t{64} * 1024 * 1024;
 
 constexpr const char kUsage[] =
 	"\n"
@@ -65,6 +78,54 @@ bool valid_expdate(const char *value)
 	return M_str_len(value) == 6 && M_str_isnum(value);
 }
 
+/* The export key text area. Kept out of swap where the system allows it
+ * (a refusal is harmless), and wiped with a wipe the compiler must keep on
+ * every way out. */
+struct key_area_t {
+	char text[TOKENEXP_KEY_LEN];
+	bool locked;
+
+	key_area_t() : text{}, locked(mlock(text, sizeof(text)) == 0) {}
+	key_area_t(const key_area_t &) = delete;
+	key_area_t &operator=(const key_area_t &) = delete;
+
+	void wipe() { OPENSSL_cleanse(text, sizeof(text)); }
+
+	~key_area_t()
+	{
+		wipe();
+		if (locked)
+			munlock(text, sizeof(text));
+	}
+};
+
+/* Before anything else: make sure descriptors 0, 1 and 2 are open. Were one
+ * closed, the next file opened would take its number, and the export file
+ * would be read as the key or the messages written into the output. */
+void open_standard_descriptors()
+{
+	for (int fd = 0; fd <= 2; fd++) {
+		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+			continue;
+		const int null_fd = open("/dev/null", O_RDWR);
+		if (null_fd > 2)
+			close(null_fd); /* something else holds the lower numbers */
+	}
+}
+
+/* The process holds card data and the export key in the clear: no crash,
+ * abort or signal may write them to a core file, and no other process of
+ * the same user may read its memory. The out-of-memory abort still aborts,
+ * it only leaves no core. */
+void forbid_core_dumps()
+{
+	const struct rlimit none = {0, 0};
+	(void)setrlimit(RLIMIT_CORE, &none);
+#ifdef __linux__
+	(void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
+}
+
 /* Everything a run owns; released by one clean-up sequence on every path. */
 struct run_state_t {
 	M_fs_file_t     *export_file = nullptr;
@@ -75,6 +136,7 @@ struct run_state_t {
 	M_buf_t         *work        = nullptr;
 	M_buf_t         *line        = nullptr;
 	char            *section     = nullptr;
+	char            *output_name = nullptr;
 	tokenexp_table_t builder{};
 
 	run_state_t() = default;
@@ -83,6 +145,7 @@ struct run_state_t {
 
 	~run_state_t()
 	{
+		M_free(output_name);
 		M_free(section);
 		tokenexp_table_clear(&builder);
 		M_buf_cancel(table);
@@ -129,7 +192,7 @@ int run(int argc, char **argv)
 		M_fprintf(stderr, "Couldn't read Quorvel export file: %s\n", opts.export_file);
 		return 1;
 	}
-	if (M_fs_file_read_bytes(opts.key_file, 0, &st.key_bytes, &st.key_len) != M_FS_ERROR_SUCCESS) {
+	if (M_fs_file_read_bytes(opts.key_file, kMaxKeyFile, &st.key_bytes, &st.key_len) != M_FS_ERROR_SUCCESS) {
 		M_fprintf(stderr, "Couldn't read PGP public key file: %s\n", opts.key_file);
 		return 1;
 	}
@@ -139,11 +202,29 @@ int run(int argc, char **argv)
 		return 1;
 	}
 
+	/* Default output: the export file's base name plus ".gpg", in the
+	 * working directory. Chosen before the prompt, so that an output that
+	 * would replace an input is refused before anything is asked or read. */
+	if (M_str_isempty(opts.output_file)) {
+		char    *base = M_fs_path_basename(opts.export_file, M_FS_SYSTEM_AUTO);
+		M_buf_t *name = M_buf_create();
+		M_buf_add_str(name, base);
+		M_buf_add_str(name, ".gpg");
+		M_free(base);
+		st.output_name = M_buf_finish_str(name, nullptr);
+	} else {
+		st.output_name = M_strdup(opts.output_file);
+	}
+	const char *output = st.output_name;
+	if (tokenexp_output_is_input(output, opts.export_file, opts.key_file)) {
+		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", output);
+		return 1;
+	}
+
 	/* The time spent typing the key is not counted. */
 	const uint64_t ms_before_prompt = M_time_elapsed(&stopwatch);
-	char           key[TOKENEXP_KEY_LEN];
-	std::memset(key, 0, sizeof(key));
-	if (!tokenexp_read_key(key))
+	key_area_t     key;
+	if (!tokenexp_read_key(key.text))
 		return 1;
 	M_time_elapsed_start(&stopwatch);
 
@@ -155,8 +236,9 @@ int run(int argc, char **argv)
 
 	err[0] = '\0';
 	const tokenexp_walk_result_t walked =
-		tokenexp_walk(st.export_file, key, st.line, st.work, &st.section, err, sizeof(err), add_block, &st.builder);
-	M_mem_set(key, 0, sizeof(key));
+		tokenexp_walk(st.export_file, key.text, st.line, st.work, &st.section, err, sizeof(err), add_block, &st.builder);
+	/* Every block has been decrypted: the key is no longer needed. */
+	key.wipe();
 	switch (walked) {
 		case TOKENEXP_WALK_DONE:
 			break;
@@ -184,22 +266,9 @@ int run(int argc, char **argv)
 		return 1;
 	}
 
-	/* Default output: the export file's base name plus ".gpg", in the
-	 * working directory. */
-	const char *output = opts.output_file;
-	if (M_str_isempty(output)) {
-		char *base = M_fs_path_basename(opts.export_file, M_FS_SYSTEM_AUTO);
-		M_buf_truncate(st.line, 0);
-		M_buf_add_str(st.line, base);
-		M_buf_add_str(st.line, ".gpg");
-		M_free(base);
-		output = M_buf_peek(st.line);
-	}
-
-	size_t wrote = 0;
-	if (M_fs_file_write_bytes(output, reinterpret_cast<const unsigned char *>(M_buf_peek(st.work)),
-	                          M_buf_len(st.work), M_FS_FILE_MODE_WRITE, &wrote) != M_FS_ERROR_SUCCESS ||
-	    wrote != M_buf_len(st.work)) {
+	/* Replaced whole or not at all: a failure leaves the previous output. */
+	if (!tokenexp_write_output(output, reinterpret_cast<const unsigned char *>(M_buf_peek(st.work)),
+	                           M_buf_len(st.work))) {
 		M_printf("Couldn't write encrypted results to %s\n", output);
 		return 1;
 	}
@@ -277,6 +346,9 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 
 int tokenexp_main(int argc, char **argv)
 {
+	open_standard_descriptors();
+	forbid_core_dumps();
+
 	/* OpenSSL 3 loads its error strings on demand and frees them at exit;
 	 * asking for them up front keeps the texts of the first failure exact. */
 	OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CRYPTO_STRINGS, nullptr);

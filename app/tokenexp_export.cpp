@@ -262,22 +262,30 @@ tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *wo
 	return TOKENEXP_WALK_DONE;
 }
 
-} // namespace
+/* How reading one header line ended. */
+enum class line_result_t { LINE, END, ERROR, TOO_LONG };
 
-M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof)
+/* Longest header line accepted, in bytes before its line feed. Real header
+ * lines are well under a hundred bytes; the bound keeps a file without line
+ * feeds (a device, a damaged file) from growing the line buffer without end. */
+constexpr size_t kMaxHeaderLine = size_t{64} * 1024;
+
+/* Append the next non-blank line of file to buf, without its trailing
+ * whitespace (the rules of read_line_buf), refusing a line longer than
+ * kMaxHeaderLine. */
+line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file)
 {
 	const size_t start = M_buf_len(buf);
-	if (eof != nullptr)
-		*eof = M_FALSE;
 
 	for (;;) {
-		bool read_any = false;
-		bool got_lf   = false;
+		bool   read_any = false;
+		bool   got_lf   = false;
+		size_t line_len = 0;
 		for (;;) {
 			unsigned char byte = 0;
 			size_t        got  = 0;
 			if (M_fs_file_read(file, &byte, 1, &got, M_FS_FILE_RW_NORMAL) != M_FS_ERROR_SUCCESS)
-				return M_FALSE;
+				return line_result_t::ERROR;
 			if (got == 0)
 				break;
 			read_any = true;
@@ -286,6 +294,8 @@ M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof)
 				got_lf = true;
 				break;
 			}
+			if (++line_len > kMaxHeaderLine)
+				return line_result_t::TOO_LONG;
 		}
 
 		/* Trailing whitespace is not part of the line. */
@@ -297,11 +307,57 @@ M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof)
 		if (got_lf && len <= start)
 			continue; /* a blank line */
 		if (read_any && len > start)
-			return M_TRUE;
-		if (eof != nullptr)
-			*eof = M_TRUE;
-		return M_FALSE;
+			return line_result_t::LINE;
+		return line_result_t::END;
 	}
+}
+
+/* Whether a header line could not be read, which ends the walk: cleanly at
+ * the end of the file (eof set), as a structure error otherwise, with its
+ * own text for a line over the bound. */
+bool header_line_missing(line_result_t got, M_bool *eof, char *err, size_t errlen)
+{
+	*eof = got == line_result_t::END;
+	if (got == line_result_t::TOO_LONG)
+		M_snprintf(err, errlen, "header line too long (more than %zu bytes)", kMaxHeaderLine);
+	return got != line_result_t::LINE;
+}
+
+/* Skip len bytes of a block the run does not read. The file layer lets the
+ * position move past the end of the file, so the skip stops one byte short
+ * and reads that byte: a block whose last byte is missing was cut off, and
+ * the rows after it are lost. Reading it costs nothing extra, since the
+ * next header line is fetched by the same read. */
+bool skip_block(M_fs_file_t *file, uint64_t len)
+{
+	if (len == 0)
+		return true;
+	if (len - 1 > static_cast<uint64_t>(INT64_MAX) ||
+	    M_fs_file_seek(file, static_cast<int64_t>(len - 1), M_FS_FILE_SEEK_CUR) != M_FS_ERROR_SUCCESS)
+		return false;
+	unsigned char last = 0;
+	size_t        got  = 0;
+	return M_fs_file_read(file, &last, 1, &got, M_FS_FILE_RW_NORMAL) == M_FS_ERROR_SUCCESS && got == 1;
+}
+
+} // namespace
+
+M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof)
+{
+	if (eof != nullptr)
+		*eof = M_FALSE;
+	switch (read_header_line(buf, file)) {
+		case line_result_t::LINE:
+			return M_TRUE;
+		case line_result_t::END:
+			if (eof != nullptr)
+				*eof = M_TRUE;
+			return M_FALSE;
+		case line_result_t::ERROR:
+		case line_result_t::TOO_LONG:
+			break;
+	}
+	return M_FALSE;
 }
 
 tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work,
@@ -309,17 +365,16 @@ tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t
 {
 	M_bool eof = M_FALSE;
 	for (;;) {
-		eof = M_FALSE;
 		if (errlen > 0)
 			err[0] = '\0';
 		M_buf_truncate(line, 0);
-		if (!read_line_buf(line, file, &eof))
+		if (header_line_missing(read_header_line(line, file), &eof, err, errlen))
 			break;
 
 		block_header_t hdr{0, 0};
 		bool           first_of_section = false;
 		if (M_str_eq_start(M_buf_peek(line), kSectionStart)) {
-			if (!read_line_buf(line, file, &eof))
+			if (header_line_missing(read_header_line(line, file), &eof, err, errlen))
 				break;
 			const char *text   = M_buf_peek(line);
 			const char *marker = M_str_str(text, kSectionMarker);
@@ -342,10 +397,9 @@ tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t
 		}
 
 		if (!M_str_eq(*section, TOKENEXP_SECTION)) {
-			/* Other sections are skipped unread. A move past the end is not
-			 * a failure: the next read meets the end of the file. */
-			if (hdr.data_len > static_cast<uint64_t>(INT64_MAX) ||
-			    M_fs_file_seek(file, static_cast<int64_t>(hdr.data_len), M_FS_FILE_SEEK_CUR) != M_FS_ERROR_SUCCESS) {
+			/* Other sections are skipped unread; a block that runs past the
+			 * end of the file means the file was cut off. */
+			if (!skip_block(file, hdr.data_len)) {
 				M_snprintf(err, errlen, "file truncated!");
 				return TOKENEXP_WALK_PARSE;
 			}

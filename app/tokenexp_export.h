@@ -13,7 +13,9 @@
 /* Append the next non-blank line of file to buf, without its trailing
  * whitespace. eof (may be NULL) is cleared on entry and set when the end of
  * the file was reached without adding anything. Returns M_TRUE when a line
- * was added; M_FALSE at the end of the file or on a read error (eof clear). */
+ * was added; M_FALSE at the end of the file, or with eof clear on a read
+ * error or a line longer than 65536 bytes before its line feed (the walk
+ * reports that one as "header line too long"). */
 M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof);
 
 /* How a walk ended. */
@@ -35,7 +37,10 @@ typedef M_bool (*tokenexp_block_cb)(const char *csv, size_t len, M_bool first_of
  * line and work are the run's reusable buffers; *section holds the current
  * section name (M_strdup'd, owned by the caller, freed and replaced as
  * sections change). On an error the reason is written into err (errlen
- * bytes) and the matching result is returned. */
+ * bytes) and the matching result is returned. A skipped block that runs
+ * past the end of the file ("file truncated!") and a header line longer
+ * than 65536 bytes are structure errors (TOKENEXP_WALK_PARSE), like a chosen
+ * block cut short. */
 tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work,
                                      char **section, char *err, size_t errlen, tokenexp_block_cb cb,
                                      void *thunk);

@@ -32,6 +32,7 @@
 
 #include "core/m_buf.h"
 #include "core/m_mem.h"
+#include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt_int.h"
 #include "pgp/pgp_pubkey_int.h"
 
@@ -200,6 +201,7 @@ constexpr unsigned char LITERAL_FMT_BINARY  = 'b';
 constexpr unsigned char PKESK_VERSION       = 3;
 constexpr unsigned char PGP_ALG_RSA         = 1;
 constexpr unsigned char PGP_ALG_ELGAMAL     = 16;
+constexpr unsigned char PGP_ALG_ECDH        = 18;
 
 /* Literal packet body before the data: format, name length 0, date 0. */
 constexpr size_t LITERAL_PREFIX_LEN = 6;
@@ -293,11 +295,44 @@ size_t mpi_len(const BIGNUM *bn)
     return 2 + static_cast<size_t>(BN_num_bytes(bn));
 }
 
+/* The session key packet of an ECDH key (RFC 6637 section 10): version 3,
+ * key ID, algorithm 18, the ephemeral point as an MPI, then the wrapped
+ * session key block after a one-byte length. */
+[[nodiscard]] bool write_ecdh_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key,
+                                                 const unsigned char *skb, size_t skb_len)
+{
+    load_providers();
+    pgp_detail::ecdh_wrapped w;
+    if (!pgp_detail::ecdh_wrap_session_key(key, skb, skb_len, &w) || w.ephemeral_len == 0 ||
+        w.wrapped_len > 0xff)
+        return false;
+    /* The point's bit count leaves out the leading zero bits of its first
+     * byte (0x40 or 0x04). */
+    unsigned bits = static_cast<unsigned>(w.ephemeral_len) * 8;
+    for (unsigned char top = w.ephemeral[0]; top != 0 && !(top & 0x80); top = static_cast<unsigned char>(top << 1))
+        bits--;
+    const size_t body = 1 + sizeof(key->key_id) + 1 + 2 + w.ephemeral_len + 1 + w.wrapped_len;
+    M_buf_add_byte(out, HDR_PKESK);
+    if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
+        return false;
+    M_buf_add_byte(out, PKESK_VERSION);
+    M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
+    M_buf_add_byte(out, PGP_ALG_ECDH);
+    M_buf_add_byte(out, static_cast<unsigned char>(bits >> 8));
+    M_buf_add_byte(out, static_cast<unsigned char>(bits & 0xff));
+    M_buf_add_bytes(out, w.ephemeral, w.ephemeral_len);
+    M_buf_add_byte(out, static_cast<unsigned char>(w.wrapped_len));
+    M_buf_add_bytes(out, w.wrapped, w.wrapped_len);
+    return true;
+}
+
 /* Encrypt the session key block to the key and append the
  * public-key encrypted session key packet to out. */
 [[nodiscard]] bool write_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key,
                                             const unsigned char *skb, size_t skb_len)
 {
+    if (key->type == M_PGP_PUBKEY_TYPE_ECDH)
+        return write_ecdh_session_key_packet(out, key, skb, skb_len);
     if (key->type != M_PGP_PUBKEY_TYPE_RSA && key->type != M_PGP_PUBKEY_TYPE_ELGAMAL)
         return false;
     const bool is_rsa = key->type == M_PGP_PUBKEY_TYPE_RSA;

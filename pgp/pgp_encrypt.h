@@ -13,7 +13,9 @@
  *
  * Every packet uses the old packet format with a 4-byte length. The session
  * key is padded with PKCS#1 version 1.5 type 2 (RFC 8017 7.2.1) and encrypted
- * with RSA or Elgamal, as the key says. An empty input gives a message whose
+ * with RSA or Elgamal, as the key says; for an ECDH key it is padded to 8
+ * bytes and AES-wrapped under a key agreed with a fresh ephemeral key on the
+ * key's curve (RFC 6637). An empty input gives a message whose
  * encrypted packet holds only the CFB prefix.
  *
  * That default form carries no modification detection code, so GnuPG 2.2 and
@@ -75,7 +77,8 @@ typedef enum {
  * Returns M_TRUE on success. M_FALSE, with no message, on: a NULL argument;
  * an unknown selector or a cipher the crypto library cannot provide; input
  * too large for the 4-byte packet lengths; a compression error; a key of
- * unknown type or without its numbers; a modulus too short for the session
+ * unknown type or without its numbers; an ECDH point or parameters the
+ * crypto library refuses; a modulus too short for the session
  * key block (its byte length must be at least the block's length + 11, the
  * block being the cipher's key size + 3 bytes: 46 bytes for AES-256); a
  * failed big-number or cipher operation. After a failure out may hold the

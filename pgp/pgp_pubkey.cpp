@@ -4,9 +4,11 @@
  * 5.5.2 (version-4 public key packets), 3.2 (multiprecision integers),
  * 6.2 (ASCII armour) and 12.2 (fingerprints and key IDs).
  *
- * The reader keeps the first version-4 public-subkey packet (tag 14): keys
- * made by OpenPGP tools sign with the primary key and encrypt with a subkey,
- * so the primary key packet is never used.
+ * The reader keeps the first version-4 public-subkey packet (tag 14) that
+ * may encrypt: keys made by OpenPGP tools sign with the primary key and
+ * encrypt with a subkey, so the primary key packet is never used; subkeys
+ * that are revoked, expired or not for encryption are skipped (see the
+ * header for the rules). Signature formats: RFC 4880 5.2.
  *
  * Where this reader is stricter than a plain walk:
  *   - an old-format packet of indeterminate length is refused with a message
@@ -29,6 +31,7 @@
 #include "core/m_parser.h"
 #include "core/m_str_fmt.h"
 #include "formats/m_bincodec.h"
+#include "platform/m_time.h"
 #include "pgp/pgp_pubkey_int.h"
 
 namespace {
@@ -36,6 +39,24 @@ namespace {
 /* Public key algorithm numbers (RFC 4880 section 9.1). */
 constexpr unsigned PGP_ALG_RSA     = 1;
 constexpr unsigned PGP_ALG_ELGAMAL = 16;
+constexpr unsigned PGP_ALG_ECDH    = 18;
+
+/* The ECDH curves by OID (RFC 6637 section 11; Curve25519 as gpg writes it),
+ * with the length of their public point. */
+struct curve_row {
+    pgp_ecdh_curve curve;
+    uint8_t        oid_len;
+    uint8_t        oid[PGP_ECDH_MAX_OID];
+    uint8_t        point_len;
+    uint8_t        point_prefix; /* 0x40: native form; 0x04: uncompressed x || y */
+};
+constexpr curve_row ecdh_curves[] = {
+    { PGP_CURVE_CURVE25519, 10, { 0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01 }, 33, 0x40 },
+    { PGP_CURVE_P256, 8, { 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07 }, 65, 0x04 },
+    { PGP_CURVE_P384, 5, { 0x2b, 0x81, 0x04, 0x00, 0x22 }, 97, 0x04 },
+    { PGP_CURVE_P521, 5, { 0x2b, 0x81, 0x04, 0x00, 0x23 }, 133, 0x04 },
+};
+static_assert(M_ARRAY_LEN(ecdh_curves) == 4, "four curves");
 
 /* Packet tag of a public subkey (RFC 4880 section 5.5.1.2). */
 constexpr unsigned PGP_TAG_PUBLIC_SUBKEY = 14;
@@ -224,6 +245,25 @@ struct body_reader {
         return true;
     }
 
+    [[nodiscard]] bool read_bytes(size_t n, unsigned char *buf)
+    {
+        if (n > remain || !M_parser_read_bytes(parser, n, buf))
+            return false;
+        remain -= n;
+        return true;
+    }
+
+    /* An MPI as its bytes, for points that are not numbers: the bytes must
+     * be exactly len (the bit count may leave leading zero bits). */
+    [[nodiscard]] bool read_mpi_bytes(unsigned char *buf, size_t len)
+    {
+        uint64_t bits = 0;
+        if (remain < 2 || !M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, 2, 10, &bits))
+            return false;
+        remain -= 2;
+        return bits != 0 && (bits + 7) / 8 == len && read_bytes(len, buf);
+    }
+
     /* RFC 4880 3.2: two-byte bit count, then (bits + 7) / 8 bytes, high
      * byte first. A number of 0 bits is refused: no key has one. */
     [[nodiscard]] BIGNUM *read_mpi()
@@ -327,8 +367,9 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
         return nullptr;
     }
 
-    numbers  nums;
-    uint32_t type = 0;
+    numbers      nums;
+    uint32_t     type = 0;
+    pgp_ecdh_key ecdh{};
     if (alg == PGP_ALG_RSA) {
         type = M_PGP_PUBKEY_TYPE_RSA;
         if ((nums.n[0] = body.read_mpi()) == nullptr) {
@@ -353,6 +394,47 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
             set_error(error, error_len, "unable to read elgamal y");
             return nullptr;
         }
+    } else if (alg == PGP_ALG_ECDH) {
+        /* RFC 6637 section 9: curve OID, public point, KDF parameters. */
+        type = M_PGP_PUBKEY_TYPE_ECDH;
+        unsigned char oid_len = 0;
+        unsigned char oid[255];
+        if (!body.read_byte(&oid_len) || oid_len == 0 || oid_len == 0xff ||
+            !body.read_bytes(oid_len, oid)) {
+            set_error(error, error_len, "unable to read ECDH curve");
+            return nullptr;
+        }
+        const curve_row *row = nullptr;
+        for (const curve_row &c : ecdh_curves) {
+            if (c.oid_len == oid_len && std::memcmp(c.oid, oid, oid_len) == 0)
+                row = &c;
+        }
+        if (row == nullptr) {
+            /* Other curves (Brainpool, secp256k1, ...) are not offered by
+             * the crypto library everywhere: treated as another algorithm. */
+            set_error(error, error_len, "unsupported public key algorithm");
+            return nullptr;
+        }
+        ecdh.curve   = row->curve;
+        ecdh.oid_len = oid_len;
+        std::memcpy(ecdh.oid, oid, oid_len);
+        if (!body.read_mpi_bytes(ecdh.point, row->point_len) || ecdh.point[0] != row->point_prefix) {
+            set_error(error, error_len, "unable to read ECDH point");
+            return nullptr;
+        }
+        ecdh.point_len = row->point_len;
+        /* KDF parameters: length 3, reserved 1, hash id, key-wrap cipher id. */
+        unsigned char kdf[4];
+        if (!body.read_bytes(sizeof(kdf), kdf) || kdf[0] != 3 || kdf[1] != 1) {
+            set_error(error, error_len, "unable to read ECDH KDF parameters");
+            return nullptr;
+        }
+        if (kdf[2] < 8 || kdf[2] > 10 || kdf[3] < 7 || kdf[3] > 9) {
+            set_error(error, error_len, "unsupported ECDH KDF parameters");
+            return nullptr;
+        }
+        ecdh.kdf_hash   = kdf[2];
+        ecdh.kdf_cipher = kdf[3];
     } else {
         set_error(error, error_len, "unsupported public key algorithm");
         return nullptr;
@@ -369,15 +451,388 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
     key->y    = nums.n[2];
     nums.n[0] = nums.n[1] = nums.n[2] = nullptr;
     std::memcpy(key->key_id, digest + KEY_ID_OFFSET, sizeof(key->key_id));
+    static_assert(sizeof(key->fingerprint) == SHA1_LEN, "a v4 fingerprint");
+    std::memcpy(key->fingerprint, digest, SHA1_LEN);
+    key->ecdh = ecdh;
     return key;
 }
 
-/* Walks the packets until the first public subkey and reads it. */
-M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t error_len)
+/* ---------------------------------------------------------------------------
+ * Signatures: read, never verified
+ *
+ * A subkey's usability is judged from the signatures that follow it, and the
+ * primary key's from the signatures that follow it and its user IDs. Only
+ * the fields those judgements need are read; the signatures' mathematics is
+ * not checked, so a key file edited by a third party can hide a revocation or
+ * an expiry. The judgement keeps honest key files from being used against
+ * their owners' wishes; it is no defence against forged ones.
+ * ------------------------------------------------------------------------- */
+
+constexpr unsigned PGP_TAG_SIGNATURE  = 2;
+constexpr unsigned PGP_TAG_PUBLIC_KEY = 6;
+constexpr unsigned PGP_TAG_USER_ID    = 13;
+constexpr unsigned PGP_TAG_USER_ATTR  = 17;
+
+/* Signature types (RFC 4880 5.2.1). */
+constexpr unsigned SIG_CERT_FIRST    = 0x10; /* user ID certifications 0x10..0x13 */
+constexpr unsigned SIG_CERT_LAST     = 0x13;
+constexpr unsigned SIG_SUBKEY_BIND   = 0x18;
+constexpr unsigned SIG_DIRECT_KEY    = 0x1F;
+constexpr unsigned SIG_KEY_REVOKE    = 0x20;
+constexpr unsigned SIG_SUBKEY_REVOKE = 0x28;
+constexpr unsigned SIG_CERT_REVOKE   = 0x30;
+
+/* Signature subpackets (RFC 4880 5.2.3.1). */
+constexpr unsigned SUBPKT_CREATED     = 2;
+constexpr unsigned SUBPKT_KEY_EXPIRE  = 9;
+constexpr unsigned SUBPKT_ISSUER      = 16;
+constexpr unsigned SUBPKT_PRIMARY_UID = 25;
+constexpr unsigned SUBPKT_KEY_FLAGS   = 27;
+constexpr unsigned SUBPKT_ISSUER_FPR  = 33;
+
+/* Key flags that allow encryption (RFC 4880 5.2.3.21): communications and
+ * storage. */
+constexpr unsigned KEY_FLAGS_ENCRYPT = 0x04 | 0x08;
+
+/* What a signature says about the key it belongs to. */
+struct sig_info {
+    int64_t  created     = 0;
+    unsigned type        = 0;
+    uint32_t key_expire  = 0;     /* seconds after the key's creation; 0: never */
+    unsigned flags       = 0;     /* first byte of the key flags */
+    uint8_t  issuer[8]   = { 0 };
+    bool     readable    = false; /* version 3 or 4, every field in bounds */
+    bool     has_expire  = false;
+    bool     has_flags   = false;
+    bool     primary_uid = false;
+    bool     has_issuer  = false;
+};
+
+uint32_t be32(const unsigned char *p)
 {
+    return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+/* Reads the subpackets of one area; false when one runs past the area. Only
+ * the issuer is taken from the unhashed area: it names the key to verify
+ * with, which anyone could have added, so it decides nothing by itself. */
+bool read_subpackets(const unsigned char *p, size_t len, bool hashed, sig_info *sig)
+{
+    size_t pos = 0;
+    while (pos < len) {
+        size_t sub_len = p[pos++];
+        if (sub_len >= 192 && sub_len < 255) {
+            if (pos >= len)
+                return false;
+            sub_len = ((sub_len - 192) << 8) + p[pos++] + 192;
+        } else if (sub_len == 255) {
+            if (len - pos < 4)
+                return false;
+            sub_len = be32(p + pos);
+            pos += 4;
+        }
+        /* The length counts the type byte. */
+        if (sub_len == 0 || sub_len > len - pos)
+            return false;
+        const unsigned       type = p[pos] & 0x7f; /* bit 7 marks a critical one */
+        const unsigned char *data = p + pos + 1;
+        const size_t         dlen = sub_len - 1;
+        pos += sub_len;
+
+        if (type == SUBPKT_ISSUER && dlen == 8) {
+            std::memcpy(sig->issuer, data, 8);
+            sig->has_issuer = true;
+        } else if (type == SUBPKT_ISSUER_FPR && dlen == 21 && data[0] == 4 && !sig->has_issuer) {
+            std::memcpy(sig->issuer, data + 1 + 12, 8);
+            sig->has_issuer = true;
+        }
+        if (!hashed)
+            continue;
+        if (type == SUBPKT_CREATED && dlen == 4) {
+            sig->created = be32(data);
+        } else if (type == SUBPKT_KEY_EXPIRE && dlen == 4) {
+            sig->key_expire = be32(data);
+            sig->has_expire = true;
+        } else if (type == SUBPKT_KEY_FLAGS && dlen >= 1) {
+            sig->flags     = data[0];
+            sig->has_flags = true;
+        } else if (type == SUBPKT_PRIMARY_UID && dlen == 1) {
+            sig->primary_uid = data[0] != 0;
+        } else if (type == SUBPKT_KEY_FLAGS) {
+            /* Empty key flags: the key may do nothing. */
+            sig->flags     = 0;
+            sig->has_flags = true;
+        }
+    }
+    return true;
+}
+
+/* Reads a signature packet body (RFC 4880 5.2.2 version 3, 5.2.3 version 4).
+ * The type is known whenever the body has a byte for it, even if the rest is
+ * unreadable, so a damaged revocation still counts as one. */
+sig_info read_signature(const unsigned char *p, size_t len)
+{
+    sig_info sig;
+    if (len < 2)
+        return sig;
+    if (p[0] == 3 || p[0] == 2) {
+        /* version, hashed length 5, type, creation time, issuer, ... */
+        if (len < 15 || p[1] != 5) {
+            sig.type = len >= 3 ? p[2] : 0;
+            return sig;
+        }
+        sig.type    = p[2];
+        sig.created = be32(p + 3);
+        std::memcpy(sig.issuer, p + 7, 8);
+        sig.has_issuer = true;
+        sig.readable   = true;
+        return sig;
+    }
+    sig.type = p[1];
+    if (p[0] != 4 || len < 6)
+        return sig;
+    /* version, type, key algorithm, hash algorithm, hashed area, unhashed area */
+    const size_t hashed_len = (size_t)p[4] << 8 | p[5];
+    if (hashed_len > len - 6)
+        return sig;
+    const size_t unhashed_at = 6 + hashed_len;
+    if (len - unhashed_at < 2)
+        return sig;
+    const size_t unhashed_len = (size_t)p[unhashed_at] << 8 | p[unhashed_at + 1];
+    if (unhashed_len > len - unhashed_at - 2)
+        return sig;
+    sig.readable = read_subpackets(p + 6, hashed_len, true, &sig) &&
+                   read_subpackets(p + unhashed_at + 2, unhashed_len, false, &sig);
+    return sig;
+}
+
+/* The state of one subkey, gathered from the signatures after it. */
+struct subkey_state {
+    const unsigned char *body        = nullptr; /* the subkey packet's body */
+    size_t               body_len    = 0;
+    bool                 revoked     = false;
+    bool                 has_binding = false;
+    bool                 bad_binding = false;
+    int64_t              bind_time   = 0;
+    sig_info             binding;     /* the latest binding signature */
+
+    void add_signature(const sig_info &sig)
+    {
+        if (sig.type == SIG_SUBKEY_REVOKE) {
+            /* A revocation counts whatever its date: a later binding
+             * signature does not bring a revoked subkey back. */
+            revoked = true;
+        } else if (sig.type == SIG_SUBKEY_BIND) {
+            if (!sig.readable) {
+                /* What an unreadable binding signature allowed is unknown:
+                 * the subkey is not used. */
+                bad_binding = true;
+                return;
+            }
+            if (!has_binding || sig.created >= bind_time) {
+                binding     = sig;
+                bind_time   = sig.created;
+                has_binding = true;
+            }
+        }
+    }
+
+    /* Creation time of a version-4 subkey (0 when the body is too short). */
+    int64_t created() const
+    {
+        return body_len >= 5 ? be32(body + 1) : 0;
+    }
+
+    bool usable(int64_t now) const
+    {
+        if (revoked || bad_binding)
+            return false;
+        if (!has_binding)
+            return true; /* nothing says otherwise */
+        if (binding.has_expire && binding.key_expire != 0 &&
+            created() + (int64_t)binding.key_expire < now)
+            return false;
+        if (binding.has_flags && (binding.flags & KEY_FLAGS_ENCRYPT) == 0)
+            return false;
+        return true;
+    }
+};
+
+/* The state of a primary key, gathered from the packets between it and its
+ * first subkey: its own revocation, its direct-key signatures and the
+ * self-certifications of its user IDs. */
+struct primary_state {
+    sig_info direct;              /* latest direct-key signature */
+    sig_info uid_sig;             /* the user ID being read: its latest
+                                   * self-signature (certification or
+                                   * revocation of the certification) */
+    sig_info flagged;             /* latest certification flagged primary */
+    sig_info any;                 /* latest certification of any user ID */
+    int64_t  created      = 0;
+    uint8_t  id[8]        = { 0 };
+    bool     have_id      = false; /* a version-4 key: its key ID is known */
+    bool     revoked      = false;
+    bool     have_direct  = false;
+    bool     in_uid       = false;
+    bool     uid_is_attr  = false; /* a user attribute: never the primary user ID */
+    bool     have_uid_sig = false;
+    bool     have_flagged = false;
+    bool     have_any     = false;
+
+    void start(const unsigned char *body, size_t len)
+    {
+        *this = primary_state{};
+        if (len < 5 || body[0] != 4 || len > MAX_SUBKEY_LEN)
+            return; /* older or newer key formats: only revocations count */
+        created = be32(body + 1);
+        unsigned char fpr_in[FPR_PREFIX_LEN];
+        fpr_in[0] = 0x99;
+        fpr_in[1] = (unsigned char)(len >> 8);
+        fpr_in[2] = (unsigned char)(len & 0xff);
+        unsigned char digest[EVP_MAX_MD_SIZE];
+        unsigned int  digest_len = 0;
+        EVP_MD_CTX   *ctx        = EVP_MD_CTX_new();
+        have_id = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
+                  EVP_DigestUpdate(ctx, fpr_in, sizeof(fpr_in)) == 1 &&
+                  EVP_DigestUpdate(ctx, body, len) == 1 &&
+                  EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == SHA1_LEN;
+        EVP_MD_CTX_free(ctx);
+        if (have_id)
+            std::memcpy(id, digest + KEY_ID_OFFSET, sizeof(id));
+    }
+
+    bool self_issued(const sig_info &sig) const
+    {
+        return have_id && sig.readable && sig.has_issuer && std::memcmp(sig.issuer, id, sizeof(id)) == 0;
+    }
+
+    /* Closes the user ID being read: its latest self-signature, if it is a
+     * certification, is a candidate for the primary user ID's. */
+    void end_uid()
+    {
+        if (in_uid && !uid_is_attr && have_uid_sig && uid_sig.type != SIG_CERT_REVOKE) {
+            if (uid_sig.primary_uid && (!have_flagged || uid_sig.created >= flagged.created)) {
+                flagged      = uid_sig;
+                have_flagged = true;
+            }
+            if (!have_any || uid_sig.created >= any.created) {
+                any      = uid_sig;
+                have_any = true;
+            }
+        }
+        in_uid       = false;
+        have_uid_sig = false;
+    }
+
+    void add_uid(bool is_attr)
+    {
+        end_uid();
+        in_uid      = true;
+        uid_is_attr = is_attr;
+    }
+
+    void add_signature(const sig_info &sig)
+    {
+        if (sig.type == SIG_KEY_REVOKE) {
+            revoked = true;
+            return;
+        }
+        if (!self_issued(sig))
+            return;
+        if (sig.type == SIG_DIRECT_KEY && !in_uid) {
+            if (!have_direct || sig.created >= direct.created) {
+                direct      = sig;
+                have_direct = true;
+            }
+        } else if (in_uid && ((sig.type >= SIG_CERT_FIRST && sig.type <= SIG_CERT_LAST) ||
+                              sig.type == SIG_CERT_REVOKE)) {
+            if (!have_uid_sig || sig.created >= uid_sig.created) {
+                uid_sig      = sig;
+                have_uid_sig = true;
+            }
+        }
+    }
+
+    /* Revoked, or past the key expiration time of the latest direct-key
+     * signature that sets one, else of the primary user ID's latest
+     * self-certification (the user ID flagged primary, else the one
+     * certified last). */
+    bool dead(int64_t now)
+    {
+        end_uid();
+        if (revoked)
+            return true;
+        const sig_info *from = nullptr;
+        if (have_direct && direct.has_expire)
+            from = &direct;
+        else if (have_flagged)
+            from = &flagged;
+        else if (have_any)
+            from = &any;
+        return from != nullptr && from->has_expire && from->key_expire != 0 &&
+               created + (int64_t)from->key_expire < now;
+    }
+};
+
+/* The structural checks of a subkey packet that come before its fields are
+ * read: the same checks, in the same order, as read_public_key makes. */
+bool subkey_header_ok(M_parser_t *parser, uint64_t packet_length, char *error, size_t error_len)
+{
+    if (packet_length > MAX_SUBKEY_LEN) {
+        set_error(error, error_len, "packet length greater than 0xffff");
+        return false;
+    }
+    unsigned char version = 0;
+    if (packet_length == 0 || !M_parser_peek_byte(parser, &version)) {
+        set_error(error, error_len, "unable to peek version byte");
+        return false;
+    }
+    if (version != 4) {
+        set_error(error, error_len, "public key not in version 4 format");
+        return false;
+    }
+    return true;
+}
+
+/* Reads the subkey whose whole body was recorded while walking. */
+M_pgp_pubkey_t *read_recorded_subkey(const subkey_state &sub, char *error, size_t error_len)
+{
+    M_parser_storage_t storage;
+    M_parser_t        *p = M_parser_init(&storage, sub.body, sub.body_len, 0);
+    return read_public_key(p, sub.body_len, error, error_len);
+}
+
+constexpr const char *MSG_KEY_DEAD = "public key is revoked or expired";
+constexpr const char *MSG_NO_USABLE_SUBKEY =
+    "no usable encryption subkey (revoked, expired or not for encryption)";
+
+/* Walks the packets and reads the first usable version-4 subkey. Each subkey
+ * is judged once the packets that belong to it (up to the next subkey or
+ * primary key, or the end) have been seen, and before its algorithm is
+ * looked at. */
+M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
+{
+    const int64_t now         = M_time();
+    bool          have_sub    = false; /* a subkey is being gathered */
+    bool          saw_subkey  = false;
+    subkey_state  sub;
+    /* The primary key before the subkeys; a stream that starts with a
+     * subkey has none and nothing is known against its subkeys. */
+    bool          in_primary   = false; /* between a primary and its first subkey */
+    bool          primary_dead = false;
+    bool          saw_dead     = false;
+    primary_state primary;
+
     for (;;) {
         if (M_parser_len(parser) == 0) {
-            set_error(error, error_len, "no public key contained in buffer");
+            if (in_primary && primary.dead(now))
+                saw_dead = true;
+            if (have_sub && sub.usable(now))
+                return read_recorded_subkey(sub, error, error_len);
+            set_error(error, error_len,
+                      saw_dead     ? MSG_KEY_DEAD
+                      : saw_subkey ? MSG_NO_USABLE_SUBKEY
+                                   : "no public key contained in buffer");
             return nullptr;
         }
 
@@ -413,16 +868,64 @@ M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t 
                 return nullptr;
             }
         }
+        const bool whole = packet_length <= M_parser_len(parser);
 
-        if (tag_num == PGP_TAG_PUBLIC_SUBKEY)
-            return read_public_key(parser, packet_length, error, error_len);
+        /* A subkey or primary key ends the packets of the subkey before. */
+        if (have_sub && (tag_num == PGP_TAG_PUBLIC_SUBKEY || tag_num == PGP_TAG_PUBLIC_KEY)) {
+            if (sub.usable(now))
+                return read_recorded_subkey(sub, error, error_len);
+            have_sub = false;
+        }
+        /* ... and either ends what belongs to the primary key itself. */
+        if (in_primary && (tag_num == PGP_TAG_PUBLIC_SUBKEY || tag_num == PGP_TAG_PUBLIC_KEY)) {
+            primary_dead = primary.dead(now);
+            saw_dead     = saw_dead || primary_dead;
+            in_primary   = false;
+        }
 
-        if (packet_length > M_parser_len(parser) ||
-            !M_parser_consume(parser, (size_t)packet_length)) {
+        if (tag_num == PGP_TAG_PUBLIC_KEY) {
+            primary.start(whole ? M_parser_peek(parser) : nullptr, whole ? (size_t)packet_length : 0);
+            in_primary   = true;
+            primary_dead = false;
+        } else if (tag_num == PGP_TAG_PUBLIC_SUBKEY) {
+            saw_subkey = true;
+            if (!subkey_header_ok(parser, packet_length, error, error_len))
+                return nullptr;
+            /* A body cut short fails as it always has. */
+            if (!whole)
+                return read_public_key(parser, packet_length, error, error_len);
+            /* The subkeys of a revoked or expired primary key are not used. */
+            if (!primary_dead) {
+                sub          = subkey_state{};
+                sub.body     = M_parser_peek(parser);
+                sub.body_len = (size_t)packet_length;
+                have_sub     = true;
+            }
+        } else if (in_primary && (tag_num == PGP_TAG_USER_ID || tag_num == PGP_TAG_USER_ATTR)) {
+            primary.add_uid(tag_num == PGP_TAG_USER_ATTR);
+        } else if (tag_num == PGP_TAG_SIGNATURE && whole) {
+            const sig_info sig = read_signature(M_parser_peek(parser), (size_t)packet_length);
+            if (have_sub)
+                sub.add_signature(sig);
+            else if (in_primary)
+                primary.add_signature(sig);
+        }
+
+        if (!whole || !M_parser_consume(parser, (size_t)packet_length)) {
             set_sanity_error(error, error_len, "M_parser_consume(parser, packet_length)");
             return nullptr;
         }
     }
+}
+
+/* The walk records where each subkey's body lies and reads it after the
+ * packets that follow it: it runs on a constant view of the bytes, since a
+ * dynamic parser wipes the bytes it consumes. */
+M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t error_len)
+{
+    M_parser_storage_t storage;
+    M_parser_t        *view = M_parser_init(&storage, M_parser_peek(parser), M_parser_len(parser), 0);
+    return walk_packets(view, error, error_len);
 }
 
 /* Decodes the armoured block into a new parser, or fails with a message. */
@@ -496,7 +999,8 @@ void M_pgp_pubkey_destroy(M_pgp_pubkey_t *key)
     if (key == nullptr)
         return;
     /* The numbers are public, so a plain free is enough for them; the object
-     * itself is wiped by M_free. An object of unknown type is not trusted to
+     * itself is wiped by M_free. An ECDH key holds no numbers (its point is
+     * inside the object), and an object of unknown type is not trusted to
      * hold valid numbers. */
     if (key->type == M_PGP_PUBKEY_TYPE_RSA) {
         BN_free(key->n_p);

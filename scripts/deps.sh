@@ -5,8 +5,9 @@ set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev libdeflate-dev
           libgtest-dev libgmock-dev libbenchmark-dev gnupg python3
           # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),
-          # the valgrind run of the end-to-end tests, coverage, static analysis
-          clang-14 libclang-rt-14-dev valgrind gcovr cppcheck clang-tidy-14
+          # the valgrind run of the end-to-end tests, coverage, static analysis,
+          # and real-world keys for the key reader's corpus test
+          clang-14 libclang-rt-14-dev valgrind gcovr cppcheck clang-tidy-14 debian-keyring
           # the install test: man --warnings on the manual page, dpkg-shlibdeps
           man-db groff-base dpkg-dev
           # OpenPGP peers that must open the integrity-protected output

@@ -143,10 +143,6 @@ class Layout(E2ECase):
             data = MARKER + b"OTHER)\n---DATABLOCK_SIZE=" + n + b":1\nabc\n" + self.text
             self.assert_fails(data, PROMPT + b"Error parsing export file: file truncated!\n")
 
-    def test_skipping_past_the_end_of_the_file_ends_cleanly(self):
-        data = self.text + MARKER + b"OTHER)\n---DATABLOCK_SIZE=100000:1\nabc\n"
-        self.assert_table(data)
-
     def test_empty_block_of_the_chosen_section(self):
         # No data: nothing to decrypt, which fails at the cipher's last step.
         data = MARKER + b"RECURRING)\n---DATABLOCK_SIZE=0:10\n"

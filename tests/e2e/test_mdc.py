@@ -203,6 +203,24 @@ class Peers(E2ECase):
         self.assertIsNone(plain)
         self.assertIn("Message is not authenticated", err)
 
+    def test_every_peer_opens_output_for_ecdh_keys(self):
+        """Curve25519 and NIST P-256 encryption subkeys made by gpg: each peer
+        opens the integrity-protected form, and the peers that accept the
+        default form (gpg told to, rnp as it is) open that too."""
+        self.require("gpg", "sq", "rnp", "openpgpjs")
+        sections = [("RECURRING", HEADER, make_rows(300, 19))]
+        exp = self.make_export("x.exp", sections)
+        want = expected_table(sections)
+        for name in ("cv25519", "p256"):
+            sec = os.path.join(KEYS, name + ".sec.asc")
+            mdc_path, _ = self.export([exp, self.key(name), "-o", "mdc.gpg", "-m", "mdc"], KEY256 + "\n")
+            legacy_path, _ = self.export([exp, self.key(name), "-o", "legacy.gpg"], KEY256 + "\n")
+            runs = [(peer, mdc_path, ()) for peer in ("gpg", "sq", "rnp", "openpgpjs")]
+            runs += [("gpg", legacy_path, ["--ignore-mdc-error"]), ("rnp", legacy_path, ())]
+            for peer, path, extra in runs:
+                rc, plain, err = self.peer_decrypt(peer, path, sec, extra)
+                self.assertEqual((rc, plain), (0, want), "%s, %s, %s: %s" % (name, peer, path, err))
+
 
 class Option(E2ECase):
     def setUp(self):

@@ -1,6 +1,7 @@
 """End-to-end: the key typed at a real terminal. The program's standard input
 is a pseudo-terminal; the key must not be echoed while typed, and echo must
-be back on afterwards, also after an interrupt at the prompt."""
+be back on afterwards, also after an interrupt at the prompt, and off again
+when the program is resumed after a stop at the prompt."""
 
 import os
 import pty
@@ -60,10 +61,10 @@ class Terminal(E2ECase):
         os.close(self.slave)
         super().tearDown()
 
-    def start(self):
+    def start(self, **kw):
         env = dict(os.environ, TZ="UTC")
         proc = subprocess.Popen([BIN, self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, env=env)
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, env=env, **kw)
         err = read_until(proc.stderr.fileno(), b"Enter quorvel export key: ")
         self.assertEqual(err, b"Enter quorvel export key: ")
         # The prompt is written after echo has been turned off.
@@ -91,13 +92,42 @@ class Terminal(E2ECase):
         self.assertFalse(os.path.exists(self.path("t.gpg")))
 
     def test_interrupt_at_the_prompt_restores_echo(self):
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
             proc = self.start()
             proc.send_signal(sig)
             proc.communicate(timeout=60)
             self.assertEqual(proc.returncode, -sig)
             self.assertTrue(echo_on(self.slave), sig)
             self.assertFalse(os.path.exists(self.path("t.gpg")))
+
+    @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "valgrind does not stop its process on SIGTSTP")
+    def test_stop_and_resume_at_the_prompt(self):
+        # A process group of its own, as a shell gives a job: the stop of an
+        # orphaned group would be discarded.
+        proc = self.start(process_group=0)
+        proc.send_signal(signal.SIGTSTP)
+        end = time.time() + 30
+        while process_state(proc.pid) != "T" and time.time() < end:
+            time.sleep(0.05)
+        self.assertEqual(process_state(proc.pid), "T")
+        self.assertTrue(echo_on(self.slave))  # the shell the user is back at echoes
+
+        proc.send_signal(signal.SIGCONT)
+        self.assertEqual(read_until(proc.stderr.fileno(), b"Enter quorvel export key: "),
+                         b"Enter quorvel export key: ")
+        self.assertFalse(echo_on(self.slave))
+        os.write(self.master, (KEY256 + "\n").encode())
+        out, err = proc.communicate(timeout=120)
+        self.assertEqual(proc.returncode, 0, err)
+        self.assertNotIn(KEY256.encode(), drain(self.master))
+        self.assertTrue(echo_on(self.slave))
+        self.assertEqual(self.decrypt(self.path("t.gpg")),
+                         expected_table([("RECURRING", HEADER, make_rows(5, 70))]))
+
+
+def process_state(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        return f.read().rsplit(")", 1)[1].split()[0]
 
 
 if __name__ == "__main__":

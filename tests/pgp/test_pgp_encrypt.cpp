@@ -13,6 +13,7 @@
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "pgp/pgp_encrypt.h"
+#include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt_int.h"
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
@@ -150,6 +151,12 @@ struct message_layout {
         r = split_mpi(m, pos, end, l.mpi2, l.mpi2_bits);
         if (!r)
             return r;
+    } else if (l.algorithm == 18) {
+        /* ECDH: the wrapped key follows its one-byte length (in mpi2). */
+        if (pos >= end || pos + 1 + m[pos] > end)
+            return ::testing::AssertionFailure() << "wrapped key past the packet";
+        l.mpi2.assign(m.begin() + (long)pos + 1, m.begin() + (long)(pos + 1 + m[pos]));
+        pos += 1 + m[pos];
     }
     if (pos != end)
         return ::testing::AssertionFailure() << "session key packet has " << end - pos << " spare bytes";
@@ -330,7 +337,7 @@ protected:
         home_ = new gpg_home();
         if (!home_->ok())
             return;
-        for (const char *k : { "rsa2048", "rsa4096", "elg2048" }) {
+        for (const char *k : { "rsa2048", "rsa4096", "elg2048", "cv25519", "p256", "p384", "p521" }) {
             if (!home_->import(key_path(std::string(k) + ".sec.asc")))
                 return;
         }
@@ -426,6 +433,58 @@ TEST_F(pgp_encrypt, gpg_decrypts_every_selector_with_rsa_and_elgamal)
                 }
             }
         }
+    }
+}
+
+/* ECDH keys made by gpg on each curve: gpg opens the message with every
+ * cipher (session key blocks of 19, 27 and 35 bytes, padded to 24, 32 and
+ * 40), and the session key packet has the form gpg writes. */
+TEST_F(pgp_encrypt, gpg_decrypts_ecdh_on_every_curve)
+{
+    struct curve_case {
+        const char *key;
+        size_t      point_len; /* ephemeral point, prefix byte included */
+        unsigned    point_bits;
+        uint8_t     prefix;
+    };
+    constexpr curve_case curves[] = {
+        { "cv25519", 33, 263, 0x40 },
+        { "p256", 65, 515, 0x04 },
+        { "p384", 97, 771, 0x04 },
+        { "p521", 133, 1059, 0x04 },
+    };
+    const bytes input = csv_text(3000);
+    for (const curve_case &c : curves) {
+        key_ptr key = load_key(std::string(c.key) + ".asc");
+        ASSERT_NE(key, nullptr);
+        ASSERT_EQ(key->type, (uint32_t)M_PGP_PUBKEY_TYPE_ECDH);
+        for (const symalg_case &a : symalgs) {
+            SCOPED_TRACE(std::string(c.key) + " " + a.name);
+            bytes msg;
+            ASSERT_TRUE(encrypt(input, key.get(), a.symalg, msg));
+            message_layout l;
+            ASSERT_TRUE(read_layout(msg, l));
+            EXPECT_EQ(l.algorithm, 18u);
+            EXPECT_EQ(l.key_id, hex(key->key_id, 8));
+            EXPECT_EQ(l.mpi1_bits, c.point_bits);
+            ASSERT_EQ(l.mpi1.size(), c.point_len);
+            EXPECT_EQ(l.mpi1[0], c.prefix);
+            EXPECT_EQ(l.mpi2.size(), (a.key_size + 3 + 7) / 8 * 8 + 8);
+
+            bytes       plain;
+            std::string sk;
+            EXPECT_EQ(gpg_decrypt(msg, plain, &sk), 0);
+            EXPECT_TRUE(plain == input) << "plaintext differs: " << plain.size() << " bytes back";
+            EXPECT_EQ(sk.substr(0, sk.find(':')), std::to_string(a.pgp_id));
+        }
+        /* A fresh ephemeral key for every message. */
+        bytes m1, m2;
+        ASSERT_TRUE(encrypt(input, key.get(), M_PGP_SYMALG_AES256, m1));
+        ASSERT_TRUE(encrypt(input, key.get(), M_PGP_SYMALG_AES256, m2));
+        message_layout l1, l2;
+        ASSERT_TRUE(read_layout(m1, l1));
+        ASSERT_TRUE(read_layout(m2, l2));
+        EXPECT_NE(l1.mpi1, l2.mpi1);
     }
 }
 
@@ -947,6 +1006,56 @@ TEST(pgp_encrypt_fail, key_of_unknown_type_or_without_numbers)
     key->e_g = e;
 
     EXPECT_TRUE(encrypt(csv_text(10), key.get(), M_PGP_SYMALG_AES256, msg));
+}
+
+TEST(pgp_encrypt_fail, ecdh_key_that_cannot_be_used)
+{
+    key_ptr key = load_key("p256.asc");
+    ASSERT_NE(key, nullptr);
+    bytes msg;
+    ASSERT_TRUE(encrypt(csv_text(10), key.get(), M_PGP_SYMALG_AES256, msg));
+
+    /* A point off the curve is refused by the key exchange. */
+    key_ptr bad = load_key("p256.asc");
+    bad->ecdh.point[64] ^= 1;
+    EXPECT_FALSE(encrypt(csv_text(10), bad.get(), M_PGP_SYMALG_AES256, msg));
+
+    /* Key derivation hash or key wrap cipher outside the table, or an
+     * unknown curve. */
+    const auto with = [&](auto change) {
+        key_ptr k = load_key("p256.asc");
+        change(*k);
+        return encrypt(csv_text(10), k.get(), M_PGP_SYMALG_AES256, msg);
+    };
+    EXPECT_FALSE(with([](M_pgp_pubkey &k) { k.ecdh.kdf_hash = 2; }));
+    EXPECT_FALSE(with([](M_pgp_pubkey &k) { k.ecdh.kdf_cipher = 3; }));
+    EXPECT_FALSE(with([](M_pgp_pubkey &k) { k.ecdh.curve = 9; }));
+    EXPECT_TRUE(with([](M_pgp_pubkey &k) { k.ecdh.kdf_hash = 10; })); /* any of the three hashes */
+}
+
+/* The key derivation of RFC 6637 section 7 against a plain hash of its
+ * inputs, for each hash and key length. */
+TEST(pgp_encrypt_detail, ecdh_kdf_is_one_hash_round)
+{
+    const unsigned char shared[] = { 1, 2, 3, 4, 5 };
+    const unsigned char param[]  = { 9, 8, 7 };
+    const unsigned char in[]     = { 0, 0, 0, 1, 1, 2, 3, 4, 5, 9, 8, 7 };
+    struct kdf_case {
+        uint8_t id;
+        const EVP_MD *(*md)(void);
+    };
+    for (const kdf_case &c : { kdf_case{ 8, EVP_sha256 }, kdf_case{ 9, EVP_sha384 }, kdf_case{ 10, EVP_sha512 } }) {
+        unsigned char want[EVP_MAX_MD_SIZE];
+        unsigned int  wl = 0;
+        ASSERT_EQ(EVP_Digest(in, sizeof(in), want, &wl, c.md(), nullptr), 1);
+        for (size_t len : { 16, 24, 32 }) {
+            unsigned char kek[32];
+            ASSERT_TRUE(pgp_detail::ecdh_kdf(c.id, shared, sizeof(shared), param, sizeof(param), kek, len));
+            EXPECT_EQ(hex(kek, len), hex(want, len)) << int(c.id) << " " << len;
+        }
+    }
+    unsigned char kek[32];
+    EXPECT_FALSE(pgp_detail::ecdh_kdf(2, shared, sizeof(shared), param, sizeof(param), kek, 16));
 }
 
 /* ---------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -130,89 +131,368 @@ TEST(pgp_pubkey, key_id_equals_gpg_first_encryption_subkey)
     }
 }
 
-/* Keys made here by gpg, for subkey orders the fixtures do not have. */
+/* ---------------------------------------------------------------------------
+ * Which subkey is used
+ * ------------------------------------------------------------------------- */
+
 namespace {
 
-/* Makes a key with the given primary algorithm and subkeys ("algo usage"
- * pairs) in a gpg home; returns its fingerprint, empty on failure. */
-std::string gpg_make_key(const gpg_home &home, const std::string &uid, const std::string &primary,
-                         std::initializer_list<const char *> subkeys)
-{
-    const std::string q = "--passphrase '' --pinentry-mode loopback ";
-    if (run(home.gpg(q + "--quick-gen-key " + shell_quote(uid) + " " + primary + " sign never >/dev/null 2>&1")) != 0)
-        return "";
-    std::string list;
-    run(home.gpg("--with-colons --list-keys " + shell_quote(uid) + " 2>/dev/null"), &list);
-    const size_t f = list.find("\nfpr:");
-    if (f == std::string::npos)
-        return "";
-    const size_t s = list.find_last_of(':', list.find('\n', f + 1) - 2);
-    const std::string fpr = list.substr(s + 1, list.find(':', s + 1) - s - 1);
-    for (const char *sub : subkeys) {
-        if (run(home.gpg(q + "--quick-add-key " + fpr + " " + sub + " never >/dev/null 2>&1")) != 0)
-            return "";
-    }
-    return fpr;
-}
+constexpr const char *NO_USABLE = "no usable encryption subkey (revoked, expired or not for encryption)";
+constexpr const char *KEY_DEAD  = "public key is revoked or expired";
 
-/* The key IDs of the subkeys of a key, in order, as gpg lists them. */
-std::vector<std::string> gpg_subkey_ids(const gpg_home &home, const std::string &uid)
-{
-    std::string list;
-    run(home.gpg("--with-colons --list-keys " + shell_quote(uid) + " 2>/dev/null"), &list);
-    std::vector<std::string> ids;
-    size_t pos = 0;
-    while ((pos = list.find("\nsub:", pos)) != std::string::npos) {
-        pos++;
-        size_t field = pos;
-        for (int i = 0; i < 4; i++)
-            field = list.find(':', field) + 1;
-        ids.push_back(list.substr(field, 16));
+/* One subkey as gpg lists it today. */
+struct gpg_subkey {
+    std::string id;
+    std::string validity; /* field 2: "r" revoked, "e" expired, ... */
+    std::string caps;     /* field 12: "e" encryption, "s" signing, ... */
+    bool usable_for_encryption() const
+    {
+        return validity.find_first_of("reinx") == std::string::npos &&
+               caps.find('e') != std::string::npos;
     }
-    return ids;
+};
+
+std::vector<gpg_subkey> gpg_subkeys(const gpg_home &home, const std::string &path)
+{
+    std::string out;
+    run(home.gpg("--with-colons --import-options show-only --import " + shell_quote(path) + " 2>/dev/null"),
+        &out);
+    std::vector<gpg_subkey> subs;
+    size_t pos = 0;
+    while (pos < out.size()) {
+        const size_t end = std::min(out.find('\n', pos), out.size());
+        std::vector<std::string> f;
+        size_t s = pos;
+        for (;;) {
+            const size_t c = out.find(':', s);
+            if (c == std::string::npos || c > end) {
+                f.push_back(out.substr(s, end - s));
+                break;
+            }
+            f.push_back(out.substr(s, c - s));
+            s = c + 1;
+        }
+        if (f.size() > 11 && f[0] == "sub")
+            subs.push_back({ f[4], f[1], f[11] });
+        pos = end + 1;
+    }
+    return subs;
 }
 
 } // namespace
 
-TEST(pgp_pubkey, first_subkey_whatever_its_use_or_the_primary)
+/* Keys made by gpg (make_keys.sh) whose subkeys are revoked, expired or for
+ * signing. The reader takes the subkey recorded when the key was made, which
+ * gpg lists today as valid and able to encrypt; where none is recorded gpg
+ * lists no such subkey and the reader fails. */
+TEST(pgp_pubkey, gpg_keys_with_unusable_subkeys)
 {
+    struct state_case {
+        const char *name;
+        const char *message; /* nullptr: the recorded subkey is used */
+    };
+    constexpr state_case cases[] = {
+        { "revoked_first", nullptr },   { "revoked_only", NO_USABLE }, { "expired_first", nullptr },
+        { "expired_only", NO_USABLE },  { "sign_first", nullptr }, /* Ed25519 signing subkey first */
+        { "revoked_primary", KEY_DEAD }, { "expired_primary", KEY_DEAD },
+    };
     gpg_home home;
     ASSERT_TRUE(home.ok());
-
-    /* A signing subkey before the encryption subkey: the first v4 subkey
-     * packet is taken, whatever its usage flags say. */
-    ASSERT_NE(gpg_make_key(home, "sign-first@test.invalid", "rsa1024", { "rsa1024 sign", "rsa1024 encr" }), "");
-    /* An elliptic-curve primary key with an RSA encryption subkey. */
-    ASSERT_NE(gpg_make_key(home, "ec-primary@test.invalid", "ed25519", { "rsa1024 encr" }), "");
-    /* An elliptic-curve encryption subkey (algorithm 18) first. */
-    ASSERT_NE(gpg_make_key(home, "ec-sub@test.invalid", "rsa1024", { "cv25519 encr", "rsa1024 encr" }), "");
-
-    struct gen_case {
-        const char *uid;
-        size_t      subkeys;
-        size_t      taken; /* index of the subkey read; -1: fails */
-    };
-    for (const gen_case &c : { gen_case{ "sign-first@test.invalid", 2, 0 }, gen_case{ "ec-primary@test.invalid", 1, 0 },
-                               gen_case{ "ec-sub@test.invalid", 2, (size_t)-1 } }) {
-        SCOPED_TRACE(c.uid);
-        const std::vector<std::string> ids = gpg_subkey_ids(home, c.uid);
-        ASSERT_EQ(ids.size(), c.subkeys);
-        std::string exported;
-        for (const char *armor : { "--armor ", "" }) {
-            exported.clear();
-            run(home.gpg(std::string(armor) + "--export " + shell_quote(c.uid)), &exported);
-            ASSERT_FALSE(exported.empty());
-            if (c.taken == (size_t)-1) {
-                EXPECT_EQ(parse_error(text(exported)), "unsupported public key algorithm");
-                continue;
-            }
-            parse_result r;
-            parse(text(exported), r);
-            ASSERT_NE(r.key, nullptr) << r.error;
-            EXPECT_EQ(key_id_of(r.key), ids[c.taken]);
-            EXPECT_EQ(r.key->type, (uint32_t)M_PGP_PUBKEY_TYPE_RSA);
-            EXPECT_EQ(BN_num_bits(r.key->n_p), 1024);
+    for (const state_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = key_path(std::string(c.name) + ".asc");
+        const std::string id   = trim(read_text(key_path(std::string(c.name) + ".keyid")));
+        const std::vector<gpg_subkey> subs = gpg_subkeys(home, path);
+        ASSERT_FALSE(subs.empty());
+        if (c.message != nullptr) {
+            EXPECT_EQ(id, "");
+            for (const gpg_subkey &g : subs)
+                EXPECT_FALSE(g.usable_for_encryption()) << g.id;
+            EXPECT_EQ(parse_error(read_file(path)), c.message);
+            continue;
         }
+        /* gpg skips the same subkeys: the first one it would use is ours. */
+        const gpg_subkey *first = nullptr;
+        for (const gpg_subkey &g : subs) {
+            if (first == nullptr && g.usable_for_encryption())
+                first = &g;
+        }
+        ASSERT_NE(first, nullptr);
+        EXPECT_EQ(first->id, id);
+        EXPECT_NE(subs.front().id, id); /* something was skipped */
+        parse_result r;
+        parse(read_file(path), r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), id);
+    }
+}
+
+namespace {
+
+/* A signature subpacket: length (type included), type, data. */
+bytes subpacket(unsigned type, const bytes &data)
+{
+    const size_t n = data.size() + 1;
+    bytes p;
+    if (n < 192) {
+        p.push_back(static_cast<unsigned char>(n));
+    } else {
+        p.push_back(static_cast<unsigned char>(((n - 192) >> 8) + 192));
+        p.push_back(static_cast<unsigned char>((n - 192) & 0xff));
+    }
+    p.push_back(static_cast<unsigned char>(type));
+    p.insert(p.end(), data.begin(), data.end());
+    return p;
+}
+
+bytes be32_bytes(uint32_t v)
+{
+    return { static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+             static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v) };
+}
+
+/* A version-4 signature packet with the given hashed and unhashed areas. */
+bytes sig4(unsigned type, const bytes &hashed, const bytes &unhashed = {})
+{
+    bytes b = { 4, static_cast<unsigned char>(type), 1, 8, static_cast<unsigned char>(hashed.size() >> 8),
+                static_cast<unsigned char>(hashed.size() & 0xff) };
+    b.insert(b.end(), hashed.begin(), hashed.end());
+    b.push_back(static_cast<unsigned char>(unhashed.size() >> 8));
+    b.push_back(static_cast<unsigned char>(unhashed.size() & 0xff));
+    b.insert(b.end(), unhashed.begin(), unhashed.end());
+    b.insert(b.end(), { 0xab, 0xcd });
+    const bytes m = mpi(number(32, 77));
+    b.insert(b.end(), m.begin(), m.end());
+    return new_packet(2, b);
+}
+
+/* Hashed area of a binding signature: creation time, then optional fields. */
+bytes bind_area(uint32_t created, int flags = -1, uint32_t expire = 0, bool has_expire = false)
+{
+    bytes h = subpacket(2, be32_bytes(created));
+    if (flags >= 0)
+        h = cat({ h, subpacket(27, { static_cast<unsigned char>(flags) }) });
+    if (has_expire)
+        h = cat({ h, subpacket(9, be32_bytes(expire)) });
+    return h;
+}
+
+} // namespace
+
+TEST(pgp_pubkey, signatures_after_a_subkey_decide_its_use)
+{
+    /* key_body() gives every subkey the creation time 0x5f010203 (2020). */
+    const bytes    a_body = rsa_body(64, 41);
+    const bytes    b_body = rsa_body(64, 42);
+    const bytes    a      = new_packet(TAG_PUBSUBKEY, a_body);
+    const bytes    b      = new_packet(TAG_PUBSUBKEY, b_body);
+    const uint32_t t1 = 0x5f100000, t2 = 0x5f200000;
+    const uint32_t day = 86400, forever = 0x7fffffff;
+    const bytes revoke = sig4(0x28, subpacket(2, be32_bytes(t2)));
+    /* version-3 revocation: version, 5, type, time, issuer, algorithms, left 16 */
+    const bytes revoke3 = new_packet(2, cat({ bytes{ 3, 5, 0x28 }, be32_bytes(t1), bytes(8, 0x11),
+                                              bytes{ 1, 8, 0xab, 0xcd }, mpi(number(32, 5)) }));
+
+    struct sig_case {
+        const char *what;
+        bytes       after_a; /* packets between subkey A and subkey B */
+        char        taken;   /* 'A', 'B' */
+    };
+    const std::vector<sig_case> cases = {
+        { "no signature", {}, 'A' },
+        { "binding without key flags", sig4(0x18, bind_area(t1)), 'A' },
+        { "flags: encrypt communications", sig4(0x18, bind_area(t1, 0x04)), 'A' },
+        { "flags: encrypt storage", sig4(0x18, bind_area(t1, 0x08)), 'A' },
+        { "flags: sign", sig4(0x18, bind_area(t1, 0x02)), 'B' },
+        { "flags: certify and authenticate", sig4(0x18, bind_area(t1, 0x21)), 'B' },
+        { "flags subpacket empty", sig4(0x18, cat({ subpacket(2, be32_bytes(t1)), subpacket(27, {}) })), 'B' },
+        { "flags marked critical", sig4(0x18, cat({ subpacket(2, be32_bytes(t1)), subpacket(0x80 | 27, { 2 }) })), 'B' },
+        { "flags only in the unhashed area", sig4(0x18, bind_area(t1), subpacket(27, { 2 })), 'A' },
+        { "after a long subpacket (2-byte length)",
+          sig4(0x18, cat({ subpacket(20, bytes(300, 'n')), bind_area(t1, 0x02) })), 'B' },
+        { "revoked after its binding", cat({ sig4(0x18, bind_area(t1, 0x0c)), revoke }), 'B' },
+        { "revoked before a newer binding", cat({ revoke, sig4(0x18, bind_area(t2 + 1, 0x0c)) }), 'B' },
+        { "revoked by a version-3 signature", cat({ sig4(0x18, bind_area(t1)), revoke3 }), 'B' },
+        { "expired one day after creation", sig4(0x18, bind_area(t1, 0x0c, day, true)), 'B' },
+        { "expiry 0 means never", sig4(0x18, bind_area(t1, 0x0c, 0, true)), 'A' },
+        { "expiry far ahead", sig4(0x18, bind_area(t1, 0x0c, forever, true)), 'A' },
+        { "newer binding lifts the expiry",
+          cat({ sig4(0x18, bind_area(t1, 0x0c, day, true)), sig4(0x18, bind_area(t2, 0x0c)) }), 'A' },
+        { "newest binding counts, not the last in order",
+          cat({ sig4(0x18, bind_area(t2, 0x0c, day, true)), sig4(0x18, bind_area(t1, 0x0c)) }), 'B' },
+        { "newest binding's flags count",
+          cat({ sig4(0x18, bind_area(t1, 0x0c)), sig4(0x18, bind_area(t2, 0x02)) }), 'B' },
+        { "unreadable binding (hashed area past the end)",
+          new_packet(2, { 4, 0x18, 1, 8, 0x01, 0x00, 0x02, 0x1b }), 'B' },
+        { "unreadable binding (subpacket past its area)",
+          sig4(0x18, { 0x05, 27, 0x0c }), 'B' },
+        { "other signature types say nothing",
+          cat({ sig4(0x10, bind_area(t1, 0x02)), sig4(0x20, {}), sig4(0x30, {}) }), 'A' },
+        { "a user ID between (not a key packet) is walked over",
+          cat({ old_packet(TAG_USERID, text("x"), 0), revoke }), 'B' },
+    };
+    for (const sig_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        parse_result r;
+        parse(cat({ a, c.after_a, b }), r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), v4_key_id(c.taken == 'A' ? a_body : b_body));
+        /* With nothing after it, a skipped A leaves no usable subkey. */
+        parse_result alone;
+        parse(cat({ a, c.after_a }), alone);
+        if (c.taken == 'A')
+            EXPECT_NE(alone.key, nullptr) << alone.error;
+        else
+            EXPECT_EQ(alone.error, NO_USABLE);
+    }
+}
+
+TEST(pgp_pubkey, primary_key_revocation_and_expiry)
+{
+    const bytes    pk_body = rsa_body(64, 61); /* created 0x5f010203 */
+    const bytes    pk      = new_packet(TAG_PUBKEY, pk_body);
+    bytes          pk_id;
+    {
+        const std::string h = v4_key_id(pk_body);
+        for (size_t i = 0; i < h.size(); i += 2)
+            pk_id.push_back(static_cast<unsigned char>(std::stoul(h.substr(i, 2), nullptr, 16)));
+    }
+    const bytes    issuer  = subpacket(16, pk_id);
+    const bytes    other   = subpacket(16, bytes(8, 0x42));
+    bytes          fpr_sub = { 4 };
+    fpr_sub.insert(fpr_sub.end(), 12, 0x99); /* only the last 8 bytes name the key */
+    fpr_sub.insert(fpr_sub.end(), pk_id.begin(), pk_id.end());
+    const bytes    uid     = old_packet(TAG_USERID, text("a"), 0);
+    const bytes    uid2    = old_packet(TAG_USERID, text("b"), 0);
+    const bytes    attr    = new_packet(17, bytes(20, 1));
+    const bytes    sub     = new_packet(TAG_PUBSUBKEY, rsa_body(64, 62));
+    const uint32_t t1 = 0x5f100000, t2 = 0x5f200000, day = 86400;
+
+    /* A self-signature: creation time, expiry (0: none), primary flag. */
+    auto self = [&](unsigned type, uint32_t created, uint32_t expire, bool primary = false,
+                    const bytes &who = {}) {
+        bytes h = subpacket(2, be32_bytes(created));
+        if (expire != 0)
+            h = cat({ h, subpacket(9, be32_bytes(expire)) });
+        if (primary)
+            h = cat({ h, subpacket(25, { 1 }) });
+        return sig4(type, h, who.empty() ? issuer : who);
+    };
+
+    struct primary_case {
+        const char *what;
+        bytes       packets; /* between the primary key and its subkey */
+        bool        dead;
+    };
+    const std::vector<primary_case> cases = {
+        { "nothing said", cat({ uid, self(0x13, t1, 0) }), false },
+        { "key revocation", cat({ sig4(0x20, {}), uid, self(0x13, t1, 0) }), true },
+        { "direct-key expiry passed", cat({ self(0x1f, t1, day), uid, self(0x13, t1, 0) }), true },
+        { "direct-key expiry ahead", cat({ self(0x1f, t1, 0x7fffffff), uid, self(0x13, t1, day) }), false },
+        { "newest direct-key signature sets none: the user ID's counts",
+          cat({ self(0x1f, t1, day), self(0x1f, t2, 0), uid, self(0x13, t1, 0) }), false },
+        { "user ID certification expiry passed", cat({ uid, self(0x10, t1, day) }), true },
+        { "... issued by another key", cat({ uid, self(0x13, t1, day, false, other) }), false },
+        { "... issuer named by fingerprint", cat({ uid, self(0x12, t1, day, false, subpacket(33, fpr_sub)) }), true },
+        { "newer certification without expiry", cat({ uid, self(0x13, t1, day), self(0x13, t2, 0) }), false },
+        { "newest certification counts, not the last in order",
+          cat({ uid, self(0x13, t2, day), self(0x13, t1, 0) }), true },
+        { "primary user ID's certification, not a newer one's",
+          cat({ uid, self(0x13, t1, 0, true), uid2, self(0x13, t2, day) }), false },
+        { "primary user ID expired", cat({ uid, self(0x13, t2, day, true), uid2, self(0x13, t2 + 1, 0) }), true },
+        { "no primary flag: the user ID certified last",
+          cat({ uid, self(0x13, t1, 0), uid2, self(0x13, t2, day) }), true },
+        { "no primary flag: the older expired one does not count",
+          cat({ uid, self(0x13, t1, day), uid2, self(0x13, t2, 0) }), false },
+        { "a revoked user ID does not count",
+          cat({ uid, self(0x13, t1, 0), uid2, self(0x13, t1, day, true), self(0x30, t2, 0) }), false },
+        { "a user attribute is never the primary user ID", cat({ uid, self(0x13, t1, 0), attr, self(0x13, t2, day, true) }),
+          false },
+    };
+    for (const primary_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const bytes key = cat({ pk, c.packets, sub });
+        if (c.dead) {
+            EXPECT_EQ(parse_error(key), KEY_DEAD);
+        } else {
+            parse_result r;
+            parse(key, r);
+            EXPECT_NE(r.key, nullptr) << r.error;
+        }
+    }
+
+    /* Each key in a file is judged on its own: the subkey of a live key
+     * after a revoked one is used. */
+    parse_result two;
+    parse(cat({ pk, sig4(0x20, {}), uid, sub, pk, uid, sub }), two);
+    ASSERT_NE(two.key, nullptr) << two.error;
+    /* A revoked primary key without subkeys says so too. */
+    EXPECT_EQ(parse_error(cat({ pk, sig4(0x20, {}), uid })), KEY_DEAD);
+}
+
+/* A skipped subkey is judged before its fields are read: an unsupported
+ * algorithm or damaged numbers behind a revocation do not stop the walk. */
+TEST(pgp_pubkey, skipped_subkeys_are_not_read)
+{
+    const bytes revoke = sig4(0x28, {});
+    const bytes good   = rsa_body(64, 51);
+    const bytes skipped[] = {
+        key_body(4, 22, { bytes{ 9, 0x2b, 6, 1, 4, 1, 0xda, 0x47, 0x0f, 1 }, mpi(number(33, 1)) }), /* EdDSA */
+        key_body(4, 1, { mpi_raw(1024, number(10, 1)) }), /* RSA n cut */
+        key_body(4, 99, {}),
+    };
+    for (const bytes &s : skipped) {
+        parse_result r;
+        parse(cat({ new_packet(TAG_PUBSUBKEY, s), sig4(0x18, bind_area(0x5f100000, 0x02)),
+                    new_packet(TAG_PUBSUBKEY, good) }),
+              r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), v4_key_id(good));
+        /* Not skipped, the same subkey fails as it always has. */
+        EXPECT_NE(parse_error(cat({ new_packet(TAG_PUBSUBKEY, s), new_packet(TAG_PUBSUBKEY, good) })), "");
+    }
+    /* The version is still checked first, as it always was. */
+    EXPECT_EQ(parse_error(cat({ new_packet(TAG_PUBSUBKEY, key_body(3, 1, {})), revoke,
+                                new_packet(TAG_PUBSUBKEY, good) })),
+              "public key not in version 4 format");
+}
+
+/* ECDH subkeys made by gpg: curve, point and the key derivation parameters
+ * gpg chooses for each curve, and the key ID gpg shows. */
+TEST(pgp_pubkey, ecdh_subkeys_made_by_gpg)
+{
+    struct ecdh_case {
+        const char *name;
+        uint32_t    curve;
+        size_t      point_len;
+        uint8_t     prefix, hash, cipher;
+    };
+    constexpr ecdh_case cases[] = {
+        { "cv25519", PGP_CURVE_CURVE25519, 33, 0x40, 8, 7 },
+        { "p256", PGP_CURVE_P256, 65, 0x04, 8, 7 },
+        { "p384", PGP_CURVE_P384, 97, 0x04, 9, 8 },
+        { "p521", PGP_CURVE_P521, 133, 0x04, 10, 9 },
+    };
+    gpg_home home;
+    ASSERT_TRUE(home.ok());
+    for (const ecdh_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = key_path(std::string(c.name) + ".asc");
+        const std::string id   = gpg_first_encryption_subkey(home, path);
+        ASSERT_EQ(id.size(), 16u);
+        EXPECT_EQ(trim(read_text(key_path(std::string(c.name) + ".keyid"))), id);
+        parse_result r;
+        parse(read_file(path), r);
+        ASSERT_NE(r.key, nullptr) << r.error;
+        EXPECT_EQ(key_id_of(r.key), id);
+        EXPECT_EQ(hex(r.key->fingerprint + 12, 8), id);
+        EXPECT_EQ(r.key->type, (uint32_t)M_PGP_PUBKEY_TYPE_ECDH);
+        EXPECT_EQ(r.key->ecdh.curve, c.curve);
+        EXPECT_EQ(r.key->ecdh.point_len, c.point_len);
+        EXPECT_EQ(r.key->ecdh.point[0], c.prefix);
+        EXPECT_EQ(r.key->ecdh.kdf_hash, c.hash);
+        EXPECT_EQ(r.key->ecdh.kdf_cipher, c.cipher);
+        EXPECT_EQ(r.key->n_p, nullptr);
     }
 }
 
@@ -534,9 +814,11 @@ TEST(pgp_pubkey, packet_header_forms)
                 new_packet(62, filler, 5), old_packet(TAG_USERID, filler, 2),
                 new_packet(TAG_PUBSUBKEY, small) }),
           small },
-        /* a subkey packet is taken even without a primary key before it,
-         * and whatever follows it is not examined */
-        { cat({ old_packet(TAG_PUBSUBKEY, large, 1), bytes{ 0x00, 0x01, 0x02 } }), large },
+        /* a subkey packet is taken even without a primary key or binding
+         * signature; packets after it are walked up to the next subkey */
+        { cat({ old_packet(TAG_PUBSUBKEY, large, 1), old_packet(TAG_USERID, filler, 1),
+                new_packet(TAG_PUBSUBKEY, small) }),
+          large },
     };
     int i = 0;
     for (const form_case &c : cases) {
@@ -625,6 +907,10 @@ TEST(pgp_pubkey, failure_messages)
     const bytes p     = mpi(number(64, 6));
     const bytes g     = mpi({ 0x05 });
     const bytes body  = rsa_body(64);
+    const bytes oid25519       = { 10, 0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01 };
+    const bytes ecdh_brainpool = { 9, 0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07 };
+    const bytes point25519     = mpi(cat({ bytes{ 0x40 }, bytes(32, 9) }));
+    const bytes kdf            = { 3, 1, 8, 7 };
 
     const std::vector<failure_row> rows = {
         { "empty", {}, NO_ARMOR },
@@ -655,6 +941,9 @@ TEST(pgp_pubkey, failure_messages)
           SANITY + "M_parser_consume(parser, packet_length)" },
         { "skipped packet with a huge length", { 0xCD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF },
           SANITY + "M_parser_consume(parser, packet_length)" },
+        /* the packets after a subkey are walked before it is used */
+        { "damaged packet after the subkey", cat({ new_packet(TAG_PUBSUBKEY, body), bytes{ 0x11 } }),
+          SANITY + "packet_tag & 0x80" },
         { "subkey longer than 0xffff", cat({ bytes{ 0xCE, 0xFF, 0x00, 0x01, 0x00, 0x00 }, body }),
           "packet length greater than 0xffff" },
         { "no byte after the subkey header", { 0xCE, 0x05 }, "unable to peek version byte" },
@@ -672,7 +961,8 @@ TEST(pgp_pubkey, failure_messages)
         { "algorithm missing", { 0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00 },
           "unable to read public key algorithm" },
         /* the packet's length bounds the fields, even when bytes follow */
-        { "algorithm past the packet", { 0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00, 0x01 },
+        { "algorithm past the packet",
+          cat({ bytes{ 0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00 }, old_packet(TAG_USERID, { 0x01 }, 0) }),
           "unable to read public key algorithm" },
         { "RSA sign-only (2)", new_packet(TAG_PUBSUBKEY, key_body(4, 2, { rsa_n, e })),
           "unsupported public key algorithm" },
@@ -682,6 +972,26 @@ TEST(pgp_pubkey, failure_messages)
           "unsupported public key algorithm" },
         { "DSA (17)", new_packet(TAG_PUBSUBKEY, key_body(4, 17, { p, g, p, p })),
           "unsupported public key algorithm" },
+        { "ECDH on Brainpool P-256", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { ecdh_brainpool })),
+          "unsupported public key algorithm" },
+        { "ECDH curve missing", new_packet(TAG_PUBSUBKEY, key_body(4, 18, {})), "unable to read ECDH curve" },
+        { "ECDH curve of length 0", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { bytes{ 0 } })),
+          "unable to read ECDH curve" },
+        { "ECDH curve cut", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { bytes{ 10, 0x2b, 0x06 } })),
+          "unable to read ECDH curve" },
+        { "ECDH point missing", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519 })), "unable to read ECDH point" },
+        { "ECDH point without 0x40", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, mpi(cat({ bytes{ 0x41 }, bytes(32, 9) })), kdf })),
+          "unable to read ECDH point" },
+        { "ECDH point of the wrong length", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, mpi(cat({ bytes{ 0x40 }, bytes(31, 9) })), kdf })),
+          "unable to read ECDH point" },
+        { "ECDH KDF parameters missing", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519 })),
+          "unable to read ECDH KDF parameters" },
+        { "ECDH KDF parameters of length 2", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519, bytes{ 2, 1, 8, 7 } })),
+          "unable to read ECDH KDF parameters" },
+        { "ECDH KDF with SHA-1", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519, bytes{ 3, 1, 2, 7 } })),
+          "unsupported ECDH KDF parameters" },
+        { "ECDH key wrap with CAST5", new_packet(TAG_PUBSUBKEY, key_body(4, 18, { oid25519, point25519, bytes{ 3, 1, 8, 3 } })),
+          "unsupported ECDH KDF parameters" },
         { "RSA n missing", new_packet(TAG_PUBSUBKEY, key_body(4, 1, {})), "unable to read RSA n" },
         { "RSA n of 0 bits", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(0, {}), e })),
           "unable to read RSA n" },
@@ -690,7 +1000,8 @@ TEST(pgp_pubkey, failure_messages)
         { "RSA n short", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(1024, number(100, 1)) })),
           "unable to read RSA n" },
         { "RSA n past the packet end",
-          cat({ new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(1024, number(100, 1)) })), bytes(40, 0x11) }),
+          cat({ new_packet(TAG_PUBSUBKEY, key_body(4, 1, { mpi_raw(1024, number(100, 1)) })),
+                old_packet(TAG_USERID, bytes(40, 0x11), 0) }),
           "unable to read RSA n" },
         { "RSA e missing", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { rsa_n })), "unable to read RSA e" },
         { "RSA e of 0 bits", new_packet(TAG_PUBSUBKEY, key_body(4, 1, { rsa_n, mpi_raw(0, {}) })),

@@ -21,7 +21,23 @@
 #                              encryption subkeys, in that order
 #   sign_only                  RSA 2048 primary, sign only, no subkey
 #
-# Usage: sh make_keys.sh   (run in this folder; overwrites the files)
+# Keys whose state decides which subkey may be used (Ed25519 or ECDSA primary,
+# small subkeys; for each only NAME.asc, NAME.keyid and, where the tests
+# decrypt, NAME.sec.asc are kept; NAME.keyid holds the subkey the reader must
+# choose, empty when none may be used):
+#   revoked_first    RSA 1024 encryption subkey (revoked), then a valid one
+#   revoked_only     its only encryption subkey revoked
+#   expired_first    RSA 1024 encryption subkey expired in 2020, then a valid one
+#   expired_only     its only encryption subkey expired in 2020
+#   sign_first       Ed25519 signing subkey, then an RSA 1024 encryption subkey
+#   revoked_primary  the primary key revoked; one valid-looking RSA subkey
+#   expired_primary  the primary key expired in 2020; one RSA subkey that
+#                    never expires
+#   cv25519          Ed25519 primary + Curve25519 ECDH subkey (gpg's default)
+#   p256, p384, p521 ECDSA primary + ECDH subkey on the NIST curve
+#
+# Usage: sh make_keys.sh [states]   (run in this folder; overwrites the files;
+# "states" remakes only the second group)
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -39,6 +55,102 @@ gen() {
             "Expire-Date: 0" "%commit"
     } | gpg --batch --quiet --gen-key
 }
+
+only_states=${1:-}
+q="--batch --quiet --pinentry-mode loopback"
+past="--faked-system-time 20200101T000000"
+
+fpr_of() {
+    gpg --batch --with-colons --list-keys "$1" | awk -F: '$1 == "fpr" { print $10; exit }'
+}
+
+# quick NAME PRIMARY-ALGO [FAKETIME-OPTS]: a key with a primary for signing.
+quick() {
+    # shellcheck disable=SC2086
+    gpg $q --passphrase '' ${3:-} --quick-gen-key "Test $1 <$1@test.invalid>" "$2" sign "${4:-never}" 2>/dev/null
+}
+
+# sub NAME ALGO USAGE [EXPIRY] [FAKETIME-OPTS]
+sub() {
+    # shellcheck disable=SC2086
+    gpg $q --passphrase '' ${5:-} --quick-add-key "$(fpr_of "$1@test.invalid")" "$2" "$3" "${4:-never}"
+}
+
+# revoke_sub NAME INDEX: revokes the INDEX-th subkey (from 1), reason 0.
+revoke_sub() {
+    printf 'key %s\nrevkey\ny\n0\n\ny\nsave\n' "$2" |
+        gpg --batch --command-fd 0 --pinentry-mode loopback --passphrase '' \
+            --edit-key "$(fpr_of "$1@test.invalid")" >/dev/null 2>&1 || true
+    # gpg's exit status says little here: check that the subkey is revoked.
+    gpg --batch --with-colons --list-keys "$1@test.invalid" |
+        awk -F: -v n="$2" '$1 == "sub" && ++i == n { exit ($2 == "r" ? 0 : 1) }'
+}
+
+# Index (from 1) of the subkey the reader must take, or 0 for none.
+export_state_key() {
+    name=$1 pick=$2 secret=${3:-}
+    uid="$name@test.invalid"
+    gpg --batch --armor --export "$uid" > "$here/$name.asc"
+    if [ "$pick" -eq 0 ]; then
+        : > "$here/$name.keyid"
+    else
+        gpg --batch --with-colons --list-keys "$uid" |
+            awk -F: -v n="$pick" '$1 == "sub" && ++i == n { print $5 }' > "$here/$name.keyid"
+    fi
+    [ -z "$secret" ] || gpg --batch --armor --export-secret-keys "$uid" > "$here/$name.sec.asc"
+}
+
+make_states() {
+    quick revoked_first ed25519
+    sub revoked_first rsa1024 encr
+    sub revoked_first rsa1024 encr
+    revoke_sub revoked_first 1
+    export_state_key revoked_first 2 secret
+
+    quick revoked_only ed25519
+    sub revoked_only rsa1024 encr
+    revoke_sub revoked_only 1
+    export_state_key revoked_only 0
+
+    quick expired_first ed25519 "$past"
+    sub expired_first rsa1024 encr 1d "$past"
+    sub expired_first rsa1024 encr
+    export_state_key expired_first 2
+
+    quick expired_only ed25519 "$past"
+    sub expired_only rsa1024 encr 1d "$past"
+    export_state_key expired_only 0
+
+    quick sign_first ed25519
+    sub sign_first ed25519 sign
+    sub sign_first rsa1024 encr
+    export_state_key sign_first 2 secret
+
+    quick revoked_primary ed25519
+    sub revoked_primary rsa1024 encr
+    rev="$GNUPGHOME/openpgp-revocs.d/$(fpr_of revoked_primary@test.invalid).rev"
+    # The stored certificate is guarded by a ":" before its armour line.
+    sed 's/^:-----BEGIN/-----BEGIN/' "$rev" | gpg --batch --quiet --import 2>/dev/null
+    export_state_key revoked_primary 0
+
+    quick expired_primary ed25519 "$past" 1d
+    sub expired_primary rsa1024 encr never "$past"
+    export_state_key expired_primary 0
+
+    quick cv25519 ed25519
+    sub cv25519 cv25519 encr
+    export_state_key cv25519 1 secret
+    for c in p256 p384 p521; do
+        quick $c nist$c
+        sub $c nist$c encr
+        export_state_key $c 1 secret
+    done
+}
+
+if [ "$only_states" = states ]; then
+    make_states
+    exit 0
+fi
 
 gen rsa2048 "Key-Type: RSA" "Key-Length: 2048" "Key-Usage: sign" \
     "Subkey-Type: RSA" "Subkey-Length: 2048" "Subkey-Usage: encrypt"
@@ -71,3 +183,5 @@ for name in rsa2048 rsa3072 rsa4096 elg2048 two_subkeys sign_only; do
     gpg --batch --with-colons --list-keys "$uid" |
         awk -F: '$1 == "sub" && $12 ~ /e/ { print $5; exit }' > "$here/$name.keyid"
 done
+
+make_states
