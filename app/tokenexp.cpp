@@ -11,9 +11,9 @@
 #include "core/m_str_fmt.h"
 #include "pgp/pgp_encrypt.h"
 #include "pgp/pgp_pubkey.h"
-#include "platform/m_fs_file.h"
-#include "platform/m_fs_path.h"
-#include "platform/m_time.h"
+#include "fs/m_fs_file.h"
+#include "fs/m_fs_path.h"
+#include "sys/m_time.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>

@@ -18,15 +18,14 @@
 #include <climits>
 #include <cstring>
 
+const unsigned char tokenexp_export_iv[16] = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
+                                              0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
+
 namespace {
 
 constexpr char kSectionStart[]  = "--QUORVEL";
 constexpr char kSectionMarker[] = "--QUORVEL--ENCRYPTED--DATA--EXPORT---(";
 constexpr char kSizeMarker[]    = "---DATABLOCK_SIZE=";
-
-/* The fixed initialisation vector of every block. */
-constexpr unsigned char quorvel_export_iv[16] = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
-                                                 0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
 
 /* zlib's uncompress takes a 32-bit room; it never gets more. */
 constexpr uint64_t kMaxInflateRoom = 0xFFFFFFFFu;
@@ -64,13 +63,6 @@ bool parse_sizes(const char *from, block_header_t *hdr)
 const char *openssl_error()
 {
 	return ERR_error_string(ERR_get_error(), nullptr);
-}
-
-bool ends_with(const char *s, const char *suffix)
-{
-	const size_t slen = std::strlen(s);
-	const size_t xlen = std::strlen(suffix);
-	return slen >= xlen && std::memcmp(s + slen - xlen, suffix, xlen) == 0;
 }
 
 /* Most block data reserved ahead of reading it. The size comes from the
@@ -165,7 +157,7 @@ tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *wo
 		return TOKENEXP_WALK_DECRYPT;
 	}
 	if (EVP_DecryptInit_ex(ctx, cipher, nullptr, reinterpret_cast<const unsigned char *>(M_buf_peek(line)),
-	                       quorvel_export_iv) != 1) {
+	                       tokenexp_export_iv) != 1) {
 		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP cipher init key/iv): %s", openssl_error());
 		M_buf_truncate(line, 0);
 		EVP_CIPHER_CTX_free(ctx);
@@ -201,7 +193,7 @@ tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *wo
 	int len2 = 0;
 	if (EVP_DecryptFinal_ex(ctx, out + len1, &len2) != 1) {
 		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP final): %s", openssl_error());
-		if (ends_with(err, "reason(100)") || ends_with(err, "bad decrypt"))
+		if (M_str_eq_end(err, "reason(100)") || M_str_eq_end(err, "bad decrypt"))
 			M_snprintf(err, errlen,
 			           "OpenSSL decrypt error (EVP final): bad decrypt (usually means you entered the wrong "
 			           "quorvel export key)");

@@ -5,10 +5,14 @@
 
 #include "core/m_buf.h"
 #include "core/m_defs.h"
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 
 /* The one section the program reads. */
 #define TOKENEXP_SECTION "RECURRING"
+
+/* The fixed initialisation vector of every block (AES-CBC), shared with
+ * tools/mkexport, which writes export files. */
+extern const unsigned char tokenexp_export_iv[16];
 
 /* Append the next non-blank line of file to buf, without its trailing
  * whitespace. eof (may be NULL) is cleared on entry and set when the end of

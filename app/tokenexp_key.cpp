@@ -174,14 +174,9 @@ M_bool tokenexp_read_key(char *key)
 	return M_TRUE;
 }
 
-const EVP_CIPHER *tokenexp_key_convert(M_buf_t *buf, const char *key, char *err, size_t errlen)
+const EVP_CIPHER *tokenexp_key_cipher(size_t key_len)
 {
-	M_buf_truncate(buf, 0);
-	if (!M_buf_add_bytes_hex(buf, key)) {
-		M_snprintf(err, errlen, "given quorvel key was incorrectly formatted, couldn't convert from hex to binary");
-		return nullptr;
-	}
-	switch (M_buf_len(buf)) {
+	switch (key_len) {
 		case 16:
 			return EVP_aes_128_cbc();
 		case 24:
@@ -189,8 +184,20 @@ const EVP_CIPHER *tokenexp_key_convert(M_buf_t *buf, const char *key, char *err,
 		case 32:
 			return EVP_aes_256_cbc();
 		default:
-			break;
+			return nullptr;
 	}
+}
+
+const EVP_CIPHER *tokenexp_key_convert(M_buf_t *buf, const char *key, char *err, size_t errlen)
+{
+	M_buf_truncate(buf, 0);
+	if (!M_buf_add_bytes_hex(buf, key)) {
+		M_snprintf(err, errlen, "given quorvel key was incorrectly formatted, couldn't convert from hex to binary");
+		return nullptr;
+	}
+	const EVP_CIPHER *cipher = tokenexp_key_cipher(M_buf_len(buf));
+	if (cipher != nullptr)
+		return cipher;
 	M_snprintf(err, errlen, "unsupported quorvel key size: %llu bits (expected 128, 192 or 256 bits)",
 	           static_cast<unsigned long long>(M_buf_len(buf)) * 8);
 	return nullptr;

@@ -27,6 +27,11 @@
  * owns key and wipes it when done (OPENSSL_cleanse). */
 M_bool tokenexp_read_key(char *key);
 
+/* The AES-CBC cipher for an export key of key_len bytes: AES-128, -192 or
+ * -256 for 16, 24 or 32 bytes; NULL for any other length. Shared with
+ * tools/mkexport, which writes export files. */
+const EVP_CIPHER *tokenexp_key_cipher(size_t key_len);
+
 /* Turn the key text into key bytes in buf (emptied first) and choose the
  * AES-CBC cipher by their count. On failure writes the reason into err
  * (errlen bytes) and returns NULL. */

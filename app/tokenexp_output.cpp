@@ -12,8 +12,8 @@
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
-#include "platform/m_fs_file.h"
-#include "platform/m_fs_path.h"
+#include "fs/m_fs_file.h"
+#include "fs/m_fs_path.h"
 
 #include <cerrno>
 #include <csignal>

@@ -3,7 +3,7 @@
 
 #include "core/m_str.h"
 #include "core/m_str_num.h"
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -48,15 +48,6 @@ bool plain_number(const char *s, uint64_t *value)
 	if (i == 0 || s[i] != '\0')
 		return false;
 	*value = v;
-	return true;
-}
-
-bool all_digits(const char *s, size_t len)
-{
-	for (size_t i = 0; i < len; i++) {
-		if (s[i] < '0' || s[i] > '9')
-			return false;
-	}
 	return true;
 }
 
@@ -247,7 +238,7 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
 	const column_kind kind = cached_kind_of(header, ctx);
 	if (kind == column_kind::token) {
 		const size_t len = std::strlen(cell);
-		if (!all_digits(cell, len))
+		if (!M_str_isnum_max(cell, len))
 			return M_FALSE;
 		M_buf_add_bytes(buf, cell, len);
 		M_buf_add_byte(buf, static_cast<unsigned char>(luhn_check_digit(cell, len)));

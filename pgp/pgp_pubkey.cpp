@@ -31,7 +31,7 @@
 #include "core/m_parser.h"
 #include "core/m_str_fmt.h"
 #include "formats/m_bincodec.h"
-#include "platform/m_time.h"
+#include "sys/m_time.h"
 #include "pgp/pgp_pubkey_int.h"
 
 namespace {

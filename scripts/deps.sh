@@ -1,23 +1,38 @@
 #!/usr/bin/env bash
-# Install the Debian packages the build, the tests and the demo need, when
-# any is missing (needs root or sudo; does nothing when all are present).
+# Install what is missing (needs root or sudo; does nothing when all is
+# present).
+#
+#   scripts/deps.sh program   what building and running the program needs
+#                             (the demo: compiler, build tools, libraries,
+#                             and gpg to open the output)
+#   scripts/deps.sh           that, plus what the tests and the hardening
+#                             checks need (the CI set), OpenPGP.js included
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev libdeflate-dev
-          libgtest-dev libgmock-dev libbenchmark-dev gnupg python3
-          # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),
-          # the valgrind run of the end-to-end tests, coverage, static analysis,
-          # and real-world keys for the key reader's corpus test
-          clang-14 libclang-rt-14-dev valgrind gcovr cppcheck clang-tidy-14 debian-keyring
-          # the install test: man --warnings on the manual page, dpkg-shlibdeps
-          man-db groff-base dpkg-dev
-          # OpenPGP peers that must open the integrity-protected output
-          sq rnp)
+program=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev libdeflate-dev gnupg)
+checks=(libgtest-dev libbenchmark-dev python3
+        # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),
+        # the valgrind run of the end-to-end tests, coverage, static analysis,
+        # the formatter check
+        clang-14 libclang-rt-14-dev valgrind gcovr cppcheck clang-tidy-14 clang-format-14
+        # real-world keys for the key reader's corpus test
+        debian-keyring
+        # the install test: man --warnings on the manual page, dpkg-shlibdeps
+        man-db groff-base dpkg-dev
+        # OpenPGP peers that must open the integrity-protected output
+        sq rnp)
+case "${1:-all}" in
+	program) packages=("${program[@]}") ;;
+	all) packages=("${program[@]}" "${checks[@]}") ;;
+	*) echo "usage: scripts/deps.sh [program]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 # Node.js runs the OpenPGP.js peer; any installed node and npm will do.
-command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+if [ "${1:-all}" = all ]; then
+	command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
+fi
 if [ ${#missing[@]} -ne 0 ]; then
 	echo "installing: ${missing[*]}"
 	sudo=""
@@ -26,6 +41,7 @@ if [ ${#missing[@]} -ne 0 ]; then
 	$sudo apt-get update -qq
 	$sudo apt-get install -y -qq "${missing[@]}"
 fi
+[ "${1:-all}" = all ] || exit 0
 
 # OpenPGP.js from the npm registry, exactly as its lock file pins it; done
 # again only when the lock file changed.

@@ -15,7 +15,9 @@ run() {
 }
 
 echo "== normal build"
-run build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Tests and benchmarks on explicitly: the demo configures the same folder
+# without them.
+run build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTS=ON -DBUILD_BENCH=ON
 echo "== sanitizer build (ASan + UBSan)"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	run build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_BENCH=OFF
+	run build-asan -DCMAKE_BUILD_TYPE=Debug -DSANITIZE=ON -DBUILD_TESTS=ON -DBUILD_BENCH=OFF

@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Generate lib/platform/m_time_zone_map.cpp, the zone-name table.
+"""Generate lib/sys/m_time_zone_map.cpp, the zone-name table.
 
 Source: Unicode CLDR's windowsZones mapping as shipped by Debian's
 python3-tzlocal package (module tzlocal.windows_tz): tz_win maps every zone
@@ -7,7 +7,7 @@ database name to its Windows zone name, win_tz maps every Windows zone name
 to its main zone (CLDR territory "001").
 
 Run with the system interpreter (apt-get install python3-tzlocal first):
-    /usr/bin/python3 tools/gen_tz_map.py > lib/platform/m_time_zone_map.cpp
+    /usr/bin/python3 tools/gen_tz_map.py > lib/sys/m_time_zone_map.cpp
 The table's shape is fixed: Windows names and zone database names that the
 mapping gained after zone loading was built are left out (the two lists
 below), so the table does not grow or shrink with the package's version.
@@ -151,7 +151,7 @@ def main():
 
     out = sys.stdout
     out.write(HEADER % (len(rows), len(wins)))
-    out.write('#include "platform/m_time.h"\n\n')
+    out.write('#include "sys/m_time.h"\n\n')
     out.write("extern \"C\" {\n\n")
     out.write("const M_time_tz_zone_map_t M_time_tz_zone_map[] = {\n")
     for zone, win, region, main_row in rows:

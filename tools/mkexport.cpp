@@ -19,13 +19,15 @@
  * blank line before every header line; --no-compress encrypts the CSV text
  * without compressing it (a block the reader must refuse).
  */
+#include "app/tokenexp_export.h"
+#include "app/tokenexp_key.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "core/m_str_num.h"
 #include "formats/m_bincodec.h"
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 
 #include <openssl/evp.h>
 #include <zlib.h>
@@ -34,9 +36,6 @@
 #include <cstring>
 
 namespace {
-
-constexpr unsigned char kExportIv[16] = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
-                                         0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
 
 struct options_t {
 	const char *key       = nullptr;
@@ -83,12 +82,11 @@ bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const
 		return false;
 	}
 
-	const EVP_CIPHER *cipher = key_len == 16 ? EVP_aes_128_cbc() : key_len == 24 ? EVP_aes_192_cbc()
-	                                                                            : EVP_aes_256_cbc();
+	const EVP_CIPHER *cipher = tokenexp_key_cipher(key_len);
 	EVP_CIPHER_CTX   *ctx    = EVP_CIPHER_CTX_new();
 	unsigned char    *enc    = static_cast<unsigned char *>(M_malloc(clen + 32));
 	int               l1 = 0, l2 = 0;
-	bool ok = EVP_EncryptInit_ex(ctx, cipher, nullptr, key, kExportIv) == 1 &&
+	bool ok = EVP_EncryptInit_ex(ctx, cipher, nullptr, key, tokenexp_export_iv) == 1 &&
 	          EVP_EncryptUpdate(ctx, enc, &l1, comp, static_cast<int>(clen)) == 1 &&
 	          EVP_EncryptFinal_ex(ctx, enc + l1, &l2) == 1;
 	EVP_CIPHER_CTX_free(ctx);
@@ -185,8 +183,7 @@ int main(int argc, char **argv)
 		return usage();
 
 	M_buf_t *keybuf = M_buf_create();
-	if (!M_buf_add_bytes_hex(keybuf, o.key) ||
-	    (M_buf_len(keybuf) != 16 && M_buf_len(keybuf) != 24 && M_buf_len(keybuf) != 32)) {
+	if (!M_buf_add_bytes_hex(keybuf, o.key) || tokenexp_key_cipher(M_buf_len(keybuf)) == nullptr) {
 		M_fprintf(stderr, "mkexport: the key must be 32, 48 or 64 hexadecimal digits\n");
 		M_buf_cancel(keybuf);
 		return 2;

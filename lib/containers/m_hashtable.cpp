@@ -22,7 +22,7 @@
 #include "containers/m_sort_compar.h"
 #include "core/m_bithacks.h"
 #include "core/m_mem.h"
-#include "platform/m_rand.h"
+#include "sys/m_rand.h"
 
 namespace {
 

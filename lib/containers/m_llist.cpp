@@ -25,7 +25,7 @@
 #include "containers/m_llist_int.h"
 #include "core/m_bithacks.h"
 #include "core/m_mem.h"
-#include "platform/m_rand.h"
+#include "sys/m_rand.h"
 
 
 struct M_llist_node {

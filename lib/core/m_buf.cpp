@@ -21,7 +21,7 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_num.h"
-#include "formats/m_hex.h"
+#include "core/m_text_int.h"
 
 /* Four fields, in this order: the storage pointer and three 64-bit counts. */
 struct M_buf {
@@ -194,98 +194,22 @@ bool str_touches_storage(const M_buf_t *buf, const char *str)
 	commit(buf, len);
 }
 
-/* Decimal digits of v, written backwards ending at end; returns the start. */
-char *format_u64(char *end, uint64_t v)
+using m::detail::decimal_digits;
+using m::detail::magnitude;
+
+/* Replace each of len characters at start by fn of it; 0 for a NULL start,
+ * else len (the case transforms keep the length). */
+size_t map_chars(char *start, size_t len, char (*fn)(char))
 {
-	char *p = end;
-	do {
-		*--p = static_cast<char>('0' + (v % 10));
-		v /= 10;
-	} while (v != 0);
-	return p;
+	if (start == nullptr)
+		return 0;
+	for (size_t i = 0; i < len; i++)
+		start[i] = fn(start[i]);
+	return len;
 }
 
-/* Hexadecimal digits of v without leading zeros, written backwards. */
-char *format_hex(char *end, uint64_t v, bool upper)
-{
-	const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-	char *p            = end;
-	do {
-		*--p = digits[v & 0xF];
-		v >>= 4;
-	} while (v != 0);
-	return p;
-}
-
-/* Magnitude of a signed value without overflow for INT64_MIN. */
-constexpr uint64_t magnitude(int64_t v)
-{
-	return v < 0 ? uint64_t{0} - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-}
-
-constexpr size_t decimal_digits(uint64_t v)
-{
-	size_t n = 1;
-	while (v >= 10) {
-		v /= 10;
-		n++;
-	}
-	return n;
-}
-
-static_assert(decimal_digits(0) == 1 && decimal_digits(9) == 1 && decimal_digits(10) == 2);
-static_assert(decimal_digits(UINT64_MAX) == 20);
-static_assert(magnitude(INT64_MIN) == 9223372036854775808ULL);
-
-/* Justification placement, shared by the justified appends.
- * Decides how src (len bytes) is cut and how many fill characters go on each
- * side for width and type; false when the type refuses. */
-struct JustifyPlan {
-	size_t cut_front; /* bytes of src skipped at the front */
-	size_t keep;      /* bytes of src kept */
-	size_t left;      /* fill before */
-	size_t right;     /* fill after */
-};
-
-bool plan_justify(M_str_justify_type_t type, size_t len, size_t width, JustifyPlan *plan)
-{
-	const unsigned t = static_cast<unsigned>(type);
-	if (t > 10)
-		return false;
-	plan->cut_front = 0;
-	plan->keep      = len;
-	plan->left      = 0;
-	plan->right     = 0;
-	if (len > width) {
-		switch (t) {
-			case 4: case 5: case 10:
-				return false;
-			case 0: case 1: case 7: case 8: /* keep the last characters */
-				plan->cut_front = len - width;
-				break;
-			default:                        /* keep the first characters */
-				break;
-		}
-		plan->keep = width;
-		return true;
-	}
-	const size_t fill = width - len;
-	switch (t) {
-		case 0: case 2: case 4:
-			plan->left = fill;
-			break;
-		case 1: case 3: case 5:
-			plan->right = fill;
-			break;
-		case 6: case 7: /* only cut, never pad */
-			break;
-		default:        /* centred: the odd fill character goes on the left */
-			plan->left  = (fill + 1) / 2;
-			plan->right = fill / 2;
-			break;
-	}
-	return true;
-}
+using m::detail::JustifyPlan;
+using m::detail::plan_justify;
 
 /* Append src justified by plan. src must not point into buf. */
 void add_planned(M_buf_t *buf, const JustifyPlan &plan, char fill, const unsigned char *src)
@@ -396,6 +320,26 @@ bool strs_touch_storage(const M_buf_t *buf, const char *sep, const char * const 
 			return true;
 	}
 	return false;
+}
+
+/* Join count strings with sep (sep_len bytes) between them. sep_may_touch:
+ * sep is the caller's and may point into buf's own storage. */
+void join_strs(M_buf_t *buf, const char *sep, size_t sep_len, bool sep_may_touch, const char * const *strs,
+               size_t count)
+{
+	if (strs == nullptr)
+		return;
+	if (strs_touch_storage(buf, sep_may_touch ? sep : nullptr, strs, count)) { /* read while the buffer grows */
+		M_buf_t *tmp = M_buf_create();
+		join_strs(tmp, sep, sep_len, false, strs, count);
+		M_buf_merge(buf, tmp);
+		return;
+	}
+	for (size_t i = 0; i < count; i++) {
+		M_buf_add_str(buf, strs[i]);
+		if (i + 1 < count)
+			M_buf_add_bytes(buf, sep, sep_len);
+	}
 }
 
 } // namespace
@@ -620,20 +564,12 @@ void M_buf_add_str_transform(M_buf_t *buf, uint32_t flags, const char *str)
 
 size_t M_buf_transform_upper_cb(char *start, size_t len)
 {
-	if (start == nullptr)
-		return 0;
-	for (size_t i = 0; i < len; i++)
-		start[i] = M_chr_toupper(start[i]);
-	return len;
+	return map_chars(start, len, M_chr_toupper);
 }
 
 size_t M_buf_transform_lower_cb(char *start, size_t len)
 {
-	if (start == nullptr)
-		return 0;
-	for (size_t i = 0; i < len; i++)
-		start[i] = M_chr_tolower(start[i]);
-	return len;
+	return map_chars(start, len, M_chr_tolower);
 }
 
 size_t M_buf_transform_ltrim_cb(char *start, size_t len)
@@ -673,11 +609,7 @@ void M_buf_add_str_hex(M_buf_t *buf, const char *str)
 	unsigned char *p = make_room(buf, len * 2);
 	if (p == nullptr)
 		return;
-	/* The room behind the content always has one more byte for the terminator,
-	 * which the encoder may use for its NUL. */
-	const size_t n = M_hex_encode(reinterpret_cast<const unsigned char *>(str), len, reinterpret_cast<char *>(p),
-	                              len * 2 + 1, 0);
-	commit(buf, n);
+	commit(buf, m::detail::hex_encode(reinterpret_cast<const unsigned char *>(str), len, reinterpret_cast<char *>(p), 0));
 }
 
 M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
@@ -701,7 +633,7 @@ M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
 	unsigned char *p = make_room(buf, len / 2);
 	if (p == nullptr)
 		return M_FALSE;
-	commit(buf, M_hex_decode(hex, len, p, len / 2));
+	commit(buf, m::detail::hex_decode(hex, len, p));
 	return M_TRUE;
 }
 
@@ -789,7 +721,7 @@ void M_buf_add_int(M_buf_t *buf, int64_t value)
 {
 	char scratch[32];
 	char *end = scratch + sizeof(scratch);
-	char *p   = format_u64(end, magnitude(value));
+	char *p   = m::detail::put_decimal_backwards(end, magnitude(value));
 	if (value < 0)
 		*--p = '-';
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
@@ -799,7 +731,7 @@ void M_buf_add_uint(M_buf_t *buf, uint64_t value)
 {
 	char scratch[32];
 	char *end = scratch + sizeof(scratch);
-	char *p   = format_u64(end, value);
+	char *p   = m::detail::put_decimal_backwards(end, value);
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
 }
 
@@ -821,7 +753,7 @@ M_bool M_buf_add_int_just(M_buf_t *buf, int64_t value, size_t width)
 	if (value < 0)
 		p[pos++] = '-';
 	std::memset(p + pos, '0', width - need);
-	format_u64(reinterpret_cast<char *>(p + width), mag);
+	m::detail::put_decimal_backwards(reinterpret_cast<char *>(p + width), mag);
 	commit(buf, width);
 	return M_TRUE;
 }
@@ -837,7 +769,7 @@ M_bool M_buf_add_uint_just(M_buf_t *buf, uint64_t value, size_t width)
 	if (p == nullptr)
 		return M_FALSE;
 	std::memset(p, '0', width - need);
-	format_u64(reinterpret_cast<char *>(p + width), value);
+	m::detail::put_decimal_backwards(reinterpret_cast<char *>(p + width), value);
 	commit(buf, width);
 	return M_TRUE;
 }
@@ -846,7 +778,7 @@ M_bool M_buf_add_uinthex(M_buf_t *buf, uint64_t value, M_bool upper, size_t widt
 {
 	char scratch[32];
 	char *end        = scratch + sizeof(scratch);
-	char *p          = format_hex(end, value, upper);
+	char *p          = m::detail::put_hex_backwards(end, value, upper);
 	const size_t len = static_cast<size_t>(end - p);
 	if (width != 0 && len > width)
 		return M_FALSE;
@@ -860,8 +792,8 @@ M_bool M_buf_add_uinthex(M_buf_t *buf, uint64_t value, M_bool upper, size_t widt
 
 void M_buf_add_bytehex(M_buf_t *buf, unsigned char byte, M_bool upper)
 {
-	const char *digits = upper ? "0123456789ABCDEF" : "0123456789abcdef";
-	const char pair[2] = {digits[byte >> 4], digits[byte & 0xF]};
+	const char *digits = m::detail::hex_digits(upper);
+	const char  pair[2] = {digits[byte >> 4], digits[byte & 0xF]};
 	M_buf_add_bytes(buf, pair, 2);
 }
 
@@ -869,7 +801,7 @@ void M_buf_add_ptr(M_buf_t *buf, const void *ptr)
 {
 	char scratch[64];
 	char *end = scratch + sizeof(scratch);
-	char *p   = format_hex(end, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(ptr)), false);
+	char *p   = m::detail::put_hex_backwards(end, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(ptr)), false);
 	*--p      = 'x';
 	*--p      = '0';
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
@@ -1030,36 +962,13 @@ void M_buf_sjoin_buf(M_buf_t *buf, const char *sep, M_buf_t **bufs, size_t count
 
 void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char * const *strs, size_t count)
 {
-	if (strs == nullptr)
-		return;
-	if (strs_touch_storage(buf, nullptr, strs, count)) { /* read while the buffer grows */
-		M_buf_t *tmp = M_buf_create();
-		M_buf_bjoin_str(tmp, sep, strs, count);
-		M_buf_merge(buf, tmp);
-		return;
-	}
-	for (size_t i = 0; i < count; i++) {
-		M_buf_add_str(buf, strs[i]);
-		if (i + 1 < count)
-			M_buf_add_byte(buf, sep);
-	}
+	const char byte = static_cast<char>(sep);
+	join_strs(buf, &byte, 1, false, strs, count);
 }
 
 void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char * const *strs, size_t count)
 {
-	if (strs == nullptr)
-		return;
-	if (strs_touch_storage(buf, sep, strs, count)) { /* read while the buffer grows */
-		M_buf_t *tmp = M_buf_create();
-		M_buf_sjoin_str(tmp, sep, strs, count);
-		M_buf_merge(buf, tmp);
-		return;
-	}
-	for (size_t i = 0; i < count; i++) {
-		M_buf_add_str(buf, strs[i]);
-		if (i + 1 < count)
-			M_buf_add_str(buf, sep);
-	}
+	join_strs(buf, sep, sep == nullptr ? 0 : std::strlen(sep), true, strs, count);
 }
 
 } // extern "C"

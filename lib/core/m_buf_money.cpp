@@ -24,6 +24,9 @@
 #include "core/m_decimal.h"
 #include "core/m_str.h"
 #include "core/m_str_num.h"
+#include "core/m_text_int.h"
+
+#include <cstring>
 
 namespace {
 
@@ -95,22 +98,15 @@ static_assert(kDecimalText >= 1 + 256 + 1 + 1, "room for the longest decimal tex
 	return true;
 }
 
-uint64_t magnitude(int64_t v) noexcept
-{
-	return v < 0 ? static_cast<uint64_t>(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-}
+using m::detail::magnitude;
 
 /* Decimal digits of v into out (no terminator); returns the count. */
 size_t put_digits(char *out, uint64_t v) noexcept
 {
-	char   rev[20];
-	size_t n = 0;
-	do {
-		rev[n++] = static_cast<char>('0' + v % 10);
-		v /= 10;
-	} while (v != 0);
-	for (size_t i = 0; i < n; i++)
-		out[i] = rev[n - 1 - i];
+	char        area[20];
+	const char *start = m::detail::put_decimal_backwards(area + sizeof(area), v);
+	const auto  n     = static_cast<size_t>(area + sizeof(area) - start);
+	std::memcpy(out, start, n);
 	return n;
 }
 

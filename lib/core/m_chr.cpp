@@ -5,6 +5,7 @@
  * library's <ctype.h>, whose answers change with setlocale(). Bytes 128 to
  * 255 belong to no class. */
 #include "core/m_chr.h"
+#include "core/m_text_int.h"
 
 #include <array>
 #include <cstdint>
@@ -105,13 +106,7 @@ int M_chr_digit(char c)
 
 int M_chr_xdigit(char c)
 {
-	if (has(c, kDigit))
-		return c - '0';
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	if (c >= 'a' && c <= 'f')
-		return c - 'a' + 10;
-	return -1;
+	return m::detail::hex_value(static_cast<unsigned char>(c));
 }
 
 } // extern "C"

@@ -38,6 +38,7 @@
 
 #include "core/m_mem.h"
 #include "core/m_str_num.h"
+#include "core/m_text_int.h"
 
 namespace {
 
@@ -81,10 +82,6 @@ u128 magnitude(i128 v) noexcept
 	return v < 0 ? static_cast<u128>(0) - static_cast<u128>(v) : static_cast<u128>(v);
 }
 
-uint64_t magnitude64(int64_t v) noexcept
-{
-	return v < 0 ? static_cast<uint64_t>(0) - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-}
 
 void set_zero(M_decimal_t *d) noexcept
 {
@@ -339,7 +336,7 @@ M_decimal_retval_t M_decimal_transform(M_decimal_t *dec, uint8_t num_dec)
 	 * that everything dropped starts with 0. */
 	const int      diff = dec->num_dec - num_dec;
 	const bool     neg  = dec->num < 0;
-	const uint64_t mag  = magnitude64(dec->num);
+	const uint64_t mag  = m::detail::magnitude(dec->num);
 	uint64_t       q    = 0;
 	uint64_t       rem  = mag;
 	unsigned       d    = 0;
@@ -427,8 +424,8 @@ M_decimal_retval_t M_decimal_divide(M_decimal_t *dest, const M_decimal_t *dec1, 
 		return M_DECIMAL_INVALID;
 	}
 	const bool neg   = (dec1->num < 0) != (dec2->num < 0);
-	const u128 A     = magnitude64(dec1->num);
-	const u128 B     = magnitude64(dec2->num);
+	const u128 A     = m::detail::magnitude(dec1->num);
+	const u128 B     = m::detail::magnitude(dec2->num);
 	const u128 limit = mag_limit(neg);
 	int        p     = static_cast<int>(dec1->num_dec) - static_cast<int>(dec2->num_dec);
 
@@ -527,7 +524,7 @@ M_decimal_retval_t M_decimal_from_str(const char *string, size_t len, M_decimal_
 			if (string[k] == '-')
 				neg = true;
 		}
-		m        = magnitude64(iv);
+		m        = m::detail::magnitude(iv);
 		have_int = true;
 	}
 
@@ -632,7 +629,7 @@ M_decimal_retval_t M_decimal_to_str(const M_decimal_t *dec, char *buf, size_t le
 	/* Digits of the magnitude, least significant first (at most 20). */
 	char     rev[24];
 	size_t   ndig = 0;
-	uint64_t mag  = magnitude64(dec->num);
+	uint64_t mag  = m::detail::magnitude(dec->num);
 	do {
 		rev[ndig++] = static_cast<char>('0' + mag % 10);
 		mag /= 10;

@@ -19,8 +19,10 @@
 #  define M_END_DECLS
 #endif
 
-/* Exported symbols. The library is built with default visibility for M_
- * functions only; internal helpers live in anonymous namespaces. */
+/* Exported symbols. M_API gives the M_ functions default visibility, so they
+ * stay exported should the library ever be built with hidden visibility as
+ * the default; the build does not set that today (the layers are static
+ * libraries). Internal helpers live in anonymous namespaces or m::detail. */
 #if defined(__GNUC__)
 #  define M_API __attribute__((visibility("default")))
 #else
@@ -41,12 +43,6 @@
 #  define M_NORETURN
 #endif
 
-/* C++ callers: the library's C entry points never throw. */
-#ifdef __cplusplus
-#  define M_NOEXCEPT noexcept
-#else
-#  define M_NOEXCEPT
-#endif
 
 /* The library's yes/no type: every predicate and every operation that only
  * succeeds or fails yields it. */

@@ -378,46 +378,30 @@ void *realloc_common(void *ptr, size_t size, bool zero) noexcept
 	return block;
 }
 
-/* CRC tables generated at compile time from their polynomials. */
-constexpr std::array<uint8_t, 256> make_crc8_table()
+/* CRC tables generated at compile time from their polynomials: most
+ * significant bit first (CRC-8, CRC-16) or, with reflect, least significant
+ * bit first with the reversed polynomial (CRC-32). */
+template <typename T, uint32_t kPoly, bool kReflect>
+constexpr std::array<T, 256> make_crc_table()
 {
-	std::array<uint8_t, 256> t{};
-	for (unsigned i = 0; i < 256; i++) {
-		unsigned crc = i;
-		for (int b = 0; b < 8; b++)
-			crc = (crc & 0x80) ? ((crc << 1) ^ 0x07) : (crc << 1);
-		t[i] = static_cast<uint8_t>(crc);
-	}
-	return t;
-}
-
-constexpr std::array<uint16_t, 256> make_crc16_table()
-{
-	std::array<uint16_t, 256> t{};
-	for (unsigned i = 0; i < 256; i++) {
-		unsigned crc = i << 8;
-		for (int b = 0; b < 8; b++)
-			crc = (crc & 0x8000) ? ((crc << 1) ^ 0x1021) : (crc << 1);
-		t[i] = static_cast<uint16_t>(crc);
-	}
-	return t;
-}
-
-constexpr std::array<uint32_t, 256> make_crc32_table()
-{
-	std::array<uint32_t, 256> t{};
+	constexpr uint32_t kTop = uint32_t{1} << (sizeof(T) * 8 - 1);
+	std::array<T, 256> t{};
 	for (uint32_t i = 0; i < 256; i++) {
-		uint32_t crc = i;
-		for (int b = 0; b < 8; b++)
-			crc = (crc & 1) ? ((crc >> 1) ^ 0xEDB88320u) : (crc >> 1);
-		t[i] = crc;
+		uint32_t crc = kReflect ? i : i << (sizeof(T) * 8 - 8);
+		for (int b = 0; b < 8; b++) {
+			if (kReflect)
+				crc = (crc & 1) ? ((crc >> 1) ^ kPoly) : (crc >> 1);
+			else
+				crc = (crc & kTop) ? ((crc << 1) ^ kPoly) : (crc << 1);
+		}
+		t[i] = static_cast<T>(crc);
 	}
 	return t;
 }
 
-constexpr auto kCrc8Table  = make_crc8_table();
-constexpr auto kCrc16Table = make_crc16_table();
-constexpr auto kCrc32Table = make_crc32_table();
+constexpr auto kCrc8Table  = make_crc_table<uint8_t, 0x07u, false>();
+constexpr auto kCrc16Table = make_crc_table<uint16_t, 0x1021u, false>();
+constexpr auto kCrc32Table = make_crc_table<uint32_t, 0xEDB88320u, true>();
 
 static_assert(kCrc32Table[1] == 0x77073096u, "CRC-32 table generated from 0xEDB88320");
 static_assert(kCrc16Table[1] == 0x1021u, "CRC-16 table generated from 0x1021");

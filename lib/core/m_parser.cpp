@@ -31,6 +31,7 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_num.h"
+#include "core/m_text_int.h"
 
 struct M_parser {
     const unsigned char *const_data;  /* caller's bytes (constant parser) */
@@ -60,9 +61,6 @@ constexpr unsigned char kStx    = 0x02;
 constexpr unsigned char kEtx    = 0x03;
 
 static_assert('\n' == 10 && ' ' == 32 && 'A' == 0x41, "character set must be ASCII");
-
-constexpr char kHexUpper[] = "0123456789ABCDEF";
-static_assert(sizeof(kHexUpper) == 17, "hex digit table");
 
 /* ----- basic access ----------------------------------------------------- */
 
@@ -1128,11 +1126,7 @@ char *M_parser_read_strdup_hex(M_parser_t *parser, size_t len)
         return nullptr;
     const unsigned char *c = cur_ptr(parser);
     char                *s = static_cast<char *>(M_malloc(len * 2 + 1));
-    for (size_t i = 0; i < len; i++) {
-        s[2 * i]     = kHexUpper[c[i] >> 4];
-        s[2 * i + 1] = kHexUpper[c[i] & 0x0F];
-    }
-    s[len * 2] = '\0';
+    s[m::detail::hex_encode(c, len, s, 0)] = '\0';
     advance(parser, len);
     return s;
 }
@@ -1293,11 +1287,7 @@ size_t M_parser_read_buf_hex(M_parser_t *parser, M_buf_t *buf, size_t len)
     if (w == nullptr || room < len * 2)
         return 0;
     const unsigned char *c = cur_ptr(parser);
-    for (size_t i = 0; i < len; i++) {
-        w[2 * i]     = static_cast<unsigned char>(kHexUpper[c[i] >> 4]);
-        w[2 * i + 1] = static_cast<unsigned char>(kHexUpper[c[i] & 0x0F]);
-    }
-    M_buf_direct_write_end(buf, len * 2);
+    M_buf_direct_write_end(buf, m::detail::hex_encode(c, len, reinterpret_cast<char *>(w), 0));
     advance(parser, len);
     return len;
 }

@@ -16,6 +16,7 @@
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str_num.h"
+#include "core/m_text_int.h"
 
 #include <cstdint>
 #include <cstring>
@@ -272,19 +273,7 @@ void add_quoted(M_buf_t *buf, const char *s, size_t max, char quote, char escape
 
 bool needs_quote(const char *s, char quote, char escape, char delim)
 {
-	const size_t len = M_str_len(s);
-	if (len == 0)
-		return false;
-	if (M_chr_isspace(s[0]) || M_chr_isspace(s[len - 1]))
-		return true;
-	for (size_t i = 0; i < len; i++) {
-		/* s holds len bytes before its NUL (M_str_len); the analyser cannot
-		 * see through that call. */
-		const char c = s[i]; // NOLINT(clang-analyzer-core.uninitialized.Assign)
-		if (c == quote || (escape != '\0' && c == escape) || (delim != '\0' && c == delim) || c == '\n' || c == '\r')
-			return true;
-	}
-	return false;
+	return m::detail::needs_quoting(s, M_str_len(s), m::detail::quote_classes(delim, quote, escape));
 }
 
 /* Finish a buffer as a string; an empty result is an empty string. */
@@ -804,54 +793,22 @@ int M_str_casecmpsort_max(const char *a, const char *b, size_t max) { return str
 size_t M_str_justify_max(char *dest, size_t dest_size, const char *src, size_t src_len, M_str_justify_type_t type,
                          char fill, size_t width)
 {
-	const unsigned t = static_cast<unsigned>(type);
-	if (dest == nullptr || width >= dest_size || t > M_STR_JUSTIFY_CENTER_NOTRUNC)
+	if (dest == nullptr || width >= dest_size)
 		return 0;
 	if (src == nullptr)
 		src_len = 0;
-	if (src_len > width &&
-	    (t == M_STR_JUSTIFY_RIGHT_NOTRUNC || t == M_STR_JUSTIFY_LEFT_NOTRUNC || t == M_STR_JUSTIFY_CENTER_NOTRUNC))
+	m::detail::JustifyPlan plan;
+	if (!m::detail::plan_justify(type, src_len, width, &plan))
 		return 0;
-
-	/* Cut: keep the last characters for 0, 1, 7, 8, the first for 2, 3, 6, 9. */
-	size_t skip = 0;
-	if (src_len > width) {
-		const bool keep_last = (t == M_STR_JUSTIFY_RIGHT || t == M_STR_JUSTIFY_LEFT || t == M_STR_JUSTIFY_TRUNC_LEFT ||
-		                        t == M_STR_JUSTIFY_CENTER);
-		if (keep_last)
-			skip = src_len - width;
-		src_len = width;
-	}
-
-	const bool pad      = !(t == M_STR_JUSTIFY_TRUNC_RIGHT || t == M_STR_JUSTIFY_TRUNC_LEFT);
-	const size_t out    = pad ? width : src_len;
-	const size_t nfill  = out - src_len;
-	size_t       left   = 0;
-	switch (t) {
-		case M_STR_JUSTIFY_RIGHT:
-		case M_STR_JUSTIFY_RIGHT_TRUNC_RIGHT:
-		case M_STR_JUSTIFY_RIGHT_NOTRUNC:
-			left = nfill;
-			break;
-		case M_STR_JUSTIFY_CENTER:
-		case M_STR_JUSTIFY_CENTER_TRUNC_RIGHT:
-		case M_STR_JUSTIFY_CENTER_NOTRUNC:
-			left = (nfill + 1) / 2;
-			break;
-		default:
-			left = 0;
-			break;
-	}
 
 	/* Move the text first (memmove: src may overlap dest), then fill around
 	 * it, so the fill never overwrites text not yet moved. */
-	if (src_len > 0)
-		std::memmove(dest + left, src + skip, src_len);
-	if (left > 0)
-		std::memset(dest, fill, left);
-	if (nfill > left)
-		std::memset(dest + left + src_len, fill, nfill - left);
-	dest[out] = '\0';
+	if (plan.keep > 0)
+		std::memmove(dest + plan.left, src + plan.cut_front, plan.keep);
+	std::memset(dest, fill, plan.left);
+	std::memset(dest + plan.left + plan.keep, fill, plan.right);
+	const size_t out = plan.left + plan.keep + plan.right;
+	dest[out]        = '\0';
 	return out;
 }
 
@@ -1084,13 +1041,14 @@ char *M_str_implode(unsigned char delim, char quote, char escape, char **parts, 
 {
 	if (parts == nullptr || count == 0)
 		return nullptr;
-	M_buf_t *buf = M_buf_create();
+	M_buf_t                      *buf     = M_buf_create();
+	const m::detail::QuoteClasses classes = m::detail::quote_classes(static_cast<char>(delim), quote, escape);
 	for (size_t i = 0; i < count; i++) {
 		if (i > 0 && delim != 0)
 			M_buf_add_byte(buf, delim);
 		const char *piece = M_str_safe(parts[i]);
-		if (quote != '\0' &&
-		    ((flags & M_STR_IMPLODE_ALWAYS_QUOTE) || needs_quote(piece, quote, escape, static_cast<char>(delim))))
+		if (quote != '\0' && ((flags & M_STR_IMPLODE_ALWAYS_QUOTE) ||
+		                       m::detail::needs_quoting(piece, M_str_len(piece), classes)))
 			add_quoted(buf, piece, SIZE_MAX, quote, escape);
 		else
 			M_buf_add_str(buf, piece);

@@ -3,8 +3,9 @@
  * One interpreter (M_str_fmt_do_print) walks the format with a constant
  * parser over the format text and hands every piece of output to a Target,
  * a small writer that knows one of five destinations: a runtime stream, a
- * library file, a raw descriptor (staged in 512 bytes), a fixed character
- * array, or a byte buffer. The target lives on the caller's stack; nothing
+ * caller's sink (the file layer's library files write through one), a raw
+ * descriptor (staged in 512 bytes), a fixed character array, or a byte
+ * buffer. The target lives on the caller's stack; nothing
  * here allocates (the buffer target's buffer grows by itself).
  *
  * Numbers are converted here rather than by the C library so the text never
@@ -29,11 +30,13 @@
  * calls fall where byte-wise writing would put them.
  */
 #include "core/m_str_fmt.h"
+#include "core/m_str_fmt_int.h"
+#include "core/m_io_int.h"
+#include "core/m_text_int.h"
 
 #include "core/m_buf.h"
 #include "core/m_float.h"
 #include "core/m_parser.h"
-#include "platform/m_fs_file.h"
 
 #include <bit>
 #include <cerrno>
@@ -51,7 +54,7 @@ namespace {
 
 enum class TargetKind : uint8_t {
 	STREAM = 0, /* runtime FILE, fwrite */
-	MFILE  = 1, /* library file, M_fs_file_write */
+	SINK   = 1, /* caller's sink function */
 	FD     = 2, /* raw descriptor, write(2) through the stage */
 	FIXED  = 3, /* fixed character array */
 	BUF    = 4  /* growable M_buf_t */
@@ -62,7 +65,8 @@ constexpr size_t kStageSize = 512; /* descriptor staging area */
 struct Target {
 	TargetKind    kind;
 	FILE         *stream;             /* STREAM */
-	M_fs_file_t  *mfile;              /* MFILE */
+	m::detail::FmtSink sink;          /* SINK */
+	void         *sink_ctx;           /* SINK: the sink's own state */
 	int           fd;                 /* FD */
 	size_t        staged;             /* FD: bytes held in stage */
 	char         *dest;               /* FIXED: destination, may be NULL */
@@ -77,7 +81,8 @@ Target make_target(TargetKind kind)
 	Target t;
 	t.kind      = kind;
 	t.stream    = nullptr;
-	t.mfile     = nullptr;
+	t.sink      = nullptr;
+	t.sink_ctx  = nullptr;
 	t.fd        = -1;
 	t.staged    = 0;
 	t.dest      = nullptr;
@@ -91,12 +96,8 @@ Target make_target(TargetKind kind)
  * anything is repeated, any other short count is a failure. */
 [[nodiscard]] bool fd_write_exact(int fd, const unsigned char *data, size_t len)
 {
-	while (true) {
-		const ssize_t r = ::write(fd, data, len);
-		if (r < 0 && errno == EINTR)
-			continue;
-		return r >= 0 && static_cast<size_t>(r) == len;
-	}
+	const ssize_t r = m::detail::retry_eintr([&] { return ::write(fd, data, len); });
+	return r >= 0 && static_cast<size_t>(r) == len;
 }
 
 [[nodiscard]] bool fd_flush_stage(Target &t)
@@ -137,13 +138,8 @@ Target make_target(TargetKind kind)
 	switch (t.kind) {
 		case TargetKind::STREAM:
 			return std::fwrite(data, 1, n, t.stream) == n;
-		case TargetKind::MFILE: {
-			size_t wrote = 0;
-			if (M_fs_file_write(t.mfile, static_cast<const unsigned char *>(data), n, &wrote,
-			                    M_FS_FILE_RW_FULLBUF) != M_FS_ERROR_SUCCESS)
-				return false;
-			return wrote == n;
-		}
+		case TargetKind::SINK:
+			return t.sink(t.sink_ctx, static_cast<const unsigned char *>(data), n);
 		case TargetKind::FD:
 			return fd_write(t, static_cast<const unsigned char *>(data), n);
 		case TargetKind::FIXED:
@@ -244,9 +240,6 @@ enum class SignMode : uint8_t {
 	SPACE = 2  /* " " */
 };
 
-constexpr char kDigitsLower[] = "0123456789abcdef";
-constexpr char kDigitsUpper[] = "0123456789ABCDEF";
-static_assert(sizeof(kDigitsLower) == 17 && sizeof(kDigitsUpper) == 17, "16 digits and NUL");
 
 /* The integer area holds the digits of any 64-bit magnitude in any base from
  * 2 up: 64 binary digits at most. (A 32-byte area, enough for octal, would
@@ -282,7 +275,7 @@ ssize_t M_str_fmt_add_integer_just(Target &t, uint64_t magnitude, bool negative,
 	if (base < 2 || base > 16)
 		return kFail;
 
-	const char *digits = upper ? kDigitsUpper : kDigitsLower;
+	const char *digits = m::detail::hex_digits(upper);
 	char        area[kIntArea];
 	size_t      pos = sizeof(area);
 	/* Digits land from the end of the area backwards, which is the same as
@@ -950,6 +943,16 @@ ssize_t run(Target &t, const char *fmt, va_list ap)
 
 } /* namespace */
 
+ssize_t m::detail::str_fmt_to_sink(FmtSink sink, void *ctx, const char *fmt, va_list ap)
+{
+	if (sink == nullptr)
+		return -1;
+	Target t   = make_target(TargetKind::SINK);
+	t.sink     = sink;
+	t.sink_ctx = ctx;
+	return run(t, fmt, ap);
+}
+
 extern "C" {
 
 ssize_t M_vfprintf(FILE *stream, const char *fmt, va_list ap)
@@ -980,24 +983,6 @@ ssize_t M_printf(const char *fmt, ...)
 	va_list ap;
 	va_start(ap, fmt);
 	const ssize_t r = M_vfprintf(stdout, fmt, ap);
-	va_end(ap);
-	return r;
-}
-
-ssize_t M_vmdprintf(M_fs_file_t *fd, const char *fmt, va_list ap)
-{
-	if (fd == nullptr)
-		return -1;
-	Target t = make_target(TargetKind::MFILE);
-	t.mfile  = fd;
-	return run(t, fmt, ap);
-}
-
-ssize_t M_mdprintf(M_fs_file_t *fd, const char *fmt, ...)
-{
-	va_list ap;
-	va_start(ap, fmt);
-	const ssize_t r = M_vmdprintf(fd, fmt, ap);
 	va_end(ap);
 	return r;
 }

@@ -2,9 +2,10 @@
  *
  * One interpreter walks the format text with a constant byte cursor
  * (M_parser_t) and hands every piece of output to a small writer that knows
- * the target. There are five targets: a runtime stream (FILE), a library file
- * (M_fs_file_t), a raw file descriptor, a fixed-size character array and a
- * growable byte buffer (M_buf_t). The C library's printf family is never
+ * the target. There are four targets here: a runtime stream (FILE), a raw file
+ * descriptor, a fixed-size character array and a growable byte buffer
+ * (M_buf_t); the file layer adds a fifth, its library files (M_mdprintf in
+ * m_fs_file.h). The C library's printf family is never
  * used: numbers, including floating point, are converted here, so the text
  * does not depend on the locale or on the runtime.
  *
@@ -80,11 +81,8 @@
 
 #include "core/m_defs.h"
 
-/* The byte buffer and the library file are opaque objects of their own
- * modules; naming them here keeps this header usable on its own. C11 and C++
- * both accept the repeated, identical typedef. */
-typedef struct M_buf M_buf_t;
-typedef struct M_fs_file M_fs_file_t;
+/* The byte buffer is the opaque object of m_buf.h. */
+#include "core/m_buf.h"
 
 M_BEGIN_DECLS
 
@@ -110,24 +108,6 @@ M_API ssize_t M_vprintf(const char *fmt, va_list ap);
 
 /* As M_printf with variable arguments: M_fprintf(stdout, fmt, ...). */
 M_API ssize_t M_printf(const char *fmt, ...);
-
-/* ---------------------------------------------------------------------------
- * Library file (M_fs_file_t)
- * ------------------------------------------------------------------------- */
-
-/* Format into an open library file through M_fs_file_write with
- * M_FS_FILE_RW_FULLBUF, so the file's own buffering applies.
- *
- * fd:  the open file; NULL yields -1.
- * fmt: the format; NULL formats nothing.
- *
- * Returns the number of bytes written, or -1 when fd is NULL, a write
- * reported an error or moved fewer bytes than asked. Output written before a
- * failure stays written (possibly still in the file's buffer). */
-M_API ssize_t M_vmdprintf(M_fs_file_t *fd, const char *fmt, va_list ap);
-
-/* As M_vmdprintf with variable arguments. */
-M_API ssize_t M_mdprintf(M_fs_file_t *fd, const char *fmt, ...);
 
 /* ---------------------------------------------------------------------------
  * Raw file descriptor

@@ -9,21 +9,16 @@
 #include "core/m_mem.h"
 #include "formats/m_base64.h"
 #include "formats/m_hex.h"
+#include "core/m_text_int.h"
 
 namespace {
-
-constexpr bool is_hex_digit(char c)
-{
-	return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-static_assert(is_hex_digit('f') && !is_hex_digit('g') && !is_hex_digit(' '));
 
 /* Every character up to a NUL, never beyond len, is a hex digit. The scan is
  * bounded by len so text that is not terminated is never read past its end. */
 bool all_hex(const char *s, size_t len)
 {
 	for (size_t i = 0; i < len && s[i] != '\0'; i++) {
-		if (!is_hex_digit(s[i]))
+		if (!m::detail::is_hex_digit(static_cast<unsigned char>(s[i])))
 			return false;
 	}
 	return true;

@@ -15,6 +15,7 @@
 #include "core/m_chr.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
+#include "core/m_text_int.h"
 
 #include <cstring>
 #if defined(__SSE2__)
@@ -295,11 +296,12 @@ M_csv_t *parse_owned(char *data, size_t len, char delim, char quote, uint32_t fl
 	return csv;
 }
 
-/* What the output side needs to know of each byte, worked out once per call
- * instead of with four comparisons and two class look-ups per cell. */
-constexpr unsigned char kOutSpace = 1; /* M_chr_isspace: quote a cell that starts or ends with it */
-constexpr unsigned char kOutBreak = 2; /* delimiter, CR, LF: quote a cell holding it */
-constexpr unsigned char kOutQuote = 4; /* the quote character: quote and double it */
+/* What the output side needs to know of each byte (the kernel's quoting
+ * classes), worked out once per call instead of with four comparisons and
+ * two class look-ups per cell. */
+constexpr unsigned char kOutSpace = m::detail::kQuoteEdge;
+constexpr unsigned char kOutBreak = m::detail::kQuoteBreak;
+constexpr unsigned char kOutQuote = m::detail::kQuoteChar;
 
 struct out_chars {
 	unsigned char of[256];
@@ -309,15 +311,9 @@ struct out_chars {
 
 out_chars make_out_chars(char delim, char quote)
 {
-	out_chars oc{};
-	for (size_t c = 0; c < 256; c++) {
-		if (M_chr_isspace(static_cast<char>(c)))
-			oc.of[c] = kOutSpace;
-	}
-	oc.of[static_cast<unsigned char>('\n')] |= kOutBreak;
-	oc.of[static_cast<unsigned char>('\r')] |= kOutBreak;
-	oc.of[static_cast<unsigned char>(delim)] |= kOutBreak;
-	oc.of[static_cast<unsigned char>(quote)] |= kOutQuote;
+	out_chars                     oc{};
+	const m::detail::QuoteClasses classes = m::detail::quote_classes(delim, quote, '\0');
+	std::memcpy(oc.of, classes.of, sizeof(oc.of));
 	oc.delim = delim;
 	oc.quote = quote;
 	return oc;

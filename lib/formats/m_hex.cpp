@@ -1,106 +1,24 @@
-/* Hexadecimal coding.
- *
- * The decoder is deliberately non-validating: every character maps to a
- * nibble value by plain arithmetic (see the tables below), so an ordinary
- * digit gives its usual value and anything else gives some byte without an
- * error. The encoder places a line feed after every wrap-th character, which
- * may fall between the two digits of one byte.
- */
+/* Hexadecimal coding: the public entry points over the text kernel's coder,
+ * which also serves the byte buffer's hexadecimal appends. */
 #include "formats/m_hex.h"
 
-#include <array>
-#include <limits>
-
-namespace {
-
-static_assert('0' == 0x30 && 'A' == 0x41 && 'a' == 0x61, "character set must be ASCII");
-
-constexpr char kDigits[] = "0123456789ABCDEF";
-
-/* Value of a character as the high digit of a byte: (c - 7 when c is at or
- * above "A", else c) modulo 16. */
-constexpr std::array<unsigned char, 256> make_high_table()
-{
-	std::array<unsigned char, 256> t{};
-	for (unsigned c = 0; c < 256; c++)
-		t[c] = static_cast<unsigned char>(((c >= 'A') ? c - 7 : c) % 16);
-	return t;
-}
-
-/* Value of a character as the low digit: c - 48 below "A", c - 55 up to just
- * below "a", c - 87 from "a" on, all modulo 256. It is OR-ed, not added, into
- * the byte, so for non-digits it may also set high-nibble bits. */
-constexpr std::array<unsigned char, 256> make_low_table()
-{
-	std::array<unsigned char, 256> t{};
-	for (unsigned c = 0; c < 256; c++) {
-		const unsigned sub = (c < 'A') ? 48 : (c < 'a') ? 55 : 87;
-		t[c]               = static_cast<unsigned char>((c - sub) & 0xFF);
-	}
-	return t;
-}
-
-/* White space as the decoder skips it: tab, LF, VT, FF, CR and space. */
-constexpr std::array<bool, 256> make_space_table()
-{
-	std::array<bool, 256> t{};
-	for (unsigned c = 9; c <= 13; c++)
-		t[c] = true;
-	t[' '] = true;
-	return t;
-}
-
-constexpr auto kHigh  = make_high_table();
-constexpr auto kLow   = make_low_table();
-constexpr auto kSpace = make_space_table();
-
-static_assert(kHigh['0'] == 0 && kHigh['9'] == 9 && kHigh['A'] == 10 && kHigh['f'] == 15);
-static_assert(kLow['0'] == 0 && kLow['F'] == 15 && kLow['a'] == 10 && kLow['f'] == 15);
-static_assert(kHigh['Z'] == 3 && kLow['Z'] == 35, "non-digits follow the same arithmetic");
-
-} // namespace
+#include "core/m_text_int.h"
 
 extern "C" {
 
 size_t M_hex_target_size(size_t len, size_t wrap)
 {
-	if (len == 0 || len > std::numeric_limits<size_t>::max() / 4)
-		return 0;
-	const size_t chars = 2 * len;
-	if (wrap == 0)
-		return chars;
-	return chars + chars / wrap + 1;
+	return m::detail::hex_encoded_size(len, wrap);
 }
 
 size_t M_hex_encode(const unsigned char *in, size_t inlen, char *out, size_t outlen, size_t wrap)
 {
 	if (in == nullptr || out == nullptr || inlen == 0)
 		return 0;
-	const size_t need = M_hex_target_size(inlen, wrap);
+	const size_t need = m::detail::hex_encoded_size(inlen, wrap);
 	if (need == 0 || outlen < need)
 		return 0;
-
-	size_t pos = 0;
-	if (wrap == 0) {
-		for (size_t i = 0; i < inlen; i++) {
-			out[pos++] = kDigits[in[i] >> 4];
-			out[pos++] = kDigits[in[i] & 0xF];
-		}
-	} else {
-		size_t line = 0;
-		for (size_t i = 0; i < inlen; i++) {
-			out[pos++] = kDigits[in[i] >> 4];
-			if (++line == wrap) { /* the low digit starts the next line */
-				out[pos++] = '\n';
-				line       = 0;
-			}
-			out[pos++] = kDigits[in[i] & 0xF];
-			if (++line == wrap && i + 1 < inlen) {
-				out[pos++] = '\n';
-				line       = 0;
-			}
-		}
-	}
+	const size_t pos = m::detail::hex_encode(in, inlen, out, wrap);
 	if (pos < outlen)
 		out[pos] = '\0';
 	return pos;
@@ -110,27 +28,7 @@ size_t M_hex_decode(const char *in, size_t inlen, unsigned char *out, size_t out
 {
 	if (in == nullptr || out == nullptr || inlen == 0 || inlen % 2 != 0 || inlen / 2 > outlen)
 		return 0;
-
-	const unsigned char *s = reinterpret_cast<const unsigned char *>(in);
-	size_t i               = 0;
-	size_t o               = 0;
-	while (i < inlen) {
-		while (i < inlen && kSpace[s[i]])
-			i++;
-		if (i >= inlen)
-			break;
-		const unsigned char hi = kHigh[s[i++]];
-		if (i >= inlen) /* a high digit with nothing after it */
-			break;
-		while (i < inlen && kSpace[s[i]])
-			i++;
-		if (i >= inlen)
-			break;
-		const unsigned char lo = kLow[s[i++]];
-		/* At most inlen / 2 bytes can come out, and outlen holds that many. */
-		out[o++] = static_cast<unsigned char>((hi << 4) | lo);
-	}
-	return o;
+	return m::detail::hex_decode(in, inlen, out);
 }
 
 } // extern "C"

@@ -20,8 +20,8 @@
 #include "core/m_mem.h"
 #include "formats/m_bincodec.h"
 #include "formats/m_csv.h"
+#include "fs/m_fs_file.h"
 #include "pgp/pgp_encrypt.h"
-#include "platform/m_fs_file.h"
 #include "tests/test_util.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
 #include "formats/m_csv.h"
+#include "tests/test_util.h"
 
 namespace {
 
@@ -39,31 +40,6 @@ char luhn_oracle(const std::string &digits)
 	}
 	return static_cast<char>('0' + (9 * sum) % 10);
 }
-
-class Zone {
-public:
-	explicit Zone(const char *tz)
-	{
-		const char *old = std::getenv("TZ");
-		had_            = old != nullptr;
-		if (had_)
-			old_ = old;
-		setenv("TZ", tz, 1);
-		tzset();
-	}
-	~Zone()
-	{
-		if (had_)
-			setenv("TZ", old_.c_str(), 1);
-		else
-			unsetenv("TZ");
-		tzset();
-	}
-
-private:
-	bool        had_ = false;
-	std::string old_;
-};
 
 std::string local_date_oracle(long long t)
 {
@@ -144,7 +120,7 @@ TEST(tokenexp_table, dates_are_local_calendar_dates_in_every_zone)
 
 	const char *columns[] = {"bdate", "EDATE", "Last_Run", "next_run"};
 	for (const char *zone : zones) {
-		Zone z(zone);
+		test_util::TzGuard z(zone);
 		size_t n = 0;
 		for (const auto *list : {&times, &shuffled}) {
 			for (long long t : *list) {
@@ -159,7 +135,7 @@ TEST(tokenexp_table, dates_are_local_calendar_dates_in_every_zone)
  * up to the first character that is not a digit. */
 TEST(tokenexp_table, date_cells_as_numbers)
 {
-	Zone z("UTC");
+	test_util::TzGuard z("UTC");
 	const struct {
 		const char *cell;
 		const char *out;
@@ -185,7 +161,7 @@ TEST(tokenexp_table, date_switch_instants)
 {
 	/* New York: spring forward 2024-03-10 07:00 UTC, fall back 2024-11-03
 	 * 06:00 UTC. */
-	Zone z("America/New_York");
+	test_util::TzGuard z("America/New_York");
 	const struct {
 		long long   t;
 		const char *date;

@@ -16,7 +16,7 @@
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str_fmt.h"
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 
 namespace {
 

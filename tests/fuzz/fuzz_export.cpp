@@ -14,7 +14,7 @@
 #include "core/m_mem.h"
 #include "core/m_str_num.h"
 #include "fuzz_common.h"
-#include "platform/m_fs_file.h"
+#include "fs/m_fs_file.h"
 
 namespace {
 

@@ -14,9 +14,7 @@
 #include "core/m_parser.h"
 #include "core/m_str.h"
 #include "core/m_str_num.h"
-#ifdef FUZZ_HAVE_DECIMAL
-#	include "core/m_decimal.h"
-#endif
+#include "core/m_decimal.h"
 #include "fuzz_common.h"
 
 namespace {
@@ -62,7 +60,6 @@ void int_conversions(const unsigned char *data, size_t size)
 	(void)M_str_to_int32(cstr.data());
 	(void)M_atofi_prec(cstr.data(), size % 20);
 	(void)M_atofi100(cstr.data());
-#ifdef FUZZ_HAVE_DECIMAL
 	if (size > 0) {
 		M_decimal_t dec;
 		const char *end = nullptr;
@@ -77,7 +74,6 @@ void int_conversions(const unsigned char *data, size_t size)
 			FUZZ_CHECK(M_decimal_cmp(&dec, &back) == 0);
 		}
 	}
-#endif
 }
 
 /* One operation on parser p; pat is a piece of the data. */

@@ -13,7 +13,7 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "fuzz_common.h"
-#include "platform/m_fs_path.h"
+#include "fs/m_fs_path.h"
 
 namespace {
 

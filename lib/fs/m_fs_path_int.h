@@ -1,0 +1,67 @@
+/* Library-internal helpers of the path layer (C++ only).
+ *
+ * The text functions and normalisation work on a small owned array of
+ * component strings rather than on the public M_list_str_t, which appears
+ * only where the API hands a list over or takes one.
+ */
+#ifndef M_FS_PATH_INT_H
+#define M_FS_PATH_INT_H
+
+#include <cstddef>
+
+#include "fs/m_fs_path.h"
+
+namespace m::detail {
+
+/* An ordered array of owned component strings (M_malloc'd copies). */
+class Parts {
+public:
+    Parts() noexcept = default;
+    ~Parts() noexcept;
+    Parts(const Parts &)            = delete;
+    Parts &operator=(const Parts &) = delete;
+    Parts(Parts &&other) noexcept;
+    Parts &operator=(Parts &&other) noexcept;
+
+    /* Append a copy of len bytes of s (s may hold no terminator). */
+    void push(const char *s, size_t len) noexcept;
+    /* Append a copy of a NUL-terminated string (NULL counts as ""). */
+    void push(const char *s) noexcept;
+    /* Append copies of o's components from index from on. */
+    void push_all(const Parts &o, size_t from = 0) noexcept;
+    /* Remove the last component (nothing when empty). */
+    void pop_back() noexcept;
+
+    size_t      size() const noexcept { return len_; }
+    bool        empty() const noexcept { return len_ == 0; }
+    const char *at(size_t i) const noexcept { return items_[i]; }
+    const char *back() const noexcept { return items_[len_ - 1]; }
+
+private:
+    char **items_ = nullptr;
+    size_t len_   = 0;
+    size_t cap_   = 0;
+};
+
+/* M_FS_SYSTEM_AUTO as the host's style. */
+M_fs_system_t resolve(M_fs_system_t sys) noexcept;
+
+/* A component that is a drive: its second character is a colon. */
+bool is_drive(const char *s) noexcept;
+
+/* Split a path (the rules of M_fs_path_componentize_path); sys resolved. */
+Parts split(const char *path, M_fs_system_t sys) noexcept;
+
+/* Join components (the rules of M_fs_path_join_parts); NULL when empty. */
+char *join(const Parts &in, M_fs_system_t sys) noexcept;
+
+/* The host's link reader, current directory and home directory, as the
+ * normalisation needs them (m_fs_path_posix.cpp). */
+
+/* The current directory (new string) or NULL when it cannot be read or
+ * holds more than 259 characters. */
+char *cwd_for_norm() noexcept;
+
+} // namespace m::detail
+
+#endif /* M_FS_PATH_INT_H */
