@@ -15,10 +15,16 @@ message, whose extra cost is one SHA-1 pass over the compressed table).
 The three commands alternate over ROUNDS rounds. Reported: each round's
 times, R = the median of the per-round ratios T(program) / T(gpg), the cost
 of -m mdc as the median of the per-round ratios T(-m mdc) / T(default) less
-one, and the program's peak resident memory as a multiple of the table's
-size.
+one, R over processor time (user + system, from wait4: steadier than
+elapsed time while other work shares the machine), and the program's peak
+resident memory as a multiple of the table's size.
 
-usage: bench/bench_export.py [--rows N] [--rounds N] [--build DIR] [--keep DIR]
+--mix text writes a second kind of table instead: long free-text cells
+(addresses, descriptions, notes of 60 to 400 characters, many of them quoted),
+one date column and a token, about 620 bytes a row (300,000 rows make a
+table of some 186 MB).
+
+usage: bench/bench_export.py [--rows N] [--rounds N] [--mix tokens|text] [--build DIR] [--keep DIR]
 """
 
 import argparse
@@ -57,6 +63,34 @@ def make_csv(path, rows, seed=1):
                 rng.randint(1, 999), rng.randint(0, 99)))
 
 
+def make_text_csv(path, rows, seed=2):
+    rng = random.Random(seed)
+
+    def text(lo, hi):
+        n = rng.randint(lo, hi)
+        out = []
+        while sum(len(w) + 1 for w in out) < n:
+            out.append(rng.choice(WORDS))
+        t = " ".join(out)[:n]
+        # About a third of the cells hold commas or a quote character and so are
+        # quoted in the export and in the table.
+        r = rng.random()
+        if r < 0.2:
+            t = "`" + t.replace(" ", ", ", 2) + "`"
+        elif r < 0.3:
+            t = "`" + t.replace(" ", ' "', 1) + '"`'
+        return t
+
+    with open(path, "w") as f:
+        f.write("user,token,expdate,cardholder,address,description,note,comment,last_run\n")
+        for _ in range(rows):
+            token = "".join(rng.choice("0123456789") for _ in range(rng.randint(16, 19)))
+            exp = "%04d%02d" % (rng.randint(2025, 2030), rng.randint(1, 12))
+            f.write("merchant_user_%02d,%s,%s,%s,%s,%s,%s,%s,%d\n" % (
+                rng.randint(0, 40), token, exp, text(8, 30), text(30, 80), text(100, 260), text(60, 120),
+                text(20, 400), rng.randint(1500000000, 1760000000)))
+
+
 def timed(cmd, stdin=None, env=None, cwd=None, cpu=None):
     """Run cmd; return (seconds, peak resident set in bytes). With a list
     as cpu, append the command's processor time (user + system) to it."""
@@ -80,6 +114,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rows", type=int, default=1000000)
     ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--mix", choices=["tokens", "text"], default="tokens")
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
     ap.add_argument("--keep", default=None, help="work directory to keep (default: a temporary one)")
     a = ap.parse_args()
@@ -97,7 +132,7 @@ def main():
         exp = os.path.join(work, "bench.exp")
         if not os.path.exists(exp):
             print("writing %d rows ..." % a.rows, flush=True)
-            make_csv(csv, a.rows)
+            (make_text_csv if a.mix == "text" else make_csv)(csv, a.rows)
             subprocess.run([mkexport, "-k", KEY_HEX, "-o", exp, "-r", "10000", "RECURRING=" + csv], check=True)
         keyfile = os.path.join(work, "key.txt")
         with open(keyfile, "w") as f:
@@ -122,22 +157,26 @@ def main():
         ratios, progs, gpgs, peaks, mdcs, mdc_ratios = [], [], [], [], [], []
         # Processor time as well: on a shared machine it varies less than
         # wall time, and the SHA-1 pass is pure computation.
-        cpu_p, cpu_m = [], []
+        cpu_p, cpu_m, cpu_g = [], [], []
         for i in range(a.rounds):
             tp, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env,
                             cpu=cpu_p)
             tm, rss_m = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out, "-m", "mdc"],
                               stdin=keyfile, env=env, cpu=cpu_m)
-            tg, _ = timed(gpg_cmd, env=env)
+            tg, _ = timed(gpg_cmd, env=env, cpu=cpu_g)
             ratios.append(tp / tg)
             progs.append(tp)
             gpgs.append(tg)
             mdcs.append(tm)
             mdc_ratios.append(tm / tp)
             peaks.extend((rss, rss_m))
-            print("round %d: program %.2f s (cpu %.2f s, peak %.0f MB), -m mdc %.2f s (cpu %.2f s), gpg %.2f s, "
-                  "ratio %.3f" % (i + 1, tp, cpu_p[-1], rss / 1e6, tm, cpu_m[-1], tg, tp / tg), flush=True)
+            print("round %d: program %.2f s (cpu %.2f s, peak %.0f MB), -m mdc %.2f s (cpu %.2f s), gpg %.2f s "
+                  "(cpu %.2f s), ratio %.3f" % (i + 1, tp, cpu_p[-1], rss / 1e6, tm, cpu_m[-1], tg, cpu_g[-1], tp / tg),
+                  flush=True)
         print("R (median of ratios) = %.3f" % statistics.median(ratios))
+        print("R over processor time (median of ratios) = %.3f, -m mdc %.3f" % (
+            statistics.median([p / g for p, g in zip(cpu_p, cpu_g)]),
+            statistics.median([m / g for m, g in zip(cpu_m, cpu_g)])))
         print("program median %.2f s, -m mdc median %.2f s, gpg median %.2f s" % (
             statistics.median(progs), statistics.median(mdcs), statistics.median(gpgs)))
         print("-m mdc cost (median of per-round ratios - 1) = %+.1f%% wall, %+.1f%% cpu" % (

@@ -42,20 +42,24 @@ struct symalg_info {
  * one place it is called, so it can be exchanged without touching the packet
  * code.
  *
- * compress_bound: the most bytes compress_block can write for src_len input
- * bytes (the compressor's own bound function); 0 when src_len is beyond what
- * the compressor accepts (above SIZE_MAX / 2). */
-[[nodiscard]] size_t compress_bound(size_t src_len) noexcept;
-
-/* Compress src_len bytes at src into an RFC 1950 zlib stream (libdeflate at
- * its level 6, whose streams are no larger than zlib's default level on token
- * tables), written to dst, which has room for *dst_len bytes (give it
- * compress_bound(src_len)). src_len 0 writes the stream of empty input.
+ * compress_after_head: the RFC 1950 zlib stream of head followed by src,
+ * without the two being joined in memory first. head (1 to 65535 bytes, such
+ * as a packet header) goes into a stored block of its own, src is compressed
+ * behind it (libdeflate at its level 6, whose streams are no larger than
+ * zlib's default level on token tables), and the Adler-32 covers both, so the
+ * stream inflates to exactly head and then src. dst has room for *dst_len
+ * bytes (give it compress_after_head_bound).
  * On success *dst_len is set to the stream's length and true is returned.
- * False on NULL dst or dst_len, NULL src with a non-zero length, too little
- * room, or a compressor error; *dst_len is then unchanged. */
-[[nodiscard]] bool compress_block(unsigned char *dst, size_t *dst_len, const unsigned char *src,
-                                  size_t src_len) noexcept;
+ * False on NULL dst, dst_len or head, a head_len of 0 or above 65535, NULL src
+ * with a non-zero length, too little room, or a compressor error; *dst_len is
+ * then unchanged.
+ *
+ * compress_after_head_bound: the most bytes that call can write; 0 when
+ * head_len is 0 or above 65535, or src_len above SIZE_MAX / 2. */
+[[nodiscard]] size_t compress_after_head_bound(size_t head_len, size_t src_len) noexcept;
+[[nodiscard]] bool compress_after_head(unsigned char *dst, size_t *dst_len,
+                                       const unsigned char *head, size_t head_len,
+                                       const unsigned char *src, size_t src_len) noexcept;
 
 } // namespace pgp_detail
 

@@ -16,6 +16,25 @@
  * memory, so exhaustion is not reported to callers at all; the callback
  * table lets an embedding application release caches and retry first.
  *
+ * Why large blocks are mappings of their own: the byte buffer grows a table
+ * of hundreds of megabytes by doubling. Moving such a block the ordinary way
+ * (new block, copy, wipe and free the old one) costs a copy, a wipe and fresh
+ * page faults for every byte at every doubling. A block of kMapThreshold
+ * bytes or more is therefore an anonymous mapping of its own, and growing it
+ * moves its pages with mremap: the kernel relinks the page tables, no byte is
+ * copied, and no copy is left behind in memory that the process gives up, so
+ * the wipe rule holds without a wipe at growth. The mappings are aligned to
+ * and sized in 2 MiB steps and marked for transparent huge pages, so a fresh
+ * table costs one page fault per 2 MiB instead of one per 4 KiB.
+ *
+ * The wipe rule for mappings (M_free): every page of the mapping that is
+ * resident is filled with 0xFF before munmap. A page that is not resident
+ * was never written (it reads as zeros and holds nothing) or was swapped
+ * out, and then its bytes already lie in the swap area, where a wipe in
+ * memory cannot reach them (swapping it back in to wipe it would leave the
+ * swap copy as it is). Skipping those pages spares faulting in the unused
+ * tail of a doubled capacity just to overwrite it.
+ *
  * The CRC tables are generated at compile time from their polynomials
  * (catalogue parameters in m_mem.h) and pinned by static_asserts. */
 #include "core/m_mem.h"
@@ -25,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace {
@@ -36,6 +56,16 @@ static_assert(sizeof(size_t) == sizeof(uint64_t), "the size header holds a 64-bi
 
 m::detail::runtime_malloc_fn g_alloc   = nullptr;
 m::detail::runtime_free_fn   g_release = nullptr;
+m::detail::unmap_fn          g_unmap   = nullptr;
+
+/* Blocks (header included) of this many bytes or more are mappings of their
+ * own; smaller ones come from the runtime, which reuses its memory without
+ * new page faults. The CSV blocks of an export stay well below it; the token
+ * table and the message buffers built from it cross it early. */
+constexpr size_t kMapThreshold = static_cast<size_t>(16) << 20;
+
+/* Mappings are aligned to and sized in steps of the huge page size. */
+constexpr size_t kMapAlign = static_cast<size_t>(2) << 20;
 
 void *runtime_alloc(size_t len) noexcept
 {
@@ -81,24 +111,22 @@ bool size_refused(size_t size) noexcept
 	return size == 0 || size >= SIZE_MAX - (kHeaderSize - 1);
 }
 
-/* Allocation with the out-of-memory policy; size already checked.
+/* The out-of-memory policy around one way of getting memory: attempt() is
+ * tried, and while it yields nullptr the callbacks are consulted.
  *
  * The callback count is read once per request and n only ever steps down,
  * so every callback runs at most once per request, newest first, and the
  * default handler in slot 0 (which aborts) runs last. A callback returning
- * true sends us back to the runtime; one returning false passes the request
+ * true sends us back to attempt(); one returning false passes the request
  * on to the next older callback. */
-void *alloc_block(size_t size) noexcept
+template <typename Attempt>
+unsigned char *with_oom_policy(Attempt attempt) noexcept
 {
 	size_t n = g_error_cb_count;
 	for (;;) {
-		auto *block = static_cast<unsigned char *>(runtime_alloc(size + kHeaderSize));
-		if (block != nullptr) {
-			uint64_t stored = size;
-			std::memcpy(block, &stored, sizeof(stored));
-			std::memset(block + sizeof(stored), 0, kHeaderSize - sizeof(stored));
-			return block + kHeaderSize;
-		}
+		unsigned char *got = attempt();
+		if (got != nullptr)
+			return got;
 		if (n == 0)
 			return nullptr;
 		bool retry = false;
@@ -113,6 +141,122 @@ void *alloc_block(size_t size) noexcept
 		if (!retry)
 			return nullptr;
 	}
+}
+
+void write_header(unsigned char *block, uint64_t size, uint64_t map_len) noexcept
+{
+	std::memcpy(block, &size, sizeof(size));
+	std::memcpy(block + sizeof(size), &map_len, sizeof(map_len));
+}
+
+/* Whether a block of size caller bytes is a mapping of its own. A replaced
+ * runtime (the tests' observer) sees every block. */
+bool maps(size_t size) noexcept
+{
+	return g_alloc == nullptr && size >= kMapThreshold - kHeaderSize;
+}
+
+/* Mapping length for size caller bytes: header included, rounded up to the
+ * alignment step. 0 when that does not fit a size_t. */
+size_t map_length(size_t size) noexcept
+{
+	if (size > SIZE_MAX - kHeaderSize - kMapAlign)
+		return 0;
+	return (size + kHeaderSize + kMapAlign - 1) & ~(kMapAlign - 1);
+}
+
+void release_mapping(void *base, size_t len) noexcept
+{
+	if (g_unmap != nullptr) {
+		g_unmap(base, len);
+	} else {
+		::munmap(base, len);
+	}
+}
+
+/* A fresh address range of len bytes (a multiple of kMapAlign) starting on a
+ * kMapAlign boundary, mapped with prot; nullptr when the kernel refuses.
+ * Over-reserving by one step and trimming both ends is what aligns it.
+ * Writable memory is committed as the runtime's own large blocks are, so the
+ * kernel refuses what it cannot back and the out-of-memory policy runs; a
+ * range that only reserves addresses (PROT_NONE) commits nothing. */
+unsigned char *aligned_range(size_t len, int prot) noexcept
+{
+	const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (prot == PROT_NONE ? MAP_NORESERVE : 0);
+	void     *raw   = ::mmap(nullptr, len + kMapAlign, prot, flags, -1, 0);
+	if (raw == MAP_FAILED)
+		return nullptr;
+	const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+	const uintptr_t at    = (start + kMapAlign - 1) & ~static_cast<uintptr_t>(kMapAlign - 1);
+	if (at > start)
+		::munmap(raw, at - start);
+	const uintptr_t end = start + len + kMapAlign;
+	if (end > at + len)
+		::munmap(reinterpret_cast<void *>(at + len), end - (at + len));
+	return reinterpret_cast<unsigned char *>(at);
+}
+
+/* Ask for huge pages; a kernel without them simply keeps small ones. */
+void prefer_huge_pages(unsigned char *base, size_t len) noexcept
+{
+#ifdef MADV_HUGEPAGE
+	(void)::madvise(base, len, MADV_HUGEPAGE);
+#else
+	(void)base;
+	(void)len;
+#endif
+}
+
+unsigned char *map_new(size_t len) noexcept
+{
+	unsigned char *base = aligned_range(len, PROT_READ | PROT_WRITE);
+	if (base != nullptr)
+		prefer_huge_pages(base, len);
+	return base;
+}
+
+/* Grow the mapping at base from old_len to new_len bytes by moving its pages:
+ * in place when the addresses behind it are free, else onto a fresh aligned
+ * range (the old range is unmapped by the move). The bytes keep their values
+ * and nothing stays behind. nullptr when the kernel refuses; the old mapping
+ * is then untouched. */
+unsigned char *map_grow(unsigned char *base, size_t old_len, size_t new_len) noexcept
+{
+	void *moved = ::mremap(base, old_len, new_len, 0);
+	if (moved == MAP_FAILED) {
+		unsigned char *to = aligned_range(new_len, PROT_NONE);
+		if (to == nullptr)
+			return nullptr;
+		moved = ::mremap(base, old_len, new_len, MREMAP_MAYMOVE | MREMAP_FIXED, to);
+		if (moved == MAP_FAILED) {
+			::munmap(to, new_len);
+			return nullptr;
+		}
+	}
+	auto *grown = static_cast<unsigned char *>(moved);
+	prefer_huge_pages(grown, new_len);
+	return grown;
+}
+
+/* Allocation with the out-of-memory policy; size already checked. */
+void *alloc_block(size_t size) noexcept
+{
+	if (maps(size)) {
+		const size_t len = map_length(size);
+		if (len == 0)
+			return nullptr;
+		unsigned char *block = with_oom_policy([len] { return map_new(len); });
+		if (block == nullptr)
+			return nullptr;
+		write_header(block, size, len);
+		return block + kHeaderSize;
+	}
+	unsigned char *block =
+	    with_oom_policy([size] { return static_cast<unsigned char *>(runtime_alloc(size + kHeaderSize)); });
+	if (block == nullptr)
+		return nullptr;
+	write_header(block, size, 0);
+	return block + kHeaderSize;
 }
 
 uint64_t stored_size(const void *ptr) noexcept
@@ -138,6 +282,50 @@ size_t checked_size(const void *ptr) noexcept
 	return static_cast<size_t>(size);
 }
 
+/* Mapping length recorded for a checked block: 0 for a runtime block. A
+ * length that cannot belong to the recorded size is a corrupt header. */
+size_t checked_map_length(const void *ptr, size_t size) noexcept
+{
+	uint64_t len;
+	std::memcpy(&len, static_cast<const unsigned char *>(ptr) - kHeaderSize + sizeof(uint64_t), sizeof(len));
+	if (len == 0)
+		return 0;
+	if (len % kMapAlign != 0 || len < map_length(size))
+		die("M_free(): double-free or corrupt memory\n");
+	return static_cast<size_t>(len);
+}
+
+/* Fill the resident pages of a mapping with 0xFF (see the wipe rule above),
+ * a slice at a time so the residency table stays on the stack. */
+void wipe_resident(unsigned char *base, size_t len) noexcept
+{
+	const size_t  page  = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+	unsigned char vec[4096];
+	const size_t  slice = sizeof(vec) * page;
+	for (size_t at = 0; at < len; at += slice) {
+		const size_t n     = len - at < slice ? len - at : slice;
+		const size_t pages = (n + page - 1) / page;
+		if (::mincore(base + at, n, vec) != 0) {
+			std::memset(base + at, 0xFF, n); /* no residency known: wipe it all */
+			continue;
+		}
+		size_t i = 0;
+		while (i < pages) {
+			if ((vec[i] & 1) == 0) {
+				i++;
+				continue;
+			}
+			size_t j = i;
+			while (j < pages && (vec[j] & 1) != 0)
+				j++;
+			const size_t from = i * page;
+			const size_t to   = j * page < n ? j * page : n;
+			std::memset(base + at + from, 0xFF, to - from);
+			i = j;
+		}
+	}
+}
+
 /* Shared body of M_realloc and M_realloc_zero. The old header is checked
  * before its size is trusted for the copy: a corrupt size would otherwise
  * drive an out-of-bounds read (and an all-ones size a wrapped allocation)
@@ -154,8 +342,33 @@ void *realloc_common(void *ptr, size_t size, bool zero) noexcept
 		return nullptr;
 
 	const size_t old_size = checked_size(ptr);
+	const size_t old_map  = checked_map_length(ptr, old_size);
 	const size_t new_size = size > old_size ? size : old_size;
-	auto        *block    = static_cast<unsigned char *>(alloc_block(new_size));
+
+	if (old_map != 0) {
+		/* A mapping grows by moving its pages; it never shrinks. Bytes past the
+		 * old mapping come from the kernel as zeros, so only the rest of the old
+		 * mapping needs clearing for the zeroing form. */
+		unsigned char *block = static_cast<unsigned char *>(ptr) - kHeaderSize;
+		const size_t   len   = map_length(new_size);
+		if (len == 0)
+			return nullptr;
+		if (len > old_map) {
+			block = with_oom_policy([block, old_map, len] { return map_grow(block, old_map, len); });
+			if (block == nullptr)
+				return nullptr;
+		}
+		write_header(block, new_size, len > old_map ? len : old_map);
+		if (zero && size > old_size) {
+			const size_t old_end = old_map - kHeaderSize;
+			const size_t clear   = (size < old_end ? size : old_end);
+			if (clear > old_size)
+				std::memset(block + kHeaderSize + old_size, 0, clear - old_size);
+		}
+		return block + kHeaderSize;
+	}
+
+	auto *block = static_cast<unsigned char *>(alloc_block(new_size));
 	if (block == nullptr)
 		return nullptr;
 	std::memcpy(block, ptr, old_size);
@@ -204,6 +417,16 @@ void mem_set_runtime(runtime_malloc_fn alloc, runtime_free_fn release) noexcept
 	g_release = release;
 }
 
+void mem_set_unmap(unmap_fn unmap) noexcept
+{
+	g_unmap = unmap;
+}
+
+size_t mem_map_threshold() noexcept
+{
+	return kMapThreshold;
+}
+
 } // namespace m::detail
 
 extern "C" {
@@ -218,7 +441,8 @@ void *M_malloc(size_t size)
 void *M_malloc_zero(size_t size)
 {
 	void *p = M_malloc(size);
-	if (p != nullptr)
+	/* A fresh mapping is zero already; clearing it would only fault it in. */
+	if (p != nullptr && checked_map_length(p, size) == 0)
 		std::memset(p, 0, size);
 	return p;
 }
@@ -257,8 +481,18 @@ void M_free(void *ptr)
 {
 	if (ptr == nullptr)
 		return;
-	const size_t size  = checked_size(ptr);
-	auto        *block = static_cast<unsigned char *>(ptr) - kHeaderSize;
+	const size_t size    = checked_size(ptr);
+	const size_t map_len = checked_map_length(ptr, size);
+	auto        *block   = static_cast<unsigned char *>(ptr) - kHeaderSize;
+	if (map_len != 0) {
+		wipe_resident(block, map_len);
+		volatile unsigned char *vmap = block;
+		// cppcheck-suppress selfAssignment ; the volatile read and write are the point
+		vmap[0] = vmap[0];
+		__asm__ __volatile__("" : : "r"(block) : "memory");
+		release_mapping(block, map_len);
+		return;
+	}
 	std::memset(block, 0xFF, size + kHeaderSize);
 	/* Keep the wipe: a volatile read and write back of the first byte makes
 	 * the fill observable, so it cannot be dropped as a dead store; the

@@ -4,14 +4,20 @@
  * M_malloc_zero, M_realloc, M_realloc_zero, M_memdup, M_memdup_max or
  * M_strdup (m_str.h), and goes back through M_free.
  *
- * Block layout: each block obtained from the C runtime is the caller's size
- * plus a 16-byte header. The first 8 bytes of the header hold the caller's
- * size as an unsigned 64-bit number; the other 8 are unused. Callers get the
- * address 16 bytes in, so the runtime's 16-byte alignment is kept.
+ * Block layout: each block is the caller's size plus a 16-byte header. The
+ * first 8 bytes of the header hold the caller's size as an unsigned 64-bit
+ * number; the other 8 are 0 for a block from the C runtime. Callers get the
+ * address 16 bytes in, so the runtime's 16-byte alignment is kept. Blocks of
+ * 16 MiB and more are anonymous memory mappings of their own instead (the
+ * other 8 header bytes then hold the mapping's length), so that M_realloc can
+ * grow them by moving their pages rather than their bytes.
  *
  * Wipe on free: M_free fills the whole block, header included, with 0xFF
  * before handing it back to the runtime, so freed memory keeps none of its
- * former contents and a freed header reads as "all ones".
+ * former contents and a freed header reads as "all ones". Of a mapped block
+ * every resident page is filled before it is unmapped; a page that is not
+ * resident was never written, or was swapped out and so already lies beyond
+ * the reach of any wipe in memory.
  *
  * Out of memory: when the runtime cannot satisfy a request, the registered
  * out-of-memory callbacks run from the newest to the oldest; a callback that
@@ -54,7 +60,10 @@ M_API void *M_malloc_zero(size_t size) M_WARN_UNUSED_RESULT;
  * The new block's recorded size is the larger of size and the old size: a
  * request to shrink keeps the old size and still moves the data. The old
  * size's worth of bytes is copied, then the old block is freed exactly as
- * M_free does (checked and wiped with 0xFF).
+ * M_free does (checked and wiped with 0xFF). A mapped block (16 MiB or more)
+ * is not copied: the kernel moves its pages to the larger mapping (mremap),
+ * which leaves no copy of any byte behind; a request to shrink it keeps the
+ * block where it is.
  *
  * The old block's header is checked as M_free checks it before anything is
  * copied: the pointer -1, or a recorded size of 0 or all ones, ends the

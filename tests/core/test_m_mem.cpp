@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -246,6 +248,104 @@ TEST(m_mem, realloc_null_allocates_and_size_zero_frees)
 	EXPECT_EQ(M_realloc_zero(z, 0), nullptr);
 	EXPECT_EQ(fake_runtime::releases, released + 2);
 }
+
+/* What the release of a mapped block saw: every resident page of it 0xFF,
+ * and which pages were resident. */
+struct unmap_probe {
+	static inline size_t calls         = 0;
+	static inline bool   resident_wiped = true;
+	static inline size_t resident       = 0;
+
+	static void unmap(void *base, size_t len)
+	{
+		calls++;
+		const size_t               page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+		std::vector<unsigned char> vec((len + page - 1) / page);
+		if (mincore(base, len, vec.data()) == 0) {
+			for (size_t i = 0; i < vec.size(); i++) {
+				if ((vec[i] & 1) == 0)
+					continue;
+				resident++;
+				if (!all_bytes(static_cast<unsigned char *>(base) + i * page, page, 0xFF))
+					resident_wiped = false;
+			}
+		}
+		munmap(base, len);
+	}
+};
+
+TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
+{
+	const size_t big = m::detail::mem_map_threshold();
+	const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+
+	/* A runtime block that grows past the threshold becomes a mapping and
+	 * keeps its bytes; growing the mapping further moves its pages. */
+	auto *p = static_cast<unsigned char *>(M_malloc(big / 2));
+	ASSERT_NE(p, nullptr);
+	for (size_t i = 0; i < big / 2; i += 4093)
+		p[i] = static_cast<unsigned char>(i % 251 + 1);
+	auto *q = static_cast<unsigned char *>(M_realloc(p, big));
+	ASSERT_NE(q, nullptr);
+	EXPECT_EQ(header_size(q), big);
+	q[big - 1] = 0x77;
+	auto *r = static_cast<unsigned char *>(M_realloc_zero(q, 3 * big));
+	ASSERT_NE(r, nullptr);
+	EXPECT_EQ(header_size(r), 3 * big);
+	for (size_t i = 0; i < big / 2; i += 4093)
+		ASSERT_EQ(r[i], static_cast<unsigned char>(i % 251 + 1)) << i;
+	EXPECT_EQ(r[big - 1], 0x77);
+	EXPECT_TRUE(all_bytes(r + big, 2 * big, 0));
+	if (r != q) {
+		/* Moved: the old range is gone from the process, not left as a copy. */
+		unsigned char v = 0;
+		uintptr_t     old_page = reinterpret_cast<uintptr_t>(q) & ~static_cast<uintptr_t>(page - 1);
+		EXPECT_NE(mincore(reinterpret_cast<void *>(old_page), page, &v), 0);
+	}
+
+	/* Shrinking keeps the mapped block and its recorded size. */
+	EXPECT_EQ(M_realloc(r, 10), r);
+	EXPECT_EQ(header_size(r), 3 * big);
+
+	/* A fresh large zeroed block reads as zeros. */
+	auto *z = static_cast<unsigned char *>(M_malloc_zero(big));
+	ASSERT_NE(z, nullptr);
+	EXPECT_TRUE(all_bytes(z, big, 0));
+
+	unmap_probe::calls          = 0;
+	unmap_probe::resident       = 0;
+	unmap_probe::resident_wiped = true;
+	m::detail::mem_set_unmap(unmap_probe::unmap);
+	std::memset(r + big, 0x5A, big / 4);
+	M_free(r);
+	M_free(z);
+	m::detail::mem_set_unmap(nullptr);
+	EXPECT_EQ(unmap_probe::calls, 2u);
+	EXPECT_TRUE(unmap_probe::resident_wiped);
+	/* At least every page that was written was wiped. */
+	EXPECT_GE(unmap_probe::resident * page, big / 2 + big / 4);
+}
+
+/* A mapping the kernel refuses goes through the out-of-memory policy like
+ * any runtime failure: the callbacks, then the default handler. (The address
+ * space limit that makes the kernel refuse does not mix with the sanitizers'
+ * shadow memory.) */
+#if !defined(__SANITIZE_ADDRESS__)
+TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
+{
+	GTEST_FLAG_SET(death_test_style, "threadsafe");
+	EXPECT_EXIT(
+	    {
+		    struct rlimit lim {};
+		    getrlimit(RLIMIT_AS, &lim);
+		    lim.rlim_cur = static_cast<rlim_t>(1) << 30;
+		    setrlimit(RLIMIT_AS, &lim);
+		    void *p = M_malloc(static_cast<size_t>(2) << 30);
+		    std::_Exit(p == nullptr ? 3 : 4);
+	    },
+	    testing::KilledBySignal(SIGABRT), "OUT OF MEMORY");
+}
+#endif
 
 TEST(m_mem, memdup_and_memdup_max)
 {
