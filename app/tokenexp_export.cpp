@@ -10,7 +10,6 @@
 #include "core/m_str_num.h"
 #include "formats/m_bincodec.h"
 
-#include <libdeflate.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <zlib.h>
@@ -90,42 +89,6 @@ bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len)
 		M_buf_direct_write_end(buf, got);
 		len -= got;
 	}
-	return true;
-}
-
-/* libdeflate's memory comes from the library's allocator, as everywhere. */
-void *inflater_malloc(size_t n) noexcept
-{
-	return n == 0 ? nullptr : M_malloc(n);
-}
-
-void inflater_free(void *p) noexcept
-{
-	M_free(p);
-}
-
-/* Inflate the zlib stream at src into the room at dst with libdeflate, which
- * does it in well under half of zlib's time. It only ever decides successes:
- * a stream that it does not inflate completely within the room (damaged,
- * cut short, or larger than the room) is handed to zlib's uncompress by the
- * caller, whose result then picks the error text, so every failure reads as
- * it always has. Like uncompress, it accepts bytes after the end of the
- * stream and output shorter than the room; on success *produced is the
- * output's length. */
-bool inflate_fast(unsigned char *dst, uLongf *produced, const Bytef *src, uLong src_len)
-{
-	::libdeflate_set_memory_allocator(inflater_malloc, inflater_free);
-	libdeflate_decompressor *d = ::libdeflate_alloc_decompressor();
-	if (d == nullptr)
-		return false;
-	size_t in_used = 0;
-	size_t out_len = 0;
-	const libdeflate_result r =
-	    ::libdeflate_zlib_decompress_ex(d, src, src_len, dst, *produced, &in_used, &out_len);
-	::libdeflate_free_decompressor(d);
-	if (r != LIBDEFLATE_SUCCESS)
-		return false;
-	*produced = static_cast<uLongf>(out_len);
 	return true;
 }
 
@@ -226,11 +189,8 @@ tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *wo
 		want = 1;
 	unsigned char *dst = M_buf_direct_write_start(work, &want);
 	uLongf         produced = static_cast<uLongf>(want > kMaxInflateRoom ? kMaxInflateRoom : want);
-	const auto    *src      = reinterpret_cast<const Bytef *>(M_buf_peek(line));
-	const uLong    src_len  = static_cast<uLong>(comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len);
-	int            rc       = Z_OK;
-	if (!inflate_fast(dst, &produced, src, src_len))
-		rc = uncompress(dst, &produced, src, src_len);
+	int rc = uncompress(dst, &produced, reinterpret_cast<const Bytef *>(M_buf_peek(line)),
+	                    static_cast<uLong>(comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len));
 	if (rc != Z_OK) {
 		M_buf_direct_write_end(work, 0);
 		M_buf_truncate(work, 0);

@@ -260,23 +260,15 @@ int walk_in_child(const std::string &text, long *max_rss_kib, std::string *err_t
  * stays at what the file holds (it once reserved 1 GiB a step, 3 GiB in all). */
 /* One block of CSV text as the export holds it: zlib, AES-128-CBC under the
  * key 00112233445566778899aabbccddeeff and the export IV, Base64. */
-std::vector<unsigned char> zlib_stream(const std::string &csv)
-{
-	std::vector<unsigned char> comp(compressBound(csv.size()));
-	uLongf                     clen = comp.size();
-	EXPECT_EQ(compress(comp.data(), &clen, reinterpret_cast<const Bytef *>(csv.data()), csv.size()), Z_OK);
-	comp.resize(clen);
-	return comp;
-}
-
-/* A block whose compressed layer is comp as given (AES and Base64 around it). */
-std::string export_block_of(const std::vector<unsigned char> &comp)
+std::string export_block(const std::string &csv)
 {
 	static const unsigned char key[16] = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
 	                                      0x88, 0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff};
 	static const unsigned char iv[16]  = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
 	                                      0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
-	const size_t               clen = comp.size();
+	std::vector<unsigned char> comp(compressBound(csv.size()));
+	uLongf                     clen = comp.size();
+	EXPECT_EQ(compress(comp.data(), &clen, reinterpret_cast<const Bytef *>(csv.data()), csv.size()), Z_OK);
 	std::vector<unsigned char> enc(clen + 32);
 	int                        l1 = 0, l2 = 0;
 	EVP_CIPHER_CTX            *ctx = EVP_CIPHER_CTX_new();
@@ -288,11 +280,6 @@ std::string export_block_of(const std::vector<unsigned char> &comp)
 	std::string out(b64);
 	M_free(b64);
 	return out;
-}
-
-std::string export_block(const std::string &csv)
-{
-	return export_block_of(zlib_stream(csv));
 }
 
 TEST(tokenexp, walk_damaged_block_size_costs_no_memory)
@@ -319,62 +306,4 @@ TEST(tokenexp, walk_huge_declared_size_costs_no_memory)
 	std::string err;
 	EXPECT_EQ(walk_in_child(text, &rss_kib, &err), static_cast<int>(TOKENEXP_WALK_DONE)) << err;
 	EXPECT_LT(rss_kib, 256L * 1024);
-}
-
-/* Blocks are inflated by the fast inflater first, but every outcome must be
- * the one zlib's uncompress gives for the same bytes and room: zlib is the
- * oracle here. The blocks are small, so the room is the buffer's first 1024
- * bytes. */
-TEST(tokenexp, walk_inflates_as_zlib_decides)
-{
-	const std::string small = "user,token\nalice,4111\n";
-	std::string       large;
-	for (int i = 0; i < 600; i++)
-		large += "bob,4242\n";
-	const std::vector<unsigned char> good = zlib_stream(small);
-
-	std::vector<unsigned char> trailing = good;
-	trailing.insert(trailing.end(), {0xde, 0xad, 0xbe, 0xef});
-	std::vector<unsigned char> cut = good;
-	cut.resize(cut.size() - 6);
-	std::vector<unsigned char> bad_check = good;
-	bad_check.back() ^= 0x01;
-	std::vector<unsigned char> bad_data = good;
-	bad_data[4] ^= 0x40;
-	std::vector<unsigned char> dict = good;
-	dict[1] = 0xBB; /* FDICT set; 0x78BB keeps the header check */
-
-	const struct {
-		const char                *what;
-		std::vector<unsigned char> comp;
-	} cases[] = {
-	    {"whole stream", good},
-	    {"bytes after the stream", trailing},
-	    {"larger than the room", zlib_stream(large)},
-	    {"cut short", cut},
-	    {"wrong check value", bad_check},
-	    {"damaged data", bad_data},
-	    {"preset dictionary", dict},
-	    {"no bytes", {}},
-	};
-	for (const auto &c : cases) {
-		std::vector<unsigned char> room(1024);
-		uLongf                     got = room.size();
-		const int rc = uncompress(room.data(), &got, c.comp.empty() ? nullptr : c.comp.data(), c.comp.size());
-		std::string want;
-		switch (rc) {
-			case Z_OK: break;
-			case Z_BUF_ERROR: want = "destination buffer was not large enough"; break;
-			case Z_DATA_ERROR: want = "compressed data was corrupted"; break;
-			default: want = "unknown error code (" + std::to_string(rc) + ")"; break;
-		}
-		const std::string b64  = export_block_of(c.comp);
-		const std::string text = "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=" +
-		                         std::to_string(b64.size()) + ":10\n" + b64 + "\n";
-		long        rss_kib = 0;
-		std::string err;
-		const int   r = walk_in_child(text, &rss_kib, &err);
-		EXPECT_EQ(r, static_cast<int>(rc == Z_OK ? TOKENEXP_WALK_DONE : TOKENEXP_WALK_UNCOMPRESS)) << c.what;
-		EXPECT_EQ(err, want) << c.what;
-	}
 }
