@@ -19,10 +19,10 @@
 
 namespace {
 
-constexpr unsigned char PGP_ALG_ECDH = 18;
-constexpr size_t        WRAP_BLOCK   = 8;
+constexpr unsigned char kPgpAlgEcdh = 18;
+constexpr size_t        kWrapBlock   = 8;
 /* The fixed text of the key derivation parameters (RFC 6637 section 8). */
-constexpr unsigned char ANONYMOUS_SENDER[20] = { 'A', 'n', 'o', 'n', 'y', 'm', 'o', 'u', 's', ' ',
+constexpr unsigned char kAnonymousSender[20] = { 'A', 'n', 'o', 'n', 'y', 'm', 'o', 'u', 's', ' ',
                                                  'S', 'e', 'n', 'd', 'e', 'r', ' ', ' ', ' ', ' ' };
 
 const EVP_MD *kdf_md(uint8_t hash_id)
@@ -113,7 +113,7 @@ bool make_keys(const pgp_ecdh_key &k, exchange &ex, unsigned char *eph_pub, size
      * as RFC 6637 requires. */
     size_t len = 0;
     if (EVP_PKEY_get_octet_string_param(ex.eph, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, eph_pub,
-                                        pgp_detail::ECDH_MAX_EPHEMERAL, &len) != 1 ||
+                                        m::detail::kEcdhMaxEphemeral, &len) != 1 ||
         len != k.point_len || eph_pub[0] != 0x04)
         return false;
     *eph_len = len;
@@ -122,7 +122,7 @@ bool make_keys(const pgp_ecdh_key &k, exchange &ex, unsigned char *eph_pub, size
 
 } // namespace
 
-namespace pgp_detail {
+namespace m::detail {
 
 bool ecdh_kdf(uint8_t hash_id, const unsigned char *shared, size_t shared_len,
               const unsigned char *param, size_t param_len, unsigned char *kek, size_t kek_len) noexcept
@@ -160,8 +160,8 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
 
     /* RFC 6637 section 8: the block padded to a multiple of 8 bytes, each
      * padding byte holding the padding's length (PKCS #5). */
-    unsigned char m[ECDH_MAX_WRAPPED - WRAP_BLOCK];
-    const size_t  pad   = WRAP_BLOCK - skb_len % WRAP_BLOCK;
+    unsigned char m[kEcdhMaxWrapped - kWrapBlock];
+    const size_t  pad   = kWrapBlock - skb_len % kWrapBlock;
     const size_t  m_len = skb_len + pad;
     if (m_len > sizeof(m))
         return false;
@@ -170,18 +170,18 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
 
     /* Param (section 8): curve OID with its length, algorithm, the KDF
      * parameters, the fixed text and the recipient's fingerprint. */
-    unsigned char param[1 + PGP_ECDH_MAX_OID + 1 + 4 + 20 + 20];
+    unsigned char param[1 + kPgpEcdhMaxOid + 1 + 4 + 20 + 20];
     size_t        pl = 0;
     param[pl++]      = k.oid_len;
     std::memcpy(param + pl, k.oid, k.oid_len);
     pl += k.oid_len;
-    param[pl++] = PGP_ALG_ECDH;
+    param[pl++] = kPgpAlgEcdh;
     param[pl++] = 3;
     param[pl++] = 1;
     param[pl++] = k.kdf_hash;
     param[pl++] = k.kdf_cipher;
-    std::memcpy(param + pl, ANONYMOUS_SENDER, sizeof(ANONYMOUS_SENDER));
-    pl += sizeof(ANONYMOUS_SENDER);
+    std::memcpy(param + pl, kAnonymousSender, sizeof(kAnonymousSender));
+    pl += sizeof(kAnonymousSender);
     std::memcpy(param + pl, key->fingerprint, sizeof(key->fingerprint));
     pl += sizeof(key->fingerprint);
 
@@ -209,12 +209,12 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
             ok = EVP_EncryptInit_ex(c, wrap, nullptr, kek, nullptr) == 1 &&
                  EVP_EncryptUpdate(c, out->wrapped, &l1, m, static_cast<int>(m_len)) == 1 &&
                  l1 >= 0 && EVP_EncryptFinal_ex(c, out->wrapped + l1, &l2) == 1 && l2 >= 0 &&
-                 static_cast<size_t>(l1) + static_cast<size_t>(l2) == m_len + WRAP_BLOCK;
+                 static_cast<size_t>(l1) + static_cast<size_t>(l2) == m_len + kWrapBlock;
             EVP_CIPHER_CTX_free(c);
         } else {
             ok = false;
         }
-        out->wrapped_len = ok ? m_len + WRAP_BLOCK : 0;
+        out->wrapped_len = ok ? m_len + kWrapBlock : 0;
     }
     OPENSSL_cleanse(m, sizeof(m));
     OPENSSL_cleanse(shared, sizeof(shared));
@@ -222,4 +222,4 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
     return ok;
 }
 
-} // namespace pgp_detail
+} // namespace m::detail

@@ -10,20 +10,20 @@
 #include "core/m_buf.h"
 #include "pgp/pgp_pubkey.h"
 
-namespace pgp_detail {
+namespace m::detail {
 
 /* Largest ephemeral point (P-521 uncompressed) and wrapped key (a session
  * key block of AES-256 padded to 40 bytes, plus the 8-byte wrap check). */
-constexpr size_t ECDH_MAX_EPHEMERAL = 133;
-constexpr size_t ECDH_MAX_WRAPPED   = 56;
+constexpr size_t kEcdhMaxEphemeral = 133;
+constexpr size_t kEcdhMaxWrapped   = 56;
 
 /* The result of wrapping a session key block to an ECDH key. */
 struct ecdh_wrapped {
-    unsigned char ephemeral[ECDH_MAX_EPHEMERAL]; /* the ephemeral public point, in
+    unsigned char ephemeral[kEcdhMaxEphemeral]; /* the ephemeral public point, in
                                                   * the key's form (0x40 || u or
                                                   * 0x04 || x || y) */
     size_t        ephemeral_len;
-    unsigned char wrapped[ECDH_MAX_WRAPPED];     /* AES key wrap of the padded block */
+    unsigned char wrapped[kEcdhMaxWrapped];     /* AES key wrap of the padded block */
     size_t        wrapped_len;
 };
 
@@ -47,6 +47,6 @@ struct ecdh_wrapped {
                             const unsigned char *param, size_t param_len, unsigned char *kek,
                             size_t kek_len) noexcept;
 
-} // namespace pgp_detail
+} // namespace m::detail
 
 #endif /* M_PGP_ECDH_INT_H */

@@ -41,7 +41,7 @@ namespace {
 /* One row of the cipher table: the library's selector, the OpenPGP ids and
  * sizes, and OpenSSL's full-block CFB cipher of the same algorithm. */
 struct symalg_row {
-    pgp_detail::symalg_info info;
+    m::detail::symalg_info info;
     const EVP_CIPHER *(*cipher)(void);
 };
 
@@ -60,8 +60,8 @@ constexpr symalg_row pgp_symalg_info[] = {
 static_assert(M_ARRAY_LEN(pgp_symalg_info) == 7, "six ciphers and the end row");
 
 /* Largest block and key of the table, for fixed-size arrays. */
-constexpr size_t MAX_BLOCK_SIZE = 16;
-constexpr size_t MAX_KEY_SIZE   = 32;
+constexpr size_t kMaxBlockSize = 16;
+constexpr size_t kMaxKeySize   = 32;
 
 const symalg_row *symalg_row_lookup(M_pgp_symalg_t symalg)
 {
@@ -139,12 +139,12 @@ public:
      * cipher takes an int count: long inputs go in slices of the stream. */
     [[nodiscard]] bool update(unsigned char *out, const unsigned char *in, size_t len)
     {
-        constexpr size_t SLICE = static_cast<size_t>(1) << 30;
-        static_assert(SLICE <= INT_MAX, "slice fits the cipher's count");
+        constexpr size_t kSlice = static_cast<size_t>(1) << 30;
+        static_assert(kSlice <= INT_MAX, "slice fits the cipher's count");
         if (ctx_ == nullptr)
             return false;
         for (size_t done = 0; done < len;) {
-            const size_t chunk = (len - done < SLICE) ? len - done : SLICE;
+            const size_t chunk = (len - done < kSlice) ? len - done : kSlice;
             int          outl  = 0;
             if (EVP_EncryptUpdate(ctx_, out + done, &outl, in + done, static_cast<int>(chunk)) != 1 ||
                 outl < 0 || static_cast<size_t>(outl) != chunk)
@@ -174,47 +174,47 @@ constexpr unsigned char old_header(unsigned tag)
 {
     return static_cast<unsigned char>(0x80 | (tag << 2) | 2);
 }
-constexpr unsigned char HDR_PKESK      = old_header(1);
-constexpr unsigned char HDR_SYMENC     = old_header(9);
-constexpr unsigned char HDR_COMPRESSED = old_header(8);
-constexpr unsigned char HDR_LITERAL    = old_header(11);
-static_assert(HDR_PKESK == 0x86 && HDR_SYMENC == 0xA6 && HDR_COMPRESSED == 0xA2 &&
-                  HDR_LITERAL == 0xAE,
+constexpr unsigned char kHdrPkesk      = old_header(1);
+constexpr unsigned char kHdrSymenc     = old_header(9);
+constexpr unsigned char kHdrCompressed = old_header(8);
+constexpr unsigned char kHdrLiteral    = old_header(11);
+static_assert(kHdrPkesk == 0x86 && kHdrSymenc == 0xA6 && kHdrCompressed == 0xA2 &&
+                  kHdrLiteral == 0xAE,
               "old-format headers with 4-byte lengths");
-constexpr size_t HDR_LEN = 5;
+constexpr size_t kHdrLen = 5;
 
 /* The integrity protected data packet has only a new-format header (RFC 4880
  * 4.2.2: 0xC0 | tag, then a one-, two- or five-byte length). */
-constexpr unsigned char HDR_SEIPD      = 0xC0 | 18;
-constexpr unsigned char SEIPD_VERSION  = 1;
+constexpr unsigned char kHdrSeipd      = 0xC0 | 18;
+constexpr unsigned char kSeipdVersion  = 1;
 /* The modification detection code packet: new-format tag 19, length 20. */
-constexpr unsigned char MDC_HEAD[2]    = { 0xC0 | 19, 20 };
-constexpr size_t        SHA1_LEN       = 20;
-constexpr size_t        MDC_PACKET_LEN = sizeof(MDC_HEAD) + SHA1_LEN;
-static_assert(HDR_SEIPD == 0xD2 && MDC_HEAD[0] == 0xD3 && MDC_HEAD[1] == 0x14 && MDC_PACKET_LEN == 22,
+constexpr unsigned char kMdcHead[2]    = { 0xC0 | 19, 20 };
+constexpr size_t        kSha1Len       = 20;
+constexpr size_t        kMdcPacketLen = sizeof(kMdcHead) + kSha1Len;
+static_assert(kHdrSeipd == 0xD2 && kMdcHead[0] == 0xD3 && kMdcHead[1] == 0x14 && kMdcPacketLen == 22,
               "tag 18 header, tag 19 packet of 22 bytes");
 /* The most a new-format length takes: 0xFF and four bytes. */
-constexpr size_t NEW_LEN_MAX = 5;
+constexpr size_t kNewLenMax = 5;
 
-constexpr unsigned char COMPRESS_ALG_ZLIB   = 2;
-constexpr unsigned char LITERAL_FMT_BINARY  = 'b';
-constexpr unsigned char PKESK_VERSION       = 3;
-constexpr unsigned char PGP_ALG_RSA         = 1;
-constexpr unsigned char PGP_ALG_ELGAMAL     = 16;
-constexpr unsigned char PGP_ALG_ECDH        = 18;
+constexpr unsigned char kCompressAlgZlib   = 2;
+constexpr unsigned char kLiteralFmtBinary  = 'b';
+constexpr unsigned char kPkeskVersion       = 3;
+constexpr unsigned char kPgpAlgRsa         = 1;
+constexpr unsigned char kPgpAlgElgamal     = 16;
+constexpr unsigned char kPgpAlgEcdh        = 18;
 
 /* Literal packet body before the data: format, name length 0, date 0. */
-constexpr size_t LITERAL_PREFIX_LEN = 6;
+constexpr size_t kLiteralPrefixLen = 6;
 /* Compressed packet body before the stream: the algorithm byte. */
-constexpr size_t COMPRESSED_PREFIX_LEN = 1;
+constexpr size_t kCompressedPrefixLen = 1;
 /* Session key block around the key: algorithm id and 2-byte checksum. */
-constexpr size_t SKB_OVERHEAD = 3;
+constexpr size_t kSkbOverhead = 3;
 /* PKCS#1 v1.5: 0x00 0x02, at least 8 non-zero padding bytes, 0x00. */
-constexpr size_t PKCS1_OVERHEAD = 11;
+constexpr size_t kPkcs1Overhead = 11;
 /* Elgamal exponent draws before giving up on a malformed prime. */
-constexpr unsigned ELGAMAL_MAX_DRAWS = 1000;
+constexpr unsigned kElgamalMaxDraws = 1000;
 
-constexpr uint64_t UINT32_LIMIT = 0xFFFFFFFFu;
+constexpr uint64_t kUint32Limit = 0xFFFFFFFFu;
 
 void put_be32(unsigned char *dst, uint32_t v)
 {
@@ -302,8 +302,8 @@ size_t mpi_len(const BIGNUM *bn)
                                                  const unsigned char *skb, size_t skb_len)
 {
     load_providers();
-    pgp_detail::ecdh_wrapped w;
-    if (!pgp_detail::ecdh_wrap_session_key(key, skb, skb_len, &w) || w.ephemeral_len == 0 ||
+    m::detail::ecdh_wrapped w;
+    if (!m::detail::ecdh_wrap_session_key(key, skb, skb_len, &w) || w.ephemeral_len == 0 ||
         w.wrapped_len > 0xff)
         return false;
     /* The point's bit count leaves out the leading zero bits of its first
@@ -312,12 +312,12 @@ size_t mpi_len(const BIGNUM *bn)
     for (unsigned char top = w.ephemeral[0]; top != 0 && !(top & 0x80); top = static_cast<unsigned char>(top << 1))
         bits--;
     const size_t body = 1 + sizeof(key->key_id) + 1 + 2 + w.ephemeral_len + 1 + w.wrapped_len;
-    M_buf_add_byte(out, HDR_PKESK);
+    M_buf_add_byte(out, kHdrPkesk);
     if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
         return false;
-    M_buf_add_byte(out, PKESK_VERSION);
+    M_buf_add_byte(out, kPkeskVersion);
     M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
-    M_buf_add_byte(out, PGP_ALG_ECDH);
+    M_buf_add_byte(out, kPgpAlgEcdh);
     M_buf_add_byte(out, static_cast<unsigned char>(bits >> 8));
     M_buf_add_byte(out, static_cast<unsigned char>(bits & 0xff));
     M_buf_add_bytes(out, w.ephemeral, w.ephemeral_len);
@@ -341,7 +341,7 @@ size_t mpi_len(const BIGNUM *bn)
 
     const int    modbits = BN_num_bits(key->n_p);
     const size_t k       = static_cast<size_t>(modbits + 7) / 8;
-    if (k < PKCS1_OVERHEAD || k - PKCS1_OVERHEAD < skb_len)
+    if (k < kPkcs1Overhead || k - kPkcs1Overhead < skb_len)
         return false;
 
     /* EME-PKCS1-v1_5 encoding into k bytes: 00 02, non-zero random padding,
@@ -388,7 +388,7 @@ size_t mpi_len(const BIGNUM *bn)
             return false;
         unsigned draws = 0;
         for (;;) {
-            if (++draws > ELGAMAL_MAX_DRAWS)
+            if (++draws > kElgamalMaxDraws)
                 return false;
             if (BN_rand(bn.x, xbits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) != 1 ||
                 BN_gcd(bn.gcd, bn.x, bn.pm1, bn.ctx) != 1)
@@ -410,12 +410,12 @@ size_t mpi_len(const BIGNUM *bn)
 
     /* The packet: version 3, key ID, algorithm, then the MPIs. */
     const size_t body = 1 + sizeof(key->key_id) + 1 + mpi_len(bn.c) + (is_rsa ? 0 : mpi_len(bn.b));
-    M_buf_add_byte(out, HDR_PKESK);
+    M_buf_add_byte(out, kHdrPkesk);
     if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
         return false;
-    M_buf_add_byte(out, PKESK_VERSION);
+    M_buf_add_byte(out, kPkeskVersion);
     M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
-    M_buf_add_byte(out, is_rsa ? PGP_ALG_RSA : PGP_ALG_ELGAMAL);
+    M_buf_add_byte(out, is_rsa ? kPgpAlgRsa : kPgpAlgElgamal);
     if (!add_mpi(out, bn.c))
         return false;
     if (!is_rsa && !add_mpi(out, bn.b))
@@ -424,7 +424,7 @@ size_t mpi_len(const BIGNUM *bn)
 }
 
 /* Writes a new-format packet length (RFC 4880 4.2.2) in its shortest form
- * to dst (room for NEW_LEN_MAX bytes): one byte below 192, two below 8384,
+ * to dst (room for kNewLenMax bytes): one byte below 192, two below 8384,
  * else 0xFF and four bytes. Returns the number of bytes. */
 size_t new_length(unsigned char *dst, uint32_t len)
 {
@@ -446,7 +446,7 @@ size_t new_length(unsigned char *dst, uint32_t len)
 /* The encrypted packet is hashed and encrypted in pieces of this size, so
  * each piece is still in cache for its second use: the hash costs no second
  * trip through memory. */
-constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
+constexpr size_t kMdcPiece = static_cast<size_t>(64) * 1024;
 
 /* The data packet of the message for the data in in, appended to out in one
  * pass. The compressed data packet is made straight in its final place
@@ -473,15 +473,15 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
     const auto  *data = reinterpret_cast<const unsigned char *>(M_buf_peek(in));
 
     /* The literal packet's header; an empty input has no literal packet. */
-    unsigned char lit[HDR_LEN + LITERAL_PREFIX_LEN] = { 0 };
+    unsigned char lit[kHdrLen + kLiteralPrefixLen] = { 0 };
     size_t        bound = 0;
     if (n != 0) {
-        if (static_cast<uint64_t>(n) > UINT32_LIMIT - sizeof(lit))
+        if (static_cast<uint64_t>(n) > kUint32Limit - sizeof(lit))
             return false;
-        lit[0] = HDR_LITERAL;
-        put_be32(lit + 1, static_cast<uint32_t>(n + LITERAL_PREFIX_LEN));
-        lit[5] = LITERAL_FMT_BINARY; /* then file name length 0 and date 0 */
-        bound = pgp_detail::compress_after_head_bound(sizeof(lit), n);
+        lit[0] = kHdrLiteral;
+        put_be32(lit + 1, static_cast<uint32_t>(n + kLiteralPrefixLen));
+        lit[5] = kLiteralFmtBinary; /* then file name length 0 and date 0 */
+        bound = m::detail::compress_after_head_bound(sizeof(lit), n);
         if (bound == 0)
             return false;
     }
@@ -489,9 +489,9 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
     /* One window for the whole packet. The mdc header's length takes one to
      * five bytes; room for five is kept and the header moved up to the
      * packet's body once the length is known. */
-    const size_t head      = mdc ? 1 + NEW_LEN_MAX + 1 : HDR_LEN;
-    const size_t comp_head = HDR_LEN + COMPRESSED_PREFIX_LEN;
-    const size_t tail      = mdc ? MDC_PACKET_LEN : 0;
+    const size_t head      = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
+    const size_t comp_head = kHdrLen + kCompressedPrefixLen;
+    const size_t tail      = mdc ? kMdcPacketLen : 0;
     if (bound > SIZE_MAX - head - (bs + 2) - comp_head - tail)
         return false;
     const size_t   room = head + bs + 2 + (n != 0 ? comp_head + bound : 0) + tail;
@@ -504,18 +504,18 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
     size_t L = 0;
     if (n != 0) {
         size_t clen = bound;
-        if (!pgp_detail::compress_after_head(body + comp_head, &clen, lit, sizeof(lit), data, n))
+        if (!m::detail::compress_after_head(body + comp_head, &clen, lit, sizeof(lit), data, n))
             return false;
-        if (static_cast<uint64_t>(clen) > UINT32_LIMIT - COMPRESSED_PREFIX_LEN)
+        if (static_cast<uint64_t>(clen) > kUint32Limit - kCompressedPrefixLen)
             return false;
-        body[0] = HDR_COMPRESSED;
-        put_be32(body + 1, static_cast<uint32_t>(clen + COMPRESSED_PREFIX_LEN));
-        body[5] = COMPRESS_ALG_ZLIB;
+        body[0] = kHdrCompressed;
+        put_be32(body + 1, static_cast<uint32_t>(clen + kCompressedPrefixLen));
+        body[5] = kCompressAlgZlib;
         L = comp_head + clen;
     }
 
     /* The prefix: a random block, its last two bytes repeated. */
-    unsigned char prefix[MAX_BLOCK_SIZE + 2];
+    unsigned char prefix[kMaxBlockSize + 2];
     static_assert(sizeof(prefix) >= 16 + 2, "room for the AES prefix");
     if (RAND_bytes(prefix, static_cast<int>(bs)) != 1)
         return false;
@@ -525,47 +525,47 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
     bool   ok      = false;
     size_t written = 0;
     if (!mdc) {
-        ok = static_cast<uint64_t>(L) <= UINT32_LIMIT - bs - 2;
+        ok = static_cast<uint64_t>(L) <= kUint32Limit - bs - 2;
         if (ok) {
-            p[0] = HDR_SYMENC;
+            p[0] = kHdrSymenc;
             put_be32(p + 1, static_cast<uint32_t>(bs + 2 + L));
             /* RFC 4880 13.9: the prefix from a zero IV; the data continues from
              * the resynchronised IV, the ciphertext of prefix bytes 2 .. bs + 1. */
-            unsigned char iv[MAX_BLOCK_SIZE] = { 0 };
-            ok = pgp_detail::do_encrypt_cfb(prefix_at, row->info.symalg, session_key, iv, prefix,
+            unsigned char iv[kMaxBlockSize] = { 0 };
+            ok = m::detail::do_encrypt_cfb(prefix_at, row->info.symalg, session_key, iv, prefix,
                                             bs + 2) == bs + 2;
             if (ok) {
                 std::memcpy(iv, prefix_at + 2, bs);
                 ok = L == 0 ||
-                     pgp_detail::do_encrypt_cfb(body, row->info.symalg, session_key, iv, body, L) == L;
+                     m::detail::do_encrypt_cfb(body, row->info.symalg, session_key, iv, body, L) == L;
             }
-            written = HDR_LEN + bs + 2 + L;
+            written = kHdrLen + bs + 2 + L;
         }
     } else {
-        const size_t overhead = 1 + bs + 2 + MDC_PACKET_LEN;
-        ok = static_cast<uint64_t>(L) <= UINT32_LIMIT - overhead;
-        unsigned char      mdc_packet[MDC_PACKET_LEN];
+        const size_t overhead = 1 + bs + 2 + kMdcPacketLen;
+        ok = static_cast<uint64_t>(L) <= kUint32Limit - overhead;
+        unsigned char      mdc_packet[kMdcPacketLen];
         EVP_MD_CTX        *md = ok ? EVP_MD_CTX_new() : nullptr;
         cfb_stream         cfb;
-        const unsigned char iv[MAX_BLOCK_SIZE] = { 0 };
+        const unsigned char iv[kMaxBlockSize] = { 0 };
         ok = md != nullptr && cfb.start(row->info.symalg, session_key, iv) &&
              EVP_DigestInit_ex(md, EVP_sha1(), nullptr) == 1 &&
              EVP_DigestUpdate(md, prefix, bs + 2) == 1 && cfb.update(prefix_at, prefix, bs + 2);
         /* Hash each piece, then encrypt it where it lies. */
         for (size_t done = 0; ok && done < L;) {
-            const size_t piece = (L - done < MDC_PIECE) ? L - done : MDC_PIECE;
+            const size_t piece = (L - done < kMdcPiece) ? L - done : kMdcPiece;
             ok = EVP_DigestUpdate(md, body + done, piece) == 1 &&
                  cfb.update(body + done, body + done, piece);
             done += piece;
         }
         unsigned int  digest_len = 0;
         size_t        cfb_tail   = 0;
-        unsigned char scratch[MAX_BLOCK_SIZE];
+        unsigned char scratch[kMaxBlockSize];
         if (ok) {
-            std::memcpy(mdc_packet, MDC_HEAD, sizeof(MDC_HEAD));
-            ok = EVP_DigestUpdate(md, MDC_HEAD, sizeof(MDC_HEAD)) == 1 &&
-                 EVP_DigestFinal_ex(md, mdc_packet + sizeof(MDC_HEAD), &digest_len) == 1 &&
-                 digest_len == SHA1_LEN && cfb.update(body + L, mdc_packet, MDC_PACKET_LEN) &&
+            std::memcpy(mdc_packet, kMdcHead, sizeof(kMdcHead));
+            ok = EVP_DigestUpdate(md, kMdcHead, sizeof(kMdcHead)) == 1 &&
+                 EVP_DigestFinal_ex(md, mdc_packet + sizeof(kMdcHead), &digest_len) == 1 &&
+                 digest_len == kSha1Len && cfb.update(body + L, mdc_packet, kMdcPacketLen) &&
                  cfb.finish(scratch, cfb_tail) && cfb_tail == 0;
         }
         EVP_MD_CTX_free(md);
@@ -575,12 +575,12 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
              * of the window when the length took fewer than five bytes (only
              * for a packet under 8384 bytes, so the move stays small). */
             const size_t  body_len = overhead + L;
-            unsigned char len_bytes[NEW_LEN_MAX];
+            unsigned char len_bytes[kNewLenMax];
             const size_t  len_len = new_length(len_bytes, static_cast<uint32_t>(body_len));
-            unsigned char *start  = p + (NEW_LEN_MAX - len_len);
-            start[0] = HDR_SEIPD;
+            unsigned char *start  = p + (kNewLenMax - len_len);
+            start[0] = kHdrSeipd;
             std::memcpy(start + 1, len_bytes, len_len);
-            p[1 + NEW_LEN_MAX] = SEIPD_VERSION;
+            p[1 + kNewLenMax] = kSeipdVersion;
             written = 1 + len_len + body_len;
             if (start != p)
                 std::memmove(p, start, written);
@@ -607,8 +607,8 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
 
     /* A fresh session key and the block encrypted to the key: algorithm id,
      * key, and the sum of the key bytes modulo 65536, high byte first. */
-    unsigned char skb[1 + MAX_KEY_SIZE + 2];
-    static_assert(sizeof(skb) == MAX_KEY_SIZE + SKB_OVERHEAD, "session key block layout");
+    unsigned char skb[1 + kMaxKeySize + 2];
+    static_assert(sizeof(skb) == kMaxKeySize + kSkbOverhead, "session key block layout");
     unsigned char *session_key = skb + 1;
     bool ok = RAND_bytes(session_key, static_cast<int>(key_size)) == 1;
     if (ok) {
@@ -618,7 +618,7 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
         skb[0]                = row->info.pgp_id;
         skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
         skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
-        ok = write_session_key_packet(out, key, skb, key_size + SKB_OVERHEAD) &&
+        ok = write_session_key_packet(out, key, skb, key_size + kSkbOverhead) &&
              write_data_packet(out, row, session_key, in, (flags & M_PGP_ENCRYPT_MDC) != 0);
     }
     OPENSSL_cleanse(skb, sizeof(skb));
@@ -627,7 +627,7 @@ constexpr size_t MDC_PIECE = static_cast<size_t>(64) * 1024;
 
 } // namespace
 
-namespace pgp_detail {
+namespace m::detail {
 
 const symalg_info *symalg_lookup(M_pgp_symalg_t symalg) noexcept
 {
@@ -657,13 +657,13 @@ int elgamal_exponent_bits(int pbits) noexcept
  * zlib's deflate. Level 6 gives a stream no larger than zlib's default level on token
  * tables (a 155 MB table of a million rows: 44.9 MB against 45.5 MB; level 5
  * already gives 46.3 MB). */
-constexpr int DEFLATE_LEVEL = 6;
+constexpr int kDeflateLevel = 6;
 
 /* zlib stream framing (RFC 1950, RFC 1951 3.2.4): the 2-byte header, the
  * header of a stored block, the Adler-32 trailer. */
-constexpr size_t ZLIB_HEADER_LEN   = 2;
-constexpr size_t STORED_HEADER_LEN = 5;
-constexpr size_t ADLER_LEN         = 4;
+constexpr size_t kZlibHeaderLen   = 2;
+constexpr size_t kStoredHeaderLen = 5;
+constexpr size_t kAdlerLen         = 4;
 
 /* libdeflate's working memory comes from the library's allocator, so the
  * compressor state (which holds pieces of the plaintext table) is wiped when
@@ -697,8 +697,8 @@ size_t compress_after_head_bound(size_t head_len, size_t src_len) noexcept
 {
     if (head_len == 0 || head_len > 0xFFFF || src_len > SIZE_MAX / 2)
         return 0;
-    return ZLIB_HEADER_LEN + STORED_HEADER_LEN + head_len +
-           ::libdeflate_deflate_compress_bound(nullptr, src_len) + ADLER_LEN;
+    return kZlibHeaderLen + kStoredHeaderLen + head_len +
+           ::libdeflate_deflate_compress_bound(nullptr, src_len) + kAdlerLen;
 }
 
 bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head,
@@ -707,8 +707,8 @@ bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned cha
     if (dst == nullptr || dst_len == nullptr || head == nullptr || head_len == 0 ||
         head_len > 0xFFFF || (src == nullptr && src_len != 0))
         return false;
-    const size_t pre = ZLIB_HEADER_LEN + STORED_HEADER_LEN + head_len;
-    if (*dst_len < pre + ADLER_LEN)
+    const size_t pre = kZlibHeaderLen + kStoredHeaderLen + head_len;
+    if (*dst_len < pre + kAdlerLen)
         return false;
     /* zlib header: deflate with a 32 KiB window and the "default level" hint
      * that libdeflate's own zlib streams carry at this level; 0x789C is a
@@ -723,15 +723,15 @@ bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned cha
     dst[4] = static_cast<unsigned char>(head_len >> 8);
     dst[5] = static_cast<unsigned char>(~head_len & 0xFF);
     dst[6] = static_cast<unsigned char>((~head_len >> 8) & 0xFF);
-    std::memcpy(dst + ZLIB_HEADER_LEN + STORED_HEADER_LEN, head, head_len);
+    std::memcpy(dst + kZlibHeaderLen + kStoredHeaderLen, head, head_len);
 
     install_deflate_allocator();
-    libdeflate_compressor *c = ::libdeflate_alloc_compressor(DEFLATE_LEVEL);
+    libdeflate_compressor *c = ::libdeflate_alloc_compressor(kDeflateLevel);
     if (c == nullptr)
         return false;
     static const unsigned char empty = 0;
     const size_t raw = ::libdeflate_deflate_compress(c, src != nullptr ? src : &empty, src_len,
-                                                     dst + pre, *dst_len - pre - ADLER_LEN);
+                                                     dst + pre, *dst_len - pre - kAdlerLen);
     ::libdeflate_free_compressor(c);
     if (raw == 0)
         return false;
@@ -739,11 +739,11 @@ bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned cha
     if (src_len != 0)
         adler = ::libdeflate_adler32(adler, src, src_len);
     put_be32(dst + pre + raw, adler);
-    *dst_len = pre + raw + ADLER_LEN;
+    *dst_len = pre + raw + kAdlerLen;
     return true;
 }
 
-} // namespace pgp_detail
+} // namespace m::detail
 
 extern "C" {
 
@@ -757,14 +757,14 @@ M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key
                             M_pgp_symalg_t symalg, unsigned int flags)
 {
     /* A flag this code does not know asks for a form it cannot write. */
-    constexpr unsigned int KNOWN_FLAGS = M_PGP_ENCRYPT_MDC;
+    constexpr unsigned int kKnownFlags = M_PGP_ENCRYPT_MDC;
     bool ok = false;
     /* The output is emptied first on every path, so a failed call never
      * leaves an older message behind. One buffer for both would lose the
      * data that way, and the call would quietly encrypt nothing: refused. */
     if (out != in)
         M_buf_truncate(out, 0);
-    if (out != nullptr && in != nullptr && key != nullptr && out != in && (flags & ~KNOWN_FLAGS) == 0)
+    if (out != nullptr && in != nullptr && key != nullptr && out != in && (flags & ~kKnownFlags) == 0)
         ok = encrypt_buf(out, in, key, symalg, flags);
     /* The plaintext must not linger in the work buffer, whatever happened. */
     M_buf_truncate(in, 0);

@@ -9,7 +9,7 @@
 #include "core/m_buf.h"
 #include "pgp/pgp_encrypt.h"
 
-namespace pgp_detail {
+namespace m::detail {
 
 /* One row of the symmetric algorithm table. */
 struct symalg_info {
@@ -61,6 +61,6 @@ struct symalg_info {
                                        const unsigned char *head, size_t head_len,
                                        const unsigned char *src, size_t src_len) noexcept;
 
-} // namespace pgp_detail
+} // namespace m::detail
 
 #endif /* M_PGP_ENCRYPT_INT_H */

@@ -37,16 +37,16 @@
 namespace {
 
 /* Public key algorithm numbers (RFC 4880 section 9.1). */
-constexpr unsigned PGP_ALG_RSA     = 1;
-constexpr unsigned PGP_ALG_ELGAMAL = 16;
-constexpr unsigned PGP_ALG_ECDH    = 18;
+constexpr unsigned kPgpAlgRsa     = 1;
+constexpr unsigned kPgpAlgElgamal = 16;
+constexpr unsigned kPgpAlgEcdh    = 18;
 
 /* The ECDH curves by OID (RFC 6637 section 11; Curve25519 as gpg writes it),
  * with the length of their public point. */
 struct curve_row {
     pgp_ecdh_curve curve;
     uint8_t        oid_len;
-    uint8_t        oid[PGP_ECDH_MAX_OID];
+    uint8_t        oid[kPgpEcdhMaxOid];
     uint8_t        point_len;
     uint8_t        point_prefix; /* 0x40: native form; 0x04: uncompressed x || y */
 };
@@ -59,26 +59,26 @@ constexpr curve_row ecdh_curves[] = {
 static_assert(M_ARRAY_LEN(ecdh_curves) == 4, "four curves");
 
 /* Packet tag of a public subkey (RFC 4880 section 5.5.1.2). */
-constexpr unsigned PGP_TAG_PUBLIC_SUBKEY = 14;
+constexpr unsigned kPgpTagPublicSubkey = 14;
 
 /* The work buffer holds the fingerprint input: 0x99, the body length as two
  * bytes, then the body, which is at most 0xffff bytes. */
-constexpr size_t FPR_PREFIX_LEN = 3;
-constexpr size_t MAX_SUBKEY_LEN = 0xffff;
-constexpr size_t WORK_BUF_LEN   = FPR_PREFIX_LEN + MAX_SUBKEY_LEN;
+constexpr size_t kFprPrefixLen = 3;
+constexpr size_t kMaxSubkeyLen = 0xffff;
+constexpr size_t kWorkBufLen   = kFprPrefixLen + kMaxSubkeyLen;
 
 /* An MPI holds at most 65535 bits. */
-constexpr size_t MAX_MPI_BYTES = (0xffffu + 7) / 8;
+constexpr size_t kMaxMpiBytes = (0xffffu + 7) / 8;
 
-constexpr size_t SHA1_LEN = 20;
-constexpr size_t KEY_ID_OFFSET = 12;
-static_assert(KEY_ID_OFFSET + sizeof(M_pgp_pubkey::key_id) == SHA1_LEN,
+constexpr size_t kSha1Len = 20;
+constexpr size_t kKeyIdOffset = 12;
+static_assert(kKeyIdOffset + sizeof(M_pgp_pubkey::key_id) == kSha1Len,
               "the key ID is the last 8 bytes of the fingerprint");
 
-constexpr std::string_view ARMOR_PUBKEY_HEADER = "BEGIN PGP PUBLIC KEY BLOCK";
+constexpr std::string_view kArmorPubkeyHeader = "BEGIN PGP PUBLIC KEY BLOCK";
 
-constexpr const char *MSG_NO_ARMOR   = "failed to locate base64 block in ascii-armored data";
-constexpr const char *SANITY_FUNC    = "read_pubkey_from_parser";
+constexpr const char *kMsgNoArmor   = "failed to locate base64 block in ascii-armored data";
+constexpr const char *kSanityFunc    = "read_pubkey_from_parser";
 
 /* Writes a message into the caller's area (which may be absent). */
 void set_error(char *error, size_t error_len, const char *msg)
@@ -92,7 +92,7 @@ void set_sanity_error(char *error, size_t error_len, const char *check)
 {
     if (error == nullptr || error_len == 0)
         return;
-    (void)M_snprintf(error, error_len, "%s: failed sanity check %s", SANITY_FUNC, check);
+    (void)M_snprintf(error, error_len, "%s: failed sanity check %s", kSanityFunc, check);
 }
 
 /* True when every byte may appear in armoured text: tab, line feed, carriage
@@ -151,7 +151,7 @@ bool find_armor_block(const unsigned char *data, size_t data_len, size_t *start,
                  * text started at hdr_start, at least one byte before them. */
                 const std::string_view hdr(reinterpret_cast<const char *>(data + hdr_start),
                                            pos - 5 - hdr_start);
-                if (hdr == ARMOR_PUBKEY_HEADER)
+                if (hdr == kArmorPubkeyHeader)
                     state = (c == '\n') ? 13 : 12;
                 else
                     state = 0;
@@ -275,8 +275,8 @@ struct body_reader {
         if (bits == 0)
             return nullptr;
         const size_t nbytes = (size_t)((bits + 7) / 8);
-        static_assert(MAX_MPI_BYTES == 8192, "a 16-bit bit count covers 8192 bytes");
-        unsigned char bytes[MAX_MPI_BYTES];
+        static_assert(kMaxMpiBytes == 8192, "a 16-bit bit count covers 8192 bytes");
+        unsigned char bytes[kMaxMpiBytes];
         if (nbytes > remain || !M_parser_read_bytes(parser, nbytes, bytes))
             return nullptr;
         remain -= nbytes;
@@ -303,7 +303,7 @@ struct numbers {
 M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char *error,
                                 size_t error_len)
 {
-    if (packet_length > MAX_SUBKEY_LEN) {
+    if (packet_length > kMaxSubkeyLen) {
         set_error(error, error_len, "packet length greater than 0xffff");
         return nullptr;
     }
@@ -318,7 +318,7 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
         return nullptr;
     }
 
-    unsigned char *work = static_cast<unsigned char *>(M_malloc(WORK_BUF_LEN));
+    unsigned char *work = static_cast<unsigned char *>(M_malloc(kWorkBufLen));
     if (work == nullptr) {
         if (error != nullptr && error_len != 0)
             (void)M_snprintf(error, error_len, "%s: memory allocation failure", "read_public_key");
@@ -326,7 +326,7 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
     }
 
     const size_t body_len = (size_t)packet_length;
-    if (!M_parser_peek_bytes(parser, body_len, work + FPR_PREFIX_LEN)) {
+    if (!M_parser_peek_bytes(parser, body_len, work + kFprPrefixLen)) {
         if (error != nullptr && error_len != 0)
             (void)M_snprintf(error, error_len, "unable to peek %llu bytes",
                              (unsigned long long)packet_length);
@@ -340,9 +340,9 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
     work[2] = (unsigned char)(body_len & 0xff);
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int  digest_len = 0;
-    const bool    hashed     = EVP_Digest(work, FPR_PREFIX_LEN + body_len, digest, &digest_len,
+    const bool    hashed     = EVP_Digest(work, kFprPrefixLen + body_len, digest, &digest_len,
                                           EVP_sha1(), nullptr) == 1 &&
-                        digest_len == SHA1_LEN;
+                        digest_len == kSha1Len;
     M_free(work);
     if (!hashed) {
         /* SHA-1 is in every provider set OpenSSL loads by default; should it
@@ -370,7 +370,7 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
     numbers      nums;
     uint32_t     type = 0;
     pgp_ecdh_key ecdh{};
-    if (alg == PGP_ALG_RSA) {
+    if (alg == kPgpAlgRsa) {
         type = M_PGP_PUBKEY_TYPE_RSA;
         if ((nums.n[0] = body.read_mpi()) == nullptr) {
             set_error(error, error_len, "unable to read RSA n");
@@ -380,7 +380,7 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
             set_error(error, error_len, "unable to read RSA e");
             return nullptr;
         }
-    } else if (alg == PGP_ALG_ELGAMAL) {
+    } else if (alg == kPgpAlgElgamal) {
         type = M_PGP_PUBKEY_TYPE_ELGAMAL;
         if ((nums.n[0] = body.read_mpi()) == nullptr) {
             set_error(error, error_len, "unable to read elgamal p");
@@ -394,7 +394,7 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
             set_error(error, error_len, "unable to read elgamal y");
             return nullptr;
         }
-    } else if (alg == PGP_ALG_ECDH) {
+    } else if (alg == kPgpAlgEcdh) {
         /* RFC 6637 section 9: curve OID, public point, KDF parameters. */
         type = M_PGP_PUBKEY_TYPE_ECDH;
         unsigned char oid_len = 0;
@@ -450,9 +450,9 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
     key->e_g  = nums.n[1];
     key->y    = nums.n[2];
     nums.n[0] = nums.n[1] = nums.n[2] = nullptr;
-    std::memcpy(key->key_id, digest + KEY_ID_OFFSET, sizeof(key->key_id));
-    static_assert(sizeof(key->fingerprint) == SHA1_LEN, "a v4 fingerprint");
-    std::memcpy(key->fingerprint, digest, SHA1_LEN);
+    std::memcpy(key->key_id, digest + kKeyIdOffset, sizeof(key->key_id));
+    static_assert(sizeof(key->fingerprint) == kSha1Len, "a v4 fingerprint");
+    std::memcpy(key->fingerprint, digest, kSha1Len);
     key->ecdh = ecdh;
     return key;
 }
@@ -468,31 +468,31 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
  * their owners' wishes; it is no defence against forged ones.
  * ------------------------------------------------------------------------- */
 
-constexpr unsigned PGP_TAG_SIGNATURE  = 2;
-constexpr unsigned PGP_TAG_PUBLIC_KEY = 6;
-constexpr unsigned PGP_TAG_USER_ID    = 13;
-constexpr unsigned PGP_TAG_USER_ATTR  = 17;
+constexpr unsigned kPgpTagSignature  = 2;
+constexpr unsigned kPgpTagPublicKey = 6;
+constexpr unsigned kPgpTagUserId    = 13;
+constexpr unsigned kPgpTagUserAttr  = 17;
 
 /* Signature types (RFC 4880 5.2.1). */
-constexpr unsigned SIG_CERT_FIRST    = 0x10; /* user ID certifications 0x10..0x13 */
-constexpr unsigned SIG_CERT_LAST     = 0x13;
-constexpr unsigned SIG_SUBKEY_BIND   = 0x18;
-constexpr unsigned SIG_DIRECT_KEY    = 0x1F;
-constexpr unsigned SIG_KEY_REVOKE    = 0x20;
-constexpr unsigned SIG_SUBKEY_REVOKE = 0x28;
-constexpr unsigned SIG_CERT_REVOKE   = 0x30;
+constexpr unsigned kSigCertFirst    = 0x10; /* user ID certifications 0x10..0x13 */
+constexpr unsigned kSigCertLast     = 0x13;
+constexpr unsigned kSigSubkeyBind   = 0x18;
+constexpr unsigned kSigDirectKey    = 0x1F;
+constexpr unsigned kSigKeyRevoke    = 0x20;
+constexpr unsigned kSigSubkeyRevoke = 0x28;
+constexpr unsigned kSigCertRevoke   = 0x30;
 
 /* Signature subpackets (RFC 4880 5.2.3.1). */
-constexpr unsigned SUBPKT_CREATED     = 2;
-constexpr unsigned SUBPKT_KEY_EXPIRE  = 9;
-constexpr unsigned SUBPKT_ISSUER      = 16;
-constexpr unsigned SUBPKT_PRIMARY_UID = 25;
-constexpr unsigned SUBPKT_KEY_FLAGS   = 27;
-constexpr unsigned SUBPKT_ISSUER_FPR  = 33;
+constexpr unsigned kSubpktCreated     = 2;
+constexpr unsigned kSubpktKeyExpire  = 9;
+constexpr unsigned kSubpktIssuer      = 16;
+constexpr unsigned kSubpktPrimaryUid = 25;
+constexpr unsigned kSubpktKeyFlags   = 27;
+constexpr unsigned kSubpktIssuerFpr  = 33;
 
 /* Key flags that allow encryption (RFC 4880 5.2.3.21): communications and
  * storage. */
-constexpr unsigned KEY_FLAGS_ENCRYPT = 0x04 | 0x08;
+constexpr unsigned kKeyFlagsEncrypt = 0x04 | 0x08;
 
 /* What a signature says about the key it belongs to. */
 struct sig_info {
@@ -539,26 +539,26 @@ bool read_subpackets(const unsigned char *p, size_t len, bool hashed, sig_info *
         const size_t         dlen = sub_len - 1;
         pos += sub_len;
 
-        if (type == SUBPKT_ISSUER && dlen == 8) {
+        if (type == kSubpktIssuer && dlen == 8) {
             std::memcpy(sig->issuer, data, 8);
             sig->has_issuer = true;
-        } else if (type == SUBPKT_ISSUER_FPR && dlen == 21 && data[0] == 4 && !sig->has_issuer) {
+        } else if (type == kSubpktIssuerFpr && dlen == 21 && data[0] == 4 && !sig->has_issuer) {
             std::memcpy(sig->issuer, data + 1 + 12, 8);
             sig->has_issuer = true;
         }
         if (!hashed)
             continue;
-        if (type == SUBPKT_CREATED && dlen == 4) {
+        if (type == kSubpktCreated && dlen == 4) {
             sig->created = be32(data);
-        } else if (type == SUBPKT_KEY_EXPIRE && dlen == 4) {
+        } else if (type == kSubpktKeyExpire && dlen == 4) {
             sig->key_expire = be32(data);
             sig->has_expire = true;
-        } else if (type == SUBPKT_KEY_FLAGS && dlen >= 1) {
+        } else if (type == kSubpktKeyFlags && dlen >= 1) {
             sig->flags     = data[0];
             sig->has_flags = true;
-        } else if (type == SUBPKT_PRIMARY_UID && dlen == 1) {
+        } else if (type == kSubpktPrimaryUid && dlen == 1) {
             sig->primary_uid = data[0] != 0;
-        } else if (type == SUBPKT_KEY_FLAGS) {
+        } else if (type == kSubpktKeyFlags) {
             /* Empty key flags: the key may do nothing. */
             sig->flags     = 0;
             sig->has_flags = true;
@@ -618,11 +618,11 @@ struct subkey_state {
 
     void add_signature(const sig_info &sig)
     {
-        if (sig.type == SIG_SUBKEY_REVOKE) {
+        if (sig.type == kSigSubkeyRevoke) {
             /* A revocation counts whatever its date: a later binding
              * signature does not bring a revoked subkey back. */
             revoked = true;
-        } else if (sig.type == SIG_SUBKEY_BIND) {
+        } else if (sig.type == kSigSubkeyBind) {
             if (!sig.readable) {
                 /* What an unreadable binding signature allowed is unknown:
                  * the subkey is not used. */
@@ -652,7 +652,7 @@ struct subkey_state {
         if (binding.has_expire && binding.key_expire != 0 &&
             created() + (int64_t)binding.key_expire < now)
             return false;
-        if (binding.has_flags && (binding.flags & KEY_FLAGS_ENCRYPT) == 0)
+        if (binding.has_flags && (binding.flags & kKeyFlagsEncrypt) == 0)
             return false;
         return true;
     }
@@ -682,10 +682,10 @@ struct primary_state {
     void start(const unsigned char *body, size_t len)
     {
         *this = primary_state{};
-        if (len < 5 || body[0] != 4 || len > MAX_SUBKEY_LEN)
+        if (len < 5 || body[0] != 4 || len > kMaxSubkeyLen)
             return; /* older or newer key formats: only revocations count */
         created = be32(body + 1);
-        unsigned char fpr_in[FPR_PREFIX_LEN];
+        unsigned char fpr_in[kFprPrefixLen];
         fpr_in[0] = 0x99;
         fpr_in[1] = (unsigned char)(len >> 8);
         fpr_in[2] = (unsigned char)(len & 0xff);
@@ -695,10 +695,10 @@ struct primary_state {
         have_id = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
                   EVP_DigestUpdate(ctx, fpr_in, sizeof(fpr_in)) == 1 &&
                   EVP_DigestUpdate(ctx, body, len) == 1 &&
-                  EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == SHA1_LEN;
+                  EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == kSha1Len;
         EVP_MD_CTX_free(ctx);
         if (have_id)
-            std::memcpy(id, digest + KEY_ID_OFFSET, sizeof(id));
+            std::memcpy(id, digest + kKeyIdOffset, sizeof(id));
     }
 
     bool self_issued(const sig_info &sig) const
@@ -710,7 +710,7 @@ struct primary_state {
      * certification, is a candidate for the primary user ID's. */
     void end_uid()
     {
-        if (in_uid && !uid_is_attr && have_uid_sig && uid_sig.type != SIG_CERT_REVOKE) {
+        if (in_uid && !uid_is_attr && have_uid_sig && uid_sig.type != kSigCertRevoke) {
             if (uid_sig.primary_uid && (!have_flagged || uid_sig.created >= flagged.created)) {
                 flagged      = uid_sig;
                 have_flagged = true;
@@ -733,19 +733,19 @@ struct primary_state {
 
     void add_signature(const sig_info &sig)
     {
-        if (sig.type == SIG_KEY_REVOKE) {
+        if (sig.type == kSigKeyRevoke) {
             revoked = true;
             return;
         }
         if (!self_issued(sig))
             return;
-        if (sig.type == SIG_DIRECT_KEY && !in_uid) {
+        if (sig.type == kSigDirectKey && !in_uid) {
             if (!have_direct || sig.created >= direct.created) {
                 direct      = sig;
                 have_direct = true;
             }
-        } else if (in_uid && ((sig.type >= SIG_CERT_FIRST && sig.type <= SIG_CERT_LAST) ||
-                              sig.type == SIG_CERT_REVOKE)) {
+        } else if (in_uid && ((sig.type >= kSigCertFirst && sig.type <= kSigCertLast) ||
+                              sig.type == kSigCertRevoke)) {
             if (!have_uid_sig || sig.created >= uid_sig.created) {
                 uid_sig      = sig;
                 have_uid_sig = true;
@@ -778,7 +778,7 @@ struct primary_state {
  * read: the same checks, in the same order, as read_public_key makes. */
 bool subkey_header_ok(M_parser_t *parser, uint64_t packet_length, char *error, size_t error_len)
 {
-    if (packet_length > MAX_SUBKEY_LEN) {
+    if (packet_length > kMaxSubkeyLen) {
         set_error(error, error_len, "packet length greater than 0xffff");
         return false;
     }
@@ -802,8 +802,8 @@ M_pgp_pubkey_t *read_recorded_subkey(const subkey_state &sub, char *error, size_
     return read_public_key(p, sub.body_len, error, error_len);
 }
 
-constexpr const char *MSG_KEY_DEAD = "public key is revoked or expired";
-constexpr const char *MSG_NO_USABLE_SUBKEY =
+constexpr const char *kMsgKeyDead = "public key is revoked or expired";
+constexpr const char *kMsgNoUsableSubkey =
     "no usable encryption subkey (revoked, expired or not for encryption)";
 
 /* Walks the packets and reads the first usable version-4 subkey. Each subkey
@@ -830,8 +830,8 @@ M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
             if (have_sub && sub.usable(now))
                 return read_recorded_subkey(sub, error, error_len);
             set_error(error, error_len,
-                      saw_dead     ? MSG_KEY_DEAD
-                      : saw_subkey ? MSG_NO_USABLE_SUBKEY
+                      saw_dead     ? kMsgKeyDead
+                      : saw_subkey ? kMsgNoUsableSubkey
                                    : "no public key contained in buffer");
             return nullptr;
         }
@@ -871,23 +871,23 @@ M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
         const bool whole = packet_length <= M_parser_len(parser);
 
         /* A subkey or primary key ends the packets of the subkey before. */
-        if (have_sub && (tag_num == PGP_TAG_PUBLIC_SUBKEY || tag_num == PGP_TAG_PUBLIC_KEY)) {
+        if (have_sub && (tag_num == kPgpTagPublicSubkey || tag_num == kPgpTagPublicKey)) {
             if (sub.usable(now))
                 return read_recorded_subkey(sub, error, error_len);
             have_sub = false;
         }
         /* ... and either ends what belongs to the primary key itself. */
-        if (in_primary && (tag_num == PGP_TAG_PUBLIC_SUBKEY || tag_num == PGP_TAG_PUBLIC_KEY)) {
+        if (in_primary && (tag_num == kPgpTagPublicSubkey || tag_num == kPgpTagPublicKey)) {
             primary_dead = primary.dead(now);
             saw_dead     = saw_dead || primary_dead;
             in_primary   = false;
         }
 
-        if (tag_num == PGP_TAG_PUBLIC_KEY) {
+        if (tag_num == kPgpTagPublicKey) {
             primary.start(whole ? M_parser_peek(parser) : nullptr, whole ? (size_t)packet_length : 0);
             in_primary   = true;
             primary_dead = false;
-        } else if (tag_num == PGP_TAG_PUBLIC_SUBKEY) {
+        } else if (tag_num == kPgpTagPublicSubkey) {
             saw_subkey = true;
             if (!subkey_header_ok(parser, packet_length, error, error_len))
                 return nullptr;
@@ -901,9 +901,9 @@ M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
                 sub.body_len = (size_t)packet_length;
                 have_sub     = true;
             }
-        } else if (in_primary && (tag_num == PGP_TAG_USER_ID || tag_num == PGP_TAG_USER_ATTR)) {
-            primary.add_uid(tag_num == PGP_TAG_USER_ATTR);
-        } else if (tag_num == PGP_TAG_SIGNATURE && whole) {
+        } else if (in_primary && (tag_num == kPgpTagUserId || tag_num == kPgpTagUserAttr)) {
+            primary.add_uid(tag_num == kPgpTagUserAttr);
+        } else if (tag_num == kPgpTagSignature && whole) {
             const sig_info sig = read_signature(M_parser_peek(parser), (size_t)packet_length);
             if (have_sub)
                 sub.add_signature(sig);
@@ -935,7 +935,7 @@ M_parser_t *parser_from_armor(const unsigned char *data, size_t data_len, char *
     size_t blk_start = 0;
     size_t blk_len   = 0;
     if (!find_armor_block(data, data_len, &blk_start, &blk_len)) {
-        set_error(error, error_len, MSG_NO_ARMOR);
+        set_error(error, error_len, kMsgNoArmor);
         return nullptr;
     }
 
@@ -971,7 +971,7 @@ M_pgp_pubkey_t *M_pgp_pubkey_create(const unsigned char *data, size_t data_len, 
                                     size_t error_len)
 {
     if (data == nullptr || data_len == 0) {
-        set_error(error, error_len, MSG_NO_ARMOR);
+        set_error(error, error_len, kMsgNoArmor);
         return nullptr;
     }
 

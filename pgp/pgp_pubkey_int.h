@@ -20,16 +20,16 @@ enum pgp_ecdh_curve : uint32_t {
 };
 
 /* Largest ECDH point: P-521 uncompressed, 1 + 2 * 66 bytes. */
-constexpr size_t PGP_ECDH_MAX_POINT = 133;
+constexpr size_t kPgpEcdhMaxPoint = 133;
 /* Longest curve OID of the table above. */
-constexpr size_t PGP_ECDH_MAX_OID = 10;
+constexpr size_t kPgpEcdhMaxOid = 10;
 
 /* The ECDH part of a key object (RFC 6637 section 9). */
 struct pgp_ecdh_key {
     uint32_t curve;                      /* pgp_ecdh_curve */
-    uint8_t  oid[PGP_ECDH_MAX_OID];      /* the curve OID as in the key packet */
+    uint8_t  oid[kPgpEcdhMaxOid];      /* the curve OID as in the key packet */
     uint8_t  oid_len;
-    uint8_t  point[PGP_ECDH_MAX_POINT];  /* the public point as in the key packet */
+    uint8_t  point[kPgpEcdhMaxPoint];  /* the public point as in the key packet */
     uint8_t  point_len;
     uint8_t  kdf_hash;                   /* OpenPGP hash id: 8, 9 or 10 (SHA-256/384/512) */
     uint8_t  kdf_cipher;                 /* OpenPGP cipher id: 7, 8 or 9 (AES-128/192/256) */

@@ -810,11 +810,11 @@ TEST(pgp_encrypt_layout, elgamal_session_key_block)
 
 TEST(pgp_encrypt_layout, elgamal_exponent_size)
 {
-    EXPECT_EQ(pgp_detail::elgamal_exponent_bits(2048), 364);
-    EXPECT_EQ(pgp_detail::elgamal_exponent_bits(3072), 467);
-    EXPECT_EQ(pgp_detail::elgamal_exponent_bits(5119), 671);
-    EXPECT_EQ(pgp_detail::elgamal_exponent_bits(5120), 1260);
-    EXPECT_EQ(pgp_detail::elgamal_exponent_bits(8192), 1836);
+    EXPECT_EQ(m::detail::elgamal_exponent_bits(2048), 364);
+    EXPECT_EQ(m::detail::elgamal_exponent_bits(3072), 467);
+    EXPECT_EQ(m::detail::elgamal_exponent_bits(5119), 671);
+    EXPECT_EQ(m::detail::elgamal_exponent_bits(5120), 1260);
+    EXPECT_EQ(m::detail::elgamal_exponent_bits(8192), 1836);
 }
 
 TEST(pgp_encrypt_layout, messages_differ_every_time)
@@ -1050,12 +1050,12 @@ TEST(pgp_encrypt_detail, ecdh_kdf_is_one_hash_round)
         ASSERT_EQ(EVP_Digest(in, sizeof(in), want, &wl, c.md(), nullptr), 1);
         for (size_t len : { 16, 24, 32 }) {
             unsigned char kek[32];
-            ASSERT_TRUE(pgp_detail::ecdh_kdf(c.id, shared, sizeof(shared), param, sizeof(param), kek, len));
+            ASSERT_TRUE(m::detail::ecdh_kdf(c.id, shared, sizeof(shared), param, sizeof(param), kek, len));
             EXPECT_EQ(hex(kek, len), hex(want, len)) << int(c.id) << " " << len;
         }
     }
     unsigned char kek[32];
-    EXPECT_FALSE(pgp_detail::ecdh_kdf(2, shared, sizeof(shared), param, sizeof(param), kek, 16));
+    EXPECT_FALSE(m::detail::ecdh_kdf(2, shared, sizeof(shared), param, sizeof(param), kek, 16));
 }
 
 /* ---------------------------------------------------------------------------
@@ -1112,14 +1112,14 @@ TEST_F(pgp_encrypt, byte_array_form)
 TEST(pgp_encrypt_detail, cipher_table)
 {
     for (const symalg_case &a : symalgs) {
-        const pgp_detail::symalg_info *info = pgp_detail::symalg_lookup(a.symalg);
+        const m::detail::symalg_info *info = m::detail::symalg_lookup(a.symalg);
         ASSERT_NE(info, nullptr) << a.name;
         EXPECT_EQ(info->pgp_id, a.pgp_id) << a.name;
         EXPECT_EQ(info->block_size, a.bs) << a.name;
         EXPECT_EQ(info->key_size, a.key_size) << a.name;
     }
-    EXPECT_EQ(pgp_detail::symalg_lookup(static_cast<M_pgp_symalg_t>(0)), nullptr);
-    EXPECT_EQ(pgp_detail::symalg_lookup(static_cast<M_pgp_symalg_t>(1)), nullptr);
+    EXPECT_EQ(m::detail::symalg_lookup(static_cast<M_pgp_symalg_t>(0)), nullptr);
+    EXPECT_EQ(m::detail::symalg_lookup(static_cast<M_pgp_symalg_t>(1)), nullptr);
 }
 
 TEST(pgp_encrypt_detail, do_encrypt_cfb_is_full_block_cfb)
@@ -1132,21 +1132,21 @@ TEST(pgp_encrypt_detail, do_encrypt_cfb_is_full_block_cfb)
         SCOPED_TRACE(a.name);
         /* Odd lengths too: CFB needs no padding. */
         for (size_t len : { (size_t)1, a.bs, a.bs + 2, (size_t)999 }) {
-            ASSERT_EQ(pgp_detail::do_encrypt_cfb(out, a.symalg, key, iv, in, len), len);
+            ASSERT_EQ(m::detail::do_encrypt_cfb(out, a.symalg, key, iv, in, len), len);
             const bytes back = cfb_decrypt(a, bytes(key, key + a.key_size), iv, out, len);
             EXPECT_TRUE(std::equal(back.begin(), back.end(), in)) << len;
         }
         /* Each call starts a fresh stream: same inputs, same output. */
         unsigned char again[1000];
-        ASSERT_EQ(pgp_detail::do_encrypt_cfb(again, a.symalg, key, iv, in, 999), 999u);
+        ASSERT_EQ(m::detail::do_encrypt_cfb(again, a.symalg, key, iv, in, 999), 999u);
         EXPECT_EQ(std::memcmp(again, out, 999), 0);
     }
 
-    EXPECT_EQ(pgp_detail::do_encrypt_cfb(nullptr, M_PGP_SYMALG_AES256, key, iv, in, 10), 0u);
-    EXPECT_EQ(pgp_detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, nullptr, iv, in, 10), 0u);
-    EXPECT_EQ(pgp_detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, nullptr, in, 10), 0u);
-    EXPECT_EQ(pgp_detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, iv, nullptr, 10), 0u);
-    EXPECT_EQ(pgp_detail::do_encrypt_cfb(out, static_cast<M_pgp_symalg_t>(0), key, iv, in, 10), 0u);
+    EXPECT_EQ(m::detail::do_encrypt_cfb(nullptr, M_PGP_SYMALG_AES256, key, iv, in, 10), 0u);
+    EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, nullptr, iv, in, 10), 0u);
+    EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, nullptr, in, 10), 0u);
+    EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, iv, nullptr, 10), 0u);
+    EXPECT_EQ(m::detail::do_encrypt_cfb(out, static_cast<M_pgp_symalg_t>(0), key, iv, in, 10), 0u);
 }
 
 /* The compressed packet is made without joining the literal packet's header
@@ -1168,11 +1168,11 @@ TEST(pgp_encrypt_detail, compress_after_head_inflates_to_head_then_data)
         { "longest head", bytes(65535, 0x5A), csv_text(1000) },
     };
     for (const row &r : rows) {
-        const size_t bound = pgp_detail::compress_after_head_bound(r.head.size(), r.src.size());
+        const size_t bound = m::detail::compress_after_head_bound(r.head.size(), r.src.size());
         ASSERT_GT(bound, 0u) << r.what;
         bytes  dst(bound);
         size_t n = bound;
-        ASSERT_TRUE(pgp_detail::compress_after_head(dst.data(), &n, r.head.data(), r.head.size(),
+        ASSERT_TRUE(m::detail::compress_after_head(dst.data(), &n, r.head.data(), r.head.size(),
                                                     r.src.empty() ? nullptr : r.src.data(), r.src.size()))
             << r.what;
         ASSERT_LE(n, bound) << r.what;
@@ -1188,18 +1188,18 @@ TEST(pgp_encrypt_detail, compress_after_head_inflates_to_head_then_data)
     unsigned char       d[64];
     const unsigned char h[1] = { 1 };
     size_t              n    = sizeof(d);
-    EXPECT_FALSE(pgp_detail::compress_after_head(nullptr, &n, h, 1, h, 1));
-    EXPECT_FALSE(pgp_detail::compress_after_head(d, nullptr, h, 1, h, 1));
-    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, nullptr, 1, h, 1));
-    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 0, h, 1));
-    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 65536, h, 1));
-    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 1, nullptr, 1));
+    EXPECT_FALSE(m::detail::compress_after_head(nullptr, &n, h, 1, h, 1));
+    EXPECT_FALSE(m::detail::compress_after_head(d, nullptr, h, 1, h, 1));
+    EXPECT_FALSE(m::detail::compress_after_head(d, &n, nullptr, 1, h, 1));
+    EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 0, h, 1));
+    EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 65536, h, 1));
+    EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 1, nullptr, 1));
     /* Too little room is an error, not a cut stream. */
     const bytes big = all_byte_values();
-    EXPECT_FALSE(pgp_detail::compress_after_head(d, &n, h, 1, big.data(), big.size()));
+    EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 1, big.data(), big.size()));
     EXPECT_EQ(n, sizeof(d));
-    EXPECT_EQ(pgp_detail::compress_after_head_bound(0, 1), 0u);
-    EXPECT_EQ(pgp_detail::compress_after_head_bound(65536, 1), 0u);
+    EXPECT_EQ(m::detail::compress_after_head_bound(0, 1), 0u);
+    EXPECT_EQ(m::detail::compress_after_head_bound(65536, 1), 0u);
 }
 
 TEST(pgp_encrypt_detail, cipher_without_provider_fails_cleanly)
