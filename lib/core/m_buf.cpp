@@ -221,7 +221,7 @@ void add_planned(M_buf_t *buf, const JustifyPlan &plan, char fill, const unsigne
 	if (p == nullptr)
 		return;
 	std::memset(p, static_cast<unsigned char>(fill), plan.left);
-	if (plan.keep != 0)
+	if (plan.keep != 0 && src != nullptr)
 		std::memcpy(p + plan.left, src + plan.cut_front, plan.keep);
 	std::memset(p + plan.left + plan.keep, static_cast<unsigned char>(fill), plan.right);
 	commit(buf, total);

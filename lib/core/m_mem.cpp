@@ -186,14 +186,16 @@ unsigned char *aligned_range(size_t len, int prot) noexcept
 	void     *raw   = ::mmap(nullptr, len + kMapAlign, prot, flags, -1, 0);
 	if (raw == MAP_FAILED)
 		return nullptr;
+	/* Keep the aligned stretch of len bytes and give back the slack before
+	 * and after it (kMapAlign bytes in all). */
 	const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-	const uintptr_t at    = (start + kMapAlign - 1) & ~static_cast<uintptr_t>(kMapAlign - 1);
-	if (at > start)
-		::munmap(raw, at - start);
-	const uintptr_t end = start + len + kMapAlign;
-	if (end > at + len)
-		::munmap(reinterpret_cast<void *>(at + len), end - (at + len));
-	return reinterpret_cast<unsigned char *>(at);
+	const size_t    lead  = static_cast<size_t>(((start + kMapAlign - 1) & ~static_cast<uintptr_t>(kMapAlign - 1)) - start);
+	unsigned char  *at    = static_cast<unsigned char *>(raw) + lead;
+	if (lead > 0)
+		::munmap(raw, lead);
+	if (kMapAlign > lead)
+		::munmap(at + len, kMapAlign - lead);
+	return at;
 }
 
 /* Ask for huge pages; a kernel without them simply keeps small ones. */
