@@ -31,45 +31,44 @@
 
 namespace {
 
-constexpr size_t   kErrLen       = 256;
-constexpr size_t   kMaxTableSize = 0x7FFFFFFF;
-constexpr size_t   kReadBufSize  = 8192;
+constexpr size_t kErrLen       = 256;
+constexpr size_t kMaxTableSize = 0x7FFFFFFF;
+constexpr size_t kReadBufSize  = 8192;
 
 /* Largest public key file read. Real keys are a few kilobytes; the bound
  * keeps a device or a runaway file given as the key from taking all memory. */
-constexpr size_t   kMaxKeyFile   = size_t{64} * 1024 * 1024;
+constexpr size_t kMaxKeyFile = size_t{64} * 1024 * 1024;
 
-constexpr const char kUsage[] =
-	"\n"
-	"Quorvel Token Export Utility (v1.4)\n"
-	"\n"
-	"Extracts token (stored card) data from a given quorvel export file. The token\n"
-	"data is formatted as a CSV table and then PGP encrypted using the given public\n"
-	"key file, before it's written to disk.\n"
-	"\n"
-	"Note that this utility requires the key string Quorvel gave you when you\n"
-	"generated the export file, so it can decrypt the export file. The utility will\n"
-	"prompt you for the key string after it starts.\n"
-	"\n"
-	"Usage:\n"
-	"\n"
-	"quorvel_tokenexp <quorvel export file> <PGP key> [other options - see below]\n"
-	"\n"
-	"  -o <output file>: filename to store encrypted token data in.\n"
-	"      If not provided, defaults to <quorvel export file>.gpg in working dir.\n"
-	"\n"
-	"  -u <userid>: only output tokens for a particular merchant user.\n"
-	"      If not provided, tokens are returned for all users.\n"
-	"\n"
-	"  -s <YYYYMM>: only output tokens with card expiration dates >= given date.\n"
-	"      May be combined with -e to specify a range (-s is start, -e is end).\n"
-	"      \n"
-	"  -e <YYYYMM>: only output tokens with card expiration dates <= given date.\n"
-	"      May be combined with -s to specify a range (-s is start, -e is end).\n"
-	"\n"
-	"  -m <format>: encrypted message format, mdc or legacy (the default).\n"
-	"      mdc adds integrity protection, which current OpenPGP software requires.\n"
-	"\n";
+constexpr const char kUsage[] = "\n"
+                                "Quorvel Token Export Utility (v1.4)\n"
+                                "\n"
+                                "Extracts token (stored card) data from a given quorvel export file. The token\n"
+                                "data is formatted as a CSV table and then PGP encrypted using the given public\n"
+                                "key file, before it's written to disk.\n"
+                                "\n"
+                                "Note that this utility requires the key string Quorvel gave you when you\n"
+                                "generated the export file, so it can decrypt the export file. The utility will\n"
+                                "prompt you for the key string after it starts.\n"
+                                "\n"
+                                "Usage:\n"
+                                "\n"
+                                "quorvel_tokenexp <quorvel export file> <PGP key> [other options - see below]\n"
+                                "\n"
+                                "  -o <output file>: filename to store encrypted token data in.\n"
+                                "      If not provided, defaults to <quorvel export file>.gpg in working dir.\n"
+                                "\n"
+                                "  -u <userid>: only output tokens for a particular merchant user.\n"
+                                "      If not provided, tokens are returned for all users.\n"
+                                "\n"
+                                "  -s <YYYYMM>: only output tokens with card expiration dates >= given date.\n"
+                                "      May be combined with -e to specify a range (-s is start, -e is end).\n"
+                                "      \n"
+                                "  -e <YYYYMM>: only output tokens with card expiration dates <= given date.\n"
+                                "      May be combined with -s to specify a range (-s is start, -e is end).\n"
+                                "\n"
+                                "  -m <format>: encrypted message format, mdc or legacy (the default).\n"
+                                "      mdc adds integrity protection, which current OpenPGP software requires.\n"
+                                "\n";
 
 /* An expiry date option: digits only (an absent value counts as such) and
  * exactly six characters. */
@@ -86,10 +85,13 @@ struct key_area_t {
 	bool locked;
 
 	key_area_t() : text{}, locked(mlock(text, sizeof(text)) == 0) {}
-	key_area_t(const key_area_t &) = delete;
+	key_area_t(const key_area_t &)            = delete;
 	key_area_t &operator=(const key_area_t &) = delete;
 
-	void wipe() { OPENSSL_cleanse(text, sizeof(text)); }
+	void wipe()
+	{
+		OPENSSL_cleanse(text, sizeof(text));
+	}
 
 	~key_area_t()
 	{
@@ -139,8 +141,8 @@ struct run_state_t {
 	char            *output_name = nullptr;
 	tokenexp_table_t builder{};
 
-	run_state_t() = default;
-	run_state_t(const run_state_t &) = delete;
+	run_state_t()                               = default;
+	run_state_t(const run_state_t &)            = delete;
 	run_state_t &operator=(const run_state_t &) = delete;
 
 	~run_state_t()
@@ -187,8 +189,8 @@ int run(int argc, char **argv)
 	char        err[kErrLen] = {0};
 
 	/* The export file must exist: opening it must never create it. */
-	if (M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize,
-	                   M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr) != M_FS_ERROR_SUCCESS) {
+	if (M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE,
+	                   nullptr) != M_FS_ERROR_SUCCESS) {
 		M_fprintf(stderr, "Couldn't read Quorvel export file: %s\n", opts.export_file);
 		return 1;
 	}
@@ -228,15 +230,15 @@ int run(int argc, char **argv)
 		return 1;
 	M_time_elapsed_start(&stopwatch);
 
-	st.table           = M_buf_create();
-	st.work            = M_buf_create();
-	st.line            = M_buf_create();
-	st.builder.table   = st.table;
-	st.builder.opts    = &opts;
+	st.table         = M_buf_create();
+	st.work          = M_buf_create();
+	st.line          = M_buf_create();
+	st.builder.table = st.table;
+	st.builder.opts  = &opts;
 
-	err[0] = '\0';
-	const tokenexp_walk_result_t walked =
-		tokenexp_walk(st.export_file, key.text, st.line, st.work, &st.section, err, sizeof(err), add_block, &st.builder);
+	err[0]                              = '\0';
+	const tokenexp_walk_result_t walked = tokenexp_walk(st.export_file, key.text, st.line, st.work, &st.section, err,
+	                                                    sizeof(err), add_block, &st.builder);
 	/* Every block has been decrypted: the key is no longer needed. */
 	key.wipe();
 	switch (walked) {

@@ -52,8 +52,7 @@ bool parse_sizes(const char *from, block_header_t *hdr)
 	const char *colon = M_str_chr(size, ':');
 	if (colon == nullptr)
 		return false;
-	if (M_str_to_uint64_ex(size, static_cast<size_t>(colon - size), 0, &hdr->data_len, nullptr) !=
-	    M_STR_INT_SUCCESS)
+	if (M_str_to_uint64_ex(size, static_cast<size_t>(colon - size), 0, &hdr->data_len, nullptr) != M_STR_INT_SUCCESS)
 		return false;
 	return M_str_to_uint64_ex(colon + 1, std::strlen(colon + 1), 0, &hdr->raw_len, nullptr) == M_STR_INT_SUCCESS;
 }
@@ -180,17 +179,17 @@ tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *wo
 	 * file: room beyond what the compressed bytes can possibly inflate to
 	 * changes no outcome, so a damaged or hostile M never costs gigabytes. */
 	M_buf_truncate(work, 0);
-	const size_t comp_len = M_buf_len(line);
+	const size_t comp_len  = M_buf_len(line);
 	uint64_t     floor_len = raw_len > kMaxInflateRoom ? kMaxInflateRoom : raw_len;
 	if (floor_len > max_inflated_size(comp_len))
 		floor_len = max_inflated_size(comp_len);
 	size_t want = static_cast<size_t>(floor_len);
 	if (want == 0)
 		want = 1;
-	unsigned char *dst = M_buf_direct_write_start(work, &want);
+	unsigned char *dst      = M_buf_direct_write_start(work, &want);
 	uLongf         produced = static_cast<uLongf>(want > kMaxInflateRoom ? kMaxInflateRoom : want);
-	int rc = uncompress(dst, &produced, reinterpret_cast<const Bytef *>(M_buf_peek(line)),
-	                    static_cast<uLong>(comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len));
+	int            rc       = uncompress(dst, &produced, reinterpret_cast<const Bytef *>(M_buf_peek(line)),
+	                                     static_cast<uLong>(comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len));
 	if (rc != Z_OK) {
 		M_buf_direct_write_end(work, 0);
 		M_buf_truncate(work, 0);
@@ -312,8 +311,8 @@ M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof)
 	return M_FALSE;
 }
 
-tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work,
-                                     char **section, char *err, size_t errlen, tokenexp_block_cb cb, void *thunk)
+tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work, char **section,
+                                     char *err, size_t errlen, tokenexp_block_cb cb, void *thunk)
 {
 	M_bool eof = M_FALSE;
 	for (;;) {

@@ -45,8 +45,7 @@ typedef M_bool (*tokenexp_block_cb)(const char *csv, size_t len, M_bool first_of
  * past the end of the file ("file truncated!") and a header line longer
  * than 65536 bytes are structure errors (TOKENEXP_WALK_PARSE), like a chosen
  * block cut short. */
-tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work,
-                                     char **section, char *err, size_t errlen, tokenexp_block_cb cb,
-                                     void *thunk);
+tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work, char **section,
+                                     char *err, size_t errlen, tokenexp_block_cb cb, void *thunk);
 
 #endif

@@ -29,9 +29,9 @@ volatile sig_atomic_t g_prompting = 0; /* waiting at the prompt on a terminal */
 
 /* Signals that end the process at the prompt (echo is put back first), and
  * the job-control pair that stops and resumes it. */
-constexpr int    kSignals[]  = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
-constexpr size_t kNumSignals = sizeof(kSignals) / sizeof(kSignals[0]);
-tokenexp::detail::SignalHandlers<kNumSignals> g_handlers = {kSignals, {}, {}};
+constexpr int                                 kSignals[]  = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP, SIGCONT};
+constexpr size_t                              kNumSignals = sizeof(kSignals) / sizeof(kSignals[0]);
+tokenexp::detail::SignalHandlers<kNumSignals> g_handlers  = {kSignals, {}, {}};
 
 void echo_back_on()
 {

@@ -46,9 +46,9 @@ constexpr size_t kTmpNameKeep = 240;
 char                  g_tmp_path[4096];
 volatile sig_atomic_t g_tmp_live = 0;
 
-constexpr int    kSignals[]  = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
-constexpr size_t kNumSignals = sizeof(kSignals) / sizeof(kSignals[0]);
-tokenexp::detail::SignalHandlers<kNumSignals> g_handlers = {kSignals, {}, {}};
+constexpr int                                 kSignals[]  = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+constexpr size_t                              kNumSignals = sizeof(kSignals) / sizeof(kSignals[0]);
+tokenexp::detail::SignalHandlers<kNumSignals> g_handlers  = {kSignals, {}, {}};
 
 /* A signal while the temporary file exists: remove it, then let the signal
  * do what it would have done (normally end the process). */
@@ -113,8 +113,7 @@ bool write_direct(const char *path, const unsigned char *data, size_t len)
 	if (len == 0)
 		return true;
 	size_t wrote = 0;
-	return M_fs_file_write_bytes(path, data, len, M_FS_FILE_MODE_WRITE, &wrote) == M_FS_ERROR_SUCCESS &&
-	       wrote == len;
+	return M_fs_file_write_bytes(path, data, len, M_FS_FILE_MODE_WRITE, &wrote) == M_FS_ERROR_SUCCESS && wrote == len;
 }
 
 /* The directory part of a normalised path and the ".NAME.XXXXXX" template
@@ -230,8 +229,7 @@ M_bool tokenexp_write_output(const char *path, const unsigned char *data, size_t
 			if (plain && access(norm, W_OK) != 0)
 				ok = false;
 			else
-				ok = write_replace(norm, plain ? static_cast<mode_t>(lst.st_mode & 0777) : new_file_mode(), data,
-				                   len);
+				ok = write_replace(norm, plain ? static_cast<mode_t>(lst.st_mode & 0777) : new_file_mode(), data, len);
 		}
 	} else if (errno == ENOENT) {
 		/* Nothing there, or a dangling link: a new file. */

@@ -34,7 +34,7 @@ constexpr size_t kWrap     = 76;
 struct Corpus {
 	std::string wrapped;   /* ~1 MiB of Base64 text, lines of 76 characters */
 	std::string unwrapped; /* the same characters without line feeds */
-	size_t bytes;          /* decoded size */
+	size_t      bytes;     /* decoded size */
 };
 
 const Corpus &corpus()
@@ -45,11 +45,11 @@ const Corpus &corpus()
 		const size_t lines = kTextSize / (kWrap + 1);
 		k.bytes            = lines * 57;
 		std::vector<unsigned char> raw(k.bytes);
-		std::mt19937 rng(42);
+		std::mt19937               rng(42);
 		for (auto &b : raw)
 			b = static_cast<unsigned char>(rng());
 		std::vector<char> text(M_base64_encode_size(k.bytes, kWrap));
-		const size_t n = M_base64_encode(text.data(), text.size(), raw.data(), raw.size(), kWrap);
+		const size_t      n = M_base64_encode(text.data(), text.size(), raw.data(), raw.size(), kWrap);
 		k.wrapped.assign(text.data(), n);
 		k.wrapped += '\n';
 		for (char ch : k.wrapped) {
@@ -63,7 +63,7 @@ const Corpus &corpus()
 
 void BM_M_base64_decode_wrapped(benchmark::State &state)
 {
-	const Corpus &c = corpus();
+	const Corpus              &c = corpus();
 	std::vector<unsigned char> out(c.bytes + 3);
 	for (auto _ : state) {
 		const size_t n = M_base64_decode(out.data(), out.size(), c.wrapped.data(), c.wrapped.size());
@@ -77,7 +77,7 @@ BENCHMARK(BM_M_base64_decode_wrapped);
 
 void BM_M_base64_decode_unwrapped(benchmark::State &state)
 {
-	const Corpus &c = corpus();
+	const Corpus              &c = corpus();
 	std::vector<unsigned char> out(c.bytes + 3);
 	for (auto _ : state) {
 		const size_t n = M_base64_decode(out.data(), out.size(), c.unwrapped.data(), c.unwrapped.size());
@@ -92,16 +92,16 @@ BENCHMARK(BM_M_base64_decode_unwrapped);
 /* EVP_DecodeBlock on the wrapped bytes, one call per line. */
 void BM_OpenSSL_DecodeBlock_wrapped_per_line(benchmark::State &state)
 {
-	const Corpus &c = corpus();
+	const Corpus              &c = corpus();
 	std::vector<unsigned char> out(c.bytes + 3);
-	const unsigned char *text = reinterpret_cast<const unsigned char *>(c.wrapped.data());
+	const unsigned char       *text = reinterpret_cast<const unsigned char *>(c.wrapped.data());
 	for (auto _ : state) {
 		size_t pos = 0;
 		size_t o   = 0;
 		while (pos < c.wrapped.size()) {
-			const void *nl   = std::memchr(text + pos, '\n', c.wrapped.size() - pos);
-			const size_t end = nl ? static_cast<size_t>(static_cast<const unsigned char *>(nl) - text)
-			                      : c.wrapped.size();
+			const void  *nl = std::memchr(text + pos, '\n', c.wrapped.size() - pos);
+			const size_t end =
+			    nl ? static_cast<size_t>(static_cast<const unsigned char *>(nl) - text) : c.wrapped.size();
 			const int n = EVP_DecodeBlock(out.data() + o, text + pos, static_cast<int>(end - pos));
 			if (n < 0) {
 				state.SkipWithError("decode failed");
@@ -118,7 +118,7 @@ BENCHMARK(BM_OpenSSL_DecodeBlock_wrapped_per_line);
 
 void BM_OpenSSL_DecodeBlock_unwrapped(benchmark::State &state)
 {
-	const Corpus &c = corpus();
+	const Corpus              &c = corpus();
 	std::vector<unsigned char> out(c.bytes + 3);
 	for (auto _ : state) {
 		const int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char *>(c.unwrapped.data()),
@@ -133,9 +133,9 @@ BENCHMARK(BM_OpenSSL_DecodeBlock_unwrapped);
 
 void BM_OpenSSL_DecodeUpdate_wrapped(benchmark::State &state)
 {
-	const Corpus &c = corpus();
+	const Corpus              &c = corpus();
 	std::vector<unsigned char> out(c.bytes + 80);
-	EVP_ENCODE_CTX *ctx = EVP_ENCODE_CTX_new();
+	EVP_ENCODE_CTX            *ctx = EVP_ENCODE_CTX_new();
 	for (auto _ : state) {
 		EVP_DecodeInit(ctx);
 		int n   = 0;
@@ -156,7 +156,7 @@ constexpr size_t kPieces = 64 * 1024;
 
 void BM_M_buf_add_bytes_small(benchmark::State &state)
 {
-	const size_t piece = static_cast<size_t>(state.range(0));
+	const size_t      piece = static_cast<size_t>(state.range(0));
 	const std::string data(piece, 'x');
 	for (auto _ : state) {
 		M_buf_t *buf = M_buf_create();
@@ -175,9 +175,9 @@ BENCHMARK(BM_M_buf_add_bytes_small)->Arg(1)->Arg(4)->Arg(16)->Arg(64);
  * without growth, page faults or wiping of replaced blocks. */
 void BM_M_buf_add_bytes_small_reused(benchmark::State &state)
 {
-	const size_t piece = static_cast<size_t>(state.range(0));
+	const size_t      piece = static_cast<size_t>(state.range(0));
 	const std::string data(piece, 'x');
-	M_buf_t *buf = M_buf_create();
+	M_buf_t          *buf = M_buf_create();
 	for (auto _ : state) {
 		M_buf_truncate(buf, 0);
 		for (size_t i = 0; i < kPieces; i++)
@@ -192,9 +192,9 @@ BENCHMARK(BM_M_buf_add_bytes_small_reused)->Arg(1)->Arg(4)->Arg(16)->Arg(64);
 
 void BM_std_string_append_small_reused(benchmark::State &state)
 {
-	const size_t piece = static_cast<size_t>(state.range(0));
+	const size_t      piece = static_cast<size_t>(state.range(0));
 	const std::string data(piece, 'x');
-	std::string s;
+	std::string       s;
 	for (auto _ : state) {
 		s.clear();
 		for (size_t i = 0; i < kPieces; i++)
@@ -208,7 +208,7 @@ BENCHMARK(BM_std_string_append_small_reused)->Arg(1)->Arg(4)->Arg(16)->Arg(64);
 
 void BM_std_string_append_small(benchmark::State &state)
 {
-	const size_t piece = static_cast<size_t>(state.range(0));
+	const size_t      piece = static_cast<size_t>(state.range(0));
 	const std::string data(piece, 'x');
 	for (auto _ : state) {
 		std::string s;

@@ -78,8 +78,8 @@ void BM_M_snprintf_mixed(benchmark::State &state)
 {
 	char buf[256];
 	for (auto _ : state) {
-		benchmark::DoNotOptimize(M_snprintf(buf, sizeof(buf), kMixed, 17, "RECURRING", static_cast<size_t>(65536),
-		                                    0xbeefu, -12.345));
+		benchmark::DoNotOptimize(
+		    M_snprintf(buf, sizeof(buf), kMixed, 17, "RECURRING", static_cast<size_t>(65536), 0xbeefu, -12.345));
 		benchmark::ClobberMemory();
 	}
 }
@@ -89,8 +89,8 @@ void BM_crt_snprintf_mixed(benchmark::State &state)
 {
 	char buf[256];
 	for (auto _ : state) {
-		benchmark::DoNotOptimize(std::snprintf(buf, sizeof(buf), kMixed, 17, "RECURRING", static_cast<size_t>(65536),
-		                                       0xbeefu, -12.345));
+		benchmark::DoNotOptimize(
+		    std::snprintf(buf, sizeof(buf), kMixed, 17, "RECURRING", static_cast<size_t>(65536), 0xbeefu, -12.345));
 		benchmark::ClobberMemory();
 	}
 }

@@ -19,73 +19,73 @@ constexpr size_t kKeys = 1000000;
 
 const std::vector<std::string> &keys()
 {
-    static const std::vector<std::string> k = [] {
-        std::vector<std::string> v;
-        v.reserve(kKeys);
-        for (size_t i = 0; i < kKeys; i++)
-            v.push_back("k" + std::to_string(i));
-        return v;
-    }();
-    return k;
+	static const std::vector<std::string> k = [] {
+		std::vector<std::string> v;
+		v.reserve(kKeys);
+		for (size_t i = 0; i < kKeys; i++)
+			v.push_back("k" + std::to_string(i));
+		return v;
+	}();
+	return k;
 }
 
 void BM_stridx_insert(benchmark::State &state)
 {
-    const auto &k = keys();
-    for (auto _ : state) {
-        M_hash_stridx_t *h = M_hash_stridx_create(16, 75, M_HASH_STRIDX_NONE);
-        for (size_t i = 0; i < kKeys; i++)
-            M_hash_stridx_insert(h, k[i].c_str(), i);
-        state.PauseTiming();
-        M_hash_stridx_destroy(h);
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
+	const auto &k = keys();
+	for (auto _ : state) {
+		M_hash_stridx_t *h = M_hash_stridx_create(16, 75, M_HASH_STRIDX_NONE);
+		for (size_t i = 0; i < kKeys; i++)
+			M_hash_stridx_insert(h, k[i].c_str(), i);
+		state.PauseTiming();
+		M_hash_stridx_destroy(h);
+		state.ResumeTiming();
+	}
+	state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
 }
 
 void BM_unordered_map_insert(benchmark::State &state)
 {
-    const auto &k = keys();
-    for (auto _ : state) {
-        auto *m = new std::unordered_map<std::string, size_t>();
-        for (size_t i = 0; i < kKeys; i++)
-            m->emplace(k[i], i);
-        state.PauseTiming();
-        delete m;
-        state.ResumeTiming();
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
+	const auto &k = keys();
+	for (auto _ : state) {
+		auto *m = new std::unordered_map<std::string, size_t>();
+		for (size_t i = 0; i < kKeys; i++)
+			m->emplace(k[i], i);
+		state.PauseTiming();
+		delete m;
+		state.ResumeTiming();
+	}
+	state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
 }
 
 void BM_stridx_lookup(benchmark::State &state)
 {
-    const auto      &k = keys();
-    M_hash_stridx_t *h = M_hash_stridx_create(16, 75, M_HASH_STRIDX_NONE);
-    for (size_t i = 0; i < kKeys; i++)
-        M_hash_stridx_insert(h, k[i].c_str(), i);
-    for (auto _ : state) {
-        size_t sum = 0;
-        for (size_t i = 0; i < kKeys; i++)
-            sum += M_hash_stridx_get_direct(h, k[i].c_str());
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
-    M_hash_stridx_destroy(h);
+	const auto      &k = keys();
+	M_hash_stridx_t *h = M_hash_stridx_create(16, 75, M_HASH_STRIDX_NONE);
+	for (size_t i = 0; i < kKeys; i++)
+		M_hash_stridx_insert(h, k[i].c_str(), i);
+	for (auto _ : state) {
+		size_t sum = 0;
+		for (size_t i = 0; i < kKeys; i++)
+			sum += M_hash_stridx_get_direct(h, k[i].c_str());
+		benchmark::DoNotOptimize(sum);
+	}
+	state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
+	M_hash_stridx_destroy(h);
 }
 
 void BM_unordered_map_lookup(benchmark::State &state)
 {
-    const auto                                &k = keys();
-    std::unordered_map<std::string, size_t> m;
-    for (size_t i = 0; i < kKeys; i++)
-        m.emplace(k[i], i);
-    for (auto _ : state) {
-        size_t sum = 0;
-        for (size_t i = 0; i < kKeys; i++)
-            sum += m.find(k[i])->second;
-        benchmark::DoNotOptimize(sum);
-    }
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
+	const auto                             &k = keys();
+	std::unordered_map<std::string, size_t> m;
+	for (size_t i = 0; i < kKeys; i++)
+		m.emplace(k[i], i);
+	for (auto _ : state) {
+		size_t sum = 0;
+		for (size_t i = 0; i < kKeys; i++)
+			sum += m.find(k[i])->second;
+		benchmark::DoNotOptimize(sum);
+	}
+	state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kKeys));
 }
 
 } // namespace

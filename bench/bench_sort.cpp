@@ -72,7 +72,8 @@ void BM_std_sort_fnptr(benchmark::State &state)
 
 void BM_M_sort_mergesort(benchmark::State &state)
 {
-	run(state, [](std::vector<uint64_t> &v) { M_sort_mergesort(v.data(), v.size(), sizeof(uint64_t), cmp_u64, nullptr); });
+	run(state,
+	    [](std::vector<uint64_t> &v) { M_sort_mergesort(v.data(), v.size(), sizeof(uint64_t), cmp_u64, nullptr); });
 }
 
 void BM_std_stable_sort(benchmark::State &state)

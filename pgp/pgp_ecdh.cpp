@@ -20,206 +20,218 @@
 namespace {
 
 constexpr unsigned char kPgpAlgEcdh = 18;
-constexpr size_t        kWrapBlock   = 8;
+constexpr size_t        kWrapBlock  = 8;
 /* The fixed text of the key derivation parameters (RFC 6637 section 8). */
-constexpr unsigned char kAnonymousSender[20] = { 'A', 'n', 'o', 'n', 'y', 'm', 'o', 'u', 's', ' ',
-                                                 'S', 'e', 'n', 'd', 'e', 'r', ' ', ' ', ' ', ' ' };
+constexpr unsigned char kAnonymousSender[20] = {'A', 'n', 'o', 'n', 'y', 'm', 'o', 'u', 's', ' ',
+                                                'S', 'e', 'n', 'd', 'e', 'r', ' ', ' ', ' ', ' '};
 
 const EVP_MD *kdf_md(uint8_t hash_id)
 {
-    switch (hash_id) {
-        case 8:  return EVP_sha256();
-        case 9:  return EVP_sha384();
-        case 10: return EVP_sha512();
-        default: return nullptr;
-    }
+	switch (hash_id) {
+		case 8:
+			return EVP_sha256();
+		case 9:
+			return EVP_sha384();
+		case 10:
+			return EVP_sha512();
+		default:
+			return nullptr;
+	}
 }
 
 /* AES key wrap cipher and key length for an OpenPGP cipher id. */
 const EVP_CIPHER *wrap_cipher(uint8_t cipher_id, size_t *kek_len)
 {
-    switch (cipher_id) {
-        case 7: *kek_len = 16; return EVP_aes_128_wrap();
-        case 8: *kek_len = 24; return EVP_aes_192_wrap();
-        case 9: *kek_len = 32; return EVP_aes_256_wrap();
-        default: return nullptr;
-    }
+	switch (cipher_id) {
+		case 7:
+			*kek_len = 16;
+			return EVP_aes_128_wrap();
+		case 8:
+			*kek_len = 24;
+			return EVP_aes_192_wrap();
+		case 9:
+			*kek_len = 32;
+			return EVP_aes_256_wrap();
+		default:
+			return nullptr;
+	}
 }
 
 const char *nist_group(uint32_t curve)
 {
-    switch (curve) {
-        case PGP_CURVE_P256: return "P-256";
-        case PGP_CURVE_P384: return "P-384";
-        case PGP_CURVE_P521: return "P-521";
-        default:             return nullptr;
-    }
+	switch (curve) {
+		case PGP_CURVE_P256:
+			return "P-256";
+		case PGP_CURVE_P384:
+			return "P-384";
+		case PGP_CURVE_P521:
+			return "P-521";
+		default:
+			return nullptr;
+	}
 }
 
 /* The OpenSSL key objects of one exchange, freed on every path. */
 struct exchange {
-    EVP_PKEY     *peer = nullptr;
-    EVP_PKEY     *eph  = nullptr;
-    EVP_PKEY_CTX *ctx  = nullptr;
+	EVP_PKEY     *peer = nullptr;
+	EVP_PKEY     *eph  = nullptr;
+	EVP_PKEY_CTX *ctx  = nullptr;
 
-    exchange() = default;
-    exchange(const exchange &) = delete;
-    exchange &operator=(const exchange &) = delete;
-    ~exchange()
-    {
-        EVP_PKEY_CTX_free(ctx);
-        EVP_PKEY_free(eph); /* clears the private key */
-        EVP_PKEY_free(peer);
-    }
+	exchange()                            = default;
+	exchange(const exchange &)            = delete;
+	exchange &operator=(const exchange &) = delete;
+	~exchange()
+	{
+		EVP_PKEY_CTX_free(ctx);
+		EVP_PKEY_free(eph); /* clears the private key */
+		EVP_PKEY_free(peer);
+	}
 };
 
 /* The recipient's point as an OpenSSL key, and a fresh ephemeral key on the
  * same curve whose public point is written in the key's form. */
 bool make_keys(const pgp_ecdh_key &k, exchange &ex, unsigned char *eph_pub, size_t *eph_len)
 {
-    if (k.curve == PGP_CURVE_CURVE25519) {
-        if (k.point_len != 33 || k.point[0] != 0x40)
-            return false;
-        ex.peer = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, k.point + 1, 32);
-        ex.eph  = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
-        size_t len = 32;
-        if (ex.peer == nullptr || ex.eph == nullptr ||
-            EVP_PKEY_get_raw_public_key(ex.eph, eph_pub + 1, &len) != 1 || len != 32)
-            return false;
-        eph_pub[0] = 0x40;
-        *eph_len   = 33;
-        return true;
-    }
+	if (k.curve == PGP_CURVE_CURVE25519) {
+		if (k.point_len != 33 || k.point[0] != 0x40)
+			return false;
+		ex.peer    = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, k.point + 1, 32);
+		ex.eph     = EVP_PKEY_Q_keygen(nullptr, nullptr, "X25519");
+		size_t len = 32;
+		if (ex.peer == nullptr || ex.eph == nullptr || EVP_PKEY_get_raw_public_key(ex.eph, eph_pub + 1, &len) != 1 ||
+		    len != 32)
+			return false;
+		eph_pub[0] = 0x40;
+		*eph_len   = 33;
+		return true;
+	}
 
-    const char *group = nist_group(k.curve);
-    if (group == nullptr)
-        return false;
-    OSSL_PARAM params[] = {
-        OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char *>(group), 0),
-        OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<uint8_t *>(k.point),
-                                          k.point_len),
-        OSSL_PARAM_construct_end(),
-    };
-    EVP_PKEY_CTX *fctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
-    const bool    ok   = fctx != nullptr && EVP_PKEY_fromdata_init(fctx) == 1 &&
-                    EVP_PKEY_fromdata(fctx, &ex.peer, EVP_PKEY_PUBLIC_KEY, params) == 1;
-    EVP_PKEY_CTX_free(fctx);
-    if (!ok)
-        return false;
-    ex.eph = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", group);
-    if (ex.eph == nullptr)
-        return false;
-    /* The point of a generated key is written uncompressed, 0x04 || x || y,
+	const char *group = nist_group(k.curve);
+	if (group == nullptr)
+		return false;
+	OSSL_PARAM params[] = {
+	    OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char *>(group), 0),
+	    OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<uint8_t *>(k.point), k.point_len),
+	    OSSL_PARAM_construct_end(),
+	};
+	EVP_PKEY_CTX *fctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
+	const bool    ok   = fctx != nullptr && EVP_PKEY_fromdata_init(fctx) == 1 &&
+	                EVP_PKEY_fromdata(fctx, &ex.peer, EVP_PKEY_PUBLIC_KEY, params) == 1;
+	EVP_PKEY_CTX_free(fctx);
+	if (!ok)
+		return false;
+	ex.eph = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", group);
+	if (ex.eph == nullptr)
+		return false;
+	/* The point of a generated key is written uncompressed, 0x04 || x || y,
      * as RFC 6637 requires. */
-    size_t len = 0;
-    if (EVP_PKEY_get_octet_string_param(ex.eph, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, eph_pub,
-                                        m::detail::kEcdhMaxEphemeral, &len) != 1 ||
-        len != k.point_len || eph_pub[0] != 0x04)
-        return false;
-    *eph_len = len;
-    return true;
+	size_t len = 0;
+	if (EVP_PKEY_get_octet_string_param(ex.eph, OSSL_PKEY_PARAM_ENCODED_PUBLIC_KEY, eph_pub,
+	                                    m::detail::kEcdhMaxEphemeral, &len) != 1 ||
+	    len != k.point_len || eph_pub[0] != 0x04)
+		return false;
+	*eph_len = len;
+	return true;
 }
 
 } // namespace
 
 namespace m::detail {
 
-bool ecdh_kdf(uint8_t hash_id, const unsigned char *shared, size_t shared_len,
-              const unsigned char *param, size_t param_len, unsigned char *kek, size_t kek_len) noexcept
+bool ecdh_kdf(uint8_t hash_id, const unsigned char *shared, size_t shared_len, const unsigned char *param,
+              size_t param_len, unsigned char *kek, size_t kek_len) noexcept
 {
-    const EVP_MD *md = kdf_md(hash_id);
-    if (md == nullptr || kek_len > (size_t)EVP_MD_get_size(md))
-        return false;
-    static const unsigned char counter[4] = { 0, 0, 0, 1 };
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int  dlen = 0;
-    EVP_MD_CTX   *ctx  = EVP_MD_CTX_new();
-    const bool    ok   = ctx != nullptr && EVP_DigestInit_ex(ctx, md, nullptr) == 1 &&
-                    EVP_DigestUpdate(ctx, counter, sizeof(counter)) == 1 &&
-                    EVP_DigestUpdate(ctx, shared, shared_len) == 1 &&
-                    EVP_DigestUpdate(ctx, param, param_len) == 1 &&
-                    EVP_DigestFinal_ex(ctx, digest, &dlen) == 1;
-    EVP_MD_CTX_free(ctx);
-    if (ok)
-        std::memcpy(kek, digest, kek_len);
-    OPENSSL_cleanse(digest, sizeof(digest));
-    return ok;
+	const EVP_MD *md = kdf_md(hash_id);
+	if (md == nullptr || kek_len > (size_t)EVP_MD_get_size(md))
+		return false;
+	static const unsigned char counter[4] = {0, 0, 0, 1};
+	unsigned char              digest[EVP_MAX_MD_SIZE];
+	unsigned int               dlen = 0;
+	EVP_MD_CTX                *ctx  = EVP_MD_CTX_new();
+	const bool                 ok   = ctx != nullptr && EVP_DigestInit_ex(ctx, md, nullptr) == 1 &&
+	                EVP_DigestUpdate(ctx, counter, sizeof(counter)) == 1 &&
+	                EVP_DigestUpdate(ctx, shared, shared_len) == 1 && EVP_DigestUpdate(ctx, param, param_len) == 1 &&
+	                EVP_DigestFinal_ex(ctx, digest, &dlen) == 1;
+	EVP_MD_CTX_free(ctx);
+	if (ok)
+		std::memcpy(kek, digest, kek_len);
+	OPENSSL_cleanse(digest, sizeof(digest));
+	return ok;
 }
 
 bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, size_t skb_len,
                            ecdh_wrapped *out) noexcept
 {
-    if (key == nullptr || skb == nullptr || out == nullptr || key->type != M_PGP_PUBKEY_TYPE_ECDH)
-        return false;
-    const pgp_ecdh_key &k = key->ecdh;
-    size_t              kek_len = 0;
-    const EVP_CIPHER   *wrap    = wrap_cipher(k.kdf_cipher, &kek_len);
-    if (wrap == nullptr || kdf_md(k.kdf_hash) == nullptr || k.oid_len == 0 ||
-        k.oid_len > sizeof(k.oid))
-        return false;
+	if (key == nullptr || skb == nullptr || out == nullptr || key->type != M_PGP_PUBKEY_TYPE_ECDH)
+		return false;
+	const pgp_ecdh_key &k       = key->ecdh;
+	size_t              kek_len = 0;
+	const EVP_CIPHER   *wrap    = wrap_cipher(k.kdf_cipher, &kek_len);
+	if (wrap == nullptr || kdf_md(k.kdf_hash) == nullptr || k.oid_len == 0 || k.oid_len > sizeof(k.oid))
+		return false;
 
-    /* RFC 6637 section 8: the block padded to a multiple of 8 bytes, each
+	/* RFC 6637 section 8: the block padded to a multiple of 8 bytes, each
      * padding byte holding the padding's length (PKCS #5). */
-    unsigned char m[kEcdhMaxWrapped - kWrapBlock];
-    const size_t  pad   = kWrapBlock - skb_len % kWrapBlock;
-    const size_t  m_len = skb_len + pad;
-    if (m_len > sizeof(m))
-        return false;
-    std::memcpy(m, skb, skb_len);
-    std::memset(m + skb_len, static_cast<int>(pad), pad);
+	unsigned char m[kEcdhMaxWrapped - kWrapBlock];
+	const size_t  pad   = kWrapBlock - skb_len % kWrapBlock;
+	const size_t  m_len = skb_len + pad;
+	if (m_len > sizeof(m))
+		return false;
+	std::memcpy(m, skb, skb_len);
+	std::memset(m + skb_len, static_cast<int>(pad), pad);
 
-    /* Param (section 8): curve OID with its length, algorithm, the KDF
+	/* Param (section 8): curve OID with its length, algorithm, the KDF
      * parameters, the fixed text and the recipient's fingerprint. */
-    unsigned char param[1 + kPgpEcdhMaxOid + 1 + 4 + 20 + 20];
-    size_t        pl = 0;
-    param[pl++]      = k.oid_len;
-    std::memcpy(param + pl, k.oid, k.oid_len);
-    pl += k.oid_len;
-    param[pl++] = kPgpAlgEcdh;
-    param[pl++] = 3;
-    param[pl++] = 1;
-    param[pl++] = k.kdf_hash;
-    param[pl++] = k.kdf_cipher;
-    std::memcpy(param + pl, kAnonymousSender, sizeof(kAnonymousSender));
-    pl += sizeof(kAnonymousSender);
-    std::memcpy(param + pl, key->fingerprint, sizeof(key->fingerprint));
-    pl += sizeof(key->fingerprint);
+	unsigned char param[1 + kPgpEcdhMaxOid + 1 + 4 + 20 + 20];
+	size_t        pl = 0;
+	param[pl++]      = k.oid_len;
+	std::memcpy(param + pl, k.oid, k.oid_len);
+	pl += k.oid_len;
+	param[pl++] = kPgpAlgEcdh;
+	param[pl++] = 3;
+	param[pl++] = 1;
+	param[pl++] = k.kdf_hash;
+	param[pl++] = k.kdf_cipher;
+	std::memcpy(param + pl, kAnonymousSender, sizeof(kAnonymousSender));
+	pl += sizeof(kAnonymousSender);
+	std::memcpy(param + pl, key->fingerprint, sizeof(key->fingerprint));
+	pl += sizeof(key->fingerprint);
 
-    unsigned char shared[66]; /* P-521's x-coordinate is the longest */
-    size_t        shared_len = sizeof(shared);
-    unsigned char kek[32];
-    bool          ok = false;
-    {
-        exchange ex;
-        ok = make_keys(k, ex, out->ephemeral, &out->ephemeral_len) &&
-             (ex.ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, ex.eph, nullptr)) != nullptr &&
-             EVP_PKEY_derive_init(ex.ctx) == 1 &&
-             /* validates the recipient's point: on the curve, not small order */
-             EVP_PKEY_derive_set_peer_ex(ex.ctx, ex.peer, 1) == 1 &&
-             EVP_PKEY_derive(ex.ctx, shared, &shared_len) == 1 &&
-             ecdh_kdf(k.kdf_hash, shared, shared_len, param, pl, kek, kek_len);
-    }
+	unsigned char shared[66]; /* P-521's x-coordinate is the longest */
+	size_t        shared_len = sizeof(shared);
+	unsigned char kek[32];
+	bool          ok = false;
+	{
+		exchange ex;
+		ok = make_keys(k, ex, out->ephemeral, &out->ephemeral_len) &&
+		     (ex.ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, ex.eph, nullptr)) != nullptr &&
+		     EVP_PKEY_derive_init(ex.ctx) == 1 &&
+		     /* validates the recipient's point: on the curve, not small order */
+		     EVP_PKEY_derive_set_peer_ex(ex.ctx, ex.peer, 1) == 1 &&
+		     EVP_PKEY_derive(ex.ctx, shared, &shared_len) == 1 &&
+		     ecdh_kdf(k.kdf_hash, shared, shared_len, param, pl, kek, kek_len);
+	}
 
-    if (ok) {
-        EVP_CIPHER_CTX *c = EVP_CIPHER_CTX_new();
-        int             l1 = 0, l2 = 0;
-        if (c != nullptr) {
-            EVP_CIPHER_CTX_set_flags(c, EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
-            /* A NULL IV is the default initial value A6A6A6A6A6A6A6A6. */
-            ok = EVP_EncryptInit_ex(c, wrap, nullptr, kek, nullptr) == 1 &&
-                 EVP_EncryptUpdate(c, out->wrapped, &l1, m, static_cast<int>(m_len)) == 1 &&
-                 l1 >= 0 && EVP_EncryptFinal_ex(c, out->wrapped + l1, &l2) == 1 && l2 >= 0 &&
-                 static_cast<size_t>(l1) + static_cast<size_t>(l2) == m_len + kWrapBlock;
-            EVP_CIPHER_CTX_free(c);
-        } else {
-            ok = false;
-        }
-        out->wrapped_len = ok ? m_len + kWrapBlock : 0;
-    }
-    OPENSSL_cleanse(m, sizeof(m));
-    OPENSSL_cleanse(shared, sizeof(shared));
-    OPENSSL_cleanse(kek, sizeof(kek));
-    return ok;
+	if (ok) {
+		EVP_CIPHER_CTX *c  = EVP_CIPHER_CTX_new();
+		int             l1 = 0, l2 = 0;
+		if (c != nullptr) {
+			EVP_CIPHER_CTX_set_flags(c, EVP_CIPHER_CTX_FLAG_WRAP_ALLOW);
+			/* A NULL IV is the default initial value A6A6A6A6A6A6A6A6. */
+			ok = EVP_EncryptInit_ex(c, wrap, nullptr, kek, nullptr) == 1 &&
+			     EVP_EncryptUpdate(c, out->wrapped, &l1, m, static_cast<int>(m_len)) == 1 && l1 >= 0 &&
+			     EVP_EncryptFinal_ex(c, out->wrapped + l1, &l2) == 1 && l2 >= 0 &&
+			     static_cast<size_t>(l1) + static_cast<size_t>(l2) == m_len + kWrapBlock;
+			EVP_CIPHER_CTX_free(c);
+		} else {
+			ok = false;
+		}
+		out->wrapped_len = ok ? m_len + kWrapBlock : 0;
+	}
+	OPENSSL_cleanse(m, sizeof(m));
+	OPENSSL_cleanse(shared, sizeof(shared));
+	OPENSSL_cleanse(kek, sizeof(kek));
+	return ok;
 }
 
 } // namespace m::detail

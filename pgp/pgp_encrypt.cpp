@@ -41,21 +41,18 @@ namespace {
 /* One row of the cipher table: the library's selector, the OpenPGP ids and
  * sizes, and OpenSSL's full-block CFB cipher of the same algorithm. */
 struct symalg_row {
-    m::detail::symalg_info info;
-    const EVP_CIPHER *(*cipher)(void);
+	m::detail::symalg_info info;
+	const EVP_CIPHER *(*cipher)(void);
 };
 
 /* RFC 4880 9.2 algorithm ids. OpenPGP's CFB runs over whole blocks, so the
  * 64-bit ciphers take OpenSSL's 64-bit CFB and AES its 128-bit CFB. The
  * all-zero row ends the table. */
 constexpr symalg_row pgp_symalg_info[] = {
-    { { M_PGP_SYMALG_3DES,     2,  8, 24 }, EVP_des_ede3_cfb64 },
-    { { M_PGP_SYMALG_CAST5,    3,  8, 16 }, EVP_cast5_cfb64 },
-    { { M_PGP_SYMALG_BLOWFISH, 4,  8, 16 }, EVP_bf_cfb64 },
-    { { M_PGP_SYMALG_AES128,   7, 16, 16 }, EVP_aes_128_cfb128 },
-    { { M_PGP_SYMALG_AES192,   8, 16, 24 }, EVP_aes_192_cfb128 },
-    { { M_PGP_SYMALG_AES256,   9, 16, 32 }, EVP_aes_256_cfb128 },
-    { { static_cast<M_pgp_symalg_t>(0), 0, 0, 0 }, nullptr },
+    {{M_PGP_SYMALG_3DES, 2, 8, 24}, EVP_des_ede3_cfb64},    {{M_PGP_SYMALG_CAST5, 3, 8, 16}, EVP_cast5_cfb64},
+    {{M_PGP_SYMALG_BLOWFISH, 4, 8, 16}, EVP_bf_cfb64},      {{M_PGP_SYMALG_AES128, 7, 16, 16}, EVP_aes_128_cfb128},
+    {{M_PGP_SYMALG_AES192, 8, 16, 24}, EVP_aes_192_cfb128}, {{M_PGP_SYMALG_AES256, 9, 16, 32}, EVP_aes_256_cfb128},
+    {{static_cast<M_pgp_symalg_t>(0), 0, 0, 0}, nullptr},
 };
 static_assert(M_ARRAY_LEN(pgp_symalg_info) == 7, "six ciphers and the end row");
 
@@ -65,13 +62,13 @@ constexpr size_t kMaxKeySize   = 32;
 
 const symalg_row *symalg_row_lookup(M_pgp_symalg_t symalg)
 {
-    for (const symalg_row &row : pgp_symalg_info) {
-        if (row.cipher == nullptr)
-            break;
-        if (row.info.symalg == symalg)
-            return &row;
-    }
-    return nullptr;
+	for (const symalg_row &row : pgp_symalg_info) {
+		if (row.cipher == nullptr)
+			break;
+		if (row.info.symalg == symalg)
+			return &row;
+	}
+	return nullptr;
 }
 
 /* OpenSSL 3 keeps CAST5 and Blowfish in its legacy provider. Loading any
@@ -82,28 +79,28 @@ const symalg_row *symalg_row_lookup(M_pgp_symalg_t symalg)
  * The handles are given back at exit, before OpenSSL's own clean-up (which
  * was registered earlier, so it runs later): a provider still referenced
  * when OpenSSL unloads its module would leave its memory behind. */
-OSSL_PROVIDER *loaded_providers[2] = { nullptr, nullptr };
+OSSL_PROVIDER *loaded_providers[2] = {nullptr, nullptr};
 
 void unload_providers()
 {
-    for (OSSL_PROVIDER *&prov : loaded_providers) {
-        if (prov != nullptr)
-            (void)OSSL_PROVIDER_unload(prov);
-        prov = nullptr;
-    }
+	for (OSSL_PROVIDER *&prov : loaded_providers) {
+		if (prov != nullptr)
+			(void)OSSL_PROVIDER_unload(prov);
+		prov = nullptr;
+	}
 }
 
 void load_providers()
 {
-    static const bool loaded = [] {
-        /* Make sure OpenSSL's exit handler is registered before ours. */
-        (void)OPENSSL_init_crypto(0, nullptr);
-        loaded_providers[0] = OSSL_PROVIDER_load(nullptr, "legacy");
-        loaded_providers[1] = OSSL_PROVIDER_load(nullptr, "default");
-        (void)std::atexit(unload_providers);
-        return true;
-    }();
-    (void)loaded;
+	static const bool loaded = [] {
+		/* Make sure OpenSSL's exit handler is registered before ours. */
+		(void)OPENSSL_init_crypto(0, nullptr);
+		loaded_providers[0] = OSSL_PROVIDER_load(nullptr, "legacy");
+		loaded_providers[1] = OSSL_PROVIDER_load(nullptr, "default");
+		(void)std::atexit(unload_providers);
+		return true;
+	}();
+	(void)loaded;
 }
 
 /* One OpenPGP CFB stream under one key from one IV. Bytes fed through
@@ -111,97 +108,98 @@ void load_providers()
  * would give them: OpenSSL's CFB keeps its place inside a block between
  * calls, so pieces need not end on block boundaries. */
 class cfb_stream {
-public:
-    cfb_stream() = default;
-    cfb_stream(const cfb_stream &) = delete;
-    cfb_stream &operator=(const cfb_stream &) = delete;
-    ~cfb_stream() { EVP_CIPHER_CTX_free(ctx_); /* clears the key schedule */ }
+  public:
+	cfb_stream()                              = default;
+	cfb_stream(const cfb_stream &)            = delete;
+	cfb_stream &operator=(const cfb_stream &) = delete;
+	~cfb_stream()
+	{
+		EVP_CIPHER_CTX_free(ctx_); /* clears the key schedule */
+	}
 
-    /* Starts the stream; false on a NULL key or iv, an unknown selector, a
+	/* Starts the stream; false on a NULL key or iv, an unknown selector, a
      * cipher the crypto library cannot provide, or a failed cipher call. */
-    [[nodiscard]] bool start(M_pgp_symalg_t symalg, const unsigned char *key, const unsigned char *iv)
-    {
-        const symalg_row *row = symalg_row_lookup(symalg);
-        if (row == nullptr || key == nullptr || iv == nullptr || ctx_ != nullptr)
-            return false;
-        load_providers();
-        const EVP_CIPHER *cipher = row->cipher();
-        if (cipher == nullptr)
-            return false;
-        ctx_ = EVP_CIPHER_CTX_new();
-        return ctx_ != nullptr && EVP_EncryptInit_ex(ctx_, cipher, nullptr, nullptr, nullptr) == 1 &&
-               EVP_CIPHER_CTX_set_key_length(ctx_, static_cast<int>(row->info.key_size)) == 1 &&
-               EVP_EncryptInit_ex(ctx_, nullptr, nullptr, key, iv) == 1 &&
-               EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
-    }
+	[[nodiscard]] bool start(M_pgp_symalg_t symalg, const unsigned char *key, const unsigned char *iv)
+	{
+		const symalg_row *row = symalg_row_lookup(symalg);
+		if (row == nullptr || key == nullptr || iv == nullptr || ctx_ != nullptr)
+			return false;
+		load_providers();
+		const EVP_CIPHER *cipher = row->cipher();
+		if (cipher == nullptr)
+			return false;
+		ctx_ = EVP_CIPHER_CTX_new();
+		return ctx_ != nullptr && EVP_EncryptInit_ex(ctx_, cipher, nullptr, nullptr, nullptr) == 1 &&
+		       EVP_CIPHER_CTX_set_key_length(ctx_, static_cast<int>(row->info.key_size)) == 1 &&
+		       EVP_EncryptInit_ex(ctx_, nullptr, nullptr, key, iv) == 1 && EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
+	}
 
-    /* Encrypts len bytes of in to out (which may be the same bytes). The
+	/* Encrypts len bytes of in to out (which may be the same bytes). The
      * cipher takes an int count: long inputs go in slices of the stream. */
-    [[nodiscard]] bool update(unsigned char *out, const unsigned char *in, size_t len)
-    {
-        constexpr size_t kSlice = static_cast<size_t>(1) << 30;
-        static_assert(kSlice <= INT_MAX, "slice fits the cipher's count");
-        if (ctx_ == nullptr)
-            return false;
-        for (size_t done = 0; done < len;) {
-            const size_t chunk = (len - done < kSlice) ? len - done : kSlice;
-            int          outl  = 0;
-            if (EVP_EncryptUpdate(ctx_, out + done, &outl, in + done, static_cast<int>(chunk)) != 1 ||
-                outl < 0 || static_cast<size_t>(outl) != chunk)
-                return false;
-            done += chunk;
-        }
-        return true;
-    }
+	[[nodiscard]] bool update(unsigned char *out, const unsigned char *in, size_t len)
+	{
+		constexpr size_t kSlice = static_cast<size_t>(1) << 30;
+		static_assert(kSlice <= INT_MAX, "slice fits the cipher's count");
+		if (ctx_ == nullptr)
+			return false;
+		for (size_t done = 0; done < len;) {
+			const size_t chunk = (len - done < kSlice) ? len - done : kSlice;
+			int          outl  = 0;
+			if (EVP_EncryptUpdate(ctx_, out + done, &outl, in + done, static_cast<int>(chunk)) != 1 || outl < 0 ||
+			    static_cast<size_t>(outl) != chunk)
+				return false;
+			done += chunk;
+		}
+		return true;
+	}
 
-    /* Ends the stream; a CFB stream has nothing left over, but whatever the
+	/* Ends the stream; a CFB stream has nothing left over, but whatever the
      * cipher hands back goes to tail and its count to tail_len. */
-    [[nodiscard]] bool finish(unsigned char *tail, size_t &tail_len)
-    {
-        int finl = 0;
-        if (ctx_ == nullptr || EVP_EncryptFinal_ex(ctx_, tail, &finl) != 1 || finl < 0)
-            return false;
-        tail_len = static_cast<size_t>(finl);
-        return true;
-    }
+	[[nodiscard]] bool finish(unsigned char *tail, size_t &tail_len)
+	{
+		int finl = 0;
+		if (ctx_ == nullptr || EVP_EncryptFinal_ex(ctx_, tail, &finl) != 1 || finl < 0)
+			return false;
+		tail_len = static_cast<size_t>(finl);
+		return true;
+	}
 
-private:
-    EVP_CIPHER_CTX *ctx_ = nullptr;
+  private:
+	EVP_CIPHER_CTX *ctx_ = nullptr;
 };
 
 /* Packet headers: old format (RFC 4880 4.2.1), length type 2 (4 bytes). */
 constexpr unsigned char old_header(unsigned tag)
 {
-    return static_cast<unsigned char>(0x80 | (tag << 2) | 2);
+	return static_cast<unsigned char>(0x80 | (tag << 2) | 2);
 }
 constexpr unsigned char kHdrPkesk      = old_header(1);
 constexpr unsigned char kHdrSymenc     = old_header(9);
 constexpr unsigned char kHdrCompressed = old_header(8);
 constexpr unsigned char kHdrLiteral    = old_header(11);
-static_assert(kHdrPkesk == 0x86 && kHdrSymenc == 0xA6 && kHdrCompressed == 0xA2 &&
-                  kHdrLiteral == 0xAE,
+static_assert(kHdrPkesk == 0x86 && kHdrSymenc == 0xA6 && kHdrCompressed == 0xA2 && kHdrLiteral == 0xAE,
               "old-format headers with 4-byte lengths");
 constexpr size_t kHdrLen = 5;
 
 /* The integrity protected data packet has only a new-format header (RFC 4880
  * 4.2.2: 0xC0 | tag, then a one-, two- or five-byte length). */
-constexpr unsigned char kHdrSeipd      = 0xC0 | 18;
-constexpr unsigned char kSeipdVersion  = 1;
+constexpr unsigned char kHdrSeipd     = 0xC0 | 18;
+constexpr unsigned char kSeipdVersion = 1;
 /* The modification detection code packet: new-format tag 19, length 20. */
-constexpr unsigned char kMdcHead[2]    = { 0xC0 | 19, 20 };
-constexpr size_t        kSha1Len       = 20;
+constexpr unsigned char kMdcHead[2]   = {0xC0 | 19, 20};
+constexpr size_t        kSha1Len      = 20;
 constexpr size_t        kMdcPacketLen = sizeof(kMdcHead) + kSha1Len;
 static_assert(kHdrSeipd == 0xD2 && kMdcHead[0] == 0xD3 && kMdcHead[1] == 0x14 && kMdcPacketLen == 22,
               "tag 18 header, tag 19 packet of 22 bytes");
 /* The most a new-format length takes: 0xFF and four bytes. */
 constexpr size_t kNewLenMax = 5;
 
-constexpr unsigned char kCompressAlgZlib   = 2;
-constexpr unsigned char kLiteralFmtBinary  = 'b';
-constexpr unsigned char kPkeskVersion       = 3;
-constexpr unsigned char kPgpAlgRsa         = 1;
-constexpr unsigned char kPgpAlgElgamal     = 16;
-constexpr unsigned char kPgpAlgEcdh        = 18;
+constexpr unsigned char kCompressAlgZlib  = 2;
+constexpr unsigned char kLiteralFmtBinary = 'b';
+constexpr unsigned char kPkeskVersion     = 3;
+constexpr unsigned char kPgpAlgRsa        = 1;
+constexpr unsigned char kPgpAlgElgamal    = 16;
+constexpr unsigned char kPgpAlgEcdh       = 18;
 
 /* Literal packet body before the data: format, name length 0, date 0. */
 constexpr size_t kLiteralPrefixLen = 6;
@@ -218,56 +216,56 @@ constexpr uint64_t kUint32Limit = 0xFFFFFFFFu;
 
 void put_be32(unsigned char *dst, uint32_t v)
 {
-    dst[0] = static_cast<unsigned char>(v >> 24);
-    dst[1] = static_cast<unsigned char>(v >> 16);
-    dst[2] = static_cast<unsigned char>(v >> 8);
-    dst[3] = static_cast<unsigned char>(v);
+	dst[0] = static_cast<unsigned char>(v >> 24);
+	dst[1] = static_cast<unsigned char>(v >> 16);
+	dst[2] = static_cast<unsigned char>(v >> 8);
+	dst[3] = static_cast<unsigned char>(v);
 }
 
 /* Opens a direct-write window of at least len bytes, or nullptr. */
 unsigned char *reserve(M_buf_t *buf, size_t len)
 {
-    size_t room = len;
-    unsigned char *p = M_buf_direct_write_start(buf, &room);
-    if (p == nullptr || room < len)
-        return nullptr;
-    return p;
+	size_t         room = len;
+	unsigned char *p    = M_buf_direct_write_start(buf, &room);
+	if (p == nullptr || room < len)
+		return nullptr;
+	return p;
 }
 
 /* Big numbers and the context of one session key encryption, released with
  * their clearing forms on every path. */
 struct bn_set {
-    BN_CTX *ctx  = nullptr;
-    BIGNUM *m    = nullptr; /* the encoded session key block */
-    BIGNUM *c    = nullptr; /* RSA: c. Elgamal: a */
-    BIGNUM *b    = nullptr; /* Elgamal: b */
-    BIGNUM *x    = nullptr; /* Elgamal: the random exponent */
-    BIGNUM *pm1  = nullptr; /* Elgamal: p - 1 */
-    BIGNUM *gcd  = nullptr; /* Elgamal: gcd(x, p - 1) */
-    BIGNUM *t    = nullptr; /* Elgamal: y^x mod p */
+	BN_CTX *ctx = nullptr;
+	BIGNUM *m   = nullptr; /* the encoded session key block */
+	BIGNUM *c   = nullptr; /* RSA: c. Elgamal: a */
+	BIGNUM *b   = nullptr; /* Elgamal: b */
+	BIGNUM *x   = nullptr; /* Elgamal: the random exponent */
+	BIGNUM *pm1 = nullptr; /* Elgamal: p - 1 */
+	BIGNUM *gcd = nullptr; /* Elgamal: gcd(x, p - 1) */
+	BIGNUM *t   = nullptr; /* Elgamal: y^x mod p */
 
-    bn_set() = default;
-    bn_set(const bn_set &) = delete;
-    bn_set &operator=(const bn_set &) = delete;
-    ~bn_set()
-    {
-        BN_clear_free(m);
-        BN_clear_free(c);
-        BN_clear_free(b);
-        BN_clear_free(x);
-        BN_clear_free(pm1);
-        BN_clear_free(gcd);
-        BN_clear_free(t);
-        BN_CTX_free(ctx);
-    }
+	bn_set()                          = default;
+	bn_set(const bn_set &)            = delete;
+	bn_set &operator=(const bn_set &) = delete;
+	~bn_set()
+	{
+		BN_clear_free(m);
+		BN_clear_free(c);
+		BN_clear_free(b);
+		BN_clear_free(x);
+		BN_clear_free(pm1);
+		BN_clear_free(gcd);
+		BN_clear_free(t);
+		BN_CTX_free(ctx);
+	}
 };
 
 /* Size in bits of the Elgamal random exponent for a prime of pbits bits. */
 constexpr int elgamal_exp_bits(int pbits)
 {
-    if (pbits <= 5119)
-        return pbits / 10 + 160;
-    return ((pbits / 8) * 3 + 600) / 2;
+	if (pbits <= 5119)
+		return pbits / 10 + 160;
+	return ((pbits / 8) * 3 + 600) / 2;
 }
 static_assert(elgamal_exp_bits(2048) == 364, "2048-bit prime");
 static_assert(elgamal_exp_bits(5120) == 1260, "5120-bit prime");
@@ -275,152 +273,150 @@ static_assert(elgamal_exp_bits(5120) == 1260, "5120-bit prime");
 /* Appends an MPI: bit count, then the number's bytes without leading zeros. */
 [[nodiscard]] bool add_mpi(M_buf_t *out, const BIGNUM *bn)
 {
-    const int    bits   = BN_num_bits(bn);
-    const size_t nbytes = static_cast<size_t>(BN_num_bytes(bn));
-    if (bits < 0 || bits > 0xffff)
-        return false;
-    if (!M_buf_add_uintbin(out, static_cast<uint64_t>(bits), 2, M_FALSE))
-        return false;
-    if (nbytes == 0)
-        return true;
-    unsigned char *dst = reserve(out, nbytes);
-    if (dst == nullptr || BN_bn2bin(bn, dst) != static_cast<int>(nbytes))
-        return false;
-    M_buf_direct_write_end(out, nbytes);
-    return true;
+	const int    bits   = BN_num_bits(bn);
+	const size_t nbytes = static_cast<size_t>(BN_num_bytes(bn));
+	if (bits < 0 || bits > 0xffff)
+		return false;
+	if (!M_buf_add_uintbin(out, static_cast<uint64_t>(bits), 2, M_FALSE))
+		return false;
+	if (nbytes == 0)
+		return true;
+	unsigned char *dst = reserve(out, nbytes);
+	if (dst == nullptr || BN_bn2bin(bn, dst) != static_cast<int>(nbytes))
+		return false;
+	M_buf_direct_write_end(out, nbytes);
+	return true;
 }
 
 size_t mpi_len(const BIGNUM *bn)
 {
-    return 2 + static_cast<size_t>(BN_num_bytes(bn));
+	return 2 + static_cast<size_t>(BN_num_bytes(bn));
 }
 
 /* The session key packet of an ECDH key (RFC 6637 section 10): version 3,
  * key ID, algorithm 18, the ephemeral point as an MPI, then the wrapped
  * session key block after a one-byte length. */
-[[nodiscard]] bool write_ecdh_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key,
-                                                 const unsigned char *skb, size_t skb_len)
+[[nodiscard]] bool write_ecdh_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key, const unsigned char *skb,
+                                                 size_t skb_len)
 {
-    load_providers();
-    m::detail::ecdh_wrapped w;
-    if (!m::detail::ecdh_wrap_session_key(key, skb, skb_len, &w) || w.ephemeral_len == 0 ||
-        w.wrapped_len > 0xff)
-        return false;
-    /* The point's bit count leaves out the leading zero bits of its first
+	load_providers();
+	m::detail::ecdh_wrapped w;
+	if (!m::detail::ecdh_wrap_session_key(key, skb, skb_len, &w) || w.ephemeral_len == 0 || w.wrapped_len > 0xff)
+		return false;
+	/* The point's bit count leaves out the leading zero bits of its first
      * byte (0x40 or 0x04). */
-    unsigned bits = static_cast<unsigned>(w.ephemeral_len) * 8;
-    for (unsigned char top = w.ephemeral[0]; top != 0 && !(top & 0x80); top = static_cast<unsigned char>(top << 1))
-        bits--;
-    const size_t body = 1 + sizeof(key->key_id) + 1 + 2 + w.ephemeral_len + 1 + w.wrapped_len;
-    M_buf_add_byte(out, kHdrPkesk);
-    if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
-        return false;
-    M_buf_add_byte(out, kPkeskVersion);
-    M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
-    M_buf_add_byte(out, kPgpAlgEcdh);
-    M_buf_add_byte(out, static_cast<unsigned char>(bits >> 8));
-    M_buf_add_byte(out, static_cast<unsigned char>(bits & 0xff));
-    M_buf_add_bytes(out, w.ephemeral, w.ephemeral_len);
-    M_buf_add_byte(out, static_cast<unsigned char>(w.wrapped_len));
-    M_buf_add_bytes(out, w.wrapped, w.wrapped_len);
-    return true;
+	unsigned bits = static_cast<unsigned>(w.ephemeral_len) * 8;
+	for (unsigned char top = w.ephemeral[0]; top != 0 && !(top & 0x80); top = static_cast<unsigned char>(top << 1))
+		bits--;
+	const size_t body = 1 + sizeof(key->key_id) + 1 + 2 + w.ephemeral_len + 1 + w.wrapped_len;
+	M_buf_add_byte(out, kHdrPkesk);
+	if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
+		return false;
+	M_buf_add_byte(out, kPkeskVersion);
+	M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
+	M_buf_add_byte(out, kPgpAlgEcdh);
+	M_buf_add_byte(out, static_cast<unsigned char>(bits >> 8));
+	M_buf_add_byte(out, static_cast<unsigned char>(bits & 0xff));
+	M_buf_add_bytes(out, w.ephemeral, w.ephemeral_len);
+	M_buf_add_byte(out, static_cast<unsigned char>(w.wrapped_len));
+	M_buf_add_bytes(out, w.wrapped, w.wrapped_len);
+	return true;
 }
 
 /* Encrypt the session key block to the key and append the
  * public-key encrypted session key packet to out. */
-[[nodiscard]] bool write_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key,
-                                            const unsigned char *skb, size_t skb_len)
+[[nodiscard]] bool write_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key, const unsigned char *skb,
+                                            size_t skb_len)
 {
-    if (key->type == M_PGP_PUBKEY_TYPE_ECDH)
-        return write_ecdh_session_key_packet(out, key, skb, skb_len);
-    if (key->type != M_PGP_PUBKEY_TYPE_RSA && key->type != M_PGP_PUBKEY_TYPE_ELGAMAL)
-        return false;
-    const bool is_rsa = key->type == M_PGP_PUBKEY_TYPE_RSA;
-    if (key->n_p == nullptr || key->e_g == nullptr || (!is_rsa && key->y == nullptr))
-        return false;
+	if (key->type == M_PGP_PUBKEY_TYPE_ECDH)
+		return write_ecdh_session_key_packet(out, key, skb, skb_len);
+	if (key->type != M_PGP_PUBKEY_TYPE_RSA && key->type != M_PGP_PUBKEY_TYPE_ELGAMAL)
+		return false;
+	const bool is_rsa = key->type == M_PGP_PUBKEY_TYPE_RSA;
+	if (key->n_p == nullptr || key->e_g == nullptr || (!is_rsa && key->y == nullptr))
+		return false;
 
-    const int    modbits = BN_num_bits(key->n_p);
-    const size_t k       = static_cast<size_t>(modbits + 7) / 8;
-    if (k < kPkcs1Overhead || k - kPkcs1Overhead < skb_len)
-        return false;
+	const int    modbits = BN_num_bits(key->n_p);
+	const size_t k       = static_cast<size_t>(modbits + 7) / 8;
+	if (k < kPkcs1Overhead || k - kPkcs1Overhead < skb_len)
+		return false;
 
-    /* EME-PKCS1-v1_5 encoding into k bytes: 00 02, non-zero random padding,
+	/* EME-PKCS1-v1_5 encoding into k bytes: 00 02, non-zero random padding,
      * 00, the session key block. */
-    unsigned char *em = static_cast<unsigned char *>(M_malloc(k));
-    if (em == nullptr)
-        return false;
-    const size_t pad_len = k - skb_len - 3;
-    em[0] = 0x00;
-    em[1] = 0x02;
-    for (size_t i = 0; i < pad_len; i++) {
-        unsigned char r = 0;
-        do {
-            if (RAND_bytes(&r, 1) != 1) {
-                M_free(em);
-                return false;
-            }
-        } while (r == 0);
-        em[2 + i] = r;
-    }
-    em[2 + pad_len] = 0x00;
-    std::memcpy(em + 3 + pad_len, skb, skb_len);
+	unsigned char *em = static_cast<unsigned char *>(M_malloc(k));
+	if (em == nullptr)
+		return false;
+	const size_t pad_len = k - skb_len - 3;
+	em[0]                = 0x00;
+	em[1]                = 0x02;
+	for (size_t i = 0; i < pad_len; i++) {
+		unsigned char r = 0;
+		do {
+			if (RAND_bytes(&r, 1) != 1) {
+				M_free(em);
+				return false;
+			}
+		} while (r == 0);
+		em[2 + i] = r;
+	}
+	em[2 + pad_len] = 0x00;
+	std::memcpy(em + 3 + pad_len, skb, skb_len);
 
-    bn_set bn;
-    bn.m = BN_bin2bn(em, static_cast<int>(k), nullptr);
-    M_free(em); /* wiped by M_free */
-    bn.ctx = BN_CTX_new();
-    if (bn.m == nullptr || bn.ctx == nullptr)
-        return false;
+	bn_set bn;
+	bn.m = BN_bin2bn(em, static_cast<int>(k), nullptr);
+	M_free(em); /* wiped by M_free */
+	bn.ctx = BN_CTX_new();
+	if (bn.m == nullptr || bn.ctx == nullptr)
+		return false;
 
-    if (is_rsa) {
-        /* RSA: c = m^e mod n. */
-        bn.c = BN_new();
-        if (bn.c == nullptr || BN_mod_exp(bn.c, bn.m, key->e_g, key->n_p, bn.ctx) != 1)
-            return false;
-    } else {
-        /* Elgamal: a = g^x mod p, b = y^x * m mod p with x coprime to p - 1. */
-        const int xbits = elgamal_exp_bits(modbits);
-        bn.x   = BN_new();
-        bn.pm1 = BN_new();
-        bn.gcd = BN_new();
-        if (bn.x == nullptr || bn.pm1 == nullptr || bn.gcd == nullptr ||
-            BN_sub(bn.pm1, key->n_p, BN_value_one()) != 1)
-            return false;
-        unsigned draws = 0;
-        for (;;) {
-            if (++draws > kElgamalMaxDraws)
-                return false;
-            if (BN_rand(bn.x, xbits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) != 1 ||
-                BN_gcd(bn.gcd, bn.x, bn.pm1, bn.ctx) != 1)
-                return false;
-            if (BN_is_one(bn.gcd))
-                break;
-        }
-        /* x is secret: keep the exponentiations constant-time. */
-        BN_set_flags(bn.x, BN_FLG_CONSTTIME);
-        bn.c = BN_new();
-        bn.b = BN_new();
-        bn.t = BN_new();
-        if (bn.c == nullptr || bn.b == nullptr || bn.t == nullptr ||
-            BN_mod_exp(bn.c, key->e_g, bn.x, key->n_p, bn.ctx) != 1 ||
-            BN_mod_exp(bn.t, key->y, bn.x, key->n_p, bn.ctx) != 1 ||
-            BN_mod_mul(bn.b, bn.t, bn.m, key->n_p, bn.ctx) != 1)
-            return false;
-    }
+	if (is_rsa) {
+		/* RSA: c = m^e mod n. */
+		bn.c = BN_new();
+		if (bn.c == nullptr || BN_mod_exp(bn.c, bn.m, key->e_g, key->n_p, bn.ctx) != 1)
+			return false;
+	} else {
+		/* Elgamal: a = g^x mod p, b = y^x * m mod p with x coprime to p - 1. */
+		const int xbits = elgamal_exp_bits(modbits);
+		bn.x            = BN_new();
+		bn.pm1          = BN_new();
+		bn.gcd          = BN_new();
+		if (bn.x == nullptr || bn.pm1 == nullptr || bn.gcd == nullptr || BN_sub(bn.pm1, key->n_p, BN_value_one()) != 1)
+			return false;
+		unsigned draws = 0;
+		for (;;) {
+			if (++draws > kElgamalMaxDraws)
+				return false;
+			if (BN_rand(bn.x, xbits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) != 1 ||
+			    BN_gcd(bn.gcd, bn.x, bn.pm1, bn.ctx) != 1)
+				return false;
+			if (BN_is_one(bn.gcd))
+				break;
+		}
+		/* x is secret: keep the exponentiations constant-time. */
+		BN_set_flags(bn.x, BN_FLG_CONSTTIME);
+		bn.c = BN_new();
+		bn.b = BN_new();
+		bn.t = BN_new();
+		if (bn.c == nullptr || bn.b == nullptr || bn.t == nullptr ||
+		    BN_mod_exp(bn.c, key->e_g, bn.x, key->n_p, bn.ctx) != 1 ||
+		    BN_mod_exp(bn.t, key->y, bn.x, key->n_p, bn.ctx) != 1 ||
+		    BN_mod_mul(bn.b, bn.t, bn.m, key->n_p, bn.ctx) != 1)
+			return false;
+	}
 
-    /* The packet: version 3, key ID, algorithm, then the MPIs. */
-    const size_t body = 1 + sizeof(key->key_id) + 1 + mpi_len(bn.c) + (is_rsa ? 0 : mpi_len(bn.b));
-    M_buf_add_byte(out, kHdrPkesk);
-    if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
-        return false;
-    M_buf_add_byte(out, kPkeskVersion);
-    M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
-    M_buf_add_byte(out, is_rsa ? kPgpAlgRsa : kPgpAlgElgamal);
-    if (!add_mpi(out, bn.c))
-        return false;
-    if (!is_rsa && !add_mpi(out, bn.b))
-        return false;
-    return true;
+	/* The packet: version 3, key ID, algorithm, then the MPIs. */
+	const size_t body = 1 + sizeof(key->key_id) + 1 + mpi_len(bn.c) + (is_rsa ? 0 : mpi_len(bn.b));
+	M_buf_add_byte(out, kHdrPkesk);
+	if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
+		return false;
+	M_buf_add_byte(out, kPkeskVersion);
+	M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
+	M_buf_add_byte(out, is_rsa ? kPgpAlgRsa : kPgpAlgElgamal);
+	if (!add_mpi(out, bn.c))
+		return false;
+	if (!is_rsa && !add_mpi(out, bn.b))
+		return false;
+	return true;
 }
 
 /* Writes a new-format packet length (RFC 4880 4.2.2) in its shortest form
@@ -428,19 +424,19 @@ size_t mpi_len(const BIGNUM *bn)
  * else 0xFF and four bytes. Returns the number of bytes. */
 size_t new_length(unsigned char *dst, uint32_t len)
 {
-    if (len < 192) {
-        dst[0] = static_cast<unsigned char>(len);
-        return 1;
-    }
-    if (len < 8384) {
-        const uint32_t v = len - 192;
-        dst[0] = static_cast<unsigned char>((v >> 8) + 192);
-        dst[1] = static_cast<unsigned char>(v & 0xff);
-        return 2;
-    }
-    dst[0] = 0xFF;
-    put_be32(dst + 1, len);
-    return 5;
+	if (len < 192) {
+		dst[0] = static_cast<unsigned char>(len);
+		return 1;
+	}
+	if (len < 8384) {
+		const uint32_t v = len - 192;
+		dst[0]           = static_cast<unsigned char>((v >> 8) + 192);
+		dst[1]           = static_cast<unsigned char>(v & 0xff);
+		return 2;
+	}
+	dst[0] = 0xFF;
+	put_be32(dst + 1, len);
+	return 5;
 }
 
 /* The encrypted packet is hashed and encrypted in pieces of this size, so
@@ -464,165 +460,160 @@ constexpr size_t kMdcPiece = static_cast<size_t>(64) * 1024;
  * prefix, the compressed packet and the modification detection code packet
  * (5.14), whose SHA-1 covers the prefix, the compressed packet and its own
  * two header bytes. */
-[[nodiscard]] bool write_data_packet(M_buf_t *out, const symalg_row *row,
-                                     const unsigned char *session_key, const M_buf_t *in,
-                                     bool mdc)
+[[nodiscard]] bool write_data_packet(M_buf_t *out, const symalg_row *row, const unsigned char *session_key,
+                                     const M_buf_t *in, bool mdc)
 {
-    const size_t bs   = row->info.block_size;
-    const size_t n    = M_buf_len(in);
-    const auto  *data = reinterpret_cast<const unsigned char *>(M_buf_peek(in));
+	const size_t bs   = row->info.block_size;
+	const size_t n    = M_buf_len(in);
+	const auto  *data = reinterpret_cast<const unsigned char *>(M_buf_peek(in));
 
-    /* The literal packet's header; an empty input has no literal packet. */
-    unsigned char lit[kHdrLen + kLiteralPrefixLen] = { 0 };
-    size_t        bound = 0;
-    if (n != 0) {
-        if (static_cast<uint64_t>(n) > kUint32Limit - sizeof(lit))
-            return false;
-        lit[0] = kHdrLiteral;
-        put_be32(lit + 1, static_cast<uint32_t>(n + kLiteralPrefixLen));
-        lit[5] = kLiteralFmtBinary; /* then file name length 0 and date 0 */
-        bound = m::detail::compress_after_head_bound(sizeof(lit), n);
-        if (bound == 0)
-            return false;
-    }
+	/* The literal packet's header; an empty input has no literal packet. */
+	unsigned char lit[kHdrLen + kLiteralPrefixLen] = {0};
+	size_t        bound                            = 0;
+	if (n != 0) {
+		if (static_cast<uint64_t>(n) > kUint32Limit - sizeof(lit))
+			return false;
+		lit[0] = kHdrLiteral;
+		put_be32(lit + 1, static_cast<uint32_t>(n + kLiteralPrefixLen));
+		lit[5] = kLiteralFmtBinary; /* then file name length 0 and date 0 */
+		bound  = m::detail::compress_after_head_bound(sizeof(lit), n);
+		if (bound == 0)
+			return false;
+	}
 
-    /* One window for the whole packet. The mdc header's length takes one to
+	/* One window for the whole packet. The mdc header's length takes one to
      * five bytes; room for five is kept and the header moved up to the
      * packet's body once the length is known. */
-    const size_t head      = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
-    const size_t comp_head = kHdrLen + kCompressedPrefixLen;
-    const size_t tail      = mdc ? kMdcPacketLen : 0;
-    if (bound > SIZE_MAX - head - (bs + 2) - comp_head - tail)
-        return false;
-    const size_t   room = head + bs + 2 + (n != 0 ? comp_head + bound : 0) + tail;
-    unsigned char *p    = reserve(out, room);
-    if (p == nullptr)
-        return false;
-    unsigned char *prefix_at = p + head;
-    unsigned char *body      = prefix_at + bs + 2;
+	const size_t head      = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
+	const size_t comp_head = kHdrLen + kCompressedPrefixLen;
+	const size_t tail      = mdc ? kMdcPacketLen : 0;
+	if (bound > SIZE_MAX - head - (bs + 2) - comp_head - tail)
+		return false;
+	const size_t   room = head + bs + 2 + (n != 0 ? comp_head + bound : 0) + tail;
+	unsigned char *p    = reserve(out, room);
+	if (p == nullptr)
+		return false;
+	unsigned char *prefix_at = p + head;
+	unsigned char *body      = prefix_at + bs + 2;
 
-    size_t L = 0;
-    if (n != 0) {
-        size_t clen = bound;
-        if (!m::detail::compress_after_head(body + comp_head, &clen, lit, sizeof(lit), data, n))
-            return false;
-        if (static_cast<uint64_t>(clen) > kUint32Limit - kCompressedPrefixLen)
-            return false;
-        body[0] = kHdrCompressed;
-        put_be32(body + 1, static_cast<uint32_t>(clen + kCompressedPrefixLen));
-        body[5] = kCompressAlgZlib;
-        L = comp_head + clen;
-    }
+	size_t L = 0;
+	if (n != 0) {
+		size_t clen = bound;
+		if (!m::detail::compress_after_head(body + comp_head, &clen, lit, sizeof(lit), data, n))
+			return false;
+		if (static_cast<uint64_t>(clen) > kUint32Limit - kCompressedPrefixLen)
+			return false;
+		body[0] = kHdrCompressed;
+		put_be32(body + 1, static_cast<uint32_t>(clen + kCompressedPrefixLen));
+		body[5] = kCompressAlgZlib;
+		L       = comp_head + clen;
+	}
 
-    /* The prefix: a random block, its last two bytes repeated. */
-    unsigned char prefix[kMaxBlockSize + 2];
-    static_assert(sizeof(prefix) >= 16 + 2, "room for the AES prefix");
-    if (RAND_bytes(prefix, static_cast<int>(bs)) != 1)
-        return false;
-    prefix[bs]     = prefix[bs - 2];
-    prefix[bs + 1] = prefix[bs - 1];
+	/* The prefix: a random block, its last two bytes repeated. */
+	unsigned char prefix[kMaxBlockSize + 2];
+	static_assert(sizeof(prefix) >= 16 + 2, "room for the AES prefix");
+	if (RAND_bytes(prefix, static_cast<int>(bs)) != 1)
+		return false;
+	prefix[bs]     = prefix[bs - 2];
+	prefix[bs + 1] = prefix[bs - 1];
 
-    bool   ok      = false;
-    size_t written = 0;
-    if (!mdc) {
-        ok = static_cast<uint64_t>(L) <= kUint32Limit - bs - 2;
-        if (ok) {
-            p[0] = kHdrSymenc;
-            put_be32(p + 1, static_cast<uint32_t>(bs + 2 + L));
-            /* RFC 4880 13.9: the prefix from a zero IV; the data continues from
+	bool   ok      = false;
+	size_t written = 0;
+	if (!mdc) {
+		ok = static_cast<uint64_t>(L) <= kUint32Limit - bs - 2;
+		if (ok) {
+			p[0] = kHdrSymenc;
+			put_be32(p + 1, static_cast<uint32_t>(bs + 2 + L));
+			/* RFC 4880 13.9: the prefix from a zero IV; the data continues from
              * the resynchronised IV, the ciphertext of prefix bytes 2 .. bs + 1. */
-            unsigned char iv[kMaxBlockSize] = { 0 };
-            ok = m::detail::do_encrypt_cfb(prefix_at, row->info.symalg, session_key, iv, prefix,
-                                            bs + 2) == bs + 2;
-            if (ok) {
-                std::memcpy(iv, prefix_at + 2, bs);
-                ok = L == 0 ||
-                     m::detail::do_encrypt_cfb(body, row->info.symalg, session_key, iv, body, L) == L;
-            }
-            written = kHdrLen + bs + 2 + L;
-        }
-    } else {
-        const size_t overhead = 1 + bs + 2 + kMdcPacketLen;
-        ok = static_cast<uint64_t>(L) <= kUint32Limit - overhead;
-        unsigned char      mdc_packet[kMdcPacketLen];
-        EVP_MD_CTX        *md = ok ? EVP_MD_CTX_new() : nullptr;
-        cfb_stream         cfb;
-        const unsigned char iv[kMaxBlockSize] = { 0 };
-        ok = md != nullptr && cfb.start(row->info.symalg, session_key, iv) &&
-             EVP_DigestInit_ex(md, EVP_sha1(), nullptr) == 1 &&
-             EVP_DigestUpdate(md, prefix, bs + 2) == 1 && cfb.update(prefix_at, prefix, bs + 2);
-        /* Hash each piece, then encrypt it where it lies. */
-        for (size_t done = 0; ok && done < L;) {
-            const size_t piece = (L - done < kMdcPiece) ? L - done : kMdcPiece;
-            ok = EVP_DigestUpdate(md, body + done, piece) == 1 &&
-                 cfb.update(body + done, body + done, piece);
-            done += piece;
-        }
-        unsigned int  digest_len = 0;
-        size_t        cfb_tail   = 0;
-        unsigned char scratch[kMaxBlockSize];
-        if (ok) {
-            std::memcpy(mdc_packet, kMdcHead, sizeof(kMdcHead));
-            ok = EVP_DigestUpdate(md, kMdcHead, sizeof(kMdcHead)) == 1 &&
-                 EVP_DigestFinal_ex(md, mdc_packet + sizeof(kMdcHead), &digest_len) == 1 &&
-                 digest_len == kSha1Len && cfb.update(body + L, mdc_packet, kMdcPacketLen) &&
-                 cfb.finish(scratch, cfb_tail) && cfb_tail == 0;
-        }
-        EVP_MD_CTX_free(md);
-        OPENSSL_cleanse(mdc_packet, sizeof(mdc_packet));
-        if (ok) {
-            /* Header right before the version byte, then moved to the start
+			unsigned char iv[kMaxBlockSize] = {0};
+			ok = m::detail::do_encrypt_cfb(prefix_at, row->info.symalg, session_key, iv, prefix, bs + 2) == bs + 2;
+			if (ok) {
+				std::memcpy(iv, prefix_at + 2, bs);
+				ok = L == 0 || m::detail::do_encrypt_cfb(body, row->info.symalg, session_key, iv, body, L) == L;
+			}
+			written = kHdrLen + bs + 2 + L;
+		}
+	} else {
+		const size_t overhead = 1 + bs + 2 + kMdcPacketLen;
+		ok                    = static_cast<uint64_t>(L) <= kUint32Limit - overhead;
+		unsigned char       mdc_packet[kMdcPacketLen];
+		EVP_MD_CTX         *md = ok ? EVP_MD_CTX_new() : nullptr;
+		cfb_stream          cfb;
+		const unsigned char iv[kMaxBlockSize] = {0};
+		ok                                    = md != nullptr && cfb.start(row->info.symalg, session_key, iv) &&
+		     EVP_DigestInit_ex(md, EVP_sha1(), nullptr) == 1 && EVP_DigestUpdate(md, prefix, bs + 2) == 1 &&
+		     cfb.update(prefix_at, prefix, bs + 2);
+		/* Hash each piece, then encrypt it where it lies. */
+		for (size_t done = 0; ok && done < L;) {
+			const size_t piece = (L - done < kMdcPiece) ? L - done : kMdcPiece;
+			ok = EVP_DigestUpdate(md, body + done, piece) == 1 && cfb.update(body + done, body + done, piece);
+			done += piece;
+		}
+		unsigned int  digest_len = 0;
+		size_t        cfb_tail   = 0;
+		unsigned char scratch[kMaxBlockSize];
+		if (ok) {
+			std::memcpy(mdc_packet, kMdcHead, sizeof(kMdcHead));
+			ok = EVP_DigestUpdate(md, kMdcHead, sizeof(kMdcHead)) == 1 &&
+			     EVP_DigestFinal_ex(md, mdc_packet + sizeof(kMdcHead), &digest_len) == 1 && digest_len == kSha1Len &&
+			     cfb.update(body + L, mdc_packet, kMdcPacketLen) && cfb.finish(scratch, cfb_tail) && cfb_tail == 0;
+		}
+		EVP_MD_CTX_free(md);
+		OPENSSL_cleanse(mdc_packet, sizeof(mdc_packet));
+		if (ok) {
+			/* Header right before the version byte, then moved to the start
              * of the window when the length took fewer than five bytes (only
              * for a packet under 8384 bytes, so the move stays small). */
-            const size_t  body_len = overhead + L;
-            unsigned char len_bytes[kNewLenMax];
-            const size_t  len_len = new_length(len_bytes, static_cast<uint32_t>(body_len));
-            unsigned char *start  = p + (kNewLenMax - len_len);
-            start[0] = kHdrSeipd;
-            std::memcpy(start + 1, len_bytes, len_len);
-            p[1 + kNewLenMax] = kSeipdVersion;
-            written = 1 + len_len + body_len;
-            if (start != p)
-                std::memmove(p, start, written);
-        }
-    }
-    OPENSSL_cleanse(prefix, sizeof(prefix));
-    if (!ok)
-        return false;
-    M_buf_direct_write_end(out, written);
-    return true;
+			const size_t   body_len = overhead + L;
+			unsigned char  len_bytes[kNewLenMax];
+			const size_t   len_len = new_length(len_bytes, static_cast<uint32_t>(body_len));
+			unsigned char *start   = p + (kNewLenMax - len_len);
+			start[0]               = kHdrSeipd;
+			std::memcpy(start + 1, len_bytes, len_len);
+			p[1 + kNewLenMax] = kSeipdVersion;
+			written           = 1 + len_len + body_len;
+			if (start != p)
+				std::memmove(p, start, written);
+		}
+	}
+	OPENSSL_cleanse(prefix, sizeof(prefix));
+	if (!ok)
+		return false;
+	M_buf_direct_write_end(out, written);
+	return true;
 }
 
 /* Everything of M_pgp_encrypt_buf_ex after the arguments were checked; the
  * caller empties in afterwards whatever the result. */
-[[nodiscard]] bool encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
-                               M_pgp_symalg_t symalg, unsigned int flags)
+[[nodiscard]] bool encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
+                               unsigned int flags)
 {
-    /* out is rebuilt from nothing. */
-    M_buf_truncate(out, 0);
-    const symalg_row *row = symalg_row_lookup(symalg);
-    if (row == nullptr)
-        return false;
-    const size_t key_size = row->info.key_size;
+	/* out is rebuilt from nothing. */
+	M_buf_truncate(out, 0);
+	const symalg_row *row = symalg_row_lookup(symalg);
+	if (row == nullptr)
+		return false;
+	const size_t key_size = row->info.key_size;
 
-    /* A fresh session key and the block encrypted to the key: algorithm id,
+	/* A fresh session key and the block encrypted to the key: algorithm id,
      * key, and the sum of the key bytes modulo 65536, high byte first. */
-    unsigned char skb[1 + kMaxKeySize + 2];
-    static_assert(sizeof(skb) == kMaxKeySize + kSkbOverhead, "session key block layout");
-    unsigned char *session_key = skb + 1;
-    bool ok = RAND_bytes(session_key, static_cast<int>(key_size)) == 1;
-    if (ok) {
-        unsigned sum = 0;
-        for (size_t i = 0; i < key_size; i++)
-            sum += session_key[i];
-        skb[0]                = row->info.pgp_id;
-        skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
-        skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
-        ok = write_session_key_packet(out, key, skb, key_size + kSkbOverhead) &&
-             write_data_packet(out, row, session_key, in, (flags & M_PGP_ENCRYPT_MDC) != 0);
-    }
-    OPENSSL_cleanse(skb, sizeof(skb));
-    return ok;
+	unsigned char skb[1 + kMaxKeySize + 2];
+	static_assert(sizeof(skb) == kMaxKeySize + kSkbOverhead, "session key block layout");
+	unsigned char *session_key = skb + 1;
+	bool           ok          = RAND_bytes(session_key, static_cast<int>(key_size)) == 1;
+	if (ok) {
+		unsigned sum = 0;
+		for (size_t i = 0; i < key_size; i++)
+			sum += session_key[i];
+		skb[0]                = row->info.pgp_id;
+		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
+		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
+		ok                    = write_session_key_packet(out, key, skb, key_size + kSkbOverhead) &&
+		     write_data_packet(out, row, session_key, in, (flags & M_PGP_ENCRYPT_MDC) != 0);
+	}
+	OPENSSL_cleanse(skb, sizeof(skb));
+	return ok;
 }
 
 } // namespace
@@ -631,25 +622,25 @@ namespace m::detail {
 
 const symalg_info *symalg_lookup(M_pgp_symalg_t symalg) noexcept
 {
-    const symalg_row *row = symalg_row_lookup(symalg);
-    return row == nullptr ? nullptr : &row->info;
+	const symalg_row *row = symalg_row_lookup(symalg);
+	return row == nullptr ? nullptr : &row->info;
 }
 
-size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned char *key,
-                      const unsigned char *iv, const unsigned char *in, size_t in_len) noexcept
+size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned char *key, const unsigned char *iv,
+                      const unsigned char *in, size_t in_len) noexcept
 {
-    if (out == nullptr || key == nullptr || iv == nullptr || in == nullptr)
-        return 0;
-    cfb_stream cfb;
-    size_t     tail = 0;
-    if (!cfb.start(symalg, key, iv) || !cfb.update(out, in, in_len) || !cfb.finish(out + in_len, tail))
-        return 0;
-    return in_len + tail;
+	if (out == nullptr || key == nullptr || iv == nullptr || in == nullptr)
+		return 0;
+	cfb_stream cfb;
+	size_t     tail = 0;
+	if (!cfb.start(symalg, key, iv) || !cfb.update(out, in, in_len) || !cfb.finish(out + in_len, tail))
+		return 0;
+	return in_len + tail;
 }
 
 int elgamal_exponent_bits(int pbits) noexcept
 {
-    return elgamal_exp_bits(pbits);
+	return elgamal_exp_bits(pbits);
 }
 
 /* The compressor is libdeflate's DEFLATE, framed here as the same RFC 1950
@@ -663,7 +654,7 @@ constexpr int kDeflateLevel = 6;
  * header of a stored block, the Adler-32 trailer. */
 constexpr size_t kZlibHeaderLen   = 2;
 constexpr size_t kStoredHeaderLen = 5;
-constexpr size_t kAdlerLen         = 4;
+constexpr size_t kAdlerLen        = 4;
 
 /* libdeflate's working memory comes from the library's allocator, so the
  * compressor state (which holds pieces of the plaintext table) is wiped when
@@ -674,126 +665,125 @@ namespace {
 
 void *deflate_malloc(size_t n) noexcept
 {
-    return n == 0 ? nullptr : M_malloc(n);
+	return n == 0 ? nullptr : M_malloc(n);
 }
 
 void deflate_free(void *p) noexcept
 {
-    M_free(p);
+	M_free(p);
 }
 
 void install_deflate_allocator() noexcept
 {
-    static const bool installed = [] {
-        ::libdeflate_set_memory_allocator(deflate_malloc, deflate_free);
-        return true;
-    }();
-    (void)installed;
+	static const bool installed = [] {
+		::libdeflate_set_memory_allocator(deflate_malloc, deflate_free);
+		return true;
+	}();
+	(void)installed;
 }
 
 } // namespace
 
 size_t compress_after_head_bound(size_t head_len, size_t src_len) noexcept
 {
-    if (head_len == 0 || head_len > 0xFFFF || src_len > SIZE_MAX / 2)
-        return 0;
-    return kZlibHeaderLen + kStoredHeaderLen + head_len +
-           ::libdeflate_deflate_compress_bound(nullptr, src_len) + kAdlerLen;
+	if (head_len == 0 || head_len > 0xFFFF || src_len > SIZE_MAX / 2)
+		return 0;
+	return kZlibHeaderLen + kStoredHeaderLen + head_len + ::libdeflate_deflate_compress_bound(nullptr, src_len) +
+	       kAdlerLen;
 }
 
-bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head,
-                         size_t head_len, const unsigned char *src, size_t src_len) noexcept
+bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head, size_t head_len,
+                         const unsigned char *src, size_t src_len) noexcept
 {
-    if (dst == nullptr || dst_len == nullptr || head == nullptr || head_len == 0 ||
-        head_len > 0xFFFF || (src == nullptr && src_len != 0))
-        return false;
-    const size_t pre = kZlibHeaderLen + kStoredHeaderLen + head_len;
-    if (*dst_len < pre + kAdlerLen)
-        return false;
-    /* zlib header: deflate with a 32 KiB window and the "default level" hint
+	if (dst == nullptr || dst_len == nullptr || head == nullptr || head_len == 0 || head_len > 0xFFFF ||
+	    (src == nullptr && src_len != 0))
+		return false;
+	const size_t pre = kZlibHeaderLen + kStoredHeaderLen + head_len;
+	if (*dst_len < pre + kAdlerLen)
+		return false;
+	/* zlib header: deflate with a 32 KiB window and the "default level" hint
      * that libdeflate's own zlib streams carry at this level; 0x789C is a
      * multiple of 31 as the check bits require. */
-    dst[0] = 0x78;
-    dst[1] = 0x9C;
-    /* A stored block that is not the last (BFINAL 0, BTYPE 00, padding to
+	dst[0] = 0x78;
+	dst[1] = 0x9C;
+	/* A stored block that is not the last (BFINAL 0, BTYPE 00, padding to
      * the byte), LEN and its complement, then the head itself. It ends on a
      * byte boundary, where the compressed data's own blocks begin. */
-    dst[2] = 0x00;
-    dst[3] = static_cast<unsigned char>(head_len & 0xFF);
-    dst[4] = static_cast<unsigned char>(head_len >> 8);
-    dst[5] = static_cast<unsigned char>(~head_len & 0xFF);
-    dst[6] = static_cast<unsigned char>((~head_len >> 8) & 0xFF);
-    std::memcpy(dst + kZlibHeaderLen + kStoredHeaderLen, head, head_len);
+	dst[2] = 0x00;
+	dst[3] = static_cast<unsigned char>(head_len & 0xFF);
+	dst[4] = static_cast<unsigned char>(head_len >> 8);
+	dst[5] = static_cast<unsigned char>(~head_len & 0xFF);
+	dst[6] = static_cast<unsigned char>((~head_len >> 8) & 0xFF);
+	std::memcpy(dst + kZlibHeaderLen + kStoredHeaderLen, head, head_len);
 
-    install_deflate_allocator();
-    libdeflate_compressor *c = ::libdeflate_alloc_compressor(kDeflateLevel);
-    if (c == nullptr)
-        return false;
-    static const unsigned char empty = 0;
-    const size_t raw = ::libdeflate_deflate_compress(c, src != nullptr ? src : &empty, src_len,
-                                                     dst + pre, *dst_len - pre - kAdlerLen);
-    ::libdeflate_free_compressor(c);
-    if (raw == 0)
-        return false;
-    uint32_t adler = ::libdeflate_adler32(1, head, head_len);
-    if (src_len != 0)
-        adler = ::libdeflate_adler32(adler, src, src_len);
-    put_be32(dst + pre + raw, adler);
-    *dst_len = pre + raw + kAdlerLen;
-    return true;
+	install_deflate_allocator();
+	libdeflate_compressor *c = ::libdeflate_alloc_compressor(kDeflateLevel);
+	if (c == nullptr)
+		return false;
+	static const unsigned char empty = 0;
+	const size_t               raw =
+	    ::libdeflate_deflate_compress(c, src != nullptr ? src : &empty, src_len, dst + pre, *dst_len - pre - kAdlerLen);
+	::libdeflate_free_compressor(c);
+	if (raw == 0)
+		return false;
+	uint32_t adler = ::libdeflate_adler32(1, head, head_len);
+	if (src_len != 0)
+		adler = ::libdeflate_adler32(adler, src, src_len);
+	put_be32(dst + pre + raw, adler);
+	*dst_len = pre + raw + kAdlerLen;
+	return true;
 }
 
 } // namespace m::detail
 
 extern "C" {
 
-M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
-                         M_pgp_symalg_t symalg)
+M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg)
 {
-    return M_pgp_encrypt_buf_ex(out, in, key, symalg, M_PGP_ENCRYPT_NONE);
+	return M_pgp_encrypt_buf_ex(out, in, key, symalg, M_PGP_ENCRYPT_NONE);
 }
 
-M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
-                            M_pgp_symalg_t symalg, unsigned int flags)
+M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
+                            unsigned int flags)
 {
-    /* A flag this code does not know asks for a form it cannot write. */
-    constexpr unsigned int kKnownFlags = M_PGP_ENCRYPT_MDC;
-    bool ok = false;
-    /* The output is emptied first on every path, so a failed call never
+	/* A flag this code does not know asks for a form it cannot write. */
+	constexpr unsigned int kKnownFlags = M_PGP_ENCRYPT_MDC;
+	bool                   ok          = false;
+	/* The output is emptied first on every path, so a failed call never
      * leaves an older message behind. One buffer for both would lose the
      * data that way, and the call would quietly encrypt nothing: refused. */
-    if (out != in)
-        M_buf_truncate(out, 0);
-    if (out != nullptr && in != nullptr && key != nullptr && out != in && (flags & ~kKnownFlags) == 0)
-        ok = encrypt_buf(out, in, key, symalg, flags);
-    /* The plaintext must not linger in the work buffer, whatever happened. */
-    M_buf_truncate(in, 0);
-    return ok;
+	if (out != in)
+		M_buf_truncate(out, 0);
+	if (out != nullptr && in != nullptr && key != nullptr && out != in && (flags & ~kKnownFlags) == 0)
+		ok = encrypt_buf(out, in, key, symalg, flags);
+	/* The plaintext must not linger in the work buffer, whatever happened. */
+	M_buf_truncate(in, 0);
+	return ok;
 }
 
-M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pubkey_t *key,
-                     M_pgp_symalg_t symalg, unsigned char **out, size_t *out_len)
+M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
+                     unsigned char **out, size_t *out_len)
 {
-    if (out == nullptr || out_len == nullptr || key == nullptr)
-        return M_FALSE;
-    *out     = nullptr;
-    *out_len = 0;
-    if (data == nullptr || data_len == 0)
-        return M_TRUE;
+	if (out == nullptr || out_len == nullptr || key == nullptr)
+		return M_FALSE;
+	*out     = nullptr;
+	*out_len = 0;
+	if (data == nullptr || data_len == 0)
+		return M_TRUE;
 
-    M_buf_t *in = M_buf_create();
-    M_buf_add_bytes(in, data, data_len);
-    M_buf_t *msg = M_buf_create();
-    const bool ok = M_pgp_encrypt_buf(msg, in, key, symalg);
-    M_buf_cancel(in);
-    if (!ok) {
-        M_buf_cancel(msg);
-        return M_FALSE;
-    }
-    size_t len = 0;
-    *out       = M_buf_finish(msg, &len);
-    *out_len   = (*out == nullptr) ? 0 : len;
-    return *out != nullptr;
+	M_buf_t *in = M_buf_create();
+	M_buf_add_bytes(in, data, data_len);
+	M_buf_t   *msg = M_buf_create();
+	const bool ok  = M_pgp_encrypt_buf(msg, in, key, symalg);
+	M_buf_cancel(in);
+	if (!ok) {
+		M_buf_cancel(msg);
+		return M_FALSE;
+	}
+	size_t len = 0;
+	*out       = M_buf_finish(msg, &len);
+	*out_len   = (*out == nullptr) ? 0 : len;
+	return *out != nullptr;
 }
 
 } // extern "C"

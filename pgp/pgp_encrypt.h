@@ -55,12 +55,12 @@ M_BEGIN_DECLS
  * OpenPGP algorithm id written into messages is given beside each one.
  * Every other value makes encryption fail. */
 typedef enum {
-    M_PGP_SYMALG_3DES     = 2, /* TripleDES (id 2), 8-byte blocks, 24-byte key */
-    M_PGP_SYMALG_CAST5    = 3, /* CAST5 (id 3), 8-byte blocks, 16-byte key */
-    M_PGP_SYMALG_BLOWFISH = 4, /* Blowfish (id 4), 8-byte blocks, 16-byte key */
-    M_PGP_SYMALG_AES128   = 5, /* AES-128 (id 7), 16-byte blocks, 16-byte key */
-    M_PGP_SYMALG_AES192   = 6, /* AES-192 (id 8), 16-byte blocks, 24-byte key */
-    M_PGP_SYMALG_AES256   = 7  /* AES-256 (id 9), 16-byte blocks, 32-byte key */
+	M_PGP_SYMALG_3DES     = 2, /* TripleDES (id 2), 8-byte blocks, 24-byte key */
+	M_PGP_SYMALG_CAST5    = 3, /* CAST5 (id 3), 8-byte blocks, 16-byte key */
+	M_PGP_SYMALG_BLOWFISH = 4, /* Blowfish (id 4), 8-byte blocks, 16-byte key */
+	M_PGP_SYMALG_AES128   = 5, /* AES-128 (id 7), 16-byte blocks, 16-byte key */
+	M_PGP_SYMALG_AES192   = 6, /* AES-192 (id 8), 16-byte blocks, 24-byte key */
+	M_PGP_SYMALG_AES256   = 7  /* AES-256 (id 9), 16-byte blocks, 32-byte key */
 } M_pgp_symalg_t;
 
 /* Encrypt the contents of a buffer into an OpenPGP message.
@@ -91,8 +91,8 @@ M_API M_bool M_pgp_encrypt_buf(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *
 
 /* Message form flags for M_pgp_encrypt_buf_ex, combined with "|". */
 typedef enum {
-    M_PGP_ENCRYPT_NONE = 0,       /* the default form: symmetrically encrypted data packet (tag 9) */
-    M_PGP_ENCRYPT_MDC  = 1u << 0  /* integrity protected data packet (tag 18) ending in an MDC packet */
+	M_PGP_ENCRYPT_NONE = 0,      /* the default form: symmetrically encrypted data packet (tag 9) */
+	M_PGP_ENCRYPT_MDC  = 1u << 0 /* integrity protected data packet (tag 18) ending in an MDC packet */
 } M_pgp_encrypt_flags_t;
 
 /* Encrypt the contents of a buffer into an OpenPGP message of the form that
@@ -115,8 +115,8 @@ typedef enum {
  *
  * Invalidates every pointer borrowed from out or in (M_buf_peek, direct-write
  * windows). */
-M_API M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key,
-                                  M_pgp_symalg_t symalg, unsigned int flags) M_WARN_UNUSED_RESULT;
+M_API M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
+                                  unsigned int flags) M_WARN_UNUSED_RESULT;
 
 /* Encrypt a byte array into a newly allocated OpenPGP message.
  *
@@ -135,9 +135,8 @@ M_API M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_
  * M_free (it is followed by a terminating NUL not counted in *out_len).
  * M_FALSE on any failure of M_pgp_encrypt_buf, with *out NULL and *out_len 0.
  * Invalidates nothing. */
-M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pubkey_t *key,
-                           M_pgp_symalg_t symalg, unsigned char **out,
-                           size_t *out_len) M_WARN_UNUSED_RESULT;
+M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
+                           unsigned char **out, size_t *out_len) M_WARN_UNUSED_RESULT;
 
 M_END_DECLS
 

@@ -13,10 +13,10 @@ namespace m::detail {
 
 /* One row of the symmetric algorithm table. */
 struct symalg_info {
-    M_pgp_symalg_t symalg;     /* the library's selector */
-    uint8_t        pgp_id;     /* OpenPGP symmetric algorithm id written in messages */
-    size_t         block_size; /* cipher block size in bytes (CFB prefix length) */
-    size_t         key_size;   /* session key length in bytes */
+	M_pgp_symalg_t symalg;     /* the library's selector */
+	uint8_t        pgp_id;     /* OpenPGP symmetric algorithm id written in messages */
+	size_t         block_size; /* cipher block size in bytes (CFB prefix length) */
+	size_t         key_size;   /* session key length in bytes */
 };
 
 /* The row for a selector, or nullptr for an unknown one. */
@@ -30,9 +30,8 @@ struct symalg_info {
  * out, key, iv or in, an unknown selector, a cipher the crypto library cannot
  * provide, or a failed cipher call. Inputs above INT32_MAX bytes are fed to
  * the cipher in 1 GiB slices of one stream (its count is a signed int). */
-[[nodiscard]] size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg,
-                                    const unsigned char *key, const unsigned char *iv,
-                                    const unsigned char *in, size_t in_len) noexcept;
+[[nodiscard]] size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned char *key,
+                                    const unsigned char *iv, const unsigned char *in, size_t in_len) noexcept;
 
 /* Size in bits of the random Elgamal exponent for a prime of pbits bits:
  * pbits / 10 + 160 up to 5119 bits, ((pbits / 8) * 3 + 600) / 2 above. */
@@ -57,8 +56,7 @@ struct symalg_info {
  * compress_after_head_bound: the most bytes that call can write; 0 when
  * head_len is 0 or above 65535, or src_len above SIZE_MAX / 2. */
 [[nodiscard]] size_t compress_after_head_bound(size_t head_len, size_t src_len) noexcept;
-[[nodiscard]] bool compress_after_head(unsigned char *dst, size_t *dst_len,
-                                       const unsigned char *head, size_t head_len,
+[[nodiscard]] bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head, size_t head_len,
                                        const unsigned char *src, size_t src_len) noexcept;
 
 } // namespace m::detail

@@ -78,9 +78,9 @@ typedef struct M_pgp_pubkey M_pgp_pubkey_t;
 
 /* Public-key algorithm of a key object. */
 typedef enum {
-    M_PGP_PUBKEY_TYPE_RSA     = 0, /* RSA (OpenPGP algorithm 1) */
-    M_PGP_PUBKEY_TYPE_ELGAMAL = 1, /* Elgamal, encrypt only (OpenPGP algorithm 16) */
-    M_PGP_PUBKEY_TYPE_ECDH    = 2  /* ECDH (OpenPGP algorithm 18): Curve25519 or
+	M_PGP_PUBKEY_TYPE_RSA     = 0, /* RSA (OpenPGP algorithm 1) */
+	M_PGP_PUBKEY_TYPE_ELGAMAL = 1, /* Elgamal, encrypt only (OpenPGP algorithm 16) */
+	M_PGP_PUBKEY_TYPE_ECDH    = 2  /* ECDH (OpenPGP algorithm 18): Curve25519 or
                                     * NIST P-256, P-384, P-521 */
 } M_pgp_pubkey_type_t;
 
@@ -143,8 +143,8 @@ typedef enum {
  *       the crypto library could not compute SHA-1 (no provider offers it)
  *
  * Invalidates nothing; on failure nothing but error is written. */
-M_API M_pgp_pubkey_t *M_pgp_pubkey_create(const unsigned char *data, size_t data_len,
-                                          char *error, size_t error_len) M_WARN_UNUSED_RESULT;
+M_API M_pgp_pubkey_t *M_pgp_pubkey_create(const unsigned char *data, size_t data_len, char *error,
+                                          size_t error_len) M_WARN_UNUSED_RESULT;
 
 /* Release a key object and its numbers.
  *

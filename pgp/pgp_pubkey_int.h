@@ -12,11 +12,11 @@
 
 /* ECDH curves (RFC 6637 section 11, and Curve25519 in the form gpg writes). */
 enum pgp_ecdh_curve : uint32_t {
-    PGP_CURVE_NONE       = 0,
-    PGP_CURVE_CURVE25519 = 1, /* OID 1.3.6.1.4.1.3029.1.5.1; point 0x40 || u */
-    PGP_CURVE_P256       = 2, /* NIST P-256; point 0x04 || x || y */
-    PGP_CURVE_P384       = 3,
-    PGP_CURVE_P521       = 4
+	PGP_CURVE_NONE       = 0,
+	PGP_CURVE_CURVE25519 = 1, /* OID 1.3.6.1.4.1.3029.1.5.1; point 0x40 || u */
+	PGP_CURVE_P256       = 2, /* NIST P-256; point 0x04 || x || y */
+	PGP_CURVE_P384       = 3,
+	PGP_CURVE_P521       = 4
 };
 
 /* Largest ECDH point: P-521 uncompressed, 1 + 2 * 66 bytes. */
@@ -26,26 +26,26 @@ constexpr size_t kPgpEcdhMaxOid = 10;
 
 /* The ECDH part of a key object (RFC 6637 section 9). */
 struct pgp_ecdh_key {
-    uint32_t curve;                      /* pgp_ecdh_curve */
-    uint8_t  oid[kPgpEcdhMaxOid];      /* the curve OID as in the key packet */
-    uint8_t  oid_len;
-    uint8_t  point[kPgpEcdhMaxPoint];  /* the public point as in the key packet */
-    uint8_t  point_len;
-    uint8_t  kdf_hash;                   /* OpenPGP hash id: 8, 9 or 10 (SHA-256/384/512) */
-    uint8_t  kdf_cipher;                 /* OpenPGP cipher id: 7, 8 or 9 (AES-128/192/256) */
+	uint32_t curve;               /* pgp_ecdh_curve */
+	uint8_t  oid[kPgpEcdhMaxOid]; /* the curve OID as in the key packet */
+	uint8_t  oid_len;
+	uint8_t  point[kPgpEcdhMaxPoint]; /* the public point as in the key packet */
+	uint8_t  point_len;
+	uint8_t  kdf_hash;   /* OpenPGP hash id: 8, 9 or 10 (SHA-256/384/512) */
+	uint8_t  kdf_cipher; /* OpenPGP cipher id: 7, 8 or 9 (AES-128/192/256) */
 };
 
 /* The key object. Allocated zero-filled by M_pgp_pubkey_create; the numbers
  * belong to it and are released by M_pgp_pubkey_destroy. */
 struct M_pgp_pubkey {
-    uint32_t type;        /* M_PGP_PUBKEY_TYPE_RSA, _ELGAMAL or _ECDH */
-    BIGNUM  *n_p;         /* RSA: modulus n. Elgamal: prime p. The encryption
+	uint32_t     type;            /* M_PGP_PUBKEY_TYPE_RSA, _ELGAMAL or _ECDH */
+	BIGNUM      *n_p;             /* RSA: modulus n. Elgamal: prime p. The encryption
                            * reads it as the modulus for both types. */
-    BIGNUM  *e_g;         /* RSA: public exponent e. Elgamal: generator g */
-    BIGNUM  *y;           /* RSA: NULL. Elgamal: public value y */
-    uint8_t  key_id[8];   /* bytes 12..19 of the v4 fingerprint, in order */
-    uint8_t  fingerprint[20]; /* the v4 fingerprint (the ECDH key derivation reads it) */
-    pgp_ecdh_key ecdh;    /* ECDH: curve, point and key derivation; the
+	BIGNUM      *e_g;             /* RSA: public exponent e. Elgamal: generator g */
+	BIGNUM      *y;               /* RSA: NULL. Elgamal: public value y */
+	uint8_t      key_id[8];       /* bytes 12..19 of the v4 fingerprint, in order */
+	uint8_t      fingerprint[20]; /* the v4 fingerprint (the ECDH key derivation reads it) */
+	pgp_ecdh_key ecdh;            /* ECDH: curve, point and key derivation; the
                            * numbers above are NULL */
 };
 

@@ -15,12 +15,12 @@
  * see nothing. */
 #define TEST_PRAGMA(x) _Pragma(#x)
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
-#	define TEST_GCC12_FALSE_POSITIVE_BEGIN(warning) \
-		TEST_PRAGMA(GCC diagnostic push) TEST_PRAGMA(GCC diagnostic ignored warning)
-#	define TEST_GCC12_FALSE_POSITIVE_END() TEST_PRAGMA(GCC diagnostic pop)
+#define TEST_GCC12_FALSE_POSITIVE_BEGIN(warning)                                                                       \
+	TEST_PRAGMA(GCC diagnostic push) TEST_PRAGMA(GCC diagnostic ignored warning)
+#define TEST_GCC12_FALSE_POSITIVE_END() TEST_PRAGMA(GCC diagnostic pop)
 #else
-#	define TEST_GCC12_FALSE_POSITIVE_BEGIN(warning)
-#	define TEST_GCC12_FALSE_POSITIVE_END()
+#define TEST_GCC12_FALSE_POSITIVE_BEGIN(warning)
+#define TEST_GCC12_FALSE_POSITIVE_END()
 #endif
 
 namespace test_util {
@@ -28,56 +28,62 @@ namespace test_util {
 /* Set (value non-NULL) or unset (value NULL) an environment variable for one
  * scope; the previous state comes back with restore() or the destructor. */
 class EnvGuard {
-public:
-    EnvGuard(const char *name, const char *value) : name_(name)
-    {
-        const char *old = std::getenv(name);
-        had_            = old != nullptr;
-        if (had_)
-            old_ = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~EnvGuard() { restore(); }
-    EnvGuard(const EnvGuard &)            = delete;
-    EnvGuard &operator=(const EnvGuard &) = delete;
+  public:
+	EnvGuard(const char *name, const char *value) : name_(name)
+	{
+		const char *old = std::getenv(name);
+		had_            = old != nullptr;
+		if (had_)
+			old_ = old;
+		if (value != nullptr)
+			::setenv(name, value, 1);
+		else
+			::unsetenv(name);
+	}
+	~EnvGuard()
+	{
+		restore();
+	}
+	EnvGuard(const EnvGuard &)            = delete;
+	EnvGuard &operator=(const EnvGuard &) = delete;
 
-    /* Put the previous state back now; later calls do nothing. */
-    void restore()
-    {
-        if (restored_)
-            return;
-        restored_ = true;
-        if (had_)
-            ::setenv(name_.c_str(), old_.c_str(), 1);
-        else
-            ::unsetenv(name_.c_str());
-    }
+	/* Put the previous state back now; later calls do nothing. */
+	void restore()
+	{
+		if (restored_)
+			return;
+		restored_ = true;
+		if (had_)
+			::setenv(name_.c_str(), old_.c_str(), 1);
+		else
+			::unsetenv(name_.c_str());
+	}
 
-private:
-    std::string name_;
-    std::string old_;
-    bool        had_      = false;
-    bool        restored_ = false;
+  private:
+	std::string name_;
+	std::string old_;
+	bool        had_      = false;
+	bool        restored_ = false;
 };
 
 /* TZ set for one scope, with the C library told of the change both when it
  * is set and when it is put back. */
 class TzGuard {
-public:
-    explicit TzGuard(const char *tz) : env_("TZ", tz) { ::tzset(); }
-    ~TzGuard()
-    {
-        env_.restore();
-        ::tzset();
-    }
-    TzGuard(const TzGuard &)            = delete;
-    TzGuard &operator=(const TzGuard &) = delete;
+  public:
+	explicit TzGuard(const char *tz) : env_("TZ", tz)
+	{
+		::tzset();
+	}
+	~TzGuard()
+	{
+		env_.restore();
+		::tzset();
+	}
+	TzGuard(const TzGuard &)            = delete;
+	TzGuard &operator=(const TzGuard &) = delete;
 
-private:
-    EnvGuard env_;
+  private:
+	EnvGuard env_;
 };
 
 } // namespace test_util

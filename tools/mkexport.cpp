@@ -51,8 +51,9 @@ struct options_t {
 
 int usage()
 {
-	M_fprintf(stderr, "usage: mkexport -k HEXKEY -o OUT [-r ROWS] [-w WRAP] [-m SIZE] [--crlf] [--blank] [--no-compress] "
-	                  "NAME=FILE.csv [NAME=FILE.csv ...]\n");
+	M_fprintf(stderr,
+	          "usage: mkexport -k HEXKEY -o OUT [-r ROWS] [-w WRAP] [-m SIZE] [--crlf] [--blank] [--no-compress] "
+	          "NAME=FILE.csv [NAME=FILE.csv ...]\n");
 	return 2;
 }
 
@@ -69,8 +70,7 @@ size_t next_row_end(const char *text, size_t len, size_t from)
 	return len;
 }
 
-bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const char *csv, size_t len,
-                   bool deflate)
+bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const char *csv, size_t len, bool deflate)
 {
 	uLongf         clen = compressBound(static_cast<uLong>(len));
 	unsigned char *comp = static_cast<unsigned char *>(M_malloc(clen + 1));
@@ -86,7 +86,7 @@ bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const
 	EVP_CIPHER_CTX   *ctx    = EVP_CIPHER_CTX_new();
 	unsigned char    *enc    = static_cast<unsigned char *>(M_malloc(clen + 32));
 	int               l1 = 0, l2 = 0;
-	bool ok = EVP_EncryptInit_ex(ctx, cipher, nullptr, key, tokenexp_export_iv) == 1 &&
+	bool              ok = EVP_EncryptInit_ex(ctx, cipher, nullptr, key, tokenexp_export_iv) == 1 &&
 	          EVP_EncryptUpdate(ctx, enc, &l1, comp, static_cast<int>(clen)) == 1 &&
 	          EVP_EncryptFinal_ex(ctx, enc + l1, &l2) == 1;
 	EVP_CIPHER_CTX_free(ctx);
@@ -103,10 +103,10 @@ bool encrypt_block(M_buf_t *out, const unsigned char *key, size_t key_len, const
 bool write_section(M_buf_t *file, const options_t &o, const unsigned char *key, size_t key_len, const char *name,
                    const char *text, size_t len)
 {
-	const char *eol = o.crlf ? "\r\n" : "\n";
-	size_t      pos = next_row_end(text, len, 0); /* the header row */
+	const char  *eol        = o.crlf ? "\r\n" : "\n";
+	size_t       pos        = next_row_end(text, len, 0); /* the header row */
 	const size_t header_end = pos;
-	bool        first = true;
+	bool         first      = true;
 
 	do {
 		size_t end = pos;

@@ -31,30 +31,30 @@ typedef struct M_hash_stridx_enum M_hash_stridx_enum_t;
 
 /* Creation flags; M_hash_strvp_create takes the same values. */
 typedef enum {
-    M_HASH_STRIDX_NONE            = 0,
-    /* Compare and hash keys without regard to ASCII case. */
-    M_HASH_STRIDX_CASECMP         = 1 << 0,
-    /* Store keys upper-cased. Look-ups ignore case: a key stored as "ABC"
+	M_HASH_STRIDX_NONE = 0,
+	/* Compare and hash keys without regard to ASCII case. */
+	M_HASH_STRIDX_CASECMP = 1 << 0,
+	/* Store keys upper-cased. Look-ups ignore case: a key stored as "ABC"
      * is found again through "abc", the text it was inserted as. Without
      * CASECMP a sorted key list keeps the byte order of the stored
      * (upper-cased) keys; with CASECMP it is the case-insensitive order. */
-    M_HASH_STRIDX_KEYS_UPPER      = 1 << 1,
-    /* Store keys lower-cased; wins over KEYS_UPPER. Look-ups ignore case;
+	M_HASH_STRIDX_KEYS_UPPER = 1 << 1,
+	/* Store keys lower-cased; wins over KEYS_UPPER. Look-ups ignore case;
      * a sorted key list keeps the byte order of the stored keys. */
-    M_HASH_STRIDX_KEYS_LOWER      = 1 << 2,
-    /* Remember insertion order; enumeration follows it. */
-    M_HASH_STRIDX_KEYS_ORDERED    = 1 << 3,
-    /* With KEYS_ORDERED: keep keys sorted ascending. Ignored without it. */
-    M_HASH_STRIDX_KEYS_SORTASC    = 1 << 4,
-    /* With KEYS_ORDERED: keep keys sorted descending; wins over SORTASC.
+	M_HASH_STRIDX_KEYS_LOWER = 1 << 2,
+	/* Remember insertion order; enumeration follows it. */
+	M_HASH_STRIDX_KEYS_ORDERED = 1 << 3,
+	/* With KEYS_ORDERED: keep keys sorted ascending. Ignored without it. */
+	M_HASH_STRIDX_KEYS_SORTASC = 1 << 4,
+	/* With KEYS_ORDERED: keep keys sorted descending; wins over SORTASC.
      * Ignored without KEYS_ORDERED. */
-    M_HASH_STRIDX_KEYS_SORTDESC   = 1 << 5,
-    /* A key holds a list of values; inserting an existing key appends. */
-    M_HASH_STRIDX_MULTI_VALUE     = 1 << 6,
-    /* get returns a key's last value; creation fails without MULTI_VALUE. */
-    M_HASH_STRIDX_MULTI_GETLAST   = 1 << 7,
-    /* Constant seed: reproducible enumeration order. */
-    M_HASH_STRIDX_STATIC_SEED     = 1 << 8
+	M_HASH_STRIDX_KEYS_SORTDESC = 1 << 5,
+	/* A key holds a list of values; inserting an existing key appends. */
+	M_HASH_STRIDX_MULTI_VALUE = 1 << 6,
+	/* get returns a key's last value; creation fails without MULTI_VALUE. */
+	M_HASH_STRIDX_MULTI_GETLAST = 1 << 7,
+	/* Constant seed: reproducible enumeration order. */
+	M_HASH_STRIDX_STATIC_SEED = 1 << 8
 } M_hash_stridx_flags_t;
 
 /* Create a table.
@@ -160,8 +160,8 @@ M_API size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enu
  * value: receives the value; may be NULL.
  *
  * Returns M_FALSE when exhausted. */
-M_API M_bool M_hash_stridx_enumerate_next(const M_hash_stridx_t *h, M_hash_stridx_enum_t *hashenum,
-    const char **key, size_t *value);
+M_API M_bool M_hash_stridx_enumerate_next(const M_hash_stridx_t *h, M_hash_stridx_enum_t *hashenum, const char **key,
+                                          size_t *value);
 
 /* Free an enumeration state. hashenum: NULL is ignored. */
 M_API void M_hash_stridx_enumerate_free(M_hash_stridx_enum_t *hashenum);

@@ -11,7 +11,7 @@ namespace m::detail {
 /* Build the generic table for a string-keyed front end from M_HASH_STRIDX_*
  * flags. value_free may be NULL. NULL for refused arguments or flags. */
 M_hashtable_t *hash_str_create(size_t size, uint8_t fill_pct, uint32_t flags,
-    M_hashtable_free_func value_free) noexcept;
+                               M_hashtable_free_func value_free) noexcept;
 
 /* A fresh enumeration of h for the front ends' _enumerate calls, to be
  * released with M_free. NULL when h is NULL or holds no pairs. *count

@@ -49,7 +49,7 @@ typedef void (*M_hash_strvp_free_func)(void *value);
  * Returns a new table (release with M_hash_strvp_destroy) or NULL for a
  * refused argument or MULTI_GETLAST without MULTI_VALUE. */
 M_API M_hash_strvp_t *M_hash_strvp_create(size_t size, uint8_t fill_pct, uint32_t flags,
-    M_hash_strvp_free_func value_free) M_WARN_UNUSED_RESULT;
+                                          M_hash_strvp_free_func value_free) M_WARN_UNUSED_RESULT;
 
 /* Destroy the table and every stored key; values are released with
  * value_free when destroy_vals is true. h: NULL is ignored. Invalidates h,
@@ -125,8 +125,8 @@ M_API size_t M_hash_strvp_enumerate(const M_hash_strvp_t *h, M_hash_strvp_enum_t
  * h, hashenum: NULL yields M_FALSE. key, value: receive the stored key and
  * value (owned by the table); either may be NULL. Returns M_FALSE when
  * exhausted. */
-M_API M_bool M_hash_strvp_enumerate_next(const M_hash_strvp_t *h, M_hash_strvp_enum_t *hashenum,
-    const char **key, void **value);
+M_API M_bool M_hash_strvp_enumerate_next(const M_hash_strvp_t *h, M_hash_strvp_enum_t *hashenum, const char **key,
+                                         void **value);
 
 /* Free an enumeration state. hashenum: NULL is ignored. */
 M_API void M_hash_strvp_enumerate_free(M_hash_strvp_enum_t *hashenum);

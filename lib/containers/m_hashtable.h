@@ -65,47 +65,47 @@ typedef void (*M_hashtable_free_func)(void *arg);
  * The insert-flavoured duplicators are applied when a caller inserts; the
  * copy-flavoured ones when a whole table is duplicated. */
 struct M_hashtable_callbacks {
-    M_hashtable_duplicate_func key_duplicate_insert;   /* default: identity */
-    M_hashtable_duplicate_func key_duplicate_copy;     /* default: identity */
-    M_hashtable_free_func      key_free;               /* default: nothing  */
-    M_hashtable_duplicate_func value_duplicate_insert; /* default: identity */
-    M_hashtable_duplicate_func value_duplicate_copy;   /* default: identity */
-    M_hashtable_compar_func    value_equality;         /* default: all equal */
-    M_hashtable_free_func      value_free;             /* default: nothing  */
+	M_hashtable_duplicate_func key_duplicate_insert;   /* default: identity */
+	M_hashtable_duplicate_func key_duplicate_copy;     /* default: identity */
+	M_hashtable_free_func      key_free;               /* default: nothing  */
+	M_hashtable_duplicate_func value_duplicate_insert; /* default: identity */
+	M_hashtable_duplicate_func value_duplicate_copy;   /* default: identity */
+	M_hashtable_compar_func    value_equality;         /* default: all equal */
+	M_hashtable_free_func      value_free;             /* default: nothing  */
 };
 typedef struct M_hashtable_callbacks M_hashtable_callbacks;
 
 /* Table flags (combine with |). */
 typedef enum {
-    M_HASHTABLE_NONE           = 0,
-    /* Keys are also kept in a linked list in insertion order; enumeration
+	M_HASHTABLE_NONE = 0,
+	/* Keys are also kept in a linked list in insertion order; enumeration
      * follows that list. */
-    M_HASHTABLE_KEYS_ORDERED   = 1 << 0,
-    /* The key list is sorted by the key comparison. Requires KEYS_ORDERED. */
-    M_HASHTABLE_KEYS_SORTED    = 1 << 1,
-    /* A key holds a list of values; inserting an existing key appends. */
-    M_HASHTABLE_MULTI_VALUE    = 1 << 2,
-    /* Each value list stays sorted by value_equality. Requires MULTI_VALUE
+	M_HASHTABLE_KEYS_ORDERED = 1 << 0,
+	/* The key list is sorted by the key comparison. Requires KEYS_ORDERED. */
+	M_HASHTABLE_KEYS_SORTED = 1 << 1,
+	/* A key holds a list of values; inserting an existing key appends. */
+	M_HASHTABLE_MULTI_VALUE = 1 << 2,
+	/* Each value list stays sorted by value_equality. Requires MULTI_VALUE
      * and a value_equality callback. */
-    M_HASHTABLE_MULTI_SORTED   = 1 << 3,
-    /* M_hashtable_get returns a key's last value instead of its first.
+	M_HASHTABLE_MULTI_SORTED = 1 << 3,
+	/* M_hashtable_get returns a key's last value instead of its first.
      * Requires MULTI_VALUE. */
-    M_HASHTABLE_MULTI_GETLAST  = 1 << 4,
-    /* The seed is the constant 16777619 instead of a random number, so two
+	M_HASHTABLE_MULTI_GETLAST = 1 << 4,
+	/* The seed is the constant 16777619 instead of a random number, so two
      * tables fed the same keys in the same order enumerate alike. */
-    M_HASHTABLE_STATIC_SEED    = 1 << 5
+	M_HASHTABLE_STATIC_SEED = 1 << 5
 } M_hashtable_flags_t;
 
 /* Enumeration state: a caller-owned record, filled by M_hashtable_enumerate
  * and advanced by M_hashtable_enumerate_next. It holds positions only; it
  * stays valid while the table is not changed and needs no release. */
 typedef struct {
-    union {
-        uint64_t             hash; /* bucket number (unordered tables) */
-        struct M_llist_node *node; /* current key-list node (ordered tables) */
-    } entry;
-    size_t chainid;  /* position in the bucket's chain; 0 is the array entry */
-    size_t valueidx; /* index within the current key's value list */
+	union {
+		uint64_t             hash; /* bucket number (unordered tables) */
+		struct M_llist_node *node; /* current key-list node (ordered tables) */
+	} entry;
+	size_t chainid;  /* position in the bucket's chain; 0 is the array entry */
+	size_t valueidx; /* index within the current key's value list */
 } M_hashtable_enum_t;
 
 /* ---------------------------------------------------------------------------
@@ -128,9 +128,9 @@ typedef struct {
  * is 0, fill_pct is above 99, MULTI_SORTED or MULTI_GETLAST is set without
  * MULTI_VALUE, MULTI_SORTED is set without a value_equality callback, or
  * KEYS_SORTED is set without KEYS_ORDERED. The seed is drawn here. */
-M_API M_hashtable_t *M_hashtable_create(size_t size, uint8_t fill_pct,
-    M_hashtable_hash_func hash_func, M_hashtable_compar_func key_equality,
-    uint32_t flags, const struct M_hashtable_callbacks *callbacks) M_WARN_UNUSED_RESULT;
+M_API M_hashtable_t *M_hashtable_create(size_t size, uint8_t fill_pct, M_hashtable_hash_func hash_func,
+                                        M_hashtable_compar_func key_equality, uint32_t flags,
+                                        const struct M_hashtable_callbacks *callbacks) M_WARN_UNUSED_RESULT;
 
 /* Destroy a table: every key is released with key_free and, when
  * destroy_vals is true, every value with value_free (a multi-value list is
@@ -263,8 +263,8 @@ M_API size_t M_hashtable_enumerate(const M_hashtable_t *h, M_hashtable_enum_t *h
  *              either may be NULL.
  *
  * Returns M_FALSE when the enumeration is exhausted. Invalidates nothing. */
-M_API M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *hashenum,
-    const void **key, const void **value);
+M_API M_bool M_hashtable_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *hashenum, const void **key,
+                                        const void **value);
 
 /* ---------------------------------------------------------------------------
  * Duplicate and merge

@@ -626,12 +626,12 @@ M_bool M_list_swap(M_list_t *d, size_t idx1, size_t idx2)
 		return M_FALSE;
 	if (is_sorted(*d))
 		return M_FALSE;
-	void **e  = elems(*d);
-	void **a  = &e[to_phys(*d, idx1)];
-	void **b  = &e[to_phys(*d, idx2)];
-	void  *t  = *a;
-	*a        = *b;
-	*b        = t;
+	void **e = elems(*d);
+	void **a = &e[to_phys(*d, idx1)];
+	void **b = &e[to_phys(*d, idx2)];
+	void  *t = *a;
+	*a       = *b;
+	*b       = t;
 	return M_TRUE;
 }
 
@@ -645,7 +645,7 @@ M_list_t *M_list_duplicate(const M_list_t *d)
 	n->batching = false;
 	/* The copy keeps the source's comparator context: a sorted copy whose
 	 * comparator needs it would otherwise break on its first insert. */
-	n->thunk    = d->thunk;
+	n->thunk = d->thunk;
 
 	size_t cap = kMinCapacity;
 	while (cap < d->count)

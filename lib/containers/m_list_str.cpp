@@ -25,7 +25,7 @@ const M_list_t *L(const M_list_str_t *d)
 	return reinterpret_cast<const M_list_t *>(d);
 }
 
-constexpr uint32_t kSortBits = M_LIST_STR_SORTASC | M_LIST_STR_SORTDESC | M_LIST_STR_SORTED;
+constexpr uint32_t kSortBits  = M_LIST_STR_SORTASC | M_LIST_STR_SORTDESC | M_LIST_STR_SORTED;
 constexpr uint32_t kMatchMask = M_LIST_MATCH_PTR | M_LIST_MATCH_ALL;
 
 void *str_dup(const void *s)
@@ -259,7 +259,7 @@ M_list_str_t *M_list_str_split(unsigned char delim, const char *str, uint32_t fl
 
 char *M_list_str_join(const M_list_str_t *d, unsigned char sep)
 {
-	const char s[2] = { static_cast<char>(sep), '\0' };
+	const char s[2] = {static_cast<char>(sep), '\0'};
 	return M_list_str_join_range_str(d, s, 0, SIZE_MAX);
 }
 
@@ -270,7 +270,7 @@ char *M_list_str_join_str(const M_list_str_t *d, const char *sep)
 
 char *M_list_str_join_range(const M_list_str_t *d, unsigned char sep, size_t start, size_t end)
 {
-	const char s[2] = { static_cast<char>(sep), '\0' };
+	const char s[2] = {static_cast<char>(sep), '\0'};
 	return join_range(d, s, start, end);
 }
 

@@ -170,7 +170,8 @@ M_API void M_list_str_merge(M_list_str_t **dest, M_list_str_t *src, M_bool inclu
  * keep_empty: M_TRUE keeps empty pieces as empty strings; M_FALSE drops them.
  * Returns a new list (free with M_list_str_destroy); NULL only for invalid
  * flags. */
-M_API M_list_str_t *M_list_str_split(unsigned char delim, const char *str, uint32_t flags, M_bool keep_empty) M_WARN_UNUSED_RESULT;
+M_API M_list_str_t *M_list_str_split(unsigned char delim, const char *str, uint32_t flags,
+                                     M_bool keep_empty) M_WARN_UNUSED_RESULT;
 
 /* Join every string in index order with the byte sep between them.
  *
@@ -184,10 +185,12 @@ M_API char *M_list_str_join_str(const M_list_str_t *d, const char *sep) M_WARN_U
 /* Join the strings at start to end inclusive (end clamped to the last
  * index) with the byte sep. NULL when d is NULL, start > end or start is not
  * below the length. Returns a new string (free with M_free). */
-M_API char *M_list_str_join_range(const M_list_str_t *d, unsigned char sep, size_t start, size_t end) M_WARN_UNUSED_RESULT;
+M_API char *M_list_str_join_range(const M_list_str_t *d, unsigned char sep, size_t start,
+                                  size_t end) M_WARN_UNUSED_RESULT;
 
 /* As M_list_str_join_range with a separator string (NULL: empty). */
-M_API char *M_list_str_join_range_str(const M_list_str_t *d, const char *sep, size_t start, size_t end) M_WARN_UNUSED_RESULT;
+M_API char *M_list_str_join_range_str(const M_list_str_t *d, const char *sep, size_t start,
+                                      size_t end) M_WARN_UNUSED_RESULT;
 
 M_END_DECLS
 

@@ -57,18 +57,18 @@ typedef void (*M_llist_free_func)(void *arg);
 
 /* Optional callbacks, in this order; NULL members take the default. */
 struct M_llist_callbacks {
-    M_llist_compar_func    equality;         /* no default: equality searches fail */
-    M_llist_duplicate_func duplicate_insert; /* default: identity */
-    M_llist_duplicate_func duplicate_copy;   /* default: identity */
-    M_llist_free_func      value_free;       /* default: nothing */
+	M_llist_compar_func    equality;         /* no default: equality searches fail */
+	M_llist_duplicate_func duplicate_insert; /* default: identity */
+	M_llist_duplicate_func duplicate_copy;   /* default: identity */
+	M_llist_free_func      value_free;       /* default: nothing */
 };
 typedef struct M_llist_callbacks M_llist_callbacks;
 
 /* List flags. */
 typedef enum {
-    M_LLIST_NONE     = 0,
-    M_LLIST_SORTED   = 1 << 0, /* keep values in comparator order (skip list) */
-    M_LLIST_CIRCULAR = 1 << 1  /* tail links back to head; not with SORTED */
+	M_LLIST_NONE     = 0,
+	M_LLIST_SORTED   = 1 << 0, /* keep values in comparator order (skip list) */
+	M_LLIST_CIRCULAR = 1 << 1  /* tail links back to head; not with SORTED */
 } M_llist_flags_t;
 
 /* ---------------------------------------------------------------------------

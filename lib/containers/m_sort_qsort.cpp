@@ -23,10 +23,10 @@ namespace {
 enum class Swap { word_one, words, bytes };
 
 struct Ctx {
-	size_t          es;     /* element size */
-	Swap            swap;   /* exchange method */
-	M_sort_compar_t cmp;    /* comparator */
-	void           *thunk;  /* comparator context */
+	size_t          es;    /* element size */
+	Swap            swap;  /* exchange method */
+	M_sort_compar_t cmp;   /* comparator */
+	void           *thunk; /* comparator context */
 };
 
 inline void swap_words(unsigned char *a, unsigned char *b, size_t n)
@@ -167,14 +167,14 @@ void qsort_impl(const Ctx &c, unsigned char *a, size_t n)
 		/* Move the pivot-equal runs from the ends into the middle. */
 		unsigned char *end = a + n * es;
 		size_t         r   = static_cast<size_t>(pa - a) < static_cast<size_t>(pb - pa) ? static_cast<size_t>(pa - a)
-		                                                                              : static_cast<size_t>(pb - pa);
+		                                                                                : static_cast<size_t>(pb - pa);
 		vecswap(c, a, pb - r, r);
 		const size_t right_eq = static_cast<size_t>(end - pd) - es;
-		r = static_cast<size_t>(pd - pc) < right_eq ? static_cast<size_t>(pd - pc) : right_eq;
+		r                     = static_cast<size_t>(pd - pc) < right_eq ? static_cast<size_t>(pd - pc) : right_eq;
 		vecswap(c, pb, end - r, r);
 
-		const size_t nl = static_cast<size_t>(pb - pa) / es; /* smaller than the pivot */
-		const size_t nr = static_cast<size_t>(pd - pc) / es; /* greater than the pivot */
+		const size_t   nl = static_cast<size_t>(pb - pa) / es; /* smaller than the pivot */
+		const size_t   nr = static_cast<size_t>(pd - pc) / es; /* greater than the pivot */
 		unsigned char *ar = end - nr * es;
 
 		/* Recurse on the smaller part, loop on the larger (bounded stack). */

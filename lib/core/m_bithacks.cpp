@@ -79,17 +79,44 @@ static_assert(round_up<uint32_t>(0x80000001u) == 0, "round up wraps past the top
 
 extern "C" {
 
-M_bool M_uint32_is_power_of_two(uint32_t n) { return is_pow2(n); }
-M_bool M_uint64_is_power_of_two(uint64_t n) { return is_pow2(n); }
-M_bool M_size_t_is_power_of_two(size_t n) { return is_pow2<uint64_t>(n); }
+M_bool M_uint32_is_power_of_two(uint32_t n)
+{
+	return is_pow2(n);
+}
+M_bool M_uint64_is_power_of_two(uint64_t n)
+{
+	return is_pow2(n);
+}
+M_bool M_size_t_is_power_of_two(size_t n)
+{
+	return is_pow2<uint64_t>(n);
+}
 
-uint32_t M_uint32_round_down_to_power_of_two(uint32_t n) { return round_down(n); }
-uint64_t M_uint64_round_down_to_power_of_two(uint64_t n) { return round_down(n); }
-size_t   M_size_t_round_down_to_power_of_two(size_t n) { return round_down<uint64_t>(n); }
+uint32_t M_uint32_round_down_to_power_of_two(uint32_t n)
+{
+	return round_down(n);
+}
+uint64_t M_uint64_round_down_to_power_of_two(uint64_t n)
+{
+	return round_down(n);
+}
+size_t M_size_t_round_down_to_power_of_two(size_t n)
+{
+	return round_down<uint64_t>(n);
+}
 
-uint32_t M_uint32_round_up_to_power_of_two(uint32_t n) { return round_up(n); }
-uint64_t M_uint64_round_up_to_power_of_two(uint64_t n) { return round_up(n); }
-size_t   M_size_t_round_up_to_power_of_two(size_t n) { return round_up<uint64_t>(n); }
+uint32_t M_uint32_round_up_to_power_of_two(uint32_t n)
+{
+	return round_up(n);
+}
+uint64_t M_uint64_round_up_to_power_of_two(uint64_t n)
+{
+	return round_up(n);
+}
+size_t M_size_t_round_up_to_power_of_two(size_t n)
+{
+	return round_up<uint64_t>(n);
+}
 
 uint8_t M_uint32_log2(uint32_t n)
 {

@@ -25,10 +25,10 @@
 
 /* Four fields, in this order: the storage pointer and three 64-bit counts. */
 struct M_buf {
-	unsigned char *data;  /* storage of alloc_size + 1 bytes; NULL until the first write */
-	uint64_t alloc_size;  /* capacity without the terminator byte: 0 or 1024 * 2^k */
-	uint64_t data_length; /* content bytes */
-	uint64_t offset;      /* dropped bytes at the front; content starts at data + offset */
+	unsigned char *data;        /* storage of alloc_size + 1 bytes; NULL until the first write */
+	uint64_t       alloc_size;  /* capacity without the terminator byte: 0 or 1024 * 2^k */
+	uint64_t       data_length; /* content bytes */
+	uint64_t       offset;      /* dropped bytes at the front; content starts at data + offset */
 };
 
 static_assert(sizeof(size_t) == sizeof(uint64_t), "the buffer's counts are 64-bit sizes");
@@ -36,8 +36,8 @@ static_assert(sizeof(M_buf) == sizeof(void *) + 3 * sizeof(uint64_t), "four fiel
 
 namespace {
 
-constexpr uint64_t kFirstCapacity = 1024; /* capacity of the first storage block */
-constexpr unsigned char kWipe    = 0xFF;  /* pattern for bytes that leave the buffer */
+constexpr uint64_t      kFirstCapacity = 1024; /* capacity of the first storage block */
+constexpr unsigned char kWipe          = 0xFF; /* pattern for bytes that leave the buffer */
 
 /* Write the terminator after the content. Only called with storage. */
 inline void terminate(M_buf_t *buf)
@@ -93,8 +93,8 @@ inline void terminate(M_buf_t *buf)
 		return nullptr;
 
 	/* 5: move to the larger block; M_realloc wipes the old one. */
-	const bool first       = (buf->data == nullptr);
-	unsigned char *grown   = static_cast<unsigned char *>(M_realloc(buf->data, cap + 1));
+	const bool     first = (buf->data == nullptr);
+	unsigned char *grown = static_cast<unsigned char *>(M_realloc(buf->data, cap + 1));
 	if (grown == nullptr)
 		return nullptr;
 	buf->data       = grown;
@@ -169,10 +169,10 @@ bool str_touches_storage(const M_buf_t *buf, const char *str)
 	 * place relative to the content; any other range that touches the storage
 	 * (the dropped front, the terminator, the free tail) is copied out first,
 	 * so it is appended as it read on entry. */
-	const uintptr_t at    = reinterpret_cast<uintptr_t>(src);
-	const uintptr_t start = reinterpret_cast<uintptr_t>(buf->data) + buf->offset;
-	const bool touches    = touches_storage(buf, src, len);
-	const bool in_content = touches && at >= start && len <= buf->data_length && at - start <= buf->data_length - len;
+	const uintptr_t at      = reinterpret_cast<uintptr_t>(src);
+	const uintptr_t start   = reinterpret_cast<uintptr_t>(buf->data) + buf->offset;
+	const bool      touches = touches_storage(buf, src, len);
+	const bool in_content   = touches && at >= start && len <= buf->data_length && at - start <= buf->data_length - len;
 	if (touches && !in_content) {
 		unsigned char *copy = static_cast<unsigned char *>(M_memdup(src, len));
 		unsigned char *p    = make_room(buf, len);
@@ -268,7 +268,7 @@ void write_uintbin(M_buf_t *buf, uint64_t value, size_t width, bool little_endia
 {
 	unsigned char tmp[8];
 	for (size_t i = 0; i < width; i++) {
-		const unsigned char b = static_cast<unsigned char>(value >> (8 * i));
+		const unsigned char b                  = static_cast<unsigned char>(value >> (8 * i));
 		tmp[little_endian ? i : width - 1 - i] = b;
 	}
 	M_buf_add_bytes(buf, tmp, width);
@@ -296,8 +296,8 @@ void join_bufs(M_buf_t *buf, const void *sep, size_t sep_len, M_buf_t **bufs, si
 	if (bufs == nullptr)
 		return;
 	/* A separator inside the buffer's storage would move away as it grows. */
-	unsigned char *own = touches_storage(buf, sep, sep_len) ? static_cast<unsigned char *>(M_memdup(sep, sep_len))
-	                                                        : nullptr;
+	unsigned char *own =
+	    touches_storage(buf, sep, sep_len) ? static_cast<unsigned char *>(M_memdup(sep, sep_len)) : nullptr;
 	if (own != nullptr)
 		sep = own;
 	for (size_t i = 0; i < count; i++) {
@@ -309,7 +309,7 @@ void join_bufs(M_buf_t *buf, const void *sep, size_t sep_len, M_buf_t **bufs, si
 }
 
 /* Does any of the strings (or the separator) lie in the buffer's storage? */
-bool strs_touch_storage(const M_buf_t *buf, const char *sep, const char * const *strs, size_t count)
+bool strs_touch_storage(const M_buf_t *buf, const char *sep, const char *const *strs, size_t count)
 {
 	if (buf == nullptr || buf->data == nullptr)
 		return false;
@@ -324,8 +324,7 @@ bool strs_touch_storage(const M_buf_t *buf, const char *sep, const char * const 
 
 /* Join count strings with sep (sep_len bytes) between them. sep_may_touch:
  * sep is the caller's and may point into buf's own storage. */
-void join_strs(M_buf_t *buf, const char *sep, size_t sep_len, bool sep_may_touch, const char * const *strs,
-               size_t count)
+void join_strs(M_buf_t *buf, const char *sep, size_t sep_len, bool sep_may_touch, const char *const *strs, size_t count)
 {
 	if (strs == nullptr)
 		return;
@@ -454,7 +453,7 @@ void M_buf_drop(M_buf_t *buf, size_t n)
 	if (n == 0)
 		return;
 	std::memset(buf->data + buf->offset, kWipe, n);
-	buf->offset      += n;
+	buf->offset += n;
 	buf->data_length -= n;
 }
 
@@ -463,8 +462,8 @@ void M_buf_trim(M_buf_t *buf)
 {
 	if (buf == nullptr || buf->data == nullptr)
 		return;
-	const unsigned char *s = buf->data + buf->offset;
-	size_t end             = buf->data_length;
+	const unsigned char *s   = buf->data + buf->offset;
+	size_t               end = buf->data_length;
 	while (end > 0 && M_chr_isspace(static_cast<char>(s[end - 1])))
 		end--;
 	M_buf_truncate(buf, end);
@@ -578,8 +577,8 @@ void M_buf_add_str_transform(M_buf_t *buf, uint32_t flags, const char *str)
 	M_buf_add_str(buf, str);
 	if (buf->data_length == before)
 		return; /* refused by the growth rule */
-	char *start = reinterpret_cast<char *>(buf->data + buf->offset + before);
-	size_t len  = buf->data_length - before;
+	char  *start = reinterpret_cast<char *>(buf->data + buf->offset + before);
+	size_t len   = buf->data_length - before;
 	/* Each step corrects the length; the bytes a trim gives up are wiped. */
 	const size_t newlen = apply_transform(start, len, flags);
 	M_buf_truncate(buf, before + newlen);
@@ -632,7 +631,8 @@ void M_buf_add_str_hex(M_buf_t *buf, const char *str)
 	unsigned char *p = make_room(buf, len * 2);
 	if (p == nullptr)
 		return;
-	commit(buf, m::detail::hex_encode(reinterpret_cast<const unsigned char *>(str), len, reinterpret_cast<char *>(p), 0));
+	commit(buf,
+	       m::detail::hex_encode(reinterpret_cast<const unsigned char *>(str), len, reinterpret_cast<char *>(p), 0));
 }
 
 M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
@@ -648,8 +648,8 @@ M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex)
 	if (len % 2 != 0)
 		return M_FALSE;
 	if (touches_storage(buf, hex, len)) { /* growth would move the text away */
-		M_buf_t *tmp    = M_buf_create();
-		const M_bool ok = M_buf_add_bytes_hex(tmp, hex);
+		M_buf_t     *tmp = M_buf_create();
+		const M_bool ok  = M_buf_add_bytes_hex(tmp, hex);
 		M_buf_merge(buf, tmp);
 		return ok;
 	}
@@ -692,8 +692,8 @@ size_t M_buf_add_str_lines(M_buf_t *buf, const char *str, size_t max_lines, size
  * Justified appends
  * ------------------------------------------------------------------------- */
 
-M_bool M_buf_add_bytes_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill, const void *bytes,
-                            size_t len, size_t width)
+M_bool M_buf_add_bytes_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill, const void *bytes, size_t len,
+                            size_t width)
 {
 	if (bytes == nullptr)
 		len = 0;
@@ -715,8 +715,7 @@ M_bool M_buf_add_bytes_just(M_buf_t *buf, M_str_justify_type_t justify_type, cha
 	return M_TRUE;
 }
 
-M_bool M_buf_add_str_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill, const char *str,
-                          size_t width)
+M_bool M_buf_add_str_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill, const char *str, size_t width)
 {
 	return M_buf_add_bytes_just(buf, justify_type, fill, str, str == nullptr ? 0 : std::strlen(str), width);
 }
@@ -728,10 +727,10 @@ M_bool M_buf_add_str_just_transform(M_buf_t *buf, M_str_justify_type_t justify_t
 		return M_buf_add_str_just(buf, justify_type, fill, str, width);
 	/* Transform a private copy first so trimmed white space does not count
 	 * towards the width. */
-	const size_t len = std::strlen(str);
-	char *copy       = static_cast<char *>(M_memdup(str, len));
-	const size_t n   = apply_transform(copy, len, flags);
-	const M_bool ok  = M_buf_add_bytes_just(buf, justify_type, fill, copy, n, width);
+	const size_t len  = std::strlen(str);
+	char        *copy = static_cast<char *>(M_memdup(str, len));
+	const size_t n    = apply_transform(copy, len, flags);
+	const M_bool ok   = M_buf_add_bytes_just(buf, justify_type, fill, copy, n, width);
 	M_free(copy);
 	return ok;
 }
@@ -742,7 +741,7 @@ M_bool M_buf_add_str_just_transform(M_buf_t *buf, M_str_justify_type_t justify_t
 
 void M_buf_add_int(M_buf_t *buf, int64_t value)
 {
-	char scratch[32];
+	char  scratch[32];
 	char *end = scratch + sizeof(scratch);
 	char *p   = m::detail::put_decimal_backwards(end, magnitude(value));
 	if (value < 0)
@@ -752,7 +751,7 @@ void M_buf_add_int(M_buf_t *buf, int64_t value)
 
 void M_buf_add_uint(M_buf_t *buf, uint64_t value)
 {
-	char scratch[32];
+	char  scratch[32];
 	char *end = scratch + sizeof(scratch);
 	char *p   = m::detail::put_decimal_backwards(end, value);
 	M_buf_add_bytes(buf, p, static_cast<size_t>(end - p));
@@ -770,9 +769,9 @@ M_bool M_buf_add_uint_just(M_buf_t *buf, uint64_t value, size_t width)
 
 M_bool M_buf_add_uinthex(M_buf_t *buf, uint64_t value, M_bool upper, size_t width)
 {
-	char scratch[32];
-	char *end        = scratch + sizeof(scratch);
-	char *p          = m::detail::put_hex_backwards(end, value, upper);
+	char         scratch[32];
+	char        *end = scratch + sizeof(scratch);
+	char        *p   = m::detail::put_hex_backwards(end, value, upper);
 	const size_t len = static_cast<size_t>(end - p);
 	if (width != 0 && len > width)
 		return M_FALSE;
@@ -786,14 +785,14 @@ M_bool M_buf_add_uinthex(M_buf_t *buf, uint64_t value, M_bool upper, size_t widt
 
 void M_buf_add_bytehex(M_buf_t *buf, unsigned char byte, M_bool upper)
 {
-	const char *digits = m::detail::hex_digits(upper);
+	const char *digits  = m::detail::hex_digits(upper);
 	const char  pair[2] = {digits[byte >> 4], digits[byte & 0xF]};
 	M_buf_add_bytes(buf, pair, 2);
 }
 
 void M_buf_add_ptr(M_buf_t *buf, const void *ptr)
 {
-	char scratch[64];
+	char  scratch[64];
 	char *end = scratch + sizeof(scratch);
 	char *p   = m::detail::put_hex_backwards(end, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(ptr)), false);
 	*--p      = 'x';
@@ -906,8 +905,8 @@ M_bool M_buf_add_str_quoted(M_buf_t *buf, char quote, char escape, const char *q
 		return M_TRUE;
 	}
 	if (str_touches_storage(buf, str)) { /* the text is read while the buffer grows */
-		M_buf_t *tmp = M_buf_create();
-		const M_bool ok = M_buf_add_str_quoted(tmp, quote, escape, quote_chars, flags, str);
+		M_buf_t     *tmp = M_buf_create();
+		const M_bool ok  = M_buf_add_str_quoted(tmp, quote, escape, quote_chars, flags, str);
 		M_buf_merge(buf, tmp);
 		return ok;
 	}
@@ -954,13 +953,13 @@ void M_buf_sjoin_buf(M_buf_t *buf, const char *sep, M_buf_t **bufs, size_t count
 	join_bufs(buf, sep, sep == nullptr ? 0 : std::strlen(sep), bufs, count);
 }
 
-void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char * const *strs, size_t count)
+void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char *const *strs, size_t count)
 {
 	const char byte = static_cast<char>(sep);
 	join_strs(buf, &byte, 1, false, strs, count);
 }
 
-void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char * const *strs, size_t count)
+void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char *const *strs, size_t count)
 {
 	join_strs(buf, sep, sep == nullptr ? 0 : std::strlen(sep), true, strs, count);
 }

@@ -285,8 +285,8 @@ M_API M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex);
  *          (yield 0, append nothing) text that does not fit.
  *
  * Returns the number of lines appended. */
-M_API size_t M_buf_add_str_lines(M_buf_t *buf, const char *str, size_t max_lines, size_t max_chars,
-                                 M_bool truncate, const char *newline);
+M_API size_t M_buf_add_str_lines(M_buf_t *buf, const char *str, size_t max_lines, size_t max_chars, M_bool truncate,
+                                 const char *newline);
 
 /* ---------------------------------------------------------------------------
  * Justified appends
@@ -304,18 +304,18 @@ M_API size_t M_buf_add_str_lines(M_buf_t *buf, const char *str, size_t max_lines
  *
  * Returns M_FALSE (nothing appended) for an unknown justification type, a
  * width of 0, or a longer input with a refusing type; M_TRUE otherwise. */
-M_API M_bool M_buf_add_bytes_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill,
-                                  const void *bytes, size_t len, size_t width);
+M_API M_bool M_buf_add_bytes_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill, const void *bytes,
+                                  size_t len, size_t width);
 
 /* M_buf_add_bytes_just for a string (NULL counts as empty). */
-M_API M_bool M_buf_add_str_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill,
-                                const char *str, size_t width);
+M_API M_bool M_buf_add_str_just(M_buf_t *buf, M_str_justify_type_t justify_type, char fill, const char *str,
+                                size_t width);
 
 /* M_buf_add_str_just applied to str after the transformation flags of
  * M_buf_add_str_transform (so trimmed white space does not count towards the
  * width). */
-M_API M_bool M_buf_add_str_just_transform(M_buf_t *buf, M_str_justify_type_t justify_type, uint32_t flags,
-                                          char fill, const char *str, size_t width);
+M_API M_bool M_buf_add_str_just_transform(M_buf_t *buf, M_str_justify_type_t justify_type, uint32_t flags, char fill,
+                                          const char *str, size_t width);
 
 /* ---------------------------------------------------------------------------
  * Numbers as text
@@ -418,8 +418,8 @@ M_API M_bool M_buf_add_uintstrbcd(M_buf_t *buf, const char *str, unsigned char b
  * repl:   NULL (or repl_len 0) deletes each occurrence.
  *
  * Returns M_TRUE when the arguments are usable. */
-M_API M_bool M_buf_add_bytes_replace(M_buf_t *buf, const void *bytes, size_t len, const void *search,
-                                     size_t search_len, const void *repl, size_t repl_len);
+M_API M_bool M_buf_add_bytes_replace(M_buf_t *buf, const void *bytes, size_t len, const void *search, size_t search_len,
+                                     const void *repl, size_t repl_len);
 
 /* M_buf_add_bytes_replace for strings.
  *
@@ -476,10 +476,10 @@ M_API void M_buf_sjoin_buf(M_buf_t *buf, const char *sep, M_buf_t **bufs, size_t
  *
  * buf:  NULL is ignored.
  * strs: NULL or count 0 does nothing. */
-M_API void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char * const *strs, size_t count);
+M_API void M_buf_bjoin_str(M_buf_t *buf, unsigned char sep, const char *const *strs, size_t count);
 
 /* M_buf_bjoin_str with a string separator (NULL or empty: none). */
-M_API void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char * const *strs, size_t count);
+M_API void M_buf_sjoin_str(M_buf_t *buf, const char *sep, const char *const *strs, size_t count);
 
 /* ---------------------------------------------------------------------------
  * Money and decimal appends (defined in m_buf_money.cpp)

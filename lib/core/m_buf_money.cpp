@@ -58,11 +58,11 @@ static_assert(kDecimalText >= 1 + 256 + 1 + 1, "room for the longest decimal tex
 	bool           in_dec   = false;
 	unsigned       decimals = 0;
 	auto           push     = [&](uint64_t d) {
-		uint64_t next = 0;
-		if (__builtin_mul_overflow(value, 10u, &next) || __builtin_add_overflow(next, d, &next) || next > limit)
-			too_big = true;
-		else
-			value = next;
+        uint64_t next = 0;
+        if (__builtin_mul_overflow(value, 10u, &next) || __builtin_add_overflow(next, d, &next) || next > limit)
+            too_big = true;
+        else
+            value = next;
 	};
 	for (; *s != '\0'; s++) {
 		if (*s == ',')

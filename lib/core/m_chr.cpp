@@ -15,16 +15,16 @@ namespace {
 static_assert('0' == 0x30 && 'A' == 0x41 && 'a' == 0x61 && ' ' == 0x20, "Character set must be ASCII.");
 
 enum : uint16_t {
-	kSpace = 1 << 0,  /* 9..13 and space */
-	kBlank = 1 << 1,  /* space and tab */
-	kCntrl = 1 << 2,  /* 0..31 and 127 */
-	kGraph = 1 << 3,  /* 33..126 */
-	kPrint = 1 << 4,  /* 32..126 and 9..13 */
-	kUpper = 1 << 5,  /* A..Z */
-	kLower = 1 << 6,  /* a..z */
-	kDigit = 1 << 7,  /* 0..9 */
-	kHex   = 1 << 8,  /* 0..9, A..F, a..f */
-	kPunct = 1 << 9   /* graph, neither letter nor digit */
+	kSpace = 1 << 0, /* 9..13 and space */
+	kBlank = 1 << 1, /* space and tab */
+	kCntrl = 1 << 2, /* 0..31 and 127 */
+	kGraph = 1 << 3, /* 33..126 */
+	kPrint = 1 << 4, /* 32..126 and 9..13 */
+	kUpper = 1 << 5, /* A..Z */
+	kLower = 1 << 6, /* a..z */
+	kDigit = 1 << 7, /* 0..9 */
+	kHex   = 1 << 8, /* 0..9, A..F, a..f */
+	kPunct = 1 << 9  /* graph, neither letter nor digit */
 };
 
 constexpr std::array<uint16_t, 256> make_class_table()
@@ -72,22 +72,70 @@ constexpr bool has(char c, uint16_t bits)
 
 extern "C" {
 
-M_bool M_chr_isspace(char c) { return has(c, kSpace); }
-M_bool M_chr_isblank(char c) { return has(c, kBlank); }
-M_bool M_chr_iscntrl(char c) { return has(c, kCntrl); }
-M_bool M_chr_isascii(char c) { return static_cast<unsigned char>(c) < 128; }
-M_bool M_chr_isgraph(char c) { return has(c, kGraph); }
-M_bool M_chr_isprint(char c) { return has(c, kPrint); }
-M_bool M_chr_isupper(char c) { return has(c, kUpper); }
-M_bool M_chr_islower(char c) { return has(c, kLower); }
-M_bool M_chr_isalpha(char c) { return has(c, kUpper | kLower); }
-M_bool M_chr_isalphasp(char c) { return c == ' ' || has(c, kUpper | kLower); }
-M_bool M_chr_isdigit(char c) { return has(c, kDigit); }
-M_bool M_chr_isdec(char c) { return c == '.' || has(c, kDigit); }
-M_bool M_chr_isalnum(char c) { return has(c, kUpper | kLower | kDigit); }
-M_bool M_chr_isalnumsp(char c) { return c == ' ' || has(c, kUpper | kLower | kDigit); }
-M_bool M_chr_ishex(char c) { return has(c, kHex); }
-M_bool M_chr_ispunct(char c) { return has(c, kPunct); }
+M_bool M_chr_isspace(char c)
+{
+	return has(c, kSpace);
+}
+M_bool M_chr_isblank(char c)
+{
+	return has(c, kBlank);
+}
+M_bool M_chr_iscntrl(char c)
+{
+	return has(c, kCntrl);
+}
+M_bool M_chr_isascii(char c)
+{
+	return static_cast<unsigned char>(c) < 128;
+}
+M_bool M_chr_isgraph(char c)
+{
+	return has(c, kGraph);
+}
+M_bool M_chr_isprint(char c)
+{
+	return has(c, kPrint);
+}
+M_bool M_chr_isupper(char c)
+{
+	return has(c, kUpper);
+}
+M_bool M_chr_islower(char c)
+{
+	return has(c, kLower);
+}
+M_bool M_chr_isalpha(char c)
+{
+	return has(c, kUpper | kLower);
+}
+M_bool M_chr_isalphasp(char c)
+{
+	return c == ' ' || has(c, kUpper | kLower);
+}
+M_bool M_chr_isdigit(char c)
+{
+	return has(c, kDigit);
+}
+M_bool M_chr_isdec(char c)
+{
+	return c == '.' || has(c, kDigit);
+}
+M_bool M_chr_isalnum(char c)
+{
+	return has(c, kUpper | kLower | kDigit);
+}
+M_bool M_chr_isalnumsp(char c)
+{
+	return c == ' ' || has(c, kUpper | kLower | kDigit);
+}
+M_bool M_chr_ishex(char c)
+{
+	return has(c, kHex);
+}
+M_bool M_chr_ispunct(char c)
+{
+	return has(c, kPunct);
+}
 
 char M_chr_toupper(char c)
 {

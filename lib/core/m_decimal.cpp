@@ -45,9 +45,9 @@ namespace {
 __extension__ typedef __int128          i128;
 __extension__ typedef unsigned __int128 u128;
 
-constexpr int     kMaxDec   = M_DECIMAL_MAX_DEC;
-constexpr u128    kMagLimit = static_cast<u128>(1) << 63; /* |INT64_MIN| */
-constexpr uint64_t kU64One  = 1;
+constexpr int      kMaxDec   = M_DECIMAL_MAX_DEC;
+constexpr u128     kMagLimit = static_cast<u128>(1) << 63; /* |INT64_MIN| */
+constexpr uint64_t kU64One   = 1;
 
 static_assert(sizeof(M_decimal_t) == 16, "M_decimal_t layout: int64 + uint8, padded");
 static_assert(M_DECIMAL_MAX_DEC == 255, "places fit uint8_t");
@@ -82,7 +82,6 @@ u128 magnitude(i128 v) noexcept
 	return v < 0 ? static_cast<u128>(0) - static_cast<u128>(v) : static_cast<u128>(v);
 }
 
-
 void set_zero(M_decimal_t *d) noexcept
 {
 	if (d != nullptr) {
@@ -108,7 +107,7 @@ void set_value(M_decimal_t *d, bool neg, uint64_t mag, int places) noexcept
                                            int max_p = kMaxDec, int min_p = 0) noexcept
 {
 	const u128 limit = mag_limit(neg);
-	unsigned   d     = d0;   /* first digit after m */
+	unsigned   d     = d0;     /* first digit after m */
 	bool       rest  = sticky; /* anything non-zero after d */
 
 	for (;;) {
@@ -123,7 +122,7 @@ void set_value(M_decimal_t *d, bool neg, uint64_t mag, int places) noexcept
 		}
 		rest = rest || d != 0;
 		d    = static_cast<unsigned>(m % 10);
-		m   /= 10;
+		m /= 10;
 		p--;
 	}
 	const bool truncated = rest || d != 0;
@@ -440,7 +439,7 @@ M_decimal_retval_t M_decimal_divide(M_decimal_t *dest, const M_decimal_t *dec1, 
 			return M_DECIMAL_OVERFLOW;
 		}
 		R *= 10;
-		Q  = Q * 10 + R / B;
+		Q = Q * 10 + R / B;
 		R %= B;
 		p++;
 	}

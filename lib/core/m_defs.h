@@ -12,11 +12,11 @@
 #include <stdint.h>
 
 #ifdef __cplusplus
-#  define M_BEGIN_DECLS extern "C" {
-#  define M_END_DECLS }
+#define M_BEGIN_DECLS extern "C" {
+#define M_END_DECLS }
 #else
-#  define M_BEGIN_DECLS
-#  define M_END_DECLS
+#define M_BEGIN_DECLS
+#define M_END_DECLS
 #endif
 
 /* Exported symbols. M_API gives the M_ functions default visibility, so they
@@ -24,30 +24,29 @@
  * the default; the build does not set that today (the layers are static
  * libraries). Internal helpers live in anonymous namespaces or m::detail. */
 #if defined(__GNUC__)
-#  define M_API __attribute__((visibility("default")))
+#define M_API __attribute__((visibility("default")))
 #else
-#  define M_API
+#define M_API
 #endif
 
 /* Results that must not be ignored (decoders, reads, allocating calls). */
 #if defined(__GNUC__)
-#  define M_WARN_UNUSED_RESULT __attribute__((warn_unused_result))
+#define M_WARN_UNUSED_RESULT __attribute__((warn_unused_result))
 #else
-#  define M_WARN_UNUSED_RESULT
+#define M_WARN_UNUSED_RESULT
 #endif
 
 /* Functions that never return. */
 #if defined(__GNUC__)
-#  define M_NORETURN __attribute__((noreturn))
+#define M_NORETURN __attribute__((noreturn))
 #else
-#  define M_NORETURN
+#define M_NORETURN
 #endif
-
 
 /* The library's yes/no type: every predicate and every operation that only
  * succeeds or fails yields it. */
 typedef bool M_bool;
-#define M_TRUE  true
+#define M_TRUE true
 #define M_FALSE false
 
 /* Number of elements of a fixed-size array. */

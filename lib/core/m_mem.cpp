@@ -49,8 +49,8 @@
 
 namespace {
 
-constexpr size_t kHeaderSize = 16;
-constexpr uint64_t kAllOnes  = ~static_cast<uint64_t>(0);
+constexpr size_t   kHeaderSize = 16;
+constexpr uint64_t kAllOnes    = ~static_cast<uint64_t>(0);
 
 static_assert(sizeof(size_t) == sizeof(uint64_t), "the size header holds a 64-bit size");
 
@@ -83,8 +83,8 @@ void runtime_release(void *p) noexcept
 
 /* Out-of-memory callback table: slot 0 is the permanent default handler,
  * slots 1..12 the user's callbacks in order of registration. */
-constexpr size_t kErrorCbSlots = 13;
-M_malloc_error_cb g_error_cbs[kErrorCbSlots] = { M_malloc_error };
+constexpr size_t  kErrorCbSlots              = 13;
+M_malloc_error_cb g_error_cbs[kErrorCbSlots] = {M_malloc_error};
 size_t            g_error_cb_count           = 1;
 
 /* Write a fixed message to standard error without touching the allocator. */
@@ -189,8 +189,8 @@ unsigned char *aligned_range(size_t len, int prot) noexcept
 	/* Keep the aligned stretch of len bytes and give back the slack before
 	 * and after it (kMapAlign bytes in all). */
 	const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-	const size_t    lead  = static_cast<size_t>(((start + kMapAlign - 1) & ~static_cast<uintptr_t>(kMapAlign - 1)) - start);
-	unsigned char  *at    = static_cast<unsigned char *>(raw) + lead;
+	const size_t lead = static_cast<size_t>(((start + kMapAlign - 1) & ~static_cast<uintptr_t>(kMapAlign - 1)) - start);
+	unsigned char *at = static_cast<unsigned char *>(raw) + lead;
 	if (lead > 0)
 		::munmap(raw, lead);
 	if (kMapAlign > lead)
@@ -301,7 +301,7 @@ size_t checked_map_length(const void *ptr, size_t size) noexcept
  * a slice at a time so the residency table stays on the stack. */
 void wipe_resident(unsigned char *base, size_t len) noexcept
 {
-	const size_t  page  = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+	const size_t  page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
 	unsigned char vec[4096];
 	const size_t  slice = sizeof(vec) * page;
 	for (size_t at = 0; at < len; at += slice) {

@@ -71,55 +71,55 @@ typedef struct M_parser M_parser_t;
  * call M_parser_init on the new storage instead. The size is fixed for this
  * ABI; the library checks at build time that the parser fits. */
 typedef struct M_parser_storage {
-    union {
-        unsigned char bytes[128]; /* room for the private parser fields */
-        uint64_t      align_u64;  /* forces 8-byte alignment */
-        void         *align_ptr;  /* and pointer alignment */
-    } opaque;
+	union {
+		unsigned char bytes[128]; /* room for the private parser fields */
+		uint64_t      align_u64;  /* forces 8-byte alignment */
+		void         *align_ptr;  /* and pointer alignment */
+	} opaque;
 } M_parser_storage_t;
 
 /* Parser flags (create, create_const, init). */
 enum {
-    M_PARSER_FLAG_NONE       = 0,      /* no line and column counting */
-    M_PARSER_FLAG_TRACKLINES = 1u << 0 /* count lines and columns */
+	M_PARSER_FLAG_NONE       = 0,      /* no line and column counting */
+	M_PARSER_FLAG_TRACKLINES = 1u << 0 /* count lines and columns */
 };
 
 /* Flags of M_parser_consume_whitespace and M_parser_truncate_whitespace. */
 enum {
-    M_PARSER_WHITESPACE_NONE       = 0,       /* every M_chr_isspace byte */
-    M_PARSER_WHITESPACE_TO_NEWLINE = 1u << 0, /* stop after the first line feed */
-    M_PARSER_WHITESPACE_SPACEONLY  = 1u << 1  /* only the space character (32) */
+	M_PARSER_WHITESPACE_NONE       = 0,       /* every M_chr_isspace byte */
+	M_PARSER_WHITESPACE_TO_NEWLINE = 1u << 0, /* stop after the first line feed */
+	M_PARSER_WHITESPACE_SPACEONLY  = 1u << 1  /* only the space character (32) */
 };
 
 /* Forms of M_parser_read_uint and M_parser_read_int. */
 typedef enum {
-    M_PARSER_INTEGER_ASCII        = 0, /* number text, M_str_to_*64_ex rules */
-    M_PARSER_INTEGER_BIGENDIAN    = 1, /* 1 to 8 bytes, most significant first */
-    M_PARSER_INTEGER_LITTLEENDIAN = 2  /* 1 to 8 bytes, least significant first */
+	M_PARSER_INTEGER_ASCII        = 0, /* number text, M_str_to_*64_ex rules */
+	M_PARSER_INTEGER_BIGENDIAN    = 1, /* 1 to 8 bytes, most significant first */
+	M_PARSER_INTEGER_LITTLEENDIAN = 2  /* 1 to 8 bytes, least significant first */
 } M_parser_integer_type_t;
 
 /* Flags of the split functions. */
 enum {
-    M_PARSER_SPLIT_FLAG_NONE         = 0,      /* no delimiter: one piece */
-    M_PARSER_SPLIT_FLAG_NODELIM_FAIL = 1u << 0 /* no delimiter: fail */
+	M_PARSER_SPLIT_FLAG_NONE         = 0,      /* no delimiter: one piece */
+	M_PARSER_SPLIT_FLAG_NODELIM_FAIL = 1u << 0 /* no delimiter: fail */
 };
 
 /* Flags of M_parser_read_stxetxlrc_message: which framing bytes the LRC
  * covers besides the message bytes. */
 enum {
-    M_PARSER_FRAME_LRC_NONE        = 0,       /* message bytes only */
-    M_PARSER_FRAME_LRC_INCLUDE_STX = 1u << 0, /* the STX too */
-    M_PARSER_FRAME_LRC_INCLUDE_ETX = 1u << 1  /* the ETX too */
+	M_PARSER_FRAME_LRC_NONE        = 0,       /* message bytes only */
+	M_PARSER_FRAME_LRC_INCLUDE_STX = 1u << 0, /* the STX too */
+	M_PARSER_FRAME_LRC_INCLUDE_ETX = 1u << 1  /* the ETX too */
 };
 
 /* Results of M_parser_read_stxetxlrc_message. */
 typedef enum {
-    M_PARSER_FRAME_ERROR_SUCCESS    = 0, /* a message was read */
-    M_PARSER_FRAME_ERROR_INVALID    = 1, /* bad arguments or fewer than 4 unread bytes */
-    M_PARSER_FRAME_ERROR_NO_STX     = 2, /* the first byte is not STX (0x02) */
-    M_PARSER_FRAME_ERROR_NO_ETX     = 3, /* no ETX (0x03) yet */
-    M_PARSER_FRAME_ERROR_NO_LRC     = 4, /* ETX present, the LRC byte not yet */
-    M_PARSER_FRAME_ERROR_LRC_CALC   = 5  /* the LRC byte does not match */
+	M_PARSER_FRAME_ERROR_SUCCESS  = 0, /* a message was read */
+	M_PARSER_FRAME_ERROR_INVALID  = 1, /* bad arguments or fewer than 4 unread bytes */
+	M_PARSER_FRAME_ERROR_NO_STX   = 2, /* the first byte is not STX (0x02) */
+	M_PARSER_FRAME_ERROR_NO_ETX   = 3, /* no ETX (0x03) yet */
+	M_PARSER_FRAME_ERROR_NO_LRC   = 4, /* ETX present, the LRC byte not yet */
+	M_PARSER_FRAME_ERROR_LRC_CALC = 5  /* the LRC byte does not match */
 } M_parser_frame_error_t;
 
 /* Byte test on the byte as an unsigned character (0 to 255). The signed
@@ -320,14 +320,16 @@ M_API M_bool M_parser_consume(M_parser_t *parser, size_t len);
  *
  * parser: NULL yields false.  integer: receives the value; NULL yields false.
  * Returns true on success; on failure *integer is untouched. */
-M_API M_bool M_parser_read_uint(M_parser_t *parser, M_parser_integer_type_t type, size_t len, unsigned char base, uint64_t *integer) M_WARN_UNUSED_RESULT;
+M_API M_bool M_parser_read_uint(M_parser_t *parser, M_parser_integer_type_t type, size_t len, unsigned char base,
+                                uint64_t *integer) M_WARN_UNUSED_RESULT;
 
 /* Read a signed integer: as M_parser_read_uint, with M_str_to_int64_ex for
  * text. The binary forms fill the low len bytes of the result without sign
  * extension (bytes FF FF read as 65535).
  *
  * parser: NULL yields false.  integer: NULL yields false. */
-M_API M_bool M_parser_read_int(M_parser_t *parser, M_parser_integer_type_t type, size_t len, unsigned char base, int64_t *integer) M_WARN_UNUSED_RESULT;
+M_API M_bool M_parser_read_int(M_parser_t *parser, M_parser_integer_type_t type, size_t len, unsigned char base,
+                               int64_t *integer) M_WARN_UNUSED_RESULT;
 
 /* Read len bytes (1 to 10) of packed BCD, two decimal digits a byte, the
  * high nibble first (bytes 12 34 read as 1234).
@@ -391,7 +393,8 @@ M_API size_t M_parser_consume_until(M_parser_t *parser, const unsigned char *pat
 
 /* Until a byte pattern, stopping before a partial match at the end.
  * pat: NULL matches nothing.  found: NULL allowed. */
-M_API size_t M_parser_consume_boundary(M_parser_t *parser, const unsigned char *pat, size_t len, M_bool eat_pat, M_bool *found);
+M_API size_t M_parser_consume_boundary(M_parser_t *parser, const unsigned char *pat, size_t len, M_bool eat_pat,
+                                       M_bool *found);
 
 /* While the bytes are in charset (len bytes). charset: NULL is empty. */
 M_API size_t M_parser_consume_charset(M_parser_t *parser, const unsigned char *charset, size_t len);
@@ -442,20 +445,25 @@ M_API size_t M_parser_consume_eol(M_parser_t *parser);
 M_API size_t M_parser_read_bytes_max(M_parser_t *parser, size_t len, unsigned char *buf, size_t buf_len);
 
 /* Until a byte pattern. pat: NULL matches nothing. */
-M_API size_t M_parser_read_bytes_until(M_parser_t *parser, unsigned char *buf, size_t buf_len, const unsigned char *pat, size_t pat_len, M_bool eat_pat);
+M_API size_t M_parser_read_bytes_until(M_parser_t *parser, unsigned char *buf, size_t buf_len, const unsigned char *pat,
+                                       size_t pat_len, M_bool eat_pat);
 
 /* Until a byte pattern or before a partial match at the end.
  * found: NULL allowed; false when the bytes do not fit. */
-M_API size_t M_parser_read_bytes_boundary(M_parser_t *parser, unsigned char *buf, size_t buf_len, const unsigned char *pat, size_t pat_len, M_bool eat_pat, M_bool *found);
+M_API size_t M_parser_read_bytes_boundary(M_parser_t *parser, unsigned char *buf, size_t buf_len,
+                                          const unsigned char *pat, size_t pat_len, M_bool eat_pat, M_bool *found);
 
 /* While the bytes are in charset (charset_len bytes; NULL is empty). */
-M_API size_t M_parser_read_bytes_charset(M_parser_t *parser, const unsigned char *charset, size_t charset_len, unsigned char *buf, size_t buf_len);
+M_API size_t M_parser_read_bytes_charset(M_parser_t *parser, const unsigned char *charset, size_t charset_len,
+                                         unsigned char *buf, size_t buf_len);
 
 /* While func(byte) holds. func: NULL matches nothing. */
-M_API size_t M_parser_read_bytes_predicate(M_parser_t *parser, M_parser_predicate_func func, unsigned char *buf, size_t buf_len);
+M_API size_t M_parser_read_bytes_predicate(M_parser_t *parser, M_parser_predicate_func func, unsigned char *buf,
+                                           size_t buf_len);
 
 /* While func((char)byte) holds. func: NULL matches nothing. */
-M_API size_t M_parser_read_bytes_chr_predicate(M_parser_t *parser, M_chr_predicate_func func, unsigned char *buf, size_t buf_len);
+M_API size_t M_parser_read_bytes_chr_predicate(M_parser_t *parser, M_chr_predicate_func func, unsigned char *buf,
+                                               size_t buf_len);
 
 /* The bytes from the user mark to the cursor; the mark is cleared (wiping in
  * a dynamic parser) when they are copied. 0 without a mark. Nothing is
@@ -481,7 +489,8 @@ M_API size_t M_parser_read_str_until(M_parser_t *parser, char *buf, size_t buf_l
 
 /* Until a string pattern or before a partial match at the end. found: NULL
  * allowed. */
-M_API size_t M_parser_read_str_boundary(M_parser_t *parser, char *buf, size_t buf_len, const char *pat, M_bool eat_pat, M_bool *found);
+M_API size_t M_parser_read_str_boundary(M_parser_t *parser, char *buf, size_t buf_len, const char *pat, M_bool eat_pat,
+                                        M_bool *found);
 
 /* While the bytes are characters of charset (NULL is empty). */
 M_API size_t M_parser_read_str_charset(M_parser_t *parser, const char *charset, char *buf, size_t buf_len);
@@ -514,7 +523,8 @@ M_API char *M_parser_read_strdup_until(M_parser_t *parser, const char *pat, M_bo
 
 /* Until a string pattern or before a partial match at the end. found: NULL
  * allowed. */
-M_API char *M_parser_read_strdup_boundary(M_parser_t *parser, const char *pat, M_bool eat_pat, M_bool *found) M_WARN_UNUSED_RESULT;
+M_API char *M_parser_read_strdup_boundary(M_parser_t *parser, const char *pat, M_bool eat_pat,
+                                          M_bool *found) M_WARN_UNUSED_RESULT;
 
 /* While the bytes are characters of charset (NULL is empty). */
 M_API char *M_parser_read_strdup_charset(M_parser_t *parser, const char *charset) M_WARN_UNUSED_RESULT;
@@ -523,13 +533,15 @@ M_API char *M_parser_read_strdup_charset(M_parser_t *parser, const char *charset
 M_API char *M_parser_read_strdup_predicate(M_parser_t *parser, M_parser_predicate_func func) M_WARN_UNUSED_RESULT;
 
 /* While func(byte) holds, at most max bytes. */
-M_API char *M_parser_read_strdup_predicate_max(M_parser_t *parser, M_parser_predicate_func func, size_t max) M_WARN_UNUSED_RESULT;
+M_API char *M_parser_read_strdup_predicate_max(M_parser_t *parser, M_parser_predicate_func func,
+                                               size_t max) M_WARN_UNUSED_RESULT;
 
 /* While func((char)byte) holds. func: NULL matches nothing. */
 M_API char *M_parser_read_strdup_chr_predicate(M_parser_t *parser, M_chr_predicate_func func) M_WARN_UNUSED_RESULT;
 
 /* While func((char)byte) holds, at most max bytes. */
-M_API char *M_parser_read_strdup_chr_predicate_max(M_parser_t *parser, M_chr_predicate_func func, size_t max) M_WARN_UNUSED_RESULT;
+M_API char *M_parser_read_strdup_chr_predicate_max(M_parser_t *parser, M_chr_predicate_func func,
+                                                   size_t max) M_WARN_UNUSED_RESULT;
 
 /* The bytes from the user mark to the cursor; the mark is cleared. NULL
  * without a mark or with an empty marked range (the mark then stays). */
@@ -546,26 +558,32 @@ M_API char *M_parser_read_strdup_mark(M_parser_t *parser) M_WARN_UNUSED_RESULT;
 M_API M_parser_t *M_parser_read_parser(M_parser_t *parser, size_t len) M_WARN_UNUSED_RESULT;
 
 /* Until a byte pattern. pat: NULL matches nothing. */
-M_API M_parser_t *M_parser_read_parser_until(M_parser_t *parser, const unsigned char *pat, size_t len, M_bool eat_pat) M_WARN_UNUSED_RESULT;
+M_API M_parser_t *M_parser_read_parser_until(M_parser_t *parser, const unsigned char *pat, size_t len,
+                                             M_bool eat_pat) M_WARN_UNUSED_RESULT;
 
 /* Until a byte pattern or before a partial match at the end. found: NULL
  * allowed. */
-M_API M_parser_t *M_parser_read_parser_boundary(M_parser_t *parser, const unsigned char *pat, size_t len, M_bool eat_pat, M_bool *found) M_WARN_UNUSED_RESULT;
+M_API M_parser_t *M_parser_read_parser_boundary(M_parser_t *parser, const unsigned char *pat, size_t len,
+                                                M_bool eat_pat, M_bool *found) M_WARN_UNUSED_RESULT;
 
 /* While the bytes are in charset (len bytes; NULL is empty). */
-M_API M_parser_t *M_parser_read_parser_charset(M_parser_t *parser, const unsigned char *charset, size_t len) M_WARN_UNUSED_RESULT;
+M_API M_parser_t *M_parser_read_parser_charset(M_parser_t *parser, const unsigned char *charset,
+                                               size_t len) M_WARN_UNUSED_RESULT;
 
 /* While func(byte) holds. */
 M_API M_parser_t *M_parser_read_parser_predicate(M_parser_t *parser, M_parser_predicate_func func) M_WARN_UNUSED_RESULT;
 
 /* While func(byte) holds, at most max bytes. */
-M_API M_parser_t *M_parser_read_parser_predicate_max(M_parser_t *parser, M_parser_predicate_func func, size_t max) M_WARN_UNUSED_RESULT;
+M_API M_parser_t *M_parser_read_parser_predicate_max(M_parser_t *parser, M_parser_predicate_func func,
+                                                     size_t max) M_WARN_UNUSED_RESULT;
 
 /* While func((char)byte) holds. */
-M_API M_parser_t *M_parser_read_parser_chr_predicate(M_parser_t *parser, M_chr_predicate_func func) M_WARN_UNUSED_RESULT;
+M_API M_parser_t *M_parser_read_parser_chr_predicate(M_parser_t          *parser,
+                                                     M_chr_predicate_func func) M_WARN_UNUSED_RESULT;
 
 /* While func((char)byte) holds, at most max bytes. */
-M_API M_parser_t *M_parser_read_parser_chr_predicate_max(M_parser_t *parser, M_chr_predicate_func func, size_t max) M_WARN_UNUSED_RESULT;
+M_API M_parser_t *M_parser_read_parser_chr_predicate_max(M_parser_t *parser, M_chr_predicate_func func,
+                                                         size_t max) M_WARN_UNUSED_RESULT;
 
 /* The bytes from the user mark to the cursor; the mark is cleared. NULL
  * without a mark or with an empty marked range (the mark then stays). */
@@ -588,11 +606,13 @@ M_API size_t M_parser_read_buf_hex(M_parser_t *parser, M_buf_t *buf, size_t len)
 M_API size_t M_parser_read_buf_max(M_parser_t *parser, M_buf_t *buf, size_t len);
 
 /* Until a byte pattern. pat: NULL matches nothing. */
-M_API size_t M_parser_read_buf_until(M_parser_t *parser, M_buf_t *buf, const unsigned char *pat, size_t len, M_bool eat_pat);
+M_API size_t M_parser_read_buf_until(M_parser_t *parser, M_buf_t *buf, const unsigned char *pat, size_t len,
+                                     M_bool eat_pat);
 
 /* Until a byte pattern or before a partial match at the end. found: NULL
  * allowed. */
-M_API size_t M_parser_read_buf_boundary(M_parser_t *parser, M_buf_t *buf, const unsigned char *pat, size_t len, M_bool eat_pat, M_bool *found);
+M_API size_t M_parser_read_buf_boundary(M_parser_t *parser, M_buf_t *buf, const unsigned char *pat, size_t len,
+                                        M_bool eat_pat, M_bool *found);
 
 /* While the bytes are in charset (len bytes; NULL is empty). */
 M_API size_t M_parser_read_buf_charset(M_parser_t *parser, M_buf_t *buf, const unsigned char *charset, size_t len);
@@ -605,13 +625,15 @@ M_API size_t M_parser_read_buf_not_charset(M_parser_t *parser, M_buf_t *buf, con
 M_API size_t M_parser_read_buf_predicate(M_parser_t *parser, M_buf_t *buf, M_parser_predicate_func func);
 
 /* While func(byte) holds, at most max bytes. */
-M_API size_t M_parser_read_buf_predicate_max(M_parser_t *parser, M_buf_t *buf, M_parser_predicate_func func, size_t max);
+M_API size_t M_parser_read_buf_predicate_max(M_parser_t *parser, M_buf_t *buf, M_parser_predicate_func func,
+                                             size_t max);
 
 /* While func((char)byte) holds. */
 M_API size_t M_parser_read_buf_chr_predicate(M_parser_t *parser, M_buf_t *buf, M_chr_predicate_func func);
 
 /* While func((char)byte) holds, at most max bytes. */
-M_API size_t M_parser_read_buf_chr_predicate_max(M_parser_t *parser, M_buf_t *buf, M_chr_predicate_func func, size_t max);
+M_API size_t M_parser_read_buf_chr_predicate_max(M_parser_t *parser, M_buf_t *buf, M_chr_predicate_func func,
+                                                 size_t max);
 
 /* The bytes from the user mark to the cursor; the mark is cleared (when
  * there were bytes to append). 0 without a mark. */
@@ -668,12 +690,14 @@ M_API size_t M_parser_truncate_str_until(M_parser_t *parser, const char *pat, M_
 
 M_API M_bool M_parser_is_predicate(const M_parser_t *parser, size_t len, M_parser_predicate_func func);
 M_API M_bool M_parser_is_chr_predicate(const M_parser_t *parser, size_t len, M_chr_predicate_func func);
-M_API M_bool M_parser_is_charset(const M_parser_t *parser, size_t len, const unsigned char *charset, size_t charset_len);
+M_API M_bool M_parser_is_charset(const M_parser_t *parser, size_t len, const unsigned char *charset,
+                                 size_t charset_len);
 M_API M_bool M_parser_is_str_charset(const M_parser_t *parser, size_t len, const char *charset);
 /* The "not" forms: every byte fails the test. */
 M_API M_bool M_parser_is_not_predicate(const M_parser_t *parser, size_t len, M_parser_predicate_func func);
 M_API M_bool M_parser_is_not_chr_predicate(const M_parser_t *parser, size_t len, M_chr_predicate_func func);
-M_API M_bool M_parser_is_not_charset(const M_parser_t *parser, size_t len, const unsigned char *charset, size_t charset_len);
+M_API M_bool M_parser_is_not_charset(const M_parser_t *parser, size_t len, const unsigned char *charset,
+                                     size_t charset_len);
 M_API M_bool M_parser_is_not_str_charset(const M_parser_t *parser, size_t len, const char *charset);
 
 /* ---------------------------------------------------------------------------
@@ -692,15 +716,18 @@ M_API M_bool M_parser_is_not_str_charset(const M_parser_t *parser, size_t len, c
  * Returns an array the caller releases with M_parser_split_free; NULL when
  * the parser is empty or the call fails (nothing consumed). On success every
  * unread byte is consumed. */
-M_API M_parser_t **M_parser_split(M_parser_t *parser, unsigned char delim, size_t maxcnt, uint32_t flags, size_t *num_output) M_WARN_UNUSED_RESULT;
+M_API M_parser_t **M_parser_split(M_parser_t *parser, unsigned char delim, size_t maxcnt, uint32_t flags,
+                                  size_t *num_output) M_WARN_UNUSED_RESULT;
 
 /* As M_parser_split with a byte pattern as delimiter. pat: NULL or len 0
  * yields NULL. */
-M_API M_parser_t **M_parser_split_pat(M_parser_t *parser, const unsigned char *pat, size_t len, size_t maxcnt, uint32_t flags, size_t *num_output) M_WARN_UNUSED_RESULT;
+M_API M_parser_t **M_parser_split_pat(M_parser_t *parser, const unsigned char *pat, size_t len, size_t maxcnt,
+                                      uint32_t flags, size_t *num_output) M_WARN_UNUSED_RESULT;
 
 /* As M_parser_split with a string pattern as delimiter. pat: NULL or empty
  * yields NULL. */
-M_API M_parser_t **M_parser_split_str_pat(M_parser_t *parser, const char *pat, size_t maxcnt, uint32_t flags, size_t *num_output) M_WARN_UNUSED_RESULT;
+M_API M_parser_t **M_parser_split_str_pat(M_parser_t *parser, const char *pat, size_t maxcnt, uint32_t flags,
+                                          size_t *num_output) M_WARN_UNUSED_RESULT;
 
 /* Destroy num parsers of a split result and free the array. NULL is
  * ignored. */

@@ -166,10 +166,22 @@ char *dup_apply(const char *s, size_t max)
 	return Fn(d);
 }
 
-char *upper_all(char *s) { return M_str_upper(s); }
-char *lower_all(char *s) { return M_str_lower(s); }
-char *title_all(char *s) { return M_str_title(s); }
-char *trim_all(char *s) { return M_str_trim(s); }
+char *upper_all(char *s)
+{
+	return M_str_upper(s);
+}
+char *lower_all(char *s)
+{
+	return M_str_lower(s);
+}
+char *title_all(char *s)
+{
+	return M_str_title(s);
+}
+char *trim_all(char *s)
+{
+	return M_str_trim(s);
+}
 
 bool in_set(char c, const char *set)
 {
@@ -183,8 +195,8 @@ bool in_set(char c, const char *set)
 }
 
 /* Shared splitter over a byte range. quote 0 disables quoting. */
-char **explode_common(unsigned char delim, const char *bytes, size_t len, char quote, char escape,
-                      size_t max_pieces, size_t *count, size_t **lengths)
+char **explode_common(unsigned char delim, const char *bytes, size_t len, char quote, char escape, size_t max_pieces,
+                      size_t *count, size_t **lengths)
 {
 	if (count != nullptr)
 		*count = 0;
@@ -200,10 +212,10 @@ char **explode_common(unsigned char delim, const char *bytes, size_t len, char q
 	/* First pass marks the splitting delimiters by counting them; second
 	 * pass (same rules) writes the 0 bytes and the entries. */
 	auto walk = [&](char **parts, size_t *lens) -> size_t {
-		size_t n         = 1;
-		size_t start     = 0;
-		bool   in_quote  = false;
-		bool   escaped   = false;
+		size_t n        = 1;
+		size_t start    = 0;
+		bool   in_quote = false;
+		bool   escaped  = false;
 		for (size_t i = 0; i < len; i++) {
 			const char c = block[i];
 			if (quote != '\0') {
@@ -369,7 +381,10 @@ extern "C" {
 
 /* ---- Length, emptiness, copies ---------------------------------------- */
 
-size_t M_str_len(const char *s) { return s == nullptr ? 0 : std::strlen(s); }
+size_t M_str_len(const char *s)
+{
+	return s == nullptr ? 0 : std::strlen(s);
+}
 
 size_t M_str_len_max(const char *s, size_t max)
 {
@@ -381,7 +396,10 @@ size_t M_str_len_max(const char *s, size_t max)
 	return n;
 }
 
-M_bool M_str_isempty(const char *s) { return s == nullptr || s[0] == '\0'; }
+M_bool M_str_isempty(const char *s)
+{
+	return s == nullptr || s[0] == '\0';
+}
 
 const char *M_str_safe(const char *s)
 {
@@ -408,14 +426,38 @@ char *M_strdup_max(const char *s, size_t max)
 	return d;
 }
 
-char *M_strdup_upper(const char *s) { return dup_apply<upper_all>(s, SIZE_MAX); }
-char *M_strdup_upper_max(const char *s, size_t max) { return dup_apply<upper_all>(s, max); }
-char *M_strdup_lower(const char *s) { return dup_apply<lower_all>(s, SIZE_MAX); }
-char *M_strdup_lower_max(const char *s, size_t max) { return dup_apply<lower_all>(s, max); }
-char *M_strdup_title(const char *s) { return dup_apply<title_all>(s, SIZE_MAX); }
-char *M_strdup_title_max(const char *s, size_t max) { return dup_apply<title_all>(s, max); }
-char *M_strdup_trim(const char *s) { return dup_apply<trim_all>(s, SIZE_MAX); }
-char *M_strdup_trim_max(const char *s, size_t max) { return dup_apply<trim_all>(s, max); }
+char *M_strdup_upper(const char *s)
+{
+	return dup_apply<upper_all>(s, SIZE_MAX);
+}
+char *M_strdup_upper_max(const char *s, size_t max)
+{
+	return dup_apply<upper_all>(s, max);
+}
+char *M_strdup_lower(const char *s)
+{
+	return dup_apply<lower_all>(s, SIZE_MAX);
+}
+char *M_strdup_lower_max(const char *s, size_t max)
+{
+	return dup_apply<lower_all>(s, max);
+}
+char *M_strdup_title(const char *s)
+{
+	return dup_apply<title_all>(s, SIZE_MAX);
+}
+char *M_strdup_title_max(const char *s, size_t max)
+{
+	return dup_apply<title_all>(s, max);
+}
+char *M_strdup_trim(const char *s)
+{
+	return dup_apply<trim_all>(s, SIZE_MAX);
+}
+char *M_strdup_trim_max(const char *s, size_t max)
+{
+	return dup_apply<trim_all>(s, max);
+}
 
 char *M_strdup_justify(const char *s, M_str_justify_type_t type, char fill, size_t width)
 {
@@ -433,7 +475,10 @@ char *M_strdup_justify(const char *s, M_str_justify_type_t type, char fill, size
 	return d;
 }
 
-char *M_strdup_unquote(const char *s, char quote, char escape) { return M_str_unquote(M_strdup(s), quote, escape); }
+char *M_strdup_unquote(const char *s, char quote, char escape)
+{
+	return M_str_unquote(M_strdup(s), quote, escape);
+}
 
 char *M_strdup_unquote_max(const char *s, char quote, char escape, size_t max)
 {
@@ -672,30 +717,102 @@ char *M_str_find_first_not_from_charset(const char *s, const char *set)
 
 /* ---- Predicates ---------------------------------------------------------- */
 
-M_bool M_str_ispredicate(const char *s, M_chr_predicate_func pred) { return str_is(s, SIZE_MAX, pred); }
-M_bool M_str_ispredicate_max(const char *s, size_t max, M_chr_predicate_func pred) { return str_is(s, max, pred); }
-M_bool M_str_isnum(const char *s) { return str_is(s, SIZE_MAX, M_chr_isdigit); }
-M_bool M_str_isnum_max(const char *s, size_t max) { return str_is(s, max, M_chr_isdigit); }
-M_bool M_str_ishex(const char *s) { return str_is(s, SIZE_MAX, M_chr_ishex); }
-M_bool M_str_ishex_max(const char *s, size_t max) { return str_is(s, max, M_chr_ishex); }
-M_bool M_str_isalnum(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalnum); }
-M_bool M_str_isalnum_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalnum); }
-M_bool M_str_isalnumsp(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalnumsp); }
-M_bool M_str_isalnumsp_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalnumsp); }
-M_bool M_str_isalpha(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalpha); }
-M_bool M_str_isalpha_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalpha); }
-M_bool M_str_isalphasp(const char *s) { return str_is(s, SIZE_MAX, M_chr_isalphasp); }
-M_bool M_str_isalphasp_max(const char *s, size_t max) { return str_is(s, max, M_chr_isalphasp); }
-M_bool M_str_isspace(const char *s) { return str_is(s, SIZE_MAX, M_chr_isspace); }
-M_bool M_str_isspace_max(const char *s, size_t max) { return str_is(s, max, M_chr_isspace); }
-M_bool M_str_isascii(const char *s) { return str_is(s, SIZE_MAX, M_chr_isascii); }
-M_bool M_str_isascii_max(const char *s, size_t max) { return str_is(s, max, M_chr_isascii); }
-M_bool M_str_isgraph(const char *s) { return str_is(s, SIZE_MAX, M_chr_isgraph); }
-M_bool M_str_isgraph_max(const char *s, size_t max) { return str_is(s, max, M_chr_isgraph); }
-M_bool M_str_isprint(const char *s) { return str_is(s, SIZE_MAX, M_chr_isprint); }
-M_bool M_str_isprint_max(const char *s, size_t max) { return str_is(s, max, M_chr_isprint); }
-M_bool M_str_isdec(const char *s) { return str_is(s, SIZE_MAX, M_chr_isdec); }
-M_bool M_str_isdec_max(const char *s, size_t max) { return str_is(s, max, M_chr_isdec); }
+M_bool M_str_ispredicate(const char *s, M_chr_predicate_func pred)
+{
+	return str_is(s, SIZE_MAX, pred);
+}
+M_bool M_str_ispredicate_max(const char *s, size_t max, M_chr_predicate_func pred)
+{
+	return str_is(s, max, pred);
+}
+M_bool M_str_isnum(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isdigit);
+}
+M_bool M_str_isnum_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isdigit);
+}
+M_bool M_str_ishex(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_ishex);
+}
+M_bool M_str_ishex_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_ishex);
+}
+M_bool M_str_isalnum(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isalnum);
+}
+M_bool M_str_isalnum_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isalnum);
+}
+M_bool M_str_isalnumsp(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isalnumsp);
+}
+M_bool M_str_isalnumsp_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isalnumsp);
+}
+M_bool M_str_isalpha(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isalpha);
+}
+M_bool M_str_isalpha_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isalpha);
+}
+M_bool M_str_isalphasp(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isalphasp);
+}
+M_bool M_str_isalphasp_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isalphasp);
+}
+M_bool M_str_isspace(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isspace);
+}
+M_bool M_str_isspace_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isspace);
+}
+M_bool M_str_isascii(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isascii);
+}
+M_bool M_str_isascii_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isascii);
+}
+M_bool M_str_isgraph(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isgraph);
+}
+M_bool M_str_isgraph_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isgraph);
+}
+M_bool M_str_isprint(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isprint);
+}
+M_bool M_str_isprint_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isprint);
+}
+M_bool M_str_isdec(const char *s)
+{
+	return str_is(s, SIZE_MAX, M_chr_isdec);
+}
+M_bool M_str_isdec_max(const char *s, size_t max)
+{
+	return str_is(s, max, M_chr_isdec);
+}
 
 M_bool M_str_ischarset(const char *s, const char *set)
 {
@@ -759,7 +876,7 @@ M_bool M_str_isstr(const unsigned char *bytes, size_t len)
 
 M_bool M_str_istrue(const char *s)
 {
-	static constexpr const char *kTrue[] = { "yes", "y", "true", "t", "1", "on" };
+	static constexpr const char *kTrue[] = {"yes", "y", "true", "t", "1", "on"};
 	if (M_str_isempty(s))
 		return M_FALSE;
 	for (const char *t : kTrue) {
@@ -771,22 +888,55 @@ M_bool M_str_istrue(const char *s)
 
 /* ---- Comparison ---------------------------------------------------------- */
 
-M_bool M_str_eq(const char *a, const char *b) { return str_eq<fold_none>(a, b, 0); }
-M_bool M_str_eq_max(const char *a, const char *b, size_t max) { return str_eq<fold_none>(a, b, max); }
-M_bool M_str_caseeq(const char *a, const char *b) { return str_eq<fold_lower>(a, b, 0); }
-M_bool M_str_caseeq_max(const char *a, const char *b, size_t max) { return str_eq<fold_lower>(a, b, max); }
-M_bool M_str_eq_start(const char *s, const char *prefix) { return str_eq<fold_none>(s, prefix, M_str_len(prefix)); }
+M_bool M_str_eq(const char *a, const char *b)
+{
+	return str_eq<fold_none>(a, b, 0);
+}
+M_bool M_str_eq_max(const char *a, const char *b, size_t max)
+{
+	return str_eq<fold_none>(a, b, max);
+}
+M_bool M_str_caseeq(const char *a, const char *b)
+{
+	return str_eq<fold_lower>(a, b, 0);
+}
+M_bool M_str_caseeq_max(const char *a, const char *b, size_t max)
+{
+	return str_eq<fold_lower>(a, b, max);
+}
+M_bool M_str_eq_start(const char *s, const char *prefix)
+{
+	return str_eq<fold_none>(s, prefix, M_str_len(prefix));
+}
 M_bool M_str_caseeq_start(const char *s, const char *prefix)
 {
 	return str_eq<fold_lower>(s, prefix, M_str_len(prefix));
 }
-M_bool M_str_eq_end(const char *s, const char *suffix) { return str_eq_end<fold_none>(s, suffix); }
-M_bool M_str_caseeq_end(const char *s, const char *suffix) { return str_eq_end<fold_lower>(s, suffix); }
+M_bool M_str_eq_end(const char *s, const char *suffix)
+{
+	return str_eq_end<fold_none>(s, suffix);
+}
+M_bool M_str_caseeq_end(const char *s, const char *suffix)
+{
+	return str_eq_end<fold_lower>(s, suffix);
+}
 
-int M_str_cmpsort(const char *a, const char *b) { return str_cmp<fold_none>(a, b, 0, false); }
-int M_str_cmpsort_max(const char *a, const char *b, size_t max) { return str_cmp<fold_none>(a, b, max, true); }
-int M_str_casecmpsort(const char *a, const char *b) { return str_cmp<fold_lower>(a, b, 0, false); }
-int M_str_casecmpsort_max(const char *a, const char *b, size_t max) { return str_cmp<fold_lower>(a, b, max, true); }
+int M_str_cmpsort(const char *a, const char *b)
+{
+	return str_cmp<fold_none>(a, b, 0, false);
+}
+int M_str_cmpsort_max(const char *a, const char *b, size_t max)
+{
+	return str_cmp<fold_none>(a, b, max, true);
+}
+int M_str_casecmpsort(const char *a, const char *b)
+{
+	return str_cmp<fold_lower>(a, b, 0, false);
+}
+int M_str_casecmpsort_max(const char *a, const char *b, size_t max)
+{
+	return str_cmp<fold_lower>(a, b, max, true);
+}
 
 /* ---- Justification ------------------------------------------------------- */
 
@@ -969,13 +1119,13 @@ char **M_str_explode_lines(size_t max_lines, size_t max_chars, const char *s, un
 
 	/* Every line takes at least one character (or line feed) of s, so the
 	 * number of lines is bounded by its length plus one. */
-	const size_t len       = std::strlen(s);
-	const size_t cap       = max_lines < len + 1 ? max_lines : len + 1;
-	auto        *offsets   = static_cast<size_t *>(M_malloc(cap * sizeof(size_t)));
-	size_t       n         = 0;
-	bool         overflow  = false;
-	M_buf_t     *buf       = M_buf_create();
-	const char  *p         = s;
+	const size_t len      = std::strlen(s);
+	const size_t cap      = max_lines < len + 1 ? max_lines : len + 1;
+	auto        *offsets  = static_cast<size_t *>(M_malloc(cap * sizeof(size_t)));
+	size_t       n        = 0;
+	bool         overflow = false;
+	M_buf_t     *buf      = M_buf_create();
+	const char  *p        = s;
 
 	for (;;) {
 		/* White space at the start of a line is skipped; a line feed is not
@@ -1047,8 +1197,8 @@ char *M_str_implode(unsigned char delim, char quote, char escape, char **parts, 
 		if (i > 0 && delim != 0)
 			M_buf_add_byte(buf, delim);
 		const char *piece = M_str_safe(parts[i]);
-		if (quote != '\0' && ((flags & M_STR_IMPLODE_ALWAYS_QUOTE) ||
-		                       m::detail::needs_quoting(piece, M_str_len(piece), classes)))
+		if (quote != '\0' &&
+		    ((flags & M_STR_IMPLODE_ALWAYS_QUOTE) || m::detail::needs_quoting(piece, M_str_len(piece), classes)))
 			add_quoted(buf, piece, SIZE_MAX, quote, escape);
 		else
 			M_buf_add_str(buf, piece);

@@ -31,29 +31,29 @@ M_BEGIN_DECLS
  * input is cut to the width, keeping its last or first characters, or the
  * operation is refused. */
 typedef enum {
-	M_STR_JUSTIFY_RIGHT              = 0,  /* pad left;  cut keeps the last characters */
-	M_STR_JUSTIFY_LEFT               = 1,  /* pad right; cut keeps the last characters */
-	M_STR_JUSTIFY_RIGHT_TRUNC_RIGHT  = 2,  /* pad left;  cut keeps the first characters */
-	M_STR_JUSTIFY_LEFT_TRUNC_RIGHT   = 3,  /* pad right; cut keeps the first characters */
-	M_STR_JUSTIFY_RIGHT_NOTRUNC      = 4,  /* pad left;  longer input refused */
-	M_STR_JUSTIFY_LEFT_NOTRUNC       = 5,  /* pad right; longer input refused */
-	M_STR_JUSTIFY_TRUNC_RIGHT        = 6,  /* no padding; cut keeps the first characters */
-	M_STR_JUSTIFY_TRUNC_LEFT         = 7,  /* no padding; cut keeps the last characters */
-	M_STR_JUSTIFY_CENTER             = 8,  /* pad both sides; cut keeps the last characters */
-	M_STR_JUSTIFY_CENTER_TRUNC_RIGHT = 9,  /* pad both sides; cut keeps the first characters */
-	M_STR_JUSTIFY_CENTER_NOTRUNC     = 10  /* pad both sides; longer input refused */
+	M_STR_JUSTIFY_RIGHT              = 0, /* pad left;  cut keeps the last characters */
+	M_STR_JUSTIFY_LEFT               = 1, /* pad right; cut keeps the last characters */
+	M_STR_JUSTIFY_RIGHT_TRUNC_RIGHT  = 2, /* pad left;  cut keeps the first characters */
+	M_STR_JUSTIFY_LEFT_TRUNC_RIGHT   = 3, /* pad right; cut keeps the first characters */
+	M_STR_JUSTIFY_RIGHT_NOTRUNC      = 4, /* pad left;  longer input refused */
+	M_STR_JUSTIFY_LEFT_NOTRUNC       = 5, /* pad right; longer input refused */
+	M_STR_JUSTIFY_TRUNC_RIGHT        = 6, /* no padding; cut keeps the first characters */
+	M_STR_JUSTIFY_TRUNC_LEFT         = 7, /* no padding; cut keeps the last characters */
+	M_STR_JUSTIFY_CENTER             = 8, /* pad both sides; cut keeps the last characters */
+	M_STR_JUSTIFY_CENTER_TRUNC_RIGHT = 9, /* pad both sides; cut keeps the first characters */
+	M_STR_JUSTIFY_CENTER_NOTRUNC     = 10 /* pad both sides; longer input refused */
 } M_str_justify_type_t;
 
 /* Flags of M_str_implode. */
 enum {
-	M_STR_IMPLODE_NONE         = 0,      /* quote a piece only when it needs it */
-	M_STR_IMPLODE_ALWAYS_QUOTE = 1 << 0  /* quote every piece */
+	M_STR_IMPLODE_NONE         = 0,     /* quote a piece only when it needs it */
+	M_STR_IMPLODE_ALWAYS_QUOTE = 1 << 0 /* quote every piece */
 };
 
 /* Flags of M_str_explode_lines. */
 enum {
-	M_STR_EXPLODE_LINES_NONE     = 0,      /* text that does not fit is refused (NULL) */
-	M_STR_EXPLODE_LINES_TRUNCATE = 1 << 0  /* text beyond max_lines lines is dropped */
+	M_STR_EXPLODE_LINES_NONE     = 0,     /* text that does not fit is refused (NULL) */
+	M_STR_EXPLODE_LINES_TRUNCATE = 1 << 0 /* text beyond max_lines lines is dropped */
 };
 
 /* ===========================================================================
@@ -122,7 +122,8 @@ M_API char *M_strdup_unquote_max(const char *s, char quote, char escape, size_t 
  * s: NULL yields NULL. set: NULL or set_len 0 replaces nothing (plain copy).
  * replacement: NULL counts as empty (the characters are removed).
  * Free the result with M_free. */
-M_API char *M_strdup_replace_charset(const char *s, const unsigned char *set, size_t set_len, const char *replacement) M_WARN_UNUSED_RESULT;
+M_API char *M_strdup_replace_charset(const char *s, const unsigned char *set, size_t set_len,
+                                     const char *replacement) M_WARN_UNUSED_RESULT;
 
 /* A copy of s in which every non-overlapping occurrence of search, from left
  * to right, is replaced by replacement.
@@ -358,12 +359,12 @@ M_API int M_str_casecmpsort_max(const char *a, const char *b, size_t max);
  * dest: NULL refuses. src: NULL counts as empty (src_len is then ignored).
  * dest and src may be the same or overlapping memory.
  * Returns the output length, or 0 when refused (also for an empty result). */
-M_API size_t M_str_justify_max(char *dest, size_t dest_size, const char *src, size_t src_len,
-                               M_str_justify_type_t type, char fill, size_t width);
+M_API size_t M_str_justify_max(char *dest, size_t dest_size, const char *src, size_t src_len, M_str_justify_type_t type,
+                               char fill, size_t width);
 
 /* M_str_justify_max with src_len = M_str_len(src). */
-M_API size_t M_str_justify(char *dest, size_t dest_size, const char *src, M_str_justify_type_t type,
-                           char fill, size_t width);
+M_API size_t M_str_justify(char *dest, size_t dest_size, const char *src, M_str_justify_type_t type, char fill,
+                           size_t width);
 
 /* ===========================================================================
  * Quoting
@@ -451,8 +452,8 @@ M_API char **M_str_explode_quoted(unsigned char delim, const char *bytes, size_t
                                   size_t max_pieces, size_t *count, size_t **lengths) M_WARN_UNUSED_RESULT;
 
 /* M_str_explode_quoted over a terminated string, without lengths. */
-M_API char **M_str_explode_str_quoted(unsigned char delim, const char *s, char quote, char escape,
-                                      size_t max_pieces, size_t *count) M_WARN_UNUSED_RESULT;
+M_API char **M_str_explode_str_quoted(unsigned char delim, const char *s, char quote, char escape, size_t max_pieces,
+                                      size_t *count) M_WARN_UNUSED_RESULT;
 
 /* Split text into at most max_lines lines of at most max_chars characters.
  * A line feed ends a line (an empty line between two line feeds is kept; a

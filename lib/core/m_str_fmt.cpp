@@ -63,17 +63,17 @@ enum class TargetKind : uint8_t {
 constexpr size_t kStageSize = 512; /* descriptor staging area */
 
 struct Target {
-	TargetKind    kind;
-	FILE         *stream;             /* STREAM */
-	m::detail::FmtSink sink;          /* SINK */
-	void         *sink_ctx;           /* SINK: the sink's own state */
-	int           fd;                 /* FD */
-	size_t        staged;             /* FD: bytes held in stage */
-	char         *dest;               /* FIXED: destination, may be NULL */
-	size_t        dest_used;          /* FIXED: bytes copied so far */
-	size_t        dest_size;          /* FIXED: destination size, terminator included */
-	M_buf_t      *buf;                /* BUF: may be NULL */
-	unsigned char stage[kStageSize];  /* FD: staging area */
+	TargetKind         kind;
+	FILE              *stream;            /* STREAM */
+	m::detail::FmtSink sink;              /* SINK */
+	void              *sink_ctx;          /* SINK: the sink's own state */
+	int                fd;                /* FD */
+	size_t             staged;            /* FD: bytes held in stage */
+	char              *dest;              /* FIXED: destination, may be NULL */
+	size_t             dest_used;         /* FIXED: bytes copied so far */
+	size_t             dest_size;         /* FIXED: destination size, terminator included */
+	M_buf_t           *buf;               /* BUF: may be NULL */
+	unsigned char      stage[kStageSize]; /* FD: staging area */
 };
 
 Target make_target(TargetKind kind)
@@ -121,7 +121,7 @@ Target make_target(TargetKind kind)
 			if (!fd_write_exact(t.fd, data, kStageSize))
 				return false;
 			data += kStageSize;
-			n    -= kStageSize;
+			n -= kStageSize;
 		}
 	}
 	std::memcpy(t.stage + t.staged, data, n);
@@ -175,8 +175,8 @@ Target make_target(TargetKind kind)
 			k = n;
 		std::memcpy(t.stage + t.staged, p, k);
 		t.staged += k;
-		p        += k;
-		n        -= k;
+		p += k;
+		n -= k;
 	}
 	return true;
 }
@@ -220,8 +220,7 @@ constexpr ssize_t kFail = -1;
 
 /* Write len bytes justified to width: width - len fill bytes in front of
  * them, or after them when left is set. Returns the bytes written or -1. */
-ssize_t M_str_fmt_add_bytes_just(Target &t, const void *bytes, size_t len, size_t width, char fill,
-                                 bool left)
+ssize_t M_str_fmt_add_bytes_just(Target &t, const void *bytes, size_t len, size_t width, char fill, bool left)
 {
 	const size_t pad = width > len ? width - len : 0;
 	if (!left && !target_fill(t, fill, pad))
@@ -239,7 +238,6 @@ enum class SignMode : uint8_t {
 	PLUS  = 1, /* "+" */
 	SPACE = 2  /* " " */
 };
-
 
 /* The integer area holds the digits of any 64-bit magnitude in any base from
  * 2 up: 64 binary digits at most. (A 32-byte area, enough for octal, would
@@ -268,9 +266,8 @@ constexpr char sign_char(bool negative, SignMode mode)
  *
  * Base 1 (and anything outside 2..16) is refused with -1: a base-1 digit
  * loop would never end. */
-ssize_t M_str_fmt_add_integer_just(Target &t, uint64_t magnitude, bool negative, unsigned base,
-                                   bool upper, const char *prefix, SignMode sign, size_t width,
-                                   char fill, bool left)
+ssize_t M_str_fmt_add_integer_just(Target &t, uint64_t magnitude, bool negative, unsigned base, bool upper,
+                                   const char *prefix, SignMode sign, size_t width, char fill, bool left)
 {
 	if (base < 2 || base > 16)
 		return kFail;
@@ -282,7 +279,7 @@ ssize_t M_str_fmt_add_integer_just(Target &t, uint64_t magnitude, bool negative,
 	 * producing them least significant first and reversing. */
 	do {
 		area[--pos] = digits[magnitude % base];
-		magnitude  /= base;
+		magnitude /= base;
 	} while (magnitude != 0);
 
 	const char   sc      = sign_char(negative, sign);
@@ -296,20 +293,20 @@ ssize_t M_str_fmt_add_integer_just(Target &t, uint64_t magnitude, bool negative,
 			if (!target_write(t, &sc, 1))
 				return kFail;
 			total += 1;
-			width  = width > 0 ? width - 1 : 0;
+			width = width > 0 ? width - 1 : 0;
 		}
 		if (pre_len > 0) {
 			if (!target_write(t, prefix, pre_len))
 				return kFail;
 			total += static_cast<ssize_t>(pre_len);
-			width  = width > pre_len ? width - pre_len : 0;
+			width = width > pre_len ? width - pre_len : 0;
 		}
 		const ssize_t r = M_str_fmt_add_bytes_just(t, area + pos, sizeof(area) - pos, width, '0', left);
 		return r < 0 ? kFail : total + r;
 	}
 
 	/* Sign, then prefix, in front of the digits. */
-	char text[kIntArea + 4];
+	char   text[kIntArea + 4];
 	size_t tl = 0;
 	if (sc != 0)
 		text[tl++] = sc;
@@ -338,7 +335,7 @@ size_t u64_to_dec(uint64_t v, char *out)
 	size_t n = 0;
 	do {
 		tmp[n++] = static_cast<char>('0' + v % 10);
-		v       /= 10;
+		v /= 10;
 	} while (v != 0);
 	for (size_t i = 0; i < n; i++)
 		out[i] = tmp[n - 1 - i];
@@ -366,7 +363,7 @@ size_t dbl_int_to_dec(double v, char *out)
 	uint64_t m  = mantissa;
 	while (m != 0) {
 		limbs[nl++] = static_cast<uint32_t>(m % kBigBase);
-		m          /= kBigBase;
+		m /= kBigBase;
 	}
 	/* Multiply by 2^shift in steps of at most 2^28: limb (< 2^30) times 2^28
 	 * plus carry stays far below 2^64. */
@@ -380,7 +377,7 @@ size_t dbl_int_to_dec(double v, char *out)
 		}
 		while (carry != 0 && nl < kBigLimbs) {
 			limbs[nl++] = static_cast<uint32_t>(carry % kBigBase);
-			carry      /= kBigBase;
+			carry /= kBigBase;
 		}
 		shift -= step;
 	}
@@ -391,7 +388,7 @@ size_t dbl_int_to_dec(double v, char *out)
 		uint32_t x = limbs[i];
 		for (size_t k = 9; k-- > 0;) {
 			out[n + k] = static_cast<char>('0' + x % 10);
-			x         /= 10;
+			x /= 10;
 		}
 		n += 9;
 	}
@@ -421,7 +418,7 @@ bool exact_fraction_digits(double frac, size_t p, char *out)
 	int            e     = -1022; /* subnormal */
 	if (field != 0) {
 		mant |= 0x0010000000000000ULL;
-		e     = field - 1023;
+		e = field - 1023;
 	}
 	/* frac = mant * 2^-k, and frac < 1 means k >= 53. */
 	const size_t k = static_cast<size_t>(52 - e);
@@ -446,10 +443,8 @@ bool exact_fraction_digits(double frac, size_t p, char *out)
 	}
 
 	/* S = N >> k, plus one when the bit below the cut (one half) is set. */
-	auto bit_at = [&](size_t b) -> bool {
-		return b / 32 < nl && ((n[b / 32] >> (b % 32)) & 1u) != 0;
-	};
-	const bool half = bit_at(k - 1);
+	auto       bit_at = [&](size_t b) -> bool { return b / 32 < nl && ((n[b / 32] >> (b % 32)) & 1u) != 0; };
+	const bool half   = bit_at(k - 1);
 	uint32_t   s[kBinLimbs];
 	size_t     sl = 0;
 	for (size_t i = k / 32; i < nl; i++) {
@@ -461,7 +456,8 @@ bool exact_fraction_digits(double frac, size_t p, char *out)
 	}
 	if (half) {
 		size_t i = 0;
-		for (; i < sl && ++s[i] == 0; i++) {}
+		for (; i < sl && ++s[i] == 0; i++) {
+		}
 		if (i == sl && sl < kBinLimbs)
 			s[sl++] = 1;
 	}
@@ -484,7 +480,7 @@ bool exact_fraction_digits(double frac, size_t p, char *out)
 		 * r > 0) gives its digits without leading zeros. */
 		for (size_t j = 0; (sl > 0 ? j < 9 : r != 0) && dl < sizeof(dec); j++) {
 			dec[dl++] = static_cast<char>('0' + r % 10);
-			r        /= 10;
+			r /= 10;
 		}
 	}
 
@@ -498,13 +494,13 @@ bool exact_fraction_digits(double frac, size_t p, char *out)
 
 /* Fixed-point text of a double (see the module comment), with sign and
  * justification as for integers. */
-ssize_t add_double_just(Target &t, double value, bool has_prec, size_t prec, SignMode sign,
-                        size_t width, char fill, bool left)
+ssize_t add_double_just(Target &t, double value, bool has_prec, size_t prec, SignMode sign, size_t width, char fill,
+                        bool left)
 {
 	char           text[kFloatArea];
-	size_t         tl   = 0;
-	bool           neg  = false;
-	const uint64_t bits = std::bit_cast<uint64_t>(value);
+	size_t         tl      = 0;
+	bool           neg     = false;
+	const uint64_t bits    = std::bit_cast<uint64_t>(value);
 	const bool     special = ((bits >> 52) & 0x7FF) == 0x7FF;
 
 	/* Room: 1 sign + 309 integer digits + 1 point + up to 101 fraction digits
@@ -540,7 +536,7 @@ ssize_t add_double_just(Target &t, double value, bool has_prec, size_t prec, Sig
 			double s = M_math_round(frac * pow10);
 			M_math_modf(s, &s);
 			while (s >= pow10) {
-				s  -= pow10;
+				s -= pow10;
 				ip += 1.0;
 			}
 			sl = dbl_int_to_dec(s, sd);
@@ -683,14 +679,13 @@ ssize_t convert(Target &t, const Spec &sp, unsigned char conv, va_list *ap, bool
 		case 'i': {
 			const int64_t  v   = arg_signed(ap, sp.len);
 			const uint64_t mag = v < 0 ? 0 - static_cast<uint64_t>(v) : static_cast<uint64_t>(v);
-			return M_str_fmt_add_integer_just(t, mag, v < 0, 10, false, nullptr, sign, sp.width, sp.fill,
-			                                  sp.left);
+			return M_str_fmt_add_integer_just(t, mag, v < 0, 10, false, nullptr, sign, sp.width, sp.fill, sp.left);
 		}
 		case 'u':
 			/* Unsigned decimal is the one integer conversion that drops the
 			 * "+" and " " flags; octal and hexadecimal keep them (below). */
-			return M_str_fmt_add_integer_just(t, arg_unsigned(ap, sp.len), false, 10, false, nullptr,
-			                                  SignMode::NONE, sp.width, sp.fill, sp.left);
+			return M_str_fmt_add_integer_just(t, arg_unsigned(ap, sp.len), false, 10, false, nullptr, SignMode::NONE,
+			                                  sp.width, sp.fill, sp.left);
 		case 'o':
 		case 'O': {
 			const uint64_t v = arg_unsigned(ap, sp.len);
@@ -698,24 +693,23 @@ ssize_t convert(Target &t, const Spec &sp, unsigned char conv, va_list *ap, bool
 			const char *prefix = (sp.alt && v != 0) ? "0" : nullptr;
 			/* The value is never negative, so "+" or " " (when given) stands
 			 * in front, before the prefix: "%+#o" of 8 is "+010". */
-			return M_str_fmt_add_integer_just(t, v, false, 8, false, prefix, sign, sp.width, sp.fill,
-			                                  sp.left);
+			return M_str_fmt_add_integer_just(t, v, false, 8, false, prefix, sign, sp.width, sp.fill, sp.left);
 		}
 		case 'x':
 		case 'X': {
 			const bool  upper  = conv == 'X';
 			const char *prefix = sp.alt ? (upper ? "0X" : "0x") : nullptr;
 			/* Sign flags apply as for octal: "%+x" of 255 is "+ff". */
-			return M_str_fmt_add_integer_just(t, arg_unsigned(ap, sp.len), false, 16, upper, prefix, sign,
-			                                  sp.width, sp.fill, sp.left);
+			return M_str_fmt_add_integer_just(t, arg_unsigned(ap, sp.len), false, 16, upper, prefix, sign, sp.width,
+			                                  sp.fill, sp.left);
 		}
 		case 'p':
 		case 'P': {
 			/* A pointer has no sign: "+" and " " are ignored. */
 			const bool     upper = conv == 'P';
 			const uint64_t v     = reinterpret_cast<uintptr_t>(va_arg(*ap, void *));
-			return M_str_fmt_add_integer_just(t, v, false, 16, upper, upper ? "0X" : "0x", SignMode::NONE,
-			                                  sp.width, sp.fill, sp.left);
+			return M_str_fmt_add_integer_just(t, v, false, 16, upper, upper ? "0X" : "0x", SignMode::NONE, sp.width,
+			                                  sp.fill, sp.left);
 		}
 		case 'c': {
 			const char ch = static_cast<char>(va_arg(*ap, int));
@@ -730,7 +724,7 @@ ssize_t convert(Target &t, const Spec &sp, unsigned char conv, va_list *ap, bool
 			} else if (sp.has_prec) {
 				/* Never look past the precision: the text need not be terminated. */
 				const void *end = std::memchr(s, '\0', sp.prec);
-				n = end != nullptr ? static_cast<size_t>(static_cast<const char *>(end) - s) : sp.prec;
+				n               = end != nullptr ? static_cast<size_t>(static_cast<const char *>(end) - s) : sp.prec;
 			} else {
 				n = std::strlen(s);
 			}
@@ -742,8 +736,7 @@ ssize_t convert(Target &t, const Spec &sp, unsigned char conv, va_list *ap, bool
 		case 'E':
 		case 'g':
 		case 'G':
-			return add_double_just(t, va_arg(*ap, double), sp.has_prec, sp.prec, sign, sp.width, sp.fill,
-			                       sp.left);
+			return add_double_just(t, va_arg(*ap, double), sp.has_prec, sp.prec, sign, sp.width, sp.fill, sp.left);
 		default:
 			break;
 	}
@@ -891,16 +884,16 @@ ssize_t M_str_fmt_do_print(Target &t, const char *fmt, va_list *ap)
 
 	if (fmt != nullptr) {
 		M_parser_storage_t storage;
-		M_parser_t *p = M_parser_init(&storage, reinterpret_cast<const unsigned char *>(fmt),
-		                              std::strlen(fmt), M_PARSER_FLAG_NONE);
+		M_parser_t        *p =
+		    M_parser_init(&storage, reinterpret_cast<const unsigned char *>(fmt), std::strlen(fmt), M_PARSER_FLAG_NONE);
 
 		while (M_parser_len(p) > 0) {
 			/* Literal text up to the next "%", handed over as one run. */
 			const unsigned char *cur = M_parser_peek(p);
 			const size_t         len = M_parser_len(p);
 			const void          *pct = std::memchr(cur, '%', len);
-			const size_t run = pct != nullptr ? static_cast<size_t>(static_cast<const unsigned char *>(pct) - cur)
-			                                  : len;
+			const size_t         run =
+                pct != nullptr ? static_cast<size_t>(static_cast<const unsigned char *>(pct) - cur) : len;
 			if (run > 0) {
 				if (!target_write_each(t, cur, run))
 					return kFail;
@@ -910,9 +903,9 @@ ssize_t M_str_fmt_do_print(Target &t, const char *fmt, va_list *ap)
 			}
 			M_parser_consume(p, 1); /* the "%" */
 
-			size_t        nread   = 0;
-			ssize_t       written = 0;
-			const Parsed  res     = do_directive(t, p, ap, &nread, &written);
+			size_t       nread   = 0;
+			ssize_t      written = 0;
+			const Parsed res     = do_directive(t, p, ap, &nread, &written);
 			if (res == Parsed::FAILED)
 				return kFail;
 			if (res == Parsed::MALFORMED) {
@@ -1007,9 +1000,9 @@ ssize_t M_dprintf(int fd, const char *fmt, ...)
 
 ssize_t M_vsnprintf(char *buf, size_t size, const char *fmt, va_list ap)
 {
-	Target t    = make_target(TargetKind::FIXED);
-	t.dest      = buf;
-	t.dest_size = size;
+	Target t        = make_target(TargetKind::FIXED);
+	t.dest          = buf;
+	t.dest_size     = size;
 	const ssize_t r = run(t, fmt, ap);
 	return r < 0 ? 0 : r;
 }
@@ -1025,8 +1018,8 @@ ssize_t M_snprintf(char *buf, size_t size, const char *fmt, ...)
 
 ssize_t M_vbprintf(M_buf_t *buf, const char *fmt, va_list ap)
 {
-	Target t = make_target(TargetKind::BUF);
-	t.buf    = buf;
+	Target t        = make_target(TargetKind::BUF);
+	t.buf           = buf;
 	const ssize_t r = run(t, fmt, ap);
 	return r < 0 ? 0 : r;
 }

@@ -45,7 +45,7 @@ struct accum_t {
 
 accum_t accumulate(const char *s, size_t len, unsigned char base, const char **end)
 {
-	accum_t r{ 0, false, false, M_STR_INT_INVALID };
+	accum_t r{0, false, false, M_STR_INT_INVALID};
 	if (end != nullptr)
 		*end = s;
 	if (s == nullptr || len == 0)

@@ -67,20 +67,24 @@ M_API void M_str_intconv_prep(const char **s, size_t *len, unsigned char *base, 
  * Returns M_STR_INT_SUCCESS; M_STR_INT_OVERFLOW with *out = UINT64_MAX when
  * the digits exceed 64 bits (end still points past all the digits);
  * M_STR_INT_INVALID with *out = 0 when no digit was found. */
-M_API M_str_int_retval_t M_str_to_uint64_ex(const char *s, size_t len, unsigned char base, uint64_t *out, const char **end);
+M_API M_str_int_retval_t M_str_to_uint64_ex(const char *s, size_t len, unsigned char base, uint64_t *out,
+                                            const char **end);
 
 /* As M_str_to_uint64_ex for int64_t. A magnitude above INT64_MAX (above
  * 2^63 with "-") gives INT64_MAX (INT64_MIN with "-") and
  * M_STR_INT_OVERFLOW; "-9223372036854775808" is INT64_MIN with success. */
-M_API M_str_int_retval_t M_str_to_int64_ex(const char *s, size_t len, unsigned char base, int64_t *out, const char **end);
+M_API M_str_int_retval_t M_str_to_int64_ex(const char *s, size_t len, unsigned char base, int64_t *out,
+                                           const char **end);
 
 /* As M_str_to_uint64_ex for uint32_t. A "-" negates the value, and the
  * result must then fit 32 bits: any value above UINT32_MAX, including every
  * negated non-zero value, gives UINT32_MAX and M_STR_INT_OVERFLOW. */
-M_API M_str_int_retval_t M_str_to_uint32_ex(const char *s, size_t len, unsigned char base, uint32_t *out, const char **end);
+M_API M_str_int_retval_t M_str_to_uint32_ex(const char *s, size_t len, unsigned char base, uint32_t *out,
+                                            const char **end);
 
 /* As M_str_to_int64_ex for int32_t, with the 32-bit limits. */
-M_API M_str_int_retval_t M_str_to_int32_ex(const char *s, size_t len, unsigned char base, int32_t *out, const char **end);
+M_API M_str_int_retval_t M_str_to_int32_ex(const char *s, size_t len, unsigned char base, int32_t *out,
+                                           const char **end);
 
 /* Short forms: base 10 conversion of a terminated string, saturating. The
  * front end runs (white space and a sign are allowed), but with base 10 no

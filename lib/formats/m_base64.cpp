@@ -57,13 +57,13 @@ constexpr auto kValue = make_value_table();
 
 /* The value of a character at position pos (0 to 3) of a group, shifted into
  * place; anything outside the alphabet sets bit 24 or above. */
-constexpr uint32_t kInvalidMark = 0x01000000;
+constexpr uint32_t                  kInvalidMark = 0x01000000;
 constexpr std::array<uint32_t, 256> make_shifted_table(unsigned pos)
 {
 	std::array<uint32_t, 256> t{};
 	for (unsigned c = 0; c < 256; c++) {
 		const unsigned char v = kValue[c];
-		t[c] = (v < 64) ? (static_cast<uint32_t>(v) << (6 * (3 - pos))) : kInvalidMark;
+		t[c]                  = (v < 64) ? (static_cast<uint32_t>(v) << (6 * (3 - pos))) : kInvalidMark;
 	}
 	return t;
 }
@@ -113,13 +113,13 @@ size_t M_base64_encode(char *out, size_t outlen, const unsigned char *in, size_t
 	/* Characters of the encoding without line feeds, gathered in groups. */
 	size_t pos  = 0;
 	size_t line = 0;
-	auto emit   = [&](char c) {
-		if (wrap != 0 && line == wrap) { /* a line feed only before a further character */
-			out[pos++] = '\n';
-			line       = 0;
-		}
-		out[pos++] = c;
-		line++;
+	auto   emit = [&](char c) {
+        if (wrap != 0 && line == wrap) { /* a line feed only before a further character */
+            out[pos++] = '\n';
+            line       = 0;
+        }
+        out[pos++] = c;
+        line++;
 	};
 
 	size_t i = 0;
@@ -181,8 +181,8 @@ size_t M_base64_decode(unsigned char *out, size_t outlen, const char *in, size_t
 		}
 	}
 
-	size_t i     = 0;
-	size_t o     = 0;
+	size_t   i   = 0;
+	size_t   o   = 0;
 	uint32_t acc = 0; /* 6-bit values of the group being read */
 	unsigned k   = 0; /* characters in acc */
 	while (i < end_main) {

@@ -161,7 +161,7 @@ char *M_bincodec_decode_str_alloc(const char *in, M_bincodec_codec_t codec)
 {
 	if (in == nullptr || *in == '\0')
 		return nullptr;
-	size_t len         = 0;
+	size_t         len = 0;
 	unsigned char *out = M_bincodec_decode_alloc(in, std::strlen(in), &len, codec);
 	if (out == nullptr)
 		return nullptr;

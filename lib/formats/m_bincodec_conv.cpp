@@ -35,7 +35,7 @@ size_t M_bincodec_convert(char *out, size_t outlen, size_t wrap, M_bincodec_code
 		return 0;
 	if (out_codec != M_BINCODEC_BASE64 && out_codec != M_BINCODEC_HEX)
 		return 0;
-	size_t len           = 0;
+	size_t         len   = 0;
 	unsigned char *bytes = M_bincodec_decode_alloc(in, inlen, &len, in_codec);
 	if (bytes == nullptr)
 		return 0;
@@ -51,7 +51,7 @@ char *M_bincodec_convert_alloc(const char *in, size_t inlen, size_t wrap, M_binc
 		return nullptr;
 	if (out_codec != M_BINCODEC_BASE64 && out_codec != M_BINCODEC_HEX)
 		return nullptr;
-	size_t len           = 0;
+	size_t         len   = 0;
 	unsigned char *bytes = M_bincodec_decode_alloc(in, inlen, &len, in_codec);
 	if (bytes == nullptr)
 		return nullptr;

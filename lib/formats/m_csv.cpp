@@ -23,13 +23,13 @@
 #endif
 
 struct M_csv {
-	char           ***cells;      /* num_rows row arrays of num_cols cells; one block */
-	size_t            num_rows;   /* rows of the text, the header row included */
-	size_t            num_cols;   /* columns, from the header row */
-	char             *data;       /* the parsed text; cells point into it */
-	char              delim;      /* output delimiter */
-	char              quote;      /* output quote character */
-	M_hash_stridx_t  *header_idx; /* header name to column, case-insensitive */
+	char          ***cells;      /* num_rows row arrays of num_cols cells; one block */
+	size_t           num_rows;   /* rows of the text, the header row included */
+	size_t           num_cols;   /* columns, from the header row */
+	char            *data;       /* the parsed text; cells point into it */
+	char             delim;      /* output delimiter */
+	char             quote;      /* output quote character */
+	M_hash_stridx_t *header_idx; /* header name to column, case-insensitive */
 };
 
 namespace {
@@ -57,18 +57,17 @@ struct byte_classes {
 byte_classes make_classes(char delim, char quote)
 {
 	byte_classes t{};
-	t.of[static_cast<unsigned char>('\r')]   = kReturn;
-	t.of[static_cast<unsigned char>('\n')]   = kLineFeed;
-	t.of[static_cast<unsigned char>(delim)]  = kDelim;
-	t.of[static_cast<unsigned char>(quote)]  = kQuote;
+	t.of[static_cast<unsigned char>('\r')]  = kReturn;
+	t.of[static_cast<unsigned char>('\n')]  = kLineFeed;
+	t.of[static_cast<unsigned char>(delim)] = kDelim;
+	t.of[static_cast<unsigned char>(quote)] = kQuote;
 	return t;
 }
 
 /* Index of the first byte at or after i that is not kPlain, or len. With
  * SSE2 (every x86-64) sixteen bytes are compared with the four special bytes
  * at a time; the table finishes the tail. */
-inline size_t skip_plain(const byte_classes &t, const char *data, size_t i, size_t len, char delim,
-                         char quote)
+inline size_t skip_plain(const byte_classes &t, const char *data, size_t i, size_t len, char delim, char quote)
 {
 #if defined(__SSE2__)
 	const __m128i q  = _mm_set1_epi8(quote);
@@ -76,9 +75,9 @@ inline size_t skip_plain(const byte_classes &t, const char *data, size_t i, size
 	const __m128i lf = _mm_set1_epi8('\n');
 	const __m128i cr = _mm_set1_epi8('\r');
 	while (len - i >= 16) {
-		const __m128i v   = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
-		const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, d)),
-		                                 _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+		const __m128i  v    = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
+		const __m128i  hit  = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, d)),
+		                                   _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
 		const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
 		if (mask != 0)
 			return i + static_cast<size_t>(__builtin_ctz(mask));
@@ -119,26 +118,26 @@ grid_size size_grid(const char *data, size_t len, char delim, char quote)
 		if (i >= len)
 			break;
 		switch (t.of[static_cast<unsigned char>(data[i])]) {
-		case kQuote:
-			line_chars = true;
-			if (i + 1 < len && data[i + 1] == quote)
-				i++;
-			else
-				in_quotes = !in_quotes;
-			break;
-		case kDelim:
-			line_chars = true;
-			if (g.rows == 0)
-				g.cols++;
-			break;
-		case kLineFeed:
-			if (g.rows == 0)
-				g.cols++;
-			g.rows++;
-			line_chars = false;
-			break;
-		default: /* kReturn */
-			break;
+			case kQuote:
+				line_chars = true;
+				if (i + 1 < len && data[i + 1] == quote)
+					i++;
+				else
+					in_quotes = !in_quotes;
+				break;
+			case kDelim:
+				line_chars = true;
+				if (g.rows == 0)
+					g.cols++;
+				break;
+			case kLineFeed:
+				if (g.rows == 0)
+					g.cols++;
+				g.rows++;
+				line_chars = false;
+				break;
+			default: /* kReturn */
+				break;
 		}
 		i++;
 	}
@@ -207,7 +206,7 @@ inline void finish_cell(char **slot, bool quoted, char quote, uint32_t flags)
 void fill_grid(char *data, size_t len, char delim, char quote, uint32_t flags, char ***cells, size_t num_rows,
                size_t num_cols)
 {
-	const byte_classes t = make_classes(delim, quote);
+	const byte_classes t         = make_classes(delim, quote);
 	size_t             row       = 0;
 	size_t             col       = 0;
 	bool               in_quotes = false;
@@ -220,39 +219,39 @@ void fill_grid(char *data, size_t len, char delim, char quote, uint32_t flags, c
 		if (i >= len)
 			break;
 		switch (t.of[static_cast<unsigned char>(data[i])]) {
-		case kQuote:
-			if (!in_quotes) {
-				in_quotes = true;
-				quoted    = true;
-			} else if (i + 1 < len && data[i + 1] == quote) {
-				i++;
-			} else {
-				in_quotes = false;
-			}
-			break;
-		case kDelim:
-			data[i] = '\0';
-			if (col < num_cols)
-				finish_cell(&cells[row][col], quoted, quote, flags);
-			col++;
-			if (col < num_cols)
-				cells[row][col] = data + i + 1;
-			quoted = false;
-			break;
-		case kLineFeed:
-			data[i] = '\0';
-			if (col < num_cols)
-				finish_cell(&cells[row][col], quoted, quote, flags);
-			row++;
-			if (row >= num_rows)
-				return;
-			cells[row][0] = data + i + 1;
-			col           = 0;
-			quoted        = false;
-			break;
-		default: /* kReturn */
-			data[i] = '\0';
-			break;
+			case kQuote:
+				if (!in_quotes) {
+					in_quotes = true;
+					quoted    = true;
+				} else if (i + 1 < len && data[i + 1] == quote) {
+					i++;
+				} else {
+					in_quotes = false;
+				}
+				break;
+			case kDelim:
+				data[i] = '\0';
+				if (col < num_cols)
+					finish_cell(&cells[row][col], quoted, quote, flags);
+				col++;
+				if (col < num_cols)
+					cells[row][col] = data + i + 1;
+				quoted = false;
+				break;
+			case kLineFeed:
+				data[i] = '\0';
+				if (col < num_cols)
+					finish_cell(&cells[row][col], quoted, quote, flags);
+				row++;
+				if (row >= num_rows)
+					return;
+				cells[row][0] = data + i + 1;
+				col           = 0;
+				quoted        = false;
+				break;
+			default: /* kReturn */
+				data[i] = '\0';
+				break;
 		}
 		i++;
 	}
@@ -370,10 +369,11 @@ void write_cell(row_stage &s, const char *cell, size_t len, const out_chars &oc,
 	if (cell == nullptr)
 		len = 0;
 
-	bool   needs_quotes = len != 0 && ((oc.of[static_cast<unsigned char>(cell[0])] |
-	                                    oc.of[static_cast<unsigned char>(cell[len - 1])]) & kOutSpace) != 0;
-	size_t quotes       = 0; /* quote characters in the cell, each written twice */
-	size_t i            = 0;
+	bool needs_quotes =
+	    len != 0 && ((oc.of[static_cast<unsigned char>(cell[0])] | oc.of[static_cast<unsigned char>(cell[len - 1])]) &
+	                 kOutSpace) != 0;
+	size_t quotes = 0; /* quote characters in the cell, each written twice */
+	size_t i      = 0;
 #if defined(__SSE2__)
 	/* Most cells hold none of the four bytes: pass sixteen at a time and
 	 * leave the classification of a block with a hit to the loop below. */
@@ -597,9 +597,8 @@ void M_csv_output_headers_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str
 	M_free(stage.data);
 }
 
-void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers,
-                           M_csv_row_filter_cb filter, void *filter_thunk, M_csv_cell_writer_cb writer,
-                           void *writer_thunk)
+void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers, M_csv_row_filter_cb filter,
+                           void *filter_thunk, M_csv_cell_writer_cb writer, void *writer_thunk)
 {
 	if (buf == nullptr || csv == nullptr || csv->num_rows < 2)
 		return;
@@ -617,7 +616,7 @@ void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t 
 			col_map[i] = M_csv_get_cell_num(csv, M_list_str_at(headers, i));
 	}
 
-	const out_chars oc      = make_out_chars(csv->delim, csv->quote);
+	const out_chars oc = make_out_chars(csv->delim, csv->quote);
 	row_stage       stage;
 	M_buf_t        *scratch = nullptr;
 	for (size_t row = 0; row + 1 < csv->num_rows; row++) {

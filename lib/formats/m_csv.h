@@ -158,8 +158,8 @@ M_API void M_csv_output_headers_buf(M_buf_t *buf, const M_csv_t *csv, const M_li
  *         it. writer: cell writer, or NULL; writer_thunk is handed to it.
  * A NULL csv or a table without data rows writes nothing. */
 M_API void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers,
-                                 M_csv_row_filter_cb filter, void *filter_thunk,
-                                 M_csv_cell_writer_cb writer, void *writer_thunk);
+                                 M_csv_row_filter_cb filter, void *filter_thunk, M_csv_cell_writer_cb writer,
+                                 void *writer_thunk);
 
 M_END_DECLS
 

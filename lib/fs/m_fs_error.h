@@ -23,30 +23,30 @@ M_BEGIN_DECLS
  * 18 are reserved (they belong to the enumeration) and no operation of this
  * library produces them. */
 typedef enum {
-    M_FS_ERROR_SUCCESS         = 0,  /* success */
-    M_FS_ERROR_GENERIC         = 1,  /* any failure not classified below */
-    M_FS_ERROR_INVALID         = 2,  /* bad argument: NULL or empty where a value
+	M_FS_ERROR_SUCCESS         = 0,  /* success */
+	M_FS_ERROR_GENERIC         = 1,  /* any failure not classified below */
+	M_FS_ERROR_INVALID         = 2,  /* bad argument: NULL or empty where a value
                                         is needed, a mode without READ or WRITE,
                                         a length one platform call cannot carry */
-    M_FS_ERROR_PERMISSION      = 3,  /* access denied, or locked by another opener */
-    M_FS_ERROR_NOT_SUPPORTED   = 4,  /* the operation is not supported */
-    M_FS_ERROR_IO              = 5,  /* device read or write fault; buffered data
+	M_FS_ERROR_PERMISSION      = 3,  /* access denied, or locked by another opener */
+	M_FS_ERROR_NOT_SUPPORTED   = 4,  /* the operation is not supported */
+	M_FS_ERROR_IO              = 5,  /* device read or write fault; buffered data
                                         whose write-out failed */
-    M_FS_ERROR_SEEK            = 6,  /* seek failure */
-    M_FS_ERROR_READONLY        = 7,  /* the medium is write-protected */
-    M_FS_ERROR_RESERVED_8      = 8,  /* reserved, never produced */
-    M_FS_ERROR_NOT_FOUND       = 9,  /* the file or a directory on its path is missing */
-    M_FS_ERROR_NAME_TOO_LONG   = 10, /* the path is too long */
-    M_FS_ERROR_FILE_EXISTS     = 11, /* the file already exists */
-    M_FS_ERROR_FILE_TOO_BIG    = 12, /* a whole-file read exceeded its size limit */
-    M_FS_ERROR_TOO_MANY_FILES  = 13, /* too many open files, or no more files */
-    M_FS_ERROR_RESERVED_14     = 14, /* reserved, never produced */
-    M_FS_ERROR_NOT_DIR         = 15, /* a directory name is invalid */
-    M_FS_ERROR_DIR_NOT_EMPTY   = 16, /* the directory is not empty */
-    M_FS_ERROR_LINK_LOOP       = 17, /* path normalisation met the same path twice
+	M_FS_ERROR_SEEK            = 6,  /* seek failure */
+	M_FS_ERROR_READONLY        = 7,  /* the medium is write-protected */
+	M_FS_ERROR_RESERVED_8      = 8,  /* reserved, never produced */
+	M_FS_ERROR_NOT_FOUND       = 9,  /* the file or a directory on its path is missing */
+	M_FS_ERROR_NAME_TOO_LONG   = 10, /* the path is too long */
+	M_FS_ERROR_FILE_EXISTS     = 11, /* the file already exists */
+	M_FS_ERROR_FILE_TOO_BIG    = 12, /* a whole-file read exceeded its size limit */
+	M_FS_ERROR_TOO_MANY_FILES  = 13, /* too many open files, or no more files */
+	M_FS_ERROR_RESERVED_14     = 14, /* reserved, never produced */
+	M_FS_ERROR_NOT_DIR         = 15, /* a directory name is invalid */
+	M_FS_ERROR_DIR_NOT_EMPTY   = 16, /* the directory is not empty */
+	M_FS_ERROR_LINK_LOOP       = 17, /* path normalisation met the same path twice
                                         or followed too many links */
-    M_FS_ERROR_RESERVED_18     = 18, /* reserved, never produced */
-    M_FS_ERROR_NOT_SAME_DEVICE = 19  /* source and destination on different devices */
+	M_FS_ERROR_RESERVED_18     = 18, /* reserved, never produced */
+	M_FS_ERROR_NOT_SAME_DEVICE = 19  /* source and destination on different devices */
 } M_fs_error_t;
 
 /* An open file (opaque, m_fs_file.h). Created by M_fs_file_open or

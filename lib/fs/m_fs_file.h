@@ -38,43 +38,39 @@ M_BEGIN_DECLS
 
 /* Open mode: a bit set (uint32_t). At least one of READ and WRITE. */
 typedef enum {
-    M_FS_FILE_MODE_NONE      = 0,
-    M_FS_FILE_MODE_READ      = 1u << 0, /* open for reading */
-    M_FS_FILE_MODE_WRITE     = 1u << 1, /* open for writing */
-    M_FS_FILE_MODE_NOCREATE  = 1u << 2, /* the file must already exist */
-    M_FS_FILE_MODE_APPEND    = 1u << 3, /* every write goes to the end of the file */
-    M_FS_FILE_MODE_OVERWRITE = 1u << 4  /* an existing file is emptied at open */
+	M_FS_FILE_MODE_NONE      = 0,
+	M_FS_FILE_MODE_READ      = 1u << 0, /* open for reading */
+	M_FS_FILE_MODE_WRITE     = 1u << 1, /* open for writing */
+	M_FS_FILE_MODE_NOCREATE  = 1u << 2, /* the file must already exist */
+	M_FS_FILE_MODE_APPEND    = 1u << 3, /* every write goes to the end of the file */
+	M_FS_FILE_MODE_OVERWRITE = 1u << 4  /* an existing file is emptied at open */
 } M_fs_file_mode_t;
 
 /* Read/write flags (uint32_t). */
 typedef enum {
-    M_FS_FILE_RW_NORMAL  = 0,       /* move what one system call moves */
-    M_FS_FILE_RW_FULLBUF = 1u << 0  /* repeat until the whole request is moved,
+	M_FS_FILE_RW_NORMAL  = 0,      /* move what one system call moves */
+	M_FS_FILE_RW_FULLBUF = 1u << 0 /* repeat until the whole request is moved,
                                        an error occurs, or (reading) the end of
                                        the file is reached */
 } M_fs_file_read_write_t;
 
 /* Sync flags (uint32_t); both may be given. */
 typedef enum {
-    M_FS_FILE_SYNC_NONE   = 0,
-    M_FS_FILE_SYNC_BUFFER = 1u << 0, /* write out the write buffer */
-    M_FS_FILE_SYNC_OS     = 1u << 1  /* ask the system to flush its caches of
+	M_FS_FILE_SYNC_NONE   = 0,
+	M_FS_FILE_SYNC_BUFFER = 1u << 0, /* write out the write buffer */
+	M_FS_FILE_SYNC_OS     = 1u << 1  /* ask the system to flush its caches of
                                         the file to the device */
 } M_fs_file_sync_t;
 
 /* Seek origins. Note the order: the current position is 2, the end is 1. */
 typedef enum {
-    M_FS_FILE_SEEK_BEGIN = 0, /* from the start of the file */
-    M_FS_FILE_SEEK_END   = 1, /* from the end of the file */
-    M_FS_FILE_SEEK_CUR   = 2  /* from the current position */
+	M_FS_FILE_SEEK_BEGIN = 0, /* from the start of the file */
+	M_FS_FILE_SEEK_END   = 1, /* from the end of the file */
+	M_FS_FILE_SEEK_CUR   = 2  /* from the current position */
 } M_fs_file_seek_t;
 
 /* Standard streams for M_fs_file_open_iostream (descriptors 0, 1, 2). */
-typedef enum {
-    M_FS_IOSTREAM_IN  = 0,
-    M_FS_IOSTREAM_OUT = 1,
-    M_FS_IOSTREAM_ERR = 2
-} M_fs_iostream_t;
+typedef enum { M_FS_IOSTREAM_IN = 0, M_FS_IOSTREAM_OUT = 1, M_FS_IOSTREAM_ERR = 2 } M_fs_iostream_t;
 
 /* Open a file by path.
  *
@@ -110,8 +106,8 @@ typedef enum {
  * for reading or for writing).
  * On success *fd is owned by the caller: release it with M_fs_file_close.
  * A failed open allocates nothing that survives. */
-M_API M_fs_error_t M_fs_file_open(M_fs_file_t **fd, const char *path, size_t buf_size,
-                                  uint32_t mode, const M_fs_perms_t *perms) M_WARN_UNUSED_RESULT;
+M_API M_fs_error_t M_fs_file_open(M_fs_file_t **fd, const char *path, size_t buf_size, uint32_t mode,
+                                  const M_fs_perms_t *perms) M_WARN_UNUSED_RESULT;
 
 /* Wrap a standard stream (descriptor 0, 1 or 2) as an unbuffered file.
  *
@@ -137,8 +133,8 @@ M_API M_fs_error_t M_fs_file_open_iostream(M_fs_file_t **fd, M_fs_iostream_t str
  * Buffered files first write out the write buffer (its result is ignored).
  * Returns M_FS_ERROR_SUCCESS or the translated system error; bytes delivered
  * before an error are still counted in *read_len. */
-M_API M_fs_error_t M_fs_file_read(M_fs_file_t *fd, unsigned char *buf, size_t buf_len,
-                                  size_t *read_len, uint32_t flags);
+M_API M_fs_error_t M_fs_file_read(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len,
+                                  uint32_t flags);
 
 /* Write count bytes.
  *
@@ -154,8 +150,8 @@ M_API M_fs_error_t M_fs_file_read(M_fs_file_t *fd, unsigned char *buf, size_t bu
  * holds buf_size bytes or more (bytes that could not be written stay
  * buffered). Unbuffered files report the count the system accepted.
  * Returns M_FS_ERROR_SUCCESS or the translated system error. */
-M_API M_fs_error_t M_fs_file_write(M_fs_file_t *fd, const unsigned char *buf, size_t count,
-                                   size_t *wrote_len, uint32_t flags);
+M_API M_fs_error_t M_fs_file_write(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len,
+                                   uint32_t flags);
 
 /* Move the file position. The new position is not reported.
  *
@@ -223,8 +219,8 @@ M_API M_fs_error_t M_fs_file_read_bytes(const char *path, size_t max_read, unsig
  *
  * Returns M_FS_ERROR_SUCCESS, M_FS_ERROR_INVALID, or the open's or the
  * write's translated system error. */
-M_API M_fs_error_t M_fs_file_write_bytes(const char *path, const unsigned char *buf, size_t write_len,
-                                         uint32_t mode, size_t *wrote_len);
+M_API M_fs_error_t M_fs_file_write_bytes(const char *path, const unsigned char *buf, size_t write_len, uint32_t mode,
+                                         size_t *wrote_len);
 
 /* ---------------------------------------------------------------------------
  * Formatted output (the format language of m_str_fmt.h)

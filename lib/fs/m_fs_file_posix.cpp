@@ -45,43 +45,43 @@ constexpr uint64_t kMaxIoLen = UINT64_C(0xFFFFFFFF);
 /* Flags for open(2) from the portable mode. */
 int open_flags(uint32_t mode) noexcept
 {
-    const bool rd = (mode & M_FS_FILE_MODE_READ) != 0;
-    const bool wr = (mode & M_FS_FILE_MODE_WRITE) != 0 || (mode & M_FS_FILE_MODE_APPEND) != 0;
-    int flags = O_CLOEXEC;
+	const bool rd    = (mode & M_FS_FILE_MODE_READ) != 0;
+	const bool wr    = (mode & M_FS_FILE_MODE_WRITE) != 0 || (mode & M_FS_FILE_MODE_APPEND) != 0;
+	int        flags = O_CLOEXEC;
 
-    if (rd && wr) {
-        flags |= O_RDWR;
-    } else if (wr) {
-        flags |= O_WRONLY;
-    } else {
-        flags |= O_RDONLY;
-    }
-    if (mode & M_FS_FILE_MODE_APPEND)
-        flags |= O_APPEND;
+	if (rd && wr) {
+		flags |= O_RDWR;
+	} else if (wr) {
+		flags |= O_WRONLY;
+	} else {
+		flags |= O_RDONLY;
+	}
+	if (mode & M_FS_FILE_MODE_APPEND)
+		flags |= O_APPEND;
 
-    const bool nocreate  = (mode & M_FS_FILE_MODE_NOCREATE) != 0;
-    const bool overwrite = (mode & M_FS_FILE_MODE_OVERWRITE) != 0;
-    if (overwrite)
-        flags |= O_TRUNC;
-    if (!nocreate)
-        flags |= O_CREAT;
-    return flags;
+	const bool nocreate  = (mode & M_FS_FILE_MODE_NOCREATE) != 0;
+	const bool overwrite = (mode & M_FS_FILE_MODE_OVERWRITE) != 0;
+	if (overwrite)
+		flags |= O_TRUNC;
+	if (!nocreate)
+		flags |= O_CREAT;
+	return flags;
 }
 
 /* The result code of a failed open(2). EISDIR has no row in the error table;
  * it is the Windows open's "access denied" for a directory. */
 M_fs_error_t open_error(int err) noexcept
 {
-    return err == EISDIR ? M_FS_ERROR_PERMISSION : M_fs_error_from_syserr(m::detail::syserr_from_errno(err));
+	return err == EISDIR ? M_FS_ERROR_PERMISSION : M_fs_error_from_syserr(m::detail::syserr_from_errno(err));
 }
 
 int open_retry(const char *path, int flags, mode_t mode) noexcept
 {
-    int fd;
-    do {
-        fd = ::open(path, flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+	int fd;
+	do {
+		fd = ::open(path, flags, mode);
+	} while (fd < 0 && errno == EINTR);
+	return fd;
 }
 
 /* Open creating the file with the exact modes (and owner) of perms. The file
@@ -89,43 +89,43 @@ int open_retry(const char *path, int flags, mode_t mode) noexcept
  * them; an existing file is opened as it is, keeping its permissions. */
 int open_with_perms(const char *path, int flags, const M_fs_perms_t *perms, M_fs_error_t *err) noexcept
 {
-    const mode_t mode = m::detail::perms_to_host_mode(perms, false);
+	const mode_t mode = m::detail::perms_to_host_mode(perms, false);
 
-    for (int attempt = 0; attempt < 2; attempt++) {
-        int fd = open_retry(path, flags | O_EXCL, 0600);
-        if (fd >= 0) {
-            /* Created here: set exactly the requested modes (no umask). */
-            if (::fchmod(fd, mode) != 0 ||
-                ((perms->user != nullptr || perms->group != nullptr) &&
-                 ::fchown(fd, perms->user != nullptr ? perms->uid : static_cast<uid_t>(-1),
-                          perms->group != nullptr ? perms->gid : static_cast<gid_t>(-1)) != 0)) {
-                *err = M_fs_error_from_syserr(M_platform_errno());
-                ::close(fd);
-                ::unlink(path);
-                return -1;
-            }
-            return fd;
-        }
-        if (errno != EEXIST) {
-            *err = open_error(errno);
-            return -1;
-        }
-        /* Exists: open it as it is. If it vanished in between, try again. */
-        fd = open_retry(path, flags & ~O_CREAT, 0);
-        if (fd >= 0)
-            return fd;
-        if (errno != ENOENT) {
-            *err = open_error(errno);
-            return -1;
-        }
-    }
-    *err = M_FS_ERROR_GENERIC;
-    return -1;
+	for (int attempt = 0; attempt < 2; attempt++) {
+		int fd = open_retry(path, flags | O_EXCL, 0600);
+		if (fd >= 0) {
+			/* Created here: set exactly the requested modes (no umask). */
+			if (::fchmod(fd, mode) != 0 ||
+			    ((perms->user != nullptr || perms->group != nullptr) &&
+			     ::fchown(fd, perms->user != nullptr ? perms->uid : static_cast<uid_t>(-1),
+			              perms->group != nullptr ? perms->gid : static_cast<gid_t>(-1)) != 0)) {
+				*err = M_fs_error_from_syserr(M_platform_errno());
+				::close(fd);
+				::unlink(path);
+				return -1;
+			}
+			return fd;
+		}
+		if (errno != EEXIST) {
+			*err = open_error(errno);
+			return -1;
+		}
+		/* Exists: open it as it is. If it vanished in between, try again. */
+		fd = open_retry(path, flags & ~O_CREAT, 0);
+		if (fd >= 0)
+			return fd;
+		if (errno != ENOENT) {
+			*err = open_error(errno);
+			return -1;
+		}
+	}
+	*err = M_FS_ERROR_GENERIC;
+	return -1;
 }
 
 M_bool fd_usable(const M_fs_file_t *fd) noexcept
 {
-    return fd != nullptr && fd->fd >= 0;
+	return fd != nullptr && fd->fd >= 0;
 }
 
 /* One read(2) or write(2) for the _sys layer: the argument checks both
@@ -134,18 +134,18 @@ M_bool fd_usable(const M_fs_file_t *fd) noexcept
 template <typename Byte, typename Call>
 M_fs_error_t io_sys(M_fs_file_t *fd, Byte *buf, size_t len, size_t *done, size_t &counter, Call call) noexcept
 {
-    if (done == nullptr)
-        return M_FS_ERROR_INVALID;
-    *done = 0;
-    if (!fd_usable(fd) || buf == nullptr || len == 0 || static_cast<uint64_t>(len) > kMaxIoLen)
-        return M_FS_ERROR_INVALID;
+	if (done == nullptr)
+		return M_FS_ERROR_INVALID;
+	*done = 0;
+	if (!fd_usable(fd) || buf == nullptr || len == 0 || static_cast<uint64_t>(len) > kMaxIoLen)
+		return M_FS_ERROR_INVALID;
 
-    counter++;
-    const ssize_t n = m::detail::retry_eintr([&] { return call(fd->fd, buf, len); });
-    if (n < 0)
-        return M_fs_error_from_syserr(M_platform_errno());
-    *done = static_cast<size_t>(n);
-    return M_FS_ERROR_SUCCESS;
+	counter++;
+	const ssize_t n = m::detail::retry_eintr([&] { return call(fd->fd, buf, len); });
+	if (n < 0)
+		return M_fs_error_from_syserr(M_platform_errno());
+	*done = static_cast<size_t>(n);
+	return M_FS_ERROR_SUCCESS;
 }
 
 } // namespace
@@ -154,156 +154,170 @@ namespace m::detail {
 
 SysCounters &sys_counters() noexcept
 {
-    return g_counters;
+	return g_counters;
 }
 
 void sys_counters_reset() noexcept
 {
-    g_counters = SysCounters{0, 0, 0, 0, 0, 0};
+	g_counters = SysCounters{0, 0, 0, 0, 0, 0};
 }
 
 } // namespace m::detail
 
 M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
 {
-    /* *fd is cleared before any other check, so that every failure, an
+	/* *fd is cleared before any other check, so that every failure, an
      * argument error included, leaves it NULL. */
-    if (fd == nullptr)
-        return M_FS_ERROR_INVALID;
-    *fd = nullptr;
-    if (M_str_isempty(path))
-        return M_FS_ERROR_INVALID;
-    if ((mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
-        return M_FS_ERROR_INVALID;
+	if (fd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*fd = nullptr;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
+	if ((mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
+		return M_FS_ERROR_INVALID;
 
-    /* Resolve links and "~"; bit 4 is accepted for the Windows layout's sake
+	/* Resolve links and "~"; bit 4 is accepted for the Windows layout's sake
      * and has no effect. */
-    char        *norm = nullptr;
-    M_fs_error_t res  = M_fs_path_norm(&norm, path, M_FS_PATH_NORM_RESOLVE_LINK | 4u | M_FS_PATH_NORM_HOME,
-                                       M_FS_SYSTEM_AUTO);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
+	char        *norm = nullptr;
+	M_fs_error_t res =
+	    M_fs_path_norm(&norm, path, M_FS_PATH_NORM_RESOLVE_LINK | 4u | M_FS_PATH_NORM_HOME, M_FS_SYSTEM_AUTO);
+	if (res != M_FS_ERROR_SUCCESS)
+		return res;
 
-    const int  flags   = open_flags(mode);
-    const bool restamp = (mode & M_FS_FILE_MODE_OVERWRITE) && !(mode & M_FS_FILE_MODE_NOCREATE);
-    const bool existed = restamp && ::access(norm, F_OK) == 0;
+	const int  flags   = open_flags(mode);
+	const bool restamp = (mode & M_FS_FILE_MODE_OVERWRITE) && !(mode & M_FS_FILE_MODE_NOCREATE);
+	const bool existed = restamp && ::access(norm, F_OK) == 0;
 
-    g_counters.open++;
-    int desc;
-    if (perms != nullptr && (flags & O_CREAT)) {
-        desc = open_with_perms(norm, flags, perms, &res);
-    } else {
-        desc = open_retry(norm, flags, 0666);
-        if (desc < 0)
-            res = open_error(errno);
-    }
-    if (desc < 0) {
-        M_free(norm);
-        return res;
-    }
+	g_counters.open++;
+	int desc;
+	if (perms != nullptr && (flags & O_CREAT)) {
+		desc = open_with_perms(norm, flags, perms, &res);
+	} else {
+		desc = open_retry(norm, flags, 0666);
+		if (desc < 0)
+			res = open_error(errno);
+	}
+	if (desc < 0) {
+		M_free(norm);
+		return res;
+	}
 
-    /* A directory is not a file to read or write: refuse it at open, as the
+	/* A directory is not a file to read or write: refuse it at open, as the
      * Windows open does (access denied), instead of failing the first read. */
-    struct stat st;
-    if (::fstat(desc, &st) == 0 && S_ISDIR(st.st_mode)) {
-        (void)::close(desc);
-        M_free(norm);
-        return M_FS_ERROR_PERMISSION;
-    }
+	struct stat st;
+	if (::fstat(desc, &st) == 0 && S_ISDIR(st.st_mode)) {
+		(void)::close(desc);
+		M_free(norm);
+		return M_FS_ERROR_PERMISSION;
+	}
 
-    if (existed) {
-        /* Replacing an existing file counts as creating it anew: give it the
+	if (existed) {
+		/* Replacing an existing file counts as creating it anew: give it the
          * current times. Failure here does not matter to the caller. */
-        (void)::futimens(desc, nullptr);
-    }
+		(void)::futimens(desc, nullptr);
+	}
 
-    M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
-    f->fd          = desc;
-    f->own_fd      = M_TRUE;
-    f->path        = norm;
-    *fd            = f;
-    return M_FS_ERROR_SUCCESS;
+	M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
+	f->fd          = desc;
+	f->own_fd      = M_TRUE;
+	f->path        = norm;
+	*fd            = f;
+	return M_FS_ERROR_SUCCESS;
 }
 
 M_fs_error_t m::detail::file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len)
 {
-    return io_sys(fd, buf, buf_len, read_len, g_counters.read, ::read);
+	return io_sys(fd, buf, buf_len, read_len, g_counters.read, ::read);
 }
 
 M_fs_error_t m::detail::file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len)
 {
-    return io_sys(fd, buf, count, wrote_len, g_counters.write, ::write);
+	return io_sys(fd, buf, count, wrote_len, g_counters.write, ::write);
 }
 
 M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from)
 {
-    if (!fd_usable(fd))
-        return M_FS_ERROR_INVALID;
-    int whence;
-    switch (from) {
-        case M_FS_FILE_SEEK_BEGIN: whence = SEEK_SET; break;
-        case M_FS_FILE_SEEK_END:   whence = SEEK_END; break;
-        case M_FS_FILE_SEEK_CUR:   whence = SEEK_CUR; break;
-        default:                   return M_FS_ERROR_INVALID;
-    }
-    static_assert(sizeof(off_t) == sizeof(int64_t), "64-bit file offsets");
+	if (!fd_usable(fd))
+		return M_FS_ERROR_INVALID;
+	int whence;
+	switch (from) {
+		case M_FS_FILE_SEEK_BEGIN:
+			whence = SEEK_SET;
+			break;
+		case M_FS_FILE_SEEK_END:
+			whence = SEEK_END;
+			break;
+		case M_FS_FILE_SEEK_CUR:
+			whence = SEEK_CUR;
+			break;
+		default:
+			return M_FS_ERROR_INVALID;
+	}
+	static_assert(sizeof(off_t) == sizeof(int64_t), "64-bit file offsets");
 
-    g_counters.seek++;
-    if (::lseek(fd->fd, static_cast<off_t>(offset), whence) == static_cast<off_t>(-1))
-        return M_fs_error_from_syserr(M_platform_errno());
-    return M_FS_ERROR_SUCCESS;
+	g_counters.seek++;
+	if (::lseek(fd->fd, static_cast<off_t>(offset), whence) == static_cast<off_t>(-1))
+		return M_fs_error_from_syserr(M_platform_errno());
+	return M_FS_ERROR_SUCCESS;
 }
 
 M_fs_error_t m::detail::file_fsync_sys(M_fs_file_t *fd)
 {
-    if (!fd_usable(fd))
-        return M_FS_ERROR_INVALID;
-    g_counters.fsync++;
-    int r;
-    do {
-        r = ::fsync(fd->fd);
-    } while (r != 0 && errno == EINTR);
-    if (r != 0)
-        return M_fs_error_from_syserr(M_platform_errno());
-    return M_FS_ERROR_SUCCESS;
+	if (!fd_usable(fd))
+		return M_FS_ERROR_INVALID;
+	g_counters.fsync++;
+	int r;
+	do {
+		r = ::fsync(fd->fd);
+	} while (r != 0 && errno == EINTR);
+	if (r != 0)
+		return M_fs_error_from_syserr(M_platform_errno());
+	return M_FS_ERROR_SUCCESS;
 }
 
 void m::detail::file_close_sys(M_fs_file_t *fd)
 {
-    if (fd == nullptr)
-        return;
-    if (fd->fd >= 0 && fd->own_fd) {
-        g_counters.close++;
-        /* Not retried on EINTR: on Linux the descriptor is released anyway,
+	if (fd == nullptr)
+		return;
+	if (fd->fd >= 0 && fd->own_fd) {
+		g_counters.close++;
+		/* Not retried on EINTR: on Linux the descriptor is released anyway,
          * and a retry could close a descriptor another opener just got. */
-        (void)::close(fd->fd);
-    }
-    fd->fd = -1;
-    M_free(fd->path);
-    M_free(fd);
+		(void)::close(fd->fd);
+	}
+	fd->fd = -1;
+	M_free(fd->path);
+	M_free(fd);
 }
 
 extern "C" {
 
 M_fs_error_t M_fs_file_open_iostream(M_fs_file_t **fd, M_fs_iostream_t stream)
 {
-    if (fd == nullptr)
-        return M_FS_ERROR_INVALID;
-    *fd = nullptr;
+	if (fd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*fd = nullptr;
 
-    int desc;
-    switch (stream) {
-        case M_FS_IOSTREAM_IN:  desc = STDIN_FILENO;  break;
-        case M_FS_IOSTREAM_OUT: desc = STDOUT_FILENO; break;
-        case M_FS_IOSTREAM_ERR: desc = STDERR_FILENO; break;
-        default:                return M_FS_ERROR_INVALID;
-    }
+	int desc;
+	switch (stream) {
+		case M_FS_IOSTREAM_IN:
+			desc = STDIN_FILENO;
+			break;
+		case M_FS_IOSTREAM_OUT:
+			desc = STDOUT_FILENO;
+			break;
+		case M_FS_IOSTREAM_ERR:
+			desc = STDERR_FILENO;
+			break;
+		default:
+			return M_FS_ERROR_INVALID;
+	}
 
-    M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
-    f->fd          = desc;
-    f->own_fd      = M_FALSE; /* the process's stream outlives the wrapper */
-    *fd            = f;
-    return M_FS_ERROR_SUCCESS;
+	M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
+	f->fd          = desc;
+	f->own_fd      = M_FALSE; /* the process's stream outlives the wrapper */
+	*fd            = f;
+	return M_FS_ERROR_SUCCESS;
 }
 
 } // extern "C"

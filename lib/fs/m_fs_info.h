@@ -29,16 +29,16 @@ M_BEGIN_DECLS
 
 /* File types. */
 typedef enum {
-    M_FS_TYPE_UNKNOWN = 0, /* not read yet */
-    M_FS_TYPE_FILE    = 1,
-    M_FS_TYPE_DIR     = 2
+	M_FS_TYPE_UNKNOWN = 0, /* not read yet */
+	M_FS_TYPE_FILE    = 1,
+	M_FS_TYPE_DIR     = 2
 } M_fs_type_t;
 
 /* Flags of M_fs_info and M_fs_info_file (uint32_t); other bits have no
  * effect. */
 typedef enum {
-    M_FS_INFO_FLAG_NONE  = 0,
-    M_FS_INFO_FLAG_BASIC = 1u << 1 /* skip owner, group and permissions */
+	M_FS_INFO_FLAG_NONE  = 0,
+	M_FS_INFO_FLAG_BASIC = 1u << 1 /* skip owner, group and permissions */
 } M_fs_info_flags_t;
 
 /* A new zero-filled object (no names, type 0, no permissions).
@@ -51,15 +51,15 @@ M_API void M_fs_info_destroy(M_fs_info_t *info);
 /* Getters. Each returns 0 (or NULL, M_FALSE) for a NULL info. Strings and
  * the permissions object are borrowed: valid until the field is set again or
  * info is destroyed. */
-M_API const char   *M_fs_info_get_user(const M_fs_info_t *info);
-M_API const char   *M_fs_info_get_group(const M_fs_info_t *info);
-M_API M_fs_type_t   M_fs_info_get_type(const M_fs_info_t *info);
-M_API M_bool        M_fs_info_get_ishidden(const M_fs_info_t *info);
-M_API uint64_t      M_fs_info_get_size(const M_fs_info_t *info);
-M_API M_time_t      M_fs_info_get_atime(const M_fs_info_t *info);
-M_API M_time_t      M_fs_info_get_mtime(const M_fs_info_t *info);
-M_API M_time_t      M_fs_info_get_ctime(const M_fs_info_t *info);
-M_API M_time_t      M_fs_info_get_btime(const M_fs_info_t *info);
+M_API const char         *M_fs_info_get_user(const M_fs_info_t *info);
+M_API const char         *M_fs_info_get_group(const M_fs_info_t *info);
+M_API M_fs_type_t         M_fs_info_get_type(const M_fs_info_t *info);
+M_API M_bool              M_fs_info_get_ishidden(const M_fs_info_t *info);
+M_API uint64_t            M_fs_info_get_size(const M_fs_info_t *info);
+M_API M_time_t            M_fs_info_get_atime(const M_fs_info_t *info);
+M_API M_time_t            M_fs_info_get_mtime(const M_fs_info_t *info);
+M_API M_time_t            M_fs_info_get_ctime(const M_fs_info_t *info);
+M_API M_time_t            M_fs_info_get_btime(const M_fs_info_t *info);
 M_API const M_fs_perms_t *M_fs_info_get_perms(const M_fs_info_t *info);
 
 /* Setters. Each ignores a NULL info. set_user and set_group store a copy of

@@ -23,48 +23,48 @@
 
 /* One open file. */
 struct M_fs_file {
-    int       fd;         /* descriptor; -1 once closed */
-    M_bool    own_fd;     /* M_FALSE for the standard streams: never closed */
-    size_t    buf_size;   /* size of the user-space buffers; 0 = unbuffered */
-    M_buf_t  *read_buf;   /* fetched bytes the caller has not received yet */
-    M_buf_t  *write_buf;  /* written bytes not yet in the file */
-    size_t    read_ahead; /* system position minus caller position; always
+	int      fd;         /* descriptor; -1 once closed */
+	M_bool   own_fd;     /* M_FALSE for the standard streams: never closed */
+	size_t   buf_size;   /* size of the user-space buffers; 0 = unbuffered */
+	M_buf_t *read_buf;   /* fetched bytes the caller has not received yet */
+	M_buf_t *write_buf;  /* written bytes not yet in the file */
+	size_t   read_ahead; /* system position minus caller position; always
                              equal to the length of read_buf */
-    char     *path;       /* normalised path it was opened with; NULL for
+	char    *path;       /* normalised path it was opened with; NULL for
                              the standard streams */
 };
 
 /* One mode entry of a permissions object. */
 struct M_fs_perms_entry {
-    M_bool            isset; /* the entry holds a value */
-    uint32_t          mode;  /* M_FS_PERMS_MODE_* bits */
-    M_fs_perms_type_t type;  /* EXACT, ADD or REMOVE */
+	M_bool            isset; /* the entry holds a value */
+	uint32_t          mode;  /* M_FS_PERMS_MODE_* bits */
+	M_fs_perms_type_t type;  /* EXACT, ADD or REMOVE */
 };
 
 /* Permissions: owner, group, and the six entries (file user/group/other,
  * directory user/group/other). The ids stand where the Windows layout keeps
  * SIDs: valid only while the matching name is set. */
 struct M_fs_perms {
-    char                   *user;    /* owner name; NULL = not set */
-    char                   *group;   /* group name; NULL = not set */
-    uid_t                   uid;     /* owner's id, when user is set */
-    gid_t                   gid;     /* group's id, when group is set */
-    struct M_fs_perms_entry file[3]; /* indexed by M_fs_perms_who_t */
-    struct M_fs_perms_entry dir[3];
+	char                   *user;    /* owner name; NULL = not set */
+	char                   *group;   /* group name; NULL = not set */
+	uid_t                   uid;     /* owner's id, when user is set */
+	gid_t                   gid;     /* group's id, when group is set */
+	struct M_fs_perms_entry file[3]; /* indexed by M_fs_perms_who_t */
+	struct M_fs_perms_entry dir[3];
 };
 
 /* File information. */
 struct M_fs_info {
-    char         *user;   /* owner name (owned) */
-    char         *group;  /* group name (owned) */
-    M_fs_type_t   type;   /* file or directory */
-    M_bool        hidden; /* name begins with "." */
-    uint64_t      size;   /* bytes */
-    M_time_t      atime;  /* last access */
-    M_time_t      mtime;  /* last modification */
-    M_time_t      ctime;  /* creation (last status change when unknown) */
-    M_time_t      btime;  /* creation, 0 when unknown */
-    M_fs_perms_t *perms;  /* owned, or NULL */
+	char         *user;   /* owner name (owned) */
+	char         *group;  /* group name (owned) */
+	M_fs_type_t   type;   /* file or directory */
+	M_bool        hidden; /* name begins with "." */
+	uint64_t      size;   /* bytes */
+	M_time_t      atime;  /* last access */
+	M_time_t      mtime;  /* last modification */
+	M_time_t      ctime;  /* creation (last status change when unknown) */
+	M_time_t      btime;  /* creation, 0 when unknown */
+	M_fs_perms_t *perms;  /* owned, or NULL */
 };
 
 /* ---------------------------------------------------------------------------
@@ -99,12 +99,12 @@ void file_close_sys(M_fs_file_t *fd);
  * The process has one thread per object, and these are plain counters read
  * by tests to observe what the buffered layer asks of the system. */
 struct SysCounters {
-    size_t open;
-    size_t read;
-    size_t write;
-    size_t seek;
-    size_t fsync;
-    size_t close;
+	size_t open;
+	size_t read;
+	size_t write;
+	size_t seek;
+	size_t fsync;
+	size_t close;
 };
 
 /* The live counters (never NULL). */
@@ -157,14 +157,14 @@ M_fs_info_t *info_from_stat(const struct stat &st, const char *name, M_time_t bt
 template <typename Fn>
 M_fs_error_t with_info_path(const char *path, Fn fn) noexcept
 {
-    constexpr uint32_t kFlags = M_FS_PATH_NORM_RESOLVE_LINK | M_FS_PATH_NORM_HOME | 4u | 8u;
-    char              *norm   = nullptr;
-    M_fs_error_t       res    = M_fs_path_norm(&norm, path, kFlags, M_FS_SYSTEM_AUTO);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
-    res = fn(static_cast<const char *>(norm));
-    M_free(norm);
-    return res;
+	constexpr uint32_t kFlags = M_FS_PATH_NORM_RESOLVE_LINK | M_FS_PATH_NORM_HOME | 4u | 8u;
+	char              *norm   = nullptr;
+	M_fs_error_t       res    = M_fs_path_norm(&norm, path, kFlags, M_FS_SYSTEM_AUTO);
+	if (res != M_FS_ERROR_SUCCESS)
+		return res;
+	res = fn(static_cast<const char *>(norm));
+	M_free(norm);
+	return res;
 }
 
 /* with_info_path, then stat() of the normalised path: fn(norm, st) runs on
@@ -172,12 +172,12 @@ M_fs_error_t with_info_path(const char *path, Fn fn) noexcept
 template <typename Fn>
 M_fs_error_t with_info_stat(const char *path, Fn fn) noexcept
 {
-    return with_info_path(path, [&](const char *norm) {
-        struct stat st;
-        if (::stat(norm, &st) != 0)
-            return M_fs_error_from_syserr(M_platform_errno());
-        return fn(norm, static_cast<const struct stat &>(st));
-    });
+	return with_info_path(path, [&](const char *norm) {
+		struct stat st;
+		if (::stat(norm, &st) != 0)
+			return M_fs_error_from_syserr(M_platform_errno());
+		return fn(norm, static_cast<const struct stat &>(st));
+	});
 }
 
 } // namespace m::detail

@@ -19,145 +19,145 @@ namespace m::detail {
 
 Parts::~Parts() noexcept
 {
-    for (size_t i = 0; i < len_; i++)
-        M_free(items_[i]);
-    M_free(items_);
+	for (size_t i = 0; i < len_; i++)
+		M_free(items_[i]);
+	M_free(items_);
 }
 
 Parts::Parts(Parts &&other) noexcept : items_(other.items_), len_(other.len_), cap_(other.cap_)
 {
-    other.items_ = nullptr;
-    other.len_   = 0;
-    other.cap_   = 0;
+	other.items_ = nullptr;
+	other.len_   = 0;
+	other.cap_   = 0;
 }
 
 Parts &Parts::operator=(Parts &&other) noexcept
 {
-    if (this != &other) {
-        this->~Parts();
-        items_       = other.items_;
-        len_         = other.len_;
-        cap_         = other.cap_;
-        other.items_ = nullptr;
-        other.len_   = 0;
-        other.cap_   = 0;
-    }
-    return *this;
+	if (this != &other) {
+		this->~Parts();
+		items_       = other.items_;
+		len_         = other.len_;
+		cap_         = other.cap_;
+		other.items_ = nullptr;
+		other.len_   = 0;
+		other.cap_   = 0;
+	}
+	return *this;
 }
 
 void Parts::push(const char *s, size_t len) noexcept
 {
-    if (len_ == cap_) {
-        const size_t ncap = cap_ == 0 ? 8 : cap_ * 2;
-        /* Components come from paths shorter than memory; a doubling that
+	if (len_ == cap_) {
+		const size_t ncap = cap_ == 0 ? 8 : cap_ * 2;
+		/* Components come from paths shorter than memory; a doubling that
          * overflows cannot happen before the allocator refuses. */
-        items_ = static_cast<char **>(M_realloc(items_, ncap * sizeof(char *)));
-        cap_   = ncap;
-    }
-    char *copy = static_cast<char *>(M_malloc(len + 1));
-    if (len > 0)
-        M_mem_copy(copy, s, len);
-    copy[len]       = '\0';
-    items_[len_++] = copy;
+		items_ = static_cast<char **>(M_realloc(items_, ncap * sizeof(char *)));
+		cap_   = ncap;
+	}
+	char *copy = static_cast<char *>(M_malloc(len + 1));
+	if (len > 0)
+		M_mem_copy(copy, s, len);
+	copy[len]      = '\0';
+	items_[len_++] = copy;
 }
 
 void Parts::push(const char *s) noexcept
 {
-    push(s == nullptr ? "" : s, M_str_len(s));
+	push(s == nullptr ? "" : s, M_str_len(s));
 }
 
 void Parts::push_all(const Parts &o, size_t from) noexcept
 {
-    for (size_t i = from; i < o.size(); i++)
-        push(o.at(i));
+	for (size_t i = from; i < o.size(); i++)
+		push(o.at(i));
 }
 
 void Parts::pop_back() noexcept
 {
-    if (len_ == 0)
-        return;
-    M_free(items_[--len_]);
+	if (len_ == 0)
+		return;
+	M_free(items_[--len_]);
 }
 
 M_fs_system_t resolve(M_fs_system_t sys) noexcept
 {
-    return sys == M_FS_SYSTEM_AUTO ? M_FS_SYSTEM_UNIX : sys;
+	return sys == M_FS_SYSTEM_AUTO ? M_FS_SYSTEM_UNIX : sys;
 }
 
 bool is_drive(const char *s) noexcept
 {
-    return s != nullptr && s[0] != '\0' && s[1] == ':';
+	return s != nullptr && s[0] != '\0' && s[1] == ':';
 }
 
 Parts split(const char *path, M_fs_system_t sys) noexcept
 {
-    Parts parts;
-    if (M_str_isempty(path))
-        return parts;
+	Parts parts;
+	if (M_str_isempty(path))
+		return parts;
 
-    sys = resolve(sys);
-    if (sys == M_FS_SYSTEM_UNIX && path[0] == '/')
-        parts.push("", 0);
-    if (sys == M_FS_SYSTEM_WINDOWS && path[0] == '\\' && path[1] == '\\')
-        parts.push("", 0);
+	sys = resolve(sys);
+	if (sys == M_FS_SYSTEM_UNIX && path[0] == '/')
+		parts.push("", 0);
+	if (sys == M_FS_SYSTEM_WINDOWS && path[0] == '\\' && path[1] == '\\')
+		parts.push("", 0);
 
-    const char *start = path;
-    for (const char *p = path;; p++) {
-        if (*p == '/' || *p == '\\' || *p == '\0') {
-            if (p > start)
-                parts.push(start, static_cast<size_t>(p - start));
-            if (*p == '\0')
-                break;
-            start = p + 1;
-        }
-    }
-    return parts;
+	const char *start = path;
+	for (const char *p = path;; p++) {
+		if (*p == '/' || *p == '\\' || *p == '\0') {
+			if (p > start)
+				parts.push(start, static_cast<size_t>(p - start));
+			if (*p == '\0')
+				break;
+			start = p + 1;
+		}
+	}
+	return parts;
 }
 
 char *join(const Parts &in, M_fs_system_t sys) noexcept
 {
-    if (in.empty())
-        return nullptr;
-    sys = resolve(sys);
-    const bool windows = (sys == M_FS_SYSTEM_WINDOWS);
+	if (in.empty())
+		return nullptr;
+	sys                = resolve(sys);
+	const bool windows = (sys == M_FS_SYSTEM_WINDOWS);
 
-    /* Drop every empty component after the first. */
-    Parts parts;
-    parts.push(in.at(0));
-    for (size_t i = 1; i < in.size(); i++) {
-        if (in.at(i)[0] != '\0')
-            parts.push(in.at(i));
-    }
+	/* Drop every empty component after the first. */
+	Parts parts;
+	parts.push(in.at(0));
+	for (size_t i = 1; i < in.size(); i++) {
+		if (in.at(i)[0] != '\0')
+			parts.push(in.at(i));
+	}
 
-    if (parts.size() == 1 && parts.at(0)[0] == '\0')
-        return M_strdup(windows ? "\\\\" : "/");
+	if (parts.size() == 1 && parts.at(0)[0] == '\0')
+		return M_strdup(windows ? "\\\\" : "/");
 
-    M_buf_t   *buf = M_buf_create();
-    const char sep = windows ? '\\' : '/';
-    if (windows) {
-        /* An empty first component is the UNC prefix: with one more empty
+	M_buf_t   *buf = M_buf_create();
+	const char sep = windows ? '\\' : '/';
+	if (windows) {
+		/* An empty first component is the UNC prefix: with one more empty
          * component in front, joining yields its two backslashes. A lone
          * root gets its separator ("C:" -> "C:\"). */
-        const bool unc  = parts.at(0)[0] == '\0';
-        const bool lone = parts.size() == 1 &&
-                          (is_drive(parts.at(0)) || (parts.at(0)[0] == '\\' && parts.at(0)[1] == '\\'));
-        if (unc)
-            M_buf_add_byte(buf, static_cast<unsigned char>(sep));
-        for (size_t i = 0; i < parts.size(); i++) {
-            if (i > 0)
-                M_buf_add_byte(buf, static_cast<unsigned char>(sep));
-            M_buf_add_str(buf, parts.at(i));
-        }
-        if (lone)
-            M_buf_add_byte(buf, static_cast<unsigned char>(sep));
-    } else {
-        for (size_t i = 0; i < parts.size(); i++) {
-            if (i > 0)
-                M_buf_add_byte(buf, static_cast<unsigned char>(sep));
-            M_buf_add_str(buf, parts.at(i));
-        }
-    }
-    return M_buf_finish_str(buf, nullptr);
+		const bool unc = parts.at(0)[0] == '\0';
+		const bool lone =
+		    parts.size() == 1 && (is_drive(parts.at(0)) || (parts.at(0)[0] == '\\' && parts.at(0)[1] == '\\'));
+		if (unc)
+			M_buf_add_byte(buf, static_cast<unsigned char>(sep));
+		for (size_t i = 0; i < parts.size(); i++) {
+			if (i > 0)
+				M_buf_add_byte(buf, static_cast<unsigned char>(sep));
+			M_buf_add_str(buf, parts.at(i));
+		}
+		if (lone)
+			M_buf_add_byte(buf, static_cast<unsigned char>(sep));
+	} else {
+		for (size_t i = 0; i < parts.size(); i++) {
+			if (i > 0)
+				M_buf_add_byte(buf, static_cast<unsigned char>(sep));
+			M_buf_add_str(buf, parts.at(i));
+		}
+	}
+	return M_buf_finish_str(buf, nullptr);
 }
 
 } // namespace m::detail
@@ -170,45 +170,45 @@ using m::detail::Parts;
  * slash root marker, or a lone Windows drive. */
 bool starts_with_root(const Parts &parts, M_fs_system_t sys) noexcept
 {
-    if (parts.empty())
-        return false;
-    if (parts.at(0)[0] == '\0')
-        return true;
-    if (sys == M_FS_SYSTEM_WINDOWS) {
-        const char *c = parts.at(0);
-        return c[0] != '\0' && c[1] == ':' && c[2] == '\0';
-    }
-    return false;
+	if (parts.empty())
+		return false;
+	if (parts.at(0)[0] == '\0')
+		return true;
+	if (sys == M_FS_SYSTEM_WINDOWS) {
+		const char *c = parts.at(0);
+		return c[0] != '\0' && c[1] == ':' && c[2] == '\0';
+	}
+	return false;
 }
 
 /* The directory and last component of a path: dir gets a new string ("."
  * when nothing remains), base a new string or NULL (for a root). */
 void dir_and_base(const char *path, M_fs_system_t sys, char **dir, char **base) noexcept
 {
-    sys        = m::detail::resolve(sys);
-    Parts parts = m::detail::split(path, sys);
+	sys         = m::detail::resolve(sys);
+	Parts parts = m::detail::split(path, sys);
 
-    if (parts.empty()) {
-        if (dir != nullptr)
-            *dir = M_strdup(".");
-        if (base != nullptr)
-            *base = nullptr;
-        return;
-    }
-    if (parts.size() == 1 && starts_with_root(parts, sys)) {
-        /* A root is its own directory and has no last component. */
-        if (dir != nullptr)
-            *dir = m::detail::join(parts, sys);
-        if (base != nullptr)
-            *base = nullptr;
-        return;
-    }
-    if (base != nullptr)
-        *base = parts.back()[0] == '\0' ? nullptr : M_strdup(parts.back());
-    if (dir != nullptr) {
-        parts.pop_back();
-        *dir = parts.empty() ? M_strdup(".") : m::detail::join(parts, sys);
-    }
+	if (parts.empty()) {
+		if (dir != nullptr)
+			*dir = M_strdup(".");
+		if (base != nullptr)
+			*base = nullptr;
+		return;
+	}
+	if (parts.size() == 1 && starts_with_root(parts, sys)) {
+		/* A root is its own directory and has no last component. */
+		if (dir != nullptr)
+			*dir = m::detail::join(parts, sys);
+		if (base != nullptr)
+			*base = nullptr;
+		return;
+	}
+	if (base != nullptr)
+		*base = parts.back()[0] == '\0' ? nullptr : M_strdup(parts.back());
+	if (dir != nullptr) {
+		parts.pop_back();
+		*dir = parts.empty() ? M_strdup(".") : m::detail::join(parts, sys);
+	}
 }
 
 } // namespace
@@ -217,120 +217,123 @@ extern "C" {
 
 M_fs_system_t M_fs_path_get_system_type(M_fs_system_t sys_type)
 {
-    return m::detail::resolve(sys_type);
+	return m::detail::resolve(sys_type);
 }
 
 char M_fs_path_get_system_sep(M_fs_system_t sys_type)
 {
-    return m::detail::resolve(sys_type) == M_FS_SYSTEM_WINDOWS ? '\\' : '/';
+	return m::detail::resolve(sys_type) == M_FS_SYSTEM_WINDOWS ? '\\' : '/';
 }
 
 size_t M_fs_path_get_path_max(M_fs_system_t sys_type)
 {
-    (void)sys_type;
-    return 260;
+	(void)sys_type;
+	return 260;
 }
 
 M_bool M_fs_path_isunc(const char *p)
 {
-    return p != nullptr && p[0] == '\\' && p[1] == '\\';
+	return p != nullptr && p[0] == '\\' && p[1] == '\\';
 }
 
 M_bool M_fs_path_isabs(const char *p, M_fs_system_t sys_type)
 {
-    if (M_str_isempty(p))
-        return M_FALSE;
-    switch (m::detail::resolve(sys_type)) {
-        case M_FS_SYSTEM_WINDOWS: return M_fs_path_isunc(p) || p[1] == ':';
-        case M_FS_SYSTEM_UNIX:    return p[0] == '/';
-        default:                  return M_FALSE;
-    }
+	if (M_str_isempty(p))
+		return M_FALSE;
+	switch (m::detail::resolve(sys_type)) {
+		case M_FS_SYSTEM_WINDOWS:
+			return M_fs_path_isunc(p) || p[1] == ':';
+		case M_FS_SYSTEM_UNIX:
+			return p[0] == '/';
+		default:
+			return M_FALSE;
+	}
 }
 
 M_list_str_t *M_fs_path_componentize_path(const char *path, M_fs_system_t sys_type)
 {
-    M_list_str_t *list  = M_list_str_create(M_LIST_STR_NONE);
-    Parts         parts = m::detail::split(path, sys_type);
-    for (size_t i = 0; i < parts.size(); i++)
-        M_list_str_insert(list, parts.at(i));
-    return list;
+	M_list_str_t *list  = M_list_str_create(M_LIST_STR_NONE);
+	Parts         parts = m::detail::split(path, sys_type);
+	for (size_t i = 0; i < parts.size(); i++)
+		M_list_str_insert(list, parts.at(i));
+	return list;
 }
 
 char *M_fs_path_join_parts(const M_list_str_t *path, M_fs_system_t sys_type)
 {
-    const size_t len = M_list_str_len(path);
-    if (len == 0)
-        return nullptr;
-    Parts parts;
-    for (size_t i = 0; i < len; i++)
-        parts.push(M_list_str_at(path, i));
-    return m::detail::join(parts, sys_type);
+	const size_t len = M_list_str_len(path);
+	if (len == 0)
+		return nullptr;
+	Parts parts;
+	for (size_t i = 0; i < len; i++)
+		parts.push(M_list_str_at(path, i));
+	return m::detail::join(parts, sys_type);
 }
 
 char *M_fs_path_join_vparts(M_fs_system_t sys_type, size_t num, ...)
 {
-    if (num == 0)
-        return nullptr;
-    Parts   parts;
-    va_list ap;
-    va_start(ap, num);
-    for (size_t i = 0; i < num; i++) {
-        /* Started just above; the analyser loses track of it here. */
-        parts.push(va_arg(ap, const char *)); // NOLINT(clang-analyzer-valist.Uninitialized)
-    }
-    va_end(ap);
-    return m::detail::join(parts, sys_type);
+	if (num == 0)
+		return nullptr;
+	Parts   parts;
+	va_list ap;
+	va_start(ap, num);
+	for (size_t i = 0; i < num; i++) {
+		/* Started just above; the analyser loses track of it here. */
+		parts.push(va_arg(ap, const char *)); // NOLINT(clang-analyzer-valist.Uninitialized)
+	}
+	va_end(ap);
+	return m::detail::join(parts, sys_type);
 }
 
 char *M_fs_path_join(const char *p1, const char *p2, M_fs_system_t sys_type)
 {
-    const M_fs_system_t sys = m::detail::resolve(sys_type);
-    const char          sep = sys == M_FS_SYSTEM_WINDOWS ? '\\' : '/';
+	const M_fs_system_t sys = m::detail::resolve(sys_type);
+	const char          sep = sys == M_FS_SYSTEM_WINDOWS ? '\\' : '/';
 
-    if (M_fs_path_isabs(p2, sys))
-        return M_strdup(p2);
-    if (M_str_isempty(p1))
-        return M_strdup(M_str_safe(p2));
-    if (M_str_isempty(p2))
-        return M_strdup(p1);
+	if (M_fs_path_isabs(p2, sys))
+		return M_strdup(p2);
+	if (M_str_isempty(p1))
+		return M_strdup(M_str_safe(p2));
+	if (M_str_isempty(p2))
+		return M_strdup(p1);
 
-    M_buf_t *buf = M_buf_create();
-    M_buf_add_str(buf, p1);
-    if (p1[M_str_len(p1) - 1] != sep)
-        M_buf_add_byte(buf, static_cast<unsigned char>(sep));
-    M_buf_add_str(buf, p2);
-    return M_buf_finish_str(buf, nullptr);
+	M_buf_t *buf = M_buf_create();
+	M_buf_add_str(buf, p1);
+	if (p1[M_str_len(p1) - 1] != sep)
+		M_buf_add_byte(buf, static_cast<unsigned char>(sep));
+	M_buf_add_str(buf, p2);
+	return M_buf_finish_str(buf, nullptr);
 }
 
 char *M_fs_path_join_resolved(const char *path, const char *part, const char *resolv_name, M_fs_system_t sys_type)
 {
-    if (M_str_isempty(path) && M_str_isempty(part) && M_str_isempty(resolv_name))
-        return nullptr;
-    if (M_fs_path_isabs(resolv_name, sys_type))
-        return M_strdup(resolv_name);
+	if (M_str_isempty(path) && M_str_isempty(part) && M_str_isempty(resolv_name))
+		return nullptr;
+	if (M_fs_path_isabs(resolv_name, sys_type))
+		return M_strdup(resolv_name);
 
-    char *full = M_fs_path_join(path, part, sys_type);
-    char *dir  = M_fs_path_dirname(full, sys_type);
-    char *out  = M_fs_path_join(dir, resolv_name, sys_type);
-    M_free(dir);
-    M_free(full);
-    return out;
+	char *full = M_fs_path_join(path, part, sys_type);
+	char *dir  = M_fs_path_dirname(full, sys_type);
+	char *out  = M_fs_path_join(dir, resolv_name, sys_type);
+	M_free(dir);
+	M_free(full);
+	return out;
 }
 
 char *M_fs_path_dirname(const char *path, M_fs_system_t sys_type)
 {
-    char *dir = nullptr;
-    dir_and_base(path, sys_type, &dir, nullptr);
-    return dir;
+	char *dir = nullptr;
+	dir_and_base(path, sys_type, &dir, nullptr);
+	return dir;
 }
 
 char *M_fs_path_basename(const char *path, M_fs_system_t sys_type)
 {
-    if (M_str_isempty(path))
-        return nullptr;
-    char *base = nullptr;
-    dir_and_base(path, sys_type, nullptr, &base);
-    return base;
+	if (M_str_isempty(path))
+		return nullptr;
+	char *base = nullptr;
+	dir_and_base(path, sys_type, nullptr, &base);
+	return base;
 }
 
 } // extern "C"

@@ -43,24 +43,24 @@ M_BEGIN_DECLS
 
 /* Path style. */
 typedef enum {
-    M_FS_SYSTEM_AUTO    = 0, /* the host's style: Unix on this host */
-    M_FS_SYSTEM_WINDOWS = 1,
-    M_FS_SYSTEM_UNIX    = 2
+	M_FS_SYSTEM_AUTO    = 0, /* the host's style: Unix on this host */
+	M_FS_SYSTEM_WINDOWS = 1,
+	M_FS_SYSTEM_UNIX    = 2
 } M_fs_system_t;
 
 /* Normalisation flags (uint32_t). The bits 4 and 8 are accepted and have no
  * effect. */
 typedef enum {
-    M_FS_PATH_NORM_NONE         = 0,
-    M_FS_PATH_NORM_ABSOLUTE     = 1u << 0, /* a relative path gets the current
+	M_FS_PATH_NORM_NONE         = 0,
+	M_FS_PATH_NORM_ABSOLUTE     = 1u << 0, /* a relative path gets the current
                                               directory prepended */
-    M_FS_PATH_NORM_RESOLVE_LINK = 1u << 1, /* each prefix of the path is checked
+	M_FS_PATH_NORM_RESOLVE_LINK = 1u << 1, /* each prefix of the path is checked
                                               for a symbolic link, which is
                                               replaced by its target; cleared
                                               for UNC paths */
-    M_FS_PATH_NORM_HOME         = 1u << 4, /* a first component "~" becomes the
+	M_FS_PATH_NORM_HOME         = 1u << 4, /* a first component "~" becomes the
                                               user's home directory */
-    M_FS_PATH_NORM_NOPARENT     = 1u << 5  /* ".." stays an ordinary component
+	M_FS_PATH_NORM_NOPARENT     = 1u << 5  /* ".." stays an ordinary component
                                               instead of removing its parent */
 } M_fs_path_norm_t;
 

@@ -15,32 +15,44 @@ namespace m::detail {
 
 /* An ordered array of owned component strings (M_malloc'd copies). */
 class Parts {
-public:
-    Parts() noexcept = default;
-    ~Parts() noexcept;
-    Parts(const Parts &)            = delete;
-    Parts &operator=(const Parts &) = delete;
-    Parts(Parts &&other) noexcept;
-    Parts &operator=(Parts &&other) noexcept;
+  public:
+	Parts() noexcept = default;
+	~Parts() noexcept;
+	Parts(const Parts &)            = delete;
+	Parts &operator=(const Parts &) = delete;
+	Parts(Parts &&other) noexcept;
+	Parts &operator=(Parts &&other) noexcept;
 
-    /* Append a copy of len bytes of s (s may hold no terminator). */
-    void push(const char *s, size_t len) noexcept;
-    /* Append a copy of a NUL-terminated string (NULL counts as ""). */
-    void push(const char *s) noexcept;
-    /* Append copies of o's components from index from on. */
-    void push_all(const Parts &o, size_t from = 0) noexcept;
-    /* Remove the last component (nothing when empty). */
-    void pop_back() noexcept;
+	/* Append a copy of len bytes of s (s may hold no terminator). */
+	void push(const char *s, size_t len) noexcept;
+	/* Append a copy of a NUL-terminated string (NULL counts as ""). */
+	void push(const char *s) noexcept;
+	/* Append copies of o's components from index from on. */
+	void push_all(const Parts &o, size_t from = 0) noexcept;
+	/* Remove the last component (nothing when empty). */
+	void pop_back() noexcept;
 
-    size_t      size() const noexcept { return len_; }
-    bool        empty() const noexcept { return len_ == 0; }
-    const char *at(size_t i) const noexcept { return items_[i]; }
-    const char *back() const noexcept { return items_[len_ - 1]; }
+	size_t size() const noexcept
+	{
+		return len_;
+	}
+	bool empty() const noexcept
+	{
+		return len_ == 0;
+	}
+	const char *at(size_t i) const noexcept
+	{
+		return items_[i];
+	}
+	const char *back() const noexcept
+	{
+		return items_[len_ - 1];
+	}
 
-private:
-    char **items_ = nullptr;
-    size_t len_   = 0;
-    size_t cap_   = 0;
+  private:
+	char **items_ = nullptr;
+	size_t len_   = 0;
+	size_t cap_   = 0;
 };
 
 /* M_FS_SYSTEM_AUTO as the host's style. */

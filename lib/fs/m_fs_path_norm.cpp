@@ -35,56 +35,56 @@ constexpr size_t kPathMax = 260;
  * component names no variable. */
 bool variable_name(const char *comp, const char **name, size_t *len) noexcept
 {
-    const size_t clen = M_str_len(comp);
-    if (clen >= 1 && comp[0] == '$') {
-        *name = comp + 1;
-        *len  = clen - 1;
-        return true;
-    }
-    if (clen >= 2 && comp[0] == '%' && comp[clen - 1] == '%') {
-        *name = comp + 1;
-        *len  = clen - 2;
-        return true;
-    }
-    return false;
+	const size_t clen = M_str_len(comp);
+	if (clen >= 1 && comp[0] == '$') {
+		*name = comp + 1;
+		*len  = clen - 1;
+		return true;
+	}
+	if (clen >= 2 && comp[0] == '%' && comp[clen - 1] == '%') {
+		*name = comp + 1;
+		*len  = clen - 2;
+		return true;
+	}
+	return false;
 }
 
 /* Replace variable components by their values' components. An unset or
  * empty variable fails (the Windows reading of a variable fails for both). */
 M_fs_error_t expand_env(Parts &parts, M_fs_system_t sys) noexcept
 {
-    bool any = false;
-    for (size_t i = 0; i < parts.size(); i++) {
-        if (parts.at(i)[0] == '$' || parts.at(i)[0] == '%')
-            any = true;
-    }
-    if (!any)
-        return M_FS_ERROR_SUCCESS;
+	bool any = false;
+	for (size_t i = 0; i < parts.size(); i++) {
+		if (parts.at(i)[0] == '$' || parts.at(i)[0] == '%')
+			any = true;
+	}
+	if (!any)
+		return M_FS_ERROR_SUCCESS;
 
-    Parts out;
-    for (size_t i = 0; i < parts.size(); i++) {
-        const char *name = nullptr;
-        size_t      len  = 0;
-        if (!variable_name(parts.at(i), &name, &len)) {
-            out.push(parts.at(i));
-            continue;
-        }
-        if (len == 0)
-            continue; /* "$" or "%%": the component goes away */
+	Parts out;
+	for (size_t i = 0; i < parts.size(); i++) {
+		const char *name = nullptr;
+		size_t      len  = 0;
+		if (!variable_name(parts.at(i), &name, &len)) {
+			out.push(parts.at(i));
+			continue;
+		}
+		if (len == 0)
+			continue; /* "$" or "%%": the component goes away */
 
-        char       *key   = M_strdup_max(name, len);
-        const char *value = ::getenv(key);
-        M_free(key);
-        if (M_str_isempty(value))
-            return M_FS_ERROR_GENERIC;
+		char       *key   = M_strdup_max(name, len);
+		const char *value = ::getenv(key);
+		M_free(key);
+		if (M_str_isempty(value))
+			return M_FS_ERROR_GENERIC;
 
-        Parts vparts = m::detail::split(value, sys);
-        /* A root marker inside the path would be dropped on joining; only a
+		Parts vparts = m::detail::split(value, sys);
+		/* A root marker inside the path would be dropped on joining; only a
          * leading one means anything. */
-        out.push_all(vparts, (!out.empty() && !vparts.empty() && vparts.at(0)[0] == '\0') ? 1 : 0);
-    }
-    parts = static_cast<Parts &&>(out);
-    return M_FS_ERROR_SUCCESS;
+		out.push_all(vparts, (!out.empty() && !vparts.empty() && vparts.at(0)[0] == '\0') ? 1 : 0);
+	}
+	parts = static_cast<Parts &&>(out);
+	return M_FS_ERROR_SUCCESS;
 }
 
 M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_t sys, M_hash_strvp_t *visited);
@@ -96,130 +96,130 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
 /* The components of prefix R are joined and read as a link. On a link,
  * normalisation restarts on target + rest and its result is stored in *out;
  * *restarted tells the caller to return that result. */
-M_fs_error_t follow_link(char **out, const Parts &r, const Parts &parts, size_t next, uint32_t flags,
-                         M_fs_system_t sys, M_hash_strvp_t *visited, bool *restarted) noexcept
+M_fs_error_t follow_link(char **out, const Parts &r, const Parts &parts, size_t next, uint32_t flags, M_fs_system_t sys,
+                         M_hash_strvp_t *visited, bool *restarted) noexcept
 {
-    *restarted   = false;
-    char *prefix = m::detail::join(r, sys);
-    char *target = nullptr;
-    /* A prefix that cannot be read as a link (missing, no permission) is
+	*restarted   = false;
+	char *prefix = m::detail::join(r, sys);
+	char *target = nullptr;
+	/* A prefix that cannot be read as a link (missing, no permission) is
      * kept as it is: opening the path reports the real failure. */
-    const M_fs_error_t lres = M_fs_path_readlink(&target, prefix);
-    M_free(prefix);
-    if (lres != M_FS_ERROR_SUCCESS || target == nullptr) {
-        M_free(target);
-        return M_FS_ERROR_SUCCESS;
-    }
+	const M_fs_error_t lres = M_fs_path_readlink(&target, prefix);
+	M_free(prefix);
+	if (lres != M_FS_ERROR_SUCCESS || target == nullptr) {
+		M_free(target);
+		return M_FS_ERROR_SUCCESS;
+	}
 
-    Parts rebuilt;
-    Parts tparts = m::detail::split(target, sys);
-    if (!M_fs_path_isabs(target, sys)) {
-        /* A relative target replaces the link's own component. */
-        rebuilt.push_all(r);
-        rebuilt.pop_back();
-    }
-    M_free(target);
-    rebuilt.push_all(tparts);
-    rebuilt.push_all(parts, next);
+	Parts rebuilt;
+	Parts tparts = m::detail::split(target, sys);
+	if (!M_fs_path_isabs(target, sys)) {
+		/* A relative target replaces the link's own component. */
+		rebuilt.push_all(r);
+		rebuilt.pop_back();
+	}
+	M_free(target);
+	rebuilt.push_all(tparts);
+	rebuilt.push_all(parts, next);
 
-    char *npath = m::detail::join(rebuilt, sys);
-    if (npath == nullptr)
-        npath = M_strdup(".");
-    *restarted             = true;
-    const M_fs_error_t res = norm_int(out, npath, flags, sys, visited);
-    M_free(npath);
-    return res;
+	char *npath = m::detail::join(rebuilt, sys);
+	if (npath == nullptr)
+		npath = M_strdup(".");
+	*restarted             = true;
+	const M_fs_error_t res = norm_int(out, npath, flags, sys, visited);
+	M_free(npath);
+	return res;
 }
 
 M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_t sys, M_hash_strvp_t *visited)
 {
-    if (M_hash_strvp_num_keys(visited) > kMaxVisited || M_hash_strvp_get(visited, path, nullptr))
-        return M_FS_ERROR_LINK_LOOP;
-    M_hash_strvp_insert(visited, path, nullptr);
+	if (M_hash_strvp_num_keys(visited) > kMaxVisited || M_hash_strvp_get(visited, path, nullptr))
+		return M_FS_ERROR_LINK_LOOP;
+	M_hash_strvp_insert(visited, path, nullptr);
 
-    if (M_str_len(path) >= kPathMax)
-        return M_FS_ERROR_NAME_TOO_LONG;
+	if (M_str_len(path) >= kPathMax)
+		return M_FS_ERROR_NAME_TOO_LONG;
 
-    char *work = M_strdup(path);
-    if (sys == M_FS_SYSTEM_WINDOWS) {
-        for (char *p = work; *p != '\0'; p++) {
-            if (*p == '/')
-                *p = '\\';
-        }
-        /* Links are not followed on network shares. */
-        if (M_fs_path_isunc(work))
-            flags &= ~static_cast<uint32_t>(M_FS_PATH_NORM_RESOLVE_LINK);
-    }
-    Parts parts = m::detail::split(work, sys);
-    M_free(work);
-    if (parts.empty())
-        return M_FS_ERROR_GENERIC;
+	char *work = M_strdup(path);
+	if (sys == M_FS_SYSTEM_WINDOWS) {
+		for (char *p = work; *p != '\0'; p++) {
+			if (*p == '/')
+				*p = '\\';
+		}
+		/* Links are not followed on network shares. */
+		if (M_fs_path_isunc(work))
+			flags &= ~static_cast<uint32_t>(M_FS_PATH_NORM_RESOLVE_LINK);
+	}
+	Parts parts = m::detail::split(work, sys);
+	M_free(work);
+	if (parts.empty())
+		return M_FS_ERROR_GENERIC;
 
-    M_fs_error_t res = expand_env(parts, sys);
-    if (res != M_FS_ERROR_SUCCESS)
-        return res;
+	M_fs_error_t res = expand_env(parts, sys);
+	if (res != M_FS_ERROR_SUCCESS)
+		return res;
 
-    if (parts.empty()) {
-        if (flags & (M_FS_PATH_NORM_HOME | M_FS_PATH_NORM_ABSOLUTE))
-            return M_FS_ERROR_GENERIC;
-        *out = M_strdup(".");
-        return M_FS_ERROR_SUCCESS;
-    }
+	if (parts.empty()) {
+		if (flags & (M_FS_PATH_NORM_HOME | M_FS_PATH_NORM_ABSOLUTE))
+			return M_FS_ERROR_GENERIC;
+		*out = M_strdup(".");
+		return M_FS_ERROR_SUCCESS;
+	}
 
-    if ((flags & M_FS_PATH_NORM_HOME) && M_str_eq(parts.at(0), "~")) {
-        char *home = m::detail::home_dir();
-        if (home == nullptr)
-            return M_FS_ERROR_GENERIC;
-        Parts hparts = m::detail::split(home, sys);
-        M_free(home);
-        if (hparts.empty())
-            return M_FS_ERROR_GENERIC;
-        hparts.push_all(parts, 1);
-        parts = static_cast<Parts &&>(hparts);
-    }
+	if ((flags & M_FS_PATH_NORM_HOME) && M_str_eq(parts.at(0), "~")) {
+		char *home = m::detail::home_dir();
+		if (home == nullptr)
+			return M_FS_ERROR_GENERIC;
+		Parts hparts = m::detail::split(home, sys);
+		M_free(home);
+		if (hparts.empty())
+			return M_FS_ERROR_GENERIC;
+		hparts.push_all(parts, 1);
+		parts = static_cast<Parts &&>(hparts);
+	}
 
-    if ((flags & M_FS_PATH_NORM_ABSOLUTE) && parts.at(0)[0] != '\0' &&
-        !(sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(parts.at(0)))) {
-        char *cwd = m::detail::cwd_for_norm();
-        if (cwd == nullptr)
-            return M_FS_ERROR_GENERIC;
-        Parts cparts = m::detail::split(cwd, sys);
-        M_free(cwd);
-        cparts.push_all(parts);
-        parts = static_cast<Parts &&>(cparts);
-    }
+	if ((flags & M_FS_PATH_NORM_ABSOLUTE) && parts.at(0)[0] != '\0' &&
+	    !(sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(parts.at(0)))) {
+		char *cwd = m::detail::cwd_for_norm();
+		if (cwd == nullptr)
+			return M_FS_ERROR_GENERIC;
+		Parts cparts = m::detail::split(cwd, sys);
+		M_free(cwd);
+		cparts.push_all(parts);
+		parts = static_cast<Parts &&>(cparts);
+	}
 
-    const bool follow   = (flags & M_FS_PATH_NORM_RESOLVE_LINK) != 0;
-    const bool noparent = (flags & M_FS_PATH_NORM_NOPARENT) != 0;
-    Parts      r;
-    for (size_t i = 0; i < parts.size(); i++) {
-        const char *c = parts.at(i);
-        if (M_str_eq(c, "."))
-            continue;
-        if (!noparent && M_str_eq(c, "..")) {
-            if (r.empty()) {
-                r.push("..");
-            } else if (r.back()[0] == '\0' || (sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(r.back()))) {
-                /* Nothing above a root. */
-            } else if (M_str_eq(r.back(), "..")) {
-                r.push("..");
-            } else {
-                r.pop_back();
-            }
-            continue;
-        }
-        r.push(c);
-        /* The root marker is never a link: no system call for it. */
-        if (follow && c[0] != '\0') {
-            bool restarted = false;
-            res            = follow_link(out, r, parts, i + 1, flags, sys, visited, &restarted);
-            if (restarted)
-                return res;
-        }
-    }
+	const bool follow   = (flags & M_FS_PATH_NORM_RESOLVE_LINK) != 0;
+	const bool noparent = (flags & M_FS_PATH_NORM_NOPARENT) != 0;
+	Parts      r;
+	for (size_t i = 0; i < parts.size(); i++) {
+		const char *c = parts.at(i);
+		if (M_str_eq(c, "."))
+			continue;
+		if (!noparent && M_str_eq(c, "..")) {
+			if (r.empty()) {
+				r.push("..");
+			} else if (r.back()[0] == '\0' || (sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(r.back()))) {
+				/* Nothing above a root. */
+			} else if (M_str_eq(r.back(), "..")) {
+				r.push("..");
+			} else {
+				r.pop_back();
+			}
+			continue;
+		}
+		r.push(c);
+		/* The root marker is never a link: no system call for it. */
+		if (follow && c[0] != '\0') {
+			bool restarted = false;
+			res            = follow_link(out, r, parts, i + 1, flags, sys, visited, &restarted);
+			if (restarted)
+				return res;
+		}
+	}
 
-    *out = r.empty() ? M_strdup(".") : m::detail::join(r, sys);
-    return M_FS_ERROR_SUCCESS;
+	*out = r.empty() ? M_strdup(".") : m::detail::join(r, sys);
+	return M_FS_ERROR_SUCCESS;
 }
 
 } // namespace
@@ -228,20 +228,20 @@ extern "C" {
 
 M_fs_error_t M_fs_path_norm(char **out, const char *path, uint32_t flags, M_fs_system_t sys_type)
 {
-    if (out == nullptr)
-        return M_FS_ERROR_INVALID;
-    *out = nullptr;
-    if (M_str_isempty(path))
-        return M_FS_ERROR_INVALID;
+	if (out == nullptr)
+		return M_FS_ERROR_INVALID;
+	*out = nullptr;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
 
-    M_hash_strvp_t    *visited = M_hash_strvp_create(25, 75, 0, nullptr);
-    const M_fs_error_t res     = norm_int(out, path, flags, m::detail::resolve(sys_type), visited);
-    M_hash_strvp_destroy(visited, M_FALSE);
-    if (res != M_FS_ERROR_SUCCESS) {
-        M_free(*out);
-        *out = nullptr;
-    }
-    return res;
+	M_hash_strvp_t    *visited = M_hash_strvp_create(25, 75, 0, nullptr);
+	const M_fs_error_t res     = norm_int(out, path, flags, m::detail::resolve(sys_type), visited);
+	M_hash_strvp_destroy(visited, M_FALSE);
+	if (res != M_FS_ERROR_SUCCESS) {
+		M_free(*out);
+		*out = nullptr;
+	}
+	return res;
 }
 
 } // extern "C"

@@ -23,16 +23,16 @@ constexpr size_t kCwdRoom = 261;
  * "anon_inode:<name>". */
 bool is_pseudo_target(const char *t, size_t len) noexcept
 {
-    if (len == 0 || t[0] == '/')
-        return false;
-    /* readlink does not terminate its result: compare within len. */
-    static constexpr char kAnon[] = "anon_inode:";
-    if (len >= sizeof(kAnon) - 1 && M_mem_eq(t, kAnon, sizeof(kAnon) - 1))
-        return true;
-    size_t i = 0;
-    while (i < len && ((t[i] >= 'a' && t[i] <= 'z') || t[i] == '_'))
-        i++;
-    return i > 0 && i + 1 < len && t[i] == ':' && t[i + 1] == '[' && t[len - 1] == ']';
+	if (len == 0 || t[0] == '/')
+		return false;
+	/* readlink does not terminate its result: compare within len. */
+	static constexpr char kAnon[] = "anon_inode:";
+	if (len >= sizeof(kAnon) - 1 && M_mem_eq(t, kAnon, sizeof(kAnon) - 1))
+		return true;
+	size_t i = 0;
+	while (i < len && ((t[i] >= 'a' && t[i] <= 'z') || t[i] == '_'))
+		i++;
+	return i > 0 && i + 1 < len && t[i] == ':' && t[i + 1] == '[' && t[len - 1] == ']';
 }
 
 } // namespace
@@ -41,14 +41,14 @@ namespace m::detail {
 
 char *cwd_for_norm() noexcept
 {
-    char *cwd = nullptr;
-    if (M_fs_path_get_cwd(&cwd) != M_FS_ERROR_SUCCESS)
-        return nullptr;
-    if (M_str_len(cwd) > 259) {
-        M_free(cwd);
-        return nullptr;
-    }
-    return cwd;
+	char *cwd = nullptr;
+	if (M_fs_path_get_cwd(&cwd) != M_FS_ERROR_SUCCESS)
+		return nullptr;
+	if (M_str_len(cwd) > 259) {
+		M_free(cwd);
+		return nullptr;
+	}
+	return cwd;
 }
 
 } // namespace m::detail
@@ -57,96 +57,96 @@ extern "C" {
 
 M_fs_error_t M_fs_path_get_cwd(char **cwd)
 {
-    if (cwd == nullptr)
-        return M_FS_ERROR_INVALID;
-    *cwd = nullptr;
+	if (cwd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*cwd = nullptr;
 
-    char room[kCwdRoom];
-    if (::getcwd(room, sizeof(room)) == nullptr)
-        return M_fs_error_from_syserr(M_platform_errno());
-    *cwd = M_strdup(room);
-    return M_FS_ERROR_SUCCESS;
+	char room[kCwdRoom];
+	if (::getcwd(room, sizeof(room)) == nullptr)
+		return M_fs_error_from_syserr(M_platform_errno());
+	*cwd = M_strdup(room);
+	return M_FS_ERROR_SUCCESS;
 }
 
 M_fs_error_t M_fs_path_set_cwd(const char *path)
 {
-    if (M_str_isempty(path))
-        return M_FS_ERROR_INVALID;
-    if (::chdir(path) != 0)
-        return M_fs_error_from_syserr(M_platform_errno());
-    return M_FS_ERROR_SUCCESS;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
+	if (::chdir(path) != 0)
+		return M_fs_error_from_syserr(M_platform_errno());
+	return M_FS_ERROR_SUCCESS;
 }
 
 M_bool M_fs_path_ishidden(const char *path, M_fs_info_t *info)
 {
-    if (info != nullptr)
-        return M_fs_info_get_ishidden(info);
-    if (M_str_isempty(path))
-        return M_FALSE;
+	if (info != nullptr)
+		return M_fs_info_get_ishidden(info);
+	if (M_str_isempty(path))
+		return M_FALSE;
 
-    M_fs_info_t *own = nullptr;
-    if (M_fs_info(&own, path, M_FS_INFO_FLAG_BASIC) != M_FS_ERROR_SUCCESS)
-        return M_FALSE;
-    const M_bool hidden = M_fs_info_get_ishidden(own);
-    M_fs_info_destroy(own);
-    return hidden;
+	M_fs_info_t *own = nullptr;
+	if (M_fs_info(&own, path, M_FS_INFO_FLAG_BASIC) != M_FS_ERROR_SUCCESS)
+		return M_FALSE;
+	const M_bool hidden = M_fs_info_get_ishidden(own);
+	M_fs_info_destroy(own);
+	return hidden;
 }
 
 M_fs_error_t M_fs_path_readlink(char **out, const char *path)
 {
-    if (out == nullptr)
-        return M_FS_ERROR_INVALID;
-    *out = nullptr;
-    if (M_str_isempty(path))
-        return M_FS_ERROR_INVALID;
+	if (out == nullptr)
+		return M_FS_ERROR_INVALID;
+	*out = nullptr;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
 
-    char          target[PATH_MAX];
-    const ssize_t n = ::readlink(path, target, sizeof(target));
-    if (n < 0) {
-        /* Not a link, or nothing there yet (a file about to be created):
+	char          target[PATH_MAX];
+	const ssize_t n = ::readlink(path, target, sizeof(target));
+	if (n < 0) {
+		/* Not a link, or nothing there yet (a file about to be created):
          * both simply mean "no link". */
-        if (errno == EINVAL || errno == ENOENT || errno == ENOTDIR)
-            return M_FS_ERROR_SUCCESS;
-        return M_fs_error_from_syserr(M_platform_errno());
-    }
-    const size_t len = static_cast<size_t>(n);
-    if (len >= sizeof(target))
-        return M_FS_ERROR_NAME_TOO_LONG;
-    if (is_pseudo_target(target, len))
-        return M_FS_ERROR_SUCCESS;
+		if (errno == EINVAL || errno == ENOENT || errno == ENOTDIR)
+			return M_FS_ERROR_SUCCESS;
+		return M_fs_error_from_syserr(M_platform_errno());
+	}
+	const size_t len = static_cast<size_t>(n);
+	if (len >= sizeof(target))
+		return M_FS_ERROR_NAME_TOO_LONG;
+	if (is_pseudo_target(target, len))
+		return M_FS_ERROR_SUCCESS;
 
-    char *copy = static_cast<char *>(M_malloc(len + 1));
-    M_mem_copy(copy, target, len);
-    copy[len] = '\0';
-    *out      = copy;
-    return M_FS_ERROR_SUCCESS;
+	char *copy = static_cast<char *>(M_malloc(len + 1));
+	M_mem_copy(copy, target, len);
+	copy[len] = '\0';
+	*out      = copy;
+	return M_FS_ERROR_SUCCESS;
 }
 
 char *M_fs_path_user_confdir(M_fs_system_t sys_type)
 {
-    char       *out = nullptr;
-    const char *xdg = ::getenv("XDG_CONFIG_HOME");
-    M_fs_error_t res;
-    if (!M_str_isempty(xdg)) {
-        res = M_fs_path_norm(&out, "$XDG_CONFIG_HOME", M_FS_PATH_NORM_NONE, sys_type);
-    } else {
-        res = M_fs_path_norm(&out, "~/.config", M_FS_PATH_NORM_HOME, sys_type);
-    }
-    return res == M_FS_ERROR_SUCCESS ? out : nullptr;
+	char        *out = nullptr;
+	const char  *xdg = ::getenv("XDG_CONFIG_HOME");
+	M_fs_error_t res;
+	if (!M_str_isempty(xdg)) {
+		res = M_fs_path_norm(&out, "$XDG_CONFIG_HOME", M_FS_PATH_NORM_NONE, sys_type);
+	} else {
+		res = M_fs_path_norm(&out, "~/.config", M_FS_PATH_NORM_HOME, sys_type);
+	}
+	return res == M_FS_ERROR_SUCCESS ? out : nullptr;
 }
 
 char *M_fs_path_tmpdir(M_fs_system_t sys_type)
 {
-    const char *dir = ::getenv("TMPDIR");
-    if (M_str_isempty(dir))
-        dir = "/tmp";
-    if (M_str_len(dir) > 260)
-        return nullptr;
+	const char *dir = ::getenv("TMPDIR");
+	if (M_str_isempty(dir))
+		dir = "/tmp";
+	if (M_str_len(dir) > 260)
+		return nullptr;
 
-    char *out = nullptr;
-    if (M_fs_path_norm(&out, dir, M_FS_PATH_NORM_ABSOLUTE, sys_type) != M_FS_ERROR_SUCCESS)
-        return nullptr;
-    return out;
+	char *out = nullptr;
+	if (M_fs_path_norm(&out, dir, M_FS_PATH_NORM_ABSOLUTE, sys_type) != M_FS_ERROR_SUCCESS)
+		return nullptr;
+	return out;
 }
 
 } // extern "C"

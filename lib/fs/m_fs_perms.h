@@ -30,24 +30,24 @@ M_BEGIN_DECLS
 
 /* Mode bits (uint32_t). */
 typedef enum {
-    M_FS_PERMS_MODE_NONE  = 0,
-    M_FS_PERMS_MODE_READ  = 1u << 0,
-    M_FS_PERMS_MODE_WRITE = 1u << 1,
-    M_FS_PERMS_MODE_EXEC  = 1u << 2
+	M_FS_PERMS_MODE_NONE  = 0,
+	M_FS_PERMS_MODE_READ  = 1u << 0,
+	M_FS_PERMS_MODE_WRITE = 1u << 1,
+	M_FS_PERMS_MODE_EXEC  = 1u << 2
 } M_fs_perms_mode_t;
 
 /* Classes of a mode entry. */
 typedef enum {
-    M_FS_PERMS_WHO_USER  = 0, /* the owner */
-    M_FS_PERMS_WHO_GROUP = 1, /* the group */
-    M_FS_PERMS_WHO_OTHER = 2  /* everyone else */
+	M_FS_PERMS_WHO_USER  = 0, /* the owner */
+	M_FS_PERMS_WHO_GROUP = 1, /* the group */
+	M_FS_PERMS_WHO_OTHER = 2  /* everyone else */
 } M_fs_perms_who_t;
 
 /* Kinds of a mode entry. */
 typedef enum {
-    M_FS_PERMS_TYPE_EXACT  = 0, /* the mode is the whole set */
-    M_FS_PERMS_TYPE_ADD    = 1, /* bits to grant on top of what is there */
-    M_FS_PERMS_TYPE_REMOVE = 2  /* bits to take away */
+	M_FS_PERMS_TYPE_EXACT  = 0, /* the mode is the whole set */
+	M_FS_PERMS_TYPE_ADD    = 1, /* bits to grant on top of what is there */
+	M_FS_PERMS_TYPE_REMOVE = 2  /* bits to take away */
 } M_fs_perms_type_t;
 
 /* A new empty object: no user, no group, no entry set.
@@ -118,9 +118,9 @@ M_API M_fs_perms_type_t M_fs_perms_get_type(const M_fs_perms_t *perms, M_fs_perm
 M_API M_bool M_fs_perms_get_isset(const M_fs_perms_t *perms, M_fs_perms_who_t who);
 
 /* The directory-entry twins of the three getters above. */
-M_API uint32_t M_fs_perms_get_dir_mode(const M_fs_perms_t *perms, M_fs_perms_who_t who);
+M_API uint32_t          M_fs_perms_get_dir_mode(const M_fs_perms_t *perms, M_fs_perms_who_t who);
 M_API M_fs_perms_type_t M_fs_perms_get_dir_type(const M_fs_perms_t *perms, M_fs_perms_who_t who);
-M_API M_bool M_fs_perms_get_dir_isset(const M_fs_perms_t *perms, M_fs_perms_who_t who);
+M_API M_bool            M_fs_perms_get_dir_isset(const M_fs_perms_t *perms, M_fs_perms_who_t who);
 
 /* Clear both the file and the directory entry of class who.
  * perms: NULL is ignored; an unknown who is ignored. */

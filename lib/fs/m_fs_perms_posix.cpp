@@ -24,8 +24,8 @@ constexpr int kShift[3] = {6, 3, 0};
  * ERANGE up to a sane ceiling. */
 size_t lookup_bufsize(int which) noexcept
 {
-    const long hint = ::sysconf(which);
-    return hint > 0 ? static_cast<size_t>(hint) : 1024;
+	const long hint = ::sysconf(which);
+	return hint > 0 ? static_cast<size_t>(hint) : 1024;
 }
 constexpr size_t kLookupMax = 1u << 20;
 
@@ -34,15 +34,15 @@ constexpr size_t kLookupMax = 1u << 20;
 template <typename Fn>
 int with_lookup_buffer(int which, Fn fn) noexcept
 {
-    size_t len = lookup_bufsize(which);
-    for (;;) {
-        char *buf = static_cast<char *>(M_malloc(len));
-        int   err = fn(buf, len);
-        M_free(buf);
-        if (err != ERANGE || len >= kLookupMax)
-            return err;
-        len *= 2;
-    }
+	size_t len = lookup_bufsize(which);
+	for (;;) {
+		char *buf = static_cast<char *>(M_malloc(len));
+		int   err = fn(buf, len);
+		M_free(buf);
+		if (err != ERANGE || len >= kLookupMax)
+			return err;
+		len *= 2;
+	}
 }
 
 /* The account database's _r calls: by name (getpwnam_r, getgrnam_r) and by
@@ -58,9 +58,9 @@ using by_id_r = int (*)(Id, Rec *, char *, size_t, Rec **);
 template <typename Rec, typename Id>
 M_fs_error_t lookup_id(int which, by_name_r<Rec> get, Id Rec::*field, const char *name, Id *out) noexcept
 {
-    Rec      *found = nullptr;
-    Id        id    = 0;
-    const int err   = with_lookup_buffer(which, [&](char *buf, size_t len) {
+	Rec      *found = nullptr;
+	Id        id    = 0;
+	const int err   = with_lookup_buffer(which, [&](char *buf, size_t len) {
         Rec rec;
         found = nullptr;
         int e = get(name, &rec, buf, len, &found);
@@ -68,12 +68,12 @@ M_fs_error_t lookup_id(int which, by_name_r<Rec> get, Id Rec::*field, const char
             id = rec.*field;
         return e;
     });
-    if (err != 0)
-        return m::detail::fs_error_from_errno(err);
-    if (found == nullptr)
-        return M_FS_ERROR_GENERIC;
-    *out = id;
-    return M_FS_ERROR_SUCCESS;
+	if (err != 0)
+		return m::detail::fs_error_from_errno(err);
+	if (found == nullptr)
+		return M_FS_ERROR_GENERIC;
+	*out = id;
+	return M_FS_ERROR_SUCCESS;
 }
 
 /* A copy of one text field of the record for id; NULL when there is no such
@@ -81,51 +81,51 @@ M_fs_error_t lookup_id(int which, by_name_r<Rec> get, Id Rec::*field, const char
 template <typename Rec, typename Id>
 char *lookup_text(int which, by_id_r<Rec, Id> get, Id id, char *Rec::*field) noexcept
 {
-    char *text = nullptr;
-    (void)with_lookup_buffer(which, [&](char *buf, size_t len) {
-        Rec  rec;
-        Rec *found = nullptr;
-        int  e     = get(id, &rec, buf, len, &found);
-        if (e == 0 && found != nullptr && !M_str_isempty(rec.*field))
-            text = M_strdup(rec.*field);
-        return e;
-    });
-    return text;
+	char *text = nullptr;
+	(void)with_lookup_buffer(which, [&](char *buf, size_t len) {
+		Rec  rec;
+		Rec *found = nullptr;
+		int  e     = get(id, &rec, buf, len, &found);
+		if (e == 0 && found != nullptr && !M_str_isempty(rec.*field))
+			text = M_strdup(rec.*field);
+		return e;
+	});
+	return text;
 }
 
 /* Apply perms to the file described by st through the given chmod/chown. */
 template <typename Chmod, typename Chown>
 M_fs_error_t apply_perms(const M_fs_perms_t *perms, const struct stat &st, Chmod do_chmod, Chown do_chown) noexcept
 {
-    /* For a directory, a class's directory entry (when set) stands in for
+	/* For a directory, a class's directory entry (when set) stands in for
      * its file entry, so that an ADD or REMOVE aimed at directories merges
      * into the directory's current rights rather than replacing them. */
-    M_fs_perms_t *change = M_fs_perms_dup(perms);
-    if (S_ISDIR(st.st_mode)) {
-        for (int who = 0; who < 3; who++) {
-            if (change->dir[who].isset)
-                change->file[who] = change->dir[who];
-        }
-    }
-    for (int who = 0; who < 3; who++)
-        change->dir[who] = M_fs_perms_entry{M_FALSE, 0, M_FS_PERMS_TYPE_EXACT};
+	M_fs_perms_t *change = M_fs_perms_dup(perms);
+	if (S_ISDIR(st.st_mode)) {
+		for (int who = 0; who < 3; who++) {
+			if (change->dir[who].isset)
+				change->file[who] = change->dir[who];
+		}
+	}
+	for (int who = 0; who < 3; who++)
+		change->dir[who] = M_fs_perms_entry{M_FALSE, 0, M_FS_PERMS_TYPE_EXACT};
 
-    M_fs_perms_t *current = m::detail::perms_from_stat(st);
-    M_fs_perms_merge(&current, change);
+	M_fs_perms_t *current = m::detail::perms_from_stat(st);
+	M_fs_perms_merge(&current, change);
 
-    /* Keep the set-id and sticky bits; only the nine rwx bits are ours. */
-    const mode_t mode = (st.st_mode & 07000) | m::detail::perms_to_host_mode(current, false);
-    M_fs_perms_destroy(current);
+	/* Keep the set-id and sticky bits; only the nine rwx bits are ours. */
+	const mode_t mode = (st.st_mode & 07000) | m::detail::perms_to_host_mode(current, false);
+	M_fs_perms_destroy(current);
 
-    if (do_chmod(mode) != 0)
-        return M_fs_error_from_syserr(M_platform_errno());
-    if (perms->user != nullptr || perms->group != nullptr) {
-        const uid_t uid = perms->user != nullptr ? perms->uid : static_cast<uid_t>(-1);
-        const gid_t gid = perms->group != nullptr ? perms->gid : static_cast<gid_t>(-1);
-        if (do_chown(uid, gid) != 0)
-            return M_fs_error_from_syserr(M_platform_errno());
-    }
-    return M_FS_ERROR_SUCCESS;
+	if (do_chmod(mode) != 0)
+		return M_fs_error_from_syserr(M_platform_errno());
+	if (perms->user != nullptr || perms->group != nullptr) {
+		const uid_t uid = perms->user != nullptr ? perms->uid : static_cast<uid_t>(-1);
+		const gid_t gid = perms->group != nullptr ? perms->gid : static_cast<gid_t>(-1);
+		if (do_chown(uid, gid) != 0)
+			return M_fs_error_from_syserr(M_platform_errno());
+	}
+	return M_FS_ERROR_SUCCESS;
 }
 
 /* Set (name looked up first; nothing changes when that fails) or clear
@@ -135,20 +135,20 @@ template <typename Id>
 M_fs_error_t set_account(M_fs_perms_t *perms, const char *name, char *M_fs_perms_t::*name_field,
                          Id M_fs_perms_t::*id_field, M_fs_error_t (*lookup)(const char *, Id *) noexcept) noexcept
 {
-    if (perms == nullptr)
-        return M_FS_ERROR_INVALID;
-    Id    id   = 0;
-    char *copy = nullptr;
-    if (!M_str_isempty(name)) {
-        const M_fs_error_t res = lookup(name, &id);
-        if (res != M_FS_ERROR_SUCCESS)
-            return res;
-        copy = M_strdup(name); /* before the release: name may be the current one */
-    }
-    M_free(perms->*name_field);
-    perms->*name_field = copy;
-    perms->*id_field   = id;
-    return M_FS_ERROR_SUCCESS;
+	if (perms == nullptr)
+		return M_FS_ERROR_INVALID;
+	Id    id   = 0;
+	char *copy = nullptr;
+	if (!M_str_isempty(name)) {
+		const M_fs_error_t res = lookup(name, &id);
+		if (res != M_FS_ERROR_SUCCESS)
+			return res;
+		copy = M_strdup(name); /* before the release: name may be the current one */
+	}
+	M_free(perms->*name_field);
+	perms->*name_field = copy;
+	perms->*id_field   = id;
+	return M_FS_ERROR_SUCCESS;
 }
 
 } // namespace
@@ -157,83 +157,83 @@ namespace m::detail {
 
 uint32_t perms_mode_from_host(mode_t mode, int who) noexcept
 {
-    const unsigned bits = (static_cast<unsigned>(mode) >> kShift[who]) & 7u;
-    uint32_t       out  = 0;
-    if (bits & 4u)
-        out |= M_FS_PERMS_MODE_READ;
-    if (bits & 2u)
-        out |= M_FS_PERMS_MODE_WRITE;
-    if (bits & 1u)
-        out |= M_FS_PERMS_MODE_EXEC;
-    return out;
+	const unsigned bits = (static_cast<unsigned>(mode) >> kShift[who]) & 7u;
+	uint32_t       out  = 0;
+	if (bits & 4u)
+		out |= M_FS_PERMS_MODE_READ;
+	if (bits & 2u)
+		out |= M_FS_PERMS_MODE_WRITE;
+	if (bits & 1u)
+		out |= M_FS_PERMS_MODE_EXEC;
+	return out;
 }
 
 mode_t perms_mode_to_host(uint32_t mode, int who) noexcept
 {
-    unsigned bits = 0;
-    if (mode & M_FS_PERMS_MODE_READ)
-        bits |= 4u;
-    if (mode & M_FS_PERMS_MODE_WRITE)
-        bits |= 2u;
-    if (mode & M_FS_PERMS_MODE_EXEC)
-        bits |= 1u;
-    return static_cast<mode_t>(bits << kShift[who]);
+	unsigned bits = 0;
+	if (mode & M_FS_PERMS_MODE_READ)
+		bits |= 4u;
+	if (mode & M_FS_PERMS_MODE_WRITE)
+		bits |= 2u;
+	if (mode & M_FS_PERMS_MODE_EXEC)
+		bits |= 1u;
+	return static_cast<mode_t>(bits << kShift[who]);
 }
 
 M_fs_perms_t *perms_from_stat(const struct stat &st) noexcept
 {
-    M_fs_perms_t *p = M_fs_perms_create();
-    for (int who = 0; who < 3; who++) {
-        const uint32_t mode = perms_mode_from_host(st.st_mode, who);
-        M_fs_perms_set_mode(p, mode, static_cast<M_fs_perms_who_t>(who), M_FS_PERMS_TYPE_EXACT);
-    }
-    p->user = user_name(st.st_uid);
-    p->uid  = st.st_uid;
-    p->group = group_name(st.st_gid);
-    p->gid   = st.st_gid;
-    return p;
+	M_fs_perms_t *p = M_fs_perms_create();
+	for (int who = 0; who < 3; who++) {
+		const uint32_t mode = perms_mode_from_host(st.st_mode, who);
+		M_fs_perms_set_mode(p, mode, static_cast<M_fs_perms_who_t>(who), M_FS_PERMS_TYPE_EXACT);
+	}
+	p->user  = user_name(st.st_uid);
+	p->uid   = st.st_uid;
+	p->group = group_name(st.st_gid);
+	p->gid   = st.st_gid;
+	return p;
 }
 
 mode_t perms_to_host_mode(const M_fs_perms_t *perms, bool is_dir) noexcept
 {
-    if (perms == nullptr)
-        return 0;
-    mode_t mode = 0;
-    for (int who = 0; who < 3; who++) {
-        const M_fs_perms_entry *e = (is_dir && perms->dir[who].isset) ? &perms->dir[who] : &perms->file[who];
-        if (!e->isset || e->type == M_FS_PERMS_TYPE_REMOVE)
-            continue;
-        mode |= perms_mode_to_host(e->mode, who);
-    }
-    return mode;
+	if (perms == nullptr)
+		return 0;
+	mode_t mode = 0;
+	for (int who = 0; who < 3; who++) {
+		const M_fs_perms_entry *e = (is_dir && perms->dir[who].isset) ? &perms->dir[who] : &perms->file[who];
+		if (!e->isset || e->type == M_FS_PERMS_TYPE_REMOVE)
+			continue;
+		mode |= perms_mode_to_host(e->mode, who);
+	}
+	return mode;
 }
 
 M_fs_error_t lookup_user(const char *name, uid_t *uid) noexcept
 {
-    return lookup_id(_SC_GETPW_R_SIZE_MAX, ::getpwnam_r, &passwd::pw_uid, name, uid);
+	return lookup_id(_SC_GETPW_R_SIZE_MAX, ::getpwnam_r, &passwd::pw_uid, name, uid);
 }
 
 M_fs_error_t lookup_group(const char *name, gid_t *gid) noexcept
 {
-    return lookup_id(_SC_GETGR_R_SIZE_MAX, ::getgrnam_r, &group::gr_gid, name, gid);
+	return lookup_id(_SC_GETGR_R_SIZE_MAX, ::getgrnam_r, &group::gr_gid, name, gid);
 }
 
 char *user_name(uid_t uid) noexcept
 {
-    return lookup_text(_SC_GETPW_R_SIZE_MAX, ::getpwuid_r, uid, &passwd::pw_name);
+	return lookup_text(_SC_GETPW_R_SIZE_MAX, ::getpwuid_r, uid, &passwd::pw_name);
 }
 
 char *group_name(gid_t gid) noexcept
 {
-    return lookup_text(_SC_GETGR_R_SIZE_MAX, ::getgrgid_r, gid, &group::gr_name);
+	return lookup_text(_SC_GETGR_R_SIZE_MAX, ::getgrgid_r, gid, &group::gr_name);
 }
 
 char *home_dir() noexcept
 {
-    const char *env = ::getenv("HOME");
-    if (!M_str_isempty(env))
-        return M_strdup(env);
-    return lookup_text(_SC_GETPW_R_SIZE_MAX, ::getpwuid_r, ::getuid(), &passwd::pw_dir);
+	const char *env = ::getenv("HOME");
+	if (!M_str_isempty(env))
+		return M_strdup(env);
+	return lookup_text(_SC_GETPW_R_SIZE_MAX, ::getpwuid_r, ::getuid(), &passwd::pw_dir);
 }
 
 } // namespace m::detail
@@ -242,56 +242,56 @@ extern "C" {
 
 M_fs_error_t M_fs_perms_set_user(M_fs_perms_t *perms, const char *user)
 {
-    return set_account(perms, user, &M_fs_perms_t::user, &M_fs_perms_t::uid, m::detail::lookup_user);
+	return set_account(perms, user, &M_fs_perms_t::user, &M_fs_perms_t::uid, m::detail::lookup_user);
 }
 
 M_fs_error_t M_fs_perms_set_group(M_fs_perms_t *perms, const char *group)
 {
-    return set_account(perms, group, &M_fs_perms_t::group, &M_fs_perms_t::gid, m::detail::lookup_group);
+	return set_account(perms, group, &M_fs_perms_t::group, &M_fs_perms_t::gid, m::detail::lookup_group);
 }
 
 M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
 {
-    if (M_str_isempty(path))
-        return M_FS_ERROR_INVALID;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
 
-    int amode = F_OK;
-    if (mode & M_FS_PERMS_MODE_READ)
-        amode |= R_OK;
-    if (mode & M_FS_PERMS_MODE_WRITE)
-        amode |= W_OK;
-    if (mode & M_FS_PERMS_MODE_EXEC)
-        amode |= X_OK;
+	int amode = F_OK;
+	if (mode & M_FS_PERMS_MODE_READ)
+		amode |= R_OK;
+	if (mode & M_FS_PERMS_MODE_WRITE)
+		amode |= W_OK;
+	if (mode & M_FS_PERMS_MODE_EXEC)
+		amode |= X_OK;
 
-    return m::detail::with_info_path(path, [&](const char *norm) {
-        return ::access(norm, amode) != 0 ? M_fs_error_from_syserr(M_platform_errno()) : M_FS_ERROR_SUCCESS;
-    });
+	return m::detail::with_info_path(path, [&](const char *norm) {
+		return ::access(norm, amode) != 0 ? M_fs_error_from_syserr(M_platform_errno()) : M_FS_ERROR_SUCCESS;
+	});
 }
 
 M_fs_error_t M_fs_perms_set_perms(const M_fs_perms_t *perms, const char *path)
 {
-    if (perms == nullptr || M_str_isempty(path))
-        return M_FS_ERROR_INVALID;
+	if (perms == nullptr || M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
 
-    return m::detail::with_info_stat(path, [&](const char *norm, const struct stat &st) {
-        return apply_perms(
-            perms, st, [&](mode_t m) { return ::chmod(norm, m); },
-            [&](uid_t u, gid_t g) { return ::chown(norm, u, g); });
-    });
+	return m::detail::with_info_stat(path, [&](const char *norm, const struct stat &st) {
+		return apply_perms(
+		    perms, st, [&](mode_t m) { return ::chmod(norm, m); },
+		    [&](uid_t u, gid_t g) { return ::chown(norm, u, g); });
+	});
 }
 
 M_fs_error_t M_fs_perms_set_perms_file(const M_fs_perms_t *perms, M_fs_file_t *fd)
 {
-    if (perms == nullptr || fd == nullptr || fd->fd < 0)
-        return M_FS_ERROR_INVALID;
+	if (perms == nullptr || fd == nullptr || fd->fd < 0)
+		return M_FS_ERROR_INVALID;
 
-    struct stat st;
-    if (::fstat(fd->fd, &st) != 0)
-        return M_fs_error_from_syserr(M_platform_errno());
-    const int desc = fd->fd;
-    return apply_perms(
-        perms, st, [desc](mode_t m) { return ::fchmod(desc, m); },
-        [desc](uid_t u, gid_t g) { return ::fchown(desc, u, g); });
+	struct stat st;
+	if (::fstat(fd->fd, &st) != 0)
+		return M_fs_error_from_syserr(M_platform_errno());
+	const int desc = fd->fd;
+	return apply_perms(
+	    perms, st, [desc](mode_t m) { return ::fchmod(desc, m); },
+	    [desc](uid_t u, gid_t g) { return ::fchown(desc, u, g); });
 }
 
 } // extern "C"

@@ -20,11 +20,10 @@
 #include "fs/m_fs_error.h"
 
 #ifndef __cplusplus
-#  include <uchar.h> /* char16_t (a keyword type in C++) */
+#include <uchar.h> /* char16_t (a keyword type in C++) */
 #endif
 
 M_BEGIN_DECLS
-
 
 /* Translate a Windows system error number into a result code.
  *

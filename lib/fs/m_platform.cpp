@@ -13,31 +13,31 @@
 namespace {
 
 struct ErrnoRow {
-    int      err;    /* errno value */
-    uint32_t syserr; /* equivalent Windows error number */
+	int      err;    /* errno value */
+	uint32_t syserr; /* equivalent Windows error number */
 };
 
 /* Every errno value the table knows. ENOTSUP and EOPNOTSUPP are the same
  * number on Linux; both are listed so another host would still map them. */
 constexpr ErrnoRow kErrnoTable[] = {
-    {0,            0},   /* ERROR_SUCCESS */
-    {ENOENT,       2},   /* ERROR_FILE_NOT_FOUND */
-    {ENOTDIR,      3},   /* ERROR_PATH_NOT_FOUND: a component is not a directory */
-    {EMFILE,       4},   /* ERROR_TOO_MANY_OPEN_FILES */
-    {ENFILE,       4},
-    {EACCES,       5},   /* ERROR_ACCESS_DENIED */
-    {EPERM,        5},
-    {EXDEV,        17},  /* ERROR_NOT_SAME_DEVICE */
-    {EROFS,        19},  /* ERROR_WRITE_PROTECT */
-    {ESPIPE,       25},  /* ERROR_SEEK */
-    {EIO,          30},  /* ERROR_READ_FAULT */
-    {EBUSY,        32},  /* ERROR_SHARING_VIOLATION */
-    {ETXTBSY,      32},
-    {ENOTSUP,      50},  /* ERROR_NOT_SUPPORTED */
-    {EOPNOTSUPP,   50},
-    {EEXIST,       80},  /* ERROR_FILE_EXISTS */
-    {EINVAL,       87},  /* ERROR_INVALID_PARAMETER */
-    {ENOTEMPTY,    145}, /* ERROR_DIR_NOT_EMPTY */
+    {0, 0},       /* ERROR_SUCCESS */
+    {ENOENT, 2},  /* ERROR_FILE_NOT_FOUND */
+    {ENOTDIR, 3}, /* ERROR_PATH_NOT_FOUND: a component is not a directory */
+    {EMFILE, 4},  /* ERROR_TOO_MANY_OPEN_FILES */
+    {ENFILE, 4},
+    {EACCES, 5}, /* ERROR_ACCESS_DENIED */
+    {EPERM, 5},
+    {EXDEV, 17},  /* ERROR_NOT_SAME_DEVICE */
+    {EROFS, 19},  /* ERROR_WRITE_PROTECT */
+    {ESPIPE, 25}, /* ERROR_SEEK */
+    {EIO, 30},    /* ERROR_READ_FAULT */
+    {EBUSY, 32},  /* ERROR_SHARING_VIOLATION */
+    {ETXTBSY, 32},
+    {ENOTSUP, 50}, /* ERROR_NOT_SUPPORTED */
+    {EOPNOTSUPP, 50},
+    {EEXIST, 80},        /* ERROR_FILE_EXISTS */
+    {EINVAL, 87},        /* ERROR_INVALID_PARAMETER */
+    {ENOTEMPTY, 145},    /* ERROR_DIR_NOT_EMPTY */
     {ENAMETOOLONG, 206}, /* ERROR_FILENAME_EXCED_RANGE */
 };
 static_assert(sizeof(kErrnoTable) / sizeof(kErrnoTable[0]) == 19, "errno table rows");
@@ -48,11 +48,11 @@ namespace m::detail {
 
 uint32_t syserr_from_errno(int err) noexcept
 {
-    for (const ErrnoRow &row : kErrnoTable) {
-        if (row.err == err)
-            return row.syserr;
-    }
-    return M_PLATFORM_SYSERR_OTHER;
+	for (const ErrnoRow &row : kErrnoTable) {
+		if (row.err == err)
+			return row.syserr;
+	}
+	return M_PLATFORM_SYSERR_OTHER;
 }
 
 } // namespace m::detail
@@ -61,7 +61,7 @@ extern "C" {
 
 uint32_t M_platform_errno(void)
 {
-    return m::detail::syserr_from_errno(errno);
+	return m::detail::syserr_from_errno(errno);
 }
 
 } // extern "C"

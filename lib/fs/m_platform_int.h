@@ -16,7 +16,7 @@ uint32_t syserr_from_errno(int err) noexcept;
 /* The result code of a failed system call: errno through both tables. */
 inline M_fs_error_t fs_error_from_errno(int err) noexcept
 {
-    return M_fs_error_from_syserr(syserr_from_errno(err));
+	return M_fs_error_from_syserr(syserr_from_errno(err));
 }
 
 } // namespace m::detail

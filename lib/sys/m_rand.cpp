@@ -21,7 +21,7 @@ namespace {
 
 static_assert(sizeof(M_rand_state) == 16, "generator state is two 64-bit words");
 
-constexpr uint64_t kJump[2] = { 0xbeac0467eba5facbULL, 0xd86b048b86aa9922ULL };
+constexpr uint64_t kJump[2] = {0xbeac0467eba5facbULL, 0xd86b048b86aa9922ULL};
 
 constexpr uint64_t rotl(uint64_t x, int k)
 {
@@ -83,7 +83,7 @@ uint64_t range_draw(M_rand_state &r, uint64_t min, uint64_t max)
 	const uint64_t bucket = all / span;
 	/* limit = span * bucket: draws at or above it fall into the incomplete
 	 * last bucket and would favour the low values, so they are redrawn. */
-	const uint64_t limit  = all - (all % span);
+	const uint64_t limit = all - (all % span);
 
 	for (;;) {
 		const uint64_t v = step(r);

@@ -95,7 +95,8 @@ void M_time_to_filetime(M_time_t t, M_time_filetime_t *ft)
 	/* Unsigned arithmetic: wraps modulo 2^64 for times whose tick count does
 	 * not fit (beyond about year 30828) instead of overflowing a signed
 	 * number; every representable FILETIME comes out exact. */
-	const uint64_t v = static_cast<uint64_t>(t) * static_cast<uint64_t>(kTicksPerSec) + static_cast<uint64_t>(kEpochDiff);
+	const uint64_t v =
+	    static_cast<uint64_t>(t) * static_cast<uint64_t>(kTicksPerSec) + static_cast<uint64_t>(kEpochDiff);
 	M_time_filetime_from_int64(static_cast<int64_t>(v), ft);
 }
 
@@ -143,7 +144,8 @@ void M_time_timeval_from_filetime(const M_time_filetime_t *ft, M_timeval_t *tv)
 	}
 	/* Unsigned subtraction, then read as signed: the wrap of an
 	 * out-of-range FILETIME is defined instead of overflowing. */
-	const int64_t d = static_cast<int64_t>(static_cast<uint64_t>(M_time_filetime_to_int64(ft)) - static_cast<uint64_t>(kEpochDiff));
+	const int64_t d =
+	    static_cast<int64_t>(static_cast<uint64_t>(M_time_filetime_to_int64(ft)) - static_cast<uint64_t>(kEpochDiff));
 	/* Floor division, so that times before 1970 keep usec in 0..999,999
 	 * (truncation would give a negative usec with sec rounded up). */
 	int64_t us = d / 10;

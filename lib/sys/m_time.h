@@ -106,7 +106,7 @@ typedef M_time_t (*M_time_tz_adjust_tolocal_t)(const void *data, M_time_t gmt, M
 /* Zone object: private data and its two operations. The library only calls
  * the operations; building a zone is the caller's business. */
 typedef struct {
-	const void                  *data;            /* the zone's private data */
+	const void                  *data;             /* the zone's private data */
 	M_time_tz_adjust_fromlocal_t adjust_fromlocal; /* local -> UTC offset */
 	M_time_tz_adjust_tolocal_t   adjust_tolocal;   /* UTC -> local offset, daylight flag, name */
 } M_time_tz_t;

@@ -30,14 +30,14 @@
 namespace {
 
 constexpr int32_t kMdays[2][12] = {
-	{ 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 },
-	{ 31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 },
+    {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
+    {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31},
 };
 
 /* Weekday of day number d since 1970-01-01 (a Thursday): wdaymap[d % 7] for
  * d >= 0, rwdaymap[(-d) % 7] for d < 0. */
-constexpr int64_t kWdaymap[7]  = { 4, 5, 6, 0, 1, 2, 3 };
-constexpr int64_t kRwdaymap[7] = { 4, 3, 2, 1, 0, 6, 5 };
+constexpr int64_t kWdaymap[7]  = {4, 5, 6, 0, 1, 2, 3};
+constexpr int64_t kRwdaymap[7] = {4, 3, 2, 1, 0, 6, 5};
 
 constexpr int64_t kDaysPer400Years = 146097;
 constexpr int64_t kSecsPerDay      = 86400;

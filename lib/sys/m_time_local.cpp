@@ -54,13 +54,12 @@ pthread_mutex_t g_tz_lock = PTHREAD_MUTEX_INITIALIZER;
 void tzset_if_changed()
 {
 	pthread_mutex_lock(&g_tz_lock);
-	const char  *tz  = std::getenv("TZ");
-	const bool   set = tz != nullptr;
-	const size_t len = set ? std::strlen(tz) : 0;
+	const char  *tz   = std::getenv("TZ");
+	const bool   set  = tz != nullptr;
+	const size_t len  = set ? std::strlen(tz) : 0;
 	const bool   same = g_tz_seen.valid && set == g_tz_seen.set && len == g_tz_seen.len &&
-	                    (!set || std::memcmp(tz, g_tz_seen.text, len) == 0) &&
-	                    tzname[0] == g_tz_seen.name0 && tzname[1] == g_tz_seen.name1 &&
-	                    timezone == g_tz_seen.offset && daylight == g_tz_seen.dst;
+	                  (!set || std::memcmp(tz, g_tz_seen.text, len) == 0) && tzname[0] == g_tz_seen.name0 &&
+	                  tzname[1] == g_tz_seen.name1 && timezone == g_tz_seen.offset && daylight == g_tz_seen.dst;
 	if (!same) {
 		tzset();
 		g_tz_seen.set    = set;
@@ -179,10 +178,10 @@ M_time_t M_time_fromlocal(M_time_tm_t *tm, const M_time_tz_t *tz)
 	if (tz != nullptr) {
 		/* Read the fields as if UTC, keep the caller's daylight flag for the
 		 * zone's local-to-UTC operation, then apply its offset. */
-		const int64_t isdst = tm->isdst;
-		const M_time_t u    = M_time_fromgm(tm);
-		tm->isdst           = isdst;
-		t                   = u;
+		const int64_t  isdst = tm->isdst;
+		const M_time_t u     = M_time_fromgm(tm);
+		tm->isdst            = isdst;
+		t                    = u;
 		if (tz->adjust_fromlocal != nullptr)
 			t += tz->adjust_fromlocal(tz->data, tm);
 		M_mem_set(tm, 0, sizeof(*tm));

@@ -37,7 +37,6 @@ std::string write_cell(const char *cell, const char *header, bool *used = nullpt
 	return s;
 }
 
-
 } // namespace
 
 TEST(tokenexp, luhn_check_digit_on_digit_tokens)
@@ -67,7 +66,7 @@ TEST(tokenexp, luhn_check_digit_on_digit_tokens)
 TEST(tokenexp, date_cells)
 {
 	test_util::TzGuard utc("UTC");
-	bool      used = false;
+	bool               used = false;
 	EXPECT_EQ(write_cell("0", "bdate", &used), "");
 	EXPECT_TRUE(used); /* written empty */
 	EXPECT_EQ(write_cell("1546300800", "next_run"), "20190101");
@@ -142,14 +141,14 @@ TEST(tokenexp, options)
 		bool                                ok;
 		unsigned int                        flags;
 	} formats[] = {
-		{{}, true, 0},
-		{{"-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
-		{{"-mmdc", "-mlegacy"}, true, 0},
-		{{"-m", "legacy", "-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
-		{{"-m", "MDC"}, false, 0},
-		{{"-m", ""}, false, 0},
-		{{"-m"}, false, 0},
-		{{"-mmdc", "-m", "tag18"}, false, M_PGP_ENCRYPT_MDC},
+	    {{}, true, 0},
+	    {{"-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
+	    {{"-mmdc", "-mlegacy"}, true, 0},
+	    {{"-m", "legacy", "-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
+	    {{"-m", "MDC"}, false, 0},
+	    {{"-m", ""}, false, 0},
+	    {{"-m"}, false, 0},
+	    {{"-mmdc", "-m", "tag18"}, false, M_PGP_ENCRYPT_MDC},
 	};
 	for (const auto &f : formats) {
 		EXPECT_EQ(parse(f.args, &o), f.ok) << f.args.size();
@@ -222,13 +221,13 @@ int walk_in_child(const std::string &text, long *max_rss_kib, std::string *err_t
 		M_fs_file_t *f = nullptr;
 		if (M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr) != M_FS_ERROR_SUCCESS)
 			_exit(100);
-		M_buf_t *line    = M_buf_create();
-		M_buf_t *work    = M_buf_create();
-		char    *section = nullptr;
-		char     err[256] = {0};
-		const tokenexp_walk_result_t r = tokenexp_walk(
-			f, "00112233445566778899aabbccddeeff", line, work, &section, err, sizeof(err),
-			[](const char *, size_t, M_bool, void *) -> M_bool { return M_TRUE; }, nullptr);
+		M_buf_t                     *line     = M_buf_create();
+		M_buf_t                     *work     = M_buf_create();
+		char                        *section  = nullptr;
+		char                         err[256] = {0};
+		const tokenexp_walk_result_t r        = tokenexp_walk(
+		           f, "00112233445566778899aabbccddeeff", line, work, &section, err, sizeof(err),
+		           [](const char *, size_t, M_bool, void *) -> M_bool { return M_TRUE; }, nullptr);
 		(void)!write(pipefd[1], err, strlen(err));
 		M_free(section);
 		M_buf_cancel(line);
@@ -237,7 +236,7 @@ int walk_in_child(const std::string &text, long *max_rss_kib, std::string *err_t
 		_exit(static_cast<int>(r));
 	}
 	close(pipefd[1]);
-	char   buf[256];
+	char    buf[256];
 	ssize_t n;
 	while ((n = read(pipefd[0], buf, sizeof(buf))) > 0)
 		err_text->append(buf, static_cast<size_t>(n));
@@ -299,9 +298,10 @@ TEST(tokenexp, walk_damaged_block_size_costs_no_memory)
  * 4 GiB still inflates into what its bytes can hold, and costs no more. */
 TEST(tokenexp, walk_huge_declared_size_costs_no_memory)
 {
-	const std::string b64  = export_block("a,b\n1,2\n");
-	const std::string text = "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=" +
-	                         std::to_string(b64.size()) + ":4294967295\n" + b64 + "\n";
+	const std::string b64 = export_block("a,b\n1,2\n");
+	const std::string text =
+	    "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=" + std::to_string(b64.size()) +
+	    ":4294967295\n" + b64 + "\n";
 	long        rss_kib = 0;
 	std::string err;
 	EXPECT_EQ(walk_in_child(text, &rss_kib, &err), static_cast<int>(TOKENEXP_WALK_DONE)) << err;

@@ -29,7 +29,7 @@ std::string write_cell(const std::string &cell, const char *header, bool *used =
 /* The Luhn digit computed the long way, over arbitrary-precision sums. */
 char luhn_oracle(const std::string &digits)
 {
-	unsigned long long sum    = 0;
+	unsigned long long sum       = 0;
 	bool               double_it = true;
 	for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
 		unsigned d = static_cast<unsigned>(*it - '0');
@@ -107,9 +107,15 @@ TEST(tokenexp_table, luhn_digit_of_a_very_long_token)
  * daylight-saving changes. */
 TEST(tokenexp_table, dates_are_local_calendar_dates_in_every_zone)
 {
-	const char *zones[] = {"UTC", "America/New_York", "Europe/London", "Australia/Lord_Howe", "Asia/Kathmandu",
-	                       "Pacific/Kiritimati", "Pacific/Pago_Pago", "America/St_Johns"};
-	std::mt19937_64 rng(11);
+	const char            *zones[] = {"UTC",
+	                                  "America/New_York",
+	                                  "Europe/London",
+	                                  "Australia/Lord_Howe",
+	                                  "Asia/Kathmandu",
+	                                  "Pacific/Kiritimati",
+	                                  "Pacific/Pago_Pago",
+	                                  "America/St_Johns"};
+	std::mt19937_64        rng(11);
 	std::vector<long long> times;
 	for (long long t = 1704067200 - 86400; t < 1704067200 + 2 * 366 * 86400; t += 3600)
 		times.push_back(t + static_cast<long long>(rng() % 3600));
@@ -121,7 +127,7 @@ TEST(tokenexp_table, dates_are_local_calendar_dates_in_every_zone)
 	const char *columns[] = {"bdate", "EDATE", "Last_Run", "next_run"};
 	for (const char *zone : zones) {
 		test_util::TzGuard z(zone);
-		size_t n = 0;
+		size_t             n = 0;
 		for (const auto *list : {&times, &shuffled}) {
 			for (long long t : *list) {
 				const std::string cell = std::to_string(t);
@@ -140,15 +146,15 @@ TEST(tokenexp_table, date_cells_as_numbers)
 		const char *cell;
 		const char *out;
 	} cases[] = {
-		{"0x10", ""},                        /* reads 0: written empty */
-		{"010", "19700101"},                 /* decimal, not octal */
-		{"\t +86400", "19700102"},
-		{"-0", ""},
-		{"86400.9", "19700102"},
-		{"18446744073709551615", "FAIL: Case 2"}, /* 2^64 - 1 is -1 as a signed value */
-		{"18446744073709551616", "FAIL: Case 1"}, /* overflow */
-		{"+", "FAIL: Case 1"},
-		{" ", "FAIL: Case 1"},
+	    {"0x10", ""},        /* reads 0: written empty */
+	    {"010", "19700101"}, /* decimal, not octal */
+	    {"\t +86400", "19700102"},
+	    {"-0", ""},
+	    {"86400.9", "19700102"},
+	    {"18446744073709551615", "FAIL: Case 2"}, /* 2^64 - 1 is -1 as a signed value */
+	    {"18446744073709551616", "FAIL: Case 1"}, /* overflow */
+	    {"+", "FAIL: Case 1"},
+	    {" ", "FAIL: Case 1"},
 	};
 	for (const auto &c : cases) {
 		bool used = false;
@@ -166,9 +172,9 @@ TEST(tokenexp_table, date_switch_instants)
 		long long   t;
 		const char *date;
 	} cases[] = {
-		{1710046799, "20240309"}, {1710046800, "20240310"}, {1710053999, "20240310"}, {1710054000, "20240310"},
-		{1710129599, "20240310"}, {1710129600, "20240311"}, {1730606400, "20241103"}, {1730613599, "20241103"},
-		{1730613600, "20241103"}, {1730696399, "20241103"}, {1730696400, "20241104"},
+	    {1710046799, "20240309"}, {1710046800, "20240310"}, {1710053999, "20240310"}, {1710054000, "20240310"},
+	    {1710129599, "20240310"}, {1710129600, "20240311"}, {1730606400, "20241103"}, {1730613599, "20241103"},
+	    {1730613600, "20241103"}, {1730696399, "20241103"}, {1730696400, "20241104"},
 	};
 	for (int round = 0; round < 2; round++) {
 		for (const auto &c : cases)
@@ -186,7 +192,7 @@ TEST(tokenexp_table, filter_reads_the_options_record)
 	EXPECT_TRUE(filter_cb(csv, 0, &opts));
 	EXPECT_FALSE(filter_cb(csv, 1, &opts)); /* an absent user cell never equals a user */
 	EXPECT_FALSE(filter_cb(csv, 2, &opts));
-	opts.user = nullptr;
+	opts.user    = nullptr;
 	opts.exp_end = "202312";
 	EXPECT_FALSE(filter_cb(csv, 0, &opts));
 	EXPECT_TRUE(filter_cb(csv, 2, &opts)); /* no expdate: kept by -e alone */

@@ -13,14 +13,14 @@ namespace hash_test {
  * ordered tables or single keys, where that order is defined). */
 inline std::vector<std::string> stridx_keys(const M_hash_stridx_t *h)
 {
-    std::vector<std::string> out;
-    M_hash_stridx_enum_t    *he = nullptr;
-    const char              *k;
-    M_hash_stridx_enumerate(h, &he);
-    while (M_hash_stridx_enumerate_next(h, he, &k, nullptr))
-        out.emplace_back(k);
-    M_hash_stridx_enumerate_free(he);
-    return out;
+	std::vector<std::string> out;
+	M_hash_stridx_enum_t    *he = nullptr;
+	const char              *k;
+	M_hash_stridx_enumerate(h, &he);
+	while (M_hash_stridx_enumerate_next(h, he, &k, nullptr))
+		out.emplace_back(k);
+	M_hash_stridx_enumerate_free(he);
+	return out;
 }
 
 } // namespace hash_test

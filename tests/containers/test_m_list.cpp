@@ -63,7 +63,7 @@ std::vector<int> contents(const M_list_t *l)
 /* A list that owns copies of ints. */
 M_list_t *owning_list(uint32_t flags)
 {
-	struct M_list_callbacks cb = { cmp_int, int_dup, int_dup, count_free };
+	struct M_list_callbacks cb = {cmp_int, int_dup, int_dup, count_free};
 	return M_list_create(&cb, flags);
 }
 
@@ -82,7 +82,7 @@ TEST(m_list, capacity_sequence_and_shrink_hysteresis)
 		caps.push_back(list_capacity(l));
 	}
 	/* The 5th insert doubles to 8, the 9th to 16. */
-	EXPECT_EQ(caps, (std::vector<size_t> { 4, 4, 4, 4, 8, 8, 8, 8, 16 }));
+	EXPECT_EQ(caps, (std::vector<size_t>{4, 4, 4, 4, 8, 8, 8, 8, 16}));
 
 	/* Down from 9 elements: 8 and 7 keep 16; 6 halves to 8. */
 	ASSERT_TRUE(M_list_remove_last(l));
@@ -124,7 +124,7 @@ TEST(m_list, nevershrink_keeps_storage)
 
 TEST(m_list, front_slack_queue_does_not_shift)
 {
-	int       v[8] = { 0, 1, 2, 3, 4, 5, 6, 7 };
+	int       v[8] = {0, 1, 2, 3, 4, 5, 6, 7};
 	M_list_t *l    = M_list_create(nullptr, M_LIST_NONE);
 	for (int i = 0; i < 4; i++)
 		ASSERT_TRUE(M_list_insert(l, &v[i]));
@@ -145,7 +145,7 @@ TEST(m_list, front_slack_queue_does_not_shift)
 	ASSERT_TRUE(M_list_insert(l, &v[4]));
 	EXPECT_EQ(list_front_slack(l), 0u);
 	EXPECT_EQ(list_capacity(l), 4u);
-	EXPECT_EQ(contents(l), (std::vector<int> { 7, 2, 3, 4 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{7, 2, 3, 4}));
 
 	/* Emptying resets the start. */
 	while (M_list_len(l) > 0)
@@ -189,11 +189,11 @@ TEST(m_list, stack_indexing)
 
 TEST(m_list, invalid_flag_combinations)
 {
-	struct M_list_callbacks cb = { cmp_int, nullptr, nullptr, nullptr };
+	struct M_list_callbacks cb = {cmp_int, nullptr, nullptr, nullptr};
 	EXPECT_EQ(M_list_create(nullptr, M_LIST_SORTED), nullptr);
 	EXPECT_EQ(M_list_create(nullptr, M_LIST_SET_VAL), nullptr);
 	EXPECT_EQ(M_list_create(&cb, M_LIST_SORTED | M_LIST_STACK), nullptr);
-	struct M_list_callbacks nocmp = { nullptr, nullptr, nullptr, nullptr };
+	struct M_list_callbacks nocmp = {nullptr, nullptr, nullptr, nullptr};
 	EXPECT_EQ(M_list_create(&nocmp, M_LIST_SORTED), nullptr);
 
 	M_list_t *ok = M_list_create(nullptr, M_LIST_SET_PTR | M_LIST_STACK);
@@ -205,7 +205,7 @@ TEST(m_list, stable_sorted_inserts)
 {
 	/* Case-insensitive stable list of strings: b, A, a holds A, a, b. */
 	const char             *b = "b", *A = "A", *a = "a", *a2 = "a";
-	struct M_list_callbacks cb = { M_sort_compar_str_casecmp, nullptr, nullptr, nullptr };
+	struct M_list_callbacks cb = {M_sort_compar_str_casecmp, nullptr, nullptr, nullptr};
 	M_list_t               *l  = M_list_create(&cb, M_LIST_SORTED | M_LIST_STABLE);
 	ASSERT_TRUE(M_list_insert(l, b));
 	ASSERT_TRUE(M_list_insert(l, A));
@@ -222,8 +222,8 @@ TEST(m_list, stable_sorted_inserts)
 
 	/* A second equal value into a one-element stable list goes after it. */
 	const char *x1 = "x1", *x2 = "x2";
-	cb.equality    = cmp_first_char;
-	l              = M_list_create(&cb, M_LIST_SORTED | M_LIST_STABLE);
+	cb.equality = cmp_first_char;
+	l           = M_list_create(&cb, M_LIST_SORTED | M_LIST_STABLE);
 	ASSERT_TRUE(M_list_insert(l, x1));
 	ASSERT_TRUE(M_list_insert(l, x2));
 	EXPECT_EQ(M_list_at(l, 0), x1);
@@ -237,7 +237,7 @@ TEST(m_list, stable_order_survives_many_inserts)
 	 * order, and the list stays sorted. */
 	std::mt19937            rng(3);
 	std::vector<int>        vals(2000);
-	struct M_list_callbacks cb = { cmp_int, nullptr, nullptr, nullptr };
+	struct M_list_callbacks cb = {cmp_int, nullptr, nullptr, nullptr};
 	M_list_t               *l  = M_list_create(&cb, M_LIST_SORTED | M_LIST_STABLE);
 	for (int &v : vals) {
 		v = static_cast<int>(rng() % 10);
@@ -259,12 +259,12 @@ TEST(m_list, stable_order_survives_many_inserts)
 
 TEST(m_list, sorted_list_rules)
 {
-	int                     v[] = { 5, 1, 4, 2, 3, 3 };
-	struct M_list_callbacks cb  = { cmp_int, nullptr, nullptr, nullptr };
+	int                     v[] = {5, 1, 4, 2, 3, 3};
+	struct M_list_callbacks cb  = {cmp_int, nullptr, nullptr, nullptr};
 	M_list_t               *l   = M_list_create(&cb, M_LIST_SORTED);
 	for (int &x : v)
 		ASSERT_TRUE(M_list_insert(l, &x));
-	EXPECT_EQ(contents(l), (std::vector<int> { 1, 2, 3, 3, 4, 5 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{1, 2, 3, 3, 4, 5}));
 
 	int    seven = 7;
 	size_t idx;
@@ -288,7 +288,7 @@ TEST(m_list, sorted_list_rules)
 	EXPECT_EQ(M_list_insert_idx(l, &seven), 6u);
 
 	/* Batching: inserts append, searches scan, the end sorts once. */
-	int late[] = { 0, 9, 3 };
+	int late[] = {0, 9, 3};
 	M_list_insert_begin(l);
 	for (int &x : late)
 		ASSERT_TRUE(M_list_insert(l, &x));
@@ -297,14 +297,14 @@ TEST(m_list, sorted_list_rules)
 	EXPECT_EQ(idx, 7u);
 	ASSERT_TRUE(M_list_insert_at(l, &seven, 0)); /* allowed while batching */
 	M_list_insert_end(l);
-	EXPECT_EQ(contents(l), (std::vector<int> { 0, 1, 2, 3, 3, 3, 4, 5, 7, 9 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{0, 1, 2, 3, 3, 3, 4, 5, 7, 9}));
 	M_list_destroy(l, M_FALSE);
 }
 
 TEST(m_list, set_tests)
 {
 	int                     a = 1, a_twin = 1, b = 2;
-	struct M_list_callbacks cb = { cmp_int, nullptr, nullptr, nullptr };
+	struct M_list_callbacks cb = {cmp_int, nullptr, nullptr, nullptr};
 
 	M_list_t *sv = M_list_create(&cb, M_LIST_SET_VAL);
 	EXPECT_TRUE(M_list_insert(sv, &a));
@@ -326,21 +326,21 @@ TEST(m_list, set_tests)
 
 TEST(m_list, positional_operations)
 {
-	int       v[] = { 0, 1, 2, 3, 4 };
+	int       v[] = {0, 1, 2, 3, 4};
 	M_list_t *l   = M_list_create(nullptr, M_LIST_NONE);
 	ASSERT_TRUE(M_list_insert(l, &v[0]));
 	ASSERT_TRUE(M_list_insert_at(l, &v[2], 50)); /* past the end appends */
 	ASSERT_TRUE(M_list_insert_at(l, &v[1], 1));
-	EXPECT_EQ(contents(l), (std::vector<int> { 0, 1, 2 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{0, 1, 2}));
 
 	EXPECT_FALSE(M_list_swap(l, 0, 3)); /* index equal to the count */
 	EXPECT_FALSE(M_list_swap(l, 1, 1));
 	EXPECT_TRUE(M_list_swap(l, 0, 2));
-	EXPECT_EQ(contents(l), (std::vector<int> { 2, 1, 0 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{2, 1, 0}));
 
 	EXPECT_TRUE(M_list_replace_at(l, &v[4], 1));
 	EXPECT_FALSE(M_list_replace_at(l, &v[4], 3));
-	EXPECT_EQ(contents(l), (std::vector<int> { 2, 4, 0 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{2, 4, 0}));
 
 	EXPECT_EQ(M_list_at(l, 3), nullptr);
 	EXPECT_EQ(M_list_take_at(l, 3), nullptr);
@@ -352,7 +352,7 @@ TEST(m_list, removal_releases_values)
 {
 	g_frees       = 0;
 	M_list_t *l   = owning_list(M_LIST_NONE);
-	int       v[] = { 1, 2, 3, 2, 5, 2, 7, 8 };
+	int       v[] = {1, 2, 3, 2, 5, 2, 7, 8};
 	for (int &x : v)
 		ASSERT_TRUE(M_list_insert(l, &x));
 	EXPECT_EQ(g_frees, 0);
@@ -360,7 +360,7 @@ TEST(m_list, removal_releases_values)
 	int two = 2;
 	EXPECT_EQ(M_list_remove_val(l, &two, M_LIST_MATCH_VAL), 1u);
 	EXPECT_EQ(g_frees, 1);
-	EXPECT_EQ(contents(l), (std::vector<int> { 1, 3, 2, 5, 2, 7, 8 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{1, 3, 2, 5, 2, 7, 8}));
 	EXPECT_EQ(M_list_remove_val(l, &two, M_LIST_MATCH_ALL), 2u);
 	EXPECT_EQ(g_frees, 3);
 	/* Stored values are copies: the caller's pointer never matches. */
@@ -370,7 +370,7 @@ TEST(m_list, removal_releases_values)
 	EXPECT_FALSE(M_list_remove_range(l, 3, 2));
 	EXPECT_FALSE(M_list_remove_range(l, 5, 9));
 	EXPECT_TRUE(M_list_remove_range(l, 3, 100));
-	EXPECT_EQ(contents(l), (std::vector<int> { 1, 3, 5 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{1, 3, 5}));
 	EXPECT_EQ(g_frees, 5);
 
 	/* take hands the value over without releasing it. */
@@ -388,13 +388,13 @@ TEST(m_list, removal_releases_values)
 
 TEST(m_list, remove_duplicates_keeps_first)
 {
-	int       v[] = { 3, 1, 3, 2, 1, 3 };
+	int       v[] = {3, 1, 3, 2, 1, 3};
 	M_list_t *l   = owning_list(M_LIST_NONE);
 	for (int &x : v)
 		ASSERT_TRUE(M_list_insert(l, &x));
 	g_frees = 0;
 	M_list_remove_duplicates(l, M_LIST_MATCH_VAL);
-	EXPECT_EQ(contents(l), (std::vector<int> { 3, 1, 2 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{3, 1, 2}));
 	EXPECT_EQ(g_frees, 3);
 	M_list_destroy(l, M_TRUE);
 
@@ -405,11 +405,11 @@ TEST(m_list, remove_duplicates_keeps_first)
 	M_list_remove_duplicates(l, M_LIST_MATCH_PTR);
 	EXPECT_EQ(M_list_len(l), 6u); /* every stored copy is a distinct pointer */
 	M_list_remove_duplicates(l, M_LIST_MATCH_VAL);
-	EXPECT_EQ(contents(l), (std::vector<int> { 1, 2, 3 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{1, 2, 3}));
 	M_list_destroy(l, M_TRUE);
 
-	l       = M_list_create(nullptr, M_LIST_NONE);
-	int *p  = &v[0];
+	l      = M_list_create(nullptr, M_LIST_NONE);
+	int *p = &v[0];
 	ASSERT_TRUE(M_list_insert(l, p));
 	ASSERT_TRUE(M_list_insert(l, &v[2]));
 	ASSERT_TRUE(M_list_insert(l, p));
@@ -422,17 +422,17 @@ TEST(m_list, remove_duplicates_keeps_first)
 
 TEST(m_list, replace_val)
 {
-	int       v[] = { 4, 1, 4, 2 };
+	int       v[]  = {4, 1, 4, 2};
 	int       four = 4, nine = 9, zero = 0;
-	M_list_t *l    = owning_list(M_LIST_NONE);
+	M_list_t *l = owning_list(M_LIST_NONE);
 	for (int &x : v)
 		ASSERT_TRUE(M_list_insert(l, &x));
 	EXPECT_EQ(M_list_replace_val(l, &four, &nine, M_LIST_MATCH_VAL), 1u);
-	EXPECT_EQ(contents(l), (std::vector<int> { 9, 1, 4, 2 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{9, 1, 4, 2}));
 	EXPECT_EQ(M_list_replace_val(l, &nine, &zero, M_LIST_MATCH_ALL), 1u);
 	int four2 = 4;
 	EXPECT_EQ(M_list_replace_val(l, &four, &four2, M_LIST_MATCH_VAL), 0u); /* new equals old */
-	EXPECT_EQ(contents(l), (std::vector<int> { 0, 1, 4, 2 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{0, 1, 4, 2}));
 	M_list_destroy(l, M_TRUE);
 
 	/* Sorted: the replaced values move to the new value's place. */
@@ -440,26 +440,26 @@ TEST(m_list, replace_val)
 	for (int &x : v)
 		ASSERT_TRUE(M_list_insert(l, &x));
 	EXPECT_EQ(M_list_replace_val(l, &four, &zero, M_LIST_MATCH_ALL), 2u);
-	EXPECT_EQ(contents(l), (std::vector<int> { 0, 0, 1, 2 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{0, 0, 1, 2}));
 	M_list_destroy(l, M_TRUE);
 }
 
 TEST(m_list, change_sorting)
 {
-	int                     v[] = { 3, 1, 2 };
-	struct M_list_callbacks cb  = { cmp_int, nullptr, nullptr, nullptr };
+	int                     v[] = {3, 1, 2};
+	struct M_list_callbacks cb  = {cmp_int, nullptr, nullptr, nullptr};
 	M_list_t               *l   = M_list_create(&cb, M_LIST_NONE);
 	for (int &x : v)
 		ASSERT_TRUE(M_list_insert(l, &x));
 	M_list_change_sorting(l, nullptr, M_LIST_SORTED, nullptr); /* NULL equality refused */
-	EXPECT_EQ(contents(l), (std::vector<int> { 3, 1, 2 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{3, 1, 2}));
 	M_list_change_sorting(l, cmp_int, M_LIST_SORTED | M_LIST_STABLE, nullptr);
-	EXPECT_EQ(contents(l), (std::vector<int> { 1, 2, 3 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{1, 2, 3}));
 	EXPECT_FALSE(M_list_swap(l, 0, 1));
 	/* Off: order kept, positional operations allowed again. */
 	M_list_change_sorting(l, cmp_int, 0, nullptr);
 	EXPECT_TRUE(M_list_swap(l, 0, 2));
-	EXPECT_EQ(contents(l), (std::vector<int> { 3, 2, 1 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{3, 2, 1}));
 	int zero = 0;
 	ASSERT_TRUE(M_list_insert(l, &zero));
 	EXPECT_EQ(M_list_last(l), &zero);
@@ -470,13 +470,13 @@ TEST(m_list, change_sorting)
 	for (int &x : v)
 		ASSERT_TRUE(M_list_insert(l, &x));
 	M_list_change_sorting(l, cmp_int, M_LIST_SORTED, nullptr);
-	EXPECT_EQ(contents(l), (std::vector<int> { 2, 1, 3 }));
+	EXPECT_EQ(contents(l), (std::vector<int>{2, 1, 3}));
 	M_list_destroy(l, M_FALSE);
 }
 
 TEST(m_list, duplicate_copies_values)
 {
-	int       v[] = { 2, 1, 3 };
+	int       v[]   = {2, 1, 3};
 	int       calls = 0;
 	M_list_t *l     = owning_list(M_LIST_SORTED);
 	for (int &x : v)
@@ -484,22 +484,22 @@ TEST(m_list, duplicate_copies_values)
 	g_copies    = 0;
 	M_list_t *d = M_list_duplicate(l);
 	EXPECT_EQ(g_copies, 3);
-	EXPECT_EQ(contents(d), (std::vector<int> { 1, 2, 3 }));
+	EXPECT_EQ(contents(d), (std::vector<int>{1, 2, 3}));
 	EXPECT_NE(M_list_at(d, 0), M_list_at(l, 0));
 	int zero = 0;
 	ASSERT_TRUE(M_list_insert(d, &zero)); /* still sorted */
-	EXPECT_EQ(contents(d), (std::vector<int> { 0, 1, 2, 3 }));
-	EXPECT_EQ(contents(l), (std::vector<int> { 1, 2, 3 }));
+	EXPECT_EQ(contents(d), (std::vector<int>{0, 1, 2, 3}));
+	EXPECT_EQ(contents(l), (std::vector<int>{1, 2, 3}));
 	M_list_destroy(l, M_TRUE);
 	M_list_destroy(d, M_TRUE);
 
 	/* The comparator's context comes along: sorted copies keep working. */
-	struct M_list_callbacks cb = { cmp_first_char, nullptr, nullptr, nullptr };
+	struct M_list_callbacks cb = {cmp_first_char, nullptr, nullptr, nullptr};
 	M_list_t               *s  = M_list_create(&cb, M_LIST_NONE);
 	M_list_change_sorting(s, cmp_first_char, M_LIST_SORTED, &calls);
 	ASSERT_TRUE(M_list_insert(s, "b"));
 	ASSERT_TRUE(M_list_insert(s, "a"));
-	M_list_t *sd = M_list_duplicate(s);
+	M_list_t *sd     = M_list_duplicate(s);
 	const int before = calls;
 	ASSERT_TRUE(M_list_insert(sd, "c"));
 	EXPECT_GT(calls, before);
@@ -510,7 +510,7 @@ TEST(m_list, duplicate_copies_values)
 
 TEST(m_list, merge)
 {
-	int v[] = { 1, 2, 3, 4 };
+	int v[] = {1, 2, 3, 4};
 
 	/* Empty or NULL destination: it becomes the source. */
 	M_list_t *dest = nullptr;
@@ -535,7 +535,7 @@ TEST(m_list, merge)
 	g_frees = 0;
 	M_list_merge(&d, s, M_FALSE, M_LIST_MATCH_VAL);
 	EXPECT_EQ(g_frees, 1);
-	EXPECT_EQ(contents(d), (std::vector<int> { 1, 2, 3, 4 }));
+	EXPECT_EQ(contents(d), (std::vector<int>{1, 2, 3, 4}));
 	M_list_destroy(d, M_TRUE);
 
 	/* A value repeated within the source is already in the destination
@@ -550,7 +550,7 @@ TEST(m_list, merge)
 	g_frees = 0;
 	M_list_merge(&d, s, M_FALSE, M_LIST_MATCH_VAL);
 	EXPECT_EQ(g_frees, 3);
-	EXPECT_EQ(contents(d), (std::vector<int> { 1, 2 }));
+	EXPECT_EQ(contents(d), (std::vector<int>{1, 2}));
 	M_list_destroy(d, M_TRUE);
 
 	/* The same by pointer: the second copy of one pointer is dropped. */
@@ -570,7 +570,7 @@ TEST(m_list, merge)
 	ASSERT_TRUE(M_list_insert(d, &v[0]));
 	ASSERT_TRUE(M_list_insert(s, &v[0]));
 	M_list_merge(&d, s, M_TRUE, M_LIST_MATCH_VAL);
-	EXPECT_EQ(contents(d), (std::vector<int> { 1, 1 }));
+	EXPECT_EQ(contents(d), (std::vector<int>{1, 1}));
 	M_list_destroy(d, M_TRUE);
 
 	/* A SET destination never keeps duplicates, also among the source's
@@ -584,7 +584,7 @@ TEST(m_list, merge)
 	g_frees = 0;
 	M_list_merge(&d, s, M_TRUE, M_LIST_MATCH_VAL);
 	EXPECT_EQ(g_frees, 2);
-	EXPECT_EQ(contents(d), (std::vector<int> { 1, 2 }));
+	EXPECT_EQ(contents(d), (std::vector<int>{1, 2}));
 	M_list_destroy(d, M_TRUE);
 
 	/* By pointer. */
@@ -620,12 +620,12 @@ TEST(m_list, destroy_releases_only_when_asked)
 
 TEST(m_list, random_operations_against_model)
 {
-	std::mt19937       rng(11);
-	std::vector<int>   pool(64);
+	std::mt19937     rng(11);
+	std::vector<int> pool(64);
 	for (size_t i = 0; i < pool.size(); i++)
 		pool[i] = static_cast<int>(i);
-	for (uint32_t flags : { static_cast<uint32_t>(M_LIST_NONE), static_cast<uint32_t>(M_LIST_STACK) }) {
-		M_list_t               *l = M_list_create(nullptr, flags);
+	for (uint32_t flags : {static_cast<uint32_t>(M_LIST_NONE), static_cast<uint32_t>(M_LIST_STACK)}) {
+		M_list_t                *l = M_list_create(nullptr, flags);
 		std::vector<const int *> model; /* logical order */
 		for (int step = 0; step < 20000; step++) {
 			const int *p  = &pool[rng() % pool.size()];
@@ -671,7 +671,7 @@ TEST(m_list, random_operations_against_model)
 
 TEST(m_list, null_list_arguments)
 {
-	int    v = 1;
+	int    v   = 1;
 	size_t idx = 5;
 	EXPECT_EQ(M_list_len(nullptr), 0u);
 	EXPECT_FALSE(M_list_insert(nullptr, &v));

@@ -55,15 +55,15 @@ TEST(m_list_str, flag_mapping_and_comparators)
 		uint32_t flags;
 		V        expect;
 	} const cases[] = {
-		{ M_LIST_STR_NONE, { "b", "A", "c", "a", "B" } },
-		{ M_LIST_STR_SORTASC, { "A", "B", "a", "b", "c" } },
-		{ M_LIST_STR_SORTED, { "A", "B", "a", "b", "c" } },
-		{ M_LIST_STR_SORTDESC, { "c", "b", "a", "B", "A" } },
-		{ M_LIST_STR_SORTDESC | M_LIST_STR_CASECMP, { "c", "b", "B", "A", "a" } },
-		{ M_LIST_STR_STACK, { "B", "a", "c", "A", "b" } },
+	    {M_LIST_STR_NONE, {"b", "A", "c", "a", "B"}},
+	    {M_LIST_STR_SORTASC, {"A", "B", "a", "b", "c"}},
+	    {M_LIST_STR_SORTED, {"A", "B", "a", "b", "c"}},
+	    {M_LIST_STR_SORTDESC, {"c", "b", "a", "B", "A"}},
+	    {M_LIST_STR_SORTDESC | M_LIST_STR_CASECMP, {"c", "b", "B", "A", "a"}},
+	    {M_LIST_STR_STACK, {"B", "a", "c", "A", "b"}},
 	};
 	for (const auto &c : cases) {
-		M_list_str_t *l = from(c.flags, { "b", "A", "c", "a", "B" });
+		M_list_str_t *l = from(c.flags, {"b", "A", "c", "a", "B"});
 		ASSERT_NE(l, nullptr);
 		if (c.flags == (M_LIST_STR_SORTDESC | M_LIST_STR_CASECMP)) {
 			/* Equal keys in either order: compare case-folded. */
@@ -81,13 +81,13 @@ TEST(m_list_str, flag_mapping_and_comparators)
 	}
 
 	/* SORTASC with CASECMP: case-insensitive ascending. */
-	M_list_str_t *l = from(M_LIST_STR_SORTASC | M_LIST_STR_CASECMP, { "b", "C", "a" });
-	EXPECT_EQ(items(l), (V { "a", "b", "C" }));
+	M_list_str_t *l = from(M_LIST_STR_SORTASC | M_LIST_STR_CASECMP, {"b", "C", "a"});
+	EXPECT_EQ(items(l), (V{"a", "b", "C"}));
 	M_list_str_destroy(l);
 
 	/* CASECMP alone selects no case-insensitive comparator (that needs
 	 * SORTASC or SORTDESC with it): searches stay case-sensitive. */
-	l = from(M_LIST_STR_CASECMP, { "Abc" });
+	l = from(M_LIST_STR_CASECMP, {"Abc"});
 	EXPECT_FALSE(M_list_str_index_of(l, "abc", 0, nullptr));
 	EXPECT_TRUE(M_list_str_index_of(l, "Abc", 0, nullptr));
 	M_list_str_destroy(l);
@@ -98,13 +98,13 @@ TEST(m_list_str, flag_mapping_and_comparators)
 
 TEST(m_list_str, set_and_searches)
 {
-	M_list_str_t *l = from(M_LIST_STR_SET, { "x", "y" });
+	M_list_str_t *l = from(M_LIST_STR_SET, {"x", "y"});
 	EXPECT_FALSE(M_list_str_insert(l, "x"));
 	EXPECT_TRUE(M_list_str_insert(l, "z"));
 	EXPECT_EQ(M_list_str_len(l), 3u);
 	M_list_str_destroy(l);
 
-	l = from(M_LIST_STR_NONE, { "a", "b", "a", "c", "a" });
+	l = from(M_LIST_STR_NONE, {"a", "b", "a", "c", "a"});
 	EXPECT_EQ(M_list_str_count(l, "a", 0), 3u);
 	size_t idx = 0;
 	ASSERT_TRUE(M_list_str_index_of(l, "c", 0, &idx));
@@ -116,11 +116,11 @@ TEST(m_list_str, set_and_searches)
 	EXPECT_TRUE(M_list_str_index_of(l, M_list_str_at(l, 3), M_LIST_MATCH_PTR, &idx));
 
 	EXPECT_EQ(M_list_str_remove_val(l, "a", 0), 1u);
-	EXPECT_EQ(items(l), (V { "b", "a", "c", "a" }));
+	EXPECT_EQ(items(l), (V{"b", "a", "c", "a"}));
 	EXPECT_EQ(M_list_str_replace_val(l, "a", "q", M_LIST_MATCH_ALL), 2u);
-	EXPECT_EQ(items(l), (V { "b", "q", "c", "q" }));
+	EXPECT_EQ(items(l), (V{"b", "q", "c", "q"}));
 	M_list_str_remove_duplicates(l);
-	EXPECT_EQ(items(l), (V { "b", "q", "c" }));
+	EXPECT_EQ(items(l), (V{"b", "q", "c"}));
 	EXPECT_EQ(M_list_str_remove_val(l, "nope", M_LIST_MATCH_ALL), 0u);
 	M_list_str_destroy(l);
 }
@@ -128,43 +128,43 @@ TEST(m_list_str, set_and_searches)
 TEST(m_list_str, values_borrowed_from_the_list_itself)
 {
 	/* Replacing a string with itself copies before releasing. */
-	M_list_str_t *l = from(M_LIST_STR_NONE, { "a", "b" });
+	M_list_str_t *l = from(M_LIST_STR_NONE, {"a", "b"});
 	EXPECT_TRUE(M_list_str_replace_at(l, M_list_str_at(l, 1), 1));
-	EXPECT_EQ(items(l), (V { "a", "b" }));
+	EXPECT_EQ(items(l), (V{"a", "b"}));
 	M_list_str_destroy(l);
 
 	/* Removing every match of a stored string: it is compared with the
 	 * elements before it after its own slot is gone. */
-	l = from(M_LIST_STR_NONE, { "a", "b", "a", "c", "a" });
+	l = from(M_LIST_STR_NONE, {"a", "b", "a", "c", "a"});
 	EXPECT_EQ(M_list_str_remove_val(l, M_list_str_at(l, 2), M_LIST_MATCH_ALL), 3u);
-	EXPECT_EQ(items(l), (V { "b", "c" }));
+	EXPECT_EQ(items(l), (V{"b", "c"}));
 	M_list_str_destroy(l);
 
 	/* Replacing every match of a stored string, unsorted and sorted. */
-	l = from(M_LIST_STR_NONE, { "a", "b", "a" });
+	l = from(M_LIST_STR_NONE, {"a", "b", "a"});
 	EXPECT_EQ(M_list_str_replace_val(l, M_list_str_at(l, 0), "x", M_LIST_MATCH_ALL), 2u);
-	EXPECT_EQ(items(l), (V { "x", "b", "x" }));
+	EXPECT_EQ(items(l), (V{"x", "b", "x"}));
 	M_list_str_destroy(l);
-	l = from(M_LIST_STR_SORTED, { "a", "b", "a" });
+	l = from(M_LIST_STR_SORTED, {"a", "b", "a"});
 	EXPECT_EQ(M_list_str_replace_val(l, M_list_str_at(l, 1), "c", M_LIST_MATCH_ALL), 2u);
-	EXPECT_EQ(items(l), (V { "b", "c", "c" }));
+	EXPECT_EQ(items(l), (V{"b", "c", "c"}));
 	M_list_str_destroy(l);
 }
 
 TEST(m_list_str, positional_and_range)
 {
-	M_list_str_t *l = from(M_LIST_STR_NONE, { "a", "b", "c", "d", "e" });
+	M_list_str_t *l = from(M_LIST_STR_NONE, {"a", "b", "c", "d", "e"});
 	EXPECT_TRUE(M_list_str_insert_at(l, "X", 1));
 	EXPECT_TRUE(M_list_str_replace_at(l, "Y", 0));
 	EXPECT_TRUE(M_list_str_swap(l, 0, 5));
 	EXPECT_FALSE(M_list_str_swap(l, 0, 6));
-	EXPECT_EQ(items(l), (V { "e", "X", "b", "c", "d", "Y" }));
+	EXPECT_EQ(items(l), (V{"e", "X", "b", "c", "d", "Y"}));
 	EXPECT_EQ(M_list_str_insert_idx(l, "q"), 6u);
 	EXPECT_TRUE(M_list_str_remove_range(l, 1, 2));
 	EXPECT_TRUE(M_list_str_remove_first(l));
 	EXPECT_TRUE(M_list_str_remove_last(l));
 	EXPECT_TRUE(M_list_str_remove_at(l, 0));
-	EXPECT_EQ(items(l), (V { "d" }));
+	EXPECT_EQ(items(l), (V{"d"}));
 	EXPECT_STREQ(M_list_str_first(l), "d");
 	EXPECT_STREQ(M_list_str_last(l), "d");
 	char *t = M_list_str_take_last(l);
@@ -181,28 +181,28 @@ TEST(m_list_str, batching_change_sorting_duplicate_merge)
 	EXPECT_TRUE(M_list_str_insert(l, "c"));
 	EXPECT_TRUE(M_list_str_insert(l, "a"));
 	EXPECT_TRUE(M_list_str_insert(l, "b"));
-	EXPECT_EQ(items(l), (V { "c", "a", "b" }));
+	EXPECT_EQ(items(l), (V{"c", "a", "b"}));
 	M_list_str_insert_end(l);
-	EXPECT_EQ(items(l), (V { "a", "b", "c" }));
+	EXPECT_EQ(items(l), (V{"a", "b", "c"}));
 
 	M_list_str_change_sorting(l, M_LIST_STR_SORTDESC);
-	EXPECT_EQ(items(l), (V { "c", "b", "a" }));
+	EXPECT_EQ(items(l), (V{"c", "b", "a"}));
 	M_list_str_change_sorting(l, M_LIST_STR_NONE);
 	EXPECT_TRUE(M_list_str_insert(l, "z"));
-	EXPECT_EQ(items(l), (V { "c", "b", "a", "z" }));
+	EXPECT_EQ(items(l), (V{"c", "b", "a", "z"}));
 
 	M_list_str_t *d = M_list_str_duplicate(l);
 	EXPECT_EQ(items(d), items(l));
 	EXPECT_NE(M_list_str_at(d, 0), M_list_str_at(l, 0));
 
-	M_list_str_t *src = from(M_LIST_STR_NONE, { "a", "new" });
+	M_list_str_t *src = from(M_LIST_STR_NONE, {"a", "new"});
 	M_list_str_merge(&d, src, M_FALSE);
-	EXPECT_EQ(items(d), (V { "c", "b", "a", "z", "new" }));
+	EXPECT_EQ(items(d), (V{"c", "b", "a", "z", "new"}));
 	/* Repeats within the source are moved once. */
-	src = from(M_LIST_STR_NONE, { "q", "q", "c", "q" });
+	src = from(M_LIST_STR_NONE, {"q", "q", "c", "q"});
 	M_list_str_merge(&d, src, M_FALSE);
-	EXPECT_EQ(items(d), (V { "c", "b", "a", "z", "new", "q" }));
-	src = from(M_LIST_STR_NONE, { "a" });
+	EXPECT_EQ(items(d), (V{"c", "b", "a", "z", "new", "q"}));
+	src = from(M_LIST_STR_NONE, {"a"});
 	M_list_str_merge(&d, src, M_TRUE);
 	EXPECT_EQ(M_list_str_count(d, "a", 0), 2u);
 	M_list_str_destroy(d);
@@ -216,13 +216,9 @@ TEST(m_list_str, split)
 		bool        keep_empty;
 		V           expect;
 	} const cases[] = {
-		{ "a,,b", false, { "a", "b" } },
-		{ "a,,b", true, { "a", "", "b" } },
-		{ ",a,", true, { "", "a", "" } },
-		{ ",a,", false, { "a" } },
-		{ "abc", false, { "abc" } },
-		{ "", true, {} },
-		{ nullptr, true, {} },
+	    {"a,,b", false, {"a", "b"}}, {"a,,b", true, {"a", "", "b"}}, {",a,", true, {"", "a", ""}},
+	    {",a,", false, {"a"}},       {"abc", false, {"abc"}},        {"", true, {}},
+	    {nullptr, true, {}},
 	};
 	for (const auto &c : cases) {
 		M_list_str_t *l = M_list_str_split(',', c.in, M_LIST_STR_NONE, c.keep_empty);
@@ -232,14 +228,14 @@ TEST(m_list_str, split)
 	}
 	/* A sorted list sorts the pieces. */
 	M_list_str_t *l = M_list_str_split('/', "c/a/b", M_LIST_STR_SORTASC, M_FALSE);
-	EXPECT_EQ(items(l), (V { "a", "b", "c" }));
+	EXPECT_EQ(items(l), (V{"a", "b", "c"}));
 	M_list_str_destroy(l);
 	EXPECT_EQ(M_list_str_split(',', "a", M_LIST_STR_SORTED | M_LIST_STR_STACK, M_FALSE), nullptr);
 }
 
 TEST(m_list_str, join)
 {
-	M_list_str_t *l = from(M_LIST_STR_NONE, { "a", "b", "c" });
+	M_list_str_t *l = from(M_LIST_STR_NONE, {"a", "b", "c"});
 	char         *s = M_list_str_join(l, '/');
 	EXPECT_STREQ(s, "a/b/c");
 	M_free(s);

@@ -32,17 +32,17 @@ TEST(m_sort_binary, insert_idx_documented_cases)
 		int              key;
 		size_t           stable, unstable;
 	} const cases[] = {
-		{ { 1, 2, 2, 2, 3 }, 2, 4, 2 },
-		{ { 1, 2, 2, 2 }, 2, 4, 4 },
-		{ { 2, 2, 2 }, 2, 3, 3 },
-		{ { 1, 3, 5 }, 0, 0, 0 },
-		{ { 1, 3, 5 }, 1, 1, 0 },
-		{ { 1, 3, 5 }, 2, 1, 1 },
-		{ { 1, 3, 5 }, 4, 2, 2 },
-		{ { 1, 3, 5 }, 6, 3, 3 },
-		{ { 5 }, 5, 1, 1 },
-		{ { 5 }, 4, 0, 0 },
-		{ {}, 4, 0, 0 },
+	    {{1, 2, 2, 2, 3}, 2, 4, 2},
+	    {{1, 2, 2, 2}, 2, 4, 4},
+	    {{2, 2, 2}, 2, 3, 3},
+	    {{1, 3, 5}, 0, 0, 0},
+	    {{1, 3, 5}, 1, 1, 0},
+	    {{1, 3, 5}, 2, 1, 1},
+	    {{1, 3, 5}, 4, 2, 2},
+	    {{1, 3, 5}, 6, 3, 3},
+	    {{5}, 5, 1, 1},
+	    {{5}, 4, 0, 0},
+	    {{}, 4, 0, 0},
 	};
 	for (const auto &c : cases) {
 		EXPECT_EQ(ins(c.v, c.key, true), c.stable) << "key " << c.key;
@@ -119,7 +119,7 @@ TEST(m_sort_binary, unstable_checks_ends_first)
 
 TEST(m_sort_binary, null_arguments)
 {
-	int    v[3] = { 1, 2, 3 };
+	int    v[3] = {1, 2, 3};
 	int    key  = 2;
 	size_t idx  = 77;
 	EXPECT_EQ(M_sort_binary_insert_idx(nullptr, 3, sizeof(int), &key, M_TRUE, cmp_int, nullptr), 3u);

@@ -22,9 +22,8 @@ TEST(m_sort_compar, strings)
 		const char *a, *b;
 		int         cmp, casecmp;
 	} const cases[] = {
-		{ "a", "b", -1, -1 },   { "b", "a", 1, 1 },   { "abc", "abc", 0, 0 }, { "A", "a", -1, 0 },
-		{ "ab", "abc", -1, -1 }, { nullptr, "", 0, 0 }, { nullptr, "a", -1, -1 }, { "B", "a", -1, 1 },
-		{ "\xff", "a", 1, 1 },
+	    {"a", "b", -1, -1},  {"b", "a", 1, 1},       {"abc", "abc", 0, 0}, {"A", "a", -1, 0},   {"ab", "abc", -1, -1},
+	    {nullptr, "", 0, 0}, {nullptr, "a", -1, -1}, {"B", "a", -1, 1},    {"\xff", "a", 1, 1},
 	};
 	for (const auto &c : cases) {
 		EXPECT_EQ(sign(M_sort_compar_str(&c.a, &c.b, nullptr)), c.cmp) << c.a << " " << c.b;
@@ -55,7 +54,7 @@ TEST(m_sort_compar, u64)
 	EXPECT_EQ(M_sort_compar_u64(&pn, &pz, nullptr), 0);
 	EXPECT_EQ(M_sort_compar_u64(&pa, &pn, nullptr), 1);
 	/* Full unsigned range. */
-	uint64_t        big = UINT64_MAX;
+	uint64_t        big  = UINT64_MAX;
 	const uint64_t *pbig = &big;
 	EXPECT_EQ(M_sort_compar_u64(&pbig, &pa, nullptr), 1);
 }
@@ -99,8 +98,8 @@ TEST(m_sort_compar, wrapped_blocks)
 	auto w_z   = wrap("z");
 	auto w_ab2 = wrap("ab");
 
-	const unsigned char *ab = w_ab.data(), *ac = w_ac.data(), *abc = w_abc.data(), *z = w_z.data(),
-	                    *ab2 = w_ab2.data(), *nul = nullptr;
+	const unsigned char *ab = w_ab.data(), *ac = w_ac.data(), *abc = w_abc.data(), *z = w_z.data(), *ab2 = w_ab2.data(),
+	                    *nul = nullptr;
 	EXPECT_LT(M_sort_compar_binwraped(&ab, &ac, nullptr), 0);
 	EXPECT_GT(M_sort_compar_binwraped(&ac, &ab, nullptr), 0);
 	/* Shorter first whatever the bytes: "z" before "ab". */

@@ -36,12 +36,24 @@ void check(size_t n, size_t size, int pattern, std::mt19937 &rng)
 	for (size_t i = 0; i < n; i++) {
 		uint32_t k = 0;
 		switch (pattern) {
-			case 0: k = static_cast<uint32_t>(rng() % 8); break; /* many ties */
-			case 1: k = static_cast<uint32_t>(rng()); break;
-			case 2: k = static_cast<uint32_t>(i); break;
-			case 3: k = static_cast<uint32_t>(n - i); break;
-			case 4: k = 1; break;
-			case 5: k = static_cast<uint32_t>(i < n / 2 ? i : n - i); break;
+			case 0:
+				k = static_cast<uint32_t>(rng() % 8);
+				break; /* many ties */
+			case 1:
+				k = static_cast<uint32_t>(rng());
+				break;
+			case 2:
+				k = static_cast<uint32_t>(i);
+				break;
+			case 3:
+				k = static_cast<uint32_t>(n - i);
+				break;
+			case 4:
+				k = 1;
+				break;
+			case 5:
+				k = static_cast<uint32_t>(i < n / 2 ? i : n - i);
+				break;
 		}
 		std::string e(size, '\0');
 		if (size < 4)
@@ -60,8 +72,9 @@ void check(size_t n, size_t size, int pattern, std::mt19937 &rng)
 	M_sort_mergesort(buf.data(), n, size, cmp_key, &thunk);
 
 	std::vector<std::string> ref = in;
-	std::stable_sort(ref.begin(), ref.end(),
-	                 [size](const std::string &a, const std::string &b) { return key_of(a.data(), size) < key_of(b.data(), size); });
+	std::stable_sort(ref.begin(), ref.end(), [size](const std::string &a, const std::string &b) {
+		return key_of(a.data(), size) < key_of(b.data(), size);
+	});
 	for (size_t i = 0; i < n; i++)
 		ASSERT_EQ(std::string(buf.data() + i * size, size), ref[i]) << "n=" << n << " size=" << size << " at " << i;
 }
@@ -71,8 +84,8 @@ void check(size_t n, size_t size, int pattern, std::mt19937 &rng)
 TEST(m_sort_mergesort, matches_std_stable_sort)
 {
 	std::mt19937 rng(31337);
-	const size_t sizes[]  = { 1, 2, 4, 5, 8, 11, 16, 24 };
-	const size_t counts[] = { 0, 1, 2, 3, 5, 7, 8, 31, 64, 65, 500, 4097 };
+	const size_t sizes[]  = {1, 2, 4, 5, 8, 11, 16, 24};
+	const size_t counts[] = {0, 1, 2, 3, 5, 7, 8, 31, 64, 65, 500, 4097};
 	for (size_t size : sizes)
 		for (size_t n : counts)
 			for (int p = 0; p < 6; p++) {
@@ -90,12 +103,13 @@ TEST(m_sort_mergesort, records_with_equal_fields_keep_input_order)
 		int  field;
 		char name;
 	};
-	Rec recs[] = { { 2, 'a' }, { 1, 'b' }, { 2, 'c' }, { 1, 'd' }, { 0, 'e' }, { 2, 'f' } };
-	M_sort_mergesort(recs, 6, sizeof(Rec),
-	                 [](const void *a, const void *b, void *) {
-		                 return static_cast<const Rec *>(a)->field - static_cast<const Rec *>(b)->field;
-	                 },
-	                 nullptr);
+	Rec recs[] = {{2, 'a'}, {1, 'b'}, {2, 'c'}, {1, 'd'}, {0, 'e'}, {2, 'f'}};
+	M_sort_mergesort(
+	    recs, 6, sizeof(Rec),
+	    [](const void *a, const void *b, void *) {
+		    return static_cast<const Rec *>(a)->field - static_cast<const Rec *>(b)->field;
+	    },
+	    nullptr);
 	const char expect[] = "ebdacf";
 	for (int i = 0; i < 6; i++)
 		EXPECT_EQ(recs[i].name, expect[i]);
@@ -103,8 +117,10 @@ TEST(m_sort_mergesort, records_with_equal_fields_keep_input_order)
 
 TEST(m_sort_mergesort, null_and_degenerate_arguments)
 {
-	int  v[3] = { 3, 1, 2 };
-	auto cmp  = [](const void *a, const void *b, void *) { return *static_cast<const int *>(a) - *static_cast<const int *>(b); };
+	int  v[3] = {3, 1, 2};
+	auto cmp  = [](const void *a, const void *b, void *) {
+        return *static_cast<const int *>(a) - *static_cast<const int *>(b);
+	};
 	M_sort_mergesort(nullptr, 3, sizeof(int), cmp, nullptr);
 	M_sort_mergesort(v, 3, sizeof(int), nullptr, nullptr);
 	M_sort_mergesort(v, 3, 0, cmp, nullptr);

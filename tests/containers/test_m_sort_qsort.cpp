@@ -44,13 +44,27 @@ std::vector<std::string> make_elems(size_t n, size_t size, Pattern p, std::mt199
 	for (size_t i = 0; i < n; i++) {
 		uint32_t k = 0;
 		switch (p) {
-			case Pattern::random:     k = static_cast<uint32_t>(rng()); break;
-			case Pattern::few_keys:   k = static_cast<uint32_t>(rng() % 5); break;
-			case Pattern::sorted:     k = static_cast<uint32_t>(i); break;
-			case Pattern::reversed:   k = static_cast<uint32_t>(n - i); break;
-			case Pattern::equal:      k = 7; break;
-			case Pattern::organ_pipe: k = static_cast<uint32_t>(i < n / 2 ? i : n - i); break;
-			case Pattern::sawtooth:   k = static_cast<uint32_t>(i % 17); break;
+			case Pattern::random:
+				k = static_cast<uint32_t>(rng());
+				break;
+			case Pattern::few_keys:
+				k = static_cast<uint32_t>(rng() % 5);
+				break;
+			case Pattern::sorted:
+				k = static_cast<uint32_t>(i);
+				break;
+			case Pattern::reversed:
+				k = static_cast<uint32_t>(n - i);
+				break;
+			case Pattern::equal:
+				k = 7;
+				break;
+			case Pattern::organ_pipe:
+				k = static_cast<uint32_t>(i < n / 2 ? i : n - i);
+				break;
+			case Pattern::sawtooth:
+				k = static_cast<uint32_t>(i % 17);
+				break;
 		}
 		std::string e(size, '\0');
 		if (size < 4) {
@@ -112,10 +126,10 @@ void check_sort(const std::vector<std::string> &in, size_t size, size_t offset)
 TEST(m_sort_qsort, matches_std_sort_many_sizes_and_patterns)
 {
 	std::mt19937  rng(2024);
-	const size_t  sizes[]    = { 1, 3, 4, 7, 8, 12, 13, 16, 24, 40 };
-	const size_t  counts[]   = { 0, 1, 2, 3, 6, 7, 8, 9, 40, 41, 42, 100, 257, 1000, 5000 };
-	const Pattern patterns[] = { Pattern::random, Pattern::few_keys, Pattern::sorted,    Pattern::reversed,
-	                             Pattern::equal,  Pattern::organ_pipe, Pattern::sawtooth };
+	const size_t  sizes[]    = {1, 3, 4, 7, 8, 12, 13, 16, 24, 40};
+	const size_t  counts[]   = {0, 1, 2, 3, 6, 7, 8, 9, 40, 41, 42, 100, 257, 1000, 5000};
+	const Pattern patterns[] = {Pattern::random, Pattern::few_keys,   Pattern::sorted,  Pattern::reversed,
+	                            Pattern::equal,  Pattern::organ_pipe, Pattern::sawtooth};
 	for (size_t size : sizes) {
 		for (size_t n : counts) {
 			for (Pattern p : patterns) {
@@ -132,8 +146,8 @@ TEST(m_sort_qsort, matches_std_sort_many_sizes_and_patterns)
 TEST(m_sort_qsort, large_adversarial_inputs)
 {
 	std::mt19937  rng(5);
-	const Pattern patterns[] = { Pattern::random,   Pattern::few_keys,   Pattern::sorted,
-	                             Pattern::reversed, Pattern::equal,      Pattern::organ_pipe };
+	const Pattern patterns[] = {Pattern::random,   Pattern::few_keys, Pattern::sorted,
+	                            Pattern::reversed, Pattern::equal,    Pattern::organ_pipe};
 	for (Pattern p : patterns) {
 		check_sort(make_elems(100000, 8, p, rng), 8, 0);
 		check_sort(make_elems(30000, 13, p, rng), 13, 0);
@@ -149,13 +163,14 @@ TEST(m_sort_qsort, random_u64_against_std_sort)
 			x = rng() % (round % 2 ? 50 : UINT64_MAX);
 		std::vector<uint64_t> ref = v;
 		std::sort(ref.begin(), ref.end());
-		M_sort_qsort(v.data(), v.size(), sizeof(uint64_t),
-		             [](const void *a, const void *b, void *) {
-			             const uint64_t x = *static_cast<const uint64_t *>(a);
-			             const uint64_t y = *static_cast<const uint64_t *>(b);
-			             return x < y ? -1 : (x > y ? 1 : 0);
-		             },
-		             nullptr);
+		M_sort_qsort(
+		    v.data(), v.size(), sizeof(uint64_t),
+		    [](const void *a, const void *b, void *) {
+			    const uint64_t x = *static_cast<const uint64_t *>(a);
+			    const uint64_t y = *static_cast<const uint64_t *>(b);
+			    return x < y ? -1 : (x > y ? 1 : 0);
+		    },
+		    nullptr);
 		ASSERT_EQ(v, ref);
 	}
 }
@@ -164,8 +179,8 @@ namespace {
 
 /* Records the positions (element indexes) of each comparison. */
 struct Trace {
-	const unsigned char                   *base;
-	std::vector<std::pair<long, long>>     calls;
+	const unsigned char               *base;
+	std::vector<std::pair<long, long>> calls;
 };
 
 int traced(const void *a, const void *b, void *thunk)
@@ -193,7 +208,7 @@ TEST(m_sort_qsort, algorithm_shape)
 {
 	/* 6 sorted elements: insertion sort only, one comparison per element
 	 * after the first, each with its left neighbour. */
-	std::vector<uint64_t> v6 = { 1, 2, 3, 4, 5, 6 };
+	std::vector<uint64_t> v6 = {1, 2, 3, 4, 5, 6};
 	Trace                 t  = run_traced(v6);
 	ASSERT_EQ(t.calls.size(), 5u);
 	for (size_t i = 0; i < 5; i++)
@@ -202,7 +217,7 @@ TEST(m_sort_qsort, algorithm_shape)
 	/* 6 reversed elements: still no pivot and no partition; every
 	 * comparison is of two neighbours, each element walking down to the
 	 * front (1 + 2 + 3 + 4 + 5 comparisons). */
-	std::vector<uint64_t> r6 = { 6, 5, 4, 3, 2, 1 };
+	std::vector<uint64_t> r6 = {6, 5, 4, 3, 2, 1};
 	t                        = run_traced(r6);
 	EXPECT_EQ(t.calls.size(), 15u);
 	for (const auto &call : t.calls)
@@ -211,7 +226,7 @@ TEST(m_sort_qsort, algorithm_shape)
 
 	/* 7 elements: no median; the middle element becomes the pivot at the
 	 * front and partitioning starts by comparing element 1 with it. */
-	std::vector<uint64_t> v7 = { 7, 6, 5, 4, 3, 2, 1 };
+	std::vector<uint64_t> v7 = {7, 6, 5, 4, 3, 2, 1};
 	t                        = run_traced(v7);
 	EXPECT_EQ(t.calls.front(), std::make_pair(1L, 0L));
 	EXPECT_TRUE(std::is_sorted(v7.begin(), v7.end()));
@@ -244,7 +259,7 @@ TEST(m_sort_qsort, algorithm_shape)
 
 TEST(m_sort_qsort, null_and_degenerate_arguments)
 {
-	uint64_t v[3] = { 3, 1, 2 };
+	uint64_t v[3] = {3, 1, 2};
 	auto     cmp  = [](const void *a, const void *b, void *) {
         const uint64_t x = *static_cast<const uint64_t *>(a);
         const uint64_t y = *static_cast<const uint64_t *>(b);

@@ -36,8 +36,15 @@ TEST(m_bithacks, round_down)
 		uint64_t out;
 	};
 	const Case cases[] = {
-		{ 0, 0 }, { 1, 1 }, { 2, 2 }, { 3, 2 }, { 5, 4 }, { 1023, 512 }, { 1024, 1024 },
-		{ UINT64_MAX, UINT64_C(1) << 63 }, { (UINT64_C(1) << 40) + 7, UINT64_C(1) << 40 },
+	    {0, 0},
+	    {1, 1},
+	    {2, 2},
+	    {3, 2},
+	    {5, 4},
+	    {1023, 512},
+	    {1024, 1024},
+	    {UINT64_MAX, UINT64_C(1) << 63},
+	    {(UINT64_C(1) << 40) + 7, UINT64_C(1) << 40},
 	};
 	for (const Case &c : cases) {
 		EXPECT_EQ(M_uint64_round_down_to_power_of_two(c.in), c.out) << c.in;
@@ -56,10 +63,18 @@ TEST(m_bithacks, round_up_and_wrap)
 		uint64_t out;
 	};
 	const Case cases[] = {
-		{ 0, 0 }, { 1, 1 }, { 2, 2 }, { 3, 4 }, { 5, 8 }, { 1000, 1024 }, { 1024, 1024 },
-		{ (UINT64_C(1) << 63) - 1, UINT64_C(1) << 63 }, { UINT64_C(1) << 63, UINT64_C(1) << 63 },
-		/* Above the largest power of two: wraps to 0. */
-		{ (UINT64_C(1) << 63) + 1, 0 }, { UINT64_MAX, 0 },
+	    {0, 0},
+	    {1, 1},
+	    {2, 2},
+	    {3, 4},
+	    {5, 8},
+	    {1000, 1024},
+	    {1024, 1024},
+	    {(UINT64_C(1) << 63) - 1, UINT64_C(1) << 63},
+	    {UINT64_C(1) << 63, UINT64_C(1) << 63},
+	    /* Above the largest power of two: wraps to 0. */
+	    {(UINT64_C(1) << 63) + 1, 0},
+	    {UINT64_MAX, 0},
 	};
 	for (const Case &c : cases) {
 		EXPECT_EQ(M_uint64_round_up_to_power_of_two(c.in), c.out) << c.in;

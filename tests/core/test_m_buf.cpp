@@ -22,8 +22,8 @@ std::string content(const M_buf_t *buf)
 /* Finish a buffer as a std::string and free the block. */
 std::string finish(M_buf_t *buf)
 {
-	size_t len = 0;
-	char *s    = M_buf_finish_str(buf, &len);
+	size_t      len = 0;
+	char       *s   = M_buf_finish_str(buf, &len);
 	std::string out(s == nullptr ? "" : s, len);
 	M_free(s);
 	return out;
@@ -55,7 +55,7 @@ TEST(m_buf, truncated_to_zero_finishes_to_empty_string)
 	M_buf_add_str(buf, "abc");
 	M_buf_truncate(buf, 0);
 	size_t len = 99;
-	char *s    = M_buf_finish_str(buf, &len);
+	char  *s   = M_buf_finish_str(buf, &len);
 	ASSERT_NE(s, nullptr);
 	EXPECT_STREQ(s, "");
 	EXPECT_EQ(len, 0u);
@@ -66,17 +66,26 @@ TEST(m_buf, capacity_after_appends)
 {
 	struct Case {
 		std::vector<size_t> appends; /* lengths appended in order */
-		size_t capacity;
+		size_t              capacity;
 	};
 	const Case cases[] = {
-		{{1}, 1024},          {{1024}, 1024},       {{1000, 24}, 1024}, {{1024, 1}, 2048},
-		{{1025}, 2048},       {{3000}, 4096},       {{2048}, 2048},     {{2049}, 4096},
-		{{1000, 25}, 2048},   {{2048, 2048}, 4096}, {{4096, 1}, 8192},  {{1, 1, 1}, 1024},
-		{{1000, 1000, 3000}, 8192},
+	    {{1}, 1024},
+	    {{1024}, 1024},
+	    {{1000, 24}, 1024},
+	    {{1024, 1}, 2048},
+	    {{1025}, 2048},
+	    {{3000}, 4096},
+	    {{2048}, 2048},
+	    {{2049}, 4096},
+	    {{1000, 25}, 2048},
+	    {{2048, 2048}, 4096},
+	    {{4096, 1}, 8192},
+	    {{1, 1, 1}, 1024},
+	    {{1000, 1000, 3000}, 8192},
 	};
 	for (const Case &c : cases) {
-		M_buf_t *buf = M_buf_create();
-		size_t total = 0;
+		M_buf_t *buf   = M_buf_create();
+		size_t   total = 0;
 		for (size_t n : c.appends) {
 			M_buf_add_fill(buf, 'x', n);
 			total += n;
@@ -138,7 +147,7 @@ TEST(m_buf, drop_then_finish_moves_content_to_start)
 	M_buf_drop(buf, 10);
 	EXPECT_EQ(M_buf_peek(buf), before + 10);
 	EXPECT_EQ(M_buf_len(buf), 10u);
-	size_t len          = 0;
+	size_t         len  = 0;
 	unsigned char *data = M_buf_finish(buf, &len);
 	ASSERT_NE(data, nullptr);
 	EXPECT_EQ(len, 10u);
@@ -192,7 +201,10 @@ TEST(m_buf, trim_removes_white_space_at_both_ends)
 		const char *in;
 		const char *out;
 	} cases[] = {
-		{" \t ab c \r\n", "ab c"}, {"abc", "abc"}, {"   ", ""}, {"\va\f", "a"},
+	    {" \t ab c \r\n", "ab c"},
+	    {"abc", "abc"},
+	    {"   ", ""},
+	    {"\va\f", "a"},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -229,11 +241,11 @@ TEST(m_buf, random_operations_match_a_model)
 	/* Appends, drops, truncations and direct writes in random order against a
 	 * plain string, checking the invariants after each step. */
 	unsigned seed = 12345;
-	auto next     = [&seed](unsigned mod) {
-		seed = seed * 1103515245u + 12345u;
-		return (seed >> 8) % mod;
+	auto     next = [&seed](unsigned mod) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % mod;
 	};
-	M_buf_t *buf = M_buf_create();
+	M_buf_t    *buf = M_buf_create();
 	std::string model;
 	for (int step = 0; step < 5000; step++) {
 		switch (next(5)) {
@@ -258,9 +270,9 @@ TEST(m_buf, random_operations_match_a_model)
 				break;
 			}
 			default: {
-				size_t len       = 1 + next(700);
-				const size_t ask = len;
-				unsigned char *w = M_buf_direct_write_start(buf, &len);
+				size_t         len = 1 + next(700);
+				const size_t   ask = len;
+				unsigned char *w   = M_buf_direct_write_start(buf, &len);
 				ASSERT_NE(w, nullptr);
 				ASSERT_GE(len, ask);
 				const size_t used = next(static_cast<unsigned>(ask + 1));
@@ -287,9 +299,9 @@ TEST(m_buf, random_operations_match_a_model)
 
 TEST(m_buf, direct_write_window_sizes)
 {
-	M_buf_t *buf     = M_buf_create();
-	size_t len       = 10;
-	unsigned char *w = M_buf_direct_write_start(buf, &len);
+	M_buf_t       *buf = M_buf_create();
+	size_t         len = 10;
+	unsigned char *w   = M_buf_direct_write_start(buf, &len);
 	ASSERT_NE(w, nullptr);
 	EXPECT_EQ(len, 1024u);
 	std::memcpy(w, "ABCDEFGHIJ", 10);
@@ -341,7 +353,7 @@ TEST(m_buf, direct_write_after_drop_compacts_when_short)
 TEST(m_buf, direct_write_refusals)
 {
 	M_buf_t *buf = M_buf_create();
-	size_t len   = 0;
+	size_t   len = 0;
 	EXPECT_EQ(M_buf_direct_write_start(buf, &len), nullptr);
 	EXPECT_EQ(M_buf_direct_write_start(buf, nullptr), nullptr);
 	len = 5;
@@ -377,7 +389,9 @@ TEST(m_buf, add_bytes_keeps_zero_bytes_and_ignores_empty_input)
 	M_buf_add_char(buf, 'c');
 	M_buf_add_fill(buf, '-', 3);
 	M_buf_add_fill(buf, '-', 0);
-	EXPECT_EQ(content(buf), std::string("a\0b\xFE" "c---", 8));
+	EXPECT_EQ(content(buf), std::string("a\0b\xFE"
+	                                    "c---",
+	                                    8));
 	M_buf_cancel(buf);
 }
 
@@ -387,7 +401,7 @@ TEST(m_buf, add_bytes_copies_every_length_exactly)
 	unsigned char src[200];
 	for (size_t i = 0; i < sizeof(src); i++)
 		src[i] = static_cast<unsigned char>(i * 7 + 1);
-	M_buf_t *buf = M_buf_create();
+	M_buf_t    *buf = M_buf_create();
 	std::string model;
 	for (size_t len = 1; len <= 130; len++) {
 		M_buf_add_bytes(buf, src + len % 5, len);
@@ -428,7 +442,7 @@ TEST(m_buf, add_bytes_from_own_storage_beyond_the_content)
 {
 	/* A range that starts in the content and takes in the terminator is
 	 * appended as it read on entry, also when the append has to grow. */
-	M_buf_t *buf = M_buf_create();
+	M_buf_t          *buf = M_buf_create();
 	const std::string text(1000, 'k');
 	M_buf_add_str(buf, text.c_str());
 	M_buf_add_bytes(buf, M_buf_peek(buf), 1001);
@@ -457,8 +471,8 @@ TEST(m_buf, add_bytes_from_own_storage_beyond_the_content)
 	M_buf_drop(buf, 10);
 	M_buf_add_bytes(buf, M_buf_peek(buf) - 4, 30); /* 990 + 30 is not below 1014 */
 	EXPECT_EQ(M_buf_alloc_size(buf), 1024u);
-	const std::string expect =
-		std::string("abcdefghij") + std::string(980, '.') + std::string(4, '\xFF') + "abcdefghij" + std::string(16, '.');
+	const std::string expect = std::string("abcdefghij") + std::string(980, '.') + std::string(4, '\xFF') +
+	                           "abcdefghij" + std::string(16, '.');
 	EXPECT_EQ(content(buf), expect);
 	M_buf_cancel(buf);
 }
@@ -468,7 +482,7 @@ TEST(m_buf, appends_that_read_the_buffers_own_content_while_growing)
 	/* Each input below is the buffer's own content (or part of it), and each
 	 * append grows the storage while it still reads that input. */
 	std::string s(600, 'z');
-	M_buf_t *buf = M_buf_create();
+	M_buf_t    *buf = M_buf_create();
 	M_buf_add_str(buf, s.c_str());
 	M_buf_add_str_hex(buf, M_buf_peek(buf));
 	std::string hex;
@@ -555,18 +569,18 @@ TEST(m_buf, appends_that_read_the_buffers_own_content_while_growing)
 TEST(m_buf, str_transform)
 {
 	const struct {
-		uint32_t flags;
+		uint32_t    flags;
 		const char *in;
 		const char *out;
 	} cases[] = {
-		{M_BUF_TRANSFORM_LTRIM | M_BUF_TRANSFORM_RTRIM, "  Ab  ", "Ab"},
-		{M_BUF_TRANSFORM_UPPER, "  Ab  ", "  AB  "},
-		{M_BUF_TRANSFORM_LOWER, "xY1\xC4z", "xy1\xC4z"},
-		{M_BUF_TRANSFORM_LTRIM, "\t\n a b ", "a b "},
-		{M_BUF_TRANSFORM_RTRIM, "\t a b \r\n", "\t a b"},
-		{M_BUF_TRANSFORM_UPPER | M_BUF_TRANSFORM_LOWER, "aB", "ab"}, /* upper, then lower */
-		{M_BUF_TRANSFORM_LTRIM | M_BUF_TRANSFORM_RTRIM, "    ", ""},
-		{M_BUF_TRANSFORM_NONE, " x ", " x "},
+	    {M_BUF_TRANSFORM_LTRIM | M_BUF_TRANSFORM_RTRIM, "  Ab  ", "Ab"},
+	    {M_BUF_TRANSFORM_UPPER, "  Ab  ", "  AB  "},
+	    {M_BUF_TRANSFORM_LOWER, "xY1\xC4z", "xy1\xC4z"},
+	    {M_BUF_TRANSFORM_LTRIM, "\t\n a b ", "a b "},
+	    {M_BUF_TRANSFORM_RTRIM, "\t a b \r\n", "\t a b"},
+	    {M_BUF_TRANSFORM_UPPER | M_BUF_TRANSFORM_LOWER, "aB", "ab"}, /* upper, then lower */
+	    {M_BUF_TRANSFORM_LTRIM | M_BUF_TRANSFORM_RTRIM, "    ", ""},
+	    {M_BUF_TRANSFORM_NONE, " x ", " x "},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -624,7 +638,8 @@ TEST(m_buf, add_bytes_hex)
 TEST(m_buf, add_str_hex)
 {
 	M_buf_t *buf = M_buf_create();
-	M_buf_add_str_hex(buf, "\x01\xAB" "z");
+	M_buf_add_str_hex(buf, "\x01\xAB"
+	                       "z");
 	M_buf_add_str_hex(buf, nullptr);
 	M_buf_add_str_hex(buf, "");
 	EXPECT_EQ(content(buf), "01AB7A");
@@ -653,28 +668,28 @@ TEST(m_buf, add_str_just)
 {
 	const struct {
 		M_str_justify_type_t type;
-		const char *in;
-		size_t width;
-		bool ok;
-		const char *out;
+		const char          *in;
+		size_t               width;
+		bool                 ok;
+		const char          *out;
 	} cases[] = {
-		{M_STR_JUSTIFY_RIGHT, "abc", 5, true, "**abc"},
-		{M_STR_JUSTIFY_LEFT, "abc", 5, true, "abc**"},
-		{M_STR_JUSTIFY_CENTER, "abc", 5, true, "*abc*"},
-		{M_STR_JUSTIFY_CENTER, "abc", 6, true, "**abc*"},
-		{M_STR_JUSTIFY_RIGHT, "abcdef", 3, true, "def"},
-		{M_STR_JUSTIFY_RIGHT_TRUNC_RIGHT, "abcdef", 3, true, "abc"},
-		{M_STR_JUSTIFY_LEFT_TRUNC_RIGHT, "ab", 3, true, "ab*"},
-		{M_STR_JUSTIFY_RIGHT_NOTRUNC, "abcdef", 3, false, ""},
-		{M_STR_JUSTIFY_LEFT_NOTRUNC, "abcdef", 3, false, ""},
-		{M_STR_JUSTIFY_CENTER_NOTRUNC, "abcdef", 3, false, ""},
-		{M_STR_JUSTIFY_LEFT_NOTRUNC, "abc", 3, true, "abc"},
-		{M_STR_JUSTIFY_TRUNC_RIGHT, "ab", 5, true, "ab"},
-		{M_STR_JUSTIFY_TRUNC_LEFT, "abcdef", 2, true, "ef"},
-		{M_STR_JUSTIFY_CENTER_TRUNC_RIGHT, "abcdef", 4, true, "abcd"},
-		{M_STR_JUSTIFY_RIGHT, nullptr, 2, true, "**"},
-		{M_STR_JUSTIFY_RIGHT, "abc", 0, false, ""},
-		{static_cast<M_str_justify_type_t>(11), "abc", 5, false, ""},
+	    {M_STR_JUSTIFY_RIGHT, "abc", 5, true, "**abc"},
+	    {M_STR_JUSTIFY_LEFT, "abc", 5, true, "abc**"},
+	    {M_STR_JUSTIFY_CENTER, "abc", 5, true, "*abc*"},
+	    {M_STR_JUSTIFY_CENTER, "abc", 6, true, "**abc*"},
+	    {M_STR_JUSTIFY_RIGHT, "abcdef", 3, true, "def"},
+	    {M_STR_JUSTIFY_RIGHT_TRUNC_RIGHT, "abcdef", 3, true, "abc"},
+	    {M_STR_JUSTIFY_LEFT_TRUNC_RIGHT, "ab", 3, true, "ab*"},
+	    {M_STR_JUSTIFY_RIGHT_NOTRUNC, "abcdef", 3, false, ""},
+	    {M_STR_JUSTIFY_LEFT_NOTRUNC, "abcdef", 3, false, ""},
+	    {M_STR_JUSTIFY_CENTER_NOTRUNC, "abcdef", 3, false, ""},
+	    {M_STR_JUSTIFY_LEFT_NOTRUNC, "abc", 3, true, "abc"},
+	    {M_STR_JUSTIFY_TRUNC_RIGHT, "ab", 5, true, "ab"},
+	    {M_STR_JUSTIFY_TRUNC_LEFT, "abcdef", 2, true, "ef"},
+	    {M_STR_JUSTIFY_CENTER_TRUNC_RIGHT, "abcdef", 4, true, "abcd"},
+	    {M_STR_JUSTIFY_RIGHT, nullptr, 2, true, "**"},
+	    {M_STR_JUSTIFY_RIGHT, "abc", 0, false, ""},
+	    {static_cast<M_str_justify_type_t>(11), "abc", 5, false, ""},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -694,8 +709,8 @@ TEST(m_buf, add_bytes_just_and_transform)
 	EXPECT_TRUE(M_buf_add_str_just_transform(buf, M_STR_JUSTIFY_LEFT, M_BUF_TRANSFORM_UPPER | M_BUF_TRANSFORM_LTRIM,
 	                                         '.', "   ab", 4));
 	EXPECT_EQ(content(buf), "AB..");
-	EXPECT_FALSE(M_buf_add_str_just_transform(buf, M_STR_JUSTIFY_LEFT_NOTRUNC, M_BUF_TRANSFORM_UPPER, '.',
-	                                          "abcdef", 4));
+	EXPECT_FALSE(
+	    M_buf_add_str_just_transform(buf, M_STR_JUSTIFY_LEFT_NOTRUNC, M_BUF_TRANSFORM_UPPER, '.', "abcdef", 4));
 	EXPECT_EQ(content(buf), "AB..");
 	/* Justifying the buffer's own content. */
 	M_buf_add_bytes_just(buf, M_STR_JUSTIFY_RIGHT, '#', M_buf_peek(buf), 2, 3);
@@ -709,7 +724,7 @@ TEST(m_buf, add_bytes_just_and_transform)
 
 TEST(m_buf, add_int_and_uint_match_printf)
 {
-	const int64_t ivals[]  = {0, 1, -1, 9, 10, -10, 123456789, INT64_MAX, INT64_MIN, -9000000000000000000LL};
+	const int64_t  ivals[] = {0, 1, -1, 9, 10, -10, 123456789, INT64_MAX, INT64_MIN, -9000000000000000000LL};
 	const uint64_t uvals[] = {0, 1, 10, 99, 100, UINT64_MAX, 18446744073709551610ULL};
 	for (int64_t v : ivals) {
 		char expect[64];
@@ -730,15 +745,15 @@ TEST(m_buf, add_int_and_uint_match_printf)
 TEST(m_buf, add_int_just)
 {
 	const struct {
-		int64_t value;
-		size_t width;
-		bool ok;
+		int64_t     value;
+		size_t      width;
+		bool        ok;
 		const char *out;
 	} cases[] = {
-		{-5, 3, true, "-05"},   {42, 5, true, "00042"}, {123, 2, false, ""},  {123, 3, true, "123"},
-		{-123, 3, false, ""},   {-123, 4, true, "-123"}, {0, 1, true, "0"},   {0, 0, false, ""},
-		{INT64_MIN, 20, true, "-9223372036854775808"}, {INT64_MIN, 19, false, ""},
-		{-1, 6, true, "-00001"},
+	    {-5, 3, true, "-05"},       {42, 5, true, "00042"},  {123, 2, false, ""},
+	    {123, 3, true, "123"},      {-123, 3, false, ""},    {-123, 4, true, "-123"},
+	    {0, 1, true, "0"},          {0, 0, false, ""},       {INT64_MIN, 20, true, "-9223372036854775808"},
+	    {INT64_MIN, 19, false, ""}, {-1, 6, true, "-00001"},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -777,7 +792,7 @@ TEST(m_buf, add_hex_numbers_and_pointer)
 	EXPECT_FALSE(M_buf_add_uinthex(nullptr, 0x100, M_TRUE, 2));
 
 	M_buf_truncate(buf, 0);
-	int local    = 0;
+	int  local = 0;
 	char expect[64];
 	std::snprintf(expect, sizeof(expect), "0x%" PRIxPTR, reinterpret_cast<uintptr_t>(&local));
 	M_buf_add_ptr(buf, &local);
@@ -791,24 +806,24 @@ TEST(m_buf, add_hex_numbers_and_pointer)
 TEST(m_buf, add_uintbin)
 {
 	const struct {
-		uint64_t value;
-		size_t width;
-		bool little;
-		bool ok;
+		uint64_t    value;
+		size_t      width;
+		bool        little;
+		bool        ok;
 		std::string out;
 	} cases[] = {
-		{0x0102, 2, false, true, std::string("\x01\x02", 2)},
-		{0x0102, 2, true, true, std::string("\x02\x01", 2)},
-		{256, 1, false, false, ""},
-		{255, 1, false, true, "\xFF"},
-		{0, 4, false, true, std::string(4, '\0')},
-		{0x0102030405060708ULL, 8, false, true, "\x01\x02\x03\x04\x05\x06\x07\x08"},
-		{0x0102030405060708ULL, 8, true, true, "\x08\x07\x06\x05\x04\x03\x02\x01"},
-		{UINT64_MAX, 8, false, true, std::string(8, '\xFF')},
-		{0x0100000000000000ULL, 7, false, false, ""},
-		{0x00FFFFFFFFFFFFFFULL, 7, false, true, std::string(7, '\xFF')},
-		{1, 0, false, false, ""},
-		{1, 9, false, false, ""},
+	    {0x0102, 2, false, true, std::string("\x01\x02", 2)},
+	    {0x0102, 2, true, true, std::string("\x02\x01", 2)},
+	    {256, 1, false, false, ""},
+	    {255, 1, false, true, "\xFF"},
+	    {0, 4, false, true, std::string(4, '\0')},
+	    {0x0102030405060708ULL, 8, false, true, "\x01\x02\x03\x04\x05\x06\x07\x08"},
+	    {0x0102030405060708ULL, 8, true, true, "\x08\x07\x06\x05\x04\x03\x02\x01"},
+	    {UINT64_MAX, 8, false, true, std::string(8, '\xFF')},
+	    {0x0100000000000000ULL, 7, false, false, ""},
+	    {0x00FFFFFFFFFFFFFFULL, 7, false, true, std::string(7, '\xFF')},
+	    {1, 0, false, false, ""},
+	    {1, 9, false, false, ""},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -822,20 +837,20 @@ TEST(m_buf, add_uintbin)
 TEST(m_buf, add_uintbcd)
 {
 	const struct {
-		uint64_t value;
-		size_t width;
-		bool ok;
+		uint64_t    value;
+		size_t      width;
+		bool        ok;
 		std::string out;
 	} cases[] = {
-		{1234, 3, true, std::string("\x00\x12\x34", 3)},
-		{12345, 3, true, "\x01\x23\x45"},
-		{12345, 2, false, ""},
-		{0, 1, true, std::string(1, '\0')},
-		{9, 1, true, "\x09"},
-		{99, 1, true, "\x99"},
-		{100, 1, false, ""},
-		{5, 0, false, ""},
-		{UINT64_MAX, 10, true, "\x18\x44\x67\x44\x07\x37\x09\x55\x16\x15"},
+	    {1234, 3, true, std::string("\x00\x12\x34", 3)},
+	    {12345, 3, true, "\x01\x23\x45"},
+	    {12345, 2, false, ""},
+	    {0, 1, true, std::string(1, '\0')},
+	    {9, 1, true, "\x09"},
+	    {99, 1, true, "\x99"},
+	    {100, 1, false, ""},
+	    {5, 0, false, ""},
+	    {UINT64_MAX, 10, true, "\x18\x44\x67\x44\x07\x37\x09\x55\x16\x15"},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -853,36 +868,36 @@ TEST(m_buf, add_uintstr_parses_then_encodes)
 	 * is not a digit and what follows is ignored. Only text without a digit
 	 * or an overflowing value fails to parse. */
 	const struct {
-		const char *str;
+		const char   *str;
 		unsigned char base;
-		size_t width;
-		bool little;
-		bool ok;
-		std::string out;
+		size_t        width;
+		bool          little;
+		bool          ok;
+		std::string   out;
 	} cases[] = {
-		{"258", 10, 2, false, true, std::string("\x01\x02", 2)},
-		{"0x0304", 16, 2, true, true, std::string("\x04\x03", 2)},
-		{" 11 ", 2, 1, false, true, "\x03"},
-		{"12x", 10, 2, false, true, std::string("\x00\x0C", 2)},
-		{"  +42xyz", 10, 1, false, true, "\x2A"},
-		{"0x1F", 0, 1, false, true, "\x1F"},
-		{"017", 0, 1, false, true, "\x0F"},
-		{"1f", 16, 1, false, true, "\x1F"},
-		{"-1", 10, 8, false, true, std::string(8, '\xFF')},
-		{"-1", 10, 1, false, false, ""},  /* the largest value does not fit a byte */
-		{"256", 10, 1, false, false, ""},
-		{"99999999999999999999999", 10, 8, false, false, ""}, /* overflow */
-		{"abc", 10, 2, false, false, ""},
-		{"-", 10, 2, false, false, ""},
-		{"0x", 16, 1, false, false, ""},
-		{"", 10, 2, false, false, ""},
-		{nullptr, 10, 2, false, false, ""},
-		{"5", 10, 0, false, false, ""},   /* width outside 1 to 8 */
-		{"5", 37, 1, false, false, ""},   /* base outside 2 to 36 */
+	    {"258", 10, 2, false, true, std::string("\x01\x02", 2)},
+	    {"0x0304", 16, 2, true, true, std::string("\x04\x03", 2)},
+	    {" 11 ", 2, 1, false, true, "\x03"},
+	    {"12x", 10, 2, false, true, std::string("\x00\x0C", 2)},
+	    {"  +42xyz", 10, 1, false, true, "\x2A"},
+	    {"0x1F", 0, 1, false, true, "\x1F"},
+	    {"017", 0, 1, false, true, "\x0F"},
+	    {"1f", 16, 1, false, true, "\x1F"},
+	    {"-1", 10, 8, false, true, std::string(8, '\xFF')},
+	    {"-1", 10, 1, false, false, ""}, /* the largest value does not fit a byte */
+	    {"256", 10, 1, false, false, ""},
+	    {"99999999999999999999999", 10, 8, false, false, ""}, /* overflow */
+	    {"abc", 10, 2, false, false, ""},
+	    {"-", 10, 2, false, false, ""},
+	    {"0x", 16, 1, false, false, ""},
+	    {"", 10, 2, false, false, ""},
+	    {nullptr, 10, 2, false, false, ""},
+	    {"5", 10, 0, false, false, ""}, /* width outside 1 to 8 */
+	    {"5", 37, 1, false, false, ""}, /* base outside 2 to 36 */
 	};
 	for (const auto &c : cases) {
 		const char *label = c.str == nullptr ? "NULL" : c.str;
-		M_buf_t *buf      = M_buf_create();
+		M_buf_t    *buf   = M_buf_create();
 		EXPECT_EQ(M_buf_add_uintstrbin(buf, c.str, c.base, c.width, c.little), c.ok) << label;
 		EXPECT_EQ(content(buf), c.out) << label;
 		EXPECT_EQ(M_buf_add_uintstrbin(nullptr, c.str, c.base, c.width, c.little), c.ok) << label;
@@ -912,17 +927,17 @@ TEST(m_buf, replace)
 		const char *in;
 		const char *search;
 		const char *repl;
-		bool ok;
+		bool        ok;
 		const char *out;
 	} cases[] = {
-		{"a,b,,c", ",", ";;", true, "a;;b;;;;c"},
-		{"aaaa", "aa", "b", true, "bb"},
-		{"abc", "x", "y", true, "abc"},
-		{"abcabc", "bc", nullptr, true, "aa"},
-		{"abc", "", "y", false, ""},
-		{"abc", nullptr, "y", false, ""},
-		{nullptr, "a", "b", true, ""},
-		{"abc", "abc", "", true, ""},
+	    {"a,b,,c", ",", ";;", true, "a;;b;;;;c"},
+	    {"aaaa", "aa", "b", true, "bb"},
+	    {"abc", "x", "y", true, "abc"},
+	    {"abcabc", "bc", nullptr, true, "aa"},
+	    {"abc", "", "y", false, ""},
+	    {"abc", nullptr, "y", false, ""},
+	    {nullptr, "a", "b", true, ""},
+	    {"abc", "abc", "", true, ""},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -940,28 +955,28 @@ TEST(m_buf, replace)
 TEST(m_buf, quoted)
 {
 	const struct {
-		char quote;
-		char escape;
+		char        quote;
+		char        escape;
 		const char *chars;
-		uint32_t flags;
+		uint32_t    flags;
 		const char *in;
-		bool ok;
+		bool        ok;
 		const char *out;
 	} cases[] = {
-		{'"', '\\', ",", 0, "plain", true, "plain"},
-		{'"', '\\', ",", 0, "a,b", true, "\"a,b\""},
-		{'"', '\\', ",", 0, "say \"hi\"", true, "\"say \\\"hi\\\"\""},
-		{'"', '\\', nullptr, 0, "back\\slash", true, "\"back\\\\slash\""},
-		{'"', '"', ",", 0, "a\"b", true, "\"a\"\"b\""},
-		{'"', '\0', ",", 0, "a\"b", true, "\"a\"\"b\""},
-		{'\'', '\\', nullptr, M_BUF_QUOTE_FLAG_ALWAYS, "x", true, "'x'"},
-		{'\'', '\\', nullptr, M_BUF_QUOTE_FLAG_EMPTY, "", true, "''"},
-		{'\'', '\\', nullptr, 0, nullptr, true, ""},
-		/* A 0 quote character: text that needs no quotes still goes out
+	    {'"', '\\', ",", 0, "plain", true, "plain"},
+	    {'"', '\\', ",", 0, "a,b", true, "\"a,b\""},
+	    {'"', '\\', ",", 0, "say \"hi\"", true, "\"say \\\"hi\\\"\""},
+	    {'"', '\\', nullptr, 0, "back\\slash", true, "\"back\\\\slash\""},
+	    {'"', '"', ",", 0, "a\"b", true, "\"a\"\"b\""},
+	    {'"', '\0', ",", 0, "a\"b", true, "\"a\"\"b\""},
+	    {'\'', '\\', nullptr, M_BUF_QUOTE_FLAG_ALWAYS, "x", true, "'x'"},
+	    {'\'', '\\', nullptr, M_BUF_QUOTE_FLAG_EMPTY, "", true, "''"},
+	    {'\'', '\\', nullptr, 0, nullptr, true, ""},
+	    /* A 0 quote character: text that needs no quotes still goes out
 		 * unchanged; text that needs them is refused. */
-		{'\0', '\\', nullptr, 0, "x", true, "x"},
-		{'\0', '\\', ",", 0, "a,b", false, ""},
-		{'\0', '\\', nullptr, M_BUF_QUOTE_FLAG_ALWAYS, "x", false, ""},
+	    {'\0', '\\', nullptr, 0, "x", true, "x"},
+	    {'\0', '\\', ",", 0, "a,b", false, ""},
+	    {'\0', '\\', nullptr, M_BUF_QUOTE_FLAG_ALWAYS, "x", false, ""},
 	};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();

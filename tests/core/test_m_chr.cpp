@@ -8,12 +8,30 @@
 namespace {
 
 /* Reference membership of each class, written from the definitions. */
-bool ref_space(int c) { return (c >= 9 && c <= 13) || c == 32; }
-bool ref_upper(int c) { return c >= 'A' && c <= 'Z'; }
-bool ref_lower(int c) { return c >= 'a' && c <= 'z'; }
-bool ref_digit(int c) { return c >= '0' && c <= '9'; }
-bool ref_alpha(int c) { return ref_upper(c) || ref_lower(c); }
-bool ref_graph(int c) { return c >= 33 && c <= 126; }
+bool ref_space(int c)
+{
+	return (c >= 9 && c <= 13) || c == 32;
+}
+bool ref_upper(int c)
+{
+	return c >= 'A' && c <= 'Z';
+}
+bool ref_lower(int c)
+{
+	return c >= 'a' && c <= 'z';
+}
+bool ref_digit(int c)
+{
+	return c >= '0' && c <= '9';
+}
+bool ref_alpha(int c)
+{
+	return ref_upper(c) || ref_lower(c);
+}
+bool ref_graph(int c)
+{
+	return c >= 33 && c <= 126;
+}
 
 } // namespace
 

@@ -89,7 +89,7 @@ Expect expect_at(i128 v, int t, int q)
 {
 	i128 r = round_div(v, t - q);
 	if (!fits64(r))
-		return { M_DECIMAL_OVERFLOW, 0, 0 };
+		return {M_DECIMAL_OVERFLOW, 0, 0};
 	bool exact = r * static_cast<i128>(p10(t - q)) == v;
 	int  pl    = q;
 	if (r == 0)
@@ -98,7 +98,7 @@ Expect expect_at(i128 v, int t, int q)
 		r /= 10;
 		pl--;
 	}
-	return { exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, static_cast<int64_t>(r), pl };
+	return {exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, static_cast<int64_t>(r), pl};
 }
 
 Expect expect_of(i128 v, int t)
@@ -108,7 +108,7 @@ Expect expect_of(i128 v, int t)
 		if (e.rv != M_DECIMAL_OVERFLOW)
 			return e;
 	}
-	return { M_DECIMAL_OVERFLOW, 0, 0 };
+	return {M_DECIMAL_OVERFLOW, 0, 0};
 }
 
 /* The alignment's places for two operands: both reduced, the larger place
@@ -124,8 +124,8 @@ int align_of(M_decimal_t a, M_decimal_t b)
 		return a.num_dec; /* 0 fits at any places */
 	for (int t = a.num_dec; t > b.num_dec; t--) {
 		i128 y = 0;
-		if (t - b.num_dec <= 20 && !__builtin_mul_overflow(static_cast<i128>(b.num), static_cast<i128>(p10(t - b.num_dec)), &y) &&
-		    fits64(y))
+		if (t - b.num_dec <= 20 &&
+		    !__builtin_mul_overflow(static_cast<i128>(b.num), static_cast<i128>(p10(t - b.num_dec)), &y) && fits64(y))
 			return t;
 	}
 	return b.num_dec;
@@ -146,7 +146,7 @@ Expect expect_sum(i128 v, int t, const M_decimal_t &a, const M_decimal_t &b)
 /* Random values with every digit count from 0 to 19 equally likely, both
  * signs, the extremes now and then, and 0 to max_places places. */
 struct Gen {
-	std::mt19937_64 rng{ 0x5eed1234u };
+	std::mt19937_64 rng{0x5eed1234u};
 
 	int64_t num()
 	{
@@ -295,7 +295,7 @@ TEST(m_decimal, to_int)
 	d = dec(-124, 2);
 	EXPECT_EQ(M_decimal_to_int(&d, 1), -12);
 	d = dec(INT64_MAX, 0);
-	EXPECT_EQ(M_decimal_to_int(&d, 1), 0); /* scaling overflows */
+	EXPECT_EQ(M_decimal_to_int(&d, 1), 0);    /* scaling overflows */
 	EXPECT_EQ(M_decimal_num_decimals(&d), 0); /* the argument is untouched */
 }
 
@@ -311,33 +311,32 @@ TEST(m_decimal, transform_table)
 		M_decimal_retval_t rv;
 	};
 	const Case cases[] = {
-		{ 125, 2, 1, 13, M_DECIMAL_TRUNCATION },   /* 1.25 -> 1.3 */
-		{ -125, 2, 1, -13, M_DECIMAL_TRUNCATION }, /* -1.25 -> -1.3, not -1.2 */
-		{ 124, 2, 1, 12, M_DECIMAL_TRUNCATION },
-		{ -124, 2, 1, -12, M_DECIMAL_TRUNCATION },
-		{ -149, 2, 0, -1, M_DECIMAL_TRUNCATION },
-		{ -150, 2, 0, -2, M_DECIMAL_TRUNCATION }, /* 150 not a multiple of 100 */
-		{ -200, 2, 0, -2, M_DECIMAL_SUCCESS },
-		{ 12, 1, 3, 1200, M_DECIMAL_SUCCESS },     /* 1.2 -> 1.200, not reduced */
-		{ 0, 0, 200, 0, M_DECIMAL_SUCCESS },      /* zero only changes places */
-		{ 7, 3, 3, 7, M_DECIMAL_SUCCESS },
-		{ INT64_MAX, 0, 1, INT64_MAX, M_DECIMAL_OVERFLOW },
-		{ 1, 0, 19, 1, M_DECIMAL_OVERFLOW },
-		{ 1, 0, 18, 1000000000000000000LL, M_DECIMAL_SUCCESS },
-		{ -922337203685477580LL, 0, 1, -9223372036854775800LL, M_DECIMAL_SUCCESS },
-		{ INT64_MIN, 0, 0, INT64_MIN, M_DECIMAL_SUCCESS },
-		{ INT64_MIN, 3, 0, -9223372036854776LL, M_DECIMAL_TRUNCATION },
-		{ INT64_MIN, 19, 0, -1, M_DECIMAL_TRUNCATION },   /* -0.92... -> -1 */
-		{ 4999999999999999999LL, 19, 0, 0, M_DECIMAL_TRUNCATION },
-		{ 5000000000000000000LL, 19, 0, 1, M_DECIMAL_TRUNCATION },
-		{ INT64_MAX, 20, 0, 0, M_DECIMAL_TRUNCATION },   /* 0.09... */
-		{ INT64_MAX, 255, 0, 0, M_DECIMAL_TRUNCATION },
-		{ 95, 1, 0, 10, M_DECIMAL_TRUNCATION },
+	    {125, 2, 1, 13, M_DECIMAL_TRUNCATION},   /* 1.25 -> 1.3 */
+	    {-125, 2, 1, -13, M_DECIMAL_TRUNCATION}, /* -1.25 -> -1.3, not -1.2 */
+	    {124, 2, 1, 12, M_DECIMAL_TRUNCATION},
+	    {-124, 2, 1, -12, M_DECIMAL_TRUNCATION},
+	    {-149, 2, 0, -1, M_DECIMAL_TRUNCATION},
+	    {-150, 2, 0, -2, M_DECIMAL_TRUNCATION}, /* 150 not a multiple of 100 */
+	    {-200, 2, 0, -2, M_DECIMAL_SUCCESS},
+	    {12, 1, 3, 1200, M_DECIMAL_SUCCESS}, /* 1.2 -> 1.200, not reduced */
+	    {0, 0, 200, 0, M_DECIMAL_SUCCESS},   /* zero only changes places */
+	    {7, 3, 3, 7, M_DECIMAL_SUCCESS},
+	    {INT64_MAX, 0, 1, INT64_MAX, M_DECIMAL_OVERFLOW},
+	    {1, 0, 19, 1, M_DECIMAL_OVERFLOW},
+	    {1, 0, 18, 1000000000000000000LL, M_DECIMAL_SUCCESS},
+	    {-922337203685477580LL, 0, 1, -9223372036854775800LL, M_DECIMAL_SUCCESS},
+	    {INT64_MIN, 0, 0, INT64_MIN, M_DECIMAL_SUCCESS},
+	    {INT64_MIN, 3, 0, -9223372036854776LL, M_DECIMAL_TRUNCATION},
+	    {INT64_MIN, 19, 0, -1, M_DECIMAL_TRUNCATION}, /* -0.92... -> -1 */
+	    {4999999999999999999LL, 19, 0, 0, M_DECIMAL_TRUNCATION},
+	    {5000000000000000000LL, 19, 0, 1, M_DECIMAL_TRUNCATION},
+	    {INT64_MAX, 20, 0, 0, M_DECIMAL_TRUNCATION}, /* 0.09... */
+	    {INT64_MAX, 255, 0, 0, M_DECIMAL_TRUNCATION},
+	    {95, 1, 0, 10, M_DECIMAL_TRUNCATION},
 	};
 	for (const Case &c : cases) {
 		M_decimal_t d = dec(c.num, c.places);
-		SCOPED_TRACE(std::to_string(c.num) + " places " + std::to_string(c.places) + " to " +
-		             std::to_string(c.to));
+		SCOPED_TRACE(std::to_string(c.num) + " places " + std::to_string(c.places) + " to " + std::to_string(c.to));
 		EXPECT_EQ(M_decimal_transform(&d, c.to), c.rv);
 		if (c.rv == M_DECIMAL_OVERFLOW) {
 			EXPECT_EQ(d.num, c.num); /* unchanged on overflow */
@@ -359,8 +358,9 @@ TEST(m_decimal, transform_property)
 		auto        rv = M_decimal_transform(&r, static_cast<uint8_t>(to));
 		SCOPED_TRACE(std::to_string(d.num) + " places " + std::to_string(d.num_dec) + " to " + std::to_string(to));
 		if (to >= d.num_dec) {
-			i128 want     = 0;
-			bool overflow = __builtin_mul_overflow(static_cast<i128>(d.num), static_cast<i128>(p10(to - d.num_dec)), &want);
+			i128 want = 0;
+			bool overflow =
+			    __builtin_mul_overflow(static_cast<i128>(d.num), static_cast<i128>(p10(to - d.num_dec)), &want);
 			if (!overflow && fits64(want)) {
 				ASSERT_EQ(rv, M_DECIMAL_SUCCESS);
 				EXPECT_EQ(r.num, static_cast<int64_t>(want));
@@ -369,7 +369,7 @@ TEST(m_decimal, transform_property)
 				EXPECT_EQ(r.num, d.num);
 			}
 		} else {
-			i128 want = round_div(d.num, d.num_dec - to);
+			i128 want  = round_div(d.num, d.num_dec - to);
 			bool exact = want * static_cast<i128>(p10(d.num_dec - to)) == d.num;
 			ASSERT_EQ(rv, exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION);
 			EXPECT_EQ(r.num, static_cast<int64_t>(want));
@@ -483,8 +483,8 @@ TEST(m_decimal, add_far_apart_places)
 {
 	/* Operands whose places differ by more than 19: the small one is below a
 	 * unit of the large one's last place and only decides rounding. */
-	M_decimal_t big   = dec(1, 0);
-	M_decimal_t tiny  = dec(5, 30); /* 5e-30 */
+	M_decimal_t big  = dec(1, 0);
+	M_decimal_t tiny = dec(5, 30); /* 5e-30 */
 	M_decimal_t r;
 	EXPECT_EQ(M_decimal_add(&r, &big, &tiny), M_DECIMAL_TRUNCATION);
 	EXPECT_EQ(r.num, 1);
@@ -549,12 +549,12 @@ TEST(m_decimal, add_far_apart_places)
 	EXPECT_EQ(M_decimal_add(&r, &big, &far), M_DECIMAL_TRUNCATION);
 	EXPECT_EQ(str(r), "0.1");
 	M_decimal_t nbig1 = dec(-1, 1);
-	far = dec(5000000000000000001LL, 38);
+	far               = dec(5000000000000000001LL, 38);
 	EXPECT_EQ(M_decimal_add(&r, &nbig1, &far), M_DECIMAL_TRUNCATION);
 	EXPECT_EQ(str(r), "-0.0999999999999999999");
 	/* Same signs: 1.2345 + 7e-25 keeps 1.2345. */
 	M_decimal_t v = dec(12345, 4);
-	far = dec(7, 25);
+	far           = dec(7, 25);
 	EXPECT_EQ(M_decimal_add(&r, &v, &far), M_DECIMAL_TRUNCATION);
 	EXPECT_EQ(str(r), "1.2345");
 
@@ -577,7 +577,7 @@ TEST(m_decimal, multiply_cases)
 
 	/* The product integer 9223372037000250000 exceeds 64 bits, but the
 	 * reduced value fits: exact. */
-	a = dec(3037000500LL, 5);   /* 30370.005 */
+	a = dec(3037000500LL, 5); /* 30370.005 */
 	b = dec(3037000500LL, 5);
 	EXPECT_EQ(M_decimal_multiply(&r, &a, &b), M_DECIMAL_SUCCESS);
 	EXPECT_EQ(str(r), "922337203.700025");
@@ -630,36 +630,36 @@ TEST(m_decimal, divide_cases)
 		M_decimal_retval_t rv;
 	};
 	const Case cases[] = {
-		{ "1", "8", "0.125", M_DECIMAL_SUCCESS },
-		{ "1", "3", "0.3333333333333333333", M_DECIMAL_TRUNCATION },
-		{ "2", "-3", "-0.6666666666666666667", M_DECIMAL_TRUNCATION },
-		{ "-2", "3", "-0.6666666666666666667", M_DECIMAL_TRUNCATION },
-		{ "-2", "-3", "0.6666666666666666667", M_DECIMAL_TRUNCATION },
-		{ "10", "4", "2.5", M_DECIMAL_SUCCESS },
-		{ "1.5", "0.05", "30", M_DECIMAL_SUCCESS },
-		{ "1", "0.001", "1000", M_DECIMAL_SUCCESS },
-		{ "0", "7", "0", M_DECIMAL_SUCCESS },
-		{ "1", "9223372036854775807", "0.0000000000000000001084202172485504434", M_DECIMAL_TRUNCATION },
-		{ "9223372036854775807", "1", "9223372036854775807", M_DECIMAL_SUCCESS },
-		{ "9223372036854775807", "2", "4611686018427387904", M_DECIMAL_TRUNCATION },
-		{ "-9223372036854775808", "1", "-9223372036854775808", M_DECIMAL_SUCCESS },
-		{ "-9223372036854775808", "-1", "", M_DECIMAL_OVERFLOW },
-		/* 922337203685477580.8 needs 2^63 at 1 place: one more than fits
+	    {"1", "8", "0.125", M_DECIMAL_SUCCESS},
+	    {"1", "3", "0.3333333333333333333", M_DECIMAL_TRUNCATION},
+	    {"2", "-3", "-0.6666666666666666667", M_DECIMAL_TRUNCATION},
+	    {"-2", "3", "-0.6666666666666666667", M_DECIMAL_TRUNCATION},
+	    {"-2", "-3", "0.6666666666666666667", M_DECIMAL_TRUNCATION},
+	    {"10", "4", "2.5", M_DECIMAL_SUCCESS},
+	    {"1.5", "0.05", "30", M_DECIMAL_SUCCESS},
+	    {"1", "0.001", "1000", M_DECIMAL_SUCCESS},
+	    {"0", "7", "0", M_DECIMAL_SUCCESS},
+	    {"1", "9223372036854775807", "0.0000000000000000001084202172485504434", M_DECIMAL_TRUNCATION},
+	    {"9223372036854775807", "1", "9223372036854775807", M_DECIMAL_SUCCESS},
+	    {"9223372036854775807", "2", "4611686018427387904", M_DECIMAL_TRUNCATION},
+	    {"-9223372036854775808", "1", "-9223372036854775808", M_DECIMAL_SUCCESS},
+	    {"-9223372036854775808", "-1", "", M_DECIMAL_OVERFLOW},
+	    /* 922337203685477580.8 needs 2^63 at 1 place: one more than fits
 		 * above zero, while its negation fits. */
-		{ "-922337203685477580.8", "-1", "922337203685477581", M_DECIMAL_TRUNCATION },
-		{ "-922337203685477580.8", "1", "-922337203685477580.8", M_DECIMAL_SUCCESS },
-		{ "-92233720368547758.08", "-0.1", "922337203685477581", M_DECIMAL_TRUNCATION },
-		{ "1000000000000000000", "0.001", "", M_DECIMAL_OVERFLOW },
-		{ "1000000000000000000", "0.1", "", M_DECIMAL_OVERFLOW },
-		{ "100000000000000000", "0.1", "1000000000000000000", M_DECIMAL_SUCCESS },
-		{ "1", "0", "", M_DECIMAL_INVALID },
-		{ "0", "0", "", M_DECIMAL_INVALID },
+	    {"-922337203685477580.8", "-1", "922337203685477581", M_DECIMAL_TRUNCATION},
+	    {"-922337203685477580.8", "1", "-922337203685477580.8", M_DECIMAL_SUCCESS},
+	    {"-92233720368547758.08", "-0.1", "922337203685477581", M_DECIMAL_TRUNCATION},
+	    {"1000000000000000000", "0.001", "", M_DECIMAL_OVERFLOW},
+	    {"1000000000000000000", "0.1", "", M_DECIMAL_OVERFLOW},
+	    {"100000000000000000", "0.1", "1000000000000000000", M_DECIMAL_SUCCESS},
+	    {"1", "0", "", M_DECIMAL_INVALID},
+	    {"0", "0", "", M_DECIMAL_INVALID},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(std::string(c.a) + " / " + c.b);
-		M_decimal_t a = parse(c.a);
-		M_decimal_t b = parse(c.b);
-		M_decimal_t r = dec(5, 5);
+		M_decimal_t        a  = parse(c.a);
+		M_decimal_t        b  = parse(c.b);
+		M_decimal_t        r  = dec(5, 5);
 		M_decimal_retval_t rv = M_decimal_divide(&r, &a, &b);
 		EXPECT_EQ(rv, c.rv);
 		if (c.rv == M_DECIMAL_SUCCESS || c.rv == M_DECIMAL_TRUNCATION) {
@@ -696,10 +696,10 @@ TEST(m_decimal, add_property_small_values_are_exact)
 	/* Amounts of everyday size never lose anything. */
 	Gen gen;
 	for (int i = 0; i < 20000; i++) {
-		M_decimal_t a = dec(static_cast<int64_t>(gen.rng() % 2000000001) - 1000000000,
-		                    static_cast<uint8_t>(gen.rng() % 7));
-		M_decimal_t b = dec(static_cast<int64_t>(gen.rng() % 2000000001) - 1000000000,
-		                    static_cast<uint8_t>(gen.rng() % 7));
+		M_decimal_t a =
+		    dec(static_cast<int64_t>(gen.rng() % 2000000001) - 1000000000, static_cast<uint8_t>(gen.rng() % 7));
+		M_decimal_t b =
+		    dec(static_cast<int64_t>(gen.rng() % 2000000001) - 1000000000, static_cast<uint8_t>(gen.rng() % 7));
 		M_decimal_t r;
 		ASSERT_EQ(M_decimal_add(&r, &a, &b), M_DECIMAL_SUCCESS) << show(a, b);
 		ASSERT_EQ(M_decimal_subtract(&r, &r, &b), M_DECIMAL_SUCCESS) << show(a, b);
@@ -738,10 +738,10 @@ TEST(m_decimal, divide_property)
 			continue;
 		M_decimal_t r;
 		SCOPED_TRACE(show(a, b));
-		auto rv = M_decimal_divide(&r, &a, &b);
-		const u128 A = mag(a.num);
-		const u128 B = mag(b.num);
-		const int  e = a.num_dec - b.num_dec;
+		auto       rv = M_decimal_divide(&r, &a, &b);
+		const u128 A  = mag(a.num);
+		const u128 B  = mag(b.num);
+		const int  e  = a.num_dec - b.num_dec;
 		if (rv == M_DECIMAL_OVERFLOW) {
 			/* The integer part of the quotient does not fit. */
 			const bool neg   = (a.num < 0) != (b.num < 0);
@@ -777,7 +777,7 @@ TEST(m_decimal, divide_property)
 		if (R > (~static_cast<u128>(0) / 4) / den)
 			continue;
 		checked++;
-		const u128 RB = R * den;
+		const u128 RB   = R * den;
 		const u128 diff = num > RB ? num - RB : RB - num;
 		if (rv == M_DECIMAL_SUCCESS) {
 			ASSERT_EQ(diff, 0u);
@@ -801,17 +801,16 @@ TEST(m_decimal, divide_property)
 				P2++;
 			}
 			if (P2 < 255) {
-				u128 lhs = 2 * A;
-				u128 rhs = 2 * limit + 1;
-				const int k2 = P2 + 1 - e;
-				bool ok = true;
+				u128      lhs = 2 * A;
+				u128      rhs = 2 * limit + 1;
+				const int k2  = P2 + 1 - e;
+				bool      ok  = true;
 				if (k2 >= 0) {
 					ok = k2 <= 38 && !__builtin_mul_overflow(lhs, p10(k2), &lhs) &&
 					     !__builtin_mul_overflow(rhs, B, &rhs);
 				} else {
 					u128 t = 0;
-					ok = -k2 <= 38 && !__builtin_mul_overflow(B, p10(-k2), &t) &&
-					     !__builtin_mul_overflow(rhs, t, &rhs);
+					ok = -k2 <= 38 && !__builtin_mul_overflow(B, p10(-k2), &t) && !__builtin_mul_overflow(rhs, t, &rhs);
 				}
 				if (ok) {
 					ASSERT_GE(lhs, rhs) << "P2 " << P2;
@@ -903,7 +902,7 @@ Expect fit_at(bool neg, const std::string &m, int scale, int P)
 		prefix = add_mag(prefix, "1");
 	prefix = strip(prefix);
 	if (cmp_mag(prefix, limit) > 0)
-		return { M_DECIMAL_OVERFLOW, 0, 0 };
+		return {M_DECIMAL_OVERFLOW, 0, 0};
 	const bool exact = gone.find_first_not_of('0') == std::string::npos;
 	u128       v     = 0;
 	for (char c : prefix)
@@ -914,7 +913,7 @@ Expect fit_at(bool neg, const std::string &m, int scale, int P)
 		pl--;
 	}
 	const int64_t num = neg ? static_cast<int64_t>(0 - static_cast<uint64_t>(v)) : static_cast<int64_t>(v);
-	return { exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, num, pl };
+	return {exact ? M_DECIMAL_SUCCESS : M_DECIMAL_TRUNCATION, num, pl};
 }
 
 /* The expectation for the exact value (neg, m / 10^scale) at the most
@@ -930,7 +929,7 @@ Expect best_fit(bool neg, const std::string &m, int scale)
 		if (e.rv != M_DECIMAL_OVERFLOW)
 			return e;
 	}
-	return { M_DECIMAL_OVERFLOW, 0, 0 };
+	return {M_DECIMAL_OVERFLOW, 0, 0};
 }
 
 /* The expectation for a sum: exact when it can be held, else rounded to
@@ -952,10 +951,10 @@ std::pair<bool, std::string> big_sum(const M_decimal_t &a, const M_decimal_t &b,
 	std::string am = at_scale(a, scale);
 	std::string bm = at_scale(b, scale);
 	if (an == bn)
-		return { an, add_mag(am, bm) };
+		return {an, add_mag(am, bm)};
 	if (cmp_mag(am, bm) >= 0)
-		return { an, sub_mag(am, bm) };
-	return { bn, sub_mag(bm, am) };
+		return {an, sub_mag(am, bm)};
+	return {bn, sub_mag(bm, am)};
 }
 
 } // namespace
@@ -987,8 +986,7 @@ TEST(m_decimal, far_apart_places_property)
 		M_decimal_t d  = gen.value(255);
 		i128        pr = static_cast<i128>(c.num) * d.num;
 		rv             = M_decimal_multiply(&r, &c, &d);
-		check_expect(best_fit(pr < 0, digits_of(mag(pr)), c.num_dec + d.num_dec), rv, r,
-		             "multiply " + show(c, d));
+		check_expect(best_fit(pr < 0, digits_of(mag(pr)), c.num_dec + d.num_dec), rv, r, "multiply " + show(c, d));
 
 		/* Compare agrees with the digit strings. */
 		auto diff = big_sum(a, b, true, scale);
@@ -1037,75 +1035,75 @@ TEST(m_decimal, from_str_table)
 		size_t             used;
 	};
 	const Case cases[] = {
-		{ "12.340", 1234, 2, M_DECIMAL_SUCCESS, 6 },
-		{ ".5", 5, 1, M_DECIMAL_SUCCESS, 2 },
-		{ "1e3", 1000, 0, M_DECIMAL_SUCCESS, 3 },
-		{ "2.5e-1", 25, 2, M_DECIMAL_SUCCESS, 6 },
-		{ "2.5E+1", 25, 0, M_DECIMAL_SUCCESS, 6 },
-		{ "abc", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ "", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ "-", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ ".", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ "1.x", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ "1.-5", 0, 0, M_DECIMAL_INVALID, 0 },  /* the fraction takes no sign */
-		{ "1. 5", 0, 0, M_DECIMAL_INVALID, 0 },  /* nor white space */
-		{ "-1.5", -15, 1, M_DECIMAL_SUCCESS, 4 },
-		{ "-0.5", -5, 1, M_DECIMAL_SUCCESS, 4 },
-		{ "-.5", 0, 0, M_DECIMAL_INVALID, 0 },  /* only text that starts with "." */
-		{ "+.5", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ " .5", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ ".5e1", 5, 0, M_DECIMAL_SUCCESS, 4 },
-		{ ".e1", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ "1.e1", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ "1.+5", 0, 0, M_DECIMAL_INVALID, 0 },
-		{ "  +7.25xyz", 725, 2, M_DECIMAL_SUCCESS, 7 },
-		{ "12.", 12, 0, M_DECIMAL_SUCCESS, 3 },
-		{ "-0", 0, 0, M_DECIMAL_SUCCESS, 2 },
-		{ "0.000", 0, 0, M_DECIMAL_SUCCESS, 5 },
-		{ "007", 7, 0, M_DECIMAL_SUCCESS, 3 },
-		{ "1e", 1, 0, M_DECIMAL_SUCCESS, 1 },   /* no exponent digits: ends before "e" */
-		{ "1e+", 1, 0, M_DECIMAL_SUCCESS, 1 },
-		{ "1.5e2x", 150, 0, M_DECIMAL_SUCCESS, 5 },
-		{ "1e-255", 1, 255, M_DECIMAL_SUCCESS, 6 },
-		{ "1e256", 0, 0, M_DECIMAL_OVERFLOW, 5 },
-		{ "1e-256", 0, 0, M_DECIMAL_OVERFLOW, 6 },
-		{ "1e18", 1000000000000000000LL, 0, M_DECIMAL_SUCCESS, 4 },
-		{ "1e19", 0, 0, M_DECIMAL_OVERFLOW, 4 },
-		{ "0e300", 0, 0, M_DECIMAL_OVERFLOW, 5 },
-		{ "0e255", 0, 0, M_DECIMAL_SUCCESS, 5 },
-		{ "9223372036854775807", INT64_MAX, 0, M_DECIMAL_SUCCESS, 19 },
-		{ "9223372036854775808", 0, 0, M_DECIMAL_OVERFLOW, 19 },
-		{ "-9223372036854775808", INT64_MIN, 0, M_DECIMAL_SUCCESS, 20 },
-		{ "-9223372036854775809", 0, 0, M_DECIMAL_OVERFLOW, 20 },
-		/* The integer part must fit, whatever the exponent would do. */
-		{ "99999999999999999999e-5", 0, 0, M_DECIMAL_OVERFLOW, 20 },
-		{ "12345678901234567890.5", 0, 0, M_DECIMAL_OVERFLOW, 20 },
-		{ "0.001e20", 100000000000000000LL, 0, M_DECIMAL_SUCCESS, 8 },
-		{ "-0.001e19", -10000000000000000LL, 0, M_DECIMAL_SUCCESS, 9 },
-		{ "922337203685477580.7e1", INT64_MAX, 0, M_DECIMAL_SUCCESS, 22 },
-		{ "922337203685477580.8e1", 9223372036854775800LL, 0, M_DECIMAL_TRUNCATION, 22 },
-		{ "-922337203685477580.8e1", INT64_MIN, 0, M_DECIMAL_SUCCESS, 23 },
-		{ "5e-256", 0, 0, M_DECIMAL_OVERFLOW, 6 },
-		{ "0.5e-255", 1, 255, M_DECIMAL_TRUNCATION, 8 }, /* beyond 255 places: rounded */
-		{ "-0.4e-255", 0, 0, M_DECIMAL_TRUNCATION, 9 },
-		/* The limit depends on the sign: 2^63 - 1 above zero, 2^63 below. */
-		{ "922337203685477580.74", INT64_MAX, 1, M_DECIMAL_TRUNCATION, 21 },
-		{ "-922337203685477580.84", INT64_MIN, 1, M_DECIMAL_TRUNCATION, 22 },
-		/* Fraction digits that do not fit are cut off, not rounded. */
-		{ "922337203685477580.79", INT64_MAX, 1, M_DECIMAL_TRUNCATION, 21 },
-		{ "-922337203685477580.89", INT64_MIN, 1, M_DECIMAL_TRUNCATION, 22 },
-		{ "922337203685477580.8", 922337203685477580LL, 0, M_DECIMAL_TRUNCATION, 20 },
-		{ "-922337203685477580.8", INT64_MIN, 1, M_DECIMAL_SUCCESS, 21 },
-		{ "0.99999999999999999999", 999999999999999999LL, 18, M_DECIMAL_TRUNCATION, 22 },
-		{ "-0.99999999999999999999", -999999999999999999LL, 18, M_DECIMAL_TRUNCATION, 23 },
-		{ "1.23456789012345678951", 1234567890123456789LL, 18, M_DECIMAL_TRUNCATION, 22 },
-		{ "0.1234567890123456789012345", 1234567890123456789LL, 19, M_DECIMAL_TRUNCATION, 27 },
-		/* A digit cut off counts even when it is 0. */
-		{ "0.12345678901234567890", 1234567890123456789LL, 19, M_DECIMAL_TRUNCATION, 22 },
-		{ "1.50000000000000000000000", 15, 1, M_DECIMAL_TRUNCATION, 25 },
-		{ "1.500000000000000000", 15, 1, M_DECIMAL_SUCCESS, 20 },
-		{ "0.0000000000000000000000000000000000000000000123456789012345678999",
-		  1234567890123456789LL, 62, M_DECIMAL_TRUNCATION, 66 },
+	    {"12.340", 1234, 2, M_DECIMAL_SUCCESS, 6},
+	    {".5", 5, 1, M_DECIMAL_SUCCESS, 2},
+	    {"1e3", 1000, 0, M_DECIMAL_SUCCESS, 3},
+	    {"2.5e-1", 25, 2, M_DECIMAL_SUCCESS, 6},
+	    {"2.5E+1", 25, 0, M_DECIMAL_SUCCESS, 6},
+	    {"abc", 0, 0, M_DECIMAL_INVALID, 0},
+	    {"", 0, 0, M_DECIMAL_INVALID, 0},
+	    {"-", 0, 0, M_DECIMAL_INVALID, 0},
+	    {".", 0, 0, M_DECIMAL_INVALID, 0},
+	    {"1.x", 0, 0, M_DECIMAL_INVALID, 0},
+	    {"1.-5", 0, 0, M_DECIMAL_INVALID, 0}, /* the fraction takes no sign */
+	    {"1. 5", 0, 0, M_DECIMAL_INVALID, 0}, /* nor white space */
+	    {"-1.5", -15, 1, M_DECIMAL_SUCCESS, 4},
+	    {"-0.5", -5, 1, M_DECIMAL_SUCCESS, 4},
+	    {"-.5", 0, 0, M_DECIMAL_INVALID, 0}, /* only text that starts with "." */
+	    {"+.5", 0, 0, M_DECIMAL_INVALID, 0},
+	    {" .5", 0, 0, M_DECIMAL_INVALID, 0},
+	    {".5e1", 5, 0, M_DECIMAL_SUCCESS, 4},
+	    {".e1", 0, 0, M_DECIMAL_INVALID, 0},
+	    {"1.e1", 0, 0, M_DECIMAL_INVALID, 0},
+	    {"1.+5", 0, 0, M_DECIMAL_INVALID, 0},
+	    {"  +7.25xyz", 725, 2, M_DECIMAL_SUCCESS, 7},
+	    {"12.", 12, 0, M_DECIMAL_SUCCESS, 3},
+	    {"-0", 0, 0, M_DECIMAL_SUCCESS, 2},
+	    {"0.000", 0, 0, M_DECIMAL_SUCCESS, 5},
+	    {"007", 7, 0, M_DECIMAL_SUCCESS, 3},
+	    {"1e", 1, 0, M_DECIMAL_SUCCESS, 1}, /* no exponent digits: ends before "e" */
+	    {"1e+", 1, 0, M_DECIMAL_SUCCESS, 1},
+	    {"1.5e2x", 150, 0, M_DECIMAL_SUCCESS, 5},
+	    {"1e-255", 1, 255, M_DECIMAL_SUCCESS, 6},
+	    {"1e256", 0, 0, M_DECIMAL_OVERFLOW, 5},
+	    {"1e-256", 0, 0, M_DECIMAL_OVERFLOW, 6},
+	    {"1e18", 1000000000000000000LL, 0, M_DECIMAL_SUCCESS, 4},
+	    {"1e19", 0, 0, M_DECIMAL_OVERFLOW, 4},
+	    {"0e300", 0, 0, M_DECIMAL_OVERFLOW, 5},
+	    {"0e255", 0, 0, M_DECIMAL_SUCCESS, 5},
+	    {"9223372036854775807", INT64_MAX, 0, M_DECIMAL_SUCCESS, 19},
+	    {"9223372036854775808", 0, 0, M_DECIMAL_OVERFLOW, 19},
+	    {"-9223372036854775808", INT64_MIN, 0, M_DECIMAL_SUCCESS, 20},
+	    {"-9223372036854775809", 0, 0, M_DECIMAL_OVERFLOW, 20},
+	    /* The integer part must fit, whatever the exponent would do. */
+	    {"99999999999999999999e-5", 0, 0, M_DECIMAL_OVERFLOW, 20},
+	    {"12345678901234567890.5", 0, 0, M_DECIMAL_OVERFLOW, 20},
+	    {"0.001e20", 100000000000000000LL, 0, M_DECIMAL_SUCCESS, 8},
+	    {"-0.001e19", -10000000000000000LL, 0, M_DECIMAL_SUCCESS, 9},
+	    {"922337203685477580.7e1", INT64_MAX, 0, M_DECIMAL_SUCCESS, 22},
+	    {"922337203685477580.8e1", 9223372036854775800LL, 0, M_DECIMAL_TRUNCATION, 22},
+	    {"-922337203685477580.8e1", INT64_MIN, 0, M_DECIMAL_SUCCESS, 23},
+	    {"5e-256", 0, 0, M_DECIMAL_OVERFLOW, 6},
+	    {"0.5e-255", 1, 255, M_DECIMAL_TRUNCATION, 8}, /* beyond 255 places: rounded */
+	    {"-0.4e-255", 0, 0, M_DECIMAL_TRUNCATION, 9},
+	    /* The limit depends on the sign: 2^63 - 1 above zero, 2^63 below. */
+	    {"922337203685477580.74", INT64_MAX, 1, M_DECIMAL_TRUNCATION, 21},
+	    {"-922337203685477580.84", INT64_MIN, 1, M_DECIMAL_TRUNCATION, 22},
+	    /* Fraction digits that do not fit are cut off, not rounded. */
+	    {"922337203685477580.79", INT64_MAX, 1, M_DECIMAL_TRUNCATION, 21},
+	    {"-922337203685477580.89", INT64_MIN, 1, M_DECIMAL_TRUNCATION, 22},
+	    {"922337203685477580.8", 922337203685477580LL, 0, M_DECIMAL_TRUNCATION, 20},
+	    {"-922337203685477580.8", INT64_MIN, 1, M_DECIMAL_SUCCESS, 21},
+	    {"0.99999999999999999999", 999999999999999999LL, 18, M_DECIMAL_TRUNCATION, 22},
+	    {"-0.99999999999999999999", -999999999999999999LL, 18, M_DECIMAL_TRUNCATION, 23},
+	    {"1.23456789012345678951", 1234567890123456789LL, 18, M_DECIMAL_TRUNCATION, 22},
+	    {"0.1234567890123456789012345", 1234567890123456789LL, 19, M_DECIMAL_TRUNCATION, 27},
+	    /* A digit cut off counts even when it is 0. */
+	    {"0.12345678901234567890", 1234567890123456789LL, 19, M_DECIMAL_TRUNCATION, 22},
+	    {"1.50000000000000000000000", 15, 1, M_DECIMAL_TRUNCATION, 25},
+	    {"1.500000000000000000", 15, 1, M_DECIMAL_SUCCESS, 20},
+	    {"0.0000000000000000000000000000000000000000000123456789012345678999", 1234567890123456789LL, 62,
+	     M_DECIMAL_TRUNCATION, 66},
 	};
 	for (const Case &c : cases) {
 		SCOPED_TRACE(c.s);
@@ -1125,7 +1123,7 @@ TEST(m_decimal, from_str_table)
 	EXPECT_EQ(str(d), "12.3");
 	EXPECT_EQ(M_decimal_from_str("12.345", 3, &d, &end), M_DECIMAL_SUCCESS); /* "12." */
 	EXPECT_EQ(str(d), "12");
-	const char zero[] = { '4', '.', '\0', '5' };
+	const char zero[] = {'4', '.', '\0', '5'};
 	EXPECT_EQ(M_decimal_from_str(zero, sizeof(zero), &d, &end), M_DECIMAL_SUCCESS);
 	EXPECT_EQ(str(d), "4");
 	EXPECT_EQ(end, zero + 2);
@@ -1149,19 +1147,19 @@ TEST(m_decimal, to_str_table)
 		const char *want;
 	};
 	const Case cases[] = {
-		{ 15, 1, "1.5" },
-		{ 5, 2, "0.05" },
-		{ -5, 2, "-0.05" }, /* not "-.05" */
-		{ -5, 1, "-0.5" },
-		{ -15, 1, "-1.5" },
-		{ 12, 0, "12" },
-		{ 0, 0, "0" },
-		{ 0, 3, "0.000" },
-		{ 150, 2, "1.50" },
-		{ -7, 0, "-7" },
-		{ INT64_MIN, 0, "-9223372036854775808" },
-		{ INT64_MAX, 19, "0.9223372036854775807" },
-		{ INT64_MIN, 20, "-0.09223372036854775808" },
+	    {15, 1, "1.5"},
+	    {5, 2, "0.05"},
+	    {-5, 2, "-0.05"}, /* not "-.05" */
+	    {-5, 1, "-0.5"},
+	    {-15, 1, "-1.5"},
+	    {12, 0, "12"},
+	    {0, 0, "0"},
+	    {0, 3, "0.000"},
+	    {150, 2, "1.50"},
+	    {-7, 0, "-7"},
+	    {INT64_MIN, 0, "-9223372036854775808"},
+	    {INT64_MAX, 19, "0.9223372036854775807"},
+	    {INT64_MIN, 20, "-0.09223372036854775808"},
 	};
 	for (const Case &c : cases) {
 		M_decimal_t d = dec(c.num, c.places);
@@ -1200,7 +1198,8 @@ TEST(m_decimal, text_round_trip_property)
 		ASSERT_EQ(M_decimal_to_str(&d, buf, sizeof(buf)), M_DECIMAL_SUCCESS);
 
 		/* The text is the independent rendering of num / 10^places. */
-		std::string digits = std::to_string(d.num < 0 ? 0 - static_cast<uint64_t>(d.num) : static_cast<uint64_t>(d.num));
+		std::string digits =
+		    std::to_string(d.num < 0 ? 0 - static_cast<uint64_t>(d.num) : static_cast<uint64_t>(d.num));
 		if (digits.size() < static_cast<size_t>(d.num_dec) + 1)
 			digits.insert(0, static_cast<size_t>(d.num_dec) + 1 - digits.size(), '0');
 		if (d.num_dec > 0)

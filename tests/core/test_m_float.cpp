@@ -28,13 +28,39 @@ void expect_same(double got, double want, const char *what, double input)
 /* Values near the places where the splitting and rounding rules change. */
 std::vector<double> edge_values()
 {
-	return {0.0, -0.0, 0.5, -0.5, 0.49999999999999994, -0.49999999999999994, 1.0, -1.0, 1.5,
-	        -1.5, 2.5, -2.5, 0.25, 1.005, 9.999, 123.456, -123.456, 4503599627370495.5,
-	        -4503599627370495.5, 4503599627370496.0, 4503599627370497.0, 9007199254740993.0,
-	        1e300, -1e300, std::numeric_limits<double>::denorm_min(),
-	        -std::numeric_limits<double>::denorm_min(), std::numeric_limits<double>::min(),
-	        std::numeric_limits<double>::max(), std::nextafter(1.0, 0.0), std::nextafter(1.0, 2.0),
-	        kInf, -kInf, kNaN};
+	return {0.0,
+	        -0.0,
+	        0.5,
+	        -0.5,
+	        0.49999999999999994,
+	        -0.49999999999999994,
+	        1.0,
+	        -1.0,
+	        1.5,
+	        -1.5,
+	        2.5,
+	        -2.5,
+	        0.25,
+	        1.005,
+	        9.999,
+	        123.456,
+	        -123.456,
+	        4503599627370495.5,
+	        -4503599627370495.5,
+	        4503599627370496.0,
+	        4503599627370497.0,
+	        9007199254740993.0,
+	        1e300,
+	        -1e300,
+	        std::numeric_limits<double>::denorm_min(),
+	        -std::numeric_limits<double>::denorm_min(),
+	        std::numeric_limits<double>::min(),
+	        std::numeric_limits<double>::max(),
+	        std::nextafter(1.0, 0.0),
+	        std::nextafter(1.0, 2.0),
+	        kInf,
+	        -kInf,
+	        kNaN};
 }
 
 } /* namespace */
@@ -98,7 +124,7 @@ TEST(m_float, round_halves_away_from_zero)
 
 TEST(m_float, generated_values_agree_with_the_standard_functions)
 {
-	std::mt19937_64 rng(20261206);
+	std::mt19937_64                        rng(20261206);
 	std::uniform_real_distribution<double> small(-1000.0, 1000.0);
 	for (int i = 0; i < 20000; i++) {
 		/* Mix values with short fractions (many exact halves) and raw bit

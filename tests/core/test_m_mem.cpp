@@ -46,7 +46,7 @@ struct fake_runtime {
 
 /* Installs the fake runtime for one test and restores the real one. */
 class runtime_guard {
-public:
+  public:
 	runtime_guard()
 	{
 		fake_runtime::fail_alloc   = false;
@@ -68,7 +68,7 @@ public:
 	runtime_guard(const runtime_guard &)            = delete;
 	runtime_guard &operator=(const runtime_guard &) = delete;
 
-private:
+  private:
 	std::vector<void *> kept_;
 };
 
@@ -107,7 +107,7 @@ void say(const char *s)
 TEST(m_mem, header_records_size_and_keeps_alignment)
 {
 	runtime_guard g;
-	for (size_t size : { 1, 7, 16, 100, 4096 }) {
+	for (size_t size : {1, 7, 16, 100, 4096}) {
 		void *p = M_malloc(size);
 		ASSERT_NE(p, nullptr);
 		EXPECT_EQ(fake_runtime::last_request, size + 16) << size;
@@ -122,7 +122,7 @@ TEST(m_mem, header_records_size_and_keeps_alignment)
 TEST(m_mem, refused_sizes_yield_null_without_runtime_call)
 {
 	runtime_guard g;
-	const size_t  refused[] = { 0, SIZE_MAX, SIZE_MAX - 15 };
+	const size_t  refused[] = {0, SIZE_MAX, SIZE_MAX - 15};
 	for (size_t size : refused) {
 		EXPECT_EQ(M_malloc(size), nullptr) << size;
 		EXPECT_EQ(M_malloc_zero(size), nullptr) << size;
@@ -252,7 +252,7 @@ TEST(m_mem, realloc_null_allocates_and_size_zero_frees)
 /* What the release of a mapped block saw: every resident page of it 0xFF,
  * and which pages were resident. */
 struct unmap_probe {
-	static inline size_t calls         = 0;
+	static inline size_t calls          = 0;
 	static inline bool   resident_wiped = true;
 	static inline size_t resident       = 0;
 
@@ -276,7 +276,7 @@ struct unmap_probe {
 
 TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 {
-	const size_t big = m::detail::mem_map_threshold();
+	const size_t big  = m::detail::mem_map_threshold();
 	const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
 
 	/* A runtime block that grows past the threshold becomes a mapping and
@@ -289,7 +289,7 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 	ASSERT_NE(q, nullptr);
 	EXPECT_EQ(header_size(q), big);
 	q[big - 1] = 0x77;
-	auto *r = static_cast<unsigned char *>(M_realloc_zero(q, 3 * big));
+	auto *r    = static_cast<unsigned char *>(M_realloc_zero(q, 3 * big));
 	ASSERT_NE(r, nullptr);
 	EXPECT_EQ(header_size(r), 3 * big);
 	for (size_t i = 0; i < big / 2; i += 4093)
@@ -298,7 +298,7 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 	EXPECT_TRUE(all_bytes(r + big, 2 * big, 0));
 	if (r != q) {
 		/* Moved: the old range is gone from the process, not left as a copy. */
-		unsigned char v = 0;
+		unsigned char v        = 0;
 		uintptr_t     old_page = reinterpret_cast<uintptr_t>(q) & ~static_cast<uintptr_t>(page - 1);
 		EXPECT_NE(mincore(reinterpret_cast<void *>(old_page), page, &v), 0);
 	}
@@ -440,7 +440,7 @@ TEST(m_mem, callback_registration_rules)
 
 	for (int i = 0; i < 12; i++)
 		EXPECT_TRUE(M_malloc_register_errorcb(i % 2 ? cb_a : cb_b)) << i; /* duplicates allowed */
-	EXPECT_FALSE(M_malloc_register_errorcb(cb_a));                          /* 13th user callback */
+	EXPECT_FALSE(M_malloc_register_errorcb(cb_a));                        /* 13th user callback */
 
 	EXPECT_FALSE(M_malloc_deregister_errorcb(M_malloc_error));
 	EXPECT_FALSE(M_malloc_deregister_errorcb(cb_release)); /* not found */
@@ -671,7 +671,7 @@ TEST(m_mem, set_and_copy_null_rules)
 
 TEST(m_mem, eq_rules)
 {
-	const char *x = "abcde";
+	const char *x   = "abcde";
 	char        y[] = "abcde";
 	EXPECT_TRUE(M_mem_eq(nullptr, nullptr, 5)); /* same pointer */
 	EXPECT_FALSE(M_mem_eq(x, nullptr, 0));
@@ -707,7 +707,7 @@ TEST(m_mem, chr_and_count)
 	EXPECT_EQ(M_mem_count(s, 6, 'a'), 3u);
 	EXPECT_EQ(M_mem_count(s, 0, 'a'), 0u);
 	EXPECT_EQ(M_mem_count(nullptr, 6, 'a'), 0u);
-	const unsigned char z[] = { 0, 1, 0, 0 };
+	const unsigned char z[] = {0, 1, 0, 0};
 	EXPECT_EQ(M_mem_count(z, sizeof(z), 0), 3u);
 }
 
@@ -722,20 +722,18 @@ TEST(m_mem, mem_and_rmem_search)
 		long        last;
 	};
 	const Case cases[] = {
-		{ "abcabc", 6, "bc", 2, 1, 4 },
-		{ "abcabc", 6, "abc", 3, 0, 3 },
-		{ "abcabc", 6, "abcabc", 6, 0, 0 },   /* haystack equal to needle */
-		{ "abcabd", 6, "abd", 3, 3, 3 },      /* only at the last position */
-		{ "abc", 3, "abcd", 4, -1, -1 },      /* needle longer than hay */
-		{ "aaab", 4, "aab", 3, 1, 1 },        /* first-byte hit that fails, then match */
-		{ "abcabc", 6, "x", 1, -1, -1 },
-		{ "abcabc", 6, "", 0, 0, 0 },         /* empty needle: hay */
-		{ "abcabc", 6, nullptr, 3, 0, 0 },    /* NULL needle: hay */
-		{ "a\0b\0b", 5, "\0b", 2, 1, 3 },     /* embedded zero bytes */
+	    {"abcabc", 6, "bc", 2, 1, 4},     {"abcabc", 6, "abc", 3, 0, 3},
+	    {"abcabc", 6, "abcabc", 6, 0, 0},                             /* haystack equal to needle */
+	    {"abcabd", 6, "abd", 3, 3, 3},                                /* only at the last position */
+	    {"abc", 3, "abcd", 4, -1, -1},                                /* needle longer than hay */
+	    {"aaab", 4, "aab", 3, 1, 1},                                  /* first-byte hit that fails, then match */
+	    {"abcabc", 6, "x", 1, -1, -1},    {"abcabc", 6, "", 0, 0, 0}, /* empty needle: hay */
+	    {"abcabc", 6, nullptr, 3, 0, 0},                              /* NULL needle: hay */
+	    {"a\0b\0b", 5, "\0b", 2, 1, 3},                               /* embedded zero bytes */
 	};
 	for (const Case &c : cases) {
-		const void *f = M_mem_mem(c.hay, c.hlen, c.needle, c.nlen);
-		const void *l = M_mem_rmem(c.hay, c.hlen, c.needle, c.nlen);
+		const void *f      = M_mem_mem(c.hay, c.hlen, c.needle, c.nlen);
+		const void *l      = M_mem_rmem(c.hay, c.hlen, c.needle, c.nlen);
 		const void *want_f = c.first < 0 ? nullptr : c.hay + c.first;
 		const void *want_l = c.last < 0 ? nullptr : c.hay + c.last;
 		EXPECT_EQ(f, want_f) << c.hay << "/" << c.nlen;
@@ -760,7 +758,7 @@ TEST(m_mem, mem_and_rmem_search)
 
 TEST(m_mem, swap_bytes)
 {
-	uint8_t b[] = { 1, 2, 3 };
+	uint8_t b[] = {1, 2, 3};
 	EXPECT_FALSE(M_mem_swap_bytes(nullptr, 3, 0, 1));
 	EXPECT_FALSE(M_mem_swap_bytes(b, 0, 0, 0));
 	EXPECT_FALSE(M_mem_swap_bytes(b, 3, 0, 3));
@@ -793,7 +791,7 @@ TEST(m_mem, crc_check_values)
 
 TEST(m_mem, lrc)
 {
-	const uint8_t b[] = { 0x01, 0x02, 0x04, 0x80 };
+	const uint8_t b[] = {0x01, 0x02, 0x04, 0x80};
 	EXPECT_EQ(M_mem_calc_lrc(b, 4), 0x87);
 	EXPECT_EQ(M_mem_calc_lrc(b, 0), 0);
 	EXPECT_EQ(M_mem_calc_lrc(nullptr, 4), 0);

@@ -138,7 +138,7 @@ TEST(m_parser, growth_by_powers_of_two)
 {
 	M_parser_t *p = M_parser_create(0);
 	/* First request of 10 bytes: 16 bytes allocated, all free. */
-	size_t n = 10;
+	size_t         n = 10;
 	unsigned char *w = M_parser_direct_write_start(p, &n);
 	ASSERT_NE(w, nullptr);
 	EXPECT_EQ(n, 16u);
@@ -168,14 +168,14 @@ TEST(m_parser, growth_by_powers_of_two)
 
 TEST(m_parser, buffer_reused_after_reading_to_the_end)
 {
-	M_parser_t *p = dp("abcdefghijklmnop"); /* exactly 16: buffer of 16 */
+	M_parser_t          *p     = dp("abcdefghijklmnop"); /* exactly 16: buffer of 16 */
 	const unsigned char *start = M_parser_peek(p);
 	ASSERT_TRUE(M_parser_consume(p, 16));
 	EXPECT_TRUE(M_parser_append(p, U("QRSTUVWXYZ012345"), 16));
 	/* Same block, from its start: no growth, no new allocation. */
 	EXPECT_EQ(M_parser_peek(p), start);
 	EXPECT_EQ(rest(p), "QRSTUVWXYZ012345");
-	size_t n = 1;
+	size_t         n = 1;
 	unsigned char *w = M_parser_direct_write_start(p, &n);
 	ASSERT_NE(w, nullptr);
 	EXPECT_EQ(n, 16u); /* 16 kept + 1 needed = 17 -> 32 */
@@ -295,7 +295,7 @@ TEST(m_parser, readers_keep_bytes_under_user_mark)
 
 TEST(m_parser, constant_parser_never_written)
 {
-	unsigned char data[] = { 'a', 'b', '\n', 'c', 'd', 'e' };
+	unsigned char data[] = {'a', 'b', '\n', 'c', 'd', 'e'};
 	unsigned char copy[sizeof(data)];
 	M_mem_copy(copy, data, sizeof(data));
 	M_parser_t *p = M_parser_create_const(data, sizeof(data), 0);
@@ -398,23 +398,23 @@ TEST(m_parser, peek_and_compare)
 
 TEST(m_parser, binary_integers)
 {
-	const unsigned char bytes[] = { 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09 };
+	const unsigned char bytes[] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09};
 	struct {
 		M_parser_integer_type_t type;
 		size_t                  len;
 		bool                    ok;
 		uint64_t                value;
 	} cases[] = {
-		{ M_PARSER_INTEGER_BIGENDIAN, 1, true, 0x01 },
-		{ M_PARSER_INTEGER_BIGENDIAN, 2, true, 258 },
-		{ M_PARSER_INTEGER_LITTLEENDIAN, 2, true, 513 },
-		{ M_PARSER_INTEGER_BIGENDIAN, 4, true, 0x01020304 },
-		{ M_PARSER_INTEGER_LITTLEENDIAN, 4, true, 0x04030201 },
-		{ M_PARSER_INTEGER_BIGENDIAN, 8, true, 0x0102030405060708ULL },
-		{ M_PARSER_INTEGER_LITTLEENDIAN, 8, true, 0x0807060504030201ULL },
-		{ M_PARSER_INTEGER_BIGENDIAN, 9, false, 0 },
-		{ M_PARSER_INTEGER_LITTLEENDIAN, 0, false, 0 },
-		{ static_cast<M_parser_integer_type_t>(3), 2, false, 0 },
+	    {M_PARSER_INTEGER_BIGENDIAN, 1, true, 0x01},
+	    {M_PARSER_INTEGER_BIGENDIAN, 2, true, 258},
+	    {M_PARSER_INTEGER_LITTLEENDIAN, 2, true, 513},
+	    {M_PARSER_INTEGER_BIGENDIAN, 4, true, 0x01020304},
+	    {M_PARSER_INTEGER_LITTLEENDIAN, 4, true, 0x04030201},
+	    {M_PARSER_INTEGER_BIGENDIAN, 8, true, 0x0102030405060708ULL},
+	    {M_PARSER_INTEGER_LITTLEENDIAN, 8, true, 0x0807060504030201ULL},
+	    {M_PARSER_INTEGER_BIGENDIAN, 9, false, 0},
+	    {M_PARSER_INTEGER_LITTLEENDIAN, 0, false, 0},
+	    {static_cast<M_parser_integer_type_t>(3), 2, false, 0},
 	};
 	for (const auto &c : cases) {
 		M_parser_t *p = M_parser_create_const(bytes, sizeof(bytes), 0);
@@ -436,9 +436,9 @@ TEST(m_parser, binary_integers)
 	EXPECT_FALSE(M_parser_read_uint(p, M_PARSER_INTEGER_BIGENDIAN, 4, 0, &v));
 	EXPECT_FALSE(M_parser_read_uint(p, M_PARSER_INTEGER_BIGENDIAN, 2, 0, nullptr));
 	/* Signed: no sign extension of the binary forms. */
-	const unsigned char ff[] = { 0xFF, 0xFF, 0x80 };
-	M_parser_t *s = M_parser_create_const(ff, sizeof(ff), 0);
-	int64_t     i = 0;
+	const unsigned char ff[] = {0xFF, 0xFF, 0x80};
+	M_parser_t         *s    = M_parser_create_const(ff, sizeof(ff), 0);
+	int64_t             i    = 0;
 	EXPECT_TRUE(M_parser_read_int(s, M_PARSER_INTEGER_BIGENDIAN, 2, 0, &i));
 	EXPECT_EQ(i, 65535);
 	EXPECT_TRUE(M_parser_read_int(s, M_PARSER_INTEGER_LITTLEENDIAN, 1, 0, &i));
@@ -473,7 +473,7 @@ TEST(m_parser, text_integers)
 	EXPECT_EQ(M_parser_len(p), 20u);
 	M_parser_destroy(p);
 
-	p = cp("-17,");
+	p         = cp("-17,");
 	int64_t i = 0;
 	EXPECT_TRUE(M_parser_read_int(p, M_PARSER_INTEGER_ASCII, 0, 10, &i));
 	EXPECT_EQ(i, -17);
@@ -489,11 +489,11 @@ TEST(m_parser, text_integers)
 
 TEST(m_parser, bcd)
 {
-	const unsigned char ok[]  = { 0x12, 0x34, 0x56 };
-	const unsigned char bad[] = { 0x12, 0x3A };
-	const unsigned char max[] = { 0x18, 0x44, 0x67, 0x44, 0x07, 0x37, 0x09, 0x55, 0x16, 0x15 };
-	const unsigned char over[] = { 0x18, 0x44, 0x67, 0x44, 0x07, 0x37, 0x09, 0x55, 0x16, 0x16 };
-	uint64_t v = 0;
+	const unsigned char ok[]   = {0x12, 0x34, 0x56};
+	const unsigned char bad[]  = {0x12, 0x3A};
+	const unsigned char max[]  = {0x18, 0x44, 0x67, 0x44, 0x07, 0x37, 0x09, 0x55, 0x16, 0x15};
+	const unsigned char over[] = {0x18, 0x44, 0x67, 0x44, 0x07, 0x37, 0x09, 0x55, 0x16, 0x16};
+	uint64_t            v      = 0;
 
 	M_parser_t *p = M_parser_create_const(ok, sizeof(ok), 0);
 	EXPECT_TRUE(M_parser_read_uint_bcd(p, 2, &v));
@@ -545,7 +545,7 @@ TEST(m_parser, read_decimal)
 
 	/* Truncation: consumed unless refused. */
 	const char *longnum = "0.12345678901234567890123;";
-	p = cp(longnum);
+	p                   = cp(longnum);
 	EXPECT_EQ(M_parser_read_decimal(p, 0, M_TRUE, &d), M_DECIMAL_TRUNCATION);
 	EXPECT_EQ(M_parser_len(p), std::strlen(longnum));
 	EXPECT_EQ(M_parser_read_decimal(p, 0, M_FALSE, &d), M_DECIMAL_TRUNCATION);
@@ -596,32 +596,45 @@ TEST(m_parser, consume_family)
 		const char *left;
 	};
 	static const Case cases[] = {
-		{ "consume_whitespace", " \t\r\n x", [](M_parser_t *p) { return M_parser_consume_whitespace(p, 0); }, 5, "x" },
-		{ "whitespace_to_newline", " \t\n x", [](M_parser_t *p) { return M_parser_consume_whitespace(p, M_PARSER_WHITESPACE_TO_NEWLINE); }, 3, " x" },
-		{ "whitespace_spaceonly", "  \tx", [](M_parser_t *p) { return M_parser_consume_whitespace(p, M_PARSER_WHITESPACE_SPACEONLY); }, 2, "\tx" },
-		{ "until_match", "ab--cd", [](M_parser_t *p) { return M_parser_consume_until(p, U("--"), 2, M_FALSE); }, 2, "--cd" },
-		{ "until_eat", "ab--cd", [](M_parser_t *p) { return M_parser_consume_until(p, U("--"), 2, M_TRUE); }, 4, "cd" },
-		{ "until_none", "ab-cd", [](M_parser_t *p) { return M_parser_consume_until(p, U("--"), 2, M_TRUE); }, 0, "ab-cd" },
-		{ "until_null_pat", "ab", [](M_parser_t *p) { return M_parser_consume_until(p, nullptr, 2, M_TRUE); }, 0, "ab" },
-		{ "boundary_match", "ab--cd", [](M_parser_t *p) { return M_parser_consume_boundary(p, U("--"), 2, M_TRUE, nullptr); }, 4, "cd" },
-		{ "boundary_partial", "abc-", [](M_parser_t *p) { return M_parser_consume_boundary(p, U("--"), 2, M_FALSE, nullptr); }, 3, "-" },
-		{ "boundary_none", "abc", [](M_parser_t *p) { return M_parser_consume_boundary(p, U("--"), 2, M_FALSE, nullptr); }, 3, "" },
-		{ "charset", "abbaXab", [](M_parser_t *p) { return M_parser_consume_charset(p, U("ab"), 2); }, 4, "Xab" },
-		{ "charset_none", "Xab", [](M_parser_t *p) { return M_parser_consume_charset(p, U("ab"), 2); }, 0, "Xab" },
-		{ "not_charset", "xyz;a", [](M_parser_t *p) { return M_parser_consume_not_charset(p, U(";,"), 2); }, 3, ";a" },
-		{ "not_charset_null", "xyz", [](M_parser_t *p) { return M_parser_consume_not_charset(p, nullptr, 0); }, 3, "" },
-		{ "predicate", "xxxy", [](M_parser_t *p) { return M_parser_consume_predicate(p, is_x); }, 3, "y" },
-		{ "predicate_max", "xxxy", [](M_parser_t *p) { return M_parser_consume_predicate_max(p, is_x, 2); }, 2, "xy" },
-		{ "predicate_null", "xxxy", [](M_parser_t *p) { return M_parser_consume_predicate(p, nullptr); }, 0, "xxxy" },
-		{ "chr_predicate", "123a", [](M_parser_t *p) { return M_parser_consume_chr_predicate(p, M_chr_isdigit); }, 3, "a" },
-		{ "chr_predicate_max", "123a", [](M_parser_t *p) { return M_parser_consume_chr_predicate_max(p, M_chr_isdigit, 0); }, 0, "123a" },
-		{ "str_until", "key=value", [](M_parser_t *p) { return M_parser_consume_str_until(p, "=", M_TRUE); }, 4, "value" },
-		{ "str_until_empty", "key=value", [](M_parser_t *p) { return M_parser_consume_str_until(p, "", M_TRUE); }, 0, "key=value" },
-		{ "str_boundary_partial", "data\r\n\r", [](M_parser_t *p) { return M_parser_consume_str_boundary(p, "\r\n\r\n", M_TRUE, nullptr); }, 4, "\r\n\r" },
-		{ "str_charset", "aabbc", [](M_parser_t *p) { return M_parser_consume_str_charset(p, "ab"); }, 4, "c" },
-		{ "str_not_charset", "hello world", [](M_parser_t *p) { return M_parser_consume_str_not_charset(p, " "); }, 5, " world" },
-		{ "eol", "line1\nline2", [](M_parser_t *p) { return M_parser_consume_eol(p); }, 6, "line2" },
-		{ "eol_none", "line", [](M_parser_t *p) { return M_parser_consume_eol(p); }, 4, "" },
+	    {"consume_whitespace", " \t\r\n x", [](M_parser_t *p) { return M_parser_consume_whitespace(p, 0); }, 5, "x"},
+	    {"whitespace_to_newline", " \t\n x",
+	     [](M_parser_t *p) { return M_parser_consume_whitespace(p, M_PARSER_WHITESPACE_TO_NEWLINE); }, 3, " x"},
+	    {"whitespace_spaceonly", "  \tx",
+	     [](M_parser_t *p) { return M_parser_consume_whitespace(p, M_PARSER_WHITESPACE_SPACEONLY); }, 2, "\tx"},
+	    {"until_match", "ab--cd", [](M_parser_t *p) { return M_parser_consume_until(p, U("--"), 2, M_FALSE); }, 2,
+	     "--cd"},
+	    {"until_eat", "ab--cd", [](M_parser_t *p) { return M_parser_consume_until(p, U("--"), 2, M_TRUE); }, 4, "cd"},
+	    {"until_none", "ab-cd", [](M_parser_t *p) { return M_parser_consume_until(p, U("--"), 2, M_TRUE); }, 0,
+	     "ab-cd"},
+	    {"until_null_pat", "ab", [](M_parser_t *p) { return M_parser_consume_until(p, nullptr, 2, M_TRUE); }, 0, "ab"},
+	    {"boundary_match", "ab--cd",
+	     [](M_parser_t *p) { return M_parser_consume_boundary(p, U("--"), 2, M_TRUE, nullptr); }, 4, "cd"},
+	    {"boundary_partial", "abc-",
+	     [](M_parser_t *p) { return M_parser_consume_boundary(p, U("--"), 2, M_FALSE, nullptr); }, 3, "-"},
+	    {"boundary_none", "abc",
+	     [](M_parser_t *p) { return M_parser_consume_boundary(p, U("--"), 2, M_FALSE, nullptr); }, 3, ""},
+	    {"charset", "abbaXab", [](M_parser_t *p) { return M_parser_consume_charset(p, U("ab"), 2); }, 4, "Xab"},
+	    {"charset_none", "Xab", [](M_parser_t *p) { return M_parser_consume_charset(p, U("ab"), 2); }, 0, "Xab"},
+	    {"not_charset", "xyz;a", [](M_parser_t *p) { return M_parser_consume_not_charset(p, U(";,"), 2); }, 3, ";a"},
+	    {"not_charset_null", "xyz", [](M_parser_t *p) { return M_parser_consume_not_charset(p, nullptr, 0); }, 3, ""},
+	    {"predicate", "xxxy", [](M_parser_t *p) { return M_parser_consume_predicate(p, is_x); }, 3, "y"},
+	    {"predicate_max", "xxxy", [](M_parser_t *p) { return M_parser_consume_predicate_max(p, is_x, 2); }, 2, "xy"},
+	    {"predicate_null", "xxxy", [](M_parser_t *p) { return M_parser_consume_predicate(p, nullptr); }, 0, "xxxy"},
+	    {"chr_predicate", "123a", [](M_parser_t *p) { return M_parser_consume_chr_predicate(p, M_chr_isdigit); }, 3,
+	     "a"},
+	    {"chr_predicate_max", "123a",
+	     [](M_parser_t *p) { return M_parser_consume_chr_predicate_max(p, M_chr_isdigit, 0); }, 0, "123a"},
+	    {"str_until", "key=value", [](M_parser_t *p) { return M_parser_consume_str_until(p, "=", M_TRUE); }, 4,
+	     "value"},
+	    {"str_until_empty", "key=value", [](M_parser_t *p) { return M_parser_consume_str_until(p, "", M_TRUE); }, 0,
+	     "key=value"},
+	    {"str_boundary_partial", "data\r\n\r",
+	     [](M_parser_t *p) { return M_parser_consume_str_boundary(p, "\r\n\r\n", M_TRUE, nullptr); }, 4, "\r\n\r"},
+	    {"str_charset", "aabbc", [](M_parser_t *p) { return M_parser_consume_str_charset(p, "ab"); }, 4, "c"},
+	    {"str_not_charset", "hello world", [](M_parser_t *p) { return M_parser_consume_str_not_charset(p, " "); }, 5,
+	     " world"},
+	    {"eol", "line1\nline2", [](M_parser_t *p) { return M_parser_consume_eol(p); }, 6, "line2"},
+	    {"eol_none", "line", [](M_parser_t *p) { return M_parser_consume_eol(p); }, 4, ""},
 	};
 	for (const auto &c : cases) {
 		M_parser_t *p = cp(c.input);
@@ -847,7 +860,8 @@ TEST(m_parser, read_parser_family)
 	EXPECT_EQ(rest(q), "aa");
 	M_parser_destroy(q);
 	EXPECT_EQ(M_parser_read_parser_charset(p, U("a"), 1), nullptr);
-	q = M_parser_read_parser_predicate_max(p, [](unsigned char c) -> M_bool { return c == 'b'; }, 5);
+	q = M_parser_read_parser_predicate_max(
+	    p, [](unsigned char c) -> M_bool { return c == 'b'; }, 5);
 	EXPECT_EQ(rest(q), "b");
 	M_parser_destroy(q);
 	q = M_parser_read_parser_chr_predicate_max(p, M_chr_isdigit, 1);
@@ -871,7 +885,8 @@ TEST(m_parser, read_parser_family)
 TEST(m_parser, read_buf_family)
 {
 	M_buf_t    *b = M_buf_create();
-	M_parser_t *p = cp("\x0a\xff" "abc;def;gh");
+	M_parser_t *p = cp("\x0a\xff"
+	                   "abc;def;gh");
 
 	EXPECT_EQ(M_parser_read_buf_hex(p, b, 3 + 99), 0u);
 	EXPECT_EQ(M_parser_read_buf_hex(p, b, 2), 2u);
@@ -923,19 +938,23 @@ TEST(m_parser, truncate_family)
 		const char *left;
 	};
 	static const Case cases[] = {
-		{ "whitespace", "ab \r\n\t", [](M_parser_t *p) { return M_parser_truncate_whitespace(p, 0); }, 4, "ab" },
-		{ "whitespace_to_newline", "ab \n \n ", [](M_parser_t *p) { return M_parser_truncate_whitespace(p, M_PARSER_WHITESPACE_TO_NEWLINE); }, 2, "ab \n " },
-		{ "whitespace_spaceonly", "ab\t  ", [](M_parser_t *p) { return M_parser_truncate_whitespace(p, M_PARSER_WHITESPACE_SPACEONLY); }, 2, "ab\t" },
-		{ "charset", "abc;;,", [](M_parser_t *p) { return M_parser_truncate_charset(p, U(";,"), 2); }, 3, "abc" },
-		{ "str_charset", "abc", [](M_parser_t *p) { return M_parser_truncate_str_charset(p, "xy"); }, 0, "abc" },
-		{ "predicate", "abxxx", [](M_parser_t *p) { return M_parser_truncate_predicate(p, is_x); }, 3, "ab" },
-		{ "predicate_max", "abxxx", [](M_parser_t *p) { return M_parser_truncate_predicate_max(p, is_x, 2); }, 2, "abx" },
-		{ "chr_predicate", "ab12", [](M_parser_t *p) { return M_parser_truncate_chr_predicate(p, M_chr_isdigit); }, 2, "ab" },
-		{ "chr_predicate_max", "ab12", [](M_parser_t *p) { return M_parser_truncate_chr_predicate_max(p, M_chr_isdigit, 1); }, 1, "ab1" },
-		{ "until", "a;b;c", [](M_parser_t *p) { return M_parser_truncate_until(p, U(";"), 1, M_FALSE); }, 1, "a;b;" },
-		{ "until_eat", "a;b;c", [](M_parser_t *p) { return M_parser_truncate_until(p, U(";"), 1, M_TRUE); }, 2, "a;b" },
-		{ "until_none", "abc", [](M_parser_t *p) { return M_parser_truncate_until(p, U(";"), 1, M_TRUE); }, 0, "abc" },
-		{ "str_until", "k=v=w", [](M_parser_t *p) { return M_parser_truncate_str_until(p, "=", M_TRUE); }, 2, "k=v" },
+	    {"whitespace", "ab \r\n\t", [](M_parser_t *p) { return M_parser_truncate_whitespace(p, 0); }, 4, "ab"},
+	    {"whitespace_to_newline", "ab \n \n ",
+	     [](M_parser_t *p) { return M_parser_truncate_whitespace(p, M_PARSER_WHITESPACE_TO_NEWLINE); }, 2, "ab \n "},
+	    {"whitespace_spaceonly", "ab\t  ",
+	     [](M_parser_t *p) { return M_parser_truncate_whitespace(p, M_PARSER_WHITESPACE_SPACEONLY); }, 2, "ab\t"},
+	    {"charset", "abc;;,", [](M_parser_t *p) { return M_parser_truncate_charset(p, U(";,"), 2); }, 3, "abc"},
+	    {"str_charset", "abc", [](M_parser_t *p) { return M_parser_truncate_str_charset(p, "xy"); }, 0, "abc"},
+	    {"predicate", "abxxx", [](M_parser_t *p) { return M_parser_truncate_predicate(p, is_x); }, 3, "ab"},
+	    {"predicate_max", "abxxx", [](M_parser_t *p) { return M_parser_truncate_predicate_max(p, is_x, 2); }, 2, "abx"},
+	    {"chr_predicate", "ab12", [](M_parser_t *p) { return M_parser_truncate_chr_predicate(p, M_chr_isdigit); }, 2,
+	     "ab"},
+	    {"chr_predicate_max", "ab12",
+	     [](M_parser_t *p) { return M_parser_truncate_chr_predicate_max(p, M_chr_isdigit, 1); }, 1, "ab1"},
+	    {"until", "a;b;c", [](M_parser_t *p) { return M_parser_truncate_until(p, U(";"), 1, M_FALSE); }, 1, "a;b;"},
+	    {"until_eat", "a;b;c", [](M_parser_t *p) { return M_parser_truncate_until(p, U(";"), 1, M_TRUE); }, 2, "a;b"},
+	    {"until_none", "abc", [](M_parser_t *p) { return M_parser_truncate_until(p, U(";"), 1, M_TRUE); }, 0, "abc"},
+	    {"str_until", "k=v=w", [](M_parser_t *p) { return M_parser_truncate_str_until(p, "=", M_TRUE); }, 2, "k=v"},
 	};
 	for (const auto &c : cases) {
 		M_parser_t *p = cp(c.input);
@@ -1001,18 +1020,18 @@ TEST(m_parser, is_tests)
 TEST(m_parser, split)
 {
 	struct Case {
-		const char *input;
-		size_t      maxcnt;
-		uint32_t    flags;
+		const char              *input;
+		size_t                   maxcnt;
+		uint32_t                 flags;
 		std::vector<std::string> pieces; /* empty: failure */
 	};
 	const Case cases[] = {
-		{ "a,b,,c", 0, 0, { "a", "b", "", "c" } },
-		{ "a,b,,c", 2, 0, { "a", "b,,c" } },
-		{ "a,b,", 0, 0, { "a", "b", "" } },
-		{ "abc", 0, 0, { "abc" } },
-		{ "abc", 0, M_PARSER_SPLIT_FLAG_NODELIM_FAIL, {} },
-		{ ",", 1, 0, { "," } },
+	    {"a,b,,c", 0, 0, {"a", "b", "", "c"}},
+	    {"a,b,,c", 2, 0, {"a", "b,,c"}},
+	    {"a,b,", 0, 0, {"a", "b", ""}},
+	    {"abc", 0, 0, {"abc"}},
+	    {"abc", 0, M_PARSER_SPLIT_FLAG_NODELIM_FAIL, {}},
+	    {",", 1, 0, {","}},
 	};
 	for (const auto &c : cases) {
 		M_parser_t  *p   = cp(c.input);
@@ -1075,15 +1094,40 @@ TEST(m_parser, stxetxlrc_message)
 		size_t                 left;
 	};
 	const Case cases[] = {
-		{ std::string("\x02" "AB\x03\x03" "z", 6), 0, M_PARSER_FRAME_ERROR_SUCCESS, "AB", 1 },
-		{ std::string("\x02" "AB\x03\x00", 5), M_PARSER_FRAME_LRC_INCLUDE_ETX, M_PARSER_FRAME_ERROR_SUCCESS, "AB", 0 },
-		{ std::string("\x02" "AB\x03\x02", 5), M_PARSER_FRAME_LRC_INCLUDE_STX | M_PARSER_FRAME_LRC_INCLUDE_ETX,
-		  M_PARSER_FRAME_ERROR_SUCCESS, "AB", 0 },
-		{ std::string("\x02" "A\x03", 3), 0, M_PARSER_FRAME_ERROR_INVALID, nullptr, 3 },
-		{ std::string("X" "AB\x03\x03", 5), 0, M_PARSER_FRAME_ERROR_NO_STX, nullptr, 5 },
-		{ std::string("\x02" "ABCD", 5), 0, M_PARSER_FRAME_ERROR_NO_ETX, nullptr, 5 },
-		{ std::string("\x02" "ABC\x03", 5), 0, M_PARSER_FRAME_ERROR_NO_LRC, nullptr, 5 },
-		{ std::string("\x02" "AB\x03\x07" "z", 6), 0, M_PARSER_FRAME_ERROR_LRC_CALC, nullptr, 1 },
+	    {std::string("\x02"
+	                 "AB\x03\x03"
+	                 "z",
+	                 6),
+	     0, M_PARSER_FRAME_ERROR_SUCCESS, "AB", 1},
+	    {std::string("\x02"
+	                 "AB\x03\x00",
+	                 5),
+	     M_PARSER_FRAME_LRC_INCLUDE_ETX, M_PARSER_FRAME_ERROR_SUCCESS, "AB", 0},
+	    {std::string("\x02"
+	                 "AB\x03\x02",
+	                 5),
+	     M_PARSER_FRAME_LRC_INCLUDE_STX | M_PARSER_FRAME_LRC_INCLUDE_ETX, M_PARSER_FRAME_ERROR_SUCCESS, "AB", 0},
+	    {std::string("\x02"
+	                 "A\x03",
+	                 3),
+	     0, M_PARSER_FRAME_ERROR_INVALID, nullptr, 3},
+	    {std::string("X"
+	                 "AB\x03\x03",
+	                 5),
+	     0, M_PARSER_FRAME_ERROR_NO_STX, nullptr, 5},
+	    {std::string("\x02"
+	                 "ABCD",
+	                 5),
+	     0, M_PARSER_FRAME_ERROR_NO_ETX, nullptr, 5},
+	    {std::string("\x02"
+	                 "ABC\x03",
+	                 5),
+	     0, M_PARSER_FRAME_ERROR_NO_LRC, nullptr, 5},
+	    {std::string("\x02"
+	                 "AB\x03\x07"
+	                 "z",
+	                 6),
+	     0, M_PARSER_FRAME_ERROR_LRC_CALC, nullptr, 1},
 	};
 	for (const auto &c : cases) {
 		M_parser_t *p   = M_parser_create_const(U(c.bytes.data()), c.bytes.size(), 0);
@@ -1101,10 +1145,11 @@ TEST(m_parser, stxetxlrc_message)
 	}
 
 	/* Incomplete frame, completed by an append: the cursor waited at STX. */
-	M_parser_t *d   = dp("\x02" "hello");
+	M_parser_t *d   = dp("\x02"
+	                       "hello");
 	M_parser_t *msg = nullptr;
 	EXPECT_EQ(M_parser_read_stxetxlrc_message(d, &msg, 0), M_PARSER_FRAME_ERROR_NO_ETX);
-	const unsigned char tail[] = { 0x03, 'h' ^ 'e' ^ 'l' ^ 'l' ^ 'o' };
+	const unsigned char tail[] = {0x03, 'h' ^ 'e' ^ 'l' ^ 'l' ^ 'o'};
 	ASSERT_TRUE(M_parser_append(d, tail, sizeof(tail)));
 	EXPECT_EQ(M_parser_read_stxetxlrc_message(d, &msg, 0), M_PARSER_FRAME_ERROR_SUCCESS);
 	EXPECT_EQ(rest(msg), "hello");
@@ -1227,68 +1272,68 @@ TEST(m_parser, random_walk_matches_model)
 {
 	uint64_t state = 0x9E3779B97F4A7C15ULL;
 	auto     rnd   = [&state](size_t n) -> size_t {
-		state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-		return static_cast<size_t>((state >> 33) % n);
+        state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+        return static_cast<size_t>((state >> 33) % n);
 	};
 
-	M_parser_t *p    = M_parser_create(M_PARSER_FLAG_TRACKLINES);
-	std::string all;        /* every byte not truncated, consumed or not */
-	size_t      cur  = 0;   /* model cursor into all */
+	M_parser_t *p = M_parser_create(M_PARSER_FLAG_TRACKLINES);
+	std::string all;      /* every byte not truncated, consumed or not */
+	size_t      cur  = 0; /* model cursor into all */
 	size_t      mark = SIZE_MAX;
 
 	for (int step = 0; step < 4000; step++) {
 		switch (rnd(8)) {
-		case 0:
-		case 1: { /* append */
-			std::string add;
-			size_t      n = 1 + rnd(40);
-			for (size_t i = 0; i < n; i++)
-				add.push_back(static_cast<char>(rnd(4) == 0 ? '\n' : 'a' + rnd(26)));
-			ASSERT_TRUE(M_parser_append(p, U(add.c_str()), add.size()));
-			all += add;
-			break;
-		}
-		case 2: { /* direct write */
-			size_t         want = 1 + rnd(30);
-			size_t         room = want;
-			unsigned char *w    = M_parser_direct_write_start(p, &room);
-			ASSERT_NE(w, nullptr);
-			ASSERT_GE(room, want);
-			size_t n = rnd(want + 1);
-			for (size_t i = 0; i < n; i++)
-				w[i] = static_cast<unsigned char>('A' + rnd(26));
-			all.append(reinterpret_cast<char *>(w), n);
-			M_parser_direct_write_end(p, n);
-			break;
-		}
-		case 3:
-		case 4: { /* consume */
-			size_t n = rnd(all.size() - cur + 1);
-			ASSERT_TRUE(M_parser_consume(p, n));
-			cur += n;
-			break;
-		}
-		case 5: /* mark */
-			M_parser_mark(p);
-			mark = cur;
-			break;
-		case 6: /* rewind or clear */
-			if (rnd(2) == 0) {
-				EXPECT_EQ(M_parser_mark_rewind(p), mark == SIZE_MAX ? 0 : cur - mark);
-				if (mark != SIZE_MAX)
-					cur = mark;
-			} else {
-				M_parser_mark_clear(p);
-				mark = SIZE_MAX;
+			case 0:
+			case 1: { /* append */
+				std::string add;
+				size_t      n = 1 + rnd(40);
+				for (size_t i = 0; i < n; i++)
+					add.push_back(static_cast<char>(rnd(4) == 0 ? '\n' : 'a' + rnd(26)));
+				ASSERT_TRUE(M_parser_append(p, U(add.c_str()), add.size()));
+				all += add;
+				break;
 			}
-			break;
-		case 7: { /* truncate a little */
-			size_t unread = all.size() - cur;
-			size_t keep   = unread - rnd(unread < 5 ? unread + 1 : 5);
-			ASSERT_TRUE(M_parser_truncate(p, keep));
-			all.resize(cur + keep);
-			break;
-		}
+			case 2: { /* direct write */
+				size_t         want = 1 + rnd(30);
+				size_t         room = want;
+				unsigned char *w    = M_parser_direct_write_start(p, &room);
+				ASSERT_NE(w, nullptr);
+				ASSERT_GE(room, want);
+				size_t n = rnd(want + 1);
+				for (size_t i = 0; i < n; i++)
+					w[i] = static_cast<unsigned char>('A' + rnd(26));
+				all.append(reinterpret_cast<char *>(w), n);
+				M_parser_direct_write_end(p, n);
+				break;
+			}
+			case 3:
+			case 4: { /* consume */
+				size_t n = rnd(all.size() - cur + 1);
+				ASSERT_TRUE(M_parser_consume(p, n));
+				cur += n;
+				break;
+			}
+			case 5: /* mark */
+				M_parser_mark(p);
+				mark = cur;
+				break;
+			case 6: /* rewind or clear */
+				if (rnd(2) == 0) {
+					EXPECT_EQ(M_parser_mark_rewind(p), mark == SIZE_MAX ? 0 : cur - mark);
+					if (mark != SIZE_MAX)
+						cur = mark;
+				} else {
+					M_parser_mark_clear(p);
+					mark = SIZE_MAX;
+				}
+				break;
+			case 7: { /* truncate a little */
+				size_t unread = all.size() - cur;
+				size_t keep   = unread - rnd(unread < 5 ? unread + 1 : 5);
+				ASSERT_TRUE(M_parser_truncate(p, keep));
+				all.resize(cur + keep);
+				break;
+			}
 		}
 
 		ASSERT_EQ(rest(p), all.substr(cur)) << "step " << step;

@@ -46,7 +46,7 @@ TEST(m_str, length_and_emptiness)
 	EXPECT_EQ(M_str_len_max("abc", 10), 3u);
 	EXPECT_EQ(M_str_len_max("abc", SIZE_MAX), 3u);
 	/* The limit keeps the scan inside an unterminated array. */
-	const char raw[3] = { 'x', 'y', 'z' };
+	const char raw[3] = {'x', 'y', 'z'};
 	EXPECT_EQ(M_str_len_max(raw, sizeof(raw)), 3u);
 
 	EXPECT_TRUE(M_str_isempty(nullptr));
@@ -116,7 +116,7 @@ TEST(m_str, cpy_and_cat)
 	EXPECT_FALSE(M_str_cat(c, 0, "x"));
 	EXPECT_STREQ(c, "abcde");
 	/* A destination not terminated inside dest_size is refused. */
-	char u[3] = { 'a', 'b', 'c' };
+	char u[3] = {'a', 'b', 'c'};
 	EXPECT_FALSE(M_str_cat(u, sizeof(u), ""));
 }
 
@@ -129,8 +129,7 @@ TEST(m_str, trim)
 		const char *out;
 	};
 	const Case cases[] = {
-		{ "  a b  ", "a b" }, { "   ", "" }, { "", "" }, { "abc", "abc" },
-		{ "\t\r\n x \v\f", "x" }, { "x  ", "x" }, { "  x", "x" },
+	    {"  a b  ", "a b"}, {"   ", ""}, {"", ""}, {"abc", "abc"}, {"\t\r\n x \v\f", "x"}, {"x  ", "x"}, {"  x", "x"},
 	};
 	for (const Case &c : cases) {
 		char buf[32];
@@ -299,18 +298,18 @@ TEST(m_str, class_predicates)
 
 TEST(m_str, money_and_truth)
 {
-	const char *money[] = { "0", "12", "12.3", "12.34", ".5", "5." };
+	const char *money[] = {"0", "12", "12.3", "12.34", ".5", "5."};
 	for (const char *m : money)
 		EXPECT_TRUE(M_str_ismoney(m)) << m;
-	const char *not_money[] = { "", "12.345", "1.2.3", "-1", "1,000", "abc", "." };
+	const char *not_money[] = {"", "12.345", "1.2.3", "-1", "1,000", "abc", "."};
 	for (const char *m : not_money)
 		EXPECT_FALSE(M_str_ismoney(m)) << m;
 	EXPECT_FALSE(M_str_ismoney(nullptr));
 
-	const char *yes[] = { "yes", "Y", "TRUE", "t", "1", "On" };
+	const char *yes[] = {"yes", "Y", "TRUE", "t", "1", "On"};
 	for (const char *y : yes)
 		EXPECT_TRUE(M_str_istrue(y)) << y;
-	const char *no[] = { "", "no", "0", "off", "yes ", "tru", "10" };
+	const char *no[] = {"", "no", "0", "off", "yes ", "tru", "10"};
 	for (const char *n : no)
 		EXPECT_FALSE(M_str_istrue(n)) << n;
 	EXPECT_FALSE(M_str_istrue(nullptr));
@@ -318,11 +317,11 @@ TEST(m_str, money_and_truth)
 
 TEST(m_str, isstr)
 {
-	const unsigned char ok[]     = { 'a', 'b', 0 };
-	const unsigned char inner0[] = { 'a', 0, 'b', 0 };
-	const unsigned char unterm[] = { 'a', 'b' };
-	const unsigned char ctrl[]   = { 'a', 1, 0 };
-	const unsigned char empty[]  = { 0 };
+	const unsigned char ok[]     = {'a', 'b', 0};
+	const unsigned char inner0[] = {'a', 0, 'b', 0};
+	const unsigned char unterm[] = {'a', 'b'};
+	const unsigned char ctrl[]   = {'a', 1, 0};
+	const unsigned char empty[]  = {0};
 	EXPECT_TRUE(M_str_isstr(ok, sizeof(ok)));
 	EXPECT_FALSE(M_str_isstr(inner0, sizeof(inner0)));
 	EXPECT_FALSE(M_str_isstr(unterm, sizeof(unterm)));
@@ -344,27 +343,17 @@ TEST(m_str, equality_table)
 		bool        caseeq_max; /* M_str_caseeq_max(a, b, max) */
 	};
 	const Case cases[] = {
-		{ nullptr, nullptr, 0, true, true },
-		{ nullptr, "", 0, true, true },
-		{ "", nullptr, 0, true, true },
-		{ nullptr, "a", 0, false, false },
-		{ "a", nullptr, 0, false, false },
-		{ "abc", "abc", 0, true, true },
-		{ "abc", "abd", 0, false, false },
-		{ "abc", "abcd", 0, false, false },
-		{ "abcd", "abc", 0, false, false },
-		{ "ABC", "abc", 0, false, true },
-		{ "abc", "abd", 2, true, true },
-		{ "abc", "abd", 3, false, false },
-		{ "ab", "abc", 3, false, false },  /* a terminator before max */
-		{ "ab", "ab", 5, true, true },
-		{ "xbc", "abc", 2, false, false }, /* difference before the limit */
-		{ "", "", 0, true, true },
-		{ "[", "{", 0, false, false },     /* only letters fold */
+	    {nullptr, nullptr, 0, true, true}, {nullptr, "", 0, true, true},     {"", nullptr, 0, true, true},
+	    {nullptr, "a", 0, false, false},   {"a", nullptr, 0, false, false},  {"abc", "abc", 0, true, true},
+	    {"abc", "abd", 0, false, false},   {"abc", "abcd", 0, false, false}, {"abcd", "abc", 0, false, false},
+	    {"ABC", "abc", 0, false, true},    {"abc", "abd", 2, true, true},    {"abc", "abd", 3, false, false},
+	    {"ab", "abc", 3, false, false},                                     /* a terminator before max */
+	    {"ab", "ab", 5, true, true},       {"xbc", "abc", 2, false, false}, /* difference before the limit */
+	    {"", "", 0, true, true},           {"[", "{", 0, false, false},     /* only letters fold */
 	};
 	for (const Case &c : cases) {
-		const std::string label = std::string(c.a ? c.a : "NULL") + "|" + (c.b ? c.b : "NULL") + "|" +
-		                          std::to_string(c.max);
+		const std::string label =
+		    std::string(c.a ? c.a : "NULL") + "|" + (c.b ? c.b : "NULL") + "|" + std::to_string(c.max);
 		EXPECT_EQ(M_str_eq_max(c.a, c.b, c.max), c.eq_max) << label;
 		EXPECT_EQ(M_str_caseeq_max(c.a, c.b, c.max), c.caseeq_max) << label;
 		if (c.max == 0) {
@@ -448,42 +437,24 @@ TEST(m_str, justify_types)
 		const char *out; /* NULL: refused */
 	};
 	const Case cases[] = {
-		{ "abc", 0, 5, "**abc" },
-		{ "abc", 1, 5, "abc**" },
-		{ "abc", 2, 5, "**abc" },
-		{ "abc", 3, 5, "abc**" },
-		{ "abc", 4, 5, "**abc" },
-		{ "abc", 5, 5, "abc**" },
-		{ "abc", 6, 5, "abc" },
-		{ "abc", 7, 5, "abc" },
-		{ "abc", 8, 5, "*abc*" },
-		{ "abc", 9, 5, "*abc*" },
-		{ "abc", 10, 5, "*abc*" },
-		{ "abc", 8, 6, "**abc*" },
-		{ "abc", 10, 7, "**abc**" },
-		{ "abcdef", 0, 3, "def" },
-		{ "abcdef", 1, 3, "def" },
-		{ "abcdef", 2, 3, "abc" },
-		{ "abcdef", 3, 3, "abc" },
-		{ "abcdef", 4, 3, nullptr },
-		{ "abcdef", 5, 3, nullptr },
-		{ "abcdef", 6, 3, "abc" },
-		{ "abcdef", 7, 3, "def" },
-		{ "abcdef", 8, 3, "def" },
-		{ "abcdef", 9, 3, "abc" },
-		{ "abcdef", 10, 3, nullptr },
-		{ "abc", 4, 3, "abc" },       /* exactly the width: not refused */
-		{ "ab", 6, 5, "ab" },
-		{ "", 0, 3, "***" },
-		{ nullptr, 1, 2, "**" },
-		{ "abc", 11, 5, nullptr },    /* unknown type */
+	    {"abc", 0, 5, "**abc"},    {"abc", 1, 5, "abc**"},  {"abc", 2, 5, "**abc"},
+	    {"abc", 3, 5, "abc**"},    {"abc", 4, 5, "**abc"},  {"abc", 5, 5, "abc**"},
+	    {"abc", 6, 5, "abc"},      {"abc", 7, 5, "abc"},    {"abc", 8, 5, "*abc*"},
+	    {"abc", 9, 5, "*abc*"},    {"abc", 10, 5, "*abc*"}, {"abc", 8, 6, "**abc*"},
+	    {"abc", 10, 7, "**abc**"}, {"abcdef", 0, 3, "def"}, {"abcdef", 1, 3, "def"},
+	    {"abcdef", 2, 3, "abc"},   {"abcdef", 3, 3, "abc"}, {"abcdef", 4, 3, nullptr},
+	    {"abcdef", 5, 3, nullptr}, {"abcdef", 6, 3, "abc"}, {"abcdef", 7, 3, "def"},
+	    {"abcdef", 8, 3, "def"},   {"abcdef", 9, 3, "abc"}, {"abcdef", 10, 3, nullptr},
+	    {"abc", 4, 3, "abc"}, /* exactly the width: not refused */
+	    {"ab", 6, 5, "ab"},        {"", 0, 3, "***"},       {nullptr, 1, 2, "**"},
+	    {"abc", 11, 5, nullptr}, /* unknown type */
 	};
 	for (const Case &c : cases) {
 		char         dest[16];
-		const size_t n = M_str_justify(dest, sizeof(dest), c.src, static_cast<M_str_justify_type_t>(c.type), '*',
-		                               c.width);
-		const std::string label = std::string(c.src ? c.src : "NULL") + " type " + std::to_string(c.type) +
-		                          " width " + std::to_string(c.width);
+		const size_t n =
+		    M_str_justify(dest, sizeof(dest), c.src, static_cast<M_str_justify_type_t>(c.type), '*', c.width);
+		const std::string label = std::string(c.src ? c.src : "NULL") + " type " + std::to_string(c.type) + " width " +
+		                          std::to_string(c.width);
 		/* The counted form with the whole length gives the same answer. */
 		char         dest_max[16];
 		const size_t n_max = M_str_justify_max(dest_max, sizeof(dest_max), c.src, c.src ? std::strlen(c.src) : 0,
@@ -491,8 +462,7 @@ TEST(m_str, justify_types)
 		EXPECT_EQ(n_max, n) << label;
 		if (c.out == nullptr) {
 			EXPECT_EQ(n, 0u) << label;
-			EXPECT_EQ(take(M_strdup_justify(c.src, static_cast<M_str_justify_type_t>(c.type), '*', c.width)),
-			          "<NULL>")
+			EXPECT_EQ(take(M_strdup_justify(c.src, static_cast<M_str_justify_type_t>(c.type), '*', c.width)), "<NULL>")
 			    << label;
 			continue;
 		}
@@ -551,12 +521,12 @@ TEST(m_str, explode_str)
 	char **parts = M_str_explode_str(',', "a,,b,", &n);
 	ASSERT_NE(parts, nullptr);
 	EXPECT_EQ(n, 4u);
-	EXPECT_EQ(pieces(parts, n), (V{ "a", "", "b", "" }));
+	EXPECT_EQ(pieces(parts, n), (V{"a", "", "b", ""}));
 
 	parts = M_str_explode_str(',', ",", &n);
-	EXPECT_EQ(pieces(parts, n), (V{ "", "" }));
+	EXPECT_EQ(pieces(parts, n), (V{"", ""}));
 	parts = M_str_explode_str(',', "abc", &n);
-	EXPECT_EQ(pieces(parts, n), (V{ "abc" }));
+	EXPECT_EQ(pieces(parts, n), (V{"abc"}));
 
 	n = 99;
 	EXPECT_EQ(M_str_explode_str(',', "", &n), nullptr);
@@ -576,7 +546,7 @@ TEST(m_str, explode_str)
 
 TEST(m_str, explode_bytes_with_lengths)
 {
-	const char data[] = { 'a', 0, 'b', ';', ';', 'c' };
+	const char data[] = {'a', 0, 'b', ';', ';', 'c'};
 	size_t     n      = 0;
 	size_t    *lens   = nullptr;
 	char     **parts  = M_str_explode(';', data, sizeof(data), &n, &lens);
@@ -604,18 +574,18 @@ TEST(m_str, explode_quoted)
 {
 	size_t n     = 0;
 	char **parts = M_str_explode_str_quoted(',', "a,\"b,c\",d", '"', '"', 0, &n);
-	EXPECT_EQ(pieces(parts, n), (V{ "a", "\"b,c\"", "d" }));
+	EXPECT_EQ(pieces(parts, n), (V{"a", "\"b,c\"", "d"}));
 	/* A doubled quote stays inside the quoted part. */
 	parts = M_str_explode_str_quoted(',', "\"x\"\",y\",z", '"', '"', 0, &n);
-	EXPECT_EQ(pieces(parts, n), (V{ "\"x\"\",y\"", "z" }));
+	EXPECT_EQ(pieces(parts, n), (V{"\"x\"\",y\"", "z"}));
 	/* A distinct escape protects a quote. */
 	parts = M_str_explode_str_quoted(',', "'a\\',b',c", '\'', '\\', 0, &n);
-	EXPECT_EQ(pieces(parts, n), (V{ "'a\\',b'", "c" }));
+	EXPECT_EQ(pieces(parts, n), (V{"'a\\',b'", "c"}));
 	/* Piece limit: the last piece keeps the rest. */
 	parts = M_str_explode_str_quoted(',', "a,b,c,d", '"', '"', 2, &n);
-	EXPECT_EQ(pieces(parts, n), (V{ "a", "b,c,d" }));
+	EXPECT_EQ(pieces(parts, n), (V{"a", "b,c,d"}));
 	parts = M_str_explode_str_quoted(',', "a,b", 0, 0, 1, &n);
-	EXPECT_EQ(pieces(parts, n), (V{ "a,b" }));
+	EXPECT_EQ(pieces(parts, n), (V{"a,b"}));
 
 	size_t *lens = nullptr;
 	parts        = M_str_explode_quoted(' ', "x 'y z'", 7, '\'', '\'', 0, &n, &lens);
@@ -658,22 +628,22 @@ TEST(m_str, explode_lines)
 {
 	size_t n     = 0;
 	char **lines = M_str_explode_lines(5, 10, "the quick brown fox jumps", 0, &n);
-	EXPECT_EQ(pieces(lines, n), (V{ "the quick", "brown fox", "jumps" }));
+	EXPECT_EQ(pieces(lines, n), (V{"the quick", "brown fox", "jumps"}));
 	/* A word longer than a line is cut; leading white space is skipped. */
 	lines = M_str_explode_lines(5, 4, "  abcdefghij k", 0, &n);
-	EXPECT_EQ(pieces(lines, n), (V{ "abcd", "efgh", "ij k" }));
+	EXPECT_EQ(pieces(lines, n), (V{"abcd", "efgh", "ij k"}));
 	/* Line feeds end lines; CR LF loses its CR; an empty line is kept. */
 	lines = M_str_explode_lines(5, 20, "one\r\n\n  two\n", 0, &n);
-	EXPECT_EQ(pieces(lines, n), (V{ "one", "", "two" }));
+	EXPECT_EQ(pieces(lines, n), (V{"one", "", "two"}));
 	/* Too many lines: refused, or cut with the truncate flag. */
 	n = 99;
 	EXPECT_EQ(M_str_explode_lines(2, 3, "aaa bbb ccc", 0, &n), nullptr);
 	EXPECT_EQ(n, 0u);
 	lines = M_str_explode_lines(2, 3, "aaa bbb ccc", M_STR_EXPLODE_LINES_TRUNCATE, &n);
-	EXPECT_EQ(pieces(lines, n), (V{ "aaa", "bbb" }));
+	EXPECT_EQ(pieces(lines, n), (V{"aaa", "bbb"}));
 	/* Exactly the width breaks at the space after it. */
 	lines = M_str_explode_lines(3, 3, "abc def", 0, &n);
-	EXPECT_EQ(pieces(lines, n), (V{ "abc", "def" }));
+	EXPECT_EQ(pieces(lines, n), (V{"abc", "def"}));
 
 	EXPECT_EQ(M_str_explode_lines(3, 3, nullptr, 0, &n), nullptr);
 	EXPECT_EQ(M_str_explode_lines(3, 3, "", 0, &n), nullptr);
@@ -685,20 +655,20 @@ TEST(m_str, explode_lines)
 
 TEST(m_str, implode)
 {
-	const char *in[] = { "a", "b c", "d,e", "q\"t", "", nullptr };
+	const char *in[] = {"a", "b c", "d,e", "q\"t", "", nullptr};
 	char      **p    = const_cast<char **>(in);
 	EXPECT_EQ(take(M_str_implode(',', '"', '"', p, 6, M_STR_IMPLODE_NONE)), "a,b c,\"d,e\",\"q\"\"t\",,");
 	EXPECT_EQ(take(M_str_implode(',', '"', '\\', p, 4, M_STR_IMPLODE_NONE)), "a,b c,\"d,e\",\"q\\\"t\"");
 	EXPECT_EQ(take(M_str_implode(';', '\'', '\'', p, 2, M_STR_IMPLODE_ALWAYS_QUOTE)), "'a';'b c'");
 	EXPECT_EQ(take(M_str_implode(',', 0, 0, p, 3, M_STR_IMPLODE_ALWAYS_QUOTE)), "a,b c,d,e");
-	const char *lead[] = { " x" };
+	const char *lead[] = {" x"};
 	EXPECT_EQ(take(M_str_implode(',', '"', '"', const_cast<char **>(lead), 1, 0)), "\" x\"");
-	const char *one_empty[] = { "" };
+	const char *one_empty[] = {""};
 	EXPECT_EQ(take(M_str_implode(',', '"', '"', const_cast<char **>(one_empty), 1, 0)), "");
 	EXPECT_EQ(M_str_implode(',', '"', '"', nullptr, 3, 0), nullptr);
 	EXPECT_EQ(M_str_implode(',', '"', '"', p, 0, 0), nullptr);
 
-	const int64_t v[] = { 1, -20, INT64_MIN };
+	const int64_t v[] = {1, -20, INT64_MIN};
 	EXPECT_EQ(take(M_str_implode_int('|', v, 3)), "1|-20|-9223372036854775808");
 	EXPECT_EQ(M_str_implode_int('|', nullptr, 3), nullptr);
 	EXPECT_EQ(M_str_implode_int('|', v, 0), nullptr);
@@ -754,7 +724,7 @@ TEST(m_str, quote_and_unquote)
 	EXPECT_EQ(M_strdup_unquote(nullptr, '"', '"'), nullptr);
 
 	/* Round trip through quote and unquote. */
-	const char *samples[] = { "", "a", "\"", "\\\"\\", "a\"\"b" };
+	const char *samples[] = {"", "a", "\"", "\\\"\\", "a\"\"b"};
 	for (const char *s : samples) {
 		char *quoted = M_str_quote(s, '"', '\\');
 		EXPECT_EQ(take(M_strdup_unquote(quoted, '"', '\\')), s) << s;
@@ -792,7 +762,7 @@ TEST(m_str, quoted_and_bracketed_parts)
 
 TEST(m_str, replace)
 {
-	const unsigned char set[] = { ',', ';' };
+	const unsigned char set[] = {',', ';'};
 	EXPECT_EQ(take(M_strdup_replace_charset("a,b;c", set, 2, "--")), "a--b--c");
 	EXPECT_EQ(take(M_strdup_replace_charset("a,b;c", set, 2, nullptr)), "abc");
 	EXPECT_EQ(take(M_strdup_replace_charset("a,b", nullptr, 2, "x")), "a,b");

@@ -29,7 +29,7 @@ std::string fmt(const char *format, ...)
 	va_copy(ap2, ap);
 	const ssize_t need = M_vsnprintf(nullptr, 0, format, ap);
 	va_end(ap);
-	std::string out(static_cast<size_t>(need) + 1, '\x7f');
+	std::string   out(static_cast<size_t>(need) + 1, '\x7f');
 	const ssize_t got = M_vsnprintf(out.data(), out.size(), format, ap2);
 	va_end(ap2);
 	EXPECT_EQ(got, need) << format;
@@ -174,18 +174,10 @@ TEST(m_str_fmt, string_padding_and_precision)
 		const char *want;
 	};
 	const Case cases[] = {
-	    {"%s", nullptr, "<NULL>"},
-	    {"%.2s", nullptr, "<NULL>"}, /* precision does not apply to <NULL> */
-	    {"%8s", nullptr, "  <NULL>"},
-	    {"%.2s", "abc", "ab"},
-	    {"%.0s|", "abc", "|"},
-	    {"%.10s", "abc", "abc"},
-	    {"%5s", "ab", "   ab"},
-	    {"%-5s|", "ab", "ab   |"},
-	    {"%05s", "ab", "   ab"},  /* always spaces */
-	    {"%-05s|", "ab", "ab   |"},
-	    {"%1s", "abc", "abc"},
-	    {"%s", "", ""},
+	    {"%s", nullptr, "<NULL>"},    {"%.2s", nullptr, "<NULL>"}, /* precision does not apply to <NULL> */
+	    {"%8s", nullptr, "  <NULL>"}, {"%.2s", "abc", "ab"},       {"%.0s|", "abc", "|"},   {"%.10s", "abc", "abc"},
+	    {"%5s", "ab", "   ab"},       {"%-5s|", "ab", "ab   |"},   {"%05s", "ab", "   ab"}, /* always spaces */
+	    {"%-05s|", "ab", "ab   |"},   {"%1s", "abc", "abc"},       {"%s", "", ""},
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(fmt(c.format, c.value), c.want) << c.format;
@@ -267,8 +259,7 @@ TEST(m_str_fmt, pointers)
 	EXPECT_EQ(fmt("%p", reinterpret_cast<void *>(uintptr_t{0xabc})), "0xabc");
 	EXPECT_EQ(fmt("%P", reinterpret_cast<void *>(uintptr_t{0xabc})), "0XABC");
 	EXPECT_EQ(fmt("%+p", reinterpret_cast<void *>(uintptr_t{0x1})), "0x1");
-	EXPECT_EQ(fmt("%8p|%-8p|", reinterpret_cast<void *>(uintptr_t{0x1f}),
-	              reinterpret_cast<void *>(uintptr_t{0x1f})),
+	EXPECT_EQ(fmt("%8p|%-8p|", reinterpret_cast<void *>(uintptr_t{0x1f}), reinterpret_cast<void *>(uintptr_t{0x1f})),
 	          "    0x1f|0x1f    |");
 	EXPECT_EQ(fmt("%08p", reinterpret_cast<void *>(uintptr_t{0x1f})), "0x00001f");
 	EXPECT_EQ(fmt("%p", reinterpret_cast<void *>(UINTPTR_MAX)), "0xffffffffffffffff");
@@ -284,28 +275,18 @@ TEST(m_str_fmt, integers_agree_with_crt_on_generated_cases)
 	const char *lengths[]   = {"hh", "h", "", "l", "ll"};
 	const char  convs[]     = {'d', 'i', 'u', 'o', 'x', 'X'};
 
-	std::vector<uint64_t> values = {0,
-	                                1,
-	                                7,
-	                                8,
-	                                9,
-	                                10,
-	                                127,
-	                                128,
-	                                255,
-	                                256,
-	                                32767,
-	                                32768,
-	                                65535,
-	                                65536,
-	                                INT32_MAX,
-	                                UINT64_C(0x80000000),
-	                                UINT32_MAX,
-	                                UINT64_C(0x100000000),
-	                                INT64_MAX,
-	                                UINT64_C(0x8000000000000000),
+	std::vector<uint64_t> values = {0,          1,
+	                                7,          8,
+	                                9,          10,
+	                                127,        128,
+	                                255,        256,
+	                                32767,      32768,
+	                                65535,      65536,
+	                                INT32_MAX,  UINT64_C(0x80000000),
+	                                UINT32_MAX, UINT64_C(0x100000000),
+	                                INT64_MAX,  UINT64_C(0x8000000000000000),
 	                                UINT64_MAX};
-	std::mt19937_64 rng(42);
+	std::mt19937_64       rng(42);
 	for (int i = 0; i < 40; i++)
 		values.push_back(rng() >> (rng() % 64));
 	const size_t edge_count = values.size();
@@ -327,7 +308,7 @@ TEST(m_str_fmt, integers_agree_with_crt_on_generated_cases)
 						const bool wide = len[0] == 'l';
 						if (std::strchr(flags, '#') != nullptr && (conv == 'x' || conv == 'X')) {
 							/* "#x" of 0 differs on purpose; compare the rest. */
-							const uint64_t narrowed = wide ? v
+							const uint64_t narrowed = wide                             ? v
 							                          : len[0] == 'h' && len[1] == 'h' ? (v & 0xFF)
 							                          : len[0] == 'h'                  ? (v & 0xFFFF)
 							                                                           : (v & 0xFFFFFFFF);
@@ -426,28 +407,21 @@ TEST(m_str_fmt, malformed_directives_write_question_marks)
 		const char *format;
 		const char *want;
 	};
-	const Case cases[] = {
-	    {"%y", "%?"},
-	    {"%q", "%?"},
-	    {"abc%", "abc%"},       /* "%" at the very end */
-	    {"%5", "%?"},           /* the format ends inside the directive */
-	    {"%-", "%?"},
-	    {"%5.2.1f", "%????1f"}, /* second "." */
-	    {"%hld", "%??d"},       /* a modifier after another */
-	    {"%lhd", "%??d"},
-	    {"%hhhd", "%???d"},
-	    {"%zld", "%??d"},
-	    {"%lzd", "%??d"},
-	    {"%llld", "%???d"},
-	    {"%I64ld", "%????d"},
-	    {"%Id", "%?d"},  /* bare "I" */
-	    {"%I6d", "%?6d"},
-	    {"%I", "%?"},
-	    {"%Lf", "%?f"},
-	    {"%5-d", "%??d"}, /* a flag after the width is no conversion */
-	    {"%#5k;", "%???;"},
-	    {"a%yb%zq", "a%?b%??"},
-	};
+	const Case
+	    cases
+	        [] =
+	            {
+	                {"%y", "%?"},       {"%q", "%?"},           {"abc%", "abc%"}, /* "%" at the very end */
+	                {"%5", "%?"},                               /* the format ends inside the directive */
+	                {"%-", "%?"},       {"%5.2.1f", "%????1f"}, /* second "." */
+	                {"%hld", "%??d"},                           /* a modifier after another */
+	                {"%lhd", "%??d"},   {"%hhhd", "%???d"},     {"%zld", "%??d"},
+	                {"%lzd", "%??d"},   {"%llld", "%???d"},     {"%I64ld", "%????d"},
+	                {"%Id", "%?d"}, /* bare "I" */
+	                {"%I6d", "%?6d"},   {"%I", "%?"},           {"%Lf", "%?f"},
+	                {"%5-d", "%??d"}, /* a flag after the width is no conversion */
+	                {"%#5k;", "%???;"}, {"a%yb%zq", "a%?b%??"},
+	            };
 	for (const Case &c : cases)
 		EXPECT_EQ(fmt(c.format), c.want) << c.format;
 
@@ -500,8 +474,7 @@ TEST(m_str_fmt, snprintf_truncates_and_sizes)
 TEST(m_str_fmt, program_messages)
 {
 	char buf[256];
-	EXPECT_EQ(M_snprintf(buf, sizeof(buf), "Wrote encrypted file %s (took %0.3f sec)\n", "out.csv.gpg", 1.23456),
-	          50);
+	EXPECT_EQ(M_snprintf(buf, sizeof(buf), "Wrote encrypted file %s (took %0.3f sec)\n", "out.csv.gpg", 1.23456), 50);
 	EXPECT_STREQ(buf, "Wrote encrypted file out.csv.gpg (took 1.235 sec)\n");
 	M_snprintf(buf, sizeof(buf), "Error parsing export file: %s\n", "bad block");
 	EXPECT_STREQ(buf, "Error parsing export file: bad block\n");
@@ -694,8 +667,7 @@ TEST(m_str_fmt, mdprintf_writes_through_the_file_layer)
 	/* Buffered (a small buffer, so it fills several times) and unbuffered. */
 	for (const size_t buf_size : {size_t{0}, size_t{64}}) {
 		M_fs_file_t *f = nullptr;
-		ASSERT_EQ(M_fs_file_open(&f, path.c_str(), buf_size, M_FS_FILE_MODE_WRITE, nullptr),
-		          M_FS_ERROR_SUCCESS);
+		ASSERT_EQ(M_fs_file_open(&f, path.c_str(), buf_size, M_FS_FILE_MODE_WRITE, nullptr), M_FS_ERROR_SUCCESS);
 		EXPECT_EQ(M_mdprintf(f, "%s=%05.1f;", "v", 2.25), 8);
 		EXPECT_EQ(M_mdprintf(f, "%s|%d\n", long_text.c_str(), -1), 3004);
 		M_fs_file_close(f);
@@ -703,8 +675,7 @@ TEST(m_str_fmt, mdprintf_writes_through_the_file_layer)
 		unsigned char *data = nullptr;
 		size_t         len  = 0;
 		ASSERT_EQ(M_fs_file_read_bytes(path.c_str(), 0, &data, &len), M_FS_ERROR_SUCCESS);
-		EXPECT_EQ(std::string(reinterpret_cast<char *>(data), len), "v=002.3;" + long_text + "|-1\n")
-		    << buf_size;
+		EXPECT_EQ(std::string(reinterpret_cast<char *>(data), len), "v=002.3;" + long_text + "|-1\n") << buf_size;
 		M_free(data);
 	}
 

@@ -11,7 +11,7 @@ namespace {
 
 struct U64Case {
 	const char        *s;
-	size_t             len;  /* SIZE_MAX: strlen */
+	size_t             len; /* SIZE_MAX: strlen */
 	unsigned char      base;
 	uint64_t           value;
 	M_str_int_retval_t rv;
@@ -28,49 +28,51 @@ size_t len_of(const U64Case &c)
 TEST(m_str_num, uint64_ex_table)
 {
 	const U64Case cases[] = {
-		{ "  +42xyz", 8, 10, 42, M_STR_INT_SUCCESS, 5 },
-		{ "42", SIZE_MAX, 10, 42, M_STR_INT_SUCCESS, 2 },
-		/* Base detection. */
-		{ "0x1F", SIZE_MAX, 0, 31, M_STR_INT_SUCCESS, 4 },
-		{ "0X1f", SIZE_MAX, 0, 31, M_STR_INT_SUCCESS, 4 },
-		{ "017", SIZE_MAX, 0, 15, M_STR_INT_SUCCESS, 3 },
-		{ "018", SIZE_MAX, 0, 1, M_STR_INT_SUCCESS, 2 }, /* 8 is no octal digit */
-		{ "17", SIZE_MAX, 0, 17, M_STR_INT_SUCCESS, 2 },
-		{ "0", SIZE_MAX, 0, 0, M_STR_INT_SUCCESS, 1 },
-		{ " -0x10", SIZE_MAX, 0, UINT64_MAX - 15, M_STR_INT_SUCCESS, 6 },
-		/* Base 16 given: the prefix is optional. */
-		{ "0x1F", SIZE_MAX, 16, 31, M_STR_INT_SUCCESS, 4 },
-		{ "1f", SIZE_MAX, 16, 31, M_STR_INT_SUCCESS, 2 },
-		{ "0x", SIZE_MAX, 16, 0, M_STR_INT_INVALID, 2 },
-		/* Base 10 given: "0x" is a zero followed by text. */
-		{ "0x1F", SIZE_MAX, 10, 0, M_STR_INT_SUCCESS, 1 },
-		{ "z", SIZE_MAX, 36, 35, M_STR_INT_SUCCESS, 1 },
-		{ "Zz", SIZE_MAX, 36, 35 * 36 + 35, M_STR_INT_SUCCESS, 2 },
-		{ "1012", SIZE_MAX, 2, 5, M_STR_INT_SUCCESS, 3 },
-		/* Limits and overflow: end still passes every digit. */
-		{ "18446744073709551615", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_SUCCESS, 20 },
-		{ "18446744073709551616", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_OVERFLOW, 20 },
-		{ "99999999999999999999x", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_OVERFLOW, 20 },
-		{ "0xffffffffffffffff", SIZE_MAX, 0, UINT64_MAX, M_STR_INT_SUCCESS, 18 },
-		{ "0x10000000000000000", SIZE_MAX, 0, UINT64_MAX, M_STR_INT_OVERFLOW, 19 },
-		/* Negative text wraps (two's complement). */
-		{ "-1", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_SUCCESS, 2 },
-		{ "-0", SIZE_MAX, 10, 0, M_STR_INT_SUCCESS, 2 },
-		/* No digit. */
-		{ "abc", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 0 },
-		{ "-", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 1 },
-		{ "   ", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 3 },
-		{ "+-1", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 1 },
-		/* The length bounds the conversion. */
-		{ "12345", 3, 10, 123, M_STR_INT_SUCCESS, 3 },
-		{ "0x1F", 2, 0, 0, M_STR_INT_INVALID, 2 }, /* "0x" then nothing */
-		{ "0x1F", 3, 0, 1, M_STR_INT_SUCCESS, 3 },
-		{ "  7", 2, 10, 0, M_STR_INT_INVALID, 2 },
-		/* A terminator inside len ends the number. */
-		{ "12\0" "34", 5, 10, 12, M_STR_INT_SUCCESS, 2 },
-		/* Unusable bases. */
-		{ "12", SIZE_MAX, 1, 0, M_STR_INT_INVALID, 0 },
-		{ " -12", SIZE_MAX, 37, 0, M_STR_INT_INVALID, 2 },
+	    {"  +42xyz", 8, 10, 42, M_STR_INT_SUCCESS, 5},
+	    {"42", SIZE_MAX, 10, 42, M_STR_INT_SUCCESS, 2},
+	    /* Base detection. */
+	    {"0x1F", SIZE_MAX, 0, 31, M_STR_INT_SUCCESS, 4},
+	    {"0X1f", SIZE_MAX, 0, 31, M_STR_INT_SUCCESS, 4},
+	    {"017", SIZE_MAX, 0, 15, M_STR_INT_SUCCESS, 3},
+	    {"018", SIZE_MAX, 0, 1, M_STR_INT_SUCCESS, 2}, /* 8 is no octal digit */
+	    {"17", SIZE_MAX, 0, 17, M_STR_INT_SUCCESS, 2},
+	    {"0", SIZE_MAX, 0, 0, M_STR_INT_SUCCESS, 1},
+	    {" -0x10", SIZE_MAX, 0, UINT64_MAX - 15, M_STR_INT_SUCCESS, 6},
+	    /* Base 16 given: the prefix is optional. */
+	    {"0x1F", SIZE_MAX, 16, 31, M_STR_INT_SUCCESS, 4},
+	    {"1f", SIZE_MAX, 16, 31, M_STR_INT_SUCCESS, 2},
+	    {"0x", SIZE_MAX, 16, 0, M_STR_INT_INVALID, 2},
+	    /* Base 10 given: "0x" is a zero followed by text. */
+	    {"0x1F", SIZE_MAX, 10, 0, M_STR_INT_SUCCESS, 1},
+	    {"z", SIZE_MAX, 36, 35, M_STR_INT_SUCCESS, 1},
+	    {"Zz", SIZE_MAX, 36, 35 * 36 + 35, M_STR_INT_SUCCESS, 2},
+	    {"1012", SIZE_MAX, 2, 5, M_STR_INT_SUCCESS, 3},
+	    /* Limits and overflow: end still passes every digit. */
+	    {"18446744073709551615", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_SUCCESS, 20},
+	    {"18446744073709551616", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_OVERFLOW, 20},
+	    {"99999999999999999999x", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_OVERFLOW, 20},
+	    {"0xffffffffffffffff", SIZE_MAX, 0, UINT64_MAX, M_STR_INT_SUCCESS, 18},
+	    {"0x10000000000000000", SIZE_MAX, 0, UINT64_MAX, M_STR_INT_OVERFLOW, 19},
+	    /* Negative text wraps (two's complement). */
+	    {"-1", SIZE_MAX, 10, UINT64_MAX, M_STR_INT_SUCCESS, 2},
+	    {"-0", SIZE_MAX, 10, 0, M_STR_INT_SUCCESS, 2},
+	    /* No digit. */
+	    {"abc", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 0},
+	    {"-", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 1},
+	    {"   ", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 3},
+	    {"+-1", SIZE_MAX, 10, 0, M_STR_INT_INVALID, 1},
+	    /* The length bounds the conversion. */
+	    {"12345", 3, 10, 123, M_STR_INT_SUCCESS, 3},
+	    {"0x1F", 2, 0, 0, M_STR_INT_INVALID, 2}, /* "0x" then nothing */
+	    {"0x1F", 3, 0, 1, M_STR_INT_SUCCESS, 3},
+	    {"  7", 2, 10, 0, M_STR_INT_INVALID, 2},
+	    /* A terminator inside len ends the number. */
+	    {"12\0"
+	     "34",
+	     5, 10, 12, M_STR_INT_SUCCESS, 2},
+	    /* Unusable bases. */
+	    {"12", SIZE_MAX, 1, 0, M_STR_INT_INVALID, 0},
+	    {" -12", SIZE_MAX, 37, 0, M_STR_INT_INVALID, 2},
 	};
 	for (const U64Case &c : cases) {
 		uint64_t           v   = 12345;
@@ -147,15 +149,15 @@ TEST(m_str_num, int64_ex_limits)
 		M_str_int_retval_t rv;
 	};
 	const Case cases[] = {
-		{ "-1", -1, M_STR_INT_SUCCESS },
-		{ "9223372036854775807", INT64_MAX, M_STR_INT_SUCCESS },
-		{ "9223372036854775808", INT64_MAX, M_STR_INT_OVERFLOW },
-		{ "-9223372036854775808", INT64_MIN, M_STR_INT_SUCCESS },
-		{ "-9223372036854775809", INT64_MIN, M_STR_INT_OVERFLOW },
-		{ "-99999999999999999999999", INT64_MIN, M_STR_INT_OVERFLOW },
-		{ "99999999999999999999999", INT64_MAX, M_STR_INT_OVERFLOW },
-		{ "  -17 apples", -17, M_STR_INT_SUCCESS },
-		{ "x", 0, M_STR_INT_INVALID },
+	    {"-1", -1, M_STR_INT_SUCCESS},
+	    {"9223372036854775807", INT64_MAX, M_STR_INT_SUCCESS},
+	    {"9223372036854775808", INT64_MAX, M_STR_INT_OVERFLOW},
+	    {"-9223372036854775808", INT64_MIN, M_STR_INT_SUCCESS},
+	    {"-9223372036854775809", INT64_MIN, M_STR_INT_OVERFLOW},
+	    {"-99999999999999999999999", INT64_MIN, M_STR_INT_OVERFLOW},
+	    {"99999999999999999999999", INT64_MAX, M_STR_INT_OVERFLOW},
+	    {"  -17 apples", -17, M_STR_INT_SUCCESS},
+	    {"x", 0, M_STR_INT_INVALID},
 	};
 	for (const Case &c : cases) {
 		int64_t v = 5;
@@ -177,15 +179,15 @@ TEST(m_str_num, int32_and_uint32_ex_limits)
 		M_str_int_retval_t urv;
 	};
 	const Case cases[] = {
-		{ "2147483647", INT32_MAX, M_STR_INT_SUCCESS, 2147483647u, M_STR_INT_SUCCESS },
-		{ "2147483648", INT32_MAX, M_STR_INT_OVERFLOW, 2147483648u, M_STR_INT_SUCCESS },
-		{ "-2147483648", INT32_MIN, M_STR_INT_SUCCESS, UINT32_MAX, M_STR_INT_OVERFLOW },
-		{ "-2147483649", INT32_MIN, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_OVERFLOW },
-		{ "4294967295", INT32_MAX, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_SUCCESS },
-		{ "4294967296", INT32_MAX, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_OVERFLOW },
-		{ "-5", -5, M_STR_INT_SUCCESS, UINT32_MAX, M_STR_INT_OVERFLOW },
-		{ "-0", 0, M_STR_INT_SUCCESS, 0, M_STR_INT_SUCCESS },
-		{ "99999999999999999999", INT32_MAX, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_OVERFLOW },
+	    {"2147483647", INT32_MAX, M_STR_INT_SUCCESS, 2147483647u, M_STR_INT_SUCCESS},
+	    {"2147483648", INT32_MAX, M_STR_INT_OVERFLOW, 2147483648u, M_STR_INT_SUCCESS},
+	    {"-2147483648", INT32_MIN, M_STR_INT_SUCCESS, UINT32_MAX, M_STR_INT_OVERFLOW},
+	    {"-2147483649", INT32_MIN, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_OVERFLOW},
+	    {"4294967295", INT32_MAX, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_SUCCESS},
+	    {"4294967296", INT32_MAX, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_OVERFLOW},
+	    {"-5", -5, M_STR_INT_SUCCESS, UINT32_MAX, M_STR_INT_OVERFLOW},
+	    {"-0", 0, M_STR_INT_SUCCESS, 0, M_STR_INT_SUCCESS},
+	    {"99999999999999999999", INT32_MAX, M_STR_INT_OVERFLOW, UINT32_MAX, M_STR_INT_OVERFLOW},
 	};
 	for (const Case &c : cases) {
 		int32_t  i = 3;
@@ -284,29 +286,29 @@ TEST(m_str_num, atofi_prec)
 		int64_t     value;
 	};
 	const Case cases[] = {
-		{ "1,234.567", 2, 123457 }, /* grouping commas skipped, rounded up */
-		{ "1,234.564", 2, 123456 }, /* rounded down */
-		{ "12", 2, 1200 },
-		{ "-0.5", 2, -50 },
-		{ "1.2.3", 2, 120 },        /* a second "." ends the number */
-		{ "  +3.14159", 4, 31416 },
-		{ "2.5", 0, 3 },
-		{ "2.4", 0, 2 },
-		{ "-2.5", 0, -3 },          /* rounding away from zero on the magnitude */
-		{ "0.999", 2, 100 },
-		{ "1,0,0", 0, 100 },
-		{ ".5", 2, 50 },
-		{ "12abc", 2, 1200 },
-		{ "abc", 2, 0 },
-		{ "", 2, 0 },
-		{ "   ", 2, 0 },
-		{ "0", 1000000, 0 },        /* many places of zero stay cheap */
-		/* Saturation instead of signed overflow. */
-		{ "99999999999999999999", 2, INT64_MAX },
-		{ "-99999999999999999999", 2, INT64_MIN },
-		{ "1", 30, INT64_MAX },
-		{ "9223372036854775807", 0, INT64_MAX },
-		{ "-9223372036854775808", 0, INT64_MIN },
+	    {"1,234.567", 2, 123457}, /* grouping commas skipped, rounded up */
+	    {"1,234.564", 2, 123456}, /* rounded down */
+	    {"12", 2, 1200},
+	    {"-0.5", 2, -50},
+	    {"1.2.3", 2, 120}, /* a second "." ends the number */
+	    {"  +3.14159", 4, 31416},
+	    {"2.5", 0, 3},
+	    {"2.4", 0, 2},
+	    {"-2.5", 0, -3}, /* rounding away from zero on the magnitude */
+	    {"0.999", 2, 100},
+	    {"1,0,0", 0, 100},
+	    {".5", 2, 50},
+	    {"12abc", 2, 1200},
+	    {"abc", 2, 0},
+	    {"", 2, 0},
+	    {"   ", 2, 0},
+	    {"0", 1000000, 0}, /* many places of zero stay cheap */
+	    /* Saturation instead of signed overflow. */
+	    {"99999999999999999999", 2, INT64_MAX},
+	    {"-99999999999999999999", 2, INT64_MIN},
+	    {"1", 30, INT64_MAX},
+	    {"9223372036854775807", 0, INT64_MAX},
+	    {"-9223372036854775808", 0, INT64_MIN},
 	};
 	for (const Case &c : cases)
 		EXPECT_EQ(M_atofi_prec(c.s, c.places), c.value) << c.s << " places " << c.places;

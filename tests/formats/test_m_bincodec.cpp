@@ -32,7 +32,7 @@ std::vector<unsigned char> random_bytes(std::mt19937 &rng, size_t n)
 std::string b64dec(const std::string &text, size_t room = 1024, bool *ok = nullptr)
 {
 	std::vector<unsigned char> out(room + 1);
-	const size_t n = M_base64_decode(out.data(), room, text.data(), text.size());
+	const size_t               n = M_base64_decode(out.data(), room, text.data(), text.size());
 	if (ok != nullptr)
 		*ok = n != 0;
 	return std::string(reinterpret_cast<char *>(out.data()), n);
@@ -42,7 +42,7 @@ std::string b64dec(const std::string &text, size_t room = 1024, bool *ok = nullp
 std::vector<std::string> lines_of(const std::string &s)
 {
 	std::vector<std::string> out;
-	size_t start = 0;
+	size_t                   start = 0;
 	for (;;) {
 		const size_t nl = s.find('\n', start);
 		out.push_back(s.substr(start, nl == std::string::npos ? std::string::npos : nl - start));
@@ -62,11 +62,11 @@ TEST(m_bincodec, hex_encode_and_wrapping)
 {
 	const unsigned char in[] = {0x00, 0xAB, 0xFF};
 	const struct {
-		size_t wrap;
+		size_t      wrap;
 		const char *out;
 	} cases[] = {
-		{0, "00ABFF"}, {4, "00AB\nFF"}, {3, "00A\nBFF"}, {1, "0\n0\nA\nB\nF\nF"},
-		{2, "00\nAB\nFF"}, {6, "00ABFF"}, {100, "00ABFF"},
+	    {0, "00ABFF"},     {4, "00AB\nFF"}, {3, "00A\nBFF"}, {1, "0\n0\nA\nB\nF\nF"},
+	    {2, "00\nAB\nFF"}, {6, "00ABFF"},   {100, "00ABFF"},
 	};
 	for (const auto &c : cases) {
 		char out[64];
@@ -81,7 +81,7 @@ TEST(m_bincodec, hex_encode_and_wrapping)
 TEST(m_bincodec, hex_encode_room_and_terminator)
 {
 	const unsigned char in[] = {0x12, 0x34};
-	char out[8];
+	char                out[8];
 	std::memset(out, 'x', sizeof(out));
 	EXPECT_EQ(M_hex_target_size(2, 0), 4u);
 	EXPECT_EQ(M_hex_encode(in, 2, out, 3, 0), 0u);
@@ -108,20 +108,20 @@ TEST(m_bincodec, hex_decode)
 {
 	const struct {
 		const char *in;
-		bool ok;
+		bool        ok;
 		std::string out;
 	} cases[] = {
-		{"00abFF", true, std::string("\x00\xAB\xFF", 3)},
-		{"00 AB ff", true, std::string("\x00\xAB\xFF", 3)},
-		{"0\n0AB\nFF", true, std::string("\x00\xAB\xFF", 3)},
-		{"00A", false, ""},
-		{"ZZ", true, "\x33"},       /* not validated: arithmetic on any character */
-		{"0 ", false, ""},          /* a high digit with nothing after it: 0 bytes */
-		{"  ", false, ""},
+	    {"00abFF", true, std::string("\x00\xAB\xFF", 3)},
+	    {"00 AB ff", true, std::string("\x00\xAB\xFF", 3)},
+	    {"0\n0AB\nFF", true, std::string("\x00\xAB\xFF", 3)},
+	    {"00A", false, ""},
+	    {"ZZ", true, "\x33"}, /* not validated: arithmetic on any character */
+	    {"0 ", false, ""},    /* a high digit with nothing after it: 0 bytes */
+	    {"  ", false, ""},
 	};
 	for (const auto &c : cases) {
 		unsigned char out[16];
-		const size_t n = M_hex_decode(c.in, std::strlen(c.in), out, sizeof(out));
+		const size_t  n = M_hex_decode(c.in, std::strlen(c.in), out, sizeof(out));
 		EXPECT_EQ(n != 0, c.ok) << c.in;
 		EXPECT_EQ(std::string(reinterpret_cast<char *>(out), n), c.ok ? c.out : "") << c.in;
 	}
@@ -147,7 +147,7 @@ TEST(m_bincodec, hex_round_trip)
 		const auto in = random_bytes(rng, len);
 		for (size_t wrap : {0, 1, 2, 3, 7, 16, 64}) {
 			std::vector<char> text(M_hex_target_size(len, wrap) + 1);
-			const size_t n = M_hex_encode(in.data(), len, text.data(), text.size(), wrap);
+			const size_t      n = M_hex_encode(in.data(), len, text.data(), text.size(), wrap);
 			ASSERT_GT(n, 0u);
 			const auto lines = lines_of(std::string(text.data(), n));
 			for (size_t i = 0; i + 1 < lines.size(); i++) {
@@ -179,11 +179,15 @@ TEST(m_bincodec, base64_encode_known_values)
 		const char *in;
 		const char *out;
 	} cases[] = {
-		{"abc", "YWJj"}, {"ab", "YWI="}, {"a", "YQ=="}, {"\xff\x01\xfe\x02", "/wH+Ag=="},
-		{"\xff\xff\xff\xff", "/////w=="}, {"hello world", "aGVsbG8gd29ybGQ="},
+	    {"abc", "YWJj"},
+	    {"ab", "YWI="},
+	    {"a", "YQ=="},
+	    {"\xff\x01\xfe\x02", "/wH+Ag=="},
+	    {"\xff\xff\xff\xff", "/////w=="},
+	    {"hello world", "aGVsbG8gd29ybGQ="},
 	};
 	for (const auto &c : cases) {
-		char out[64];
+		char         out[64];
 		const size_t n = M_base64_encode(out, sizeof(out), u(c.in), std::strlen(c.in), 0);
 		EXPECT_EQ(std::string(out, n), c.out);
 		EXPECT_EQ(out[n], '\0');
@@ -230,18 +234,18 @@ TEST(m_bincodec, base64_matches_openssl_and_round_trips)
 {
 	std::mt19937 rng(99);
 	for (size_t len = 1; len < 300; len += (len < 40 ? 1 : 17)) {
-		const auto in = random_bytes(rng, len);
+		const auto                 in = random_bytes(rng, len);
 		std::vector<unsigned char> ref(4 * ((len + 2) / 3) + 1);
-		const int rn = EVP_EncodeBlock(ref.data(), in.data(), static_cast<int>(len));
-		const std::string expect(reinterpret_cast<char *>(ref.data()), static_cast<size_t>(rn));
+		const int                  rn = EVP_EncodeBlock(ref.data(), in.data(), static_cast<int>(len));
+		const std::string          expect(reinterpret_cast<char *>(ref.data()), static_cast<size_t>(rn));
 		for (size_t wrap : {0, 1, 4, 5, 64, 76}) {
-			const size_t size = M_base64_encode_size(len, wrap);
+			const size_t      size = M_base64_encode_size(len, wrap);
 			std::vector<char> out(size);
-			const size_t n = M_base64_encode(out.data(), size, in.data(), len, wrap);
+			const size_t      n = M_base64_encode(out.data(), size, in.data(), len, wrap);
 			ASSERT_GT(n, 0u);
 			ASSERT_EQ(out[n], '\0');
 			std::string text(out.data(), n);
-			const auto lines = lines_of(text);
+			const auto  lines = lines_of(text);
 			std::string joined;
 			for (size_t i = 0; i < lines.size(); i++) {
 				if (i + 1 < lines.size()) {
@@ -253,7 +257,7 @@ TEST(m_bincodec, base64_matches_openssl_and_round_trips)
 			ASSERT_EQ(joined, expect);
 
 			std::vector<unsigned char> back(M_base64_decode_size(n) + 3);
-			const size_t bn = M_base64_decode(back.data(), back.size(), text.data(), text.size());
+			const size_t               bn = M_base64_decode(back.data(), back.size(), text.data(), text.size());
 			ASSERT_EQ(bn, len) << "len " << len << " wrap " << wrap;
 			back.resize(bn);
 			ASSERT_EQ(back, in);
@@ -279,29 +283,21 @@ TEST(m_bincodec, base64_decode_skips_white_space)
 TEST(m_bincodec, base64_decode_rejects_malformed_input)
 {
 	const std::string bad[] = {
-		"YWJ",          /* 3 characters */
-		"Y=Jj",         /* misplaced padding */
-		"YW=j",
-		"YWJ{",         /* above "z" */
-		"YWJ*",         /* below "+" */
-		"YWJ,",         /* inside the range but not in the alphabet */
-		"YWJ@",
-		"YWJ\x80",      /* bytes of 128 and more */
-		"YWJ\xFF",
-		std::string("YW\0j", 4),
-		"====",
-		"Y===",
-		"=",
-		"YQ=",          /* padding does not complete the group */
-		"YQ===",
-		"YWJj=",
-		"YWJj==",
-		"=YWJ",
-		"YQ==YWJj",     /* padding in the middle */
-		"YWJjY",
-		"YWJjYW",
-		"   ",          /* white space only */
-		"\n",
+	    "YWJ",                 /* 3 characters */
+	    "Y=Jj",                /* misplaced padding */
+	    "YW=j",     "YWJ{",    /* above "z" */
+	    "YWJ*",                /* below "+" */
+	    "YWJ,",                /* inside the range but not in the alphabet */
+	    "YWJ@",     "YWJ\x80", /* bytes of 128 and more */
+	    "YWJ\xFF",  std::string("YW\0j", 4),
+	    "====",     "Y===",
+	    "=",        "YQ=", /* padding does not complete the group */
+	    "YQ===",    "YWJj=",
+	    "YWJj==",   "=YWJ",
+	    "YQ==YWJj", /* padding in the middle */
+	    "YWJjY",    "YWJjYW",
+	    "   ", /* white space only */
+	    "\n",
 	};
 	for (const std::string &t : bad) {
 		bool ok = true;
@@ -318,7 +314,7 @@ TEST(m_bincodec, base64_decode_needs_room_for_every_byte)
 {
 	const struct {
 		const char *text;
-		size_t need;
+		size_t      need;
 	} cases[] = {{"YWJj", 3}, {"YWI=", 2}, {"YQ==", 1}, {"YWJjYWJjYWJj", 9}, {"YWJjYWJjYQ==", 7}};
 	for (const auto &c : cases) {
 		bool ok = false;
@@ -336,10 +332,10 @@ TEST(m_bincodec, base64_decode_long_wrapped_text)
 {
 	/* Long enough for the group-at-a-time path, broken at every line length,
 	 * with one bad character placed at each position in turn. */
-	std::mt19937 rng(7);
-	const auto in = random_bytes(rng, 300);
-	std::vector<char> text(M_base64_encode_size(300, 76));
-	const size_t n = M_base64_encode(text.data(), text.size(), in.data(), 300, 76);
+	std::mt19937               rng(7);
+	const auto                 in = random_bytes(rng, 300);
+	std::vector<char>          text(M_base64_encode_size(300, 76));
+	const size_t               n = M_base64_encode(text.data(), text.size(), in.data(), 300, 76);
 	std::vector<unsigned char> out(300);
 	ASSERT_EQ(M_base64_decode(out.data(), out.size(), text.data(), n), 300u);
 	ASSERT_EQ(out, in);
@@ -358,9 +354,9 @@ namespace {
  * independent check of the table-driven decoder. */
 size_t reference_b64(unsigned char *out, size_t outlen, const std::string &in)
 {
-	auto ws = [](unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); };
+	auto              ws    = [](unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); };
 	const std::string alpha = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-	size_t eff              = in.size();
+	size_t            eff   = in.size();
 	while (eff > 0 && ws(static_cast<unsigned char>(in[eff - 1])))
 		eff--;
 	std::string sig;
@@ -386,8 +382,8 @@ size_t reference_b64(unsigned char *out, size_t outlen, const std::string &in)
 	}
 	size_t o = 0;
 	for (size_t g = 0; g < n; g += 4) {
-		const unsigned v = (vals[g] << 18) | (vals[g + 1] << 12) | (vals[g + 2] << 6) | vals[g + 3];
-		size_t count     = 3;
+		const unsigned v     = (vals[g] << 18) | (vals[g + 1] << 12) | (vals[g + 2] << 6) | vals[g + 3];
+		size_t         count = 3;
 		if (g + 4 == n && sig[n - 1] == '=')
 			count = (sig[n - 2] == '=') ? 1 : 2;
 		for (size_t k = 0; k < count; k++) {
@@ -403,20 +399,20 @@ size_t reference_b64(unsigned char *out, size_t outlen, const std::string &in)
 
 TEST(m_bincodec, base64_decode_agrees_with_plain_rules_on_random_text)
 {
-	std::mt19937 rng(2024);
+	std::mt19937      rng(2024);
 	const std::string pool = "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVo0123456789+/abcxyz====    \n\n\r\t!*{@\x80";
 	for (int iter = 0; iter < 20000; iter++) {
 		std::string text;
 		if (iter % 2 == 0) {
 			/* A valid encoding with one or two characters changed or inserted. */
-			const auto raw = random_bytes(rng, 1 + rng() % 40);
-			const size_t wrap = (rng() % 3 == 0) ? 8 : 0;
+			const auto        raw  = random_bytes(rng, 1 + rng() % 40);
+			const size_t      wrap = (rng() % 3 == 0) ? 8 : 0;
 			std::vector<char> enc(M_base64_encode_size(raw.size(), wrap));
-			const size_t n = M_base64_encode(enc.data(), enc.size(), raw.data(), raw.size(), wrap);
+			const size_t      n = M_base64_encode(enc.data(), enc.size(), raw.data(), raw.size(), wrap);
 			text.assign(enc.data(), n);
 			for (unsigned m = rng() % 3; m > 0; m--) {
 				const size_t pos = rng() % (text.size() + 1);
-				const char ch    = pool[rng() % pool.size()];
+				const char   ch  = pool[rng() % pool.size()];
 				if (rng() % 2 && pos < text.size())
 					text[pos] = ch;
 				else
@@ -428,8 +424,8 @@ TEST(m_bincodec, base64_decode_agrees_with_plain_rules_on_random_text)
 		}
 		for (size_t room : {size_t{0}, size_t{1}, text.size() / 2, text.size()}) {
 			std::vector<unsigned char> a(room + 1, 0xAA), b(room + 1, 0xAA);
-			const size_t ra = M_base64_decode(a.data(), room, text.data(), text.size());
-			const size_t rb = reference_b64(b.data(), room, text);
+			const size_t               ra = M_base64_decode(a.data(), room, text.data(), text.size());
+			const size_t               rb = reference_b64(b.data(), room, text);
 			ASSERT_EQ(ra, rb) << "'" << text << "' room " << room;
 			ASSERT_TRUE(std::equal(a.begin(), a.begin() + static_cast<long>(ra), b.begin())) << text;
 		}
@@ -491,19 +487,19 @@ TEST(m_bincodec, hex_or_base64_chooses_by_the_text)
 {
 	const struct {
 		const char *in;
-		size_t n;
+		size_t      n;
 		std::string out;
 	} cases[] = {
-		{"414243", 3, "ABC"},     /* hex */
-		{"QUJD", 3, "ABC"},       /* Base64 (not all hex digits) */
-		{"41424", 0, ""},         /* odd: Base64, which fails */
-		{"41 42 43", 0, ""},      /* white space: not hex, and bad Base64 */
-		{"41424344", 4, "ABCD"},  /* valid as both: hex wins */
-		{"", 0, ""},
+	    {"414243", 3, "ABC"},    /* hex */
+	    {"QUJD", 3, "ABC"},      /* Base64 (not all hex digits) */
+	    {"41424", 0, ""},        /* odd: Base64, which fails */
+	    {"41 42 43", 0, ""},     /* white space: not hex, and bad Base64 */
+	    {"41424344", 4, "ABCD"}, /* valid as both: hex wins */
+	    {"", 0, ""},
 	};
 	for (const auto &c : cases) {
 		unsigned char out[16];
-		const size_t n = M_hex_or_base64_to_bin(out, sizeof(out), c.in, std::strlen(c.in));
+		const size_t  n = M_hex_or_base64_to_bin(out, sizeof(out), c.in, std::strlen(c.in));
 		EXPECT_EQ(n, c.n) << c.in;
 		EXPECT_EQ(std::string(reinterpret_cast<char *>(out), n), c.out) << c.in;
 	}
@@ -534,7 +530,7 @@ TEST(m_bincodec, encode_alloc)
 
 TEST(m_bincodec, decode_alloc)
 {
-	size_t len          = 99;
+	size_t         len  = 99;
 	unsigned char *data = M_bincodec_decode_alloc("YWJjZA==", 8, &len, M_BINCODEC_BASE64);
 	ASSERT_NE(data, nullptr);
 	EXPECT_EQ(len, 4u);
@@ -576,7 +572,7 @@ TEST(m_bincodec, decode_str_alloc_requires_text)
 	ASSERT_NE(s, nullptr);
 	EXPECT_STREQ(s, "hi\t\n~");
 	M_free(s);
-	EXPECT_EQ(M_bincodec_decode_str_alloc("AAEC", M_BINCODEC_BASE64), nullptr); /* 00 01 02 */
+	EXPECT_EQ(M_bincodec_decode_str_alloc("AAEC", M_BINCODEC_BASE64), nullptr);  /* 00 01 02 */
 	EXPECT_EQ(M_bincodec_decode_str_alloc("61006263", M_BINCODEC_HEX), nullptr); /* NUL inside */
 	EXPECT_EQ(M_bincodec_decode_str_alloc("617F", M_BINCODEC_HEX), nullptr);     /* DEL */
 	EXPECT_EQ(M_bincodec_decode_str_alloc("61FF", M_BINCODEC_HEX), nullptr);

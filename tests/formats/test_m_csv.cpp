@@ -14,7 +14,10 @@
 namespace {
 
 struct CsvDeleter {
-	void operator()(M_csv_t *c) const { M_csv_destroy(c); }
+	void operator()(M_csv_t *c) const
+	{
+		M_csv_destroy(c);
+	}
 };
 using CsvPtr = std::unique_ptr<M_csv_t, CsvDeleter>;
 
@@ -165,7 +168,7 @@ TEST(m_csv, parse_add_headers)
 	EXPECT_STREQ(M_csv_get_cell(csv.get(), 1, "user"), "a,b");
 
 	/* Header names that need quoting survive. */
-	M_list_str_t *odd = make_list({"a,b", " c"});
+	M_list_str_t *odd  = make_list({"a,b", " c"});
 	auto          csv2 = CsvPtr(M_csv_parse_add_headers("1,2\n", 4, ',', '"', 0, odd));
 	EXPECT_STREQ(M_csv_get_header(csv2.get(), 0), "a,b");
 	EXPECT_STREQ(M_csv_get_header(csv2.get(), 1), " c");
@@ -225,8 +228,9 @@ TEST(m_csv, output_column_list_filter_and_writer)
 	/* A filter that rejects everything appends nothing. */
 	buf = M_buf_create();
 	M_buf_add_str(buf, "keep");
-	M_csv_output_rows_buf(buf, csv.get(), nullptr, [](const M_csv_t *, size_t, void *) -> M_bool { return M_FALSE; },
-	                      nullptr, nullptr, nullptr);
+	M_csv_output_rows_buf(
+	    buf, csv.get(), nullptr, [](const M_csv_t *, size_t, void *) -> M_bool { return M_FALSE; }, nullptr, nullptr,
+	    nullptr);
 	EXPECT_EQ(take(buf), "keep");
 	M_list_str_destroy(cols);
 }
@@ -236,15 +240,15 @@ TEST(m_csv, output_column_list_filter_and_writer)
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
 TEST(m_csv, round_trip_random_tables)
 {
-	std::mt19937                  rng(12345);
-	const char                    alphabet[] = {'a', 'b', ',', ';', '"', '`', '\r', '\n', ' ', '\t', '1', 'Z'};
+	std::mt19937                       rng(12345);
+	const char                         alphabet[] = {'a', 'b', ',', ';', '"', '`', '\r', '\n', ' ', '\t', '1', 'Z'};
 	std::uniform_int_distribution<int> pick(0, sizeof(alphabet) - 1);
-	const std::pair<char, char>   controls[] = {{',', '"'}, {',', '`'}, {';', '"'}};
+	const std::pair<char, char>        controls[] = {{',', '"'}, {',', '`'}, {';', '"'}};
 
 	for (int iter = 0; iter < 10000; iter++) {
-		const auto [delim, quote] = controls[iter % 3];
-		const size_t rows         = 1 + rng() % 4;
-		const size_t cols         = 1 + rng() % 4;
+		const auto [delim, quote]                  = controls[iter % 3];
+		const size_t                          rows = 1 + rng() % 4;
+		const size_t                          cols = 1 + rng() % 4;
 		std::vector<std::vector<std::string>> cells(rows, std::vector<std::string>(cols));
 		for (auto &row : cells) {
 			for (auto &cell : row) {
@@ -284,7 +288,7 @@ TEST(m_csv, round_trip_random_tables)
 			size_t                                 n;
 		} ctx{&cells, cols, 0};
 		auto writer = [](M_buf_t *scratch, const char *, const char *, void *thunk) -> M_bool {
-			auto *c = static_cast<ctx_t *>(thunk);
+			auto  *c = static_cast<ctx_t *>(thunk);
 			size_t r = 1 + c->n / c->cols, col = c->n % c->cols;
 			c->n++;
 			M_buf_add_bytes(scratch, (*c->cells)[r][col].data(), (*c->cells)[r][col].size());
@@ -436,29 +440,22 @@ TEST(m_csv, output_quoting_rules)
 		const char *cell;
 		const char *written;
 	} cases[] = {
-		{"plain", "plain"},
-		{"trail ", "\"trail \""},
-		{"\tlead", "\"\tlead\""},
-		{" ", "\" \""},
-		{"a\rb", "\"a\rb\""},
-		{"a\nb", "\"a\nb\""},
-		{"q\"", "\"q\"\"\""},
-		{"\"", "\"\"\"\""},
-		{"in side", "in side"},
-		{"semi;colon", "semi;colon"},
-		{"back`tick", "back`tick"},
+	    {"plain", "plain"},     {"trail ", "\"trail \""},     {"\tlead", "\"\tlead\""},   {" ", "\" \""},
+	    {"a\rb", "\"a\rb\""},   {"a\nb", "\"a\nb\""},         {"q\"", "\"q\"\"\""},       {"\"", "\"\"\"\""},
+	    {"in side", "in side"}, {"semi;colon", "semi;colon"}, {"back`tick", "back`tick"},
 	};
 	for (const auto &c : cases) {
 		auto csv = parse("h\nx\n");
 		ASSERT_NE(csv, nullptr);
 		M_csv_output_set_control_chars(csv.get(), ',', '"');
 		M_buf_t *buf = M_buf_create();
-		M_csv_output_rows_buf(buf, csv.get(), nullptr, nullptr, nullptr,
-		                      [](M_buf_t *scratch, const char *, const char *, void *thunk) -> M_bool {
-			                      M_buf_add_str(scratch, static_cast<const char *>(thunk));
-			                      return M_TRUE;
-		                      },
-		                      const_cast<char *>(c.cell));
+		M_csv_output_rows_buf(
+		    buf, csv.get(), nullptr, nullptr, nullptr,
+		    [](M_buf_t *scratch, const char *, const char *, void *thunk) -> M_bool {
+			    M_buf_add_str(scratch, static_cast<const char *>(thunk));
+			    return M_TRUE;
+		    },
+		    const_cast<char *>(c.cell));
 		EXPECT_EQ(take(buf), std::string(c.written) + "\r\n") << c.cell;
 	}
 }
@@ -496,24 +493,24 @@ TEST(m_csv, writer_and_filter_see_rows_names_and_an_empty_scratch_buffer)
 	} seen;
 	M_buf_t *buf = M_buf_create();
 	M_csv_output_rows_buf(
-		buf, csv.get(), nullptr,
-		[](const M_csv_t *, size_t row, void *thunk) -> M_bool {
-			static_cast<seen_t *>(thunk)->rows.push_back(row);
-			return row != 1;
-		},
-		&seen,
-		[](M_buf_t *scratch, const char *cell, const char *header, void *thunk) -> M_bool {
-			auto *s = static_cast<seen_t *>(thunk);
-			if (M_buf_len(scratch) != 0)
-				s->scratch_dirty = true;
-			if (s->scratch != nullptr && s->scratch != scratch)
-				s->one_scratch = false;
-			s->scratch = scratch;
-			s->names.push_back(header == nullptr ? "<absent>" : header);
-			M_buf_add_str(scratch, "left behind");
-			return M_str_eq(cell, "3") ? M_TRUE : M_FALSE;
-		},
-		&seen);
+	    buf, csv.get(), nullptr,
+	    [](const M_csv_t *, size_t row, void *thunk) -> M_bool {
+		    static_cast<seen_t *>(thunk)->rows.push_back(row);
+		    return row != 1;
+	    },
+	    &seen,
+	    [](M_buf_t *scratch, const char *cell, const char *header, void *thunk) -> M_bool {
+		    auto *s = static_cast<seen_t *>(thunk);
+		    if (M_buf_len(scratch) != 0)
+			    s->scratch_dirty = true;
+		    if (s->scratch != nullptr && s->scratch != scratch)
+			    s->one_scratch = false;
+		    s->scratch = scratch;
+		    s->names.push_back(header == nullptr ? "<absent>" : header);
+		    M_buf_add_str(scratch, "left behind");
+		    return M_str_eq(cell, "3") ? M_TRUE : M_FALSE;
+	    },
+	    &seen);
 	EXPECT_EQ(take(buf), "1,2,left behind\r\n7,8,9\r\n");
 	EXPECT_EQ(seen.rows, (std::vector<size_t>{0, 1, 2}));
 	EXPECT_EQ(seen.names, (std::vector<std::string>{"a", "<absent>", "c", "a", "<absent>", "c"}));

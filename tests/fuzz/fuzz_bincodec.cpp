@@ -22,8 +22,8 @@ void check_round_trip(const unsigned char *bytes, size_t len, M_bincodec_codec_t
 		return;
 	char *text = M_bincodec_encode_alloc(bytes, len, wrap, codec);
 	FUZZ_CHECK(text != nullptr);
-	size_t back_len = 0;
-	unsigned char *back = M_bincodec_decode_alloc(text, M_str_len(text), &back_len, codec);
+	size_t         back_len = 0;
+	unsigned char *back     = M_bincodec_decode_alloc(text, M_str_len(text), &back_len, codec);
 	FUZZ_CHECK(back != nullptr);
 	FUZZ_CHECK(back_len == len);
 	FUZZ_CHECK(std::memcmp(back, bytes, len) == 0);
@@ -33,9 +33,9 @@ void check_round_trip(const unsigned char *bytes, size_t len, M_bincodec_codec_t
 
 void decode_with(const char *in, size_t len, M_bincodec_codec_t codec)
 {
-	const size_t need = M_bincodec_decode_size(len, codec);
+	const size_t               need = M_bincodec_decode_size(len, codec);
 	std::vector<unsigned char> out(need == 0 ? 1 : need);
-	const size_t got = M_bincodec_decode(out.data(), need, in, len, codec);
+	const size_t               got = M_bincodec_decode(out.data(), need, in, len, codec);
 	FUZZ_CHECK(got <= need);
 
 	/* One byte too little room must never write past the block. */
@@ -44,8 +44,8 @@ void decode_with(const char *in, size_t len, M_bincodec_codec_t codec)
 		(void)M_bincodec_decode(small.data(), got - 1, in, len, codec);
 	}
 
-	size_t alloc_len = 12345;
-	unsigned char *alloc = M_bincodec_decode_alloc(in, len, &alloc_len, codec);
+	size_t         alloc_len = 12345;
+	unsigned char *alloc     = M_bincodec_decode_alloc(in, len, &alloc_len, codec);
 	if (alloc != nullptr) {
 		FUZZ_CHECK(alloc_len == got);
 		FUZZ_CHECK(std::memcmp(alloc, out.data(), got) == 0);
@@ -65,22 +65,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	/* Exact-size copy: the decoders must not read beyond inlen. */
 	std::vector<char> in(data, data + size);
-	const char *text = size == 0 ? nullptr : in.data();
+	const char       *text = size == 0 ? nullptr : in.data();
 
 	{
-		const size_t need = M_base64_decode_size(size);
+		const size_t               need = M_base64_decode_size(size);
 		std::vector<unsigned char> out(need == 0 ? 1 : need);
-		const size_t got = M_base64_decode(out.data(), need, text, size);
+		const size_t               got = M_base64_decode(out.data(), need, text, size);
 		FUZZ_CHECK(got <= need);
 	}
 	{
 		std::vector<unsigned char> out(size / 2 == 0 ? 1 : size / 2);
-		const size_t got = M_hex_decode(text, size, out.data(), size / 2);
+		const size_t               got = M_hex_decode(text, size, out.data(), size / 2);
 		FUZZ_CHECK(got <= size / 2);
 	}
 	{
 		std::vector<unsigned char> out(size == 0 ? 1 : size);
-		const size_t got = M_hex_or_base64_to_bin(out.data(), size, text, size);
+		const size_t               got = M_hex_or_base64_to_bin(out.data(), size, text, size);
 		FUZZ_CHECK(got <= size);
 	}
 	decode_with(text, size, M_BINCODEC_BASE64);

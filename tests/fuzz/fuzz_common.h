@@ -10,12 +10,12 @@
 #include <cstring>
 #include <vector>
 
-#define FUZZ_CHECK(cond)                                                                     \
-	do {                                                                                     \
-		if (!(cond)) {                                                                       \
-			std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-			std::abort();                                                                    \
-		}                                                                                    \
+#define FUZZ_CHECK(cond)                                                                                               \
+	do {                                                                                                               \
+		if (!(cond)) {                                                                                                 \
+			std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond);                              \
+			std::abort();                                                                                              \
+		}                                                                                                              \
 	} while (0)
 
 /* The input as NUL-terminated text in a block of exactly size + 1 bytes. */

@@ -43,8 +43,7 @@ void round_trip(const char *text, size_t len, char quote, uint32_t flags)
 			const char *a = M_csv_raw_cell(csv, r, c);
 			const char *b = M_csv_raw_cell(again, r, c);
 			if (!same_cell(a, b)) {
-				std::fprintf(stderr, "row %zu col %zu: [%s] -> [%s]\n", r, c, a ? a : "(absent)",
-				             b ? b : "(absent)");
+				std::fprintf(stderr, "row %zu col %zu: [%s] -> [%s]\n", r, c, a ? a : "(absent)", b ? b : "(absent)");
 				FUZZ_CHECK(!"cell changed in the round trip");
 			}
 		}
@@ -75,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	/* Exact-size copy: the parser must not read past len. */
 	std::vector<char> in(data, data + size);
-	const char *text = size == 0 ? nullptr : in.data();
+	const char       *text = size == 0 ? nullptr : in.data();
 	for (char quote : {'"', '`'}) {
 		round_trip(text, size, quote, M_CSV_FLAG_NONE);
 		round_trip(text, size, quote, M_CSV_FLAG_TRIM_WHITESPACE);

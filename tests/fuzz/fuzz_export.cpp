@@ -28,7 +28,8 @@ void make_temp_file()
 	if (g_path[0] != '\0')
 		return;
 	const char *dir = std::getenv("TMPDIR");
-	std::snprintf(g_path, sizeof(g_path), "%s/fuzz_export_XXXXXX", dir != nullptr && std::strlen(dir) < 32 ? dir : "/tmp");
+	std::snprintf(g_path, sizeof(g_path), "%s/fuzz_export_XXXXXX",
+	              dir != nullptr && std::strlen(dir) < 32 ? dir : "/tmp");
 	const int fd = mkstemp(g_path);
 	FUZZ_CHECK(fd >= 0);
 	close(fd);
@@ -53,10 +54,11 @@ constexpr uint64_t kMaxDeclared = 64u << 20;
 bool declares_huge_block(const uint8_t *data, size_t size)
 {
 	static const char kMarker[] = "---DATABLOCK_SIZE=";
-	const char *p   = reinterpret_cast<const char *>(data);
-	const char *end = p + size;
+	const char       *p         = reinterpret_cast<const char *>(data);
+	const char       *end       = p + size;
 	while (p < end) {
-		const char *m = static_cast<const char *>(memmem(p, static_cast<size_t>(end - p), kMarker, sizeof(kMarker) - 1));
+		const char *m =
+		    static_cast<const char *>(memmem(p, static_cast<size_t>(end - p), kMarker, sizeof(kMarker) - 1));
 		if (m == nullptr)
 			return false;
 		const char *eol = static_cast<const char *>(std::memchr(m, '\n', static_cast<size_t>(end - m)));
@@ -65,7 +67,8 @@ bool declares_huge_block(const uint8_t *data, size_t size)
 		const char *colon = static_cast<const char *>(std::memchr(m, ':', static_cast<size_t>(eol - m)));
 		if (colon != nullptr && colon + 1 < eol) {
 			uint64_t v = 0;
-			if (M_str_to_uint64_ex(colon + 1, static_cast<size_t>(eol - colon - 1), 0, &v, nullptr) != M_STR_INT_INVALID &&
+			if (M_str_to_uint64_ex(colon + 1, static_cast<size_t>(eol - colon - 1), 0, &v, nullptr) !=
+			        M_STR_INT_INVALID &&
 			    v > kMaxDeclared)
 				return true;
 		}
@@ -106,16 +109,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	tokenexp_table_t builder;
 	std::memset(&builder, 0, sizeof(builder));
-	builder.table = M_buf_create();
-	builder.opts  = &opts;
-	M_buf_t *line = M_buf_create();
-	M_buf_t *work = M_buf_create();
+	builder.table    = M_buf_create();
+	builder.opts     = &opts;
+	M_buf_t *line    = M_buf_create();
+	M_buf_t *work    = M_buf_create();
 	char    *section = nullptr;
 	char     err[256];
 	err[0] = '\0';
 
 	const tokenexp_walk_result_t r =
-		tokenexp_walk(file, kKey, line, work, &section, err, sizeof(err), add_block, &builder);
+	    tokenexp_walk(file, kKey, line, work, &section, err, sizeof(err), add_block, &builder);
 	FUZZ_CHECK(r >= TOKENEXP_WALK_DONE && r <= TOKENEXP_WALK_STOPPED);
 	FUZZ_CHECK(std::memchr(err, '\0', sizeof(err)) != nullptr);
 	if (r == TOKENEXP_WALK_PARSE || r == TOKENEXP_WALK_DECRYPT || r == TOKENEXP_WALK_UNCOMPRESS)

@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	setup();
 	if (size == 0)
 		return 0;
-	const unsigned char sel = data[0];
-	std::vector<char> path = fuzz_cstr(data + 1, size - 1);
+	const unsigned char sel  = data[0];
+	std::vector<char>   path = fuzz_cstr(data + 1, size - 1);
 
 	uint32_t flags = 0;
 	if (sel & 1)
@@ -77,8 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		flags |= M_FS_PATH_NORM_RESOLVE_LINK;
 
 	for (M_fs_system_t sys : {M_FS_SYSTEM_UNIX, M_FS_SYSTEM_WINDOWS}) {
-		char *out = reinterpret_cast<char *>(1);
-		const M_fs_error_t e = M_fs_path_norm(&out, path.data(), flags, sys);
+		char              *out = reinterpret_cast<char *>(1);
+		const M_fs_error_t e   = M_fs_path_norm(&out, path.data(), flags, sys);
 		if (e == M_FS_ERROR_SUCCESS) {
 			FUZZ_CHECK(out != nullptr && out[0] != '\0');
 			FUZZ_CHECK(M_str_len(out) < 4096);

@@ -22,127 +22,135 @@ using bytes = std::vector<unsigned char>;
 
 inline std::string key_path(const std::string &file)
 {
-    return std::string(M_TEST_DATA_DIR) + "/keys/" + file;
+	return std::string(M_TEST_DATA_DIR) + "/keys/" + file;
 }
 
 inline bytes read_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+	std::ifstream in(path, std::ios::binary);
+	return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 inline bool write_file(const std::string &path, const unsigned char *data, size_t len)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(len));
-    return static_cast<bool>(out);
+	std::ofstream out(path, std::ios::binary | std::ios::trunc);
+	out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(len));
+	return static_cast<bool>(out);
 }
 
 inline std::string read_text(const std::string &path)
 {
-    const bytes b = read_file(path);
-    return std::string(b.begin(), b.end());
+	const bytes b = read_file(path);
+	return std::string(b.begin(), b.end());
 }
 
 inline std::string hex(const unsigned char *p, size_t len)
 {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    for (size_t i = 0; i < len; i++) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 0xf];
-    }
-    return s;
+	static const char digits[] = "0123456789ABCDEF";
+	std::string       s;
+	for (size_t i = 0; i < len; i++) {
+		s += digits[p[i] >> 4];
+		s += digits[p[i] & 0xf];
+	}
+	return s;
 }
 
 inline std::string trim(std::string s)
 {
-    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
-        s.pop_back();
-    return s;
+	while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+		s.pop_back();
+	return s;
 }
 
 /* Runs a shell command; returns its exit status (-1 when it did not exit)
  * and, when out is given, its standard output. */
 inline int run(const std::string &cmd, std::string *out = nullptr)
 {
-    FILE *p = popen(cmd.c_str(), "r");
-    if (p == nullptr)
-        return -1;
-    char   buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), p)) > 0) {
-        if (out != nullptr)
-            out->append(buf, n);
-    }
-    const int st = pclose(p);
-    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+	FILE *p = popen(cmd.c_str(), "r");
+	if (p == nullptr)
+		return -1;
+	char   buf[4096];
+	size_t n;
+	while ((n = fread(buf, 1, sizeof(buf), p)) > 0) {
+		if (out != nullptr)
+			out->append(buf, n);
+	}
+	const int st = pclose(p);
+	return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
 inline std::string shell_quote(const std::string &s)
 {
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
-    }
-    return q + "'";
+	std::string q = "'";
+	for (char c : s) {
+		if (c == '\'')
+			q += "'\\''";
+		else
+			q += c;
+	}
+	return q + "'";
 }
 
 /* A GnuPG home in a fresh temporary folder, removed (agent included) by the
  * destructor. */
 class gpg_home {
-public:
-    gpg_home()
-    {
-        const char *tmp = std::getenv("TMPDIR");
-        std::string tmpl = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pgpt.XXXXXX";
-        std::vector<char> t(tmpl.begin(), tmpl.end());
-        t.push_back('\0');
-        if (mkdtemp(t.data()) != nullptr)
-            dir_ = t.data();
-    }
-    ~gpg_home()
-    {
-        if (dir_.empty())
-            return;
-        (void)run("GNUPGHOME=" + shell_quote(dir_) + " gpgconf --kill gpg-agent >/dev/null 2>&1");
-        (void)run("rm -rf " + shell_quote(dir_));
-    }
-    gpg_home(const gpg_home &) = delete;
-    gpg_home &operator=(const gpg_home &) = delete;
+  public:
+	gpg_home()
+	{
+		const char       *tmp  = std::getenv("TMPDIR");
+		std::string       tmpl = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pgpt.XXXXXX";
+		std::vector<char> t(tmpl.begin(), tmpl.end());
+		t.push_back('\0');
+		if (mkdtemp(t.data()) != nullptr)
+			dir_ = t.data();
+	}
+	~gpg_home()
+	{
+		if (dir_.empty())
+			return;
+		(void)run("GNUPGHOME=" + shell_quote(dir_) + " gpgconf --kill gpg-agent >/dev/null 2>&1");
+		(void)run("rm -rf " + shell_quote(dir_));
+	}
+	gpg_home(const gpg_home &)            = delete;
+	gpg_home &operator=(const gpg_home &) = delete;
 
-    bool ok() const { return !dir_.empty(); }
-    const std::string &dir() const { return dir_; }
-    std::string file(const std::string &name) const { return dir_ + "/" + name; }
+	bool ok() const
+	{
+		return !dir_.empty();
+	}
+	const std::string &dir() const
+	{
+		return dir_;
+	}
+	std::string file(const std::string &name) const
+	{
+		return dir_ + "/" + name;
+	}
 
-    /* "GNUPGHOME=... gpg --batch --no-tty --quiet <args>" */
-    std::string gpg(const std::string &args) const
-    {
-        return "GNUPGHOME=" + shell_quote(dir_) + " gpg --batch --no-tty --quiet " + args;
-    }
+	/* "GNUPGHOME=... gpg --batch --no-tty --quiet <args>" */
+	std::string gpg(const std::string &args) const
+	{
+		return "GNUPGHOME=" + shell_quote(dir_) + " gpg --batch --no-tty --quiet " + args;
+	}
 
-    bool import(const std::string &path) const
-    {
-        return run(gpg("--import " + shell_quote(path) + " >/dev/null 2>&1")) == 0;
-    }
+	bool import(const std::string &path) const
+	{
+		return run(gpg("--import " + shell_quote(path) + " >/dev/null 2>&1")) == 0;
+	}
 
-private:
-    std::string dir_;
+  private:
+	std::string dir_;
 };
 
 /* SHA-1 key ID of a v4 key packet body (RFC 4880 12.2). */
 inline std::string v4_key_id(const bytes &body)
 {
-    bytes in = { 0x99, static_cast<unsigned char>(body.size() >> 8),
-                 static_cast<unsigned char>(body.size() & 0xff) };
-    in.insert(in.end(), body.begin(), body.end());
-    unsigned char md[EVP_MAX_MD_SIZE];
-    unsigned int  mdlen = 0;
-    EVP_Digest(in.data(), in.size(), md, &mdlen, EVP_sha1(), nullptr);
-    return hex(md + 12, 8);
+	bytes in = {0x99, static_cast<unsigned char>(body.size() >> 8), static_cast<unsigned char>(body.size() & 0xff)};
+	in.insert(in.end(), body.begin(), body.end());
+	unsigned char md[EVP_MAX_MD_SIZE];
+	unsigned int  mdlen = 0;
+	EVP_Digest(in.data(), in.size(), md, &mdlen, EVP_sha1(), nullptr);
+	return hex(md + 12, 8);
 }
 
 /* An MPI of the given bytes (leading zero bytes are kept out by the caller);
@@ -151,9 +159,9 @@ TEST_GCC12_FALSE_POSITIVE_BEGIN("-Warray-bounds")
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wstringop-overread")
 inline bytes mpi_raw(unsigned bits, const bytes &value)
 {
-    bytes m = { static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits & 0xff) };
-    m.insert(m.end(), value.begin(), value.end());
-    return m;
+	bytes m = {static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits & 0xff)};
+	m.insert(m.end(), value.begin(), value.end());
+	return m;
 }
 TEST_GCC12_FALSE_POSITIVE_END()
 TEST_GCC12_FALSE_POSITIVE_END()
@@ -161,70 +169,70 @@ TEST_GCC12_FALSE_POSITIVE_END()
 /* A well-formed MPI of value (first byte non-zero). */
 inline bytes mpi(const bytes &value)
 {
-    unsigned bits = static_cast<unsigned>(value.size()) * 8;
-    if (!value.empty()) {
-        unsigned char top = value[0];
-        while (top != 0 && !(top & 0x80)) {
-            bits--;
-            top = static_cast<unsigned char>(top << 1);
-        }
-    }
-    return mpi_raw(bits, value);
+	unsigned bits = static_cast<unsigned>(value.size()) * 8;
+	if (!value.empty()) {
+		unsigned char top = value[0];
+		while (top != 0 && !(top & 0x80)) {
+			bits--;
+			top = static_cast<unsigned char>(top << 1);
+		}
+	}
+	return mpi_raw(bits, value);
 }
 
 /* A number of nbytes bytes with its top bit set, odd, filled from seed. */
 inline bytes number(size_t nbytes, unsigned seed)
 {
-    bytes v(nbytes);
-    unsigned x = seed * 2654435761u + 1;
-    for (size_t i = 0; i < nbytes; i++) {
-        x = x * 1103515245u + 12345u;
-        v[i] = static_cast<unsigned char>(x >> 16);
-    }
-    if (nbytes != 0) {
-        v[0] |= 0x80;
-        v[nbytes - 1] |= 0x01;
-    }
-    return v;
+	bytes    v(nbytes);
+	unsigned x = seed * 2654435761u + 1;
+	for (size_t i = 0; i < nbytes; i++) {
+		x    = x * 1103515245u + 12345u;
+		v[i] = static_cast<unsigned char>(x >> 16);
+	}
+	if (nbytes != 0) {
+		v[0] |= 0x80;
+		v[nbytes - 1] |= 0x01;
+	}
+	return v;
 }
 
 /* Public key packet body: version, creation time, algorithm, then fields. */
 inline bytes key_body(unsigned char version, unsigned char alg, const std::vector<bytes> &fields)
 {
-    bytes b = { version, 0x5f, 0x01, 0x02, 0x03, alg };
-    for (const bytes &f : fields)
-        b.insert(b.end(), f.begin(), f.end());
-    return b;
+	bytes b = {version, 0x5f, 0x01, 0x02, 0x03, alg};
+	for (const bytes &f : fields)
+		b.insert(b.end(), f.begin(), f.end());
+	return b;
 }
 
 inline bytes cat(std::initializer_list<bytes> parts)
 {
-    bytes r;
-    for (const bytes &p : parts)
-        r.insert(r.end(), p.begin(), p.end());
-    return r;
+	bytes r;
+	for (const bytes &p : parts)
+		r.insert(r.end(), p.begin(), p.end());
+	return r;
 }
 
 /* New-format packet (RFC 4880 4.2.2); len_form 1, 2 or 5 forces the length
  * encoding, 0 picks the shortest. */
 inline bytes new_packet(unsigned tag, const bytes &body, int len_form = 0)
 {
-    const size_t n = body.size();
-    if (len_form == 0)
-        len_form = n < 192 ? 1 : (n < 8384 ? 2 : 5);
-    bytes p = { static_cast<unsigned char>(0xC0 | tag) };
-    if (len_form == 1) {
-        p.push_back(static_cast<unsigned char>(n));
-    } else if (len_form == 2) {
-        p.push_back(static_cast<unsigned char>(((n - 192) >> 8) + 192));
-        p.push_back(static_cast<unsigned char>((n - 192) & 0xff));
-    } else {
-        p.push_back(0xFF);
-        for (int s = 24; s >= 0; s -= 8)
-            p.push_back(static_cast<unsigned char>(n >> s));
-    }
-    p.insert(p.end(), body.begin(), body.end());
-    return p;
+	const size_t n = body.size();
+	if (len_form == 0)
+		len_form = n < 192 ? 1 : (n < 8384 ? 2 : 5);
+	bytes p = {static_cast<unsigned char>(0xC0 | tag)};
+	if (len_form == 1) {
+		p.push_back(static_cast<unsigned char>(n));
+	} else if (len_form == 2) {
+		p.push_back(static_cast<unsigned char>(((n - 192) >> 8) + 192));
+		p.push_back(static_cast<unsigned char>((n - 192) & 0xff));
+	} else {
+		p.push_back(0xFF);
+		for (int s = 24; s >= 0; s -= 8)
+			p.push_back(static_cast<unsigned char>(n >> s));
+	}
+	p.insert(p.end(), body.begin(), body.end());
+	return p;
 }
 
 /* Old-format packet (RFC 4880 4.2.1) with a length type of 0, 1 or 2. */
@@ -232,13 +240,13 @@ TEST_GCC12_FALSE_POSITIVE_BEGIN("-Warray-bounds")
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wstringop-overread")
 inline bytes old_packet(unsigned tag, const bytes &body, unsigned len_type)
 {
-    const size_t n = body.size();
-    bytes p = { static_cast<unsigned char>(0x80 | (tag << 2) | len_type) };
-    const int width = 1 << len_type;
-    for (int i = width - 1; i >= 0; i--)
-        p.push_back(static_cast<unsigned char>(n >> (8 * i)));
-    p.insert(p.end(), body.begin(), body.end());
-    return p;
+	const size_t n     = body.size();
+	bytes        p     = {static_cast<unsigned char>(0x80 | (tag << 2) | len_type)};
+	const int    width = 1 << len_type;
+	for (int i = width - 1; i >= 0; i--)
+		p.push_back(static_cast<unsigned char>(n >> (8 * i)));
+	p.insert(p.end(), body.begin(), body.end());
+	return p;
 }
 TEST_GCC12_FALSE_POSITIVE_END()
 TEST_GCC12_FALSE_POSITIVE_END()
@@ -250,7 +258,7 @@ constexpr unsigned TAG_PUBSUBKEY = 14;
 /* An RSA subkey body with a modulus of nbytes bytes and exponent 65537. */
 inline bytes rsa_body(size_t nbytes, unsigned seed = 1)
 {
-    return key_body(4, 1, { mpi(number(nbytes, seed)), mpi({ 0x01, 0x00, 0x01 }) });
+	return key_body(4, 1, {mpi(number(nbytes, seed)), mpi({0x01, 0x00, 0x01})});
 }
 
 } // namespace pgp_test

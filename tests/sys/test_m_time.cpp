@@ -50,10 +50,10 @@ int64_t floor_mod(int64_t a, int64_t b)
 	    tm.min != ref.tm_min || tm.sec != ref.tm_sec || tm.wday != ref.tm_wday || tm.yday != ref.tm_yday ||
 	    tm.year2 != floor_mod(year, 100) || tm.isdst != 0 || tm.gmtoff != 0 || tm.abbr[0] != '\0') {
 		return ::testing::AssertionFailure()
-		       << "t=" << t << " got " << tm.year << "-" << tm.month << "-" << tm.day << " " << tm.hour << ":"
-		       << tm.min << ":" << tm.sec << " wday " << tm.wday << " yday " << tm.yday << " year2 " << tm.year2
-		       << ", expected " << year << "-" << ref.tm_mon + 1 << "-" << ref.tm_mday << " " << ref.tm_hour << ":"
-		       << ref.tm_min << ":" << ref.tm_sec << " wday " << ref.tm_wday << " yday " << ref.tm_yday;
+		       << "t=" << t << " got " << tm.year << "-" << tm.month << "-" << tm.day << " " << tm.hour << ":" << tm.min
+		       << ":" << tm.sec << " wday " << tm.wday << " yday " << tm.yday << " year2 " << tm.year2 << ", expected "
+		       << year << "-" << ref.tm_mon + 1 << "-" << ref.tm_mday << " " << ref.tm_hour << ":" << ref.tm_min << ":"
+		       << ref.tm_sec << " wday " << ref.tm_wday << " yday " << ref.tm_yday;
 	}
 	return ::testing::AssertionSuccess();
 }
@@ -72,9 +72,8 @@ TEST(m_time, leap_years_and_month_lengths)
 		int64_t year, month;
 		int     days;
 	} const cases[] = {
-		{ 2016, 2, 29 }, { 2100, 2, 28 }, { 2000, 2, 29 }, { 1900, 2, 28 }, { 2400, 2, 29 }, { 2019, 2, 28 },
-		{ 2018, 13, 0 }, { 2018, 0, 0 },  { 2018, 1, 31 }, { 2018, 4, 30 }, { 2018, 12, 31 }, { -4, 2, 29 },
-		{ -100, 2, 28 }, { 0, 2, 29 },
+	    {2016, 2, 29}, {2100, 2, 28}, {2000, 2, 29}, {1900, 2, 28},  {2400, 2, 29}, {2019, 2, 28}, {2018, 13, 0},
+	    {2018, 0, 0},  {2018, 1, 31}, {2018, 4, 30}, {2018, 12, 31}, {-4, 2, 29},   {-100, 2, 28}, {0, 2, 29},
 	};
 	for (const auto &c : cases)
 		EXPECT_EQ(M_time_days_in_month(c.year, c.month), c.days) << c.year << "-" << c.month;
@@ -183,30 +182,30 @@ TEST(m_time, fromgm_normalises_out_of_range_fields)
 		M_time_tm_t in;
 		int64_t     y, mo, d, h, mi, s;
 	} const cases[] = {
-		{ make_tm(2017, 13, 1), 2018, 1, 1, 0, 0, 0 },
-		{ make_tm(2018, 3, 0), 2018, 2, 28, 0, 0, 0 },
-		{ make_tm(2016, 3, 0), 2016, 2, 29, 0, 0, 0 },
-		{ make_tm(2000, 2, 29), 2000, 2, 29, 0, 0, 0 },
-		{ make_tm(2400, 2, 29), 2400, 2, 29, 0, 0, 0 },
-		{ make_tm(1900, 2, 29), 1900, 3, 1, 0, 0, 0 },
-		{ make_tm(2100, 2, 29), 2100, 3, 1, 0, 0, 0 },
-		{ make_tm(1970, 1, 1, 0, 0, -1), 1969, 12, 31, 23, 59, 59 },
-		{ make_tm(1970, 1, 1, -25, 0, 0), 1969, 12, 30, 23, 0, 0 },
-		{ make_tm(2018, 0, 1), 2017, 12, 1, 0, 0, 0 },
-		{ make_tm(2018, -11, 1), 2017, 1, 1, 0, 0, 0 },
-		{ make_tm(2018, -12, 1), 2016, 12, 1, 0, 0, 0 },
-		{ make_tm(2018, 25, 1), 2020, 1, 1, 0, 0, 0 },
-		{ make_tm(2018, 1, 1, 0, 0, 86400 * 365), 2019, 1, 1, 0, 0, 0 },
-		{ make_tm(2018, 1, 1, 0, -61, 0), 2017, 12, 31, 22, 59, 0 },
-		{ make_tm(2018, 1, 1, 0, 0, -3601), 2017, 12, 31, 22, 59, 59 },
-		{ make_tm(2018, 1, -364), 2017, 1, 1, 0, 0, 0 },
-		{ make_tm(2018, 1, -365), 2016, 12, 31, 0, 0, 0 },
-		/* Twelve months from December 2016 hold 365 days (February 2017 is
+	    {make_tm(2017, 13, 1), 2018, 1, 1, 0, 0, 0},
+	    {make_tm(2018, 3, 0), 2018, 2, 28, 0, 0, 0},
+	    {make_tm(2016, 3, 0), 2016, 2, 29, 0, 0, 0},
+	    {make_tm(2000, 2, 29), 2000, 2, 29, 0, 0, 0},
+	    {make_tm(2400, 2, 29), 2400, 2, 29, 0, 0, 0},
+	    {make_tm(1900, 2, 29), 1900, 3, 1, 0, 0, 0},
+	    {make_tm(2100, 2, 29), 2100, 3, 1, 0, 0, 0},
+	    {make_tm(1970, 1, 1, 0, 0, -1), 1969, 12, 31, 23, 59, 59},
+	    {make_tm(1970, 1, 1, -25, 0, 0), 1969, 12, 30, 23, 0, 0},
+	    {make_tm(2018, 0, 1), 2017, 12, 1, 0, 0, 0},
+	    {make_tm(2018, -11, 1), 2017, 1, 1, 0, 0, 0},
+	    {make_tm(2018, -12, 1), 2016, 12, 1, 0, 0, 0},
+	    {make_tm(2018, 25, 1), 2020, 1, 1, 0, 0, 0},
+	    {make_tm(2018, 1, 1, 0, 0, 86400 * 365), 2019, 1, 1, 0, 0, 0},
+	    {make_tm(2018, 1, 1, 0, -61, 0), 2017, 12, 31, 22, 59, 0},
+	    {make_tm(2018, 1, 1, 0, 0, -3601), 2017, 12, 31, 22, 59, 59},
+	    {make_tm(2018, 1, -364), 2017, 1, 1, 0, 0, 0},
+	    {make_tm(2018, 1, -365), 2016, 12, 31, 0, 0, 0},
+	    /* Twelve months from December 2016 hold 365 days (February 2017 is
 		 * short): 2016-12-01 plus 366 days is 2017-12-02. */
-		{ make_tm(2016, 12, 367), 2017, 12, 2, 0, 0, 0 },
-		{ make_tm(2016, 3, 366), 2017, 3, 1, 0, 0, 0 },
-		{ make_tm(2017, 3, -365), 2016, 2, 29, 0, 0, 0 },
-		{ make_tm(2000, 1, 146097 * 3 + 1), 3200, 1, 1, 0, 0, 0 },
+	    {make_tm(2016, 12, 367), 2017, 12, 2, 0, 0, 0},
+	    {make_tm(2016, 3, 366), 2017, 3, 1, 0, 0, 0},
+	    {make_tm(2017, 3, -365), 2016, 2, 29, 0, 0, 0},
+	    {make_tm(2000, 1, 146097 * 3 + 1), 3200, 1, 1, 0, 0, 0},
 	};
 	for (const auto &c : cases) {
 		M_time_tm_t tm = c.in;
@@ -234,13 +233,13 @@ TEST(m_time, fromgm_matches_timegm_on_random_fields)
 	for (int i = 0; i < 300000; i++) {
 		struct tm ref;
 		std::memset(&ref, 0, sizeof(ref));
-		ref.tm_year = year(rng) - 1900;
-		ref.tm_mon  = mon(rng);
-		ref.tm_mday = day(rng);
-		ref.tm_hour = hour(rng);
-		ref.tm_min  = minute(rng);
-		ref.tm_sec  = sec(rng);
-		M_time_tm_t tm = make_tm(ref.tm_year + 1900, ref.tm_mon + 1, ref.tm_mday, ref.tm_hour, ref.tm_min, ref.tm_sec);
+		ref.tm_year     = year(rng) - 1900;
+		ref.tm_mon      = mon(rng);
+		ref.tm_mday     = day(rng);
+		ref.tm_hour     = hour(rng);
+		ref.tm_min      = minute(rng);
+		ref.tm_sec      = sec(rng);
+		M_time_tm_t  tm = make_tm(ref.tm_year + 1900, ref.tm_mon + 1, ref.tm_mday, ref.tm_hour, ref.tm_min, ref.tm_sec);
 		const time_t expect = timegm(&ref);
 		ASSERT_EQ(M_time_fromgm(&tm), static_cast<M_time_t>(expect)) << "iteration " << i;
 		EXPECT_EQ(tm.year, ref.tm_year + 1900);
@@ -276,20 +275,20 @@ TEST(m_time, normalize_tm_keeps_wday_and_yday)
 TEST(m_time, filetime_roundtrips_beyond_32_bits)
 {
 	const M_time_t times[] = {
-		0,
-		1,
-		-1,
-		2147483647LL,    /* 2038-01-19 03:14:07 */
-		2147483648LL,    /* one second later */
-		4102444800LL,    /* 2100-01-01 */
-		253402300799LL,  /* 9999-12-31 23:59:59 */
-		-2147483648LL,   /* 1901-12-13 20:45:52 */
-		-2147483649LL,   /* one second earlier */
-		-5000000000LL,   /* 1811 */
-		-11644473600LL,  /* 1601-01-01, FILETIME 0 */
-		-11644473601LL,  /* before 1601: negative FILETIME */
-		-30000000000LL,
-		910692730085LL,  /* near the FILETIME's top */
+	    0,
+	    1,
+	    -1,
+	    2147483647LL,   /* 2038-01-19 03:14:07 */
+	    2147483648LL,   /* one second later */
+	    4102444800LL,   /* 2100-01-01 */
+	    253402300799LL, /* 9999-12-31 23:59:59 */
+	    -2147483648LL,  /* 1901-12-13 20:45:52 */
+	    -2147483649LL,  /* one second earlier */
+	    -5000000000LL,  /* 1811 */
+	    -11644473600LL, /* 1601-01-01, FILETIME 0 */
+	    -11644473601LL, /* before 1601: negative FILETIME */
+	    -30000000000LL,
+	    910692730085LL, /* near the FILETIME's top */
 	};
 	for (M_time_t t : times) {
 		M_time_filetime_t ft;
@@ -375,22 +374,22 @@ TEST(m_time, timeval32_clamping)
 		bool    neg;
 		int32_t esec, eusec;
 	} const cases[] = {
-		{ 5, 6, false, 5, 6 },
-		{ -5, -6, false, 0, 0 },
-		{ -5, -6, true, -5, -6 },
-		{ 3000000000LL, 999999, false, INT32_MAX, 999999 },
-		{ -3000000000LL, 1, true, INT32_MIN, 1 },
-		{ -3000000000LL, 1, false, 0, 1 },
-		{ INT64_MAX, INT64_MIN, true, INT32_MAX, INT32_MIN },
+	    {5, 6, false, 5, 6},
+	    {-5, -6, false, 0, 0},
+	    {-5, -6, true, -5, -6},
+	    {3000000000LL, 999999, false, INT32_MAX, 999999},
+	    {-3000000000LL, 1, true, INT32_MIN, 1},
+	    {-3000000000LL, 1, false, 0, 1},
+	    {INT64_MAX, INT64_MIN, true, INT32_MAX, INT32_MIN},
 	};
 	for (const auto &c : cases) {
-		M_timeval_t        tv { c.sec, c.usec };
+		M_timeval_t        tv{c.sec, c.usec};
 		M_time_timeval32_t out;
 		M_time_M_timeval_t_to_struct_timeval(&tv, &out, c.neg);
 		EXPECT_EQ(out.tv_sec, c.esec);
 		EXPECT_EQ(out.tv_usec, c.eusec);
 	}
-	M_time_timeval32_t out { 7, 7 };
+	M_time_timeval32_t out{7, 7};
 	M_time_M_timeval_t_to_struct_timeval(nullptr, &out, M_TRUE);
 	EXPECT_EQ(out.tv_sec, 0);
 	EXPECT_EQ(out.tv_usec, 0);
@@ -404,8 +403,8 @@ TEST(m_time, timeval32_clamping)
 
 TEST(m_time, clock_reads_current_time)
 {
-	const time_t before = time(nullptr);
-	const M_time_t now  = M_time();
+	const time_t   before = time(nullptr);
+	const M_time_t now    = M_time();
 	M_timeval_t    tv;
 	M_time_gettimeofday(&tv);
 	const time_t after = time(nullptr);
@@ -438,8 +437,8 @@ TEST(m_time, stopwatch_never_negative)
 
 TEST(m_time, timeval_diff)
 {
-	const M_timeval_t a { 10, 999999 };
-	const M_timeval_t b { 12, 1000 };
+	const M_timeval_t a{10, 999999};
+	const M_timeval_t b{12, 1000};
 	/* (12 - 10) * 1000 + 1 - 999 */
 	EXPECT_EQ(M_time_timeval_diff(&a, &b), 1002);
 	EXPECT_EQ(M_time_timeval_diff(&b, &a), -1002);
@@ -518,7 +517,7 @@ TEST(m_time, local_berlin_rules)
 
 TEST(m_time, local_matches_localtime_sweep)
 {
-	const char *zones[] = { "EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3", "IST-5:30" };
+	const char *zones[] = {"EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3", "IST-5:30"};
 	for (const char *z : zones) {
 		TzGuard tz(z);
 		for (M_time_t t = -2000000000LL; t < 4000000000LL; t += 86400 * 3 + 3607) {
@@ -592,7 +591,7 @@ M_time_t fixed_tolocal(const void *data, M_time_t gmt, M_bool *isdst, const char
 TEST(m_time, local_with_zone_object)
 {
 	const M_time_t    offset = 3600;
-	const M_time_tz_t tz { &offset, fixed_fromlocal, fixed_tolocal };
+	const M_time_tz_t tz{&offset, fixed_fromlocal, fixed_tolocal};
 
 	M_time_tm_t tm;
 	M_time_tolocal(0, &tm, &tz);
@@ -601,7 +600,8 @@ TEST(m_time, local_with_zone_object)
 	EXPECT_EQ(tm.gmtoff, 3600);
 	EXPECT_EQ(tm.isdst, 1);
 	EXPECT_EQ(std::strlen(tm.abbr), 31u);
-	EXPECT_EQ(std::string(tm.abbr), std::string("TST-with-a-name-much-longer-than-thirty-one-characters").substr(0, 31));
+	EXPECT_EQ(std::string(tm.abbr),
+	          std::string("TST-with-a-name-much-longer-than-thirty-one-characters").substr(0, 31));
 
 	M_time_tm_t l = make_tm(1970, 1, 1, 1, 0, 0);
 	EXPECT_EQ(M_time_fromlocal(&l, &tz), 0);
@@ -609,7 +609,7 @@ TEST(m_time, local_with_zone_object)
 	EXPECT_EQ(l.gmtoff, 3600);
 
 	/* A zone object without operations reads as UTC. */
-	const M_time_tz_t empty { nullptr, nullptr, nullptr };
+	const M_time_tz_t empty{nullptr, nullptr, nullptr};
 	M_time_tolocal(86400, &tm, &empty);
 	EXPECT_EQ(tm.day, 2);
 	EXPECT_EQ(tm.gmtoff, 0);
@@ -626,17 +626,22 @@ TEST(m_time, local_with_zone_object)
 TEST(m_time, zone_map_shape)
 {
 	const std::map<std::string, uint32_t> regions = {
-		{ "Africa", M_TIME_TZ_REGION_AFRICA },       { "America", M_TIME_TZ_REGION_AMERICA },
-		{ "Antarctica", M_TIME_TZ_REGION_ANTARCTICA }, { "Arctic", M_TIME_TZ_REGION_ARCTIC },
-		{ "Asia", M_TIME_TZ_REGION_ASIA },           { "Atlantic", M_TIME_TZ_REGION_ATLANTIC },
-		{ "Australia", M_TIME_TZ_REGION_AUSTRALIA }, { "Europe", M_TIME_TZ_REGION_EUROPE },
-		{ "Indian", M_TIME_TZ_REGION_INDIAN },       { "Pacific", M_TIME_TZ_REGION_PACIFIC },
-		{ "Etc", M_TIME_TZ_REGION_ETC },
+	    {"Africa", M_TIME_TZ_REGION_AFRICA},
+	    {"America", M_TIME_TZ_REGION_AMERICA},
+	    {"Antarctica", M_TIME_TZ_REGION_ANTARCTICA},
+	    {"Arctic", M_TIME_TZ_REGION_ARCTIC},
+	    {"Asia", M_TIME_TZ_REGION_ASIA},
+	    {"Atlantic", M_TIME_TZ_REGION_ATLANTIC},
+	    {"Australia", M_TIME_TZ_REGION_AUSTRALIA},
+	    {"Europe", M_TIME_TZ_REGION_EUROPE},
+	    {"Indian", M_TIME_TZ_REGION_INDIAN},
+	    {"Pacific", M_TIME_TZ_REGION_PACIFIC},
+	    {"Etc", M_TIME_TZ_REGION_ETC},
 	};
-	std::set<std::string>           windows;
-	std::map<std::string, int>      mains;
-	size_t                          rows = 0;
-	const M_time_tz_zone_map_t     *prev = nullptr;
+	std::set<std::string>       windows;
+	std::map<std::string, int>  mains;
+	size_t                      rows = 0;
+	const M_time_tz_zone_map_t *prev = nullptr;
 	for (const M_time_tz_zone_map_t *r = M_time_tz_zone_map; r->zone_name != nullptr; r++, rows++) {
 		ASSERT_NE(r->windows_name, nullptr);
 		if (prev != nullptr) {
@@ -670,14 +675,14 @@ TEST(m_time, zone_map_known_rows)
 		const char *zone, *windows;
 		uint32_t    main;
 	} const cases[] = {
-		{ "Africa/Abidjan", "Greenwich Standard Time", 0 },
-		{ "America/New_York", "Eastern Standard Time", 1 },
-		{ "America/Detroit", "Eastern Standard Time", 0 },
-		{ "Europe/Berlin", "W. Europe Standard Time", 1 },
-		{ "Europe/Zurich", "W. Europe Standard Time", 0 },
-		{ "Atlantic/Reykjavik", "Greenwich Standard Time", 1 },
-		{ "Etc/UTC", "UTC", 1 },
-		{ "Asia/Tokyo", "Tokyo Standard Time", 1 },
+	    {"Africa/Abidjan", "Greenwich Standard Time", 0},
+	    {"America/New_York", "Eastern Standard Time", 1},
+	    {"America/Detroit", "Eastern Standard Time", 0},
+	    {"Europe/Berlin", "W. Europe Standard Time", 1},
+	    {"Europe/Zurich", "W. Europe Standard Time", 0},
+	    {"Atlantic/Reykjavik", "Greenwich Standard Time", 1},
+	    {"Etc/UTC", "UTC", 1},
+	    {"Asia/Tokyo", "Tokyo Standard Time", 1},
 	};
 	for (const auto &c : cases) {
 		const M_time_tz_zone_map_t *r = M_time_tz_zone_map;
