@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
+#include <pthread.h>
+#include <unistd.h>
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -29,6 +31,7 @@
 #include <openssl/provider.h>
 #include <openssl/rand.h>
 #include <libdeflate.h>
+#include <zlib.h>
 
 #include "core/m_buf.h"
 #include "core/m_mem.h"
@@ -656,11 +659,33 @@ constexpr size_t kZlibHeaderLen   = 2;
 constexpr size_t kStoredHeaderLen = 5;
 constexpr size_t kAdlerLen        = 4;
 
-/* libdeflate's working memory comes from the library's allocator, so the
- * compressor state (which holds pieces of the plaintext table) is wiped when
- * it is freed. The hook is process-wide and may only be set while no
- * compressor exists; a function-local static sets it exactly once, before the
- * first compressor is made, and is safe against concurrent first calls. */
+/* Two pieces on two cores. libdeflate compresses a buffer in one call on one
+ * core, and that call is most of an export's run time. A table of kSplitMin
+ * bytes or more is therefore cut in two, and the pieces are compressed at the
+ * same time on two threads, each into a raw DEFLATE stream of its own, both
+ * in their places in the caller's window. The two streams are then joined
+ * into one: the first stream's last block loses its final-block bit, an empty
+ * stored block that is not the last (3 header bits, padding to the byte, LEN 0
+ * and NLEN 0xFFFF, at most kSyncLen bytes) brings it to a byte boundary, and
+ * the second stream follows unchanged. The joined stream inflates to exactly
+ * the bytes of one stream made in one piece; it is a few bytes longer,
+ * because the second piece starts without the first's history.
+ *
+ * The last block of the first stream is found by walking its blocks with
+ * zlib's inflate (which can stop at every block boundary). The walk runs on
+ * the first piece's thread after its compression, which is why that piece is
+ * the smaller one (kSplitShare of 64). */
+constexpr size_t kSplitMin   = static_cast<size_t>(8) << 20;
+constexpr size_t kSplitShare = 30;
+constexpr size_t kSyncLen    = 5;
+constexpr size_t kMovePiece  = static_cast<size_t>(2) << 20;
+
+/* libdeflate's and zlib's working memory comes from the library's allocator,
+ * so the compressor and inflater states (which hold pieces of the plaintext
+ * table) are wiped when they are freed. libdeflate's hook is process-wide and
+ * may only be set while no compressor exists; a function-local static sets it
+ * exactly once, before the first compressor is made, and is safe against
+ * concurrent first calls. */
 namespace {
 
 void *deflate_malloc(size_t n) noexcept
@@ -682,33 +707,185 @@ void install_deflate_allocator() noexcept
 	(void)installed;
 }
 
+voidpf inflate_alloc(voidpf /*opaque*/, uInt items, uInt size) noexcept
+{
+	return deflate_malloc(static_cast<size_t>(items) * size);
+}
+
+void inflate_free(voidpf /*opaque*/, voidpf p) noexcept
+{
+	M_free(p);
+}
+
+/* One piece: src compressed into dst (room for cap bytes) as a raw DEFLATE
+ * stream. out is the stream's length (0 on failure) and adler the Adler-32
+ * continued from its starting value over src. */
+struct deflate_piece {
+	const unsigned char *src;
+	size_t               len;
+	unsigned char       *dst;
+	size_t               cap;
+	size_t               out;
+	uint32_t             adler;
+};
+
+void deflate_piece_run(deflate_piece &p) noexcept
+{
+	static const unsigned char empty = 0;
+	libdeflate_compressor     *c     = ::libdeflate_alloc_compressor(kDeflateLevel);
+	p.out = c == nullptr ? 0 : ::libdeflate_deflate_compress(c, p.len != 0 ? p.src : &empty, p.len, p.dst, p.cap);
+	if (c != nullptr)
+		::libdeflate_free_compressor(c);
+	if (p.len != 0)
+		p.adler = ::libdeflate_adler32(p.adler, p.src, p.len);
+}
+
+void *deflate_piece_thread(void *arg) noexcept
+{
+	deflate_piece_run(*static_cast<deflate_piece *>(arg));
+	return nullptr;
+}
+
+/* The bit offsets (from the first bit of s, in DEFLATE's least significant
+ * bit first order) of the last block's header and of the end of the raw
+ * DEFLATE stream in s[0 .. len). False when s does not hold one whole stream.
+ * The inflated bytes pass through a scratch area that is wiped. */
+bool deflate_last_block(const unsigned char *s, size_t len, uint64_t *last, uint64_t *end) noexcept
+{
+	z_stream z{};
+	z.zalloc = inflate_alloc;
+	z.zfree  = inflate_free;
+	if (::inflateInit2(&z, -15) != Z_OK)
+		return false;
+	unsigned char scratch[16384];
+	uint64_t      start = 0;
+	bool          found = false;
+	size_t        fed   = 0;
+	for (;;) {
+		if (z.avail_in == 0 && fed < len) {
+			const size_t chunk = len - fed < (static_cast<size_t>(1) << 30) ? len - fed : static_cast<size_t>(1) << 30;
+			z.next_in          = const_cast<Bytef *>(s + fed);
+			z.avail_in         = static_cast<uInt>(chunk);
+			fed += chunk;
+		}
+		z.next_out  = scratch;
+		z.avail_out = sizeof(scratch);
+		/* Z_BLOCK stops after each block's end-of-block code; data_type then
+		 * has bit 128 set, bit 64 when that block was the last, and in its low
+		 * three bits the unused bits of the last input byte taken. */
+		if (::inflate(&z, Z_BLOCK) != Z_OK)
+			break;
+		if ((z.data_type & 128) != 0) {
+			const uint64_t at = static_cast<uint64_t>(z.total_in) * 8 - static_cast<unsigned>(z.data_type & 7);
+			if ((z.data_type & 64) != 0) {
+				*last = start;
+				*end  = at;
+				found = true;
+				break;
+			}
+			start = at;
+		}
+	}
+	(void)::inflateEnd(&z);
+	OPENSSL_cleanse(scratch, sizeof(scratch));
+	return found;
+}
+
+/* Join the raw stream b (blen bytes) to the raw stream a (alen bytes) as
+ * described above; b lies after a, at least alen + kSyncLen bytes from a's
+ * start. Returns the joined length (b moved down into place, its old bytes
+ * past the joined stream wiped), or 0 when a is not one whole stream. */
+size_t deflate_join(unsigned char *a, size_t alen, unsigned char *b, size_t blen) noexcept
+{
+	uint64_t last = 0;
+	uint64_t end  = 0;
+	if (!deflate_last_block(a, alen, &last, &end) || end > static_cast<uint64_t>(alen) * 8 ||
+	    end + 8 <= static_cast<uint64_t>(alen) * 8)
+		return 0;
+	a[last / 8] &= static_cast<unsigned char>(~(1U << (last % 8)));
+	/* After the end: the stored block's header bits (BFINAL 0, BTYPE 00) and
+	 * the padding are all zero bits. */
+	size_t k = static_cast<size_t>(end / 8);
+	if (end % 8 != 0)
+		a[k++] &= static_cast<unsigned char>((1U << (end % 8)) - 1);
+	const size_t q = static_cast<size_t>((end + 3 + 7) / 8);
+	for (; k < q; k++)
+		a[k] = 0;
+	a[q]     = 0x00;
+	a[q + 1] = 0x00;
+	a[q + 2] = 0xFF;
+	a[q + 3] = 0xFF;
+	/* b moves down piece by piece. Its old bytes past the joined stream are
+	 * wiped and their pages given back as the move goes, so the move costs no
+	 * more memory than one piece and leaves no second copy of the compressed
+	 * table behind. Pieces end on multiples of kMovePiece in memory, so each
+	 * release covers whole pages. */
+	unsigned char *to       = a + q + 4;
+	unsigned char *released = to + blen > b ? to + blen : b;
+	for (size_t done = 0; done < blen;) {
+		const size_t align = kMovePiece - reinterpret_cast<uintptr_t>(b + done) % kMovePiece;
+		const size_t piece = blen - done < align ? blen - done : align;
+		std::memmove(to + done, b + done, piece);
+		done += piece;
+		if (b + done > released) {
+			M_mem_wipe_release(released, static_cast<size_t>(b + done - released));
+			released = b + done;
+		}
+	}
+	return q + 4 + blen;
+}
+
 } // namespace
+
+size_t compress_split_point(size_t src_len) noexcept
+{
+	if (src_len < kSplitMin || ::sysconf(_SC_NPROCESSORS_ONLN) < 2)
+		return 0;
+	return src_len / 64 * kSplitShare;
+}
 
 size_t compress_after_head_bound(size_t head_len, size_t src_len) noexcept
 {
 	if (head_len == 0 || head_len > 0xFFFF || src_len > SIZE_MAX / 2)
 		return 0;
+	/* Room for two pieces: libdeflate's bound is linear in the length plus a
+	 * few bytes per block and per call, so two calls need at most one more
+	 * call's bound than one. compress_after_head still checks the room it is
+	 * given and compresses in one piece when two would not fit. */
 	return kZlibHeaderLen + kStoredHeaderLen + head_len + ::libdeflate_deflate_compress_bound(nullptr, src_len) +
-	       kAdlerLen;
+	       ::libdeflate_deflate_compress_bound(nullptr, 0) + kSyncLen + kAdlerLen;
 }
 
 bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head, size_t head_len,
                          const unsigned char *src, size_t src_len) noexcept
 {
+	return compress_after_head(dst, dst_len, head, head_len, src, src_len, compress_split_point(src_len));
+}
+
+bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head, size_t head_len,
+                         const unsigned char *src, size_t src_len, size_t split) noexcept
+{
 	if (dst == nullptr || dst_len == nullptr || head == nullptr || head_len == 0 || head_len > 0xFFFF ||
-	    (src == nullptr && src_len != 0))
+	    (src == nullptr && src_len != 0) || (split != 0 && split >= src_len))
 		return false;
 	const size_t pre = kZlibHeaderLen + kStoredHeaderLen + head_len;
 	if (*dst_len < pre + kAdlerLen)
 		return false;
+	const size_t room = *dst_len - pre - kAdlerLen;
+	install_deflate_allocator();
+	const size_t cap1 = ::libdeflate_deflate_compress_bound(nullptr, split);
+	const size_t cap2 = ::libdeflate_deflate_compress_bound(nullptr, src_len - split);
+	if (split != 0 && (cap1 > room || cap2 > room - cap1 || kSyncLen > room - cap1 - cap2))
+		split = 0;
+
 	/* zlib header: deflate with a 32 KiB window and the "default level" hint
-     * that libdeflate's own zlib streams carry at this level; 0x789C is a
-     * multiple of 31 as the check bits require. */
+	 * that libdeflate's own zlib streams carry at this level; 0x789C is a
+	 * multiple of 31 as the check bits require. */
 	dst[0] = 0x78;
 	dst[1] = 0x9C;
 	/* A stored block that is not the last (BFINAL 0, BTYPE 00, padding to
-     * the byte), LEN and its complement, then the head itself. It ends on a
-     * byte boundary, where the compressed data's own blocks begin. */
+	 * the byte), LEN and its complement, then the head itself. It ends on a
+	 * byte boundary, where the compressed data's own blocks begin. */
 	dst[2] = 0x00;
 	dst[3] = static_cast<unsigned char>(head_len & 0xFF);
 	dst[4] = static_cast<unsigned char>(head_len >> 8);
@@ -716,21 +893,32 @@ bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned cha
 	dst[6] = static_cast<unsigned char>((~head_len >> 8) & 0xFF);
 	std::memcpy(dst + kZlibHeaderLen + kStoredHeaderLen, head, head_len);
 
-	install_deflate_allocator();
-	libdeflate_compressor *c = ::libdeflate_alloc_compressor(kDeflateLevel);
-	if (c == nullptr)
+	const uint32_t adler_head = ::libdeflate_adler32(1, head, head_len);
+	deflate_piece  one{src, split != 0 ? split : src_len, dst + pre, split != 0 ? cap1 : room, 0, adler_head};
+	if (split == 0) {
+		deflate_piece_run(one);
+	} else {
+		deflate_piece two{src + split, src_len - split, dst + pre + cap1 + kSyncLen, cap2, 0, 1};
+		pthread_t     thread;
+		/* Without a second thread the second piece is made after the first:
+		 * slower, but the same stream. */
+		const bool threaded = ::pthread_create(&thread, nullptr, deflate_piece_thread, &two) == 0;
+		deflate_piece_run(one);
+		if (threaded)
+			(void)::pthread_join(thread, nullptr);
+		else
+			deflate_piece_run(two);
+		if (one.out != 0 && two.out != 0) {
+			one.out   = deflate_join(one.dst, one.out, two.dst, two.out);
+			one.adler = static_cast<uint32_t>(::adler32_combine(one.adler, two.adler, static_cast<z_off_t>(two.len)));
+		} else {
+			one.out = 0;
+		}
+	}
+	if (one.out == 0)
 		return false;
-	static const unsigned char empty = 0;
-	const size_t               raw =
-	    ::libdeflate_deflate_compress(c, src != nullptr ? src : &empty, src_len, dst + pre, *dst_len - pre - kAdlerLen);
-	::libdeflate_free_compressor(c);
-	if (raw == 0)
-		return false;
-	uint32_t adler = ::libdeflate_adler32(1, head, head_len);
-	if (src_len != 0)
-		adler = ::libdeflate_adler32(adler, src, src_len);
-	put_be32(dst + pre + raw, adler);
-	*dst_len = pre + raw + kAdlerLen;
+	put_be32(dst + pre + one.out, one.adler);
+	*dst_len = pre + one.out + kAdlerLen;
 	return true;
 }
 

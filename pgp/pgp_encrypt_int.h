@@ -37,9 +37,8 @@ struct symalg_info {
  * pbits / 10 + 160 up to 5119 bits, ((pbits / 8) * 3 + 600) / 2 above. */
 [[nodiscard]] int elgamal_exponent_bits(int pbits) noexcept;
 
-/* The compressor of the compressed data packet. These two functions are the
- * one place it is called, so it can be exchanged without touching the packet
- * code.
+/* The compressor of the compressed data packet. These functions are the one
+ * place it is called, so it can be exchanged without touching the packet code.
  *
  * compress_after_head: the RFC 1950 zlib stream of head followed by src,
  * without the two being joined in memory first. head (1 to 65535 bytes, such
@@ -48,16 +47,29 @@ struct symalg_info {
  * zlib's default level on token tables), and the Adler-32 covers both, so the
  * stream inflates to exactly head and then src. dst has room for *dst_len
  * bytes (give it compress_after_head_bound).
+ * The seven-argument form cuts src at split (0 < split < src_len) and
+ * compresses the two pieces at the same time on two threads, then joins them
+ * into one stream; split 0 compresses src in one piece. The six-argument form
+ * takes compress_split_point(src_len). The pieces are made in one piece after
+ * all when the room would not hold two.
  * On success *dst_len is set to the stream's length and true is returned.
  * False on NULL dst, dst_len or head, a head_len of 0 or above 65535, NULL src
- * with a non-zero length, too little room, or a compressor error; *dst_len is
- * then unchanged.
+ * with a non-zero length, a split not below src_len, too little room, or a
+ * compressor error; *dst_len is then unchanged and dst's content undefined.
  *
- * compress_after_head_bound: the most bytes that call can write; 0 when
- * head_len is 0 or above 65535, or src_len above SIZE_MAX / 2. */
+ * compress_after_head_bound: the most bytes that call can write, in one or
+ * two pieces; 0 when head_len is 0 or above 65535, or src_len above
+ * SIZE_MAX / 2.
+ *
+ * compress_split_point: where the six-argument form cuts src_len bytes: 0
+ * (one piece) below 8 MiB or with one processor online, else a little below
+ * the middle. */
 [[nodiscard]] size_t compress_after_head_bound(size_t head_len, size_t src_len) noexcept;
 [[nodiscard]] bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head, size_t head_len,
                                        const unsigned char *src, size_t src_len) noexcept;
+[[nodiscard]] bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned char *head, size_t head_len,
+                                       const unsigned char *src, size_t src_len, size_t split) noexcept;
+[[nodiscard]] size_t compress_split_point(size_t src_len) noexcept;
 
 } // namespace m::detail
 

@@ -543,6 +543,24 @@ M_bool M_malloc_error(void)
 	die("********OUT OF MEMORY*********\n");
 }
 
+void M_mem_wipe_release(void *ptr, size_t len)
+{
+	if (ptr == nullptr || len == 0)
+		return;
+	auto *p = static_cast<unsigned char *>(ptr);
+	std::memset(p, 0xFF, len);
+	/* Only whole pages can be given back; MADV_DONTNEED drops them from a
+	 * private mapping (the runtime's heap or a block's own), which then reads
+	 * them as zero pages on the next touch. */
+	const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+	const size_t head = (page - reinterpret_cast<uintptr_t>(p) % page) % page;
+	if (len <= head)
+		return;
+	const size_t whole = (len - head) / page * page;
+	if (whole != 0)
+		(void)::madvise(p + head, whole, MADV_DONTNEED);
+}
+
 void *M_mem_set(void *dst, int byte, size_t len)
 {
 	if (dst == nullptr || len == 0)

@@ -103,6 +103,19 @@ M_API void *M_memdup_max(const void *src, size_t len, size_t min_alloc) M_WARN_U
  * header included, is filled with 0xFF and returned to the runtime. */
 M_API void M_free(void *ptr);
 
+/* Wipe part of a block that stays allocated, and give its memory back.
+ *
+ * ptr: the first byte, inside a block from this allocator (the part must lie
+ * wholly inside that block); NULL or len 0 does nothing.
+ *
+ * The len bytes are filled with 0xFF, as M_free fills a whole block, and then
+ * every whole memory page among them is handed back to the system: the block
+ * keeps its size and may be written again, but those pages take no memory
+ * until it is. Their content afterwards is unspecified (0 or 0xFF). For room
+ * whose content is used up, such as the source of a large move inside a
+ * buffer, so that a copy left behind is neither kept nor counted. */
+M_API void M_mem_wipe_release(void *ptr, size_t len);
+
 /* Out-of-memory callback: returns M_TRUE when memory may have been released
  * and the allocation should be tried again, M_FALSE when it has nothing more
  * to offer. */

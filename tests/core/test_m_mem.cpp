@@ -797,3 +797,30 @@ TEST(m_mem, lrc)
 	EXPECT_EQ(M_mem_calc_lrc(nullptr, 4), 0);
 	EXPECT_EQ(M_mem_calc_lrc("aa", 2), 0);
 }
+
+/* A wiped part of a kept block: its bytes no longer hold the old content, its
+ * whole pages are no longer resident, and nothing around it changes. Both a
+ * runtime block and a mapped one. */
+TEST(m_mem, wipe_release_wipes_the_part_and_gives_back_its_pages)
+{
+	const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+	for (size_t size : {static_cast<size_t>(256) << 10, m::detail::mem_map_threshold() + (4u << 20)}) {
+		auto *b = static_cast<unsigned char *>(M_malloc(size));
+		std::memset(b, 'A', size);
+		const size_t from = 3 * page + 17;
+		const size_t len  = size / 2;
+		M_mem_wipe_release(b + from, len);
+		unsigned char *whole    = b + from + (page - reinterpret_cast<uintptr_t>(b + from) % page);
+		unsigned char  resident = 1;
+		ASSERT_EQ(mincore(whole, page, &resident), 0);
+		EXPECT_EQ(resident & 1, 0) << size;
+		for (size_t i = 0; i < size; i++) {
+			const bool inside = i >= from && i < from + len;
+			ASSERT_TRUE(inside ? b[i] != 'A' : b[i] == 'A') << size << " at " << i;
+		}
+		M_mem_wipe_release(nullptr, 10);
+		M_mem_wipe_release(b, 0);
+		EXPECT_EQ(b[0], 'A');
+		M_free(b);
+	}
+}

@@ -1208,6 +1208,37 @@ TEST(pgp_encrypt_detail, compress_after_head_inflates_to_head_then_data)
 	EXPECT_EQ(m::detail::compress_after_head_bound(65536, 1), 0u);
 }
 
+/* Two pieces compressed on two threads and joined must inflate to the same
+ * bytes as one piece, wherever the cut falls: the first piece ending in a
+ * stored, fixed or dynamic block, at any bit offset. */
+TEST(pgp_encrypt_detail, compress_after_head_in_two_pieces_inflates_the_same)
+{
+	const bytes head = {0xAE, 0, 0, 0, 6, 'b', 0, 0, 0, 0, 0};
+	bytes       noise(300000);
+	uint32_t    x = 12345;
+	for (unsigned char &c : noise)
+		c = static_cast<unsigned char>((x = x * 1103515245 + 12345) >> 24);
+	const bytes text = csv_text(200000);
+	for (const bytes *src : std::initializer_list<const bytes *>{&text, &noise}) {
+		const size_t bound = m::detail::compress_after_head_bound(head.size(), src->size());
+		for (size_t split : {size_t(1), size_t(7), size_t(1000), src->size() / 3, src->size() / 2, src->size() - 1}) {
+			bytes  dst(bound);
+			size_t n = bound;
+			ASSERT_TRUE(m::detail::compress_after_head(dst.data(), &n, head.data(), head.size(), src->data(),
+			                                           src->size(), split))
+			    << split;
+			bytes  back(head.size() + src->size() + 1);
+			uLongf bl = (uLongf)back.size();
+			ASSERT_EQ(uncompress(back.data(), &bl, dst.data(), (uLong)n), Z_OK) << split;
+			EXPECT_TRUE(bytes(back.begin() + (long)head.size(), back.begin() + (long)bl) == *src) << split;
+		}
+	}
+	unsigned char d[64];
+	size_t        n = sizeof(d);
+	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), head.size(), text.data(), 10, 10));
+	EXPECT_EQ(m::detail::compress_split_point(1000), 0u);
+}
+
 TEST(pgp_encrypt_detail, cipher_without_provider_fails_cleanly)
 {
 	/* A fresh process whose OpenSSL cannot find its legacy provider: CAST5
