@@ -586,6 +586,20 @@ void M_hashtable_merge(M_hashtable_t **dest, M_hashtable_t *src)
 	const void *cur_key      = nullptr;
 	bool        cur_existing = false;
 
+	/* The keys that *dest already had are released only once src is gone: an
+     * ordered enumeration finds each next key by a lookup in src, which
+     * compares it with the keys still stored there. */
+	void **spent     = nullptr;
+	size_t spent_len = 0;
+	size_t spent_cap = 0;
+	auto   release   = [&](const void *key) {
+        if (spent_len == spent_cap) {
+            spent_cap = spent_cap == 0 ? 16 : spent_cap * 2;
+            spent     = static_cast<void **>(M_realloc(spent, spent_cap * sizeof(*spent)));
+        }
+        spent[spent_len++] = const_cast<void *>(key);
+	};
+
 	M_hashtable_enum_t he;
 	const void        *k;
 	const void        *v;
@@ -593,7 +607,7 @@ void M_hashtable_merge(M_hashtable_t **dest, M_hashtable_t *src)
 	while (M_hashtable_enumerate_next(src, &he, &k, &v)) {
 		if (k != cur_key) {
 			if (cur_existing)
-				src_key_free(const_cast<void *>(cur_key));
+				release(cur_key);
 			cur_key         = k;
 			const entry *de = find_entry(d, k, nullptr);
 			/* A key pointer shared by both tables belongs to *dest already;
@@ -603,9 +617,12 @@ void M_hashtable_merge(M_hashtable_t **dest, M_hashtable_t *src)
 		insert_int(d, k, v, dup_mode::none);
 	}
 	if (cur_existing)
-		src_key_free(const_cast<void *>(cur_key));
+		release(cur_key);
 
 	M_hashtable_destroy(src, M_FALSE);
+	for (size_t i = 0; i < spent_len; i++)
+		src_key_free(spent[i]);
+	M_free(spent);
 }
 
 } /* extern "C" */
