@@ -5,6 +5,7 @@
 #include "sys/m_time.h"
 #include "tests/test_util.h"
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -16,14 +17,7 @@ namespace {
 
 M_time_tm_t make_tm(int64_t y, int64_t mo, int64_t d, int64_t h = 0, int64_t mi = 0, int64_t s = 0)
 {
-	M_time_tm_t tm{};
-	tm.year  = y;
-	tm.month = mo;
-	tm.day   = d;
-	tm.hour  = h;
-	tm.min   = mi;
-	tm.sec   = s;
-	return tm;
+	return M_time_tm_t{mo, d, y, 0, h, mi, s, 0, 0, 0, 0, {}};
 }
 
 /* The fields of tm against a struct tm of the C library, as one string each
@@ -347,41 +341,23 @@ TEST(m_time, local_with_zone_object)
 TEST(m_time, zone_map_shape)
 {
 	/* Sorted by zone name; the region flag follows the name's first part
-	 * (the flags in enum order); each Windows name has one main row. */
-	const char                 *regions[] = {"Africa",    "America", "Antarctica", "Arctic",  "Asia", "Atlantic",
-	                                         "Australia", "Europe",  "Indian",     "Pacific", "Etc"};
-	std::map<std::string, int>  mains;
-	size_t                      rows = 0;
-	const M_time_tz_zone_map_t *r    = M_time_tz_zone_map;
-	for (; r->zone_name != nullptr; r++, rows++) {
-		ASSERT_NE(r->windows_name, nullptr);
-		EXPECT_TRUE(rows == 0 || std::strcmp(r[-1].zone_name, r->zone_name) < 0) << r->zone_name;
-		const std::string first = std::string(r->zone_name).substr(0, std::string(r->zone_name).find('/'));
-		uint32_t          want  = 0;
-		for (size_t i = 0; i < std::size(regions); i++)
-			want = first == regions[i] ? 1u << (i + 1) : want;
-		EXPECT_EQ(r->region, want) << r->zone_name;
+	 * (the flags in enum order); each of the 100 Windows names has exactly
+	 * one main row. */
+	const std::string               regions[] = {"Africa",    "America", "Antarctica", "Arctic",  "Asia", "Atlantic",
+	                                             "Australia", "Europe",  "Indian",     "Pacific", "Etc"};
+	std::map<std::string, uint32_t> mains;
+	const M_time_tz_zone_map_t     *r = M_time_tz_zone_map;
+	for (; r->zone_name != nullptr; r++) {
+		const std::string name = r->zone_name;
+		EXPECT_TRUE(r == M_time_tz_zone_map || std::strcmp(r[-1].zone_name, r->zone_name) < 0) << name;
+		const size_t region = std::find(regions, regions + 11, name.substr(0, name.find('/'))) - regions;
+		EXPECT_EQ(r->region, 2u << region) << name;
 		EXPECT_LE(r->main, 1u);
-		mains[r->windows_name] += static_cast<int>(r->main);
+		mains[r->windows_name] += r->main;
 	}
 	EXPECT_TRUE(r->windows_name == nullptr && r->region == 0 && r->main == 0);
-	EXPECT_EQ(rows, 428u);
+	EXPECT_EQ(r - M_time_tz_zone_map, 428);
 	EXPECT_EQ(mains.size(), 100u);
 	for (const auto &m : mains)
-		EXPECT_EQ(m.second, 1) << m.first;
-
-	const struct {
-		const char *zone, *windows;
-		uint32_t    main;
-	} known[] = {{"America/New_York", "Eastern Standard Time", 1},
-	             {"Europe/Zurich", "W. Europe Standard Time", 0},
-	             {"Etc/UTC", "UTC", 1}};
-	for (const auto &c : known) {
-		r = M_time_tz_zone_map;
-		while (r->zone_name != nullptr && std::strcmp(r->zone_name, c.zone) != 0)
-			r++;
-		ASSERT_NE(r->zone_name, nullptr) << c.zone;
-		EXPECT_STREQ(r->windows_name, c.windows);
-		EXPECT_EQ(r->main, c.main) << c.zone;
-	}
+		EXPECT_EQ(m.second, 1u) << m.first;
 }
