@@ -350,15 +350,13 @@ TEST(m_mem, out_of_memory_walks_the_callbacks_then_aborts)
 		std::vector<std::pair<char, M_malloc_error_cb>> ops; /* '+', '-', or '0' for clear */
 		size_t                                          size;
 		const char                                     *output;
-	} cases[] = {
-	    {{}, 8, ""},
-	    {{}, SIZE_MAX - 16, ""}, /* the largest accepted size reaches the runtime */
-	    {{{'+', cb_a}, {'+', cb_b}}, 8, "BA"},
-	    {{{'+', cb_a}, {'+', cb_retry}, {'+', cb_b}}, 8, "BRA"},
-	    {{{'+', cb_a}, {'+', cb_b}, {'+', cb_c}, {'-', cb_b}}, 8, "CA"},
-	    {{{'+', cb_a}, {'+', cb_b}, {'+', cb_a}, {'-', cb_a}}, 8, "AB"},
-	    {{{'+', cb_a}, {'+', cb_b}, {'0', nullptr}}, 8, ""},
-	};
+	} cases[] = {{{}, 8, ""},
+	             {{}, SIZE_MAX - 16, ""},
+	             {{{'+', cb_a}, {'+', cb_b}}, 8, "BA"},
+	             {{{'+', cb_a}, {'+', cb_retry}, {'+', cb_b}}, 8, "BRA"},
+	             {{{'+', cb_a}, {'+', cb_b}, {'+', cb_c}, {'-', cb_b}}, 8, "CA"},
+	             {{{'+', cb_a}, {'+', cb_b}, {'+', cb_a}, {'-', cb_a}}, 8, "AB"},
+	             {{{'+', cb_a}, {'+', cb_b}, {'0', nullptr}}, 8, ""}};
 	for (const auto &c : cases) {
 		EXPECT_EXIT(
 		    {
@@ -388,22 +386,20 @@ TEST(m_mem, corrupt_header_ends_process)
 	const struct {
 		void (*run)();
 		const char *output;
-	} cases[] = {
-	    {[] { M_free(set_header_size(M_malloc(16), 0)); }, corrupt},
-	    {[] { M_free(set_header_size(M_malloc(16), UINT64_MAX)); }, corrupt},
-	    {[] { (void)!M_realloc(set_header_size(M_malloc(16), UINT64_MAX), 32); }, corrupt},
-	    {[] { (void)!M_realloc_zero(set_header_size(M_malloc(16), 0), 8); }, corrupt},
-	    {[] { M_free(reinterpret_cast<void *>(16)); }, corrupt},
-	    {[] { M_free(reinterpret_cast<void *>(UINTPTR_MAX)); }, "^M_free\\(\\): invalid pointer address\n$"},
-	    {[] {
-		     runtime_guard g;
-		     Fake::keep = true;
-		     void *p    = M_malloc(24);
-		     M_free(p);
-		     M_free(p);
-	     },
-	     corrupt},
-	};
+	} cases[] = {{[] { M_free(set_header_size(M_malloc(16), 0)); }, corrupt},
+	             {[] { M_free(set_header_size(M_malloc(16), UINT64_MAX)); }, corrupt},
+	             {[] { (void)!M_realloc(set_header_size(M_malloc(16), UINT64_MAX), 32); }, corrupt},
+	             {[] { (void)!M_realloc_zero(set_header_size(M_malloc(16), 0), 8); }, corrupt},
+	             {[] { M_free(reinterpret_cast<void *>(16)); }, corrupt},
+	             {[] { M_free(reinterpret_cast<void *>(UINTPTR_MAX)); }, "^M_free\\(\\): invalid pointer address\n$"},
+	             {[] {
+		              runtime_guard g;
+		              Fake::keep = true;
+		              void *p    = M_malloc(24);
+		              M_free(p);
+		              M_free(p);
+	              },
+	              corrupt}};
 	for (const auto &c : cases)
 		EXPECT_EXIT(c.run(), testing::KilledBySignal(SIGABRT), c.output);
 }
@@ -465,13 +461,10 @@ TEST(m_mem, search_and_count)
 		const char *needle;
 		size_t      nlen;
 		long        first, last; /* offset, -1 none */
-	} cases[] = {
-	    {"abcabc", 6, "bc", 2, 1, 4},    {"abcabc", 6, "abc", 3, 0, 3},  {"abcabc", 6, "abcabc", 6, 0, 0},
-	    {"abcabd", 6, "abd", 3, 3, 3},   {"abc", 3, "abcd", 4, -1, -1},  {"aaab", 4, "aab", 3, 1, 1},
-	    {"abcabc", 6, "x", 1, -1, -1},   {"abcabc", 6, "", 0, 0, 0}, /* empty needle: hay */
-	    {"abcabc", 6, nullptr, 3, 0, 0}, {"a\0b\0b", 5, "\0b", 2, 1, 3}, {"abc", 0, "a", 1, -1, -1},
-	    {"abc", 0, nullptr, 0, -1, -1},
-	};
+	} cases[] = {{"abcabc", 6, "bc", 2, 1, 4},   {"abcabc", 6, "abc", 3, 0, 3}, {"abcabc", 6, "abcabc", 6, 0, 0},
+	             {"abcabd", 6, "abd", 3, 3, 3},  {"abc", 3, "abcd", 4, -1, -1}, {"aaab", 4, "aab", 3, 1, 1},
+	             {"abcabc", 6, "x", 1, -1, -1},  {"abcabc", 6, "", 0, 0, 0},    {"abcabc", 6, nullptr, 3, 0, 0},
+	             {"a\0b\0b", 5, "\0b", 2, 1, 3}, {"abc", 0, "a", 1, -1, -1},    {"abc", 0, nullptr, 0, -1, -1}};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(testing::Message() << c.hay << "/" << c.hlen << "/" << c.nlen);
 		EXPECT_EQ(M_mem_mem(c.hay, c.hlen, c.needle, c.nlen), c.first < 0 ? nullptr : c.hay + c.first);

@@ -57,39 +57,37 @@ void expect_rows(const std::vector<std::pair<std::string, std::string>> &rows)
 
 TEST(m_str, copies_and_in_place_changes)
 {
-	expect_rows({
-	    {take(M_strdup("")), ""},
-	    {take(M_strdup_max("abcdef", 3)), "abc"},
-	    {take(M_strdup_max("ab", 3)), "ab"},
-	    {take(M_strdup_max("ab", 0)), ""},
-	    {take(M_strdup_upper("aBc1")), "ABC1"},
-	    {take(M_strdup_upper_max("abcd", 2)), "AB"},
-	    {take(M_strdup_lower("AbC1")), "abc1"},
-	    {take(M_strdup_lower_max("ABCD", 3)), "abc"},
-	    {take(M_strdup_title("hELLO wORLD")), "Hello World"},
-	    {take(M_strdup_title_max("hello world", 7)), "Hello W"}, /* copy first, then title */
-	    {take(M_strdup_trim("  a b \n")), "a b"},
-	    {take(M_strdup_trim_max("  ab   cd", 5)), "ab"},
-	    {ip("  a b  ", M_str_trim), "a b"},
-	    {ip("   ", M_str_trim), ""},
-	    {ip("\t\r\n x \v\f", M_str_trim), "x"},
-	    {ip("  ab  cd  ", M_str_trim_max, 6), "ab"},
-	    {ip(" a ", M_str_trim_max, 0), " a "},
-	    {ip("Hello, World 1", M_str_upper), "HELLO, WORLD 1"},
-	    {ip("Hello, World 1", M_str_lower), "hello, world 1"},
-	    {ip("abcdef", M_str_upper_max, 3), "ABCdef"},
-	    {ip("ABCDEF", M_str_lower_max, 1), "aBCDEF"},
-	    {ip("the  QUICK\tbrown", M_str_title), "The  Quick\tBrown"},
-	    {ip("aa bb", M_str_title_max, 2), "Aa bb"},
-	    {ip("\xe9t\xe9", M_str_upper), "\xe9T\xe9"}, /* only ASCII letters change */
-	    {ip(" a b\tc\r\nd ", M_str_delete_spaces), "abcd"},
-	    {ip("a\r\nb\nc\r", M_str_delete_newlines), "abc"},
-	    {ip("a.b.c", M_str_replace_chr, '.', '/'), "a/b/c"},
-	    {ip("a.b.c", M_str_replace_chr, '.', '\0'), "a.b.c"}, /* would cut: refused */
-	    {ip("key=value=x", M_str_split_on_char, '='), "value=x"},
-	    {ip("novalue", M_str_split_on_char, '='), ""},
-	    {ip("novalue", M_str_split_on_char, '\0'), "<NULL>"},
-	});
+	expect_rows({{take(M_strdup("")), ""},
+	             {take(M_strdup_max("abcdef", 3)), "abc"},
+	             {take(M_strdup_max("ab", 3)), "ab"},
+	             {take(M_strdup_max("ab", 0)), ""},
+	             {take(M_strdup_upper("aBc1")), "ABC1"},
+	             {take(M_strdup_upper_max("abcd", 2)), "AB"},
+	             {take(M_strdup_lower("AbC1")), "abc1"},
+	             {take(M_strdup_lower_max("ABCD", 3)), "abc"},
+	             {take(M_strdup_title("hELLO wORLD")), "Hello World"},
+	             {take(M_strdup_title_max("hello world", 7)), "Hello W"}, /* copy first, then title */
+	             {take(M_strdup_trim("  a b \n")), "a b"},
+	             {take(M_strdup_trim_max("  ab   cd", 5)), "ab"},
+	             {ip("  a b  ", M_str_trim), "a b"},
+	             {ip("   ", M_str_trim), ""},
+	             {ip("\t\r\n x \v\f", M_str_trim), "x"},
+	             {ip("  ab  cd  ", M_str_trim_max, 6), "ab"},
+	             {ip(" a ", M_str_trim_max, 0), " a "},
+	             {ip("Hello, World 1", M_str_upper), "HELLO, WORLD 1"},
+	             {ip("Hello, World 1", M_str_lower), "hello, world 1"},
+	             {ip("abcdef", M_str_upper_max, 3), "ABCdef"},
+	             {ip("ABCDEF", M_str_lower_max, 1), "aBCDEF"},
+	             {ip("the  QUICK\tbrown", M_str_title), "The  Quick\tBrown"},
+	             {ip("aa bb", M_str_title_max, 2), "Aa bb"},
+	             {ip("\xe9t\xe9", M_str_upper), "\xe9T\xe9"}, /* only ASCII letters change */
+	             {ip(" a b\tc\r\nd ", M_str_delete_spaces), "abcd"},
+	             {ip("a\r\nb\nc\r", M_str_delete_newlines), "abc"},
+	             {ip("a.b.c", M_str_replace_chr, '.', '/'), "a/b/c"},
+	             {ip("a.b.c", M_str_replace_chr, '.', '\0'), "a.b.c"}, /* would cut: refused */
+	             {ip("key=value=x", M_str_split_on_char, '='), "value=x"},
+	             {ip("novalue", M_str_split_on_char, '='), ""},
+	             {ip("novalue", M_str_split_on_char, '\0'), "<NULL>"}});
 	EXPECT_STREQ(M_str_safe(nullptr), ""); /* NULL reads as empty */
 	EXPECT_EQ(M_str_len_max("abc", 2), 2u);
 	const char raw[3] = {'x', 'y', 'z'}; /* the limit keeps the scan inside an unterminated array */
@@ -124,28 +122,26 @@ TEST(m_str, search)
 	const char *s = "abcabc", *h = "Hello World";
 	const struct {
 		long got, want;
-	} cases[] = {
-	    {off(s, M_str_chr(s, 'b')), 1},
-	    {off(s, M_str_rchr(s, 'b')), 4},
-	    {off(s, M_str_chr(s, 'x')), -1},
-	    {off(s, M_str_str(s, "ca")), 2},
-	    {off(s, M_str_str(s, "cb")), -1},
-	    {off(s, M_str_str(s, "")), 0},
-	    {off(s, M_str_str(s, nullptr)), 0},
-	    {off(h, M_str_casestr(h, "WORLD")), 6},
-	    {off(h, M_str_casestr(h, "worlds")), -1},
-	    {off(h, M_str_casestr(h, nullptr)), 0},
-	    {static_cast<long>(M_str_casestr_pos(h, "o w")), 4},
-	    {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
-	    {M_str_casestr_pos(h, nullptr) == SIZE_MAX, 1},
-	    {off(s, M_str_find_first_from_charset(s, "xc")), 2},
-	    {off(s, M_str_find_first_from_charset(s, "xy")), -1},
-	    {off(s, M_str_find_first_from_charset(s, "")), -1},
-	    {off(s, M_str_find_first_not_from_charset(s, "ab")), 2},
-	    {off(s, M_str_find_first_not_from_charset(s, "abc")), -1},
-	    {off(s, M_str_find_first_not_from_charset(s, nullptr)), 0},
-	    {off("", M_str_find_first_not_from_charset("", nullptr)), -1},
-	};
+	} cases[] = {{off(s, M_str_chr(s, 'b')), 1},
+	             {off(s, M_str_rchr(s, 'b')), 4},
+	             {off(s, M_str_chr(s, 'x')), -1},
+	             {off(s, M_str_str(s, "ca")), 2},
+	             {off(s, M_str_str(s, "cb")), -1},
+	             {off(s, M_str_str(s, "")), 0},
+	             {off(s, M_str_str(s, nullptr)), 0},
+	             {off(h, M_str_casestr(h, "WORLD")), 6},
+	             {off(h, M_str_casestr(h, "worlds")), -1},
+	             {off(h, M_str_casestr(h, nullptr)), 0},
+	             {static_cast<long>(M_str_casestr_pos(h, "o w")), 4},
+	             {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
+	             {M_str_casestr_pos(h, nullptr) == SIZE_MAX, 1},
+	             {off(s, M_str_find_first_from_charset(s, "xc")), 2},
+	             {off(s, M_str_find_first_from_charset(s, "xy")), -1},
+	             {off(s, M_str_find_first_from_charset(s, "")), -1},
+	             {off(s, M_str_find_first_not_from_charset(s, "ab")), 2},
+	             {off(s, M_str_find_first_not_from_charset(s, "abc")), -1},
+	             {off(s, M_str_find_first_not_from_charset(s, nullptr)), 0},
+	             {off("", M_str_find_first_not_from_charset("", nullptr)), -1}};
 	for (size_t i = 0; i < std::size(cases); i++)
 		EXPECT_EQ(cases[i].got, cases[i].want) << "row " << i;
 }
@@ -165,8 +161,7 @@ TEST(m_str, class_predicates_agree_with_the_character_classes)
 	    {M_str_isalpha, M_str_isalpha_max, M_chr_isalpha}, {M_str_isalphasp, M_str_isalphasp_max, M_chr_isalphasp},
 	    {M_str_isspace, M_str_isspace_max, M_chr_isspace}, {M_str_isascii, M_str_isascii_max, M_chr_isascii},
 	    {M_str_isgraph, M_str_isgraph_max, M_chr_isgraph}, {M_str_isprint, M_str_isprint_max, M_chr_isprint},
-	    {M_str_isdec, M_str_isdec_max, M_chr_isdec},       {nullptr, nullptr, M_chr_islower},
-	};
+	    {M_str_isdec, M_str_isdec_max, M_chr_isdec},       {nullptr, nullptr, M_chr_islower}};
 	for (const auto &k : classes) {
 		char member = 1, other = 1;
 		while (!k.chr(member))
@@ -260,18 +255,14 @@ TEST(m_str, justify)
 		const char *out; /* NULL: refused */
 	};
 	const Case cases[] = {
-	    {"abc", 0, 5, "**abc"},    {"abc", 1, 5, "abc**"},  {"abc", 2, 5, "**abc"},
-	    {"abc", 3, 5, "abc**"},    {"abc", 4, 5, "**abc"},  {"abc", 5, 5, "abc**"},
-	    {"abc", 6, 5, "abc"},      {"abc", 7, 5, "abc"},    {"abc", 8, 5, "*abc*"},
-	    {"abc", 9, 5, "*abc*"},    {"abc", 10, 5, "*abc*"}, {"abc", 8, 6, "**abc*"},
-	    {"abc", 10, 7, "**abc**"}, {"abcdef", 0, 3, "def"}, {"abcdef", 1, 3, "def"},
-	    {"abcdef", 2, 3, "abc"},   {"abcdef", 3, 3, "abc"}, {"abcdef", 4, 3, nullptr},
-	    {"abcdef", 5, 3, nullptr}, {"abcdef", 6, 3, "abc"}, {"abcdef", 7, 3, "def"},
-	    {"abcdef", 8, 3, "def"},   {"abcdef", 9, 3, "abc"}, {"abcdef", 10, 3, nullptr},
-	    {"abc", 4, 3, "abc"}, /* exactly the width: not refused */
-	    {"ab", 6, 5, "ab"},        {"", 0, 3, "***"},       {nullptr, 1, 2, "**"},
-	    {"abc", 11, 5, nullptr}, /* unknown type */
-	};
+	    {"abc", 0, 5, "**abc"},    {"abc", 1, 5, "abc**"},    {"abc", 2, 5, "**abc"},    {"abc", 3, 5, "abc**"},
+	    {"abc", 4, 5, "**abc"},    {"abc", 5, 5, "abc**"},    {"abc", 6, 5, "abc"},      {"abc", 7, 5, "abc"},
+	    {"abc", 8, 5, "*abc*"},    {"abc", 9, 5, "*abc*"},    {"abc", 10, 5, "*abc*"},   {"abc", 8, 6, "**abc*"},
+	    {"abc", 10, 7, "**abc**"}, {"abcdef", 0, 3, "def"},   {"abcdef", 1, 3, "def"},   {"abcdef", 2, 3, "abc"},
+	    {"abcdef", 3, 3, "abc"},   {"abcdef", 4, 3, nullptr}, {"abcdef", 5, 3, nullptr}, {"abcdef", 6, 3, "abc"},
+	    {"abcdef", 7, 3, "def"},   {"abcdef", 8, 3, "def"},   {"abcdef", 9, 3, "abc"},   {"abcdef", 10, 3, nullptr},
+	    {"abc", 4, 3, "abc"},      {"ab", 6, 5, "ab"},        {"", 0, 3, "***"},         {nullptr, 1, 2, "**"},
+	    {"abc", 11, 5, nullptr}};
 	for (const Case &c : cases) {
 		const auto        type  = static_cast<M_str_justify_type_t>(c.type);
 		const std::string label = std::string(c.src ? c.src : "NULL") + " type " + std::to_string(c.type) + " width " +
@@ -386,7 +377,7 @@ TEST(m_str, explode_and_implode)
 	    {take(M_str_implode(',', '"', '"', const_cast<char **>(lead), 1, 0)), "\" x\""},
 	    {take(M_str_implode(',', '"', '"', const_cast<char **>(empty), 1, 0)), ""},
 	    {take(M_str_implode_int('|', ints, 3)), "1|-20|-9223372036854775808"},
-	    {take(M_str_implode(',', 0, 0, parts, n, 0)), "x,,y,"}, /* the inverse of explode */
+	    {take(M_str_implode(',', 0, 0, parts, n, 0)), "x,,y,"} /* the inverse of explode */
 	});
 	M_str_explode_free(parts, n);
 }
@@ -401,42 +392,41 @@ TEST(m_str, quoting_and_replacing)
 		EXPECT_TRUE(M_str_quote_if_necessary(&out, s, '"', '"', ','));
 		return take(out);
 	};
-	expect_rows({
-	    {take(M_str_quote("ab\"c", '"', '\\')), "\"ab\\\"c\""},
-	    {take(M_str_quote("a\\b", '"', '\\')), "\"a\\\\b\""},
-	    {take(M_str_quote("a\"b", '"', '"')), "\"a\"\"b\""},
-	    {take(M_str_quote("a\"b", '"', 0)), "\"a\"\"b\""},
-	    {take(M_str_quote(nullptr, '"', '"')), "\"\""},
-	    {take(M_str_quote("abc", 0, '"')), "<NULL>"},
-	    {take(M_str_quote_max("abcdef", '\'', '\\', 3)), "'abc'"},
-	    {quote_if("a,b"), "\"a,b\""},
-	    {quote_if("x "), "\"x \""},
-	    {quote_if("l1\nl2"), "\"l1\nl2\""},
-	    {ip("  \"ab\\\"c\\\\d\"  ", M_str_unquote, '"', '\\'), "ab\"c\\d"},
-	    {ip("\"a\"\"b\"", M_str_unquote, '"', '"'), "a\"b"},
-	    {ip(" not quoted ", M_str_unquote, '"', '"'), "not quoted"},
-	    {ip("\"", M_str_unquote, '"', '"'), "\""},
-	    {ip("\"\"", M_str_unquote, '"', '"'), ""},
-	    {ip("'abc'tail", M_str_unquote_max, '\'', '\\', 5), "abc"},
-	    {take(M_strdup_unquote("'x''y'", '\'', '\'')), "x'y"},
-	    {take(M_strdup_unquote_max("'x'yz", '\'', '\'', 3)), "x"},
-	    {ip("keep \"drop, \\\"this\" end", M_str_remove_quoted, '"', '\\'), "keep  end"},
-	    {ip("keep \"take \\\"this\" and \"that\"", M_str_keep_quoted, '"', '\\'), "take \"thisthat"},
-	    {ip("x 'a''b' y", M_str_keep_quoted, '\'', '\''), "a'b"},
-	    {ip("f(x) + g(y)", M_str_remove_bracketed, '(', ')'), "f + g"},
-	    {ip("f(x) + g(y)", M_str_keep_bracketed, '(', ')'), "xy"},
-	    {ip("a(b\")\"c)d", M_str_remove_bracketed_quoted, '(', ')', '"', '"'), "ad"},
-	    {ip("a(b\")\"c)d", M_str_keep_bracketed_quoted, '(', ')', '"', '"'), "b\")\"c"},
-	    {ip("a(open", M_str_remove_bracketed, '(', ')'), "a"},
-	    {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, "--")), "a--b--c"},
-	    {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, nullptr)), "abc"},
-	    {take(M_strdup_replace_charset("a,b", nullptr, 2, "x")), "a,b"},
-	    {take(M_strdup_replace_str("aaa", "aa", "b")), "ba"},
-	    {take(M_strdup_replace_str("a.b.c", ".", "::")), "a::b::c"},
-	    {take(M_strdup_replace_str("abc", "abc", nullptr)), ""},
-	    {take(M_strdup_replace_str("abc", "", "x")), "abc"},
-	    {take(M_strdup_replace_str("abc", nullptr, "x")), "abc"},
-	});
+	expect_rows(
+	    {{take(M_str_quote("ab\"c", '"', '\\')), "\"ab\\\"c\""},
+	     {take(M_str_quote("a\\b", '"', '\\')), "\"a\\\\b\""},
+	     {take(M_str_quote("a\"b", '"', '"')), "\"a\"\"b\""},
+	     {take(M_str_quote("a\"b", '"', 0)), "\"a\"\"b\""},
+	     {take(M_str_quote(nullptr, '"', '"')), "\"\""},
+	     {take(M_str_quote("abc", 0, '"')), "<NULL>"},
+	     {take(M_str_quote_max("abcdef", '\'', '\\', 3)), "'abc'"},
+	     {quote_if("a,b"), "\"a,b\""},
+	     {quote_if("x "), "\"x \""},
+	     {quote_if("l1\nl2"), "\"l1\nl2\""},
+	     {ip("  \"ab\\\"c\\\\d\"  ", M_str_unquote, '"', '\\'), "ab\"c\\d"},
+	     {ip("\"a\"\"b\"", M_str_unquote, '"', '"'), "a\"b"},
+	     {ip(" not quoted ", M_str_unquote, '"', '"'), "not quoted"},
+	     {ip("\"", M_str_unquote, '"', '"'), "\""},
+	     {ip("\"\"", M_str_unquote, '"', '"'), ""},
+	     {ip("'abc'tail", M_str_unquote_max, '\'', '\\', 5), "abc"},
+	     {take(M_strdup_unquote("'x''y'", '\'', '\'')), "x'y"},
+	     {take(M_strdup_unquote_max("'x'yz", '\'', '\'', 3)), "x"},
+	     {ip("keep \"drop, \\\"this\" end", M_str_remove_quoted, '"', '\\'), "keep  end"},
+	     {ip("keep \"take \\\"this\" and \"that\"", M_str_keep_quoted, '"', '\\'), "take \"thisthat"},
+	     {ip("x 'a''b' y", M_str_keep_quoted, '\'', '\''), "a'b"},
+	     {ip("f(x) + g(y)", M_str_remove_bracketed, '(', ')'), "f + g"},
+	     {ip("f(x) + g(y)", M_str_keep_bracketed, '(', ')'), "xy"},
+	     {ip("a(b\")\"c)d", M_str_remove_bracketed_quoted, '(', ')', '"', '"'), "ad"},
+	     {ip("a(b\")\"c)d", M_str_keep_bracketed_quoted, '(', ')', '"', '"'), "b\")\"c"},
+	     {ip("a(open", M_str_remove_bracketed, '(', ')'), "a"},
+	     {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, "--")), "a--b--c"},
+	     {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, nullptr)), "abc"},
+	     {take(M_strdup_replace_charset("a,b", nullptr, 2, "x")), "a,b"},
+	     {take(M_strdup_replace_str("aaa", "aa", "b")), "ba"},
+	     {take(M_strdup_replace_str("a.b.c", ".", "::")), "a::b::c"},
+	     {take(M_strdup_replace_str("abc", "abc", nullptr)), ""},
+	     {take(M_strdup_replace_str("abc", "", "x")), "abc"},
+	     {take(M_strdup_replace_str("abc", nullptr, "x")), "abc"}});
 	/* Round trip through quote and unquote. */
 	for (const char *s : {"", "a", "\"", "\\\"\\", "a\"\"b"}) {
 		char *quoted = M_str_quote(s, '"', '\\');
@@ -452,25 +442,23 @@ TEST(m_str, dot_money_out)
 	 * parse whole). */
 	const struct {
 		const char *in, *out;
-	} cases[] = {
-	    {"12.5", "12.50"},
-	    {"7", "7.00"},
-	    {"-0.05", "-0.05"}, /* not "-.05" */
-	    {"-.05", "<NULL>"}, /* the integer part is needed after a sign */
-	    {".5", "0.50"},
-	    {"1.2e1", "12.00"},
-	    {"  42  ", "42.00"},
-	    {"-0", "0.00"},
-	    {"92233720368547758.07", "92233720368547758.07"},
-	    {"-92233720368547758.08", "-92233720368547758.08"},
-	    {"92233720368547758.08", "<NULL>"},
-	    {"1.234", "<NULL>"},
-	    {"1,234.56", "<NULL>"},
-	    {"12abc", "<NULL>"},
-	    {"", "<NULL>"},
-	    {"1e300", "<NULL>"},
-	    {"0.12345678901234567890123", "<NULL>"}, /* truncated when read */
-	};
+	} cases[] = {{"12.5", "12.50"},
+	             {"7", "7.00"},
+	             {"-0.05", "-0.05"}, /* not "-.05" */
+	             {"-.05", "<NULL>"},
+	             {".5", "0.50"},
+	             {"1.2e1", "12.00"},
+	             {"  42  ", "42.00"},
+	             {"-0", "0.00"},
+	             {"92233720368547758.07", "92233720368547758.07"},
+	             {"-92233720368547758.08", "-92233720368547758.08"},
+	             {"92233720368547758.08", "<NULL>"},
+	             {"1.234", "<NULL>"},
+	             {"1,234.56", "<NULL>"},
+	             {"12abc", "<NULL>"},
+	             {"", "<NULL>"},
+	             {"1e300", "<NULL>"},
+	             {"0.12345678901234567890123", "<NULL>"}};
 	for (const auto &c : cases)
 		EXPECT_EQ(take(M_str_dot_money_out(c.in)), c.out) << c.in;
 }

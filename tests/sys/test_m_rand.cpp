@@ -39,14 +39,12 @@ struct Known {
 	uint64_t out[6];
 };
 
-constexpr Known kKnown[] = {
-    {1,
-     {0x1e2b664419ee5485ULL, 0xee943806e69bf110ULL, 0xefc4b97526d0ddfcULL, 0x3e5965d1744ead95ULL, 0x7ff0d340b3a8c7feULL,
-      0x00d11507db614a59ULL}},
-    {0xdeadbeef,
-     {0xef4966d5b9bc22b0ULL, 0x38a5cec8255c4360ULL, 0xf0ccd000fbff2e9fULL, 0x1ded3e533daa9961ULL, 0xf23ffb7ae8eb90fcULL,
-      0x69cb695fd5bf834eULL}},
-};
+constexpr Known kKnown[] = {{1,
+                             {0x1e2b664419ee5485ULL, 0xee943806e69bf110ULL, 0xefc4b97526d0ddfcULL,
+                              0x3e5965d1744ead95ULL, 0x7ff0d340b3a8c7feULL, 0x00d11507db614a59ULL}},
+                            {0xdeadbeef,
+                             {0xef4966d5b9bc22b0ULL, 0x38a5cec8255c4360ULL, 0xf0ccd000fbff2e9fULL,
+                              0x1ded3e533daa9961ULL, 0xf23ffb7ae8eb90fcULL, 0x69cb695fd5bf834eULL}}};
 
 } // namespace
 
