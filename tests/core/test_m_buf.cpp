@@ -701,48 +701,33 @@ TEST(m_buf, money_justified)
 		EXPECT_EQ(take(buf), std::string(c.plain) + c.dot);
 		EXPECT_EQ(M_buf_add_money_dot_just(nullptr, c.amount, c.width), *c.dot != '\0');
 	}
-	const struct {
-		int64_t     amount;
-		size_t      width;
-		const char *plain, *dot; /* unjustified, then justified */
-	} ints[] = {
-	    {1205, 7, "1205|0001205", "12.05|0012.05"},
-	    {-5, 6, "-5|-00005", "-0.05|-00.05"},
-	    {0, 4, "0|0000", "0.00|0.00"},
-	    {99, 3, "99|099", "0.99|"},
-	    {-105, 7, "-105|-000105", "-1.05|-001.05"},
-	    {INT64_MAX, 20, "9223372036854775807|09223372036854775807", "92233720368547758.07|92233720368547758.07"},
-	    {INT64_MIN, 20, "-9223372036854775808|-9223372036854775808", "-92233720368547758.08|"},
-	    {12345, 0, "12345|", "123.45|"}};
-	for (const auto &c : ints) {
-		SCOPED_TRACE(c.amount);
-		const std::string plain = c.plain, dot = c.dot;
-		M_buf_t          *buf = M_buf_create();
-		EXPECT_TRUE(M_buf_add_int_money(buf, c.amount));
-		M_buf_add_char(buf, '|');
-		EXPECT_EQ(M_buf_add_int_money_just(buf, c.amount, c.width), plain.back() != '|');
-		EXPECT_TRUE(M_buf_add_int_money_dot(buf, c.amount));
-		M_buf_add_char(buf, '|');
-		EXPECT_EQ(M_buf_add_int_money_dot_just(buf, c.amount, c.width), dot.back() != '|');
-		EXPECT_EQ(take(buf), plain + dot);
-		EXPECT_EQ(M_buf_add_int_money_just(nullptr, c.amount, c.width), plain.back() != '|');
-	}
-
-	/* The dotted text reads back as the same number of hundredths, and the
-	 * justified form is the plain form padded after its sign. */
-	std::mt19937_64 rng(42);
-	for (int i = 0; i < 5000; i++) {
-		const int64_t v   = static_cast<int64_t>(rng()) % (i % 3 == 0 ? 100000 : INT64_MAX);
-		M_buf_t      *buf = M_buf_create();
-		ASSERT_TRUE(M_buf_add_int_money_dot(buf, v));
-		const std::string text = take(buf);
-		buf                    = M_buf_create();
-		ASSERT_TRUE(M_buf_add_money(buf, text.c_str())) << text;
-		ASSERT_EQ(take(buf), std::to_string(v)) << text;
-		const size_t width = text.size() + static_cast<size_t>(rng() % 4), sign = v < 0;
+	/* Integer amounts, INT64_MIN and INT64_MAX among them: the plain text is
+	 * the decimal number, the dotted text reads back as the same number of
+	 * hundredths, the justified forms are the unjustified ones padded after
+	 * the sign, refused one character too narrow (and at width 0). */
+	std::mt19937_64      rng(42);
+	std::vector<int64_t> amounts{0, -1, -5, 99, -105, INT64_MAX, INT64_MIN};
+	for (int i = 0; i < 5000; i++)
+		amounts.push_back(static_cast<int64_t>(rng()) % (i % 3 == 0 ? 100000 : INT64_MAX));
+	for (const int64_t v : amounts) {
+		M_buf_t *buf = M_buf_create();
+		ASSERT_TRUE(M_buf_add_int_money(buf, v));
+		ASSERT_EQ(take(buf), std::to_string(v));
 		buf = M_buf_create();
-		ASSERT_TRUE(M_buf_add_int_money_dot_just(buf, v, width));
-		ASSERT_EQ(take(buf), text.substr(0, sign) + std::string(width - text.size(), '0') + text.substr(sign));
+		ASSERT_TRUE(M_buf_add_int_money_dot(buf, v));
+		const std::string dot = take(buf), plain = std::to_string(v);
+		buf = M_buf_create();
+		ASSERT_TRUE(M_buf_add_money(buf, dot.c_str())) << dot;
+		ASSERT_EQ(take(buf), plain) << dot;
+		const size_t sign = v < 0, extra = static_cast<size_t>(rng() % 4);
+		auto pad = [&](const std::string &t) { return t.substr(0, sign) + std::string(extra, '0') + t.substr(sign); };
+		buf      = M_buf_create();
+		ASSERT_TRUE(M_buf_add_int_money_dot_just(buf, v, dot.size() + extra));
+		ASSERT_TRUE(M_buf_add_int_money_just(buf, v, plain.size() + extra));
+		ASSERT_FALSE(M_buf_add_int_money_dot_just(buf, v, dot.size() - 1));
+		ASSERT_FALSE(M_buf_add_int_money_just(buf, v, plain.size() - 1));
+		ASSERT_EQ(take(buf), pad(dot) + pad(plain));
+		ASSERT_EQ(M_buf_add_int_money_just(nullptr, v, plain.size() - 1 + extra), extra > 0);
 	}
 }
 
