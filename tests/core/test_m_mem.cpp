@@ -307,23 +307,24 @@ M_bool cb_release(void)
 
 TEST(m_mem, callback_registration_rules)
 {
-	runtime_guard g;
-	EXPECT_FALSE(M_malloc_register_errorcb(nullptr));
-	EXPECT_FALSE(M_malloc_deregister_errorcb(nullptr));
-	EXPECT_FALSE(M_malloc_deregister_errorcb(cb_a)); /* none registered */
-	for (int i = 0; i < 12; i++)
-		EXPECT_TRUE(M_malloc_register_errorcb(i % 2 ? cb_a : cb_b)) << i; /* duplicates allowed */
-	EXPECT_FALSE(M_malloc_register_errorcb(cb_a));                        /* 13th user callback */
-	EXPECT_FALSE(M_malloc_deregister_errorcb(M_malloc_error));
-	EXPECT_FALSE(M_malloc_deregister_errorcb(cb_release)); /* not found */
-	EXPECT_TRUE(M_malloc_deregister_errorcb(cb_a));
-	EXPECT_TRUE(M_malloc_register_errorcb(cb_a)); /* a slot is free again */
-	EXPECT_FALSE(M_malloc_register_errorcb(cb_a));
+	/* In call order: NULL refused; deregistering what is not there fails;
+	 * duplicates allowed up to 12 user callbacks; the default handler cannot
+	 * be removed; a removal frees a slot; clearing twice does nothing. */
+	runtime_guard    g;
+	std::vector<int> got{M_malloc_register_errorcb(nullptr), M_malloc_deregister_errorcb(nullptr),
+	                     M_malloc_deregister_errorcb(cb_a)};
+	for (int i = 0; i < 13; i++)
+		got.push_back(M_malloc_register_errorcb(i % 2 ? cb_a : cb_b));
+	got.insert(got.end(),
+	           {M_malloc_deregister_errorcb(M_malloc_error), M_malloc_deregister_errorcb(cb_release),
+	            M_malloc_deregister_errorcb(cb_a), M_malloc_register_errorcb(cb_a), M_malloc_register_errorcb(cb_a)});
 	M_malloc_clear_errorcb();
-	M_malloc_clear_errorcb(); /* nothing registered: does nothing */
-	EXPECT_FALSE(M_malloc_deregister_errorcb(cb_a));
-	for (int i = 0; i < 12; i++)
-		EXPECT_TRUE(M_malloc_register_errorcb(cb_b));
+	M_malloc_clear_errorcb();
+	got.push_back(M_malloc_deregister_errorcb(cb_a));
+	for (int i = 0; i < 13; i++)
+		got.push_back(M_malloc_register_errorcb(cb_b));
+	EXPECT_EQ(got, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0,
+	                                 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}));
 
 	/* A callback that releases memory makes the retry succeed: newest first,
 	 * and the older ones are not asked once a retry succeeds. */
