@@ -482,6 +482,7 @@ TEST(m_buf, replace_quote_merge_join)
 		M_buf_t *buf = M_buf_create();
 		EXPECT_EQ(M_buf_add_str_replace(buf, c.in, c.search, c.repl), c.ok) << (c.in ? c.in : "NULL");
 		EXPECT_EQ(take(buf), c.out) << (c.in ? c.in : "NULL");
+		EXPECT_EQ(M_buf_add_str_replace(nullptr, c.in, c.search, c.repl), c.ok); /* a NULL buffer still checks */
 	}
 	M_buf_t *buf = M_buf_create();
 	EXPECT_TRUE(M_buf_add_bytes_replace(buf, "a\0b", 3, "\0", 1, "\\0", 2));
@@ -755,6 +756,7 @@ TEST(m_buf, decimal)
 		EXPECT_EQ(take(buf), std::string(c.text) + c.just);
 		EXPECT_TRUE(d.num == c.num && d.num_dec == c.places);
 		EXPECT_EQ(M_buf_add_decimal_just(nullptr, &d, c.to, c.width), *c.just != '\0');
+		EXPECT_EQ(M_buf_add_decimal(nullptr, &d, c.to), *c.text != '\0');
 	}
 	/* The longest text: 255 places. */
 	M_decimal_t tiny{-1, 255};

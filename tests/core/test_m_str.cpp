@@ -93,7 +93,7 @@ TEST(m_str, copies_and_in_place_changes)
 	const char raw[3] = {'x', 'y', 'z'}; /* the limit keeps the scan inside an unterminated array */
 	EXPECT_EQ(M_str_len_max(raw, sizeof(raw)), 3u);
 	EXPECT_EQ(M_str_len_max("abc", SIZE_MAX), 3u);
-	EXPECT_TRUE(M_str_isempty(""));
+	EXPECT_TRUE(M_str_isempty(nullptr) && M_str_isempty(""));
 	EXPECT_FALSE(M_str_isempty(" "));
 
 	/* Bounded copy and append: truncation is success for cpy; cat refuses
@@ -127,6 +127,7 @@ TEST(m_str, search)
 	             {static_cast<long>(M_str_casestr_pos(h, "o w")), 4},
 	             {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
 	             {M_str_casestr_pos(h, nullptr) == SIZE_MAX, 1},
+	             {M_str_casestr_pos(nullptr, "a") == SIZE_MAX, 1},
 	             {off(s, M_str_find_first_from_charset(s, "xc")), 2},
 	             {off(s, M_str_find_first_from_charset(s, "xy")), -1},
 	             {off(s, M_str_find_first_from_charset(s, "")), -1},
