@@ -422,17 +422,12 @@ TEST(m_mem, set_copy_move_eq)
 	EXPECT_EQ(M_mem_move(b, b + 3, 5), b);
 	EXPECT_STREQ(b, "456786789");
 
-	const char *x   = "abcde";
-	char        y[] = "abcde";
-	EXPECT_TRUE(M_mem_eq(nullptr, nullptr, 5)); /* same pointer */
-	EXPECT_FALSE(M_mem_eq(x, nullptr, 0));
-	EXPECT_TRUE(M_mem_eq(x, y, 0));
-	EXPECT_TRUE(M_mem_eq(x, y, 5));
-	y[4] = 'E';
-	EXPECT_FALSE(M_mem_eq(x, y, 5));
-	EXPECT_TRUE(M_mem_eq(x, y, 4));
-	y[0] = 'A';
-	EXPECT_FALSE(M_mem_eq(x, y, 5));
+	/* Equality: the same pointer (NULL too) is equal, NULL and another is
+	 * not, a difference at either end counts, len 0 compares nothing. */
+	const char *x = "abcde", *y = "abcdE", *z = "Abcde";
+	EXPECT_EQ((std::vector<int>{M_mem_eq(nullptr, nullptr, 5), M_mem_eq(x, nullptr, 0), M_mem_eq(x, y, 0),
+	                            M_mem_eq(x, "abcde", 5), M_mem_eq(x, y, 5), M_mem_eq(x, y, 4), M_mem_eq(x, z, 5)}),
+	          (std::vector<int>{1, 0, 1, 1, 0, 1, 0}));
 }
 
 TEST(m_mem, cmpsort_order)
@@ -484,12 +479,10 @@ TEST(m_mem, search_and_count)
 	EXPECT_EQ(M_mem_count(z, sizeof(z), 0), 3u);
 
 	uint8_t b[] = {1, 2, 3};
-	EXPECT_FALSE(M_mem_swap_bytes(b, 0, 0, 0));
-	EXPECT_FALSE(M_mem_swap_bytes(b, 3, 0, 3));
-	EXPECT_FALSE(M_mem_swap_bytes(b, 3, 3, 0));
-	EXPECT_TRUE(M_mem_swap_bytes(b, 3, 1, 1));
-	EXPECT_TRUE(M_mem_swap_bytes(b, 3, 0, 2));
-	EXPECT_EQ(b[0] * 100 + b[1] * 10 + b[2], 321);
+	EXPECT_EQ(
+	    (std::vector<int>{M_mem_swap_bytes(b, 0, 0, 0), M_mem_swap_bytes(b, 3, 0, 3), M_mem_swap_bytes(b, 3, 3, 0),
+	                      M_mem_swap_bytes(b, 3, 1, 1), M_mem_swap_bytes(b, 3, 0, 2), b[0], b[1], b[2]}),
+	    (std::vector<int>{0, 0, 0, 1, 1, 3, 2, 1}));
 }
 
 TEST(m_mem, checksums)
