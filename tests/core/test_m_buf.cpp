@@ -256,21 +256,21 @@ TEST(m_buf, text_appends)
 	M_buf_add_str_lower(buf, "CD");
 	/* Hex decoding: white space counts towards the length, which must be
 	 * even; a NULL buffer always fails. */
-	EXPECT_TRUE(M_buf_add_bytes_hex(buf, "0a1B"));
-	EXPECT_FALSE(M_buf_add_bytes_hex(buf, "abc"));
-	EXPECT_FALSE(M_buf_add_bytes_hex(buf, "0a 1b"));
-	EXPECT_TRUE(M_buf_add_bytes_hex(buf, "0a 1b "));
-	EXPECT_TRUE(M_buf_add_bytes_hex(buf, nullptr));
-	EXPECT_FALSE(M_buf_add_bytes_hex(nullptr, ""));
+	EXPECT_EQ((std::vector<int>{M_buf_add_bytes_hex(buf, "0a1B"), M_buf_add_bytes_hex(buf, "abc"),
+	                            M_buf_add_bytes_hex(buf, "0a 1b"), M_buf_add_bytes_hex(buf, "0a 1b "),
+	                            M_buf_add_bytes_hex(buf, nullptr), M_buf_add_bytes_hex(nullptr, "")}),
+	          (std::vector<int>{1, 0, 0, 1, 1, 0}));
 	EXPECT_EQ(M_buf_peek(buf)[M_buf_len(buf)], '\0');
 	EXPECT_EQ(take(buf), std::string("a\0b\xFE", 4) + "c---01ABABcd\x0a\x1b\x0a\x1b");
 
 	buf = M_buf_create();
-	EXPECT_EQ(M_buf_add_str_lines(buf, "one\ntwo\nthree", 5, 10, M_FALSE, "\r\n"), 3u);
-	EXPECT_EQ(M_buf_add_str_lines(buf, "", 5, 10, M_FALSE, "\n"), 0u);
-	EXPECT_EQ(M_buf_add_str_lines(buf, "a\nb\nc", 2, 10, M_TRUE, nullptr), 2u);
-	EXPECT_EQ(M_buf_add_str_lines(buf, "a\nb\nc", 2, 10, M_FALSE, "\n"), 0u);
-	EXPECT_EQ(M_buf_add_str_lines(nullptr, "a\nb", 5, 10, M_FALSE, "\n"), 2u); /* still counted */
+	/* Line counts; a NULL buffer still counts, too many lines are refused. */
+	EXPECT_EQ((std::vector<size_t>{M_buf_add_str_lines(buf, "one\ntwo\nthree", 5, 10, M_FALSE, "\r\n"),
+	                               M_buf_add_str_lines(buf, "", 5, 10, M_FALSE, "\n"),
+	                               M_buf_add_str_lines(buf, "a\nb\nc", 2, 10, M_TRUE, nullptr),
+	                               M_buf_add_str_lines(buf, "a\nb\nc", 2, 10, M_FALSE, "\n"),
+	                               M_buf_add_str_lines(nullptr, "a\nb", 5, 10, M_FALSE, "\n")}),
+	          (std::vector<size_t>{3, 0, 2, 0, 2}));
 	EXPECT_EQ(take(buf), "one\r\ntwo\r\nthree\r\nab");
 
 	/* Transforms: upper before lower, trimming white space at either end. */
