@@ -10,9 +10,9 @@
 /* GCC 12 at -O3 (a Release build) reports std::string and std::vector
  * copies it has inlined into a test as overlapping (-Wrestrict), out of
  * bounds (-Warray-bounds) or over-reading (-Wstringop-overread) where they
- * are none of these: known false positives of that release. TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict") ... _END()
- * turns the one warning off around the test where it fires; other compilers
- * see nothing. */
+ * are none of these: known false positives of that release.
+ * TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict") ... _END() turns the one
+ * warning off around the test where it fires; other compilers see nothing. */
 #define TEST_PRAGMA(x) _Pragma(#x)
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
 #define TEST_GCC12_FALSE_POSITIVE_BEGIN(warning)                                                                       \
@@ -26,19 +26,14 @@
 namespace test_util {
 
 /* Set (value non-NULL) or unset (value NULL) an environment variable for one
- * scope; the previous state comes back with restore() or the destructor. */
+ * scope; the previous state comes back with restore() (later calls do
+ * nothing) or the destructor. */
 class EnvGuard {
   public:
-	EnvGuard(const char *name, const char *value) : name_(name)
+	EnvGuard(const char *name, const char *value) : name_(name), had_(std::getenv(name) != nullptr)
 	{
-		const char *old = std::getenv(name);
-		had_            = old != nullptr;
-		if (had_)
-			old_ = old;
-		if (value != nullptr)
-			::setenv(name, value, 1);
-		else
-			::unsetenv(name);
+		old_ = had_ ? std::getenv(name) : "";
+		value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
 	}
 	~EnvGuard()
 	{
@@ -46,24 +41,16 @@ class EnvGuard {
 	}
 	EnvGuard(const EnvGuard &)            = delete;
 	EnvGuard &operator=(const EnvGuard &) = delete;
-
-	/* Put the previous state back now; later calls do nothing. */
-	void restore()
+	void      restore()
 	{
-		if (restored_)
-			return;
+		if (!restored_)
+			had_ ? ::setenv(name_.c_str(), old_.c_str(), 1) : ::unsetenv(name_.c_str());
 		restored_ = true;
-		if (had_)
-			::setenv(name_.c_str(), old_.c_str(), 1);
-		else
-			::unsetenv(name_.c_str());
 	}
 
   private:
-	std::string name_;
-	std::string old_;
-	bool        had_      = false;
-	bool        restored_ = false;
+	std::string name_, old_;
+	bool        had_, restored_ = false;
 };
 
 /* TZ set for one scope, with the C library told of the change both when it
@@ -79,8 +66,6 @@ class TzGuard {
 		env_.restore();
 		::tzset();
 	}
-	TzGuard(const TzGuard &)            = delete;
-	TzGuard &operator=(const TzGuard &) = delete;
 
   private:
 	EnvGuard env_;

@@ -15,61 +15,42 @@
 namespace {
 
 /* A runtime under the allocator that the tests control: it can refuse
- * requests (exhaustion) and can keep released blocks instead of freeing
- * them, so the bytes M_free left behind stay readable. */
-struct fake_runtime {
-	static inline bool                 fail_alloc   = false; /* every request fails */
-	static inline bool                 keep_blocks  = false; /* release keeps memory */
-	static inline size_t               last_request = 0;     /* bytes asked of the runtime */
-	static inline size_t               requests     = 0;
-	static inline size_t               releases     = 0;
-	static inline std::vector<void *> *kept         = nullptr;
+ * requests (exhaustion) and keep released blocks instead of freeing them,
+ * so the bytes M_free left behind stay readable. runtime_guard installs it
+ * for one scope. */
+struct Fake {
+	static inline bool                fail = false, keep = false;
+	static inline size_t              last = 0, requests = 0, releases = 0;
+	static inline std::vector<void *> kept;
 
 	static void *alloc(size_t len)
 	{
 		requests++;
-		last_request = len;
-		if (fail_alloc)
-			return nullptr;
-		return std::malloc(len);
+		last = len;
+		return fail ? nullptr : std::malloc(len);
 	}
-
 	static void release(void *p)
 	{
 		releases++;
-		if (keep_blocks)
-			kept->push_back(p);
-		else
-			std::free(p);
+		keep ? kept.push_back(p) : std::free(p);
 	}
 };
 
-/* Installs the fake runtime for one test and restores the real one. */
-class runtime_guard {
-  public:
+struct runtime_guard {
 	runtime_guard()
 	{
-		fake_runtime::fail_alloc   = false;
-		fake_runtime::keep_blocks  = false;
-		fake_runtime::last_request = 0;
-		fake_runtime::requests     = 0;
-		fake_runtime::releases     = 0;
-		fake_runtime::kept         = &kept_;
-		m::detail::mem_set_runtime(fake_runtime::alloc, fake_runtime::release);
+		Fake::fail = Fake::keep = false;
+		Fake::last = Fake::requests = Fake::releases = 0;
+		m::detail::mem_set_runtime(Fake::alloc, Fake::release);
 	}
 	~runtime_guard()
 	{
 		m::detail::mem_set_runtime(nullptr, nullptr);
-		for (void *p : kept_)
+		for (void *p : Fake::kept)
 			std::free(p);
-		fake_runtime::kept = nullptr;
+		Fake::kept.clear();
 		M_malloc_clear_errorcb();
 	}
-	runtime_guard(const runtime_guard &)            = delete;
-	runtime_guard &operator=(const runtime_guard &) = delete;
-
-  private:
-	std::vector<void *> kept_;
 };
 
 uint64_t header_size(const void *p)
@@ -79,9 +60,10 @@ uint64_t header_size(const void *p)
 	return v;
 }
 
-void set_header_size(void *p, uint64_t v)
+void *set_header_size(void *p, uint64_t v)
 {
 	std::memcpy(static_cast<unsigned char *>(p) - 16, &v, sizeof(v));
+	return p;
 }
 
 bool all_bytes(const void *p, size_t len, unsigned char b)
@@ -102,35 +84,44 @@ void say(const char *s)
 
 } // namespace
 
-/* ---- Allocation ---------------------------------------------------------- */
-
-TEST(m_mem, header_records_size_and_keeps_alignment)
+TEST(m_mem, header_size_alignment_and_wipe)
 {
 	runtime_guard g;
 	for (size_t size : {1, 7, 16, 100, 4096}) {
-		void *p = M_malloc(size);
+		auto *p = static_cast<unsigned char *>(size == 100 ? M_malloc_zero(size) : M_malloc(size));
 		ASSERT_NE(p, nullptr);
-		EXPECT_EQ(fake_runtime::last_request, size + 16) << size;
+		EXPECT_EQ(Fake::last, size + 16) << size;
 		EXPECT_EQ(header_size(p), size);
 		EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 16, 0u) << size;
-		/* The second half of the header is unused and cleared. */
-		EXPECT_TRUE(all_bytes(static_cast<unsigned char *>(p) - 8, 8, 0));
+		EXPECT_TRUE(all_bytes(p - 8, 8, 0)); /* the header's unused half is cleared */
+		if (size == 100) {
+			EXPECT_TRUE(all_bytes(p, size, 0));
+		}
 		M_free(p);
 	}
+	/* Release wipes the whole block, header included, with 0xFF. */
+	Fake::keep = true;
+	auto *p    = static_cast<unsigned char *>(M_malloc(40));
+	std::memset(p, 0x5A, 40);
+	M_free(p);
+	ASSERT_EQ(Fake::kept.size(), 1u);
+	EXPECT_EQ(Fake::kept.back(), p - 16);
+	EXPECT_TRUE(all_bytes(p - 16, 40 + 16, 0xFF));
+	const size_t released = Fake::releases;
+	M_free(nullptr);
+	EXPECT_EQ(Fake::releases, released);
 }
 
 TEST(m_mem, refused_sizes_yield_null_without_runtime_call)
 {
 	runtime_guard g;
-	const size_t  refused[] = {0, SIZE_MAX, SIZE_MAX - 15};
-	for (size_t size : refused) {
+	for (size_t size : {size_t{0}, SIZE_MAX, SIZE_MAX - 15}) {
 		EXPECT_EQ(M_malloc(size), nullptr) << size;
 		EXPECT_EQ(M_malloc_zero(size), nullptr) << size;
 		EXPECT_EQ(M_realloc(nullptr, size), nullptr) << size;
 		EXPECT_EQ(M_realloc_zero(nullptr, size), nullptr) << size;
 	}
-	EXPECT_EQ(fake_runtime::requests, 0u);
-
+	EXPECT_EQ(Fake::requests, 0u);
 	/* A refused size leaves a live block untouched. */
 	auto *p = static_cast<char *>(M_malloc(4));
 	std::memcpy(p, "abc", 4);
@@ -141,112 +132,59 @@ TEST(m_mem, refused_sizes_yield_null_without_runtime_call)
 	M_free(p);
 }
 
-TEST(m_mem, largest_accepted_size_reaches_the_runtime)
-{
-	/* 2^64 - 17 carries the header, so it is not refused: the runtime is
-	 * asked for 2^64 - 1 bytes, fails, and the default handler ends the
-	 * process. */
-	EXPECT_DEATH(
-	    {
-		    runtime_guard g;
-		    fake_runtime::fail_alloc = true;
-		    void *p                  = M_malloc(SIZE_MAX - 16);
-		    (void)p;
-	    },
-	    "^\\*\\*\\*\\*\\*\\*\\*\\*OUT OF MEMORY\\*\\*\\*\\*\\*\\*\\*\\*\\*\n$");
-}
-
-TEST(m_mem, malloc_zero_clears)
+TEST(m_mem, realloc_and_memdup)
 {
 	runtime_guard g;
-	auto         *p = static_cast<unsigned char *>(M_malloc_zero(64));
-	ASSERT_NE(p, nullptr);
-	EXPECT_TRUE(all_bytes(p, 64, 0));
-	M_free(p);
-}
-
-TEST(m_mem, free_wipes_whole_block_with_ff)
-{
-	runtime_guard g;
-	fake_runtime::keep_blocks = true;
-	auto *p                   = static_cast<unsigned char *>(M_malloc(40));
-	std::memset(p, 0x5A, 40);
-	M_free(p);
-	ASSERT_EQ(fake_runtime::kept->size(), 1u);
-	void *block = fake_runtime::kept->back();
-	EXPECT_EQ(block, p - 16);
-	EXPECT_TRUE(all_bytes(block, 40 + 16, 0xFF));
-}
-
-TEST(m_mem, free_null_is_ignored)
-{
-	runtime_guard g;
-	M_free(nullptr);
-	EXPECT_EQ(fake_runtime::releases, 0u);
-}
-
-TEST(m_mem, realloc_shrink_keeps_larger_size_and_wipes_old_block)
-{
-	runtime_guard g;
-	fake_runtime::keep_blocks = true;
-	auto *p                   = static_cast<unsigned char *>(M_malloc(100));
+	Fake::keep = true;
+	/* Shrinking always moves, keeps the larger size and wipes the old block. */
+	auto *p = static_cast<unsigned char *>(M_malloc(100));
 	for (size_t i = 0; i < 100; i++)
 		p[i] = static_cast<unsigned char>(i + 1);
-
 	auto *q = static_cast<unsigned char *>(M_realloc(p, 10));
 	ASSERT_NE(q, nullptr);
-	EXPECT_NE(q, p); /* always moves */
+	EXPECT_NE(q, p);
 	EXPECT_EQ(header_size(q), 100u);
 	for (size_t i = 0; i < 100; i++)
 		ASSERT_EQ(q[i], static_cast<unsigned char>(i + 1)) << i;
-	ASSERT_EQ(fake_runtime::kept->size(), 1u);
-	EXPECT_TRUE(all_bytes(fake_runtime::kept->back(), 116, 0xFF));
-	M_free(q);
-}
-
-TEST(m_mem, realloc_grow_records_new_size)
-{
-	runtime_guard g;
-	auto         *p = static_cast<char *>(M_malloc(4));
-	std::memcpy(p, "xyz", 4);
-	auto *q = static_cast<char *>(M_realloc(p, 200));
-	ASSERT_NE(q, nullptr);
-	EXPECT_EQ(header_size(q), 200u);
-	EXPECT_STREQ(q, "xyz");
-	M_free(q);
-}
-
-TEST(m_mem, realloc_zero_clears_only_the_new_tail)
-{
-	runtime_guard g;
-	auto         *p = static_cast<unsigned char *>(M_malloc(4));
-	std::memset(p, 0xAB, 4);
-	auto *q = static_cast<unsigned char *>(M_realloc_zero(p, 8));
-	ASSERT_NE(q, nullptr);
-	EXPECT_TRUE(all_bytes(q, 4, 0xAB));
-	EXPECT_TRUE(all_bytes(q + 4, 4, 0));
-	M_free(q);
-
+	ASSERT_EQ(Fake::kept.size(), 1u);
+	EXPECT_TRUE(all_bytes(Fake::kept.back(), 116, 0xFF));
+	/* Growing records the new size; the zeroing form clears only the tail. */
+	std::memset(q, 0xAB, 4);
+	auto *r = static_cast<unsigned char *>(M_realloc_zero(M_realloc(q, 4), 200));
+	ASSERT_NE(r, nullptr);
+	EXPECT_EQ(header_size(r), 200u);
+	EXPECT_TRUE(all_bytes(r, 4, 0xAB));
+	EXPECT_TRUE(all_bytes(r + 100, 100, 0));
+	/* NULL allocates; size 0 frees and yields NULL. */
+	const size_t released = Fake::releases;
+	EXPECT_EQ(M_realloc(r, 0), nullptr);
 	auto *z = static_cast<unsigned char *>(M_realloc_zero(nullptr, 32));
 	ASSERT_NE(z, nullptr);
 	EXPECT_TRUE(all_bytes(z, 32, 0));
-	M_free(z);
-}
-
-TEST(m_mem, realloc_null_allocates_and_size_zero_frees)
-{
-	runtime_guard g;
-	void         *p = M_realloc(nullptr, 12);
-	ASSERT_NE(p, nullptr);
-	EXPECT_EQ(header_size(p), 12u);
-	const size_t released = fake_runtime::releases;
-	EXPECT_EQ(M_realloc(p, 0), nullptr);
-	EXPECT_EQ(fake_runtime::releases, released + 1);
-
-	void *z = M_realloc_zero(nullptr, 3);
-	ASSERT_NE(z, nullptr);
 	EXPECT_EQ(M_realloc_zero(z, 0), nullptr);
-	EXPECT_EQ(fake_runtime::releases, released + 2);
+	EXPECT_EQ(Fake::releases, released + 2);
+
+	EXPECT_EQ(M_memdup("abc", 0), nullptr);
+	auto *d = static_cast<char *>(M_memdup("abc", 4));
+	EXPECT_STREQ(d, "abc");
+	EXPECT_EQ(header_size(d), 4u);
+	M_free(d);
+	/* memdup_max: at least min_alloc bytes; NULL source with len 0 is a
+	 * zeroed block of min_alloc. */
+	const struct {
+		const char *src;
+		size_t      len, min, size; /* size 0: NULL */
+	} dups[] = {
+	    {nullptr, 3, 10, 0}, {nullptr, 0, 0, 0}, {nullptr, 0, 10, 10}, {"hello", 6, 32, 32}, {"hello", 6, 2, 6}};
+	for (const auto &c : dups) {
+		auto *m = static_cast<char *>(M_memdup_max(c.src, c.len, c.min));
+		ASSERT_EQ(m == nullptr, c.size == 0) << c.len << "/" << c.min;
+		if (m != nullptr) {
+			EXPECT_EQ(header_size(m), c.size);
+			EXPECT_TRUE(c.src == nullptr || std::strcmp(m, c.src) == 0);
+		}
+		M_free(m);
+	}
 }
 
 /* What the release of a mapped block saw: every resident page of it 0xFF,
@@ -302,19 +240,13 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 		uintptr_t     old_page = reinterpret_cast<uintptr_t>(q) & ~static_cast<uintptr_t>(page - 1);
 		EXPECT_NE(mincore(reinterpret_cast<void *>(old_page), page, &v), 0);
 	}
-
 	/* Shrinking keeps the mapped block and its recorded size. */
 	EXPECT_EQ(M_realloc(r, 10), r);
 	EXPECT_EQ(header_size(r), 3 * big);
-
-	/* A fresh large zeroed block reads as zeros. */
 	auto *z = static_cast<unsigned char *>(M_malloc_zero(big));
 	ASSERT_NE(z, nullptr);
 	EXPECT_TRUE(all_bytes(z, big, 0));
 
-	unmap_probe::calls          = 0;
-	unmap_probe::resident       = 0;
-	unmap_probe::resident_wiped = true;
 	m::detail::mem_set_unmap(unmap_probe::unmap);
 	std::memset(r + big, 0x5A, big / 4);
 	M_free(r);
@@ -327,9 +259,8 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 }
 
 /* A mapping the kernel refuses goes through the out-of-memory policy like
- * any runtime failure: the callbacks, then the default handler. (The address
- * space limit that makes the kernel refuse does not mix with the sanitizers'
- * shadow memory.) */
+ * any runtime failure. (The address space limit that makes the kernel
+ * refuse does not mix with the sanitizers' shadow memory.) */
 #if !defined(__SANITIZE_ADDRESS__)
 TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
 {
@@ -347,455 +278,236 @@ TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
 }
 #endif
 
-TEST(m_mem, memdup_and_memdup_max)
-{
-	runtime_guard g;
-	EXPECT_EQ(M_memdup(nullptr, 4), nullptr);
-	EXPECT_EQ(M_memdup("abc", 0), nullptr);
-	auto *d = static_cast<char *>(M_memdup("abc", 4));
-	ASSERT_NE(d, nullptr);
-	EXPECT_STREQ(d, "abc");
-	EXPECT_EQ(header_size(d), 4u);
-	M_free(d);
-
-	EXPECT_EQ(M_memdup_max(nullptr, 3, 10), nullptr);
-	EXPECT_EQ(M_memdup_max(nullptr, 0, 0), nullptr);
-	void *u = M_memdup_max(nullptr, 0, 10);
-	ASSERT_NE(u, nullptr);
-	EXPECT_EQ(header_size(u), 10u);
-	M_free(u);
-
-	auto *m = static_cast<char *>(M_memdup_max("hello", 6, 32));
-	ASSERT_NE(m, nullptr);
-	EXPECT_EQ(header_size(m), 32u);
-	EXPECT_STREQ(m, "hello");
-	M_free(m);
-
-	auto *l = static_cast<char *>(M_memdup_max("hello", 6, 2));
-	ASSERT_NE(l, nullptr);
-	EXPECT_EQ(header_size(l), 6u);
-	M_free(l);
-}
-
 /* ---- Out-of-memory callbacks --------------------------------------------- */
 
 namespace {
 
 std::string g_calls;
-bool        g_freed = false;
 
-M_bool cb_a(void)
+/* Writes its letter and gives up, or (Retry) claims progress although the
+ * runtime keeps failing. */
+template <char Letter, bool Retry = false>
+M_bool marker(void)
 {
-	g_calls += 'A';
-	return M_FALSE;
+	const char text[2] = {Letter, 0};
+	say(text);
+	g_calls += Letter;
+	return Retry;
 }
-
-M_bool cb_b(void)
-{
-	g_calls += 'B';
-	return M_FALSE;
-}
-
+constexpr auto cb_a = marker<'A'>, cb_b = marker<'B'>, cb_c = marker<'C'>, cb_retry = marker<'R', true>;
 /* Releases memory (lets the runtime succeed again) and asks for a retry. */
 M_bool cb_release(void)
 {
 	g_calls += 'R';
-	g_freed                  = true;
-	fake_runtime::fail_alloc = false;
+	Fake::fail = false;
 	return M_TRUE;
-}
-
-M_bool cb_marker_a(void)
-{
-	say("A");
-	return M_FALSE;
-}
-
-M_bool cb_marker_b(void)
-{
-	say("B");
-	return M_FALSE;
-}
-
-M_bool cb_marker_c(void)
-{
-	say("C");
-	return M_FALSE;
-}
-
-M_bool cb_marker_retry(void)
-{
-	say("R");
-	return M_TRUE; /* claims progress but the runtime keeps failing */
 }
 
 } // namespace
 
 TEST(m_mem, callback_registration_rules)
 {
-	runtime_guard g;
-	EXPECT_FALSE(M_malloc_register_errorcb(nullptr));
-	EXPECT_FALSE(M_malloc_deregister_errorcb(nullptr));
-	EXPECT_FALSE(M_malloc_deregister_errorcb(cb_a)); /* none registered */
-
-	for (int i = 0; i < 12; i++)
-		EXPECT_TRUE(M_malloc_register_errorcb(i % 2 ? cb_a : cb_b)) << i; /* duplicates allowed */
-	EXPECT_FALSE(M_malloc_register_errorcb(cb_a));                        /* 13th user callback */
-
-	EXPECT_FALSE(M_malloc_deregister_errorcb(M_malloc_error));
-	EXPECT_FALSE(M_malloc_deregister_errorcb(cb_release)); /* not found */
-	EXPECT_TRUE(M_malloc_deregister_errorcb(cb_a));
-	EXPECT_TRUE(M_malloc_register_errorcb(cb_a)); /* a slot is free again */
-	EXPECT_FALSE(M_malloc_register_errorcb(cb_a));
-
+	/* In call order: NULL refused; deregistering what is not there fails;
+	 * duplicates allowed up to 12 user callbacks; the default handler cannot
+	 * be removed; a removal frees a slot; clearing twice does nothing. */
+	runtime_guard    g;
+	std::vector<int> got{M_malloc_register_errorcb(nullptr), M_malloc_deregister_errorcb(nullptr),
+	                     M_malloc_deregister_errorcb(cb_a)};
+	for (int i = 0; i < 13; i++)
+		got.push_back(M_malloc_register_errorcb(i % 2 ? cb_a : cb_b));
+	got.insert(got.end(),
+	           {M_malloc_deregister_errorcb(M_malloc_error), M_malloc_deregister_errorcb(cb_release),
+	            M_malloc_deregister_errorcb(cb_a), M_malloc_register_errorcb(cb_a), M_malloc_register_errorcb(cb_a)});
 	M_malloc_clear_errorcb();
-	M_malloc_clear_errorcb(); /* nothing registered: does nothing */
-	EXPECT_FALSE(M_malloc_deregister_errorcb(cb_a));
-	for (int i = 0; i < 12; i++)
-		EXPECT_TRUE(M_malloc_register_errorcb(cb_b));
-}
+	M_malloc_clear_errorcb();
+	got.push_back(M_malloc_deregister_errorcb(cb_a));
+	for (int i = 0; i < 13; i++)
+		got.push_back(M_malloc_register_errorcb(cb_b));
+	EXPECT_EQ(got, (std::vector<int>{0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0,
+	                                 1, 1, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0}));
 
-TEST(m_mem, callback_releasing_memory_makes_allocation_succeed)
-{
-	runtime_guard g;
+	/* A callback that releases memory makes the retry succeed: newest first,
+	 * and the older ones are not asked once a retry succeeds. */
+	M_malloc_clear_errorcb();
 	g_calls.clear();
-	g_freed = false;
-	ASSERT_TRUE(M_malloc_register_errorcb(cb_a));
-	ASSERT_TRUE(M_malloc_register_errorcb(cb_release));
-	ASSERT_TRUE(M_malloc_register_errorcb(cb_b));
-
-	fake_runtime::fail_alloc = true;
-	void *p                  = M_malloc(64);
+	for (M_malloc_error_cb cb : {cb_a, cb_release, cb_b})
+		ASSERT_TRUE(M_malloc_register_errorcb(cb));
+	Fake::fail = true;
+	void *p    = M_malloc(64);
 	ASSERT_NE(p, nullptr);
-	EXPECT_TRUE(g_freed);
-	/* Newest first; the oldest is not needed once a retry succeeds. */
 	EXPECT_EQ(g_calls, "BR");
-	EXPECT_EQ(fake_runtime::requests, 2u);
+	EXPECT_EQ(Fake::requests, 2u);
 	M_free(p);
 }
 
-TEST(m_mem, callbacks_run_newest_first_and_default_last)
+TEST(m_mem, out_of_memory_walks_the_callbacks_then_aborts)
 {
-	EXPECT_DEATH(
-	    {
-		    runtime_guard g;
-		    M_malloc_register_errorcb(cb_marker_a);
-		    M_malloc_register_errorcb(cb_marker_b);
-		    fake_runtime::fail_alloc = true;
-		    void *p                  = M_malloc(8);
-		    (void)p;
-	    },
-	    "^BA\\*\\*\\*\\*\\*\\*\\*\\*OUT OF MEMORY\\*\\*\\*\\*\\*\\*\\*\\*\\*\n$");
+	/* Registrations (+) and deregistrations (-) in order, then a failing
+	 * request: each callback runs at most once, newest first, and the
+	 * default handler prints its line and aborts. Deregistering removes the
+	 * first match from the oldest slot up and closes the gap. */
+	const std::string oom = "\\*\\*\\*\\*\\*\\*\\*\\*OUT OF MEMORY\\*\\*\\*\\*\\*\\*\\*\\*\\*\n$";
+	const struct {
+		std::vector<std::pair<char, M_malloc_error_cb>> ops; /* '+', '-', or '0' for clear */
+		size_t                                          size;
+		const char                                     *output;
+	} cases[] = {{{}, 8, ""},
+	             {{}, SIZE_MAX - 16, ""},
+	             {{{'+', cb_a}, {'+', cb_b}}, 8, "BA"},
+	             {{{'+', cb_a}, {'+', cb_retry}, {'+', cb_b}}, 8, "BRA"},
+	             {{{'+', cb_a}, {'+', cb_b}, {'+', cb_c}, {'-', cb_b}}, 8, "CA"},
+	             {{{'+', cb_a}, {'+', cb_b}, {'+', cb_a}, {'-', cb_a}}, 8, "AB"},
+	             {{{'+', cb_a}, {'+', cb_b}, {'0', nullptr}}, 8, ""}};
+	for (const auto &c : cases) {
+		EXPECT_EXIT(
+		    {
+			    runtime_guard g;
+			    for (const auto &[op, cb] : c.ops) {
+				    if (op == '0')
+					    M_malloc_clear_errorcb();
+				    else if (!(op == '+' ? M_malloc_register_errorcb(cb) : M_malloc_deregister_errorcb(cb)))
+					    say("registration failed");
+			    }
+			    Fake::fail = true;
+			    void *p    = M_malloc(c.size);
+			    (void)p;
+		    },
+		    testing::KilledBySignal(SIGABRT), "^" + std::string(c.output) + oom)
+		    << c.output;
+	}
+	EXPECT_EXIT(M_malloc_error(), testing::KilledBySignal(SIGABRT), "^" + oom);
 }
-
-TEST(m_mem, each_callback_runs_at_most_once_per_request)
-{
-	/* The retrying callback is asked once; after the retry fails the walk
-	 * continues below it, ending in the default handler. */
-	EXPECT_DEATH(
-	    {
-		    runtime_guard g;
-		    M_malloc_register_errorcb(cb_marker_a);
-		    M_malloc_register_errorcb(cb_marker_retry);
-		    M_malloc_register_errorcb(cb_marker_b);
-		    fake_runtime::fail_alloc = true;
-		    void *p                  = M_malloc(8);
-		    (void)p;
-	    },
-	    "^BRA\\*+OUT OF MEMORY\\*+\n$");
-}
-
-TEST(m_mem, deregister_closes_the_gap_and_keeps_the_order)
-{
-	/* A, B, C registered; removing B moves C down one slot, so both of the
-	 * others still run (newest first) before the default handler. */
-	EXPECT_DEATH(
-	    {
-		    runtime_guard g;
-		    M_malloc_register_errorcb(cb_marker_a);
-		    M_malloc_register_errorcb(cb_marker_b);
-		    M_malloc_register_errorcb(cb_marker_c);
-		    if (!M_malloc_deregister_errorcb(cb_marker_b))
-			    say("deregister failed");
-		    fake_runtime::fail_alloc = true;
-		    void *p                  = M_malloc(8);
-		    (void)p;
-	    },
-	    "^CA\\*+OUT OF MEMORY\\*+\n$");
-	/* With A registered twice, the first match from slot 1 upward goes: the
-	 * table becomes B, A and the remaining A (now the newest) runs first. */
-	EXPECT_DEATH(
-	    {
-		    runtime_guard g;
-		    M_malloc_register_errorcb(cb_marker_a);
-		    M_malloc_register_errorcb(cb_marker_b);
-		    M_malloc_register_errorcb(cb_marker_a);
-		    if (!M_malloc_deregister_errorcb(cb_marker_a))
-			    say("deregister failed");
-		    fake_runtime::fail_alloc = true;
-		    void *p                  = M_malloc(8);
-		    (void)p;
-	    },
-	    "^AB\\*+OUT OF MEMORY\\*+\n$");
-}
-
-TEST(m_mem, clear_leaves_only_the_default_handler)
-{
-	EXPECT_DEATH(
-	    {
-		    runtime_guard g;
-		    M_malloc_register_errorcb(cb_marker_a);
-		    M_malloc_register_errorcb(cb_marker_b);
-		    M_malloc_clear_errorcb();
-		    fake_runtime::fail_alloc = true;
-		    void *p                  = M_malloc(8);
-		    (void)p;
-	    },
-	    "^\\*\\*\\*\\*\\*\\*\\*\\*OUT OF MEMORY\\*\\*\\*\\*\\*\\*\\*\\*\\*\n$");
-}
-
-TEST(m_mem, default_handler_message_and_abort)
-{
-	EXPECT_DEATH(M_malloc_error(), "^\\*\\*\\*\\*\\*\\*\\*\\*OUT OF MEMORY\\*\\*\\*\\*\\*\\*\\*\\*\\*\n$");
-	EXPECT_EXIT(M_malloc_error(), testing::KilledBySignal(SIGABRT), "OUT OF MEMORY");
-}
-
-/* ---- Header checks -------------------------------------------------------- */
 
 TEST(m_mem, corrupt_header_ends_process)
 {
-	const char *msg = "^M_free\\(\\): double-free or corrupt memory\n$";
-	EXPECT_DEATH(
-	    {
-		    void *p = M_malloc(16);
-		    set_header_size(p, 0);
-		    M_free(p);
-	    },
-	    msg);
-	EXPECT_DEATH(
-	    {
-		    void *p = M_malloc(16);
-		    set_header_size(p, UINT64_MAX);
-		    M_free(p);
-	    },
-	    msg);
-	/* The same checks guard the old block of a reallocation, before its
-	 * size is trusted for the copy. */
-	EXPECT_DEATH(
-	    {
-		    void *p = M_malloc(16);
-		    set_header_size(p, UINT64_MAX);
-		    void *q = M_realloc(p, 32);
-		    (void)q;
-	    },
-	    msg);
-	EXPECT_DEATH(
-	    {
-		    void *p = M_malloc(16);
-		    set_header_size(p, 0);
-		    void *q = M_realloc_zero(p, 8);
-		    (void)q;
-	    },
-	    msg);
-	EXPECT_EXIT(
-	    {
-		    void *p = M_malloc(16);
-		    set_header_size(p, 0);
-		    M_free(p);
-	    },
-	    testing::KilledBySignal(SIGABRT), "");
+	/* The header is checked before its size is trusted, on release and on
+	 * the old block of a reallocation. A kept (not reused) block's wiped
+	 * header reads as all ones, so its second release stops too. */
+	const char *corrupt = "^M_free\\(\\): double-free or corrupt memory\n$";
+	const struct {
+		void (*run)();
+		const char *output;
+	} cases[] = {{[] { M_free(set_header_size(M_malloc(16), 0)); }, corrupt},
+	             {[] { M_free(set_header_size(M_malloc(16), UINT64_MAX)); }, corrupt},
+	             {[] { (void)!M_realloc(set_header_size(M_malloc(16), UINT64_MAX), 32); }, corrupt},
+	             {[] { (void)!M_realloc_zero(set_header_size(M_malloc(16), 0), 8); }, corrupt},
+	             {[] { M_free(reinterpret_cast<void *>(16)); }, corrupt},
+	             {[] { M_free(reinterpret_cast<void *>(UINTPTR_MAX)); }, "^M_free\\(\\): invalid pointer address\n$"},
+	             {[] {
+		              runtime_guard g;
+		              Fake::keep = true;
+		              void *p    = M_malloc(24);
+		              M_free(p);
+		              M_free(p);
+	              },
+	              corrupt}};
+	for (const auto &c : cases)
+		EXPECT_EXIT(c.run(), testing::KilledBySignal(SIGABRT), c.output);
 }
-
-TEST(m_mem, pointer_minus_one_is_invalid)
-{
-	EXPECT_DEATH(M_free(reinterpret_cast<void *>(UINTPTR_MAX)), "^M_free\\(\\): invalid pointer address\n$");
-	EXPECT_DEATH(M_free(reinterpret_cast<void *>(16)), "^M_free\\(\\): double-free or corrupt memory\n$");
-}
-
-TEST(m_mem, second_free_of_kept_block_is_detected)
-{
-	/* With the memory kept by the runtime (not reused), the wiped header
-	 * reads as all ones and the second free stops with the message. */
-	EXPECT_DEATH(
-	    {
-		    runtime_guard g;
-		    fake_runtime::keep_blocks = true;
-		    void *p                   = M_malloc(24);
-		    M_free(p);
-		    M_free(p);
-	    },
-	    "^M_free\\(\\): double-free or corrupt memory\n$");
-}
-
-#if !defined(__SANITIZE_ADDRESS__)
-TEST(m_mem, real_double_free_ends_process)
-{
-	/* On this host the C runtime reuses the header for its own lists, so
-	 * either our check or the runtime's ends the process; it never goes
-	 * on. Under AddressSanitizer the sanitizer reports first, hence this
-	 * case runs in the plain build only. */
-	EXPECT_DEATH(
-	    {
-		    void *p = M_malloc(24);
-		    M_free(p);
-		    M_free(p);
-	    },
-	    "");
-}
-#endif
 
 /* ---- Byte operations ------------------------------------------------------ */
 
-TEST(m_mem, set_and_copy_null_rules)
+TEST(m_mem, set_copy_move_eq)
 {
 	char buf[8] = "abcdefg";
-	EXPECT_EQ(M_mem_set(nullptr, 'x', 4), nullptr);
 	EXPECT_EQ(M_mem_set(buf, 'x', 0), nullptr);
 	EXPECT_EQ(M_mem_set(buf, 'x', 2), buf);
-	EXPECT_STREQ(buf, "xxcdefg");
-
-	EXPECT_EQ(M_mem_copy(nullptr, "ab", 2), nullptr);
-	EXPECT_EQ(M_mem_copy(buf, nullptr, 2), buf);
-	EXPECT_STREQ(buf, "xxcdefg");
-	EXPECT_EQ(M_mem_move(nullptr, "ab", 2), nullptr);
+	EXPECT_EQ(M_mem_copy(buf, nullptr, 2), buf); /* NULL source: dst back unchanged */
 	EXPECT_EQ(M_mem_move(buf, nullptr, 2), buf);
-
+	EXPECT_STREQ(buf, "xxcdefg");
 	/* Both are overlap-safe, in either direction. */
-	char a[] = "123456789";
+	char a[] = "123456789", b[] = "123456789";
 	EXPECT_EQ(M_mem_copy(a + 2, a, 5), a + 2);
 	EXPECT_STREQ(a, "121234589");
-	char b[] = "123456789";
 	EXPECT_EQ(M_mem_move(b, b + 3, 5), b);
 	EXPECT_STREQ(b, "456786789");
-}
 
-TEST(m_mem, eq_rules)
-{
-	const char *x   = "abcde";
-	char        y[] = "abcde";
-	EXPECT_TRUE(M_mem_eq(nullptr, nullptr, 5)); /* same pointer */
-	EXPECT_FALSE(M_mem_eq(x, nullptr, 0));
-	EXPECT_FALSE(M_mem_eq(nullptr, x, 3));
-	EXPECT_TRUE(M_mem_eq(x, y, 0));
-	EXPECT_TRUE(M_mem_eq(x, y, 5));
-	y[4] = 'E'; /* difference in the last byte */
-	EXPECT_FALSE(M_mem_eq(x, y, 5));
-	EXPECT_TRUE(M_mem_eq(x, y, 4));
-	y[0] = 'A'; /* difference in the first byte still compared to the end */
-	EXPECT_FALSE(M_mem_eq(x, y, 5));
+	/* Equality: the same pointer (NULL too) is equal, NULL and another is
+	 * not, a difference at either end counts, len 0 compares nothing. */
+	const char *x = "abcde", *y = "abcdE", *z = "Abcde";
+	EXPECT_EQ((std::vector<int>{M_mem_eq(nullptr, nullptr, 5), M_mem_eq(x, nullptr, 0), M_mem_eq(x, y, 0),
+	                            M_mem_eq(x, "abcde", 5), M_mem_eq(x, y, 5), M_mem_eq(x, y, 4), M_mem_eq(x, z, 5)}),
+	          (std::vector<int>{1, 0, 1, 1, 0, 1, 0}));
 }
 
 TEST(m_mem, cmpsort_order)
 {
-	EXPECT_EQ(M_mem_cmpsort(nullptr, 0, nullptr, 3), 0); /* same pointer */
-	EXPECT_EQ(M_mem_cmpsort("a", 0, "b", 0), 0);         /* both empty */
-	EXPECT_EQ(M_mem_cmpsort(nullptr, 1, "b", 1), -1);
-	EXPECT_EQ(M_mem_cmpsort("a", 1, nullptr, 1), 1);
-	EXPECT_LT(M_mem_cmpsort("b", 1, "aa", 2), 0); /* shorter first, whatever its content */
-	EXPECT_GT(M_mem_cmpsort("aa", 2, "b", 1), 0);
-	EXPECT_LT(M_mem_cmpsort("ab", 2, "ac", 2), 0);
-	EXPECT_GT(M_mem_cmpsort("\xff", 1, "\x01", 1), 0); /* bytes compare unsigned */
-	EXPECT_EQ(M_mem_cmpsort("ab", 2, "ab", 2), 0);
+	/* Shorter first whatever its content; bytes compare unsigned; NULL
+	 * sorts first, and the same pointer or two empty blocks are equal. */
+	const struct {
+		const char *a;
+		size_t      alen;
+		const char *b;
+		size_t      blen;
+		int         sign;
+	} cases[] = {{nullptr, 0, nullptr, 3, 0}, {"a", 0, "b", 0, 0},       {nullptr, 1, "b", 1, -1},
+	             {"a", 1, nullptr, 1, 1},     {"b", 1, "aa", 2, -1},     {"aa", 2, "b", 1, 1},
+	             {"ab", 2, "ac", 2, -1},      {"\xff", 1, "\x01", 1, 1}, {"ab", 2, "ab", 2, 0}};
+	for (const auto &c : cases) {
+		const int r = M_mem_cmpsort(c.a, c.alen, c.b, c.blen);
+		EXPECT_EQ((r > 0) - (r < 0), c.sign) << (c.a ? c.a : "NULL") << "/" << (c.b ? c.b : "NULL");
+	}
 }
 
-TEST(m_mem, chr_and_count)
+TEST(m_mem, search_and_count)
 {
-	const char *s = "banana";
-	EXPECT_EQ(M_mem_chr(nullptr, 'a', 6), nullptr);
-	EXPECT_EQ(M_mem_chr(s, 'a', 6), s + 1);
-	EXPECT_EQ(M_mem_chr(s, 'a', 1), nullptr);
-	EXPECT_EQ(M_mem_count(s, 6, 'a'), 3u);
-	EXPECT_EQ(M_mem_count(s, 0, 'a'), 0u);
-	EXPECT_EQ(M_mem_count(nullptr, 6, 'a'), 0u);
-	const unsigned char z[] = {0, 1, 0, 0};
-	EXPECT_EQ(M_mem_count(z, sizeof(z), 0), 3u);
-}
-
-TEST(m_mem, mem_and_rmem_search)
-{
-	struct Case {
+	const struct {
 		const char *hay;
 		size_t      hlen;
 		const char *needle;
 		size_t      nlen;
-		long        first; /* offset, -1 none, -2 hay itself */
-		long        last;
-	};
-	const Case cases[] = {
-	    {"abcabc", 6, "bc", 2, 1, 4},     {"abcabc", 6, "abc", 3, 0, 3},
-	    {"abcabc", 6, "abcabc", 6, 0, 0},                             /* haystack equal to needle */
-	    {"abcabd", 6, "abd", 3, 3, 3},                                /* only at the last position */
-	    {"abc", 3, "abcd", 4, -1, -1},                                /* needle longer than hay */
-	    {"aaab", 4, "aab", 3, 1, 1},                                  /* first-byte hit that fails, then match */
-	    {"abcabc", 6, "x", 1, -1, -1},    {"abcabc", 6, "", 0, 0, 0}, /* empty needle: hay */
-	    {"abcabc", 6, nullptr, 3, 0, 0},                              /* NULL needle: hay */
-	    {"a\0b\0b", 5, "\0b", 2, 1, 3},                               /* embedded zero bytes */
-	};
-	for (const Case &c : cases) {
-		const void *f      = M_mem_mem(c.hay, c.hlen, c.needle, c.nlen);
-		const void *l      = M_mem_rmem(c.hay, c.hlen, c.needle, c.nlen);
-		const void *want_f = c.first < 0 ? nullptr : c.hay + c.first;
-		const void *want_l = c.last < 0 ? nullptr : c.hay + c.last;
-		EXPECT_EQ(f, want_f) << c.hay << "/" << c.nlen;
-		EXPECT_EQ(l, want_l) << c.hay << "/" << c.nlen;
+		long        first, last; /* offset, -1 none */
+	} cases[] = {{"abcabc", 6, "bc", 2, 1, 4},   {"abcabc", 6, "abc", 3, 0, 3}, {"abcabc", 6, "abcabc", 6, 0, 0},
+	             {"abcabd", 6, "abd", 3, 3, 3},  {"abc", 3, "abcd", 4, -1, -1}, {"aaab", 4, "aab", 3, 1, 1},
+	             {"abcabc", 6, "x", 1, -1, -1},  {"abcabc", 6, "", 0, 0, 0},    {"abcabc", 6, nullptr, 3, 0, 0},
+	             {"a\0b\0b", 5, "\0b", 2, 1, 3}, {"abc", 0, "a", 1, -1, -1},    {"abc", 0, nullptr, 0, -1, -1}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(testing::Message() << c.hay << "/" << c.hlen << "/" << c.nlen);
+		EXPECT_EQ(M_mem_mem(c.hay, c.hlen, c.needle, c.nlen), c.first < 0 ? nullptr : c.hay + c.first);
+		EXPECT_EQ(M_mem_rmem(c.hay, c.hlen, c.needle, c.nlen), c.last < 0 ? nullptr : c.hay + c.last);
+		size_t idx = 99;
+		EXPECT_EQ(M_mem_mempos(c.hay, c.hlen, c.needle, c.nlen, &idx), c.first >= 0);
+		EXPECT_EQ(idx, c.first < 0 ? 99u : static_cast<size_t>(c.first));
+		EXPECT_EQ(M_mem_contains(c.hay, c.hlen, c.needle, c.nlen), c.first >= 0);
 	}
-	EXPECT_EQ(M_mem_mem(nullptr, 3, "a", 1), nullptr);
-	EXPECT_EQ(M_mem_mem("abc", 0, "a", 1), nullptr);
-	EXPECT_EQ(M_mem_rmem(nullptr, 3, "a", 1), nullptr);
-	EXPECT_EQ(M_mem_rmem("abc", 0, nullptr, 0), nullptr);
+	const char *s = "banana";
+	EXPECT_EQ(M_mem_chr(s, 'a', 6), s + 1);
+	EXPECT_EQ(M_mem_chr(s, 'a', 1), nullptr);
+	EXPECT_EQ(M_mem_count(s, 6, 'a'), 3u);
+	EXPECT_EQ(M_mem_count(s, 0, 'a'), 0u);
+	const unsigned char z[] = {0, 1, 0, 0};
+	EXPECT_EQ(M_mem_count(z, sizeof(z), 0), 3u);
 
-	size_t idx = 99;
-	EXPECT_TRUE(M_mem_mempos("xxabc", 5, "abc", 3, &idx));
-	EXPECT_EQ(idx, 2u);
-	EXPECT_TRUE(M_mem_mempos("xxabc", 5, "abc", 3, nullptr));
-	idx = 99;
-	EXPECT_FALSE(M_mem_mempos("xxabc", 5, "abd", 3, &idx));
-	EXPECT_EQ(idx, 99u);
-	EXPECT_TRUE(M_mem_contains("xxabc", 5, "xa", 2));
-	EXPECT_FALSE(M_mem_contains("xxabc", 5, "ax", 2));
-	EXPECT_FALSE(M_mem_contains(nullptr, 5, "ax", 2));
-}
-
-TEST(m_mem, swap_bytes)
-{
 	uint8_t b[] = {1, 2, 3};
-	EXPECT_FALSE(M_mem_swap_bytes(nullptr, 3, 0, 1));
-	EXPECT_FALSE(M_mem_swap_bytes(b, 0, 0, 0));
-	EXPECT_FALSE(M_mem_swap_bytes(b, 3, 0, 3));
-	EXPECT_FALSE(M_mem_swap_bytes(b, 3, 3, 0));
-	EXPECT_TRUE(M_mem_swap_bytes(b, 3, 1, 1));
-	EXPECT_TRUE(M_mem_swap_bytes(b, 3, 0, 2));
-	EXPECT_EQ(b[0], 3);
-	EXPECT_EQ(b[1], 2);
-	EXPECT_EQ(b[2], 1);
+	EXPECT_EQ(
+	    (std::vector<int>{M_mem_swap_bytes(b, 0, 0, 0), M_mem_swap_bytes(b, 3, 0, 3), M_mem_swap_bytes(b, 3, 3, 0),
+	                      M_mem_swap_bytes(b, 3, 1, 1), M_mem_swap_bytes(b, 3, 0, 2), b[0], b[1], b[2]}),
+	    (std::vector<int>{0, 0, 0, 1, 1, 3, 2, 1}));
 }
 
-TEST(m_mem, crc_check_values)
+TEST(m_mem, checksums)
 {
-	const char *s = "123456789";
-	EXPECT_EQ(M_mem_calc_crc8_ccitt(s, 9), 0xF4);
-	EXPECT_EQ(M_mem_calc_crc16_ccitt(s, 9), 0x29B1);
-	EXPECT_EQ(M_mem_calc_crc32(s, 9), 0xCBF43926u);
-	/* Empty or NULL input is 0, not the initial register value. */
-	EXPECT_EQ(M_mem_calc_crc8_ccitt(s, 0), 0);
-	EXPECT_EQ(M_mem_calc_crc16_ccitt(s, 0), 0);
-	EXPECT_EQ(M_mem_calc_crc32(s, 0), 0u);
-	EXPECT_EQ(M_mem_calc_crc8_ccitt(nullptr, 9), 0);
-	EXPECT_EQ(M_mem_calc_crc16_ccitt(nullptr, 9), 0);
-	EXPECT_EQ(M_mem_calc_crc32(nullptr, 9), 0u);
-	/* A single byte catches a mis-generated table or update step. */
-	EXPECT_EQ(M_mem_calc_crc32("a", 1), 0xE8B7BE43u);
-	EXPECT_EQ(M_mem_calc_crc16_ccitt("A", 1), 0xB915);
-	EXPECT_EQ(M_mem_calc_crc8_ccitt("\xff", 1), 0xF3);
-}
-
-TEST(m_mem, lrc)
-{
-	const uint8_t b[] = {0x01, 0x02, 0x04, 0x80};
-	EXPECT_EQ(M_mem_calc_lrc(b, 4), 0x87);
-	EXPECT_EQ(M_mem_calc_lrc(b, 0), 0);
-	EXPECT_EQ(M_mem_calc_lrc(nullptr, 4), 0);
-	EXPECT_EQ(M_mem_calc_lrc("aa", 2), 0);
+	/* The catalogued check values of "123456789"; a single byte catches a
+	 * mis-generated table or update step. Empty input is 0, not the
+	 * register's initial value. */
+	const struct {
+		const char *in;
+		size_t      len;
+		uint32_t    crc8, crc16, crc32, lrc;
+	} cases[] = {{"123456789", 9, 0xF4, 0x29B1, 0xCBF43926u, 0x31},
+	             {"a", 1, 0x20, 0x9D77, 0xE8B7BE43u, 0x61},
+	             {"A", 1, 0xC0, 0xB915, 0xD3D99E8Bu, 0x41},
+	             {"\xff", 1, 0xF3, 0xFF00, 0xFF000000u, 0xFF},
+	             {"\x01\x02\x04\x80", 4, 0x1D, 0xC158, 0x13A82A33u, 0x87},
+	             {"aa", 2, 0xC0, 0x5993, 0x078A19D7u, 0},
+	             {"abc", 0, 0, 0, 0, 0}};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.in);
+		EXPECT_EQ(M_mem_calc_crc8_ccitt(c.in, c.len), c.crc8);
+		EXPECT_EQ(M_mem_calc_crc16_ccitt(c.in, c.len), c.crc16);
+		EXPECT_EQ(M_mem_calc_crc32(c.in, c.len), c.crc32);
+		EXPECT_EQ(M_mem_calc_lrc(c.in, c.len), c.lrc);
+	}
 }
 
 /* A wiped part of a kept block: its bytes no longer hold the old content, its

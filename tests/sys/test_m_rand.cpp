@@ -39,18 +39,16 @@ struct Known {
 	uint64_t out[6];
 };
 
-constexpr Known kKnown[] = {
-    {1,
-     {0x1e2b664419ee5485ULL, 0xee943806e69bf110ULL, 0xefc4b97526d0ddfcULL, 0x3e5965d1744ead95ULL, 0x7ff0d340b3a8c7feULL,
-      0x00d11507db614a59ULL}},
-    {0xdeadbeef,
-     {0xef4966d5b9bc22b0ULL, 0x38a5cec8255c4360ULL, 0xf0ccd000fbff2e9fULL, 0x1ded3e533daa9961ULL, 0xf23ffb7ae8eb90fcULL,
-      0x69cb695fd5bf834eULL}},
-};
+constexpr Known kKnown[] = {{1,
+                             {0x1e2b664419ee5485ULL, 0xee943806e69bf110ULL, 0xefc4b97526d0ddfcULL,
+                              0x3e5965d1744ead95ULL, 0x7ff0d340b3a8c7feULL, 0x00d11507db614a59ULL}},
+                            {0xdeadbeef,
+                             {0xef4966d5b9bc22b0ULL, 0x38a5cec8255c4360ULL, 0xf0ccd000fbff2e9fULL,
+                              0x1ded3e533daa9961ULL, 0xf23ffb7ae8eb90fcULL, 0x69cb695fd5bf834eULL}}};
 
 } // namespace
 
-TEST(m_rand, fixed_seed_matches_independent_model)
+TEST(m_rand, outputs_match_independent_model)
 {
 	for (const Known &k : kKnown) {
 		M_rand_t *r = M_rand_create(k.seed);
@@ -58,23 +56,39 @@ TEST(m_rand, fixed_seed_matches_independent_model)
 			EXPECT_EQ(M_rand(r), k.out[i]) << "seed " << k.seed << " output " << i;
 		M_rand_destroy(r);
 	}
-}
 
-TEST(m_rand, jump_matches_independent_model)
-{
 	/* seed(1), then one more jump: first output 0x19f6e69077c4c1cb. */
 	M_rand_t *r = M_rand_create(1);
 	M_rand_jump(r);
 	EXPECT_EQ(M_rand(r), 0x19f6e69077c4c1cbULL);
 	M_rand_destroy(r);
-	M_rand_jump(nullptr); /* ignored */
+
+	/* seed(1): rng(10, 20) five times gives 11, 19, 19, 12, 14. A span of
+	 * 2^63 + 1 has a single-value bucket and rejects every draw at or above
+	 * 2^63 + 1: from seed(1) the second value needs three draws (0xee94...
+	 * and 0xefc4... are rejected). */
+	const struct {
+		uint64_t min, max, out[5];
+		size_t   n;
+	} ranges[] = {{10, 20, {11, 19, 19, 12, 14}, 5},
+	              {0,
+	               (1ULL << 63) + 1,
+	               {0x1e2b664419ee5485ULL, 0x3e5965d1744ead95ULL, 0x7ff0d340b3a8c7feULL, 0x00d11507db614a59ULL},
+	               4}};
+	for (const auto &c : ranges) {
+		r = M_rand_create(1);
+		for (size_t i = 0; i < c.n; i++)
+			EXPECT_EQ(M_rand_range(r, c.min, c.max), c.out[i]) << c.max << " #" << i;
+		M_rand_destroy(r);
+	}
 }
 
-TEST(m_rand, same_seed_same_sequence)
+TEST(m_rand, seeds_and_copies)
 {
-	M_rand_t *a       = M_rand_create(42);
-	M_rand_t *b       = M_rand_create(42);
-	M_rand_t *c       = M_rand_create(43);
+	/* The same seed repeats, another differs, a duplicate continues from
+	 * where its source is; two clock-and-address seeded generators alive at
+	 * once have different addresses, so their seeds differ. */
+	M_rand_t *a = M_rand_create(42), *b = M_rand_create(42), *c = M_rand_create(43);
 	bool      differs = false;
 	for (int i = 0; i < 1000; i++) {
 		const uint64_t va = M_rand(a);
@@ -82,113 +96,51 @@ TEST(m_rand, same_seed_same_sequence)
 		differs |= va != M_rand(c);
 	}
 	EXPECT_TRUE(differs);
-	M_rand_destroy(a);
-	M_rand_destroy(b);
-	M_rand_destroy(c);
-}
-
-TEST(m_rand, duplicate_continues_sequence)
-{
-	M_rand_t *a = M_rand_create(7);
-	for (int i = 0; i < 10; i++)
-		(void)M_rand(a);
 	M_rand_t *d = M_rand_duplicate(a);
 	for (int i = 0; i < 100; i++)
 		EXPECT_EQ(M_rand(a), M_rand(d));
-	M_rand_destroy(a);
-	M_rand_destroy(d);
-
+	M_rand_t *z0 = M_rand_create(0), *z1 = M_rand_create(0);
+	EXPECT_NE(M_rand(z0), M_rand(z1));
 	/* NULL source: a fresh clock-seeded generator. */
 	M_rand_t *n = M_rand_duplicate(nullptr);
 	ASSERT_NE(n, nullptr);
-	(void)M_rand(n);
-	M_rand_destroy(n);
-	M_rand_destroy(nullptr);
+	for (M_rand_t *g : {a, b, c, d, z0, z1, n})
+		M_rand_destroy(g);
 }
 
-TEST(m_rand, seed_zero_derives_distinct_seeds)
+TEST(m_rand, ranges)
 {
-	/* Two clock-and-address seeded generators live at the same time have
-	 * different state addresses, so their seeds differ. */
-	M_rand_t *a = M_rand_create(0);
-	M_rand_t *b = M_rand_create(0);
-	EXPECT_NE(M_rand(a), M_rand(b));
-	M_rand_destroy(a);
-	M_rand_destroy(b);
-}
-
-TEST(m_rand, range_edges)
-{
-	M_rand_t *r   = M_rand_create(1);
-	M_rand_t *ref = M_rand_create(1);
-
-	/* min == max returns min without drawing; min > max returns 0 without
-	 * drawing: the sequence is not advanced. */
+	M_rand_t *r = M_rand_create(1), *ref = M_rand_create(1);
+	/* min == max returns min and min > max returns 0, both without drawing:
+	 * the sequence is not advanced. max 1 always yields 0. */
 	EXPECT_EQ(M_rand_range(r, 5, 5), 5u);
 	EXPECT_EQ(M_rand_range(r, 6, 5), 0u);
 	EXPECT_EQ(M_rand_max(r, 0), 0u);
 	EXPECT_EQ(M_rand(r), M_rand(ref));
-
-	/* max 1 always yields 0. */
 	for (int i = 0; i < 100; i++)
 		EXPECT_EQ(M_rand_max(r, 1), 0u);
 
-	M_rand_destroy(r);
-	M_rand_destroy(ref);
-}
-
-TEST(m_rand, range_matches_independent_model)
-{
-	/* seed(1): rng(10, 20) five times gives 11, 19, 19, 12, 14. */
-	M_rand_t      *r        = M_rand_create(1);
-	const uint64_t expect[] = {11, 19, 19, 12, 14};
-	for (uint64_t e : expect)
-		EXPECT_EQ(M_rand_range(r, 10, 20), e);
-	M_rand_destroy(r);
-
-	/* A span of 2^63 + 1 has a single-value bucket and rejects every draw
-	 * at or above 2^63 + 1: from seed(1) the second value needs three draws
-	 * (0xee94... and 0xefc4... are rejected). */
-	r                        = M_rand_create(1);
-	const uint64_t span      = (1ULL << 63) + 1;
-	const uint64_t expect2[] = {0x1e2b664419ee5485ULL, 0x3e5965d1744ead95ULL, 0x7ff0d340b3a8c7feULL,
-	                            0x00d11507db614a59ULL};
-	for (uint64_t e : expect2)
-		EXPECT_EQ(M_rand_range(r, 0, span), e);
-	M_rand_destroy(r);
-}
-
-TEST(m_rand, range_stays_in_bounds_and_covers)
-{
-	M_rand_t          *r = M_rand_create(99);
 	std::set<uint64_t> seen;
 	for (int i = 0; i < 10000; i++) {
 		const uint64_t v = M_rand_range(r, 100, 110);
-		ASSERT_GE(v, 100u);
-		ASSERT_LT(v, 110u);
+		ASSERT_TRUE(v >= 100 && v < 110) << v;
 		seen.insert(v);
 	}
 	EXPECT_EQ(seen.size(), 10u);
-
-	/* Full-width range. */
 	for (int i = 0; i < 1000; i++)
 		EXPECT_LT(M_rand_range(r, 0, UINT64_MAX), UINT64_MAX);
 	M_rand_destroy(r);
-}
+	M_rand_destroy(ref);
 
-TEST(m_rand, null_generator_is_temporary)
-{
-	/* The hash-seed use: 1 to 2^32 - 1. */
+	/* A NULL generator is a temporary one (the hash-seed use: 1 to 2^32 - 1),
+	 * and not a constant. */
+	seen.clear();
 	for (int i = 0; i < 200; i++) {
 		const uint64_t v = M_rand_range(nullptr, 1, 1ULL << 32);
-		EXPECT_GE(v, 1u);
-		EXPECT_LT(v, 1ULL << 32);
+		ASSERT_TRUE(v >= 1 && v < (1ULL << 32)) << v;
+		seen.insert(v);
 	}
+	EXPECT_GT(seen.size(), 1u);
 	EXPECT_LT(M_rand_max(nullptr, 3), 3u);
 	EXPECT_EQ(M_rand_range(nullptr, 9, 9), 9u);
-	/* Not a constant: successive temporary generators differ. */
-	std::set<uint64_t> seen;
-	for (int i = 0; i < 20; i++)
-		seen.insert(M_rand(nullptr));
-	EXPECT_GT(seen.size(), 1u);
 }
