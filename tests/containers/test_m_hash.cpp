@@ -89,15 +89,13 @@ TEST(m_hash, stridx_key_case)
 	const struct {
 		uint32_t flags;
 		V        want;
-	} cases[] = {
-	    {M_HASH_STRIDX_KEYS_UPPER | ord, {"A_B", "AB", "A^", "AA"}},
-	    {M_HASH_STRIDX_KEYS_LOWER | M_HASH_STRIDX_KEYS_UPPER | ord, {"a_b", "ab", "a^", "aa"}},
-	    {M_HASH_STRIDX_KEYS_UPPER | ord | M_HASH_STRIDX_KEYS_SORTASC, {"AA", "AB", "A^", "A_B"}},
-	    {M_HASH_STRIDX_KEYS_UPPER | ord | M_HASH_STRIDX_KEYS_SORTDESC, {"A_B", "A^", "AB", "AA"}},
-	    {M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_CASECMP | ord | M_HASH_STRIDX_KEYS_SORTASC,
-	     {"A^", "A_B", "AA", "AB"}},
-	    {M_HASH_STRIDX_KEYS_LOWER | ord | M_HASH_STRIDX_KEYS_SORTASC, {"a^", "a_b", "aa", "ab"}},
-	};
+	} cases[] = {{M_HASH_STRIDX_KEYS_UPPER | ord, {"A_B", "AB", "A^", "AA"}},
+	             {M_HASH_STRIDX_KEYS_LOWER | M_HASH_STRIDX_KEYS_UPPER | ord, {"a_b", "ab", "a^", "aa"}},
+	             {M_HASH_STRIDX_KEYS_UPPER | ord | M_HASH_STRIDX_KEYS_SORTASC, {"AA", "AB", "A^", "A_B"}},
+	             {M_HASH_STRIDX_KEYS_UPPER | ord | M_HASH_STRIDX_KEYS_SORTDESC, {"A_B", "A^", "AB", "AA"}},
+	             {M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_CASECMP | ord | M_HASH_STRIDX_KEYS_SORTASC,
+	              {"A^", "A_B", "AA", "AB"}},
+	             {M_HASH_STRIDX_KEYS_LOWER | ord | M_HASH_STRIDX_KEYS_SORTASC, {"a^", "a_b", "aa", "ab"}}};
 	for (const auto &c : cases) {
 		h = M_hash_stridx_create(8, 75, c.flags);
 		for (size_t i = 0; i < 4; i++)

@@ -48,10 +48,12 @@ void count_only(void *)
 	val_frees++;
 }
 
-/* String keys and values, both copied and counted; the counters restart. */
-M_hashtable_t *table(uint32_t flags, size_t size = 16, uint8_t fill = 75)
+/* String keys and values, both copied and counted; the counters restart
+ * unless asked not to. */
+M_hashtable_t *table(uint32_t flags, size_t size = 16, uint8_t fill = 75, bool reset = true)
 {
-	key_dups = key_frees = val_dups = val_frees = 0;
+	if (reset)
+		key_dups = key_frees = val_dups = val_frees = 0;
 	struct M_hashtable_callbacks cbs = {key_dup, key_dup, key_free, val_dup, val_dup, M_sort_compar_str, val_free};
 	return M_hashtable_create(size, fill, M_hash_func_hash_str, M_sort_compar_str, flags, &cbs);
 }
@@ -107,23 +109,21 @@ TEST(m_hashtable, create_rules)
 		uint32_t flags;
 		bool     value_eq;
 		uint32_t got; /* buckets, 0: refused */
-	} cases[] = {
-	    {0, 75, 0, false, 0},
-	    {16, 100, 0, false, 0},
-	    {16, 99, 0, false, 16},
-	    {1, 0, 0, false, 1},
-	    {3, 75, 0, false, 4},
-	    {20, 75, 0, false, 32},
-	    {64, 75, 0, false, 64},
-	    {65, 75, 0, false, 128},
-	    {16, 75, M_HASHTABLE_KEYS_SORTED, false, 0},
-	    {16, 75, M_HASHTABLE_KEYS_SORTED | M_HASHTABLE_KEYS_ORDERED, false, 16},
-	    {16, 75, M_HASHTABLE_MULTI_GETLAST, false, 0},
-	    {16, 75, M_HASHTABLE_MULTI_GETLAST | M_HASHTABLE_MULTI_VALUE, false, 16},
-	    {16, 75, M_HASHTABLE_MULTI_SORTED, true, 0},
-	    {16, 75, M_HASHTABLE_MULTI_SORTED | M_HASHTABLE_MULTI_VALUE, false, 0},
-	    {16, 75, M_HASHTABLE_MULTI_SORTED | M_HASHTABLE_MULTI_VALUE, true, 16},
-	};
+	} cases[] = {{0, 75, 0, false, 0},
+	             {16, 100, 0, false, 0},
+	             {16, 99, 0, false, 16},
+	             {1, 0, 0, false, 1},
+	             {3, 75, 0, false, 4},
+	             {20, 75, 0, false, 32},
+	             {64, 75, 0, false, 64},
+	             {65, 75, 0, false, 128},
+	             {16, 75, M_HASHTABLE_KEYS_SORTED, false, 0},
+	             {16, 75, M_HASHTABLE_KEYS_SORTED | M_HASHTABLE_KEYS_ORDERED, false, 16},
+	             {16, 75, M_HASHTABLE_MULTI_GETLAST, false, 0},
+	             {16, 75, M_HASHTABLE_MULTI_GETLAST | M_HASHTABLE_MULTI_VALUE, false, 16},
+	             {16, 75, M_HASHTABLE_MULTI_SORTED, true, 0},
+	             {16, 75, M_HASHTABLE_MULTI_SORTED | M_HASHTABLE_MULTI_VALUE, false, 0},
+	             {16, 75, M_HASHTABLE_MULTI_SORTED | M_HASHTABLE_MULTI_VALUE, true, 16}};
 	for (const auto &c : cases) {
 		M_hashtable_t *h =
 		    M_hashtable_create(c.size, c.fill, nullptr, nullptr, c.flags, c.value_eq ? &with_eq : nullptr);
@@ -290,13 +290,27 @@ TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
 TEST(m_hashtable, random_walk_against_model)
 {
 	/* Inserts, replacements and removals over a small table that grows many
-	 * times; an ordered table must also keep the insertion order of its keys
-	 * through growth and removal. */
+	 * times, then a duplicate and a merge of an overlapping table; an ordered
+	 * table keeps the insertion order of its keys throughout, and merged-in
+	 * keys follow in the source's order. */
 	for (uint32_t flags : {0u, static_cast<uint32_t>(M_HASHTABLE_KEYS_ORDERED)}) {
 		std::mt19937                       gen(7);
 		std::map<std::string, std::string> model;
 		std::vector<std::string>           order;
-		M_hashtable_t                     *h = table(flags, 2, 60);
+		M_hashtable_t                     *h    = table(flags, 2, 60);
+		auto                               want = [&]() {
+            Pairs w;
+            for (const auto &k : order)
+                w.emplace_back(k, model[k]);
+            return w;
+		};
+		auto check = [&](const M_hashtable_t *t) {
+			Pairs got = pairs(t), w = flags ? want() : Pairs(model.begin(), model.end());
+			if (flags == 0)
+				std::sort(got.begin(), got.end());
+			EXPECT_EQ(got, w);
+			EXPECT_EQ(M_hashtable_num_keys(t), model.size());
+		};
 		for (int i = 0; i < 20000; i++) {
 			std::string k = "k" + std::to_string(gen() % 3000);
 			if (gen() % 4 == 0) {
@@ -310,24 +324,44 @@ TEST(m_hashtable, random_walk_against_model)
 				order.push_back(k);
 			model[k] = v;
 		}
-		EXPECT_EQ(M_hashtable_num_keys(h), model.size());
 		EXPECT_GT(M_hashtable_num_expansions(h), 5u);
-		Pairs got = pairs(h), want;
-		for (const auto &k : order)
-			want.emplace_back(k, model[k]);
-		if (flags == 0) {
-			std::sort(got.begin(), got.end());
-			want.assign(model.begin(), model.end());
-		}
-		EXPECT_EQ(got, want);
+		check(h);
 		for (const auto &[k, v] : model)
 			ASSERT_EQ(get(h, k.c_str()), v);
+		M_hashtable_t *d = M_hashtable_duplicate(h);
+		EXPECT_EQ(M_hashtable_size(d), M_hashtable_size(h));
+		check(d);
+		/* Merge: overlapping keys take src's values (both old copies released),
+		 * new keys are adopted without copying. */
+		M_hashtable_t                     *src = table(flags, 16, 75, false);
+		std::map<std::string, std::string> src_model;
+		std::vector<std::string>           src_order;
+		for (int i = 0; i < 400; i++) {
+			std::string k = "k" + std::to_string(gen() % 6000), v = "m" + std::to_string(i);
+			M_hashtable_insert(src, k.c_str(), v.c_str());
+			if (src_model.count(k) == 0)
+				src_order.push_back(k);
+			src_model[k] = v;
+		}
+		const int dups = key_dups + val_dups, frees = key_frees + val_frees;
+		int       overlap = 0;
+		M_hashtable_merge(&h, src);
+		for (const auto &k : src_order) {
+			overlap += model.count(k) != 0;
+			if (model.count(k) == 0)
+				order.push_back(k);
+			model[k] = src_model[k];
+		}
+		EXPECT_EQ(key_dups + val_dups, dups);
+		EXPECT_EQ(key_frees + val_frees, frees + 2 * overlap);
+		check(h);
+		M_hashtable_destroy(d, M_TRUE);
 		destroy_balanced(h);
 	}
 }
 TEST_GCC12_FALSE_POSITIVE_END()
 
-TEST(m_hashtable, static_seed_and_duplicate)
+TEST(m_hashtable, static_seed_and_multi_value_merge)
 {
 	/* A static seed gives the same bucket order every run. */
 	auto run = []() {
@@ -340,48 +374,15 @@ TEST(m_hashtable, static_seed_and_duplicate)
 	};
 	EXPECT_EQ(run(), run());
 
-	/* A duplicate copies through the copy callbacks and is independent. */
-	M_hashtable_t *h = table(M_HASHTABLE_KEYS_ORDERED | M_HASHTABLE_STATIC_SEED, 4, 50);
-	for (const char *k : {"c", "a", "b", "d"})
-		M_hashtable_insert(h, k, (std::string("v") + k).c_str());
-	M_hashtable_t *d = M_hashtable_duplicate(h);
-	EXPECT_EQ(key_dups + val_dups, 16);
-	EXPECT_EQ(M_hashtable_size(d), M_hashtable_size(h));
-	EXPECT_EQ(pairs(d), pairs(h));
-	M_hashtable_remove(h, "a", M_TRUE);
-	EXPECT_EQ(get(d, "a"), "va");
-	M_hashtable_destroy(h, M_TRUE);
-	destroy_balanced(d);
-}
-
-TEST(m_hashtable, merge)
-{
-	/* Overlapping keys: src's copies of b and c are released, d and e are
-	 * adopted; dest's old values of b and c are replaced and released. */
-	M_hashtable_t *dest = table(0);
-	M_hashtable_t *src  = table(0);
-	for (const char *k : {"a", "b", "c"})
-		M_hashtable_insert(dest, k, (std::string("dest-") + k).c_str());
-	for (const char *k : {"b", "c", "d", "e"})
-		M_hashtable_insert(src, k, (std::string("src-") + k).c_str());
-	M_hashtable_merge(&dest, src);
-	EXPECT_EQ(key_frees, 2);
-	EXPECT_EQ(val_frees, 2);
-	Pairs got = pairs(dest);
-	std::sort(got.begin(), got.end());
-	EXPECT_EQ(got, (Pairs{{"a", "dest-a"}, {"b", "src-b"}, {"c", "src-c"}, {"d", "src-d"}, {"e", "src-e"}}));
-	destroy_balanced(dest);
-
-	/* Multi-values only move; a NULL destination takes src over. */
-	dest = table(M_HASHTABLE_MULTI_VALUE);
-	src  = table(M_HASHTABLE_MULTI_VALUE | M_HASHTABLE_KEYS_ORDERED);
+	/* Multi-values only move (src's copy of a shared key is released); a
+	 * NULL destination takes src over. */
+	M_hashtable_t *dest = table(M_HASHTABLE_MULTI_VALUE);
+	M_hashtable_t *src  = table(M_HASHTABLE_MULTI_VALUE | M_HASHTABLE_KEYS_ORDERED, 16, 75, false);
 	M_hashtable_insert(dest, "k", "1");
-	M_hashtable_insert(src, "k", "2");
-	M_hashtable_insert(src, "k", "3");
-	M_hashtable_insert(src, "n", "4");
-	M_hashtable_insert(src, "n", "5");
+	for (const char *kv : {"k2", "k3", "n4", "n5"})
+		M_hashtable_insert(src, std::string(kv, 1).c_str(), kv + 1);
 	M_hashtable_merge(&dest, src);
-	EXPECT_EQ(key_frees, 1); /* src's "k" */
+	EXPECT_EQ(key_frees, 1);
 	EXPECT_EQ(val_frees, 0);
 	EXPECT_EQ(pairs(dest).size(), 5u);
 	size_t len = 0;
@@ -391,25 +392,4 @@ TEST(m_hashtable, merge)
 	M_hashtable_merge(&none, dest);
 	EXPECT_EQ(none, dest);
 	destroy_balanced(none);
-
-	/* Into an ordered dest: present keys keep their place, new keys follow in
-	 * src's order as the very pointers src held. */
-	dest = table(M_HASHTABLE_KEYS_ORDERED);
-	src  = table(M_HASHTABLE_KEYS_ORDERED);
-	M_hashtable_insert(dest, "x", "1");
-	M_hashtable_insert(dest, "y", "2");
-	for (const char *k : {"z", "y", "w"})
-		M_hashtable_insert(src, k, (std::string("s") + k).c_str());
-	const void        *src_w = nullptr, *last = nullptr;
-	M_hashtable_enum_t he;
-	M_hashtable_enumerate(src, &he);
-	while (M_hashtable_enumerate_next(src, &he, &src_w, nullptr)) {
-	}
-	M_hashtable_merge(&dest, src);
-	EXPECT_EQ(pairs(dest), (Pairs{{"x", "1"}, {"y", "sy"}, {"z", "sz"}, {"w", "sw"}}));
-	M_hashtable_enumerate(dest, &he);
-	while (M_hashtable_enumerate_next(dest, &he, &last, nullptr)) {
-	}
-	EXPECT_EQ(last, src_w);
-	destroy_balanced(dest);
 }

@@ -76,8 +76,7 @@ TEST(m_list, storage_rules)
 		std::vector<size_t> caps;
 	} cases[] = {
 	    {M_LIST_NONE, "+++++++++---++-----<<<", {4, 4, 4, 4, 8, 8, 8, 8, 16, 16, 16, 8, 8, 8, 8, 8, 8, 8, 4, 4, 4, 4}},
-	    {M_LIST_NEVERSHRINK, "+++++++++++++++++tttttttttttttttt", {}},
-	};
+	    {M_LIST_NEVERSHRINK, "+++++++++++++++++tttttttttttttttt", {}}};
 	for (const auto &c : cases) {
 		M_list_t           *l = M_list_create(nullptr, c.flags);
 		std::vector<size_t> caps;
@@ -331,11 +330,9 @@ TEST(m_list, removal_and_replacement_release_values)
 		uint32_t flags, type;
 		Ints     want;
 		int      frees;
-	} dups[] = {
-	    {M_LIST_NONE, M_LIST_MATCH_VAL, {3, 1, 2}, 3},
-	    {M_LIST_SORTED, M_LIST_MATCH_VAL, {1, 2, 3}, 3},
-	    {M_LIST_SORTED, M_LIST_MATCH_PTR, {1, 1, 2, 3, 3, 3}, 0},
-	};
+	} dups[] = {{M_LIST_NONE, M_LIST_MATCH_VAL, {3, 1, 2}, 3},
+	            {M_LIST_SORTED, M_LIST_MATCH_VAL, {1, 2, 3}, 3},
+	            {M_LIST_SORTED, M_LIST_MATCH_PTR, {1, 1, 2, 3, 3, 3}, 0}};
 	for (const auto &c : dups) {
 		l       = make(c.flags, {3, 1, 3, 2, 1, 3});
 		g_frees = 0;
@@ -428,14 +425,12 @@ TEST(m_list, merge)
 		bool     owning;
 		Ints     want;
 		int      frees;
-	} cases[] = {
-	    {M_LIST_SORTED, {3, 1}, {4, 1, 2}, false, M_LIST_MATCH_VAL, true, {1, 2, 3, 4}, 1},
-	    {M_LIST_NONE, {1}, {2, 2, 1, 2}, false, M_LIST_MATCH_VAL, true, {1, 2}, 3},
-	    {M_LIST_NONE, {1}, {1}, true, M_LIST_MATCH_VAL, true, {1, 1}, 0},
-	    {M_LIST_SET_VAL, {1}, {2, 1, 2}, true, M_LIST_MATCH_VAL, true, {1, 2}, 2},
-	    {M_LIST_NONE, {1}, {3, 3}, false, M_LIST_MATCH_PTR, false, {1, 3}, 0},
-	    {M_LIST_NONE, {1}, {1, 2}, false, M_LIST_MATCH_PTR, false, {1, 2}, 0},
-	};
+	} cases[] = {{M_LIST_SORTED, {3, 1}, {4, 1, 2}, false, M_LIST_MATCH_VAL, true, {1, 2, 3, 4}, 1},
+	             {M_LIST_NONE, {1}, {2, 2, 1, 2}, false, M_LIST_MATCH_VAL, true, {1, 2}, 3},
+	             {M_LIST_NONE, {1}, {1}, true, M_LIST_MATCH_VAL, true, {1, 1}, 0},
+	             {M_LIST_SET_VAL, {1}, {2, 1, 2}, true, M_LIST_MATCH_VAL, true, {1, 2}, 2},
+	             {M_LIST_NONE, {1}, {3, 3}, false, M_LIST_MATCH_PTR, false, {1, 3}, 0},
+	             {M_LIST_NONE, {1}, {1, 2}, false, M_LIST_MATCH_PTR, false, {1, 2}, 0}};
 	for (const auto &c : cases) {
 		M_list_t *d = make(c.dflags, c.d, c.owning), *s = make(M_LIST_NONE, c.s, c.owning);
 		g_frees = 0;

@@ -51,16 +51,14 @@ TEST(m_list_str, flags_and_comparators)
 		uint32_t flags;
 		V        expect;
 		bool     fold;
-	} cases[] = {
-	    {M_LIST_STR_NONE, {"b", "A", "c", "a", "B"}, false},
-	    {M_LIST_STR_SORTASC, {"A", "B", "a", "b", "c"}, false},
-	    {M_LIST_STR_SORTED, {"A", "B", "a", "b", "c"}, false},
-	    {M_LIST_STR_SORTDESC, {"c", "b", "a", "B", "A"}, false},
-	    {M_LIST_STR_SORTDESC | M_LIST_STR_CASECMP, {"c", "b", "b", "a", "a"}, true},
-	    {M_LIST_STR_SORTASC | M_LIST_STR_CASECMP, {"a", "a", "b", "b", "c"}, true},
-	    {M_LIST_STR_CASECMP, {"b", "A", "c", "a", "B"}, false},
-	    {M_LIST_STR_STACK, {"B", "a", "c", "A", "b"}, false},
-	};
+	} cases[] = {{M_LIST_STR_NONE, {"b", "A", "c", "a", "B"}, false},
+	             {M_LIST_STR_SORTASC, {"A", "B", "a", "b", "c"}, false},
+	             {M_LIST_STR_SORTED, {"A", "B", "a", "b", "c"}, false},
+	             {M_LIST_STR_SORTDESC, {"c", "b", "a", "B", "A"}, false},
+	             {M_LIST_STR_SORTDESC | M_LIST_STR_CASECMP, {"c", "b", "b", "a", "a"}, true},
+	             {M_LIST_STR_SORTASC | M_LIST_STR_CASECMP, {"a", "a", "b", "b", "c"}, true},
+	             {M_LIST_STR_CASECMP, {"b", "A", "c", "a", "B"}, false},
+	             {M_LIST_STR_STACK, {"B", "a", "c", "A", "b"}, false}};
 	for (const auto &c : cases) {
 		M_list_str_t *l = from(c.flags, {"b", "A", "c", "a", "B"});
 		EXPECT_EQ(items(l, c.fold), c.expect) << c.flags;
@@ -165,11 +163,9 @@ TEST(m_list_str, split_and_join)
 		const char *in;
 		bool        keep_empty;
 		V           expect;
-	} cases[] = {
-	    {"a,,b", false, {"a", "b"}}, {"a,,b", true, {"a", "", "b"}}, {",a,", true, {"", "a", ""}},
-	    {",a,", false, {"a"}},       {"abc", false, {"abc"}},        {"", true, {}},
-	    {nullptr, true, {}},
-	};
+	} cases[] = {{"a,,b", false, {"a", "b"}}, {"a,,b", true, {"a", "", "b"}}, {",a,", true, {"", "a", ""}},
+	             {",a,", false, {"a"}},       {"abc", false, {"abc"}},        {"", true, {}},
+	             {nullptr, true, {}}};
 	for (const auto &c : cases) {
 		M_list_str_t *l = M_list_str_split(',', c.in, M_LIST_STR_NONE, c.keep_empty);
 		EXPECT_EQ(items(l), c.expect) << (c.in ? c.in : "NULL") << " keep_empty=" << c.keep_empty;

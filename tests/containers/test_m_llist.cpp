@@ -294,10 +294,8 @@ TEST(m_llist, duplicates_merge_and_sorting)
 	const struct {
 		uint32_t flags;
 		V        in, want;
-	} dups[] = {
-	    {M_LLIST_NONE, {"x", "y", "x", "z", "y", "x"}, {"x", "y", "z"}},
-	    {M_LLIST_SORTED, {"m", "b", "m", "a", "b", "m"}, {"a", "b", "m"}},
-	};
+	} dups[] = {{M_LLIST_NONE, {"x", "y", "x", "z", "y", "x"}, {"x", "y", "z"}},
+	            {M_LLIST_SORTED, {"m", "b", "m", "a", "b", "m"}, {"a", "b", "m"}}};
 	for (const auto &c : dups) {
 		M_llist_t *l = strs(c.flags, c.in);
 		frees        = 0;

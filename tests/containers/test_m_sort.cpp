@@ -213,8 +213,7 @@ TEST(m_sort, binary_exact_places_and_early_outs)
 		int              key;
 		size_t           stable, unstable;
 	} cases[] = {
-	    {{1, 2, 2, 2, 3}, 2, 4, 2}, {{1, 2, 2, 2}, 2, 4, 4}, {{1, 3, 5}, 1, 1, 0}, {{5}, 5, 1, 1}, {{}, 4, 0, 0},
-	};
+	    {{1, 2, 2, 2, 3}, 2, 4, 2}, {{1, 2, 2, 2}, 2, 4, 4}, {{1, 3, 5}, 1, 1, 0}, {{5}, 5, 1, 1}, {{}, 4, 0, 0}};
 	for (const auto &c : cases) {
 		EXPECT_EQ(M_sort_binary_insert_idx(c.v.data(), c.v.size(), 4, &c.key, M_TRUE, cmp_int, nullptr), c.stable);
 		EXPECT_EQ(M_sort_binary_insert_idx(c.v.data(), c.v.size(), 4, &c.key, M_FALSE, cmp_int, nullptr), c.unstable);
@@ -263,10 +262,9 @@ TEST(m_sort, comparators)
 	const struct {
 		const char *a, *b;
 		int         cmp, casecmp;
-	} strs[] = {
-	    {"a", "b", -1, -1},  {"b", "a", 1, 1},       {"abc", "abc", 0, 0}, {"A", "a", -1, 0},   {"ab", "abc", -1, -1},
-	    {nullptr, "", 0, 0}, {nullptr, "a", -1, -1}, {"B", "a", -1, 1},    {"\xff", "a", 1, 1},
-	};
+	} strs[] = {{"a", "b", -1, -1},     {"b", "a", 1, 1},      {"abc", "abc", 0, 0},
+	            {"A", "a", -1, 0},      {"ab", "abc", -1, -1}, {nullptr, "", 0, 0},
+	            {nullptr, "a", -1, -1}, {"B", "a", -1, 1},     {"\xff", "a", 1, 1}};
 	for (const auto &c : strs) {
 		EXPECT_EQ(sign(M_sort_compar_str(&c.a, &c.b, nullptr)), c.cmp) << c.a << " " << c.b;
 		EXPECT_EQ(sign(M_sort_compar_str_desc(&c.a, &c.b, nullptr)), -c.cmp);
@@ -287,23 +285,21 @@ TEST(m_sort, comparators)
 		M_sort_compar_t fn;
 		const void     *a, *b;
 		int             want;
-	} rows[] = {
-	    {M_sort_compar_u64, &p5, &p7, -1},          {M_sort_compar_u64, &p7, &p5, 1},
-	    {M_sort_compar_u64, &p5, &p5, 0},           {M_sort_compar_u64_desc, &p5, &p7, 1},
-	    {M_sort_compar_u64_desc, &p7, &p5, -1},     {M_sort_compar_u64, nullptr, &p0, 0},
-	    {M_sort_compar_u64, nullptr, &p5, -1},      {M_sort_compar_u64, &pnull, &p0, 0},
-	    {M_sort_compar_u64, &p5, &pnull, 1},        {M_sort_compar_u64, &pmax, &p5, 1},
-	    {M_sort_compar_vp, &lo, &hi, -1},           {M_sort_compar_vp, &hi, &lo, 1},
-	    {M_sort_compar_vp, &lo, &lo2, 0},           {M_sort_compar_vp_desc, &lo, &hi, 1},
-	    {M_sort_compar_vp, nullptr, &lo, -1},       {M_sort_compar_vp, &lo, nullptr, 1},
-	    {M_sort_compar_vp_desc, nullptr, &lo, 1},   {M_sort_compar_vp, nullptr, nullptr, 0},
-	    {M_sort_compar_binwraped, &ab, &ac, -1},    {M_sort_compar_binwraped, &ac, &ab, 1},
-	    {M_sort_compar_binwraped, &z, &ab, -1},     {M_sort_compar_binwraped, &ab, &abc, -1},
-	    {M_sort_compar_binwraped, &ab, &ab2, 0},    {M_sort_compar_binwraped, nullptr, &ab, -1},
-	    {M_sort_compar_binwraped, &ab, nullptr, 1}, {M_sort_compar_binwraped, &nul, &ab, -1},
-	    {M_sort_compar_binwraped, &nul, &nul, 0},   {M_sort_compar_str, nullptr, &e, 0},
-	    {M_sort_compar_str, nullptr, &x, -1},       {M_sort_compar_str_casecmp, &x, nullptr, 1},
-	};
+	} rows[] = {{M_sort_compar_u64, &p5, &p7, -1},          {M_sort_compar_u64, &p7, &p5, 1},
+	            {M_sort_compar_u64, &p5, &p5, 0},           {M_sort_compar_u64_desc, &p5, &p7, 1},
+	            {M_sort_compar_u64_desc, &p7, &p5, -1},     {M_sort_compar_u64, nullptr, &p0, 0},
+	            {M_sort_compar_u64, nullptr, &p5, -1},      {M_sort_compar_u64, &pnull, &p0, 0},
+	            {M_sort_compar_u64, &p5, &pnull, 1},        {M_sort_compar_u64, &pmax, &p5, 1},
+	            {M_sort_compar_vp, &lo, &hi, -1},           {M_sort_compar_vp, &hi, &lo, 1},
+	            {M_sort_compar_vp, &lo, &lo2, 0},           {M_sort_compar_vp_desc, &lo, &hi, 1},
+	            {M_sort_compar_vp, nullptr, &lo, -1},       {M_sort_compar_vp, &lo, nullptr, 1},
+	            {M_sort_compar_vp_desc, nullptr, &lo, 1},   {M_sort_compar_vp, nullptr, nullptr, 0},
+	            {M_sort_compar_binwraped, &ab, &ac, -1},    {M_sort_compar_binwraped, &ac, &ab, 1},
+	            {M_sort_compar_binwraped, &z, &ab, -1},     {M_sort_compar_binwraped, &ab, &abc, -1},
+	            {M_sort_compar_binwraped, &ab, &ab2, 0},    {M_sort_compar_binwraped, nullptr, &ab, -1},
+	            {M_sort_compar_binwraped, &ab, nullptr, 1}, {M_sort_compar_binwraped, &nul, &ab, -1},
+	            {M_sort_compar_binwraped, &nul, &nul, 0},   {M_sort_compar_str, nullptr, &e, 0},
+	            {M_sort_compar_str, nullptr, &x, -1},       {M_sort_compar_str_casecmp, &x, nullptr, 1}};
 	for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++)
 		EXPECT_EQ(sign(rows[i].fn(rows[i].a, rows[i].b, nullptr)), rows[i].want) << "row " << i;
 }

@@ -78,8 +78,7 @@ TEST(m_bincodec, hex)
 	} enc[] = {
 	    {0, 64, "00ABFF"}, {4, 64, "00AB\nFF"}, {3, 64, "00A\nBFF"}, {1, 64, "0\n0\nA\nB\nF\nF"},
 	    {6, 64, "00ABFF"}, {100, 64, "00ABFF"}, {0, 7, "00ABFF"},    {0, 6, "00ABFF"}, /* exact room: no terminator */
-	    {0, 5, nullptr},
-	};
+	    {0, 5, nullptr}};
 	for (const auto &c : enc) {
 		char out[64];
 		std::memset(out, 'x', sizeof(out));
@@ -99,18 +98,16 @@ TEST(m_bincodec, hex)
 		const char *in;
 		size_t      room;
 		std::string out; /* empty: fails */
-	} dec[] = {
-	    {"00abFF", 3, std::string("\x00\xAB\xFF", 3)},
-	    {"00 AB ff", 4, std::string("\x00\xAB\xFF", 3)},
-	    {"0\n0AB\nFF", 4, std::string("\x00\xAB\xFF", 3)},
-	    {"00A", 4, ""},
-	    {"0 ", 4, ""},
-	    {"  ", 4, ""},
-	    {"ZZ", 1, "\x33"},
-	    {"gG", 1, "\x10"},
-	    {"1!", 1, "\xF1"},
-	    {"000000", 2, ""},
-	};
+	} dec[] = {{"00abFF", 3, std::string("\x00\xAB\xFF", 3)},
+	           {"00 AB ff", 4, std::string("\x00\xAB\xFF", 3)},
+	           {"0\n0AB\nFF", 4, std::string("\x00\xAB\xFF", 3)},
+	           {"00A", 4, ""},
+	           {"0 ", 4, ""},
+	           {"  ", 4, ""},
+	           {"ZZ", 1, "\x33"},
+	           {"gG", 1, "\x10"},
+	           {"1!", 1, "\xF1"},
+	           {"000000", 2, ""}};
 	for (const auto &c : dec) {
 		unsigned char out[16];
 		const size_t  n = M_hex_decode(c.in, std::strlen(c.in), out, c.room);
@@ -179,42 +176,40 @@ TEST(m_bincodec, base64_decode_table)
 		std::string in;
 		size_t      room;
 		const char *out;
-	} cases[] = {
-	    {"YWJj", 3, "abc"},
-	    {"Y W J j", 3, "abc"},
-	    {"YW\r\nJj\n", 3, "abc"},
-	    {"\tYWJj   \n", 3, "abc"},
-	    {"YQ=\n=", 1, "a"},
-	    {"YW\nI=\n", 2, "ab"},
-	    {"YWJj", 2, "<fail>"},
-	    {"YWI=", 1, "<fail>"},
-	    {"YQ==", 0, "<fail>"},
-	    {"YWJjYWJjYQ==", 7, "abcabca"},
-	    {"YWJjYWJjYQ==", 6, "<fail>"},
-	    {"YWJ", 64, "<fail>"},
-	    {"Y=Jj", 64, "<fail>"},
-	    {"YW=j", 64, "<fail>"},
-	    {"YWJ{", 64, "<fail>"},
-	    {"YWJ*", 64, "<fail>"},
-	    {"YWJ,", 64, "<fail>"},
-	    {"YWJ@", 64, "<fail>"},
-	    {"YWJ\x80", 64, "<fail>"},
-	    {"YWJ\xFF", 64, "<fail>"},
-	    {std::string("YW\0j", 4), 64, "<fail>"},
-	    {"====", 64, "<fail>"},
-	    {"Y===", 64, "<fail>"},
-	    {"=", 64, "<fail>"},
-	    {"YQ=", 64, "<fail>"},
-	    {"YQ===", 64, "<fail>"},
-	    {"YWJj=", 64, "<fail>"},
-	    {"YWJj==", 64, "<fail>"},
-	    {"=YWJ", 64, "<fail>"},
-	    {"YQ==YWJj", 64, "<fail>"},
-	    {"YWJjY", 64, "<fail>"},
-	    {"YWJjYW", 64, "<fail>"},
-	    {"   ", 64, "<fail>"},
-	    {"\n", 64, "<fail>"},
-	};
+	} cases[] = {{"YWJj", 3, "abc"},
+	             {"Y W J j", 3, "abc"},
+	             {"YW\r\nJj\n", 3, "abc"},
+	             {"\tYWJj   \n", 3, "abc"},
+	             {"YQ=\n=", 1, "a"},
+	             {"YW\nI=\n", 2, "ab"},
+	             {"YWJj", 2, "<fail>"},
+	             {"YWI=", 1, "<fail>"},
+	             {"YQ==", 0, "<fail>"},
+	             {"YWJjYWJjYQ==", 7, "abcabca"},
+	             {"YWJjYWJjYQ==", 6, "<fail>"},
+	             {"YWJ", 64, "<fail>"},
+	             {"Y=Jj", 64, "<fail>"},
+	             {"YW=j", 64, "<fail>"},
+	             {"YWJ{", 64, "<fail>"},
+	             {"YWJ*", 64, "<fail>"},
+	             {"YWJ,", 64, "<fail>"},
+	             {"YWJ@", 64, "<fail>"},
+	             {"YWJ\x80", 64, "<fail>"},
+	             {"YWJ\xFF", 64, "<fail>"},
+	             {std::string("YW\0j", 4), 64, "<fail>"},
+	             {"====", 64, "<fail>"},
+	             {"Y===", 64, "<fail>"},
+	             {"=", 64, "<fail>"},
+	             {"YQ=", 64, "<fail>"},
+	             {"YQ===", 64, "<fail>"},
+	             {"YWJj=", 64, "<fail>"},
+	             {"YWJj==", 64, "<fail>"},
+	             {"=YWJ", 64, "<fail>"},
+	             {"YQ==YWJj", 64, "<fail>"},
+	             {"YWJjY", 64, "<fail>"},
+	             {"YWJjYW", 64, "<fail>"},
+	             {"   ", 64, "<fail>"},
+	             {"\n", 64, "<fail>"}};
 	for (const auto &c : cases)
 		EXPECT_EQ(b64dec(c.in, c.room), c.out) << "'" << c.in << "' room " << c.room;
 
@@ -340,12 +335,11 @@ TEST(m_bincodec, front_end)
 		const char        *in;
 		M_bincodec_codec_t codec;
 		const char        *out; /* nullptr: fails */
-	} dec[] = {
-	    {"YWJjZA==", B64, "abcd"},    {"6162", HEX, "ab"},   {"414243", EITHER, "ABC"},  {"QUJD", EITHER, "ABC"},
-	    {"41424344", EITHER, "ABCD"}, {"41", EITHER, "A"},   {"41424", EITHER, nullptr}, {"41 42 43", EITHER, nullptr},
-	    {"6", HEX, nullptr},          {"YWJ", B64, nullptr}, {"YW=j", B64, nullptr},     {"    ", B64, nullptr},
-	    {"YWJj", BAD, nullptr},
-	};
+	} dec[] = {{"YWJjZA==", B64, "abcd"},  {"6162", HEX, "ab"},           {"414243", EITHER, "ABC"},
+	           {"QUJD", EITHER, "ABC"},    {"41424344", EITHER, "ABCD"},  {"41", EITHER, "A"},
+	           {"41424", EITHER, nullptr}, {"41 42 43", EITHER, nullptr}, {"6", HEX, nullptr},
+	           {"YWJ", B64, nullptr},      {"YW=j", B64, nullptr},        {"    ", B64, nullptr},
+	           {"YWJj", BAD, nullptr}};
 	for (const auto &c : dec) {
 		unsigned char  out[16];
 		size_t         len  = 99;
@@ -375,12 +369,10 @@ TEST(m_bincodec, front_end)
 		M_bincodec_codec_t from, to;
 		size_t             wrap, room;
 		const char        *out;
-	} conv[] = {
-	    {"616263", HEX, B64, 0, 32, "YWJj"},    {"YWJj", B64, HEX, 2, 32, "61\n62\n63"},
-	    {"QUJD", EITHER, HEX, 0, 32, "414243"}, {"61626364", HEX, B64, 4, 32, "YWJj\nZA=="},
-	    {"616263", HEX, B64, 0, 4, nullptr},    {"6162", HEX, EITHER, 0, 32, nullptr},
-	    {"YWJ", B64, HEX, 0, 32, nullptr},
-	};
+	} conv[] = {{"616263", HEX, B64, 0, 32, "YWJj"},    {"YWJj", B64, HEX, 2, 32, "61\n62\n63"},
+	            {"QUJD", EITHER, HEX, 0, 32, "414243"}, {"61626364", HEX, B64, 4, 32, "YWJj\nZA=="},
+	            {"616263", HEX, B64, 0, 4, nullptr},    {"6162", HEX, EITHER, 0, 32, nullptr},
+	            {"YWJ", B64, HEX, 0, 32, nullptr}};
 	for (const auto &c : conv) {
 		char buf[32] = "";
 		EXPECT_EQ(M_bincodec_convert(buf, c.room, c.wrap, c.to, c.in, std::strlen(c.in), c.from),

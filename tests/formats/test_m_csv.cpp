@@ -78,32 +78,30 @@ TEST(m_csv, reader_table)
 		const char *cells;
 		char        quote = '"';
 		uint32_t    flags = 0;
-	} cases[] = {
-	    {"a,b,c\r\n1,2,3\r\n", "[a][b][c]/[1][2][3]/"},
-	    {"a,b\n1,2", "[a][b]/[1][2]/"},
-	    {"a,b\n1,2\n\r", "[a][b]/[1][2]/"},
-	    {"a,b\n1,2\n\n3,4\n", "[a][b]/[1][2]/--/[3][4]/"},
-	    {"x,y", "[x][y]/"},
-	    {"a,b\n1,2,3,4\n5\n", "[a][b]/[1][2]/[5]-/"},
-	    {"a,b\nab\rcd,2\n", "[a][b]/[ab][2]/"},
-	    {"a,b\n\"line1\nline2\",z\n", "[a][b]/[line1\nline2][z]/"},
-	    {"a,b\n\"1\r\n2\",3\r\n", "[a][b]/[1\r\n2][3]/"},
-	    {"\"a\nb\",\"c,d\"\n1,2\n", "[a\nb][c,d]/[1][2]/"},
-	    {"a,b\n\"x,y\n1,2\n", "[a][b]/[x,y\n1,2\n]-/"},
-	    {"a,b\n \"x\",a\"b,c\"d\n", "[a][b]/[ x][ab,cd]/"},
-	    {"a,b,c,d\n`x,y`,`p``q`,``,\n", "[a][b][c][d]/[x,y][p`q][]-/", '`'},
-	    {"a,\"\",,b\n1,2,3,4\n", "[a][]-[b]/[1][2][3][4]/"},
-	    {"\n", "-/"},
-	    {"\r\n", "-/"},
-	    {"x", "[x]/"},
-	    {",,\n,,\n", "---/---/"},
-	    {"a\n  x  \n", "[a]/[  x  ]/"},
-	    {"a,b\n  x  ,\" y \"\n", "[a][b]/[x][ y ]/", '"', M_CSV_FLAG_TRIM_WHITESPACE},
-	    {"a,b,c\n \t ,\"  \",` `\n", "[a][b][c]/-[  ][` `]/", '"', M_CSV_FLAG_TRIM_WHITESPACE},
-	    {"\r\r", "<null>"},
-	    {"\r", "<null>"},
-	    {"", "<null>"},
-	};
+	} cases[] = {{"a,b,c\r\n1,2,3\r\n", "[a][b][c]/[1][2][3]/"},
+	             {"a,b\n1,2", "[a][b]/[1][2]/"},
+	             {"a,b\n1,2\n\r", "[a][b]/[1][2]/"},
+	             {"a,b\n1,2\n\n3,4\n", "[a][b]/[1][2]/--/[3][4]/"},
+	             {"x,y", "[x][y]/"},
+	             {"a,b\n1,2,3,4\n5\n", "[a][b]/[1][2]/[5]-/"},
+	             {"a,b\nab\rcd,2\n", "[a][b]/[ab][2]/"},
+	             {"a,b\n\"line1\nline2\",z\n", "[a][b]/[line1\nline2][z]/"},
+	             {"a,b\n\"1\r\n2\",3\r\n", "[a][b]/[1\r\n2][3]/"},
+	             {"\"a\nb\",\"c,d\"\n1,2\n", "[a\nb][c,d]/[1][2]/"},
+	             {"a,b\n\"x,y\n1,2\n", "[a][b]/[x,y\n1,2\n]-/"},
+	             {"a,b\n \"x\",a\"b,c\"d\n", "[a][b]/[ x][ab,cd]/"},
+	             {"a,b,c,d\n`x,y`,`p``q`,``,\n", "[a][b][c][d]/[x,y][p`q][]-/", '`'},
+	             {"a,\"\",,b\n1,2,3,4\n", "[a][]-[b]/[1][2][3][4]/"},
+	             {"\n", "-/"},
+	             {"\r\n", "-/"},
+	             {"x", "[x]/"},
+	             {",,\n,,\n", "---/---/"},
+	             {"a\n  x  \n", "[a]/[  x  ]/"},
+	             {"a,b\n  x  ,\" y \"\n", "[a][b]/[x][ y ]/", '"', M_CSV_FLAG_TRIM_WHITESPACE},
+	             {"a,b,c\n \t ,\"  \",` `\n", "[a][b][c]/-[  ][` `]/", '"', M_CSV_FLAG_TRIM_WHITESPACE},
+	             {"\r\r", "<null>"},
+	             {"\r", "<null>"},
+	             {"", "<null>"}};
 	for (const auto &c : cases)
 		EXPECT_EQ(dump(parse(c.in, ',', c.quote, c.flags).get()), c.cells) << c.in;
 	EXPECT_EQ(M_csv_parse(nullptr, 5, ',', '"', 0), nullptr);
@@ -152,13 +150,11 @@ TEST(m_csv, lookups)
 		std::vector<const char *> names;
 		std::string               in;
 		const char               *cells;
-	} added[] = {
-	    {{"token", "user"}, "123,bob\r\n456,`a,b`\n", "[token][user]/[123][bob]/[456][a,b]/"},
-	    {{"a,b", " c", "q\""}, "1,2,3\n", "[a,b][ c][q\"]/[1][2][3]/"},
-	    {{}, "x\n1\n", "[x]/[1]/"},
-	    {{}, "\r", "<null>"},
-	    {{"a"}, "", "<null>"},
-	};
+	} added[] = {{{"token", "user"}, "123,bob\r\n456,`a,b`\n", "[token][user]/[123][bob]/[456][a,b]/"},
+	             {{"a,b", " c", "q\""}, "1,2,3\n", "[a,b][ c][q\"]/[1][2][3]/"},
+	             {{}, "x\n1\n", "[x]/[1]/"},
+	             {{}, "\r", "<null>"},
+	             {{"a"}, "", "<null>"}};
 	for (const auto &c : added) {
 		M_list_str_t *h = make_list(c.names);
 		auto t = CsvPtr(M_csv_parse_add_headers(c.in.data(), c.in.size(), ',', c.names.size() == 2 ? '`' : '"', 0, h));
@@ -173,12 +169,10 @@ TEST(m_csv, writer_quoting_and_control_characters)
 	 * either end; quotes inside are doubled. Other delimiters pass. */
 	const struct {
 		const char *cell, *written;
-	} cases[] = {
-	    {"plain", "plain"},     {"trail ", "\"trail \""},     {"\tlead", "\"\tlead\""},   {" ", "\" \""},
-	    {"a\rb", "\"a\rb\""},   {"a\nb", "\"a\nb\""},         {"q\"", "\"q\"\"\""},       {"\"", "\"\"\"\""},
-	    {"in side", "in side"}, {"semi;colon", "semi;colon"}, {"back`tick", "back`tick"}, {"a,b", "\"a,b\""},
-	};
-	auto one = parse("h\nx\n");
+	} cases[] = {{"plain", "plain"},     {"trail ", "\"trail \""},     {"\tlead", "\"\tlead\""},   {" ", "\" \""},
+	             {"a\rb", "\"a\rb\""},   {"a\nb", "\"a\nb\""},         {"q\"", "\"q\"\"\""},       {"\"", "\"\"\"\""},
+	             {"in side", "in side"}, {"semi;colon", "semi;colon"}, {"back`tick", "back`tick"}, {"a,b", "\"a,b\""}};
+	auto one  = parse("h\nx\n");
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
 		M_csv_output_rows_buf(
