@@ -78,6 +78,10 @@ TEST(m_hash, stridx_key_case)
 	EXPECT_EQ(M_hash_stridx_get_direct(h, "mErChAnT_uSeR"), 7u);
 	EXPECT_EQ(keys(h), V{"Merchant_User"});
 	M_hash_stridx_destroy(h);
+	h = M_hash_stridx_create(8, 75, M_HASH_STRIDX_KEYS_UPPER); /* only a to z change */
+	M_hash_stridx_insert(h, "az{`", 1);
+	EXPECT_EQ(keys(h), V{"AZ{`"});
+	M_hash_stridx_destroy(h);
 	h = M_hash_stridx_create(8, 75, M_HASH_STRIDX_NONE);
 	M_hash_stridx_insert(h, "Name", 1);
 	EXPECT_FALSE(M_hash_stridx_get(h, "NAME", nullptr));

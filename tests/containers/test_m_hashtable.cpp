@@ -200,6 +200,7 @@ TEST(m_hashtable, growth_collisions_and_chains)
 TEST(m_hashtable, single_value_ownership)
 {
 	M_hashtable_t *h = table(0);
+	void          *v = nullptr;
 	EXPECT_FALSE(M_hashtable_insert(h, nullptr, "v"));
 	EXPECT_TRUE(M_hashtable_insert(h, "k", "v1"));
 	EXPECT_TRUE(M_hashtable_insert(h, "k", "v2"));
@@ -207,9 +208,11 @@ TEST(m_hashtable, single_value_ownership)
 	EXPECT_EQ(val_frees, 1); /* v1's copy */
 	EXPECT_EQ(get(h, "k"), "v2");
 	EXPECT_TRUE(M_hashtable_get(h, "k", nullptr)); /* presence test */
+	EXPECT_FALSE(M_hashtable_get(h, nullptr, &v)); /* a NULL key with a live table */
+	EXPECT_FALSE(M_hashtable_remove(h, nullptr, M_TRUE));
+	EXPECT_FALSE(M_hashtable_enumerate_next(h, nullptr, nullptr, nullptr));
 	/* Multi-value operations on a single-value table fail. */
 	size_t len = 9;
-	void  *v   = nullptr;
 	EXPECT_FALSE(M_hashtable_multi_len(h, "k", &len));
 	EXPECT_FALSE(M_hashtable_multi_get(h, "k", 0, &v));
 	EXPECT_FALSE(M_hashtable_multi_remove(h, "k", 0, M_TRUE));

@@ -257,6 +257,8 @@ TEST(m_llist, plain_random_walk)
 	M_llist_node_t *x     = M_llist_insert(other, num(1));
 	EXPECT_FALSE(M_llist_move_before(x, model[0]));
 	EXPECT_FALSE(M_llist_move_after(model[0], x));
+	EXPECT_FALSE(M_llist_set_first(x)); /* a single node stays */
+	EXPECT_FALSE(M_llist_set_last(x));
 	EXPECT_EQ(M_llist_len(other), 1u);
 	M_llist_destroy(other, M_FALSE);
 	M_llist_destroy(l, M_FALSE);
