@@ -334,18 +334,19 @@ TEST(m_hashtable, random_walk_against_model)
 		M_hashtable_t *d = M_hashtable_duplicate(h);
 		EXPECT_EQ(M_hashtable_size(d), M_hashtable_size(h));
 		check(d);
-		/* Merge: overlapping keys take src's values (both old copies released),
-		 * new keys are adopted without copying. */
-		M_hashtable_t                     *src = table(flags, 16, 75, false);
+		/* Merge an unordered table: overlapping keys take src's values (both
+		 * old copies released), new keys are adopted without copying, in
+		 * src's enumeration order. */
+		M_hashtable_t                     *src = table(0, 16, 75, false);
 		std::map<std::string, std::string> src_model;
-		std::vector<std::string>           src_order;
 		for (int i = 0; i < 400; i++) {
 			std::string k = "k" + std::to_string(gen() % 6000), v = "m" + std::to_string(i);
 			M_hashtable_insert(src, k.c_str(), v.c_str());
-			if (src_model.count(k) == 0)
-				src_order.push_back(k);
 			src_model[k] = v;
 		}
+		std::vector<std::string> src_order;
+		for (const auto &[k, v] : pairs(src))
+			src_order.push_back(k);
 		const int dups = key_dups + val_dups, frees = key_frees + val_frees;
 		int       overlap = 0;
 		M_hashtable_merge(&h, src);
