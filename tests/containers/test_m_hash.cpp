@@ -124,6 +124,7 @@ TEST(m_hash, stridx_refusals_multi_duplicate_merge)
 	EXPECT_EQ(M_hash_strvp_create(8, 75, M_HASH_STRIDX_MULTI_GETLAST, nullptr), nullptr);
 	M_hash_stridx_t *h = M_hash_stridx_create(8, 75, 0);
 	EXPECT_FALSE(M_hash_stridx_insert(h, "", 1));
+	EXPECT_FALSE(M_hash_stridx_insert(h, nullptr, 1));                       /* a NULL key with a live table */
 	M_hash_stridx_enum_t *he = reinterpret_cast<M_hash_stridx_enum_t *>(&h); /* must be overwritten */
 	EXPECT_EQ(M_hash_stridx_enumerate(h, &he), 0u);
 	EXPECT_EQ(he, nullptr);
@@ -182,6 +183,7 @@ TEST(m_hash, strvp_values_and_release)
 	EXPECT_TRUE(M_hash_strvp_insert(h, "two", M_strdup("2")));
 	EXPECT_TRUE(M_hash_strvp_insert(h, "three", nullptr)); /* NULL values are legal */
 	EXPECT_FALSE(M_hash_strvp_insert(h, "", nullptr));
+	EXPECT_FALSE(M_hash_strvp_insert(h, nullptr, nullptr));
 	EXPECT_TRUE(M_hash_strvp_get(h, "three", nullptr));
 	EXPECT_STREQ(static_cast<const char *>(M_hash_strvp_get_direct(h, "two")), "2");
 	void *v = reinterpret_cast<void *>(1);

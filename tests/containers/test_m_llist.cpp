@@ -368,6 +368,7 @@ TEST(m_llist, duplicates_merge_and_sorting)
 	M_llist_insert(l, v);
 	EXPECT_EQ(M_llist_find(l, v, M_LIST_MATCH_VAL), nullptr);
 	EXPECT_NE(M_llist_find(l, v, M_LIST_MATCH_PTR), nullptr);
+	EXPECT_EQ(M_llist_find(l, nullptr, M_LIST_MATCH_PTR), nullptr);
 	EXPECT_FALSE(M_llist_change_sorting(l, M_sort_compar_u64, nullptr));
 	M_llist_destroy(l, M_FALSE);
 }

@@ -363,6 +363,28 @@ TEST(m_bincodec, front_end)
 	for (const char *bad : {"000102", "61006263", "617F", "61FF", ""})
 		EXPECT_EQ(M_bincodec_decode_str_alloc(bad, HEX), nullptr) << bad;
 
+	/* One NULL pointer with live others (the generated sweep passes NULL for
+	 * all of them at once): nothing written, nothing read. */
+	char          text[16];
+	unsigned char bytes[16];
+	size_t        len = 0;
+	EXPECT_EQ(M_hex_encode(nullptr, 2, text, 8, 0) + M_hex_encode(u("ab"), 2, nullptr, 8, 0), 0u);
+	EXPECT_EQ(M_hex_decode(nullptr, 2, bytes, 2) + M_hex_decode("00", 2, nullptr, 2), 0u);
+	EXPECT_EQ(M_base64_encode(nullptr, 5, u("a"), 1, 0) + M_base64_encode(text, 5, nullptr, 1, 0), 0u);
+	EXPECT_EQ(M_base64_decode(nullptr, 8, "YWJj", 4) + M_base64_decode(bytes, 8, nullptr, 4), 0u);
+	for (M_bincodec_codec_t codec : {B64, HEX, EITHER}) {
+		EXPECT_EQ(M_bincodec_encode(nullptr, 16, u("abc"), 3, 0, codec) +
+		              M_bincodec_encode(text, 16, nullptr, 3, 0, codec),
+		          0u);
+		EXPECT_EQ(M_bincodec_decode(nullptr, 16, "414243", 6, codec) + M_bincodec_decode(bytes, 16, nullptr, 6, codec),
+		          0u);
+		EXPECT_EQ(M_bincodec_decode_alloc(nullptr, 6, &len, codec), nullptr);
+		EXPECT_EQ(M_bincodec_convert(nullptr, 8, 0, HEX, "YWJj", 4, codec) +
+		              M_bincodec_convert(text, 8, 0, HEX, nullptr, 4, codec),
+		          0u);
+	}
+	EXPECT_EQ(M_hex_or_base64_to_bin(nullptr, 4, "4142", 4) + M_hex_or_base64_to_bin(bytes, 4, nullptr, 4), 0u);
+
 	/* Conversion between codecs, into a buffer or allocated. */
 	const struct {
 		const char        *in;

@@ -161,6 +161,9 @@ TEST(m_csv, lookups)
 		EXPECT_EQ(dump(t.get()), c.cells) << c.in;
 		M_list_str_destroy(h);
 	}
+	M_list_str_t *one = make_list({"a"});
+	EXPECT_EQ(M_csv_parse_add_headers(nullptr, 4, ',', '"', 0, one), nullptr);
+	M_list_str_destroy(one);
 }
 
 TEST(m_csv, writer_quoting_and_control_characters)
