@@ -1,0 +1,236 @@
+/* Tests for the hash functions and the two string-keyed tables (string to
+ * index, string to pointer): key case rules, ordered keys, multi-values,
+ * ownership of pointer values. The general table is tested on its own. */
+#include <gtest/gtest.h>
+
+#include "containers/m_hash_func.h"
+#include "containers/m_hash_stridx.h"
+#include "containers/m_hash_strvp.h"
+#include "core/m_mem.h"
+#include "core/m_str.h"
+
+#include <string>
+#include <vector>
+
+using V = std::vector<std::string>;
+
+namespace {
+
+/* Keys in enumeration order (asked only where that order is defined). */
+V keys(const M_hash_stridx_t *h)
+{
+	V                     out;
+	M_hash_stridx_enum_t *he = nullptr;
+	const char           *k;
+	M_hash_stridx_enumerate(h, &he);
+	while (M_hash_stridx_enumerate_next(h, he, &k, nullptr))
+		out.emplace_back(k);
+	M_hash_stridx_enumerate_free(he);
+	return out;
+}
+
+int  val_frees = 0;
+void val_free(void *p)
+{
+	val_frees++;
+	M_free(p);
+}
+
+} // namespace
+
+TEST(m_hash, functions)
+{
+	/* With the published offset basis as seed: the FNV-1a 32-bit vectors. */
+	constexpr uint32_t basis = 2166136261u;
+	EXPECT_EQ(M_hash_func_hash_str("a", basis), 0xe40c292cu);
+	EXPECT_EQ(M_hash_func_hash_str("foobar", basis), 0xbf9cf968u);
+	EXPECT_EQ(M_hash_func_hash_str("a", 1u), (1u ^ 0x61u) * 16777619u);
+	/* Empty and NULL strings give the seed back. */
+	EXPECT_EQ(M_hash_func_hash_str(nullptr, 77u), 77u);
+	EXPECT_EQ(M_hash_func_hash_str_casecmp("", 5u), 5u);
+	EXPECT_EQ(M_hash_func_hash_str_casecmp(nullptr, 5u), 5u);
+	/* Only A to Z fold: "@", "[" and the lower case letters stay. */
+	EXPECT_EQ(M_hash_func_hash_str_casecmp("AZ@[`{HeLLo", 99u), M_hash_func_hash_str("az@[`{hello", 99u));
+	EXPECT_NE(M_hash_func_hash_str("HeLLo", 99u), M_hash_func_hash_str("hello", 99u));
+	/* A pointer hashes as its 8 address bytes, least significant first; NULL
+	 * as the number 0. */
+	uint64_t addr = 0x0102030405060708ull, zero = 0;
+	EXPECT_EQ(M_hash_func_hash_vp(reinterpret_cast<const void *>(addr), 3u), M_hash_func_hash_u64(&addr, 3u));
+	EXPECT_EQ(M_hash_func_hash_vp(nullptr, 3u), M_hash_func_hash_u64(&zero, 3u));
+	EXPECT_EQ(M_hash_func_hash_u64(nullptr, 3u), M_hash_func_hash_u64(&zero, 3u));
+	EXPECT_NE(M_hash_func_hash_u64(&addr, 3u), M_hash_func_hash_u64(&zero, 3u));
+	uint64_t *copy = static_cast<uint64_t *>(M_hash_func_u64dup(&addr));
+	EXPECT_EQ(*copy, addr);
+	M_free(copy);
+	char *s = static_cast<char *>(M_hash_void_strdup("abc"));
+	EXPECT_STREQ(s, "abc");
+	M_free(s);
+}
+
+TEST(m_hash, stridx_key_case)
+{
+	/* CASECMP: found in any case; a later insert replaces the value and keeps
+	 * the first text. Without it, lookups are case-sensitive. */
+	M_hash_stridx_t *h = M_hash_stridx_create(8, 75, M_HASH_STRIDX_CASECMP);
+	EXPECT_TRUE(M_hash_stridx_insert(h, "Merchant_User", 3));
+	EXPECT_TRUE(M_hash_stridx_insert(h, "merchant_user", 7));
+	EXPECT_EQ(M_hash_stridx_num_keys(h), 1u);
+	EXPECT_EQ(M_hash_stridx_get_direct(h, "mErChAnT_uSeR"), 7u);
+	EXPECT_EQ(keys(h), V{"Merchant_User"});
+	M_hash_stridx_destroy(h);
+	h = M_hash_stridx_create(8, 75, M_HASH_STRIDX_KEYS_UPPER); /* only a to z change */
+	M_hash_stridx_insert(h, "az{`", 1);
+	EXPECT_EQ(keys(h), V{"AZ{`"});
+	M_hash_stridx_destroy(h);
+	h = M_hash_stridx_create(8, 75, M_HASH_STRIDX_NONE);
+	M_hash_stridx_insert(h, "Name", 1);
+	EXPECT_FALSE(M_hash_stridx_get(h, "NAME", nullptr));
+	M_hash_stridx_destroy(h);
+
+	/* Stored case, and the order of sorted keys: upper-cased keys sort in
+	 * byte order ("_" and "^" after the capitals); only CASECMP asks for the
+	 * case-insensitive order. Look-ups and removal ignore the stored case. */
+	const uint32_t ord = M_HASH_STRIDX_KEYS_ORDERED;
+	const struct {
+		uint32_t flags;
+		V        want;
+	} cases[] = {{M_HASH_STRIDX_KEYS_UPPER | ord, {"A_B", "AB", "A^", "AA"}},
+	             {M_HASH_STRIDX_KEYS_LOWER | M_HASH_STRIDX_KEYS_UPPER | ord, {"a_b", "ab", "a^", "aa"}},
+	             {M_HASH_STRIDX_KEYS_UPPER | ord | M_HASH_STRIDX_KEYS_SORTASC, {"AA", "AB", "A^", "A_B"}},
+	             {M_HASH_STRIDX_KEYS_UPPER | ord | M_HASH_STRIDX_KEYS_SORTDESC, {"A_B", "A^", "AB", "AA"}},
+	             {M_HASH_STRIDX_KEYS_UPPER | M_HASH_STRIDX_CASECMP | ord | M_HASH_STRIDX_KEYS_SORTASC,
+	              {"A^", "A_B", "AA", "AB"}},
+	             {M_HASH_STRIDX_KEYS_LOWER | ord | M_HASH_STRIDX_KEYS_SORTASC, {"a^", "a_b", "aa", "ab"}}};
+	for (const auto &c : cases) {
+		h = M_hash_stridx_create(8, 75, c.flags);
+		for (size_t i = 0; i < 4; i++)
+			EXPECT_TRUE(M_hash_stridx_insert(h, V{"a_b", "ab", "a^", "aa"}[i].c_str(), i));
+		EXPECT_TRUE(M_hash_stridx_insert(h, "a_b", 0)); /* the inserted text finds the stored key */
+		EXPECT_EQ(keys(h), c.want) << c.flags;
+		EXPECT_EQ(M_hash_stridx_get_direct(h, "A_b"), 0u);
+		EXPECT_EQ(M_hash_stridx_get_direct(h, "aB"), 1u);
+		EXPECT_TRUE(M_hash_stridx_remove(h, "Ab"));
+		EXPECT_EQ(M_hash_stridx_num_keys(h), 3u);
+		EXPECT_EQ(keys(h).size(), 3u);
+		M_hash_stridx_destroy(h);
+	}
+}
+
+TEST(m_hash, stridx_refusals_multi_duplicate_merge)
+{
+	EXPECT_EQ(M_hash_stridx_create(0, 75, 0), nullptr);
+	EXPECT_EQ(M_hash_stridx_create(8, 100, 0), nullptr);
+	EXPECT_EQ(M_hash_stridx_create(8, 75, M_HASH_STRIDX_MULTI_GETLAST), nullptr);
+	EXPECT_EQ(M_hash_strvp_create(8, 75, M_HASH_STRIDX_MULTI_GETLAST, nullptr), nullptr);
+	M_hash_stridx_t *h = M_hash_stridx_create(8, 75, 0);
+	EXPECT_FALSE(M_hash_stridx_insert(h, "", 1));
+	EXPECT_FALSE(M_hash_stridx_insert(h, nullptr, 1));                       /* a NULL key with a live table */
+	M_hash_stridx_enum_t *he = reinterpret_cast<M_hash_stridx_enum_t *>(&h); /* must be overwritten */
+	EXPECT_EQ(M_hash_stridx_enumerate(h, &he), 0u);
+	EXPECT_EQ(he, nullptr);
+	/* A stored 0 is told apart from absence only by get. */
+	size_t idx = 42;
+	EXPECT_FALSE(M_hash_stridx_get(h, "zero", &idx));
+	EXPECT_EQ(idx, 0u);
+	M_hash_stridx_insert(h, "zero", 0);
+	EXPECT_TRUE(M_hash_stridx_get(h, "zero", &idx));
+	EXPECT_TRUE(M_hash_stridx_remove(h, "zero"));
+	EXPECT_FALSE(M_hash_stridx_remove(h, "zero"));
+	M_hash_stridx_destroy(h);
+
+	h = M_hash_stridx_create(8, 75, M_HASH_STRIDX_MULTI_VALUE | M_HASH_STRIDX_MULTI_GETLAST);
+	for (size_t v : {5, 0, 9})
+		M_hash_stridx_insert(h, "col", v);
+	size_t len = 0;
+	EXPECT_TRUE(M_hash_stridx_multi_len(h, "col", &len));
+	EXPECT_EQ(len, 3u);
+	EXPECT_EQ(M_hash_stridx_get_direct(h, "col"), 9u); /* GETLAST */
+	EXPECT_TRUE(M_hash_stridx_multi_get(h, "col", 0, &idx));
+	EXPECT_EQ(idx, 5u);
+	EXPECT_EQ(M_hash_stridx_multi_get_direct(h, "col", 2), 9u);
+	EXPECT_EQ(M_hash_stridx_multi_get_direct(h, "col", 3), 0u);
+	EXPECT_TRUE(M_hash_stridx_multi_remove(h, "col", 0));
+	EXPECT_FALSE(M_hash_stridx_multi_len(h, "none", &len));
+	M_hash_stridx_t *d = M_hash_stridx_duplicate(h);
+	M_hash_stridx_destroy(h);
+	M_hash_stridx_t *src = M_hash_stridx_create(8, 75, M_HASH_STRIDX_MULTI_VALUE);
+	M_hash_stridx_insert(src, "col", 11);
+	M_hash_stridx_insert(src, "new", 12);
+	M_hash_stridx_merge(&d, src);
+	EXPECT_TRUE(M_hash_stridx_multi_len(d, "col", &len));
+	EXPECT_EQ(len, 3u);
+	EXPECT_EQ(M_hash_stridx_multi_get_direct(d, "col", 0), 0u);
+	EXPECT_EQ(M_hash_stridx_get_direct(d, "col"), 11u);
+	EXPECT_EQ(M_hash_stridx_get_direct(d, "new"), 12u);
+	M_hash_stridx_destroy(d);
+	/* A fill of 0 never grows: 1000 keys in 4 buckets, all but 4 chained. */
+	h = M_hash_stridx_create(4, 0, M_HASH_STRIDX_NONE);
+	for (size_t i = 0; i < 1000; i++)
+		M_hash_stridx_insert(h, std::to_string(i).c_str(), i);
+	EXPECT_EQ(M_hash_stridx_size(h), 4u);
+	EXPECT_EQ(M_hash_stridx_num_expansions(h), 0u);
+	EXPECT_GE(M_hash_stridx_num_collisions(h), 996u);
+	for (size_t i = 0; i < 1000; i++)
+		ASSERT_EQ(M_hash_stridx_get_direct(h, std::to_string(i).c_str()), i);
+	M_hash_stridx_destroy(h);
+}
+
+TEST(m_hash, strvp_values_and_release)
+{
+	val_frees         = 0;
+	M_hash_strvp_t *h = M_hash_strvp_create(8, 75, M_HASH_STRIDX_KEYS_ORDERED, val_free);
+	EXPECT_TRUE(M_hash_strvp_insert(h, "one", M_strdup("1")));
+	EXPECT_TRUE(M_hash_strvp_insert(h, "two", M_strdup("2")));
+	EXPECT_TRUE(M_hash_strvp_insert(h, "three", nullptr)); /* NULL values are legal */
+	EXPECT_FALSE(M_hash_strvp_insert(h, "", nullptr));
+	EXPECT_FALSE(M_hash_strvp_insert(h, nullptr, nullptr));
+	EXPECT_TRUE(M_hash_strvp_get(h, "three", nullptr));
+	EXPECT_STREQ(static_cast<const char *>(M_hash_strvp_get_direct(h, "two")), "2");
+	void *v = reinterpret_cast<void *>(1);
+	EXPECT_FALSE(M_hash_strvp_get(h, "absent", &v));
+	EXPECT_EQ(v, nullptr);
+	/* Replacement releases the old value once. */
+	EXPECT_TRUE(M_hash_strvp_insert(h, "one", M_strdup("1b")));
+	EXPECT_EQ(val_frees, 1);
+	M_hash_strvp_enum_t *he = nullptr;
+	const char          *k;
+	V                    got;
+	EXPECT_EQ(M_hash_strvp_enumerate(h, &he), 3u);
+	while (M_hash_strvp_enumerate_next(h, he, &k, &v))
+		got.emplace_back(k);
+	M_hash_strvp_enumerate_free(he);
+	EXPECT_EQ(got, (V{"one", "two", "three"}));
+	/* Removal without release hands the value back to the caller. */
+	void *two = M_hash_strvp_get_direct(h, "two");
+	EXPECT_TRUE(M_hash_strvp_remove(h, "two", M_FALSE));
+	EXPECT_EQ(val_frees, 1);
+	M_free(two);
+	M_hash_strvp_t *src = M_hash_strvp_create(8, 75, 0, val_free);
+	M_hash_strvp_insert(src, "one", M_strdup("1c"));
+	M_hash_strvp_insert(src, "four", M_strdup("4"));
+	M_hash_strvp_merge(&h, src);
+	EXPECT_EQ(val_frees, 2); /* "1b" replaced */
+	EXPECT_STREQ(static_cast<const char *>(M_hash_strvp_get_direct(h, "one")), "1c");
+	EXPECT_EQ(M_hash_strvp_num_keys(h), 3u);
+	EXPECT_GE(M_hash_strvp_size(h), 8u);
+	EXPECT_EQ(M_hash_strvp_num_expansions(h), 0u);
+	EXPECT_LE(M_hash_strvp_num_collisions(h), 3u);
+	M_hash_strvp_destroy(h, M_TRUE);
+	EXPECT_EQ(val_frees, 5); /* 1c, 4 and NULL for "three" */
+
+	/* Multi-values; without value_free nothing is released. */
+	static char a[] = "a", b[] = "b";
+	h = M_hash_strvp_create(4, 75, M_HASH_STRIDX_MULTI_VALUE, nullptr);
+	M_hash_strvp_insert(h, "k", a);
+	M_hash_strvp_insert(h, "k", b);
+	size_t len = 0;
+	EXPECT_TRUE(M_hash_strvp_multi_len(h, "k", &len));
+	EXPECT_EQ(len, 2u);
+	EXPECT_TRUE(M_hash_strvp_multi_get(h, "k", 1, &v));
+	EXPECT_EQ(v, b);
+	EXPECT_EQ(M_hash_strvp_multi_get_direct(h, "k", 0), a);
+	EXPECT_EQ(M_hash_strvp_multi_get_direct(h, "k", 2), nullptr);
+	EXPECT_TRUE(M_hash_strvp_multi_remove(h, "k", 0, M_TRUE));
+	EXPECT_EQ(M_hash_strvp_get_direct(h, "k"), b);
+	M_hash_strvp_destroy(h, M_TRUE);
+}

@@ -1,0 +1,305 @@
+/* Tests for the sorts, the binary search and the standard comparators. Both
+ * sorts are checked against std::sort / std::stable_sort over element sizes,
+ * counts and input patterns; the quicksort's fixed shape (insertion sort
+ * below 7 elements, median of three from 8, spaced medians above 40) is
+ * pinned by the comparisons it makes. */
+#include <gtest/gtest.h>
+
+#include "containers/m_sort_binary.h"
+#include "containers/m_sort_compar.h"
+#include "containers/m_sort_mergesort.h"
+#include "containers/m_sort_qsort.h"
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+/* Elements of `size` bytes: the key is byte 0 below 4 bytes, else the 32-bit
+ * number at offset 0; the rest is the original position, so lost, torn or
+ * reordered elements show. */
+uint32_t key_of(const void *e, size_t size)
+{
+	uint32_t k = 0;
+	std::memcpy(&k, e, size < 4 ? 1 : 4);
+	return k;
+}
+
+int cmp_key(const void *a, const void *b, void *thunk)
+{
+	const size_t   size = *static_cast<const size_t *>(thunk);
+	const uint32_t ka = key_of(a, size), kb = key_of(b, size);
+	return ka < kb ? -1 : (ka > kb ? 1 : 0);
+}
+
+int cmp_int(const void *a, const void *b, void *thunk)
+{
+	if (thunk != nullptr)
+		++*static_cast<int *>(thunk);
+	const int x = *static_cast<const int *>(a), y = *static_cast<const int *>(b);
+	return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+using sort_fn = void (*)(void *, size_t, size_t, M_sort_compar_t, void *);
+
+/* Sorts n elements of one pattern at a byte offset (0 keeps 8-byte alignment,
+ * 1 forces byte-wise swaps) and compares with the standard library: exactly
+ * with stable_sort when `stable`, else the keys and the multiset of elements. */
+void check(sort_fn sort, bool stable, size_t n, size_t size, int pattern, size_t offset, std::mt19937 &rng)
+{
+	std::vector<std::string> in;
+	for (size_t i = 0; i < n; i++) {
+		const uint32_t keys[] = {static_cast<uint32_t>(rng()),
+		                         static_cast<uint32_t>(rng() % 5),
+		                         static_cast<uint32_t>(i),
+		                         static_cast<uint32_t>(n - i),
+		                         7,
+		                         static_cast<uint32_t>(i < n / 2 ? i : n - i),
+		                         static_cast<uint32_t>(i % 17)};
+		std::string    e(size, '\0');
+		std::memcpy(e.data(), &keys[pattern], size < 4 ? 1 : 4);
+		for (size_t b = (size < 4 ? 1 : 4); b < size; b++)
+			e[b] = static_cast<char>((i >> (8 * ((b - 1) % 8))) & 0xFF);
+		in.push_back(e);
+	}
+	std::vector<char> buf(n * size + 16);
+	char             *base = buf.data() + (8 - reinterpret_cast<uintptr_t>(buf.data()) % 8) % 8 + offset;
+	for (size_t i = 0; i < n; i++)
+		std::memcpy(base + i * size, in[i].data(), size);
+	size_t thunk = size;
+	sort(base, n, size, cmp_key, &thunk);
+	std::vector<std::string> got, ref = in;
+	for (size_t i = 0; i < n; i++)
+		got.emplace_back(base + i * size, size);
+	auto less = [size](const std::string &a, const std::string &b) {
+		return key_of(a.data(), size) < key_of(b.data(), size);
+	};
+	std::stable_sort(ref.begin(), ref.end(), less);
+	if (stable) {
+		ASSERT_EQ(got, ref) << "n=" << n << " size=" << size << " pattern " << pattern;
+		return;
+	}
+	for (size_t i = 0; i < n; i++)
+		ASSERT_EQ(key_of(got[i].data(), size), key_of(ref[i].data(), size)) << "n=" << n << " size=" << size;
+	std::sort(got.begin(), got.end());
+	std::sort(ref.begin(), ref.end());
+	ASSERT_EQ(got, ref) << "n=" << n << " size=" << size;
+}
+
+} // namespace
+
+TEST(m_sort, both_sorts_match_the_standard_library)
+{
+	std::mt19937 rng(2024);
+	const size_t sizes[]  = {1, 2, 3, 4, 5, 7, 8, 11, 12, 13, 16, 24, 40};
+	const size_t counts[] = {0, 1, 2, 3, 5, 6, 7, 8, 9, 31, 40, 41, 42, 64, 65, 257, 1000};
+	for (auto [sort, stable] : {std::pair<sort_fn, bool>{M_sort_qsort, false}, {M_sort_mergesort, true}}) {
+		for (size_t size : sizes)
+			for (size_t n : counts)
+				for (int p = 0; p < 7; p++)
+					for (size_t offset : {0, 1}) {
+						check(sort, stable, n, size, p, offset, rng);
+						if (HasFatalFailure())
+							return;
+					}
+		for (int p = 0; p < 6; p++) {
+			check(sort, stable, 30000, 8, p, 0, rng);
+			check(sort, stable, 10000, 13, p, 0, rng);
+		}
+	}
+	/* Degenerate calls leave the array alone. */
+	int    v[3] = {3, 1, 2};
+	size_t four = sizeof(int);
+	for (sort_fn sort : {M_sort_qsort, M_sort_mergesort}) {
+		sort(nullptr, 3, 4, cmp_key, &four);
+		sort(v, 3, 4, nullptr, nullptr);
+		sort(v, 3, 0, cmp_key, &four);
+		sort(v, 1, 4, cmp_key, &four);
+		EXPECT_EQ(v[0] * 100 + v[1] * 10 + v[2], 312);
+	}
+}
+
+namespace {
+
+/* The element indexes of each comparison the quicksort makes. */
+struct Trace {
+	const uint64_t                    *base;
+	std::vector<std::pair<long, long>> calls;
+};
+
+int traced(const void *a, const void *b, void *thunk)
+{
+	Trace *t = static_cast<Trace *>(thunk);
+	t->calls.emplace_back(static_cast<const uint64_t *>(a) - t->base, static_cast<const uint64_t *>(b) - t->base);
+	const uint64_t x = *static_cast<const uint64_t *>(a), y = *static_cast<const uint64_t *>(b);
+	return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+std::vector<std::pair<long, long>> shape(std::vector<uint64_t> v)
+{
+	Trace t{v.data(), {}};
+	M_sort_qsort(v.data(), v.size(), 8, traced, &t);
+	EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+	return t.calls;
+}
+
+std::vector<uint64_t> scrambled(size_t n)
+{
+	std::vector<uint64_t> v(n);
+	for (size_t i = 0; i < n; i++)
+		v[i] = (i * 7919) % n;
+	return v;
+}
+
+} // namespace
+
+TEST(m_sort, qsort_shape)
+{
+	/* 6 sorted elements: insertion sort only, each with its left neighbour. */
+	auto calls = shape({1, 2, 3, 4, 5, 6});
+	ASSERT_EQ(calls.size(), 5u);
+	for (long i = 0; i < 5; i++)
+		EXPECT_EQ(calls[static_cast<size_t>(i)], std::make_pair(i, i + 1));
+	/* 6 reversed: each element walks down to the front, neighbours only. */
+	calls = shape({6, 5, 4, 3, 2, 1});
+	EXPECT_EQ(calls.size(), 15u);
+	for (const auto &c : calls)
+		EXPECT_EQ(c.second - c.first, 1);
+	/* 7: no median; the middle becomes the pivot at the front. */
+	EXPECT_EQ(shape({7, 6, 5, 4, 3, 2, 1}).front(), std::make_pair(1L, 0L));
+	/* 8 to 40: median of first, middle and last. */
+	EXPECT_EQ(shape(scrambled(40)).front(), std::make_pair(0L, 20L));
+	/* 41: spaced medians 41 / 8 = 5 apart: (0, 5, 10), (15, 20, 25), (30, 35, 40). */
+	calls = shape(scrambled(41));
+	EXPECT_EQ(calls.front(), std::make_pair(0L, 5L));
+	calls.resize(std::min<size_t>(9, calls.size()));
+	EXPECT_NE(std::find(calls.begin(), calls.end(), std::make_pair(15L, 20L)), calls.end());
+	EXPECT_NE(std::find(calls.begin(), calls.end(), std::make_pair(30L, 35L)), calls.end());
+}
+
+TEST(m_sort, binary_search_and_insert_idx_against_bounds)
+{
+	std::mt19937 rng(8);
+	for (int round = 0; round < 4000; round++) {
+		std::vector<int> v(rng() % 40);
+		for (int &x : v)
+			x = static_cast<int>(rng() % 12);
+		std::sort(v.begin(), v.end());
+		const int    key = static_cast<int>(rng() % 14) - 1;
+		const size_t lo  = static_cast<size_t>(std::lower_bound(v.begin(), v.end(), key) - v.begin());
+		const size_t hi  = static_cast<size_t>(std::upper_bound(v.begin(), v.end(), key) - v.begin());
+		/* Stable: after every equal element; unstable: anywhere in order. */
+		ASSERT_EQ(M_sort_binary_insert_idx(v.data(), v.size(), 4, &key, M_TRUE, cmp_int, nullptr), hi);
+		const size_t u = M_sort_binary_insert_idx(v.data(), v.size(), 4, &key, M_FALSE, cmp_int, nullptr);
+		ASSERT_TRUE(u >= lo && u <= hi);
+		/* Search: stable finds the first of the run; unstable any of it. */
+		size_t idx = 12345;
+		ASSERT_EQ(M_sort_binary_search(v.data(), v.size(), 4, &key, M_TRUE, cmp_int, nullptr, &idx), lo < hi);
+		ASSERT_EQ(idx, lo < hi ? lo : 12345u);
+		ASSERT_EQ(M_sort_binary_search(v.data(), v.size(), 4, &key, M_FALSE, cmp_int, nullptr, &idx), lo < hi);
+		if (lo < hi) {
+			ASSERT_EQ(v[idx], key);
+		}
+	}
+}
+
+TEST(m_sort, binary_exact_places_and_early_outs)
+{
+	const struct {
+		std::vector<int> v;
+		int              key;
+		size_t           stable, unstable;
+	} cases[] = {
+	    {{1, 2, 2, 2, 3}, 2, 4, 2}, {{1, 2, 2, 2}, 2, 4, 4}, {{1, 3, 5}, 1, 1, 0}, {{5}, 5, 1, 1}, {{}, 4, 0, 0}};
+	for (const auto &c : cases) {
+		EXPECT_EQ(M_sort_binary_insert_idx(c.v.data(), c.v.size(), 4, &c.key, M_TRUE, cmp_int, nullptr), c.stable);
+		EXPECT_EQ(M_sort_binary_insert_idx(c.v.data(), c.v.size(), 4, &c.key, M_FALSE, cmp_int, nullptr), c.unstable);
+	}
+	/* Unstable: a key at or past the last element costs one comparison. */
+	std::vector<int> v(1000);
+	for (size_t i = 0; i < v.size(); i++)
+		v[i] = static_cast<int>(i);
+	int    calls = 0, past = 5000, last = 999;
+	size_t idx = 0;
+	EXPECT_EQ(M_sort_binary_insert_idx(v.data(), 1000, 4, &past, M_FALSE, cmp_int, &calls), 1000u);
+	EXPECT_FALSE(M_sort_binary_search(v.data(), 1000, 4, &past, M_FALSE, cmp_int, &calls, nullptr));
+	EXPECT_TRUE(M_sort_binary_search(v.data(), 1000, 4, &last, M_FALSE, cmp_int, &calls, &idx));
+	EXPECT_EQ(idx, 999u);
+	EXPECT_EQ(calls, 3);
+	/* Without an array, key or comparator the insertion point is the end. */
+	EXPECT_EQ(M_sort_binary_insert_idx(nullptr, 3, 4, &past, M_TRUE, cmp_int, nullptr), 3u);
+	EXPECT_EQ(M_sort_binary_insert_idx(v.data(), 3, 4, nullptr, M_TRUE, cmp_int, nullptr), 3u);
+	EXPECT_EQ(M_sort_binary_insert_idx(v.data(), 3, 4, &past, M_TRUE, nullptr, nullptr), 3u);
+	EXPECT_TRUE(M_sort_binary_search(v.data(), 3, 4, &v[2], M_TRUE, cmp_int, nullptr, nullptr));
+}
+
+namespace {
+
+int sign(int v)
+{
+	return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
+
+/* A length-prefixed block as the wrapped-binary comparator reads it. */
+std::vector<unsigned char> wrap(const std::string &s)
+{
+	std::vector<unsigned char> w(8 + s.size());
+	const uint64_t             len = s.size();
+	std::memcpy(w.data(), &len, 8);
+	std::memcpy(w.data() + 8, s.data(), s.size());
+	return w;
+}
+
+} // namespace
+
+TEST(m_sort, comparators)
+{
+	/* Comparators receive element addresses: addresses of stored pointers. A
+	 * NULL string is the empty string. */
+	const struct {
+		const char *a, *b;
+		int         cmp, casecmp;
+	} strs[] = {{"a", "b", -1, -1},     {"b", "a", 1, 1},      {"abc", "abc", 0, 0},
+	            {"A", "a", -1, 0},      {"ab", "abc", -1, -1}, {nullptr, "", 0, 0},
+	            {nullptr, "a", -1, -1}, {"B", "a", -1, 1},     {"\xff", "a", 1, 1}};
+	for (const auto &c : strs) {
+		EXPECT_EQ(sign(M_sort_compar_str(&c.a, &c.b, nullptr)), c.cmp) << c.a << " " << c.b;
+		EXPECT_EQ(sign(M_sort_compar_str_desc(&c.a, &c.b, nullptr)), -c.cmp);
+		EXPECT_EQ(sign(M_sort_compar_str_casecmp(&c.a, &c.b, nullptr)), c.casecmp);
+		EXPECT_EQ(sign(M_sort_compar_str_casecmp_desc(&c.a, &c.b, nullptr)), -c.casecmp);
+	}
+	uint64_t             n5 = 5, n7 = 7, n0 = 0, nmax = UINT64_MAX;
+	const uint64_t      *p5 = &n5, *p7 = &n7, *p0 = &n0, *pmax = &nmax, *pnull = nullptr;
+	const char          *e = "", *x = "x";
+	int                  arr[2];
+	const void          *lo = &arr[0], *hi = &arr[1], *lo2 = lo;
+	auto                 w_ab = wrap("ab"), w_ac = wrap("ac"), w_abc = wrap("abc"), w_z = wrap("z"), w_ab2 = wrap("ab");
+	const unsigned char *ab = w_ab.data(), *ac = w_ac.data(), *abc = w_abc.data(), *z = w_z.data(), *ab2 = w_ab2.data(),
+	                    *nul = nullptr;
+	/* NULL addresses and NULL stored numbers count as 0; a NULL pointer or
+	 * block sorts first ascending. */
+	const struct {
+		M_sort_compar_t fn;
+		const void     *a, *b;
+		int             want;
+	} rows[] = {{M_sort_compar_u64, &p5, &p7, -1},          {M_sort_compar_u64, &p7, &p5, 1},
+	            {M_sort_compar_u64, &p5, &p5, 0},           {M_sort_compar_u64_desc, &p5, &p7, 1},
+	            {M_sort_compar_u64_desc, &p7, &p5, -1},     {M_sort_compar_u64, nullptr, &p0, 0},
+	            {M_sort_compar_u64, nullptr, &p5, -1},      {M_sort_compar_u64, &pnull, &p0, 0},
+	            {M_sort_compar_u64, &p5, &pnull, 1},        {M_sort_compar_u64, &pmax, &p5, 1},
+	            {M_sort_compar_vp, &lo, &hi, -1},           {M_sort_compar_vp, &hi, &lo, 1},
+	            {M_sort_compar_vp, &lo, &lo2, 0},           {M_sort_compar_vp_desc, &lo, &hi, 1},
+	            {M_sort_compar_vp, nullptr, &lo, -1},       {M_sort_compar_vp, &lo, nullptr, 1},
+	            {M_sort_compar_vp_desc, nullptr, &lo, 1},   {M_sort_compar_vp, nullptr, nullptr, 0},
+	            {M_sort_compar_binwraped, &ab, &ac, -1},    {M_sort_compar_binwraped, &ac, &ab, 1},
+	            {M_sort_compar_binwraped, &z, &ab, -1},     {M_sort_compar_binwraped, &ab, &abc, -1},
+	            {M_sort_compar_binwraped, &ab, &ab2, 0},    {M_sort_compar_binwraped, nullptr, &ab, -1},
+	            {M_sort_compar_binwraped, &ab, nullptr, 1}, {M_sort_compar_binwraped, &nul, &ab, -1},
+	            {M_sort_compar_binwraped, &nul, &nul, 0},   {M_sort_compar_str, nullptr, &e, 0},
+	            {M_sort_compar_str, nullptr, &x, -1},       {M_sort_compar_str_casecmp, &x, nullptr, 1}};
+	for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++)
+		EXPECT_EQ(sign(rows[i].fn(rows[i].a, rows[i].b, nullptr)), rows[i].want) << "row " << i;
+}
