@@ -158,9 +158,7 @@ constexpr M_fs_perms_who_t  USER = M_FS_PERMS_WHO_USER, GROUP = M_FS_PERMS_WHO_G
 constexpr M_fs_perms_type_t EXACT = M_FS_PERMS_TYPE_EXACT, ADD = M_FS_PERMS_TYPE_ADD, REMOVE = M_FS_PERMS_TYPE_REMOVE;
 constexpr M_fs_system_t     WIN = M_FS_SYSTEM_WINDOWS, UNIX = M_FS_SYSTEM_UNIX, AUTO = M_FS_SYSTEM_AUTO;
 
-/* ---------------------------------------------------------------------------
- * Opening
- * ------------------------------------------------------------------------- */
+/* -- Opening -- */
 
 /* Each mode on a missing file, an existing one (its times set back) or a
  * directory: the result, *fd cleared on failure, the contents after writing
@@ -306,9 +304,7 @@ TEST(m_fs_file, transfer_arguments)
 	M_fs_file_close(fd);
 }
 
-/* ---------------------------------------------------------------------------
- * Buffered reading, seeking and writing
- * ------------------------------------------------------------------------- */
+/* -- Buffered reading, seeking and writing -- */
 
 TEST(m_fs_file, buffered_read_costs_one_system_read_per_buffer)
 {
@@ -482,9 +478,7 @@ TEST(m_fs_file, failed_write_out_keeps_bytes_and_reports_io)
 	M_fs_file_close(fd);
 }
 
-/* ---------------------------------------------------------------------------
- * Whole-file operations
- * ------------------------------------------------------------------------- */
+/* -- Whole-file operations -- */
 
 TEST(m_fs_file, read_bytes)
 {
@@ -559,9 +553,7 @@ TEST(m_fs_file, write_bytes)
 	EXPECT_EQ(slurp(dir.sub("in_home")), "h");
 }
 
-/* ---------------------------------------------------------------------------
- * Paths as text
- * ------------------------------------------------------------------------- */
+/* -- Paths as text -- */
 
 std::string err(M_fs_error_t e)
 {
@@ -711,9 +703,7 @@ TEST(m_fs_path, text_functions)
 	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 0)), "(null)");
 }
 
-/* ---------------------------------------------------------------------------
- * Path normalisation, in a scratch directory with links and variables set
- * ------------------------------------------------------------------------- */
+/* -- Path normalisation, in a scratch directory with links and variables set -- */
 
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
 TEST(m_fs_path, norm)
@@ -824,9 +814,7 @@ TEST(m_fs_path, norm)
 }
 TEST_GCC12_FALSE_POSITIVE_END()
 
-/* ---------------------------------------------------------------------------
- * Links read one at a time
- * ------------------------------------------------------------------------- */
+/* -- Links read one at a time -- */
 
 /* Kernel-object targets are told apart within the length readlink gives:
  * its result is not terminated, so a short target must not be compared past
@@ -863,9 +851,7 @@ TEST(m_fs_path, readlink)
 	::close(fds[0]);
 }
 
-/* ---------------------------------------------------------------------------
- * Host directories
- * ------------------------------------------------------------------------- */
+/* -- Host directories -- */
 
 TEST(m_fs_path, host_directories)
 {
@@ -913,9 +899,7 @@ TEST(m_fs_path, ishidden)
 	M_fs_info_destroy(info);
 }
 
-/* ---------------------------------------------------------------------------
- * Permissions
- * ------------------------------------------------------------------------- */
+/* -- Permissions -- */
 
 /* Every entry of a permissions object in one line: per class the file entry
  * and the directory entry as mode and kind ("=" exact, "+" add, "-" remove;
@@ -1117,9 +1101,7 @@ TEST(m_fs_perms, set_perms_owner)
 	}
 }
 
-/* ---------------------------------------------------------------------------
- * File information
- * ------------------------------------------------------------------------- */
+/* -- File information -- */
 
 /* The fields of an information object in one line (times left out); the
  * permissions as show() gives them. */
@@ -1274,9 +1256,7 @@ TEST(m_fs_info, open_file)
 	M_fs_file_close(fd);
 }
 
-/* ---------------------------------------------------------------------------
- * Result codes and Windows conversions
- * ------------------------------------------------------------------------- */
+/* -- Result codes and Windows conversions -- */
 
 TEST(m_fs_win, error_translation)
 {
@@ -1355,9 +1335,7 @@ TEST(m_fs_win, wide_text_to_utf8)
 	}
 }
 
-/* ---------------------------------------------------------------------------
- * Real failures of the host
- * ------------------------------------------------------------------------- */
+/* -- Real failures of the host -- */
 
 TEST(m_fs_win, real_failures)
 {

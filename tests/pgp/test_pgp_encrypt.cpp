@@ -121,9 +121,7 @@ bytes csv_text(size_t size)
 
 } // namespace
 
-/* ---------------------------------------------------------------------------
- * gpg opens what we write. One GnuPG home holds every secret key.
- * ------------------------------------------------------------------------- */
+/* -- gpg opens what we write. One GnuPG home holds every secret key. -- */
 
 class pgp_encrypt : public ::testing::Test {
   protected:
@@ -303,9 +301,7 @@ TEST(pgp_encrypt_fail, byte_array_form)
 	}
 }
 
-/* ---------------------------------------------------------------------------
- * Structure, without gpg
- * ------------------------------------------------------------------------- */
+/* -- Structure, without gpg -- */
 
 /* For empty input the encrypted packet holds the prefix alone (with the
  * version byte and the 22-byte MDC packet in the integrity-protected form),
@@ -366,9 +362,7 @@ TEST(pgp_encrypt_layout, elgamal_exponent_size)
 	EXPECT_EQ(m::detail::elgamal_exponent_bits(8192), 1836);
 }
 
-/* ---------------------------------------------------------------------------
- * Failures: false, and the input always left empty
- * ------------------------------------------------------------------------- */
+/* -- Failures: false, and the input always left empty -- */
 
 TEST(pgp_encrypt_fail, modulus_too_short_for_the_session_key_block)
 {
@@ -475,9 +469,7 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 	M_buf_cancel(out);
 }
 
-/* ---------------------------------------------------------------------------
- * Internals: key derivation, CFB and the compressor, against OpenSSL and zlib
- * ------------------------------------------------------------------------- */
+/* -- Internals: key derivation, CFB and the compressor, against OpenSSL and zlib -- */
 
 /* The key derivation of RFC 6637 section 7 against a plain hash of its
  * inputs, for each hash and key length. */

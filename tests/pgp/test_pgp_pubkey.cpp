@@ -86,9 +86,7 @@ std::string gpg_first_encryption_subkey(const gpg_home &home, const std::string 
 
 } // namespace
 
-/* ---------------------------------------------------------------------------
- * Keys made by gpg (tests/data/keys/make_keys.sh)
- * ------------------------------------------------------------------------- */
+/* -- Keys made by gpg (tests/data/keys/make_keys.sh) -- */
 
 /* Every form of each key gives the ID of the first encryption subkey gpg
  * lists, and the numbers of its kind. */
@@ -138,9 +136,7 @@ TEST(pgp_pubkey, key_id_equals_gpg_first_encryption_subkey)
 	}
 }
 
-/* ---------------------------------------------------------------------------
- * Signatures decide which subkey is used and whether the key is alive
- * ------------------------------------------------------------------------- */
+/* -- Signatures decide which subkey is used and whether the key is alive -- */
 
 namespace {
 
@@ -320,9 +316,7 @@ TEST(pgp_pubkey, skipped_subkeys_are_not_read)
 	          "public key not in version 4 format");
 }
 
-/* ---------------------------------------------------------------------------
- * Hand-made inputs: armour, packet framing and fields -> key ID or message
- * ------------------------------------------------------------------------- */
+/* -- Hand-made inputs: armour, packet framing and fields -> key ID or message -- */
 
 namespace {
 
@@ -528,9 +522,7 @@ TEST(pgp_pubkey, inputs_and_their_outcomes)
 	}
 }
 
-/* ---------------------------------------------------------------------------
- * The message area, and objects of unknown type
- * ------------------------------------------------------------------------- */
+/* -- The message area, and objects of unknown type -- */
 
 /* NULL data or size 0 reads as no armour; a success or an area of size 0
  * leaves the area as it was; messages, sanity ones too, are cut to the area,
