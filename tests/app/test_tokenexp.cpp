@@ -242,8 +242,8 @@ std::string export_block(const std::string &csv)
 }
 
 /* Walks an export file holding text in a child process; returns the walk's
- * result (99 when its message is not want, -1 when the child died) and the
- * child's peak resident size. */
+ * result (99 when its message is not want, -1 when the child died) and how
+ * far the child's peak resident size rose above this process's. */
 int walk_in_child(const std::string &text, const char *want, long *max_rss_kib)
 {
 	char path[] = "/tmp/tokenexp_walk_XXXXXX";
@@ -268,7 +268,9 @@ int walk_in_child(const std::string &text, const char *want, long *max_rss_kib)
 	struct rusage ru {};
 	const pid_t   w = wait4(pid, &status, 0, &ru);
 	unlink(path);
-	*max_rss_kib = ru.ru_maxrss;
+	struct rusage self {};
+	getrusage(RUSAGE_SELF, &self);
+	*max_rss_kib = ru.ru_maxrss - self.ru_maxrss; /* the child starts with what it inherits */
 	return w == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

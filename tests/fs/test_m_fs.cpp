@@ -951,22 +951,23 @@ TEST(m_fs_perms, entries)
  * replaces dest's, none keeps it. */
 TEST(m_fs_perms, merge_rules)
 {
-	const auto UNSET = static_cast<M_fs_perms_type_t>(9); /* an unknown kind sets nothing */
 	const struct {
+		bool              dest_set;
 		uint32_t          dest_mode;
 		M_fs_perms_type_t dest_type;
 		uint32_t          src_mode;
 		M_fs_perms_type_t src_type;
 		const char       *want;
-	} cases[] = {{R, EXACT, W, ADD, "3=3= 3=3="},       {R | W | X, EXACT, W, REMOVE, "3=3= 5=5="},
-	             {R | W, EXACT, X, EXACT, "3=3= 4=4="}, {0, UNSET, W, ADD, "3=3= 2+2+"},
-	             {0, UNSET, R, REMOVE, "3=3= 1-1-"},    {R, ADD, W, ADD, "3=3= 2+2+"},
-	             {R, REMOVE, W, EXACT, "3=3= 2=2="}};
+	} cases[] = {{true, R, EXACT, W, ADD, "3=3= 3=3="},       {true, R | W | X, EXACT, W, REMOVE, "3=3= 5=5="},
+	             {true, R | W, EXACT, X, EXACT, "3=3= 4=4="}, {false, 0, EXACT, W, ADD, "3=3= 2+2+"},
+	             {false, 0, EXACT, R, REMOVE, "3=3= 1-1-"},   {true, R, ADD, W, ADD, "3=3= 2+2+"},
+	             {true, R, REMOVE, W, EXACT, "3=3= 2=2="}};
 	for (const auto &c : cases) {
 		M_fs_perms_t *dest = M_fs_perms_create(), *src = M_fs_perms_create();
 		for (auto set : {M_fs_perms_set_mode, M_fs_perms_set_dir_mode}) {
 			set(dest, R | W, USER, EXACT);
-			set(dest, c.dest_mode, GROUP, c.dest_type);
+			if (c.dest_set)
+				set(dest, c.dest_mode, GROUP, c.dest_type);
 			set(src, c.src_mode, GROUP, c.src_type);
 		}
 		M_fs_perms_merge(&dest, src);

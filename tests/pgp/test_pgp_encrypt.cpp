@@ -446,7 +446,9 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 		    << r.what;
 		EXPECT_EQ(M_buf_len(in) + M_buf_len(out), 0u) << r.what;
 	}
-	no_e->e_g = e;
+	no_e->e_g      = e; /* given back, and the right types, so that destroy frees the numbers */
+	odd_type->type = M_PGP_PUBKEY_TYPE_RSA;
+	elg_no_y->type = M_PGP_PUBKEY_TYPE_RSA;
 
 	/* Without out the input is still consumed; one buffer as both would
      * lose the data. */
