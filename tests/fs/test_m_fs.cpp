@@ -288,6 +288,12 @@ TEST(m_fs_file, transfer_arguments)
 	EXPECT_EQ(M_fs_file_read(nullptr, buf, 4, &n, 0), M_FS_ERROR_INVALID);
 	EXPECT_EQ(n, 0u) << "the count is cleared on failure";
 	EXPECT_EQ(M_fs_file_read(fd, buf, 0, &n, 0), M_FS_ERROR_INVALID);
+	/* One argument missing among good ones. */
+	EXPECT_EQ(M_fs_file_read(fd, nullptr, 4, &n, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_write(fd, nullptr, 4, &n, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_open(nullptr, dir.sub("f").c_str(), 0, RD, nullptr), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_read_bytes(dir.sub("f").c_str(), 0, nullptr, &n), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_write_bytes(dir.sub("f").c_str(), nullptr, 1, 0, &n), M_FS_ERROR_INVALID);
 	EXPECT_EQ(M_fs_file_write(fd, buf, 0, &n, 0), M_FS_ERROR_INVALID);
 	EXPECT_EQ(M_fs_file_seek(fd, -1, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_INVALID);
 	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_NONE), M_FS_ERROR_SUCCESS);
@@ -838,6 +844,8 @@ TEST(m_fs_path, readlink)
 	}
 	char *out = nullptr;
 	EXPECT_EQ(M_fs_path_readlink(&out, ""), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_path_readlink(nullptr, "x"), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_path_norm(nullptr, "a", 0, UNIX), M_FS_ERROR_INVALID);
 
 	/* The whole road: /dev/fd/N of a pipe reads as a file (process
      * substitution, /dev/stdin). */
@@ -985,6 +993,7 @@ TEST(m_fs_perms, merge_rules)
 	M_fs_perms_merge(&dest, M_fs_perms_create());
 	EXPECT_STREQ(M_fs_perms_get_user(dest), "root");
 	M_fs_perms_merge(nullptr, M_fs_perms_create());
+	M_fs_perms_merge(&dest, nullptr);
 	M_fs_perms_destroy(dest);
 }
 
@@ -1067,6 +1076,8 @@ TEST(m_fs_perms, set_perms)
 		EXPECT_EQ(M_fs_perms_get_type(p, s.entries[0].who), s.entries[0].type);
 		if (&s == &steps[0]) {
 			EXPECT_EQ(M_fs_perms_set_perms(p, ""), M_FS_ERROR_INVALID);
+			EXPECT_EQ(M_fs_perms_set_perms(p, nullptr), M_FS_ERROR_INVALID);
+			EXPECT_EQ(M_fs_perms_set_perms_file(p, nullptr), M_FS_ERROR_INVALID);
 			EXPECT_EQ(M_fs_perms_set_perms(p, dir.sub("missing").c_str()), M_FS_ERROR_NOT_FOUND);
 		}
 		M_fs_perms_destroy(p);
@@ -1191,6 +1202,10 @@ TEST(m_fs_info, read_from_the_host)
 	EXPECT_EQ(M_fs_info(&info, dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
 	EXPECT_EQ(info, nullptr);
 	EXPECT_EQ(M_fs_info(&info, "", 0), M_FS_ERROR_INVALID);
+	info = reinterpret_cast<M_fs_info_t *>(1);
+	EXPECT_EQ(M_fs_info(&info, nullptr, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(info, nullptr);
+	EXPECT_EQ(M_fs_info_file(&info, nullptr, 0), M_FS_ERROR_INVALID);
 	EXPECT_EQ(M_fs_info(nullptr, dir.path().c_str(), 0), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(M_fs_info(nullptr, dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
 }

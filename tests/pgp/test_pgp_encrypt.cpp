@@ -289,6 +289,8 @@ TEST(pgp_encrypt_fail, byte_array_form)
 	EXPECT_FALSE(M_pgp_encrypt(data.data(), data.size(), nullptr, M_PGP_SYMALG_AES256, &out, &len));
 	EXPECT_EQ(out, &mark);
 	EXPECT_EQ(len, 99u);
+	EXPECT_FALSE(M_pgp_encrypt(data.data(), data.size(), key.get(), M_PGP_SYMALG_AES256, nullptr, &len));
+	EXPECT_FALSE(M_pgp_encrypt(data.data(), data.size(), key.get(), M_PGP_SYMALG_AES256, &out, nullptr));
 	using row = std::tuple<const unsigned char *, size_t, M_pgp_symalg_t, bool>;
 	for (const auto &[d, n, alg, ok] :
 	     {row{nullptr, 10, M_PGP_SYMALG_AES256, true}, row{data.data(), 0, M_PGP_SYMALG_AES256, true},
@@ -457,6 +459,7 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 		EXPECT_FALSE(M_pgp_encrypt_buf(o, in, rsa.get(), M_PGP_SYMALG_AES256));
 		EXPECT_EQ(M_buf_len(in), 0u);
 	}
+	EXPECT_FALSE(M_pgp_encrypt_buf(out, nullptr, rsa.get(), M_PGP_SYMALG_AES256));
 	/* Old contents are replaced, not appended to; any of the three key
      * derivation hashes will do. */
 	key_ptr sha512 = changed("p256.asc", [](M_pgp_pubkey &k) { k.ecdh.kdf_hash = 10; });
