@@ -1,8 +1,12 @@
+/* The program's own parts below what the end-to-end tests see byte for byte:
+ * the Luhn digit and the local dates against oracles, the filter, joining the
+ * blocks' tables, and the memory a damaged export may cost. */
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <random>
 #include <string>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -14,22 +18,21 @@
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
-#include "app/tokenexp_key.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "formats/m_bincodec.h"
 #include "formats/m_csv.h"
 #include "fs/m_fs_file.h"
-#include "pgp/pgp_encrypt.h"
 #include "tests/test_util.h"
 
 namespace {
 
-std::string write_cell(const char *cell, const char *header, bool *used = nullptr)
+/* One cell as the table writes it; used tells whether the writer took it. */
+std::string write_cell(const std::string &cell, const char *header, bool *used = nullptr, bool null_cell = false)
 {
 	M_buf_t *buf = M_buf_create();
-	M_bool   ok  = cell_writer_cb(buf, cell, header, nullptr);
+	M_bool   ok  = cell_writer_cb(buf, null_cell ? nullptr : cell.c_str(), header, nullptr);
 	if (used != nullptr)
 		*used = ok;
 	std::string s(M_buf_len(buf) == 0 ? "" : M_buf_peek(buf), M_buf_len(buf));
@@ -37,226 +40,183 @@ std::string write_cell(const char *cell, const char *header, bool *used = nullpt
 	return s;
 }
 
+/* The Luhn digit computed the long way. */
+char luhn_oracle(const std::string &digits)
+{
+	unsigned long long sum       = 0;
+	bool               double_it = true;
+	for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+		unsigned d = static_cast<unsigned>(*it - '0');
+		if (double_it)
+			d = d * 2 > 9 ? d * 2 - 9 : d * 2;
+		sum += d;
+		double_it = !double_it;
+	}
+	return static_cast<char>('0' + (9 * sum) % 10);
+}
+
+std::string local_date_oracle(long long t)
+{
+	const time_t tt = static_cast<time_t>(t);
+	struct tm    tm {};
+	localtime_r(&tt, &tm);
+	char text[32];
+	snprintf(text, sizeof(text), "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+	return text;
+}
+
 } // namespace
 
-TEST(tokenexp, luhn_check_digit_on_digit_tokens)
+/* Digit-only token cells get their check digit, whatever the case of the
+ * column's name; a token so long that 9 x (sum of its digits) no longer fits
+ * 32 bits too. Anything else is left to the output unchanged. */
+TEST(tokenexp, luhn_digit_matches_the_long_sum)
 {
-	EXPECT_EQ(write_cell("7992739871", "token"), "79927398713");
-	EXPECT_EQ(write_cell("0", "TOKEN"), "00");
-	/* Known card numbers: the payload without its last digit gets it back. */
-	const char *cards[] = {"4111111111111111", "5500000000000004", "378282246310005", "6011111111111117",
-	                       "4012888888881881"};
-	for (const char *card : cards) {
-		std::string payload(card, std::string(card).size() - 1);
-		EXPECT_EQ(write_cell(payload.c_str(), "Token"), card);
+	std::mt19937 rng(7);
+	for (int i = 0; i < 2000; i++) {
+		std::string digits(1 + rng() % 40, '0');
+		for (char &c : digits)
+			c = static_cast<char>('0' + rng() % 10);
+		EXPECT_EQ(write_cell(digits, i % 2 ? "token" : "TOKEN"), digits + luhn_oracle(digits)) << digits;
+	}
+	const std::string nines(30000000, '9');
+	const std::string out = write_cell(nines, "Token");
+	ASSERT_EQ(out.size(), nines.size() + 1);
+	EXPECT_EQ(out.back(), luhn_oracle(nines));
+	for (const char *cell : {"1234-5678", "12a", ""}) {
+		bool used = true;
+		EXPECT_EQ(write_cell(cell, "token", &used), "") << cell;
+		EXPECT_FALSE(used) << cell;
 	}
 	bool used = true;
-	EXPECT_EQ(write_cell("1234-5678", "token", &used), "");
-	EXPECT_FALSE(used); /* written unchanged by the output */
-	EXPECT_EQ(write_cell("12a", "token", &used), "");
-	EXPECT_FALSE(used);
-	EXPECT_EQ(write_cell("", "token", &used), "");
-	EXPECT_FALSE(used);
-	EXPECT_EQ(write_cell(nullptr, "token", &used), "");
+	EXPECT_EQ(write_cell("", "token", &used, true), "");
 	EXPECT_FALSE(used);
 	EXPECT_EQ(write_cell("123", "name", &used), "");
 	EXPECT_FALSE(used);
 }
 
-TEST(tokenexp, date_cells)
+/* Each date cell is the local calendar date of its time: every hour of two
+ * years, the instants around New York's switches, and random times, in zones
+ * with daylight saving (30-minute shifts included), odd offsets and offsets
+ * beyond 12 hours, in and out of order, so that dates the writer has already
+ * seen are asked for again across daylight-saving changes. Cells are read in
+ * base 10 from leading white space and a sign up to the first non-digit. */
+TEST(tokenexp, dates_are_local_calendar_dates_in_every_zone)
 {
-	test_util::TzGuard utc("UTC");
-	bool               used = false;
-	EXPECT_EQ(write_cell("0", "bdate", &used), "");
-	EXPECT_TRUE(used); /* written empty */
-	EXPECT_EQ(write_cell("1546300800", "next_run"), "20190101");
-	EXPECT_EQ(write_cell("1546300800x", "LAST_RUN"), "20190101");
-	EXPECT_EQ(write_cell(" +86400", "edate"), "19700102");
-	EXPECT_EQ(write_cell("abc", "edate"), "FAIL: Case 1");
-	EXPECT_EQ(write_cell("99999999999999999999", "edate"), "FAIL: Case 1");
-	EXPECT_EQ(write_cell("-5", "bdate"), "FAIL: Case 2");
-	EXPECT_EQ(write_cell("9223372036854775808", "bdate"), "FAIL: Case 2");
-	EXPECT_EQ(write_cell("9999999999999999999", "bdate"), "FAIL: Case 2"); /* 19 digits, above 2^63 */
-	EXPECT_EQ(write_cell("0000000000000086400", "bdate"), "19700102");     /* 19 digits, leading zeros */
-	EXPECT_EQ(write_cell("00000000000000086400", "bdate"), "19700102");    /* 20 digits, no overflow */
-	{
-		test_util::TzGuard west("America/Los_Angeles");
-		EXPECT_EQ(write_cell("1546300800", "next_run"), "20181231");
+	const char            *zones[] = {"UTC",
+	                                  "America/New_York",
+	                                  "Europe/London",
+	                                  "Australia/Lord_Howe",
+	                                  "Asia/Kathmandu",
+	                                  "Pacific/Kiritimati",
+	                                  "Pacific/Pago_Pago",
+	                                  "America/St_Johns"};
+	std::mt19937_64        rng(11);
+	std::vector<long long> times;
+	for (long long t = 1704067200 - 86400; t < 1704067200 + 2 * 366 * 86400; t += 3600)
+		times.push_back(t + static_cast<long long>(rng() % 3600));
+	for (long long t : {1710046800LL, 1710054000LL, 1710129600LL, 1730606400LL, 1730613600LL, 1730696400LL})
+		for (long long d : {-1, 0})
+			times.push_back(t + d);
+	for (int i = 0; i < 10000; i++)
+		times.push_back(1 + static_cast<long long>(rng() % 4102444800ULL)); /* up to 2100 */
+	std::vector<long long> shuffled = times;
+	std::shuffle(shuffled.begin(), shuffled.end(), rng);
+
+	const char *columns[] = {"bdate", "EDATE", "Last_Run", "next_run"};
+	for (const char *zone : zones) {
+		test_util::TzGuard z(zone);
+		size_t             n = 0;
+		for (const auto *list : {&times, &shuffled}) {
+			for (long long t : *list)
+				ASSERT_EQ(write_cell(std::to_string(t), columns[n++ % 4]), local_date_oracle(t)) << zone << " " << t;
+		}
 	}
-	{
-		test_util::TzGuard east("Asia/Tokyo");
-		EXPECT_EQ(write_cell("1546300800", "next_run"), "20190101");
+
+	test_util::TzGuard                          utc("UTC");
+	const std::pair<const char *, const char *> cells[] = {
+	    {"0", ""}, /* written empty */
+	    {"0x10", ""},
+	    {"-0", ""},
+	    {"010", "19700101"}, /* decimal, not octal */
+	    {"\t +86400", "19700102"},
+	    {"86400.9", "19700102"},
+	    {"0000000000000086400", "19700102"},  /* 19 digits, leading zeros */
+	    {"00000000000000086400", "19700102"}, /* 20 digits, no overflow */
+	    {"abc", "FAIL: Case 1"},
+	    {"+", "FAIL: Case 1"},
+	    {" ", "FAIL: Case 1"},
+	    {"18446744073709551616", "FAIL: Case 1"}, /* overflow */
+	    {"-5", "FAIL: Case 2"},
+	    {"9223372036854775808", "FAIL: Case 2"},
+	    {"9999999999999999999", "FAIL: Case 2"},  /* 19 digits, above 2^63 */
+	    {"18446744073709551615", "FAIL: Case 2"}, /* 2^64 - 1 is -1 as a signed value */
+	};
+	for (const auto &[cell, want] : cells) {
+		bool used = false;
+		EXPECT_EQ(write_cell(cell, "bdate", &used), want) << cell;
+		EXPECT_TRUE(used) << cell;
 	}
 }
 
+/* Users match exactly; expiry dates compare byte by byte as unsigned bytes,
+ * as strcmp orders them, and a missing one is empty. */
 TEST(tokenexp, filter_by_user_and_expiry)
 {
-	const char text[] = "user,expdate\nalice,202401\nAlice,202412\nalice,202312\nalice,202501\nalice,\n,202405\n";
+	const char text[] = "user,expdate\nalice,202401\nAlice,202412\nalice,202312\nalice,202501\nalice,\n,202405\n"
+	                    "bob,\xc3\xa9\nbob,20240\nbob,202401x\nbob\n";
 	M_csv_t   *csv    = M_csv_parse(text, sizeof(text) - 1, ',', '`', M_CSV_FLAG_NONE);
-	ASSERT_NE(csv, nullptr);
-
-	auto kept = [&](const char *user, const char *start, const char *end) {
+	M_csv_t   *other  = M_csv_parse("a\n1\n", 4, ',', '`', M_CSV_FLAG_NONE);
+	ASSERT_TRUE(csv && other);
+	auto kept = [&](M_csv_t *c, const char *user, const char *start, const char *end) {
 		tokenexp_opts_t opts{};
 		opts.user      = user;
 		opts.exp_start = start;
 		opts.exp_end   = end;
 		std::string rows;
-		for (size_t r = 0; r < M_csv_get_numrows(csv); r++)
-			rows += filter_cb(csv, r, &opts) ? '1' : '0';
+		for (size_t r = 0; r < M_csv_get_numrows(c); r++)
+			rows += filter_cb(c, r, &opts) ? '1' : '0';
 		return rows;
 	};
-	EXPECT_EQ(kept(nullptr, nullptr, nullptr), "111111");
-	EXPECT_EQ(kept("alice", nullptr, nullptr), "101110");
-	EXPECT_EQ(kept("", nullptr, nullptr), "111111");
-	EXPECT_EQ(kept(nullptr, "202401", "202412"), "110001");
-	EXPECT_EQ(kept(nullptr, "202401", nullptr), "110101"); /* no expdate: dropped by -s */
-	EXPECT_EQ(kept(nullptr, nullptr, "202412"), "111011"); /* kept by -e alone */
-	EXPECT_EQ(kept("alice", "202401", "202412"), "100000");
+	EXPECT_EQ(kept(csv, nullptr, nullptr, nullptr), "1111111111");
+	EXPECT_EQ(kept(csv, "alice", nullptr, nullptr), "1011100000");
+	EXPECT_EQ(kept(csv, "", "", ""), "1111111111");
+	EXPECT_EQ(kept(csv, nullptr, "202401", "202412"), "1100010010");
+	EXPECT_EQ(kept(csv, nullptr, "202401", nullptr), "1101011010"); /* a prefix sorts first */
+	EXPECT_EQ(kept(csv, nullptr, nullptr, "202412"), "1110110111");
+	EXPECT_EQ(kept(csv, "alice", "202401", "202412"), "1000000000");
+	/* A table without the columns: nothing matches a user. */
+	EXPECT_EQ(kept(other, "a", nullptr, nullptr), "0");
+	EXPECT_EQ(kept(other, nullptr, "000000", nullptr), "0");
+	EXPECT_EQ(kept(other, nullptr, nullptr, "000000"), "1");
+	M_csv_destroy(other);
 	M_csv_destroy(csv);
 }
 
-TEST(tokenexp, options)
+/* Blocks join into one table by the first header row's names: an unnamed
+ * column is written empty, and a continuation whose section's first block
+ * held no table is read with the table's columns. */
+TEST(tokenexp, unnamed_columns_and_blocks_without_a_table)
 {
-	auto parse = [](std::initializer_list<const char *> args, tokenexp_opts_t *o) {
-		std::vector<char *> argv{const_cast<char *>("prog"), const_cast<char *>("exp"), const_cast<char *>("key")};
-		for (const char *a : args)
-			argv.push_back(const_cast<char *>(a));
-		*o = tokenexp_opts_t{};
-		return tokenexp_parse_options(static_cast<int>(argv.size()), argv.data(), o);
+	tokenexp_opts_t  opts{};
+	tokenexp_table_t t{};
+	t.table  = M_buf_create();
+	t.opts   = &opts;
+	auto add = [&](const char *csv, bool first) {
+		return tokenexp_table_add_block(&t, csv, strlen(csv), first ? M_TRUE : M_FALSE);
 	};
-	tokenexp_opts_t o{};
-	testing::internal::CaptureStderr();
-	EXPECT_TRUE(parse({"-ofile.gpg", "-x", "-u", "a", "-o", "last.gpg"}, &o));
-	EXPECT_STREQ(o.output_file, "last.gpg");
-	EXPECT_EQ(o.user, nullptr);
-	EXPECT_EQ(o.filter, nullptr);
-	EXPECT_TRUE(parse({"-u"}, &o));
-	EXPECT_EQ(o.user, nullptr);
-	EXPECT_NE(o.filter, nullptr);
-	EXPECT_TRUE(parse({"-s202413"}, &o));
-	EXPECT_FALSE(parse({"-e", "2024"}, &o));
-	/* -m: both forms of the value, the last one wins, anything else stops. */
-	const struct {
-		std::initializer_list<const char *> args;
-		bool                                ok;
-		unsigned int                        flags;
-	} formats[] = {
-	    {{}, true, 0},
-	    {{"-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
-	    {{"-mmdc", "-mlegacy"}, true, 0},
-	    {{"-m", "legacy", "-m", "mdc"}, true, M_PGP_ENCRYPT_MDC},
-	    {{"-m", "MDC"}, false, 0},
-	    {{"-m", ""}, false, 0},
-	    {{"-m"}, false, 0},
-	    {{"-mmdc", "-m", "tag18"}, false, M_PGP_ENCRYPT_MDC},
-	};
-	for (const auto &f : formats) {
-		EXPECT_EQ(parse(f.args, &o), f.ok) << f.args.size();
-		EXPECT_EQ(o.pgp_flags, f.flags) << f.args.size();
-	}
-	testing::internal::GetCapturedStderr();
-}
-
-TEST(tokenexp, key_conversion)
-{
-	char     err[256] = {0};
-	M_buf_t *buf      = M_buf_create();
-	EXPECT_EQ(tokenexp_key_convert(buf, "000102030405060708090a0b0c0d0e0f", err, sizeof(err)), EVP_aes_128_cbc());
-	EXPECT_EQ(M_buf_len(buf), 16u);
-	EXPECT_EQ(tokenexp_key_convert(buf, "00 0102030405060708090a0b0c0d0e0f0001020304050607", err, sizeof(err)),
-	          nullptr);
-	EXPECT_STREQ(err, "given quorvel key was incorrectly formatted, couldn't convert from hex to binary");
-	EXPECT_EQ(tokenexp_key_convert(buf, "000102030405060708090a0b0c0d0e0f0001020304050607", err, sizeof(err)),
-	          EVP_aes_192_cbc());
-	EXPECT_EQ(tokenexp_key_convert(buf, "0001020304050607", err, sizeof(err)), nullptr);
-	EXPECT_STREQ(err, "unsupported quorvel key size: 64 bits (expected 128, 192 or 256 bits)");
-	M_buf_cancel(buf);
-}
-
-TEST(tokenexp, read_line_buf_skips_blank_lines_and_trailing_space)
-{
-	char path[] = "/tmp/tokenexp_lines_XXXXXX";
-	int  fd     = mkstemp(path);
-	ASSERT_GE(fd, 0);
-	const char data[] = "\n  \r\nfirst line \t\r\n\n\nsecond\nlast-no-lf  ";
-	ASSERT_EQ(write(fd, data, sizeof(data) - 1), static_cast<ssize_t>(sizeof(data) - 1));
-	close(fd);
-
-	M_fs_file_t *f = nullptr;
-	ASSERT_EQ(M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
-	M_buf_t *buf = M_buf_create();
-	M_bool   eof = M_TRUE;
-	EXPECT_TRUE(read_line_buf(buf, f, &eof));
-	EXPECT_FALSE(eof);
-	EXPECT_EQ(std::string(M_buf_peek(buf)), "first line");
-	EXPECT_TRUE(read_line_buf(buf, f, &eof)); /* appends */
-	EXPECT_EQ(std::string(M_buf_peek(buf)), "first linesecond");
-	M_buf_truncate(buf, 0);
-	EXPECT_TRUE(read_line_buf(buf, f, nullptr));
-	EXPECT_EQ(std::string(M_buf_peek(buf)), "last-no-lf");
-	EXPECT_FALSE(read_line_buf(buf, f, &eof));
-	EXPECT_TRUE(eof);
-	M_buf_cancel(buf);
-	M_fs_file_close(f);
-	unlink(path);
+	EXPECT_TRUE(add("user,,token\na,b,1\n", true));
+	EXPECT_TRUE(add("c,d,2\n", false));
+	EXPECT_FALSE(add("\r", true));
+	EXPECT_FALSE(add("", false));
+	EXPECT_TRUE(add("e,f,3\n", false));
+	EXPECT_EQ(std::string(M_buf_peek(t.table), M_buf_len(t.table)), "user,,token\r\na,,18\r\nc,,26\r\ne,,34\r\n");
+	tokenexp_table_clear(&t);
+	M_buf_cancel(t.table);
 }
 
 namespace {
 
-/* Walk an export file holding text in a child process; returns the walk's
- * result (or -1 when the child died) and the child's peak resident size. */
-int walk_in_child(const std::string &text, long *max_rss_kib, std::string *err_text)
-{
-	char path[] = "/tmp/tokenexp_walk_XXXXXX";
-	int  fd     = mkstemp(path);
-	if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
-		return -1;
-	close(fd);
-	int pipefd[2];
-	if (pipe(pipefd) != 0)
-		return -1;
-	const pid_t pid = fork();
-	if (pid == 0) {
-		close(pipefd[0]);
-		M_fs_file_t *f = nullptr;
-		if (M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr) != M_FS_ERROR_SUCCESS)
-			_exit(100);
-		M_buf_t                     *line     = M_buf_create();
-		M_buf_t                     *work     = M_buf_create();
-		char                        *section  = nullptr;
-		char                         err[256] = {0};
-		const tokenexp_walk_result_t r        = tokenexp_walk(
-		           f, "00112233445566778899aabbccddeeff", line, work, &section, err, sizeof(err),
-		           [](const char *, size_t, M_bool, void *) -> M_bool { return M_TRUE; }, nullptr);
-		(void)!write(pipefd[1], err, strlen(err));
-		M_free(section);
-		M_buf_cancel(line);
-		M_buf_cancel(work);
-		M_fs_file_close(f);
-		_exit(static_cast<int>(r));
-	}
-	close(pipefd[1]);
-	char    buf[256];
-	ssize_t n;
-	while ((n = read(pipefd[0], buf, sizeof(buf))) > 0)
-		err_text->append(buf, static_cast<size_t>(n));
-	close(pipefd[0]);
-	int           status = 0;
-	struct rusage ru {};
-	const pid_t   w = wait4(pid, &status, 0, &ru);
-	unlink(path);
-	*max_rss_kib = ru.ru_maxrss;
-	if (w != pid || !WIFEXITED(status))
-		return -1;
-	return WEXITSTATUS(status);
-}
-
-} // namespace
-
-/* A damaged size in a block header ("-55" reads as 2^64 - 55 by the number
- * rules) must not make the walk reserve room for data the file does not hold:
- * the file is cut off inside the block, which is a parse failure, and memory
- * stays at what the file holds (it once reserved 1 GiB a step, 3 GiB in all). */
 /* One block of CSV text as the export holds it: zlib, AES-128-CBC under the
  * key 00112233445566778899aabbccddeeff and the export IV, Base64. */
 std::string export_block(const std::string &csv)
@@ -281,29 +241,64 @@ std::string export_block(const std::string &csv)
 	return out;
 }
 
-TEST(tokenexp, walk_damaged_block_size_costs_no_memory)
+/* Walks an export file holding text in a child process; returns the walk's
+ * result (99 when its message is not want, -1 when the child died) and how
+ * far the child's peak resident size rose above this process's. */
+int walk_in_child(const std::string &text, const char *want, long *max_rss_kib)
 {
-	for (const char *size : {"-55", "0xFFFFFFFFFFFF", "4000000000"}) {
-		const std::string text = std::string("--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=") +
-		                         size + ":134\nPo7tojN7OQ93DaRdfEAUgAeINZx/hBbNUr3xUmhw\n";
-		long        rss_kib = 0;
-		std::string err;
-		EXPECT_EQ(walk_in_child(text, &rss_kib, &err), static_cast<int>(TOKENEXP_WALK_PARSE)) << size;
-		EXPECT_EQ(err, "couldn't read section header from export file") << size;
-		EXPECT_LT(rss_kib, 256L * 1024) << size;
+	char path[] = "/tmp/tokenexp_walk_XXXXXX";
+	int  fd     = mkstemp(path);
+	if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()))
+		return -1;
+	close(fd);
+	const pid_t pid = fork();
+	if (pid == 0) {
+		M_fs_file_t *f    = nullptr;
+		M_buf_t     *line = M_buf_create(), *work = M_buf_create();
+		char        *section  = nullptr;
+		char         err[256] = {0};
+		if (M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr) != M_FS_ERROR_SUCCESS)
+			_exit(100);
+		const tokenexp_walk_result_t r = tokenexp_walk(
+		    f, "00112233445566778899aabbccddeeff", line, work, &section, err, sizeof(err),
+		    [](const char *, size_t, M_bool, void *) -> M_bool { return M_TRUE; }, nullptr);
+		_exit(strcmp(err, want) == 0 ? static_cast<int>(r) : 99);
 	}
+	int           status = 0;
+	struct rusage ru {};
+	const pid_t   w = wait4(pid, &status, 0, &ru);
+	unlink(path);
+	struct rusage self {};
+	getrusage(RUSAGE_SELF, &self);
+	*max_rss_kib = ru.ru_maxrss - self.ru_maxrss; /* the child starts with what it inherits */
+	return w == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-/* The declared uncompressed size comes from the file: a block declaring
- * 4 GiB still inflates into what its bytes can hold, and costs no more. */
-TEST(tokenexp, walk_huge_declared_size_costs_no_memory)
+} // namespace
+
+/* Sizes come from the file and must not make the walk reserve room for data
+ * the file does not hold. A damaged block size ("-55" reads as 2^64 - 55 by
+ * the number rules) is cut off inside the block, a parse failure (it once
+ * reserved 1 GiB a step, 3 GiB in all); a block declaring 4 GiB of inflated
+ * data inflates into what its bytes can hold. */
+TEST(tokenexp, walk_sizes_from_the_file_cost_no_memory)
 {
-	const std::string b64 = export_block("a,b\n1,2\n");
-	const std::string text =
-	    "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=" + std::to_string(b64.size()) +
-	    ":4294967295\n" + b64 + "\n";
-	long        rss_kib = 0;
-	std::string err;
-	EXPECT_EQ(walk_in_child(text, &rss_kib, &err), static_cast<int>(TOKENEXP_WALK_DONE)) << err;
-	EXPECT_LT(rss_kib, 256L * 1024);
+	const std::string head = "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=";
+	const std::string b64  = export_block("a,b\n1,2\n");
+	const struct {
+		std::string text;
+		int         result;
+		const char *err;
+	} rows[] = {{head + "-55:134\nPo7tojN7OQ93DaRdfEAUgAeINZx/hBbNUr3xUmhw\n", TOKENEXP_WALK_PARSE,
+	             "couldn't read section header from export file"},
+	            {head + "0xFFFFFFFFFFFF:134\nPo7tojN7OQ93DaRdfEAUgAeINZx/hBbNUr3xUmhw\n", TOKENEXP_WALK_PARSE,
+	             "couldn't read section header from export file"},
+	            {head + "4000000000:134\nPo7tojN7OQ93DaRdfEAUgAeINZx/hBbNUr3xUmhw\n", TOKENEXP_WALK_PARSE,
+	             "couldn't read section header from export file"},
+	            {head + std::to_string(b64.size()) + ":4294967295\n" + b64 + "\n", TOKENEXP_WALK_DONE, ""}};
+	for (const auto &r : rows) {
+		long rss_kib = 0;
+		EXPECT_EQ(walk_in_child(r.text, r.err, &rss_kib), r.result) << r.text;
+		EXPECT_LT(rss_kib, 256L * 1024) << r.text;
+	}
 }

@@ -31,34 +31,27 @@ inline bytes read_file(const std::string &path)
 	return bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool write_file(const std::string &path, const unsigned char *data, size_t len)
-{
-	std::ofstream out(path, std::ios::binary | std::ios::trunc);
-	out.write(reinterpret_cast<const char *>(data), static_cast<std::streamsize>(len));
-	return static_cast<bool>(out);
-}
-
 inline std::string read_text(const std::string &path)
 {
 	const bytes b = read_file(path);
 	return std::string(b.begin(), b.end());
 }
 
+/* The key ID recorded beside a test key when it was made. */
+inline std::string recorded_id(const std::string &name)
+{
+	std::string s = read_text(key_path(name + ".keyid"));
+	while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
+		s.pop_back();
+	return s;
+}
+
 inline std::string hex(const unsigned char *p, size_t len)
 {
 	static const char digits[] = "0123456789ABCDEF";
 	std::string       s;
-	for (size_t i = 0; i < len; i++) {
-		s += digits[p[i] >> 4];
-		s += digits[p[i] & 0xf];
-	}
-	return s;
-}
-
-inline std::string trim(std::string s)
-{
-	while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
-		s.pop_back();
+	for (size_t i = 0; i < len; i++)
+		s += std::string{digits[p[i] >> 4], digits[p[i] & 0xf]};
 	return s;
 }
 
@@ -82,12 +75,8 @@ inline int run(const std::string &cmd, std::string *out = nullptr)
 inline std::string shell_quote(const std::string &s)
 {
 	std::string q = "'";
-	for (char c : s) {
-		if (c == '\'')
-			q += "'\\''";
-		else
-			q += c;
-	}
+	for (char c : s)
+		q += c == '\'' ? std::string("'\\''") : std::string(1, c);
 	return q + "'";
 }
 
@@ -97,12 +86,9 @@ class gpg_home {
   public:
 	gpg_home()
 	{
-		const char       *tmp  = std::getenv("TMPDIR");
-		std::string       tmpl = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/pgpt.XXXXXX";
-		std::vector<char> t(tmpl.begin(), tmpl.end());
-		t.push_back('\0');
-		if (mkdtemp(t.data()) != nullptr)
-			dir_ = t.data();
+		char tmpl[] = "/tmp/pgpt.XXXXXX";
+		if (mkdtemp(tmpl) != nullptr)
+			dir_ = tmpl;
 	}
 	~gpg_home()
 	{
@@ -118,21 +104,15 @@ class gpg_home {
 	{
 		return !dir_.empty();
 	}
-	const std::string &dir() const
-	{
-		return dir_;
-	}
 	std::string file(const std::string &name) const
 	{
 		return dir_ + "/" + name;
 	}
-
 	/* "GNUPGHOME=... gpg --batch --no-tty --quiet <args>" */
 	std::string gpg(const std::string &args) const
 	{
 		return "GNUPGHOME=" + shell_quote(dir_) + " gpg --batch --no-tty --quiet " + args;
 	}
-
 	bool import(const std::string &path) const
 	{
 		return run(gpg("--import " + shell_quote(path) + " >/dev/null 2>&1")) == 0;
@@ -153,15 +133,31 @@ inline std::string v4_key_id(const bytes &body)
 	return hex(md + 12, 8);
 }
 
-/* An MPI of the given bytes (leading zero bytes are kept out by the caller);
- * bits is the count written, which tests may set to anything. */
+inline bytes cat(std::initializer_list<bytes> parts)
+{
+	bytes r;
+	for (const bytes &p : parts)
+		r.insert(r.end(), p.begin(), p.end());
+	return r;
+}
+
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Warray-bounds")
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wstringop-overread")
+/* An MPI of the given bytes; bits is the count written, which tests may set
+ * to anything. */
 inline bytes mpi_raw(unsigned bits, const bytes &value)
 {
-	bytes m = {static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits & 0xff)};
-	m.insert(m.end(), value.begin(), value.end());
-	return m;
+	return cat({{static_cast<unsigned char>(bits >> 8), static_cast<unsigned char>(bits & 0xff)}, value});
+}
+
+/* Old-format packet (RFC 4880 4.2.1) with a length type of 0, 1 or 2. */
+inline bytes old_packet(unsigned tag, const bytes &body, unsigned len_type)
+{
+	const size_t n = body.size();
+	bytes        p = {static_cast<unsigned char>(0x80 | (tag << 2) | len_type)};
+	for (int i = (1 << len_type) - 1; i >= 0; i--)
+		p.push_back(static_cast<unsigned char>(n >> (8 * i)));
+	return cat({p, body});
 }
 TEST_GCC12_FALSE_POSITIVE_END()
 TEST_GCC12_FALSE_POSITIVE_END()
@@ -170,13 +166,8 @@ TEST_GCC12_FALSE_POSITIVE_END()
 inline bytes mpi(const bytes &value)
 {
 	unsigned bits = static_cast<unsigned>(value.size()) * 8;
-	if (!value.empty()) {
-		unsigned char top = value[0];
-		while (top != 0 && !(top & 0x80)) {
-			bits--;
-			top = static_cast<unsigned char>(top << 1);
-		}
-	}
+	for (unsigned char top = value.empty() ? 0 : value[0]; top != 0 && !(top & 0x80); top <<= 1)
+		bits--;
 	return mpi_raw(bits, value);
 }
 
@@ -196,21 +187,14 @@ inline bytes number(size_t nbytes, unsigned seed)
 	return v;
 }
 
-/* Public key packet body: version, creation time, algorithm, then fields. */
+/* Public key packet body: version, creation time 0x5f010203, algorithm,
+ * then fields. */
 inline bytes key_body(unsigned char version, unsigned char alg, const std::vector<bytes> &fields)
 {
 	bytes b = {version, 0x5f, 0x01, 0x02, 0x03, alg};
 	for (const bytes &f : fields)
 		b.insert(b.end(), f.begin(), f.end());
 	return b;
-}
-
-inline bytes cat(std::initializer_list<bytes> parts)
-{
-	bytes r;
-	for (const bytes &p : parts)
-		r.insert(r.end(), p.begin(), p.end());
-	return r;
 }
 
 /* New-format packet (RFC 4880 4.2.2); len_form 1, 2 or 5 forces the length
@@ -231,25 +215,8 @@ inline bytes new_packet(unsigned tag, const bytes &body, int len_form = 0)
 		for (int s = 24; s >= 0; s -= 8)
 			p.push_back(static_cast<unsigned char>(n >> s));
 	}
-	p.insert(p.end(), body.begin(), body.end());
-	return p;
+	return cat({p, body});
 }
-
-/* Old-format packet (RFC 4880 4.2.1) with a length type of 0, 1 or 2. */
-TEST_GCC12_FALSE_POSITIVE_BEGIN("-Warray-bounds")
-TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wstringop-overread")
-inline bytes old_packet(unsigned tag, const bytes &body, unsigned len_type)
-{
-	const size_t n     = body.size();
-	bytes        p     = {static_cast<unsigned char>(0x80 | (tag << 2) | len_type)};
-	const int    width = 1 << len_type;
-	for (int i = width - 1; i >= 0; i--)
-		p.push_back(static_cast<unsigned char>(n >> (8 * i)));
-	p.insert(p.end(), body.begin(), body.end());
-	return p;
-}
-TEST_GCC12_FALSE_POSITIVE_END()
-TEST_GCC12_FALSE_POSITIVE_END()
 
 constexpr unsigned TAG_PUBKEY    = 6;
 constexpr unsigned TAG_USERID    = 13;

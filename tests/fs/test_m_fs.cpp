@@ -1,0 +1,1416 @@
+/* The file-system layer: file I/O (open modes as one table, the buffered layer
+ * observed through the platform-call counters, whole-file operations), paths
+ * (text functions and normalisation as tables), permissions, file information
+ * and result codes, on real files in a private scratch directory. */
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include "containers/m_list_str.h"
+#include "core/m_mem.h"
+#include "fs/m_fs_file.h"
+#include "fs/m_fs_info.h"
+#include "fs/m_fs_int.h"
+#include "fs/m_fs_path.h"
+#include "fs/m_fs_perms.h"
+#include "fs/m_fs_win.h"
+#include "fs/m_platform.h"
+#include "fs/m_platform_int.h"
+#include "tests/test_util.h"
+
+namespace {
+
+using test_util::EnvGuard;
+
+/* A private directory under /tmp, removed with everything in it (rights given
+ * back first, so that a test which took them leaves nothing behind). */
+class TempDir {
+  public:
+	TempDir()
+	{
+		char tmpl[] = "/tmp/mfs_XXXXXX";
+		path_       = ::mkdtemp(tmpl) != nullptr ? tmpl : "";
+	}
+	~TempDir()
+	{
+		(void)std::system(("chmod -R u+rwx '" + path_ + "' 2>/dev/null; rm -rf '" + path_ + "'").c_str());
+	}
+	const std::string &path() const
+	{
+		return path_;
+	}
+	std::string sub(const std::string &name) const
+	{
+		return path_ + "/" + name;
+	}
+
+  private:
+	std::string path_;
+};
+
+/* Run in another directory for one scope. */
+class CwdGuard {
+  public:
+	explicit CwdGuard(const std::string &dir)
+	{
+		EXPECT_EQ(M_fs_path_get_cwd(&old_), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(M_fs_path_set_cwd(dir.c_str()), M_FS_ERROR_SUCCESS);
+	}
+	~CwdGuard()
+	{
+		EXPECT_EQ(M_fs_path_set_cwd(old_), M_FS_ERROR_SUCCESS);
+		M_free(old_);
+	}
+
+  private:
+	char *old_ = nullptr;
+};
+
+/* Contents of a file read with the C runtime; "(missing)" when it cannot be
+ * opened. */
+std::string slurp(const std::string &path)
+{
+	int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return "(missing)";
+	std::string out;
+	char        buf[4096];
+	for (ssize_t n; (n = ::read(fd, buf, sizeof(buf))) > 0;)
+		out.append(buf, static_cast<size_t>(n));
+	::close(fd);
+	return out;
+}
+
+/* Write data as the whole file at path with the C runtime, in the host mode. */
+void make_file(const std::string &path, const std::string &data, mode_t mode = 0644)
+{
+	int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(::write(fd, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+	::close(fd);
+	ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+}
+
+mode_t mode_of(const std::string &p)
+{
+	struct stat st;
+	return ::stat(p.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+/* Take an allocated string result; "(null)" stands for NULL. */
+std::string take(char *s)
+{
+	std::string out = s == nullptr ? "(null)" : s;
+	M_free(s);
+	return out;
+}
+
+const unsigned char *bytes(const std::string &s)
+{
+	return reinterpret_cast<const unsigned char *>(s.data());
+}
+
+/* A pattern whose bytes differ with position, so offsets are checked too. */
+std::string pattern(size_t len)
+{
+	std::string s(len, '\0');
+	for (size_t i = 0; i < len; i++)
+		s[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
+	return s;
+}
+
+m::detail::SysCounters &counters()
+{
+	return m::detail::sys_counters();
+}
+
+M_fs_file_t *open_or_fail(const std::string &p, size_t buf_size, uint32_t mode)
+{
+	M_fs_file_t *fd = nullptr;
+	EXPECT_EQ(M_fs_file_open(&fd, p.c_str(), buf_size, mode, nullptr), M_FS_ERROR_SUCCESS) << p;
+	return fd;
+}
+
+std::string read_some(M_fs_file_t *fd, size_t len)
+{
+	std::string buf(len, '\0');
+	size_t      n = 99;
+	EXPECT_EQ(M_fs_file_read(fd, reinterpret_cast<unsigned char *>(buf.data()), len, &n, 0), M_FS_ERROR_SUCCESS);
+	return buf.substr(0, n);
+}
+
+constexpr uint32_t          RD = M_FS_FILE_MODE_READ, WR = M_FS_FILE_MODE_WRITE, NOCREATE = M_FS_FILE_MODE_NOCREATE;
+constexpr uint32_t          OVER = M_FS_FILE_MODE_OVERWRITE, APPEND = M_FS_FILE_MODE_APPEND;
+constexpr uint32_t          R = M_FS_PERMS_MODE_READ, W = M_FS_PERMS_MODE_WRITE, X = M_FS_PERMS_MODE_EXEC;
+constexpr M_fs_perms_who_t  USER = M_FS_PERMS_WHO_USER, GROUP = M_FS_PERMS_WHO_GROUP, OTHER = M_FS_PERMS_WHO_OTHER;
+constexpr M_fs_perms_type_t EXACT = M_FS_PERMS_TYPE_EXACT, ADD = M_FS_PERMS_TYPE_ADD, REMOVE = M_FS_PERMS_TYPE_REMOVE;
+constexpr M_fs_system_t     WIN = M_FS_SYSTEM_WINDOWS, UNIX = M_FS_SYSTEM_UNIX, AUTO = M_FS_SYSTEM_AUTO;
+
+/* -- Opening -- */
+
+/* Each mode on a missing file, an existing one (its times set back) or a
+ * directory: the result, *fd cleared on failure, the contents after writing
+ * at the start, and, where nothing was written, whether opening renewed the
+ * times (-1: not looked at). */
+TEST(m_fs_file, open_modes)
+{
+	TempDir       dir;
+	M_fs_perms_t *rw = M_fs_perms_create();
+	M_fs_perms_set_mode(rw, R | W, USER, EXACT);
+	const struct {
+		const char   *before; /* nullptr: missing; "/": a directory */
+		uint32_t      mode;
+		M_fs_perms_t *perms;
+		M_fs_error_t  result;
+		const char   *write, *after;
+		int           restamped;
+	} rows[] = {{nullptr, 0, nullptr, M_FS_ERROR_INVALID, nullptr, "(missing)", 0},
+	            {nullptr, NOCREATE, nullptr, M_FS_ERROR_INVALID, nullptr, "(missing)", 0},
+	            {nullptr, APPEND, nullptr, M_FS_ERROR_INVALID, nullptr, "(missing)", 0},
+	            {nullptr, RD | NOCREATE, nullptr, M_FS_ERROR_NOT_FOUND, nullptr, "(missing)", 0},
+	            {nullptr, WR | NOCREATE | OVER, nullptr, M_FS_ERROR_NOT_FOUND, nullptr, "(missing)", 0},
+	            {nullptr, WR, nullptr, M_FS_ERROR_SUCCESS, "hello", "hello", 0},
+	            {"hello world", WR, nullptr, M_FS_ERROR_SUCCESS, "HE", "HEllo world", 0},
+	            {"old", RD | NOCREATE, nullptr, M_FS_ERROR_SUCCESS, nullptr, "old", 0},
+	            {"old", RD | WR | NOCREATE, nullptr, M_FS_ERROR_SUCCESS, nullptr, "old", 0},
+	            {"old", RD | WR, nullptr, M_FS_ERROR_SUCCESS, nullptr, "old", 0},
+	            {"old", WR | OVER, nullptr, M_FS_ERROR_SUCCESS, nullptr, "", 1},
+	            {"old", WR | NOCREATE | OVER, nullptr, M_FS_ERROR_SUCCESS, nullptr, "", -1},
+	            {"abc", RD | APPEND, nullptr, M_FS_ERROR_SUCCESS, "de", "abcde", 0},
+	            {"/", RD, nullptr, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
+	            {"/", WR, nullptr, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
+	            {"/", RD, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
+	            {"/", WR, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
+	            {"/", RD | WR, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
+	            {"/", WR | OVER, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0}};
+	int i    = 0;
+	for (const auto &r : rows) {
+		SCOPED_TRACE("row " + std::to_string(i));
+		const std::string p      = dir.sub(std::to_string(i++));
+		const bool        is_dir = r.before != nullptr && r.before[0] == '/';
+		if (is_dir) {
+			ASSERT_EQ(::mkdir(p.c_str(), 0700), 0);
+		} else if (r.before != nullptr) {
+			make_file(p, r.before);
+		}
+		const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+		if (r.before != nullptr) {
+			ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), old_times, 0), 0);
+		}
+		M_fs_file_t *fd = reinterpret_cast<M_fs_file_t *>(1);
+		ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 0, r.mode, r.perms), r.result);
+		if (r.result != M_FS_ERROR_SUCCESS) {
+			EXPECT_EQ(fd, nullptr);
+			fd = nullptr;
+		} else if (r.write != nullptr) {
+			EXPECT_EQ(M_fs_file_seek(fd, 0, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_SUCCESS);
+			EXPECT_EQ(M_fs_file_write(fd, bytes(r.write), strlen(r.write), nullptr, 0), M_FS_ERROR_SUCCESS);
+		}
+		M_fs_file_close(fd);
+		struct stat st;
+		if (r.before != nullptr && r.write == nullptr && r.restamped >= 0 && ::stat(p.c_str(), &st) == 0) {
+			EXPECT_EQ(st.st_mtim.tv_sec > 1000000000, r.restamped == 1);
+			EXPECT_EQ(st.st_atim.tv_sec > 1000000000, r.restamped == 1);
+			EXPECT_EQ(S_ISDIR(st.st_mode), is_dir);
+		}
+		if (r.after != nullptr) { /* read after the times: reading renews them */
+			EXPECT_EQ(slurp(p), r.after);
+		}
+	}
+	M_fs_perms_destroy(rw);
+}
+
+/* Created with exactly the requested modes (the umask does not apply, REMOVE
+ * gives nothing, an empty object no access at all); an existing file keeps
+ * its own; without permissions 0666 less the umask; never inherited. */
+TEST(m_fs_file, creation_with_permissions)
+{
+	TempDir       dir;
+	const mode_t  old   = ::umask(077);
+	M_fs_perms_t *perms = M_fs_perms_create(), *none = M_fs_perms_create();
+	M_fs_perms_set_mode(perms, R | W, USER, EXACT);
+	M_fs_perms_set_mode(perms, R, GROUP, ADD);
+	M_fs_perms_set_mode(perms, R, OTHER, REMOVE);
+	M_fs_file_t *fd = nullptr;
+	for (auto [name, p, want] : {std::tuple{"secret", perms, 0640u}, std::tuple{"nothing", none, 0u}}) {
+		ASSERT_EQ(M_fs_file_open(&fd, dir.sub(name).c_str(), 0, WR, p), M_FS_ERROR_SUCCESS);
+		M_fs_file_close(fd);
+		EXPECT_EQ(mode_of(dir.sub(name)), want) << name;
+	}
+	ASSERT_EQ(::chmod(dir.sub("secret").c_str(), 0600), 0);
+	ASSERT_EQ(M_fs_file_open(&fd, dir.sub("secret").c_str(), 0, WR | OVER, perms), M_FS_ERROR_SUCCESS);
+	M_fs_file_close(fd);
+	EXPECT_EQ(mode_of(dir.sub("secret")), 0600u);
+	::umask(022);
+	fd              = open_or_fail(dir.sub("plain"), 0, WR);
+	const int flags = ::fcntl(fd->fd, F_GETFD);
+	EXPECT_TRUE(flags >= 0 && (flags & FD_CLOEXEC));
+	M_fs_file_close(fd);
+	EXPECT_EQ(mode_of(dir.sub("plain")), 0644u);
+	::umask(old);
+	M_fs_perms_destroy(perms);
+	M_fs_perms_destroy(none);
+}
+
+/* The process's streams: unbuffered, and left open when the wrapper closes. */
+TEST(m_fs_file, iostreams)
+{
+	M_fs_file_t *fd = reinterpret_cast<M_fs_file_t *>(1);
+	EXPECT_EQ(M_fs_file_open_iostream(&fd, static_cast<M_fs_iostream_t>(3)), M_FS_ERROR_INVALID);
+	EXPECT_EQ(fd, nullptr);
+	for (M_fs_iostream_t s : {M_FS_IOSTREAM_IN, M_FS_IOSTREAM_OUT, M_FS_IOSTREAM_ERR}) {
+		ASSERT_EQ(M_fs_file_open_iostream(&fd, s), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(fd->fd, static_cast<int>(s));
+		EXPECT_EQ(fd->buf_size, 0u);
+		M_fs_file_close(fd);
+		EXPECT_NE(::fcntl(static_cast<int>(s), F_GETFD), -1) << "stream " << s;
+	}
+}
+
+TEST(m_fs_file, transfer_arguments)
+{
+	TempDir       dir;
+	M_fs_file_t  *fd = open_or_fail(dir.sub("f"), 16, RD | WR);
+	unsigned char buf[4];
+	size_t        n = 99;
+	EXPECT_EQ(M_fs_file_read(nullptr, buf, 4, &n, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(n, 0u) << "the count is cleared on failure";
+	EXPECT_EQ(M_fs_file_read(fd, buf, 0, &n, 0), M_FS_ERROR_INVALID);
+	/* One argument missing among good ones. */
+	EXPECT_EQ(M_fs_file_read(fd, nullptr, 4, &n, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_write(fd, nullptr, 4, &n, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_open(nullptr, dir.sub("f").c_str(), 0, RD, nullptr), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_read_bytes(dir.sub("f").c_str(), 0, nullptr, &n), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_write_bytes(dir.sub("f").c_str(), nullptr, 1, 0, &n), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_write(fd, buf, 0, &n, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_seek(fd, -1, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_NONE), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_BUFFER | M_FS_FILE_SYNC_OS), M_FS_ERROR_SUCCESS);
+	/* A NULL count pointer is allowed. */
+	EXPECT_EQ(M_fs_file_write(fd, bytes("ab"), 2, nullptr, 0), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_file_seek(fd, 0, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_file_read(fd, buf, 4, nullptr, 0), M_FS_ERROR_SUCCESS);
+	M_fs_file_close(fd);
+	/* The platform half refuses what one system call cannot carry. */
+	fd = open_or_fail(dir.sub("f"), 0, RD);
+	EXPECT_EQ(m::detail::file_read_sys(fd, buf, static_cast<size_t>(0x100000000ull), &n), M_FS_ERROR_INVALID);
+	EXPECT_EQ(m::detail::file_read_sys(fd, buf, 4, nullptr), M_FS_ERROR_INVALID);
+	M_fs_file_close(fd);
+}
+
+/* -- Buffered reading, seeking and writing -- */
+
+TEST(m_fs_file, buffered_read_costs_one_system_read_per_buffer)
+{
+	TempDir           dir;
+	const size_t      size = 64 * 1024 + 123;
+	const std::string data = pattern(size);
+	make_file(dir.sub("big"), data);
+	M_fs_file_t *fd = open_or_fail(dir.sub("big"), 8192, RD);
+	m::detail::sys_counters_reset();
+	std::string got, c;
+	while (!(c = read_some(fd, 1)).empty())
+		got += c;
+	M_fs_file_close(fd);
+	EXPECT_EQ(got, data);
+	/* At most one system read per 8 KiB, plus the one that finds the end. */
+	EXPECT_LE(counters().read, size / 8192 + 2);
+	EXPECT_GE(counters().read, 2u);
+	EXPECT_EQ(counters().seek + counters().write, 0u);
+	/* Chunks larger than what is left get what is left. */
+	fd = open_or_fail(dir.sub("big"), 8192, RD);
+	EXPECT_EQ(read_some(fd, 60000), data.substr(0, 60000));
+	EXPECT_EQ(read_some(fd, 60000), data.substr(60000));
+	EXPECT_EQ(read_some(fd, 60000), "");
+	M_fs_file_close(fd);
+	/* Unbuffered, one system read per byte. */
+	fd = open_or_fail(dir.sub("big"), 0, RD);
+	m::detail::sys_counters_reset();
+	for (int i = 0; i < 100; i++)
+		read_some(fd, 1);
+	EXPECT_EQ(counters().read, 100u);
+	M_fs_file_close(fd);
+}
+
+TEST(m_fs_file, seek_within_buffer_costs_nothing)
+{
+	TempDir           dir;
+	const std::string data = pattern(100000);
+	make_file(dir.sub("s"), data);
+	M_fs_file_t *fd = open_or_fail(dir.sub("s"), 8192, RD);
+	ASSERT_EQ(read_some(fd, 1), data.substr(0, 1));
+	ASSERT_GE(fd->read_ahead, 8192u);
+	EXPECT_EQ(M_buf_len(fd->read_buf), fd->read_ahead);
+	/* Forward by exactly the buffered count: still no system call. */
+	m::detail::sys_counters_reset();
+	ASSERT_EQ(M_fs_file_seek(fd, 1000, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(read_some(fd, 1), data.substr(1001, 1));
+	const size_t left = fd->read_ahead;
+	ASSERT_EQ(M_fs_file_seek(fd, static_cast<int64_t>(left), M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(counters().seek + counters().read, 0u);
+	EXPECT_EQ(fd->read_ahead, 0u);
+	/* Farther: one system seek that accounts for the read-ahead, backwards
+     * from the current position too. */
+	const size_t pos = 1002 + left;
+	EXPECT_EQ(read_some(fd, 1), data.substr(pos, 1));
+	m::detail::sys_counters_reset();
+	const size_t jump = fd->read_ahead + 5;
+	ASSERT_EQ(M_fs_file_seek(fd, static_cast<int64_t>(jump), M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(counters().seek, 1u);
+	EXPECT_EQ(read_some(fd, 1), data.substr(pos + 1 + jump, 1));
+	ASSERT_EQ(M_fs_file_seek(fd, -2, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(read_some(fd, 1), data.substr(pos + jump, 1));
+	ASSERT_EQ(M_fs_file_seek(fd, -3, M_FS_FILE_SEEK_END), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(read_some(fd, 1), data.substr(data.size() - 3, 1));
+	ASSERT_EQ(M_fs_file_seek(fd, 7, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(read_some(fd, 1), data.substr(7, 1));
+	/* An unknown origin, and a distance that cannot be corrected for the
+     * read-ahead, are refused without giving up the buffered bytes. */
+	const size_t ahead = fd->read_ahead;
+	ASSERT_GT(ahead, 0u);
+	m::detail::sys_counters_reset();
+	EXPECT_EQ(M_fs_file_seek(fd, 5, static_cast<M_fs_file_seek_t>(3)), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_seek(fd, INT64_MIN, M_FS_FILE_SEEK_CUR), M_FS_ERROR_INVALID);
+	EXPECT_EQ(counters().seek, 0u);
+	EXPECT_EQ(M_buf_len(fd->read_buf), ahead);
+	EXPECT_EQ(read_some(fd, 1), data.substr(8, 1));
+	M_fs_file_close(fd);
+}
+
+/* A short write stays in the buffer (the full count reported), through a zero
+ * or a refused seek, until a sync, a read, a seek or the close. */
+TEST(m_fs_file, short_write_waits)
+{
+	const std::function<void(M_fs_file_t *)> events[] = {
+	    [](M_fs_file_t *fd) { EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_BUFFER), M_FS_ERROR_SUCCESS); },
+	    [](M_fs_file_t *fd) { EXPECT_EQ(read_some(fd, 1), "") << "the position is after the written bytes"; },
+	    [](M_fs_file_t *fd) {
+		    ASSERT_EQ(M_fs_file_seek(fd, 1, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_SUCCESS);
+		    EXPECT_EQ(read_some(fd, 8), "hort");
+	    },
+	    [](M_fs_file_t *fd) { M_fs_file_close(fd); }};
+	for (size_t i = 0; i < std::size(events); i++) {
+		TempDir      dir;
+		M_fs_file_t *fd = open_or_fail(dir.sub("w"), 64, RD | WR);
+		m::detail::sys_counters_reset();
+		size_t n = 0;
+		EXPECT_EQ(M_fs_file_write(fd, bytes("short"), 5, &n, 0), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(n, 5u);
+		EXPECT_EQ(M_fs_file_seek(fd, 0, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(M_fs_file_seek(fd, 0, static_cast<M_fs_file_seek_t>(7)), M_FS_ERROR_INVALID);
+		EXPECT_EQ(counters().write + counters().seek, 0u);
+		EXPECT_EQ(slurp(dir.sub("w")), "");
+		events[i](fd);
+		EXPECT_EQ(counters().write, 1u) << i;
+		EXPECT_EQ(counters().fsync, 0u) << i;
+		EXPECT_EQ(slurp(dir.sub("w")), "short") << i;
+		if (i != 3)
+			M_fs_file_close(fd);
+	}
+}
+
+TEST(m_fs_file, full_buffer_goes_out)
+{
+	TempDir      dir;
+	M_fs_file_t *fd = open_or_fail(dir.sub("w"), 8, WR);
+	m::detail::sys_counters_reset();
+	ASSERT_EQ(M_fs_file_write(fd, bytes("abc"), 3, nullptr, 0), M_FS_ERROR_SUCCESS);
+	ASSERT_EQ(M_fs_file_write(fd, bytes("def"), 3, nullptr, 0), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(counters().write, 0u);
+	ASSERT_EQ(M_fs_file_write(fd, bytes("gh"), 2, nullptr, M_FS_FILE_RW_FULLBUF), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(counters().write, 1u);
+	EXPECT_EQ(slurp(dir.sub("w")), "abcdefgh");
+	ASSERT_EQ(M_fs_file_write(fd, bytes("0123456789"), 10, nullptr, M_FS_FILE_RW_FULLBUF), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(counters().write, 2u);
+	EXPECT_EQ(slurp(dir.sub("w")), "abcdefgh0123456789");
+	M_fs_file_close(fd);
+	EXPECT_EQ(counters().write, 2u) << "nothing left to write out";
+}
+
+/* Writing after a read gives back the read-ahead (one seek); reading on
+ * writes the pending bytes out first, in their place. */
+TEST(m_fs_file, write_after_read_gives_back_read_ahead)
+{
+	TempDir           dir;
+	const std::string data = pattern(100);
+	make_file(dir.sub("rw"), data);
+	M_fs_file_t *fd = open_or_fail(dir.sub("rw"), 4096, RD | WR);
+	EXPECT_EQ(read_some(fd, 5), data.substr(0, 5));
+	EXPECT_EQ(fd->read_ahead, 95u);
+	m::detail::sys_counters_reset();
+	ASSERT_EQ(M_fs_file_write(fd, bytes("XY"), 2, nullptr, 0), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(counters().seek, 1u);
+	EXPECT_EQ(fd->read_ahead + M_buf_len(fd->read_buf), 0u);
+	EXPECT_EQ(read_some(fd, 3), data.substr(7, 3));
+	M_fs_file_close(fd);
+	EXPECT_EQ(slurp(dir.sub("rw")), data.substr(0, 5) + "XY" + data.substr(7));
+}
+
+TEST(m_fs_file, failed_write_out_keeps_bytes_and_reports_io)
+{
+	/* A device that refuses every write with ENOSPC (the kernel's "full"
+     * device, 1:7), made in the scratch folder, not the machine's /dev. */
+	TempDir           dir;
+	const std::string full = dir.sub("full");
+	if (::mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+		GTEST_SKIP() << "cannot make a device node here (mknod needs CAP_MKNOD)";
+	const int probe = ::open(full.c_str(), O_WRONLY | O_CLOEXEC);
+	if (probe < 0)
+		GTEST_SKIP() << "the scratch folder does not allow devices (nodev)";
+	::close(probe);
+	M_fs_file_t *fd = open_or_fail(full, 16, WR | NOCREATE);
+	ASSERT_EQ(M_fs_file_write(fd, bytes("data"), 4, nullptr, 0), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_BUFFER | M_FS_FILE_SYNC_OS), M_FS_ERROR_IO);
+	EXPECT_EQ(M_buf_len(fd->write_buf), 4u) << "unwritten bytes stay buffered";
+	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_BUFFER), M_FS_ERROR_IO);
+	M_fs_file_close(fd); /* the failure is ignored here */
+	/* Unbuffered, the device's ENOSPC surfaces directly (unclassified). */
+	fd       = open_or_fail(full, 0, WR | NOCREATE);
+	size_t n = 9;
+	EXPECT_EQ(M_fs_file_write(fd, bytes("data"), 4, &n, 0), M_FS_ERROR_GENERIC);
+	EXPECT_EQ(n, 0u);
+	M_fs_file_close(fd);
+}
+
+/* -- Whole-file operations -- */
+
+TEST(m_fs_file, read_bytes)
+{
+	TempDir           dir;
+	const std::string data = pattern(3000), big = pattern(256 * 1024);
+	make_file(dir.sub("f"), data);
+	make_file(dir.sub("empty"), "");
+	make_file(dir.sub("big"), big);
+	const struct {
+		std::string  path;
+		size_t       max;
+		M_fs_error_t result;
+		std::string  contents;
+	} rows[] = {{dir.sub("f"), data.size(), M_FS_ERROR_SUCCESS, data},
+	            {dir.sub("f"), 0, M_FS_ERROR_SUCCESS, data},
+	            {dir.sub("f"), data.size() - 1, M_FS_ERROR_FILE_TOO_BIG, ""},
+	            {dir.sub("empty"), 0, M_FS_ERROR_SUCCESS, ""},
+	            {dir.sub("missing"), 0, M_FS_ERROR_NOT_FOUND, ""},
+	            {dir.path(), 0, M_FS_ERROR_PERMISSION, ""},
+	            {"", 0, M_FS_ERROR_INVALID, ""},
+	            /* /proc files report size 0: only reading to the end finds their
+                 * data; a large file is read in steps of at least 1024 bytes */
+	            {"/proc/self/cmdline", 0, M_FS_ERROR_SUCCESS, slurp("/proc/self/cmdline")},
+	            {dir.sub("big"), 0, M_FS_ERROR_SUCCESS, big}};
+	for (const auto &r : rows) {
+		unsigned char *buf = reinterpret_cast<unsigned char *>(1);
+		size_t         len = 99;
+		m::detail::sys_counters_reset();
+		EXPECT_EQ(M_fs_file_read_bytes(r.path.c_str(), r.max, &buf, &len), r.result) << r.path << " " << r.max;
+		EXPECT_EQ(len, r.contents.size()) << r.path;
+		EXPECT_LE(counters().read, 256u);
+		if (r.result == M_FS_ERROR_SUCCESS) {
+			EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), len), r.contents) << r.path;
+			EXPECT_EQ(buf[len], 0) << "terminated";
+			M_free(buf);
+		} else {
+			EXPECT_EQ(buf, nullptr) << r.path;
+		}
+	}
+	EXPECT_EQ(slurp(dir.sub("missing")), "(missing)") << "reading creates nothing";
+}
+
+TEST(m_fs_file, write_bytes)
+{
+	TempDir    dir;
+	const auto p = dir.sub("out");
+	const struct {
+		std::string  data;
+		size_t       len;
+		uint32_t     mode;
+		M_fs_error_t result;
+		size_t       written;
+		std::string  after;
+	} rows[] = {{"first line\n", 0, WR, M_FS_ERROR_SUCCESS, 11, "first line\n"},
+	            {"abcdef", 3, 0, M_FS_ERROR_SUCCESS, 3, "abc"},
+	            {"de", 0, APPEND, M_FS_ERROR_SUCCESS, 2, "abcde"},
+	            {std::string("a\0b\0c", 5), 5, 0, M_FS_ERROR_SUCCESS, 5, std::string("a\0b\0c", 5)},
+	            /* An empty string is refused, and leaves the file emptied. */
+	            {"", 0, 0, M_FS_ERROR_INVALID, 0, ""}};
+	for (const auto &r : rows) {
+		size_t n = 99;
+		EXPECT_EQ(M_fs_file_write_bytes(p.c_str(), bytes(r.data), r.len, r.mode, &n), r.result) << r.after;
+		EXPECT_EQ(n, r.written);
+		EXPECT_EQ(slurp(p), r.after);
+	}
+	EXPECT_EQ(M_fs_file_write_bytes(dir.sub("fresh").c_str(), bytes(""), 0, 0, nullptr), M_FS_ERROR_INVALID);
+	EXPECT_EQ(slurp(dir.sub("fresh")), "");
+	EXPECT_EQ(M_fs_file_write_bytes(dir.sub("no/dir").c_str(), bytes("x"), 1, 0, nullptr), M_FS_ERROR_NOT_FOUND);
+	/* "~" is the home directory. */
+	EnvGuard home("HOME", dir.path().c_str());
+	EXPECT_EQ(M_fs_file_write_bytes("~/in_home", bytes("h"), 1, 0, nullptr), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(slurp(dir.sub("in_home")), "h");
+}
+
+/* -- Paths as text -- */
+
+std::string err(M_fs_error_t e)
+{
+	return "error:" + std::to_string(static_cast<int>(e));
+}
+
+/* Normalise and report the result or "error:<code>". */
+std::string norm(const std::string &path, uint32_t flags, M_fs_system_t sys)
+{
+	char              *out = reinterpret_cast<char *>(1);
+	const M_fs_error_t res = M_fs_path_norm(&out, path.c_str(), flags, sys);
+	if (res != M_FS_ERROR_SUCCESS) {
+		EXPECT_EQ(out, nullptr) << "failure must leave *out NULL";
+		return err(res);
+	}
+	return take(out);
+}
+
+/* One text function: 'a' isabs, 'u' isunc ("1"/"0"), 'c' components (each
+ * in brackets), 'p' join_parts of a split at '|', 'j' join(a, b),
+ * 'r' join_resolved(a, b, c), 'b' basename, 'd' dirname. */
+std::string apply(char op, M_fs_system_t sys, const char *a, const char *b, const char *c)
+{
+	M_list_str_t *l = nullptr;
+	std::string   out, s = a != nullptr ? a : "";
+	switch (op) {
+		case 'a':
+			return M_fs_path_isabs(a, sys) ? "1" : "0";
+		case 'u':
+			return M_fs_path_isunc(a) ? "1" : "0";
+		case 'c':
+			l = M_fs_path_componentize_path(a, sys);
+			for (size_t i = 0; i < M_list_str_len(l); i++)
+				out += std::string("[") + M_list_str_at(l, i) + "]";
+			break;
+		case 'p':
+			l = M_list_str_create(M_LIST_STR_NONE);
+			for (size_t pos = 0, bar = 0; bar != std::string::npos; pos = bar + 1) {
+				bar = s.find('|', pos);
+				M_list_str_insert(l, s.substr(pos, bar - pos).c_str());
+			}
+			out = take(M_fs_path_join_parts(l, sys));
+			break;
+		case 'j':
+			return take(M_fs_path_join(a, b, sys));
+		case 'r':
+			return take(M_fs_path_join_resolved(a, b, c, sys));
+		case 'b':
+			return take(M_fs_path_basename(a, sys));
+		default:
+			return take(M_fs_path_dirname(a, sys));
+	}
+	M_list_str_destroy(l);
+	return out;
+}
+
+TEST(m_fs_path, text_functions)
+{
+	EXPECT_EQ(M_fs_path_get_system_type(AUTO), UNIX);
+	EXPECT_EQ(M_fs_path_get_system_type(WIN), WIN);
+	EXPECT_EQ(M_fs_path_get_system_sep(WIN), '\\');
+	EXPECT_EQ(M_fs_path_get_system_sep(AUTO), '/');
+	EXPECT_EQ(M_fs_path_get_system_sep(static_cast<M_fs_system_t>(3)), '/');
+	EXPECT_EQ(M_fs_path_get_path_max(WIN), 260u);
+	EXPECT_EQ(M_fs_path_get_path_max(UNIX), 260u);
+
+	const struct {
+		char          op;
+		M_fs_system_t sys;
+		const char   *a, *b, *c, *want;
+	} rows[] = {{'a', WIN, "C:\\x", 0, 0, "1"},
+	            {'a', WIN, "C:", 0, 0, "1"},
+	            {'a', WIN, "C:name", 0, 0, "1"},
+	            {'a', WIN, "\\\\srv\\s", 0, 0, "1"},
+	            {'a', WIN, "\\x", 0, 0, "0"},
+	            {'a', WIN, "/x", 0, 0, "0"},
+	            {'a', WIN, "", 0, 0, "0"},
+	            {'a', UNIX, "/x", 0, 0, "1"},
+	            {'a', UNIX, "C:\\x", 0, 0, "0"},
+	            {'a', AUTO, "/x", 0, 0, "1"},
+	            {'a', static_cast<M_fs_system_t>(3), "/x", 0, 0, "0"},
+	            {'u', UNIX, "\\\\", 0, 0, "1"},
+	            {'u', UNIX, "\\srv", 0, 0, "0"},
+	            {'u', UNIX, "//srv", 0, 0, "0"},
+	            /* A root is one empty component. */
+	            {'c', WIN, "C:\\data\\x", 0, 0, "[C:][data][x]"},
+	            {'c', WIN, "\\\\srv\\share", 0, 0, "[][srv][share]"},
+	            {'c', WIN, "\\lost", 0, 0, "[lost]"},
+	            {'c', WIN, "/usr/lib", 0, 0, "[usr][lib]"},
+	            {'c', WIN, "\\", 0, 0, ""},
+	            {'c', WIN, "\\\\", 0, 0, "[]"},
+	            {'c', UNIX, "/usr/lib", 0, 0, "[][usr][lib]"},
+	            {'c', UNIX, "a//b\\\\c/", 0, 0, "[a][b][c]"},
+	            {'c', UNIX, "/", 0, 0, "[]"},
+	            {'c', UNIX, "", 0, 0, ""},
+	            {'c', AUTO, "/x", 0, 0, "[][x]"},
+	            {'p', WIN, "C:|data|x", 0, 0, "C:\\data\\x"},
+	            {'p', WIN, "C:", 0, 0, "C:\\"},
+	            {'p', WIN, "|srv|share", 0, 0, "\\\\srv\\share"},
+	            {'p', WIN, "", 0, 0, "\\\\"},
+	            {'p', UNIX, "", 0, 0, "/"},
+	            {'p', UNIX, "a||b|", 0, 0, "a/b"},
+	            {'p', UNIX, "||x", 0, 0, "/x"},
+	            {'j', WIN, "C:\\a", "b", 0, "C:\\a\\b"},
+	            {'j', WIN, "C:\\a", "D:\\x", 0, "D:\\x"},
+	            {'j', WIN, "anything", "\\\\srv\\x", 0, "\\\\srv\\x"},
+	            {'j', WIN, "a", "", 0, "a"},
+	            {'j', UNIX, "/a", "b", 0, "/a/b"},
+	            {'j', UNIX, "/a/", "b", 0, "/a/b"},
+	            {'j', UNIX, "/a", "/b", 0, "/b"},
+	            {'j', UNIX, nullptr, "b", 0, "b"},
+	            {'j', UNIX, "", nullptr, 0, ""},
+	            {'j', UNIX, "a", nullptr, 0, "a"},
+	            {'r', UNIX, "/etc", "conf/main.cfg", "other.cfg", "/etc/conf/other.cfg"},
+	            {'r', UNIX, "/etc", "main.cfg", "/abs/x", "/abs/x"},
+	            {'r', WIN, "C:\\d", "f.txt", "g.txt", "C:\\d\\g.txt"},
+	            {'r', UNIX, nullptr, "f.txt", "g.txt", "./g.txt"},
+	            {'r', UNIX, "", nullptr, "", "(null)"},
+	            {'b', WIN, "C:\\exports\\today.exp", 0, 0, "today.exp"},
+	            {'b', WIN, "C:", 0, 0, "(null)"},
+	            {'b', WIN, "\\\\", 0, 0, "(null)"},
+	            {'b', WIN, "\\\\srv\\share\\x", 0, 0, "x"},
+	            {'b', UNIX, "/exports/today.exp", 0, 0, "today.exp"},
+	            {'b', UNIX, "dir/", 0, 0, "dir"},
+	            {'b', UNIX, "/", 0, 0, "(null)"},
+	            {'b', UNIX, "", 0, 0, "(null)"},
+	            {'d', WIN, "C:\\exports\\today.exp", 0, 0, "C:\\exports"},
+	            {'d', WIN, "C:", 0, 0, "C:\\"},
+	            {'d', WIN, "C:\\x", 0, 0, "C:\\"},
+	            {'d', WIN, "today.exp", 0, 0, "."},
+	            {'d', WIN, "\\\\srv\\share\\x", 0, 0, "\\\\srv\\share"},
+	            {'d', UNIX, "/exports/today.exp", 0, 0, "/exports"},
+	            {'d', UNIX, "/exports", 0, 0, "/"},
+	            {'d', UNIX, "/", 0, 0, "/"},
+	            {'d', UNIX, "today.exp", 0, 0, "."},
+	            {'d', UNIX, nullptr, 0, 0, "."}};
+	for (const auto &r : rows)
+		EXPECT_EQ(apply(r.op, r.sys, r.a, r.b, r.c), r.want)
+		    << r.op << " style " << r.sys << " " << (r.a ? r.a : "NULL") << " " << (r.b ? r.b : "NULL");
+
+	M_list_str_t *none = M_list_str_create(M_LIST_STR_NONE);
+	EXPECT_EQ(take(M_fs_path_join_parts(none, UNIX)), "(null)");
+	M_list_str_destroy(none);
+	EXPECT_EQ(take(M_fs_path_join_vparts(WIN, 3, "C:", "a", "b")), "C:\\a\\b");
+	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 3, "", "a", "b")), "/a/b");
+	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 2, "a", static_cast<const char *>(nullptr))), "a");
+	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 0)), "(null)");
+}
+
+/* -- Path normalisation, in a scratch directory with links and variables set -- */
+
+TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
+TEST(m_fs_path, norm)
+{
+	TempDir dir;
+	ASSERT_EQ(::mkdir(dir.sub("real").c_str(), 0755), 0);
+	ASSERT_EQ(::mkdir(dir.sub("real/sub").c_str(), 0755), 0);
+	ASSERT_EQ(::symlink("real", dir.sub("rel").c_str()), 0);                  /* relative */
+	ASSERT_EQ(::symlink(dir.sub("real").c_str(), dir.sub("abs").c_str()), 0); /* absolute */
+	ASSERT_EQ(::symlink("../real/sub", dir.sub("real/up").c_str()), 0);       /* with ".." */
+	ASSERT_EQ(::symlink("b", dir.sub("a").c_str()), 0);
+	ASSERT_EQ(::symlink("a", dir.sub("b").c_str()), 0);
+	ASSERT_EQ(::symlink("self", dir.sub("self").c_str()), 0);
+	/* l1 -> l2 -> ... -> l25 -> target: 24 rewrites from l2 are allowed. */
+	for (int i = 1; i <= 25; i++) {
+		const std::string to = i == 25 ? "target" : "l" + std::to_string(i + 1);
+		ASSERT_EQ(::symlink(to.c_str(), dir.sub("l" + std::to_string(i)).c_str()), 0);
+	}
+	CwdGuard    in(dir.path());
+	EnvGuard    appdata("APPDATA", "C:\\Users\\u\\AppData\\Roaming"), base("MFS_BASE", "/srv/data");
+	EnvGuard    empty("MFS_EMPTY_VAR", ""), unset("MFS_UNSET", nullptr), home("HOME", "/home/tester");
+	std::string dotted = "x/"; /* the limit is on the text given, before ".." shortens it */
+	while (dotted.size() < 258)
+		dotted += "./";
+	const uint32_t    LINK = M_FS_PATH_NORM_RESOLVE_LINK, ABS = M_FS_PATH_NORM_ABSOLUTE, HOME = M_FS_PATH_NORM_HOME;
+	const std::string LOOP = err(M_FS_ERROR_LINK_LOOP), GENERIC = err(M_FS_ERROR_GENERIC);
+
+	const struct {
+		std::string   path;
+		uint32_t      flags;
+		M_fs_system_t sys;
+		std::string   want;
+	} rows[] = {{"a\\.\\b\\..\\c", 0, WIN, "a\\c"},
+	            {"C:\\..\\x", 0, WIN, "C:\\x"},
+	            {"a\\..", 0, WIN, "."},
+	            {"\\\\srv\\share\\x", 0, WIN, "\\\\srv\\share\\x"},
+	            {"\\\\srv\\share\\..\\..\\..\\y", 0, WIN, "\\\\y"},
+	            {"\\\\", 0, WIN, "\\\\"},
+	            {"/", 0, WIN, GENERIC},
+	            {"a/./b/../c", 0, UNIX, "a/c"},
+	            {"../../x", 0, UNIX, "../../x"},
+	            {"/../x", 0, UNIX, "/x"},
+	            {"a/../b", M_FS_PATH_NORM_NOPARENT, UNIX, "a/../b"},
+	            {"a//b/", 0, UNIX, "a/b"},
+	            {"/", 0, UNIX, "/"},
+	            {"a\\b", 0, UNIX, "a/b"},
+	            {"x/../../y", 0, AUTO, "../y"},
+	            {"", 0, UNIX, err(M_FS_ERROR_INVALID)},
+	            /* Length. */
+	            {std::string(259, 'a'), 0, WIN, std::string(259, 'a')},
+	            {std::string(260, 'a'), 0, WIN, err(M_FS_ERROR_NAME_TOO_LONG)},
+	            {std::string(260, 'a'), 0, UNIX, err(M_FS_ERROR_NAME_TOO_LONG)},
+	            {dotted + "y", 0, UNIX, "x/y"},
+	            /* Variables: "%" must close the name; an empty name removes the
+         * component; an unset or empty variable is an error. */
+	            {"%APPDATA%\\x", 0, WIN, "C:\\Users\\u\\AppData\\Roaming\\x"},
+	            {"$APPDATA\\x", 0, WIN, "C:\\Users\\u\\AppData\\Roaming\\x"},
+	            {"%APPDATA%\\..\\x", 0, WIN, "C:\\Users\\u\\AppData\\x"},
+	            {"%MFS_UNSET%\\x", 0, WIN, GENERIC},
+	            {"a/$MFS_UNSET", 0, UNIX, GENERIC},
+	            {"$MFS_EMPTY_VAR/x", 0, UNIX, GENERIC},
+	            {"$MFS_BASE/x", 0, UNIX, "/srv/data/x"},
+	            {"$MFS_BASE/..", 0, UNIX, "/srv"},
+	            {"a/$MFS_BASE/b", 0, UNIX, "a/srv/data/b"},
+	            {"$MFS_BASE/x", ABS, UNIX, "/srv/data/x"}, /* the value's root kept: no current directory added */
+	            {"%MFS_BASE", 0, UNIX, "%MFS_BASE"},
+	            {"a/$/b/%%", 0, UNIX, "a/b"},
+	            {"$", 0, UNIX, "."},
+	            {"%%", HOME, UNIX, GENERIC},
+	            {"$", ABS, UNIX, GENERIC},
+	            /* Home. */
+	            {"~/x", HOME, UNIX, "/home/tester/x"},
+	            {"~", HOME, UNIX, "/home/tester"},
+	            {"~/../y", HOME, UNIX, "/home/y"},
+	            {"~/x", 0, UNIX, "~/x"},
+	            {"a/~", HOME, UNIX, "a/~"},
+	            {"~user/x", HOME, UNIX, "~user/x"},
+	            /* Absolute. */
+	            {"x/y", ABS, UNIX, dir.sub("x/y")},
+	            {"../z", ABS, UNIX, "/tmp/z"},
+	            {".", ABS, UNIX, dir.path()},
+	            {"/abs", ABS, UNIX, "/abs"},
+	            /* Links: relative, absolute and with "..", against the current
+         * directory for relative paths; UNC paths are never read as links. */
+	            {dir.sub("rel/x"), LINK, UNIX, dir.sub("real/x")},
+	            {dir.sub("abs/x"), LINK, UNIX, dir.sub("real/x")},
+	            {dir.sub("rel/up/f"), LINK, UNIX, dir.sub("real/sub/f")},
+	            {dir.sub("rel/x"), 0, UNIX, dir.sub("rel/x")},
+	            {"rel/x", LINK, UNIX, "real/x"},
+	            {"\\\\srv\\share\\x", LINK, WIN, "\\\\srv\\share\\x"},
+	            {dir.sub("a"), LINK, UNIX, LOOP},
+	            {dir.sub("self"), LINK, UNIX, LOOP},
+	            {dir.sub("l2"), LINK, UNIX, dir.sub("target")},
+	            {dir.sub("l1"), LINK, UNIX, LOOP}};
+	for (const auto &r : rows)
+		EXPECT_EQ(norm(r.path, r.flags, r.sys), r.want) << r.path << " style " << r.sys << " flags " << r.flags;
+
+	/* The file layer reports the loop rather than the system's ELOOP. */
+	M_fs_file_t *fd = nullptr;
+	EXPECT_EQ(M_fs_file_open(&fd, dir.sub("a").c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_LINK_LOOP);
+	EXPECT_EQ(fd, nullptr);
+	/* Home is looked up each time; without $HOME the password database
+     * still names one. */
+	EnvGuard other("HOME", "/elsewhere/u2");
+	EXPECT_EQ(norm("~/x", HOME, UNIX), "/elsewhere/u2/x");
+	EnvGuard no_home("HOME", nullptr);
+	EXPECT_EQ(norm("~", HOME, UNIX).rfind("/", 0), 0u);
+}
+TEST_GCC12_FALSE_POSITIVE_END()
+
+/* -- Links read one at a time -- */
+
+/* Kernel-object targets are told apart within the length readlink gives:
+ * its result is not terminated, so a short target must not be compared past
+ * its end. A directory, a missing file and kernel objects are no links. */
+TEST(m_fs_path, readlink)
+{
+	TempDir dir;
+	ASSERT_EQ(::symlink("target/file", dir.sub("l").c_str()), 0);
+	ASSERT_EQ(::symlink("anon_inode:[eventfd]", dir.sub("anon").c_str()), 0);
+	ASSERT_EQ(::symlink("anon_inod", dir.sub("short").c_str()), 0);
+	int fds[2];
+	ASSERT_EQ(::pipe(fds), 0);
+	const std::string                          pipe_entry = "/proc/self/fd/" + std::to_string(fds[0]);
+	const std::pair<std::string, const char *> rows[]     = {
+	        {dir.sub("l"), "target/file"}, {dir.sub("short"), "anon_inod"}, {dir.sub("anon"), "(null)"},
+	        {dir.path(), "(null)"},        {dir.sub("missing"), "(null)"},  {pipe_entry, "(null)"}};
+	for (const auto &[path, want] : rows) {
+		char *out = reinterpret_cast<char *>(1);
+		EXPECT_EQ(M_fs_path_readlink(&out, path.c_str()), M_FS_ERROR_SUCCESS) << path;
+		EXPECT_EQ(take(out), want) << path;
+	}
+	char *out = nullptr;
+	EXPECT_EQ(M_fs_path_readlink(&out, ""), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_path_readlink(nullptr, "x"), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_path_norm(nullptr, "a", 0, UNIX), M_FS_ERROR_INVALID);
+
+	/* The whole road: /dev/fd/N of a pipe reads as a file (process
+     * substitution, /dev/stdin). */
+	ASSERT_EQ(::write(fds[1], "through the pipe", 16), 16);
+	::close(fds[1]);
+	unsigned char *buf = nullptr;
+	size_t         len = 0;
+	EXPECT_EQ(M_fs_file_read_bytes(("/dev/fd/" + std::to_string(fds[0])).c_str(), 0, &buf, &len), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), len), "through the pipe");
+	M_free(buf);
+	::close(fds[0]);
+}
+
+/* -- Host directories -- */
+
+TEST(m_fs_path, host_directories)
+{
+	EXPECT_EQ(M_fs_path_set_cwd(""), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_path_set_cwd("/nonexistent/mfs/dir"), M_FS_ERROR_NOT_FOUND);
+	TempDir dir;
+	{
+		CwdGuard in(dir.path());
+		char    *cwd = nullptr;
+		ASSERT_EQ(M_fs_path_get_cwd(&cwd), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(take(cwd), dir.path());
+	}
+	{
+		EnvGuard t("TMPDIR", "/var/tmp/../tmp");
+		EXPECT_EQ(take(M_fs_path_tmpdir(UNIX)), "/var/tmp");
+	}
+	{
+		EnvGuard t("TMPDIR", nullptr);
+		EXPECT_EQ(take(M_fs_path_tmpdir(AUTO)), "/tmp");
+	}
+	{
+		EnvGuard x("XDG_CONFIG_HOME", "/cfg/base");
+		EXPECT_EQ(take(M_fs_path_user_confdir(UNIX)), "/cfg/base");
+	}
+	EnvGuard x("XDG_CONFIG_HOME", nullptr), h("HOME", "/home/cfguser");
+	EXPECT_EQ(take(M_fs_path_user_confdir(UNIX)), "/home/cfguser/.config");
+}
+
+TEST(m_fs_path, ishidden)
+{
+	TempDir dir;
+	make_file(dir.sub(".dot"), "x");
+	make_file(dir.sub("plain"), "x");
+	EXPECT_TRUE(M_fs_path_ishidden(dir.sub(".dot").c_str(), nullptr));
+	EXPECT_FALSE(M_fs_path_ishidden(dir.sub("plain").c_str(), nullptr));
+	EXPECT_FALSE(M_fs_path_ishidden(dir.sub(".missing").c_str(), nullptr));
+	/* "." and ".." name directories, not hidden files. */
+	CwdGuard in(dir.path());
+	EXPECT_FALSE(M_fs_path_ishidden(".", nullptr));
+	EXPECT_FALSE(M_fs_path_ishidden("..", nullptr));
+	/* With information at hand, its flag is the answer. */
+	M_fs_info_t *info = M_fs_info_create();
+	M_fs_info_set_hidden(info, M_TRUE);
+	EXPECT_TRUE(M_fs_path_ishidden("plain", info));
+	M_fs_info_destroy(info);
+}
+
+/* -- Permissions -- */
+
+/* Every entry of a permissions object in one line: per class the file entry
+ * and the directory entry as mode and kind ("=" exact, "+" add, "-" remove;
+ * "." unset), then the owner. */
+std::string show(const M_fs_perms_t *p)
+{
+	std::string out;
+	for (M_fs_perms_who_t who : {USER, GROUP, OTHER, static_cast<M_fs_perms_who_t>(3)}) {
+		out += M_fs_perms_get_isset(p, who)
+		           ? std::to_string(M_fs_perms_get_mode(p, who)) + "=+-"[M_fs_perms_get_type(p, who)]
+		           : ".";
+		out += M_fs_perms_get_dir_isset(p, who)
+		           ? std::to_string(M_fs_perms_get_dir_mode(p, who)) + "=+-"[M_fs_perms_get_dir_type(p, who)]
+		           : ".";
+		out += " ";
+	}
+	const char *user = M_fs_perms_get_user(p), *group = M_fs_perms_get_group(p);
+	return out + (user ? user : "-") + ":" + (group ? group : "-");
+}
+
+TEST(m_fs_perms, entries)
+{
+	M_fs_perms_t *p = M_fs_perms_create();
+	EXPECT_EQ(show(p), ".. .. .. .. -:-");
+	M_fs_perms_set_mode(p, R | W, USER, EXACT);
+	M_fs_perms_set_mode(p, R, GROUP, ADD);
+	M_fs_perms_set_dir_mode(p, X | 0xF0u, OTHER, REMOVE); /* only the three mode bits are kept */
+	/* Unknown classes and kinds are ignored. */
+	M_fs_perms_set_mode(p, R, static_cast<M_fs_perms_who_t>(3), EXACT);
+	M_fs_perms_set_mode(p, R, OTHER, static_cast<M_fs_perms_type_t>(7));
+	EXPECT_EQ(show(p), "3=. 1+. .4- .. -:-");
+	/* unset_dir_mode clears only the directory entry; unset_mode both. */
+	M_fs_perms_set_dir_mode(p, R, USER, EXACT);
+	M_fs_perms_set_dir_mode(p, R, GROUP, EXACT);
+	M_fs_perms_unset_dir_mode(p, USER);
+	M_fs_perms_unset_mode(p, GROUP);
+	EXPECT_EQ(show(p), "3=. .. .4- .. -:-");
+	/* A copy is deep. */
+	ASSERT_EQ(M_fs_perms_set_user(p, "root"), M_FS_ERROR_SUCCESS);
+	M_fs_perms_t *d = M_fs_perms_dup(p);
+	EXPECT_NE(M_fs_perms_get_user(d), M_fs_perms_get_user(p));
+	M_fs_perms_destroy(p);
+	EXPECT_EQ(show(d), "3=. .. .4- .. root:-");
+	M_fs_perms_destroy(d);
+}
+
+/* Into an EXACT entry src's entry is applied; an unset, ADD or REMOVE entry
+ * is replaced by src's; entries unset in src stay as they were; a user in src
+ * replaces dest's, none keeps it. */
+TEST(m_fs_perms, merge_rules)
+{
+	const struct {
+		bool              dest_set;
+		uint32_t          dest_mode;
+		M_fs_perms_type_t dest_type;
+		uint32_t          src_mode;
+		M_fs_perms_type_t src_type;
+		const char       *want;
+	} cases[] = {{true, R, EXACT, W, ADD, "3=3= 3=3="},       {true, R | W | X, EXACT, W, REMOVE, "3=3= 5=5="},
+	             {true, R | W, EXACT, X, EXACT, "3=3= 4=4="}, {false, 0, EXACT, W, ADD, "3=3= 2+2+"},
+	             {false, 0, EXACT, R, REMOVE, "3=3= 1-1-"},   {true, R, ADD, W, ADD, "3=3= 2+2+"},
+	             {true, R, REMOVE, W, EXACT, "3=3= 2=2="}};
+	for (const auto &c : cases) {
+		M_fs_perms_t *dest = M_fs_perms_create(), *src = M_fs_perms_create();
+		for (auto set : {M_fs_perms_set_mode, M_fs_perms_set_dir_mode}) {
+			set(dest, R | W, USER, EXACT);
+			if (c.dest_set)
+				set(dest, c.dest_mode, GROUP, c.dest_type);
+			set(src, c.src_mode, GROUP, c.src_type);
+		}
+		M_fs_perms_merge(&dest, src);
+		EXPECT_EQ(show(dest).substr(0, 9), c.want);
+		M_fs_perms_destroy(dest);
+	}
+	/* *dest NULL: src becomes dest. A NULL dest address consumes src (the
+     * sanitizer build sees leaks). */
+	M_fs_perms_t *dest = nullptr, *src = M_fs_perms_create();
+	M_fs_perms_merge(&dest, src);
+	EXPECT_EQ(dest, src);
+	src = M_fs_perms_create();
+	ASSERT_EQ(M_fs_perms_set_user(src, "root"), M_FS_ERROR_SUCCESS);
+	M_fs_perms_merge(&dest, src);
+	M_fs_perms_merge(&dest, M_fs_perms_create());
+	EXPECT_STREQ(M_fs_perms_get_user(dest), "root");
+	M_fs_perms_merge(nullptr, M_fs_perms_create());
+	M_fs_perms_merge(&dest, nullptr);
+	M_fs_perms_destroy(dest);
+}
+
+TEST(m_fs_perms, accounts)
+{
+	M_fs_perms_t *p = M_fs_perms_create();
+	/* An unknown account fails and changes nothing; the object's own name
+     * again is safe (copied before the old one is released); NULL or empty
+     * clears. */
+	const std::pair<const char *, M_fs_error_t> steps[] = {
+	    {"root", M_FS_ERROR_SUCCESS}, {"no_such_account_mfs_4711", M_FS_ERROR_GENERIC}, {nullptr, M_FS_ERROR_SUCCESS}};
+	const char *want[] = {"root:root", "root:root", "-:-"};
+	for (size_t i = 0; i < 3; i++) {
+		EXPECT_EQ(M_fs_perms_set_user(p, steps[i].first), steps[i].second);
+		EXPECT_EQ(M_fs_perms_set_group(p, steps[i].first), steps[i].second);
+		EXPECT_EQ(M_fs_perms_set_user(p, M_fs_perms_get_user(p)), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(M_fs_perms_set_group(p, M_fs_perms_get_group(p)), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(show(p).substr(12), want[i]);
+	}
+	ASSERT_EQ(M_fs_perms_set_group(p, "root"), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_perms_set_group(p, ""), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_perms_get_group(p), nullptr);
+	M_fs_perms_destroy(p);
+}
+
+TEST(m_fs_perms, can_access)
+{
+	TempDir    dir;
+	const auto f = dir.sub("f");
+	make_file(f, "x", 0644);
+	EXPECT_EQ(M_fs_perms_can_access(f.c_str(), 0), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_perms_can_access(f.c_str(), R), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_perms_can_access(dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
+	EXPECT_EQ(M_fs_perms_can_access(dir.sub("f/below").c_str(), 0), M_FS_ERROR_NOT_FOUND);
+	/* No execute bit at all: refused even to root. */
+	EXPECT_EQ(M_fs_perms_can_access(f.c_str(), X), M_FS_ERROR_PERMISSION);
+	EXPECT_EQ(M_fs_perms_can_access("", 0), M_FS_ERROR_INVALID);
+}
+
+/* Entries merge into the current modes: ADD and REMOVE change what is there,
+ * EXACT replaces one class; directory entries win for a directory, and file
+ * entries apply to a directory without them. */
+TEST(m_fs_perms, set_perms)
+{
+	TempDir    dir;
+	const auto f = dir.sub("f"), d = dir.sub("d");
+	make_file(f, "x", 0644);
+	ASSERT_EQ(::mkdir(d.c_str(), 0700), 0);
+	struct entry {
+		bool              dir_entry;
+		uint32_t          mode;
+		M_fs_perms_who_t  who;
+		M_fs_perms_type_t type;
+	};
+	const struct {
+		std::string        path;
+		std::vector<entry> entries;
+		mode_t             want;
+		bool               through_fd;
+	} steps[] = {
+	    {f, {{false, W, GROUP, ADD}, {false, R, OTHER, REMOVE}}, 0660, false},
+	    {f, {{false, R | W | X, USER, EXACT}}, 0760, false},
+	    {f, {{false, X, USER, REMOVE}, {false, R, OTHER, ADD}}, 0664, true},
+	    {d, {{false, R | W | X, OTHER, EXACT}, {true, R | X, OTHER, ADD}, {true, W, USER, REMOVE}}, 0505, false},
+	    {d, {{false, R | W | X, USER, EXACT}, {false, 0, OTHER, EXACT}}, 0700, false}};
+	for (const auto &s : steps) {
+		M_fs_perms_t *p = M_fs_perms_create();
+		for (const entry &e : s.entries)
+			(e.dir_entry ? M_fs_perms_set_dir_mode : M_fs_perms_set_mode)(p, e.mode, e.who, e.type);
+		if (s.through_fd) {
+			M_fs_file_t *fd = nullptr;
+			ASSERT_EQ(M_fs_file_open(&fd, s.path.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+			EXPECT_EQ(M_fs_perms_set_perms_file(p, fd), M_FS_ERROR_SUCCESS);
+			M_fs_file_close(fd);
+		} else {
+			EXPECT_EQ(M_fs_perms_set_perms(p, s.path.c_str()), M_FS_ERROR_SUCCESS);
+		}
+		EXPECT_EQ(mode_of(s.path), s.want);
+		/* The caller's object is not consumed or changed. */
+		EXPECT_EQ(M_fs_perms_get_type(p, s.entries[0].who), s.entries[0].type);
+		if (&s == &steps[0]) {
+			EXPECT_EQ(M_fs_perms_set_perms(p, ""), M_FS_ERROR_INVALID);
+			EXPECT_EQ(M_fs_perms_set_perms(p, nullptr), M_FS_ERROR_INVALID);
+			EXPECT_EQ(M_fs_perms_set_perms_file(p, nullptr), M_FS_ERROR_INVALID);
+			EXPECT_EQ(M_fs_perms_set_perms(p, dir.sub("missing").c_str()), M_FS_ERROR_NOT_FOUND);
+		}
+		M_fs_perms_destroy(p);
+	}
+}
+
+TEST(m_fs_perms, set_perms_owner)
+{
+	TempDir    dir;
+	const auto f = dir.sub("f");
+	make_file(f, "x", 0600);
+	struct passwd *pw = ::getpwuid(::geteuid());
+	struct group  *gr = ::getgrgid(::getegid());
+	if (pw == nullptr || gr == nullptr)
+		GTEST_SKIP() << "the current user or group has no name in the account databases";
+	/* Giving a file to its own owner and group is always allowed. */
+	M_fs_perms_t *p = M_fs_perms_create();
+	ASSERT_EQ(M_fs_perms_set_user(p, pw->pw_name), M_FS_ERROR_SUCCESS);
+	ASSERT_EQ(M_fs_perms_set_group(p, gr->gr_name), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_perms_set_perms(p, f.c_str()), M_FS_ERROR_SUCCESS);
+	struct stat st;
+	ASSERT_EQ(::stat(f.c_str(), &st), 0);
+	EXPECT_EQ(st.st_uid, ::geteuid());
+	EXPECT_EQ(st.st_gid, ::getegid());
+	EXPECT_EQ(st.st_mode & 0777, 0600u) << "no entry set: modes unchanged";
+	M_fs_perms_destroy(p);
+	if (::geteuid() != 0) {
+		/* Giving it away is not. */
+		M_fs_perms_t *q = M_fs_perms_create();
+		ASSERT_EQ(M_fs_perms_set_user(q, "root"), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(M_fs_perms_set_perms(q, f.c_str()), M_FS_ERROR_PERMISSION);
+		M_fs_perms_destroy(q);
+	}
+}
+
+/* -- File information -- */
+
+/* The fields of an information object in one line (times left out); the
+ * permissions as show() gives them. */
+std::string show(const M_fs_info_t *info)
+{
+	const char         *user = M_fs_info_get_user(info), *group = M_fs_info_get_group(info);
+	const M_fs_perms_t *perms = M_fs_info_get_perms(info);
+	return std::to_string(M_fs_info_get_type(info)) + " " + std::to_string(M_fs_info_get_size(info)) +
+	       (M_fs_info_get_ishidden(info) ? " hidden " : " ") + (user ? user : "-") + ":" + (group ? group : "-") +
+	       " [" + (perms ? show(perms) : "none") + "]";
+}
+
+TEST(m_fs_info, object_fields)
+{
+	M_fs_info_t *info = M_fs_info_create();
+	EXPECT_EQ(show(info), std::to_string(M_FS_TYPE_UNKNOWN) + " 0 -:- [none]");
+	M_fs_info_set_user(info, "alice");
+	M_fs_info_set_group(info, "staff");
+	M_fs_info_set_type(info, M_FS_TYPE_DIR);
+	M_fs_info_set_hidden(info, M_TRUE);
+	M_fs_info_set_size(info, 1ull << 40);
+	M_fs_info_set_atime(info, 1);
+	M_fs_info_set_mtime(info, 2);
+	M_fs_info_set_ctime(info, 3);
+	M_fs_info_set_btime(info, -4);
+	EXPECT_EQ(std::to_string(M_fs_info_get_atime(info)) + " " + std::to_string(M_fs_info_get_mtime(info)) + " " +
+	              std::to_string(M_fs_info_get_ctime(info)) + " " + std::to_string(M_fs_info_get_btime(info)),
+	          "1 2 3 -4");
+	/* Names are copies, so setting one from the object's own is safe.
+     * Permissions are taken over: the same object again is kept, a replaced
+     * one released, and without an object to take them they are released. */
+	M_fs_info_set_user(info, M_fs_info_get_user(info));
+	M_fs_info_set_group(info, nullptr);
+	M_fs_perms_t *p1 = M_fs_perms_create();
+	M_fs_info_set_perms(info, p1);
+	M_fs_info_set_perms(info, p1);
+	EXPECT_EQ(M_fs_info_get_perms(info), p1);
+	M_fs_info_set_perms(info, M_fs_perms_create());
+	EXPECT_NE(M_fs_info_get_perms(info), p1);
+	EXPECT_EQ(show(info), std::to_string(M_FS_TYPE_DIR) + " 1099511627776 hidden alice:- [.. .. .. .. -:-]");
+	M_fs_info_destroy(info);
+	M_fs_info_set_perms(nullptr, M_fs_perms_create());
+}
+
+/* Files, directories and links as read: BASIC leaves owner, group and
+ * permissions out; a directory's rights come as its file entries; a link is
+ * followed (its target's name decides hidden); a missing file is
+ * NOT_FOUND, and a NULL info only asks whether the file is there. */
+TEST(m_fs_info, read_from_the_host)
+{
+	TempDir dir;
+	make_file(dir.sub("data.txt"), "twelve bytes", 0640);
+	const struct timespec times[2] = {{1500000000, 0}, {1600000000, 0}};
+	ASSERT_EQ(::utimensat(AT_FDCWD, dir.sub("data.txt").c_str(), times, 0), 0);
+	make_file(dir.sub("x.sh"), "abc", 0751);
+	ASSERT_EQ(::mkdir(dir.sub(".cache").c_str(), 0700), 0);
+	ASSERT_EQ(::chmod(dir.sub(".cache").c_str(), 0755), 0);
+	ASSERT_EQ(::symlink("x.sh", dir.sub(".link").c_str()), 0);
+	struct stat st;
+	ASSERT_EQ(::stat(dir.sub(".cache").c_str(), &st), 0);
+	const auto        dir_size = st.st_size;
+	struct passwd    *pw       = ::getpwuid(::geteuid());
+	struct group     *gr       = ::getgrgid(::getegid());
+	const std::string me       = std::string(pw ? pw->pw_name : "?") + ":" + (gr ? gr->gr_name : "?");
+	const std::string f = std::to_string(M_FS_TYPE_FILE) + " ", d = std::to_string(M_FS_TYPE_DIR) + " ";
+	const struct {
+		std::string name;
+		uint32_t    flags;
+		std::string want;
+	} rows[] = {{"data.txt", 0, f + "12 " + me + " [3=. 1=. 0=. .. " + me + "]"},
+	            {"data.txt", M_FS_INFO_FLAG_BASIC, f + "12 -:- [none]"},
+	            {"x.sh", 0, f + "3 " + me + " [7=. 5=. 4=. .. " + me + "]"},
+	            {".cache", 0, d + std::to_string(dir_size) + " hidden " + me + " [7=. 5=. 5=. .. " + me + "]"},
+	            {".link", M_FS_INFO_FLAG_BASIC, f + "3 -:- [none]"}};
+	for (const auto &r : rows) {
+		M_fs_info_t *info = nullptr;
+		ASSERT_EQ(M_fs_info(&info, dir.sub(r.name).c_str(), r.flags), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(show(info), r.want) << r.name;
+		if (r.name == "data.txt") {
+			EXPECT_EQ(M_fs_info_get_atime(info), 1500000000);
+			EXPECT_EQ(M_fs_info_get_mtime(info), 1600000000);
+		}
+		M_fs_info_destroy(info);
+	}
+	M_fs_info_t *info = reinterpret_cast<M_fs_info_t *>(1);
+	EXPECT_EQ(M_fs_info(&info, dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
+	EXPECT_EQ(info, nullptr);
+	EXPECT_EQ(M_fs_info(&info, "", 0), M_FS_ERROR_INVALID);
+	info = reinterpret_cast<M_fs_info_t *>(1);
+	EXPECT_EQ(M_fs_info(&info, nullptr, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(info, nullptr);
+	EXPECT_EQ(M_fs_info_file(&info, nullptr, 0), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_info(nullptr, dir.path().c_str(), 0), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_info(nullptr, dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
+}
+
+TEST(m_fs_info, ctime_is_the_creation_time)
+{
+	/* ctime and btime both carry the creation time. Only where the file
+     * system keeps none (btime 0) does ctime fall back to the status-change
+     * time. A status change later does not move a known creation time. */
+	TempDir    dir;
+	const auto f = dir.sub("born");
+	make_file(f, "x", 0600);
+	/* Let the clock reach the next second, so the status change below gets a
+     * later time than the creation. */
+	struct stat st;
+	ASSERT_EQ(::stat(f.c_str(), &st), 0);
+	while (::time(nullptr) <= st.st_ctim.tv_sec)
+		::usleep(20000);
+	::usleep(20000); /* file times come from a coarser clock */
+	const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
+	ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), old_times, 0), 0);
+	ASSERT_EQ(::stat(f.c_str(), &st), 0);
+	M_fs_file_t *fd = nullptr;
+	ASSERT_EQ(M_fs_file_open(&fd, f.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+	for (const bool by_fd : {false, true}) {
+		M_fs_info_t *info = nullptr;
+		ASSERT_EQ(by_fd ? M_fs_info_file(&info, fd, M_FS_INFO_FLAG_BASIC)
+		                : M_fs_info(&info, f.c_str(), M_FS_INFO_FLAG_BASIC),
+		          M_FS_ERROR_SUCCESS);
+		const M_time_t btime = M_fs_info_get_btime(info);
+		EXPECT_LE(btime, static_cast<M_time_t>(::time(nullptr)));
+		if (btime != 0) {
+			EXPECT_EQ(M_fs_info_get_ctime(info), btime);
+			EXPECT_LT(btime, static_cast<M_time_t>(st.st_ctim.tv_sec));
+			EXPECT_GT(btime, 1000000000) << "creation is not the modification time set afterwards";
+		} else {
+			EXPECT_EQ(M_fs_info_get_ctime(info), static_cast<M_time_t>(st.st_ctim.tv_sec));
+		}
+		M_fs_info_destroy(info);
+	}
+	M_fs_file_close(fd);
+}
+
+/* From an open file: its current size and name; a standard stream has no
+ * name, so it is never hidden. */
+TEST(m_fs_info, open_file)
+{
+	TempDir dir;
+	make_file(dir.sub(".hidden_data"), "0123456789", 0600);
+	M_fs_file_t *fd = open_or_fail(dir.sub(".hidden_data"), 0, RD | WR);
+	ASSERT_EQ(M_fs_file_seek(fd, 0, M_FS_FILE_SEEK_END), M_FS_ERROR_SUCCESS);
+	ASSERT_EQ(M_fs_file_write(fd, bytes("ab"), 2, nullptr, 0), M_FS_ERROR_SUCCESS);
+	M_fs_info_t *info = nullptr;
+	ASSERT_EQ(M_fs_info_file(&info, fd, 0), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(show(info).substr(0, 12), std::to_string(M_FS_TYPE_FILE) + " 12 hidden ");
+	EXPECT_EQ(M_fs_perms_get_mode(M_fs_info_get_perms(info), USER), R | W);
+	M_fs_info_destroy(info);
+	EXPECT_EQ(M_fs_info_file(nullptr, fd, 0), M_FS_ERROR_SUCCESS);
+	M_fs_file_close(fd);
+	ASSERT_EQ(M_fs_file_open_iostream(&fd, M_FS_IOSTREAM_ERR), M_FS_ERROR_SUCCESS);
+	ASSERT_EQ(M_fs_info_file(&info, fd, M_FS_INFO_FLAG_BASIC), M_FS_ERROR_SUCCESS);
+	EXPECT_FALSE(M_fs_info_get_ishidden(info));
+	M_fs_info_destroy(info);
+	M_fs_file_close(fd);
+}
+
+/* -- Result codes and Windows conversions -- */
+
+TEST(m_fs_win, error_translation)
+{
+	/* Windows numbers only: in the table, beside it and far off. */
+	const std::pair<uint32_t, M_fs_error_t> syserrs[] = {{29, M_FS_ERROR_IO},
+	                                                     {183, M_FS_ERROR_FILE_EXISTS},
+	                                                     {267, M_FS_ERROR_NOT_DIR},
+	                                                     {1, M_FS_ERROR_GENERIC},
+	                                                     {266, M_FS_ERROR_GENERIC},
+	                                                     {UINT32_MAX, M_FS_ERROR_GENERIC},
+	                                                     {M_PLATFORM_SYSERR_OTHER, M_FS_ERROR_GENERIC}};
+	for (const auto &[syserr, result] : syserrs)
+		EXPECT_EQ(M_fs_error_from_syserr(syserr), result) << syserr;
+	/* errno through the Windows number to the result. */
+	const struct {
+		int          err;
+		uint32_t     syserr;
+		M_fs_error_t result;
+	} errnos[] = {{0, 0, M_FS_ERROR_SUCCESS},
+	              {ENOTDIR, 3, M_FS_ERROR_NOT_FOUND},
+	              {ENFILE, 4, M_FS_ERROR_TOO_MANY_FILES},
+	              {EPERM, 5, M_FS_ERROR_PERMISSION},
+	              {EXDEV, 17, M_FS_ERROR_NOT_SAME_DEVICE},
+	              {EROFS, 19, M_FS_ERROR_READONLY},
+	              {ETXTBSY, 32, M_FS_ERROR_PERMISSION},
+	              {ENAMETOOLONG, 206, M_FS_ERROR_NAME_TOO_LONG},
+	              {ENOSPC, M_PLATFORM_SYSERR_OTHER, M_FS_ERROR_GENERIC}};
+	for (const auto &c : errnos) {
+		errno = c.err;
+		EXPECT_EQ(M_platform_errno(), c.syserr) << "errno " << c.err;
+		EXPECT_EQ(errno, c.err) << "M_platform_errno must leave errno alone";
+		EXPECT_EQ(m::detail::fs_error_from_errno(c.err), c.result) << "errno " << c.err;
+	}
+}
+
+TEST(m_fs_win, size_conversions)
+{
+	uint32_t d = 7;
+	EXPECT_TRUE(M_win32_size_t_to_dword(0xFFFFFFFFu, &d));
+	EXPECT_EQ(d, 0xFFFFFFFFu);
+	EXPECT_FALSE(M_win32_size_t_to_dword(static_cast<size_t>(0x100000000ull), &d));
+	EXPECT_EQ(d, 0u);
+	EXPECT_TRUE(M_win32_size_t_to_dword(12, nullptr));
+	int32_t i = 7;
+	EXPECT_TRUE(M_win32_size_t_to_int(0x7FFFFFFF, &i));
+	EXPECT_EQ(i, 0x7FFFFFFF);
+	EXPECT_FALSE(M_win32_size_t_to_int(0x80000000u, &i));
+	EXPECT_EQ(i, 0);
+	EXPECT_TRUE(M_win32_size_t_to_int(5, nullptr));
+}
+
+TEST(m_fs_win, wide_text_to_utf8)
+{
+	const char16_t lone_high[] = {u'a', 0xD83D, u'b', 0}, lone_low[] = {0xDE00, u'x', 0};
+	const char16_t high_at_end[] = {u'z', 0xD800, 0}, swapped_pair[] = {0xDC00, 0xD800, 0};
+	const std::pair<const char16_t *, const char *> cases[] = {
+	    {u"", ""},
+	    {u"UTC", "UTC"},
+	    {u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9"},       /* two-byte sequences */
+	    {u"\u07ff\u0800", "\xdf\xbf\xe0\xa0\x80"},     /* both sides of the 2/3-byte edge */
+	    {u"\u20ac\uffff", "\xe2\x82\xac\xef\xbf\xbf"}, /* three-byte sequences */
+	    {u"\U0001F600", "\xf0\x9f\x98\x80"},           /* a surrogate pair */
+	    {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},           /* the last code point */
+	    /* Lone surrogates cannot be represented: U+FFFD each. */
+	    {lone_high, "a\xef\xbf\xbd"
+	                "b"},
+	    {lone_low, "\xef\xbf\xbdx"},
+	    {high_at_end, "z\xef\xbf\xbd"},
+	    {swapped_pair, "\xef\xbf\xbd\xef\xbf\xbd"}};
+	for (const auto &[in, want] : cases) {
+		char *r = M_win32_wchar_to_char(in);
+		ASSERT_NE(r, nullptr);
+		EXPECT_EQ(std::string(r), want);
+		EXPECT_EQ(r[std::strlen(want)], '\0') << "terminated right after the text";
+		M_free(r);
+	}
+}
+
+/* -- Real failures of the host -- */
+
+TEST(m_fs_win, real_failures)
+{
+	TempDir dir;
+	make_file(dir.sub("plain"), "x");
+	M_fs_file_t *fd = nullptr;
+	EXPECT_EQ(
+	    M_fs_file_open(&fd, dir.sub("missing").c_str(), 0, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr),
+	    M_FS_ERROR_NOT_FOUND);
+	/* A missing directory on the way is the same class, and so is ENOTDIR:
+     * Windows' "path not found". */
+	EXPECT_EQ(M_fs_info(nullptr, dir.sub("nodir/x").c_str(), 0), M_FS_ERROR_NOT_FOUND);
+	EXPECT_EQ(M_fs_file_open(&fd, dir.sub("plain/inner").c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr),
+	          M_FS_ERROR_NOT_FOUND);
+	/* A component above NAME_MAX, relative so the whole path stays below the
+     * normaliser's 260 characters: the system itself refuses it. 260
+     * characters or more are refused before any system call. */
+	{
+		CwdGuard in(dir.path());
+		EXPECT_EQ(M_fs_file_open(&fd, std::string(NAME_MAX + 1, 'n').c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr),
+		          M_FS_ERROR_NAME_TOO_LONG);
+	}
+	EXPECT_EQ(M_fs_file_open(&fd, dir.sub(std::string(300, 'm')).c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr),
+	          M_FS_ERROR_NAME_TOO_LONG);
+	EXPECT_EQ(fd, nullptr);
+}
+
+/* Access refused: directory permissions do not stop root, so a child gives
+ * up root (when it has it) and reports what it saw. */
+TEST(m_fs_win, real_failures_permission)
+{
+	TempDir dir;
+	ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+	const std::string locked = dir.sub("locked");
+	ASSERT_EQ(::mkdir(locked.c_str(), 0700), 0);
+	make_file(locked + "/f", "secret");
+	ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+	const pid_t pid = ::fork();
+	ASSERT_GE(pid, 0);
+	if (pid == 0) {
+		int rc = 0;
+		if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+			::_exit(2);
+		unsigned char *buf = nullptr;
+		if (M_fs_file_read_bytes((locked + "/f").c_str(), 0, &buf, nullptr) != M_FS_ERROR_PERMISSION)
+			rc |= 4;
+		if (M_fs_perms_can_access((locked + "/f").c_str(), 0) != M_FS_ERROR_PERMISSION)
+			rc |= 8;
+		M_fs_file_t *fd = nullptr;
+		if (M_fs_file_open(&fd, (locked + "/new").c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr) != M_FS_ERROR_PERMISSION)
+			rc |= 16;
+		::_exit(rc);
+	}
+	int status = 0;
+	ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+	ASSERT_TRUE(WIFEXITED(status));
+	if (WEXITSTATUS(status) == 2)
+		GTEST_SKIP() << "could not drop to uid 65534 in the child";
+	EXPECT_EQ(WEXITSTATUS(status), 0) << "bits: 4 read_bytes, 8 can_access, 16 open";
+}
+
+} // namespace
