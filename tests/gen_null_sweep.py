@@ -7,7 +7,8 @@ Usage: gen_null_sweep.py OUT.c HEADER...
 The documented result is read from the function's own doc comment:
   - "NULL: yields V."        the result of the all-NULL, all-zero call
                              ("NULL: yields a new ..." and "Never NULL": not NULL);
-  - "<arg>: NULL yields V"   (or "NULL <arg> yields V") for one argument.
+  - "<arg>: NULL yields V"   (or "NULL <arg> yields V", "V for NULL") for one
+                             argument; "NULL fails": 0, NULL or M_FALSE.
 V is 0, a number, NULL, M_TRUE, M_FALSE or an M_ constant. A function-level
 "NULL: yields" wins; otherwise the per-argument statements must agree, and a
 function whose statements disagree is called but not checked (reported on
@@ -29,8 +30,9 @@ EXCLUDED = {
 }
 
 VALUE = r'(NULL|M_TRUE|M_FALSE|true|false|-?\d+|M_[A-Z][A-Z0-9_]*)(?![\w(])'
-FUNC_RE = re.compile(r'\bNULL: yields (?:' + VALUE + r'|(a new)\b)|\b(Never NULL)\b')
-ARG_RE = re.compile(r'\bNULL(?: \w+)?:? (?:yields|gives) ' + VALUE + r'|\bNULL: (M_[A-Z][A-Z0-9_]*)(?![\w(])'
+FUNC_RE = re.compile(r'\bNULL: yields (?:' + VALUE + r'|(a new)\b)|\b([Nn]ever NULL)\b')
+ARG_RE = re.compile(r'\bNULL(?: \w+| or \w+(?: \d)?| \(or [^)]*\))?:? (?:yields|gives) ' + VALUE
+                    + r'|\bNULL or empty is ' + VALUE + r'|\bNULL (fails)\b' + r'|\bNULL(?: or "")?: (M_[A-Z][A-Z0-9_]*)(?![\w(])'
                     r'|(?<![\w,] )\b(NULL|M_TRUE|M_FALSE|true|false|\d+) for (?:a )?NULL\b')
 MODULE_RE = re.compile(r'\byields? 0, NULL or M_FALSE\b')
 SCALARS = {'M_bool', 'size_t', 'ssize_t', 'int', 'unsigned', 'unsigned int', 'char', 'unsigned char',
@@ -95,15 +97,14 @@ def expectation(f):
     if m:
         return m.group(1) or '!NULL'
     vals = {''.join(v) for v in ARG_RE.findall(f['doc'])}
-    vals = {{'true': 'M_TRUE', 'false': 'M_FALSE'}.get(v, v) for v in vals}
+    fail = 'NULL' if f['ret'].endswith('*') else 'M_FALSE' if f['ret'] == 'M_bool' else '0'
+    vals = {{'true': 'M_TRUE', 'false': 'M_FALSE', 'fails': fail}.get(v, v) for v in vals}
     if len(vals) > 1:
         print(f"null sweep: {f['name']}: NULL results disagree {sorted(vals)}; not checked", file=sys.stderr)
         return None
     if vals:
         return vals.pop()
-    if f['module_rule']:
-        ret = f['ret']
-        return 'NULL' if ret.endswith('*') else 'M_FALSE' if ret == 'M_bool' else '0'
+    return fail if f['module_rule'] else None
     return None
 
 
