@@ -3,8 +3,6 @@ would (fresh working directory, key on standard input), build export files
 with mkexport, decrypt outputs with gpg, and compute expected token tables
 independently of the program."""
 
-import csv
-import io
 import os
 import random
 import re
@@ -118,36 +116,23 @@ def expected_table(sections, tz="UTC", user=None, start=None, end=None):
     cell texts (None for an absent cell). Only "RECURRING" sections count;
     the columns are those of the first one, matched by name (case-insensitive,
     the later of two equal names winning)."""
-    out = []
-    columns = None
+    out, columns = [], None
     for name, header, rows in sections:
         if name != "RECURRING":
             continue
         if columns is None:
             columns = list(header)
             out.append(",".join(csv_cell(h) for h in columns) + "\r\n")
-        index = {}
-        for i, h in enumerate(header):
-            if h:
-                index[h.lower()] = i
+        index = {h.lower(): i for i, h in enumerate(header) if h}
 
         def cell(row, col):
             i = index.get(col.lower())
-            if i is None or i >= len(row):
-                return None
-            v = row[i]
-            return None if v == "" else v
+            return (row[i] or None) if i is not None and i < len(row) else None
 
         for row in rows:
-            if user:
-                if cell(row, "user") != user:
-                    continue
-            if start or end:
-                exp = cell(row, "expdate") or ""
-                if start and exp.encode() < start.encode():
-                    continue
-                if end and not exp.encode() <= end.encode():
-                    continue
+            exp = cell(row, "expdate") or ""
+            if (user and cell(row, "user") != user) or (start and exp < start) or (end and exp > end):
+                continue
             out.append(",".join(csv_cell(rewrite_cell(c, cell(row, c), tz)) for c in columns) + "\r\n")
     return "".join(out).encode()
 
@@ -160,10 +145,7 @@ def backtick_csv(header, rows):
         if any(c in v for c in ",`\n\r") or v[0] in " \t" or v[-1] in " \t":
             return "`" + v.replace("`", "``") + "`"
         return v
-    lines = [",".join(cell(h) for h in header)]
-    for r in rows:
-        lines.append(",".join(cell(v) for v in r))
-    return ("\n".join(lines) + "\n").encode()
+    return "".join(",".join(cell(v) for v in r) + "\n" for r in [header] + list(rows)).encode()
 
 
 def make_rows(count, seed, users=("alice", "bob", "Carol")):
