@@ -16,8 +16,11 @@ stderr, so the comment can be given a function-level sentence). A header whose
 leading comment says its functions "yield 0, NULL or M_FALSE" for NULL
 arguments states that, by result type, for every function without its own.
 
+Every argument is a zero-filled variable of its declared type: pointers and
+callbacks are NULL, numbers and enums 0, structs passed by value all zero.
+Results that are structs have no NULL result to state and are not compared.
 Whatever a call allocates (create functions accept NULL options) is handed
-to the matching destroy function so the leak check stays clean.
+to the matching destroy function, or M_free, so the leak check stays clean.
 """
 import re
 import sys
