@@ -11,7 +11,8 @@
  * enumerates in an order that differs from run to run.
  *
  * Failure: operations report failure only through their results; a failed
- * operation leaves the table unchanged.
+ * operation leaves the table unchanged. A NULL table or key yields 0, NULL
+ * or M_FALSE by result type.
  */
 #ifndef M_HASH_STRIDX_H
 #define M_HASH_STRIDX_H

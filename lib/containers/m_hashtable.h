@@ -29,7 +29,8 @@
  * enumeration state holds positions, not references.
  *
  * Failure: operations report failure only through their M_bool, count or
- * NULL results. A failed operation leaves the table unchanged. Running out of
+ * NULL results. A failed operation leaves the table unchanged. A NULL table
+ * or key yields 0, NULL or M_FALSE by result type. Running out of
  * memory ends the process (m_mem.h).
  */
 #ifndef M_HASHTABLE_H

@@ -28,8 +28,8 @@
  * (the list moves pointers, not the values they point to).
  *
  * Failure: every operation that fails (NULL list, index out of range,
- * refused insert, invalid flags) leaves the list unchanged and reports it by
- * M_FALSE, 0 or NULL. Nothing is printed.
+ * refused insert, invalid flags) leaves the list unchanged and reports it:
+ * it yields 0, NULL or M_FALSE by its result type. Nothing is printed.
  *
  * Concurrency: no locks; a list belongs to one thread at a time. The
  * comparator's thunk is stored in the list and must stay valid while the
@@ -90,7 +90,8 @@ typedef enum {
  *            no release, no equality).
  * flags:     M_list_flags_t bits.
  * Returns the list (free with M_list_destroy), or NULL when SORTED or
- * SET_VAL is asked without an equality callback, or SORTED with STACK. */
+ * SET_VAL is asked without an equality callback, or SORTED with STACK.
+ * NULL: yields a new list. */
 M_API M_list_t *M_list_create(const struct M_list_callbacks *callbacks, uint32_t flags) M_WARN_UNUSED_RESULT;
 
 /* Destroy a list.

@@ -17,7 +17,8 @@
  * Match flags given to the searching operations are masked to
  * M_LIST_MATCH_PTR and M_LIST_MATCH_ALL.
  *
- * Failure leaves the list unchanged; see m_list.h for the storage rules.
+ * Failure leaves the list unchanged; see m_list.h for the storage rules. A
+ * NULL list, like any failure, yields 0, NULL or M_FALSE by result type.
  */
 #ifndef M_LIST_STR_H
 #define M_LIST_STR_H
@@ -46,7 +47,7 @@ typedef enum {
  *
  * flags: M_list_str_flags_t bits.
  * Returns the list (free with M_list_str_destroy), or NULL for an invalid
- * combination (a sorting bit together with STACK). */
+ * combination (a sorting bit together with STACK). NULL: yields a new list. */
 M_API M_list_str_t *M_list_str_create(uint32_t flags) M_WARN_UNUSED_RESULT;
 
 /* Destroy the list and every string in it. NULL is ignored. Every string
@@ -169,7 +170,7 @@ M_API void M_list_str_merge(M_list_str_t **dest, M_list_str_t *src, M_bool inclu
  *             pieces).
  * keep_empty: M_TRUE keeps empty pieces as empty strings; M_FALSE drops them.
  * Returns a new list (free with M_list_str_destroy); NULL only for invalid
- * flags. */
+ * flags. NULL: yields a new list. */
 M_API M_list_str_t *M_list_str_split(unsigned char delim, const char *str, uint32_t flags,
                                      M_bool keep_empty) M_WARN_UNUSED_RESULT;
 

@@ -25,7 +25,7 @@
  * compare stored pointers instead of calling equality) and M_LIST_MATCH_ALL
  * (2: act on every match) from m_list.h.
  *
- * Failure: operations return NULL, M_FALSE or 0 for NULL arguments,
+ * Failure: operations yield 0, NULL or M_FALSE for NULL arguments,
  * positional operations on a sorted list, nodes of another list, and
  * equality-based searches on a list without an equality callback; the list
  * is then unchanged. No locks: a list and its nodes belong to one thread.
@@ -82,7 +82,8 @@ typedef enum {
  *
  * Returns a new list (release with M_llist_destroy), or NULL for SORTED
  * together with CIRCULAR. A sorted list created without an equality callback
- * refuses inserts until M_llist_change_sorting installs one. */
+ * refuses inserts until M_llist_change_sorting installs one.
+ * NULL: yields a new list. */
 M_API M_llist_t *M_llist_create(const struct M_llist_callbacks *callbacks, uint32_t flags) M_WARN_UNUSED_RESULT;
 
 /* Destroy a list: every node is freed, values released with value_free when

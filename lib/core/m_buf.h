@@ -271,7 +271,8 @@ M_API void M_buf_add_str_hex(M_buf_t *buf, const char *str);
  * hex: NULL or empty yields M_TRUE (with a buffer) and adds nothing.
  *
  * Returns M_FALSE (buffer unchanged) for a NULL buffer or a text whose length
- * in characters, white space included, is odd; M_TRUE otherwise. */
+ * in characters, white space included, is odd; M_TRUE otherwise.
+ * NULL: yields M_FALSE. */
 M_API M_bool M_buf_add_bytes_hex(M_buf_t *buf, const char *hex);
 
 /* Split str into lines (M_str_explode_lines: at most max_lines lines of at

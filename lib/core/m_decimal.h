@@ -184,7 +184,8 @@ M_API M_decimal_retval_t M_decimal_divide(M_decimal_t *dest, const M_decimal_t *
  *
  * dec1, dec2: NULL sorts before any value; two NULLs are equal.
  *
- * Returns -1, 0 or 1 as dec1 is less than, equal to or greater than dec2. */
+ * Returns -1, 0 or 1 as dec1 is less than, equal to or greater than dec2.
+ * NULL: yields 0. */
 M_API int M_decimal_cmp(const M_decimal_t *dec1, const M_decimal_t *dec2);
 
 /* ---------------------------------------------------------------------------

@@ -46,7 +46,8 @@ M_BEGIN_DECLS
  * Returns the block (free with M_free), or NULL without any message when size
  * is 0 or 2^64-16 or more (a size that cannot carry the 16-byte header).
  * Any other size either succeeds or ends the process through the
- * out-of-memory callbacks. */
+ * out-of-memory callbacks.
+ * NULL: yields NULL. */
 M_API void *M_malloc(size_t size) M_WARN_UNUSED_RESULT;
 
 /* As M_malloc, and the size bytes are set to 0. */
@@ -80,7 +81,8 @@ M_API void *M_realloc_zero(void *ptr, size_t size) M_WARN_UNUSED_RESULT;
 
 /* Allocate a block of len bytes holding a copy of src.
  *
- * Returns the copy (free with M_free), or NULL when src is NULL or len is 0. */
+ * Returns the copy (free with M_free), or NULL when src is NULL or len is 0.
+ * NULL: yields NULL. */
 M_API void *M_memdup(const void *src, size_t len) M_WARN_UNUSED_RESULT;
 
 /* Allocate a block of the larger of len and min_alloc bytes whose first len
@@ -125,14 +127,16 @@ typedef M_bool (*M_malloc_error_cb)(void);
  *
  * cb: the callback; NULL is refused.
  * Returns M_FALSE when cb is NULL or all 12 user slots are taken. Duplicates
- * are not detected. */
+ * are not detected.
+ * NULL: yields M_FALSE. */
 M_API M_bool M_malloc_register_errorcb(M_malloc_error_cb cb);
 
 /* Remove the first user slot holding cb, moving later callbacks down.
  *
  * cb: the callback; NULL is refused.
  * Returns M_FALSE when cb is NULL, no user callback is registered, cb is the
- * default handler M_malloc_error, or cb is not found. */
+ * default handler M_malloc_error, or cb is not found.
+ * NULL: yields M_FALSE. */
 M_API M_bool M_malloc_deregister_errorcb(M_malloc_error_cb cb);
 
 /* Remove every user callback; the default handler stays. */
@@ -146,7 +150,8 @@ M_API M_NORETURN M_bool M_malloc_error(void);
  * Byte operations (none of them allocates)
  * ------------------------------------------------------------------------- */
 
-/* memset. NULL dst or len 0 does nothing and yields NULL; otherwise dst. */
+/* memset. NULL dst or len 0 does nothing and yields NULL; otherwise dst.
+ * NULL: yields NULL. */
 M_API void *M_mem_set(void *dst, int byte, size_t len);
 
 /* Overlap-safe copy (memmove). NULL dst yields NULL; NULL src copies nothing
@@ -158,7 +163,8 @@ M_API void *M_mem_move(void *dst, const void *src, size_t len);
 
 /* True when the len bytes at a and b are equal. The same pointer (both NULL
  * included) is equal; one NULL pointer is not; len 0 is equal. Every byte is
- * visited, so the running time does not depend on where a difference lies. */
+ * visited, so the running time does not depend on where a difference lies.
+ * NULL: yields M_TRUE. */
 M_API M_bool M_mem_eq(const void *a, const void *b, size_t len);
 
 /* Order for sorting. 0 when the pointers are equal or both lengths are 0;
@@ -186,7 +192,8 @@ M_API M_bool M_mem_mempos(const void *hay, size_t hlen, const void *needle, size
 /* True when M_mem_mem finds needle. */
 M_API M_bool M_mem_contains(const void *hay, size_t hlen, const void *needle, size_t nlen);
 
-/* Number of bytes of buf equal to byte. NULL buf or len 0 yields 0. */
+/* Number of bytes of buf equal to byte. NULL buf or len 0 yields 0.
+ * NULL: yields 0. */
 M_API size_t M_mem_count(const void *buf, size_t len, uint8_t byte);
 
 /* Exchange the bytes at idx1 and idx2. False when buf is NULL, len is 0 or an
@@ -197,11 +204,13 @@ M_API M_bool M_mem_swap_bytes(uint8_t *buf, size_t len, size_t idx1, size_t idx2
 M_API uint8_t M_mem_calc_lrc(const void *buf, size_t len);
 
 /* CRC-8/SMBUS: polynomial 0x07, initial 0, not reflected, no final XOR.
- * Check value of "123456789": 0xF4. NULL buf or len 0 yields 0. */
+ * Check value of "123456789": 0xF4. NULL buf or len 0 yields 0.
+ * NULL: yields 0. */
 M_API uint8_t M_mem_calc_crc8_ccitt(const void *buf, size_t len);
 
 /* CRC-16/IBM-3740 (CCITT-FALSE): polynomial 0x1021, initial 0xFFFF, not
- * reflected, no final XOR. Check value: 0x29B1. NULL buf or len 0 yields 0. */
+ * reflected, no final XOR. Check value: 0x29B1. NULL buf or len 0 yields 0.
+ * NULL: yields 0. */
 M_API uint16_t M_mem_calc_crc16_ccitt(const void *buf, size_t len);
 
 /* CRC-32/ISO-HDLC (zlib's CRC-32): reflected polynomial 0xEDB88320, initial

@@ -38,7 +38,7 @@
  * the caller's bytes.
  *
  * NULL: every function accepts a NULL parser; it then changes nothing and
- * yields 0, NULL, false or the failure code it names.
+ * yields 0, NULL or M_FALSE by its result type, or the failure code it names.
  *
  * Failure: unless a function says otherwise, a failed read leaves the parser
  * unchanged (nothing consumed, marks as they were).
@@ -171,7 +171,8 @@ M_API void M_parser_destroy(M_parser_t *parser);
  *         the parser's own buffer (for instance at M_parser_peek): such bytes
  *         are copied aside before the buffer is compacted or moved.
  * Returns true on success. On false the parser is unchanged.
- * Invalidates pointers borrowed from the parser (the buffer may move). */
+ * Invalidates pointers borrowed from the parser (the buffer may move).
+ * NULL: yields M_FALSE. */
 M_API M_bool M_parser_append(M_parser_t *parser, const unsigned char *data, size_t len);
 
 /* Open a direct-write window after the unread bytes of a dynamic parser.

@@ -67,7 +67,8 @@ M_API size_t M_str_len(const char *s);
  * s: NULL yields 0. max: 0 yields 0; SIZE_MAX means no limit. */
 M_API size_t M_str_len_max(const char *s, size_t max);
 
-/* M_TRUE when s is NULL or its first byte is 0. */
+/* M_TRUE when s is NULL or its first byte is 0.
+ * NULL: yields M_TRUE. */
 M_API M_bool M_str_isempty(const char *s);
 
 /* s itself, or a static empty string when s is NULL (never free the
@@ -228,7 +229,8 @@ M_API char *M_str_find_first_not_from_charset(const char *s, const char *set);
 
 /* M_TRUE when pred holds for every character of s (at most max characters
  * for the _max form; max 0 examines nothing and yields M_TRUE).
- * s: NULL or empty yields M_TRUE. pred: NULL yields M_FALSE. */
+ * s: NULL or empty yields M_TRUE. pred: NULL yields M_FALSE.
+ * NULL: yields M_FALSE (pred is checked first). */
 M_API M_bool M_str_ispredicate(const char *s, M_chr_predicate_func pred);
 M_API M_bool M_str_ispredicate_max(const char *s, size_t max, M_chr_predicate_func pred);
 
@@ -311,14 +313,18 @@ M_API M_bool M_str_istrue(const char *s);
  * ========================================================================= */
 
 /* Equality. The same pointer (NULL included) is equal; NULL equals NULL and
- * the empty string. Every byte pair is examined. */
+ * the empty string. Every byte pair is examined.
+ * NULL: yields M_TRUE. */
 M_API M_bool M_str_eq(const char *a, const char *b);
 
 /* Equality of the first max characters; max 0 means no limit. Same NULL
- * rules as M_str_eq. */
+ * rules as M_str_eq.
+ * NULL: yields M_TRUE. */
 M_API M_bool M_str_eq_max(const char *a, const char *b, size_t max);
 
-/* M_str_eq and M_str_eq_max ignoring ASCII case. */
+/* M_str_eq and M_str_eq_max ignoring ASCII case.
+ * NULL: yields M_TRUE.
+ * NULL: yields M_TRUE. */
 M_API M_bool M_str_caseeq(const char *a, const char *b);
 M_API M_bool M_str_caseeq_max(const char *a, const char *b, size_t max);
 
@@ -336,7 +342,11 @@ M_API M_bool M_str_caseeq_end(const char *s, const char *suffix);
 /* Orders for sorting, as strcmp: negative, 0 or positive, comparing bytes as
  * unsigned values. NULL sorts as the empty string; the same pointer is
  * equal. The _max forms compare at most max characters (max 0: equal); the
- * case forms compare lower-cased bytes. */
+ * case forms compare lower-cased bytes.
+ * NULL: yields 0.
+ * NULL: yields 0.
+ * NULL: yields 0.
+ * NULL: yields 0. */
 M_API int M_str_cmpsort(const char *a, const char *b);
 M_API int M_str_cmpsort_max(const char *a, const char *b, size_t max);
 M_API int M_str_casecmpsort(const char *a, const char *b);

@@ -92,20 +92,24 @@ M_API M_str_int_retval_t M_str_to_int32_ex(const char *s, size_t len, unsigned c
 
 /* s: the text; NULL, empty or digitless text gives 0. Returns the value,
  * UINT64_MAX when it does not fit; "-" negates in two's complement, so "-1"
- * is UINT64_MAX. */
+ * is UINT64_MAX.
+ * NULL: yields 0. */
 M_API uint64_t M_str_to_uint64(const char *s);
 
 /* s: the text; NULL, empty or digitless text gives 0. Returns the value,
- * INT64_MAX or INT64_MIN (by the sign) when it does not fit. */
+ * INT64_MAX or INT64_MIN (by the sign) when it does not fit.
+ * NULL: yields 0. */
 M_API int64_t M_str_to_int64(const char *s);
 
 /* s: the text; NULL, empty or digitless text gives 0. Returns the value,
  * UINT32_MAX when it does not fit; every negated non-zero value is out of
- * range, so "-5" gives UINT32_MAX. */
+ * range, so "-5" gives UINT32_MAX.
+ * NULL: yields 0. */
 M_API uint32_t M_str_to_uint32(const char *s);
 
 /* s: the text; NULL, empty or digitless text gives 0. Returns the value,
- * INT32_MAX or INT32_MIN (by the sign) when it does not fit. */
+ * INT32_MAX or INT32_MIN (by the sign) when it does not fit.
+ * NULL: yields 0. */
 M_API int32_t M_str_to_int32(const char *s);
 
 /* Read a decimal amount as a signed 64-bit integer scaled by 10^places.
@@ -121,7 +125,8 @@ M_API int32_t M_str_to_int32(const char *s);
  * s: the text; NULL or text of white space only gives 0.
  * places: decimal places of the result; the value saturates at INT64_MAX
  *   (INT64_MIN with "-") when the scaled magnitude does not fit, instead of
- *   wrapping. */
+ *   wrapping.
+ * NULL: yields 0. */
 M_API int64_t M_atofi_prec(const char *s, size_t places);
 
 /* M_atofi_prec with 2 places, as a signed 32-bit value.

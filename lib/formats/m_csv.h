@@ -106,7 +106,8 @@ M_API size_t M_csv_raw_num_rows(const M_csv_t *csv);
 M_API size_t M_csv_raw_num_cols(const M_csv_t *csv);
 
 /* Cell of raw row row (0 is the header row) and column col; NULL when out of
- * range, absent, or csv is NULL. */
+ * range, absent, or csv is NULL.
+ * NULL: yields NULL. */
 M_API const char *M_csv_raw_cell(const M_csv_t *csv, size_t row, size_t col);
 
 /* Data rows (the header row excluded); 0 for NULL or a table without rows. */
@@ -117,10 +118,12 @@ M_API size_t M_csv_get_numcols(const M_csv_t *csv);
 
 /* Cell of data row row and column col; NULL when row + 1 is not below the
  * row count, col is not below the column count, the cell is absent, or csv
- * is NULL. */
+ * is NULL.
+ * NULL: yields NULL. */
 M_API const char *M_csv_get_cellbynum(const M_csv_t *csv, size_t row, size_t col);
 
-/* Header cell of column col; NULL when out of range, absent or csv is NULL. */
+/* Header cell of column col; NULL when out of range, absent or csv is NULL.
+ * NULL: yields NULL. */
 M_API const char *M_csv_get_header(const M_csv_t *csv, size_t col);
 
 /* Column number of the header name colname, compared without regard to
@@ -130,7 +133,8 @@ M_API size_t M_csv_get_cell_num(const M_csv_t *csv, const char *colname);
 
 /* Cell of data row row in the column named colname (case-insensitive).
  * NULL when the row is out of range, the name is unknown, the cell is
- * absent, or csv or colname is NULL. */
+ * absent, or csv or colname is NULL.
+ * NULL: yields NULL. */
 M_API const char *M_csv_get_cell(const M_csv_t *csv, size_t row, const char *colname);
 
 /* ---------------------------------------------------------------------------

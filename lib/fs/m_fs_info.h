@@ -16,7 +16,8 @@
  *   perms   the user/group/other rwx bits as EXACT file entries, with the
  *           owner and group.
  *
- * Objects have no lock: one thread at a time. Destroy accepts NULL.
+ * Objects have no lock: one thread at a time. Destroy accepts NULL; the
+ * getters yield 0, NULL or M_FALSE by result type for a NULL info.
  */
 #ifndef M_FS_INFO_H
 #define M_FS_INFO_H

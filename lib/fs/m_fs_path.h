@@ -78,7 +78,8 @@ M_API size_t M_fs_path_get_path_max(M_fs_system_t sys_type);
 /* Absolute test of the style (see the table above).
  *
  * p: the path; NULL or "" is not absolute.
- * Returns M_FALSE also for styles above 2. */
+ * Returns M_FALSE also for styles above 2.
+ * NULL: yields M_FALSE. */
 M_API M_bool M_fs_path_isabs(const char *p, M_fs_system_t sys_type);
 
 /* True when p begins with two backslashes. NULL: M_FALSE. */
@@ -145,7 +146,8 @@ M_API char *M_fs_path_dirname(const char *path, M_fs_system_t sys_type) M_WARN_U
  *
  * path: NULL or "" gives NULL. A root ("C:", "/", "\\\\") has no last
  *       component and gives NULL.
- * Returns a new string (free with M_free), or NULL. */
+ * Returns a new string (free with M_free), or NULL.
+ * NULL: yields NULL. */
 M_API char *M_fs_path_basename(const char *path, M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
 
 /* The current working directory (getcwd, at most 260 characters).

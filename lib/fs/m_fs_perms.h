@@ -90,7 +90,8 @@ M_API M_fs_error_t M_fs_perms_set_user(M_fs_perms_t *perms, const char *user);
 M_API M_fs_error_t M_fs_perms_set_group(M_fs_perms_t *perms, const char *group);
 
 /* The owner's name, or NULL (not set, or NULL perms). Borrowed: valid until
- * the owner is changed or perms is destroyed. */
+ * the owner is changed or perms is destroyed.
+ * NULL: yields NULL. */
 M_API const char *M_fs_perms_get_user(const M_fs_perms_t *perms);
 
 /* The group's name, or NULL; borrowed as M_fs_perms_get_user. */

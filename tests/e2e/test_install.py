@@ -19,49 +19,28 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 from e2e_common import *  # noqa: E402,F401,F403
 
-MANPAGE = os.path.abspath(os.path.join(SRC, "doc", "quorvel_tokenexp.1"))
+MANPAGE = os.path.join(SRC, "doc", "quorvel_tokenexp.1")
 DOCDIR = "share/doc/quorvel-tokenexp"
-
-
-def cache():
-    """The build's CMake cache as a name -> value map."""
-    values = {}
-    with open(os.path.join(BUILD, "CMakeCache.txt")) as f:
-        for line in f:
-            m = re.match(r"^([A-Za-z_0-9]+):[A-Z]+=(.*)$", line.rstrip("\n"))
-            if m:
-                values[m.group(1)] = m.group(2)
-    return values
-
-
-CACHE = cache()
+with open(os.path.join(BUILD, "CMakeCache.txt")) as _f:
+    CACHE = dict(re.findall(r"^([A-Za-z_0-9]+):[A-Z]+=(.*)$", _f.read(), re.M))
 VERSION = CACHE["CMAKE_PROJECT_VERSION"]
+PAGE = "share/man/man1/quorvel_tokenexp.1" + ("" if CACHE.get("GZIP_PROGRAM", "").endswith("NOTFOUND") else ".gz")
+# The files an install holds, relative to its prefix.
+FILES = {"bin/quorvel_tokenexp", PAGE, DOCDIR + "/README.md", DOCDIR + "/copyright"}
+if CACHE.get("INSTALL_MKEXPORT", "OFF").upper() in ("ON", "1", "TRUE", "YES"):
+    FILES.add("bin/mkexport")
 
 
 def need(*tools):
     missing = [t for t in tools if shutil.which(t) is None]
     if missing:
-        reason = "not installed: " + ", ".join(missing)
         if os.environ.get("QTE_REQUIRE_TOOLS") == "1":
-            raise AssertionError(reason)
-        raise unittest.SkipTest(reason)
-
-
-def expected_files():
-    """The files an install holds, relative to its prefix."""
-    page = "quorvel_tokenexp.1.gz" if not CACHE.get("GZIP_PROGRAM", "").endswith("NOTFOUND") else "quorvel_tokenexp.1"
-    files = {"bin/quorvel_tokenexp", "share/man/man1/" + page, DOCDIR + "/README.md", DOCDIR + "/copyright"}
-    if CACHE.get("INSTALL_MKEXPORT", "OFF").upper() in ("ON", "1", "TRUE", "YES"):
-        files.add("bin/mkexport")
-    return files
+            raise AssertionError("not installed: " + ", ".join(missing))
+        raise unittest.SkipTest("not installed: " + ", ".join(missing))
 
 
 def tree_files(root):
-    out = set()
-    for d, _, names in os.walk(root):
-        for n in names:
-            out.add(os.path.relpath(os.path.join(d, n), root))
-    return out
+    return {os.path.relpath(os.path.join(d, n), root) for d, _, names in os.walk(root) for n in names}
 
 
 def usage_text():
@@ -71,62 +50,42 @@ def usage_text():
     return r.stderr
 
 
-SCRATCH = None
-PREFIX = None
-
-
 def setUpModule():
     global SCRATCH, PREFIX
     SCRATCH = tempfile.mkdtemp(prefix="qte-install-")
     PREFIX = os.path.join(SCRATCH, "prefix")
-    subprocess.run([CACHE["CMAKE_COMMAND"], "--install", BUILD, "--prefix", PREFIX], check=True,
-                   capture_output=True)
+    subprocess.run([CACHE["CMAKE_COMMAND"], "--install", BUILD, "--prefix", PREFIX], check=True, capture_output=True)
 
 
 def tearDownModule():
     shutil.rmtree(SCRATCH, ignore_errors=True)
 
 
-def run_export(binary, workdir):
-    """One export of the sample with the binary; the decrypted table."""
-    with open(os.path.join(SRC, "examples", "sample_export_key.txt"), "rb") as f:
-        key = f.read()
-    r = subprocess.run([binary, os.path.abspath(os.path.join(SRC, "examples", "sample.exp")),
-                        os.path.abspath(os.path.join(KEYS, "rsa2048.asc")),
-                        "-o", "out.gpg"], input=key, capture_output=True, cwd=workdir, env=dict(os.environ, TZ="UTC"),
-                       timeout=600)
-    return r
-
-
 class Installed(E2ECase):
     def check_tree(self, prefix):
-        self.assertEqual(tree_files(prefix), expected_files())
+        self.assertEqual(tree_files(prefix), FILES)
         binary = os.path.join(prefix, "bin", "quorvel_tokenexp")
-        self.assertTrue(os.access(binary, os.X_OK))
         r = subprocess.run([binary], capture_output=True, timeout=120)
         self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"", usage_text()))
-        with open(os.path.join(SRC, "README.md"), "rb") as f, open(os.path.join(prefix, DOCDIR, "README.md"),
-                                                                   "rb") as g:
-            self.assertEqual(f.read(), g.read())
-        page = [p for p in expected_files() if p.startswith("share/man/")][0]
-        with open(os.path.join(prefix, page), "rb") as f:
-            data = f.read()
-        with open(MANPAGE, "rb") as f:
-            self.assertEqual(gzip.decompress(data) if page.endswith(".gz") else data, f.read())
+        for installed, source, unpack in ((DOCDIR + "/README.md", os.path.join(SRC, "README.md"), False),
+                                          (PAGE, MANPAGE, PAGE.endswith(".gz"))):
+            with open(os.path.join(prefix, installed), "rb") as f, open(source, "rb") as g:
+                self.assertEqual(gzip.decompress(f.read()) if unpack else f.read(), g.read(), installed)
         # The installed program does a whole export like the built one.
-        for b, name in ((binary, "installed"), (BIN, "built")):
-            os.makedirs(self.path(name))
-            r = run_export(b, self.path(name))
+        with open(os.path.join(SRC, "examples", "sample_export_key.txt")) as f:
+            key = f.read()
+        for b, name in ((binary, "installed.gpg"), (BIN, "built.gpg")):
+            r = subprocess.run([b, os.path.join(SRC, "examples", "sample.exp"), self.key(), "-o", name],
+                               input=key.encode(), capture_output=True, cwd=self.dir, timeout=600)
             self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(self.decrypt(self.path("installed/out.gpg")), self.decrypt(self.path("built/out.gpg")))
+        self.assertEqual(self.decrypt(self.path("installed.gpg")), self.decrypt(self.path("built.gpg")))
 
     def test_cmake_install_prefix(self):
         self.check_tree(PREFIX)
 
     def test_debian_package(self):
         need("dpkg", "dpkg-deb")
-        arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True,
-                              check=True).stdout.strip()
+        arch = subprocess.run(["dpkg", "--print-architecture"], capture_output=True, text=True).stdout.strip()
         out = os.path.join(SCRATCH, "deb")
         r = subprocess.run([CACHE["CMAKE_CPACK_COMMAND"], "-G", "DEB", "-B", out], cwd=BUILD, capture_output=True,
                            text=True)
@@ -134,72 +93,53 @@ class Installed(E2ECase):
         debs = [n for n in os.listdir(out) if n.endswith(".deb")]
         self.assertEqual(debs, ["quorvel-tokenexp_%s_%s.deb" % (VERSION, arch)])
         deb = os.path.join(out, debs[0])
-
         # Contents: root-owned, the program executable, the rest plain files.
         listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True, text=True, check=True).stdout
-        files = {}
-        for line in listing.splitlines():
-            mode, owner, _size, _date, _time, path = line.split(None, 5)
-            self.assertEqual(owner, "root/root", line)
-            if not mode.startswith("d"):
-                files[path] = mode
-        want = {"./usr/" + p: ("-rwxr-xr-x" if p.startswith("bin/") else "-rw-r--r--") for p in expected_files()}
-        self.assertEqual(files, want)
-
-        fields = {}
-        for name in ("Package", "Version", "Architecture", "Depends", "Description", "Maintainer"):
-            fields[name] = subprocess.run(["dpkg-deb", "-f", deb, name], capture_output=True, text=True,
-                                          check=True).stdout.strip()
-        self.assertEqual((fields["Package"], fields["Version"], fields["Architecture"]),
+        entries = [line.split(None, 5) for line in listing.splitlines()]
+        self.assertEqual({e[1] for e in entries}, {"root/root"})
+        self.assertEqual({e[5]: e[0] for e in entries if not e[0].startswith("d")},
+                         {"./usr/" + p: "-rwxr-xr-x" if p.startswith("bin/") else "-rw-r--r--" for p in FILES})
+        field = lambda name: subprocess.run(["dpkg-deb", "-f", deb, name], capture_output=True, text=True,
+                                            check=True).stdout.strip()
+        self.assertEqual((field("Package"), field("Version"), field("Architecture")),
                          ("quorvel-tokenexp", VERSION, arch))
-        depends = {re.split(r"[ (]", d.strip())[0] for d in fields["Depends"].split(",")}
+        depends = {re.split(r"[ (]", d.strip())[0] for d in field("Depends").split(",")}
         self.assertLessEqual({"libc6", "libssl3", "zlib1g", "libdeflate0"}, depends)
-        summary, _, body = fields["Description"].partition("\n")
-        self.assertTrue(summary and body.strip(), fields["Description"])
-        self.assertRegex(fields["Maintainer"], r"<[^@>\s]+@[^>\s]+>$")
-
+        summary, _, body = field("Description").partition("\n")
+        self.assertTrue(summary and body.strip())
+        self.assertRegex(field("Maintainer"), r"<[^@>\s]+@[^>\s]+>$")
         root = os.path.join(SCRATCH, "root")
         subprocess.run(["dpkg", "-x", deb, root], check=True)
-        self.assertEqual(tree_files(root), {"usr/" + p for p in expected_files()})
         self.check_tree(os.path.join(root, "usr"))
 
 
 class ManualPage(unittest.TestCase):
-    def setUp(self):
+    def render(self, width=80):
         need("man")
+        env = {k: v for k, v in os.environ.items() if k not in ("MANPAGER", "PAGER")}
+        env.update(LC_ALL="C", LANG="C", MANWIDTH=str(width))
+        return subprocess.run(["man", "--warnings", "-l", os.path.join(PREFIX, PAGE)], capture_output=True, env=env,
+                              timeout=120)
 
-    def render(self, page, width=80):
-        env = dict(os.environ, LC_ALL="C", LANG="C", MANWIDTH=str(width))
-        env.pop("MANPAGER", None)
-        env.pop("PAGER", None)
-        return subprocess.run(["man", "--warnings", "-l", page], capture_output=True, env=env, timeout=120)
-
-    def installed_page(self):
-        page = [p for p in expected_files() if p.startswith("share/man/")][0]
-        return os.path.join(PREFIX, page)
-
-    def test_renders_without_warnings(self):
+    def test_renders_without_warnings_with_the_version_in_the_title(self):
         for width in (80, 60):
-            r = self.render(self.installed_page(), width)
+            r = self.render(width)
             self.assertEqual((r.returncode, r.stderr), (0, b""), width)
             self.assertIn(b"SYNOPSIS", r.stdout)
         # The NAME line is what whatis and apropos index.
         if shutil.which("lexgrog"):
-            r = subprocess.run(["lexgrog", self.installed_page()], capture_output=True, text=True)
+            r = subprocess.run(["lexgrog", os.path.join(PREFIX, PAGE)], capture_output=True, text=True)
             self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
             self.assertRegex(r.stdout, r': "quorvel_tokenexp - \S')
-
-    def test_title_carries_the_project_version(self):
         with open(MANPAGE) as f:
             th = [line for line in f if line.startswith(".TH ")]
         self.assertEqual(len(th), 1)
         self.assertIn('"quorvel_tokenexp %s"' % VERSION, th[0])
 
     def test_every_usage_option_is_described(self):
-        usage = usage_text().decode()
-        options = re.findall(r"^  (-[A-Za-z]) ", usage, re.M)
-        self.assertGreaterEqual(len(options), 4, usage)
-        text = self.render(self.installed_page()).stdout.decode()
+        options = re.findall(r"^  (-[A-Za-z]) ", usage_text().decode(), re.M)
+        self.assertGreaterEqual(len(options), 4)
+        text = self.render().stdout.decode()
         sections = dict(re.findall(r"^([A-Z][A-Z ]+)\n(.*?)(?=^[A-Z][A-Z ]+\n|\Z)", text, re.M | re.S))
         # An entry is a tag line (the option and its value) over an indented body.
         described = set(re.findall(r"^ {7}(-[A-Za-z])(?: \S+)?\n {8,}\S", sections["OPTIONS"], re.M))

@@ -21,84 +21,75 @@ def echo_on(fd):
     return bool(termios.tcgetattr(fd)[3] & termios.ECHO)
 
 
-def read_until(fd, marker, timeout=30.0):
-    data = b""
-    end = time.time() + timeout
-    while marker not in data and time.time() < end:
-        ready, _, _ = select.select([fd], [], [], 0.1)
-        if ready:
-            chunk = os.read(fd, 4096)
-            if not chunk:
+def read_pty(fd, marker=None, timeout=30.0):
+    """What fd gives until marker has come (without one: until it is quiet)."""
+    data, end = b"", time.time() + timeout
+    while (marker is None or marker not in data) and time.time() < end:
+        if not select.select([fd], [], [], 0.2)[0]:
+            if marker is None:
                 break
-            data += chunk
-    return data
-
-
-def drain(fd):
-    data = b""
-    while True:
-        ready, _, _ = select.select([fd], [], [], 0.2)
-        if not ready:
-            return data
+            continue
         try:
             chunk = os.read(fd, 4096)
         except OSError:
-            return data
+            break
         if not chunk:
-            return data
+            break
         data += chunk
+    return data
+
+
+def process_state(pid):
+    with open("/proc/%d/stat" % pid) as f:
+        return f.read().rsplit(")", 1)[1].split()[0]
 
 
 class Terminal(E2ECase):
+    ROWS = 5
+    SEED = 70
+
     def setUp(self):
         super().setUp()
-        self.exp = self.make_export("x.exp", [("RECURRING", HEADER, make_rows(5, 70))])
         self.master, self.slave = pty.openpty()
+        self.addCleanup(os.close, self.master)
+        self.addCleanup(os.close, self.slave)
         self.assertTrue(echo_on(self.slave))
 
-    def tearDown(self):
-        os.close(self.master)
-        os.close(self.slave)
-        super().tearDown()
-
     def start(self, **kw):
-        env = dict(os.environ, TZ="UTC")
         proc = subprocess.Popen([BIN, self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir, env=env, **kw)
-        err = read_until(proc.stderr.fileno(), b"Enter quorvel export key: ")
-        self.assertEqual(err, b"Enter quorvel export key: ")
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir,
+                                env=dict(os.environ, TZ="UTC"), **kw)
+        self.assertEqual(read_pty(proc.stderr.fileno(), PROMPT), PROMPT)
         # The prompt is written after echo has been turned off.
         self.assertFalse(echo_on(self.slave))
         return proc
 
-    def test_key_is_not_echoed_and_echo_comes_back(self):
-        proc = self.start()
+    def type_key(self, proc):
+        """The key typed: it is not echoed, echo comes back, the table is written."""
         os.write(self.master, (KEY256 + "\n").encode())
         out, err = proc.communicate(timeout=120)
         self.assertEqual(proc.returncode, 0, err)
         self.assertRegex(err.decode(), r"^\nWrote encrypted file t\.gpg \(took \d+\.\d{3} sec\)\n$")
-        self.assertNotIn(KEY256.encode(), drain(self.master))
+        self.assertNotIn(KEY256.encode(), read_pty(self.master))
         self.assertTrue(echo_on(self.slave))
-        self.assertEqual(self.decrypt(self.path("t.gpg")),
-                         expected_table([("RECURRING", HEADER, make_rows(5, 70))]))
+        self.assertEqual(self.decrypt(self.path("t.gpg")), expected_table(self.sections))
 
-    def test_end_of_input_at_the_prompt_restores_echo_before_the_message(self):
+    def test_key_is_not_echoed_and_echo_comes_back(self):
+        self.type_key(self.start())
+
+    def test_end_of_input_or_a_signal_at_the_prompt_restores_echo(self):
         proc = self.start()
         os.write(self.master, b"\x04")  # end of input on an empty terminal line
         out, err = proc.communicate(timeout=60)
-        self.assertEqual((proc.returncode, out), (1, b""))
-        self.assertEqual(err, b"\nCouldn't read quorvel key entered by user.\n")
+        self.assertEqual((proc.returncode, out, err), (1, b"", b"\nCouldn't read quorvel key entered by user.\n"))
         self.assertTrue(echo_on(self.slave))
-        self.assertFalse(os.path.exists(self.path("t.gpg")))
-
-    def test_interrupt_at_the_prompt_restores_echo(self):
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT):
             proc = self.start()
             proc.send_signal(sig)
             proc.communicate(timeout=60)
             self.assertEqual(proc.returncode, -sig)
             self.assertTrue(echo_on(self.slave), sig)
-            self.assertFalse(os.path.exists(self.path("t.gpg")))
+        self.assertFalse(os.path.exists(self.path("t.gpg")))
 
     @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "valgrind does not stop its process on SIGTSTP")
     def test_stop_and_resume_at_the_prompt(self):
@@ -111,23 +102,10 @@ class Terminal(E2ECase):
             time.sleep(0.05)
         self.assertEqual(process_state(proc.pid), "T")
         self.assertTrue(echo_on(self.slave))  # the shell the user is back at echoes
-
         proc.send_signal(signal.SIGCONT)
-        self.assertEqual(read_until(proc.stderr.fileno(), b"Enter quorvel export key: "),
-                         b"Enter quorvel export key: ")
+        self.assertEqual(read_pty(proc.stderr.fileno(), PROMPT), PROMPT)
         self.assertFalse(echo_on(self.slave))
-        os.write(self.master, (KEY256 + "\n").encode())
-        out, err = proc.communicate(timeout=120)
-        self.assertEqual(proc.returncode, 0, err)
-        self.assertNotIn(KEY256.encode(), drain(self.master))
-        self.assertTrue(echo_on(self.slave))
-        self.assertEqual(self.decrypt(self.path("t.gpg")),
-                         expected_table([("RECURRING", HEADER, make_rows(5, 70))]))
-
-
-def process_state(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        return f.read().rsplit(")", 1)[1].split()[0]
+        self.type_key(proc)
 
 
 if __name__ == "__main__":

@@ -64,32 +64,21 @@ void decode_with(const char *in, size_t len, M_bincodec_codec_t codec)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	/* Exact-size copy: the decoders must not read beyond inlen. */
-	std::vector<char> in(data, data + size);
-	const char       *text = size == 0 ? nullptr : in.data();
-
-	{
-		const size_t               need = M_base64_decode_size(size);
-		std::vector<unsigned char> out(need == 0 ? 1 : need);
-		const size_t               got = M_base64_decode(out.data(), need, text, size);
-		FUZZ_CHECK(got <= need);
-	}
-	{
-		std::vector<unsigned char> out(size / 2 == 0 ? 1 : size / 2);
-		const size_t               got = M_hex_decode(text, size, out.data(), size / 2);
-		FUZZ_CHECK(got <= size / 2);
-	}
-	{
-		std::vector<unsigned char> out(size == 0 ? 1 : size);
-		const size_t               got = M_hex_or_base64_to_bin(out.data(), size, text, size);
-		FUZZ_CHECK(got <= size);
-	}
+	fuzz_copy<char> in(data, size);
+	const char     *text = in.get();
+	/* Output blocks of exactly the room given, so a write past it is caught. */
+	auto         room = [](size_t n) { return std::vector<unsigned char>(n == 0 ? 1 : n); };
+	const size_t need = M_base64_decode_size(size);
+	FUZZ_CHECK(M_base64_decode(room(need).data(), need, text, size) <= need);
+	FUZZ_CHECK(M_hex_decode(text, size, room(size / 2).data(), size / 2) <= size / 2);
+	FUZZ_CHECK(M_hex_or_base64_to_bin(room(size).data(), size, text, size) <= size);
 	decode_with(text, size, M_BINCODEC_BASE64);
 	decode_with(text, size, M_BINCODEC_HEX);
 	decode_with(text, size, M_BINCODEC_HEX_OR_BASE64);
 
 	/* The NUL-terminated form reads up to the NUL. */
-	std::vector<char> cstr = fuzz_cstr(data, size);
+	fuzz_copy<char> cstr(data, size, true);
 	for (M_bincodec_codec_t c : {M_BINCODEC_BASE64, M_BINCODEC_HEX, M_BINCODEC_HEX_OR_BASE64})
-		M_free(M_bincodec_decode_str_alloc(cstr.data(), c));
+		M_free(M_bincodec_decode_str_alloc(cstr.get(), c));
 	return 0;
 }

@@ -1,10 +1,12 @@
 /* Small helpers shared by the fuzz targets: a check that aborts with a
- * message (so libFuzzer records the input as a crash), and exact-size heap
- * copies of the input so AddressSanitizer sees any read past its end. */
+ * message (so libFuzzer records the input as a crash), exact-size heap copies
+ * of the input so AddressSanitizer sees any read past its end, and a reader
+ * of steering bytes. */
 #ifndef FUZZ_COMMON_H
 #define FUZZ_COMMON_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,15 +20,21 @@
 		}                                                                                                              \
 	} while (0)
 
-/* The input as NUL-terminated text in a block of exactly size + 1 bytes. */
-static inline std::vector<char> fuzz_cstr(const unsigned char *data, size_t size)
-{
-	std::vector<char> s(size + 1);
-	if (size != 0)
-		std::memcpy(s.data(), data, size);
-	s[size] = '\0';
-	return s;
-}
+/* The input in a block of exactly its size (or, with terminate, size + 1
+ * bytes ending in NUL); get() is NULL for an empty unterminated copy. */
+template <typename T = char>
+struct fuzz_copy {
+	std::vector<T> v;
+	fuzz_copy(const unsigned char *data, size_t size, bool terminate = false) : v(data, data + size)
+	{
+		if (terminate)
+			v.push_back(0);
+	}
+	T *get()
+	{
+		return v.empty() ? nullptr : v.data();
+	}
+};
 
 /* Bytes taken one at a time from the front of the input, for targets that
  * steer their calls by it; 0 once the input is used up. */

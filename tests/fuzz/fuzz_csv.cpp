@@ -73,11 +73,10 @@ void round_trip(const char *text, size_t len, char quote, uint32_t flags)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	/* Exact-size copy: the parser must not read past len. */
-	std::vector<char> in(data, data + size);
-	const char       *text = size == 0 ? nullptr : in.data();
+	fuzz_copy<char> in(data, size);
 	for (char quote : {'"', '`'}) {
-		round_trip(text, size, quote, M_CSV_FLAG_NONE);
-		round_trip(text, size, quote, M_CSV_FLAG_TRIM_WHITESPACE);
+		round_trip(in.get(), size, quote, M_CSV_FLAG_NONE);
+		round_trip(in.get(), size, quote, M_CSV_FLAG_TRIM_WHITESPACE);
 	}
 	return 0;
 }

@@ -2,9 +2,10 @@
  * a fixed export key: the walk reads the file through the library's file
  * layer (a temporary file rewritten for each input), and every block of a
  * "RECURRING" section goes to the token table builder as in a run. */
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fcntl.h>
+#include <string>
 #include <unistd.h>
 
 #include "app/tokenexp.h"
@@ -54,25 +55,16 @@ constexpr uint64_t kMaxDeclared = 64u << 20;
 bool declares_huge_block(const uint8_t *data, size_t size)
 {
 	static const char kMarker[] = "---DATABLOCK_SIZE=";
-	const char       *p         = reinterpret_cast<const char *>(data);
-	const char       *end       = p + size;
-	while (p < end) {
-		const char *m =
-		    static_cast<const char *>(memmem(p, static_cast<size_t>(end - p), kMarker, sizeof(kMarker) - 1));
-		if (m == nullptr)
-			return false;
-		const char *eol = static_cast<const char *>(std::memchr(m, '\n', static_cast<size_t>(end - m)));
-		if (eol == nullptr)
-			eol = end;
-		const char *colon = static_cast<const char *>(std::memchr(m, ':', static_cast<size_t>(eol - m)));
-		if (colon != nullptr && colon + 1 < eol) {
-			uint64_t v = 0;
-			if (M_str_to_uint64_ex(colon + 1, static_cast<size_t>(eol - colon - 1), 0, &v, nullptr) !=
-			        M_STR_INT_INVALID &&
-			    v > kMaxDeclared)
-				return true;
-		}
-		p = m + 1;
+	const std::string text(reinterpret_cast<const char *>(data), size);
+	for (size_t m = text.find(kMarker); m != std::string::npos; m = text.find(kMarker, m + 1)) {
+		const size_t colon = text.find(':', m);
+		const size_t eol   = text.find('\n', m);
+		uint64_t     v     = 0;
+		if (colon < eol && colon + 1 < size &&
+		    M_str_to_uint64_ex(text.data() + colon + 1, std::min(eol, size) - colon - 1, 0, &v, nullptr) !=
+		        M_STR_INT_INVALID &&
+		    v > kMaxDeclared)
+			return true;
 	}
 	return false;
 }
@@ -84,15 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	if (declares_huge_block(data, size))
 		return 0;
 	make_temp_file();
-	const int fd = open(g_path, O_WRONLY | O_TRUNC);
-	FUZZ_CHECK(fd >= 0);
-	size_t done = 0;
-	while (done < size) {
-		const ssize_t w = write(fd, data + done, size - done);
-		FUZZ_CHECK(w > 0);
-		done += static_cast<size_t>(w);
-	}
-	close(fd);
+	std::FILE *f = std::fopen(g_path, "wb");
+	FUZZ_CHECK(f != nullptr && std::fwrite(data, 1, size, f) == size && std::fclose(f) == 0);
 
 	M_fs_file_t *file = nullptr;
 	/* A small read buffer makes lines cross buffer refills. */
@@ -109,13 +94,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	tokenexp_table_t builder;
 	std::memset(&builder, 0, sizeof(builder));
-	builder.table    = M_buf_create();
-	builder.opts     = &opts;
-	M_buf_t *line    = M_buf_create();
-	M_buf_t *work    = M_buf_create();
-	char    *section = nullptr;
-	char     err[256];
-	err[0] = '\0';
+	builder.table     = M_buf_create();
+	builder.opts      = &opts;
+	M_buf_t *line     = M_buf_create();
+	M_buf_t *work     = M_buf_create();
+	char    *section  = nullptr;
+	char     err[256] = "";
 
 	const tokenexp_walk_result_t r =
 	    tokenexp_walk(file, kKey, line, work, &section, err, sizeof(err), add_block, &builder);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,8 +29,7 @@ void setup()
 	g_dir = tmpl;
 	FUZZ_CHECK(chdir(g_dir.c_str()) == 0);
 	FILE *f = std::fopen("file", "w");
-	FUZZ_CHECK(f != nullptr);
-	std::fclose(f);
+	FUZZ_CHECK(f != nullptr && std::fclose(f) == 0);
 	FUZZ_CHECK(mkdir("dir", 0700) == 0);
 	FUZZ_CHECK(symlink("file", "rel") == 0);
 	FUZZ_CHECK(symlink((g_dir + "/dir").c_str(), "abs") == 0);
@@ -63,22 +63,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	setup();
 	if (size == 0)
 		return 0;
-	const unsigned char sel  = data[0];
-	std::vector<char>   path = fuzz_cstr(data + 1, size - 1);
-
-	uint32_t flags = 0;
-	if (sel & 1)
-		flags |= M_FS_PATH_NORM_ABSOLUTE;
-	if (sel & 2)
-		flags |= M_FS_PATH_NORM_HOME;
-	if (sel & 4)
-		flags |= M_FS_PATH_NORM_NOPARENT;
-	if ((sel & 8) && safe_to_resolve(path.data()))
-		flags |= M_FS_PATH_NORM_RESOLVE_LINK;
+	fuzz_copy<char> path(data + 1, size - 1, true);
+	uint32_t        flags = 0;
+	for (auto [bit, flag] : {std::pair{1, M_FS_PATH_NORM_ABSOLUTE},
+	                         {2, M_FS_PATH_NORM_HOME},
+	                         {4, M_FS_PATH_NORM_NOPARENT},
+	                         {8, M_FS_PATH_NORM_RESOLVE_LINK}}) {
+		if ((data[0] & bit) && (flag != M_FS_PATH_NORM_RESOLVE_LINK || safe_to_resolve(path.get())))
+			flags |= flag;
+	}
 
 	for (M_fs_system_t sys : {M_FS_SYSTEM_UNIX, M_FS_SYSTEM_WINDOWS}) {
 		char              *out = reinterpret_cast<char *>(1);
-		const M_fs_error_t e   = M_fs_path_norm(&out, path.data(), flags, sys);
+		const M_fs_error_t e   = M_fs_path_norm(&out, path.get(), flags, sys);
 		if (e == M_FS_ERROR_SUCCESS) {
 			FUZZ_CHECK(out != nullptr && out[0] != '\0');
 			FUZZ_CHECK(M_str_len(out) < 4096);

@@ -44,16 +44,16 @@ void try_key(const unsigned char *p, size_t n)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	std::vector<unsigned char> in(data, data + size);
-	try_key(size == 0 ? nullptr : in.data(), size);
+	fuzz_copy<unsigned char> in(data, size);
+	try_key(in.get(), size);
 
 	if (size == 0 || size > 64 * 1024)
 		return 0;
 	const size_t      b64len = M_base64_encode_size(size, 64);
 	std::vector<char> b64(b64len);
-	const size_t      n = M_base64_encode(b64.data(), b64len, in.data(), size, 64);
+	const size_t      n = M_base64_encode(b64.data(), b64len, in.get(), size, 64);
 	FUZZ_CHECK(n > 0);
-	const uint32_t      crc     = crc24(in.data(), size);
+	const uint32_t      crc     = crc24(in.get(), size);
 	const unsigned char crcb[3] = {static_cast<unsigned char>(crc >> 16), static_cast<unsigned char>(crc >> 8),
 	                               static_cast<unsigned char>(crc)};
 	char                crctext[8];

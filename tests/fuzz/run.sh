@@ -18,14 +18,8 @@ cc=${FUZZ_CC:-clang-14}
 cxx=${FUZZ_CXX:-clang++-14}
 command -v "$cxx" >/dev/null || { cc=clang; cxx=clang++; }
 
-if [ $# -gt 0 ]; then
-	targets=("$@")
-else
-	targets=()
-	for f in "$here"/fuzz_*.cpp; do
-		targets+=("$(basename "$f" .cpp)")
-	done
-fi
+targets=("$@")
+[ $# -gt 0 ] || for f in "$here"/fuzz_*.cpp; do targets+=("$(basename "$f" .cpp)"); done
 
 CC=$cc CXX=$cxx cmake -S "$root" -B "$build" -G Ninja -DFUZZ=ON -DBUILD_TESTS=OFF -DBUILD_BENCH=OFF \
 	-DWERROR=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -37,8 +31,7 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()
 for t in "${targets[@]}"; do
-	work="$build/corpus/$t"
-	art="$build/artifacts/$t"
+	work="$build/corpus/$t" art="$build/artifacts/$t"
 	mkdir -p "$work" "$art" "$here/corpus/$t"
 	echo "== fuzz $t for ${seconds}s"
 	# shellcheck disable=SC2086
