@@ -72,9 +72,9 @@ std::string drain(int fd)
  * hexadecimal, arguments read at their length. */
 TEST(m_str_fmt, pinned_outputs)
 {
-	const double inf = std::numeric_limits<double>::infinity();
-	const double nan = std::numeric_limits<double>::quiet_NaN();
-	void        *p1f = reinterpret_cast<void *>(uintptr_t{0x1f});
+	const double                              inf     = std::numeric_limits<double>::infinity();
+	const double                              nan     = std::numeric_limits<double>::quiet_NaN();
+	void                                     *p1f     = reinterpret_cast<void *>(uintptr_t{0x1f});
 	const std::pair<std::string, std::string> cases[] = {
 	    {fmt("%0.3f|%0.3f|%0.3f", 1.2346, 1.2345, 0.043), "1.235|1.234|0.043"}, /* "0" is a flag */
 	    {fmt("%.2f|%.0f|%.0f|%.0f", 0.125, 2.5, 0.5, -2.5), "0.13|3|1|-3"},     /* halves: away from zero */
@@ -107,8 +107,8 @@ TEST(m_str_fmt, pinned_outputs)
 	    {fmt("%d|%d|%I32d|%u", INT64_C(0x100000005), INT64_C(0x1FFFFFFFF), INT64_C(0x1FFFFFFFF), INT64_C(0x1FFFFFFFF)),
 	     "5|-1|-1|4294967295"}, /* low 32 bits, and the next argument still right */
 	    {fmt("%d %s|%lx", INT64_C(0x100000002), "x", 0x123456789L), "2 x|123456789"},
-	    {fmt("%p|%p|%P|%+p", nullptr, reinterpret_cast<void *>(uintptr_t{0xabc}), reinterpret_cast<void *>(uintptr_t{0xabc}),
-	         reinterpret_cast<void *>(uintptr_t{0x1})),
+	    {fmt("%p|%p|%P|%+p", nullptr, reinterpret_cast<void *>(uintptr_t{0xabc}),
+	         reinterpret_cast<void *>(uintptr_t{0xabc}), reinterpret_cast<void *>(uintptr_t{0x1})),
 	     "0x0|0xabc|0XABC|0x1"},
 	    {fmt("%8p|%-8p|%08p|%p", p1f, p1f, p1f, reinterpret_cast<void *>(UINTPTR_MAX)),
 	     "    0x1f|0x1f    |0x00001f|0xffffffffffffffff"},
@@ -153,13 +153,20 @@ TEST(m_str_fmt, integers_agree_with_crt_on_generated_cases)
 {
 	/* Every flag set, width and length where the two engines are meant to
 	 * agree: "+"/" " on octal and hexadecimal and "#x" of 0 are pinned above. */
-	const char *flag_sets[] = {"", "-", "+", " ", "#", "0", "+0", " 0", "-+", "#0", "-#", "0+ "};
-	const char *widths[]    = {"", "1", "5", "12", "25"};
-	const char *lengths[]   = {"hh", "h", "", "l", "ll"};
-	std::vector<uint64_t> values = {0,     1,     7,         8,          9,           10,         127,
-	                                128,   255,   256,       32767,      32768,       65535,      65536,
-	                                INT32_MAX, UINT64_C(0x80000000), UINT32_MAX, UINT64_C(0x100000000), INT64_MAX,
-	                                UINT64_C(0x8000000000000000), UINT64_MAX};
+	const char           *flag_sets[] = {"", "-", "+", " ", "#", "0", "+0", " 0", "-+", "#0", "-#", "0+ "};
+	const char           *widths[]    = {"", "1", "5", "12", "25"};
+	const char           *lengths[]   = {"hh", "h", "", "l", "ll"};
+	std::vector<uint64_t> values      = {0,          1,
+	                                     7,          8,
+	                                     9,          10,
+	                                     127,        128,
+	                                     255,        256,
+	                                     32767,      32768,
+	                                     65535,      65536,
+	                                     INT32_MAX,  UINT64_C(0x80000000),
+	                                     UINT32_MAX, UINT64_C(0x100000000),
+	                                     INT64_MAX,  UINT64_C(0x8000000000000000),
+	                                     UINT64_MAX};
 	std::mt19937_64       rng(42);
 	for (int i = 0; i < 40; i++)
 		values.push_back(rng() >> (rng() % 64));
@@ -173,18 +180,19 @@ TEST(m_str_fmt, integers_agree_with_crt_on_generated_cases)
 				for (const char conv : {'d', 'i', 'u', 'o', 'x', 'X'}) {
 					if (std::strpbrk(flags, "+ ") != nullptr && conv != 'd' && conv != 'i' && conv != 'u')
 						continue;
-					const std::string f    = std::string("[%") + flags + width + len + conv + "]";
-					const bool        wide = len[0] == 'l';
-					const bool alt_hex = std::strchr(flags, '#') != nullptr && (conv == 'x' || conv == 'X');
+					const std::string f       = std::string("[%") + flags + width + len + conv + "]";
+					const bool        wide    = len[0] == 'l';
+					const bool        alt_hex = std::strchr(flags, '#') != nullptr && (conv == 'x' || conv == 'X');
 					for (const uint64_t v : values) {
-						const uint64_t narrowed = wide ? v
+						const uint64_t narrowed = wide            ? v
 						                          : len[0] == 'h' ? (v & (len[1] == 'h' ? 0xFF : 0xFFFF))
 						                                          : (v & 0xFFFFFFFF);
 						if (alt_hex && narrowed == 0)
 							continue;
 						const long long ll = static_cast<long long>(v);
 						const int       i  = static_cast<int>(static_cast<uint32_t>(v));
-						ASSERT_EQ(wide ? fmt(f.c_str(), ll) : fmt(f.c_str(), i), wide ? crt(f.c_str(), ll) : crt(f.c_str(), i))
+						ASSERT_EQ(wide ? fmt(f.c_str(), ll) : fmt(f.c_str(), i),
+						          wide ? crt(f.c_str(), ll) : crt(f.c_str(), i))
 						    << f << " of " << v;
 						checked++;
 					}
@@ -213,7 +221,8 @@ namespace {
 /* Every output target must produce what std::snprintf produces, at every
  * size class of the output (around the 511/512-byte staging of the
  * descriptor target and the growth of the allocated ones). */
-template <typename... A> void check_targets(const char *format, A... args)
+template <typename... A>
+void check_targets(const char *format, A... args)
 {
 	const std::string want = crt(format, args...);
 	const ssize_t     n    = static_cast<ssize_t>(want.size());

@@ -54,7 +54,7 @@ TEST(m_str_num, uint64_ex_table)
 	    {"  7", 2, 10, 0, M_STR_INT_INVALID, 2},
 	    {"12\0"
 	     "34",
-	     5, 10, 12, M_STR_INT_SUCCESS, 2}, /* a terminator inside len ends it */
+	     5, 10, 12, M_STR_INT_SUCCESS, 2},           /* a terminator inside len ends it */
 	    {"12", kStrlen, 1, 0, M_STR_INT_INVALID, 0}, /* unusable bases */
 	    {" -12", kStrlen, 37, 0, M_STR_INT_INVALID, 2},
 	    {"123", 0, 10, 0, M_STR_INT_INVALID, 0},
@@ -116,23 +116,23 @@ TEST(m_str_num, signed_and_narrow_limits)
 	};
 	constexpr auto OK = M_STR_INT_SUCCESS, OV = M_STR_INT_OVERFLOW, IN = M_STR_INT_INVALID;
 	const Case     cases[] = {
-        {"2147483647", INT32_MAX, OK, INT32_MAX, OK, 2147483647u, OK},
-        {"2147483648", 2147483648LL, OK, INT32_MAX, OV, 2147483648u, OK},
-        {"-2147483648", INT32_MIN, OK, INT32_MIN, OK, UINT32_MAX, OV},
-        {"-2147483649", -2147483649LL, OK, INT32_MIN, OV, UINT32_MAX, OV},
-        {"4294967295", 4294967295LL, OK, INT32_MAX, OV, UINT32_MAX, OK},
-        {"4294967296", 4294967296LL, OK, INT32_MAX, OV, UINT32_MAX, OV},
-        {"  -17 apples", -17, OK, -17, OK, UINT32_MAX, OV},
-        {"-0", 0, OK, 0, OK, 0, OK},
-        {"9223372036854775807", INT64_MAX, OK, INT32_MAX, OV, UINT32_MAX, OV},
-        {"9223372036854775808", INT64_MAX, OV, INT32_MAX, OV, UINT32_MAX, OV},
-        {"-9223372036854775808", INT64_MIN, OK, INT32_MIN, OV, UINT32_MAX, OV},
-        {"-9223372036854775809", INT64_MIN, OV, INT32_MIN, OV, UINT32_MAX, OV},
-        {"-99999999999999999999999", INT64_MIN, OV, INT32_MIN, OV, UINT32_MAX, OV},
-        {"99999999999999999999999", INT64_MAX, OV, INT32_MAX, OV, UINT32_MAX, OV},
-        {"0x10", 0, OK, 0, OK, 0, OK}, /* base 10: no prefix */
-        {"x", 0, IN, 0, IN, 0, IN},
-        {"", 0, IN, 0, IN, 0, IN},
+	        {"2147483647", INT32_MAX, OK, INT32_MAX, OK, 2147483647u, OK},
+	        {"2147483648", 2147483648LL, OK, INT32_MAX, OV, 2147483648u, OK},
+	        {"-2147483648", INT32_MIN, OK, INT32_MIN, OK, UINT32_MAX, OV},
+	        {"-2147483649", -2147483649LL, OK, INT32_MIN, OV, UINT32_MAX, OV},
+	        {"4294967295", 4294967295LL, OK, INT32_MAX, OV, UINT32_MAX, OK},
+	        {"4294967296", 4294967296LL, OK, INT32_MAX, OV, UINT32_MAX, OV},
+	        {"  -17 apples", -17, OK, -17, OK, UINT32_MAX, OV},
+	        {"-0", 0, OK, 0, OK, 0, OK},
+	        {"9223372036854775807", INT64_MAX, OK, INT32_MAX, OV, UINT32_MAX, OV},
+	        {"9223372036854775808", INT64_MAX, OV, INT32_MAX, OV, UINT32_MAX, OV},
+	        {"-9223372036854775808", INT64_MIN, OK, INT32_MIN, OV, UINT32_MAX, OV},
+	        {"-9223372036854775809", INT64_MIN, OV, INT32_MIN, OV, UINT32_MAX, OV},
+	        {"-99999999999999999999999", INT64_MIN, OV, INT32_MIN, OV, UINT32_MAX, OV},
+	        {"99999999999999999999999", INT64_MAX, OV, INT32_MAX, OV, UINT32_MAX, OV},
+	        {"0x10", 0, OK, 0, OK, 0, OK}, /* base 10: no prefix */
+	        {"x", 0, IN, 0, IN, 0, IN},
+	        {"", 0, IN, 0, IN, 0, IN},
     };
 	for (const Case &c : cases) {
 		const size_t len = std::strlen(c.s);
@@ -214,7 +214,7 @@ TEST(m_str_num, atofi_prec_and_atofi100)
 	    {"12abc", 2, 1200},
 	    {"abc", 2, 0},
 	    {"   ", 2, 0},
-	    {"0", 1000000, 0}, /* many places of zero stay cheap */
+	    {"0", 1000000, 0},                      /* many places of zero stay cheap */
 	    {"99999999999999999999", 2, INT64_MAX}, /* saturation, not signed overflow */
 	    {"-99999999999999999999", 2, INT64_MIN},
 	    {"1", 30, INT64_MAX},
