@@ -109,6 +109,19 @@ std::string buf(P p, size_t (*f)(P, M_buf_t *), size_t chars_per_byte = 1)
 	return n == 0 ? "-" : r;
 }
 
+/* Split pieces joined by "|", or "<fail>" (then no count); freed. */
+size_t g_num;
+
+std::string pieces(M_parser_t **out)
+{
+	std::string r = out == nullptr ? "<fail>" : "";
+	for (size_t i = 0; out != nullptr && i < g_num; i++)
+		r += (i == 0 ? "" : "|") + rest(out[i]);
+	EXPECT_EQ(g_num == 0, out == nullptr);
+	M_parser_split_free(out, g_num);
+	return r;
+}
+
 std::string found(const std::string &r)
 {
 	return r + (g_found ? "!" : "");
@@ -396,6 +409,19 @@ const Row kRows[] = {
         "12x", "xq"),
     ROW("xxq", S({skip(p, 0, true), sub(RD(parser_predicate, is_x)), sub(RD(parser_mark)), sub(RD(parser_mark))}),
         "xxxx<null>", "q"),
+    /* Split: the whole text goes into the pieces. */
+    ROW("a,b,,c", pieces(M_parser_split(p, ',', 0, 0, &g_num)), "a|b||c", ""),
+    ROW("a,b,,c", pieces(M_parser_split(p, ',', 2, 0, &g_num)), "a|b,,c", ""),
+    ROW("a,b,", pieces(M_parser_split(p, ',', 0, 0, &g_num)), "a|b|", ""),
+    ROW("abc", pieces(M_parser_split(p, ',', 0, 0, &g_num)), "abc", ""),
+    ROW("abc", pieces(M_parser_split(p, ',', 0, M_PARSER_SPLIT_FLAG_NODELIM_FAIL, &g_num)), "<fail>", "abc"),
+    ROW(",", pieces(M_parser_split(p, ',', 1, 0, &g_num)), ",", ""),
+    ROW("one<->two<->three", pieces(M_parser_split_str_pat(p, "<->", 0, 0, &g_num)), "one|two|three", ""),
+    ROW("a,b", pieces(M_parser_split_str_pat(p, "", 0, 0, &g_num)), "<fail>", "a,b"),
+    ROW("1--2--3",
+        S({pieces(M_parser_split_pat(p, U("--"), 2, 2, 0, &g_num)),
+           pieces(M_parser_split_pat(p, U("--"), 2, 0, 0, &g_num))}),
+        "1|2--3<fail>", ""),
     /* Appended to a buffer. */
     ROW("\x0a\xff"
         "abc",
@@ -435,6 +461,7 @@ TEST(m_parser, readers_table)
 			SCOPED_TRACE("row " + std::to_string(i) + " [" + r.in + (dynamic ? "] dynamic" : "] constant"));
 			std::memset(g_str, 0, sizeof(g_str));
 			g_found = M_FALSE;
+			g_num   = 99;
 			P p     = M_parser_create(M_PARSER_FLAG_TRACKLINES);
 			if (!dynamic && n > 0) {
 				M_parser_destroy(p);
@@ -663,47 +690,6 @@ TEST(m_parser, streaming_boundaries_and_frames)
 		EXPECT_EQ(M_parser_len(p), c.left) << c.text;
 		M_parser_destroy(p);
 	}
-}
-
-TEST(m_parser, split)
-{
-	const struct {
-		const char *input;
-		const char *pat; /* one byte: M_parser_split */
-		size_t      maxcnt;
-		uint32_t    flags;
-		const char *pieces; /* joined by "|"; NULL: failure */
-	} cases[] = {
-	    {"a,b,,c", ",", 0, 0, "a|b||c"},
-	    {"a,b,,c", ",", 2, 0, "a|b,,c"},
-	    {"a,b,", ",", 0, 0, "a|b|"},
-	    {"abc", ",", 0, 0, "abc"},
-	    {"abc", ",", 0, M_PARSER_SPLIT_FLAG_NODELIM_FAIL, nullptr},
-	    {",", ",", 1, 0, ","},
-	    {"one<->two<->three", "<->", 0, 0, "one|two|three"},
-	    {"1--2--3", "--", 2, 0, "1|2--3"},
-	    {"a,b", "", 0, 0, nullptr},
-	};
-	for (const auto &c : cases) {
-		P            p   = cp(c.input);
-		size_t       num = 99;
-		M_parser_t **out = std::strlen(c.pat) == 1
-		                       ? M_parser_split(p, static_cast<unsigned char>(c.pat[0]), c.maxcnt, c.flags, &num)
-		                       : M_parser_split_str_pat(p, c.pat, c.maxcnt, c.flags, &num);
-		std::string  got;
-		for (size_t i = 0; out != nullptr && i < num; i++)
-			got += (i == 0 ? "" : "|") + rest(out[i]);
-		EXPECT_EQ(out == nullptr ? "<fail>" : got, c.pieces == nullptr ? "<fail>" : c.pieces) << c.input;
-		EXPECT_EQ(M_parser_len(p), out == nullptr ? std::strlen(c.input) : 0) << c.input;
-		EXPECT_EQ(num == 0, out == nullptr) << c.input;
-		M_parser_split_free(out, num);
-		M_parser_destroy(p);
-	}
-	P      p   = cp("1--2");
-	size_t num = 0;
-	M_parser_split_free(M_parser_split_pat(p, U("--"), 2, 0, 0, &num), num);
-	EXPECT_EQ(M_parser_split_pat(p, U("--"), 2, 0, 0, &num), nullptr); /* empty now */
-	M_parser_destroy(p);
 }
 
 /* A long random walk of a dynamic parser against a plain model: appends,
