@@ -373,6 +373,16 @@ const Row kRows[] = {
         S({skip(p, 0, true), skip(p, 4, false), str(RD(str_mark, g_str, 4)), str(RD(str_mark, g_str, 5)),
            str(RD(str_mark, g_str, 5))}),
         "-mark-", " me"),
+    /* A failed read clears the string; a size of 0 leaves it alone. */
+    ROW("xyz",
+        S({set_str("zz"), N(RD(str_boundary, g_str, 2, "q", M_TRUE, nullptr)), g_str, set_str("zz"),
+           N(RD(str_until, g_str, 2, "z", M_TRUE)), g_str, set_str("zz"), N(RD(str_predicate, is_x, g_str, 1)), g_str}),
+        "000", "xyz"),
+    ROW("xyz",
+        S({set_str("zz"), N(RD(str_predicate, is_x, g_str, 0)), g_str,
+           N(RD(str_chr_predicate, M_chr_isalpha, g_str, 0)), g_str, N(RD(str_charset, "xyz", g_str, 0)), g_str,
+           N(RD(str_boundary, g_str, 0, "q", M_TRUE, nullptr)), g_str, N(RD(str_max, 2, g_str, 0)), g_str}),
+        "0zz0zz0zz0zz0zz", "xyz"),
     /* New strings: NULL when nothing was read. */
     ROW("name: value",
         S({dup(RD(strdup_until, ":", M_FALSE)), dup(RD(strdup_until, "#", M_FALSE)),

@@ -31,10 +31,10 @@ TEST(m_str_num, uint64_ex_table)
 	    {"0", kStrlen, 0, 0, M_STR_INT_SUCCESS, 1},
 	    {" -0x10", kStrlen, 0, UINT64_MAX - 15, M_STR_INT_SUCCESS, 6},
 	    {"0x1F", kStrlen, 16, 31, M_STR_INT_SUCCESS, 4}, /* base 16: the prefix is optional */
-	    {"1f", kStrlen, 16, 31, M_STR_INT_SUCCESS, 2},
+	    {"aF", kStrlen, 16, 0xaf, M_STR_INT_SUCCESS, 2},
 	    {"0x", kStrlen, 16, 0, M_STR_INT_INVALID, 2},
 	    {"0x1F", kStrlen, 10, 0, M_STR_INT_SUCCESS, 1}, /* base 10: a zero, then text */
-	    {"Zz", kStrlen, 36, 35 * 36 + 35, M_STR_INT_SUCCESS, 2},
+	    {"AZz", kStrlen, 36, 14255, M_STR_INT_SUCCESS, 3},
 	    {"1012", kStrlen, 2, 5, M_STR_INT_SUCCESS, 3},
 	    /* Limits and overflow: end still passes every digit. */
 	    {"18446744073709551615", kStrlen, 10, UINT64_MAX, M_STR_INT_SUCCESS, 20},
