@@ -73,6 +73,9 @@ TEST(m_str_num, uint64_ex_table)
 	const char *end = "x";
 	EXPECT_EQ(M_str_to_uint64_ex(nullptr, 3, 10, &v, &end), M_STR_INT_INVALID);
 	EXPECT_EQ(end, nullptr);
+	const char *text = "123";
+	EXPECT_EQ(M_str_to_uint64_ex(text, 3, 10, nullptr, &end), M_STR_INT_INVALID); /* no output: end at the start */
+	EXPECT_EQ(end, text);
 	EXPECT_EQ(M_str_to_uint64_ex("123", 3, 10, &v, nullptr), M_STR_INT_SUCCESS);
 	EXPECT_EQ(v, 123u);
 }
