@@ -334,12 +334,13 @@ TEST(m_hashtable, random_walk_against_model)
 		M_hashtable_t *d = M_hashtable_duplicate(h);
 		EXPECT_EQ(M_hashtable_size(d), M_hashtable_size(h));
 		check(d);
-		/* Merge an unordered table: overlapping keys take src's values (both
-		 * old copies released), new keys are adopted without copying, in
-		 * src's enumeration order. */
-		M_hashtable_t                     *src = table(0, 16, 75, false);
+		/* Merge a table of the same kind: overlapping keys take src's values
+		 * (both old copies released), new keys are adopted without copying, in
+		 * src's enumeration order. About half of src's keys are already here,
+		 * many in shared buckets, which an ordered merge must survive. */
+		M_hashtable_t                     *src = table(flags, 16, 75, false);
 		std::map<std::string, std::string> src_model;
-		for (int i = 0; i < 400; i++) {
+		for (int i = 0; i < 2000; i++) {
 			std::string k = "k" + std::to_string(gen() % 6000), v = "m" + std::to_string(i);
 			M_hashtable_insert(src, k.c_str(), v.c_str());
 			src_model[k] = v;
