@@ -132,6 +132,12 @@ TEST(m_llist, sorted_random_walk)
 	EXPECT_EQ(M_llist_first(l), nullptr);
 	EXPECT_EQ(M_llist_last(l), nullptr);
 	EXPECT_EQ(llist_levels(l), 1u);
+	/* From one level it grows again by at most one level per insert. */
+	for (uint64_t v = 0; v < 8; v++) {
+		const size_t before = llist_levels(l);
+		ASSERT_NE(M_llist_insert(l, num(v)), nullptr);
+		ASSERT_LE(llist_levels(l), before + 1) << v;
+	}
 	M_llist_destroy(l, M_FALSE);
 }
 

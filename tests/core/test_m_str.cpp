@@ -117,6 +117,7 @@ TEST(m_str, search)
 	} cases[] = {{off(s, M_str_chr(s, 'b')), 1},
 	             {off(s, M_str_rchr(s, 'b')), 4},
 	             {off(s, M_str_chr(s, 'x')), -1},
+	             {M_str_chr(nullptr, 'b') == nullptr && M_str_rchr(nullptr, 'b') == nullptr, 1},
 	             {off(s, M_str_str(s, "ca")), 2},
 	             {off(s, M_str_str(s, "cb")), -1},
 	             {off(s, M_str_str(s, "")), 0},
