@@ -281,6 +281,34 @@ int walk_in_child(const std::string &text, const char *want, long *max_rss_kib)
  * the number rules) is cut off inside the block, a parse failure (it once
  * reserved 1 GiB a step, 3 GiB in all); a block declaring 4 GiB of inflated
  * data inflates into what its bytes can hold. */
+/* The line reader the program offers beside its walk: blank lines skipped,
+ * trailing white space cut, lines appended, end of file reported. */
+TEST(tokenexp, read_line_buf_skips_blank_lines_and_trailing_space)
+{
+	char path[] = "/tmp/tokenexp_lines_XXXXXX";
+	int  fd     = mkstemp(path);
+	ASSERT_GE(fd, 0);
+	const char data[] = "\n  \r\nfirst line \t\r\n\n\nsecond\nlast-no-lf  ";
+	ASSERT_EQ(write(fd, data, sizeof(data) - 1), static_cast<ssize_t>(sizeof(data) - 1));
+	close(fd);
+	M_fs_file_t *f = nullptr;
+	ASSERT_EQ(M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+	M_buf_t *buf = M_buf_create();
+	M_bool   eof = M_TRUE;
+	EXPECT_TRUE(read_line_buf(buf, f, &eof));
+	EXPECT_FALSE(eof);
+	EXPECT_TRUE(read_line_buf(buf, f, &eof)); /* appends */
+	EXPECT_EQ(std::string(M_buf_peek(buf)), "first linesecond");
+	M_buf_truncate(buf, 0);
+	EXPECT_TRUE(read_line_buf(buf, f, nullptr));
+	EXPECT_EQ(std::string(M_buf_peek(buf)), "last-no-lf");
+	EXPECT_FALSE(read_line_buf(buf, f, &eof));
+	EXPECT_TRUE(eof);
+	M_buf_cancel(buf);
+	M_fs_file_close(f);
+	unlink(path);
+}
+
 TEST(tokenexp, walk_sizes_from_the_file_cost_no_memory)
 {
 	const std::string head = "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n---DATABLOCK_SIZE=";
