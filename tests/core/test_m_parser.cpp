@@ -115,8 +115,11 @@ size_t g_num;
 std::string pieces(M_parser_t **out)
 {
 	std::string r = out == nullptr ? "<fail>" : "";
-	for (size_t i = 0; out != nullptr && i < g_num; i++)
-		r += (i == 0 ? "" : "|") + rest(out[i]);
+	for (size_t i = 0; out != nullptr && i < g_num; i++) {
+		if (i != 0)
+			r += '|';
+		r += rest(out[i]);
+	}
 	EXPECT_EQ(g_num == 0, out == nullptr);
 	M_parser_split_free(out, g_num);
 	return r;
@@ -129,7 +132,11 @@ std::string found(const std::string &r)
 
 std::string at(P p)
 {
-	return "@" + N(M_parser_current_line(p)) + ":" + N(M_parser_current_column(p));
+	std::string s = "@";
+	s += N(M_parser_current_line(p));
+	s += ':';
+	s += N(M_parser_current_column(p));
+	return s;
 }
 
 /* A number read, or "fail" (the output untouched); then the unread count. */
@@ -775,7 +782,7 @@ TEST(m_parser, random_walk_matches_model)
 		const size_t line =
 		    1 + static_cast<size_t>(std::count(all.begin(), all.begin() + static_cast<long>(cur), '\n'));
 		const size_t col = cur == 0 || nl == std::string::npos ? cur + 1 : cur - nl;
-		ASSERT_EQ(at(p), "@" + N(line) + ":" + N(col)) << "step " << step;
+		ASSERT_EQ(at(p), std::string("@") + N(line) + ":" + N(col)) << "step " << step;
 		if (mark != SIZE_MAX) {
 			size_t               len = 0;
 			const unsigned char *m   = M_parser_peek_mark(p, &len);

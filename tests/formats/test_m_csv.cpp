@@ -40,7 +40,10 @@ std::string dump(const M_csv_t *csv)
 	for (size_t r = 0; r < M_csv_raw_num_rows(csv); r++) {
 		for (size_t c = 0; c < M_csv_raw_num_cols(csv); c++) {
 			const char *cell = M_csv_raw_cell(csv, r, c);
-			out += cell == nullptr ? std::string("-") : "[" + std::string(cell) + "]";
+			if (cell == nullptr)
+				out += "-";
+			else
+				out.append("[").append(cell).append("]");
 		}
 		out += "/";
 	}
