@@ -96,11 +96,6 @@ class Terminal(E2ECase):
         # A process group of its own, as a shell gives a job: the stop of an
         # orphaned group would be discarded.
         proc = self.start(process_group=0)
-        # Stopped while it waits in the read of the key, so the read is
-        # interrupted and must be taken up again after the resume.
-        end = time.time() + 30
-        while process_state(proc.pid) != "S" and time.time() < end:
-            time.sleep(0.01)
         proc.send_signal(signal.SIGTSTP)
         end = time.time() + 30
         while process_state(proc.pid) != "T" and time.time() < end:
