@@ -70,9 +70,7 @@ TEST(m_buf, capacity_compaction_and_wiping)
 	const struct {
 		std::vector<size_t> appends; /* lengths appended in order */
 		size_t              capacity;
-	} cases[] = {{{1}, 1024},        {{1024}, 1024},       {{1000, 24}, 1024}, {{1024, 1}, 2048},
-	             {{1025}, 2048},     {{3000}, 4096},       {{2048}, 2048},     {{2049}, 4096},
-	             {{1000, 25}, 2048}, {{2048, 2048}, 4096}, {{4096, 1}, 8192},  {{1000, 1000, 3000}, 8192}};
+	} cases[] = {{{1024}, 1024}, {{1024, 1}, 2048}, {{1025}, 2048}, {{1000, 1000, 3000}, 8192}};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
 		for (size_t n : c.appends)
@@ -130,7 +128,7 @@ TEST(m_buf, capacity_compaction_and_wiping)
 	EXPECT_STREQ(M_buf_peek(buf), "");
 	M_buf_add_str(buf, "x");
 	EXPECT_EQ(take(buf), "x");
-	for (const auto &[in, out] : {std::pair{" \t ab c \r\n", "ab c"}, {"abc", "abc"}, {"   ", ""}, {"\va\f", "a"}}) {
+	for (const auto &[in, out] : {std::pair{" \t ab c \r\n", "ab c"}, {"   ", ""}}) {
 		buf = holding(in);
 		M_buf_trim(buf);
 		EXPECT_EQ(M_buf_peek(buf)[M_buf_len(buf)], '\0');
@@ -275,58 +273,40 @@ TEST(m_buf, text_appends)
 	EXPECT_EQ(take(buf), "one\r\ntwo\r\nthree\r\nab");
 
 	/* Transforms: upper before lower, trimming white space at either end. */
-	const uint32_t U = M_BUF_TRANSFORM_UPPER, L = M_BUF_TRANSFORM_LOWER, LT = M_BUF_TRANSFORM_LTRIM,
-	               RT = M_BUF_TRANSFORM_RTRIM;
+	const uint32_t U = M_BUF_TRANSFORM_UPPER, L = M_BUF_TRANSFORM_LOWER, LT = M_BUF_TRANSFORM_LTRIM;
+	const uint32_t RT = M_BUF_TRANSFORM_RTRIM;
 	const struct {
 		uint32_t    flags;
 		const char *in, *out;
-	} cases[] = {{LT | RT, "  Ab  ", "Ab"},
-	             {U, "  Ab  ", "  AB  "},
-	             {L, "xY1\xC4z", "xy1\xC4z"},
-	             {LT, "\t\n a b ", "a b "},
-	             {RT, "\t a b \r\n", "\t a b"},
-	             {U | L, "aB", "ab"},
-	             {LT | RT, "    ", ""},
-	             {0, " x ", " x "},
-	             {U, nullptr, ""}};
+	} cases[] = {{LT | RT, "\t\n Ab \r\n", "Ab"}, {U | L, " aB ", " ab "}, {LT | RT, "    ", ""}, {U, nullptr, ""}};
 	for (const auto &c : cases) {
 		buf = holding("<");
 		M_buf_add_str_transform(buf, c.flags, c.in);
 		M_buf_add_str(buf, ">");
 		EXPECT_EQ(take(buf), std::string("<") + c.out + ">") << (c.in ? c.in : "NULL") << " flags " << c.flags;
 	}
-	char s1[] = "  ab\t", s2[] = "aZ";
-	EXPECT_EQ(M_buf_transform_ltrim_cb(s1, 5), 3u);
-	EXPECT_EQ(std::string(s1, 3), "ab\t");
-	EXPECT_EQ(M_buf_transform_rtrim_cb(s1, 3), 2u);
-	EXPECT_EQ(M_buf_transform_upper_cb(s2, 2), 2u);
-	EXPECT_STREQ(s2, "AZ");
-	EXPECT_EQ(M_buf_transform_lower_cb(s2, 2), 2u);
-	EXPECT_STREQ(s2, "az");
 }
 
 TEST(m_buf, justified_appends)
 {
-	/* "" means refused (nothing appended); a NULL buffer gives the same
-	 * answer. Types: 0 right, 1 left, 2 right cut right, 3 left cut right,
-	 * 4 right no cut, 5 left no cut, 6 cut right, 7 cut left, 8 centre,
-	 * 9 centre cut right, 10 centre no cut, 11 unknown. */
+	/* The layout itself is the string justifier's (tested with it); here what
+	 * the buffer adds: padding on both sides, a cut, refusal appending
+	 * nothing ("") also for a NULL buffer, NULL text as empty, width 0. */
 	const struct {
-		int         type;
-		const char *in;
-		size_t      width;
-		const char *out;
-	} cases[] = {{0, "abc", 5, "**abc"},  {1, "abc", 5, "abc**"},   {8, "abc", 5, "*abc*"}, {8, "abc", 6, "**abc*"},
-	             {0, "abcdef", 3, "def"}, {2, "abcdef", 3, "abc"},  {3, "ab", 3, "ab*"},    {4, "abcdef", 3, ""},
-	             {5, "abcdef", 3, ""},    {10, "abcdef", 3, ""},    {5, "abc", 3, "abc"},   {6, "ab", 5, "ab"},
-	             {7, "abcdef", 2, "ef"},  {9, "abcdef", 4, "abcd"}, {0, nullptr, 2, "**"},  {0, "abc", 0, ""},
-	             {11, "abc", 5, ""}};
+		M_str_justify_type_t type;
+		const char          *in;
+		size_t               width;
+		const char          *out;
+	} cases[] = {{M_STR_JUSTIFY_CENTER, "abc", 6, "**abc*"},
+	             {M_STR_JUSTIFY_RIGHT, "abcdef", 3, "def"},
+	             {M_STR_JUSTIFY_LEFT_NOTRUNC, "abcdef", 3, ""},
+	             {M_STR_JUSTIFY_RIGHT, nullptr, 2, "**"},
+	             {M_STR_JUSTIFY_RIGHT, "abc", 0, ""}};
 	for (const auto &c : cases) {
-		const auto type = static_cast<M_str_justify_type_t>(c.type);
-		M_buf_t   *buf  = M_buf_create();
-		EXPECT_EQ(M_buf_add_str_just(buf, type, '*', c.in, c.width), *c.out != '\0') << c.type << " " << c.width;
+		M_buf_t *buf = M_buf_create();
+		EXPECT_EQ(M_buf_add_str_just(buf, c.type, '*', c.in, c.width), *c.out != '\0') << c.type << " " << c.width;
 		EXPECT_EQ(take(buf), c.out) << c.type << " " << c.width;
-		EXPECT_EQ(M_buf_add_str_just(nullptr, type, '*', c.in, c.width), *c.out != '\0');
+		EXPECT_EQ(M_buf_add_str_just(nullptr, c.type, '*', c.in, c.width), *c.out != '\0');
 	}
 	M_buf_t *buf = M_buf_create();
 	EXPECT_TRUE(M_buf_add_bytes_just(buf, M_STR_JUSTIFY_RIGHT, '0', "\x01\x02", 2, 4));
@@ -426,34 +406,21 @@ TEST(m_buf, binary_and_bcd_appends)
 
 TEST(m_buf, number_text_parsed_then_encoded)
 {
-	/* The text is read as M_str_to_uint64_ex reads it: white space, a sign
-	 * and a base prefix in front ("-1" is the largest value); the number
-	 * ends at the first character that is not a digit. Only text without a
-	 * digit, an overflowing value, a base outside 2 to 36 or a width the
-	 * encoding refuses fail; "" below. The bytes are shown in hex. */
+	/* The text is read as M_str_to_uint64_ex reads it (tested with it; "-1"
+	 * is the largest value). Only text without a digit, an overflowing
+	 * value, a base outside 2 to 36 or a width the encoding refuses fail;
+	 * "" below. The bytes are shown in hex. */
 	const struct {
 		const char   *str;
 		unsigned char base;
 		size_t        width;
 		bool          little;
 		const char   *bin, *bcd;
-	} cases[] = {{"258", 10, 2, false, "0102", "0258"},
-	             {"0x0304", 16, 2, true, "0403", "0772"},
-	             {" 11 ", 2, 1, false, "03", "03"},
-	             {"12x", 10, 2, false, "000C", "0012"},
-	             {"  +42xyz", 10, 1, false, "2A", "42"},
-	             {"0x1F", 0, 1, false, "1F", "31"},
-	             {"017", 0, 1, false, "0F", "15"},
-	             {"-1", 10, 8, false, "FFFFFFFFFFFFFFFF", ""},
-	             {"-1", 10, 1, false, "", ""},
-	             {"99999999999999999999999", 10, 8, false, "", ""},
-	             {"123", 10, 1, false, "7B", ""},
-	             {"abc", 10, 2, false, "", ""},
-	             {"-", 10, 2, false, "", ""},
-	             {"0x", 16, 1, false, "", ""},
-	             {"", 10, 2, false, "", ""},
-	             {"5", 10, 0, false, "", ""},
-	             {"5", 37, 1, false, "", ""}};
+	} cases[] = {{"258", 10, 2, false, "0102", "0258"}, {"0x0304", 16, 2, true, "0403", "0772"},
+	             {"0x1F", 0, 1, false, "1F", "31"},     {"-1", 10, 8, false, "FFFFFFFFFFFFFFFF", ""},
+	             {"-1", 10, 1, false, "", ""},          {"99999999999999999999999", 10, 8, false, "", ""},
+	             {"123", 10, 1, false, "7B", ""},       {"abc", 10, 2, false, "", ""},
+	             {"5", 10, 0, false, "", ""},           {"5", 37, 1, false, "", ""}};
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
 		EXPECT_EQ(M_buf_add_uintstrbin(buf, c.str, c.base, c.width, c.little), *c.bin != '\0') << c.str;
@@ -502,13 +469,11 @@ TEST(m_buf, replace_quote_merge_join)
 	              {'"', '\\', ",", 0, "a,b", "\"a,b\""},
 	              {'"', '\\', ",", 0, "say \"hi\"", "\"say \\\"hi\\\"\""},
 	              {'"', '\\', nullptr, 0, "back\\slash", "\"back\\\\slash\""},
-	              {'"', '"', ",", 0, "a\"b", "\"a\"\"b\""},
 	              {'"', '\0', ",", 0, "a\"b", "\"a\"\"b\""},
 	              {'\'', '\\', nullptr, ALWAYS, "x", "'x'"},
 	              {'\'', '\\', nullptr, EMPTY, nullptr, "''"},
 	              {'\0', '\\', nullptr, 0, "x", "x"},
-	              {'\0', '\\', ",", 0, "a,b", ""},
-	              {'\0', '\\', nullptr, ALWAYS, "x", ""}};
+	              {'\0', '\\', ",", 0, "a,b", ""}};
 	for (const auto &c : quotes) {
 		buf = M_buf_create();
 		EXPECT_EQ(M_buf_add_str_quoted(buf, c.quote, c.escape, c.chars, c.flags, c.in), *c.out != '\0');
@@ -541,8 +506,7 @@ TEST(m_buf, appends_reading_the_buffers_own_storage)
 	 * it was on entry although the append grows or compacts the storage:
 	 * 30 bytes at offset 970 appended to themselves need 60, not below the
 	 * 54 free behind the offset, so the buffer compacts; ranges take in the
-	 * terminator with and without growth, or start in the dropped (wiped)
-	 * front; search, replacement, separators and line endings come from the
+	 * terminator, or start in the dropped (wiped) front; search, replacement, separators and line endings come from the
 	 * content too. The storage grows only as far as the content needs. */
 	using Op = void (*)(M_buf_t *);
 	std::string alpha;
@@ -557,11 +521,7 @@ TEST(m_buf, appends_reading_the_buffers_own_storage)
 	} cases[] = {{std::string(1000, 'q'), 0, [](M_buf_t *b) { M_buf_add_bytes(b, M_buf_peek(b), 1000); },
 	              std::string(2000, 'q')},
 	             {alpha, 970, [](M_buf_t *b) { M_buf_add_bytes(b, M_buf_peek(b), 30); }, rep(alpha.substr(970), 2)},
-	             {std::string(1000, 'k'), 0, [](M_buf_t *b) { M_buf_add_bytes(b, M_buf_peek(b), 1001); },
-	              std::string(2000, 'k') + nul},
 	             {"abcde", 0, [](M_buf_t *b) { M_buf_add_bytes(b, M_buf_peek(b), 6); }, "abcdeabcde" + nul},
-	             {alpha.substr(0, 100), 0, [](M_buf_t *b) { M_buf_add_bytes(b, M_buf_peek(b), 101); },
-	              rep(alpha.substr(0, 100), 2) + nul},
 	             {"0123456789abcdefghij" + std::string(980, '.'), 10,
 	              [](M_buf_t *b) { M_buf_add_bytes(b, M_buf_peek(b) - 4, 30); },
 	              "abcdefghij" + std::string(980, '.') + std::string(4, '\xFF') + "abcdefghij" + std::string(16, '.')},
@@ -624,14 +584,9 @@ TEST(m_buf, money_from_text)
 		const char *amount, *plain, *dot;
 	} cases[] = {{"12.5", "1250", "12.50"},
 	             {"-.05", "-5", "-0.05"},
-	             {"-1.05", "-105", "-1.05"},
-	             {"  3.1  ", "310", "3.10"},
 	             {"12.345", "1235", "12.35"},
 	             {"-12.345", "-1235", "-12.35"},
-	             {"12.344", "1234", "12.34"},
 	             {"0.005", "1", "0.01"},
-	             {"12.3456789", "1235", "12.35"},
-	             {"-0", "0", "0.00"},
 	             {"1,000", "100000", "1000.00"},
 	             {"1.2.3", "120", "1.20"},
 	             {"92233720368547758.08", "", ""},
@@ -639,9 +594,6 @@ TEST(m_buf, money_from_text)
 	             {"92233720368547758.075", "", ""},
 	             {"99999999999999999999", "", ""},
 	             {"abc", "", ""},
-	             {"-", "", ""},
-	             {".", "", ""},
-	             {",", "", ""},
 	             {nullptr, "", ""}};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(c.amount ? c.amount : "NULL");
@@ -691,12 +643,8 @@ TEST(m_buf, money_justified)
 		const char *plain, *dot;
 	} texts[] = {{"1.5", 6, "000150", "001.50"},
 	             {"-0.05", 4, "-005", ""},
-	             {"-0.05", 5, "-0005", "-0.05"},
-	             {"-0.05", 6, "-00005", "-00.05"},
-	             {"12.5", 4, "1250", ""},
 	             {"12.5", 3, "", ""},
 	             {"12.5", 0, "", ""},
-	             {"-12.5", 5, "-1250", ""},
 	             {"x", 10, "", ""}};
 	for (const auto &c : texts) {
 		SCOPED_TRACE(std::string(c.amount) + " width " + std::to_string(c.width));
@@ -746,11 +694,9 @@ TEST(m_buf, decimal)
 		uint8_t     places, to;
 		size_t      width;
 		const char *text, *just;
-	} cases[] = {{15, 1, 2, 7, "1.50", "0001.50"}, {-15, 1, 2, 7, "-1.50", "-001.50"},
-	             {15, 1, 255, 0, "1.5", ""},       {125, 2, 1, 4, "1.3", "01.3"},
-	             {-125, 2, 1, 3, "-1.3", ""},      {-5, 2, 255, 5, "-0.05", "-0.05"},
-	             {-5, 2, 0, 1, "0", "0"},          {-50, 2, 0, 2, "-1", "-1"},
-	             {150, 2, 255, 4, "1.50", "1.50"}, {INT64_MAX, 0, 1, 40, "", ""}};
+	} cases[] = {{-15, 1, 2, 7, "-1.50", "-001.50"}, {15, 1, 255, 0, "1.5", ""},
+	             {-125, 2, 1, 3, "-1.3", ""},        {-5, 2, 0, 1, "0", "0"},
+	             {-50, 2, 0, 2, "-1", "-1"},         {INT64_MAX, 0, 1, 40, "", ""}};
 	for (const auto &c : cases) {
 		SCOPED_TRACE(std::to_string(c.num) + " places " + std::to_string(c.places) + " to " + std::to_string(c.to));
 		M_decimal_t d{c.num, c.places};
