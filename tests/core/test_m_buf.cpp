@@ -593,25 +593,6 @@ TEST(m_buf, money_from_text)
 
 TEST(m_buf, money_justified)
 {
-	/* Text and integer amounts, plain and dotted, zero-padded after the sign
-	 * to exactly width characters; "" refused (nothing appended). */
-	const struct {
-		const char *amount;
-		size_t      width;
-		const char *plain, *dot;
-	} texts[] = {{"1.5", 6, "000150", "001.50"},
-	             {"-0.05", 4, "-005", ""},
-	             {"12.5", 3, "", ""},
-	             {"12.5", 0, "", ""},
-	             {"x", 10, "", ""}};
-	for (const auto &c : texts) {
-		SCOPED_TRACE(std::string(c.amount) + " width " + std::to_string(c.width));
-		M_buf_t *buf = M_buf_create();
-		EXPECT_EQ(M_buf_add_money_just(buf, c.amount, c.width), *c.plain != '\0');
-		EXPECT_EQ(M_buf_add_money_dot_just(buf, c.amount, c.width), *c.dot != '\0');
-		EXPECT_EQ(take(buf), std::string(c.plain) + c.dot);
-		EXPECT_EQ(M_buf_add_money_dot_just(nullptr, c.amount, c.width), *c.dot != '\0');
-	}
 	/* Integer amounts, INT64_MIN and INT64_MAX among them: the plain text is
 	 * the decimal number, the dotted text reads back as the same number of
 	 * hundredths, the justified forms are the unjustified ones padded after
