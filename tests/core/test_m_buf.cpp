@@ -61,10 +61,6 @@ std::string rep(const std::string &s, size_t n)
 
 } // namespace
 
-/* ---------------------------------------------------------------------------
- * Storage: growth, compaction, wiping
- * ------------------------------------------------------------------------- */
-
 TEST(m_buf, capacity_compaction_and_wiping)
 {
 	const struct {
@@ -195,10 +191,6 @@ TEST(m_buf, random_operations_match_a_model)
 	M_free(s);
 }
 
-/* ---------------------------------------------------------------------------
- * Appends
- * ------------------------------------------------------------------------- */
-
 TEST(m_buf, text_appends)
 {
 	M_buf_t *buf = M_buf_create();
@@ -274,10 +266,6 @@ TEST(m_buf, justified_appends)
 	    M_buf_add_str_just_transform(buf, M_STR_JUSTIFY_LEFT_NOTRUNC, M_BUF_TRANSFORM_UPPER, '.', "abcdef", 4));
 	EXPECT_EQ(take(buf), std::string("00\x01\x02", 4) + "AB..");
 }
-
-/* ---------------------------------------------------------------------------
- * Numbers
- * ------------------------------------------------------------------------- */
 
 TEST(m_buf, number_appends_match_snprintf)
 {
@@ -399,10 +387,6 @@ TEST(m_buf, number_text_parsed_then_encoded)
 	}
 }
 
-/* ---------------------------------------------------------------------------
- * Replace, quote, merge, join
- * ------------------------------------------------------------------------- */
-
 TEST(m_buf, replace_quote_merge_join)
 {
 	const struct {
@@ -472,8 +456,9 @@ TEST(m_buf, appends_reading_the_buffers_own_storage)
 	 * it was on entry although the append grows or compacts the storage:
 	 * 30 bytes at offset 970 appended to themselves need 60, not below the
 	 * 54 free behind the offset, so the buffer compacts; ranges take in the
-	 * terminator, or start in the dropped (wiped) front; search, replacement, separators and line endings come from the
-	 * content too. The storage grows only as far as the content needs. */
+	 * terminator, or start in the dropped (wiped) front; search, replacement,
+	 * separators and line endings come from the content too. The storage
+	 * grows only as far as the content needs. */
 	using Op = void (*)(M_buf_t *);
 	std::string alpha;
 	for (int i = 0; i < 1000; i++)
@@ -535,10 +520,6 @@ TEST(m_buf, appends_reading_the_buffers_own_storage)
 }
 
 TEST_GCC12_FALSE_POSITIVE_END()
-
-/* ---------------------------------------------------------------------------
- * Money and decimals
- * ------------------------------------------------------------------------- */
 
 TEST(m_buf, money_from_text)
 {

@@ -281,8 +281,6 @@ TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
 }
 #endif
 
-/* ---- Out-of-memory callbacks --------------------------------------------- */
-
 namespace {
 
 std::string g_calls;
@@ -406,8 +404,6 @@ TEST(m_mem, corrupt_header_ends_process)
 	for (const auto &c : cases)
 		EXPECT_EXIT(c.run(), testing::KilledBySignal(SIGABRT), c.output);
 }
-
-/* ---- Byte operations ------------------------------------------------------ */
 
 TEST(m_mem, set_copy_move_eq)
 {
