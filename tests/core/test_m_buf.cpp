@@ -538,6 +538,8 @@ TEST(m_buf, money_from_text)
 	             {"1.2.3", "120", "1.20"},
 	             {"92233720368547758.08", "", ""},
 	             {"-92233720368547758.09", "", ""},
+	             {"92233720368547758.074", "9223372036854775807", "92233720368547758.07"},
+	             {"-92233720368547758.08", "-9223372036854775808", "-92233720368547758.08"},
 	             {"92233720368547758.075", "", ""},
 	             {"99999999999999999999", "", ""},
 	             {"abc", "", ""},
@@ -549,15 +551,6 @@ TEST(m_buf, money_from_text)
 		EXPECT_EQ(M_buf_add_money_dot(buf, c.amount), *c.plain != '\0');
 		EXPECT_EQ(take(buf), std::string("[") + c.plain + c.dot);
 		EXPECT_EQ(M_buf_add_money(nullptr, c.amount), *c.plain != '\0'); /* a NULL buffer still checks */
-	}
-	const struct {
-		const char *amount;
-		int64_t     value;
-	} edges[] = {{"92233720368547758.074", INT64_MAX}, {"-92233720368547758.08", INT64_MIN}};
-	for (const auto &e : edges) {
-		M_buf_t *buf = M_buf_create();
-		EXPECT_TRUE(M_buf_add_money(buf, e.amount));
-		EXPECT_EQ(take(buf), std::to_string(e.value));
 	}
 
 	/* Random short texts of amount characters: an accepted text appends

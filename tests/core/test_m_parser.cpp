@@ -274,7 +274,6 @@ const Row kRows[] = {
     ROW("0.12345678901234567890123;", S({dec_of(p, 0, M_TRUE), ";", dec_of(p, 0, M_FALSE)}),
         "trunc 1234567890123456789e-19,26;trunc 1234567890123456789e-19,1", ";"),
     ROW("99999999999999999999 x", dec_of(p, 0, M_FALSE), "over 0e-0,22", nullptr),
-    ROW("\n\n 7.5e1;", S({dec_of(p, 0, M_FALSE), at(p)}), "ok 75e-0,1@3:7", ";"),
     ROW("", dec_of(p, 0, M_FALSE), "inv 0e-0,0", ""),
     /* Consumers: the count. */
     ROW(" \t\r\n x", N(CS(whitespace, 0)), "5", "x"),
