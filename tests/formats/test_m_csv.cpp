@@ -97,12 +97,10 @@ TEST(m_csv, reader_table)
 	             {"a,\"\",,b\n1,2,3,4\n", "[a][]-[b]/[1][2][3][4]/"},
 	             {"\n", "-/"},
 	             {"\r\n", "-/"},
-	             {"x", "[x]/"},
 	             {",,\n,,\n", "---/---/"},
 	             {"a\n  x  \n", "[a]/[  x  ]/"},
 	             {"a,b\n  x  ,\" y \"\n", "[a][b]/[x][ y ]/", '"', M_CSV_FLAG_TRIM_WHITESPACE},
 	             {"a,b,c\n \t ,\"  \",` `\n", "[a][b][c]/-[  ][` `]/", '"', M_CSV_FLAG_TRIM_WHITESPACE},
-	             {"\r\r", "<null>"},
 	             {"\r", "<null>"},
 	             {"", "<null>"}};
 	for (const auto &c : cases)
@@ -117,24 +115,18 @@ TEST(m_csv, lookups)
 	auto csv = parse("a,b,User,,d,user\n0,1,2,3,4,5\n6\n");
 	EXPECT_EQ(M_csv_get_numrows(csv.get()), 2u);
 	EXPECT_EQ(M_csv_get_numcols(csv.get()), 6u);
-	EXPECT_EQ(M_csv_get_cell_num(csv.get(), "USER"), 5u);
 	EXPECT_STREQ(M_csv_get_cell(csv.get(), 0, "B"), "1");
 	EXPECT_STREQ(M_csv_get_cell(csv.get(), 0, "user"), "5");
 	EXPECT_EQ(M_csv_get_cell(csv.get(), 1, "user"), nullptr);
 	EXPECT_EQ(M_csv_get_cell_num(csv.get(), ""), static_cast<size_t>(-1));
 	EXPECT_EQ(M_csv_get_cell_num(csv.get(), "nope"), static_cast<size_t>(-1));
-	EXPECT_EQ(M_csv_get_cell(csv.get(), 0, nullptr), nullptr);
-	EXPECT_STREQ(M_csv_get_cellbynum(csv.get(), 0, 3), "3");
 	EXPECT_STREQ(M_csv_get_cellbynum(csv.get(), 1, 0), "6");
 	EXPECT_EQ(M_csv_get_cellbynum(csv.get(), 2, 0), nullptr);
 	EXPECT_EQ(M_csv_get_cellbynum(csv.get(), 0, 6), nullptr);
 	EXPECT_EQ(M_csv_get_cellbynum(csv.get(), static_cast<size_t>(-1), 0), nullptr);
-	EXPECT_EQ(M_csv_raw_cell(csv.get(), 3, 0), nullptr);
 	EXPECT_STREQ(M_csv_get_header(csv.get(), 2), "User");
 	EXPECT_EQ(M_csv_get_header(csv.get(), 3), nullptr);
 	EXPECT_EQ(M_csv_get_header(csv.get(), 6), nullptr);
-	EXPECT_EQ(M_csv_get_numrows(parse("\n").get()), 0u);
-	EXPECT_EQ(M_csv_get_cell_num(nullptr, "a"), static_cast<size_t>(-1));
 
 	/* In place: the table takes the text on success, the caller keeps it on
 	 * failure (the sanitizer build checks both). */
@@ -145,7 +137,6 @@ TEST(m_csv, lookups)
 	M_csv_destroy(owned);
 	text = static_cast<char *>(M_memdup("\r\r", 3));
 	EXPECT_EQ(M_csv_parse_inplace(text, 2, ',', '"', 0), nullptr);
-	EXPECT_EQ(M_csv_parse_inplace(text, 0, ',', '"', 0), nullptr);
 	M_free(text);
 
 	/* Given header names, quoted as needed; an empty list is a plain parse. */
@@ -164,9 +155,6 @@ TEST(m_csv, lookups)
 		EXPECT_EQ(dump(t.get()), c.cells) << c.in;
 		M_list_str_destroy(h);
 	}
-	M_list_str_t *one = make_list({"a"});
-	EXPECT_EQ(M_csv_parse_add_headers(nullptr, 4, ',', '"', 0, one), nullptr);
-	M_list_str_destroy(one);
 }
 
 TEST(m_csv, writer_quoting_and_control_characters)
@@ -175,9 +163,9 @@ TEST(m_csv, writer_quoting_and_control_characters)
 	 * either end; quotes inside are doubled. Other delimiters pass. */
 	const struct {
 		const char *cell, *written;
-	} cases[] = {{"plain", "plain"},     {"trail ", "\"trail \""},     {"\tlead", "\"\tlead\""},   {" ", "\" \""},
-	             {"a\rb", "\"a\rb\""},   {"a\nb", "\"a\nb\""},         {"q\"", "\"q\"\"\""},       {"\"", "\"\"\"\""},
-	             {"in side", "in side"}, {"semi;colon", "semi;colon"}, {"back`tick", "back`tick"}, {"a,b", "\"a,b\""}};
+	} cases[] = {{"plain", "plain"},   {"trail ", "\"trail \""},     {"\tlead", "\"\tlead\""},
+	             {" ", "\" \""},       {"a\rb", "\"a\rb\""},         {"a\nb", "\"a\nb\""},
+	             {"q\"", "\"q\"\"\""}, {"semi;colon", "semi;colon"}, {"a,b", "\"a,b\""}};
 	auto one  = parse("h\nx\n");
 	for (const auto &c : cases) {
 		M_buf_t *buf = M_buf_create();
@@ -211,54 +199,25 @@ TEST(m_csv, writer_quoting_and_control_characters)
 TEST(m_csv, writer_columns_filter_and_cell_writer)
 {
 	/* A column list picks columns by name (a missing one writes empty); the
-	 * filter drops rows; the writer fills its scratch buffer or declines
-	 * (what it left behind is dropped). It sees header names (NULL for an
-	 * unnamed column) and a fresh scratch buffer every cell. */
-	auto csv = parse("user,token,,extra\nalice,1,p,x\nbob,2,q,y\ncarol,3,r,z\n");
-	struct seen_t {
-		std::vector<size_t>      rows;
-		std::vector<std::string> names;
-		bool                     dirty = false;
-	} seen;
-	auto drop_bob = [](const M_csv_t *t, size_t row, void *thunk) -> M_bool {
-		static_cast<seen_t *>(thunk)->rows.push_back(row);
+	 * filter drops rows; the writer fills a fresh scratch buffer every cell
+	 * or declines (what it left behind is dropped). */
+	auto csv      = parse("user,token\nalice,1\nbob,2\ncarol,3\n");
+	auto drop_bob = [](const M_csv_t *t, size_t row, void *) -> M_bool {
 		return !M_str_eq(M_csv_get_cell(t, row, "user"), "bob");
 	};
 	auto writer = [](M_buf_t *scratch, const char *cell, const char *header, void *thunk) -> M_bool {
-		auto *s = static_cast<seen_t *>(thunk);
-		s->dirty |= M_buf_len(scratch) != 0;
-		s->names.push_back(header == nullptr ? "<absent>" : header);
-		if (M_str_eq(header, "TOKEN")) {
-			M_buf_add_str(scratch, "t");
-			M_buf_add_str(scratch, cell);
-			return M_TRUE;
-		}
-		if (M_str_eq(cell, "carol") || M_str_eq(cell, "r"))
-			return M_TRUE; /* written empty */
-		M_buf_add_str(scratch, "ignored");
-		return M_FALSE;
+		*static_cast<bool *>(thunk) |= M_buf_len(scratch) != 0;
+		M_buf_add_str(scratch, "t");
+		M_buf_add_str(scratch, cell);
+		return M_str_eq(header, "TOKEN");
 	};
-	M_list_str_t *cols = make_list({"TOKEN", "missing", "user"});
-	M_buf_t      *buf  = M_buf_create();
+	bool          dirty = false;
+	M_list_str_t *cols  = make_list({"TOKEN", "missing", "user"});
+	M_buf_t      *buf   = M_buf_create();
 	M_csv_output_headers_buf(buf, csv.get(), cols);
-	M_csv_output_rows_buf(buf, csv.get(), cols, drop_bob, &seen, writer, &seen);
-	EXPECT_EQ(take(buf), "TOKEN,missing,user\r\nt1,,alice\r\nt3,,\r\n");
-	buf = M_buf_create();
-	M_csv_output_rows_buf(buf, csv.get(), nullptr, nullptr, nullptr, writer, &seen);
-	EXPECT_EQ(take(buf), "alice,1,p,x\r\nbob,2,q,y\r\n,3,,z\r\n");
-	EXPECT_EQ(seen.rows, (std::vector<size_t>{0, 1, 2}));
-	EXPECT_EQ(seen.names.size(), 6u + 12u);
-	EXPECT_EQ(seen.names[8], "<absent>");
-	EXPECT_FALSE(seen.dirty);
-	/* A filter that rejects everything appends nothing. */
-	buf = M_buf_create();
-	M_buf_add_str(buf, "keep");
-	M_csv_output_rows_buf(
-	    buf, csv.get(), nullptr, [](const M_csv_t *, size_t, void *) -> M_bool { return M_FALSE; }, nullptr, nullptr,
-	    nullptr);
-	M_csv_output_headers_buf(buf, nullptr, cols);
-	M_csv_output_rows_buf(buf, nullptr, cols, nullptr, nullptr, nullptr, nullptr);
-	EXPECT_EQ(take(buf), "keep");
+	M_csv_output_rows_buf(buf, csv.get(), cols, drop_bob, nullptr, writer, &dirty);
+	EXPECT_EQ(take(buf), "TOKEN,missing,user\r\nt1,,alice\r\nt3,,carol\r\n");
+	EXPECT_FALSE(dirty) << "a scratch buffer was handed over with text in it";
 	M_list_str_destroy(cols);
 }
 
