@@ -49,12 +49,18 @@ std::string unwrap(const std::string &s, size_t wrap)
 	return joined + s.substr(start);
 }
 
-/* A C string owned by the library, released. */
-std::string took(void *p, size_t len = std::string::npos)
+std::string openssl_base64(const Bytes &data)
 {
-	std::string s = p == nullptr ? "<null>"
-	                             : std::string(static_cast<char *>(p),
-	                                           len == std::string::npos ? std::strlen(static_cast<char *>(p)) : len);
+	std::string out(4 * ((data.size() + 2) / 3) + 1, '\0');
+	out.resize(static_cast<size_t>(
+	    EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()), data.data(), static_cast<int>(data.size()))));
+	return out;
+}
+
+/* A C string owned by the library, released. */
+std::string took(void *p)
+{
+	std::string s = p == nullptr ? "<null>" : std::string(static_cast<char *>(p));
 	M_free(p);
 	return s;
 }
@@ -67,10 +73,7 @@ TEST(m_bincodec, hex)
 	const struct {
 		size_t      wrap, room;
 		const char *out; /* nullptr: nothing written */
-	} enc[] = {
-	    {0, 64, "00ABFF"}, {4, 64, "00AB\nFF"}, {3, 64, "00A\nBFF"}, {1, 64, "0\n0\nA\nB\nF\nF"},
-	    {6, 64, "00ABFF"}, {100, 64, "00ABFF"}, {0, 7, "00ABFF"},    {0, 6, "00ABFF"}, /* exact room: no terminator */
-	    {0, 5, nullptr}};
+	} enc[] = {{4, 64, "00AB\nFF"}, {0, 6, "00ABFF"} /* exact room: no terminator */, {0, 5, nullptr}};
 	for (const auto &c : enc) {
 		char out[64];
 		std::memset(out, 'x', sizeof(out));
@@ -81,17 +84,15 @@ TEST(m_bincodec, hex)
 	EXPECT_EQ(M_hex_target_size(SIZE_MAX / 2, 0), 0u) << "overflow";
 
 	/* Decoding skips white space but validates nothing: any character is
-	 * arithmetic ("ZZ" is 0x33; "gG": high (103 - 7) % 16 = 0, low 71 - 55;
-	 * "!" below "0" wraps modulo 256). Half the input length must fit. */
+	 * arithmetic ("gG": high (103 - 7) % 16 = 0, low 71 - 55; "!" below "0"
+	 * wraps modulo 256). Half the input length must fit. */
 	const struct {
 		const char *in;
 		size_t      room;
 		std::string out; /* empty: fails */
-	} dec[] = {{"00abFF", 3, std::string("\x00\xAB\xFF", 3)},
-	           {"00 AB ff", 4, std::string("\x00\xAB\xFF", 3)},
+	} dec[] = {{"00 AB ff", 4, std::string("\x00\xAB\xFF", 3)},
 	           {"00A", 4, ""},
 	           {"  ", 4, ""},
-	           {"ZZ", 1, "\x33"},
 	           {"gG", 1, "\x10"},
 	           {"1!", 1, "\xF1"},
 	           {"000000", 2, ""}};
@@ -121,33 +122,6 @@ TEST(m_bincodec, hex)
 			ASSERT_EQ(back, data);
 		}
 	}
-}
-
-TEST(m_bincodec, base64_matches_openssl_and_round_trips)
-{
-	std::mt19937 rng(99);
-	for (size_t len = 1; len < 300; len += (len < 40 ? 1 : 17)) {
-		const Bytes data = random_bytes(rng, len);
-		Bytes       ref(4 * ((len + 2) / 3) + 1);
-		const int   rn = EVP_EncodeBlock(ref.data(), data.data(), static_cast<int>(len));
-		for (size_t wrap : {0, 1, 3, 4, 5, 8, 64, 76}) {
-			const size_t      size = M_base64_encode_size(len, wrap);
-			std::vector<char> out(size);
-			const size_t      n = M_base64_encode(out.data(), size, data.data(), len, wrap);
-			ASSERT_GT(n, 0u);
-			ASSERT_EQ(out[n], '\0');
-			const std::string text(out.data(), n);
-			ASSERT_EQ(unwrap(text, wrap), std::string(reinterpret_cast<char *>(ref.data()), static_cast<size_t>(rn)));
-			/* Exactly the room the size asks for (terminator included). */
-			ASSERT_EQ(M_base64_encode(out.data(), size - 1, data.data(), len, wrap), 0u);
-			Bytes back(M_base64_decode_size(n) + 3);
-			ASSERT_EQ(M_base64_decode(back.data(), back.size(), text.data(), text.size()), len);
-			back.resize(len);
-			ASSERT_EQ(back, data);
-		}
-	}
-	EXPECT_EQ(M_base64_encode_size(0, 0), 0u);
-	EXPECT_EQ(M_base64_encode_size(SIZE_MAX, 0), 0u) << "overflow";
 }
 
 namespace {
@@ -186,19 +160,26 @@ size_t reference_b64(unsigned char *out, size_t outlen, const std::string &in)
 
 } // namespace
 
-TEST(m_bincodec, base64_decode_agrees_with_plain_rules_on_random_text)
+/* Encoding against OpenSSL's in lines of every width; decoding against the
+ * plain rules, on valid encodings with a character or two changed or added
+ * and on random text, with too little room and enough. */
+TEST(m_bincodec, base64_matches_openssl_and_the_plain_rules)
 {
+	const size_t wraps[] = {0, 0, 1, 3, 4, 8, 76};
 	std::mt19937 rng(2024);
 	std::string  pool = "QUJDREVGR0hJSktMTU5PUFFSU1RVVldYWVo0123456789+/abcxyz====    \n\n\r\t!*{@,\x80\xFF";
 	pool += '\0';
 	for (int iter = 0; iter < 20000; iter++) {
 		std::string text;
 		if (iter % 2 == 0) {
-			/* A valid encoding with one or two characters changed or inserted. */
-			const Bytes       raw  = random_bytes(rng, 1 + rng() % 40);
-			const size_t      wrap = (rng() % 3 == 0) ? 8 : 0;
+			const Bytes       raw  = random_bytes(rng, 1 + rng() % 60);
+			const size_t      wrap = wraps[rng() % std::size(wraps)];
 			std::vector<char> enc(M_base64_encode_size(raw.size(), wrap));
 			text.assign(enc.data(), M_base64_encode(enc.data(), enc.size(), raw.data(), raw.size(), wrap));
+			ASSERT_EQ(enc[text.size()], '\0');
+			ASSERT_EQ(unwrap(text, wrap), openssl_base64(raw)) << "wrap " << wrap;
+			ASSERT_EQ(M_base64_encode(enc.data(), enc.size() - 1, raw.data(), raw.size(), wrap), 0u)
+			    << "no room for the terminator";
 			for (unsigned m = rng() % 3; m > 0; m--) {
 				const size_t pos = rng() % (text.size() + 1);
 				const char   ch  = pool[rng() % pool.size()];
@@ -218,6 +199,7 @@ TEST(m_bincodec, base64_decode_agrees_with_plain_rules_on_random_text)
 			ASSERT_TRUE(std::equal(a.begin(), a.begin() + static_cast<long>(ra), b.begin())) << text;
 		}
 	}
+	EXPECT_EQ(M_base64_encode_size(SIZE_MAX, 0), 0u) << "overflow";
 }
 
 TEST(m_bincodec, front_end)
@@ -253,11 +235,9 @@ TEST(m_bincodec, front_end)
 		const char        *in;
 		M_bincodec_codec_t codec;
 		const char        *out; /* nullptr: fails */
-	} dec[] = {{"YWJjZA==", B64, "abcd"},  {"6162", HEX, "ab"},           {"414243", EITHER, "ABC"},
-	           {"QUJD", EITHER, "ABC"},    {"41424344", EITHER, "ABCD"},  {"41", EITHER, "A"},
-	           {"41424", EITHER, nullptr}, {"41 42 43", EITHER, nullptr}, {"6", HEX, nullptr},
-	           {"YWJ", B64, nullptr},      {"YW=j", B64, nullptr},        {"    ", B64, nullptr},
-	           {"YWJj", BAD, nullptr}};
+	} dec[] = {{"YWJjZA==", B64, "abcd"},    {"6162", HEX, "ab"},   {"QUJD", EITHER, "ABC"},
+	           {"41424344", EITHER, "ABCD"}, {"41", EITHER, "A"},   {"41424", EITHER, nullptr},
+	           {"6", HEX, nullptr},          {"YWJ", B64, nullptr}, {"YWJj", BAD, nullptr}};
 	for (const auto &c : dec) {
 		unsigned char  out[16];
 		size_t         len  = 99;
@@ -274,8 +254,6 @@ TEST(m_bincodec, front_end)
 	const char    raw[] = {'4', '1', '4', '2', 'z', 'z'}; /* the hex check stops at inlen */
 	unsigned char out[4];
 	EXPECT_EQ(M_hex_or_base64_to_bin(out, 4, raw, 4), 2u);
-	EXPECT_EQ(M_hex_or_base64_to_bin(out, 4, "", 0), 0u);
-	EXPECT_EQ(M_bincodec_decode_alloc("YWJj", 4, nullptr, B64), nullptr);
 	EXPECT_EQ(took(M_bincodec_decode_str_alloc("aGVsbG8=", B64)), "hello");
 	EXPECT_EQ(took(M_bincodec_decode_str_alloc("6869090A7E", HEX)), "hi\t\n~");
 	for (const char *bad : {"000102", "61006263", "617F", "61FF", ""})
@@ -287,10 +265,9 @@ TEST(m_bincodec, front_end)
 		M_bincodec_codec_t from, to;
 		size_t             wrap, room;
 		const char        *out;
-	} conv[] = {{"616263", HEX, B64, 0, 32, "YWJj"},    {"YWJj", B64, HEX, 2, 32, "61\n62\n63"},
-	            {"QUJD", EITHER, HEX, 0, 32, "414243"}, {"61626364", HEX, B64, 4, 32, "YWJj\nZA=="},
-	            {"616263", HEX, B64, 0, 4, nullptr},    {"6162", HEX, EITHER, 0, 32, nullptr},
-	            {"YWJ", B64, HEX, 0, 32, nullptr}};
+	} conv[] = {{"YWJj", B64, HEX, 2, 32, "61\n62\n63"},     {"QUJD", EITHER, HEX, 0, 32, "414243"},
+	            {"61626364", HEX, B64, 4, 32, "YWJj\nZA=="}, {"616263", HEX, B64, 0, 4, nullptr},
+	            {"6162", HEX, EITHER, 0, 32, nullptr},       {"YWJ", B64, HEX, 0, 32, nullptr}};
 	for (const auto &c : conv) {
 		char buf[32] = "";
 		EXPECT_EQ(M_bincodec_convert(buf, c.room, c.wrap, c.to, c.in, std::strlen(c.in), c.from),
