@@ -1,7 +1,8 @@
-/* The public key reader: keys made by gpg (the oracle for key IDs and for
- * which subkey is usable), subkey and primary key signatures, and one table of
- * hand-made inputs (armour, packet framing, fields) with the exact message
- * or key ID each gives. */
+/* The public key reader: subkey and primary key signatures, and one table of
+ * hand-made inputs (armour, packet framing, fields) with the exact message or
+ * key ID each gives. Keys made by gpg are read in every form by the gpg round
+ * trips of test_pgp_encrypt (gpg finds its secret key by the key ID we write)
+ * and, with a real keyring, by the end-to-end test_keyring. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <openssl/bn.h>
 #include <openssl/evp.h>
 
 #include "pgp/pgp_pubkey.h"
@@ -66,75 +66,7 @@ bytes text(const std::string &s)
 	return bytes(s.begin(), s.end());
 }
 
-/* The ID of the first encryption subkey gpg lists in a key file. */
-std::string gpg_first_encryption_subkey(const gpg_home &home, const std::string &path)
-{
-	std::string out;
-	run(home.gpg("--with-colons --import-options show-only --import " + shell_quote(path) + " 2>/dev/null"), &out);
-	for (size_t pos = 0; (pos = out.find("\nsub:", pos)) != std::string::npos; pos++) {
-		std::vector<std::string> f(1);
-		for (size_t i = pos + 1; i < out.size() && out[i] != '\n'; i++)
-			if (out[i] == ':')
-				f.emplace_back();
-			else
-				f.back().push_back(out[i]);
-		if (f.size() > 11 && f[11].find('e') != std::string::npos)
-			return f[4];
-	}
-	return "";
-}
-
 } // namespace
-
-/* -- Keys made by gpg (tests/data/keys/make_keys.sh) -- */
-
-/* Every form of each key gives the ID of the first encryption subkey gpg
- * lists, and the numbers of its kind. */
-TEST(pgp_pubkey, key_id_equals_gpg_first_encryption_subkey)
-{
-	const struct {
-		const char *name;
-		uint32_t    type;
-		int         bits; /* of n or p */
-	} keys[] = {{"rsa2048", M_PGP_PUBKEY_TYPE_RSA, 2048},     {"rsa3072", M_PGP_PUBKEY_TYPE_RSA, 3072},
-	            {"rsa4096", M_PGP_PUBKEY_TYPE_RSA, 4096},     {"elg2048", M_PGP_PUBKEY_TYPE_ELGAMAL, 2048},
-	            {"two_subkeys", M_PGP_PUBKEY_TYPE_RSA, 2048}, /* the first subkey: 2048, not 3072 */
-	            {"cv25519", M_PGP_PUBKEY_TYPE_ECDH, 0},       {"p256", M_PGP_PUBKEY_TYPE_ECDH, 0},
-	            {"p384", M_PGP_PUBKEY_TYPE_ECDH, 0},          {"p521", M_PGP_PUBKEY_TYPE_ECDH, 0}};
-	gpg_home home;
-	ASSERT_TRUE(home.ok());
-	for (const auto &k : keys) {
-		const std::string id = gpg_first_encryption_subkey(home, key_path(std::string(k.name) + ".asc"));
-		ASSERT_EQ(id.size(), 16u) << k.name;
-		EXPECT_EQ(recorded_id(k.name), id) << k.name;
-		for (const char *form : {".asc", ".crlf.asc", ".hdr.asc", ".gpg"}) {
-			const bytes data = read_file(key_path(std::string(k.name) + form));
-			if (data.empty() && k.bits == 0)
-				continue; /* the ECDH keys come armoured only */
-			SCOPED_TRACE(std::string(k.name) + form);
-			parse_result r;
-			parse(data, r);
-			ASSERT_NE(r.key, nullptr) << r.error;
-			EXPECT_EQ(hex(r.key->key_id, 8), id);
-			EXPECT_EQ(hex(r.key->fingerprint + 12, 8), id);
-			EXPECT_EQ(r.key->type, k.type);
-			if (k.type == M_PGP_PUBKEY_TYPE_ECDH) {
-				EXPECT_EQ(r.key->n_p, nullptr);
-				continue;
-			}
-			EXPECT_EQ(BN_num_bits(r.key->n_p), k.bits);
-			ASSERT_NE(r.key->e_g, nullptr);
-			if (k.type == M_PGP_PUBKEY_TYPE_RSA) {
-				EXPECT_EQ(r.key->y, nullptr);
-				EXPECT_TRUE(BN_is_word(r.key->e_g, 65537));
-			} else {
-				ASSERT_NE(r.key->y, nullptr);
-				EXPECT_LT(BN_cmp(r.key->y, r.key->n_p), 0);
-				EXPECT_LT(BN_cmp(r.key->e_g, r.key->n_p), 0);
-			}
-		}
-	}
-}
 
 /* -- Signatures decide which subkey is used and whether the key is alive -- */
 
