@@ -124,15 +124,12 @@ TEST(tokenexp, dates_are_local_calendar_dates_in_every_zone)
 
 	test_util::TzGuard                          utc("UTC");
 	const std::pair<const char *, const char *> cells[] = {
-	    {"0", ""}, /* written empty */
-	    {"0x10", ""},
-	    {"-0", ""},
+	    {"0", ""},           /* written empty */
 	    {"010", "19700101"}, /* decimal, not octal */
 	    {"\t +86400", "19700102"},
 	    {"86400.9", "19700102"},
 	    {"0000000000000086400", "19700102"},  /* 19 digits, leading zeros */
 	    {"00000000000000086400", "19700102"}, /* 20 digits, no overflow */
-	    {"+", "FAIL: Case 1"},
 	    {" ", "FAIL: Case 1"},
 	    {"18446744073709551616", "FAIL: Case 1"}, /* overflow */
 	    {"9223372036854775808", "FAIL: Case 2"},
