@@ -1,6 +1,7 @@
 /* The program's own parts below what the end-to-end tests see byte for byte:
  * the Luhn digit and the local dates against oracles, the expiry filter's byte
- * order, and the memory a damaged export may cost. */
+ * order, joining the blocks' tables, the line reader, and the memory a
+ * damaged export may cost. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -124,7 +125,8 @@ TEST(tokenexp, dates_are_local_calendar_dates_in_every_zone)
 
 	test_util::TzGuard                          utc("UTC");
 	const std::pair<const char *, const char *> cells[] = {
-	    {"0", ""},           /* written empty */
+	    {"0", ""}, /* written empty */
+	    {"-0", ""},
 	    {"010", "19700101"}, /* decimal, not octal */
 	    {"\t +86400", "19700102"},
 	    {"86400.9", "19700102"},
@@ -172,6 +174,52 @@ TEST(tokenexp, filter_by_user_and_expiry)
 	EXPECT_EQ(kept(other, nullptr, nullptr, "000000"), "1");
 	M_csv_destroy(other);
 	M_csv_destroy(csv);
+}
+
+/* Blocks join into one table by the first header row's names: an unnamed
+ * column is written empty, and a continuation whose section's first block
+ * held no table is read with the table's columns. */
+TEST(tokenexp, unnamed_columns_and_blocks_without_a_table)
+{
+	tokenexp_opts_t  opts{};
+	tokenexp_table_t t{};
+	t.table  = M_buf_create();
+	t.opts   = &opts;
+	auto add = [&](const char *csv, bool first) {
+		return tokenexp_table_add_block(&t, csv, strlen(csv), first ? M_TRUE : M_FALSE);
+	};
+	EXPECT_TRUE(add("user,,token\na,b,1\n", true));
+	EXPECT_FALSE(add("\r", true));
+	EXPECT_FALSE(add("", false));
+	EXPECT_TRUE(add("e,f,3\n", false));
+	EXPECT_EQ(std::string(M_buf_peek(t.table), M_buf_len(t.table)), "user,,token\r\na,,18\r\ne,,34\r\n");
+	tokenexp_table_clear(&t);
+	M_buf_cancel(t.table);
+}
+
+/* The line reader the program offers beside its walk: blank lines skipped,
+ * trailing white space cut, end of file reported. */
+TEST(tokenexp, read_line_buf_skips_blank_lines_and_trailing_space)
+{
+	char path[] = "/tmp/tokenexp_lines_XXXXXX";
+	int  fd     = mkstemp(path);
+	ASSERT_GE(fd, 0);
+	const char data[] = "\n  \r\nfirst line \t\r\n\nlast-no-lf  ";
+	ASSERT_EQ(write(fd, data, sizeof(data) - 1), static_cast<ssize_t>(sizeof(data) - 1));
+	close(fd);
+	M_fs_file_t *f = nullptr;
+	ASSERT_EQ(M_fs_file_open(&f, path, 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+	M_buf_t *buf = M_buf_create();
+	M_bool   eof = M_TRUE;
+	EXPECT_TRUE(read_line_buf(buf, f, &eof));
+	EXPECT_FALSE(eof);
+	EXPECT_TRUE(read_line_buf(buf, f, nullptr));
+	EXPECT_EQ(std::string(M_buf_peek(buf)), "first linelast-no-lf") << "lines are appended";
+	EXPECT_FALSE(read_line_buf(buf, f, &eof));
+	EXPECT_TRUE(eof);
+	M_buf_cancel(buf);
+	M_fs_file_close(f);
+	unlink(path);
 }
 
 namespace {

@@ -259,6 +259,32 @@ TEST(m_bincodec, front_end)
 	for (const char *bad : {"000102", "61006263", "617F", "61FF", ""})
 		EXPECT_EQ(M_bincodec_decode_str_alloc(bad, HEX), nullptr) << bad;
 
+	/* One NULL pointer with the others live (the generated sweep passes NULL
+	 * for all at once): nothing written, nothing read. */
+	char          text[16];
+	unsigned char bin[16];
+	size_t        len = 0;
+	// clang-format off
+	const std::pair<const char *, size_t> one_null[] = {
+	    {"hex encode, no input", M_hex_encode(nullptr, 2, text, 8, 0)},
+	    {"hex encode, no output", M_hex_encode(u("ab"), 2, nullptr, 8, 0)},
+	    {"hex decode, no input", M_hex_decode(nullptr, 2, bin, 2)},
+	    {"hex decode, no output", M_hex_decode("00", 2, nullptr, 2)},
+	    {"Base64 encode, no input", M_base64_encode(text, 5, nullptr, 1, 0)},
+	    {"Base64 encode, no output", M_base64_encode(nullptr, 5, u("a"), 1, 0)},
+	    {"Base64 decode, no input", M_base64_decode(bin, 8, nullptr, 4)},
+	    {"Base64 decode, no output", M_base64_decode(nullptr, 8, "YWJj", 4)},
+	    {"front end encode, no input", M_bincodec_encode(text, 16, nullptr, 3, 0, B64)},
+	    {"front end decode, no input", M_bincodec_decode(bin, 16, nullptr, 6, HEX)},
+	    {"convert, no input", M_bincodec_convert(text, 8, 0, HEX, nullptr, 4, B64)},
+	    {"convert, no output", M_bincodec_convert(nullptr, 8, 0, HEX, "YWJj", 4, B64)},
+	    {"hex or Base64, no input", M_hex_or_base64_to_bin(bin, 4, nullptr, 4)},
+	    {"hex or Base64, no output", M_hex_or_base64_to_bin(nullptr, 4, "4142", 4)}};
+	// clang-format on
+	for (const auto &[what, result] : one_null)
+		EXPECT_EQ(result, 0u) << what;
+	EXPECT_EQ(M_bincodec_decode_alloc(nullptr, 6, &len, EITHER), nullptr);
+
 	/* Conversion between codecs, into a buffer or allocated. */
 	const struct {
 		const char        *in;

@@ -123,6 +123,9 @@ TEST(m_csv, lookups)
 	EXPECT_STREQ(M_csv_get_header(csv.get(), 2), "User");
 	EXPECT_EQ(M_csv_get_header(csv.get(), 3), nullptr);
 	EXPECT_EQ(M_csv_get_header(csv.get(), 6), nullptr);
+	EXPECT_EQ(M_csv_get_cell(csv.get(), 0, nullptr), nullptr);
+	char text[] = "x";
+	EXPECT_EQ(M_csv_parse_inplace(text, 0, ',', '"', 0), nullptr) << "an empty text is no table";
 
 	/* Given header names, quoted as needed; an empty list is a plain parse. */
 	const struct {
@@ -202,5 +205,9 @@ TEST(m_csv, writer_columns_filter_and_cell_writer)
 	M_csv_output_rows_buf(buf, csv.get(), cols, drop_bob, nullptr, writer, &dirty);
 	EXPECT_EQ(take(buf), "TOKEN,missing,user\r\nt1,,alice\r\nt3,,carol\r\n");
 	EXPECT_FALSE(dirty) << "a scratch buffer was handed over with text in it";
+	buf = M_buf_create();
+	M_csv_output_headers_buf(buf, nullptr, cols);
+	M_csv_output_rows_buf(buf, nullptr, cols, nullptr, nullptr, nullptr, nullptr);
+	EXPECT_EQ(take(buf), "") << "without a table nothing is written";
 	M_list_str_destroy(cols);
 }
