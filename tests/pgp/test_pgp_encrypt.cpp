@@ -415,6 +415,8 @@ TEST(pgp_encrypt_detail, do_encrypt_cfb_refusals)
 {
 	unsigned char key[32] = {1}, iv[16] = {2}, in[10] = {3}, out[10];
 	EXPECT_EQ(m::detail::do_encrypt_cfb(nullptr, M_PGP_SYMALG_AES256, key, iv, in, 10), 0u);
+	EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, nullptr, iv, in, 10), 0u);
+	EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, nullptr, in, 10), 0u);
 	EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, iv, nullptr, 10), 0u);
 	EXPECT_EQ(m::detail::do_encrypt_cfb(out, static_cast<M_pgp_symalg_t>(0), key, iv, in, 10), 0u);
 	EXPECT_FALSE(m::detail::ecdh_kdf(2, key, 5, iv, 3, out, 10)) << "SHA-1 is no derivation hash";
