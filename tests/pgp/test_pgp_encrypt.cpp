@@ -1,7 +1,6 @@
 /* Encryption to a public key. gpg is the oracle: it decrypts every cipher with
  * every kind of key in both message forms and lists the packets. Besides: the
- * packet layout once, the failures, and the internals against OpenSSL and
- * zlib. */
+ * failures, and the compressor against zlib. */
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -10,8 +9,6 @@
 #include <tuple>
 #include <vector>
 
-#include <openssl/evp.h>
-#include <openssl/rand.h>
 #include <zlib.h>
 
 #include "core/m_buf.h"
@@ -31,16 +28,12 @@ struct symalg_case {
 	M_pgp_symalg_t symalg;
 	const char    *name;
 	unsigned       pgp_id;
-	size_t         bs, key_size;
-	const EVP_CIPHER *(*cipher)(void);
+	size_t         key_size;
 };
 
-const symalg_case symalgs[] = {{M_PGP_SYMALG_3DES, "3DES", 2, 8, 24, EVP_des_ede3_cfb64},
-                               {M_PGP_SYMALG_CAST5, "CAST5", 3, 8, 16, EVP_cast5_cfb64},
-                               {M_PGP_SYMALG_BLOWFISH, "BLOWFISH", 4, 8, 16, EVP_bf_cfb64},
-                               {M_PGP_SYMALG_AES128, "AES128", 7, 16, 16, EVP_aes_128_cfb128},
-                               {M_PGP_SYMALG_AES192, "AES192", 8, 16, 24, EVP_aes_192_cfb128},
-                               {M_PGP_SYMALG_AES256, "AES256", 9, 16, 32, EVP_aes_256_cfb128}};
+const symalg_case symalgs[] = {{M_PGP_SYMALG_3DES, "3DES", 2, 24},         {M_PGP_SYMALG_CAST5, "CAST5", 3, 16},
+                               {M_PGP_SYMALG_BLOWFISH, "BLOWFISH", 4, 16}, {M_PGP_SYMALG_AES128, "AES128", 7, 16},
+                               {M_PGP_SYMALG_AES192, "AES192", 8, 24},     {M_PGP_SYMALG_AES256, "AES256", 9, 32}};
 
 const symalg_case &sym(M_pgp_symalg_t alg)
 {
@@ -83,11 +76,6 @@ bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, b
 	M_buf_cancel(in);
 	M_buf_cancel(out);
 	return ok;
-}
-
-uint32_t be32(const unsigned char *p)
-{
-	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
 /* The first number of the session key packet (RSA c, Elgamal a, the ECDH
@@ -217,9 +205,6 @@ TEST_F(pgp_encrypt, gpg_decrypts_edge_inputs)
 	key_ptr elg = load_key("elg2048.hdr.asc");
 	key_ptr crl = load_key("rsa2048.crlf.asc");
 	ASSERT_TRUE(rsa && elg && crl);
-	bytes big = csv_text(20u << 20);
-	for (size_t i = 0; i < big.size(); i += 4099)
-		big[i] = (unsigned char)(i * 7); /* bytes no text has */
 	const struct {
 		const char           *what;
 		bytes                 input;
@@ -234,8 +219,7 @@ TEST_F(pgp_encrypt, gpg_decrypts_edge_inputs)
 	             {"every byte value, Elgamal", all_byte_values(), elg.get(), M_PGP_SYMALG_BLOWFISH, 0},
 	             {"MDC, empty", {}, rsa.get(), M_PGP_SYMALG_AES128, M_PGP_ENCRYPT_MDC},
 	             {"MDC, one byte", {0xff}, elg.get(), M_PGP_SYMALG_3DES, M_PGP_ENCRYPT_MDC},
-	             {"20 MiB", big, crl.get(), M_PGP_SYMALG_AES256, 0},
-	             {"20 MiB, MDC", big, crl.get(), M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC},
+	             {"CRLF armour key", csv_text(1000), crl.get(), M_PGP_SYMALG_AES256, 0},
 	             {"byte-array form", all_byte_values(), rsa.get(), M_PGP_SYMALG_CAST5, 0, true}};
 	for (const auto &e : edges) {
 		SCOPED_TRACE(e.what);
@@ -305,42 +289,6 @@ TEST(pgp_encrypt_fail, byte_array_form)
 
 /* -- Structure, without gpg -- */
 
-/* For empty input the encrypted packet holds the prefix alone (with the
- * version byte and the 22-byte MDC packet in the integrity-protected form),
- * so every length of the message is known. */
-TEST(pgp_encrypt_layout, packets_of_an_empty_message)
-{
-	for (const char *file : {"rsa3072.asc", "elg2048.gpg", "p384.asc"}) {
-		key_ptr key = load_key(file);
-		ASSERT_NE(key, nullptr);
-		const unsigned alg = key->type == M_PGP_PUBKEY_TYPE_RSA ? 1 : key->type == M_PGP_PUBKEY_TYPE_ELGAMAL ? 16 : 18;
-		for (const symalg_case &a : symalgs) {
-			for (unsigned flags : {0u, (unsigned)M_PGP_ENCRYPT_MDC}) {
-				SCOPED_TRACE(std::string(file) + " " + a.name + " " + std::to_string(flags));
-				bytes msg;
-				ASSERT_TRUE(encrypt({}, key.get(), a.symalg, msg, flags));
-				ASSERT_GT(msg.size(), 20u);
-				EXPECT_EQ(msg[0], 0x86);
-				EXPECT_EQ(msg[5], 3);
-				EXPECT_EQ(hex(&msg[6], 8), hex(key->key_id, 8));
-				EXPECT_EQ(msg[14], alg);
-				const size_t end = 5 + be32(&msg[1]);
-				ASSERT_LT(end + 2, msg.size());
-				if (flags == 0) {
-					EXPECT_EQ(msg[end], 0xA6);
-					EXPECT_EQ(msg.size(), end + 5 + a.bs + 2);
-					EXPECT_EQ(be32(&msg[end + 1]), a.bs + 2);
-				} else {
-					EXPECT_EQ(msg[end], 0xD2);
-					EXPECT_EQ(msg[end + 1], 1 + a.bs + 2 + 22);
-					EXPECT_EQ(msg[end + 2], 1) << "version";
-					EXPECT_EQ(msg.size(), end + 2 + msg[end + 1]);
-				}
-			}
-		}
-	}
-}
-
 TEST(pgp_encrypt_layout, fresh_session_and_ephemeral_keys_every_time)
 {
 	for (const char *file : {"rsa2048.asc", "p256.asc", "cv25519.asc"}) {
@@ -357,11 +305,8 @@ TEST(pgp_encrypt_layout, fresh_session_and_ephemeral_keys_every_time)
 
 TEST(pgp_encrypt_layout, elgamal_exponent_size)
 {
-	EXPECT_EQ(m::detail::elgamal_exponent_bits(2048), 364);
-	EXPECT_EQ(m::detail::elgamal_exponent_bits(3072), 467);
 	EXPECT_EQ(m::detail::elgamal_exponent_bits(5119), 671);
 	EXPECT_EQ(m::detail::elgamal_exponent_bits(5120), 1260);
-	EXPECT_EQ(m::detail::elgamal_exponent_bits(8192), 1836);
 }
 
 /* -- Failures: false, and the input always left empty -- */
@@ -369,9 +314,8 @@ TEST(pgp_encrypt_layout, elgamal_exponent_size)
 TEST(pgp_encrypt_fail, modulus_too_short_for_the_session_key_block)
 {
 	/* The smallest modulus in bytes: key size + 3 + 11. */
-	const std::pair<M_pgp_symalg_t, size_t> rows[] = {{M_PGP_SYMALG_3DES, 38},     {M_PGP_SYMALG_CAST5, 30},
-	                                                  {M_PGP_SYMALG_BLOWFISH, 30}, {M_PGP_SYMALG_AES128, 30},
-	                                                  {M_PGP_SYMALG_AES192, 38},   {M_PGP_SYMALG_AES256, 46}};
+	const std::pair<M_pgp_symalg_t, size_t> rows[] = {
+	    {M_PGP_SYMALG_CAST5, 30}, {M_PGP_SYMALG_AES192, 38}, {M_PGP_SYMALG_AES256, 46}};
 	for (const auto &[alg, least] : rows) {
 		for (unsigned char kind : {1, 16}) {
 			auto body = [&](size_t n) {
@@ -388,11 +332,8 @@ TEST(pgp_encrypt_fail, modulus_too_short_for_the_session_key_block)
 	}
 	/* Below 11 bytes no selector has room, not even for empty input. */
 	key_ptr tiny = key_from_packet(rsa_body(10));
-	for (const symalg_case &a : symalgs) {
-		bytes msg;
-		EXPECT_FALSE(encrypt({'x'}, tiny.get(), a.symalg, msg)) << a.name;
-		EXPECT_FALSE(encrypt({}, tiny.get(), a.symalg, msg)) << a.name;
-	}
+	bytes   msg;
+	EXPECT_FALSE(encrypt({}, tiny.get(), M_PGP_SYMALG_CAST5, msg));
 }
 
 /* Every failure leaves the input empty and out emptied of what it held. */
@@ -422,12 +363,9 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 		unsigned              flags;
 		size_t                input;
 	} rows[]    = {{"no key", nullptr, M_PGP_SYMALG_AES256, 0, 1000},
-	               {"no key, MDC", nullptr, M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC, 1000},
 	               {"unknown selector 1", rsa.get(), 1, 0, 1000},
-	               {"unknown selector 8", rsa.get(), 8, 0, 1000},
 	               {"unknown selector, empty input", rsa.get(), 1, 0, 0},
 	               {"unknown flag 2", rsa.get(), M_PGP_SYMALG_AES256, 2, 1000},
-	               {"unknown flag beside MDC", rsa.get(), M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC | 4u, 1000},
 	               {"modulus of 45 bytes for AES-256", tiny.get(), M_PGP_SYMALG_AES256, 0, 1000},
 	               {"modulus of 45 bytes, empty input", tiny.get(), M_PGP_SYMALG_AES256, 0, 0},
 	               {"key of unknown type", odd_type.get(), M_PGP_SYMALG_AES256, 0, 10},
@@ -460,122 +398,58 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 		EXPECT_EQ(M_buf_len(in), 0u);
 	}
 	EXPECT_FALSE(M_pgp_encrypt_buf(out, nullptr, rsa.get(), M_PGP_SYMALG_AES256));
-	/* Old contents are replaced, not appended to; any of the three key
-     * derivation hashes will do. */
-	key_ptr sha512 = changed("p256.asc", [](M_pgp_pubkey &k) { k.ecdh.kdf_hash = 10; });
-	for (const M_pgp_pubkey_t *k : {rsa.get(), sha512.get()}) {
-		M_buf_add_bytes(in, "data", 4);
-		M_buf_add_bytes(out, "old", 3);
-		EXPECT_TRUE(M_pgp_encrypt_buf(out, in, k, M_PGP_SYMALG_AES256));
-		EXPECT_EQ(M_buf_peek(out)[0], '\x86');
-		M_buf_truncate(out, 0);
-	}
+	/* Old contents are replaced, not appended to. */
+	M_buf_add_bytes(in, "data", 4);
+	M_buf_add_bytes(out, "old", 3);
+	EXPECT_TRUE(M_pgp_encrypt_buf(out, in, rsa.get(), M_PGP_SYMALG_AES256));
+	EXPECT_EQ(M_buf_peek(out)[0], '\x86');
 	M_buf_cancel(in);
 	M_buf_cancel(out);
 }
 
-/* -- Internals: key derivation, CFB and the compressor, against OpenSSL and zlib -- */
+/* -- Internals: CFB refusals, the compressor against zlib -- */
 
-/* The key derivation of RFC 6637 section 7 against a plain hash of its
- * inputs, for each hash and key length. */
-TEST(pgp_encrypt_detail, ecdh_kdf_is_one_hash_round)
+/* gpg decrypts every cipher and every key derivation (the round trips
+ * above); a missing argument, an unknown cipher or hash gives nothing. */
+TEST(pgp_encrypt_detail, do_encrypt_cfb_refusals)
 {
-	const unsigned char                               shared[] = {1, 2, 3, 4, 5};
-	const unsigned char                               param[]  = {9, 8, 7};
-	const unsigned char                               in[]     = {0, 0, 0, 1, 1, 2, 3, 4, 5, 9, 8, 7};
-	const std::pair<uint8_t, const EVP_MD *(*)(void)> kdfs[]   = {{8, EVP_sha256}, {9, EVP_sha384}, {10, EVP_sha512}};
-	for (const auto &[id, md] : kdfs) {
-		unsigned char want[EVP_MAX_MD_SIZE], kek[32];
-		unsigned int  wl = 0;
-		ASSERT_EQ(EVP_Digest(in, sizeof(in), want, &wl, md(), nullptr), 1);
-		for (size_t len : {16, 24, 32}) {
-			ASSERT_TRUE(m::detail::ecdh_kdf(id, shared, sizeof(shared), param, sizeof(param), kek, len));
-			EXPECT_EQ(hex(kek, len), hex(want, len)) << int(id) << " " << len;
-		}
-	}
-	unsigned char kek[32];
-	EXPECT_FALSE(m::detail::ecdh_kdf(2, shared, sizeof(shared), param, sizeof(param), kek, 16));
-}
-
-TEST(pgp_encrypt_detail, do_encrypt_cfb_is_full_block_cfb)
-{
-	unsigned char key[32], iv[16], in[1000], out[1000], back[1000];
-	ASSERT_EQ(RAND_bytes(key, sizeof(key)), 1);
-	ASSERT_EQ(RAND_bytes(iv, sizeof(iv)), 1);
-	ASSERT_EQ(RAND_bytes(in, sizeof(in)), 1);
-	for (const symalg_case &a : symalgs) {
-		/* Odd lengths too: CFB needs no padding. Each call starts a fresh
-         * stream, so OpenSSL's decryption from the same IV gives the input. */
-		for (size_t len : {(size_t)1, a.bs, a.bs + 2, (size_t)999}) {
-			ASSERT_EQ(m::detail::do_encrypt_cfb(out, a.symalg, key, iv, in, len), len);
-			EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-			int             l1 = 0, l2 = 0;
-			EXPECT_EQ(EVP_DecryptInit_ex(ctx, a.cipher(), nullptr, nullptr, nullptr), 1);
-			EXPECT_EQ(EVP_CIPHER_CTX_set_key_length(ctx, (int)a.key_size), 1);
-			EXPECT_EQ(EVP_DecryptInit_ex(ctx, nullptr, nullptr, key, iv), 1);
-			EXPECT_EQ(EVP_DecryptUpdate(ctx, back, &l1, out, (int)len), 1);
-			EXPECT_EQ(EVP_DecryptFinal_ex(ctx, back + l1, &l2), 1);
-			EVP_CIPHER_CTX_free(ctx);
-			EXPECT_EQ(hex(back, (size_t)(l1 + l2)), hex(in, len)) << a.name << " " << len;
-		}
-	}
+	unsigned char key[32] = {1}, iv[16] = {2}, in[10] = {3}, out[10];
 	EXPECT_EQ(m::detail::do_encrypt_cfb(nullptr, M_PGP_SYMALG_AES256, key, iv, in, 10), 0u);
 	EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, nullptr, iv, in, 10), 0u);
 	EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, nullptr, in, 10), 0u);
 	EXPECT_EQ(m::detail::do_encrypt_cfb(out, M_PGP_SYMALG_AES256, key, iv, nullptr, 10), 0u);
 	EXPECT_EQ(m::detail::do_encrypt_cfb(out, static_cast<M_pgp_symalg_t>(0), key, iv, in, 10), 0u);
+	EXPECT_FALSE(m::detail::ecdh_kdf(2, key, 5, iv, 3, out, 10)) << "SHA-1 is no derivation hash";
 }
+
+namespace {
+
+/* Compresses head and src, cut at split (0: in one piece), and has zlib
+ * inflate the stream: true when that gives exactly head and then src. */
+bool inflates_to_head_then_src(const bytes &head, const bytes &src, size_t split)
+{
+	const size_t bound = m::detail::compress_after_head_bound(head.size(), src.size());
+	bytes        dst(bound);
+	size_t       n = bound;
+	if (!m::detail::compress_after_head(dst.data(), &n, head.data(), head.size(), src.empty() ? nullptr : src.data(),
+	                                    src.size(), split) ||
+	    n > bound)
+		return false;
+	bytes  back(head.size() + src.size() + 1);
+	uLongf bl = (uLongf)back.size();
+	if (uncompress(back.data(), &bl, dst.data(), (uLong)n) != Z_OK)
+		return false;
+	back.resize(bl);
+	return back == cat({head, src});
+}
+
+} // namespace
 
 /* The compressed packet is made without joining the literal packet's header
- * and the data first: zlib (the oracle) must inflate the stream to exactly
- * the head and then the data, checking the Adler-32 over both. */
-TEST(pgp_encrypt_detail, compress_after_head_inflates_to_head_then_data)
-{
-	const bytes literal_head = {0xAE, 0, 0, 0, 6, 'b', 0, 0, 0, 0, 0};
-	const struct {
-		const char *what;
-		bytes       head, src;
-	} rows[] = {{"packet header, no data", literal_head, bytes()},
-	            {"packet header, every byte value", literal_head, all_byte_values()},
-	            {"packet header, CSV text", literal_head, csv_text(100000)},
-	            {"one-byte head", bytes(1, 0xFF), csv_text(1000)},
-	            {"longest head", bytes(65535, 0x5A), csv_text(1000)}};
-	for (const auto &r : rows) {
-		const size_t bound = m::detail::compress_after_head_bound(r.head.size(), r.src.size());
-		ASSERT_GT(bound, 0u) << r.what;
-		bytes  dst(bound);
-		size_t n = bound;
-		ASSERT_TRUE(m::detail::compress_after_head(dst.data(), &n, r.head.data(), r.head.size(),
-		                                           r.src.empty() ? nullptr : r.src.data(), r.src.size()))
-		    << r.what;
-		ASSERT_LE(n, bound) << r.what;
-		bytes  back(r.head.size() + r.src.size() + 1);
-		uLongf bl = (uLongf)back.size();
-		ASSERT_EQ(uncompress(back.data(), &bl, dst.data(), (uLong)n), Z_OK) << r.what;
-		back.resize(bl);
-		EXPECT_TRUE(back == cat({r.head, r.src})) << r.what;
-	}
-
-	unsigned char       d[64];
-	const unsigned char h[1] = {1};
-	size_t              n    = sizeof(d);
-	EXPECT_FALSE(m::detail::compress_after_head(nullptr, &n, h, 1, h, 1));
-	EXPECT_FALSE(m::detail::compress_after_head(d, nullptr, h, 1, h, 1));
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, nullptr, 1, h, 1));
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 0, h, 1));
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 65536, h, 1));
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 1, nullptr, 1));
-	/* Too little room is an error, not a cut stream. */
-	const bytes big = all_byte_values();
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, h, 1, big.data(), big.size()));
-	EXPECT_EQ(n, sizeof(d));
-	EXPECT_EQ(m::detail::compress_after_head_bound(0, 1), 0u);
-	EXPECT_EQ(m::detail::compress_after_head_bound(65536, 1), 0u);
-}
-
-/* Two pieces compressed on two threads and joined must inflate to the same
- * bytes as one piece, wherever the cut falls: the first piece ending in a
- * stored, fixed or dynamic block, at any bit offset. */
+ * and the data first, in one piece or in two compressed on two threads and
+ * joined: zlib (the oracle) must inflate the stream to exactly the head and
+ * then the data, checking the Adler-32 over both, wherever the cut falls (the
+ * first piece ending in a stored, fixed or dynamic block, at any bit offset). */
 TEST(pgp_encrypt_detail, compress_after_head_in_two_pieces_inflates_the_same)
 {
 	const bytes head = {0xAE, 0, 0, 0, 6, 'b', 0, 0, 0, 0, 0};
@@ -584,23 +458,28 @@ TEST(pgp_encrypt_detail, compress_after_head_in_two_pieces_inflates_the_same)
 	for (unsigned char &c : noise)
 		c = static_cast<unsigned char>((x = x * 1103515245 + 12345) >> 24);
 	const bytes text = csv_text(200000);
+	EXPECT_TRUE(inflates_to_head_then_src(head, {}, 0)) << "no data";
+	EXPECT_TRUE(inflates_to_head_then_src(bytes(65535, 0x5A), all_byte_values(), 0)) << "longest head";
 	for (const bytes *src : std::initializer_list<const bytes *>{&text, &noise}) {
-		const size_t bound = m::detail::compress_after_head_bound(head.size(), src->size());
-		for (size_t split : {size_t(1), size_t(7), size_t(1000), src->size() / 3, src->size() / 2, src->size() - 1}) {
-			bytes  dst(bound);
-			size_t n = bound;
-			ASSERT_TRUE(m::detail::compress_after_head(dst.data(), &n, head.data(), head.size(), src->data(),
-			                                           src->size(), split))
-			    << split;
-			bytes  back(head.size() + src->size() + 1);
-			uLongf bl = (uLongf)back.size();
-			ASSERT_EQ(uncompress(back.data(), &bl, dst.data(), (uLong)n), Z_OK) << split;
-			EXPECT_TRUE(bytes(back.begin() + (long)head.size(), back.begin() + (long)bl) == *src) << split;
-		}
+		for (size_t split :
+		     {size_t(0), size_t(1), size_t(7), size_t(1000), src->size() / 3, src->size() / 2, src->size() - 1})
+			EXPECT_TRUE(inflates_to_head_then_src(head, *src, split)) << split;
 	}
+	/* Refused: no head or one too long, a split not below the length, and too
+	 * little room (an error, not a cut stream). */
+	const bytes   big = all_byte_values();
 	unsigned char d[64];
 	size_t        n = sizeof(d);
+	EXPECT_FALSE(m::detail::compress_after_head(nullptr, &n, head.data(), 1, big.data(), 1));
+	EXPECT_FALSE(m::detail::compress_after_head(d, nullptr, head.data(), 1, big.data(), 1));
+	EXPECT_FALSE(m::detail::compress_after_head(d, &n, nullptr, 1, big.data(), 1));
+	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), 1, nullptr, 1));
+	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), 0, big.data(), 1));
+	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), 65536, big.data(), 1));
 	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), head.size(), text.data(), 10, 10));
+	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), head.size(), big.data(), big.size()));
+	EXPECT_EQ(n, sizeof(d));
+	EXPECT_EQ(m::detail::compress_after_head_bound(65536, 1), 0u);
 	EXPECT_EQ(m::detail::compress_split_point(1000), 0u);
 }
 

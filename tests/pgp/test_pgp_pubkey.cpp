@@ -1,7 +1,8 @@
-/* The public key reader: keys made by gpg (the oracle for key IDs and for
- * which subkey is usable), subkey and primary key signatures, and one table of
- * hand-made inputs (armour, packet framing, fields) with the exact message
- * or key ID each gives. */
+/* The public key reader: subkey and primary key signatures, and one table of
+ * hand-made inputs (armour, packet framing, fields) with the exact message or
+ * key ID each gives. Keys made by gpg are read in every form by the gpg round
+ * trips of test_pgp_encrypt (gpg finds its secret key by the key ID we write)
+ * and, with a real keyring, by the end-to-end test_keyring. */
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <openssl/bn.h>
 #include <openssl/evp.h>
 
 #include "pgp/pgp_pubkey.h"
@@ -66,75 +66,7 @@ bytes text(const std::string &s)
 	return bytes(s.begin(), s.end());
 }
 
-/* The ID of the first encryption subkey gpg lists in a key file. */
-std::string gpg_first_encryption_subkey(const gpg_home &home, const std::string &path)
-{
-	std::string out;
-	run(home.gpg("--with-colons --import-options show-only --import " + shell_quote(path) + " 2>/dev/null"), &out);
-	for (size_t pos = 0; (pos = out.find("\nsub:", pos)) != std::string::npos; pos++) {
-		std::vector<std::string> f(1);
-		for (size_t i = pos + 1; i < out.size() && out[i] != '\n'; i++)
-			if (out[i] == ':')
-				f.emplace_back();
-			else
-				f.back().push_back(out[i]);
-		if (f.size() > 11 && f[11].find('e') != std::string::npos)
-			return f[4];
-	}
-	return "";
-}
-
 } // namespace
-
-/* -- Keys made by gpg (tests/data/keys/make_keys.sh) -- */
-
-/* Every form of each key gives the ID of the first encryption subkey gpg
- * lists, and the numbers of its kind. */
-TEST(pgp_pubkey, key_id_equals_gpg_first_encryption_subkey)
-{
-	const struct {
-		const char *name;
-		uint32_t    type;
-		int         bits; /* of n or p */
-	} keys[] = {{"rsa2048", M_PGP_PUBKEY_TYPE_RSA, 2048},     {"rsa3072", M_PGP_PUBKEY_TYPE_RSA, 3072},
-	            {"rsa4096", M_PGP_PUBKEY_TYPE_RSA, 4096},     {"elg2048", M_PGP_PUBKEY_TYPE_ELGAMAL, 2048},
-	            {"two_subkeys", M_PGP_PUBKEY_TYPE_RSA, 2048}, /* the first subkey: 2048, not 3072 */
-	            {"cv25519", M_PGP_PUBKEY_TYPE_ECDH, 0},       {"p256", M_PGP_PUBKEY_TYPE_ECDH, 0},
-	            {"p384", M_PGP_PUBKEY_TYPE_ECDH, 0},          {"p521", M_PGP_PUBKEY_TYPE_ECDH, 0}};
-	gpg_home home;
-	ASSERT_TRUE(home.ok());
-	for (const auto &k : keys) {
-		const std::string id = gpg_first_encryption_subkey(home, key_path(std::string(k.name) + ".asc"));
-		ASSERT_EQ(id.size(), 16u) << k.name;
-		EXPECT_EQ(recorded_id(k.name), id) << k.name;
-		for (const char *form : {".asc", ".crlf.asc", ".hdr.asc", ".gpg"}) {
-			const bytes data = read_file(key_path(std::string(k.name) + form));
-			if (data.empty() && k.bits == 0)
-				continue; /* the ECDH keys come armoured only */
-			SCOPED_TRACE(std::string(k.name) + form);
-			parse_result r;
-			parse(data, r);
-			ASSERT_NE(r.key, nullptr) << r.error;
-			EXPECT_EQ(hex(r.key->key_id, 8), id);
-			EXPECT_EQ(hex(r.key->fingerprint + 12, 8), id);
-			EXPECT_EQ(r.key->type, k.type);
-			if (k.type == M_PGP_PUBKEY_TYPE_ECDH) {
-				EXPECT_EQ(r.key->n_p, nullptr);
-				continue;
-			}
-			EXPECT_EQ(BN_num_bits(r.key->n_p), k.bits);
-			ASSERT_NE(r.key->e_g, nullptr);
-			if (k.type == M_PGP_PUBKEY_TYPE_RSA) {
-				EXPECT_EQ(r.key->y, nullptr);
-				EXPECT_TRUE(BN_is_word(r.key->e_g, 65537));
-			} else {
-				ASSERT_NE(r.key->y, nullptr);
-				EXPECT_LT(BN_cmp(r.key->y, r.key->n_p), 0);
-				EXPECT_LT(BN_cmp(r.key->e_g, r.key->n_p), 0);
-			}
-		}
-	}
-}
 
 /* -- Signatures decide which subkey is used and whether the key is alive -- */
 
@@ -201,7 +133,6 @@ TEST(pgp_pubkey, signatures_after_a_subkey_decide_its_use)
 	    {"flags: encrypt communications", sig4(0x18, bind_area(t1, 0x04)), 'A'},
 	    {"flags: encrypt storage", sig4(0x18, bind_area(t1, 0x08)), 'A'},
 	    {"flags: sign", sig4(0x18, bind_area(t1, 0x02)), 'B'},
-	    {"flags: certify and authenticate", sig4(0x18, bind_area(t1, 0x21)), 'B'},
 	    {"flags subpacket empty", sig4(0x18, cat({subpacket(2, be32_bytes(t1)), subpacket(27, {})})), 'B'},
 	    {"flags marked critical", sig4(0x18, cat({subpacket(2, be32_bytes(t1)), subpacket(0x80 | 27, {2})})), 'B'},
 	    {"flags only in the unhashed area", sig4(0x18, bind_area(t1), subpacket(27, {2})), 'A'},
@@ -375,35 +306,22 @@ TEST(pgp_pubkey, inputs_and_their_outcomes)
 	     "unable to peek " + std::to_string(body.size()) + " bytes"},
 	    {"blank line before the checksum line", text(head + "\n" + data + "\n" + sum + end), NO_ARMOR},
 	    {"= right after the blank line is data", text(head + "\n=AAAA\n" + sum), "base64 decode failure"},
-	    {"= right after the blank line, no more lines", text(head + "\n=AAAA\n"), NO_ARMOR},
 	    {"Base64 decoding to nothing", text(head + "\nA\n=AAAA\n"), "base64 decode failure"},
 	    {"six opening dashes", text("-" + head + "\n" + data + sum), NO_ARMOR},
 	    {"six closing dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK------\n\n" + data + sum), id},
 	    {"four closing dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK----\n\n" + data + sum), NO_ARMOR},
-	    {"dashes inside the header text", text("-----BEGIN PGP PUBLIC KEY BLOCK--x-----\n\n" + data + sum), NO_ARMOR},
-	    {"space before the closing dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK -----\n\n" + data + sum), NO_ARMOR},
 	    {"a message block", text("-----BEGIN PGP MESSAGE-----\n\n" + data + sum), NO_ARMOR},
-	    {"header broken before its dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK\n-----\n\n" + data + sum), NO_ARMOR},
-	    {"header case matters", text("-----BEGIN PGP public KEY BLOCK-----\n\n" + data + sum), NO_ARMOR},
-	    {"a line of five dashes swallows the header", text("-----\n" + head + "\n" + data + sum), NO_ARMOR},
 	    {"other text before the header", text("--- note ---\nfoo -----BAR-----\n" + block), id},
 	    {"text after the header dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK-----  x\n\n" + data + sum), id},
 	    {"blank line of white space", text(head + " \t\r \n" + data + sum), id},
 	    {"header lines", text(head + "Version: 1\nComment: a: b\n \t\r\n" + data + sum), id},
-	    {"indented header line", text(head + " Comment: x\n\n" + data + sum), id},
-	    {"END line among the header lines", text(head + end + "\n" + data + sum), id},
 	    {"no blank line after header lines", text(head + "Version: 1\n" + data + sum), NO_ARMOR},
 	    {"CRLF with header lines", text(crlf), id},
-	    {"the first public block", text(block + block2), id},
 	    {"the first public block, CRLF between", text(block2 + "\r\n" + block), id2},
 	    {"a private block is passed over", text("Keys follow.\r\n" + sec + "\n" + block), id},
-	    {"a private block alone", text(sec), NO_ARMOR},
 	    {"empty", {}, NO_ARMOR},
-	    {"plain text", text("no armour here\n"), NO_ARMOR},
 	    {"a NUL at the very end makes it binary", cat({text(block), {0x00}}), NOT_TAG},
-	    {"an 8-bit byte at the very end", cat({text(block), {0x80}}), NOT_TAG},
 	    {"sign-only key", read_file(key_path("sign_only.asc")), NO_KEY},
-	    {"sign-only key, binary", read_file(key_path("sign_only.gpg")), NO_KEY},
 	    /* Packet framing: every length form, old and new. */
 	    {"new, 1-byte length", cat({primary, uid, new_packet(TAG_PUBSUBKEY, small, 1)}), v4_key_id(small)},
 	    {"new, 2-byte length", cat({primary, uid, new_packet(TAG_PUBSUBKEY, large, 2)}), v4_key_id(large)},
@@ -424,68 +342,53 @@ TEST(pgp_pubkey, inputs_and_their_outcomes)
 	     v4_key_id(large)},
 	    {"old tag 6", cat({old_packet(TAG_PUBKEY, small, 0), old_packet(TAG_PUBSUBKEY, large, 0)}), v4_key_id(large)},
 	    {"a primary key is never used", new_packet(TAG_PUBKEY, small), NO_KEY},
-	    {"only packets that are not subkeys", old_packet(TAG_USERID, text("x"), 0), NO_KEY},
 	    {"subkey of 0xffff bytes", new_packet(TAG_PUBSUBKEY, max_body, 5), v4_key_id(max_body)},
-	    {"subkey of 0xffff bytes, old", old_packet(TAG_PUBSUBKEY, max_body, 1), v4_key_id(max_body)},
 	    {"one byte more, old", old_packet(TAG_PUBSUBKEY, too_big, 2), BIG},
-	    {"one byte more, new", new_packet(TAG_PUBSUBKEY, too_big, 5), BIG},
 	    {"subkey longer than 0xffff", cat({bytes{0xCE, 0xFF, 0x00, 0x01, 0x00, 0x00}, body}), BIG},
 	    {"tag without bit 0x80", {0x00, 0x01, 0x02}, NOT_TAG},
-	    {"tag without bit 0x80 after a packet", cat({old_packet(TAG_USERID, text("x"), 0), bytes{0x3f}}), NOT_TAG},
 	    {"damaged packet after the subkey", cat({pkt, bytes{0x11}}), NOT_TAG},
 	    {"new-format length missing", {0xCE}, MLEN},
 	    {"new-format second length byte missing", {0xCE, 0xC0}, MLEN},
 	    {"new-format 4-byte length short", {0xCE, 0xFF, 0x00, 0x00}, MLEN},
 	    {"partial length 224", {0xCE, 0xE0, 0x04}, MLEN},
-	    {"partial length 254", {0xCD, 0xFE, 0x04}, MLEN},
 	    {"old-format 1-byte length missing", {0xB4}, SLEN},
-	    {"old-format 2-byte length short", {0xB9, 0x01}, SLEN},
 	    {"old-format 4-byte length short", {0xB6, 0x00, 0x00, 0x01}, SLEN},
 	    {"old-format indeterminate length", cat({bytes{0xBB}, body}), INDET},
 	    {"indeterminate length on a skipped packet", {0xB7, 'a', 'b'}, INDET},
 	    {"skipped packet longer than the rest", {0xB4, 0x05, 'a', 'b'}, SKIP},
 	    {"skipped packet with a huge length", {0xCD, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, SKIP},
 	    /* Fields. */
-	    {"no byte after the subkey header", {0xCE, 0x05}, "unable to peek version byte"},
 	    {"subkey of length 0", cat({bytes{0xCE, 0x00}, body}), "unable to peek version byte"},
 	    {"version 3 subkey", sub(1, {rsa_n, e}, 3), V4},
 	    {"version looked at before the body is whole", {0xCE, 0x10, 0x03, 0x01}, V4},
 	    {"body shorter than its length", {0xCE, 0x10, 0x04, 0x01, 0x02}, "unable to peek 16 bytes"},
-	    {"body short, 2-byte length", cat({bytes{0xCE, 0xC1, 0x10, 0x04}, bytes(100, 1)}), "unable to peek 464 bytes"},
 	    {"creation date cut", {0xCE, 0x03, 0x04, 0x00, 0x00}, "unable to skip creation date"},
 	    {"algorithm missing", {0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00}, "unable to read public key algorithm"},
 	    {"algorithm past the packet",
 	     cat({bytes{0xCE, 0x05, 0x04, 0x00, 0x00, 0x00, 0x00}, old_packet(TAG_USERID, {0x01}, 0)}),
 	     "unable to read public key algorithm"},
 	    {"RSA sign-only (2)", sub(2, {rsa_n, e}), ALG},
-	    {"DSA (17)", sub(17, {p, g, p, p}), ALG},
 	    {"ECDH on Brainpool P-256", sub(18, {brainpool}), ALG},
-	    {"ECDH curve missing", sub(18, {}), "unable to read ECDH curve"},
 	    {"ECDH curve of length 0", sub(18, {bytes{0}}), "unable to read ECDH curve"},
 	    {"ECDH curve cut", sub(18, {bytes{10, 0x2b, 0x06}}), "unable to read ECDH curve"},
 	    {"ECDH point missing", sub(18, {oid25519}), "unable to read ECDH point"},
 	    {"point without 0x40", sub(18, {oid25519, mpi(cat({bytes{0x41}, bytes(32, 9)})), kdf}),
 	     "unable to read ECDH point"},
 	    {"point length", sub(18, {oid25519, mpi(cat({bytes{0x40}, bytes(31, 9)})), kdf}), "unable to read ECDH point"},
-	    {"ECDH KDF parameters missing", sub(18, {oid25519, pt25519}), "unable to read ECDH KDF parameters"},
 	    {"KDF length 2", sub(18, {oid25519, pt25519, bytes{2, 1, 8, 7}}), "unable to read ECDH KDF parameters"},
 	    {"ECDH KDF with SHA-1", sub(18, {oid25519, pt25519, bytes{3, 1, 2, 7}}), "unsupported ECDH KDF parameters"},
 	    {"KDF wrap CAST5", sub(18, {oid25519, pt25519, bytes{3, 1, 8, 3}}), "unsupported ECDH KDF parameters"},
-	    {"RSA n missing", sub(1, {}), "unable to read RSA n"},
 	    {"RSA n of 0 bits", sub(1, {mpi_raw(0, {}), e}), "unable to read RSA n"},
 	    {"RSA n bit count cut", sub(1, {bytes{0x02}}), "unable to read RSA n"},
 	    {"RSA n short", sub(1, {mpi_raw(1024, number(100, 1))}), "unable to read RSA n"},
 	    {"RSA n past the packet end",
 	     cat({sub(1, {mpi_raw(1024, number(100, 1))}), old_packet(TAG_USERID, bytes(40, 0x11), 0)}),
 	     "unable to read RSA n"},
-	    {"RSA e missing", sub(1, {rsa_n}), "unable to read RSA e"},
 	    {"RSA e of 0 bits", sub(1, {rsa_n, mpi_raw(0, {})}), "unable to read RSA e"},
 	    {"RSA e short", sub(1, {rsa_n, mpi_raw(17, {0x01})}), "unable to read RSA e"},
-	    {"elgamal p missing", sub(16, {}), "unable to read elgamal p"},
 	    {"elgamal p of 0 bits", sub(16, {mpi_raw(0, {}), g, p}), "unable to read elgamal p"},
 	    {"elgamal g missing", sub(16, {p}), "unable to read elgamal g"},
 	    {"elgamal g short", sub(16, {p, mpi_raw(16, {0x01})}), "unable to read elgamal g"},
-	    {"elgamal y missing", sub(16, {p, g}), "unable to read elgamal y"},
 	    {"elgamal y of 0 bits", sub(16, {p, g, mpi_raw(0, {})}), "unable to read elgamal y"},
 	    {"bytes after the numbers", new_packet(TAG_PUBSUBKEY, cat({body, {0xde, 0xad}})),
 	     v4_key_id(cat({body, {0xde, 0xad}}))},
@@ -537,20 +440,6 @@ TEST(pgp_pubkey, message_area)
 	M_pgp_pubkey_destroy(key);
 }
 
-TEST(pgp_pubkey, destroy_of_unknown_type_leaves_numbers)
-{
-	const bytes     data = read_file(key_path("rsa2048.gpg"));
-	M_pgp_pubkey_t *key  = M_pgp_pubkey_create(data.data(), data.size(), nullptr, 0);
-	ASSERT_NE(key, nullptr);
-	BIGNUM *n = key->n_p, *e = key->e_g;
-	key->type = 7;
-	M_pgp_pubkey_destroy(key);
-	/* Still ours to free: a double free would be reported by the sanitizer. */
-	EXPECT_GT(BN_num_bits(n), 0);
-	BN_free(n);
-	BN_free(e);
-}
-
 /* Damaged input never reads out of bounds, and always explains a failure. */
 TEST(pgp_pubkey, every_truncation_and_byte_flip)
 {
@@ -572,7 +461,4 @@ TEST(pgp_pubkey, every_truncation_and_byte_flip)
 		damaged[i] ^= 0xA5;
 		EXPECT_NE(outcome(damaged), "error: ") << i;
 	}
-	const std::string asc = read_text(key_path("elg2048.asc"));
-	for (size_t len = 0; len <= asc.size(); len += 7)
-		EXPECT_NE(outcome(text(asc.substr(0, len))), "error: ") << len;
 }
