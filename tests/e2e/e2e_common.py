@@ -34,6 +34,9 @@ if os.environ.get("QTE_WRAPPER"):
     os.chmod(_wrap, 0o755)
     BIN = _wrap
 KEYS = os.path.join(SRC, "tests", "data", "keys")
+SAMPLE = os.path.join(SRC, "examples", "sample.exp")
+with open(os.path.join(SRC, "examples", "sample_export_key.txt")) as _f:
+    SAMPLE_KEY = _f.read().strip() + "\n"
 
 KEY256 = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF"
 KEY192 = "0f1e2d3c4b5a69788796a5b4c3d2e1f00f1e2d3c4b5a6978"
@@ -202,13 +205,27 @@ class E2ECase(unittest.TestCase):
         subprocess.run(args, check=True)
         return self.path(name)
 
-    def run_tool(self, args, key=KEY256 + "\n", env=None, cwd=None):
+    def run_tool(self, args, key=KEY256 + "\n", env=None, cwd=None, **kw):
         e = dict(os.environ)
         e.setdefault("TZ", "UTC")
         e.update(env or {})
         stdin = key.encode() if isinstance(key, str) else key
         return subprocess.run([BIN] + list(args), input=stdin, capture_output=True, cwd=cwd or self.dir, env=e,
-                              timeout=600)
+                              timeout=600, **kw)
+
+    def start_at_prompt(self, args, stdin=subprocess.PIPE, **kw):
+        """The program started and waiting at the key prompt, which it has
+        written to standard error; killed at the end of the test."""
+        p = subprocess.Popen([BIN] + list(args), stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             cwd=self.dir, env=dict(os.environ, TZ="UTC"), **kw)
+        self.addCleanup(lambda: (p.kill(), p.communicate()))
+        got = b""
+        while not got.endswith(PROMPT):
+            chunk = os.read(p.stderr.fileno(), 100)
+            self.assertTrue(chunk, got)
+            got += chunk
+        self.assertEqual(got, PROMPT)
+        return p
 
     def gpg_import(self, seckey):
         if seckey not in self.imported:
