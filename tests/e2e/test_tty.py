@@ -7,7 +7,6 @@ import os
 import pty
 import select
 import signal
-import subprocess
 import sys
 import termios
 import time
@@ -56,10 +55,7 @@ class Terminal(E2ECase):
         self.assertTrue(echo_on(self.slave))
 
     def start(self, **kw):
-        proc = subprocess.Popen([BIN, self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir,
-                                env=dict(os.environ, TZ="UTC"), **kw)
-        self.assertEqual(read_pty(proc.stderr.fileno(), PROMPT), PROMPT)
+        proc = self.start_at_prompt([self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave, **kw)
         # The prompt is written after echo has been turned off.
         self.assertFalse(echo_on(self.slave))
         return proc
