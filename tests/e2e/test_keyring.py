@@ -116,34 +116,22 @@ class Keyring(E2ECase):
         """(line of the outcome table, what is wrong or None)."""
         if keyid not in view:
             # gpg could not read the key at all: the program must not use it either.
-            if r.returncode == 0:
-                return "gpg cannot read the key", "encrypted to a key gpg cannot read"
-            return "gpg cannot read the key; program failed", None
+            return "gpg cannot read the key", "encrypted to it" if r.returncode == 0 else None
         pub_validity, subs = view[keyid]
         usable = [s for s in subs if can_encrypt(s[1], s[2]) and not set(pub_validity) & set("re")]
         if r.returncode == 0:
             sub_id, algo = pkesk_key_id(message)
-            match = [s for s in subs if s[0] == sub_id]
-            if not match:
-                return "encrypted to an unknown subkey", "encrypted to %s, not a subkey gpg lists" % sub_id
-            s = match[0]
-            if s not in usable or s[3] != algo:
-                kind = "revoked" if "r" in s[1] else "expired" if "e" in s[1] else "valid"
-                what = "encryption" if "e" in s[2] else "signing or authentication"
-                return ("encrypted to a %s %s subkey" % (kind, what),
-                        "encrypted to %s as algorithm %s (gpg: %r)" % (sub_id, algo, s))
-            label = "RSA" if s[3] == "1" else "Elgamal" if s[3] == "16" else "ECDH " + s[4]
-            return "encrypted to a valid encryption subkey: " + label, None
+            chosen = [s for s in usable if s[0] == sub_id and s[3] == algo]
+            wrong = "encrypted to %s as algorithm %s, gpg lists %r" % (sub_id, algo, subs)
+            return "encrypted to a valid subkey of algorithm %s" % algo, None if chosen else wrong
         m = re.search(re.escape(PARSE_FAIL) + r"(.*)\n", r.stderr.decode("utf-8", "replace"))
         if not m:
-            return "failed without a key message", "failed without a key message: %r" % r.stderr[-200:]
-        line = "failed: \"%s\"" % m.group(1)
+            return "failed without a key message", repr(r.stderr[-200:])
         if m.group(1) == "unsupported public key algorithm":
-            if not usable or any(supported(s[3], s[4]) for s in usable):
-                return line, "unsupported algorithm, but gpg lists %r" % (usable,)
-        elif usable:
-            return line, "failed with %r, but gpg lists %r" % (m.group(1), usable)
-        return line, None
+            right = usable and not any(supported(s[3], s[4]) for s in usable)
+        else:
+            right = not usable
+        return "failed: \"%s\"" % m.group(1), None if right else "gpg lists %r" % (usable,)
 
     def test_every_key_against_gpg(self):
         blocks = key_blocks(self.gnupg)
