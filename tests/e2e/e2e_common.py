@@ -3,14 +3,15 @@ would (fresh working directory, key on standard input), build export files
 with mkexport, decrypt outputs with gpg, and compute expected token tables
 independently of the program."""
 
+import datetime
 import os
 import random
 import re
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
+import zoneinfo
 
 SRC = os.environ.get("QTE_SRC", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD = os.environ.get("QTE_BUILD", os.path.join(SRC, "build"))
@@ -62,18 +63,9 @@ def luhn_digit(digits):
 
 
 def local_date(seconds, tz):
-    old = os.environ.get("TZ")
-    os.environ["TZ"] = tz
-    time.tzset()
-    try:
-        tm = time.localtime(seconds)
-        return "%04d%02d%02d" % (tm.tm_year, tm.tm_mon, tm.tm_mday)
-    finally:
-        if old is None:
-            del os.environ["TZ"]
-        else:
-            os.environ["TZ"] = old
-        time.tzset()
+    """The calendar date in the zone, read from the zone database directly."""
+    d = datetime.datetime.fromtimestamp(seconds, zoneinfo.ZoneInfo(tz))
+    return "%04d%02d%02d" % (d.year, d.month, d.day)
 
 
 def rewrite_cell(name, cell, tz):

@@ -1,6 +1,7 @@
 """End-to-end: the integrity-protected form (-m mdc) as four independent
 OpenPGP implementations see it with their default settings (gpg, sq, rnp,
-OpenPGP.js), tampering caught, and the option's forms."""
+OpenPGP.js), and the option's forms. (That a peer refuses a tampered
+message is the peer's behaviour: that it opens ours shows the MDC right.)"""
 
 import os
 import shutil
@@ -39,8 +40,6 @@ def packet_tag(msg):
 
 
 class Peers(E2ECase):
-    """Each peer decrypts into a file with its default settings and hands out
-    (exit status, plaintext or None when no plaintext was written, stderr)."""
 
     def setUp(self):
         for p in PEERS:
@@ -55,6 +54,8 @@ class Peers(E2ECase):
         self.addCleanup(shutil.rmtree, self.peer_home, True)
 
     def peer_decrypt(self, peer, msg_path, seckey=RSA_SEC, extra=()):
+        """The plaintext the peer writes with its default settings (and extra
+        for gpg); the peer must succeed."""
         out = self.path("peer.out")
         env = dict(os.environ, HOME=self.peer_home)
         if peer == "gpg":
@@ -68,14 +69,11 @@ class Peers(E2ECase):
         else:
             cmd = ["node", os.path.join(OPENPGPJS, "decrypt.mjs"), seckey, msg_path, out]
         r = subprocess.run(cmd, env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=600)
-        plain = None
-        if os.path.exists(out):
-            with open(out, "rb") as f:
-                plain = f.read()
-            os.unlink(out)
-            if r.returncode != 0 and plain == b"":
-                plain = None
-        return r.returncode, plain, r.stderr.decode(errors="replace")
+        self.assertEqual(r.returncode, 0, "%s, %s: %s" % (peer, msg_path, r.stderr.decode(errors="replace")))
+        with open(out, "rb") as f:
+            plain = f.read()
+        os.unlink(out)
+        return plain
 
     def export(self, args, key=KEY256 + "\n"):
         r = self.run_tool(args, key=key)
@@ -96,33 +94,11 @@ class Peers(E2ECase):
             mdc_path, mdc = self.export([exp, pub, "-o", "mdc.gpg", "-m", "mdc"], key)
             legacy_path, _ = self.export([exp, pub, "-o", "legacy.gpg"], key)
             self.assertEqual(packet_tag(mdc), 0xD2, what)
-            rc, legacy_plain, err = self.peer_decrypt("gpg", legacy_path, sec, ["--ignore-mdc-error"])
-            self.assertEqual(rc, 0, err)
+            legacy_plain = self.peer_decrypt("gpg", legacy_path, sec, ["--ignore-mdc-error"])
             self.assertGreater(len(legacy_plain), least, what)
             for peer in PEERS:
-                rc, plain, err = self.peer_decrypt(peer, mdc_path, sec)
-                self.assertEqual(rc, 0, "%s, %s: %s" % (what, peer, err))
-                self.assertTrue(plain == legacy_plain, "%s, %s: plaintext differs (%s bytes)" % (
-                    what, peer, None if plain is None else len(plain)))
-
-    def test_a_flipped_byte_is_refused_by_every_peer(self):
-        exp = self.make_export("x.exp", [("RECURRING", HEADER, make_rows(400, 16))])
-        _, msg = self.export([exp, self.key(), "-o", "mdc.gpg", "-mmdc"])
-        start, n = 5 + int.from_bytes(msg[1:5], "big"), len(msg)
-        self.assertEqual(msg[start:start + 2], b"\xd2\xff")  # this size needs the five-byte length
-        self.assertEqual(n - start - 6, int.from_bytes(msg[start + 2:start + 6], "big"))
-        # In the encrypted data, in the MDC packet's header and in its hash.
-        for what, pos in (("middle", (start + n) // 2), ("MDC header", n - 22), ("last hash byte", n - 1)):
-            bad = bytearray(msg)
-            bad[pos] ^= 0x01
-            path = self.write("bad.gpg", bytes(bad))
-            for peer in PEERS:
-                rc, plain, err = self.peer_decrypt(peer, path)
-                self.assertNotEqual(rc, 0, "%s, %s: %s" % (what, peer, err))
-                # gpg writes what it decrypted before it reaches the MDC: a
-                # recipient must trust its exit status, not its output file.
-                if peer != "gpg":
-                    self.assertIsNone(plain, "%s, %s" % (what, peer))
+                self.assertTrue(self.peer_decrypt(peer, mdc_path, sec) == legacy_plain,
+                                "%s, %s: plaintext differs" % (what, peer))
 
     def test_every_peer_opens_output_for_ecdh_keys(self):
         """Curve25519 and NIST P-256 encryption subkeys made by gpg: each peer
@@ -138,8 +114,7 @@ class Peers(E2ECase):
             runs = [(peer, mdc_path, ()) for peer in PEERS]
             runs += [("gpg", legacy_path, ["--ignore-mdc-error"]), ("rnp", legacy_path, ())]
             for peer, path, extra in runs:
-                rc, plain, err = self.peer_decrypt(peer, path, sec, extra)
-                self.assertEqual((rc, plain), (0, want), "%s, %s, %s: %s" % (name, peer, path, err))
+                self.assertEqual(self.peer_decrypt(peer, path, sec, extra), want, "%s, %s, %s" % (name, peer, path))
 
 
 class Option(E2ECase):
