@@ -211,13 +211,17 @@ class E2ECase(unittest.TestCase):
         p = subprocess.Popen([BIN] + list(args), stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                              cwd=self.dir, env=dict(os.environ, TZ="UTC"), **kw)
         self.addCleanup(lambda: (p.kill(), p.communicate()))
+        self.read_prompt(p)
+        return p
+
+    def read_prompt(self, p):
+        """Reads the prompt, and nothing but it, from p's standard error."""
         got = b""
         while not got.endswith(PROMPT):
             chunk = os.read(p.stderr.fileno(), 100)
             self.assertTrue(chunk, got)
             got += chunk
         self.assertEqual(got, PROMPT)
-        return p
 
     def gpg_import(self, seckey):
         if seckey not in self.imported:
