@@ -1,7 +1,8 @@
 """End-to-end: the integrity-protected form (-m mdc) as four independent
 OpenPGP implementations see it with their default settings (gpg, sq, rnp,
-OpenPGP.js), and the option's forms. (That a peer refuses a tampered
-message is the peer's behaviour: that it opens ours shows the MDC right.)"""
+OpenPGP.js), what they say about the default form, and the option's forms.
+(That a peer refuses a tampered message is the peer's behaviour: that it
+opens ours unchanged shows our MDC right.)"""
 
 import os
 import shutil
@@ -53,10 +54,12 @@ class Peers(E2ECase):
         os.chmod(self.peer_home, 0o700)
         self.addCleanup(shutil.rmtree, self.peer_home, True)
 
-    def peer_decrypt(self, peer, msg_path, seckey=RSA_SEC, extra=()):
-        """The plaintext the peer writes with its default settings (and extra
-        for gpg); the peer must succeed."""
+    def peer_run(self, peer, msg_path, seckey=RSA_SEC, extra=()):
+        """The peer decrypting into peer.out with its default settings (and
+        extra for gpg)."""
         out = self.path("peer.out")
+        if os.path.exists(out):
+            os.unlink(out)
         env = dict(os.environ, HOME=self.peer_home)
         if peer == "gpg":
             self.gpg_import(seckey)
@@ -68,12 +71,14 @@ class Peers(E2ECase):
             cmd = ["rnp", "--homedir", self.peer_home, "--keyfile", seckey, "--decrypt", msg_path, "--output", out]
         else:
             cmd = ["node", os.path.join(OPENPGPJS, "decrypt.mjs"), seckey, msg_path, out]
-        r = subprocess.run(cmd, env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=600)
+        return subprocess.run(cmd, env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=600)
+
+    def peer_decrypt(self, peer, msg_path, seckey=RSA_SEC, extra=()):
+        """The plaintext of a decryption that must succeed."""
+        r = self.peer_run(peer, msg_path, seckey, extra)
         self.assertEqual(r.returncode, 0, "%s, %s: %s" % (peer, msg_path, r.stderr.decode(errors="replace")))
-        with open(out, "rb") as f:
-            plain = f.read()
-        os.unlink(out)
-        return plain
+        with open(self.path("peer.out"), "rb") as f:
+            return f.read()
 
     def export(self, args, key=KEY256 + "\n"):
         r = self.run_tool(args, key=key)
@@ -99,6 +104,20 @@ class Peers(E2ECase):
             for peer in PEERS:
                 self.assertTrue(self.peer_decrypt(peer, mdc_path, sec) == legacy_plain,
                                 "%s, %s: plaintext differs" % (what, peer))
+
+    def test_peers_refuse_the_default_form_as_the_readme_says(self):
+        """The README's table of recipients: gpg (without --ignore-mdc-error),
+        sq and OpenPGP.js refuse the default (tag 9) output, each with its
+        message. That gpg with the switch and rnp open it, the other tests
+        show."""
+        exp = self.make_export("x.exp", [("RECURRING", HEADER, make_rows(50, 17))])
+        path, _ = self.export([exp, self.key(), "-o", "legacy.gpg", "-m", "legacy"])
+        for peer, said in (("gpg", "decryption forced to fail!"),
+                           ("sq", "Symmetrically Encrypted Data Packet v0 is not considered secure"),
+                           ("openpgpjs", "Message is not authenticated")):
+            r = self.peer_run(peer, path)
+            self.assertNotEqual(r.returncode, 0, peer)
+            self.assertIn(said, r.stderr.decode(errors="replace"), peer)
 
     def test_every_peer_opens_output_for_ecdh_keys(self):
         """Curve25519 and NIST P-256 encryption subkeys made by gpg: each peer
