@@ -95,11 +95,6 @@ class Arguments(E2ECase):
         self.assert_table(r, "r.gpg")
         self.assertTrue(r.stderr.startswith(restricting(("s", b"202301"), ("u", b""), ("e", b"202912")) + PROMPT))
 
-    def test_output_file_is_replaced(self):
-        target = self.write("out.gpg", b"x" * 200000)
-        self.assert_table(self.run_tool([self.exp, self.key(), "-o", target]), target)
-        self.assertLess(os.path.getsize(target), 200000)
-
     def test_time_at_the_prompt_is_not_counted(self):
         delay = 1.5
         started = time.monotonic()
