@@ -201,6 +201,7 @@ class E2ECase(unittest.TestCase):
         e = dict(os.environ)
         e.setdefault("TZ", "UTC")
         e.update(env or {})
+        e = {k: v for k, v in e.items() if v is not None}  # None: the variable unset
         stdin = key.encode() if isinstance(key, str) else key
         return subprocess.run([BIN] + list(args), input=stdin, capture_output=True, cwd=cwd or self.dir, env=e,
                               timeout=600, **kw)

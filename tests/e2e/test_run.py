@@ -53,6 +53,10 @@ class Tables(E2ECase):
             self.assertTrue(first.startswith(b"u,00,202401,"), first)
             for case in (b"FAIL: Case 1", b"FAIL: Case 2"):
                 self.assertIn(case, first)
+        # Without TZ the machine's own zone counts: the one /etc/localtime holds.
+        self.assert_success(self.run_tool([exp, self.key(), "-o", "n.gpg"], env={"TZ": None}), "n.gpg")
+        self.run_tool([exp, self.key(), "-o", "l.gpg"], env={"TZ": "/etc/localtime"})
+        self.assertEqual(self.decrypt(self.path("n.gpg")), self.decrypt(self.path("l.gpg")))
 
     def test_elgamal_key_and_crlf_blank_lines(self):
         sections = [("RECURRING", HEADER, make_rows(30, 30))]
