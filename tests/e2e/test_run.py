@@ -13,10 +13,11 @@ from e2e_common import *  # noqa: E402,F401,F403
 class Tables(E2ECase):
     def test_sections_columns_and_continuation_blocks(self):
         # A second RECURRING section with its columns reordered, one missing
-        # ("note"), one extra, one unnamed and a name given twice in another
-        # case (the later one counts), and continuation blocks.
+        # ("note"), one extra, one unnamed, names in other cases and one given
+        # twice (the later one counts), and continuation blocks.
         order = [7, 2, 0, 6, 1, 3, 4, 5]
         header2 = [HEADER[i] for i in order] + ["extra", "", "User"]
+        header2[order.index(1)] = "TOKEN"
         rows2 = [[r[i] for i in order] + ["x", "z", "alice"] for r in make_rows(17, 11)]
         other = (["a", "b"], [["1", "2"], ["3", "4"]])
         sections = [("TRANSDATA",) + other, ("RECURRING", HEADER, make_rows(25, 10)), ("OTHER",) + other,
@@ -54,8 +55,8 @@ class Tables(E2ECase):
             for case in (b"FAIL: Case 1", b"FAIL: Case 2"):
                 self.assertIn(case, first)
         # Without TZ the machine's own zone counts: the one /etc/localtime holds.
-        self.assert_success(self.run_tool([exp, self.key(), "-o", "n.gpg"], env={"TZ": None}), "n.gpg")
-        self.run_tool([exp, self.key(), "-o", "l.gpg"], env={"TZ": "/etc/localtime"})
+        for name, tz in (("n.gpg", None), ("l.gpg", "/etc/localtime")):
+            self.assert_success(self.run_tool([SAMPLE, self.key(), "-o", name], key=SAMPLE_KEY, env={"TZ": tz}), name)
         self.assertEqual(self.decrypt(self.path("n.gpg")), self.decrypt(self.path("l.gpg")))
 
     def test_elgamal_key_and_crlf_blank_lines(self):
