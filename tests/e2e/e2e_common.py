@@ -3,14 +3,15 @@ would (fresh working directory, key on standard input), build export files
 with mkexport, decrypt outputs with gpg, and compute expected token tables
 independently of the program."""
 
+import datetime
 import os
 import random
 import re
 import shutil
 import subprocess
 import tempfile
-import time
 import unittest
+import zoneinfo
 
 SRC = os.environ.get("QTE_SRC", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD = os.environ.get("QTE_BUILD", os.path.join(SRC, "build"))
@@ -34,6 +35,9 @@ if os.environ.get("QTE_WRAPPER"):
     os.chmod(_wrap, 0o755)
     BIN = _wrap
 KEYS = os.path.join(SRC, "tests", "data", "keys")
+SAMPLE = os.path.join(SRC, "examples", "sample.exp")
+with open(os.path.join(SRC, "examples", "sample_export_key.txt")) as _f:
+    SAMPLE_KEY = _f.read().strip() + "\n"
 
 KEY256 = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF"
 KEY192 = "0f1e2d3c4b5a69788796a5b4c3d2e1f00f1e2d3c4b5a6978"
@@ -59,18 +63,9 @@ def luhn_digit(digits):
 
 
 def local_date(seconds, tz):
-    old = os.environ.get("TZ")
-    os.environ["TZ"] = tz
-    time.tzset()
-    try:
-        tm = time.localtime(seconds)
-        return "%04d%02d%02d" % (tm.tm_year, tm.tm_mon, tm.tm_mday)
-    finally:
-        if old is None:
-            del os.environ["TZ"]
-        else:
-            os.environ["TZ"] = old
-        time.tzset()
+    """The calendar date in the zone, read from the zone database directly."""
+    d = datetime.datetime.fromtimestamp(seconds, zoneinfo.ZoneInfo(tz))
+    return "%04d%02d%02d" % (d.year, d.month, d.day)
 
 
 def rewrite_cell(name, cell, tz):
@@ -202,13 +197,32 @@ class E2ECase(unittest.TestCase):
         subprocess.run(args, check=True)
         return self.path(name)
 
-    def run_tool(self, args, key=KEY256 + "\n", env=None, cwd=None):
+    def run_tool(self, args, key=KEY256 + "\n", env=None, cwd=None, **kw):
         e = dict(os.environ)
         e.setdefault("TZ", "UTC")
         e.update(env or {})
+        e = {k: v for k, v in e.items() if v is not None}  # None: the variable unset
         stdin = key.encode() if isinstance(key, str) else key
         return subprocess.run([BIN] + list(args), input=stdin, capture_output=True, cwd=cwd or self.dir, env=e,
-                              timeout=600)
+                              timeout=600, **kw)
+
+    def start_at_prompt(self, args, stdin=subprocess.PIPE, **kw):
+        """The program started and waiting at the key prompt, which it has
+        written to standard error; killed at the end of the test."""
+        p = subprocess.Popen([BIN] + list(args), stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                             cwd=self.dir, env=dict(os.environ, TZ="UTC"), **kw)
+        self.addCleanup(lambda: (p.kill(), p.communicate()))
+        self.read_prompt(p)
+        return p
+
+    def read_prompt(self, p):
+        """Reads the prompt, and nothing but it, from p's standard error."""
+        got = b""
+        while not got.endswith(PROMPT):
+            chunk = os.read(p.stderr.fileno(), 100)
+            self.assertTrue(chunk, got)
+            got += chunk
+        self.assertEqual(got, PROMPT)
 
     def gpg_import(self, seckey):
         if seckey not in self.imported:

@@ -13,16 +13,20 @@ from e2e_common import *  # noqa: E402,F401,F403
 class Tables(E2ECase):
     def test_sections_columns_and_continuation_blocks(self):
         # A second RECURRING section with its columns reordered, one missing
-        # ("note") and one extra ("extra"), and continuation blocks.
+        # ("note"), one extra, one unnamed, names in other cases and one given
+        # twice (the later one counts), and continuation blocks.
         order = [7, 2, 0, 6, 1, 3, 4, 5]
-        header2 = [HEADER[i] for i in order] + ["extra"]
-        rows2 = [[r[i] for i in order] + ["x"] for r in make_rows(17, 11)]
+        header2 = [HEADER[i] for i in order] + ["extra", "", "User"]
+        header2[order.index(1)] = "TOKEN"
+        rows2 = [[r[i] for i in order] + ["x", "z", "alice"] for r in make_rows(17, 11)]
         other = (["a", "b"], [["1", "2"], ["3", "4"]])
         sections = [("TRANSDATA",) + other, ("RECURRING", HEADER, make_rows(25, 10)), ("OTHER",) + other,
                     ("RECURRING", header2, rows2), ("TRANSDATA",) + other]
         exp = self.make_export("multi.exp", sections, rows_per_block=4)
         self.assert_table(self.run_tool([exp, self.key()]), "multi.exp.gpg", sections)
         self.assertEqual(self.decrypt(self.path("multi.exp.gpg")).count(b"user,token"), 1)
+        self.assert_table(self.run_tool([exp, self.key(), "-u", "alice", "-o", "a.gpg"]), "a.gpg", sections,
+                          user="alice")
 
     def test_filters_in_every_combination(self):
         rows = make_rows(60, 20) + [["alice", "7992739871", "", "0", "0", "0", "0", "n", ""]]  # no expdate
@@ -50,6 +54,10 @@ class Tables(E2ECase):
             self.assertTrue(first.startswith(b"u,00,202401,"), first)
             for case in (b"FAIL: Case 1", b"FAIL: Case 2"):
                 self.assertIn(case, first)
+        # Without TZ the machine's own zone counts: the one /etc/localtime holds.
+        for name, tz in (("n.gpg", None), ("l.gpg", "/etc/localtime")):
+            self.assert_success(self.run_tool([SAMPLE, self.key(), "-o", name], key=SAMPLE_KEY, env={"TZ": tz}), name)
+        self.assertEqual(self.decrypt(self.path("n.gpg")), self.decrypt(self.path("l.gpg")))
 
     def test_elgamal_key_and_crlf_blank_lines(self):
         sections = [("RECURRING", HEADER, make_rows(30, 30))]

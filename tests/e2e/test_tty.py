@@ -7,7 +7,6 @@ import os
 import pty
 import select
 import signal
-import subprocess
 import sys
 import termios
 import time
@@ -21,18 +20,11 @@ def echo_on(fd):
     return bool(termios.tcgetattr(fd)[3] & termios.ECHO)
 
 
-def read_pty(fd, marker=None, timeout=30.0):
-    """What fd gives until marker has come (without one: until it is quiet)."""
-    data, end = b"", time.time() + timeout
-    while (marker is None or marker not in data) and time.time() < end:
-        if not select.select([fd], [], [], 0.2)[0]:
-            if marker is None:
-                break
-            continue
-        try:
-            chunk = os.read(fd, 4096)
-        except OSError:
-            break
+def pending(fd):
+    """What fd gives until it has been quiet for 0.2 s."""
+    data = b""
+    while select.select([fd], [], [], 0.2)[0]:
+        chunk = os.read(fd, 4096)
         if not chunk:
             break
         data += chunk
@@ -56,10 +48,7 @@ class Terminal(E2ECase):
         self.assertTrue(echo_on(self.slave))
 
     def start(self, **kw):
-        proc = subprocess.Popen([BIN, self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir,
-                                env=dict(os.environ, TZ="UTC"), **kw)
-        self.assertEqual(read_pty(proc.stderr.fileno(), PROMPT), PROMPT)
+        proc = self.start_at_prompt([self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave, **kw)
         # The prompt is written after echo has been turned off.
         self.assertFalse(echo_on(self.slave))
         return proc
@@ -70,7 +59,7 @@ class Terminal(E2ECase):
         out, err = proc.communicate(timeout=120)
         self.assertEqual(proc.returncode, 0, err)
         self.assertRegex(err.decode(), r"^\nWrote encrypted file t\.gpg \(took \d+\.\d{3} sec\)\n$")
-        self.assertNotIn(KEY256.encode(), read_pty(self.master))
+        self.assertNotIn(KEY256.encode(), pending(self.master))
         self.assertTrue(echo_on(self.slave))
         self.assertEqual(self.decrypt(self.path("t.gpg")), expected_table(self.sections))
 
@@ -103,7 +92,7 @@ class Terminal(E2ECase):
         self.assertEqual(process_state(proc.pid), "T")
         self.assertTrue(echo_on(self.slave))  # the shell the user is back at echoes
         proc.send_signal(signal.SIGCONT)
-        self.assertEqual(read_pty(proc.stderr.fileno(), PROMPT), PROMPT)
+        self.read_prompt(proc)
         self.assertFalse(echo_on(self.slave))
         self.type_key(proc)
 

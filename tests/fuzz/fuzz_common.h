@@ -1,7 +1,7 @@
-/* Small helpers shared by the fuzz targets: a check that aborts with a
- * message (so libFuzzer records the input as a crash), exact-size heap copies
- * of the input so AddressSanitizer sees any read past its end, and a reader
- * of steering bytes. */
+/* Helpers shared by the fuzz targets: a check that aborts with a message (so
+ * libFuzzer records the input as a crash), exact-size heap copies of the
+ * input so AddressSanitizer sees any read past its end, a reader of steering
+ * bytes and a private scratch directory. */
 #ifndef FUZZ_COMMON_H
 #define FUZZ_COMMON_H
 
@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
 #include <vector>
 
 #define FUZZ_CHECK(cond)                                                                                               \
@@ -50,5 +52,19 @@ struct fuzz_reader {
 		return *p++;
 	}
 };
+
+/* A private temporary directory, made on first use and removed with all it
+ * holds at exit. */
+inline const std::string &fuzz_scratch_dir()
+{
+	static std::string dir;
+	if (dir.empty()) {
+		char tmpl[] = "/tmp/fuzz_XXXXXX";
+		FUZZ_CHECK(mkdtemp(tmpl) != nullptr);
+		dir = tmpl;
+		std::atexit([] { std::filesystem::remove_all(dir); });
+	}
+	return dir;
+}
 
 #endif

@@ -4,9 +4,7 @@
  * "RECURRING" section goes to the token table builder as in a run. */
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
-#include <unistd.h>
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
@@ -21,21 +19,6 @@ namespace {
 
 /* The key the seed corpus was made with (mkexport -k). */
 const char kKey[] = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
-
-char g_path[64];
-
-void make_temp_file()
-{
-	if (g_path[0] != '\0')
-		return;
-	const char *dir = std::getenv("TMPDIR");
-	std::snprintf(g_path, sizeof(g_path), "%s/fuzz_export_XXXXXX",
-	              dir != nullptr && std::strlen(dir) < 32 ? dir : "/tmp");
-	const int fd = mkstemp(g_path);
-	FUZZ_CHECK(fd >= 0);
-	close(fd);
-	std::atexit([] { unlink(g_path); });
-}
 
 M_bool add_block(const char *csv, size_t len, M_bool first_of_section, void *thunk)
 {
@@ -75,13 +58,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	if (declares_huge_block(data, size))
 		return 0;
-	make_temp_file();
-	std::FILE *f = std::fopen(g_path, "wb");
+	const std::string path = fuzz_scratch_dir() + "/export";
+	std::FILE        *f    = std::fopen(path.c_str(), "wb");
 	FUZZ_CHECK(f != nullptr && std::fwrite(data, 1, size, f) == size && std::fclose(f) == 0);
 
 	M_fs_file_t *file = nullptr;
 	/* A small read buffer makes lines cross buffer refills. */
-	FUZZ_CHECK(M_fs_file_open(&file, g_path, 64, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr) ==
+	FUZZ_CHECK(M_fs_file_open(&file, path.c_str(), 64, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr) ==
 	           M_FS_ERROR_SUCCESS);
 
 	tokenexp_opts_t opts;

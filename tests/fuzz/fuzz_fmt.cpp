@@ -82,29 +82,29 @@ uint64_t take64(fuzz_reader &r)
 	return v;
 }
 
-/* Calls one of the engine's front ends with the directive's arguments. */
+/* Calls one of the engine's front ends with the "*" values, then the value
+ * (a directive that reads none ignores it). */
+template <typename V, typename F>
+ssize_t with_stars(int stars, int s1, int s2, V value, F &&call)
+{
+	return stars == 0 ? call(value) : stars == 1 ? call(s1, value) : call(s1, s2, value);
+}
+
 template <typename F>
 ssize_t with_args(const directive &d, int s1, int s2, uint64_t v, double dv, const char *str, F &&call)
 {
 	switch (d.k) {
 		case kind::none:
-			return d.stars == 0 ? call(0) : d.stars == 1 ? call(s1) : call(s1, s2);
-		case kind::i32: {
-			const int iv = static_cast<int>(static_cast<uint32_t>(v));
-			return d.stars == 0 ? call(iv) : d.stars == 1 ? call(s1, iv) : call(s1, s2, iv);
-		}
-		case kind::i64: {
-			const long long lv = static_cast<long long>(v);
-			return d.stars == 0 ? call(lv) : d.stars == 1 ? call(s1, lv) : call(s1, s2, lv);
-		}
+		case kind::i32:
+			return with_stars(d.stars, s1, s2, static_cast<int>(static_cast<uint32_t>(v)), call);
+		case kind::i64:
+			return with_stars(d.stars, s1, s2, static_cast<long long>(v), call);
 		case kind::dbl:
-			return d.stars == 0 ? call(dv) : d.stars == 1 ? call(s1, dv) : call(s1, s2, dv);
+			return with_stars(d.stars, s1, s2, dv, call);
 		case kind::str:
-			return d.stars == 0 ? call(str) : d.stars == 1 ? call(s1, str) : call(s1, s2, str);
-		case kind::ptr: {
-			void *pv = reinterpret_cast<void *>(static_cast<uintptr_t>(v));
-			return d.stars == 0 ? call(pv) : d.stars == 1 ? call(s1, pv) : call(s1, s2, pv);
-		}
+			return with_stars(d.stars, s1, s2, str, call);
+		case kind::ptr:
+			return with_stars(d.stars, s1, s2, reinterpret_cast<void *>(static_cast<uintptr_t>(v)), call);
 	}
 	return -1;
 }

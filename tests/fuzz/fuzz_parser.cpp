@@ -81,13 +81,13 @@ struct op_ctx {
 	size_t               plen;
 	const char          *cpat;
 	size_t               arg, n, before;
-	unsigned char        buf[16];
-	char                 sbuf[16];
-	uint64_t             u;
-	int64_t              i;
-	unsigned char        b;
-	M_bool               found;
-	size_t               num;
+	unsigned char        buf[16]  = {};
+	char                 sbuf[16] = {};
+	uint64_t             u        = 0;
+	int64_t              i        = 0;
+	unsigned char        b        = 0;
+	M_bool               found    = M_FALSE;
+	size_t               num      = 0;
 };
 
 using op_fn = void (*)(op_ctx &);
@@ -212,14 +212,8 @@ void step(M_parser_t *p, unsigned char op, const unsigned char *pat, size_t plen
 {
 	std::vector<char> cpat(pat, pat + plen);
 	cpat.push_back('\0');
-	op_ctx c{};
-	c.p      = p;
-	c.pat    = pat;
-	c.plen   = plen;
-	c.cpat   = cpat.data();
-	c.arg    = op >> 6;
-	c.n      = c.arg * 3 + 1;
-	c.before = M_parser_len(p);
+	const size_t arg = op >> 6;
+	op_ctx       c{p, pat, plen, cpat.data(), arg, arg * 3 + 1, M_parser_len(p)};
 	kOps[op & 63](c);
 	/* Whatever happened, the unread count and the views stay consistent. */
 	touch(M_parser_peek(p), M_parser_len(p));

@@ -1,6 +1,7 @@
 /* Reading a public key from arbitrary bytes, as given (binary packets or an
  * armoured text) and wrapped in a well-formed armour around the bytes, so the
- * packet reader behind the armour is reached with arbitrary packets too. */
+ * packet reader behind the armour is reached with arbitrary packets too. The
+ * reader requires the armour's checksum line but does not verify it. */
 #include <cstdint>
 #include <string>
 
@@ -10,21 +11,6 @@
 #include "pgp/pgp_pubkey.h"
 
 namespace {
-
-/* The armour checksum over the binary data. */
-uint32_t crc24(const unsigned char *p, size_t n)
-{
-	uint32_t crc = 0xB704CEu;
-	for (size_t i = 0; i < n; i++) {
-		crc ^= static_cast<uint32_t>(p[i]) << 16;
-		for (int b = 0; b < 8; b++) {
-			crc <<= 1;
-			if (crc & 0x1000000u)
-				crc ^= 0x1864CFBu;
-		}
-	}
-	return crc & 0xFFFFFFu;
-}
 
 void try_key(const unsigned char *p, size_t n)
 {
@@ -53,17 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	std::vector<char> b64(b64len);
 	const size_t      n = M_base64_encode(b64.data(), b64len, in.get(), size, 64);
 	FUZZ_CHECK(n > 0);
-	const uint32_t      crc     = crc24(in.get(), size);
-	const unsigned char crcb[3] = {static_cast<unsigned char>(crc >> 16), static_cast<unsigned char>(crc >> 8),
-	                               static_cast<unsigned char>(crc)};
-	char                crctext[8];
-	(void)M_base64_encode(crctext, sizeof(crctext), crcb, 3, 0);
-
 	std::string armour = "-----BEGIN PGP PUBLIC KEY BLOCK-----\nComment: fuzz\n\n";
 	armour.append(b64.data(), n);
-	armour += "\n=";
-	armour += crctext;
-	armour += "\n-----END PGP PUBLIC KEY BLOCK-----\n";
+	armour += "\n=AAAA\n-----END PGP PUBLIC KEY BLOCK-----\n";
 	std::vector<unsigned char> arm(armour.begin(), armour.end());
 	try_key(arm.data(), arm.size());
 	return 0;

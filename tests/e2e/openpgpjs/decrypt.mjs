@@ -8,10 +8,6 @@ import { readFile, writeFile } from 'node:fs/promises';
 import * as openpgp from 'openpgp';
 
 const [keyFile, msgFile, outFile] = process.argv.slice(2);
-if (!outFile) {
-  process.stderr.write('usage: node decrypt.mjs SECRET-KEY.asc MESSAGE OUTPUT\n');
-  process.exit(2);
-}
 try {
   const decryptionKeys = await openpgp.readPrivateKey({ armoredKey: await readFile(keyFile, 'utf8') });
   const message = await openpgp.readMessage({ binaryMessage: await readFile(msgFile) });
