@@ -1,7 +1,6 @@
-/* The file-system layer: file I/O (open modes as one table, the buffered layer
- * observed through the platform-call counters, whole-file operations), paths
- * (text functions and normalisation as tables), permissions, file information
- * and result codes, on real files in a private scratch directory. */
+/* The file-system layer on real files in a private scratch directory: file
+ * I/O (the buffered layer observed through the platform-call counters),
+ * paths, permissions, file information and the Windows conversions. */
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -25,8 +24,6 @@
 #include "fs/m_fs_path.h"
 #include "fs/m_fs_perms.h"
 #include "fs/m_fs_win.h"
-#include "fs/m_platform.h"
-#include "fs/m_platform_int.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -77,8 +74,7 @@ class CwdGuard {
 	char *old_ = nullptr;
 };
 
-/* Contents of a file read with the C runtime; "(missing)" when it cannot be
- * opened. */
+/* Contents of a file read with the C runtime; "(missing)" if it cannot be. */
 std::string slurp(const std::string &path)
 {
 	int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -156,8 +152,6 @@ constexpr uint32_t          R = M_FS_PERMS_MODE_READ, W = M_FS_PERMS_MODE_WRITE,
 constexpr M_fs_perms_who_t  USER = M_FS_PERMS_WHO_USER, GROUP = M_FS_PERMS_WHO_GROUP, OTHER = M_FS_PERMS_WHO_OTHER;
 constexpr M_fs_perms_type_t EXACT = M_FS_PERMS_TYPE_EXACT, ADD = M_FS_PERMS_TYPE_ADD, REMOVE = M_FS_PERMS_TYPE_REMOVE;
 constexpr M_fs_system_t     WIN = M_FS_SYSTEM_WINDOWS, UNIX = M_FS_SYSTEM_UNIX, AUTO = M_FS_SYSTEM_AUTO;
-
-/* -- Opening -- */
 
 /* Each mode on a missing file, an existing one or a directory: the result,
  * *fd cleared on failure, and the contents after writing at the start. */
@@ -288,8 +282,6 @@ TEST(m_fs_file, transfer_arguments)
 	M_fs_file_close(fd);
 }
 
-/* -- Buffered reading, seeking and writing -- */
-
 TEST(m_fs_file, seek_within_buffer_costs_nothing)
 {
 	TempDir           dir;
@@ -398,8 +390,6 @@ TEST(m_fs_file, failed_write_out_keeps_bytes_and_reports_io)
 	M_fs_file_close(fd);
 }
 
-/* -- Whole-file operations -- */
-
 TEST(m_fs_file, read_bytes)
 {
 	TempDir           dir;
@@ -464,8 +454,6 @@ TEST(m_fs_file, write_bytes)
 	EXPECT_EQ(M_fs_file_write_bytes("~/in_home", bytes("h"), 1, 0, nullptr), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(slurp(dir.sub("in_home")), "h");
 }
-
-/* -- Paths as text -- */
 
 std::string err(M_fs_error_t e)
 {
@@ -588,8 +576,6 @@ TEST(m_fs_path, text_functions)
 	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 0)), "(null)");
 }
 
-/* -- Path normalisation, in a scratch directory with links and variables set -- */
-
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
 TEST(m_fs_path, norm)
 {
@@ -687,8 +673,6 @@ TEST(m_fs_path, norm)
 }
 TEST_GCC12_FALSE_POSITIVE_END()
 
-/* -- Links read one at a time -- */
-
 /* Kernel-object targets are told apart within the length readlink gives:
  * its result is not terminated, so a short target must not be compared past
  * its end. A directory, a missing file and kernel objects are no links. */
@@ -722,8 +706,6 @@ TEST(m_fs_path, readlink)
 	M_free(buf);
 	::close(fds[0]);
 }
-
-/* -- Host directories -- */
 
 TEST(m_fs_path, host_directories)
 {
@@ -760,8 +742,6 @@ TEST(m_fs_path, ishidden)
 	EXPECT_TRUE(M_fs_path_ishidden("plain", info));
 	M_fs_info_destroy(info);
 }
-
-/* -- Permissions -- */
 
 /* Every entry of a permissions object in one line: per class the file entry
  * and the directory entry as mode and kind ("=" exact, "+" add, "-" remove;
@@ -953,8 +933,6 @@ TEST(m_fs_perms, set_perms_owner)
 	M_fs_perms_destroy(p);
 }
 
-/* -- File information -- */
-
 /* The fields of an information object in one line (times left out); the
  * permissions as show() gives them. */
 std::string show(const M_fs_info_t *info)
@@ -998,8 +976,6 @@ TEST(m_fs_info, object_fields)
 	M_fs_info_set_perms(nullptr, M_fs_perms_create());
 }
 
-/* -- Result codes and Windows conversions -- */
-
 TEST(m_fs_win, size_conversions)
 {
 	uint32_t d = 7;
@@ -1035,8 +1011,6 @@ TEST(m_fs_win, wide_text_to_utf8)
 		M_free(r);
 	}
 }
-
-/* -- Real failures of the host -- */
 
 TEST(m_fs_win, real_failures)
 {
