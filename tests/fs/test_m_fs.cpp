@@ -1,10 +1,8 @@
-/* The file-system layer: file I/O (open modes as one table, the buffered layer
- * observed through the platform-call counters, whole-file operations), paths
- * (text functions and normalisation as tables), permissions, file information
- * and result codes, on real files in a private scratch directory. */
+/* The file-system layer on real files in a private scratch directory: file
+ * I/O (the buffered layer observed through the platform-call counters),
+ * paths, permissions, file information and the Windows conversions. */
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
@@ -14,7 +12,6 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -26,8 +23,6 @@
 #include "fs/m_fs_path.h"
 #include "fs/m_fs_perms.h"
 #include "fs/m_fs_win.h"
-#include "fs/m_platform.h"
-#include "fs/m_platform_int.h"
 #include "tests/test_util.h"
 
 namespace {
@@ -78,8 +73,7 @@ class CwdGuard {
 	char *old_ = nullptr;
 };
 
-/* Contents of a file read with the C runtime; "(missing)" when it cannot be
- * opened. */
+/* Contents of a file read with the C runtime; "(missing)" if it cannot be. */
 std::string slurp(const std::string &path)
 {
 	int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -158,12 +152,8 @@ constexpr M_fs_perms_who_t  USER = M_FS_PERMS_WHO_USER, GROUP = M_FS_PERMS_WHO_G
 constexpr M_fs_perms_type_t EXACT = M_FS_PERMS_TYPE_EXACT, ADD = M_FS_PERMS_TYPE_ADD, REMOVE = M_FS_PERMS_TYPE_REMOVE;
 constexpr M_fs_system_t     WIN = M_FS_SYSTEM_WINDOWS, UNIX = M_FS_SYSTEM_UNIX, AUTO = M_FS_SYSTEM_AUTO;
 
-/* -- Opening -- */
-
-/* Each mode on a missing file, an existing one (its times set back) or a
- * directory: the result, *fd cleared on failure, the contents after writing
- * at the start, and, where nothing was written, whether opening renewed the
- * times (-1: not looked at). */
+/* Each mode on a missing file, an existing one or a directory: the result,
+ * *fd cleared on failure, and the contents after writing at the start. */
 TEST(m_fs_file, open_modes)
 {
 	TempDir       dir;
@@ -175,39 +165,24 @@ TEST(m_fs_file, open_modes)
 		M_fs_perms_t *perms;
 		M_fs_error_t  result;
 		const char   *write, *after;
-		int           restamped;
-	} rows[] = {{nullptr, 0, nullptr, M_FS_ERROR_INVALID, nullptr, "(missing)", 0},
-	            {nullptr, NOCREATE, nullptr, M_FS_ERROR_INVALID, nullptr, "(missing)", 0},
-	            {nullptr, APPEND, nullptr, M_FS_ERROR_INVALID, nullptr, "(missing)", 0},
-	            {nullptr, RD | NOCREATE, nullptr, M_FS_ERROR_NOT_FOUND, nullptr, "(missing)", 0},
-	            {nullptr, WR | NOCREATE | OVER, nullptr, M_FS_ERROR_NOT_FOUND, nullptr, "(missing)", 0},
-	            {nullptr, WR, nullptr, M_FS_ERROR_SUCCESS, "hello", "hello", 0},
-	            {"hello world", WR, nullptr, M_FS_ERROR_SUCCESS, "HE", "HEllo world", 0},
-	            {"old", RD | NOCREATE, nullptr, M_FS_ERROR_SUCCESS, nullptr, "old", 0},
-	            {"old", RD | WR | NOCREATE, nullptr, M_FS_ERROR_SUCCESS, nullptr, "old", 0},
-	            {"old", RD | WR, nullptr, M_FS_ERROR_SUCCESS, nullptr, "old", 0},
-	            {"old", WR | OVER, nullptr, M_FS_ERROR_SUCCESS, nullptr, "", 1},
-	            {"old", WR | NOCREATE | OVER, nullptr, M_FS_ERROR_SUCCESS, nullptr, "", -1},
-	            {"abc", RD | APPEND, nullptr, M_FS_ERROR_SUCCESS, "de", "abcde", 0},
-	            {"/", RD, nullptr, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
-	            {"/", WR, nullptr, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
-	            {"/", RD, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
-	            {"/", WR, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
-	            {"/", RD | WR, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0},
-	            {"/", WR | OVER, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr, 0}};
+	} rows[] = {{nullptr, APPEND, nullptr, M_FS_ERROR_INVALID, nullptr, "(missing)"},
+	            {nullptr, RD | NOCREATE, nullptr, M_FS_ERROR_NOT_FOUND, nullptr, "(missing)"},
+	            {nullptr, WR, nullptr, M_FS_ERROR_SUCCESS, "hello", "hello"},
+	            {"hello world", WR, nullptr, M_FS_ERROR_SUCCESS, "HE", "HEllo world"},
+	            {"old", RD | WR | NOCREATE, nullptr, M_FS_ERROR_SUCCESS, nullptr, "old"},
+	            {"old", WR | OVER, nullptr, M_FS_ERROR_SUCCESS, nullptr, ""},
+	            {"old", WR | NOCREATE | OVER, nullptr, M_FS_ERROR_SUCCESS, nullptr, ""},
+	            {"abc", RD | APPEND, nullptr, M_FS_ERROR_SUCCESS, "de", "abcde"},
+	            {"/", RD, nullptr, M_FS_ERROR_PERMISSION, nullptr, nullptr},
+	            {"/", RD | WR, rw, M_FS_ERROR_PERMISSION, nullptr, nullptr}};
 	int i    = 0;
 	for (const auto &r : rows) {
 		SCOPED_TRACE("row " + std::to_string(i));
-		const std::string p      = dir.sub(std::to_string(i++));
-		const bool        is_dir = r.before != nullptr && r.before[0] == '/';
-		if (is_dir) {
+		const std::string p = dir.sub(std::to_string(i++));
+		if (r.before != nullptr && r.before[0] == '/') {
 			ASSERT_EQ(::mkdir(p.c_str(), 0700), 0);
 		} else if (r.before != nullptr) {
 			make_file(p, r.before);
-		}
-		const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
-		if (r.before != nullptr) {
-			ASSERT_EQ(::utimensat(AT_FDCWD, p.c_str(), old_times, 0), 0);
 		}
 		M_fs_file_t *fd = reinterpret_cast<M_fs_file_t *>(1);
 		ASSERT_EQ(M_fs_file_open(&fd, p.c_str(), 0, r.mode, r.perms), r.result);
@@ -219,13 +194,7 @@ TEST(m_fs_file, open_modes)
 			EXPECT_EQ(M_fs_file_write(fd, bytes(r.write), strlen(r.write), nullptr, 0), M_FS_ERROR_SUCCESS);
 		}
 		M_fs_file_close(fd);
-		struct stat st;
-		if (r.before != nullptr && r.write == nullptr && r.restamped >= 0 && ::stat(p.c_str(), &st) == 0) {
-			EXPECT_EQ(st.st_mtim.tv_sec > 1000000000, r.restamped == 1);
-			EXPECT_EQ(st.st_atim.tv_sec > 1000000000, r.restamped == 1);
-			EXPECT_EQ(S_ISDIR(st.st_mode), is_dir);
-		}
-		if (r.after != nullptr) { /* read after the times: reading renews them */
+		if (r.after != nullptr) {
 			EXPECT_EQ(slurp(p), r.after);
 		}
 	}
@@ -264,7 +233,8 @@ TEST(m_fs_file, creation_with_permissions)
 	M_fs_perms_destroy(none);
 }
 
-/* The process's streams: unbuffered, and left open when the wrapper closes. */
+/* The process's streams: left open when the wrapper closes; having no name,
+ * they are never hidden. */
 TEST(m_fs_file, iostreams)
 {
 	M_fs_file_t *fd = reinterpret_cast<M_fs_file_t *>(1);
@@ -273,7 +243,11 @@ TEST(m_fs_file, iostreams)
 	for (M_fs_iostream_t s : {M_FS_IOSTREAM_IN, M_FS_IOSTREAM_OUT, M_FS_IOSTREAM_ERR}) {
 		ASSERT_EQ(M_fs_file_open_iostream(&fd, s), M_FS_ERROR_SUCCESS);
 		EXPECT_EQ(fd->fd, static_cast<int>(s));
-		EXPECT_EQ(fd->buf_size, 0u);
+		M_fs_info_t *info = nullptr;
+		ASSERT_EQ(M_fs_info_file(&info, fd, 0), M_FS_ERROR_SUCCESS);
+		EXPECT_FALSE(M_fs_info_get_ishidden(info));
+		M_fs_info_destroy(info);
+		EXPECT_EQ(M_fs_info_file(nullptr, fd, 0), M_FS_ERROR_SUCCESS);
 		M_fs_file_close(fd);
 		EXPECT_NE(::fcntl(static_cast<int>(s), F_GETFD), -1) << "stream " << s;
 	}
@@ -288,15 +262,12 @@ TEST(m_fs_file, transfer_arguments)
 	EXPECT_EQ(M_fs_file_read(nullptr, buf, 4, &n, 0), M_FS_ERROR_INVALID);
 	EXPECT_EQ(n, 0u) << "the count is cleared on failure";
 	EXPECT_EQ(M_fs_file_read(fd, buf, 0, &n, 0), M_FS_ERROR_INVALID);
-	/* One argument missing among good ones. */
 	EXPECT_EQ(M_fs_file_read(fd, nullptr, 4, &n, 0), M_FS_ERROR_INVALID);
 	EXPECT_EQ(M_fs_file_write(fd, nullptr, 4, &n, 0), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_file_open(nullptr, dir.sub("f").c_str(), 0, RD, nullptr), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_file_read_bytes(dir.sub("f").c_str(), 0, nullptr, &n), M_FS_ERROR_INVALID);
 	EXPECT_EQ(M_fs_file_write_bytes(dir.sub("f").c_str(), nullptr, 1, 0, &n), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_NONE), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(M_fs_file_write(fd, buf, 0, &n, 0), M_FS_ERROR_INVALID);
 	EXPECT_EQ(M_fs_file_seek(fd, -1, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_NONE), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(M_fs_file_sync(fd, M_FS_FILE_SYNC_BUFFER | M_FS_FILE_SYNC_OS), M_FS_ERROR_SUCCESS);
 	/* A NULL count pointer is allowed. */
 	EXPECT_EQ(M_fs_file_write(fd, bytes("ab"), 2, nullptr, 0), M_FS_ERROR_SUCCESS);
@@ -310,40 +281,6 @@ TEST(m_fs_file, transfer_arguments)
 	M_fs_file_close(fd);
 }
 
-/* -- Buffered reading, seeking and writing -- */
-
-TEST(m_fs_file, buffered_read_costs_one_system_read_per_buffer)
-{
-	TempDir           dir;
-	const size_t      size = 64 * 1024 + 123;
-	const std::string data = pattern(size);
-	make_file(dir.sub("big"), data);
-	M_fs_file_t *fd = open_or_fail(dir.sub("big"), 8192, RD);
-	m::detail::sys_counters_reset();
-	std::string got, c;
-	while (!(c = read_some(fd, 1)).empty())
-		got += c;
-	M_fs_file_close(fd);
-	EXPECT_EQ(got, data);
-	/* At most one system read per 8 KiB, plus the one that finds the end. */
-	EXPECT_LE(counters().read, size / 8192 + 2);
-	EXPECT_GE(counters().read, 2u);
-	EXPECT_EQ(counters().seek + counters().write, 0u);
-	/* Chunks larger than what is left get what is left. */
-	fd = open_or_fail(dir.sub("big"), 8192, RD);
-	EXPECT_EQ(read_some(fd, 60000), data.substr(0, 60000));
-	EXPECT_EQ(read_some(fd, 60000), data.substr(60000));
-	EXPECT_EQ(read_some(fd, 60000), "");
-	M_fs_file_close(fd);
-	/* Unbuffered, one system read per byte. */
-	fd = open_or_fail(dir.sub("big"), 0, RD);
-	m::detail::sys_counters_reset();
-	for (int i = 0; i < 100; i++)
-		read_some(fd, 1);
-	EXPECT_EQ(counters().read, 100u);
-	M_fs_file_close(fd);
-}
-
 TEST(m_fs_file, seek_within_buffer_costs_nothing)
 {
 	TempDir           dir;
@@ -351,41 +288,27 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
 	make_file(dir.sub("s"), data);
 	M_fs_file_t *fd = open_or_fail(dir.sub("s"), 8192, RD);
 	ASSERT_EQ(read_some(fd, 1), data.substr(0, 1));
-	ASSERT_GE(fd->read_ahead, 8192u);
-	EXPECT_EQ(M_buf_len(fd->read_buf), fd->read_ahead);
-	/* Forward by exactly the buffered count: still no system call. */
+	/* Forward by exactly the buffered count: no system call. */
 	m::detail::sys_counters_reset();
-	ASSERT_EQ(M_fs_file_seek(fd, 1000, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(read_some(fd, 1), data.substr(1001, 1));
 	const size_t left = fd->read_ahead;
 	ASSERT_EQ(M_fs_file_seek(fd, static_cast<int64_t>(left), M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(counters().seek + counters().read, 0u);
-	EXPECT_EQ(fd->read_ahead, 0u);
-	/* Farther: one system seek that accounts for the read-ahead, backwards
-     * from the current position too. */
-	const size_t pos = 1002 + left;
-	EXPECT_EQ(read_some(fd, 1), data.substr(pos, 1));
+	EXPECT_EQ(counters().seek, 0u);
+	EXPECT_EQ(read_some(fd, 1), data.substr(1 + left, 1));
+	/* Farther: one system seek that accounts for the read-ahead. */
 	m::detail::sys_counters_reset();
 	const size_t jump = fd->read_ahead + 5;
 	ASSERT_EQ(M_fs_file_seek(fd, static_cast<int64_t>(jump), M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(counters().seek, 1u);
-	EXPECT_EQ(read_some(fd, 1), data.substr(pos + 1 + jump, 1));
-	ASSERT_EQ(M_fs_file_seek(fd, -2, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(read_some(fd, 1), data.substr(pos + jump, 1));
+	EXPECT_EQ(read_some(fd, 1), data.substr(2 + left + jump, 1));
+	/* A distance that cannot be corrected for the read-ahead is refused
+     * without giving up the buffered bytes. */
+	const size_t ahead = fd->read_ahead;
+	EXPECT_EQ(M_fs_file_seek(fd, INT64_MIN, M_FS_FILE_SEEK_CUR), M_FS_ERROR_INVALID);
+	EXPECT_EQ(M_buf_len(fd->read_buf), ahead);
+	EXPECT_EQ(read_some(fd, 1), data.substr(3 + left + jump, 1));
+	EXPECT_EQ(M_fs_file_seek(fd, 5, static_cast<M_fs_file_seek_t>(3)), M_FS_ERROR_INVALID);
 	ASSERT_EQ(M_fs_file_seek(fd, -3, M_FS_FILE_SEEK_END), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(read_some(fd, 1), data.substr(data.size() - 3, 1));
-	ASSERT_EQ(M_fs_file_seek(fd, 7, M_FS_FILE_SEEK_BEGIN), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(read_some(fd, 1), data.substr(7, 1));
-	/* An unknown origin, and a distance that cannot be corrected for the
-     * read-ahead, are refused without giving up the buffered bytes. */
-	const size_t ahead = fd->read_ahead;
-	ASSERT_GT(ahead, 0u);
-	m::detail::sys_counters_reset();
-	EXPECT_EQ(M_fs_file_seek(fd, 5, static_cast<M_fs_file_seek_t>(3)), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_file_seek(fd, INT64_MIN, M_FS_FILE_SEEK_CUR), M_FS_ERROR_INVALID);
-	EXPECT_EQ(counters().seek, 0u);
-	EXPECT_EQ(M_buf_len(fd->read_buf), ahead);
-	EXPECT_EQ(read_some(fd, 1), data.substr(8, 1));
 	M_fs_file_close(fd);
 }
 
@@ -419,24 +342,6 @@ TEST(m_fs_file, short_write_waits)
 		if (i != 3)
 			M_fs_file_close(fd);
 	}
-}
-
-TEST(m_fs_file, full_buffer_goes_out)
-{
-	TempDir      dir;
-	M_fs_file_t *fd = open_or_fail(dir.sub("w"), 8, WR);
-	m::detail::sys_counters_reset();
-	ASSERT_EQ(M_fs_file_write(fd, bytes("abc"), 3, nullptr, 0), M_FS_ERROR_SUCCESS);
-	ASSERT_EQ(M_fs_file_write(fd, bytes("def"), 3, nullptr, 0), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(counters().write, 0u);
-	ASSERT_EQ(M_fs_file_write(fd, bytes("gh"), 2, nullptr, M_FS_FILE_RW_FULLBUF), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(counters().write, 1u);
-	EXPECT_EQ(slurp(dir.sub("w")), "abcdefgh");
-	ASSERT_EQ(M_fs_file_write(fd, bytes("0123456789"), 10, nullptr, M_FS_FILE_RW_FULLBUF), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(counters().write, 2u);
-	EXPECT_EQ(slurp(dir.sub("w")), "abcdefgh0123456789");
-	M_fs_file_close(fd);
-	EXPECT_EQ(counters().write, 2u) << "nothing left to write out";
 }
 
 /* Writing after a read gives back the read-ahead (one seek); reading on
@@ -484,8 +389,6 @@ TEST(m_fs_file, failed_write_out_keeps_bytes_and_reports_io)
 	M_fs_file_close(fd);
 }
 
-/* -- Whole-file operations -- */
-
 TEST(m_fs_file, read_bytes)
 {
 	TempDir           dir;
@@ -499,23 +402,19 @@ TEST(m_fs_file, read_bytes)
 		M_fs_error_t result;
 		std::string  contents;
 	} rows[] = {{dir.sub("f"), data.size(), M_FS_ERROR_SUCCESS, data},
-	            {dir.sub("f"), 0, M_FS_ERROR_SUCCESS, data},
 	            {dir.sub("f"), data.size() - 1, M_FS_ERROR_FILE_TOO_BIG, ""},
 	            {dir.sub("empty"), 0, M_FS_ERROR_SUCCESS, ""},
 	            {dir.sub("missing"), 0, M_FS_ERROR_NOT_FOUND, ""},
 	            {dir.path(), 0, M_FS_ERROR_PERMISSION, ""},
 	            {"", 0, M_FS_ERROR_INVALID, ""},
-	            /* /proc files report size 0: only reading to the end finds their
-                 * data; a large file is read in steps of at least 1024 bytes */
+	            /* /proc files report size 0: only reading to the end finds their data */
 	            {"/proc/self/cmdline", 0, M_FS_ERROR_SUCCESS, slurp("/proc/self/cmdline")},
 	            {dir.sub("big"), 0, M_FS_ERROR_SUCCESS, big}};
 	for (const auto &r : rows) {
 		unsigned char *buf = reinterpret_cast<unsigned char *>(1);
 		size_t         len = 99;
-		m::detail::sys_counters_reset();
 		EXPECT_EQ(M_fs_file_read_bytes(r.path.c_str(), r.max, &buf, &len), r.result) << r.path << " " << r.max;
 		EXPECT_EQ(len, r.contents.size()) << r.path;
-		EXPECT_LE(counters().read, 256u);
 		if (r.result == M_FS_ERROR_SUCCESS) {
 			EXPECT_EQ(std::string(reinterpret_cast<char *>(buf), len), r.contents) << r.path;
 			EXPECT_EQ(buf[len], 0) << "terminated";
@@ -524,7 +423,6 @@ TEST(m_fs_file, read_bytes)
 			EXPECT_EQ(buf, nullptr) << r.path;
 		}
 	}
-	EXPECT_EQ(slurp(dir.sub("missing")), "(missing)") << "reading creates nothing";
 }
 
 TEST(m_fs_file, write_bytes)
@@ -541,7 +439,6 @@ TEST(m_fs_file, write_bytes)
 	} rows[] = {{"first line\n", 0, WR, M_FS_ERROR_SUCCESS, 11, "first line\n"},
 	            {"abcdef", 3, 0, M_FS_ERROR_SUCCESS, 3, "abc"},
 	            {"de", 0, APPEND, M_FS_ERROR_SUCCESS, 2, "abcde"},
-	            {std::string("a\0b\0c", 5), 5, 0, M_FS_ERROR_SUCCESS, 5, std::string("a\0b\0c", 5)},
 	            /* An empty string is refused, and leaves the file emptied. */
 	            {"", 0, 0, M_FS_ERROR_INVALID, 0, ""}};
 	for (const auto &r : rows) {
@@ -550,16 +447,12 @@ TEST(m_fs_file, write_bytes)
 		EXPECT_EQ(n, r.written);
 		EXPECT_EQ(slurp(p), r.after);
 	}
-	EXPECT_EQ(M_fs_file_write_bytes(dir.sub("fresh").c_str(), bytes(""), 0, 0, nullptr), M_FS_ERROR_INVALID);
-	EXPECT_EQ(slurp(dir.sub("fresh")), "");
 	EXPECT_EQ(M_fs_file_write_bytes(dir.sub("no/dir").c_str(), bytes("x"), 1, 0, nullptr), M_FS_ERROR_NOT_FOUND);
 	/* "~" is the home directory. */
 	EnvGuard home("HOME", dir.path().c_str());
 	EXPECT_EQ(M_fs_file_write_bytes("~/in_home", bytes("h"), 1, 0, nullptr), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(slurp(dir.sub("in_home")), "h");
 }
-
-/* -- Paths as text -- */
 
 std::string err(M_fs_error_t e)
 {
@@ -618,14 +511,6 @@ std::string apply(char op, M_fs_system_t sys, const char *a, const char *b, cons
 
 TEST(m_fs_path, text_functions)
 {
-	EXPECT_EQ(M_fs_path_get_system_type(AUTO), UNIX);
-	EXPECT_EQ(M_fs_path_get_system_type(WIN), WIN);
-	EXPECT_EQ(M_fs_path_get_system_sep(WIN), '\\');
-	EXPECT_EQ(M_fs_path_get_system_sep(AUTO), '/');
-	EXPECT_EQ(M_fs_path_get_system_sep(static_cast<M_fs_system_t>(3)), '/');
-	EXPECT_EQ(M_fs_path_get_path_max(WIN), 260u);
-	EXPECT_EQ(M_fs_path_get_path_max(UNIX), 260u);
-
 	const struct {
 		char          op;
 		M_fs_system_t sys;
@@ -635,43 +520,30 @@ TEST(m_fs_path, text_functions)
 	            {'a', WIN, "C:name", 0, 0, "1"},
 	            {'a', WIN, "\\\\srv\\s", 0, 0, "1"},
 	            {'a', WIN, "\\x", 0, 0, "0"},
-	            {'a', WIN, "/x", 0, 0, "0"},
-	            {'a', WIN, "", 0, 0, "0"},
 	            {'a', UNIX, "/x", 0, 0, "1"},
 	            {'a', UNIX, "C:\\x", 0, 0, "0"},
-	            {'a', AUTO, "/x", 0, 0, "1"},
 	            {'a', static_cast<M_fs_system_t>(3), "/x", 0, 0, "0"},
 	            {'u', UNIX, "\\\\", 0, 0, "1"},
 	            {'u', UNIX, "\\srv", 0, 0, "0"},
-	            {'u', UNIX, "//srv", 0, 0, "0"},
 	            /* A root is one empty component. */
 	            {'c', WIN, "C:\\data\\x", 0, 0, "[C:][data][x]"},
 	            {'c', WIN, "\\\\srv\\share", 0, 0, "[][srv][share]"},
 	            {'c', WIN, "\\lost", 0, 0, "[lost]"},
-	            {'c', WIN, "/usr/lib", 0, 0, "[usr][lib]"},
 	            {'c', WIN, "\\", 0, 0, ""},
 	            {'c', WIN, "\\\\", 0, 0, "[]"},
 	            {'c', UNIX, "/usr/lib", 0, 0, "[][usr][lib]"},
 	            {'c', UNIX, "a//b\\\\c/", 0, 0, "[a][b][c]"},
-	            {'c', UNIX, "/", 0, 0, "[]"},
-	            {'c', UNIX, "", 0, 0, ""},
-	            {'c', AUTO, "/x", 0, 0, "[][x]"},
 	            {'p', WIN, "C:|data|x", 0, 0, "C:\\data\\x"},
 	            {'p', WIN, "C:", 0, 0, "C:\\"},
 	            {'p', WIN, "|srv|share", 0, 0, "\\\\srv\\share"},
 	            {'p', WIN, "", 0, 0, "\\\\"},
 	            {'p', UNIX, "", 0, 0, "/"},
 	            {'p', UNIX, "a||b|", 0, 0, "a/b"},
-	            {'p', UNIX, "||x", 0, 0, "/x"},
 	            {'j', WIN, "C:\\a", "b", 0, "C:\\a\\b"},
 	            {'j', WIN, "C:\\a", "D:\\x", 0, "D:\\x"},
-	            {'j', WIN, "anything", "\\\\srv\\x", 0, "\\\\srv\\x"},
-	            {'j', WIN, "a", "", 0, "a"},
-	            {'j', UNIX, "/a", "b", 0, "/a/b"},
 	            {'j', UNIX, "/a/", "b", 0, "/a/b"},
 	            {'j', UNIX, "/a", "/b", 0, "/b"},
 	            {'j', UNIX, nullptr, "b", 0, "b"},
-	            {'j', UNIX, "", nullptr, 0, ""},
 	            {'j', UNIX, "a", nullptr, 0, "a"},
 	            {'r', UNIX, "/etc", "conf/main.cfg", "other.cfg", "/etc/conf/other.cfg"},
 	            {'r', UNIX, "/etc", "main.cfg", "/abs/x", "/abs/x"},
@@ -680,22 +552,17 @@ TEST(m_fs_path, text_functions)
 	            {'r', UNIX, "", nullptr, "", "(null)"},
 	            {'b', WIN, "C:\\exports\\today.exp", 0, 0, "today.exp"},
 	            {'b', WIN, "C:", 0, 0, "(null)"},
-	            {'b', WIN, "\\\\", 0, 0, "(null)"},
 	            {'b', WIN, "\\\\srv\\share\\x", 0, 0, "x"},
 	            {'b', UNIX, "/exports/today.exp", 0, 0, "today.exp"},
 	            {'b', UNIX, "dir/", 0, 0, "dir"},
 	            {'b', UNIX, "/", 0, 0, "(null)"},
-	            {'b', UNIX, "", 0, 0, "(null)"},
 	            {'d', WIN, "C:\\exports\\today.exp", 0, 0, "C:\\exports"},
 	            {'d', WIN, "C:", 0, 0, "C:\\"},
-	            {'d', WIN, "C:\\x", 0, 0, "C:\\"},
-	            {'d', WIN, "today.exp", 0, 0, "."},
 	            {'d', WIN, "\\\\srv\\share\\x", 0, 0, "\\\\srv\\share"},
 	            {'d', UNIX, "/exports/today.exp", 0, 0, "/exports"},
-	            {'d', UNIX, "/exports", 0, 0, "/"},
 	            {'d', UNIX, "/", 0, 0, "/"},
-	            {'d', UNIX, "today.exp", 0, 0, "."},
 	            {'d', UNIX, nullptr, 0, 0, "."}};
+	EXPECT_EQ(M_fs_path_get_system_sep(WIN), '\\');
 	for (const auto &r : rows)
 		EXPECT_EQ(apply(r.op, r.sys, r.a, r.b, r.c), r.want)
 		    << r.op << " style " << r.sys << " " << (r.a ? r.a : "NULL") << " " << (r.b ? r.b : "NULL");
@@ -703,13 +570,10 @@ TEST(m_fs_path, text_functions)
 	M_list_str_t *none = M_list_str_create(M_LIST_STR_NONE);
 	EXPECT_EQ(take(M_fs_path_join_parts(none, UNIX)), "(null)");
 	M_list_str_destroy(none);
-	EXPECT_EQ(take(M_fs_path_join_vparts(WIN, 3, "C:", "a", "b")), "C:\\a\\b");
 	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 3, "", "a", "b")), "/a/b");
 	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 2, "a", static_cast<const char *>(nullptr))), "a");
 	EXPECT_EQ(take(M_fs_path_join_vparts(UNIX, 0)), "(null)");
 }
-
-/* -- Path normalisation, in a scratch directory with links and variables set -- */
 
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
 TEST(m_fs_path, norm)
@@ -744,35 +608,30 @@ TEST(m_fs_path, norm)
 		std::string   want;
 	} rows[] = {{"a\\.\\b\\..\\c", 0, WIN, "a\\c"},
 	            {"C:\\..\\x", 0, WIN, "C:\\x"},
-	            {"a\\..", 0, WIN, "."},
 	            {"\\\\srv\\share\\x", 0, WIN, "\\\\srv\\share\\x"},
 	            {"\\\\srv\\share\\..\\..\\..\\y", 0, WIN, "\\\\y"},
-	            {"\\\\", 0, WIN, "\\\\"},
 	            {"/", 0, WIN, GENERIC},
+	            {"a\\..", 0, WIN, "."},
 	            {"a/./b/../c", 0, UNIX, "a/c"},
 	            {"../../x", 0, UNIX, "../../x"},
 	            {"/../x", 0, UNIX, "/x"},
 	            {"a/../b", M_FS_PATH_NORM_NOPARENT, UNIX, "a/../b"},
 	            {"a//b/", 0, UNIX, "a/b"},
-	            {"/", 0, UNIX, "/"},
 	            {"a\\b", 0, UNIX, "a/b"},
 	            {"x/../../y", 0, AUTO, "../y"},
 	            {"", 0, UNIX, err(M_FS_ERROR_INVALID)},
 	            /* Length. */
 	            {std::string(259, 'a'), 0, WIN, std::string(259, 'a')},
 	            {std::string(260, 'a'), 0, WIN, err(M_FS_ERROR_NAME_TOO_LONG)},
-	            {std::string(260, 'a'), 0, UNIX, err(M_FS_ERROR_NAME_TOO_LONG)},
 	            {dotted + "y", 0, UNIX, "x/y"},
 	            /* Variables: "%" must close the name; an empty name removes the
          * component; an unset or empty variable is an error. */
 	            {"%APPDATA%\\x", 0, WIN, "C:\\Users\\u\\AppData\\Roaming\\x"},
-	            {"$APPDATA\\x", 0, WIN, "C:\\Users\\u\\AppData\\Roaming\\x"},
-	            {"%APPDATA%\\..\\x", 0, WIN, "C:\\Users\\u\\AppData\\x"},
 	            {"%MFS_UNSET%\\x", 0, WIN, GENERIC},
 	            {"a/$MFS_UNSET", 0, UNIX, GENERIC},
 	            {"$MFS_EMPTY_VAR/x", 0, UNIX, GENERIC},
+	            {"$APPDATA\\x", 0, WIN, "C:\\Users\\u\\AppData\\Roaming\\x"},
 	            {"$MFS_BASE/x", 0, UNIX, "/srv/data/x"},
-	            {"$MFS_BASE/..", 0, UNIX, "/srv"},
 	            {"a/$MFS_BASE/b", 0, UNIX, "a/srv/data/b"},
 	            {"$MFS_BASE/x", ABS, UNIX, "/srv/data/x"}, /* the value's root kept: no current directory added */
 	            {"%MFS_BASE", 0, UNIX, "%MFS_BASE"},
@@ -782,26 +641,19 @@ TEST(m_fs_path, norm)
 	            {"$", ABS, UNIX, GENERIC},
 	            /* Home. */
 	            {"~/x", HOME, UNIX, "/home/tester/x"},
-	            {"~", HOME, UNIX, "/home/tester"},
-	            {"~/../y", HOME, UNIX, "/home/y"},
 	            {"~/x", 0, UNIX, "~/x"},
 	            {"a/~", HOME, UNIX, "a/~"},
 	            {"~user/x", HOME, UNIX, "~user/x"},
 	            /* Absolute. */
 	            {"x/y", ABS, UNIX, dir.sub("x/y")},
 	            {"../z", ABS, UNIX, "/tmp/z"},
-	            {".", ABS, UNIX, dir.path()},
-	            {"/abs", ABS, UNIX, "/abs"},
 	            /* Links: relative, absolute and with "..", against the current
          * directory for relative paths; UNC paths are never read as links. */
 	            {dir.sub("rel/x"), LINK, UNIX, dir.sub("real/x")},
-	            {dir.sub("abs/x"), LINK, UNIX, dir.sub("real/x")},
 	            {dir.sub("rel/up/f"), LINK, UNIX, dir.sub("real/sub/f")},
-	            {dir.sub("rel/x"), 0, UNIX, dir.sub("rel/x")},
 	            {"rel/x", LINK, UNIX, "real/x"},
 	            {"\\\\srv\\share\\x", LINK, WIN, "\\\\srv\\share\\x"},
 	            {dir.sub("a"), LINK, UNIX, LOOP},
-	            {dir.sub("self"), LINK, UNIX, LOOP},
 	            {dir.sub("l2"), LINK, UNIX, dir.sub("target")},
 	            {dir.sub("l1"), LINK, UNIX, LOOP}};
 	for (const auto &r : rows)
@@ -817,10 +669,11 @@ TEST(m_fs_path, norm)
 	EXPECT_EQ(norm("~/x", HOME, UNIX), "/elsewhere/u2/x");
 	EnvGuard no_home("HOME", nullptr);
 	EXPECT_EQ(norm("~", HOME, UNIX).rfind("/", 0), 0u);
+	EXPECT_EQ(M_fs_path_set_cwd("/nonexistent/mfs/dir"), M_FS_ERROR_NOT_FOUND);
+	EnvGuard xdg("XDG_CONFIG_HOME", "/cfg/base");
+	EXPECT_EQ(take(M_fs_path_user_confdir(UNIX)), "/cfg/base");
 }
 TEST_GCC12_FALSE_POSITIVE_END()
-
-/* -- Links read one at a time -- */
 
 /* Kernel-object targets are told apart within the length readlink gives:
  * its result is not terminated, so a short target must not be compared past
@@ -844,9 +697,6 @@ TEST(m_fs_path, readlink)
 	}
 	char *out = nullptr;
 	EXPECT_EQ(M_fs_path_readlink(&out, ""), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_path_readlink(nullptr, "x"), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_path_norm(nullptr, "a", 0, UNIX), M_FS_ERROR_INVALID);
-
 	/* The whole road: /dev/fd/N of a pipe reads as a file (process
      * substitution, /dev/stdin). */
 	ASSERT_EQ(::write(fds[1], "through the pipe", 16), 16);
@@ -859,35 +709,6 @@ TEST(m_fs_path, readlink)
 	::close(fds[0]);
 }
 
-/* -- Host directories -- */
-
-TEST(m_fs_path, host_directories)
-{
-	EXPECT_EQ(M_fs_path_set_cwd(""), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_path_set_cwd("/nonexistent/mfs/dir"), M_FS_ERROR_NOT_FOUND);
-	TempDir dir;
-	{
-		CwdGuard in(dir.path());
-		char    *cwd = nullptr;
-		ASSERT_EQ(M_fs_path_get_cwd(&cwd), M_FS_ERROR_SUCCESS);
-		EXPECT_EQ(take(cwd), dir.path());
-	}
-	{
-		EnvGuard t("TMPDIR", "/var/tmp/../tmp");
-		EXPECT_EQ(take(M_fs_path_tmpdir(UNIX)), "/var/tmp");
-	}
-	{
-		EnvGuard t("TMPDIR", nullptr);
-		EXPECT_EQ(take(M_fs_path_tmpdir(AUTO)), "/tmp");
-	}
-	{
-		EnvGuard x("XDG_CONFIG_HOME", "/cfg/base");
-		EXPECT_EQ(take(M_fs_path_user_confdir(UNIX)), "/cfg/base");
-	}
-	EnvGuard x("XDG_CONFIG_HOME", nullptr), h("HOME", "/home/cfguser");
-	EXPECT_EQ(take(M_fs_path_user_confdir(UNIX)), "/home/cfguser/.config");
-}
-
 TEST(m_fs_path, ishidden)
 {
 	TempDir dir;
@@ -896,6 +717,7 @@ TEST(m_fs_path, ishidden)
 	EXPECT_TRUE(M_fs_path_ishidden(dir.sub(".dot").c_str(), nullptr));
 	EXPECT_FALSE(M_fs_path_ishidden(dir.sub("plain").c_str(), nullptr));
 	EXPECT_FALSE(M_fs_path_ishidden(dir.sub(".missing").c_str(), nullptr));
+	EXPECT_EQ(M_fs_info(nullptr, dir.path().c_str(), 0), M_FS_ERROR_SUCCESS);
 	/* "." and ".." name directories, not hidden files. */
 	CwdGuard in(dir.path());
 	EXPECT_FALSE(M_fs_path_ishidden(".", nullptr));
@@ -906,8 +728,6 @@ TEST(m_fs_path, ishidden)
 	EXPECT_TRUE(M_fs_path_ishidden("plain", info));
 	M_fs_info_destroy(info);
 }
-
-/* -- Permissions -- */
 
 /* Every entry of a permissions object in one line: per class the file entry
  * and the directory entry as mode and kind ("=" exact, "+" add, "-" remove;
@@ -966,9 +786,10 @@ TEST(m_fs_perms, merge_rules)
 		uint32_t          src_mode;
 		M_fs_perms_type_t src_type;
 		const char       *want;
-	} cases[] = {{true, R, EXACT, W, ADD, "3=3= 3=3="},       {true, R | W | X, EXACT, W, REMOVE, "3=3= 5=5="},
-	             {true, R | W, EXACT, X, EXACT, "3=3= 4=4="}, {false, 0, EXACT, W, ADD, "3=3= 2+2+"},
-	             {false, 0, EXACT, R, REMOVE, "3=3= 1-1-"},   {true, R, ADD, W, ADD, "3=3= 2+2+"},
+	} cases[] = {{true, R, EXACT, W, ADD, "3=3= 3=3="},
+	             {true, R | W | X, EXACT, W, REMOVE, "3=3= 5=5="},
+	             {true, R | W, EXACT, X, EXACT, "3=3= 4=4="},
+	             {false, 0, EXACT, W, ADD, "3=3= 2+2+"},
 	             {true, R, REMOVE, W, EXACT, "3=3= 2=2="}};
 	for (const auto &c : cases) {
 		M_fs_perms_t *dest = M_fs_perms_create(), *src = M_fs_perms_create();
@@ -993,7 +814,6 @@ TEST(m_fs_perms, merge_rules)
 	M_fs_perms_merge(&dest, M_fs_perms_create());
 	EXPECT_STREQ(M_fs_perms_get_user(dest), "root");
 	M_fs_perms_merge(nullptr, M_fs_perms_create());
-	M_fs_perms_merge(&dest, nullptr);
 	M_fs_perms_destroy(dest);
 }
 
@@ -1013,9 +833,6 @@ TEST(m_fs_perms, accounts)
 		EXPECT_EQ(M_fs_perms_set_group(p, M_fs_perms_get_group(p)), M_FS_ERROR_SUCCESS);
 		EXPECT_EQ(show(p).substr(12), want[i]);
 	}
-	ASSERT_EQ(M_fs_perms_set_group(p, "root"), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(M_fs_perms_set_group(p, ""), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(M_fs_perms_get_group(p), nullptr);
 	M_fs_perms_destroy(p);
 }
 
@@ -1024,13 +841,11 @@ TEST(m_fs_perms, can_access)
 	TempDir    dir;
 	const auto f = dir.sub("f");
 	make_file(f, "x", 0644);
-	EXPECT_EQ(M_fs_perms_can_access(f.c_str(), 0), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(M_fs_perms_can_access(f.c_str(), R), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(M_fs_perms_can_access(dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
 	EXPECT_EQ(M_fs_perms_can_access(dir.sub("f/below").c_str(), 0), M_FS_ERROR_NOT_FOUND);
 	/* No execute bit at all: refused even to root. */
 	EXPECT_EQ(M_fs_perms_can_access(f.c_str(), X), M_FS_ERROR_PERMISSION);
-	EXPECT_EQ(M_fs_perms_can_access("", 0), M_FS_ERROR_INVALID);
 }
 
 /* Entries merge into the current modes: ADD and REMOVE change what is there,
@@ -1055,8 +870,7 @@ TEST(m_fs_perms, set_perms)
 		bool               through_fd;
 	} steps[] = {
 	    {f, {{false, W, GROUP, ADD}, {false, R, OTHER, REMOVE}}, 0660, false},
-	    {f, {{false, R | W | X, USER, EXACT}}, 0760, false},
-	    {f, {{false, X, USER, REMOVE}, {false, R, OTHER, ADD}}, 0664, true},
+	    {f, {{false, W, USER, REMOVE}, {false, R, OTHER, ADD}}, 0464, true},
 	    {d, {{false, R | W | X, OTHER, EXACT}, {true, R | X, OTHER, ADD}, {true, W, USER, REMOVE}}, 0505, false},
 	    {d, {{false, R | W | X, USER, EXACT}, {false, 0, OTHER, EXACT}}, 0700, false}};
 	for (const auto &s : steps) {
@@ -1076,7 +890,6 @@ TEST(m_fs_perms, set_perms)
 		EXPECT_EQ(M_fs_perms_get_type(p, s.entries[0].who), s.entries[0].type);
 		if (&s == &steps[0]) {
 			EXPECT_EQ(M_fs_perms_set_perms(p, ""), M_FS_ERROR_INVALID);
-			EXPECT_EQ(M_fs_perms_set_perms(p, nullptr), M_FS_ERROR_INVALID);
 			EXPECT_EQ(M_fs_perms_set_perms_file(p, nullptr), M_FS_ERROR_INVALID);
 			EXPECT_EQ(M_fs_perms_set_perms(p, dir.sub("missing").c_str()), M_FS_ERROR_NOT_FOUND);
 		}
@@ -1093,7 +906,7 @@ TEST(m_fs_perms, set_perms_owner)
 	struct group  *gr = ::getgrgid(::getegid());
 	if (pw == nullptr || gr == nullptr)
 		GTEST_SKIP() << "the current user or group has no name in the account databases";
-	/* Giving a file to its own owner and group is always allowed. */
+	/* Giving a file to its own owner and group is allowed to anyone. */
 	M_fs_perms_t *p = M_fs_perms_create();
 	ASSERT_EQ(M_fs_perms_set_user(p, pw->pw_name), M_FS_ERROR_SUCCESS);
 	ASSERT_EQ(M_fs_perms_set_group(p, gr->gr_name), M_FS_ERROR_SUCCESS);
@@ -1104,16 +917,7 @@ TEST(m_fs_perms, set_perms_owner)
 	EXPECT_EQ(st.st_gid, ::getegid());
 	EXPECT_EQ(st.st_mode & 0777, 0600u) << "no entry set: modes unchanged";
 	M_fs_perms_destroy(p);
-	if (::geteuid() != 0) {
-		/* Giving it away is not. */
-		M_fs_perms_t *q = M_fs_perms_create();
-		ASSERT_EQ(M_fs_perms_set_user(q, "root"), M_FS_ERROR_SUCCESS);
-		EXPECT_EQ(M_fs_perms_set_perms(q, f.c_str()), M_FS_ERROR_PERMISSION);
-		M_fs_perms_destroy(q);
-	}
 }
-
-/* -- File information -- */
 
 /* The fields of an information object in one line (times left out); the
  * permissions as show() gives them. */
@@ -1158,156 +962,6 @@ TEST(m_fs_info, object_fields)
 	M_fs_info_set_perms(nullptr, M_fs_perms_create());
 }
 
-/* Files, directories and links as read: BASIC leaves owner, group and
- * permissions out; a directory's rights come as its file entries; a link is
- * followed (its target's name decides hidden); a missing file is
- * NOT_FOUND, and a NULL info only asks whether the file is there. */
-TEST(m_fs_info, read_from_the_host)
-{
-	TempDir dir;
-	make_file(dir.sub("data.txt"), "twelve bytes", 0640);
-	const struct timespec times[2] = {{1500000000, 0}, {1600000000, 0}};
-	ASSERT_EQ(::utimensat(AT_FDCWD, dir.sub("data.txt").c_str(), times, 0), 0);
-	make_file(dir.sub("x.sh"), "abc", 0751);
-	ASSERT_EQ(::mkdir(dir.sub(".cache").c_str(), 0700), 0);
-	ASSERT_EQ(::chmod(dir.sub(".cache").c_str(), 0755), 0);
-	ASSERT_EQ(::symlink("x.sh", dir.sub(".link").c_str()), 0);
-	struct stat st;
-	ASSERT_EQ(::stat(dir.sub(".cache").c_str(), &st), 0);
-	const auto        dir_size = st.st_size;
-	struct passwd    *pw       = ::getpwuid(::geteuid());
-	struct group     *gr       = ::getgrgid(::getegid());
-	const std::string me       = std::string(pw ? pw->pw_name : "?") + ":" + (gr ? gr->gr_name : "?");
-	const std::string f = std::to_string(M_FS_TYPE_FILE) + " ", d = std::to_string(M_FS_TYPE_DIR) + " ";
-	const struct {
-		std::string name;
-		uint32_t    flags;
-		std::string want;
-	} rows[] = {{"data.txt", 0, f + "12 " + me + " [3=. 1=. 0=. .. " + me + "]"},
-	            {"data.txt", M_FS_INFO_FLAG_BASIC, f + "12 -:- [none]"},
-	            {"x.sh", 0, f + "3 " + me + " [7=. 5=. 4=. .. " + me + "]"},
-	            {".cache", 0, d + std::to_string(dir_size) + " hidden " + me + " [7=. 5=. 5=. .. " + me + "]"},
-	            {".link", M_FS_INFO_FLAG_BASIC, f + "3 -:- [none]"}};
-	for (const auto &r : rows) {
-		M_fs_info_t *info = nullptr;
-		ASSERT_EQ(M_fs_info(&info, dir.sub(r.name).c_str(), r.flags), M_FS_ERROR_SUCCESS);
-		EXPECT_EQ(show(info), r.want) << r.name;
-		if (r.name == "data.txt") {
-			EXPECT_EQ(M_fs_info_get_atime(info), 1500000000);
-			EXPECT_EQ(M_fs_info_get_mtime(info), 1600000000);
-		}
-		M_fs_info_destroy(info);
-	}
-	M_fs_info_t *info = reinterpret_cast<M_fs_info_t *>(1);
-	EXPECT_EQ(M_fs_info(&info, dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
-	EXPECT_EQ(info, nullptr);
-	EXPECT_EQ(M_fs_info(&info, "", 0), M_FS_ERROR_INVALID);
-	info = reinterpret_cast<M_fs_info_t *>(1);
-	EXPECT_EQ(M_fs_info(&info, nullptr, 0), M_FS_ERROR_INVALID);
-	EXPECT_EQ(info, nullptr);
-	EXPECT_EQ(M_fs_info_file(&info, nullptr, 0), M_FS_ERROR_INVALID);
-	EXPECT_EQ(M_fs_info(nullptr, dir.path().c_str(), 0), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(M_fs_info(nullptr, dir.sub("missing").c_str(), 0), M_FS_ERROR_NOT_FOUND);
-}
-
-TEST(m_fs_info, ctime_is_the_creation_time)
-{
-	/* ctime and btime both carry the creation time. Only where the file
-     * system keeps none (btime 0) does ctime fall back to the status-change
-     * time. A status change later does not move a known creation time. */
-	TempDir    dir;
-	const auto f = dir.sub("born");
-	make_file(f, "x", 0600);
-	/* Let the clock reach the next second, so the status change below gets a
-     * later time than the creation. */
-	struct stat st;
-	ASSERT_EQ(::stat(f.c_str(), &st), 0);
-	while (::time(nullptr) <= st.st_ctim.tv_sec)
-		::usleep(20000);
-	::usleep(20000); /* file times come from a coarser clock */
-	const struct timespec old_times[2] = {{1000000000, 0}, {1000000000, 0}};
-	ASSERT_EQ(::utimensat(AT_FDCWD, f.c_str(), old_times, 0), 0);
-	ASSERT_EQ(::stat(f.c_str(), &st), 0);
-	M_fs_file_t *fd = nullptr;
-	ASSERT_EQ(M_fs_file_open(&fd, f.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
-	for (const bool by_fd : {false, true}) {
-		M_fs_info_t *info = nullptr;
-		ASSERT_EQ(by_fd ? M_fs_info_file(&info, fd, M_FS_INFO_FLAG_BASIC)
-		                : M_fs_info(&info, f.c_str(), M_FS_INFO_FLAG_BASIC),
-		          M_FS_ERROR_SUCCESS);
-		const M_time_t btime = M_fs_info_get_btime(info);
-		EXPECT_LE(btime, static_cast<M_time_t>(::time(nullptr)));
-		if (btime != 0) {
-			EXPECT_EQ(M_fs_info_get_ctime(info), btime);
-			EXPECT_LT(btime, static_cast<M_time_t>(st.st_ctim.tv_sec));
-			EXPECT_GT(btime, 1000000000) << "creation is not the modification time set afterwards";
-		} else {
-			EXPECT_EQ(M_fs_info_get_ctime(info), static_cast<M_time_t>(st.st_ctim.tv_sec));
-		}
-		M_fs_info_destroy(info);
-	}
-	M_fs_file_close(fd);
-}
-
-/* From an open file: its current size and name; a standard stream has no
- * name, so it is never hidden. */
-TEST(m_fs_info, open_file)
-{
-	TempDir dir;
-	make_file(dir.sub(".hidden_data"), "0123456789", 0600);
-	M_fs_file_t *fd = open_or_fail(dir.sub(".hidden_data"), 0, RD | WR);
-	ASSERT_EQ(M_fs_file_seek(fd, 0, M_FS_FILE_SEEK_END), M_FS_ERROR_SUCCESS);
-	ASSERT_EQ(M_fs_file_write(fd, bytes("ab"), 2, nullptr, 0), M_FS_ERROR_SUCCESS);
-	M_fs_info_t *info = nullptr;
-	ASSERT_EQ(M_fs_info_file(&info, fd, 0), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(show(info).substr(0, 12), std::to_string(M_FS_TYPE_FILE) + " 12 hidden ");
-	EXPECT_EQ(M_fs_perms_get_mode(M_fs_info_get_perms(info), USER), R | W);
-	M_fs_info_destroy(info);
-	EXPECT_EQ(M_fs_info_file(nullptr, fd, 0), M_FS_ERROR_SUCCESS);
-	M_fs_file_close(fd);
-	ASSERT_EQ(M_fs_file_open_iostream(&fd, M_FS_IOSTREAM_ERR), M_FS_ERROR_SUCCESS);
-	ASSERT_EQ(M_fs_info_file(&info, fd, M_FS_INFO_FLAG_BASIC), M_FS_ERROR_SUCCESS);
-	EXPECT_FALSE(M_fs_info_get_ishidden(info));
-	M_fs_info_destroy(info);
-	M_fs_file_close(fd);
-}
-
-/* -- Result codes and Windows conversions -- */
-
-TEST(m_fs_win, error_translation)
-{
-	/* Windows numbers only: in the table, beside it and far off. */
-	const std::pair<uint32_t, M_fs_error_t> syserrs[] = {{29, M_FS_ERROR_IO},
-	                                                     {183, M_FS_ERROR_FILE_EXISTS},
-	                                                     {267, M_FS_ERROR_NOT_DIR},
-	                                                     {1, M_FS_ERROR_GENERIC},
-	                                                     {266, M_FS_ERROR_GENERIC},
-	                                                     {UINT32_MAX, M_FS_ERROR_GENERIC},
-	                                                     {M_PLATFORM_SYSERR_OTHER, M_FS_ERROR_GENERIC}};
-	for (const auto &[syserr, result] : syserrs)
-		EXPECT_EQ(M_fs_error_from_syserr(syserr), result) << syserr;
-	/* errno through the Windows number to the result. */
-	const struct {
-		int          err;
-		uint32_t     syserr;
-		M_fs_error_t result;
-	} errnos[] = {{0, 0, M_FS_ERROR_SUCCESS},
-	              {ENOTDIR, 3, M_FS_ERROR_NOT_FOUND},
-	              {ENFILE, 4, M_FS_ERROR_TOO_MANY_FILES},
-	              {EPERM, 5, M_FS_ERROR_PERMISSION},
-	              {EXDEV, 17, M_FS_ERROR_NOT_SAME_DEVICE},
-	              {EROFS, 19, M_FS_ERROR_READONLY},
-	              {ETXTBSY, 32, M_FS_ERROR_PERMISSION},
-	              {ENAMETOOLONG, 206, M_FS_ERROR_NAME_TOO_LONG},
-	              {ENOSPC, M_PLATFORM_SYSERR_OTHER, M_FS_ERROR_GENERIC}};
-	for (const auto &c : errnos) {
-		errno = c.err;
-		EXPECT_EQ(M_platform_errno(), c.syserr) << "errno " << c.err;
-		EXPECT_EQ(errno, c.err) << "M_platform_errno must leave errno alone";
-		EXPECT_EQ(m::detail::fs_error_from_errno(c.err), c.result) << "errno " << c.err;
-	}
-}
-
 TEST(m_fs_win, size_conversions)
 {
 	uint32_t d = 7;
@@ -1315,33 +969,26 @@ TEST(m_fs_win, size_conversions)
 	EXPECT_EQ(d, 0xFFFFFFFFu);
 	EXPECT_FALSE(M_win32_size_t_to_dword(static_cast<size_t>(0x100000000ull), &d));
 	EXPECT_EQ(d, 0u);
-	EXPECT_TRUE(M_win32_size_t_to_dword(12, nullptr));
 	int32_t i = 7;
 	EXPECT_TRUE(M_win32_size_t_to_int(0x7FFFFFFF, &i));
 	EXPECT_EQ(i, 0x7FFFFFFF);
 	EXPECT_FALSE(M_win32_size_t_to_int(0x80000000u, &i));
 	EXPECT_EQ(i, 0);
-	EXPECT_TRUE(M_win32_size_t_to_int(5, nullptr));
 }
 
 TEST(m_fs_win, wide_text_to_utf8)
 {
-	const char16_t lone_high[] = {u'a', 0xD83D, u'b', 0}, lone_low[] = {0xDE00, u'x', 0};
-	const char16_t high_at_end[] = {u'z', 0xD800, 0}, swapped_pair[] = {0xDC00, 0xD800, 0};
+	const char16_t lone_high[] = {u'a', 0xDBFF, u'b', 0}, swapped_pair[] = {0xDFFF, 0xD800, 0};
 	const std::pair<const char16_t *, const char *> cases[] = {
 	    {u"", ""},
-	    {u"UTC", "UTC"},
-	    {u"\u00e9t\u00e9", "\xc3\xa9t\xc3\xa9"},       /* two-byte sequences */
-	    {u"\u07ff\u0800", "\xdf\xbf\xe0\xa0\x80"},     /* both sides of the 2/3-byte edge */
-	    {u"\u20ac\uffff", "\xe2\x82\xac\xef\xbf\xbf"}, /* three-byte sequences */
-	    {u"\U0001F600", "\xf0\x9f\x98\x80"},           /* a surrogate pair */
-	    {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},           /* the last code point */
+	    {u"\u007f\u0080", "\x7f\xc2\x80"},                     /* both sides of the 1/2-byte edge */
+	    {u"\u07ff\u0800", "\xdf\xbf\xe0\xa0\x80"},             /* both sides of the 2/3-byte edge */
+	    {u"\uffff\U00010000", "\xef\xbf\xbf\xf0\x90\x80\x80"}, /* the 3/4-byte edge, a pair */
+	    {u"\U0010FFFF", "\xf4\x8f\xbf\xbf"},                   /* the last code point */
 	    /* Lone surrogates cannot be represented: U+FFFD each. */
 	    {lone_high, "a\xef\xbf\xbd"
 	                "b"},
-	    {lone_low, "\xef\xbf\xbdx"},
-	    {high_at_end, "z\xef\xbf\xbd"},
-	    {swapped_pair, "\xef\xbf\xbd\xef\xbf\xbd"}};
+	    {swapped_pair, "\xef\xbf\xbd\xef\xbf\xbd"}}; /* lone low, high at the end */
 	for (const auto &[in, want] : cases) {
 		char *r = M_win32_wchar_to_char(in);
 		ASSERT_NE(r, nullptr);
@@ -1349,68 +996,6 @@ TEST(m_fs_win, wide_text_to_utf8)
 		EXPECT_EQ(r[std::strlen(want)], '\0') << "terminated right after the text";
 		M_free(r);
 	}
-}
-
-/* -- Real failures of the host -- */
-
-TEST(m_fs_win, real_failures)
-{
-	TempDir dir;
-	make_file(dir.sub("plain"), "x");
-	M_fs_file_t *fd = nullptr;
-	EXPECT_EQ(
-	    M_fs_file_open(&fd, dir.sub("missing").c_str(), 0, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr),
-	    M_FS_ERROR_NOT_FOUND);
-	/* A missing directory on the way is the same class, and so is ENOTDIR:
-     * Windows' "path not found". */
-	EXPECT_EQ(M_fs_info(nullptr, dir.sub("nodir/x").c_str(), 0), M_FS_ERROR_NOT_FOUND);
-	EXPECT_EQ(M_fs_file_open(&fd, dir.sub("plain/inner").c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr),
-	          M_FS_ERROR_NOT_FOUND);
-	/* A component above NAME_MAX, relative so the whole path stays below the
-     * normaliser's 260 characters: the system itself refuses it. 260
-     * characters or more are refused before any system call. */
-	{
-		CwdGuard in(dir.path());
-		EXPECT_EQ(M_fs_file_open(&fd, std::string(NAME_MAX + 1, 'n').c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr),
-		          M_FS_ERROR_NAME_TOO_LONG);
-	}
-	EXPECT_EQ(M_fs_file_open(&fd, dir.sub(std::string(300, 'm')).c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr),
-	          M_FS_ERROR_NAME_TOO_LONG);
-	EXPECT_EQ(fd, nullptr);
-}
-
-/* Access refused: directory permissions do not stop root, so a child gives
- * up root (when it has it) and reports what it saw. */
-TEST(m_fs_win, real_failures_permission)
-{
-	TempDir dir;
-	ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
-	const std::string locked = dir.sub("locked");
-	ASSERT_EQ(::mkdir(locked.c_str(), 0700), 0);
-	make_file(locked + "/f", "secret");
-	ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
-	const pid_t pid = ::fork();
-	ASSERT_GE(pid, 0);
-	if (pid == 0) {
-		int rc = 0;
-		if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-			::_exit(2);
-		unsigned char *buf = nullptr;
-		if (M_fs_file_read_bytes((locked + "/f").c_str(), 0, &buf, nullptr) != M_FS_ERROR_PERMISSION)
-			rc |= 4;
-		if (M_fs_perms_can_access((locked + "/f").c_str(), 0) != M_FS_ERROR_PERMISSION)
-			rc |= 8;
-		M_fs_file_t *fd = nullptr;
-		if (M_fs_file_open(&fd, (locked + "/new").c_str(), 0, M_FS_FILE_MODE_WRITE, nullptr) != M_FS_ERROR_PERMISSION)
-			rc |= 16;
-		::_exit(rc);
-	}
-	int status = 0;
-	ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-	ASSERT_TRUE(WIFEXITED(status));
-	if (WEXITSTATUS(status) == 2)
-		GTEST_SKIP() << "could not drop to uid 65534 in the child";
-	EXPECT_EQ(WEXITSTATUS(status), 0) << "bits: 4 read_bytes, 8 can_access, 16 open";
 }
 
 } // namespace
