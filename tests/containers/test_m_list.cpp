@@ -247,7 +247,7 @@ TEST(m_list, flags_sets_and_sorted_refusals)
 	M_list_t *l    = make(M_LIST_SET_VAL, {1, 2}, false);
 	EXPECT_FALSE(M_list_insert_at(l, &twin, 0));
 	M_list_destroy(l, M_FALSE);
-	l = make(M_LIST_SET_PTR | M_LIST_SET_VAL, {1}, false);
+	l = make(M_LIST_SET_PTR | M_LIST_SET_VAL | M_LIST_SORTED, {1}, false);
 	EXPECT_TRUE(M_list_insert(l, &twin));
 	EXPECT_FALSE(M_list_insert(l, &pool[1]));
 	M_list_destroy(l, M_FALSE);
@@ -271,6 +271,9 @@ TEST(m_list, flags_sets_and_sorted_refusals)
 	ASSERT_TRUE(M_list_insert(l, &twin));
 	EXPECT_FALSE(M_list_index_of(l, &twin, M_LIST_MATCH_VAL, nullptr));
 	EXPECT_EQ(M_list_count(l, &twin, M_LIST_MATCH_VAL), 0u);
+	ASSERT_TRUE(M_list_insert(l, &twin));
+	M_list_remove_duplicates(l, M_LIST_MATCH_VAL);
+	EXPECT_EQ(M_list_len(l), 2u);
 	M_list_destroy(l, M_TRUE);
 }
 
@@ -361,15 +364,17 @@ TEST(m_list, owning_walk_against_model)
 		EXPECT_EQ(g_copies, g_frees);
 	}
 
-	/* Matching by pointer: every copy is a distinct pointer; destroy
-	 * releases only when asked. */
-	M_list_t *l = make(M_LIST_NONE, {1, 1});
+	/* Matching by pointer: every copy is a distinct pointer. Out of range
+	 * changes fail; destroy releases only when asked. */
+	M_list_t *l = make(M_LIST_SORTED, {1, 1});
 	EXPECT_EQ(M_list_remove_val(l, &pool[1], M_LIST_MATCH_PTR), 0u);
 	M_list_remove_duplicates(l, M_LIST_MATCH_PTR);
 	EXPECT_EQ(M_list_len(l), 2u);
 	g_frees = 0;
 	void *t = const_cast<void *>(M_list_at(l, 0));
+	EXPECT_FALSE(M_list_remove_range(l, 1, 0));
 	EXPECT_TRUE(M_list_remove_at(l, 1));
+	EXPECT_FALSE(M_list_remove_at(l, 1));
 	M_list_destroy(l, M_FALSE);
 	EXPECT_EQ(g_frees, 1);
 	M_free(t);
