@@ -1,6 +1,5 @@
 /* Tests for the string list: owned copies, flag mapping and comparator
- * choice, strings borrowed from the list itself, split and join. Batching,
- * re-sorting, duplicates and merges are the list's own, tested with it. */
+ * choice, strings borrowed from the list itself, split and join. */
 #include <gtest/gtest.h>
 
 #include "containers/m_list_str.h"
@@ -119,6 +118,31 @@ TEST(m_list_str, searches_and_changes)
 	EXPECT_EQ(M_list_str_replace_val(l, M_list_str_at(l, 1), "c", M_LIST_MATCH_ALL), 2u);
 	EXPECT_EQ(items(l), (V{"b", "c", "c"}));
 	M_list_str_destroy(l);
+}
+
+TEST(m_list_str, batching_sorting_duplicate_merge)
+{
+	M_list_str_t *l = M_list_str_create(M_LIST_STR_SORTED);
+	M_list_str_insert_begin(l);
+	for (const char *s : {"c", "a", "b"})
+		EXPECT_TRUE(M_list_str_insert(l, s));
+	EXPECT_EQ(items(l), (V{"c", "a", "b"}));
+	M_list_str_insert_end(l);
+	EXPECT_EQ(items(l), (V{"a", "b", "c"}));
+	M_list_str_change_sorting(l, M_LIST_STR_SORTDESC);
+	EXPECT_EQ(items(l), (V{"c", "b", "a"}));
+	M_list_str_change_sorting(l, M_LIST_STR_NONE);
+	EXPECT_TRUE(M_list_str_insert(l, "z"));
+	M_list_str_t *d = M_list_str_duplicate(l);
+	EXPECT_EQ(items(d), (V{"c", "b", "a", "z"}));
+	EXPECT_NE(M_list_str_at(d, 0), M_list_str_at(l, 0));
+	M_list_str_destroy(l);
+	/* Merge: new strings move, repeats within the source move once. */
+	M_list_str_merge(&d, from(M_LIST_STR_NONE, {"a", "new", "q", "q", "c", "q"}), M_FALSE);
+	EXPECT_EQ(items(d), (V{"c", "b", "a", "z", "new", "q"}));
+	M_list_str_merge(&d, from(M_LIST_STR_NONE, {"a"}), M_TRUE);
+	EXPECT_EQ(M_list_str_count(d, "a", 0), 2u);
+	M_list_str_destroy(d);
 }
 
 TEST(m_list_str, split_and_join)
