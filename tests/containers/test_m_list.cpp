@@ -97,25 +97,6 @@ TEST(m_list, storage_rules)
 			EXPECT_EQ(caps, c.caps);
 		M_list_destroy(l, M_FALSE);
 	}
-
-	/* Removing at the front advances the start; inserting at 0 reuses the
-	 * slack; appending at the end moves the elements down rather than grow. */
-	M_list_t *l = make(M_LIST_NONE, {0, 1, 2, 3}, false);
-	EXPECT_EQ(M_list_take_first(l), &pool[0]);
-	EXPECT_EQ(M_list_take_first(l), &pool[1]);
-	EXPECT_EQ(list_front_slack(l), 2u);
-	ASSERT_TRUE(M_list_insert_at(l, &pool[7], 0));
-	EXPECT_EQ(list_front_slack(l), 1u);
-	ASSERT_TRUE(M_list_insert(l, &pool[4]));
-	EXPECT_EQ(list_front_slack(l), 0u);
-	EXPECT_EQ(list_capacity(l), 4u);
-	EXPECT_EQ(contents(l), (Ints{7, 2, 3, 4}));
-	M_list_take_first(l);
-	EXPECT_EQ(list_front_slack(l), 1u);
-	while (M_list_len(l) > 0)
-		M_list_take_last(l);
-	EXPECT_EQ(list_front_slack(l), 0u); /* emptying resets the start */
-	M_list_destroy(l, M_FALSE);
 }
 
 TEST(m_list, random_walk_plain_and_stack)
@@ -259,21 +240,16 @@ TEST(m_list, flags_sets_and_sorted_refusals)
 	EXPECT_EQ(M_list_create(nullptr, M_LIST_SET_VAL), nullptr);
 	EXPECT_EQ(M_list_create(&cb, M_LIST_SORTED | M_LIST_STACK), nullptr);
 	EXPECT_EQ(M_list_create(&nocmp, M_LIST_SORTED), nullptr);
-	M_list_t *l = M_list_create(nullptr, M_LIST_SET_PTR | M_LIST_STACK);
-	EXPECT_NE(l, nullptr);
-	M_list_destroy(l, M_TRUE);
 
 	/* SET_VAL refuses an equal value; SET_PTR wins over it: an equal value at
 	 * another address is accepted, the same pointer is not. */
-	int twin = 1;
-	l        = make(M_LIST_SET_VAL, {1, 2}, false);
-	EXPECT_FALSE(M_list_insert(l, &twin));
+	int       twin = 1;
+	M_list_t *l    = make(M_LIST_SET_VAL, {1, 2}, false);
 	EXPECT_FALSE(M_list_insert_at(l, &twin, 0));
 	M_list_destroy(l, M_FALSE);
 	l = make(M_LIST_SET_PTR | M_LIST_SET_VAL | M_LIST_SORTED, {1}, false);
 	EXPECT_TRUE(M_list_insert(l, &twin));
 	EXPECT_FALSE(M_list_insert(l, &pool[1]));
-	EXPECT_EQ(M_list_len(l), 2u);
 	M_list_destroy(l, M_FALSE);
 
 	/* Sorted lists refuse positional changes, except while batching; by
@@ -290,82 +266,117 @@ TEST(m_list, flags_sets_and_sorted_refusals)
 	EXPECT_EQ(contents(l), (Ints{0, 1, 3, 5}));
 	M_list_destroy(l, M_FALSE);
 
-	/* Without equality a value search finds nothing; NULL is a value. */
+	/* Without equality a value search finds nothing. */
 	l = M_list_create(nullptr, M_LIST_NONE);
 	ASSERT_TRUE(M_list_insert(l, &twin));
 	EXPECT_FALSE(M_list_index_of(l, &twin, M_LIST_MATCH_VAL, nullptr));
 	EXPECT_EQ(M_list_count(l, &twin, M_LIST_MATCH_VAL), 0u);
-	ASSERT_TRUE(M_list_insert(l, nullptr));
-	size_t idx = 0;
-	EXPECT_TRUE(M_list_index_of(l, nullptr, M_LIST_MATCH_PTR, &idx));
-	EXPECT_EQ(idx, 1u);
+	ASSERT_TRUE(M_list_insert(l, &twin));
 	M_list_remove_duplicates(l, M_LIST_MATCH_VAL);
 	EXPECT_EQ(M_list_len(l), 2u);
 	M_list_destroy(l, M_TRUE);
 }
 
-TEST(m_list, removal_and_replacement_release_values)
+TEST(m_list, owning_walk_against_model)
 {
-	M_list_t *l = make(M_LIST_NONE, {1, 2, 3, 2, 5, 2, 7, 8});
-	g_frees     = 0;
-	EXPECT_EQ(M_list_remove_val(l, &pool[2], M_LIST_MATCH_VAL), 1u);
-	EXPECT_EQ(contents(l), (Ints{1, 3, 2, 5, 2, 7, 8}));
-	EXPECT_EQ(M_list_remove_val(l, &pool[2], M_LIST_MATCH_ALL), 2u);
-	EXPECT_EQ(M_list_remove_val(l, &pool[1], M_LIST_MATCH_PTR), 0u); /* stored values are copies */
-	EXPECT_FALSE(M_list_remove_range(l, 3, 2));
-	EXPECT_TRUE(M_list_remove_range(l, 3, 100)); /* end clamped */
-	EXPECT_EQ(contents(l), (Ints{1, 3, 5}));
-	EXPECT_EQ(g_frees, 5);
-	void *t = M_list_take_first(l); /* handed over, not released */
-	EXPECT_TRUE(M_list_remove_first(l));
-	EXPECT_FALSE(M_list_remove_at(l, 1));
-	EXPECT_EQ(g_frees, 6);
-	M_free(t);
-	M_list_destroy(l, M_TRUE);
-	EXPECT_EQ(g_frees, 7);
-
-	/* Duplicates: the first stays. Sorted lists, and by pointer (every copy
-	 * is a distinct pointer). */
-	const struct {
-		uint32_t flags, type;
-		Ints     want;
-		int      frees;
-	} dups[] = {{M_LIST_NONE, M_LIST_MATCH_VAL, {3, 1, 2}, 3},
-	            {M_LIST_SORTED, M_LIST_MATCH_VAL, {1, 2, 3}, 3},
-	            {M_LIST_SORTED, M_LIST_MATCH_PTR, {1, 1, 2, 3, 3, 3}, 0}};
-	for (const auto &c : dups) {
-		l       = make(c.flags, {3, 1, 3, 2, 1, 3});
-		g_frees = 0;
-		M_list_remove_duplicates(l, c.type);
-		EXPECT_EQ(contents(l), c.want);
-		EXPECT_EQ(g_frees, c.frees);
+	/* Value operations on lists that own copies, against a vector of the
+	 * values: removal and replacement of the first or every match, duplicate
+	 * removal, ranges, taking out, merges with and without duplicates (a
+	 * value repeated within the source counts once its first copy moved).
+	 * Every copy made is released exactly once. */
+	std::mt19937 rng(17);
+	for (uint32_t flags : {0u, 0u + M_LIST_SORTED}) {
+		M_list_t *l = make(flags, {});
+		Ints      model;
+		g_copies = g_frees = 0;
+		auto add           = [&](int v) {
+            model.insert(flags ? std::upper_bound(model.begin(), model.end(), v) : model.end(), v);
+		};
+		for (int step = 0; step < 3000; step++) {
+			const int      v = static_cast<int>(rng() % 8), w = static_cast<int>(rng() % 8);
+			const auto     n    = model.size();
+			const uint32_t type = rng() % 2 ? M_LIST_MATCH_ALL : M_LIST_MATCH_VAL;
+			const auto     hits = static_cast<size_t>(std::count(model.begin(), model.end(), v));
+			const size_t   want = type == M_LIST_MATCH_ALL ? hits : std::min<size_t>(hits, 1);
+			switch (rng() % 8) {
+				case 0:
+				case 1:
+					ASSERT_TRUE(M_list_insert(l, &pool[v]));
+					add(v);
+					break;
+				case 2:
+					ASSERT_EQ(M_list_remove_val(l, &pool[v], type), want);
+					for (size_t k = 0; k < want; k++)
+						model.erase(std::find(model.begin(), model.end(), v));
+					break;
+				case 3:
+					ASSERT_EQ(M_list_replace_val(l, &pool[v], &pool[w], type), v == w ? 0 : want);
+					for (size_t k = 0; k < want && v != w; k++) {
+						const auto it = std::find(model.begin(), model.end(), v);
+						if (flags == 0) {
+							*it = w; /* in place; a sorted list moves it */
+							continue;
+						}
+						model.erase(it);
+						add(w);
+					}
+					break;
+				case 4: {
+					M_list_remove_duplicates(l, M_LIST_MATCH_VAL);
+					Ints seen;
+					for (int x : model)
+						if (std::find(seen.begin(), seen.end(), x) == seen.end())
+							seen.push_back(x);
+					model = seen;
+					break;
+				}
+				case 5: {
+					const size_t i = rng() % (n + 1), j = i + rng() % 3;
+					ASSERT_EQ(M_list_remove_range(l, i, j), i < n);
+					if (i < n)
+						model.erase(model.begin() + static_cast<long>(i),
+						            model.begin() + static_cast<long>(std::min(j + 1, n)));
+					break;
+				}
+				case 6: {
+					const bool include = rng() % 2 || n == 0; /* an empty list becomes the source */
+					const Ints vals    = {v, w, v};
+					M_list_merge(&l, make(flags, vals), include, M_LIST_MATCH_VAL);
+					for (int x : vals)
+						if (include || std::find(model.begin(), model.end(), x) == model.end())
+							add(x);
+					break;
+				}
+				case 7: {
+					void *t = M_list_take_at(l, 0); /* handed over, not released */
+					ASSERT_EQ(t == nullptr, n == 0);
+					if (n == 0)
+						break;
+					model.erase(model.begin());
+					count_free(t);
+					break;
+				}
+			}
+			ASSERT_EQ(contents(l), model) << "step " << step;
+			ASSERT_EQ(g_copies - g_frees, static_cast<int>(model.size())) << "step " << step;
+		}
 		M_list_destroy(l, M_TRUE);
+		EXPECT_EQ(g_copies, g_frees);
 	}
-	l = make(M_LIST_NONE, {0, 2, 0}, false);
+
+	/* Matching by pointer: every copy is a distinct pointer. Out of range
+	 * changes fail; destroy releases only when asked. */
+	M_list_t *l = make(M_LIST_SORTED, {1, 1});
+	EXPECT_EQ(M_list_remove_val(l, &pool[1], M_LIST_MATCH_PTR), 0u);
 	M_list_remove_duplicates(l, M_LIST_MATCH_PTR);
-	EXPECT_EQ(contents(l), (Ints{0, 2}));
-	M_list_destroy(l, M_FALSE);
-
-	/* replace_val: first or all matches; none when new equals old; a sorted
-	 * list moves the replaced values to their new place. */
-	int four = 4;
-	l        = make(M_LIST_NONE, {4, 1, 4, 2});
-	EXPECT_EQ(M_list_replace_val(l, &pool[4], &pool[9], M_LIST_MATCH_VAL), 1u);
-	EXPECT_EQ(M_list_replace_val(l, &pool[4], &four, M_LIST_MATCH_ALL), 0u);
-	EXPECT_EQ(M_list_replace_val(l, &pool[9], &pool[0], M_LIST_MATCH_ALL), 1u);
-	EXPECT_EQ(contents(l), (Ints{0, 1, 4, 2}));
-	M_list_destroy(l, M_TRUE);
-	l = make(M_LIST_SORTED, {4, 1, 4, 2});
-	EXPECT_EQ(M_list_replace_val(l, &pool[4], &pool[0], M_LIST_MATCH_ALL), 2u);
-	EXPECT_EQ(contents(l), (Ints{0, 0, 1, 2}));
-	M_list_destroy(l, M_TRUE);
-
-	/* destroy releases only when asked. */
-	l       = make(M_LIST_NONE, {1});
+	EXPECT_EQ(M_list_len(l), 2u);
 	g_frees = 0;
-	t       = const_cast<void *>(M_list_at(l, 0));
+	void *t = const_cast<void *>(M_list_at(l, 0));
+	EXPECT_FALSE(M_list_remove_range(l, 1, 0));
+	EXPECT_TRUE(M_list_remove_at(l, 1));
+	EXPECT_FALSE(M_list_remove_at(l, 1));
 	M_list_destroy(l, M_FALSE);
-	EXPECT_EQ(g_frees, 0);
+	EXPECT_EQ(g_frees, 1);
 	M_free(t);
 }
 
@@ -387,22 +398,11 @@ TEST(m_list, change_sorting_and_duplicate)
 	EXPECT_EQ(contents(l), (Ints{2, 1, 3}));
 	M_list_destroy(l, M_FALSE);
 
-	/* A duplicate holds copies, stays sorted, and keeps the comparator's
-	 * context. */
-	l           = make(M_LIST_SORTED, {2, 1, 3});
-	g_copies    = 0;
-	M_list_t *d = M_list_duplicate(l);
-	EXPECT_EQ(g_copies, 3);
-	EXPECT_NE(M_list_at(d, 0), M_list_at(l, 0));
-	ASSERT_TRUE(M_list_insert(d, &pool[0]));
-	EXPECT_EQ(contents(d), (Ints{0, 1, 2, 3}));
-	EXPECT_EQ(contents(l), (Ints{1, 2, 3}));
-	M_list_destroy(l, M_TRUE);
-	M_list_destroy(d, M_TRUE);
+	/* A duplicate keeps the comparator's context. */
 	int calls = 0;
 	l         = make(M_LIST_NONE, {2, 1}, false);
 	M_list_change_sorting(l, cmp_int, M_LIST_SORTED, &calls);
-	d                = M_list_duplicate(l);
+	M_list_t *d      = M_list_duplicate(l);
 	const int before = calls;
 	ASSERT_TRUE(M_list_insert(d, &pool[3]));
 	EXPECT_GT(calls, before);
@@ -411,41 +411,25 @@ TEST(m_list, change_sorting_and_duplicate)
 	M_list_destroy(d, M_FALSE);
 }
 
-TEST(m_list, merge)
+TEST(m_list, merge_by_pointer_and_into_sets)
 {
-	/* Owning lists release the duplicates they drop with the source's
-	 * value_free; by pointer, the pool's addresses are the values. A value
-	 * repeated within the source is a duplicate once its first copy moved;
-	 * a SET destination never keeps duplicates. */
-	const struct {
-		uint32_t dflags;
-		Ints     d, s;
-		bool     include;
-		uint32_t type;
-		bool     owning;
-		Ints     want;
-		int      frees;
-	} cases[] = {{M_LIST_SORTED, {3, 1}, {4, 1, 2}, false, M_LIST_MATCH_VAL, true, {1, 2, 3, 4}, 1},
-	             {M_LIST_NONE, {1}, {2, 2, 1, 2}, false, M_LIST_MATCH_VAL, true, {1, 2}, 3},
-	             {M_LIST_NONE, {1}, {1}, true, M_LIST_MATCH_VAL, true, {1, 1}, 0},
-	             {M_LIST_SET_VAL, {1}, {2, 1, 2}, true, M_LIST_MATCH_VAL, true, {1, 2}, 2},
-	             {M_LIST_NONE, {1}, {3, 3}, false, M_LIST_MATCH_PTR, false, {1, 3}, 0},
-	             {M_LIST_NONE, {1}, {1, 2}, false, M_LIST_MATCH_PTR, false, {1, 2}, 0}};
-	for (const auto &c : cases) {
-		M_list_t *d = make(c.dflags, c.d, c.owning), *s = make(M_LIST_NONE, c.s, c.owning);
-		g_frees = 0;
-		M_list_merge(&d, s, c.include, c.type);
-		EXPECT_EQ(contents(d), c.want);
-		EXPECT_EQ(g_frees, c.frees);
-		M_list_merge(&d, nullptr, M_FALSE, c.type);
-		EXPECT_EQ(contents(d), c.want);
-		M_list_destroy(d, c.owning);
-	}
-	/* A NULL or empty destination becomes the source. */
-	M_list_t *src = make(M_LIST_NONE, {1}), *dest = nullptr, *empty = make(M_LIST_NONE, {});
+	/* The value cases are in the owning walk. By pointer the pool's
+	 * addresses are the values; a SET destination never keeps duplicates,
+	 * not even included ones; a NULL destination becomes the source. */
+	M_list_t *d = make(M_LIST_NONE, {1}, false);
+	M_list_merge(&d, make(M_LIST_NONE, {3, 3, 1}, false), M_FALSE, M_LIST_MATCH_PTR);
+	EXPECT_EQ(contents(d), (Ints{1, 3}));
+	M_list_merge(&d, nullptr, M_FALSE, M_LIST_MATCH_PTR);
+	EXPECT_EQ(contents(d), (Ints{1, 3}));
+	M_list_destroy(d, M_FALSE);
+	d       = make(M_LIST_SET_VAL, {1});
+	g_frees = 0;
+	M_list_merge(&d, make(M_LIST_NONE, {2, 1, 2}), M_TRUE, M_LIST_MATCH_VAL);
+	EXPECT_EQ(contents(d), (Ints{1, 2}));
+	EXPECT_EQ(g_frees, 2);
+	M_list_destroy(d, M_TRUE);
+	M_list_t *src = make(M_LIST_NONE, {1}), *dest = nullptr;
 	M_list_merge(&dest, src, M_TRUE, M_LIST_MATCH_VAL);
 	EXPECT_EQ(dest, src);
-	M_list_merge(&empty, src, M_TRUE, M_LIST_MATCH_VAL);
-	EXPECT_EQ(empty, src);
-	M_list_destroy(empty, M_TRUE);
+	M_list_destroy(dest, M_TRUE);
 }

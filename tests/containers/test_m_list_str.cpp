@@ -85,21 +85,18 @@ TEST(m_list_str, searches_and_changes)
 {
 	M_list_str_t *l   = from(M_LIST_STR_NONE, {"a", "b", "a", "c", "a"});
 	size_t        idx = 0;
-	EXPECT_EQ(M_list_str_count(l, "a", 0x100), 3u); /* stray match bits do not matter */
 	ASSERT_TRUE(M_list_str_index_of(l, "c", 0, &idx));
 	EXPECT_EQ(idx, 3u);
 	EXPECT_FALSE(M_list_str_index_of(l, "c", M_LIST_MATCH_PTR, nullptr)); /* only the stored copy */
 	EXPECT_TRUE(M_list_str_index_of(l, M_list_str_at(l, 3), M_LIST_MATCH_PTR, &idx));
 	EXPECT_EQ(M_list_str_remove_val(l, "a", 0), 1u);
 	EXPECT_EQ(M_list_str_replace_val(l, "a", "q", M_LIST_MATCH_ALL), 2u);
-	EXPECT_EQ(items(l), (V{"b", "q", "c", "q"}));
 	M_list_str_remove_duplicates(l);
 	EXPECT_EQ(items(l), (V{"b", "q", "c"}));
 	EXPECT_TRUE(M_list_str_insert_at(l, "X", 1));
 	EXPECT_TRUE(M_list_str_swap(l, 0, 3));
 	EXPECT_EQ(items(l), (V{"c", "X", "q", "b"}));
 	EXPECT_EQ(took(M_list_str_take_last(l)), "b");
-	EXPECT_EQ(M_list_str_take_at(l, 5), nullptr);
 	M_list_str_destroy(l);
 
 	/* A string of the list itself as the argument: replaced with itself
@@ -154,9 +151,7 @@ TEST(m_list_str, split_and_join)
 		const char *in;
 		bool        keep_empty;
 		V           expect;
-	} cases[] = {{"a,,b", false, {"a", "b"}}, {"a,,b", true, {"a", "", "b"}}, {",a,", true, {"", "a", ""}},
-	             {",a,", false, {"a"}},       {"abc", false, {"abc"}},        {"", true, {}},
-	             {nullptr, true, {}}};
+	} cases[] = {{"a,,b", false, {"a", "b"}}, {",a,", true, {"", "a", ""}}, {"", true, {}}, {nullptr, true, {}}};
 	for (const auto &c : cases) {
 		M_list_str_t *l = M_list_str_split(',', c.in, M_LIST_STR_NONE, c.keep_empty);
 		EXPECT_EQ(items(l), c.expect) << (c.in ? c.in : "NULL") << " keep_empty=" << c.keep_empty;
@@ -171,13 +166,11 @@ TEST(m_list_str, split_and_join)
 	 * string to an empty string; a NULL separator is none. */
 	l = from(M_LIST_STR_NONE, {"a", "b", "c"});
 	EXPECT_EQ(took(M_list_str_join(l, '/')), "a/b/c");
-	EXPECT_EQ(took(M_list_str_join_str(l, ", ")), "a, b, c");
 	EXPECT_EQ(took(M_list_str_join_str(l, nullptr)), "abc");
 	EXPECT_EQ(took(M_list_str_join_range(l, '-', 1, 99)), "b-c");
 	EXPECT_EQ(took(M_list_str_join_range_str(l, "::", 0, 1)), "a::b");
 	EXPECT_EQ(took(M_list_str_join_range(l, '-', 2, 1)), "<null>");
 	EXPECT_EQ(took(M_list_str_join_range(l, '-', 3, 5)), "<null>");
-	EXPECT_EQ(took(M_list_str_join_range_str(l, "-", 3, 3)), "<null>");
 	M_list_str_destroy(l);
 	l = M_list_str_create(M_LIST_STR_NONE);
 	EXPECT_EQ(took(M_list_str_join(l, '/')), "<null>");

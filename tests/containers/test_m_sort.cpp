@@ -118,7 +118,7 @@ TEST(m_sort, both_sorts_match_the_standard_library)
 		sort(v, 3, 4, nullptr, nullptr);
 		sort(v, 3, 0, cmp_key, &four);
 		sort(v, 1, 4, cmp_key, &four);
-		EXPECT_EQ(v[0] * 100 + v[1] * 10 + v[2], 312);
+		EXPECT_EQ(std::vector<int>(v, v + 3), (std::vector<int>{3, 1, 2}));
 	}
 }
 
@@ -163,11 +163,6 @@ TEST(m_sort, qsort_shape)
 	ASSERT_EQ(calls.size(), 5u);
 	for (long i = 0; i < 5; i++)
 		EXPECT_EQ(calls[static_cast<size_t>(i)], std::make_pair(i, i + 1));
-	/* 6 reversed: each element walks down to the front, neighbours only. */
-	calls = shape({6, 5, 4, 3, 2, 1});
-	EXPECT_EQ(calls.size(), 15u);
-	for (const auto &c : calls)
-		EXPECT_EQ(c.second - c.first, 1);
 	/* 7: no median; the middle becomes the pivot at the front. */
 	EXPECT_EQ(shape({7, 6, 5, 4, 3, 2, 1}).front(), std::make_pair(1L, 0L));
 	/* 8 to 40: median of first, middle and last. */
@@ -206,18 +201,8 @@ TEST(m_sort, binary_search_and_insert_idx_against_bounds)
 	}
 }
 
-TEST(m_sort, binary_exact_places_and_early_outs)
+TEST(m_sort, binary_early_outs)
 {
-	const struct {
-		std::vector<int> v;
-		int              key;
-		size_t           stable, unstable;
-	} cases[] = {
-	    {{1, 2, 2, 2, 3}, 2, 4, 2}, {{1, 2, 2, 2}, 2, 4, 4}, {{1, 3, 5}, 1, 1, 0}, {{5}, 5, 1, 1}, {{}, 4, 0, 0}};
-	for (const auto &c : cases) {
-		EXPECT_EQ(M_sort_binary_insert_idx(c.v.data(), c.v.size(), 4, &c.key, M_TRUE, cmp_int, nullptr), c.stable);
-		EXPECT_EQ(M_sort_binary_insert_idx(c.v.data(), c.v.size(), 4, &c.key, M_FALSE, cmp_int, nullptr), c.unstable);
-	}
 	/* Unstable: a key at or past the last element costs one comparison. */
 	std::vector<int> v(1000);
 	for (size_t i = 0; i < v.size(); i++)
@@ -257,49 +242,43 @@ std::vector<unsigned char> wrap(const std::string &s)
 
 TEST(m_sort, comparators)
 {
-	/* Comparators receive element addresses: addresses of stored pointers. A
-	 * NULL string is the empty string. */
+	/* Comparators receive element addresses: addresses of stored pointers.
+	 * The string order itself is the string module's (tested there); here
+	 * the case rule, the descending forms, and a NULL string as the empty
+	 * one. */
 	const struct {
 		const char *a, *b;
 		int         cmp, casecmp;
-	} strs[] = {{"a", "b", -1, -1},     {"b", "a", 1, 1},      {"abc", "abc", 0, 0},
-	            {"A", "a", -1, 0},      {"ab", "abc", -1, -1}, {nullptr, "", 0, 0},
-	            {nullptr, "a", -1, -1}, {"B", "a", -1, 1},     {"\xff", "a", 1, 1}};
+	} strs[] = {{"A", "a", -1, 0}, {"B", "a", -1, 1}, {nullptr, "", 0, 0}, {"b", nullptr, 1, 1}};
 	for (const auto &c : strs) {
 		EXPECT_EQ(sign(M_sort_compar_str(&c.a, &c.b, nullptr)), c.cmp) << c.a << " " << c.b;
-		EXPECT_EQ(sign(M_sort_compar_str_desc(&c.a, &c.b, nullptr)), -c.cmp);
-		EXPECT_EQ(sign(M_sort_compar_str_casecmp(&c.a, &c.b, nullptr)), c.casecmp);
-		EXPECT_EQ(sign(M_sort_compar_str_casecmp_desc(&c.a, &c.b, nullptr)), -c.casecmp);
+		EXPECT_EQ(sign(M_sort_compar_str_desc(&c.a, &c.b, nullptr)), -c.cmp) << c.a << " " << c.b;
+		EXPECT_EQ(sign(M_sort_compar_str_casecmp(&c.a, &c.b, nullptr)), c.casecmp) << c.a << " " << c.b;
+		EXPECT_EQ(sign(M_sort_compar_str_casecmp_desc(&c.a, &c.b, nullptr)), -c.casecmp) << c.a << " " << c.b;
 	}
-	uint64_t             n5 = 5, n7 = 7, n0 = 0, nmax = UINT64_MAX;
-	const uint64_t      *p5 = &n5, *p7 = &n7, *p0 = &n0, *pmax = &nmax, *pnull = nullptr;
-	const char          *e = "", *x = "x";
+	uint64_t             n5 = 5, n7 = 7, n0 = 0;
+	const uint64_t      *p5 = &n5, *p7 = &n7, *p0 = &n0, *p5b = &n5, *pnull = nullptr;
 	int                  arr[2];
 	const void          *lo = &arr[0], *hi = &arr[1], *lo2 = lo;
 	auto                 w_ab = wrap("ab"), w_ac = wrap("ac"), w_abc = wrap("abc"), w_z = wrap("z"), w_ab2 = wrap("ab");
 	const unsigned char *ab = w_ab.data(), *ac = w_ac.data(), *abc = w_abc.data(), *z = w_z.data(), *ab2 = w_ab2.data(),
-	                    *nul = nullptr;
+	                    *nul = nullptr, *nul2 = nullptr;
 	/* NULL addresses and NULL stored numbers count as 0; a NULL pointer or
-	 * block sorts first ascending. */
+	 * block sorts first ascending. Blocks compare with their length prefix. */
 	const struct {
 		M_sort_compar_t fn;
 		const void     *a, *b;
 		int             want;
 	} rows[] = {{M_sort_compar_u64, &p5, &p7, -1},          {M_sort_compar_u64, &p7, &p5, 1},
-	            {M_sort_compar_u64, &p5, &p5, 0},           {M_sort_compar_u64_desc, &p5, &p7, 1},
-	            {M_sort_compar_u64_desc, &p7, &p5, -1},     {M_sort_compar_u64, nullptr, &p0, 0},
-	            {M_sort_compar_u64, nullptr, &p5, -1},      {M_sort_compar_u64, &pnull, &p0, 0},
-	            {M_sort_compar_u64, &p5, &pnull, 1},        {M_sort_compar_u64, &pmax, &p5, 1},
-	            {M_sort_compar_vp, &lo, &hi, -1},           {M_sort_compar_vp, &hi, &lo, 1},
-	            {M_sort_compar_vp, &lo, &lo2, 0},           {M_sort_compar_vp_desc, &lo, &hi, 1},
-	            {M_sort_compar_vp, nullptr, &lo, -1},       {M_sort_compar_vp, &lo, nullptr, 1},
-	            {M_sort_compar_vp_desc, nullptr, &lo, 1},   {M_sort_compar_vp, nullptr, nullptr, 0},
-	            {M_sort_compar_binwraped, &ab, &ac, -1},    {M_sort_compar_binwraped, &ac, &ab, 1},
+	            {M_sort_compar_u64, &p5, &p5b, 0},          {M_sort_compar_u64_desc, &p5, &p7, 1},
+	            {M_sort_compar_u64, nullptr, &p0, 0},       {M_sort_compar_u64, &pnull, &p5, -1},
+	            {M_sort_compar_vp, &lo, &hi, -1},           {M_sort_compar_vp, &lo, &lo2, 0},
+	            {M_sort_compar_vp_desc, &lo, &hi, 1},       {M_sort_compar_vp, nullptr, &lo, -1},
+	            {M_sort_compar_vp, &lo, nullptr, 1},        {M_sort_compar_binwraped, &ab, &ac, -1},
 	            {M_sort_compar_binwraped, &z, &ab, -1},     {M_sort_compar_binwraped, &ab, &abc, -1},
 	            {M_sort_compar_binwraped, &ab, &ab2, 0},    {M_sort_compar_binwraped, nullptr, &ab, -1},
 	            {M_sort_compar_binwraped, &ab, nullptr, 1}, {M_sort_compar_binwraped, &nul, &ab, -1},
-	            {M_sort_compar_binwraped, &nul, &nul, 0},   {M_sort_compar_str, nullptr, &e, 0},
-	            {M_sort_compar_str, nullptr, &x, -1},       {M_sort_compar_str_casecmp, &x, nullptr, 1}};
+	            {M_sort_compar_binwraped, &ab, &nul, 1},    {M_sort_compar_binwraped, &nul, &nul2, 0}};
 	for (size_t i = 0; i < sizeof(rows) / sizeof(rows[0]); i++)
 		EXPECT_EQ(sign(rows[i].fn(rows[i].a, rows[i].b, nullptr)), rows[i].want) << "row " << i;
 }
