@@ -1,8 +1,7 @@
 """End-to-end: the integrity-protected form (-m mdc) as four independent
 OpenPGP implementations see it with their default settings (gpg, sq, rnp,
-OpenPGP.js), what they say about the default form, and the option's forms.
-(That a peer refuses a tampered message is the peer's behaviour: that it
-opens ours unchanged shows our MDC right.)"""
+OpenPGP.js), tampering caught, what each says about the default form, and
+the option's forms."""
 
 import os
 import shutil
@@ -41,6 +40,8 @@ def packet_tag(msg):
 
 
 class Peers(E2ECase):
+    """Each peer decrypts into a file with its default settings and hands out
+    (exit status, plaintext or None when no plaintext was written, stderr)."""
 
     def setUp(self):
         for p in PEERS:
@@ -54,12 +55,8 @@ class Peers(E2ECase):
         os.chmod(self.peer_home, 0o700)
         self.addCleanup(shutil.rmtree, self.peer_home, True)
 
-    def peer_run(self, peer, msg_path, seckey=RSA_SEC, extra=()):
-        """The peer decrypting into peer.out with its default settings (and
-        extra for gpg)."""
+    def peer_decrypt(self, peer, msg_path, seckey=RSA_SEC, extra=()):
         out = self.path("peer.out")
-        if os.path.exists(out):
-            os.unlink(out)
         env = dict(os.environ, HOME=self.peer_home)
         if peer == "gpg":
             self.gpg_import(seckey)
@@ -71,14 +68,15 @@ class Peers(E2ECase):
             cmd = ["rnp", "--homedir", self.peer_home, "--keyfile", seckey, "--decrypt", msg_path, "--output", out]
         else:
             cmd = ["node", os.path.join(OPENPGPJS, "decrypt.mjs"), seckey, msg_path, out]
-        return subprocess.run(cmd, env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=600)
-
-    def peer_decrypt(self, peer, msg_path, seckey=RSA_SEC, extra=()):
-        """The plaintext of a decryption that must succeed."""
-        r = self.peer_run(peer, msg_path, seckey, extra)
-        self.assertEqual(r.returncode, 0, "%s, %s: %s" % (peer, msg_path, r.stderr.decode(errors="replace")))
-        with open(self.path("peer.out"), "rb") as f:
-            return f.read()
+        r = subprocess.run(cmd, env=env, capture_output=True, stdin=subprocess.DEVNULL, timeout=600)
+        plain = None
+        if os.path.exists(out):
+            with open(out, "rb") as f:
+                plain = f.read()
+            os.unlink(out)
+            if r.returncode != 0 and plain == b"":
+                plain = None
+        return r.returncode, plain, r.stderr.decode(errors="replace")
 
     def export(self, args, key=KEY256 + "\n"):
         r = self.run_tool(args, key=key)
@@ -88,36 +86,88 @@ class Peers(E2ECase):
             return out, f.read()
 
     def test_every_peer_opens_mdc_output_of_the_sample_and_of_a_20_mb_table(self):
+        with open(os.path.join(EXAMPLES, "sample_export_key.txt")) as f:
+            sample_key = f.read()
         # About 82 bytes a row: 250,000 rows make a table of just over 20 MB.
         big = self.make_export("big.exp", [("RECURRING", HEADER, make_rows(250000, 15))], rows_per_block=25000)
         cases = [
-            ("sample", SAMPLE, os.path.join(EXAMPLES, "demo_public_key.asc"),
-             os.path.join(EXAMPLES, "demo_secret_key.DEMO-ONLY.asc"), SAMPLE_KEY, 1000),
+            ("sample", os.path.join(EXAMPLES, "sample.exp"), os.path.join(EXAMPLES, "demo_public_key.asc"),
+             os.path.join(EXAMPLES, "demo_secret_key.DEMO-ONLY.asc"), sample_key, 1000),
             ("20 MB", big, self.key(), RSA_SEC, KEY256 + "\n", 20000000),
         ]
         for what, exp, pub, sec, key, least in cases:
             mdc_path, mdc = self.export([exp, pub, "-o", "mdc.gpg", "-m", "mdc"], key)
             legacy_path, _ = self.export([exp, pub, "-o", "legacy.gpg"], key)
             self.assertEqual(packet_tag(mdc), 0xD2, what)
-            legacy_plain = self.peer_decrypt("gpg", legacy_path, sec, ["--ignore-mdc-error"])
+            rc, legacy_plain, err = self.peer_decrypt("gpg", legacy_path, sec, ["--ignore-mdc-error"])
+            self.assertEqual(rc, 0, err)
             self.assertGreater(len(legacy_plain), least, what)
             for peer in PEERS:
-                self.assertTrue(self.peer_decrypt(peer, mdc_path, sec) == legacy_plain,
-                                "%s, %s: plaintext differs" % (what, peer))
+                rc, plain, err = self.peer_decrypt(peer, mdc_path, sec)
+                self.assertEqual(rc, 0, "%s, %s: %s" % (what, peer, err))
+                self.assertTrue(plain == legacy_plain, "%s, %s: plaintext differs (%s bytes)" % (
+                    what, peer, None if plain is None else len(plain)))
 
-    def test_peers_refuse_the_default_form_as_the_readme_says(self):
-        """The README's table of recipients: gpg (without --ignore-mdc-error),
-        sq and OpenPGP.js refuse the default (tag 9) output, each with its
-        message. That gpg with the switch and rnp open it, the other tests
-        show."""
-        exp = self.make_export("x.exp", [("RECURRING", HEADER, make_rows(50, 17))])
-        path, _ = self.export([exp, self.key(), "-o", "legacy.gpg", "-m", "legacy"])
-        for peer, said in (("gpg", "decryption forced to fail!"),
-                           ("sq", "Symmetrically Encrypted Data Packet v0 is not considered secure"),
+    def test_one_flipped_byte_after_the_session_key_packet_is_refused(self):
+        exp = self.make_export("x.exp", [("RECURRING", HEADER, make_rows(400, 16))])
+        _, msg = self.export([exp, self.key(), "-o", "mdc.gpg", "-mmdc"])
+        start = 5 + int.from_bytes(msg[1:5], "big")
+        self.assertEqual(msg[start:start + 2], b"\xd2\xff")  # this size needs the five-byte length
+        body, n = start + 6, len(msg)
+        self.assertEqual(n - body, int.from_bytes(msg[start + 2:body], "big"))
+        positions = {
+            "packet tag": start, "length": start + 1, "version": body, "prefix": body + 1,
+            "prefix check bytes": body + 17, "first data byte": body + 19, "middle": (body + n) // 2,
+            "last data byte": n - 23, "MDC header": n - 22, "MDC length": n - 21, "first hash byte": n - 20,
+            "last hash byte": n - 1,
+        }
+        self.assertEqual(self.peer_decrypt("gpg", self.path("mdc.gpg"))[0], 0)
+        for what, pos in positions.items():
+            in_hash = what.endswith("hash byte")
+            for bit in (0x01, 0x80):
+                bad = bytearray(msg)
+                bad[pos] ^= bit
+                path = self.write("bad.gpg", bytes(bad))
+                case = "(%s, bit %#x)" % (what, bit)
+                # sq withholds everything and fails.
+                rc, plain, err = self.peer_decrypt("sq", path)
+                self.assertEqual((rc != 0, plain), (True, None), case + err)
+                self.assertIn("Error: Decryption failed", err, case)
+                if in_hash:
+                    self.assertIn("Message has been manipulated", err, case)
+                # gpg fails too, but writes what it decrypted before it
+                # reaches the MDC: a recipient must trust its exit status,
+                # not the presence of an output file.
+                rc, plain, err = self.peer_decrypt("gpg", path)
+                self.assertTrue(rc != 0 and err.strip() != "", case + err)
+                if in_hash:
+                    self.assertIn("WARNING: encrypted message has been manipulated!", err, case)
+                # rnp and OpenPGP.js check the MDC before handing anything out.
+                if bit == 0x01 and what in ("middle", "MDC header", "last hash byte"):
+                    for peer, said in (("rnp", "mdc h"), ("openpgpjs", "Modification detected")):
+                        rc, plain, err = self.peer_decrypt(peer, path)
+                        self.assertEqual((rc != 0, plain), (True, None), "%s %s: %s" % (peer, case, err))
+                        self.assertIn(said, err, case)
+
+    def test_what_each_peer_says_about_the_default_form(self):
+        """The README's table of recipients, checked: the default (tag 9)
+        output opens in gpg only with --ignore-mdc-error and in rnp as it
+        is; sq and OpenPGP.js refuse it with no switch used."""
+        sections = [("RECURRING", HEADER, make_rows(50, 17))]
+        path, msg = self.export([self.make_export("x.exp", sections), self.key(), "-o", "legacy.gpg", "-m", "legacy"])
+        self.assertEqual(packet_tag(msg), 0xA6)
+        want = expected_table(sections)
+        # gpg still writes the plaintext out, then fails the run.
+        rc, plain, err = self.peer_decrypt("gpg", path)
+        self.assertNotEqual(rc, 0)
+        self.assertIn("decryption forced to fail!", err)
+        self.assertEqual(self.peer_decrypt("gpg", path, extra=["--ignore-mdc-error"])[:2], (0, want))
+        self.assertEqual(self.peer_decrypt("rnp", path)[:2], (0, want))
+        for peer, said in (("sq", "Symmetrically Encrypted Data Packet v0 is not considered secure"),
                            ("openpgpjs", "Message is not authenticated")):
-            r = self.peer_run(peer, path)
-            self.assertNotEqual(r.returncode, 0, peer)
-            self.assertIn(said, r.stderr.decode(errors="replace"), peer)
+            rc, plain, err = self.peer_decrypt(peer, path)
+            self.assertEqual((rc != 0, plain), (True, None), peer)
+            self.assertIn(said, err)
 
     def test_every_peer_opens_output_for_ecdh_keys(self):
         """Curve25519 and NIST P-256 encryption subkeys made by gpg: each peer
@@ -133,7 +183,8 @@ class Peers(E2ECase):
             runs = [(peer, mdc_path, ()) for peer in PEERS]
             runs += [("gpg", legacy_path, ["--ignore-mdc-error"]), ("rnp", legacy_path, ())]
             for peer, path, extra in runs:
-                self.assertEqual(self.peer_decrypt(peer, path, sec, extra), want, "%s, %s, %s" % (name, peer, path))
+                rc, plain, err = self.peer_decrypt(peer, path, sec, extra)
+                self.assertEqual((rc, plain), (0, want), "%s, %s, %s: %s" % (name, peer, path, err))
 
 
 class Option(E2ECase):
@@ -146,11 +197,17 @@ class Option(E2ECase):
             (["-m", "legacy", "-mmdc"], 0xD2), (["-mmdc", "-m", "legacy"], 0xA6),
             (["-mmdc", "-o", "first.gpg", "-u", "alice"], 0xD2),
         ]
+        self.gpg_import(RSA_SEC)
         for opts, tag in cases:
             out = "first.gpg" if "first.gpg" in opts else "out.gpg"
-            r = self.run_tool([self.exp, self.key(), "-o", "out.gpg"] + opts)
-            self.assert_table(r, out, user="alice" if "-u" in opts else None)
+            self.assert_success(self.run_tool([self.exp, self.key(), "-o", "out.gpg"] + opts), out)
             self.assertEqual(packet_tag(self.read(out)), tag, opts)
+            # gpg opens the integrity-protected form without being weakened.
+            flags = ["--ignore-mdc-error"] if tag == 0xA6 else []
+            d = subprocess.run(["gpg", "--batch", "--quiet"] + flags + ["--decrypt", self.path(out)],
+                               env=dict(os.environ, GNUPGHOME=self.gnupg), capture_output=True)
+            self.assertEqual(d.returncode, 0, d.stderr)
+            self.assertEqual(d.stdout, expected_table(self.sections, user="alice" if "-u" in opts else None), opts)
             os.unlink(self.path(out))
 
     def test_unknown_format_stops_before_the_prompt(self):
