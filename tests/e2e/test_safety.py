@@ -1,7 +1,11 @@
 """End-to-end: what a failing machine or a hostile set-up must not do to the
-card data: failed writes, planted links, outputs that are inputs, core
-files, cut-off exports, closed standard descriptors, oversized inputs."""
+card data. A failed write keeps the previous output and leaves no temporary
+file; links planted at the output path are replaced, not written through;
+the output is never an input; no core file is written; a cut-off export
+file is an error; standard descriptors that were closed are not reused;
+oversized inputs are refused instead of filling memory."""
 
+import glob
 import os
 import re
 import resource
@@ -10,12 +14,14 @@ import stat
 import subprocess
 import sys
 import threading
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from e2e_common import *  # noqa: E402,F401,F403
 
 OLD = b"the previous output, which must survive\n"
+UNLIMITED = (resource.RLIM_INFINITY, resource.RLIM_INFINITY)
 
 
 def in_child(*steps):
@@ -28,26 +34,35 @@ class Base(E2ECase):
     SEED = 90
     PER_BLOCK = 100
 
+    def run_raw(self, args, key=KEY256 + "\n", **kw):
+        p = subprocess.Popen([BIN] + list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, cwd=self.dir, env=dict(os.environ, TZ="UTC"), **kw)
+        out, err = p.communicate(key.encode(), timeout=600)
+        return p.returncode, out, err
+
     def run_watched(self, args, rss_limit=1 << 30):
-        """A run of an input that could make the program grow without end:
-        it is stopped, and fails the test, once its resident memory passes
-        rss_limit."""
+        """run_raw for inputs that could make the program grow without end:
+        the run is stopped, and fails the test, once its resident memory
+        passes rss_limit."""
         with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
             p = subprocess.Popen([BIN] + list(args), stdin=key, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  cwd=self.dir, env=dict(os.environ, TZ="UTC"))
-        for _ in range(3000):
+        deadline = time.time() + 600
+        while True:
             try:
                 out, err = p.communicate(timeout=0.2)
                 return p.returncode, out, err
             except subprocess.TimeoutExpired:
                 pass
-            with open("/proc/%d/status" % p.pid) as f:
-                rss = [int(ln.split()[1]) * 1024 for ln in f if ln.startswith("VmRSS:")]
-            if rss and rss[0] > rss_limit:
-                break
-        p.kill()
-        p.communicate()
-        self.fail("%s: stopped at %s bytes of memory" % (args, rss))
+            try:
+                with open("/proc/%d/status" % p.pid) as f:
+                    rss = [int(ln.split()[1]) * 1024 for ln in f if ln.startswith("VmRSS:")]
+            except OSError:
+                rss = []
+            if (rss and rss[0] > rss_limit) or time.time() > deadline:
+                p.kill()
+                p.communicate()
+                self.fail("%s: stopped at %s bytes of memory" % (args, rss))
 
     def assert_no_leftovers(self, directory=None):
         """No temporary file of the writer (".name.XXXXXX") is left."""
@@ -60,26 +75,52 @@ class Base(E2ECase):
 
 
 class FailedWrites(Base):
+    """A write that fails part-way keeps the old output byte for byte."""
+
+    def check_failed_write(self, directory, preexec, status):
+        out = os.path.join(directory, "out.gpg")
+        with open(out, "wb") as f:
+            f.write(OLD)
+        os.chmod(out, 0o640)
+        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", out], preexec_fn=preexec)
+        self.assertEqual(rc, status, serr)
+        if status == 1:
+            self.assertEqual((sout, serr), (b"Couldn't write encrypted results to %s\n" % out.encode(), PROMPT + b"\n"))
+        self.assert_holds(out)
+        self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
+        self.assert_no_leftovers(directory)
+
     def test_file_size_limit(self):
-        """A write that fails part-way keeps the old output byte for byte.
-        The encrypted table is well over 4 KiB, the old output under it. With
-        SIGXFSZ ignored the write fails and is reported; otherwise the
-        temporary file goes with the process."""
-        out = self.path("out.gpg")
+        # The encrypted table is well over 4 KiB; the old output is smaller
+        # than the limit, so only the new content can hit it. With SIGXFSZ
+        # ignored the write fails and is reported; otherwise the temporary
+        # file goes with the process.
         limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
         ignore = lambda: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         for steps, status in (((limit, ignore), 1), ((limit,), -signal.SIGXFSZ)):
             with self.subTest(status=status):
-                self.write(out, OLD)
-                os.chmod(out, 0o640)
-                r = self.run_tool([self.exp, self.key(), "-o", out], preexec_fn=in_child(*steps))
-                self.assertEqual(r.returncode, status, r.stderr)
-                if status == 1:
-                    self.assertEqual((r.stdout, r.stderr),
-                                     (b"Couldn't write encrypted results to %s\n" % out.encode(), PROMPT + b"\n"))
-                self.assert_holds(out)
-                self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
-                self.assert_no_leftovers()
+                self.check_failed_write(self.dir, in_child(*steps), status)
+
+    def test_full_file_system(self):
+        mnt = self.path("small")
+        os.mkdir(mnt)
+        r = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", mnt], capture_output=True)
+        if r.returncode != 0:
+            self.skipTest("cannot mount a small tmpfs here: %s" % r.stderr.decode().strip())
+        try:
+            # Fill what the old output leaves free, so that the new one cannot fit.
+            with open(os.path.join(mnt, "out.gpg"), "wb") as f:
+                f.write(OLD)
+            try:
+                with open(os.path.join(mnt, "filler"), "wb") as f:
+                    while True:
+                        f.write(b"\0" * 1024)
+                        f.flush()
+            except OSError:
+                pass
+            self.check_failed_write(mnt, None, 1)
+        finally:
+            subprocess.run(["umount", mnt], capture_output=True)
 
 
 class Replacing(Base):
@@ -109,8 +150,9 @@ class Replacing(Base):
                     if os.path.lexists(p):
                         os.remove(p)
                 setup()
-                r = self.run_tool([self.exp, self.key(), "-o", "out.gpg"], preexec_fn=lambda: os.umask(0o027))
-                self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
+                rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", "out.gpg"],
+                                              preexec_fn=lambda: os.umask(0o027))
+                self.assertEqual((rc, sout), (0, b""), serr)
                 st = os.lstat(out)
                 self.assertEqual((stat.S_ISREG(st.st_mode), stat.S_IMODE(st.st_mode)), (True, mode))
                 self.assertEqual(self.decrypt(out), expected_table(self.sections))
@@ -120,8 +162,19 @@ class Replacing(Base):
                     self.assertFalse(os.path.lexists(absent))
                 self.assert_no_leftovers()
 
-    def test_a_fifo_output_is_written_directly(self):
-        """Not replaced by a file: the reader receives the whole message."""
+    def test_non_regular_outputs_are_written_directly(self):
+        # A private character device (the null device's numbers) made in the
+        # scratch folder; the machine's own nodes are never used.
+        dev = self.path("null-device")
+        try:
+            os.mknod(dev, 0o600 | stat.S_IFCHR, os.makedev(1, 3))
+        except OSError as e:
+            self.skipTest("cannot make a device node here: %s" % e)
+        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", dev])
+        self.assertEqual((rc, sout), (0, b""), serr)
+        self.assertTrue(stat.S_ISCHR(os.lstat(dev).st_mode))
+        self.assert_no_leftovers()
+        # A FIFO: what the reader receives is the whole message.
         fifo = self.path("pipe")
         os.mkfifo(fifo)
         got = []
@@ -131,16 +184,16 @@ class Replacing(Base):
                 got.append(f.read())
         reader = threading.Thread(target=read_all, daemon=True)
         reader.start()
-        r = self.run_tool([self.exp, self.key(), "-o", fifo])
+        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", fifo])
         reader.join(60)
-        self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
+        self.assertEqual((rc, sout), (0, b""), serr)
         self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
         self.assertEqual(self.decrypt(self.write("from-pipe.gpg", got[0])), expected_table(self.sections))
 
     def test_unwritable_outputs_fail_untouched(self):
         os.mkdir(self.path("d"))
-        self.assert_fails(self.run_tool([self.exp, self.key(), "-o", "d"]), PROMPT + b"\n",
-                          stdout=b"Couldn't write encrypted results to d\n")
+        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", "d"])
+        self.assertEqual((rc, sout, serr), (1, b"Couldn't write encrypted results to d\n", PROMPT + b"\n"))
         self.assertEqual(os.listdir(self.path("d")), [])
         self.assert_no_leftovers()
         if os.getuid() != 0 or os.environ.get("QTE_WRAPPER"):
@@ -154,9 +207,9 @@ class Replacing(Base):
         os.chmod(out, 0o444)
         for p in (self.exp, self.path("k.asc"), out):
             os.chown(p, nobody, nobody)
-        r = self.run_tool([self.exp, "k.asc", "-o", "ro.gpg"],
-                          preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
-        self.assert_fails(r, PROMPT + b"\n", stdout=b"Couldn't write encrypted results to ro.gpg\n")
+        rc, sout, serr = self.run_raw([self.exp, "k.asc", "-o", "ro.gpg"],
+                                      preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
+        self.assertEqual((rc, sout, serr), (1, b"Couldn't write encrypted results to ro.gpg\n", PROMPT + b"\n"))
         self.assert_holds(out)
         self.assert_no_leftovers()
 
@@ -182,14 +235,48 @@ class SmallInputs(Base):
                 self.assertEqual(self.read("x.exp"), before)
                 self.assertEqual(self.read("k.asc"), keydata)
 
+    def start_at_prompt(self):
+        p = subprocess.Popen([BIN, self.exp, self.key(), "-o", "c.gpg"], stdin=subprocess.PIPE,
+                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir,
+                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, UNLIMITED))
+        self.addCleanup(lambda: (p.kill(), p.communicate()))
+        got = b""
+        while not got.endswith(PROMPT):
+            chunk = os.read(p.stderr.fileno(), 100)
+            self.assertTrue(chunk, got)
+            got += chunk
+        return p
+
     def test_core_limit_is_zero_at_the_prompt(self):
-        # With the limit zero no crash can leave the key or a table in a core file.
-        unlimited = (resource.RLIM_INFINITY, resource.RLIM_INFINITY)
-        p = self.start_at_prompt([self.exp, self.key(), "-o", "c.gpg"],
-                                 preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, unlimited))
+        p = self.start_at_prompt()
         with open("/proc/%d/limits" % p.pid) as f:
             line = [ln for ln in f if ln.startswith("Max core file size")][0]
         self.assertEqual(line.split()[4:6], ["0", "0"], line)
+
+    def test_no_core_after_a_crash_signal(self):
+        with open("/proc/sys/kernel/core_pattern") as f:
+            pattern = f.read().strip()
+        if pattern.startswith("|") or "/" in pattern:
+            self.skipTest("core files do not land in the working directory here (core_pattern %r)" % pattern)
+        cores = lambda: glob.glob(os.path.join(self.dir, "core*"))
+        # Control: on this machine, with this limit, a plain process dumps.
+        ctl = subprocess.Popen(["sleep", "60"], cwd=self.dir,
+                               preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, UNLIMITED))
+        time.sleep(0.2)
+        ctl.send_signal(signal.SIGABRT)
+        ctl.wait()
+        if not cores():
+            self.skipTest("this machine writes no core files")
+        for c in cores():
+            os.remove(c)
+        for sig in (signal.SIGABRT, signal.SIGSEGV, signal.SIGQUIT):
+            with self.subTest(sig=sig):
+                p = self.start_at_prompt()
+                p.send_signal(sig)
+                p.communicate(timeout=60)
+                # Ended by the signal (a sanitizer build reports and exits).
+                self.assertNotEqual(p.returncode, 0)
+                self.assertEqual(cores(), [])
 
     @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "a wrapper such as valgrind takes the closed descriptors")
     def test_closed_standard_descriptors_are_not_reused(self):
@@ -221,11 +308,13 @@ class SmallInputs(Base):
         too_long = PROMPT + b"\nError parsing export file: header line too long (more than 65536 bytes)\n"
         self.write("at-limit.exp", line + b"\n" + b"x" * 65536 + b"\n")
         self.write("over-limit.exp", line + b"\n" + b"x" * 65537 + b"\n")
+        self.write("first-over.exp", b"y" * 65537)
         cases = [
             ([self.exp, "exact.asc"], b"Couldn't parse public key data from file: "),
             ([self.exp, "over.asc"], b"Couldn't read PGP public key file: over.asc\n"),
             (["at-limit.exp", self.key()], SECTION_ERR),
             (["over-limit.exp", self.key()], too_long),
+            (["first-over.exp", self.key()], too_long),
         ]
         # Endless devices, made privately in the scratch folder.
         try:
@@ -246,16 +335,28 @@ class CutFiles(Base):
     ROWS = 42
 
     def test_cut_inside_a_skipped_block(self):
-        sections = [("RECURRING", HEADER, make_rows(24, 91)), ("OTHER", ["a"], [["x" * 50]] * 30)]
+        sections = [("RECURRING", HEADER, make_rows(24, 91)), ("OTHER", ["a"], [["x" * 50]] * 30),
+                    ("RECURRING", HEADER, make_rows(18, 92))]
         self.make_export("cut.exp", sections, rows_per_block=6)
         text = self.read("cut.exp")
-        last = text.rfind(b"---DATABLOCK_SIZE=")
+        other = text.index(b"(OTHER)")
+        last = text.rfind(b"---DATABLOCK_SIZE=", other, text.index(b"(RECURRING)", other))
         size = re.match(rb"---DATABLOCK_SIZE=(\d+):\d+[^\n]*\n", text[last:])
-        end = last + size.end() + int(size.group(1))  # the last skipped block's data ends here
-        self.assert_table(self.run_tool([self.write("t.exp", text[:end]), self.key()]), "t.exp.gpg", sections[:1])
-        # One byte of it missing: the file was cut off.
-        r = self.run_tool([self.write("u.exp", text[:end - 1]), self.key()])
-        self.assert_fails(r, TRUNCATED, absent="u.exp.gpg")
+        start = last + size.end()
+        end = start + int(size.group(1))  # the last skipped block's data ends here
+        cases = [
+            ("cut inside a skipped block", text[:(start + end) // 2], TRUNCATED),
+            ("one byte of a skipped block missing", text[:end - 1], TRUNCATED),
+            ("skipped block ending exactly at the end of the file", text[:end], None),
+        ]
+        for name, data, stderr in cases:
+            with self.subTest(name):
+                r = self.run_tool([self.write("t.exp", data), self.key(), "-o", "t.gpg"])
+                if stderr is None:
+                    self.assert_table(r, "t.gpg", sections[:1])
+                else:
+                    self.assert_fails(r, stderr, absent="t.gpg")
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
