@@ -61,7 +61,7 @@ def tearDownModule():
     shutil.rmtree(SCRATCH, ignore_errors=True)
 
 
-class Installed(unittest.TestCase):
+class Installed(E2ECase):
     def check_tree(self, prefix):
         self.assertEqual(tree_files(prefix), FILES)
         binary = os.path.join(prefix, "bin", "quorvel_tokenexp")
@@ -71,6 +71,14 @@ class Installed(unittest.TestCase):
                                           (PAGE, MANPAGE, PAGE.endswith(".gz"))):
             with open(os.path.join(prefix, installed), "rb") as f, open(source, "rb") as g:
                 self.assertEqual(gzip.decompress(f.read()) if unpack else f.read(), g.read(), installed)
+        # The installed program does a whole export like the built one.
+        with open(os.path.join(SRC, "examples", "sample_export_key.txt")) as f:
+            key = f.read()
+        for b, name in ((binary, "installed.gpg"), (BIN, "built.gpg")):
+            r = subprocess.run([b, os.path.join(SRC, "examples", "sample.exp"), self.key(), "-o", name],
+                               input=key.encode(), capture_output=True, cwd=self.dir, timeout=600)
+            self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.decrypt(self.path("installed.gpg")), self.decrypt(self.path("built.gpg")))
 
     def test_cmake_install_prefix(self):
         self.check_tree(PREFIX)
@@ -85,9 +93,21 @@ class Installed(unittest.TestCase):
         debs = [n for n in os.listdir(out) if n.endswith(".deb")]
         self.assertEqual(debs, ["quorvel-tokenexp_%s_%s.deb" % (VERSION, arch)])
         deb = os.path.join(out, debs[0])
-        depends = subprocess.run(["dpkg-deb", "-f", deb, "Depends"], capture_output=True, text=True, check=True).stdout
-        self.assertLessEqual({"libc6", "libssl3", "zlib1g", "libdeflate0"},
-                             {re.split(r"[ (]", d.strip())[0] for d in depends.split(",")})
+        # Contents: root-owned, the program executable, the rest plain files.
+        listing = subprocess.run(["dpkg-deb", "-c", deb], capture_output=True, text=True, check=True).stdout
+        entries = [line.split(None, 5) for line in listing.splitlines()]
+        self.assertEqual({e[1] for e in entries}, {"root/root"})
+        self.assertEqual({e[5]: e[0] for e in entries if not e[0].startswith("d")},
+                         {"./usr/" + p: "-rwxr-xr-x" if p.startswith("bin/") else "-rw-r--r--" for p in FILES})
+        field = lambda name: subprocess.run(["dpkg-deb", "-f", deb, name], capture_output=True, text=True,
+                                            check=True).stdout.strip()
+        self.assertEqual((field("Package"), field("Version"), field("Architecture")),
+                         ("quorvel-tokenexp", VERSION, arch))
+        depends = {re.split(r"[ (]", d.strip())[0] for d in field("Depends").split(",")}
+        self.assertLessEqual({"libc6", "libssl3", "zlib1g", "libdeflate0"}, depends)
+        summary, _, body = field("Description").partition("\n")
+        self.assertTrue(summary and body.strip())
+        self.assertRegex(field("Maintainer"), r"<[^@>\s]+@[^>\s]+>$")
         root = os.path.join(SCRATCH, "root")
         subprocess.run(["dpkg", "-x", deb, root], check=True)
         self.check_tree(os.path.join(root, "usr"))
@@ -101,11 +121,20 @@ class ManualPage(unittest.TestCase):
         return subprocess.run(["man", "--warnings", "-l", os.path.join(PREFIX, PAGE)], capture_output=True, env=env,
                               timeout=120)
 
-    def test_renders_without_warnings(self):
+    def test_renders_without_warnings_with_the_version_in_the_title(self):
         for width in (80, 60):
             r = self.render(width)
             self.assertEqual((r.returncode, r.stderr), (0, b""), width)
             self.assertIn(b"SYNOPSIS", r.stdout)
+        # The NAME line is what whatis and apropos index.
+        if shutil.which("lexgrog"):
+            r = subprocess.run(["lexgrog", os.path.join(PREFIX, PAGE)], capture_output=True, text=True)
+            self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+            self.assertRegex(r.stdout, r': "quorvel_tokenexp - \S')
+        with open(MANPAGE) as f:
+            th = [line for line in f if line.startswith(".TH ")]
+        self.assertEqual(len(th), 1)
+        self.assertIn('"quorvel_tokenexp %s"' % VERSION, th[0])
 
     def test_every_usage_option_is_described(self):
         options = re.findall(r"^  (-[A-Za-z]) ", usage_text().decode(), re.M)
