@@ -48,7 +48,6 @@ TEST(m_float, edge_values_agree_with_the_standard_functions)
 		edges.push_back(v);
 	edges.insert(edges.end(), {L::denorm_min(), L::min(), L::max(), L::infinity(), L::quiet_NaN()});
 	edges.insert(edges.end(), {std::nextafter(1.0, 0.0), std::nextafter(1.0, 2.0)});
-	ASSERT_EQ(edges.size(), 25u);
 	for (const double v : edges) {
 		expect_like_std(v);
 		expect_like_std(-v);
