@@ -429,6 +429,7 @@ TEST(m_decimal, from_str_table)
 	        {".5e1", 5, 0, OK, 4},
 	        {"2.5E+1", 25, 0, OK, 6},
 	        {"  +7.25xyz", 725, 2, OK, 7},
+	        {"12.", 12, 0, OK, 3},
 	        {"1e", 1, 0, OK, 1}, /* no exponent digits: ends before "e" */
 	        {"", 0, 0, IN, 0},
 	        {"1.-5", 0, 0, IN, 0}, /* the fraction takes no sign */
@@ -437,6 +438,7 @@ TEST(m_decimal, from_str_table)
 	        {"1e-255", 1, 255, OK, 6},
 	        {"1e256", 0, 0, OV, 5},
 	        {"1e19", 0, 0, OV, 4},
+	        {"0e255", 0, 0, OK, 5},
 	        {"-9223372036854775808", INT64_MIN, 0, OK, 20},
 	        {"99999999999999999999e-5", 0, 0, OV, 20}, /* the integer part must fit */
 	        {"922337203685477580.8e1", 9223372036854775800LL, 0, TR, 22},
@@ -458,7 +460,7 @@ TEST(m_decimal, from_str_table)
 	/* len bounds the text, and so does a 0 byte; a NULL string has no end. */
 	M_decimal_t d;
 	const char *end = "x";
-	EXPECT_EQ(M_decimal_from_str("12.345", 4, &d, &end), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(M_decimal_from_str("12.345", 4, &d, nullptr), M_DECIMAL_SUCCESS);
 	EXPECT_EQ(str(d), "12.3");
 	const char zero[] = {'4', '.', '\0', '5'};
 	EXPECT_EQ(M_decimal_from_str(zero, sizeof(zero), &d, &end), M_DECIMAL_SUCCESS);

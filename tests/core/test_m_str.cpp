@@ -76,11 +76,13 @@ TEST(m_str, copies_and_in_place_changes)
 	             {ip("ABCDEF", M_str_lower_max, 1), "aBCDEF"},
 	             {ip("the  QUICK\tbrown", M_str_title), "The  Quick\tBrown"},
 	             {ip("aa bb", M_str_title_max, 2), "Aa bb"},
+	             {ip(" a ", M_str_trim_max, 0), " a "},
 	             {ip(" a b\tc\r\nd ", M_str_delete_spaces), "abcd"},
 	             {ip("a\r\nb\nc\r", M_str_delete_newlines), "abc"},
 	             {ip("a.b.c", M_str_replace_chr, '.', '/'), "a/b/c"},
 	             {ip("a.b.c", M_str_replace_chr, '.', '\0'), "a.b.c"}, /* would cut: refused */
 	             {ip("key=value=x", M_str_split_on_char, '='), "value=x"},
+	             {ip("novalue", M_str_split_on_char, '='), ""},
 	             {ip("novalue", M_str_split_on_char, '\0'), "<NULL>"}});
 	EXPECT_STREQ(M_str_safe(nullptr), ""); /* NULL reads as empty */
 	EXPECT_EQ(M_str_len_max("abc", 2), 2u);
@@ -113,15 +115,20 @@ TEST(m_str, search)
 	             {M_str_chr(nullptr, 'b') == nullptr && M_str_rchr(nullptr, 'b') == nullptr, 1},
 	             {off(s, M_str_str(s, "ca")), 2},
 	             {off(s, M_str_str(s, "cb")), -1},
+	             {off(s, M_str_str(s, "")), 0},
 	             {off(s, M_str_str(s, nullptr)), 0},
 	             {off(h, M_str_casestr(h, "WORLD")), 6},
 	             {off(h, M_str_casestr(h, "worlds")), -1},
+	             {off(h, M_str_casestr(h, nullptr)), 0},
 	             {static_cast<long>(M_str_casestr_pos(h, "o w")), 4},
+	             {M_str_casestr_pos(h, nullptr) == SIZE_MAX, 1},
 	             {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
 	             {M_str_casestr_pos(nullptr, "a") == SIZE_MAX, 1},
 	             {off(s, M_str_find_first_from_charset(s, "xc")), 2},
 	             {off(s, M_str_find_first_from_charset(s, "xy")), -1},
+	             {off(s, M_str_find_first_from_charset(s, "")), -1},
 	             {off(s, M_str_find_first_not_from_charset(s, "ab")), 2},
+	             {off(s, M_str_find_first_not_from_charset(s, "abc")), -1},
 	             {off(s, M_str_find_first_not_from_charset(s, nullptr)), 0},
 	             {off("", M_str_find_first_not_from_charset("", nullptr)), -1}};
 	for (size_t i = 0; i < std::size(cases); i++)
@@ -236,11 +243,11 @@ TEST(m_str, justify)
 		size_t      width;
 		const char *out; /* NULL: refused */
 	};
-	const Case cases[] = {{"abc", 0, 5, "**abc"},  {"abc", 1, 5, "abc**"},    {"abc", 6, 5, "abc"},
-	                      {"abc", 8, 6, "**abc*"}, {"abc", 10, 7, "**abc**"}, {"abc", 4, 3, "abc"},
-	                      {"abcdef", 0, 3, "def"}, {"abcdef", 3, 3, "abc"},   {"abcdef", 5, 3, nullptr},
-	                      {"abcdef", 7, 3, "def"}, {"abcdef", 9, 3, "abc"},   {"abcdef", 10, 3, nullptr},
-	                      {"", 0, 3, "***"},       {nullptr, 1, 2, "**"},     {"abc", 11, 5, nullptr}};
+	const Case cases[] = {
+	    {"abc", 0, 5, "**abc"},     {"abc", 1, 5, "abc**"},    {"abc", 6, 5, "abc"},    {"abc", 8, 6, "**abc*"},
+	    {"abc", 10, 7, "**abc**"},  {"abc", 4, 3, "abc"},      {"abcdef", 0, 3, "def"}, {"abcdef", 3, 3, "abc"},
+	    {"abcdef", 4, 3, nullptr},  {"abcdef", 5, 3, nullptr}, {"abcdef", 7, 3, "def"}, {"abcdef", 9, 3, "abc"},
+	    {"abcdef", 10, 3, nullptr}, {"", 0, 3, "***"},         {nullptr, 1, 2, "**"},   {"abc", 11, 5, nullptr}};
 	for (const Case &c : cases) {
 		const auto        type  = static_cast<M_str_justify_type_t>(c.type);
 		const std::string label = std::string(c.src ? c.src : "NULL") + " type " + std::to_string(c.type) + " width " +
@@ -358,6 +365,7 @@ TEST(m_str, quoting_and_replacing)
 	};
 	expect_rows(
 	    {{take(M_str_quote("ab\"c", '"', '\\')), "\"ab\\\"c\""},
+	     {take(M_str_quote("a\"b", '"', '"')), "\"a\"\"b\""},
 	     {take(M_str_quote("a\"b", '"', 0)), "\"a\"\"b\""},
 	     {take(M_str_quote(nullptr, '"', '"')), "\"\""},
 	     {take(M_str_quote("abc", 0, '"')), "<NULL>"},

@@ -85,6 +85,7 @@ TEST(m_str_fmt, pinned_outputs)
 	     "      3.14|3.14      |-000003.14|+00002.3"},
 	    {fmt("%f|%f|%+f|%f|%f", nan, -nan, nan, inf, -inf), "nan|nan|+nan|inf|-inf"},
 	    {fmt("%6f|%-6f|%06f", -inf, inf, -inf), "  -inf|inf   |-00inf"},
+	    {fmt("%.18f", 1.1), "1.100000000000000089"},
 	    {fmt("%.150f", 0.5), "0.5" + std::string(99, '0')}, /* precision capped at 100 */
 	    {fmt("%.40f", 873.69384988217325), "873.6938498821732537180650979280471801757813"}, /* exact tie */
 	    {fmt("%.23f", std::numeric_limits<double>::denorm_min()), "0.00000000000000000000000"},
@@ -93,7 +94,8 @@ TEST(m_str_fmt, pinned_outputs)
 	    {fmt("a%cb", 0), std::string("a\0b", 3)},
 	    {fmt("%I64d|%I64x|%I32d", INT64_MIN, UINT64_C(0x123456789abcdef0), -5),
 	     "-9223372036854775808|123456789abcdef0|-5"},
-	    {fmt("%zu|%lld|%d", SIZE_MAX, LLONG_MIN, INT_MIN), "18446744073709551615|-9223372036854775808|-2147483648"},
+	    {fmt("%zu|%hhd|%hhu|%hu|%hd", SIZE_MAX, 255, 257, 65537, 32768), "18446744073709551615|-1|1|1|-32768"},
+	    {fmt("%lld|%d|%+0d|%#0x", LLONG_MIN, INT_MIN, 5, 255), "-9223372036854775808|-2147483648|+5|0xff"},
 	    {fmt("%#x|%#o|%#o|%O", 0, 0, 8, 8), "0x0|0|010|10"},
 	    {fmt("%0-5d|%-05d|%.3d", 7, 7, 7), "7    |7    |7"}, /* no precision for integers */
 	    {fmt("%*d|%*d|%.*s|%.*s|", 4, 7, -4, 7, 2, "abc", -1, "abc"), "   7|7|ab||"},

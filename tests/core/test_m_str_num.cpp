@@ -30,6 +30,7 @@ TEST(m_str_num, uint64_ex_table)
 	    {"0x1F", kStrlen, 16, 31, M_STR_INT_SUCCESS, 4}, /* base 16: the prefix is optional */
 	    {"0x", kStrlen, 16, 0, M_STR_INT_INVALID, 2},
 	    {"0x1F", kStrlen, 10, 0, M_STR_INT_SUCCESS, 1}, /* base 10: a zero, then text */
+	    {"aF", kStrlen, 16, 0xaf, M_STR_INT_SUCCESS, 2},
 	    {"AZz", kStrlen, 36, 14255, M_STR_INT_SUCCESS, 3},
 	    /* Limits and overflow: end still passes every digit. */
 	    {"18446744073709551615", kStrlen, 10, UINT64_MAX, M_STR_INT_SUCCESS, 20},
@@ -40,7 +41,7 @@ TEST(m_str_num, uint64_ex_table)
 	    {"-", kStrlen, 10, 0, M_STR_INT_INVALID, 1},
 	    {"12345", 3, 10, 123, M_STR_INT_SUCCESS, 3}, /* the length bounds the conversion */
 	    {"0x1F", 2, 0, 0, M_STR_INT_INVALID, 2},
-	    {"  7", 2, 10, 0, M_STR_INT_INVALID, 2},
+	    {"  7", 2, 0, 0, M_STR_INT_INVALID, 2},
 	    {"12\0"
 	     "34",
 	     5, 10, 12, M_STR_INT_SUCCESS, 2},           /* a terminator inside len ends it */
