@@ -56,7 +56,7 @@ struct Expect {
 	int                places;
 };
 
-/* ----- magnitudes as digit strings ("" is 0) ----- */
+/* Magnitudes as digit strings ("" is 0). */
 
 std::string digits_of(u128 v)
 {
@@ -222,8 +222,6 @@ std::string show(const M_decimal_t &a, const M_decimal_t &b)
 
 } // namespace
 
-/* ----- building, taking apart, rescaling ----------------------------------- */
-
 TEST(m_decimal, build_and_rescale)
 {
 	M_decimal_t d = dec(99, 9);
@@ -281,8 +279,6 @@ TEST(m_decimal, transform_property)
 		EXPECT_EQ(r.num_dec, to);
 	}
 }
-
-/* ----- arithmetic ------------------------------------------------------------ */
 
 TEST(m_decimal, arithmetic_boundaries)
 {
@@ -397,8 +393,6 @@ TEST(m_decimal, divide_property)
 		check_expect(best_fit((a.num < 0) != (b.num < 0), strip(m), scale), rv, r, "divide " + show(a, b));
 	}
 }
-
-/* ----- text ------------------------------------------------------------------ */
 
 TEST(m_decimal, from_str_table)
 {
