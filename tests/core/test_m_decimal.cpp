@@ -472,33 +472,3 @@ TEST(m_decimal, to_str_sizes)
 	EXPECT_EQ(M_decimal_to_str(&d, small, 0), M_DECIMAL_INVALID);
 	EXPECT_EQ(small[0], 'z');
 }
-
-TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
-TEST(m_decimal, text_round_trip_property)
-{
-	Gen gen;
-	for (int i = 0; i < 40000; i++) {
-		/* Up to 255 places here: text has no 128-bit limit. */
-		const M_decimal_t d = gen.value(i % 2 == 0 ? 20 : 255);
-		char              buf[300];
-		ASSERT_EQ(M_decimal_to_str(&d, buf, sizeof(buf)), M_DECIMAL_SUCCESS);
-
-		/* The text is the independent rendering of num / 10^places. */
-		std::string digits = std::to_string(static_cast<uint64_t>(mag(d.num)));
-		if (digits.size() < static_cast<size_t>(d.num_dec) + 1)
-			digits.insert(0, static_cast<size_t>(d.num_dec) + 1 - digits.size(), '0');
-		if (d.num_dec > 0)
-			digits.insert(digits.size() - d.num_dec, ".");
-		ASSERT_EQ(std::string(buf), (d.num < 0 ? "-" : "") + digits);
-
-		M_decimal_t back;
-		const char *end = nullptr;
-		ASSERT_EQ(M_decimal_from_str(buf, std::strlen(buf), &back, &end), M_DECIMAL_SUCCESS) << buf;
-		ASSERT_EQ(end, buf + std::strlen(buf));
-		M_decimal_t red = d;
-		M_decimal_reduce(&red);
-		ASSERT_EQ(back.num, red.num) << buf;
-		ASSERT_EQ(back.num_dec, red.num_dec) << buf;
-	}
-}
-TEST_GCC12_FALSE_POSITIVE_END()
