@@ -278,11 +278,6 @@ TEST(m_str, explode_and_implode)
 	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "a,\"b,c\",d", '"', '"', 0, &n), n), (V{"a", "\"b,c\"", "d"}));
 	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "'a\\',b',c", '\'', '\\', 0, &n), n), (V{"'a\\',b'", "c"}));
 	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "a,b,c,d", '"', '"', 2, &n), n), (V{"a", "b,c,d"}));
-	parts = M_str_explode_quoted(' ', "x 'y z'", 7, '\'', '\'', 0, &n, &lens);
-	ASSERT_EQ(n, 2u);
-	EXPECT_EQ(lens[1], 5u);
-	M_free(lens);
-	M_str_explode_free(parts, n);
 
 	/* Integers: empty and digitless pieces read as 0; overflow saturates. */
 	int64_t *v = M_str_explode_int(',', " 1, -2,,x, 30 ,99999999999999999999", &n);
