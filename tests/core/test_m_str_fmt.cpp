@@ -74,8 +74,7 @@ TEST(m_str_fmt, pinned_outputs)
 	const double                              nan     = std::numeric_limits<double>::quiet_NaN();
 	void                                     *p1f     = reinterpret_cast<void *>(uintptr_t{0x1f});
 	const std::pair<std::string, std::string> cases[] = {
-	    {fmt("%0.3f|%0.3f|%0.3f", 1.2346, 1.2345, 0.043), "1.235|1.234|0.043"}, /* "0" is a flag */
-	    {fmt("%.2f|%.0f|%.0f|%.0f", 0.125, 2.5, 0.5, -2.5), "0.13|3|1|-3"},     /* halves: away from zero */
+	    {fmt("%.2f|%.0f|%.0f|%.0f", 0.125, 2.5, 0.5, -2.5), "0.13|3|1|-3"}, /* halves: away from zero */
 	    {fmt("%.2f|%.1f|%.2f|%.1f", 9.999, 99.96, 1.005, 0.15), "10.00|100.0|1.00|0.2"},
 	    {fmt("%f|%+f|% f|%+ f", -1.5, 0.0, 2.0, 2.0), "-1.500000|+0.000000| 2.000000|+2.000000"},
 	    {fmt("%f|%.2f|%.f", -0.0, -0.001, 7.5), "0.000000|-0.00|8"}, /* -0 is not negative */
@@ -83,12 +82,11 @@ TEST(m_str_fmt, pinned_outputs)
 	    {fmt("%10.2f|%-10.2f|%010.2f|%+08.1f", 3.14159, 3.14159, -3.14159, 2.25),
 	     "      3.14|3.14      |-000003.14|+00002.3"},
 	    {fmt("%f|%f|%+f|%f|%f", nan, -nan, nan, inf, -inf), "nan|nan|+nan|inf|-inf"},
-	    {fmt("%6f|%-6f|%06f", -inf, inf, -inf), "  -inf|inf   |-00inf"},
+	    {fmt("%.18f", 1.1), "1.100000000000000089"},
 	    {fmt("%.150f", 0.5), "0.5" + std::string(99, '0')}, /* precision capped at 100 */
 	    {fmt("%.40f", 873.69384988217325), "873.6938498821732537180650979280471801757813"}, /* exact tie */
 	    {fmt("%.23f", std::numeric_limits<double>::denorm_min()), "0.00000000000000000000000"},
 	    {fmt("%s|%.2s|%8s|%05s|%-05s|", nullptr, nullptr, nullptr, "ab", "ab"), "<NULL>|<NULL>|  <NULL>|   ab|ab   |"},
-	    {fmt("%03c|%c", 'a', 0x141), "00a|A"},
 	    {fmt("a%cb", 0), std::string("a\0b", 3)},
 	    {fmt("%I64d|%I64x|%I32d", INT64_MIN, UINT64_C(0x123456789abcdef0), -5),
 	     "-9223372036854775808|123456789abcdef0|-5"},
