@@ -55,13 +55,9 @@ void expect_rows(const std::vector<std::pair<std::string, std::string>> &rows)
 TEST(m_str, copies_and_in_place_changes)
 {
 	expect_rows({{take(M_strdup_max("abcdef", 3)), "abc"},
-	             {take(M_strdup_upper("aBc1")), "ABC1"},
 	             {take(M_strdup_upper_max("abcd", 2)), "AB"},
-	             {take(M_strdup_lower("AbC1")), "abc1"},
 	             {take(M_strdup_lower_max("ABCD", 3)), "abc"},
-	             {take(M_strdup_title("hELLO wORLD")), "Hello World"},
 	             {take(M_strdup_title_max("hello world", 7)), "Hello W"}, /* copy first, then title */
-	             {take(M_strdup_trim("  a b \n")), "a b"},
 	             {take(M_strdup_trim_max("  ab   cd", 5)), "ab"},
 	             {ip("\t\r\n x \v\f", M_str_trim), "x"},
 	             {ip("  ab  cd  ", M_str_trim_max, 6), "ab"},
@@ -101,9 +97,7 @@ TEST(m_str, search)
 		long got, want;
 	} cases[] = {{off(s, M_str_chr(s, 'b')), 1},
 	             {off(s, M_str_rchr(s, 'b')), 4},
-	             {off(s, M_str_chr(s, 'x')), -1},
 	             {off(s, M_str_str(s, "ca")), 2},
-	             {off(s, M_str_str(s, "cb")), -1},
 	             {off(s, M_str_str(s, "")), 0},
 	             {off(h, M_str_casestr(h, "WORLD")), 6},
 	             {off(h, M_str_casestr(h, "worlds")), -1},
@@ -111,7 +105,6 @@ TEST(m_str, search)
 	             {M_str_casestr_pos(h, nullptr) == SIZE_MAX, 1},
 	             {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
 	             {off(s, M_str_find_first_from_charset(s, "xc")), 2},
-	             {off(s, M_str_find_first_from_charset(s, "xy")), -1},
 	             {off(s, M_str_find_first_not_from_charset(s, "ab")), 2},
 	             {off(s, M_str_find_first_not_from_charset(s, "abc")), -1},
 	             {off(s, M_str_find_first_not_from_charset(s, nullptr)), 0}};
