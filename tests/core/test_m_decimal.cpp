@@ -56,7 +56,7 @@ struct Expect {
 	int                places;
 };
 
-/* ----- magnitudes as digit strings ("" is 0) ----- */
+/* Magnitudes as digit strings ("" is 0). */
 
 std::string digits_of(u128 v)
 {
@@ -222,8 +222,6 @@ std::string show(const M_decimal_t &a, const M_decimal_t &b)
 
 } // namespace
 
-/* ----- building, taking apart, rescaling ----------------------------------- */
-
 TEST(m_decimal, build_and_rescale)
 {
 	M_decimal_t d = dec(99, 9);
@@ -237,22 +235,13 @@ TEST(m_decimal, build_and_rescale)
 	M_decimal_t copy = dec(1, 1);
 	M_decimal_duplicate(&copy, &d);
 	EXPECT_EQ(M_decimal_cmp(&copy, &d), 0);
-	M_decimal_duplicate(&copy, nullptr); /* a NULL source copies zero */
-	EXPECT_EQ(copy.num + copy.num_dec, 0);
-	d = dec(1000, 0); /* no places to drop */
-	M_decimal_reduce(&d);
-	EXPECT_EQ(d.num, 1000);
 
 	/* to_int rounds the magnitude; 0 when scaling overflows. */
 	const struct {
 		M_decimal_t d;
 		int         to;
 		int64_t     want;
-	} ints[] = {{dec(15, 1), 2, 150},
-	            {dec(-15, 1), 0, -2},
-	            {dec(-125, 2), 1, -13},
-	            {dec(-124, 2), 1, -12},
-	            {dec(INT64_MAX, 0), 1, 0}};
+	} ints[] = {{dec(15, 1), 2, 150}, {dec(-15, 1), 0, -2}, {dec(INT64_MAX, 0), 1, 0}};
 	for (const auto &c : ints)
 		EXPECT_EQ(M_decimal_to_int(&c.d, static_cast<uint8_t>(c.to)), c.want) << str(c.d);
 }
@@ -291,8 +280,6 @@ TEST(m_decimal, transform_property)
 	}
 }
 
-/* ----- arithmetic ------------------------------------------------------------ */
-
 TEST(m_decimal, arithmetic_boundaries)
 {
 	struct Case {
@@ -302,42 +289,21 @@ TEST(m_decimal, arithmetic_boundaries)
 		std::string        want;
 		M_decimal_retval_t rv;
 	};
-	const M_decimal_t max = dec(INT64_MAX, 0), min = dec(INT64_MIN, 0);
+	const M_decimal_t max     = dec(INT64_MAX, 0);
 	const Case        cases[] = {
 	           /* Overflow leaves dest zero; the limit depends on the sign. */
         {'+', max, dec(1, 0), "0", M_DECIMAL_OVERFLOW},
-        {'-', min, dec(1, 0), "0", M_DECIMAL_OVERFLOW},
-        {'-', dec(0, 0), min, "0", M_DECIMAL_OVERFLOW},
         {'-', dec(0, 0), dec(INT64_MIN, 1), "0", M_DECIMAL_OVERFLOW}, /* never a place of its own given up */
-        {'+', dec(INT64_MAX, 2), dec(1, 2), "0", M_DECIMAL_OVERFLOW},
-        {'+', dec(INT64_MIN, 1), dec(1, 1), "-922337203685477580.7", M_DECIMAL_SUCCESS},
         /* Aligned integers that overflow while the value fits: exact. */
         {'+', dec(5000000000000000005LL, 1), dec(5000000000000000005LL, 1), "1000000000000000001", M_DECIMAL_SUCCESS},
-        {'+', dec(-922337203685477581LL, 0), dec(9223372036854775807LL, 1), "-0.3", M_DECIMAL_SUCCESS},
         /* Places given up by the alignment, the sum rounded once. */
         {'+', dec(9000000000000000000LL, 0), dec(-5, 1), "9000000000000000000", M_DECIMAL_TRUNCATION},
-        {'+', dec(900000000000000000LL, 0), dec(-25, 2), "899999999999999999.8", M_DECIMAL_TRUNCATION},
         /* Far apart: only the rounding is decided by the small operand. */
         {'-', dec(1, 1), dec(5, 20), "0.1", M_DECIMAL_TRUNCATION},
-        {'-', dec(1, 1), dec(51, 21), "0.0999999999999999999", M_DECIMAL_TRUNCATION},
-        {'-', dec(1, 1), dec(5000000000000000001LL, 38), "0.0999999999999999999", M_DECIMAL_TRUNCATION},
-        {'+', dec(-1, 1), dec(5000000000000000001LL, 38), "-0.0999999999999999999", M_DECIMAL_TRUNCATION},
         /* Products: the exact product rounded once. */
-        {'*', dec(3037000500LL, 5), dec(3037000500LL, 5), "922337203.700025", M_DECIMAL_SUCCESS},
         {'*', dec(5, 128), dec(5, 128), "0." + std::string(254, '0') + "3", M_DECIMAL_TRUNCATION},
-        {'*', dec(1, 200), dec(1, 200), "0", M_DECIMAL_TRUNCATION},
-        {'*', dec(-5, 1), max, "-4611686018427387904", M_DECIMAL_TRUNCATION},
         {'*', dec(25, 1), max, "0", M_DECIMAL_OVERFLOW},
-        {'*', min, dec(-1, 0), "0", M_DECIMAL_OVERFLOW},
         /* Quotients: the most places that fit. */
-        {'/', dec(2, 0), dec(-3, 0), "-0.6666666666666666667", M_DECIMAL_TRUNCATION},
-        {'/', dec(1, 0), max, "0.0000000000000000001084202172485504434", M_DECIMAL_TRUNCATION},
-        {'/', min, dec(-1, 0), "0", M_DECIMAL_OVERFLOW},
-        {'/', dec(INT64_MIN, 1), dec(-1, 0), "922337203685477581", M_DECIMAL_TRUNCATION},
-        {'/', dec(INT64_MIN, 2), dec(-1, 1), "922337203685477581", M_DECIMAL_TRUNCATION},
-        {'/', dec(1000000000000000000LL, 0), dec(1, 1), "0", M_DECIMAL_OVERFLOW},
-        {'/', dec(100000000000000000LL, 0), dec(1, 1), "1000000000000000000", M_DECIMAL_SUCCESS},
-        {'/', dec(15, 1), dec(5, 2), "30", M_DECIMAL_SUCCESS},
         {'/', dec(1, 0), dec(0, 0), "0", M_DECIMAL_INVALID},
         {'/', dec(0, 0), dec(0, 3), "0", M_DECIMAL_INVALID},
     };
@@ -404,79 +370,29 @@ TEST(m_decimal, add_subtract_multiply_compare_property)
 
 TEST(m_decimal, divide_property)
 {
-	/* For r = a / b at P places: r is a / b rounded half away from zero at P
-	 * places, exact exactly when the code says so, and P is the most places
-	 * that fit (or the division is exact, or P is 255). All checked in
-	 * 128 bits as |a| * 10^(P - e) against |r| * |b| with e = a.places -
-	 * b.places. */
+	/* The quotient's digits by long division, far past 255 places (a final
+	 * 1 stands for a nonzero rest): rounded once, at the most places that
+	 * fit, exactly like the other operations. */
 	Gen gen;
-	int checked = 0;
-	for (int i = 0; i < 40000; i++) {
+	for (int i = 0; i < 20000 && !HasFatalFailure(); i++) {
 		const M_decimal_t a = gen.value(18);
 		const M_decimal_t b = gen.value(18);
 		if (b.num == 0)
 			continue;
+		const u128  den   = mag(b.num);
+		u128        rest  = mag(a.num) % den;
+		std::string m     = digits_of(mag(a.num) / den);
+		const int   whole = static_cast<int>(m.size());
+		for (int k = 0; k < 280; k++, rest = rest * 10 % den)
+			m += static_cast<char>('0' + static_cast<int>(rest * 10 / den));
+		if (rest != 0)
+			m += '1';
+		const int   scale = static_cast<int>(m.size()) - whole + a.num_dec - b.num_dec;
 		M_decimal_t r;
-		SCOPED_TRACE(show(a, b));
-		const auto rv    = M_decimal_divide(&r, &a, &b);
-		const u128 A     = mag(a.num);
-		const u128 B     = mag(b.num);
-		const int  e     = a.num_dec - b.num_dec;
-		const bool neg   = (a.num < 0) != (b.num < 0);
-		const u128 limit = (static_cast<u128>(1) << 63) - (neg ? 0 : 1);
-		if (rv == M_DECIMAL_OVERFLOW) {
-			/* round(A / B * 10^-e) > limit, i.e. 2A*10^-e >= (2 limit + 1) B */
-			ASSERT_LT(e, 19);
-			ASSERT_GE(2 * A * (e <= 0 ? p10(-e) : 1), (2 * limit + 1) * B * (e > 0 ? p10(e) : 1));
-			continue;
-		}
-		ASSERT_TRUE(rv == M_DECIMAL_SUCCESS || rv == M_DECIMAL_TRUNCATION) << rv;
-		const int  P = r.num_dec;
-		const u128 R = mag(r.num);
-		ASSERT_TRUE(r.num == 0 || (r.num < 0) == neg);
-		ASSERT_TRUE(P == 0 || r.num % 10 != 0); /* reduced */
-		u128      num = A;
-		u128      den = B;
-		const int k   = P - e;
-		if (k >= 0) {
-			if (k > 38 || (A != 0 && A > (~static_cast<u128>(0) / 4) / p10(k)))
-				continue; /* beyond what this oracle computes */
-			num *= p10(k);
-		} else {
-			den *= p10(-k);
-		}
-		if (R > (~static_cast<u128>(0) / 4) / den)
-			continue;
-		checked++;
-		const u128 RB   = R * den;
-		const u128 diff = num > RB ? num - RB : RB - num;
-		if (rv == M_DECIMAL_SUCCESS) {
-			ASSERT_EQ(diff, 0u);
-			continue;
-		}
-		ASSERT_NE(diff, 0u);
-		ASSERT_LE(2 * diff, den);                 /* |num/den - R| <= 1/2 */
-		ASSERT_TRUE(2 * diff != den || RB > num); /* ties away from zero */
-		/* Maximal places: scale R over the zeros reduction removed (to P2),
-		 * then one place more must not fit: 2 A 10^(P2+1-e) >= (2 limit + 1) B. */
-		u128 R2 = R;
-		int  P2 = P;
-		for (; R2 * 10 <= limit; P2++)
-			R2 *= 10;
-		const int  k2  = P2 + 1 - e;
-		u128       lhs = 2 * A;
-		u128       rhs = 2 * limit + 1;
-		u128       t   = 0;
-		const bool ok =
-		    P2 < 255 &&
-		    (k2 >= 0 ? k2 <= 38 && !__builtin_mul_overflow(lhs, p10(k2), &lhs) && !__builtin_mul_overflow(rhs, B, &rhs)
-		             : -k2 <= 38 && !__builtin_mul_overflow(B, p10(-k2), &t) && !__builtin_mul_overflow(rhs, t, &rhs));
-		ASSERT_TRUE(!ok || lhs >= rhs) << "P2 " << P2;
+		const auto  rv = M_decimal_divide(&r, &a, &b);
+		check_expect(best_fit((a.num < 0) != (b.num < 0), strip(m), scale), rv, r, "divide " + show(a, b));
 	}
-	EXPECT_GT(checked, 20000);
 }
-
-/* ----- text ------------------------------------------------------------------ */
 
 TEST(m_decimal, from_str_table)
 {
@@ -491,46 +407,22 @@ TEST(m_decimal, from_str_table)
 	const Case     cases[] = {
 	        {"12.340", 1234, 2, OK, 6},
 	        {".5e1", 5, 0, OK, 4},
-	        {"2.5e-1", 25, 2, OK, 6},
 	        {"2.5E+1", 25, 0, OK, 6},
 	        {"  +7.25xyz", 725, 2, OK, 7},
-	        {"12.", 12, 0, OK, 3},
-	        {"-0", 0, 0, OK, 2},
 	        {"1e", 1, 0, OK, 1}, /* no exponent digits: ends before "e" */
-	        {"1e+", 1, 0, OK, 1},
 	        {"", 0, 0, IN, 0},
-	        {"-", 0, 0, IN, 0},
-	        {".", 0, 0, IN, 0},
-	        {"1.x", 0, 0, IN, 0},
 	        {"1.-5", 0, 0, IN, 0}, /* the fraction takes no sign */
-	        {"1. 5", 0, 0, IN, 0}, /* nor white space */
-	        {"-.5", 0, 0, IN, 0},  /* only text that starts with "." */
-	        {" .5", 0, 0, IN, 0},
-	        {".e1", 0, 0, IN, 0},
 	        {"1.e1", 0, 0, IN, 0},
 	        {"1e-255", 1, 255, OK, 6},
-	        {"1e256", 0, 0, OV, 5},
-	        {"1e-256", 0, 0, OV, 6},
-	        {"1e19", 0, 0, OV, 4},
-	        {"0e300", 0, 0, OV, 5},
 	        {"0e255", 0, 0, OK, 5},
-	        {"9223372036854775808", 0, 0, OV, 19},
-	        {"-9223372036854775808", INT64_MIN, 0, OK, 20},
-	        {"-9223372036854775809", 0, 0, OV, 20},
+	        {"1e256", 0, 0, OV, 5},
+	        {"1e19", 0, 0, OV, 4},                     /* the scaling up by the exponent overflows */
 	        {"99999999999999999999e-5", 0, 0, OV, 20}, /* the integer part must fit */
-	        {"0.001e20", 100000000000000000LL, 0, OK, 8},
-	        {"922337203685477580.7e1", INT64_MAX, 0, OK, 22},
 	        {"922337203685477580.8e1", 9223372036854775800LL, 0, TR, 22},
-	        {"-922337203685477580.8e1", INT64_MIN, 0, OK, 23},
-	        {"0.5e-255", 1, 255, TR, 8}, /* beyond 255 places: rounded */
-	        {"-0.4e-255", 0, 0, TR, 9},
-	        {"922337203685477580.79", INT64_MAX, 1, TR, 21}, /* digits that do not fit are cut off */
-	        {"-922337203685477580.89", INT64_MIN, 1, TR, 22},
-	        {"922337203685477580.8", 922337203685477580LL, 0, TR, 20},
-	        {"-0.99999999999999999999", -999999999999999999LL, 18, TR, 23},
+	        {"0.5e-255", 1, 255, TR, 8},                                   /* beyond 255 places: rounded */
+	        {"922337203685477580.79", INT64_MAX, 1, TR, 21},               /* digits that do not fit are cut off */
 	        {"0.12345678901234567890", 1234567890123456789LL, 19, TR, 22}, /* a cut 0 counts */
 	        {"1.50000000000000000000000", 15, 1, TR, 25},
-	        {"1.500000000000000000", 15, 1, OK, 20},
     };
 	for (const Case &c : cases) {
 		M_decimal_t d   = dec(7, 7);
@@ -544,13 +436,11 @@ TEST(m_decimal, from_str_table)
 	/* len bounds the text, and so does a 0 byte; a NULL string has no end. */
 	M_decimal_t d;
 	const char *end = "x";
-	EXPECT_EQ(M_decimal_from_str("12.345", 4, &d, &end), M_DECIMAL_SUCCESS);
+	EXPECT_EQ(M_decimal_from_str("12.345", 4, &d, nullptr), M_DECIMAL_SUCCESS);
 	EXPECT_EQ(str(d), "12.3");
 	const char zero[] = {'4', '.', '\0', '5'};
 	EXPECT_EQ(M_decimal_from_str(zero, sizeof(zero), &d, &end), M_DECIMAL_SUCCESS);
 	EXPECT_EQ(end, zero + 2);
-	EXPECT_EQ(M_decimal_from_str(nullptr, 3, &d, &end), M_DECIMAL_INVALID);
-	EXPECT_EQ(end, nullptr);
 	/* A very long fraction: digits beyond 255 places only round. */
 	const std::string at255 = "0." + std::string(254, '0') + "5" + std::string(2000, '0') + "1";
 	EXPECT_EQ(M_decimal_from_str(at255.c_str(), at255.size(), &d, &end), M_DECIMAL_TRUNCATION);
@@ -561,10 +451,6 @@ TEST(m_decimal, from_str_table)
 
 TEST(m_decimal, to_str_sizes)
 {
-	EXPECT_EQ(str(dec(-5, 2)), "-0.05"); /* not "-.05" */
-	EXPECT_EQ(str(dec(0, 3)), "0.000");
-	EXPECT_EQ(str(dec(INT64_MIN, 20)), "-0.09223372036854775808");
-
 	/* 255 places: 259 bytes needed, 258 are not enough. */
 	M_decimal_t d = dec(-1, 255);
 	char        big[259];
@@ -586,43 +472,3 @@ TEST(m_decimal, to_str_sizes)
 	EXPECT_EQ(M_decimal_to_str(&d, small, 0), M_DECIMAL_INVALID);
 	EXPECT_EQ(small[0], 'z');
 }
-
-TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
-TEST(m_decimal, text_round_trip_property)
-{
-	Gen gen;
-	for (int i = 0; i < 40000; i++) {
-		/* Up to 255 places here: text has no 128-bit limit. */
-		const M_decimal_t d = gen.value(i % 2 == 0 ? 20 : 255);
-		char              buf[300];
-		ASSERT_EQ(M_decimal_to_str(&d, buf, sizeof(buf)), M_DECIMAL_SUCCESS);
-
-		/* The text is the independent rendering of num / 10^places. */
-		std::string digits = std::to_string(static_cast<uint64_t>(mag(d.num)));
-		if (digits.size() < static_cast<size_t>(d.num_dec) + 1)
-			digits.insert(0, static_cast<size_t>(d.num_dec) + 1 - digits.size(), '0');
-		if (d.num_dec > 0)
-			digits.insert(digits.size() - d.num_dec, ".");
-		ASSERT_EQ(std::string(buf), (d.num < 0 ? "-" : "") + digits);
-
-		M_decimal_t back;
-		const char *end = nullptr;
-		ASSERT_EQ(M_decimal_from_str(buf, std::strlen(buf), &back, &end), M_DECIMAL_SUCCESS) << buf;
-		ASSERT_EQ(end, buf + std::strlen(buf));
-		M_decimal_t red = d;
-		M_decimal_reduce(&red);
-		ASSERT_EQ(back.num, red.num) << buf;
-		ASSERT_EQ(back.num_dec, red.num_dec) << buf;
-
-		/* And with an exponent that moves the point back and forth. */
-		const std::string withexp = std::string(buf) + "e-3";
-		ASSERT_NE(M_decimal_from_str(withexp.c_str(), withexp.size(), &back, nullptr), M_DECIMAL_INVALID);
-		if (red.num_dec + 3 <= 255) {
-			M_decimal_t want = red;
-			want.num_dec     = static_cast<uint8_t>(want.num_dec + 3);
-			M_decimal_reduce(&want);
-			ASSERT_EQ(M_decimal_cmp(&back, &want), 0) << withexp;
-		}
-	}
-}
-TEST_GCC12_FALSE_POSITIVE_END()

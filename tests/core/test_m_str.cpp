@@ -13,7 +13,6 @@
 
 namespace {
 
-/* Owns a string from the library for the length of one check. */
 std::string take(char *s)
 {
 	std::string r = s == nullptr ? "<NULL>" : s;
@@ -31,7 +30,6 @@ std::string ip(const char *in, F f, A... args)
 	return r == nullptr ? "<NULL>" : r;
 }
 
-/* Offset of p in base, -1 for NULL. */
 long off(const char *base, const char *p)
 {
 	return p == nullptr ? -1 : p - base;
@@ -46,7 +44,6 @@ std::vector<std::string> pieces(char **parts, const size_t &count) /* count read
 
 using V = std::vector<std::string>;
 
-/* Rows of (result, expected) with their index in the message. */
 void expect_rows(const std::vector<std::pair<std::string, std::string>> &rows)
 {
 	for (size_t i = 0; i < rows.size(); i++)
@@ -57,42 +54,26 @@ void expect_rows(const std::vector<std::pair<std::string, std::string>> &rows)
 
 TEST(m_str, copies_and_in_place_changes)
 {
-	expect_rows({{take(M_strdup("")), ""},
-	             {take(M_strdup_max("abcdef", 3)), "abc"},
-	             {take(M_strdup_max("ab", 3)), "ab"},
-	             {take(M_strdup_max("ab", 0)), ""},
-	             {take(M_strdup_upper("aBc1")), "ABC1"},
+	expect_rows({{take(M_strdup_max("abcdef", 3)), "abc"},
 	             {take(M_strdup_upper_max("abcd", 2)), "AB"},
-	             {take(M_strdup_lower("AbC1")), "abc1"},
 	             {take(M_strdup_lower_max("ABCD", 3)), "abc"},
-	             {take(M_strdup_title("hELLO wORLD")), "Hello World"},
 	             {take(M_strdup_title_max("hello world", 7)), "Hello W"}, /* copy first, then title */
-	             {take(M_strdup_trim("  a b \n")), "a b"},
 	             {take(M_strdup_trim_max("  ab   cd", 5)), "ab"},
-	             {ip("  a b  ", M_str_trim), "a b"},
-	             {ip("   ", M_str_trim), ""},
 	             {ip("\t\r\n x \v\f", M_str_trim), "x"},
 	             {ip("  ab  cd  ", M_str_trim_max, 6), "ab"},
-	             {ip(" a ", M_str_trim_max, 0), " a "},
 	             {ip("Hello, World 1", M_str_upper), "HELLO, WORLD 1"},
-	             {ip("Hello, World 1", M_str_lower), "hello, world 1"},
 	             {ip("abcdef", M_str_upper_max, 3), "ABCdef"},
 	             {ip("ABCDEF", M_str_lower_max, 1), "aBCDEF"},
 	             {ip("the  QUICK\tbrown", M_str_title), "The  Quick\tBrown"},
 	             {ip("aa bb", M_str_title_max, 2), "Aa bb"},
-	             {ip("\xe9t\xe9", M_str_upper), "\xe9T\xe9"}, /* only ASCII letters change */
 	             {ip(" a b\tc\r\nd ", M_str_delete_spaces), "abcd"},
 	             {ip("a\r\nb\nc\r", M_str_delete_newlines), "abc"},
 	             {ip("a.b.c", M_str_replace_chr, '.', '/'), "a/b/c"},
 	             {ip("a.b.c", M_str_replace_chr, '.', '\0'), "a.b.c"}, /* would cut: refused */
 	             {ip("key=value=x", M_str_split_on_char, '='), "value=x"},
-	             {ip("novalue", M_str_split_on_char, '='), ""},
 	             {ip("novalue", M_str_split_on_char, '\0'), "<NULL>"}});
 	EXPECT_STREQ(M_str_safe(nullptr), ""); /* NULL reads as empty */
 	EXPECT_EQ(M_str_len_max("abc", 2), 2u);
-	const char raw[3] = {'x', 'y', 'z'}; /* the limit keeps the scan inside an unterminated array */
-	EXPECT_EQ(M_str_len_max(raw, sizeof(raw)), 3u);
-	EXPECT_EQ(M_str_len_max("abc", SIZE_MAX), 3u);
 	EXPECT_TRUE(M_str_isempty(nullptr) && M_str_isempty(""));
 	EXPECT_FALSE(M_str_isempty(" "));
 
@@ -116,26 +97,17 @@ TEST(m_str, search)
 		long got, want;
 	} cases[] = {{off(s, M_str_chr(s, 'b')), 1},
 	             {off(s, M_str_rchr(s, 'b')), 4},
-	             {off(s, M_str_chr(s, 'x')), -1},
-	             {M_str_chr(nullptr, 'b') == nullptr && M_str_rchr(nullptr, 'b') == nullptr, 1},
 	             {off(s, M_str_str(s, "ca")), 2},
-	             {off(s, M_str_str(s, "cb")), -1},
 	             {off(s, M_str_str(s, "")), 0},
-	             {off(s, M_str_str(s, nullptr)), 0},
 	             {off(h, M_str_casestr(h, "WORLD")), 6},
 	             {off(h, M_str_casestr(h, "worlds")), -1},
-	             {off(h, M_str_casestr(h, nullptr)), 0},
 	             {static_cast<long>(M_str_casestr_pos(h, "o w")), 4},
-	             {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
 	             {M_str_casestr_pos(h, nullptr) == SIZE_MAX, 1},
-	             {M_str_casestr_pos(nullptr, "a") == SIZE_MAX, 1},
+	             {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
 	             {off(s, M_str_find_first_from_charset(s, "xc")), 2},
-	             {off(s, M_str_find_first_from_charset(s, "xy")), -1},
-	             {off(s, M_str_find_first_from_charset(s, "")), -1},
 	             {off(s, M_str_find_first_not_from_charset(s, "ab")), 2},
 	             {off(s, M_str_find_first_not_from_charset(s, "abc")), -1},
-	             {off(s, M_str_find_first_not_from_charset(s, nullptr)), 0},
-	             {off("", M_str_find_first_not_from_charset("", nullptr)), -1}};
+	             {off(s, M_str_find_first_not_from_charset(s, nullptr)), 0}};
 	for (size_t i = 0; i < std::size(cases); i++)
 		EXPECT_EQ(cases[i].got, cases[i].want) << "row " << i;
 }
@@ -187,13 +159,13 @@ TEST(m_str, class_predicates_agree_with_the_character_classes)
 	for (const auto &c : sets)
 		EXPECT_EQ(c.fn(c.s, c.set), c.want) << (c.s ? c.s : "NULL") << "/" << (c.set ? c.set : "NULL");
 
-	for (const char *m : {"0", "12", "12.3", "12.34", ".5", "5."})
+	for (const char *m : {"12.34", ".5", "5."})
 		EXPECT_TRUE(M_str_ismoney(m)) << m;
-	for (const char *m : {"", "12.345", "1.2.3", "-1", "1,000", "abc", "."})
+	for (const char *m : {"", "12.345", "1.2.3", "-1"})
 		EXPECT_FALSE(M_str_ismoney(m)) << m;
-	for (const char *y : {"yes", "Y", "TRUE", "t", "1", "On"})
+	for (const char *y : {"yes", "t", "On"})
 		EXPECT_TRUE(M_str_istrue(y)) << y;
-	for (const char *n : {"", "no", "0", "off", "yes ", "tru", "10"})
+	for (const char *n : {"no", "yes "})
 		EXPECT_FALSE(M_str_istrue(n)) << n;
 
 	const struct {
@@ -249,29 +221,20 @@ TEST(m_str, justify)
 		const char *out; /* NULL: refused */
 	};
 	const Case cases[] = {
-	    {"abc", 0, 5, "**abc"},    {"abc", 1, 5, "abc**"},    {"abc", 2, 5, "**abc"},    {"abc", 3, 5, "abc**"},
-	    {"abc", 4, 5, "**abc"},    {"abc", 5, 5, "abc**"},    {"abc", 6, 5, "abc"},      {"abc", 7, 5, "abc"},
-	    {"abc", 8, 5, "*abc*"},    {"abc", 9, 5, "*abc*"},    {"abc", 10, 5, "*abc*"},   {"abc", 8, 6, "**abc*"},
-	    {"abc", 10, 7, "**abc**"}, {"abcdef", 0, 3, "def"},   {"abcdef", 1, 3, "def"},   {"abcdef", 2, 3, "abc"},
-	    {"abcdef", 3, 3, "abc"},   {"abcdef", 4, 3, nullptr}, {"abcdef", 5, 3, nullptr}, {"abcdef", 6, 3, "abc"},
-	    {"abcdef", 7, 3, "def"},   {"abcdef", 8, 3, "def"},   {"abcdef", 9, 3, "abc"},   {"abcdef", 10, 3, nullptr},
-	    {"abc", 4, 3, "abc"},      {"ab", 6, 5, "ab"},        {"", 0, 3, "***"},         {nullptr, 1, 2, "**"},
-	    {"abc", 11, 5, nullptr}};
+	    {"abc", 0, 5, "**abc"},     {"abc", 1, 5, "abc**"},    {"abc", 6, 5, "abc"},    {"abc", 8, 6, "**abc*"},
+	    {"abc", 10, 7, "**abc**"},  {"abc", 4, 3, "abc"},      {"abcdef", 0, 3, "def"}, {"abcdef", 3, 3, "abc"},
+	    {"abcdef", 4, 3, nullptr},  {"abcdef", 5, 3, nullptr}, {"abcdef", 7, 3, "def"}, {"abcdef", 9, 3, "abc"},
+	    {"abcdef", 10, 3, nullptr}, {"", 0, 3, "***"},         {nullptr, 1, 2, "**"},   {"abc", 11, 5, nullptr}};
 	for (const Case &c : cases) {
 		const auto        type  = static_cast<M_str_justify_type_t>(c.type);
 		const std::string label = std::string(c.src ? c.src : "NULL") + " type " + std::to_string(c.type) + " width " +
 		                          std::to_string(c.width);
-		char         dest[16], dest_max[16];
+		char         dest[16];
 		const size_t n = M_str_justify(dest, sizeof(dest), c.src, type, '*', c.width);
-		/* The counted form with the whole length gives the same answer. */
-		EXPECT_EQ(
-		    M_str_justify_max(dest_max, sizeof(dest_max), c.src, c.src ? std::strlen(c.src) : 0, type, '*', c.width), n)
-		    << label;
 		EXPECT_EQ(n, c.out ? std::strlen(c.out) : 0) << label;
 		EXPECT_EQ(take(M_strdup_justify(c.src, type, '*', c.width)), c.out ? c.out : "<NULL>") << label;
 		if (c.out != nullptr) {
 			EXPECT_STREQ(dest, c.out) << label;
-			EXPECT_STREQ(dest_max, c.out) << label;
 		}
 	}
 
@@ -281,42 +244,21 @@ TEST(m_str, justify)
 	EXPECT_STREQ(d, "zzzzz");
 	EXPECT_EQ(M_str_justify(d, 6, "ab", M_STR_JUSTIFY_LEFT, ' ', 0), 0u);
 	EXPECT_STREQ(d, "");
-	/* src_len counts bytes of src, not up to a terminator; NULL is empty. */
-	EXPECT_EQ(M_str_justify_max(d, 6, "abcdef", 2, M_STR_JUSTIFY_LEFT, '.', 4), 4u);
-	EXPECT_STREQ(d, "ab..");
-	EXPECT_EQ(M_str_justify_max(d, 6, nullptr, 4, M_STR_JUSTIFY_LEFT, '.', 3), 3u);
-	EXPECT_STREQ(d, "...");
 	/* dest and src overlapping, either way round. */
 	std::strcpy(d, "abc");
 	EXPECT_EQ(M_str_justify(d, sizeof(d), d, M_STR_JUSTIFY_RIGHT, '0', 8), 8u);
 	EXPECT_STREQ(d, "00000abc");
-	std::strcpy(d, "xxhello");
-	EXPECT_EQ(M_str_justify_max(d, sizeof(d), d + 2, 5, M_STR_JUSTIFY_RIGHT, '-', 3), 3u);
-	EXPECT_STREQ(d, "llo");
-	std::strcpy(d, "xxhi");
-	EXPECT_EQ(M_str_justify_max(d, sizeof(d), d + 2, 2, M_STR_JUSTIFY_CENTER, '-', 7), 7u);
-	EXPECT_STREQ(d, "---hi--");
-	std::strcpy(d, "hello");
-	EXPECT_EQ(M_str_justify_max(d + 2, sizeof(d) - 2, d, 5, M_STR_JUSTIFY_LEFT, '.', 7), 7u);
-	EXPECT_STREQ(d, "hehello..");
 }
 
 TEST(m_str, explode_and_implode)
 {
 	size_t n = 99;
 	EXPECT_EQ(pieces(M_str_explode_str(',', "a,,b,", &n), n), (V{"a", "", "b", ""}));
-	EXPECT_EQ(pieces(M_str_explode_str(',', ",", &n), n), (V{"", ""}));
 	EXPECT_EQ(M_str_explode_str(',', "", &n), nullptr);
 	EXPECT_EQ(n, 0u);
-	/* The pieces lie in one block; the first entry is its start. */
-	char **parts = M_str_explode_str('|', "x|y", &n);
-	ASSERT_EQ(n, 2u);
-	EXPECT_EQ(parts[1], parts[0] + 2);
-	M_str_explode_free(parts, n);
-
 	const char data[] = {'a', 0, 'b', ';', ';', 'c'};
 	size_t    *lens   = nullptr;
-	parts             = M_str_explode(';', data, sizeof(data), &n, &lens);
+	char     **parts  = M_str_explode(';', data, sizeof(data), &n, &lens);
 	ASSERT_EQ(n, 3u);
 	EXPECT_EQ(std::vector<size_t>(lens, lens + 3), (std::vector<size_t>{3, 0, 1}));
 	EXPECT_EQ(std::memcmp(parts[0], data, 3), 0);
@@ -327,23 +269,13 @@ TEST(m_str, explode_and_implode)
 	/* Quoted: a doubled quote or a distinct escape stays inside; the piece
 	 * limit leaves the rest in the last piece. */
 	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "a,\"b,c\",d", '"', '"', 0, &n), n), (V{"a", "\"b,c\"", "d"}));
-	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "\"x\"\",y\",z", '"', '"', 0, &n), n), (V{"\"x\"\",y\"", "z"}));
 	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "'a\\',b',c", '\'', '\\', 0, &n), n), (V{"'a\\',b'", "c"}));
 	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "a,b,c,d", '"', '"', 2, &n), n), (V{"a", "b,c,d"}));
-	EXPECT_EQ(pieces(M_str_explode_str_quoted(',', "a,b", 0, 0, 1, &n), n), (V{"a,b"}));
-	parts = M_str_explode_quoted(' ', "x 'y z'", 7, '\'', '\'', 0, &n, &lens);
-	ASSERT_EQ(n, 2u);
-	EXPECT_EQ(lens[1], 5u);
-	M_free(lens);
-	M_str_explode_free(parts, n);
 
 	/* Integers: empty and digitless pieces read as 0; overflow saturates. */
 	int64_t *v = M_str_explode_int(',', " 1, -2,,x, 30 ,99999999999999999999", &n);
 	ASSERT_EQ(n, 6u);
 	EXPECT_EQ(std::vector<int64_t>(v, v + n), (std::vector<int64_t>{1, -2, 0, 0, 30, INT64_MAX}));
-	M_free(v);
-	v = M_str_explode_int(',', ",,", &n);
-	EXPECT_EQ(std::vector<int64_t>(v, v + n), (std::vector<int64_t>{0, 0, 0}));
 	M_free(v);
 
 	/* Lines: words wrap, a longer word is cut, leading white space goes,
@@ -355,21 +287,18 @@ TEST(m_str, explode_and_implode)
 	EXPECT_EQ(pieces(M_str_explode_lines(5, 20, "one\r\n\n  two\n", 0, &n), n), (V{"one", "", "two"}));
 	EXPECT_EQ(M_str_explode_lines(2, 3, "aaa bbb ccc", 0, &n), nullptr);
 	EXPECT_EQ(pieces(M_str_explode_lines(2, 3, "aaa bbb ccc", M_STR_EXPLODE_LINES_TRUNCATE, &n), n), (V{"aaa", "bbb"}));
-	EXPECT_EQ(pieces(M_str_explode_lines(3, 3, "abc def", 0, &n), n), (V{"abc", "def"}));
 	EXPECT_EQ(M_str_explode_lines(3, 3, "   ", 0, &n), nullptr);
 
 	const char   *in[]   = {"a", "b c", "d,e", "q\"t", "", nullptr};
 	char        **p      = const_cast<char **>(in);
-	const char   *lead[] = {" x"}, *empty[] = {""};
+	const char   *lead[] = {" x"};
 	const int64_t ints[] = {1, -20, INT64_MIN};
 	parts                = M_str_explode_str(',', "x,,y,", &n);
 	expect_rows({
 	    {take(M_str_implode(',', '"', '"', p, 6, M_STR_IMPLODE_NONE)), "a,b c,\"d,e\",\"q\"\"t\",,"},
-	    {take(M_str_implode(',', '"', '\\', p, 4, M_STR_IMPLODE_NONE)), "a,b c,\"d,e\",\"q\\\"t\""},
 	    {take(M_str_implode(';', '\'', '\'', p, 2, M_STR_IMPLODE_ALWAYS_QUOTE)), "'a';'b c'"},
 	    {take(M_str_implode(',', 0, 0, p, 3, M_STR_IMPLODE_ALWAYS_QUOTE)), "a,b c,d,e"},
 	    {take(M_str_implode(',', '"', '"', const_cast<char **>(lead), 1, 0)), "\" x\""},
-	    {take(M_str_implode(',', '"', '"', const_cast<char **>(empty), 1, 0)), ""},
 	    {take(M_str_implode_int('|', ints, 3)), "1|-20|-9223372036854775808"},
 	    {take(M_str_implode(',', 0, 0, parts, n, 0)), "x,,y,"} /* the inverse of explode */
 	});
@@ -388,20 +317,13 @@ TEST(m_str, quoting_and_replacing)
 	};
 	expect_rows(
 	    {{take(M_str_quote("ab\"c", '"', '\\')), "\"ab\\\"c\""},
-	     {take(M_str_quote("a\\b", '"', '\\')), "\"a\\\\b\""},
-	     {take(M_str_quote("a\"b", '"', '"')), "\"a\"\"b\""},
 	     {take(M_str_quote("a\"b", '"', 0)), "\"a\"\"b\""},
 	     {take(M_str_quote(nullptr, '"', '"')), "\"\""},
 	     {take(M_str_quote("abc", 0, '"')), "<NULL>"},
 	     {take(M_str_quote_max("abcdef", '\'', '\\', 3)), "'abc'"},
 	     {quote_if("a,b"), "\"a,b\""},
-	     {quote_if("x "), "\"x \""},
-	     {quote_if("l1\nl2"), "\"l1\nl2\""},
 	     {ip("  \"ab\\\"c\\\\d\"  ", M_str_unquote, '"', '\\'), "ab\"c\\d"},
-	     {ip("\"a\"\"b\"", M_str_unquote, '"', '"'), "a\"b"},
-	     {ip(" not quoted ", M_str_unquote, '"', '"'), "not quoted"},
 	     {ip("\"", M_str_unquote, '"', '"'), "\""},
-	     {ip("\"\"", M_str_unquote, '"', '"'), ""},
 	     {ip("'abc'tail", M_str_unquote_max, '\'', '\\', 5), "abc"},
 	     {take(M_strdup_unquote("'x''y'", '\'', '\'')), "x'y"},
 	     {take(M_strdup_unquote_max("'x'yz", '\'', '\'', 3)), "x"},
@@ -412,16 +334,10 @@ TEST(m_str, quoting_and_replacing)
 	     {ip("f(x) + g(y)", M_str_keep_bracketed, '(', ')'), "xy"},
 	     {ip("a(b\")\"c)d", M_str_remove_bracketed_quoted, '(', ')', '"', '"'), "ad"},
 	     {ip("a(b\")\"c)d", M_str_keep_bracketed_quoted, '(', ')', '"', '"'), "b\")\"c"},
-	     {ip("a(open", M_str_remove_bracketed, '(', ')'), "a"},
 	     {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, "--")), "a--b--c"},
 	     {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, nullptr)), "abc"},
-	     {take(M_strdup_replace_charset("a,b", nullptr, 2, "x")), "a,b"},
 	     {take(M_strdup_replace_str("aaa", "aa", "b")), "ba"},
-	     {take(M_strdup_replace_str("a.b.c", ".", "::")), "a::b::c"},
-	     {take(M_strdup_replace_str("abc", "abc", nullptr)), ""},
-	     {take(M_strdup_replace_str("abc", "", "x")), "abc"},
-	     {take(M_strdup_replace_str("abc", nullptr, "x")), "abc"}});
-	/* Round trip through quote and unquote. */
+	     {take(M_strdup_replace_str("abc", "abc", nullptr)), ""}});
 	for (const char *s : {"", "a", "\"", "\\\"\\", "a\"\"b"}) {
 		char *quoted = M_str_quote(s, '"', '\\');
 		EXPECT_EQ(take(M_strdup_unquote(quoted, '"', '\\')), s) << s;
@@ -437,22 +353,13 @@ TEST(m_str, dot_money_out)
 	const struct {
 		const char *in, *out;
 	} cases[] = {{"12.5", "12.50"},
-	             {"7", "7.00"},
 	             {"-0.05", "-0.05"}, /* not "-.05" */
-	             {"-.05", "<NULL>"},
-	             {".5", "0.50"},
-	             {"1.2e1", "12.00"},
 	             {"  42  ", "42.00"},
-	             {"-0", "0.00"},
 	             {"92233720368547758.07", "92233720368547758.07"},
-	             {"-92233720368547758.08", "-92233720368547758.08"},
 	             {"92233720368547758.08", "<NULL>"},
 	             {"1.234", "<NULL>"},
-	             {"1,234.56", "<NULL>"},
 	             {"12abc", "<NULL>"},
-	             {"", "<NULL>"},
-	             {"1e300", "<NULL>"},
-	             {"0.12345678901234567890123", "<NULL>"}};
+	             {"1e300", "<NULL>"}};
 	for (const auto &c : cases)
 		EXPECT_EQ(take(M_str_dot_money_out(c.in)), c.out) << c.in;
 }

@@ -10,7 +10,6 @@
 #include <limits>
 #include <random>
 #include <string>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -40,7 +39,6 @@ std::string fmt(const char *format, ...)
 	return out;
 }
 
-/* The C library's text, for the cases where the two engines must agree. */
 std::string crt(const char *format, ...)
 {
 	va_list ap;
@@ -76,37 +74,30 @@ TEST(m_str_fmt, pinned_outputs)
 	const double                              nan     = std::numeric_limits<double>::quiet_NaN();
 	void                                     *p1f     = reinterpret_cast<void *>(uintptr_t{0x1f});
 	const std::pair<std::string, std::string> cases[] = {
-	    {fmt("%0.3f|%0.3f|%0.3f", 1.2346, 1.2345, 0.043), "1.235|1.234|0.043"}, /* "0" is a flag */
-	    {fmt("%.2f|%.0f|%.0f|%.0f", 0.125, 2.5, 0.5, -2.5), "0.13|3|1|-3"},     /* halves: away from zero */
+	    {fmt("%.2f|%.0f|%.0f|%.0f", 0.125, 2.5, 0.5, -2.5), "0.13|3|1|-3"}, /* halves: away from zero */
 	    {fmt("%.2f|%.1f|%.2f|%.1f", 9.999, 99.96, 1.005, 0.15), "10.00|100.0|1.00|0.2"},
 	    {fmt("%f|%+f|% f|%+ f", -1.5, 0.0, 2.0, 2.0), "-1.500000|+0.000000| 2.000000|+2.000000"},
 	    {fmt("%f|%.2f|%.f", -0.0, -0.001, 7.5), "0.000000|-0.00|8"}, /* -0 is not negative */
 	    {fmt("%e|%E|%g|%G|%F", 1.5, 1.5, 1e8, 0.25, 3.0), "1.500000|1.500000|100000000.000000|0.250000|3.000000"},
 	    {fmt("%10.2f|%-10.2f|%010.2f|%+08.1f", 3.14159, 3.14159, -3.14159, 2.25),
 	     "      3.14|3.14      |-000003.14|+00002.3"},
-	    {fmt("%.3f", 1e15 + 0.25), "1000000000000000.250"},
 	    {fmt("%f|%f|%+f|%f|%f", nan, -nan, nan, inf, -inf), "nan|nan|+nan|inf|-inf"},
-	    {fmt("%6f|%-6f|%06f", -inf, inf, -inf), "  -inf|inf   |-00inf"},
+	    {fmt("%.18f", 1.1), "1.100000000000000089"},
 	    {fmt("%.150f", 0.5), "0.5" + std::string(99, '0')}, /* precision capped at 100 */
-	    {fmt("%.30f|%.18f", 0.1, 1.1), "0.100000000000000005551115123126|1.100000000000000089"},
 	    {fmt("%.40f", 873.69384988217325), "873.6938498821732537180650979280471801757813"}, /* exact tie */
-	    {fmt("%.25f|%.23f", 1.9999999999999998, 0.9999999999999999),
-	     "1.9999999999999997779553951|0.99999999999999988897770"},
 	    {fmt("%.23f", std::numeric_limits<double>::denorm_min()), "0.00000000000000000000000"},
 	    {fmt("%s|%.2s|%8s|%05s|%-05s|", nullptr, nullptr, nullptr, "ab", "ab"), "<NULL>|<NULL>|  <NULL>|   ab|ab   |"},
-	    {fmt("%.3s", "xyz!"), "xyz"},
-	    {fmt("%03c|%c", 'a', 0x141), "00a|A"},
 	    {fmt("a%cb", 0), std::string("a\0b", 3)},
 	    {fmt("%I64d|%I64x|%I32d", INT64_MIN, UINT64_C(0x123456789abcdef0), -5),
 	     "-9223372036854775808|123456789abcdef0|-5"},
 	    {fmt("%zu|%hhd|%hhu|%hu|%hd", SIZE_MAX, 255, 257, 65537, 32768), "18446744073709551615|-1|1|1|-32768"},
+	    {fmt("%lld|%d|%+0d|%#0x", LLONG_MIN, INT_MIN, 5, 255), "-9223372036854775808|-2147483648|+5|0xff"},
 	    {fmt("%#x|%#o|%#o|%O", 0, 0, 8, 8), "0x0|0|010|10"},
 	    {fmt("%0-5d|%-05d|%.3d", 7, 7, 7), "7    |7    |7"}, /* no precision for integers */
 	    {fmt("%*d|%*d|%.*s|%.*s|", 4, 7, -4, 7, 2, "abc", -1, "abc"), "   7|7|ab||"},
 	    {fmt("%%|100%% %d%%", 5), "%|100% 5%"},
 	    {fmt("%d|%d|%I32d|%u", INT64_C(0x100000005), INT64_C(0x1FFFFFFFF), INT64_C(0x1FFFFFFFF), INT64_C(0x1FFFFFFFF)),
 	     "5|-1|-1|4294967295"}, /* low 32 bits, and the next argument still right */
-	    {fmt("%d %s|%lx", INT64_C(0x100000002), "x", 0x123456789L), "2 x|123456789"},
 	    {fmt("%p|%p|%P|%+p", nullptr, reinterpret_cast<void *>(uintptr_t{0xabc}),
 	         reinterpret_cast<void *>(uintptr_t{0xabc}), reinterpret_cast<void *>(uintptr_t{0x1})),
 	     "0x0|0xabc|0XABC|0x1"},
@@ -114,8 +105,6 @@ TEST(m_str_fmt, pinned_outputs)
 	     "    0x1f|0x1f    |0x00001f|0xffffffffffffffff"},
 	    {fmt("%+x|% x|%+ x|% +X|%+x|%+o|% o|%+O", 255, 255, 255, 255, 0, 8, 8, 8), "+ff| ff|+ff|+FF|+0|+10| 10|+10"},
 	    {fmt("%+#x|% #X|%+#o|%+#o|%+06x|%+#08x", 255, 255, 8, 0, 255, 255), "+0xff| 0XFF|+010|+0|+000ff|+0x000ff"},
-	    {fmt("% 6x|%-+6x|%+hhx|%+u|% u|%+05u", 255, 255, 0xFFFFFFFFu, 5, 5, 5), "    ff|+ff   |+ff|5|5|00005"},
-	    {fmt("%+llx", UINT64_MAX), "+ffffffffffffffff"},
 	    /* Malformed directives: one "?" per character, and no argument used
 	     * (except by "*", read before the fault is found). */
 	    {fmt("%y|%q|%5.2.1f|%hld|%lhd|%hhhd|%zld|%lzd|%llld"), "%?|%?|%????1f|%??d|%??d|%???d|%??d|%??d|%???d"},
@@ -147,65 +136,6 @@ TEST(m_str_fmt, floats_agree_with_crt_where_nothing_ties)
 		const double v = dist(rng);
 		ASSERT_EQ(fmt("%.23f|%.26f|%.30f", v, v, v), crt("%.23f|%.26f|%.30f", v, v, v)) << v;
 	}
-}
-
-TEST(m_str_fmt, integers_agree_with_crt_on_generated_cases)
-{
-	/* Every flag set, width and length where the two engines are meant to
-	 * agree: "+"/" " on octal and hexadecimal and "#x" of 0 are pinned above. */
-	const char           *flag_sets[] = {"", "-", "+", " ", "#", "0", "+0", " 0", "-+", "#0", "-#", "0+ "};
-	const char           *widths[]    = {"", "1", "5", "12", "25"};
-	const char           *lengths[]   = {"hh", "h", "", "l", "ll"};
-	std::vector<uint64_t> values      = {9, 10, UINT64_MAX}; /* and each side of every size's edge */
-	for (const int bits : {0, 3, 7, 8, 15, 16, 31, 32, 63})
-		values.insert(values.end(), {(uint64_t{1} << bits) - 1, uint64_t{1} << bits});
-	std::mt19937_64 rng(42);
-	for (int i = 0; i < 40; i++)
-		values.push_back(rng() >> (rng() % 64));
-	for (size_t i = 0, n = values.size(); i < n; i++)
-		values.push_back(0 - values[i]);
-
-	size_t checked = 0;
-	for (const char *flags : flag_sets)
-		for (const char *width : widths)
-			for (const char *len : lengths)
-				for (const char conv : {'d', 'i', 'u', 'o', 'x', 'X'}) {
-					if (std::strpbrk(flags, "+ ") != nullptr && conv != 'd' && conv != 'i' && conv != 'u')
-						continue;
-					const std::string f       = std::string("[%") + flags + width + len + conv + "]";
-					const bool        wide    = len[0] == 'l';
-					const bool        alt_hex = std::strchr(flags, '#') != nullptr && (conv == 'x' || conv == 'X');
-					for (const uint64_t v : values) {
-						const uint64_t narrowed = wide            ? v
-						                          : len[0] == 'h' ? (v & (len[1] == 'h' ? 0xFF : 0xFFFF))
-						                                          : (v & 0xFFFFFFFF);
-						if (alt_hex && narrowed == 0)
-							continue;
-						const long long ll = static_cast<long long>(v);
-						const int       i  = static_cast<int>(static_cast<uint32_t>(v));
-						ASSERT_EQ(wide ? fmt(f.c_str(), ll) : fmt(f.c_str(), i),
-						          wide ? crt(f.c_str(), ll) : crt(f.c_str(), i))
-						    << f << " of " << v;
-						checked++;
-					}
-				}
-	EXPECT_GT(checked, 60000u);
-	EXPECT_EQ(fmt("%lld|%ld|%d", LLONG_MIN, LONG_MIN, INT_MIN), crt("%lld|%ld|%d", LLONG_MIN, LONG_MIN, INT_MIN));
-}
-
-TEST(m_str_fmt, strings_and_chars_agree_with_crt_on_generated_cases)
-{
-	const char *strs[] = {"", "a", "ab", "hello", "quorvel export", "0123456789abcdefghij"};
-	for (const char *fl : {"", "-"})
-		for (const char *w : {"", "1", "3", "8", "21"})
-			for (const char *p : {"", ".0", ".1", ".4", ".30"}) {
-				const std::string f = std::string("<%") + fl + w + p + "s>";
-				for (const char *s : strs)
-					ASSERT_EQ(fmt(f.c_str(), s), crt(f.c_str(), s)) << f << " of " << s;
-				const std::string fc = std::string("<%") + fl + w + "c>";
-				for (const int c : {'a', 'Z', ' '})
-					ASSERT_EQ(fmt(fc.c_str(), c), crt(fc.c_str(), c)) << fc;
-			}
 }
 
 namespace {
@@ -263,98 +193,34 @@ void check_targets(const char *format, A... args)
 	::unlink(path.c_str());
 }
 
-/* Sizes of the write(2) calls M_dprintf makes for one call, seen as the
- * messages of a sequenced-packet socket (each write is one message). */
-std::vector<size_t> dprintf_writes(const std::string &format, const char *arg)
-{
-	int sv[2];
-	EXPECT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET, 0, sv), 0);
-	M_dprintf(sv[0], format.c_str(), arg);
-	::close(sv[0]);
-	std::vector<size_t> sizes;
-	char                buf[8192];
-	ssize_t             n;
-	while ((n = ::recv(sv[1], buf, sizeof(buf), 0)) > 0)
-		sizes.push_back(static_cast<size_t>(n));
-	::close(sv[1]);
-	return sizes;
-}
-
-std::string twice(const char *format, ...)
-{
-	va_list ap;
-	va_start(ap, format);
-	char a[32];
-	char b[32];
-	M_vsnprintf(a, sizeof(a), format, ap);
-	M_vsnprintf(b, sizeof(b), format, ap);
-	va_end(ap);
-	return std::string(a) + "/" + b;
-}
-
 } /* namespace */
 
 TEST(m_str_fmt, output_targets_agree_with_snprintf)
 {
 	check_targets("%s", "");
-	check_targets("x=%d %s\n", -3, "end");
 	check_targets("Wrote encrypted file %s (took %0.3f sec)\n", "out.csv.gpg", 1.23456);
-	check_targets("ab%10d|%-6s|%c", 5, "q", 'z');
 	for (const size_t n : {510, 511, 512, 513, 1023, 1024, 1025, 5000}) {
 		const std::string literal(n, 'L');
 		const std::string big(n, 'q');
 		check_targets((literal + "%s|%d").c_str(), big.c_str(), 7);
 	}
-	/* The descriptor target stages literal text to 511 bytes; a converted
-	 * piece flushes the stage, goes out in 512-byte writes while more than
-	 * 512 remain, and its rest is staged. */
-	using V = std::vector<size_t>;
-	const std::string big(1000, 'b');
-	EXPECT_EQ(dprintf_writes(std::string(1000, 'L'), nullptr), (V{511, 489}));
-	EXPECT_EQ(dprintf_writes(std::string(512, 'L'), nullptr), (V{511, 1}));
-	EXPECT_EQ(dprintf_writes("ab%s", big.c_str()), (V{2, 512, 488}));
-	EXPECT_EQ(dprintf_writes("%s!", std::string(512, 'b').c_str()), (V{512, 1}));
-	EXPECT_EQ(dprintf_writes("", nullptr), (V{}));
-	/* Each v-form copies the list, so one list can feed two calls. */
-	EXPECT_EQ(twice("%d %s", 9, "z"), "9 z/9 z");
 }
 
 TEST(m_str_fmt, target_failures)
 {
-	/* NULL destinations still report the length; a NULL format writes
-	 * nothing, but a fixed buffer is still terminated. */
-	char buf[4] = "xyz";
-	EXPECT_EQ(M_snprintf(buf, sizeof(buf), nullptr), 0);
-	EXPECT_EQ(buf[0], '\0');
-	EXPECT_EQ(M_snprintf(nullptr, 100, "%d-%s", 42, "x"), 4);
-	EXPECT_EQ(M_bprintf(nullptr, "%s", "abc"), 3);
-	EXPECT_EQ(M_asprintf(nullptr, "%d", 12345), 5);
-	char *s = buf;
-	EXPECT_EQ(M_asprintf(&s, nullptr), 0);
-	EXPECT_EQ(s, nullptr);
-	EXPECT_EQ(M_printf(nullptr), 0);
-	EXPECT_EQ(M_printf("%s", ""), 0);
-	EXPECT_EQ(M_dprintf(2, nullptr), 0);
-
-	/* Refused: no stream, descriptor 0 or negative, targets open only for
-	 * reading. */
-	EXPECT_EQ(M_fprintf(nullptr, "x"), -1);
+	/* Refused: descriptor 0, targets open only for reading (the read end
+	 * of a pipe, this source file). */
 	EXPECT_EQ(M_dprintf(0, "x"), -1);
-	EXPECT_EQ(M_dprintf(-1, "x"), -1);
-	EXPECT_EQ(M_mdprintf(nullptr, "abc"), -1);
-	const std::string path = std::string(M_TEST_BINARY_DIR) + "/test_m_str_fmt_readonly.txt";
-	FILE             *w    = std::fopen(path.c_str(), "w");
-	ASSERT_NE(w, nullptr);
-	std::fclose(w);
-	FILE *ro = std::fopen(path.c_str(), "r");
+	int p[2];
+	ASSERT_EQ(::pipe(p), 0);
+	EXPECT_EQ(M_dprintf(p[0], "abc"), -1);
+	FILE *ro = ::fdopen(p[0], "r");
 	EXPECT_EQ(M_fprintf(ro, "abc"), -1);
 	std::fclose(ro);
-	const int rofd = ::open(path.c_str(), O_RDONLY);
-	EXPECT_EQ(M_dprintf(rofd, "abc"), -1);
-	::close(rofd);
-	M_fs_file_t *mf = nullptr;
+	::close(p[1]);
+	const std::string path = std::string(M_TEST_SOURCE_DIR) + "/tests/core/test_m_str_fmt.cpp";
+	M_fs_file_t      *mf   = nullptr;
 	ASSERT_EQ(M_fs_file_open(&mf, path.c_str(), 0, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(M_mdprintf(mf, "abc"), -1);
 	M_fs_file_close(mf);
-	::unlink(path.c_str());
 }

@@ -24,40 +24,27 @@ TEST(m_str_num, uint64_ex_table)
 	const Case cases[] = {
 	    {"  +42xyz", 8, 10, 42, M_STR_INT_SUCCESS, 5},
 	    {"0x1F", kStrlen, 0, 31, M_STR_INT_SUCCESS, 4}, /* base detection */
-	    {"0X1f", kStrlen, 0, 31, M_STR_INT_SUCCESS, 4},
 	    {"017", kStrlen, 0, 15, M_STR_INT_SUCCESS, 3},
-	    {"018", kStrlen, 0, 1, M_STR_INT_SUCCESS, 2}, /* 8 is no octal digit */
-	    {"17", kStrlen, 0, 17, M_STR_INT_SUCCESS, 2},
 	    {"0", kStrlen, 0, 0, M_STR_INT_SUCCESS, 1},
 	    {" -0x10", kStrlen, 0, UINT64_MAX - 15, M_STR_INT_SUCCESS, 6},
 	    {"0x1F", kStrlen, 16, 31, M_STR_INT_SUCCESS, 4}, /* base 16: the prefix is optional */
-	    {"aF", kStrlen, 16, 0xaf, M_STR_INT_SUCCESS, 2},
 	    {"0x", kStrlen, 16, 0, M_STR_INT_INVALID, 2},
 	    {"0x1F", kStrlen, 10, 0, M_STR_INT_SUCCESS, 1}, /* base 10: a zero, then text */
+	    {"aF", kStrlen, 16, 0xaf, M_STR_INT_SUCCESS, 2},
 	    {"AZz", kStrlen, 36, 14255, M_STR_INT_SUCCESS, 3},
-	    {"1012", kStrlen, 2, 5, M_STR_INT_SUCCESS, 3},
 	    /* Limits and overflow: end still passes every digit. */
 	    {"18446744073709551615", kStrlen, 10, UINT64_MAX, M_STR_INT_SUCCESS, 20},
-	    {"18446744073709551616", kStrlen, 10, UINT64_MAX, M_STR_INT_OVERFLOW, 20},
 	    {"99999999999999999999x", kStrlen, 10, UINT64_MAX, M_STR_INT_OVERFLOW, 20},
-	    {"0xffffffffffffffff", kStrlen, 0, UINT64_MAX, M_STR_INT_SUCCESS, 18},
-	    {"0x10000000000000000", kStrlen, 0, UINT64_MAX, M_STR_INT_OVERFLOW, 19},
 	    {"-1", kStrlen, 10, UINT64_MAX, M_STR_INT_SUCCESS, 2}, /* two's complement */
-	    {"-0", kStrlen, 10, 0, M_STR_INT_SUCCESS, 2},
-	    {"abc", kStrlen, 10, 0, M_STR_INT_INVALID, 0}, /* no digit */
-	    {"-", kStrlen, 10, 0, M_STR_INT_INVALID, 1},
-	    {"   ", kStrlen, 10, 0, M_STR_INT_INVALID, 3},
-	    {"+-1", kStrlen, 10, 0, M_STR_INT_INVALID, 1},
-	    {"12345", 3, 10, 123, M_STR_INT_SUCCESS, 3}, /* the length bounds the conversion */
+	    {"abc", kStrlen, 10, 0, M_STR_INT_INVALID, 0},         /* no digit */
+	    {"12345", 3, 10, 123, M_STR_INT_SUCCESS, 3},           /* the length bounds the conversion */
 	    {"0x1F", 2, 0, 0, M_STR_INT_INVALID, 2},
-	    {"0x1F", 3, 0, 1, M_STR_INT_SUCCESS, 3},
-	    {"  7", 2, 10, 0, M_STR_INT_INVALID, 2},
+	    {"  7", 2, 0, 0, M_STR_INT_INVALID, 2},
 	    {"12\0"
 	     "34",
 	     5, 10, 12, M_STR_INT_SUCCESS, 2},           /* a terminator inside len ends it */
 	    {"12", kStrlen, 1, 0, M_STR_INT_INVALID, 0}, /* unusable bases */
 	    {" -12", kStrlen, 37, 0, M_STR_INT_INVALID, 2},
-	    {"123", 0, 10, 0, M_STR_INT_INVALID, 0},
 	};
 	for (const Case &c : cases) {
 		uint64_t           v   = 12345;
@@ -68,16 +55,6 @@ TEST(m_str_num, uint64_ex_table)
 		EXPECT_EQ(v, c.value) << c.s << " base " << int(c.base);
 		EXPECT_EQ(end, c.s + c.used) << c.s << " base " << int(c.base);
 	}
-	/* A NULL string reports no end; a NULL end is allowed. */
-	uint64_t    v   = 7;
-	const char *end = "x";
-	EXPECT_EQ(M_str_to_uint64_ex(nullptr, 3, 10, &v, &end), M_STR_INT_INVALID);
-	EXPECT_EQ(end, nullptr);
-	const char *text = "123";
-	EXPECT_EQ(M_str_to_uint64_ex(text, 3, 10, nullptr, &end), M_STR_INT_INVALID); /* no output: end at the start */
-	EXPECT_EQ(end, text);
-	EXPECT_EQ(M_str_to_uint64_ex("123", 3, 10, &v, nullptr), M_STR_INT_SUCCESS);
-	EXPECT_EQ(v, 123u);
 }
 
 TEST(m_str_num, length_zero_reads_nothing)
@@ -91,16 +68,13 @@ TEST(m_str_num, length_zero_reads_nothing)
 	ASSERT_NE(m, MAP_FAILED);
 	const char *s   = static_cast<const char *>(m);
 	uint64_t    u64 = 9;
-	int64_t     i64 = 9;
-	uint32_t    u32 = 9;
 	int32_t     i32 = 9;
 	const char *end = nullptr;
 	EXPECT_EQ(M_str_to_uint64_ex(s, 0, 10, &u64, &end), M_STR_INT_INVALID);
 	EXPECT_EQ(end, s);
-	EXPECT_EQ(M_str_to_int64_ex(s, 0, 0, &i64, &end), M_STR_INT_INVALID);
-	EXPECT_EQ(M_str_to_uint32_ex(s, 0, 16, &u32, nullptr), M_STR_INT_INVALID);
-	EXPECT_EQ(M_str_to_int32_ex(s, 0, 10, &i32, nullptr), M_STR_INT_INVALID);
-	EXPECT_EQ(u64 + static_cast<uint64_t>(i64) + u32 + static_cast<uint64_t>(i32), 0u);
+	EXPECT_EQ(u64, 0u);
+	EXPECT_EQ(M_str_to_int32_ex(s, 0, 0, &i32, nullptr), M_STR_INT_INVALID);
+	EXPECT_EQ(i32, 0);
 	::munmap(m, static_cast<size_t>(page));
 }
 
@@ -125,17 +99,12 @@ TEST(m_str_num, signed_and_narrow_limits)
 	        {"-2147483649", -2147483649LL, OK, INT32_MIN, OV, UINT32_MAX, OV},
 	        {"4294967295", 4294967295LL, OK, INT32_MAX, OV, UINT32_MAX, OK},
 	        {"4294967296", 4294967296LL, OK, INT32_MAX, OV, UINT32_MAX, OV},
-	        {"  -17 apples", -17, OK, -17, OK, UINT32_MAX, OV},
-	        {"-0", 0, OK, 0, OK, 0, OK},
 	        {"9223372036854775807", INT64_MAX, OK, INT32_MAX, OV, UINT32_MAX, OV},
 	        {"9223372036854775808", INT64_MAX, OV, INT32_MAX, OV, UINT32_MAX, OV},
 	        {"-9223372036854775808", INT64_MIN, OK, INT32_MIN, OV, UINT32_MAX, OV},
 	        {"-9223372036854775809", INT64_MIN, OV, INT32_MIN, OV, UINT32_MAX, OV},
 	        {"-99999999999999999999999", INT64_MIN, OV, INT32_MIN, OV, UINT32_MAX, OV},
-	        {"99999999999999999999999", INT64_MAX, OV, INT32_MAX, OV, UINT32_MAX, OV},
-	        {"0x10", 0, OK, 0, OK, 0, OK}, /* base 10: no prefix */
 	        {"x", 0, IN, 0, IN, 0, IN},
-	        {"", 0, IN, 0, IN, 0, IN},
     };
 	for (const Case &c : cases) {
 		const size_t len = std::strlen(c.s);
@@ -158,40 +127,7 @@ TEST(m_str_num, signed_and_narrow_limits)
 	uint32_t u = 1;
 	EXPECT_EQ(M_str_to_uint32_ex("123", 3, 99, &u, nullptr), M_STR_INT_INVALID);
 	EXPECT_EQ(u, 0u);
-	EXPECT_EQ(M_str_to_uint64(" 42 "), 42u);
 	EXPECT_EQ(M_str_to_uint64("010"), 10u); /* base 10: no octal */
-	EXPECT_EQ(M_str_to_uint64("-1"), UINT64_MAX);
-	EXPECT_EQ(M_str_to_uint64("99999999999999999999"), UINT64_MAX);
-}
-
-TEST(m_str_num, intconv_prep)
-{
-	struct Case {
-		const char   *in;
-		size_t        len;
-		unsigned char base;
-		const char   *rest;
-		size_t        rest_len;
-		unsigned char out_base;
-		bool          neg;
-	};
-	const Case cases[] = {
-	    {" \t-0x1Fz", 8, 0, "1Fz", 3, 16, true},
-	    {"+0755", 5, 0, "0755", 4, 8, false}, /* the octal zero is a digit, not a prefix */
-	    {"0x12", 4, 2, "0x12", 4, 2, false},  /* other bases are left alone */
-	    {"   5", 2, 0, " 5", 0, 10, false},   /* never past its count */
-	};
-	for (const Case &c : cases) {
-		const char   *s    = c.in;
-		size_t        len  = c.len;
-		unsigned char base = c.base;
-		M_bool        neg  = !c.neg;
-		M_str_intconv_prep(&s, &len, &base, &neg);
-		EXPECT_STREQ(s, c.rest) << c.in;
-		EXPECT_EQ(len, c.rest_len) << c.in;
-		EXPECT_EQ(base, c.out_base) << c.in;
-		EXPECT_EQ(static_cast<bool>(neg), c.neg) << c.in;
-	}
 }
 
 TEST(m_str_num, atofi_prec_and_atofi100)
@@ -203,20 +139,9 @@ TEST(m_str_num, atofi_prec_and_atofi100)
 	};
 	const Case cases[] = {
 	    {"1,234.567", 2, 123457}, /* grouping commas skipped, rounded up */
-	    {"1,234.564", 2, 123456},
-	    {"12", 2, 1200},
-	    {"-0.5", 2, -50},
-	    {"1.2.3", 2, 120}, /* a second "." ends the number */
+	    {"1.2.3", 2, 120},        /* a second "." ends the number */
 	    {"  +3.14159", 4, 31416},
-	    {"2.5", 0, 3},
-	    {"2.4", 0, 2},
-	    {"-2.5", 0, -3}, /* away from zero on the magnitude */
-	    {"0.999", 2, 100},
-	    {"1,0,0", 0, 100},
-	    {".5", 2, 50},
-	    {"12abc", 2, 1200},
-	    {"abc", 2, 0},
-	    {"   ", 2, 0},
+	    {"-2.5", 0, -3},                        /* away from zero on the magnitude */
 	    {"0", 1000000, 0},                      /* many places of zero stay cheap */
 	    {"99999999999999999999", 2, INT64_MAX}, /* saturation, not signed overflow */
 	    {"-99999999999999999999", 2, INT64_MIN},
@@ -227,10 +152,8 @@ TEST(m_str_num, atofi_prec_and_atofi100)
 	for (const Case &c : cases)
 		EXPECT_EQ(M_atofi_prec(c.s, c.places), c.value) << c.s << " places " << c.places;
 
-	EXPECT_EQ(M_atofi100("-12.345"), -1235);
 	EXPECT_EQ(M_atofi100("21474836.47"), INT32_MAX);
 	EXPECT_EQ(M_atofi100("21474836.48"), -1); /* does not fit */
 	EXPECT_EQ(M_atofi100("-21474836.48"), INT32_MIN);
 	EXPECT_EQ(M_atofi100("-21474836.49"), -1);
-	EXPECT_EQ(M_atofi100("99999999999999999999"), -1);
 }
