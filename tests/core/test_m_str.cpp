@@ -97,6 +97,9 @@ TEST(m_str, search)
 		long got, want;
 	} cases[] = {{off(s, M_str_chr(s, 'b')), 1},
 	             {off(s, M_str_rchr(s, 'b')), 4},
+	             /* A NULL string with a real character: the guard, not libc. */
+	             {M_str_chr(nullptr, 'b') == nullptr, 1},
+	             {M_str_rchr(nullptr, 'b') == nullptr, 1},
 	             {off(s, M_str_str(s, "ca")), 2},
 	             {off(s, M_str_str(s, "")), 0},
 	             {off(h, M_str_casestr(h, "WORLD")), 6},
