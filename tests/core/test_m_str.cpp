@@ -71,8 +71,9 @@ TEST(m_str, copies_and_in_place_changes)
 	             {ip("a.b.c", M_str_replace_chr, '.', '/'), "a/b/c"},
 	             {ip("a.b.c", M_str_replace_chr, '.', '\0'), "a.b.c"}, /* would cut: refused */
 	             {ip("key=value=x", M_str_split_on_char, '='), "value=x"},
-	             {ip("novalue", M_str_split_on_char, '\0'), "<NULL>"}});
-	EXPECT_STREQ(M_str_safe(nullptr), ""); /* NULL reads as empty */
+	             {ip("novalue", M_str_split_on_char, '\0'), "<NULL>"},
+	             {ip("novalue", M_str_split_on_char, '='), ""}}); /* no separator: the end */
+	EXPECT_STREQ(M_str_safe(nullptr), "");                        /* NULL reads as empty */
 	EXPECT_EQ(M_str_len_max("abc", 2), 2u);
 	EXPECT_TRUE(M_str_isempty(nullptr) && M_str_isempty(""));
 	EXPECT_FALSE(M_str_isempty(" "));
@@ -102,6 +103,8 @@ TEST(m_str, search)
 	             {M_str_rchr(nullptr, 'b') == nullptr, 1},
 	             {off(s, M_str_str(s, "ca")), 2},
 	             {off(s, M_str_str(s, "")), 0},
+	             {off(s, M_str_str(s, nullptr)), 0},
+	             {off(h, M_str_casestr(h, "")), 0},
 	             {off(h, M_str_casestr(h, "WORLD")), 6},
 	             {off(h, M_str_casestr(h, "worlds")), -1},
 	             {static_cast<long>(M_str_casestr_pos(h, "o w")), 4},
@@ -340,7 +343,9 @@ TEST(m_str, quoting_and_replacing)
 	     {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, "--")), "a--b--c"},
 	     {take(M_strdup_replace_charset("a,b;c", reinterpret_cast<const unsigned char *>(",;"), 2, nullptr)), "abc"},
 	     {take(M_strdup_replace_str("aaa", "aa", "b")), "ba"},
-	     {take(M_strdup_replace_str("abc", "abc", nullptr)), ""}});
+	     {take(M_strdup_replace_str("abc", "abc", nullptr)), ""},
+	     {take(M_strdup_replace_charset("a,b", nullptr, 0, "-")), "a,b"}, /* no set, no search: a copy */
+	     {take(M_strdup_replace_str("a,b", "", "-")), "a,b"}});
 	for (const char *s : {"", "a", "\"", "\\\"\\", "a\"\"b"}) {
 		char *quoted = M_str_quote(s, '"', '\\');
 		EXPECT_EQ(take(M_strdup_unquote(quoted, '"', '\\')), s) << s;
