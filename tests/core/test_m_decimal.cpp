@@ -235,6 +235,8 @@ TEST(m_decimal, build_and_rescale)
 	M_decimal_t copy = dec(1, 1);
 	M_decimal_duplicate(&copy, &d);
 	EXPECT_EQ(M_decimal_cmp(&copy, &d), 0);
+	M_decimal_duplicate(&copy, nullptr); /* no source: zero */
+	EXPECT_EQ(str(copy), "0");
 
 	/* to_int rounds the magnitude; 0 when scaling overflows. */
 	const struct {
@@ -412,6 +414,8 @@ TEST(m_decimal, from_str_table)
 	        {"1e", 1, 0, OK, 1}, /* no exponent digits: ends before "e" */
 	        {"", 0, 0, IN, 0},
 	        {"1.-5", 0, 0, IN, 0}, /* the fraction takes no sign */
+	        {"1.", 1, 0, OK, 2},   /* a point at the end adds nothing */
+	        {".", 0, 0, IN, 0},    /* the point alone is no number */
 	        {"1.e1", 0, 0, IN, 0},
 	        {"1e-255", 1, 255, OK, 6},
 	        {"0e255", 0, 0, OK, 5},
