@@ -91,7 +91,9 @@ TEST(m_bincodec, hex)
 		size_t      room;
 		std::string out; /* empty: fails */
 	} dec[] = {{"00 AB ff", 4, std::string("\x00\xAB\xFF", 3)},
+	           {"0\n0AB\nFF", 4, std::string("\x00\xAB\xFF", 3)}, /* a line break inside a byte */
 	           {"00A", 4, ""},
+	           {"0 ", 4, ""}, /* a high digit, then only space */
 	           {"  ", 4, ""},
 	           {"gG", 1, "\x10"},
 	           {"1!", 1, "\xF1"},
