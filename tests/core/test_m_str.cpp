@@ -61,6 +61,7 @@ TEST(m_str, copies_and_in_place_changes)
 	             {take(M_strdup_trim_max("  ab   cd", 5)), "ab"},
 	             {ip("\t\r\n x \v\f", M_str_trim), "x"},
 	             {ip("  ab  cd  ", M_str_trim_max, 6), "ab"},
+	             {ip(" a ", M_str_trim_max, 0), " a "},
 	             {ip("Hello, World 1", M_str_upper), "HELLO, WORLD 1"},
 	             {ip("abcdef", M_str_upper_max, 3), "ABCdef"},
 	             {ip("ABCDEF", M_str_lower_max, 1), "aBCDEF"},
@@ -111,6 +112,7 @@ TEST(m_str, search)
 	             {M_str_casestr_pos(h, nullptr) == SIZE_MAX, 1},
 	             {M_str_casestr_pos(h, "xyz") == SIZE_MAX, 1},
 	             {off(s, M_str_find_first_from_charset(s, "xc")), 2},
+	             {off(s, M_str_find_first_from_charset(s, "")), -1},
 	             {off(s, M_str_find_first_not_from_charset(s, "ab")), 2},
 	             {off(s, M_str_find_first_not_from_charset(s, "abc")), -1},
 	             {off(s, M_str_find_first_not_from_charset(s, nullptr)), 0}};

@@ -95,6 +95,7 @@ TEST(m_str_fmt, pinned_outputs)
 	    {fmt("%#x|%#o|%#o|%O", 0, 0, 8, 8), "0x0|0|010|10"},
 	    {fmt("%0-5d|%-05d|%.3d", 7, 7, 7), "7    |7    |7"}, /* no precision for integers */
 	    {fmt("%*d|%*d|%.*s|%.*s|", 4, 7, -4, 7, 2, "abc", -1, "abc"), "   7|7|ab||"},
+	    {fmt("%.5s|", "ab"), "ab|"}, /* the text ends before the precision */
 	    {fmt("%%|100%% %d%%", 5), "%|100% 5%"},
 	    {fmt("%d|%d|%I32d|%u", INT64_C(0x100000005), INT64_C(0x1FFFFFFFF), INT64_C(0x1FFFFFFFF), INT64_C(0x1FFFFFFFF)),
 	     "5|-1|-1|4294967295"}, /* low 32 bits, and the next argument still right */
