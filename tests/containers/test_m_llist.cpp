@@ -137,11 +137,20 @@ TEST(m_llist, sorted_random_walk)
 	EXPECT_EQ(M_llist_first(l), nullptr);
 	EXPECT_EQ(M_llist_last(l), nullptr);
 	EXPECT_EQ(llist_levels(l), 1u);
-	/* From one level it grows again by at most one level per insert. */
-	for (uint64_t v = 0; v < 8; v++) {
-		const size_t before = llist_levels(l);
-		ASSERT_NE(M_llist_insert(l, num(v)), nullptr);
-		ASSERT_LE(llist_levels(l), before + 1) << v;
+	/* From one level it grows again by at most one level per insert. Heights
+	 * are drawn at random, so the list is filled and emptied often enough
+	 * for a too-high draw to meet the cap. */
+	for (int cycle = 0; cycle < 200; cycle++) {
+		std::vector<M_llist_node_t *> fresh;
+		for (uint64_t v = 0; v < 16; v++) {
+			const size_t before = llist_levels(l);
+			fresh.push_back(M_llist_insert(l, num(v)));
+			ASSERT_NE(fresh.back(), nullptr);
+			ASSERT_LE(llist_levels(l), before + 1) << cycle << ", value " << v;
+		}
+		for (M_llist_node_t *n : fresh)
+			ASSERT_TRUE(M_llist_remove_node(n));
+		ASSERT_EQ(llist_levels(l), 1u);
 	}
 	M_llist_destroy(l, M_FALSE);
 }
