@@ -34,14 +34,8 @@ class Base(E2ECase):
     SEED = 90
     PER_BLOCK = 100
 
-    def run_raw(self, args, key=KEY256 + "\n", **kw):
-        p = subprocess.Popen([BIN] + list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, cwd=self.dir, env=dict(os.environ, TZ="UTC"), **kw)
-        out, err = p.communicate(key.encode(), timeout=600)
-        return p.returncode, out, err
-
     def run_watched(self, args, rss_limit=1 << 30):
-        """run_raw for inputs that could make the program grow without end:
+        """A run of inputs that could make the program grow without end:
         the run is stopped, and fails the test, once its resident memory
         passes rss_limit."""
         with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
@@ -82,10 +76,10 @@ class FailedWrites(Base):
         with open(out, "wb") as f:
             f.write(OLD)
         os.chmod(out, 0o640)
-        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", out], preexec_fn=preexec)
-        self.assertEqual(rc, status, serr)
+        r = self.run_tool([self.exp, self.key(), "-o", out], preexec_fn=preexec)
+        self.assertEqual(r.returncode, status, r.stderr)
         if status == 1:
-            self.assertEqual((sout, serr), (b"Couldn't write encrypted results to %s\n" % out.encode(), PROMPT + b"\n"))
+            self.assertEqual((r.stdout, r.stderr), (b"Couldn't write encrypted results to %s\n" % out.encode(), PROMPT + b"\n"))
         self.assert_holds(out)
         self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
         self.assert_no_leftovers(directory)
@@ -150,9 +144,8 @@ class Replacing(Base):
                     if os.path.lexists(p):
                         os.remove(p)
                 setup()
-                rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", "out.gpg"],
-                                              preexec_fn=lambda: os.umask(0o027))
-                self.assertEqual((rc, sout), (0, b""), serr)
+                r = self.run_tool([self.exp, self.key(), "-o", "out.gpg"], preexec_fn=lambda: os.umask(0o027))
+                self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
                 st = os.lstat(out)
                 self.assertEqual((stat.S_ISREG(st.st_mode), stat.S_IMODE(st.st_mode)), (True, mode))
                 self.assertEqual(self.decrypt(out), expected_table(self.sections))
@@ -170,8 +163,8 @@ class Replacing(Base):
             os.mknod(dev, 0o600 | stat.S_IFCHR, os.makedev(1, 3))
         except OSError as e:
             self.skipTest("cannot make a device node here: %s" % e)
-        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", dev])
-        self.assertEqual((rc, sout), (0, b""), serr)
+        r = self.run_tool([self.exp, self.key(), "-o", dev])
+        self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
         self.assertTrue(stat.S_ISCHR(os.lstat(dev).st_mode))
         self.assert_no_leftovers()
         # A FIFO: what the reader receives is the whole message.
@@ -184,16 +177,16 @@ class Replacing(Base):
                 got.append(f.read())
         reader = threading.Thread(target=read_all, daemon=True)
         reader.start()
-        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", fifo])
+        r = self.run_tool([self.exp, self.key(), "-o", fifo])
         reader.join(60)
-        self.assertEqual((rc, sout), (0, b""), serr)
+        self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
         self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
         self.assertEqual(self.decrypt(self.write("from-pipe.gpg", got[0])), expected_table(self.sections))
 
     def test_unwritable_outputs_fail_untouched(self):
         os.mkdir(self.path("d"))
-        rc, sout, serr = self.run_raw([self.exp, self.key(), "-o", "d"])
-        self.assertEqual((rc, sout, serr), (1, b"Couldn't write encrypted results to d\n", PROMPT + b"\n"))
+        r = self.run_tool([self.exp, self.key(), "-o", "d"])
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to d\n", PROMPT + b"\n"))
         self.assertEqual(os.listdir(self.path("d")), [])
         self.assert_no_leftovers()
         if os.getuid() != 0 or os.environ.get("QTE_WRAPPER"):
@@ -207,9 +200,9 @@ class Replacing(Base):
         os.chmod(out, 0o444)
         for p in (self.exp, self.path("k.asc"), out):
             os.chown(p, nobody, nobody)
-        rc, sout, serr = self.run_raw([self.exp, "k.asc", "-o", "ro.gpg"],
-                                      preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
-        self.assertEqual((rc, sout, serr), (1, b"Couldn't write encrypted results to ro.gpg\n", PROMPT + b"\n"))
+        r = self.run_tool([self.exp, "k.asc", "-o", "ro.gpg"],
+                          preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to ro.gpg\n", PROMPT + b"\n"))
         self.assert_holds(out)
         self.assert_no_leftovers()
 
@@ -235,20 +228,13 @@ class SmallInputs(Base):
                 self.assertEqual(self.read("x.exp"), before)
                 self.assertEqual(self.read("k.asc"), keydata)
 
-    def start_at_prompt(self):
-        p = subprocess.Popen([BIN, self.exp, self.key(), "-o", "c.gpg"], stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=self.dir,
-                             preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, UNLIMITED))
-        self.addCleanup(lambda: (p.kill(), p.communicate()))
-        got = b""
-        while not got.endswith(PROMPT):
-            chunk = os.read(p.stderr.fileno(), 100)
-            self.assertTrue(chunk, got)
-            got += chunk
-        return p
+    def start_with_cores_allowed(self):
+        """The program at its prompt, started with no limit on core files."""
+        return self.start_at_prompt([self.exp, self.key(), "-o", "c.gpg"],
+                                    preexec_fn=lambda: resource.setrlimit(resource.RLIMIT_CORE, UNLIMITED))
 
     def test_core_limit_is_zero_at_the_prompt(self):
-        p = self.start_at_prompt()
+        p = self.start_with_cores_allowed()
         with open("/proc/%d/limits" % p.pid) as f:
             line = [ln for ln in f if ln.startswith("Max core file size")][0]
         self.assertEqual(line.split()[4:6], ["0", "0"], line)
@@ -271,7 +257,7 @@ class SmallInputs(Base):
             os.remove(c)
         for sig in (signal.SIGABRT, signal.SIGSEGV, signal.SIGQUIT):
             with self.subTest(sig=sig):
-                p = self.start_at_prompt()
+                p = self.start_with_cores_allowed()
                 p.send_signal(sig)
                 p.communicate(timeout=60)
                 # Ended by the signal (a sanitizer build reports and exits).
