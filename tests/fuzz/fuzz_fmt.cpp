@@ -44,7 +44,8 @@ directive build(fuzz_reader &r)
 	const unsigned char w        = r.byte();
 	const unsigned char pr       = r.byte();
 	const std::string   widths[] = {"", std::to_string(w >> 2), "*", (w & 4) ? "1000" : "200"};
-	const std::string   precs[]  = {"", "", "", ".", "." + std::to_string(pr >> 3), ".*", ".5.1", ".99999999999"};
+	const std::string   precs[]  = {
+	       "", "", "", ".", std::string(".").append(std::to_string(pr >> 3)), ".*", ".5.1", ".99999999999"};
 	d.fmt += widths[w & 3] + precs[pr & 7];
 	d.stars             = ((w & 3) == 2) + ((pr & 7) == 5);
 	const std::string L = kLengths[r.byte() % (sizeof(kLengths) / sizeof(kLengths[0]))];

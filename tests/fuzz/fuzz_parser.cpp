@@ -210,8 +210,8 @@ void touch(const unsigned char *view, size_t len)
 
 void step(M_parser_t *p, unsigned char op, const unsigned char *pat, size_t plen)
 {
-	std::vector<char> cpat(pat, pat + plen);
-	cpat.push_back('\0');
+	std::vector<char> cpat(plen + 1, '\0');
+	std::copy_n(pat, plen, cpat.begin());
 	const size_t arg = op >> 6;
 	op_ctx       c{p, pat, plen, cpat.data(), arg, arg * 3 + 1, M_parser_len(p)};
 	kOps[op & 63](c);
