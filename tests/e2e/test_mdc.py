@@ -86,13 +86,11 @@ class Peers(E2ECase):
             return out, f.read()
 
     def test_every_peer_opens_mdc_output_of_the_sample_and_of_a_20_mb_table(self):
-        with open(os.path.join(EXAMPLES, "sample_export_key.txt")) as f:
-            sample_key = f.read()
         # About 82 bytes a row: 250,000 rows make a table of just over 20 MB.
         big = self.make_export("big.exp", [("RECURRING", HEADER, make_rows(250000, 15))], rows_per_block=25000)
         cases = [
-            ("sample", os.path.join(EXAMPLES, "sample.exp"), os.path.join(EXAMPLES, "demo_public_key.asc"),
-             os.path.join(EXAMPLES, "demo_secret_key.DEMO-ONLY.asc"), sample_key, 1000),
+            ("sample", SAMPLE, os.path.join(EXAMPLES, "demo_public_key.asc"),
+             os.path.join(EXAMPLES, "demo_secret_key.DEMO-ONLY.asc"), SAMPLE_KEY, 1000),
             ("20 MB", big, self.key(), RSA_SEC, KEY256 + "\n", 20000000),
         ]
         for what, exp, pub, sec, key, least in cases:
