@@ -4,6 +4,9 @@
 # from the checked-in seed corpus (tests/fuzz/corpus/<target>/, never written
 # to). New inputs go to <build>/corpus/<target>/, crashes to
 # <build>/artifacts/<target>/. Exits non-zero when a target finds anything.
+# ctest replays the checked-in corpus in every build (replay_<target>); to keep
+# what a longer run found, merge it in, minimised:
+#   <build>/<target> -merge=1 tests/fuzz/corpus/<target> <build>/corpus/<target>
 #
 #   tests/fuzz/run.sh [SECONDS] [TARGET...]
 #   FUZZ_BUILD_DIR=dir  build directory (default: build-fuzz in the tree)
