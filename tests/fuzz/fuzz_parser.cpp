@@ -152,10 +152,16 @@ const op_fn kOps[] = {
     [](op_ctx &c) { M_parser_truncate_until(c.p, c.pat, c.plen, c.arg & 1); },
     [](op_ctx &c) { M_parser_truncate_str_until(c.p, c.cpat, c.arg & 1); },
     [](op_ctx &c) { M_parser_truncate_predicate_max(c.p, is_digit, c.n); },
-    [](op_ctx &c) { M_parser_split_free(M_parser_split(c.p, c.plen ? c.pat[0] : ',', c.arg, 0, &c.num), c.num); },
+    /* The split's result is taken before its count is read: the order in
+     * which one call's arguments are evaluated is unspecified. */
+    [](op_ctx &c) {
+	    M_parser_t **parts = M_parser_split(c.p, c.plen ? c.pat[0] : ',', c.arg, 0, &c.num);
+	    M_parser_split_free(parts, c.num);
+    },
     [](op_ctx &c) {
 	    const uint32_t flags = M_PARSER_SPLIT_FLAG_NODELIM_FAIL;
-	    M_parser_split_free(M_parser_split_pat(c.p, c.pat, c.plen, c.arg, flags, &c.num), c.num);
+	    M_parser_t   **parts = M_parser_split_pat(c.p, c.pat, c.plen, c.arg, flags, &c.num);
+	    M_parser_split_free(parts, c.num);
     },
     [](op_ctx &c) {
 	    M_parser_t *msg = nullptr;
