@@ -126,16 +126,22 @@ def test_sizes():
     return sizes
 
 
+def reach_counts(cov):
+    """How many tests reach each line and each branch."""
+    count = [collections.Counter(), collections.Counter()]
+    for lines, branches in cov.values():
+        count[0].update(lines)
+        count[1].update(branches)
+    return count
+
+
 def folder_of(item):
     return next((f for f in FOLDERS if item[0].startswith(f)), None)
 
 
 def greedy(cov, sizes, slack, keep):
     """Whole tests that can go together within slack points per folder."""
-    count = [collections.Counter(), collections.Counter()]
-    for lines, branches in cov.values():
-        count[0].update(lines)
-        count[1].update(branches)
+    count = reach_counts(cov)
     budget = {}
     for kind in (0, 1):
         for f in FOLDERS:
@@ -181,10 +187,7 @@ def main():
     for index, name in re.findall(r"Test\s+#(\d+): (\S+)", listing):
         cov[name] = covered(profile(folder, objects, index))
         print("profiled", name, file=sys.stderr, flush=True)
-    count = [collections.Counter(), collections.Counter()]
-    for lines, branches in cov.values():
-        count[0].update(lines)
-        count[1].update(branches)
+    count = reach_counts(cov)
     sizes = test_sizes()
     rows = []
     for name, (lines, branches) in cov.items():
