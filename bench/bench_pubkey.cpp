@@ -74,10 +74,10 @@ std::vector<size_t> key_starts(const bytes &d)
 
 void BM_pubkey_read_keyring(benchmark::State &state)
 {
-	const char       *env  = std::getenv("BENCH_KEYRING");
-	const std::string path = env != nullptr && *env != '\0' ? env : "/usr/share/keyrings/debian-keyring.gpg";
-	std::ifstream     in(path, std::ios::binary);
-	const bytes       ring((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+	const char               *env  = std::getenv("BENCH_KEYRING");
+	const std::string         path = env != nullptr && *env != '\0' ? env : "/usr/share/keyrings/debian-keyring.gpg";
+	std::ifstream             in(path, std::ios::binary);
+	const bytes               ring((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 	const std::vector<size_t> starts = key_starts(ring);
 	if (starts.size() < 2) {
 		state.SkipWithError(("no keys read from " + path).c_str());
