@@ -56,16 +56,10 @@ struct curve_row {
 	const char    *name;
 };
 constexpr curve_row ecdh_curves[] = {
-    {PGP_CURVE_CURVE25519,
-     10,
-     {0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01},
-     33,
-     0x40,
-     255,
-     "Curve25519"},
-    {PGP_CURVE_P256, 8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07}, 65, 0x04, 256, "NIST P-256"},
-    {PGP_CURVE_P384, 5, {0x2b, 0x81, 0x04, 0x00, 0x22}, 97, 0x04, 384, "NIST P-384"},
-    {PGP_CURVE_P521, 5, {0x2b, 0x81, 0x04, 0x00, 0x23}, 133, 0x04, 521, "NIST P-521"},
+    {PGP_CURVE_CURVE25519, 10, {0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01}, 33, 0x40, 255, "cv25519"},
+    {PGP_CURVE_P256, 8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07}, 65, 0x04, 256, "nistp256"},
+    {PGP_CURVE_P384, 5, {0x2b, 0x81, 0x04, 0x00, 0x22}, 97, 0x04, 384, "nistp384"},
+    {PGP_CURVE_P521, 5, {0x2b, 0x81, 0x04, 0x00, 0x23}, 133, 0x04, 521, "nistp521"},
 };
 static_assert(M_ARRAY_LEN(ecdh_curves) == 4, "four curves");
 
@@ -1028,13 +1022,7 @@ M_pgp_pubkey_t *read_keyblock(const packet_list &list, char *error, size_t error
 		set_error(error, error_len, msg);
 		return nullptr;
 	}
-	M_pgp_pubkey_t *key  = m::detail::pgp_read_key_packet(chosen->body, chosen->len, error, error_len);
-	const char     *weak = key != nullptr ? weak_numbers(key) : nullptr;
-	if (weak != nullptr) {
-		set_error(error, error_len, weak);
-		M_pgp_pubkey_destroy(key);
-		return nullptr;
-	}
+	M_pgp_pubkey_t *key = m::detail::pgp_read_key_packet(chosen->body, chosen->len, error, error_len);
 	if (key != nullptr)
 		describe_key(key, kb, *chosen, pv, c);
 	return key;
@@ -1088,7 +1076,14 @@ M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char 
 	}
 	M_parser_storage_t storage;
 	body_reader        reader{M_parser_init(&storage, body, len, 0), len};
-	return read_key_fields(reader, fpr, error, error_len);
+	M_pgp_pubkey_t    *key  = read_key_fields(reader, fpr, error, error_len);
+	const char        *weak = key != nullptr ? weak_numbers(key) : nullptr;
+	if (weak != nullptr) {
+		set_error(error, error_len, weak);
+		M_pgp_pubkey_destroy(key);
+		return nullptr;
+	}
+	return key;
 }
 
 } // namespace m::detail

@@ -251,8 +251,9 @@ M_API M_pgp_pubkey_type_t M_pgp_pubkey_type(const M_pgp_pubkey_t *key);
  * key: NULL: yields 0. */
 M_API size_t M_pgp_pubkey_bits(const M_pgp_pubkey_t *key);
 
-/* Curve of an ECDH key: "Curve25519", "NIST P-256", "NIST P-384" or
- * "NIST P-521" (static text); NULL for RSA and Elgamal.
+/* Curve of an ECDH key by the names gpg lists: "cv25519" (Curve25519),
+ * "nistp256", "nistp384" or "nistp521" (static text); NULL for RSA and
+ * Elgamal.
  *
  * key: NULL: yields NULL. */
 M_API const char *M_pgp_pubkey_curve(const M_pgp_pubkey_t *key);

@@ -57,11 +57,12 @@ struct M_pgp_pubkey {
 namespace m::detail {
 
 /* Reads one version-4 key packet body (no header) as the encryption key:
- * its fingerprint, algorithm and fields, with the messages of
- * M_pgp_pubkey_create for them ("packet length greater than 0xffff" up to
- * "unsupported ECDH KDF parameters"). The numbers are not judged and
- * nothing about signatures is known: the key reader calls it for the key it
- * chose, and the tests for the fields alone. Returns a new key object
+ * its fingerprint, algorithm and fields, and refuses weak numbers, with the
+ * messages of M_pgp_pubkey_create for them (from "packet length greater
+ * than 0xffff" on, and the "weak public key: ..." ones). Nothing about
+ * signatures is known here: the key reader calls it for the key it chose,
+ * and the tests for the fields alone. The primary fingerprint, user ID and
+ * dates of the object are left empty. Returns a new key object
  * (M_pgp_pubkey_destroy) or NULL with a message in error. */
 [[nodiscard]] M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char *error,
                                                   size_t error_len) noexcept;

@@ -36,8 +36,15 @@
 #   cv25519          Ed25519 primary + Curve25519 ECDH subkey (gpg's default)
 #   p256, p384, p521 ECDSA primary + ECDH subkey on the NIST curve
 #
-# Usage: sh make_keys.sh [states]   (run in this folder; overwrites the files;
-# "states" remakes only the second group)
+# Keys for the choice among several keys (NAME.asc, NAME.gpg, NAME.keyid):
+#   newer_subkey     Ed25519 primary; RSA 1024 encryption subkey made in 2020,
+#                    then a Curve25519 one made now that expires in 10
+#                    years: the newer is chosen
+#   primary_encrypts RSA 2048 primary certified for signing and encryption,
+#                    no subkey: the primary key is chosen
+#
+# Usage: sh make_keys.sh [states|choice]   (run in this folder; overwrites the
+# files; "states" or "choice" remakes only that group)
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -147,8 +154,27 @@ make_states() {
     done
 }
 
+make_choice() {
+    quick newer_subkey ed25519 "$past"
+    sub newer_subkey rsa1024 encr never "$past"
+    sub newer_subkey cv25519 encr 10y
+    export_state_key newer_subkey 2
+    gpg --batch --export newer_subkey@test.invalid > "$here/newer_subkey.gpg"
+
+    gpg $q --passphrase '' --quick-gen-key "Test primary_encrypts <primary_encrypts@test.invalid>" \
+        rsa2048 sign,encr never 2>/dev/null
+    gpg --batch --armor --export primary_encrypts@test.invalid > "$here/primary_encrypts.asc"
+    gpg --batch --export primary_encrypts@test.invalid > "$here/primary_encrypts.gpg"
+    gpg --batch --with-colons --list-keys primary_encrypts@test.invalid |
+        awk -F: '$1 == "pub" { print $5 }' > "$here/primary_encrypts.keyid"
+}
+
 if [ "$only_states" = states ]; then
     make_states
+    exit 0
+fi
+if [ "$only_states" = choice ]; then
+    make_choice
     exit 0
 fi
 
@@ -185,3 +211,4 @@ for name in rsa2048 rsa3072 rsa4096 elg2048 two_subkeys sign_only; do
 done
 
 make_states
+make_choice
