@@ -1022,7 +1022,13 @@ M_pgp_pubkey_t *read_keyblock(const packet_list &list, char *error, size_t error
 		set_error(error, error_len, msg);
 		return nullptr;
 	}
-	M_pgp_pubkey_t *key = m::detail::pgp_read_key_packet(chosen->body, chosen->len, error, error_len);
+	M_pgp_pubkey_t *key  = m::detail::pgp_read_key_packet(chosen->body, chosen->len, error, error_len);
+	const char     *weak = key != nullptr ? weak_numbers(key) : nullptr;
+	if (weak != nullptr) {
+		set_error(error, error_len, weak);
+		M_pgp_pubkey_destroy(key);
+		return nullptr;
+	}
 	if (key != nullptr)
 		describe_key(key, kb, *chosen, pv, c);
 	return key;
@@ -1076,14 +1082,12 @@ M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char 
 	}
 	M_parser_storage_t storage;
 	body_reader        reader{M_parser_init(&storage, body, len, 0), len};
-	M_pgp_pubkey_t    *key  = read_key_fields(reader, fpr, error, error_len);
-	const char        *weak = key != nullptr ? weak_numbers(key) : nullptr;
-	if (weak != nullptr) {
-		set_error(error, error_len, weak);
-		M_pgp_pubkey_destroy(key);
-		return nullptr;
-	}
-	return key;
+	return read_key_fields(reader, fpr, error, error_len);
+}
+
+const char *pgp_weak_numbers(const M_pgp_pubkey_t *key) noexcept
+{
+	return weak_numbers(key);
 }
 
 } // namespace m::detail

@@ -57,15 +57,20 @@ struct M_pgp_pubkey {
 namespace m::detail {
 
 /* Reads one version-4 key packet body (no header) as the encryption key:
- * its fingerprint, algorithm and fields, and refuses weak numbers, with the
- * messages of M_pgp_pubkey_create for them (from "packet length greater
- * than 0xffff" on, and the "weak public key: ..." ones). Nothing about
- * signatures is known here: the key reader calls it for the key it chose,
- * and the tests for the fields alone. The primary fingerprint, user ID and
- * dates of the object are left empty. Returns a new key object
- * (M_pgp_pubkey_destroy) or NULL with a message in error. */
+ * its fingerprint, algorithm and fields, with the messages of
+ * M_pgp_pubkey_create for them (from "packet length greater than 0xffff"
+ * on). Nothing about signatures is known and the numbers are not judged:
+ * the key reader calls it for the key it chose, then pgp_weak_numbers; the
+ * tests call it for the fields alone, and for keys the reader would refuse.
+ * The primary fingerprint, user ID and dates of the object are left empty.
+ * Returns a new key object (M_pgp_pubkey_destroy) or NULL with a message in
+ * error. */
 [[nodiscard]] M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char *error,
                                                   size_t error_len) noexcept;
+
+/* The "weak public key: ..." message of M_pgp_pubkey_create for a key
+ * object's numbers, or NULL when they are sound (and for ECDH keys). */
+[[nodiscard]] const char *pgp_weak_numbers(const M_pgp_pubkey_t *key) noexcept;
 
 } // namespace m::detail
 

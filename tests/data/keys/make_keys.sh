@@ -43,6 +43,9 @@
 #   primary_encrypts RSA 2048 primary certified for signing and encryption,
 #                    no subkey: the primary key is chosen
 #
+# ed25519_native (Ed25519 primary of algorithm 27, which gpg 2.2 cannot make)
+# comes from make_keys_openpgpjs.mjs beside this script.
+#
 # Usage: sh make_keys.sh [states|choice]   (run in this folder; overwrites the
 # files; "states" or "choice" remakes only that group)
 set -eu
