@@ -72,8 +72,9 @@
  *     subkey binding or revocation dated in the future.
  *   - A signature with a subpacket marked critical that gpg does not handle
  *     (in the hashed or the unhashed area; notations included) is bad.
- *   - A signature whose first two hash bytes differ from its stated prefix
- *     is bad, before its numbers are looked at.
+ *   - The first two bytes of the hash that a signature states (its hash
+ *     prefix, not signed) are not compared: a wrong prefix does not make a
+ *     signature bad, its numbers decide.
  *   - A signature older than the primary key, or any signature of a primary
  *     key created after the time of the run, is bad (a time conflict).
  *   - SHA-1 and RIPEMD-160 signatures count; MD5 ones do not.

@@ -375,10 +375,14 @@ bool der_pair(span_reader &r, unsigned char **der, int *der_len)
 bool ed25519_sig(uint8_t alg, span_reader &r, unsigned char out[64])
 {
 	const unsigned char *v = nullptr;
-	if (alg == 27)
-		return r.left == 64 && r.take(64, &v) && (std::memcpy(out, v, 64), true);
+	if (alg == 27) {
+		if (r.left != 64 || !r.take(64, &v))
+			return false;
+		std::memcpy(out, v, 64);
+		return true;
+	}
 	std::memset(out, 0, 64);
-	for (int half = 0; half < 2; half++) {
+	for (size_t half = 0; half < 2; half++) {
 		size_t len = 0;
 		if (!r.mpi(&v, &len) || len > 32)
 			return false;
@@ -450,10 +454,8 @@ bool verify_uncounted(const m::detail::sig_signer &s, const unsigned char *key_b
 	unsigned int  digest_len = 0;
 	if (md == nullptr || !hash_signed_data(md, key_body, key_len, subj, sig, digest, &digest_len))
 		return false;
-	/* gpg refuses a signature whose hash prefix differs before it looks
-	 * at the numbers. */
-	if (digest_len < 2 || digest[0] != sig.prefix[0] || digest[1] != sig.prefix[1])
-		return false;
+	/* The two-byte hash prefix is not signed and, as for gpg 2.2, decides
+	 * nothing: the numbers do. */
 	return verify_numbers(s, md, sig, digest, digest_len);
 }
 

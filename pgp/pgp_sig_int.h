@@ -107,9 +107,10 @@ struct sig_subject {
 /* Verifies sig, made by signer over the primary key (key_body, key_len) and
  * subject, at time now. Fails for a hash other than SHA-1, SHA-2 or
  * RIPEMD-160 (when the crypto library offers it), a signature algorithm other
- * than the key's, a hash whose first two bytes differ from the signature's,
- * numbers that do not verify, and, as gpg, a signature older than the key or
- * a key created after now. Counted in sig_counts either way. */
+ * than the key's, numbers that do not verify, and, as gpg, a signature older
+ * than the key or a key created after now. The unsigned hash prefix is not
+ * compared (gpg 2.2 accepts a signature whose prefix is wrong). Counted in
+ * sig_counts either way. */
 [[nodiscard]] bool sig_verify(const sig_signer &signer, const unsigned char *key_body, size_t key_len,
                               const sig_subject &subject, const pgp_sig &sig, int64_t now) noexcept;
 

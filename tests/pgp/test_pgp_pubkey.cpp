@@ -138,86 +138,90 @@ void add_subpacket(bytes &sig, bool hashed, const bytes &sub)
 TEST(pgp_pubkey, keys_altered_after_certification)
 {
 	const std::string rsa = recorded_id("rsa2048"), newer = recorded_id("newer_subkey");
-	const std::string older = "51442DB06E61B362"; /* newer_subkey's RSA subkey of 2020 */
-	const pkts        elg   = key_packets("elg2048");
-	using edit              = std::function<void(pkts &)>;
+	const std::string older = v4_key_id(key_packets("newer_subkey")[3].body); /* its RSA subkey of 2020 */
+	const pkts        elg = key_packets("elg2048"), uid_2020 = key_packets("uid_expiry_2020");
+	using edit = std::function<void(pkts &)>;
 	const struct {
 		const char *what;
 		const char *key;
 		edit        change;
 		std::string want;
-	} rows[] = {
-	    {"as made", "rsa2048", [](pkts &) {}, rsa},
-	    {"subkey e set to 1", "rsa2048",
-	     [](pkts &p) {
-		     overwrite(p[3].body, {0, 17, 1, 0, 1}, {0, 1, 1});
-		     p[3].body.resize(p[3].body.size() - 2);
-	     },
-	     UNBOUND},
-	    {"subkey modulus bit flipped", "rsa2048", [](pkts &p) { p[3].body[100] ^= 1; }, UNBOUND},
-	    {"binding key flags made sign-only", "rsa2048",
-	     [](pkts &p) {
-		     overwrite(p[4].body, {2, 27, 0x0c}, {2, 27, 2});
-	     },
-	     UNBOUND},
-	    {"binding given an expiry", "rsa2048",
-	     [](pkts &p) {
-		     add_subpacket(p[4].body, true, {5, 9, 0, 0, 0, 1});
-	     },
-	     UNBOUND},
-	    {"binding damaged", "rsa2048", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
-	    {"binding hash prefix changed", "rsa2048", [](pkts &p) { p[4].body[prefix_at(p[4].body)] ^= 1; }, UNBOUND},
-	    {"unknown critical subpacket, unhashed", "rsa2048",
-	     [](pkts &p) {
-		     add_subpacket(p[4].body, false, {2, 0x80 | 99, 0});
-	     },
-	     UNBOUND},
-	    {"unknown subpacket, unhashed", "rsa2048",
-	     [](pkts &p) {
-		     add_subpacket(p[4].body, false, {2, 99, 0});
-	     },
-	     rsa},
-	    {"foreign newer subkey appended", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.end() - 2, elg.end()); },
-	     rsa},
-	    {"... with our binding copied", "rsa2048",
-	     [&](pkts &p) {
-		     p.insert(p.end(), {elg[elg.size() - 2], pkt(p[4])});
-	     },
-	     rsa},
-	    {"forged subkey revocation", "rsa2048",
-	     [](pkts &p) {
-		     p.insert(p.end(), {pkt{2, resigned(p[4].body, 0x28)}});
-	     },
-	     rsa},
-	    {"forged key revocation", "rsa2048",
-	     [](pkts &p) {
-		     p.insert(p.begin() + 1, {pkt{2, resigned(p[2].body, 0x20)}});
-	     },
-	     rsa},
-	    {"binding moved before the subkey", "rsa2048", [](pkts &p) { std::swap(p[3], p[4]); }, UNBOUND},
-	    {"user ID altered", "rsa2048", [](pkts &p) { p[1].body[0] ^= 1; }, NO_SELF},
-	    {"certification damaged", "rsa2048", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF},
-	    {"no user ID", "rsa2048", [](pkts &p) { p.erase(p.begin() + 1, p.begin() + 3); }, NO_SELF},
-	    {"primary key altered", "rsa2048", [](pkts &p) { p[0].body[50] ^= 1; }, NO_SELF},
-	    {"primary key of version 3", "rsa2048", [](pkts &p) { p[0].body[0] = 3; }, V4},
-	    {"subkey of version 5", "rsa2048", [](pkts &p) { p[3].body[0] = 5; }, V4},
-	    {"bare subkey", "rsa2048", [](pkts &p) { p.erase(p.begin(), p.begin() + 3); }, NO_KEY},
-	    {"second key", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.begin(), elg.end()); }, TWO_KEYS},
-	    {"marker and unknown packets", "rsa2048",
-	     [](pkts &p) {
-		     p.insert(p.begin(), {10, text("PGP")});
-		     p.insert(p.begin() + 4, {61, bytes(300, 7)});
-	     },
-	     rsa},
-	    {"Elgamal y altered", "elg2048", [](pkts &p) { p[3].body.back() ^= 2; }, UNBOUND},
-	    {"newest subkey", "newer_subkey", [](pkts &) {}, newer},
-	    {"newest subkey first in the file", "newer_subkey",
-	     [](pkts &p) { std::rotate(p.begin() + 3, p.begin() + 5, p.end()); }, newer},
-	    {"newest binding damaged: the older", "newer_subkey", [](pkts &p) { p[6].body.back() ^= 1; }, older},
-	    {"Ed25519 (27) primary", "ed25519_native", [](pkts &) {}, recorded_id("ed25519_native")},
-	    {"... binding damaged", "ed25519_native", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
-	    {"primary key that encrypts", "primary_encrypts", [](pkts &) {}, recorded_id("primary_encrypts")},
-	    {"... certification damaged", "primary_encrypts", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF}};
+	} rows[] = {{"as made", "rsa2048", [](pkts &) {}, rsa},
+	            {"subkey e set to 1", "rsa2048",
+	             [](pkts &p) {
+		             overwrite(p[3].body, {0, 17, 1, 0, 1}, {0, 1, 1});
+		             p[3].body.resize(p[3].body.size() - 2);
+	             },
+	             UNBOUND},
+	            {"subkey modulus bit flipped", "rsa2048", [](pkts &p) { p[3].body[100] ^= 1; }, UNBOUND},
+	            {"binding key flags made sign-only", "rsa2048",
+	             [](pkts &p) {
+		             overwrite(p[4].body, {2, 27, 0x0c}, {2, 27, 2});
+	             },
+	             UNBOUND},
+	            {"binding given an expiry", "rsa2048",
+	             [](pkts &p) {
+		             add_subpacket(p[4].body, true, {5, 9, 0, 0, 0, 1});
+	             },
+	             UNBOUND},
+	            {"binding damaged", "rsa2048", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
+	            {"binding hash prefix (not signed) changed", "rsa2048",
+	             [](pkts &p) { p[4].body[prefix_at(p[4].body)] ^= 1; }, rsa},
+	            {"unknown critical subpacket, unhashed", "rsa2048",
+	             [](pkts &p) {
+		             add_subpacket(p[4].body, false, {2, 0x80 | 99, 0});
+	             },
+	             UNBOUND},
+	            {"unknown subpacket, unhashed", "rsa2048",
+	             [](pkts &p) {
+		             add_subpacket(p[4].body, false, {2, 99, 0});
+	             },
+	             rsa},
+	            {"foreign newer subkey appended", "rsa2048",
+	             [&](pkts &p) { p.insert(p.end(), elg.end() - 2, elg.end()); }, rsa},
+	            {"... with our binding copied", "rsa2048",
+	             [&](pkts &p) {
+		             p.insert(p.end(), {elg[elg.size() - 2], pkt(p[4])});
+	             },
+	             rsa},
+	            {"forged subkey revocation", "rsa2048",
+	             [](pkts &p) {
+		             p.insert(p.end(), {pkt{2, resigned(p[4].body, 0x28)}});
+	             },
+	             rsa},
+	            {"forged key revocation", "rsa2048",
+	             [](pkts &p) {
+		             p.insert(p.begin() + 1, {pkt{2, resigned(p[2].body, 0x20)}});
+	             },
+	             rsa},
+	            {"binding moved before the subkey", "rsa2048", [](pkts &p) { std::swap(p[3], p[4]); }, UNBOUND},
+	            {"user ID altered", "rsa2048", [](pkts &p) { p[1].body[0] ^= 1; }, NO_SELF},
+	            {"certification damaged", "rsa2048", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF},
+	            {"no user ID", "rsa2048", [](pkts &p) { p.erase(p.begin() + 1, p.begin() + 3); }, NO_SELF},
+	            {"primary key altered", "rsa2048", [](pkts &p) { p[0].body[50] ^= 1; }, NO_SELF},
+	            {"primary key of version 3", "rsa2048", [](pkts &p) { p[0].body[0] = 3; }, V4},
+	            {"subkey of version 5", "rsa2048", [](pkts &p) { p[3].body[0] = 5; }, V4},
+	            {"bare subkey", "rsa2048", [](pkts &p) { p.erase(p.begin(), p.begin() + 3); }, NO_KEY},
+	            {"second key", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.begin(), elg.end()); }, TWO_KEYS},
+	            {"marker and unknown packets", "rsa2048",
+	             [](pkts &p) {
+		             p.insert(p.begin(), {10, text("PGP")});
+		             p.insert(p.begin() + 4, {61, bytes(300, 7)});
+	             },
+	             rsa},
+	            {"Elgamal y altered", "elg2048", [](pkts &p) { p[3].body.back() ^= 2; }, UNBOUND},
+	            {"newest subkey", "newer_subkey", [](pkts &) {}, newer},
+	            {"newest subkey first in the file", "newer_subkey",
+	             [](pkts &p) { std::rotate(p.begin() + 3, p.begin() + 5, p.end()); }, newer},
+	            {"newest binding damaged: the older", "newer_subkey", [](pkts &p) { p[6].body.back() ^= 1; }, older},
+	            {"Ed25519 (27) primary", "ed25519_native", [](pkts &) {}, recorded_id("ed25519_native")},
+	            {"... binding damaged", "ed25519_native", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
+	            {"as gpg: user ID A's expiry of 2020 counts, though B of 2021 sets none", "uid_expiry",
+	             [&](pkts &p) { p[2] = uid_2020[2]; }, "public key is revoked or expired"},
+	            {"... unless A's newer certification sets none", "uid_expiry",
+	             [&](pkts &p) { p.insert(p.begin() + 2, uid_2020[2]); }, recorded_id("uid_expiry")},
+	            {"primary key that encrypts", "primary_encrypts", [](pkts &) {}, recorded_id("primary_encrypts")},
+	            {"... certification damaged", "primary_encrypts", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF}};
 	for (const auto &r : rows) {
 		pkts p = key_packets(r.key);
 		r.change(p);

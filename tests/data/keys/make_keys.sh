@@ -42,6 +42,9 @@
 #                    years: the newer is chosen
 #   primary_encrypts RSA 2048 primary certified for signing and encryption,
 #                    no subkey: the primary key is chosen
+#   uid_expiry       made in 2020 with user ID A and a key expiration of one
+#                    day (uid_expiry_2020.gpg), then in 2021 made never to
+#                    expire, and user ID B added (uid_expiry.gpg)
 #
 # ed25519_native (Ed25519 primary of algorithm 27, which gpg 2.2 cannot make)
 # comes from make_keys_openpgpjs.mjs beside this script.
@@ -170,6 +173,17 @@ make_choice() {
     gpg --batch --export primary_encrypts@test.invalid > "$here/primary_encrypts.gpg"
     gpg --batch --with-colons --list-keys primary_encrypts@test.invalid |
         awk -F: '$1 == "pub" { print $5 }' > "$here/primary_encrypts.keyid"
+
+    quick uid_expiry ed25519 "$past" 1d
+    sub uid_expiry cv25519 encr never "$past"
+    gpg --batch --export uid_expiry@test.invalid > "$here/uid_expiry_2020.gpg"
+    fpr=$(fpr_of uid_expiry@test.invalid)
+    gpg $q --passphrase '' --faked-system-time 20210101T000000 --quick-set-expire "$fpr" 0
+    gpg $q --passphrase '' --faked-system-time 20210101T000100 --quick-add-uid "$fpr" \
+        "Test uid_expiry B <uid_expiry_b@test.invalid>"
+    gpg --batch --export uid_expiry@test.invalid > "$here/uid_expiry.gpg"
+    gpg --batch --with-colons --list-keys uid_expiry@test.invalid |
+        awk -F: '$1 == "sub" { print $5 }' > "$here/uid_expiry.keyid"
 }
 
 if [ "$only_states" = states ]; then
