@@ -19,6 +19,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
 from e2e_common import *  # noqa: E402,F401,F403
+import test_mdc  # noqa: E402  (its peers, not its tests)
 
 KEYRING = "/usr/share/keyrings/debian-keyring.gpg"
 PARSE_FAIL = "Couldn't parse public key data from file: "
@@ -94,6 +95,53 @@ class KeyStates(E2ECase):
                     self.assertEqual(pkesk_key_id(self.read(name + ".gpg"))[0], f.read().strip())
                 if decrypts:
                     self.assertEqual(self.decrypt(self.path(name + ".gpg"), name), expected_table(sections))
+
+
+# How each peer makes a key pair at its defaults in folder d: the commands,
+# then the public and secret key files.
+PEER_KEYGEN = {
+    "gpg": ([["gpg", "--homedir", "{d}", "--batch", "--passphrase", "", "--quick-gen-key", "Peer <gpg@peer.invalid>",
+              "default", "default", "never"],
+             ["gpg", "--homedir", "{d}", "--armor", "--output", "{d}/pub", "--export", "gpg@peer.invalid"],
+             ["gpg", "--homedir", "{d}", "--armor", "--output", "{d}/sec", "--export-secret-keys", "gpg@peer.invalid"]]),
+    "sq": ([["sq", "key", "generate", "--userid", "<sq@peer.invalid>", "--export", "{d}/sec"],
+            ["sq", "key", "extract-cert", "--output", "{d}/pub", "{d}/sec"]]),
+    "rnp": ([["rnpkeys", "--homedir", "{d}", "--generate-key", "--userid", "rnp@peer.invalid", "--password", ""],
+             ["rnpkeys", "--homedir", "{d}", "--export-key", "--output", "{d}/pub", "rnp@peer.invalid"],
+             ["rnpkeys", "--homedir", "{d}", "--export-key", "--secret", "--output", "{d}/sec", "rnp@peer.invalid"]]),
+    "openpgpjs": ([["node", "--input-type=module", "-e",
+                    "import * as p from 'openpgp'; import {writeFileSync as w} from 'node:fs';"
+                    "const k = await p.generateKey({userIDs: [{email: 'js@peer.invalid'}]});"
+                    "w('{d}/pub', k.publicKey); w('{d}/sec', k.privateKey);"]]),
+}
+
+
+class PeerKeys(E2ECase):
+    """A key made by each peer at its defaults: the program encrypts to the
+    key gpg would choose, and the peer that made the key opens the -m mdc
+    output."""
+    peer_decrypt = test_mdc.Peers.peer_decrypt
+
+    def test_each_peer_opens_output_for_its_own_key(self):
+        sections = [("RECURRING", HEADER, make_rows(20, 11))]
+        exp = self.make_export("p.exp", sections)
+        self.peer_home = self.path("peer-home")
+        for peer in test_mdc.PEERS:
+            with self.subTest(peer):
+                why = test_mdc.peer_missing(peer)
+                if why:
+                    self.fail(why) if test_mdc.IN_CI else self.skipTest(why)
+                d = self.path("key-" + peer)
+                os.makedirs(d, mode=0o700)
+                for cmd in PEER_KEYGEN[peer]:
+                    subprocess.run([a.replace("{d}", d) for a in cmd], cwd=test_mdc.OPENPGPJS, check=True,
+                                   capture_output=True, stdin=subprocess.DEVNULL, env=dict(os.environ, HOME=d))
+                r = self.run_tool([exp, d + "/pub", "-o", peer + ".gpg", "-m", "mdc"])
+                self.assert_success(r, peer + ".gpg")
+                self.assertEqual(test_mdc.packet_tag(self.read(peer + ".gpg")), 0xD2)
+                self.assertEqual(pkesk_key_id(self.read(peer + ".gpg"))[0], gpg_choice(self.gnupg, d + "/pub"))
+                rc, plain, err = self.peer_decrypt(peer, self.path(peer + ".gpg"), d + "/sec")
+                self.assertEqual((rc, plain), (0, expected_table(sections)), err)
 
 
 def gpg_choice(gnupg, path):
