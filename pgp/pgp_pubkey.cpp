@@ -2,24 +2,23 @@
  *
  * References: RFC 4880 section 4.2 (packet headers, old and new formats),
  * 5.5.2 (version-4 public key packets), 3.2 (multiprecision integers),
- * 6.2 (ASCII armour) and 12.2 (fingerprints and key IDs).
+ * 6 (ASCII armour and its CRC-24), 11.1 (the order of a transferable public
+ * key's packets) and 12.2 (fingerprints and key IDs); RFC 6637 (ECDH).
  *
- * The reader keeps the first version-4 public-subkey packet (tag 14) that
- * may encrypt: keys made by OpenPGP tools sign with the primary key and
- * encrypt with a subkey, so the primary key packet is never used; subkeys
- * that are revoked, expired or not for encryption are skipped (see the
- * header for the rules). Signature formats: RFC 4880 5.2.
+ * The reader frames every packet of the file, takes its one primary key,
+ * verifies the primary key's own signatures (pgp_sig.cpp) and chooses the
+ * encryption key as gpg 2.2 does (see the header for the rules): the most
+ * recently created valid encryption subkey, else the primary key when it may
+ * encrypt. Only then are the chosen key's numbers read and checked.
  *
- * Where this reader is stricter than a plain walk:
- *   - an old-format packet of indeterminate length is refused with a message
- *     (the caller prints the message, so an empty one would be useless);
- *   - an RSA subkey whose exponent cannot be read is refused ("unable to read
- *     RSA e"), since a key without its exponent cannot encrypt;
- *   - the fields of the subkey are read only inside the packet's own length,
- *     so a short packet never borrows bytes of the packet after it.
+ * Verification is lazy: of the signatures that could decide a question
+ * (the latest binding of a subkey, the latest self-signature of a user ID),
+ * the newest is verified first and older ones only when it fails, and a
+ * subkey that could not beat the one already chosen is not looked at.
  */
 #include "pgp/pgp_pubkey.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -33,8 +32,12 @@
 #include "formats/m_bincodec.h"
 #include "sys/m_time.h"
 #include "pgp/pgp_pubkey_int.h"
+#include "pgp/pgp_sig_int.h"
 
 namespace {
+
+using m::detail::pgp_sig;
+using m::detail::sig_subject;
 
 /* Public key algorithm numbers (RFC 4880 section 9.1). */
 constexpr unsigned kPgpAlgRsa     = 1;
@@ -49,23 +52,27 @@ struct curve_row {
 	uint8_t        oid[kPgpEcdhMaxOid];
 	uint8_t        point_len;
 	uint8_t        point_prefix; /* 0x40: native form; 0x04: uncompressed x || y */
+	uint16_t       bits;         /* the curve's size */
+	const char    *name;
 };
 constexpr curve_row ecdh_curves[] = {
-    {PGP_CURVE_CURVE25519, 10, {0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01}, 33, 0x40},
-    {PGP_CURVE_P256, 8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07}, 65, 0x04},
-    {PGP_CURVE_P384, 5, {0x2b, 0x81, 0x04, 0x00, 0x22}, 97, 0x04},
-    {PGP_CURVE_P521, 5, {0x2b, 0x81, 0x04, 0x00, 0x23}, 133, 0x04},
+    {PGP_CURVE_CURVE25519, 10, {0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01}, 33, 0x40, 255, "cv25519"},
+    {PGP_CURVE_P256, 8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07}, 65, 0x04, 256, "nistp256"},
+    {PGP_CURVE_P384, 5, {0x2b, 0x81, 0x04, 0x00, 0x22}, 97, 0x04, 384, "nistp384"},
+    {PGP_CURVE_P521, 5, {0x2b, 0x81, 0x04, 0x00, 0x23}, 133, 0x04, 521, "nistp521"},
 };
 static_assert(M_ARRAY_LEN(ecdh_curves) == 4, "four curves");
 
-/* Packet tag of a public subkey (RFC 4880 section 5.5.1.2). */
+/* Packet tags (RFC 4880 section 4.3). */
+constexpr unsigned kPgpTagSignature    = 2;
+constexpr unsigned kPgpTagPublicKey    = 6;
+constexpr unsigned kPgpTagUserId       = 13;
 constexpr unsigned kPgpTagPublicSubkey = 14;
+constexpr unsigned kPgpTagUserAttr     = 17;
 
-/* The work buffer holds the fingerprint input: 0x99, the body length as two
- * bytes, then the body, which is at most 0xffff bytes. */
-constexpr size_t kFprPrefixLen = 3;
-constexpr size_t kMaxSubkeyLen = 0xffff;
-constexpr size_t kWorkBufLen   = kFprPrefixLen + kMaxSubkeyLen;
+/* A key packet body is at most 0xffff bytes: its fingerprint input carries
+ * the length in two bytes. */
+constexpr size_t kMaxKeyLen = 0xffff;
 
 /* An MPI holds at most 65535 bits. */
 constexpr size_t kMaxMpiBytes = (0xffffu + 7) / 8;
@@ -75,10 +82,23 @@ constexpr size_t kKeyIdOffset = 12;
 static_assert(kKeyIdOffset + sizeof(M_pgp_pubkey::key_id) == kSha1Len,
               "the key ID is the last 8 bytes of the fingerprint");
 
+/* Sizes of RSA moduli and Elgamal primes that are accepted. */
+constexpr int kMinModulusBits = 1024;
+constexpr int kMaxModulusBits = 16384;
+
 constexpr std::string_view kArmorPubkeyHeader = "BEGIN PGP PUBLIC KEY BLOCK";
 
-constexpr const char *kMsgNoArmor = "failed to locate base64 block in ascii-armored data";
-constexpr const char *kSanityFunc = "read_pubkey_from_parser";
+constexpr const char *kMsgNoArmor   = "failed to locate base64 block in ascii-armored data";
+constexpr const char *kMsgNoKey     = "no public key contained in buffer";
+constexpr const char *kMsgTwoKeys   = "key file holds more than one public key: export only the recipient's key";
+constexpr const char *kMsgCrc       = "ascii-armored data fails its CRC-24 checksum";
+constexpr const char *kMsgKeyDead   = "public key is revoked or expired";
+constexpr const char *kMsgNoSelfSig = "public key has no valid self-signature";
+constexpr const char *kMsgNoUsable  = "no usable encryption subkey (revoked, expired or not for encryption)";
+constexpr const char *kMsgUnbound   = "no usable encryption subkey (no subkey binding signature verifies)";
+constexpr const char *kMsgPrimAlg   = "unsupported primary key algorithm";
+constexpr const char *kMsgPrimRead  = "unable to read primary key";
+constexpr const char *kSanityFunc   = "read_pubkey_from_parser";
 
 /* Writes a message into the caller's area (which may be absent). */
 void set_error(char *error, size_t error_len, const char *msg)
@@ -95,6 +115,32 @@ void set_sanity_error(char *error, size_t error_len, const char *check)
 	(void)M_snprintf(error, error_len, "%s: failed sanity check %s", kSanityFunc, check);
 }
 
+uint32_t be32(const unsigned char *p)
+{
+	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+/* SHA-1 version-4 fingerprint of a key packet body (RFC 4880 12.2): over
+ * 0x99, the body length as two bytes and the body. */
+[[nodiscard]] bool v4_fingerprint(const unsigned char *body, size_t len, unsigned char fpr[kSha1Len])
+{
+	const unsigned char hdr[3] = {0x99, (unsigned char)(len >> 8), (unsigned char)(len & 0xff)};
+	unsigned char       digest[EVP_MAX_MD_SIZE];
+	unsigned int        digest_len = 0;
+	EVP_MD_CTX         *ctx        = EVP_MD_CTX_new();
+	const bool          ok         = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
+	                EVP_DigestUpdate(ctx, hdr, sizeof(hdr)) == 1 && EVP_DigestUpdate(ctx, body, len) == 1 &&
+	                EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == kSha1Len;
+	EVP_MD_CTX_free(ctx);
+	if (ok)
+		std::memcpy(fpr, digest, kSha1Len);
+	return ok;
+}
+
+/* ---------------------------------------------------------------------------
+ * ASCII armour
+ * ------------------------------------------------------------------------- */
+
 /* True when every byte may appear in armoured text: tab, line feed, carriage
  * return or printable ASCII. Anything else marks raw packets. */
 bool is_armor_text(const unsigned char *data, size_t len)
@@ -107,6 +153,14 @@ bool is_armor_text(const unsigned char *data, size_t len)
 	return true;
 }
 
+/* Where an armoured public key block lies in the text. */
+struct armor_block {
+	size_t start  = 0; /* first byte of the Base64 data */
+	size_t len    = 0; /* through the line feed before the line that ends it */
+	size_t crc_at = 0; /* the checksum after the "=", or 0 when there is none */
+	size_t end    = 0; /* the first byte of the line that ends the data */
+};
+
 /* Locates the Base64 data of the first armoured public key block.
  *
  * States (one byte per step):
@@ -118,15 +172,13 @@ bool is_armor_text(const unsigned char *data, size_t len)
  *   13     start of a line after the header line: blank line ends headers
  *   14     first byte of the Base64 data (taken unexamined)
  *   15     inside a line of the block
- *   16     first byte of a line in the block: "=" starts the checksum line
- *
- * On success *start and *len give the block, from its first byte through the
- * line feed before the checksum line. */
-bool find_armor_block(const unsigned char *data, size_t data_len, size_t *start, size_t *len)
+ *   16     first byte of a line in the block: "=" starts the checksum line,
+ *          "-" the END line of a block without one; blank lines are data
+ */
+bool find_armor_block(const unsigned char *data, size_t data_len, armor_block *blk)
 {
 	unsigned state     = 0;
 	size_t   hdr_start = 0;
-	size_t   blk_start = 0;
 
 	for (size_t pos = 0; pos < data_len; pos++) {
 		const unsigned char c = data[pos];
@@ -147,26 +199,17 @@ bool find_armor_block(const unsigned char *data, size_t data_len, size_t *start,
 			case 8:
 			case 9:
 			case 10:
-				if (c == '\n')
-					state = 0;
-				else if (c == '-')
-					state++;
-				else
-					state = 6;
+				state = c == '\n' ? 0 : (c == '-' ? state + 1 : 6);
 				break;
 			case 11: {
 				/* pos - 5 is the first of the five closing dashes; the header
-                 * text started at hdr_start, at least one byte before them. */
+				 * text started at hdr_start, at least one byte before them. */
 				const std::string_view hdr(reinterpret_cast<const char *>(data + hdr_start), pos - 5 - hdr_start);
-				if (hdr == kArmorPubkeyHeader)
-					state = (c == '\n') ? 13 : 12;
-				else
-					state = 0;
+				state = hdr != kArmorPubkeyHeader ? 0 : (c == '\n' ? 13 : 12);
 				break;
 			}
 			case 12:
-				if (c == '\n')
-					state = 13;
+				state = c == '\n' ? 13 : 12;
 				break;
 			case 13:
 				if (c == '\n')
@@ -175,30 +218,111 @@ bool find_armor_block(const unsigned char *data, size_t data_len, size_t *start,
 					state = 12;
 				break;
 			case 14:
-				blk_start = pos;
-				state     = 15;
+				blk->start = pos;
+				state      = 15;
 				break;
 			case 15:
-				if (c == '\n')
-					state = 16;
+				state = c == '\n' ? 16 : 15;
 				break;
-			case 16:
-				if (c != '=') {
+			default: /* 16 */
+				if (c == '\n')
+					break;
+				if (c != '=' && c != '-') {
 					state = 15;
 					break;
 				}
-				/* The checksum line must hold something after the "=". */
-				if (pos + 1 >= data_len)
+				/* A checksum line must hold something after the "=". */
+				if (c == '=' && pos + 1 >= data_len)
 					return false;
-				*start = blk_start;
-				*len   = pos - blk_start;
+				blk->len    = pos - blk->start;
+				blk->crc_at = c == '=' ? pos + 1 : 0;
+				blk->end    = pos;
 				return true;
-			default:
-				return false;
 		}
 	}
 	return false;
 }
+
+/* CRC-24 of RFC 4880 6.1. */
+uint32_t crc24(const unsigned char *p, size_t len)
+{
+	uint32_t crc = 0xB704CE;
+	for (size_t i = 0; i < len; i++) {
+		crc ^= (uint32_t)p[i] << 16;
+		for (int bit = 0; bit < 8; bit++) {
+			crc <<= 1;
+			if (crc & 0x1000000)
+				crc ^= 0x1864CFB;
+		}
+	}
+	return crc & 0xFFFFFF;
+}
+
+/* The checksum line, when there is one, must be four Base64 characters
+ * giving the CRC-24 of the decoded bytes. */
+bool armor_crc_ok(const unsigned char *data, size_t data_len, const armor_block &blk, const unsigned char *decoded,
+                  size_t decoded_len)
+{
+	if (blk.crc_at == 0)
+		return true;
+	size_t line_len = 0;
+	while (blk.crc_at + line_len < data_len && data[blk.crc_at + line_len] != '\n' &&
+	       data[blk.crc_at + line_len] != '\r')
+		line_len++;
+	unsigned char sum[4] = {0, 0, 0, 0};
+	if (line_len != 4 || M_bincodec_decode(sum, sizeof(sum), reinterpret_cast<const char *>(data + blk.crc_at), 4,
+	                                       M_BINCODEC_BASE64) != 3)
+		return false;
+	return ((uint32_t)sum[0] << 16 | (uint32_t)sum[1] << 8 | sum[2]) == crc24(decoded, decoded_len);
+}
+
+/* Decodes the armoured block into a new parser, or fails with a message. A
+ * second public key block after the first is refused: one file, one
+ * recipient. */
+M_parser_t *parser_from_armor(const unsigned char *data, size_t data_len, char *error, size_t error_len)
+{
+	armor_block blk;
+	armor_block second;
+	if (!find_armor_block(data, data_len, &blk)) {
+		set_error(error, error_len, kMsgNoArmor);
+		return nullptr;
+	}
+	if (find_armor_block(data + blk.end, data_len - blk.end, &second)) {
+		set_error(error, error_len, kMsgTwoKeys);
+		return nullptr;
+	}
+
+	M_parser_t *parser = M_parser_create(0);
+	if (parser == nullptr) {
+		set_error(error, error_len, "Failed to create parser");
+		return nullptr;
+	}
+	/* The decoder skips the line breaks inside the block. */
+	const char *b64  = reinterpret_cast<const char *>(data + blk.start);
+	size_t      room = M_bincodec_decode_size(blk.len, M_BINCODEC_BASE64);
+	if (room != 0) {
+		unsigned char *dst = M_parser_direct_write_start(parser, &room);
+		if (dst != nullptr) {
+			const size_t n = M_bincodec_decode(dst, room, b64, blk.len, M_BINCODEC_BASE64);
+			M_parser_direct_write_end(parser, n);
+		}
+	}
+	const char *msg = nullptr;
+	if (M_parser_len(parser) == 0)
+		msg = "base64 decode failure";
+	else if (!armor_crc_ok(data, data_len, blk, M_parser_peek(parser), M_parser_len(parser)))
+		msg = kMsgCrc;
+	if (msg != nullptr) {
+		set_error(error, error_len, msg);
+		M_parser_destroy(parser);
+		return nullptr;
+	}
+	return parser;
+}
+
+/* ---------------------------------------------------------------------------
+ * Packet framing
+ * ------------------------------------------------------------------------- */
 
 /* RFC 4880 4.2.2 new-format length. Partial body lengths (224..254) are
  * refused: a key packet is never split. */
@@ -228,6 +352,122 @@ bool find_armor_block(const unsigned char *data, size_t data_len, size_t *start,
 {
 	return M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, packet_length_length, 10, packet_length);
 }
+
+/* Reads a packet header: its tag number and body length. */
+[[nodiscard]] bool read_packet_header(M_parser_t *parser, unsigned *tag_num, uint64_t *packet_length, char *error,
+                                      size_t error_len)
+{
+	unsigned char packet_tag = 0;
+	if (!M_parser_read_byte(parser, &packet_tag)) {
+		set_sanity_error(error, error_len, "M_parser_read_byte(parser, &packet_tag)");
+		return false;
+	}
+	if (!(packet_tag & 0x80)) {
+		set_sanity_error(error, error_len, "packet_tag & 0x80");
+		return false;
+	}
+	if (packet_tag & 0x40) {
+		*tag_num = packet_tag & 0x3f;
+		if (!read_multiformat_length(parser, packet_length)) {
+			set_sanity_error(error, error_len, "read_multiformat_length(parser, &packet_length)");
+			return false;
+		}
+		return true;
+	}
+	*tag_num                   = (packet_tag >> 2) & 0x0f;
+	const unsigned length_type = packet_tag & 0x03;
+	if (length_type == 3) {
+		set_error(error, error_len, "indeterminate packet length not supported");
+		return false;
+	}
+	if (!read_scalar_length(parser, (size_t)1 << length_type, packet_length)) {
+		set_sanity_error(error, error_len, "read_scalar_length(parser, packet_length_length, &packet_length)");
+		return false;
+	}
+	return true;
+}
+
+/* The checks of a key packet (primary or subkey) made before its body is
+ * read: its length, a version byte, version 4, the whole body present. */
+bool key_header_ok(M_parser_t *parser, uint64_t packet_length, char *error, size_t error_len)
+{
+	if (packet_length > kMaxKeyLen) {
+		set_error(error, error_len, "packet length greater than 0xffff");
+		return false;
+	}
+	unsigned char version = 0;
+	if (packet_length == 0 || !M_parser_peek_byte(parser, &version)) {
+		set_error(error, error_len, "unable to peek version byte");
+		return false;
+	}
+	if (version != 4) {
+		set_error(error, error_len, "public key not in version 4 format");
+		return false;
+	}
+	if (packet_length > M_parser_len(parser)) {
+		if (error != nullptr && error_len != 0)
+			(void)M_snprintf(error, error_len, "unable to peek %llu bytes", (unsigned long long)packet_length);
+		return false;
+	}
+	return true;
+}
+
+/* One packet of the file: its tag and where its body lies. */
+struct packet {
+	const unsigned char *body;
+	size_t               len;
+	unsigned             tag;
+};
+
+/* The packets of the file, in order. */
+struct packet_list {
+	packet *items = nullptr;
+	size_t  count = 0;
+	size_t  cap   = 0;
+
+	packet_list()                               = default;
+	packet_list(const packet_list &)            = delete;
+	packet_list &operator=(const packet_list &) = delete;
+	~packet_list()
+	{
+		M_free(items);
+	}
+
+	void push(const packet &p)
+	{
+		if (count == cap) {
+			cap   = cap == 0 ? 64 : cap * 2;
+			items = static_cast<packet *>(M_realloc(items, cap * sizeof(*items)));
+		}
+		items[count++] = p;
+	}
+};
+
+/* Frames every packet, recording its body. A damaged header, a key packet
+ * that fails its checks or a body past the end fails the whole file. */
+bool frame_packets(M_parser_t *parser, packet_list *out, char *error, size_t error_len)
+{
+	while (M_parser_len(parser) != 0) {
+		unsigned tag_num       = 0;
+		uint64_t packet_length = 0;
+		if (!read_packet_header(parser, &tag_num, &packet_length, error, error_len))
+			return false;
+		if ((tag_num == kPgpTagPublicKey || tag_num == kPgpTagPublicSubkey) &&
+		    !key_header_ok(parser, packet_length, error, error_len))
+			return false;
+		const unsigned char *body = M_parser_peek(parser);
+		if (packet_length > M_parser_len(parser) || !M_parser_consume(parser, (size_t)packet_length)) {
+			set_sanity_error(error, error_len, "M_parser_consume(parser, packet_length)");
+			return false;
+		}
+		out->push(packet{body, (size_t)packet_length, tag_num});
+	}
+	return true;
+}
+
+/* ---------------------------------------------------------------------------
+ * The fields of a key packet
+ * ------------------------------------------------------------------------- */
 
 /* Reads the fields of one packet body without ever passing its end. */
 struct body_reader {
@@ -303,58 +543,69 @@ struct numbers {
 	}
 };
 
-/* Reads the public subkey packet whose header has just been consumed:
- * fingerprint and key ID, algorithm and numbers. */
-M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char *error, size_t error_len)
+/* RSA n and e, or Elgamal p, g and y. */
+bool read_integers(body_reader &body, bool is_rsa, numbers &nums, char *error, size_t error_len)
 {
-	if (packet_length > kMaxSubkeyLen) {
-		set_error(error, error_len, "packet length greater than 0xffff");
-		return nullptr;
+	static const char *const rsa[] = {"unable to read RSA n", "unable to read RSA e"};
+	static const char *const elg[] = {"unable to read elgamal p", "unable to read elgamal g",
+	                                  "unable to read elgamal y"};
+	for (size_t i = 0; i < (is_rsa ? 2u : 3u); i++) {
+		if ((nums.n[i] = body.read_mpi()) == nullptr) {
+			set_error(error, error_len, is_rsa ? rsa[i] : elg[i]);
+			return false;
+		}
 	}
+	return true;
+}
 
-	unsigned char version = 0;
-	if (packet_length == 0 || !M_parser_peek_byte(parser, &version)) {
-		set_error(error, error_len, "unable to peek version byte");
-		return nullptr;
+/* RFC 6637 section 9: curve OID, public point, KDF parameters, and nothing
+ * after them. */
+bool read_ecdh(body_reader &body, pgp_ecdh_key *ecdh, char *error, size_t error_len)
+{
+	unsigned char oid_len = 0;
+	unsigned char oid[255];
+	if (!body.read_byte(&oid_len) || oid_len == 0 || oid_len == 0xff || !body.read_bytes(oid_len, oid)) {
+		set_error(error, error_len, "unable to read ECDH curve");
+		return false;
 	}
-	if (version != 4) {
-		set_error(error, error_len, "public key not in version 4 format");
-		return nullptr;
+	const curve_row *row = nullptr;
+	for (const curve_row &c : ecdh_curves) {
+		if (c.oid_len == oid_len && std::memcmp(c.oid, oid, oid_len) == 0)
+			row = &c;
 	}
+	if (row == nullptr) {
+		/* Other curves (Brainpool, secp256k1, ...) are not offered by the
+		 * crypto library everywhere: treated as another algorithm. */
+		set_error(error, error_len, "unsupported public key algorithm");
+		return false;
+	}
+	ecdh->curve   = row->curve;
+	ecdh->oid_len = oid_len;
+	std::memcpy(ecdh->oid, oid, oid_len);
+	if (!body.read_mpi_bytes(ecdh->point, row->point_len) || ecdh->point[0] != row->point_prefix) {
+		set_error(error, error_len, "unable to read ECDH point");
+		return false;
+	}
+	ecdh->point_len = row->point_len;
+	/* KDF parameters: length 3, reserved 1, hash id, key-wrap cipher id. */
+	unsigned char kdf[4];
+	if (!body.read_bytes(sizeof(kdf), kdf) || kdf[0] != 3 || kdf[1] != 1 || body.remain != 0) {
+		set_error(error, error_len, "unable to read ECDH KDF parameters");
+		return false;
+	}
+	if (kdf[2] < 8 || kdf[2] > 10 || kdf[3] < 7 || kdf[3] > 9) {
+		set_error(error, error_len, "unsupported ECDH KDF parameters");
+		return false;
+	}
+	ecdh->kdf_hash   = kdf[2];
+	ecdh->kdf_cipher = kdf[3];
+	return true;
+}
 
-	unsigned char *work = static_cast<unsigned char *>(M_malloc(kWorkBufLen));
-	if (work == nullptr) {
-		if (error != nullptr && error_len != 0)
-			(void)M_snprintf(error, error_len, "%s: memory allocation failure", "read_public_key");
-		return nullptr;
-	}
-
-	const size_t body_len = (size_t)packet_length;
-	if (!M_parser_peek_bytes(parser, body_len, work + kFprPrefixLen)) {
-		if (error != nullptr && error_len != 0)
-			(void)M_snprintf(error, error_len, "unable to peek %llu bytes", (unsigned long long)packet_length);
-		M_free(work);
-		return nullptr;
-	}
-
-	/* RFC 4880 12.2: SHA-1 over 0x99, the two-byte length and the body. */
-	work[0] = 0x99;
-	work[1] = (unsigned char)(body_len >> 8);
-	work[2] = (unsigned char)(body_len & 0xff);
-	unsigned char digest[EVP_MAX_MD_SIZE];
-	unsigned int  digest_len = 0;
-	const bool    hashed = EVP_Digest(work, kFprPrefixLen + body_len, digest, &digest_len, EVP_sha1(), nullptr) == 1 &&
-	                    digest_len == kSha1Len;
-	M_free(work);
-	if (!hashed) {
-		/* SHA-1 is in every provider set OpenSSL loads by default; should it
-         * be missing the key cannot be identified. */
-		if (error != nullptr && error_len != 0)
-			(void)M_snprintf(error, error_len, "%s: fingerprint failure", "read_public_key");
-		return nullptr;
-	}
-
-	body_reader body{parser, body_len};
+/* Reads the algorithm and fields of a key packet body whose fingerprint is
+ * known, into a new key object. */
+M_pgp_pubkey_t *read_key_fields(body_reader &body, const unsigned char fpr[kSha1Len], char *error, size_t error_len)
+{
 	if (!body.consume(1)) {
 		set_error(error, error_len, "unable to skip version byte");
 		return nullptr;
@@ -368,76 +619,17 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
 		set_error(error, error_len, "unable to read public key algorithm");
 		return nullptr;
 	}
-
 	numbers      nums;
-	uint32_t     type = 0;
 	pgp_ecdh_key ecdh{};
-	if (alg == kPgpAlgRsa) {
-		type = M_PGP_PUBKEY_TYPE_RSA;
-		if ((nums.n[0] = body.read_mpi()) == nullptr) {
-			set_error(error, error_len, "unable to read RSA n");
+	uint32_t     type = M_PGP_PUBKEY_TYPE_ECDH;
+	if (alg == kPgpAlgRsa || alg == kPgpAlgElgamal) {
+		type = alg == kPgpAlgRsa ? M_PGP_PUBKEY_TYPE_RSA : M_PGP_PUBKEY_TYPE_ELGAMAL;
+		if (!read_integers(body, alg == kPgpAlgRsa, nums, error, error_len))
 			return nullptr;
-		}
-		if ((nums.n[1] = body.read_mpi()) == nullptr) {
-			set_error(error, error_len, "unable to read RSA e");
-			return nullptr;
-		}
-	} else if (alg == kPgpAlgElgamal) {
-		type = M_PGP_PUBKEY_TYPE_ELGAMAL;
-		if ((nums.n[0] = body.read_mpi()) == nullptr) {
-			set_error(error, error_len, "unable to read elgamal p");
-			return nullptr;
-		}
-		if ((nums.n[1] = body.read_mpi()) == nullptr) {
-			set_error(error, error_len, "unable to read elgamal g");
-			return nullptr;
-		}
-		if ((nums.n[2] = body.read_mpi()) == nullptr) {
-			set_error(error, error_len, "unable to read elgamal y");
-			return nullptr;
-		}
-	} else if (alg == kPgpAlgEcdh) {
-		/* RFC 6637 section 9: curve OID, public point, KDF parameters. */
-		type                  = M_PGP_PUBKEY_TYPE_ECDH;
-		unsigned char oid_len = 0;
-		unsigned char oid[255];
-		if (!body.read_byte(&oid_len) || oid_len == 0 || oid_len == 0xff || !body.read_bytes(oid_len, oid)) {
-			set_error(error, error_len, "unable to read ECDH curve");
-			return nullptr;
-		}
-		const curve_row *row = nullptr;
-		for (const curve_row &c : ecdh_curves) {
-			if (c.oid_len == oid_len && std::memcmp(c.oid, oid, oid_len) == 0)
-				row = &c;
-		}
-		if (row == nullptr) {
-			/* Other curves (Brainpool, secp256k1, ...) are not offered by
-             * the crypto library everywhere: treated as another algorithm. */
-			set_error(error, error_len, "unsupported public key algorithm");
-			return nullptr;
-		}
-		ecdh.curve   = row->curve;
-		ecdh.oid_len = oid_len;
-		std::memcpy(ecdh.oid, oid, oid_len);
-		if (!body.read_mpi_bytes(ecdh.point, row->point_len) || ecdh.point[0] != row->point_prefix) {
-			set_error(error, error_len, "unable to read ECDH point");
-			return nullptr;
-		}
-		ecdh.point_len = row->point_len;
-		/* KDF parameters: length 3, reserved 1, hash id, key-wrap cipher id. */
-		unsigned char kdf[4];
-		if (!body.read_bytes(sizeof(kdf), kdf) || kdf[0] != 3 || kdf[1] != 1) {
-			set_error(error, error_len, "unable to read ECDH KDF parameters");
-			return nullptr;
-		}
-		if (kdf[2] < 8 || kdf[2] > 10 || kdf[3] < 7 || kdf[3] > 9) {
-			set_error(error, error_len, "unsupported ECDH KDF parameters");
-			return nullptr;
-		}
-		ecdh.kdf_hash   = kdf[2];
-		ecdh.kdf_cipher = kdf[3];
-	} else {
+	} else if (alg != kPgpAlgEcdh) {
 		set_error(error, error_len, "unsupported public key algorithm");
+		return nullptr;
+	} else if (!read_ecdh(body, &ecdh, error, error_len)) {
 		return nullptr;
 	}
 
@@ -451,514 +643,454 @@ M_pgp_pubkey_t *read_public_key(M_parser_t *parser, uint64_t packet_length, char
 	key->e_g  = nums.n[1];
 	key->y    = nums.n[2];
 	nums.n[0] = nums.n[1] = nums.n[2] = nullptr;
-	std::memcpy(key->key_id, digest + kKeyIdOffset, sizeof(key->key_id));
+	std::memcpy(key->key_id, fpr + kKeyIdOffset, sizeof(key->key_id));
 	static_assert(sizeof(key->fingerprint) == kSha1Len, "a v4 fingerprint");
-	std::memcpy(key->fingerprint, digest, kSha1Len);
+	std::memcpy(key->fingerprint, fpr, kSha1Len);
 	key->ecdh = ecdh;
 	return key;
 }
 
+/* The message for numbers too weak to protect a session key, or nullptr.
+ * RSA: a modulus of 1024 to 16384 bits, odd, and an exponent that is odd,
+ * at least 3 and below it. Elgamal: an odd prime of 1024 to 16384 bits, and
+ * g and y in 2 .. p - 2 (1 and p - 1 have order at most 2). */
+const char *weak_numbers(const M_pgp_pubkey_t *key)
+{
+	if (key->type == M_PGP_PUBKEY_TYPE_ECDH)
+		return nullptr;
+	const bool is_rsa = key->type == M_PGP_PUBKEY_TYPE_RSA;
+	const int  bits   = BN_num_bits(key->n_p);
+	if (bits < kMinModulusBits || bits > kMaxModulusBits)
+		return is_rsa ? "weak public key: RSA modulus not of 1024 to 16384 bits"
+		              : "weak public key: elgamal prime not of 1024 to 16384 bits";
+	if (!BN_is_odd(key->n_p))
+		return is_rsa ? "weak public key: RSA modulus is even" : "weak public key: elgamal prime is even";
+	if (is_rsa) {
+		if (!BN_is_odd(key->e_g) || BN_is_one(key->e_g) || BN_cmp(key->e_g, key->n_p) >= 0)
+			return "weak public key: RSA exponent not odd, at least 3 and below the modulus";
+		return nullptr;
+	}
+	BIGNUM    *pm2      = BN_dup(key->n_p);
+	const bool ok       = pm2 != nullptr && BN_sub_word(pm2, 2) == 1;
+	const bool in_range = ok && BN_cmp(key->e_g, BN_value_one()) > 0 && BN_cmp(key->e_g, pm2) <= 0 &&
+	                      BN_cmp(key->y, BN_value_one()) > 0 && BN_cmp(key->y, pm2) <= 0;
+	BN_free(pm2);
+	return in_range ? nullptr : "weak public key: elgamal g or y outside 2 to p-2";
+}
+
 /* ---------------------------------------------------------------------------
- * Signatures: read, never verified
- *
- * A subkey's usability is judged from the signatures that follow it, and the
- * primary key's from the signatures that follow it and its user IDs. Only
- * the fields those judgements need are read; the signatures' mathematics is
- * not checked, so a key file edited by a third party can hide a revocation or
- * an expiry. The judgement keeps honest key files from being used against
- * their owners' wishes; it is no defence against forged ones.
+ * Choosing the encryption key, as gpg 2.2 does
  * ------------------------------------------------------------------------- */
 
-constexpr unsigned kPgpTagSignature = 2;
-constexpr unsigned kPgpTagPublicKey = 6;
-constexpr unsigned kPgpTagUserId    = 13;
-constexpr unsigned kPgpTagUserAttr  = 17;
-
-/* Signature types (RFC 4880 5.2.1). */
-constexpr unsigned kSigCertFirst    = 0x10; /* user ID certifications 0x10..0x13 */
-constexpr unsigned kSigCertLast     = 0x13;
-constexpr unsigned kSigSubkeyBind   = 0x18;
-constexpr unsigned kSigDirectKey    = 0x1F;
-constexpr unsigned kSigKeyRevoke    = 0x20;
-constexpr unsigned kSigSubkeyRevoke = 0x28;
-constexpr unsigned kSigCertRevoke   = 0x30;
-
-/* Signature subpackets (RFC 4880 5.2.3.1). */
-constexpr unsigned kSubpktCreated    = 2;
-constexpr unsigned kSubpktKeyExpire  = 9;
-constexpr unsigned kSubpktIssuer     = 16;
-constexpr unsigned kSubpktPrimaryUid = 25;
-constexpr unsigned kSubpktKeyFlags   = 27;
-constexpr unsigned kSubpktIssuerFpr  = 33;
-
-/* Key flags that allow encryption (RFC 4880 5.2.3.21): communications and
- * storage. */
-constexpr unsigned kKeyFlagsEncrypt = 0x04 | 0x08;
-
-/* What a signature says about the key it belongs to. */
-struct sig_info {
-	int64_t  created     = 0;
-	unsigned type        = 0;
-	uint32_t key_expire  = 0; /* seconds after the key's creation; 0: never */
-	unsigned flags       = 0; /* first byte of the key flags */
-	uint8_t  issuer[8]   = {0};
-	bool     readable    = false; /* version 3 or 4, every field in bounds */
-	bool     has_expire  = false;
-	bool     has_flags   = false;
-	bool     primary_uid = false;
-	bool     has_issuer  = false;
-};
-
-uint32_t be32(const unsigned char *p)
+/* What a key of each algorithm may do (gpg's table); key flags are cut down
+ * to it, and stand in for it when absent. */
+unsigned algorithm_usage(unsigned alg)
 {
-	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+	using namespace m::detail;
+	switch (alg) {
+		case 1:
+			return kPgpUseCert | kPgpUseSign | kPgpUseEncrypt | kPgpUseAuth;
+		case 2:
+		case 16:
+		case 18:
+			return kPgpUseEncrypt;
+		case 3:
+			return kPgpUseCert | kPgpUseSign;
+		case 17:
+		case 19:
+		case 22:
+		case 27:
+			return kPgpUseCert | kPgpUseSign | kPgpUseAuth;
+		default:
+			return 0;
+	}
 }
 
-/* Reads the subpackets of one area; false when one runs past the area. Only
- * the issuer is taken from the unhashed area: it names the key to verify
- * with, which anyone could have added, so it decides nothing by itself. */
-bool read_subpackets(const unsigned char *p, size_t len, bool hashed, sig_info *sig)
+unsigned masked_usage(unsigned flags, unsigned alg)
 {
-	size_t pos = 0;
-	while (pos < len) {
-		size_t sub_len = p[pos++];
-		if (sub_len >= 192 && sub_len < 255) {
-			if (pos >= len)
-				return false;
-			sub_len = ((sub_len - 192) << 8) + p[pos++] + 192;
-		} else if (sub_len == 255) {
-			if (len - pos < 4)
-				return false;
-			sub_len = be32(p + pos);
-			pos += 4;
-		}
-		/* The length counts the type byte. */
-		if (sub_len == 0 || sub_len > len - pos)
-			return false;
-		const unsigned       type = p[pos] & 0x7f; /* bit 7 marks a critical one */
-		const unsigned char *data = p + pos + 1;
-		const size_t         dlen = sub_len - 1;
-		pos += sub_len;
+	const unsigned algo = algorithm_usage(alg);
+	if (flags == 0)
+		return algo;
+	return algo != 0 ? flags & algo : flags;
+}
 
-		if (type == kSubpktIssuer && dlen == 8) {
-			std::memcpy(sig->issuer, data, 8);
-			sig->has_issuer = true;
-		} else if (type == kSubpktIssuerFpr && dlen == 21 && data[0] == 4 && !sig->has_issuer) {
-			std::memcpy(sig->issuer, data + 1 + 12, 8);
-			sig->has_issuer = true;
-		}
-		if (!hashed)
+/* A signature's place in the file and its creation time. */
+struct sig_ref {
+	size_t  index;
+	int64_t created;
+};
+
+/* The one key of the file being judged. */
+struct keyblock {
+	const packet         *pkts    = nullptr;
+	size_t                count   = 0;
+	size_t                primary = 0;       /* index of the primary key packet */
+	sig_ref              *scratch = nullptr; /* room for count signatures */
+	m::detail::sig_signer signer;
+	unsigned char         fpr[kSha1Len]{};
+	int64_t               now = 0;
+
+	keyblock()                            = default;
+	keyblock(const keyblock &)            = delete;
+	keyblock &operator=(const keyblock &) = delete;
+	~keyblock()
+	{
+		M_free(scratch);
+	}
+
+	/* gpg counts a signature as the key's own when its issuer key ID is the
+	 * primary key's; others (certifications by other people, a designated
+	 * revoker's revocation) are not looked at. */
+	bool self_issued(const pgp_sig &s) const
+	{
+		return s.has_issuer && std::memcmp(s.issuer, fpr + kKeyIdOffset, sizeof(s.issuer)) == 0;
+	}
+	bool expired(const pgp_sig &s) const
+	{
+		return s.sig_expire != 0 && s.created + (int64_t)s.sig_expire <= now;
+	}
+	bool verify(const sig_subject &subj, const pgp_sig &s)
+	{
+		const packet &pk = pkts[primary];
+		return !s.unknown_critical && m::detail::sig_verify(signer, pk.body, pk.len, subj, s, now);
+	}
+};
+
+enum class sig_kind { direct, user_id, binding };
+
+bool kind_has(sig_kind kind, uint8_t type)
+{
+	using namespace m::detail;
+	if (kind == sig_kind::direct)
+		return type == kSigDirectKey;
+	if (kind == sig_kind::binding)
+		return type == kSigSubkeyBind;
+	return (type >= kSigCertFirst && type <= kSigCertLast) || type == kSigCertRevoke;
+}
+
+/* gpg's choice among a component's self-signatures of a kind: of those that
+ * verify, the latest by creation time, the later in the file on a tie; a
+ * direct-key or binding signature past its own expiration does not count.
+ * Tried newest first, so one verification usually decides. */
+bool latest_valid(keyblock &kb, size_t from, size_t to, sig_kind kind, const sig_subject &subj, pgp_sig *chosen)
+{
+	size_t n = 0;
+	for (size_t i = from; i < to; i++) {
+		pgp_sig s;
+		if (kb.pkts[i].tag != kPgpTagSignature || !m::detail::sig_parse(kb.pkts[i].body, kb.pkts[i].len, &s) ||
+		    !kb.self_issued(s) || !kind_has(kind, s.type) || (kind != sig_kind::user_id && kb.expired(s)))
 			continue;
-		if (type == kSubpktCreated && dlen == 4) {
-			sig->created = be32(data);
-		} else if (type == kSubpktKeyExpire && dlen == 4) {
-			sig->key_expire = be32(data);
-			sig->has_expire = true;
-		} else if (type == kSubpktKeyFlags && dlen >= 1) {
-			sig->flags     = data[0];
-			sig->has_flags = true;
-		} else if (type == kSubpktPrimaryUid && dlen == 1) {
-			sig->primary_uid = data[0] != 0;
-		} else if (type == kSubpktKeyFlags) {
-			/* Empty key flags: the key may do nothing. */
-			sig->flags     = 0;
-			sig->has_flags = true;
-		}
+		kb.scratch[n++] = sig_ref{i, s.created};
 	}
-	return true;
-}
-
-/* Reads a signature packet body (RFC 4880 5.2.2 version 3, 5.2.3 version 4).
- * The type is known whenever the body has a byte for it, even if the rest is
- * unreadable, so a damaged revocation still counts as one. */
-sig_info read_signature(const unsigned char *p, size_t len)
-{
-	sig_info sig;
-	if (len < 2)
-		return sig;
-	if (p[0] == 3 || p[0] == 2) {
-		/* version, hashed length 5, type, creation time, issuer, ... */
-		if (len < 15 || p[1] != 5) {
-			sig.type = len >= 3 ? p[2] : 0;
-			return sig;
-		}
-		sig.type    = p[2];
-		sig.created = be32(p + 3);
-		std::memcpy(sig.issuer, p + 7, 8);
-		sig.has_issuer = true;
-		sig.readable   = true;
-		return sig;
-	}
-	sig.type = p[1];
-	if (p[0] != 4 || len < 6)
-		return sig;
-	/* version, type, key algorithm, hash algorithm, hashed area, unhashed area */
-	const size_t hashed_len = (size_t)p[4] << 8 | p[5];
-	if (hashed_len > len - 6)
-		return sig;
-	const size_t unhashed_at = 6 + hashed_len;
-	if (len - unhashed_at < 2)
-		return sig;
-	const size_t unhashed_len = (size_t)p[unhashed_at] << 8 | p[unhashed_at + 1];
-	if (unhashed_len > len - unhashed_at - 2)
-		return sig;
-	sig.readable = read_subpackets(p + 6, hashed_len, true, &sig) &&
-	               read_subpackets(p + unhashed_at + 2, unhashed_len, false, &sig);
-	return sig;
-}
-
-/* The state of one subkey, gathered from the signatures after it. */
-struct subkey_state {
-	const unsigned char *body        = nullptr; /* the subkey packet's body */
-	size_t               body_len    = 0;
-	bool                 revoked     = false;
-	bool                 has_binding = false;
-	bool                 bad_binding = false;
-	int64_t              bind_time   = 0;
-	sig_info             binding; /* the latest binding signature */
-
-	void add_signature(const sig_info &sig)
-	{
-		if (sig.type == kSigSubkeyRevoke) {
-			/* A revocation counts whatever its date: a later binding
-             * signature does not bring a revoked subkey back. */
-			revoked = true;
-		} else if (sig.type == kSigSubkeyBind) {
-			if (!sig.readable) {
-				/* What an unreadable binding signature allowed is unknown:
-                 * the subkey is not used. */
-				bad_binding = true;
-				return;
-			}
-			if (!has_binding || sig.created >= bind_time) {
-				binding     = sig;
-				bind_time   = sig.created;
-				has_binding = true;
-			}
-		}
-	}
-
-	/* Creation time of a version-4 subkey (0 when the body is too short). */
-	int64_t created() const
-	{
-		return body_len >= 5 ? be32(body + 1) : 0;
-	}
-
-	bool usable(int64_t now) const
-	{
-		if (revoked || bad_binding)
-			return false;
-		if (!has_binding)
-			return true; /* nothing says otherwise */
-		if (binding.has_expire && binding.key_expire != 0 && created() + (int64_t)binding.key_expire < now)
-			return false;
-		if (binding.has_flags && (binding.flags & kKeyFlagsEncrypt) == 0)
-			return false;
-		return true;
-	}
-};
-
-/* The state of a primary key, gathered from the packets between it and its
- * first subkey: its own revocation, its direct-key signatures and the
- * self-certifications of its user IDs. */
-struct primary_state {
-	sig_info direct;  /* latest direct-key signature */
-	sig_info uid_sig; /* the user ID being read: its latest
-                                   * self-signature (certification or
-                                   * revocation of the certification) */
-	sig_info flagged; /* latest certification flagged primary */
-	sig_info any;     /* latest certification of any user ID */
-	int64_t  created      = 0;
-	uint8_t  id[8]        = {0};
-	bool     have_id      = false; /* a version-4 key: its key ID is known */
-	bool     revoked      = false;
-	bool     have_direct  = false;
-	bool     in_uid       = false;
-	bool     uid_is_attr  = false; /* a user attribute: never the primary user ID */
-	bool     have_uid_sig = false;
-	bool     have_flagged = false;
-	bool     have_any     = false;
-
-	void start(const unsigned char *body, size_t len)
-	{
-		*this = primary_state{};
-		if (len < 5 || body[0] != 4 || len > kMaxSubkeyLen)
-			return; /* older or newer key formats: only revocations count */
-		created = be32(body + 1);
-		unsigned char fpr_in[kFprPrefixLen];
-		fpr_in[0] = 0x99;
-		fpr_in[1] = (unsigned char)(len >> 8);
-		fpr_in[2] = (unsigned char)(len & 0xff);
-		unsigned char digest[EVP_MAX_MD_SIZE];
-		unsigned int  digest_len = 0;
-		EVP_MD_CTX   *ctx        = EVP_MD_CTX_new();
-		have_id                  = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
-		          EVP_DigestUpdate(ctx, fpr_in, sizeof(fpr_in)) == 1 && EVP_DigestUpdate(ctx, body, len) == 1 &&
-		          EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == kSha1Len;
-		EVP_MD_CTX_free(ctx);
-		if (have_id)
-			std::memcpy(id, digest + kKeyIdOffset, sizeof(id));
-	}
-
-	bool self_issued(const sig_info &sig) const
-	{
-		return have_id && sig.readable && sig.has_issuer && std::memcmp(sig.issuer, id, sizeof(id)) == 0;
-	}
-
-	/* Closes the user ID being read: its latest self-signature, if it is a
-     * certification, is a candidate for the primary user ID's. */
-	void end_uid()
-	{
-		if (in_uid && !uid_is_attr && have_uid_sig && uid_sig.type != kSigCertRevoke) {
-			if (uid_sig.primary_uid && (!have_flagged || uid_sig.created >= flagged.created)) {
-				flagged      = uid_sig;
-				have_flagged = true;
-			}
-			if (!have_any || uid_sig.created >= any.created) {
-				any      = uid_sig;
-				have_any = true;
-			}
-		}
-		in_uid       = false;
-		have_uid_sig = false;
-	}
-
-	void add_uid(bool is_attr)
-	{
-		end_uid();
-		in_uid      = true;
-		uid_is_attr = is_attr;
-	}
-
-	void add_signature(const sig_info &sig)
-	{
-		if (sig.type == kSigKeyRevoke) {
-			revoked = true;
-			return;
-		}
-		if (!self_issued(sig))
-			return;
-		if (sig.type == kSigDirectKey && !in_uid) {
-			if (!have_direct || sig.created >= direct.created) {
-				direct      = sig;
-				have_direct = true;
-			}
-		} else if (in_uid && ((sig.type >= kSigCertFirst && sig.type <= kSigCertLast) || sig.type == kSigCertRevoke)) {
-			if (!have_uid_sig || sig.created >= uid_sig.created) {
-				uid_sig      = sig;
-				have_uid_sig = true;
-			}
-		}
-	}
-
-	/* Revoked, or past the key expiration time of the latest direct-key
-     * signature that sets one, else of the primary user ID's latest
-     * self-certification (the user ID flagged primary, else the one
-     * certified last). */
-	bool dead(int64_t now)
-	{
-		end_uid();
-		if (revoked)
+	std::sort(kb.scratch, kb.scratch + n, [](const sig_ref &a, const sig_ref &b) {
+		return a.created != b.created ? a.created > b.created : a.index > b.index;
+	});
+	for (size_t k = 0; k < n; k++) {
+		const packet &p = kb.pkts[kb.scratch[k].index];
+		if (m::detail::sig_parse(p.body, p.len, chosen) && kb.verify(subj, *chosen))
 			return true;
-		const sig_info *from = nullptr;
-		if (have_direct && direct.has_expire)
-			from = &direct;
-		else if (have_flagged)
-			from = &flagged;
-		else if (have_any)
-			from = &any;
-		return from != nullptr && from->has_expire && from->key_expire != 0 &&
-		       created + (int64_t)from->key_expire < now;
 	}
+	return false;
+}
+
+/* Whether a revocation of the type by the primary key verifies; its date
+ * does not matter, as for gpg. */
+bool any_valid(keyblock &kb, size_t from, size_t to, uint8_t type, const sig_subject &subj)
+{
+	for (size_t i = from; i < to; i++) {
+		pgp_sig s;
+		if (kb.pkts[i].tag == kPgpTagSignature && m::detail::sig_parse(kb.pkts[i].body, kb.pkts[i].len, &s) &&
+		    s.type == type && kb.self_issued(s) && kb.verify(subj, s))
+			return true;
+	}
+	return false;
+}
+
+/* What the user IDs' latest self-signatures say. */
+struct uid_view {
+	bool     any          = false; /* one verifies (a revocation too) */
+	unsigned usage        = 0;     /* key flags of the latest that has them */
+	int64_t  usage_date   = 0;
+	int64_t  expire       = 0; /* key expiration of the latest that sets one */
+	int64_t  expire_date  = 0;
+	size_t   flagged      = 0; /* latest user ID flagged primary (packet index) */
+	int64_t  flagged_date = 0;
+	size_t   latest       = 0; /* latest user ID otherwise */
+	int64_t  latest_date  = 0;
 };
 
-/* The structural checks of a subkey packet that come before its fields are
- * read: the same checks, in the same order, as read_public_key makes. */
-bool subkey_header_ok(M_parser_t *parser, uint64_t packet_length, char *error, size_t error_len)
+void judge_user_id(keyblock &kb, size_t at, size_t end, uid_view *v)
 {
-	if (packet_length > kMaxSubkeyLen) {
-		set_error(error, error_len, "packet length greater than 0xffff");
-		return false;
+	const packet &uid = kb.pkts[at];
+	pgp_sig       s;
+	if (!latest_valid(kb, at + 1, end, sig_kind::user_id, sig_subject{kPgpTagUserId, uid.body, uid.len}, &s))
+		return;
+	v->any = true;
+	/* A revoked or expired user ID says nothing more. */
+	if (s.type == m::detail::kSigCertRevoke || kb.expired(s))
+		return;
+	if (s.usage != 0 && s.created > v->usage_date) {
+		v->usage      = s.usage;
+		v->usage_date = s.created;
 	}
-	unsigned char version = 0;
-	if (packet_length == 0 || !M_parser_peek_byte(parser, &version)) {
-		set_error(error, error_len, "unable to peek version byte");
-		return false;
+	if (s.key_expire != 0 && s.created > v->expire_date) {
+		v->expire      = kb.signer.created + (int64_t)s.key_expire;
+		v->expire_date = s.created;
 	}
-	if (version != 4) {
-		set_error(error, error_len, "public key not in version 4 format");
-		return false;
-	}
-	return true;
-}
-
-/* Reads the subkey whose whole body was recorded while walking. */
-M_pgp_pubkey_t *read_recorded_subkey(const subkey_state &sub, char *error, size_t error_len)
-{
-	M_parser_storage_t storage;
-	M_parser_t        *p = M_parser_init(&storage, sub.body, sub.body_len, 0);
-	return read_public_key(p, sub.body_len, error, error_len);
-}
-
-constexpr const char *kMsgKeyDead        = "public key is revoked or expired";
-constexpr const char *kMsgNoUsableSubkey = "no usable encryption subkey (revoked, expired or not for encryption)";
-
-/* Walks the packets and reads the first usable version-4 subkey. Each subkey
- * is judged once the packets that belong to it (up to the next subkey or
- * primary key, or the end) have been seen, and before its algorithm is
- * looked at. */
-M_pgp_pubkey_t *walk_packets(M_parser_t *parser, char *error, size_t error_len)
-{
-	const int64_t now        = M_time();
-	bool          have_sub   = false; /* a subkey is being gathered */
-	bool          saw_subkey = false;
-	subkey_state  sub;
-	/* The primary key before the subkeys; a stream that starts with a
-     * subkey has none and nothing is known against its subkeys. */
-	bool          in_primary   = false; /* between a primary and its first subkey */
-	bool          primary_dead = false;
-	bool          saw_dead     = false;
-	primary_state primary;
-
-	for (;;) {
-		if (M_parser_len(parser) == 0) {
-			if (in_primary && primary.dead(now))
-				saw_dead = true;
-			if (have_sub && sub.usable(now))
-				return read_recorded_subkey(sub, error, error_len);
-			set_error(error, error_len,
-			          saw_dead     ? kMsgKeyDead
-			          : saw_subkey ? kMsgNoUsableSubkey
-			                       : "no public key contained in buffer");
-			return nullptr;
-		}
-
-		unsigned char packet_tag = 0;
-		if (!M_parser_read_byte(parser, &packet_tag)) {
-			set_sanity_error(error, error_len, "M_parser_read_byte(parser, &packet_tag)");
-			return nullptr;
-		}
-		if (!(packet_tag & 0x80)) {
-			set_sanity_error(error, error_len, "packet_tag & 0x80");
-			return nullptr;
-		}
-
-		unsigned tag_num       = 0;
-		uint64_t packet_length = 0;
-		if (packet_tag & 0x40) {
-			tag_num = packet_tag & 0x3f;
-			if (!read_multiformat_length(parser, &packet_length)) {
-				set_sanity_error(error, error_len, "read_multiformat_length(parser, &packet_length)");
-				return nullptr;
-			}
-		} else {
-			tag_num                    = (packet_tag >> 2) & 0x0f;
-			const unsigned length_type = packet_tag & 0x03;
-			if (length_type == 3) {
-				set_error(error, error_len, "indeterminate packet length not supported");
-				return nullptr;
-			}
-			const size_t packet_length_length = (size_t)1 << length_type;
-			if (!read_scalar_length(parser, packet_length_length, &packet_length)) {
-				set_sanity_error(error, error_len, "read_scalar_length(parser, packet_length_length, &packet_length)");
-				return nullptr;
-			}
-		}
-		const bool whole = packet_length <= M_parser_len(parser);
-
-		/* A subkey or primary key ends the packets of the subkey before. */
-		if (have_sub && (tag_num == kPgpTagPublicSubkey || tag_num == kPgpTagPublicKey)) {
-			if (sub.usable(now))
-				return read_recorded_subkey(sub, error, error_len);
-			have_sub = false;
-		}
-		/* ... and either ends what belongs to the primary key itself. */
-		if (in_primary && (tag_num == kPgpTagPublicSubkey || tag_num == kPgpTagPublicKey)) {
-			primary_dead = primary.dead(now);
-			saw_dead     = saw_dead || primary_dead;
-			in_primary   = false;
-		}
-
-		if (tag_num == kPgpTagPublicKey) {
-			primary.start(whole ? M_parser_peek(parser) : nullptr, whole ? (size_t)packet_length : 0);
-			in_primary   = true;
-			primary_dead = false;
-		} else if (tag_num == kPgpTagPublicSubkey) {
-			saw_subkey = true;
-			if (!subkey_header_ok(parser, packet_length, error, error_len))
-				return nullptr;
-			/* A body cut short fails as it always has. */
-			if (!whole)
-				return read_public_key(parser, packet_length, error, error_len);
-			/* The subkeys of a revoked or expired primary key are not used. */
-			if (!primary_dead) {
-				sub          = subkey_state{};
-				sub.body     = M_parser_peek(parser);
-				sub.body_len = (size_t)packet_length;
-				have_sub     = true;
-			}
-		} else if (in_primary && (tag_num == kPgpTagUserId || tag_num == kPgpTagUserAttr)) {
-			primary.add_uid(tag_num == kPgpTagUserAttr);
-		} else if (tag_num == kPgpTagSignature && whole) {
-			const sig_info sig = read_signature(M_parser_peek(parser), (size_t)packet_length);
-			if (have_sub)
-				sub.add_signature(sig);
-			else if (in_primary)
-				primary.add_signature(sig);
-		}
-
-		if (!whole || !M_parser_consume(parser, (size_t)packet_length)) {
-			set_sanity_error(error, error_len, "M_parser_consume(parser, packet_length)");
-			return nullptr;
-		}
+	size_t  &best = s.primary_uid ? v->flagged : v->latest;
+	int64_t &date = s.primary_uid ? v->flagged_date : v->latest_date;
+	if (s.created > date) {
+		best = at;
+		date = s.created;
 	}
 }
 
-/* The walk records where each subkey's body lies and reads it after the
- * packets that follow it: it runs on a constant view of the bytes, since a
- * dynamic parser wipes the bytes it consumes. */
+/* What the primary key's own signatures say about it. */
+struct primary_view {
+	bool     valid   = false; /* a self-signature verifies */
+	bool     revoked = false;
+	unsigned usage   = 0;
+	int64_t  expire  = 0; /* when the key expires; 0: never */
+	size_t   user_id = 0; /* packet index of the primary user ID; 0: none */
+};
+
+/* gpg's merge of the primary key's self-signatures: its revocation and
+ * latest direct-key signature (between the key and its first user ID),
+ * then each user ID's latest self-signature; user attributes are passed
+ * over. The direct-key signature's key flags and expiration come first. */
+void judge_primary(keyblock &kb, size_t first_sub, primary_view *pv)
+{
+	const auto is_uid = [&](size_t i) { return kb.pkts[i].tag == kPgpTagUserId || kb.pkts[i].tag == kPgpTagUserAttr; };
+	size_t     first_uid = kb.primary + 1;
+	while (first_uid < first_sub && !is_uid(first_uid))
+		first_uid++;
+	const sig_subject none{0, nullptr, 0};
+	pgp_sig           direct;
+	const bool        have_direct = latest_valid(kb, kb.primary + 1, first_uid, sig_kind::direct, none, &direct);
+	pv->revoked                   = any_valid(kb, kb.primary + 1, first_uid, m::detail::kSigKeyRevoke, none);
+
+	uid_view uv;
+	for (size_t i = first_uid; i < first_sub;) {
+		size_t end = i + 1;
+		while (end < first_sub && !is_uid(end))
+			end++;
+		if (kb.pkts[i].tag == kPgpTagUserId)
+			judge_user_id(kb, i, end, &uv);
+		i = end;
+	}
+	pv->valid   = have_direct || uv.any;
+	pv->usage   = masked_usage(have_direct && direct.usage != 0 ? direct.usage : uv.usage, kb.signer.alg);
+	pv->expire  = have_direct && direct.key_expire != 0 ? kb.signer.created + (int64_t)direct.key_expire : uv.expire;
+	pv->user_id = uv.flagged != 0 ? uv.flagged : uv.latest;
+}
+
+/* The subkey chosen so far, and what the others were. */
+struct choice {
+	bool    found   = false;
+	size_t  index   = 0;
+	int64_t created = 0;
+	int64_t expire  = 0;     /* the subkey's own expiration; 0: never */
+	size_t  subkeys = 0;     /* subkeys seen */
+	bool    unbound = false; /* one that could encrypt had no valid binding */
+};
+
+/* One subkey, judged as gpg does: a binding that verifies (the latest),
+ * flags (or else its algorithm) that allow encryption, not expired, not
+ * revoked, not created after now. Only a newer subkey replaces the one
+ * chosen (and, as in gpg, one of time 0 while the chosen one's is 0). */
+void judge_subkey(keyblock &kb, size_t at, size_t end, choice *c)
+{
+	const packet &sub = kb.pkts[at];
+	c->subkeys++;
+	if (sub.len < 6)
+		return;
+	const int64_t  created = be32(sub.body + 1);
+	const unsigned alg     = sub.body[5];
+	if ((algorithm_usage(alg) & m::detail::kPgpUseEncrypt) == 0 || created > kb.now)
+		return;
+	if (c->found && !(created > c->created || (created == 0 && c->created == 0)))
+		return;
+	const sig_subject subj{kPgpTagPublicSubkey, sub.body, sub.len};
+	pgp_sig           bind;
+	if (!latest_valid(kb, at + 1, end, sig_kind::binding, subj, &bind)) {
+		c->unbound = true;
+		return;
+	}
+	const int64_t expire = bind.key_expire != 0 ? created + (int64_t)bind.key_expire : 0;
+	if ((masked_usage(bind.usage, alg) & m::detail::kPgpUseEncrypt) == 0 || (expire != 0 && expire < kb.now))
+		return;
+	if (any_valid(kb, at + 1, end, m::detail::kSigSubkeyRevoke, subj))
+		return;
+	c->found   = true;
+	c->index   = at;
+	c->created = created;
+	c->expire  = expire;
+}
+
+/* The encryption key: the chosen subkey, else the primary key when it may
+ * encrypt; nullptr with the message why not. */
+const packet *choose_key(keyblock &kb, size_t first_sub, primary_view *pv, choice *c, const char **msg)
+{
+	judge_primary(kb, first_sub, pv);
+	if (pv->revoked || (pv->valid && pv->expire != 0 && pv->expire < kb.now)) {
+		*msg = kMsgKeyDead;
+		return nullptr;
+	}
+	if (!pv->valid) {
+		*msg = kMsgNoSelfSig;
+		return nullptr;
+	}
+	for (size_t i = first_sub; i < kb.count;) {
+		/* A subkey's signatures run to the next subkey, as gpg reads them. */
+		size_t end = i + 1;
+		while (end < kb.count && kb.pkts[end].tag != kPgpTagPublicSubkey)
+			end++;
+		judge_subkey(kb, i, end, c);
+		i = end;
+	}
+	if (c->found)
+		return &kb.pkts[c->index];
+	if (pv->usage & m::detail::kPgpUseEncrypt)
+		return &kb.pkts[kb.primary];
+	*msg = c->subkeys == 0 ? kMsgNoKey : (c->unbound ? kMsgUnbound : kMsgNoUsable);
+	return nullptr;
+}
+
+/* Fills in what a run report shows about the chosen key. */
+void describe_key(M_pgp_pubkey_t *key, const keyblock &kb, const packet &chosen, const primary_view &pv,
+                  const choice &c)
+{
+	std::memcpy(key->primary_fingerprint, kb.fpr, kSha1Len);
+	key->created = be32(chosen.body + 1);
+	/* The key may be used until the earlier of its own and the primary
+	 * key's expiration. */
+	const int64_t own = &chosen == &kb.pkts[kb.primary] ? 0 : c.expire;
+	key->expires      = own == 0 ? pv.expire : (pv.expire == 0 ? own : std::min(own, pv.expire));
+	if (pv.user_id != 0) {
+		const packet &uid = kb.pkts[pv.user_id];
+		const size_t  len = strnlen(reinterpret_cast<const char *>(uid.body), uid.len);
+		key->user_id      = static_cast<char *>(M_malloc(len + 1));
+		std::memcpy(key->user_id, uid.body, len);
+		key->user_id[len] = '\0';
+	}
+}
+
+/* Takes the file's one primary key, chooses its encryption key and reads
+ * that key's numbers. Packets before the primary key (a marker packet, say)
+ * are passed over; a subkey there has no primary key to be bound to. */
+M_pgp_pubkey_t *read_keyblock(const packet_list &list, char *error, size_t error_len)
+{
+	size_t primary = 0;
+	while (primary < list.count && list.items[primary].tag != kPgpTagPublicKey &&
+	       list.items[primary].tag != kPgpTagPublicSubkey)
+		primary++;
+	if (primary == list.count || list.items[primary].tag != kPgpTagPublicKey) {
+		set_error(error, error_len, kMsgNoKey);
+		return nullptr;
+	}
+	size_t first_sub = list.count;
+	for (size_t i = list.count; i-- > primary + 1;) {
+		if (list.items[i].tag == kPgpTagPublicKey) {
+			set_error(error, error_len, kMsgTwoKeys);
+			return nullptr;
+		}
+		first_sub = list.items[i].tag == kPgpTagPublicSubkey ? i : first_sub;
+	}
+
+	keyblock      kb;
+	const packet &pk = list.items[primary];
+	kb.pkts          = list.items;
+	kb.count         = list.count;
+	kb.primary       = primary;
+	kb.now           = M_time();
+	if (!v4_fingerprint(pk.body, pk.len, kb.fpr)) {
+		set_error(error, error_len, "read_public_key: fingerprint failure");
+		return nullptr;
+	}
+	const m::detail::signer_status st = m::detail::sig_signer_init(&kb.signer, pk.body, pk.len);
+	if (st != m::detail::signer_status::ok) {
+		set_error(error, error_len, st == m::detail::signer_status::unsupported ? kMsgPrimAlg : kMsgPrimRead);
+		return nullptr;
+	}
+	kb.scratch = static_cast<sig_ref *>(M_malloc(list.count * sizeof(sig_ref)));
+
+	primary_view  pv;
+	choice        c;
+	const char   *msg    = nullptr;
+	const packet *chosen = choose_key(kb, first_sub, &pv, &c, &msg);
+	if (chosen == nullptr) {
+		set_error(error, error_len, msg);
+		return nullptr;
+	}
+	M_pgp_pubkey_t *key  = m::detail::pgp_read_key_packet(chosen->body, chosen->len, error, error_len);
+	const char     *weak = key != nullptr ? weak_numbers(key) : nullptr;
+	if (weak != nullptr) {
+		set_error(error, error_len, weak);
+		M_pgp_pubkey_destroy(key);
+		return nullptr;
+	}
+	if (key != nullptr)
+		describe_key(key, kb, *chosen, pv, c);
+	return key;
+}
+
+/* The walk runs on a constant view of the bytes, since a dynamic parser
+ * wipes the bytes it consumes and the packets are read after framing. */
 M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t error_len)
 {
 	M_parser_storage_t storage;
 	M_parser_t        *view = M_parser_init(&storage, M_parser_peek(parser), M_parser_len(parser), 0);
-	return walk_packets(view, error, error_len);
+	packet_list        list;
+	if (!frame_packets(view, &list, error, error_len))
+		return nullptr;
+	return read_keyblock(list, error, error_len);
 }
 
-/* Decodes the armoured block into a new parser, or fails with a message. */
-M_parser_t *parser_from_armor(const unsigned char *data, size_t data_len, char *error, size_t error_len)
+const curve_row *curve_of(const M_pgp_pubkey_t *key)
 {
-	size_t blk_start = 0;
-	size_t blk_len   = 0;
-	if (!find_armor_block(data, data_len, &blk_start, &blk_len)) {
-		set_error(error, error_len, kMsgNoArmor);
-		return nullptr;
+	for (const curve_row &c : ecdh_curves) {
+		if (key->type == M_PGP_PUBKEY_TYPE_ECDH && c.curve == key->ecdh.curve)
+			return &c;
 	}
-
-	M_parser_t *parser = M_parser_create(0);
-	if (parser == nullptr) {
-		set_error(error, error_len, "Failed to create parser");
-		return nullptr;
-	}
-
-	/* The decoder skips the line breaks inside the block. */
-	const char *b64  = reinterpret_cast<const char *>(data + blk_start);
-	size_t      room = M_bincodec_decode_size(blk_len, M_BINCODEC_BASE64);
-	if (room != 0) {
-		unsigned char *dst = M_parser_direct_write_start(parser, &room);
-		if (dst != nullptr) {
-			const size_t n = M_bincodec_decode(dst, room, b64, blk_len, M_BINCODEC_BASE64);
-			M_parser_direct_write_end(parser, n);
-		}
-	}
-	if (M_parser_len(parser) == 0) {
-		set_error(error, error_len, "base64 decode failure");
-		M_parser_destroy(parser);
-		return nullptr;
-	}
-	return parser;
+	return nullptr;
 }
 
 } // namespace
+
+namespace m::detail {
+
+M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char *error, size_t error_len) noexcept
+{
+	if (len > kMaxKeyLen) {
+		set_error(error, error_len, "packet length greater than 0xffff");
+		return nullptr;
+	}
+	if (len == 0 || body == nullptr) {
+		set_error(error, error_len, "unable to peek version byte");
+		return nullptr;
+	}
+	if (body[0] != 4) {
+		set_error(error, error_len, "public key not in version 4 format");
+		return nullptr;
+	}
+	unsigned char fpr[kSha1Len];
+	if (!v4_fingerprint(body, len, fpr)) {
+		/* SHA-1 is in every provider set OpenSSL loads by default; should it
+		 * be missing the key cannot be identified. */
+		set_error(error, error_len, "read_public_key: fingerprint failure");
+		return nullptr;
+	}
+	M_parser_storage_t storage;
+	body_reader        reader{M_parser_init(&storage, body, len, 0), len};
+	return read_key_fields(reader, fpr, error, error_len);
+}
+
+const char *pgp_weak_numbers(const M_pgp_pubkey_t *key) noexcept
+{
+	return weak_numbers(key);
+}
+
+} // namespace m::detail
 
 extern "C" {
 
@@ -993,9 +1125,9 @@ void M_pgp_pubkey_destroy(M_pgp_pubkey_t *key)
 	if (key == nullptr)
 		return;
 	/* The numbers are public, so a plain free is enough for them; the object
-     * itself is wiped by M_free. An ECDH key holds no numbers (its point is
-     * inside the object), and an object of unknown type is not trusted to
-     * hold valid numbers. */
+	 * itself is wiped by M_free. An ECDH key holds no numbers (its point is
+	 * inside the object), and an object of unknown type is not trusted to
+	 * hold valid numbers. */
 	if (key->type == M_PGP_PUBKEY_TYPE_RSA) {
 		BN_free(key->n_p);
 		BN_free(key->e_g);
@@ -1004,7 +1136,55 @@ void M_pgp_pubkey_destroy(M_pgp_pubkey_t *key)
 		BN_free(key->e_g);
 		BN_free(key->y);
 	}
+	M_free(key->user_id);
 	M_free(key);
+}
+
+const unsigned char *M_pgp_pubkey_primary_fingerprint(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? key->primary_fingerprint : nullptr;
+}
+
+const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? key->user_id : nullptr;
+}
+
+const unsigned char *M_pgp_pubkey_key_id(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? key->key_id : nullptr;
+}
+
+M_pgp_pubkey_type_t M_pgp_pubkey_type(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? static_cast<M_pgp_pubkey_type_t>(key->type) : M_PGP_PUBKEY_TYPE_NONE;
+}
+
+size_t M_pgp_pubkey_bits(const M_pgp_pubkey_t *key)
+{
+	if (key == nullptr)
+		return 0;
+	const curve_row *curve = curve_of(key);
+	if (curve != nullptr)
+		return curve->bits;
+	const bool numbers = key->type == M_PGP_PUBKEY_TYPE_RSA || key->type == M_PGP_PUBKEY_TYPE_ELGAMAL;
+	return numbers && key->n_p != nullptr ? (size_t)BN_num_bits(key->n_p) : 0;
+}
+
+const char *M_pgp_pubkey_curve(const M_pgp_pubkey_t *key)
+{
+	const curve_row *curve = key != nullptr ? curve_of(key) : nullptr;
+	return curve != nullptr ? curve->name : nullptr;
+}
+
+M_time_t M_pgp_pubkey_created(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? key->created : 0;
+}
+
+M_time_t M_pgp_pubkey_expires(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? key->expires : 0;
 }
 
 } // extern "C"

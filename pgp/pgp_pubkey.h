@@ -6,65 +6,102 @@
  * Input forms:
  *   - ASCII armour (RFC 4880 section 6.2): text holding a
  *     "-----BEGIN PGP PUBLIC KEY BLOCK-----" header line, optional armour
- *     header lines (Version, Comment, ...), a blank line, the Base64 data and
- *     the "=" checksum line. The checksum line is required to find the block
- *     but is not verified. A private key block before the public one is
- *     passed over. LF and CRLF line ends are both accepted.
+ *     header lines (Version, Comment, ...), a blank line, the Base64 data,
+ *     and optionally the "=" checksum line, which, when present, must hold
+ *     the CRC-24 of the decoded bytes. The data ends at the checksum line or
+ *     at the line starting with "-" (the END line). A private key block
+ *     before the public one is passed over. LF and CRLF line ends are both
+ *     accepted.
  *   - Binary packets: any input holding a byte outside tab, line feed,
  *     carriage return and 32..126 (a single NUL or 8-bit byte is enough).
  *
- * Which subkey is used: the first version-4 public-subkey packet (tag 14)
- * that may be used for encryption. Keys made by OpenPGP tools certify and
- * sign with the primary key and encrypt with a subkey, so the primary key is
- * never used. A recipient who revokes a subkey, lets it expire or marks it
- * for signing only has said it must not receive messages, so a subkey is
- * skipped when
- *   - a subkey revocation signature (type 0x28) follows it, whatever its
- *     date;
- *   - its latest binding signature (type 0x18, latest by creation time)
- *     carries a key expiration time that has passed (counted from the
- *     subkey's creation; 0 means never);
- *   - that binding signature carries key flags without either encryption
- *     flag (0x04 communications, 0x08 storage), or cannot be read.
- * The subkeys of a primary key that is revoked or expired are all skipped:
- * a key revocation signature (type 0x20) follows the primary key, or its key
- * expiration time has passed, taken from the latest direct-key signature
- * (type 0x1F) that sets one, else from the latest self-certification (types
- * 0x10..0x13) of the primary user ID: the user ID whose latest
- * self-certification is flagged primary, else the one certified last; a
- * user ID whose latest self-signature revokes it is passed over. Only
- * signatures that name the primary key as their issuer count as its own,
- * except the revocation. Each primary key in a file is judged on its own.
- * A subkey without a binding signature, or whose binding signature carries
- * no key flags, counts as usable. The signatures that follow a subkey are
- * those up to the next subkey or primary key packet. A subkey is judged
- * before its algorithm and numbers are read, so a signing subkey of any
- * algorithm in front of the encryption subkey is passed over.
+ * One recipient per file: the file holds one transferable public key, its
+ * version-4 primary key packet (tag 6) followed by its user IDs, subkeys
+ * and signatures. A second primary key, or a second armoured public key
+ * block, is refused; so is a subkey with no primary key before it, and a
+ * key packet of any version other than 4. Every packet is framed before
+ * anything is judged, so damage anywhere fails the file.
  *
- * Signatures are read, not cryptographically verified: the rules above keep
- * an honest key file's wishes, but whoever can edit the file can remove a
- * revocation or an expiry (and could as well replace the key).
+ * Only what the key's owner signed counts. Every signature the choice
+ * relies on is verified with OpenSSL's libcrypto against the primary key:
+ * user ID self-certifications (0x10..0x13) and their revocations (0x30),
+ * direct-key signatures (0x1F), subkey bindings (0x18), and key and subkey
+ * revocations (0x20, 0x28). Primary key algorithms: RSA, DSA, ECDSA on NIST
+ * P-256/384/521, Brainpool P-256/384/512 and secp256k1, EdDSA on Ed25519
+ * (algorithm 22, gpg's form) and Ed25519 (algorithm 27); hashes SHA-1,
+ * SHA-224/256/384/512 and RIPEMD-160. A signature that does not verify, or
+ * cannot be verified (another hash such as MD5, another algorithm), counts as
+ * absent: a subkey without a binding that verifies is never used, and a
+ * revocation that does not verify revokes nothing.
  *
- * The subkey used must be RSA (algorithm 1), Elgamal (algorithm 16) or ECDH
- * (algorithm 18, RFC 6637) on Curve25519 (in the form gpg writes, the point
- * prefixed with 0x40), NIST P-256, P-384 or P-521 with a key derivation by
- * SHA-256, -384 or -512 and AES key wrap. Its public numbers (RSA, Elgamal)
- * or its curve, point and key derivation parameters (ECDH) are kept with its
- * 20-byte SHA-1 version-4 fingerprint (RFC 4880 section 12.2) and 8-byte key
- * ID, the fingerprint's last 8 bytes, which is the long key ID OpenPGP tools
- * show.
+ * The encryption key is the one gpg 2.2 chooses (gpg is the reference; the
+ * keyring test compares the two over the Debian keyring):
+ *   1. The primary key is valid when a direct-key signature or a user ID's
+ *      latest self-signature verifies (a user ID's revocation too). It is
+ *      revoked by a key revocation that it made and that verifies, whatever
+ *      its date. It expires at the key expiration time of its latest
+ *      direct-key signature, when that sets one, else of the user ID whose
+ *      latest self-certification is the most recent among those that set
+ *      one (revoked and expired user IDs aside). Its uses come from the key
+ *      flags in the same way, else from its algorithm (RSA may encrypt).
+ *   2. A subkey may be used when its latest binding signature that verifies
+ *      (and has not passed its own expiration time) gives key flags with
+ *      either encryption flag (0x04, 0x08), or none and its algorithm
+ *      encrypts; its key expiration, counted from its creation, has not
+ *      passed; no subkey revocation verifies, whatever its date; it was not
+ *      created after the time of the run; and the primary key is valid and
+ *      neither revoked nor expired. The signatures of a subkey are the
+ *      packets up to the next subkey.
+ *   3. Of the usable subkeys the most recently created is chosen (on equal
+ *      times the first); with none, the primary key when its uses include
+ *      encryption.
+ *   4. The chosen key must then be RSA (algorithm 1), Elgamal (16) or ECDH
+ *      (18, RFC 6637) on Curve25519 (gpg's form, the point prefixed with
+ *      0x40), NIST P-256, P-384 or P-521 with a key derivation by SHA-256,
+ *      -384 or -512 and AES key wrap, and its numbers must not be weak: RSA
+ *      and Elgamal moduli of 1024 to 16384 bits and odd, an RSA exponent odd,
+ *      at least 3 and below the modulus, Elgamal g and y in 2 .. p-2.
+ *
+ * Where gpg 2.2 judges a signature otherwise than one might expect, this
+ * reader follows gpg:
+ *   - Only signatures whose issuer (issuer subpacket, else issuer
+ *     fingerprint, hashed or not) is the primary key count. A revocation by
+ *     a designated revoker is not looked at: its key is not in the file, as
+ *     gpg has none to check it with when it reads one key.
+ *   - A signature made after the time of the run counts: gpg honours a
+ *     subkey binding or revocation dated in the future.
+ *   - A signature with a subpacket marked critical that gpg does not handle
+ *     (in the hashed or the unhashed area; notations included) is bad.
+ *   - The first two bytes of the hash that a signature states (its hash
+ *     prefix, not signed) are not compared: a wrong prefix does not make a
+ *     signature bad, its numbers decide.
+ *   - A signature older than the primary key, or any signature of a primary
+ *     key created after the time of the run, is bad (a time conflict).
+ *   - SHA-1 and RIPEMD-160 signatures count; MD5 ones do not.
+ *   - The primary-key binding (0x19) that a signing subkey embeds is not
+ *     needed: gpg asks for it only to accept data signatures, never to
+ *     encrypt to a subkey.
+ *
+ * The key object keeps the chosen key's numbers (RSA, Elgamal) or curve,
+ * point and key derivation parameters (ECDH), its 20-byte SHA-1 version-4
+ * fingerprint (RFC 4880 section 12.2) and 8-byte key ID (the long key ID
+ * OpenPGP tools show), and, for a report of the run, the primary key's
+ * fingerprint, the primary user ID and the key's dates (the accessors
+ * below).
  *
  * Failure reporting: the reader returns NULL and writes one English message
  * into a caller's character area; nothing else is changed. The messages are
  * listed with M_pgp_pubkey_create.
  *
- * Concurrency: nothing is shared between calls; a key object may be read by
- * several threads at once but must not be destroyed while in use.
+ * Concurrency: nothing is shared between calls but two counters of
+ * verifications that tests read (atomic); a key object may be read by several
+ * threads at once but must not be destroyed while in use.
  */
 #ifndef M_PGP_PUBKEY_H
 #define M_PGP_PUBKEY_H
 
 #include "core/m_defs.h"
+#include "sys/m_time.h"
 
 M_BEGIN_DECLS
 
@@ -72,7 +109,7 @@ M_BEGIN_DECLS
  * public value y) or ECDH (curve, public point, key derivation parameters),
  * with its fingerprint and 8-byte key ID. Opaque: created by
  * M_pgp_pubkey_create, released by M_pgp_pubkey_destroy, read by the message
- * encryption. */
+ * encryption and the accessors below. */
 struct M_pgp_pubkey;
 typedef struct M_pgp_pubkey M_pgp_pubkey_t;
 
@@ -80,8 +117,9 @@ typedef struct M_pgp_pubkey M_pgp_pubkey_t;
 typedef enum {
 	M_PGP_PUBKEY_TYPE_RSA     = 0, /* RSA (OpenPGP algorithm 1) */
 	M_PGP_PUBKEY_TYPE_ELGAMAL = 1, /* Elgamal, encrypt only (OpenPGP algorithm 16) */
-	M_PGP_PUBKEY_TYPE_ECDH    = 2  /* ECDH (OpenPGP algorithm 18): Curve25519 or
+	M_PGP_PUBKEY_TYPE_ECDH    = 2, /* ECDH (OpenPGP algorithm 18): Curve25519 or
                                     * NIST P-256, P-384, P-521 */
+	M_PGP_PUBKEY_TYPE_NONE    = 3  /* no key: what M_pgp_pubkey_type gives for NULL */
 } M_pgp_pubkey_type_t;
 
 /* Read a public key from the whole contents of a key file.
@@ -99,16 +137,35 @@ typedef enum {
  * error:
  *   "failed to locate base64 block in ascii-armored data"
  *       data_len 0, or text input without a complete armoured public key
- *       block (the "=" checksum line included)
+ *       block (Base64 data ended by a checksum line or an END line)
+ *   "ascii-armored data fails its CRC-24 checksum"
+ *       the checksum line is not four Base64 characters giving the CRC-24
+ *       of the decoded data
+ *   "key file holds more than one public key: export only the recipient's key"
+ *       a second primary key packet, or a second armoured public key block
  *   "Failed to create parser"            binary input could not be loaded
  *   "base64 decode failure"              the armoured block decodes to nothing
- *   "no public key contained in buffer"  packets end before a public subkey
+ *   "no public key contained in buffer"  no primary key packet, a subkey
+ *       before it, or a key that has no subkey and whose primary key may not
+ *       encrypt
+ *   "unsupported primary key algorithm"  the primary key's signatures cannot
+ *       be verified here (see above for the algorithms)
+ *   "unable to read primary key"         its fields are damaged or cut
+ *   "public key is revoked or expired"   the primary key is revoked or expired
+ *   "public key has no valid self-signature"
+ *       no user ID self-signature or direct-key signature verifies
+ *   "no usable encryption subkey (no subkey binding signature verifies)"
+ *       no key may be used, and a subkey that could encrypt had no binding
+ *       signature that verifies
  *   "no usable encryption subkey (revoked, expired or not for encryption)"
- *       every subkey was skipped by the rules above
- *   "public key is revoked or expired"
- *       no subkey may be used and a primary key is revoked or expired
- *   "read_pubkey_from_parser: failed sanity check <check>" (also for a
- *       damaged packet among those that follow a subkey) where <check> is
+ *       no key may be used for another reason of the rules above
+ *   "weak public key: RSA modulus not of 1024 to 16384 bits"
+ *   "weak public key: RSA modulus is even"
+ *   "weak public key: RSA exponent not odd, at least 3 and below the modulus"
+ *   "weak public key: elgamal prime not of 1024 to 16384 bits"
+ *   "weak public key: elgamal prime is even"
+ *   "weak public key: elgamal g or y outside 2 to p-2"
+ *   "read_pubkey_from_parser: failed sanity check <check>" where <check> is
  *       "M_parser_read_byte(parser, &packet_tag)"      (tag byte missing)
  *       "packet_tag & 0x80"                            (not a packet tag)
  *       "read_multiformat_length(parser, &packet_length)"
@@ -118,11 +175,12 @@ typedef enum {
  *       "M_parser_consume(parser, packet_length)"      (packet runs past the end)
  *   "indeterminate packet length not supported"
  *       an old-format packet of indeterminate length (length type 3)
- *   "packet length greater than 0xffff"  the subkey packet is too long
- *   "unable to peek version byte"        the subkey packet has no body
+ *   For any key packet (primary or subkey):
+ *   "packet length greater than 0xffff"  the packet is too long
+ *   "unable to peek version byte"        the packet has no body
  *   "public key not in version 4 format"
- *   "read_public_key: memory allocation failure"
- *   "unable to peek <n> bytes"           subkey body shorter than its length n
+ *   "unable to peek <n> bytes"           body shorter than its length n
+ *   For the chosen key:
  *   "unable to skip version byte", "unable to skip creation date"
  *   "unable to read public key algorithm"
  *   "unsupported public key algorithm"   algorithm other than 1, 16 or 18,
@@ -134,8 +192,9 @@ typedef enum {
  *   "unable to read ECDH curve"          curve OID missing, empty or cut
  *   "unable to read ECDH point"          point missing, cut, or not of the
  *                                        curve's length and form
- *   "unable to read ECDH KDF parameters" missing, or not of length 3 and
- *                                        reserved byte 1
+ *   "unable to read ECDH KDF parameters" missing, not of length 3 and
+ *                                        reserved byte 1, or followed by
+ *                                        more bytes
  *   "unsupported ECDH KDF parameters"    hash not SHA-256/384/512 or key wrap
  *                                        not AES-128/192/256
  *   "pubkey memory allocation failure"
@@ -146,12 +205,71 @@ typedef enum {
 M_API M_pgp_pubkey_t *M_pgp_pubkey_create(const unsigned char *data, size_t data_len, char *error,
                                           size_t error_len) M_WARN_UNUSED_RESULT;
 
-/* Release a key object and its numbers.
+/* Release a key object, its numbers and its user ID.
  *
  * key: the object from M_pgp_pubkey_create; NULL is ignored.
  *
- * The object is wiped (M_free) and must not be used afterwards. */
+ * The object is wiped (M_free) and must not be used afterwards; every
+ * pointer the accessors below returned for it becomes invalid. */
 M_API void M_pgp_pubkey_destroy(M_pgp_pubkey_t *key);
+
+/* The accessors below describe a key object for a report of the run. Each
+ * reads only; a pointer it returns belongs to the key object and stays
+ * valid until M_pgp_pubkey_destroy. */
+
+/* Fingerprint of the key file's primary key: 20 bytes (SHA-1, version 4),
+ * not NUL-terminated; the key encrypted to may be a subkey of it.
+ *
+ * key: NULL: yields NULL. */
+M_API const unsigned char *M_pgp_pubkey_primary_fingerprint(const M_pgp_pubkey_t *key);
+
+/* The primary user ID, as gpg picks it: of the user IDs whose latest
+ * self-certification verifies and is neither revoked nor expired, the most
+ * recently certified one flagged primary, else the most recently certified
+ * one. NUL-terminated bytes of the user ID packet, cut at a NUL inside it;
+ * usually UTF-8 but not checked, so escape it before printing.
+ *
+ * key: NULL: yields NULL.
+ *
+ * Returns NULL as well when the key has no such user ID. */
+M_API const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key);
+
+/* Key ID of the key encrypted to (subkey or primary key): 8 bytes, the last
+ * 8 bytes of its fingerprint, as written into the encrypted message.
+ *
+ * key: NULL: yields NULL. */
+M_API const unsigned char *M_pgp_pubkey_key_id(const M_pgp_pubkey_t *key);
+
+/* Algorithm of the key encrypted to: M_PGP_PUBKEY_TYPE_RSA, _ELGAMAL or
+ * _ECDH.
+ *
+ * key: NULL: yields M_PGP_PUBKEY_TYPE_NONE. */
+M_API M_pgp_pubkey_type_t M_pgp_pubkey_type(const M_pgp_pubkey_t *key);
+
+/* Size of the key encrypted to: the bits of the RSA modulus or Elgamal
+ * prime, or of the ECDH curve (255 for Curve25519, 256, 384, 521).
+ *
+ * key: NULL: yields 0. */
+M_API size_t M_pgp_pubkey_bits(const M_pgp_pubkey_t *key);
+
+/* Curve of an ECDH key by the names gpg lists: "cv25519" (Curve25519),
+ * "nistp256", "nistp384" or "nistp521" (static text); NULL for RSA and
+ * Elgamal.
+ *
+ * key: NULL: yields NULL. */
+M_API const char *M_pgp_pubkey_curve(const M_pgp_pubkey_t *key);
+
+/* Creation time of the key encrypted to, in seconds since 1970 UTC.
+ *
+ * key: NULL: yields 0. */
+M_API M_time_t M_pgp_pubkey_created(const M_pgp_pubkey_t *key);
+
+/* The time after which the key encrypted to may no longer be used: the
+ * earlier of its own expiration and its primary key's, in seconds since
+ * 1970 UTC; 0 when neither expires.
+ *
+ * key: NULL: yields 0. */
+M_API M_time_t M_pgp_pubkey_expires(const M_pgp_pubkey_t *key);
 
 M_END_DECLS
 

@@ -38,15 +38,40 @@ struct pgp_ecdh_key {
 /* The key object. Allocated zero-filled by M_pgp_pubkey_create; the numbers
  * belong to it and are released by M_pgp_pubkey_destroy. */
 struct M_pgp_pubkey {
-	uint32_t     type;            /* M_PGP_PUBKEY_TYPE_RSA, _ELGAMAL or _ECDH */
-	BIGNUM      *n_p;             /* RSA: modulus n. Elgamal: prime p. The encryption
+	uint32_t     type;                    /* M_PGP_PUBKEY_TYPE_RSA, _ELGAMAL or _ECDH */
+	BIGNUM      *n_p;                     /* RSA: modulus n. Elgamal: prime p. The encryption
                            * reads it as the modulus for both types. */
-	BIGNUM      *e_g;             /* RSA: public exponent e. Elgamal: generator g */
-	BIGNUM      *y;               /* RSA: NULL. Elgamal: public value y */
-	uint8_t      key_id[8];       /* bytes 12..19 of the v4 fingerprint, in order */
-	uint8_t      fingerprint[20]; /* the v4 fingerprint (the ECDH key derivation reads it) */
-	pgp_ecdh_key ecdh;            /* ECDH: curve, point and key derivation; the
+	BIGNUM      *e_g;                     /* RSA: public exponent e. Elgamal: generator g */
+	BIGNUM      *y;                       /* RSA: NULL. Elgamal: public value y */
+	uint8_t      key_id[8];               /* bytes 12..19 of the v4 fingerprint, in order */
+	uint8_t      fingerprint[20];         /* the v4 fingerprint (the ECDH key derivation reads it) */
+	pgp_ecdh_key ecdh;                    /* ECDH: curve, point and key derivation; the
                            * numbers above are NULL */
+	uint8_t      primary_fingerprint[20]; /* the file's primary key */
+	char        *user_id;                 /* its primary user ID (M_malloc, NUL
+	                                       * ended) or NULL */
+	int64_t      created;                 /* creation time of this key */
+	int64_t      expires;                 /* when it may no longer be used; 0: never */
 };
+
+namespace m::detail {
+
+/* Reads one version-4 key packet body (no header) as the encryption key:
+ * its fingerprint, algorithm and fields, with the messages of
+ * M_pgp_pubkey_create for them (from "packet length greater than 0xffff"
+ * on). Nothing about signatures is known and the numbers are not judged:
+ * the key reader calls it for the key it chose, then pgp_weak_numbers; the
+ * tests call it for the fields alone, and for keys the reader would refuse.
+ * The primary fingerprint, user ID and dates of the object are left empty.
+ * Returns a new key object (M_pgp_pubkey_destroy) or NULL with a message in
+ * error. */
+[[nodiscard]] M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char *error,
+                                                  size_t error_len) noexcept;
+
+/* The "weak public key: ..." message of M_pgp_pubkey_create for a key
+ * object's numbers, or NULL when they are sound (and for ECDH keys). */
+[[nodiscard]] const char *pgp_weak_numbers(const M_pgp_pubkey_t *key) noexcept;
+
+} // namespace m::detail
 
 #endif /* M_PGP_PUBKEY_INT_H */

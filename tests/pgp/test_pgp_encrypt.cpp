@@ -58,9 +58,14 @@ key_ptr load_key(const std::string &file)
 	return key_of(read_file(key_path(file)));
 }
 
+/* A key straight from a key packet body, without the reader's judgement of
+ * signatures and numbers: the encryption's own checks need keys it refuses. */
 key_ptr key_from_packet(const bytes &body)
 {
-	return key_of(new_packet(TAG_PUBSUBKEY, body));
+	char    err[256] = "";
+	key_ptr k(m::detail::pgp_read_key_packet(body.data(), body.size(), err, sizeof(err)), M_pgp_pubkey_destroy);
+	EXPECT_NE(k, nullptr) << err;
+	return k;
 }
 
 /* Encrypts data (flags 0 through the plain entry point); the input buffer

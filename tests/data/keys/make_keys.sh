@@ -36,8 +36,21 @@
 #   cv25519          Ed25519 primary + Curve25519 ECDH subkey (gpg's default)
 #   p256, p384, p521 ECDSA primary + ECDH subkey on the NIST curve
 #
-# Usage: sh make_keys.sh [states]   (run in this folder; overwrites the files;
-# "states" remakes only the second group)
+# Keys for the choice among several keys (NAME.asc, NAME.gpg, NAME.keyid):
+#   newer_subkey     Ed25519 primary; RSA 1024 encryption subkey made in 2020,
+#                    then a Curve25519 one made now that expires in 10
+#                    years: the newer is chosen
+#   primary_encrypts RSA 2048 primary certified for signing and encryption,
+#                    no subkey: the primary key is chosen
+#   uid_expiry       made in 2020 with user ID A and a key expiration of one
+#                    day (uid_expiry_2020.gpg), then in 2021 made never to
+#                    expire, and user ID B added (uid_expiry.gpg)
+#
+# ed25519_native (Ed25519 primary of algorithm 27, which gpg 2.2 cannot make)
+# comes from make_keys_openpgpjs.mjs beside this script.
+#
+# Usage: sh make_keys.sh [states|choice]   (run in this folder; overwrites the
+# files; "states" or "choice" remakes only that group)
 set -eu
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -147,8 +160,38 @@ make_states() {
     done
 }
 
+make_choice() {
+    quick newer_subkey ed25519 "$past"
+    sub newer_subkey rsa1024 encr never "$past"
+    sub newer_subkey cv25519 encr 10y
+    export_state_key newer_subkey 2
+    gpg --batch --export newer_subkey@test.invalid > "$here/newer_subkey.gpg"
+
+    gpg $q --passphrase '' --quick-gen-key "Test primary_encrypts <primary_encrypts@test.invalid>" \
+        rsa2048 sign,encr never 2>/dev/null
+    gpg --batch --armor --export primary_encrypts@test.invalid > "$here/primary_encrypts.asc"
+    gpg --batch --export primary_encrypts@test.invalid > "$here/primary_encrypts.gpg"
+    gpg --batch --with-colons --list-keys primary_encrypts@test.invalid |
+        awk -F: '$1 == "pub" { print $5 }' > "$here/primary_encrypts.keyid"
+
+    quick uid_expiry ed25519 "$past" 1d
+    sub uid_expiry cv25519 encr never "$past"
+    gpg --batch --export uid_expiry@test.invalid > "$here/uid_expiry_2020.gpg"
+    fpr=$(fpr_of uid_expiry@test.invalid)
+    gpg $q --passphrase '' --faked-system-time 20210101T000000 --quick-set-expire "$fpr" 0
+    gpg $q --passphrase '' --faked-system-time 20210101T000100 --quick-add-uid "$fpr" \
+        "Test uid_expiry B <uid_expiry_b@test.invalid>"
+    gpg --batch --export uid_expiry@test.invalid > "$here/uid_expiry.gpg"
+    gpg --batch --with-colons --list-keys uid_expiry@test.invalid |
+        awk -F: '$1 == "sub" { print $5 }' > "$here/uid_expiry.keyid"
+}
+
 if [ "$only_states" = states ]; then
     make_states
+    exit 0
+fi
+if [ "$only_states" = choice ]; then
+    make_choice
     exit 0
 fi
 
@@ -185,3 +228,4 @@ for name in rsa2048 rsa3072 rsa4096 elg2048 two_subkeys sign_only; do
 done
 
 make_states
+make_choice

@@ -1,0 +1,519 @@
+/* Signatures over keys, verified with OpenSSL's libcrypto.
+ *
+ * References: RFC 4880 5.2.2 (version-3 signatures), 5.2.3 (version 4 and
+ * subpackets), 5.2.4 (the data a key signature hashes), 3.2 (MPIs), 9.4
+ * (hash algorithm IDs); RFC 6637 9 (ECDSA key fields); the EdDSA form gpg
+ * writes (algorithm 22); RFC 9580 5.5.5.10 and 5.2.3.4 (algorithm 27).
+ * Which subpackets may be critical follows gpg 2.2, so that both judge a
+ * signature alike.
+ */
+#include "pgp/pgp_sig_int.h"
+
+#include <atomic>
+#include <cstring>
+
+#include <openssl/core_names.h>
+#include <openssl/ec.h>
+#include <openssl/param_build.h>
+#include <openssl/rsa.h>
+
+namespace {
+
+using m::detail::pgp_sig;
+
+std::atomic<uint64_t> g_verified{0};
+std::atomic<uint64_t> g_failed{0};
+
+uint32_t be32(const unsigned char *p)
+{
+	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+}
+
+/* Reads bytes from a span without passing its end. */
+struct span_reader {
+	const unsigned char *p;
+	size_t               left;
+
+	[[nodiscard]] bool take(size_t n, const unsigned char **out)
+	{
+		if (n > left)
+			return false;
+		*out = p;
+		p += n;
+		left -= n;
+		return true;
+	}
+
+	/* An MPI's value bytes (RFC 4880 3.2); leading zero bytes that a bit
+	 * count allows are kept. A count of 0 gives no bytes. */
+	[[nodiscard]] bool mpi(const unsigned char **out, size_t *len)
+	{
+		const unsigned char *hdr = nullptr;
+		if (!take(2, &hdr))
+			return false;
+		*len = ((size_t)hdr[0] << 8 | hdr[1]) + 7;
+		*len /= 8;
+		return take(*len, out);
+	}
+};
+
+/* Subpacket types gpg 2.2 handles when marked critical: creation and
+ * expiration times, exportable, trust, regular expression, revocable, key
+ * expiration, preferences, revocation key, issuer, keyserver preferences and
+ * server, primary user ID, policy, key flags, revocation reason, features,
+ * embedded signature, issuer fingerprint. Notations (20) are not among them. */
+constexpr uint64_t kCriticalKnown = 1ull << 2 | 1ull << 3 | 1ull << 4 | 1ull << 5 | 1ull << 6 | 1ull << 7 | 1ull << 9 |
+                                    1ull << 11 | 1ull << 12 | 1ull << 16 | 1ull << 21 | 1ull << 22 | 1ull << 24 |
+                                    1ull << 25 | 1ull << 26 | 1ull << 27 | 1ull << 29 | 1ull << 30 | 1ull << 32 |
+                                    1ull << 33;
+
+/* Key flags to uses, as gpg reads them: the first byte's known bits; any
+ * other bit set, in it or a later byte, is an unknown use. */
+unsigned usage_from_flags(const unsigned char *data, size_t len)
+{
+	if (len == 0)
+		return m::detail::kPgpUseNone;
+	unsigned       use   = 0;
+	const unsigned flags = data[0];
+	use |= (flags & 0x01) ? m::detail::kPgpUseCert : 0;
+	use |= (flags & 0x02) ? m::detail::kPgpUseSign : 0;
+	use |= (flags & 0x0c) ? m::detail::kPgpUseEncrypt : 0;
+	use |= (flags & 0x20) ? m::detail::kPgpUseAuth : 0;
+	bool unknown = (flags & ~0x2fu) != 0;
+	for (size_t i = 1; i < len; i++)
+		unknown = unknown || data[i] != 0;
+	use |= unknown ? m::detail::kPgpUseUnknown : 0;
+	return use != 0 ? use : m::detail::kPgpUseNone;
+}
+
+/* One subpacket of a signature: what the key judgements use. The first
+ * subpacket of a type counts (the hashed area is read first). */
+void take_subpacket(unsigned type, const unsigned char *data, size_t dlen, bool hashed, pgp_sig *sig, uint32_t *seen)
+{
+	const uint32_t bit   = type < 32 ? 1u << type : 0;
+	const bool     first = (*seen & bit) == 0;
+	*seen |= bit;
+	if (type == 16 && dlen == 8 && !sig->has_issuer) {
+		std::memcpy(sig->issuer, data, 8);
+		sig->has_issuer = true;
+	}
+	if (!hashed || !first)
+		return;
+	if (type == 2 && dlen == 4)
+		sig->created = be32(data);
+	else if (type == 3 && dlen == 4)
+		sig->sig_expire = be32(data);
+	else if (type == 9 && dlen == 4)
+		sig->key_expire = be32(data);
+	else if (type == 25 && dlen >= 1)
+		sig->primary_uid = data[0] != 0;
+	else if (type == 27)
+		sig->usage = usage_from_flags(data, dlen);
+}
+
+/* Reads one subpacket area; false when a subpacket runs past it. */
+bool read_area(const unsigned char *p, size_t len, bool hashed, pgp_sig *sig, uint32_t *seen, const unsigned char **fpr)
+{
+	size_t pos = 0;
+	while (pos < len) {
+		size_t sub_len = p[pos++];
+		if (sub_len >= 192 && sub_len < 255) {
+			if (pos >= len)
+				return false;
+			sub_len = ((sub_len - 192) << 8) + p[pos++] + 192;
+		} else if (sub_len == 255) {
+			if (len - pos < 4)
+				return false;
+			sub_len = be32(p + pos);
+			pos += 4;
+		}
+		/* The length counts the type byte. */
+		if (sub_len == 0 || sub_len > len - pos)
+			return false;
+		const unsigned type = p[pos] & 0x7f;
+		if ((p[pos] & 0x80) != 0 && (type >= 64 || (kCriticalKnown >> type & 1) == 0))
+			sig->unknown_critical = true;
+		if (type == 33 && sub_len == 22 && p[pos + 1] == 4 && *fpr == nullptr)
+			*fpr = p + pos + 2;
+		take_subpacket(type, p + pos + 1, sub_len - 1, hashed, sig, seen);
+		pos += sub_len;
+	}
+	return true;
+}
+
+/* Version 3 (and 2): version, 5, type, creation time, issuer, algorithms,
+ * hash prefix, numbers. */
+bool parse_v3(const unsigned char *p, size_t len, pgp_sig *sig)
+{
+	if (len < 19 || p[1] != 5)
+		return false;
+	sig->version     = 3;
+	sig->type        = p[2];
+	sig->trailer     = p + 2;
+	sig->trailer_len = 5;
+	sig->created     = be32(p + 3);
+	std::memcpy(sig->issuer, p + 7, 8);
+	sig->has_issuer  = true;
+	sig->pk_alg      = p[15];
+	sig->hash_alg    = p[16];
+	sig->prefix[0]   = p[17];
+	sig->prefix[1]   = p[18];
+	sig->numbers     = p + 19;
+	sig->numbers_len = len - 19;
+	return true;
+}
+
+/* Version 4: version, type, algorithms, hashed area, unhashed area, hash
+ * prefix, numbers. The issuer comes from an issuer subpacket, else from the
+ * last 8 bytes of a version-4 issuer fingerprint. */
+bool parse_v4(const unsigned char *p, size_t len, pgp_sig *sig)
+{
+	if (len < 6)
+		return false;
+	const size_t hashed_len = (size_t)p[4] << 8 | p[5];
+	if (hashed_len > len - 6 || len - 6 - hashed_len < 2)
+		return false;
+	const size_t unhashed_at  = 6 + hashed_len;
+	const size_t unhashed_len = (size_t)p[unhashed_at] << 8 | p[unhashed_at + 1];
+	const size_t prefix_at    = unhashed_at + 2 + unhashed_len;
+	if (unhashed_len > len - unhashed_at - 2 || len - prefix_at < 2)
+		return false;
+	sig->version              = 4;
+	sig->type                 = p[1];
+	sig->pk_alg               = p[2];
+	sig->hash_alg             = p[3];
+	sig->trailer              = p;
+	sig->trailer_len          = unhashed_at;
+	sig->prefix[0]            = p[prefix_at];
+	sig->prefix[1]            = p[prefix_at + 1];
+	sig->numbers              = p + prefix_at + 2;
+	sig->numbers_len          = len - prefix_at - 2;
+	uint32_t             seen = 0;
+	const unsigned char *fpr  = nullptr;
+	if (!read_area(p + 6, hashed_len, true, sig, &seen, &fpr) ||
+	    !read_area(p + unhashed_at + 2, unhashed_len, false, sig, &seen, &fpr))
+		return false;
+	if (!sig->has_issuer && fpr != nullptr) {
+		std::memcpy(sig->issuer, fpr + 12, 8);
+		sig->has_issuer = true;
+	}
+	return true;
+}
+
+/* ---- The signer's key ---- */
+
+/* Curves of ECDSA and EdDSA keys by OID (RFC 6637 11, RFC 5639, SEC 2). */
+struct curve_name {
+	uint8_t     oid_len;
+	uint8_t     oid[9];
+	const char *name; /* OpenSSL's group name; nullptr: Ed25519 */
+};
+constexpr curve_name kSignCurves[] = {
+    {8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07}, "P-256"},
+    {5, {0x2b, 0x81, 0x04, 0x00, 0x22}, "P-384"},
+    {5, {0x2b, 0x81, 0x04, 0x00, 0x23}, "P-521"},
+    {9, {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07}, "brainpoolP256r1"},
+    {9, {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0b}, "brainpoolP384r1"},
+    {9, {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0d}, "brainpoolP512r1"},
+    {5, {0x2b, 0x81, 0x04, 0x00, 0x0a}, "secp256k1"},
+    {9, {0x2b, 0x06, 0x01, 0x04, 0x01, 0xda, 0x47, 0x0f, 0x01}, nullptr},
+};
+
+/* Builds a public key of the given OpenSSL type from its parameters. */
+EVP_PKEY *pkey_from_params(const char *type, OSSL_PARAM_BLD *bld)
+{
+	OSSL_PARAM   *params = bld != nullptr ? OSSL_PARAM_BLD_to_param(bld) : nullptr;
+	EVP_PKEY_CTX *ctx    = params != nullptr ? EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr) : nullptr;
+	EVP_PKEY     *pkey   = nullptr;
+	if (ctx == nullptr || EVP_PKEY_fromdata_init(ctx) != 1 ||
+	    EVP_PKEY_fromdata(ctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) != 1)
+		pkey = nullptr;
+	EVP_PKEY_CTX_free(ctx);
+	OSSL_PARAM_free(params);
+	return pkey;
+}
+
+/* RSA (n, e) or DSA (p, q, g, y) from MPIs. */
+m::detail::signer_status integer_key(m::detail::sig_signer *s, span_reader &r)
+{
+	static const char *const rsa[]  = {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E};
+	static const char *const dsa[]  = {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q, OSSL_PKEY_PARAM_FFC_G,
+	                                   OSSL_PKEY_PARAM_PUB_KEY};
+	const bool               is_rsa = s->alg != 17;
+	const char *const       *names  = is_rsa ? rsa : dsa;
+	const size_t             count  = is_rsa ? 2 : 4;
+	OSSL_PARAM_BLD          *bld    = OSSL_PARAM_BLD_new();
+	BIGNUM                  *nums[4]{};
+	bool                     ok = bld != nullptr;
+	for (size_t i = 0; ok && i < count; i++) {
+		const unsigned char *v   = nullptr;
+		size_t               len = 0;
+		ok = r.mpi(&v, &len) && len != 0 && (nums[i] = BN_bin2bn(v, (int)len, nullptr)) != nullptr &&
+		     OSSL_PARAM_BLD_push_BN(bld, names[i], nums[i]) == 1;
+		if (ok && i == 0 && is_rsa)
+			s->rsa_len = (size_t)BN_num_bytes(nums[0]);
+	}
+	if (ok)
+		s->pkey = pkey_from_params(is_rsa ? "RSA" : "DSA", bld);
+	OSSL_PARAM_BLD_free(bld);
+	for (BIGNUM *b : nums)
+		BN_free(b);
+	if (!ok)
+		return m::detail::signer_status::unreadable;
+	return s->pkey != nullptr ? m::detail::signer_status::ok : m::detail::signer_status::unsupported;
+}
+
+/* ECDSA or EdDSA: curve OID, then the point as an MPI. */
+m::detail::signer_status curve_key(m::detail::sig_signer *s, span_reader &r)
+{
+	const unsigned char *oid_len = nullptr, *oid = nullptr, *pt = nullptr;
+	size_t               pt_len = 0;
+	if (!r.take(1, &oid_len) || *oid_len == 0 || *oid_len == 0xff || !r.take(*oid_len, &oid) || !r.mpi(&pt, &pt_len))
+		return m::detail::signer_status::unreadable;
+	const curve_name *curve = nullptr;
+	for (const curve_name &c : kSignCurves)
+		curve = c.oid_len == *oid_len && std::memcmp(c.oid, oid, c.oid_len) == 0 ? &c : curve;
+	if (curve == nullptr || (curve->name == nullptr) != (s->alg == 22))
+		return m::detail::signer_status::unsupported;
+	if (curve->name == nullptr) {
+		if (pt_len != 33 || pt[0] != 0x40)
+			return m::detail::signer_status::unreadable;
+		s->pkey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, pt + 1, 32);
+	} else {
+		OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
+		if (bld != nullptr && OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, curve->name, 0) == 1 &&
+		    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pt, pt_len) == 1)
+			s->pkey = pkey_from_params("EC", bld);
+		OSSL_PARAM_BLD_free(bld);
+	}
+	return s->pkey != nullptr ? m::detail::signer_status::ok : m::detail::signer_status::unreadable;
+}
+
+/* ---- Verification ---- */
+
+const EVP_MD *hash_md(uint8_t id)
+{
+	switch (id) {
+		case 2:
+			return EVP_sha1();
+		case 3:
+			return EVP_ripemd160();
+		case 8:
+			return EVP_sha256();
+		case 9:
+			return EVP_sha384();
+		case 10:
+			return EVP_sha512();
+		case 11:
+			return EVP_sha224();
+		default:
+			return nullptr; /* MD5 among them: gpg refuses it too */
+	}
+}
+
+/* The hash of RFC 4880 5.2.4: the primary key, the subject, the trailer. */
+bool hash_signed_data(const EVP_MD *md, const unsigned char *key_body, size_t key_len,
+                      const m::detail::sig_subject &subj, const pgp_sig &sig, unsigned char *digest,
+                      unsigned int *digest_len)
+{
+	const unsigned char key_hdr[3] = {0x99, (unsigned char)(key_len >> 8), (unsigned char)key_len};
+	unsigned char       subj_hdr[5];
+	size_t              subj_hdr_len = 0;
+	if (subj.tag == 14) {
+		subj_hdr[0]  = 0x99;
+		subj_hdr[1]  = (unsigned char)(subj.len >> 8);
+		subj_hdr[2]  = (unsigned char)subj.len;
+		subj_hdr_len = 3;
+	} else if ((subj.tag == 13 || subj.tag == 17) && sig.version == 4) {
+		/* Version 3 signatures hash a user ID without a header. */
+		subj_hdr[0] = subj.tag == 13 ? 0xb4 : 0xd1;
+		for (int i = 0; i < 4; i++)
+			subj_hdr[1 + i] = (unsigned char)(subj.len >> (24 - 8 * i));
+		subj_hdr_len = 5;
+	}
+	const unsigned char v4_tail[6] = {4,
+	                                  0xff,
+	                                  (unsigned char)(sig.trailer_len >> 24),
+	                                  (unsigned char)(sig.trailer_len >> 16),
+	                                  (unsigned char)(sig.trailer_len >> 8),
+	                                  (unsigned char)sig.trailer_len};
+	EVP_MD_CTX         *ctx        = EVP_MD_CTX_new();
+	bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, md, nullptr) == 1 && EVP_DigestUpdate(ctx, key_hdr, 3) == 1 &&
+	          EVP_DigestUpdate(ctx, key_body, key_len) == 1 && EVP_DigestUpdate(ctx, subj_hdr, subj_hdr_len) == 1 &&
+	          (subj.tag == 0 || EVP_DigestUpdate(ctx, subj.body, subj.len) == 1) &&
+	          EVP_DigestUpdate(ctx, sig.trailer, sig.trailer_len) == 1 &&
+	          (sig.version != 4 || EVP_DigestUpdate(ctx, v4_tail, sizeof(v4_tail)) == 1) &&
+	          EVP_DigestFinal_ex(ctx, digest, digest_len) == 1;
+	EVP_MD_CTX_free(ctx);
+	return ok;
+}
+
+/* r and s as the DER sequence DSA and ECDSA verifiers take. */
+bool der_pair(span_reader &r, unsigned char **der, int *der_len)
+{
+	const unsigned char *rv = nullptr, *sv = nullptr;
+	size_t               rl = 0, sl = 0;
+	if (!r.mpi(&rv, &rl) || !r.mpi(&sv, &sl))
+		return false;
+	ECDSA_SIG *pair = ECDSA_SIG_new();
+	BIGNUM    *bn_r = BN_bin2bn(rv, (int)rl, nullptr);
+	BIGNUM    *bn_s = BN_bin2bn(sv, (int)sl, nullptr);
+	if (pair == nullptr || bn_r == nullptr || bn_s == nullptr || ECDSA_SIG_set0(pair, bn_r, bn_s) != 1) {
+		BN_free(bn_r);
+		BN_free(bn_s);
+		ECDSA_SIG_free(pair);
+		return false;
+	}
+	*der     = nullptr;
+	*der_len = i2d_ECDSA_SIG(pair, der);
+	ECDSA_SIG_free(pair);
+	return *der_len > 0;
+}
+
+/* Ed25519's 64-byte R || S: algorithm 22 as two MPIs of up to 32 bytes
+ * each, algorithm 27 as the native 64 bytes. */
+bool ed25519_sig(uint8_t alg, span_reader &r, unsigned char out[64])
+{
+	const unsigned char *v = nullptr;
+	if (alg == 27) {
+		if (r.left != 64 || !r.take(64, &v))
+			return false;
+		std::memcpy(out, v, 64);
+		return true;
+	}
+	std::memset(out, 0, 64);
+	for (size_t half = 0; half < 2; half++) {
+		size_t len = 0;
+		if (!r.mpi(&v, &len) || len > 32)
+			return false;
+		std::memcpy(out + 32 * half + 32 - len, v, len);
+	}
+	return true;
+}
+
+/* The numbers of sig against the digest, by the signer's algorithm. */
+bool verify_numbers(const m::detail::sig_signer &s, const EVP_MD *md, const pgp_sig &sig, const unsigned char *digest,
+                    size_t digest_len)
+{
+	span_reader r{sig.numbers, sig.numbers_len};
+	if (s.alg == 22 || s.alg == 27) {
+		unsigned char rs[64];
+		EVP_MD_CTX   *ctx = EVP_MD_CTX_new();
+		const bool    ok  = ed25519_sig(s.alg, r, rs) && ctx != nullptr &&
+		                EVP_DigestVerifyInit(ctx, nullptr, nullptr, nullptr, s.pkey) == 1 &&
+		                EVP_DigestVerify(ctx, rs, sizeof(rs), digest, digest_len) == 1;
+		EVP_MD_CTX_free(ctx);
+		return ok;
+	}
+	unsigned char       *der     = nullptr;
+	int                  der_len = 0;
+	unsigned char       *padded  = nullptr;
+	const bool           is_rsa  = s.alg == 1 || s.alg == 3;
+	EVP_PKEY_CTX        *ctx     = EVP_PKEY_CTX_new_from_pkey(nullptr, s.pkey, nullptr);
+	bool                 ok      = ctx != nullptr && EVP_PKEY_verify_init(ctx) == 1;
+	const unsigned char *in      = nullptr;
+	size_t               in_len  = 0;
+	if (ok && is_rsa) {
+		/* The MPI drops leading zero bytes; the verifier wants the
+		 * modulus's length. */
+		ok = r.mpi(&in, &in_len) && in_len <= s.rsa_len &&
+		     (padded = static_cast<unsigned char *>(OPENSSL_zalloc(s.rsa_len))) != nullptr &&
+		     EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, md) == 1;
+		if (ok)
+			std::memcpy(padded + s.rsa_len - in_len, in, in_len);
+		in     = padded;
+		in_len = s.rsa_len;
+	} else if (ok) {
+		ok     = der_pair(r, &der, &der_len);
+		in     = der;
+		in_len = (size_t)der_len;
+	}
+	ok = ok && EVP_PKEY_verify(ctx, in, in_len, digest, digest_len) == 1;
+	OPENSSL_free(der);
+	OPENSSL_free(padded);
+	EVP_PKEY_CTX_free(ctx);
+	return ok;
+}
+
+/* Which signature algorithm a key of each algorithm makes. */
+bool same_algorithm(uint8_t key_alg, uint8_t sig_alg)
+{
+	const bool key_rsa = key_alg == 1 || key_alg == 3, sig_rsa = sig_alg == 1 || sig_alg == 3;
+	return key_rsa ? sig_rsa : key_alg == sig_alg;
+}
+
+bool verify_uncounted(const m::detail::sig_signer &s, const unsigned char *key_body, size_t key_len,
+                      const m::detail::sig_subject &subj, const pgp_sig &sig, int64_t now)
+{
+	/* gpg: a signature older than its key, or by a key made in the
+	 * future, is a time conflict and does not verify. */
+	if (s.pkey == nullptr || sig.created < s.created || s.created > now || !same_algorithm(s.alg, sig.pk_alg))
+		return false;
+	const EVP_MD *md = hash_md(sig.hash_alg);
+	unsigned char digest[EVP_MAX_MD_SIZE];
+	unsigned int  digest_len = 0;
+	if (md == nullptr || !hash_signed_data(md, key_body, key_len, subj, sig, digest, &digest_len))
+		return false;
+	/* The two-byte hash prefix is not signed and, as for gpg 2.2, decides
+	 * nothing: the numbers do. */
+	return verify_numbers(s, md, sig, digest, digest_len);
+}
+
+} // namespace
+
+namespace m::detail {
+
+bool sig_parse(const unsigned char *body, size_t len, pgp_sig *sig) noexcept
+{
+	*sig = pgp_sig{};
+	if (len < 1)
+		return false;
+	if (body[0] == 2 || body[0] == 3)
+		return parse_v3(body, len, sig);
+	return body[0] == 4 && parse_v4(body, len, sig);
+}
+
+signer_status sig_signer_init(sig_signer *signer, const unsigned char *body, size_t len) noexcept
+{
+	if (len < 6 || body[0] != 4)
+		return signer_status::unreadable;
+	signer->created = be32(body + 1);
+	signer->alg     = body[5];
+	span_reader r{body + 6, len - 6};
+	switch (signer->alg) {
+		case 1:
+		case 3:
+		case 17:
+			return integer_key(signer, r);
+		case 19:
+		case 22:
+			return curve_key(signer, r);
+		case 27: {
+			const unsigned char *raw = nullptr;
+			if (!r.take(32, &raw))
+				return signer_status::unreadable;
+			signer->pkey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, raw, 32);
+			return signer->pkey != nullptr ? signer_status::ok : signer_status::unsupported;
+		}
+		default:
+			return signer_status::unsupported;
+	}
+}
+
+bool sig_verify(const sig_signer &signer, const unsigned char *key_body, size_t key_len, const sig_subject &subject,
+                const pgp_sig &sig, int64_t now) noexcept
+{
+	const bool ok = verify_uncounted(signer, key_body, key_len, subject, sig, now);
+	(ok ? g_verified : g_failed).fetch_add(1, std::memory_order_relaxed);
+	return ok;
+}
+
+void sig_counts(uint64_t *verified, uint64_t *failed) noexcept
+{
+	if (verified != nullptr)
+		*verified = g_verified.load(std::memory_order_relaxed);
+	if (failed != nullptr)
+		*failed = g_failed.load(std::memory_order_relaxed);
+}
+
+} // namespace m::detail
