@@ -11,7 +11,12 @@
  * Lock ranges that live in distinct pages, or unlock only once every range
  * on the page is done.
  *
- * Functions that take a range yield 0, NULL or M_FALSE for a NULL range.
+ * A process that holds secrets also calls, first thing in main,
+ * M_proc_std_fds_open (so that no file it opens later takes the number of a
+ * closed standard stream) and M_proc_forbid_core_dumps (so that no crash
+ * writes its memory to a core file).
+ *
+ * A NULL range is refused by the lock and ignored by the unlock.
  */
 #ifndef M_PROC_H
 #define M_PROC_H
@@ -35,6 +40,25 @@ M_API M_bool M_proc_mem_lock(const void *ptr, size_t len);
  * ptr: start of the range; NULL (or len 0) is ignored.
  * Unlocking pages that were not locked does nothing. */
 M_API void M_proc_mem_unlock(const void *ptr, size_t len);
+
+/* Make sure descriptors 0, 1 and 2 are open: each closed one is opened on
+ * the null device (read and write). Were one left closed, the next file the
+ * process opens would take its number, and data meant for that file would
+ * go to the stream's readers and writers, or the other way round. Open
+ * descriptors are not touched.
+ *
+ * Returns M_TRUE when all three are open afterwards, M_FALSE otherwise. */
+M_API M_bool M_proc_std_fds_open(void);
+
+/* Forbid core files for this process: the core size limit is set to 0, and
+ * on Linux the process is made non-dumpable, so no crash, abort or signal
+ * writes its memory to disk and no other process of the same user may
+ * read its memory (ptrace, /proc/PID/mem). Lasts until the process ends;
+ * an abort still aborts, it only leaves no core.
+ *
+ * Returns M_TRUE when every step was applied, M_FALSE when the system
+ * refused one (the others are still applied). */
+M_API M_bool M_proc_forbid_core_dumps(void);
 
 M_END_DECLS
 

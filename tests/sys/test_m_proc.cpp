@@ -7,6 +7,8 @@
 
 #include <fstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -64,4 +66,25 @@ TEST(m_proc, refused_lock_is_reported)
 		return M_proc_mem_lock(key, sizeof(key)) ? 3 : 0;
 	});
 	EXPECT_EQ(status, 0);
+}
+
+TEST(m_proc, protections_hold_in_the_process)
+{
+	/* Closed standard descriptors are taken by the null device, so the next
+	 * file opened gets a number above 2. */
+	EXPECT_EQ(in_child([] {
+		          ::close(0);
+		          ::close(2);
+		          if (!M_proc_std_fds_open() || ::fcntl(0, F_GETFD) < 0 || ::fcntl(2, F_GETFD) < 0)
+			          return 1;
+		          return ::dup(1) > 2 ? 0 : 2;
+	          }),
+	          0);
+	EXPECT_EQ(in_child([] {
+		          struct rlimit core = {1, 1};
+		          if (!M_proc_forbid_core_dumps() || ::getrlimit(RLIMIT_CORE, &core) != 0)
+			          return 1;
+		          return core.rlim_cur == 0 && core.rlim_max == 0 && ::prctl(PR_GET_DUMPABLE) == 0 ? 0 : 2;
+	          }),
+	          0);
 }
