@@ -13,21 +13,14 @@
 #include "pgp/pgp_pubkey.h"
 #include "fs/m_fs_file.h"
 #include "fs/m_fs_path.h"
+#include "sys/m_proc.h"
 #include "sys/m_time.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#ifdef __linux__
-#include <sys/prctl.h>
-#endif
 
 namespace {
 
@@ -84,7 +77,7 @@ struct key_area_t {
 	char text[TOKENEXP_KEY_LEN];
 	bool locked;
 
-	key_area_t() : text{}, locked(mlock(text, sizeof(text)) == 0) {}
+	key_area_t() : text{}, locked(M_proc_mem_lock(text, sizeof(text))) {}
 	key_area_t(const key_area_t &)            = delete;
 	key_area_t &operator=(const key_area_t &) = delete;
 
@@ -97,36 +90,9 @@ struct key_area_t {
 	{
 		wipe();
 		if (locked)
-			munlock(text, sizeof(text));
+			M_proc_mem_unlock(text, sizeof(text));
 	}
 };
-
-/* Before anything else: make sure descriptors 0, 1 and 2 are open. Were one
- * closed, the next file opened would take its number, and the export file
- * would be read as the key or the messages written into the output. */
-void open_standard_descriptors()
-{
-	for (int fd = 0; fd <= 2; fd++) {
-		if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
-			continue;
-		const int null_fd = open("/dev/null", O_RDWR);
-		if (null_fd > 2)
-			close(null_fd); /* something else holds the lower numbers */
-	}
-}
-
-/* The process holds card data and the export key in the clear: no crash,
- * abort or signal may write them to a core file, and no other process of
- * the same user may read its memory. The out-of-memory abort still aborts,
- * it only leaves no core. */
-void forbid_core_dumps()
-{
-	const struct rlimit none = {0, 0};
-	(void)setrlimit(RLIMIT_CORE, &none);
-#ifdef __linux__
-	(void)prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
-#endif
-}
 
 /* Everything a run owns; released by one clean-up sequence on every path. */
 struct run_state_t {
@@ -348,8 +314,13 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 
 int tokenexp_main(int argc, char **argv)
 {
-	open_standard_descriptors();
-	forbid_core_dumps();
+	/* Before anything else: were a standard descriptor closed, the next
+	 * file opened would take its number, and the export file would be read
+	 * as the key or the messages written into the output. The process holds
+	 * card data and the export key in the clear: no core file may keep
+	 * them. */
+	(void)M_proc_std_fds_open();
+	(void)M_proc_forbid_core_dumps();
 
 	/* OpenSSL 3 loads its error strings on demand and frees them at exit;
 	 * asking for them up front keeps the texts of the first failure exact. */

@@ -11,20 +11,27 @@
 /* Size of the key text area: 64 hexadecimal digits and the NUL. */
 #define TOKENEXP_KEY_LEN 65
 
-/* Prompt for the export key on standard error and read one line of at most
- * 64 characters from descriptor 0 into key (TOKENEXP_KEY_LEN bytes), with
- * echo off while it is typed when standard input is a terminal. The line is
- * read without stdio, a byte at a time, so no copy of the key is left in a
- * stream buffer and nothing after the line (or after the 64th character)
- * is consumed. The text is trimmed. On end of input, a read error or an
- * empty line the area is wiped, "\n" and "Couldn't read quorvel key entered
- * by user.\n" are written to standard error and M_FALSE is returned.
+/* Prompt for the export key on standard error and read it from descriptor
+ * 0 into key (TOKENEXP_KEY_LEN bytes), with echo off while it is typed when
+ * standard input is a terminal.
  *
- * At a terminal, echo is restored on every path and also when a signal
- * ends the process at the prompt (SIGINT, SIGTERM, SIGHUP, SIGQUIT); SIGTSTP
- * restores echo and stops the process, and SIGCONT turns echo off again and
- * repeats the prompt. Signals ignored by the caller stay ignored. The caller
- * owns key and wipes it when done (OPENSSL_cleanse). */
+ * The whole line is read, a byte at a time and without stdio (no copy of
+ * the key stays in a stream buffer), up to its line feed, however long it
+ * is (at most M_TERM_LINE_MAX bytes are consumed). The key text is the line
+ * with surrounding whitespace removed, of which only the first 64
+ * characters are used. At a terminal, anything still pending after the line
+ * (a second pasted line, keys typed ahead) is discarded, so nothing meant
+ * for the key reaches the shell afterwards. From a file or a pipe only the
+ * first line is consumed; what follows it is left unread.
+ *
+ * On end of input or a read error the area is wiped, "\n" and "Couldn't read
+ * quorvel key entered by user.\n" are written to standard error and M_FALSE
+ * is returned. An empty line is a key (an empty one).
+ *
+ * At a terminal, echo is restored on every path, also when a signal ends
+ * the process at the prompt; SIGTSTP restores echo and stops the process,
+ * and SIGCONT turns echo off again and repeats the prompt (M_term_echo_off).
+ * The caller owns key and wipes it when done (OPENSSL_cleanse). */
 M_bool tokenexp_read_key(char *key);
 
 /* The AES-CBC cipher for an export key of key_len bytes: AES-128, -192 or

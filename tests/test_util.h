@@ -1,11 +1,13 @@
 /* Helpers shared by the library's unit tests: environment variables set for
- * one scope, and the switch for a compiler's false positives. */
+ * one scope, reading a descriptor to its end, and the switch for a
+ * compiler's false positives. */
 #ifndef TEST_UTIL_H
 #define TEST_UTIL_H
 
 #include <cstdlib>
 #include <ctime>
 #include <string>
+#include <unistd.h>
 
 /* GCC 12 at -O3 (a Release build) reports std::string and std::vector
  * copies it has inlined into a test as overlapping (-Wrestrict), out of
@@ -70,6 +72,18 @@ class TzGuard {
   private:
 	EnvGuard env_;
 };
+
+/* Everything fd still gives, read until it reports the end (or nothing more
+ * without waiting, for a non-blocking descriptor). */
+inline std::string drain(int fd)
+{
+	std::string out;
+	char        buf[4096];
+	ssize_t     n;
+	while ((n = ::read(fd, buf, sizeof(buf))) > 0)
+		out.append(buf, static_cast<size_t>(n));
+	return out;
+}
 
 } // namespace test_util
 

@@ -349,6 +349,21 @@ M_fs_error_t M_fs_file_write_bytes(const char *path, const unsigned char *buf, s
 	return res;
 }
 
+M_fs_error_t M_fs_file_write_all(M_fs_file_t *fd, const unsigned char *buf, size_t len)
+{
+	if (fd == nullptr || (buf == nullptr && len > 0))
+		return M_FS_ERROR_INVALID;
+	if (fd->buf_size != 0) {
+		give_back_read_ahead(fd);
+		if (flush_write_buf(fd) != M_FS_ERROR_SUCCESS)
+			return M_FS_ERROR_IO;
+	}
+	if (len == 0)
+		return M_FS_ERROR_SUCCESS;
+	size_t put = 0;
+	return write_loop(fd, buf, len, &put, M_FS_FILE_RW_FULLBUF);
+}
+
 } // extern "C"
 
 namespace {

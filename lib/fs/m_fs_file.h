@@ -222,6 +222,87 @@ M_API M_fs_error_t M_fs_file_read_bytes(const char *path, size_t max_read, unsig
 M_API M_fs_error_t M_fs_file_write_bytes(const char *path, const unsigned char *buf, size_t write_len, uint32_t mode,
                                          size_t *wrote_len);
 
+/* Write all len bytes, handed to the system before it returns.
+ *
+ * A buffered file first writes out its write buffer (and gives back its
+ * read-ahead); then the bytes go to the system directly, repeated across
+ * short writes and interruptions until every byte is written or a write
+ * fails. A write that accepts nothing is M_FS_ERROR_IO.
+ *
+ * fd:  the file; NULL: M_FS_ERROR_INVALID.
+ * buf: the bytes; NULL: M_FS_ERROR_INVALID unless len is 0.
+ * len: byte count; 0 only writes out the write buffer.
+ *
+ * Returns M_FS_ERROR_SUCCESS when every byte is with the system, else the
+ * translated system error.
+ * Bytes written before a failure stay written. */
+M_API M_fs_error_t M_fs_file_write_all(M_fs_file_t *fd, const unsigned char *buf, size_t len);
+
+/* Replace the file at path with len bytes: the path shows the old content
+ * or the new one, never a mix, and never an incomplete file.
+ *
+ * Reading the path: "~" and "$NAME" components are expanded as
+ * M_fs_path_norm does, and "." components dropped, but ".." is left to the
+ * system: the directory part is resolved as the system resolves it (links
+ * first, then ".."), so with "sl" a link to "real/sub", "sl/../x" is
+ * "real/x", and "nodir/../x" fails when "nodir" does not exist. A path that
+ * ends with "/", "." or ".." names a directory and fails. The last
+ * component is never followed when it is a symbolic link: the link is
+ * replaced, not written through.
+ *
+ * What is at the path decides how it is written:
+ *   - nothing, a regular file, or a link to one (or a dangling link): a new
+ *     temporary file ".NAME.XXXXXX" in the same directory (NAME the file
+ *     name, at most its first 240 bytes; the X's random) is created
+ *     exclusively with mode 0600, written whole, given its final owner,
+ *     group and mode only then (an existing regular file's owner, group and
+ *     permission bits; else the process's, and 0666 less the umask), synced
+ *     to the device, closed and renamed over the path; then the directory
+ *     is synced. Owner and group are kept where the process may set them:
+ *     root keeps both; another user keeps the group when a member of it,
+ *     and otherwise the new file is the user's own. The other names of a
+ *     hard-linked file keep the old content.
+ *   - an existing regular file the user may not write: M_FS_ERROR_PERMISSION,
+ *     nothing changes (the rename would be allowed, but a read-only file was
+ *     meant to stay).
+ *   - a file that is a mount point (a single bind-mounted file, which the
+ *     system refuses to rename over): it is emptied and written in place.
+ *     This case is NOT atomic: a failure part-way leaves it incomplete.
+ *   - anything that is not a regular file or a directory, also through
+ *     links (a device, a FIFO, a socket), one of the process's own
+ *     descriptors (/dev/stdout, /dev/fd/N, /proc/self/fd/N: written to the
+ *     open descriptor itself, at its position), and any existing entry of
+ *     /dev or /proc: written directly, as a stream; nothing is renamed over
+ *     it.
+ *   - a directory: M_FS_ERROR_PERMISSION.
+ *
+ * Failures and signals. On any failure the temporary file is removed and the
+ * path keeps what it had. Every catchable signal whose default action ends
+ * the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1,
+ * SIGUSR2, SIGXCPU, ..., the real-time signals) removes the temporary file
+ * and is then passed on to what the process had for it (normally ending the
+ * process); signals the process ignores stay ignored. A file size limit hit
+ * by the write is a failure like any other, not the end of the process
+ * (SIGXFSZ the write itself causes is held back). A process killed outright (SIGKILL, a power cut) may leave the
+ * temporary file: with mode 0600 until its data is complete and synced,
+ * and at worst, killed between the mode change and the rename, a complete
+ * file with the output's mode; the output itself is never damaged.
+ *
+ * path: NULL or "": M_FS_ERROR_INVALID.
+ * buf:  the bytes; NULL: M_FS_ERROR_INVALID unless len is 0 (empty output).
+ *
+ * Returns M_FS_ERROR_SUCCESS when every byte is in place, else the first
+ * failure (a normalisation code, a translated system error). Not reentrant:
+ * one replace at a time per process (the signal handlers share one record). */
+M_API M_fs_error_t M_fs_file_replace(const char *path, const unsigned char *buf, size_t len);
+
+/* Whether M_fs_file_replace(path) would reach the same file (device and
+ * inode, links at the end followed) as M_fs_file_open(other) opens.
+ *
+ * path, other: NULL or "": M_FALSE. A path that does not exist or cannot be
+ * examined reaches nothing: M_FALSE. */
+M_API M_bool M_fs_file_replace_reaches(const char *path, const char *other);
+
 /* ---------------------------------------------------------------------------
  * Formatted output (the format language of m_str_fmt.h)
  * ------------------------------------------------------------------------- */

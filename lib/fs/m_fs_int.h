@@ -113,6 +113,11 @@ SysCounters &sys_counters() noexcept;
 /* Set all counters to 0. */
 void sys_counters_reset() noexcept;
 
+/* Test seam of M_fs_file_replace: when set, called with the temporary
+ * file's path once every byte is written to it, before its owner and mode
+ * change and before the rename. NULL in normal use. */
+extern void (*replace_test_hook)(const char *tmp_path);
+
 /* Mode bits of a host mode for one class (0 user, 1 group, 2 other), as
  * M_FS_PERMS_MODE_* bits. */
 uint32_t perms_mode_from_host(mode_t mode, int who) noexcept;

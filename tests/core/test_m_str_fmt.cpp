@@ -18,8 +18,11 @@
 #include "core/m_mem.h"
 #include "core/m_str_fmt.h"
 #include "fs/m_fs_file.h"
+#include "tests/test_util.h"
 
 namespace {
+
+using test_util::drain;
 
 /* Format into a std::string through M_vsnprintf, sized by a first NULL call. */
 std::string fmt(const char *format, ...)
@@ -49,16 +52,6 @@ std::string crt(const char *format, ...)
 	va_end(ap);
 	out.resize(static_cast<size_t>(std::vsnprintf(out.data(), out.size(), format, ap2)));
 	va_end(ap2);
-	return out;
-}
-
-std::string drain(int fd)
-{
-	std::string out;
-	char        buf[4096];
-	ssize_t     n;
-	while ((n = ::read(fd, buf, sizeof(buf))) > 0)
-		out.append(buf, static_cast<size_t>(n));
 	return out;
 }
 

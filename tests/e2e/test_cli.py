@@ -137,7 +137,6 @@ class Inputs(E2ECase):
             (exp256, KEY256[:31] + "\n", HEX_ERR),
             (exp256, KEY256[:30] + "\n", size_err % 120),
             (exp256, "\n", size_err % 0),
-            (exp256, " " + KEY256 + "\n", HEX_ERR),  # only 64 characters are read
             (exp256, KEY256[:-2] + "00\n", WRONG_KEY),
             # Spaces between pairs are skipped but counted: 33 characters.
             (self.exp128, KEY128[:2] + " " + KEY128[2:] + "\n", HEX_ERR),
@@ -148,7 +147,8 @@ class Inputs(E2ECase):
         for exp, key, err in cases:
             self.assert_fails(self.run_tool([exp, self.key()], key=key), err, absent="k256.exp.gpg")
         good = [
-            (exp256, KEY256.swapcase() + "zz and more\n"),  # case is free; past the 64th nothing is read
+            (exp256, KEY256.swapcase() + "zz and more\n"),  # case is free; past the 64th nothing is used
+            (exp256, " " + KEY256 + KEY256 + "\n"),  # pasted twice: the 64 after the space are the key
             (self.exp128, KEY128[:2] + " " + KEY128[2:10] + " " + KEY128[10:] + "\n"),
             (self.exp128, "  " + KEY128.swapcase() + " \n"),
             (self.exp128, KEY128 + "\r\n"), (self.exp128, KEY128), (self.exp128, "\t" + KEY128 + " \r\n"),

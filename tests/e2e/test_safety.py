@@ -86,14 +86,30 @@ class FailedWrites(Base):
 
     def test_file_size_limit(self):
         # The encrypted table is well over 4 KiB; the old output is smaller
-        # than the limit, so only the new content can hit it. With SIGXFSZ
-        # ignored the write fails and is reported; otherwise the temporary
-        # file goes with the process.
+        # than the limit, so only the new content can hit it. Whether SIGXFSZ
+        # is ignored or at its default (which would end the process), the
+        # write fails and is reported.
         limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
         ignore = lambda: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-        for steps, status in (((limit, ignore), 1), ((limit,), -signal.SIGXFSZ)):
-            with self.subTest(status=status):
-                self.check_failed_write(self.dir, in_child(*steps), status)
+        for steps in ((limit, ignore), (limit,)):
+            with self.subTest(steps=len(steps)):
+                self.check_failed_write(self.dir, in_child(*steps), 1)
+
+    @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "the signal would reach the wrapper")
+    def test_signal_during_the_write_removes_the_temporary_file(self):
+        # strace sends the signal as the program syncs its temporary file.
+        log = self.path("strace.log")
+        for sig in (signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGPIPE, signal.SIGXCPU):
+            with self.subTest(sig=sig):
+                self.write("out.gpg", OLD)
+                inject = "inject=fsync:signal=%d:when=1" % sig
+                r = subprocess.run(["strace", "-qq", "-o", log, "-e", "trace=fsync", "-e", inject, BIN, self.exp,
+                                    self.key(), "-o", "out.gpg"], input=(KEY256 + "\n").encode(),
+                                   capture_output=True, cwd=self.dir, timeout=600)
+                self.assertEqual(r.returncode, -sig, r.stderr)
+                os.remove(log)
+                self.assert_holds(self.path("out.gpg"))
+                self.assert_no_leftovers()
 
     def test_full_file_system(self):
         mnt = self.path("small")
@@ -154,6 +170,61 @@ class Replacing(Base):
                 if absent:
                     self.assertFalse(os.path.lexists(absent))
                 self.assert_no_leftovers()
+
+    def test_owner_and_group_are_kept(self):
+        if os.getuid() != 0:
+            self.skipTest("needs root to give the output another owner")
+        out = self.write("out.gpg", OLD)
+        os.chown(out, 65534, 65534)
+        os.chmod(out, 0o640)
+        self.assert_table(self.run_tool([self.exp, self.key(), "-o", "out.gpg"]), "out.gpg")
+        st = os.stat(out)
+        self.assertEqual((st.st_uid, st.st_gid, stat.S_IMODE(st.st_mode)), (65534, 65534, 0o640))
+
+    def test_output_directory_is_resolved_by_the_system(self):
+        # sl/.. is the parent of sl's target, not the folder sl is in.
+        os.makedirs(self.path("real/sub"))
+        os.symlink("real/sub", self.path("sl"))
+        self.write("x.gpg", OLD)
+        self.assert_success(self.run_tool([self.exp, self.key(), "-o", "sl/../x.gpg"]), "sl/../x.gpg")
+        self.assertEqual(self.decrypt(self.path("real/x.gpg")), expected_table(self.sections))
+        self.assert_holds(self.path("x.gpg"))
+        for name in ("nodir/../y.gpg", "z.gpg/"):
+            with self.subTest(name):
+                self.assert_fails(self.run_tool([self.exp, self.key(), "-o", name]), PROMPT + b"\n",
+                                  stdout=b"Couldn't write encrypted results to %s\n" % name.encode(), absent="y.gpg")
+                self.assertFalse(os.path.lexists(self.path("z.gpg")))
+
+    def run_unshared(self, script, args, **kw):
+        """The program as the last word of script, run in a mount namespace of
+        its own (and a process namespace with its own /proc)."""
+        r = subprocess.run(["unshare", "-mpf", "--mount-proc", "sh", "-c", "true"], capture_output=True)
+        if os.getuid() != 0 or r.returncode != 0:
+            self.skipTest("no private namespaces here: %s" % r.stderr.decode().strip())
+        cmd = ["unshare", "-mpf", "--mount-proc", "sh", "-ec", script, "sh", BIN] + list(args)
+        return subprocess.run(cmd, input=(KEY256 + "\n").encode(), capture_output=True, cwd=self.dir,
+                              env=dict(os.environ, TZ="UTC"), timeout=600, **kw)
+
+    def test_own_descriptors_are_written_not_replaced(self):
+        # A private /dev: the machine's own entries are never touched.
+        private_dev = ("mount -t tmpfs tmpfs /dev; ln -s /proc/self/fd /dev/fd; ln -s /proc/self/fd/1 /dev/stdout; "
+                       '"$@" > out.gpg; test -L /dev/stdout; test -z "$(ls -A /dev | grep -v ^fd$ | grep -v ^stdout$)"')
+        for name in ("/dev/stdout", "/dev/fd/1", "/proc/self/fd/1"):
+            with self.subTest(name):
+                r = self.run_unshared(private_dev, [self.exp, self.key(), "-o", name])
+                self.assert_success(r, name)
+                self.assertEqual(self.decrypt(self.path("out.gpg")), expected_table(self.sections))
+                self.assert_no_leftovers()
+
+    def test_mount_point_output_is_written_in_place(self):
+        # A single bind-mounted file, as a container volume gives one.
+        self.write("volume.gpg", OLD)
+        self.write("out.gpg", OLD)
+        r = self.run_unshared('mount --bind volume.gpg out.gpg; exec "$@"', [self.exp, self.key(), "-o", "out.gpg"])
+        self.assert_success(r, "out.gpg")
+        self.assertEqual(self.decrypt(self.path("volume.gpg")), expected_table(self.sections))
+        self.assert_holds(self.path("out.gpg"))
+        self.assert_no_leftovers()
 
     def test_non_regular_outputs_are_written_directly(self):
         # A private character device (the null device's numbers) made in the

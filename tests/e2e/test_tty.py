@@ -3,6 +3,8 @@ is a pseudo-terminal; the key must not be echoed while typed, and echo must
 be back on afterwards, also after an interrupt at the prompt, and off again
 when the program is resumed after a stop at the prompt."""
 
+import array
+import fcntl
 import os
 import pty
 import select
@@ -53,18 +55,25 @@ class Terminal(E2ECase):
         self.assertFalse(echo_on(self.slave))
         return proc
 
-    def type_key(self, proc):
-        """The key typed: it is not echoed, echo comes back, the table is written."""
-        os.write(self.master, (KEY256 + "\n").encode())
+    def type_key(self, proc, text=KEY256 + "\n"):
+        """The key typed: it is not echoed, echo comes back, the table is
+        written, and nothing typed is left for the shell to read."""
+        os.write(self.master, text.encode())
         out, err = proc.communicate(timeout=120)
         self.assertEqual(proc.returncode, 0, err)
         self.assertRegex(err.decode(), r"^\nWrote encrypted file t\.gpg \(took \d+\.\d{3} sec\)\n$")
         self.assertNotIn(KEY256.encode(), pending(self.master))
         self.assertTrue(echo_on(self.slave))
+        waiting = array.array("i", [0])
+        fcntl.ioctl(self.slave, termios.FIONREAD, waiting)
+        self.assertEqual(waiting[0], 0)
         self.assertEqual(self.decrypt(self.path("t.gpg")), expected_table(self.sections))
 
     def test_key_is_not_echoed_and_echo_comes_back(self):
         self.type_key(self.start())
+        # Pasted twice after a space, and a line more: the key is the 64
+        # characters after the space, and the rest never reaches the shell.
+        self.type_key(self.start(), " %s%s\necho leaked\n" % (KEY256, KEY256))
 
     def test_end_of_input_or_a_signal_at_the_prompt_restores_echo(self):
         proc = self.start()

@@ -10,7 +10,10 @@
 #include <grp.h>
 #include <pwd.h>
 #include <string>
+#include <csignal>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
@@ -452,6 +455,53 @@ TEST(m_fs_file, write_bytes)
 	EnvGuard home("HOME", dir.path().c_str());
 	EXPECT_EQ(M_fs_file_write_bytes("~/in_home", bytes("h"), 1, 0, nullptr), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(slurp(dir.sub("in_home")), "h");
+}
+
+/* What a signal or a file size limit in the middle of a replace leaves: the
+ * child writes "new" over "old" and meets its fate once the temporary file
+ * is complete (the hook also checks that the file is still 0600 then). */
+TEST(m_fs_file, replace_interrupted_leaves_old_file_and_no_temporary)
+{
+	const struct {
+		int  sig;      /* raised from the hook; 0: none */
+		bool ignored;  /* the process ignores it */
+		bool limit;    /* a file size limit below the new content */
+		int  killed;   /* the signal that ends the child, or 0 */
+		bool replaced; /* the file holds the new content */
+	} rows[] = {{SIGINT, false, false, SIGINT, false},   {SIGTERM, false, false, SIGTERM, false},
+	            {SIGUSR2, false, false, SIGUSR2, false}, {SIGRTMIN + 3, false, false, SIGRTMIN + 3, false},
+	            {SIGHUP, true, false, 0, true},          {0, false, true, 0, false}};
+	for (const auto &r : rows) {
+		TempDir           dir;
+		const std::string out = dir.sub("out");
+		make_file(out, "old", 0640);
+		static int raise_sig;
+		raise_sig       = r.sig;
+		const pid_t pid = ::fork();
+		if (pid == 0) {
+			const struct rlimit small = {4, 4};
+			if ((r.ignored && ::signal(r.sig, SIG_IGN) == SIG_ERR) || (r.limit && ::setrlimit(RLIMIT_FSIZE, &small)))
+				::_exit(2);
+			m::detail::replace_test_hook = [](const char *tmp) {
+				struct stat st;
+				if (::stat(tmp, &st) != 0 || (st.st_mode & 0777) != 0600 || st.st_size != 5)
+					::_exit(3);
+				if (raise_sig != 0)
+					::raise(raise_sig);
+			};
+			const std::string data = "newer";
+			::_exit(M_fs_file_replace(out.c_str(), bytes(data), data.size()) == M_FS_ERROR_SUCCESS ? 0 : 1);
+		}
+		int status = 0;
+		ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+		if (r.killed != 0)
+			EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == r.killed) << r.sig << " " << status;
+		else
+			EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (r.replaced ? 0 : 1)) << r.sig << " " << status;
+		EXPECT_EQ(slurp(out), r.replaced ? "newer" : "old") << r.sig;
+		EXPECT_EQ(mode_of(out), 0640u) << r.sig;
+		EXPECT_EQ(std::system(("test \"$(ls -A '" + dir.path() + "')\" = out").c_str()), 0) << r.sig;
+	}
 }
 
 std::string err(M_fs_error_t e)

@@ -1,0 +1,65 @@
+/* Process protections: memory kept out of swap, and the safeguards a
+ * program holding secrets sets up before anything else.
+ *
+ * Locking keeps the pages holding a range (a key, a passphrase) in memory,
+ * so that they are never written to a swap device. The system may refuse a
+ * lock (a limit on locked memory, no privilege): the memory stays usable,
+ * the refusal is only reported, and callers go on without the lock.
+ *
+ * Locks work on whole pages and do not nest: unlocking a range unlocks
+ * every page it touches, also for another locked range sharing a page.
+ * Lock ranges that live in distinct pages, or unlock only once every range
+ * on the page is done.
+ *
+ * A process that holds secrets also calls, first thing in main,
+ * M_proc_std_fds_open (so that no file it opens later takes the number of a
+ * closed standard stream) and M_proc_forbid_core_dumps (so that no crash
+ * writes its memory to a core file).
+ *
+ * A NULL range is refused by the lock and ignored by the unlock.
+ */
+#ifndef M_PROC_H
+#define M_PROC_H
+
+#include "core/m_defs.h"
+
+M_BEGIN_DECLS
+
+/* Lock the pages holding len bytes at ptr into memory (mlock).
+ *
+ * ptr: start of the range; NULL: M_FALSE, nothing locked.
+ * len: bytes; 0: M_FALSE, nothing locked.
+ *
+ * Returns M_TRUE when every page of the range is locked, M_FALSE when the
+ * system refused (the memory is unchanged and usable). Release the lock
+ * with M_proc_mem_unlock before the memory is freed or reused. */
+M_API M_bool M_proc_mem_lock(const void *ptr, size_t len);
+
+/* Unlock the pages holding len bytes at ptr (munlock). Does not wipe.
+ *
+ * ptr: start of the range; NULL (or len 0) is ignored.
+ * Unlocking pages that were not locked does nothing. */
+M_API void M_proc_mem_unlock(const void *ptr, size_t len);
+
+/* Make sure descriptors 0, 1 and 2 are open: each closed one is opened on
+ * the null device (read and write). Were one left closed, the next file the
+ * process opens would take its number, and data meant for that file would
+ * go to the stream's readers and writers, or the other way round. Open
+ * descriptors are not touched.
+ *
+ * Returns M_TRUE when all three are open afterwards, M_FALSE otherwise. */
+M_API M_bool M_proc_std_fds_open(void);
+
+/* Forbid core files for this process: the core size limit is set to 0, and
+ * on Linux the process is made non-dumpable, so no crash, abort or signal
+ * writes its memory to disk and no other process of the same user may
+ * read its memory (ptrace, /proc/PID/mem). Lasts until the process ends;
+ * an abort still aborts, it only leaves no core.
+ *
+ * Returns M_TRUE when every step was applied, M_FALSE when the system
+ * refused one (the others are still applied). */
+M_API M_bool M_proc_forbid_core_dumps(void);
+
+M_END_DECLS
+
+#endif /* M_PROC_H */
