@@ -413,7 +413,7 @@ struct cell_shape {
 	size_t quotes;
 };
 
-cell_shape shape_of(const char *cell, size_t len, const out_chars &oc)
+[[gnu::always_inline]] inline cell_shape shape_of(const char *cell, size_t len, const out_chars &oc)
 {
 	const char delim = oc.delim;
 	const char quote = oc.quote;
