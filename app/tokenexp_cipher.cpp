@@ -148,5 +148,5 @@ M_bool tokenexp_decryptor::decrypt(M_buf_t *data, char *err, size_t errlen)
 	else
 		plain = decrypt_in_place(ctx_.get(), bytes != nullptr ? bytes : none, M_buf_len(data), err, errlen);
 	M_buf_truncate(data, plain < 0 ? 0 : static_cast<size_t>(plain));
-	return plain >= 0 ? M_TRUE : M_FALSE;
+	return plain >= 0;
 }

@@ -297,7 +297,7 @@ tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decr
 		if (!read_block_data(file, block->data.get(), hdr.data_len))
 			break;
 		block->raw_len                  = hdr.raw_len;
-		block->first_of_section         = hdr.first_of_section ? M_TRUE : M_FALSE;
+		block->first_of_section         = hdr.first_of_section;
 		const tokenexp_walk_result_t rc = tokenexp_block_decode(block, decryptor, err, errlen);
 		if (rc != TOKENEXP_WALK_DONE)
 			return rc;
