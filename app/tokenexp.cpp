@@ -1,6 +1,7 @@
 /* The token export run, from the command line to the encrypted file. */
 #include "app/tokenexp.h"
 
+#include "app/tokenexp_cipher.h"
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_key.h"
 #include "app/tokenexp_output.h"
@@ -102,8 +103,6 @@ struct run_state_t {
 	M_pgp_pubkey_t  *pubkey      = nullptr;
 	M_buf_t         *table       = nullptr;
 	M_buf_t         *work        = nullptr;
-	M_buf_t         *line        = nullptr;
-	char            *section     = nullptr;
 	char            *output_name = nullptr;
 	tokenexp_table_t builder{};
 
@@ -114,24 +113,80 @@ struct run_state_t {
 	~run_state_t()
 	{
 		M_free(output_name);
-		M_free(section);
-		tokenexp_table_clear(&builder);
 		M_buf_cancel(table);
 		M_buf_cancel(work);
-		M_buf_cancel(line);
 		M_pgp_pubkey_destroy(pubkey);
 		M_free(key_bytes);
 		M_fs_file_close(export_file);
 	}
 };
 
+/* Open the export file and read and parse the public key, reporting the
+ * first failure. */
+bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
+{
+	/* The export file must exist: opening it must never create it. */
+	if (M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE,
+	                   nullptr) != M_FS_ERROR_SUCCESS) {
+		M_fprintf(stderr, "Couldn't read Quorvel export file: %s\n", opts.export_file);
+		return false;
+	}
+	if (M_fs_file_read_bytes(opts.key_file, kMaxKeyFile, &st.key_bytes, &st.key_len) != M_FS_ERROR_SUCCESS) {
+		M_fprintf(stderr, "Couldn't read PGP public key file: %s\n", opts.key_file);
+		return false;
+	}
+	char err[kErrLen] = {0};
+	st.pubkey         = M_pgp_pubkey_create(st.key_bytes, st.key_len, err, sizeof(err));
+	if (st.pubkey == nullptr) {
+		M_fprintf(stderr, "Couldn't parse public key data from file: %s\n", err);
+		return false;
+	}
+	return true;
+}
+
 /* One block of a chosen section: parse it and append its rows; stop once
  * the table has grown past what may be output. */
-M_bool add_block(const char *csv, size_t len, M_bool first_of_section, void *thunk)
+M_bool add_block(char *csv, size_t len, M_bool first_of_section, void *thunk)
 {
 	auto *t = static_cast<tokenexp_table_t *>(thunk);
 	tokenexp_table_add_block(t, csv, len, first_of_section);
 	return M_buf_len(t->table) <= kMaxTableSize;
+}
+
+/* Walk the export file into the token table: the key text is converted
+ * once (and wiped at once), then every block of a chosen section is decoded
+ * and its rows appended. Reports a failure under the heading of its phase,
+ * or a table that stayed empty, and returns false. */
+bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
+{
+	const tokenexp_export_key export_key(key.text);
+	key.wipe();
+	tokenexp_decryptor decryptor(export_key);
+	tokenexp_block_t   block;
+	char               err[kErrLen] = {0};
+	st.table                        = M_buf_create();
+	st.builder.table                = st.table;
+	st.builder.opts                 = &opts;
+	switch (tokenexp_walk(st.export_file, &decryptor, &block, err, sizeof(err), add_block, &st.builder)) {
+		case TOKENEXP_WALK_DONE:
+			if (M_buf_len(st.table) != 0)
+				return true;
+			M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
+			return false;
+		case TOKENEXP_WALK_PARSE:
+			M_fprintf(stderr, "Error parsing export file: %s\n", err);
+			return false;
+		case TOKENEXP_WALK_DECRYPT:
+			M_fprintf(stderr, "Error decrypting export file: %s\n", err);
+			return false;
+		case TOKENEXP_WALK_UNCOMPRESS:
+			M_fprintf(stderr, "Error uncompressing export file: %s\n", err);
+			return false;
+		case TOKENEXP_WALK_STOPPED:
+			M_fprintf(stderr, "Too much card data to output, exceeded max output table size (2 GB)\n");
+			return false;
+	}
+	return false;
 }
 
 int run(int argc, char **argv)
@@ -152,23 +207,8 @@ int run(int argc, char **argv)
 		return 1;
 
 	run_state_t st;
-	char        err[kErrLen] = {0};
-
-	/* The export file must exist: opening it must never create it. */
-	if (M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE,
-	                   nullptr) != M_FS_ERROR_SUCCESS) {
-		M_fprintf(stderr, "Couldn't read Quorvel export file: %s\n", opts.export_file);
+	if (!open_inputs(st, opts))
 		return 1;
-	}
-	if (M_fs_file_read_bytes(opts.key_file, kMaxKeyFile, &st.key_bytes, &st.key_len) != M_FS_ERROR_SUCCESS) {
-		M_fprintf(stderr, "Couldn't read PGP public key file: %s\n", opts.key_file);
-		return 1;
-	}
-	st.pubkey = M_pgp_pubkey_create(st.key_bytes, st.key_len, err, sizeof(err));
-	if (st.pubkey == nullptr) {
-		M_fprintf(stderr, "Couldn't parse public key data from file: %s\n", err);
-		return 1;
-	}
 
 	/* Default output: the export file's base name plus ".gpg", in the
 	 * working directory. Chosen before the prompt, so that an output that
@@ -196,38 +236,9 @@ int run(int argc, char **argv)
 		return 1;
 	M_time_elapsed_start(&stopwatch);
 
-	st.table         = M_buf_create();
-	st.work          = M_buf_create();
-	st.line          = M_buf_create();
-	st.builder.table = st.table;
-	st.builder.opts  = &opts;
-
-	err[0]                              = '\0';
-	const tokenexp_walk_result_t walked = tokenexp_walk(st.export_file, key.text, st.line, st.work, &st.section, err,
-	                                                    sizeof(err), add_block, &st.builder);
-	/* Every block has been decrypted: the key is no longer needed. */
-	key.wipe();
-	switch (walked) {
-		case TOKENEXP_WALK_DONE:
-			break;
-		case TOKENEXP_WALK_PARSE:
-			M_fprintf(stderr, "Error parsing export file: %s\n", err);
-			return 1;
-		case TOKENEXP_WALK_DECRYPT:
-			M_fprintf(stderr, "Error decrypting export file: %s\n", err);
-			return 1;
-		case TOKENEXP_WALK_UNCOMPRESS:
-			M_fprintf(stderr, "Error uncompressing export file: %s\n", err);
-			return 1;
-		case TOKENEXP_WALK_STOPPED:
-			M_fprintf(stderr, "Too much card data to output, exceeded max output table size (2 GB)\n");
-			return 1;
-	}
-
-	if (M_buf_len(st.table) == 0) {
-		M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
+	st.work = M_buf_create();
+	if (!build_table(st, opts, key))
 		return 1;
-	}
 
 	if (!M_pgp_encrypt_buf_ex(st.work, st.table, st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags)) {
 		M_fprintf(stderr, "Error using PGP to encrypt output.\n");

@@ -2,7 +2,6 @@
  * block (Base64 text, AES-CBC ciphertext, a zlib stream, CSV text). */
 #include "app/tokenexp_export.h"
 
-#include "app/tokenexp_key.h"
 #include "core/m_chr.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
@@ -10,15 +9,10 @@
 #include "core/m_str_num.h"
 #include "formats/m_bincodec.h"
 
-#include <openssl/err.h>
-#include <openssl/evp.h>
 #include <zlib.h>
 
 #include <climits>
 #include <cstring>
-
-const unsigned char tokenexp_export_iv[16] = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
-                                              0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
 
 namespace {
 
@@ -38,8 +32,9 @@ uint64_t max_inflated_size(size_t len)
 }
 
 struct block_header_t {
-	uint64_t data_len; /* N: bytes of Base64 text that follow the header line */
-	uint64_t raw_len;  /* M: declared uncompressed length */
+	uint64_t data_len;         /* N: bytes of Base64 text that follow the header line */
+	uint64_t raw_len;          /* M: declared uncompressed length */
+	bool     first_of_section; /* a section header, not a block header */
 };
 
 /* Find "---DATABLOCK_SIZE=N:M" in text from from on. */
@@ -55,12 +50,6 @@ bool parse_sizes(const char *from, block_header_t *hdr)
 	if (M_str_to_uint64_ex(size, static_cast<size_t>(colon - size), 0, &hdr->data_len, nullptr) != M_STR_INT_SUCCESS)
 		return false;
 	return M_str_to_uint64_ex(colon + 1, std::strlen(colon + 1), 0, &hdr->raw_len, nullptr) == M_STR_INT_SUCCESS;
-}
-
-/* OpenSSL's text for its latest error. */
-const char *openssl_error()
-{
-	return ERR_error_string(ERR_get_error(), nullptr);
 }
 
 /* Most block data reserved ahead of reading it. The size comes from the
@@ -91,126 +80,65 @@ bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len)
 	return true;
 }
 
-/* Base64 text in line -> ciphertext in work -> compressed data in line ->
- * CSV text in work. */
-tokenexp_walk_result_t process_block(const char *key, M_buf_t *line, M_buf_t *work, uint64_t raw_len, char *err,
-                                     size_t errlen)
+/* Base64 text -> the bytes it encodes, in place: decoding writes three
+ * bytes for every four characters it has read, never ahead of them. Text
+ * that does not decode leaves nothing. */
+void decode_base64(M_buf_t *data)
 {
-	/* Base64. Text that does not decode leaves the work buffer empty; the
-	 * block then fails at the cipher's final step. */
-	M_buf_truncate(work, 0);
-	const size_t text_len = M_buf_len(line);
-	size_t       room     = M_bincodec_decode_size(text_len, M_BINCODEC_BASE64);
-	if (room > 0) {
-		unsigned char *dst = M_buf_direct_write_start(work, &room);
-		size_t         n   = M_bincodec_decode(dst, room, M_buf_peek(line), text_len, M_BINCODEC_BASE64);
-		M_buf_direct_write_end(work, dst == nullptr ? 0 : n);
-	}
+	const size_t   text_len = M_buf_len(data);
+	const size_t   room     = M_bincodec_decode_size(text_len, M_BINCODEC_BASE64);
+	unsigned char *bytes    = tokenexp::content_in_place(data);
+	size_t         decoded  = 0;
+	if (room > 0 && bytes != nullptr)
+		decoded = M_bincodec_decode(bytes, room, M_buf_peek(data), text_len, M_BINCODEC_BASE64);
+	M_buf_truncate(data, decoded);
+}
 
-	EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-	if (ctx == nullptr) {
-		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP cipher init key/iv): %s", openssl_error());
-		return TOKENEXP_WALK_DECRYPT;
+/* zlib's result as the reason an inflate failed. */
+void inflate_error(int rc, char *err, size_t errlen)
+{
+	switch (rc) {
+		case Z_MEM_ERROR:
+			M_snprintf(err, errlen, "out of memory");
+			break;
+		case Z_BUF_ERROR:
+			M_snprintf(err, errlen, "destination buffer was not large enough");
+			break;
+		case Z_DATA_ERROR:
+			M_snprintf(err, errlen, "compressed data was corrupted");
+			break;
+		default:
+			M_snprintf(err, errlen, "unknown error code (%d)", rc);
+			break;
 	}
-	const EVP_CIPHER *cipher = tokenexp_key_convert(line, key, err, errlen);
-	if (cipher == nullptr) {
-		M_buf_truncate(line, 0);
-		EVP_CIPHER_CTX_free(ctx);
-		return TOKENEXP_WALK_DECRYPT;
-	}
-	if (EVP_DecryptInit_ex(ctx, cipher, nullptr, reinterpret_cast<const unsigned char *>(M_buf_peek(line)),
-	                       tokenexp_export_iv) != 1) {
-		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP cipher init key/iv): %s", openssl_error());
-		M_buf_truncate(line, 0);
-		EVP_CIPHER_CTX_free(ctx);
-		return TOKENEXP_WALK_DECRYPT;
-	}
+}
 
-	/* The key bytes are no longer needed: the cipher holds its schedule. */
-	M_buf_truncate(line, 0);
-	const size_t cipher_len = M_buf_len(work);
-	if (cipher_len > INT_MAX - 32) {
-		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP update): %s", "block too large");
-		EVP_CIPHER_CTX_free(ctx);
-		return TOKENEXP_WALK_DECRYPT;
-	}
-	size_t         out_room = cipher_len + 16;
-	unsigned char *out      = M_buf_direct_write_start(line, &out_room);
-	int            len1     = 0;
-	if (EVP_DecryptUpdate(ctx, out, &len1, reinterpret_cast<const unsigned char *>(M_buf_peek(work)),
-	                      static_cast<int>(cipher_len)) != 1) {
-		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP update): %s", openssl_error());
-		M_buf_direct_write_end(line, 0);
-		M_buf_truncate(line, 0);
-		EVP_CIPHER_CTX_free(ctx);
-		return TOKENEXP_WALK_DECRYPT;
-	}
-	if (len1 < 0) {
-		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP update): negative len written");
-		M_buf_direct_write_end(line, 0);
-		M_buf_truncate(line, 0);
-		EVP_CIPHER_CTX_free(ctx);
-		return TOKENEXP_WALK_DECRYPT;
-	}
-	int len2 = 0;
-	if (EVP_DecryptFinal_ex(ctx, out + len1, &len2) != 1) {
-		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP final): %s", openssl_error());
-		if (M_str_eq_end(err, "reason(100)") || M_str_eq_end(err, "bad decrypt"))
-			M_snprintf(err, errlen,
-			           "OpenSSL decrypt error (EVP final): bad decrypt (usually means you entered the wrong "
-			           "quorvel export key)");
-		M_buf_direct_write_end(line, 0);
-		M_buf_truncate(line, 0);
-		EVP_CIPHER_CTX_free(ctx);
-		return TOKENEXP_WALK_DECRYPT;
-	}
-	if (len2 < 0) {
-		M_snprintf(err, errlen, "OpenSSL decrypt error (EVP final): negative len written");
-		M_buf_direct_write_end(line, 0);
-		M_buf_truncate(line, 0);
-		EVP_CIPHER_CTX_free(ctx);
-		return TOKENEXP_WALK_DECRYPT;
-	}
-	M_buf_direct_write_end(line, static_cast<size_t>(len1) + static_cast<size_t>(len2));
-	EVP_CIPHER_CTX_free(ctx);
-
-	/* Inflate into at least M bytes of room (all the room the buffer then
-	 * offers, capped at what zlib's 32-bit count can take). M comes from the
-	 * file: room beyond what the compressed bytes can possibly inflate to
-	 * changes no outcome, so a damaged or hostile M never costs gigabytes. */
-	M_buf_truncate(work, 0);
-	const size_t comp_len  = M_buf_len(line);
+/* The zlib stream in data -> CSV text in csv (emptied first), inflated into
+ * at least raw_len bytes of room (all the room the buffer then offers,
+ * capped at what zlib's 32-bit count can take). raw_len comes from the file:
+ * room beyond what the compressed bytes can possibly inflate to changes no
+ * outcome, so a damaged or hostile length never costs gigabytes. */
+bool inflate_block(const M_buf_t *data, M_buf_t *csv, uint64_t raw_len, char *err, size_t errlen)
+{
+	M_buf_truncate(csv, 0);
+	const size_t comp_len  = M_buf_len(data);
 	uint64_t     floor_len = raw_len > kMaxInflateRoom ? kMaxInflateRoom : raw_len;
 	if (floor_len > max_inflated_size(comp_len))
 		floor_len = max_inflated_size(comp_len);
 	size_t want = static_cast<size_t>(floor_len);
 	if (want == 0)
 		want = 1;
-	unsigned char *dst      = M_buf_direct_write_start(work, &want);
+	unsigned char *dst      = M_buf_direct_write_start(csv, &want);
 	uLongf         produced = static_cast<uLongf>(want > kMaxInflateRoom ? kMaxInflateRoom : want);
-	int            rc       = uncompress(dst, &produced, reinterpret_cast<const Bytef *>(M_buf_peek(line)),
+	const int      rc       = uncompress(dst, &produced, reinterpret_cast<const Bytef *>(M_buf_peek(data)),
 	                                     static_cast<uLong>(comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len));
 	if (rc != Z_OK) {
-		M_buf_direct_write_end(work, 0);
-		M_buf_truncate(work, 0);
-		switch (rc) {
-			case Z_MEM_ERROR:
-				M_snprintf(err, errlen, "out of memory");
-				break;
-			case Z_BUF_ERROR:
-				M_snprintf(err, errlen, "destination buffer was not large enough");
-				break;
-			case Z_DATA_ERROR:
-				M_snprintf(err, errlen, "compressed data was corrupted");
-				break;
-			default:
-				M_snprintf(err, errlen, "unknown error code (%d)", rc);
-				break;
-		}
-		return TOKENEXP_WALK_UNCOMPRESS;
+		M_buf_direct_write_end(csv, 0);
+		inflate_error(rc, err, errlen);
+		return false;
 	}
-	M_buf_direct_write_end(work, static_cast<size_t>(produced));
-	return TOKENEXP_WALK_DONE;
+	M_buf_direct_write_end(csv, static_cast<size_t>(produced));
+	return true;
 }
 
 /* How reading one header line ended. */
@@ -222,8 +150,8 @@ enum class line_result_t { LINE, END, ERROR, TOO_LONG };
 constexpr size_t kMaxHeaderLine = size_t{64} * 1024;
 
 /* Append the next non-blank line of file to buf, without its trailing
- * whitespace (the rules of read_line_buf), refusing a line longer than
- * kMaxHeaderLine. */
+ * whitespace, refusing a line longer than kMaxHeaderLine. At the end of
+ * the file a last line without a line feed counts; blank lines are skipped. */
 line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file)
 {
 	const size_t start = M_buf_len(buf);
@@ -291,63 +219,73 @@ bool skip_block(M_fs_file_t *file, uint64_t len)
 	return M_fs_file_read(file, &last, 1, &got, M_FS_FILE_RW_NORMAL) == M_FS_ERROR_SUCCESS && got == 1;
 }
 
-} // namespace
-
-M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof)
+/* Read the next section or block header: its sizes, and for a section
+ * header the section's name into section. Returns false when the walk ends
+ * instead: at the end of the file (eof set), or on a structure error (eof
+ * clear; err holds a reason only for a line over the bound). */
+bool read_block_header(M_fs_file_t *file, M_buf_t *line, tokenexp::mem_guard<char> &section, block_header_t *hdr,
+                       M_bool *eof, char *err, size_t errlen)
 {
-	if (eof != nullptr)
-		*eof = M_FALSE;
-	switch (read_header_line(buf, file)) {
-		case line_result_t::LINE:
-			return M_TRUE;
-		case line_result_t::END:
-			if (eof != nullptr)
-				*eof = M_TRUE;
-			return M_FALSE;
-		case line_result_t::ERROR:
-		case line_result_t::TOO_LONG:
-			break;
-	}
-	return M_FALSE;
+	M_buf_truncate(line, 0);
+	if (header_line_missing(read_header_line(line, file), eof, err, errlen))
+		return false;
+	hdr->first_of_section = false;
+	if (!M_str_eq_start(M_buf_peek(line), kSectionStart))
+		return parse_sizes(M_buf_peek(line), hdr);
+
+	if (header_line_missing(read_header_line(line, file), eof, err, errlen))
+		return false;
+	const char *marker = M_str_str(M_buf_peek(line), kSectionMarker);
+	if (marker == nullptr)
+		return false;
+	const char *name  = marker + sizeof(kSectionMarker) - 1;
+	const char *close = M_str_chr(name, ')');
+	if (close == nullptr || close == name || !parse_sizes(close, hdr))
+		return false;
+	section.reset(M_strdup_max(name, static_cast<size_t>(close - name)));
+	hdr->first_of_section = true;
+	return true;
 }
 
-tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work, char **section,
+/* How a walk that stopped reading headers ended: the whole file was read,
+ * or the file's structure was broken (with a reason, the general one when
+ * none was given). */
+tokenexp_walk_result_t walk_end(M_bool eof, char *err, size_t errlen)
+{
+	if (eof && (errlen == 0 || err[0] == '\0'))
+		return TOKENEXP_WALK_DONE;
+	if (errlen > 0 && err[0] == '\0')
+		M_snprintf(err, errlen, "couldn't read section header from export file");
+	return TOKENEXP_WALK_PARSE;
+}
+
+} // namespace
+
+tokenexp_walk_result_t tokenexp_block_decode(tokenexp_block_t *block, tokenexp_decryptor *decryptor, char *err,
+                                             size_t errlen)
+{
+	M_buf_truncate(block->csv.get(), 0);
+	decode_base64(block->data.get());
+	if (!decryptor->decrypt(block->data.get(), err, errlen))
+		return TOKENEXP_WALK_DECRYPT;
+	if (!inflate_block(block->data.get(), block->csv.get(), block->raw_len, err, errlen))
+		return TOKENEXP_WALK_UNCOMPRESS;
+	return TOKENEXP_WALK_DONE;
+}
+
+tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decryptor, tokenexp_block_t *block,
                                      char *err, size_t errlen, tokenexp_block_cb cb, void *thunk)
 {
-	M_bool eof = M_FALSE;
+	tokenexp::buf_guard       line(M_buf_create()); /* header lines */
+	tokenexp::mem_guard<char> section;              /* the current section's name */
+	block_header_t            hdr{0, 0, false};
+	M_bool                    eof = M_FALSE;
 	for (;;) {
 		if (errlen > 0)
 			err[0] = '\0';
-		M_buf_truncate(line, 0);
-		if (header_line_missing(read_header_line(line, file), &eof, err, errlen))
+		if (!read_block_header(file, line.get(), section, &hdr, &eof, err, errlen))
 			break;
-
-		block_header_t hdr{0, 0};
-		bool           first_of_section = false;
-		if (M_str_eq_start(M_buf_peek(line), kSectionStart)) {
-			if (header_line_missing(read_header_line(line, file), &eof, err, errlen))
-				break;
-			const char *text   = M_buf_peek(line);
-			const char *marker = M_str_str(text, kSectionMarker);
-			if (marker == nullptr) {
-				eof = M_FALSE;
-				break;
-			}
-			const char *name  = marker + sizeof(kSectionMarker) - 1;
-			const char *close = M_str_chr(name, ')');
-			if (close == nullptr || close == name || !parse_sizes(close, &hdr)) {
-				eof = M_FALSE;
-				break;
-			}
-			M_free(*section);
-			*section         = M_strdup_max(name, static_cast<size_t>(close - name));
-			first_of_section = true;
-		} else if (!parse_sizes(M_buf_peek(line), &hdr)) {
-			eof = M_FALSE;
-			break;
-		}
-
-		if (!M_str_eq(*section, TOKENEXP_SECTION)) {
+		if (!M_str_eq(section.get(), TOKENEXP_SECTION)) {
 			/* Other sections are skipped unread; a block that runs past the
 			 * end of the file means the file was cut off. */
 			if (!skip_block(file, hdr.data_len)) {
@@ -356,21 +294,16 @@ tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t
 			}
 			continue;
 		}
-
-		if (!read_block_data(file, line, hdr.data_len)) {
-			eof = M_FALSE;
+		if (!read_block_data(file, block->data.get(), hdr.data_len))
 			break;
-		}
-		tokenexp_walk_result_t rc = process_block(key, line, work, hdr.raw_len, err, errlen);
+		block->raw_len                  = hdr.raw_len;
+		block->first_of_section         = hdr.first_of_section;
+		const tokenexp_walk_result_t rc = tokenexp_block_decode(block, decryptor, err, errlen);
 		if (rc != TOKENEXP_WALK_DONE)
 			return rc;
-		if (!cb(M_buf_peek(work), M_buf_len(work), first_of_section, thunk))
+		if (!cb(reinterpret_cast<char *>(tokenexp::content_in_place(block->csv.get())), M_buf_len(block->csv.get()),
+		        block->first_of_section, thunk))
 			return TOKENEXP_WALK_STOPPED;
 	}
-
-	if (eof && (errlen == 0 || err[0] == '\0'))
-		return TOKENEXP_WALK_DONE;
-	if (errlen > 0 && err[0] == '\0')
-		M_snprintf(err, errlen, "couldn't read section header from export file");
-	return TOKENEXP_WALK_PARSE;
+	return walk_end(eof, err, errlen);
 }

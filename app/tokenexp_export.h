@@ -1,51 +1,66 @@
 /* Reading the export file: the walk over section and block headers, and the
- * turning of one block (Base64, AES-CBC, zlib) back into CSV text. */
+ * stages that turn one block (Base64 text, AES-CBC ciphertext, a zlib
+ * stream) back into CSV text. */
 #ifndef TOKENEXP_EXPORT_H
 #define TOKENEXP_EXPORT_H
 
-#include "core/m_buf.h"
+#include "app/tokenexp_cipher.h"
+#include "app/tokenexp_guard.h"
 #include "core/m_defs.h"
 #include "fs/m_fs_file.h"
 
 /* The one section the program reads. */
 #define TOKENEXP_SECTION "RECURRING"
 
-/* The fixed initialisation vector of every block (AES-CBC), shared with
- * tools/mkexport, which writes export files. */
-extern const unsigned char tokenexp_export_iv[16];
-
-/* Append the next non-blank line of file to buf, without its trailing
- * whitespace. eof (may be NULL) is cleared on entry and set when the end of
- * the file was reached without adding anything. Returns M_TRUE when a line
- * was added; M_FALSE at the end of the file, or with eof clear on a read
- * error or a line longer than 65536 bytes before its line feed (the walk
- * reports that one as "header line too long"). */
-M_bool read_line_buf(M_buf_t *buf, M_fs_file_t *file, M_bool *eof);
-
-/* How a walk ended. */
+/* How a walk, or one block, ended. */
 typedef enum {
-	TOKENEXP_WALK_DONE = 0,   /* the whole file was read */
+	TOKENEXP_WALK_DONE = 0,   /* the whole file was read; a block: decoded */
 	TOKENEXP_WALK_PARSE,      /* structure error: "Error parsing export file: %s\n" */
 	TOKENEXP_WALK_DECRYPT,    /* key or cipher error: "Error decrypting export file: %s\n" */
 	TOKENEXP_WALK_UNCOMPRESS, /* zlib error: "Error uncompressing export file: %s\n" */
 	TOKENEXP_WALK_STOPPED     /* the block callback asked to stop */
 } tokenexp_walk_result_t;
 
-/* Called with each processed block of a "RECURRING" section: its CSV text
- * (valid during the call), whether it is the first block of its section, and
- * the caller's thunk. Return M_FALSE to stop the walk. */
-typedef M_bool (*tokenexp_block_cb)(const char *csv, size_t len, M_bool first_of_section, void *thunk);
+/* One block of a "RECURRING" section and the buffers it passes through,
+ * named for what they hold. Each thread that decodes blocks owns one, reused
+ * block after block (the buffers grow to the largest block). */
+struct tokenexp_block_t {
+	/* The block's bytes as read: Base64 text, then (decoded in place) the
+	 * ciphertext, then (decrypted in place) the zlib stream. */
+	tokenexp::buf_guard data{M_buf_create()};
+	/* The inflated CSV text; a table parsed from it borrows it. */
+	tokenexp::buf_guard csv{M_buf_create()};
+	/* The uncompressed length the block's header declares. */
+	uint64_t raw_len = 0;
+	/* Whether the block starts its section (and so holds a header row). */
+	M_bool first_of_section = M_FALSE;
+};
 
-/* Walk the export file's sections and blocks, processing every block of a
- * "RECURRING" section with the export key text and skipping all others.
- * line and work are the run's reusable buffers; *section holds the current
- * section name (M_strdup'd, owned by the caller, freed and replaced as
- * sections change). On an error the reason is written into err (errlen
- * bytes) and the matching result is returned. A skipped block that runs
- * past the end of the file ("file truncated!") and a header line longer
- * than 65536 bytes are structure errors (TOKENEXP_WALK_PARSE), like a chosen
- * block cut short. */
-tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, const char *key, M_buf_t *line, M_buf_t *work, char **section,
+/* Turn the Base64 text in block->data into CSV text in block->csv: decode
+ * and decrypt in place, then inflate. Base64 text that does not decode
+ * leaves no ciphertext, and the block then fails at the cipher's final step.
+ * On failure the reason is written into err (errlen bytes) and
+ * TOKENEXP_WALK_DECRYPT or TOKENEXP_WALK_UNCOMPRESS is returned, with csv
+ * emptied. Uses only the block and the decryptor, so blocks can be decoded
+ * on several threads, each with its own block and decryptor. */
+tokenexp_walk_result_t tokenexp_block_decode(tokenexp_block_t *block, tokenexp_decryptor *decryptor, char *err,
+                                             size_t errlen);
+
+/* Called with each decoded block of a "RECURRING" section: its CSV text
+ * (writable, NUL-terminated at csv[len], valid during the call; a table
+ * parsed in place may borrow it until the call returns), whether it is the
+ * first block of its section, and the caller's thunk. Return M_FALSE to stop
+ * the walk. */
+typedef M_bool (*tokenexp_block_cb)(char *csv, size_t len, M_bool first_of_section, void *thunk);
+
+/* Walk the export file's sections and blocks: read each block of a
+ * "RECURRING" section into block, decode it with decryptor and hand its text
+ * to cb; skip all other blocks unread. On an error the reason is written
+ * into err (errlen bytes) and the matching result is returned. A skipped
+ * block that runs past the end of the file ("file truncated!") and a header
+ * line longer than 65536 bytes are structure errors (TOKENEXP_WALK_PARSE),
+ * like a chosen block cut short. */
+tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decryptor, tokenexp_block_t *block,
                                      char *err, size_t errlen, tokenexp_block_cb cb, void *thunk);
 
 #endif

@@ -1,4 +1,4 @@
-/* Export key entry and conversion. */
+/* Export key entry. */
 #include "app/tokenexp_key.h"
 
 #include "core/m_mem.h"
@@ -63,33 +63,4 @@ M_bool tokenexp_read_key(char *key)
 	M_fprintf(stderr, "\n");
 	M_term_destroy(term);
 	return M_TRUE;
-}
-
-const EVP_CIPHER *tokenexp_key_cipher(size_t key_len)
-{
-	switch (key_len) {
-		case 16:
-			return EVP_aes_128_cbc();
-		case 24:
-			return EVP_aes_192_cbc();
-		case 32:
-			return EVP_aes_256_cbc();
-		default:
-			return nullptr;
-	}
-}
-
-const EVP_CIPHER *tokenexp_key_convert(M_buf_t *buf, const char *key, char *err, size_t errlen)
-{
-	M_buf_truncate(buf, 0);
-	if (!M_buf_add_bytes_hex(buf, key)) {
-		M_snprintf(err, errlen, "given quorvel key was incorrectly formatted, couldn't convert from hex to binary");
-		return nullptr;
-	}
-	const EVP_CIPHER *cipher = tokenexp_key_cipher(M_buf_len(buf));
-	if (cipher != nullptr)
-		return cipher;
-	M_snprintf(err, errlen, "unsupported quorvel key size: %llu bits (expected 128, 192 or 256 bits)",
-	           static_cast<unsigned long long>(M_buf_len(buf)) * 8);
-	return nullptr;
 }

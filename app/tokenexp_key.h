@@ -1,12 +1,9 @@
-/* Export key entry: the prompt with console echo turned off, and the
- * conversion of the key text into AES key bytes. */
+/* Export key entry: the prompt with console echo turned off. The key text
+ * is turned into AES key bytes by the key object of tokenexp_cipher.h. */
 #ifndef TOKENEXP_KEY_H
 #define TOKENEXP_KEY_H
 
-#include "core/m_buf.h"
 #include "core/m_defs.h"
-
-#include <openssl/evp.h>
 
 /* Size of the key text area: 64 hexadecimal digits and the NUL. */
 #define TOKENEXP_KEY_LEN 65
@@ -33,15 +30,5 @@
  * and SIGCONT turns echo off again and repeats the prompt (M_term_echo_off).
  * The caller owns key and wipes it when done (OPENSSL_cleanse). */
 M_bool tokenexp_read_key(char *key);
-
-/* The AES-CBC cipher for an export key of key_len bytes: AES-128, -192 or
- * -256 for 16, 24 or 32 bytes; NULL for any other length. Shared with
- * tools/mkexport, which writes export files. */
-const EVP_CIPHER *tokenexp_key_cipher(size_t key_len);
-
-/* Turn the key text into key bytes in buf (emptied first) and choose the
- * AES-CBC cipher by their count. On failure writes the reason into err
- * (errlen bytes) and returns NULL. */
-const EVP_CIPHER *tokenexp_key_convert(M_buf_t *buf, const char *key, char *err, size_t errlen);
 
 #endif

@@ -283,38 +283,39 @@ M_list_str_t *header_list(const M_csv_t *csv, bool keep_positions)
 
 } // namespace
 
-M_bool tokenexp_table_add_block(tokenexp_table_t *t, const char *csv_text, size_t len, M_bool first_of_section)
+M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers)
 {
-	M_csv_t *csv = nullptr;
+	return M_csv_parse_borrow(csv, len, ',', '`', M_CSV_FLAG_NONE, headers);
+}
+
+void tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns, tokenexp_opts_t *opts)
+{
+	M_csv_output_set_control_chars(block, ',', '"');
+	tokenexp_writer_ctx_t ctx;
+	std::memset(&ctx, 0, sizeof(ctx));
+	M_csv_output_rows_buf_direct(out, block, columns, opts->filter, opts, cell_writer_cb, &ctx);
+}
+
+M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section)
+{
+	tokenexp::csv_guard block;
 	if (first_of_section) {
-		csv = M_csv_parse(csv_text, len, ',', '`', M_CSV_FLAG_NONE);
-		M_list_str_destroy(t->section_headers);
-		t->section_headers = csv == nullptr ? nullptr : header_list(csv, true);
+		block.reset(tokenexp_parse_block(csv, len, nullptr));
+		t->section_headers.reset(block == nullptr ? nullptr : header_list(block.get(), true));
 	} else {
 		/* Without a header row from its section's first block (that block
 		 * held no table) the table's own columns are the best guess. */
-		csv = M_csv_parse_add_headers(csv_text, len, ',', '`', M_CSV_FLAG_NONE,
-		                              t->section_headers != nullptr ? t->section_headers : t->headers);
+		block.reset(tokenexp_parse_block(csv, len,
+		                                 t->section_headers != nullptr ? t->section_headers.get() : t->headers.get()));
 	}
-	if (csv == nullptr)
+	if (block == nullptr)
 		return M_FALSE;
 
-	M_csv_output_set_control_chars(csv, ',', '"');
 	if (t->headers == nullptr) {
-		t->headers = header_list(csv, false);
-		M_csv_output_headers_buf(t->table, csv, t->headers);
+		t->headers.reset(header_list(block.get(), false));
+		M_csv_output_set_control_chars(block.get(), ',', '"');
+		M_csv_output_headers_buf(t->table, block.get(), t->headers.get());
 	}
-	tokenexp_writer_ctx_t ctx;
-	std::memset(&ctx, 0, sizeof(ctx));
-	M_csv_output_rows_buf(t->table, csv, t->headers, t->opts->filter, t->opts, cell_writer_cb, &ctx);
-	M_csv_destroy(csv);
+	tokenexp_append_rows(t->table, block.get(), t->headers.get(), t->opts);
 	return M_TRUE;
-}
-
-void tokenexp_table_clear(tokenexp_table_t *t)
-{
-	M_list_str_destroy(t->headers);
-	M_list_str_destroy(t->section_headers);
-	t->headers         = nullptr;
-	t->section_headers = nullptr;
 }

@@ -5,6 +5,7 @@
 #define TOKENEXP_TABLE_H
 
 #include "app/tokenexp.h"
+#include "app/tokenexp_guard.h"
 #include "containers/m_list_str.h"
 #include "core/m_buf.h"
 #include "formats/m_csv.h"
@@ -29,24 +30,34 @@ typedef struct {
  * comparisons and zone checks of every cell); the result is the same. */
 M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *thunk);
 
+/* Parse one block's CSV text (delimiter ",", quote "`") in place: the
+ * result borrows csv (writable, NUL-terminated at csv[len]), which must
+ * outlive it. headers: the header row of a continuation block, which has
+ * none of its own; NULL (or empty) for a block that starts its section.
+ * Returns the parsed block, or NULL when the text holds no table. */
+M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers);
+
+/* Append to out the data rows of a parsed block that opts' filter keeps, in
+ * the given columns (matched by name; a column the block lacks is written
+ * empty), with the token and date cells rewritten straight into out, as CSV
+ * with "," and the double quote. */
+void tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns, tokenexp_opts_t *opts);
+
 /* Table building state, owned by the run. */
-typedef struct {
-	M_buf_t         *table;           /* the CSV token table being built */
-	M_list_str_t    *headers;         /* columns of the table: the first block's header row */
-	M_list_str_t    *section_headers; /* header row of the current section's first block */
-	tokenexp_opts_t *opts;            /* filter settings */
-} tokenexp_table_t;
+struct tokenexp_table_t {
+	M_buf_t                 *table = nullptr; /* the CSV token table being built (the caller's) */
+	tokenexp_opts_t         *opts  = nullptr; /* filter settings */
+	tokenexp::list_str_guard headers;         /* columns of the table: the first block's header row */
+	tokenexp::list_str_guard section_headers; /* header row of the current section's first block */
+};
 
-/* Parse one block's CSV text (delimiter ",", quote "`") and append its rows.
- * The first block of a section carries its own header row; continuation
- * blocks are parsed with the header row of their section's first block (with
- * the table's columns when that block held no table). The first block of the
- * run fixes the table's columns and writes the header row. Returns M_FALSE
- * when the text holds no table: nothing is appended, and a first block that
- * holds none creates no column list. */
-M_bool tokenexp_table_add_block(tokenexp_table_t *t, const char *csv, size_t len, M_bool first_of_section);
-
-/* Release the header lists (the table buffer stays the caller's). */
-void tokenexp_table_clear(tokenexp_table_t *t);
+/* Parse one block's CSV text in place and append its rows. The first block
+ * of a section carries its own header row; continuation blocks are parsed
+ * with the header row of their section's first block (with the table's
+ * columns when that block held no table). The first block of the run fixes
+ * the table's columns and writes the header row. csv is borrowed for the
+ * call only. Returns M_FALSE when the text holds no table: nothing is
+ * appended, and a first block that holds none creates no column list. */
+M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section);
 
 #endif

@@ -19,8 +19,7 @@
  * blank line before every header line; --no-compress encrypts the CSV text
  * without compressing it (a block the reader must refuse).
  */
-#include "app/tokenexp_export.h"
-#include "app/tokenexp_key.h"
+#include "app/tokenexp_cipher.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"

@@ -27,6 +27,8 @@ struct M_csv {
 	size_t           num_rows;   /* rows of the text, the header row included */
 	size_t           num_cols;   /* columns, from the header row */
 	char            *data;       /* the parsed text; cells point into it */
+	char            *names;      /* copies of given header names, or NULL */
+	bool             owns_data;  /* data is freed with the table */
 	char             delim;      /* output delimiter */
 	char             quote;      /* output quote character */
 	M_hash_stridx_t *header_idx; /* header name to column, case-insensitive */
@@ -259,10 +261,42 @@ void fill_grid(char *data, size_t len, char delim, char quote, uint32_t flags, c
 		finish_cell(&cells[row][col], quoted, quote, flags);
 }
 
-/* Parse a NUL-terminated text in place; on success the table owns data. */
-M_csv_t *parse_owned(char *data, size_t len, char delim, char quote, uint32_t flags)
+/* The header row given as names: one block holding a copy of each name, the
+ * cells of row 0 pointing into it. An empty name gives an absent cell, as it
+ * would written out as an unquoted empty field and parsed back. */
+char *copy_names(const M_list_str_t *headers, char **row0)
 {
-	const grid_size g = size_grid(data, len, delim, quote);
+	const size_t n     = M_list_str_len(headers);
+	size_t       total = 0;
+	for (size_t c = 0; c < n; c++)
+		total += M_str_len(M_list_str_at(headers, c)) + 1;
+	auto  *names = static_cast<char *>(M_malloc(total));
+	size_t at    = 0;
+	for (size_t c = 0; c < n; c++) {
+		const char  *name = M_list_str_at(headers, c);
+		const size_t len  = M_str_len(name);
+		if (len == 0)
+			continue;
+		std::memcpy(names + at, name, len + 1);
+		row0[c] = names + at;
+		at += len + 1;
+	}
+	return names;
+}
+
+/* Parse a NUL-terminated text in place. With a non-empty list of headers the
+ * names are the header row and every line of the text is a data row;
+ * otherwise the text's first line is the header row. The table refers to
+ * data but does not own it (the caller sets owns_data). */
+M_csv_t *parse_text(char *data, size_t len, char delim, char quote, uint32_t flags, const M_list_str_t *headers)
+{
+	const size_t given = headers == nullptr ? 0 : M_list_str_len(headers);
+	grid_size    g     = size_grid(data, len, delim, quote);
+	const size_t first = given == 0 ? 0 : 1; /* the grid row the text starts in */
+	if (given != 0) {
+		g.rows += 1;
+		g.cols = given;
+	}
 	if (g.rows == 0 || g.cols == 0)
 		return nullptr;
 
@@ -273,13 +307,15 @@ M_csv_t *parse_owned(char *data, size_t len, char delim, char quote, uint32_t fl
 	if (block == nullptr)
 		return nullptr;
 	auto ***cells = reinterpret_cast<char ***>(block);
-	char  **first = block + g.rows;
+	char  **cell0 = block + g.rows;
 	for (size_t r = 0; r < g.rows; r++)
-		cells[r] = first + r * g.cols;
+		cells[r] = cell0 + r * g.cols;
 
-	fill_grid(data, len, delim, quote, flags, cells, g.rows, g.cols);
+	auto *csv  = static_cast<M_csv_t *>(M_malloc_zero(sizeof(M_csv_t)));
+	csv->names = given == 0 ? nullptr : copy_names(headers, cells[0]);
+	if (g.rows > first)
+		fill_grid(data, len, delim, quote, flags, cells + first, g.rows - first, g.cols);
 
-	auto *csv       = static_cast<M_csv_t *>(M_malloc_zero(sizeof(M_csv_t)));
 	csv->cells      = cells;
 	csv->num_rows   = g.rows;
 	csv->num_cols   = g.cols;
@@ -292,6 +328,23 @@ M_csv_t *parse_owned(char *data, size_t len, char delim, char quote, uint32_t fl
 		if (name != nullptr && *name != '\0')
 			M_hash_stridx_insert(csv->header_idx, name, c);
 	}
+	return csv;
+}
+
+/* Parse a copy of len bytes of data, which the table then owns. */
+M_csv_t *parse_copy(const char *data, size_t len, char delim, char quote, uint32_t flags, const M_list_str_t *headers)
+{
+	if (data == nullptr || len == 0 || len == SIZE_MAX)
+		return nullptr;
+	auto *copy = static_cast<char *>(M_malloc(len + 1));
+	std::memcpy(copy, data, len);
+	copy[len]    = '\0';
+	M_csv_t *csv = parse_text(copy, len, delim, quote, flags, headers);
+	if (csv == nullptr) {
+		M_free(copy);
+		return nullptr;
+	}
+	csv->owns_data = true;
 	return csv;
 }
 
@@ -318,61 +371,59 @@ out_chars make_out_chars(char delim, char quote)
 	return oc;
 }
 
-/* The bytes of one output row, gathered in a block of our own and appended
- * to the caller's buffer in one piece: a buffer append per cell cost more
- * than the cell itself. The block is reused row after row and wiped when
- * freed (M_free), so the rows' text does not outlive the call. */
-struct row_stage {
-	unsigned char *data = nullptr;
-	size_t         len  = 0;
-	size_t         cap  = 0;
+/* Output goes straight into the caller's buffer through a direct-write
+ * window at its end: an append call per cell cost more than the cell
+ * itself, so cells are written into the window and the buffer's length is
+ * settled only when the window closes (before a cell writer or a row end
+ * needs the buffer, and at the end of the call). */
+struct out_window {
+	M_buf_t       *buf;
+	unsigned char *start = nullptr; /* the window, NULL while closed */
+	unsigned char *pos   = nullptr; /* next byte to write */
+	size_t         room  = 0;       /* bytes the window holds from start */
 };
 
-/* Room for n more bytes at the end of the stage; NULL when the size
- * arithmetic would overflow. */
-unsigned char *stage_room(row_stage &s, size_t n)
+void window_close(out_window &w)
 {
-	if (s.cap - s.len >= n)
-		return s.data + s.len;
-	if (n > SIZE_MAX / 2 - s.len)
-		return nullptr;
-	const size_t want = s.len + n;
-	size_t       cap  = s.cap < 256 ? 256 : s.cap;
-	while (cap < want)
-		cap *= 2;
-	auto *p = static_cast<unsigned char *>(M_malloc(cap));
-	if (p == nullptr)
-		return nullptr;
-	if (s.len != 0)
-		std::memcpy(p, s.data, s.len);
-	M_free(s.data);
-	s.data = p;
-	s.cap  = cap;
-	return p + s.len;
+	if (w.start != nullptr)
+		M_buf_direct_write_end(w.buf, static_cast<size_t>(w.pos - w.start));
+	w.start = nullptr;
+	w.pos   = nullptr;
+	w.room  = 0;
 }
 
-/* Move the stage's bytes to the end of buf and empty the stage. */
-void stage_flush(row_stage &s, M_buf_t *buf)
+/* Room for n more bytes at the window's position; NULL when the buffer
+ * cannot grow that far. */
+unsigned char *window_room(out_window &w, size_t n)
 {
-	if (s.len != 0)
-		M_buf_add_bytes(buf, s.data, s.len);
-	s.len = 0;
+	if (w.start != nullptr && w.room - static_cast<size_t>(w.pos - w.start) >= n)
+		return w.pos;
+	window_close(w);
+	size_t want = n < 4096 ? 4096 : n;
+	w.start     = M_buf_direct_write_start(w.buf, &want);
+	w.pos       = w.start;
+	w.room      = w.start == nullptr ? 0 : want;
+	return w.start;
 }
 
-/* Write one cell followed by the delimiter, or by CR LF when it is the last
- * of its row, quoting it when needed. */
-void write_cell(row_stage &s, const char *cell, size_t len, const out_chars &oc, bool last)
+/* How a cell is written: whether it is quoted, and how many quote
+ * characters it holds (each written twice). */
+struct cell_shape {
+	bool   quoted;
+	size_t quotes;
+};
+
+[[gnu::always_inline]] inline cell_shape shape_of(const char *cell, size_t len, const out_chars &oc)
 {
-	const char   delim = oc.delim;
-	const char   quote = oc.quote;
-	const size_t tail  = last ? 2 : 1;
-	if (cell == nullptr)
-		len = 0;
+	const char delim = oc.delim;
+	const char quote = oc.quote;
+	if (cell == nullptr || len == 0)
+		return {false, 0};
 
 	bool needs_quotes =
-	    len != 0 && ((oc.of[static_cast<unsigned char>(cell[0])] | oc.of[static_cast<unsigned char>(cell[len - 1])]) &
-	                 kOutSpace) != 0;
-	size_t quotes = 0; /* quote characters in the cell, each written twice */
+	    ((oc.of[static_cast<unsigned char>(cell[0])] | oc.of[static_cast<unsigned char>(cell[len - 1])]) & kOutSpace) !=
+	    0;
+	size_t quotes = 0;
 	size_t i      = 0;
 #if defined(__SSE2__)
 	/* Most cells hold none of the four bytes: pass sixteen at a time and
@@ -390,6 +441,8 @@ void write_cell(row_stage &s, const char *cell, size_t len, const out_chars &oc,
 				break;
 		}
 	}
+#else
+	(void)delim;
 #endif
 	for (; i < len; i++) {
 		const unsigned char k = oc.of[static_cast<unsigned char>(cell[i])];
@@ -400,39 +453,54 @@ void write_cell(row_stage &s, const char *cell, size_t len, const out_chars &oc,
 			needs_quotes = true;
 		}
 	}
-
-	const size_t   wrap = needs_quotes ? 2 : 0;
-	unsigned char *w    = stage_room(s, len + quotes + wrap + tail);
-	if (w == nullptr)
-		return;
-	unsigned char *const start = w;
-	if (needs_quotes)
-		*w++ = static_cast<unsigned char>(quote);
-	if (quotes == 0) {
-		if (len != 0)
-			std::memcpy(w, cell, len);
-		w += len;
-	} else {
-		for (size_t j = 0; j < len; j++) {
-			*w++ = static_cast<unsigned char>(cell[j]);
-			if (cell[j] == quote)
-				*w++ = static_cast<unsigned char>(quote);
-		}
-	}
-	if (needs_quotes)
-		*w++ = static_cast<unsigned char>(quote);
-	if (last) {
-		*w++ = '\r';
-		*w++ = '\n';
-	} else {
-		*w++ = static_cast<unsigned char>(delim);
-	}
-	s.len += static_cast<size_t>(w - start);
+	return {needs_quotes, quotes};
 }
 
-void write_cell_str(row_stage &s, const char *cell, const out_chars &oc, bool last)
+/* Write what follows a cell at out: the delimiter, or CR LF after the last
+ * cell of a row. Returns the position after it. */
+unsigned char *end_cell(unsigned char *out, const out_chars &oc, bool last)
 {
-	write_cell(s, cell, cell == nullptr ? 0 : std::strlen(cell), oc, last);
+	if (last) {
+		*out++ = '\r';
+		*out++ = '\n';
+	} else {
+		*out++ = static_cast<unsigned char>(oc.delim);
+	}
+	return out;
+}
+
+/* Write one cell followed by the delimiter, or by CR LF when it is the last
+ * of its row, quoting it when needed. */
+void write_cell(out_window &w, const char *cell, size_t len, const out_chars &oc, bool last)
+{
+	if (cell == nullptr)
+		len = 0;
+	const cell_shape shape = shape_of(cell, len, oc);
+	const size_t     wrap  = shape.quoted ? 2 : 0;
+	unsigned char   *out   = window_room(w, len + shape.quotes + wrap + (last ? 2 : 1));
+	if (out == nullptr)
+		return;
+	if (shape.quoted)
+		*out++ = static_cast<unsigned char>(oc.quote);
+	if (shape.quotes == 0) {
+		if (len != 0)
+			std::memcpy(out, cell, len);
+		out += len;
+	} else {
+		for (size_t j = 0; j < len; j++) {
+			*out++ = static_cast<unsigned char>(cell[j]);
+			if (cell[j] == oc.quote)
+				*out++ = static_cast<unsigned char>(oc.quote);
+		}
+	}
+	if (shape.quoted)
+		*out++ = static_cast<unsigned char>(oc.quote);
+	w.pos = end_cell(out, oc, last);
+}
+
+void write_cell_str(out_window &w, const char *cell, const out_chars &oc, bool last)
+{
+	write_cell(w, cell, cell == nullptr ? 0 : std::strlen(cell), oc, last);
 }
 
 /* A row of no cells: what the cell writer would have ended it with. */
@@ -442,6 +510,61 @@ void end_empty_row(M_buf_t *buf)
 	if (len > 0)
 		M_buf_truncate(buf, len - 1);
 	M_buf_add_bytes(buf, "\r\n", 2);
+}
+
+/* The cell a writer appended to the buffer from mark on, ended like any
+ * other cell. One that needs quotes (rare: rewritten cells are digits and
+ * dates) is written again, quoted, from a copy. */
+void finish_written_cell(out_window &w, size_t mark, const out_chars &oc, bool last)
+{
+	const size_t len  = M_buf_len(w.buf) - mark;
+	const char  *cell = len == 0 ? nullptr : M_buf_peek(w.buf) + mark;
+	if (!shape_of(cell, len, oc).quoted) {
+		unsigned char *out = window_room(w, 2);
+		if (out != nullptr)
+			w.pos = end_cell(out, oc, last);
+		return;
+	}
+	auto *copy = static_cast<char *>(M_memdup(cell, len));
+	M_buf_truncate(w.buf, mark);
+	write_cell(w, copy, len, oc, last);
+	M_free(copy);
+}
+
+/* One output cell through a writer that appends to the output itself: the
+ * window is closed so the buffer's length is exact, and what the writer
+ * appended is the cell, or is dropped when it declines. */
+void write_through(out_window &w, const char *cell, const char *name, M_csv_cell_writer_cb writer, void *thunk,
+                   const out_chars &oc, bool last)
+{
+	window_close(w);
+	const size_t mark = M_buf_len(w.buf);
+	if (writer(w.buf, cell, name, thunk)) {
+		finish_written_cell(w, mark, oc, last);
+		return;
+	}
+	M_buf_truncate(w.buf, mark);
+	write_cell_str(w, cell, oc, last);
+}
+
+/* A writer of the scratch-buffer kind, handed an empty scratch buffer and
+ * its result appended to the output. */
+struct scratch_writer {
+	M_csv_cell_writer_cb writer;
+	void                *thunk;
+	M_buf_t             *scratch;
+};
+
+M_bool write_via_scratch(M_buf_t *out, const char *cell, const char *header, void *thunk)
+{
+	auto *s = static_cast<scratch_writer *>(thunk);
+	if (s->scratch == nullptr)
+		s->scratch = M_buf_create();
+	M_buf_truncate(s->scratch, 0);
+	if (!s->writer(s->scratch, cell, header, s->thunk))
+		return M_FALSE;
+	M_buf_add_bytes(out, M_buf_peek(s->scratch), M_buf_len(s->scratch));
+	return M_TRUE;
 }
 
 bool list_empty(const M_list_str_t *headers)
@@ -455,50 +578,30 @@ extern "C" {
 
 M_csv_t *M_csv_parse(const char *data, size_t len, char delim, char quote, uint32_t flags)
 {
-	if (data == nullptr || len == 0 || len == SIZE_MAX)
-		return nullptr;
-	auto *copy = static_cast<char *>(M_malloc(len + 1));
-	std::memcpy(copy, data, len);
-	copy[len]    = '\0';
-	M_csv_t *csv = parse_owned(copy, len, delim, quote, flags);
-	if (csv == nullptr)
-		M_free(copy);
-	return csv;
+	return parse_copy(data, len, delim, quote, flags, nullptr);
 }
 
 M_csv_t *M_csv_parse_inplace(char *data, size_t len, char delim, char quote, uint32_t flags)
 {
 	if (data == nullptr || len == 0)
 		return nullptr;
-	return parse_owned(data, len, delim, quote, flags);
+	M_csv_t *csv = parse_text(data, len, delim, quote, flags, nullptr);
+	if (csv != nullptr)
+		csv->owns_data = true;
+	return csv;
+}
+
+M_csv_t *M_csv_parse_borrow(char *data, size_t len, char delim, char quote, uint32_t flags, const M_list_str_t *headers)
+{
+	if (data == nullptr || len == 0)
+		return nullptr;
+	return parse_text(data, len, delim, quote, flags, headers);
 }
 
 M_csv_t *M_csv_parse_add_headers(const char *data, size_t len, char delim, char quote, uint32_t flags,
                                  const M_list_str_t *headers)
 {
-	if (data == nullptr || len == 0)
-		return nullptr;
-	if (list_empty(headers))
-		return M_csv_parse(data, len, delim, quote, flags);
-
-	M_buf_t        *buf = M_buf_create();
-	const size_t    n   = M_list_str_len(headers);
-	const out_chars oc  = make_out_chars(delim, quote);
-	row_stage       stage;
-	for (size_t i = 0; i < n; i++)
-		write_cell_str(stage, M_list_str_at(headers, i), oc, i + 1 == n);
-	stage_flush(stage, buf);
-	M_free(stage.data);
-	if (n == 0)
-		end_empty_row(buf);
-	M_buf_add_bytes(buf, data, len);
-
-	size_t   total = 0;
-	char    *text  = M_buf_finish_str(buf, &total);
-	M_csv_t *csv   = parse_owned(text, total, delim, quote, flags);
-	if (csv == nullptr)
-		M_free(text);
-	return csv;
+	return parse_copy(data, len, delim, quote, flags, headers);
 }
 
 void M_csv_destroy(M_csv_t *csv)
@@ -507,7 +610,9 @@ void M_csv_destroy(M_csv_t *csv)
 		return;
 	M_hash_stridx_destroy(csv->header_idx);
 	M_free(csv->cells);
-	M_free(csv->data);
+	M_free(csv->names);
+	if (csv->owns_data)
+		M_free(csv->data);
 	M_free(csv);
 }
 
@@ -581,24 +686,24 @@ void M_csv_output_headers_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str
 	if (buf == nullptr || csv == nullptr)
 		return;
 	const out_chars oc = make_out_chars(csv->delim, csv->quote);
-	row_stage       stage;
+	out_window      w{buf};
 	if (list_empty(headers)) {
 		for (size_t c = 0; c < csv->num_cols; c++)
-			write_cell_str(stage, csv->cells[0][c], oc, c + 1 == csv->num_cols);
-		stage_flush(stage, buf);
+			write_cell_str(w, csv->cells[0][c], oc, c + 1 == csv->num_cols);
+		window_close(w);
 		if (csv->num_cols == 0)
 			end_empty_row(buf);
 	} else {
 		const size_t n = M_list_str_len(headers);
 		for (size_t i = 0; i < n; i++)
-			write_cell_str(stage, M_list_str_at(headers, i), oc, i + 1 == n);
-		stage_flush(stage, buf);
+			write_cell_str(w, M_list_str_at(headers, i), oc, i + 1 == n);
+		window_close(w);
 	}
-	M_free(stage.data);
 }
 
-void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers, M_csv_row_filter_cb filter,
-                           void *filter_thunk, M_csv_cell_writer_cb writer, void *writer_thunk)
+void M_csv_output_rows_buf_direct(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers,
+                                  M_csv_row_filter_cb filter, void *filter_thunk, M_csv_cell_writer_cb writer,
+                                  void *writer_thunk)
 {
 	if (buf == nullptr || csv == nullptr || csv->num_rows < 2)
 		return;
@@ -617,37 +722,41 @@ void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t 
 	}
 
 	const out_chars oc = make_out_chars(csv->delim, csv->quote);
-	row_stage       stage;
-	M_buf_t        *scratch = nullptr;
+	out_window      w{buf};
 	for (size_t row = 0; row + 1 < csv->num_rows; row++) {
 		if (filter != nullptr && !filter(csv, row, filter_thunk))
 			continue;
 		char **cells = csv->cells[row + 1];
 		for (size_t i = 0; i < num_out; i++) {
-			size_t      col  = all_cols ? i : col_map[i];
-			const char *cell = col == kNoColumn ? nullptr : cells[col];
-			const char *name = all_cols ? csv->cells[0][i] : M_list_str_at(headers, i);
-			const bool  last = i + 1 == num_out;
-			if (writer != nullptr) {
-				if (scratch == nullptr)
-					scratch = M_buf_create();
-				M_buf_truncate(scratch, 0);
-				if (writer(scratch, cell, name, writer_thunk)) {
-					write_cell(stage, M_buf_peek(scratch), M_buf_len(scratch), oc, last);
-					continue;
-				}
-			}
-			write_cell_str(stage, cell, oc, last);
+			const size_t col  = all_cols ? i : col_map[i];
+			const char  *cell = col == kNoColumn ? nullptr : cells[col];
+			const bool   last = i + 1 == num_out;
+			if (writer != nullptr)
+				write_through(w, cell, all_cols ? csv->cells[0][i] : M_list_str_at(headers, i), writer, writer_thunk,
+				              oc, last);
+			else
+				write_cell_str(w, cell, oc, last);
 		}
-		stage_flush(stage, buf);
-		if (num_out == 0)
+		if (num_out == 0) {
+			window_close(w);
 			end_empty_row(buf);
+		}
 	}
-
-	M_free(stage.data);
-	M_buf_cancel(scratch);
+	window_close(w);
 	if (col_map != stack_map)
 		M_free(col_map);
+}
+
+void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers, M_csv_row_filter_cb filter,
+                           void *filter_thunk, M_csv_cell_writer_cb writer, void *writer_thunk)
+{
+	if (writer == nullptr) {
+		M_csv_output_rows_buf_direct(buf, csv, headers, filter, filter_thunk, nullptr, nullptr);
+		return;
+	}
+	scratch_writer s{writer, writer_thunk, nullptr};
+	M_csv_output_rows_buf_direct(buf, csv, headers, filter, filter_thunk, write_via_scratch, &s);
+	M_buf_cancel(s.scratch);
 }
 
 } // extern "C"

@@ -3,9 +3,10 @@
  *
  * Parsing works in place. The text is split into cells by writing NUL bytes
  * over the delimiters and line ends; cells point into the text. A whole table
- * therefore costs one copy of the text (none for M_csv_parse_inplace), one
- * zeroed block holding the row array and all cell pointers, and the header
- * index. Row 0 is the header row; the number of columns comes from it.
+ * therefore costs one copy of the text (none for M_csv_parse_inplace and
+ * M_csv_parse_borrow), one zeroed block holding the row array and all cell
+ * pointers, and the header index. Row 0 is the header row; the number of
+ * columns comes from it.
  *
  * Cells are either present (a NUL-terminated text, possibly empty) or absent
  * (NULL). An unquoted empty field is absent; a quoted empty field (two quote
@@ -77,20 +78,43 @@ M_API M_csv_t *M_csv_parse(const char *data, size_t len, char delim, char quote,
  * on success. */
 M_API M_csv_t *M_csv_parse_inplace(char *data, size_t len, char delim, char quote, uint32_t flags) M_WARN_UNUSED_RESULT;
 
-/* Parse text that carries no header row, using headers as its header row.
+/* Parse the caller's writable text in place, borrowing it: the table
+ * refers to the text and never frees it, so no copy is made.
+ *
+ * data:    text of len bytes that must hold a NUL at data[len]; NULL (or len
+ *          0) yields NULL. It is modified (NULs written over delimiters and
+ *          line ends, quoted cells unescaped), also when NULL is returned,
+ *          and must stay valid and unchanged until the table is destroyed.
+ * headers: column names, in order, for a text without a header row of its
+ *          own: the names (copied into the table) form the header row and
+ *          every line of the text is a data row, exactly as if the names had
+ *          been written as one row with delim and quote (the output rule
+ *          below) and parsed with the text after it. An empty name gives an
+ *          absent header cell. NULL or an empty list: the text's first line
+ *          is its header row. Not kept after the call.
+ *
+ * Returns a new table (free with M_csv_destroy before the text), or NULL
+ * when data is NULL, len is 0 or, without headers, the text holds no row.
+ * With headers a text of no rows gives a table of the header row alone. */
+M_API M_csv_t *M_csv_parse_borrow(char *data, size_t len, char delim, char quote, uint32_t flags,
+                                  const M_list_str_t *headers) M_WARN_UNUSED_RESULT;
+
+/* Parse a copy of text that carries no header row, using headers as its
+ * header row: M_csv_parse_borrow on a copy that the table owns.
  *
  * data:    the CSV text (data rows only); NULL or len 0 yields NULL.
- * headers: column names, in order. NULL or an empty list makes this act as
- *          M_csv_parse. Each name is written as one cell with delim and quote
- *          (the output rule above), followed by "\r\n" and the text.
+ * headers: column names, in order, as for M_csv_parse_borrow. NULL or an
+ *          empty list makes this act as M_csv_parse.
  *
- * Returns a new table owning the combined text (free with M_csv_destroy), or
- * NULL as for M_csv_parse. Neither data nor headers is kept. */
+ * Returns a new table owning its copy of the text (free with
+ * M_csv_destroy), or NULL as for M_csv_parse. Neither data nor headers is
+ * kept. */
 M_API M_csv_t *M_csv_parse_add_headers(const char *data, size_t len, char delim, char quote, uint32_t flags,
                                        const M_list_str_t *headers) M_WARN_UNUSED_RESULT;
 
-/* Free the table, its text and its header index. NULL is ignored. Every cell
- * and header text of the table becomes invalid. */
+/* Free the table, its header index and its text (a borrowed text stays the
+ * caller's). NULL is ignored. Every cell and header text of the table
+ * becomes invalid. */
 M_API void M_csv_destroy(M_csv_t *csv);
 
 /* ---------------------------------------------------------------------------
@@ -164,6 +188,24 @@ M_API void M_csv_output_headers_buf(M_buf_t *buf, const M_csv_t *csv, const M_li
 M_API void M_csv_output_rows_buf(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers,
                                  M_csv_row_filter_cb filter, void *filter_thunk, M_csv_cell_writer_cb writer,
                                  void *writer_thunk);
+
+/* As M_csv_output_rows_buf, but a cell writer writes the cell straight into
+ * buf instead of a scratch buffer: it is handed buf itself, holding all the
+ * output so far, and appends the cell's text to it (it must not change what
+ * buf held before the call). When it returns M_TRUE the appended text is the
+ * cell, quoted afterwards if the output rule requires; when it returns
+ * M_FALSE whatever it appended is removed and the cell is written unchanged.
+ * The output is byte for byte that of M_csv_output_rows_buf with a writer
+ * that appends the same text to its scratch buffer.
+ *
+ * buf:    NULL receives nothing. csv: NULL or a table without data rows
+ *         writes nothing. headers, filter, writer and thunks: as for
+ *         M_csv_output_rows_buf.
+ *
+ * Invalidates pointers from M_buf_peek(buf). */
+M_API void M_csv_output_rows_buf_direct(M_buf_t *buf, const M_csv_t *csv, const M_list_str_t *headers,
+                                        M_csv_row_filter_cb filter, void *filter_thunk, M_csv_cell_writer_cb writer,
+                                        void *writer_thunk);
 
 M_END_DECLS
 

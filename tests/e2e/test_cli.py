@@ -159,8 +159,12 @@ class Inputs(E2ECase):
 
     def test_key_is_not_checked_without_a_recurring_section(self):
         other = self.make_export("o.exp", [("TRANSDATA", ["a"], [["1"]])])
+        # Nor before the first RECURRING block has been read whole.
+        with open(self.exp128, "rb") as f:
+            cut = self.write("cut.exp", f.read()[:-8])
         for text in ("zzz\n", "\n", KEY128[:30] + "\n"):
             self.assert_fails(self.run_tool([other, self.key()], key=text), NO_SECTION)
+            self.assert_fails(self.run_tool([cut, self.key()], key=text), SECTION_ERR)
 
 
 if __name__ == "__main__":

@@ -20,7 +20,7 @@ namespace {
 /* The key the seed corpus was made with (mkexport -k). */
 const char kKey[] = "00112233445566778899aabbccddeeff00112233445566778899AABBCCDDEEFF";
 
-M_bool add_block(const char *csv, size_t len, M_bool first_of_section, void *thunk)
+M_bool add_block(char *csv, size_t len, M_bool first_of_section, void *thunk)
 {
 	auto *t = static_cast<tokenexp_table_t *>(thunk);
 	tokenexp_table_add_block(t, csv, len, first_of_section);
@@ -76,26 +76,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		opts.filter = filter_cb;
 
 	tokenexp_table_t builder;
-	std::memset(&builder, 0, sizeof(builder));
-	builder.table     = M_buf_create();
-	builder.opts      = &opts;
-	M_buf_t *line     = M_buf_create();
-	M_buf_t *work     = M_buf_create();
-	char    *section  = nullptr;
-	char     err[256] = "";
+	builder.table = M_buf_create();
+	builder.opts  = &opts;
+	const tokenexp_export_key key(kKey);
+	tokenexp_decryptor        decryptor(key);
+	tokenexp_block_t          block;
+	char                      err[256] = "";
 
-	const tokenexp_walk_result_t r =
-	    tokenexp_walk(file, kKey, line, work, &section, err, sizeof(err), add_block, &builder);
+	const tokenexp_walk_result_t r = tokenexp_walk(file, &decryptor, &block, err, sizeof(err), add_block, &builder);
 	FUZZ_CHECK(r >= TOKENEXP_WALK_DONE && r <= TOKENEXP_WALK_STOPPED);
 	FUZZ_CHECK(std::memchr(err, '\0', sizeof(err)) != nullptr);
 	if (r == TOKENEXP_WALK_PARSE || r == TOKENEXP_WALK_DECRYPT || r == TOKENEXP_WALK_UNCOMPRESS)
 		FUZZ_CHECK(err[0] != '\0');
 
-	M_free(section);
-	tokenexp_table_clear(&builder);
 	M_buf_cancel(builder.table);
-	M_buf_cancel(work);
-	M_buf_cancel(line);
 	M_fs_file_close(file);
 	return 0;
 }
