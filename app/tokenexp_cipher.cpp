@@ -4,25 +4,18 @@
 #include "core/m_buf.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
+#include "sys/m_proc.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
 #include <climits>
 #include <cstring>
-#include <sys/mman.h>
 
 const unsigned char tokenexp_export_iv[16] = {0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f,
                                               0x7a, 0x1e, 0x44, 0xc9, 0xb0, 0xd2, 0x83, 0x5f};
 
 namespace {
-
-/* Keep len bytes at p out of swap (pin) or let them go again (unpin); a
- * refusal is harmless. The only memory-locking call of the key object. */
-bool pin_memory(void *p, size_t len, bool pin)
-{
-	return (pin ? mlock(p, len) : munlock(p, len)) == 0;
-}
 
 /* OpenSSL's text for its latest error. */
 const char *openssl_error()
@@ -47,7 +40,7 @@ const EVP_CIPHER *tokenexp_key_cipher(size_t key_len)
 }
 
 tokenexp_export_key::tokenexp_export_key(const char *text)
-    : bytes_{}, cipher_(nullptr), error_{}, locked_(pin_memory(bytes_, sizeof(bytes_), true))
+    : bytes_{}, cipher_(nullptr), error_{}, locked_(M_proc_mem_lock(bytes_, sizeof(bytes_)))
 {
 	/* The text decodes into a buffer first (its length decides the cipher);
 	 * the buffer wipes its storage when it is cancelled. */
@@ -71,7 +64,7 @@ tokenexp_export_key::~tokenexp_export_key()
 {
 	OPENSSL_cleanse(bytes_, sizeof(bytes_));
 	if (locked_)
-		pin_memory(bytes_, sizeof(bytes_), false);
+		M_proc_mem_unlock(bytes_, sizeof(bytes_));
 }
 
 tokenexp_decryptor::tokenexp_decryptor(const tokenexp_export_key &key) : ctx_(EVP_CIPHER_CTX_new()), setup_error_{}
