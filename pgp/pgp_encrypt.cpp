@@ -41,10 +41,18 @@
 
 namespace {
 
+/* The library's selector and the OpenPGP id and sizes of one cipher. */
+struct symalg_info {
+	M_pgp_symalg_t symalg;     /* the library's selector */
+	uint8_t        pgp_id;     /* OpenPGP symmetric algorithm id written in messages */
+	size_t         block_size; /* cipher block size in bytes (CFB prefix length) */
+	size_t         key_size;   /* session key length in bytes */
+};
+
 /* One row of the cipher table: the library's selector, the OpenPGP ids and
  * sizes, and OpenSSL's full-block CFB cipher of the same algorithm. */
 struct symalg_row {
-	m::detail::symalg_info info;
+	symalg_info info;
 	const EVP_CIPHER *(*cipher)(void);
 };
 
@@ -271,7 +279,7 @@ constexpr int elgamal_exp_bits(int pbits)
 	return ((pbits / 8) * 3 + 600) / 2;
 }
 static_assert(elgamal_exp_bits(2048) == 364, "2048-bit prime");
-static_assert(elgamal_exp_bits(5120) == 1260, "5120-bit prime");
+static_assert(elgamal_exp_bits(5119) == 671 && elgamal_exp_bits(5120) == 1260, "the rule changes above 5119 bits");
 
 /* Appends an MPI: bit count, then the number's bytes without leading zeros. */
 [[nodiscard]] bool add_mpi(M_buf_t *out, const BIGNUM *bn)
@@ -690,12 +698,6 @@ size_t place_seipd_header(unsigned char *p, size_t body_len)
 
 namespace m::detail {
 
-const symalg_info *symalg_lookup(M_pgp_symalg_t symalg) noexcept
-{
-	const symalg_row *row = symalg_row_lookup(symalg);
-	return row == nullptr ? nullptr : &row->info;
-}
-
 size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned char *key, const unsigned char *iv,
                       const unsigned char *in, size_t in_len) noexcept
 {
@@ -706,11 +708,6 @@ size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned 
 	if (!cfb.start(symalg, key, iv) || !cfb.update(out, in, in_len) || !cfb.finish(out + in_len, tail))
 		return 0;
 	return in_len + tail;
-}
-
-int elgamal_exponent_bits(int pbits) noexcept
-{
-	return elgamal_exp_bits(pbits);
 }
 
 /* The compressor is libdeflate's DEFLATE, framed here as the same RFC 1950
