@@ -150,31 +150,21 @@ Parts split_for_norm(const char *path, M_fs_system_t sys, uint32_t *flags) noexc
 	return parts;
 }
 
-/* A first component "~" replaced by the home directory's components. */
-M_fs_error_t expand_home(Parts &parts, M_fs_system_t sys) noexcept
+/* The path's components from index from on, put under the components of
+ * dir: the home directory in place of a first "~" (from 1), or the current
+ * directory in front of a relative path (from 0). dir is a new string, freed
+ * here, or NULL when it could not be read; NULL or a dir without components
+ * (which getcwd never gives) fails. */
+M_fs_error_t put_under(Parts &parts, size_t from, char *dir, M_fs_system_t sys) noexcept
 {
-	char *home = m::detail::home_dir();
-	if (home == nullptr)
+	if (dir == nullptr)
 		return M_FS_ERROR_GENERIC;
-	Parts hparts = m::detail::split(home, sys);
-	M_free(home);
-	if (hparts.empty())
+	Parts head = m::detail::split(dir, sys);
+	M_free(dir);
+	if (head.empty())
 		return M_FS_ERROR_GENERIC;
-	hparts.push_all(parts, 1);
-	parts = static_cast<Parts &&>(hparts);
-	return M_FS_ERROR_SUCCESS;
-}
-
-/* A relative path put under the current directory. */
-M_fs_error_t make_absolute(Parts &parts, M_fs_system_t sys) noexcept
-{
-	char *cwd = m::detail::cwd_for_norm();
-	if (cwd == nullptr)
-		return M_FS_ERROR_GENERIC;
-	Parts cparts = m::detail::split(cwd, sys);
-	M_free(cwd);
-	cparts.push_all(parts);
-	parts = static_cast<Parts &&>(cparts);
+	head.push_all(parts, from);
+	parts = static_cast<Parts &&>(head);
 	return M_FS_ERROR_SUCCESS;
 }
 
@@ -249,14 +239,14 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
 	}
 
 	if ((flags & M_FS_PATH_NORM_HOME) && M_str_eq(parts.at(0), "~")) {
-		res = expand_home(parts, sys);
+		res = put_under(parts, 1, m::detail::home_dir(), sys);
 		if (res != M_FS_ERROR_SUCCESS)
 			return res;
 	}
 
 	if ((flags & M_FS_PATH_NORM_ABSOLUTE) && parts.at(0)[0] != '\0' &&
 	    !(sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(parts.at(0)))) {
-		res = make_absolute(parts, sys);
+		res = put_under(parts, 0, m::detail::cwd_for_norm(), sys);
 		if (res != M_FS_ERROR_SUCCESS)
 			return res;
 	}
