@@ -11,6 +11,7 @@
 
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -22,8 +23,13 @@ const std::vector<std::string> &keys()
 	static const std::vector<std::string> k = [] {
 		std::vector<std::string> v;
 		v.reserve(kKeys);
-		for (size_t i = 0; i < kKeys; i++)
-			v.push_back("k" + std::to_string(i));
+		for (size_t i = 0; i < kKeys; i++) {
+			// Appended, not "k" + ...: that form makes GCC 12 at -O3 report a
+			// false -Wrestrict overlap inside std::string.
+			std::string key = "k";
+			key += std::to_string(i);
+			v.push_back(std::move(key));
+		}
 		return v;
 	}();
 	return k;

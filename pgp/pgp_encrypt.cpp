@@ -41,10 +41,18 @@
 
 namespace {
 
+/* The library's selector and the OpenPGP id and sizes of one cipher. */
+struct symalg_info {
+	M_pgp_symalg_t symalg;     /* the library's selector */
+	uint8_t        pgp_id;     /* OpenPGP symmetric algorithm id written in messages */
+	size_t         block_size; /* cipher block size in bytes (CFB prefix length) */
+	size_t         key_size;   /* session key length in bytes */
+};
+
 /* One row of the cipher table: the library's selector, the OpenPGP ids and
  * sizes, and OpenSSL's full-block CFB cipher of the same algorithm. */
 struct symalg_row {
-	m::detail::symalg_info info;
+	symalg_info info;
 	const EVP_CIPHER *(*cipher)(void);
 };
 
@@ -271,7 +279,7 @@ constexpr int elgamal_exp_bits(int pbits)
 	return ((pbits / 8) * 3 + 600) / 2;
 }
 static_assert(elgamal_exp_bits(2048) == 364, "2048-bit prime");
-static_assert(elgamal_exp_bits(5120) == 1260, "5120-bit prime");
+static_assert(elgamal_exp_bits(5119) == 671 && elgamal_exp_bits(5120) == 1260, "the rule changes above 5119 bits");
 
 /* Appends an MPI: bit count, then the number's bytes without leading zeros. */
 [[nodiscard]] bool add_mpi(M_buf_t *out, const BIGNUM *bn)
@@ -326,6 +334,95 @@ size_t mpi_len(const BIGNUM *bn)
 	return true;
 }
 
+/* EME-PKCS1-v1_5 encoding of the session key block into k bytes (00 02,
+ * non-zero random padding, 00, the block), as a number: free with
+ * BN_clear_free. NULL on failure. */
+[[nodiscard]] BIGNUM *eme_pkcs1_encode(size_t k, const unsigned char *skb, size_t skb_len)
+{
+	unsigned char *em = static_cast<unsigned char *>(M_malloc(k));
+	if (em == nullptr)
+		return nullptr;
+	const size_t pad_len = k - skb_len - 3;
+	em[0]                = 0x00;
+	em[1]                = 0x02;
+	for (size_t i = 0; i < pad_len; i++) {
+		unsigned char r = 0;
+		do {
+			if (RAND_bytes(&r, 1) != 1) {
+				M_free(em);
+				return nullptr;
+			}
+		} while (r == 0);
+		em[2 + i] = r;
+	}
+	em[2 + pad_len] = 0x00;
+	std::memcpy(em + 3 + pad_len, skb, skb_len);
+	BIGNUM *m = BN_bin2bn(em, static_cast<int>(k), nullptr);
+	M_free(em); /* wiped by M_free */
+	return m;
+}
+
+/* RSA: c = m^e mod n. */
+[[nodiscard]] bool rsa_encrypt(bn_set &bn, const M_pgp_pubkey_t *key)
+{
+	bn.c = BN_new();
+	return bn.c != nullptr && BN_mod_exp(bn.c, bn.m, key->e_g, key->n_p, bn.ctx) == 1;
+}
+
+/* The Elgamal random exponent x: xbits bits, the top one set, coprime to
+ * p - 1. False when a call fails or no draw is coprime (a malformed prime). */
+[[nodiscard]] bool draw_elgamal_exponent(bn_set &bn, const M_pgp_pubkey_t *key, int xbits)
+{
+	bn.x   = BN_new();
+	bn.pm1 = BN_new();
+	bn.gcd = BN_new();
+	if (bn.x == nullptr || bn.pm1 == nullptr || bn.gcd == nullptr || BN_sub(bn.pm1, key->n_p, BN_value_one()) != 1)
+		return false;
+	unsigned draws = 0;
+	for (;;) {
+		if (++draws > kElgamalMaxDraws)
+			return false;
+		if (BN_rand(bn.x, xbits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) != 1 || BN_gcd(bn.gcd, bn.x, bn.pm1, bn.ctx) != 1)
+			return false;
+		if (BN_is_one(bn.gcd))
+			return true;
+	}
+}
+
+/* Elgamal: a = g^x mod p (into c), b = y^x * m mod p, with x drawn for a
+ * prime of modbits bits. */
+[[nodiscard]] bool elgamal_encrypt(bn_set &bn, const M_pgp_pubkey_t *key, int modbits)
+{
+	if (!draw_elgamal_exponent(bn, key, elgamal_exp_bits(modbits)))
+		return false;
+	/* x is secret: keep the exponentiations constant-time. */
+	BN_set_flags(bn.x, BN_FLG_CONSTTIME);
+	bn.c = BN_new();
+	bn.b = BN_new();
+	bn.t = BN_new();
+	return bn.c != nullptr && bn.b != nullptr && bn.t != nullptr &&
+	       BN_mod_exp(bn.c, key->e_g, bn.x, key->n_p, bn.ctx) == 1 &&
+	       BN_mod_exp(bn.t, key->y, bn.x, key->n_p, bn.ctx) == 1 && BN_mod_mul(bn.b, bn.t, bn.m, key->n_p, bn.ctx) == 1;
+}
+
+/* The packet of an RSA or Elgamal key: version 3, key ID, algorithm, then
+ * the MPIs (RSA: c; Elgamal: a, b). */
+[[nodiscard]] bool add_pkesk(M_buf_t *out, const M_pgp_pubkey_t *key, const bn_set &bn, bool is_rsa)
+{
+	const size_t body = 1 + sizeof(key->key_id) + 1 + mpi_len(bn.c) + (is_rsa ? 0 : mpi_len(bn.b));
+	M_buf_add_byte(out, kHdrPkesk);
+	if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
+		return false;
+	M_buf_add_byte(out, kPkeskVersion);
+	M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
+	M_buf_add_byte(out, is_rsa ? kPgpAlgRsa : kPgpAlgElgamal);
+	if (!add_mpi(out, bn.c))
+		return false;
+	if (!is_rsa && !add_mpi(out, bn.b))
+		return false;
+	return true;
+}
+
 /* Encrypt the session key block to the key and append the
  * public-key encrypted session key packet to out. */
 [[nodiscard]] bool write_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key, const unsigned char *skb,
@@ -344,82 +441,14 @@ size_t mpi_len(const BIGNUM *bn)
 	if (k < kPkcs1Overhead || k - kPkcs1Overhead < skb_len)
 		return false;
 
-	/* EME-PKCS1-v1_5 encoding into k bytes: 00 02, non-zero random padding,
-     * 00, the session key block. */
-	unsigned char *em = static_cast<unsigned char *>(M_malloc(k));
-	if (em == nullptr)
-		return false;
-	const size_t pad_len = k - skb_len - 3;
-	em[0]                = 0x00;
-	em[1]                = 0x02;
-	for (size_t i = 0; i < pad_len; i++) {
-		unsigned char r = 0;
-		do {
-			if (RAND_bytes(&r, 1) != 1) {
-				M_free(em);
-				return false;
-			}
-		} while (r == 0);
-		em[2 + i] = r;
-	}
-	em[2 + pad_len] = 0x00;
-	std::memcpy(em + 3 + pad_len, skb, skb_len);
-
 	bn_set bn;
-	bn.m = BN_bin2bn(em, static_cast<int>(k), nullptr);
-	M_free(em); /* wiped by M_free */
+	bn.m = eme_pkcs1_encode(k, skb, skb_len);
+	if (bn.m == nullptr)
+		return false;
 	bn.ctx = BN_CTX_new();
-	if (bn.m == nullptr || bn.ctx == nullptr)
+	if (bn.ctx == nullptr || !(is_rsa ? rsa_encrypt(bn, key) : elgamal_encrypt(bn, key, modbits)))
 		return false;
-
-	if (is_rsa) {
-		/* RSA: c = m^e mod n. */
-		bn.c = BN_new();
-		if (bn.c == nullptr || BN_mod_exp(bn.c, bn.m, key->e_g, key->n_p, bn.ctx) != 1)
-			return false;
-	} else {
-		/* Elgamal: a = g^x mod p, b = y^x * m mod p with x coprime to p - 1. */
-		const int xbits = elgamal_exp_bits(modbits);
-		bn.x            = BN_new();
-		bn.pm1          = BN_new();
-		bn.gcd          = BN_new();
-		if (bn.x == nullptr || bn.pm1 == nullptr || bn.gcd == nullptr || BN_sub(bn.pm1, key->n_p, BN_value_one()) != 1)
-			return false;
-		unsigned draws = 0;
-		for (;;) {
-			if (++draws > kElgamalMaxDraws)
-				return false;
-			if (BN_rand(bn.x, xbits, BN_RAND_TOP_ONE, BN_RAND_BOTTOM_ANY) != 1 ||
-			    BN_gcd(bn.gcd, bn.x, bn.pm1, bn.ctx) != 1)
-				return false;
-			if (BN_is_one(bn.gcd))
-				break;
-		}
-		/* x is secret: keep the exponentiations constant-time. */
-		BN_set_flags(bn.x, BN_FLG_CONSTTIME);
-		bn.c = BN_new();
-		bn.b = BN_new();
-		bn.t = BN_new();
-		if (bn.c == nullptr || bn.b == nullptr || bn.t == nullptr ||
-		    BN_mod_exp(bn.c, key->e_g, bn.x, key->n_p, bn.ctx) != 1 ||
-		    BN_mod_exp(bn.t, key->y, bn.x, key->n_p, bn.ctx) != 1 ||
-		    BN_mod_mul(bn.b, bn.t, bn.m, key->n_p, bn.ctx) != 1)
-			return false;
-	}
-
-	/* The packet: version 3, key ID, algorithm, then the MPIs. */
-	const size_t body = 1 + sizeof(key->key_id) + 1 + mpi_len(bn.c) + (is_rsa ? 0 : mpi_len(bn.b));
-	M_buf_add_byte(out, kHdrPkesk);
-	if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
-		return false;
-	M_buf_add_byte(out, kPkeskVersion);
-	M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
-	M_buf_add_byte(out, is_rsa ? kPgpAlgRsa : kPgpAlgElgamal);
-	if (!add_mpi(out, bn.c))
-		return false;
-	if (!is_rsa && !add_mpi(out, bn.b))
-		return false;
-	return true;
+	return add_pkesk(out, key, bn, is_rsa);
 }
 
 /* Writes a new-format packet length (RFC 4880 4.2.2) in its shortest form
@@ -447,22 +476,145 @@ size_t new_length(unsigned char *dst, uint32_t len)
  * trip through memory. */
 constexpr size_t kMdcPiece = static_cast<size_t>(64) * 1024;
 
+/* The literal packet's header for n bytes of data (binary, no file name,
+ * date 0) into lit, and in *bound the most the zlib stream of that header
+ * and the data can take. False when n does not fit a packet length. */
+[[nodiscard]] bool literal_header(unsigned char (&lit)[kHdrLen + kLiteralPrefixLen], size_t n, size_t *bound)
+{
+	if (static_cast<uint64_t>(n) > kUint32Limit - sizeof(lit))
+		return false;
+	lit[0] = kHdrLiteral;
+	put_be32(lit + 1, static_cast<uint32_t>(n + kLiteralPrefixLen));
+	lit[5] = kLiteralFmtBinary; /* then file name length 0 and date 0 */
+	*bound = m::detail::compress_after_head_bound(sizeof(lit), n);
+	return *bound != 0;
+}
+
+/* The compressed data packet made in place at body (room for kHdrLen +
+ * kCompressedPrefixLen + bound bytes): its header, the algorithm, then the
+ * zlib stream of the literal packet (lit, then the n bytes of data). Its
+ * length goes to *len. False on a compressor failure or a packet too long. */
+[[nodiscard]] bool write_compressed_packet(unsigned char *body, size_t bound, const unsigned char *lit, size_t lit_len,
+                                           const unsigned char *data, size_t n, size_t *len)
+{
+	constexpr size_t comp_head = kHdrLen + kCompressedPrefixLen;
+	size_t           clen      = bound;
+	if (!m::detail::compress_after_head(body + comp_head, &clen, lit, lit_len, data, n))
+		return false;
+	if (static_cast<uint64_t>(clen) > kUint32Limit - kCompressedPrefixLen)
+		return false;
+	body[0] = kHdrCompressed;
+	put_be32(body + 1, static_cast<uint32_t>(clen + kCompressedPrefixLen));
+	body[5] = kCompressAlgZlib;
+	*len    = comp_head + clen;
+	return true;
+}
+
+/* Where the data packet lies in its direct-write window. */
+struct data_window {
+	unsigned char *p;         /* the window: the packet's header first */
+	unsigned char *prefix_at; /* the CFB prefix's place */
+	unsigned char *body;      /* the compressed packet (L bytes), then the MDC packet */
+	size_t         L;         /* the compressed packet's length; 0 for empty data */
+};
+
+/* The symmetrically encrypted data packet (RFC 4880 5.7): the old-format
+ * header, the prefix encrypted from a zero IV, then the compressed packet
+ * encrypted in place from the resynchronised IV, the ciphertext of prefix
+ * bytes 2 .. bs + 1 (13.9). *written is the packet's length. */
+[[nodiscard]] bool seal_symenc(const data_window &w, const symalg_row *row, const unsigned char *session_key,
+                               const unsigned char *prefix, size_t *written)
+{
+	const size_t bs = row->info.block_size;
+	if (static_cast<uint64_t>(w.L) > kUint32Limit - bs - 2)
+		return false;
+	w.p[0] = kHdrSymenc;
+	put_be32(w.p + 1, static_cast<uint32_t>(bs + 2 + w.L));
+	unsigned char iv[kMaxBlockSize] = {0};
+	if (m::detail::do_encrypt_cfb(w.prefix_at, row->info.symalg, session_key, iv, prefix, bs + 2) != bs + 2)
+		return false;
+	std::memcpy(iv, w.prefix_at + 2, bs);
+	if (w.L != 0 && m::detail::do_encrypt_cfb(w.body, row->info.symalg, session_key, iv, w.body, w.L) != w.L)
+		return false;
+	*written = kHdrLen + bs + 2 + w.L;
+	return true;
+}
+
+/* One CFB stream from a zero IV over the prefix, the compressed packet (in
+ * place) and the modification detection code packet (5.14, written at body
+ * + L), whose SHA-1 covers the prefix, the compressed packet and its own two
+ * header bytes. Each piece is hashed, then encrypted where it lies. */
+[[nodiscard]] bool hash_and_encrypt_mdc(const data_window &w, const symalg_row *row, const unsigned char *session_key,
+                                        const unsigned char *prefix)
+{
+	const size_t        bs = row->info.block_size;
+	unsigned char       mdc_packet[kMdcPacketLen];
+	EVP_MD_CTX         *md = EVP_MD_CTX_new();
+	cfb_stream          cfb;
+	const unsigned char iv[kMaxBlockSize] = {0};
+	bool                ok                = md != nullptr && cfb.start(row->info.symalg, session_key, iv) &&
+	          EVP_DigestInit_ex(md, EVP_sha1(), nullptr) == 1 && EVP_DigestUpdate(md, prefix, bs + 2) == 1 &&
+	          cfb.update(w.prefix_at, prefix, bs + 2);
+	for (size_t done = 0; ok && done < w.L;) {
+		const size_t piece = (w.L - done < kMdcPiece) ? w.L - done : kMdcPiece;
+		ok = EVP_DigestUpdate(md, w.body + done, piece) == 1 && cfb.update(w.body + done, w.body + done, piece);
+		done += piece;
+	}
+	unsigned int  digest_len = 0;
+	size_t        cfb_tail   = 0;
+	unsigned char scratch[kMaxBlockSize];
+	if (ok) {
+		std::memcpy(mdc_packet, kMdcHead, sizeof(kMdcHead));
+		ok = EVP_DigestUpdate(md, kMdcHead, sizeof(kMdcHead)) == 1 &&
+		     EVP_DigestFinal_ex(md, mdc_packet + sizeof(kMdcHead), &digest_len) == 1 && digest_len == kSha1Len &&
+		     cfb.update(w.body + w.L, mdc_packet, kMdcPacketLen) && cfb.finish(scratch, cfb_tail) && cfb_tail == 0;
+	}
+	EVP_MD_CTX_free(md);
+	OPENSSL_cleanse(mdc_packet, sizeof(mdc_packet));
+	return ok;
+}
+
+/* The header of the integrity protected packet, body_len bytes long, right
+ * before its version byte at p + 1 + kNewLenMax; the packet is then moved
+ * to the window's start p when the length took fewer than five bytes (only
+ * for a packet under 8384 bytes, so the move stays small). Returns the
+ * packet's length. */
+size_t place_seipd_header(unsigned char *p, size_t body_len)
+{
+	unsigned char  len_bytes[kNewLenMax];
+	const size_t   len_len = new_length(len_bytes, static_cast<uint32_t>(body_len));
+	unsigned char *start   = p + (kNewLenMax - len_len);
+	start[0]               = kHdrSeipd;
+	std::memcpy(start + 1, len_bytes, len_len);
+	p[1 + kNewLenMax]    = kSeipdVersion;
+	const size_t written = 1 + len_len + body_len;
+	if (start != p)
+		std::memmove(p, start, written);
+	return written;
+}
+
+/* The symmetrically encrypted integrity protected data packet (5.13): a
+ * new-format header, version 1, then the stream of hash_and_encrypt_mdc.
+ * *written is the packet's length. */
+[[nodiscard]] bool seal_seipd(const data_window &w, const symalg_row *row, const unsigned char *session_key,
+                              const unsigned char *prefix, size_t *written)
+{
+	const size_t overhead = 1 + row->info.block_size + 2 + kMdcPacketLen;
+	if (static_cast<uint64_t>(w.L) > kUint32Limit - overhead || !hash_and_encrypt_mdc(w, row, session_key, prefix))
+		return false;
+	*written = place_seipd_header(w.p, overhead + w.L);
+	return true;
+}
+
 /* The data packet of the message for the data in in, appended to out in one
  * pass. The compressed data packet is made straight in its final place
  * inside the data packet and then encrypted where it lies; the literal
  * packet is never built as a copy of the data: its header goes into the zlib
  * stream as a stored block ahead of the compressed data (compress_after_head),
  * so the stream inflates to exactly the literal packet. The data thus exists
- * once (in in), and the message once (in out).
- *
- * Default form: the symmetrically encrypted data packet (RFC 4880 5.7), an
- * old-format header, the CFB prefix from a zero IV and the compressed packet
- * after resynchronisation (13.9). Integrity-protected form (mdc): the
- * symmetrically encrypted integrity protected data packet (5.13), a
- * new-format header, version 1, then one CFB stream from a zero IV over the
- * prefix, the compressed packet and the modification detection code packet
- * (5.14), whose SHA-1 covers the prefix, the compressed packet and its own
- * two header bytes. */
+ * once (in in), and the message once (in out). The packet is the default
+ * form (seal_symenc) or, with mdc, the integrity-protected form
+ * (seal_seipd). */
 [[nodiscard]] bool write_data_packet(M_buf_t *out, const symalg_row *row, const unsigned char *session_key,
                                      const M_buf_t *in, bool mdc)
 {
@@ -473,16 +625,8 @@ constexpr size_t kMdcPiece = static_cast<size_t>(64) * 1024;
 	/* The literal packet's header; an empty input has no literal packet. */
 	unsigned char lit[kHdrLen + kLiteralPrefixLen] = {0};
 	size_t        bound                            = 0;
-	if (n != 0) {
-		if (static_cast<uint64_t>(n) > kUint32Limit - sizeof(lit))
-			return false;
-		lit[0] = kHdrLiteral;
-		put_be32(lit + 1, static_cast<uint32_t>(n + kLiteralPrefixLen));
-		lit[5] = kLiteralFmtBinary; /* then file name length 0 and date 0 */
-		bound  = m::detail::compress_after_head_bound(sizeof(lit), n);
-		if (bound == 0)
-			return false;
-	}
+	if (n != 0 && !literal_header(lit, n, &bound))
+		return false;
 
 	/* One window for the whole packet. The mdc header's length takes one to
      * five bytes; room for five is kept and the header moved up to the
@@ -492,25 +636,13 @@ constexpr size_t kMdcPiece = static_cast<size_t>(64) * 1024;
 	const size_t tail      = mdc ? kMdcPacketLen : 0;
 	if (bound > SIZE_MAX - head - (bs + 2) - comp_head - tail)
 		return false;
-	const size_t   room = head + bs + 2 + (n != 0 ? comp_head + bound : 0) + tail;
-	unsigned char *p    = reserve(out, room);
-	if (p == nullptr)
+	data_window w{reserve(out, head + bs + 2 + (n != 0 ? comp_head + bound : 0) + tail), nullptr, nullptr, 0};
+	if (w.p == nullptr)
 		return false;
-	unsigned char *prefix_at = p + head;
-	unsigned char *body      = prefix_at + bs + 2;
-
-	size_t L = 0;
-	if (n != 0) {
-		size_t clen = bound;
-		if (!m::detail::compress_after_head(body + comp_head, &clen, lit, sizeof(lit), data, n))
-			return false;
-		if (static_cast<uint64_t>(clen) > kUint32Limit - kCompressedPrefixLen)
-			return false;
-		body[0] = kHdrCompressed;
-		put_be32(body + 1, static_cast<uint32_t>(clen + kCompressedPrefixLen));
-		body[5] = kCompressAlgZlib;
-		L       = comp_head + clen;
-	}
+	w.prefix_at = w.p + head;
+	w.body      = w.prefix_at + bs + 2;
+	if (n != 0 && !write_compressed_packet(w.body, bound, lit, sizeof(lit), data, n, &w.L))
+		return false;
 
 	/* The prefix: a random block, its last two bytes repeated. */
 	unsigned char prefix[kMaxBlockSize + 2];
@@ -520,66 +652,9 @@ constexpr size_t kMdcPiece = static_cast<size_t>(64) * 1024;
 	prefix[bs]     = prefix[bs - 2];
 	prefix[bs + 1] = prefix[bs - 1];
 
-	bool   ok      = false;
-	size_t written = 0;
-	if (!mdc) {
-		ok = static_cast<uint64_t>(L) <= kUint32Limit - bs - 2;
-		if (ok) {
-			p[0] = kHdrSymenc;
-			put_be32(p + 1, static_cast<uint32_t>(bs + 2 + L));
-			/* RFC 4880 13.9: the prefix from a zero IV; the data continues from
-             * the resynchronised IV, the ciphertext of prefix bytes 2 .. bs + 1. */
-			unsigned char iv[kMaxBlockSize] = {0};
-			ok = m::detail::do_encrypt_cfb(prefix_at, row->info.symalg, session_key, iv, prefix, bs + 2) == bs + 2;
-			if (ok) {
-				std::memcpy(iv, prefix_at + 2, bs);
-				ok = L == 0 || m::detail::do_encrypt_cfb(body, row->info.symalg, session_key, iv, body, L) == L;
-			}
-			written = kHdrLen + bs + 2 + L;
-		}
-	} else {
-		const size_t overhead = 1 + bs + 2 + kMdcPacketLen;
-		ok                    = static_cast<uint64_t>(L) <= kUint32Limit - overhead;
-		unsigned char       mdc_packet[kMdcPacketLen];
-		EVP_MD_CTX         *md = ok ? EVP_MD_CTX_new() : nullptr;
-		cfb_stream          cfb;
-		const unsigned char iv[kMaxBlockSize] = {0};
-		ok                                    = md != nullptr && cfb.start(row->info.symalg, session_key, iv) &&
-		     EVP_DigestInit_ex(md, EVP_sha1(), nullptr) == 1 && EVP_DigestUpdate(md, prefix, bs + 2) == 1 &&
-		     cfb.update(prefix_at, prefix, bs + 2);
-		/* Hash each piece, then encrypt it where it lies. */
-		for (size_t done = 0; ok && done < L;) {
-			const size_t piece = (L - done < kMdcPiece) ? L - done : kMdcPiece;
-			ok = EVP_DigestUpdate(md, body + done, piece) == 1 && cfb.update(body + done, body + done, piece);
-			done += piece;
-		}
-		unsigned int  digest_len = 0;
-		size_t        cfb_tail   = 0;
-		unsigned char scratch[kMaxBlockSize];
-		if (ok) {
-			std::memcpy(mdc_packet, kMdcHead, sizeof(kMdcHead));
-			ok = EVP_DigestUpdate(md, kMdcHead, sizeof(kMdcHead)) == 1 &&
-			     EVP_DigestFinal_ex(md, mdc_packet + sizeof(kMdcHead), &digest_len) == 1 && digest_len == kSha1Len &&
-			     cfb.update(body + L, mdc_packet, kMdcPacketLen) && cfb.finish(scratch, cfb_tail) && cfb_tail == 0;
-		}
-		EVP_MD_CTX_free(md);
-		OPENSSL_cleanse(mdc_packet, sizeof(mdc_packet));
-		if (ok) {
-			/* Header right before the version byte, then moved to the start
-             * of the window when the length took fewer than five bytes (only
-             * for a packet under 8384 bytes, so the move stays small). */
-			const size_t   body_len = overhead + L;
-			unsigned char  len_bytes[kNewLenMax];
-			const size_t   len_len = new_length(len_bytes, static_cast<uint32_t>(body_len));
-			unsigned char *start   = p + (kNewLenMax - len_len);
-			start[0]               = kHdrSeipd;
-			std::memcpy(start + 1, len_bytes, len_len);
-			p[1 + kNewLenMax] = kSeipdVersion;
-			written           = 1 + len_len + body_len;
-			if (start != p)
-				std::memmove(p, start, written);
-		}
-	}
+	size_t     written = 0;
+	const bool ok =
+	    mdc ? seal_seipd(w, row, session_key, prefix, &written) : seal_symenc(w, row, session_key, prefix, &written);
 	OPENSSL_cleanse(prefix, sizeof(prefix));
 	if (!ok)
 		return false;
@@ -623,12 +698,6 @@ constexpr size_t kMdcPiece = static_cast<size_t>(64) * 1024;
 
 namespace m::detail {
 
-const symalg_info *symalg_lookup(M_pgp_symalg_t symalg) noexcept
-{
-	const symalg_row *row = symalg_row_lookup(symalg);
-	return row == nullptr ? nullptr : &row->info;
-}
-
 size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned char *key, const unsigned char *iv,
                       const unsigned char *in, size_t in_len) noexcept
 {
@@ -639,11 +708,6 @@ size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned 
 	if (!cfb.start(symalg, key, iv) || !cfb.update(out, in, in_len) || !cfb.finish(out + in_len, tail))
 		return 0;
 	return in_len + tail;
-}
-
-int elgamal_exponent_bits(int pbits) noexcept
-{
-	return elgamal_exp_bits(pbits);
 }
 
 /* The compressor is libdeflate's DEFLATE, framed here as the same RFC 1950

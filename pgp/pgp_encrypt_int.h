@@ -11,17 +11,6 @@
 
 namespace m::detail {
 
-/* One row of the symmetric algorithm table. */
-struct symalg_info {
-	M_pgp_symalg_t symalg;     /* the library's selector */
-	uint8_t        pgp_id;     /* OpenPGP symmetric algorithm id written in messages */
-	size_t         block_size; /* cipher block size in bytes (CFB prefix length) */
-	size_t         key_size;   /* session key length in bytes */
-};
-
-/* The row for a selector, or nullptr for an unknown one. */
-[[nodiscard]] const symalg_info *symalg_lookup(M_pgp_symalg_t symalg) noexcept;
-
 /* Encrypt in_len bytes of in to out in one pass of the selector's cipher in
  * CFB mode (the full-block CFB of OpenPGP), starting a fresh stream from iv
  * (block size bytes) under key (the table's key size bytes). out must have
@@ -32,10 +21,6 @@ struct symalg_info {
  * the cipher in 1 GiB slices of one stream (its count is a signed int). */
 [[nodiscard]] size_t do_encrypt_cfb(unsigned char *out, M_pgp_symalg_t symalg, const unsigned char *key,
                                     const unsigned char *iv, const unsigned char *in, size_t in_len) noexcept;
-
-/* Size in bits of the random Elgamal exponent for a prime of pbits bits:
- * pbits / 10 + 160 up to 5119 bits, ((pbits / 8) * 3 + 600) / 2 above. */
-[[nodiscard]] int elgamal_exponent_bits(int pbits) noexcept;
 
 /* The compressor of the compressed data packet. These functions are the one
  * place it is called, so it can be exchanged without touching the packet code.

@@ -279,6 +279,125 @@ bool char_at(const char *s, size_t len, size_t i) noexcept
 	return i < len && s[i] != '\0';
 }
 
+/* The integer part of a number's text, read as a 64-bit integer (white
+ * space and a sign allowed): its magnitude into *m, its sign into *neg, the
+ * bytes read into *i. The sign is taken from the text, since "-0" reads as 0
+ * but "-0.5" is minus one half. On overflow *endptr (when not NULL) is where
+ * the integer ends. */
+[[nodiscard]] M_decimal_retval_t read_integer_part(const char *string, size_t len, size_t *i, bool *neg, u128 *m,
+                                                   const char **endptr) noexcept
+{
+	int64_t                  iv   = 0;
+	const char              *iend = nullptr;
+	const M_str_int_retval_t r    = M_str_to_int64_ex(string, len, 10, &iv, &iend);
+	if (r == M_STR_INT_INVALID || iend == nullptr)
+		return M_DECIMAL_INVALID;
+	if (r == M_STR_INT_OVERFLOW) {
+		if (endptr != nullptr)
+			*endptr = iend;
+		return M_DECIMAL_OVERFLOW;
+	}
+	*i = static_cast<size_t>(iend - string);
+	for (size_t k = 0; k < *i && !digit_at(string, len, k); k++) {
+		if (string[k] == '-')
+			*neg = true;
+	}
+	*m = m::detail::magnitude(iv);
+	return M_DECIMAL_SUCCESS;
+}
+
+/* The fraction's digits at *i: [*frac_start, *frac_end) and *i moved past
+ * them. Only digits right after the point count (a sign or white space there
+ * would otherwise be read as part of it, and "1. 5" taken for 1.05). A point
+ * at the very end after an integer part adds nothing. False when the text is
+ * no number: a point followed by anything else, or neither integer part nor
+ * fraction digits. */
+[[nodiscard]] bool fraction_span(const char *string, size_t len, bool have_int, size_t *i, size_t *frac_start,
+                                 size_t *frac_end) noexcept
+{
+	if (char_at(string, len, *i) && string[*i] == '.') {
+		if (digit_at(string, len, *i + 1)) {
+			*frac_start = *i + 1;
+			*frac_end   = *frac_start;
+			while (digit_at(string, len, *frac_end))
+				(*frac_end)++;
+			*i = *frac_end;
+		} else if (!char_at(string, len, *i + 1) && have_int) {
+			(*i)++;
+		} else {
+			return false;
+		}
+	}
+	return have_int || *frac_start != *frac_end;
+}
+
+/* The integer part times 10 per fraction digit plus the fraction, one place
+ * per digit: fraction digits that would take the value past limit (or past
+ * 255 places) are cut off. Returns true when any digit was cut off (the
+ * result is then a truncation). */
+bool add_fraction_digits(const char *string, size_t frac_start, size_t frac_end, u128 limit, u128 *m,
+                         int *places) noexcept
+{
+	for (size_t k = frac_start; k < frac_end; k++) {
+		const u128 next = *m * 10 + static_cast<unsigned>(string[k] - '0');
+		if (*places == kMaxDec || next > limit)
+			return true;
+		*m = next;
+		(*places)++;
+	}
+	return false;
+}
+
+/* The exponent at *i, only taken when digits follow the marker and its sign:
+ * its value into *exponent and *i moved past it. False when it is beyond
+ * 255 either way (an overflow; *i is then past its digits). */
+[[nodiscard]] bool read_exponent(const char *string, size_t len, size_t *i, int *exponent) noexcept
+{
+	if (!char_at(string, len, *i) || (string[*i] != 'e' && string[*i] != 'E'))
+		return true;
+	size_t j    = *i + 1;
+	bool   eneg = false;
+	if (char_at(string, len, j) && (string[j] == '+' || string[j] == '-')) {
+		eneg = string[j] == '-';
+		j++;
+	}
+	if (!digit_at(string, len, j))
+		return true;
+	int e = 0;
+	while (digit_at(string, len, j)) {
+		if (e <= kMaxDec)
+			e = e * 10 + (string[j] - '0');
+		j++;
+	}
+	*i = j;
+	if (e > kMaxDec)
+		return false;
+	*exponent = eneg ? -e : e;
+	return true;
+}
+
+/* Times 10^exponent, as a product would give it: a positive exponent takes
+ * places away or grows the integer (false, an overflow, when it no longer
+ * fits limit), a negative one adds places (rounded away beyond 255 later). */
+[[nodiscard]] bool scale_by_exponent(int exponent, u128 limit, u128 *m, int *places) noexcept
+{
+	if (exponent <= 0) {
+		*places -= exponent;
+		return true;
+	}
+	if (exponent <= *places) {
+		*places -= exponent;
+		return true;
+	}
+	for (int k = *places; k < exponent && *m != 0; k++) {
+		*m *= 10;
+		if (*m > limit)
+			return false;
+	}
+	*places = 0;
+	return true;
+}
+
 } /* namespace */
 
 extern "C" {
@@ -500,115 +619,32 @@ M_decimal_retval_t M_decimal_from_str(const char *string, size_t len, M_decimal_
 	if (string == nullptr || len == 0 || val == nullptr)
 		return M_DECIMAL_INVALID;
 
-	/* Integer part: read as a 64-bit integer (white space and a sign
-	 * allowed) unless the text starts with the point. The sign is taken from
-	 * the text, since "-0" reads as 0 but "-0.5" is minus one half. */
-	size_t i        = 0;
-	bool   neg      = false;
-	bool   have_int = false;
-	u128   m        = 0;
-	if (string[0] != '.') {
-		int64_t                  iv   = 0;
-		const char              *iend = nullptr;
-		const M_str_int_retval_t r    = M_str_to_int64_ex(string, len, 10, &iv, &iend);
-		if (r == M_STR_INT_INVALID || iend == nullptr)
-			return M_DECIMAL_INVALID;
-		if (r == M_STR_INT_OVERFLOW) {
-			if (endptr != nullptr)
-				*endptr = iend;
-			return M_DECIMAL_OVERFLOW;
-		}
-		i = static_cast<size_t>(iend - string);
-		for (size_t k = 0; k < i && !digit_at(string, len, k); k++) {
-			if (string[k] == '-')
-				neg = true;
-		}
-		m        = m::detail::magnitude(iv);
-		have_int = true;
+	/* The integer part, unless the text starts with the point. */
+	size_t     i        = 0;
+	bool       neg      = false;
+	u128       m        = 0;
+	const bool have_int = string[0] != '.';
+	if (have_int) {
+		const M_decimal_retval_t rv = read_integer_part(string, len, &i, &neg, &m, endptr);
+		if (rv != M_DECIMAL_SUCCESS)
+			return rv;
 	}
 
-	/* Fraction: digits right after the point (a sign or white space there
-	 * would otherwise be read as part of it, and "1. 5" taken for 1.05). A
-	 * point at the very end adds nothing; the point alone is no number. */
 	size_t frac_start = i;
 	size_t frac_end   = i;
-	if (char_at(string, len, i) && string[i] == '.') {
-		if (digit_at(string, len, i + 1)) {
-			frac_start = i + 1;
-			frac_end   = frac_start;
-			while (digit_at(string, len, frac_end))
-				frac_end++;
-			i = frac_end;
-		} else if (!char_at(string, len, i + 1) && have_int) {
-			i++;
-		} else {
-			return M_DECIMAL_INVALID;
-		}
-	}
-	if (!have_int && frac_start == frac_end)
+	if (!fraction_span(string, len, have_int, &i, &frac_start, &frac_end))
 		return M_DECIMAL_INVALID;
-
-	/* Integer part times 10 per fraction digit plus the fraction: fraction
-	 * digits that would take the value past 64 bits (or past 255 places)
-	 * are cut off, and any digit cut off makes the result a truncation. */
 	const u128 limit     = mag_limit(neg);
 	int        places    = 0;
-	bool       truncated = false;
-	for (size_t k = frac_start; k < frac_end; k++) {
-		const u128 next = m * 10 + static_cast<unsigned>(string[k] - '0');
-		if (places == kMaxDec || next > limit) {
-			truncated = true;
-			break;
-		}
-		m = next;
-		places++;
-	}
+	const bool truncated = add_fraction_digits(string, frac_start, frac_end, limit, &m, &places);
 
-	/* Exponent: only taken when digits follow the marker and its sign. */
-	int exponent = 0;
-	if (char_at(string, len, i) && (string[i] == 'e' || string[i] == 'E')) {
-		size_t j    = i + 1;
-		bool   eneg = false;
-		if (char_at(string, len, j) && (string[j] == '+' || string[j] == '-')) {
-			eneg = string[j] == '-';
-			j++;
-		}
-		if (digit_at(string, len, j)) {
-			int e = 0;
-			while (digit_at(string, len, j)) {
-				if (e <= kMaxDec)
-					e = e * 10 + (string[j] - '0');
-				j++;
-			}
-			i = j;
-			if (e > kMaxDec) {
-				if (endptr != nullptr)
-					*endptr = string + i;
-				return M_DECIMAL_OVERFLOW;
-			}
-			exponent = eneg ? -e : e;
-		}
-	}
+	int        exponent = 0;
+	const bool exp_fits = read_exponent(string, len, &i, &exponent);
 	if (endptr != nullptr)
 		*endptr = string + i;
+	if (!exp_fits || !scale_by_exponent(exponent, limit, &m, &places))
+		return M_DECIMAL_OVERFLOW; /* val is still 0 */
 
-	/* Times 10^exponent, as a product would give it: a positive exponent
-	 * takes places away or grows the integer (overflow when it no longer
-	 * fits), a negative one adds places (rounded away beyond 255). */
-	if (exponent > 0) {
-		if (exponent <= places) {
-			places -= exponent;
-		} else {
-			for (int k = places; k < exponent && m != 0; k++) {
-				m *= 10;
-				if (m > limit)
-					return M_DECIMAL_OVERFLOW; /* val is still 0 */
-			}
-			places = 0;
-		}
-	} else {
-		places -= exponent;
-	}
 	const M_decimal_retval_t rv = normalize(neg, m, places, 0, false, val);
 	if (rv == M_DECIMAL_SUCCESS && truncated)
 		return M_DECIMAL_TRUNCATION;

@@ -406,6 +406,79 @@ constexpr size_t kExactPow10 = 22;
 constexpr double kTwo52      = 4503599627370496.0;
 constexpr size_t kBinLimbs   = 16; /* 53 + 333 bits of mant * 10^100 fit in 13 */
 
+/* N = mant * 10^p in the binary limbs n (32 bits each, least significant
+ * first), which hold mant in their first nl limbs on entry. Returns N's limb
+ * count. */
+size_t scale_by_pow10(uint32_t (&n)[kBinLimbs], size_t nl, size_t p)
+{
+	for (size_t left = p; left > 0;) {
+		const size_t step = left > 9 ? 9 : left;
+		uint64_t     mul  = 1;
+		for (size_t i = 0; i < step; i++)
+			mul *= 10;
+		uint64_t carry = 0;
+		for (size_t i = 0; i < nl; i++) {
+			const uint64_t x = static_cast<uint64_t>(n[i]) * mul + carry;
+			n[i]             = static_cast<uint32_t>(x);
+			carry            = x >> 32;
+		}
+		if (carry != 0 && nl < kBinLimbs)
+			n[nl++] = static_cast<uint32_t>(carry);
+		left -= step;
+	}
+	return nl;
+}
+
+/* S = N >> k into s, plus one when the bit below the cut (one half) is set.
+ * Returns S's limb count without leading zero limbs (0 for S = 0). */
+size_t shift_round_half(const uint32_t (&n)[kBinLimbs], size_t nl, size_t k, uint32_t (&s)[kBinLimbs])
+{
+	auto       bit_at = [&](size_t b) -> bool { return b / 32 < nl && ((n[b / 32] >> (b % 32)) & 1u) != 0; };
+	const bool half   = bit_at(k - 1);
+	size_t     sl     = 0;
+	for (size_t i = k / 32; i < nl; i++) {
+		const size_t sh = k % 32;
+		uint64_t     x  = n[i] >> sh;
+		if (sh != 0 && i + 1 < nl)
+			x |= static_cast<uint64_t>(n[i + 1]) << (32 - sh);
+		s[sl++] = static_cast<uint32_t>(x);
+	}
+	if (half) {
+		size_t i = 0;
+		for (; i < sl && ++s[i] == 0; i++) {
+		}
+		if (i == sl && sl < kBinLimbs)
+			s[sl++] = 1;
+	}
+	while (sl > 0 && s[sl - 1] == 0)
+		sl--;
+	return sl;
+}
+
+/* Decimal digits of S (sl limbs, used up) into dec, least significant first,
+ * by division by 10^9; at most cap digits. Returns the digit count. */
+size_t limbs_to_decimal(uint32_t (&s)[kBinLimbs], size_t sl, char *dec, size_t cap)
+{
+	size_t dl = 0;
+	while (sl > 0) {
+		uint64_t r = 0;
+		for (size_t i = sl; i-- > 0;) {
+			const uint64_t x = (r << 32) | s[i];
+			s[i]             = static_cast<uint32_t>(x / kBigBase);
+			r                = x % kBigBase;
+		}
+		while (sl > 0 && s[sl - 1] == 0)
+			sl--;
+		/* Lower chunks give exactly 9 digits; the top chunk (S now 0, so
+		 * r > 0) gives its digits without leading zeros. */
+		for (size_t j = 0; (sl > 0 ? j < 9 : r != 0) && dl < cap; j++) {
+			dec[dl++] = static_cast<char>('0' + r % 10);
+			r /= 10;
+		}
+	}
+	return dl;
+}
+
 /* The p digits of a fraction 0 < frac < 1 scaled by 10^p and rounded half
  * away from zero, computed exactly, into out (p bytes). Returns true when the
  * rounding reached 10^p, which carries into the integer part; out then holds
@@ -423,66 +496,12 @@ bool exact_fraction_digits(double frac, size_t p, char *out)
 	/* frac = mant * 2^-k, and frac < 1 means k >= 53. */
 	const size_t k = static_cast<size_t>(52 - e);
 
-	/* N = mant * 10^p, binary limbs of 32 bits, least significant first. */
-	uint32_t n[kBinLimbs] = {static_cast<uint32_t>(mant), static_cast<uint32_t>(mant >> 32)};
-	size_t   nl           = 2;
-	for (size_t left = p; left > 0;) {
-		const size_t step = left > 9 ? 9 : left;
-		uint64_t     mul  = 1;
-		for (size_t i = 0; i < step; i++)
-			mul *= 10;
-		uint64_t carry = 0;
-		for (size_t i = 0; i < nl; i++) {
-			const uint64_t x = static_cast<uint64_t>(n[i]) * mul + carry;
-			n[i]             = static_cast<uint32_t>(x);
-			carry            = x >> 32;
-		}
-		if (carry != 0 && nl < kBinLimbs)
-			n[nl++] = static_cast<uint32_t>(carry);
-		left -= step;
-	}
-
-	/* S = N >> k, plus one when the bit below the cut (one half) is set. */
-	auto       bit_at = [&](size_t b) -> bool { return b / 32 < nl && ((n[b / 32] >> (b % 32)) & 1u) != 0; };
-	const bool half   = bit_at(k - 1);
-	uint32_t   s[kBinLimbs];
-	size_t     sl = 0;
-	for (size_t i = k / 32; i < nl; i++) {
-		const size_t sh = k % 32;
-		uint64_t     x  = n[i] >> sh;
-		if (sh != 0 && i + 1 < nl)
-			x |= static_cast<uint64_t>(n[i + 1]) << (32 - sh);
-		s[sl++] = static_cast<uint32_t>(x);
-	}
-	if (half) {
-		size_t i = 0;
-		for (; i < sl && ++s[i] == 0; i++) {
-		}
-		if (i == sl && sl < kBinLimbs)
-			s[sl++] = 1;
-	}
-	while (sl > 0 && s[sl - 1] == 0)
-		sl--;
-
-	/* Decimal digits of S, least significant first, by division by 10^9. */
-	char   dec[kMaxPrec + 10];
-	size_t dl = 0;
-	while (sl > 0) {
-		uint64_t r = 0;
-		for (size_t i = sl; i-- > 0;) {
-			const uint64_t x = (r << 32) | s[i];
-			s[i]             = static_cast<uint32_t>(x / kBigBase);
-			r                = x % kBigBase;
-		}
-		while (sl > 0 && s[sl - 1] == 0)
-			sl--;
-		/* Lower chunks give exactly 9 digits; the top chunk (S now 0, so
-		 * r > 0) gives its digits without leading zeros. */
-		for (size_t j = 0; (sl > 0 ? j < 9 : r != 0) && dl < sizeof(dec); j++) {
-			dec[dl++] = static_cast<char>('0' + r % 10);
-			r /= 10;
-		}
-	}
+	uint32_t     n[kBinLimbs] = {static_cast<uint32_t>(mant), static_cast<uint32_t>(mant >> 32)};
+	const size_t nl           = scale_by_pow10(n, 2, p);
+	uint32_t     s[kBinLimbs];
+	const size_t sl = shift_round_half(n, nl, k, s);
+	char         dec[kMaxPrec + 10];
+	const size_t dl = limbs_to_decimal(s, sl, dec, sizeof(dec));
 
 	std::memset(out, '0', p);
 	if (dl > p)
@@ -492,73 +511,74 @@ bool exact_fraction_digits(double frac, size_t p, char *out)
 	return false;
 }
 
-/* Fixed-point text of a double (see the module comment), with sign and
- * justification as for integers. */
-ssize_t add_double_just(Target &t, double value, bool has_prec, size_t prec, SignMode sign, size_t width, char fill,
-                        bool left)
+/* "nan" or "inf" into text + 1 for a double whose exponent field is all ones;
+ * returns the text's length counted from text[0]. NaN counts as
+ * non-negative; *neg is set for minus infinity. */
+size_t special_text(uint64_t bits, char *text, bool *neg)
 {
-	char           text[kFloatArea];
-	size_t         tl      = 0;
-	bool           neg     = false;
-	const uint64_t bits    = std::bit_cast<uint64_t>(value);
-	const bool     special = ((bits >> 52) & 0x7FF) == 0x7FF;
-
-	/* Room: 1 sign + 309 integer digits + 1 point + up to 101 fraction digits
-	 * (S below a rounded-up 10^p may spill one digit) stays below 512. */
-	static_assert(1 + 309 + 1 + kMaxPrec + 1 < kFloatArea, "float text area too small");
-
-	if (special) {
-		if ((bits & 0x000FFFFFFFFFFFFFULL) != 0) {
-			/* NaN counts as non-negative. The text's length is tl, not a NUL. */
-			std::memcpy(text + 1, "nan", 3); // NOLINT(bugprone-not-null-terminated-result)
-		} else {
-			neg = (bits >> 63) != 0;
-			std::memcpy(text + 1, "inf", 3); // NOLINT(bugprone-not-null-terminated-result)
-		}
-		tl = 1 + 3;
+	if ((bits & 0x000FFFFFFFFFFFFFULL) != 0) {
+		/* The text's length is returned, not a NUL. */
+		std::memcpy(text + 1, "nan", 3); // NOLINT(bugprone-not-null-terminated-result)
 	} else {
-		neg              = value < 0;
-		const double mag = std::bit_cast<double>(bits & ~(1ULL << 63));
-		const size_t p   = has_prec ? (prec > kMaxPrec ? kMaxPrec : prec) : kDefaultPrec;
-
-		double pow10 = 1.0;
-		for (size_t i = 0; i < p; i++)
-			pow10 *= 10.0;
-
-		double       ip;
-		const double frac = M_math_modf(mag, &ip);
-		char         sd[kFloatArea]; /* fraction digits */
-		size_t       sl = 0;
-
-		if (p <= kExactPow10 && frac * pow10 < kTwo52) {
-			/* Rounded, then truncated to a whole number (a no-op for any
-			 * double that M_math_round returns below 2^52). */
-			double s = M_math_round(frac * pow10);
-			M_math_modf(s, &s);
-			while (s >= pow10) {
-				s -= pow10;
-				ip += 1.0;
-			}
-			sl = dbl_int_to_dec(s, sd);
-		} else if (frac != 0) {
-			if (exact_fraction_digits(frac, p, sd))
-				ip += 1.0;
-			sl = p;
-		}
-
-		tl = 1;
-		tl += dbl_int_to_dec(ip, text + tl);
-		if (p > 0) {
-			text[tl++] = '.';
-			for (size_t i = sl; i < p; i++)
-				text[tl++] = '0';
-			std::memcpy(text + tl, sd, sl);
-			tl += sl;
-		}
+		*neg = (bits >> 63) != 0;
+		std::memcpy(text + 1, "inf", 3); // NOLINT(bugprone-not-null-terminated-result)
 	}
+	return 1 + 3;
+}
 
-	/* text[0] is reserved for the sign. */
-	const char sc = sign_char(neg, sign);
+/* The fraction frac (0 <= frac < 1) of a magnitude at p places: its digits
+ * into sd, without the leading zeros that pad them to p, and the count
+ * returned; a rounding up to 10^p adds one to *ip instead. */
+size_t fraction_digits(double frac, size_t p, double pow10, double *ip, char *sd)
+{
+	if (p <= kExactPow10 && frac * pow10 < kTwo52) {
+		/* Rounded, then truncated to a whole number (a no-op for any
+		 * double that M_math_round returns below 2^52). */
+		double s = M_math_round(frac * pow10);
+		M_math_modf(s, &s);
+		while (s >= pow10) {
+			s -= pow10;
+			*ip += 1.0;
+		}
+		return dbl_int_to_dec(s, sd);
+	}
+	if (frac == 0)
+		return 0;
+	if (exact_fraction_digits(frac, p, sd))
+		*ip += 1.0;
+	return p;
+}
+
+/* Fixed-point text of a finite magnitude with p fraction digits into
+ * text + 1; returns the text's length counted from text[0]. */
+size_t fixed_text(double mag, size_t p, char *text)
+{
+	double pow10 = 1.0;
+	for (size_t i = 0; i < p; i++)
+		pow10 *= 10.0;
+
+	double       ip;
+	const double frac = M_math_modf(mag, &ip);
+	char         sd[kFloatArea]; /* fraction digits */
+	const size_t sl = fraction_digits(frac, p, pow10, &ip, sd);
+
+	size_t tl = 1;
+	tl += dbl_int_to_dec(ip, text + tl);
+	if (p > 0) {
+		text[tl++] = '.';
+		for (size_t i = sl; i < p; i++)
+			text[tl++] = '0';
+		std::memcpy(text + tl, sd, sl);
+		tl += sl;
+	}
+	return tl;
+}
+
+/* Write the number text[1 .. tl) with its sign character sc (0 for none)
+ * and justification; text[0] is free for the sign. With fill "0" the sign
+ * goes first and the zeros after it, as for integers. */
+ssize_t add_signed_text_just(Target &t, char *text, size_t tl, char sc, size_t width, char fill, bool left)
+{
 	if (fill == '0') {
 		ssize_t total = 0;
 		if (sc != 0) {
@@ -575,6 +595,30 @@ ssize_t add_double_just(Target &t, double value, bool has_prec, size_t prec, Sig
 		return M_str_fmt_add_bytes_just(t, text, tl, width, fill, left);
 	}
 	return M_str_fmt_add_bytes_just(t, text + 1, tl - 1, width, fill, left);
+}
+
+/* Fixed-point text of a double (see the module comment), with sign and
+ * justification as for integers. */
+ssize_t add_double_just(Target &t, double value, bool has_prec, size_t prec, SignMode sign, size_t width, char fill,
+                        bool left)
+{
+	char           text[kFloatArea]; /* text[0] is reserved for the sign */
+	size_t         tl   = 0;
+	bool           neg  = false;
+	const uint64_t bits = std::bit_cast<uint64_t>(value);
+
+	/* Room: 1 sign + 309 integer digits + 1 point + up to 101 fraction digits
+	 * (S below a rounded-up 10^p may spill one digit) stays below 512. */
+	static_assert(1 + 309 + 1 + kMaxPrec + 1 < kFloatArea, "float text area too small");
+
+	if (((bits >> 52) & 0x7FF) == 0x7FF) {
+		tl = special_text(bits, text, &neg);
+	} else {
+		neg            = value < 0;
+		const size_t p = has_prec ? (prec > kMaxPrec ? kMaxPrec : prec) : kDefaultPrec;
+		tl             = fixed_text(std::bit_cast<double>(bits & ~(1ULL << 63)), p, text);
+	}
+	return add_signed_text_just(t, text, tl, sign_char(neg, sign), width, fill, left);
 }
 
 /* ---------------------------------------------------------------------------
@@ -751,6 +795,117 @@ enum class Parsed : uint8_t {
 	FAILED     /* the target failed */
 };
 
+/* Read the flags, in any order and any number, into sp. c holds the byte
+ * read last: on entry the first after the "%", on return the first after
+ * the flags. *nread counts the bytes read. False when the format ends among
+ * the flags. */
+[[nodiscard]] bool read_flags(M_parser_t *p, Spec &sp, unsigned char &c, size_t *nread)
+{
+	for (;;) {
+		switch (c) {
+			case '-':
+				sp.left = true;
+				sp.fill = ' ';
+				break;
+			case '+':
+				sp.plus = true;
+				break;
+			case ' ':
+				sp.space = true;
+				break;
+			case '#':
+				sp.alt = true;
+				break;
+			case '0':
+				if (!sp.left)
+					sp.fill = '0';
+				break;
+			default:
+				return true;
+		}
+		if (!M_parser_read_byte(p, &c))
+			return false;
+		(*nread)++;
+	}
+}
+
+/* Read a length ("h", "hh", "l", "ll", "z", "I64", "I32") byte c into sp;
+ * prev is the byte before it. "I" reads its two digits from p and counts
+ * them in *nread, then sets c to a byte that is neither "h" nor "l". False
+ * when the length is malformed; a bare "I" is malformed at the "I". */
+[[nodiscard]] bool read_length(M_parser_t *p, Spec &sp, unsigned char &c, unsigned char prev, size_t *nread)
+{
+	if (c == 'h' || c == 'l') {
+		const Length one = c == 'h' ? Length::H : Length::L;
+		if (sp.len == Length::DEFAULT)
+			sp.len = one;
+		else if (sp.len == one && prev == c)
+			sp.len = c == 'h' ? Length::HH : Length::LL;
+		else
+			return false;
+		return true;
+	}
+	if (sp.len != Length::DEFAULT)
+		return false;
+	if (c == 'z') {
+		sp.len = Length::Z;
+		return true;
+	}
+	unsigned char two[2];
+	if (!M_parser_peek_bytes(p, 2, two))
+		return false;
+	if (two[0] == '6' && two[1] == '4')
+		sp.len = Length::I64;
+	else if (two[0] == '3' && two[1] == '2')
+		sp.len = Length::I32;
+	else
+		return false;
+	M_parser_consume(p, 2);
+	*nread += 2;
+	c = '2';
+	return true;
+}
+
+/* What a byte between the flags and the conversion turned out to be. */
+enum class Step : uint8_t {
+	MODIFIER,   /* width, precision or length: read on */
+	CONVERSION, /* none of those: the conversion character */
+	MALFORMED   /* a second ".", or a malformed length */
+};
+
+/* Take one width, precision ("." and digits) or length byte c into sp; "*"
+ * takes its value from ap, and only when above 0 (a negative width does not
+ * left-justify). */
+Step read_modifier(M_parser_t *p, Spec &sp, unsigned char &c, unsigned char prev, va_list *ap, size_t *nread)
+{
+	if (c >= '0' && c <= '9') {
+		const unsigned d = static_cast<unsigned>(c - '0');
+		if (sp.has_prec)
+			sp.prec = add_digit(sp.prec, d);
+		else
+			sp.width = add_digit(sp.width, d);
+	} else if (c == '.') {
+		if (sp.has_prec)
+			return Step::MALFORMED;
+		sp.has_prec = true;
+		sp.prec     = 0;
+	} else if (c == '*') {
+		const int v = va_arg(*ap, int);
+		if (v > 0) {
+			if (sp.has_prec)
+				sp.prec = static_cast<size_t>(v);
+			else
+				sp.width = static_cast<size_t>(v);
+		}
+	} else if (c == 'h' || c == 'l' || c == 'z' || c == 'I') {
+		if (!read_length(p, sp, c, prev, nread))
+			return Step::MALFORMED;
+	} else {
+		return Step::CONVERSION;
+	}
+	return Step::MODIFIER;
+}
+
 /* Read and carry out one directive; the "%" is already consumed. *nread
  * counts the bytes read after it; *written the bytes output. */
 Parsed do_directive(Target &t, M_parser_t *p, va_list *ap, size_t *nread, ssize_t *written)
@@ -771,108 +926,31 @@ Parsed do_directive(Target &t, M_parser_t *p, va_list *ap, size_t *nread, ssize_
 		*written = 1;
 		return Parsed::OK;
 	}
-
-	/* Flags, in any order and any number. */
-	for (bool flag = true; flag;) {
-		switch (c) {
-			case '-':
-				sp.left = true;
-				sp.fill = ' ';
-				break;
-			case '+':
-				sp.plus = true;
-				break;
-			case ' ':
-				sp.space = true;
-				break;
-			case '#':
-				sp.alt = true;
-				break;
-			case '0':
-				if (!sp.left)
-					sp.fill = '0';
-				break;
-			default:
-				flag = false;
-				continue;
-		}
-		if (!M_parser_read_byte(p, &c))
-			return Parsed::MALFORMED;
-		(*nread)++;
-	}
+	if (!read_flags(p, sp, c, nread))
+		return Parsed::MALFORMED;
 
 	/* Width, precision and length, one byte at a time, until a conversion. */
 	unsigned char prev = 0;
-	while (true) {
-		if (c >= '0' && c <= '9') {
-			const unsigned d = static_cast<unsigned>(c - '0');
-			if (sp.has_prec)
-				sp.prec = add_digit(sp.prec, d);
-			else
-				sp.width = add_digit(sp.width, d);
-		} else if (c == '.') {
-			if (sp.has_prec)
-				return Parsed::MALFORMED;
-			sp.has_prec = true;
-			sp.prec     = 0;
-		} else if (c == '*') {
-			/* Used only when above 0; a negative width does not left-justify. */
-			const int v = va_arg(*ap, int);
-			if (v > 0) {
-				if (sp.has_prec)
-					sp.prec = static_cast<size_t>(v);
-				else
-					sp.width = static_cast<size_t>(v);
-			}
-		} else if (c == 'h') {
-			if (sp.len == Length::DEFAULT)
-				sp.len = Length::H;
-			else if (sp.len == Length::H && prev == 'h')
-				sp.len = Length::HH;
-			else
-				return Parsed::MALFORMED;
-		} else if (c == 'l') {
-			if (sp.len == Length::DEFAULT)
-				sp.len = Length::L;
-			else if (sp.len == Length::L && prev == 'l')
-				sp.len = Length::LL;
-			else
-				return Parsed::MALFORMED;
-		} else if (c == 'z') {
-			if (sp.len != Length::DEFAULT)
-				return Parsed::MALFORMED;
-			sp.len = Length::Z;
-		} else if (c == 'I') {
-			/* Only "I64" and "I32"; a bare "I" is malformed at the "I". */
-			if (sp.len != Length::DEFAULT)
-				return Parsed::MALFORMED;
-			unsigned char two[2];
-			if (!M_parser_peek_bytes(p, 2, two))
-				return Parsed::MALFORMED;
-			if (two[0] == '6' && two[1] == '4')
-				sp.len = Length::I64;
-			else if (two[0] == '3' && two[1] == '2')
-				sp.len = Length::I32;
-			else
-				return Parsed::MALFORMED;
-			M_parser_consume(p, 2);
-			*nread += 2;
-			c = '2'; /* neither "h" nor "l" */
-		} else {
-			bool          known = false;
-			const ssize_t r     = convert(t, sp, c, ap, &known);
-			if (!known)
-				return Parsed::MALFORMED;
-			if (r < 0)
-				return Parsed::FAILED;
-			*written = r;
-			return Parsed::OK;
-		}
+	for (;;) {
+		const Step step = read_modifier(p, sp, c, prev, ap, nread);
+		if (step == Step::MALFORMED)
+			return Parsed::MALFORMED;
+		if (step == Step::CONVERSION)
+			break;
 		prev = c;
 		if (!M_parser_read_byte(p, &c))
 			return Parsed::MALFORMED;
 		(*nread)++;
 	}
+
+	bool          known = false;
+	const ssize_t r     = convert(t, sp, c, ap, &known);
+	if (!known)
+		return Parsed::MALFORMED;
+	if (r < 0)
+		return Parsed::FAILED;
+	*written = r;
+	return Parsed::OK;
 }
 
 /* The interpreter: walk fmt, write to t, finish the target. Yields the byte

@@ -85,6 +85,111 @@ inline void put3(unsigned char *o, uint32_t v)
 	o[2] = static_cast<unsigned char>(v);
 }
 
+/* The group being read by the character path. */
+struct Group {
+	uint32_t acc = 0; /* 6-bit values read so far */
+	unsigned k   = 0; /* characters in acc */
+};
+
+/* Where the text's main part ends (*end) and how many padding characters
+ * follow it (*pad). Trailing white space does not count. Padding may only be
+ * the last significant character or the last two, white space allowed
+ * between them. False when the text holds nothing but white space. */
+[[nodiscard]] bool find_padding(const unsigned char *s, size_t len, size_t *end, size_t *pad)
+{
+	size_t eff = len;
+	while (eff > 0 && is_space(s[eff - 1]))
+		eff--;
+	if (eff == 0)
+		return false;
+	*pad = 0;
+	*end = eff;
+	if (s[eff - 1] == '=') {
+		*pad     = 1;
+		*end     = eff - 1;
+		size_t j = *end;
+		while (j > 0 && is_space(s[j - 1]))
+			j--;
+		if (j > 0 && s[j - 1] == '=') {
+			*pad = 2;
+			*end = j - 1;
+		}
+	}
+	return true;
+}
+
+/* The fast path, at a group boundary: whole groups of four alphabet
+ * characters from s[i] up to end, two groups at a time, then one, while out
+ * (outlen bytes, o written) has room; i and o move on. Returns true when it
+ * decoded the single group (the caller goes round again); false when it
+ * stopped at white space, a bad character, the end or too little room, which
+ * the character path then handles. */
+[[nodiscard]] inline bool whole_groups(const unsigned char *s, size_t end, unsigned char *out, size_t outlen, size_t &i,
+                                       size_t &o)
+{
+	while (end - i >= 8 && outlen - o >= 6) {
+		const uint32_t a = kD0[s[i]] | kD1[s[i + 1]] | kD2[s[i + 2]] | kD3[s[i + 3]];
+		const uint32_t b = kD0[s[i + 4]] | kD1[s[i + 5]] | kD2[s[i + 6]] | kD3[s[i + 7]];
+		if ((a | b) >= kInvalidMark)
+			break;
+		put3(out + o, a);
+		put3(out + o + 3, b);
+		o += 6;
+		i += 8;
+	}
+	if (end - i >= 4 && outlen - o >= 3) {
+		const uint32_t a = kD0[s[i]] | kD1[s[i + 1]] | kD2[s[i + 2]] | kD3[s[i + 3]];
+		if (a < kInvalidMark) {
+			put3(out + o, a);
+			o += 3;
+			i += 4;
+			return true;
+		}
+	}
+	return false;
+}
+
+/* One character c at a time: white space is skipped, an alphabet character
+ * joins the group g, and a complete group is written to out (outlen bytes, o
+ * written). False on a bad character ("=" before the padding and every byte
+ * >= 128 among them) or when out has no room for the group. */
+[[nodiscard]] inline bool take_char(unsigned char c, Group &g, unsigned char *out, size_t outlen, size_t &o)
+{
+	const unsigned char v = kValue[c];
+	if (v == kWs)
+		return true;
+	if (v == kBad)
+		return false;
+	g.acc = (g.acc << 6) | v;
+	if (++g.k == 4) {
+		if (outlen - o < 3)
+			return false;
+		put3(out + o, g.acc);
+		o += 3;
+		g = Group{};
+	}
+	return true;
+}
+
+/* The end of the text: the pad characters complete the last group g, and
+ * without them the text must end on a group boundary. Returns the bytes
+ * decoded into out (outlen bytes, o written before), or 0. */
+size_t finish_padding(Group g, size_t pad, unsigned char *out, size_t outlen, size_t o)
+{
+	if (g.k + pad != 4 && !(g.k == 0 && pad == 0))
+		return 0;
+	if (pad != 0) {
+		g.acc <<= 6 * pad;
+		const size_t n = 3 - pad;
+		if (outlen - o < n)
+			return 0;
+		out[o++] = static_cast<unsigned char>(g.acc >> 16);
+		if (n == 2)
+			out[o++] = static_cast<unsigned char>(g.acc >> 8);
+	}
+	return o;
+}
+
 } // namespace
 
 extern "C" {
@@ -156,92 +261,26 @@ size_t M_base64_decode(unsigned char *out, size_t outlen, const char *in, size_t
 {
 	if (out == nullptr || in == nullptr || inlen == 0)
 		return 0;
-	const unsigned char *s = reinterpret_cast<const unsigned char *>(in);
-
-	/* 1: trailing white space does not count. */
-	size_t eff = inlen;
-	while (eff > 0 && is_space(s[eff - 1]))
-		eff--;
-	if (eff == 0)
+	const unsigned char *s   = reinterpret_cast<const unsigned char *>(in);
+	size_t               end = 0;
+	size_t               pad = 0;
+	if (!find_padding(s, inlen, &end, &pad))
 		return 0;
 
-	/* Padding may only be the last significant character or the last two; the
-	 * main part before it must hold alphabet characters and white space only. */
-	size_t pad      = 0;
-	size_t end_main = eff;
-	if (s[eff - 1] == '=') {
-		pad      = 1;
-		end_main = eff - 1;
-		size_t j = end_main;
-		while (j > 0 && is_space(s[j - 1]))
-			j--;
-		if (j > 0 && s[j - 1] == '=') {
-			pad      = 2;
-			end_main = j - 1;
-		}
-	}
-
-	size_t   i   = 0;
-	size_t   o   = 0;
-	uint32_t acc = 0; /* 6-bit values of the group being read */
-	unsigned k   = 0; /* characters in acc */
-	while (i < end_main) {
-		if (k == 0) {
-			/* Whole groups of four alphabet characters, two at a time. */
-			while (end_main - i >= 8 && outlen - o >= 6) {
-				const uint32_t a = kD0[s[i]] | kD1[s[i + 1]] | kD2[s[i + 2]] | kD3[s[i + 3]];
-				const uint32_t b = kD0[s[i + 4]] | kD1[s[i + 5]] | kD2[s[i + 6]] | kD3[s[i + 7]];
-				if ((a | b) >= kInvalidMark)
-					break;
-				put3(out + o, a);
-				put3(out + o + 3, b);
-				o += 6;
-				i += 8;
-			}
-			if (end_main - i >= 4 && outlen - o >= 3) {
-				const uint32_t a = kD0[s[i]] | kD1[s[i + 1]] | kD2[s[i + 2]] | kD3[s[i + 3]];
-				if (a < kInvalidMark) {
-					put3(out + o, a);
-					o += 3;
-					i += 4;
-					continue;
-				}
-			}
-			if (i >= end_main)
+	size_t i = 0;
+	size_t o = 0;
+	Group  g;
+	while (i < end) {
+		if (g.k == 0) {
+			if (whole_groups(s, end, out, outlen, i, o))
+				continue;
+			if (i >= end)
 				break;
 		}
-		/* One character at a time: white space, a bad character, a group split
-		 * by white space, or too little room left for the fast path. */
-		const unsigned char v = kValue[s[i++]];
-		if (v == kWs)
-			continue;
-		if (v == kBad) /* includes "=" before the padding and every byte >= 128 */
+		if (!take_char(s[i++], g, out, outlen, o))
 			return 0;
-		acc = (acc << 6) | v;
-		if (++k == 4) {
-			if (outlen - o < 3)
-				return 0;
-			put3(out + o, acc);
-			o += 3;
-			acc = 0;
-			k   = 0;
-		}
 	}
-
-	/* The padding completes the last group; without it the text must end on a
-	 * group boundary. */
-	if (k + pad != 4 && !(k == 0 && pad == 0))
-		return 0;
-	if (pad != 0) {
-		acc <<= 6 * pad;
-		const size_t n = 3 - pad;
-		if (outlen - o < n)
-			return 0;
-		out[o++] = static_cast<unsigned char>(acc >> 16);
-		if (n == 2)
-			out[o++] = static_cast<unsigned char>(acc >> 8);
-	}
-	return o;
+	return finish_padding(g, pad, out, outlen, o);
 }
 
 } // extern "C"

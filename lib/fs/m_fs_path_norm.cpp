@@ -131,6 +131,89 @@ M_fs_error_t follow_link(char **out, const Parts &r, const Parts &parts, size_t 
 	return res;
 }
 
+/* The components of path as normalisation reads them. Windows style takes
+ * "/" as "\\", and clears M_FS_PATH_NORM_RESOLVE_LINK in *flags for a
+ * network share, where links are not followed. */
+Parts split_for_norm(const char *path, M_fs_system_t sys, uint32_t *flags) noexcept
+{
+	char *work = M_strdup(path);
+	if (sys == M_FS_SYSTEM_WINDOWS) {
+		for (char *p = work; *p != '\0'; p++) {
+			if (*p == '/')
+				*p = '\\';
+		}
+		if (M_fs_path_isunc(work))
+			*flags &= ~static_cast<uint32_t>(M_FS_PATH_NORM_RESOLVE_LINK);
+	}
+	Parts parts = m::detail::split(work, sys);
+	M_free(work);
+	return parts;
+}
+
+/* The path's components from index from on, put under the components of
+ * dir: the home directory in place of a first "~" (from 1), or the current
+ * directory in front of a relative path (from 0). dir is a new string, freed
+ * here, or NULL when it could not be read; NULL or a dir without components
+ * (which getcwd never gives) fails. */
+M_fs_error_t put_under(Parts &parts, size_t from, char *dir, M_fs_system_t sys) noexcept
+{
+	if (dir == nullptr)
+		return M_FS_ERROR_GENERIC;
+	Parts head = m::detail::split(dir, sys);
+	M_free(dir);
+	if (head.empty())
+		return M_FS_ERROR_GENERIC;
+	head.push_all(parts, from);
+	parts = static_cast<Parts &&>(head);
+	return M_FS_ERROR_SUCCESS;
+}
+
+/* ".." applied to the components r read so far. */
+void go_up(Parts &r, M_fs_system_t sys) noexcept
+{
+	if (r.empty()) {
+		r.push("..");
+	} else if (r.back()[0] == '\0' || (sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(r.back()))) {
+		/* Nothing above a root. */
+	} else if (M_str_eq(r.back(), "..")) {
+		r.push("..");
+	} else {
+		r.pop_back();
+	}
+}
+
+/* The one left-to-right pass over the components: "." dropped, ".." applied
+ * (unless M_FS_PATH_NORM_NOPARENT), and with M_FS_PATH_NORM_RESOLVE_LINK each
+ * prefix read as a link, a link restarting normalisation on its target. The
+ * result goes to *out. */
+M_fs_error_t resolve_components(char **out, const Parts &parts, uint32_t flags, M_fs_system_t sys,
+                                M_hash_strvp_t *visited) noexcept
+{
+	const bool follow   = (flags & M_FS_PATH_NORM_RESOLVE_LINK) != 0;
+	const bool noparent = (flags & M_FS_PATH_NORM_NOPARENT) != 0;
+	Parts      r;
+	for (size_t i = 0; i < parts.size(); i++) {
+		const char *c = parts.at(i);
+		if (M_str_eq(c, "."))
+			continue;
+		if (!noparent && M_str_eq(c, "..")) {
+			go_up(r, sys);
+			continue;
+		}
+		r.push(c);
+		/* The root marker is never a link: no system call for it. */
+		if (follow && c[0] != '\0') {
+			bool               restarted = false;
+			const M_fs_error_t res       = follow_link(out, r, parts, i + 1, flags, sys, visited, &restarted);
+			if (restarted)
+				return res;
+		}
+	}
+
+	*out = r.empty() ? M_strdup(".") : m::detail::join(r, sys);
+	return M_FS_ERROR_SUCCESS;
+}
+
 M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_t sys, M_hash_strvp_t *visited)
 {
 	if (M_hash_strvp_num_keys(visited) > kMaxVisited || M_hash_strvp_get(visited, path, nullptr))
@@ -140,18 +223,7 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
 	if (M_str_len(path) >= kPathMax)
 		return M_FS_ERROR_NAME_TOO_LONG;
 
-	char *work = M_strdup(path);
-	if (sys == M_FS_SYSTEM_WINDOWS) {
-		for (char *p = work; *p != '\0'; p++) {
-			if (*p == '/')
-				*p = '\\';
-		}
-		/* Links are not followed on network shares. */
-		if (M_fs_path_isunc(work))
-			flags &= ~static_cast<uint32_t>(M_FS_PATH_NORM_RESOLVE_LINK);
-	}
-	Parts parts = m::detail::split(work, sys);
-	M_free(work);
+	Parts parts = split_for_norm(path, sys, &flags);
 	if (parts.empty())
 		return M_FS_ERROR_GENERIC;
 
@@ -167,59 +239,19 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
 	}
 
 	if ((flags & M_FS_PATH_NORM_HOME) && M_str_eq(parts.at(0), "~")) {
-		char *home = m::detail::home_dir();
-		if (home == nullptr)
-			return M_FS_ERROR_GENERIC;
-		Parts hparts = m::detail::split(home, sys);
-		M_free(home);
-		if (hparts.empty())
-			return M_FS_ERROR_GENERIC;
-		hparts.push_all(parts, 1);
-		parts = static_cast<Parts &&>(hparts);
+		res = put_under(parts, 1, m::detail::home_dir(), sys);
+		if (res != M_FS_ERROR_SUCCESS)
+			return res;
 	}
 
 	if ((flags & M_FS_PATH_NORM_ABSOLUTE) && parts.at(0)[0] != '\0' &&
 	    !(sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(parts.at(0)))) {
-		char *cwd = m::detail::cwd_for_norm();
-		if (cwd == nullptr)
-			return M_FS_ERROR_GENERIC;
-		Parts cparts = m::detail::split(cwd, sys);
-		M_free(cwd);
-		cparts.push_all(parts);
-		parts = static_cast<Parts &&>(cparts);
+		res = put_under(parts, 0, m::detail::cwd_for_norm(), sys);
+		if (res != M_FS_ERROR_SUCCESS)
+			return res;
 	}
 
-	const bool follow   = (flags & M_FS_PATH_NORM_RESOLVE_LINK) != 0;
-	const bool noparent = (flags & M_FS_PATH_NORM_NOPARENT) != 0;
-	Parts      r;
-	for (size_t i = 0; i < parts.size(); i++) {
-		const char *c = parts.at(i);
-		if (M_str_eq(c, "."))
-			continue;
-		if (!noparent && M_str_eq(c, "..")) {
-			if (r.empty()) {
-				r.push("..");
-			} else if (r.back()[0] == '\0' || (sys == M_FS_SYSTEM_WINDOWS && m::detail::is_drive(r.back()))) {
-				/* Nothing above a root. */
-			} else if (M_str_eq(r.back(), "..")) {
-				r.push("..");
-			} else {
-				r.pop_back();
-			}
-			continue;
-		}
-		r.push(c);
-		/* The root marker is never a link: no system call for it. */
-		if (follow && c[0] != '\0') {
-			bool restarted = false;
-			res            = follow_link(out, r, parts, i + 1, flags, sys, visited, &restarted);
-			if (restarted)
-				return res;
-		}
-	}
-
-	*out = r.empty() ? M_strdup(".") : m::detail::join(r, sys);
-	return M_FS_ERROR_SUCCESS;
+	return resolve_components(out, parts, flags, sys, visited);
 }
 
 } // namespace

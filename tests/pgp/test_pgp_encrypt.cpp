@@ -308,12 +308,6 @@ TEST(pgp_encrypt_layout, fresh_session_and_ephemeral_keys_every_time)
 	}
 }
 
-TEST(pgp_encrypt_layout, elgamal_exponent_size)
-{
-	EXPECT_EQ(m::detail::elgamal_exponent_bits(5119), 671);
-	EXPECT_EQ(m::detail::elgamal_exponent_bits(5120), 1260);
-}
-
 /* -- Failures: false, and the input always left empty -- */
 
 TEST(pgp_encrypt_fail, modulus_too_short_for_the_session_key_block)
