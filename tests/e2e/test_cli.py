@@ -176,6 +176,7 @@ class Report(E2ECase):
         ]
         for keyname, opts, form, filters in cases:
             r = self.run_tool([exp, self.key(keyname), "-o", "r.gpg"] + opts)
+            self.assertEqual(r.returncode, 0, r.stderr)
             report = self.expected_report(keyname, sections, os.path.getsize(self.path("r.gpg")), form, **filters)
             self.assert_table(r, "r.gpg", sections, keyname, report, **filters)
 
