@@ -15,11 +15,11 @@
 /* What one run did, added up as the blocks join the table (in file order),
  * and completed after the encryption. */
 struct tokenexp_run_totals_t {
-	tokenexp_row_counts_t rows{};         /* the rows of every block, added up */
-	uint64_t              blocks      = 0; /* blocks of RECURRING sections handed over by the walk */
-	uint64_t              sections    = 0; /* RECURRING sections (each starts with a block) */
-	size_t                table_len   = 0; /* bytes of the CSV token table */
-	size_t                message_len = 0; /* bytes of the encrypted message */
+	tokenexp_row_counts_t rows{};                /* the rows of every block, added up */
+	uint64_t              blocks      = 0;       /* blocks of RECURRING sections handed over by the walk */
+	uint64_t              sections    = 0;       /* RECURRING sections (each starts with a block) */
+	size_t                table_len   = 0;       /* bytes of the CSV token table */
+	size_t                message_len = 0;       /* bytes of the encrypted message */
 	M_bool                mdc         = M_FALSE; /* the message is the integrity-protected form */
 };
 
@@ -56,11 +56,11 @@ void tokenexp_report_write(M_buf_t *out, const M_pgp_pubkey_t *key, const tokene
  * before anything else is printed. Used by the thread that reads the
  * export file. */
 struct tokenexp_progress_t {
-	M_bool      on      = M_FALSE; /* standard error is a terminal */
-	uint64_t    total   = 0;       /* bytes of the export file; 0: unknown (a pipe) */
-	M_timeval_t start{};           /* when the walk began */
-	uint64_t    last_ms = 0;       /* when the line was last drawn, in ms after start */
-	size_t      shown   = 0;       /* characters of the line on the screen; 0: none */
+	M_bool      on    = M_FALSE; /* standard error is a terminal */
+	uint64_t    total = 0;       /* bytes of the export file; 0: unknown (a pipe) */
+	M_timeval_t start{};         /* when the walk began */
+	uint64_t    last_ms = 0;     /* when the line was last drawn, in ms after start */
+	size_t      shown   = 0;     /* characters of the line on the screen; 0: none */
 };
 
 /* Start the clock of the walk over file, whose size (when the library can
