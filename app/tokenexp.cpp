@@ -5,6 +5,7 @@
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_key.h"
 #include "app/tokenexp_output.h"
+#include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
@@ -62,6 +63,12 @@ constexpr const char kUsage[] = "\n"
                                 "\n"
                                 "  -m <format>: encrypted message format, mdc or legacy (the default).\n"
                                 "      mdc adds integrity protection, which current OpenPGP software requires.\n"
+                                "\n"
+                                "  -v: after a successful run, report the recipient, the key encrypted to,\n"
+                                "      the rows kept and left out, and the sizes. Takes no value.\n"
+                                "\n"
+                                "quorvel_tokenexp --help       show this text on standard output.\n"
+                                "quorvel_tokenexp --version    show the program's name and version.\n"
                                 "\n";
 
 /* An expiry date option: digits only (an absent value counts as such) and
@@ -105,6 +112,9 @@ struct run_state_t {
 	M_buf_t         *work        = nullptr;
 	char            *output_name = nullptr;
 	tokenexp_table_t builder{};
+	/* What the run did, for -v; and the progress line of the walk. */
+	tokenexp_run_totals_t totals{};
+	tokenexp_progress_t   progress{};
 
 	run_state_t()                               = default;
 	run_state_t(const run_state_t &)            = delete;
@@ -144,13 +154,21 @@ bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 	return true;
 }
 
-/* One block of a chosen section: parse it and append its rows; stop once
- * the table has grown past what may be output. */
+/* One block of a chosen section: parse it, append its rows and count it;
+ * stop once the table has grown past what may be output. */
 M_bool add_block(char *csv, size_t len, M_bool first_of_section, void *thunk)
 {
-	auto *t = static_cast<tokenexp_table_t *>(thunk);
-	tokenexp_table_add_block(t, csv, len, first_of_section);
-	return M_buf_len(t->table) <= kMaxTableSize;
+	auto *st = static_cast<run_state_t *>(thunk);
+	tokenexp_table_add_block(&st->builder, csv, len, first_of_section);
+	tokenexp_totals_add_block(&st->totals, first_of_section, &st->builder.block_rows);
+	return M_buf_len(st->table) <= kMaxTableSize;
+}
+
+/* The walk's progress, between blocks. */
+void show_progress(uint64_t bytes_read, void *thunk)
+{
+	auto *st = static_cast<run_state_t *>(thunk);
+	tokenexp_progress_update(&st->progress, bytes_read, st->totals.rows.kept);
 }
 
 /* Walk the export file into the token table: the key text is converted
@@ -167,7 +185,12 @@ bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 	st.table                        = M_buf_create();
 	st.builder.table                = st.table;
 	st.builder.opts                 = &opts;
-	switch (tokenexp_walk(st.export_file, &decryptor, &block, err, sizeof(err), add_block, &st.builder)) {
+	/* The progress line is gone before any message of the walk's end. */
+	tokenexp_progress_start(&st.progress, st.export_file);
+	const tokenexp_walk_result_t walked = tokenexp_walk(st.export_file, &decryptor, &block, err, sizeof(err), add_block,
+	                                                    &st, st.progress.on ? show_progress : nullptr);
+	tokenexp_progress_clear(&st.progress);
+	switch (walked) {
 		case TOKENEXP_WALK_DONE:
 			if (M_buf_len(st.table) != 0)
 				return true;
@@ -189,6 +212,35 @@ bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 	return false;
 }
 
+/* The -v report, on standard error. */
+void report_run(run_state_t &st, const tokenexp_opts_t &opts)
+{
+	st.totals.message_len = M_buf_len(st.work);
+	st.totals.mdc         = (opts.pgp_flags & M_PGP_ENCRYPT_MDC) != 0;
+	tokenexp::buf_guard report(M_buf_create());
+	tokenexp_report_write(report.get(), st.pubkey, &st.totals);
+	M_fprintf(stderr, "%s", M_buf_peek(report.get()));
+}
+
+/* "--help" or "--version" as the only argument: the usage text, or the
+ * name and version, on standard output. Returns false for any other
+ * command line; else true, with status 0, or 1 when standard output could
+ * not take the text (a full disk, a closed pipe). */
+bool asked_for_help(int argc, char **argv, int *status)
+{
+	if (argc != 2)
+		return false;
+	ssize_t wrote = 0;
+	if (M_str_eq(argv[1], "--help"))
+		wrote = M_printf("%s", kUsage);
+	else if (M_str_eq(argv[1], "--version"))
+		wrote = M_printf("quorvel_tokenexp %s\n", TOKENEXP_VERSION);
+	else
+		return false;
+	*status = wrote < 0 || fflush(stdout) != 0 ? 1 : 0;
+	return true;
+}
+
 int run(int argc, char **argv)
 {
 	M_timeval_t stopwatch;
@@ -197,6 +249,8 @@ int run(int argc, char **argv)
 	tokenexp_opts_t opts;
 	std::memset(&opts, 0, sizeof(opts));
 
+	if (int status = 0; asked_for_help(argc, argv, &status))
+		return status;
 	if (argc < 3) {
 		M_fprintf(stderr, "%s", kUsage);
 		return 1;
@@ -240,6 +294,7 @@ int run(int argc, char **argv)
 	if (!build_table(st, opts, key))
 		return 1;
 
+	st.totals.table_len = M_buf_len(st.table);
 	if (!M_pgp_encrypt_buf_ex(st.work, st.table, st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags)) {
 		M_fprintf(stderr, "Error using PGP to encrypt output.\n");
 		return 1;
@@ -252,6 +307,8 @@ int run(int argc, char **argv)
 		return 1;
 	}
 
+	if (opts.verbose)
+		report_run(st, opts);
 	const uint64_t total_ms = ms_before_prompt + M_time_elapsed(&stopwatch);
 	M_fprintf(stderr, "Wrote encrypted file %s (took %0.3f sec)\n", output, static_cast<double>(total_ms) / 1000.0);
 	return 0;
@@ -267,9 +324,15 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 			continue;
 
 		/* The option letter is the second character; a two-character
-		 * argument takes the next argument as its value. */
-		const char  letter = arg[1];
-		const char *value  = nullptr;
+		 * argument takes the next argument as its value, but for -v, which
+		 * takes none (and ignores the rest of its own argument). */
+		const char letter = arg[1];
+		if (letter == 'v') {
+			/* A switch: the next argument stays an argument of its own. */
+			opts->verbose = M_TRUE;
+			continue;
+		}
+		const char *value = nullptr;
 		if (arg[2] == '\0') {
 			if (i + 1 < argc)
 				value = argv[++i];

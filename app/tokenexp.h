@@ -17,12 +17,15 @@ typedef struct {
 	const char         *exp_end;     /* -e: highest expiry date kept (YYYYMM), or NULL */
 	M_csv_row_filter_cb filter;      /* filter_cb once any of -u, -s, -e is seen, else NULL */
 	unsigned int        pgp_flags;   /* -m: M_PGP_ENCRYPT_MDC for "mdc", 0 for "legacy" or no -m */
+	M_bool              verbose;     /* -v: report the run before the final line */
 } tokenexp_opts_t;
 
 /* Read the options from argv[3] on into opts (which must already hold the
  * two paths), printing the "Restricting ..." lines, the expiry-date errors
- * and the unknown message format error to standard error. Returns M_FALSE
- * when the run must stop. */
+ * and the unknown message format error to standard error. Every option but
+ * -v takes a value (the next argument, or the rest of its own); -v takes
+ * none, and an argument such as -vX is -v as well. Returns M_FALSE when the
+ * run must stop. */
 M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts);
 
 /* Run one whole export job; returns the process exit status (0 or 1). */

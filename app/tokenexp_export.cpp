@@ -274,13 +274,19 @@ tokenexp_walk_result_t tokenexp_block_decode(tokenexp_block_t *block, tokenexp_d
 }
 
 tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decryptor, tokenexp_block_t *block,
-                                     char *err, size_t errlen, tokenexp_block_cb cb, void *thunk)
+                                     char *err, size_t errlen, tokenexp_block_cb cb, void *thunk,
+                                     tokenexp_progress_cb progress)
 {
 	tokenexp::buf_guard       line(M_buf_create()); /* header lines */
 	tokenexp::mem_guard<char> section;              /* the current section's name */
 	block_header_t            hdr{0, 0, false};
 	M_bool                    eof = M_FALSE;
 	for (;;) {
+		if (progress != nullptr) {
+			uint64_t at = 0;
+			(void)M_fs_file_tell(file, &at);
+			progress(at, thunk);
+		}
 		if (errlen > 0)
 			err[0] = '\0';
 		if (!read_block_header(file, line.get(), section, &hdr, &eof, err, errlen))

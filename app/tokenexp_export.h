@@ -53,14 +53,21 @@ tokenexp_walk_result_t tokenexp_block_decode(tokenexp_block_t *block, tokenexp_d
  * the walk. */
 typedef M_bool (*tokenexp_block_cb)(char *csv, size_t len, M_bool first_of_section, void *thunk);
 
+/* Called by the walk between blocks, on the thread that reads the file,
+ * with the bytes of the export file read so far (0 when the file has no
+ * position, a pipe) and the walk's thunk. */
+typedef void (*tokenexp_progress_cb)(uint64_t bytes_read, void *thunk);
+
 /* Walk the export file's sections and blocks: read each block of a
  * "RECURRING" section into block, decode it with decryptor and hand its text
- * to cb; skip all other blocks unread. On an error the reason is written
- * into err (errlen bytes) and the matching result is returned. A skipped
- * block that runs past the end of the file ("file truncated!") and a header
- * line longer than 65536 bytes are structure errors (TOKENEXP_WALK_PARSE),
- * like a chosen block cut short. */
+ * to cb; skip all other blocks unread. Before each section or block header,
+ * progress (when not NULL) is told how far the walk has read. On an error
+ * the reason is written into err (errlen bytes) and the matching result is
+ * returned. A skipped block that runs past the end of the file ("file
+ * truncated!") and a header line longer than 65536 bytes are structure
+ * errors (TOKENEXP_WALK_PARSE), like a chosen block cut short. */
 tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decryptor, tokenexp_block_t *block,
-                                     char *err, size_t errlen, tokenexp_block_cb cb, void *thunk);
+                                     char *err, size_t errlen, tokenexp_block_cb cb, void *thunk,
+                                     tokenexp_progress_cb progress = nullptr);
 
 #endif

@@ -185,26 +185,59 @@ void write_local_date(M_buf_t *buf, M_time_t t, tokenexp_writer_ctx_t *ctx)
 
 } // namespace
 
-M_bool filter_cb(const M_csv_t *table, size_t row, void *thunk)
+namespace {
+
+/* Why a row is left out; a row that fails both filters counts under -u. */
+enum class row_verdict : uint8_t { keep, user, date };
+
+row_verdict judge_row(const M_csv_t *table, size_t row, const tokenexp_opts_t *opts)
 {
-	const auto *opts = static_cast<const tokenexp_opts_t *>(thunk);
 	if (opts == nullptr)
-		return M_TRUE;
+		return row_verdict::keep;
 
 	if (!M_str_isempty(opts->user) && !M_str_eq(M_csv_get_cell(table, row, "user"), opts->user))
-		return M_FALSE;
+		return row_verdict::user;
 
 	if (M_str_isempty(opts->exp_start) && M_str_isempty(opts->exp_end))
-		return M_TRUE;
+		return row_verdict::keep;
 
 	const char *expdate = M_csv_get_cell(table, row, "expdate");
 	if (expdate == nullptr)
 		expdate = "";
 	if (!M_str_isempty(opts->exp_start) && M_str_cmpsort(expdate, opts->exp_start) < 0)
-		return M_FALSE;
-	if (M_str_isempty(opts->exp_end))
-		return M_TRUE;
-	return M_str_cmpsort(expdate, opts->exp_end) <= 0;
+		return row_verdict::date;
+	if (!M_str_isempty(opts->exp_end) && M_str_cmpsort(expdate, opts->exp_end) > 0)
+		return row_verdict::date;
+	return row_verdict::keep;
+}
+
+/* The row filter of one block's output, counting what it leaves out. */
+struct counting_filter_t {
+	const tokenexp_opts_t *opts;
+	tokenexp_row_counts_t *counts;
+};
+
+M_bool counting_filter_cb(const M_csv_t *table, size_t row, void *thunk)
+{
+	const auto *f = static_cast<const counting_filter_t *>(thunk);
+	switch (judge_row(table, row, f->opts)) {
+		case row_verdict::keep:
+			return M_TRUE;
+		case row_verdict::user:
+			f->counts->left_user++;
+			return M_FALSE;
+		case row_verdict::date:
+			f->counts->left_date++;
+			return M_FALSE;
+	}
+	return M_TRUE;
+}
+
+} // namespace
+
+M_bool filter_cb(const M_csv_t *table, size_t row, void *thunk)
+{
+	return judge_row(table, row, static_cast<const tokenexp_opts_t *>(thunk)) == row_verdict::keep;
 }
 
 namespace {
@@ -288,17 +321,26 @@ M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers
 	return M_csv_parse_borrow(csv, len, ',', '`', M_CSV_FLAG_NONE, headers);
 }
 
-void tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns, tokenexp_opts_t *opts)
+tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns,
+                                           tokenexp_opts_t *opts)
 {
 	M_csv_output_set_control_chars(block, ',', '"');
 	tokenexp_writer_ctx_t ctx;
 	std::memset(&ctx, 0, sizeof(ctx));
-	M_csv_output_rows_buf_direct(out, block, columns, opts->filter, opts, cell_writer_cb, &ctx);
+	tokenexp_row_counts_t counts{};
+	counts.read = M_csv_get_numrows(block);
+	/* Without a filter every row is kept: nothing to count per row. */
+	counting_filter_t filter{opts, &counts};
+	M_csv_output_rows_buf_direct(out, block, columns, opts->filter != nullptr ? counting_filter_cb : nullptr, &filter,
+	                             cell_writer_cb, &ctx);
+	counts.kept = counts.read - counts.left_user - counts.left_date;
+	return counts;
 }
 
 M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section)
 {
 	tokenexp::csv_guard block;
+	t->block_rows = tokenexp_row_counts_t{};
 	if (first_of_section) {
 		block.reset(tokenexp_parse_block(csv, len, nullptr));
 		t->section_headers.reset(block == nullptr ? nullptr : header_list(block.get(), true));
@@ -316,6 +358,6 @@ M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bo
 		M_csv_output_set_control_chars(block.get(), ',', '"');
 		M_csv_output_headers_buf(t->table, block.get(), t->headers.get());
 	}
-	tokenexp_append_rows(t->table, block.get(), t->headers.get(), t->opts);
+	t->block_rows = tokenexp_append_rows(t->table, block.get(), t->headers.get(), t->opts);
 	return M_TRUE;
 }

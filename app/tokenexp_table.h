@@ -37,11 +37,33 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
  * Returns the parsed block, or NULL when the text holds no table. */
 M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers);
 
-/* Append to out the data rows of a parsed block that opts' filter keeps, in
- * the given columns (matched by name; a column the block lacks is written
- * empty), with the token and date cells rewritten straight into out, as CSV
- * with "," and the double quote. */
-void tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns, tokenexp_opts_t *opts);
+/* The rows of one block as the row stage saw them. A stage filling it for
+ * its own block (on any thread) leaves the run's totals alone; the run adds
+ * each block's counts once the block has joined the table. */
+struct tokenexp_row_counts_t {
+	uint64_t read;      /* data rows of the block */
+	uint64_t kept;      /* rows written to the table */
+	uint64_t left_user; /* left out by -u (also those -s/-e would have left out) */
+	uint64_t left_date; /* left out by -s/-e alone */
+};
+
+/* Add the counts of one block to a total. */
+inline void tokenexp_row_counts_add(tokenexp_row_counts_t *total, const tokenexp_row_counts_t *block)
+{
+	total->read += block->read;
+	total->kept += block->kept;
+	total->left_user += block->left_user;
+	total->left_date += block->left_date;
+}
+
+/* Append to out the data rows of a parsed block that pass the filters of
+ * -u, -s and -e (when opts->filter is set: filter_cb's rules), in the given
+ * columns (matched by name; a column the block lacks is written empty),
+ * with the token and date cells rewritten straight into out, as CSV with
+ * "," and the double quote. Returns the block's row counts; without a
+ * filter nothing is counted row by row. */
+tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns,
+                                           tokenexp_opts_t *opts);
 
 /* Table building state, owned by the run. */
 struct tokenexp_table_t {
@@ -49,6 +71,7 @@ struct tokenexp_table_t {
 	tokenexp_opts_t         *opts  = nullptr; /* filter settings */
 	tokenexp::list_str_guard headers;         /* columns of the table: the first block's header row */
 	tokenexp::list_str_guard section_headers; /* header row of the current section's first block */
+	tokenexp_row_counts_t    block_rows{};    /* rows of the block added last (zero when it held no table) */
 };
 
 /* Parse one block's CSV text in place and append its rows. The first block
@@ -56,8 +79,9 @@ struct tokenexp_table_t {
  * with the header row of their section's first block (with the table's
  * columns when that block held no table). The first block of the run fixes
  * the table's columns and writes the header row. csv is borrowed for the
- * call only. Returns M_FALSE when the text holds no table: nothing is
- * appended, and a first block that holds none creates no column list. */
+ * call only; t->block_rows receives the block's row counts. Returns
+ * M_FALSE when the text holds no table: nothing is appended, and a first
+ * block that holds none creates no column list. */
 M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section);
 
 #endif

@@ -238,6 +238,22 @@ M_fs_error_t M_fs_file_seek(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t fr
 	return m::detail::file_seek_sys(fd, offset, from);
 }
 
+M_fs_error_t M_fs_file_tell(M_fs_file_t *fd, uint64_t *pos)
+{
+	if (pos != nullptr)
+		*pos = 0;
+	if (fd == nullptr || pos == nullptr)
+		return M_FS_ERROR_INVALID;
+	uint64_t           sys = 0;
+	const M_fs_error_t res = m::detail::file_tell_sys(fd, &sys);
+	if (res != M_FS_ERROR_SUCCESS)
+		return res;
+	/* The system is read_ahead bytes past the caller when reading, and
+	 * the write buffer's bytes short of it when writing. */
+	*pos = sys - fd->read_ahead + M_buf_len(fd->write_buf);
+	return M_FS_ERROR_SUCCESS;
+}
+
 M_fs_error_t M_fs_file_sync(M_fs_file_t *fd, uint32_t flags)
 {
 	if (fd == nullptr)

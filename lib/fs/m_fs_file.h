@@ -170,6 +170,19 @@ M_API M_fs_error_t M_fs_file_write(M_fs_file_t *fd, const unsigned char *buf, si
  * position before the start). */
 M_API M_fs_error_t M_fs_file_seek(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from);
 
+/* The caller's position in the file: the bytes read or written from the
+ * start, as the caller sees them (bytes fetched ahead into the read buffer
+ * not counted, bytes waiting in the write buffer counted).
+ *
+ * fd:  the file; NULL: M_FS_ERROR_INVALID.
+ * pos: receives the position, 0 first and on failure; NULL:
+ *      M_FS_ERROR_INVALID.
+ *
+ * Returns M_FS_ERROR_SUCCESS, or the translated system error of asking for
+ * the system's position (M_FS_ERROR_SEEK for a pipe, a FIFO or a terminal,
+ * which have no position). Moves nothing, writes nothing out. */
+M_API M_fs_error_t M_fs_file_tell(M_fs_file_t *fd, uint64_t *pos);
+
 /* Write out the write buffer and/or flush the system's caches.
  *
  * fd:    the file; NULL: M_FS_ERROR_INVALID.

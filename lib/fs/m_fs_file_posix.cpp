@@ -267,6 +267,19 @@ M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file
 	return M_FS_ERROR_SUCCESS;
 }
 
+M_fs_error_t m::detail::file_tell_sys(M_fs_file_t *fd, uint64_t *pos)
+{
+	*pos = 0;
+	if (!fd_usable(fd))
+		return M_FS_ERROR_INVALID;
+	g_counters.seek++;
+	const off_t at = ::lseek(fd->fd, 0, SEEK_CUR);
+	if (at == static_cast<off_t>(-1))
+		return M_fs_error_from_syserr(M_platform_errno());
+	*pos = static_cast<uint64_t>(at);
+	return M_FS_ERROR_SUCCESS;
+}
+
 M_fs_error_t m::detail::file_fsync_sys(M_fs_file_t *fd)
 {
 	if (!fd_usable(fd))

@@ -88,6 +88,10 @@ M_fs_error_t file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t co
 /* lseek(2). INVALID for a NULL or closed fd or an unknown origin. */
 M_fs_error_t file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from);
 
+/* lseek(2) by 0 from the current position: the system's position into
+ * *pos (0 on failure). INVALID for a NULL or closed fd. */
+M_fs_error_t file_tell_sys(M_fs_file_t *fd, uint64_t *pos);
+
 /* fsync(2). INVALID for a NULL or closed fd. */
 M_fs_error_t file_fsync_sys(M_fs_file_t *fd);
 

@@ -152,6 +152,11 @@ void M_term_destroy(M_term_t *term)
 	M_free(term);
 }
 
+M_bool M_term_is_terminal(int fd)
+{
+	return fd >= 0 && isatty(fd) == 1;
+}
+
 M_bool M_term_read_line(int fd, char *buf, size_t buf_size, size_t *len, uint32_t flags)
 {
 	if (len != nullptr)

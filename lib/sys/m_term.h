@@ -1,5 +1,5 @@
-/* Terminal input: echo turned off while a secret is typed, and whole-line
- * reads.
+/* Terminal input: echo turned off while a secret is typed, whole-line
+ * reads, and whether a descriptor is a terminal.
  *
  * An M_term_t holds one terminal's mode as it was found. While its echo is
  * off, every signal that would end the process first puts the terminal's
@@ -70,6 +70,14 @@ M_API M_bool M_term_echo_on(M_term_t *term);
  *
  * term: the terminal; NULL is ignored. term is invalid afterwards. */
 M_API void M_term_destroy(M_term_t *term);
+
+/* Whether fd is open on a terminal (isatty). Programs use it to decide
+ * whether output meant for a person's eyes (a progress line rewritten in
+ * place) may be written: a file or a pipe must see none of it.
+ *
+ * fd: the descriptor; a negative or closed one: M_FALSE.
+ * Returns M_TRUE for a terminal, M_FALSE otherwise. Changes nothing. */
+M_API M_bool M_term_is_terminal(int fd);
 
 /* Read one line from fd into buf.
  *

@@ -16,6 +16,7 @@
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
+#include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
 #include "formats/m_csv.h"
@@ -174,6 +175,29 @@ TEST(tokenexp, filter_by_user_and_expiry)
 	EXPECT_EQ(kept(other, nullptr, nullptr, "000000"), "1");
 	M_csv_destroy(other);
 	M_csv_destroy(csv);
+}
+
+/* A key file's user ID reaches the terminal as printable text: well-formed
+ * UTF-8 passes; controls (C0, DEL, C1 in either form), the backslash and
+ * malformed sequences (overlong, surrogate, past U+10FFFF, cut short) are
+ * spelled out, so no user ID can move the cursor or rewrite a report line. */
+TEST(tokenexp, report_text_cannot_steer_the_terminal)
+{
+	const struct {
+		const char *in;
+		const char *out;
+	} cases[] = {
+	    {"J\xc3\xbcrgen \xe2\x82\xac \xf0\x9f\x94\x91 <j@x>", "J\xc3\xbcrgen \xe2\x82\xac \xf0\x9f\x94\x91 <j@x>"},
+	    {"a\rRecipient: b\x1b[2K\x7f\\", "a\\x0DRecipient: b\\x1B[2K\\x7F\\x5C"},
+	    {"\xc2\x9bm\x9b", "\\xC2\\x9Bm\\x9B"},
+	    {"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82", "\\xC0\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\\xE2\\x82"},
+	};
+	for (const auto &c : cases) {
+		M_buf_t *buf = M_buf_create();
+		tokenexp_report_add_text(buf, c.in);
+		EXPECT_EQ(std::string(M_buf_peek(buf), M_buf_len(buf)), c.out) << c.in;
+		M_buf_cancel(buf);
+	}
 }
 
 /* Blocks join into one table by the first header row's names: an unnamed

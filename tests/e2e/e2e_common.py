@@ -240,15 +240,17 @@ class E2ECase(unittest.TestCase):
     def key(self, name="rsa2048"):
         return os.path.join(KEYS, name + ".asc")
 
-    def assert_success(self, r, output_name):
+    def assert_success(self, r, output_name, report=""):
+        """Status 0, and after the prompt only the report (of -v) and the last line."""
         self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
         self.assertTrue(r.stderr.startswith(PROMPT) or b"\n" + PROMPT + b"\n" in r.stderr, r.stderr)
         last = r.stderr.split(PROMPT + b"\n", 1)[1]
-        self.assertRegex(last.decode(), r"^Wrote encrypted file " + re.escape(output_name) + r" \(took \d+\.\d{3} sec\)\n$")
+        self.assertRegex(last.decode(), "^" + re.escape(report) + r"Wrote encrypted file " + re.escape(output_name)
+                         + r" \(took \d+\.\d{3} sec\)\n$")
 
-    def assert_table(self, r, output_name, sections=None, keyname="rsa2048", **filters):
+    def assert_table(self, r, output_name, sections=None, keyname="rsa2048", report="", **filters):
         """A successful run whose output decrypts to the expected table."""
-        self.assert_success(r, output_name)
+        self.assert_success(r, output_name, report)
         self.assertEqual(self.decrypt(self.path(output_name), keyname),
                          expected_table(sections or self.sections, **filters))
 

@@ -2,6 +2,8 @@
 
 import os
 import re
+import stat
+import subprocess
 import sys
 import time
 import unittest
@@ -39,6 +41,12 @@ USAGE = (
     b"\n"
     b"  -m <format>: encrypted message format, mdc or legacy (the default).\n"
     b"      mdc adds integrity protection, which current OpenPGP software requires.\n"
+    b"\n"
+    b"  -v: after a successful run, report the recipient, the key encrypted to,\n"
+    b"      the rows kept and left out, and the sizes. Takes no value.\n"
+    b"\n"
+    b"quorvel_tokenexp --help       show this text on standard output.\n"
+    b"quorvel_tokenexp --version    show the program's name and version.\n"
     b"\n"
 )
 
@@ -106,6 +114,71 @@ class Arguments(E2ECase):
         m = re.match(r"^\nWrote encrypted file t\.gpg \(took (\d+\.\d{3}) sec\)\n$", rest.decode())
         self.assertIsNotNone(m, rest)
         self.assertLessEqual(float(m.group(1)), wall - delay + 0.05)
+
+
+    def test_help_or_version_that_cannot_be_written_fails(self):
+        full = self.path("full")
+        os.mknod(full, 0o600 | stat.S_IFCHR, os.makedev(1, 7))
+        for arg in ("--help", "--version"):
+            with open(full, "wb") as out:
+                r = subprocess.run([BIN, arg], stdout=out, stderr=subprocess.PIPE, timeout=120)
+            self.assertEqual((r.returncode, r.stderr), (1, b""), arg)
+        # Not alone, --help is the export file's path, as any first argument.
+        self.assert_fails(self.run_tool(["--help", "k"]), NO_EXPORT % b"--help")
+
+
+def gmt_date(seconds):
+    return time.strftime("%Y-%m-%d", time.gmtime(int(seconds)))
+
+
+class Report(E2ECase):
+    """-v: the recipient as gpg lists the key file, and the rows counted
+    against the tables the filters give (the tables checked by decryption)."""
+    PER_BLOCK = 7
+
+    def expected_report(self, keyname, sections, message, form, **filters):
+        r = subprocess.run(["gpg", "--batch", "--with-colons", "--show-keys", self.key(keyname)], capture_output=True,
+                           text=True, check=True, env=dict(os.environ, GNUPGHOME=self.gnupg))
+        recs = [line.split(":") for line in r.stdout.splitlines()]
+        with open(os.path.join(KEYS, keyname + ".keyid")) as f:
+            sub = next(rec for rec in recs if rec[0] == "sub" and rec[4] == f.read().strip())
+        fpr = next(rec[9] for rec in recs if rec[0] == "fpr")
+        groups = [fpr[i:i + 4] for i in range(0, 40, 4)]
+        ends = [int(rec[6]) for rec in (recs[0], sub) if rec[6]]
+        algo = {"1": "rsa" + sub[2], "16": "elg" + sub[2], "18": sub[16]}[sub[3]]
+        kept = lambda **f: expected_table(sections, **f).count(b"\r\n") - 1
+        rows = [len(rows) for name, _, rows in sections if name == "RECURRING"]
+        by_user = kept(user=filters.get("user"))
+        lines = [
+            ("Recipient:", next(rec[9] for rec in recs if rec[0] == "uid")),
+            ("Fingerprint:", " ".join(groups[:5]) + "  " + " ".join(groups[5:])),
+            ("Encrypted to:", "%s/%s, created %s, expires %s" % (algo, sub[4], gmt_date(sub[5]),
+                                                                 gmt_date(min(ends)) if ends else "never")),
+            ("Rows:", "%d read, %d kept, %d left out by -u, %d left out by -s/-e" % (
+                sum(rows), kept(**filters), sum(rows) - by_user, by_user - kept(**filters))),
+            ("Blocks:", str(sum(-(-n // self.PER_BLOCK) for n in rows))),
+            ("Sections:", "%d RECURRING" % len(rows)),
+            ("Table:", "%d bytes" % len(expected_table(sections, **filters))),
+            ("Message:", "%d bytes, %s" % (message, form)),
+        ]
+        return "".join("%-15s%s\n" % line for line in lines)
+
+    def test_recipient_and_counts(self):
+        sections = [("RECURRING", HEADER, make_rows(40, 31)), ("TRANSDATA", ["a"], [["1"]] * 9),
+                    ("RECURRING", HEADER, make_rows(25, 32))]
+        exp = self.make_export("r.exp", sections, rows_per_block=self.PER_BLOCK)
+        cases = [
+            # -v takes no value, wherever it stands; -vX is -v too.
+            ("rsa3072", ["-v", "-u", "bob", "-s", "202501", "-e", "202612"], "legacy",
+             {"user": "bob", "start": "202501", "end": "202612"}),
+            ("elg2048", ["-e", "202512", "-verbose", "-m", "mdc"], "mdc", {"end": "202512"}),
+            ("cv25519", ["-u", "Carol", "-v"], "legacy", {"user": "Carol"}),
+        ]
+        for keyname, opts, form, filters in cases:
+            r = self.run_tool([exp, self.key(keyname), "-o", "r.gpg"] + opts)
+            self.assertEqual(r.returncode, 0, r.stderr)
+            report = self.expected_report(keyname, sections, os.path.getsize(self.path("r.gpg")), form, **filters)
+            self.assert_table(r, "r.gpg", sections, keyname, report, **filters)
 
 
 class Inputs(E2ECase):

@@ -67,6 +67,9 @@ class Installed(E2ECase):
         binary = os.path.join(prefix, "bin", "quorvel_tokenexp")
         r = subprocess.run([binary], capture_output=True, timeout=120)
         self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"", usage_text()))
+        for arg, out in (("--help", usage_text()), ("--version", b"quorvel_tokenexp %s\n" % VERSION.encode())):
+            r = subprocess.run([binary, arg], capture_output=True, timeout=120)
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (0, out, b""), arg)
         for installed, source, unpack in ((DOCDIR + "/README.md", os.path.join(SRC, "README.md"), False),
                                           (PAGE, MANPAGE, PAGE.endswith(".gz"))):
             with open(os.path.join(prefix, installed), "rb") as f, open(source, "rb") as g:

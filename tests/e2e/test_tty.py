@@ -7,11 +7,14 @@ import array
 import fcntl
 import os
 import pty
+import re
 import select
 import signal
 import sys
+import subprocess
 import termios
 import time
+import tty
 import unittest
 
 sys.path.insert(0, os.path.dirname(__file__))
@@ -105,6 +108,67 @@ class Terminal(E2ECase):
         self.assertFalse(echo_on(self.slave))
         self.type_key(proc)
 
+
+class Progress(E2ECase):
+    """The progress line of a walk longer than a second: on standard error
+    at a terminal, erased before the last line; never on a pipe. The run is
+    stopped for 1.5 s once it has begun to read the export file (the walk's
+    clock is wall time), so the line is due at the next block."""
+    ROWS = 20000
+    SEED = 72
+    PER_BLOCK = 500
+
+    def export_position(self, pid, exp):
+        """Where pid's descriptor of exp stands (0 until one is open)."""
+        for fd in os.listdir("/proc/%d/fd" % pid):
+            try:
+                if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == os.path.realpath(exp):
+                    with open("/proc/%d/fdinfo/%s" % (pid, fd)) as f:
+                        return int(re.search(r"pos:\s*(\d+)", f.read()).group(1))
+            except OSError:
+                pass  # a descriptor closed meanwhile (the key file's)
+        return 0
+
+    def stopped_run(self, exp, stderr):
+        """The exit status and what a pipe given as stderr got; standard
+        output must stay empty."""
+        with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
+            proc = subprocess.Popen([BIN, exp, self.key(), "-o", "p.gpg"], stdin=key, stdout=subprocess.PIPE,
+                                    stderr=stderr, cwd=self.dir, env=dict(os.environ, TZ="UTC"))
+        self.addCleanup(lambda: (proc.kill(), proc.communicate()))
+        while self.export_position(proc.pid, exp) == 0:
+            pass
+        proc.send_signal(signal.SIGSTOP)
+        while process_state(proc.pid) != "T":
+            time.sleep(0.001)
+        self.assertLess(self.export_position(proc.pid, exp), os.path.getsize(exp), "the walk ended before the stop")
+        time.sleep(1.5)
+        proc.send_signal(signal.SIGCONT)
+        out, err = proc.communicate(timeout=600)
+        self.assertEqual(out, b"")
+        return proc.returncode, err
+
+    def test_progress_at_a_terminal_only(self):
+        master, slave = pty.openpty()
+        self.addCleanup(os.close, master)
+        self.addCleanup(os.close, slave)
+        tty.setraw(slave)  # the bytes as written, no line feed translation
+        with open(self.exp, "rb") as f:
+            cut = self.write("cut.exp", f.read()[:-8])
+        done = r"Wrote encrypted file p\.gpg \(took \d+\.\d{3} sec\)\n\Z"
+        cases = [(self.exp, 0, done), (cut, 1, r"Error parsing export file: couldn't read section header.*\n\Z")]
+        for exp, status, last in cases:
+            self.assertEqual(self.stopped_run(exp, slave), (status, None))
+            err = pending(master).decode()
+            m = re.fullmatch(r"Enter quorvel export key: \n((?:\r\d+% of the export file read, \d+ rows kept *)+)"
+                             r"\r( +)\r" + last, err)
+            self.assertIsNotNone(m, err)
+            # The spaces cover the longest line drawn.
+            self.assertEqual(len(m.group(2)), max(map(len, m.group(1).split("\r"))))
+        self.assertEqual(self.decrypt(self.path("p.gpg")), expected_table(self.sections))
+        status, err = self.stopped_run(self.exp, subprocess.PIPE)
+        self.assertEqual(status, 0)
+        self.assertRegex(err.decode(), r"\AEnter quorvel export key: \n" + done)
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -297,6 +297,10 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
 	ASSERT_EQ(M_fs_file_seek(fd, static_cast<int64_t>(left), M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(counters().seek, 0u);
 	EXPECT_EQ(read_some(fd, 1), data.substr(1 + left, 1));
+	/* The caller's position, not the system's (which is ahead by the buffer). */
+	uint64_t at = 0;
+	EXPECT_EQ(M_fs_file_tell(fd, &at), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(at, 2 + left);
 	/* Farther: one system seek that accounts for the read-ahead. */
 	m::detail::sys_counters_reset();
 	const size_t jump = fd->read_ahead + 5;
@@ -312,6 +316,12 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
 	EXPECT_EQ(M_fs_file_seek(fd, 5, static_cast<M_fs_file_seek_t>(3)), M_FS_ERROR_INVALID);
 	ASSERT_EQ(M_fs_file_seek(fd, -3, M_FS_FILE_SEEK_END), M_FS_ERROR_SUCCESS);
 	EXPECT_EQ(read_some(fd, 1), data.substr(data.size() - 3, 1));
+	M_fs_file_close(fd);
+	/* A FIFO has no position to tell. */
+	ASSERT_EQ(::mkfifo(dir.sub("p").c_str(), 0600), 0);
+	fd = open_or_fail(dir.sub("p"), 0, RD | WR);
+	EXPECT_EQ(M_fs_file_tell(fd, &at), M_FS_ERROR_SEEK);
+	EXPECT_EQ(at, 0u);
 	M_fs_file_close(fd);
 }
 
@@ -338,6 +348,9 @@ TEST(m_fs_file, short_write_waits)
 		EXPECT_EQ(M_fs_file_seek(fd, 0, static_cast<M_fs_file_seek_t>(7)), M_FS_ERROR_INVALID);
 		EXPECT_EQ(counters().write + counters().seek, 0u);
 		EXPECT_EQ(slurp(dir.sub("w")), "");
+		uint64_t at = 0;
+		EXPECT_EQ(M_fs_file_tell(fd, &at), M_FS_ERROR_SUCCESS);
+		EXPECT_EQ(at, 5u) << "the waiting bytes count";
 		events[i](fd);
 		EXPECT_EQ(counters().write, 1u) << i;
 		EXPECT_EQ(counters().fsync, 0u) << i;

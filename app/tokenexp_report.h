@@ -1,0 +1,77 @@
+/* What a run tells the person who runs it beyond the messages of its phases:
+ * the run report of -v (whom the table was encrypted to, how many rows went
+ * in and how many were left out), and the progress line shown while a long
+ * export file is read at a terminal. */
+#ifndef TOKENEXP_REPORT_H
+#define TOKENEXP_REPORT_H
+
+#include "app/tokenexp_table.h"
+#include "core/m_buf.h"
+#include "core/m_defs.h"
+#include "fs/m_fs_file.h"
+#include "pgp/pgp_pubkey.h"
+#include "sys/m_time.h"
+
+/* What one run did, added up as the blocks join the table (in file order),
+ * and completed after the encryption. */
+struct tokenexp_run_totals_t {
+	tokenexp_row_counts_t rows{};                /* the rows of every block, added up */
+	uint64_t              blocks      = 0;       /* blocks of RECURRING sections handed over by the walk */
+	uint64_t              sections    = 0;       /* RECURRING sections (each starts with a block) */
+	size_t                table_len   = 0;       /* bytes of the CSV token table */
+	size_t                message_len = 0;       /* bytes of the encrypted message */
+	M_bool                mdc         = M_FALSE; /* the message is the integrity-protected form */
+};
+
+/* Count one block the walk handed over: a block, a section when it starts
+ * one, and the rows the row stage counted for it (NULL: none). */
+void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_section,
+                               const tokenexp_row_counts_t *rows);
+
+/* Append text to out as a terminal may show it: printable ASCII and
+ * well-formed UTF-8 as they are; control characters (C0, DEL and the C1
+ * range), bytes that are not well-formed UTF-8, and the backslash as
+ * "\xNN". Text from a key file cannot move the cursor or rewrite a line
+ * of the report. NULL text appends nothing. */
+void tokenexp_report_add_text(M_buf_t *out, const char *text);
+
+/* Append the -v report to out: eight lines, each a label padded to 15
+ * characters and its value, ending in "\n":
+ *   Recipient:     the primary user ID (escaped), or "(no valid user ID)"
+ *   Fingerprint:   the primary key's fingerprint, 10 groups of 4 upper-case
+ *                  hex digits, two spaces after the fifth group
+ *   Encrypted to:  ALGO/KEYID, created YYYY-MM-DD, expires YYYY-MM-DD|never
+ *                  (ALGO rsaBITS, elgBITS or the curve; dates in UTC)
+ *   Rows:          N read, N kept, N left out by -u, N left out by -s/-e
+ *   Blocks:        N
+ *   Sections:      N RECURRING
+ *   Table:         N bytes
+ *   Message:       N bytes, legacy|mdc
+ * key and totals are read only; a NULL key or totals appends nothing. */
+void tokenexp_report_write(M_buf_t *out, const M_pgp_pubkey_t *key, const tokenexp_run_totals_t *totals);
+
+/* The progress line: shown only while standard error is a terminal, once
+ * the walk has run for more than a second, redrawn at most four times a
+ * second in place ("\r" and the text), and erased ("\r", spaces, "\r")
+ * before anything else is printed. Used by the thread that reads the
+ * export file. */
+struct tokenexp_progress_t {
+	M_bool      on    = M_FALSE; /* standard error is a terminal */
+	uint64_t    total = 0;       /* bytes of the export file; 0: unknown (a pipe) */
+	M_timeval_t start{};         /* when the walk began */
+	uint64_t    last_ms = 0;     /* when the line was last drawn, in ms after start */
+	size_t      shown   = 0;     /* characters of the line on the screen; 0: none */
+};
+
+/* Start the clock of the walk over file, whose size (when the library can
+ * tell it) makes the percentage; decide whether the line may be shown. */
+void tokenexp_progress_start(tokenexp_progress_t *p, M_fs_file_t *file);
+
+/* The walk has read bytes_read bytes of the export file (0: unknown) and
+ * rows_kept rows have joined the table: redraw the line when it is due. */
+void tokenexp_progress_update(tokenexp_progress_t *p, uint64_t bytes_read, uint64_t rows_kept);
+
+/* Erase the line if it is shown. Call it before printing anything else. */
+void tokenexp_progress_clear(tokenexp_progress_t *p);
+
+#endif
