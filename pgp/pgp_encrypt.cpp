@@ -22,8 +22,6 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
-#include <pthread.h>
-#include <unistd.h>
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -35,6 +33,7 @@
 
 #include "core/m_buf.h"
 #include "core/m_mem.h"
+#include "sys/m_thread.h"
 #include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt_int.h"
 #include "pgp/pgp_pubkey_int.h"
@@ -804,7 +803,7 @@ void deflate_piece_run(deflate_piece &p) noexcept
 		p.adler = ::libdeflate_adler32(p.adler, p.src, p.len);
 }
 
-void *deflate_piece_thread(void *arg) noexcept
+void *deflate_piece_thread(void *arg)
 {
 	deflate_piece_run(*static_cast<deflate_piece *>(arg));
 	return nullptr;
@@ -903,7 +902,7 @@ size_t deflate_join(unsigned char *a, size_t alen, unsigned char *b, size_t blen
 
 size_t compress_split_point(size_t src_len) noexcept
 {
-	if (src_len < kSplitMin || ::sysconf(_SC_NPROCESSORS_ONLN) < 2)
+	if (src_len < kSplitMin || M_thread_num_cpus() < 2)
 		return 0;
 	return src_len / 64 * kSplitShare;
 }
@@ -963,13 +962,12 @@ bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned cha
 		deflate_piece_run(one);
 	} else {
 		deflate_piece two{src + split, src_len - split, dst + pre + cap1 + kSyncLen, cap2, 0, 1};
-		pthread_t     thread;
 		/* Without a second thread the second piece is made after the first:
 		 * slower, but the same stream. */
-		const bool threaded = ::pthread_create(&thread, nullptr, deflate_piece_thread, &two) == 0;
+		M_thread_t *thread = M_thread_start(deflate_piece_thread, &two);
 		deflate_piece_run(one);
-		if (threaded)
-			(void)::pthread_join(thread, nullptr);
+		if (thread != nullptr)
+			(void)M_thread_join(thread);
 		else
 			deflate_piece_run(two);
 		if (one.out != 0 && two.out != 0) {
@@ -1036,6 +1034,285 @@ M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pub
 	*out       = M_buf_finish(msg, &len);
 	*out_len   = (*out == nullptr) ? 0 : len;
 	return *out != nullptr;
+}
+
+} // extern "C"
+
+/* Messages built from pieces: the pieces' streams are kept apart until the
+ * message is finished, then copied one by one into the message's window
+ * (each released as soon as it is copied) and encrypted there. */
+struct M_pgp_deflater {
+	libdeflate_compressor *c;       /* libdeflate's state at kDeflateLevel */
+	unsigned char         *scratch; /* compressed output before it is cut to size */
+	size_t                 cap;     /* bytes at scratch */
+};
+
+struct M_pgp_piece {
+	unsigned char *bytes;    /* the raw DEFLATE stream, with kSyncLen bytes of room after it */
+	size_t         len;      /* bytes of the stream (and, once joined, of the stored block after it) */
+	size_t         data_len; /* bytes of data it inflates to */
+	uint64_t       last;     /* bit offset of its last block's header */
+	uint64_t       end;      /* bit offset of the stream's end */
+	uint32_t       adler;    /* Adler-32 of its data */
+};
+
+struct M_pgp_msg {
+	const M_pgp_pubkey_t *key;      /* the recipient, only read */
+	const symalg_row     *row;      /* the cipher */
+	unsigned int          flags;    /* the message form */
+	M_pgp_piece_t       **pieces;   /* appended pieces, in order */
+	size_t                count;    /* pieces held */
+	size_t                alloc;    /* room at pieces */
+	uint64_t              data_len; /* bytes of data appended */
+	uint64_t              comp_len; /* bytes of the joined raw stream */
+	uint32_t              adler;    /* Adler-32 of the data appended */
+	bool                  closed;   /* finished, or failed: takes no more pieces */
+};
+
+namespace {
+
+/* The zlib stream's fixed bytes around the pieces: header, the stored block
+ * of the literal packet's header, and the Adler-32 trailer. */
+constexpr size_t kLitHeadLen = kHdrLen + kLiteralPrefixLen;
+
+/* Join the stream of prev to the one that will follow it: prev's last block
+ * loses its final-block bit, and an empty stored block that is not the last
+ * brings the stream to a byte boundary (within the kSyncLen bytes of room
+ * after it). */
+void join_after(M_pgp_piece_t *prev)
+{
+	unsigned char *a   = prev->bytes;
+	const uint64_t end = prev->end;
+	a[prev->last / 8] &= static_cast<unsigned char>(~(1U << (prev->last % 8)));
+	size_t k = static_cast<size_t>(end / 8);
+	if (end % 8 != 0)
+		a[k++] &= static_cast<unsigned char>((1U << (end % 8)) - 1);
+	const size_t q = static_cast<size_t>((end + 3 + 7) / 8);
+	for (; k < q; k++)
+		a[k] = 0;
+	a[q]      = 0x00;
+	a[q + 1]  = 0x00;
+	a[q + 2]  = 0xFF;
+	a[q + 3]  = 0xFF;
+	prev->len = q + 4;
+}
+
+/* Fill the compressed packet at body (room for L bytes): its header, the
+ * zlib stream's header, the stored block of lit, every piece (released as
+ * it is copied) and the Adler-32. */
+void fill_compressed_packet(M_pgp_msg_t *msg, unsigned char *body, size_t L, const unsigned char *lit)
+{
+	body[0] = kHdrCompressed;
+	put_be32(body + 1, static_cast<uint32_t>(L - kHdrLen));
+	body[5]           = kCompressAlgZlib;
+	unsigned char *at = body + kHdrLen + kCompressedPrefixLen;
+	*at++             = 0x78;
+	*at++             = 0x9C;
+	*at++             = 0x00;
+	*at++             = static_cast<unsigned char>(kLitHeadLen);
+	*at++             = 0x00;
+	*at++             = static_cast<unsigned char>(~kLitHeadLen & 0xFF);
+	*at++             = 0xFF;
+	std::memcpy(at, lit, kLitHeadLen);
+	at += kLitHeadLen;
+	for (size_t i = 0; i < msg->count; i++) {
+		std::memcpy(at, msg->pieces[i]->bytes, msg->pieces[i]->len);
+		at += msg->pieces[i]->len;
+		M_pgp_piece_destroy(msg->pieces[i]);
+		msg->pieces[i] = nullptr;
+	}
+	msg->count         = 0;
+	const uint32_t lit_adler = ::libdeflate_adler32(1, lit, kLitHeadLen);
+	put_be32(at, static_cast<uint32_t>(::adler32_combine(lit_adler, msg->adler, static_cast<z_off_t>(msg->data_len))));
+}
+
+/* The data packet of a finished message, appended to out. */
+[[nodiscard]] bool write_msg_data_packet(M_pgp_msg_t *msg, M_buf_t *out, const unsigned char *session_key)
+{
+	const symalg_row *row = msg->row;
+	const size_t      bs  = row->info.block_size;
+	const bool        mdc = (msg->flags & M_PGP_ENCRYPT_MDC) != 0;
+	const uint64_t    n   = msg->data_len;
+	unsigned char     lit[kLitHeadLen] = {0};
+	size_t            L                = 0;
+	if (n != 0) {
+		if (n > kUint32Limit - kLiteralPrefixLen)
+			return false;
+		lit[0] = kHdrLiteral;
+		put_be32(lit + 1, static_cast<uint32_t>(n + kLiteralPrefixLen));
+		lit[5]             = kLiteralFmtBinary;
+		const uint64_t len = kHdrLen + kCompressedPrefixLen + m::detail::kZlibHeaderLen + m::detail::kStoredHeaderLen +
+		                     kLitHeadLen + msg->comp_len + m::detail::kAdlerLen;
+		if (len - kHdrLen > kUint32Limit)
+			return false;
+		L = static_cast<size_t>(len);
+	}
+	const size_t head = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
+	const size_t tail = mdc ? kMdcPacketLen : 0;
+	data_window  w{reserve(out, head + bs + 2 + L + tail), nullptr, nullptr, L};
+	if (w.p == nullptr)
+		return false;
+	w.prefix_at = w.p + head;
+	w.body      = w.prefix_at + bs + 2;
+	if (L != 0)
+		fill_compressed_packet(msg, w.body, L, lit);
+
+	unsigned char prefix[kMaxBlockSize + 2];
+	if (RAND_bytes(prefix, static_cast<int>(bs)) != 1)
+		return false;
+	prefix[bs]     = prefix[bs - 2];
+	prefix[bs + 1] = prefix[bs - 1];
+	size_t     written = 0;
+	const bool ok =
+	    mdc ? seal_seipd(w, row, session_key, prefix, &written) : seal_symenc(w, row, session_key, prefix, &written);
+	OPENSSL_cleanse(prefix, sizeof(prefix));
+	if (!ok)
+		return false;
+	M_buf_direct_write_end(out, written);
+	return true;
+}
+
+} // namespace
+
+extern "C" {
+
+void M_pgp_deflate_use_library_memory(void)
+{
+	m::detail::install_deflate_allocator();
+}
+
+M_pgp_deflater_t *M_pgp_deflater_create(void)
+{
+	m::detail::install_deflate_allocator();
+	libdeflate_compressor *c = ::libdeflate_alloc_compressor(m::detail::kDeflateLevel);
+	if (c == nullptr)
+		return nullptr;
+	auto *d = static_cast<M_pgp_deflater_t *>(M_malloc_zero(sizeof(M_pgp_deflater_t)));
+	d->c    = c;
+	return d;
+}
+
+void M_pgp_deflater_destroy(M_pgp_deflater_t *d)
+{
+	if (d == nullptr)
+		return;
+	::libdeflate_free_compressor(d->c);
+	M_free(d->scratch);
+	M_free(d);
+}
+
+M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char *data, size_t len)
+{
+	static const unsigned char empty = 0;
+	if (d == nullptr || (data == nullptr && len != 0))
+		return nullptr;
+	const size_t bound = ::libdeflate_deflate_compress_bound(d->c, len);
+	if (bound > d->cap) {
+		M_free(d->scratch);
+		d->scratch = static_cast<unsigned char *>(M_malloc(bound));
+		d->cap     = bound;
+	}
+	const size_t out = ::libdeflate_deflate_compress(d->c, len != 0 ? data : &empty, len, d->scratch, d->cap);
+	uint64_t     last = 0;
+	uint64_t     end  = 0;
+	/* The walk must find one whole stream ending in the last byte. */
+	if (out == 0 || !m::detail::deflate_last_block(d->scratch, out, &last, &end) ||
+	    end > static_cast<uint64_t>(out) * 8 || end + 8 <= static_cast<uint64_t>(out) * 8)
+		return nullptr;
+	auto *piece     = static_cast<M_pgp_piece_t *>(M_malloc_zero(sizeof(M_pgp_piece_t)));
+	piece->bytes    = static_cast<unsigned char *>(M_malloc(out + m::detail::kSyncLen));
+	piece->len      = out;
+	piece->data_len = len;
+	piece->last     = last;
+	piece->end      = end;
+	piece->adler    = len != 0 ? ::libdeflate_adler32(1, data, len) : 1;
+	std::memcpy(piece->bytes, d->scratch, out);
+	return piece;
+}
+
+void M_pgp_piece_destroy(M_pgp_piece_t *piece)
+{
+	if (piece == nullptr)
+		return;
+	M_free(piece->bytes);
+	M_free(piece);
+}
+
+M_pgp_msg_t *M_pgp_msg_create(const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg, unsigned int flags)
+{
+	const symalg_row *row = symalg_row_lookup(symalg);
+	if (key == nullptr || row == nullptr || (flags & ~static_cast<unsigned int>(M_PGP_ENCRYPT_MDC)) != 0)
+		return nullptr;
+	auto *msg  = static_cast<M_pgp_msg_t *>(M_malloc_zero(sizeof(M_pgp_msg_t)));
+	msg->key   = key;
+	msg->row   = row;
+	msg->flags = flags;
+	msg->adler = 1;
+	return msg;
+}
+
+M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
+{
+	if (msg == nullptr || piece == nullptr || msg->closed ||
+	    msg->data_len + piece->data_len > kUint32Limit - kLiteralPrefixLen) {
+		M_pgp_piece_destroy(piece);
+		if (msg != nullptr)
+			msg->closed = true;
+		return M_FALSE;
+	}
+	if (msg->count == msg->alloc) {
+		msg->alloc  = msg->alloc == 0 ? 16 : msg->alloc * 2;
+		msg->pieces = static_cast<M_pgp_piece_t **>(M_realloc(msg->pieces, msg->alloc * sizeof(*msg->pieces)));
+	}
+	if (msg->count != 0) {
+		M_pgp_piece_t *prev = msg->pieces[msg->count - 1];
+		const size_t   was  = prev->len;
+		join_after(prev);
+		msg->comp_len += prev->len - was;
+	}
+	msg->pieces[msg->count++] = piece;
+	msg->comp_len += piece->len;
+	msg->adler = static_cast<uint32_t>(::adler32_combine(msg->adler, piece->adler, static_cast<z_off_t>(piece->data_len)));
+	msg->data_len += piece->data_len;
+	return M_TRUE;
+}
+
+M_bool M_pgp_msg_finish(M_pgp_msg_t *msg, M_buf_t *out)
+{
+	if (out != nullptr)
+		M_buf_truncate(out, 0);
+	if (msg == nullptr || out == nullptr || msg->closed) {
+		if (msg != nullptr)
+			msg->closed = true;
+		return M_FALSE;
+	}
+	msg->closed           = true;
+	const size_t key_size = msg->row->info.key_size;
+	unsigned char skb[1 + kMaxKeySize + 2];
+	unsigned char *session_key = skb + 1;
+	bool           ok          = RAND_bytes(session_key, static_cast<int>(key_size)) == 1;
+	if (ok) {
+		unsigned sum = 0;
+		for (size_t i = 0; i < key_size; i++)
+			sum += session_key[i];
+		skb[0]                = msg->row->info.pgp_id;
+		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
+		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
+		ok = write_session_key_packet(out, msg->key, skb, key_size + kSkbOverhead) &&
+		     write_msg_data_packet(msg, out, session_key);
+	}
+	OPENSSL_cleanse(skb, sizeof(skb));
+	return ok;
+}
+
+void M_pgp_msg_destroy(M_pgp_msg_t *msg)
+{
+	if (msg == nullptr)
+		return;
+	for (size_t i = 0; i < msg->count; i++)
+		M_pgp_piece_destroy(msg->pieces[i]);
+	M_free(msg->pieces);
+	M_free(msg);
 }
 
 } // extern "C"
