@@ -1121,7 +1121,7 @@ void fill_compressed_packet(M_pgp_msg_t *msg, unsigned char *body, size_t L, con
 		M_pgp_piece_destroy(msg->pieces[i]);
 		msg->pieces[i] = nullptr;
 	}
-	msg->count         = 0;
+	msg->count               = 0;
 	const uint32_t lit_adler = ::libdeflate_adler32(1, lit, kLitHeadLen);
 	put_be32(at, static_cast<uint32_t>(::adler32_combine(lit_adler, msg->adler, static_cast<z_off_t>(msg->data_len))));
 }
@@ -1129,10 +1129,10 @@ void fill_compressed_packet(M_pgp_msg_t *msg, unsigned char *body, size_t L, con
 /* The data packet of a finished message, appended to out. */
 [[nodiscard]] bool write_msg_data_packet(M_pgp_msg_t *msg, M_buf_t *out, const unsigned char *session_key)
 {
-	const symalg_row *row = msg->row;
-	const size_t      bs  = row->info.block_size;
-	const bool        mdc = (msg->flags & M_PGP_ENCRYPT_MDC) != 0;
-	const uint64_t    n   = msg->data_len;
+	const symalg_row *row              = msg->row;
+	const size_t      bs               = row->info.block_size;
+	const bool        mdc              = (msg->flags & M_PGP_ENCRYPT_MDC) != 0;
+	const uint64_t    n                = msg->data_len;
 	unsigned char     lit[kLitHeadLen] = {0};
 	size_t            L                = 0;
 	if (n != 0) {
@@ -1160,8 +1160,8 @@ void fill_compressed_packet(M_pgp_msg_t *msg, unsigned char *body, size_t L, con
 	unsigned char prefix[kMaxBlockSize + 2];
 	if (RAND_bytes(prefix, static_cast<int>(bs)) != 1)
 		return false;
-	prefix[bs]     = prefix[bs - 2];
-	prefix[bs + 1] = prefix[bs - 1];
+	prefix[bs]         = prefix[bs - 2];
+	prefix[bs + 1]     = prefix[bs - 1];
 	size_t     written = 0;
 	const bool ok =
 	    mdc ? seal_seipd(w, row, session_key, prefix, &written) : seal_symenc(w, row, session_key, prefix, &written);
@@ -1212,7 +1212,7 @@ M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char 
 		d->scratch = static_cast<unsigned char *>(M_malloc(bound));
 		d->cap     = bound;
 	}
-	const size_t out = ::libdeflate_deflate_compress(d->c, len != 0 ? data : &empty, len, d->scratch, d->cap);
+	const size_t out  = ::libdeflate_deflate_compress(d->c, len != 0 ? data : &empty, len, d->scratch, d->cap);
 	uint64_t     last = 0;
 	uint64_t     end  = 0;
 	/* The walk must find one whole stream ending in the last byte. */
@@ -1272,7 +1272,8 @@ M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
 	}
 	msg->pieces[msg->count++] = piece;
 	msg->comp_len += piece->len;
-	msg->adler = static_cast<uint32_t>(::adler32_combine(msg->adler, piece->adler, static_cast<z_off_t>(piece->data_len)));
+	msg->adler =
+	    static_cast<uint32_t>(::adler32_combine(msg->adler, piece->adler, static_cast<z_off_t>(piece->data_len)));
 	msg->data_len += piece->data_len;
 	return M_TRUE;
 }
@@ -1286,9 +1287,9 @@ M_bool M_pgp_msg_finish(M_pgp_msg_t *msg, M_buf_t *out)
 			msg->closed = true;
 		return M_FALSE;
 	}
-	msg->closed           = true;
-	const size_t key_size = msg->row->info.key_size;
-	unsigned char skb[1 + kMaxKeySize + 2];
+	msg->closed             = true;
+	const size_t   key_size = msg->row->info.key_size;
+	unsigned char  skb[1 + kMaxKeySize + 2];
 	unsigned char *session_key = skb + 1;
 	bool           ok          = RAND_bytes(session_key, static_cast<int>(key_size)) == 1;
 	if (ok) {
@@ -1298,7 +1299,7 @@ M_bool M_pgp_msg_finish(M_pgp_msg_t *msg, M_buf_t *out)
 		skb[0]                = msg->row->info.pgp_id;
 		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
 		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
-		ok = write_session_key_packet(out, msg->key, skb, key_size + kSkbOverhead) &&
+		ok                    = write_session_key_packet(out, msg->key, skb, key_size + kSkbOverhead) &&
 		     write_msg_data_packet(msg, out, session_key);
 	}
 	OPENSSL_cleanse(skb, sizeof(skb));
