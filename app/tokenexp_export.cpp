@@ -319,8 +319,8 @@ tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t
 			return TOKENEXP_WALK_STOPPED;
 		if (!read_block_data(file, block->data.get(), hdr.data_len))
 			break;
-		block->raw_len          = hdr.raw_len;
-		block->first_of_section = hdr.first_of_section;
+		block->raw_len                  = hdr.raw_len;
+		block->first_of_section         = hdr.first_of_section;
 		const tokenexp_walk_result_t rc = read(block, err, errlen, thunk);
 		if (rc != TOKENEXP_WALK_DONE)
 			return rc;
@@ -333,10 +333,10 @@ namespace {
 /* The one-thread walk: every block is read into the same buffers, decoded
  * and handed to the caller's callback at once. */
 struct serial_walk_t {
-	tokenexp_decryptor *decryptor;
-	tokenexp_block_t   *block;
-	tokenexp_block_cb   cb;
-	void               *thunk;
+	tokenexp_decryptor  *decryptor;
+	tokenexp_block_t    *block;
+	tokenexp_block_cb    cb;
+	void                *thunk;
 	tokenexp_progress_cb progress;
 };
 
