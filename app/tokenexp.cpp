@@ -104,13 +104,13 @@ struct key_area_t {
 
 /* Everything a run owns; released by one clean-up sequence on every path. */
 struct run_state_t {
-	M_fs_file_t     *export_file = nullptr;
-	unsigned char   *key_bytes   = nullptr;
-	size_t           key_len     = 0;
-	M_pgp_pubkey_t  *pubkey      = nullptr;
-	M_pgp_msg_t     *msg         = nullptr;
-	M_buf_t         *work        = nullptr;
-	char            *output_name = nullptr;
+	M_fs_file_t    *export_file = nullptr;
+	unsigned char  *key_bytes   = nullptr;
+	size_t          key_len     = 0;
+	M_pgp_pubkey_t *pubkey      = nullptr;
+	M_pgp_msg_t    *msg         = nullptr;
+	M_buf_t        *work        = nullptr;
+	char           *output_name = nullptr;
 	/* What the run did, for -v; and the progress line of the walk. */
 	tokenexp_run_totals_t totals{};
 	tokenexp_progress_t   progress{};
@@ -175,8 +175,7 @@ bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 	switch (walked) {
 		case TOKENEXP_WALK_DONE:
 			if (st.totals.table_len == 0) {
-				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n",
-				          TOKENEXP_SECTION);
+				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
 				return false;
 			}
 			if (st.msg == nullptr || !compressed) {

@@ -39,9 +39,9 @@
 
 namespace {
 
-constexpr size_t kErrLen     = 256;
-constexpr size_t kMaxThreads = 64;
-constexpr uint64_t kNone     = UINT64_MAX;
+constexpr size_t   kErrLen     = 256;
+constexpr size_t   kMaxThreads = 64;
+constexpr uint64_t kNone       = UINT64_MAX;
 
 /* A section's header row, shared by its blocks: resolved once the first
  * block is parsed (NULL headers when it held no table). */
@@ -69,7 +69,7 @@ enum class piece_state : uint8_t { free, filling, queued, compressing, compresse
 
 struct piece_t {
 	tokenexp::buf_guard plain{M_buf_create()}; /* table bytes, wiped once compressed */
-	M_pgp_piece_t      *packed = nullptr;       /* the compressed piece, until appended */
+	M_pgp_piece_t      *packed = nullptr;      /* the compressed piece, until appended */
 	piece_state         state  = piece_state::free;
 };
 
@@ -123,12 +123,12 @@ struct pool_t {
 	piece_t *pieces  = nullptr;
 
 	/* Blocks, by place in the file. */
-	uint64_t next_read   = 0; /* the next block read */
-	uint64_t next_decode = 0; /* the next block handed to a worker */
-	uint64_t next_join   = 0; /* the next block to join the table */
-	uint64_t parsed_upto = 0; /* every block before it is parsed (or failed) */
-	uint64_t end_seq     = kNone;
-	section_t *current   = nullptr; /* the reader's section */
+	uint64_t   next_read   = 0; /* the next block read */
+	uint64_t   next_decode = 0; /* the next block handed to a worker */
+	uint64_t   next_join   = 0; /* the next block to join the table */
+	uint64_t   parsed_upto = 0; /* every block before it is parsed (or failed) */
+	uint64_t   end_seq     = kNone;
+	section_t *current     = nullptr; /* the reader's section */
 
 	/* The table's columns, fixed by block columns_seq. */
 	tokenexp::list_str_guard columns;
@@ -147,8 +147,8 @@ struct pool_t {
 
 	size_t                table_len = 0;
 	std::atomic<uint64_t> kept{0}; /* rows kept so far, for the progress line */
-	size_t                running   = 0;
-	bool                  quit      = false;
+	size_t                running = 0;
+	bool                  quit    = false;
 
 	pool_t()                          = default;
 	pool_t(const pool_t &)            = delete;
@@ -271,9 +271,8 @@ void pool_t::run_piece(uint64_t seq, worker_tools_t &tools)
 {
 	piece_t &p = pieces[seq % npieces];
 	M_thread_mutex_unlock(mu);
-	M_pgp_piece_t *packed =
-	    M_pgp_deflater_compress(tools.deflater, reinterpret_cast<const unsigned char *>(M_buf_peek(p.plain.get())),
-	                            M_buf_len(p.plain.get()));
+	M_pgp_piece_t *packed = M_pgp_deflater_compress(
+	    tools.deflater, reinterpret_cast<const unsigned char *>(M_buf_peek(p.plain.get())), M_buf_len(p.plain.get()));
 	M_buf_truncate(p.plain.get(), 0);
 	M_thread_mutex_lock(mu);
 	p.packed = packed;
@@ -318,10 +317,11 @@ void pool_t::run_block(slot_t &s, worker_tools_t &tools)
 		headers = s.section->headers != nullptr ? s.section->headers.get() : columns.get();
 	}
 	M_thread_mutex_unlock(mu);
-	tokenexp::csv_guard block(tokenexp_parse_block(
-	    reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())), M_buf_len(s.block.csv.get()), headers));
+	tokenexp::csv_guard block(
+	    tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
+	                         M_buf_len(s.block.csv.get()), headers));
 	tokenexp::list_str_guard section_headers(first && block != nullptr ? tokenexp_header_list(block.get(), M_TRUE)
-	                                                                    : nullptr);
+	                                                                   : nullptr);
 	M_thread_mutex_lock(mu);
 	if (first) {
 		s.section->headers  = std::move(section_headers);
@@ -365,8 +365,8 @@ void pool_t::run_block(slot_t &s, worker_tools_t &tools)
 bool pool_t::take_and_run(worker_tools_t &tools)
 {
 	if (piece_next < piece_fill && pieces[piece_next % npieces].state == piece_state::queued) {
-		const uint64_t seq                = piece_next++;
-		pieces[seq % npieces].state       = piece_state::compressing;
+		const uint64_t seq          = piece_next++;
+		pieces[seq % npieces].state = piece_state::compressing;
 		running++;
 		run_piece(seq, tools);
 	} else if (next_decode < next_read && slot(next_decode).state == slot_state::queued) {
@@ -398,7 +398,7 @@ void *worker_main(void *arg)
 /* The reader's side: a slot for the next block, working or waiting while
  * none is free; NULL once a failure has made the rest of the file moot. */
 struct reader_t {
-	pool_t        *pool;
+	pool_t         *pool;
 	worker_tools_t *tools;
 };
 
