@@ -1038,9 +1038,13 @@ M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pub
 
 } // extern "C"
 
-/* Messages built from pieces: the pieces' streams are kept apart until the
- * message is finished, then copied one by one into the message's window
- * (each released as soon as it is copied) and encrypted there. */
+/* Messages built from pieces, in the caller's buffer: the session key
+ * packet is written when the message starts, then room for the headers in
+ * front of the compressed data (whose lengths are known only at the end),
+ * then each piece's stream as it is appended (its own memory released at
+ * once); finishing fills the headers and encrypts the data packet where it
+ * lies. The message is never copied, and with its room reserved up front
+ * (M_pgp_msg_reserve) its buffer never moves either. */
 struct M_pgp_deflater {
 	libdeflate_compressor *c;       /* libdeflate's state at kDeflateLevel */
 	unsigned char         *scratch; /* compressed output before it is cut to size */
@@ -1048,8 +1052,8 @@ struct M_pgp_deflater {
 };
 
 struct M_pgp_piece {
-	unsigned char *bytes;    /* the raw DEFLATE stream, with kSyncLen bytes of room after it */
-	size_t         len;      /* bytes of the stream (and, once joined, of the stored block after it) */
+	unsigned char *bytes;    /* the raw DEFLATE stream */
+	size_t         len;      /* bytes of the stream */
 	size_t         data_len; /* bytes of data it inflates to */
 	uint64_t       last;     /* bit offset of its last block's header */
 	uint64_t       end;      /* bit offset of the stream's end */
@@ -1057,105 +1061,105 @@ struct M_pgp_piece {
 };
 
 struct M_pgp_msg {
-	const M_pgp_pubkey_t *key;      /* the recipient, only read */
-	const symalg_row     *row;      /* the cipher */
-	unsigned int          flags;    /* the message form */
-	M_pgp_piece_t       **pieces;   /* appended pieces, in order */
-	size_t                count;    /* pieces held */
-	size_t                alloc;    /* room at pieces */
-	uint64_t              data_len; /* bytes of data appended */
-	uint64_t              comp_len; /* bytes of the joined raw stream */
-	uint32_t              adler;    /* Adler-32 of the data appended */
-	bool                  closed;   /* finished, or failed: takes no more pieces */
+	M_buf_t          *out;   /* the message being built (the caller's) */
+	const symalg_row *row;   /* the cipher */
+	unsigned int      flags; /* the message form */
+	unsigned char     session_key[kMaxKeySize];
+	size_t            data_at;  /* offset in out of the data packet's room */
+	bool              any;      /* a piece was appended */
+	size_t            last_at;  /* offset in out of the last piece's stream */
+	uint64_t          last_bit; /* its last block's header, in bits from last_at */
+	uint64_t          end_bit;  /* its end, in bits from last_at */
+	uint64_t          data_len; /* bytes of data appended */
+	uint32_t          adler;    /* Adler-32 of the data appended */
+	bool              closed;   /* finished, or failed: takes no more pieces */
 };
 
 namespace {
 
-/* The zlib stream's fixed bytes around the pieces: header, the stored block
- * of the literal packet's header, and the Adler-32 trailer. */
+/* The zlib stream's fixed bytes ahead of the pieces: header, and the stored
+ * block holding the literal packet's header. */
 constexpr size_t kLitHeadLen = kHdrLen + kLiteralPrefixLen;
+constexpr size_t kStreamHead = m::detail::kZlibHeaderLen + m::detail::kStoredHeaderLen + kLitHeadLen;
 
-/* Join the stream of prev to the one that will follow it: prev's last block
- * loses its final-block bit, and an empty stored block that is not the last
- * brings the stream to a byte boundary (within the kSyncLen bytes of room
- * after it). */
-void join_after(M_pgp_piece_t *prev)
+/* Bytes of the data packet ahead of the first piece: the packet's header
+ * (room for the longest), the CFB prefix, the compressed packet's header
+ * and the stream's head. */
+size_t data_head_len(const M_pgp_msg_t *msg)
 {
-	unsigned char *a   = prev->bytes;
-	const uint64_t end = prev->end;
-	a[prev->last / 8] &= static_cast<unsigned char>(~(1U << (prev->last % 8)));
+	const size_t head = (msg->flags & M_PGP_ENCRYPT_MDC) != 0 ? 1 + kNewLenMax + 1 : kHdrLen;
+	return head + msg->row->info.block_size + 2 + kHdrLen + kCompressedPrefixLen + kStreamHead;
+}
+
+unsigned char *content(M_buf_t *buf)
+{
+	return reinterpret_cast<unsigned char *>(const_cast<char *>(M_buf_peek(buf)));
+}
+
+/* Join the last piece's stream to the one about to follow: its last block
+ * loses its final-block bit, and an empty stored block that is not the last
+ * brings the stream to a byte boundary. */
+void join_last(M_pgp_msg_t *msg)
+{
+	const size_t   had = M_buf_len(msg->out) - msg->last_at;
+	const uint64_t end = msg->end_bit;
+	const size_t   q   = static_cast<size_t>((end + 3 + 7) / 8);
+	M_buf_add_fill(msg->out, 0, q + 4 - had);
+	unsigned char *a = content(msg->out) + msg->last_at;
+	a[msg->last_bit / 8] &= static_cast<unsigned char>(~(1U << (msg->last_bit % 8)));
 	size_t k = static_cast<size_t>(end / 8);
 	if (end % 8 != 0)
 		a[k++] &= static_cast<unsigned char>((1U << (end % 8)) - 1);
-	const size_t q = static_cast<size_t>((end + 3 + 7) / 8);
 	for (; k < q; k++)
 		a[k] = 0;
-	a[q]      = 0x00;
-	a[q + 1]  = 0x00;
-	a[q + 2]  = 0xFF;
-	a[q + 3]  = 0xFF;
-	prev->len = q + 4;
+	a[q]     = 0x00;
+	a[q + 1] = 0x00;
+	a[q + 2] = 0xFF;
+	a[q + 3] = 0xFF;
 }
 
-/* Fill the compressed packet at body (room for L bytes): its header, the
- * zlib stream's header, the stored block of lit, every piece (released as
- * it is copied) and the Adler-32. */
-void fill_compressed_packet(M_pgp_msg_t *msg, unsigned char *body, size_t L, const unsigned char *lit)
+/* Fill the headers in front of the pieces and encrypt the data packet in
+ * place; the message then ends at the packet's end. */
+[[nodiscard]] bool seal_msg(M_pgp_msg_t *msg)
 {
-	body[0] = kHdrCompressed;
-	put_be32(body + 1, static_cast<uint32_t>(L - kHdrLen));
-	body[5]           = kCompressAlgZlib;
-	unsigned char *at = body + kHdrLen + kCompressedPrefixLen;
-	*at++             = 0x78;
-	*at++             = 0x9C;
-	*at++             = 0x00;
-	*at++             = static_cast<unsigned char>(kLitHeadLen);
-	*at++             = 0x00;
-	*at++             = static_cast<unsigned char>(~kLitHeadLen & 0xFF);
-	*at++             = 0xFF;
-	std::memcpy(at, lit, kLitHeadLen);
-	at += kLitHeadLen;
-	for (size_t i = 0; i < msg->count; i++) {
-		std::memcpy(at, msg->pieces[i]->bytes, msg->pieces[i]->len);
-		at += msg->pieces[i]->len;
-		M_pgp_piece_destroy(msg->pieces[i]);
-		msg->pieces[i] = nullptr;
-	}
-	msg->count               = 0;
-	const uint32_t lit_adler = ::libdeflate_adler32(1, lit, kLitHeadLen);
-	put_be32(at, static_cast<uint32_t>(::adler32_combine(lit_adler, msg->adler, static_cast<z_off_t>(msg->data_len))));
-}
-
-/* The data packet of a finished message, appended to out. */
-[[nodiscard]] bool write_msg_data_packet(M_pgp_msg_t *msg, M_buf_t *out, const unsigned char *session_key)
-{
-	const symalg_row *row              = msg->row;
-	const size_t      bs               = row->info.block_size;
-	const bool        mdc              = (msg->flags & M_PGP_ENCRYPT_MDC) != 0;
-	const uint64_t    n                = msg->data_len;
-	unsigned char     lit[kLitHeadLen] = {0};
-	size_t            L                = 0;
-	if (n != 0) {
-		if (n > kUint32Limit - kLiteralPrefixLen)
-			return false;
-		lit[0] = kHdrLiteral;
-		put_be32(lit + 1, static_cast<uint32_t>(n + kLiteralPrefixLen));
-		lit[5]             = kLiteralFmtBinary;
-		const uint64_t len = kHdrLen + kCompressedPrefixLen + m::detail::kZlibHeaderLen + m::detail::kStoredHeaderLen +
-		                     kLitHeadLen + msg->comp_len + m::detail::kAdlerLen;
+	const symalg_row *row  = msg->row;
+	const size_t      bs   = row->info.block_size;
+	const bool        mdc  = (msg->flags & M_PGP_ENCRYPT_MDC) != 0;
+	const size_t      head = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
+	size_t            L    = 0;
+	if (msg->data_len == 0) {
+		/* No data: the packet holds only the prefix (and the MDC packet). */
+		M_buf_truncate(msg->out, msg->data_at + head + bs + 2);
+	} else {
+		unsigned char lit[kLitHeadLen] = {0};
+		lit[0]                         = kHdrLiteral;
+		put_be32(lit + 1, static_cast<uint32_t>(msg->data_len + kLiteralPrefixLen));
+		lit[5]                   = kLiteralFmtBinary;
+		const uint32_t lit_adler = ::libdeflate_adler32(1, lit, kLitHeadLen);
+		unsigned char  trailer[m::detail::kAdlerLen];
+		put_be32(trailer,
+		         static_cast<uint32_t>(::adler32_combine(lit_adler, msg->adler, static_cast<z_off_t>(msg->data_len))));
+		M_buf_add_bytes(msg->out, trailer, sizeof(trailer));
+		const uint64_t len = M_buf_len(msg->out) - msg->data_at - head - bs - 2;
 		if (len - kHdrLen > kUint32Limit)
 			return false;
-		L = static_cast<size_t>(len);
+		L                 = static_cast<size_t>(len);
+		unsigned char *at = content(msg->out) + msg->data_at + head + bs + 2;
+		at[0]             = kHdrCompressed;
+		put_be32(at + 1, static_cast<uint32_t>(L - kHdrLen));
+		at[5] = kCompressAlgZlib;
+		at += kHdrLen + kCompressedPrefixLen;
+		const unsigned char stream_head[] = {
+		    0x78, 0x9C, 0x00, kLitHeadLen, 0x00, static_cast<unsigned char>(~kLitHeadLen & 0xFF), 0xFF};
+		static_assert(sizeof(stream_head) == m::detail::kZlibHeaderLen + m::detail::kStoredHeaderLen, "stream head");
+		std::memcpy(at, stream_head, sizeof(stream_head));
+		std::memcpy(at + sizeof(stream_head), lit, kLitHeadLen);
 	}
-	const size_t head = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
-	const size_t tail = mdc ? kMdcPacketLen : 0;
-	data_window  w{reserve(out, head + bs + 2 + L + tail), nullptr, nullptr, L};
-	if (w.p == nullptr)
-		return false;
+	if (mdc)
+		M_buf_add_fill(msg->out, 0, kMdcPacketLen);
+	data_window w{content(msg->out) + msg->data_at, nullptr, nullptr, L};
 	w.prefix_at = w.p + head;
 	w.body      = w.prefix_at + bs + 2;
-	if (L != 0)
-		fill_compressed_packet(msg, w.body, L, lit);
 
 	unsigned char prefix[kMaxBlockSize + 2];
 	if (RAND_bytes(prefix, static_cast<int>(bs)) != 1)
@@ -1163,12 +1167,12 @@ void fill_compressed_packet(M_pgp_msg_t *msg, unsigned char *body, size_t L, con
 	prefix[bs]         = prefix[bs - 2];
 	prefix[bs + 1]     = prefix[bs - 1];
 	size_t     written = 0;
-	const bool ok =
-	    mdc ? seal_seipd(w, row, session_key, prefix, &written) : seal_symenc(w, row, session_key, prefix, &written);
+	const bool ok      = mdc ? seal_seipd(w, row, msg->session_key, prefix, &written)
+	                         : seal_symenc(w, row, msg->session_key, prefix, &written);
 	OPENSSL_cleanse(prefix, sizeof(prefix));
 	if (!ok)
 		return false;
-	M_buf_direct_write_end(out, written);
+	M_buf_truncate(msg->out, msg->data_at + written);
 	return true;
 }
 
@@ -1220,13 +1224,12 @@ M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char 
 	    end > static_cast<uint64_t>(out) * 8 || end + 8 <= static_cast<uint64_t>(out) * 8)
 		return nullptr;
 	auto *piece     = static_cast<M_pgp_piece_t *>(M_malloc_zero(sizeof(M_pgp_piece_t)));
-	piece->bytes    = static_cast<unsigned char *>(M_malloc(out + m::detail::kSyncLen));
+	piece->bytes    = static_cast<unsigned char *>(M_memdup(d->scratch, out));
 	piece->len      = out;
 	piece->data_len = len;
 	piece->last     = last;
 	piece->end      = end;
 	piece->adler    = len != 0 ? ::libdeflate_adler32(1, data, len) : 1;
-	std::memcpy(piece->bytes, d->scratch, out);
 	return piece;
 }
 
@@ -1238,17 +1241,52 @@ void M_pgp_piece_destroy(M_pgp_piece_t *piece)
 	M_free(piece);
 }
 
-M_pgp_msg_t *M_pgp_msg_create(const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg, unsigned int flags)
+M_pgp_msg_t *M_pgp_msg_create(M_buf_t *out, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg, unsigned int flags)
 {
+	if (out != nullptr)
+		M_buf_truncate(out, 0);
 	const symalg_row *row = symalg_row_lookup(symalg);
-	if (key == nullptr || row == nullptr || (flags & ~static_cast<unsigned int>(M_PGP_ENCRYPT_MDC)) != 0)
+	if (out == nullptr || key == nullptr || row == nullptr ||
+	    (flags & ~static_cast<unsigned int>(M_PGP_ENCRYPT_MDC)) != 0)
 		return nullptr;
 	auto *msg  = static_cast<M_pgp_msg_t *>(M_malloc_zero(sizeof(M_pgp_msg_t)));
-	msg->key   = key;
+	msg->out   = out;
 	msg->row   = row;
 	msg->flags = flags;
 	msg->adler = 1;
+	/* A fresh session key and the block encrypted to the key: algorithm id,
+	 * key, and the sum of the key bytes modulo 65536, high byte first. */
+	const size_t  key_size = row->info.key_size;
+	unsigned char skb[1 + kMaxKeySize + 2];
+	bool          ok = RAND_bytes(skb + 1, static_cast<int>(key_size)) == 1;
+	if (ok) {
+		unsigned sum = 0;
+		for (size_t i = 0; i < key_size; i++)
+			sum += skb[1 + i];
+		skb[0]                = row->info.pgp_id;
+		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
+		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
+		std::memcpy(msg->session_key, skb + 1, key_size);
+		ok = write_session_key_packet(out, key, skb, key_size + kSkbOverhead);
+	}
+	OPENSSL_cleanse(skb, sizeof(skb));
+	if (!ok) {
+		M_buf_truncate(out, 0);
+		M_pgp_msg_destroy(msg);
+		return nullptr;
+	}
+	msg->data_at = M_buf_len(out);
+	M_buf_add_fill(out, 0, data_head_len(msg));
 	return msg;
+}
+
+void M_pgp_msg_reserve(M_pgp_msg_t *msg, size_t len)
+{
+	if (msg == nullptr || len == 0)
+		return;
+	size_t room = len;
+	if (M_buf_direct_write_start(msg->out, &room) != nullptr)
+		M_buf_direct_write_end(msg->out, 0);
 }
 
 M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
@@ -1260,59 +1298,36 @@ M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
 			msg->closed = true;
 		return M_FALSE;
 	}
-	if (msg->count == msg->alloc) {
-		msg->alloc  = msg->alloc == 0 ? 16 : msg->alloc * 2;
-		msg->pieces = static_cast<M_pgp_piece_t **>(M_realloc(msg->pieces, msg->alloc * sizeof(*msg->pieces)));
-	}
-	if (msg->count != 0) {
-		M_pgp_piece_t *prev = msg->pieces[msg->count - 1];
-		const size_t   was  = prev->len;
-		join_after(prev);
-		msg->comp_len += prev->len - was;
-	}
-	msg->pieces[msg->count++] = piece;
-	msg->comp_len += piece->len;
+	if (msg->any)
+		join_last(msg);
+	msg->any      = true;
+	msg->last_at  = M_buf_len(msg->out);
+	msg->last_bit = piece->last;
+	msg->end_bit  = piece->end;
+	M_buf_add_bytes(msg->out, piece->bytes, piece->len);
 	msg->adler =
 	    static_cast<uint32_t>(::adler32_combine(msg->adler, piece->adler, static_cast<z_off_t>(piece->data_len)));
 	msg->data_len += piece->data_len;
+	M_pgp_piece_destroy(piece);
 	return M_TRUE;
 }
 
-M_bool M_pgp_msg_finish(M_pgp_msg_t *msg, M_buf_t *out)
+M_bool M_pgp_msg_finish(M_pgp_msg_t *msg)
 {
-	if (out != nullptr)
-		M_buf_truncate(out, 0);
-	if (msg == nullptr || out == nullptr || msg->closed) {
+	if (msg == nullptr || msg->closed) {
 		if (msg != nullptr)
 			msg->closed = true;
 		return M_FALSE;
 	}
-	msg->closed             = true;
-	const size_t   key_size = msg->row->info.key_size;
-	unsigned char  skb[1 + kMaxKeySize + 2];
-	unsigned char *session_key = skb + 1;
-	bool           ok          = RAND_bytes(session_key, static_cast<int>(key_size)) == 1;
-	if (ok) {
-		unsigned sum = 0;
-		for (size_t i = 0; i < key_size; i++)
-			sum += session_key[i];
-		skb[0]                = msg->row->info.pgp_id;
-		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
-		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
-		ok                    = write_session_key_packet(out, msg->key, skb, key_size + kSkbOverhead) &&
-		     write_msg_data_packet(msg, out, session_key);
-	}
-	OPENSSL_cleanse(skb, sizeof(skb));
-	return ok;
+	msg->closed = true;
+	return seal_msg(msg) ? M_TRUE : M_FALSE;
 }
 
 void M_pgp_msg_destroy(M_pgp_msg_t *msg)
 {
 	if (msg == nullptr)
 		return;
-	for (size_t i = 0; i < msg->count; i++)
-		M_pgp_piece_destroy(msg->pieces[i]);
-	M_free(msg->pieces);
+	OPENSSL_cleanse(msg->session_key, sizeof(msg->session_key));
 	M_free(msg);
 }
 
