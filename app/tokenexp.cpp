@@ -15,6 +15,7 @@
 #include "pgp/pgp_encrypt.h"
 #include "pgp/pgp_pubkey.h"
 #include "fs/m_fs_file.h"
+#include "fs/m_fs_info.h"
 #include "fs/m_fs_path.h"
 #include "sys/m_proc.h"
 #include "sys/m_time.h"
@@ -22,6 +23,7 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -165,12 +167,20 @@ bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 	key.wipe();
 	char   err[kErrLen] = {0};
 	M_bool compressed   = M_TRUE;
-	st.msg              = M_pgp_msg_create(st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags);
+	st.msg              = M_pgp_msg_create(st.work, st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags);
+	/* The message is built in one buffer that must not grow by copying: its
+	 * room is reserved once. The export file holds the same kind of
+	 * compressed text in Base64, a third larger than the bytes, so its size
+	 * bounds the message of all but a contrived file. */
+	M_fs_info_t *info = nullptr;
+	if (M_fs_info_file(&info, st.export_file, M_FS_INFO_FLAG_BASIC) == M_FS_ERROR_SUCCESS)
+		M_pgp_msg_reserve(st.msg, static_cast<size_t>(std::min<uint64_t>(M_fs_info_get_size(info), kTokenexpMaxTable)));
+	M_fs_info_destroy(info);
 	/* The progress line is gone before any message of the walk's end. */
 	tokenexp_progress_start(&st.progress, st.export_file);
 	const tokenexp_walk_result_t walked =
-	    tokenexp_pool_run(st.export_file, export_key, &opts, tokenexp_thread_count(), st.msg, &st.totals,
-	                      st.progress.on ? &st.progress : nullptr, err, sizeof(err), &compressed);
+	    tokenexp_pool_run(st.export_file, export_key, &opts, tokenexp_thread_count(), kTokenexpMaxTable, st.msg,
+	                      &st.totals, st.progress.on ? &st.progress : nullptr, err, sizeof(err), &compressed);
 	tokenexp_progress_clear(&st.progress);
 	switch (walked) {
 		case TOKENEXP_WALK_DONE:
@@ -281,7 +291,7 @@ int run(int argc, char **argv)
 	if (!build_table(st, opts, key))
 		return 1;
 
-	if (!M_pgp_msg_finish(st.msg, st.work)) {
+	if (!M_pgp_msg_finish(st.msg)) {
 		M_fprintf(stderr, "Error using PGP to encrypt output.\n");
 		return 1;
 	}

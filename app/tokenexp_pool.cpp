@@ -113,6 +113,7 @@ struct pool_t {
 	M_pgp_msg_t               *msg;
 	tokenexp_run_totals_t     *totals;
 	tokenexp_progress_t       *progress;
+	size_t                     max_table;
 
 	M_thread_mutex_t *mu = M_thread_mutex_create();
 	M_thread_cond_t  *cv = M_thread_cond_create();
@@ -243,7 +244,7 @@ void pool_t::join()
 		}
 		release_section(s.section);
 		s.state = slot_state::free;
-		if (table_len > kTokenexpMaxTable) {
+		if (table_len > max_table) {
 			fail(next_join, TOKENEXP_WALK_STOPPED, "");
 			return;
 		}
@@ -493,23 +494,25 @@ size_t tokenexp_thread_count(void)
 }
 
 tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_export_key &key, tokenexp_opts_t *opts,
-                                         size_t threads, M_pgp_msg_t *msg, tokenexp_run_totals_t *totals,
-                                         tokenexp_progress_t *progress, char *err, size_t errlen, M_bool *compressed)
+                                         size_t threads, size_t max_table, M_pgp_msg_t *msg,
+                                         tokenexp_run_totals_t *totals, tokenexp_progress_t *progress, char *err,
+                                         size_t errlen, M_bool *compressed)
 {
 	if (threads == 0)
 		threads = 1;
 	if (threads > kMaxThreads)
 		threads = kMaxThreads;
 	pool_t pool;
-	pool.key      = &key;
-	pool.opts     = opts;
-	pool.msg      = msg;
-	pool.totals   = totals;
-	pool.progress = progress;
-	pool.nslots   = 2 * threads;
-	pool.slots    = new_array<slot_t>(pool.nslots);
-	pool.npieces  = threads + 1;
-	pool.pieces   = new_array<piece_t>(pool.npieces);
+	pool.key       = &key;
+	pool.opts      = opts;
+	pool.msg       = msg;
+	pool.totals    = totals;
+	pool.progress  = progress;
+	pool.max_table = max_table;
+	pool.nslots    = 2 * threads;
+	pool.slots     = new_array<slot_t>(pool.nslots);
+	pool.npieces   = threads + 1;
+	pool.pieces    = new_array<piece_t>(pool.npieces);
 
 	M_thread_t *workers[kMaxThreads] = {nullptr};
 	for (size_t i = 0; i + 1 < threads; i++)

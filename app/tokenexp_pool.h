@@ -42,6 +42,7 @@ size_t tokenexp_thread_count(void);
  *
  * threads:  threads to use, the calling thread included (0 counts as 1);
  *           those that cannot be started are done without.
+ * max_table: the largest table allowed (the program: kTokenexpMaxTable).
  * msg:      receives every piece of the table, in order, when the walk
  *           ends TOKENEXP_WALK_DONE and *compressed is M_TRUE.
  * totals:   blocks, sections, rows and table_len are added, each block
@@ -55,10 +56,11 @@ size_t tokenexp_thread_count(void);
  *
  * Returns the result of the walk: that of the first block in file order
  * that failed, TOKENEXP_WALK_STOPPED when the table grew past
- * kTokenexpMaxTable with a block, else the reading's own result. Every
+ * max_table with a block, else the reading's own result. Every
  * worker has ended and every buffer is wiped and released on return. */
 tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_export_key &key, tokenexp_opts_t *opts,
-                                         size_t threads, M_pgp_msg_t *msg, tokenexp_run_totals_t *totals,
-                                         tokenexp_progress_t *progress, char *err, size_t errlen, M_bool *compressed);
+                                         size_t threads, size_t max_table, M_pgp_msg_t *msg,
+                                         tokenexp_run_totals_t *totals, tokenexp_progress_t *progress, char *err,
+                                         size_t errlen, M_bool *compressed);
 
 #endif
