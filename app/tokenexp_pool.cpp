@@ -227,21 +227,29 @@ void pool_t::join()
 			return;
 		if (s.result != TOKENEXP_WALK_DONE)
 			return; /* its failure is the run's */
-		piece_t &p = pieces[piece_fill % npieces];
-		if (p.state == piece_state::free)
-			p.state = piece_state::filling;
-		if (p.state != piece_state::filling)
-			return; /* every piece is in flight: go on once one is appended */
 		const size_t len = M_buf_len(s.rows.get());
-		M_buf_add_bytes(p.plain.get(), M_buf_peek(s.rows.get()), len);
+		piece_t     *p   = &pieces[piece_fill % npieces];
+		/* A piece is queued before the block that would take it past its
+		 * size, so its buffer never grows past the size reserved for it. */
+		if (p->state == piece_state::filling && M_buf_len(p->plain.get()) != 0 &&
+		    M_buf_len(p->plain.get()) + len > kTokenexpPieceLen) {
+			p->state = piece_state::queued;
+			piece_fill++;
+			p = &pieces[piece_fill % npieces];
+		}
+		if (p->state == piece_state::free) {
+			size_t room = kTokenexpPieceLen;
+			if (M_buf_direct_write_start(p->plain.get(), &room) != nullptr)
+				M_buf_direct_write_end(p->plain.get(), 0);
+			p->state = piece_state::filling;
+		}
+		if (p->state != piece_state::filling)
+			return; /* every piece is in flight: go on once one is appended */
+		M_buf_add_bytes(p->plain.get(), M_buf_peek(s.rows.get()), len);
 		M_buf_truncate(s.rows.get(), 0);
 		table_len += len;
 		tokenexp_totals_add_block(totals, s.block.first_of_section, &s.counts);
 		kept.store(totals->rows.kept, std::memory_order_relaxed);
-		if (M_buf_len(p.plain.get()) >= kTokenexpPieceLen) {
-			p.state = piece_state::queued;
-			piece_fill++;
-		}
 		release_section(s.section);
 		s.state = slot_state::free;
 		if (table_len > max_table) {

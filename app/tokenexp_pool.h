@@ -24,11 +24,12 @@
  * join it): "Too much card data to output" past it. */
 constexpr size_t kTokenexpMaxTable = 0x7FFFFFFF;
 
-/* Bytes of table compressed as one piece (a piece closes at the first block
- * boundary at or past it). Each piece starts the compressor afresh, which
+/* Most bytes of table compressed as one piece: a piece closes before the
+ * block that would take it past this size (a larger block makes a piece of
+ * its own). Each piece starts the compressor afresh, which
  * costs some bytes of the message: at this size under 0.1 % on token and
  * text tables, while a few pieces in flight stay small beside the message. */
-constexpr size_t kTokenexpPieceLen = size_t{4} << 20;
+constexpr size_t kTokenexpPieceLen = size_t{5} << 20;
 
 /* How many threads a run uses, the calling thread included: the number of
  * processors the process may run on (M_thread_num_cpus), unless the

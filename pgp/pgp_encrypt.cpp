@@ -1210,15 +1210,23 @@ M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char 
 	static const unsigned char empty = 0;
 	if (d == nullptr || (data == nullptr && len != 0))
 		return nullptr;
+	/* Text compresses to well under half its size: the scratch area starts
+	 * at half the piece (its pages are all touched by the wipe when it is
+	 * freed) and grows to the full bound only for data that needs it. */
 	const size_t bound = ::libdeflate_deflate_compress_bound(d->c, len);
-	if (bound > d->cap) {
-		M_free(d->scratch);
-		d->scratch = static_cast<unsigned char *>(M_malloc(bound));
-		d->cap     = bound;
+	size_t       out   = 0;
+	for (size_t want = len / 2 + 4096 < bound ? len / 2 + 4096 : bound; out == 0; want = bound) {
+		if (want > d->cap) {
+			M_free(d->scratch);
+			d->scratch = static_cast<unsigned char *>(M_malloc(want));
+			d->cap     = want;
+		}
+		out = ::libdeflate_deflate_compress(d->c, len != 0 ? data : &empty, len, d->scratch, d->cap);
+		if (out == 0 && d->cap >= bound)
+			break;
 	}
-	const size_t out  = ::libdeflate_deflate_compress(d->c, len != 0 ? data : &empty, len, d->scratch, d->cap);
-	uint64_t     last = 0;
-	uint64_t     end  = 0;
+	uint64_t last = 0;
+	uint64_t end  = 0;
 	/* The walk must find one whole stream ending in the last byte. */
 	if (out == 0 || !m::detail::deflate_last_block(d->scratch, out, &last, &end) ||
 	    end > static_cast<uint64_t>(out) * 8 || end + 8 <= static_cast<uint64_t>(out) * 8)
