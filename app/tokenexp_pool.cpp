@@ -108,12 +108,12 @@ struct worker_tools_t {
 };
 
 struct pool_t {
-	const tokenexp_export_key *key;
-	tokenexp_opts_t           *opts;
-	M_pgp_msg_t               *msg;
-	tokenexp_run_totals_t     *totals;
-	tokenexp_progress_t       *progress;
-	size_t                     max_table;
+	const tokenexp_export_key *key       = nullptr;
+	tokenexp_opts_t           *opts      = nullptr;
+	M_pgp_msg_t               *msg       = nullptr;
+	tokenexp_run_totals_t     *totals    = nullptr;
+	tokenexp_progress_t       *progress  = nullptr;
+	size_t                     max_table = 0;
 
 	M_thread_mutex_t *mu = M_thread_mutex_create();
 	M_thread_cond_t  *cv = M_thread_cond_create();
@@ -542,7 +542,7 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 	for (M_thread_t *w : workers)
 		(void)M_thread_join(w);
 
-	*compressed       = pool.pgp_failed ? M_FALSE : M_TRUE;
+	*compressed       = !pool.pgp_failed;
 	totals->table_len = pool.table_len;
 	if (pool.fail_seq != kNone && pool.fail_seq < pool.end_seq) {
 		M_str_cpy(err, errlen, pool.fail_err);

@@ -1328,7 +1328,7 @@ M_bool M_pgp_msg_finish(M_pgp_msg_t *msg)
 		return M_FALSE;
 	}
 	msg->closed = true;
-	return seal_msg(msg) ? M_TRUE : M_FALSE;
+	return seal_msg(msg);
 }
 
 void M_pgp_msg_destroy(M_pgp_msg_t *msg)
