@@ -517,10 +517,14 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 	pool.totals    = totals;
 	pool.progress  = progress;
 	pool.max_table = max_table;
-	pool.nslots    = 2 * threads;
-	pool.slots     = new_array<slot_t>(pool.nslots);
-	pool.npieces   = threads + 1;
-	pool.pieces    = new_array<piece_t>(pool.npieces);
+	/* A slot and a piece per thread: a block is read far faster than it is
+	 * decoded, so one slot per worker keeps every thread busy, and each
+	 * slot and piece costs a block's or a piece's memory (a block of wide
+	 * text rows is several megabytes, three times over). */
+	pool.nslots  = threads;
+	pool.slots   = new_array<slot_t>(pool.nslots);
+	pool.npieces = threads;
+	pool.pieces  = new_array<piece_t>(pool.npieces);
 
 	M_thread_t *workers[kMaxThreads] = {nullptr};
 	for (size_t i = 0; i + 1 < threads; i++)

@@ -1047,7 +1047,7 @@ M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pub
  * (M_pgp_msg_reserve) its buffer never moves either. */
 struct M_pgp_deflater {
 	libdeflate_compressor *c;       /* libdeflate's state at kDeflateLevel */
-	unsigned char         *scratch; /* compressed output before it is cut to size */
+	unsigned char         *scratch; /* output area of the next piece (handed over with it) */
 	size_t                 cap;     /* bytes at scratch */
 };
 
@@ -1231,8 +1231,12 @@ M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char 
 	if (out == 0 || !m::detail::deflate_last_block(d->scratch, out, &last, &end) ||
 	    end > static_cast<uint64_t>(out) * 8 || end + 8 <= static_cast<uint64_t>(out) * 8)
 		return nullptr;
-	auto *piece     = static_cast<M_pgp_piece_t *>(M_malloc_zero(sizeof(M_pgp_piece_t)));
-	piece->bytes    = static_cast<unsigned char *>(M_memdup(d->scratch, out));
+	auto *piece = static_cast<M_pgp_piece_t *>(M_malloc_zero(sizeof(M_pgp_piece_t)));
+	/* The scratch area becomes the piece: no copy, and no area of half a
+	 * piece held by every thread between pieces. */
+	piece->bytes    = d->scratch;
+	d->scratch      = nullptr;
+	d->cap          = 0;
 	piece->len      = out;
 	piece->data_len = len;
 	piece->last     = last;

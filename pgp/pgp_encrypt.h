@@ -167,8 +167,7 @@ M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_p
  * inflater) calls it before the first one. */
 M_API void M_pgp_deflate_use_library_memory(void);
 
-/* One thread's compressor of pieces (libdeflate's state and a scratch area
- * that grows to the largest piece's bound). Opaque. */
+/* One thread's compressor of pieces (libdeflate's state). Opaque. */
 typedef struct M_pgp_deflater M_pgp_deflater_t;
 /* One compressed piece, ready to be appended to a message. Opaque. */
 typedef struct M_pgp_piece M_pgp_piece_t;
@@ -181,7 +180,7 @@ typedef struct M_pgp_msg M_pgp_msg_t;
  * M_pgp_deflater_destroy; NULL when the compressor cannot be made. */
 M_API M_pgp_deflater_t *M_pgp_deflater_create(void) M_WARN_UNUSED_RESULT;
 
-/* Release a deflater; its scratch area is wiped.
+/* Release a deflater.
  *
  * d: NULL is ignored. Invalid afterwards. */
 M_API void M_pgp_deflater_destroy(M_pgp_deflater_t *d);
