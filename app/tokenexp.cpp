@@ -5,6 +5,7 @@
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_key.h"
 #include "app/tokenexp_output.h"
+#include "app/tokenexp_pool.h"
 #include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
@@ -14,6 +15,7 @@
 #include "pgp/pgp_encrypt.h"
 #include "pgp/pgp_pubkey.h"
 #include "fs/m_fs_file.h"
+#include "fs/m_fs_info.h"
 #include "fs/m_fs_path.h"
 #include "sys/m_proc.h"
 #include "sys/m_time.h"
@@ -21,14 +23,14 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-constexpr size_t kErrLen       = 256;
-constexpr size_t kMaxTableSize = 0x7FFFFFFF;
-constexpr size_t kReadBufSize  = 8192;
+constexpr size_t kErrLen      = 256;
+constexpr size_t kReadBufSize = 8192;
 
 /* Largest public key file read. Real keys are a few kilobytes; the bound
  * keeps a device or a runaway file given as the key from taking all memory. */
@@ -104,14 +106,13 @@ struct key_area_t {
 
 /* Everything a run owns; released by one clean-up sequence on every path. */
 struct run_state_t {
-	M_fs_file_t     *export_file = nullptr;
-	unsigned char   *key_bytes   = nullptr;
-	size_t           key_len     = 0;
-	M_pgp_pubkey_t  *pubkey      = nullptr;
-	M_buf_t         *table       = nullptr;
-	M_buf_t         *work        = nullptr;
-	char            *output_name = nullptr;
-	tokenexp_table_t builder{};
+	M_fs_file_t    *export_file = nullptr;
+	unsigned char  *key_bytes   = nullptr;
+	size_t          key_len     = 0;
+	M_pgp_pubkey_t *pubkey      = nullptr;
+	M_pgp_msg_t    *msg         = nullptr;
+	M_buf_t        *work        = nullptr;
+	char           *output_name = nullptr;
 	/* What the run did, for -v; and the progress line of the walk. */
 	tokenexp_run_totals_t totals{};
 	tokenexp_progress_t   progress{};
@@ -123,7 +124,7 @@ struct run_state_t {
 	~run_state_t()
 	{
 		M_free(output_name);
-		M_buf_cancel(table);
+		M_pgp_msg_destroy(msg);
 		M_buf_cancel(work);
 		M_pgp_pubkey_destroy(pubkey);
 		M_free(key_bytes);
@@ -154,48 +155,44 @@ bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 	return true;
 }
 
-/* One block of a chosen section: parse it, append its rows and count it;
- * stop once the table has grown past what may be output. */
-M_bool add_block(char *csv, size_t len, M_bool first_of_section, void *thunk)
-{
-	auto *st = static_cast<run_state_t *>(thunk);
-	tokenexp_table_add_block(&st->builder, csv, len, first_of_section);
-	tokenexp_totals_add_block(&st->totals, first_of_section, &st->builder.block_rows);
-	return M_buf_len(st->table) <= kMaxTableSize;
-}
-
-/* The walk's progress, between blocks. */
-void show_progress(uint64_t bytes_read, void *thunk)
-{
-	auto *st = static_cast<run_state_t *>(thunk);
-	tokenexp_progress_update(&st->progress, bytes_read, st->totals.rows.kept);
-}
-
-/* Walk the export file into the token table: the key text is converted
- * once (and wiped at once), then every block of a chosen section is decoded
- * and its rows appended. Reports a failure under the heading of its phase,
- * or a table that stayed empty, and returns false. */
+/* Walk the export file into the message's pieces: the key text is
+ * converted once (and wiped at once), then every block of a chosen section
+ * is decoded, its rows join the table and the table is compressed as it
+ * grows, on every processor the process may run on. Reports a failure
+ * under the heading of its phase, or a table that stayed empty, and
+ * returns false. */
 bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 {
 	const tokenexp_export_key export_key(key.text);
 	key.wipe();
-	tokenexp_decryptor decryptor(export_key);
-	tokenexp_block_t   block;
-	char               err[kErrLen] = {0};
-	st.table                        = M_buf_create();
-	st.builder.table                = st.table;
-	st.builder.opts                 = &opts;
+	char   err[kErrLen] = {0};
+	M_bool compressed   = M_TRUE;
+	st.msg              = M_pgp_msg_create(st.work, st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags);
+	/* The message is built in one buffer that must not grow by copying: its
+	 * room is reserved once. The export file holds the same kind of
+	 * compressed text in Base64, a third larger than the bytes, so its size
+	 * bounds the message of all but a contrived file. */
+	M_fs_info_t *info = nullptr;
+	if (M_fs_info_file(&info, st.export_file, M_FS_INFO_FLAG_BASIC) == M_FS_ERROR_SUCCESS)
+		M_pgp_msg_reserve(st.msg, static_cast<size_t>(std::min<uint64_t>(M_fs_info_get_size(info), kTokenexpMaxTable)));
+	M_fs_info_destroy(info);
 	/* The progress line is gone before any message of the walk's end. */
 	tokenexp_progress_start(&st.progress, st.export_file);
-	const tokenexp_walk_result_t walked = tokenexp_walk(st.export_file, &decryptor, &block, err, sizeof(err), add_block,
-	                                                    &st, st.progress.on ? show_progress : nullptr);
+	const tokenexp_walk_result_t walked =
+	    tokenexp_pool_run(st.export_file, export_key, &opts, tokenexp_thread_count(), kTokenexpMaxTable, st.msg,
+	                      &st.totals, st.progress.on ? &st.progress : nullptr, err, sizeof(err), &compressed);
 	tokenexp_progress_clear(&st.progress);
 	switch (walked) {
 		case TOKENEXP_WALK_DONE:
-			if (M_buf_len(st.table) != 0)
-				return true;
-			M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
-			return false;
+			if (st.totals.table_len == 0) {
+				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
+				return false;
+			}
+			if (st.msg == nullptr || !compressed) {
+				M_fprintf(stderr, "Error using PGP to encrypt output.\n");
+				return false;
+			}
+			return true;
 		case TOKENEXP_WALK_PARSE:
 			M_fprintf(stderr, "Error parsing export file: %s\n", err);
 			return false;
@@ -294,8 +291,7 @@ int run(int argc, char **argv)
 	if (!build_table(st, opts, key))
 		return 1;
 
-	st.totals.table_len = M_buf_len(st.table);
-	if (!M_pgp_encrypt_buf_ex(st.work, st.table, st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags)) {
+	if (!M_pgp_msg_finish(st.msg)) {
 		M_fprintf(stderr, "Error using PGP to encrypt output.\n");
 		return 1;
 	}

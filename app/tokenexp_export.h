@@ -8,6 +8,9 @@
 #include "app/tokenexp_guard.h"
 #include "core/m_defs.h"
 #include "fs/m_fs_file.h"
+#include "pgp/pgp_encrypt.h"
+
+#include <libdeflate.h>
 
 /* The one section the program reads. */
 #define TOKENEXP_SECTION "RECURRING"
@@ -24,12 +27,28 @@ typedef enum {
 /* One block of a "RECURRING" section and the buffers it passes through,
  * named for what they hold. Each thread that decodes blocks owns one, reused
  * block after block (the buffers grow to the largest block). */
+namespace tokenexp {
+
+/* libdeflate's inflater of one thread's blocks. It takes its memory from the
+ * library's allocator, set up before the first one is made. */
+inline libdeflate_decompressor *new_inflater()
+{
+	M_pgp_deflate_use_library_memory();
+	return ::libdeflate_alloc_decompressor();
+}
+
+using inflater_guard = guard<libdeflate_decompressor, libdeflate_free_decompressor>;
+
+} // namespace tokenexp
+
 struct tokenexp_block_t {
 	/* The block's bytes as read: Base64 text, then (decoded in place) the
 	 * ciphertext, then (decrypted in place) the zlib stream. */
 	tokenexp::buf_guard data{M_buf_create()};
 	/* The inflated CSV text; a table parsed from it borrows it. */
 	tokenexp::buf_guard csv{M_buf_create()};
+	/* Inflates the zlib stream (zlib itself takes over on a failure). */
+	tokenexp::inflater_guard inflater{tokenexp::new_inflater()};
 	/* The uncompressed length the block's header declares. */
 	uint64_t raw_len = 0;
 	/* Whether the block starts its section (and so holds a header row). */
@@ -69,5 +88,18 @@ typedef void (*tokenexp_progress_cb)(uint64_t bytes_read, void *thunk);
 tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decryptor, tokenexp_block_t *block,
                                      char *err, size_t errlen, tokenexp_block_cb cb, void *thunk,
                                      tokenexp_progress_cb progress = nullptr);
+
+/* The reading half of a walk, for callers that decode blocks elsewhere (on
+ * worker threads): slot is asked, before each block of a "RECURRING" section
+ * is read, for the block to read it into (NULL ends the walk with
+ * TOKENEXP_WALK_STOPPED); read gets the block once its data, raw_len and
+ * first_of_section are filled in, and returns TOKENEXP_WALK_DONE to go on or
+ * the result that ends the walk (with its reason in err). The file's
+ * structure, its errors and progress are as for tokenexp_walk, which is this
+ * walk with one block decoded in place. */
+typedef tokenexp_block_t *(*tokenexp_slot_cb)(void *thunk);
+typedef tokenexp_walk_result_t (*tokenexp_read_cb)(tokenexp_block_t *block, char *err, size_t errlen, void *thunk);
+tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t errlen, tokenexp_slot_cb slot,
+                                            tokenexp_read_cb read, void *thunk, tokenexp_progress_cb progress);
 
 #endif

@@ -83,7 +83,7 @@ column_kind kind_of(const char *header)
 
 /* Local dates of recently seen days. Converting a time to local calendar
  * time costs a zone lookup; a token table holds millions of date cells over
- * a few thousand days, so each local day is converted once: the UTC range
+ * a few thousand days, so each local day is converted once (per thread): the UTC range
  * [lo, hi] of a day whose start, end and the converted second share one UTC
  * offset all map to the same date. The cache is dropped when TZ changes. */
 struct day_entry_t {
@@ -102,7 +102,8 @@ struct day_cache_t {
 	bool        tz_cached; /* tz/tz_set describe the cache's zone */
 };
 
-day_cache_t g_days;
+/* One cache per thread: the rows of blocks are written on worker threads. */
+thread_local day_cache_t g_days;
 
 size_t day_slot(M_time_t t)
 {
@@ -315,6 +316,11 @@ M_list_str_t *header_list(const M_csv_t *csv, bool keep_positions)
 }
 
 } // namespace
+
+M_list_str_t *tokenexp_header_list(const M_csv_t *csv, M_bool keep_positions)
+{
+	return header_list(csv, keep_positions);
+}
 
 M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers)
 {

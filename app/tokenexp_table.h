@@ -37,6 +37,12 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
  * Returns the parsed block, or NULL when the text holds no table. */
 M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers);
 
+/* The header row of a parsed block as a new list (free with
+ * M_list_str_destroy): with keep_positions, a missing name becomes "" so
+ * that positions stay those of the columns (a section's header row, for its
+ * continuation blocks); without, the table's columns. */
+M_list_str_t *tokenexp_header_list(const M_csv_t *csv, M_bool keep_positions);
+
 /* The rows of one block as the row stage saw them. A stage filling it for
  * its own block (on any thread) leaves the run's totals alone; the run adds
  * each block's counts once the block has joined the table. */

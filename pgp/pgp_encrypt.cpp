@@ -22,8 +22,6 @@
 #include <cstdlib>
 #include <cstdint>
 #include <cstring>
-#include <pthread.h>
-#include <unistd.h>
 
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
@@ -35,6 +33,7 @@
 
 #include "core/m_buf.h"
 #include "core/m_mem.h"
+#include "sys/m_thread.h"
 #include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt_int.h"
 #include "pgp/pgp_pubkey_int.h"
@@ -804,7 +803,7 @@ void deflate_piece_run(deflate_piece &p) noexcept
 		p.adler = ::libdeflate_adler32(p.adler, p.src, p.len);
 }
 
-void *deflate_piece_thread(void *arg) noexcept
+void *deflate_piece_thread(void *arg)
 {
 	deflate_piece_run(*static_cast<deflate_piece *>(arg));
 	return nullptr;
@@ -903,7 +902,7 @@ size_t deflate_join(unsigned char *a, size_t alen, unsigned char *b, size_t blen
 
 size_t compress_split_point(size_t src_len) noexcept
 {
-	if (src_len < kSplitMin || ::sysconf(_SC_NPROCESSORS_ONLN) < 2)
+	if (src_len < kSplitMin || M_thread_num_cpus() < 2)
 		return 0;
 	return src_len / 64 * kSplitShare;
 }
@@ -963,13 +962,12 @@ bool compress_after_head(unsigned char *dst, size_t *dst_len, const unsigned cha
 		deflate_piece_run(one);
 	} else {
 		deflate_piece two{src + split, src_len - split, dst + pre + cap1 + kSyncLen, cap2, 0, 1};
-		pthread_t     thread;
 		/* Without a second thread the second piece is made after the first:
 		 * slower, but the same stream. */
-		const bool threaded = ::pthread_create(&thread, nullptr, deflate_piece_thread, &two) == 0;
+		M_thread_t *thread = M_thread_start(deflate_piece_thread, &two);
 		deflate_piece_run(one);
-		if (threaded)
-			(void)::pthread_join(thread, nullptr);
+		if (thread != nullptr)
+			(void)M_thread_join(thread);
 		else
 			deflate_piece_run(two);
 		if (one.out != 0 && two.out != 0) {
@@ -1036,6 +1034,313 @@ M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pub
 	*out       = M_buf_finish(msg, &len);
 	*out_len   = (*out == nullptr) ? 0 : len;
 	return *out != nullptr;
+}
+
+} // extern "C"
+
+/* Messages built from pieces, in the caller's buffer: the session key
+ * packet is written when the message starts, then room for the headers in
+ * front of the compressed data (whose lengths are known only at the end),
+ * then each piece's stream as it is appended (its own memory released at
+ * once); finishing fills the headers and encrypts the data packet where it
+ * lies. The message is never copied, and with its room reserved up front
+ * (M_pgp_msg_reserve) its buffer never moves either. */
+struct M_pgp_deflater {
+	libdeflate_compressor *c;       /* libdeflate's state at kDeflateLevel */
+	unsigned char         *scratch; /* output area of the next piece (handed over with it) */
+	size_t                 cap;     /* bytes at scratch */
+};
+
+struct M_pgp_piece {
+	unsigned char *bytes;    /* the raw DEFLATE stream */
+	size_t         len;      /* bytes of the stream */
+	size_t         data_len; /* bytes of data it inflates to */
+	uint64_t       last;     /* bit offset of its last block's header */
+	uint64_t       end;      /* bit offset of the stream's end */
+	uint32_t       adler;    /* Adler-32 of its data */
+};
+
+struct M_pgp_msg {
+	M_buf_t          *out;   /* the message being built (the caller's) */
+	const symalg_row *row;   /* the cipher */
+	unsigned int      flags; /* the message form */
+	unsigned char     session_key[kMaxKeySize];
+	size_t            data_at;  /* offset in out of the data packet's room */
+	bool              any;      /* a piece was appended */
+	size_t            last_at;  /* offset in out of the last piece's stream */
+	uint64_t          last_bit; /* its last block's header, in bits from last_at */
+	uint64_t          end_bit;  /* its end, in bits from last_at */
+	uint64_t          data_len; /* bytes of data appended */
+	uint32_t          adler;    /* Adler-32 of the data appended */
+	bool              closed;   /* finished, or failed: takes no more pieces */
+};
+
+namespace {
+
+/* The zlib stream's fixed bytes ahead of the pieces: header, and the stored
+ * block holding the literal packet's header. */
+constexpr size_t kLitHeadLen = kHdrLen + kLiteralPrefixLen;
+constexpr size_t kStreamHead = m::detail::kZlibHeaderLen + m::detail::kStoredHeaderLen + kLitHeadLen;
+
+/* Bytes of the data packet ahead of the first piece: the packet's header
+ * (room for the longest), the CFB prefix, the compressed packet's header
+ * and the stream's head. */
+size_t data_head_len(const M_pgp_msg_t *msg)
+{
+	const size_t head = (msg->flags & M_PGP_ENCRYPT_MDC) != 0 ? 1 + kNewLenMax + 1 : kHdrLen;
+	return head + msg->row->info.block_size + 2 + kHdrLen + kCompressedPrefixLen + kStreamHead;
+}
+
+unsigned char *content(M_buf_t *buf)
+{
+	return reinterpret_cast<unsigned char *>(const_cast<char *>(M_buf_peek(buf)));
+}
+
+/* Join the last piece's stream to the one about to follow: its last block
+ * loses its final-block bit, and an empty stored block that is not the last
+ * brings the stream to a byte boundary. */
+void join_last(M_pgp_msg_t *msg)
+{
+	const size_t   had = M_buf_len(msg->out) - msg->last_at;
+	const uint64_t end = msg->end_bit;
+	const size_t   q   = static_cast<size_t>((end + 3 + 7) / 8);
+	M_buf_add_fill(msg->out, 0, q + 4 - had);
+	unsigned char *a = content(msg->out) + msg->last_at;
+	a[msg->last_bit / 8] &= static_cast<unsigned char>(~(1U << (msg->last_bit % 8)));
+	size_t k = static_cast<size_t>(end / 8);
+	if (end % 8 != 0)
+		a[k++] &= static_cast<unsigned char>((1U << (end % 8)) - 1);
+	for (; k < q; k++)
+		a[k] = 0;
+	a[q]     = 0x00;
+	a[q + 1] = 0x00;
+	a[q + 2] = 0xFF;
+	a[q + 3] = 0xFF;
+}
+
+/* Fill the headers in front of the pieces and encrypt the data packet in
+ * place; the message then ends at the packet's end. */
+[[nodiscard]] bool seal_msg(M_pgp_msg_t *msg)
+{
+	const symalg_row *row  = msg->row;
+	const size_t      bs   = row->info.block_size;
+	const bool        mdc  = (msg->flags & M_PGP_ENCRYPT_MDC) != 0;
+	const size_t      head = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
+	size_t            L    = 0;
+	if (msg->data_len == 0) {
+		/* No data: the packet holds only the prefix (and the MDC packet). */
+		M_buf_truncate(msg->out, msg->data_at + head + bs + 2);
+	} else {
+		unsigned char lit[kLitHeadLen] = {0};
+		lit[0]                         = kHdrLiteral;
+		put_be32(lit + 1, static_cast<uint32_t>(msg->data_len + kLiteralPrefixLen));
+		lit[5]                   = kLiteralFmtBinary;
+		const uint32_t lit_adler = ::libdeflate_adler32(1, lit, kLitHeadLen);
+		unsigned char  trailer[m::detail::kAdlerLen];
+		put_be32(trailer,
+		         static_cast<uint32_t>(::adler32_combine(lit_adler, msg->adler, static_cast<z_off_t>(msg->data_len))));
+		M_buf_add_bytes(msg->out, trailer, sizeof(trailer));
+		const uint64_t len = M_buf_len(msg->out) - msg->data_at - head - bs - 2;
+		if (len - kHdrLen > kUint32Limit)
+			return false;
+		L                 = static_cast<size_t>(len);
+		unsigned char *at = content(msg->out) + msg->data_at + head + bs + 2;
+		at[0]             = kHdrCompressed;
+		put_be32(at + 1, static_cast<uint32_t>(L - kHdrLen));
+		at[5] = kCompressAlgZlib;
+		at += kHdrLen + kCompressedPrefixLen;
+		const unsigned char stream_head[] = {
+		    0x78, 0x9C, 0x00, kLitHeadLen, 0x00, static_cast<unsigned char>(~kLitHeadLen & 0xFF), 0xFF};
+		static_assert(sizeof(stream_head) == m::detail::kZlibHeaderLen + m::detail::kStoredHeaderLen, "stream head");
+		std::memcpy(at, stream_head, sizeof(stream_head));
+		std::memcpy(at + sizeof(stream_head), lit, kLitHeadLen);
+	}
+	if (mdc)
+		M_buf_add_fill(msg->out, 0, kMdcPacketLen);
+	data_window w{content(msg->out) + msg->data_at, nullptr, nullptr, L};
+	w.prefix_at = w.p + head;
+	w.body      = w.prefix_at + bs + 2;
+
+	unsigned char prefix[kMaxBlockSize + 2];
+	if (RAND_bytes(prefix, static_cast<int>(bs)) != 1)
+		return false;
+	prefix[bs]         = prefix[bs - 2];
+	prefix[bs + 1]     = prefix[bs - 1];
+	size_t     written = 0;
+	const bool ok      = mdc ? seal_seipd(w, row, msg->session_key, prefix, &written)
+	                         : seal_symenc(w, row, msg->session_key, prefix, &written);
+	OPENSSL_cleanse(prefix, sizeof(prefix));
+	if (!ok)
+		return false;
+	M_buf_truncate(msg->out, msg->data_at + written);
+	return true;
+}
+
+} // namespace
+
+extern "C" {
+
+void M_pgp_deflate_use_library_memory(void)
+{
+	m::detail::install_deflate_allocator();
+}
+
+M_pgp_deflater_t *M_pgp_deflater_create(void)
+{
+	m::detail::install_deflate_allocator();
+	libdeflate_compressor *c = ::libdeflate_alloc_compressor(m::detail::kDeflateLevel);
+	if (c == nullptr)
+		return nullptr;
+	auto *d = static_cast<M_pgp_deflater_t *>(M_malloc_zero(sizeof(M_pgp_deflater_t)));
+	d->c    = c;
+	return d;
+}
+
+void M_pgp_deflater_destroy(M_pgp_deflater_t *d)
+{
+	if (d == nullptr)
+		return;
+	::libdeflate_free_compressor(d->c);
+	M_free(d->scratch);
+	M_free(d);
+}
+
+M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char *data, size_t len)
+{
+	static const unsigned char empty = 0;
+	if (d == nullptr || (data == nullptr && len != 0))
+		return nullptr;
+	/* Text compresses to well under half its size: the scratch area starts
+	 * at half the piece (its pages are all touched by the wipe when it is
+	 * freed) and grows to the full bound only for data that needs it. */
+	const size_t bound = ::libdeflate_deflate_compress_bound(d->c, len);
+	size_t       out   = 0;
+	for (size_t want = len / 2 + 4096 < bound ? len / 2 + 4096 : bound; out == 0; want = bound) {
+		if (want > d->cap) {
+			M_free(d->scratch);
+			d->scratch = static_cast<unsigned char *>(M_malloc(want));
+			d->cap     = want;
+		}
+		out = ::libdeflate_deflate_compress(d->c, len != 0 ? data : &empty, len, d->scratch, d->cap);
+		if (out == 0 && d->cap >= bound)
+			break;
+	}
+	uint64_t last = 0;
+	uint64_t end  = 0;
+	/* The walk must find one whole stream ending in the last byte. */
+	if (out == 0 || !m::detail::deflate_last_block(d->scratch, out, &last, &end) ||
+	    end > static_cast<uint64_t>(out) * 8 || end + 8 <= static_cast<uint64_t>(out) * 8)
+		return nullptr;
+	auto *piece = static_cast<M_pgp_piece_t *>(M_malloc_zero(sizeof(M_pgp_piece_t)));
+	/* The scratch area becomes the piece: no copy, and no area of half a
+	 * piece held by every thread between pieces. */
+	piece->bytes    = d->scratch;
+	d->scratch      = nullptr;
+	d->cap          = 0;
+	piece->len      = out;
+	piece->data_len = len;
+	piece->last     = last;
+	piece->end      = end;
+	piece->adler    = len != 0 ? ::libdeflate_adler32(1, data, len) : 1;
+	return piece;
+}
+
+void M_pgp_piece_destroy(M_pgp_piece_t *piece)
+{
+	if (piece == nullptr)
+		return;
+	M_free(piece->bytes);
+	M_free(piece);
+}
+
+M_pgp_msg_t *M_pgp_msg_create(M_buf_t *out, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg, unsigned int flags)
+{
+	if (out != nullptr)
+		M_buf_truncate(out, 0);
+	const symalg_row *row = symalg_row_lookup(symalg);
+	if (out == nullptr || key == nullptr || row == nullptr ||
+	    (flags & ~static_cast<unsigned int>(M_PGP_ENCRYPT_MDC)) != 0)
+		return nullptr;
+	auto *msg  = static_cast<M_pgp_msg_t *>(M_malloc_zero(sizeof(M_pgp_msg_t)));
+	msg->out   = out;
+	msg->row   = row;
+	msg->flags = flags;
+	msg->adler = 1;
+	/* A fresh session key and the block encrypted to the key: algorithm id,
+	 * key, and the sum of the key bytes modulo 65536, high byte first. */
+	const size_t  key_size = row->info.key_size;
+	unsigned char skb[1 + kMaxKeySize + 2];
+	bool          ok = RAND_bytes(skb + 1, static_cast<int>(key_size)) == 1;
+	if (ok) {
+		unsigned sum = 0;
+		for (size_t i = 0; i < key_size; i++)
+			sum += skb[1 + i];
+		skb[0]                = row->info.pgp_id;
+		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
+		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
+		std::memcpy(msg->session_key, skb + 1, key_size);
+		ok = write_session_key_packet(out, key, skb, key_size + kSkbOverhead);
+	}
+	OPENSSL_cleanse(skb, sizeof(skb));
+	if (!ok) {
+		M_buf_truncate(out, 0);
+		M_pgp_msg_destroy(msg);
+		return nullptr;
+	}
+	msg->data_at = M_buf_len(out);
+	M_buf_add_fill(out, 0, data_head_len(msg));
+	return msg;
+}
+
+void M_pgp_msg_reserve(M_pgp_msg_t *msg, size_t len)
+{
+	if (msg == nullptr || len == 0)
+		return;
+	size_t room = len;
+	if (M_buf_direct_write_start(msg->out, &room) != nullptr)
+		M_buf_direct_write_end(msg->out, 0);
+}
+
+M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
+{
+	if (msg == nullptr || piece == nullptr || msg->closed ||
+	    msg->data_len + piece->data_len > kUint32Limit - kLiteralPrefixLen) {
+		M_pgp_piece_destroy(piece);
+		if (msg != nullptr)
+			msg->closed = true;
+		return M_FALSE;
+	}
+	if (msg->any)
+		join_last(msg);
+	msg->any      = true;
+	msg->last_at  = M_buf_len(msg->out);
+	msg->last_bit = piece->last;
+	msg->end_bit  = piece->end;
+	M_buf_add_bytes(msg->out, piece->bytes, piece->len);
+	msg->adler =
+	    static_cast<uint32_t>(::adler32_combine(msg->adler, piece->adler, static_cast<z_off_t>(piece->data_len)));
+	msg->data_len += piece->data_len;
+	M_pgp_piece_destroy(piece);
+	return M_TRUE;
+}
+
+M_bool M_pgp_msg_finish(M_pgp_msg_t *msg)
+{
+	if (msg == nullptr || msg->closed) {
+		if (msg != nullptr)
+			msg->closed = true;
+		return M_FALSE;
+	}
+	msg->closed = true;
+	return seal_msg(msg);
+}
+
+void M_pgp_msg_destroy(M_pgp_msg_t *msg)
+{
+	if (msg == nullptr)
+		return;
+	OPENSSL_cleanse(msg->session_key, sizeof(msg->session_key));
+	M_free(msg);
 }
 
 } // extern "C"

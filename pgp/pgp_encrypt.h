@@ -138,6 +138,129 @@ M_API M_bool M_pgp_encrypt_buf_ex(M_buf_t *out, M_buf_t *in, const M_pgp_pubkey_
 M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
                            unsigned char **out, size_t *out_len) M_WARN_UNUSED_RESULT;
 
+/* -- A message built from pieces --
+ *
+ * The same message as M_pgp_encrypt_buf_ex, for data that is compressed
+ * piece by piece while it is still being produced, so that the whole
+ * plaintext never has to be in memory at once. Each piece of the data is
+ * compressed on its own (on any thread, with one deflater per thread) into
+ * a raw DEFLATE stream; the pieces are appended to the message in the
+ * data's order, each joined to the one before it (that piece's last block
+ * loses its final-block bit and an empty stored block brings the stream to
+ * a byte boundary); finishing writes the headers in front of the joined
+ * stream, whose lengths are only then known, and encrypts the data packet
+ * where it lies. The message is built in the caller's buffer and never
+ * copied. The compressed packet inflates to exactly the literal packet of
+ * the pieces' bytes in order; it is a few bytes longer per piece than a
+ * stream made in one piece, since each piece starts without the earlier
+ * pieces' history. Every peer opens it as it opens the one-piece form.
+ *
+ * Compressed pieces hold card data in compressed form: they are wiped when
+ * they are released, as all memory of the library is. */
+
+/* Make libdeflate take its memory from the library's allocator, so that
+ * its states (which hold pieces of plaintext) are wiped when freed.
+ * libdeflate's allocator is process-wide and may only change while none of
+ * its objects exists: this sets it once per process (later calls do
+ * nothing) and is safe on any thread. The library's compressors call it
+ * themselves; a program that makes libdeflate objects of its own (an
+ * inflater) calls it before the first one. */
+M_API void M_pgp_deflate_use_library_memory(void);
+
+/* One thread's compressor of pieces (libdeflate's state). Opaque. */
+typedef struct M_pgp_deflater M_pgp_deflater_t;
+/* One compressed piece, ready to be appended to a message. Opaque. */
+typedef struct M_pgp_piece M_pgp_piece_t;
+/* A message being built from pieces. Opaque. */
+typedef struct M_pgp_msg M_pgp_msg_t;
+
+/* Create a compressor of pieces for one thread.
+ *
+ * Returns a new deflater, owned by the caller and released with
+ * M_pgp_deflater_destroy; NULL when the compressor cannot be made. */
+M_API M_pgp_deflater_t *M_pgp_deflater_create(void) M_WARN_UNUSED_RESULT;
+
+/* Release a deflater.
+ *
+ * d: NULL is ignored. Invalid afterwards. */
+M_API void M_pgp_deflater_destroy(M_pgp_deflater_t *d);
+
+/* Compress len bytes at data into a piece: a raw DEFLATE stream, its last
+ * block found (by a walk over its blocks), and the Adler-32 of the bytes.
+ * The data is only read; the caller may wipe or reuse it afterwards.
+ *
+ * d:    the calling thread's deflater; NULL yields NULL.
+ * data: the bytes; NULL with len 0 is an empty piece; NULL with a length
+ *       fails.
+ *
+ * Returns a new piece, owned by the caller until given to M_pgp_msg_append
+ * (or released with M_pgp_piece_destroy); NULL on a compressor failure or
+ * NULL d. Invalidates nothing the caller holds. */
+M_API M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char *data,
+                                             size_t len) M_WARN_UNUSED_RESULT;
+
+/* Release a piece that was not appended; its bytes are wiped.
+ *
+ * piece: NULL is ignored. Invalid afterwards. */
+M_API void M_pgp_piece_destroy(M_pgp_piece_t *piece);
+
+/* Start a message to key under symalg, of the form flags choose (as for
+ * M_pgp_encrypt_buf_ex), in out: the session key is made and its packet
+ * written, followed by room for the data packet's headers.
+ *
+ * out: receives the message; emptied first. It belongs to the message
+ *      until the message is destroyed and must not be changed meanwhile.
+ *      NULL yields NULL.
+ * key: the recipient's public key, only read. NULL yields NULL.
+ *
+ * Returns a new message, owned by the caller and released with
+ * M_pgp_msg_destroy; NULL on a NULL argument, an unknown selector or flag
+ * bit, or any failure of the session key packet (as for
+ * M_pgp_encrypt_buf_ex), out then empty. Invalidates every pointer borrowed
+ * from out. */
+M_API M_pgp_msg_t *M_pgp_msg_create(M_buf_t *out, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
+                                    unsigned int flags) M_WARN_UNUSED_RESULT;
+
+/* Reserve room for a message of about len bytes in all, so that the
+ * buffer is not grown (and copied) piece after piece. Room that is never
+ * written costs no memory on systems that map large blocks lazily. A wrong
+ * guess only costs growth later.
+ *
+ * msg: NULL is ignored. */
+M_API void M_pgp_msg_reserve(M_pgp_msg_t *msg, size_t len);
+
+/* Append the next piece of the data, in the data's order, joining it to the
+ * pieces before it. The piece's stream is copied into the message and the
+ * piece released.
+ *
+ * msg:   the message; NULL fails (and the piece is released).
+ * piece: taken over on every path; NULL fails.
+ *
+ * Returns M_TRUE; M_FALSE on a NULL argument, a message already finished,
+ * or data grown past what the packets' 4-byte lengths can hold (the message
+ * can then only be destroyed). Invalidates the piece pointer and every
+ * pointer borrowed from the message's buffer. */
+M_API M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece);
+
+/* Finish the message: the data packet's headers are written in front of
+ * the pieces and the packet encrypted in place (no data: the packet holds
+ * only the CFB prefix, as for empty input to M_pgp_encrypt_buf_ex).
+ *
+ * msg: the message; NULL fails. It takes no more pieces afterwards, on
+ *      success or failure.
+ *
+ * Returns M_TRUE on success, the buffer given to M_pgp_msg_create then
+ * holding exactly the message. M_FALSE on a NULL message, a second finish,
+ * or a failed cipher or hash operation; the buffer must then not be used as
+ * a message. Invalidates every pointer borrowed from the buffer. */
+M_API M_bool M_pgp_msg_finish(M_pgp_msg_t *msg) M_WARN_UNUSED_RESULT;
+
+/* Release a message (its session key is wiped); the buffer stays the
+ * caller's, as it is.
+ *
+ * msg: NULL is ignored. Invalid afterwards. */
+M_API void M_pgp_msg_destroy(M_pgp_msg_t *msg);
+
 M_END_DECLS
 
 #endif /* M_PGP_ENCRYPT_H */

@@ -7,8 +7,11 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <string>
+#include <tuple>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
+#include "app/tokenexp_pool.h"
 #include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
@@ -285,4 +289,125 @@ TEST(tokenexp, walk_sizes_from_the_file_cost_no_memory)
 		EXPECT_EQ(walk_in_child(r.text, r.err, &rss_kib), r.result) << r.text;
 		EXPECT_LT(rss_kib, 256L * 1024) << r.text;
 	}
+}
+
+namespace {
+
+constexpr char kPoolKey[] = "00112233445566778899aabbccddeeff";
+
+std::string read_text(const std::string &path)
+{
+	std::ifstream in(path, std::ios::binary);
+	return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+/* The recipient key of the tests. */
+M_pgp_pubkey_t *test_pubkey()
+{
+	const std::string text = read_text(std::string(M_TEST_DATA_DIR) + "/keys/rsa2048.asc");
+	return M_pgp_pubkey_create(reinterpret_cast<const unsigned char *>(text.data()), text.size(), nullptr, 0);
+}
+
+/* What one pool run gave: result, reason, counts and the message. */
+struct pool_outcome {
+	int         result;
+	std::string err;
+	uint64_t    blocks, sections, kept;
+	size_t      table_len, message_len;
+};
+
+pool_outcome run_pool(const std::string &path, size_t threads, size_t max_table)
+{
+	M_fs_file_t *f = nullptr;
+	EXPECT_EQ(M_fs_file_open(&f, path.c_str(), 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+	M_pgp_pubkey_t           *pub = test_pubkey();
+	M_buf_t                  *out = M_buf_create();
+	M_pgp_msg_t              *msg = M_pgp_msg_create(out, pub, M_PGP_SYMALG_AES256, 0);
+	tokenexp_opts_t           opts{};
+	tokenexp_run_totals_t     totals{};
+	char                      err[256] = {0};
+	M_bool                    packed   = M_FALSE;
+	const tokenexp_export_key key(kPoolKey);
+	pool_outcome              o{
+        tokenexp_pool_run(f, key, &opts, threads, max_table, msg, &totals, nullptr, err, sizeof(err), &packed),
+        err,
+        totals.blocks,
+        totals.sections,
+        totals.rows.kept,
+        totals.table_len,
+        0};
+	if (o.result == TOKENEXP_WALK_DONE && packed && M_pgp_msg_finish(msg))
+		o.message_len = M_buf_len(out);
+	M_buf_cancel(out);
+	M_pgp_msg_destroy(msg);
+	M_pgp_pubkey_destroy(pub);
+	M_fs_file_close(f);
+	return o;
+}
+
+} // namespace
+
+/* The pool on eight threads against the pool on one: an export of a few
+ * hundred blocks in three sections, whole and stopped by the table limit
+ * in the middle, gives the same result and counts; and compressing the
+ * table in pieces costs at most 0.1 % of the message made in one piece. */
+TEST(tokenexp, pool_on_many_threads_is_the_pool_on_one)
+{
+	std::mt19937 rng(5);
+	std::string  csv = "user,token,expdate,bdate,edate,last_run,next_run,name,note\n";
+	for (int i = 0; i < 80000; i++) {
+		csv += "user_" + std::to_string(rng() % 40) + ",";
+		for (unsigned d = 16 + rng() % 4; d > 0; d--)
+			csv += static_cast<char>('0' + rng() % 10);
+		csv += "," + std::to_string(202500 + rng() % 12 + 1);
+		for (int t = 0; t < 4; t++)
+			csv += "," + std::to_string(1500000000 + rng() % 260000000);
+		csv += i % 2 ? ",`SMITH, Jo`,monthly plan\n" : ",Doe,weekly coffee club box\n";
+	}
+	const std::string dir  = testing::TempDir();
+	const std::string rows = dir + "/pool_rows.csv", exp = dir + "/pool.exp";
+	std::ofstream(rows, std::ios::binary) << csv;
+	const std::string cmd = std::string(M_TEST_BINARY_DIR) + "/mkexport -k " + kPoolKey + " -o " + exp +
+	                        " -r 500 RECURRING=" + rows + " OTHER=" + rows + " RECURRING=" + rows;
+	ASSERT_EQ(system(cmd.c_str()), 0);
+
+	const pool_outcome whole = run_pool(exp, 1, kTokenexpMaxTable);
+	ASSERT_EQ(whole.result, TOKENEXP_WALK_DONE) << whole.err;
+	for (size_t limit : {kTokenexpMaxTable, whole.table_len / 2}) {
+		const pool_outcome one  = run_pool(exp, 1, limit);
+		const pool_outcome many = run_pool(exp, 8, limit);
+		EXPECT_EQ(std::tie(one.result, one.err, one.blocks, one.sections, one.kept, one.table_len),
+		          std::tie(many.result, many.err, many.blocks, many.sections, many.kept, many.table_len));
+		EXPECT_EQ(one.result, limit == kTokenexpMaxTable ? TOKENEXP_WALK_DONE : TOKENEXP_WALK_STOPPED);
+		EXPECT_NEAR(static_cast<double>(many.message_len), static_cast<double>(one.message_len), 4.0);
+	}
+
+	/* The table made by the one-thread walk, in one piece. */
+	M_fs_file_t *f = nullptr;
+	ASSERT_EQ(M_fs_file_open(&f, exp.c_str(), 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
+	tokenexp_opts_t  opts{};
+	tokenexp_table_t t{};
+	t.table = M_buf_create();
+	t.opts  = &opts;
+	const tokenexp_export_key key(kPoolKey);
+	tokenexp_decryptor        decryptor(key);
+	tokenexp_block_t          block;
+	char                      err[256] = {0};
+	ASSERT_EQ(tokenexp_walk(
+	              f, &decryptor, &block, err, sizeof(err),
+	              [](char *text, size_t len, M_bool first, void *thunk) -> M_bool {
+		              tokenexp_table_add_block(static_cast<tokenexp_table_t *>(thunk), text, len, first);
+		              return M_TRUE;
+	              },
+	              &t),
+	          TOKENEXP_WALK_DONE);
+	EXPECT_EQ(M_buf_len(t.table), whole.table_len);
+	M_pgp_pubkey_t *pub = test_pubkey();
+	M_buf_t        *out = M_buf_create();
+	ASSERT_TRUE(M_pgp_encrypt_buf_ex(out, t.table, pub, M_PGP_SYMALG_AES256, 0));
+	EXPECT_LE(static_cast<double>(whole.message_len), 1.001 * static_cast<double>(M_buf_len(out)));
+	M_buf_cancel(out);
+	M_buf_cancel(t.table);
+	M_pgp_pubkey_destroy(pub);
+	M_fs_file_close(f);
 }

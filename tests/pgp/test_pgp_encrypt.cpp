@@ -3,6 +3,7 @@
  * failures, and the compressor against zlib. */
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -83,6 +84,28 @@ bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, b
 	return ok;
 }
 
+/* Encrypts data through a message of pieces: an empty piece, then pieces
+ * of piece bytes, each compressed on its own and joined. */
+bool encrypt_pieces(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, unsigned flags, size_t piece,
+                    bytes &msg)
+{
+	M_buf_t          *out = M_buf_create();
+	M_pgp_msg_t      *m   = M_pgp_msg_create(out, key, alg, flags);
+	M_pgp_deflater_t *d   = M_pgp_deflater_create();
+	M_pgp_msg_reserve(m, data.size() / 2);
+	bool ok = M_pgp_msg_append(m, M_pgp_deflater_compress(d, nullptr, 0));
+	for (size_t at = 0; ok && at < data.size(); at += piece)
+		ok = M_pgp_msg_append(m, M_pgp_deflater_compress(d, data.data() + at, std::min(piece, data.size() - at)));
+	ok = ok && M_pgp_msg_finish(m);
+	EXPECT_FALSE(M_pgp_msg_append(m, M_pgp_deflater_compress(d, data.data(), 0))) << "finished: takes no piece";
+	const unsigned char *p = reinterpret_cast<const unsigned char *>(M_buf_peek(out));
+	msg                    = p == nullptr ? bytes() : bytes(p, p + M_buf_len(out));
+	M_buf_cancel(out);
+	M_pgp_deflater_destroy(d);
+	M_pgp_msg_destroy(m);
+	return ok;
+}
+
 /* The first number of the session key packet (RSA c, Elgamal a, the ECDH
  * ephemeral point), after tag, length, version, key ID and algorithm. */
 bytes first_mpi(const bytes &m)
@@ -150,7 +173,7 @@ class pgp_encrypt : public ::testing::Test {
      * plaintext must be input, the session key gpg recovered of our
      * algorithm and key size. */
 	static void round_trip(const M_pgp_pubkey_t *key, const symalg_case &a, unsigned flags, const bytes &input,
-	                       bool byte_array = false)
+	                       bool byte_array = false, size_t piece = 0)
 	{
 		bytes          msg;
 		unsigned char *arr = nullptr;
@@ -160,6 +183,8 @@ class pgp_encrypt : public ::testing::Test {
 			msg.assign(arr, arr + len);
 			EXPECT_EQ(arr[len], 0) << "terminated after the message";
 			M_free(arr);
+		} else if (piece != 0) {
+			ASSERT_TRUE(encrypt_pieces(input, key, a.symalg, flags, piece, msg));
 		} else {
 			ASSERT_TRUE(encrypt(input, key, a.symalg, msg, flags));
 		}
@@ -230,6 +255,30 @@ TEST_F(pgp_encrypt, gpg_decrypts_edge_inputs)
 		SCOPED_TRACE(e.what);
 		round_trip(e.key, sym(e.alg), e.flags, e.input, e.byte_array);
 	}
+}
+
+/* A message of pieces (each ending in a stored, fixed or dynamic block, at
+ * any bit offset) opens as the message of their bytes in both forms. */
+TEST_F(pgp_encrypt, gpg_decrypts_messages_of_pieces)
+{
+	key_ptr rsa = load_key("rsa2048.asc");
+	ASSERT_NE(rsa, nullptr);
+	bytes text = csv_text(300000);
+	for (unsigned char c : all_byte_values())
+		text.insert(text.begin() + 150000, c);
+	for (const auto &[input, piece] : {std::pair{bytes{}, size_t(1)},
+	                                   {bytes{7}, size_t(1)},
+	                                   {text, size_t(1000)},
+	                                   {text, size_t(65536)},
+	                                   {text, size_t(100001)}}) {
+		for (unsigned flags : {0u, (unsigned)M_PGP_ENCRYPT_MDC}) {
+			SCOPED_TRACE(std::to_string(input.size()) + " bytes in pieces of " + std::to_string(piece));
+			round_trip(rsa.get(), sym(M_PGP_SYMALG_AES256), flags, input, false, piece);
+		}
+	}
+	M_buf_t *out = M_buf_create();
+	EXPECT_EQ(M_pgp_msg_create(out, rsa.get(), M_PGP_SYMALG_AES256, 2), nullptr) << "unknown flag";
+	M_buf_cancel(out);
 }
 
 TEST_F(pgp_encrypt, gpg_lists_the_packets)

@@ -1,0 +1,81 @@
+"""End-to-end: the export on many threads against the export on one
+(TOKENEXP_THREADS): the same table in both message forms for layouts whose
+blocks depend on earlier blocks; the serial run's message for every failure
+class with the bad block in the middle of a large file, an earlier bad block
+winning over a later one; and a run limited to one processor."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(__file__))
+from e2e_common import *  # noqa: E402,F401,F403
+
+SIZE_RE = rb"---DATABLOCK_SIZE=(\d+):\d+[^\n]*\n"
+EVP_FINAL = r"^Enter quorvel export key: \nError decrypting export file: OpenSSL decrypt error \(EVP final\): .+\n$"
+CORRUPT = PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"
+MANY, ONE = {"TOKENEXP_THREADS": "8"}, {"TOKENEXP_THREADS": "1"}
+
+
+def blocks(text):
+    """(start of the size line, start of the data, end of the data) of every block."""
+    return [(m.start(), m.end(), m.end() + int(m.group(1))) for m in re.finditer(SIZE_RE, text)]
+
+
+class Parallel(E2ECase):
+    ROWS = 6000
+    SEED = 31
+    PER_BLOCK = 50
+
+    def test_table_is_the_serial_one_in_both_forms(self):
+        # A first block holding no table, small blocks, another section
+        # between, a header-only section and one with its columns reordered.
+        sections = [("RECURRING", HEADER, make_rows(3000, 32)), ("OTHER", ["a"], [["1"]] * 40),
+                    ("RECURRING", HEADER, []), ("RECURRING", HEADER[::-1], [r[::-1] for r in make_rows(900, 33)])]
+        args = [MKEXPORT, "-k", KEY256, "-o", self.path("m.exp"), "-r", "40", "RECURRING=" + self.write("cr.csv", b"\r")]
+        args += ["%s=%s" % (s[0], self.write("s%d.csv" % i, backtick_csv(s[1], s[2]))) for i, s in enumerate(sections)]
+        subprocess.run(args, check=True)
+        for env in (ONE, MANY):
+            for form in ("legacy", "mdc"):
+                self.assert_table(self.run_tool([self.path("m.exp"), self.key(), "-o", "o.gpg", "-m", form], env=env),
+                                  "o.gpg", sections)
+
+    def test_failures_in_the_middle_are_the_serial_ones(self):
+        with open(self.exp, "rb") as f:
+            t = f.read()
+        raw_exp = self.make_export("raw.exp", [("RECURRING", HEADER, make_rows(50, 34))], extra=["--no-compress"])
+        with open(raw_exp, "rb") as f:
+            raw = f.read()
+        _, raw_data, raw_end = blocks(raw)[0]
+        raw_block = b"---DATABLOCK_SIZE=%d:999999\n" % (raw_end - raw_data) + raw[raw_data:raw_end]
+        b = blocks(t)
+        mid, late = len(b) // 2, len(b) // 2 + 20
+
+        def bad_cipher(data, k):
+            return data[:b[k][1]] + b"!" * 8 + data[b[k][1] + 8:]
+
+        def bad_stream(data, k):
+            return data[:b[k][0]] + raw_block + data[b[k][2]:]
+
+        cases = [(bad_cipher(t, mid), EVP_FINAL), (bad_stream(t, mid), CORRUPT),
+                 (t[:b[mid][1] + 100], SECTION_ERR), (t[:b[mid][0]] + b"garbage\n" + t[b[mid][1]:], SECTION_ERR),
+                 (bad_cipher(t[:b[late][1] + 100], mid), EVP_FINAL), (bad_cipher(bad_stream(t, late), mid), EVP_FINAL),
+                 (bad_stream(bad_cipher(t, late), mid), CORRUPT)]
+        for data, err in cases:
+            path = self.write("bad.exp", data)
+            for env in (MANY, ONE):
+                self.assert_fails(self.run_tool([path, self.key(), "-o", "o.gpg"], env=env), err, absent="o.gpg")
+
+    @unittest.skipUnless(shutil.which("taskset"), "taskset is missing")
+    def test_one_processor(self):
+        env = {k: v for k, v in os.environ.items() if k != "TOKENEXP_THREADS"}
+        r = subprocess.run(["taskset", "-c", "0", BIN, self.exp, self.key(), "-o", "o.gpg"], input=(KEY256 + "\n").encode(),
+                           capture_output=True, cwd=self.dir, env=dict(env, TZ="UTC"), timeout=600)
+        self.assert_table(r, "o.gpg")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

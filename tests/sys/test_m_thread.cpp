@@ -1,0 +1,71 @@
+/* Threads: many threads adding under one mutex lose no update, a waiter
+ * wakes on the condition it waits for, and the processor count follows the
+ * affinity mask. */
+#include <gtest/gtest.h>
+
+#include "sys/m_thread.h"
+
+#include <sched.h>
+
+namespace {
+
+struct shared_t {
+	M_thread_mutex_t *mutex;
+	M_thread_cond_t  *cond;
+	long              count;
+	bool              go;
+};
+
+void *add_many(void *arg)
+{
+	auto *s = static_cast<shared_t *>(arg);
+	M_thread_mutex_lock(s->mutex);
+	while (!s->go)
+		M_thread_cond_wait(s->cond, s->mutex);
+	M_thread_mutex_unlock(s->mutex);
+	for (int i = 0; i < 10000; i++) {
+		M_thread_mutex_lock(s->mutex);
+		s->count++;
+		M_thread_mutex_unlock(s->mutex);
+	}
+	return s;
+}
+
+} // namespace
+
+TEST(m_thread, workers_wait_for_the_signal_and_lose_no_update)
+{
+	shared_t    s{M_thread_mutex_create(), M_thread_cond_create(), 0, false};
+	M_thread_t *threads[4];
+	for (M_thread_t *&t : threads) {
+		t = M_thread_start(add_many, &s);
+		ASSERT_NE(t, nullptr);
+	}
+	M_thread_mutex_lock(s.mutex);
+	s.go = true;
+	M_thread_cond_broadcast(s.cond);
+	M_thread_mutex_unlock(s.mutex);
+	for (M_thread_t *t : threads)
+		EXPECT_EQ(M_thread_join(t), &s);
+	EXPECT_EQ(s.count, 40000);
+	M_thread_cond_destroy(s.cond);
+	M_thread_mutex_destroy(s.mutex);
+}
+
+TEST(m_thread, processors_are_those_of_the_affinity_mask)
+{
+	cpu_set_t mask;
+	ASSERT_EQ(sched_getaffinity(0, sizeof(mask), &mask), 0);
+	EXPECT_EQ(M_thread_num_cpus(), static_cast<size_t>(CPU_COUNT(&mask)));
+	cpu_set_t one;
+	CPU_ZERO(&one);
+	for (int cpu = 0; cpu < CPU_SETSIZE; cpu++) {
+		if (CPU_ISSET(cpu, &mask)) {
+			CPU_SET(cpu, &one);
+			break;
+		}
+	}
+	ASSERT_EQ(sched_setaffinity(0, sizeof(one), &one), 0);
+	EXPECT_EQ(M_thread_num_cpus(), 1u);
+	ASSERT_EQ(sched_setaffinity(0, sizeof(mask), &mask), 0);
+}
