@@ -2,26 +2,14 @@
  * the Luhn digit and the local dates against oracles, the expiry filter's byte
  * order, joining the blocks' tables, and the memory a damaged export may
  * cost. */
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cstring>
-#include <ctime>
-#include <random>
-#include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
+#include "tests/test_util.h"
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
-#include "core/m_buf.h"
 #include "formats/m_csv.h"
 #include "fs/m_fs_file.h"
-#include "tests/test_util.h"
 
 namespace {
 
