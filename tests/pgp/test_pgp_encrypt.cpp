@@ -271,6 +271,8 @@ TEST(pgp_encrypt_fail, byte_array_form)
 	EXPECT_FALSE(M_pgp_encrypt(data.data(), data.size(), nullptr, M_PGP_SYMALG_AES256, &out, &len));
 	EXPECT_EQ(out, &mark);
 	EXPECT_EQ(len, 99u);
+	EXPECT_FALSE(M_pgp_encrypt(data.data(), data.size(), key.get(), M_PGP_SYMALG_AES256, nullptr, &len));
+	EXPECT_FALSE(M_pgp_encrypt(data.data(), data.size(), key.get(), M_PGP_SYMALG_AES256, &out, nullptr));
 	using row = std::tuple<const unsigned char *, size_t, M_pgp_symalg_t, bool>;
 	for (const auto &[d, n, alg, ok] :
 	     {row{nullptr, 10, M_PGP_SYMALG_AES256, true}, row{data.data(), 0, M_PGP_SYMALG_AES256, true},
