@@ -1,13 +1,33 @@
-/* Helpers shared by the library's unit tests: environment variables set for
- * one scope, reading a descriptor to its end, and the switch for a
- * compiler's false positives. */
+/* What the unit tests share: the headers nearly every test includes (the
+ * test framework, the standard containers and the library's memory, string
+ * and buffer modules), results taken out of library objects, counting
+ * callbacks for the containers, environment variables set for one scope,
+ * reading a descriptor to its end, and the switch for a compiler's false
+ * positives. A test includes this and the headers of what it tests. */
 #ifndef TEST_UTIL_H
 #define TEST_UTIL_H
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
+#include <functional>
+#include <random>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "core/m_buf.h"
+#include "core/m_mem.h"
+#include "core/m_str.h"
 
 /* GCC 12 at -O3 (a Release build) reports std::string and std::vector
  * copies it has inlined into a test as overlapping (-Wrestrict), out of
@@ -26,6 +46,69 @@
 #endif
 
 namespace test_util {
+
+/* An allocated string result as a std::string, released; "(null)" stands
+ * for NULL. */
+inline std::string take(char *s)
+{
+	std::string out = s == nullptr ? "(null)" : s;
+	M_free(s);
+	return out;
+}
+
+/* A buffer's content as a std::string (embedded zero bytes kept). */
+inline std::string content(const M_buf_t *b)
+{
+	return M_buf_peek(b) == nullptr ? std::string() : std::string(M_buf_peek(b), M_buf_len(b));
+}
+
+/* A buffer's content; the buffer is cancelled. */
+inline std::string take(M_buf_t *b)
+{
+	const std::string s = content(b);
+	M_buf_cancel(b);
+	return s;
+}
+
+/* Bytes as upper-case hexadecimal text, for binary expectations. */
+inline std::string hex(const unsigned char *p, size_t len)
+{
+	static const char digits[] = "0123456789ABCDEF";
+	std::string       s;
+	for (size_t i = 0; i < len; i++)
+		s += std::string{digits[p[i] >> 4], digits[p[i] & 0xf]};
+	return s;
+}
+
+inline std::string hex(const std::string &s)
+{
+	return hex(reinterpret_cast<const unsigned char *>(s.data()), s.size());
+}
+
+/* Container callbacks that count: every copy made by dup_str and every
+ * release by free, per Tag, so a test can keep key and value counts apart
+ * and check that nothing leaked or was released twice. */
+template <int Tag>
+struct counting {
+	static inline int dups  = 0;
+	static inline int frees = 0;
+
+	static void reset()
+	{
+		dups  = 0;
+		frees = 0;
+	}
+	static void *dup_str(const void *p)
+	{
+		dups++;
+		return M_strdup(static_cast<const char *>(p));
+	}
+	static void free(void *p)
+	{
+		frees++;
+		M_free(p);
+	}
+};
 
 /* Set (value non-NULL) or unset (value NULL) an environment variable for one
  * scope; the previous state comes back with restore() (later calls do

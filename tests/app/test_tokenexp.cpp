@@ -2,30 +2,19 @@
  * the Luhn digit and the local dates against oracles, the expiry filter's byte
  * order, joining the blocks' tables, and the memory a damaged export may
  * cost. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
-#include <algorithm>
-#include <cstring>
-#include <ctime>
 #include <fstream>
 #include <iterator>
-#include <random>
-#include <string>
 #include <tuple>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <vector>
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_pool.h"
 #include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
-#include "core/m_buf.h"
 #include "formats/m_csv.h"
 #include "fs/m_fs_file.h"
-#include "tests/test_util.h"
 
 namespace {
 

@@ -1,16 +1,11 @@
 /* Tests for the hash functions and the two string-keyed tables (string to
  * index, string to pointer): key case rules, ordered keys, multi-values,
  * ownership of pointer values. The general table is tested on its own. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "containers/m_hash_func.h"
 #include "containers/m_hash_stridx.h"
 #include "containers/m_hash_strvp.h"
-#include "core/m_mem.h"
-#include "core/m_str.h"
-
-#include <string>
-#include <vector>
 
 using V = std::vector<std::string>;
 
@@ -29,12 +24,7 @@ V keys(const M_hash_stridx_t *h)
 	return out;
 }
 
-int  val_frees = 0;
-void val_free(void *p)
-{
-	val_frees++;
-	M_free(p);
-}
+using vals = test_util::counting<0>;
 
 } // namespace
 
@@ -143,8 +133,8 @@ TEST(m_hash, stridx_refusals_multi_duplicate_merge)
 
 TEST(m_hash, strvp_values_and_release)
 {
-	val_frees         = 0;
-	M_hash_strvp_t *h = M_hash_strvp_create(8, 75, M_HASH_STRIDX_KEYS_ORDERED, val_free);
+	vals::frees       = 0;
+	M_hash_strvp_t *h = M_hash_strvp_create(8, 75, M_HASH_STRIDX_KEYS_ORDERED, vals::free);
 	EXPECT_TRUE(M_hash_strvp_insert(h, "one", M_strdup("1")));
 	EXPECT_TRUE(M_hash_strvp_insert(h, "two", M_strdup("2")));
 	EXPECT_TRUE(M_hash_strvp_insert(h, "three", nullptr)); /* NULL values are legal */
@@ -155,7 +145,7 @@ TEST(m_hash, strvp_values_and_release)
 	EXPECT_EQ(v, nullptr);
 	/* Replacement releases the old value once. */
 	EXPECT_TRUE(M_hash_strvp_insert(h, "one", M_strdup("1b")));
-	EXPECT_EQ(val_frees, 1);
+	EXPECT_EQ(vals::frees, 1);
 	M_hash_strvp_enum_t *he = nullptr;
 	const char          *k;
 	V                    got;
@@ -168,20 +158,20 @@ TEST(m_hash, strvp_values_and_release)
 	void *two = M_hash_strvp_get_direct(h, "two");
 	EXPECT_STREQ(static_cast<const char *>(two), "2");
 	EXPECT_TRUE(M_hash_strvp_remove(h, "two", M_FALSE));
-	EXPECT_EQ(val_frees, 1);
+	EXPECT_EQ(vals::frees, 1);
 	M_free(two);
-	M_hash_strvp_t *src = M_hash_strvp_create(8, 75, 0, val_free);
+	M_hash_strvp_t *src = M_hash_strvp_create(8, 75, 0, vals::free);
 	M_hash_strvp_insert(src, "one", M_strdup("1c"));
 	M_hash_strvp_insert(src, "four", M_strdup("4"));
 	M_hash_strvp_merge(&h, src);
-	EXPECT_EQ(val_frees, 2); /* "1b" replaced */
+	EXPECT_EQ(vals::frees, 2); /* "1b" replaced */
 	EXPECT_STREQ(static_cast<const char *>(M_hash_strvp_get_direct(h, "one")), "1c");
 	EXPECT_EQ(M_hash_strvp_num_keys(h), 3u);
 	EXPECT_EQ(M_hash_strvp_size(h), 8u);
 	EXPECT_EQ(M_hash_strvp_num_expansions(h), 0u);
 	EXPECT_LE(M_hash_strvp_num_collisions(h), 3u);
 	M_hash_strvp_destroy(h, M_TRUE);
-	EXPECT_EQ(val_frees, 5); /* 1c, 4 and NULL for "three" */
+	EXPECT_EQ(vals::frees, 5); /* 1c, 4 and NULL for "three" */
 
 	/* Multi-values; without value_free nothing is released. */
 	static char a[] = "a", b[] = "b";

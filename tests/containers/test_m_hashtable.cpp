@@ -2,59 +2,36 @@
  * counts, bucket chains, multi-values, enumeration order, and that every key
  * and value copy is released exactly once. A random walk against a std::map
  * is the main check; the cases around it pin exact counts and orders. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "containers/m_hash_func.h"
 #include "containers/m_hashtable.h"
 #include "containers/m_sort_compar.h"
-#include "core/m_mem.h"
-#include "core/m_str.h"
-#include "tests/test_util.h"
 
-#include <algorithm>
 #include <map>
-#include <random>
-#include <string>
-#include <vector>
 
 namespace {
 
 /* Every copy made and every release, counted. */
-int   key_dups, key_frees, val_dups, val_frees;
-void *key_dup(const void *p)
-{
-	key_dups++;
-	return M_strdup(static_cast<const char *>(p));
-}
-void key_free(void *p)
-{
-	key_frees++;
-	M_free(p);
-}
-void *val_dup(const void *p)
-{
-	val_dups++;
-	return M_strdup(static_cast<const char *>(p));
-}
-void val_free(void *p)
-{
-	val_frees++;
-	M_free(p);
-}
+using keys = test_util::counting<0>;
+using vals = test_util::counting<1>;
 
 /* Releases a caller's value stored as is (no duplicator). */
 void count_only(void *)
 {
-	val_frees++;
+	vals::frees++;
 }
 
 /* String keys and values, both copied and counted; the counters restart
  * unless asked not to. */
 M_hashtable_t *table(uint32_t flags, size_t size = 16, uint8_t fill = 75, bool reset = true)
 {
-	if (reset)
-		key_dups = key_frees = val_dups = val_frees = 0;
-	struct M_hashtable_callbacks cbs = {key_dup, key_dup, key_free, val_dup, val_dup, M_sort_compar_str, val_free};
+	if (reset) {
+		keys::reset();
+		vals::reset();
+	}
+	struct M_hashtable_callbacks cbs = {keys::dup_str, keys::dup_str,     keys::free, vals::dup_str,
+	                                    vals::dup_str, M_sort_compar_str, vals::free};
 	return M_hashtable_create(size, fill, M_hash_func_hash_str, M_sort_compar_str, flags, &cbs);
 }
 
@@ -62,8 +39,8 @@ M_hashtable_t *table(uint32_t flags, size_t size = 16, uint8_t fill = 75, bool r
 void destroy_balanced(M_hashtable_t *h)
 {
 	M_hashtable_destroy(h, M_TRUE);
-	EXPECT_EQ(key_frees, key_dups);
-	EXPECT_EQ(val_frees, val_dups);
+	EXPECT_EQ(keys::frees, keys::dups);
+	EXPECT_EQ(vals::frees, vals::dups);
 }
 
 /* A hash that ignores the seed and uses the number a key points to (or 0),
@@ -184,8 +161,8 @@ TEST(m_hashtable, single_value_ownership)
 	EXPECT_FALSE(M_hashtable_insert(h, nullptr, "v"));
 	EXPECT_TRUE(M_hashtable_insert(h, "k", "v1"));
 	EXPECT_TRUE(M_hashtable_insert(h, "k", "v2"));
-	EXPECT_EQ(key_dups, 1);                        /* the second insert kept the stored key */
-	EXPECT_EQ(val_frees, 1);                       /* v1's copy */
+	EXPECT_EQ(keys::dups, 1);                      /* the second insert kept the stored key */
+	EXPECT_EQ(vals::frees, 1);                     /* v1's copy */
 	EXPECT_FALSE(M_hashtable_get(h, nullptr, &v)); /* NULL keys and enumerators with a live table */
 	EXPECT_FALSE(M_hashtable_remove(h, nullptr, M_TRUE));
 	EXPECT_EQ(M_hashtable_enumerate(h, nullptr), 0u);
@@ -201,17 +178,17 @@ TEST(m_hashtable, single_value_ownership)
 
 	/* The very same value pointer again releases nothing; removal releases
 	 * only when asked. */
-	val_frees                        = 0;
+	vals::frees                      = 0;
 	struct M_hashtable_callbacks cbs = {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, count_only};
 	h                                = M_hashtable_create(8, 75, M_hash_func_hash_str, M_sort_compar_str, 0, &cbs);
 	static char value[]              = "same";
 	M_hashtable_insert(h, "k", value);
 	M_hashtable_insert(h, "k", value);
 	EXPECT_TRUE(M_hashtable_remove(h, "k", M_FALSE));
-	EXPECT_EQ(val_frees, 0);
+	EXPECT_EQ(vals::frees, 0);
 	M_hashtable_insert(h, "k", value);
 	EXPECT_TRUE(M_hashtable_remove(h, "k", M_TRUE));
-	EXPECT_EQ(val_frees, 1);
+	EXPECT_EQ(vals::frees, 1);
 	M_hashtable_destroy(h, M_TRUE);
 }
 
@@ -234,19 +211,19 @@ TEST(m_hashtable, multi_value)
 		M_hashtable_enum_t he;
 		EXPECT_EQ(M_hashtable_enumerate(h, &he), 4u);
 		EXPECT_TRUE(M_hashtable_multi_remove(h, "k", 1, M_TRUE));
-		EXPECT_EQ(val_frees, 1);
+		EXPECT_EQ(vals::frees, 1);
 		EXPECT_EQ(get(h, "k", 1), "c");
 		EXPECT_FALSE(M_hashtable_multi_remove(h, "k", 2, M_TRUE));
 		/* Taken out without releasing: the caller now owns the copy. */
 		void *taken = nullptr;
 		EXPECT_TRUE(M_hashtable_multi_get(h, "k", 1, &taken));
 		EXPECT_TRUE(M_hashtable_multi_remove(h, "k", 1, M_FALSE));
-		EXPECT_EQ(val_frees, 1);
-		val_free(taken);
+		EXPECT_EQ(vals::frees, 1);
+		vals::free(taken);
 		/* The last value takes the key with it. */
 		EXPECT_TRUE(M_hashtable_multi_remove(h, "k", 0, M_TRUE));
 		EXPECT_FALSE(M_hashtable_get(h, "k", nullptr));
-		EXPECT_EQ(key_frees, 1);
+		EXPECT_EQ(keys::frees, 1);
 		destroy_balanced(h);
 	}
 	/* Sorted values, and removing a key removes all of them. */
@@ -256,7 +233,7 @@ TEST(m_hashtable, multi_value)
 	M_hashtable_insert(h, "j", "q");
 	EXPECT_EQ(pairs(h), (Pairs{{"k", "a"}, {"k", "c"}, {"k", "m"}, {"k", "x"}, {"j", "q"}}));
 	EXPECT_TRUE(M_hashtable_remove(h, "k", M_TRUE));
-	EXPECT_EQ(val_frees, 4);
+	EXPECT_EQ(vals::frees, 4);
 	EXPECT_EQ(pairs(h), (Pairs{{"j", "q"}}));
 	destroy_balanced(h);
 }
@@ -320,7 +297,7 @@ TEST(m_hashtable, random_walk_against_model)
 		std::vector<std::string> src_order;
 		for (const auto &[k, v] : pairs(src))
 			src_order.push_back(k);
-		const int dups = key_dups + val_dups, frees = key_frees + val_frees;
+		const int dups = keys::dups + vals::dups, frees = keys::frees + vals::frees;
 		int       overlap = 0;
 		M_hashtable_merge(&h, src);
 		for (const auto &k : src_order) {
@@ -329,8 +306,8 @@ TEST(m_hashtable, random_walk_against_model)
 				order.push_back(k);
 			model[k] = src_model[k];
 		}
-		EXPECT_EQ(key_dups + val_dups, dups);
-		EXPECT_EQ(key_frees + val_frees, frees + 2 * overlap);
+		EXPECT_EQ(keys::dups + vals::dups, dups);
+		EXPECT_EQ(keys::frees + vals::frees, frees + 2 * overlap);
 		check(h);
 		M_hashtable_destroy(d, M_TRUE);
 		destroy_balanced(h);
@@ -359,8 +336,8 @@ TEST(m_hashtable, static_seed_and_multi_value_merge)
 	for (const char *kv : {"k2", "k3", "n4", "n5"})
 		M_hashtable_insert(src, std::string(kv, 1).c_str(), kv + 1);
 	M_hashtable_merge(&dest, src);
-	EXPECT_EQ(key_frees, 1);
-	EXPECT_EQ(val_frees, 0);
+	EXPECT_EQ(keys::frees, 1);
+	EXPECT_EQ(vals::frees, 0);
 	EXPECT_EQ(pairs(dest).size(), 5u);
 	size_t len = 0;
 	EXPECT_TRUE(M_hashtable_multi_len(dest, "k", &len));

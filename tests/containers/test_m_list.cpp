@@ -2,16 +2,11 @@
  * STACK, sorted and stable lists) are the main check; the cases around them
  * pin the storage rules (capacity, front slack, hysteresis), set tests,
  * removal with ownership, duplicate and merge. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "containers/m_list.h"
 #include "containers/m_list_int.h"
 #include "containers/m_sort_compar.h"
-#include "core/m_mem.h"
-
-#include <algorithm>
-#include <random>
-#include <vector>
 
 using m::detail::list_capacity;
 using m::detail::list_front_slack;
@@ -28,15 +23,10 @@ int cmp_int(const void *a, const void *b, void *thunk)
 	return x < y ? -1 : (x > y ? 1 : 0);
 }
 
-int  g_frees = 0, g_copies = 0;
-void count_free(void *v)
-{
-	g_frees++;
-	M_free(v);
-}
+using counted = test_util::counting<0>;
 void *int_dup(const void *v)
 {
-	g_copies++;
+	counted::dups++;
 	return M_memdup(v, sizeof(int));
 }
 
@@ -56,7 +46,7 @@ Ints contents(const M_list_t *l)
 M_list_t *make(uint32_t flags, const Ints &vals, bool owning = true)
 {
 	struct M_list_callbacks cb = {cmp_int, owning ? int_dup : nullptr, owning ? int_dup : nullptr,
-	                              owning ? count_free : nullptr};
+	                              owning ? counted::free : nullptr};
 	M_list_t               *l  = M_list_create(&cb, flags);
 	for (int v : vals)
 		EXPECT_TRUE(M_list_insert(l, &pool[v]));
@@ -288,8 +278,8 @@ TEST(m_list, owning_walk_against_model)
 	for (uint32_t flags : {0u, 0u + M_LIST_SORTED}) {
 		M_list_t *l = make(flags, {});
 		Ints      model;
-		g_copies = g_frees = 0;
-		auto add           = [&](int v) {
+		counted::dups = counted::frees = 0;
+		auto add                       = [&](int v) {
             model.insert(flags ? std::upper_bound(model.begin(), model.end(), v) : model.end(), v);
 		};
 		for (int step = 0; step < 3000; step++) {
@@ -353,15 +343,15 @@ TEST(m_list, owning_walk_against_model)
 					if (n == 0)
 						break;
 					model.erase(model.begin());
-					count_free(t);
+					counted::free(t);
 					break;
 				}
 			}
 			ASSERT_EQ(contents(l), model) << "step " << step;
-			ASSERT_EQ(g_copies - g_frees, static_cast<int>(model.size())) << "step " << step;
+			ASSERT_EQ(counted::dups - counted::frees, static_cast<int>(model.size())) << "step " << step;
 		}
 		M_list_destroy(l, M_TRUE);
-		EXPECT_EQ(g_copies, g_frees);
+		EXPECT_EQ(counted::dups, counted::frees);
 	}
 
 	/* Matching by pointer: every copy is a distinct pointer. Out of range
@@ -370,13 +360,13 @@ TEST(m_list, owning_walk_against_model)
 	EXPECT_EQ(M_list_remove_val(l, &pool[1], M_LIST_MATCH_PTR), 0u);
 	M_list_remove_duplicates(l, M_LIST_MATCH_PTR);
 	EXPECT_EQ(M_list_len(l), 2u);
-	g_frees = 0;
-	void *t = const_cast<void *>(M_list_at(l, 0));
+	counted::frees = 0;
+	void *t        = const_cast<void *>(M_list_at(l, 0));
 	EXPECT_FALSE(M_list_remove_range(l, 1, 0));
 	EXPECT_TRUE(M_list_remove_at(l, 1));
 	EXPECT_FALSE(M_list_remove_at(l, 1));
 	M_list_destroy(l, M_FALSE);
-	EXPECT_EQ(g_frees, 1);
+	EXPECT_EQ(counted::frees, 1);
 	M_free(t);
 }
 
@@ -422,11 +412,11 @@ TEST(m_list, merge_by_pointer_and_into_sets)
 	M_list_merge(&d, nullptr, M_FALSE, M_LIST_MATCH_PTR);
 	EXPECT_EQ(contents(d), (Ints{1, 3}));
 	M_list_destroy(d, M_FALSE);
-	d       = make(M_LIST_SET_VAL, {1});
-	g_frees = 0;
+	d              = make(M_LIST_SET_VAL, {1});
+	counted::frees = 0;
 	M_list_merge(&d, make(M_LIST_NONE, {2, 1, 2}), M_TRUE, M_LIST_MATCH_VAL);
 	EXPECT_EQ(contents(d), (Ints{1, 2}));
-	EXPECT_EQ(g_frees, 2);
+	EXPECT_EQ(counted::frees, 2);
 	M_list_destroy(d, M_TRUE);
 	M_list_t *src = make(M_LIST_NONE, {1}), *dest = nullptr;
 	M_list_merge(&dest, src, M_TRUE, M_LIST_MATCH_VAL);

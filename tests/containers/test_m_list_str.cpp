@@ -1,12 +1,8 @@
 /* Tests for the string list: owned copies, flag mapping and comparator
  * choice, strings borrowed from the list itself, split and join. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "containers/m_list_str.h"
-#include "core/m_mem.h"
-
-#include <string>
-#include <vector>
 
 using V = std::vector<std::string>;
 

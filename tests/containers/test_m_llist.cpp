@@ -1,21 +1,14 @@
 /* Tests for the linked list: random walks against a vector model (sorted
  * skip list, plain positioning) are the main check; the cases around them
  * pin the skip levels, circular lists, duplicates, merge and sorting. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "containers/m_list.h"
 #include "containers/m_llist.h"
 #include "containers/m_llist_int.h"
 #include "containers/m_sort_compar.h"
-#include "core/m_mem.h"
-#include "core/m_str.h"
 
-#include <algorithm>
-#include <cstdint>
 #include <deque>
-#include <random>
-#include <string>
-#include <vector>
 
 using m::detail::llist_levels;
 using U64s = std::vector<uint64_t>;
@@ -60,21 +53,12 @@ V strings(const M_llist_t *l)
 	return out;
 }
 
-int  frees = 0;
-void count_free(void *p)
-{
-	frees++;
-	M_free(p);
-}
-void *dup_str(const void *p)
-{
-	return M_strdup(static_cast<const char *>(p));
-}
+using counted = test_util::counting<0>;
 
 /* A string list that owns copies and counts releases. */
 M_llist_t *strs(uint32_t flags, const V &vals = {})
 {
-	struct M_llist_callbacks cbs = {M_sort_compar_str, dup_str, dup_str, count_free};
+	struct M_llist_callbacks cbs = {M_sort_compar_str, counted::dup_str, counted::dup_str, counted::free};
 	M_llist_t               *l   = M_llist_create(&cbs, flags);
 	for (const auto &v : vals)
 		M_llist_insert(l, v.c_str());
@@ -274,11 +258,11 @@ TEST(m_llist, circular)
 	M_llist_node_t *z = M_llist_insert_before(c, "z");
 	EXPECT_EQ(M_llist_first(l), z);
 	EXPECT_EQ(M_llist_node_next(b), z);
-	frees = 0;
+	counted::frees = 0;
 	EXPECT_EQ(M_llist_remove_val(l, "a", M_LIST_MATCH_VAL), 1u);
 	EXPECT_EQ(strings(l), (V{"z", "c", "b"}));
 	M_llist_destroy(l, M_TRUE);
-	EXPECT_EQ(frees, 4);
+	EXPECT_EQ(counted::frees, 4);
 }
 
 TEST(m_llist, duplicates_merge_and_sorting)
@@ -289,10 +273,10 @@ TEST(m_llist, duplicates_merge_and_sorting)
 	} dups[] = {{M_LLIST_NONE, {"x", "y", "x", "z", "y", "x"}, {"x", "y", "z"}},
 	            {M_LLIST_SORTED, {"m", "b", "m", "a", "b", "m"}, {"a", "b", "m"}}};
 	for (const auto &c : dups) {
-		M_llist_t *l = strs(c.flags, c.in);
-		frees        = 0;
+		M_llist_t *l   = strs(c.flags, c.in);
+		counted::frees = 0;
 		M_llist_remove_duplicates(l, M_LIST_MATCH_VAL);
-		EXPECT_EQ(frees, 3);
+		EXPECT_EQ(counted::frees, 3);
 		EXPECT_EQ(strings(l), c.want);
 		M_llist_destroy(l, M_TRUE);
 	}
@@ -310,19 +294,19 @@ TEST(m_llist, duplicates_merge_and_sorting)
 	M_llist_t *s   = strs(M_LLIST_SORTED, {"c", "a", "b"});
 	M_llist_t *dup = M_llist_duplicate(s);
 	EXPECT_EQ(strings(dup), (V{"a", "b", "c"}));
-	frees = 0;
+	counted::frees = 0;
 	M_llist_merge(&dup, strs(M_LLIST_NONE, {"b", "d", "a"}), M_FALSE, M_LIST_MATCH_VAL);
-	EXPECT_EQ(frees, 2);
+	EXPECT_EQ(counted::frees, 2);
 	M_llist_merge(&dup, strs(M_LLIST_NONE, {"b"}), M_TRUE, M_LIST_MATCH_VAL);
 	EXPECT_EQ(strings(dup), (V{"a", "b", "b", "c", "d"}));
 	M_llist_merge(&dup, nullptr, M_TRUE, 0);
 	M_llist_t *none = nullptr;
 	M_llist_merge(&none, s, M_FALSE, 0);
 	EXPECT_EQ(none, s);
-	frees = 0;
+	counted::frees = 0;
 	M_llist_destroy(dup, M_TRUE);
 	M_llist_destroy(none, M_TRUE);
-	EXPECT_EQ(frees, 8);
+	EXPECT_EQ(counted::frees, 8);
 
 	/* Without a comparator a sorted list places nothing; change_sorting only
 	 * on an empty sorted list. No equality: value searches find nothing,

@@ -1,11 +1,8 @@
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "core/m_bithacks.h"
 
 #include <bit>
-#include <cstdint>
-#include <random>
-#include <vector>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "core/m_chr.h"
 

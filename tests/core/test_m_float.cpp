@@ -1,10 +1,8 @@
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include <bit>
 #include <cmath>
-#include <cstdint>
 #include <limits>
-#include <random>
 
 #include "core/m_float.h"
 

@@ -1,19 +1,9 @@
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
-#include "core/m_mem.h"
 #include "core/m_mem_int.h"
 
-#include <algorithm>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <random>
-#include <string>
 #include <string_view>
 #include <sys/mman.h>
-#include <sys/resource.h>
-#include <unistd.h>
-#include <vector>
 
 namespace {
 

@@ -1,24 +1,13 @@
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "core/m_chr.h"
-#include "core/m_mem.h"
-#include "core/m_str.h"
 #include "core/m_str_num.h"
 
-#include <cstdint>
-#include <cstring>
-#include <string>
 #include <strings.h>
-#include <vector>
 
 namespace {
 
-std::string take(char *s)
-{
-	std::string r = s == nullptr ? "<NULL>" : s;
-	M_free(s);
-	return r;
-}
+using test_util::take;
 
 /* An in-place operation applied to a copy of in: what it returned. */
 template <typename F, typename... A>
@@ -27,7 +16,7 @@ std::string ip(const char *in, F f, A... args)
 	char buf[64];
 	std::strcpy(buf, in);
 	const char *r = f(buf, args...);
-	return r == nullptr ? "<NULL>" : r;
+	return r == nullptr ? "(null)" : r;
 }
 
 long off(const char *base, const char *p)
@@ -72,7 +61,7 @@ TEST(m_str, copies_and_in_place_changes)
 	             {ip("a.b.c", M_str_replace_chr, '.', '/'), "a/b/c"},
 	             {ip("a.b.c", M_str_replace_chr, '.', '\0'), "a.b.c"}, /* would cut: refused */
 	             {ip("key=value=x", M_str_split_on_char, '='), "value=x"},
-	             {ip("novalue", M_str_split_on_char, '\0'), "<NULL>"},
+	             {ip("novalue", M_str_split_on_char, '\0'), "(null)"},
 	             {ip("novalue", M_str_split_on_char, '='), ""}}); /* no separator: the end */
 	EXPECT_STREQ(M_str_safe(nullptr), "");                        /* NULL reads as empty */
 	EXPECT_EQ(M_str_len_max("abc", 2), 2u);
@@ -240,7 +229,7 @@ TEST(m_str, justify)
 		char         dest[16];
 		const size_t n = M_str_justify(dest, sizeof(dest), c.src, type, '*', c.width);
 		EXPECT_EQ(n, c.out ? std::strlen(c.out) : 0) << label;
-		EXPECT_EQ(take(M_strdup_justify(c.src, type, '*', c.width)), c.out ? c.out : "<NULL>") << label;
+		EXPECT_EQ(take(M_strdup_justify(c.src, type, '*', c.width)), c.out ? c.out : "(null)") << label;
 		if (c.out != nullptr) {
 			EXPECT_STREQ(dest, c.out) << label;
 		}
@@ -327,7 +316,7 @@ TEST(m_str, quoting_and_replacing)
 	    {{take(M_str_quote("ab\"c", '"', '\\')), "\"ab\\\"c\""},
 	     {take(M_str_quote("a\"b", '"', 0)), "\"a\"\"b\""},
 	     {take(M_str_quote(nullptr, '"', '"')), "\"\""},
-	     {take(M_str_quote("abc", 0, '"')), "<NULL>"},
+	     {take(M_str_quote("abc", 0, '"')), "(null)"},
 	     {take(M_str_quote_max("abcdef", '\'', '\\', 3)), "'abc'"},
 	     {quote_if("a,b"), "\"a,b\""},
 	     {ip("  \"ab\\\"c\\\\d\"  ", M_str_unquote, '"', '\\'), "ab\"c\\d"},
@@ -366,10 +355,10 @@ TEST(m_str, dot_money_out)
 	             {"-0.05", "-0.05"}, /* not "-.05" */
 	             {"  42  ", "42.00"},
 	             {"92233720368547758.07", "92233720368547758.07"},
-	             {"92233720368547758.08", "<NULL>"},
-	             {"1.234", "<NULL>"},
-	             {"12abc", "<NULL>"},
-	             {"1e300", "<NULL>"}};
+	             {"92233720368547758.08", "(null)"},
+	             {"1.234", "(null)"},
+	             {"12abc", "(null)"},
+	             {"1e300", "(null)"}};
 	for (const auto &c : cases)
 		EXPECT_EQ(take(M_str_dot_money_out(c.in)), c.out) << c.in;
 }

@@ -1,24 +1,13 @@
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include <climits>
 #include <cmath>
 #include <cstdarg>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <random>
-#include <string>
-#include <unistd.h>
-#include <utility>
-#include <vector>
 
-#include "core/m_buf.h"
-#include "core/m_mem.h"
 #include "core/m_str_fmt.h"
 #include "fs/m_fs_file.h"
-#include "tests/test_util.h"
 
 namespace {
 

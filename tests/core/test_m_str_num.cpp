@@ -1,11 +1,8 @@
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "core/m_str_num.h"
 
-#include <cstdint>
-#include <cstring>
 #include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 constexpr size_t kStrlen = SIZE_MAX;

@@ -2,16 +2,10 @@
  * bytes and every line width, Base64 encoding against OpenSSL, Base64
  * decoding against the rules written out plainly, and tables of exact
  * outputs and room limits. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include <openssl/evp.h>
 
-#include <cstring>
-#include <random>
-#include <string>
-#include <vector>
-
-#include "core/m_mem.h"
 #include "formats/m_base64.h"
 #include "formats/m_bincodec.h"
 #include "formats/m_bincodec_conv.h"

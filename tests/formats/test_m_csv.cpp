@@ -2,18 +2,10 @@
  * the reader, a table of cells x written text for the quoting rules, the
  * writer's column list, filter and cell writer, and a round trip of random
  * tables through the writer and the reader. */
-#include <gtest/gtest.h>
-
-#include <random>
-#include <string>
-#include <vector>
+#include "tests/test_util.h"
 
 #include "containers/m_list_str.h"
-#include "core/m_buf.h"
-#include "core/m_mem.h"
-#include "core/m_str.h"
 #include "formats/m_csv.h"
-#include "tests/test_util.h"
 
 namespace {
 
@@ -50,13 +42,7 @@ std::string dump(const M_csv_t *csv)
 	return out;
 }
 
-/* The buffer's text; the buffer is released. */
-std::string take(M_buf_t *buf)
-{
-	std::string s(M_buf_peek(buf) == nullptr ? "" : M_buf_peek(buf), M_buf_len(buf));
-	M_buf_cancel(buf);
-	return s;
-}
+using test_util::take;
 
 M_list_str_t *make_list(const std::vector<const char *> &names)
 {

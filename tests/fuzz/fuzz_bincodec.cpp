@@ -2,11 +2,7 @@
  * for each codec (caller memory, which calls the codec's own decoder, and
  * allocating forms) and the hex-or-Base64 detection. Whatever decodes must
  * encode again and decode back to the same bytes. */
-#include <cstdint>
-#include <vector>
 
-#include "core/m_mem.h"
-#include "core/m_str.h"
 #include "formats/m_bincodec.h"
 #include "fuzz_common.h"
 

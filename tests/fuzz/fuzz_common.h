@@ -1,7 +1,8 @@
-/* Helpers shared by the fuzz targets: a check that aborts with a message (so
- * libFuzzer records the input as a crash), exact-size heap copies of the
- * input so AddressSanitizer sees any read past its end, a reader of steering
- * bytes and a private scratch directory. */
+/* What the fuzz targets share: the common headers (the standard ones and
+ * the library's memory, string and buffer modules), a check that aborts
+ * with a message (so libFuzzer records the input as a crash), exact-size
+ * heap copies of the input so AddressSanitizer sees any read past its end,
+ * a reader of steering bytes and a private scratch directory. */
 #ifndef FUZZ_COMMON_H
 #define FUZZ_COMMON_H
 
@@ -13,6 +14,10 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "core/m_buf.h"
+#include "core/m_mem.h"
+#include "core/m_str.h"
 
 #define FUZZ_CHECK(cond)                                                                                               \
 	do {                                                                                                               \

@@ -3,10 +3,7 @@
  * parsed table, then parsing that output again: every cell must survive the
  * round trip. Output writes an empty cell as nothing, so a present but empty
  * cell comes back absent. */
-#include <cstdint>
 
-#include "core/m_buf.h"
-#include "core/m_str.h"
 #include "formats/m_csv.h"
 #include "fuzz_common.h"
 

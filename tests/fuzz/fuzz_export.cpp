@@ -3,14 +3,10 @@
  * layer (a temporary file rewritten for each input), and every block of a
  * "RECURRING" section goes to the token table builder as in a run. */
 #include <algorithm>
-#include <cstdint>
-#include <string>
 
 #include "app/tokenexp.h"
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_table.h"
-#include "core/m_buf.h"
-#include "core/m_mem.h"
 #include "core/m_str_num.h"
 #include "fuzz_common.h"
 #include "fs/m_fs_file.h"

@@ -5,12 +5,7 @@
  * the integer directives that mean the same in the C library's printf are
  * checked against it byte for byte. */
 #include <cinttypes>
-#include <cstdint>
-#include <string>
 
-#include "core/m_buf.h"
-#include "core/m_mem.h"
-#include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "fuzz_common.h"
 

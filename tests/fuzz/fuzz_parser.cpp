@@ -8,12 +8,9 @@
  * constant parser and, in pieces, by a dynamic one, so the buffer moves,
  * marks and the wipe rule are all exercised. */
 #include <algorithm>
-#include <cstdint>
 
 #include "core/m_chr.h"
-#include "core/m_mem.h"
 #include "core/m_parser.h"
-#include "core/m_str.h"
 #include "core/m_str_num.h"
 #include "core/m_decimal.h"
 #include "fuzz_common.h"

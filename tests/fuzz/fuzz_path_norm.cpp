@@ -4,15 +4,10 @@
  * to a file, one absolute, one loop, one chain). Link resolution is asked for
  * only on relative paths without "..", "~" or variables, so it never looks
  * outside that directory. */
-#include <cstdint>
-#include <cstdlib>
-#include <string>
 #include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/m_mem.h"
-#include "core/m_str.h"
 #include "fuzz_common.h"
 #include "fs/m_fs_path.h"
 

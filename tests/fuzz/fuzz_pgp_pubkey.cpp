@@ -3,10 +3,7 @@
  * packet reader behind the armour is reached with arbitrary packets too. The
  * armour has no checksum line (it is optional), so no input is stopped by
  * its CRC-24. */
-#include <cstdint>
-#include <string>
 
-#include "core/m_mem.h"
 #include "formats/m_base64.h"
 #include "fuzz_common.h"
 #include "pgp/pgp_pubkey.h"

@@ -3,18 +3,12 @@
 #ifndef PGP_TEST_UTIL_H
 #define PGP_TEST_UTIL_H
 
-#include <sys/wait.h>
+#include "tests/test_util.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <string>
-#include <vector>
 
 #include <openssl/evp.h>
-
-#include "tests/test_util.h"
 
 namespace pgp_test {
 
@@ -46,14 +40,7 @@ inline std::string recorded_id(const std::string &name)
 	return s;
 }
 
-inline std::string hex(const unsigned char *p, size_t len)
-{
-	static const char digits[] = "0123456789ABCDEF";
-	std::string       s;
-	for (size_t i = 0; i < len; i++)
-		s += std::string{digits[p[i] >> 4], digits[p[i] & 0xf]};
-	return s;
-}
+using test_util::hex;
 
 /* Runs a shell command; returns its exit status (-1 when it did not exit)
  * and, when out is given, its standard output. */

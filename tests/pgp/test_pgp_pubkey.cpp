@@ -5,13 +5,6 @@
  * end-to-end test_keyring compares the choice with gpg's over a real
  * keyring. The fields and weak numbers of a chosen key packet are a table of
  * hand-made bodies. */
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <functional>
-#include <string>
-#include <vector>
-
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
 #include "pgp_test_util.h"

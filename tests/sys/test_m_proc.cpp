@@ -1,12 +1,11 @@
 /* Memory locking, observed from outside: the kernel's count of locked
  * memory (VmLck in /proc/self/status). The process protections are
  * observed on the program itself (tests/e2e/test_safety.py). */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "sys/m_proc.h"
 
 #include <fstream>
-#include <string>
 
 namespace {
 

@@ -4,7 +4,7 @@
  * with buckets of (2^64 - 1) / span, redrawing values at or above
  * 2^64 - 1 - (2^64 - 1) % span.
  */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "sys/m_rand.h"
 

@@ -2,13 +2,9 @@
  * what was consumed. Echo, its signals (the guard shared with the file
  * replace, tested in tests/fs) and the discarding of pending input are
  * tested at a real prompt on a pseudo-terminal: tests/e2e/test_tty.py. */
-#include <gtest/gtest.h>
-
-#include "sys/m_term.h"
 #include "tests/test_util.h"
 
-#include <string>
-#include <unistd.h>
+#include "sys/m_term.h"
 
 TEST(m_term, read_line_consumes_the_whole_line_and_keeps_what_fits)
 {

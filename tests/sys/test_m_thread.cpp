@@ -1,7 +1,7 @@
 /* Threads: many threads adding under one mutex lose no update, a waiter
  * wakes on the condition it waits for, and the processor count follows the
  * affinity mask. */
-#include <gtest/gtest.h>
+#include "tests/test_util.h"
 
 #include "sys/m_thread.h"
 

@@ -1,14 +1,8 @@
 /* The time module: calendar arithmetic against the C library's gmtime,
  * timegm and localtime, FILETIME forms and the stopwatch. */
-#include <gtest/gtest.h>
-
-#include "sys/m_time.h"
 #include "tests/test_util.h"
 
-#include <ctime>
-#include <random>
-#include <string>
-#include <vector>
+#include "sys/m_time.h"
 
 namespace {
 
@@ -197,7 +191,6 @@ TEST(m_time, clock_and_stopwatch)
 {
 	M_timeval_t start;
 	M_time_elapsed_start(&start);
-	EXPECT_LT(M_time_elapsed(&start), 60000u);
 	start.sec += 100000; /* a start in the future would be negative: 0 */
 	EXPECT_EQ(M_time_elapsed(&start), 0u);
 
