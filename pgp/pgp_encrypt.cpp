@@ -854,6 +854,28 @@ bool deflate_last_block(const unsigned char *s, size_t len, uint64_t *last, uint
 	return found;
 }
 
+/* Make the raw stream at a, whose last block's header starts at bit last
+ * and which ends at bit end, continue: the last block loses its final-block
+ * bit, and an empty stored block that is not the last (its header bits and
+ * the padding all zero, LEN 0, NLEN 0xFFFF) brings the stream to a byte
+ * boundary. a must have room for (end + 10) / 8 + 4 bytes. Returns the
+ * stream's length in bytes afterwards, where the next stream begins. */
+size_t stream_close(unsigned char *a, uint64_t last, uint64_t end) noexcept
+{
+	a[last / 8] &= static_cast<unsigned char>(~(1U << (last % 8)));
+	size_t k = static_cast<size_t>(end / 8);
+	if (end % 8 != 0)
+		a[k++] &= static_cast<unsigned char>((1U << (end % 8)) - 1);
+	const size_t q = static_cast<size_t>((end + 3 + 7) / 8);
+	for (; k < q; k++)
+		a[k] = 0;
+	a[q]     = 0x00;
+	a[q + 1] = 0x00;
+	a[q + 2] = 0xFF;
+	a[q + 3] = 0xFF;
+	return q + 4;
+}
+
 /* Join the raw stream b (blen bytes) to the raw stream a (alen bytes) as
  * described above; b lies after a, at least alen + kSyncLen bytes from a's
  * start. Returns the joined length (b moved down into place, its old bytes
@@ -865,25 +887,13 @@ size_t deflate_join(unsigned char *a, size_t alen, unsigned char *b, size_t blen
 	if (!deflate_last_block(a, alen, &last, &end) || end > static_cast<uint64_t>(alen) * 8 ||
 	    end + 8 <= static_cast<uint64_t>(alen) * 8)
 		return 0;
-	a[last / 8] &= static_cast<unsigned char>(~(1U << (last % 8)));
-	/* After the end: the stored block's header bits (BFINAL 0, BTYPE 00) and
-	 * the padding are all zero bits. */
-	size_t k = static_cast<size_t>(end / 8);
-	if (end % 8 != 0)
-		a[k++] &= static_cast<unsigned char>((1U << (end % 8)) - 1);
-	const size_t q = static_cast<size_t>((end + 3 + 7) / 8);
-	for (; k < q; k++)
-		a[k] = 0;
-	a[q]     = 0x00;
-	a[q + 1] = 0x00;
-	a[q + 2] = 0xFF;
-	a[q + 3] = 0xFF;
+	const size_t head = stream_close(a, last, end);
 	/* b moves down piece by piece. Its old bytes past the joined stream are
 	 * wiped and their pages given back as the move goes, so the move costs no
 	 * more memory than one piece and leaves no second copy of the compressed
 	 * table behind. Pieces end on multiples of kMovePiece in memory, so each
 	 * release covers whole pages. */
-	unsigned char *to       = a + q + 4;
+	unsigned char *to       = a + head;
 	unsigned char *released = to + blen > b ? to + blen : b;
 	for (size_t done = 0; done < blen;) {
 		const size_t align = kMovePiece - reinterpret_cast<uintptr_t>(b + done) % kMovePiece;
@@ -895,7 +905,7 @@ size_t deflate_join(unsigned char *a, size_t alen, unsigned char *b, size_t blen
 			released = b + done;
 		}
 	}
-	return q + 4 + blen;
+	return head + blen;
 }
 
 } // namespace
@@ -1105,17 +1115,7 @@ void join_last(M_pgp_msg_t *msg)
 	const uint64_t end = msg->end_bit;
 	const size_t   q   = static_cast<size_t>((end + 3 + 7) / 8);
 	M_buf_add_fill(msg->out, 0, q + 4 - had);
-	unsigned char *a = content(msg->out) + msg->last_at;
-	a[msg->last_bit / 8] &= static_cast<unsigned char>(~(1U << (msg->last_bit % 8)));
-	size_t k = static_cast<size_t>(end / 8);
-	if (end % 8 != 0)
-		a[k++] &= static_cast<unsigned char>((1U << (end % 8)) - 1);
-	for (; k < q; k++)
-		a[k] = 0;
-	a[q]     = 0x00;
-	a[q + 1] = 0x00;
-	a[q + 2] = 0xFF;
-	a[q + 3] = 0xFF;
+	(void)m::detail::stream_close(content(msg->out) + msg->last_at, msg->last_bit, end);
 }
 
 /* Fill the headers in front of the pieces and encrypt the data packet in
