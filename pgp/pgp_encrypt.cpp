@@ -734,8 +734,8 @@ constexpr size_t kAdlerLen        = 4;
  * the bytes of one stream made in one piece; it is a few bytes longer,
  * because the second piece starts without the first's history.
  *
- * The last block of the first stream is found by walking its blocks with
- * zlib's inflate (which can stop at every block boundary). The walk runs on
+ * The last block of the first stream is found by walking its blocks
+ * (deflate_last_block, which decodes without inflating). The walk runs on
  * the first piece's thread after its compression, which is why that piece is
  * the smaller one (kSplitShare of 64). */
 constexpr size_t kSplitMin   = static_cast<size_t>(8) << 20;
@@ -743,9 +743,9 @@ constexpr size_t kSplitShare = 30;
 constexpr size_t kSyncLen    = 5;
 constexpr size_t kMovePiece  = static_cast<size_t>(2) << 20;
 
-/* libdeflate's and zlib's working memory comes from the library's allocator,
- * so the compressor and inflater states (which hold pieces of the plaintext
- * table) are wiped when they are freed. libdeflate's hook is process-wide and
+/* libdeflate's working memory comes from the library's allocator, so the
+ * compressor's state (which holds pieces of the plaintext table) is wiped
+ * when it is freed. libdeflate's hook is process-wide and
  * may only be set while no compressor exists; a function-local static sets it
  * exactly once, before the first compressor is made, and is safe against
  * concurrent first calls. */
@@ -768,16 +768,6 @@ void install_deflate_allocator() noexcept
 		return true;
 	}();
 	(void)installed;
-}
-
-voidpf inflate_alloc(voidpf /*opaque*/, uInt items, uInt size) noexcept
-{
-	return deflate_malloc(static_cast<size_t>(items) * size);
-}
-
-void inflate_free(voidpf /*opaque*/, voidpf p) noexcept
-{
-	M_free(p);
 }
 
 /* One piece: src compressed into dst (room for cap bytes) as a raw DEFLATE
@@ -807,51 +797,6 @@ void *deflate_piece_thread(void *arg)
 {
 	deflate_piece_run(*static_cast<deflate_piece *>(arg));
 	return nullptr;
-}
-
-/* The bit offsets (from the first bit of s, in DEFLATE's least significant
- * bit first order) of the last block's header and of the end of the raw
- * DEFLATE stream in s[0 .. len). False when s does not hold one whole stream.
- * The inflated bytes pass through a scratch area that is wiped. */
-bool deflate_last_block(const unsigned char *s, size_t len, uint64_t *last, uint64_t *end) noexcept
-{
-	z_stream z{};
-	z.zalloc = inflate_alloc;
-	z.zfree  = inflate_free;
-	if (::inflateInit2(&z, -15) != Z_OK)
-		return false;
-	unsigned char scratch[16384];
-	uint64_t      start = 0;
-	bool          found = false;
-	size_t        fed   = 0;
-	for (;;) {
-		if (z.avail_in == 0 && fed < len) {
-			const size_t chunk = len - fed < (static_cast<size_t>(1) << 30) ? len - fed : static_cast<size_t>(1) << 30;
-			z.next_in          = const_cast<Bytef *>(s + fed);
-			z.avail_in         = static_cast<uInt>(chunk);
-			fed += chunk;
-		}
-		z.next_out  = scratch;
-		z.avail_out = sizeof(scratch);
-		/* Z_BLOCK stops after each block's end-of-block code; data_type then
-		 * has bit 128 set, bit 64 when that block was the last, and in its low
-		 * three bits the unused bits of the last input byte taken. */
-		if (::inflate(&z, Z_BLOCK) != Z_OK)
-			break;
-		if ((z.data_type & 128) != 0) {
-			const uint64_t at = static_cast<uint64_t>(z.total_in) * 8 - static_cast<unsigned>(z.data_type & 7);
-			if ((z.data_type & 64) != 0) {
-				*last = start;
-				*end  = at;
-				found = true;
-				break;
-			}
-			start = at;
-		}
-	}
-	(void)::inflateEnd(&z);
-	OPENSSL_cleanse(scratch, sizeof(scratch));
-	return found;
 }
 
 /* Make the raw stream at a, whose last block's header starts at bit last

@@ -515,6 +515,108 @@ TEST(pgp_encrypt_detail, compress_after_head_in_two_pieces_inflates_the_same)
 	EXPECT_EQ(m::detail::compress_split_point(1000), 0u);
 }
 
+namespace {
+
+/* The oracle of the block walk: zlib inflating with Z_BLOCK, which stops
+ * after every block (data_type: 128 at a block's end, 64 when it was the
+ * last, the low three bits the unused bits of the last byte taken). */
+std::tuple<bool, uint64_t, uint64_t> zlib_last_block(const bytes &s)
+{
+	z_stream z{};
+	if (inflateInit2(&z, -15) != Z_OK)
+		return {};
+	unsigned char out[16384];
+	uint64_t      start = 0;
+	z.next_in           = const_cast<Bytef *>(s.data());
+	z.avail_in          = (uInt)s.size();
+	std::tuple<bool, uint64_t, uint64_t> r{};
+	for (;;) {
+		z.next_out  = out;
+		z.avail_out = sizeof(out);
+		if (inflate(&z, Z_BLOCK) != Z_OK)
+			break;
+		if ((z.data_type & 128) == 0)
+			continue;
+		const uint64_t at = (uint64_t)z.total_in * 8 - (unsigned)(z.data_type & 7);
+		if ((z.data_type & 64) != 0) {
+			r = {true, start, at};
+			break;
+		}
+		start = at;
+	}
+	inflateEnd(&z);
+	return r;
+}
+
+/* A raw stream from zlib at a level and strategy, the input fed in pieces
+ * with a flush after each, so that stored, fixed and dynamic blocks and
+ * empty ones all occur. With a preset dictionary (dict) its first matches
+ * reach before the stream's start. */
+bytes zlib_stream(const bytes &src, int level, int strategy, int flush, bool dict)
+{
+	z_stream z{};
+	EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
+	if (dict) {
+		EXPECT_EQ(deflateSetDictionary(&z, src.data() + src.size() / 2, (uInt)src.size() / 2), Z_OK);
+	}
+	bytes out(deflateBound(&z, (uLong)src.size()) + 64 * (src.size() / 4000 + 2));
+	z.next_out  = out.data();
+	z.avail_out = (uInt)out.size();
+	for (size_t at = 0; at <= src.size(); at += 4000) {
+		z.next_in  = const_cast<Bytef *>(src.data() + at);
+		z.avail_in = (uInt)std::min<size_t>(4000, src.size() - at);
+		EXPECT_NE(deflate(&z, at + 4000 > src.size() ? Z_FINISH : flush), Z_STREAM_ERROR);
+	}
+	out.resize(z.total_out);
+	deflateEnd(&z);
+	return out;
+}
+
+} // namespace
+
+/* The block walk finds the last block exactly where zlib does, and accepts
+ * exactly the streams zlib accepts: on streams of every block kind, and on
+ * each of them cut short and with single bits flipped. */
+TEST(pgp_encrypt_detail, last_block_walk_agrees_with_zlib)
+{
+	uint32_t x    = 777;
+	auto     rand = [&x] { return x = x * 1103515245 + 12345; };
+	bytes    noise(20000);
+	for (unsigned char &c : noise)
+		c = static_cast<unsigned char>(rand() >> 24);
+	const bytes text = csv_text(30000), mixed = cat({text, noise, all_byte_values()}), brief = csv_text(500);
+	const struct {
+		int  level, strategy, flush;
+		bool dict;
+	} kinds[]    = {{6, Z_DEFAULT_STRATEGY, Z_NO_FLUSH, false}, {9, Z_DEFAULT_STRATEGY, Z_FULL_FLUSH, false},
+	                {1, Z_FIXED, Z_PARTIAL_FLUSH, false},       {0, Z_DEFAULT_STRATEGY, Z_SYNC_FLUSH, false},
+	                {6, Z_HUFFMAN_ONLY, Z_BLOCK, false},        {3, Z_RLE, Z_PARTIAL_FLUSH, false},
+	                {6, Z_DEFAULT_STRATEGY, Z_NO_FLUSH, true}};
+	size_t found = 0, refused = 0;
+	for (const bytes *src : {&text, &mixed, &brief, (const bytes *)&noise})
+		for (const auto &k : kinds) {
+			const bytes s = zlib_stream(*src, k.level, k.strategy, k.flush, k.dict);
+			for (int m = 0; m < 300; m++) {
+				bytes          t = s;
+				const uint32_t r = rand();
+				if (m % 3 == 1)
+					t.resize(r % t.size());
+				else if (m != 0) /* a third of the flips in the first block's header */
+					t[r % (m % 3 == 0 ? t.size() : std::min<size_t>(t.size(), 40))] ^= (unsigned char)(1 << (r >> 29));
+				uint64_t   last = 0, end = 0;
+				const bool ok = m::detail::deflate_last_block(t.data(), t.size(), &last, &end);
+				ASSERT_EQ(std::make_tuple(ok, ok ? last : 0, ok ? end : 0), zlib_last_block(t))
+				    << "level " << k.level << " strategy " << k.strategy << " mutant " << m;
+				(ok ? found : refused)++;
+			}
+		}
+	/* The mutants are neither all refused nor all accepted. */
+	EXPECT_GT(refused, 1000u);
+	EXPECT_GT(found, 1000u);
+	uint64_t last = 0;
+	EXPECT_FALSE(m::detail::deflate_last_block(nullptr, 0, &last, &last));
+}
+
 TEST(pgp_encrypt_detail, cipher_without_provider_fails_cleanly)
 {
 	/* A fresh process whose OpenSSL cannot find its legacy provider: CAST5
