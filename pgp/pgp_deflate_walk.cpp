@@ -22,16 +22,17 @@ namespace m::detail {
 namespace {
 
 constexpr unsigned kMaxBits  = 15;
-constexpr unsigned kRootBits = 10; /* bits of the first lookup */
+constexpr unsigned kRootBits = 11; /* bits of the first lookup */
 constexpr unsigned kSubBits  = kMaxBits - kRootBits;
 constexpr uint64_t kWindow   = 32768;
 
 /* One table entry, 32 bits: in bits 0-4 the bits the symbol takes with its
  * extra bits, bits 5-6 its kind, bits 8-11 the code's length, bits 12-15 the
- * extra bits' count and bits 16-31 the base value (a length or a distance),
- * or for kSub the subtable's offset. */
-enum : uint32_t { kLiteral = 0, kMatch = 1, kEnd = 2, kSub = 3 };
-constexpr uint32_t kInvalid = 0; /* takes 0 bits: never a valid symbol */
+ * extra bits' count (of a literal entry: the literals it stands for) and
+ * bits 16-31 the base value (a length or a distance), or for kSub the
+ * subtable's offset. */
+enum : uint32_t { kEnd = 0, kLiteral = 1, kMatch = 2, kSub = 3 };
+constexpr uint32_t kInvalid = 0; /* an end that takes 0 bits; zeroed tables hold it */
 
 constexpr uint32_t entry(unsigned total, uint32_t kind, unsigned code_len, unsigned extra, unsigned base) noexcept
 {
@@ -80,7 +81,7 @@ uint32_t symbol_entry(alphabet a, unsigned sym, unsigned len) noexcept
 	if (a == alphabet::dist)
 		return sym < 30 ? entry(len + kDistExtra[sym], kMatch, len, kDistExtra[sym], kDistBase[sym]) : kInvalid;
 	if (sym < 256)
-		return entry(len, kLiteral, len, 0, 0);
+		return entry(len, kLiteral, len, 1, 0);
 	if (sym == 256)
 		return entry(len, kEnd, len, 0, 0);
 	sym -= 257;
@@ -151,6 +152,29 @@ bool build(table &t, alphabet a, const unsigned char *lens, unsigned n) noexcept
 	return true;
 }
 
+/* Literal runs: a root entry whose literal leaves room within the bits
+ * looked up for more whole literal codes stands for all of them. Only their
+ * number matters to the walk, so one lookup skips several. */
+void join_literals(table &t) noexcept
+{
+	uint32_t one[1U << kRootBits];
+	std::memcpy(one, t.root, sizeof(one));
+	for (unsigned i = 0; i < (1U << kRootBits); i++) {
+		if (kind_of(one[i]) != kLiteral)
+			continue;
+		unsigned bits  = total_of(one[i]);
+		unsigned count = 1;
+		/* i >> bits holds kRootBits - bits known bits (zeros above them): the
+		 * entry there is right for any code no longer than that. */
+		for (uint32_t f = one[i >> bits]; kind_of(f) == kLiteral && total_of(f) <= kRootBits - bits && count < 15;
+		     f          = one[i >> bits]) {
+			bits += total_of(f);
+			count++;
+		}
+		t.root[i] = entry(bits, kLiteral, 0, count, 0);
+	}
+}
+
 /* Lookup of the symbol in front of bits (at least kMaxBits of them valid). */
 uint32_t lookup(const table &t, uint64_t bits) noexcept
 {
@@ -171,8 +195,10 @@ struct bit_reader {
 	unsigned             n    = 0;
 	uint64_t             over = 0;
 
-	/* At least 56 bits in buf afterwards. */
-	void refill() noexcept
+	/* At least 56 bits in buf afterwards. False once more than 8 bytes of
+	 * padding were fed, which puts the position past the end for certain:
+	 * a stream cut short ends there instead of decoding zeros forever. */
+	bool refill() noexcept
 	{
 		if (e - p >= 8) {
 			uint64_t w = 0;
@@ -181,11 +207,11 @@ struct bit_reader {
 			buf |= w << n;
 			p += (63 - n) >> 3;
 			n |= 56;
-			return;
+			return true;
 		}
-		for (; n <= 56; n += 8) {
+		for (; n <= 56; n += 8)
 			buf |= static_cast<uint64_t>(p < e ? *p++ : (over++, 0)) << n;
-		}
+		return over <= 8;
 	}
 	void skip(unsigned k) noexcept
 	{
@@ -260,8 +286,7 @@ bool dynamic_tables(walker &w) noexcept
 	if (!build(w.litlen, alphabet::codes, code_lens, 19))
 		return false;
 	for (unsigned i = 0; i < nlen + ndist;) {
-		w.r.refill();
-		if (w.r.over > 8)
+		if (!w.r.refill())
 			return false;
 		const uint32_t e = lookup(w.litlen, w.r.buf);
 		if (e == kInvalid)
@@ -283,7 +308,10 @@ bool dynamic_tables(walker &w) noexcept
 	}
 	if (w.lens[256] == 0)
 		return false;
-	return build(w.litlen, alphabet::litlen, w.lens, nlen) && build(w.dist, alphabet::dist, w.lens + nlen, ndist);
+	if (!build(w.litlen, alphabet::litlen, w.lens, nlen) || !build(w.dist, alphabet::dist, w.lens + nlen, ndist))
+		return false;
+	join_literals(w.litlen);
+	return true;
 }
 
 void fixed_tables(walker &w) noexcept
@@ -294,6 +322,7 @@ void fixed_tables(walker &w) noexcept
 	std::memset(l + 256, 7, 24);
 	std::memset(l + 280, 8, 8);
 	(void)build(w.litlen, alphabet::litlen, l, 288);
+	join_literals(w.litlen);
 	/* 32 distance codes of 5 bits, of which 30 and 31 are invalid symbols. */
 	std::memset(l, 5, 32);
 	(void)build(w.dist, alphabet::dist, l, 32);
@@ -302,31 +331,49 @@ void fixed_tables(walker &w) noexcept
 /* Decodes one compressed block's symbols up to its end-of-block code. */
 bool huffman_block(walker &w) noexcept
 {
-	for (;;) {
-		w.r.refill();
-		if (w.r.over > 8)
-			return false;
-		const uint32_t e = lookup(w.litlen, w.r.buf);
-		const uint32_t k = kind_of(e);
-		if (k == kLiteral && e != kInvalid) {
-			w.r.skip(total_of(e));
-			w.out++;
-			continue;
+	bit_reader   r   = w.r; /* in registers for the loop */
+	uint64_t     out = w.out;
+	const table &lt  = w.litlen;
+	bool         ok  = false;
+	while (r.refill()) {
+		/* Up to three lookups of literals per refill: 56 bits hold three
+		 * codes of 15. */
+		uint32_t e = lookup(lt, r.buf);
+		if (kind_of(e) == kLiteral) {
+			r.skip(total_of(e));
+			out += e >> 12 & 15;
+			e = lookup(lt, r.buf);
+			if (kind_of(e) == kLiteral) {
+				r.skip(total_of(e));
+				out += e >> 12 & 15;
+				e = lookup(lt, r.buf);
+				if (kind_of(e) == kLiteral) {
+					r.skip(total_of(e));
+					out += e >> 12 & 15;
+					continue;
+				}
+			}
 		}
-		if (k == kEnd) {
-			w.r.skip(total_of(e));
-			return true;
+		/* 26 bits at least are left, enough for a length code and its extra
+		 * bits (20); the distance may need a refill. */
+		if (kind_of(e) == kEnd) {
+			ok = e != kInvalid;
+			r.skip(total_of(e));
+			break;
 		}
-		if (e == kInvalid)
-			return false;
-		const unsigned length = w.out < kWindow ? value_of(e, w.r.buf) : 0;
-		w.r.skip(total_of(e));
-		const uint32_t d = lookup(w.dist, w.r.buf);
-		if (d == kInvalid || (w.out < kWindow && value_of(d, w.r.buf) > w.out))
-			return false;
-		w.out += length;
-		w.r.skip(total_of(d));
+		const unsigned length = out < kWindow ? value_of(e, r.buf) : 0;
+		r.skip(total_of(e));
+		if (r.n < kMaxBits + 13 && !r.refill()) /* a distance code and its extra bits */
+			break;
+		const uint32_t d = lookup(w.dist, r.buf);
+		if (d == kInvalid || (out < kWindow && value_of(d, r.buf) > out))
+			break;
+		out += length;
+		r.skip(total_of(d));
 	}
+	w.r   = r;
+	w.out = out;
+	return ok;
 }
 
 /* Walks the blocks up to the last; see deflate_last_block. */
