@@ -419,8 +419,11 @@ char *M_strdup_max(const char *s, size_t max)
 		return nullptr;
 	const size_t len = M_str_len_max(s, max);
 	/* len < max or len == max == SIZE_MAX is impossible for a real string,
-	 * so len + 1 cannot wrap. */
+	 * so len + 1 cannot wrap; the check of the block only tells the compiler
+	 * so (M_malloc refuses the sizes next to SIZE_MAX). */
 	auto *d = static_cast<char *>(M_malloc(len + 1));
+	if (d == nullptr)
+		return nullptr;
 	std::memcpy(d, s, len);
 	d[len] = '\0';
 	return d;

@@ -131,7 +131,7 @@ void check_targets(const char *format, A... args)
 {
 	const std::string want = crt(format, args...);
 	const ssize_t     n    = static_cast<ssize_t>(want.size());
-	SCOPED_TRACE(std::string(format).substr(0, 20) + " size " + std::to_string(n));
+	SCOPED_TRACE(::testing::Message() << std::string_view(format).substr(0, 20) << " size " << n);
 
 	for (const size_t size : {size_t{1}, size_t{4}, want.size(), want.size() + 1}) {
 		std::vector<char> buf(size + 1, 'x'), cbuf(size + 1, 'x');
