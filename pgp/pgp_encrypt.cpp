@@ -745,10 +745,10 @@ constexpr size_t kMovePiece  = static_cast<size_t>(2) << 20;
 
 /* libdeflate's working memory comes from the library's allocator, so the
  * compressor's state (which holds pieces of the plaintext table) is wiped
- * when it is freed. libdeflate's hook is process-wide and
- * may only be set while no compressor exists; a function-local static sets it
- * exactly once, before the first compressor is made, and is safe against
- * concurrent first calls. */
+ * when it is freed. libdeflate's hook is process-wide and may only be set
+ * while no compressor exists; a function-local static sets it exactly once,
+ * before the first compressor is made, and is safe against concurrent first
+ * calls. */
 namespace {
 
 void *deflate_malloc(size_t n) noexcept

@@ -104,7 +104,7 @@ class special_finder {
 				break;
 			base_ = i;
 			mask_ = 0;
-			for (unsigned j = 0; j < 4; j++) {
+			for (size_t j = 0; j < 4; j++) {
 				const __m128i v   = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data_ + i + 16 * j));
 				const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, k_[0]), _mm_cmpeq_epi8(v, k_[1])),
 				                                 _mm_or_si128(_mm_cmpeq_epi8(v, k_[2]), _mm_cmpeq_epi8(v, k_[3])));
