@@ -2,7 +2,8 @@
 (TOKENEXP_THREADS): the same table in both message forms for layouts whose
 blocks depend on earlier blocks; the serial run's message for every failure
 class with the bad block in the middle of a large file, an earlier bad block
-winning over a later one; and a run limited to one processor."""
+winning over a later one; and runs limited to one processor or refused
+any thread."""
 
 import os
 import re
@@ -75,6 +76,34 @@ class Parallel(E2ECase):
         r = subprocess.run(["taskset", "-c", "0", BIN, self.exp, self.key(), "-o", "o.gpg"], input=(KEY256 + "\n").encode(),
                            capture_output=True, cwd=self.dir, env=dict(env, TZ="UTC"), timeout=600)
         self.assert_table(r, "o.gpg")
+
+    # The shim refuses every thread and counts the attempts; a sanitizer's
+    # runtime must come first and takes thread creation over, so those
+    # builds leave this to the others.
+    @unittest.skipUnless(shutil.which("cc"), "no C compiler for the shim")
+    @unittest.skipIf(re.search(rb"lib[at]san", subprocess.run(["ldd", BIN], capture_output=True).stdout),
+                     "sanitizer build")
+    def test_threads_refused(self):
+        shim, marks = self.path("refuse.so"), self.path("refused")
+        src = self.write("refuse.c", b"""#include <errno.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <stdlib.h>
+#include <unistd.h>
+int pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *), void *arg)
+{
+\t(void)t, (void)a, (void)f, (void)arg;
+\tint fd = open(getenv("REFUSED_MARKS"), O_WRONLY | O_CREAT | O_APPEND, 0600);
+\tif (fd >= 0 && write(fd, "x", 1) == 1)
+\t\tclose(fd);
+\treturn EAGAIN;
+}
+""")
+        subprocess.run(["cc", "-shared", "-fPIC", "-o", shim, src], check=True)
+        self.assert_table(self.run_tool([self.exp, self.key(), "-o", "o.gpg"],
+                                        env=dict(MANY, LD_PRELOAD=shim, REFUSED_MARKS=marks)), "o.gpg")
+        with open(marks, "rb") as f:
+            self.assertEqual(f.read(), b"x" * 7, "each of the seven workers was refused")
 
 
 if __name__ == "__main__":
