@@ -66,6 +66,32 @@ byte_classes make_classes(char delim, char quote)
 	return t;
 }
 
+#if defined(__SSE2__)
+/* The four bytes both the reader and the writer look out for (quote,
+ * delimiter, line feed, carriage return), each in all sixteen lanes. */
+struct special_bytes {
+	__m128i k[4];
+
+	special_bytes(char delim, char quote)
+	    : k{_mm_set1_epi8(quote), _mm_set1_epi8(delim), _mm_set1_epi8('\n'), _mm_set1_epi8('\r')}
+	{}
+
+	/* Bit j set when byte j of the sixteen at p is one of the four. */
+	unsigned mask16(const char *p) const
+	{
+		const __m128i v   = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+		const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, k[0]), _mm_cmpeq_epi8(v, k[1])),
+		                                 _mm_or_si128(_mm_cmpeq_epi8(v, k[2]), _mm_cmpeq_epi8(v, k[3])));
+		return static_cast<unsigned>(_mm_movemask_epi8(hit));
+	}
+};
+#else
+/* Without SSE2 the byte classes do all the work. */
+struct special_bytes {
+	special_bytes(char /*delim*/, char /*quote*/) {}
+};
+#endif
+
 /* Finds the bytes that are not kPlain, in order. With SSE2 (every x86-64)
  * sixty-four bytes are compared with the four special bytes at a time into
  * a bit mask, and the next calls take the following special bytes from that
@@ -75,18 +101,8 @@ byte_classes make_classes(char delim, char quote)
 class special_finder {
   public:
 	special_finder(const byte_classes &t, const char *data, size_t len, char delim, char quote)
-	    : t_(t), data_(data), len_(len)
-	{
-#if defined(__SSE2__)
-		k_[0] = _mm_set1_epi8(quote);
-		k_[1] = _mm_set1_epi8(delim);
-		k_[2] = _mm_set1_epi8('\n');
-		k_[3] = _mm_set1_epi8('\r');
-#else
-		(void)delim;
-		(void)quote;
-#endif
-	}
+	    : t_(t), data_(data), len_(len), special_(delim, quote)
+	{}
 
 	/* Index of the first byte at or after i that is not kPlain, or len. */
 	size_t next(size_t i)
@@ -104,12 +120,8 @@ class special_finder {
 				break;
 			base_ = i;
 			mask_ = 0;
-			for (size_t j = 0; j < 4; j++) {
-				const __m128i v   = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data_ + i + 16 * j));
-				const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, k_[0]), _mm_cmpeq_epi8(v, k_[1])),
-				                                 _mm_or_si128(_mm_cmpeq_epi8(v, k_[2]), _mm_cmpeq_epi8(v, k_[3])));
-				mask_ |= static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(hit))) << (16 * j);
-			}
+			for (size_t j = 0; j < 4; j++)
+				mask_ |= static_cast<uint64_t>(special_.mask16(data_ + i + 16 * j)) << (16 * j);
 		}
 #endif
 		while (i < len_ && t_.of[static_cast<unsigned char>(data_[i])] == kPlain)
@@ -121,8 +133,8 @@ class special_finder {
 	const byte_classes &t_;
 	const char         *data_;
 	size_t              len_;
+	special_bytes       special_;
 #if defined(__SSE2__)
-	__m128i  k_[4];
 	size_t   base_ = SIZE_MAX / 2; /* the mask's window: 64 bytes from here */
 	uint64_t mask_ = 0;
 #endif
@@ -465,20 +477,13 @@ struct cell_shape {
 	/* Most cells hold none of the four bytes: pass sixteen at a time and
 	 * leave the classification of a block with a hit to the loop below. */
 	{
-		const __m128i q  = _mm_set1_epi8(quote);
-		const __m128i d  = _mm_set1_epi8(delim);
-		const __m128i lf = _mm_set1_epi8('\n');
-		const __m128i cr = _mm_set1_epi8('\r');
-		for (; len - i >= 16; i += 16) {
-			const __m128i v   = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cell + i));
-			const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, q), _mm_cmpeq_epi8(v, d)),
-			                                 _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
-			if (_mm_movemask_epi8(hit) != 0)
-				break;
-		}
+		const special_bytes special(delim, quote);
+		while (len - i >= 16 && special.mask16(cell + i) == 0)
+			i += 16;
 	}
 #else
 	(void)delim;
+	(void)quote;
 #endif
 	for (; i < len; i++) {
 		const unsigned char k = oc.of[static_cast<unsigned char>(cell[i])];
