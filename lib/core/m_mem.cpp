@@ -20,32 +20,33 @@
  * of hundreds of megabytes by doubling. Moving such a block the ordinary way
  * (new block, copy, wipe and free the old one) costs a copy, a wipe and fresh
  * page faults for every byte at every doubling. A block of kMapThreshold
- * bytes or more is therefore an anonymous mapping of its own, and growing it
- * moves its pages with mremap: the kernel relinks the page tables, no byte is
- * copied, and no copy is left behind in memory that the process gives up, so
- * the wipe rule holds without a wipe at growth. The mappings are aligned to
- * and sized in 2 MiB steps and marked for transparent huge pages, so a fresh
- * table costs one page fault per 2 MiB instead of one per 4 KiB.
+ * bytes or more is therefore an anonymous mapping of its own, aligned to and
+ * sized in 2 MiB steps. Where the system can move pages (Linux's mremap), a
+ * growing mapping moves them: no byte is copied and no copy is left behind,
+ * so the wipe rule holds without a wipe at growth; the mappings are marked
+ * for transparent huge pages, so a fresh table costs one page fault per
+ * 2 MiB instead of one per 4 KiB. Elsewhere a mapping grows by copy, and the
+ * old one is wiped before it goes (m_mem_posix.cpp, m_mem_win.cpp).
  *
  * The wipe rule for mappings (M_free): every page of the mapping that is
- * resident is filled with 0xFF before munmap. A page that is not resident
- * was never written (it reads as zeros and holds nothing) or was swapped
- * out, and then its bytes already lie in the swap area, where a wipe in
- * memory cannot reach them (swapping it back in to wipe it would leave the
- * swap copy as it is). Skipping those pages spares faulting in the unused
- * tail of a doubled capacity just to overwrite it.
+ * resident is filled with 0xFF before it is unmapped. A page that is not
+ * resident was never written (it reads as zeros and holds nothing) or was
+ * swapped out, and then its bytes already lie in the swap area, where a wipe
+ * in memory cannot reach them (swapping it back in to wipe it would leave
+ * the swap copy as it is). Skipping those pages, where the system tells which
+ * they are, spares faulting in the unused tail of a doubled capacity just to
+ * overwrite it.
  *
  * The CRC tables are generated at compile time from their polynomials
  * (catalogue parameters in m_mem.h) and pinned by static_asserts. */
 #include "core/m_mem.h"
 #include "core/m_mem_int.h"
+#include "core/m_mem_sys_int.h"
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace {
 
@@ -65,7 +66,7 @@ m::detail::unmap_fn          g_unmap   = nullptr;
 constexpr size_t kMapThreshold = static_cast<size_t>(16) << 20;
 
 /* Mappings are aligned to and sized in steps of the huge page size. */
-constexpr size_t kMapAlign = static_cast<size_t>(2) << 20;
+constexpr size_t kMapAlign = m::detail::kMemMapAlign;
 
 void *runtime_alloc(size_t len) noexcept
 {
@@ -87,22 +88,9 @@ constexpr size_t  kErrorCbSlots              = 13;
 M_malloc_error_cb g_error_cbs[kErrorCbSlots] = {M_malloc_error};
 size_t            g_error_cb_count           = 1;
 
-/* Write a fixed message to standard error without touching the allocator. */
-void write_stderr(const char *msg) noexcept
-{
-	size_t len = std::strlen(msg);
-	while (len > 0) {
-		ssize_t n = ::write(STDERR_FILENO, msg, len);
-		if (n <= 0)
-			break;
-		msg += n;
-		len -= static_cast<size_t>(n);
-	}
-}
-
 [[noreturn]] void die(const char *msg) noexcept
 {
-	write_stderr(msg);
+	m::detail::mem_write_stderr(msg);
 	std::abort();
 }
 
@@ -170,74 +158,8 @@ void release_mapping(void *base, size_t len) noexcept
 	if (g_unmap != nullptr) {
 		g_unmap(base, len);
 	} else {
-		::munmap(base, len);
+		m::detail::mem_map_release(base, len);
 	}
-}
-
-/* A fresh address range of len bytes (a multiple of kMapAlign) starting on a
- * kMapAlign boundary, mapped with prot; nullptr when the kernel refuses.
- * Over-reserving by one step and trimming both ends is what aligns it.
- * Writable memory is committed as the runtime's own large blocks are, so the
- * kernel refuses what it cannot back and the out-of-memory policy runs; a
- * range that only reserves addresses (PROT_NONE) commits nothing. */
-unsigned char *aligned_range(size_t len, int prot) noexcept
-{
-	const int flags = MAP_PRIVATE | MAP_ANONYMOUS | (prot == PROT_NONE ? MAP_NORESERVE : 0);
-	void     *raw   = ::mmap(nullptr, len + kMapAlign, prot, flags, -1, 0);
-	if (raw == MAP_FAILED)
-		return nullptr;
-	/* Keep the aligned stretch of len bytes and give back the slack before
-	 * and after it (kMapAlign bytes in all). */
-	const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
-	const size_t lead = static_cast<size_t>(((start + kMapAlign - 1) & ~static_cast<uintptr_t>(kMapAlign - 1)) - start);
-	unsigned char *at = static_cast<unsigned char *>(raw) + lead;
-	if (lead > 0)
-		::munmap(raw, lead);
-	if (kMapAlign > lead)
-		::munmap(at + len, kMapAlign - lead);
-	return at;
-}
-
-/* Ask for huge pages; a kernel without them simply keeps small ones. */
-void prefer_huge_pages(unsigned char *base, size_t len) noexcept
-{
-#ifdef MADV_HUGEPAGE
-	(void)::madvise(base, len, MADV_HUGEPAGE);
-#else
-	(void)base;
-	(void)len;
-#endif
-}
-
-unsigned char *map_new(size_t len) noexcept
-{
-	unsigned char *base = aligned_range(len, PROT_READ | PROT_WRITE);
-	if (base != nullptr)
-		prefer_huge_pages(base, len);
-	return base;
-}
-
-/* Grow the mapping at base from old_len to new_len bytes by moving its pages:
- * in place when the addresses behind it are free, else onto a fresh aligned
- * range (the old range is unmapped by the move). The bytes keep their values
- * and nothing stays behind. nullptr when the kernel refuses; the old mapping
- * is then untouched. */
-unsigned char *map_grow(unsigned char *base, size_t old_len, size_t new_len) noexcept
-{
-	void *moved = ::mremap(base, old_len, new_len, 0);
-	if (moved == MAP_FAILED) {
-		unsigned char *to = aligned_range(new_len, PROT_NONE);
-		if (to == nullptr)
-			return nullptr;
-		moved = ::mremap(base, old_len, new_len, MREMAP_MAYMOVE | MREMAP_FIXED, to);
-		if (moved == MAP_FAILED) {
-			::munmap(to, new_len);
-			return nullptr;
-		}
-	}
-	auto *grown = static_cast<unsigned char *>(moved);
-	prefer_huge_pages(grown, new_len);
-	return grown;
 }
 
 /* Allocation with the out-of-memory policy; size already checked. */
@@ -247,7 +169,7 @@ void *alloc_block(size_t size) noexcept
 		const size_t len = map_length(size);
 		if (len == 0)
 			return nullptr;
-		unsigned char *block = with_oom_policy([len] { return map_new(len); });
+		unsigned char *block = with_oom_policy([len] { return m::detail::mem_map_new(len); });
 		if (block == nullptr)
 			return nullptr;
 		write_header(block, size, len);
@@ -297,37 +219,6 @@ size_t checked_map_length(const void *ptr, size_t size) noexcept
 	return static_cast<size_t>(len);
 }
 
-/* Fill the resident pages of a mapping with 0xFF (see the wipe rule above),
- * a slice at a time so the residency table stays on the stack. */
-void wipe_resident(unsigned char *base, size_t len) noexcept
-{
-	const size_t  page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-	unsigned char vec[4096];
-	const size_t  slice = sizeof(vec) * page;
-	for (size_t at = 0; at < len; at += slice) {
-		const size_t n     = len - at < slice ? len - at : slice;
-		const size_t pages = (n + page - 1) / page;
-		if (::mincore(base + at, n, vec) != 0) {
-			std::memset(base + at, 0xFF, n); /* no residency known: wipe it all */
-			continue;
-		}
-		size_t i = 0;
-		while (i < pages) {
-			if ((vec[i] & 1) == 0) {
-				i++;
-				continue;
-			}
-			size_t j = i;
-			while (j < pages && (vec[j] & 1) != 0)
-				j++;
-			const size_t from = i * page;
-			const size_t to   = j * page < n ? j * page : n;
-			std::memset(base + at + from, 0xFF, to - from);
-			i = j;
-		}
-	}
-}
-
 /* Shared body of M_realloc and M_realloc_zero. The old header is checked
  * before its size is trusted for the copy: a corrupt size would otherwise
  * drive an out-of-bounds read (and an all-ones size a wrapped allocation)
@@ -356,7 +247,7 @@ void *realloc_common(void *ptr, size_t size, bool zero) noexcept
 		if (len == 0)
 			return nullptr;
 		if (len > old_map) {
-			block = with_oom_policy([block, old_map, len] { return map_grow(block, old_map, len); });
+			block = with_oom_policy([block, old_map, len] { return m::detail::mem_map_grow(block, old_map, len); });
 			if (block == nullptr)
 				return nullptr;
 		}
@@ -487,7 +378,7 @@ void M_free(void *ptr)
 	const size_t map_len = checked_map_length(ptr, size);
 	auto        *block   = static_cast<unsigned char *>(ptr) - kHeaderSize;
 	if (map_len != 0) {
-		wipe_resident(block, map_len);
+		m::detail::mem_map_wipe(block, map_len);
 		volatile unsigned char *vmap = block;
 		// cppcheck-suppress selfAssignment ; the volatile read and write are the point
 		vmap[0] = vmap[0];
@@ -549,16 +440,14 @@ void M_mem_wipe_release(void *ptr, size_t len)
 		return;
 	auto *p = static_cast<unsigned char *>(ptr);
 	std::memset(p, 0xFF, len);
-	/* Only whole pages can be given back; MADV_DONTNEED drops them from a
-	 * private mapping (the runtime's heap or a block's own), which then reads
-	 * them as zero pages on the next touch. */
-	const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+	/* Only whole pages can be given back. */
+	const size_t page = m::detail::mem_page_size();
 	const size_t head = (page - reinterpret_cast<uintptr_t>(p) % page) % page;
 	if (len <= head)
 		return;
 	const size_t whole = (len - head) / page * page;
 	if (whole != 0)
-		(void)::madvise(p + head, whole, MADV_DONTNEED);
+		m::detail::mem_pages_discard(p + head, whole);
 }
 
 void *M_mem_set(void *dst, int byte, size_t len)

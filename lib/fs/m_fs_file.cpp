@@ -1,5 +1,6 @@
 /* Portable half of the file layer: user-space buffering and the whole-file
- * operations, on top of the platform half (m_fs_file_posix.cpp).
+ * operations, on top of the platform half (m_fs_file_posix.cpp,
+ * m_fs_file_win.cpp).
  *
  * Buffering rules, which keep the caller's view of the file consistent:
  *   - read_ahead always equals the length of read_buf: it is how far the
@@ -19,6 +20,8 @@
 #include "core/m_str_fmt_int.h"
 
 namespace {
+
+m::detail::SysCounters g_counters = {0, 0, 0, 0, 0, 0};
 
 /* Read into buf: one platform read, or with FULLBUF repeated until len bytes
  * arrived, an error occurred, or a read returned 0 bytes (end of file). */
@@ -155,6 +158,20 @@ M_fs_error_t write_buffered(M_fs_file_t *fd, const unsigned char *buf, size_t co
 }
 
 } // namespace
+
+namespace m::detail {
+
+SysCounters &sys_counters() noexcept
+{
+	return g_counters;
+}
+
+void sys_counters_reset() noexcept
+{
+	g_counters = SysCounters{0, 0, 0, 0, 0, 0};
+}
+
+} // namespace m::detail
 
 extern "C" {
 

@@ -42,8 +42,6 @@
 
 namespace {
 
-m::detail::SysCounters g_counters = {0, 0, 0, 0, 0, 0};
-
 /* Widest length one platform read or write carries, kept from the Windows
  * layer so the two hosts refuse the same requests. */
 constexpr uint64_t kMaxIoLen = UINT64_C(0xFFFFFFFF);
@@ -156,20 +154,6 @@ M_fs_error_t io_sys(M_fs_file_t *fd, Byte *buf, size_t len, size_t *done, size_t
 
 } // namespace
 
-namespace m::detail {
-
-SysCounters &sys_counters() noexcept
-{
-	return g_counters;
-}
-
-void sys_counters_reset() noexcept
-{
-	g_counters = SysCounters{0, 0, 0, 0, 0, 0};
-}
-
-} // namespace m::detail
-
 M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
 {
 	/* *fd is cleared before any other check, so that every failure, an
@@ -194,7 +178,7 @@ M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32
 	const bool restamp = (mode & M_FS_FILE_MODE_OVERWRITE) && !(mode & M_FS_FILE_MODE_NOCREATE);
 	const bool existed = restamp && ::access(norm, F_OK) == 0;
 
-	g_counters.open++;
+	m::detail::sys_counters().open++;
 	int desc;
 	if (perms != nullptr && (flags & O_CREAT)) {
 		desc = open_with_perms(norm, flags, perms, &res);
@@ -233,12 +217,12 @@ M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32
 
 M_fs_error_t m::detail::file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len)
 {
-	return io_sys(fd, buf, buf_len, read_len, g_counters.read, ::read);
+	return io_sys(fd, buf, buf_len, read_len, m::detail::sys_counters().read, ::read);
 }
 
 M_fs_error_t m::detail::file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len)
 {
-	return io_sys(fd, buf, count, wrote_len, g_counters.write, ::write);
+	return io_sys(fd, buf, count, wrote_len, m::detail::sys_counters().write, ::write);
 }
 
 M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from)
@@ -261,7 +245,7 @@ M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file
 	}
 	static_assert(sizeof(off_t) == sizeof(int64_t), "64-bit file offsets");
 
-	g_counters.seek++;
+	m::detail::sys_counters().seek++;
 	if (::lseek(fd->fd, static_cast<off_t>(offset), whence) == static_cast<off_t>(-1))
 		return M_fs_error_from_syserr(M_platform_errno());
 	return M_FS_ERROR_SUCCESS;
@@ -272,7 +256,7 @@ M_fs_error_t m::detail::file_tell_sys(M_fs_file_t *fd, uint64_t *pos)
 	*pos = 0;
 	if (!fd_usable(fd))
 		return M_FS_ERROR_INVALID;
-	g_counters.seek++;
+	m::detail::sys_counters().seek++;
 	const off_t at = ::lseek(fd->fd, 0, SEEK_CUR);
 	if (at == static_cast<off_t>(-1))
 		return M_fs_error_from_syserr(M_platform_errno());
@@ -284,7 +268,7 @@ M_fs_error_t m::detail::file_fsync_sys(M_fs_file_t *fd)
 {
 	if (!fd_usable(fd))
 		return M_FS_ERROR_INVALID;
-	g_counters.fsync++;
+	m::detail::sys_counters().fsync++;
 	int r;
 	do {
 		r = ::fsync(fd->fd);
@@ -299,7 +283,7 @@ void m::detail::file_close_sys(M_fs_file_t *fd)
 	if (fd == nullptr)
 		return;
 	if (fd->fd >= 0 && fd->own_fd) {
-		g_counters.close++;
+		m::detail::sys_counters().close++;
 		/* Not retried on EINTR: on Linux the descriptor is released anyway,
          * and a retry could close a descriptor another opener just got. */
 		(void)::close(fd->fd);

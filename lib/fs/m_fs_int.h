@@ -1,17 +1,15 @@
 /* Library-internal parts of the file, information and permission layers
  * (C++ only, not a public header).
  *
- * Holds the layouts of the opaque objects, the platform half of the file
- * layer (the _sys functions, one system call each, EINTR retried there), the
- * counting seam tests use to watch how many system calls the buffered layer
- * makes, and the conversions between the host's mode bits and the portable
- * permission model.
+ * Holds the portable parts of the opaque objects, the platform half of the
+ * file layer (the _sys functions, one system call each), the counting seam
+ * tests use to watch how many system calls the buffered layer makes, and
+ * the normalisation the information and permission calls share. The
+ * layouts of the open file and of the permissions object, and the host's
+ * own helpers, are in m_fs_int_posix.h and m_fs_int_win.h.
  */
 #ifndef M_FS_INT_H
 #define M_FS_INT_H
-
-#include <sys/stat.h>
-#include <sys/types.h>
 
 #include "fs/m_fs_file.h"
 #include "fs/m_fs_info.h"
@@ -21,36 +19,11 @@
 #include "core/m_mem.h"
 #include "fs/m_platform_int.h"
 
-/* One open file. */
-struct M_fs_file {
-	int      fd;         /* descriptor; -1 once closed */
-	M_bool   own_fd;     /* M_FALSE for the standard streams: never closed */
-	size_t   buf_size;   /* size of the user-space buffers; 0 = unbuffered */
-	M_buf_t *read_buf;   /* fetched bytes the caller has not received yet */
-	M_buf_t *write_buf;  /* written bytes not yet in the file */
-	size_t   read_ahead; /* system position minus caller position; always
-                             equal to the length of read_buf */
-	char    *path;       /* normalised path it was opened with; NULL for
-                             the standard streams */
-};
-
 /* One mode entry of a permissions object. */
 struct M_fs_perms_entry {
 	M_bool            isset; /* the entry holds a value */
 	uint32_t          mode;  /* M_FS_PERMS_MODE_* bits */
 	M_fs_perms_type_t type;  /* EXACT, ADD or REMOVE */
-};
-
-/* Permissions: owner, group, and the six entries (file user/group/other,
- * directory user/group/other). The ids stand where the Windows layout keeps
- * SIDs: valid only while the matching name is set. */
-struct M_fs_perms {
-	char                   *user;    /* owner name; NULL = not set */
-	char                   *group;   /* group name; NULL = not set */
-	uid_t                   uid;     /* owner's id, when user is set */
-	gid_t                   gid;     /* group's id, when group is set */
-	struct M_fs_perms_entry file[3]; /* indexed by M_fs_perms_who_t */
-	struct M_fs_perms_entry dir[3];
 };
 
 /* File information. */
@@ -68,7 +41,7 @@ struct M_fs_info {
 };
 
 /* ---------------------------------------------------------------------------
- * Platform half of the file layer (m_fs_file_posix.cpp).
+ * Platform half of the file layer (m_fs_file_posix.cpp, m_fs_file_win.cpp).
  * ------------------------------------------------------------------------- */
 
 namespace m::detail {
@@ -77,26 +50,28 @@ namespace m::detail {
  * M_fs_file_open. The new object is unbuffered. */
 M_fs_error_t file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms);
 
-/* One read(2) (retried on EINTR). *read_len gets the bytes read, 0 at the end
- * of the file and on failure. INVALID for a NULL or closed fd, NULL buf, len
- * 0, NULL read_len, or len above 4,294,967,295. */
+/* One system read (read(2), retried on EINTR; ReadFile). *read_len gets the
+ * bytes read, 0 at the end of the file and on failure. INVALID for a NULL or
+ * closed fd, NULL buf, len 0, NULL read_len, or len above 4,294,967,295. */
 M_fs_error_t file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_t buf_len, size_t *read_len);
 
-/* One write(2) (retried on EINTR); the same argument rules as reading. */
+/* One system write (write(2), retried on EINTR; WriteFile); the same
+ * argument rules as reading. */
 M_fs_error_t file_write_sys(M_fs_file_t *fd, const unsigned char *buf, size_t count, size_t *wrote_len);
 
-/* lseek(2). INVALID for a NULL or closed fd or an unknown origin. */
+/* lseek(2) or SetFilePointerEx. INVALID for a NULL or closed fd or an
+ * unknown origin. */
 M_fs_error_t file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file_seek_t from);
 
-/* lseek(2) by 0 from the current position: the system's position into
- * *pos (0 on failure). INVALID for a NULL or closed fd. */
+/* The system's position (a move by 0 from the current one) into *pos (0 on
+ * failure). INVALID for a NULL or closed fd. */
 M_fs_error_t file_tell_sys(M_fs_file_t *fd, uint64_t *pos);
 
-/* fsync(2). INVALID for a NULL or closed fd. */
+/* fsync(2) or FlushFileBuffers. INVALID for a NULL or closed fd. */
 M_fs_error_t file_fsync_sys(M_fs_file_t *fd);
 
-/* close(2) unless the descriptor is closed already or is a standard stream;
- * then frees the path and the object. NULL is ignored. */
+/* Close the descriptor or handle unless it is closed already or is a
+ * standard stream; then free the path and the object. NULL is ignored. */
 void file_close_sys(M_fs_file_t *fd);
 
 /* Counting seam: every platform call of the file layer bumps one counter.
@@ -117,48 +92,6 @@ SysCounters &sys_counters() noexcept;
 /* Set all counters to 0. */
 void sys_counters_reset() noexcept;
 
-/* Test seam of M_fs_file_replace: when set, called with the temporary
- * file's path once every byte is written to it, before its owner and mode
- * change and before the rename. NULL in normal use. */
-extern void (*replace_test_hook)(const char *tmp_path);
-
-/* Mode bits of a host mode for one class (0 user, 1 group, 2 other), as
- * M_FS_PERMS_MODE_* bits. */
-uint32_t perms_mode_from_host(mode_t mode, int who) noexcept;
-
-/* Host mode bits (0..7 shifted into place) of M_FS_PERMS_MODE_* bits for
- * one class. */
-mode_t perms_mode_to_host(uint32_t mode, int who) noexcept;
-
-/* A new permissions object describing a stat result: the three classes as
- * EXACT file entries, the owner's and the group's names and ids (names left
- * unset when the databases do not know the ids). */
-M_fs_perms_t *perms_from_stat(const struct stat &st) noexcept;
-
-/* The host mode (low nine bits) a permissions object gives a target: per
- * class the directory entry when is_dir and it is set, else the file entry;
- * an unset or REMOVE entry gives that class nothing. */
-mode_t perms_to_host_mode(const M_fs_perms_t *perms, bool is_dir) noexcept;
-
-/* Look up account names (getpwnam_r / getgrnam_r) and ids. Each returns
- * M_FS_ERROR_SUCCESS and fills the out value, M_FS_ERROR_GENERIC when no
- * account has the name, or the translated lookup error. */
-M_fs_error_t lookup_user(const char *name, uid_t *uid) noexcept;
-M_fs_error_t lookup_group(const char *name, gid_t *gid) noexcept;
-
-/* Names of ids, as new strings (free with M_free), or NULL when unknown. */
-char *user_name(uid_t uid) noexcept;
-char *group_name(gid_t gid) noexcept;
-
-/* The user's home directory: $HOME, else the password database entry of the
- * real user. A new string (free with M_free), or NULL. */
-char *home_dir() noexcept;
-
-/* Build an information object from a stat result. name: the file's path or
- * name (its last component decides the hidden flag), may be NULL. btime:
- * creation time or 0. */
-M_fs_info_t *info_from_stat(const struct stat &st, const char *name, M_time_t btime, uint32_t flags) noexcept;
-
 /* Normalise path the way the information and permission calls read it
  * (links resolved, "~" expanded; bits 4 and 8 of the Windows layout accepted
  * without effect) and hand the result to fn(const char *norm). Returns fn's
@@ -176,19 +109,13 @@ M_fs_error_t with_info_path(const char *path, Fn fn) noexcept
 	return res;
 }
 
-/* with_info_path, then stat() of the normalised path: fn(norm, st) runs on
- * success and its code is returned; a failed stat gives its error. */
-template <typename Fn>
-M_fs_error_t with_info_stat(const char *path, Fn fn) noexcept
-{
-	return with_info_path(path, [&](const char *norm) {
-		struct stat st;
-		if (::stat(norm, &st) != 0)
-			return M_fs_error_from_syserr(M_platform_errno());
-		return fn(norm, static_cast<const struct stat &>(st));
-	});
-}
-
 } // namespace m::detail
+
+/* The platform's layouts and helpers. */
+#ifdef _WIN32
+#include "fs/m_fs_int_win.h"
+#else
+#include "fs/m_fs_int_posix.h"
+#endif
 
 #endif /* M_FS_INT_H */

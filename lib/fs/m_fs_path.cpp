@@ -81,7 +81,7 @@ void Parts::pop_back() noexcept
 
 M_fs_system_t resolve(M_fs_system_t sys) noexcept
 {
-	return sys == M_FS_SYSTEM_AUTO ? M_FS_SYSTEM_UNIX : sys;
+	return sys == M_FS_SYSTEM_AUTO ? host_style() : sys;
 }
 
 bool is_drive(const char *s) noexcept

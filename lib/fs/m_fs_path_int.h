@@ -67,12 +67,24 @@ Parts split(const char *path, M_fs_system_t sys) noexcept;
 /* Join components (the rules of M_fs_path_join_parts); NULL when empty. */
 char *join(const Parts &in, M_fs_system_t sys) noexcept;
 
-/* The host's link reader, current directory and home directory, as the
- * normalisation needs them (m_fs_path_posix.cpp). */
+/* The host's path style, current directory, home directory and environment,
+ * as the text functions and the normalisation need them (m_fs_path_posix.cpp,
+ * m_fs_path_win.cpp). */
+
+/* The style M_FS_SYSTEM_AUTO stands for on this host. */
+M_fs_system_t host_style() noexcept;
 
 /* The current directory (new string) or NULL when it cannot be read or
  * holds more than 259 characters. */
 char *cwd_for_norm() noexcept;
+
+/* The user's home (profile) directory as a new string (free with M_free),
+ * or NULL when the host cannot tell. */
+char *home_dir() noexcept;
+
+/* The value of the environment variable of the len bytes at name, as a new
+ * string (free with M_free); NULL when it is not set or is empty. */
+char *env_value(const char *name, size_t len) noexcept;
 
 } // namespace m::detail
 

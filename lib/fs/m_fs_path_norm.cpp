@@ -18,8 +18,6 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 
-#include <cstdlib>
-
 namespace {
 
 using m::detail::Parts;
@@ -72,13 +70,12 @@ M_fs_error_t expand_env(Parts &parts, M_fs_system_t sys) noexcept
 		if (len == 0)
 			continue; /* "$" or "%%": the component goes away */
 
-		char       *key   = M_strdup_max(name, len);
-		const char *value = ::getenv(key);
-		M_free(key);
-		if (M_str_isempty(value))
+		char *value = m::detail::env_value(name, len);
+		if (value == nullptr)
 			return M_FS_ERROR_GENERIC;
 
 		Parts vparts = m::detail::split(value, sys);
+		M_free(value);
 		/* A root marker inside the path would be dropped on joining; only a
          * leading one means anything. */
 		out.push_all(vparts, (!out.empty() && !vparts.empty() && vparts.at(0)[0] == '\0') ? 1 : 0);

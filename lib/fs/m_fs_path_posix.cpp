@@ -39,6 +39,19 @@ bool is_pseudo_target(const char *t, size_t len) noexcept
 
 namespace m::detail {
 
+M_fs_system_t host_style() noexcept
+{
+	return M_FS_SYSTEM_UNIX;
+}
+
+char *env_value(const char *name, size_t len) noexcept
+{
+	char       *key   = M_strdup_max(name, len);
+	const char *value = ::getenv(key);
+	M_free(key);
+	return M_str_isempty(value) ? nullptr : M_strdup(value);
+}
+
 char *cwd_for_norm() noexcept
 {
 	char *cwd = nullptr;

@@ -1,7 +1,8 @@
 /* Permissions object: the portable owner/group/mode model and its merge.
  *
- * Host work (account lookups, access tests, chmod/chown) lives in
- * m_fs_perms_posix.cpp; this file only handles the object.
+ * Host work (account lookups, access tests, applying permissions) lives in
+ * m_fs_perms_posix.cpp and m_fs_perms_win.cpp; this file only handles the
+ * object.
  */
 #include "fs/m_fs_int.h"
 #include "core/m_mem.h"
@@ -100,14 +101,14 @@ void M_fs_perms_merge(M_fs_perms_t **dest, M_fs_perms_t *src)
      * the object describe an owner it cannot name. */
 	if (src->user != nullptr) {
 		M_free(d->user);
-		d->user   = src->user;
-		d->uid    = src->uid;
+		d->user = src->user;
+		m::detail::copy_user_account(*d, *src);
 		src->user = nullptr;
 	}
 	if (src->group != nullptr) {
 		M_free(d->group);
-		d->group   = src->group;
-		d->gid     = src->gid;
+		d->group = src->group;
+		m::detail::copy_group_account(*d, *src);
 		src->group = nullptr;
 	}
 	for (size_t i = 0; i < 3; i++) {

@@ -5,6 +5,7 @@
  * READ 1, WRITE 2, EXEC 4, the host r 4, w 2, x 1.
  */
 #include "fs/m_fs_int.h"
+#include "fs/m_fs_path_int.h"
 #include "fs/m_platform_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"

@@ -1,161 +1,10 @@
-/* Terminal echo and whole-line reads on POSIX: termios, tcflush, read(2).
- *
- * The signal handlers find the terminal through one static pointer, set
- * before they are installed and cleared after they are removed; they only
- * call async-signal-safe functions (tcsetattr, write, sigaction,
- * pthread_sigmask, raise) and never allocate.
- */
+/* Whole-line reads of the terminal module, a byte at a time through the
+ * platform's reader (m_term_posix.cpp, m_term_win.cpp), so no copy of a line
+ * stays in a stream buffer and nothing after the line is consumed. */
 #include "sys/m_term.h"
-
-#include "core/m_io_int.h"
-#include "core/m_mem.h"
-#include "core/m_str.h"
-#include "sys/m_sig_int.h"
-
-#include <cerrno>
-#include <pthread.h>
-#include <termios.h>
-#include <unistd.h>
-
-struct M_term {
-	int                   fd;         /* the terminal */
-	struct termios        saved;      /* mode as found */
-	struct termios        quiet;      /* the same with echo off */
-	int                   prompt_fd;  /* where the prompt is repeated */
-	const char           *prompt;     /* borrowed; NULL: none */
-	size_t                prompt_len; /* bytes of prompt */
-	volatile sig_atomic_t echo_off;   /* echo is off right now */
-	volatile sig_atomic_t guarded;    /* the handlers are in place */
-};
-
-namespace {
-
-/* The job-control pair handled besides the terminating signals. */
-constexpr int kJobControl[] = {SIGTSTP, SIGCONT};
-
-M_term_t           *g_term = nullptr; /* the one terminal, for the handlers */
-m::detail::SigGuard g_guard;
-
-void mode_back(M_term_t *t) noexcept
-{
-	if (t->echo_off) {
-		(void)tcsetattr(t->fd, TCSANOW, &t->saved);
-		t->echo_off = 0;
-	}
-}
-
-/* Ctrl-Z at the prompt: the mode goes back and the process stops with the
- * default action; once continued, the signal is taken again (SIGCONT's
- * handler restores the prompt, after this one returns). */
-void stop_here() noexcept
-{
-	struct sigaction dfl = {};
-	struct sigaction mine;
-	dfl.sa_handler = SIG_DFL;
-	sigemptyset(&dfl.sa_mask);
-	sigaction(SIGTSTP, &dfl, &mine);
-	sigset_t tstp;
-	sigemptyset(&tstp);
-	sigaddset(&tstp, SIGTSTP);
-	pthread_sigmask(SIG_UNBLOCK, &tstp, nullptr);
-	raise(SIGTSTP);
-	pthread_sigmask(SIG_BLOCK, &tstp, nullptr);
-	sigaction(SIGTSTP, &mine, nullptr);
-}
-
-void on_signal(int sig, siginfo_t *, void *)
-{
-	const int saved_errno = errno;
-	M_term_t *t           = g_term;
-	if (t == nullptr || !t->guarded) {
-		if (sig != SIGCONT && sig != SIGTSTP)
-			g_guard.pass_on(sig);
-	} else if (sig == SIGCONT) {
-		(void)tcsetattr(t->fd, TCSANOW, &t->quiet);
-		t->echo_off = 1;
-		if (t->prompt_len > 0)
-			(void)!write(t->prompt_fd, t->prompt, t->prompt_len);
-	} else if (sig == SIGTSTP) {
-		mode_back(t);
-		stop_here();
-	} else {
-		mode_back(t);
-		g_guard.pass_on(sig);
-	}
-	errno = saved_errno;
-}
-
-} // namespace
+#include "sys/m_term_int.h"
 
 extern "C" {
-
-M_term_t *M_term_create(int fd)
-{
-	struct termios mode;
-	if (g_term != nullptr || fd < 0 || !isatty(fd) || tcgetattr(fd, &mode) != 0)
-		return nullptr;
-	M_term_t *t = static_cast<M_term_t *>(M_malloc_zero(sizeof(*t)));
-	t->fd       = fd;
-	t->saved    = mode;
-	t->quiet    = mode;
-	t->quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-	g_term = t;
-	return t;
-}
-
-M_bool M_term_echo_off(M_term_t *term, int prompt_fd, const char *prompt)
-{
-	if (term == nullptr)
-		return M_FALSE;
-	if (term->echo_off)
-		return M_TRUE;
-	term->prompt_fd  = prompt_fd;
-	term->prompt     = prompt;
-	term->prompt_len = prompt != nullptr ? M_str_len(prompt) : 0;
-	if (!term->guarded) {
-		g_guard.install(on_signal, kJobControl, M_ARRAY_LEN(kJobControl));
-		term->guarded = 1;
-	}
-	/* Marked first: a signal between the two must put the mode back. */
-	term->echo_off = 1;
-	if (tcsetattr(term->fd, TCSANOW, &term->quiet) == 0)
-		return M_TRUE;
-	(void)M_term_echo_on(term);
-	return M_FALSE;
-}
-
-M_bool M_term_echo_on(M_term_t *term)
-{
-	if (term == nullptr)
-		return M_FALSE;
-	/* The handlers go only once the mode is back, and never run halfway
-	 * through it. */
-	sigset_t old;
-	m::detail::SigGuard::block(&old);
-	term->echo_off = 0;
-	const bool ok  = tcsetattr(term->fd, TCSANOW, &term->saved) == 0;
-	if (term->guarded) {
-		g_guard.restore();
-		term->guarded = 0;
-	}
-	m::detail::SigGuard::unblock(&old);
-	return ok;
-}
-
-void M_term_destroy(M_term_t *term)
-{
-	if (term == nullptr)
-		return;
-	(void)M_term_echo_on(term);
-	if (g_term == term)
-		g_term = nullptr;
-	M_free(term);
-}
-
-M_bool M_term_is_terminal(int fd)
-{
-	return fd >= 0 && isatty(fd) == 1;
-}
 
 M_bool M_term_read_line(int fd, char *buf, size_t buf_size, size_t *len, uint32_t flags)
 {
@@ -171,8 +20,8 @@ M_bool M_term_read_line(int fd, char *buf, size_t buf_size, size_t *len, uint32_
 	size_t seen = 0;
 	bool   ok   = true;
 	while (seen < M_TERM_LINE_MAX) {
-		char          c = 0;
-		const ssize_t n = m::detail::retry_eintr([&] { return ::read(fd, &c, 1); });
+		char      c = 0;
+		const int n = m::detail::term_read_byte(fd, &c);
 		if (n <= 0) {
 			ok = n == 0;
 			break;
@@ -185,8 +34,8 @@ M_bool M_term_read_line(int fd, char *buf, size_t buf_size, size_t *len, uint32_
 		*static_cast<volatile char *>(&c) = 0;
 	}
 	buf[kept] = '\0';
-	if ((flags & M_TERM_READ_DISCARD) && isatty(fd))
-		(void)tcflush(fd, TCIFLUSH);
+	if (flags & M_TERM_READ_DISCARD)
+		m::detail::term_discard_pending(fd);
 	if (len != nullptr)
 		*len = kept;
 	return ok && seen > 0;

@@ -2,15 +2,15 @@
  *
  * The FILETIME arithmetic is kept exactly as the Windows forms define it
  * (100-ns ticks since 1601-01-01 UTC) and is pure integer arithmetic, so it
- * is tested here although this host never hands us a FILETIME. The clock
- * itself reads CLOCK_REALTIME.
+ * is tested on every host. The clock itself is the platform's
+ * (m_time_posix.cpp, m_time_win.cpp).
  */
 #include "sys/m_time.h"
 
 #include "core/m_mem.h"
 
 #include <climits>
-#include <time.h>
+#include <ctime>
 
 namespace {
 
@@ -40,29 +40,6 @@ int32_t clamp32(int64_t v, int64_t lo)
 } // namespace
 
 extern "C" {
-
-M_time_t M_time(void)
-{
-	struct timespec ts;
-	if (clock_gettime(CLOCK_REALTIME, &ts) != 0)
-		return 0;
-	return static_cast<M_time_t>(ts.tv_sec);
-}
-
-void M_time_gettimeofday(M_timeval_t *tv)
-{
-	struct timespec ts;
-
-	if (tv == nullptr)
-		return;
-	if (clock_gettime(CLOCK_REALTIME, &ts) != 0) {
-		tv->sec  = 0;
-		tv->usec = 0;
-		return;
-	}
-	tv->sec  = static_cast<int64_t>(ts.tv_sec);
-	tv->usec = static_cast<int64_t>(ts.tv_nsec / 1000);
-}
 
 int64_t M_time_filetime_to_int64(const M_time_filetime_t *ft)
 {

@@ -1,31 +1,18 @@
 /* Stopwatch: millisecond intervals on the monotonic clock.
  *
- * A reading is the monotonic clock in whole microseconds, split into sec and
- * usec. CLOCK_MONOTONIC is used rather than the wall clock so that a clock
- * adjustment during a run can neither stretch a measured interval nor make
- * it negative; M_time_elapsed still floors at 0 should two readings ever
- * come out of order.
+ * A reading is the platform's monotonic clock in whole microseconds, split
+ * into sec and usec (m_time_posix.cpp, m_time_win.cpp). A monotonic clock is
+ * used rather than the wall clock so that a clock adjustment during a run
+ * can neither stretch a measured interval nor make it negative;
+ * M_time_elapsed still floors at 0 should two readings ever come out of
+ * order.
  */
 #include "sys/m_time.h"
-
-#include <time.h>
+#include "sys/m_time_int.h"
 
 namespace {
 
-/* Current monotonic reading as sec + usec. */
-void reading(M_timeval_t &tv)
-{
-	struct timespec ts;
-
-	if (clock_gettime(CLOCK_MONOTONIC, &ts) != 0) {
-		tv.sec  = 0;
-		tv.usec = 0;
-		return;
-	}
-	const uint64_t us = static_cast<uint64_t>(ts.tv_sec) * 1000000ULL + static_cast<uint64_t>(ts.tv_nsec) / 1000ULL;
-	tv.sec            = static_cast<int64_t>(us / 1000000ULL);
-	tv.usec           = static_cast<int64_t>(us % 1000000ULL);
-}
+using m::detail::stopwatch_reading;
 
 constexpr int64_t diff_ms(const M_timeval_t &start, const M_timeval_t &end)
 {
@@ -40,7 +27,7 @@ void M_time_elapsed_start(M_timeval_t *tv)
 {
 	if (tv == nullptr)
 		return;
-	reading(*tv);
+	stopwatch_reading(*tv);
 }
 
 uint64_t M_time_elapsed(const M_timeval_t *start_tv)
@@ -49,7 +36,7 @@ uint64_t M_time_elapsed(const M_timeval_t *start_tv)
 
 	if (start_tv == nullptr)
 		return 0;
-	reading(now);
+	stopwatch_reading(now);
 	const int64_t ms = diff_ms(*start_tv, now);
 	return ms < 0 ? 0 : static_cast<uint64_t>(ms);
 }
