@@ -630,14 +630,14 @@ enum class Length : uint8_t {
 	DEFAULT = 0, /* 32-bit */
 	H,           /* 16-bit */
 	HH,          /* 8-bit */
-	L,           /* long: 64-bit on this host */
+	L,           /* long: the host's size (64-bit on Linux, 32-bit on Windows) */
 	LL,          /* 64-bit */
 	Z,           /* size_t: 64-bit */
 	I64,         /* 64-bit */
 	I32          /* 32-bit */
 };
 
-static_assert(sizeof(long) == 8, "\"l\" is documented as 64-bit on this host");
+static_assert(sizeof(long) == 8 || sizeof(long) == 4, "\"l\" reads a long of 32 or 64 bits");
 static_assert(sizeof(size_t) == 8, "\"z\" is documented as 64-bit");
 static_assert(sizeof(void *) == 8, "pointers print as 64-bit values");
 
@@ -665,6 +665,7 @@ int64_t arg_signed(va_list *ap, Length len)
 		case Length::H:
 			return static_cast<int16_t>(va_arg(*ap, int));
 		case Length::L:
+			return static_cast<int64_t>(va_arg(*ap, long));
 		case Length::LL:
 		case Length::Z:
 		case Length::I64:
@@ -685,6 +686,7 @@ uint64_t arg_unsigned(va_list *ap, Length len)
 		case Length::H:
 			return static_cast<uint16_t>(va_arg(*ap, unsigned int));
 		case Length::L:
+			return static_cast<uint64_t>(va_arg(*ap, unsigned long));
 		case Length::LL:
 		case Length::Z:
 		case Length::I64:

@@ -22,8 +22,9 @@
  *              INT_MAX
  *   precision  "." then digits or "*" (again used only when above 0);
  *              "." alone means a precision of 0; a second "." is malformed
- *   length     none: 32-bit; "hh" 8-bit; "h" 16-bit; "l" 64-bit (a long on
- *              this host); "ll", "z", "I64": 64-bit; "I32": 32-bit.
+ *   length     none: 32-bit; "hh" 8-bit; "h" 16-bit; "l" a long of the
+ *              host's size (64-bit on Linux, 32-bit on Windows); "ll",
+ *              "z", "I64": 64-bit; "I32": 32-bit.
  *              Two modifiers in a row (other than "hh" and "ll") are
  *              malformed, and so is an "I" not followed by "64" or "32".
  *   conversion d i       signed decimal of the argument narrowed to its length

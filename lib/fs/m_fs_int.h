@@ -92,6 +92,28 @@ SysCounters &sys_counters() noexcept;
 /* Set all counters to 0. */
 void sys_counters_reset() noexcept;
 
+/* The Windows access mask of a mode (M_FS_PERMS_MODE_* bits) for the owner
+ * (owner true: the standard rights of delete, read control, write DAC and
+ * write owner are added) or for the group and everyone:
+ *   mode  owner       group, everyone
+ *   none  0x000F0000  0
+ *   r     0x801F0089  0x80120089
+ *   w     0x401F0116  0x40120116
+ *   x     0x201F00A0  0x201200A0   (and the sums of these for rw, rx, ...) */
+uint32_t perms_access_mask(uint32_t mode, bool owner) noexcept;
+
+/* The mode (M_FS_PERMS_MODE_* bits) an access check granted: everything for
+ * GENERIC_ALL or all of 0x001F01FF; otherwise read for GENERIC_READ or all of
+ * 0x00120089, write for GENERIC_WRITE or all of 0x00120116, execute for
+ * GENERIC_EXECUTE or all of 0x001200A0. */
+uint32_t perms_mode_from_access(uint32_t granted) noexcept;
+
+/* The entry of class who (0 user, 1 group, 2 other) that applies to a file
+ * (is_dir false) or a directory: the directory entry when is_dir and it is
+ * set, else the file entry. NULL when that entry is not set or its kind is
+ * REMOVE (it grants nothing by itself), or for a NULL perms. */
+const M_fs_perms_entry *perms_entry_for(const M_fs_perms_t *perms, int who, bool is_dir) noexcept;
+
 /* Normalise path the way the information and permission calls read it
  * (links resolved, "~" expanded; bits 4 and 8 of the Windows layout accepted
  * without effect) and hand the result to fn(const char *norm). Returns fn's

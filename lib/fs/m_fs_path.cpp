@@ -8,6 +8,7 @@
  *            and a drive ("C:") is a root of its own.
  */
 #include "fs/m_fs_path_int.h"
+#include "fs/m_fs_info.h"
 #include "core/m_buf.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
@@ -334,6 +335,21 @@ char *M_fs_path_basename(const char *path, M_fs_system_t sys_type)
 	char *base = nullptr;
 	dir_and_base(path, sys_type, nullptr, &base);
 	return base;
+}
+
+M_bool M_fs_path_ishidden(const char *path, M_fs_info_t *info)
+{
+	if (info != nullptr)
+		return M_fs_info_get_ishidden(info);
+	if (M_str_isempty(path))
+		return M_FALSE;
+
+	M_fs_info_t *own = nullptr;
+	if (M_fs_info(&own, path, M_FS_INFO_FLAG_BASIC) != M_FS_ERROR_SUCCESS)
+		return M_FALSE;
+	const M_bool hidden = M_fs_info_get_ishidden(own);
+	M_fs_info_destroy(own);
+	return hidden;
 }
 
 } // extern "C"

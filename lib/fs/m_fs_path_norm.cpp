@@ -253,6 +253,22 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
 
 } // namespace
 
+namespace m::detail {
+
+char *cwd_for_norm() noexcept
+{
+	char *cwd = nullptr;
+	if (M_fs_path_get_cwd(&cwd) != M_FS_ERROR_SUCCESS)
+		return nullptr;
+	if (M_str_len(cwd) > 259) {
+		M_free(cwd);
+		return nullptr;
+	}
+	return cwd;
+}
+
+} // namespace m::detail
+
 extern "C" {
 
 M_fs_error_t M_fs_path_norm(char **out, const char *path, uint32_t flags, M_fs_system_t sys_type)

@@ -1,5 +1,6 @@
-/* The host side of the path layer on POSIX: current directory, link reading,
- * the temporary and configuration directories, hidden files.
+/* The host side of the path layer on POSIX: the path style, the environment,
+ * the current directory, link reading, the temporary and configuration
+ * directories.
  */
 #include "fs/m_fs_int.h"
 #include "fs/m_fs_path_int.h"
@@ -52,18 +53,6 @@ char *env_value(const char *name, size_t len) noexcept
 	return M_str_isempty(value) ? nullptr : M_strdup(value);
 }
 
-char *cwd_for_norm() noexcept
-{
-	char *cwd = nullptr;
-	if (M_fs_path_get_cwd(&cwd) != M_FS_ERROR_SUCCESS)
-		return nullptr;
-	if (M_str_len(cwd) > 259) {
-		M_free(cwd);
-		return nullptr;
-	}
-	return cwd;
-}
-
 } // namespace m::detail
 
 extern "C" {
@@ -88,21 +77,6 @@ M_fs_error_t M_fs_path_set_cwd(const char *path)
 	if (::chdir(path) != 0)
 		return M_fs_error_from_syserr(M_platform_errno());
 	return M_FS_ERROR_SUCCESS;
-}
-
-M_bool M_fs_path_ishidden(const char *path, M_fs_info_t *info)
-{
-	if (info != nullptr)
-		return M_fs_info_get_ishidden(info);
-	if (M_str_isempty(path))
-		return M_FALSE;
-
-	M_fs_info_t *own = nullptr;
-	if (M_fs_info(&own, path, M_FS_INFO_FLAG_BASIC) != M_FS_ERROR_SUCCESS)
-		return M_FALSE;
-	const M_bool hidden = M_fs_info_get_ishidden(own);
-	M_fs_info_destroy(own);
-	return hidden;
 }
 
 M_fs_error_t M_fs_path_readlink(char **out, const char *path)

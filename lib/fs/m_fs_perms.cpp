@@ -53,7 +53,76 @@ void merge_entry(M_fs_perms_entry *dest, const M_fs_perms_entry *src) noexcept
 	dest->isset = M_TRUE;
 }
 
+/* Access rights of the mask table: the read, write and execute bits of the
+ * file rights, the standard rights only the owner gets, and the generic
+ * right each mode bit carries. */
+constexpr uint32_t kReadRights   = 0x00120089; /* FILE_GENERIC_READ */
+constexpr uint32_t kWriteRights  = 0x00120116; /* FILE_GENERIC_WRITE */
+constexpr uint32_t kExecRights   = 0x001200A0; /* FILE_GENERIC_EXECUTE */
+constexpr uint32_t kOwnerRights  = 0x000F0000; /* DELETE, READ_CONTROL, WRITE_DAC, WRITE_OWNER */
+constexpr uint32_t kAllRights    = 0x001F01FF; /* FILE_ALL_ACCESS */
+constexpr uint32_t kGenericAll   = 0x10000000;
+constexpr uint32_t kGenericRead  = 0x80000000;
+constexpr uint32_t kGenericWrite = 0x40000000;
+constexpr uint32_t kGenericExec  = 0x20000000;
+
+constexpr uint32_t access_mask(uint32_t mode, bool owner) noexcept
+{
+	uint32_t mask = owner ? kOwnerRights : 0;
+	if (mode & M_FS_PERMS_MODE_READ)
+		mask |= kGenericRead | kReadRights;
+	if (mode & M_FS_PERMS_MODE_WRITE)
+		mask |= kGenericWrite | kWriteRights;
+	if (mode & M_FS_PERMS_MODE_EXEC)
+		mask |= kGenericExec | kExecRights;
+	return mask;
+}
+static_assert(access_mask(0, true) == 0x000F0000 && access_mask(0, false) == 0, "no mode");
+static_assert(access_mask(M_FS_PERMS_MODE_READ, true) == 0x801F0089 &&
+                  access_mask(M_FS_PERMS_MODE_READ, false) == 0x80120089,
+              "read");
+static_assert(access_mask(M_FS_PERMS_MODE_READ | M_FS_PERMS_MODE_WRITE, true) == 0xC01F019F &&
+                  access_mask(M_FS_PERMS_MODE_WRITE | M_FS_PERMS_MODE_EXEC, false) == 0x601201B6,
+              "read and write, write and execute");
+static_assert(access_mask(kModeMask, true) == 0xE01F01BF && access_mask(kModeMask, false) == 0xE01201BF, "all");
+
+constexpr bool has_all(uint32_t granted, uint32_t rights) noexcept
+{
+	return (granted & rights) == rights;
+}
+
 } // namespace
+
+namespace m::detail {
+
+uint32_t perms_access_mask(uint32_t mode, bool owner) noexcept
+{
+	return access_mask(mode & kModeMask, owner);
+}
+
+uint32_t perms_mode_from_access(uint32_t granted) noexcept
+{
+	if ((granted & kGenericAll) || has_all(granted, kAllRights))
+		return kModeMask;
+	uint32_t mode = 0;
+	if ((granted & kGenericRead) || has_all(granted, kReadRights))
+		mode |= M_FS_PERMS_MODE_READ;
+	if ((granted & kGenericWrite) || has_all(granted, kWriteRights))
+		mode |= M_FS_PERMS_MODE_WRITE;
+	if ((granted & kGenericExec) || has_all(granted, kExecRights))
+		mode |= M_FS_PERMS_MODE_EXEC;
+	return mode;
+}
+
+const M_fs_perms_entry *perms_entry_for(const M_fs_perms_t *perms, int who, bool is_dir) noexcept
+{
+	if (perms == nullptr || who < 0 || who > 2)
+		return nullptr;
+	const M_fs_perms_entry *e = (is_dir && perms->dir[who].isset) ? &perms->dir[who] : &perms->file[who];
+	return (!e->isset || e->type == M_FS_PERMS_TYPE_REMOVE) ? nullptr : e;
+}
+
+} // namespace m::detail
 
 extern "C" {
 

@@ -201,10 +201,9 @@ mode_t perms_to_host_mode(const M_fs_perms_t *perms, bool is_dir) noexcept
 		return 0;
 	mode_t mode = 0;
 	for (int who = 0; who < 3; who++) {
-		const M_fs_perms_entry *e = (is_dir && perms->dir[who].isset) ? &perms->dir[who] : &perms->file[who];
-		if (!e->isset || e->type == M_FS_PERMS_TYPE_REMOVE)
-			continue;
-		mode |= perms_mode_to_host(e->mode, who);
+		const M_fs_perms_entry *e = perms_entry_for(perms, who, is_dir);
+		if (e != nullptr)
+			mode |= perms_mode_to_host(e->mode, who);
 	}
 	return mode;
 }

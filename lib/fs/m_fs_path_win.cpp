@@ -1,0 +1,120 @@
+/* The host side of the path layer on Windows: the Windows path style,
+ * GetEnvironmentVariableA, GetCurrentDirectoryA/SetCurrentDirectoryA, the
+ * profile directory (SHGetFolderPathA), the temporary directory
+ * (GetTempPathA) and the roaming application data for configuration.
+ * Symbolic links are not reported on this host: M_fs_path_readlink always
+ * answers "no link".
+ */
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <shlobj.h>
+
+#include "fs/m_fs_int.h"
+#include "fs/m_fs_path_int.h"
+#include "core/m_mem.h"
+#include "core/m_str.h"
+
+namespace {
+
+/* Room for a path: 260 characters and the terminator. */
+constexpr DWORD kPathRoom = 261;
+
+} // namespace
+
+namespace m::detail {
+
+M_fs_system_t host_style() noexcept
+{
+	return M_FS_SYSTEM_WINDOWS;
+}
+
+/* Two calls: the size with its terminator, then the value. An unset
+ * variable (size 0), an empty one, and a value that changed in between
+ * (another length) give NULL. */
+char *env_value(const char *name, size_t len) noexcept
+{
+	char       *key  = M_strdup_max(name, len);
+	const DWORD size = GetEnvironmentVariableA(key, nullptr, 0);
+	char       *out  = nullptr;
+	if (size > 1) {
+		out             = static_cast<char *>(M_malloc_zero(size));
+		const DWORD got = GetEnvironmentVariableA(key, out, size);
+		if (got == 0 || got != size - 1) {
+			M_free(out);
+			out = nullptr;
+		}
+	}
+	M_free(key);
+	return out;
+}
+
+char *home_dir() noexcept
+{
+	char room[kPathRoom] = {};
+	if (SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, room) != S_OK || room[0] == '\0')
+		return nullptr;
+	return M_strdup(room);
+}
+
+} // namespace m::detail
+
+extern "C" {
+
+M_fs_error_t M_fs_path_get_cwd(char **cwd)
+{
+	if (cwd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*cwd = nullptr;
+
+	char        room[kPathRoom];
+	const DWORD n = GetCurrentDirectoryA(sizeof(room), room);
+	if (n == 0)
+		return M_fs_error_from_syserr(M_platform_errno());
+	if (n >= sizeof(room))
+		return M_FS_ERROR_NAME_TOO_LONG;
+	*cwd = M_strdup(room);
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t M_fs_path_set_cwd(const char *path)
+{
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
+	if (!SetCurrentDirectoryA(path))
+		return M_fs_error_from_syserr(M_platform_errno());
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t M_fs_path_readlink(char **out, const char *path)
+{
+	if (out == nullptr)
+		return M_FS_ERROR_INVALID;
+	*out = nullptr;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
+	return M_FS_ERROR_SUCCESS;
+}
+
+char *M_fs_path_user_confdir(M_fs_system_t sys_type)
+{
+	char *out = nullptr;
+	if (M_fs_path_norm(&out, "%APPDATA%", M_FS_PATH_NORM_NONE, sys_type) != M_FS_ERROR_SUCCESS)
+		return nullptr;
+	return out;
+}
+
+char *M_fs_path_tmpdir(M_fs_system_t sys_type)
+{
+	char        room[kPathRoom];
+	const DWORD n = GetTempPathA(sizeof(room), room);
+	if (n == 0 || n >= sizeof(room))
+		return nullptr;
+	char *out = nullptr;
+	if (M_fs_path_norm(&out, room, M_FS_PATH_NORM_ABSOLUTE, sys_type) != M_FS_ERROR_SUCCESS)
+		return nullptr;
+	return out;
+}
+
+} // extern "C"
