@@ -7,7 +7,11 @@
 #                             and gpg to open the output)
 #   scripts/deps.sh           that, plus what the tests and the hardening
 #                             checks need (the CI set), OpenPGP.js included
+#   scripts/deps.sh windows   the Windows cross build: mingw-w64, Wine, and
+#                             OpenSSL, libdeflate and GoogleTest built for
+#                             Windows into a cache (scripts/deps_windows.sh)
 set -euo pipefail
+[ "${1:-}" = windows ] && exec bash "$(dirname "$0")/deps_windows.sh"
 program=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev libdeflate-dev gnupg)
 checks=(libgtest-dev libbenchmark-dev python3
         # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),
@@ -25,7 +29,7 @@ checks=(libgtest-dev libbenchmark-dev python3
 case "${1:-all}" in
 	program) packages=("${program[@]}") ;;
 	all) packages=("${program[@]}" "${checks[@]}") ;;
-	*) echo "usage: scripts/deps.sh [program]" >&2; exit 2 ;;
+	*) echo "usage: scripts/deps.sh [program|windows]" >&2; exit 2 ;;
 esac
 missing=()
 for p in "${packages[@]}"; do

@@ -18,10 +18,12 @@
 #include <functional>
 #include <random>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#endif
 #include <utility>
 #include <vector>
 
@@ -118,7 +120,7 @@ class EnvGuard {
 	EnvGuard(const char *name, const char *value) : name_(name), had_(std::getenv(name) != nullptr)
 	{
 		old_ = had_ ? std::getenv(name) : "";
-		value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+		set(name, value);
 	}
 	~EnvGuard()
 	{
@@ -129,11 +131,22 @@ class EnvGuard {
 	void      restore()
 	{
 		if (!restored_)
-			had_ ? ::setenv(name_.c_str(), old_.c_str(), 1) : ::unsetenv(name_.c_str());
+			set(name_.c_str(), had_ ? old_.c_str() : nullptr);
 		restored_ = true;
 	}
 
   private:
+	/* Windows' runtime keeps the process's environment (what the system's
+	 * calls read) in step with its own copy; an empty value unsets. */
+	static void set(const char *name, const char *value)
+	{
+#ifdef _WIN32
+		(void)::_putenv_s(name, value != nullptr ? value : "");
+#else
+		value != nullptr ? ::setenv(name, value, 1) : ::unsetenv(name);
+#endif
+	}
+
 	std::string name_, old_;
 	bool        had_, restored_ = false;
 };
@@ -144,15 +157,23 @@ class TzGuard {
   public:
 	explicit TzGuard(const char *tz) : env_("TZ", tz)
 	{
-		::tzset();
+		tzset_now();
 	}
 	~TzGuard()
 	{
 		env_.restore();
-		::tzset();
+		tzset_now();
 	}
 
   private:
+	static void tzset_now()
+	{
+#ifdef _WIN32
+		::_tzset();
+#else
+		::tzset();
+#endif
+	}
 	EnvGuard env_;
 };
 
