@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -20,7 +21,10 @@
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
 #include <sys/resource.h>
 #include <sys/wait.h>
 #endif
@@ -47,7 +51,37 @@
 #define TEST_GCC12_FALSE_POSITIVE_END()
 #endif
 
+/* Tests that cannot run in the Windows build (under Wine) stand between
+ * "#if M_TEST_POSIX" and its "#endif", each block with the reason in a
+ * comment on the #if line: grep for M_TEST_POSIX lists them all. */
+#ifdef _WIN32
+#define M_TEST_POSIX 0
+#else
+#define M_TEST_POSIX 1
+#endif
+
 namespace test_util {
+
+/* How a death test sees abort(): SIGABRT on POSIX, exit code 3 from the
+ * Windows runtime. */
+inline std::function<bool(int)> aborted()
+{
+#ifdef _WIN32
+	return testing::ExitedWithCode(3);
+#else
+	return testing::KilledBySignal(SIGABRT);
+#endif
+}
+
+/* A pipe of two descriptors, read end first. */
+inline int make_pipe(int fds[2])
+{
+#ifdef _WIN32
+	return ::_pipe(fds, 65536, _O_BINARY);
+#else
+	return ::pipe(fds);
+#endif
+}
 
 /* An allocated string result as a std::string, released; "(null)" stands
  * for NULL. */

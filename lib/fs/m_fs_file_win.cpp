@@ -217,8 +217,11 @@ M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file
 		return M_FS_ERROR_SEEK;
 	LARGE_INTEGER dist;
 	dist.QuadPart = offset;
-	if (!SetFilePointerEx(fd->handle, dist, nullptr, method))
-		return last_error();
+	if (!SetFilePointerEx(fd->handle, dist, nullptr, method)) {
+		/* A position before the start is a bad argument, as on every host. */
+		const DWORD err = GetLastError();
+		return err == ERROR_NEGATIVE_SEEK ? M_FS_ERROR_INVALID : M_fs_error_from_syserr(err);
+	}
 	return M_FS_ERROR_SUCCESS;
 }
 

@@ -128,9 +128,30 @@ M_fs_error_t follow_link(char **out, const Parts &r, const Parts &parts, size_t 
 	return res;
 }
 
+/* A path that begins with one backslash names the root of the current
+ * drive: it gets that drive ("C:") in front, as the system reads it. Without
+ * a drive in the current directory (a host without drives) it stays as it
+ * is. work is replaced when the drive is added. */
+void root_on_current_drive(char **work) noexcept
+{
+	if ((*work)[0] != '\\' || (*work)[1] == '\\')
+		return;
+	char *cwd = m::detail::cwd_for_norm();
+	if (cwd != nullptr && m::detail::is_drive(cwd)) {
+		char *with = static_cast<char *>(M_malloc(M_str_len(*work) + 3));
+		with[0]    = cwd[0];
+		with[1]    = ':';
+		M_mem_copy(with + 2, *work, M_str_len(*work) + 1);
+		M_free(*work);
+		*work = with;
+	}
+	M_free(cwd);
+}
+
 /* The components of path as normalisation reads them. Windows style takes
- * "/" as "\\", and clears M_FS_PATH_NORM_RESOLVE_LINK in *flags for a
- * network share, where links are not followed. */
+ * "/" as "\\", puts the current drive before a path rooted on it, and
+ * clears M_FS_PATH_NORM_RESOLVE_LINK in *flags for a network share, where
+ * links are not followed. */
 Parts split_for_norm(const char *path, M_fs_system_t sys, uint32_t *flags) noexcept
 {
 	char *work = M_strdup(path);
@@ -139,6 +160,7 @@ Parts split_for_norm(const char *path, M_fs_system_t sys, uint32_t *flags) noexc
 			if (*p == '/')
 				*p = '\\';
 		}
+		root_on_current_drive(&work);
 		if (M_fs_path_isunc(work))
 			*flags &= ~static_cast<uint32_t>(M_FS_PATH_NORM_RESOLVE_LINK);
 	}

@@ -1,9 +1,14 @@
 #include "tests/test_util.h"
 
 #include "core/m_mem_int.h"
+#include "core/m_mem_sys_int.h"
 
 #include <string_view>
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/mman.h>
+#endif
 
 namespace {
 
@@ -190,7 +195,8 @@ struct unmap_probe {
 	static void unmap(void *base, size_t len)
 	{
 		calls++;
-		const size_t               page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+		const size_t page = m::detail::mem_page_size();
+#if M_TEST_POSIX
 		std::vector<unsigned char> vec((len + page - 1) / page);
 		if (mincore(base, len, vec.data()) == 0) {
 			for (size_t i = 0; i < vec.size(); i++) {
@@ -201,14 +207,19 @@ struct unmap_probe {
 					resident_wiped = false;
 			}
 		}
-		munmap(base, len);
+#else
+		/* Windows does not tell which pages are resident: all are wiped. */
+		resident += len / page;
+		resident_wiped = resident_wiped && all_bytes(static_cast<unsigned char *>(base), len, 0xFF);
+#endif
+		m::detail::mem_map_release(base, len);
 	}
 };
 
 TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 {
 	const size_t big  = m::detail::mem_map_threshold();
-	const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+	const size_t page = m::detail::mem_page_size();
 
 	/* A runtime block that grows past the threshold becomes a mapping and
 	 * keeps its bytes; growing the mapping further moves its pages. */
@@ -229,9 +240,15 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 	EXPECT_TRUE(all_bytes(r + big, 2 * big, 0));
 	if (r != q) {
 		/* Moved: the old range is gone from the process, not left as a copy. */
-		unsigned char v        = 0;
-		uintptr_t     old_page = reinterpret_cast<uintptr_t>(q) & ~static_cast<uintptr_t>(page - 1);
+		uintptr_t old_page = reinterpret_cast<uintptr_t>(q) & ~static_cast<uintptr_t>(page - 1);
+#if M_TEST_POSIX
+		unsigned char v = 0;
 		EXPECT_NE(mincore(reinterpret_cast<void *>(old_page), page, &v), 0);
+#else
+		MEMORY_BASIC_INFORMATION mbi;
+		ASSERT_NE(VirtualQuery(reinterpret_cast<void *>(old_page), &mbi, sizeof(mbi)), 0u);
+		EXPECT_EQ(mbi.State, static_cast<DWORD>(MEM_FREE));
+#endif
 	}
 	/* Shrinking keeps the mapped block and its recorded size. */
 	EXPECT_EQ(M_realloc(r, 10), r);
@@ -254,7 +271,7 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 /* A mapping the kernel refuses goes through the out-of-memory policy like
  * any runtime failure. (The address space limit that makes the kernel
  * refuse does not mix with the sanitizers' shadow memory.) */
-#if !defined(__SANITIZE_ADDRESS__)
+#if M_TEST_POSIX && !defined(__SANITIZE_ADDRESS__) /* Linux only: an address space limit (RLIMIT_AS) */
 TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
 {
 	GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -267,7 +284,7 @@ TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
 		    void *p = M_malloc(static_cast<size_t>(2) << 30);
 		    std::_Exit(p == nullptr ? 3 : 4);
 	    },
-	    testing::KilledBySignal(SIGABRT), "OUT OF MEMORY");
+	    test_util::aborted(), "OUT OF MEMORY");
 }
 #endif
 
@@ -363,10 +380,10 @@ TEST(m_mem, out_of_memory_walks_the_callbacks_then_aborts)
 			    void *p    = M_malloc(c.size);
 			    (void)p;
 		    },
-		    testing::KilledBySignal(SIGABRT), "^" + std::string(c.output) + oom)
+		    test_util::aborted(), "^" + std::string(c.output) + oom)
 		    << c.output;
 	}
-	EXPECT_EXIT(M_malloc_error(), testing::KilledBySignal(SIGABRT), "^" + oom);
+	EXPECT_EXIT(M_malloc_error(), test_util::aborted(), "^" + oom);
 }
 
 TEST(m_mem, corrupt_header_ends_process)
@@ -392,7 +409,7 @@ TEST(m_mem, corrupt_header_ends_process)
 	              },
 	              corrupt}};
 	for (const auto &c : cases)
-		EXPECT_EXIT(c.run(), testing::KilledBySignal(SIGABRT), c.output);
+		EXPECT_EXIT(c.run(), test_util::aborted(), c.output);
 }
 
 TEST(m_mem, set_copy_move_eq)
@@ -489,17 +506,19 @@ TEST(m_mem, checksums)
  * runtime block and a mapped one. */
 TEST(m_mem, wipe_release_wipes_the_part_and_gives_back_its_pages)
 {
-	const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+	const size_t page = m::detail::mem_page_size();
 	for (size_t size : {static_cast<size_t>(256) << 10, m::detail::mem_map_threshold() + (4u << 20)}) {
 		auto *b = static_cast<unsigned char *>(M_malloc(size));
 		std::memset(b, 'A', size);
 		const size_t from = 3 * page + 17;
 		const size_t len  = size / 2;
 		M_mem_wipe_release(b + from, len);
+#if M_TEST_POSIX /* Linux only: which pages are resident (mincore) */
 		unsigned char *whole    = b + from + (page - reinterpret_cast<uintptr_t>(b + from) % page);
 		unsigned char  resident = 1;
 		ASSERT_EQ(mincore(whole, page, &resident), 0);
 		EXPECT_EQ(resident & 1, 0) << size;
+#endif
 		for (size_t i = 0; i < size; i++) {
 			const bool inside = i >= from && i < from + len;
 			ASSERT_TRUE(inside ? b[i] != 'A' : b[i] == 'A') << size << " at " << i;

@@ -157,7 +157,7 @@ void check_targets(const char *format, A... args)
 	std::fclose(f);
 
 	int p[2];
-	ASSERT_EQ(::pipe(p), 0);
+	ASSERT_EQ(test_util::make_pipe(p), 0);
 	EXPECT_EQ(M_dprintf(p[1], format, args...), n);
 	::close(p[1]);
 	EXPECT_EQ(drain(p[0]), want);
@@ -195,7 +195,7 @@ TEST(m_str_fmt, target_failures)
 	 * of a pipe, this source file). */
 	EXPECT_EQ(M_dprintf(0, "x"), -1);
 	int p[2];
-	ASSERT_EQ(::pipe(p), 0);
+	ASSERT_EQ(test_util::make_pipe(p), 0);
 	EXPECT_EQ(M_dprintf(p[0], "abc"), -1);
 	FILE *ro = ::fdopen(p[0], "r");
 	EXPECT_EQ(M_fprintf(ro, "abc"), -1);

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -64,10 +65,22 @@ inline const std::string &fuzz_scratch_dir()
 {
 	static std::string dir;
 	if (dir.empty()) {
-		char tmpl[] = "/tmp/fuzz_XXXXXX";
-		FUZZ_CHECK(mkdtemp(tmpl) != nullptr);
-		dir = tmpl;
-		std::atexit([] { std::filesystem::remove_all(dir); });
+		/* A name of its own under the system's temporary folder (mkdtemp is
+		 * POSIX only): creating it succeeds only when nobody had it. */
+		std::random_device rd;
+		for (int i = 0; i < 100 && dir.empty(); i++) {
+			const auto      cand = std::filesystem::temp_directory_path() / ("fuzz_" + std::to_string(rd()));
+			std::error_code ec;
+			if (std::filesystem::create_directory(cand, ec))
+				dir = cand.string();
+		}
+		FUZZ_CHECK(!dir.empty());
+		std::atexit([] {
+			/* Out of it first: Windows removes no folder that is in use. */
+			std::error_code ec;
+			std::filesystem::current_path(std::filesystem::temp_directory_path(), ec);
+			std::filesystem::remove_all(dir, ec);
+		});
 	}
 	return dir;
 }

@@ -30,7 +30,7 @@ int main(int argc, char **argv)
 		std::ifstream              in(p, std::ios::binary);
 		std::vector<unsigned char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 		if (!in.good() && !in.eof()) {
-			std::fprintf(stderr, "cannot read %s\n", p.c_str());
+			std::fprintf(stderr, "cannot read %s\n", p.string().c_str());
 			return 1;
 		}
 		LLVMFuzzerTestOneInput(data.data(), data.size());

@@ -42,6 +42,7 @@ inline std::string recorded_id(const std::string &name)
 
 using test_util::hex;
 
+#if M_TEST_POSIX /* Linux only: gpg, the peer that opens our messages, runs through a POSIX shell */
 /* Runs a shell command; returns its exit status (-1 when it did not exit)
  * and, when out is given, its standard output. */
 inline int run(const std::string &cmd, std::string *out = nullptr)
@@ -108,6 +109,8 @@ class gpg_home {
   private:
 	std::string dir_;
 };
+
+#endif
 
 /* SHA-1 key ID of a v4 key packet body (RFC 4880 12.2). */
 inline std::string v4_key_id(const bytes &body)

@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#if M_TEST_POSIX /* Linux only: the kernel's count of locked memory (VmLck in /proc/self/status) */
 namespace {
 
 /* Locked memory of this process in kB, as the kernel counts it. */
@@ -38,3 +39,4 @@ TEST(m_proc, mem_lock_is_counted_by_the_kernel_and_undone)
 	EXPECT_EQ(locked_kb(), before);
 	EXPECT_FALSE(M_proc_mem_lock(pages, 0));
 }
+#endif

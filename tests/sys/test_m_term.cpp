@@ -28,7 +28,7 @@ TEST(m_term, read_line_consumes_the_whole_line_and_keeps_what_fits)
 	};
 	for (const auto &c : cases) {
 		int p[2];
-		ASSERT_EQ(::pipe(p), 0);
+		ASSERT_EQ(test_util::make_pipe(p), 0);
 		ASSERT_EQ(::write(p[1], c.input.data(), c.input.size()), static_cast<ssize_t>(c.input.size()));
 		::close(p[1]);
 		char   buf[16] = "unchanged";

@@ -5,7 +5,13 @@
 
 #include "sys/m_thread.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <bit>
+#else
 #include <sched.h>
+#endif
 
 namespace {
 
@@ -52,20 +58,64 @@ TEST(m_thread, workers_wait_for_the_signal_and_lose_no_update)
 	M_thread_mutex_destroy(s.mutex);
 }
 
-TEST(m_thread, processors_are_those_of_the_affinity_mask)
+namespace {
+
+/* The process's affinity mask, read and set the host's way. */
+#ifdef _WIN32
+using cpu_mask = DWORD_PTR;
+bool get_mask(cpu_mask &m)
 {
-	cpu_set_t mask;
-	ASSERT_EQ(sched_getaffinity(0, sizeof(mask), &mask), 0);
-	EXPECT_EQ(M_thread_num_cpus(), static_cast<size_t>(CPU_COUNT(&mask)));
+	DWORD_PTR system = 0;
+	return GetProcessAffinityMask(GetCurrentProcess(), &m, &system) != 0;
+}
+bool set_mask(const cpu_mask &m)
+{
+	return SetProcessAffinityMask(GetCurrentProcess(), m) != 0;
+}
+size_t count(const cpu_mask &m)
+{
+	return static_cast<size_t>(std::popcount(static_cast<uint64_t>(m)));
+}
+cpu_mask lowest(const cpu_mask &m)
+{
+	return m & (~m + 1);
+}
+#else
+using cpu_mask = cpu_set_t;
+bool get_mask(cpu_mask &m)
+{
+	return sched_getaffinity(0, sizeof(m), &m) == 0;
+}
+bool set_mask(const cpu_mask &m)
+{
+	return sched_setaffinity(0, sizeof(m), &m) == 0;
+}
+size_t count(const cpu_mask &m)
+{
+	return static_cast<size_t>(CPU_COUNT(&m));
+}
+cpu_mask lowest(const cpu_mask &m)
+{
 	cpu_set_t one;
 	CPU_ZERO(&one);
 	for (int cpu = 0; cpu < CPU_SETSIZE; cpu++) {
-		if (CPU_ISSET(cpu, &mask)) {
+		if (CPU_ISSET(cpu, &m)) {
 			CPU_SET(cpu, &one);
 			break;
 		}
 	}
-	ASSERT_EQ(sched_setaffinity(0, sizeof(one), &one), 0);
+	return one;
+}
+#endif
+
+} // namespace
+
+TEST(m_thread, processors_are_those_of_the_affinity_mask)
+{
+	cpu_mask mask;
+	ASSERT_TRUE(get_mask(mask));
+	EXPECT_EQ(M_thread_num_cpus(), count(mask));
+	ASSERT_TRUE(set_mask(lowest(mask)));
 	EXPECT_EQ(M_thread_num_cpus(), 1u);
-	ASSERT_EQ(sched_setaffinity(0, sizeof(mask), &mask), 0);
+	ASSERT_TRUE(set_mask(mask));
 }

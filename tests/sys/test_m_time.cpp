@@ -1,5 +1,6 @@
-/* The time module: calendar arithmetic against the C library's gmtime,
- * timegm and localtime, FILETIME forms and the stopwatch. */
+/* The time module: calendar arithmetic against an independent era
+ * calendar, local time against the C library (Linux) and known readings of
+ * a few zones (every host), FILETIME forms and the stopwatch. */
 #include "tests/test_util.h"
 
 #include "sys/m_time.h"
@@ -11,29 +12,73 @@ M_time_tm_t make_tm(int64_t y, int64_t mo, int64_t d, int64_t h = 0, int64_t mi 
 	return M_time_tm_t{mo, d, y, 0, h, mi, s, 0, 0, 0, 0, {}};
 }
 
-/* The fields of tm against a struct tm of the C library, as one string each
- * so that a difference shows every field. */
+/* The oracle of the UTC calendar: days counted from 1970-01-01 with the era
+ * arithmetic of the proleptic Gregorian calendar (400-year eras, years from
+ * March), independent of the library's year and month walks and of the
+ * host's C library (whose gmtime stops at the year 3000 on Windows). */
+struct civil_t {
+	int64_t y, m, d;
+};
+
+constexpr int64_t floor_div(int64_t a, int64_t b)
+{
+	return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+constexpr civil_t civil_from_days(int64_t z)
+{
+	z += 719468;
+	const int64_t era = floor_div(z, 146097);
+	const int64_t doe = z - era * 146097;
+	const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+	const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+	const int64_t mp  = (5 * doy + 2) / 153;
+	const int64_t m   = mp < 10 ? mp + 3 : mp - 9;
+	return {yoe + era * 400 + (m <= 2), m, doy - (153 * mp + 2) / 5 + 1};
+}
+
+constexpr int64_t days_from_civil(int64_t y, int64_t m, int64_t d)
+{
+	y -= m <= 2;
+	const int64_t era = floor_div(y, 400);
+	const int64_t yoe = y - era * 400;
+	const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+	return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+static_assert(days_from_civil(2000, 3, 1) == 11017 && civil_from_days(11016).d == 29, "2000-02-29 exists");
+static_assert(civil_from_days(-1).y == 1969 && civil_from_days(-719528).y == 0, "before 1970 and year 0");
+
+/* The seconds of a UTC reading whose fields may be out of range, carried
+ * linearly (month 0-based). */
+int64_t ref_timegm(int64_t y, int64_t mon, int64_t mday, int64_t h, int64_t mi, int64_t sec)
+{
+	y += floor_div(mon, 12);
+	mon -= floor_div(mon, 12) * 12;
+	return (days_from_civil(y, mon + 1, 1) + mday - 1) * 86400 + h * 3600 + mi * 60 + sec;
+}
+
+/* The fields of a UTC reading, as one string so a difference shows every
+ * field: from the library's record, or from the oracle for a time. */
 std::string fields(const M_time_tm_t &tm)
 {
 	return testing::PrintToString(std::vector<int64_t>{tm.year, tm.month, tm.day, tm.hour, tm.min, tm.sec, tm.wday,
 	                                                   tm.yday, tm.year2, tm.isdst, tm.gmtoff});
 }
-std::string fields(const struct tm &r)
+std::string ref_fields(int64_t t)
 {
-	const int64_t y = r.tm_year + int64_t{1900};
-	return testing::PrintToString(std::vector<int64_t>{y, r.tm_mon + 1, r.tm_mday, r.tm_hour, r.tm_min, r.tm_sec,
-	                                                   r.tm_wday, r.tm_yday, (y % 100 + 100) % 100, r.tm_isdst,
-	                                                   r.tm_gmtoff});
+	const int64_t days = floor_div(t, 86400);
+	const int64_t secs = t - days * 86400;
+	const civil_t c    = civil_from_days(days);
+	return testing::PrintToString(std::vector<int64_t>{
+	    c.y, c.m, c.d, secs / 3600, secs / 60 % 60, secs % 60, days - floor_div(days + 4, 7) * 7 + 4,
+	    days - days_from_civil(c.y, 1, 1), (c.y % 100 + 100) % 100, 0, 0});
 }
 
 void expect_gmtime(M_time_t t)
 {
-	struct tm   ref;
-	time_t      tt = static_cast<time_t>(t);
 	M_time_tm_t tm;
-	ASSERT_NE(gmtime_r(&tt, &ref), nullptr);
 	M_time_togm(t, &tm);
-	ASSERT_EQ(fields(tm), fields(ref)) << "t=" << t;
+	ASSERT_EQ(fields(tm), ref_fields(t)) << "t=" << t;
 	ASSERT_EQ(tm.abbr[0], '\0');
 }
 
@@ -54,7 +99,7 @@ TEST(m_time, month_lengths_and_valid_days)
 	}
 }
 
-TEST(m_time, togm_matches_gmtime)
+TEST(m_time, togm_matches_the_era_calendar)
 {
 	/* Hour boundaries 1850 to 2150, random times across about +-3000 years,
 	 * and each second around the epoch and around a leap day. */
@@ -85,25 +130,20 @@ TEST(m_time, extremes_round_trip_without_overflow)
 	}
 }
 
-TEST(m_time, fromgm_normalises_like_timegm)
+TEST(m_time, fromgm_normalises_like_linear_carries)
 {
-	/* timegm normalises out-of-range int fields too: an independent check of
-	 * carries and of year and month walks in both directions. */
+	/* Out-of-range fields carried linearly into the era calendar: an
+	 * independent check of carries and of year and month walks in both
+	 * directions. */
 	std::mt19937_64                    rng(4242);
 	std::uniform_int_distribution<int> year(1, 4000), mon(-40, 40), day(-1500, 1500), hour(-100, 100),
 	    minute(-5000, 5000), sec(-200000, 200000);
 	for (int i = 0; i < 300000; i++) {
-		struct tm ref {};
-		ref.tm_year     = year(rng) - 1900;
-		ref.tm_mon      = mon(rng);
-		ref.tm_mday     = day(rng);
-		ref.tm_hour     = hour(rng);
-		ref.tm_min      = minute(rng);
-		ref.tm_sec      = sec(rng);
-		M_time_tm_t  tm = make_tm(ref.tm_year + 1900, ref.tm_mon + 1, ref.tm_mday, ref.tm_hour, ref.tm_min, ref.tm_sec);
-		const time_t expect = timegm(&ref);
-		ASSERT_EQ(M_time_fromgm(&tm), static_cast<M_time_t>(expect)) << "iteration " << i;
-		ASSERT_EQ(fields(tm), fields(ref));
+		const int64_t y = year(rng), mo = mon(rng), d = day(rng), h = hour(rng), mi = minute(rng), se = sec(rng);
+		M_time_tm_t   tm     = make_tm(y, mo + 1, d, h, mi, se);
+		const int64_t expect = ref_timegm(y, mo, d, h, mi, se);
+		ASSERT_EQ(M_time_fromgm(&tm), expect) << "iteration " << i;
+		ASSERT_EQ(fields(tm), ref_fields(expect));
 	}
 	/* Walks longer than the random ones: 366 days over a short February,
 	 * three 400-year cycles. */
@@ -199,6 +239,19 @@ TEST(m_time, clock_and_stopwatch)
 	EXPECT_EQ(M_time_timeval_diff(&y, &x), -1002);
 }
 
+#if M_TEST_POSIX /* Linux only: zones set in the process through TZ, the C library's localtime as the oracle */
+namespace {
+
+std::string fields(const struct tm &r)
+{
+	const int64_t y = r.tm_year + int64_t{1900};
+	return testing::PrintToString(std::vector<int64_t>{y, r.tm_mon + 1, r.tm_mday, r.tm_hour, r.tm_min, r.tm_sec,
+	                                                   r.tm_wday, r.tm_yday, (y % 100 + 100) % 100, r.tm_isdst,
+	                                                   r.tm_gmtoff});
+}
+
+} // namespace
+
 TEST(m_time, local_matches_localtime)
 {
 	const char *zones[] = {"EST5EDT,M3.2.0,M11.1.0", "CET-1CEST,M3.5.0,M10.5.0/3", "IST-5:30"};
@@ -245,6 +298,64 @@ TEST(m_time, local_matches_localtime)
 	EXPECT_EQ(M_time_fromlocal(&l, nullptr), 0);
 	EXPECT_EQ(l.year * 100 + l.hour, 197001);
 	EXPECT_EQ(l.gmtoff, 3600);
+}
+#endif
+
+/* The zone the process was started in (TZ in its environment; the build
+ * runs this test once for each zone below): known readings around the
+ * daylight changes of 2024, and back. */
+TEST(m_time, local_known_values_in_the_process_zone)
+{
+	struct row {
+		M_time_t t;
+		int64_t  y, mo, d, h, mi, s, gmtoff, isdst;
+	};
+	const std::vector<std::pair<std::string, std::vector<row>>> zones = {
+	    {"UTC", {{1705320000, 2024, 1, 15, 12, 0, 0, 0, 0}, {0, 1970, 1, 1, 0, 0, 0, 0, 0}}},
+	    {"Europe/Berlin",
+	     {{1705320000, 2024, 1, 15, 13, 0, 0, 3600, 0},
+	      {1721044800, 2024, 7, 15, 14, 0, 0, 7200, 1},
+	      {1711846799, 2024, 3, 31, 1, 59, 59, 3600, 0},
+	      {1711846800, 2024, 3, 31, 3, 0, 0, 7200, 1},
+	      {1729990799, 2024, 10, 27, 2, 59, 59, 7200, 1},
+	      {1729990800, 2024, 10, 27, 2, 0, 0, 3600, 0}}},
+	    {"America/New_York",
+	     {{1705320000, 2024, 1, 15, 7, 0, 0, -18000, 0},
+	      {1721044800, 2024, 7, 15, 8, 0, 0, -14400, 1},
+	      {1710053999, 2024, 3, 10, 1, 59, 59, -18000, 0},
+	      {1710054000, 2024, 3, 10, 3, 0, 0, -14400, 1},
+	      {1730613600, 2024, 11, 3, 1, 0, 0, -18000, 0}}},
+	    {"Asia/Kolkata",
+	     {{1705320000, 2024, 1, 15, 17, 30, 0, 19800, 0}, {1721044800, 2024, 7, 15, 17, 30, 0, 19800, 0}}},
+	};
+	const char *tz = std::getenv("TZ");
+	const auto  it =
+	    std::find_if(zones.begin(), zones.end(), [&](const auto &z) { return tz != nullptr && z.first == tz; });
+	if (it == zones.end())
+		GTEST_SKIP() << "no known values for TZ=" << (tz != nullptr ? tz : "(unset)");
+	for (const row &r : it->second) {
+		M_time_tm_t tm;
+		M_time_tolocal(r.t, &tm, nullptr);
+		EXPECT_EQ(std::vector<int64_t>({tm.year, tm.month, tm.day, tm.hour, tm.min, tm.sec, tm.gmtoff, tm.isdst}),
+		          std::vector<int64_t>({r.y, r.mo, r.d, r.h, r.mi, r.s, r.gmtoff, r.isdst}))
+		    << tz << " " << r.t;
+		EXPECT_NE(tm.abbr[0], '\0') << tz;
+		/* Back: the same instant, but in the hour repeated when daylight time
+		 * ends, where the zone may take the other reading. */
+		M_time_tm_t    back = tm;
+		const M_time_t t    = M_time_fromlocal(&back, nullptr);
+		EXPECT_TRUE(t == r.t || t == r.t - 3600) << tz << " " << r.t;
+	}
+	/* Beyond the system's calendar: the UTC reading, daylight flag unknown;
+	 * a local time it cannot convert gives 0 and the reading of 0. */
+	M_time_tm_t tm;
+	M_time_tolocal(INT64_MAX, &tm, nullptr);
+	EXPECT_EQ(tm.year, 292277026596LL);
+	EXPECT_EQ(tm.isdst, -1);
+	EXPECT_EQ(tm.gmtoff, 0);
+	M_time_tm_t l = make_tm(4000000000LL, 1, 1);
+	EXPECT_EQ(M_time_fromlocal(&l, nullptr), 0);
+	EXPECT_EQ(l.year, 1970 - (it->second[0].gmtoff < 0));
 }
 
 namespace {
