@@ -2,8 +2,12 @@
  * contents.
  *
  * An M_fs_info_t holds a file's type, hidden flag, size, four times, owner
- * and group names, and its permissions (m_fs_perms.h). On this host it is
- * read with stat (by path) or fstat (for an open file):
+ * and group names, and its permissions (m_fs_perms.h). On Windows it comes
+ * from the directory entry (FindFirstFileA) or the handle
+ * (GetFileInformationByHandle): type, the hidden attribute, size, the access,
+ * write and creation (ctime and btime) times, and the owner, group and
+ * permissions of the security descriptor. On Linux it is read with stat
+ * (by path) or fstat (for an open file):
  *   type    M_FS_TYPE_DIR for a directory, M_FS_TYPE_FILE for anything else;
  *   hidden  the file's name begins with ".";
  *   size    st_size in bytes;

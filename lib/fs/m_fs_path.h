@@ -17,7 +17,9 @@
  *   root marker in a           an empty first component stands  an empty first component
  *   component list             for the UNC prefix               stands for the leading slash
  *
- * M_FS_SYSTEM_AUTO is the host's own style: Unix on this host.
+ * M_FS_SYSTEM_AUTO is the host's own style: Unix on Linux, Windows on Windows.
+ * In the Windows style a path that begins with one backslash names the root
+ * of the current drive: normalising it puts that drive in front.
  *
  * In both styles both slash and backslash separate components, and empty
  * parts (doubled separators) are dropped, except the root marker.
@@ -43,7 +45,7 @@ M_BEGIN_DECLS
 
 /* Path style. */
 typedef enum {
-	M_FS_SYSTEM_AUTO    = 0, /* the host's style: Unix on this host */
+	M_FS_SYSTEM_AUTO    = 0, /* the host's style: Unix on Linux, Windows on Windows */
 	M_FS_SYSTEM_WINDOWS = 1,
 	M_FS_SYSTEM_UNIX    = 2
 } M_fs_system_t;
@@ -150,20 +152,22 @@ M_API char *M_fs_path_dirname(const char *path, M_fs_system_t sys_type) M_WARN_U
  * NULL: yields NULL. */
 M_API char *M_fs_path_basename(const char *path, M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
 
-/* The current working directory (getcwd, at most 260 characters).
+/* The current working directory (getcwd; GetCurrentDirectoryA on Windows),
+ * at most 260 characters.
  *
  * cwd: receives a new string (free with M_free), NULL on failure; NULL:
  *      M_FS_ERROR_INVALID.
  * Returns M_FS_ERROR_SUCCESS or the translated system error. */
 M_API M_fs_error_t M_fs_path_get_cwd(char **cwd) M_WARN_UNUSED_RESULT;
 
-/* Change the current working directory (chdir).
+/* Change the current working directory (chdir; SetCurrentDirectoryA).
  *
  * path: NULL or "": M_FS_ERROR_INVALID.
  * Returns M_FS_ERROR_SUCCESS or the translated system error. */
 M_API M_fs_error_t M_fs_path_set_cwd(const char *path);
 
-/* Whether a file is hidden: its name begins with ".".
+/* Whether a file is hidden: its name begins with "." (Linux), it has the
+ * hidden attribute (Windows).
  *
  * path: the file; read with M_fs_info when info is NULL (M_FALSE when that
  *       fails or path is NULL).
@@ -171,7 +175,7 @@ M_API M_fs_error_t M_fs_path_set_cwd(const char *path);
  *       answer and path is not used. Borrowed. */
 M_API M_bool M_fs_path_ishidden(const char *path, M_fs_info_t *info);
 
-/* Read a symbolic link.
+/* Read a symbolic link. Windows reports no links: out is always NULL there.
  *
  * out:  receives the link's target as a new string (free with M_free), or
  *       NULL when path is no link (also when it does not exist, and for the
@@ -183,12 +187,13 @@ M_API M_bool M_fs_path_ishidden(const char *path, M_fs_info_t *info);
  * a failing readlink other than "not a link" and "not found". */
 M_API M_fs_error_t M_fs_path_readlink(char **out, const char *path) M_WARN_UNUSED_RESULT;
 
-/* The user's configuration directory: $XDG_CONFIG_HOME, else "~/.config",
- * normalised in the given style.
+/* The user's configuration directory: $XDG_CONFIG_HOME, else "~/.config"
+ * (Windows: %APPDATA%), normalised in the given style.
  * Returns a new string (free with M_free), or NULL on failure. */
 M_API char *M_fs_path_user_confdir(M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
 
-/* The directory for temporary files: $TMPDIR, else "/tmp", normalised with
+/* The directory for temporary files: $TMPDIR, else "/tmp" (Windows:
+ * GetTempPathA, NULL when longer than 260 characters), normalised with
  * M_FS_PATH_NORM_ABSOLUTE in the given style.
  * Returns a new string (free with M_free), or NULL on failure. */
 M_API char *M_fs_path_tmpdir(M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
@@ -201,7 +206,7 @@ M_API char *M_fs_path_tmpdir(M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
  * as it is inserted, so a value "/srv/data" keeps its root, ABSOLUTE adds no
  * current directory in front of it, and a following ".." removes only
  * "data"), "~" (M_FS_PATH_NORM_HOME: $HOME, else the
- * password database), the current directory (M_FS_PATH_NORM_ABSOLUTE), then
+ * password database; on Windows the profile folder of SHGetFolderPathA), the current directory (M_FS_PATH_NORM_ABSOLUTE), then
  * "." (dropped), ".." (removes its parent unless M_FS_PATH_NORM_NOPARENT; a
  * relative path keeps leading ".."; a root or drive stays) and symbolic links
  * (M_FS_PATH_NORM_RESOLVE_LINK: each prefix is read as a link and a link is

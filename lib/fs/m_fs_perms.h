@@ -8,7 +8,13 @@
  *   ADD    rights to grant on top of what the file already has;
  *   REMOVE rights to take away.
  *
- * On this host owner and group are user and group names of the system's
+ * On Windows owner and group are accounts with their SIDs, modes become an
+ * access list (one allowed entry per class set, with the mask table of the
+ * permissions layer; "other" is everyone, S-1-1-0), permissions are read
+ * back with Authz's access check, applying them writes a protected access
+ * list, and access tests open the file (PathFileExistsA for mode 0).
+ *
+ * On Linux owner and group are user and group names of the system's
  * account databases, modes are the user/group/other rwx bits of the file
  * mode, applying permissions is chmod (and chown when an owner or group is
  * set), and access tests use access(). Windows security descriptors and

@@ -1,7 +1,9 @@
 /* The Windows error table behind the file-system result codes.
  *
- * The result codes themselves (M_fs_error_t) are in m_fs_error.h. The library's system error numbers are the Windows ones. On this host the
- * platform half converts errno into the equivalent Windows number first
+ * The result codes themselves (M_fs_error_t) are in m_fs_error.h. The
+ * library's system error numbers are the Windows ones: GetLastError on
+ * Windows; on a POSIX host the platform half converts errno into the
+ * equivalent Windows number first
  * (M_platform_errno, m_platform.h) and then passes it through the one table
  * here, M_fs_error_from_syserr. So every failing system call, on any host, is
  * classified by the same fixed table.

@@ -1,9 +1,10 @@
 /* The host's last system error, as a Windows error number.
  *
  * The library's system error numbers are the Windows ones of the result-code
- * table (m_fs_win.h). On this (POSIX) host the failing call leaves its reason
- * in errno; M_platform_errno converts it into the equivalent Windows number so
- * that every failure of a system call is classified by the one translation,
+ * table (m_fs_win.h). On Windows M_platform_errno is GetLastError. On a POSIX
+ * host the failing call leaves its reason in errno; M_platform_errno converts
+ * it into the equivalent Windows number so that every failure of a system
+ * call is classified by the one translation,
  * M_fs_error_from_syserr(M_platform_errno()).
  *
  * The conversion:
@@ -26,7 +27,8 @@
  *                                the table, so it classifies as
  *                                M_FS_ERROR_GENERIC.
  *
- * errno is per thread, so the result is the calling thread's.
+ * errno and the last error are per thread, so the result is the calling
+ * thread's.
  */
 #ifndef M_PLATFORM_H
 #define M_PLATFORM_H
@@ -42,7 +44,8 @@ M_BEGIN_DECLS
 
 /* The calling thread's last system error as a Windows error number.
  *
- * Reads errno (and leaves it unchanged) and converts it as tabled above.
+ * Windows: GetLastError. POSIX: reads errno (and leaves it unchanged) and
+ * converts it as tabled above.
  * Call it right after the failing system call, before anything that may
  * change errno. No pointers, no allocation. */
 M_API uint32_t M_platform_errno(void);

@@ -25,7 +25,7 @@
 
 M_BEGIN_DECLS
 
-/* Lock the pages holding len bytes at ptr into memory (mlock).
+/* Lock the pages holding len bytes at ptr into memory (mlock; VirtualLock).
  *
  * ptr: start of the range; NULL: M_FALSE, nothing locked.
  * len: bytes; 0: M_FALSE, nothing locked.
@@ -35,7 +35,8 @@ M_BEGIN_DECLS
  * with M_proc_mem_unlock before the memory is freed or reused. */
 M_API M_bool M_proc_mem_lock(const void *ptr, size_t len);
 
-/* Unlock the pages holding len bytes at ptr (munlock). Does not wipe.
+/* Unlock the pages holding len bytes at ptr (munlock; VirtualUnlock). Does
+ * not wipe.
  *
  * ptr: start of the range; NULL (or len 0) is ignored.
  * Unlocking pages that were not locked does nothing. */
@@ -45,7 +46,8 @@ M_API void M_proc_mem_unlock(const void *ptr, size_t len);
  * the null device (read and write). Were one left closed, the next file the
  * process opens would take its number, and data meant for that file would
  * go to the stream's readers and writers, or the other way round. Open
- * descriptors are not touched.
+ * descriptors are not touched. On Windows the same holds for the three
+ * standard handles (GetStdHandle): a missing one is set to a handle on NUL.
  *
  * Returns M_TRUE when all three are open afterwards, M_FALSE otherwise. */
 M_API M_bool M_proc_std_fds_open(void);
@@ -54,7 +56,10 @@ M_API M_bool M_proc_std_fds_open(void);
  * on Linux the process is made non-dumpable, so no crash, abort or signal
  * writes its memory to disk and no other process of the same user may
  * read its memory (ptrace, /proc/PID/mem). Lasts until the process ends;
- * an abort still aborts, it only leaves no core.
+ * an abort still aborts, it only leaves no core. On Windows, which has no
+ * core files, the error mode turns off the crash dialog and the error
+ * report (with its memory dump) for this process; dumps an administrator
+ * configured for every program are beyond its reach.
  *
  * Returns M_TRUE when every step was applied, M_FALSE when the system
  * refused one (the others are still applied). */

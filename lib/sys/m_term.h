@@ -10,6 +10,13 @@
  * covered its line. Signals the process ignores stay ignored, and a
  * handler the process had is called after the terminal has been put back.
  *
+ * On Windows the terminal is the console of the standard input: echo is
+ * ENABLE_ECHO_INPUT of its mode (SetConsoleMode), and a console control
+ * handler puts the mode back on Ctrl+C, Ctrl+Break and the closing of the
+ * console before the process ends; there is no stop and resume, so the
+ * prompt is never written again. Descriptors 0, 1 and 2 stand for the
+ * standard handles.
+ *
  * M_term_read_line reads one line from any descriptor, a byte at a time
  * (no copy of the line stays in a stream buffer, and nothing after the line
  * is consumed), always up to its line feed, bounded by M_TERM_LINE_MAX.
@@ -71,7 +78,8 @@ M_API M_bool M_term_echo_on(M_term_t *term);
  * term: the terminal; NULL is ignored. term is invalid afterwards. */
 M_API void M_term_destroy(M_term_t *term);
 
-/* Whether fd is open on a terminal (isatty). Programs use it to decide
+/* Whether fd is open on a terminal (isatty; on Windows a console handle,
+ * which descriptors 0, 1 and 2 stand for). Programs use it to decide
  * whether output meant for a person's eyes (a progress line rewritten in
  * place) may be written: a file or a pipe must see none of it.
  *

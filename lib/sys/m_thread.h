@@ -3,7 +3,8 @@
  *
  * The program decodes export blocks and compresses its table on worker
  * threads; this module is the one place that talks to the system's threads
- * (POSIX threads here), so the program above it calls no thread function of
+ * (POSIX threads on Linux; _beginthreadex, slim locks and condition
+ * variables on Windows), so the program above it calls no thread function of
  * the system directly.
  *
  * A thread started here runs with every blockable signal blocked: signals

@@ -12,7 +12,9 @@
  * and SYSTEMTIME conversions are pure arithmetic as well.
  *
  * Local conversions take an optional zone object (M_time_tz_t). Without one
- * the host's zone is used: on this host localtime_r/mktime under the TZ
+ * the host's zone is used: on Windows the system's zone services with the
+ * rules the zone has for the year converted; on Linux localtime_r/mktime
+ * under the TZ
  * environment variable (offset from tm_gmtoff, daylight flag from tm_isdst,
  * zone name from tm_zone). The host's zone data is (re)loaded with tzset()
  * only when TZ's value (unset, or its text) differs from the one the previous
@@ -21,7 +23,8 @@
  * TZ unset, tzset() stats the zone file on every call). A zone file replaced
  * while TZ stays the same is therefore not noticed by M_time_tolocal.
  *
- * The stopwatch reads a monotonic clock (CLOCK_MONOTONIC), so a change of
+ * The stopwatch reads a monotonic clock (CLOCK_MONOTONIC; the performance
+ * counter on Windows), so a change of
  * the wall clock never makes an elapsed time negative.
  *
  * Source files: m_time (clock, FILETIME/SYSTEMTIME, small helpers),
@@ -145,7 +148,7 @@ M_API extern const M_time_tz_zone_map_t M_time_tz_zone_map[];
  * Clock and stopwatch
  * ------------------------------------------------------------------------- */
 
-/* Current time in seconds since the epoch (CLOCK_REALTIME). */
+/* Current time in seconds since the epoch (CLOCK_REALTIME; _time64). */
 M_API M_time_t M_time(void);
 
 /* Fill tv with the current UTC time of day, to the microsecond.
