@@ -152,15 +152,16 @@ build_from_source() {
 
 # OpenSSL: libcrypto (and libssl, which comes with it) as static libraries.
 # no-module puts the legacy provider (CAST5, Blowfish) into libcrypto.a.
+# Each build's output goes to <prefix>.log; its tail is shown on failure.
 build_openssl() {
 	local src=$1 dest=$2
 	(
 		cd "$src"
 		./Configure mingw64 --cross-compile-prefix=$triple- CC=gcc-posix CXX=g++-posix \
-			no-shared no-tests no-module --prefix="$dest" --libdir=lib >/dev/null
-		make -j "$jobs" build_libs >/dev/null
-		make install_dev >/dev/null
-	)
+			no-shared no-tests no-module --prefix="$dest" --libdir=lib
+		make -j "$jobs" build_libs
+		make install_dev
+	) >"$dest.log" 2>&1 || { tail -30 "$dest.log" >&2; return 1; }
 }
 
 # libdeflate: its own Makefile knows the Windows library names.
@@ -168,11 +169,11 @@ build_libdeflate() {
 	local src=$1 dest=$2
 	(
 		cd "$src"
-		make -j "$jobs" CC=$triple-gcc-posix AR=$triple-ar DISABLE_SHARED=1 libdeflatestatic.lib >/dev/null
+		make -j "$jobs" CC=$triple-gcc-posix AR=$triple-ar DISABLE_SHARED=1 libdeflatestatic.lib
 		mkdir -p "$dest/include" "$dest/lib"
 		cp libdeflate.h "$dest/include/"
 		cp libdeflatestatic.lib "$dest/lib/libdeflate.a"
-	)
+	) >"$dest.log" 2>&1 || { tail -30 "$dest.log" >&2; return 1; }
 }
 
 # --- OpenSSL and libdeflate from their source packages ---------------------

@@ -28,9 +28,9 @@ echo "== unit tests under Wine"
 export WINEPREFIX="$cache/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-mkdir -p build-windows
+mkdir -p build-windows "$WINEPREFIX"
 "$wineserver" -k 2>/dev/null || true
-"$wineserver" -p >build-windows/wineserver.log 2>&1
+"$wineserver" -p >build-windows/wineserver.log 2>&1 || { cat build-windows/wineserver.log; exit 1; }
 trap '"$wineserver" -k 2>/dev/null || true' EXIT
 # The first start creates (or updates) the prefix; later ones take ~0.05 s.
 /usr/lib/wine/wine64 wineboot -u >build-windows/wineboot.log 2>&1

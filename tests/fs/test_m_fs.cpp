@@ -869,6 +869,27 @@ TEST(m_fs_perms, entries)
 /* Into an EXACT entry src's entry is applied; an unset, ADD or REMOVE entry
  * is replaced by src's; entries unset in src stay as they were; a user in src
  * replaces dest's, none keeps it. */
+/* The access masks of the eight modes for the owner and for the others, and
+ * the mode each granted mask reads back as: the generic right or all the
+ * file rights of a mode grant it, part of them does not. */
+TEST(m_fs_perms, access_masks_and_granted_modes)
+{
+	const uint32_t owner[8] = {0x000F0000, 0x801F0089, 0x401F0116, 0xC01F019F,
+	                           0x201F00A0, 0xA01F00A9, 0x601F01B6, 0xE01F01BF};
+	const uint32_t other[8] = {0, 0x80120089, 0x40120116, 0xC012019F, 0x201200A0, 0xA01200A9, 0x601201B6, 0xE01201BF};
+	for (uint32_t mode = 0; mode < 8; mode++) {
+		EXPECT_EQ(m::detail::perms_access_mask(mode, true), owner[mode]) << mode;
+		EXPECT_EQ(m::detail::perms_access_mask(mode, false), other[mode]) << mode;
+		EXPECT_EQ(m::detail::perms_mode_from_access(other[mode]), mode);
+		EXPECT_EQ(m::detail::perms_mode_from_access(other[mode] & 0x0FFFFFFF), mode) << "file rights alone";
+		EXPECT_EQ(m::detail::perms_mode_from_access(other[mode] & 0xF0000000), mode) << "generic rights alone";
+	}
+	const std::pair<uint32_t, uint32_t> granted[] = {
+	    {0x10000000, R | W | X}, {0x001F01FF, R | W | X}, {0x00120088, 0}, {0x00100116, 0}, {0x000F0000, 0}};
+	for (const auto &[mask, mode] : granted)
+		EXPECT_EQ(m::detail::perms_mode_from_access(mask), mode) << std::hex << mask;
+}
+
 TEST(m_fs_perms, merge_rules)
 {
 	const struct {
