@@ -196,7 +196,7 @@ struct unmap_probe {
 	{
 		calls++;
 		const size_t page = m::detail::mem_page_size();
-#if M_TEST_POSIX
+#if M_TEST_POSIX /* Linux only: which pages are resident (mincore); Windows wipes all */
 		std::vector<unsigned char> vec((len + page - 1) / page);
 		if (mincore(base, len, vec.data()) == 0) {
 			for (size_t i = 0; i < vec.size(); i++) {
@@ -241,7 +241,7 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 	if (r != q) {
 		/* Moved: the old range is gone from the process, not left as a copy. */
 		uintptr_t old_page = reinterpret_cast<uintptr_t>(q) & ~static_cast<uintptr_t>(page - 1);
-#if M_TEST_POSIX
+#if M_TEST_POSIX /* Linux only: mincore; Windows asks VirtualQuery */
 		unsigned char v = 0;
 		EXPECT_NE(mincore(reinterpret_cast<void *>(old_page), page, &v), 0);
 #else

@@ -48,7 +48,7 @@ class TempDir {
 	}
 	~TempDir()
 	{
-#if M_TEST_POSIX
+#if M_TEST_POSIX /* Linux only: rights taken by a test are given back with chmod */
 		(void)std::system(("chmod -R u+rwx '" + path_ + "' 2>/dev/null").c_str());
 #endif
 		std::error_code ec;
@@ -103,12 +103,12 @@ void make_file(const std::string &path, const std::string &data, [[maybe_unused]
 		ASSERT_TRUE(out.good()) << path;
 		out << data;
 	}
-#if M_TEST_POSIX
+#if M_TEST_POSIX /* Linux only: the file mode */
 	ASSERT_EQ(::chmod(path.c_str(), mode), 0);
 #endif
 }
 
-#if M_TEST_POSIX
+#if M_TEST_POSIX /* Linux only: the file mode */
 mode_t mode_of(const std::string &p)
 {
 	struct stat st;
