@@ -22,8 +22,9 @@
 /* Exported symbols. M_API gives the M_ functions default visibility, so they
  * stay exported should the library ever be built with hidden visibility as
  * the default; the build does not set that today (the layers are static
- * libraries). Internal helpers live in anonymous namespaces or m::detail. */
-#if defined(__GNUC__)
+ * libraries). Internal helpers live in anonymous namespaces or m::detail.
+ * Windows executables have no symbol visibility: there M_API is empty. */
+#if defined(__GNUC__) && !defined(_WIN32)
 #define M_API __attribute__((visibility("default")))
 #else
 #define M_API

@@ -509,6 +509,7 @@ TEST(m_mem, wipe_release_wipes_the_part_and_gives_back_its_pages)
 	const size_t page = m::detail::mem_page_size();
 	for (size_t size : {static_cast<size_t>(256) << 10, m::detail::mem_map_threshold() + (4u << 20)}) {
 		auto *b = static_cast<unsigned char *>(M_malloc(size));
+		ASSERT_NE(b, nullptr);
 		std::memset(b, 'A', size);
 		const size_t from = 3 * page + 17;
 		const size_t len  = size / 2;
