@@ -141,9 +141,12 @@ M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32
 		return res;
 
 	NewFileSecurity security;
-	if (perms != nullptr && (res = security.build(perms)) != M_FS_ERROR_SUCCESS) {
-		M_free(norm);
-		return res;
+	if (perms != nullptr) {
+		res = security.build(perms);
+		if (res != M_FS_ERROR_SUCCESS) {
+			M_free(norm);
+			return res;
+		}
 	}
 	const DWORD disp    = disposition(mode);
 	const bool  existed = disp == CREATE_ALWAYS && M_fs_perms_can_access(norm, 0) == M_FS_ERROR_SUCCESS;
