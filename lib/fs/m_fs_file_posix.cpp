@@ -2,7 +2,7 @@
  *
  * Nothing above this file touches a descriptor. Every function here makes
  * one system call (EINTR is retried here, so no caller ever sees it) and
- * reports a failure through the one errno translation (m_platform.cpp).
+ * reports a failure through the one errno translation (m_platform_posix.cpp).
  *
  * Mapping of the portable open mode:
  *   READ, WRITE, both       -> O_RDONLY, O_WRONLY, O_RDWR

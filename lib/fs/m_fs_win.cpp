@@ -1,8 +1,9 @@
 /* The Windows error table and the size checks of the platform layer.
  *
- * The library's system error numbers are Windows numbers on every host (the
- * POSIX half converts errno into them first, see m_platform.cpp), so this one
- * fixed table classifies every failing system call. The table is data: a
+ * The library's system error numbers are Windows numbers on every host
+ * (GetLastError on Windows; the POSIX half converts errno into them first,
+ * see m_platform_posix.cpp), so this one fixed table classifies every
+ * failing system call. The table is data: a
  * constexpr array of (number, result) rows searched linearly; it is short and
  * only consulted on failure paths.
  */
