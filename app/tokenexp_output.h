@@ -1,7 +1,7 @@
 /* Writing the encrypted result: the output file is replaced as a whole or
  * not at all, is never written through a link planted at its path, and is
  * never one of the run's input files. The work is the library's
- * (M_fs_file_replace, fs/m_fs_file.h); this module names the program's
+ * (M_fs_replace_bytes, fs/m_fs_replace.h); this module names the program's
  * use of it. */
 #ifndef TOKENEXP_OUTPUT_H
 #define TOKENEXP_OUTPUT_H
@@ -11,7 +11,7 @@
 #include <stddef.h>
 
 /* Write len bytes of data as the new content of the file at path, with
- * M_fs_file_replace: atomically through a temporary file beside it (mode
+ * M_fs_replace_bytes: atomically through a temporary file beside it (mode
  * 0600 until complete; removed on any failure and on every catchable
  * signal that ends the process), keeping an existing output's mode, and
  * its owner and group where the process may set them; directly when path
@@ -28,7 +28,7 @@ M_bool tokenexp_write_output(const char *path, const unsigned char *data, size_t
 
 /* Whether path, as tokenexp_write_output would reach it, is the same file
  * (device and inode) as export_path or key_path, each as the file layer
- * opens it (M_fs_file_replace_reaches). A path that does not exist or
+ * opens it (M_fs_replace_reaches). A path that does not exist or
  * cannot be examined is no input. NULL or "" for any argument: that
  * comparison is false. */
 M_bool tokenexp_output_is_input(const char *path, const char *export_path, const char *key_path);
