@@ -81,7 +81,8 @@ class KeyStates(E2ECase):
             # name, failure message (None: encrypted to the recorded subkey), gpg decrypts
             ("revoked_first", None, True), ("expired_first", None, False), ("sign_first", None, True),
             ("cv25519", None, True), ("p256", None, True), ("revoked_only", none, False),
-            ("expired_only", none, False), ("revoked_primary", dead, False), ("expired_primary", dead, False),
+            ("expired_only", none, False), ("revoked_primary", dead, False),
+            ("revoked_appended", dead, False), ("expired_primary", dead, False),
             ("newer_subkey", None, False), ("primary_encrypts", None, False),
         ]
         for name, failure, decrypts in cases:
