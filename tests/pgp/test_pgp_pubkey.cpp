@@ -7,6 +7,7 @@
  * hand-made bodies. */
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
+#include "pgp/pgp_sig_int.h"
 #include "pgp_test_util.h"
 
 using namespace pgp_test;
@@ -586,4 +587,37 @@ TEST(pgp_pubkey, keys_signed_here)
 	    {"Ed25519 (27) primary of order 2", {{6, ed27}}, point("primary key", ed27, "of small order")}};
 	for (const auto &r : rows)
 		EXPECT_EQ(outcome(frame(r.p)), want(r.want)) << r.what;
+}
+
+/* Where the self-signatures sit costs nothing: with every binding of many
+ * subkeys moved to the end of the key, as many signatures are verified, and
+ * none fails, as with each in its place. */
+TEST(pgp_pubkey, misplaced_signatures_cost_no_more)
+{
+	const test_signer k;
+	const bytes       uid      = text("Test <t@test.invalid>");
+	pkts              in_place = {{6, k.body}, {13, uid}, {2, k.sign(0x13, 13, uid)}}, bindings;
+	for (unsigned i = 0; i < 30; i++) {
+		bytes sub = rsa_body(128, i);
+		test_signer::overwrite_time(sub, 0x5f000010 + i); /* each newer: each is judged */
+		in_place.push_back({14, sub});
+		bindings.push_back({2, k.sign(0x18, 14, sub, {2, 27, 0x0c})});
+		in_place.push_back(bindings.back());
+	}
+	pkts at_end;
+	std::copy_if(in_place.begin(), in_place.end(), std::back_inserter(at_end), [](const pkt &p) { return p.tag != 2; });
+	at_end.insert(at_end.begin() + 2, in_place[2]);
+	at_end.insert(at_end.end(), bindings.rbegin(), bindings.rend());
+	uint64_t counts[2][2];
+	for (int form = 0; form < 2; form++) {
+		m::detail::sig_counts(&counts[form][0], &counts[form][1]);
+		EXPECT_EQ(outcome(frame(form == 0 ? in_place : at_end)), v4_key_id(in_place[61].body));
+		uint64_t ok = 0, failed = 0;
+		m::detail::sig_counts(&ok, &failed);
+		counts[form][0] = ok - counts[form][0];
+		counts[form][1] = failed - counts[form][1];
+	}
+	EXPECT_EQ(counts[0][1], 0u);
+	EXPECT_EQ(counts[1][0], counts[0][0]);
+	EXPECT_EQ(counts[1][1], 0u);
 }
