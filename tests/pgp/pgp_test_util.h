@@ -283,9 +283,9 @@ class test_signer {
 		unsigned char rs[64] = {1};
 		size_t        rs_len = sizeof(rs);
 		EVP_MD_CTX   *ctx    = EVP_MD_CTX_new();
-		if (pkey_ != nullptr)
-			EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, pkey_),
-			    EVP_DigestSign(ctx, rs, &rs_len, hash.data(), 32);
+		if (pkey_ != nullptr && (EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, pkey_) != 1 ||
+		                         EVP_DigestSign(ctx, rs, &rs_len, hash.data(), 32) != 1))
+			rs[0] ^= 1; /* a signature that fails */
 		EVP_MD_CTX_free(ctx);
 		return cat({trailer,
 		            {0, 10, 9, 16},
