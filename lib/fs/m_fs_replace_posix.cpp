@@ -311,10 +311,10 @@ M_fs_error_t copy_in_place(const char *full) noexcept
 		(void)::close(src);
 		return m::detail::open_error(err);
 	}
-	M_fs_file_t in = {};
-	in.fd          = src;
-	auto *chunk    = static_cast<unsigned char *>(M_malloc(kChunk));
-	M_fs_error_t res = M_FS_ERROR_SUCCESS;
+	M_fs_file_t in     = {};
+	in.fd              = src;
+	auto        *chunk = static_cast<unsigned char *>(M_malloc(kChunk));
+	M_fs_error_t res   = M_FS_ERROR_SUCCESS;
 	for (;;) {
 		size_t got = 0;
 		res        = m::detail::file_read_sys(&in, chunk, kChunk, &got);
