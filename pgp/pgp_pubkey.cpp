@@ -737,9 +737,10 @@ bool key_fields_damaged(const packet &sub)
 	const unsigned char fpr[kSha1Len]{};
 	M_parser_storage_t  storage;
 	body_reader         reader{M_parser_init(&storage, sub.body, sub.len, 0), sub.len};
-	M_pgp_pubkey_t     *key = read_key_fields(reader, fpr, err, sizeof(err));
+	M_pgp_pubkey_t     *key     = read_key_fields(reader, fpr, err, sizeof(err));
+	const bool          damaged = key == nullptr ? std::strncmp(err, "unsupported", 11) != 0 : reader.remain != 0;
 	M_pgp_pubkey_destroy(key);
-	return key == nullptr ? std::strncmp(err, "unsupported", 11) != 0 : reader.remain != 0;
+	return damaged;
 }
 
 /* A self-signature tied to a part of the key it may be about: the primary
