@@ -207,11 +207,9 @@ namespace m::detail {
 
 const char *ecdh_point_problem(const pgp_ecdh_key &k) noexcept
 {
-	if (k.curve == PGP_CURVE_CURVE25519) {
-		if (k.point_len != 33 || k.point[0] != 0x40)
-			return kPointOffCurve;
+	/* The reader has checked the form: 0x40 || u, or 0x04 || x || y. */
+	if (k.curve == PGP_CURVE_CURVE25519)
 		return x25519_small_order(k.point + 1) ? kPointSmallOrder : nullptr;
-	}
 	const char *group = nist_group(k.curve);
 	EVP_PKEY   *pkey  = group != nullptr ? nist_point(group, k.point, k.point_len) : nullptr;
 	const char *why   = ec_point_problem(pkey, k.point, k.point_len);

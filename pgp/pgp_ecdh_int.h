@@ -55,10 +55,11 @@ struct ecdh_wrapped {
  * hold the secret of, or for which any signature verifies, never reaches a
  * prompt or an encryption. */
 
-/* An ECDH key's point: on its NIST curve (OpenSSL's own check), or, on
- * Curve25519, not of small order: the points of order 1, 2, 4 and 8 of the
- * curve and its twist (u = 0, u = 1, ...), whose shared secret is all zero
- * whatever the ephemeral key. */
+/* An ECDH key's point, in the form the key reader checked (0x40 || u on
+ * Curve25519, 0x04 || x || y on a NIST curve): on its NIST curve (OpenSSL's
+ * own check), or, on Curve25519, not of small order: the points of order 1,
+ * 2, 4 and 8 of the curve and its twist (u = 0, u = 1, ...), whose shared
+ * secret is all zero whatever the ephemeral key. */
 [[nodiscard]] const char *ecdh_point_problem(const pgp_ecdh_key &k) noexcept;
 
 /* An Ed25519 public key of 32 bytes (RFC 8032 5.1.3 encoding): refused when
