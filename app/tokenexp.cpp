@@ -63,8 +63,8 @@ constexpr const char kUsage[] = "\n"
                                 "  -e <YYYYMM>: only output tokens with card expiration dates <= given date.\n"
                                 "      May be combined with -s to specify a range (-s is start, -e is end).\n"
                                 "\n"
-                                "  -m <format>: encrypted message format, mdc or legacy (the default).\n"
-                                "      mdc adds integrity protection, which current OpenPGP software requires.\n"
+                                "  -m <format>: encrypted message format, mdc (the default) or legacy.\n"
+                                "      legacy has no integrity protection; current OpenPGP software refuses it.\n"
                                 "\n"
                                 "  -v: after a successful run, report the recipient, the key encrypted to,\n"
                                 "      the rows kept and left out, and the sizes. Takes no value.\n"
@@ -245,6 +245,9 @@ int run(int argc, char **argv)
 
 	tokenexp_opts_t opts;
 	std::memset(&opts, 0, sizeof(opts));
+	/* The integrity-protected form, which every current OpenPGP tool opens;
+	 * the old form is only for a recipient who asks for it (-m legacy). */
+	opts.pgp_flags = M_PGP_ENCRYPT_MDC;
 
 	if (int status = 0; asked_for_help(argc, argv, &status))
 		return status;

@@ -16,7 +16,7 @@ typedef struct {
 	const char         *exp_start;   /* -s: lowest expiry date kept (YYYYMM), or NULL */
 	const char         *exp_end;     /* -e: highest expiry date kept (YYYYMM), or NULL */
 	M_csv_row_filter_cb filter;      /* filter_cb once any of -u, -s, -e is seen, else NULL */
-	unsigned int        pgp_flags;   /* -m: M_PGP_ENCRYPT_MDC for "mdc", 0 for "legacy" or no -m */
+	unsigned int        pgp_flags;   /* -m: M_PGP_ENCRYPT_MDC for "mdc" (the caller's default), 0 for "legacy" */
 	M_bool              verbose;     /* -v: report the run before the final line */
 } tokenexp_opts_t;
 

@@ -118,7 +118,7 @@ PEER_KEYGEN = {
 
 class PeerKeys(E2ECase):
     """A key made by each peer at its defaults: the program encrypts to the
-    key gpg would choose, and the peer that made the key opens the -m mdc
+    key gpg would choose, and the peer that made the key opens the default
     output."""
     peer_decrypt = test_mdc.Peers.peer_decrypt
 
@@ -136,7 +136,7 @@ class PeerKeys(E2ECase):
                 for cmd in PEER_KEYGEN[peer]:
                     subprocess.run([a.replace("{d}", d) for a in cmd], cwd=test_mdc.OPENPGPJS, check=True,
                                    capture_output=True, stdin=subprocess.DEVNULL, env=dict(os.environ, HOME=d))
-                r = self.run_tool([exp, d + "/pub", "-o", peer + ".gpg", "-m", "mdc"])
+                r = self.run_tool([exp, d + "/pub", "-o", peer + ".gpg"])
                 self.assert_success(r, peer + ".gpg")
                 self.assertEqual(test_mdc.packet_tag(self.read(peer + ".gpg")), 0xD2)
                 self.assertEqual(pkesk_key_id(self.read(peer + ".gpg"))[0], gpg_choice(self.gnupg, d + "/pub"))
