@@ -9,6 +9,7 @@
 #include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
+#include "core/m_chr.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
@@ -31,6 +32,7 @@ namespace {
 
 constexpr size_t kErrLen      = 256;
 constexpr size_t kReadBufSize = 8192;
+constexpr size_t kFprLen      = 20;
 
 /* Largest public key file read. Real keys are a few kilobytes; the bound
  * keeps a device or a runaway file given as the key from taking all memory. */
@@ -66,6 +68,9 @@ constexpr const char kUsage[] = "\n"
                                 "  -m <format>: encrypted message format, mdc (the default) or legacy.\n"
                                 "      legacy has no integrity protection; current OpenPGP software refuses it.\n"
                                 "\n"
+                                "  -r <fingerprint>: the recipient's key fingerprint, as they gave it to you;\n"
+                                "      a key file whose key has another one is refused.\n"
+                                "\n"
                                 "  -v: after a successful run, report the recipient, the key encrypted to,\n"
                                 "      the rows kept and left out, and the sizes. Takes no value.\n"
                                 "\n"
@@ -78,6 +83,90 @@ constexpr const char kUsage[] = "\n"
 bool valid_expdate(const char *value)
 {
 	return M_str_len(value) == 6 && M_str_isnum(value);
+}
+
+/* A fingerprint as gpg prints it: 40 hexadecimal digits of either case,
+ * with spaces anywhere between them (gpg groups them by four). */
+bool parse_fingerprint(const char *value, unsigned char *fpr)
+{
+	size_t digits = 0;
+	for (const char *p = value; p != nullptr && *p != '\0'; p++) {
+		const int nibble = M_chr_xdigit(*p);
+		if (*p == ' ')
+			continue;
+		if (nibble < 0 || digits == 2 * kFprLen)
+			return false;
+		fpr[digits / 2] = static_cast<unsigned char>(digits % 2 == 0 ? nibble << 4 : fpr[digits / 2] | nibble);
+		digits++;
+	}
+	return digits == 2 * kFprLen;
+}
+
+/* One option of the command line (arg as given) with its value, NULL when
+ * there was none. Prints what the option prints; returns false when the run
+ * must stop. */
+bool apply_option(char letter, const char *arg, const char *value, tokenexp_opts_t *opts)
+{
+	switch (letter) {
+		case 'o':
+			opts->output_file = value;
+			break;
+		case 'u':
+			opts->user   = value;
+			opts->filter = filter_cb;
+			M_fprintf(stderr, "Restricting output to merchant user '%s'.\n", value);
+			break;
+		case 's':
+			opts->exp_start = value;
+			opts->filter    = filter_cb;
+			if (!valid_expdate(value)) {
+				M_fprintf(stderr, "Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n");
+				return false;
+			}
+			M_fprintf(stderr, "Restricting output to expdates >= '%s'.\n", value);
+			break;
+		case 'e':
+			opts->exp_end = value;
+			opts->filter  = filter_cb;
+			if (!valid_expdate(value)) {
+				M_fprintf(stderr, "Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n");
+				return false;
+			}
+			M_fprintf(stderr, "Restricting output to expdates <= '%s'.\n", value);
+			break;
+		case 'm':
+			/* Checked at once, like the dates: a run must not get as far as
+			 * the prompt with a format it cannot write. */
+			if (M_str_eq(value, "mdc")) {
+				opts->pgp_flags = M_PGP_ENCRYPT_MDC;
+			} else if (M_str_eq(value, "legacy")) {
+				opts->pgp_flags = M_PGP_ENCRYPT_NONE;
+			} else {
+				M_fprintf(stderr, "Unknown message format '%s' for -m (use mdc or legacy)\n", value);
+				return false;
+			}
+			break;
+		case 'r':
+			if (!parse_fingerprint(value, opts->recipient)) {
+				M_fprintf(stderr, "Error: invalid fingerprint given to -r, must be the 40 hexadecimal digits that "
+				                  "gpg --fingerprint shows.\n");
+				return false;
+			}
+			opts->pinned = M_TRUE;
+			break;
+		default:
+			/* Skipped as ever, value and all, but not silently: a mistyped
+			 * option must not go unnoticed. */
+			if (value == nullptr)
+				M_fprintf(stderr, "Warning: unknown option '%s' ignored (see quorvel_tokenexp --help)\n", arg);
+			else
+				M_fprintf(stderr,
+				          "Warning: unknown option '%s' ignored, and its value '%s' with it (see "
+				          "quorvel_tokenexp --help)\n",
+				          arg, value);
+			break;
+	}
+	return true;
 }
 
 /* The export key text area. Kept out of swap where the system allows it
@@ -153,6 +242,25 @@ bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 		return false;
 	}
 	return true;
+}
+
+/* -r: the key file's key must be the one the recipient named, by its
+ * primary key or by the key the message is encrypted to. Reports a key that
+ * is neither, with both fingerprints, and returns false. */
+bool recipient_confirmed(const M_pgp_pubkey_t *key, const tokenexp_opts_t &opts)
+{
+	const unsigned char *primary = M_pgp_pubkey_primary_fingerprint(key);
+	if (!opts.pinned || M_mem_eq(primary, opts.recipient, kFprLen) ||
+	    M_mem_eq(M_pgp_pubkey_fingerprint(key), opts.recipient, kFprLen))
+		return true;
+	tokenexp::buf_guard msg(M_buf_create());
+	M_buf_add_str(msg.get(), "Error: the key file's key has fingerprint ");
+	tokenexp_report_add_fingerprint(msg.get(), primary);
+	M_buf_add_str(msg.get(), ", not ");
+	tokenexp_report_add_fingerprint(msg.get(), opts.recipient);
+	M_buf_add_str(msg.get(), " as given with -r; make sure the key file is the recipient's\n");
+	M_fprintf(stderr, "%s", M_buf_peek(msg.get()));
+	return false;
 }
 
 /* Walk the export file into the message's pieces: the key text is
@@ -261,7 +369,7 @@ int run(int argc, char **argv)
 		return 1;
 
 	run_state_t st;
-	if (!open_inputs(st, opts))
+	if (!open_inputs(st, opts) || !recipient_confirmed(st.pubkey, opts))
 		return 1;
 
 	/* Default output: the export file's base name plus ".gpg", in the
@@ -321,6 +429,13 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 		const char *arg = argv[i];
 		if (M_str_len(arg) < 2)
 			continue;
+		/* Only options may follow the two paths: a third path (meant as the
+		 * output, say) would otherwise be read as an option named by its
+		 * second letter. "/" opens an option as "-" does. */
+		if (arg[0] != '-' && arg[0] != '/') {
+			M_fprintf(stderr, "Error: argument '%s' is not an option; to name the output file, give -o %s\n", arg, arg);
+			return M_FALSE;
+		}
 
 		/* The option letter is the second character; a two-character
 		 * argument takes the next argument as its value, but for -v, which
@@ -338,49 +453,8 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 		} else {
 			value = arg + 2;
 		}
-
-		switch (letter) {
-			case 'o':
-				opts->output_file = value;
-				break;
-			case 'u':
-				opts->user   = value;
-				opts->filter = filter_cb;
-				M_fprintf(stderr, "Restricting output to merchant user '%s'.\n", value);
-				break;
-			case 's':
-				opts->exp_start = value;
-				opts->filter    = filter_cb;
-				if (!valid_expdate(value)) {
-					M_fprintf(stderr, "Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n");
-					return M_FALSE;
-				}
-				M_fprintf(stderr, "Restricting output to expdates >= '%s'.\n", value);
-				break;
-			case 'e':
-				opts->exp_end = value;
-				opts->filter  = filter_cb;
-				if (!valid_expdate(value)) {
-					M_fprintf(stderr, "Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n");
-					return M_FALSE;
-				}
-				M_fprintf(stderr, "Restricting output to expdates <= '%s'.\n", value);
-				break;
-			case 'm':
-				/* Checked at once, like the dates: a run must not get as
-				 * far as the prompt with a format it cannot write. */
-				if (M_str_eq(value, "mdc")) {
-					opts->pgp_flags = M_PGP_ENCRYPT_MDC;
-				} else if (M_str_eq(value, "legacy")) {
-					opts->pgp_flags = M_PGP_ENCRYPT_NONE;
-				} else {
-					M_fprintf(stderr, "Unknown message format '%s' for -m (use mdc or legacy)\n", value);
-					return M_FALSE;
-				}
-				break;
-			default:
-				break;
-		}
+		if (!apply_option(letter, arg, value, opts))
+			return M_FALSE;
 	}
 	return M_TRUE;
 }

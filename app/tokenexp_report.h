@@ -35,6 +35,11 @@ void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_se
  * of the report. NULL text appends nothing. */
 void tokenexp_report_add_text(M_buf_t *out, const char *text);
 
+/* Append a 20-byte fingerprint as gpg --fingerprint shows it: ten groups of
+ * four upper-case hex digits, one space between them and two after the
+ * fifth. NULL fpr appends nothing. */
+void tokenexp_report_add_fingerprint(M_buf_t *out, const unsigned char *fpr);
+
 /* Append the -v report to out: eight lines, each a label padded to 15
  * characters and its value, ending in "\n":
  *   Recipient:     the primary user ID (escaped), or "(no valid user ID)"

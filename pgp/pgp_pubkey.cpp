@@ -1150,6 +1150,11 @@ const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key)
 	return key != nullptr ? key->user_id : nullptr;
 }
 
+const unsigned char *M_pgp_pubkey_fingerprint(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? key->fingerprint : nullptr;
+}
+
 const unsigned char *M_pgp_pubkey_key_id(const M_pgp_pubkey_t *key)
 {
 	return key != nullptr ? key->key_id : nullptr;

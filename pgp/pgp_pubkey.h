@@ -234,6 +234,13 @@ M_API const unsigned char *M_pgp_pubkey_primary_fingerprint(const M_pgp_pubkey_t
  * Returns NULL as well when the key has no such user ID. */
 M_API const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key);
 
+/* Fingerprint of the key encrypted to (subkey or primary key): 20 bytes
+ * (SHA-1, version 4), not NUL-terminated; the primary fingerprint when the
+ * primary key is the one encrypted to.
+ *
+ * key: NULL: yields NULL. */
+M_API const unsigned char *M_pgp_pubkey_fingerprint(const M_pgp_pubkey_t *key);
+
 /* Key ID of the key encrypted to (subkey or primary key): 8 bytes, the last
  * 8 bytes of its fingerprint, as written into the encrypted message.
  *

@@ -57,6 +57,13 @@ WRONG_KEY = (PROMPT + b"\nError decrypting export file: OpenSSL decrypt error (E
 HEADER = ["user", "token", "expdate", "bdate", "edate", "last_run", "next_run", "name", "note"]
 
 
+def fingerprints(gnupg, keyfile):
+    """The fingerprints gpg lists for a key file: the primary key's, then each subkey's."""
+    r = subprocess.run(["gpg", "--batch", "--with-colons", "--show-keys", keyfile], capture_output=True, text=True,
+                       check=True, env=dict(os.environ, GNUPGHOME=gnupg))
+    return [line.split(":")[9] for line in r.stdout.splitlines() if line.startswith("fpr:")]
+
+
 def luhn_digit(digits):
     total = sum(2 * d - 9 * (d > 4) if i % 2 == 0 else d for i, d in enumerate(map(int, reversed(digits))))
     return str(9 * total % 10)
