@@ -202,6 +202,8 @@ struct run_state_t {
 	M_pgp_msg_t    *msg         = nullptr;
 	M_buf_t        *work        = nullptr;
 	char           *output_name = nullptr;
+	/* The output being replaced, from before the prompt to the commit. */
+	tokenexp::replace_guard output;
 	/* What the run did, for -v; and the progress line of the walk. */
 	tokenexp_run_totals_t totals{};
 	tokenexp_progress_t   progress{};
@@ -221,24 +223,76 @@ struct run_state_t {
 	}
 };
 
+/* After the line of a failing phase, on standard error: the file's path
+ * and why the file layer failed with res (taken before anything is printed,
+ * so that nothing can change the thread's last failure first). */
+void print_reason(const char *line, const char *path, M_fs_error_t res)
+{
+	char reason[kErrLen];
+	tokenexp_fs_reason(res, reason, sizeof(reason));
+	M_fprintf(stderr, "%s%s\n", line, path);
+	M_fprintf(stderr, "%s: %s\n", path, reason);
+}
+
+/* The one message on standard output, and the reason of the failure after
+ * it on standard error. Standard output is flushed first, so that at a
+ * terminal the two lines come in this order. */
+void report_write_failure(const char *output, const char *reason)
+{
+	M_printf("Couldn't write encrypted results to %s\n", output);
+	fflush(stdout);
+	M_fprintf(stderr, "%s: %s\n", output, reason);
+}
+
 /* Open the export file and read and parse the public key, reporting the
  * first failure. */
 bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 {
 	/* The export file must exist: opening it must never create it. */
-	if (M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE,
-	                   nullptr) != M_FS_ERROR_SUCCESS) {
-		M_fprintf(stderr, "Couldn't read Quorvel export file: %s\n", opts.export_file);
+	M_fs_error_t res = M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize,
+	                                  M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr);
+	if (res != M_FS_ERROR_SUCCESS) {
+		print_reason("Couldn't read Quorvel export file: ", opts.export_file, res);
 		return false;
 	}
-	if (M_fs_file_read_bytes(opts.key_file, kMaxKeyFile, &st.key_bytes, &st.key_len) != M_FS_ERROR_SUCCESS) {
-		M_fprintf(stderr, "Couldn't read PGP public key file: %s\n", opts.key_file);
+	res = M_fs_file_read_bytes(opts.key_file, kMaxKeyFile, &st.key_bytes, &st.key_len);
+	if (res != M_FS_ERROR_SUCCESS) {
+		print_reason("Couldn't read PGP public key file: ", opts.key_file, res);
 		return false;
 	}
 	char err[kErrLen] = {0};
 	st.pubkey         = M_pgp_pubkey_create(st.key_bytes, st.key_len, err, sizeof(err));
 	if (st.pubkey == nullptr) {
 		M_fprintf(stderr, "Couldn't parse public key data from file: %s\n", err);
+		return false;
+	}
+	return true;
+}
+
+/* The output, made sure of before anything is asked or read: its name (-o,
+ * else the export file's base name plus ".gpg" in the working directory),
+ * refused when it would replace an input, and its replace begun, so that a
+ * missing or unwritable directory ends the run now. Reports a failure. */
+bool open_output(run_state_t &st, const tokenexp_opts_t &opts)
+{
+	if (M_str_isempty(opts.output_file)) {
+		char    *base = M_fs_path_basename(opts.export_file, M_FS_SYSTEM_AUTO);
+		M_buf_t *name = M_buf_create();
+		M_buf_add_str(name, base);
+		M_buf_add_str(name, ".gpg");
+		M_free(base);
+		st.output_name = M_buf_finish_str(name, nullptr);
+	} else {
+		st.output_name = M_strdup(opts.output_file);
+	}
+	const char *output = st.output_name;
+	if (tokenexp_output_is_input(output, opts.export_file, opts.key_file)) {
+		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", output);
+		return false;
+	}
+	char reason[kErrLen];
+	if (!tokenexp_output_begin(&st.output, output, reason, sizeof(reason))) {
+		report_write_failure(output, reason);
 		return false;
 	}
 	return true;
@@ -260,6 +314,53 @@ bool recipient_confirmed(const M_pgp_pubkey_t *key, const tokenexp_opts_t &opts)
 	tokenexp_report_add_fingerprint(msg.get(), opts.recipient);
 	M_buf_add_str(msg.get(), " as given with -r; make sure the key file is the recipient's\n");
 	M_fprintf(stderr, "%s", M_buf_peek(msg.get()));
+	return false;
+}
+
+/* How the walk ended, reported under the heading of its phase; false when
+ * the run stops. A table that kept no row is written, after a warning. */
+bool walk_succeeded(run_state_t &st, const tokenexp_opts_t &opts, tokenexp_walk_result_t walked, const char *err,
+                    M_bool compressed)
+{
+	switch (walked) {
+		case TOKENEXP_WALK_DONE:
+			if (st.totals.table_len == 0) {
+				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
+				return false;
+			}
+			if (st.msg == nullptr || !compressed) {
+				M_fprintf(stderr, "Error using PGP to encrypt output.\n");
+				return false;
+			}
+			if (st.totals.rows.kept == 0)
+				M_fprintf(stderr, opts.filter != nullptr
+				                      ? "Warning: no row passed -u, -s or -e, so the table holds only its header row; "
+				                        "check the values given\n"
+				                      : "Warning: the RECURRING sections hold no rows, so the table holds only its "
+				                        "header row; check that this is the right export file\n");
+			return true;
+		case TOKENEXP_WALK_PARSE:
+			M_fprintf(stderr, "Error parsing export file: %s\n", err);
+			return false;
+		case TOKENEXP_WALK_READ:
+			M_fprintf(stderr, "Error parsing export file: %s\n", TOKENEXP_BAD_HEADER);
+			M_fprintf(stderr, "%s: %s\n", opts.export_file, err);
+			return false;
+		case TOKENEXP_WALK_DECRYPT:
+			M_fprintf(stderr, "Error decrypting export file: %s\n", err);
+			/* A text-mode transfer adds a CR to every line, block data
+			 * included, so the first block no longer decrypts. */
+			if (st.totals.blocks == 0 && tokenexp_export_crlf(st.export_file))
+				M_fprintf(stderr, "The export file looks converted to CRLF line ends, as a text-mode transfer "
+				                  "does: transfer it again in binary mode\n");
+			return false;
+		case TOKENEXP_WALK_UNCOMPRESS:
+			M_fprintf(stderr, "Error uncompressing export file: %s\n", err);
+			return false;
+		case TOKENEXP_WALK_STOPPED:
+			M_fprintf(stderr, "Too much card data to output, exceeded max output table size (2 GB)\n");
+			return false;
+	}
 	return false;
 }
 
@@ -290,31 +391,7 @@ bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 	    tokenexp_pool_run(st.export_file, export_key, &opts, tokenexp_thread_count(), kTokenexpMaxTable, st.msg,
 	                      &st.totals, st.progress.on ? &st.progress : nullptr, err, sizeof(err), &compressed);
 	tokenexp_progress_clear(&st.progress);
-	switch (walked) {
-		case TOKENEXP_WALK_DONE:
-			if (st.totals.table_len == 0) {
-				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
-				return false;
-			}
-			if (st.msg == nullptr || !compressed) {
-				M_fprintf(stderr, "Error using PGP to encrypt output.\n");
-				return false;
-			}
-			return true;
-		case TOKENEXP_WALK_PARSE:
-			M_fprintf(stderr, "Error parsing export file: %s\n", err);
-			return false;
-		case TOKENEXP_WALK_DECRYPT:
-			M_fprintf(stderr, "Error decrypting export file: %s\n", err);
-			return false;
-		case TOKENEXP_WALK_UNCOMPRESS:
-			M_fprintf(stderr, "Error uncompressing export file: %s\n", err);
-			return false;
-		case TOKENEXP_WALK_STOPPED:
-			M_fprintf(stderr, "Too much card data to output, exceeded max output table size (2 GB)\n");
-			return false;
-	}
-	return false;
+	return walk_succeeded(st, opts, walked, err, compressed);
 }
 
 /* The -v report, on standard error. */
@@ -372,24 +449,9 @@ int run(int argc, char **argv)
 	if (!open_inputs(st, opts) || !recipient_confirmed(st.pubkey, opts))
 		return 1;
 
-	/* Default output: the export file's base name plus ".gpg", in the
-	 * working directory. Chosen before the prompt, so that an output that
-	 * would replace an input is refused before anything is asked or read. */
-	if (M_str_isempty(opts.output_file)) {
-		char    *base = M_fs_path_basename(opts.export_file, M_FS_SYSTEM_AUTO);
-		M_buf_t *name = M_buf_create();
-		M_buf_add_str(name, base);
-		M_buf_add_str(name, ".gpg");
-		M_free(base);
-		st.output_name = M_buf_finish_str(name, nullptr);
-	} else {
-		st.output_name = M_strdup(opts.output_file);
-	}
-	const char *output = st.output_name;
-	if (tokenexp_output_is_input(output, opts.export_file, opts.key_file)) {
-		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", output);
+	if (!open_output(st, opts))
 		return 1;
-	}
+	const char *output = st.output_name;
 
 	/* The time spent typing the key is not counted. */
 	const uint64_t ms_before_prompt = M_time_elapsed(&stopwatch);
@@ -408,9 +470,10 @@ int run(int argc, char **argv)
 	}
 
 	/* Replaced whole or not at all: a failure leaves the previous output. */
-	if (!tokenexp_write_output(output, reinterpret_cast<const unsigned char *>(M_buf_peek(st.work)),
-	                           M_buf_len(st.work))) {
-		M_printf("Couldn't write encrypted results to %s\n", output);
+	char reason[kErrLen];
+	if (!tokenexp_output_finish(&st.output, reinterpret_cast<const unsigned char *>(M_buf_peek(st.work)),
+	                            M_buf_len(st.work), reason, sizeof(reason))) {
+		report_write_failure(output, reason);
 		return 1;
 	}
 

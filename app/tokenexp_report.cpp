@@ -4,6 +4,7 @@
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "fs/m_fs_info.h"
+#include "fs/m_platform.h"
 #include "sys/m_term.h"
 
 #include <cstdio>
@@ -108,6 +109,32 @@ void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_se
 		totals->sections++;
 	if (rows != nullptr)
 		tokenexp_row_counts_add(&totals->rows, rows);
+}
+
+void tokenexp_fs_reason(M_fs_error_t err, char *buf, size_t len)
+{
+	/* The system's words are capitalised; the program's own follow suit. */
+	const char *own = nullptr;
+	switch (err) {
+		case M_FS_ERROR_FILE_TOO_BIG:
+			/* The one file read whole under a limit is the key file. */
+			own = "Larger than 64 MiB, too large for a public key file";
+			break;
+		case M_FS_ERROR_LINK_LOOP:
+			own = "Too many levels of symbolic links";
+			break;
+		case M_FS_ERROR_NAME_TOO_LONG:
+			own = "File name too long";
+			break;
+		default:
+			break;
+	}
+	if (buf == nullptr || len == 0 || (own == nullptr && M_platform_strerror(buf, len)))
+		return;
+	/* No system call failed: the path itself could not be made out. */
+	if (own == nullptr && (err == M_FS_ERROR_GENERIC || err == M_FS_ERROR_INVALID))
+		own = "The path cannot be used (does it name an unset or empty variable?)";
+	M_snprintf(buf, len, "%s", own != nullptr ? own : "Failed, and the system gave no reason");
 }
 
 void tokenexp_report_add_fingerprint(M_buf_t *out, const unsigned char *fpr)

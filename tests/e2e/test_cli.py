@@ -55,7 +55,7 @@ USAGE = (
 
 S_ERR = b"Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n"
 E_ERR = b"Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n"
-NO_EXPORT = b"Couldn't read Quorvel export file: %s\n"
+NO_EXPORT = b"Couldn't read Quorvel export file: %s\n%s: No such file or directory\n"
 
 
 STRAY = b"Error: argument '%s' is not an option; to name the output file, give -o %s\n"
@@ -99,13 +99,13 @@ class Arguments(E2ECase):
             (["-u", "-s", "-e", "-o", "-o", "-u"], U(("u", b"-s")) + E_ERR),
             (["-e", "202412", "-u", "bob", "-s202413", "-x", "-u", "-o", "f", "-y"],
              U(("e", b"202412"), ("u", b"bob"), ("s", b"202413")) + unknown(b"-x", b"-u") + unknown(b"-y")
-             + NO_EXPORT % b"missing.exp"),
+             + NO_EXPORT % (b"missing.exp", b"missing.exp")),
         ]
         for opts, err in cases:
             args = opts if err == USAGE else ["missing.exp", "k"] + opts
             self.assert_fails(self.run_tool(args), err, absent="missing.exp")
         # The first two arguments are paths whatever they look like.
-        self.assert_fails(self.run_tool(["-s", "-e"]), NO_EXPORT % b"-s", absent="-s")
+        self.assert_fails(self.run_tool(["-s", "-e"]), NO_EXPORT % (b"-s", b"-s"), absent="-s")
 
     def test_option_forms_of_successful_runs(self):
         primary, sub = fingerprints(self.gnupg, self.key())
@@ -150,7 +150,7 @@ class Arguments(E2ECase):
                 r = subprocess.run([BIN, arg], stdout=out, stderr=subprocess.PIPE, timeout=120)
             self.assertEqual((r.returncode, r.stderr), (1, b""), arg)
         # Not alone, --help is the export file's path, as any first argument.
-        self.assert_fails(self.run_tool(["--help", "k"]), NO_EXPORT % b"--help")
+        self.assert_fails(self.run_tool(["--help", "k"]), NO_EXPORT % (b"--help", b"--help"))
 
 
 def gmt_date(seconds):
@@ -216,13 +216,22 @@ class Inputs(E2ECase):
         self.exp128 = self.make_export("k128.exp", self.sections, key=KEY128)
 
     def test_unreadable_inputs(self):
+        """Each input a merchant may get wrong: the line of the phase, then
+        the system's reason or what to do instead, before the prompt."""
         bad = self.write("bad.asc", b"-----BEGIN PGP PUBLIC KEY BLOCK-----\n\nnot base64 !!\n")
-        parse = "^" + re.escape("Couldn't parse public key data from file: ") + r".+\n\Z"
+        parse = b"Couldn't parse public key data from file: %s\n"
+        secret = parse % b"the key file holds a secret key: give the recipient's public key, e.g. from gpg --export"
+        binary = self.path("sec.gpg")
+        subprocess.run(["gpg", "--dearmor", "-o", binary, self.key("rsa2048.sec")], check=True,
+                       env=dict(os.environ, GNUPGHOME=self.gnupg))
         cases = [
-            (["nope.exp", self.key()], NO_EXPORT % b"nope.exp"),
-            ([self.exp, "nokey.asc"], b"Couldn't read PGP public key file: nokey.asc\n"),
-            ([self.exp, bad], parse),
-            ([self.exp, self.key("sign_only")], parse),  # no encryption subkey
+            (["nope.exp", self.key()], NO_EXPORT % (b"nope.exp", b"nope.exp")),
+            ([self.exp, "nokey.asc"], b"Couldn't read PGP public key file: nokey.asc\nnokey.asc: No such file or "
+                                      b"directory\n"),
+            ([self.exp, "."], b"Couldn't read PGP public key file: .\n.: Is a directory\n"),
+            ([self.exp, bad], parse % b"failed to locate base64 block in ascii-armored data"),
+            ([self.exp, self.key("sign_only")], parse % b"no key in the file may encrypt (sign-only key)"),
+            ([self.exp, self.key("rsa2048.sec")], secret), ([self.exp, binary], secret),
             # -r names another key: both fingerprints, before the prompt.
             ([self.exp, self.key(), "-r", "3818FD9772B06236F98B8B29F9CAE619E2BEE0B0"],
              b"Error: the key file's key has fingerprint D2AF E7BB 2E8D 9C2C CB6C  C57E CE73 AD82 C016 85AF, not "
