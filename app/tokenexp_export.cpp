@@ -349,7 +349,7 @@ M_bool tokenexp_export_crlf(M_fs_file_t *file)
 		if (M_fs_file_read(file, &byte, 1, &got, M_FS_FILE_RW_NORMAL) != M_FS_ERROR_SUCCESS || got == 0)
 			return M_FALSE;
 		if (byte == '\n')
-			return prev == '\r' ? M_TRUE : M_FALSE;
+			return prev == '\r';
 		prev = byte;
 	}
 	return M_FALSE;

@@ -111,11 +111,11 @@ void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_se
 		tokenexp_row_counts_add(&totals->rows, rows);
 }
 
-void tokenexp_fs_reason(M_fs_error_t err, char *buf, size_t len)
+void tokenexp_fs_reason(M_fs_error_t res, char *reason, size_t reason_len)
 {
 	/* The system's words are capitalised; the program's own follow suit. */
 	const char *own = nullptr;
-	switch (err) {
+	switch (res) {
 		case M_FS_ERROR_FILE_TOO_BIG:
 			/* The one file read whole under a limit is the key file. */
 			own = "Larger than 64 MiB, too large for a public key file";
@@ -129,12 +129,12 @@ void tokenexp_fs_reason(M_fs_error_t err, char *buf, size_t len)
 		default:
 			break;
 	}
-	if (buf == nullptr || len == 0 || (own == nullptr && M_platform_strerror(buf, len)))
+	if (reason == nullptr || reason_len == 0 || (own == nullptr && M_platform_strerror(reason, reason_len)))
 		return;
 	/* No system call failed: the path itself could not be made out. */
-	if (own == nullptr && (err == M_FS_ERROR_GENERIC || err == M_FS_ERROR_INVALID))
+	if (own == nullptr && (res == M_FS_ERROR_GENERIC || res == M_FS_ERROR_INVALID))
 		own = "The path cannot be used (does it name an unset or empty variable?)";
-	M_snprintf(buf, len, "%s", own != nullptr ? own : "Failed, and the system gave no reason");
+	M_snprintf(reason, reason_len, "%s", own != nullptr ? own : "Failed, and the system gave no reason");
 }
 
 void tokenexp_report_add_fingerprint(M_buf_t *out, const unsigned char *fpr)

@@ -36,16 +36,16 @@ void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_se
  * of the report. NULL text appends nothing. */
 void tokenexp_report_add_text(M_buf_t *out, const char *text);
 
-/* The reason a file operation failed with err, for the line
+/* Why a file operation failed with result res, for the line
  * "<path>: <reason>" that follows the line of the failing phase: the
  * system's own words ("No such file or directory", "No space left on
  * device") for the last failure of a system call on this thread
  * (M_platform_strerror; call it right after the failing operation), or the
- * program's words where err is no failure of the system (a key file over the
+ * program's words where res is no failure of the system (a key file over the
  * 64 MiB limit, too many links, a name too long) or no system call failed (a
- * path naming an unset variable). Written into buf (len bytes, cut to fit);
- * nothing for NULL buf or len 0. */
-void tokenexp_fs_reason(M_fs_error_t err, char *buf, size_t len);
+ * path naming an unset variable). Written into reason (reason_len bytes,
+ * cut to fit); nothing for NULL reason or reason_len 0. */
+void tokenexp_fs_reason(M_fs_error_t res, char *reason, size_t reason_len);
 
 /* Append a 20-byte fingerprint as gpg --fingerprint shows it: ten groups of
  * four upper-case hex digits, one space between them and two after the
