@@ -180,26 +180,41 @@ typedef enum {
  *   "failed to locate base64 block in ascii-armored data"
  *       data_len 0, or text input without a complete armoured public key
  *       block (Base64 data ended by a checksum line or an END line)
+ *   "the key file holds a secret key: give the recipient's public key, e.g.
+ *    from gpg --export" (one line)
+ *       text input with a private key block and no public one, or packets
+ *       with secret key packets (tags 5, 7) and no primary public key
  *   "ascii-armored data fails its CRC-24 checksum"
  *       the checksum line is not four Base64 characters giving the CRC-24
  *       of the decoded data
  *   "key file holds more than one public key: export only the recipient's key"
- *       a second primary key packet, or a second armoured public key block
+ *       a second primary key packet, in the same or a later armoured block
  *   "Failed to create parser"            binary input could not be loaded
  *   "base64 decode failure"              the armoured block decodes to nothing
- *   "no public key contained in buffer"  no primary key packet, or a key
- *       that has no subkey and whose primary key may not encrypt
+ *   "no public key contained in buffer"  no primary key packet (a subkey
+ *       alone included)
  *   "unsupported primary key algorithm"  the primary key's signatures cannot
  *       be verified here (see above for the algorithms)
  *   "unable to read primary key"         its fields are damaged or cut
- *   "public key is revoked or expired"   the primary key is revoked or expired
+ *   "public key was revoked on YYYY-MM-DD; ask the recipient for their
+ *    current public key", "public key expired on YYYY-MM-DD; ask ..."
+ *       the primary key is revoked (the date of the revocation) or expired
+ *       (the date it expired); dates in UTC
  *   "public key has no valid self-signature"
  *       no user ID self-signature verifies
  *   "no usable encryption subkey (no subkey binding signature verifies)"
  *       no key may be used, and a subkey that could encrypt had no binding
  *       signature that verifies
+ *   "the key's encryption subkey was revoked on YYYY-MM-DD; ask ...",
+ *   "the key's encryption subkey expired on YYYY-MM-DD; ask ..."
+ *       no key may be used, and the most recently created subkey that could
+ *       encrypt is revoked or expired (as for the primary key)
+ *   "no key in the file may encrypt (sign-only key)"
+ *       neither the primary key nor any subkey may encrypt, by algorithm or
+ *       by the key flags of its valid self-signature or binding
  *   "no usable encryption subkey (revoked, expired or not for encryption)"
- *       no key may be used for another reason of the rules above
+ *       no key may be used for another reason of the rules above (a subkey
+ *       created after the time of the run)
  *   "weak public key: RSA modulus not of 1024 to 16384 bits"
  *   "weak public key: RSA modulus is even"
  *   "weak public key: RSA exponent not odd, at least 3 and below the modulus"
@@ -278,6 +293,13 @@ M_API const unsigned char *M_pgp_pubkey_primary_fingerprint(const M_pgp_pubkey_t
  *
  * Returns NULL as well when the key has no such user ID. */
 M_API const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key);
+
+/* Fingerprint of the key encrypted to (subkey or primary key): 20 bytes
+ * (SHA-1, version 4), not NUL-terminated; the primary fingerprint when the
+ * primary key is the one encrypted to.
+ *
+ * key: NULL: yields NULL. */
+M_API const unsigned char *M_pgp_pubkey_fingerprint(const M_pgp_pubkey_t *key);
 
 /* Key ID of the key encrypted to (subkey or primary key): 8 bytes, the last
  * 8 bytes of its fingerprint, as written into the encrypted message.

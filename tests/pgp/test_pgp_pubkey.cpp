@@ -16,6 +16,9 @@ namespace {
 
 constexpr const char *NO_ARMOR = "failed to locate base64 block in ascii-armored data";
 constexpr const char *NO_KEY   = "no public key contained in buffer";
+constexpr const char *SECRET =
+    "the key file holds a secret key: give the recipient's public key, e.g. from gpg --export";
+constexpr const char *SIGNING  = "no key in the file may encrypt (sign-only key)";
 constexpr const char *UNBOUND  = "no usable encryption subkey (no subkey binding signature verifies)";
 constexpr const char *NO_SELF  = "public key has no valid self-signature";
 constexpr const char *TWO_KEYS = "key file holds more than one public key: export only the recipient's key";
@@ -206,6 +209,8 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 	            {"primary key of version 3", "rsa2048", [](pkts &p) { p[0].body[0] = 3; }, V4},
 	            {"subkey of version 5", "rsa2048", [](pkts &p) { p[3].body[0] = 5; }, V4},
 	            {"bare subkey", "rsa2048", [](pkts &p) { p.erase(p.begin(), p.begin() + 3); }, NO_KEY},
+	            {"secret key packets (5, 7)", "rsa2048", [](pkts &p) { p[0].tag = 5, p[3].tag = 7; }, SECRET},
+	            {"only subkey of a signing algorithm (3)", "rsa2048", [](pkts &p) { p[3].body[5] = 3; }, SIGNING},
 	            {"second key", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.begin(), elg.end()); }, TWO_KEYS},
 	            {"marker and unknown packets", "rsa2048",
 	             [](pkts &p) {
@@ -221,7 +226,8 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 	            {"Ed25519 (27) primary", "ed25519_native", [](pkts &) {}, recorded_id("ed25519_native")},
 	            {"... binding damaged", "ed25519_native", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
 	            {"as gpg: user ID A's expiry of 2020 counts, though B of 2021 sets none", "uid_expiry",
-	             [&](pkts &p) { p[2] = uid_2020[2]; }, "public key is revoked or expired"},
+	             [&](pkts &p) { p[2] = uid_2020[2]; },
+	             "public key expired on 2020-01-02; ask the recipient for their current public key"},
 	            {"... unless A's newer certification sets none", "uid_expiry",
 	             [&](pkts &p) { p.insert(p.begin() + 2, uid_2020[2]); }, recorded_id("uid_expiry")},
 	            {"primary key that encrypts", "primary_encrypts", [](pkts &) {}, recorded_id("primary_encrypts")},
@@ -284,12 +290,13 @@ TEST(pgp_pubkey, armour_and_framing)
 	    {"blank line of white space", text(head + " \t\r \n" + data + sum), id},
 	    {"no blank line after header lines", text(head + "Version: 1\n" + data + sum), NO_ARMOR},
 	    {"a private block is passed over", text(read_text(key_path("elg2048.sec.asc")) + "\n" + asc), id},
+	    {"a private block alone", read_file(key_path("elg2048.sec.asc")), SECRET},
 	    {"two public key blocks", text(asc + read_text(key_path("elg2048.asc"))), TWO_KEYS},
 	    {"gpg's revocation certificate after the key", read_file(key_path("revoked_appended.asc")),
-	     "public key is revoked or expired"},
+	     "public key was revoked on 2026-12-07; ask the recipient for their current public key"},
 	    {"empty", {}, NO_ARMOR},
 	    {"a NUL at the very end makes it binary", cat({text(asc), {0x00}}), NOT_TAG},
-	    {"sign-only key", read_file(key_path("sign_only.gpg")), NO_KEY},
+	    {"sign-only key", read_file(key_path("sign_only.gpg")), SIGNING},
 	    {"damaged packet after the key", cat({read_file(key_path("rsa2048.gpg")), {0x11}}), NOT_TAG},
 	    {"new-format length missing", {0xCE}, MLEN},
 	    {"new-format second length byte missing", {0xCE, 0xC0}, MLEN},
@@ -420,8 +427,10 @@ TEST(pgp_pubkey, accessors_agree_with_gpg)
 		ASSERT_NE(key, nullptr) << name;
 		/* gpg: the primary's fpr line, the first uid line, and the record of
 		 * the key encrypted to (pub or sub) as
-		 * keyid:algorithm:bits:created:expires:curve. */
-		std::string fpr, uid, chosen;
+		 * keyid:algorithm:bits:created:expires:curve, with the fpr line after
+		 * it. */
+		std::string fpr, uid, chosen, chosen_fpr;
+		bool        took    = false;
 		int64_t     expires = 0; /* the earlier of the primary's and the chosen key's */
 		for (size_t at = 0; at < listing.size();) {
 			const size_t             eol = listing.find('\n', at);
@@ -437,7 +446,10 @@ TEST(pgp_pubkey, accessors_agree_with_gpg)
 			const bool    mine  = f[0] == "sub" && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
 			if (f[0] == "pub" || mine)
 				expires = until != 0 && (expires == 0 || until < expires) ? until : expires;
-			if ((f[0] == "pub" || mine) && f[4] == hex(M_pgp_pubkey_key_id(key), 8))
+			if (f[0] == "fpr" && took)
+				chosen_fpr = f[9];
+			took = (f[0] == "pub" || mine) && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
+			if (took)
 				chosen = f[4] + ":" + f[3] + ":" + f[2] + ":" + f[5] + ":" + f[16];
 		}
 		static const char *const algo[] = {"1", "16", "18"};
@@ -446,6 +458,7 @@ TEST(pgp_pubkey, accessors_agree_with_gpg)
 		                         std::to_string(M_pgp_pubkey_bits(key)) + ":" +
 		                         std::to_string(M_pgp_pubkey_created(key)) + ":" + (curve == nullptr ? "" : curve);
 		EXPECT_EQ(hex(M_pgp_pubkey_primary_fingerprint(key), 20), fpr) << name;
+		EXPECT_EQ(hex(M_pgp_pubkey_fingerprint(key), 20), chosen_fpr) << name;
 		EXPECT_STREQ(M_pgp_pubkey_primary_user_id(key), uid.c_str()) << name;
 		EXPECT_EQ(ours, chosen) << name;
 		EXPECT_EQ(M_pgp_pubkey_expires(key), expires) << name;
@@ -551,13 +564,15 @@ TEST(pgp_pubkey, keys_signed_here)
 		std::string want;
 	} rows[] = {
 	    {"as built", {P, U, C, SA, BA}, v4_key_id(A)},
-	    {"key revocation at the end", {P, U, C, SA, BA, {2, k.sign(0x20, 0, {})}}, "public key is revoked or expired"},
+	    {"key revocation at the end",
+	     {P, U, C, SA, BA, {2, k.sign(0x20, 0, {})}},
+	     "public key was revoked on 2020-07-04; ask the recipient for their current public key"},
 	    {"revocation of the newer subkey under the older",
 	     {P, U, C, SA, BA, {2, k.sign(0x28, 14, B)}, SB, BB},
 	     v4_key_id(A)},
 	    {"certification that expires the key after the subkey",
 	     {P, U, C, SA, BA, {2, k.sign(0x13, 13, uid, {5, 9, 0, 0, 0, 1}, 0x5f000200)}},
-	     "public key is revoked or expired"},
+	     "public key expired on 2020-07-04; ask the recipient for their current public key"},
 	    {"bindings under the wrong subkeys", {P, U, C, SA, BB, SB, BA}, v4_key_id(B)},
 	    {"newer subkey's newest binding, sign only, under the older",
 	     {P, U, C, SA, BA, {2, k.sign(0x18, 14, B, {2, 27, 2}, 0x5f000300)}, SB, BB},
