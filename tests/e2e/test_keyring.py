@@ -90,7 +90,12 @@ class KeyStates(E2ECase):
             # "dead": revoked or expired as gpg lists it), gpg decrypts
             ("revoked_first", None, True), ("expired_first", None, False), ("sign_first", None, True),
             ("cv25519", None, True), ("p256", None, True), ("revoked_only", "dead", False),
-            ("expired_only", "dead", False), ("revoked_primary", "dead", False), ("expired_primary", "dead", False),
+            ("expired_only", "dead", False), ("revoked_primary", "dead", False),
+            # gpg lists the revocation appended after the key only once it
+            # has imported the key (show-keys does not move it).
+            ("revoked_appended", b"public key was revoked on 2026-12-07; ask the recipient for their current "
+             b"public key", False),
+            ("expired_primary", "dead", False),
             ("newer_subkey", None, False), ("primary_encrypts", None, False),
         ]
         for name, failure, decrypts in cases:
