@@ -9,6 +9,7 @@
 #include "app/tokenexp_report.h"
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
+#include "core/m_chr.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
@@ -31,6 +32,7 @@ namespace {
 
 constexpr size_t kErrLen      = 256;
 constexpr size_t kReadBufSize = 8192;
+constexpr size_t kFprLen      = 20;
 
 /* Largest public key file read. Real keys are a few kilobytes; the bound
  * keeps a device or a runaway file given as the key from taking all memory. */
@@ -63,8 +65,11 @@ constexpr const char kUsage[] = "\n"
                                 "  -e <YYYYMM>: only output tokens with card expiration dates <= given date.\n"
                                 "      May be combined with -s to specify a range (-s is start, -e is end).\n"
                                 "\n"
-                                "  -m <format>: encrypted message format, mdc or legacy (the default).\n"
-                                "      mdc adds integrity protection, which current OpenPGP software requires.\n"
+                                "  -m <format>: encrypted message format, mdc (the default) or legacy.\n"
+                                "      legacy has no integrity protection; current OpenPGP software refuses it.\n"
+                                "\n"
+                                "  -r <fingerprint>: the recipient's key fingerprint, as they gave it to you;\n"
+                                "      a key file whose key has another one is refused.\n"
                                 "\n"
                                 "  -v: after a successful run, report the recipient, the key encrypted to,\n"
                                 "      the rows kept and left out, and the sizes. Takes no value.\n"
@@ -78,6 +83,90 @@ constexpr const char kUsage[] = "\n"
 bool valid_expdate(const char *value)
 {
 	return M_str_len(value) == 6 && M_str_isnum(value);
+}
+
+/* A fingerprint as gpg prints it: 40 hexadecimal digits of either case,
+ * with spaces anywhere between them (gpg groups them by four). */
+bool parse_fingerprint(const char *value, unsigned char *fpr)
+{
+	size_t digits = 0;
+	for (const char *p = value; p != nullptr && *p != '\0'; p++) {
+		const int nibble = M_chr_xdigit(*p);
+		if (*p == ' ')
+			continue;
+		if (nibble < 0 || digits == 2 * kFprLen)
+			return false;
+		fpr[digits / 2] = static_cast<unsigned char>(digits % 2 == 0 ? nibble << 4 : fpr[digits / 2] | nibble);
+		digits++;
+	}
+	return digits == 2 * kFprLen;
+}
+
+/* One option of the command line (arg as given) with its value, NULL when
+ * there was none. Prints what the option prints; returns false when the run
+ * must stop. */
+bool apply_option(char letter, const char *arg, const char *value, tokenexp_opts_t *opts)
+{
+	switch (letter) {
+		case 'o':
+			opts->output_file = value;
+			break;
+		case 'u':
+			opts->user   = value;
+			opts->filter = filter_cb;
+			M_fprintf(stderr, "Restricting output to merchant user '%s'.\n", value);
+			break;
+		case 's':
+			opts->exp_start = value;
+			opts->filter    = filter_cb;
+			if (!valid_expdate(value)) {
+				M_fprintf(stderr, "Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n");
+				return false;
+			}
+			M_fprintf(stderr, "Restricting output to expdates >= '%s'.\n", value);
+			break;
+		case 'e':
+			opts->exp_end = value;
+			opts->filter  = filter_cb;
+			if (!valid_expdate(value)) {
+				M_fprintf(stderr, "Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n");
+				return false;
+			}
+			M_fprintf(stderr, "Restricting output to expdates <= '%s'.\n", value);
+			break;
+		case 'm':
+			/* Checked at once, like the dates: a run must not get as far as
+			 * the prompt with a format it cannot write. */
+			if (M_str_eq(value, "mdc")) {
+				opts->pgp_flags = M_PGP_ENCRYPT_MDC;
+			} else if (M_str_eq(value, "legacy")) {
+				opts->pgp_flags = M_PGP_ENCRYPT_NONE;
+			} else {
+				M_fprintf(stderr, "Unknown message format '%s' for -m (use mdc or legacy)\n", value);
+				return false;
+			}
+			break;
+		case 'r':
+			if (!parse_fingerprint(value, opts->recipient)) {
+				M_fprintf(stderr, "Error: invalid fingerprint given to -r, must be the 40 hexadecimal digits that "
+				                  "gpg --fingerprint shows.\n");
+				return false;
+			}
+			opts->pinned = M_TRUE;
+			break;
+		default:
+			/* Skipped as ever, value and all, but not silently: a mistyped
+			 * option must not go unnoticed. */
+			if (value == nullptr)
+				M_fprintf(stderr, "Warning: unknown option '%s' ignored (see quorvel_tokenexp --help)\n", arg);
+			else
+				M_fprintf(stderr,
+				          "Warning: unknown option '%s' ignored, and its value '%s' with it (see "
+				          "quorvel_tokenexp --help)\n",
+				          arg, value);
+			break;
+	}
+	return true;
 }
 
 /* The export key text area. Kept out of swap where the system allows it
@@ -113,6 +202,8 @@ struct run_state_t {
 	M_pgp_msg_t    *msg         = nullptr;
 	M_buf_t        *work        = nullptr;
 	char           *output_name = nullptr;
+	/* The output being replaced, from before the prompt to the commit. */
+	tokenexp::replace_guard output;
 	/* What the run did, for -v; and the progress line of the walk. */
 	tokenexp_run_totals_t totals{};
 	tokenexp_progress_t   progress{};
@@ -132,18 +223,41 @@ struct run_state_t {
 	}
 };
 
+/* After the line of a failing phase, on standard error: the file's path
+ * and why the file layer failed with res (taken before anything is printed,
+ * so that nothing can change the thread's last failure first). */
+void print_reason(const char *line, const char *path, M_fs_error_t res)
+{
+	char reason[kErrLen];
+	tokenexp_fs_reason(res, reason, sizeof(reason));
+	M_fprintf(stderr, "%s%s\n", line, path);
+	M_fprintf(stderr, "%s: %s\n", path, reason);
+}
+
+/* The one message on standard output, and the reason of the failure after
+ * it on standard error. Standard output is flushed first, so that at a
+ * terminal the two lines come in this order. */
+void report_write_failure(const char *output, const char *reason)
+{
+	M_printf("Couldn't write encrypted results to %s\n", output);
+	fflush(stdout);
+	M_fprintf(stderr, "%s: %s\n", output, reason);
+}
+
 /* Open the export file and read and parse the public key, reporting the
  * first failure. */
 bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 {
 	/* The export file must exist: opening it must never create it. */
-	if (M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE,
-	                   nullptr) != M_FS_ERROR_SUCCESS) {
-		M_fprintf(stderr, "Couldn't read Quorvel export file: %s\n", opts.export_file);
+	M_fs_error_t res = M_fs_file_open(&st.export_file, opts.export_file, kReadBufSize,
+	                                  M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr);
+	if (res != M_FS_ERROR_SUCCESS) {
+		print_reason("Couldn't read Quorvel export file: ", opts.export_file, res);
 		return false;
 	}
-	if (M_fs_file_read_bytes(opts.key_file, kMaxKeyFile, &st.key_bytes, &st.key_len) != M_FS_ERROR_SUCCESS) {
-		M_fprintf(stderr, "Couldn't read PGP public key file: %s\n", opts.key_file);
+	res = M_fs_file_read_bytes(opts.key_file, kMaxKeyFile, &st.key_bytes, &st.key_len);
+	if (res != M_FS_ERROR_SUCCESS) {
+		print_reason("Couldn't read PGP public key file: ", opts.key_file, res);
 		return false;
 	}
 	char err[kErrLen] = {0};
@@ -153,6 +267,101 @@ bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 		return false;
 	}
 	return true;
+}
+
+/* The output, made sure of before anything is asked or read: its name (-o,
+ * else the export file's base name plus ".gpg" in the working directory),
+ * refused when it would replace an input, and its replace begun, so that a
+ * missing or unwritable directory ends the run now. Reports a failure. */
+bool open_output(run_state_t &st, const tokenexp_opts_t &opts)
+{
+	if (M_str_isempty(opts.output_file)) {
+		char    *base = M_fs_path_basename(opts.export_file, M_FS_SYSTEM_AUTO);
+		M_buf_t *name = M_buf_create();
+		M_buf_add_str(name, base);
+		M_buf_add_str(name, ".gpg");
+		M_free(base);
+		st.output_name = M_buf_finish_str(name, nullptr);
+	} else {
+		st.output_name = M_strdup(opts.output_file);
+	}
+	const char *output = st.output_name;
+	if (tokenexp_output_is_input(output, opts.export_file, opts.key_file)) {
+		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", output);
+		return false;
+	}
+	char reason[kErrLen];
+	if (!tokenexp_output_begin(&st.output, output, reason, sizeof(reason))) {
+		report_write_failure(output, reason);
+		return false;
+	}
+	return true;
+}
+
+/* -r: the key file's key must be the one the recipient named, by its
+ * primary key or by the key the message is encrypted to. Reports a key that
+ * is neither, with both fingerprints, and returns false. */
+bool recipient_confirmed(const M_pgp_pubkey_t *key, const tokenexp_opts_t &opts)
+{
+	const unsigned char *primary = M_pgp_pubkey_primary_fingerprint(key);
+	if (!opts.pinned || M_mem_eq(primary, opts.recipient, kFprLen) ||
+	    M_mem_eq(M_pgp_pubkey_fingerprint(key), opts.recipient, kFprLen))
+		return true;
+	tokenexp::buf_guard msg(M_buf_create());
+	M_buf_add_str(msg.get(), "Error: the key file's key has fingerprint ");
+	tokenexp_report_add_fingerprint(msg.get(), primary);
+	M_buf_add_str(msg.get(), ", not ");
+	tokenexp_report_add_fingerprint(msg.get(), opts.recipient);
+	M_buf_add_str(msg.get(), " as given with -r; make sure the key file is the recipient's\n");
+	M_fprintf(stderr, "%s", M_buf_peek(msg.get()));
+	return false;
+}
+
+/* How the walk ended, reported under the heading of its phase; false when
+ * the run stops. A table that kept no row is written, after a warning. */
+bool walk_succeeded(run_state_t &st, const tokenexp_opts_t &opts, tokenexp_walk_result_t walked, const char *err,
+                    M_bool compressed)
+{
+	switch (walked) {
+		case TOKENEXP_WALK_DONE:
+			if (st.totals.table_len == 0) {
+				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
+				return false;
+			}
+			if (st.msg == nullptr || !compressed) {
+				M_fprintf(stderr, "Error using PGP to encrypt output.\n");
+				return false;
+			}
+			if (st.totals.rows.kept == 0)
+				M_fprintf(stderr, opts.filter != nullptr
+				                      ? "Warning: no row passed -u, -s or -e, so the table holds only its header row; "
+				                        "check the values given\n"
+				                      : "Warning: the RECURRING sections hold no rows, so the table holds only its "
+				                        "header row; check that this is the right export file\n");
+			return true;
+		case TOKENEXP_WALK_PARSE:
+			M_fprintf(stderr, "Error parsing export file: %s\n", err);
+			return false;
+		case TOKENEXP_WALK_READ:
+			M_fprintf(stderr, "Error parsing export file: %s\n", TOKENEXP_BAD_HEADER);
+			M_fprintf(stderr, "%s: %s\n", opts.export_file, err);
+			return false;
+		case TOKENEXP_WALK_DECRYPT:
+			M_fprintf(stderr, "Error decrypting export file: %s\n", err);
+			/* A text-mode transfer adds a CR to every line, block data
+			 * included, so the first block no longer decrypts. */
+			if (st.totals.blocks == 0 && tokenexp_export_crlf(st.export_file))
+				M_fprintf(stderr, "The export file looks converted to CRLF line ends, as a text-mode transfer "
+				                  "does: transfer it again in binary mode\n");
+			return false;
+		case TOKENEXP_WALK_UNCOMPRESS:
+			M_fprintf(stderr, "Error uncompressing export file: %s\n", err);
+			return false;
+		case TOKENEXP_WALK_STOPPED:
+			M_fprintf(stderr, "Too much card data to output, exceeded max output table size (2 GB)\n");
+			return false;
+	}
+	return false;
 }
 
 /* Walk the export file into the message's pieces: the key text is
@@ -182,31 +391,7 @@ bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 	    tokenexp_pool_run(st.export_file, export_key, &opts, tokenexp_thread_count(), kTokenexpMaxTable, st.msg,
 	                      &st.totals, st.progress.on ? &st.progress : nullptr, err, sizeof(err), &compressed);
 	tokenexp_progress_clear(&st.progress);
-	switch (walked) {
-		case TOKENEXP_WALK_DONE:
-			if (st.totals.table_len == 0) {
-				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
-				return false;
-			}
-			if (st.msg == nullptr || !compressed) {
-				M_fprintf(stderr, "Error using PGP to encrypt output.\n");
-				return false;
-			}
-			return true;
-		case TOKENEXP_WALK_PARSE:
-			M_fprintf(stderr, "Error parsing export file: %s\n", err);
-			return false;
-		case TOKENEXP_WALK_DECRYPT:
-			M_fprintf(stderr, "Error decrypting export file: %s\n", err);
-			return false;
-		case TOKENEXP_WALK_UNCOMPRESS:
-			M_fprintf(stderr, "Error uncompressing export file: %s\n", err);
-			return false;
-		case TOKENEXP_WALK_STOPPED:
-			M_fprintf(stderr, "Too much card data to output, exceeded max output table size (2 GB)\n");
-			return false;
-	}
-	return false;
+	return walk_succeeded(st, opts, walked, err, compressed);
 }
 
 /* The -v report, on standard error. */
@@ -245,6 +430,9 @@ int run(int argc, char **argv)
 
 	tokenexp_opts_t opts;
 	std::memset(&opts, 0, sizeof(opts));
+	/* The integrity-protected form, which every current OpenPGP tool opens;
+	 * the old form is only for a recipient who asks for it (-m legacy). */
+	opts.pgp_flags = M_PGP_ENCRYPT_MDC;
 
 	if (int status = 0; asked_for_help(argc, argv, &status))
 		return status;
@@ -258,27 +446,12 @@ int run(int argc, char **argv)
 		return 1;
 
 	run_state_t st;
-	if (!open_inputs(st, opts))
+	if (!open_inputs(st, opts) || !recipient_confirmed(st.pubkey, opts))
 		return 1;
 
-	/* Default output: the export file's base name plus ".gpg", in the
-	 * working directory. Chosen before the prompt, so that an output that
-	 * would replace an input is refused before anything is asked or read. */
-	if (M_str_isempty(opts.output_file)) {
-		char    *base = M_fs_path_basename(opts.export_file, M_FS_SYSTEM_AUTO);
-		M_buf_t *name = M_buf_create();
-		M_buf_add_str(name, base);
-		M_buf_add_str(name, ".gpg");
-		M_free(base);
-		st.output_name = M_buf_finish_str(name, nullptr);
-	} else {
-		st.output_name = M_strdup(opts.output_file);
-	}
-	const char *output = st.output_name;
-	if (tokenexp_output_is_input(output, opts.export_file, opts.key_file)) {
-		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", output);
+	if (!open_output(st, opts))
 		return 1;
-	}
+	const char *output = st.output_name;
 
 	/* The time spent typing the key is not counted. */
 	const uint64_t ms_before_prompt = M_time_elapsed(&stopwatch);
@@ -297,9 +470,10 @@ int run(int argc, char **argv)
 	}
 
 	/* Replaced whole or not at all: a failure leaves the previous output. */
-	if (!tokenexp_write_output(output, reinterpret_cast<const unsigned char *>(M_buf_peek(st.work)),
-	                           M_buf_len(st.work))) {
-		M_printf("Couldn't write encrypted results to %s\n", output);
+	char reason[kErrLen];
+	if (!tokenexp_output_finish(&st.output, reinterpret_cast<const unsigned char *>(M_buf_peek(st.work)),
+	                            M_buf_len(st.work), reason, sizeof(reason))) {
+		report_write_failure(output, reason);
 		return 1;
 	}
 
@@ -318,6 +492,13 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 		const char *arg = argv[i];
 		if (M_str_len(arg) < 2)
 			continue;
+		/* Only options may follow the two paths: a third path (meant as the
+		 * output, say) would otherwise be read as an option named by its
+		 * second letter. "/" opens an option as "-" does. */
+		if (arg[0] != '-' && arg[0] != '/') {
+			M_fprintf(stderr, "Error: argument '%s' is not an option; to name the output file, give -o %s\n", arg, arg);
+			return M_FALSE;
+		}
 
 		/* The option letter is the second character; a two-character
 		 * argument takes the next argument as its value, but for -v, which
@@ -335,49 +516,8 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 		} else {
 			value = arg + 2;
 		}
-
-		switch (letter) {
-			case 'o':
-				opts->output_file = value;
-				break;
-			case 'u':
-				opts->user   = value;
-				opts->filter = filter_cb;
-				M_fprintf(stderr, "Restricting output to merchant user '%s'.\n", value);
-				break;
-			case 's':
-				opts->exp_start = value;
-				opts->filter    = filter_cb;
-				if (!valid_expdate(value)) {
-					M_fprintf(stderr, "Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n");
-					return M_FALSE;
-				}
-				M_fprintf(stderr, "Restricting output to expdates >= '%s'.\n", value);
-				break;
-			case 'e':
-				opts->exp_end = value;
-				opts->filter  = filter_cb;
-				if (!valid_expdate(value)) {
-					M_fprintf(stderr, "Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n");
-					return M_FALSE;
-				}
-				M_fprintf(stderr, "Restricting output to expdates <= '%s'.\n", value);
-				break;
-			case 'm':
-				/* Checked at once, like the dates: a run must not get as
-				 * far as the prompt with a format it cannot write. */
-				if (M_str_eq(value, "mdc")) {
-					opts->pgp_flags = M_PGP_ENCRYPT_MDC;
-				} else if (M_str_eq(value, "legacy")) {
-					opts->pgp_flags = M_PGP_ENCRYPT_NONE;
-				} else {
-					M_fprintf(stderr, "Unknown message format '%s' for -m (use mdc or legacy)\n", value);
-					return M_FALSE;
-				}
-				break;
-			default:
-				break;
-		}
+		if (!apply_option(letter, arg, value, opts))
+			return M_FALSE;
 	}
 	return M_TRUE;
 }

@@ -2,6 +2,7 @@
  * block (Base64 text, AES-CBC ciphertext, a zlib stream, CSV text). */
 #include "app/tokenexp_export.h"
 
+#include "app/tokenexp_report.h"
 #include "core/m_chr.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
@@ -58,8 +59,9 @@ bool parse_sizes(const char *from, block_header_t *hdr)
  * costs more memory than it holds. */
 constexpr size_t kBlockReadPiece = 1u << 20;
 
-/* Read exactly len bytes of block data into buf (emptied first). */
-bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len)
+/* Read exactly len bytes of block data into buf (emptied first); a read
+ * that fails leaves its result in read_err. */
+bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len, M_fs_error_t *read_err)
 {
 	M_buf_truncate(buf, 0);
 	while (len > 0) {
@@ -70,7 +72,8 @@ bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len)
 		if (room > len)
 			room = static_cast<size_t>(len);
 		size_t got = 0;
-		if (M_fs_file_read(file, dst, room, &got, M_FS_FILE_RW_FULLBUF) != M_FS_ERROR_SUCCESS || got == 0) {
+		*read_err  = M_fs_file_read(file, dst, room, &got, M_FS_FILE_RW_FULLBUF);
+		if (*read_err != M_FS_ERROR_SUCCESS || got == 0) {
 			M_buf_direct_write_end(buf, 0);
 			return false;
 		}
@@ -166,8 +169,9 @@ constexpr size_t kMaxHeaderLine = size_t{64} * 1024;
 
 /* Append the next non-blank line of file to buf, without its trailing
  * whitespace, refusing a line longer than kMaxHeaderLine. At the end of
- * the file a last line without a line feed counts; blank lines are skipped. */
-line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file)
+ * the file a last line without a line feed counts; blank lines are skipped.
+ * A read that fails leaves its result in read_err. */
+line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file, M_fs_error_t *read_err)
 {
 	const size_t start = M_buf_len(buf);
 
@@ -178,7 +182,8 @@ line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file)
 		for (;;) {
 			unsigned char byte = 0;
 			size_t        got  = 0;
-			if (M_fs_file_read(file, &byte, 1, &got, M_FS_FILE_RW_NORMAL) != M_FS_ERROR_SUCCESS)
+			*read_err          = M_fs_file_read(file, &byte, 1, &got, M_FS_FILE_RW_NORMAL);
+			if (*read_err != M_FS_ERROR_SUCCESS)
 				return line_result_t::ERROR;
 			if (got == 0)
 				break;
@@ -239,16 +244,16 @@ bool skip_block(M_fs_file_t *file, uint64_t len)
  * instead: at the end of the file (eof set), or on a structure error (eof
  * clear; err holds a reason only for a line over the bound). */
 bool read_block_header(M_fs_file_t *file, M_buf_t *line, tokenexp::mem_guard<char> &section, block_header_t *hdr,
-                       M_bool *eof, char *err, size_t errlen)
+                       M_bool *eof, char *err, size_t errlen, M_fs_error_t *read_err)
 {
 	M_buf_truncate(line, 0);
-	if (header_line_missing(read_header_line(line, file), eof, err, errlen))
+	if (header_line_missing(read_header_line(line, file, read_err), eof, err, errlen))
 		return false;
 	hdr->first_of_section = false;
 	if (!M_str_eq_start(M_buf_peek(line), kSectionStart))
 		return parse_sizes(M_buf_peek(line), hdr);
 
-	if (header_line_missing(read_header_line(line, file), eof, err, errlen))
+	if (header_line_missing(read_header_line(line, file, read_err), eof, err, errlen))
 		return false;
 	const char *marker = M_str_str(M_buf_peek(line), kSectionMarker);
 	if (marker == nullptr)
@@ -263,14 +268,18 @@ bool read_block_header(M_fs_file_t *file, M_buf_t *line, tokenexp::mem_guard<cha
 }
 
 /* How a walk that stopped reading headers ended: the whole file was read,
- * or the file's structure was broken (with a reason, the general one when
- * none was given). */
-tokenexp_walk_result_t walk_end(M_bool eof, char *err, size_t errlen)
+ * a read of it failed (with the reason), or the file's structure was broken
+ * (with a reason, the general one when none was given). */
+tokenexp_walk_result_t walk_end(M_bool eof, M_fs_error_t read_err, char *err, size_t errlen)
 {
+	if (read_err != M_FS_ERROR_SUCCESS) {
+		tokenexp_fs_reason(read_err, err, errlen);
+		return TOKENEXP_WALK_READ;
+	}
 	if (eof && (errlen == 0 || err[0] == '\0'))
 		return TOKENEXP_WALK_DONE;
 	if (errlen > 0 && err[0] == '\0')
-		M_snprintf(err, errlen, "couldn't read section header from export file");
+		M_snprintf(err, errlen, TOKENEXP_BAD_HEADER);
 	return TOKENEXP_WALK_PARSE;
 }
 
@@ -294,7 +303,8 @@ tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t
 	tokenexp::buf_guard       line(M_buf_create()); /* header lines */
 	tokenexp::mem_guard<char> section;              /* the current section's name */
 	block_header_t            hdr{0, 0, false};
-	M_bool                    eof = M_FALSE;
+	M_bool                    eof      = M_FALSE;
+	M_fs_error_t              read_err = M_FS_ERROR_SUCCESS;
 	for (;;) {
 		if (progress != nullptr) {
 			uint64_t at = 0;
@@ -303,7 +313,7 @@ tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t
 		}
 		if (errlen > 0)
 			err[0] = '\0';
-		if (!read_block_header(file, line.get(), section, &hdr, &eof, err, errlen))
+		if (!read_block_header(file, line.get(), section, &hdr, &eof, err, errlen, &read_err))
 			break;
 		if (!M_str_eq(section.get(), TOKENEXP_SECTION)) {
 			/* Other sections are skipped unread; a block that runs past the
@@ -317,7 +327,7 @@ tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t
 		tokenexp_block_t *block = slot(thunk);
 		if (block == nullptr)
 			return TOKENEXP_WALK_STOPPED;
-		if (!read_block_data(file, block->data.get(), hdr.data_len))
+		if (!read_block_data(file, block->data.get(), hdr.data_len, &read_err))
 			break;
 		block->raw_len                  = hdr.raw_len;
 		block->first_of_section         = hdr.first_of_section;
@@ -325,7 +335,24 @@ tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t
 		if (rc != TOKENEXP_WALK_DONE)
 			return rc;
 	}
-	return walk_end(eof, err, errlen);
+	return walk_end(eof, read_err, err, errlen);
+}
+
+M_bool tokenexp_export_crlf(M_fs_file_t *file)
+{
+	if (M_fs_file_seek(file, 0, M_FS_FILE_SEEK_BEGIN) != M_FS_ERROR_SUCCESS)
+		return M_FALSE;
+	unsigned char prev = 0;
+	for (size_t n = 0; n <= kMaxHeaderLine; n++) {
+		unsigned char byte = 0;
+		size_t        got  = 0;
+		if (M_fs_file_read(file, &byte, 1, &got, M_FS_FILE_RW_NORMAL) != M_FS_ERROR_SUCCESS || got == 0)
+			return M_FALSE;
+		if (byte == '\n')
+			return prev == '\r';
+		prev = byte;
+	}
+	return M_FALSE;
 }
 
 namespace {

@@ -15,13 +15,19 @@
 /* The one section the program reads. */
 #define TOKENEXP_SECTION "RECURRING"
 
+/* The reason of a structure error that has no text of its own, a read
+ * error of the file included. */
+#define TOKENEXP_BAD_HEADER "couldn't read section header from export file"
+
 /* How a walk, or one block, ended. */
 typedef enum {
 	TOKENEXP_WALK_DONE = 0,   /* the whole file was read; a block: decoded */
 	TOKENEXP_WALK_PARSE,      /* structure error: "Error parsing export file: %s\n" */
 	TOKENEXP_WALK_DECRYPT,    /* key or cipher error: "Error decrypting export file: %s\n" */
 	TOKENEXP_WALK_UNCOMPRESS, /* zlib error: "Error uncompressing export file: %s\n" */
-	TOKENEXP_WALK_STOPPED     /* the block callback asked to stop */
+	TOKENEXP_WALK_STOPPED,    /* the block callback asked to stop */
+	TOKENEXP_WALK_READ        /* reading the file failed: reported as a structure error with
+	                           * TOKENEXP_BAD_HEADER; the reason is the system's words */
 } tokenexp_walk_result_t;
 
 /* One block of a "RECURRING" section and the buffers it passes through,
@@ -84,10 +90,17 @@ typedef void (*tokenexp_progress_cb)(uint64_t bytes_read, void *thunk);
  * the reason is written into err (errlen bytes) and the matching result is
  * returned. A skipped block that runs past the end of the file ("file
  * truncated!") and a header line longer than 65536 bytes are structure
- * errors (TOKENEXP_WALK_PARSE), like a chosen block cut short. */
+ * errors (TOKENEXP_WALK_PARSE), like a chosen block cut short. A read of the
+ * file that fails is TOKENEXP_WALK_READ, with the system's words for the
+ * failure in err (M_platform_strerror). */
 tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decryptor, tokenexp_block_t *block,
                                      char *err, size_t errlen, tokenexp_block_cb cb, void *thunk,
                                      tokenexp_progress_cb progress = nullptr);
+
+/* Whether the export file's first line ends in CR LF, as a file converted
+ * by a text-mode transfer does: read again from the start of file, whose
+ * position is lost. M_FALSE when the file cannot go back to its start. */
+M_bool tokenexp_export_crlf(M_fs_file_t *file);
 
 /* The reading half of a walk, for callers that decode blocks elsewhere (on
  * worker threads): slot is asked, before each block of a "RECURRING" section

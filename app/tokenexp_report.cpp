@@ -4,6 +4,7 @@
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "fs/m_fs_info.h"
+#include "fs/m_platform.h"
 #include "sys/m_term.h"
 
 #include <cstdio>
@@ -69,17 +70,6 @@ void add_date(M_buf_t *out, M_time_t t)
 	          static_cast<long long>(tm.day));
 }
 
-/* gpg's way: four hex digits to a group, two spaces in the middle. */
-void add_fingerprint(M_buf_t *out, const unsigned char *fpr)
-{
-	constexpr size_t kFprLen = 20;
-	for (size_t i = 0; fpr != nullptr && i < kFprLen; i += 2) {
-		if (i != 0)
-			M_buf_add_str(out, i == kFprLen / 2 ? "  " : " ");
-		M_bprintf(out, "%02X%02X", fpr[i], fpr[i + 1]);
-	}
-}
-
 /* The key encrypted to as gpg names it: "rsa3072/KEYID, created ...". */
 void add_key(M_buf_t *out, const M_pgp_pubkey_t *key)
 {
@@ -121,6 +111,43 @@ void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_se
 		tokenexp_row_counts_add(&totals->rows, rows);
 }
 
+void tokenexp_fs_reason(M_fs_error_t res, char *reason, size_t reason_len)
+{
+	/* The system's words are capitalised; the program's own follow suit. */
+	const char *own = nullptr;
+	switch (res) {
+		case M_FS_ERROR_FILE_TOO_BIG:
+			/* The one file read whole under a limit is the key file. */
+			own = "Larger than 64 MiB, too large for a public key file";
+			break;
+		case M_FS_ERROR_LINK_LOOP:
+			own = "Too many levels of symbolic links";
+			break;
+		case M_FS_ERROR_NAME_TOO_LONG:
+			own = "File name too long";
+			break;
+		default:
+			break;
+	}
+	if (reason == nullptr || reason_len == 0 || (own == nullptr && M_platform_strerror(reason, reason_len)))
+		return;
+	/* No system call failed: the path itself could not be made out. */
+	if (own == nullptr && (res == M_FS_ERROR_GENERIC || res == M_FS_ERROR_INVALID))
+		own = "The path cannot be used (does it name an unset or empty variable?)";
+	M_snprintf(reason, reason_len, "%s", own != nullptr ? own : "Failed, and the system gave no reason");
+}
+
+void tokenexp_report_add_fingerprint(M_buf_t *out, const unsigned char *fpr)
+{
+	/* gpg's way: four hex digits to a group, two spaces in the middle. */
+	constexpr size_t kFprLen = 20;
+	for (size_t i = 0; fpr != nullptr && i < kFprLen; i += 2) {
+		if (i != 0)
+			M_buf_add_str(out, i == kFprLen / 2 ? "  " : " ");
+		M_bprintf(out, "%02X%02X", fpr[i], fpr[i + 1]);
+	}
+}
+
 void tokenexp_report_add_text(M_buf_t *out, const char *text)
 {
 	const auto *s   = reinterpret_cast<const unsigned char *>(text);
@@ -150,7 +177,7 @@ void tokenexp_report_write(M_buf_t *out, const M_pgp_pubkey_t *key, const tokene
 	tokenexp_report_add_text(out, uid);
 	M_buf_add_byte(out, '\n');
 	add_label(out, "Fingerprint:");
-	add_fingerprint(out, M_pgp_pubkey_primary_fingerprint(key));
+	tokenexp_report_add_fingerprint(out, M_pgp_pubkey_primary_fingerprint(key));
 	M_buf_add_byte(out, '\n');
 	add_label(out, "Encrypted to:");
 	add_key(out, key);

@@ -8,6 +8,7 @@
 #include "app/tokenexp_table.h"
 #include "core/m_buf.h"
 #include "core/m_defs.h"
+#include "fs/m_fs_error.h"
 #include "fs/m_fs_file.h"
 #include "pgp/pgp_pubkey.h"
 #include "sys/m_time.h"
@@ -34,6 +35,22 @@ void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_se
  * "\xNN". Text from a key file cannot move the cursor or rewrite a line
  * of the report. NULL text appends nothing. */
 void tokenexp_report_add_text(M_buf_t *out, const char *text);
+
+/* Why a file operation failed with result res, for the line
+ * "<path>: <reason>" that follows the line of the failing phase: the
+ * system's own words ("No such file or directory", "No space left on
+ * device") for the last failure of a system call on this thread
+ * (M_platform_strerror; call it right after the failing operation), or the
+ * program's words where res is no failure of the system (a key file over the
+ * 64 MiB limit, too many links, a name too long) or no system call failed (a
+ * path naming an unset variable). Written into reason (reason_len bytes,
+ * cut to fit); nothing for NULL reason or reason_len 0. */
+void tokenexp_fs_reason(M_fs_error_t res, char *reason, size_t reason_len);
+
+/* Append a 20-byte fingerprint as gpg --fingerprint shows it: ten groups of
+ * four upper-case hex digits, one space between them and two after the
+ * fifth. NULL fpr appends nothing. */
+void tokenexp_report_add_fingerprint(M_buf_t *out, const unsigned char *fpr);
 
 /* Append the -v report to out: eight lines, each a label padded to 15
  * characters and its value, ending in "\n":

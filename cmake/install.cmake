@@ -24,6 +24,9 @@ if(GZIP_PROGRAM)
                      COMMAND ${GZIP_PROGRAM} -9 -n -c ${QTE_MANPAGE} > ${QTE_MANPAGE_GZ}
                      DEPENDS ${QTE_MANPAGE} VERBATIM)
   add_custom_target(manpage ALL DEPENDS ${QTE_MANPAGE_GZ})
+  # A build of the program alone (the demo's) must leave the build folder
+  # ready to install: the page comes with the program.
+  add_dependencies(quorvel_tokenexp manpage)
   install(FILES ${QTE_MANPAGE_GZ} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 else()
   install(FILES ${QTE_MANPAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include <openssl/bn.h>
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -88,6 +89,83 @@ struct exchange {
 	}
 };
 
+/* A point of a NIST curve as an OpenSSL key, or nullptr when the encoding
+ * gives no point of the curve (the library checks that it lies on it). */
+EVP_PKEY *nist_point(const char *group, const uint8_t *point, size_t len)
+{
+	OSSL_PARAM params[] = {
+	    OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char *>(group), 0),
+	    OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<uint8_t *>(point), len),
+	    OSSL_PARAM_construct_end(),
+	};
+	EVP_PKEY     *pkey = nullptr;
+	EVP_PKEY_CTX *ctx  = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
+	if (ctx == nullptr || EVP_PKEY_fromdata_init(ctx) != 1 ||
+	    EVP_PKEY_fromdata(ctx, &pkey, EVP_PKEY_PUBLIC_KEY, params) != 1)
+		pkey = nullptr;
+	EVP_PKEY_CTX_free(ctx);
+	return pkey;
+}
+
+constexpr const char *kPointOffCurve   = "public point not on the curve";
+constexpr const char *kPointSmallOrder = "public point of small order";
+
+/* Whether X25519 with the u-coordinate gives the all-zero secret, which it
+ * does exactly for the points of small order (curve and twist): their
+ * multiples by a clamped scalar, a multiple of 8, are the neutral point.
+ * OpenSSL refuses to derive such a secret. Any fixed scalar will do. */
+bool x25519_small_order(const unsigned char u[32])
+{
+	static const unsigned char kScalar[32] = {0x77, 0x07, 0x6d, 0x0a, 0x73, 0x18, 0xa5, 0x7d, 0x3c, 0x16, 0xc1,
+	                                          0x72, 0x51, 0xb2, 0x66, 0x45, 0xdf, 0x4c, 0x2f, 0x87, 0xeb, 0xc0,
+	                                          0x99, 0x2a, 0xb1, 0x77, 0xfb, 0xa5, 0x1d, 0xb9, 0x2c, 0x2a};
+	exchange                   ex;
+	unsigned char              shared[32];
+	size_t                     len = sizeof(shared);
+	ex.eph                         = EVP_PKEY_new_raw_private_key(EVP_PKEY_X25519, nullptr, kScalar, sizeof(kScalar));
+	ex.peer                        = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, u, 32);
+	const bool ok                  = ex.eph != nullptr && ex.peer != nullptr &&
+	                (ex.ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, ex.eph, nullptr)) != nullptr &&
+	                EVP_PKEY_derive_init(ex.ctx) == 1 && EVP_PKEY_derive_set_peer_ex(ex.ctx, ex.peer, 1) == 1 &&
+	                EVP_PKEY_derive(ex.ctx, shared, &len) == 1;
+	OPENSSL_cleanse(shared, sizeof(shared));
+	return !ok;
+}
+
+/* An Ed25519 point (RFC 8032 5.1.3): y below p = 2^255 - 19 and x^2 =
+ * (y^2 - 1) / (d y^2 + 1) a square, with d = -121665 / 121666, so x^2 =
+ * 121666 (y^2 - 1) / (121666 - 121665 y^2); x = 0 only with its sign bit
+ * clear. Its order is that of its image u = (1 + y) / (1 - y) on Curve25519
+ * (the identity, y = 1, has none). */
+const char *ed25519_problem(const unsigned char pt[32], BN_CTX *ctx)
+{
+	unsigned char be[32];
+	for (size_t i = 0; i < 32; i++)
+		be[i] = pt[31 - i];
+	be[0] &= 0x7f;
+	BIGNUM *p = BN_CTX_get(ctx), *y = BN_CTX_get(ctx), *y2 = BN_CTX_get(ctx), *num = BN_CTX_get(ctx);
+	BIGNUM *den = BN_CTX_get(ctx), *one = BN_CTX_get(ctx);
+	if (den == nullptr || !BN_set_bit(p, 255) || !BN_sub_word(p, 19) || BN_bin2bn(be, 32, y) == nullptr || !BN_one(one))
+		return kPointOffCurve;
+	if (BN_cmp(y, p) >= 0)
+		return kPointOffCurve;
+	if (BN_is_one(y))
+		return kPointSmallOrder;
+	const bool ok = BN_mod_sqr(y2, y, p, ctx) && BN_mod_sub(num, y2, one, p, ctx) && BN_mul_word(num, 121666) &&
+	                BN_nnmod(num, num, p, ctx) && BN_copy(den, y2) != nullptr && BN_mul_word(den, 121665) &&
+	                BN_sub_word(den, 121666) && BN_nnmod(den, den, p, ctx) && BN_mod_sub(den, p, den, p, ctx) &&
+	                BN_mod_inverse(den, den, p, ctx) != nullptr && BN_mod_mul(num, num, den, p, ctx);
+	if (!ok || (BN_is_zero(num) ? (pt[31] & 0x80) != 0 : BN_kronecker(num, p, ctx) != 1))
+		return kPointOffCurve;
+	/* u = (1 + y) / (1 - y), little-endian for X25519. */
+	unsigned char u[32];
+	if (!BN_mod_add(num, one, y, p, ctx) || !BN_mod_sub(den, one, y, p, ctx) ||
+	    BN_mod_inverse(den, den, p, ctx) == nullptr || !BN_mod_mul(num, num, den, p, ctx) ||
+	    BN_bn2lebinpad(num, u, 32) != 32)
+		return kPointOffCurve;
+	return x25519_small_order(u) ? kPointSmallOrder : nullptr;
+}
+
 /* The recipient's point as an OpenSSL key, and a fresh ephemeral key on the
  * same curve whose public point is written in the key's form. */
 bool make_keys(const pgp_ecdh_key &k, exchange &ex, unsigned char *eph_pub, size_t *eph_len)
@@ -107,18 +185,7 @@ bool make_keys(const pgp_ecdh_key &k, exchange &ex, unsigned char *eph_pub, size
 	}
 
 	const char *group = nist_group(k.curve);
-	if (group == nullptr)
-		return false;
-	OSSL_PARAM params[] = {
-	    OSSL_PARAM_construct_utf8_string(OSSL_PKEY_PARAM_GROUP_NAME, const_cast<char *>(group), 0),
-	    OSSL_PARAM_construct_octet_string(OSSL_PKEY_PARAM_PUB_KEY, const_cast<uint8_t *>(k.point), k.point_len),
-	    OSSL_PARAM_construct_end(),
-	};
-	EVP_PKEY_CTX *fctx = EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr);
-	const bool    ok   = fctx != nullptr && EVP_PKEY_fromdata_init(fctx) == 1 &&
-	                EVP_PKEY_fromdata(fctx, &ex.peer, EVP_PKEY_PUBLIC_KEY, params) == 1;
-	EVP_PKEY_CTX_free(fctx);
-	if (!ok)
+	if (group == nullptr || (ex.peer = nist_point(group, k.point, k.point_len)) == nullptr)
 		return false;
 	ex.eph = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", group);
 	if (ex.eph == nullptr)
@@ -137,6 +204,44 @@ bool make_keys(const pgp_ecdh_key &k, exchange &ex, unsigned char *eph_pub, size
 } // namespace
 
 namespace m::detail {
+
+const char *ecdh_point_problem(const pgp_ecdh_key &k) noexcept
+{
+	/* The reader has checked the form: 0x40 || u, or 0x04 || x || y. */
+	if (k.curve == PGP_CURVE_CURVE25519)
+		return x25519_small_order(k.point + 1) ? kPointSmallOrder : nullptr;
+	const char *group = nist_group(k.curve);
+	EVP_PKEY   *pkey  = group != nullptr ? nist_point(group, k.point, k.point_len) : nullptr;
+	const char *why   = ec_point_problem(pkey, k.point, k.point_len);
+	EVP_PKEY_free(pkey);
+	return why;
+}
+
+const char *ed25519_point_problem(const unsigned char pt[32]) noexcept
+{
+	BN_CTX *ctx = BN_CTX_new();
+	if (ctx == nullptr)
+		return kPointOffCurve;
+	BN_CTX_start(ctx);
+	const char *why = ed25519_problem(pt, ctx);
+	BN_CTX_end(ctx);
+	BN_CTX_free(ctx);
+	return why;
+}
+
+const char *ec_point_problem(const EVP_PKEY *pkey, const unsigned char *pt, size_t pt_len) noexcept
+{
+	if (pt_len == 1 && pt[0] == 0)
+		return "public point at infinity";
+	if (pkey == nullptr)
+		return kPointOffCurve;
+	/* The quick check (on the curve, not at infinity) is the whole check
+	 * on these curves: their cofactor is 1. */
+	EVP_PKEY_CTX *ctx = EVP_PKEY_CTX_new_from_pkey(nullptr, const_cast<EVP_PKEY *>(pkey), nullptr);
+	const bool    ok  = ctx != nullptr && EVP_PKEY_public_check_quick(ctx) == 1;
+	EVP_PKEY_CTX_free(ctx);
+	return ok ? nullptr : kPointOffCurve;
+}
 
 bool ecdh_kdf(uint8_t hash_id, const unsigned char *shared, size_t shared_len, const unsigned char *param,
               size_t param_len, unsigned char *kek, size_t kek_len) noexcept

@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <openssl/evp.h>
+
 #include "core/m_buf.h"
-#include "pgp/pgp_pubkey.h"
+#include "pgp/pgp_pubkey_int.h"
 
 namespace m::detail {
 
@@ -45,6 +47,31 @@ struct ecdh_wrapped {
  * the tests. */
 [[nodiscard]] bool ecdh_kdf(uint8_t hash_id, const unsigned char *shared, size_t shared_len, const unsigned char *param,
                             size_t param_len, unsigned char *kek, size_t kek_len) noexcept;
+
+/* What is wrong with a public point ("public point at infinity", "public
+ * point not on the curve", "public point of small order"): static text, or
+ * NULL for a point that may be used. Every
+ * elliptic-curve key is judged when it is read, so that a point nobody can
+ * hold the secret of, or for which any signature verifies, never reaches a
+ * prompt or an encryption. */
+
+/* An ECDH key's point, in the form the key reader checked (0x40 || u on
+ * Curve25519, 0x04 || x || y on a NIST curve): on its NIST curve (OpenSSL's
+ * own check), or, on Curve25519, not of small order: the points of order 1,
+ * 2, 4 and 8 of the curve and its twist (u = 0, u = 1, ...), whose shared
+ * secret is all zero whatever the ephemeral key. */
+[[nodiscard]] const char *ecdh_point_problem(const pgp_ecdh_key &k) noexcept;
+
+/* An Ed25519 public key of 32 bytes (RFC 8032 5.1.3 encoding): refused when
+ * y is not below p, when the encoding names no point of the curve, and when
+ * the point is of small order (the identity among them: every signature
+ * verifies with it). */
+[[nodiscard]] const char *ed25519_point_problem(const unsigned char pt[32]) noexcept;
+
+/* An ECDSA or NIST ECDH point as the crypto library read it (pkey NULL: it
+ * could not, the encoding gives no point of the curve): the point at
+ * infinity (encoded as the single byte 0) or a point off the curve. */
+[[nodiscard]] const char *ec_point_problem(const EVP_PKEY *pkey, const unsigned char *pt, size_t pt_len) noexcept;
 
 } // namespace m::detail
 

@@ -11,15 +11,18 @@
  *     the CRC-24 of the decoded bytes. The data ends at the checksum line or
  *     at the line starting with "-" (the END line). A private key block
  *     before the public one is passed over. LF and CRLF line ends are both
- *     accepted.
+ *     accepted. Further public key blocks continue the packets of the first
+ *     (gpg writes a revocation certificate as a block of its own, so
+ *     `cat key.asc revoke.asc` is one revoked key).
  *   - Binary packets: any input holding a byte outside tab, line feed,
  *     carriage return and 32..126 (a single NUL or 8-bit byte is enough).
  *
  * One recipient per file: the file holds one transferable public key, its
  * version-4 primary key packet (tag 6) followed by its user IDs, subkeys
- * and signatures. A second primary key, or a second armoured public key
- * block, is refused; so is a subkey with no primary key before it, and a
- * key packet of any version other than 4. Every packet is framed before
+ * and signatures. A second primary key (in the same or a later armoured
+ * block) is refused, and so is a key packet of any version other than 4.
+ * Packets before the primary key (a marker, a stray subkey with its
+ * signatures) are passed over, as gpg does. Every packet is framed before
  * anything is judged, so damage anywhere fails the file.
  *
  * Only what the key's owner signed counts. Every signature the choice
@@ -34,10 +37,36 @@
  * absent: a subkey without a binding that verifies is never used, and a
  * revocation that does not verify revokes nothing.
  *
+ * A signature counts for what it verifies, not where it sits (gpg moves a
+ * misplaced one when it imports a key: "1 signature reordered"):
+ *   - a direct-key signature or key revocation anywhere after the primary
+ *     key is about the primary key;
+ *   - a user ID certification or revocation is about the user ID (or user
+ *     attribute) it verifies over, and a subkey binding or revocation about
+ *     the subkey it verifies over, wherever in the key either sits: after
+ *     another user ID or subkey, before its own, at the end (a revocation
+ *     certificate appended to the file).
+ * To find its part cheaply, the first two bytes of the hash a signature
+ * states are compared with its hash over each part of its kind (one hash
+ * each, no public-key operation): the part it follows is tried first, then
+ * the others, and it is verified only against parts that match, at most
+ * three. Should none match, it is verified against the part it follows
+ * alone, since a wrong stated prefix does not make a signature bad where it
+ * sits. So a real key costs one verification per signature the choice
+ * needs, wherever its signatures are.
+ *
+ * Every elliptic-curve point is judged when the key is read: the primary
+ * key's (ECDSA, EdDSA, Ed25519) before any signature, the chosen ECDH key's
+ * before it is returned. A point at infinity, off its curve, or of small
+ * order (the identity of Ed25519, u = 0, u = 1 and the other points of
+ * order 2, 4 and 8 on Curve25519 or its twist) is refused with the key's ID
+ * and the problem, never passed over for another key.
+ *
  * The encryption key is the one gpg 2.2 chooses (gpg is the reference; the
  * keyring test compares the two over the Debian keyring):
- *   1. The primary key is valid when a direct-key signature or a user ID's
- *      latest self-signature verifies (a user ID's revocation too). It is
+ *   1. The primary key is valid when a user ID's latest self-signature
+ *      verifies (a user ID's revocation too); a direct-key signature alone
+ *      does not make it valid (gpg refuses a key without a user ID). It is
  *      revoked by a key revocation that it made and that verifies, whatever
  *      its date. It expires at the key expiration time of its latest
  *      direct-key signature, when that sets one, else of the user ID whose
@@ -49,9 +78,10 @@
  *      either encryption flag (0x04, 0x08), or none and its algorithm
  *      encrypts; its key expiration, counted from its creation, has not
  *      passed; no subkey revocation verifies, whatever its date; it was not
- *      created after the time of the run; and the primary key is valid and
- *      neither revoked nor expired. The signatures of a subkey are the
- *      packets up to the next subkey.
+ *      created after the time of the run; its fields can be read and nothing
+ *      follows them (gpg reads a key packet by its fields, so it passes over
+ *      one with bytes after them, or damaged, and may use an older subkey);
+ *      and the primary key is valid and neither revoked nor expired.
  *   3. Of the usable subkeys the most recently created is chosen (on equal
  *      times the first); with none, the primary key when its uses include
  *      encryption.
@@ -81,6 +111,18 @@
  *   - The primary-key binding (0x19) that a signing subkey embeds is not
  *     needed: gpg asks for it only to accept data signatures, never to
  *     encrypt to a subkey.
+ *
+ * Where gpg 2.2 is plainly wrong, this reader keeps the sound behaviour:
+ *   - Times are added in 64 bits: a key created in 2020 that expires after
+ *     2106 is valid here; gpg adds creation time and expiry in 32 bits, so
+ *     such a key looks expired to it.
+ *   - A signature that names its signer only by an issuer fingerprint
+ *     subpacket counts; gpg 2.2 ignores such a binding.
+ *   - A Curve25519 ECDH key of small order is refused; gpg encrypts to it
+ *     (its shared secret is all zero, so anyone can read the message).
+ *   - With a key file on its command line (gpg -f), gpg does not move
+ *     misplaced signatures as its import does: it then encrypts to a key
+ *     whose revocation is appended. The rules above follow its import.
  *
  * The key object keeps the chosen key's numbers (RSA, Elgamal) or curve,
  * point and key derivation parameters (ECDH), its 20-byte SHA-1 version-4
@@ -138,33 +180,51 @@ typedef enum {
  *   "failed to locate base64 block in ascii-armored data"
  *       data_len 0, or text input without a complete armoured public key
  *       block (Base64 data ended by a checksum line or an END line)
+ *   "the key file holds a secret key: give the recipient's public key, e.g.
+ *    from gpg --export" (one line)
+ *       text input with a private key block and no public one, or packets
+ *       with secret key packets (tags 5, 7) and no primary public key
  *   "ascii-armored data fails its CRC-24 checksum"
  *       the checksum line is not four Base64 characters giving the CRC-24
  *       of the decoded data
  *   "key file holds more than one public key: export only the recipient's key"
- *       a second primary key packet, or a second armoured public key block
+ *       a second primary key packet, in the same or a later armoured block
  *   "Failed to create parser"            binary input could not be loaded
  *   "base64 decode failure"              the armoured block decodes to nothing
- *   "no public key contained in buffer"  no primary key packet, a subkey
- *       before it, or a key that has no subkey and whose primary key may not
- *       encrypt
+ *   "no public key contained in buffer"  no primary key packet (a subkey
+ *       alone included)
  *   "unsupported primary key algorithm"  the primary key's signatures cannot
  *       be verified here (see above for the algorithms)
  *   "unable to read primary key"         its fields are damaged or cut
- *   "public key is revoked or expired"   the primary key is revoked or expired
+ *   "public key was revoked on YYYY-MM-DD; ask the recipient for their
+ *    current public key", "public key expired on YYYY-MM-DD; ask ..."
+ *       the primary key is revoked (the date of the revocation) or expired
+ *       (the date it expired); dates in UTC
  *   "public key has no valid self-signature"
- *       no user ID self-signature or direct-key signature verifies
+ *       no user ID self-signature verifies
  *   "no usable encryption subkey (no subkey binding signature verifies)"
  *       no key may be used, and a subkey that could encrypt had no binding
  *       signature that verifies
+ *   "the key's encryption subkey was revoked on YYYY-MM-DD; ask ...",
+ *   "the key's encryption subkey expired on YYYY-MM-DD; ask ..."
+ *       no key may be used, and the most recently created subkey that could
+ *       encrypt is revoked or expired (as for the primary key)
+ *   "no key in the file may encrypt (sign-only key)"
+ *       neither the primary key nor any subkey may encrypt, by algorithm or
+ *       by the key flags of its valid self-signature or binding
  *   "no usable encryption subkey (revoked, expired or not for encryption)"
- *       no key may be used for another reason of the rules above
+ *       no key may be used for another reason of the rules above (a subkey
+ *       created after the time of the run)
  *   "weak public key: RSA modulus not of 1024 to 16384 bits"
  *   "weak public key: RSA modulus is even"
  *   "weak public key: RSA exponent not odd, at least 3 and below the modulus"
  *   "weak public key: elgamal prime not of 1024 to 16384 bits"
  *   "weak public key: elgamal prime is even"
  *   "weak public key: elgamal g or y outside 2 to p-2"
+ *   "<which> <key ID>: public point <problem>"
+ *       <which> is "primary key" or "subkey" (the chosen ECDH key), <key ID>
+ *       its 16 hexadecimal digits, <problem> "at infinity", "not on the
+ *       curve" or "of small order"
  *   "read_pubkey_from_parser: failed sanity check <check>" where <check> is
  *       "M_parser_read_byte(parser, &packet_tag)"      (tag byte missing)
  *       "packet_tag & 0x80"                            (not a packet tag)
@@ -233,6 +293,13 @@ M_API const unsigned char *M_pgp_pubkey_primary_fingerprint(const M_pgp_pubkey_t
  *
  * Returns NULL as well when the key has no such user ID. */
 M_API const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key);
+
+/* Fingerprint of the key encrypted to (subkey or primary key): 20 bytes
+ * (SHA-1, version 4), not NUL-terminated; the primary fingerprint when the
+ * primary key is the one encrypted to.
+ *
+ * key: NULL: yields NULL. */
+M_API const unsigned char *M_pgp_pubkey_fingerprint(const M_pgp_pubkey_t *key);
 
 /* Key ID of the key encrypted to (subkey or primary key): 8 bytes, the last
  * 8 bytes of its fingerprint, as written into the encrypted message.

@@ -17,6 +17,8 @@
 #include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
+#include "pgp/pgp_ecdh_int.h"
+
 namespace {
 
 using m::detail::pgp_sig;
@@ -54,6 +56,19 @@ struct span_reader {
 		*len = ((size_t)hdr[0] << 8 | hdr[1]) + 7;
 		*len /= 8;
 		return take(*len, out);
+	}
+
+	/* An MPI as a number: its value bytes without the leading zero bytes a
+	 * bit count too large leaves (gpg reads such a number by its value). */
+	[[nodiscard]] bool number(const unsigned char **out, size_t *len)
+	{
+		if (!mpi(out, len))
+			return false;
+		while (*len != 0 && **out == 0) {
+			++*out;
+			--*len;
+		}
+		return true;
 	}
 };
 
@@ -263,6 +278,15 @@ m::detail::signer_status integer_key(m::detail::sig_signer *s, span_reader &r)
 	return s->pkey != nullptr ? m::detail::signer_status::ok : m::detail::signer_status::unsupported;
 }
 
+/* An Ed25519 key of 32 bytes, refused when its point is degenerate. */
+m::detail::signer_status ed25519_key(m::detail::sig_signer *s, const unsigned char *pt)
+{
+	if ((s->problem = m::detail::ed25519_point_problem(pt)) != nullptr)
+		return m::detail::signer_status::degenerate;
+	s->pkey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, pt, 32);
+	return s->pkey != nullptr ? m::detail::signer_status::ok : m::detail::signer_status::unsupported;
+}
+
 /* ECDSA or EdDSA: curve OID, then the point as an MPI. */
 m::detail::signer_status curve_key(m::detail::sig_signer *s, span_reader &r)
 {
@@ -278,15 +302,19 @@ m::detail::signer_status curve_key(m::detail::sig_signer *s, span_reader &r)
 	if (curve->name == nullptr) {
 		if (pt_len != 33 || pt[0] != 0x40)
 			return m::detail::signer_status::unreadable;
-		s->pkey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, pt + 1, 32);
-	} else {
-		OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-		if (bld != nullptr && OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, curve->name, 0) == 1 &&
-		    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pt, pt_len) == 1)
-			s->pkey = pkey_from_params("EC", bld);
-		OSSL_PARAM_BLD_free(bld);
+		return ed25519_key(s, pt + 1);
 	}
-	return s->pkey != nullptr ? m::detail::signer_status::ok : m::detail::signer_status::unreadable;
+	OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
+	if (bld != nullptr && OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, curve->name, 0) == 1 &&
+	    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pt, pt_len) == 1)
+		s->pkey = pkey_from_params("EC", bld);
+	OSSL_PARAM_BLD_free(bld);
+	if ((s->problem = m::detail::ec_point_problem(s->pkey, pt, pt_len)) != nullptr) {
+		EVP_PKEY_free(s->pkey);
+		s->pkey = nullptr;
+		return m::detail::signer_status::degenerate;
+	}
+	return m::detail::signer_status::ok;
 }
 
 /* ---- Verification ---- */
@@ -384,7 +412,7 @@ bool ed25519_sig(uint8_t alg, span_reader &r, unsigned char out[64])
 	std::memset(out, 0, 64);
 	for (size_t half = 0; half < 2; half++) {
 		size_t len = 0;
-		if (!r.mpi(&v, &len) || len > 32)
+		if (!r.number(&v, &len) || len > 32)
 			return false;
 		std::memcpy(out + 32 * half + 32 - len, v, len);
 	}
@@ -414,9 +442,9 @@ bool verify_numbers(const m::detail::sig_signer &s, const EVP_MD *md, const pgp_
 	const unsigned char *in      = nullptr;
 	size_t               in_len  = 0;
 	if (ok && is_rsa) {
-		/* The MPI drops leading zero bytes; the verifier wants the
-		 * modulus's length. */
-		ok = r.mpi(&in, &in_len) && in_len <= s.rsa_len &&
+		/* The number is padded (or cut of its zero bytes) to the modulus's
+		 * length, which the verifier wants. */
+		ok = r.number(&in, &in_len) && in_len <= s.rsa_len &&
 		     (padded = static_cast<unsigned char *>(OPENSSL_zalloc(s.rsa_len))) != nullptr &&
 		     EVP_PKEY_CTX_set_rsa_padding(ctx, RSA_PKCS1_PADDING) == 1 && EVP_PKEY_CTX_set_signature_md(ctx, md) == 1;
 		if (ok)
@@ -492,12 +520,21 @@ signer_status sig_signer_init(sig_signer *signer, const unsigned char *body, siz
 			const unsigned char *raw = nullptr;
 			if (!r.take(32, &raw))
 				return signer_status::unreadable;
-			signer->pkey = EVP_PKEY_new_raw_public_key(EVP_PKEY_ED25519, nullptr, raw, 32);
-			return signer->pkey != nullptr ? signer_status::ok : signer_status::unsupported;
+			return ed25519_key(signer, raw);
 		}
 		default:
 			return signer_status::unsupported;
 	}
+}
+
+bool sig_prefix_matches(const unsigned char *key_body, size_t key_len, const sig_subject &subject,
+                        const pgp_sig &sig) noexcept
+{
+	const EVP_MD *md = hash_md(sig.hash_alg);
+	unsigned char digest[EVP_MAX_MD_SIZE];
+	unsigned int  digest_len = 0;
+	return md != nullptr && hash_signed_data(md, key_body, key_len, subject, sig, digest, &digest_len) &&
+	       digest_len >= 2 && digest[0] == sig.prefix[0] && digest[1] == sig.prefix[1];
 }
 
 bool sig_verify(const sig_signer &signer, const unsigned char *key_body, size_t key_len, const sig_subject &subject,

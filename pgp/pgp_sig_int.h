@@ -71,10 +71,12 @@ struct pgp_sig {
 
 /* The primary key as the crypto library's verifier. */
 struct sig_signer {
-	EVP_PKEY *pkey    = nullptr;
-	uint8_t   alg     = 0; /* OpenPGP algorithm of the key */
-	size_t    rsa_len = 0; /* RSA: modulus length in bytes */
-	int64_t   created = 0; /* key creation time */
+	EVP_PKEY   *pkey    = nullptr;
+	uint8_t     alg     = 0;       /* OpenPGP algorithm of the key */
+	size_t      rsa_len = 0;       /* RSA: modulus length in bytes */
+	int64_t     created = 0;       /* key creation time */
+	const char *problem = nullptr; /* signer_status::degenerate: what is wrong
+	                                * with the point (ecdh_point_problem's words) */
 
 	sig_signer()                              = default;
 	sig_signer(const sig_signer &)            = delete;
@@ -88,12 +90,16 @@ struct sig_signer {
 enum class signer_status {
 	ok,
 	unsupported, /* an algorithm (or curve) that cannot verify here */
-	unreadable   /* the key's fields are damaged */
+	unreadable,  /* the key's fields are damaged */
+	degenerate   /* an ECDSA or EdDSA point that must not be trusted: at
+	              * infinity, off its curve, of small order */
 };
 
 /* Reads a version-4 key packet body (version, time, algorithm, fields) into
  * signer: RSA (1, 3), DSA (17), ECDSA (19) on NIST P-256/384/521, Brainpool
- * P-256/384/512 or secp256k1, EdDSA (22) on Ed25519, Ed25519 (27). */
+ * P-256/384/512 or secp256k1, EdDSA (22) on Ed25519, Ed25519 (27). The
+ * point of an ECDSA or EdDSA key is judged (pgp_ecdh_int.h): a degenerate
+ * one leaves no verifier and its problem in signer->problem. */
 [[nodiscard]] signer_status sig_signer_init(sig_signer *signer, const unsigned char *body, size_t len) noexcept;
 
 /* What a signature covers after the primary key itself. */
@@ -113,6 +119,13 @@ struct sig_subject {
  * sig_counts either way. */
 [[nodiscard]] bool sig_verify(const sig_signer &signer, const unsigned char *key_body, size_t key_len,
                               const sig_subject &subject, const pgp_sig &sig, int64_t now) noexcept;
+
+/* Whether the first two bytes of the hash that sig would verify over the
+ * primary key and subject are the two it states. Cheap (one hash, no
+ * public-key operation): the key reader uses it to find which user ID or
+ * subkey a signature is about. False as well for a hash it cannot compute. */
+[[nodiscard]] bool sig_prefix_matches(const unsigned char *key_body, size_t key_len, const sig_subject &subject,
+                                      const pgp_sig &sig) noexcept;
 
 /* Verifications made by this process so far, that passed and that failed;
  * either pointer may be NULL. For tests and benchmarks only. */

@@ -14,13 +14,12 @@ gnupg=$(mktemp -d)
 trap 'rm -rf "$work" "$gnupg"' EXIT
 chmod 700 "$gnupg"
 
-echo "== quorvel_tokenexp examples/sample.exp examples/demo_public_key.asc -m mdc (key fed on standard input)"
+echo "== quorvel_tokenexp examples/sample.exp examples/demo_public_key.asc (key fed on standard input)"
 (cd "$work" && build_dir="$root/build" &&
-	"$build_dir/quorvel_tokenexp" "$root/examples/sample.exp" "$root/examples/demo_public_key.asc" -m mdc \
+	"$build_dir/quorvel_tokenexp" "$root/examples/sample.exp" "$root/examples/demo_public_key.asc" \
 		< "$root/examples/sample_export_key.txt")
 
 echo "== the recipient decrypts sample.exp.gpg with the demo secret key"
 GNUPGHOME=$gnupg gpg --batch --quiet --import "$root/examples/demo_secret_key.DEMO-ONLY.asc"
-# -m mdc: the message is integrity-protected, so gpg opens it as it is (the
-# default form would need --ignore-mdc-error).
+# The message is integrity-protected, so gpg opens it with no option.
 GNUPGHOME=$gnupg gpg --batch --quiet --decrypt "$work/sample.exp.gpg" 2>/dev/null

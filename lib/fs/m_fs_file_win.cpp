@@ -175,8 +175,10 @@ M_fs_error_t m::detail::file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_
 	sys_counters().read++;
 	DWORD n = 0;
 	if (!ReadFile(fd->handle, buf, static_cast<DWORD>(buf_len), &n, nullptr)) {
-		const DWORD err = GetLastError();
-		return err == ERROR_BROKEN_PIPE ? M_FS_ERROR_SUCCESS : M_fs_error_from_syserr(err);
+		/* The writer closed its end: that is the end of the data. */
+		if (GetLastError() == ERROR_BROKEN_PIPE)
+			return M_FS_ERROR_SUCCESS;
+		return M_fs_error_from_syserr(M_platform_errno());
 	}
 	*read_len = n;
 	return M_FS_ERROR_SUCCESS;
@@ -222,7 +224,7 @@ M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file
 	dist.QuadPart = offset;
 	if (!SetFilePointerEx(fd->handle, dist, nullptr, method)) {
 		/* A position before the start is a bad argument, as on every host. */
-		const DWORD err = GetLastError();
+		const uint32_t err = M_platform_errno();
 		return err == ERROR_NEGATIVE_SEEK ? M_FS_ERROR_INVALID : M_fs_error_from_syserr(err);
 	}
 	return M_FS_ERROR_SUCCESS;

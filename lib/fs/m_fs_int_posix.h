@@ -48,10 +48,17 @@ inline void copy_group_account(M_fs_perms &dest, const M_fs_perms &src) noexcept
 	dest.gid = src.gid;
 }
 
-/* Test seam of M_fs_file_replace: when set, called with the temporary
- * file's path once every byte is written to it, before its owner and mode
- * change and before the rename. NULL in normal use. */
+/* Test seam of the replace: when set, the commit calls it with the
+ * temporary file's path once every byte is written to it, before its owner
+ * and mode change and before the rename. NULL in normal use. */
 extern void (*replace_test_hook)(const char *tmp_path);
+
+/* open(2), retried while a signal interrupts it. */
+int open_retry(const char *path, int flags, mode_t mode) noexcept;
+
+/* The result code of a failed open(2). EISDIR has no row in the error table;
+ * it is the Windows open's "access denied" for a directory. */
+M_fs_error_t open_error(int err) noexcept;
 
 /* Mode bits of a host mode for one class (0 user, 1 group, 2 other), as
  * M_FS_PERMS_MODE_* bits. */

@@ -1,5 +1,6 @@
-/* Replacing a file on Windows (M_fs_file_replace): a temporary file in the
- * output's folder, written whole and flushed to the device, then moved over
+/* Replacing a file on Windows (m_fs_replace.h): a temporary file in the
+ * output's folder, created when the replace begins, written as the data
+ * comes and flushed to the device, then moved over
  * the output with MoveFileExW (MOVEFILE_REPLACE_EXISTING |
  * MOVEFILE_WRITE_THROUGH), so the path shows the old content or the new,
  * never a mix. On any failure the temporary file is deleted and the output
@@ -18,6 +19,8 @@
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+
+#include "fs/m_fs_replace.h"
 
 #include "fs/m_fs_int.h"
 #include "core/m_mem.h"
@@ -75,10 +78,9 @@ Kind kind_of(const wchar_t *path, M_fs_error_t *err) noexcept
 	HANDLE h = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
 	                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 	if (h == INVALID_HANDLE_VALUE) {
-		const DWORD e = GetLastError();
-		if (e == ERROR_FILE_NOT_FOUND)
+		if (GetLastError() == ERROR_FILE_NOT_FOUND)
 			return Kind::Missing;
-		*err = M_fs_error_from_syserr(e);
+		*err = last_error();
 		return Kind::Missing;
 	}
 	const DWORD type = GetFileType(h);
@@ -94,17 +96,6 @@ M_fs_error_t write_handle(HANDLE h, const unsigned char *buf, size_t len, bool f
 	M_fs_error_t res = M_fs_file_write_all(&file, buf, len);
 	if (res == M_FS_ERROR_SUCCESS && flush && !FlushFileBuffers(h))
 		res = last_error();
-	return res;
-}
-
-M_fs_error_t write_direct(const wchar_t *path, const unsigned char *buf, size_t len) noexcept
-{
-	HANDLE h = CreateFileW(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-	                       FILE_ATTRIBUTE_NORMAL, nullptr);
-	if (h == INVALID_HANDLE_VALUE)
-		return last_error();
-	const M_fs_error_t res = write_handle(h, buf, len, false);
-	CloseHandle(h);
 	return res;
 }
 
@@ -145,24 +136,6 @@ HANDLE create_temp(const char *full, wchar_t **tmp, M_fs_error_t *res) noexcept
 	return h;
 }
 
-M_fs_error_t replace_via_temp(const char *full, const wchar_t *target, const unsigned char *buf, size_t len) noexcept
-{
-	wchar_t     *tmp = nullptr;
-	M_fs_error_t res = M_FS_ERROR_SUCCESS;
-	HANDLE       h   = create_temp(full, &tmp, &res);
-	if (h == INVALID_HANDLE_VALUE)
-		return res;
-	res = write_handle(h, buf, len, true);
-	if (!CloseHandle(h) && res == M_FS_ERROR_SUCCESS)
-		res = last_error();
-	if (res == M_FS_ERROR_SUCCESS && !MoveFileExW(tmp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-		res = last_error();
-	if (res != M_FS_ERROR_SUCCESS)
-		(void)DeleteFileW(tmp);
-	M_free(tmp);
-	return res;
-}
-
 /* The volume and file index of a path (links followed); false when it
  * cannot be opened. */
 bool identity(const char *path, DWORD *volume, uint64_t *index) noexcept
@@ -181,43 +154,129 @@ bool identity(const char *path, DWORD *volume, uint64_t *index) noexcept
 	return ok;
 }
 
+/* Whether a replace is open: one at a time, as on POSIX. */
+bool g_open = false;
+
+} // namespace
+
+/* A replace in progress. */
+struct M_fs_replace {
+	Kind         kind;
+	char        *full;   /* the target's normalised path */
+	wchar_t     *target; /* the same, wide */
+	wchar_t     *tmp;    /* the temporary file (Missing, File); NULL else */
+	HANDLE       h;      /* the temporary file, or the device once opened */
+	M_fs_error_t err;    /* the first write failure, which sticks */
+};
+
+namespace {
+
+/* The device opened for its first bytes (never created: it exists). */
+M_fs_error_t open_device(M_fs_replace_t *rep) noexcept
+{
+	if (rep->h != INVALID_HANDLE_VALUE)
+		return M_FS_ERROR_SUCCESS;
+	rep->h = CreateFileW(rep->target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+	                     FILE_ATTRIBUTE_NORMAL, nullptr);
+	return rep->h == INVALID_HANDLE_VALUE ? last_error() : M_FS_ERROR_SUCCESS;
+}
+
+/* Close what is open, delete the temporary file (unless moved), release. */
+void release(M_fs_replace_t *rep, bool drop_tmp) noexcept
+{
+	if (rep->h != INVALID_HANDLE_VALUE)
+		CloseHandle(rep->h);
+	if (drop_tmp && rep->tmp != nullptr)
+		(void)DeleteFileW(rep->tmp);
+	M_free(rep->tmp);
+	M_free(rep->target);
+	M_free(rep->full);
+	M_free(rep);
+	g_open = false;
+}
+
+/* Flush, close and move the temporary file over the target. */
+M_fs_error_t move_into_place(M_fs_replace_t *rep) noexcept
+{
+	M_fs_error_t res = FlushFileBuffers(rep->h) ? M_FS_ERROR_SUCCESS : last_error();
+	if (!CloseHandle(rep->h) && res == M_FS_ERROR_SUCCESS)
+		res = last_error();
+	rep->h = INVALID_HANDLE_VALUE;
+	if (res == M_FS_ERROR_SUCCESS &&
+	    !MoveFileExW(rep->tmp, rep->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+		res = last_error();
+	return res;
+}
+
 } // namespace
 
 extern "C" {
 
-M_fs_error_t M_fs_file_replace(const char *path, const unsigned char *buf, size_t len)
+M_fs_error_t M_fs_replace_begin(M_fs_replace_t **rep, const char *path)
 {
-	if (M_str_isempty(path) || (buf == nullptr && len > 0))
+	if (rep == nullptr)
 		return M_FS_ERROR_INVALID;
-	char        *full = nullptr;
-	M_fs_error_t res  = target_path(path, &full);
-	if (res != M_FS_ERROR_SUCCESS)
+	*rep = nullptr;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
+	if (g_open)
+		return M_FS_ERROR_GENERIC;
+	auto *r = static_cast<M_fs_replace_t *>(M_malloc_zero(sizeof(M_fs_replace_t)));
+	r->h    = INVALID_HANDLE_VALUE;
+	g_open  = true;
+	M_fs_error_t res = target_path(path, &r->full);
+	if (res == M_FS_ERROR_SUCCESS) {
+		r->target = widen(r->full);
+		res       = r->target == nullptr ? M_FS_ERROR_INVALID : M_FS_ERROR_SUCCESS;
+	}
+	if (res == M_FS_ERROR_SUCCESS)
+		r->kind = kind_of(r->target, &res);
+	if (res == M_FS_ERROR_SUCCESS && (r->kind == Kind::Dir || r->kind == Kind::ReadOnly)) {
+		/* Refused as the system would refuse to write it, with its reason. */
+		SetLastError(ERROR_ACCESS_DENIED);
+		res = last_error();
+	}
+	if (res == M_FS_ERROR_SUCCESS && (r->kind == Kind::Missing || r->kind == Kind::File))
+		r->h = create_temp(r->full, &r->tmp, &res);
+	if (res != M_FS_ERROR_SUCCESS) {
+		release(r, true);
 		return res;
-	wchar_t *target = widen(full);
-	if (target == nullptr) {
-		M_free(full);
+	}
+	*rep = r;
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t M_fs_replace_write(M_fs_replace_t *rep, const unsigned char *buf, size_t len)
+{
+	if (rep == nullptr || (buf == nullptr && len > 0))
 		return M_FS_ERROR_INVALID;
-	}
-	switch (kind_of(target, &res)) {
-		case Kind::Dir:
-		case Kind::ReadOnly:
-			res = M_FS_ERROR_PERMISSION;
-			break;
-		case Kind::Device:
-			res = write_direct(target, buf, len);
-			break;
-		case Kind::Missing:
-		case Kind::File:
-			if (res == M_FS_ERROR_SUCCESS)
-				res = replace_via_temp(full, target, buf, len);
-			break;
-	}
-	M_free(target);
-	M_free(full);
+	if (rep->err == M_FS_ERROR_SUCCESS && rep->kind == Kind::Device)
+		rep->err = open_device(rep);
+	if (rep->err == M_FS_ERROR_SUCCESS && len > 0)
+		rep->err = write_handle(rep->h, buf, len, false);
+	return rep->err;
+}
+
+M_fs_error_t M_fs_replace_commit(M_fs_replace_t *rep)
+{
+	if (rep == nullptr)
+		return M_FS_ERROR_INVALID;
+	M_fs_error_t res = rep->err;
+	if (res == M_FS_ERROR_SUCCESS && rep->kind == Kind::Device)
+		res = open_device(rep); /* nothing written: the device is still opened */
+	else if (res == M_FS_ERROR_SUCCESS)
+		res = move_into_place(rep);
+	release(rep, res != M_FS_ERROR_SUCCESS);
 	return res;
 }
 
-M_bool M_fs_file_replace_reaches(const char *path, const char *other)
+void M_fs_replace_cancel(M_fs_replace_t *rep)
+{
+	if (rep != nullptr)
+		release(rep, true);
+}
+
+M_bool M_fs_replace_reaches(const char *path, const char *other)
 {
 	if (M_str_isempty(path) || M_str_isempty(other))
 		return M_FALSE;

@@ -50,6 +50,21 @@ M_BEGIN_DECLS
  * change errno. No pointers, no allocation. */
 M_API uint32_t M_platform_errno(void);
 
+/* The system's own words for the last system error that this thread's
+ * library calls classified (every failing system call of the file, path,
+ * information and permission layers is classified through the table above,
+ * and so is every call of M_platform_errno that finds an error), such as
+ * "No such file or directory" or "No space left on device": the host's
+ * message for the error number, not the coarser result code. Call it right
+ * after the failing library call; a later failure replaces the record.
+ *
+ * buf: receives the text with its NUL, cut to len bytes; NULL or a len of
+ *      0: nothing is written.
+ *
+ * Returns M_TRUE when a system error has been recorded on this thread;
+ * M_FALSE, with "" in buf, when none has. */
+M_API M_bool M_platform_strerror(char *buf, size_t len);
+
 M_END_DECLS
 
 #endif /* M_PLATFORM_H */

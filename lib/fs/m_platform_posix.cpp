@@ -8,7 +8,10 @@
 #include "fs/m_platform.h"
 #include "fs/m_platform_int.h"
 
+#include "core/m_str.h"
+
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -42,12 +45,17 @@ constexpr ErrnoRow kErrnoTable[] = {
 };
 static_assert(sizeof(kErrnoTable) / sizeof(kErrnoTable[0]) == 19, "errno table rows");
 
+/* The last errno this thread classified, for M_platform_strerror. */
+thread_local int t_last_errno = 0;
+
 } // namespace
 
 namespace m::detail {
 
 uint32_t syserr_from_errno(int err) noexcept
 {
+	if (err != 0)
+		t_last_errno = err;
 	for (const ErrnoRow &row : kErrnoTable) {
 		if (row.err == err)
 			return row.syserr;
@@ -62,6 +70,20 @@ extern "C" {
 uint32_t M_platform_errno(void)
 {
 	return m::detail::syserr_from_errno(errno);
+}
+
+M_bool M_platform_strerror(char *buf, size_t len)
+{
+	if (buf == nullptr || len == 0)
+		return t_last_errno != 0;
+	buf[0] = '\0';
+	if (t_last_errno == 0)
+		return M_FALSE;
+	/* The GNU form: the text may be a constant rather than buf. */
+	char        room[256];
+	const char *text = ::strerror_r(t_last_errno, room, sizeof(room));
+	M_str_cpy(buf, len, text);
+	return M_TRUE;
 }
 
 } // extern "C"

@@ -5,12 +5,48 @@
 #include <windows.h>
 
 #include "fs/m_platform.h"
+#include "core/m_str.h"
+#include "core/m_str_fmt.h"
+
+namespace {
+
+/* The last error this thread classified, for M_platform_strerror. */
+thread_local DWORD t_last_error = 0;
+
+} // namespace
 
 extern "C" {
 
 uint32_t M_platform_errno(void)
 {
-	return static_cast<uint32_t>(GetLastError());
+	const DWORD err = GetLastError();
+	if (err != ERROR_SUCCESS)
+		t_last_error = err;
+	return static_cast<uint32_t>(err);
+}
+
+M_bool M_platform_strerror(char *buf, size_t len)
+{
+	if (buf == nullptr || len == 0)
+		return t_last_error != ERROR_SUCCESS;
+	buf[0] = '\0';
+	if (t_last_error == ERROR_SUCCESS)
+		return M_FALSE;
+	/* The system's message ends in ".\r\n"; the line it goes on is the
+	 * caller's, and POSIX texts have no full stop either. */
+	char        room[512];
+	const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, t_last_error,
+	                               0, room, sizeof(room), nullptr);
+	if (n == 0) {
+		M_snprintf(buf, len, "Windows error %lu", static_cast<unsigned long>(t_last_error));
+		return M_TRUE;
+	}
+	M_str_trim(room);
+	const size_t text_len = M_str_len(room);
+	if (text_len > 0 && room[text_len - 1] == '.')
+		room[text_len - 1] = '\0';
+	M_str_cpy(buf, len, room);
+	return M_TRUE;
 }
 
 } // extern "C"

@@ -54,7 +54,20 @@ WRONG_KEY = (PROMPT + b"\nError decrypting export file: OpenSSL decrypt error (E
              b"means you entered the wrong quorvel export key)\n",
              PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n")
 
+# A run that keeps no row writes the header row alone, after a warning.
+NO_ROW_PASSED = ("Warning: no row passed -u, -s or -e, so the table holds only its header row; check the values "
+                 "given\n")
+NO_ROW_HELD = ("Warning: the RECURRING sections hold no rows, so the table holds only its header row; check that "
+               "this is the right export file\n")
+
 HEADER = ["user", "token", "expdate", "bdate", "edate", "last_run", "next_run", "name", "note"]
+
+
+def fingerprints(gnupg, keyfile):
+    """The fingerprints gpg lists for a key file: the primary key's, then each subkey's."""
+    r = subprocess.run(["gpg", "--batch", "--with-colons", "--show-keys", keyfile], capture_output=True, text=True,
+                       check=True, env=dict(os.environ, GNUPGHOME=gnupg))
+    return [line.split(":")[9] for line in r.stdout.splitlines() if line.startswith("fpr:")]
 
 
 def luhn_digit(digits):

@@ -39,8 +39,11 @@ USAGE = (
     b"  -e <YYYYMM>: only output tokens with card expiration dates <= given date.\n"
     b"      May be combined with -s to specify a range (-s is start, -e is end).\n"
     b"\n"
-    b"  -m <format>: encrypted message format, mdc or legacy (the default).\n"
-    b"      mdc adds integrity protection, which current OpenPGP software requires.\n"
+    b"  -m <format>: encrypted message format, mdc (the default) or legacy.\n"
+    b"      legacy has no integrity protection; current OpenPGP software refuses it.\n"
+    b"\n"
+    b"  -r <fingerprint>: the recipient's key fingerprint, as they gave it to you;\n"
+    b"      a key file whose key has another one is refused.\n"
     b"\n"
     b"  -v: after a successful run, report the recipient, the key encrypted to,\n"
     b"      the rows kept and left out, and the sizes. Takes no value.\n"
@@ -52,7 +55,18 @@ USAGE = (
 
 S_ERR = b"Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n"
 E_ERR = b"Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n"
-NO_EXPORT = b"Couldn't read Quorvel export file: %s\n"
+NO_EXPORT = b"Couldn't read Quorvel export file: %s\n%s: No such file or directory\n"
+
+
+STRAY = b"Error: argument '%s' is not an option; to name the output file, give -o %s\n"
+R_ERR = b"Error: invalid fingerprint given to -r, must be the 40 hexadecimal digits that gpg --fingerprint shows.\n"
+
+
+def unknown(option, value=None):
+    if value is None:
+        return b"Warning: unknown option '%s' ignored (see quorvel_tokenexp --help)\n" % option
+    return b"Warning: unknown option '%s' ignored, and its value '%s' with it (see quorvel_tokenexp --help)\n" % (
+        option, value)
 
 
 def restricting(*lines):
@@ -65,43 +79,55 @@ class Arguments(E2ECase):
     SEED = 5
 
     def test_refused_before_any_file_is_opened(self):
-        """Usage, bad dates and restricting lines, in option order, for
+        """Usage, bad values, arguments that are no option, and the
+        restricting lines and warnings before them, in option order, for
         arguments that stop the run before an input is read."""
         U = restricting
         cases = [
             ([], USAGE), (["only-one"], USAGE),
             (["-s", "20241"], S_ERR), (["-s", "2024AB"], S_ERR), (["-s"], S_ERR), (["-s1234567"], S_ERR),
             (["-e", ""], E_ERR),
-            # The option letter is the second character; the first is never examined.
-            (["xu", "bob", "+s", "20241"], U(("u", b"bob")) + S_ERR),
+            # The option letter is the second character; "/" opens an option as "-" does.
+            (["/u", "bob", "/s", "20241"], U(("u", b"bob")) + S_ERR),
+            # A third path, meant as the output or not, is no option.
+            (["tokens.gpg"], STRAY % (b"tokens.gpg", b"tokens.gpg")), (["xu", "bob"], STRAY % (b"xu", b"xu")),
+            (["-u", "bob", "out.gpg"], U(("u", b"bob")) + STRAY % (b"out.gpg", b"out.gpg")),
+            (["--output", "x.gpg"], unknown(b"--output", b"output") + STRAY % (b"x.gpg", b"x.gpg")),
+            (["-v", "x.gpg"], STRAY % (b"x.gpg", b"x.gpg")),  # -v takes no value
+            (["-r", "3818 FD97"], R_ERR), (["-r"], R_ERR), (["-r" + "A" * 41], R_ERR), (["-r", "G" * 40], R_ERR),
             # A two-character option takes the next argument whatever it is.
             (["-u", "-s", "-e", "-o", "-o", "-u"], U(("u", b"-s")) + E_ERR),
-            (["-e", "202412", "-u", "bob", "-s202413", "-x", "-u", "-o", "f", "-u"],
-             U(("e", b"202412"), ("u", b"bob"), ("s", b"202413"), ("u", b"<NULL>")) + NO_EXPORT % b"missing.exp"),
+            (["-e", "202412", "-u", "bob", "-s202413", "-x", "-u", "-o", "f", "-y"],
+             U(("e", b"202412"), ("u", b"bob"), ("s", b"202413")) + unknown(b"-x", b"-u") + unknown(b"-y")
+             + NO_EXPORT % (b"missing.exp", b"missing.exp")),
         ]
         for opts, err in cases:
             args = opts if err == USAGE else ["missing.exp", "k"] + opts
             self.assert_fails(self.run_tool(args), err, absent="missing.exp")
         # The first two arguments are paths whatever they look like.
-        self.assert_fails(self.run_tool(["-s", "-e"]), NO_EXPORT % b"-s", absent="-s")
+        self.assert_fails(self.run_tool(["-s", "-e"]), NO_EXPORT % (b"-s", b"-s"), absent="-s")
 
     def test_option_forms_of_successful_runs(self):
+        primary, sub = fingerprints(self.gnupg, self.key())
         cases = [
             # "-x -s": the -s is the value of -x and is never validated; short arguments are ignored.
-            ([self.exp, self.key(), "-x", "-s", "a", "-", "", "u", "-o", "out.gpg"], "out.gpg", {}),
-            ([self.exp, self.key(), "-ofirst.gpg", "-o", "second.gpg"], "second.gpg", {}),
-            ([self.exp, self.key(), "-o"], "x.exp.gpg", {}),
-            ([self.exp, self.key(), "-o", "u.gpg", "-s", "202413", "-u"], "u.gpg", {"start": "202413"}),
+            (["-x", "-s", "a", "-", "", "u", "-o", "out.gpg"], "out.gpg", {}, unknown(b"-x", b"-s")),
+            (["-ofirst.gpg", "-o", "second.gpg"], "second.gpg", {}, b""),
+            (["-o"], "x.exp.gpg", {}, b""),
+            (["-o", "u.gpg", "-s", "202413", "-u"], "u.gpg", {"start": "202413"},
+             restricting(("s", b"202413"), ("u", b"<NULL>"))),
+            # Restricting lines come before the prompt; an empty -u filters nothing.
+            (["-s202301", "-u", "", "-e", "202912", "-o", "r.gpg"], "r.gpg", {},
+             restricting(("s", b"202301"), ("u", b""), ("e", b"202912"))),
+            # -r: the primary key's fingerprint as gpg groups it, in any case, or the subkey's.
+            (["-r", " ".join(primary[i:i + 4] for i in range(0, 40, 4)).lower(), "-o", "p.gpg"], "p.gpg", {}, b""),
+            (["-r" + sub, "-o", "s.gpg"], "s.gpg", {}, b""),
         ]
-        for args, out, filters in cases:
-            r = self.run_tool(args)
+        for args, out, filters, before in cases:
+            r = self.run_tool([self.exp, self.key()] + args)
             self.assert_table(r, out, **filters)
+            self.assertTrue(r.stderr.startswith(before + PROMPT), r.stderr)
         self.assertFalse(os.path.exists(self.path("first.gpg")))
-        self.assertTrue(r.stderr.startswith(restricting(("s", b"202413"), ("u", b"<NULL>")) + PROMPT), r.stderr)
-        # Restricting lines come before the prompt; an empty -u filters nothing.
-        r = self.run_tool([self.exp, self.key(), "-s202301", "-u", "", "-e", "202912", "-o", "r.gpg"])
-        self.assert_table(r, "r.gpg")
-        self.assertTrue(r.stderr.startswith(restricting(("s", b"202301"), ("u", b""), ("e", b"202912")) + PROMPT))
 
     def test_time_at_the_prompt_is_not_counted(self):
         delay = 1.5
@@ -124,7 +150,7 @@ class Arguments(E2ECase):
                 r = subprocess.run([BIN, arg], stdout=out, stderr=subprocess.PIPE, timeout=120)
             self.assertEqual((r.returncode, r.stderr), (1, b""), arg)
         # Not alone, --help is the export file's path, as any first argument.
-        self.assert_fails(self.run_tool(["--help", "k"]), NO_EXPORT % b"--help")
+        self.assert_fails(self.run_tool(["--help", "k"]), NO_EXPORT % (b"--help", b"--help"))
 
 
 def gmt_date(seconds):
@@ -169,10 +195,10 @@ class Report(E2ECase):
         exp = self.make_export("r.exp", sections, rows_per_block=self.PER_BLOCK)
         cases = [
             # -v takes no value, wherever it stands; -vX is -v too.
-            ("rsa3072", ["-v", "-u", "bob", "-s", "202501", "-e", "202612"], "legacy",
+            ("rsa3072", ["-v", "-u", "bob", "-s", "202501", "-e", "202612", "-m", "legacy"], "legacy",
              {"user": "bob", "start": "202501", "end": "202612"}),
             ("elg2048", ["-e", "202512", "-verbose", "-m", "mdc"], "mdc", {"end": "202512"}),
-            ("cv25519", ["-u", "Carol", "-v"], "legacy", {"user": "Carol"}),
+            ("cv25519", ["-u", "Carol", "-v"], "mdc", {"user": "Carol"}),
         ]
         for keyname, opts, form, filters in cases:
             r = self.run_tool([exp, self.key(keyname), "-o", "r.gpg"] + opts)
@@ -190,13 +216,27 @@ class Inputs(E2ECase):
         self.exp128 = self.make_export("k128.exp", self.sections, key=KEY128)
 
     def test_unreadable_inputs(self):
+        """Each input a merchant may get wrong: the line of the phase, then
+        the system's reason or what to do instead, before the prompt."""
         bad = self.write("bad.asc", b"-----BEGIN PGP PUBLIC KEY BLOCK-----\n\nnot base64 !!\n")
-        parse = "^" + re.escape("Couldn't parse public key data from file: ") + r".+\n\Z"
+        parse = b"Couldn't parse public key data from file: %s\n"
+        secret = parse % b"the key file holds a secret key: give the recipient's public key, e.g. from gpg --export"
+        binary = self.path("sec.gpg")
+        subprocess.run(["gpg", "--dearmor", "-o", binary, self.key("rsa2048.sec")], check=True,
+                       env=dict(os.environ, GNUPGHOME=self.gnupg))
         cases = [
-            (["nope.exp", self.key()], NO_EXPORT % b"nope.exp"),
-            ([self.exp, "nokey.asc"], b"Couldn't read PGP public key file: nokey.asc\n"),
-            ([self.exp, bad], parse),
-            ([self.exp, self.key("sign_only")], parse),  # no encryption subkey
+            (["nope.exp", self.key()], NO_EXPORT % (b"nope.exp", b"nope.exp")),
+            ([self.exp, "nokey.asc"], b"Couldn't read PGP public key file: nokey.asc\nnokey.asc: No such file or "
+                                      b"directory\n"),
+            ([self.exp, "."], b"Couldn't read PGP public key file: .\n.: Is a directory\n"),
+            ([self.exp, bad], parse % b"failed to locate base64 block in ascii-armored data"),
+            ([self.exp, self.key("sign_only")], parse % b"no key in the file may encrypt (sign-only key)"),
+            ([self.exp, self.key("rsa2048.sec")], secret), ([self.exp, binary], secret),
+            # -r names another key: both fingerprints, before the prompt.
+            ([self.exp, self.key(), "-r", "3818FD9772B06236F98B8B29F9CAE619E2BEE0B0"],
+             b"Error: the key file's key has fingerprint D2AF E7BB 2E8D 9C2C CB6C  C57E CE73 AD82 C016 85AF, not "
+             b"3818 FD97 72B0 6236 F98B  8B29 F9CA E619 E2BE E0B0 as given with -r; make sure the key file is the "
+             b"recipient's\n"),
         ]
         for args, err in cases:
             self.assert_fails(self.run_tool(args), err, absent="nope.exp")

@@ -1,9 +1,10 @@
-"""End-to-end: the integrity-protected form (-m mdc) as four independent
-OpenPGP implementations see it with their default settings (gpg, sq, rnp,
-OpenPGP.js), tampering caught, what each says about the default form, and
-the option's forms."""
+"""End-to-end: the integrity-protected form (the default, -m mdc) as four
+independent OpenPGP implementations see it with their default settings (gpg,
+sq, rnp, OpenPGP.js), tampering caught, what each says about the legacy form
+(-m legacy), and the option's forms with the packet layout of each form."""
 
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -85,7 +86,7 @@ class Peers(E2ECase):
         with open(out, "rb") as f:
             return out, f.read()
 
-    def test_every_peer_opens_mdc_output_of_the_sample_and_of_a_20_mb_table(self):
+    def test_every_peer_opens_the_default_output_of_the_sample_and_of_a_20_mb_table(self):
         # About 82 bytes a row: 250,000 rows make a table of just over 20 MB.
         big = self.make_export("big.exp", [("RECURRING", HEADER, make_rows(250000, 15))], rows_per_block=25000)
         cases = [
@@ -94,8 +95,8 @@ class Peers(E2ECase):
             ("20 MB", big, self.key(), RSA_SEC, KEY256 + "\n", 20000000),
         ]
         for what, exp, pub, sec, key, least in cases:
-            mdc_path, mdc = self.export([exp, pub, "-o", "mdc.gpg", "-m", "mdc"], key)
-            legacy_path, _ = self.export([exp, pub, "-o", "legacy.gpg"], key)
+            mdc_path, mdc = self.export([exp, pub, "-o", "mdc.gpg"], key)
+            legacy_path, _ = self.export([exp, pub, "-o", "legacy.gpg", "-m", "legacy"], key)
             self.assertEqual(packet_tag(mdc), 0xD2, what)
             rc, legacy_plain, err = self.peer_decrypt("gpg", legacy_path, sec, ["--ignore-mdc-error"])
             self.assertEqual(rc, 0, err)
@@ -147,8 +148,8 @@ class Peers(E2ECase):
                         self.assertEqual((rc != 0, plain), (True, None), "%s %s: %s" % (peer, case, err))
                         self.assertIn(said, err, case)
 
-    def test_what_each_peer_says_about_the_default_form(self):
-        """The README's table of recipients, checked: the default (tag 9)
+    def test_what_each_peer_says_about_the_legacy_form(self):
+        """The README's table of recipients, checked: the legacy (tag 9)
         output opens in gpg only with --ignore-mdc-error and in rnp as it
         is; sq and OpenPGP.js refuse it with no switch used."""
         sections = [("RECURRING", HEADER, make_rows(50, 17))]
@@ -170,14 +171,14 @@ class Peers(E2ECase):
     def test_every_peer_opens_output_for_ecdh_keys(self):
         """Curve25519 and NIST P-256 encryption subkeys made by gpg: each peer
         opens the integrity-protected form, and the peers that accept the
-        default form (gpg told to, rnp as it is) open that too."""
+        legacy form (gpg told to, rnp as it is) open that too."""
         sections = [("RECURRING", HEADER, make_rows(300, 19))]
         exp = self.make_export("x.exp", sections)
         want = expected_table(sections)
         for name in ("cv25519", "p256"):
             sec = os.path.join(KEYS, name + ".sec.asc")
             mdc_path, _ = self.export([exp, self.key(name), "-o", "mdc.gpg", "-m", "mdc"])
-            legacy_path, _ = self.export([exp, self.key(name), "-o", "legacy.gpg"])
+            legacy_path, _ = self.export([exp, self.key(name), "-o", "legacy.gpg", "-m", "legacy"])
             runs = [(peer, mdc_path, ()) for peer in PEERS]
             runs += [("gpg", legacy_path, ["--ignore-mdc-error"]), ("rnp", legacy_path, ())]
             for peer, path, extra in runs:
@@ -191,7 +192,7 @@ class Option(E2ECase):
 
     def test_value_forms_and_last_one_wins(self):
         cases = [
-            ([], 0xA6), (["-m", "legacy"], 0xA6), (["-mlegacy"], 0xA6), (["-m", "mdc"], 0xD2), (["-mmdc"], 0xD2),
+            ([], 0xD2), (["-m", "legacy"], 0xA6), (["-mlegacy"], 0xA6), (["-m", "mdc"], 0xD2), (["-mmdc"], 0xD2),
             (["-m", "legacy", "-mmdc"], 0xD2), (["-mmdc", "-m", "legacy"], 0xA6),
             (["-mmdc", "-o", "first.gpg", "-u", "alice"], 0xD2),
         ]
@@ -202,10 +203,26 @@ class Option(E2ECase):
             self.assertEqual(packet_tag(self.read(out)), tag, opts)
             # gpg opens the integrity-protected form without being weakened.
             flags = ["--ignore-mdc-error"] if tag == 0xA6 else []
-            d = subprocess.run(["gpg", "--batch", "--quiet"] + flags + ["--decrypt", self.path(out)],
-                               env=dict(os.environ, GNUPGHOME=self.gnupg), capture_output=True)
+            gpg, env = ["gpg", "--batch", "--quiet"] + flags, dict(os.environ, GNUPGHOME=self.gnupg)
+            d = subprocess.run(gpg + ["--decrypt", self.path(out)], env=env, capture_output=True)
             self.assertEqual(d.returncode, 0, d.stderr)
             self.assertEqual(d.stdout, expected_table(self.sections, user="alice" if "-u" in opts else None), opts)
+            # The packets as gpg lists them nest as each form lays them out:
+            # tag 9 (old header), or tag 18 (new header) with its version
+            # byte and the 22-byte MDC packet at its end, around the 18-byte
+            # prefix and the compressed packet holding a literal "b" packet.
+            listing = subprocess.run(gpg + ["--list-packets", self.path(out)], env=env, capture_output=True,
+                                     text=True).stdout
+            pk = [(c, int(o), int(h), int(n)) for o, c, h, n in re.findall(r"^# off=(\d+) ctb=(\w+) tag=\d+ hlen=(\d+) "
+                                                                         r"plen=(\d+)", listing, re.M)]
+            mdc = int(tag == 0xD2)
+            (_, _, _, key_len), (ctb, enc, enc_hdr, enc_len), (_, comp, _, comp_len) = pk[:3]
+            self.assertEqual([p[0] for p in pk], ["86", "%02x" % tag, "a2", "ae"], listing)
+            self.assertEqual((enc, enc + enc_hdr + enc_len), (5 + key_len, len(self.read(out))))
+            self.assertEqual(comp, enc + enc_hdr + mdc + 18)
+            self.assertEqual(enc_len, mdc + 18 + 5 + comp_len + 22 * mdc)
+            self.assertEqual((enc_hdr, pk[2][2], pk[3][2]), (5 - 2 * mdc, 5, 5))
+            self.assertIn('mode b (62), created 0, name="",', listing)
             os.unlink(self.path(out))
 
     def test_unknown_format_stops_before_the_prompt(self):

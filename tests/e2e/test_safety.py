@@ -71,7 +71,7 @@ class Base(E2ECase):
 class FailedWrites(Base):
     """A write that fails part-way keeps the old output byte for byte."""
 
-    def check_failed_write(self, directory, preexec, status):
+    def check_failed_write(self, directory, preexec, status, reason=b""):
         out = os.path.join(directory, "out.gpg")
         with open(out, "wb") as f:
             f.write(OLD)
@@ -79,7 +79,8 @@ class FailedWrites(Base):
         r = self.run_tool([self.exp, self.key(), "-o", out], preexec_fn=preexec)
         self.assertEqual(r.returncode, status, r.stderr)
         if status == 1:
-            self.assertEqual((r.stdout, r.stderr), (b"Couldn't write encrypted results to %s\n" % out.encode(), PROMPT + b"\n"))
+            self.assertEqual((r.stdout, r.stderr), (b"Couldn't write encrypted results to %s\n" % out.encode(),
+                                                    PROMPT + b"\n%s: %s\n" % (out.encode(), reason)))
         self.assert_holds(out)
         self.assertEqual(stat.S_IMODE(os.stat(out).st_mode), 0o640)
         self.assert_no_leftovers(directory)
@@ -93,7 +94,7 @@ class FailedWrites(Base):
         ignore = lambda: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         for steps in ((limit, ignore), (limit,)):
             with self.subTest(steps=len(steps)):
-                self.check_failed_write(self.dir, in_child(*steps), 1)
+                self.check_failed_write(self.dir, in_child(*steps), 1, b"File too large")
 
     @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "the signal would reach the wrapper")
     def test_signal_during_the_write_removes_the_temporary_file(self):
@@ -128,7 +129,7 @@ class FailedWrites(Base):
                         f.flush()
             except OSError:
                 pass
-            self.check_failed_write(mnt, None, 1)
+            self.check_failed_write(mnt, None, 1, b"No space left on device")
         finally:
             subprocess.run(["umount", mnt], capture_output=True)
 
@@ -189,10 +190,11 @@ class Replacing(Base):
         self.assert_success(self.run_tool([self.exp, self.key(), "-o", "sl/../x.gpg"]), "sl/../x.gpg")
         self.assertEqual(self.decrypt(self.path("real/x.gpg")), expected_table(self.sections))
         self.assert_holds(self.path("x.gpg"))
-        for name in ("nodir/../y.gpg", "z.gpg/"):
+        for name, reason in (("nodir/../y.gpg", b"No such file or directory"), ("z.gpg/", b"Is a directory")):
             with self.subTest(name):
-                self.assert_fails(self.run_tool([self.exp, self.key(), "-o", name]), PROMPT + b"\n",
-                                  stdout=b"Couldn't write encrypted results to %s\n" % name.encode(), absent="y.gpg")
+                self.assert_fails(self.run_tool([self.exp, self.key(), "-o", name]), name.encode() + b": " + reason
+                                  + b"\n", stdout=b"Couldn't write encrypted results to %s\n" % name.encode(),
+                                  absent="y.gpg")
                 self.assertFalse(os.path.lexists(self.path("z.gpg")))
 
     def run_unshared(self, script, args, **kw):
@@ -257,7 +259,8 @@ class Replacing(Base):
     def test_unwritable_outputs_fail_untouched(self):
         os.mkdir(self.path("d"))
         r = self.run_tool([self.exp, self.key(), "-o", "d"])
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to d\n", PROMPT + b"\n"))
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to d\n",
+                                                              b"d: Is a directory\n"))
         self.assertEqual(os.listdir(self.path("d")), [])
         self.assert_no_leftovers()
         if os.getuid() != 0 or os.environ.get("QTE_WRAPPER"):
@@ -273,7 +276,8 @@ class Replacing(Base):
             os.chown(p, nobody, nobody)
         r = self.run_tool([self.exp, "k.asc", "-o", "ro.gpg"],
                           preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to ro.gpg\n", PROMPT + b"\n"))
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to ro.gpg\n",
+                                                              b"ro.gpg: Permission denied\n"))
         self.assert_holds(out)
         self.assert_no_leftovers()
 
@@ -363,12 +367,13 @@ class SmallInputs(Base):
                 f.truncate(size)
         line = b"--QUORVEL--ENCRYPTED--DATA--EXPORT---(OTHER)"
         too_long = PROMPT + b"\nError parsing export file: header line too long (more than 65536 bytes)\n"
+        TOO_BIG = b"Larger than 64 MiB, too large for a public key file\n"
         self.write("at-limit.exp", line + b"\n" + b"x" * 65536 + b"\n")
         self.write("over-limit.exp", line + b"\n" + b"x" * 65537 + b"\n")
         self.write("first-over.exp", b"y" * 65537)
         cases = [
             ([self.exp, "exact.asc"], b"Couldn't parse public key data from file: "),
-            ([self.exp, "over.asc"], b"Couldn't read PGP public key file: over.asc\n"),
+            ([self.exp, "over.asc"], b"Couldn't read PGP public key file: over.asc\nover.asc: " + TOO_BIG),
             (["at-limit.exp", self.key()], SECTION_ERR),
             (["over-limit.exp", self.key()], too_long),
             (["first-over.exp", self.key()], too_long),
@@ -376,7 +381,7 @@ class SmallInputs(Base):
         # Endless devices, made privately in the scratch folder.
         try:
             os.mknod(self.path("zero"), 0o600 | stat.S_IFCHR, os.makedev(1, 5))
-            cases += [([self.exp, "zero"], b"Couldn't read PGP public key file: zero\n"),
+            cases += [([self.exp, "zero"], b"Couldn't read PGP public key file: zero\nzero: " + TOO_BIG),
                       (["zero", self.key()], too_long)]
         except OSError:
             pass

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 #include <fstream>
+#include <thread>
 #ifdef _WIN32
 #include <windows.h>
 
@@ -25,7 +26,9 @@
 #include "fs/m_fs_int.h"
 #include "fs/m_fs_path.h"
 #include "fs/m_fs_perms.h"
+#include "fs/m_fs_replace.h"
 #include "fs/m_fs_win.h"
+#include "fs/m_platform.h"
 
 namespace {
 
@@ -457,6 +460,36 @@ TEST(m_fs_file, read_bytes)
 	}
 }
 
+/* The system's words for a failure come from the call that failed, are cut
+ * to the room given, and belong to the thread that met it. */
+TEST(m_platform, strerror_names_the_last_failure_of_the_thread)
+{
+	TempDir        dir;
+	unsigned char *buf = nullptr;
+	char           missing[128];
+	char           is_dir[128];
+	char           cut[4];
+	ASSERT_EQ(M_fs_file_read_bytes(dir.sub("missing").c_str(), 0, &buf, nullptr), M_FS_ERROR_NOT_FOUND);
+	EXPECT_TRUE(M_platform_strerror(missing, sizeof(missing)));
+#if M_TEST_POSIX /* Linux only: the C library's texts are the system's */
+	EXPECT_STREQ(missing, std::strerror(ENOENT));
+#endif
+	const std::string text(missing);
+	ASSERT_FALSE(text.empty());
+	EXPECT_EQ(text.find_first_of(".\r\n", text.size() - 1), std::string::npos) << "a bare text: " << text;
+	ASSERT_EQ(M_fs_file_write_bytes(dir.sub("missing/x").c_str(), bytes("x"), 1, 0, nullptr), M_FS_ERROR_NOT_FOUND);
+	ASSERT_EQ(M_fs_file_read_bytes(dir.path().c_str(), 0, &buf, nullptr), M_FS_ERROR_PERMISSION);
+	EXPECT_TRUE(M_platform_strerror(is_dir, sizeof(is_dir)));
+	EXPECT_STRNE(is_dir, missing) << "the later failure's reason";
+	EXPECT_TRUE(M_platform_strerror(cut, sizeof(cut)));
+	EXPECT_EQ(std::string(cut), std::string(is_dir).substr(0, 3));
+	std::thread([] {
+		char fresh[8] = "x";
+		EXPECT_FALSE(M_platform_strerror(fresh, sizeof(fresh)));
+		EXPECT_STREQ(fresh, "");
+	}).join();
+}
+
 TEST(m_fs_file, write_bytes)
 {
 	TempDir    dir;
@@ -524,8 +557,14 @@ TEST(m_fs_file, replace_interrupted_leaves_old_file_and_no_temporary)
 				if (raise_sig != 0)
 					::raise(raise_sig);
 			};
-			const std::string data = "newer";
-			::_exit(M_fs_file_replace(out.c_str(), bytes(data), data.size()) == M_FS_ERROR_SUCCESS ? 0 : 1);
+			/* Written in two steps: a limit met by the first write must
+			 * still fail the commit. */
+			M_fs_replace_t *rep = nullptr;
+			if (M_fs_replace_begin(&rep, out.c_str()) != M_FS_ERROR_SUCCESS)
+				::_exit(4);
+			(void)M_fs_replace_write(rep, bytes("new"), 3);
+			(void)M_fs_replace_write(rep, bytes("er"), 2);
+			::_exit(M_fs_replace_commit(rep) == M_FS_ERROR_SUCCESS ? 0 : 1);
 		}
 		int status = 0;
 		ASSERT_EQ(::waitpid(pid, &status, 0), pid);
@@ -539,6 +578,60 @@ TEST(m_fs_file, replace_interrupted_leaves_old_file_and_no_temporary)
 	}
 }
 #endif
+
+/* The names in a directory, sorted and joined with spaces. */
+std::string names_in(const std::string &dir)
+{
+	std::vector<std::string> names;
+	for (const auto &e : std::filesystem::directory_iterator(dir))
+		names.push_back(e.path().filename().string());
+	std::sort(names.begin(), names.end());
+	std::string all;
+	for (const auto &n : names)
+		all += (all.empty() ? "" : " ") + n;
+	return all;
+}
+
+/* A staged replace: the temporary file exists (0600 on POSIX) from the
+ * begin, the output keeps its content until the commit, and a cancel leaves
+ * nothing behind; the directory is checked before any data exists, and a
+ * FIFO is not waited on before there is data. */
+TEST(m_fs_replace, stages_keep_the_old_file_until_the_commit)
+{
+	TempDir           dir;
+	const std::string out = dir.sub("out");
+	make_file(out, "old", 0640);
+	M_fs_replace_t *rep = nullptr;
+	ASSERT_EQ(M_fs_replace_begin(&rep, out.c_str()), M_FS_ERROR_SUCCESS);
+	const std::string listed = names_in(dir.path());
+	ASSERT_EQ(listed.rfind(".out.", 0), 0u) << listed;
+#if M_TEST_POSIX /* Linux only: mode bits */
+	EXPECT_EQ(mode_of(dir.sub(listed.substr(0, listed.find(' ')))), 0600u);
+#endif
+	EXPECT_EQ(M_fs_replace_write(rep, bytes("new"), 3), M_FS_ERROR_SUCCESS);
+	M_fs_replace_t *second = reinterpret_cast<M_fs_replace_t *>(1);
+	EXPECT_EQ(M_fs_replace_begin(&second, dir.sub("other").c_str()), M_FS_ERROR_GENERIC);
+	EXPECT_EQ(second, nullptr);
+	EXPECT_EQ(slurp(out), "old");
+	M_fs_replace_cancel(rep);
+	EXPECT_EQ(names_in(dir.path()), "out");
+	EXPECT_EQ(slurp(out), "old");
+
+	ASSERT_EQ(M_fs_replace_begin(&rep, out.c_str()), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_replace_write(rep, bytes("ab"), 2), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_replace_write(rep, bytes("cd"), 2), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(M_fs_replace_commit(rep), M_FS_ERROR_SUCCESS);
+	EXPECT_EQ(slurp(out), "abcd");
+	EXPECT_EQ(names_in(dir.path()), "out");
+	EXPECT_EQ(M_fs_replace_begin(&rep, dir.sub("nodir/x").c_str()), M_FS_ERROR_NOT_FOUND);
+#if M_TEST_POSIX /* Linux only: modes kept, FIFOs */
+	EXPECT_EQ(mode_of(out), 0640u);
+	ASSERT_EQ(::mkfifo(dir.sub("fifo").c_str(), 0600), 0);
+	ASSERT_EQ(M_fs_replace_begin(&rep, dir.sub("fifo").c_str()), M_FS_ERROR_SUCCESS);
+	M_fs_replace_cancel(rep);
+	EXPECT_EQ(names_in(dir.path()), "fifo out");
+#endif
+}
 
 std::string err(M_fs_error_t e)
 {

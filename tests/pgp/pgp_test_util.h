@@ -218,6 +218,93 @@ inline bytes rsa_body(size_t nbytes, unsigned seed = 1)
 	return key_body(4, 1, {mpi(number(nbytes, seed)), mpi({0x01, 0x00, 0x01})});
 }
 
+inline bytes be32(uint32_t v)
+{
+	return {static_cast<unsigned char>(v >> 24), static_cast<unsigned char>(v >> 16),
+	        static_cast<unsigned char>(v >> 8), static_cast<unsigned char>(v)};
+}
+
+inline bytes digest(const EVP_MD *md, const bytes &in)
+{
+	unsigned char out[EVP_MAX_MD_SIZE];
+	unsigned int  len = 0;
+	EVP_Digest(in.data(), in.size(), out, &len, md, nullptr);
+	return bytes(out, out + len);
+}
+
+/* A primary key made here, EdDSA on Ed25519 (algorithm 22) and created at
+ * 0x5f000000, that signs anything: keys whose self-signatures sit anywhere
+ * and cover any packet. Given a point instead, it holds no secret and
+ * "signs" with R = the identity and S = 0, which verifies with a key at the
+ * identity. */
+class test_signer {
+  public:
+	explicit test_signer(const bytes &point = {})
+	{
+		unsigned char pub[32];
+		size_t        len = sizeof(pub);
+		if (point.empty()) {
+			pkey_ = EVP_PKEY_Q_keygen(nullptr, nullptr, "ED25519");
+			EVP_PKEY_get_raw_public_key(pkey_, pub, &len);
+		}
+		const bytes oid = {9, 0x2b, 0x06, 0x01, 0x04, 0x01, 0xda, 0x47, 0x0f, 0x01};
+		body = key_body(4, 22, {oid, mpi_raw(263, point.empty() ? cat({{0x40}, bytes(pub, pub + 32)}) : point)});
+		overwrite_time(body, 0x5f000000);
+		fpr = digest(EVP_sha1(), cat({{0x99, 0, static_cast<unsigned char>(body.size())}, body}));
+	}
+	~test_signer()
+	{
+		EVP_PKEY_free(pkey_);
+	}
+	test_signer(const test_signer &)            = delete;
+	test_signer &operator=(const test_signer &) = delete;
+
+	static void overwrite_time(bytes &key, uint32_t t)
+	{
+		const bytes b = be32(t);
+		std::copy(b.begin(), b.end(), key.begin() + 1);
+	}
+
+	/* A version-4 signature body (SHA-256) of the type over the primary key
+	 * and the subject, a packet body of tag 13 (user ID) or 14 (subkey), or
+	 * none (tag 0); hashed: creation time, issuer fingerprint, then extra
+	 * subpackets; unhashed: the issuer key ID. */
+	bytes sign(unsigned char type, unsigned tag, const bytes &subject, const bytes &extra = {},
+	           uint32_t created = 0x5f000100) const
+	{
+		const bytes hashed  = cat({{5, 2}, be32(created), {22, 33, 4}, fpr, extra});
+		const bytes trailer = cat({{4, type, 22, 8, 0, static_cast<unsigned char>(hashed.size())}, hashed});
+		const auto  hdr     = [](unsigned char c, const bytes &b) {
+            return c == 0x99 ? bytes{c, static_cast<unsigned char>(b.size() >> 8), static_cast<unsigned char>(b.size())}
+			                      : cat({{c}, be32(static_cast<uint32_t>(b.size()))});
+		};
+		bytes signed_data = cat({hdr(0x99, body), body});
+		if (tag != 0)
+			signed_data = cat({signed_data, hdr(tag == 14 ? 0x99 : 0xb4, subject), subject});
+		signed_data          = cat({signed_data, trailer, {4, 0xff}, be32(static_cast<uint32_t>(trailer.size()))});
+		const bytes   hash   = digest(EVP_sha256(), signed_data);
+		unsigned char rs[64] = {1};
+		size_t        rs_len = sizeof(rs);
+		EVP_MD_CTX   *ctx    = EVP_MD_CTX_new();
+		if (pkey_ != nullptr && (EVP_DigestSignInit(ctx, nullptr, nullptr, nullptr, pkey_) != 1 ||
+		                         EVP_DigestSign(ctx, rs, &rs_len, hash.data(), 32) != 1))
+			rs[0] ^= 1; /* a signature that fails */
+		EVP_MD_CTX_free(ctx);
+		return cat({trailer,
+		            {0, 10, 9, 16},
+		            bytes(fpr.end() - 8, fpr.end()),
+		            {hash[0], hash[1]},
+		            mpi_raw(256, bytes(rs, rs + 32)),
+		            mpi_raw(256, bytes(rs + 32, rs + 64))});
+	}
+
+	bytes body; /* the primary key packet body */
+	bytes fpr;
+
+  private:
+	EVP_PKEY *pkey_ = nullptr;
+};
+
 } // namespace pgp_test
 
 #endif /* PGP_TEST_UTIL_H */

@@ -7,6 +7,7 @@
  * hand-made bodies. */
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
+#include "pgp/pgp_sig_int.h"
 #include "pgp_test_util.h"
 
 using namespace pgp_test;
@@ -15,6 +16,9 @@ namespace {
 
 constexpr const char *NO_ARMOR = "failed to locate base64 block in ascii-armored data";
 constexpr const char *NO_KEY   = "no public key contained in buffer";
+constexpr const char *SECRET =
+    "the key file holds a secret key: give the recipient's public key, e.g. from gpg --export";
+constexpr const char *SIGNING  = "no key in the file may encrypt (sign-only key)";
 constexpr const char *UNBOUND  = "no usable encryption subkey (no subkey binding signature verifies)";
 constexpr const char *NO_SELF  = "public key has no valid self-signature";
 constexpr const char *TWO_KEYS = "key file holds more than one public key: export only the recipient's key";
@@ -187,7 +191,17 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 		             p.insert(p.begin() + 1, {pkt{2, resigned(p[2].body, 0x20)}});
 	             },
 	             rsa},
-	            {"binding moved before the subkey", "rsa2048", [](pkts &p) { std::swap(p[3], p[4]); }, UNBOUND},
+	            {"binding moved before the subkey", "rsa2048", [](pkts &p) { std::swap(p[3], p[4]); }, rsa},
+	            {"binding's number with a leading zero byte", "rsa2048",
+	             [](pkts &p) {
+		             bytes       &b    = p[4].body;
+		             const size_t at   = prefix_at(b) + 2;
+		             const size_t bits = ((size_t)b[at] << 8 | b[at + 1]) + 8;
+		             b[at]             = (unsigned char)(bits >> 8);
+		             b[at + 1]         = (unsigned char)bits;
+		             b.insert(b.begin() + (long)at + 2, 0);
+	             },
+	             rsa},
 	            {"user ID altered", "rsa2048", [](pkts &p) { p[1].body[0] ^= 1; }, NO_SELF},
 	            {"certification damaged", "rsa2048", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF},
 	            {"no user ID", "rsa2048", [](pkts &p) { p.erase(p.begin() + 1, p.begin() + 3); }, NO_SELF},
@@ -195,6 +209,8 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 	            {"primary key of version 3", "rsa2048", [](pkts &p) { p[0].body[0] = 3; }, V4},
 	            {"subkey of version 5", "rsa2048", [](pkts &p) { p[3].body[0] = 5; }, V4},
 	            {"bare subkey", "rsa2048", [](pkts &p) { p.erase(p.begin(), p.begin() + 3); }, NO_KEY},
+	            {"secret key packets (5, 7)", "rsa2048", [](pkts &p) { p[0].tag = 5, p[3].tag = 7; }, SECRET},
+	            {"only subkey of a signing algorithm (3)", "rsa2048", [](pkts &p) { p[3].body[5] = 3; }, SIGNING},
 	            {"second key", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.begin(), elg.end()); }, TWO_KEYS},
 	            {"marker and unknown packets", "rsa2048",
 	             [](pkts &p) {
@@ -210,7 +226,8 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 	            {"Ed25519 (27) primary", "ed25519_native", [](pkts &) {}, recorded_id("ed25519_native")},
 	            {"... binding damaged", "ed25519_native", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
 	            {"as gpg: user ID A's expiry of 2020 counts, though B of 2021 sets none", "uid_expiry",
-	             [&](pkts &p) { p[2] = uid_2020[2]; }, "public key is revoked or expired"},
+	             [&](pkts &p) { p[2] = uid_2020[2]; },
+	             "public key expired on 2020-01-02; ask the recipient for their current public key"},
 	            {"... unless A's newer certification sets none", "uid_expiry",
 	             [&](pkts &p) { p.insert(p.begin() + 2, uid_2020[2]); }, recorded_id("uid_expiry")},
 	            {"primary key that encrypts", "primary_encrypts", [](pkts &) {}, recorded_id("primary_encrypts")},
@@ -273,10 +290,13 @@ TEST(pgp_pubkey, armour_and_framing)
 	    {"blank line of white space", text(head + " \t\r \n" + data + sum), id},
 	    {"no blank line after header lines", text(head + "Version: 1\n" + data + sum), NO_ARMOR},
 	    {"a private block is passed over", text(read_text(key_path("elg2048.sec.asc")) + "\n" + asc), id},
+	    {"a private block alone", read_file(key_path("elg2048.sec.asc")), SECRET},
 	    {"two public key blocks", text(asc + read_text(key_path("elg2048.asc"))), TWO_KEYS},
+	    {"gpg's revocation certificate after the key", read_file(key_path("revoked_appended.asc")),
+	     "public key was revoked on 2026-12-07; ask the recipient for their current public key"},
 	    {"empty", {}, NO_ARMOR},
 	    {"a NUL at the very end makes it binary", cat({text(asc), {0x00}}), NOT_TAG},
-	    {"sign-only key", read_file(key_path("sign_only.gpg")), NO_KEY},
+	    {"sign-only key", read_file(key_path("sign_only.gpg")), SIGNING},
 	    {"damaged packet after the key", cat({read_file(key_path("rsa2048.gpg")), {0x11}}), NOT_TAG},
 	    {"new-format length missing", {0xCE}, MLEN},
 	    {"new-format second length byte missing", {0xCE, 0xC0}, MLEN},
@@ -373,6 +393,7 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	    {"ECDH KDF with SHA-1", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 2, 7}}),
 	     "unsupported ECDH KDF parameters"},
 	    {"KDF wrap CAST5", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 3}}), "unsupported ECDH KDF parameters"},
+	    {"KDF wrap id 10", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 10}}), "unsupported ECDH KDF parameters"},
 	    {"RSA n of 0 bits", key_body(4, 1, {mpi_raw(0, {}), mpi(e)}), "unable to read RSA n"},
 	    {"RSA n short", key_body(4, 1, {mpi_raw(1024, number(100, 1))}), "unable to read RSA n"},
 	    {"RSA e short", key_body(4, 1, {mpi(n1024), mpi_raw(17, {0x01})}), "unable to read RSA e"},
@@ -407,8 +428,10 @@ TEST(pgp_pubkey, accessors_agree_with_gpg)
 		ASSERT_NE(key, nullptr) << name;
 		/* gpg: the primary's fpr line, the first uid line, and the record of
 		 * the key encrypted to (pub or sub) as
-		 * keyid:algorithm:bits:created:expires:curve. */
-		std::string fpr, uid, chosen;
+		 * keyid:algorithm:bits:created:expires:curve, with the fpr line after
+		 * it. */
+		std::string fpr, uid, chosen, chosen_fpr;
+		bool        took    = false;
 		int64_t     expires = 0; /* the earlier of the primary's and the chosen key's */
 		for (size_t at = 0; at < listing.size();) {
 			const size_t             eol = listing.find('\n', at);
@@ -424,7 +447,10 @@ TEST(pgp_pubkey, accessors_agree_with_gpg)
 			const bool    mine  = f[0] == "sub" && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
 			if (f[0] == "pub" || mine)
 				expires = until != 0 && (expires == 0 || until < expires) ? until : expires;
-			if ((f[0] == "pub" || mine) && f[4] == hex(M_pgp_pubkey_key_id(key), 8))
+			if (f[0] == "fpr" && took)
+				chosen_fpr = f[9];
+			took = (f[0] == "pub" || mine) && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
+			if (took)
 				chosen = f[4] + ":" + f[3] + ":" + f[2] + ":" + f[5] + ":" + f[16];
 		}
 		static const char *const algo[] = {"1", "16", "18"};
@@ -433,6 +459,7 @@ TEST(pgp_pubkey, accessors_agree_with_gpg)
 		                         std::to_string(M_pgp_pubkey_bits(key)) + ":" +
 		                         std::to_string(M_pgp_pubkey_created(key)) + ":" + (curve == nullptr ? "" : curve);
 		EXPECT_EQ(hex(M_pgp_pubkey_primary_fingerprint(key), 20), fpr) << name;
+		EXPECT_EQ(hex(M_pgp_pubkey_fingerprint(key), 20), chosen_fpr) << name;
 		EXPECT_STREQ(M_pgp_pubkey_primary_user_id(key), uid.c_str()) << name;
 		EXPECT_EQ(ours, chosen) << name;
 		EXPECT_EQ(M_pgp_pubkey_expires(key), expires) << name;
@@ -487,4 +514,128 @@ TEST(pgp_pubkey, every_truncation_and_byte_flip)
 		const std::string o = outcome(damaged);
 		EXPECT_TRUE(o.rfind("error: ", 0) == 0 ? o.size() > 7 : o == id) << i;
 	}
+}
+
+/* Keys built here by a primary key that signs anything: a self-signature
+ * counts for what it verifies, wherever it sits; public points nobody can
+ * hold the secret of are refused, naming the key. */
+TEST(pgp_pubkey, keys_signed_here)
+{
+	const test_signer k, forged(cat({{0x40, 0x01}, bytes(31, 0)})); /* forged: the identity */
+	const bytes       uid = text("Test <t@test.invalid>"), kdf = {3, 1, 8, 7}, enc = {2, 27, 0x0c};
+	const bytes       x25519 = {10, 0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01};
+	const bytes       p256   = {8, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07},
+	            ed           = {9, 0x2b, 6, 1, 4, 1, 0xda, 0x47, 15, 1};
+	const auto ecdh          = [&](const bytes &oid, const bytes &point, uint32_t t) {
+        bytes b = key_body(4, 18, {oid, mpi_raw(static_cast<unsigned>(point.size() * 8 - 1), point), kdf});
+        test_signer::overwrite_time(b, t);
+        return b;
+	};
+	const auto u = [](unsigned char low) {
+		bytes v(33, 0);
+		v[0] = 0x40;
+		v[1] = low;
+		return v;
+	};
+	const bytes order8 = {0x40, 0xe0, 0xeb, 0x7a, 0x7c, 0x3b, 0x41, 0xb8, 0xae, 0x16, 0x56,
+	                      0xe3, 0xfa, 0xf1, 0x9f, 0xc4, 0x6a, 0xda, 0x09, 0x8d, 0xeb, 0x9c,
+	                      0x32, 0xb1, 0xfd, 0x86, 0x62, 0x05, 0x16, 0x5f, 0x49, 0xb8, 0x00};
+	const bytes A = ecdh(x25519, u(9), 0x5f000010), B = ecdh(x25519, u(9), 0x5f000020);
+	const bytes Bx = cat({B, {0}}), Z = ecdh(x25519, u(0), 0x5f000030), Rx = cat({rsa_body(128), {0}});
+	const pkt   P{6, k.body}, U{13, uid}, C{2, k.sign(0x13, 13, uid, {2, 27, 3})}, SA{14, A}, SB{14, B};
+	const pkt   BA{2, k.sign(0x18, 14, A, enc)}, BB{2, k.sign(0x18, 14, B, enc)};
+	const auto  bound    = [&](const bytes &sub) { return pkts{P, U, C, {14, sub}, {2, k.sign(0x18, 14, sub, enc)}}; };
+	const auto  fpr_only = [](bytes sig) { /* without the unhashed issuer subpacket */
+                                          const size_t at = 6 + sig[5];
+                                          sig.erase(sig.begin() + (long)at, sig.begin() + (long)at + 12);
+                                          return cat({bytes(sig.begin(), sig.begin() + (long)at),
+		                                               {0, 0},
+		                                               bytes(sig.begin() + (long)at, sig.end())});
+	};
+	const auto point = [](const char *which, const bytes &body, const char *problem) {
+		return std::string(which) + " " + v4_key_id(body) + ": public point " + problem;
+	};
+	const bytes inf   = key_body(4, 19, {p256, mpi_raw(1, {0})}),
+	            off   = key_body(4, 19, {p256, mpi(cat({{4}, bytes(64, 1)}))});
+	const bytes ed_p  = key_body(4, 22, {ed, mpi_raw(263, cat({{0x40, 0xed}, bytes(30, 0xff), {0x7f}}))});
+	const bytes ed27  = key_body(4, 27, {cat({{0xec}, bytes(30, 0xff), {0x7f}})});
+	const bytes ed_no = key_body(4, 22, {ed, mpi_raw(263, u(2))});
+	const struct {
+		const char *what;
+		pkts        p;
+		std::string want;
+	} rows[] = {
+	    {"as built", {P, U, C, SA, BA}, v4_key_id(A)},
+	    {"key revocation at the end",
+	     {P, U, C, SA, BA, {2, k.sign(0x20, 0, {})}},
+	     "public key was revoked on 2020-07-04; ask the recipient for their current public key"},
+	    {"revocation of the newer subkey under the older",
+	     {P, U, C, SA, BA, {2, k.sign(0x28, 14, B)}, SB, BB},
+	     v4_key_id(A)},
+	    {"certification that expires the key after the subkey",
+	     {P, U, C, SA, BA, {2, k.sign(0x13, 13, uid, {5, 9, 0, 0, 0, 1}, 0x5f000200)}},
+	     "public key expired on 2020-07-04; ask the recipient for their current public key"},
+	    {"bindings under the wrong subkeys", {P, U, C, SA, BB, SB, BA}, v4_key_id(B)},
+	    {"newer subkey's newest binding, sign only, under the older",
+	     {P, U, C, SA, BA, {2, k.sign(0x18, 14, B, {2, 27, 2}, 0x5f000300)}, SB, BB},
+	     v4_key_id(A)},
+	    {"key expiring after 2106", {P, U, {2, k.sign(0x13, 13, uid, {5, 9, 0xf0, 0, 0, 0})}, SA, BA}, v4_key_id(A)},
+	    {"binding naming its signer by fingerprint only", {P, U, C, SA, {2, fpr_only(BA.body)}}, v4_key_id(A)},
+	    {"stray subkey before the primary key", {SB, BB, P, U, C, SA, BA}, v4_key_id(A)},
+	    {"direct-key signature, no user ID", {P, {2, k.sign(0x1f, 0, {}, enc)}, SA, BA}, NO_SELF},
+	    {"newer ECDH subkey with a trailing byte",
+	     {P, U, C, SA, BA, {14, Bx}, {2, k.sign(0x18, 14, Bx, enc)}},
+	     v4_key_id(A)},
+	    {"newer RSA subkey with a trailing byte",
+	     {P, U, C, SA, BA, {14, Rx}, {2, k.sign(0x18, 14, Rx, enc)}},
+	     v4_key_id(A)},
+	    {"Curve25519 u = 0", bound(Z), point("subkey", Z, "of small order")},
+	    {"Curve25519 u = 1", bound(ecdh(x25519, u(1), 1)), point("subkey", ecdh(x25519, u(1), 1), "of small order")},
+	    {"Curve25519 point of order 8", bound(ecdh(x25519, order8, 1)),
+	     point("subkey", ecdh(x25519, order8, 1), "of small order")},
+	    {"P-256 point off the curve", bound(ecdh(p256, cat({{4}, bytes(64, 1)}), 1)),
+	     point("subkey", ecdh(p256, cat({{4}, bytes(64, 1)}), 1), "not on the curve")},
+	    {"EdDSA primary at the identity, signatures forged",
+	     {{6, forged.body}, U, {2, forged.sign(0x13, 13, uid)}, SA, {2, forged.sign(0x18, 14, A, enc)}},
+	     point("primary key", forged.body, "of small order")},
+	    {"ECDSA primary at infinity", {{6, inf}}, point("primary key", inf, "at infinity")},
+	    {"ECDSA primary off the curve", {{6, off}}, point("primary key", off, "not on the curve")},
+	    {"EdDSA primary with y = p", {{6, ed_p}}, point("primary key", ed_p, "not on the curve")},
+	    {"EdDSA primary with no x for its y", {{6, ed_no}}, point("primary key", ed_no, "not on the curve")},
+	    {"Ed25519 (27) primary of order 2", {{6, ed27}}, point("primary key", ed27, "of small order")}};
+	for (const auto &r : rows)
+		EXPECT_EQ(outcome(frame(r.p)), want(r.want)) << r.what;
+}
+
+/* Where the self-signatures sit costs nothing: with every binding of many
+ * subkeys moved to the end of the key, as many signatures are verified, and
+ * none fails, as with each in its place. */
+TEST(pgp_pubkey, misplaced_signatures_cost_no_more)
+{
+	const test_signer k;
+	const bytes       uid      = text("Test <t@test.invalid>");
+	pkts              in_place = {{6, k.body}, {13, uid}, {2, k.sign(0x13, 13, uid)}}, bindings;
+	for (unsigned i = 0; i < 30; i++) {
+		bytes sub = rsa_body(128, i);
+		test_signer::overwrite_time(sub, 0x5f000010 + i); /* each newer: each is judged */
+		in_place.push_back({14, sub});
+		bindings.push_back({2, k.sign(0x18, 14, sub, {2, 27, 0x0c})});
+		in_place.push_back(bindings.back());
+	}
+	pkts at_end;
+	std::copy_if(in_place.begin(), in_place.end(), std::back_inserter(at_end), [](const pkt &p) { return p.tag != 2; });
+	at_end.insert(at_end.begin() + 2, in_place[2]);
+	at_end.insert(at_end.end(), bindings.rbegin(), bindings.rend());
+	uint64_t counts[2][2];
+	for (int form = 0; form < 2; form++) {
+		m::detail::sig_counts(&counts[form][0], &counts[form][1]);
+		EXPECT_EQ(outcome(frame(form == 0 ? in_place : at_end)), v4_key_id(in_place[61].body));
+		uint64_t ok = 0, failed = 0;
+		m::detail::sig_counts(&ok, &failed);
+		counts[form][0] = ok - counts[form][0];
+		counts[form][1] = failed - counts[form][1];
+	}
+	EXPECT_EQ(counts[0][1], 0u);
+	EXPECT_EQ(counts[1][0], counts[0][0]);
+	EXPECT_EQ(counts[1][1], 0u);
 }

@@ -33,6 +33,9 @@
 #   revoked_primary  the primary key revoked; one valid-looking RSA subkey
 #   expired_primary  the primary key expired in 2020; one RSA subkey that
 #                    never expires
+#   revoked_appended a Curve25519 subkey, and after the key's armour the
+#                    revocation certificate gpg stored when it made the key
+#                    (as `cat key.asc revoke.asc` gives it); NAME.asc only
 #   cv25519          Ed25519 primary + Curve25519 ECDH subkey (gpg's default)
 #   p256, p384, p521 ECDSA primary + ECDH subkey on the NIST curve
 #
@@ -113,6 +116,15 @@ export_state_key() {
     [ -z "$secret" ] || gpg --batch --armor --export-secret-keys "$uid" > "$here/$name.sec.asc"
 }
 
+make_revoked_appended() {
+    quick revoked_appended ed25519
+    sub revoked_appended cv25519 encr
+    gpg --batch --armor --export revoked_appended@test.invalid > "$here/revoked_appended.asc"
+    # The stored certificate without the text before it and the guarding ":".
+    sed -n '/^:-----BEGIN/,$p' "$GNUPGHOME/openpgp-revocs.d/$(fpr_of revoked_appended@test.invalid).rev" |
+        sed 's/^://' >> "$here/revoked_appended.asc"
+}
+
 make_states() {
     quick revoked_first ed25519
     sub revoked_first rsa1024 encr
@@ -145,6 +157,8 @@ make_states() {
     # The stored certificate is guarded by a ":" before its armour line.
     sed 's/^:-----BEGIN/-----BEGIN/' "$rev" | gpg --batch --quiet --import 2>/dev/null
     export_state_key revoked_primary 0
+
+    make_revoked_appended
 
     quick expired_primary ed25519 "$past" 1d
     sub expired_primary rsa1024 encr never "$past"
