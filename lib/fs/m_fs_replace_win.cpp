@@ -221,9 +221,9 @@ M_fs_error_t M_fs_replace_begin(M_fs_replace_t **rep, const char *path)
 		return M_FS_ERROR_INVALID;
 	if (g_open)
 		return M_FS_ERROR_GENERIC;
-	auto *r = static_cast<M_fs_replace_t *>(M_malloc_zero(sizeof(M_fs_replace_t)));
-	r->h    = INVALID_HANDLE_VALUE;
-	g_open  = true;
+	auto *r          = static_cast<M_fs_replace_t *>(M_malloc_zero(sizeof(M_fs_replace_t)));
+	r->h             = INVALID_HANDLE_VALUE;
+	g_open           = true;
 	M_fs_error_t res = target_path(path, &r->full);
 	if (res == M_FS_ERROR_SUCCESS) {
 		r->target = widen(r->full);

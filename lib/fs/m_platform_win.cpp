@@ -35,8 +35,8 @@ M_bool M_platform_strerror(char *buf, size_t len)
 	/* The system's message ends in ".\r\n"; the line it goes on is the
 	 * caller's, and POSIX texts have no full stop either. */
 	char        room[512];
-	const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, t_last_error,
-	                               0, room, sizeof(room), nullptr);
+	const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, t_last_error, 0,
+	                               room, sizeof(room), nullptr);
 	if (n == 0) {
 		M_snprintf(buf, len, "Windows error %lu", static_cast<unsigned long>(t_last_error));
 		return M_TRUE;
