@@ -218,6 +218,17 @@ class Replacing(Base):
                 self.assertEqual(self.decrypt(self.path("out.gpg")), expected_table(self.sections))
                 self.assert_no_leftovers()
 
+    def test_file_size_limit_on_an_own_descriptor_is_reported(self):
+        # Written to standard output through its name, with a limit on the
+        # file behind it: the write fails and is said so; the process is not
+        # ended by the signal (not even writing the line that reports it to
+        # the same file). Not exec'd: the first process of a namespace is
+        # spared signals it does not handle.
+        r = self.run_unshared('mount -t tmpfs tmpfs /dev; ulimit -f 8; "$@" > out.gpg',
+                              [self.exp, self.key(), "-o", "/proc/self/fd/1"])
+        self.assertEqual((r.returncode, r.stdout), (1, b""), r.stderr)
+        self.assertEqual(r.stderr, PROMPT + b"\n/proc/self/fd/1: File too large\n")
+
     def test_mount_point_output_is_written_in_place(self):
         # A single bind-mounted file, as a container volume gives one.
         self.write("volume.gpg", OLD)
