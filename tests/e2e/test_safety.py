@@ -313,6 +313,11 @@ class SmallInputs(Base):
                                   b"Output file %s is also an input file; choose another with -o\n" % name.encode())
                 self.assertEqual(self.read("x.exp"), before)
                 self.assertEqual(self.read("k.asc"), keydata)
+        # Nor the file the export key is read from on standard input.
+        with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
+            self.assert_fails(self.run_tool([self.exp, "k.asc", "-o", "key.txt"], key=None, stdin=key),
+                              b"Output file key.txt is also an input file; choose another with -o\n")
+        self.assertEqual(self.read("key.txt"), (KEY256 + "\n").encode())
 
     def start_with_cores_allowed(self):
         """The program at its prompt, started with no limit on core files."""
