@@ -285,10 +285,15 @@ class Replacing(Base):
         os.chmod(out, 0o444)
         for p in (self.exp, self.path("k.asc"), out):
             os.chown(p, nobody, nobody)
-        r = self.run_tool([self.exp, "k.asc", "-o", "ro.gpg"],
-                          preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to ro.gpg\n",
-                                                              b"ro.gpg: Permission denied\n"))
+        # And a read-only named pipe, which is written directly, not replaced:
+        # refused as early, before the prompt.
+        os.mkfifo(self.path("ro.fifo"), 0o444)
+        for name in ("ro.gpg", "ro.fifo"):
+            r = self.run_tool([self.exp, "k.asc", "-o", name],
+                              preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
+            self.assertEqual((r.returncode, r.stdout, r.stderr),
+                             (1, b"Couldn't write encrypted results to %s\n" % name.encode(),
+                              b"%s: Permission denied\n" % name.encode()))
         self.assert_holds(out)
         self.assert_no_leftovers()
 
