@@ -301,7 +301,7 @@ void drop_temp(bool remove = true) noexcept
  * write a mount point, which cannot be renamed over. Not atomic. */
 M_fs_error_t copy_in_place(const char *full) noexcept
 {
-	constexpr size_t kChunk = 64 * 1024;
+	constexpr size_t kChunk = size_t{64} * 1024;
 	const int        src    = m::detail::open_retry(g_tmp_path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
 	if (src < 0)
 		return m::detail::open_error(errno);
