@@ -48,8 +48,9 @@ M_API void M_proc_mem_unlock(const void *ptr, size_t len);
  * go to the stream's readers and writers, or the other way round. Open
  * descriptors are not touched. On Windows the same holds for the three
  * standard handles (GetStdHandle): a missing one is set to a handle on NUL;
- * and the C runtime's streams 0, 1 and 2 are put in binary mode, so that
- * they carry bytes as written (a line feed stays a line feed), as on POSIX.
+ * and the C runtime's streams 0, 1 and 2 are put in binary mode, and
+ * stderr is made unbuffered, so that they carry bytes as written (a line
+ * feed stays a line feed) and messages leave at once, as on POSIX.
  *
  * Returns M_TRUE when all three are open afterwards, M_FALSE otherwise. */
 M_API M_bool M_proc_std_fds_open(void);

@@ -25,6 +25,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <stdio.h>
 
 #include "sys/m_proc.h"
 
@@ -82,9 +83,13 @@ M_bool M_proc_std_fds_open(void)
 			all = false;
 		}
 	}
-	/* Bytes as written: no CR added before a line feed. */
+	/* Bytes as written: no CR added before a line feed. Standard error
+	 * unbuffered, as C has it: the runtime here buffers it when it is not a
+	 * console, and a message would wait there until the process ends (or
+	 * be lost when Ctrl+C ends it). */
 	for (int fd = 0; fd < 3; fd++)
 		(void)_setmode(fd, _O_BINARY);
+	(void)setvbuf(stderr, nullptr, _IONBF, 0);
 	return all;
 }
 
