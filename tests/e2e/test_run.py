@@ -74,8 +74,8 @@ class Tables(E2ECase):
             os.remove(self.path("work/today.exp.gpg"))
         # An output that cannot be written is reported on standard output,
         # its reason on standard error, before the key is asked for.
-        target = self.path("no/such/dir/out.gpg").encode()
-        self.assert_fails(self.run_tool([exp, self.key(), "-o", target]), target + b": No such file or directory\n",
+        target = shown(self.path("no/such/dir/out.gpg")).encode()
+        self.assert_fails(self.run_tool([exp, self.key(), "-o", target]), target + b": " + NO_DIR + b"\n",
                           stdout=b"Couldn't write encrypted results to %s\n" % target)
 
 
