@@ -62,20 +62,6 @@ constexpr size_t kTmpNameKeep = 200;
 /* Attempts at a temporary name not taken yet. */
 constexpr int kTmpTries = 100;
 
-/* A string in the system's ANSI code page as a new wide string (M_free). */
-wchar_t *widen(const char *s) noexcept
-{
-	const int n = MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
-	if (n <= 0)
-		return nullptr;
-	auto *w = static_cast<wchar_t *>(M_malloc_zero(static_cast<size_t>(n) * sizeof(wchar_t)));
-	if (MultiByteToWideChar(CP_ACP, 0, s, -1, w, n) != n) {
-		M_free(w);
-		return nullptr;
-	}
-	return w;
-}
-
 M_fs_error_t last_error() noexcept
 {
 	return M_fs_error_from_syserr(M_platform_errno());
@@ -109,7 +95,7 @@ M_fs_error_t target_path(const char *path, wchar_t **full) noexcept
 		if (res != M_FS_ERROR_SUCCESS)
 			return res;
 	}
-	wchar_t *given = widen(expanded != nullptr ? expanded : path);
+	wchar_t *given = m::detail::acp_to_wide(expanded != nullptr ? expanded : path);
 	M_free(expanded);
 	if (given == nullptr)
 		return M_FS_ERROR_INVALID;
@@ -483,7 +469,7 @@ M_bool M_fs_replace_reaches(const char *path, const char *other)
 		return M_FALSE;
 	return m::detail::with_info_path(other, [&](const char *norm) {
 		       Identity   input;
-		       wchar_t   *wide    = widen(norm);
+		       wchar_t   *wide    = m::detail::acp_to_wide(norm);
 		       const bool reached = wide != nullptr && identity(wide, &input) && same(input, target);
 		       M_free(wide);
 		       return reached ? M_FS_ERROR_SUCCESS : M_FS_ERROR_GENERIC;
