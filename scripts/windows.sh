@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Build everything for Windows x86-64 (mingw-w64, the posix thread model)
-# into build-windows/ and run every unit test and the end-to-end tests
-# under Wine:
+# into build-windows/, run every unit test and the end-to-end tests under
+# Wine, and make the release, build-windows/quorvel_tokenexp-1.4-win64.zip:
 #
 #   bash scripts/windows.sh
 #
@@ -37,3 +37,6 @@ trap '"$wineserver" -k 2>/dev/null || true' EXIT
 # The first start creates (or updates) the prefix; later ones take ~0.05 s.
 /usr/lib/wine/wine64 wineboot -u >build-windows/wineboot.log 2>&1
 ctest --test-dir build-windows -j "$jobs" --output-on-failure --timeout 900
+
+echo "== the release"
+cmake --build build-windows --target package
