@@ -50,7 +50,11 @@ M_API void M_proc_mem_unlock(const void *ptr, size_t len);
  * standard handles (GetStdHandle): a missing one is set to a handle on NUL;
  * and the C runtime's streams 0, 1 and 2 are put in binary mode, and
  * stderr is made unbuffered, so that they carry bytes as written (a line
- * feed stays a line feed) and messages leave at once, as on POSIX.
+ * feed stays a line feed) and messages leave at once, as on POSIX. A
+ * console that standard output or error shows on is given the process's
+ * ANSI code page (UTF-8 under the program's manifest), so that it shows
+ * the text's letters, and its own code page back at the exit and on
+ * Ctrl+C, Ctrl+Break or its closing.
  *
  * Returns M_TRUE when all three are open afterwards, M_FALSE otherwise. */
 M_API M_bool M_proc_std_fds_open(void);

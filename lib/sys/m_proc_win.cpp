@@ -26,6 +26,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include "sys/m_proc.h"
 
@@ -48,6 +49,45 @@ constexpr DWORD kWerNoHeap = 1;
 LONG WINAPI end_at_once(EXCEPTION_POINTERS *)
 {
 	return EXCEPTION_EXECUTE_HANDLER;
+}
+
+/* The console's output code page as found, while the process has changed
+ * it; 0 otherwise. */
+volatile LONG g_console_cp = 0;
+
+void restore_console_cp()
+{
+	const LONG was = InterlockedExchange(&g_console_cp, 0);
+	if (was != 0)
+		(void)SetConsoleOutputCP(static_cast<UINT>(was));
+}
+
+/* Runs last of the control handlers (it is the first in place): the
+ * console's code page back before the process ends. */
+BOOL WINAPI restore_on_control(DWORD)
+{
+	restore_console_cp();
+	return FALSE;
+}
+
+/* A console shows the bytes written to it in its output code page, which
+ * is not the ANSI code page the program's text is in (UTF-8 under its
+ * manifest): "Müller" would show as "MÃ¼ller". The console is given the
+ * ANSI code page for the process's life and its own back at the exit and
+ * on a control event. */
+void console_speaks_ansi()
+{
+	DWORD      mode    = 0;
+	const UINT ansi    = GetACP();
+	const UINT console = GetConsoleOutputCP();
+	if (console == 0 || console == ansi || g_console_cp != 0 ||
+	    (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+	     !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode)) ||
+	    !SetConsoleOutputCP(ansi))
+		return;
+	InterlockedExchange(&g_console_cp, static_cast<LONG>(console));
+	(void)atexit(restore_console_cp);
+	(void)SetConsoleCtrlHandler(restore_on_control, TRUE);
 }
 
 } // namespace
@@ -90,6 +130,7 @@ M_bool M_proc_std_fds_open(void)
 	for (int fd = 0; fd < 3; fd++)
 		(void)_setmode(fd, _O_BINARY);
 	(void)setvbuf(stderr, nullptr, _IONBF, 0);
+	console_speaks_ansi();
 	return all;
 }
 

@@ -168,7 +168,7 @@ class Progress(E2ECase):
         """The exit status and what a pipe given as stderr got; standard
         output must stay empty."""
         with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
-            proc = subprocess.Popen([BIN, exp, self.key(), "-o", "p.gpg"], stdin=key, stdout=subprocess.PIPE,
+            proc = subprocess.Popen([BIN, exp, self.key(), "-o", "Łódź.gpg"], stdin=key, stdout=subprocess.PIPE,
                                     stderr=stderr, cwd=self.dir, env=dict(os.environ, TZ="UTC"))
         self.addCleanup(lambda: (proc.kill(), proc.communicate()))
         while self.export_position(proc.pid, exp) == 0:
@@ -190,7 +190,8 @@ class Progress(E2ECase):
         tty.setraw(slave)  # the bytes as written, no line feed translation
         with open(self.exp, "rb") as f:
             cut = self.write("cut.exp", f.read()[:-8])
-        done = r"Wrote encrypted file p\.gpg \(took \d+\.\d{3} sec\)\n\Z"
+        # The name as it is, also at a Windows console (shown in its code page).
+        done = r"Wrote encrypted file Łódź\.gpg \(took \d+\.\d{3} sec\)\n\Z"
         cases = [(self.exp, 0, done), (cut, 1, r"Error parsing export file: couldn't read section header.*\n\Z")]
         for exp, status, last in cases:
             self.assertEqual(self.stopped_run(exp, slave), (status, None))
@@ -201,7 +202,7 @@ class Progress(E2ECase):
             self.assertIsNotNone(m, err)
             # The spaces cover the longest line drawn.
             self.assertEqual(len(m.group(2)), max(map(len, m.group(1).split("\r"))))
-        self.assertEqual(self.decrypt(self.path("p.gpg")), expected_table(self.sections))
+        self.assertEqual(self.decrypt(self.path("Łódź.gpg")), expected_table(self.sections))
         status, err = self.stopped_run(self.exp, subprocess.PIPE)
         self.assertEqual(status, 0)
         self.assertRegex(err.decode(), r"\AEnter quorvel export key: \n" + done)
