@@ -71,9 +71,10 @@
  * a standard output or error handle is open on are written directly (the
  * last at the handle's position); a read-only file or a folder is refused.
  * In place of signals, a console control handler removes the temporary file
- * on Ctrl+C, Ctrl+Break, the closing of the console, logoff and shutdown,
- * and passes the event on; a process ended outright (TerminateProcess) may
- * leave the temporary file.
+ * on Ctrl+C, Ctrl+Break and the closing of the console, and passes the
+ * event on; a process ended outright (TerminateProcess, and logoff and
+ * shutdown for a process that loads user32.dll, whose handlers the system
+ * does not call for those) may leave the temporary file.
  *
  * One replace at a time per process (the signal handlers share one record);
  * an M_fs_replace_t is used by one thread at a time.

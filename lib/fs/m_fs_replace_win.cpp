@@ -30,12 +30,14 @@
  *     nothing was written.
  *
  * Interruption. From the begin to the commit or cancel, a console control
- * handler deletes the temporary file on Ctrl+C, Ctrl+Break, the closing of
- * the console, logoff and shutdown, and lets the process end as it would
- * have. The file is opened sharing deletion only, so the handler can
- * delete it while it is open; a lock keeps the handler and the move from
- * crossing. A process ended outright (TerminateProcess, a power cut) may
- * leave the temporary file; the output itself is never damaged.
+ * handler deletes the temporary file on Ctrl+C, Ctrl+Break and the closing
+ * of the console, and lets the process end as it would have. The file is
+ * opened sharing deletion only, so the handler can delete it while it is
+ * open; a lock keeps the handler and the move from crossing. A process
+ * ended outright (TerminateProcess, a power cut; logoff and shutdown too
+ * when it has loaded user32.dll, as the system then calls no console
+ * handler for them) may leave the temporary file; the output itself is
+ * never damaged.
  *
  * The names are the system's ANSI names (those CreateFileA takes elsewhere
  * in the library, UTF-8 in programs whose manifest says so), widened for
