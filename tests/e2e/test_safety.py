@@ -332,9 +332,14 @@ class Replacing(Base):
             for p in (self.exp, self.path("k.asc"), out):
                 os.chown(p, nobody, nobody)
             as_nobody = in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody))
-        r = self.run_tool([self.exp, "k.asc", "-o", "ro.gpg"], preexec_fn=as_nobody)
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to ro.gpg\n",
-                                                              b"ro.gpg: " + DENIED + b"\n"))
+        # And a read-only named pipe, which is written directly, not replaced:
+        # refused as early, before the prompt (a Unix FIFO: not on Windows).
+        os.mkfifo(self.path("ro.fifo"), 0o444)
+        for name in ("ro.gpg",) if WINDOWS else ("ro.gpg", "ro.fifo"):
+            r = self.run_tool([self.exp, "k.asc", "-o", name], preexec_fn=as_nobody)
+            self.assertEqual((r.returncode, r.stdout, r.stderr),
+                             (1, b"Couldn't write encrypted results to %s\n" % name.encode(),
+                              b"%s: %s\n" % (name.encode(), DENIED)))
         self.assert_holds(out)
         self.assert_no_leftovers()
 
