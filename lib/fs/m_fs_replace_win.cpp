@@ -109,7 +109,11 @@ M_fs_error_t target_path(const char *path, wchar_t **full) noexcept
 			*full = nullptr;
 		}
 	}
-	const M_fs_error_t res = *full != nullptr ? M_FS_ERROR_SUCCESS : last_error();
+	M_fs_error_t res = M_FS_ERROR_SUCCESS;
+	if (*full == nullptr) {
+		res = last_error();
+		res = res == M_FS_ERROR_SUCCESS ? M_FS_ERROR_GENERIC : res;
+	}
 	M_free(given);
 	return res;
 }
