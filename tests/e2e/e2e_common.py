@@ -51,18 +51,21 @@ def _wrapper(name, script):
     return path
 
 
+# The script a Windows program runs through: it execs Wine with the program
+# and the arguments, the tests' paths among them in Windows form.
+_WINE_RUN = ("#!%s -S\nimport os, re, sys\nargs = [re.sub(%r, lambda m: m.group(1) + 'Z:' + m.group(2).replace('/', "
+             "'\\\\'), a) for a in sys.argv[1:]]\nos.execv(%r, [%r, %r] + args)\n")
+
+
 # QTE_WRAPPER: a command line put in front of the program in every test, such
 # as "valgrind -q --error-exitcode=99 --log-file=DIR/vg.%p.log". The tests
 # start BIN themselves, so BIN becomes a small script that execs the wrapper
 # with the program (exec keeps the process id, so signals sent to it reach
-# the program under the wrapper). Under Wine, BIN and MKEXPORT are scripts
-# that exec Wine with the program and the arguments, paths in Windows form.
+# the program under the wrapper).
 if os.environ.get("QTE_WRAPPER"):
     import shlex
     BIN = _wrapper("qte", "#!/bin/sh\nexec %s %s \"$@\"\n" % (
         " ".join(shlex.quote(w) for w in shlex.split(os.environ["QTE_WRAPPER"])), shlex.quote(BIN)))
-_WINE_RUN = ("#!%s -S\nimport os, re, sys\nargs = [re.sub(%r, lambda m: m.group(1) + 'Z:' + m.group(2).replace('/', "
-             "'\\\\'), a) for a in sys.argv[1:]]\nos.execv(%r, [%r, %r] + args)\n")
 
 
 def tool(name):
