@@ -3,6 +3,16 @@
 # and the licence notes. Tests, benchmarks and fuzz targets have no install
 # rules, so they never leave the build folder.
 
+# Windows: the release is a zip a merchant unpacks anywhere, made with
+# `cmake --build build-windows --target package` (or `cpack -G ZIP` in the
+# build folder): quorvel_tokenexp-1.4-win64.zip, holding the one .exe (every
+# library linked in), the README and the manual page as text, and the
+# licence notes of what the .exe holds.
+if(WIN32)
+  include(cmake/windows-release.cmake)
+  return()
+endif()
+
 # The documents go under the package's name, not the CMake project's.
 set(CMAKE_INSTALL_DOCDIR "share/doc/quorvel-tokenexp" CACHE PATH "Documentation root (DATAROOTDIR/doc/quorvel-tokenexp)")
 include(GNUInstallDirs)

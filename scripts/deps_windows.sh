@@ -18,8 +18,11 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+# groff renders the manual page for the release zip, which also carries the
+# licence texts of libssl3 and libdeflate0 (the libraries linked into the
+# .exe come from the same sources).
 packages=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64 dpkg-dev googletest
-          cmake ninja-build make perl xz-utils)
+          cmake ninja-build make perl xz-utils groff-base libssl3 libdeflate0)
 missing=()
 for p in "${packages[@]}"; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

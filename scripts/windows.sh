@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Build everything for Windows x86-64 (mingw-w64, the posix thread model)
-# into build-windows/ and run every unit test under Wine:
+# into build-windows/, run every unit test and the end-to-end tests under
+# Wine, and make the release, build-windows/quorvel_tokenexp-1.4-win64.zip:
 #
 #   bash scripts/windows.sh
 #
 # The program is build-windows/quorvel_tokenexp.exe. The libraries come from
 # `scripts/deps.sh windows` (built once into a cache outside the repository).
-# Wine runs with a private prefix in that cache, headless (no DISPLAY) and
-# quiet (WINEDEBUG=-all). One persistent wineserver is started and warmed
-# before ctest, its output sent to a file: a cold server costs seconds for
-# every test program, and one started from inside a test makes that test
-# wait on it forever.
+# Wine runs with a prefix of this build folder's own (build-windows/wine; a
+# prefix shared by two checkouts would have one run stop the other's
+# server), headless (no DISPLAY) and quiet (WINEDEBUG=-all). One persistent
+# wineserver is started and warmed before ctest, its output sent to a file:
+# a cold server costs seconds for every test program, and one started from
+# inside a test makes that test wait on it forever.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh windows
@@ -24,8 +26,8 @@ cmake -S . -B build-windows -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_
 	-DBUILD_TESTS=ON -DBUILD_BENCH=OFF
 cmake --build build-windows -j "$jobs"
 
-echo "== unit tests under Wine"
-export WINEPREFIX="$cache/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+echo "== unit and end-to-end tests under Wine"
+export WINEPREFIX="$PWD/build-windows/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 unset DISPLAY WAYLAND_DISPLAY
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 mkdir -p build-windows "$WINEPREFIX"
@@ -35,3 +37,6 @@ trap '"$wineserver" -k 2>/dev/null || true' EXIT
 # The first start creates (or updates) the prefix; later ones take ~0.05 s.
 /usr/lib/wine/wine64 wineboot -u >build-windows/wineboot.log 2>&1
 ctest --test-dir build-windows -j "$jobs" --output-on-failure --timeout 900
+
+echo "== the release"
+cmake --build build-windows --target package

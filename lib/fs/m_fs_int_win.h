@@ -79,6 +79,14 @@ M_fs_error_t info_build(M_fs_info_t **info, uint32_t attributes, uint64_t size, 
  * user's. */
 M_fs_error_t perms_from_descriptor(void *descriptor, M_fs_perms_t **perms) noexcept;
 
+/* A string of the system's ANSI code page (the text of the "A" calls; UTF-8
+ * in a program whose manifest says so) as a new UTF-16 string, and back;
+ * released with M_free. NULL for NULL or text that does not convert. For
+ * the wide calls whose sizes count UTF-16 units, which differ from the
+ * bytes of UTF-8 text. */
+wchar_t *acp_to_wide(const char *s) noexcept;
+char    *wide_to_acp(const wchar_t *s) noexcept;
+
 } // namespace m::detail
 
 #endif /* M_FS_INT_WIN_H */

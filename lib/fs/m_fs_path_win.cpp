@@ -32,20 +32,23 @@ M_fs_system_t host_style() noexcept
 
 /* Two calls: the size with its terminator, then the value. An unset
  * variable (size 0), an empty one, and a value that changed in between
- * (another length) give NULL. */
+ * (another length) give NULL. The wide call: the ANSI one counts its sizes
+ * in UTF-16 units, too few for the bytes of a UTF-8 value outside ASCII
+ * (and Wine's then cuts the value short without a word). */
 char *env_value(const char *name, size_t len) noexcept
 {
 	char       *key  = M_strdup_max(name, len);
-	const DWORD size = GetEnvironmentVariableA(key, nullptr, 0);
+	wchar_t    *wkey = acp_to_wide(key);
+	const DWORD size = wkey != nullptr ? GetEnvironmentVariableW(wkey, nullptr, 0) : 0;
 	char       *out  = nullptr;
 	if (size > 1) {
-		out             = static_cast<char *>(M_malloc_zero(size));
-		const DWORD got = GetEnvironmentVariableA(key, out, size);
-		if (got == 0 || got != size - 1) {
-			M_free(out);
-			out = nullptr;
-		}
+		auto       *value = static_cast<wchar_t *>(M_malloc_zero(size * sizeof(wchar_t)));
+		const DWORD got   = GetEnvironmentVariableW(wkey, value, size);
+		if (got != 0 && got == size - 1)
+			out = wide_to_acp(value);
+		M_free(value);
 	}
+	M_free(wkey);
 	M_free(key);
 	return out;
 }

@@ -62,6 +62,20 @@
  * between the mode change and the rename, a complete file with the output's
  * mode; the output itself is never damaged.
  *
+ * On Windows the same holds in the system's own terms: "~", "%NAME%" and
+ * "$NAME" are expanded and the rest is resolved as the system resolves it
+ * (".." is taken out of the text, so "nodir\..\x" is "x"; a device name
+ * such as NUL or CON is the device); a file is replaced by a move that
+ * replaces the old one (MoveFileExW), the temporary file having taken the
+ * old file's access list; a device, anything but a disk file, and the file
+ * a standard output or error handle is open on are written directly (the
+ * last at the handle's position); a read-only file or a folder is refused.
+ * In place of signals, a console control handler removes the temporary file
+ * on Ctrl+C, Ctrl+Break and the closing of the console, and passes the
+ * event on; a process ended outright (TerminateProcess, and logoff and
+ * shutdown for a process that loads user32.dll, whose handlers the system
+ * does not call for those) may leave the temporary file.
+ *
  * One replace at a time per process (the signal handlers share one record);
  * an M_fs_replace_t is used by one thread at a time.
  */

@@ -1,10 +1,13 @@
 /* The host's last system error on Windows: GetLastError, already a Windows
- * error number, handed to the one table (M_fs_error_from_syserr). */
+ * error number, handed to the one table (M_fs_error_from_syserr); and the
+ * conversions between the ANSI code page and UTF-16 the wide calls need. */
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
 
 #include "fs/m_platform.h"
+#include "fs/m_fs_int.h"
+#include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 
@@ -50,3 +53,33 @@ M_bool M_platform_strerror(char *buf, size_t len)
 }
 
 } // extern "C"
+
+namespace m::detail {
+
+wchar_t *acp_to_wide(const char *s) noexcept
+{
+	const int n = s == nullptr ? 0 : MultiByteToWideChar(CP_ACP, 0, s, -1, nullptr, 0);
+	if (n <= 0)
+		return nullptr;
+	auto *w = static_cast<wchar_t *>(M_malloc_zero(static_cast<size_t>(n) * sizeof(wchar_t)));
+	if (MultiByteToWideChar(CP_ACP, 0, s, -1, w, n) != n) {
+		M_free(w);
+		return nullptr;
+	}
+	return w;
+}
+
+char *wide_to_acp(const wchar_t *s) noexcept
+{
+	const int n = s == nullptr ? 0 : WideCharToMultiByte(CP_ACP, 0, s, -1, nullptr, 0, nullptr, nullptr);
+	if (n <= 0)
+		return nullptr;
+	auto *out = static_cast<char *>(M_malloc_zero(static_cast<size_t>(n)));
+	if (WideCharToMultiByte(CP_ACP, 0, s, -1, out, n, nullptr, nullptr) != n) {
+		M_free(out);
+		return nullptr;
+	}
+	return out;
+}
+
+} // namespace m::detail

@@ -47,7 +47,14 @@ M_API void M_proc_mem_unlock(const void *ptr, size_t len);
  * process opens would take its number, and data meant for that file would
  * go to the stream's readers and writers, or the other way round. Open
  * descriptors are not touched. On Windows the same holds for the three
- * standard handles (GetStdHandle): a missing one is set to a handle on NUL.
+ * standard handles (GetStdHandle): a missing one is set to a handle on NUL;
+ * and the C runtime's streams 0, 1 and 2 are put in binary mode, and
+ * stderr is made unbuffered, so that they carry bytes as written (a line
+ * feed stays a line feed) and messages leave at once, as on POSIX. A
+ * console that standard output or error shows on is given the process's
+ * ANSI code page (UTF-8 under the program's manifest), so that it shows
+ * the text's letters, and its own code page back at the exit and on
+ * Ctrl+C, Ctrl+Break or its closing.
  *
  * Returns M_TRUE when all three are open afterwards, M_FALSE otherwise. */
 M_API M_bool M_proc_std_fds_open(void);
@@ -58,8 +65,11 @@ M_API M_bool M_proc_std_fds_open(void);
  * read its memory (ptrace, /proc/PID/mem). Lasts until the process ends;
  * an abort still aborts, it only leaves no core. On Windows, which has no
  * core files, the error mode turns off the crash dialog and the error
- * report (with its memory dump) for this process; dumps an administrator
- * configured for every program are beyond its reach.
+ * report (with its memory dump) for this process, a report made all the
+ * same leaves the heap out, and an unhandled exception ends the process at
+ * once with the exception's code, never reaching a debugger registered to
+ * start on crashes; dumps an administrator configured by other means are
+ * beyond its reach.
  *
  * Returns M_TRUE when every step was applied, M_FALSE when the system
  * refused one (the others are still applied). */

@@ -144,10 +144,20 @@ int term_read_byte(int fd, char *c) noexcept
 	const HANDLE h = handle_of(fd);
 	if (!usable(h))
 		return -1;
-	DWORD n = 0;
-	if (!ReadFile(h, c, 1, &n, nullptr))
-		return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1; /* a pipe's writer closed: the end */
-	return n == 1 ? 1 : 0;
+	for (;;) {
+		DWORD n = 0;
+		SetLastError(ERROR_SUCCESS);
+		const BOOL ok = ReadFile(h, c, 1, &n, nullptr);
+		/* Ctrl+C or Ctrl+Break cuts a console read short: the control
+		 * handlers decide whether the process ends (then it ends during the
+		 * next read), as a signal does at a POSIX terminal, so the read is
+		 * made again instead of taken for the end of input. */
+		if (GetLastError() == ERROR_OPERATION_ABORTED && n == 0)
+			continue;
+		if (!ok)
+			return GetLastError() == ERROR_BROKEN_PIPE ? 0 : -1; /* a pipe's writer closed: the end */
+		return n == 1 ? 1 : 0;
+	}
 }
 
 void term_discard_pending(int fd) noexcept

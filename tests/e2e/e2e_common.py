@@ -15,8 +15,47 @@ import zoneinfo
 
 SRC = os.environ.get("QTE_SRC", os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..")))
 BUILD = os.environ.get("QTE_BUILD", os.path.join(SRC, "build"))
-BIN = os.environ.get("QTE_BIN", os.path.join(BUILD, "quorvel_tokenexp"))
-MKEXPORT = os.path.join(BUILD, "mkexport")
+# QTE_WINE: the programs are the Windows build's (.exe), run under this Wine.
+WINE = os.environ.get("QTE_WINE")
+WINDOWS = bool(WINE)
+BIN = os.environ.get("QTE_BIN", os.path.join(BUILD, "quorvel_tokenexp" + (".exe" if WINDOWS else "")))
+MKEXPORT = os.path.join(BUILD, "mkexport" + (".exe" if WINDOWS else ""))
+
+# Under Wine the tests' folders (scratch, sources, build) are on Wine's drive
+# Z: (the root), and a Windows program is given them as a Windows user types
+# them: an argument that is such a path, or ends in "=" and one, becomes
+# Z:\... . shown() is the same for the paths the program's messages repeat.
+_WIN_PATH = r"(^|=)((?:%s)/[^=]*)$" % "|".join(re.escape(r.rstrip("/")) for r in (tempfile.gettempdir(), SRC, BUILD))
+
+
+def shown(path):
+    """path (str or bytes) as the program is given it and shows it."""
+    if not WINDOWS:
+        return path
+    text = path.decode() if isinstance(path, bytes) else path
+    text = re.sub(_WIN_PATH, lambda m: m.group(1) + "Z:" + m.group(2).replace("/", "\\"), text)
+    return text.encode() if isinstance(path, bytes) else text
+
+
+def _wrapper(name, script):
+    """An executable script in a folder removed at exit."""
+    global _wrap_dir
+    if "_wrap_dir" not in globals():
+        import atexit
+        _wrap_dir = tempfile.mkdtemp(prefix="qte-wrap-")
+        atexit.register(shutil.rmtree, _wrap_dir, True)
+    path = os.path.join(_wrap_dir, name)
+    with open(path, "w") as f:
+        f.write(script)
+    os.chmod(path, 0o755)
+    return path
+
+
+# The script a Windows program runs through: it execs Wine with the program
+# and the arguments, the tests' paths among them in Windows form.
+_WINE_RUN = ("#!%s -S\nimport os, re, sys\nargs = [re.sub(%r, lambda m: m.group(1) + 'Z:' + m.group(2).replace('/', "
+             "'\\\\'), a) for a in sys.argv[1:]]\nos.execv(%r, [%r, %r] + args)\n")
+
 
 # QTE_WRAPPER: a command line put in front of the program in every test, such
 # as "valgrind -q --error-exitcode=99 --log-file=DIR/vg.%p.log". The tests
@@ -24,16 +63,42 @@ MKEXPORT = os.path.join(BUILD, "mkexport")
 # with the program (exec keeps the process id, so signals sent to it reach
 # the program under the wrapper).
 if os.environ.get("QTE_WRAPPER"):
-    import atexit
     import shlex
-    _wrap_dir = tempfile.mkdtemp(prefix="qte-wrap-")
-    atexit.register(shutil.rmtree, _wrap_dir, True)
-    _wrap = os.path.join(_wrap_dir, "qte")
-    with open(_wrap, "w") as _f:
-        _f.write("#!/bin/sh\nexec %s %s \"$@\"\n" % (" ".join(shlex.quote(w) for w in shlex.split(os.environ["QTE_WRAPPER"])),
-                                                  shlex.quote(BIN)))
-    os.chmod(_wrap, 0o755)
-    BIN = _wrap
+    BIN = _wrapper("qte", "#!/bin/sh\nexec %s %s \"$@\"\n" % (
+        " ".join(shlex.quote(w) for w in shlex.split(os.environ["QTE_WRAPPER"])), shlex.quote(BIN)))
+
+
+def tool(name):
+    """The build's program at name (relative to the build folder), as the
+    tests run it."""
+    if not WINDOWS:
+        return os.path.join(BUILD, name)
+    exe = os.path.join(BUILD, name + ".exe")
+    return _wrapper(os.path.basename(exe), _WINE_RUN % (shutil.which("python3"), _WIN_PATH, WINE, WINE, exe))
+
+
+if WINDOWS:
+    BIN, MKEXPORT = tool(os.path.relpath(BIN[:-len(".exe")], BUILD)), tool("mkexport")
+    os.environ.setdefault("WINEDEBUG", "-all")
+
+
+def linux_only(reason):
+    """Marks a test that needs what only Linux has (reason): the Windows
+    build skips it. grep -n linux_only tests/e2e lists them."""
+    return unittest.skipIf(WINDOWS, "Linux only: " + reason)
+
+
+# The system's reasons for the failures the tests bring about, as the host
+# words them: strerror on Linux, FormatMessage (Wine's words) on Windows.
+if WINDOWS:
+    NO_FILE, NO_DIR, IS_DIR, DENIED, NO_SPACE = (b"File not found", b"Path not found", b"Access denied",
+                                                b"Access denied", b"Disk full")
+else:
+    NO_FILE = NO_DIR = b"No such file or directory"
+    IS_DIR, DENIED, NO_SPACE = b"Is a directory", b"Permission denied", b"No space left on device"
+# The key's line ends with the Enter key: a line feed from a pipe or at a
+# Linux terminal, a carriage return at a Windows console.
+ENTER = "\r" if WINDOWS else "\n"
 KEYS = os.path.join(SRC, "tests", "data", "keys")
 SAMPLE = os.path.join(SRC, "examples", "sample.exp")
 with open(os.path.join(SRC, "examples", "sample_export_key.txt")) as _f:
@@ -219,10 +284,10 @@ class E2ECase(unittest.TestCase):
         return subprocess.run([BIN] + list(args), input=stdin, capture_output=True, cwd=cwd or self.dir, env=e,
                               timeout=600, **kw)
 
-    def start_at_prompt(self, args, stdin=subprocess.PIPE, **kw):
+    def start_at_prompt(self, args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, **kw):
         """The program started and waiting at the key prompt, which it has
         written to standard error; killed at the end of the test."""
-        p = subprocess.Popen([BIN] + list(args), stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        p = subprocess.Popen([BIN] + list(args), stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
                              cwd=self.dir, env=dict(os.environ, TZ="UTC"), **kw)
         self.addCleanup(lambda: (p.kill(), p.communicate()))
         self.read_prompt(p)

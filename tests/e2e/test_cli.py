@@ -55,7 +55,7 @@ USAGE = (
 
 S_ERR = b"Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n"
 E_ERR = b"Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n"
-NO_EXPORT = b"Couldn't read Quorvel export file: %s\n%s: No such file or directory\n"
+NO_EXPORT = b"Couldn't read Quorvel export file: %s\n%s: " + NO_FILE + b"\n"
 
 
 STRAY = b"Error: argument '%s' is not an option; to name the output file, give -o %s\n"
@@ -142,6 +142,7 @@ class Arguments(E2ECase):
         self.assertLessEqual(float(m.group(1)), wall - delay + 0.05)
 
 
+    @linux_only("a full device made with mknod")
     def test_help_or_version_that_cannot_be_written_fails(self):
         full = self.path("full")
         os.mknod(full, 0o600 | stat.S_IFCHR, os.makedev(1, 7))
@@ -226,9 +227,8 @@ class Inputs(E2ECase):
                        env=dict(os.environ, GNUPGHOME=self.gnupg))
         cases = [
             (["nope.exp", self.key()], NO_EXPORT % (b"nope.exp", b"nope.exp")),
-            ([self.exp, "nokey.asc"], b"Couldn't read PGP public key file: nokey.asc\nnokey.asc: No such file or "
-                                      b"directory\n"),
-            ([self.exp, "."], b"Couldn't read PGP public key file: .\n.: Is a directory\n"),
+            ([self.exp, "nokey.asc"], b"Couldn't read PGP public key file: nokey.asc\nnokey.asc: " + NO_FILE + b"\n"),
+            ([self.exp, "."], b"Couldn't read PGP public key file: .\n.: " + IS_DIR + b"\n"),
             ([self.exp, bad], parse % b"failed to locate base64 block in ascii-armored data"),
             ([self.exp, self.key("sign_only")], parse % b"no key in the file may encrypt (sign-only key)"),
             ([self.exp, self.key("rsa2048.sec")], secret), ([self.exp, binary], secret),

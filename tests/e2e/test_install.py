@@ -2,7 +2,8 @@
 into a scratch prefix and the Debian package made by cpack (unpacked with
 dpkg -x) must each hold exactly the program, its manual page and the
 documents; the installed program must run; the manual page must render
-without warnings and describe every option the usage text lists.
+without warnings and describe every option the usage text lists. On
+Windows, the zip a merchant takes instead.
 
 A missing tool (dpkg, man) skips the tests that need it, with the reason;
 with QTE_REQUIRE_TOOLS=1 (set by CI) it fails them instead."""
@@ -15,6 +16,7 @@ import subprocess
 import sys
 import tempfile
 import unittest
+import zipfile
 
 sys.path.insert(0, os.path.dirname(__file__))
 from e2e_common import *  # noqa: E402,F401,F403
@@ -54,6 +56,8 @@ def setUpModule():
     global SCRATCH, PREFIX
     SCRATCH = tempfile.mkdtemp(prefix="qte-install-")
     PREFIX = os.path.join(SCRATCH, "prefix")
+    if WINDOWS:
+        return
     subprocess.run([CACHE["CMAKE_COMMAND"], "--install", BUILD, "--prefix", PREFIX], check=True, capture_output=True)
 
 
@@ -61,6 +65,7 @@ def tearDownModule():
     shutil.rmtree(SCRATCH, ignore_errors=True)
 
 
+@linux_only("an install under a prefix, and the Debian package")
 class Installed(E2ECase):
     def check_tree(self, prefix):
         self.assertEqual(tree_files(prefix), FILES)
@@ -116,6 +121,7 @@ class Installed(E2ECase):
         self.check_tree(os.path.join(root, "usr"))
 
 
+@linux_only("an install under a prefix")
 class AfterTheDemo(unittest.TestCase):
     def test_the_targets_the_demo_builds_are_enough_to_install(self):
         with open(os.path.join(SRC, "scripts", "demo.sh")) as f:
@@ -136,6 +142,7 @@ class AfterTheDemo(unittest.TestCase):
             os.replace(built + ".away", built) if not os.path.exists(built) else os.remove(built + ".away")
 
 
+@linux_only("man, on the page as installed (the Windows release renders the same page)")
 class ManualPage(unittest.TestCase):
     def render(self, width=80):
         need("man")
@@ -169,6 +176,36 @@ class ManualPage(unittest.TestCase):
         for opt in options:
             self.assertIn(opt, described, "option %s of the usage text has no entry under OPTIONS" % opt)
             self.assertIn("[" + opt + " ", sections["SYNOPSIS"], opt)
+
+
+@unittest.skipUnless(WINDOWS, "the Windows release")
+class Release(E2ECase):
+    # Libraries of Windows itself, which the .exe may need.
+    SYSTEM = {"advapi32", "authz", "crypt32", "kernel32", "msvcrt", "shell32", "shlwapi", "user32", "ws2_32"}
+
+    def test_zip_holds_one_program_needing_only_windows_and_its_texts(self):
+        r = subprocess.run([CACHE["CMAKE_CPACK_COMMAND"], "-G", "ZIP", "-B", self.dir], cwd=BUILD, capture_output=True,
+                           text=True)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
+        top = self.path("quorvel_tokenexp-%s-win64" % VERSION)
+        with zipfile.ZipFile(top + ".zip") as z:
+            z.extractall(self.dir)
+        licences = ["Apache-2.0", "gcc-runtime", "libdeflate", "mingw-w64", "openssl", "zlib"]
+        self.assertEqual(tree_files(top), {n + ".txt" for n in ["README", "quorvel_tokenexp", "copyright", "licences"]
+                                           + ["licences/" + n for n in licences]} | {"quorvel_tokenexp.exe"})
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", os.path.join(top, "quorvel_tokenexp.exe")],
+                              capture_output=True, text=True, check=True).stdout
+        self.assertLessEqual({d.lower()[:-4] for d in re.findall(r"DLL Name: (\S+)", dump)}, self.SYSTEM, dump)
+        # Texts for Notepad: the README as it is, with CR LF line ends.
+        with open(os.path.join(top, "README.txt"), "rb") as f, open(os.path.join(SRC, "README.md"), "rb") as g:
+            readme, source = f.read(), g.read()
+        self.assertEqual((readme.replace(b"\r\n", b"\n"), readme.count(b"\n")), (source, readme.count(b"\r\n")))
+        # The unpacked program exports like the built one.
+        for b, name in ((tool(os.path.join(top, "quorvel_tokenexp")), "zip.gpg"), (BIN, "built.gpg")):
+            r = subprocess.run([b, SAMPLE, self.key(), "-o", name], input=SAMPLE_KEY.encode(), capture_output=True,
+                               cwd=self.dir, timeout=600)
+            self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(self.decrypt(self.path("zip.gpg")), self.decrypt(self.path("built.gpg")))
 
 
 if __name__ == "__main__":

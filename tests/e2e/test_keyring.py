@@ -191,8 +191,9 @@ class Keyring(E2ECase):
             paths.append(self.path("k%d.gpg" % i))
             with open(paths[-1], "wb") as f:
                 f.write(block)
-        probe = subprocess.run([os.path.join(BUILD, "tests", "pgp_pubkey_probe")] + paths, capture_output=True,
-                               check=True).stdout.decode().splitlines()
+        # Names relative to the folder: a Windows command line is short.
+        probe = subprocess.run([tool("tests/pgp_pubkey_probe")] + [os.path.basename(p) for p in paths],
+                               capture_output=True, check=True, cwd=self.dir).stdout.decode().splitlines()
         ours, counts = probe[:-1], probe[-1]
         with concurrent.futures.ThreadPoolExecutor(max(2, os.cpu_count() or 2)) as pool:
             theirs = list(pool.map(lambda p: gpg_choice(self.gnupg, p), paths))

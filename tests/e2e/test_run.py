@@ -3,6 +3,7 @@ columns, filters, time zones, key kinds, output naming). The malformed files
 are in test_container."""
 
 import os
+import pwd
 import sys
 import unittest
 
@@ -74,9 +75,29 @@ class Tables(E2ECase):
             os.remove(self.path("work/today.exp.gpg"))
         # An output that cannot be written is reported on standard output,
         # its reason on standard error, before the key is asked for.
-        target = self.path("no/such/dir/out.gpg").encode()
-        self.assert_fails(self.run_tool([exp, self.key(), "-o", target]), target + b": No such file or directory\n",
+        target = shown(self.path("no/such/dir/out.gpg")).encode()
+        self.assert_fails(self.run_tool([exp, self.key(), "-o", target]), target + b": " + NO_DIR + b"\n",
                           stdout=b"Couldn't write encrypted results to %s\n" % target)
+
+    @unittest.skipUnless(WINDOWS, "Windows paths")
+    def test_windows_paths_outside_ascii(self):
+        # A user folder such as C:\Users\Müller, and names outside any one
+        # ANSI code page: the export and the output named by a Z:\ path,
+        # through %NAME% and ~ (the profile folder), or relative to the
+        # folder; each message repeats the name as given.
+        folder = self.path("Müller")
+        os.mkdir(folder)
+        sections = [("RECURRING", HEADER, make_rows(4, 41))]
+        exp = self.make_export("Müller/Łódź.exp", sections)
+        home = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name)
+        cases = [([shown(exp)], "Łódź.exp.gpg", folder),
+                 (["%QTE_DIR%\\Łódź.exp", "-o", "%QTE_DIR%\\Wynik Ж.gpg"], "Wynik Ж.gpg", folder),
+                 (["Łódź.exp", "-o", "~\\qte-Müller.gpg"], "qte-Müller.gpg", home)]
+        for args, name, where in cases:
+            r = self.run_tool(args[:1] + [self.key()] + args[1:], cwd=folder, env={"QTE_DIR": shown(folder)})
+            self.assert_success(r, args[-1] if "-o" in args else name)
+            self.assertEqual(self.decrypt(os.path.join(where, name)), expected_table(sections))
+        os.remove(os.path.join(home, "qte-Müller.gpg"))
 
 
 if __name__ == "__main__":
