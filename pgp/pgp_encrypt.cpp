@@ -26,7 +26,6 @@
 #include <openssl/bn.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/provider.h>
 #include <openssl/rand.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -36,81 +35,19 @@
 #include "sys/m_thread.h"
 #include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt_int.h"
+#include "pgp/pgp_packet_int.h"
 #include "pgp/pgp_pubkey_int.h"
 
 namespace {
 
-/* The library's selector and the OpenPGP id and sizes of one cipher. */
-struct symalg_info {
-	M_pgp_symalg_t symalg;     /* the library's selector */
-	uint8_t        pgp_id;     /* OpenPGP symmetric algorithm id written in messages */
-	size_t         block_size; /* cipher block size in bytes (CFB prefix length) */
-	size_t         key_size;   /* session key length in bytes */
-};
-
-/* One row of the cipher table: the library's selector, the OpenPGP ids and
- * sizes, and OpenSSL's full-block CFB cipher of the same algorithm. */
-struct symalg_row {
-	symalg_info info;
-	const EVP_CIPHER *(*cipher)(void);
-};
-
-/* RFC 4880 9.2 algorithm ids. OpenPGP's CFB runs over whole blocks, so the
- * 64-bit ciphers take OpenSSL's 64-bit CFB and AES its 128-bit CFB. The
- * all-zero row ends the table. */
-constexpr symalg_row pgp_symalg_info[] = {
-    {{M_PGP_SYMALG_3DES, 2, 8, 24}, EVP_des_ede3_cfb64},    {{M_PGP_SYMALG_CAST5, 3, 8, 16}, EVP_cast5_cfb64},
-    {{M_PGP_SYMALG_BLOWFISH, 4, 8, 16}, EVP_bf_cfb64},      {{M_PGP_SYMALG_AES128, 7, 16, 16}, EVP_aes_128_cfb128},
-    {{M_PGP_SYMALG_AES192, 8, 16, 24}, EVP_aes_192_cfb128}, {{M_PGP_SYMALG_AES256, 9, 16, 32}, EVP_aes_256_cfb128},
-    {{static_cast<M_pgp_symalg_t>(0), 0, 0, 0}, nullptr},
-};
-static_assert(M_ARRAY_LEN(pgp_symalg_info) == 7, "six ciphers and the end row");
-
-/* Largest block and key of the table, for fixed-size arrays. */
-constexpr size_t kMaxBlockSize = 16;
-constexpr size_t kMaxKeySize   = 32;
+using m::detail::kMaxBlockSize;
+using m::detail::kMaxKeySize;
+using m::detail::put_be32;
+using symalg_row = m::detail::sym_cipher;
 
 const symalg_row *symalg_row_lookup(M_pgp_symalg_t symalg)
 {
-	for (const symalg_row &row : pgp_symalg_info) {
-		if (row.cipher == nullptr)
-			break;
-		if (row.info.symalg == symalg)
-			return &row;
-	}
-	return nullptr;
-}
-
-/* OpenSSL 3 keeps CAST5 and Blowfish in its legacy provider. Loading any
- * provider explicitly stops the default one from loading on its own, so both
- * are loaded, once per process. A missing legacy provider leaves those two
- * ciphers unavailable; their selectors then fail.
- *
- * The handles are given back at exit, before OpenSSL's own clean-up (which
- * was registered earlier, so it runs later): a provider still referenced
- * when OpenSSL unloads its module would leave its memory behind. */
-OSSL_PROVIDER *loaded_providers[2] = {nullptr, nullptr};
-
-void unload_providers()
-{
-	for (OSSL_PROVIDER *&prov : loaded_providers) {
-		if (prov != nullptr)
-			(void)OSSL_PROVIDER_unload(prov);
-		prov = nullptr;
-	}
-}
-
-void load_providers()
-{
-	static const bool loaded = [] {
-		/* Make sure OpenSSL's exit handler is registered before ours. */
-		(void)OPENSSL_init_crypto(0, nullptr);
-		loaded_providers[0] = OSSL_PROVIDER_load(nullptr, "legacy");
-		loaded_providers[1] = OSSL_PROVIDER_load(nullptr, "default");
-		(void)std::atexit(unload_providers);
-		return true;
-	}();
-	(void)loaded;
+	return m::detail::cipher_by_symalg(symalg);
 }
 
 /* One OpenPGP CFB stream under one key from one IV. Bytes fed through
@@ -134,13 +71,12 @@ class cfb_stream {
 		const symalg_row *row = symalg_row_lookup(symalg);
 		if (row == nullptr || key == nullptr || iv == nullptr || ctx_ != nullptr)
 			return false;
-		load_providers();
-		const EVP_CIPHER *cipher = row->cipher();
+		const EVP_CIPHER *cipher = m::detail::evp_of(row->cfb);
 		if (cipher == nullptr)
 			return false;
 		ctx_ = EVP_CIPHER_CTX_new();
 		return ctx_ != nullptr && EVP_EncryptInit_ex(ctx_, cipher, nullptr, nullptr, nullptr) == 1 &&
-		       EVP_CIPHER_CTX_set_key_length(ctx_, static_cast<int>(row->info.key_size)) == 1 &&
+		       EVP_CIPHER_CTX_set_key_length(ctx_, static_cast<int>(row->key_size)) == 1 &&
 		       EVP_EncryptInit_ex(ctx_, nullptr, nullptr, key, iv) == 1 && EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
 	}
 
@@ -207,9 +143,9 @@ constexpr size_t kNewLenMax = 5;
 constexpr unsigned char kCompressAlgZlib  = 2;
 constexpr unsigned char kLiteralFmtBinary = 'b';
 constexpr unsigned char kPkeskVersion     = 3;
-constexpr unsigned char kPgpAlgRsa        = 1;
-constexpr unsigned char kPgpAlgElgamal    = 16;
-constexpr unsigned char kPgpAlgEcdh       = 18;
+constexpr unsigned char kPgpAlgRsa        = m::detail::kPkRsa;
+constexpr unsigned char kPgpAlgElgamal    = m::detail::kPkElgamal;
+constexpr unsigned char kPgpAlgEcdh       = m::detail::kPkEcdh;
 
 /* Literal packet body before the data: format, name length 0, date 0. */
 constexpr size_t kLiteralPrefixLen = 6;
@@ -223,14 +159,6 @@ constexpr size_t kPkcs1Overhead = 11;
 constexpr unsigned kElgamalMaxDraws = 1000;
 
 constexpr uint64_t kUint32Limit = 0xFFFFFFFFu;
-
-void put_be32(unsigned char *dst, uint32_t v)
-{
-	dst[0] = static_cast<unsigned char>(v >> 24);
-	dst[1] = static_cast<unsigned char>(v >> 16);
-	dst[2] = static_cast<unsigned char>(v >> 8);
-	dst[3] = static_cast<unsigned char>(v);
-}
 
 /* Opens a direct-write window of at least len bytes, or nullptr. */
 unsigned char *reserve(M_buf_t *buf, size_t len)
@@ -309,7 +237,7 @@ size_t mpi_len(const BIGNUM *bn)
 [[nodiscard]] bool write_ecdh_session_key_packet(M_buf_t *out, const M_pgp_pubkey_t *key, const unsigned char *skb,
                                                  size_t skb_len)
 {
-	load_providers();
+	m::detail::load_providers();
 	m::detail::ecdh_wrapped w;
 	if (!m::detail::ecdh_wrap_session_key(key, skb, skb_len, &w) || w.ephemeral_len == 0 || w.wrapped_len > 0xff)
 		return false;
@@ -450,26 +378,6 @@ size_t mpi_len(const BIGNUM *bn)
 	return add_pkesk(out, key, bn, is_rsa);
 }
 
-/* Writes a new-format packet length (RFC 4880 4.2.2) in its shortest form
- * to dst (room for kNewLenMax bytes): one byte below 192, two below 8384,
- * else 0xFF and four bytes. Returns the number of bytes. */
-size_t new_length(unsigned char *dst, uint32_t len)
-{
-	if (len < 192) {
-		dst[0] = static_cast<unsigned char>(len);
-		return 1;
-	}
-	if (len < 8384) {
-		const uint32_t v = len - 192;
-		dst[0]           = static_cast<unsigned char>((v >> 8) + 192);
-		dst[1]           = static_cast<unsigned char>(v & 0xff);
-		return 2;
-	}
-	dst[0] = 0xFF;
-	put_be32(dst + 1, len);
-	return 5;
-}
-
 /* The encrypted packet is hashed and encrypted in pieces of this size, so
  * each piece is still in cache for its second use: the hash costs no second
  * trip through memory. */
@@ -524,16 +432,16 @@ struct data_window {
 [[nodiscard]] bool seal_symenc(const data_window &w, const symalg_row *row, const unsigned char *session_key,
                                const unsigned char *prefix, size_t *written)
 {
-	const size_t bs = row->info.block_size;
+	const size_t bs = row->block_size;
 	if (static_cast<uint64_t>(w.L) > kUint32Limit - bs - 2)
 		return false;
 	w.p[0] = kHdrSymenc;
 	put_be32(w.p + 1, static_cast<uint32_t>(bs + 2 + w.L));
 	unsigned char iv[kMaxBlockSize] = {0};
-	if (m::detail::do_encrypt_cfb(w.prefix_at, row->info.symalg, session_key, iv, prefix, bs + 2) != bs + 2)
+	if (m::detail::do_encrypt_cfb(w.prefix_at, row->symalg, session_key, iv, prefix, bs + 2) != bs + 2)
 		return false;
 	std::memcpy(iv, w.prefix_at + 2, bs);
-	if (w.L != 0 && m::detail::do_encrypt_cfb(w.body, row->info.symalg, session_key, iv, w.body, w.L) != w.L)
+	if (w.L != 0 && m::detail::do_encrypt_cfb(w.body, row->symalg, session_key, iv, w.body, w.L) != w.L)
 		return false;
 	*written = kHdrLen + bs + 2 + w.L;
 	return true;
@@ -546,12 +454,12 @@ struct data_window {
 [[nodiscard]] bool hash_and_encrypt_mdc(const data_window &w, const symalg_row *row, const unsigned char *session_key,
                                         const unsigned char *prefix)
 {
-	const size_t        bs = row->info.block_size;
+	const size_t        bs = row->block_size;
 	unsigned char       mdc_packet[kMdcPacketLen];
 	EVP_MD_CTX         *md = EVP_MD_CTX_new();
 	cfb_stream          cfb;
 	const unsigned char iv[kMaxBlockSize] = {0};
-	bool                ok                = md != nullptr && cfb.start(row->info.symalg, session_key, iv) &&
+	bool                ok                = md != nullptr && cfb.start(row->symalg, session_key, iv) &&
 	          EVP_DigestInit_ex(md, EVP_sha1(), nullptr) == 1 && EVP_DigestUpdate(md, prefix, bs + 2) == 1 &&
 	          cfb.update(w.prefix_at, prefix, bs + 2);
 	for (size_t done = 0; ok && done < w.L;) {
@@ -581,7 +489,7 @@ struct data_window {
 size_t place_seipd_header(unsigned char *p, size_t body_len)
 {
 	unsigned char  len_bytes[kNewLenMax];
-	const size_t   len_len = new_length(len_bytes, static_cast<uint32_t>(body_len));
+	const size_t   len_len = m::detail::put_new_length(len_bytes, static_cast<uint32_t>(body_len));
 	unsigned char *start   = p + (kNewLenMax - len_len);
 	start[0]               = kHdrSeipd;
 	std::memcpy(start + 1, len_bytes, len_len);
@@ -598,7 +506,7 @@ size_t place_seipd_header(unsigned char *p, size_t body_len)
 [[nodiscard]] bool seal_seipd(const data_window &w, const symalg_row *row, const unsigned char *session_key,
                               const unsigned char *prefix, size_t *written)
 {
-	const size_t overhead = 1 + row->info.block_size + 2 + kMdcPacketLen;
+	const size_t overhead = 1 + row->block_size + 2 + kMdcPacketLen;
 	if (static_cast<uint64_t>(w.L) > kUint32Limit - overhead || !hash_and_encrypt_mdc(w, row, session_key, prefix))
 		return false;
 	*written = place_seipd_header(w.p, overhead + w.L);
@@ -617,7 +525,7 @@ size_t place_seipd_header(unsigned char *p, size_t body_len)
 [[nodiscard]] bool write_data_packet(M_buf_t *out, const symalg_row *row, const unsigned char *session_key,
                                      const M_buf_t *in, bool mdc)
 {
-	const size_t bs   = row->info.block_size;
+	const size_t bs   = row->block_size;
 	const size_t n    = M_buf_len(in);
 	const auto  *data = reinterpret_cast<const unsigned char *>(M_buf_peek(in));
 
@@ -671,7 +579,7 @@ size_t place_seipd_header(unsigned char *p, size_t body_len)
 	const symalg_row *row = symalg_row_lookup(symalg);
 	if (row == nullptr)
 		return false;
-	const size_t key_size = row->info.key_size;
+	const size_t key_size = row->key_size;
 
 	/* A fresh session key and the block encrypted to the key: algorithm id,
      * key, and the sum of the key bytes modulo 65536, high byte first. */
@@ -683,7 +591,7 @@ size_t place_seipd_header(unsigned char *p, size_t body_len)
 		unsigned sum = 0;
 		for (size_t i = 0; i < key_size; i++)
 			sum += session_key[i];
-		skb[0]                = row->info.pgp_id;
+		skb[0]                = row->id;
 		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
 		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
 		ok                    = write_session_key_packet(out, key, skb, key_size + kSkbOverhead) &&
@@ -1043,7 +951,7 @@ constexpr size_t kStreamHead = m::detail::kZlibHeaderLen + m::detail::kStoredHea
 size_t data_head_len(const M_pgp_msg_t *msg)
 {
 	const size_t head = (msg->flags & M_PGP_ENCRYPT_MDC) != 0 ? 1 + kNewLenMax + 1 : kHdrLen;
-	return head + msg->row->info.block_size + 2 + kHdrLen + kCompressedPrefixLen + kStreamHead;
+	return head + msg->row->block_size + 2 + kHdrLen + kCompressedPrefixLen + kStreamHead;
 }
 
 unsigned char *content(M_buf_t *buf)
@@ -1068,7 +976,7 @@ void join_last(M_pgp_msg_t *msg)
 [[nodiscard]] bool seal_msg(M_pgp_msg_t *msg)
 {
 	const symalg_row *row  = msg->row;
-	const size_t      bs   = row->info.block_size;
+	const size_t      bs   = row->block_size;
 	const bool        mdc  = (msg->flags & M_PGP_ENCRYPT_MDC) != 0;
 	const size_t      head = mdc ? 1 + kNewLenMax + 1 : kHdrLen;
 	size_t            L    = 0;
@@ -1213,14 +1121,14 @@ M_pgp_msg_t *M_pgp_msg_create(M_buf_t *out, const M_pgp_pubkey_t *key, M_pgp_sym
 	msg->adler = 1;
 	/* A fresh session key and the block encrypted to the key: algorithm id,
 	 * key, and the sum of the key bytes modulo 65536, high byte first. */
-	const size_t  key_size = row->info.key_size;
+	const size_t  key_size = row->key_size;
 	unsigned char skb[1 + kMaxKeySize + 2];
 	bool          ok = RAND_bytes(skb + 1, static_cast<int>(key_size)) == 1;
 	if (ok) {
 		unsigned sum = 0;
 		for (size_t i = 0; i < key_size; i++)
 			sum += skb[1 + i];
-		skb[0]                = row->info.pgp_id;
+		skb[0]                = row->id;
 		skb[1 + key_size]     = static_cast<unsigned char>((sum >> 8) & 0xff);
 		skb[1 + key_size + 1] = static_cast<unsigned char>(sum & 0xff);
 		std::memcpy(msg->session_key, skb + 1, key_size);

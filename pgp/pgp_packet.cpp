@@ -1,0 +1,206 @@
+/* OpenPGP's vocabulary: the new-format length, and the tables of ciphers,
+ * hashes and curves with their look-ups (see pgp_packet_int.h). */
+#include "pgp/pgp_packet_int.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include <openssl/crypto.h>
+#include <openssl/provider.h>
+
+#include "core/m_defs.h"
+
+namespace m::detail {
+
+namespace {
+
+/* The ciphers (RFC 4880 9.2). The library's selector values are its own;
+ * the id is what messages carry. */
+constexpr sym_cipher kCiphers[] = {
+    {M_PGP_SYMALG_3DES, 2, 8, 24, EVP_des_ede3_cfb64, nullptr, nullptr},
+    {M_PGP_SYMALG_CAST5, 3, 8, 16, EVP_cast5_cfb64, nullptr, nullptr},
+    {M_PGP_SYMALG_BLOWFISH, 4, 8, 16, EVP_bf_cfb64, nullptr, nullptr},
+    {M_PGP_SYMALG_AES128, 7, 16, 16, EVP_aes_128_cfb128, EVP_aes_128_cbc, EVP_aes_128_wrap},
+    {M_PGP_SYMALG_AES192, 8, 16, 24, EVP_aes_192_cfb128, EVP_aes_192_cbc, EVP_aes_192_wrap},
+    {M_PGP_SYMALG_AES256, 9, 16, 32, EVP_aes_256_cfb128, EVP_aes_256_cbc, EVP_aes_256_wrap},
+};
+static_assert(M_ARRAY_LEN(kCiphers) == 6, "six ciphers");
+
+/* The hashes (9.4) a signature or a key derivation may name. */
+struct hash_row {
+	uint8_t id;
+	const EVP_MD *(*md)(void);
+};
+constexpr hash_row kHashes[] = {
+    {kHashSha1, EVP_sha1}, {3, EVP_ripemd160},        {kHashSha256, EVP_sha256},
+    {9, EVP_sha384},       {kHashSha512, EVP_sha512}, {11, EVP_sha224},
+};
+
+/* The curves by OID: RFC 6637 11 (NIST), RFC 5639 (Brainpool), SEC 2
+ * (secp256k1), and the Curve25519 and Ed25519 OIDs gpg writes. */
+constexpr curve_info kCurves[] = {
+    {PGP_CURVE_CURVE25519,
+     10,
+     {0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01},
+     33,
+     0x40,
+     255,
+     "cv25519",
+     nullptr,
+     true,
+     false},
+    {PGP_CURVE_P256,
+     8,
+     {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07},
+     65,
+     0x04,
+     256,
+     "nistp256",
+     "P-256",
+     true,
+     true},
+    {PGP_CURVE_P384, 5, {0x2b, 0x81, 0x04, 0x00, 0x22}, 97, 0x04, 384, "nistp384", "P-384", true, true},
+    {PGP_CURVE_P521, 5, {0x2b, 0x81, 0x04, 0x00, 0x23}, 133, 0x04, 521, "nistp521", "P-521", true, true},
+    {PGP_CURVE_ED25519,
+     9,
+     {0x2b, 0x06, 0x01, 0x04, 0x01, 0xda, 0x47, 0x0f, 0x01},
+     33,
+     0x40,
+     255,
+     "ed25519",
+     nullptr,
+     false,
+     true},
+    {PGP_CURVE_BRAINPOOL256,
+     9,
+     {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07},
+     65,
+     0x04,
+     256,
+     "brainpoolP256r1",
+     "brainpoolP256r1",
+     false,
+     true},
+    {PGP_CURVE_BRAINPOOL384,
+     9,
+     {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0b},
+     97,
+     0x04,
+     384,
+     "brainpoolP384r1",
+     "brainpoolP384r1",
+     false,
+     true},
+    {PGP_CURVE_BRAINPOOL512,
+     9,
+     {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0d},
+     129,
+     0x04,
+     512,
+     "brainpoolP512r1",
+     "brainpoolP512r1",
+     false,
+     true},
+    {PGP_CURVE_SECP256K1, 5, {0x2b, 0x81, 0x04, 0x00, 0x0a}, 65, 0x04, 256, "secp256k1", "secp256k1", false, true},
+};
+
+/* The first row of a table that pred accepts, or NULL. */
+template <typename Row, size_t N, typename Pred>
+const Row *find_row(const Row (&rows)[N], Pred pred)
+{
+	for (const Row &r : rows) {
+		if (pred(r))
+			return &r;
+	}
+	return nullptr;
+}
+
+/* The provider handles are given back at exit, before OpenSSL's own
+ * clean-up (registered earlier, so it runs later): a provider still
+ * referenced when OpenSSL unloads its module would leave its memory
+ * behind. */
+OSSL_PROVIDER *g_providers[2] = {nullptr, nullptr};
+
+void unload_providers()
+{
+	for (OSSL_PROVIDER *&prov : g_providers) {
+		if (prov != nullptr)
+			(void)OSSL_PROVIDER_unload(prov);
+		prov = nullptr;
+	}
+}
+
+} // namespace
+
+size_t put_new_length(unsigned char *dst, uint32_t len) noexcept
+{
+	if (len < 192) {
+		dst[0] = static_cast<unsigned char>(len);
+		return 1;
+	}
+	if (len < 8384) {
+		const uint32_t v = len - 192;
+		dst[0]           = static_cast<unsigned char>((v >> 8) + 192);
+		dst[1]           = static_cast<unsigned char>(v & 0xff);
+		return 2;
+	}
+	dst[0] = 0xFF;
+	put_be32(dst + 1, len);
+	return 5;
+}
+
+void load_providers() noexcept
+{
+	static const bool loaded = [] {
+		/* OpenSSL's exit handler is registered before ours. */
+		(void)OPENSSL_init_crypto(0, nullptr);
+		g_providers[0] = OSSL_PROVIDER_load(nullptr, "legacy");
+		g_providers[1] = OSSL_PROVIDER_load(nullptr, "default");
+		(void)std::atexit(unload_providers);
+		return true;
+	}();
+	(void)loaded;
+}
+
+const sym_cipher *cipher_by_symalg(M_pgp_symalg_t symalg) noexcept
+{
+	return find_row(kCiphers, [symalg](const sym_cipher &c) { return c.symalg == symalg; });
+}
+
+const sym_cipher *cipher_by_id(uint8_t id) noexcept
+{
+	return find_row(kCiphers, [id](const sym_cipher &c) { return c.id == id; });
+}
+
+const sym_cipher *aes_by_key_size(size_t key_size) noexcept
+{
+	return find_row(kCiphers, [key_size](const sym_cipher &c) { return c.cbc != nullptr && c.key_size == key_size; });
+}
+
+const EVP_CIPHER *evp_of(const EVP_CIPHER *(*mode)(void)) noexcept
+{
+	if (mode == nullptr)
+		return nullptr;
+	load_providers();
+	return mode();
+}
+
+const EVP_MD *hash_by_id(uint8_t id) noexcept
+{
+	const hash_row *h = find_row(kHashes, [id](const hash_row &r) { return r.id == id; });
+	return h != nullptr ? h->md() : nullptr;
+}
+
+const curve_info *curve_by_oid(const unsigned char *oid, size_t oid_len) noexcept
+{
+	return find_row(kCurves, [oid, oid_len](const curve_info &c) {
+		return c.oid_len == oid_len && std::memcmp(c.oid, oid, oid_len) == 0;
+	});
+}
+
+const curve_info *curve_by_id(uint32_t curve) noexcept
+{
+	return find_row(kCurves, [curve](const curve_info &c) { return c.curve == curve; });
+}
+
+} // namespace m::detail
