@@ -342,28 +342,3 @@ tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M
 	counts.kept = counts.read - counts.left_user - counts.left_date;
 	return counts;
 }
-
-M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section)
-{
-	tokenexp::csv_guard block;
-	t->block_rows = tokenexp_row_counts_t{};
-	if (first_of_section) {
-		block.reset(tokenexp_parse_block(csv, len, nullptr));
-		t->section_headers.reset(block == nullptr ? nullptr : header_list(block.get(), true));
-	} else {
-		/* Without a header row from its section's first block (that block
-		 * held no table) the table's own columns are the best guess. */
-		block.reset(tokenexp_parse_block(csv, len,
-		                                 t->section_headers != nullptr ? t->section_headers.get() : t->headers.get()));
-	}
-	if (block == nullptr)
-		return M_FALSE;
-
-	if (t->headers == nullptr) {
-		t->headers.reset(header_list(block.get(), false));
-		M_csv_output_set_control_chars(block.get(), ',', '"');
-		M_csv_output_headers_buf(t->table, block.get(), t->headers.get());
-	}
-	t->block_rows = tokenexp_append_rows(t->table, block.get(), t->headers.get(), t->opts);
-	return M_TRUE;
-}

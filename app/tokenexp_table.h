@@ -1,6 +1,5 @@
 /* Token selection: which rows go into the token table and how their token
- * and date cells are written, and the joining of many parsed blocks into one
- * table. */
+ * and date cells are written, and the parsing of a block's text. */
 #ifndef TOKENEXP_TABLE_H
 #define TOKENEXP_TABLE_H
 
@@ -70,24 +69,5 @@ inline void tokenexp_row_counts_add(tokenexp_row_counts_t *total, const tokenexp
  * filter nothing is counted row by row. */
 tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns,
                                            tokenexp_opts_t *opts);
-
-/* Table building state, owned by the run. */
-struct tokenexp_table_t {
-	M_buf_t                 *table = nullptr; /* the CSV token table being built (the caller's) */
-	tokenexp_opts_t         *opts  = nullptr; /* filter settings */
-	tokenexp::list_str_guard headers;         /* columns of the table: the first block's header row */
-	tokenexp::list_str_guard section_headers; /* header row of the current section's first block */
-	tokenexp_row_counts_t    block_rows{};    /* rows of the block added last (zero when it held no table) */
-};
-
-/* Parse one block's CSV text in place and append its rows. The first block
- * of a section carries its own header row; continuation blocks are parsed
- * with the header row of their section's first block (with the table's
- * columns when that block held no table). The first block of the run fixes
- * the table's columns and writes the header row. csv is borrowed for the
- * call only; t->block_rows receives the block's row counts. Returns
- * M_FALSE when the text holds no table: nothing is appended, and a first
- * block that holds none creates no column list. */
-M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section);
 
 #endif

@@ -9,6 +9,7 @@
 #include <openssl/provider.h>
 
 #include "core/m_defs.h"
+#include "core/m_mem.h"
 
 namespace m::detail {
 
@@ -147,6 +148,70 @@ size_t put_new_length(unsigned char *dst, uint32_t len) noexcept
 	dst[0] = 0xFF;
 	put_be32(dst + 1, len);
 	return 5;
+}
+
+partial_packet::~partial_packet()
+{
+	M_free(held_);
+}
+
+bool partial_packet::put(const unsigned char *bytes, size_t len) noexcept
+{
+	ok_ = ok_ && write_(bytes, len, thunk_);
+	return ok_;
+}
+
+bool partial_packet::chunk(const unsigned char *bytes) noexcept
+{
+	const unsigned char len = partial_length(kChunkBits);
+	return put(&len, 1) && put(bytes, kPartialChunk);
+}
+
+bool partial_packet::start(pgp_tag tag, write_fn write, void *thunk) noexcept
+{
+	write_                   = write;
+	thunk_                   = thunk;
+	have_                    = 0;
+	ok_                      = write != nullptr;
+	const unsigned char byte = new_tag_byte(tag);
+	return put(&byte, 1);
+}
+
+bool partial_packet::add(const unsigned char *bytes, size_t len) noexcept
+{
+	while (ok_ && len > 0) {
+		/* A whole chunk that need not wait goes out from where it lies. */
+		if (have_ == 0 && len >= kPartialChunk) {
+			if (!chunk(bytes))
+				break;
+			bytes += kPartialChunk;
+			len -= kPartialChunk;
+			continue;
+		}
+		if (held_ == nullptr)
+			held_ = static_cast<unsigned char *>(M_malloc(kPartialChunk));
+		const size_t take = len < kPartialChunk - have_ ? len : kPartialChunk - have_;
+		std::memcpy(held_ + have_, bytes, take);
+		have_ += take;
+		bytes += take;
+		len -= take;
+		if (have_ == kPartialChunk) {
+			have_ = 0;
+			if (!chunk(held_))
+				break;
+		}
+	}
+	return ok_;
+}
+
+bool partial_packet::finish() noexcept
+{
+	unsigned char len[kNewLengthMax];
+	const size_t  n  = put_new_length(len, static_cast<uint32_t>(have_));
+	const bool    ok = put(len, n) && (have_ == 0 || put(held_, have_));
+	have_            = 0;
+	ok_              = false;
+	return ok;
 }
 
 void load_providers() noexcept

@@ -91,6 +91,45 @@ constexpr unsigned char partial_length(unsigned k) noexcept
 }
 constexpr size_t kMinFirstPartial = 512;
 
+/* Where bytes of a message go as they are made: false stops the message. */
+using write_fn = bool (*)(const unsigned char *bytes, size_t len, void *thunk);
+
+/* A packet written as its body comes, before its length is known: the tag
+ * byte at once, then the body in partial chunks of kPartialChunk bytes as
+ * they fill, and at the end the rest as a last chunk of definite length
+ * (a body shorter than one chunk gets a plain definite length). At most one
+ * chunk is held. Bytes go to the write function given to start(); a false
+ * from it fails this and every later call. */
+class partial_packet {
+  public:
+	static constexpr unsigned kChunkBits    = 16;
+	static constexpr size_t   kPartialChunk = size_t{1} << kChunkBits;
+	static_assert(kPartialChunk >= kMinFirstPartial, "a first chunk of at least 512 bytes");
+
+	partial_packet()                                  = default;
+	partial_packet(const partial_packet &)            = delete;
+	partial_packet &operator=(const partial_packet &) = delete;
+	~partial_packet();
+
+	/* Write the packet's tag byte (new format) and take body bytes from now
+	 * on. False when the write fails. */
+	[[nodiscard]] bool start(pgp_tag tag, write_fn write, void *thunk) noexcept;
+	/* Add len bytes of the body. */
+	[[nodiscard]] bool add(const unsigned char *bytes, size_t len) noexcept;
+	/* Write what is held as the last chunk; the packet is then complete. */
+	[[nodiscard]] bool finish() noexcept;
+
+  private:
+	[[nodiscard]] bool put(const unsigned char *bytes, size_t len) noexcept;
+	[[nodiscard]] bool chunk(const unsigned char *bytes) noexcept;
+
+	write_fn       write_ = nullptr;
+	void          *thunk_ = nullptr;
+	unsigned char *held_  = nullptr; /* kPartialChunk bytes (M_malloc), wiped when released */
+	size_t         have_  = 0;
+	bool           ok_    = false;
+};
+
 /* Public-key algorithm ids (9.1). */
 enum pgp_pk_alg : uint8_t {
 	kPkRsa     = 1,
