@@ -31,10 +31,11 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
 
 /* Parse one block's CSV text (delimiter ",", quote "`") in place: the
  * result borrows csv (writable, NUL-terminated at csv[len]), which must
- * outlive it. headers: the header row of a continuation block, which has
- * none of its own; NULL (or empty) for a block that starts its section.
- * Returns the parsed block, or NULL when the text holds no table. */
-M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers);
+ * outlive it. header_row: the header row of a continuation block, which has
+ * none of its own; NULL (or empty) for a block whose first line is its
+ * header row. Returns the parsed block, or NULL when the text holds no
+ * table. */
+M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *header_row);
 
 /* The header row of a parsed block as a new list (free with
  * M_list_str_destroy): with keep_positions, a missing name becomes "" so
@@ -67,7 +68,7 @@ inline void tokenexp_row_counts_add(tokenexp_row_counts_t *total, const tokenexp
  * with the token and date cells rewritten straight into out, as CSV with
  * "," and the double quote. Returns the block's row counts; without a
  * filter nothing is counted row by row. */
-tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns,
+tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *parsed, const M_list_str_t *columns,
                                            tokenexp_opts_t *opts);
 
 #endif

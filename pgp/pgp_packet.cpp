@@ -161,12 +161,6 @@ bool partial_packet::put(const unsigned char *bytes, size_t len) noexcept
 	return ok_;
 }
 
-bool partial_packet::chunk(const unsigned char *bytes) noexcept
-{
-	const unsigned char len = partial_length(kChunkBits);
-	return put(&len, 1) && put(bytes, kPartialChunk);
-}
-
 bool partial_packet::start(pgp_tag tag, write_fn write, void *thunk) noexcept
 {
 	write_                   = write;
@@ -179,26 +173,19 @@ bool partial_packet::start(pgp_tag tag, write_fn write, void *thunk) noexcept
 
 bool partial_packet::add(const unsigned char *bytes, size_t len) noexcept
 {
+	/* A chunk goes out with its length in front, in one write. */
+	if (held_ == nullptr)
+		held_ = static_cast<unsigned char *>(M_malloc(1 + kPartialChunk));
 	while (ok_ && len > 0) {
-		/* A whole chunk that need not wait goes out from where it lies. */
-		if (have_ == 0 && len >= kPartialChunk) {
-			if (!chunk(bytes))
-				break;
-			bytes += kPartialChunk;
-			len -= kPartialChunk;
-			continue;
-		}
-		if (held_ == nullptr)
-			held_ = static_cast<unsigned char *>(M_malloc(kPartialChunk));
 		const size_t take = len < kPartialChunk - have_ ? len : kPartialChunk - have_;
-		std::memcpy(held_ + have_, bytes, take);
+		std::memcpy(held_ + 1 + have_, bytes, take);
 		have_ += take;
 		bytes += take;
 		len -= take;
 		if (have_ == kPartialChunk) {
-			have_ = 0;
-			if (!chunk(held_))
-				break;
+			held_[0] = partial_length(kChunkBits);
+			have_    = 0;
+			(void)put(held_, 1 + kPartialChunk);
 		}
 	}
 	return ok_;
@@ -208,7 +195,7 @@ bool partial_packet::finish() noexcept
 {
 	unsigned char len[kNewLengthMax];
 	const size_t  n  = put_new_length(len, static_cast<uint32_t>(have_));
-	const bool    ok = put(len, n) && (have_ == 0 || put(held_, have_));
+	const bool    ok = put(len, n) && (have_ == 0 || put(held_ + 1, have_));
 	have_            = 0;
 	ok_              = false;
 	return ok;

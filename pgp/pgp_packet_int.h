@@ -121,11 +121,10 @@ class partial_packet {
 
   private:
 	[[nodiscard]] bool put(const unsigned char *bytes, size_t len) noexcept;
-	[[nodiscard]] bool chunk(const unsigned char *bytes) noexcept;
 
 	write_fn       write_ = nullptr;
 	void          *thunk_ = nullptr;
-	unsigned char *held_  = nullptr; /* kPartialChunk bytes (M_malloc), wiped when released */
+	unsigned char *held_  = nullptr; /* a length byte and kPartialChunk bytes (M_malloc), wiped when released */
 	size_t         have_  = 0;
 	bool           ok_    = false;
 };
