@@ -159,6 +159,8 @@ struct job_queue {
 	}
 };
 
+enum class job_kind : uint8_t { decode, rows, compress };
+
 struct pool_t {
 	const tokenexp_export_key *key       = nullptr;
 	tokenexp_opts_t           *opts      = nullptr;
@@ -263,7 +265,8 @@ struct pool_t {
 	bool begin_piece();
 	void queue_piece(bool last);
 	bool settled() const;
-	bool work(tools_t &tools);
+	bool work(tools_t &tools, bool reader);
+	bool run_one(job_kind kind, tools_t &tools);
 	void after_job();
 	void run_decode(slot_t &s, bool skip, tools_t &tools);
 	void run_rows(slot_t &s, bool skip);
@@ -482,32 +485,44 @@ void pool_t::after_job()
 	M_thread_cond_broadcast(cv);
 }
 
-/* Take one job and run it (under the lock): pieces and rows first (they
- * free memory), then blocks to decode, in file order. False when there is
- * none. */
-bool pool_t::work(tools_t &tools)
+/* Take one job of the kind and run it (under the lock); false when there
+ * is none. */
+bool pool_t::run_one(job_kind kind, tools_t &tools)
 {
 	size_t i = 0;
+	if (!(kind == job_kind::compress ? compress_jobs : kind == job_kind::rows ? row_jobs : decode_jobs)->pop(&i))
+		return false;
 	running++;
-	if (compress_jobs->pop(&i)) {
+	if (kind == job_kind::compress) {
 		pieces[i].state = piece_state::compressing;
 		M_thread_mutex_unlock(mu);
 		run_compress(pieces[i], tools);
-	} else if (row_jobs->pop(&i)) {
-		const bool skip = slots[i].seq >= fail_at;
-		M_thread_mutex_unlock(mu);
-		run_rows(slots[i], skip);
-	} else if (decode_jobs->pop(&i)) {
-		const bool skip = slots[i].seq >= fail_at;
-		M_thread_mutex_unlock(mu);
-		run_decode(slots[i], skip, tools);
 	} else {
-		running--;
-		return false;
+		const bool skip = slots[i].seq >= fail_at;
+		M_thread_mutex_unlock(mu);
+		if (kind == job_kind::rows)
+			run_rows(slots[i], skip);
+		else
+			run_decode(slots[i], skip, tools);
 	}
 	running--;
 	after_job();
 	return true;
+}
+
+/* Take one job and run it (under the lock); false when there is none. The
+ * thread that reads the file takes blocks first, whose jobs are short, so
+ * that it is soon back to reading; the others take pieces first, which
+ * free the most memory. Rows come before decoding: they free slots. */
+bool pool_t::work(tools_t &tools, bool reader)
+{
+	static constexpr job_kind kReaderOrder[] = {job_kind::rows, job_kind::decode, job_kind::compress};
+	static constexpr job_kind kWorkerOrder[] = {job_kind::compress, job_kind::rows, job_kind::decode};
+	for (job_kind kind : reader ? kReaderOrder : kWorkerOrder) {
+		if (run_one(kind, tools))
+			return true;
+	}
+	return false;
 }
 
 void *worker_main(void *arg)
@@ -516,7 +531,7 @@ void *worker_main(void *arg)
 	tools_t tools(*pool->key);
 	M_thread_mutex_lock(pool->mu);
 	while (!pool->quit) {
-		if (!pool->work(tools))
+		if (!pool->work(tools, false))
 			M_thread_cond_wait(pool->cv, pool->mu);
 	}
 	M_thread_mutex_unlock(pool->mu);
@@ -542,7 +557,7 @@ tokenexp_block_t *reader_slot(void *thunk)
 		}
 		if (!pool->slot(pool->read).busy)
 			break;
-		if (!pool->work(*r->tools))
+		if (!pool->work(*r->tools, true))
 			M_thread_cond_wait(pool->cv, pool->mu);
 	}
 	slot_t &s = pool->slot(pool->read);
@@ -579,7 +594,7 @@ void finish_run(pool_t &pool, tools_t &tools, tokenexp_walk_result_t rc, const c
 		pool.fail(pool.read, rc, err);
 	pool.after_job();
 	while (!pool.settled()) {
-		if (!pool.work(tools))
+		if (!pool.work(tools, false))
 			M_thread_cond_wait(pool.cv, pool.mu);
 	}
 }

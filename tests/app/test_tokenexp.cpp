@@ -250,6 +250,11 @@ pool_outcome run_pool(const std::string &path, size_t threads, size_t max_table 
 	return o;
 }
 
+} // namespace
+
+#if M_TEST_POSIX /* Linux only: gpg, the peer that opens the message, runs through a POSIX shell */
+namespace {
+
 /* One export block of csv: zlib, AES-128-CBC under kPoolKey and the
  * export IV, Base64 on one line, after its header line. */
 std::string export_block(const std::string &csv, bool first_of_section)
@@ -275,7 +280,6 @@ std::string export_block(const std::string &csv, bool first_of_section)
 
 } // namespace
 
-#if M_TEST_POSIX /* Linux only: gpg, the peer that opens the message, runs through a POSIX shell */
 /* Blocks join into one table by the first header row's names: an unnamed
  * column is written empty, a continuation is read with its section's header
  * row, or with the table's columns when its section's first block held no
