@@ -27,15 +27,15 @@ one date column and a token, about 620 bytes a row (300,000 rows make a
 table of some 186 MB).
 
 --threads 1,2,8,16 adds a sweep over thread counts (TOKENEXP_THREADS): for
-each count the program runs --sweep-runs times (the default form, then
--m legacy), and its elapsed time and peak resident memory are reported, the
+each count the program runs --sweep-runs times in each form of --forms
+(default: mdc, then legacy), and its elapsed time and peak resident memory are reported, the
 memory also as a multiple of the table. --no-gpg leaves the rounds against
 gpg out (for a table too large to time gpg on often). --cpus runs every
 command under taskset -c CPUS (0: one processor). The machine's load
 (1-minute average) is printed before and after, and the build type.
 
 usage: bench/bench_export.py [--rows N] [--rounds N] [--mix tokens|text] [--build DIR] [--keep DIR]
-                             [--threads LIST] [--sweep-runs N] [--no-gpg] [--cpus CPUS]
+                             [--threads LIST] [--sweep-runs N] [--forms mdc,legacy] [--no-gpg] [--cpus CPUS]
 """
 
 import argparse
@@ -134,6 +134,7 @@ def main():
     ap.add_argument("--keep", default=None, help="work directory to keep (default: a temporary one)")
     ap.add_argument("--threads", default="", help="thread counts to sweep, e.g. 1,2,8,16")
     ap.add_argument("--sweep-runs", type=int, default=2)
+    ap.add_argument("--forms", default="mdc,legacy", help="message forms of the sweep")
     ap.add_argument("--no-gpg", action="store_true")
     ap.add_argument("--cpus", default=None, help="run every command under taskset -c CPUS")
     a = ap.parse_args()
@@ -200,7 +201,7 @@ def sweep(a, prog, exp, keys, out, keyfile, env, size):
     """Elapsed time and peak memory on each thread count, in both forms."""
     print("threads  form    runs  median s  peak MB  peak/table")
     for threads in [int(t) for t in a.threads.split(",")]:
-        for form in ("mdc", "legacy"):
+        for form in a.forms.split(","):
             times, peaks = [], []
             for _ in range(a.sweep_runs):
                 t, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out, "-m", form], stdin=keyfile,
