@@ -367,7 +367,7 @@ void pool_t::run_rows(slot_t &s, bool skip)
  * appending fails the message. */
 void pool_t::run_compress(piece_t &p, tools_t &tools)
 {
-	(void)M_pgp_piece_compress(p.piece, tools.deflater, p.last ? M_TRUE : M_FALSE);
+	(void)M_pgp_piece_compress(p.piece, tools.deflater, p.last);
 	M_thread_mutex_lock(mu);
 	p.state = piece_state::compressed;
 }

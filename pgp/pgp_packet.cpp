@@ -15,6 +15,8 @@ namespace m::detail {
 
 namespace {
 
+using namespace std::string_view_literals;
+
 /* The ciphers (RFC 4880 9.2). The library's selector values are its own;
  * the id is what messages carry. */
 constexpr sym_cipher kCiphers[] = {
@@ -40,69 +42,19 @@ constexpr hash_row kHashes[] = {
 /* The curves by OID: RFC 6637 11 (NIST), RFC 5639 (Brainpool), SEC 2
  * (secp256k1), and the Curve25519 and Ed25519 OIDs gpg writes. */
 constexpr curve_info kCurves[] = {
-    {PGP_CURVE_CURVE25519,
-     10,
-     {0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01},
-     33,
-     0x40,
-     255,
-     "cv25519",
-     nullptr,
-     true,
+    {"cv25519", nullptr, "\x2b\x06\x01\x04\x01\x97\x55\x01\x05\x01"sv, PGP_CURVE_CURVE25519, 255, 33, 0x40, true,
      false},
-    {PGP_CURVE_P256,
-     8,
-     {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07},
-     65,
-     0x04,
-     256,
-     "nistp256",
-     "P-256",
-     true,
-     true},
-    {PGP_CURVE_P384, 5, {0x2b, 0x81, 0x04, 0x00, 0x22}, 97, 0x04, 384, "nistp384", "P-384", true, true},
-    {PGP_CURVE_P521, 5, {0x2b, 0x81, 0x04, 0x00, 0x23}, 133, 0x04, 521, "nistp521", "P-521", true, true},
-    {PGP_CURVE_ED25519,
-     9,
-     {0x2b, 0x06, 0x01, 0x04, 0x01, 0xda, 0x47, 0x0f, 0x01},
-     33,
-     0x40,
-     255,
-     "ed25519",
-     nullptr,
-     false,
-     true},
-    {PGP_CURVE_BRAINPOOL256,
-     9,
-     {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07},
-     65,
-     0x04,
-     256,
-     "brainpoolP256r1",
-     "brainpoolP256r1",
-     false,
-     true},
-    {PGP_CURVE_BRAINPOOL384,
-     9,
-     {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0b},
-     97,
-     0x04,
-     384,
-     "brainpoolP384r1",
-     "brainpoolP384r1",
-     false,
-     true},
-    {PGP_CURVE_BRAINPOOL512,
-     9,
-     {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0d},
-     129,
-     0x04,
-     512,
-     "brainpoolP512r1",
-     "brainpoolP512r1",
-     false,
-     true},
-    {PGP_CURVE_SECP256K1, 5, {0x2b, 0x81, 0x04, 0x00, 0x0a}, 65, 0x04, 256, "secp256k1", "secp256k1", false, true},
+    {"nistp256", "P-256", "\x2a\x86\x48\xce\x3d\x03\x01\x07"sv, PGP_CURVE_P256, 256, 65, 0x04, true, true},
+    {"nistp384", "P-384", "\x2b\x81\x04\x00\x22"sv, PGP_CURVE_P384, 384, 97, 0x04, true, true},
+    {"nistp521", "P-521", "\x2b\x81\x04\x00\x23"sv, PGP_CURVE_P521, 521, 133, 0x04, true, true},
+    {"ed25519", nullptr, "\x2b\x06\x01\x04\x01\xda\x47\x0f\x01"sv, PGP_CURVE_ED25519, 255, 33, 0x40, false, true},
+    {"brainpoolP256r1", "brainpoolP256r1", "\x2b\x24\x03\x03\x02\x08\x01\x01\x07"sv, PGP_CURVE_BRAINPOOL256, 256, 65,
+     0x04, false, true},
+    {"brainpoolP384r1", "brainpoolP384r1", "\x2b\x24\x03\x03\x02\x08\x01\x01\x0b"sv, PGP_CURVE_BRAINPOOL384, 384, 97,
+     0x04, false, true},
+    {"brainpoolP512r1", "brainpoolP512r1", "\x2b\x24\x03\x03\x02\x08\x01\x01\x0d"sv, PGP_CURVE_BRAINPOOL512, 512, 129,
+     0x04, false, true},
+    {"secp256k1", "secp256k1", "\x2b\x81\x04\x00\x0a"sv, PGP_CURVE_SECP256K1, 256, 65, 0x04, false, true},
 };
 
 /* The first row of a table that pred accepts, or NULL. */
@@ -115,6 +67,16 @@ const Row *find_row(const Row (&rows)[N], Pred pred)
 	}
 	return nullptr;
 }
+
+constexpr bool oids_fit()
+{
+	for (const curve_info &c : kCurves) {
+		if (c.oid.size() > kMaxOidLen)
+			return false;
+	}
+	return true;
+}
+static_assert(oids_fit(), "every OID fits the key object's room for it");
 
 /* The provider handles are given back at exit, before OpenSSL's own
  * clean-up (registered earlier, so it runs later): a provider still
@@ -245,9 +207,8 @@ const EVP_MD *hash_by_id(uint8_t id) noexcept
 
 const curve_info *curve_by_oid(const unsigned char *oid, size_t oid_len) noexcept
 {
-	return find_row(kCurves, [oid, oid_len](const curve_info &c) {
-		return c.oid_len == oid_len && std::memcmp(c.oid, oid, oid_len) == 0;
-	});
+	const std::string_view wanted(reinterpret_cast<const char *>(oid), oid_len);
+	return find_row(kCurves, [wanted](const curve_info &c) { return c.oid == wanted; });
 }
 
 const curve_info *curve_by_id(uint32_t curve) noexcept

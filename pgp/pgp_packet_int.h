@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include <openssl/evp.h>
 
@@ -265,16 +266,15 @@ constexpr size_t kMaxOidLen = 10;
  * Curve25519 forms, which OpenSSL takes as raw keys), and whether keys on
  * it may be read for ECDH (the encryption offers these) or for signatures. */
 struct curve_info {
-	pgp_curve   curve;
-	uint8_t     oid_len;
-	uint8_t     oid[kMaxOidLen];
-	uint8_t     point_len;
-	uint8_t     point_prefix; /* 0x40: native form; 0x04: uncompressed x || y */
-	uint16_t    bits;
-	const char *name;
-	const char *group;
-	bool        ecdh;
-	bool        sign;
+	const char      *name;
+	const char      *group;
+	std::string_view oid;
+	pgp_curve        curve;
+	uint16_t         bits;
+	uint8_t          point_len;
+	uint8_t          point_prefix; /* 0x40: native form; 0x04: uncompressed x || y */
+	bool             ecdh;
+	bool             sign;
 };
 
 /* The curve of an OID, or of its enum value; NULL when none. */
