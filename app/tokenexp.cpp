@@ -531,6 +531,9 @@ int tokenexp_main(int argc, char **argv)
 	 * them. */
 	(void)M_proc_std_fds_open();
 	(void)M_proc_forbid_core_dumps();
+	/* A file size limit fails the write, which is reported, instead of
+	 * ending the process without a word (also while it reports that). */
+	(void)M_proc_file_size_limit_fails_writes();
 
 	/* OpenSSL 3 loads its error strings on demand and frees them at exit;
 	 * asking for them up front keeps the texts of the first failure exact. */

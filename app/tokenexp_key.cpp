@@ -15,9 +15,10 @@ namespace {
 
 constexpr char kPrompt[] = "Enter quorvel export key: ";
 
-/* Room for the typed line, of which the key text is taken. Longer lines are
- * still read to their end; only this much of them is kept. */
-constexpr size_t kLineRoom = 1024;
+/* Room for the typed line, of which the key text is taken: the whole of the
+ * longest line read, so that however much whitespace surrounds the key, it
+ * is trimmed before anything is cut. */
+constexpr size_t kLineRoom = M_TERM_LINE_MAX;
 
 /* Descriptors of the standard streams. */
 constexpr int kStdin  = 0;

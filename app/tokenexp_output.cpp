@@ -53,5 +53,8 @@ M_bool tokenexp_output_commit(tokenexp_output_t *out, char *reason, size_t reaso
 
 M_bool tokenexp_output_is_input(const char *path, const char *export_path, const char *key_path)
 {
-	return M_fs_replace_reaches(path, export_path) || M_fs_replace_reaches(path, key_path);
+	/* The export key may come from a file on standard input: replacing that
+	 * file would lose it. */
+	return M_fs_replace_reaches(path, export_path) || M_fs_replace_reaches(path, key_path) ||
+	       M_fs_replace_reaches_stream(path, M_FS_IOSTREAM_IN);
 }

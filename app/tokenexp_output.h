@@ -66,7 +66,8 @@ M_bool tokenexp_output_commit(tokenexp_output_t *out, char *reason, size_t reaso
 
 /* Whether path, as a replace would reach it, is the same file (device and
  * inode) as export_path or key_path, each as the file layer opens it
- * (M_fs_replace_reaches). A path that does not exist or cannot be examined
+ * (M_fs_replace_reaches), or as the regular file standard input is open on,
+ * where the export key may come from (M_fs_replace_reaches_stream). A path that does not exist or cannot be examined
  * is no input. NULL or "" for any argument: that comparison is false. */
 M_bool tokenexp_output_is_input(const char *path, const char *export_path, const char *key_path);
 

@@ -57,6 +57,40 @@ size_t utf8_sequence(const unsigned char *s, size_t len)
 	return need;
 }
 
+/* The code point of a well-formed UTF-8 sequence of len bytes. */
+uint32_t code_point(const unsigned char *s, size_t len)
+{
+	static constexpr unsigned char kLeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+	uint32_t                       cp          = s[0] & kLeadBits[len];
+	for (size_t i = 1; i < len; i++)
+		cp = (cp << 6) | (s[i] & 0x3Fu);
+	return cp;
+}
+
+/* Code points a terminal shows as nothing, or that reorder or break what
+ * follows them, so that a user ID could read as something it is not
+ * ("A \u202Egpj.exe" shows as "A exe.jpg"): the bidirectional embeddings,
+ * overrides, isolates and marks, the line and paragraph separators, and the
+ * characters Unicode makes invisible by default (zero-width spaces and
+ * joiners, the byte order mark, fillers, variation selectors, tags). */
+constexpr struct {
+	uint32_t first;
+	uint32_t last;
+} kHidden[] = {
+    {0x00AD, 0x00AD}, {0x034F, 0x034F}, {0x061C, 0x061C},   {0x115F, 0x1160},   {0x17B4, 0x17B5},   {0x180B, 0x180F},
+    {0x200B, 0x200F}, {0x2028, 0x202E}, {0x2060, 0x206F},   {0x3164, 0x3164},   {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},
+    {0xFFA0, 0xFFA0}, {0xFFF0, 0xFFFB}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF},
+};
+
+bool hidden(uint32_t cp)
+{
+	for (const auto &r : kHidden) {
+		if (cp >= r.first && cp <= r.last)
+			return true;
+	}
+	return false;
+}
+
 void add_label(M_buf_t *out, const char *label)
 {
 	M_bprintf(out, "%-*s", kLabelWidth, label);
@@ -148,15 +182,19 @@ void tokenexp_report_add_fingerprint(M_buf_t *out, const unsigned char *fpr)
 	}
 }
 
-void tokenexp_report_add_text(M_buf_t *out, const char *text)
+void tokenexp_report_add_text(M_buf_t *out, const char *text, size_t len)
 {
-	const auto *s   = reinterpret_cast<const unsigned char *>(text);
-	size_t      len = text == nullptr ? 0 : M_str_len(text);
+	const auto *s = reinterpret_cast<const unsigned char *>(text);
+	if (s == nullptr)
+		len = 0;
 	while (len > 0) {
 		size_t take = *s >= 0x20 && *s < 0x7F && *s != '\\' ? 1 : utf8_sequence(s, len);
 		if (take == 0) {
 			M_bprintf(out, "\\x%02X", *s);
 			take = 1;
+		} else if (take > 1 && hidden(code_point(s, take))) {
+			const uint32_t cp = code_point(s, take);
+			M_bprintf(out, cp > 0xFFFF ? "\\U%08X" : "\\u%04X", cp);
 		} else {
 			M_buf_add_bytes(out, s, take);
 		}
@@ -174,7 +212,7 @@ void tokenexp_report_write(M_buf_t *out, const M_pgp_pubkey_t *key, const tokene
 	const char *uid = M_pgp_pubkey_primary_user_id(key);
 	if (uid == nullptr)
 		M_buf_add_str(out, "(no valid user ID)");
-	tokenexp_report_add_text(out, uid);
+	tokenexp_report_add_text(out, uid, M_pgp_pubkey_primary_user_id_len(key));
 	M_buf_add_byte(out, '\n');
 	add_label(out, "Fingerprint:");
 	tokenexp_report_add_fingerprint(out, M_pgp_pubkey_primary_fingerprint(key));

@@ -29,12 +29,15 @@ struct tokenexp_run_totals_t {
 void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_section,
                                const tokenexp_row_counts_t *rows);
 
-/* Append text to out as a terminal may show it: printable ASCII and
- * well-formed UTF-8 as they are; control characters (C0, DEL and the C1
- * range), bytes that are not well-formed UTF-8, and the backslash as
- * "\xNN". Text from a key file cannot move the cursor or rewrite a line
- * of the report. NULL text appends nothing. */
-void tokenexp_report_add_text(M_buf_t *out, const char *text);
+/* Append len bytes of text to out as a terminal may show them: printable
+ * ASCII and well-formed UTF-8 as they are; control characters (C0 with NUL,
+ * DEL and the C1 range), bytes that are not well-formed UTF-8, and the
+ * backslash as "\xNN"; characters that show as nothing or reorder the text
+ * (bidirectional controls, line and paragraph separators, zero-width and
+ * other default-invisible characters) as "\uNNNN" or "\UNNNNNNNN". Text
+ * from a key file cannot move the cursor, rewrite a line of the report, or
+ * read as other text than it is. NULL text appends nothing. */
+void tokenexp_report_add_text(M_buf_t *out, const char *text, size_t len);
 
 /* Why a file operation failed with result res, for the line
  * "<path>: <reason>" that follows the line of the failing phase: the

@@ -1059,11 +1059,13 @@ void describe_key(M_pgp_pubkey_t *key, const keyblock &kb, const packet &chosen,
 	const int64_t own = &chosen == &kb.pkts[kb.primary] ? 0 : c.expire;
 	key->expires      = own == 0 ? pv.expire : (pv.expire == 0 ? own : std::min(own, pv.expire));
 	if (pv.user_id != 0) {
+		/* Whole, a NUL inside included: a report must not show less of
+		 * the user ID than there is ("Alice <a@x>\0 Mallory"). */
 		const packet &uid = kb.pkts[pv.user_id];
-		const size_t  len = strnlen(reinterpret_cast<const char *>(uid.body), uid.len);
-		key->user_id      = static_cast<char *>(M_malloc(len + 1));
-		std::memcpy(key->user_id, uid.body, len);
-		key->user_id[len] = '\0';
+		key->user_id      = static_cast<char *>(M_malloc(uid.len + 1));
+		key->user_id_len  = uid.len;
+		std::memcpy(key->user_id, uid.body, uid.len);
+		key->user_id[uid.len] = '\0';
 	}
 }
 
@@ -1259,6 +1261,11 @@ const unsigned char *M_pgp_pubkey_primary_fingerprint(const M_pgp_pubkey_t *key)
 const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key)
 {
 	return key != nullptr ? key->user_id : nullptr;
+}
+
+size_t M_pgp_pubkey_primary_user_id_len(const M_pgp_pubkey_t *key)
+{
+	return key != nullptr ? key->user_id_len : 0;
 }
 
 const unsigned char *M_pgp_pubkey_fingerprint(const M_pgp_pubkey_t *key)

@@ -286,13 +286,23 @@ M_API const unsigned char *M_pgp_pubkey_primary_fingerprint(const M_pgp_pubkey_t
 /* The primary user ID, as gpg picks it: of the user IDs whose latest
  * self-certification verifies and is neither revoked nor expired, the most
  * recently certified one flagged primary, else the most recently certified
- * one. NUL-terminated bytes of the user ID packet, cut at a NUL inside it;
- * usually UTF-8 but not checked, so escape it before printing.
+ * one. The bytes of the user ID packet with a NUL after them; a NUL inside
+ * them is kept (M_pgp_pubkey_primary_user_id_len counts every byte), so a
+ * caller that shows the user ID reads that many bytes, not up to the first
+ * NUL. Usually UTF-8 but not checked, so escape it before printing.
  *
  * key: NULL: yields NULL.
  *
  * Returns NULL as well when the key has no such user ID. */
 M_API const char *M_pgp_pubkey_primary_user_id(const M_pgp_pubkey_t *key);
+
+/* Length in bytes of the primary user ID (M_pgp_pubkey_primary_user_id),
+ * NULs inside it counted, the NUL after it not.
+ *
+ * key: NULL: yields 0.
+ *
+ * Returns 0 as well when the key has no such user ID. */
+M_API size_t M_pgp_pubkey_primary_user_id_len(const M_pgp_pubkey_t *key);
 
 /* Fingerprint of the key encrypted to (subkey or primary key): 20 bytes
  * (SHA-1, version 4), not NUL-terminated; the primary fingerprint when the

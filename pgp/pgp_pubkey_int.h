@@ -40,6 +40,7 @@ struct M_pgp_pubkey {
 	uint8_t      primary_fingerprint[20]; /* the file's primary key */
 	char        *user_id;                 /* its primary user ID (M_malloc, NUL
 	                                       * ended) or NULL */
+	size_t       user_id_len;             /* its bytes, NULs inside counted */
 	int64_t      created;                 /* creation time of this key */
 	int64_t      expires;                 /* when it may no longer be used; 0: never */
 };

@@ -70,6 +70,7 @@
 
 #include "core/m_defs.h"
 #include "fs/m_fs_error.h"
+#include "fs/m_fs_file.h"
 
 M_BEGIN_DECLS
 
@@ -135,6 +136,19 @@ M_API M_fs_error_t M_fs_replace_bytes(const char *path, const unsigned char *buf
  * path, other: NULL or "": M_FALSE. A path that does not exist or cannot be
  * examined reaches nothing: M_FALSE. */
 M_API M_bool M_fs_replace_reaches(const char *path, const char *other);
+
+/* Whether a replace of path would reach the regular file that one of the
+ * process's standard streams is open on (say, the file standard input reads
+ * a secret from): the same file, by its device and inode (by its volume and
+ * file index on Windows). A stream open on anything but a regular file (a
+ * terminal, a pipe, a device) is reached by nothing, as nothing there would
+ * be replaced.
+ *
+ * path:   NULL or "": M_FALSE. A path that does not exist or cannot be
+ *         examined reaches nothing: M_FALSE.
+ * stream: M_FS_IOSTREAM_IN, _OUT or _ERR (fs/m_fs_file.h); any other value:
+ *         M_FALSE. */
+M_API M_bool M_fs_replace_reaches_stream(const char *path, M_fs_iostream_t stream);
 
 M_END_DECLS
 

@@ -483,4 +483,16 @@ M_bool M_fs_replace_reaches(const char *path, const char *other)
 	       }) == M_FS_ERROR_SUCCESS;
 }
 
+M_bool M_fs_replace_reaches_stream(const char *path, M_fs_iostream_t stream)
+{
+	Target      t;
+	struct stat out;
+	struct stat in;
+	if (M_str_isempty(path) || stream < M_FS_IOSTREAM_IN || stream > M_FS_IOSTREAM_ERR ||
+	    resolve_target(path, &t) != M_FS_ERROR_SUCCESS || ::stat(t.full, &out) != 0 ||
+	    ::fstat(static_cast<int>(stream), &in) != 0 || !S_ISREG(in.st_mode))
+		return M_FALSE;
+	return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+}
+
 } // extern "C"

@@ -297,4 +297,24 @@ M_bool M_fs_replace_reaches(const char *path, const char *other)
 	       }) == M_FS_ERROR_SUCCESS;
 }
 
+M_bool M_fs_replace_reaches_stream(const char *path, M_fs_iostream_t stream)
+{
+	static constexpr DWORD kStd[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+	if (M_str_isempty(path) || stream < M_FS_IOSTREAM_IN || stream > M_FS_IOSTREAM_ERR)
+		return M_FALSE;
+	HANDLE h = GetStdHandle(kStd[stream]);
+	if (h == nullptr || h == INVALID_HANDLE_VALUE || GetFileType(h) != FILE_TYPE_DISK)
+		return M_FALSE;
+	BY_HANDLE_FILE_INFORMATION hi;
+	char                      *full    = nullptr;
+	DWORD                      vol_out = 0;
+	uint64_t                   idx_out = 0;
+	if (!GetFileInformationByHandle(h, &hi) || target_path(path, &full) != M_FS_ERROR_SUCCESS)
+		return M_FALSE;
+	const bool found = identity(full, &vol_out, &idx_out);
+	M_free(full);
+	return found && hi.dwVolumeSerialNumber == vol_out &&
+	       ((static_cast<uint64_t>(hi.nFileIndexHigh) << 32) | hi.nFileIndexLow) == idx_out;
+}
+
 } // extern "C"

@@ -65,6 +65,16 @@ M_API M_bool M_proc_std_fds_open(void);
  * refused one (the others are still applied). */
 M_API M_bool M_proc_forbid_core_dumps(void);
 
+/* Make a write past the file size limit (ulimit -f) fail with an error
+ * (EFBIG) instead of ending the process: SIGXFSZ is ignored for the rest of
+ * the process's life. A program that reports its failed writes needs this,
+ * or the limit ends it silently, even while it reports a write to the file
+ * that hit the limit. Windows has no such limit: nothing to do there.
+ *
+ * Returns M_TRUE when the signal is ignored (or there is none), M_FALSE
+ * when the system refused. */
+M_API M_bool M_proc_file_size_limit_fails_writes(void);
+
 M_END_DECLS
 
 #endif /* M_PROC_H */

@@ -3,6 +3,7 @@
 #include "sys/m_proc.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/resource.h>
@@ -52,6 +53,11 @@ M_bool M_proc_forbid_core_dumps(void)
 	ok = ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0) == 0 && ok;
 #endif
 	return ok;
+}
+
+M_bool M_proc_file_size_limit_fails_writes(void)
+{
+	return ::signal(SIGXFSZ, SIG_IGN) != SIG_ERR;
 }
 
 } // extern "C"

@@ -65,4 +65,9 @@ M_bool M_proc_forbid_core_dumps(void)
 	return M_TRUE;
 }
 
+M_bool M_proc_file_size_limit_fails_writes(void)
+{
+	return M_TRUE;
+}
+
 } // extern "C"

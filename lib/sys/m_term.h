@@ -7,7 +7,9 @@
  * never left at a shell that does not echo. Job control keeps working:
  * SIGTSTP (Ctrl-Z) puts the mode back and stops the process; SIGCONT turns
  * echo off again and writes the prompt once more, since the shell has
- * covered its line. Signals the process ignores stay ignored, and a
+ * covered its line. Where the system discards the stop (a process group
+ * without a parent in its session: the program leads its session), echo is
+ * off again at once. Signals the process ignores stay ignored, and a
  * handler the process had is called after the terminal has been put back.
  *
  * On Windows the terminal is the console of the standard input: echo is

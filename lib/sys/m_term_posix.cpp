@@ -80,6 +80,13 @@ void on_signal(int sig, siginfo_t *, void *)
 	} else if (sig == SIGTSTP) {
 		mode_back(t);
 		stop_here();
+		/* Back here either continued (SIGCONT's handler then writes the
+		 * prompt again) or never stopped: the kernel discards the stop of a
+		 * process group with no parent in its session to resume it, as when
+		 * the program leads its session (ssh -t, tmux, script -c). The line
+		 * is still being read either way, so echo goes off again. */
+		(void)tcsetattr(t->fd, TCSANOW, &t->quiet);
+		t->echo_off = 1;
 	} else {
 		mode_back(t);
 		g_guard.pass_on(sig);

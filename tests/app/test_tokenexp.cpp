@@ -177,24 +177,29 @@ TEST(tokenexp, filter_by_user_and_expiry)
 }
 
 /* A key file's user ID reaches the terminal as printable text: well-formed
- * UTF-8 passes; controls (C0, DEL, C1 in either form), the backslash and
- * malformed sequences (overlong, surrogate, past U+10FFFF, cut short) are
- * spelled out, so no user ID can move the cursor or rewrite a report line. */
+ * UTF-8 passes; controls (C0 with NUL, DEL, C1 in either form), the
+ * backslash and malformed sequences (overlong, surrogate, past U+10FFFF, cut
+ * short) are spelled out, so no user ID can move the cursor or rewrite a
+ * report line; characters that show as nothing or reorder what follows are
+ * spelled out as code points, so none reads as other text than it is. */
 TEST(tokenexp, report_text_cannot_steer_the_terminal)
 {
-	const struct {
-		const char *in;
-		const char *out;
-	} cases[] = {
+	const std::pair<std::string, const char *> cases[] = {
 	    {"J\xc3\xbcrgen \xe2\x82\xac \xf0\x9f\x94\x91 <j@x>", "J\xc3\xbcrgen \xe2\x82\xac \xf0\x9f\x94\x91 <j@x>"},
 	    {"a\rRecipient: b\x1b[2K\x7f\\", "a\\x0DRecipient: b\\x1B[2K\\x7F\\x5C"},
 	    {"\xc2\x9bm\x9b", "\\xC2\\x9Bm\\x9B"},
 	    {"\xc0\xaf\xed\xa0\x80\xf4\x90\x80\x80\xe2\x82", "\\xC0\\xAF\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80\\xE2\\x82"},
+	    {std::string("Alice <a@x>\0 Mallory", 20), "Alice <a@x>\\x00 Mallory"},
+	    {"A \xe2\x80\xaegpj.exe\xe2\x80\xac", "A \\u202Egpj.exe\\u202C"},
+	    /* the edges of the ranges beside what passes: U+2027, U+2030, U+FEFE */
+	    {"\xe2\x80\xa7\xe2\x80\xa8\xe2\x80\x8b\xef\xbb\xbf\xe2\x80\xb0\xef\xbb\xbe",
+	     "\xe2\x80\xa7\\u2028\\u200B\\uFEFF\xe2\x80\xb0\xef\xbb\xbe"},
+	    {"\xf3\xa0\x81\x81\xc2\xad", "\\U000E0041\\u00AD"},
 	};
-	for (const auto &c : cases) {
+	for (const auto &[in, out] : cases) {
 		M_buf_t *buf = M_buf_create();
-		tokenexp_report_add_text(buf, c.in);
-		EXPECT_EQ(std::string(M_buf_peek(buf), M_buf_len(buf)), c.out) << c.in;
+		tokenexp_report_add_text(buf, in.data(), in.size());
+		EXPECT_EQ(std::string(M_buf_peek(buf), M_buf_len(buf)), out) << in;
 		M_buf_cancel(buf);
 	}
 }

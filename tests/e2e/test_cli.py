@@ -262,6 +262,7 @@ class Inputs(E2ECase):
         good = [
             (exp256, KEY256.swapcase() + "zz and more\n"),  # case is free; past the 64th nothing is used
             (exp256, " " + KEY256 + KEY256 + "\n"),  # pasted twice: the 64 after the space are the key
+            (exp256, " " * 3000 + KEY256 + " " * 1000 + "\n"),  # the whole line is trimmed before it is cut
             (self.exp128, KEY128[:2] + " " + KEY128[2:10] + " " + KEY128[10:] + "\n"),
             (self.exp128, "  " + KEY128.swapcase() + " \n"),
             (self.exp128, KEY128 + "\r\n"), (self.exp128, KEY128), (self.exp128, "\t" + KEY128 + " \r\n"),

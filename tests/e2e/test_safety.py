@@ -218,6 +218,17 @@ class Replacing(Base):
                 self.assertEqual(self.decrypt(self.path("out.gpg")), expected_table(self.sections))
                 self.assert_no_leftovers()
 
+    def test_file_size_limit_on_an_own_descriptor_is_reported(self):
+        # Written to standard output through its name, with a limit on the
+        # file behind it: the write fails and is said so; the process is not
+        # ended by the signal (not even writing the line that reports it to
+        # the same file). Not exec'd: the first process of a namespace is
+        # spared signals it does not handle.
+        r = self.run_unshared('mount -t tmpfs tmpfs /dev; ulimit -f 8; "$@" > out.gpg',
+                              [self.exp, self.key(), "-o", "/proc/self/fd/1"])
+        self.assertEqual((r.returncode, r.stdout), (1, b""), r.stderr)
+        self.assertEqual(r.stderr, PROMPT + b"\n/proc/self/fd/1: File too large\n")
+
     def test_mount_point_output_is_written_in_place(self):
         # A single bind-mounted file, as a container volume gives one.
         self.write("volume.gpg", OLD)
@@ -274,10 +285,15 @@ class Replacing(Base):
         os.chmod(out, 0o444)
         for p in (self.exp, self.path("k.asc"), out):
             os.chown(p, nobody, nobody)
-        r = self.run_tool([self.exp, "k.asc", "-o", "ro.gpg"],
-                          preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
-        self.assertEqual((r.returncode, r.stdout, r.stderr), (1, b"Couldn't write encrypted results to ro.gpg\n",
-                                                              b"ro.gpg: Permission denied\n"))
+        # And a read-only named pipe, which is written directly, not replaced:
+        # refused as early, before the prompt.
+        os.mkfifo(self.path("ro.fifo"), 0o444)
+        for name in ("ro.gpg", "ro.fifo"):
+            r = self.run_tool([self.exp, "k.asc", "-o", name],
+                              preexec_fn=in_child(lambda: os.setgid(nobody), lambda: os.setuid(nobody)))
+            self.assertEqual((r.returncode, r.stdout, r.stderr),
+                             (1, b"Couldn't write encrypted results to %s\n" % name.encode(),
+                              b"%s: Permission denied\n" % name.encode()))
         self.assert_holds(out)
         self.assert_no_leftovers()
 
@@ -302,6 +318,11 @@ class SmallInputs(Base):
                                   b"Output file %s is also an input file; choose another with -o\n" % name.encode())
                 self.assertEqual(self.read("x.exp"), before)
                 self.assertEqual(self.read("k.asc"), keydata)
+        # Nor the file the export key is read from on standard input.
+        with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
+            self.assert_fails(self.run_tool([self.exp, "k.asc", "-o", "key.txt"], key=None, stdin=key),
+                              b"Output file key.txt is also an input file; choose another with -o\n")
+        self.assertEqual(self.read("key.txt"), (KEY256 + "\n").encode())
 
     def start_with_cores_allowed(self):
         """The program at its prompt, started with no limit on core files."""

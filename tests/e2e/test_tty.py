@@ -109,6 +109,19 @@ class Terminal(E2ECase):
         self.assertFalse(echo_on(self.slave))
         self.type_key(proc)
 
+    def test_stop_discarded_when_leading_the_session(self):
+        # Started as a session's leader on its terminal (ssh -t, tmux, script
+        # -c), the program's group is orphaned and the kernel discards the
+        # stop that Ctrl-Z asks for: echo must be off again for the key.
+        def lead():
+            os.setsid()
+            fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
+        proc = self.start(preexec_fn=lead)
+        os.write(self.master, b"\x1a")
+        time.sleep(0.5)
+        self.assertEqual(process_state(proc.pid), "S")
+        self.type_key(proc)
+
 
 class Progress(E2ECase):
     """The progress line of a walk longer than a second: on standard error

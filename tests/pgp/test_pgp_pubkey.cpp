@@ -607,6 +607,23 @@ TEST(pgp_pubkey, keys_signed_here)
 		EXPECT_EQ(outcome(frame(r.p)), want(r.want)) << r.what;
 }
 
+/* The primary user ID is kept whole, a NUL inside it included, so a report
+ * shows all of "Alice <a@x>\0 Mallory" and not a name cut short. */
+TEST(pgp_pubkey, user_id_keeps_every_byte)
+{
+	const test_signer k;
+	const bytes       uid = cat({text("Alice <a@x>"), {0}, text(" Mallory")}), sub = rsa_body(128);
+	char              err[256] = "";
+	const bytes       file     = frame(
+	              {{6, k.body}, {13, uid}, {2, k.sign(0x13, 13, uid)}, {14, sub}, {2, k.sign(0x18, 14, sub, {2, 27, 0x0c})}});
+	M_pgp_pubkey_t *key = M_pgp_pubkey_create(file.data(), file.size(), err, sizeof(err));
+	ASSERT_NE(key, nullptr) << err;
+	ASSERT_EQ(M_pgp_pubkey_primary_user_id_len(key), uid.size());
+	EXPECT_EQ(std::memcmp(M_pgp_pubkey_primary_user_id(key), uid.data(), uid.size()), 0);
+	EXPECT_EQ(M_pgp_pubkey_primary_user_id(key)[uid.size()], '\0');
+	M_pgp_pubkey_destroy(key);
+}
+
 /* Where the self-signatures sit costs nothing: with every binding of many
  * subkeys moved to the end of the key, as many signatures are verified, and
  * none fails, as with each in its place. */
