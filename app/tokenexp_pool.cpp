@@ -92,7 +92,10 @@ struct slot_t {
 	}
 };
 
-enum class piece_state : uint8_t { free, filling, queued, compressing, compressed };
+/* free: its place can take the next piece; filling: the sequencer adds
+ * rows; queued: for compression, or being compressed; compressed: waiting
+ * to be appended in order. */
+enum class piece_state : uint8_t { free, filling, queued, compressed };
 
 struct piece_t {
 	M_pgp_piece_t *piece   = M_pgp_piece_create();
@@ -494,7 +497,6 @@ bool pool_t::run_one(job_kind kind, tools_t &tools)
 		return false;
 	running++;
 	if (kind == job_kind::compress) {
-		pieces[i].state = piece_state::compressing;
 		M_thread_mutex_unlock(mu);
 		run_compress(pieces[i], tools);
 	} else {
