@@ -16,7 +16,6 @@
 #include "pgp/pgp_encrypt.h"
 #include "pgp/pgp_pubkey.h"
 #include "fs/m_fs_file.h"
-#include "fs/m_fs_info.h"
 #include "fs/m_fs_path.h"
 #include "sys/m_proc.h"
 #include "sys/m_time.h"
@@ -24,7 +23,6 @@
 #include <openssl/crypto.h>
 #include <openssl/err.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -200,10 +198,9 @@ struct run_state_t {
 	size_t          key_len     = 0;
 	M_pgp_pubkey_t *pubkey      = nullptr;
 	M_pgp_msg_t    *msg         = nullptr;
-	M_buf_t        *work        = nullptr;
 	char           *output_name = nullptr;
 	/* The output being replaced, from before the prompt to the commit. */
-	tokenexp::replace_guard output;
+	tokenexp_output_t output;
 	/* What the run did, for -v; and the progress line of the walk. */
 	tokenexp_run_totals_t totals{};
 	tokenexp_progress_t   progress{};
@@ -216,7 +213,6 @@ struct run_state_t {
 	{
 		M_free(output_name);
 		M_pgp_msg_destroy(msg);
-		M_buf_cancel(work);
 		M_pgp_pubkey_destroy(pubkey);
 		M_free(key_bytes);
 		M_fs_file_close(export_file);
@@ -317,19 +313,29 @@ bool recipient_confirmed(const M_pgp_pubkey_t *key, const tokenexp_opts_t &opts)
 	return false;
 }
 
+/* The encryption failed: because the output refused its bytes (the
+ * output's reason, after the commit that ends the replace), or for a
+ * reason of its own. Returns false. */
+bool report_encrypt_failure(run_state_t &st)
+{
+	char reason[kErrLen] = "";
+	if (st.output.failed) {
+		(void)tokenexp_output_commit(&st.output, reason, sizeof(reason));
+		report_write_failure(st.output_name, reason);
+	} else {
+		M_fprintf(stderr, "Error using PGP to encrypt output.\n");
+	}
+	return false;
+}
+
 /* How the walk ended, reported under the heading of its phase; false when
  * the run stops. A table that kept no row is written, after a warning. */
-bool walk_succeeded(run_state_t &st, const tokenexp_opts_t &opts, tokenexp_walk_result_t walked, const char *err,
-                    M_bool compressed)
+bool walk_succeeded(run_state_t &st, const tokenexp_opts_t &opts, tokenexp_walk_result_t walked, const char *err)
 {
 	switch (walked) {
 		case TOKENEXP_WALK_DONE:
 			if (st.totals.table_len == 0) {
 				M_fprintf(stderr, "Quorvel export file didn't contain any %s sections. Aborting.\n", TOKENEXP_SECTION);
-				return false;
-			}
-			if (st.msg == nullptr || !compressed) {
-				M_fprintf(stderr, "Error using PGP to encrypt output.\n");
 				return false;
 			}
 			if (st.totals.rows.kept == 0)
@@ -340,6 +346,7 @@ bool walk_succeeded(run_state_t &st, const tokenexp_opts_t &opts, tokenexp_walk_
 				                        "header row; check that this is the right export file\n");
 			return true;
 		case TOKENEXP_WALK_PARSE:
+		case TOKENEXP_WALK_STOPPED: /* the pool's reader stops only for a failure it reports instead */
 			M_fprintf(stderr, "Error parsing export file: %s\n", err);
 			return false;
 		case TOKENEXP_WALK_READ:
@@ -357,47 +364,43 @@ bool walk_succeeded(run_state_t &st, const tokenexp_opts_t &opts, tokenexp_walk_
 		case TOKENEXP_WALK_UNCOMPRESS:
 			M_fprintf(stderr, "Error uncompressing export file: %s\n", err);
 			return false;
-		case TOKENEXP_WALK_STOPPED:
+		case TOKENEXP_WALK_TOO_LARGE:
 			M_fprintf(stderr, "Too much card data to output, exceeded max output table size (2 GB)\n");
 			return false;
+		case TOKENEXP_WALK_ENCRYPT:
+			return report_encrypt_failure(st);
 	}
 	return false;
 }
 
-/* Walk the export file into the message's pieces: the key text is
- * converted once (and wiped at once), then every block of a chosen section
- * is decoded, its rows join the table and the table is compressed as it
- * grows, on every processor the process may run on. Reports a failure
- * under the heading of its phase, or a table that stayed empty, and
- * returns false. */
+/* Walk the export file into the message: the key text is converted once
+ * (and wiped at once), the message begun (in the integrity-protected form
+ * it is written to the output from now on), then every block of a chosen
+ * section is decoded, its rows join the table and the table is compressed
+ * and encrypted as it grows, on every processor the process may run on.
+ * Reports a failure under the heading of its phase, or a table that stayed
+ * empty, and returns false. */
 bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 {
 	const tokenexp_export_key export_key(key.text);
 	key.wipe();
-	char   err[kErrLen] = {0};
-	M_bool compressed   = M_TRUE;
-	st.msg              = M_pgp_msg_create(st.work, st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags);
-	/* The message is built in one buffer that must not grow by copying: its
-	 * room is reserved once. The export file holds the same kind of
-	 * compressed text in Base64, a third larger than the bytes, so its size
-	 * bounds the message of all but a contrived file. */
-	M_fs_info_t *info = nullptr;
-	if (M_fs_info_file(&info, st.export_file, M_FS_INFO_FLAG_BASIC) == M_FS_ERROR_SUCCESS)
-		M_pgp_msg_reserve(st.msg, static_cast<size_t>(std::min<uint64_t>(M_fs_info_get_size(info), kTokenexpMaxTable)));
-	M_fs_info_destroy(info);
+	char err[kErrLen] = {0};
+	st.msg = M_pgp_msg_create(st.pubkey, M_PGP_SYMALG_AES256, opts.pgp_flags, tokenexp_output_write, &st.output);
+	if (st.msg == nullptr)
+		return report_encrypt_failure(st);
 	/* The progress line is gone before any message of the walk's end. */
 	tokenexp_progress_start(&st.progress, st.export_file);
 	const tokenexp_walk_result_t walked =
 	    tokenexp_pool_run(st.export_file, export_key, &opts, tokenexp_thread_count(), kTokenexpMaxTable, st.msg,
-	                      &st.totals, st.progress.on ? &st.progress : nullptr, err, sizeof(err), &compressed);
+	                      &st.totals, st.progress.on ? &st.progress : nullptr, err, sizeof(err));
 	tokenexp_progress_clear(&st.progress);
-	return walk_succeeded(st, opts, walked, err, compressed);
+	return walk_succeeded(st, opts, walked, err);
 }
 
 /* The -v report, on standard error. */
 void report_run(run_state_t &st, const tokenexp_opts_t &opts)
 {
-	st.totals.message_len = M_buf_len(st.work);
+	st.totals.message_len = st.output.written;
 	st.totals.mdc         = (opts.pgp_flags & M_PGP_ENCRYPT_MDC) != 0;
 	tokenexp::buf_guard report(M_buf_create());
 	tokenexp_report_write(report.get(), st.pubkey, &st.totals);
@@ -460,19 +463,16 @@ int run(int argc, char **argv)
 		return 1;
 	M_time_elapsed_start(&stopwatch);
 
-	st.work = M_buf_create();
 	if (!build_table(st, opts, key))
 		return 1;
-
 	if (!M_pgp_msg_finish(st.msg)) {
-		M_fprintf(stderr, "Error using PGP to encrypt output.\n");
+		report_encrypt_failure(st);
 		return 1;
 	}
 
 	/* Replaced whole or not at all: a failure leaves the previous output. */
 	char reason[kErrLen];
-	if (!tokenexp_output_finish(&st.output, reinterpret_cast<const unsigned char *>(M_buf_peek(st.work)),
-	                            M_buf_len(st.work), reason, sizeof(reason))) {
+	if (!tokenexp_output_commit(&st.output, reason, sizeof(reason))) {
 		report_write_failure(output, reason);
 		return 1;
 	}

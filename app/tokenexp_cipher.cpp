@@ -4,6 +4,7 @@
 #include "core/m_buf.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
+#include "pgp/pgp_packet_int.h"
 #include "sys/m_proc.h"
 
 #include <openssl/crypto.h>
@@ -27,16 +28,8 @@ const char *openssl_error()
 
 const EVP_CIPHER *tokenexp_key_cipher(size_t key_len)
 {
-	switch (key_len) {
-		case 16:
-			return EVP_aes_128_cbc();
-		case 24:
-			return EVP_aes_192_cbc();
-		case 32:
-			return EVP_aes_256_cbc();
-		default:
-			return nullptr;
-	}
+	const m::detail::sym_cipher *aes = m::detail::aes_by_key_size(key_len);
+	return aes != nullptr ? m::detail::evp_of(aes->cbc) : nullptr;
 }
 
 tokenexp_export_key::tokenexp_export_key(const char *text)

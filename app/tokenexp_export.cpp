@@ -9,7 +9,9 @@
 #include "core/m_str_fmt.h"
 #include "core/m_str_num.h"
 #include "formats/m_bincodec.h"
+#include "pgp/pgp_encrypt.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <climits>
@@ -55,9 +57,9 @@ bool parse_sizes(const char *from, block_header_t *hdr)
 
 /* Most block data reserved ahead of reading it. The size comes from the
  * header, which may be damaged or hostile ("-55" reads as 2^64 - 55): room is
- * taken a piece at a time as the data actually arrives, so a short file never
+ * taken a slice at a time as the data actually arrives, so a short file never
  * costs more memory than it holds. */
-constexpr size_t kBlockReadPiece = 1u << 20;
+constexpr size_t kBlockReadSlice = 1u << 20;
 
 /* Read exactly len bytes of block data into buf (emptied first); a read
  * that fails leaves its result in read_err. */
@@ -65,7 +67,7 @@ bool read_block_data(M_fs_file_t *file, M_buf_t *buf, uint64_t len, M_fs_error_t
 {
 	M_buf_truncate(buf, 0);
 	while (len > 0) {
-		size_t         room = len > kBlockReadPiece ? kBlockReadPiece : static_cast<size_t>(len);
+		size_t         room = len > kBlockReadSlice ? kBlockReadSlice : static_cast<size_t>(len);
 		unsigned char *dst  = M_buf_direct_write_start(buf, &room);
 		if (dst == nullptr)
 			return false;
@@ -285,14 +287,26 @@ tokenexp_walk_result_t walk_end(M_bool eof, M_fs_error_t read_err, char *err, si
 
 } // namespace
 
-tokenexp_walk_result_t tokenexp_block_decode(tokenexp_block_t *block, tokenexp_decryptor *decryptor, char *err,
-                                             size_t errlen)
+tokenexp_decoder::tokenexp_decoder(const tokenexp_export_key &key) : decryptor_(key), inflater_(nullptr)
+{
+	/* The inflater's state holds plaintext: it takes the library's memory,
+	 * wiped when freed. */
+	M_pgp_deflate_use_library_memory();
+	inflater_ = ::libdeflate_alloc_decompressor();
+}
+
+tokenexp_decoder::~tokenexp_decoder()
+{
+	::libdeflate_free_decompressor(inflater_);
+}
+
+tokenexp_walk_result_t tokenexp_decoder::decode(tokenexp_block_t *block, char *err, size_t errlen)
 {
 	M_buf_truncate(block->csv.get(), 0);
 	decode_base64(block->data.get());
-	if (!decryptor->decrypt(block->data.get(), err, errlen))
+	if (!decryptor_.decrypt(block->data.get(), err, errlen))
 		return TOKENEXP_WALK_DECRYPT;
-	if (!inflate_block(block->inflater.get(), block->data.get(), block->csv.get(), block->raw_len, err, errlen))
+	if (!inflate_block(inflater_, block->data.get(), block->csv.get(), block->raw_len, err, errlen))
 		return TOKENEXP_WALK_UNCOMPRESS;
 	return TOKENEXP_WALK_DONE;
 }
@@ -353,50 +367,4 @@ M_bool tokenexp_export_crlf(M_fs_file_t *file)
 		prev = byte;
 	}
 	return M_FALSE;
-}
-
-namespace {
-
-/* The one-thread walk: every block is read into the same buffers, decoded
- * and handed to the caller's callback at once. */
-struct serial_walk_t {
-	tokenexp_decryptor  *decryptor;
-	tokenexp_block_t    *block;
-	tokenexp_block_cb    cb;
-	void                *thunk;
-	tokenexp_progress_cb progress;
-};
-
-tokenexp_block_t *serial_slot(void *thunk)
-{
-	return static_cast<serial_walk_t *>(thunk)->block;
-}
-
-tokenexp_walk_result_t serial_read(tokenexp_block_t *block, char *err, size_t errlen, void *thunk)
-{
-	const auto                  *w  = static_cast<serial_walk_t *>(thunk);
-	const tokenexp_walk_result_t rc = tokenexp_block_decode(block, w->decryptor, err, errlen);
-	if (rc != TOKENEXP_WALK_DONE)
-		return rc;
-	if (!w->cb(reinterpret_cast<char *>(tokenexp::content_in_place(block->csv.get())), M_buf_len(block->csv.get()),
-	           block->first_of_section, w->thunk))
-		return TOKENEXP_WALK_STOPPED;
-	return TOKENEXP_WALK_DONE;
-}
-
-void serial_progress(uint64_t bytes_read, void *thunk)
-{
-	const auto *w = static_cast<serial_walk_t *>(thunk);
-	w->progress(bytes_read, w->thunk);
-}
-
-} // namespace
-
-tokenexp_walk_result_t tokenexp_walk(M_fs_file_t *file, tokenexp_decryptor *decryptor, tokenexp_block_t *block,
-                                     char *err, size_t errlen, tokenexp_block_cb cb, void *thunk,
-                                     tokenexp_progress_cb progress)
-{
-	serial_walk_t w{decryptor, block, cb, thunk, progress};
-	return tokenexp_read_blocks(file, err, errlen, serial_slot, serial_read, &w,
-	                            progress != nullptr ? serial_progress : nullptr);
 }

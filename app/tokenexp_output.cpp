@@ -1,36 +1,54 @@
-/* Writing the encrypted result in one piece (see tokenexp_output.h). */
+/* Writing the encrypted result as it is made (see tokenexp_output.h). */
 #include "app/tokenexp_output.h"
 
 #include "app/tokenexp_report.h"
+#include "core/m_str_fmt.h"
 
-M_bool tokenexp_output_begin(tokenexp::replace_guard *rep, const char *path, char *reason, size_t reason_len)
+M_bool tokenexp_output_begin(tokenexp_output_t *out, const char *path, char *reason, size_t reason_len)
 {
-	if (rep == nullptr)
+	if (out == nullptr)
 		return M_FALSE;
-	rep->reset();
+	out->replace.reset();
+	out->written             = 0;
+	out->failed              = M_FALSE;
 	M_fs_replace_t    *begun = nullptr;
 	const M_fs_error_t res   = M_fs_replace_begin(&begun, path);
 	if (res != M_FS_ERROR_SUCCESS) {
 		tokenexp_fs_reason(res, reason, reason_len);
 		return M_FALSE;
 	}
-	rep->reset(begun);
+	out->replace.reset(begun);
 	return M_TRUE;
 }
 
-M_bool tokenexp_output_finish(tokenexp::replace_guard *rep, const unsigned char *data, size_t len, char *reason,
-                              size_t reason_len)
+M_bool tokenexp_output_write(const unsigned char *bytes, size_t len, void *thunk)
 {
-	if (rep == nullptr || !*rep)
+	auto *out = static_cast<tokenexp_output_t *>(thunk);
+	if (out == nullptr || !out->replace || out->failed)
 		return M_FALSE;
-	/* The reason is taken at once: cancelling the replace makes calls of
-	 * its own. A failed write sticks, so the commit is not tried. */
-	M_fs_error_t res = M_fs_replace_write(rep->get(), data, len);
-	if (res == M_FS_ERROR_SUCCESS)
-		res = M_fs_replace_commit(rep->release());
-	if (res != M_FS_ERROR_SUCCESS)
+	const M_fs_error_t res = M_fs_replace_write(out->replace.get(), bytes, len);
+	if (res != M_FS_ERROR_SUCCESS) {
+		/* The system's words belong to the thread that wrote: taken now. */
+		tokenexp_fs_reason(res, out->reason, sizeof(out->reason));
+		out->failed = M_TRUE;
+		return M_FALSE;
+	}
+	out->written += len;
+	return M_TRUE;
+}
+
+M_bool tokenexp_output_commit(tokenexp_output_t *out, char *reason, size_t reason_len)
+{
+	if (out == nullptr || !out->replace)
+		return M_FALSE;
+	/* The reason is taken at once: the commit of a failed replace cancels
+	 * it, which makes calls of its own. */
+	const M_fs_error_t res = M_fs_replace_commit(out->replace.release());
+	if (out->failed)
+		M_snprintf(reason, reason_len, "%s", out->reason);
+	else if (res != M_FS_ERROR_SUCCESS)
 		tokenexp_fs_reason(res, reason, reason_len);
-	return res == M_FS_ERROR_SUCCESS;
+	return res == M_FS_ERROR_SUCCESS && !out->failed;
 }
 
 M_bool tokenexp_output_is_input(const char *path, const char *export_path, const char *key_path)

@@ -2,9 +2,9 @@
  * not at all, is never written through a link planted at its path, and is
  * never one of the run's input files. The work is the library's staged
  * replace (fs/m_fs_replace.h): begun before the key is asked for, so that an
- * output that cannot be written stops the run before anything is read, and
- * finished once the message is complete. This module names the program's
- * use of it. */
+ * output that cannot be written stops the run before anything is read,
+ * written as the message is made, and committed once it is complete. This
+ * module names the program's use of it. */
 #ifndef TOKENEXP_OUTPUT_H
 #define TOKENEXP_OUTPUT_H
 
@@ -23,33 +23,46 @@ using replace_guard = guard<M_fs_replace_t, M_fs_replace_cancel>;
 
 } // namespace tokenexp
 
+/* The output while it is written: the replace, and what became of the
+ * message's bytes. */
+struct tokenexp_output_t {
+	tokenexp::replace_guard replace;           /* until the commit */
+	size_t                  written = 0;       /* bytes given to the replace */
+	M_bool                  failed  = M_FALSE; /* a write failed: the commit reports why */
+	char                    reason[256]{};     /* why, in the words of the thread that wrote */
+};
+
 /* Begin replacing the file at path (M_fs_replace_begin): decide how it is
  * written and, for a file, create its temporary file beside it now (mode
  * 0600; removed on any failure and on every catchable signal that ends the
  * process). A directory, a missing or unwritable directory, a read-only
  * existing output fail here.
  *
- * rep:    receives the replace; emptied first. NULL: M_FALSE.
+ * out:    receives the replace; emptied first. NULL: M_FALSE.
  * path:   NULL or "": M_FALSE.
  * reason: the reason of a failure (tokenexp_fs_reason), reason_len bytes.
  *
- * Returns M_TRUE with the replace in rep; M_FALSE with rep empty and the
+ * Returns M_TRUE with the replace in out; M_FALSE with out empty and the
  * reason written. Prints nothing; the caller reports. */
-M_bool tokenexp_output_begin(tokenexp::replace_guard *rep, const char *path, char *reason, size_t reason_len);
+M_bool tokenexp_output_begin(tokenexp_output_t *out, const char *path, char *reason, size_t reason_len);
 
-/* Write len bytes of data as the whole new content of the output and put it
- * in place (M_fs_replace_write, then M_fs_replace_commit).
+/* The message's write function (M_pgp_msg_write_cb): len bytes at bytes to
+ * the replace (M_fs_replace_write), on whichever thread the message is
+ * written from, one at a time. thunk is the tokenexp_output_t. Returns
+ * M_FALSE once a write has failed (the failure sticks: the commit reports
+ * it), or with no replace begun. */
+M_bool tokenexp_output_write(const unsigned char *bytes, size_t len, void *thunk);
+
+/* Put the new content in place (M_fs_replace_commit): the output then holds
+ * every byte written, or, after any failure, what it held before.
  *
- * rep:    the replace begun by tokenexp_output_begin; empty: M_FALSE.
- *         Empty afterwards when the commit was reached; a replace whose
- *         write failed stays for the guard to cancel.
- * data:   the bytes; NULL with len 0 is allowed (an empty output).
+ * out:    the output begun by tokenexp_output_begin; empty: M_FALSE. Its
+ *         replace is ended either way.
  * reason: the reason of a failure (tokenexp_fs_reason), reason_len bytes.
  *
  * Returns M_TRUE when every byte is in place, M_FALSE with the reason
  * written. Prints nothing. */
-M_bool tokenexp_output_finish(tokenexp::replace_guard *rep, const unsigned char *data, size_t len, char *reason,
-                              size_t reason_len);
+M_bool tokenexp_output_commit(tokenexp_output_t *out, char *reason, size_t reason_len);
 
 /* Whether path, as a replace would reach it, is the same file (device and
  * inode) as export_path or key_path, each as the file layer opens it

@@ -1,29 +1,17 @@
-/* Blocks decoded, and the table compressed, on a pool of workers.
+/* Blocks decoded, and the table compressed, by jobs that never wait; see
+ * tokenexp_pool.h for the tour.
  *
- * The calling thread reads the file (tokenexp_read_blocks) into slots, one
- * block a slot, handed out in file order (block n in slot n mod the slot
- * count). A worker takes the oldest queued block and runs the block path on
- * it: Base64, decryption, inflation (no dependency on other blocks), then
- * the parse, which for a continuation block needs its section's header row
- * (or the table's columns when the section's first block held no table),
- * and the row stage, which needs the table's columns (fixed by the first
- * block of the run that held a table). Both come from earlier blocks; a
- * worker waits for them. Blocks are handed out oldest first, so the oldest
- * unfinished block never waits and the pool cannot stall.
- *
- * A finished block joins the table in file order: its rows are copied into
- * the piece being filled, its counts go to the totals, and a full piece is
- * queued for compression, which workers take before any block (it frees
- * memory). Compressed pieces are appended to the message in order and their
- * plaintext buffers wiped and reused. Slots and pieces are few, so the
- * reader waits (or works) when the pool is behind: memory stays a few
- * blocks and pieces beside the compressed message.
- *
- * A failure is kept with its block's place in the file: a failure of an
- * earlier block replaces it, blocks after it are not worked on, and the
- * result is decided once every block before it has joined. One mutex and
- * one condition variable guard all shared state; the work on a block or a
- * piece runs outside the lock. */
+ * Block n lives in slot n mod the slot count from its reading to its
+ * joining; piece k (the k-th piece begun) in piece k mod the piece count
+ * from its beginning to its appending. Four counters in file order say how
+ * far each block has got: read, resolved (given its header row and columns,
+ * its row job queued), joined; and a hold, the one block whose row job must
+ * end before any later block can be resolved (a continuation block read
+ * before the table has columns, whose own first line then becomes its
+ * header row and may fix them). Two counters say the same of pieces: begun
+ * and appended. One mutex and one condition variable guard every counter,
+ * state and queue; the work on a block or a piece runs outside the lock, by
+ * the one thread that took it. */
 #include "app/tokenexp_pool.h"
 
 #include "app/tokenexp_table.h"
@@ -43,34 +31,85 @@ constexpr size_t   kErrLen     = 256;
 constexpr size_t   kMaxThreads = 64;
 constexpr uint64_t kNone       = UINT64_MAX;
 
-/* A section's header row, shared by its blocks: resolved once the first
- * block is parsed (NULL headers when it held no table). */
-struct section_t {
-	tokenexp::list_str_guard headers;
-	bool                     resolved = false;
-	size_t                   refs     = 0;
+/* Working memory a thread brings to a run besides its stack: a slot's
+ * block in its forms (a block of the export files seen is a few
+ * megabytes: its text, the inflated CSV, the parsed cells and its rows),
+ * and a piece's plaintext and stream. Used to reduce a thread count the
+ * memory limit cannot serve. */
+constexpr size_t kThreadWorkingSet = size_t{48} << 20;
+
+/* One thread's tools: its decoder and its compressor. */
+struct tools_t {
+	tokenexp_decoder  decoder;
+	M_pgp_deflater_t *deflater;
+
+	explicit tools_t(const tokenexp_export_key &key) : decoder(key), deflater(M_pgp_deflater_create()) {}
+	tools_t(const tools_t &)            = delete;
+	tools_t &operator=(const tools_t &) = delete;
+	~tools_t()
+	{
+		M_pgp_deflater_destroy(deflater);
+	}
 };
 
-enum class slot_state : uint8_t { free, reading, queued, running, done };
-
+/* One export block in flight, from its reading to its joining. */
 struct slot_t {
-	tokenexp_block_t       block;
-	tokenexp::buf_guard    rows{M_buf_create()}; /* the block's part of the table */
-	uint64_t               seq     = 0;
-	slot_state             state   = slot_state::free;
-	bool                   parsed  = false;
-	section_t             *section = nullptr;
-	tokenexp_row_counts_t  counts{};
-	tokenexp_walk_result_t result = TOKENEXP_WALK_DONE;
-	char                   err[kErrLen]{};
+	tokenexp_block_t         block;
+	uint64_t                 seq     = kNone; /* the block's place in the file */
+	bool                     busy    = false; /* holds a block not yet joined */
+	bool                     decoded = false; /* its decode job has ended */
+	bool                     written = false; /* its row job has ended */
+	tokenexp_walk_result_t   result  = TOKENEXP_WALK_DONE;
+	char                     err[kErrLen]{};
+	tokenexp::csv_guard      parsed;                 /* the block's table: parsed by the decode job when it starts its
+	                                         * section, by the row job otherwise */
+	tokenexp::list_str_guard header_row;             /* a section's first block: its header row, positions kept */
+	tokenexp::list_str_guard own_columns;            /* the columns this block's header row would fix */
+	tokenexp::list_str_guard parse_with;             /* a continuation block: the header row it is parsed with */
+	const M_list_str_t      *columns      = nullptr; /* the table's columns its rows are written in */
+	bool                     write_header = false;   /* it fixes the columns: the header row goes first */
+	bool                     own_header   = false;   /* read before the table had columns: its own first line is
+	                                                * its header row */
+	tokenexp::buf_guard      rows{M_buf_create()};   /* its part of the table */
+	size_t                   joined_len = 0;         /* bytes of rows joined so far */
+	tokenexp_row_counts_t    counts{};
+
+	void reset()
+	{
+		result       = TOKENEXP_WALK_DONE;
+		err[0]       = '\0';
+		decoded      = false;
+		written      = false;
+		write_header = false;
+		own_header   = false;
+		columns      = nullptr;
+		joined_len   = 0;
+		counts       = tokenexp_row_counts_t{};
+		parsed.reset();
+		header_row.reset();
+		own_columns.reset();
+		parse_with.reset();
+	}
 };
 
-enum class piece_state : uint8_t { free, filling, queued, compressing, compressed };
+/* free: its place can take the next piece; filling: the sequencer adds
+ * rows; queued: for compression, or being compressed; compressed: waiting
+ * to be appended in order. */
+enum class piece_state : uint8_t { free, filling, queued, compressed };
 
 struct piece_t {
-	tokenexp::buf_guard plain{M_buf_create()}; /* table bytes, wiped once compressed */
-	M_pgp_piece_t      *packed = nullptr;      /* the compressed piece, until appended */
-	piece_state         state  = piece_state::free;
+	M_pgp_piece_t *piece   = M_pgp_piece_create();
+	piece_state    state   = piece_state::free;
+	bool           last    = false;
+	uint64_t       through = 0; /* the last block whose rows it holds: where its failure stands */
+
+	piece_t()                           = default;
+	piece_t(const piece_t &)            = delete;
+	piece_t &operator=(const piece_t &) = delete;
+	~piece_t()
+	{
+		M_pgp_piece_destroy(piece);
+	}
 };
 
 /* An array of n objects in the library's memory (wiped when released). */
@@ -93,19 +132,37 @@ void delete_array(T *a, size_t n)
 	M_free(a);
 }
 
-/* One thread's tools: its decryptor and its compressor. */
-struct worker_tools_t {
-	tokenexp_decryptor decryptor;
-	M_pgp_deflater_t  *deflater;
+/* A first-in first-out queue of slot or piece numbers, each in it at most
+ * once, so its room is their count. */
+struct job_queue {
+	size_t *items = nullptr;
+	size_t  room  = 0;
+	size_t  head  = 0;
+	size_t  count = 0;
 
-	explicit worker_tools_t(const tokenexp_export_key &key) : decryptor(key), deflater(M_pgp_deflater_create()) {}
-	worker_tools_t(const worker_tools_t &)            = delete;
-	worker_tools_t &operator=(const worker_tools_t &) = delete;
-	~worker_tools_t()
+	explicit job_queue(size_t n) : items(static_cast<size_t *>(M_malloc(sizeof(size_t) * n))), room(n) {}
+	job_queue(const job_queue &)            = delete;
+	job_queue &operator=(const job_queue &) = delete;
+	~job_queue()
 	{
-		M_pgp_deflater_destroy(deflater);
+		M_free(items);
+	}
+	void push(size_t i)
+	{
+		items[(head + count++) % room] = i;
+	}
+	bool pop(size_t *i)
+	{
+		if (count == 0)
+			return false;
+		*i   = items[head];
+		head = (head + 1) % room;
+		count--;
+		return true;
 	}
 };
+
+enum class job_kind : uint8_t { decode, rows, compress };
 
 struct pool_t {
 	const tokenexp_export_key *key       = nullptr;
@@ -123,48 +180,65 @@ struct pool_t {
 	size_t   npieces = 0;
 	piece_t *pieces  = nullptr;
 
-	/* Blocks, by place in the file. */
-	uint64_t   next_read   = 0; /* the next block read */
-	uint64_t   next_decode = 0; /* the next block handed to a worker */
-	uint64_t   next_join   = 0; /* the next block to join the table */
-	uint64_t   parsed_upto = 0; /* every block before it is parsed (or failed) */
-	uint64_t   end_seq     = kNone;
-	section_t *current     = nullptr; /* the reader's section */
+	/* Jobs: blocks to decode, blocks whose rows are to be written, pieces
+	 * to compress. The last two free memory and go first. */
+	job_queue *decode_jobs   = nullptr;
+	job_queue *row_jobs      = nullptr;
+	job_queue *compress_jobs = nullptr;
 
-	/* The table's columns, fixed by block columns_seq. */
-	tokenexp::list_str_guard columns;
-	uint64_t                 columns_seq = kNone;
+	/* Blocks, in file order. */
+	uint64_t read     = 0;     /* blocks read */
+	uint64_t resolved = 0;     /* blocks given their header row and columns */
+	uint64_t joined   = 0;     /* blocks joined to the table */
+	uint64_t hold     = kNone; /* the block whose columns later blocks wait for */
+	bool     read_all = false; /* the reading has ended */
+
+	tokenexp::list_str_guard section_row; /* the current section's header row (NULL: none) */
+	tokenexp::list_str_guard columns;     /* the table's columns, once fixed */
+
+	/* Pieces, in the data's order. */
+	uint64_t begun       = 0;
+	uint64_t appended    = 0;
+	bool     filling     = false; /* piece begun - 1 is being filled */
+	bool     last_queued = false;
 
 	/* The first failure in file order. */
-	uint64_t               fail_seq = kNone;
-	tokenexp_walk_result_t fail_rc  = TOKENEXP_WALK_DONE;
+	uint64_t               fail_at = kNone;
+	tokenexp_walk_result_t fail_rc = TOKENEXP_WALK_DONE;
 	char                   fail_err[kErrLen]{};
-
-	/* Pieces, by place in the table. */
-	uint64_t piece_fill   = 0; /* the piece being filled */
-	uint64_t piece_next   = 0; /* the next piece to compress */
-	uint64_t piece_append = 0; /* the next piece to append to the message */
-	bool     pgp_failed   = false;
 
 	size_t                table_len = 0;
 	std::atomic<uint64_t> kept{0}; /* rows kept so far, for the progress line */
-	size_t                running = 0;
-	bool                  quit    = false;
+	size_t                running    = 0;
+	bool                  sequencing = false;
+	bool                  quit       = false;
 
 	pool_t()                          = default;
 	pool_t(const pool_t &)            = delete;
 	pool_t &operator=(const pool_t &) = delete;
 	~pool_t()
 	{
-		for (size_t i = 0; i < nslots; i++)
-			release_section(slots[i].section);
-		release_section(current);
-		for (size_t i = 0; i < npieces; i++)
-			M_pgp_piece_destroy(pieces[i].packed);
 		delete_array(slots, nslots);
 		delete_array(pieces, npieces);
+		delete_array(decode_jobs, 1);
+		delete_array(row_jobs, 1);
+		delete_array(compress_jobs, 1);
 		M_thread_cond_destroy(cv);
 		M_thread_mutex_destroy(mu);
+	}
+
+	void setup(size_t threads)
+	{
+		/* A slot and a piece per thread, and one more of each: a block is
+		 * read far faster than it is decoded, so that keeps every thread
+		 * busy, and each costs a block's or a piece's memory. */
+		nslots        = threads + 1;
+		npieces       = threads + 1;
+		slots         = new_array<slot_t>(nslots);
+		pieces        = new_array<piece_t>(npieces);
+		decode_jobs   = new (M_malloc(sizeof(job_queue))) job_queue(nslots);
+		row_jobs      = new (M_malloc(sizeof(job_queue))) job_queue(nslots);
+		compress_jobs = new (M_malloc(sizeof(job_queue))) job_queue(npieces);
 	}
 
 	slot_t &slot(uint64_t seq)
@@ -172,232 +246,294 @@ struct pool_t {
 		return slots[seq % nslots];
 	}
 
-	static void release_section(section_t *&s)
+	piece_t &piece(uint64_t seq)
 	{
-		if (s != nullptr && --s->refs == 0) {
-			s->~section_t();
-			M_free(s);
-		}
-		s = nullptr;
+		return pieces[seq % npieces];
 	}
 
-	/* Whether work on block seq can stop: a block before it failed, or the
-	 * run is being torn down. */
-	bool abandoned(uint64_t seq) const
+	/* Keep a failure when it stands before every one kept so far. */
+	void fail(uint64_t at, tokenexp_walk_result_t rc, const char *err)
 	{
-		return fail_seq < seq || quit;
-	}
-
-	/* Whether the table's columns as block seq sees them are known: fixed by
-	 * an earlier block, or every earlier block parsed without fixing them. */
-	bool columns_known(uint64_t seq) const
-	{
-		return columns_seq < seq || parsed_upto >= seq;
-	}
-
-	void fail(uint64_t seq, tokenexp_walk_result_t rc, const char *err)
-	{
-		if (seq >= fail_seq)
+		if (at >= fail_at)
 			return;
-		fail_seq = seq;
-		fail_rc  = rc;
+		fail_at = at;
+		fail_rc = rc;
 		M_str_cpy(fail_err, sizeof(fail_err), err);
 	}
 
-	void mark_parsed(slot_t &s)
-	{
-		s.parsed = true;
-		while (parsed_upto < next_read && slot(parsed_upto).seq == parsed_upto && slot(parsed_upto).parsed)
-			parsed_upto++;
-	}
-
-	void join();
-	void append_pieces();
-	bool take_and_run(worker_tools_t &tools);
-	void run_block(slot_t &s, worker_tools_t &tools);
-	void run_piece(uint64_t seq, worker_tools_t &tools);
+	void resolve();
+	void resolve_block(slot_t &s);
+	bool sequence_once();
+	bool join_once();
+	bool begin_piece();
+	void queue_piece(bool last);
+	bool settled() const;
+	bool work(tools_t &tools, bool reader);
+	bool run_one(job_kind kind, tools_t &tools);
+	void after_job();
+	void run_decode(slot_t &s, bool skip, tools_t &tools);
+	void run_rows(slot_t &s, bool skip);
+	void run_compress(piece_t &p, tools_t &tools);
 };
 
-/* Join every finished block that is next in file order (under the lock). */
-void pool_t::join()
+/* The in-order step (under the lock): every block decoded and next in file
+ * order is given its header row and columns, and its row job queued; the
+ * first failing one ends the resolving. */
+void pool_t::resolve()
 {
-	while (next_join < fail_seq) {
-		slot_t &s = slot(next_join);
-		if (s.seq != next_join || s.state != slot_state::done)
+	if (hold != kNone && slot(hold).written) {
+		/* The held block's own header row fixed the columns (or it held no
+		 * table): later blocks can now be given them. */
+		slot_t &h = slot(hold);
+		if (columns == nullptr && h.own_columns != nullptr)
+			columns = std::move(h.own_columns);
+		hold = kNone;
+	}
+	while (hold == kNone && resolved < read && resolved < fail_at && slot(resolved).decoded) {
+		slot_t &s = slot(resolved);
+		if (s.result != TOKENEXP_WALK_DONE) {
+			fail(resolved, s.result, s.err);
 			return;
-		if (s.result != TOKENEXP_WALK_DONE)
-			return; /* its failure is the run's */
-		const size_t len = M_buf_len(s.rows.get());
-		piece_t     *p   = &pieces[piece_fill % npieces];
-		/* A piece is queued before the block that would take it past its
-		 * size, so its buffer never grows past the size reserved for it. */
-		if (p->state == piece_state::filling && M_buf_len(p->plain.get()) != 0 &&
-		    M_buf_len(p->plain.get()) + len > kTokenexpPieceLen) {
-			p->state = piece_state::queued;
-			piece_fill++;
-			p = &pieces[piece_fill % npieces];
 		}
-		if (p->state == piece_state::free) {
-			size_t room = kTokenexpPieceLen;
-			if (M_buf_direct_write_start(p->plain.get(), &room) != nullptr)
-				M_buf_direct_write_end(p->plain.get(), 0);
-			p->state = piece_state::filling;
+		resolve_block(s);
+		row_jobs->push(resolved % nslots);
+		resolved++;
+	}
+}
+
+void pool_t::resolve_block(slot_t &s)
+{
+	if (s.block.first_of_section) {
+		section_row = std::move(s.header_row);
+		if (columns == nullptr && s.parsed != nullptr) {
+			columns        = std::move(s.own_columns);
+			s.write_header = true;
 		}
-		if (p->state != piece_state::filling)
-			return; /* every piece is in flight: go on once one is appended */
-		M_buf_add_bytes(p->plain.get(), M_buf_peek(s.rows.get()), len);
+		s.columns = columns.get();
+	} else if (section_row != nullptr || columns != nullptr) {
+		/* Without a header row from its section's first block (that block
+		 * held no table) the table's own columns are the best guess. */
+		s.parse_with.reset(M_list_str_duplicate(section_row != nullptr ? section_row.get() : columns.get()));
+		s.columns = columns.get();
+	} else {
+		s.own_header = true;
+		hold         = s.seq;
+	}
+}
+
+/* A decode job: no dependency on any other block. skip: a block after a
+ * failure, whose work is moot. */
+void pool_t::run_decode(slot_t &s, bool skip, tools_t &tools)
+{
+	if (!skip) {
+		s.result = tools.decoder.decode(&s.block, s.err, sizeof(s.err));
+		if (s.result == TOKENEXP_WALK_DONE && s.block.first_of_section) {
+			s.parsed.reset(tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
+			                                    M_buf_len(s.block.csv.get()), nullptr));
+			if (s.parsed != nullptr) {
+				s.header_row.reset(tokenexp_header_list(s.parsed.get(), M_TRUE));
+				s.own_columns.reset(tokenexp_header_list(s.parsed.get(), M_FALSE));
+			}
+		}
+	}
+	M_thread_mutex_lock(mu);
+	s.decoded = true;
+}
+
+/* A row job: the block's rows, with what the in-order step gave it. */
+void pool_t::run_rows(slot_t &s, bool skip)
+{
+	if (!skip) {
+		if (!s.block.first_of_section)
+			s.parsed.reset(tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
+			                                    M_buf_len(s.block.csv.get()), s.parse_with.get()));
+		if (s.own_header && s.parsed != nullptr) {
+			s.own_columns.reset(tokenexp_header_list(s.parsed.get(), M_FALSE));
+			s.columns      = s.own_columns.get();
+			s.write_header = true;
+		}
 		M_buf_truncate(s.rows.get(), 0);
+		if (s.parsed != nullptr) {
+			if (s.write_header) {
+				M_csv_output_set_control_chars(s.parsed.get(), ',', '"');
+				M_csv_output_headers_buf(s.rows.get(), s.parsed.get(), s.columns);
+			}
+			s.counts = tokenexp_append_rows(s.rows.get(), s.parsed.get(), s.columns, opts);
+		}
+		s.parsed.reset();
+	}
+	M_thread_mutex_lock(mu);
+	s.written = true;
+}
+
+/* A compress job: the piece alone. A failure stays in the piece, and its
+ * appending fails the message. */
+void pool_t::run_compress(piece_t &p, tools_t &tools)
+{
+	(void)M_pgp_piece_compress(p.piece, tools.deflater, p.last);
+	M_thread_mutex_lock(mu);
+	p.state = piece_state::compressed;
+}
+
+/* Begin the next piece (under the lock, by the sequencer); false when its
+ * place is still taken by a piece not yet appended, or the message takes no
+ * more. */
+bool pool_t::begin_piece()
+{
+	piece_t &p = piece(begun);
+	if (p.state != piece_state::free)
+		return false;
+	if (!M_pgp_msg_piece(msg, p.piece)) {
+		fail(joined, TOKENEXP_WALK_ENCRYPT, "");
+		return false;
+	}
+	p.state = piece_state::filling;
+	begun++;
+	filling = true;
+	return true;
+}
+
+void pool_t::queue_piece(bool last)
+{
+	piece_t &p = piece(begun - 1);
+	p.state    = piece_state::queued;
+	p.last     = last;
+	p.through  = joined;
+	filling    = false;
+	compress_jobs->push((begun - 1) % npieces);
+	M_thread_cond_broadcast(cv);
+}
+
+/* Join the next block's rows, or as much of them as the piece being filled
+ * takes (the sequencer, called under the lock; the copy runs outside it).
+ * False when there is nothing to join now. */
+bool pool_t::join_once()
+{
+	if (joined >= resolved || joined >= fail_at || !slot(joined).written || (!filling && !begin_piece()))
+		return false;
+	slot_t      &s   = slot(joined);
+	const size_t len = M_buf_len(s.rows.get());
+	if (s.joined_len == 0 && table_len + len > max_table) {
+		fail(joined, TOKENEXP_WALK_TOO_LARGE, "");
+		return false;
+	}
+	M_pgp_piece_t *p = piece(begun - 1).piece;
+	M_thread_mutex_unlock(mu);
+	s.joined_len += M_pgp_piece_add(p, reinterpret_cast<const unsigned char *>(M_buf_peek(s.rows.get())) + s.joined_len,
+	                                len - s.joined_len);
+	const bool full = M_pgp_piece_full(p);
+	M_thread_mutex_lock(mu);
+	if (full)
+		queue_piece(false);
+	if (s.joined_len == len) {
 		table_len += len;
 		tokenexp_totals_add_block(totals, s.block.first_of_section, &s.counts);
 		kept.store(totals->rows.kept, std::memory_order_relaxed);
-		release_section(s.section);
-		s.state = slot_state::free;
-		if (table_len > max_table) {
-			fail(next_join, TOKENEXP_WALK_STOPPED, "");
-			return;
-		}
-		next_join++;
-	}
-}
-
-/* Append the compressed pieces that are next in order (under the lock). */
-void pool_t::append_pieces()
-{
-	while (piece_append < piece_fill) {
-		piece_t &p = pieces[piece_append % npieces];
-		if (p.state != piece_state::compressed)
-			return;
-		if (p.packed == nullptr || !M_pgp_msg_append(msg, p.packed))
-			pgp_failed = true;
-		p.packed = nullptr;
-		p.state  = piece_state::free;
-		piece_append++;
-	}
-}
-
-/* Compress piece seq (taken under the lock; runs outside it). */
-void pool_t::run_piece(uint64_t seq, worker_tools_t &tools)
-{
-	piece_t &p = pieces[seq % npieces];
-	M_thread_mutex_unlock(mu);
-	M_pgp_piece_t *packed = M_pgp_deflater_compress(
-	    tools.deflater, reinterpret_cast<const unsigned char *>(M_buf_peek(p.plain.get())), M_buf_len(p.plain.get()));
-	M_buf_truncate(p.plain.get(), 0);
-	M_thread_mutex_lock(mu);
-	p.packed = packed;
-	p.state  = piece_state::compressed;
-	append_pieces();
-	join();
-}
-
-/* The block path on slot s (taken under the lock; runs outside it but for
- * the waits on earlier blocks and the publication of what it found). */
-void pool_t::run_block(slot_t &s, worker_tools_t &tools)
-{
-	const uint64_t seq   = s.seq;
-	const bool     first = s.block.first_of_section;
-	if (abandoned(seq)) {
-		s.state = slot_state::done;
-		return;
-	}
-	M_thread_mutex_unlock(mu);
-	s.result = tokenexp_block_decode(&s.block, &tools.decryptor, s.err, sizeof(s.err));
-	M_thread_mutex_lock(mu);
-	if (s.result != TOKENEXP_WALK_DONE) {
-		fail(seq, s.result, s.err);
-		if (first)
-			s.section->resolved = true;
-		mark_parsed(s);
-		s.state = slot_state::done;
-		return;
-	}
-
-	/* The header row a continuation block is parsed with. */
-	const M_list_str_t *headers = nullptr;
-	if (!first) {
-		while (!s.section->resolved && !abandoned(seq))
-			M_thread_cond_wait(cv, mu);
-		while (s.section->headers == nullptr && !columns_known(seq) && !abandoned(seq))
-			M_thread_cond_wait(cv, mu);
-		if (abandoned(seq)) {
-			s.state = slot_state::done;
-			return;
-		}
-		headers = s.section->headers != nullptr ? s.section->headers.get() : columns.get();
-	}
-	M_thread_mutex_unlock(mu);
-	tokenexp::csv_guard block(
-	    tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
-	                         M_buf_len(s.block.csv.get()), headers));
-	tokenexp::list_str_guard section_headers(first && block != nullptr ? tokenexp_header_list(block.get(), M_TRUE)
-	                                                                   : nullptr);
-	M_thread_mutex_lock(mu);
-	if (first) {
-		s.section->headers  = std::move(section_headers);
-		s.section->resolved = true;
+		s.busy = false;
+		joined++;
 		M_thread_cond_broadcast(cv);
 	}
-	while (!columns_known(seq) && !abandoned(seq))
-		M_thread_cond_wait(cv, mu);
-	if (abandoned(seq)) {
-		s.state = slot_state::done;
-		return;
-	}
-	bool write_header = false;
-	if (columns == nullptr && block != nullptr) {
-		columns.reset(tokenexp_header_list(block.get(), M_FALSE));
-		columns_seq  = seq;
-		write_header = true;
-	}
-	mark_parsed(s);
-	M_thread_cond_broadcast(cv);
-	const M_list_str_t *cols = columns.get();
-	M_thread_mutex_unlock(mu);
-
-	M_buf_truncate(s.rows.get(), 0);
-	s.counts = tokenexp_row_counts_t{};
-	if (block != nullptr) {
-		if (write_header) {
-			M_csv_output_set_control_chars(block.get(), ',', '"');
-			M_csv_output_headers_buf(s.rows.get(), block.get(), cols);
-		}
-		s.counts = tokenexp_append_rows(s.rows.get(), block.get(), cols, opts);
-	}
-	block.reset();
-	M_thread_mutex_lock(mu);
-	s.state = slot_state::done;
-	join();
+	return true;
 }
 
-/* Take one job, pieces first, and run it (under the lock); false when
- * there is none. */
-bool pool_t::take_and_run(worker_tools_t &tools)
+/* One step of the sequencer (under the lock; the append runs outside it):
+ * append the next compressed piece, else join rows, else queue the last
+ * piece once every block has joined. False when none is due. */
+bool pool_t::sequence_once()
 {
-	if (piece_next < piece_fill && pieces[piece_next % npieces].state == piece_state::queued) {
-		const uint64_t seq          = piece_next++;
-		pieces[seq % npieces].state = piece_state::compressing;
-		running++;
-		run_piece(seq, tools);
-	} else if (next_decode < next_read && slot(next_decode).state == slot_state::queued) {
-		slot_t &s = slot(next_decode++);
-		s.state   = slot_state::running;
-		running++;
-		run_block(s, tools);
-	} else {
+	piece_t &next = piece(appended);
+	if (appended < begun && next.state == piece_state::compressed) {
+		M_thread_mutex_unlock(mu);
+		const bool ok = M_pgp_msg_append(msg, next.piece);
+		M_thread_mutex_lock(mu);
+		if (!ok)
+			fail(next.through, TOKENEXP_WALK_ENCRYPT, "");
+		next.state = piece_state::free;
+		appended++;
+		M_thread_cond_broadcast(cv);
+		return true;
+	}
+	if (join_once())
+		return true;
+	if (!read_all || joined != read || fail_at != kNone || last_queued || (!filling && !begin_piece()))
 		return false;
+	last_queued = true;
+	queue_piece(true);
+	return true;
+}
+
+/* Whether the run's outcome is decided and nothing is in flight: the last
+ * piece appended, or, after a failure, every block before it joined and
+ * every piece that was queued appended. */
+bool pool_t::settled() const
+{
+	if (running != 0 || sequencing || decode_jobs->count != 0 || row_jobs->count != 0 || compress_jobs->count != 0)
+		return false;
+	if (fail_at == kNone)
+		return last_queued && appended == begun;
+	return read_all && joined >= fail_at && (appended == begun || (filling && appended + 1 == begun));
+}
+
+/* After a job has ended (under the lock): the in-order step, and the
+ * sequencer when it is due and no other thread runs it. */
+void pool_t::after_job()
+{
+	resolve();
+	if (!sequencing) {
+		sequencing = true;
+		while (sequence_once())
+			resolve();
+		sequencing = false;
+	}
+	M_thread_cond_broadcast(cv);
+}
+
+/* Take one job of the kind and run it (under the lock); false when there
+ * is none. */
+bool pool_t::run_one(job_kind kind, tools_t &tools)
+{
+	size_t i = 0;
+	if (!(kind == job_kind::compress ? compress_jobs : kind == job_kind::rows ? row_jobs : decode_jobs)->pop(&i))
+		return false;
+	running++;
+	if (kind == job_kind::compress) {
+		M_thread_mutex_unlock(mu);
+		run_compress(pieces[i], tools);
+	} else {
+		const bool skip = slots[i].seq >= fail_at;
+		M_thread_mutex_unlock(mu);
+		if (kind == job_kind::rows)
+			run_rows(slots[i], skip);
+		else
+			run_decode(slots[i], skip, tools);
 	}
 	running--;
-	M_thread_cond_broadcast(cv);
+	after_job();
 	return true;
+}
+
+/* Take one job and run it (under the lock); false when there is none. The
+ * thread that reads the file takes blocks first, whose jobs are short, so
+ * that it is soon back to reading; the others take pieces first, which
+ * free the most memory. Rows come before decoding: they free slots. */
+bool pool_t::work(tools_t &tools, bool reader)
+{
+	static constexpr job_kind kReaderOrder[] = {job_kind::rows, job_kind::decode, job_kind::compress};
+	static constexpr job_kind kWorkerOrder[] = {job_kind::compress, job_kind::rows, job_kind::decode};
+	for (job_kind kind : reader ? kReaderOrder : kWorkerOrder) {
+		if (run_one(kind, tools))
+			return true;
+	}
+	return false;
 }
 
 void *worker_main(void *arg)
 {
-	auto          *pool = static_cast<pool_t *>(arg);
-	worker_tools_t tools(*pool->key);
+	auto   *pool = static_cast<pool_t *>(arg);
+	tools_t tools(*pool->key);
 	M_thread_mutex_lock(pool->mu);
 	while (!pool->quit) {
-		if (!pool->take_and_run(tools))
+		if (!pool->work(tools, false))
 			M_thread_cond_wait(pool->cv, pool->mu);
 	}
 	M_thread_mutex_unlock(pool->mu);
@@ -407,8 +543,8 @@ void *worker_main(void *arg)
 /* The reader's side: a slot for the next block, working or waiting while
  * none is free; NULL once a failure has made the rest of the file moot. */
 struct reader_t {
-	pool_t         *pool;
-	worker_tools_t *tools;
+	pool_t  *pool;
+	tools_t *tools;
 };
 
 tokenexp_block_t *reader_slot(void *thunk)
@@ -417,18 +553,19 @@ tokenexp_block_t *reader_slot(void *thunk)
 	pool_t *pool = r->pool;
 	M_thread_mutex_lock(pool->mu);
 	for (;;) {
-		if (pool->fail_seq < pool->next_read) {
+		if (pool->fail_at != kNone) {
 			M_thread_mutex_unlock(pool->mu);
 			return nullptr;
 		}
-		if (pool->slot(pool->next_read).state == slot_state::free)
+		if (!pool->slot(pool->read).busy)
 			break;
-		if (!pool->take_and_run(*r->tools))
+		if (!pool->work(*r->tools, true))
 			M_thread_cond_wait(pool->cv, pool->mu);
 	}
-	slot_t &s = pool->slot(pool->next_read);
-	s.state   = slot_state::reading;
+	slot_t &s = pool->slot(pool->read);
+	s.busy    = true;
 	M_thread_mutex_unlock(pool->mu);
+	s.reset();
 	return &s.block;
 }
 
@@ -436,21 +573,10 @@ tokenexp_walk_result_t reader_read(tokenexp_block_t * /*block*/, char * /*err*/,
 {
 	pool_t *pool = static_cast<reader_t *>(thunk)->pool;
 	M_thread_mutex_lock(pool->mu);
-	slot_t &s = pool->slot(pool->next_read);
-	if (s.block.first_of_section || pool->current == nullptr) {
-		pool_t::release_section(pool->current);
-		pool->current       = new (M_malloc(sizeof(section_t))) section_t();
-		pool->current->refs = 1;
-		/* A block outside any section (the walk hands out none) would have
-		 * no header row to wait for. */
-		pool->current->resolved = !s.block.first_of_section;
-	}
-	pool->current->refs++;
-	s.section = pool->current;
-	s.seq     = pool->next_read++;
-	s.parsed  = false;
-	s.state   = slot_state::queued;
-	M_thread_cond_broadcast(pool->cv);
+	pool->slot(pool->read).seq = pool->read;
+	pool->decode_jobs->push(pool->read % pool->nslots);
+	pool->read++;
+	M_thread_cond_signal(pool->cv);
 	M_thread_mutex_unlock(pool->mu);
 	return TOKENEXP_WALK_DONE;
 }
@@ -461,29 +587,16 @@ void reader_progress(uint64_t bytes_read, void *thunk)
 	tokenexp_progress_update(pool->progress, bytes_read, pool->kept.load(std::memory_order_relaxed));
 }
 
-/* After the reading: work or wait until the result is decided (under the
- * lock); the last piece is queued once every block has joined. */
-void finish_run(pool_t &pool, worker_tools_t &tools, tokenexp_walk_result_t read_rc)
+/* The reading has ended with rc: its own failure stands after every block
+ * read. Then work or wait (under the lock) until the outcome is settled. */
+void finish_run(pool_t &pool, tools_t &tools, tokenexp_walk_result_t rc, const char *err)
 {
-	bool flushed = false;
-	for (;;) {
-		const uint64_t limit = pool.fail_seq < pool.end_seq ? pool.fail_seq : pool.end_seq;
-		if (pool.next_join >= limit) {
-			if (pool.fail_seq != kNone || read_rc != TOKENEXP_WALK_DONE || pool.pgp_failed)
-				return;
-			if (!flushed) {
-				piece_t &p = pool.pieces[pool.piece_fill % pool.npieces];
-				if (p.state == piece_state::filling) {
-					p.state = piece_state::queued;
-					pool.piece_fill++;
-				}
-				flushed = true;
-				M_thread_cond_broadcast(pool.cv);
-			}
-			if (pool.piece_append == pool.piece_fill)
-				return;
-		}
-		if (!pool.take_and_run(tools))
+	pool.read_all = true;
+	if (rc != TOKENEXP_WALK_DONE && rc != TOKENEXP_WALK_STOPPED)
+		pool.fail(pool.read, rc, err);
+	pool.after_job();
+	while (!pool.settled()) {
+		if (!pool.work(tools, false))
 			M_thread_cond_wait(pool.cv, pool.mu);
 	}
 }
@@ -504,12 +617,9 @@ size_t tokenexp_thread_count(void)
 tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_export_key &key, tokenexp_opts_t *opts,
                                          size_t threads, size_t max_table, M_pgp_msg_t *msg,
                                          tokenexp_run_totals_t *totals, tokenexp_progress_t *progress, char *err,
-                                         size_t errlen, M_bool *compressed)
+                                         size_t errlen)
 {
-	if (threads == 0)
-		threads = 1;
-	if (threads > kMaxThreads)
-		threads = kMaxThreads;
+	threads = M_thread_affordable(threads == 0 ? 1 : threads > kMaxThreads ? kMaxThreads : threads, kThreadWorkingSet);
 	pool_t pool;
 	pool.key       = &key;
 	pool.opts      = opts;
@@ -517,28 +627,20 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 	pool.totals    = totals;
 	pool.progress  = progress;
 	pool.max_table = max_table;
-	/* A slot and a piece per thread: a block is read far faster than it is
-	 * decoded, so one slot per worker keeps every thread busy, and each
-	 * slot and piece costs a block's or a piece's memory (a block of wide
-	 * text rows is several megabytes, three times over). */
-	pool.nslots  = threads;
-	pool.slots   = new_array<slot_t>(pool.nslots);
-	pool.npieces = threads;
-	pool.pieces  = new_array<piece_t>(pool.npieces);
+	pool.setup(threads);
 
 	M_thread_t *workers[kMaxThreads] = {nullptr};
 	for (size_t i = 0; i + 1 < threads; i++)
 		workers[i] = M_thread_start(worker_main, &pool);
-
-	tokenexp_walk_result_t rc;
 	{
-		worker_tools_t tools(key);
-		reader_t       reader{&pool, &tools};
-		rc = tokenexp_read_blocks(file, err, errlen, reader_slot, reader_read, &reader,
-		                          progress != nullptr ? reader_progress : nullptr);
+		tools_t                      tools(key);
+		reader_t                     reader{&pool, &tools};
+		char                         read_err[kErrLen] = "";
+		const tokenexp_walk_result_t rc =
+		    tokenexp_read_blocks(file, read_err, sizeof(read_err), reader_slot, reader_read, &reader,
+		                         progress != nullptr ? reader_progress : nullptr);
 		M_thread_mutex_lock(pool.mu);
-		pool.end_seq = pool.next_read;
-		finish_run(pool, tools, rc);
+		finish_run(pool, tools, rc, read_err);
 		pool.quit = true;
 		M_thread_cond_broadcast(pool.cv);
 		M_thread_mutex_unlock(pool.mu);
@@ -546,11 +648,9 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 	for (M_thread_t *w : workers)
 		(void)M_thread_join(w);
 
-	*compressed       = !pool.pgp_failed;
 	totals->table_len = pool.table_len;
-	if (pool.fail_seq != kNone && pool.fail_seq < pool.end_seq) {
-		M_str_cpy(err, errlen, pool.fail_err);
-		return pool.fail_rc;
-	}
-	return rc;
+	if (pool.fail_at == kNone)
+		return TOKENEXP_WALK_DONE;
+	M_str_cpy(err, errlen, pool.fail_err);
+	return pool.fail_rc;
 }

@@ -322,48 +322,23 @@ M_list_str_t *tokenexp_header_list(const M_csv_t *csv, M_bool keep_positions)
 	return header_list(csv, keep_positions);
 }
 
-M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers)
+M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *header_row)
 {
-	return M_csv_parse_borrow(csv, len, ',', '`', M_CSV_FLAG_NONE, headers);
+	return M_csv_parse_borrow(csv, len, ',', '`', M_CSV_FLAG_NONE, header_row);
 }
 
-tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns,
+tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *parsed, const M_list_str_t *columns,
                                            tokenexp_opts_t *opts)
 {
-	M_csv_output_set_control_chars(block, ',', '"');
+	M_csv_output_set_control_chars(parsed, ',', '"');
 	tokenexp_writer_ctx_t ctx;
 	std::memset(&ctx, 0, sizeof(ctx));
 	tokenexp_row_counts_t counts{};
-	counts.read = M_csv_get_numrows(block);
+	counts.read = M_csv_get_numrows(parsed);
 	/* Without a filter every row is kept: nothing to count per row. */
 	counting_filter_t filter{opts, &counts};
-	M_csv_output_rows_buf_direct(out, block, columns, opts->filter != nullptr ? counting_filter_cb : nullptr, &filter,
+	M_csv_output_rows_buf_direct(out, parsed, columns, opts->filter != nullptr ? counting_filter_cb : nullptr, &filter,
 	                             cell_writer_cb, &ctx);
 	counts.kept = counts.read - counts.left_user - counts.left_date;
 	return counts;
-}
-
-M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section)
-{
-	tokenexp::csv_guard block;
-	t->block_rows = tokenexp_row_counts_t{};
-	if (first_of_section) {
-		block.reset(tokenexp_parse_block(csv, len, nullptr));
-		t->section_headers.reset(block == nullptr ? nullptr : header_list(block.get(), true));
-	} else {
-		/* Without a header row from its section's first block (that block
-		 * held no table) the table's own columns are the best guess. */
-		block.reset(tokenexp_parse_block(csv, len,
-		                                 t->section_headers != nullptr ? t->section_headers.get() : t->headers.get()));
-	}
-	if (block == nullptr)
-		return M_FALSE;
-
-	if (t->headers == nullptr) {
-		t->headers.reset(header_list(block.get(), false));
-		M_csv_output_set_control_chars(block.get(), ',', '"');
-		M_csv_output_headers_buf(t->table, block.get(), t->headers.get());
-	}
-	t->block_rows = tokenexp_append_rows(t->table, block.get(), t->headers.get(), t->opts);
-	return M_TRUE;
 }

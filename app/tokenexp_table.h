@@ -1,6 +1,5 @@
 /* Token selection: which rows go into the token table and how their token
- * and date cells are written, and the joining of many parsed blocks into one
- * table. */
+ * and date cells are written, and the parsing of a block's text. */
 #ifndef TOKENEXP_TABLE_H
 #define TOKENEXP_TABLE_H
 
@@ -32,10 +31,11 @@ M_bool cell_writer_cb(M_buf_t *buf, const char *cell, const char *header, void *
 
 /* Parse one block's CSV text (delimiter ",", quote "`") in place: the
  * result borrows csv (writable, NUL-terminated at csv[len]), which must
- * outlive it. headers: the header row of a continuation block, which has
- * none of its own; NULL (or empty) for a block that starts its section.
- * Returns the parsed block, or NULL when the text holds no table. */
-M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *headers);
+ * outlive it. header_row: the header row of a continuation block, which has
+ * none of its own; NULL (or empty) for a block whose first line is its
+ * header row. Returns the parsed block, or NULL when the text holds no
+ * table. */
+M_csv_t *tokenexp_parse_block(char *csv, size_t len, const M_list_str_t *header_row);
 
 /* The header row of a parsed block as a new list (free with
  * M_list_str_destroy): with keep_positions, a missing name becomes "" so
@@ -68,26 +68,7 @@ inline void tokenexp_row_counts_add(tokenexp_row_counts_t *total, const tokenexp
  * with the token and date cells rewritten straight into out, as CSV with
  * "," and the double quote. Returns the block's row counts; without a
  * filter nothing is counted row by row. */
-tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *block, const M_list_str_t *columns,
+tokenexp_row_counts_t tokenexp_append_rows(M_buf_t *out, M_csv_t *parsed, const M_list_str_t *columns,
                                            tokenexp_opts_t *opts);
-
-/* Table building state, owned by the run. */
-struct tokenexp_table_t {
-	M_buf_t                 *table = nullptr; /* the CSV token table being built (the caller's) */
-	tokenexp_opts_t         *opts  = nullptr; /* filter settings */
-	tokenexp::list_str_guard headers;         /* columns of the table: the first block's header row */
-	tokenexp::list_str_guard section_headers; /* header row of the current section's first block */
-	tokenexp_row_counts_t    block_rows{};    /* rows of the block added last (zero when it held no table) */
-};
-
-/* Parse one block's CSV text in place and append its rows. The first block
- * of a section carries its own header row; continuation blocks are parsed
- * with the header row of their section's first block (with the table's
- * columns when that block held no table). The first block of the run fixes
- * the table's columns and writes the header row. csv is borrowed for the
- * call only; t->block_rows receives the block's row counts. Returns
- * M_FALSE when the text holds no table: nothing is appended, and a first
- * block that holds none creates no column list. */
-M_bool tokenexp_table_add_block(tokenexp_table_t *t, char *csv, size_t len, M_bool first_of_section);
 
 #endif

@@ -26,7 +26,16 @@ table's size.
 one date column and a token, about 620 bytes a row (300,000 rows make a
 table of some 186 MB).
 
+--threads 1,2,8,16 adds a sweep over thread counts (TOKENEXP_THREADS): for
+each count the program runs --sweep-runs times in each form of --forms
+(default: mdc, then legacy), and its elapsed time and peak resident memory are reported, the
+memory also as a multiple of the table. --no-gpg leaves the rounds against
+gpg out (for a table too large to time gpg on often). --cpus runs every
+command under taskset -c CPUS (0: one processor). The machine's load
+(1-minute average) is printed before and after, and the build type.
+
 usage: bench/bench_export.py [--rows N] [--rounds N] [--mix tokens|text] [--build DIR] [--keep DIR]
+                             [--threads LIST] [--sweep-runs N] [--forms mdc,legacy] [--no-gpg] [--cpus CPUS]
 """
 
 import argparse
@@ -93,9 +102,13 @@ def make_text_csv(path, rows, seed=2):
                 text(20, 400), rng.randint(1500000000, 1760000000)))
 
 
+TASKSET = []
+
+
 def timed(cmd, stdin=None, env=None, cwd=None, cpu=None):
     """Run cmd; return (seconds, peak resident set in bytes). With a list
     as cpu, append the command's processor time (user + system) to it."""
+    cmd = TASKSET + cmd
     fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
     start = time.perf_counter()
     proc = subprocess.Popen(cmd, stdin=fin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, cwd=cwd)
@@ -119,7 +132,24 @@ def main():
     ap.add_argument("--mix", choices=["tokens", "text"], default="tokens")
     ap.add_argument("--build", default=os.path.join(ROOT, "build"))
     ap.add_argument("--keep", default=None, help="work directory to keep (default: a temporary one)")
+    ap.add_argument("--threads", default="", help="thread counts to sweep, e.g. 1,2,8,16")
+    ap.add_argument("--sweep-runs", type=int, default=2)
+    ap.add_argument("--forms", default="mdc,legacy", help="message forms of the sweep")
+    ap.add_argument("--no-gpg", action="store_true")
+    ap.add_argument("--cpus", default=None, help="run every command under taskset -c CPUS")
     a = ap.parse_args()
+    if a.cpus is not None:
+        TASKSET.extend(["taskset", "-c", a.cpus])
+    build_type = "?"
+    try:
+        with open(os.path.join(a.build, "CMakeCache.txt")) as f:
+            for line in f:
+                if line.startswith("CMAKE_BUILD_TYPE:"):
+                    build_type = line.split("=", 1)[1].strip()
+    except OSError:
+        pass
+    print("build %s (%s), load %.2f, processors %s" % (a.build, build_type, os.getloadavg()[0],
+                                                        a.cpus if a.cpus is not None else "all"), flush=True)
 
     prog = os.path.join(a.build, "quorvel_tokenexp")
     mkexport = os.path.join(a.build, "mkexport")
@@ -156,40 +186,64 @@ def main():
 
         gpg_cmd = ["gpg", "--batch", "--yes", "--trust-model", "always", "-r", keyid, "--compress-algo", "zlib",
                    "-o", os.path.join(work, "gpg.out"), "-e", table]
-        ratios, progs, gpgs, peaks, legacies, mdc_costs = [], [], [], [], [], []
-        # Processor time as well: on a shared machine it varies less than
-        # wall time, and the SHA-1 pass is pure computation.
-        cpu_p, cpu_l, cpu_g = [], [], []
-        for i in range(a.rounds):
-            tp, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env,
-                            cpu=cpu_p)
-            tl, rss_l = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out, "-m", "legacy"],
-                              stdin=keyfile, env=env, cpu=cpu_l)
-            tg, _ = timed(gpg_cmd, env=env, cpu=cpu_g)
-            ratios.append(tp / tg)
-            progs.append(tp)
-            gpgs.append(tg)
-            legacies.append(tl)
-            mdc_costs.append(tp / tl)
-            peaks.extend((rss, rss_l))
-            print("round %d: program %.2f s (cpu %.2f s, peak %.0f MB), -m legacy %.2f s (cpu %.2f s), gpg %.2f s "
-                  "(cpu %.2f s), ratio %.3f" % (i + 1, tp, cpu_p[-1], rss / 1e6, tl, cpu_l[-1], tg, cpu_g[-1],
-                                                tp / tg),
-                  flush=True)
-        print("R (median of ratios) = %.3f" % statistics.median(ratios))
-        print("R over processor time (median of ratios) = %.3f, -m legacy %.3f" % (
-            statistics.median([p / g for p, g in zip(cpu_p, cpu_g)]),
-            statistics.median([m / g for m, g in zip(cpu_l, cpu_g)])))
-        print("program median %.2f s, -m legacy median %.2f s, gpg median %.2f s" % (
-            statistics.median(progs), statistics.median(legacies), statistics.median(gpgs)))
-        print("integrity protection cost (median of per-round ratios - 1) = %+.1f%% wall, %+.1f%% cpu" % (
-            (statistics.median(mdc_costs) - 1) * 100,
-            (statistics.median([p / m for m, p in zip(cpu_l, cpu_p)]) - 1) * 100))
-        print("peak memory = %.2f x table (%.0f MB)" % (max(peaks) / size, max(peaks) / 1e6))
+        if not a.no_gpg:
+            rounds_against_gpg(a, prog, exp, keys, out, keyfile, env, gpg_cmd, size)
+        if a.threads:
+            sweep(a, prog, exp, keys, out, keyfile, env, size)
+        print("load after: %.2f" % os.getloadavg()[0])
     finally:
         shutil.rmtree(gnupg, ignore_errors=True)
         if a.keep is None:
             shutil.rmtree(work, ignore_errors=True)
+
+
+def sweep(a, prog, exp, keys, out, keyfile, env, size):
+    """Elapsed time and peak memory on each thread count, in both forms."""
+    print("threads  form    runs  median s  peak MB  peak/table")
+    for threads in [int(t) for t in a.threads.split(",")]:
+        for form in a.forms.split(","):
+            times, peaks = [], []
+            for _ in range(a.sweep_runs):
+                t, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out, "-m", form], stdin=keyfile,
+                               env=dict(env, TOKENEXP_THREADS=str(threads)))
+                times.append(t)
+                peaks.append(rss)
+            print("%7d  %-6s  %4d  %8.2f  %7.0f  %10.3f" % (threads, form, a.sweep_runs, statistics.median(times),
+                                                           max(peaks) / 1e6, max(peaks) / size), flush=True)
+
+
+def rounds_against_gpg(a, prog, exp, keys, out, keyfile, env, gpg_cmd, size):
+    """The program against gpg -e, round by round."""
+    ratios, progs, gpgs, peaks, legacies, mdc_costs = [], [], [], [], [], []
+    # Processor time as well: on a shared machine it varies less than
+    # wall time, and the SHA-1 pass is pure computation.
+    cpu_p, cpu_l, cpu_g = [], [], []
+    for i in range(a.rounds):
+        tp, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out], stdin=keyfile, env=env,
+                        cpu=cpu_p)
+        tl, rss_l = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out, "-m", "legacy"],
+                          stdin=keyfile, env=env, cpu=cpu_l)
+        tg, _ = timed(gpg_cmd, env=env, cpu=cpu_g)
+        ratios.append(tp / tg)
+        progs.append(tp)
+        gpgs.append(tg)
+        legacies.append(tl)
+        mdc_costs.append(tp / tl)
+        peaks.extend((rss, rss_l))
+        print("round %d: program %.2f s (cpu %.2f s, peak %.0f MB), -m legacy %.2f s (cpu %.2f s), gpg %.2f s "
+              "(cpu %.2f s), ratio %.3f" % (i + 1, tp, cpu_p[-1], rss / 1e6, tl, cpu_l[-1], tg, cpu_g[-1],
+                                            tp / tg),
+              flush=True)
+    print("R (median of ratios) = %.3f" % statistics.median(ratios))
+    print("R over processor time (median of ratios) = %.3f, -m legacy %.3f" % (
+        statistics.median([p / g for p, g in zip(cpu_p, cpu_g)]),
+        statistics.median([m / g for m, g in zip(cpu_l, cpu_g)])))
+    print("program median %.2f s, -m legacy median %.2f s, gpg median %.2f s" % (
+        statistics.median(progs), statistics.median(legacies), statistics.median(gpgs)))
+    print("integrity protection cost (median of per-round ratios - 1) = %+.1f%% wall, %+.1f%% cpu" % (
+        (statistics.median(mdc_costs) - 1) * 100,
+        (statistics.median([p / m for m, p in zip(cpu_l, cpu_p)]) - 1) * 100))
+    print("peak memory = %.2f x table (%.0f MB)" % (max(peaks) / size, max(peaks) / 1e6))
 
 
 if __name__ == "__main__":

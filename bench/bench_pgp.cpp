@@ -1,12 +1,19 @@
-/* OpenPGP message encryption of a large token table, against gpg.
+/* OpenPGP message encryption of a large token table, against gpg; and the
+ * two ways of finding a compressed piece's last DEFLATE block.
  *
  * The table is 100 MB of CSV text shaped like the program's output (quoted
  * cells, card tokens, expiry dates, CRLF line ends). It is encrypted with
  * AES-256 to the RSA-2048 test key by M_pgp_encrypt_buf, and, in the same
  * run, by `gpg --batch --trust-model always --compress-algo zlib -e` on the
- * same bytes (read from a file, output thrown away). Both compress with zlib
- * at the default level, which is most of the work, then run one pass of
- * AES-256 in CFB mode; gpg also hashes the data for its integrity packet.
+ * same bytes (read from a file, output thrown away). Both compress (ours with
+ * libdeflate at level 6, piece by piece; gpg with zlib at its default
+ * level), which is most of the work, then run one pass of AES-256 in CFB
+ * mode; gpg also hashes the data for its integrity packet.
+ *
+ * A piece that another follows is left open, which needs the bit where its
+ * last DEFLATE block starts: BM_last_block_walk finds it with the library's
+ * walk over the blocks (pgp_deflate_walk), BM_last_block_zlib with zlib's
+ * inflate stopping at each block (Z_BLOCK), on the table's pieces.
  *
  * Wall-clock times are reported (gpg runs as a child process), and at the end
  * the ratio of our time to gpg's. The copy of the table into the input
@@ -17,6 +24,7 @@
  */
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -29,8 +37,11 @@
 #include <unistd.h>
 
 #include "core/m_buf.h"
+#include "pgp/pgp_deflate_int.h"
+#include "pgp/pgp_deflate_walk_int.h"
 #include "pgp/pgp_encrypt.h"
 #include "pgp/pgp_pubkey.h"
+#include "tests/pgp/zlib_last_block.h"
 
 namespace {
 
@@ -167,7 +178,57 @@ void BM_gpg_encrypt(benchmark::State &state)
 	(void)std::system(("rm -rf " + shell_quote(home)).c_str());
 }
 
+/* The table's pieces as the message compresses them, each closed. */
+const std::vector<std::vector<unsigned char>> &piece_streams()
+{
+	static const std::vector<std::vector<unsigned char>> pieces = [] {
+		std::vector<std::vector<unsigned char>> v;
+		M_pgp_deflater_t                       *d = M_pgp_deflater_create();
+		const std::vector<unsigned char>       &t = table();
+		for (size_t at = 0; at < t.size(); at += M_PGP_PIECE_LEN) {
+			const size_t               n = std::min<size_t>(M_PGP_PIECE_LEN, t.size() - at);
+			std::vector<unsigned char> s(m::detail::deflate_piece_bound(n));
+			s.resize(m::detail::deflate_piece(d, t.data() + at, n, s.data(), s.size(), true));
+			v.push_back(std::move(s));
+		}
+		M_pgp_deflater_destroy(d);
+		return v;
+	}();
+	return pieces;
+}
+
+void BM_last_block_walk(benchmark::State &state)
+{
+	const auto &pieces = piece_streams();
+	for (auto _ : state) {
+		for (const auto &s : pieces) {
+			uint64_t last = 0;
+			uint64_t end  = 0;
+			if (!m::detail::deflate_last_block(s.data(), s.size(), &last, &end))
+				state.SkipWithError("the walk refused a piece");
+			benchmark::DoNotOptimize(last);
+		}
+	}
+	state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTableSize));
+}
+
+void BM_last_block_zlib(benchmark::State &state)
+{
+	const auto &pieces = piece_streams();
+	for (auto _ : state) {
+		for (const auto &s : pieces) {
+			const auto found = zlib_last_block(s.data(), s.size());
+			if (!std::get<0>(found))
+				state.SkipWithError("zlib refused a piece");
+			benchmark::DoNotOptimize(found);
+		}
+	}
+	state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kTableSize));
+}
+
 BENCHMARK(BM_pgp_encrypt_buf)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_last_block_walk)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_last_block_zlib)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_gpg_encrypt)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 /* Console output as usual, and the mean wall time of each run kept for the

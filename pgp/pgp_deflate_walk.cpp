@@ -9,13 +9,12 @@
  * stream's start), so a stream the walk accepts is exactly one zlib inflates.
  * Distances can only reach too far back within the first 32 KiB of output;
  * after that the lengths are no longer added up. */
-#include <cstddef>
-#include <cstdint>
+#include "pgp/pgp_deflate_walk_int.h"
+
 #include <cstring>
 #include <new>
 
 #include "core/m_mem.h"
-#include "pgp/pgp_encrypt_int.h"
 
 namespace m::detail {
 

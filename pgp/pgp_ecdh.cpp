@@ -16,60 +16,29 @@
 #include <openssl/evp.h>
 #include <openssl/params.h>
 
+#include "pgp/pgp_packet_int.h"
 #include "pgp/pgp_pubkey_int.h"
 
 namespace {
 
-constexpr unsigned char kPgpAlgEcdh = 18;
-constexpr size_t        kWrapBlock  = 8;
+constexpr size_t kWrapBlock = 8;
 /* The fixed text of the key derivation parameters (RFC 6637 section 8). */
 constexpr unsigned char kAnonymousSender[20] = {'A', 'n', 'o', 'n', 'y', 'm', 'o', 'u', 's', ' ',
                                                 'S', 'e', 'n', 'd', 'e', 'r', ' ', ' ', ' ', ' '};
 
+/* The key derivation's hash: SHA-256, SHA-384 or SHA-512 (8, 9, 10). */
 const EVP_MD *kdf_md(uint8_t hash_id)
 {
-	switch (hash_id) {
-		case 8:
-			return EVP_sha256();
-		case 9:
-			return EVP_sha384();
-		case 10:
-			return EVP_sha512();
-		default:
-			return nullptr;
-	}
+	using m::detail::kHashSha256;
+	using m::detail::kHashSha512;
+	return hash_id >= kHashSha256 && hash_id <= kHashSha512 ? m::detail::hash_by_id(hash_id) : nullptr;
 }
 
-/* AES key wrap cipher and key length for an OpenPGP cipher id. */
-const EVP_CIPHER *wrap_cipher(uint8_t cipher_id, size_t *kek_len)
-{
-	switch (cipher_id) {
-		case 7:
-			*kek_len = 16;
-			return EVP_aes_128_wrap();
-		case 8:
-			*kek_len = 24;
-			return EVP_aes_192_wrap();
-		case 9:
-			*kek_len = 32;
-			return EVP_aes_256_wrap();
-		default:
-			return nullptr;
-	}
-}
-
+/* The OpenSSL group of a NIST curve; NULL for Curve25519 (a raw key). */
 const char *nist_group(uint32_t curve)
 {
-	switch (curve) {
-		case PGP_CURVE_P256:
-			return "P-256";
-		case PGP_CURVE_P384:
-			return "P-384";
-		case PGP_CURVE_P521:
-			return "P-521";
-		default:
-			return nullptr;
-	}
+	const m::detail::curve_info *c = m::detail::curve_by_id(curve);
+	return c != nullptr ? c->group : nullptr;
 }
 
 /* The OpenSSL key objects of one exchange, freed on every path. */
@@ -170,7 +139,7 @@ const char *ed25519_problem(const unsigned char pt[32], BN_CTX *ctx)
  * same curve whose public point is written in the key's form. */
 bool make_keys(const pgp_ecdh_key &k, exchange &ex, unsigned char *eph_pub, size_t *eph_len)
 {
-	if (k.curve == PGP_CURVE_CURVE25519) {
+	if (k.curve == m::detail::PGP_CURVE_CURVE25519) {
 		if (k.point_len != 33 || k.point[0] != 0x40)
 			return false;
 		ex.peer    = EVP_PKEY_new_raw_public_key(EVP_PKEY_X25519, nullptr, k.point + 1, 32);
@@ -208,7 +177,7 @@ namespace m::detail {
 const char *ecdh_point_problem(const pgp_ecdh_key &k) noexcept
 {
 	/* The reader has checked the form: 0x40 || u, or 0x04 || x || y. */
-	if (k.curve == PGP_CURVE_CURVE25519)
+	if (k.curve == m::detail::PGP_CURVE_CURVE25519)
 		return x25519_small_order(k.point + 1) ? kPointSmallOrder : nullptr;
 	const char *group = nist_group(k.curve);
 	EVP_PKEY   *pkey  = group != nullptr ? nist_point(group, k.point, k.point_len) : nullptr;
@@ -269,11 +238,12 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
 {
 	if (key == nullptr || skb == nullptr || out == nullptr || key->type != M_PGP_PUBKEY_TYPE_ECDH)
 		return false;
-	const pgp_ecdh_key &k       = key->ecdh;
-	size_t              kek_len = 0;
-	const EVP_CIPHER   *wrap    = wrap_cipher(k.kdf_cipher, &kek_len);
+	const pgp_ecdh_key          &k          = key->ecdh;
+	const m::detail::sym_cipher *kek_cipher = m::detail::cipher_by_id(k.kdf_cipher);
+	const EVP_CIPHER            *wrap       = kek_cipher != nullptr ? m::detail::evp_of(kek_cipher->wrap) : nullptr;
 	if (wrap == nullptr || kdf_md(k.kdf_hash) == nullptr || k.oid_len == 0 || k.oid_len > sizeof(k.oid))
 		return false;
+	const size_t kek_len = kek_cipher->key_size;
 
 	/* RFC 6637 section 8: the block padded to a multiple of 8 bytes, each
      * padding byte holding the padding's length (PKCS #5). */
@@ -287,12 +257,12 @@ bool ecdh_wrap_session_key(const M_pgp_pubkey_t *key, const unsigned char *skb, 
 
 	/* Param (section 8): curve OID with its length, algorithm, the KDF
      * parameters, the fixed text and the recipient's fingerprint. */
-	unsigned char param[1 + kPgpEcdhMaxOid + 1 + 4 + 20 + 20];
+	unsigned char param[1 + m::detail::kMaxOidLen + 1 + 4 + 20 + 20];
 	size_t        pl = 0;
 	param[pl++]      = k.oid_len;
 	std::memcpy(param + pl, k.oid, k.oid_len);
 	pl += k.oid_len;
-	param[pl++] = kPgpAlgEcdh;
+	param[pl++] = m::detail::kPkEcdh;
 	param[pl++] = 3;
 	param[pl++] = 1;
 	param[pl++] = k.kdf_hash;

@@ -22,15 +22,18 @@
  * later open it only with --ignore-mdc-error, and some other implementations
  * refuse it outright. M_pgp_encrypt_buf_ex with M_PGP_ENCRYPT_MDC writes the
  * integrity-protected form instead, which every current implementation opens
- * with its default settings:
+ * with its default settings. It is made to be written as it is produced,
+ * so its three nested packets have new-format headers with partial body
+ * lengths (RFC 4880 4.2.2.4: chunks of 2^k bytes, then a last chunk of
+ * definite length) instead of lengths known only at the end:
  *
  *   public-key encrypted session key packet (as above)
  *   symmetrically encrypted integrity protected data packet
- *                                           (tag 18, version 1, RFC 4880 5.13,
- *                                            new-format header, definite length)
+ *                                           (tag 18, version 1, RFC 4880 5.13)
  *     one OpenPGP CFB pass from a zero IV, without resynchronisation, over
  *       the random prefix and its two check bytes
- *       the same compressed data packet as above
+ *       compressed data packet (tag 8, algorithm 2 ZLIB)
+ *         literal data packet  (tag 11, format 'b', no file name, date 0)
  *       modification detection code packet  (tag 19, RFC 4880 5.14: 0xD3 0x14
  *         and the SHA-1 of the prefix, the compressed packet and those two
  *         bytes)
@@ -108,10 +111,9 @@ typedef enum {
  *
  * Returns M_TRUE on success. M_FALSE, with no message, on every failure of
  * M_pgp_encrypt_buf, on an unknown flag bit, and, with M_PGP_ENCRYPT_MDC, on
- * input whose packet would not fit a 4-byte length (the compressed packet
- * may then be at most 0xFFFFFFFF less the block size and 25 bytes) or a
- * failed hash operation. After a failure out may hold the packets written
- * before the failure and must not be used as a message.
+ * a failed hash operation (the integrity-protected form has no length
+ * limit). After a failure out may hold the packets written before the
+ * failure and must not be used as a message.
  *
  * Invalidates every pointer borrowed from out or in (M_buf_peek, direct-write
  * windows). */
@@ -140,23 +142,32 @@ M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_p
 
 /* -- A message built from pieces --
  *
- * The same message as M_pgp_encrypt_buf_ex, for data that is compressed
- * piece by piece while it is still being produced, so that the whole
- * plaintext never has to be in memory at once. Each piece of the data is
- * compressed on its own (on any thread, with one deflater per thread) into
- * a raw DEFLATE stream; the pieces are appended to the message in the
- * data's order, each joined to the one before it (that piece's last block
- * loses its final-block bit and an empty stored block brings the stream to
- * a byte boundary); finishing writes the headers in front of the joined
- * stream, whose lengths are only then known, and encrypts the data packet
- * where it lies. The message is built in the caller's buffer and never
- * copied. The compressed packet inflates to exactly the literal packet of
- * the pieces' bytes in order; it is a few bytes longer per piece than a
- * stream made in one piece, since each piece starts without the earlier
- * pieces' history. Every peer opens it as it opens the one-piece form.
+ * The same messages as M_pgp_encrypt_buf_ex, for data that is produced a
+ * piece at a time (and compressed piece by piece, on any threads), so that
+ * the whole plaintext is never in memory: the caller fills pieces in the
+ * data's order, has each compressed (on any thread, with one deflater per
+ * thread) and appends them to the message in order.
  *
- * Compressed pieces hold card data in compressed form: they are wiped when
- * they are released, as all memory of the library is. */
+ * The integrity-protected form is written as it is made: the message's
+ * bytes go to the caller's write function from M_pgp_msg_create on, a
+ * piece's as it is appended, the last ones at M_pgp_msg_finish, and only
+ * ciphertext ever reaches it. The old form has lengths in front of its
+ * data, so it is held until M_pgp_msg_finish, which hands it over whole.
+ *
+ * Every piece but the last holds exactly M_PGP_PIECE_LEN bytes of the
+ * literal packet's body (the first piece's body begins with the packet's
+ * six bytes of format, name and date, so it takes six bytes less of data):
+ * in the integrity-protected form each piece is one partial chunk of the
+ * literal packet. The compressed stream is a few bytes longer per piece
+ * than one made in one piece, since each piece starts without the earlier
+ * pieces' history; every peer opens it as it opens the one-piece form.
+ *
+ * Pieces hold card data, in the clear and compressed: their memory is wiped
+ * when it is released, as all memory of the library is, and a piece's
+ * plaintext is wiped as soon as it is compressed. */
+
+/* Bytes of the literal packet's body in every piece but the last. */
+#define M_PGP_PIECE_LEN ((size_t)1 << 22)
 
 /* Make libdeflate take its memory from the library's allocator, so that
  * its states (which hold pieces of plaintext) are wiped when freed.
@@ -169,10 +180,16 @@ M_API void M_pgp_deflate_use_library_memory(void);
 
 /* One thread's compressor of pieces (libdeflate's state). Opaque. */
 typedef struct M_pgp_deflater M_pgp_deflater_t;
-/* One compressed piece, ready to be appended to a message. Opaque. */
+/* One piece of a message's data: its plaintext while it is filled, its
+ * compressed stream once compressed. Reusable piece after piece. Opaque. */
 typedef struct M_pgp_piece M_pgp_piece_t;
 /* A message being built from pieces. Opaque. */
 typedef struct M_pgp_msg M_pgp_msg_t;
+
+/* Where a message's bytes go (M_pgp_msg_create): len bytes at bytes, valid
+ * during the call only; thunk as given. Return M_FALSE to stop: the message
+ * then fails. */
+typedef M_bool (*M_pgp_msg_write_cb)(const unsigned char *bytes, size_t len, void *thunk);
 
 /* Create a compressor of pieces for one thread.
  *
@@ -185,78 +202,102 @@ M_API M_pgp_deflater_t *M_pgp_deflater_create(void) M_WARN_UNUSED_RESULT;
  * d: NULL is ignored. Invalid afterwards. */
 M_API void M_pgp_deflater_destroy(M_pgp_deflater_t *d);
 
-/* Compress len bytes at data into a piece: a raw DEFLATE stream, its last
- * block found (by a walk over its blocks), and the Adler-32 of the bytes.
- * The data is only read; the caller may wipe or reuse it afterwards.
+/* Create an empty piece. Its memory is taken as it is first filled and kept
+ * for its next uses.
  *
- * d:    the calling thread's deflater; NULL yields NULL.
- * data: the bytes; NULL with len 0 is an empty piece; NULL with a length
- *       fails.
- *
- * Returns a new piece, owned by the caller until given to M_pgp_msg_append
- * (or released with M_pgp_piece_destroy); NULL on a compressor failure or
- * NULL d. Invalidates nothing the caller holds. */
-M_API M_pgp_piece_t *M_pgp_deflater_compress(M_pgp_deflater_t *d, const unsigned char *data,
-                                             size_t len) M_WARN_UNUSED_RESULT;
+ * Returns a new piece, owned by the caller and released with
+ * M_pgp_piece_destroy; never NULL. */
+M_API M_pgp_piece_t *M_pgp_piece_create(void) M_WARN_UNUSED_RESULT;
 
-/* Release a piece that was not appended; its bytes are wiped.
+/* Release a piece; its memory is wiped.
  *
  * piece: NULL is ignored. Invalid afterwards. */
 M_API void M_pgp_piece_destroy(M_pgp_piece_t *piece);
 
-/* Start a message to key under symalg, of the form flags choose (as for
- * M_pgp_encrypt_buf_ex), in out: the session key is made and its packet
- * written, followed by room for the data packet's headers.
+/* Add up to len bytes of data to a piece begun with M_pgp_msg_piece.
  *
- * out: receives the message; emptied first. It belongs to the message
- *      until the message is destroyed and must not be changed meanwhile.
- *      NULL yields NULL.
- * key: the recipient's public key, only read. NULL yields NULL.
+ * piece: NULL yields 0.
+ * data:  the bytes, only read; NULL yields 0.
+ *
+ * Returns how many bytes the piece took: all len of them, or fewer when it
+ * is then full (M_pgp_piece_full); 0 for a piece not begun, or already
+ * compressed. */
+M_API size_t M_pgp_piece_add(M_pgp_piece_t *piece, const unsigned char *data, size_t len);
+
+/* Whether a piece holds all it may (and so cannot be the last).
+ *
+ * piece: NULL yields M_FALSE. */
+M_API M_bool M_pgp_piece_full(const M_pgp_piece_t *piece);
+
+/* Compress a piece (on any thread, with that thread's deflater) and wipe
+ * its plaintext.
+ *
+ * piece: a piece begun and filled; NULL fails.
+ * d:     the calling thread's deflater; NULL fails.
+ * last:  whether the piece is the message's last; every other piece must
+ *        be full.
+ *
+ * Returns M_TRUE; M_FALSE on a NULL argument, a piece not begun or already
+ * compressed, a piece not full that is not the last, or a compressor
+ * failure (the piece is then to be appended all the same, and fails the
+ * message). Invalidates nothing the caller holds. */
+M_API M_bool M_pgp_piece_compress(M_pgp_piece_t *piece, M_pgp_deflater_t *d, M_bool last);
+
+/* Start a message to key under symalg, of the form flags choose (as for
+ * M_pgp_encrypt_buf_ex): the session key is made and encrypted to key, and
+ * in the integrity-protected form the session key packet and the start of
+ * the data packet are written at once.
+ *
+ * key:   the recipient's public key, only read; NULL yields NULL.
+ * write: where the message goes (above); NULL yields NULL. thunk is passed
+ *        to it.
  *
  * Returns a new message, owned by the caller and released with
  * M_pgp_msg_destroy; NULL on a NULL argument, an unknown selector or flag
- * bit, or any failure of the session key packet (as for
- * M_pgp_encrypt_buf_ex), out then empty. Invalidates every pointer borrowed
- * from out. */
-M_API M_pgp_msg_t *M_pgp_msg_create(M_buf_t *out, const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg,
-                                    unsigned int flags) M_WARN_UNUSED_RESULT;
+ * bit, any failure of the session key packet (as for M_pgp_encrypt_buf_ex),
+ * or a write that failed. */
+M_API M_pgp_msg_t *M_pgp_msg_create(const M_pgp_pubkey_t *key, M_pgp_symalg_t symalg, unsigned int flags,
+                                    M_pgp_msg_write_cb write, void *thunk) M_WARN_UNUSED_RESULT;
 
-/* Reserve room for a message of about len bytes in all, so that the
- * buffer is not grown (and copied) piece after piece. Room that is never
- * written costs no memory on systems that map large blocks lazily. A wrong
- * guess only costs growth later.
+/* Begin piece as the next piece of the message's data: it is emptied (its
+ * stream of an earlier use dropped) and numbered after the pieces begun
+ * before it.
  *
- * msg: NULL is ignored. */
-M_API void M_pgp_msg_reserve(M_pgp_msg_t *msg, size_t len);
+ * msg, piece: NULL fails.
+ *
+ * Returns M_TRUE; M_FALSE on a NULL argument or a message finished or
+ * failed. */
+M_API M_bool M_pgp_msg_piece(M_pgp_msg_t *msg, M_pgp_piece_t *piece);
 
-/* Append the next piece of the data, in the data's order, joining it to the
- * pieces before it. The piece's stream is copied into the message and the
- * piece released.
+/* Append the next compressed piece, in the order the pieces were begun. In
+ * the integrity-protected form its stream is written at once. The piece
+ * stays the caller's, to be begun again.
  *
- * msg:   the message; NULL fails (and the piece is released).
- * piece: taken over on every path; NULL fails.
+ * msg, piece: NULL fails.
  *
- * Returns M_TRUE; M_FALSE on a NULL argument, a message already finished,
- * or data grown past what the packets' 4-byte lengths can hold (the message
- * can then only be destroyed). Invalidates the piece pointer and every
- * pointer borrowed from the message's buffer. */
+ * Returns M_TRUE; M_FALSE on a NULL argument, a piece out of order or not
+ * compressed (or whose compression failed), a message finished or failed,
+ * a last piece appended before, data grown past what the old form's 4-byte
+ * lengths hold, or a write that failed. After a failure the message takes
+ * nothing more and can only be destroyed. */
 M_API M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece);
 
-/* Finish the message: the data packet's headers are written in front of
- * the pieces and the packet encrypted in place (no data: the packet holds
- * only the CFB prefix, as for empty input to M_pgp_encrypt_buf_ex).
+/* Finish the message: the rest of it is written (the old form: all of it,
+ * its headers in front of the pieces and its data packet encrypted). With
+ * no piece appended the data is empty and the data packet holds only the
+ * CFB prefix (and the MDC packet), as for empty input to
+ * M_pgp_encrypt_buf_ex.
  *
- * msg: the message; NULL fails. It takes no more pieces afterwards, on
- *      success or failure.
+ * msg: NULL fails. It takes no more pieces afterwards, on success or
+ *      failure.
  *
- * Returns M_TRUE on success, the buffer given to M_pgp_msg_create then
- * holding exactly the message. M_FALSE on a NULL message, a second finish,
- * or a failed cipher or hash operation; the buffer must then not be used as
- * a message. Invalidates every pointer borrowed from the buffer. */
+ * Returns M_TRUE when every byte of the message went to the write function.
+ * M_FALSE on a NULL message, a second finish, a message that failed before,
+ * pieces begun but not appended, an appended piece that was not the last
+ * (its stream is open), or a failed cipher, hash or write. */
 M_API M_bool M_pgp_msg_finish(M_pgp_msg_t *msg) M_WARN_UNUSED_RESULT;
 
-/* Release a message (its session key is wiped); the buffer stays the
- * caller's, as it is.
+/* Release a message (its session key is wiped).
  *
  * msg: NULL is ignored. Invalid afterwards. */
 M_API void M_pgp_msg_destroy(M_pgp_msg_t *msg);

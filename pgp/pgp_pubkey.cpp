@@ -43,47 +43,22 @@ namespace {
 using m::detail::pgp_sig;
 using m::detail::sig_subject;
 
-/* Public key algorithm numbers (RFC 4880 section 9.1). */
-constexpr unsigned kPgpAlgRsa     = 1;
-constexpr unsigned kPgpAlgElgamal = 16;
-constexpr unsigned kPgpAlgEcdh    = 18;
-
-/* The ECDH curves by OID (RFC 6637 section 11; Curve25519 as gpg writes it),
- * with the length of their public point. */
-struct curve_row {
-	pgp_ecdh_curve curve;
-	uint8_t        oid_len;
-	uint8_t        oid[kPgpEcdhMaxOid];
-	uint8_t        point_len;
-	uint8_t        point_prefix; /* 0x40: native form; 0x04: uncompressed x || y */
-	uint16_t       bits;         /* the curve's size */
-	const char    *name;
-};
-constexpr curve_row ecdh_curves[] = {
-    {PGP_CURVE_CURVE25519, 10, {0x2b, 0x06, 0x01, 0x04, 0x01, 0x97, 0x55, 0x01, 0x05, 0x01}, 33, 0x40, 255, "cv25519"},
-    {PGP_CURVE_P256, 8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07}, 65, 0x04, 256, "nistp256"},
-    {PGP_CURVE_P384, 5, {0x2b, 0x81, 0x04, 0x00, 0x22}, 97, 0x04, 384, "nistp384"},
-    {PGP_CURVE_P521, 5, {0x2b, 0x81, 0x04, 0x00, 0x23}, 133, 0x04, 521, "nistp521"},
-};
-static_assert(M_ARRAY_LEN(ecdh_curves) == 4, "four curves");
-
-/* Packet tags (RFC 4880 section 4.3). */
-constexpr unsigned kPgpTagSignature    = 2;
-constexpr unsigned kPgpTagSecretKey    = 5;
-constexpr unsigned kPgpTagPublicKey    = 6;
-constexpr unsigned kPgpTagSecretSubkey = 7;
-constexpr unsigned kPgpTagUserId       = 13;
-constexpr unsigned kPgpTagPublicSubkey = 14;
-constexpr unsigned kPgpTagUserAttr     = 17;
+using m::detail::kPkEcdh;
+using m::detail::kPkElgamal;
+using m::detail::kPkRsa;
+using m::detail::kSha1Len;
+using m::detail::kTagPublicKey;
+using m::detail::kTagPublicSubkey;
+using m::detail::kTagSecretKey;
+using m::detail::kTagSecretSubkey;
+using m::detail::kTagSignature;
+using m::detail::kTagUserAttr;
+using m::detail::kTagUserId;
 
 /* A key packet body is at most 0xffff bytes: its fingerprint input carries
  * the length in two bytes. */
 constexpr size_t kMaxKeyLen = 0xffff;
 
-/* An MPI holds at most 65535 bits. */
-constexpr size_t kMaxMpiBytes = (0xffffu + 7) / 8;
-
-constexpr size_t kSha1Len     = 20;
 constexpr size_t kKeyIdOffset = 12;
 static_assert(kKeyIdOffset + sizeof(M_pgp_pubkey::key_id) == kSha1Len,
               "the key ID is the last 8 bytes of the fingerprint");
@@ -121,11 +96,6 @@ void set_sanity_error(char *error, size_t error_len, const char *check)
 	if (error == nullptr || error_len == 0)
 		return;
 	(void)M_snprintf(error, error_len, "%s: failed sanity check %s", kSanityFunc, check);
-}
-
-uint32_t be32(const unsigned char *p)
-{
-	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
 }
 
 /* SHA-1 version-4 fingerprint of a key packet body (RFC 4880 12.2): over
@@ -470,7 +440,7 @@ bool frame_packets(M_parser_t *parser, packet_list *out, char *error, size_t err
 		uint64_t packet_length = 0;
 		if (!read_packet_header(parser, &tag_num, &packet_length, error, error_len))
 			return false;
-		if ((tag_num == kPgpTagPublicKey || tag_num == kPgpTagPublicSubkey) &&
+		if ((tag_num == kTagPublicKey || tag_num == kTagPublicSubkey) &&
 		    !key_header_ok(parser, packet_length, error, error_len))
 			return false;
 		const unsigned char *body = M_parser_peek(parser);
@@ -487,65 +457,31 @@ bool frame_packets(M_parser_t *parser, packet_list *out, char *error, size_t err
  * The fields of a key packet
  * ------------------------------------------------------------------------- */
 
-/* Reads the fields of one packet body without ever passing its end. */
-struct body_reader {
-	M_parser_t *parser; /* positioned inside the body */
-	size_t      remain; /* body bytes not yet consumed */
+using m::detail::span_reader;
 
-	[[nodiscard]] bool consume(size_t n)
-	{
-		if (n > remain || !M_parser_consume(parser, n))
-			return false;
-		remain -= n;
-		return true;
-	}
+/* An MPI as its bytes, for points that are not numbers: the bytes must be
+ * exactly len (the bit count may leave leading zero bits). */
+[[nodiscard]] bool read_mpi_bytes(span_reader &body, unsigned char *buf, size_t len)
+{
+	const unsigned char *bytes = nullptr;
+	size_t               got   = 0;
+	uint32_t             bits  = 0;
+	if (!body.mpi(&bytes, &got, &bits) || bits == 0 || got != len)
+		return false;
+	std::memcpy(buf, bytes, len);
+	return true;
+}
 
-	[[nodiscard]] bool read_byte(unsigned char *byte)
-	{
-		if (remain < 1 || !M_parser_read_byte(parser, byte))
-			return false;
-		remain--;
-		return true;
-	}
-
-	[[nodiscard]] bool read_bytes(size_t n, unsigned char *buf)
-	{
-		if (n > remain || !M_parser_read_bytes(parser, n, buf))
-			return false;
-		remain -= n;
-		return true;
-	}
-
-	/* An MPI as its bytes, for points that are not numbers: the bytes must
-     * be exactly len (the bit count may leave leading zero bits). */
-	[[nodiscard]] bool read_mpi_bytes(unsigned char *buf, size_t len)
-	{
-		uint64_t bits = 0;
-		if (remain < 2 || !M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, 2, 10, &bits))
-			return false;
-		remain -= 2;
-		return bits != 0 && (bits + 7) / 8 == len && read_bytes(len, buf);
-	}
-
-	/* RFC 4880 3.2: two-byte bit count, then (bits + 7) / 8 bytes, high
-     * byte first. A number of 0 bits is refused: no key has one. */
-	[[nodiscard]] BIGNUM *read_mpi()
-	{
-		uint64_t bits = 0;
-		if (remain < 2 || !M_parser_read_uint(parser, M_PARSER_INTEGER_BIGENDIAN, 2, 10, &bits))
-			return nullptr;
-		remain -= 2;
-		if (bits == 0)
-			return nullptr;
-		const size_t nbytes = (size_t)((bits + 7) / 8);
-		static_assert(kMaxMpiBytes == 8192, "a 16-bit bit count covers 8192 bytes");
-		unsigned char bytes[kMaxMpiBytes];
-		if (nbytes > remain || !M_parser_read_bytes(parser, nbytes, bytes))
-			return nullptr;
-		remain -= nbytes;
-		return BN_bin2bn(bytes, (int)nbytes, nullptr);
-	}
-};
+/* An MPI as a number. A number of 0 bits is refused: no key has one. */
+[[nodiscard]] BIGNUM *read_mpi(span_reader &body)
+{
+	const unsigned char *bytes = nullptr;
+	size_t               len   = 0;
+	uint32_t             bits  = 0;
+	if (!body.mpi(&bytes, &len, &bits) || bits == 0)
+		return nullptr;
+	return BN_bin2bn(bytes, (int)len, nullptr);
+}
 
 /* Owns the numbers read so far; frees them unless released to a key. */
 struct numbers {
@@ -562,13 +498,13 @@ struct numbers {
 };
 
 /* RSA n and e, or Elgamal p, g and y. */
-bool read_integers(body_reader &body, bool is_rsa, numbers &nums, char *error, size_t error_len)
+bool read_integers(span_reader &body, bool is_rsa, numbers &nums, char *error, size_t error_len)
 {
 	static const char *const rsa[] = {"unable to read RSA n", "unable to read RSA e"};
 	static const char *const elg[] = {"unable to read elgamal p", "unable to read elgamal g",
 	                                  "unable to read elgamal y"};
 	for (size_t i = 0; i < (is_rsa ? 2u : 3u); i++) {
-		if ((nums.n[i] = body.read_mpi()) == nullptr) {
+		if ((nums.n[i] = read_mpi(body)) == nullptr) {
 			set_error(error, error_len, is_rsa ? rsa[i] : elg[i]);
 			return false;
 		}
@@ -578,36 +514,32 @@ bool read_integers(body_reader &body, bool is_rsa, numbers &nums, char *error, s
 
 /* RFC 6637 section 9: curve OID, public point, KDF parameters, and nothing
  * after them. */
-bool read_ecdh(body_reader &body, pgp_ecdh_key *ecdh, char *error, size_t error_len)
+bool read_ecdh(span_reader &body, pgp_ecdh_key *ecdh, char *error, size_t error_len)
 {
-	unsigned char oid_len = 0;
-	unsigned char oid[255];
-	if (!body.read_byte(&oid_len) || oid_len == 0 || oid_len == 0xff || !body.read_bytes(oid_len, oid)) {
+	const unsigned char *oid_len = nullptr;
+	const unsigned char *oid     = nullptr;
+	if (!body.take(1, &oid_len) || *oid_len == 0 || *oid_len == 0xff || !body.take(*oid_len, &oid)) {
 		set_error(error, error_len, "unable to read ECDH curve");
 		return false;
 	}
-	const curve_row *row = nullptr;
-	for (const curve_row &c : ecdh_curves) {
-		if (c.oid_len == oid_len && std::memcmp(c.oid, oid, oid_len) == 0)
-			row = &c;
-	}
-	if (row == nullptr) {
+	const m::detail::curve_info *curve = m::detail::curve_by_oid(oid, *oid_len);
+	if (curve == nullptr || !curve->ecdh) {
 		/* Other curves (Brainpool, secp256k1, ...) are not offered by the
 		 * crypto library everywhere: treated as another algorithm. */
 		set_error(error, error_len, "unsupported public key algorithm");
 		return false;
 	}
-	ecdh->curve   = row->curve;
-	ecdh->oid_len = oid_len;
-	std::memcpy(ecdh->oid, oid, oid_len);
-	if (!body.read_mpi_bytes(ecdh->point, row->point_len) || ecdh->point[0] != row->point_prefix) {
+	ecdh->curve   = curve->curve;
+	ecdh->oid_len = *oid_len;
+	std::memcpy(ecdh->oid, oid, *oid_len);
+	if (!read_mpi_bytes(body, ecdh->point, curve->point_len) || ecdh->point[0] != curve->point_prefix) {
 		set_error(error, error_len, "unable to read ECDH point");
 		return false;
 	}
-	ecdh->point_len = row->point_len;
+	ecdh->point_len = curve->point_len;
 	/* KDF parameters: length 3, reserved 1, hash id, key-wrap cipher id. */
-	unsigned char kdf[4];
-	if (!body.read_bytes(sizeof(kdf), kdf) || kdf[0] != 3 || kdf[1] != 1 || body.remain != 0) {
+	const unsigned char *kdf = nullptr;
+	if (!body.take(4, &kdf) || kdf[0] != 3 || kdf[1] != 1 || body.left != 0) {
 		set_error(error, error_len, "unable to read ECDH KDF parameters");
 		return false;
 	}
@@ -622,29 +554,31 @@ bool read_ecdh(body_reader &body, pgp_ecdh_key *ecdh, char *error, size_t error_
 
 /* Reads the algorithm and fields of a key packet body whose fingerprint is
  * known, into a new key object. */
-M_pgp_pubkey_t *read_key_fields(body_reader &body, const unsigned char fpr[kSha1Len], char *error, size_t error_len)
+M_pgp_pubkey_t *read_key_fields(span_reader &body, const unsigned char fpr[kSha1Len], char *error, size_t error_len)
 {
-	if (!body.consume(1)) {
+	const unsigned char *skip = nullptr;
+	if (!body.take(1, &skip)) {
 		set_error(error, error_len, "unable to skip version byte");
 		return nullptr;
 	}
-	if (!body.consume(4)) {
+	if (!body.take(4, &skip)) {
 		set_error(error, error_len, "unable to skip creation date");
 		return nullptr;
 	}
-	unsigned char alg = 0;
-	if (!body.read_byte(&alg)) {
+	const unsigned char *alg_byte = nullptr;
+	if (!body.take(1, &alg_byte)) {
 		set_error(error, error_len, "unable to read public key algorithm");
 		return nullptr;
 	}
-	numbers      nums;
-	pgp_ecdh_key ecdh{};
-	uint32_t     type = M_PGP_PUBKEY_TYPE_ECDH;
-	if (alg == kPgpAlgRsa || alg == kPgpAlgElgamal) {
-		type = alg == kPgpAlgRsa ? M_PGP_PUBKEY_TYPE_RSA : M_PGP_PUBKEY_TYPE_ELGAMAL;
-		if (!read_integers(body, alg == kPgpAlgRsa, nums, error, error_len))
+	const unsigned alg = *alg_byte;
+	numbers        nums;
+	pgp_ecdh_key   ecdh{};
+	uint32_t       type = M_PGP_PUBKEY_TYPE_ECDH;
+	if (alg == kPkRsa || alg == kPkElgamal) {
+		type = alg == kPkRsa ? M_PGP_PUBKEY_TYPE_RSA : M_PGP_PUBKEY_TYPE_ELGAMAL;
+		if (!read_integers(body, alg == kPkRsa, nums, error, error_len))
 			return nullptr;
-	} else if (alg != kPgpAlgEcdh) {
+	} else if (alg != kPkEcdh) {
 		set_error(error, error_len, "unsupported public key algorithm");
 		return nullptr;
 	} else if (!read_ecdh(body, &ecdh, error, error_len)) {
@@ -706,18 +640,18 @@ unsigned algorithm_usage(unsigned alg)
 {
 	using namespace m::detail;
 	switch (alg) {
-		case 1:
+		case kPkRsa:
 			return kPgpUseCert | kPgpUseSign | kPgpUseEncrypt | kPgpUseAuth;
-		case 2:
-		case 16:
-		case 18:
+		case kPkRsaEnc:
+		case kPkElgamal:
+		case kPkEcdh:
 			return kPgpUseEncrypt;
-		case 3:
+		case kPkRsaSign:
 			return kPgpUseCert | kPgpUseSign;
-		case 17:
-		case 19:
-		case 22:
-		case 27:
+		case kPkDsa:
+		case kPkEcdsa:
+		case kPkEddsa:
+		case kPkEd25519:
 			return kPgpUseCert | kPgpUseSign | kPgpUseAuth;
 		default:
 			return 0;
@@ -742,10 +676,9 @@ bool key_fields_damaged(const packet &sub)
 {
 	char                err[96] = "";
 	const unsigned char fpr[kSha1Len]{};
-	M_parser_storage_t  storage;
-	body_reader         reader{M_parser_init(&storage, sub.body, sub.len, 0), sub.len};
+	span_reader         reader{sub.body, sub.len};
 	M_pgp_pubkey_t     *key     = read_key_fields(reader, fpr, err, sizeof(err));
-	const bool          damaged = key == nullptr ? std::strncmp(err, "unsupported", 11) != 0 : reader.remain != 0;
+	const bool          damaged = key == nullptr ? std::strncmp(err, "unsupported", 11) != 0 : reader.left != 0;
 	M_pgp_pubkey_destroy(key);
 	return damaged;
 }
@@ -825,7 +758,7 @@ struct keyblock {
 
 bool is_user_part(unsigned tag)
 {
-	return tag == kPgpTagUserId || tag == kPgpTagUserAttr;
+	return tag == kTagUserId || tag == kTagUserAttr;
 }
 
 /* The parts a signature type may be about: the primary key alone (the
@@ -835,15 +768,15 @@ unsigned part_tag(uint8_t type)
 {
 	using namespace m::detail;
 	if (type == kSigDirectKey || type == kSigKeyRevoke)
-		return kPgpTagPublicKey;
+		return kTagPublicKey;
 	if ((type >= kSigCertFirst && type <= kSigCertLast) || type == kSigCertRevoke)
-		return kPgpTagUserId;
-	return type == kSigSubkeyBind || type == kSigSubkeyRevoke ? kPgpTagPublicSubkey : 0;
+		return kTagUserId;
+	return type == kSigSubkeyBind || type == kSigSubkeyRevoke ? kTagPublicSubkey : 0;
 }
 
 bool part_fits(const packet &p, unsigned tag)
 {
-	return tag == kPgpTagUserId ? is_user_part(p.tag) : p.tag == tag;
+	return tag == kTagUserId ? is_user_part(p.tag) : p.tag == tag;
 }
 
 /* Ties a self-signature over a user ID or subkey to the parts it may be
@@ -877,13 +810,13 @@ void link_signatures(keyblock &kb)
 	for (size_t i = kb.primary + 1; i < kb.count; i++) {
 		const packet &p = kb.pkts[i];
 		pgp_sig       s;
-		if (is_user_part(p.tag) || p.tag == kPgpTagPublicSubkey)
+		if (is_user_part(p.tag) || p.tag == kTagPublicSubkey)
 			placed = i;
-		if (p.tag != kPgpTagSignature || !m::detail::sig_parse(p.body, p.len, &s) || !kb.self_issued(s) ||
+		if (p.tag != kTagSignature || !m::detail::sig_parse(p.body, p.len, &s) || !kb.self_issued(s) ||
 		    s.unknown_critical)
 			continue;
 		const unsigned tag = part_tag(s.type);
-		if (tag == kPgpTagPublicKey)
+		if (tag == kTagPublicKey)
 			kb.link(kb.primary, i, s.created);
 		else if (tag != 0)
 			link_to_parts(kb, i, s, tag, placed);
@@ -1000,7 +933,7 @@ void judge_primary(keyblock &kb, primary_view *pv)
 	pv->revoked            = any_valid(kb, kb.primary, m::detail::kSigKeyRevoke, &pv->revoked_on);
 	uid_view uv;
 	for (size_t i = kb.primary + 1; i < kb.count; i++) {
-		if (kb.pkts[i].tag == kPgpTagUserId)
+		if (kb.pkts[i].tag == kTagUserId)
 			judge_user_id(kb, i, &uv);
 	}
 	pv->valid   = uv.any;
@@ -1034,7 +967,7 @@ void judge_subkey(keyblock &kb, size_t at, choice *c)
 	const packet &sub = kb.pkts[at];
 	if (sub.len < 6)
 		return;
-	const int64_t  created = be32(sub.body + 1);
+	const int64_t  created = m::detail::get_be32(sub.body + 1);
 	const unsigned alg     = sub.body[5];
 	if ((algorithm_usage(alg) & m::detail::kPgpUseEncrypt) == 0)
 		return;
@@ -1099,7 +1032,7 @@ const packet *choose_key(keyblock &kb, primary_view *pv, choice *c, char *error,
 		return nullptr;
 	}
 	for (size_t i = kb.primary + 1; i < kb.count; i++) {
-		if (kb.pkts[i].tag == kPgpTagPublicSubkey)
+		if (kb.pkts[i].tag == kTagPublicSubkey)
 			judge_subkey(kb, i, c);
 	}
 	if (c->found)
@@ -1120,7 +1053,7 @@ void describe_key(M_pgp_pubkey_t *key, const keyblock &kb, const packet &chosen,
                   const choice &c)
 {
 	std::memcpy(key->primary_fingerprint, kb.fpr, kSha1Len);
-	key->created = be32(chosen.body + 1);
+	key->created = m::detail::get_be32(chosen.body + 1);
 	/* The key may be used until the earlier of its own and the primary
 	 * key's expiration. */
 	const int64_t own = &chosen == &kb.pkts[kb.primary] ? 0 : c.expire;
@@ -1180,18 +1113,18 @@ bool open_primary(keyblock &kb, const packet_list &list, size_t primary, char *e
 M_pgp_pubkey_t *read_keyblock(const packet_list &list, char *error, size_t error_len)
 {
 	size_t primary = 0;
-	while (primary < list.count && list.items[primary].tag != kPgpTagPublicKey)
+	while (primary < list.count && list.items[primary].tag != kTagPublicKey)
 		primary++;
 	if (primary == list.count) {
 		/* Secret key packets (tags 5 and 7): the other half of the pair. */
 		bool secret = false;
 		for (size_t i = 0; i < list.count; i++)
-			secret = secret || list.items[i].tag == kPgpTagSecretKey || list.items[i].tag == kPgpTagSecretSubkey;
+			secret = secret || list.items[i].tag == kTagSecretKey || list.items[i].tag == kTagSecretSubkey;
 		set_error(error, error_len, secret ? kMsgSecret : kMsgNoKey);
 		return nullptr;
 	}
 	for (size_t i = primary + 1; i < list.count; i++) {
-		if (list.items[i].tag == kPgpTagPublicKey) {
+		if (list.items[i].tag == kTagPublicKey) {
 			set_error(error, error_len, kMsgTwoKeys);
 			return nullptr;
 		}
@@ -1231,13 +1164,9 @@ M_pgp_pubkey_t *read_pubkey_from_parser(M_parser_t *parser, char *error, size_t 
 	return read_keyblock(list, error, error_len);
 }
 
-const curve_row *curve_of(const M_pgp_pubkey_t *key)
+const m::detail::curve_info *curve_of(const M_pgp_pubkey_t *key)
 {
-	for (const curve_row &c : ecdh_curves) {
-		if (key->type == M_PGP_PUBKEY_TYPE_ECDH && c.curve == key->ecdh.curve)
-			return &c;
-	}
-	return nullptr;
+	return key->type == M_PGP_PUBKEY_TYPE_ECDH ? m::detail::curve_by_id(key->ecdh.curve) : nullptr;
 }
 
 } // namespace
@@ -1265,8 +1194,7 @@ M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char 
 		set_error(error, error_len, "read_public_key: fingerprint failure");
 		return nullptr;
 	}
-	M_parser_storage_t storage;
-	body_reader        reader{M_parser_init(&storage, body, len, 0), len};
+	span_reader reader{body, len};
 	return read_key_fields(reader, fpr, error, error_len);
 }
 
@@ -1359,7 +1287,7 @@ size_t M_pgp_pubkey_bits(const M_pgp_pubkey_t *key)
 {
 	if (key == nullptr)
 		return 0;
-	const curve_row *curve = curve_of(key);
+	const m::detail::curve_info *curve = curve_of(key);
 	if (curve != nullptr)
 		return curve->bits;
 	const bool numbers = key->type == M_PGP_PUBKEY_TYPE_RSA || key->type == M_PGP_PUBKEY_TYPE_ELGAMAL;
@@ -1368,7 +1296,7 @@ size_t M_pgp_pubkey_bits(const M_pgp_pubkey_t *key)
 
 const char *M_pgp_pubkey_curve(const M_pgp_pubkey_t *key)
 {
-	const curve_row *curve = key != nullptr ? curve_of(key) : nullptr;
+	const m::detail::curve_info *curve = key != nullptr ? curve_of(key) : nullptr;
 	return curve != nullptr ? curve->name : nullptr;
 }
 

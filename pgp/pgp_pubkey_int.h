@@ -8,26 +8,16 @@
 
 #include <openssl/bn.h>
 
+#include "pgp/pgp_packet_int.h"
 #include "pgp/pgp_pubkey.h"
-
-/* ECDH curves (RFC 6637 section 11, and Curve25519 in the form gpg writes). */
-enum pgp_ecdh_curve : uint32_t {
-	PGP_CURVE_NONE       = 0,
-	PGP_CURVE_CURVE25519 = 1, /* OID 1.3.6.1.4.1.3029.1.5.1; point 0x40 || u */
-	PGP_CURVE_P256       = 2, /* NIST P-256; point 0x04 || x || y */
-	PGP_CURVE_P384       = 3,
-	PGP_CURVE_P521       = 4
-};
 
 /* Largest ECDH point: P-521 uncompressed, 1 + 2 * 66 bytes. */
 constexpr size_t kPgpEcdhMaxPoint = 133;
-/* Longest curve OID of the table above. */
-constexpr size_t kPgpEcdhMaxOid = 10;
 
 /* The ECDH part of a key object (RFC 6637 section 9). */
 struct pgp_ecdh_key {
-	uint32_t curve;               /* pgp_ecdh_curve */
-	uint8_t  oid[kPgpEcdhMaxOid]; /* the curve OID as in the key packet */
+	uint32_t curve;                      /* m::detail::pgp_curve */
+	uint8_t  oid[m::detail::kMaxOidLen]; /* the curve OID as in the key packet */
 	uint8_t  oid_len;
 	uint8_t  point[kPgpEcdhMaxPoint]; /* the public point as in the key packet */
 	uint8_t  point_len;

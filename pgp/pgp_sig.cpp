@@ -18,6 +18,7 @@
 #include <openssl/rsa.h>
 
 #include "pgp/pgp_ecdh_int.h"
+#include "pgp/pgp_packet_int.h"
 
 namespace {
 
@@ -26,51 +27,20 @@ using m::detail::pgp_sig;
 std::atomic<uint64_t> g_verified{0};
 std::atomic<uint64_t> g_failed{0};
 
-uint32_t be32(const unsigned char *p)
+using m::detail::get_be32;
+using m::detail::kPkDsa;
+using m::detail::kPkEcdsa;
+using m::detail::kPkEd25519;
+using m::detail::kPkEddsa;
+using m::detail::kPkRsa;
+using m::detail::kPkRsaSign;
+using m::detail::span_reader;
+
+/* RSA, for signatures: the general and the sign-only id. */
+bool is_rsa_alg(uint8_t alg)
 {
-	return (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
+	return alg == kPkRsa || alg == kPkRsaSign;
 }
-
-/* Reads bytes from a span without passing its end. */
-struct span_reader {
-	const unsigned char *p;
-	size_t               left;
-
-	[[nodiscard]] bool take(size_t n, const unsigned char **out)
-	{
-		if (n > left)
-			return false;
-		*out = p;
-		p += n;
-		left -= n;
-		return true;
-	}
-
-	/* An MPI's value bytes (RFC 4880 3.2); leading zero bytes that a bit
-	 * count allows are kept. A count of 0 gives no bytes. */
-	[[nodiscard]] bool mpi(const unsigned char **out, size_t *len)
-	{
-		const unsigned char *hdr = nullptr;
-		if (!take(2, &hdr))
-			return false;
-		*len = ((size_t)hdr[0] << 8 | hdr[1]) + 7;
-		*len /= 8;
-		return take(*len, out);
-	}
-
-	/* An MPI as a number: its value bytes without the leading zero bytes a
-	 * bit count too large leaves (gpg reads such a number by its value). */
-	[[nodiscard]] bool number(const unsigned char **out, size_t *len)
-	{
-		if (!mpi(out, len))
-			return false;
-		while (*len != 0 && **out == 0) {
-			++*out;
-			--*len;
-		}
-		return true;
-	}
-};
 
 /* Subpacket types gpg 2.2 handles when marked critical: creation and
  * expiration times, exportable, trust, regular expression, revocable, key
@@ -115,11 +85,11 @@ void take_subpacket(unsigned type, const unsigned char *data, size_t dlen, bool 
 	if (!hashed || !first)
 		return;
 	if (type == 2 && dlen == 4)
-		sig->created = be32(data);
+		sig->created = get_be32(data);
 	else if (type == 3 && dlen == 4)
-		sig->sig_expire = be32(data);
+		sig->sig_expire = get_be32(data);
 	else if (type == 9 && dlen == 4)
-		sig->key_expire = be32(data);
+		sig->key_expire = get_be32(data);
 	else if (type == 25 && dlen >= 1)
 		sig->primary_uid = data[0] != 0;
 	else if (type == 27)
@@ -139,7 +109,7 @@ bool read_area(const unsigned char *p, size_t len, bool hashed, pgp_sig *sig, ui
 		} else if (sub_len == 255) {
 			if (len - pos < 4)
 				return false;
-			sub_len = be32(p + pos);
+			sub_len = get_be32(p + pos);
 			pos += 4;
 		}
 		/* The length counts the type byte. */
@@ -166,7 +136,7 @@ bool parse_v3(const unsigned char *p, size_t len, pgp_sig *sig)
 	sig->type        = p[2];
 	sig->trailer     = p + 2;
 	sig->trailer_len = 5;
-	sig->created     = be32(p + 3);
+	sig->created     = get_be32(p + 3);
 	std::memcpy(sig->issuer, p + 7, 8);
 	sig->has_issuer  = true;
 	sig->pk_alg      = p[15];
@@ -217,23 +187,6 @@ bool parse_v4(const unsigned char *p, size_t len, pgp_sig *sig)
 
 /* ---- The signer's key ---- */
 
-/* Curves of ECDSA and EdDSA keys by OID (RFC 6637 11, RFC 5639, SEC 2). */
-struct curve_name {
-	uint8_t     oid_len;
-	uint8_t     oid[9];
-	const char *name; /* OpenSSL's group name; nullptr: Ed25519 */
-};
-constexpr curve_name kSignCurves[] = {
-    {8, {0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07}, "P-256"},
-    {5, {0x2b, 0x81, 0x04, 0x00, 0x22}, "P-384"},
-    {5, {0x2b, 0x81, 0x04, 0x00, 0x23}, "P-521"},
-    {9, {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x07}, "brainpoolP256r1"},
-    {9, {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0b}, "brainpoolP384r1"},
-    {9, {0x2b, 0x24, 0x03, 0x03, 0x02, 0x08, 0x01, 0x01, 0x0d}, "brainpoolP512r1"},
-    {5, {0x2b, 0x81, 0x04, 0x00, 0x0a}, "secp256k1"},
-    {9, {0x2b, 0x06, 0x01, 0x04, 0x01, 0xda, 0x47, 0x0f, 0x01}, nullptr},
-};
-
 /* Builds a public key of the given OpenSSL type from its parameters. */
 EVP_PKEY *pkey_from_params(const char *type, OSSL_PARAM_BLD *bld)
 {
@@ -254,7 +207,7 @@ m::detail::signer_status integer_key(m::detail::sig_signer *s, span_reader &r)
 	static const char *const rsa[]  = {OSSL_PKEY_PARAM_RSA_N, OSSL_PKEY_PARAM_RSA_E};
 	static const char *const dsa[]  = {OSSL_PKEY_PARAM_FFC_P, OSSL_PKEY_PARAM_FFC_Q, OSSL_PKEY_PARAM_FFC_G,
 	                                   OSSL_PKEY_PARAM_PUB_KEY};
-	const bool               is_rsa = s->alg != 17;
+	const bool               is_rsa = s->alg != kPkDsa;
 	const char *const       *names  = is_rsa ? rsa : dsa;
 	const size_t             count  = is_rsa ? 2 : 4;
 	OSSL_PARAM_BLD          *bld    = OSSL_PARAM_BLD_new();
@@ -294,18 +247,16 @@ m::detail::signer_status curve_key(m::detail::sig_signer *s, span_reader &r)
 	size_t               pt_len = 0;
 	if (!r.take(1, &oid_len) || *oid_len == 0 || *oid_len == 0xff || !r.take(*oid_len, &oid) || !r.mpi(&pt, &pt_len))
 		return m::detail::signer_status::unreadable;
-	const curve_name *curve = nullptr;
-	for (const curve_name &c : kSignCurves)
-		curve = c.oid_len == *oid_len && std::memcmp(c.oid, oid, c.oid_len) == 0 ? &c : curve;
-	if (curve == nullptr || (curve->name == nullptr) != (s->alg == 22))
+	const m::detail::curve_info *curve = m::detail::curve_by_oid(oid, *oid_len);
+	if (curve == nullptr || !curve->sign || (curve->curve == m::detail::PGP_CURVE_ED25519) != (s->alg == kPkEddsa))
 		return m::detail::signer_status::unsupported;
-	if (curve->name == nullptr) {
+	if (curve->group == nullptr) {
 		if (pt_len != 33 || pt[0] != 0x40)
 			return m::detail::signer_status::unreadable;
 		return ed25519_key(s, pt + 1);
 	}
 	OSSL_PARAM_BLD *bld = OSSL_PARAM_BLD_new();
-	if (bld != nullptr && OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, curve->name, 0) == 1 &&
+	if (bld != nullptr && OSSL_PARAM_BLD_push_utf8_string(bld, OSSL_PKEY_PARAM_GROUP_NAME, curve->group, 0) == 1 &&
 	    OSSL_PARAM_BLD_push_octet_string(bld, OSSL_PKEY_PARAM_PUB_KEY, pt, pt_len) == 1)
 		s->pkey = pkey_from_params("EC", bld);
 	OSSL_PARAM_BLD_free(bld);
@@ -318,26 +269,6 @@ m::detail::signer_status curve_key(m::detail::sig_signer *s, span_reader &r)
 }
 
 /* ---- Verification ---- */
-
-const EVP_MD *hash_md(uint8_t id)
-{
-	switch (id) {
-		case 2:
-			return EVP_sha1();
-		case 3:
-			return EVP_ripemd160();
-		case 8:
-			return EVP_sha256();
-		case 9:
-			return EVP_sha384();
-		case 10:
-			return EVP_sha512();
-		case 11:
-			return EVP_sha224();
-		default:
-			return nullptr; /* MD5 among them: gpg refuses it too */
-	}
-}
 
 /* The hash of RFC 4880 5.2.4: the primary key, the subject, the trailer. */
 bool hash_signed_data(const EVP_MD *md, const unsigned char *key_body, size_t key_len,
@@ -403,7 +334,7 @@ bool der_pair(span_reader &r, unsigned char **der, int *der_len)
 bool ed25519_sig(uint8_t alg, span_reader &r, unsigned char out[64])
 {
 	const unsigned char *v = nullptr;
-	if (alg == 27) {
+	if (alg == kPkEd25519) {
 		if (r.left != 64 || !r.take(64, &v))
 			return false;
 		std::memcpy(out, v, 64);
@@ -424,7 +355,7 @@ bool verify_numbers(const m::detail::sig_signer &s, const EVP_MD *md, const pgp_
                     size_t digest_len)
 {
 	span_reader r{sig.numbers, sig.numbers_len};
-	if (s.alg == 22 || s.alg == 27) {
+	if (s.alg == kPkEddsa || s.alg == kPkEd25519) {
 		unsigned char rs[64];
 		EVP_MD_CTX   *ctx = EVP_MD_CTX_new();
 		const bool    ok  = ed25519_sig(s.alg, r, rs) && ctx != nullptr &&
@@ -436,7 +367,7 @@ bool verify_numbers(const m::detail::sig_signer &s, const EVP_MD *md, const pgp_
 	unsigned char       *der     = nullptr;
 	int                  der_len = 0;
 	unsigned char       *padded  = nullptr;
-	const bool           is_rsa  = s.alg == 1 || s.alg == 3;
+	const bool           is_rsa  = is_rsa_alg(s.alg);
 	EVP_PKEY_CTX        *ctx     = EVP_PKEY_CTX_new_from_pkey(nullptr, s.pkey, nullptr);
 	bool                 ok      = ctx != nullptr && EVP_PKEY_verify_init(ctx) == 1;
 	const unsigned char *in      = nullptr;
@@ -466,8 +397,7 @@ bool verify_numbers(const m::detail::sig_signer &s, const EVP_MD *md, const pgp_
 /* Which signature algorithm a key of each algorithm makes. */
 bool same_algorithm(uint8_t key_alg, uint8_t sig_alg)
 {
-	const bool key_rsa = key_alg == 1 || key_alg == 3, sig_rsa = sig_alg == 1 || sig_alg == 3;
-	return key_rsa ? sig_rsa : key_alg == sig_alg;
+	return is_rsa_alg(key_alg) ? is_rsa_alg(sig_alg) : key_alg == sig_alg;
 }
 
 bool verify_uncounted(const m::detail::sig_signer &s, const unsigned char *key_body, size_t key_len,
@@ -477,7 +407,7 @@ bool verify_uncounted(const m::detail::sig_signer &s, const unsigned char *key_b
 	 * future, is a time conflict and does not verify. */
 	if (s.pkey == nullptr || sig.created < s.created || s.created > now || !same_algorithm(s.alg, sig.pk_alg))
 		return false;
-	const EVP_MD *md = hash_md(sig.hash_alg);
+	const EVP_MD *md = m::detail::hash_by_id(sig.hash_alg);
 	unsigned char digest[EVP_MAX_MD_SIZE];
 	unsigned int  digest_len = 0;
 	if (md == nullptr || !hash_signed_data(md, key_body, key_len, subj, sig, digest, &digest_len))
@@ -505,18 +435,18 @@ signer_status sig_signer_init(sig_signer *signer, const unsigned char *body, siz
 {
 	if (len < 6 || body[0] != 4)
 		return signer_status::unreadable;
-	signer->created = be32(body + 1);
+	signer->created = get_be32(body + 1);
 	signer->alg     = body[5];
 	span_reader r{body + 6, len - 6};
 	switch (signer->alg) {
-		case 1:
-		case 3:
-		case 17:
+		case kPkRsa:
+		case kPkRsaSign:
+		case kPkDsa:
 			return integer_key(signer, r);
-		case 19:
-		case 22:
+		case kPkEcdsa:
+		case kPkEddsa:
 			return curve_key(signer, r);
-		case 27: {
+		case kPkEd25519: {
 			const unsigned char *raw = nullptr;
 			if (!r.take(32, &raw))
 				return signer_status::unreadable;
@@ -530,7 +460,7 @@ signer_status sig_signer_init(sig_signer *signer, const unsigned char *body, siz
 bool sig_prefix_matches(const unsigned char *key_body, size_t key_len, const sig_subject &subject,
                         const pgp_sig &sig) noexcept
 {
-	const EVP_MD *md = hash_md(sig.hash_alg);
+	const EVP_MD *md = m::detail::hash_by_id(sig.hash_alg);
 	unsigned char digest[EVP_MAX_MD_SIZE];
 	unsigned int  digest_len = 0;
 	return md != nullptr && hash_signed_data(md, key_body, key_len, subject, sig, digest, &digest_len) &&

@@ -10,7 +10,10 @@
  * A thread started here runs with every blockable signal blocked: signals
  * sent to the process are taken by the threads that did not start here (the
  * main thread), whose handlers clean up after a run (the output's temporary
- * file) as they would without workers.
+ * file) as they would without workers. On Linux its stack is 4 MiB, whatever
+ * the stack limit of the process (ulimit -s): the work of a thread here
+ * needs far less, and a small, known reservation leaves more of a limited
+ * address space to its data (M_thread_affordable).
  *
  * Each object is created and destroyed by one thread; locking, waiting and
  * signalling may come from any thread. NULL objects are ignored by every
@@ -57,6 +60,18 @@ M_API void *M_thread_join(M_thread_t *thread);
  * (what taskset or a container's limit leaves it), not the machine's total.
  * Returns at least 1, also when the mask cannot be read. */
 M_API size_t M_thread_num_cpus(void);
+
+/* How many of want threads (the calling thread among them) the process's
+ * limit on its address space (RLIMIT_AS, ulimit -v) can serve, when each
+ * brings per_thread bytes of working memory besides its stack and what the
+ * C library's allocator reserves for a thread of its own. Threads asked for
+ * beyond that would make some allocation fail, which ends the process.
+ *
+ * Returns want when the process has no such limit (always on Windows),
+ * else the most threads, from 1 to want, whose stacks, reservations and
+ * working memory fit in what the limit leaves of the address space now; 1
+ * for want 0. Invalidates nothing. */
+M_API size_t M_thread_affordable(size_t want, size_t per_thread);
 
 /* Create a mutex, unlocked.
  *

@@ -4,9 +4,55 @@
 
 #include "core/m_mem.h"
 
+#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+/* Every thread's stack: what the work needs, with room to spare. */
+constexpr size_t kStackSize = size_t{4} << 20;
+
+/* The address space glibc's allocator reserves for an arena of its own,
+ * which each new thread gets until there are eight per processor (later
+ * threads share them): 64 MiB on 64-bit systems. */
+constexpr uint64_t kArenaReserve = uint64_t{64} << 20;
+constexpr size_t   kArenasPerCpu = 8;
+
+/* The address space the process uses now (/proc/self/statm's first field,
+ * in pages); false when it cannot be read. */
+bool address_space_used(uint64_t *bytes)
+{
+	const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	char          text[64];
+	const ssize_t got = ::read(fd, text, sizeof(text) - 1);
+	(void)::close(fd);
+	uint64_t pages = 0;
+	ssize_t  i     = 0;
+	for (; i < got && text[i] >= '0' && text[i] <= '9'; i++)
+		pages = pages * 10 + static_cast<uint64_t>(text[i] - '0');
+	const long page = ::sysconf(_SC_PAGESIZE);
+	if (i == 0 || page <= 0)
+		return false;
+	*bytes = pages * static_cast<uint64_t>(page);
+	return true;
+}
+
+/* What n threads take of the address space: each its working memory, each
+ * but the calling one its stack and, while there are arenas to be made, an
+ * arena's reservation. */
+uint64_t threads_cost(uint64_t n, uint64_t per_thread, uint64_t arenas)
+{
+	const uint64_t extra = n - 1;
+	return n * per_thread + extra * kStackSize + (extra < arenas ? extra : arenas - 1) * kArenaReserve;
+}
+
+} // namespace
 
 struct M_thread {
 	pthread_t id; /* the running thread */
@@ -33,8 +79,11 @@ M_thread_t *M_thread_start(M_thread_func_t func, void *arg)
 	sigset_t all;
 	sigset_t old;
 	sigfillset(&all);
-	const bool masked = ::pthread_sigmask(SIG_SETMASK, &all, &old) == 0;
-	const int  rc     = ::pthread_create(&thread->id, nullptr, func, arg);
+	const bool     masked = ::pthread_sigmask(SIG_SETMASK, &all, &old) == 0;
+	pthread_attr_t attr;
+	const bool     sized = ::pthread_attr_init(&attr) == 0 && ::pthread_attr_setstacksize(&attr, kStackSize) == 0;
+	const int      rc    = ::pthread_create(&thread->id, sized ? &attr : nullptr, func, arg);
+	(void)::pthread_attr_destroy(&attr);
 	if (masked)
 		(void)::pthread_sigmask(SIG_SETMASK, &old, nullptr);
 	if (rc != 0) {
@@ -62,6 +111,22 @@ size_t M_thread_num_cpus(void)
 		return 1;
 	const int count = CPU_COUNT(&set);
 	return count > 0 ? static_cast<size_t>(count) : 1;
+}
+
+size_t M_thread_affordable(size_t want, size_t per_thread)
+{
+	struct rlimit limit {};
+	uint64_t      used = 0;
+	if (want <= 1 || ::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
+	    !address_space_used(&used))
+		return want < 1 ? 1 : want;
+	const long     cpus   = ::sysconf(_SC_NPROCESSORS_CONF);
+	const uint64_t arenas = kArenasPerCpu * static_cast<uint64_t>(cpus > 0 ? cpus : 1);
+	const uint64_t room   = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
+	size_t         n      = want;
+	while (n > 1 && threads_cost(n, per_thread, arenas) > room)
+		n--;
+	return n;
 }
 
 M_thread_mutex_t *M_thread_mutex_create(void)

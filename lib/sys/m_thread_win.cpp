@@ -84,6 +84,12 @@ size_t M_thread_num_cpus(void)
 	return count > 0 ? static_cast<size_t>(count) : 1;
 }
 
+size_t M_thread_affordable(size_t want, size_t /*per_thread*/)
+{
+	/* Windows sets no limit on a process's address space. */
+	return want < 1 ? 1 : want;
+}
+
 M_thread_mutex_t *M_thread_mutex_create(void)
 {
 	auto *mutex = static_cast<M_thread_mutex_t *>(M_malloc_zero(sizeof(M_thread_mutex_t)));

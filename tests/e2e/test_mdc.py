@@ -208,20 +208,23 @@ class Option(E2ECase):
             self.assertEqual(d.returncode, 0, d.stderr)
             self.assertEqual(d.stdout, expected_table(self.sections, user="alice" if "-u" in opts else None), opts)
             # The packets as gpg lists them nest as each form lays them out:
-            # tag 9 (old header), or tag 18 (new header) with its version
-            # byte and the 22-byte MDC packet at its end, around the 18-byte
-            # prefix and the compressed packet holding a literal "b" packet.
+            # tag 9 with old headers of 4-byte lengths, or tag 18 with its
+            # version byte and the 22-byte MDC packet at its end, and new
+            # headers (a table this small has definite lengths, in their
+            # shortest form), around the 18-byte prefix and the compressed
+            # packet holding a literal "b" packet.
             listing = subprocess.run(gpg + ["--list-packets", self.path(out)], env=env, capture_output=True,
                                      text=True).stdout
             pk = [(c, int(o), int(h), int(n)) for o, c, h, n in re.findall(r"^# off=(\d+) ctb=(\w+) tag=\d+ hlen=(\d+) "
                                                                          r"plen=(\d+)", listing, re.M)]
             mdc = int(tag == 0xD2)
-            (_, _, _, key_len), (ctb, enc, enc_hdr, enc_len), (_, comp, _, comp_len) = pk[:3]
-            self.assertEqual([p[0] for p in pk], ["86", "%02x" % tag, "a2", "ae"], listing)
+            (_, _, _, key_len), (ctb, enc, enc_hdr, enc_len), (_, comp, comp_hdr, comp_len) = pk[:3]
+            self.assertEqual([p[0] for p in pk], ["86", "d2", "c8", "cb"] if mdc else ["86", "a6", "a2", "ae"], listing)
             self.assertEqual((enc, enc + enc_hdr + enc_len), (5 + key_len, len(self.read(out))))
             self.assertEqual(comp, enc + enc_hdr + mdc + 18)
-            self.assertEqual(enc_len, mdc + 18 + 5 + comp_len + 22 * mdc)
-            self.assertEqual((enc_hdr, pk[2][2], pk[3][2]), (5 - 2 * mdc, 5, 5))
+            self.assertEqual(enc_len, mdc + 18 + comp_hdr + comp_len + 22 * mdc)
+            new_hdr = lambda n: 2 if n < 192 else 3 if n < 8384 else 6  # noqa: E731
+            self.assertEqual([p[2] for p in pk[1:4]], [new_hdr(p[3]) if mdc else 5 for p in pk[1:4]], listing)
             self.assertIn('mode b (62), created 0, name="",', listing)
             os.unlink(self.path(out))
 

@@ -2,7 +2,7 @@
  * inflate: both accept the same inputs, and find the last block's header
  * and the stream's end at the same bits. */
 #include "fuzz_common.h"
-#include "pgp/pgp_encrypt_int.h"
+#include "pgp/pgp_deflate_walk_int.h"
 #include "tests/pgp/zlib_last_block.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

@@ -1,14 +1,17 @@
 /* Encryption to a public key. gpg is the oracle: it decrypts every cipher with
- * every kind of key in both message forms and lists the packets. Besides: the
- * failures, and the compressor against zlib. */
+ * every kind of key in both message forms, messages of many pieces among
+ * them, and lists the packets. Besides: the failures, the order pieces must
+ * keep, and the joining of pieces and the block walk against zlib. */
 #include <memory>
 #include <tuple>
 
 #include <zlib.h>
 
+#include "pgp/pgp_deflate_int.h"
+#include "pgp/pgp_deflate_walk_int.h"
 #include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt.h"
-#include "pgp/pgp_encrypt_int.h"
+#include "pgp/pgp_seal_int.h"
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
 #include "pgp_test_util.h"
@@ -77,23 +80,35 @@ bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, b
 	return ok;
 }
 
-/* Encrypts data through a message of pieces: an empty piece, then pieces
- * of piece bytes, each compressed on its own and joined. */
-[[maybe_unused]] bool encrypt_pieces(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, unsigned flags,
-                                     size_t piece, bytes &msg)
+M_bool add_to(const unsigned char *bytes, size_t len, void *thunk)
 {
-	M_buf_t          *out = M_buf_create();
-	M_pgp_msg_t      *m   = M_pgp_msg_create(out, key, alg, flags);
-	M_pgp_deflater_t *d   = M_pgp_deflater_create();
-	M_pgp_msg_reserve(m, data.size() / 2);
-	bool ok = M_pgp_msg_append(m, M_pgp_deflater_compress(d, nullptr, 0));
-	for (size_t at = 0; ok && at < data.size(); at += piece)
-		ok = M_pgp_msg_append(m, M_pgp_deflater_compress(d, data.data() + at, std::min(piece, data.size() - at)));
+	auto *out = static_cast<pgp_test::bytes *>(thunk);
+	out->insert(out->end(), bytes, bytes + len);
+	return M_TRUE;
+}
+
+/* Encrypts data through a message of pieces, all begun and filled first,
+ * then compressed last to first, then appended in order. */
+[[maybe_unused]] bool encrypt_pieces(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, unsigned flags,
+                                     bytes &msg)
+{
+	msg.clear();
+	M_pgp_msg_t                 *m = M_pgp_msg_create(key, alg, flags, add_to, &msg);
+	M_pgp_deflater_t            *d = M_pgp_deflater_create();
+	std::vector<M_pgp_piece_t *> pieces;
+	bool                         ok = m != nullptr;
+	for (size_t at = 0; ok && (pieces.empty() || M_pgp_piece_full(pieces.back()));) {
+		pieces.push_back(M_pgp_piece_create());
+		ok = M_pgp_msg_piece(m, pieces.back());
+		at += M_pgp_piece_add(pieces.back(), data.data() + at, data.size() - at);
+	}
+	for (size_t i = pieces.size(); ok && i-- > 0;)
+		ok = M_pgp_piece_compress(pieces[i], d, i + 1 == pieces.size());
+	for (size_t i = 0; ok && i < pieces.size(); i++)
+		ok = M_pgp_msg_append(m, pieces[i]);
 	ok = ok && M_pgp_msg_finish(m);
-	EXPECT_FALSE(M_pgp_msg_append(m, M_pgp_deflater_compress(d, data.data(), 0))) << "finished: takes no piece";
-	const unsigned char *p = reinterpret_cast<const unsigned char *>(M_buf_peek(out));
-	msg                    = p == nullptr ? bytes() : bytes(p, p + M_buf_len(out));
-	M_buf_cancel(out);
+	for (M_pgp_piece_t *p : pieces)
+		M_pgp_piece_destroy(p);
 	M_pgp_deflater_destroy(d);
 	M_pgp_msg_destroy(m);
 	return ok;
@@ -167,7 +182,7 @@ class pgp_encrypt : public ::testing::Test {
      * plaintext must be input, the session key gpg recovered of our
      * algorithm and key size. */
 	static void round_trip(const M_pgp_pubkey_t *key, const symalg_case &a, unsigned flags, const bytes &input,
-	                       bool byte_array = false, size_t piece = 0)
+	                       bool byte_array = false, bool pieces = false)
 	{
 		bytes          msg;
 		unsigned char *arr = nullptr;
@@ -177,8 +192,8 @@ class pgp_encrypt : public ::testing::Test {
 			msg.assign(arr, arr + len);
 			EXPECT_EQ(arr[len], 0) << "terminated after the message";
 			M_free(arr);
-		} else if (piece != 0) {
-			ASSERT_TRUE(encrypt_pieces(input, key, a.symalg, flags, piece, msg));
+		} else if (pieces) {
+			ASSERT_TRUE(encrypt_pieces(input, key, a.symalg, flags, msg));
 		} else {
 			ASSERT_TRUE(encrypt(input, key, a.symalg, msg, flags));
 		}
@@ -251,30 +266,29 @@ TEST_F(pgp_encrypt, gpg_decrypts_edge_inputs)
 	}
 }
 
-/* A message of pieces (each ending in a stored, fixed or dynamic block, at
- * any bit offset) opens as the message of their bytes in both forms. */
+/* Messages of pieces in both forms: the last piece short, or empty after
+ * full ones (the first piece takes six bytes less of data than the others),
+ * the pieces compressed last to first. */
 TEST_F(pgp_encrypt, gpg_decrypts_messages_of_pieces)
 {
 	key_ptr rsa = load_key("rsa2048.asc");
 	ASSERT_NE(rsa, nullptr);
-	bytes text = csv_text(300000);
+	const size_t piece = M_PGP_PIECE_LEN;
+	bytes        text  = csv_text(2 * piece + 300000);
 	for (unsigned char c : all_byte_values())
 		text.insert(text.begin() + 150000, c);
-	for (const auto &[input, piece] : {std::pair{bytes{}, size_t(1)},
-	                                   {bytes{7}, size_t(1)},
-	                                   {text, size_t(1000)},
-	                                   {text, size_t(65536)},
-	                                   {text, size_t(100001)}}) {
+	for (size_t len : {size_t(0), size_t(1), piece - 6, piece, 2 * piece - 6, text.size()}) {
 		for (unsigned flags : {0u, (unsigned)M_PGP_ENCRYPT_MDC}) {
-			SCOPED_TRACE(std::to_string(input.size()) + " bytes in pieces of " + std::to_string(piece));
-			round_trip(rsa.get(), sym(M_PGP_SYMALG_AES256), flags, input, false, piece);
+			SCOPED_TRACE(std::to_string(len) + " bytes, flags " + std::to_string(flags));
+			round_trip(rsa.get(), sym(M_PGP_SYMALG_AES256), flags, bytes(text.begin(), text.begin() + (long)len), false,
+			           true);
 		}
 	}
-	M_buf_t *out = M_buf_create();
-	EXPECT_EQ(M_pgp_msg_create(out, rsa.get(), M_PGP_SYMALG_AES256, 2), nullptr) << "unknown flag";
-	M_buf_cancel(out);
 }
 
+/* The packets as gpg lists them: old-format 4-byte lengths in the old
+ * form; new-format headers in the integrity-protected one, with definite
+ * lengths while a message is short, partial ones once it is not. */
 TEST_F(pgp_encrypt, gpg_lists_the_packets)
 {
 	key_ptr rsa = load_key("rsa2048.asc");
@@ -284,23 +298,33 @@ TEST_F(pgp_encrypt, gpg_lists_the_packets)
 	const struct {
 		const M_pgp_pubkey_t    *key;
 		unsigned                 flags;
+		size_t                   input;
 		std::vector<std::string> present, absent;
 	} lists[] = {{rsa.get(),
 	              0,
+	              5000,
 	              {"# off=0 ctb=86 tag=1 hlen=5", ":pubkey enc packet: version 3, algo 1, keyid " + hex(rsa->key_id, 8),
 	               "ctb=a6 tag=9 hlen=5", ":encrypted data packet:", "ctb=a2 tag=8 hlen=5",
 	               ":compressed packet: algo=2", lit, "mode b (62), created 0, name=\"\",", "raw data: 5000 bytes"},
 	              {"mdc_method"}},
-	             {elg.get(), 0, {":pubkey enc packet: version 3, algo 16, keyid " + hex(elg->key_id, 8)}, {}},
-	             /* tag 18, new format, read as using the SHA-1 MDC */
+	             {elg.get(), 0, 10, {":pubkey enc packet: version 3, algo 16, keyid " + hex(elg->key_id, 8)}, {}},
+	             /* tag 18, read as using the SHA-1 MDC */
 	             {rsa.get(),
 	              M_PGP_ENCRYPT_MDC,
+	              5000,
 	              {"# off=0 ctb=86 tag=1 hlen=5", "ctb=d2 tag=18 hlen=3", "new-ctb", "mdc_method: 2",
-	               "ctb=a2 tag=8 hlen=5", lit, "raw data: 5000 bytes"},
-	              {"ctb=a6"}}};
+	               "ctb=c8 tag=8 hlen=3", "ctb=cb tag=11 hlen=3 plen=5006", "raw data: 5000 bytes"},
+	              {"ctb=a6", "partial"}},
+	             {rsa.get(),
+	              M_PGP_ENCRYPT_MDC,
+	              M_PGP_PIECE_LEN + 10,
+	              {"ctb=d2 tag=18 hlen=2 plen=0 partial new-ctb", "mdc_method: 2",
+	               "ctb=c8 tag=8 hlen=2 plen=0 partial new-ctb", "ctb=cb tag=11 hlen=2 plen=0 partial new-ctb",
+	               "mode b (62), created 0, name=\"\",", "raw data: unknown length"},
+	              {}}};
 	for (const auto &l : lists) {
 		bytes msg;
-		ASSERT_TRUE(encrypt(csv_text(5000), l.key, M_PGP_SYMALG_AES256, msg, l.flags));
+		ASSERT_TRUE(encrypt(csv_text(l.input), l.key, M_PGP_SYMALG_AES256, msg, l.flags));
 		std::string list;
 		gpg_on(msg, "--ignore-mdc-error --list-packets", &list);
 		for (const std::string &s : l.present)
@@ -451,7 +475,8 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 	M_buf_cancel(out);
 }
 
-/* -- Internals: CFB refusals, the compressor against zlib -- */
+/* -- Internals: CFB refusals, the joining of pieces and the block walk
+ * against zlib -- */
 
 /* gpg decrypts every cipher and every key derivation (the round trips
  * above); an unknown cipher or hash gives nothing. */
@@ -464,59 +489,105 @@ TEST(pgp_encrypt_detail, do_encrypt_cfb_refusals)
 
 namespace {
 
-/* Compresses head and src, cut at split (0: in one piece), and has zlib
- * inflate the stream: true when that gives exactly head and then src. */
-bool inflates_to_head_then_src(const bytes &head, const bytes &src, size_t split)
+/* The stream of data as one piece, left open or the last. */
+bytes piece_stream(M_pgp_deflater_t *d, const bytes &data, bool last)
 {
-	const size_t bound = m::detail::compress_after_head_bound(head.size(), src.size());
-	bytes        dst(bound);
-	size_t       n = bound;
-	if (!m::detail::compress_after_head(dst.data(), &n, head.data(), head.size(), src.empty() ? nullptr : src.data(),
-	                                    src.size(), split) ||
-	    n > bound)
-		return false;
-	bytes  back(head.size() + src.size() + 1);
-	uLongf bl = (uLongf)back.size();
-	if (uncompress(back.data(), &bl, dst.data(), (uLong)n) != Z_OK)
-		return false;
-	back.resize(bl);
-	return back == cat({head, src});
+	bytes out(m::detail::deflate_piece_bound(data.size()));
+	out.resize(
+	    m::detail::deflate_piece(d, data.empty() ? nullptr : data.data(), data.size(), out.data(), out.size(), last));
+	return out;
+}
+
+/* What zlib inflates a raw stream to, when it ends exactly at the input's
+ * end; a marker byte string otherwise. */
+bytes inflate_raw(const bytes &stream)
+{
+	z_stream z{};
+	EXPECT_EQ(inflateInit2(&z, -15), Z_OK);
+	bytes out(1 << 20), got;
+	z.next_in  = const_cast<Bytef *>(stream.data());
+	z.avail_in = (uInt)stream.size();
+	int rc     = Z_OK;
+	while (rc == Z_OK) {
+		z.next_out  = out.data();
+		z.avail_out = (uInt)out.size();
+		rc          = inflate(&z, Z_NO_FLUSH);
+		got.insert(got.end(), out.data(), z.next_out);
+	}
+	inflateEnd(&z);
+	return rc == Z_STREAM_END && z.avail_in == 0 ? got : bytes{'!', '!'};
 }
 
 } // namespace
 
-/* The compressed packet is made without joining the literal packet's header
- * and the data first, in one piece or in two compressed on two threads and
- * joined: zlib (the oracle) must inflate the stream to exactly the head and
- * then the data, checking the Adler-32 over both, wherever the cut falls (the
- * first piece ending in a stored, fixed or dynamic block, at any bit offset). */
-TEST(pgp_encrypt_detail, compress_after_head_in_two_pieces_inflates_the_same)
+/* Pieces left open join into one stream that zlib (the oracle) inflates to
+ * exactly their bytes in order, whatever block ends the open piece (fixed
+ * ones of every length, so at every bit offset, stored and dynamic ones);
+ * the last piece's stream stays closed. */
+TEST(pgp_encrypt_detail, open_pieces_join_into_one_stream)
 {
-	const bytes head = {0xAE, 0, 0, 0, 6, 'b', 0, 0, 0, 0, 0};
-	bytes       noise(300000);
-	uint32_t    x = 12345;
+	M_pgp_deflater_t *d = M_pgp_deflater_create();
+	bytes             noise(70000);
+	uint32_t          x = 12345;
 	for (unsigned char &c : noise)
 		c = static_cast<unsigned char>((x = x * 1103515245 + 12345) >> 24);
-	const bytes text = csv_text(200000);
-	EXPECT_TRUE(inflates_to_head_then_src(head, {}, 0)) << "no data";
-	EXPECT_TRUE(inflates_to_head_then_src(bytes(65535, 0x5A), all_byte_values(), 0)) << "longest head";
-	for (const bytes *src : std::initializer_list<const bytes *>{&text, &noise}) {
-		for (size_t split :
-		     {size_t(0), size_t(1), size_t(7), size_t(1000), src->size() / 3, src->size() / 2, src->size() - 1})
-			EXPECT_TRUE(inflates_to_head_then_src(head, *src, split)) << split;
+	std::vector<bytes> firsts = {{}, noise, csv_text(200000), all_byte_values()};
+	for (size_t n = 1; n <= 24; n++)
+		firsts.push_back(csv_text(n));
+	const bytes second = csv_text(3000);
+	for (const bytes &first : firsts) {
+		const bytes joined =
+		    cat({piece_stream(d, first, false), piece_stream(d, second, false), piece_stream(d, first, true)});
+		EXPECT_TRUE(inflate_raw(joined) == cat({first, second, first})) << first.size();
 	}
-	/* Refused: no head or one too long, a split not below the length, and too
-	 * little room (an error, not a cut stream). */
-	const bytes   big = all_byte_values();
-	unsigned char d[64];
-	size_t        n = sizeof(d);
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), 0, big.data(), 1));
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), 65536, big.data(), 1));
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), head.size(), text.data(), 10, 10));
-	EXPECT_FALSE(m::detail::compress_after_head(d, &n, head.data(), head.size(), big.data(), big.size()));
-	EXPECT_EQ(n, sizeof(d));
-	EXPECT_EQ(m::detail::compress_after_head_bound(65536, 1), 0u);
-	EXPECT_EQ(m::detail::compress_split_point(1000), 0u);
+	EXPECT_TRUE(inflate_raw(piece_stream(d, noise, false)) == bytes({'!', '!'})) << "an open piece does not end";
+	unsigned char room[4];
+	EXPECT_EQ(m::detail::deflate_piece(d, noise.data(), noise.size(), room, sizeof(room), true), 0u) << "no room";
+	EXPECT_EQ(m::detail::deflate_piece(nullptr, noise.data(), 1, room, sizeof(room), true), 0u);
+	M_pgp_deflater_destroy(d);
+}
+
+/* Pieces keep their order and their sizes: every misuse fails the message. */
+TEST(pgp_encrypt_fail, pieces_keep_their_order)
+{
+	key_ptr rsa = load_key("rsa2048.asc");
+	ASSERT_NE(rsa, nullptr);
+	const bytes data = csv_text(1 << 20);
+	const struct {
+		const char *what;
+		bool        a_full, a_last, begin_b;
+		const char *appends;
+		bool        ok;
+	} rows[] = {{"in order", true, false, true, "ab", true},
+	            {"a short piece left open", false, false, true, "ab", false},
+	            {"out of order", true, false, true, "ba", false},
+	            {"open at the finish", true, false, false, "a", false},
+	            {"begun, not appended", false, true, true, "a", false},
+	            {"two last pieces", false, true, true, "ab", false}};
+	for (const auto &r : rows) {
+		bytes             msg;
+		M_pgp_msg_t      *g    = M_pgp_msg_create(rsa.get(), M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC, add_to, &msg);
+		M_pgp_deflater_t *d    = M_pgp_deflater_create();
+		M_pgp_piece_t    *p[2] = {M_pgp_piece_create(), M_pgp_piece_create()};
+		bool              ok   = M_pgp_msg_piece(g, p[0]);
+		do
+			(void)M_pgp_piece_add(p[0], data.data(), data.size());
+		while (r.a_full && !M_pgp_piece_full(p[0]));
+		ok = M_pgp_piece_compress(p[0], d, r.a_last) && ok;
+		EXPECT_EQ(M_pgp_piece_add(p[0], data.data(), 1), 0u) << "compressed: takes nothing";
+		if (r.begin_b)
+			ok = M_pgp_msg_piece(g, p[1]) && M_pgp_piece_add(p[1], data.data(), 9) == 9 &&
+			     M_pgp_piece_compress(p[1], d, M_TRUE) && ok;
+		for (const char *c = r.appends; *c != '\0'; c++)
+			ok = M_pgp_msg_append(g, p[*c - 'a']) && ok;
+		ok = M_pgp_msg_finish(g) && ok;
+		EXPECT_EQ(ok, r.ok) << r.what;
+		EXPECT_FALSE(M_pgp_msg_piece(g, p[0])) << r.what << ": finished, takes no piece";
+		M_pgp_piece_destroy(p[0]);
+		M_pgp_piece_destroy(p[1]);
+		M_pgp_deflater_destroy(d);
+		M_pgp_msg_destroy(g);
+	}
 }
 
 namespace {
