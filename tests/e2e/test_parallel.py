@@ -83,6 +83,7 @@ class Parallel(E2ECase):
     # threads, and on 16 in most runs). A sanitizer's runtime or valgrind
     # needs far more address space than the program, so they leave this to
     # the plain builds.
+    @linux_only("a memory limit (RLIMIT_AS): Windows has none, and Wine cannot start under one")
     @unittest.skipIf(os.environ.get("QTE_WRAPPER") or
                      re.search(rb"lib[at]san", subprocess.run(["ldd", BIN], capture_output=True).stdout),
                      "sanitizer build or wrapped program")
