@@ -87,7 +87,7 @@ int open_with_perms(const char *path, int flags, const M_fs_perms_t *perms, M_fs
 			    ((perms->user != nullptr || perms->group != nullptr) &&
 			     ::fchown(fd, perms->user != nullptr ? perms->uid : static_cast<uid_t>(-1),
 			              perms->group != nullptr ? perms->gid : static_cast<gid_t>(-1)) != 0)) {
-				*err = M_fs_error_from_syserr(M_platform_errno());
+				*err = m::detail::last_error();
 				::close(fd);
 				::unlink(path);
 				return -1;
@@ -131,7 +131,7 @@ M_fs_error_t io_sys(M_fs_file_t *fd, Byte *buf, size_t len, size_t *done, size_t
 	counter++;
 	const ssize_t n = m::detail::retry_eintr([&] { return call(fd->fd, buf, len); });
 	if (n < 0)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	*done = static_cast<size_t>(n);
 	return M_FS_ERROR_SUCCESS;
 }
@@ -246,7 +246,7 @@ M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file
 
 	m::detail::sys_counters().seek++;
 	if (::lseek(fd->fd, static_cast<off_t>(offset), whence) == static_cast<off_t>(-1))
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	return M_FS_ERROR_SUCCESS;
 }
 
@@ -258,7 +258,7 @@ M_fs_error_t m::detail::file_tell_sys(M_fs_file_t *fd, uint64_t *pos)
 	m::detail::sys_counters().seek++;
 	const off_t at = ::lseek(fd->fd, 0, SEEK_CUR);
 	if (at == static_cast<off_t>(-1))
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	*pos = static_cast<uint64_t>(at);
 	return M_FS_ERROR_SUCCESS;
 }
@@ -273,7 +273,7 @@ M_fs_error_t m::detail::file_fsync_sys(M_fs_file_t *fd)
 		r = ::fsync(fd->fd);
 	} while (r != 0 && errno == EINTR);
 	if (r != 0)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	return M_FS_ERROR_SUCCESS;
 }
 

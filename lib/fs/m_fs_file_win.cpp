@@ -29,6 +29,8 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 
+using m::detail::last_error;
+
 namespace {
 
 /* Widest length one ReadFile or WriteFile carries (a DWORD). */
@@ -50,11 +52,6 @@ DWORD disposition(uint32_t mode) noexcept
 	if (nocreate)
 		return overwrite ? TRUNCATE_EXISTING : OPEN_EXISTING;
 	return overwrite ? CREATE_ALWAYS : OPEN_ALWAYS;
-}
-
-M_fs_error_t last_error() noexcept
-{
-	return M_fs_error_from_syserr(M_platform_errno());
 }
 
 bool usable(const M_fs_file_t *fd) noexcept
@@ -178,7 +175,7 @@ M_fs_error_t m::detail::file_read_sys(M_fs_file_t *fd, unsigned char *buf, size_
 		/* The writer closed its end: that is the end of the data. */
 		if (GetLastError() == ERROR_BROKEN_PIPE)
 			return M_FS_ERROR_SUCCESS;
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	}
 	*read_len = n;
 	return M_FS_ERROR_SUCCESS;

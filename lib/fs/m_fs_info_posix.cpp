@@ -105,7 +105,7 @@ M_fs_error_t M_fs_info_file(M_fs_info_t **info, M_fs_file_t *fd, uint32_t flags)
 
 	struct stat st;
 	if (::fstat(fd->fd, &st) != 0)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	*info = m::detail::info_from_stat(st, fd->path, birth_time(fd->fd, "", AT_EMPTY_PATH), flags);
 	return M_FS_ERROR_SUCCESS;
 }

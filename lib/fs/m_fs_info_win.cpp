@@ -106,7 +106,7 @@ M_fs_error_t M_fs_info(M_fs_info_t **info, const char *path, uint32_t flags)
 		WIN32_FIND_DATAA entry;
 		HANDLE           find = FindFirstFileA(norm, &entry);
 		if (find == INVALID_HANDLE_VALUE)
-			return M_fs_error_from_syserr(M_platform_errno());
+			return m::detail::last_error();
 		FindClose(find);
 		if (info == nullptr)
 			return M_FS_ERROR_SUCCESS;
@@ -130,7 +130,7 @@ M_fs_error_t M_fs_info_file(M_fs_info_t **info, M_fs_file_t *fd, uint32_t flags)
 
 	BY_HANDLE_FILE_INFORMATION hi;
 	if (!GetFileInformationByHandle(fd->handle, &hi))
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	const uint64_t size = (static_cast<uint64_t>(hi.nFileSizeHigh) << 32) | hi.nFileSizeLow;
 	return build_with_security(info, flags, hi.dwFileAttributes, size, hi.ftLastAccessTime, hi.ftLastWriteTime,
 	                           hi.ftCreationTime, [&](SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR *sd) {

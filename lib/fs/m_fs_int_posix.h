@@ -101,7 +101,7 @@ M_fs_error_t with_info_stat(const char *path, Fn fn) noexcept
 	return with_info_path(path, [&](const char *norm) {
 		struct stat st;
 		if (::stat(norm, &st) != 0)
-			return M_fs_error_from_syserr(M_platform_errno());
+			return m::detail::last_error();
 		return fn(norm, static_cast<const struct stat &>(st));
 	});
 }

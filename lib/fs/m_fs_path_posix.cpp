@@ -65,7 +65,7 @@ M_fs_error_t M_fs_path_get_cwd(char **cwd)
 
 	char room[kCwdRoom];
 	if (::getcwd(room, sizeof(room)) == nullptr)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	*cwd = M_strdup(room);
 	return M_FS_ERROR_SUCCESS;
 }
@@ -75,7 +75,7 @@ M_fs_error_t M_fs_path_set_cwd(const char *path)
 	if (M_str_isempty(path))
 		return M_FS_ERROR_INVALID;
 	if (::chdir(path) != 0)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	return M_FS_ERROR_SUCCESS;
 }
 
@@ -94,7 +94,7 @@ M_fs_error_t M_fs_path_readlink(char **out, const char *path)
          * both simply mean "no link". */
 		if (errno == EINVAL || errno == ENOENT || errno == ENOTDIR)
 			return M_FS_ERROR_SUCCESS;
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	}
 	const size_t len = static_cast<size_t>(n);
 	if (len >= sizeof(target))

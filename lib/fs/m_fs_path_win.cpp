@@ -74,7 +74,7 @@ M_fs_error_t M_fs_path_get_cwd(char **cwd)
 	char        room[kPathRoom];
 	const DWORD n = GetCurrentDirectoryA(sizeof(room), room);
 	if (n == 0)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	if (n >= sizeof(room))
 		return M_FS_ERROR_NAME_TOO_LONG;
 	*cwd = M_strdup(room);
@@ -86,7 +86,7 @@ M_fs_error_t M_fs_path_set_cwd(const char *path)
 	if (M_str_isempty(path))
 		return M_FS_ERROR_INVALID;
 	if (!SetCurrentDirectoryA(path))
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	return M_FS_ERROR_SUCCESS;
 }
 

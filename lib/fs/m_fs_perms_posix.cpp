@@ -119,12 +119,12 @@ M_fs_error_t apply_perms(const M_fs_perms_t *perms, const struct stat &st, Chmod
 	M_fs_perms_destroy(current);
 
 	if (do_chmod(mode) != 0)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	if (perms->user != nullptr || perms->group != nullptr) {
 		const uid_t uid = perms->user != nullptr ? perms->uid : static_cast<uid_t>(-1);
 		const gid_t gid = perms->group != nullptr ? perms->gid : static_cast<gid_t>(-1);
 		if (do_chown(uid, gid) != 0)
-			return M_fs_error_from_syserr(M_platform_errno());
+			return m::detail::last_error();
 	}
 	return M_FS_ERROR_SUCCESS;
 }
@@ -264,7 +264,7 @@ M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
 		amode |= X_OK;
 
 	return m::detail::with_info_path(path, [&](const char *norm) {
-		return ::access(norm, amode) != 0 ? M_fs_error_from_syserr(M_platform_errno()) : M_FS_ERROR_SUCCESS;
+		return ::access(norm, amode) != 0 ? m::detail::last_error() : M_FS_ERROR_SUCCESS;
 	});
 }
 
@@ -287,7 +287,7 @@ M_fs_error_t M_fs_perms_set_perms_file(const M_fs_perms_t *perms, M_fs_file_t *f
 
 	struct stat st;
 	if (::fstat(fd->fd, &st) != 0)
-		return M_fs_error_from_syserr(M_platform_errno());
+		return m::detail::last_error();
 	const int desc = fd->fd;
 	return apply_perms(
 	    perms, st, [desc](mode_t m) { return ::fchmod(desc, m); },

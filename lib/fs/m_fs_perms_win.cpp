@@ -24,17 +24,14 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 
+using m::detail::last_error;
+
 namespace {
 
 /* Room for names: account lookups (257 = UNLEN + 1) and domains (a NetBIOS
  * name and its terminator). */
 constexpr DWORD kNameRoom   = 257;
 constexpr DWORD kDomainRoom = 16;
-
-M_fs_error_t last_error() noexcept
-{
-	return M_fs_error_from_syserr(M_platform_errno());
-}
 
 /* The SID of an account name into sid (M_FS_SID_MAX bytes). Accounts that
  * are no user or group (deleted, invalid, unknown, a computer, a label) are

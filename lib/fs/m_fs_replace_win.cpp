@@ -56,6 +56,8 @@
 #include "core/m_str_fmt.h"
 #include "sys/m_rand.h"
 
+using m::detail::last_error;
+
 namespace {
 
 /* Longest part of the file name copied into the temporary name. */
@@ -63,11 +65,6 @@ constexpr size_t kTmpNameKeep = 200;
 
 /* Attempts at a temporary name not taken yet. */
 constexpr int kTmpTries = 100;
-
-M_fs_error_t last_error() noexcept
-{
-	return M_fs_error_from_syserr(M_platform_errno());
-}
 
 /* Whether a path names something M_fs_path_norm would expand: "~" first, or
  * a component that begins with "%" or "$". */

@@ -19,6 +19,13 @@ inline M_fs_error_t fs_error_from_errno(int err) noexcept
 	return M_fs_error_from_syserr(syserr_from_errno(err));
 }
 
+/* The result code of the calling thread's last failed system call
+ * (M_platform_errno: GetLastError on Windows, errno elsewhere). */
+inline M_fs_error_t last_error() noexcept
+{
+	return M_fs_error_from_syserr(M_platform_errno());
+}
+
 } // namespace m::detail
 
 #endif /* M_PLATFORM_INT_H */
