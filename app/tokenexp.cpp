@@ -100,6 +100,20 @@ bool parse_fingerprint(const char *value, unsigned char *fpr)
 	return digits == 2 * kFprLen;
 }
 
+/* -s or -e (letter): the lowest or highest expiry date kept, into *bound.
+ * Prints what the option prints; false for a value that is no YYYYMM. */
+bool apply_expdate(char letter, const char *value, const char **bound, tokenexp_opts_t *opts)
+{
+	*bound       = value;
+	opts->filter = filter_cb;
+	if (!valid_expdate(value)) {
+		M_fprintf(stderr, "Error: invalid expdate given to -%c, must be 6 digits, in YYYYMM format.\n", letter);
+		return false;
+	}
+	M_fprintf(stderr, "Restricting output to expdates %s '%s'.\n", letter == 's' ? ">=" : "<=", value);
+	return true;
+}
+
 /* One option of the command line (arg as given) with its value, NULL when
  * there was none. Prints what the option prints; returns false when the run
  * must stop. */
@@ -115,23 +129,9 @@ bool apply_option(char letter, const char *arg, const char *value, tokenexp_opts
 			M_fprintf(stderr, "Restricting output to merchant user '%s'.\n", value);
 			break;
 		case 's':
-			opts->exp_start = value;
-			opts->filter    = filter_cb;
-			if (!valid_expdate(value)) {
-				M_fprintf(stderr, "Error: invalid expdate given to -s, must be 6 digits, in YYYYMM format.\n");
-				return false;
-			}
-			M_fprintf(stderr, "Restricting output to expdates >= '%s'.\n", value);
-			break;
+			return apply_expdate('s', value, &opts->exp_start, opts);
 		case 'e':
-			opts->exp_end = value;
-			opts->filter  = filter_cb;
-			if (!valid_expdate(value)) {
-				M_fprintf(stderr, "Error: invalid expdate given to -e, must be 6 digits, in YYYYMM format.\n");
-				return false;
-			}
-			M_fprintf(stderr, "Restricting output to expdates <= '%s'.\n", value);
-			break;
+			return apply_expdate('e', value, &opts->exp_end, opts);
 		case 'm':
 			/* Checked at once, like the dates: a run must not get as far as
 			 * the prompt with a format it cannot write. */
