@@ -172,6 +172,17 @@ M_hashtable_enum_t *hash_str_enumerate(const M_hashtable_t *h, size_t *count) no
 	return he;
 }
 
+bool hash_str_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *hashenum, const char **key,
+                             const void **value) noexcept
+{
+	const void *k = nullptr;
+	if (!M_hashtable_enumerate_next(h, hashenum, &k, value))
+		return false;
+	if (key != nullptr)
+		*key = static_cast<const char *>(k);
+	return true;
+}
+
 } // namespace m::detail
 
 extern "C" {
@@ -200,14 +211,11 @@ M_bool M_hash_stridx_remove(M_hash_stridx_t *h, const char *key)
 
 M_bool M_hash_stridx_get(const M_hash_stridx_t *h, const char *key, size_t *value)
 {
-	void *v = nullptr;
-	if (value != nullptr)
-		*value = 0;
-	if (!M_hashtable_get(table(h), key, &v))
-		return M_FALSE;
+	void *v = nullptr; /* left so by a key that is not there */
+	const M_bool found = M_hashtable_get(table(h), key, &v);
 	if (value != nullptr)
 		*value = from_vp(v);
-	return M_TRUE;
+	return found;
 }
 
 size_t M_hash_stridx_get_direct(const M_hash_stridx_t *h, const char *key)
@@ -267,22 +275,18 @@ uint64_t M_hash_stridx_num_expansions(const M_hash_stridx_t *h)
 
 size_t M_hash_stridx_enumerate(const M_hash_stridx_t *h, M_hash_stridx_enum_t **hashenum)
 {
-	if (hashenum == nullptr)
-		return 0;
 	size_t cnt = 0;
-	*hashenum  = reinterpret_cast<M_hash_stridx_enum_t *>(m::detail::hash_str_enumerate(table(h), &cnt));
+	if (hashenum != nullptr)
+		*hashenum = reinterpret_cast<M_hash_stridx_enum_t *>(m::detail::hash_str_enumerate(table(h), &cnt));
 	return cnt;
 }
 
 M_bool M_hash_stridx_enumerate_next(const M_hash_stridx_t *h, M_hash_stridx_enum_t *hashenum, const char **key,
                                     size_t *value)
 {
-	const void *k = nullptr;
 	const void *v = nullptr;
-	if (!M_hashtable_enumerate_next(table(h), reinterpret_cast<M_hashtable_enum_t *>(hashenum), &k, &v))
+	if (!m::detail::hash_str_enumerate_next(table(h), reinterpret_cast<M_hashtable_enum_t *>(hashenum), key, &v))
 		return M_FALSE;
-	if (key != nullptr)
-		*key = static_cast<const char *>(k);
 	if (value != nullptr)
 		*value = from_vp(v);
 	return M_TRUE;

@@ -18,6 +18,13 @@ M_hashtable_t *hash_str_create(size_t size, uint8_t fill_pct, uint32_t flags,
  * receives the number of pairs (0 with NULL). */
 M_hashtable_enum_t *hash_str_enumerate(const M_hashtable_t *h, size_t *count) noexcept;
 
+/* The next pair of an enumeration made by hash_str_enumerate: *key (when
+ * key is not NULL) receives the key string, *value the stored value as the
+ * table holds it, for the front end to convert. M_FALSE at the end, or when h
+ * or hashenum is NULL. */
+bool hash_str_enumerate_next(const M_hashtable_t *h, M_hashtable_enum_t *hashenum, const char **key,
+                             const void **value) noexcept;
+
 } // namespace m::detail
 
 #endif

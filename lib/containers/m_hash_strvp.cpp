@@ -49,14 +49,11 @@ M_bool M_hash_strvp_remove(M_hash_strvp_t *h, const char *key, M_bool destroy_va
 
 M_bool M_hash_strvp_get(const M_hash_strvp_t *h, const char *key, void **value)
 {
-	void *v = nullptr;
-	if (value != nullptr)
-		*value = nullptr;
-	if (!M_hashtable_get(table(h), key, &v))
-		return M_FALSE;
+	void *v = nullptr; /* left so by a key that is not there */
+	const M_bool found = M_hashtable_get(table(h), key, &v);
 	if (value != nullptr)
 		*value = v;
-	return M_TRUE;
+	return found;
 }
 
 void *M_hash_strvp_get_direct(const M_hash_strvp_t *h, const char *key)
@@ -111,22 +108,18 @@ uint64_t M_hash_strvp_num_expansions(const M_hash_strvp_t *h)
 
 size_t M_hash_strvp_enumerate(const M_hash_strvp_t *h, M_hash_strvp_enum_t **hashenum)
 {
-	if (hashenum == nullptr)
-		return 0;
 	size_t cnt = 0;
-	*hashenum  = reinterpret_cast<M_hash_strvp_enum_t *>(m::detail::hash_str_enumerate(table(h), &cnt));
+	if (hashenum != nullptr)
+		*hashenum = reinterpret_cast<M_hash_strvp_enum_t *>(m::detail::hash_str_enumerate(table(h), &cnt));
 	return cnt;
 }
 
 M_bool M_hash_strvp_enumerate_next(const M_hash_strvp_t *h, M_hash_strvp_enum_t *hashenum, const char **key,
                                    void **value)
 {
-	const void *k = nullptr;
 	const void *v = nullptr;
-	if (!M_hashtable_enumerate_next(table(h), reinterpret_cast<M_hashtable_enum_t *>(hashenum), &k, &v))
+	if (!m::detail::hash_str_enumerate_next(table(h), reinterpret_cast<M_hashtable_enum_t *>(hashenum), key, &v))
 		return M_FALSE;
-	if (key != nullptr)
-		*key = static_cast<const char *>(k);
 	if (value != nullptr)
 		*value = const_cast<void *>(v);
 	return M_TRUE;
