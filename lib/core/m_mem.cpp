@@ -300,6 +300,21 @@ static_assert(kCrc32Table[1] == 0x77073096u, "CRC-32 table generated from 0xEDB8
 static_assert(kCrc16Table[1] == 0x1021u, "CRC-16 table generated from 0x1021");
 static_assert(kCrc8Table[1] == 0x07u, "CRC-8 table generated from 0x07");
 
+/* What both searches answer before looking: no hay finds nothing, an empty
+ * needle is found at the hay's start, and a needle longer than the hay is not
+ * in it. true when *found holds the answer. */
+[[nodiscard]] bool search_decided(const void *hay, size_t hlen, const void *needle, size_t nlen, void **found) noexcept
+{
+	*found = nullptr;
+	if (hay == nullptr || hlen == 0)
+		return true;
+	if (needle == nullptr || nlen == 0) {
+		*found = const_cast<void *>(hay);
+		return true;
+	}
+	return nlen > hlen;
+}
+
 } // namespace
 
 namespace m::detail {
@@ -516,12 +531,9 @@ void *M_mem_chr(const void *buf, int byte, size_t len)
  * hlen - nlen are never examined, so the comparison never reads past hay. */
 void *M_mem_mem(const void *hay, size_t hlen, const void *needle, size_t nlen)
 {
-	if (hay == nullptr || hlen == 0)
-		return nullptr;
-	if (needle == nullptr || nlen == 0)
-		return const_cast<void *>(hay);
-	if (nlen > hlen)
-		return nullptr;
+	void *found = nullptr;
+	if (search_decided(hay, hlen, needle, nlen, &found))
+		return found;
 
 	const auto  *h     = static_cast<const unsigned char *>(hay);
 	const auto  *n     = static_cast<const unsigned char *>(needle);
@@ -541,12 +553,9 @@ void *M_mem_mem(const void *hay, size_t hlen, const void *needle, size_t nlen)
 
 void *M_mem_rmem(const void *hay, size_t hlen, const void *needle, size_t nlen)
 {
-	if (hay == nullptr || hlen == 0)
-		return nullptr;
-	if (needle == nullptr || nlen == 0)
-		return const_cast<void *>(hay);
-	if (nlen > hlen)
-		return nullptr;
+	void *found = nullptr;
+	if (search_decided(hay, hlen, needle, nlen, &found))
+		return found;
 
 	const auto *h = static_cast<const unsigned char *>(hay);
 	for (size_t pos = hlen - nlen + 1; pos-- > 0;) {
