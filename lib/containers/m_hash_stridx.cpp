@@ -211,7 +211,7 @@ M_bool M_hash_stridx_remove(M_hash_stridx_t *h, const char *key)
 
 M_bool M_hash_stridx_get(const M_hash_stridx_t *h, const char *key, size_t *value)
 {
-	void *v = nullptr; /* left so by a key that is not there */
+	void        *v     = nullptr; /* left so by a key that is not there */
 	const M_bool found = M_hashtable_get(table(h), key, &v);
 	if (value != nullptr)
 		*value = from_vp(v);

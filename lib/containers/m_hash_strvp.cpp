@@ -49,7 +49,7 @@ M_bool M_hash_strvp_remove(M_hash_strvp_t *h, const char *key, M_bool destroy_va
 
 M_bool M_hash_strvp_get(const M_hash_strvp_t *h, const char *key, void **value)
 {
-	void *v = nullptr; /* left so by a key that is not there */
+	void        *v     = nullptr; /* left so by a key that is not there */
 	const M_bool found = M_hashtable_get(table(h), key, &v);
 	if (value != nullptr)
 		*value = v;
