@@ -6,8 +6,9 @@
 # Windows: the release is a zip a merchant unpacks anywhere, made with
 # `cmake --build build-windows --target package` (or `cpack -G ZIP` in the
 # build folder): quorvel_tokenexp-1.4-win64.zip, holding the one .exe (every
-# library linked in), the README and the manual page as text, and the
-# licence notes of what the .exe holds.
+# library linked in), the merchant's README.txt, the manual page as text,
+# the sample its first run uses, and the licence notes of what the .exe
+# holds.
 if(WIN32)
   include(cmake/windows-release.cmake)
   return()

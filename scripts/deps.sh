@@ -7,11 +7,13 @@
 #                             and gpg to open the output)
 #   scripts/deps.sh           that, plus what the tests and the hardening
 #                             checks need (the CI set), OpenPGP.js included
-#   scripts/deps.sh windows   the Windows cross build: mingw-w64, Wine, and
+#   scripts/deps.sh windows [--update]
+#                             the Windows cross build: mingw-w64, Wine, and
 #                             OpenSSL, libdeflate and GoogleTest built for
-#                             Windows into a cache (scripts/deps_windows.sh)
+#                             Windows into a cache (scripts/deps_windows.sh;
+#                             --update asks for newer sources)
 set -euo pipefail
-[ "${1:-}" = windows ] && exec bash "$(dirname "$0")/deps_windows.sh"
+[ "${1:-}" = windows ] && exec bash "$(dirname "$0")/deps_windows.sh" "${@:2}"
 program=(build-essential cmake ninja-build pkg-config libssl-dev zlib1g-dev libdeflate-dev gnupg)
 checks=(libgtest-dev libbenchmark-dev python3
         # hardening: fuzzing (clang and its libFuzzer/sanitizer runtimes),

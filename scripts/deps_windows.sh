@@ -11,12 +11,26 @@
 #     <lib>-<source version>-<compiler key>/   one prefix per library
 #     deps.txt                  the prefixes of the last run, ;-separated
 #
-# A prefix is complete once its .done file exists; the key holds the source
-# version and the cross compiler's package versions, so a new compiler or a
-# new source version builds afresh and everything else is reused. Only the
-# first run pays (OpenSSL takes about a quarter of an hour on two cores).
+# A prefix is complete once its .done file exists; its name holds the source
+# version and the cross compiler's package versions. A run whose cache holds
+# a complete prefix of each library for the installed cross compiler uses
+# them and makes no network request; only the first run, a new compiler, or
+# `--update` asks Debian's mirror for sources (the first run takes about two
+# minutes on two cores, OpenSSL most of it).
+#
+#   scripts/deps.sh windows [--update]
+#     --update     refresh the deb-src indexes and build a newer source
+#                  version of OpenSSL or libdeflate when the mirror has one
+#   JOBS=N         compile with N jobs (default: the processor count)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+update=0
+for arg in "$@"; do
+	case $arg in
+		--update) update=1 ;;
+		*) echo "usage: scripts/deps.sh windows [--update]" >&2; exit 2 ;;
+	esac
+done
 
 # groff renders the manual page for the release zip, which also carries the
 # licence texts of libssl3 and libdeflate0 (the libraries linked into the
@@ -39,7 +53,8 @@ fi
 triple=x86_64-w64-mingw32
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/quorvel-tokenexp/windows"
 mkdir -p "$cache"
-jobs=$(nproc 2>/dev/null || echo 2)
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
+[[ $jobs =~ ^[1-9][0-9]*$ ]] || { echo "JOBS must be a positive number, not '$jobs'" >&2; exit 2; }
 log() { echo "deps windows: $*" >&2; }
 
 # The cross compiler's identity: a change of either package rebuilds all.
@@ -76,13 +91,14 @@ write_src_lists() {
 	done
 }
 
-# Refresh the source indexes at most once a day.
+# Refresh the source indexes: with --update always, else at most once a day
+# (a first build, or one for a new compiler).
 src_lists_ready=0
 update_src_lists() {
 	[ "$src_lists_ready" -eq 0 ] || return 0
 	src_lists_ready=1
 	local stamp="$apt_dir/updated"
-	if [ -f "$stamp" ] && [ -n "$(find "$stamp" -mmin -1440 2>/dev/null)" ]; then
+	if [ "$update" -eq 0 ] && [ -f "$stamp" ] && [ -n "$(find "$stamp" -mmin -1440 2>/dev/null)" ]; then
 		return 0
 	fi
 	write_src_lists
@@ -115,12 +131,20 @@ fetch_source() {
 }
 
 # Build library $1 from Debian's source package $1 with the function $2
-# (called with the source directory and the prefix). Reuses the newest
-# complete prefix for an available version; builds the newest version whose
-# files can be fetched. The chosen prefix goes into the global prefix.
+# (called with the source directory and the prefix). Without --update, the
+# newest complete prefix for this compiler is taken as it is, without asking
+# the mirror. Otherwise (none yet, or --update) the newest version whose
+# files can be fetched is built, unless its prefix is complete. The chosen
+# prefix goes into the global prefix.
 prefix=""
 build_from_source() {
 	local pkg=$1 builder=$2 ver dir
+	if [ "$update" -eq 0 ]; then
+		prefix=$(for dir in "$cache/$pkg"-*-"$compiler_key"; do
+			if [ -f "$dir/.done" ]; then echo "$dir"; fi
+		done | sort -V | tail -n 1)
+		[ -z "$prefix" ] || return 0
+	fi
 	update_src_lists
 	local versions
 	versions=$(src_versions "$pkg")

@@ -3,7 +3,11 @@
 # into build-windows/, run every unit test and the end-to-end tests under
 # Wine, and make the release, build-windows/quorvel_tokenexp-1.4-win64.zip:
 #
-#   bash scripts/windows.sh
+#   bash scripts/windows.sh [--update]
+#
+# --update goes to `scripts/deps.sh windows` (newer library sources from
+# Debian's mirror); JOBS=N limits the compile and test jobs (default: the
+# processor count), here and in the library builds.
 #
 # The program is build-windows/quorvel_tokenexp.exe. The libraries come from
 # `scripts/deps.sh windows` (built once into a cache outside the repository).
@@ -15,8 +19,8 @@
 # inside a test makes that test wait on it forever.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh windows
-jobs=$(nproc 2>/dev/null || echo 2)
+bash scripts/deps.sh windows "$@"
+jobs=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/quorvel-tokenexp/windows"
 deps=$(cat "$cache/deps.txt")
 

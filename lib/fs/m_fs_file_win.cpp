@@ -114,7 +114,7 @@ M_fs_file_t *new_file(HANDLE h, bool own, char *path) noexcept
 {
 	M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
 	f->handle      = h;
-	f->own_handle  = own ? M_TRUE : M_FALSE;
+	f->own_handle  = own;
 	f->path        = path;
 	return f;
 }

@@ -68,7 +68,7 @@ M_fs_error_t info_build(M_fs_info_t **out, uint32_t attributes, uint64_t size, i
 {
 	M_fs_info_t *info = M_fs_info_create();
 	info->type        = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? M_FS_TYPE_DIR : M_FS_TYPE_FILE;
-	info->hidden      = (attributes & FILE_ATTRIBUTE_HIDDEN) ? M_TRUE : M_FALSE;
+	info->hidden      = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
 	info->size        = size;
 	info->atime       = time_of(atime);
 	info->mtime       = time_of(mtime);

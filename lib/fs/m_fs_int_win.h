@@ -67,17 +67,17 @@ void *everyone_sid() noexcept;
 /* Build an information object from the attributes, size and times of a
  * directory entry or a handle (FILETIMEs as 64-bit counts), reading owner,
  * group and permissions from the security descriptor (NULL with
- * M_FS_INFO_FLAG_BASIC). Returns M_FS_ERROR_SUCCESS and the object in *info,
- * or the failure (nothing in *info). */
-M_fs_error_t info_build(M_fs_info_t **info, uint32_t attributes, uint64_t size, int64_t atime, int64_t mtime,
+ * M_FS_INFO_FLAG_BASIC). Returns M_FS_ERROR_SUCCESS and the object in *out,
+ * or the failure (nothing in *out). */
+M_fs_error_t info_build(M_fs_info_t **out, uint32_t attributes, uint64_t size, int64_t atime, int64_t mtime,
                         int64_t ctime, void *descriptor, uint32_t flags) noexcept;
 
 /* The permissions a security descriptor describes (Authz's access check for
  * the owner, the group and everyone, as exact file entries), with the
  * owner's and the group's names and SIDs. Returns M_FS_ERROR_SUCCESS and a
- * new object in *perms, or M_FS_ERROR_INVALID when the owner's SID is not a
+ * new object in *out, or M_FS_ERROR_INVALID when the owner's SID is not a
  * user's. */
-M_fs_error_t perms_from_descriptor(void *descriptor, M_fs_perms_t **perms) noexcept;
+M_fs_error_t perms_from_descriptor(void *descriptor, M_fs_perms_t **out) noexcept;
 
 /* A string of the system's ANSI code page (the text of the "A" calls; UTF-8
  * in a program whose manifest says so) as a new UTF-16 string, and back;

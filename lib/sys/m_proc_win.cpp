@@ -98,7 +98,7 @@ M_bool M_proc_mem_lock(const void *ptr, size_t len)
 {
 	if (ptr == nullptr || len == 0)
 		return M_FALSE;
-	return VirtualLock(const_cast<void *>(ptr), len) ? M_TRUE : M_FALSE;
+	return VirtualLock(const_cast<void *>(ptr), len) != 0;
 }
 
 void M_proc_mem_unlock(const void *ptr, size_t len)
@@ -140,7 +140,7 @@ M_bool M_proc_forbid_core_dumps(void)
 	const UINT mode = SetErrorMode(0);
 	SetErrorMode(mode | SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
 	(void)SetUnhandledExceptionFilter(end_at_once);
-	return SUCCEEDED(WerSetFlags(kWerNoHeap)) ? M_TRUE : M_FALSE;
+	return SUCCEEDED(WerSetFlags(kWerNoHeap));
 }
 
 M_bool M_proc_file_size_limit_fails_writes(void)

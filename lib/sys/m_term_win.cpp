@@ -50,6 +50,8 @@ HANDLE handle_of(int fd) noexcept
 	}
 	if (fd < 0)
 		return INVALID_HANDLE_VALUE;
+	// The runtime gives a descriptor's handle as an integer.
+	// NOLINTNEXTLINE(performance-no-int-to-ptr)
 	return reinterpret_cast<HANDLE>(_get_osfhandle(fd));
 }
 

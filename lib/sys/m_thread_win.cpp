@@ -59,6 +59,8 @@ M_thread_t *M_thread_start(M_thread_func_t func, void *arg)
 		M_free(thread);
 		return nullptr;
 	}
+	// _beginthreadex gives the thread's handle as an integer.
+	// NOLINTNEXTLINE(performance-no-int-to-ptr)
 	thread->handle = reinterpret_cast<HANDLE>(ret);
 	return thread;
 }

@@ -8,6 +8,7 @@ Windows, the zip a merchant takes instead.
 A missing tool (dpkg, man) skips the tests that need it, with the reason;
 with QTE_REQUIRE_TOOLS=1 (set by CI) it fails them instead."""
 
+import csv
 import gzip
 import os
 import re
@@ -182,30 +183,55 @@ class ManualPage(unittest.TestCase):
 class Release(E2ECase):
     # Libraries of Windows itself, which the .exe may need.
     SYSTEM = {"advapi32", "authz", "crypt32", "kernel32", "msvcrt", "shell32", "shlwapi", "user32", "ws2_32"}
+    LICENCES = ["Apache-2.0", "gcc-runtime", "libdeflate", "mingw-w64", "openssl", "zlib"]
+    TEXTS = ["README", "quorvel_tokenexp", "copyright", "licences"] + ["licences/" + n for n in LICENCES]
 
-    def test_zip_holds_one_program_needing_only_windows_and_its_texts(self):
+    def test_zip_for_a_merchant_whose_readme_sample_run_works_from_the_unzipped_folder(self):
         r = subprocess.run([CACHE["CMAKE_CPACK_COMMAND"], "-G", "ZIP", "-B", self.dir], cwd=BUILD, capture_output=True,
                            text=True)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         top = self.path("quorvel_tokenexp-%s-win64" % VERSION)
+        r = subprocess.run(["sha256sum", "-c", os.path.basename(top) + ".zip.sha256"], cwd=self.dir, capture_output=True)
+        self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         with zipfile.ZipFile(top + ".zip") as z:
             z.extractall(self.dir)
-        licences = ["Apache-2.0", "gcc-runtime", "libdeflate", "mingw-w64", "openssl", "zlib"]
-        self.assertEqual(tree_files(top), {n + ".txt" for n in ["README", "quorvel_tokenexp", "copyright", "licences"]
-                                           + ["licences/" + n for n in licences]} | {"quorvel_tokenexp.exe"})
+        sample = ["sample/sample.exp", "sample/sample_export_key.txt", "sample/demo_public_key.asc"]
+        self.assertEqual(tree_files(top), {n + ".txt" for n in self.TEXTS} | {"quorvel_tokenexp.exe"} | set(sample))
         dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", os.path.join(top, "quorvel_tokenexp.exe")],
                               capture_output=True, text=True, check=True).stdout
         self.assertLessEqual({d.lower()[:-4] for d in re.findall(r"DLL Name: (\S+)", dump)}, self.SYSTEM, dump)
-        # Texts for Notepad: the README as it is, with CR LF line ends.
-        with open(os.path.join(top, "README.txt"), "rb") as f, open(os.path.join(SRC, "README.md"), "rb") as g:
-            readme, source = f.read(), g.read()
-        self.assertEqual((readme.replace(b"\r\n", b"\n"), readme.count(b"\n")), (source, readme.count(b"\r\n")))
-        # The unpacked program exports like the built one.
-        for b, name in ((tool(os.path.join(top, "quorvel_tokenexp")), "zip.gpg"), (BIN, "built.gpg")):
-            r = subprocess.run([b, SAMPLE, self.key(), "-o", name], input=SAMPLE_KEY.encode(), capture_output=True,
-                               cwd=self.dir, timeout=600)
-            self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertEqual(self.decrypt(self.path("zip.gpg")), self.decrypt(self.path("built.gpg")))
+        texts = {}
+        for name in self.TEXTS:
+            with open(os.path.join(top, name + ".txt"), "rb") as f:
+                texts[name] = f.read()
+            self.assertEqual(texts[name].count(b"\n"), texts[name].count(b"\r\n"), name)
+        readme, page = texts["README"].decode("ascii"), texts["quorvel_tokenexp"].decode("ascii")
+        self.assertLessEqual(max(map(len, readme.splitlines())), 80)
+        for name in ["copyright.txt", "licences.txt"] + [n + ".txt" for n in self.LICENCES]:
+            self.assertIn(name, readme)
+        # The manual in its Windows form, with no word split at a line end.
+        self.assertIsNone(re.search(r"[a-z]-\r\n|0600|/dev/|SIGTERM|umask|core file", page))
+        # README.txt's sample commands, in a batch file run by Command Prompt,
+        # the unzipped folder in place of its C:\Tools.
+        readme = re.sub(r" \^\r\n +", " ", readme)
+        commands = re.findall(r"^  ((?:cd /d C:\\Tools\\|\.\.\\quorvel_tokenexp\.exe ).*)\r$", readme, re.M)
+        self.assertEqual(len(commands), 3, readme)
+        bat = "".join("%s\r\nif errorlevel 1 exit /b 1\r\n" % c.replace("C:\\Tools", shown(self.dir)) for c in commands)
+        self.write("run.bat", ("@echo off\r\n" + bat).encode())
+        r = subprocess.run([WINE, "cmd", "/c", shown(self.path("run.bat"))], stdin=subprocess.DEVNULL,
+                           capture_output=True, env=dict(os.environ, TZ="UTC"), timeout=600)
+        self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
+        shown_out = re.search(r"It prints .*\r\n\r\n((?:  \S.*\r\n)+)", readme).group(1).split("\r\n")[:-1]
+        self.assertRegex(r.stderr.decode(), "^" + "".join(re.escape(line.strip()).replace(r"0\.011", r"\d+\.\d{3}") +
+                                                         " ?\n" for line in shown_out))
+        sections = []
+        for name, csv_file in (("RECURRING", "recurring_store1"), ("TRANSDATA", "transdata"),
+                               ("RECURRING", "recurring_store2")):
+            with open(os.path.join(SRC, "examples", "data", csv_file + ".csv"), newline="") as f:
+                rows = list(csv.reader(f, quotechar="`"))
+            sections.append((name, rows[0], rows[1:]))
+        self.gpg_import(os.path.join(SRC, "examples", "demo_secret_key.DEMO-ONLY.asc"))
+        self.assertEqual(self.decrypt(os.path.join(top, "sample", "sample.exp.gpg")), expected_table(sections))
 
 
 if __name__ == "__main__":
