@@ -171,9 +171,30 @@ void sys_counters_reset() noexcept
 	g_counters = SysCounters{0, 0, 0, 0, 0, 0};
 }
 
+M_fs_file_t *file_wrap(M_fs_handle_t handle, bool own, char *path) noexcept
+{
+	auto *f       = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(M_fs_file_t)));
+	f->handle     = handle;
+	f->own_handle = own ? M_TRUE : M_FALSE;
+	f->path       = path;
+	return f;
+}
+
 } // namespace m::detail
 
 extern "C" {
+
+M_fs_error_t M_fs_file_open_iostream(M_fs_file_t **fd, M_fs_iostream_t stream)
+{
+	if (fd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*fd = nullptr;
+	if (stream != M_FS_IOSTREAM_IN && stream != M_FS_IOSTREAM_OUT && stream != M_FS_IOSTREAM_ERR)
+		return M_FS_ERROR_INVALID;
+	/* The process's stream outlives the wrapper: never closed here. */
+	*fd = m::detail::file_wrap(m::detail::file_std_handle(stream), false, nullptr);
+	return M_FS_ERROR_SUCCESS;
+}
 
 M_fs_error_t M_fs_file_open(M_fs_file_t **fd, const char *path, size_t buf_size, uint32_t mode,
                             const M_fs_perms_t *perms)

@@ -98,15 +98,15 @@ M_fs_error_t M_fs_info_file(M_fs_info_t **info, M_fs_file_t *fd, uint32_t flags)
 {
 	if (info != nullptr)
 		*info = nullptr;
-	if (fd == nullptr || fd->fd < 0)
+	if (fd == nullptr || fd->handle < 0)
 		return M_FS_ERROR_INVALID;
 	if (info == nullptr)
 		return M_FS_ERROR_SUCCESS;
 
 	struct stat st;
-	if (::fstat(fd->fd, &st) != 0)
+	if (::fstat(fd->handle, &st) != 0)
 		return m::detail::last_error();
-	*info = m::detail::info_from_stat(st, fd->path, birth_time(fd->fd, "", AT_EMPTY_PATH), flags);
+	*info = m::detail::info_from_stat(st, fd->path, birth_time(fd->handle, "", AT_EMPTY_PATH), flags);
 	return M_FS_ERROR_SUCCESS;
 }
 

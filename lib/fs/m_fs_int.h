@@ -19,6 +19,28 @@
 #include "core/m_mem.h"
 #include "fs/m_platform_int.h"
 
+/* The system's handle of an open file: a descriptor, or a Windows HANDLE
+ * (named without windows.h, which only the _win files include). */
+#ifdef _WIN32
+using M_fs_handle_t = void *;
+#else
+using M_fs_handle_t = int;
+#endif
+
+/* One open file. */
+struct M_fs_file {
+	M_fs_handle_t handle;     /* descriptor or HANDLE; -1 or INVALID_HANDLE_VALUE
+                                 once closed */
+	M_bool        own_handle; /* M_FALSE for the standard streams: never closed */
+	size_t        buf_size;   /* size of the user-space buffers; 0 = unbuffered */
+	M_buf_t      *read_buf;   /* fetched bytes the caller has not received yet */
+	M_buf_t      *write_buf;  /* written bytes not yet in the file */
+	size_t        read_ahead; /* system position minus caller position; always
+                                 equal to the length of read_buf */
+	char         *path;       /* normalised path it was opened with; NULL for
+                                 the standard streams */
+};
+
 /* One mode entry of a permissions object. */
 struct M_fs_perms_entry {
 	M_bool            isset; /* the entry holds a value */
@@ -73,6 +95,14 @@ M_fs_error_t file_fsync_sys(M_fs_file_t *fd);
 /* Close the descriptor or handle unless it is closed already or is a
  * standard stream; then free the path and the object. NULL is ignored. */
 void file_close_sys(M_fs_file_t *fd);
+
+/* The handle of a standard stream (descriptor 0, 1 or 2; GetStdHandle). */
+M_fs_handle_t file_std_handle(M_fs_iostream_t stream) noexcept;
+
+/* A new unbuffered file object over handle; own: closed by file_close_sys
+ * (else left open, as the standard streams are). path (owned, may be NULL)
+ * is kept for the object's life. */
+M_fs_file_t *file_wrap(M_fs_handle_t handle, bool own, char *path) noexcept;
 
 /* Counting seam: every platform call of the file layer bumps one counter.
  * The process has one thread per object, and these are plain counters read

@@ -4,7 +4,18 @@
 #include "sys/m_term.h"
 #include "sys/m_term_int.h"
 
+#include "core/m_mem.h"
+
 extern "C" {
+
+void M_term_destroy(M_term_t *term)
+{
+	if (term == nullptr)
+		return;
+	(void)M_term_echo_on(term);
+	m::detail::term_forget(term);
+	M_free(term);
+}
 
 M_bool M_term_read_line(int fd, char *buf, size_t buf_size, size_t *len, uint32_t flags)
 {

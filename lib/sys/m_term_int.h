@@ -1,9 +1,15 @@
-/* The terminal module's byte reads (C++ only, not a public header): one
- * implementation per platform, m_term_posix.cpp and m_term_win.cpp. */
+/* The terminal module's byte reads and its record of the one terminal (C++
+ * only, not a public header): one implementation per platform,
+ * m_term_posix.cpp and m_term_win.cpp. */
 #ifndef M_TERM_INT_H
 #define M_TERM_INT_H
 
+#include "sys/m_term.h"
+
 namespace m::detail {
+
+/* The terminal is going: the handlers stop looking at it. */
+void term_forget(const M_term_t *term) noexcept;
 
 /* Read one byte of fd into *c, retried when a signal interrupts the read.
  * Returns 1 when a byte was read, 0 at the end of input, -1 on an error. */

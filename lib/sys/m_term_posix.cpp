@@ -9,7 +9,7 @@
 #include "sys/m_term.h"
 #include "sys/m_term_int.h"
 
-#include "core/m_io_int.h"
+#include "sys/m_io_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "sys/m_sig_int.h"
@@ -151,16 +151,6 @@ M_bool M_term_echo_on(M_term_t *term)
 	return ok;
 }
 
-void M_term_destroy(M_term_t *term)
-{
-	if (term == nullptr)
-		return;
-	(void)M_term_echo_on(term);
-	if (g_term == term)
-		g_term = nullptr;
-	M_free(term);
-}
-
 M_bool M_term_is_terminal(int fd)
 {
 	return fd >= 0 && isatty(fd) == 1;
@@ -169,6 +159,12 @@ M_bool M_term_is_terminal(int fd)
 } // extern "C"
 
 namespace m::detail {
+
+void term_forget(const M_term_t *term) noexcept
+{
+	if (g_term == term)
+		g_term = nullptr;
+}
 
 int term_read_byte(int fd, char *c) noexcept
 {

@@ -120,16 +120,6 @@ M_bool M_term_echo_on(M_term_t *term)
 	return ok;
 }
 
-void M_term_destroy(M_term_t *term)
-{
-	if (term == nullptr)
-		return;
-	(void)M_term_echo_on(term);
-	if (g_term == term)
-		g_term = nullptr;
-	M_free(term);
-}
-
 M_bool M_term_is_terminal(int fd)
 {
 	return fd >= 0 && is_console(handle_of(fd));
@@ -138,6 +128,12 @@ M_bool M_term_is_terminal(int fd)
 } // extern "C"
 
 namespace m::detail {
+
+void term_forget(const M_term_t *term) noexcept
+{
+	if (g_term == term)
+		g_term = nullptr;
+}
 
 int term_read_byte(int fd, char *c) noexcept
 {

@@ -5,10 +5,12 @@ the output is never an input; no core file is written; a cut-off export
 file is an error; standard descriptors that were closed are not reused;
 oversized inputs are refused instead of filling memory."""
 
+import fcntl
 import glob
 import os
 import re
 import resource
+import select
 import signal
 import stat
 import subprocess
@@ -102,7 +104,7 @@ class FailedWrites(Base):
     def test_signal_during_the_write_removes_the_temporary_file(self):
         # strace sends the signal as the program syncs its temporary file.
         log = self.path("strace.log")
-        for sig in (signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGPIPE, signal.SIGXCPU):
+        for sig in (signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU):
             with self.subTest(sig=sig):
                 self.write("out.gpg", OLD)
                 inject = "inject=fsync:signal=%d:when=1" % sig
@@ -347,6 +349,15 @@ class Replacing(Base):
 class SmallInputs(Base):
     ROWS = 3
 
+    def test_output_that_messages_go_to_is_refused_before_the_prompt(self):
+        # The prompt and every line of the run would land inside the message.
+        with open(self.write("log.txt", OLD), "ab") as log:
+            r = subprocess.run([BIN, self.exp, self.key(), "-o", "log.txt"], input=(KEY256 + "\n").encode(),
+                               stdout=subprocess.PIPE, stderr=log, cwd=self.dir, timeout=600)
+        self.assertEqual((r.returncode, r.stdout), (1, b"Couldn't write encrypted results to log.txt\n"))
+        self.assert_holds(self.path("log.txt"), OLD + b"log.txt: The output is the file messages go to\n")
+        self.assert_no_leftovers()
+
     def test_output_that_is_an_input_is_refused_before_the_prompt(self):
         with open(self.key(), "rb") as f:
             keydata = f.read()
@@ -465,6 +476,26 @@ class SmallInputs(Base):
                 self.assertEqual((rc, sout), (1, b""))
                 self.assertTrue(serr.startswith(stderr), serr)
                 self.assertFalse(os.path.exists(self.path("b.gpg")))
+
+
+class BrokenPipe(Base):
+    @linux_only("a FIFO whose reader goes away")
+    def test_broken_pipe_is_a_failed_write(self):
+        # The pipe holds one page; the reader leaves once the message has
+        # begun to come, while the program still has most of it to write.
+        fifo = self.path("pipe")
+        os.mkfifo(fifo)
+        reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+        fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
+        p = subprocess.Popen([BIN, self.exp, self.key(), "-o", "pipe"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, cwd=self.dir)
+        p.stdin.write((KEY256 + "\n").encode())
+        p.stdin.close()
+        self.assertTrue(select.select([reader], [], [], 60)[0])
+        os.close(reader)
+        out, err = p.communicate(timeout=60)
+        self.assertEqual((p.returncode, out, err), (1, b"Couldn't write encrypted results to pipe\n",
+                                                    PROMPT + b"\npipe: Broken pipe\n"))
 
 
 class CutFiles(Base):
