@@ -487,10 +487,9 @@ class BrokenPipe(Base):
         os.mkfifo(fifo)
         reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
         fcntl.fcntl(reader, fcntl.F_SETPIPE_SZ, 4096)
-        p = subprocess.Popen([BIN, self.exp, self.key(), "-o", "pipe"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, cwd=self.dir)
-        p.stdin.write((KEY256 + "\n").encode())
-        p.stdin.close()
+        with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
+            p = subprocess.Popen([BIN, self.exp, self.key(), "-o", "pipe"], stdin=key, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, cwd=self.dir)
         self.assertTrue(select.select([reader], [], [], 60)[0])
         os.close(reader)
         out, err = p.communicate(timeout=60)
