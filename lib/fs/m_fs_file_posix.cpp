@@ -153,29 +153,12 @@ int m::detail::open_retry(const char *path, int flags, mode_t mode) noexcept
 	return fd;
 }
 
-M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
+M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, char *norm, uint32_t mode, const M_fs_perms_t *perms)
 {
-	/* *fd is cleared before any other check, so that every failure, an
-     * argument error included, leaves it NULL. */
-	if (fd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*fd = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
-	if ((mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
-		return M_FS_ERROR_INVALID;
-
-	/* Resolve links and "~"; bit 4 is accepted for the Windows layout's sake
-     * and has no effect. */
-	char        *norm = nullptr;
-	M_fs_error_t res =
-	    M_fs_path_norm(&norm, path, M_FS_PATH_NORM_RESOLVE_LINK | 4u | M_FS_PATH_NORM_HOME, M_FS_SYSTEM_AUTO);
-	if (res != M_FS_ERROR_SUCCESS)
-		return res;
-
-	const int  flags   = open_flags(mode);
-	const bool restamp = (mode & M_FS_FILE_MODE_OVERWRITE) && !(mode & M_FS_FILE_MODE_NOCREATE);
-	const bool existed = restamp && ::access(norm, F_OK) == 0;
+	M_fs_error_t res     = M_FS_ERROR_SUCCESS;
+	const int    flags   = open_flags(mode);
+	const bool   restamp = (mode & M_FS_FILE_MODE_OVERWRITE) && !(mode & M_FS_FILE_MODE_NOCREATE);
+	const bool   existed = restamp && ::access(norm, F_OK) == 0;
 
 	m::detail::sys_counters().open++;
 	int desc;

@@ -112,22 +112,9 @@ void restamp(HANDLE h) noexcept
 
 } // namespace
 
-M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
+M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, char *norm, uint32_t mode, const M_fs_perms_t *perms)
 {
-	/* *fd is cleared before any other check, so that every failure, an
-	 * argument error included, leaves it NULL. */
-	if (fd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*fd = nullptr;
-	if (M_str_isempty(path) || (mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
-		return M_FS_ERROR_INVALID;
-
-	char        *norm = nullptr;
-	M_fs_error_t res =
-	    M_fs_path_norm(&norm, path, M_FS_PATH_NORM_RESOLVE_LINK | 4u | M_FS_PATH_NORM_HOME, M_FS_SYSTEM_AUTO);
-	if (res != M_FS_ERROR_SUCCESS)
-		return res;
-
+	M_fs_error_t    res = M_FS_ERROR_SUCCESS;
 	NewFileSecurity security;
 	if (perms != nullptr) {
 		res = security.build(perms);

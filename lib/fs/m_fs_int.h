@@ -68,9 +68,11 @@ struct M_fs_info {
 
 namespace m::detail {
 
-/* Open path (normalised here) with the mode's access and disposition; see
- * M_fs_file_open. The new object is unbuffered. */
-M_fs_error_t file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms);
+/* Open the normalised path norm (taken over: kept as the file's path, or
+ * freed on failure) with the mode's access and disposition; see
+ * M_fs_file_open, which checks the arguments. The new object is
+ * unbuffered. */
+M_fs_error_t file_open_sys(M_fs_file_t **fd, char *norm, uint32_t mode, const M_fs_perms_t *perms);
 
 /* One system read (read(2), retried on EINTR; ReadFile). *read_len gets the
  * bytes read, 0 at the end of the file and on failure. INVALID for a NULL or
@@ -143,6 +145,14 @@ uint32_t perms_mode_from_access(uint32_t granted) noexcept;
  * set, else the file entry. NULL when that entry is not set or its kind is
  * REMOVE (it grants nothing by itself), or for a NULL perms. */
 const M_fs_perms_entry *perms_entry_for(const M_fs_perms_t *perms, int who, bool is_dir) noexcept;
+
+/* Give info the names of perms' owner and group (copies) and perms itself
+ * (taken over). */
+void info_take_perms(M_fs_info_t *info, M_fs_perms_t *perms) noexcept;
+
+/* M_fs_info once its arguments are checked (path not empty, *info
+ * cleared): the platform's look at the entry. */
+M_fs_error_t info_path_sys(M_fs_info_t **info, const char *path, uint32_t flags) noexcept;
 
 /* Normalise path the way the information and permission calls read it
  * (links resolved, "~" expanded; bits 4 and 8 of the Windows layout accepted

@@ -1,9 +1,9 @@
 /* Library-internal layouts and helpers of the file, information and
  * permission layers on POSIX (C++ only; included through m_fs_int.h).
  *
- * Owners and groups are user and group ids;
- * the conversions between the host's mode bits and the portable permission
- * model, the account lookups and the stat-based information live here.
+ * Owners and groups are user and group ids; the conversions between the
+ * host's mode bits and the portable permission model, the account lookups
+ * and the stat-based information live here.
  */
 #ifndef M_FS_INT_POSIX_H
 #define M_FS_INT_POSIX_H

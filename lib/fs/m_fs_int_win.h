@@ -1,9 +1,10 @@
 /* Library-internal layouts and helpers of the file, information and
  * permission layers on Windows (C++ only; included through m_fs_int.h).
  *
- * Owners and groups are SIDs kept in the permissions object. This header names no Windows type (windows.h belongs
- * to the _win.cpp files): handles, SIDs, access lists and security records
- * pass as void pointers between those files.
+ * Owners and groups are SIDs kept in the permissions object. This header
+ * names no Windows type (windows.h belongs to the _win.cpp files): handles,
+ * SIDs, access lists and security records pass as void pointers between
+ * those files.
  */
 #ifndef M_FS_INT_WIN_H
 #define M_FS_INT_WIN_H

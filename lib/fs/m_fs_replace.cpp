@@ -60,7 +60,7 @@ bool g_open = false;
 struct M_fs_replace {
 	m::detail::ReplaceSys *sys;
 	Plan                   plan;
-	M_fs_file_t           *file; /* the temporary file, the opened device, or
+	M_fs_file_t           *file;    /* the temporary file, the opened device, or
 	                                the process's own stream; NULL before a
 	                                device's first write */
 	M_fs_error_t           err;     /* the first write failure, which sticks */

@@ -36,7 +36,7 @@ using m::detail::ReplaceFound;
 
 /* One replace: the held folder, the names in it, what was found there. */
 struct m::detail::ReplaceSys {
-	char        dir[PATH_MAX];  /* the folder, resolved as the system resolves it */
+	char        dir[PATH_MAX]; /* the folder, resolved as the system resolves it */
 	char        name[NAME_MAX + 1];
 	char        full[PATH_MAX]; /* dir/name */
 	int         dir_fd;         /* the folder, held from the resolve on */
@@ -44,7 +44,7 @@ struct m::detail::ReplaceSys {
 	struct stat old;            /* the file replaced (ReplaceFound::File) */
 	int         own;            /* ReplaceFound::Own: the process's descriptor */
 	char        tmp[NAME_MAX + 1];
-	struct stat tmp_st;         /* the temporary file as created */
+	struct stat tmp_st; /* the temporary file as created */
 };
 
 namespace {
@@ -61,7 +61,7 @@ constexpr int kTmpTries = 100;
 /* The replace whose temporary file exists, for the signal handler; set and
  * cleared only while the signals are blocked. */
 m::detail::ReplaceSys *volatile g_live = nullptr;
-m::detail::SigGuard             g_replace_guard;
+m::detail::SigGuard g_replace_guard;
 
 /* A terminating signal while the temporary file exists: remove it (the
  * held folder makes the name right wherever the folder is now), then let
@@ -71,8 +71,8 @@ m::detail::SigGuard             g_replace_guard;
  * it) is left to the write, which then fails with EFBIG. */
 void on_replace_signal(int sig, siginfo_t *info, void *)
 {
-	const int saved_errno = errno;
-	const bool own_limit  = sig == SIGXFSZ && info != nullptr && info->si_code == SI_USER && info->si_pid == ::getpid();
+	const int  saved_errno = errno;
+	const bool own_limit = sig == SIGXFSZ && info != nullptr && info->si_code == SI_USER && info->si_pid == ::getpid();
 	if (sig == SIGPIPE || own_limit) {
 		errno = saved_errno;
 		return;
@@ -157,7 +157,7 @@ bool in_system_dir(const char *dir) noexcept
  * root normally has): then a sticky folder does not stop it. */
 bool may_override_owner() noexcept
 {
-	__user_cap_header_struct header = {_LINUX_CAPABILITY_VERSION_3, 0};
+	__user_cap_header_struct header                         = {_LINUX_CAPABILITY_VERSION_3, 0};
 	__user_cap_data_struct   data[_LINUX_CAPABILITY_U32S_3] = {};
 	if (::syscall(SYS_capget, &header, data) != 0)
 		return ::geteuid() == 0;

@@ -38,11 +38,11 @@ using m::detail::ReplaceFound;
 
 /* One replace: the held folder, the target, the open device. */
 struct m::detail::ReplaceSys {
-	wchar_t *target; /* the target's full path */
-	wchar_t *tmp;    /* the temporary file's, once created */
-	HANDLE   folder; /* held without FILE_SHARE_DELETE; NULL for a device */
-	HANDLE   device; /* a device opened by the check; NULL before */
-	HANDLE   own;    /* ReplaceFound::Own: the standard handle */
+	wchar_t *target;      /* the target's full path */
+	wchar_t *tmp;         /* the temporary file's, once created */
+	HANDLE   folder;      /* held without FILE_SHARE_DELETE; NULL for a device */
+	HANDLE   device;      /* a device opened by the check; NULL before */
+	HANDLE   own;         /* ReplaceFound::Own: the standard handle */
 	bool     device_path; /* a "\\.\" device name */
 };
 
@@ -190,8 +190,8 @@ bool same(const Identity &a, const Identity &b) noexcept
 /* The identity of what a path names, links followed. */
 bool identity(const wchar_t *path, Identity *who) noexcept
 {
-	HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-	                       nullptr);
+	HANDLE h =
+	    CreateFileW(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 	if (h == INVALID_HANDLE_VALUE)
 		return false;
 	const bool ok = identity_of(h, who);
@@ -298,9 +298,9 @@ M_fs_error_t copy_access_list(HANDLE tmp, const wchar_t *old) noexcept
 /* Rename the open file h to target, replacing what is there. */
 bool rename_by_handle(HANDLE h, const wchar_t *target) noexcept
 {
-	const size_t len  = wcslen(target);
-	const size_t size = sizeof(FILE_RENAME_INFO) + len * sizeof(wchar_t);
-	auto        *info = static_cast<FILE_RENAME_INFO *>(M_malloc_zero(size));
+	const size_t len      = wcslen(target);
+	const size_t size     = sizeof(FILE_RENAME_INFO) + len * sizeof(wchar_t);
+	auto        *info     = static_cast<FILE_RENAME_INFO *>(M_malloc_zero(size));
 	info->ReplaceIfExists = TRUE;
 	info->FileNameLength  = static_cast<DWORD>(len * sizeof(wchar_t));
 	M_mem_copy(info->FileName, target, len * sizeof(wchar_t));

@@ -8,8 +8,15 @@
 
 namespace m::detail {
 
-/* The terminal is going: the handlers stop looking at it. */
-void term_forget(const M_term_t *term) noexcept;
+/* The one terminal of the process (M_term_create refuses a second), for
+ * the signal or console handlers; NULL when there is none. */
+extern M_term_t *volatile term_live;
+
+/* M_term_echo_off and M_term_echo_on for a term that is not NULL: the
+ * system's mode set and the handlers put in place or taken away. Echo off
+ * when it is off already succeeds at once. Return whether the mode is set. */
+bool term_echo_off_sys(M_term_t *term, int prompt_fd, const char *prompt) noexcept;
+bool term_echo_on_sys(M_term_t *term) noexcept;
 
 /* Read one byte of fd into *c, retried when a signal interrupts the read.
  * Returns 1 when a byte was read, 0 at the end of input, -1 on an error. */

@@ -24,7 +24,6 @@ namespace fs_test {
 using test_util::EnvGuard;
 using test_util::take;
 
-
 /* A private directory under the system's temporary folder, removed with
  * everything in it (rights given back first, so that a test which took them
  * leaves nothing behind). */
@@ -153,7 +152,6 @@ constexpr uint32_t          R = M_FS_PERMS_MODE_READ, W = M_FS_PERMS_MODE_WRITE,
 constexpr M_fs_perms_who_t  USER = M_FS_PERMS_WHO_USER, GROUP = M_FS_PERMS_WHO_GROUP, OTHER = M_FS_PERMS_WHO_OTHER;
 constexpr M_fs_perms_type_t EXACT = M_FS_PERMS_TYPE_EXACT, ADD = M_FS_PERMS_TYPE_ADD, REMOVE = M_FS_PERMS_TYPE_REMOVE;
 constexpr M_fs_system_t     WIN = M_FS_SYSTEM_WINDOWS, UNIX = M_FS_SYSTEM_UNIX, AUTO = M_FS_SYSTEM_AUTO;
-
 
 /* The names in a directory, sorted and joined with spaces. */
 std::string names_in(const std::string &dir)

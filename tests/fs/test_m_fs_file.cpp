@@ -185,15 +185,13 @@ TEST(m_fs_file, read_bytes)
 		size_t       max;
 		M_fs_error_t result;
 		std::string  contents;
-	} rows[] = {
-		{dir.sub("f"), data.size(), M_FS_ERROR_SUCCESS, data},
-		{dir.sub("f"), data.size() - 1, M_FS_ERROR_FILE_TOO_BIG, ""},
-		{dir.sub("empty"), 0, M_FS_ERROR_SUCCESS, ""},
-		{dir.sub("missing"), 0, M_FS_ERROR_NOT_FOUND, ""},
-		{dir.path(), 0, M_FS_ERROR_PERMISSION, ""},
-		{"", 0, M_FS_ERROR_INVALID, ""},
-		{dir.sub("big"), 0, M_FS_ERROR_SUCCESS, big}
-	};
+	} rows[] = {{dir.sub("f"), data.size(), M_FS_ERROR_SUCCESS, data},
+	            {dir.sub("f"), data.size() - 1, M_FS_ERROR_FILE_TOO_BIG, ""},
+	            {dir.sub("empty"), 0, M_FS_ERROR_SUCCESS, ""},
+	            {dir.sub("missing"), 0, M_FS_ERROR_NOT_FOUND, ""},
+	            {dir.path(), 0, M_FS_ERROR_PERMISSION, ""},
+	            {"", 0, M_FS_ERROR_INVALID, ""},
+	            {dir.sub("big"), 0, M_FS_ERROR_SUCCESS, big}};
 	for (const auto &r : rows) {
 		unsigned char *buf = reinterpret_cast<unsigned char *>(1);
 		size_t         len = 99;

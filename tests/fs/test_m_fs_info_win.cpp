@@ -8,18 +8,6 @@
 namespace {
 
 using namespace fs_test;
-using fs_test::show;
-
-/* The fields of an information object in one line (times left out); the
- * permissions as show() gives them. */
-std::string show(const M_fs_info_t *info)
-{
-	const char         *user = M_fs_info_get_user(info), *group = M_fs_info_get_group(info);
-	const M_fs_perms_t *perms = M_fs_info_get_perms(info);
-	return std::to_string(M_fs_info_get_type(info)) + " " + std::to_string(M_fs_info_get_size(info)) +
-	       (M_fs_info_get_ishidden(info) ? " hidden " : " ") + (user ? user : "-") + ":" + (group ? group : "-") +
-	       " [" + (perms ? show(perms) : "none") + "]";
-}
 
 /* Information from the directory entry and from a handle: type, size, the
  * hidden attribute; permissions written as an access list of the mask table
@@ -97,6 +85,5 @@ TEST(m_fs_info, windows_entries_and_access_lists)
 	M_fs_perms_destroy(none);
 	M_fs_perms_destroy(p);
 }
-#endif
 
 } // namespace

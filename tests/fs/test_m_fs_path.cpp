@@ -45,7 +45,6 @@ std::string apply(char op, M_fs_system_t sys, const char *a, const char *b, cons
 	return out;
 }
 
-
 TEST(m_fs_path, text_functions)
 {
 	const struct {
