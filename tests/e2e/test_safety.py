@@ -478,6 +478,14 @@ class SmallInputs(Base):
                 self.assertFalse(os.path.exists(self.path("b.gpg")))
 
 
+    @unittest.skipUnless(WINDOWS, "Windows' console names (the program runs without a console here)")
+    def test_console_without_a_console_is_refused_before_the_prompt(self):
+        for name in ("CON", "con.gpg", "CONOUT$"):
+            r = self.run_tool([self.exp, self.key(), "-o", name])
+            self.assertEqual((r.returncode, r.stdout), (1, b"Couldn't write encrypted results to %s\n" % name.encode()))
+            self.assertFalse(r.stderr.startswith(PROMPT), r.stderr)
+
+
 class BrokenPipe(Base):
     @linux_only("a FIFO whose reader goes away")
     def test_broken_pipe_is_a_failed_write(self):
