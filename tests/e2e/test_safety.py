@@ -478,6 +478,26 @@ class SmallInputs(Base):
                 self.assertFalse(os.path.exists(self.path("b.gpg")))
 
 
+    @linux_only("a folder moved by another process (Wine's hold on a folder binds Windows programs only; "
+                "test_m_fs_replace_win checks it)")
+    def test_output_folder_swapped_at_the_prompt(self):
+        # At the prompt the temporary file exists; the folder goes, another
+        # takes its place with a file under the temporary file's name.
+        os.mkdir(self.path("d"))
+        self.write("d/out.gpg", OLD)
+        p = self.start_at_prompt([self.exp, self.key(), "-o", "d/out.gpg"])
+        os.rename(self.path("d"), self.path("d2"))
+        tmp = [n for n in os.listdir(self.path("d2")) if n != "out.gpg"]
+        os.mkdir(self.path("d"))
+        self.write("d/" + tmp[0], b"planted")
+        out, err = p.communicate((KEY256 + "\n").encode(), timeout=600)
+        self.assertEqual((p.returncode, out, err), (1, b"Couldn't write encrypted results to d/out.gpg\n",
+                                                    b"\nd/out.gpg: The output's folder was moved or replaced during "
+                                                    b"the run; nothing was written\n"))
+        self.assertEqual(os.listdir(self.path("d2")), ["out.gpg"])
+        self.assert_holds(self.path("d2/out.gpg"))
+        self.assertEqual(os.listdir(self.path("d")), tmp)
+
     @unittest.skipUnless(WINDOWS, "Windows' console names (the program runs without a console here)")
     def test_console_without_a_console_is_refused_before_the_prompt(self):
         for name in ("CON", "con.gpg", "CONOUT$"):
