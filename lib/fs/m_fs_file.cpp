@@ -175,7 +175,7 @@ M_fs_file_t *file_wrap(M_fs_handle_t handle, bool own, char *path) noexcept
 {
 	auto *f       = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(M_fs_file_t)));
 	f->handle     = handle;
-	f->own_handle = own ? M_TRUE : M_FALSE;
+	f->own_handle = own;
 	f->path       = path;
 	return f;
 }

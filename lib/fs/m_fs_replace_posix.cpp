@@ -420,7 +420,8 @@ bool m::detail::replace_reaches(const char *path, const char *other) noexcept
 	ReplaceSys *s = nullptr;
 	struct stat out;
 	bool        reached = false;
-	if (replace_resolve(path, &s) == M_FS_ERROR_SUCCESS && ::fstatat(s->dir_fd, s->name, &out, 0) == 0) {
+	if (replace_resolve(path, &s) == M_FS_ERROR_SUCCESS && s != nullptr &&
+	    ::fstatat(s->dir_fd, s->name, &out, 0) == 0) {
 		reached = with_info_stat(other, [&](const char *, const struct stat &in) {
 			          return same_file(in, out) ? M_FS_ERROR_SUCCESS : M_FS_ERROR_GENERIC;
 		          }) == M_FS_ERROR_SUCCESS;
@@ -434,7 +435,7 @@ bool m::detail::replace_reaches_stream(const char *path, M_fs_iostream_t stream)
 	ReplaceSys *s = nullptr;
 	struct stat out;
 	struct stat in;
-	const bool  reached = replace_resolve(path, &s) == M_FS_ERROR_SUCCESS &&
+	const bool  reached = replace_resolve(path, &s) == M_FS_ERROR_SUCCESS && s != nullptr &&
 	                     ::fstatat(s->dir_fd, s->name, &out, 0) == 0 && ::fstat(file_std_handle(stream), &in) == 0 &&
 	                     S_ISREG(in.st_mode) && same_file(in, out);
 	replace_release(s);

@@ -126,9 +126,7 @@ bool m::detail::term_echo_off_sys(M_term_t *term, int prompt_fd, const char *pro
 	}
 	/* Marked first: a signal between the two must put the mode back. */
 	term->echo_off = 1;
-	if (tcsetattr(term->fd, TCSANOW, &term->quiet) == 0)
-		return true;
-	return false;
+	return tcsetattr(term->fd, TCSANOW, &term->quiet) == 0;
 }
 
 bool m::detail::term_echo_on_sys(M_term_t *term) noexcept

@@ -99,9 +99,7 @@ bool m::detail::term_echo_off_sys(M_term_t *term, int, const char *) noexcept
 		term->guarded = SetConsoleCtrlHandler(on_control, TRUE) != 0;
 	/* Marked first: an event between the two must put the mode back. */
 	InterlockedExchange(&term->echo_off, 1);
-	if (SetConsoleMode(term->handle, term->saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)))
-		return true;
-	return false;
+	return SetConsoleMode(term->handle, term->saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
 }
 
 bool m::detail::term_echo_on_sys(M_term_t *term) noexcept
