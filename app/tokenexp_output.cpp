@@ -4,17 +4,36 @@
 #include "app/tokenexp_report.h"
 #include "core/m_str_fmt.h"
 
+namespace {
+
+/* Why the replace failed with res, in words: the file layer's, or the
+ * replace's own where no system call failed. */
+void output_reason(M_fs_error_t res, char *reason, size_t reason_len)
+{
+	if (res == M_FS_ERROR_DIR_CHANGED)
+		M_snprintf(reason, reason_len, "The output's folder was moved or replaced during the run; nothing was written");
+	else
+		tokenexp_fs_reason(res, reason, reason_len);
+}
+
+} // namespace
+
 M_bool tokenexp_output_begin(tokenexp_output_t *out, const char *path, char *reason, size_t reason_len)
 {
 	if (out == nullptr)
 		return M_FALSE;
 	out->replace.reset();
-	out->written             = 0;
-	out->failed              = M_FALSE;
+	out->written = 0;
+	out->failed  = M_FALSE;
+	/* The prompt and every line of the run would land inside the message. */
+	if (M_fs_replace_reaches_stream(path, M_FS_IOSTREAM_ERR)) {
+		M_snprintf(reason, reason_len, "The output is the file messages go to");
+		return M_FALSE;
+	}
 	M_fs_replace_t    *begun = nullptr;
 	const M_fs_error_t res   = M_fs_replace_begin(&begun, path);
 	if (res != M_FS_ERROR_SUCCESS) {
-		tokenexp_fs_reason(res, reason, reason_len);
+		output_reason(res, reason, reason_len);
 		return M_FALSE;
 	}
 	out->replace.reset(begun);
@@ -47,7 +66,7 @@ M_bool tokenexp_output_commit(tokenexp_output_t *out, char *reason, size_t reaso
 	if (out->failed)
 		M_snprintf(reason, reason_len, "%s", out->reason);
 	else if (res != M_FS_ERROR_SUCCESS)
-		tokenexp_fs_reason(res, reason, reason_len);
+		output_reason(res, reason, reason_len);
 	return res == M_FS_ERROR_SUCCESS && !out->failed;
 }
 

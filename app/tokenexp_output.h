@@ -36,7 +36,9 @@ struct tokenexp_output_t {
  * written and, for a file, create its temporary file beside it now (mode
  * 0600; removed on any failure and on every catchable signal that ends the
  * process). A directory, a missing or unwritable directory, a read-only
- * existing output fail here.
+ * existing output, an entry the system would not let the user replace, a
+ * device that cannot be written, and the file standard error is open on
+ * (the messages would land inside the message) fail here.
  *
  * out:    receives the replace; emptied first. NULL: M_FALSE.
  * path:   NULL or "": M_FALSE.

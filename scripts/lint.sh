@@ -21,21 +21,14 @@ if [ ! -f "$build/compile_commands.json" ]; then
 	cmake -S . -B "$build" -G Ninja -DBUILD_BENCH=OFF >/dev/null || exit 1
 fi
 
-# The Windows halves (X_win.cpp without a header of their own) are compiled
+# The Windows halves (X_win.cpp) are compiled
 # only by the Windows build: this host's compiler database has no entry for
 # them. They are analysed apart, as the Windows build compiles them: for the
 # x86_64-w64-mingw32 target against the cross compiler's headers (C++ and
 # Windows; its own compiler headers are clang's), so no Windows build folder
-# is needed. lib/fs/m_fs_replace_win.cpp is left out for now: it is being
-# rewritten, and its one finding (kind_of's path taken for null) goes with
-# the code it is in.
-files=$(for f in $(ls lib/*/*.cpp pgp/*.cpp app/*.cpp tools/*.cpp 2>/dev/null); do
-	case $f in *_win.cpp) [ -f "${f%.cpp}.h" ] || continue ;; esac
-	echo "$f"
-done)
-win_files=$(for f in lib/*/*_win.cpp; do
-	[ "$f" != lib/fs/m_fs_replace_win.cpp ] && [ ! -f "${f%.cpp}.h" ] && echo "$f"
-done)
+# is needed.
+files=$(ls lib/*/*.cpp pgp/*.cpp app/*.cpp tools/*.cpp 2>/dev/null | grep -v '_win\.cpp$')
+win_files=$(ls lib/*/*_win.cpp)
 win_cxx=x86_64-w64-mingw32-g++-posix
 command -v "$win_cxx" >/dev/null || { echo "lint: $win_cxx is missing (scripts/deps.sh windows installs it)"; exit 1; }
 win_flags="--target=x86_64-w64-mingw32 -std=c++20 -fno-exceptions -fno-rtti -nostdlibinc -I lib -I ."

@@ -31,7 +31,6 @@
  */
 #include "core/m_str_fmt.h"
 #include "core/m_str_fmt_int.h"
-#include "core/m_io_int.h"
 #include "core/m_text_int.h"
 
 #include "core/m_buf.h"
@@ -44,7 +43,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -92,21 +90,13 @@ Target make_target(TargetKind kind)
 	return t;
 }
 
-/* One write(2) of exactly len bytes; a call interrupted before it moved
- * anything is repeated, any other short count is a failure. */
-[[nodiscard]] bool fd_write_exact(int fd, const unsigned char *data, size_t len)
-{
-	const ssize_t r = m::detail::retry_eintr([&] { return ::write(fd, data, len); });
-	return r >= 0 && static_cast<size_t>(r) == len;
-}
-
 [[nodiscard]] bool fd_flush_stage(Target &t)
 {
 	if (t.staged == 0)
 		return true;
 	const size_t n = t.staged;
 	t.staged       = 0;
-	return fd_write_exact(t.fd, t.stage, n);
+	return m::detail::fmt_fd_write_exact(t.fd, t.stage, n);
 }
 
 /* Staging rule: when the staged count plus n would exceed 511, the stage is
@@ -118,7 +108,7 @@ Target make_target(TargetKind kind)
 		if (!fd_flush_stage(t))
 			return false;
 		while (n > kStageSize) {
-			if (!fd_write_exact(t.fd, data, kStageSize))
+			if (!m::detail::fmt_fd_write_exact(t.fd, data, kStageSize))
 				return false;
 			data += kStageSize;
 			n -= kStageSize;

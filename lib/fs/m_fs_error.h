@@ -4,7 +4,7 @@
  * (m_fs_path.h) and the file information and permission layer (m_fs_info.h,
  * m_fs_perms.h) reports its outcome as one M_fs_error_t. Zero is success;
  * every other value is a class of failure. Failing system calls are
- * classified by one fixed table (M_fs_error_from_syserr, m_fs_win.h).
+ * classified by one fixed table (M_fs_error_from_syserr, m_fs_syserr.h).
  *
  * The layer's opaque objects are declared here once, since the modules name
  * each other's objects; each is created and released by its own module.
@@ -46,7 +46,9 @@ typedef enum {
 	M_FS_ERROR_LINK_LOOP       = 17, /* path normalisation met the same path twice
                                         or followed too many links */
 	M_FS_ERROR_RESERVED_18     = 18, /* reserved, never produced */
-	M_FS_ERROR_NOT_SAME_DEVICE = 19  /* source and destination on different devices */
+	M_FS_ERROR_NOT_SAME_DEVICE = 19, /* source and destination on different devices */
+	M_FS_ERROR_DIR_CHANGED     = 20  /* the directory an operation works in was
+                                        moved or replaced while it worked */
 } M_fs_error_t;
 
 /* An open file (opaque, m_fs_file.h). Created by M_fs_file_open or

@@ -171,14 +171,48 @@ void sys_counters_reset() noexcept
 	g_counters = SysCounters{0, 0, 0, 0, 0, 0};
 }
 
+M_fs_file_t *file_wrap(M_fs_handle_t handle, bool own, char *path) noexcept
+{
+	auto *f       = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(M_fs_file_t)));
+	f->handle     = handle;
+	f->own_handle = own;
+	f->path       = path;
+	return f;
+}
+
 } // namespace m::detail
 
 extern "C" {
 
+M_fs_error_t M_fs_file_open_iostream(M_fs_file_t **fd, M_fs_iostream_t stream)
+{
+	if (fd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*fd = nullptr;
+	if (stream != M_FS_IOSTREAM_IN && stream != M_FS_IOSTREAM_OUT && stream != M_FS_IOSTREAM_ERR)
+		return M_FS_ERROR_INVALID;
+	/* The process's stream outlives the wrapper: never closed here. */
+	*fd = m::detail::file_wrap(m::detail::file_std_handle(stream), false, nullptr);
+	return M_FS_ERROR_SUCCESS;
+}
+
 M_fs_error_t M_fs_file_open(M_fs_file_t **fd, const char *path, size_t buf_size, uint32_t mode,
                             const M_fs_perms_t *perms)
 {
-	const M_fs_error_t res = m::detail::file_open_sys(fd, path, mode, perms);
+	/* *fd is cleared before any other check, so that every failure, an
+	 * argument error included, leaves it NULL. */
+	if (fd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*fd = nullptr;
+	if (M_str_isempty(path) || (mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
+		return M_FS_ERROR_INVALID;
+	/* Links and "~" resolved; bit 4 is accepted for the Windows layout's
+	 * sake and has no effect. */
+	char        *norm = nullptr;
+	M_fs_error_t res =
+	    M_fs_path_norm(&norm, path, M_FS_PATH_NORM_RESOLVE_LINK | 4u | M_FS_PATH_NORM_HOME, M_FS_SYSTEM_AUTO);
+	if (res == M_FS_ERROR_SUCCESS)
+		res = m::detail::file_open_sys(fd, norm, mode, perms);
 	if (res != M_FS_ERROR_SUCCESS)
 		return res;
 

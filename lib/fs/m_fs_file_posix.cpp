@@ -26,7 +26,7 @@
 #include "fs/m_fs_int.h"
 #include "fs/m_platform_int.h"
 #include "core/m_mem.h"
-#include "core/m_io_int.h"
+#include "sys/m_io_int.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "core/m_str_num.h"
@@ -113,7 +113,7 @@ int open_with_perms(const char *path, int flags, const M_fs_perms_t *perms, M_fs
 
 M_bool fd_usable(const M_fs_file_t *fd) noexcept
 {
-	return fd != nullptr && fd->fd >= 0;
+	return fd != nullptr && fd->handle >= 0;
 }
 
 /* One read(2) or write(2) for the _sys layer: the argument checks both
@@ -129,7 +129,7 @@ M_fs_error_t io_sys(M_fs_file_t *fd, Byte *buf, size_t len, size_t *done, size_t
 		return M_FS_ERROR_INVALID;
 
 	counter++;
-	const ssize_t n = m::detail::retry_eintr([&] { return call(fd->fd, buf, len); });
+	const ssize_t n = m::detail::retry_eintr([&] { return call(fd->handle, buf, len); });
 	if (n < 0)
 		return m::detail::last_error();
 	*done = static_cast<size_t>(n);
@@ -153,29 +153,12 @@ int m::detail::open_retry(const char *path, int flags, mode_t mode) noexcept
 	return fd;
 }
 
-M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
+M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, char *norm, uint32_t mode, const M_fs_perms_t *perms)
 {
-	/* *fd is cleared before any other check, so that every failure, an
-     * argument error included, leaves it NULL. */
-	if (fd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*fd = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
-	if ((mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
-		return M_FS_ERROR_INVALID;
-
-	/* Resolve links and "~"; bit 4 is accepted for the Windows layout's sake
-     * and has no effect. */
-	char        *norm = nullptr;
-	M_fs_error_t res =
-	    M_fs_path_norm(&norm, path, M_FS_PATH_NORM_RESOLVE_LINK | 4u | M_FS_PATH_NORM_HOME, M_FS_SYSTEM_AUTO);
-	if (res != M_FS_ERROR_SUCCESS)
-		return res;
-
-	const int  flags   = open_flags(mode);
-	const bool restamp = (mode & M_FS_FILE_MODE_OVERWRITE) && !(mode & M_FS_FILE_MODE_NOCREATE);
-	const bool existed = restamp && ::access(norm, F_OK) == 0;
+	M_fs_error_t res     = M_FS_ERROR_SUCCESS;
+	const int    flags   = open_flags(mode);
+	const bool   restamp = (mode & M_FS_FILE_MODE_OVERWRITE) && !(mode & M_FS_FILE_MODE_NOCREATE);
+	const bool   existed = restamp && ::access(norm, F_OK) == 0;
 
 	m::detail::sys_counters().open++;
 	int desc;
@@ -206,11 +189,7 @@ M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32
 		(void)::futimens(desc, nullptr);
 	}
 
-	M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
-	f->fd          = desc;
-	f->own_fd      = M_TRUE;
-	f->path        = norm;
-	*fd            = f;
+	*fd = m::detail::file_wrap(desc, true, norm);
 	return M_FS_ERROR_SUCCESS;
 }
 
@@ -245,7 +224,7 @@ M_fs_error_t m::detail::file_seek_sys(M_fs_file_t *fd, int64_t offset, M_fs_file
 	static_assert(sizeof(off_t) == sizeof(int64_t), "64-bit file offsets");
 
 	m::detail::sys_counters().seek++;
-	if (::lseek(fd->fd, static_cast<off_t>(offset), whence) == static_cast<off_t>(-1))
+	if (::lseek(fd->handle, static_cast<off_t>(offset), whence) == static_cast<off_t>(-1))
 		return m::detail::last_error();
 	return M_FS_ERROR_SUCCESS;
 }
@@ -256,7 +235,7 @@ M_fs_error_t m::detail::file_tell_sys(M_fs_file_t *fd, uint64_t *pos)
 	if (!fd_usable(fd))
 		return M_FS_ERROR_INVALID;
 	m::detail::sys_counters().seek++;
-	const off_t at = ::lseek(fd->fd, 0, SEEK_CUR);
+	const off_t at = ::lseek(fd->handle, 0, SEEK_CUR);
 	if (at == static_cast<off_t>(-1))
 		return m::detail::last_error();
 	*pos = static_cast<uint64_t>(at);
@@ -270,7 +249,7 @@ M_fs_error_t m::detail::file_fsync_sys(M_fs_file_t *fd)
 	m::detail::sys_counters().fsync++;
 	int r;
 	do {
-		r = ::fsync(fd->fd);
+		r = ::fsync(fd->handle);
 	} while (r != 0 && errno == EINTR);
 	if (r != 0)
 		return m::detail::last_error();
@@ -281,45 +260,19 @@ void m::detail::file_close_sys(M_fs_file_t *fd)
 {
 	if (fd == nullptr)
 		return;
-	if (fd->fd >= 0 && fd->own_fd) {
+	if (fd->handle >= 0 && fd->own_handle) {
 		m::detail::sys_counters().close++;
 		/* Not retried on EINTR: on Linux the descriptor is released anyway,
          * and a retry could close a descriptor another opener just got. */
-		(void)::close(fd->fd);
+		(void)::close(fd->handle);
 	}
-	fd->fd = -1;
+	fd->handle = -1;
 	M_free(fd->path);
 	M_free(fd);
 }
 
-extern "C" {
-
-M_fs_error_t M_fs_file_open_iostream(M_fs_file_t **fd, M_fs_iostream_t stream)
+M_fs_handle_t m::detail::file_std_handle(M_fs_iostream_t stream) noexcept
 {
-	if (fd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*fd = nullptr;
-
-	int desc;
-	switch (stream) {
-		case M_FS_IOSTREAM_IN:
-			desc = STDIN_FILENO;
-			break;
-		case M_FS_IOSTREAM_OUT:
-			desc = STDOUT_FILENO;
-			break;
-		case M_FS_IOSTREAM_ERR:
-			desc = STDERR_FILENO;
-			break;
-		default:
-			return M_FS_ERROR_INVALID;
-	}
-
-	M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
-	f->fd          = desc;
-	f->own_fd      = M_FALSE; /* the process's stream outlives the wrapper */
-	*fd            = f;
-	return M_FS_ERROR_SUCCESS;
+	/* The stream numbers are the descriptors: 0, 1 and 2. */
+	return static_cast<int>(stream);
 }
-
-} // extern "C"

@@ -110,33 +110,11 @@ void restamp(HANDLE h) noexcept
 	(void)SetFileTime(h, &ft, &ft, &ft);
 }
 
-M_fs_file_t *new_file(HANDLE h, bool own, char *path) noexcept
-{
-	M_fs_file_t *f = static_cast<M_fs_file_t *>(M_malloc_zero(sizeof(*f)));
-	f->handle      = h;
-	f->own_handle  = own;
-	f->path        = path;
-	return f;
-}
-
 } // namespace
 
-M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms)
+M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, char *norm, uint32_t mode, const M_fs_perms_t *perms)
 {
-	/* *fd is cleared before any other check, so that every failure, an
-	 * argument error included, leaves it NULL. */
-	if (fd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*fd = nullptr;
-	if (M_str_isempty(path) || (mode & (M_FS_FILE_MODE_READ | M_FS_FILE_MODE_WRITE)) == 0)
-		return M_FS_ERROR_INVALID;
-
-	char        *norm = nullptr;
-	M_fs_error_t res =
-	    M_fs_path_norm(&norm, path, M_FS_PATH_NORM_RESOLVE_LINK | 4u | M_FS_PATH_NORM_HOME, M_FS_SYSTEM_AUTO);
-	if (res != M_FS_ERROR_SUCCESS)
-		return res;
-
+	M_fs_error_t    res = M_FS_ERROR_SUCCESS;
 	NewFileSecurity security;
 	if (perms != nullptr) {
 		res = security.build(perms);
@@ -158,7 +136,7 @@ M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, const char *path, uint32
 	}
 	if (existed)
 		restamp(h);
-	*fd = new_file(h, true, norm);
+	*fd = file_wrap(h, true, norm);
 	return M_FS_ERROR_SUCCESS;
 }
 
@@ -267,31 +245,8 @@ void m::detail::file_close_sys(M_fs_file_t *fd)
 	M_free(fd);
 }
 
-extern "C" {
-
-M_fs_error_t M_fs_file_open_iostream(M_fs_file_t **fd, M_fs_iostream_t stream)
+M_fs_handle_t m::detail::file_std_handle(M_fs_iostream_t stream) noexcept
 {
-	if (fd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*fd = nullptr;
-
-	DWORD which;
-	switch (stream) {
-		case M_FS_IOSTREAM_IN:
-			which = STD_INPUT_HANDLE;
-			break;
-		case M_FS_IOSTREAM_OUT:
-			which = STD_OUTPUT_HANDLE;
-			break;
-		case M_FS_IOSTREAM_ERR:
-			which = STD_ERROR_HANDLE;
-			break;
-		default:
-			return M_FS_ERROR_INVALID;
-	}
-	/* The process's stream outlives the wrapper: never closed here. */
-	*fd = new_file(GetStdHandle(which), false, nullptr);
-	return M_FS_ERROR_SUCCESS;
+	static constexpr DWORD kStd[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+	return GetStdHandle(kStd[stream]);
 }
-
-} // extern "C"

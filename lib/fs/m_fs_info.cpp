@@ -1,12 +1,30 @@
-/* File information object: storage, getters and setters.
+/* File information object: storage, getters and setters, and the argument
+ * checks of reading it.
  *
- * Reading information from the host lives in m_fs_info_posix.cpp.
+ * Reading information from the host lives in m_fs_info_posix.cpp and
+ * m_fs_info_win.cpp.
  */
 #include "fs/m_fs_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 
+void m::detail::info_take_perms(M_fs_info_t *info, M_fs_perms_t *perms) noexcept
+{
+	info->user  = M_strdup(perms->user);
+	info->group = M_strdup(perms->group);
+	info->perms = perms;
+}
+
 extern "C" {
+
+M_fs_error_t M_fs_info(M_fs_info_t **info, const char *path, uint32_t flags)
+{
+	if (info != nullptr)
+		*info = nullptr;
+	if (M_str_isempty(path))
+		return M_FS_ERROR_INVALID;
+	return m::detail::info_path_sys(info, path, flags);
+}
 
 M_fs_info_t *M_fs_info_create(void)
 {

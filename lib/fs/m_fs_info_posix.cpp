@@ -68,45 +68,37 @@ M_fs_info_t *info_from_stat(const struct stat &st, const char *name, M_time_t bt
 	info->btime = btime;
 
 	if (!(flags & M_FS_INFO_FLAG_BASIC)) {
-		M_fs_perms_t *perms = perms_from_stat(st);
-		info->user          = M_strdup(perms->user);
-		info->group         = M_strdup(perms->group);
-		info->perms         = perms;
+		info_take_perms(info, perms_from_stat(st));
 	}
 	return info;
 }
 
 } // namespace m::detail
 
-extern "C" {
-
-M_fs_error_t M_fs_info(M_fs_info_t **info, const char *path, uint32_t flags)
+M_fs_error_t m::detail::info_path_sys(M_fs_info_t **info, const char *path, uint32_t flags) noexcept
 {
-	if (info != nullptr)
-		*info = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
-
-	return m::detail::with_info_stat(path, [&](const char *norm, const struct stat &st) {
+	return with_info_stat(path, [&](const char *norm, const struct stat &st) {
 		if (info != nullptr)
-			*info = m::detail::info_from_stat(st, norm, birth_time(AT_FDCWD, norm, 0), flags);
+			*info = info_from_stat(st, norm, birth_time(AT_FDCWD, norm, 0), flags);
 		return M_FS_ERROR_SUCCESS;
 	});
 }
+
+extern "C" {
 
 M_fs_error_t M_fs_info_file(M_fs_info_t **info, M_fs_file_t *fd, uint32_t flags)
 {
 	if (info != nullptr)
 		*info = nullptr;
-	if (fd == nullptr || fd->fd < 0)
+	if (fd == nullptr || fd->handle < 0)
 		return M_FS_ERROR_INVALID;
 	if (info == nullptr)
 		return M_FS_ERROR_SUCCESS;
 
 	struct stat st;
-	if (::fstat(fd->fd, &st) != 0)
+	if (::fstat(fd->handle, &st) != 0)
 		return m::detail::last_error();
-	*info = m::detail::info_from_stat(st, fd->path, birth_time(fd->fd, "", AT_EMPTY_PATH), flags);
+	*info = m::detail::info_from_stat(st, fd->path, birth_time(fd->handle, "", AT_EMPTY_PATH), flags);
 	return M_FS_ERROR_SUCCESS;
 }
 

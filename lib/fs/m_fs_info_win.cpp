@@ -81,9 +81,7 @@ M_fs_error_t info_build(M_fs_info_t **out, uint32_t attributes, uint64_t size, i
 			M_fs_info_destroy(info);
 			return res;
 		}
-		info->user  = M_strdup(perms->user);
-		info->group = M_strdup(perms->group);
-		info->perms = perms;
+		info_take_perms(info, perms);
 	}
 	*out = info;
 	return M_FS_ERROR_SUCCESS;
@@ -91,22 +89,15 @@ M_fs_error_t info_build(M_fs_info_t **out, uint32_t attributes, uint64_t size, i
 
 } // namespace m::detail
 
-extern "C" {
-
-M_fs_error_t M_fs_info(M_fs_info_t **info, const char *path, uint32_t flags)
+M_fs_error_t m::detail::info_path_sys(M_fs_info_t **info, const char *path, uint32_t flags) noexcept
 {
-	if (info != nullptr)
-		*info = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
-
-	return m::detail::with_info_path(path, [&](const char *norm) {
+	return with_info_path(path, [&](const char *norm) {
 		if (has_wildcard(norm))
 			return M_FS_ERROR_INVALID;
 		WIN32_FIND_DATAA entry;
 		HANDLE           find = FindFirstFileA(norm, &entry);
 		if (find == INVALID_HANDLE_VALUE)
-			return m::detail::last_error();
+			return last_error();
 		FindClose(find);
 		if (info == nullptr)
 			return M_FS_ERROR_SUCCESS;
@@ -118,6 +109,8 @@ M_fs_error_t M_fs_info(M_fs_info_t **info, const char *path, uint32_t flags)
 		    });
 	});
 }
+
+extern "C" {
 
 M_fs_error_t M_fs_info_file(M_fs_info_t **info, M_fs_file_t *fd, uint32_t flags)
 {

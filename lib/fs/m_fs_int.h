@@ -19,6 +19,28 @@
 #include "core/m_mem.h"
 #include "fs/m_platform_int.h"
 
+/* The system's handle of an open file: a descriptor, or a Windows HANDLE
+ * (named without windows.h, which only the _win files include). */
+#ifdef _WIN32
+using M_fs_handle_t = void *;
+#else
+using M_fs_handle_t = int;
+#endif
+
+/* One open file. */
+struct M_fs_file {
+	M_fs_handle_t handle;     /* descriptor or HANDLE; -1 or INVALID_HANDLE_VALUE
+                                 once closed */
+	M_bool        own_handle; /* M_FALSE for the standard streams: never closed */
+	size_t        buf_size;   /* size of the user-space buffers; 0 = unbuffered */
+	M_buf_t      *read_buf;   /* fetched bytes the caller has not received yet */
+	M_buf_t      *write_buf;  /* written bytes not yet in the file */
+	size_t        read_ahead; /* system position minus caller position; always
+                                 equal to the length of read_buf */
+	char         *path;       /* normalised path it was opened with; NULL for
+                                 the standard streams */
+};
+
 /* One mode entry of a permissions object. */
 struct M_fs_perms_entry {
 	M_bool            isset; /* the entry holds a value */
@@ -46,9 +68,11 @@ struct M_fs_info {
 
 namespace m::detail {
 
-/* Open path (normalised here) with the mode's access and disposition; see
- * M_fs_file_open. The new object is unbuffered. */
-M_fs_error_t file_open_sys(M_fs_file_t **fd, const char *path, uint32_t mode, const M_fs_perms_t *perms);
+/* Open the normalised path norm (taken over: kept as the file's path, or
+ * freed on failure) with the mode's access and disposition; see
+ * M_fs_file_open, which checks the arguments. The new object is
+ * unbuffered. */
+M_fs_error_t file_open_sys(M_fs_file_t **fd, char *norm, uint32_t mode, const M_fs_perms_t *perms);
 
 /* One system read (read(2), retried on EINTR; ReadFile). *read_len gets the
  * bytes read, 0 at the end of the file and on failure. INVALID for a NULL or
@@ -73,6 +97,14 @@ M_fs_error_t file_fsync_sys(M_fs_file_t *fd);
 /* Close the descriptor or handle unless it is closed already or is a
  * standard stream; then free the path and the object. NULL is ignored. */
 void file_close_sys(M_fs_file_t *fd);
+
+/* The handle of a standard stream (descriptor 0, 1 or 2; GetStdHandle). */
+M_fs_handle_t file_std_handle(M_fs_iostream_t stream) noexcept;
+
+/* A new unbuffered file object over handle; own: closed by file_close_sys
+ * (else left open, as the standard streams are). path (owned, may be NULL)
+ * is kept for the object's life. */
+M_fs_file_t *file_wrap(M_fs_handle_t handle, bool own, char *path) noexcept;
 
 /* Counting seam: every platform call of the file layer bumps one counter.
  * The process has one thread per object, and these are plain counters read
@@ -113,6 +145,14 @@ uint32_t perms_mode_from_access(uint32_t granted) noexcept;
  * set, else the file entry. NULL when that entry is not set or its kind is
  * REMOVE (it grants nothing by itself), or for a NULL perms. */
 const M_fs_perms_entry *perms_entry_for(const M_fs_perms_t *perms, int who, bool is_dir) noexcept;
+
+/* Give info the names of perms' owner and group (copies) and perms itself
+ * (taken over). */
+void info_take_perms(M_fs_info_t *info, M_fs_perms_t *perms) noexcept;
+
+/* M_fs_info once its arguments are checked (path not empty, *info
+ * cleared): the platform's look at the entry. */
+M_fs_error_t info_path_sys(M_fs_info_t **info, const char *path, uint32_t flags) noexcept;
 
 /* Normalise path the way the information and permission calls read it
  * (links resolved, "~" expanded; bits 4 and 8 of the Windows layout accepted

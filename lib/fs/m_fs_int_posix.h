@@ -1,28 +1,15 @@
 /* Library-internal layouts and helpers of the file, information and
  * permission layers on POSIX (C++ only; included through m_fs_int.h).
  *
- * The open file is a descriptor; owners and groups are user and group ids;
- * the conversions between the host's mode bits and the portable permission
- * model, the account lookups and the stat-based information live here.
+ * Owners and groups are user and group ids; the conversions between the
+ * host's mode bits and the portable permission model, the account lookups
+ * and the stat-based information live here.
  */
 #ifndef M_FS_INT_POSIX_H
 #define M_FS_INT_POSIX_H
 
 #include <sys/stat.h>
 #include <sys/types.h>
-
-/* One open file. */
-struct M_fs_file {
-	int      fd;         /* descriptor; -1 once closed */
-	M_bool   own_fd;     /* M_FALSE for the standard streams: never closed */
-	size_t   buf_size;   /* size of the user-space buffers; 0 = unbuffered */
-	M_buf_t *read_buf;   /* fetched bytes the caller has not received yet */
-	M_buf_t *write_buf;  /* written bytes not yet in the file */
-	size_t   read_ahead; /* system position minus caller position; always
-                             equal to the length of read_buf */
-	char    *path;       /* normalised path it was opened with; NULL for
-                             the standard streams */
-};
 
 /* Permissions: owner, group, and the six entries (file user/group/other,
  * directory user/group/other). The ids stand where the Windows layout keeps

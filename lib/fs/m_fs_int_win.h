@@ -1,29 +1,16 @@
 /* Library-internal layouts and helpers of the file, information and
  * permission layers on Windows (C++ only; included through m_fs_int.h).
  *
- * The open file is a Windows handle; owners and groups are SIDs kept in the
- * permissions object. This header names no Windows type (windows.h belongs
- * to the _win.cpp files): handles, SIDs, access lists and security records
- * pass as void pointers between those files.
+ * Owners and groups are SIDs kept in the permissions object. This header
+ * names no Windows type (windows.h belongs to the _win.cpp files): handles,
+ * SIDs, access lists and security records pass as void pointers between
+ * those files.
  */
 #ifndef M_FS_INT_WIN_H
 #define M_FS_INT_WIN_H
 
 /* Room for a SID: the largest one Windows defines (SECURITY_MAX_SID_SIZE). */
 #define M_FS_SID_MAX 68
-
-/* One open file. */
-struct M_fs_file {
-	void    *handle;     /* HANDLE; INVALID_HANDLE_VALUE once closed */
-	M_bool   own_handle; /* M_FALSE for the standard streams: never closed */
-	size_t   buf_size;   /* size of the user-space buffers; 0 = unbuffered */
-	M_buf_t *read_buf;   /* fetched bytes the caller has not received yet */
-	M_buf_t *write_buf;  /* written bytes not yet in the file */
-	size_t   read_ahead; /* system position minus caller position; always
-                             equal to the length of read_buf */
-	char    *path;       /* normalised path it was opened with; NULL for
-                             the standard streams */
-};
 
 /* Permissions: owner, group, their SIDs, and the six entries (file
  * user/group/other, directory user/group/other). A SID is valid only while

@@ -216,6 +216,27 @@ void dir_and_base(const char *path, M_fs_system_t sys, char **dir, char **base) 
 
 extern "C" {
 
+M_fs_error_t M_fs_path_get_cwd(char **cwd)
+{
+	if (cwd == nullptr)
+		return M_FS_ERROR_INVALID;
+	*cwd = nullptr;
+	return m::detail::path_cwd_sys(cwd);
+}
+
+M_fs_error_t M_fs_path_set_cwd(const char *path)
+{
+	return M_str_isempty(path) ? M_FS_ERROR_INVALID : m::detail::path_set_cwd_sys(path);
+}
+
+M_fs_error_t M_fs_path_readlink(char **out, const char *path)
+{
+	if (out == nullptr)
+		return M_FS_ERROR_INVALID;
+	*out = nullptr;
+	return M_str_isempty(path) ? M_FS_ERROR_INVALID : m::detail::path_readlink_sys(out, path);
+}
+
 M_fs_system_t M_fs_path_get_system_type(M_fs_system_t sys_type)
 {
 	return m::detail::resolve(sys_type);

@@ -86,6 +86,12 @@ char *home_dir() noexcept;
  * string (free with M_free); NULL when it is not set or is empty. */
 char *env_value(const char *name, size_t len) noexcept;
 
+/* M_fs_path_get_cwd, _set_cwd and _readlink once their arguments are
+ * checked (out pointers cleared, paths not empty): the system's calls. */
+M_fs_error_t path_cwd_sys(char **cwd) noexcept;
+M_fs_error_t path_set_cwd_sys(const char *path) noexcept;
+M_fs_error_t path_readlink_sys(char **out, const char *path) noexcept;
+
 } // namespace m::detail
 
 #endif /* M_FS_PATH_INT_H */

@@ -55,14 +55,8 @@ char *env_value(const char *name, size_t len) noexcept
 
 } // namespace m::detail
 
-extern "C" {
-
-M_fs_error_t M_fs_path_get_cwd(char **cwd)
+M_fs_error_t m::detail::path_cwd_sys(char **cwd) noexcept
 {
-	if (cwd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*cwd = nullptr;
-
 	char room[kCwdRoom];
 	if (::getcwd(room, sizeof(room)) == nullptr)
 		return m::detail::last_error();
@@ -70,23 +64,15 @@ M_fs_error_t M_fs_path_get_cwd(char **cwd)
 	return M_FS_ERROR_SUCCESS;
 }
 
-M_fs_error_t M_fs_path_set_cwd(const char *path)
+M_fs_error_t m::detail::path_set_cwd_sys(const char *path) noexcept
 {
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
 	if (::chdir(path) != 0)
 		return m::detail::last_error();
 	return M_FS_ERROR_SUCCESS;
 }
 
-M_fs_error_t M_fs_path_readlink(char **out, const char *path)
+M_fs_error_t m::detail::path_readlink_sys(char **out, const char *path) noexcept
 {
-	if (out == nullptr)
-		return M_FS_ERROR_INVALID;
-	*out = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
-
 	char          target[PATH_MAX];
 	const ssize_t n = ::readlink(path, target, sizeof(target));
 	if (n < 0) {
@@ -108,6 +94,8 @@ M_fs_error_t M_fs_path_readlink(char **out, const char *path)
 	*out      = copy;
 	return M_FS_ERROR_SUCCESS;
 }
+
+extern "C" {
 
 char *M_fs_path_user_confdir(M_fs_system_t sys_type)
 {

@@ -63,14 +63,8 @@ char *home_dir() noexcept
 
 } // namespace m::detail
 
-extern "C" {
-
-M_fs_error_t M_fs_path_get_cwd(char **cwd)
+M_fs_error_t m::detail::path_cwd_sys(char **cwd) noexcept
 {
-	if (cwd == nullptr)
-		return M_FS_ERROR_INVALID;
-	*cwd = nullptr;
-
 	char        room[kPathRoom];
 	const DWORD n = GetCurrentDirectoryA(sizeof(room), room);
 	if (n == 0)
@@ -81,24 +75,20 @@ M_fs_error_t M_fs_path_get_cwd(char **cwd)
 	return M_FS_ERROR_SUCCESS;
 }
 
-M_fs_error_t M_fs_path_set_cwd(const char *path)
+M_fs_error_t m::detail::path_set_cwd_sys(const char *path) noexcept
 {
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
 	if (!SetCurrentDirectoryA(path))
 		return m::detail::last_error();
 	return M_FS_ERROR_SUCCESS;
 }
 
-M_fs_error_t M_fs_path_readlink(char **out, const char *path)
+M_fs_error_t m::detail::path_readlink_sys(char **, const char *) noexcept
 {
-	if (out == nullptr)
-		return M_FS_ERROR_INVALID;
-	*out = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
+	/* No links followed here: every path is its own target. */
 	return M_FS_ERROR_SUCCESS;
 }
+
+extern "C" {
 
 char *M_fs_path_user_confdir(M_fs_system_t sys_type)
 {

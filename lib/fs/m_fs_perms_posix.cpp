@@ -282,13 +282,13 @@ M_fs_error_t M_fs_perms_set_perms(const M_fs_perms_t *perms, const char *path)
 
 M_fs_error_t M_fs_perms_set_perms_file(const M_fs_perms_t *perms, M_fs_file_t *fd)
 {
-	if (perms == nullptr || fd == nullptr || fd->fd < 0)
+	if (perms == nullptr || fd == nullptr || fd->handle < 0)
 		return M_FS_ERROR_INVALID;
 
 	struct stat st;
-	if (::fstat(fd->fd, &st) != 0)
+	if (::fstat(fd->handle, &st) != 0)
 		return m::detail::last_error();
-	const int desc = fd->fd;
+	const int desc = fd->handle;
 	return apply_perms(
 	    perms, st, [desc](mode_t m) { return ::fchmod(desc, m); },
 	    [desc](uid_t u, gid_t g) { return ::fchown(desc, u, g); });

@@ -1,6 +1,13 @@
 /* Replacing a file whole: the path shows the old content or the new one,
  * never a mix, and never an incomplete file.
  *
+ * The output's folder is opened when the replace begins and held until it
+ * ends: the temporary file is created, renamed and removed in that folder
+ * wherever it may be moved meanwhile. A folder moved or swapped for another
+ * before the commit fails the commit with M_FS_ERROR_DIR_CHANGED: the old
+ * output stays, the temporary file is removed, and nothing found under its
+ * name but not written by the replace is ever put in place.
+ *
  * A replace is staged. M_fs_replace_begin decides what the path is and, for
  * a file, creates the temporary file that will take its place, so that a
  * missing or unwritable directory is known before any data is produced;
@@ -32,6 +39,10 @@
  *   - an existing regular file the user may not write: M_FS_ERROR_PERMISSION,
  *     nothing changes (the rename would be allowed, but a read-only file was
  *     meant to stay).
+ *   - an entry of a sticky folder (such as /tmp) that belongs to another
+ *     user, when the folder is not the user's either and the process lacks
+ *     CAP_FOWNER: the system would refuse the rename, so the begin does
+ *     (M_FS_ERROR_PERMISSION, "Operation not permitted").
  *   - a file that is a mount point (a single bind-mounted file, which the
  *     system refuses to rename over): at the commit the temporary file's
  *     content is copied into it in place, and the temporary file removed.
@@ -50,12 +61,14 @@
  * Failures and signals. On any failure, and on cancel, the temporary file is
  * removed and the path keeps what it had. From the begin to the commit or
  * cancel, every catchable signal whose default action ends the process
- * (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE, SIGALRM, SIGUSR1, SIGUSR2,
- * SIGXCPU, ..., the real-time signals) removes the temporary file and is then
- * passed on to what the process had for it (normally ending the process);
- * signals the process ignores stay ignored. A file size limit hit by a write
- * is a failure like any other, not the end of the process (SIGXFSZ the write
- * itself causes is held back). Handlers other parts install later (such as
+ * (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGALRM, SIGUSR1, SIGUSR2, SIGXCPU,
+ * ..., the real-time signals) removes the temporary file and is then passed
+ * on to what the process had for it (normally ending the process); signals
+ * the process ignores stay ignored. SIGPIPE is ignored meanwhile: a pipe
+ * whose reader went away fails the write (EPIPE, "Broken pipe") like any
+ * other failure. A file size limit hit by a write is a failure like any
+ * other, not the end of the process (SIGXFSZ the write itself causes is
+ * held back). Handlers other parts install later (such as
  * the terminal's while the key is typed) pass signals on to these. A process
  * killed outright (SIGKILL, a power cut) may leave the temporary file: with
  * mode 0600 until its data is complete and synced, and at worst, killed
@@ -65,9 +78,13 @@
  * On Windows the same holds in the system's own terms: "~", "%NAME%" and
  * "$NAME" are expanded and the rest is resolved as the system resolves it
  * (".." is taken out of the text, so "nodir\..\x" is "x"; a device name
- * such as NUL or CON is the device); a file is replaced by a move that
- * replaces the old one (MoveFileExW), the temporary file having taken the
- * old file's access list; a device, anything but a disk file, and the file
+ * such as NUL or CON is the device, "\\.\" with a drive and a path, such
+ * as \\.\C:\data\old.gpg, a file like any other); the output's folder is
+ * held without sharing deletion, so it cannot be moved or deleted while the
+ * replace works; a file is replaced by renaming the temporary file over it
+ * by its handle, the temporary file having taken the old file's access
+ * list; a device (opened when the replace begins, so that a console that is
+ * not there, say, is refused then), anything but a disk file, and the file
  * a standard output or error handle is open on are written directly (the
  * last at the handle's position); a read-only file or a folder is refused.
  * In place of signals, a console control handler removes the temporary file
@@ -102,7 +119,8 @@ typedef struct M_fs_replace M_fs_replace_t;
  *
  * Returns M_FS_ERROR_SUCCESS with *rep to be ended by M_fs_replace_commit or
  * M_fs_replace_cancel; else a normalisation code, M_FS_ERROR_PERMISSION (a
- * directory, a read-only file), M_FS_ERROR_NAME_TOO_LONG, the translated
+ * directory, a read-only file, an entry the system would not let go),
+ * M_FS_ERROR_NAME_TOO_LONG, the translated
  * system error of resolving the directory or creating the temporary file,
  * or M_FS_ERROR_GENERIC while another replace of this process is open. On
  * failure nothing was created. */
@@ -124,9 +142,10 @@ M_API M_fs_error_t M_fs_replace_write(M_fs_replace_t *rep, const unsigned char *
  * rep: the replace; NULL: M_FS_ERROR_INVALID.
  *
  * Returns M_FS_ERROR_SUCCESS when the path holds every byte written, else
- * the first failure, a failed write's included; on failure the temporary
- * file is removed and a file at the path keeps what it had. rep is released
- * either way. */
+ * the first failure, a failed write's included, or M_FS_ERROR_DIR_CHANGED
+ * when the output's folder was moved or replaced, or the temporary file's
+ * name taken by another file; on failure the temporary file is removed and
+ * a file at the path keeps what it had. rep is released either way. */
 M_API M_fs_error_t M_fs_replace_commit(M_fs_replace_t *rep);
 
 /* Give up: remove the temporary file, leave the path as it was, release rep.

@@ -1,23 +1,24 @@
-/* Replacing a file on POSIX: temporary file, sync, rename (m_fs_replace.h).
+/* The replace's system primitives on POSIX (m_fs_replace_int.h).
  *
- * The bytes go to a new file beside the target, and only a complete, synced
- * file is renamed over it, so the path shows the old content or the new,
- * never a mix; opening the path itself would follow a link planted there.
+ * The output's folder is opened once, when the replace begins, and every
+ * later step goes relative to that descriptor (openat, fstatat, renameat,
+ * unlinkat), so a folder moved or swapped while the program works can
+ * neither receive the temporary file's rename nor hide it: the move is
+ * found before the rename (the held folder against a fresh look at its
+ * path), and the temporary file is removed from wherever the folder went.
  * The directory part is handed to the system (realpath) rather than folded
  * as text, so "..", links and missing directories mean what they mean to
- * every other program. Targets that are streams rather than files (devices,
- * FIFOs, the process's own descriptors, anything in /dev or /proc) are
- * written as they stand: there is nothing to replace, and renaming over
- * them would destroy a system entry.
+ * every other program. Targets that are streams rather than files
+ * (devices, FIFOs, the process's own descriptors, anything in /dev or
+ * /proc) are written as they stand: renaming over them would destroy a
+ * system entry.
  */
-#include "fs/m_fs_replace.h"
+#include "fs/m_fs_replace_int.h"
 
-#include "fs/m_fs_int.h"
-#include "fs/m_platform_int.h"
-#include "core/m_mem.h"
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "core/m_str_num.h"
+#include "sys/m_rand.h"
 #include "sys/m_sig_int.h"
 
 #include <cerrno>
@@ -25,10 +26,26 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
-void (*m::detail::replace_test_hook)(const char *tmp_path) = nullptr;
+using m::detail::ReplaceFacts;
+using m::detail::ReplaceFound;
+
+/* One replace: the held folder, the names in it, what was found there. */
+struct m::detail::ReplaceSys {
+	char        dir[PATH_MAX]; /* the folder, resolved as the system resolves it */
+	char        name[NAME_MAX + 1];
+	char        full[PATH_MAX]; /* dir/name */
+	int         dir_fd;         /* the folder, held from the resolve on */
+	struct stat dir_st;         /* its identity when the replace began */
+	struct stat old;            /* the file replaced (ReplaceFound::File) */
+	int         own;            /* ReplaceFound::Own: the process's descriptor */
+	char        tmp[NAME_MAX + 1];
+	struct stat tmp_st; /* the temporary file as created */
+};
 
 namespace {
 
@@ -36,53 +53,38 @@ namespace {
  * ".NAME.XXXXXX" stays within the 255 bytes a file name may have. */
 constexpr size_t kTmpNameKeep = 240;
 
-/* Links followed when looking for a descriptor behind the path. */
-constexpr int kMaxHops = 40;
+/* Links followed when looking for a descriptor behind the path; attempts
+ * at a temporary name not taken yet. */
+constexpr int kMaxHops  = 40;
+constexpr int kTmpTries = 100;
 
-/* The temporary file's path, for the signal handlers: static storage, since
- * a handler must not allocate. Written only while the signals are blocked. */
-char                  g_tmp_path[PATH_MAX];
-volatile sig_atomic_t g_tmp_live = 0;
-m::detail::SigGuard   g_replace_guard;
+/* The replace whose temporary file exists, for the signal handler; set and
+ * cleared only while the signals are blocked. */
+m::detail::ReplaceSys *volatile g_live = nullptr;
+m::detail::SigGuard g_replace_guard;
 
-/* A terminating signal while the temporary file exists: remove it, then let
- * the signal do what it would have done. A file size limit met by the write
- * itself (the kernel sends SIGXFSZ as if this process sent it) is left to
- * the write, which then fails with EFBIG. */
+/* A terminating signal while the temporary file exists: remove it (the
+ * held folder makes the name right wherever the folder is now), then let
+ * the signal do what it would have done. A broken pipe is not the end: the
+ * write that met it fails with EPIPE and is reported. A file size limit
+ * met by the write itself (the kernel sends SIGXFSZ as if this process sent
+ * it) is left to the write, which then fails with EFBIG. */
 void on_replace_signal(int sig, siginfo_t *info, void *)
 {
-	const int saved_errno = errno;
-	if (sig == SIGXFSZ && info != nullptr && info->si_code == SI_USER && info->si_pid == ::getpid()) {
+	const int  saved_errno = errno;
+	const bool own_limit = sig == SIGXFSZ && info != nullptr && info->si_code == SI_USER && info->si_pid == ::getpid();
+	if (sig == SIGPIPE || own_limit) {
 		errno = saved_errno;
 		return;
 	}
-	if (g_tmp_live) {
-		(void)::unlink(g_tmp_path);
-		g_tmp_live = 0;
+	m::detail::ReplaceSys *live = g_live;
+	if (live != nullptr) {
+		(void)::unlinkat(live->dir_fd, live->tmp, 0);
+		g_live = nullptr;
 	}
 	g_replace_guard.pass_on(sig);
 	errno = saved_errno;
 }
-
-/* Where a replace lands. */
-struct Target {
-	char dir[PATH_MAX];  /* the directory, resolved as the system resolves it */
-	char name[PATH_MAX]; /* the last component */
-	char full[PATH_MAX]; /* dir/name */
-};
-
-enum class Way { Refuse, Replace, Direct, OwnFd };
-
-/* How a target is written. */
-struct Plan {
-	Way          way;        /* what to do */
-	M_fs_error_t err;        /* Refuse: why */
-	int          fd;         /* OwnFd: the process's descriptor */
-	mode_t       mode;       /* Replace: the new file's permission bits */
-	bool         keep_owner; /* Replace: give it uid and gid */
-	uid_t        uid;
-	gid_t        gid;
-};
 
 /* dir and name joined into out (PATH_MAX bytes); false when too long. */
 bool join_into(char *out, const char *dir, const char *name) noexcept
@@ -98,39 +100,6 @@ bool names_dir(const char *path) noexcept
 	const char *slash = M_str_rchr(path, '/');
 	const char *last  = slash != nullptr ? slash + 1 : path;
 	return *last == '\0' || M_str_eq(last, ".") || M_str_eq(last, "..");
-}
-
-/* The permission bits a newly created file gets: 0666 less the umask. The
- * umask can only be read by setting it, so it is put straight back. */
-mode_t new_file_mode() noexcept
-{
-	const mode_t mask = ::umask(077);
-	::umask(mask);
-	return static_cast<mode_t>(0666 & ~mask);
-}
-
-M_fs_error_t resolve_target(const char *path, Target *t) noexcept
-{
-	if (names_dir(path))
-		return m::detail::open_error(EISDIR);
-	char        *norm = nullptr;
-	M_fs_error_t res  = M_fs_path_norm(&norm, path, M_FS_PATH_NORM_HOME | M_FS_PATH_NORM_NOPARENT, M_FS_SYSTEM_AUTO);
-	if (res != M_FS_ERROR_SUCCESS)
-		return res;
-	char       *slash = M_str_rchr(norm, '/');
-	const char *base  = slash != nullptr ? slash + 1 : norm;
-	if (slash != nullptr && slash != norm)
-		*slash = '\0'; /* norm is now the directory part */
-	const char *dir = slash == nullptr ? "." : (slash == norm ? "/" : norm);
-	if (names_dir(base)) {
-		res = m::detail::open_error(EISDIR);
-	} else if (::realpath(dir, t->dir) == nullptr) {
-		res = m::detail::fs_error_from_errno(errno);
-	} else if (!M_str_cpy(t->name, sizeof(t->name), base) || !join_into(t->full, t->dir, t->name)) {
-		res = M_FS_ERROR_NAME_TOO_LONG;
-	}
-	M_free(norm);
-	return res;
 }
 
 /* dir is /proc/PID/fd of this process (/proc/self/fd resolves to it). */
@@ -184,315 +153,291 @@ bool in_system_dir(const char *dir) noexcept
 	       M_str_eq_start(dir, "/proc/");
 }
 
-Plan plan_for(const Target &t) noexcept
+/* Whether the process may act on files it does not own (CAP_FOWNER, which
+ * root normally has): then a sticky folder does not stop it. */
+bool may_override_owner() noexcept
 {
-	Plan p = {Way::Replace, M_FS_ERROR_SUCCESS, -1, new_file_mode(), false, 0, 0};
-	p.fd   = own_descriptor(t.full);
-	if (p.fd >= 0) {
-		p.way = Way::OwnFd;
-		return p;
-	}
-	struct stat lst;
-	if (::lstat(t.full, &lst) != 0) {
-		/* Nothing there yet: a new file. */
-		if (errno != ENOENT)
-			p = {Way::Refuse, m::detail::fs_error_from_errno(errno), -1, 0, false, 0, 0};
-		return p;
-	}
-	struct stat st = lst;
-	if (S_ISLNK(lst.st_mode) && ::stat(t.full, &st) != 0) {
-		/* A dangling link is replaced by a new file. */
-		if (errno != ENOENT)
-			p = {Way::Refuse, m::detail::fs_error_from_errno(errno), -1, 0, false, 0, 0};
-		return p;
-	}
-	if (S_ISDIR(st.st_mode))
-		p = {Way::Refuse, m::detail::open_error(EISDIR), -1, 0, false, 0, 0};
-	else if (!S_ISREG(st.st_mode) || in_system_dir(t.dir))
-		p.way = Way::Direct;
-	else if (!S_ISLNK(lst.st_mode) && ::access(t.full, W_OK) != 0)
-		p = {Way::Refuse, m::detail::fs_error_from_errno(errno), -1, 0, false, 0, 0};
-	else if (!S_ISLNK(lst.st_mode))
-		p = {Way::Replace, M_FS_ERROR_SUCCESS, -1,        static_cast<mode_t>(lst.st_mode & 0777),
-		     true,         lst.st_uid,         lst.st_gid};
-	/* A link to a regular file is replaced by a new file of the default
-	 * mode; the file it points at is left alone. */
-	return p;
+	__user_cap_header_struct header                         = {_LINUX_CAPABILITY_VERSION_3, 0};
+	__user_cap_data_struct   data[_LINUX_CAPABILITY_U32S_3] = {};
+	if (::syscall(SYS_capget, &header, data) != 0)
+		return ::geteuid() == 0;
+	return (data[CAP_FOWNER / 32].effective & (1u << (CAP_FOWNER % 32))) != 0;
 }
 
-/* Write all bytes to an open descriptor; with sync, flush them to the
- * device too. */
-M_fs_error_t write_desc(int desc, const unsigned char *buf, size_t len, bool sync) noexcept
+bool same_file(const struct stat &a, const struct stat &b) noexcept
 {
-	M_fs_file_t file = {};
-	file.fd          = desc;
-	M_fs_error_t res = M_fs_file_write_all(&file, buf, len);
-	if (res == M_FS_ERROR_SUCCESS && sync)
-		res = m::detail::file_fsync_sys(&file);
-	return res;
+	return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-/* Sync the directory so that the rename itself survives a crash. Some file
- * systems cannot sync a directory; the new file is in place either way, so
- * a failure here is not the write's failure. */
-void sync_dir(const char *dir) noexcept
+/* The folder held open: readable where allowed (so that it can be synced
+ * after the rename), else only as a place (a folder the user may write but
+ * not list). */
+int open_folder(const char *dir) noexcept
 {
-	const int desc = m::detail::open_retry(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-	if (desc < 0)
-		return;
-	(void)::fsync(desc);
-	(void)::close(desc);
-}
-
-/* The complete temporary file gets its final owner and mode, then goes to
- * the device. Owner and group: both where allowed (root), else the group
- * where the user is a member, else the file stays the user's own. */
-M_fs_error_t finish_temp(int desc, const Plan &p) noexcept
-{
-	if (p.keep_owner && ::fchown(desc, p.uid, p.gid) != 0)
-		(void)::fchown(desc, static_cast<uid_t>(-1), p.gid);
-	if (::fchmod(desc, p.mode) != 0)
-		return m::detail::fs_error_from_errno(errno);
-	M_fs_file_t file = {};
-	file.fd          = desc;
-	return m::detail::file_fsync_sys(&file);
-}
-
-/* Create the temporary file beside the target (mode 0600, exclusively: an
- * existing name, a planted link included, is never opened). The handlers
- * must know its name from the moment it exists, so the signals wait. */
-int create_temp(const Target &t, M_fs_error_t *res) noexcept
-{
-	char keep[kTmpNameKeep + 1];
-	char tmp_name[PATH_MAX];
-	char tmpl[PATH_MAX];
-	M_str_cpy(keep, sizeof(keep), t.name);
-	tmp_name[0] = '\0';
-	if (!M_str_cat(tmp_name, sizeof(tmp_name), ".") || !M_str_cat(tmp_name, sizeof(tmp_name), keep) ||
-	    !M_str_cat(tmp_name, sizeof(tmp_name), ".XXXXXX") || !join_into(tmpl, t.dir, tmp_name)) {
-		*res = M_FS_ERROR_NAME_TOO_LONG;
-		return -1;
-	}
-	sigset_t old;
-	m::detail::SigGuard::block(&old);
-	M_str_cpy(g_tmp_path, sizeof(g_tmp_path), tmpl);
-	const int desc = ::mkostemp(g_tmp_path, O_CLOEXEC);
-	const int err  = errno;
-	g_tmp_live     = desc >= 0;
-	m::detail::SigGuard::unblock(&old);
-	if (desc < 0)
-		*res = m::detail::fs_error_from_errno(err);
+	int desc = m::detail::open_retry(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+	if (desc < 0 && errno == EACCES)
+		desc = m::detail::open_retry(dir, O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
 	return desc;
 }
 
-/* The temporary file is gone from the handlers' sight: removed (with
- * remove), or renamed into place. */
-void drop_temp(bool remove = true) noexcept
+/* The folder and the name of the path, the folder resolved and opened. */
+M_fs_error_t resolve_into(m::detail::ReplaceSys *s, char *norm) noexcept
 {
-	sigset_t old;
-	m::detail::SigGuard::block(&old);
-	if (g_tmp_live && remove)
-		(void)::unlink(g_tmp_path);
-	g_tmp_live = 0;
-	m::detail::SigGuard::unblock(&old);
-}
-
-/* Copy the complete temporary file into the target in place: the way to
- * write a mount point, which cannot be renamed over. Not atomic. */
-M_fs_error_t copy_in_place(const char *full) noexcept
-{
-	constexpr size_t kChunk = size_t{64} * 1024;
-	const int        src    = m::detail::open_retry(g_tmp_path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
-	if (src < 0)
+	char       *slash = M_str_rchr(norm, '/');
+	const char *base  = slash != nullptr ? slash + 1 : norm;
+	if (slash != nullptr && slash != norm)
+		*slash = '\0'; /* norm is now the directory part */
+	const char *dir = slash == nullptr ? "." : (slash == norm ? "/" : norm);
+	if (names_dir(base))
+		return m::detail::open_error(EISDIR);
+	if (!M_str_cpy(s->name, sizeof(s->name), base))
+		return M_FS_ERROR_NAME_TOO_LONG;
+	if (::realpath(dir, s->dir) == nullptr)
+		return m::detail::fs_error_from_errno(errno);
+	if (!join_into(s->full, s->dir, s->name))
+		return M_FS_ERROR_NAME_TOO_LONG;
+	s->dir_fd = open_folder(s->dir);
+	if (s->dir_fd < 0 || ::fstat(s->dir_fd, &s->dir_st) != 0)
 		return m::detail::open_error(errno);
-	const int dst = m::detail::open_retry(full, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0);
-	if (dst < 0) {
-		const int err = errno;
-		(void)::close(src);
-		return m::detail::open_error(err);
-	}
-	M_fs_file_t in     = {};
-	in.fd              = src;
-	auto        *chunk = static_cast<unsigned char *>(M_malloc(kChunk));
-	M_fs_error_t res   = M_FS_ERROR_SUCCESS;
-	for (;;) {
-		size_t got = 0;
-		res        = m::detail::file_read_sys(&in, chunk, kChunk, &got);
-		if (res != M_FS_ERROR_SUCCESS || got == 0)
-			break;
-		res = write_desc(dst, chunk, got, false);
-		if (res != M_FS_ERROR_SUCCESS)
-			break;
-	}
-	M_free(chunk);
-	if (res == M_FS_ERROR_SUCCESS) {
-		M_fs_file_t out = {};
-		out.fd          = dst;
-		res             = m::detail::file_fsync_sys(&out);
-	}
-	(void)::close(src);
-	if (::close(dst) != 0 && res == M_FS_ERROR_SUCCESS)
-		res = m::detail::fs_error_from_errno(errno);
-	return res;
-}
-
-/* Put the complete temporary file in place. */
-M_fs_error_t commit_temp(M_fs_replace_t *rep) noexcept;
-
-} // namespace
-
-/* A replace in progress. */
-struct M_fs_replace {
-	Target       target;
-	Plan         plan;
-	int          desc; /* the temporary file, the opened stream, or the own descriptor; -1 none yet */
-	M_fs_error_t err;  /* the first write failure, which sticks */
-};
-
-namespace {
-
-/* Whether a replace is open: the signal record has room for one. */
-bool g_open = false;
-
-M_fs_error_t commit_temp(M_fs_replace_t *rep) noexcept
-{
-	if (m::detail::replace_test_hook != nullptr)
-		m::detail::replace_test_hook(g_tmp_path);
-	M_fs_error_t res = finish_temp(rep->desc, rep->plan);
-	/* A network file system may report a failed write only here. */
-	if (::close(rep->desc) != 0 && res == M_FS_ERROR_SUCCESS)
-		res = m::detail::fs_error_from_errno(errno);
-	rep->desc     = -1;
-	bool in_place = false;
-	if (res == M_FS_ERROR_SUCCESS && ::rename(g_tmp_path, rep->target.full) != 0) {
-		/* A mount point (a single bind-mounted file) cannot be renamed over:
-		 * it is written in place, which is not atomic. */
-		in_place = errno == EBUSY;
-		res      = in_place ? copy_in_place(rep->target.full) : m::detail::fs_error_from_errno(errno);
-	}
-	drop_temp(res != M_FS_ERROR_SUCCESS || in_place);
-	if (res == M_FS_ERROR_SUCCESS && !in_place)
-		sync_dir(rep->target.dir);
-	return res;
-}
-
-/* The stream target opened for its first bytes (never created: it exists). */
-M_fs_error_t open_stream(M_fs_replace_t *rep) noexcept
-{
-	if (rep->desc >= 0)
-		return M_FS_ERROR_SUCCESS;
-	rep->desc = m::detail::open_retry(rep->target.full, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC, 0);
-	return rep->desc < 0 ? m::detail::open_error(errno) : M_FS_ERROR_SUCCESS;
-}
-
-/* Release the replace: its descriptor (not the process's own), the signal
- * handlers, the object. */
-void release(M_fs_replace_t *rep) noexcept
-{
-	if (rep->desc >= 0 && rep->plan.way != Way::OwnFd)
-		(void)::close(rep->desc);
-	g_replace_guard.restore();
-	g_open = false;
-	M_free(rep);
-}
-
-} // namespace
-
-extern "C" {
-
-M_fs_error_t M_fs_replace_begin(M_fs_replace_t **rep, const char *path)
-{
-	if (rep == nullptr)
-		return M_FS_ERROR_INVALID;
-	*rep = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
-	if (g_open)
-		return M_FS_ERROR_GENERIC;
-	auto        *r   = static_cast<M_fs_replace_t *>(M_malloc_zero(sizeof(M_fs_replace_t)));
-	M_fs_error_t res = resolve_target(path, &r->target);
-	if (res == M_FS_ERROR_SUCCESS) {
-		r->plan = plan_for(r->target);
-		res     = r->plan.way == Way::Refuse ? r->plan.err : M_FS_ERROR_SUCCESS;
-	}
-	/* A stream is opened by its first write, but must be writable now. */
-	if (res == M_FS_ERROR_SUCCESS && r->plan.way == Way::Direct && ::access(r->target.full, W_OK) != 0)
-		res = m::detail::fs_error_from_errno(errno);
-	if (res != M_FS_ERROR_SUCCESS) {
-		M_free(r);
-		return res;
-	}
-	r->desc = r->plan.way == Way::OwnFd ? r->plan.fd : -1;
-	g_open  = true;
-	g_replace_guard.install(on_replace_signal, nullptr, 0);
-	if (r->plan.way == Way::Replace) {
-		r->desc = create_temp(r->target, &res);
-		if (r->desc < 0) {
-			release(r);
-			return res;
-		}
-	}
-	*rep = r;
 	return M_FS_ERROR_SUCCESS;
 }
 
-M_fs_error_t M_fs_replace_write(M_fs_replace_t *rep, const unsigned char *buf, size_t len)
+/* The permission bits a newly created file gets: 0666 less the umask. The
+ * umask can only be read by setting it, so it is put straight back. */
+mode_t new_file_mode() noexcept
 {
-	if (rep == nullptr || (buf == nullptr && len > 0))
-		return M_FS_ERROR_INVALID;
-	if (rep->err == M_FS_ERROR_SUCCESS && rep->plan.way == Way::Direct)
-		rep->err = open_stream(rep);
-	if (rep->err == M_FS_ERROR_SUCCESS && len > 0)
-		rep->err = write_desc(rep->desc, buf, len, false);
-	return rep->err;
+	const mode_t mask = ::umask(077);
+	::umask(mask);
+	return static_cast<mode_t>(0666 & ~mask);
 }
 
-M_fs_error_t M_fs_replace_commit(M_fs_replace_t *rep)
+} // namespace
+
+M_fs_error_t m::detail::replace_resolve(const char *path, ReplaceSys **sys) noexcept
 {
-	if (rep == nullptr)
-		return M_FS_ERROR_INVALID;
-	M_fs_error_t res = rep->err;
-	if (res == M_FS_ERROR_SUCCESS && rep->plan.way == Way::Direct)
-		res = open_stream(rep); /* nothing written: the stream is still emptied */
-	if (res == M_FS_ERROR_SUCCESS && rep->plan.way == Way::Replace)
-		res = commit_temp(rep);
-	else if (rep->plan.way == Way::Replace)
-		drop_temp();
-	release(rep);
+	*sys = nullptr;
+	if (names_dir(path))
+		return open_error(EISDIR);
+	char        *norm = nullptr;
+	M_fs_error_t res  = M_fs_path_norm(&norm, path, M_FS_PATH_NORM_HOME | M_FS_PATH_NORM_NOPARENT, M_FS_SYSTEM_AUTO);
+	if (res != M_FS_ERROR_SUCCESS)
+		return res;
+	auto *s   = static_cast<ReplaceSys *>(M_malloc_zero(sizeof(ReplaceSys)));
+	s->dir_fd = -1;
+	res       = resolve_into(s, norm);
+	M_free(norm);
+	if (res != M_FS_ERROR_SUCCESS)
+		replace_release(s);
+	else
+		*sys = s;
 	return res;
 }
 
-void M_fs_replace_cancel(M_fs_replace_t *rep)
+ReplaceFacts m::detail::replace_examine(ReplaceSys *s) noexcept
 {
-	if (rep == nullptr)
+	ReplaceFacts f = {ReplaceFound::Nothing, M_FS_ERROR_SUCCESS, true, M_FS_ERROR_SUCCESS};
+	s->own         = own_descriptor(s->full);
+	if (s->own >= 0) {
+		f.found = ReplaceFound::Own;
+		return f;
+	}
+	struct stat lst;
+	if (::fstatat(s->dir_fd, s->name, &lst, AT_SYMLINK_NOFOLLOW) != 0) {
+		if (errno != ENOENT)
+			f.err = fs_error_from_errno(errno);
+		return f;
+	}
+	f.replaceable  = !replace_sticky_refuses((s->dir_st.st_mode & S_ISVTX) != 0, lst.st_uid, s->dir_st.st_uid,
+	                                         ::geteuid(), may_override_owner());
+	struct stat st = lst;
+	if (S_ISLNK(lst.st_mode) && ::fstatat(s->dir_fd, s->name, &st, 0) != 0) {
+		/* A dangling link is replaced by a new file. */
+		f.found = ReplaceFound::Link;
+		f.err   = errno == ENOENT ? M_FS_ERROR_SUCCESS : fs_error_from_errno(errno);
+		return f;
+	}
+	if (S_ISDIR(st.st_mode)) {
+		f.found = ReplaceFound::Dir;
+	} else if (!S_ISREG(st.st_mode) || in_system_dir(s->dir)) {
+		f.found = ReplaceFound::Device;
+	} else if (S_ISLNK(lst.st_mode)) {
+		/* A link to a regular file is replaced by a new file of the default
+		 * mode; the file it points at is left alone. */
+		f.found = ReplaceFound::Link;
+	} else {
+		f.found  = ReplaceFound::File;
+		f.access = ::faccessat(s->dir_fd, s->name, W_OK, 0) == 0 ? M_FS_ERROR_SUCCESS : fs_error_from_errno(errno);
+		s->old   = lst;
+	}
+	return f;
+}
+
+M_fs_error_t m::detail::replace_refusal(ReplaceRefusal why) noexcept
+{
+	return why == ReplaceRefusal::IsDir ? open_error(EISDIR) : fs_error_from_errno(EPERM);
+}
+
+M_fs_error_t m::detail::replace_device_check(ReplaceSys *s) noexcept
+{
+	return ::faccessat(s->dir_fd, s->name, W_OK, 0) == 0 ? M_FS_ERROR_SUCCESS : fs_error_from_errno(errno);
+}
+
+M_fs_error_t m::detail::replace_target_open(ReplaceSys *s, M_fs_file_t **file) noexcept
+{
+	int desc;
+	do {
+		desc = ::openat(s->dir_fd, s->name, O_WRONLY | O_TRUNC | O_NOCTTY | O_CLOEXEC);
+	} while (desc < 0 && errno == EINTR);
+	if (desc < 0)
+		return open_error(errno);
+	*file = file_wrap(desc, true, nullptr);
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_file_t *m::detail::replace_own(ReplaceSys *s) noexcept
+{
+	return file_wrap(s->own, false, nullptr);
+}
+
+M_fs_error_t m::detail::replace_temp_create(ReplaceSys *s, M_fs_file_t **file) noexcept
+{
+	static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+	char                  keep[kTmpNameKeep + 1];
+	M_str_cpy(keep, sizeof(keep), s->name);
+	int desc = -1;
+	int err  = EEXIST;
+	for (int i = 0; i < kTmpTries && desc < 0 && err == EEXIST; i++) {
+		char suffix[7];
+		for (size_t k = 0; k < 6; k++)
+			suffix[k] = kLetters[M_rand_max(nullptr, sizeof(kLetters) - 1)];
+		suffix[6] = '\0';
+		/* The handler must know the name from the moment the file exists,
+		 * so the signals wait. */
+		sigset_t old;
+		SigGuard::block(&old);
+		M_snprintf(s->tmp, sizeof(s->tmp), ".%s.%s", keep, suffix);
+		desc = ::openat(s->dir_fd, s->tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+		err  = desc < 0 ? errno : 0;
+		if (desc >= 0 && ::fstat(desc, &s->tmp_st) == 0)
+			g_live = s;
+		SigGuard::unblock(&old);
+	}
+	if (desc < 0)
+		return open_error(err);
+	*file = file_wrap(desc, true, nullptr);
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t m::detail::replace_temp_finish(ReplaceSys *s, M_fs_file_t *file, bool keep) noexcept
+{
+	/* Owner and group: both where allowed (root), else the group where
+	 * the user is a member, else the file stays the user's own. */
+	if (keep && ::fchown(file->handle, s->old.st_uid, s->old.st_gid) != 0)
+		(void)::fchown(file->handle, static_cast<uid_t>(-1), s->old.st_gid);
+	const mode_t mode = keep ? static_cast<mode_t>(s->old.st_mode & 0777) : new_file_mode();
+	if (::fchmod(file->handle, mode) != 0)
+		return fs_error_from_errno(errno);
+	return file_fsync_sys(file);
+}
+
+M_fs_error_t m::detail::replace_folder_check(ReplaceSys *s) noexcept
+{
+	struct stat now;
+	if (::stat(s->dir, &now) != 0 || !same_file(now, s->dir_st))
+		return M_FS_ERROR_DIR_CHANGED;
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t m::detail::replace_temp_rename(ReplaceSys *s, M_fs_file_t **file, bool *busy) noexcept
+{
+	/* A network file system may report a failed write only at the close. */
+	const int closed = ::close((*file)->handle);
+	const int err    = errno;
+	(*file)->handle  = -1;
+	M_fs_file_close(*file);
+	*file = nullptr;
+	if (closed != 0)
+		return fs_error_from_errno(err);
+	struct stat now;
+	if (::fstatat(s->dir_fd, s->tmp, &now, AT_SYMLINK_NOFOLLOW) != 0 || !same_file(now, s->tmp_st)) {
+		/* Not the file written: not ours to rename, nor to remove. */
+		replace_temp_remove(s, nullptr);
+		return M_FS_ERROR_DIR_CHANGED;
+	}
+	if (::renameat(s->dir_fd, s->tmp, s->dir_fd, s->name) != 0) {
+		*busy = errno == EBUSY;
+		return *busy ? M_FS_ERROR_SUCCESS : fs_error_from_errno(errno);
+	}
+	sigset_t old;
+	SigGuard::block(&old);
+	g_live = nullptr;
+	SigGuard::unblock(&old);
+	/* The rename itself is to survive a crash. Some file systems cannot
+	 * sync a folder; the new file is in place either way. */
+	(void)::fsync(s->dir_fd);
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t m::detail::replace_temp_open_read(ReplaceSys *s, M_fs_file_t **file) noexcept
+{
+	const int desc = ::openat(s->dir_fd, s->tmp, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+	if (desc < 0)
+		return open_error(errno);
+	*file = file_wrap(desc, true, nullptr);
+	return M_FS_ERROR_SUCCESS;
+}
+
+void m::detail::replace_temp_remove(ReplaceSys *s, M_fs_file_t *) noexcept
+{
+	sigset_t old;
+	SigGuard::block(&old);
+	struct stat now;
+	if (g_live == s && ::fstatat(s->dir_fd, s->tmp, &now, AT_SYMLINK_NOFOLLOW) == 0 && same_file(now, s->tmp_st))
+		(void)::unlinkat(s->dir_fd, s->tmp, 0);
+	g_live = nullptr;
+	SigGuard::unblock(&old);
+}
+
+void m::detail::replace_guard(bool on) noexcept
+{
+	if (on)
+		g_replace_guard.install(on_replace_signal, nullptr, 0);
+	else
+		g_replace_guard.restore();
+}
+
+void m::detail::replace_release(ReplaceSys *s) noexcept
+{
+	if (s == nullptr)
 		return;
-	if (rep->plan.way == Way::Replace)
-		drop_temp();
-	release(rep);
+	if (s->dir_fd >= 0)
+		(void)::close(s->dir_fd);
+	M_free(s);
 }
 
-M_bool M_fs_replace_reaches(const char *path, const char *other)
+bool m::detail::replace_reaches(const char *path, const char *other) noexcept
 {
-	Target      t;
+	ReplaceSys *s = nullptr;
 	struct stat out;
-	if (M_str_isempty(path) || M_str_isempty(other) || resolve_target(path, &t) != M_FS_ERROR_SUCCESS ||
-	    ::stat(t.full, &out) != 0)
-		return M_FALSE;
-	return m::detail::with_info_stat(other, [&](const char *, const struct stat &in) {
-		       return in.st_dev == out.st_dev && in.st_ino == out.st_ino ? M_FS_ERROR_SUCCESS : M_FS_ERROR_GENERIC;
-	       }) == M_FS_ERROR_SUCCESS;
+	bool        reached = false;
+	if (replace_resolve(path, &s) == M_FS_ERROR_SUCCESS && s != nullptr &&
+	    ::fstatat(s->dir_fd, s->name, &out, 0) == 0) {
+		reached = with_info_stat(other, [&](const char *, const struct stat &in) {
+			          return same_file(in, out) ? M_FS_ERROR_SUCCESS : M_FS_ERROR_GENERIC;
+		          }) == M_FS_ERROR_SUCCESS;
+	}
+	replace_release(s);
+	return reached;
 }
 
-M_bool M_fs_replace_reaches_stream(const char *path, M_fs_iostream_t stream)
+bool m::detail::replace_reaches_stream(const char *path, M_fs_iostream_t stream) noexcept
 {
-	Target      t;
+	ReplaceSys *s = nullptr;
 	struct stat out;
 	struct stat in;
-	if (M_str_isempty(path) || stream < M_FS_IOSTREAM_IN || stream > M_FS_IOSTREAM_ERR ||
-	    resolve_target(path, &t) != M_FS_ERROR_SUCCESS || ::stat(t.full, &out) != 0 ||
-	    ::fstat(static_cast<int>(stream), &in) != 0 || !S_ISREG(in.st_mode))
-		return M_FALSE;
-	return in.st_dev == out.st_dev && in.st_ino == out.st_ino;
+	const bool  reached = replace_resolve(path, &s) == M_FS_ERROR_SUCCESS && s != nullptr &&
+	                     ::fstatat(s->dir_fd, s->name, &out, 0) == 0 && ::fstat(file_std_handle(stream), &in) == 0 &&
+	                     S_ISREG(in.st_mode) && same_file(in, out);
+	replace_release(s);
+	return reached;
 }
-
-} // extern "C"

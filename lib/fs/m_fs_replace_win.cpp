@@ -1,43 +1,20 @@
-/* Replacing a file on Windows (m_fs_replace.h): a temporary file in the
- * output's folder, created when the replace begins, written as the data
- * comes and flushed to the device, given the old file's access list, then
- * moved over the output with MoveFileExW (MOVEFILE_REPLACE_EXISTING |
- * MOVEFILE_WRITE_THROUGH), so the path shows the old content or the new,
- * never a mix. On any failure the temporary file is deleted and the output
- * keeps what it had.
+/* The replace's system primitives on Windows (m_fs_replace_int.h).
+ *
+ * The output's folder is opened when the replace begins and held without
+ * sharing deletion, so nobody can move, rename or delete it until the
+ * replace ends; the temporary file is created there, flushed, given the
+ * old file's access list and renamed over the output by its own handle
+ * (FileRenameInfo), so the name moved is the file written. A failure or a
+ * console event that ends the process deletes the temporary file by its
+ * handle too.
  *
  * Reading the path: "~" and "%NAME%" or "$NAME" components are expanded as
  * M_fs_path_norm does; the rest is the system's (GetFullPathNameW): it
  * makes the path absolute, takes out "." and "..", and turns a device name
- * such as NUL or CON into its device path \\.\NUL. A path that ends with a
+ * such as NUL or CON into its device path \\.\NUL. "\\.\" followed by a
+ * drive letter and a path (\\.\C:\data\old.gpg) names a file like any
+ * other; every other "\\.\" path is a device. A path that ends with a
  * separator names a folder and fails, as creating a file there would.
- *
- * What is at the path decides how it is written:
- *   - nothing, or a file on a disk: replaced through the temporary file,
- *     which an existing file's access list (DACL, with its protection from
- *     inheritance) is copied to before the move, so the output keeps who
- *     may read it; a new output gets what the folder passes on. Other
- *     names of a hard-linked file keep the old content.
- *   - the file a standard output or error handle of the process is open on
- *     (the program's output redirected to the same file): written to that
- *     handle, at its position; nothing is moved over it, as the handle's
- *     opener shares no deletion.
- *   - a file marked read-only, or a folder: M_FS_ERROR_PERMISSION, nothing
- *     changes;
- *   - a device (NUL, CON, a named pipe, anything under \\.\) or anything
- *     that is no disk file: written directly, as a stream; nothing is moved
- *     over it. It is opened by the first write, or by the commit when
- *     nothing was written.
- *
- * Interruption. From the begin to the commit or cancel, a console control
- * handler deletes the temporary file on Ctrl+C, Ctrl+Break and the closing
- * of the console, and lets the process end as it would have. The file is
- * opened sharing deletion only, so the handler can delete it while it is
- * open; a lock keeps the handler and the move from crossing. A process
- * ended outright (TerminateProcess, a power cut; logoff and shutdown too
- * when it has loaded user32.dll, as the system then calls no console
- * handler for them) may leave the temporary file; the output itself is
- * never damaged.
  *
  * The names are the system's ANSI names (those CreateFileA takes elsewhere
  * in the library, UTF-8 in programs whose manifest says so), widened for
@@ -48,15 +25,26 @@
 #include <windows.h>
 #include <aclapi.h>
 
-#include "fs/m_fs_replace.h"
+#include <algorithm>
 
-#include "fs/m_fs_int.h"
-#include "core/m_mem.h"
+#include "fs/m_fs_replace_int.h"
+
 #include "core/m_str.h"
-#include "core/m_str_fmt.h"
 #include "sys/m_rand.h"
 
 using m::detail::last_error;
+using m::detail::ReplaceFacts;
+using m::detail::ReplaceFound;
+
+/* One replace: the held folder, the target, the open device. */
+struct m::detail::ReplaceSys {
+	wchar_t *target;      /* the target's full path */
+	wchar_t *tmp;         /* the temporary file's, once created */
+	HANDLE   folder;      /* held without FILE_SHARE_DELETE; NULL for a device */
+	HANDLE   device;      /* a device opened by the check; NULL before */
+	HANDLE   own;         /* ReplaceFound::Own: the standard handle */
+	bool     device_path; /* a "\\.\" device name */
+};
 
 namespace {
 
@@ -65,6 +53,33 @@ constexpr size_t kTmpNameKeep = 200;
 
 /* Attempts at a temporary name not taken yet. */
 constexpr int kTmpTries = 100;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+/* The temporary file's handle while it may be deleted, for the control
+ * handler, under the lock (the handler runs on a thread of its own). */
+SRWLOCK g_lock = SRWLOCK_INIT;
+HANDLE  g_tmp  = nullptr;
+
+/* Mark the open file h deleted when its last handle closes. */
+void delete_on_close(HANDLE h) noexcept
+{
+	FILE_DISPOSITION_INFO gone = {TRUE};
+	(void)SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof(gone));
+}
+
+/* A console event that ends the process: the temporary file goes, then
+ * the next handler (normally the one that ends the process) has the
+ * event. */
+BOOL WINAPI on_control(DWORD)
+{
+	AcquireSRWLockExclusive(&g_lock);
+	if (g_tmp != nullptr)
+		delete_on_close(g_tmp); /* gone when the ending process closes it */
+	g_tmp = nullptr;
+	ReleaseSRWLockExclusive(&g_lock);
+	return FALSE;
+}
 
 /* Whether a path names something M_fs_path_norm would expand: "~" first, or
  * a component that begins with "%" or "$". */
@@ -113,6 +128,16 @@ M_fs_error_t target_path(const char *path, wchar_t **full) noexcept
 	}
 	M_free(given);
 	return res;
+}
+
+/* A device path: "\\.\" not followed by a drive letter, a colon and a
+ * separator. */
+bool is_device_path(const wchar_t *p) noexcept
+{
+	if (!(p[0] == L'\\' && p[1] == L'\\' && p[2] == L'.' && p[3] == L'\\'))
+		return false;
+	const wchar_t d = p[4];
+	return !(((d >= L'A' && d <= L'Z') || (d >= L'a' && d <= L'z')) && p[5] == L':' && p[6] == L'\\');
 }
 
 /* Which file an open handle is: its volume and file ID (FileIdInfo, the
@@ -165,8 +190,8 @@ bool same(const Identity &a, const Identity &b) noexcept
 /* The identity of what a path names, links followed. */
 bool identity(const wchar_t *path, Identity *who) noexcept
 {
-	HANDLE h = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-	                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+	HANDLE h =
+	    CreateFileW(path, FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 	if (h == INVALID_HANDLE_VALUE)
 		return false;
 	const bool ok = identity_of(h, who);
@@ -174,8 +199,8 @@ bool identity(const wchar_t *path, Identity *who) noexcept
 	return ok;
 }
 
-/* The standard handle (output or error) open on the same disk file as
- * path; nullptr when there is none. */
+/* The standard output or error handle open on the same disk file as path;
+ * nullptr when there is none. */
 HANDLE stream_on(const wchar_t *path) noexcept
 {
 	static constexpr DWORD kStd[] = {STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
@@ -191,60 +216,42 @@ HANDLE stream_on(const wchar_t *path) noexcept
 	return nullptr;
 }
 
-/* What is at the path now. */
-enum class Kind { Missing, File, ReadOnly, Dir, Device, Stream };
-
-Kind kind_of(const wchar_t *path, M_fs_error_t *err) noexcept
+/* Open the folder of the target and hold it: shared for reading and
+ * writing (files come and go in it) but not for deletion, which is what a
+ * move or a delete of the folder needs. */
+M_fs_error_t hold_folder(m::detail::ReplaceSys *s) noexcept
 {
-	*err = M_FS_ERROR_SUCCESS;
-	/* The device namespace: NUL, CON, COM1, named pipes. */
-	if (path[0] == L'\\' && path[1] == L'\\' && path[2] == L'.' && path[3] == L'\\')
-		return Kind::Device;
-	const DWORD at = GetFileAttributesW(path);
-	if (at != INVALID_FILE_ATTRIBUTES) {
-		if (at & FILE_ATTRIBUTE_DIRECTORY)
-			return Kind::Dir;
-		if (at & FILE_ATTRIBUTE_READONLY)
-			return Kind::ReadOnly;
-	}
-	HANDLE h = CreateFileW(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-	                       FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-	if (h == INVALID_HANDLE_VALUE) {
-		if (GetLastError() == ERROR_FILE_NOT_FOUND)
-			return Kind::Missing;
-		*err = last_error();
-		return Kind::Missing;
-	}
-	const DWORD type = GetFileType(h);
-	CloseHandle(h);
-	if (type != FILE_TYPE_DISK)
-		return Kind::Device;
-	return stream_on(path) != nullptr ? Kind::Stream : Kind::File;
+	const wchar_t *slash = wcsrchr(s->target, L'\\');
+	size_t         len   = static_cast<size_t>(slash - s->target);
+	/* The root keeps its separator: "C:\", "\\.\C:\". */
+	if (len > 0 && s->target[len - 1] == L':')
+		len++;
+	auto *dir = static_cast<wchar_t *>(M_malloc_zero((len + 1) * sizeof(wchar_t)));
+	M_mem_copy(dir, s->target, len * sizeof(wchar_t));
+	s->folder = CreateFileW(dir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+	                        FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+	M_free(dir);
+	if (s->folder != INVALID_HANDLE_VALUE)
+		return M_FS_ERROR_SUCCESS;
+	s->folder = nullptr;
+	return last_error();
 }
 
-/* Every byte to an open handle. */
-M_fs_error_t write_handle(HANDLE h, const unsigned char *buf, size_t len) noexcept
+/* Create "<folder>\.<name>.<six random letters>" exclusively, sharing only
+ * deletion; its name goes to s->tmp. */
+HANDLE create_temp(m::detail::ReplaceSys *s, M_fs_error_t *res) noexcept
 {
-	M_fs_file_t file = {};
-	file.handle      = h;
-	return M_fs_file_write_all(&file, buf, len);
-}
-
-/* Create "<dir>\.<name>.<six random letters>" exclusively, sharing only
- * deletion (for the control handler); its name goes to *tmp (M_free). */
-HANDLE create_temp(const wchar_t *full, wchar_t **tmp, M_fs_error_t *res) noexcept
-{
-	const wchar_t *slash = wcsrchr(full, L'\\');
-	const size_t   dir   = static_cast<size_t>(slash - full);
-	size_t         keep  = wcslen(slash + 1);
-	keep                 = keep < kTmpNameKeep ? keep : kTmpNameKeep;
-	const size_t room    = dir + keep + 10; /* "\." "." six letters, NUL */
-	HANDLE       h       = INVALID_HANDLE_VALUE;
+	const wchar_t *slash = wcsrchr(s->target, L'\\');
+	const size_t   dir   = static_cast<size_t>(slash - s->target);
+	const size_t   keep  = std::min(wcslen(slash + 1), kTmpNameKeep);
+	const size_t   room  = dir + keep + 10; /* "\." "." six letters, NUL */
+	HANDLE         h     = INVALID_HANDLE_VALUE;
 	*res                 = M_FS_ERROR_GENERIC;
 	for (int i = 0; i < kTmpTries && h == INVALID_HANDLE_VALUE; i++) {
-		*tmp = static_cast<wchar_t *>(M_malloc_zero(room * sizeof(wchar_t)));
-		M_mem_copy(*tmp, full, dir * sizeof(wchar_t));
-		wchar_t *p = *tmp + dir;
+		M_free(s->tmp);
+		s->tmp = static_cast<wchar_t *>(M_malloc_zero(room * sizeof(wchar_t)));
+		M_mem_copy(s->tmp, s->target, dir * sizeof(wchar_t));
+		wchar_t *p = s->tmp + dir;
 		*p++       = L'\\';
 		*p++       = L'.';
 		M_mem_copy(p, slash + 1, keep * sizeof(wchar_t));
@@ -252,12 +259,10 @@ HANDLE create_temp(const wchar_t *full, wchar_t **tmp, M_fs_error_t *res) noexce
 		*p++ = L'.';
 		for (size_t k = 0; k < 6; k++)
 			*p++ = static_cast<wchar_t>(L'a' + M_rand_max(nullptr, 26));
-		h = CreateFileW(*tmp, GENERIC_WRITE | READ_CONTROL | WRITE_DAC, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-		                FILE_ATTRIBUTE_NORMAL, nullptr);
+		h = CreateFileW(s->tmp, GENERIC_READ | GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC, FILE_SHARE_DELETE,
+		                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
 		if (h == INVALID_HANDLE_VALUE) {
 			*res = last_error();
-			M_free(*tmp);
-			*tmp = nullptr;
 			if (*res != M_FS_ERROR_FILE_EXISTS)
 				break;
 		}
@@ -290,208 +295,209 @@ M_fs_error_t copy_access_list(HANDLE tmp, const wchar_t *old) noexcept
 	return M_fs_error_from_syserr(err);
 }
 
-/* The one replace of the process, for the control handler: its temporary
- * file's name while it may be deleted, under the lock. */
-SRWLOCK        g_lock = SRWLOCK_INIT;
-const wchar_t *g_tmp  = nullptr;
-bool           g_open = false;
-
-/* Runs on a thread of its own: delete the temporary file, then let the
- * next handler (normally the one that ends the process) have the event. */
-BOOL WINAPI on_control(DWORD)
+/* Rename the open file h to target, replacing what is there. */
+bool rename_by_handle(HANDLE h, const wchar_t *target) noexcept
 {
-	AcquireSRWLockExclusive(&g_lock);
-	if (g_tmp != nullptr)
-		(void)DeleteFileW(g_tmp);
-	g_tmp = nullptr;
-	ReleaseSRWLockExclusive(&g_lock);
-	return FALSE;
+	const size_t len      = wcslen(target);
+	const size_t size     = sizeof(FILE_RENAME_INFO) + len * sizeof(wchar_t);
+	auto        *info     = static_cast<FILE_RENAME_INFO *>(M_malloc_zero(size));
+	info->ReplaceIfExists = TRUE;
+	info->FileNameLength  = static_cast<DWORD>(len * sizeof(wchar_t));
+	M_mem_copy(info->FileName, target, len * sizeof(wchar_t));
+	const bool ok = SetFileInformationByHandle(h, FileRenameInfo, info, static_cast<DWORD>(size)) != 0;
+	M_free(info);
+	return ok;
 }
 
 } // namespace
 
-/* A replace in progress. */
-struct M_fs_replace {
-	Kind         kind;
-	wchar_t     *target;  /* the target's full path */
-	wchar_t     *tmp;     /* the temporary file (Missing, File); NULL else */
-	HANDLE       h;       /* the temporary file, the device once opened, or
-	                         the standard handle (not ours to close) */
-	bool         guarded; /* the control handler is in place */
-	M_fs_error_t err;     /* the first write failure, which sticks */
-};
-
-namespace {
-
-/* The device opened for its first bytes (never created: it exists). */
-M_fs_error_t open_device(M_fs_replace_t *rep) noexcept
+M_fs_error_t m::detail::replace_resolve(const char *path, ReplaceSys **sys) noexcept
 {
-	if (rep->h != INVALID_HANDLE_VALUE)
+	auto        *s   = static_cast<ReplaceSys *>(M_malloc_zero(sizeof(ReplaceSys)));
+	M_fs_error_t res = target_path(path, &s->target);
+	if (res == M_FS_ERROR_SUCCESS) {
+		s->device_path = is_device_path(s->target);
+		if (!s->device_path)
+			res = hold_folder(s);
+	}
+	if (res != M_FS_ERROR_SUCCESS) {
+		replace_release(s);
+		s = nullptr;
+	}
+	*sys = s;
+	return res;
+}
+
+ReplaceFacts m::detail::replace_examine(ReplaceSys *s) noexcept
+{
+	ReplaceFacts f = {ReplaceFound::Device, M_FS_ERROR_SUCCESS, true, M_FS_ERROR_SUCCESS};
+	if (s->device_path)
+		return f;
+	const DWORD at = GetFileAttributesW(s->target);
+	if (at != INVALID_FILE_ATTRIBUTES && (at & FILE_ATTRIBUTE_DIRECTORY)) {
+		f.found = ReplaceFound::Dir;
+		return f;
+	}
+	HANDLE h = CreateFileW(s->target, 0, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+	if (h == INVALID_HANDLE_VALUE) {
+		f.found = ReplaceFound::Nothing;
+		if (GetLastError() != ERROR_FILE_NOT_FOUND)
+			f.err = last_error();
+		return f;
+	}
+	const DWORD type = GetFileType(h);
+	CloseHandle(h);
+	if (type != FILE_TYPE_DISK)
+		return f;
+	s->own  = stream_on(s->target);
+	f.found = s->own != nullptr ? ReplaceFound::Own : ReplaceFound::File;
+	if (at != INVALID_FILE_ATTRIBUTES && (at & FILE_ATTRIBUTE_READONLY)) {
+		/* Refused as the system would refuse to write it, with its reason. */
+		SetLastError(ERROR_ACCESS_DENIED);
+		f.access = last_error();
+	}
+	return f;
+}
+
+M_fs_error_t m::detail::replace_refusal(ReplaceRefusal) noexcept
+{
+	SetLastError(ERROR_ACCESS_DENIED);
+	return last_error();
+}
+
+M_fs_error_t m::detail::replace_device_check(ReplaceSys *s) noexcept
+{
+	/* Opened now: a console that is not there, a pipe with no server, a
+	 * device that refuses writing all fail before anything is produced. */
+	s->device = CreateFileW(s->target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+	                        FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (s->device != INVALID_HANDLE_VALUE)
 		return M_FS_ERROR_SUCCESS;
-	rep->h = CreateFileW(rep->target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-	                     FILE_ATTRIBUTE_NORMAL, nullptr);
-	return rep->h == INVALID_HANDLE_VALUE ? last_error() : M_FS_ERROR_SUCCESS;
+	s->device = nullptr;
+	return last_error();
 }
 
-/* Close what is ours, delete the temporary file (unless moved), release. */
-void release(M_fs_replace_t *rep, bool drop_tmp) noexcept
+M_fs_error_t m::detail::replace_target_open(ReplaceSys *s, M_fs_file_t **file) noexcept
 {
-	if (rep->h != INVALID_HANDLE_VALUE && rep->kind != Kind::Stream)
-		CloseHandle(rep->h);
-	AcquireSRWLockExclusive(&g_lock);
-	if (drop_tmp && g_tmp != nullptr)
-		(void)DeleteFileW(g_tmp);
-	g_tmp = nullptr;
-	ReleaseSRWLockExclusive(&g_lock);
-	if (rep->guarded)
-		(void)SetConsoleCtrlHandler(on_control, FALSE);
-	M_free(rep->tmp);
-	M_free(rep->target);
-	M_free(rep);
-	g_open = false;
-}
-
-/* Give the temporary file the old one's access list, flush and close it,
- * and move it over the target, unless the control handler has deleted it. */
-M_fs_error_t move_into_place(M_fs_replace_t *rep) noexcept
-{
-	M_fs_error_t res = rep->kind == Kind::File ? copy_access_list(rep->h, rep->target) : M_FS_ERROR_SUCCESS;
-	if (res == M_FS_ERROR_SUCCESS && !FlushFileBuffers(rep->h))
-		res = last_error();
-	if (!CloseHandle(rep->h) && res == M_FS_ERROR_SUCCESS)
-		res = last_error();
-	rep->h = INVALID_HANDLE_VALUE;
+	const M_fs_error_t res = s->device == nullptr ? replace_device_check(s) : M_FS_ERROR_SUCCESS;
 	if (res != M_FS_ERROR_SUCCESS)
 		return res;
+	*file     = file_wrap(s->device, true, nullptr);
+	s->device = nullptr;
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_file_t *m::detail::replace_own(ReplaceSys *s) noexcept
+{
+	return file_wrap(s->own, false, nullptr);
+}
+
+M_fs_error_t m::detail::replace_temp_create(ReplaceSys *s, M_fs_file_t **file) noexcept
+{
+	M_fs_error_t res = M_FS_ERROR_SUCCESS;
+	HANDLE       h   = create_temp(s, &res);
+	if (h == INVALID_HANDLE_VALUE)
+		return res;
+	AcquireSRWLockExclusive(&g_lock);
+	g_tmp = h;
+	ReleaseSRWLockExclusive(&g_lock);
+	*file = file_wrap(h, true, nullptr);
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t m::detail::replace_temp_finish(ReplaceSys *s, M_fs_file_t *file, bool keep) noexcept
+{
+	const M_fs_error_t res = keep ? copy_access_list(file->handle, s->target) : M_FS_ERROR_SUCCESS;
+	return res == M_FS_ERROR_SUCCESS ? file_fsync_sys(file) : res;
+}
+
+M_fs_error_t m::detail::replace_folder_check(ReplaceSys *) noexcept
+{
+	/* The folder is held against moving and deletion. */
+	return M_FS_ERROR_SUCCESS;
+}
+
+M_fs_error_t m::detail::replace_temp_rename(ReplaceSys *s, M_fs_file_t **file, bool *busy) noexcept
+{
+	*busy            = false;
+	M_fs_error_t res = M_FS_ERROR_SUCCESS;
 	AcquireSRWLockExclusive(&g_lock);
 	if (g_tmp == nullptr) {
 		/* The control handler deleted it: the process is ending. */
 		SetLastError(ERROR_OPERATION_ABORTED);
 		res = last_error();
-	} else if (MoveFileExW(rep->tmp, rep->target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-		g_tmp = nullptr; /* moved: nothing left to delete */
+	} else if (rename_by_handle(g_tmp, s->target)) {
+		g_tmp = nullptr; /* in place: nothing left to delete */
 	} else {
 		res = last_error();
 	}
 	ReleaseSRWLockExclusive(&g_lock);
+	if (res == M_FS_ERROR_SUCCESS) {
+		M_fs_file_close(*file);
+		*file = nullptr;
+	}
 	return res;
 }
 
-/* Decide how the target is written and, for a file, create the temporary
- * file with the control handler in place. */
-M_fs_error_t prepare(M_fs_replace_t *r, const char *path) noexcept
+M_fs_error_t m::detail::replace_temp_open_read(ReplaceSys *, M_fs_file_t **) noexcept
 {
-	M_fs_error_t res = target_path(path, &r->target);
-	if (res == M_FS_ERROR_SUCCESS)
-		r->kind = kind_of(r->target, &res);
-	if (res != M_FS_ERROR_SUCCESS)
-		return res;
-	if (r->kind == Kind::Dir || r->kind == Kind::ReadOnly) {
-		/* Refused as the system would refuse to write it, with its reason. */
-		SetLastError(ERROR_ACCESS_DENIED);
-		return last_error();
-	}
-	if (r->kind == Kind::Stream)
-		r->h = stream_on(r->target);
-	if (r->kind != Kind::Missing && r->kind != Kind::File)
-		return M_FS_ERROR_SUCCESS;
-	r->guarded = SetConsoleCtrlHandler(on_control, TRUE) != 0;
-	r->h       = create_temp(r->target, &r->tmp, &res);
+	/* No mount point here: a rename is never refused as busy. */
+	return M_FS_ERROR_NOT_SUPPORTED;
+}
+
+void m::detail::replace_temp_remove(ReplaceSys *, M_fs_file_t *file) noexcept
+{
 	AcquireSRWLockExclusive(&g_lock);
-	g_tmp = r->tmp;
+	if (g_tmp != nullptr && file != nullptr && file->handle == g_tmp)
+		delete_on_close(g_tmp);
+	g_tmp = nullptr;
 	ReleaseSRWLockExclusive(&g_lock);
-	return res;
 }
 
-} // namespace
-
-extern "C" {
-
-M_fs_error_t M_fs_replace_begin(M_fs_replace_t **rep, const char *path)
+void m::detail::replace_guard(bool on) noexcept
 {
-	if (rep == nullptr)
-		return M_FS_ERROR_INVALID;
-	*rep = nullptr;
-	if (M_str_isempty(path))
-		return M_FS_ERROR_INVALID;
-	if (g_open)
-		return M_FS_ERROR_GENERIC;
-	auto *r                = static_cast<M_fs_replace_t *>(M_malloc_zero(sizeof(M_fs_replace_t)));
-	r->h                   = INVALID_HANDLE_VALUE;
-	g_open                 = true;
-	const M_fs_error_t res = prepare(r, path);
-	if (res != M_FS_ERROR_SUCCESS) {
-		release(r, true);
-		return res;
-	}
-	*rep = r;
-	return M_FS_ERROR_SUCCESS;
+	(void)SetConsoleCtrlHandler(on_control, on ? TRUE : FALSE);
 }
 
-M_fs_error_t M_fs_replace_write(M_fs_replace_t *rep, const unsigned char *buf, size_t len)
+void m::detail::replace_release(ReplaceSys *s) noexcept
 {
-	if (rep == nullptr || (buf == nullptr && len > 0))
-		return M_FS_ERROR_INVALID;
-	if (rep->err == M_FS_ERROR_SUCCESS && rep->kind == Kind::Device)
-		rep->err = open_device(rep);
-	if (rep->err == M_FS_ERROR_SUCCESS && len > 0)
-		rep->err = write_handle(rep->h, buf, len);
-	return rep->err;
+	if (s == nullptr)
+		return;
+	if (s->folder != nullptr)
+		CloseHandle(s->folder);
+	if (s->device != nullptr)
+		CloseHandle(s->device);
+	M_free(s->tmp);
+	M_free(s->target);
+	M_free(s);
 }
 
-M_fs_error_t M_fs_replace_commit(M_fs_replace_t *rep)
+bool m::detail::replace_reaches(const char *path, const char *other) noexcept
 {
-	if (rep == nullptr)
-		return M_FS_ERROR_INVALID;
-	M_fs_error_t res = rep->err;
-	if (res == M_FS_ERROR_SUCCESS && rep->kind == Kind::Device)
-		res = open_device(rep); /* nothing written: the device is still opened */
-	else if (res == M_FS_ERROR_SUCCESS && rep->kind != Kind::Stream)
-		res = move_into_place(rep);
-	release(rep, res != M_FS_ERROR_SUCCESS);
-	return res;
-}
-
-void M_fs_replace_cancel(M_fs_replace_t *rep)
-{
-	if (rep != nullptr)
-		release(rep, true);
-}
-
-M_bool M_fs_replace_reaches(const char *path, const char *other)
-{
-	if (M_str_isempty(path) || M_str_isempty(other))
-		return M_FALSE;
 	wchar_t *full = nullptr;
-	if (target_path(path, &full) != M_FS_ERROR_SUCCESS)
-		return M_FALSE;
-	Identity   target;
-	const bool found = identity(full, &target);
+	Identity target;
+	if (target_path(path, &full) != M_FS_ERROR_SUCCESS || !identity(full, &target)) {
+		M_free(full);
+		return false;
+	}
 	M_free(full);
-	if (!found)
-		return M_FALSE;
-	return m::detail::with_info_path(other, [&](const char *norm) {
+	return with_info_path(other, [&](const char *norm) {
 		       Identity   input;
-		       wchar_t   *wide    = m::detail::acp_to_wide(norm);
+		       wchar_t   *wide    = acp_to_wide(norm);
 		       const bool reached = wide != nullptr && identity(wide, &input) && same(input, target);
 		       M_free(wide);
 		       return reached ? M_FS_ERROR_SUCCESS : M_FS_ERROR_GENERIC;
 	       }) == M_FS_ERROR_SUCCESS;
 }
 
-M_bool M_fs_replace_reaches_stream(const char *path, M_fs_iostream_t stream)
+bool m::detail::replace_reaches_stream(const char *path, M_fs_iostream_t stream) noexcept
 {
-	static constexpr DWORD kStd[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
-	if (M_str_isempty(path) || stream < M_FS_IOSTREAM_IN || stream > M_FS_IOSTREAM_ERR)
-		return M_FALSE;
 	Identity input;
 	Identity target;
 	wchar_t *full = nullptr;
-	if (!identity_of(GetStdHandle(kStd[stream]), &input) || target_path(path, &full) != M_FS_ERROR_SUCCESS)
-		return M_FALSE;
+	if (!identity_of(file_std_handle(stream), &input) || target_path(path, &full) != M_FS_ERROR_SUCCESS)
+		return false;
 	const bool found = identity(full, &target);
 	M_free(full);
 	return found && same(input, target);
 }
-
-} // extern "C"

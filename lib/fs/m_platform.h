@@ -1,7 +1,7 @@
 /* The host's last system error, as a Windows error number.
  *
  * The library's system error numbers are the Windows ones of the result-code
- * table (m_fs_win.h). On Windows M_platform_errno is GetLastError. On a POSIX
+ * table (m_fs_syserr.h). On Windows M_platform_errno is GetLastError. On a POSIX
  * host the failing call leaves its reason in errno; M_platform_errno converts
  * it into the equivalent Windows number so that every failure of a system
  * call is classified by the one translation,

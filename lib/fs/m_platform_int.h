@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "fs/m_platform.h"
-#include "fs/m_fs_win.h"
+#include "fs/m_fs_syserr.h"
 
 namespace m::detail {
 

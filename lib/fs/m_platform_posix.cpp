@@ -3,7 +3,7 @@
  *
  * The platform halves never classify errno themselves; they call
  * M_platform_errno() right after a failing call and hand the Windows number
- * to M_fs_error_from_syserr (m_fs_win.cpp).
+ * to M_fs_error_from_syserr (m_fs_syserr.cpp).
  */
 #include "fs/m_platform.h"
 #include "fs/m_platform_int.h"

@@ -9,7 +9,7 @@
 #include "sys/m_term.h"
 #include "sys/m_term_int.h"
 
-#include "core/m_io_int.h"
+#include "sys/m_io_int.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
 #include "sys/m_sig_int.h"
@@ -35,7 +35,6 @@ namespace {
 /* The job-control pair handled besides the terminating signals. */
 constexpr int kJobControl[] = {SIGTSTP, SIGCONT};
 
-M_term_t           *g_term = nullptr; /* the one terminal, for the handlers */
 m::detail::SigGuard g_guard;
 
 void mode_back(M_term_t *t) noexcept
@@ -68,7 +67,7 @@ void stop_here() noexcept
 void on_signal(int sig, siginfo_t *, void *)
 {
 	const int saved_errno = errno;
-	M_term_t *t           = g_term;
+	M_term_t *t           = m::detail::term_live;
 	if (t == nullptr || !t->guarded) {
 		if (sig != SIGCONT && sig != SIGTSTP)
 			g_guard.pass_on(sig);
@@ -101,23 +100,23 @@ extern "C" {
 M_term_t *M_term_create(int fd)
 {
 	struct termios mode;
-	if (g_term != nullptr || fd < 0 || !isatty(fd) || tcgetattr(fd, &mode) != 0)
+	if (m::detail::term_live != nullptr || fd < 0 || !isatty(fd) || tcgetattr(fd, &mode) != 0)
 		return nullptr;
 	M_term_t *t = static_cast<M_term_t *>(M_malloc_zero(sizeof(*t)));
 	t->fd       = fd;
 	t->saved    = mode;
 	t->quiet    = mode;
 	t->quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
-	g_term = t;
+	m::detail::term_live = t;
 	return t;
 }
 
-M_bool M_term_echo_off(M_term_t *term, int prompt_fd, const char *prompt)
+} // extern "C"
+
+bool m::detail::term_echo_off_sys(M_term_t *term, int prompt_fd, const char *prompt) noexcept
 {
-	if (term == nullptr)
-		return M_FALSE;
 	if (term->echo_off)
-		return M_TRUE;
+		return true;
 	term->prompt_fd  = prompt_fd;
 	term->prompt     = prompt;
 	term->prompt_len = prompt != nullptr ? M_str_len(prompt) : 0;
@@ -127,16 +126,11 @@ M_bool M_term_echo_off(M_term_t *term, int prompt_fd, const char *prompt)
 	}
 	/* Marked first: a signal between the two must put the mode back. */
 	term->echo_off = 1;
-	if (tcsetattr(term->fd, TCSANOW, &term->quiet) == 0)
-		return M_TRUE;
-	(void)M_term_echo_on(term);
-	return M_FALSE;
+	return tcsetattr(term->fd, TCSANOW, &term->quiet) == 0;
 }
 
-M_bool M_term_echo_on(M_term_t *term)
+bool m::detail::term_echo_on_sys(M_term_t *term) noexcept
 {
-	if (term == nullptr)
-		return M_FALSE;
 	/* The handlers go only once the mode is back, and never run halfway
 	 * through it. */
 	sigset_t old;
@@ -151,15 +145,7 @@ M_bool M_term_echo_on(M_term_t *term)
 	return ok;
 }
 
-void M_term_destroy(M_term_t *term)
-{
-	if (term == nullptr)
-		return;
-	(void)M_term_echo_on(term);
-	if (g_term == term)
-		g_term = nullptr;
-	M_free(term);
-}
+extern "C" {
 
 M_bool M_term_is_terminal(int fd)
 {

@@ -34,8 +34,6 @@ struct M_term {
 
 namespace {
 
-M_term_t *volatile g_term = nullptr; /* the one terminal, for the handler */
-
 HANDLE handle_of(int fd) noexcept
 {
 	switch (fd) {
@@ -70,7 +68,7 @@ bool is_console(HANDLE h) noexcept
  * (normally the one that ends the process) have the event. */
 BOOL WINAPI on_control(DWORD)
 {
-	M_term_t *t = g_term;
+	M_term_t *t = m::detail::term_live;
 	if (t != nullptr && InterlockedExchange(&t->echo_off, 0) != 0)
 		(void)SetConsoleMode(t->handle, t->saved);
 	return FALSE;
@@ -84,35 +82,30 @@ M_term_t *M_term_create(int fd)
 {
 	const HANDLE h    = handle_of(fd);
 	DWORD        mode = 0;
-	if (g_term != nullptr || !usable(h) || !GetConsoleMode(h, &mode))
+	if (m::detail::term_live != nullptr || !usable(h) || !GetConsoleMode(h, &mode))
 		return nullptr;
-	M_term_t *t = static_cast<M_term_t *>(M_malloc_zero(sizeof(*t)));
-	t->handle   = h;
-	t->saved    = mode;
-	g_term      = t;
+	M_term_t *t          = static_cast<M_term_t *>(M_malloc_zero(sizeof(*t)));
+	t->handle            = h;
+	t->saved             = mode;
+	m::detail::term_live = t;
 	return t;
 }
 
-M_bool M_term_echo_off(M_term_t *term, int, const char *)
+} // extern "C"
+
+bool m::detail::term_echo_off_sys(M_term_t *term, int, const char *) noexcept
 {
-	if (term == nullptr)
-		return M_FALSE;
 	if (term->echo_off)
-		return M_TRUE;
+		return true;
 	if (!term->guarded)
 		term->guarded = SetConsoleCtrlHandler(on_control, TRUE) != 0;
 	/* Marked first: an event between the two must put the mode back. */
 	InterlockedExchange(&term->echo_off, 1);
-	if (SetConsoleMode(term->handle, term->saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)))
-		return M_TRUE;
-	(void)M_term_echo_on(term);
-	return M_FALSE;
+	return SetConsoleMode(term->handle, term->saved & ~static_cast<DWORD>(ENABLE_ECHO_INPUT)) != 0;
 }
 
-M_bool M_term_echo_on(M_term_t *term)
+bool m::detail::term_echo_on_sys(M_term_t *term) noexcept
 {
-	if (term == nullptr)
-		return M_FALSE;
 	InterlockedExchange(&term->echo_off, 0);
 	const bool ok = SetConsoleMode(term->handle, term->saved) != 0;
 	if (term->guarded) {
@@ -122,15 +115,7 @@ M_bool M_term_echo_on(M_term_t *term)
 	return ok;
 }
 
-void M_term_destroy(M_term_t *term)
-{
-	if (term == nullptr)
-		return;
-	(void)M_term_echo_on(term);
-	if (g_term == term)
-		g_term = nullptr;
-	M_free(term);
-}
+extern "C" {
 
 M_bool M_term_is_terminal(int fd)
 {

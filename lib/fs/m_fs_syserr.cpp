@@ -7,7 +7,7 @@
  * constexpr array of (number, result) rows searched linearly; it is short and
  * only consulted on failure paths.
  */
-#include "fs/m_fs_win.h"
+#include "fs/m_fs_syserr.h"
 #include "core/m_mem.h"
 
 #include <cstdint>

@@ -15,8 +15,8 @@
  * Only M_win32_wchar_to_char allocates (its result); nothing here keeps
  * state or prints, and all functions are safe to call from any thread.
  */
-#ifndef M_FS_WIN_H
-#define M_FS_WIN_H
+#ifndef M_FS_SYSERR_H
+#define M_FS_SYSERR_H
 
 #include "core/m_defs.h"
 #include "fs/m_fs_error.h"
@@ -91,4 +91,4 @@ M_API char *M_win32_wchar_to_char(const char16_t *str) M_WARN_UNUSED_RESULT;
 
 M_END_DECLS
 
-#endif /* M_FS_WIN_H */
+#endif /* M_FS_SYSERR_H */

@@ -1,7 +1,7 @@
 /* One system call, repeated while a signal interrupts it before it moved
  * anything (EINTR), so that no caller in the library ever sees EINTR from a
- * read or a write. Used by the formatting engine's descriptor target and by
- * the file layer. Internal: not part of the public C surface.
+ * read or a write. Used by the POSIX halves of the terminal and the file
+ * layer. Internal: not part of the public C surface.
  */
 #ifndef M_IO_INT_H
 #define M_IO_INT_H
