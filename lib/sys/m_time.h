@@ -12,8 +12,10 @@
  * and SYSTEMTIME conversions are pure arithmetic as well.
  *
  * Local conversions take an optional zone object (M_time_tz_t). Without one
- * the host's zone is used: on Windows the system's zone services with the
- * rules the zone has for the year converted; on Linux localtime_r/mktime
+ * the host's zone is used: on Windows the rules the system's zone services
+ * give for the year converted, read once per year and process and applied
+ * by arithmetic (a change of the machine's zone during a run is not
+ * followed); on Linux localtime_r/mktime
  * under the TZ
  * environment variable (offset from tm_gmtoff, daylight flag from tm_isdst,
  * zone name from tm_zone). The host's zone data is (re)loaded with tzset()

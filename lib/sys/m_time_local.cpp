@@ -8,6 +8,16 @@
  * The calendar fields are always produced by the library's own UTC
  * arithmetic (M_time_togm of the local count), so local and UTC readings
  * share one calendar implementation; the host only supplies the offset.
+ *
+ * Zone rules in the Windows form (zone_rules_t) are applied here by
+ * arithmetic: the Windows half reads a year's rules from the system once
+ * into a zone_years_t and converts every time of that year without asking
+ * the system again. The decisions follow the system's own conversions:
+ * UTC to local takes daylight time when the time read in local daylight
+ * time is before the end date and the time read in local standard time is
+ * at or after the start date (either one, where daylight time spans the
+ * turn of the year); local to UTC compares the local reading with both
+ * dates directly, so the repeated and the skipped hour read as daylight.
  */
 #include "sys/m_time.h"
 #include "sys/m_time_int.h"
@@ -15,6 +25,88 @@
 #include "core/m_mem.h"
 
 namespace {
+
+/* The SYSTEMTIME years, as local seconds: 1601-01-01 00:00:00 to
+ * 30827-12-31 23:59:59. */
+constexpr M_time_t kSystemtimeFirst = -11644473600LL;
+constexpr M_time_t kSystemtimeLast  = 910670515199LL;
+
+constexpr int64_t floor_div(int64_t a, int64_t b)
+{
+	return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+}
+
+/* Days since 1970-01-01 of a date of the proleptic Gregorian calendar
+ * (400-year eras, years counted from March). */
+constexpr int64_t days_from_civil(int64_t y, int64_t m, int64_t d)
+{
+	y -= m <= 2;
+	const int64_t era = floor_div(y, 400);
+	const int64_t yoe = y - era * 400;
+	const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+	return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+}
+
+/* The calendar year of a second count. */
+constexpr int64_t year_of(M_time_t t)
+{
+	const int64_t z   = floor_div(t, 86400) + 719468;
+	const int64_t era = floor_div(z, 146097);
+	const int64_t doe = z - era * 146097;
+	const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+	const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+	return yoe + era * 400 + ((5 * doy + 2) / 153 >= 10);
+}
+static_assert(days_from_civil(30828, 1, 1) * 86400 - 1 == kSystemtimeLast, "last SYSTEMTIME second");
+static_assert(days_from_civil(1601, 1, 1) * 86400 == kSystemtimeFirst, "first SYSTEMTIME second");
+static_assert(year_of(kSystemtimeLast) == 30827 && year_of(kSystemtimeLast + 1) == 30828, "year_of");
+
+bool in_systemtime(M_time_t t)
+{
+	return t >= kSystemtimeFirst && t <= kSystemtimeLast;
+}
+
+/* The rules as the system accepts them: without daylight time any, with it
+ * both dates, weekday rules counting weeks 1 to 5. */
+bool rules_usable(const m::detail::zone_rules_t &z)
+{
+	if (!z.ok)
+		return false;
+	if (z.dst_date.wMonth == 0)
+		return true;
+	if (z.std_date.wMonth == 0)
+		return false;
+	return z.std_date.wYear != 0 ||
+	       (z.std_date.wDay >= 1 && z.std_date.wDay <= 5 && z.dst_date.wDay >= 1 && z.dst_date.wDay <= 5);
+}
+
+/* Daylight time from the two comparisons: between the dates in the north,
+ * outside them (across the turn of the year) in the south. */
+bool daylight_of(const m::detail::zone_rules_t &z, bool before_end, bool after_start)
+{
+	if (z.dst_date.wMonth < z.std_date.wMonth)
+		return before_end && after_start;
+	return before_end || after_start;
+}
+
+/* The offset (seconds east of UTC) of a UTC time t by usable rules z. */
+M_time_t utc_offset(const m::detail::zone_rules_t &z, M_time_t t)
+{
+	if (z.dst_date.wMonth == 0)
+		return -static_cast<M_time_t>(z.bias) * 60;
+	/* The year of the local reading without either bias decides which
+	 * year's dates apply; a reading that falls into another year is before
+	 * or after both dates. */
+	const int64_t  year   = year_of(t - static_cast<M_time_t>(z.bias) * 60);
+	const M_time_t in_dst = t - static_cast<M_time_t>(z.bias + z.dst_bias) * 60;
+	const M_time_t in_std = t - static_cast<M_time_t>(z.bias + z.std_bias) * 60;
+	const bool     before_end =
+        year_of(in_dst) == year ? in_dst < m::detail::zone_transition(year, z.std_date) : year_of(in_dst) < year;
+	const bool after_start =
+	    year_of(in_std) == year ? in_std >= m::detail::zone_transition(year, z.dst_date) : year_of(in_std) > year;
+	const int32_t extra = daylight_of(z, before_end, after_start) ? z.dst_bias : z.std_bias;
+	return -static_cast<M_time_t>(z.bias + extra) * 60;
+}
 
 /* Fill tm from t with a zone object (step 2 of the local reading). */
 void tolocal_tz(M_time_t t, M_time_tm_t &tm, const M_time_tz_t &tz)
@@ -44,6 +136,77 @@ void set_abbr(M_time_tm_t &tm, const char *name) noexcept
 			tm.abbr[i] = name[i];
 	}
 	tm.abbr[i] = '\0';
+}
+
+M_time_t zone_transition(int64_t year, const M_time_systemtime_t &rule) noexcept
+{
+	int64_t day = rule.wDay;
+	if (rule.wYear == 0) {
+		/* The first such weekday of the month, then whole weeks; a fifth
+		 * week the month does not have is its last such weekday. */
+		const int64_t first = days_from_civil(year, rule.wMonth, 1);
+		const int64_t wday  = first - floor_div(first + 4, 7) * 7 + 4;
+		day                 = 1 + (rule.wDayOfWeek - wday + 7) % 7 + 7 * (static_cast<int64_t>(rule.wDay) - 1);
+		if (day > M_time_days_in_month(year, rule.wMonth))
+			day -= 7;
+	}
+	/* Milliseconds past a whole second move the change to the next one. */
+	return (days_from_civil(year, rule.wMonth, day) * 24 + rule.wHour) * 3600 + rule.wMinute * 60 + rule.wSecond +
+	       (rule.wMilliseconds != 0 ? 1 : 0);
+}
+
+bool zone_tolocal(const zone_rules_t &z, M_time_t t, M_time_tm_t &tm) noexcept
+{
+	if (!in_systemtime(t) || !rules_usable(z))
+		return false;
+	const M_time_t offset = utc_offset(z, t);
+	if (!in_systemtime(t + offset))
+		return false;
+	const bool has_dst = z.dst_date.wMonth != 0 && z.dst_bias != z.std_bias;
+	const bool in_dst  = has_dst && offset == -static_cast<M_time_t>(z.bias + z.dst_bias) * 60;
+	M_time_togm(t + offset, &tm);
+	tm.gmtoff = offset;
+	tm.isdst  = in_dst ? 1 : 0;
+	set_abbr(tm, in_dst ? z.dst_name : z.std_name);
+	return true;
+}
+
+bool zone_fromlocal(const zone_rules_t &z, M_time_t local, M_time_t &out) noexcept
+{
+	if (!in_systemtime(local) || !rules_usable(z))
+		return false;
+	int32_t bias = z.bias;
+	if (z.dst_date.wMonth != 0) {
+		const int64_t year        = year_of(local);
+		const bool    before_end  = local < zone_transition(year, z.std_date);
+		const bool    after_start = local >= zone_transition(year, z.dst_date);
+		bias += daylight_of(z, before_end, after_start) ? z.dst_bias : z.std_bias;
+	}
+	out = local + static_cast<M_time_t>(bias) * 60;
+	return in_systemtime(out);
+}
+
+zone_years_t::~zone_years_t()
+{
+	for (auto &slot : m_years)
+		M_free(slot.exchange(nullptr));
+}
+
+const zone_rules_t *zone_years_t::of_year(int64_t year) noexcept
+{
+	if (year < kFirstYear || year > kLastYear)
+		return nullptr;
+	std::atomic<zone_rules_t *> &slot = m_years[year - kFirstYear];
+	if (const zone_rules_t *z = slot.load(std::memory_order_acquire); z != nullptr)
+		return z;
+	const std::lock_guard<std::mutex> hold(m_lock);
+	zone_rules_t                     *z = slot.load(std::memory_order_relaxed);
+	if (z == nullptr) {
+		z = static_cast<zone_rules_t *>(M_malloc_zero(sizeof(*z)));
+		m_reader(static_cast<int>(year), *z);
+		slot.store(z, std::memory_order_release);
+	}
+	return z;
 }
 
 } // namespace m::detail
