@@ -27,9 +27,11 @@
 namespace {
 
 /* The SYSTEMTIME years, as local seconds: 1601-01-01 00:00:00 to
- * 30827-12-31 23:59:59. */
+ * 30827-12-31 23:59:59; a converted time may go on to the last second of
+ * a FILETIME (in September 30828), as the system's conversions allow. */
 constexpr M_time_t kSystemtimeFirst = -11644473600LL;
 constexpr M_time_t kSystemtimeLast  = 910670515199LL;
+constexpr M_time_t kFiletimeLast    = 910692730085LL;
 
 constexpr int64_t floor_div(int64_t a, int64_t b)
 {
@@ -61,9 +63,9 @@ static_assert(days_from_civil(30828, 1, 1) * 86400 - 1 == kSystemtimeLast, "last
 static_assert(days_from_civil(1601, 1, 1) * 86400 == kSystemtimeFirst, "first SYSTEMTIME second");
 static_assert(year_of(kSystemtimeLast) == 30827 && year_of(kSystemtimeLast + 1) == 30828, "year_of");
 
-bool in_systemtime(M_time_t t)
+bool in_systemtime(M_time_t t, M_time_t last = kSystemtimeLast)
 {
-	return t >= kSystemtimeFirst && t <= kSystemtimeLast;
+	return t >= kSystemtimeFirst && t <= last;
 }
 
 /* The rules as the system accepts them: without daylight time any, with it
@@ -160,7 +162,7 @@ bool zone_tolocal(const zone_rules_t &z, M_time_t t, M_time_tm_t &tm) noexcept
 	if (!in_systemtime(t) || !rules_usable(z))
 		return false;
 	const M_time_t offset = utc_offset(z, t);
-	if (!in_systemtime(t + offset))
+	if (!in_systemtime(t + offset, kFiletimeLast))
 		return false;
 	const bool has_dst = z.dst_date.wMonth != 0 && z.dst_bias != z.std_bias;
 	const bool in_dst  = has_dst && offset == -static_cast<M_time_t>(z.bias + z.dst_bias) * 60;
@@ -183,7 +185,7 @@ bool zone_fromlocal(const zone_rules_t &z, M_time_t local, M_time_t &out) noexce
 		bias += daylight_of(z, before_end, after_start) ? z.dst_bias : z.std_bias;
 	}
 	out = local + static_cast<M_time_t>(bias) * 60;
-	return in_systemtime(out);
+	return in_systemtime(out, kFiletimeLast);
 }
 
 zone_years_t::~zone_years_t()
