@@ -74,8 +74,7 @@ char *join(const Parts &in, M_fs_system_t sys) noexcept;
 /* The style M_FS_SYSTEM_AUTO stands for on this host. */
 M_fs_system_t host_style() noexcept;
 
-/* The current directory (new string) or NULL when it cannot be read or
- * holds more than 259 characters. */
+/* The current directory (new string) or NULL when it cannot be read. */
 char *cwd_for_norm() noexcept;
 
 /* The user's home (profile) directory as a new string (free with M_free),

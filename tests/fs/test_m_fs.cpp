@@ -652,7 +652,8 @@ std::string norm(const std::string &path, uint32_t flags, M_fs_system_t sys)
 
 /* One text function: 'a' isabs, 'u' isunc ("1"/"0"), 'c' components (each
  * in brackets), 'p' join_parts of a split at '|', 'j' join(a, b),
- * 'r' join_resolved(a, b, c), 'b' basename, 'd' dirname. */
+ * 'r' join_resolved(a, b, c), 'b' basename, 'd' dirname, 'l' length,
+ * 's' the file part of a stream name ("-": no stream). */
 std::string apply(char op, M_fs_system_t sys, const char *a, const char *b, const char *c)
 {
 	M_list_str_t *l = nullptr;
@@ -681,6 +682,12 @@ std::string apply(char op, M_fs_system_t sys, const char *a, const char *b, cons
 			return take(M_fs_path_join_resolved(a, b, c, sys));
 		case 'b':
 			return take(M_fs_path_basename(a, sys));
+		case 'l':
+			return std::to_string(M_fs_path_length(a, sys));
+		case 's': {
+			size_t len = 0;
+			return M_fs_path_has_stream(a, sys, &len) ? s.substr(0, len) : "-";
+		}
 		default:
 			return take(M_fs_path_dirname(a, sys));
 	}
@@ -740,7 +747,17 @@ TEST(m_fs_path, text_functions)
 	            {'d', WIN, "\\\\srv\\share\\x", 0, 0, "\\\\srv\\share"},
 	            {'d', UNIX, "/exports/today.exp", 0, 0, "/exports"},
 	            {'d', UNIX, "/", 0, 0, "/"},
-	            {'d', UNIX, nullptr, 0, 0, "."}};
+	            {'d', UNIX, nullptr, 0, 0, "."},
+	            /* Characters as the system counts them: UTF-16 units on Windows. */
+	            {'l', WIN, "\xD0\x96x\xF0\x9F\x98\x80", 0, 0, "4"},
+	            {'l', UNIX, "\xD0\x96x\xF0\x9F\x98\x80", 0, 0, "7"},
+	            /* Streams: a colon but that of a drive. */
+	            {'s', WIN, "out.gpg:hidden", 0, 0, "out.gpg"},
+	            {'s', WIN, "x.exp::$DATA", 0, 0, "x.exp"},
+	            {'s', WIN, "C:f.gpg:s", 0, 0, "C:f.gpg"},
+	            {'s', WIN, "\\\\?\\C:\\x:s", 0, 0, "\\\\?\\C:\\x"},
+	            {'s', WIN, "C:\\d\\f.gpg", 0, 0, "-"},
+	            {'s', UNIX, "out.gpg:hidden", 0, 0, "-"}};
 	EXPECT_EQ(M_fs_path_get_system_sep(WIN), '\\');
 	for (const auto &r : rows)
 		EXPECT_EQ(apply(r.op, r.sys, r.a, r.b, r.c), r.want)
@@ -776,7 +793,10 @@ TEST(m_fs_path, norm)
 	EnvGuard    appdata("APPDATA", "C:\\Users\\u\\AppData\\Roaming"), base("MFS_BASE", "/srv/data");
 	EnvGuard    empty("MFS_EMPTY_VAR", ""), unset("MFS_UNSET", nullptr), home("HOME", "/home/tester");
 	std::string dotted = "x/"; /* the limit is on the text given, before ".." shortens it */
-	while (dotted.size() < 258)
+	std::string cyrillic;
+	while (cyrillic.size() < 40000)
+		cyrillic += "\xD0\x96";
+	while (dotted.size() < 4094)
 		dotted += "./";
 	const uint32_t    LINK = M_FS_PATH_NORM_RESOLVE_LINK, ABS = M_FS_PATH_NORM_ABSOLUTE, HOME = M_FS_PATH_NORM_HOME;
 	const std::string LOOP = err(M_FS_ERROR_LINK_LOOP), GENERIC = err(M_FS_ERROR_GENERIC);
@@ -801,8 +821,10 @@ TEST(m_fs_path, norm)
 	            {"x/../../y", 0, AUTO, "../y"},
 	            {"", 0, UNIX, err(M_FS_ERROR_INVALID)},
 	            /* Length. */
-	            {std::string(259, 'a'), 0, WIN, std::string(259, 'a')},
-	            {std::string(260, 'a'), 0, WIN, err(M_FS_ERROR_NAME_TOO_LONG)},
+	            {std::string(32766, 'a'), 0, WIN, std::string(32766, 'a')},
+	            {std::string(32767, 'a'), 0, WIN, err(M_FS_ERROR_NAME_TOO_LONG)},
+	            {cyrillic, 0, WIN, cyrillic}, /* 20,000 characters in 40,000 bytes */
+	            {std::string(4096, 'a'), 0, UNIX, err(M_FS_ERROR_NAME_TOO_LONG)},
 	            {dotted + "y", 0, UNIX, "x/y"},
 	            /* Variables: "%" must close the name; an empty name removes the
          * component; an unset or empty variable is an error. */
