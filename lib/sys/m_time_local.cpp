@@ -33,35 +33,26 @@ constexpr M_time_t kSystemtimeFirst = -11644473600LL;
 constexpr M_time_t kSystemtimeLast  = 910670515199LL;
 constexpr M_time_t kFiletimeLast    = 910692730085LL;
 
-constexpr int64_t floor_div(int64_t a, int64_t b)
+/* The seconds of a UTC calendar reading, and the year of a second count:
+ * the library's own calendar arithmetic. */
+M_time_t seconds_of(int64_t year, int64_t month, int64_t day, int64_t hour = 0, int64_t min = 0, int64_t sec = 0)
 {
-	return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+	M_time_tm_t tm = {};
+	tm.year        = year;
+	tm.month       = month;
+	tm.day         = day;
+	tm.hour        = hour;
+	tm.min         = min;
+	tm.sec         = sec;
+	return M_time_fromgm(&tm);
 }
 
-/* Days since 1970-01-01 of a date of the proleptic Gregorian calendar
- * (400-year eras, years counted from March). */
-constexpr int64_t days_from_civil(int64_t y, int64_t m, int64_t d)
+int64_t year_of(M_time_t t)
 {
-	y -= m <= 2;
-	const int64_t era = floor_div(y, 400);
-	const int64_t yoe = y - era * 400;
-	const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-	return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
+	M_time_tm_t tm;
+	M_time_togm(t, &tm);
+	return tm.year;
 }
-
-/* The calendar year of a second count. */
-constexpr int64_t year_of(M_time_t t)
-{
-	const int64_t z   = floor_div(t, 86400) + 719468;
-	const int64_t era = floor_div(z, 146097);
-	const int64_t doe = z - era * 146097;
-	const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-	const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-	return yoe + era * 400 + ((5 * doy + 2) / 153 >= 10);
-}
-static_assert(days_from_civil(30828, 1, 1) * 86400 - 1 == kSystemtimeLast, "last SYSTEMTIME second");
-static_assert(days_from_civil(1601, 1, 1) * 86400 == kSystemtimeFirst, "first SYSTEMTIME second");
-static_assert(year_of(kSystemtimeLast) == 30827 && year_of(kSystemtimeLast + 1) == 30828, "year_of");
 
 bool in_systemtime(M_time_t t, M_time_t last = kSystemtimeLast)
 {
@@ -146,14 +137,14 @@ M_time_t zone_transition(int64_t year, const M_time_systemtime_t &rule) noexcept
 	if (rule.wYear == 0) {
 		/* The first such weekday of the month, then whole weeks; a fifth
 		 * week the month does not have is its last such weekday. */
-		const int64_t first = days_from_civil(year, rule.wMonth, 1);
-		const int64_t wday  = first - floor_div(first + 4, 7) * 7 + 4;
-		day                 = 1 + (rule.wDayOfWeek - wday + 7) % 7 + 7 * (static_cast<int64_t>(rule.wDay) - 1);
+		M_time_tm_t first;
+		M_time_togm(seconds_of(year, rule.wMonth, 1), &first);
+		day = 1 + (rule.wDayOfWeek - first.wday + 7) % 7 + 7 * (static_cast<int64_t>(rule.wDay) - 1);
 		if (day > M_time_days_in_month(year, rule.wMonth))
 			day -= 7;
 	}
 	/* Milliseconds past a whole second move the change to the next one. */
-	return (days_from_civil(year, rule.wMonth, day) * 24 + rule.wHour) * 3600 + rule.wMinute * 60 + rule.wSecond +
+	return seconds_of(year, rule.wMonth, day, rule.wHour, rule.wMinute, rule.wSecond) +
 	       (rule.wMilliseconds != 0 ? 1 : 0);
 }
 
