@@ -36,6 +36,8 @@
  * Concurrency: the local conversions without a zone object read the
  * process-wide TZ setting and keep the last TZ value seen under a lock, so
  * they may run from several threads (as long as none changes TZ meanwhile).
+ * On Windows they share one table of the zone's rules by year, filled under
+ * a lock the first time a year is met and read without one afterwards.
  */
 #ifndef M_TIME_H
 #define M_TIME_H
