@@ -499,33 +499,28 @@ TEST(m_time, zone_rules_applied_as_the_system_applies_them)
 }
 
 /* One table for the process: every year read once whatever the number of
- * threads asking, each thread given the same record. */
+ * threads asking, each thread given that year's record. */
 TEST(m_time, zone_years_read_once_for_all_threads)
 {
-	static std::atomic<int>                        reads{0};
-	static m::detail::zone_years_t                 years([](int year, zone_rules_t &out) noexcept {
-        reads++;
-        out.ok   = true;
-        out.bias = year;
-    });
-	std::vector<std::thread>                       threads;
-	std::vector<std::vector<const zone_rules_t *>> seen(4);
-	for (size_t i = 0; i < seen.size(); i++) {
-		threads.emplace_back([i, &seen] {
-			for (int64_t y = 1960; y <= 2100; y++)
-				seen[i].push_back(years.of_year(i % 2 == 0 ? y : 4060 - y));
+	static std::atomic<int>        reads{0};
+	static m::detail::zone_years_t years([](int year, zone_rules_t &out) noexcept {
+		reads++;
+		out.bias = year;
+	});
+	std::atomic<int>               wrong{0};
+	std::vector<std::thread>       threads;
+	for (int i = 0; i < 4; i++) {
+		threads.emplace_back([i, &wrong] {
+			for (int k = 0; k <= 140; k++) {
+				const int year = i % 2 == 0 ? 1960 + k : 2100 - k;
+				wrong += years.of_year(year)->bias != year ? 1 : 0;
+			}
 		});
 	}
 	for (std::thread &t : threads)
 		t.join();
 	EXPECT_EQ(reads.load(), 141);
-	for (size_t i = 0; i < seen.size(); i++) {
-		for (size_t k = 0; k < seen[i].size(); k++) {
-			const size_t j = i % 2 == 0 ? k : seen[i].size() - 1 - k;
-			ASSERT_EQ(seen[i][j], seen[0][k]);
-			ASSERT_EQ(seen[i][j]->bias, static_cast<int32_t>(1960 + k));
-		}
-	}
+	EXPECT_EQ(wrong.load(), 0);
 	EXPECT_EQ(years.of_year(1600), nullptr);
 	EXPECT_EQ(years.of_year(30828), nullptr);
 	EXPECT_NE(years.of_year(30827), nullptr);
