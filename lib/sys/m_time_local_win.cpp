@@ -68,7 +68,13 @@ void read_year(int year, zone_rules_t &out) noexcept
 	name_into(out.dst_name, tzi.DaylightName);
 }
 
-m::detail::zone_years_t g_zone(read_year);
+/* The process's table, made on first use (so also for a conversion made
+ * while other static objects are built). */
+m::detail::zone_years_t &zone() noexcept
+{
+	static m::detail::zone_years_t years(read_year);
+	return years;
+}
 
 } // namespace
 
@@ -77,7 +83,7 @@ namespace m::detail {
 void host_tolocal(M_time_t t, M_time_tm_t &tm) noexcept
 {
 	M_time_systemtime_t utc;
-	const zone_rules_t *z = M_time_to_systemtime(t, &utc) ? g_zone.of_year(utc.wYear) : nullptr;
+	const zone_rules_t *z = M_time_to_systemtime(t, &utc) ? zone().of_year(utc.wYear) : nullptr;
 	if (z == nullptr || !zone_tolocal(*z, t, tm)) {
 		/* Outside the system's range (before 1601, after 30827): the UTC
 		 * reading with the daylight flag unknown. */
@@ -90,7 +96,7 @@ void host_tolocal(M_time_t t, M_time_tm_t &tm) noexcept
 
 bool host_fromlocal(const M_time_tm_t &tm, M_time_t &out) noexcept
 {
-	const zone_rules_t *z = g_zone.of_year(tm.year);
+	const zone_rules_t *z = zone().of_year(tm.year);
 	if (z == nullptr)
 		return false;
 	M_time_tm_t local = tm;
