@@ -282,8 +282,21 @@ bool open_output(run_state_t &st, const tokenexp_opts_t &opts)
 		st.output_name = M_strdup(opts.output_file);
 	}
 	const char *output = st.output_name;
-	if (tokenexp_output_is_input(output, opts.export_file, opts.key_file)) {
+	/* A name with a stream ("out.gpg:hidden", "x.exp::$DATA") would write
+	 * into the file before its colon: that file is what must not be an
+	 * input, and no stream is written at all. */
+	size_t       file_len = 0;
+	const M_bool stream   = M_fs_path_has_stream(output, M_FS_SYSTEM_AUTO, &file_len);
+	char        *file     = stream ? M_strdup_max(output, file_len) : nullptr;
+	const M_bool is_input = tokenexp_output_is_input(stream ? file : output, opts.export_file, opts.key_file);
+	M_free(file);
+	if (is_input) {
 		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", output);
+		return false;
+	}
+	if (stream) {
+		M_fprintf(stderr, "Output file %s names a stream of a file (\":\" after the drive); choose another with -o\n",
+		          output);
 		return false;
 	}
 	char reason[kErrLen];

@@ -34,8 +34,21 @@ gpg out (for a table too large to time gpg on often). --cpus runs every
 command under taskset -c CPUS (0: one processor). The machine's load
 (1-minute average) is printed before and after, and the build type.
 
+--exe times the Windows build under Wine against the Linux build: for each
+zone of --zones (TZ, which Wine maps to a Windows zone as the process
+starts) and each thread count of --exe-threads (default 1,2,8), the
+Linux program and quorvel_tokenexp.exe (--exe-build, default
+build-windows, with its own Wine prefix build-windows/wine as
+scripts/windows.sh makes it) run alternately, --sweep-runs times each, on
+the same export. Reported per row: the median of each, the ratio
+T(.exe) / T(Linux), and for the .exe the time on each count over its time
+on 2 threads; the two outputs of each zone decrypt to the same table (checked
+once per zone). One persistent wineserver serves the runs, so that no run
+pays for starting one.
+
 usage: bench/bench_export.py [--rows N] [--rounds N] [--mix tokens|text] [--build DIR] [--keep DIR]
                              [--threads LIST] [--sweep-runs N] [--forms mdc,legacy] [--no-gpg] [--cpus CPUS]
+                             [--exe] [--exe-build DIR] [--exe-threads LIST] [--zones LIST]
 """
 
 import argparse
@@ -137,6 +150,10 @@ def main():
     ap.add_argument("--forms", default="mdc,legacy", help="message forms of the sweep")
     ap.add_argument("--no-gpg", action="store_true")
     ap.add_argument("--cpus", default=None, help="run every command under taskset -c CPUS")
+    ap.add_argument("--exe", action="store_true", help="time the Windows build under Wine against this one")
+    ap.add_argument("--exe-build", default=os.path.join(ROOT, "build-windows"))
+    ap.add_argument("--exe-threads", default="1,2,8")
+    ap.add_argument("--zones", default="UTC,America/New_York")
     a = ap.parse_args()
     if a.cpus is not None:
         TASKSET.extend(["taskset", "-c", a.cpus])
@@ -190,6 +207,8 @@ def main():
             rounds_against_gpg(a, prog, exp, keys, out, keyfile, env, gpg_cmd, size)
         if a.threads:
             sweep(a, prog, exp, keys, out, keyfile, env, size)
+        if a.exe:
+            against_wine(a, prog, exp, keys, keyfile, env)
         print("load after: %.2f" % os.getloadavg()[0])
     finally:
         shutil.rmtree(gnupg, ignore_errors=True)
@@ -210,6 +229,65 @@ def sweep(a, prog, exp, keys, out, keyfile, env, size):
                 peaks.append(rss)
             print("%7d  %-6s  %4d  %8.2f  %7.0f  %10.3f" % (threads, form, a.sweep_runs, statistics.median(times),
                                                            max(peaks) / 1e6, max(peaks) / size), flush=True)
+
+
+def wine_env(env, prefix):
+    """env for running Windows programs headless and quietly in prefix."""
+    wenv = dict(env, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+    for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        wenv.pop(name, None)
+    return wenv
+
+
+def against_wine(a, prog, exp, keys, keyfile, env):
+    """The .exe under Wine and the Linux build, alternately, per zone and
+    thread count."""
+    exe = os.path.join(a.exe_build, "quorvel_tokenexp.exe")
+    wenv = wine_env(env, os.path.join(a.exe_build, "wine"))
+    wine = shutil.which("wine") or "/usr/lib/wine/wine64"
+    server = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
+    # A server already running for the prefix (scripts/windows.sh's) is used
+    # and left running.
+    started = subprocess.run([server, "-p"], env=wenv, capture_output=True).returncode == 0
+    subprocess.run([wine, "wineboot", "-u"], env=wenv, capture_output=True, check=True)
+    pub = os.path.join(keys, "rsa2048.asc")
+    outs = {"linux": os.path.join(os.path.dirname(exp), "linux.gpg"), "exe": os.path.join(os.path.dirname(exp),
+                                                                                          "exe.gpg")}
+    print("zone              threads  runs  linux s  .exe s  .exe/linux  .exe/.exe@2")
+    try:
+        for zone in a.zones.split(","):
+            at2 = None
+            for threads in [int(t) for t in a.exe_threads.split(",")]:
+                times = {"linux": [], "exe": []}
+                for _ in range(a.sweep_runs):
+                    t, _ = timed([prog, exp, pub, "-o", outs["linux"]], stdin=keyfile,
+                                 env=dict(env, TZ=zone, TOKENEXP_THREADS=str(threads)))
+                    times["linux"].append(t)
+                    t, _ = timed([wine, exe, winpath(exp), winpath(pub), "-o", winpath(outs["exe"])], stdin=keyfile,
+                                 env=dict(wenv, TZ=zone, TOKENEXP_THREADS=str(threads)))
+                    times["exe"].append(t)
+                lin, win = statistics.median(times["linux"]), statistics.median(times["exe"])
+                at2 = win if threads == 2 else at2
+                print("%-16s  %7d  %4d  %7.2f  %6.2f  %10.2f  %11s" % (
+                    zone, threads, a.sweep_runs, lin, win, win / lin, "%.2f" % (win / at2) if at2 else "-"),
+                    flush=True)
+            same = decrypt(outs["exe"], env) == decrypt(outs["linux"], env)
+            print("%s: the .exe's table %s the Linux build's" % (zone, "equals" if same else "DIFFERS FROM"), flush=True)
+    finally:
+        if started:
+            subprocess.run([server, "-k"], env=wenv)
+
+
+def winpath(path):
+    """An absolute path as a Windows program under Wine is given it (drive Z:
+    is the root)."""
+    return "Z:" + path.replace("/", "\\")
+
+
+def decrypt(path, env):
+    """The plaintext of an output, as bytes."""
+    return subprocess.run(["gpg", "--batch", "--quiet", "--decrypt", path], env=env, capture_output=True,
+                          check=True).stdout
 
 
 def rounds_against_gpg(a, prog, exp, keys, out, keyfile, env, gpg_cmd, size):

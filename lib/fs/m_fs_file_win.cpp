@@ -127,8 +127,14 @@ M_fs_error_t m::detail::file_open_sys(M_fs_file_t **fd, char *norm, uint32_t mod
 	const bool  existed = disp == CREATE_ALWAYS && M_fs_perms_can_access(norm, 0) == M_FS_ERROR_SUCCESS;
 
 	sys_counters().open++;
-	HANDLE h = CreateFileA(norm, desired_access(mode), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-	                       perms != nullptr ? security.attributes() : nullptr, disp, FILE_ATTRIBUTE_NORMAL, nullptr);
+	const m::detail::wide_path wide(norm);
+	HANDLE                     h =
+        wide.p == nullptr
+	                            ? INVALID_HANDLE_VALUE
+	                            : CreateFileW(wide.p, desired_access(mode), FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                          perms != nullptr ? security.attributes() : nullptr, disp, FILE_ATTRIBUTE_NORMAL, nullptr);
+	if (wide.p == nullptr)
+		SetLastError(ERROR_INVALID_NAME);
 	if (h == INVALID_HANDLE_VALUE) {
 		res = last_error();
 		M_free(norm);

@@ -94,8 +94,11 @@ M_fs_error_t m::detail::info_path_sys(M_fs_info_t **info, const char *path, uint
 	return with_info_path(path, [&](const char *norm) {
 		if (has_wildcard(norm))
 			return M_FS_ERROR_INVALID;
-		WIN32_FIND_DATAA entry;
-		HANDLE           find = FindFirstFileA(norm, &entry);
+		const m::detail::wide_path wide(norm);
+		if (wide.p == nullptr)
+			return M_FS_ERROR_INVALID;
+		WIN32_FIND_DATAW entry;
+		HANDLE           find = FindFirstFileW(wide.p, &entry);
 		if (find == INVALID_HANDLE_VALUE)
 			return last_error();
 		FindClose(find);
@@ -105,7 +108,7 @@ M_fs_error_t m::detail::info_path_sys(M_fs_info_t **info, const char *path, uint
 		return build_with_security(
 		    info, flags, entry.dwFileAttributes, size, entry.ftLastAccessTime, entry.ftLastWriteTime,
 		    entry.ftCreationTime, [&](SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR *sd) {
-			    return GetNamedSecurityInfoA(norm, SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, sd);
+			    return GetNamedSecurityInfoW(wide.p, SE_FILE_OBJECT, what, nullptr, nullptr, nullptr, nullptr, sd);
 		    });
 	});
 }

@@ -74,6 +74,29 @@ M_fs_error_t perms_from_descriptor(void *descriptor, M_fs_perms_t **out) noexcep
 wchar_t *acp_to_wide(const char *s) noexcept;
 char    *wide_to_acp(const wchar_t *s) noexcept;
 
+/* A full UTF-16 path in the extended-length form ("\\?\C:\...",
+ * "\\?\UNC\srv\share\...") when it is too long for the plain form
+ * (MAX_PATH, 260 units with the terminator), so that a long path opens
+ * whether or not the system lets plain paths be long; a shorter path, or one
+ * in the extended or device form already, is returned as it is. Takes
+ * ownership of path (released or returned). NULL when path is NULL or its
+ * full form cannot be had. Released with M_free. */
+wchar_t *long_form(wchar_t *path) noexcept;
+
+/* A path of the library (UTF-8) for the wide calls (long_form of its
+ * UTF-16 text), released when it goes out of scope; p is NULL when the
+ * text does not convert. */
+struct wide_path {
+	wchar_t *p;
+	explicit wide_path(const char *path) noexcept : p(long_form(acp_to_wide(path))) {}
+	~wide_path()
+	{
+		M_free(p);
+	}
+	wide_path(const wide_path &)            = delete;
+	wide_path &operator=(const wide_path &) = delete;
+};
+
 } // namespace m::detail
 
 #endif /* M_FS_INT_WIN_H */

@@ -250,7 +250,44 @@ char M_fs_path_get_system_sep(M_fs_system_t sys_type)
 size_t M_fs_path_get_path_max(M_fs_system_t sys_type)
 {
 	(void)sys_type;
-	return 260;
+	return m::detail::kPathMax;
+}
+
+size_t M_fs_path_length(const char *path, M_fs_system_t sys_type)
+{
+	const size_t len = M_str_len(path);
+	if (m::detail::resolve(sys_type) != M_FS_SYSTEM_WINDOWS)
+		return len;
+	/* UTF-16 units: one for each character, two for one past U+FFFF (a
+	 * four-byte sequence); a continuation byte adds nothing. */
+	size_t units = 0;
+	for (size_t i = 0; i < len; i++) {
+		const auto c = static_cast<unsigned char>(path[i]);
+		units += (c & 0xC0) == 0x80 ? 0 : (c >= 0xF0 ? 2 : 1);
+	}
+	return units;
+}
+
+M_bool M_fs_path_has_stream(const char *path, M_fs_system_t sys_type, size_t *file_len)
+{
+	if (file_len != nullptr)
+		*file_len = 0;
+	if (path == nullptr || m::detail::resolve(sys_type) != M_FS_SYSTEM_WINDOWS)
+		return M_FALSE;
+	/* The colon of a drive ("C:"), also behind the prefix of an
+	 * extended-length or device path ("\\?\C:", "\\.\C:"), is no stream. */
+	size_t start = 0;
+	if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/') &&
+	    (path[2] == '?' || path[2] == '.') && (path[3] == '\\' || path[3] == '/'))
+		start = 4;
+	if (m::detail::is_drive(path + start))
+		start += 2;
+	const char *colon = M_str_chr(path + start, ':');
+	if (colon == nullptr)
+		return M_FALSE;
+	if (file_len != nullptr)
+		*file_len = static_cast<size_t>(colon - path);
+	return M_TRUE;
 }
 
 M_bool M_fs_path_isunc(const char *p)

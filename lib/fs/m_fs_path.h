@@ -25,7 +25,12 @@
  * parts (doubled separators) are dropped, except the root marker.
  *
  * A path of M_fs_path_get_path_max() (260) characters or more is too long for
- * normalisation, in every style.
+ * normalisation, in every style, as Windows refuses a path of MAX_PATH
+ * characters; but a Windows-style path in the extended-length form
+ * ("\\\\?\\C:\\..."), Windows' own way past that limit, may hold up to 32766
+ * UTF-16 units. Characters are counted as each system counts them
+ * (M_fs_path_length), so a path of Cyrillic letters is not refused for its
+ * two bytes a letter.
  *
  * Every string result is a new block owned by the caller (free with M_free);
  * the component lists are new M_list_str_t owned by the caller (free with
@@ -74,8 +79,29 @@ M_API M_fs_system_t M_fs_path_get_system_type(M_fs_system_t sys_type);
  * every value above 2. AUTO is the host's (here '/'). */
 M_API char M_fs_path_get_system_sep(M_fs_system_t sys_type);
 
-/* The longest path normalisation accepts, plus one: 260 for every style. */
+/* The longest path normalisation accepts, plus one, in the units of
+ * M_fs_path_length: 260 for every style (see above for the extended-length
+ * form). */
 M_API size_t M_fs_path_get_path_max(M_fs_system_t sys_type);
+
+/* The length of path as the style's system counts it: UTF-16 units of the
+ * UTF-8 text in the Windows style (one a character, two for a character
+ * past U+FFFF), bytes in the Unix style. NULL counts 0. */
+M_API size_t M_fs_path_length(const char *path, M_fs_system_t sys_type);
+
+/* Whether path names an alternate data stream of a file in the Windows
+ * style: a colon anywhere but in a drive ("C:", also behind "\\\\?\\" or
+ * "\\\\.\\"), as in "out.gpg:hidden" or "x.exp::$DATA". Writing to such a
+ * name writes into the file before the colon ("::$DATA" is that file's own
+ * content), not to a file of that name. The Unix style has no streams: a
+ * colon is part of a name there.
+ *
+ * path:     NULL names no stream.
+ * file_len: receives the length of the part before the stream's colon (the
+ *           file written into), 0 when there is no stream; NULL: not told.
+ *
+ * Returns M_TRUE when path names a stream. */
+M_API M_bool M_fs_path_has_stream(const char *path, M_fs_system_t sys_type, size_t *file_len);
 
 /* Absolute test of the style (see the table above).
  *
@@ -152,8 +178,8 @@ M_API char *M_fs_path_dirname(const char *path, M_fs_system_t sys_type) M_WARN_U
  * NULL: yields NULL. */
 M_API char *M_fs_path_basename(const char *path, M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
 
-/* The current working directory (getcwd; GetCurrentDirectoryA on Windows),
- * at most 260 characters.
+/* The current working directory (getcwd; GetCurrentDirectoryW on Windows,
+ * as UTF-8), as long as the system allows.
  *
  * cwd: receives a new string (free with M_free), NULL on failure; NULL:
  *      M_FS_ERROR_INVALID.
@@ -220,7 +246,8 @@ M_API char *M_fs_path_tmpdir(M_fs_system_t sys_type) M_WARN_UNUSED_RESULT;
  * flags: M_fs_path_norm_t bits.
  *
  * Returns M_FS_ERROR_SUCCESS; M_FS_ERROR_INVALID; M_FS_ERROR_NAME_TOO_LONG
- * (a path, or a path rebuilt after a link, of 260 characters or more);
+ * (a path, or a path rebuilt after a link, of M_fs_path_get_path_max
+ * characters or more);
  * M_FS_ERROR_LINK_LOOP (more than 24 link rewrites, or one path met twice);
  * M_FS_ERROR_GENERIC for everything else (no components, such as "/" alone in
  * the Windows style or "\\" alone; an unset variable; no home or current

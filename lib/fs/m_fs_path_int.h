@@ -13,6 +13,15 @@
 
 namespace m::detail {
 
+/* The longest path normalisation accepts, plus one, in characters as the
+ * style's system counts them (M_fs_path_length): Windows' MAX_PATH, for
+ * every style. */
+constexpr size_t kPathMax = 260;
+
+/* The same for a path in the extended-length form ("\\?\"), which Windows
+ * opens past MAX_PATH: the longest path the system opens, in UTF-16 units. */
+constexpr size_t kExtendedPathMax = 32767;
+
 /* An ordered array of owned component strings (M_malloc'd copies). */
 class Parts {
   public:
@@ -74,8 +83,7 @@ char *join(const Parts &in, M_fs_system_t sys) noexcept;
 /* The style M_FS_SYSTEM_AUTO stands for on this host. */
 M_fs_system_t host_style() noexcept;
 
-/* The current directory (new string) or NULL when it cannot be read or
- * holds more than 259 characters. */
+/* The current directory (new string) or NULL when it cannot be read. */
 char *cwd_for_norm() noexcept;
 
 /* The user's home (profile) directory as a new string (free with M_free),

@@ -1,6 +1,7 @@
 /* Path normalisation.
  *
- * Order of work: length limit, separators (Windows style), components,
+ * Order of work: length limit (the style's: UTF-16 units as Windows counts
+ * them, bytes on Unix), separators (Windows style), components,
  * environment variables, "~", the current directory, then ".", ".." and
  * links in one left-to-right pass. When a prefix of the path turns out to be
  * a symbolic link, the path is rebuilt from the link's target and the
@@ -25,9 +26,6 @@ using m::detail::Parts;
 /* Paths recorded before a rewrite is refused: the original plus 24
  * rewrites. */
 constexpr uint64_t kMaxVisited = 24;
-
-/* Normalisation gives up on paths this long or longer. */
-constexpr size_t kPathMax = 260;
 
 /* The name of a variable component ("$NAME" or "%NAME%"), or false when the
  * component names no variable. */
@@ -82,6 +80,15 @@ M_fs_error_t expand_env(Parts &parts, M_fs_system_t sys) noexcept
 	}
 	parts = static_cast<Parts &&>(out);
 	return M_FS_ERROR_SUCCESS;
+}
+
+/* The longest path normalisation takes, plus one: MAX_PATH, but for a
+ * Windows path in the extended-length form ("\\?\"), Windows' own way past
+ * it. */
+size_t path_limit(const char *path, M_fs_system_t sys) noexcept
+{
+	const bool extended = sys == M_FS_SYSTEM_WINDOWS && M_str_eq_max(path, "\\\\?\\", 4);
+	return extended ? m::detail::kExtendedPathMax : m::detail::kPathMax;
 }
 
 M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_t sys, M_hash_strvp_t *visited);
@@ -239,7 +246,7 @@ M_fs_error_t norm_int(char **out, const char *path, uint32_t flags, M_fs_system_
 		return M_FS_ERROR_LINK_LOOP;
 	M_hash_strvp_insert(visited, path, nullptr);
 
-	if (M_str_len(path) >= kPathMax)
+	if (M_fs_path_length(path, sys) >= path_limit(path, sys))
 		return M_FS_ERROR_NAME_TOO_LONG;
 
 	Parts parts = split_for_norm(path, sys, &flags);
@@ -282,10 +289,6 @@ char *cwd_for_norm() noexcept
 	char *cwd = nullptr;
 	if (M_fs_path_get_cwd(&cwd) != M_FS_ERROR_SUCCESS)
 		return nullptr;
-	if (M_str_len(cwd) > 259) {
-		M_free(cwd);
-		return nullptr;
-	}
 	return cwd;
 }
 

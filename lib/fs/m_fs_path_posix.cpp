@@ -15,9 +15,8 @@
 
 namespace {
 
-/* Room for a current directory: 260 characters and the terminator, the
- * same limit the path layer keeps everywhere. */
-constexpr size_t kCwdRoom = 261;
+/* Room for a current directory: the longest path the system takes. */
+constexpr size_t kCwdRoom = PATH_MAX;
 
 /* Link targets of /proc/self/fd and /dev/fd entries that name kernel objects
  * rather than files: "pipe:[N]", "socket:[N]", any "<kind>:[N]", and
@@ -115,9 +114,6 @@ char *M_fs_path_tmpdir(M_fs_system_t sys_type)
 	const char *dir = ::getenv("TMPDIR");
 	if (M_str_isempty(dir))
 		dir = "/tmp";
-	if (M_str_len(dir) > 260)
-		return nullptr;
-
 	char *out = nullptr;
 	if (M_fs_path_norm(&out, dir, M_FS_PATH_NORM_ABSOLUTE, sys_type) != M_FS_ERROR_SUCCESS)
 		return nullptr;

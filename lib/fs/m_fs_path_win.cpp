@@ -1,5 +1,5 @@
 /* The host side of the path layer on Windows: the Windows path style,
- * GetEnvironmentVariableA, GetCurrentDirectoryA/SetCurrentDirectoryA, the
+ * GetEnvironmentVariableW, GetCurrentDirectoryW/SetCurrentDirectoryW, the
  * profile directory (SHGetFolderPathA), the temporary directory
  * (GetTempPathA) and the roaming application data for configuration.
  * Symbolic links are not reported on this host: M_fs_path_readlink always
@@ -65,21 +65,30 @@ char *home_dir() noexcept
 
 M_fs_error_t m::detail::path_cwd_sys(char **cwd) noexcept
 {
-	char        room[kPathRoom];
-	const DWORD n = GetCurrentDirectoryA(sizeof(room), room);
-	if (n == 0)
-		return m::detail::last_error();
-	if (n >= sizeof(room))
-		return M_FS_ERROR_NAME_TOO_LONG;
-	*cwd = M_strdup(room);
-	return M_FS_ERROR_SUCCESS;
+	/* The wide call: its length is not bound to MAX_PATH, and a folder may
+	 * change between the size and the answer (then asked again). */
+	for (DWORD size = MAX_PATH;;) {
+		auto       *room = static_cast<wchar_t *>(M_malloc_zero(size * sizeof(wchar_t)));
+		const DWORD n    = GetCurrentDirectoryW(size, room);
+		if (n > 0 && n < size)
+			*cwd = m::detail::wide_to_acp(room);
+		M_free(room);
+		if (n == 0)
+			return m::detail::last_error();
+		if (n < size)
+			return *cwd != nullptr ? M_FS_ERROR_SUCCESS : M_FS_ERROR_GENERIC;
+		size = n;
+	}
 }
 
 M_fs_error_t m::detail::path_set_cwd_sys(const char *path) noexcept
 {
-	if (!SetCurrentDirectoryA(path))
-		return m::detail::last_error();
-	return M_FS_ERROR_SUCCESS;
+	wchar_t *wide = m::detail::acp_to_wide(path);
+	if (wide == nullptr)
+		return M_FS_ERROR_INVALID;
+	const BOOL done = SetCurrentDirectoryW(wide);
+	M_free(wide);
+	return done ? M_FS_ERROR_SUCCESS : m::detail::last_error();
 }
 
 M_fs_error_t m::detail::path_readlink_sys(char **, const char *) noexcept

@@ -317,14 +317,17 @@ M_fs_error_t M_fs_perms_can_access(const char *path, uint32_t mode)
 		access |= GENERIC_EXECUTE;
 
 	return m::detail::with_info_path(path, [&](const char *norm) {
+		const m::detail::wide_path wide(norm);
+		if (wide.p == nullptr)
+			return M_FS_ERROR_INVALID;
 		if (access == 0) {
-			if (PathFileExistsA(norm))
+			if (PathFileExistsW(wide.p))
 				return M_FS_ERROR_SUCCESS;
 			/* A failure the system left no reason for is still no file. */
 			const M_fs_error_t res = last_error();
 			return res == M_FS_ERROR_SUCCESS ? M_FS_ERROR_NOT_FOUND : res;
 		}
-		HANDLE h = CreateFileA(norm, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+		HANDLE h = CreateFileW(wide.p, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
 		                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_ATTRIBUTE_NORMAL, nullptr);
 		if (h == INVALID_HANDLE_VALUE)
 			return last_error();
@@ -342,9 +345,12 @@ M_fs_error_t M_fs_perms_set_perms(const M_fs_perms_t *perms, const char *path)
 		M_fs_error_t res  = M_fs_info(&info, norm, M_FS_INFO_FLAG_NONE);
 		if (res != M_FS_ERROR_SUCCESS)
 			return res;
-		res = apply_perms(perms, info, [&](SECURITY_INFORMATION what, PSID owner, PSID group, PACL acl) {
-			return SetNamedSecurityInfoA(const_cast<char *>(norm), SE_FILE_OBJECT, what, owner, group, acl, nullptr);
-		});
+		const m::detail::wide_path wide(norm);
+		res = wide.p == nullptr
+		          ? M_FS_ERROR_INVALID
+		          : apply_perms(perms, info, [&](SECURITY_INFORMATION what, PSID owner, PSID group, PACL acl) {
+			            return SetNamedSecurityInfoW(wide.p, SE_FILE_OBJECT, what, owner, group, acl, nullptr);
+		            });
 		M_fs_info_destroy(info);
 		return res;
 	});
@@ -362,8 +368,11 @@ M_fs_error_t M_fs_perms_set_perms_file(const M_fs_perms_t *perms, M_fs_file_t *f
 		DWORD err = SetSecurityInfo(fd->handle, SE_FILE_OBJECT, what, owner, group, acl, nullptr);
 		/* A handle opened for reading or writing has no right to change the
 		 * descriptor; the file it was opened by can be changed by name. */
-		if (err == ERROR_ACCESS_DENIED && fd->path != nullptr)
-			err = SetNamedSecurityInfoA(fd->path, SE_FILE_OBJECT, what, owner, group, acl, nullptr);
+		if (err == ERROR_ACCESS_DENIED && fd->path != nullptr) {
+			const m::detail::wide_path wide(fd->path);
+			err = wide.p == nullptr ? ERROR_INVALID_NAME
+			                        : SetNamedSecurityInfoW(wide.p, SE_FILE_OBJECT, what, owner, group, acl, nullptr);
+		}
 		return err;
 	});
 	M_fs_info_destroy(info);

@@ -122,6 +122,7 @@ M_fs_error_t target_path(const char *path, wchar_t **full) noexcept
 		}
 	}
 	M_fs_error_t res = M_FS_ERROR_SUCCESS;
+	*full            = m::detail::long_form(*full); /* beyond MAX_PATH: \\?\ */
 	if (*full == nullptr) {
 		res = last_error();
 		res = res == M_FS_ERROR_SUCCESS ? M_FS_ERROR_GENERIC : res;
@@ -483,7 +484,7 @@ bool m::detail::replace_reaches(const char *path, const char *other) noexcept
 	M_free(full);
 	return with_info_path(other, [&](const char *norm) {
 		       Identity   input;
-		       wchar_t   *wide    = acp_to_wide(norm);
+		       wchar_t   *wide    = m::detail::long_form(m::detail::acp_to_wide(norm));
 		       const bool reached = wide != nullptr && identity(wide, &input) && same(input, target);
 		       M_free(wide);
 		       return reached ? M_FS_ERROR_SUCCESS : M_FS_ERROR_GENERIC;

@@ -11,6 +11,8 @@
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 
+#include <cwchar>
+
 namespace {
 
 /* The last error this thread classified, for M_platform_strerror. */
@@ -67,6 +69,31 @@ wchar_t *acp_to_wide(const char *s) noexcept
 		return nullptr;
 	}
 	return w;
+}
+
+wchar_t *long_form(wchar_t *path) noexcept
+{
+	if (path == nullptr || std::wcslen(path) < MAX_PATH ||
+	    (path[0] == L'\\' && path[1] == L'\\' && (path[2] == L'?' || path[2] == L'.') && path[3] == L'\\'))
+		return path;
+	const DWORD n    = GetFullPathNameW(path, 0, nullptr, nullptr);
+	auto       *full = static_cast<wchar_t *>(M_malloc_zero((static_cast<size_t>(n) + 1) * sizeof(wchar_t)));
+	const DWORD got  = n == 0 ? 0 : GetFullPathNameW(path, n, full, nullptr);
+	M_free(path);
+	if (got == 0 || got >= n) {
+		M_free(full);
+		return nullptr;
+	}
+	/* "\\srv\share\x" becomes "\\?\UNC\srv\share\x", "C:\x" "\\?\C:\x". */
+	const bool     unc    = full[0] == L'\\' && full[1] == L'\\';
+	const wchar_t *prefix = unc ? L"\\\\?\\UNC" : L"\\\\?\\";
+	const size_t   plen   = std::wcslen(prefix);
+	const size_t   skip   = unc ? 1 : 0;
+	auto          *out    = static_cast<wchar_t *>(M_malloc_zero((plen + got - skip + 1) * sizeof(wchar_t)));
+	std::wmemcpy(out, prefix, plen);
+	std::wmemcpy(out + plen, full + skip, got - skip);
+	M_free(full);
+	return out;
 }
 
 char *wide_to_acp(const wchar_t *s) noexcept

@@ -12,8 +12,10 @@
  * and SYSTEMTIME conversions are pure arithmetic as well.
  *
  * Local conversions take an optional zone object (M_time_tz_t). Without one
- * the host's zone is used: on Windows the system's zone services with the
- * rules the zone has for the year converted; on Linux localtime_r/mktime
+ * the host's zone is used: on Windows the rules the system's zone services
+ * give for the year converted, read once per year and process and applied
+ * by arithmetic (a change of the machine's zone during a run is not
+ * followed); on Linux localtime_r/mktime
  * under the TZ
  * environment variable (offset from tm_gmtoff, daylight flag from tm_isdst,
  * zone name from tm_zone). The host's zone data is (re)loaded with tzset()
@@ -34,6 +36,8 @@
  * Concurrency: the local conversions without a zone object read the
  * process-wide TZ setting and keep the last TZ value seen under a lock, so
  * they may run from several threads (as long as none changes TZ meanwhile).
+ * On Windows they share one table of the zone's rules by year, filled under
+ * a lock the first time a year is met and read without one afterwards.
  */
 #ifndef M_TIME_H
 #define M_TIME_H

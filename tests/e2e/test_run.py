@@ -84,13 +84,23 @@ class Tables(E2ECase):
         # A user folder such as C:\Users\Müller, and names outside any one
         # ANSI code page: the export and the output named by a Z:\ path,
         # through %NAME% and ~ (the profile folder), or relative to the
-        # folder; each message repeats the name as given.
+        # folder, in a folder whose path is longer than MAX_PATH (260) in
+        # bytes but not in characters, and, in the \\?\ form, in one longer
+        # in characters; each message repeats the name as given.
         folder = self.path("Müller")
-        os.mkdir(folder)
+        wide, deep = os.path.join("Müller", "Ж" * 120), os.path.join("Müller", *["Ж" * 100] * 3)
+        os.makedirs(self.path(wide))
+        os.makedirs(self.path(deep))
         sections = [("RECURRING", HEADER, make_rows(4, 41))]
         exp = self.make_export("Müller/Łódź.exp", sections)
+        wide_exp = self.make_export(wide + "/Łódź.exp", sections)
+        wide_out = os.path.join(os.path.dirname(wide_exp), "Wynik.gpg")
+        deep_exp = self.make_export(deep + "/Łódź.exp", sections)
+        deep_out = os.path.join(os.path.dirname(deep_exp), "Wynik.gpg")
         home = os.path.join(os.environ["WINEPREFIX"], "drive_c", "users", pwd.getpwuid(os.getuid()).pw_name)
         cases = [([shown(exp)], "Łódź.exp.gpg", folder),
+                 ([shown(wide_exp), "-o", shown(wide_out)], wide_out, folder),
+                 (["\\\\?\\" + shown(deep_exp), "-o", "\\\\?\\" + shown(deep_out)], deep_out, folder),
                  (["%QTE_DIR%\\Łódź.exp", "-o", "%QTE_DIR%\\Wynik Ж.gpg"], "Wynik Ж.gpg", folder),
                  (["Łódź.exp", "-o", "~\\qte-Müller.gpg"], "qte-Müller.gpg", home)]
         for args, name, where in cases:

@@ -368,10 +368,12 @@ class SmallInputs(Base):
         before = self.read("x.exp")
         # The output name as given, also the default one naming the key file;
         # on Windows also in other letter case, through a folder that is not
-        # there ("..", taken out of the text first) and in the \\?\ form.
+        # there ("..", taken out of the text first), in the \\?\ form, and as
+        # a stream of an input (written into the input itself).
         names = [self.exp, "x.exp", "k.asc", "./k.asc", "x-link.exp", "k-link"]
         if WINDOWS:
-            names += ["X.EXP", "nodir\\..\\k.asc", "\\\\?\\" + shown(self.path("k.asc"))]
+            names += ["X.EXP", "nodir\\..\\k.asc", "\\\\?\\" + shown(self.path("k.asc")), "x.exp::$DATA",
+                      "k.asc:hidden"]
         for opts, name in [(["-o", n], n) for n in names] + [([], "x.exp.gpg")]:
             with self.subTest(opts=opts):
                 key = "x.exp.gpg" if not opts else "k.asc"
@@ -379,6 +381,11 @@ class SmallInputs(Base):
                                   b"choose another with -o\n" % shown(name).encode())
                 self.assertEqual(self.read("x.exp"), before)
                 self.assertEqual(self.read("k.asc"), keydata)
+        # Nor a stream of any other file (Windows: a colon after the drive).
+        for name in ["out.gpg:hidden", shown(self.path("out.gpg")) + "::$DATA"] if WINDOWS else []:
+            self.assert_fails(self.run_tool([self.exp, "k.asc", "-o", name]), b"Output file %s names a stream of a "
+                              b"file (\":\" after the drive); choose another with -o\n" % name.encode())
+            self.assertFalse(glob.glob(self.path("out.gpg*")))
         # Nor the file the export key is read from on standard input.
         with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
             self.assert_fails(self.run_tool([self.exp, "k.asc", "-o", "key.txt"], key=None, stdin=key),

@@ -9,7 +9,8 @@ using namespace fs_test;
 
 /* One text function: 'a' isabs, 'u' isunc ("1"/"0"), 'c' components (each
  * in brackets), 'p' join_parts of a split at '|', 'j' join(a, b),
- * 'r' join_resolved(a, b, c), 'b' basename, 'd' dirname. */
+ * 'r' join_resolved(a, b, c), 'b' basename, 'd' dirname, 'l' length,
+ * 's' the file part of a stream name ("-": no stream). */
 std::string apply(char op, M_fs_system_t sys, const char *a, const char *b, const char *c)
 {
 	M_list_str_t *l = nullptr;
@@ -38,6 +39,12 @@ std::string apply(char op, M_fs_system_t sys, const char *a, const char *b, cons
 			return take(M_fs_path_join_resolved(a, b, c, sys));
 		case 'b':
 			return take(M_fs_path_basename(a, sys));
+		case 'l':
+			return std::to_string(M_fs_path_length(a, sys));
+		case 's': {
+			size_t len = 0;
+			return M_fs_path_has_stream(a, sys, &len) ? s.substr(0, len) : "-";
+		}
 		default:
 			return take(M_fs_path_dirname(a, sys));
 	}
@@ -97,7 +104,17 @@ TEST(m_fs_path, text_functions)
 	            {'d', WIN, "\\\\srv\\share\\x", 0, 0, "\\\\srv\\share"},
 	            {'d', UNIX, "/exports/today.exp", 0, 0, "/exports"},
 	            {'d', UNIX, "/", 0, 0, "/"},
-	            {'d', UNIX, nullptr, 0, 0, "."}};
+	            {'d', UNIX, nullptr, 0, 0, "."},
+	            /* Characters as the system counts them: UTF-16 units on Windows. */
+	            {'l', WIN, "\xD0\x96x\xF0\x9F\x98\x80", 0, 0, "4"},
+	            {'l', UNIX, "\xD0\x96x\xF0\x9F\x98\x80", 0, 0, "7"},
+	            /* Streams: a colon but that of a drive. */
+	            {'s', WIN, "out.gpg:hidden", 0, 0, "out.gpg"},
+	            {'s', WIN, "x.exp::$DATA", 0, 0, "x.exp"},
+	            {'s', WIN, "C:f.gpg:s", 0, 0, "C:f.gpg"},
+	            {'s', WIN, "\\\\?\\C:\\x:s", 0, 0, "\\\\?\\C:\\x"},
+	            {'s', WIN, "C:\\d\\f.gpg", 0, 0, "-"},
+	            {'s', UNIX, "out.gpg:hidden", 0, 0, "-"}};
 	EXPECT_EQ(M_fs_path_get_system_sep(WIN), '\\');
 	for (const auto &r : rows)
 		EXPECT_EQ(apply(r.op, r.sys, r.a, r.b, r.c), r.want)

@@ -32,6 +32,10 @@ TEST(m_fs_path, norm)
 	std::string dotted = "x/"; /* the limit is on the text given, before ".." shortens it */
 	while (dotted.size() < 258)
 		dotted += "./";
+	std::string cyrillic; /* 200 characters in 400 bytes */
+	while (cyrillic.size() < 400)
+		cyrillic += "\xD0\x96";
+	const std::string extended = "\\\\?\\C:\\", longest = extended + std::string(32766 - extended.size(), 'a');
 	const uint32_t    LINK = M_FS_PATH_NORM_RESOLVE_LINK, ABS = M_FS_PATH_NORM_ABSOLUTE, HOME = M_FS_PATH_NORM_HOME;
 	const std::string LOOP = err(M_FS_ERROR_LINK_LOOP), GENERIC = err(M_FS_ERROR_GENERIC);
 
@@ -57,6 +61,10 @@ TEST(m_fs_path, norm)
 	            /* Length. */
 	            {std::string(259, 'a'), 0, WIN, std::string(259, 'a')},
 	            {std::string(260, 'a'), 0, WIN, err(M_FS_ERROR_NAME_TOO_LONG)},
+	            {cyrillic, 0, WIN, cyrillic},
+	            {cyrillic, 0, UNIX, err(M_FS_ERROR_NAME_TOO_LONG)},
+	            {longest, 0, WIN, longest},
+	            {longest + "a", 0, WIN, err(M_FS_ERROR_NAME_TOO_LONG)},
 	            {dotted + "y", 0, UNIX, "x/y"},
 	            /* Variables: "%" must close the name; an empty name removes the
          * component; an unset or empty variable is an error. */

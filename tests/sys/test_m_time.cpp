@@ -1,9 +1,14 @@
 /* The time module: calendar arithmetic against an independent era
  * calendar, local time against the C library (Linux) and known readings of
- * a few zones (every host), FILETIME forms and the stopwatch. */
+ * a few zones (every host), zone rules of the Windows form against the C
+ * library's reading of the same rules, FILETIME forms and the stopwatch. */
 #include "tests/test_util.h"
 
 #include "sys/m_time.h"
+#include "sys/m_time_int.h"
+
+#include <atomic>
+#include <thread>
 
 namespace {
 
@@ -302,8 +307,9 @@ TEST(m_time, local_matches_localtime)
 #endif
 
 /* The zone the process was started in (TZ in its environment; the build
- * runs this test once for each zone below): known readings around the
- * daylight changes of 2024, and back. */
+ * runs this test once for each zone below): known readings around daylight
+ * changes of 2024 and 2050, in 1970 and in a year of older rules, and
+ * back. */
 TEST(m_time, local_known_values_in_the_process_zone)
 {
 	struct row {
@@ -313,7 +319,11 @@ TEST(m_time, local_known_values_in_the_process_zone)
 	const std::vector<std::pair<std::string, std::vector<row>>> zones = {
 	    {"UTC", {{1705320000, 2024, 1, 15, 12, 0, 0, 0, 0}, {0, 1970, 1, 1, 0, 0, 0, 0, 0}}},
 	    {"Europe/Berlin",
-	     {{1705320000, 2024, 1, 15, 13, 0, 0, 3600, 0},
+	     {{0, 1970, 1, 1, 1, 0, 0, 3600, 0},
+	      {2531955599, 2050, 3, 27, 1, 59, 59, 3600, 0},
+	      {2531955600, 2050, 3, 27, 3, 0, 0, 7200, 1},
+	      {2550704400, 2050, 10, 30, 2, 0, 0, 3600, 0},
+	      {1705320000, 2024, 1, 15, 13, 0, 0, 3600, 0},
 	      {1721044800, 2024, 7, 15, 14, 0, 0, 7200, 1},
 	      {1711846799, 2024, 3, 31, 1, 59, 59, 3600, 0},
 	      {1711846800, 2024, 3, 31, 3, 0, 0, 7200, 1},
@@ -324,7 +334,17 @@ TEST(m_time, local_known_values_in_the_process_zone)
 	      {1721044800, 2024, 7, 15, 8, 0, 0, -14400, 1},
 	      {1710053999, 2024, 3, 10, 1, 59, 59, -18000, 0},
 	      {1710054000, 2024, 3, 10, 3, 0, 0, -14400, 1},
-	      {1730613600, 2024, 11, 3, 1, 0, 0, -18000, 0}}},
+	      {1730613600, 2024, 11, 3, 1, 0, 0, -18000, 0},
+	      {0, 1969, 12, 31, 19, 0, 0, -18000, 0},
+	      {1143892800, 2006, 4, 1, 7, 0, 0, -18000, 0}, /* before daylight time began in April, until 2006 */
+	      {2256292800, 2041, 7, 1, 8, 0, 0, -14400, 1}}},
+	    {"Australia/Sydney", /* daylight time across the turn of the year */
+	     {{1705320000, 2024, 1, 15, 23, 0, 0, 39600, 1},
+	      {1721044800, 2024, 7, 15, 22, 0, 0, 36000, 0},
+	      {1712419199, 2024, 4, 7, 2, 59, 59, 39600, 1},
+	      {1712419200, 2024, 4, 7, 2, 0, 0, 36000, 0},
+	      {1728143999, 2024, 10, 6, 1, 59, 59, 36000, 0},
+	      {1728144000, 2024, 10, 6, 3, 0, 0, 39600, 1}}},
 	    {"Asia/Kolkata",
 	     {{1705320000, 2024, 1, 15, 17, 30, 0, 19800, 0}, {1721044800, 2024, 7, 15, 17, 30, 0, 19800, 0}}},
 	};
@@ -344,7 +364,7 @@ TEST(m_time, local_known_values_in_the_process_zone)
 		 * ends, where the zone may take the other reading. */
 		M_time_tm_t    back = tm;
 		const M_time_t t    = M_time_fromlocal(&back, nullptr);
-		EXPECT_TRUE(t == r.t || t == r.t - 3600) << tz << " " << r.t;
+		EXPECT_TRUE(t == r.t || t == r.t - 3600 || t == r.t + 3600) << tz << " " << r.t;
 	}
 	/* Beyond the system's calendar: the UTC reading, daylight flag unknown;
 	 * a local time it cannot convert gives 0 and the reading of 0. */
@@ -398,4 +418,110 @@ TEST(m_time, local_with_zone_object)
 	EXPECT_STREQ(tm.abbr, "");
 	l = make_tm(1970, 1, 2);
 	EXPECT_EQ(M_time_fromlocal(&l, &empty), 86400);
+}
+
+namespace {
+
+using m::detail::zone_rules_t;
+
+/* Zone rules in the Windows form, with the same zone in POSIX form. */
+struct rules_row {
+	const char  *posix;
+	zone_rules_t z;
+};
+const rules_row kRules[] = {
+    {"EST5EDT,M3.2.0,M11.1.0", {true, 300, 0, -60, {0, 11, 0, 1, 2, 0, 0, 0}, {0, 3, 0, 2, 2, 0, 0, 0}, "EST", "EDT"}},
+    {"AEST-10AEDT,M10.1.0,M4.1.0/3",
+     {true, -600, 0, -60, {0, 4, 0, 1, 3, 0, 0, 0}, {0, 10, 0, 1, 2, 0, 0, 0}, "AEST", "AEDT"}},
+    {"CET-1CEST,M3.5.0,M10.5.0/3",
+     {true, -60, 0, -60, {0, 10, 0, 5, 3, 0, 0, 0}, {0, 3, 0, 5, 2, 0, 0, 0}, "CET", "CEST"}},
+    {"IST-5:30", {true, -330, 0, 0, {}, {}, "IST", ""}},
+};
+
+} // namespace
+
+/* The Windows half applies the rules the system gives for a year by
+ * arithmetic. The hours a change skips or repeats read as daylight time
+ * going back to UTC, as the system's conversion reads them. */
+TEST(m_time, zone_rules_applied_as_the_system_applies_them)
+{
+	const struct {
+		size_t   zone;
+		int64_t  y, mo, d, h, mi;
+		M_time_t utc;
+	} back[] = {{0, 2024, 3, 10, 2, 30, 1710052200},  {0, 2024, 11, 3, 1, 30, 1730611800},
+	            {1, 2024, 4, 7, 2, 30, 1712417400},   {1, 2024, 10, 6, 2, 30, 1728142200},
+	            {2, 2050, 10, 30, 2, 30, 2550702600}, {3, 2024, 7, 1, 12, 0, 1719815400}};
+	for (const auto &b : back) {
+		M_time_tm_t tm = make_tm(b.y, b.mo, b.d, b.h, b.mi);
+		M_time_t    t  = 0;
+		EXPECT_TRUE(m::detail::zone_fromlocal(kRules[b.zone].z, M_time_fromgm(&tm), t));
+		EXPECT_EQ(t, b.utc) << kRules[b.zone].posix << " " << b.y << "-" << b.mo << "-" << b.d;
+	}
+	/* Rules the system would refuse convert nothing: a sixth week, a start
+	 * without an end, no rules read at all. */
+	zone_rules_t bad  = kRules[0].z;
+	bad.dst_date.wDay = 6;
+	zone_rules_t none = kRules[0].z;
+	none.std_date     = {};
+	zone_rules_t unread{};
+	for (const zone_rules_t &z : {bad, none, unread}) {
+		M_time_tm_t tm{};
+		M_time_t    t = 0;
+		EXPECT_FALSE(m::detail::zone_tolocal(z, 0, tm));
+		EXPECT_FALSE(m::detail::zone_fromlocal(z, 0, t));
+	}
+#if M_TEST_POSIX /* the C library's reading of the same rules as the oracle */
+	for (const rules_row &r : kRules) {
+		TzGuard tz(r.posix);
+		for (int64_t year : {1970, 2024, 2041, 2100}) {
+			M_time_tm_t    first = make_tm(year, 1, 1);
+			const M_time_t start = M_time_fromgm(&first) - 86400;
+			for (M_time_t t = start; t < start + 368 * 86400; t += 3600) {
+				for (const M_time_t u : {t, t - 1}) {
+					struct tm   ref;
+					time_t      tt = static_cast<time_t>(u);
+					M_time_tm_t tm{};
+					ASSERT_NE(localtime_r(&tt, &ref), nullptr);
+					ASSERT_TRUE(m::detail::zone_tolocal(r.z, u, tm)) << r.posix << " " << u;
+					ASSERT_EQ(fields(tm), fields(ref)) << r.posix << " " << u;
+					ASSERT_STREQ(tm.abbr, ref.tm_zone);
+					/* Back to the same instant, or an hour earlier (daylight
+					 * time) for a reading the change to standard time repeats. */
+					M_time_t b = 0;
+					ASSERT_TRUE(m::detail::zone_fromlocal(r.z, u + tm.gmtoff, b));
+					ASSERT_TRUE(b == u || (b == u - 3600 && tm.isdst == 0)) << r.posix << " " << u;
+				}
+			}
+		}
+	}
+#endif
+}
+
+/* One table for the process: every year read once whatever the number of
+ * threads asking, each thread given that year's record. */
+TEST(m_time, zone_years_read_once_for_all_threads)
+{
+	static std::atomic<int>        reads{0};
+	static m::detail::zone_years_t years([](int year, zone_rules_t &out) noexcept {
+		reads++;
+		out.bias = year;
+	});
+	std::atomic<int>               wrong{0};
+	std::vector<std::thread>       threads;
+	for (int i = 0; i < 4; i++) {
+		threads.emplace_back([i, &wrong] {
+			for (int k = 0; k <= 140; k++) {
+				const int year = i % 2 == 0 ? 1960 + k : 2100 - k;
+				wrong += years.of_year(year)->bias != year ? 1 : 0;
+			}
+		});
+	}
+	for (std::thread &t : threads)
+		t.join();
+	EXPECT_EQ(reads.load(), 141);
+	EXPECT_EQ(wrong.load(), 0);
+	EXPECT_EQ(years.of_year(1600), nullptr);
+	EXPECT_EQ(years.of_year(30828), nullptr);
+	EXPECT_NE(years.of_year(30827), nullptr);
 }
