@@ -14,6 +14,7 @@
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "pgp/pgp_encrypt.h"
+#include "pgp/pgp_keyfile.h"
 #include "pgp/pgp_pubkey.h"
 #include "fs/m_fs_file.h"
 #include "fs/m_fs_path.h"
@@ -71,6 +72,9 @@ constexpr const char kUsage[] = "\n"
                                 "\n"
                                 "  -v: after a successful run, report the recipient, the key encrypted to,\n"
                                 "      the rows kept and left out, and the sizes. Takes no value.\n"
+                                "\n"
+                                "Every other option needs its value. On Linux, an argument after the two paths\n"
+                                "that starts with / and is longer than /x is a path, not an option.\n"
                                 "\n"
                                 "quorvel_tokenexp --help       show this text on standard output.\n"
                                 "quorvel_tokenexp --version    show the program's name and version.\n"
@@ -301,6 +305,11 @@ bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 	st.pubkey         = M_pgp_pubkey_create(st.key_bytes, st.key_len, err, sizeof(err));
 	if (st.pubkey == nullptr) {
 		M_fprintf(stderr, "Couldn't parse public key data from file: %s\n", err);
+		/* The reader's words are about OpenPGP; a file of another kind is
+		 * named for what it is. */
+		const char *kind = M_pgp_keyfile_kind(st.key_bytes, st.key_len);
+		if (kind != nullptr)
+			M_fprintf(stderr, "%s\n", kind);
 		return false;
 	}
 	return true;
@@ -335,15 +344,41 @@ bool open_output(run_state_t &st, const tokenexp_opts_t &opts)
 	return true;
 }
 
+/* -r named another subkey of the key file's key: which key the message
+ * goes to instead, and why. Returns false. */
+bool report_other_subkey(const run_state_t &st, const tokenexp_opts_t &opts, M_pgp_keyfile_subkey_t part)
+{
+	tokenexp::buf_guard msg(M_buf_create());
+	M_buf_add_str(msg.get(), "Error: the key given with -r, ");
+	tokenexp_report_add_fingerprint(msg.get(), opts.recipient);
+	M_buf_add_str(msg.get(), part == M_PGP_KEYFILE_SUBKEY_OLDER_ENCRYPT
+	                             ? ", is not the one encrypted to: that is an older encryption subkey of this key; "
+	                               "the message is encrypted to the newest valid one, "
+	                             : ", is not the one encrypted to: that is a subkey of this key that does not "
+	                               "encrypt (for signing only, revoked, expired or unbound); the message is "
+	                               "encrypted to its valid encryption key, ");
+	tokenexp_report_add_fingerprint(msg.get(), M_pgp_pubkey_fingerprint(st.pubkey));
+	M_buf_add_str(msg.get(), ". To confirm the key, give -r the primary key's fingerprint, ");
+	tokenexp_report_add_fingerprint(msg.get(), M_pgp_pubkey_primary_fingerprint(st.pubkey));
+	M_buf_add_str(msg.get(), "\n");
+	M_fprintf(stderr, "%s", M_buf_peek(msg.get()));
+	return false;
+}
+
 /* -r: the key file's key must be the one the recipient named, by its
  * primary key or by the key the message is encrypted to. Reports a key that
- * is neither, with both fingerprints, and returns false. */
-bool recipient_confirmed(const M_pgp_pubkey_t *key, const tokenexp_opts_t &opts)
+ * is neither (another subkey of the same key for what it is, else with both
+ * fingerprints) and returns false. */
+bool recipient_confirmed(const run_state_t &st, const tokenexp_opts_t &opts)
 {
-	const unsigned char *primary = M_pgp_pubkey_primary_fingerprint(key);
+	const M_pgp_pubkey_t *key     = st.pubkey;
+	const unsigned char  *primary = M_pgp_pubkey_primary_fingerprint(key);
 	if (!opts.pinned || M_mem_eq(primary, opts.recipient, kFprLen) ||
 	    M_mem_eq(M_pgp_pubkey_fingerprint(key), opts.recipient, kFprLen))
 		return true;
+	const M_pgp_keyfile_subkey_t part = M_pgp_keyfile_subkey(st.key_bytes, st.key_len, opts.recipient, key);
+	if (part != M_PGP_KEYFILE_SUBKEY_NONE)
+		return report_other_subkey(st, opts, part);
 	tokenexp::buf_guard msg(M_buf_create());
 	M_buf_add_str(msg.get(), "Error: the key file's key has fingerprint ");
 	tokenexp_report_add_fingerprint(msg.get(), primary);
@@ -490,7 +525,7 @@ int run(int argc, char **argv)
 		return 1;
 
 	run_state_t st;
-	if (!open_inputs(st, opts) || !recipient_confirmed(st.pubkey, opts))
+	if (!open_inputs(st, opts) || !recipient_confirmed(st, opts))
 		return 1;
 	/* Memory the run cannot have would end it with an abort after the key
 	 * was typed; a limit too tight for one thread is told now. */

@@ -220,7 +220,8 @@ char *tokenexp_shown_arg(const char *arg)
 		return nullptr;
 	M_buf_t *out = M_buf_create();
 	add_escaped(out, arg, M_str_len(arg), true);
-	return M_buf_finish_str(out, nullptr);
+	char *shown = M_buf_finish_str(out, nullptr);
+	return shown != nullptr ? shown : M_strdup("");
 }
 
 void tokenexp_report_write(M_buf_t *out, const M_pgp_pubkey_t *key, const tokenexp_run_totals_t *totals)
