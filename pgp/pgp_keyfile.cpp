@@ -13,20 +13,18 @@ namespace {
 
 using std::string_view;
 
-constexpr const char *kEmpty   = "The key file is empty; ask the recipient for their OpenPGP public key (gpg "
-                                 "--armor --export)";
-constexpr const char *kSsh     = "The key file is an SSH key, not an OpenPGP public key; ask the recipient for "
-                                 "their OpenPGP public key (gpg --armor --export)";
-constexpr const char *kX509    = "The key file is an X.509 certificate or key (PEM), not an OpenPGP public key; "
-                                 "ask the recipient for their OpenPGP public key (gpg --armor --export)";
-constexpr const char *kMessage = "The key file is an OpenPGP message, not a public key; ask the recipient for "
-                                 "their OpenPGP public key (gpg --armor --export)";
-constexpr const char *kSig     = "The key file is an OpenPGP signature, not a public key; ask the recipient for "
-                                 "their OpenPGP public key (gpg --armor --export)";
-constexpr const char *kCut     = "The key file's armoured key block has no END line: the file was cut short; copy "
-                                 "it again whole";
-constexpr const char *kNotPgp  = "The key file is not OpenPGP data at all; ask the recipient for their OpenPGP "
-                                 "public key (gpg --armor --export)";
+/* What every hint but the cut-short one ends with: what to give instead. */
+#define ASK_FOR_KEY "; ask the recipient for their OpenPGP public key (gpg --armor --export)"
+
+constexpr const char *kEmpty = "The key file is empty" ASK_FOR_KEY;
+constexpr const char *kSsh   = "The key file is an SSH key, not an OpenPGP public key" ASK_FOR_KEY;
+constexpr const char *kX509 =
+    "The key file is an X.509 certificate or key (PEM), not an OpenPGP public key" ASK_FOR_KEY;
+constexpr const char *kMessage = "The key file is an OpenPGP message, not a public key" ASK_FOR_KEY;
+constexpr const char *kSig     = "The key file is an OpenPGP signature, not a public key" ASK_FOR_KEY;
+constexpr const char *kNotPgp  = "The key file is not OpenPGP data at all" ASK_FOR_KEY;
+constexpr const char *kCut =
+    "The key file's armoured key block has no END line: the file was cut short; copy it again whole";
 
 /* How SSH keys begin: the one-line public key forms, the RFC 4716 form and
  * OpenSSH's private key. */
