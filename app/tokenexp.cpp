@@ -14,6 +14,7 @@
 #include "core/m_str.h"
 #include "core/m_str_fmt.h"
 #include "pgp/pgp_encrypt.h"
+#include "pgp/pgp_keyfile.h"
 #include "pgp/pgp_pubkey.h"
 #include "fs/m_fs_file.h"
 #include "fs/m_fs_path.h"
@@ -72,9 +73,24 @@ constexpr const char kUsage[] = "\n"
                                 "  -v: after a successful run, report the recipient, the key encrypted to,\n"
                                 "      the rows kept and left out, and the sizes. Takes no value.\n"
                                 "\n"
+                                "Every other option needs its value. On Linux, an argument after the two paths\n"
+                                "that starts with / and is longer than /x is a path, not an option.\n"
+                                "\n"
                                 "quorvel_tokenexp --help       show this text on standard output.\n"
                                 "quorvel_tokenexp --version    show the program's name and version.\n"
                                 "\n";
+
+/* An argument as messages echo it (control characters and invalid UTF-8
+ * escaped); NULL stays NULL. */
+struct shown_t {
+	tokenexp::mem_guard<char> text;
+
+	explicit shown_t(const char *arg) : text(tokenexp_shown_arg(arg)) {}
+	const char *get() const
+	{
+		return text.get();
+	}
+};
 
 /* An expiry date option: digits only (an absent value counts as such) and
  * exactly six characters. */
@@ -114,6 +130,17 @@ bool apply_expdate(char letter, const char *value, const char **bound, tokenexp_
 	return true;
 }
 
+/* -u and -o as the last argument: refused, as -s, -e, -m and -r are. A
+ * filter asked for and then not applied would send every user's cards. */
+bool value_given(char letter, const char *value)
+{
+	if (value != nullptr)
+		return true;
+	M_fprintf(stderr, "Error: -%c needs a value: %s\n", letter,
+	          letter == 'u' ? "the merchant user whose rows to keep" : "the name of the output file");
+	return false;
+}
+
 /* One option of the command line (arg as given) with its value, NULL when
  * there was none. Prints what the option prints; returns false when the run
  * must stop. */
@@ -122,11 +149,13 @@ bool apply_option(char letter, const char *arg, const char *value, tokenexp_opts
 	switch (letter) {
 		case 'o':
 			opts->output_file = value;
-			break;
+			return value_given(letter, value);
 		case 'u':
+			if (!value_given(letter, value))
+				return false;
 			opts->user   = value;
 			opts->filter = filter_cb;
-			M_fprintf(stderr, "Restricting output to merchant user '%s'.\n", value);
+			M_fprintf(stderr, "Restricting output to merchant user '%s'.\n", shown_t(value).get());
 			break;
 		case 's':
 			return apply_expdate('s', value, &opts->exp_start, opts);
@@ -140,7 +169,7 @@ bool apply_option(char letter, const char *arg, const char *value, tokenexp_opts
 			} else if (M_str_eq(value, "legacy")) {
 				opts->pgp_flags = M_PGP_ENCRYPT_NONE;
 			} else {
-				M_fprintf(stderr, "Unknown message format '%s' for -m (use mdc or legacy)\n", value);
+				M_fprintf(stderr, "Unknown message format '%s' for -m (use mdc or legacy)\n", shown_t(value).get());
 				return false;
 			}
 			break;
@@ -156,15 +185,27 @@ bool apply_option(char letter, const char *arg, const char *value, tokenexp_opts
 			/* Skipped as ever, value and all, but not silently: a mistyped
 			 * option must not go unnoticed. */
 			if (value == nullptr)
-				M_fprintf(stderr, "Warning: unknown option '%s' ignored (see quorvel_tokenexp --help)\n", arg);
+				M_fprintf(stderr, "Warning: unknown option '%s' ignored (see quorvel_tokenexp --help)\n",
+				          shown_t(arg).get());
 			else
 				M_fprintf(stderr,
 				          "Warning: unknown option '%s' ignored, and its value '%s' with it (see "
 				          "quorvel_tokenexp --help)\n",
-				          arg, value);
+				          shown_t(arg).get(), shown_t(value).get());
 			break;
 	}
 	return true;
+}
+
+/* Whether an argument after the two paths opens an option: "-", or "/" as
+ * Windows writes options. On a host whose paths start with "/", a longer
+ * argument than "/x" is an absolute path (/opt/tokens.gpg), not the option
+ * named by its second letter; the two-character forms keep their meaning. */
+bool opens_option(const char *arg)
+{
+	if (arg[0] == '-')
+		return true;
+	return arg[0] == '/' && (arg[2] == '\0' || M_fs_path_get_system_type(M_FS_SYSTEM_AUTO) == M_FS_SYSTEM_WINDOWS);
 }
 
 /* The export key text area. Kept out of swap where the system allows it
@@ -204,6 +245,8 @@ struct run_state_t {
 	/* What the run did, for -v; and the progress line of the walk. */
 	tokenexp_run_totals_t totals{};
 	tokenexp_progress_t   progress{};
+	/* Threads the run uses, decided before the prompt. */
+	size_t threads = 1;
 
 	run_state_t()                               = default;
 	run_state_t(const run_state_t &)            = delete;
@@ -226,8 +269,9 @@ void print_reason(const char *line, const char *path, M_fs_error_t res)
 {
 	char reason[kErrLen];
 	tokenexp_fs_reason(res, reason, sizeof(reason));
-	M_fprintf(stderr, "%s%s\n", line, path);
-	M_fprintf(stderr, "%s: %s\n", path, reason);
+	const shown_t shown(path);
+	M_fprintf(stderr, "%s%s\n", line, shown.get());
+	M_fprintf(stderr, "%s: %s\n", shown.get(), reason);
 }
 
 /* The one message on standard output, and the reason of the failure after
@@ -235,9 +279,10 @@ void print_reason(const char *line, const char *path, M_fs_error_t res)
  * terminal the two lines come in this order. */
 void report_write_failure(const char *output, const char *reason)
 {
-	M_printf("Couldn't write encrypted results to %s\n", output);
+	const shown_t shown(output);
+	M_printf("Couldn't write encrypted results to %s\n", shown.get());
 	fflush(stdout);
-	M_fprintf(stderr, "%s: %s\n", output, reason);
+	M_fprintf(stderr, "%s: %s\n", shown.get(), reason);
 }
 
 /* Open the export file and read and parse the public key, reporting the
@@ -260,6 +305,11 @@ bool open_inputs(run_state_t &st, const tokenexp_opts_t &opts)
 	st.pubkey         = M_pgp_pubkey_create(st.key_bytes, st.key_len, err, sizeof(err));
 	if (st.pubkey == nullptr) {
 		M_fprintf(stderr, "Couldn't parse public key data from file: %s\n", err);
+		/* The reader's words are about OpenPGP; a file of another kind is
+		 * named for what it is. */
+		const char *kind = M_pgp_keyfile_kind(st.key_bytes, st.key_len);
+		if (kind != nullptr)
+			M_fprintf(stderr, "%s\n", kind);
 		return false;
 	}
 	return true;
@@ -291,12 +341,12 @@ bool open_output(run_state_t &st, const tokenexp_opts_t &opts)
 	const M_bool is_input = tokenexp_output_is_input(stream ? file : output, opts.export_file, opts.key_file);
 	M_free(file);
 	if (is_input) {
-		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", output);
+		M_fprintf(stderr, "Output file %s is also an input file; choose another with -o\n", shown_t(output).get());
 		return false;
 	}
 	if (stream) {
 		M_fprintf(stderr, "Output file %s names a stream of a file (\":\" after the drive); choose another with -o\n",
-		          output);
+		          shown_t(output).get());
 		return false;
 	}
 	char reason[kErrLen];
@@ -307,15 +357,41 @@ bool open_output(run_state_t &st, const tokenexp_opts_t &opts)
 	return true;
 }
 
+/* -r named another subkey of the key file's key: which key the message
+ * goes to instead, and why. Returns false. */
+bool report_other_subkey(const run_state_t &st, const tokenexp_opts_t &opts, M_pgp_keyfile_subkey_t part)
+{
+	tokenexp::buf_guard msg(M_buf_create());
+	M_buf_add_str(msg.get(), "Error: the key given with -r, ");
+	tokenexp_report_add_fingerprint(msg.get(), opts.recipient);
+	M_buf_add_str(msg.get(), part == M_PGP_KEYFILE_SUBKEY_OLDER_ENCRYPT
+	                             ? ", is not the one encrypted to: that is an older encryption subkey of this key; "
+	                               "the message is encrypted to the newest valid one, "
+	                             : ", is not the one encrypted to: that is a subkey of this key that does not "
+	                               "encrypt (for signing only, revoked, expired or unbound); the message is "
+	                               "encrypted to its valid encryption key, ");
+	tokenexp_report_add_fingerprint(msg.get(), M_pgp_pubkey_fingerprint(st.pubkey));
+	M_buf_add_str(msg.get(), ". To confirm the key, give -r the primary key's fingerprint, ");
+	tokenexp_report_add_fingerprint(msg.get(), M_pgp_pubkey_primary_fingerprint(st.pubkey));
+	M_buf_add_str(msg.get(), "\n");
+	M_fprintf(stderr, "%s", M_buf_peek(msg.get()));
+	return false;
+}
+
 /* -r: the key file's key must be the one the recipient named, by its
  * primary key or by the key the message is encrypted to. Reports a key that
- * is neither, with both fingerprints, and returns false. */
-bool recipient_confirmed(const M_pgp_pubkey_t *key, const tokenexp_opts_t &opts)
+ * is neither (another subkey of the same key for what it is, else with both
+ * fingerprints) and returns false. */
+bool recipient_confirmed(const run_state_t &st, const tokenexp_opts_t &opts)
 {
-	const unsigned char *primary = M_pgp_pubkey_primary_fingerprint(key);
+	const M_pgp_pubkey_t *key     = st.pubkey;
+	const unsigned char  *primary = M_pgp_pubkey_primary_fingerprint(key);
 	if (!opts.pinned || M_mem_eq(primary, opts.recipient, kFprLen) ||
 	    M_mem_eq(M_pgp_pubkey_fingerprint(key), opts.recipient, kFprLen))
 		return true;
+	const M_pgp_keyfile_subkey_t part = M_pgp_keyfile_subkey(st.key_bytes, st.key_len, opts.recipient, key);
+	if (part != M_PGP_KEYFILE_SUBKEY_NONE)
+		return report_other_subkey(st, opts, part);
 	tokenexp::buf_guard msg(M_buf_create());
 	M_buf_add_str(msg.get(), "Error: the key file's key has fingerprint ");
 	tokenexp_report_add_fingerprint(msg.get(), primary);
@@ -370,7 +446,7 @@ bool walk_succeeded(run_state_t &st, const tokenexp_opts_t &opts, tokenexp_walk_
 			M_fprintf(stderr, "Error decrypting export file: %s\n", err);
 			/* A text-mode transfer adds a CR to every line, block data
 			 * included, so the first block no longer decrypts. */
-			if (st.totals.blocks == 0 && tokenexp_export_crlf(st.export_file))
+			if (st.totals.blocks == 0 && st.totals.crlf_lines)
 				M_fprintf(stderr, "The export file looks converted to CRLF line ends, as a text-mode transfer "
 				                  "does: transfer it again in binary mode\n");
 			return false;
@@ -404,8 +480,8 @@ bool build_table(run_state_t &st, tokenexp_opts_t &opts, key_area_t &key)
 	/* The progress line is gone before any message of the walk's end. */
 	tokenexp_progress_start(&st.progress, st.export_file);
 	const tokenexp_walk_result_t walked =
-	    tokenexp_pool_run(st.export_file, export_key, &opts, tokenexp_thread_count(), kTokenexpMaxTable, st.msg,
-	                      &st.totals, st.progress.on ? &st.progress : nullptr, err, sizeof(err));
+	    tokenexp_pool_run(st.export_file, export_key, &opts, st.threads, kTokenexpMaxTable, st.msg, &st.totals,
+	                      st.progress.on ? &st.progress : nullptr, err, sizeof(err));
 	tokenexp_progress_clear(&st.progress);
 	return walk_succeeded(st, opts, walked, err);
 }
@@ -462,8 +538,15 @@ int run(int argc, char **argv)
 		return 1;
 
 	run_state_t st;
-	if (!open_inputs(st, opts) || !recipient_confirmed(st.pubkey, opts))
+	if (!open_inputs(st, opts) || !recipient_confirmed(st, opts))
 		return 1;
+	/* Memory the run cannot have would end it with an abort after the key
+	 * was typed; a limit too tight for one thread is told now. */
+	st.threads = tokenexp_thread_count();
+	if (st.threads == 0) {
+		M_fprintf(stderr, "Error: not enough memory for one export block under the process's memory limit\n");
+		return 1;
+	}
 
 	if (!open_output(st, opts))
 		return 1;
@@ -493,7 +576,8 @@ int run(int argc, char **argv)
 	if (opts.verbose)
 		report_run(st, opts);
 	const uint64_t total_ms = ms_before_prompt + M_time_elapsed(&stopwatch);
-	M_fprintf(stderr, "Wrote encrypted file %s (took %0.3f sec)\n", output, static_cast<double>(total_ms) / 1000.0);
+	M_fprintf(stderr, "Wrote encrypted file %s (took %0.3f sec)\n", shown_t(output).get(),
+	          static_cast<double>(total_ms) / 1000.0);
 	return 0;
 }
 
@@ -507,9 +591,11 @@ M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts)
 			continue;
 		/* Only options may follow the two paths: a third path (meant as the
 		 * output, say) would otherwise be read as an option named by its
-		 * second letter. "/" opens an option as "-" does. */
-		if (arg[0] != '-' && arg[0] != '/') {
-			M_fprintf(stderr, "Error: argument '%s' is not an option; to name the output file, give -o %s\n", arg, arg);
+		 * second letter. */
+		if (!opens_option(arg)) {
+			const shown_t shown(arg);
+			M_fprintf(stderr, "Error: argument '%s' is not an option; to name the output file, give -o %s\n",
+			          shown.get(), shown.get());
 			return M_FALSE;
 		}
 

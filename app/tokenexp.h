@@ -26,12 +26,14 @@ typedef struct {
  * two paths and the default form), printing to standard error the
  * "Restricting ..." lines, a warning for each unknown option (skipped with
  * its value), and the error that stops the run: an expiry date, message
- * format or fingerprint (-r) it cannot use, or an argument that is no
- * option (one that opens with neither "-" nor "/", and is no option's
- * value; arguments shorter than two characters are ignored). Every option
- * but -v takes a value (the next argument, or the rest of its own); -v takes
- * none, and an argument such as -vX is -v as well. Returns M_FALSE when the
- * run must stop. */
+ * format or fingerprint (-r) it cannot use, -u or -o without a value, or
+ * an argument that is no option (one that opens with neither "-" nor "/",
+ * or, where paths are in the Unix style, opens with "/" and is longer than
+ * two characters: an absolute path; and is no option's value; arguments
+ * shorter than two characters are ignored). Arguments are echoed escaped
+ * (tokenexp_shown_arg). Every option but -v takes a value (the next
+ * argument, or the rest of its own); -v takes none, and an argument such as
+ * -vX is -v as well. Returns M_FALSE when the run must stop. */
 M_bool tokenexp_parse_options(int argc, char **argv, tokenexp_opts_t *opts);
 
 /* Run one whole export job; returns the process exit status (0 or 1). */

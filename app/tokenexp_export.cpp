@@ -3,6 +3,7 @@
 #include "app/tokenexp_export.h"
 
 #include "app/tokenexp_report.h"
+#include "core/m_bithacks.h"
 #include "core/m_chr.h"
 #include "core/m_mem.h"
 #include "core/m_str.h"
@@ -10,6 +11,7 @@
 #include "core/m_str_num.h"
 #include "formats/m_bincodec.h"
 #include "pgp/pgp_encrypt.h"
+#include "sys/m_proc.h"
 
 #include <libdeflate.h>
 #include <zlib.h>
@@ -118,6 +120,74 @@ void inflate_error(int rc, char *err, size_t errlen)
 	}
 }
 
+/* Whether need bytes fit in what the memory limits leave (address space
+ * and data), with a thread's working set to spare: while one block is
+ * checked, the rest of the run (the pieces of the message, the blocks of
+ * other threads, the allocator's own reservations) goes on taking memory. */
+bool fits_with_slack(uint64_t need, uint64_t address, uint64_t data)
+{
+	const uint64_t with_slack = need + kTokenexpThreadWorkingSet;
+	return with_slack <= address && with_slack <= data;
+}
+
+/* Whether the process's memory limits leave room for a block inflated into
+ * room bytes: the buffer that takes it (its capacity a power of two), the
+ * table parsed from it and its rows, each about the size of the text. A
+ * block of the usual size is served by the thread count, whose working set
+ * holds it several times over; only a larger one asks what the limits leave
+ * now, so that an allocation that would fail (which ends the process) fails
+ * the block instead. */
+bool room_to_inflate(size_t room)
+{
+	const uint64_t text = M_uint64_round_up_to_power_of_two(room < 1024 ? 1024 : room);
+	const uint64_t need = text + 2 * static_cast<uint64_t>(room);
+	if (need <= kTokenexpThreadWorkingSet / 4)
+		return true;
+	uint64_t address = UINT64_MAX;
+	uint64_t data    = UINT64_MAX;
+	(void)M_proc_mem_room(&address, &data);
+	return fits_with_slack(need, address, data);
+}
+
+/* The memory a table parsed from len bytes of CSV text takes at most, with
+ * the block's rows written out: a pointer for every cell of every row, the
+ * widest row deciding the cells of each (quotes are not looked at, so a
+ * quoted delimiter counts as one more cell), and the rows up to three times
+ * the text (rewritten cells are longer, and the buffer grows by doubling). */
+uint64_t parse_need(const char *text, size_t len)
+{
+	uint64_t rows  = 2; /* the last line, and the header row a continuation block is given */
+	uint64_t cols  = 1;
+	uint64_t cells = 1;
+	for (size_t i = 0; i < len; i++) {
+		if (text[i] == ',') {
+			cells++;
+		} else if (text[i] == '\n') {
+			rows++;
+			cols  = cells > cols ? cells : cols;
+			cells = 1;
+		}
+	}
+	cols = cells > cols ? cells : cols;
+	return rows * (cols + 1) * sizeof(char *) + 3 * static_cast<uint64_t>(len);
+}
+
+/* Whether the process's memory limits leave room to parse the inflated
+ * block in csv and write its rows. Without a limit nothing is counted; a
+ * table of the usual size is served by the thread count. The cells of a
+ * small text may still take gigabytes (a million short lines under a header
+ * row of a thousand cells): counted, never trusted to the size. */
+bool room_to_parse(const M_buf_t *csv)
+{
+	uint64_t address = UINT64_MAX;
+	uint64_t data    = UINT64_MAX;
+	(void)M_proc_mem_room(&address, &data);
+	if (address == UINT64_MAX && data == UINT64_MAX)
+		return true;
+	const uint64_t need = parse_need(M_buf_peek(csv), M_buf_len(csv));
+	return need <= kTokenexpThreadWorkingSet / 4 || fits_with_slack(need, address, data);
+}
+
 /* The zlib stream in data -> CSV text in csv (emptied first), inflated into
  * at least raw_len bytes of room (all the room the buffer then offers,
  * capped at what zlib's 32-bit count can take). raw_len comes from the file:
@@ -140,6 +210,13 @@ bool inflate_block(libdeflate_decompressor *inflater, const M_buf_t *data, M_buf
 	size_t want = static_cast<size_t>(floor_len);
 	if (want == 0)
 		want = 1;
+	if (!room_to_inflate(want)) {
+		M_snprintf(err, errlen,
+		           "out of memory: the process's memory limit leaves no room for a block of up to %zu "
+		           "bytes uncompressed",
+		           want);
+		return false;
+	}
 	unsigned char *dst     = M_buf_direct_write_start(csv, &want);
 	const size_t   room    = want > kMaxInflateRoom ? kMaxInflateRoom : want;
 	const size_t   src_len = comp_len > kMaxInflateRoom ? kMaxInflateRoom : comp_len;
@@ -172,8 +249,9 @@ constexpr size_t kMaxHeaderLine = size_t{64} * 1024;
 /* Append the next non-blank line of file to buf, without its trailing
  * whitespace, refusing a line longer than kMaxHeaderLine. At the end of
  * the file a last line without a line feed counts; blank lines are skipped.
- * A read that fails leaves its result in read_err. */
-line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file, M_fs_error_t *read_err)
+ * A read that fails leaves its result in read_err. crlf (when not NULL) is
+ * set when the line ended in CR LF. */
+line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file, M_fs_error_t *read_err, M_bool *crlf)
 {
 	const size_t start = M_buf_len(buf);
 
@@ -201,6 +279,8 @@ line_result_t read_header_line(M_buf_t *buf, M_fs_file_t *file, M_fs_error_t *re
 
 		/* Trailing whitespace is not part of the line. */
 		size_t len = M_buf_len(buf);
+		if (crlf != nullptr)
+			*crlf = got_lf && len >= start + 2 && M_buf_peek(buf)[len - 2] == '\r';
 		while (len > start && M_chr_isspace(M_buf_peek(buf)[len - 1]))
 			len--;
 		M_buf_truncate(buf, len);
@@ -246,16 +326,16 @@ bool skip_block(M_fs_file_t *file, uint64_t len)
  * instead: at the end of the file (eof set), or on a structure error (eof
  * clear; err holds a reason only for a line over the bound). */
 bool read_block_header(M_fs_file_t *file, M_buf_t *line, tokenexp::mem_guard<char> &section, block_header_t *hdr,
-                       M_bool *eof, char *err, size_t errlen, M_fs_error_t *read_err)
+                       M_bool *eof, char *err, size_t errlen, M_fs_error_t *read_err, M_bool *crlf)
 {
 	M_buf_truncate(line, 0);
-	if (header_line_missing(read_header_line(line, file, read_err), eof, err, errlen))
+	if (header_line_missing(read_header_line(line, file, read_err, crlf), eof, err, errlen))
 		return false;
 	hdr->first_of_section = false;
 	if (!M_str_eq_start(M_buf_peek(line), kSectionStart))
 		return parse_sizes(M_buf_peek(line), hdr);
 
-	if (header_line_missing(read_header_line(line, file, read_err), eof, err, errlen))
+	if (header_line_missing(read_header_line(line, file, read_err, nullptr), eof, err, errlen))
 		return false;
 	const char *marker = M_str_str(M_buf_peek(line), kSectionMarker);
 	if (marker == nullptr)
@@ -308,17 +388,26 @@ tokenexp_walk_result_t tokenexp_decoder::decode(tokenexp_block_t *block, char *e
 		return TOKENEXP_WALK_DECRYPT;
 	if (!inflate_block(inflater_, block->data.get(), block->csv.get(), block->raw_len, err, errlen))
 		return TOKENEXP_WALK_UNCOMPRESS;
+	if (!room_to_parse(block->csv.get())) {
+		M_snprintf(err, errlen,
+		           "out of memory: the process's memory limit leaves no room for the %zu bytes of CSV text of a block",
+		           M_buf_len(block->csv.get()));
+		M_buf_truncate(block->csv.get(), 0);
+		return TOKENEXP_WALK_UNCOMPRESS;
+	}
 	return TOKENEXP_WALK_DONE;
 }
 
 tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t errlen, tokenexp_slot_cb slot,
-                                            tokenexp_read_cb read, void *thunk, tokenexp_progress_cb progress)
+                                            tokenexp_read_cb read, void *thunk, tokenexp_progress_cb progress,
+                                            M_bool *first_line_crlf)
 {
 	tokenexp::buf_guard       line(M_buf_create()); /* header lines */
 	tokenexp::mem_guard<char> section;              /* the current section's name */
 	block_header_t            hdr{0, 0, false};
 	M_bool                    eof      = M_FALSE;
 	M_fs_error_t              read_err = M_FS_ERROR_SUCCESS;
+	M_bool                   *crlf     = first_line_crlf; /* asked of the first line only */
 	for (;;) {
 		if (progress != nullptr) {
 			uint64_t at = 0;
@@ -327,7 +416,9 @@ tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t
 		}
 		if (errlen > 0)
 			err[0] = '\0';
-		if (!read_block_header(file, line.get(), section, &hdr, &eof, err, errlen, &read_err))
+		const bool got = read_block_header(file, line.get(), section, &hdr, &eof, err, errlen, &read_err, crlf);
+		crlf           = nullptr;
+		if (!got)
 			break;
 		if (!M_str_eq(section.get(), TOKENEXP_SECTION)) {
 			/* Other sections are skipped unread; a block that runs past the
@@ -350,21 +441,4 @@ tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t
 			return rc;
 	}
 	return walk_end(eof, read_err, err, errlen);
-}
-
-M_bool tokenexp_export_crlf(M_fs_file_t *file)
-{
-	if (M_fs_file_seek(file, 0, M_FS_FILE_SEEK_BEGIN) != M_FS_ERROR_SUCCESS)
-		return M_FALSE;
-	unsigned char prev = 0;
-	for (size_t n = 0; n <= kMaxHeaderLine; n++) {
-		unsigned char byte = 0;
-		size_t        got  = 0;
-		if (M_fs_file_read(file, &byte, 1, &got, M_FS_FILE_RW_NORMAL) != M_FS_ERROR_SUCCESS || got == 0)
-			return M_FALSE;
-		if (byte == '\n')
-			return prev == '\r';
-		prev = byte;
-	}
-	return M_FALSE;
 }

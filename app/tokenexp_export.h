@@ -16,6 +16,18 @@
  * error of the file included. */
 #define TOKENEXP_BAD_HEADER "couldn't read section header from export file"
 
+/* Working memory one thread brings to a run besides its stack: a slot's
+ * block in its forms (its text, the inflated CSV, the parsed cells and its
+ * rows) and a piece's plaintext and stream, for blocks of the size export
+ * files hold (10000 rows, about 1.6 MB of CSV). Measured on such a file
+ * (Linux, glibc): a run on one thread needs some 29 MiB of address space
+ * above what the process holds at the prompt (the first thread also keeps
+ * the message going), each further thread some 17 MiB of data besides its
+ * stack. The thread count is lowered to what the memory limits can serve
+ * with it; a block much larger than usual is checked on its own before it
+ * is inflated. */
+constexpr size_t kTokenexpThreadWorkingSet = size_t{32} << 20;
+
 /* How a run over the export file, or one block, ended. */
 typedef enum {
 	TOKENEXP_WALK_DONE = 0,   /* the whole file was read; a block: decoded */
@@ -77,11 +89,6 @@ class tokenexp_decoder {
  * position, a pipe) and the reader's thunk. */
 typedef void (*tokenexp_progress_cb)(uint64_t bytes_read, void *thunk);
 
-/* Whether the export file's first line ends in CR LF, as a file converted
- * by a text-mode transfer does: read again from the start of file, whose
- * position is lost. M_FALSE when the file cannot go back to its start. */
-M_bool tokenexp_export_crlf(M_fs_file_t *file);
-
 /* Read the export file's sections and blocks in file order, for callers
  * that decode blocks elsewhere (the pool): slot is asked, before each block
  * of a "RECURRING" section is read, for the block to read it into (NULL
@@ -98,10 +105,15 @@ M_bool tokenexp_export_crlf(M_fs_file_t *file);
  * truncated!") and a header line longer than 65536 bytes are structure
  * errors (TOKENEXP_WALK_PARSE), like a chosen block cut short. A read of the
  * file that fails is TOKENEXP_WALK_READ, with the system's words for the
- * failure in err (M_platform_strerror). */
+ * failure in err (M_platform_strerror).
+ *
+ * first_line_crlf (when not NULL) is set once the first header line is
+ * read: whether it ended in CR LF, as in a file converted by a text-mode
+ * transfer (told from the bytes read, so a pipe tells it too). */
 typedef tokenexp_block_t *(*tokenexp_slot_cb)(void *thunk);
 typedef tokenexp_walk_result_t (*tokenexp_read_cb)(tokenexp_block_t *block, char *err, size_t errlen, void *thunk);
 tokenexp_walk_result_t tokenexp_read_blocks(M_fs_file_t *file, char *err, size_t errlen, tokenexp_slot_cb slot,
-                                            tokenexp_read_cb read, void *thunk, tokenexp_progress_cb progress);
+                                            tokenexp_read_cb read, void *thunk, tokenexp_progress_cb progress,
+                                            M_bool *first_line_crlf);
 
 #endif

@@ -31,12 +31,8 @@ constexpr size_t   kErrLen     = 256;
 constexpr size_t   kMaxThreads = 64;
 constexpr uint64_t kNone       = UINT64_MAX;
 
-/* Working memory a thread brings to a run besides its stack: a slot's
- * block in its forms (a block of the export files seen is a few
- * megabytes: its text, the inflated CSV, the parsed cells and its rows),
- * and a piece's plaintext and stream. Used to reduce a thread count the
- * memory limit cannot serve. */
-constexpr size_t kThreadWorkingSet = size_t{48} << 20;
+/* Working memory a thread brings to a run besides its stack. */
+constexpr size_t kThreadWorkingSet = kTokenexpThreadWorkingSet;
 
 /* One thread's tools: its decoder and its compressor. */
 struct tools_t {
@@ -607,11 +603,12 @@ size_t tokenexp_thread_count(void)
 {
 	const char *forced = getenv("TOKENEXP_THREADS");
 	uint64_t    n      = 0;
-	if (forced != nullptr && M_str_to_uint64_ex(forced, std::strlen(forced), 10, &n, nullptr) == M_STR_INT_SUCCESS &&
-	    n >= 1 && n <= kMaxThreads)
-		return static_cast<size_t>(n);
-	const size_t cpus = M_thread_num_cpus();
-	return cpus > kMaxThreads ? kMaxThreads : cpus;
+	if (forced == nullptr || M_str_to_uint64_ex(forced, std::strlen(forced), 10, &n, nullptr) != M_STR_INT_SUCCESS ||
+	    n < 1 || n > kMaxThreads) {
+		const size_t cpus = M_thread_num_cpus();
+		n                 = cpus > kMaxThreads ? kMaxThreads : cpus;
+	}
+	return M_thread_affordable(static_cast<size_t>(n), kThreadWorkingSet);
 }
 
 tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_export_key &key, tokenexp_opts_t *opts,
@@ -620,6 +617,8 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
                                          size_t errlen)
 {
 	threads = M_thread_affordable(threads == 0 ? 1 : threads > kMaxThreads ? kMaxThreads : threads, kThreadWorkingSet);
+	if (threads == 0)
+		threads = 1; /* the caller was told before; a block that cannot fit fails on its own */
 	pool_t pool;
 	pool.key       = &key;
 	pool.opts      = opts;
@@ -638,7 +637,7 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 		char                         read_err[kErrLen] = "";
 		const tokenexp_walk_result_t rc =
 		    tokenexp_read_blocks(file, read_err, sizeof(read_err), reader_slot, reader_read, &reader,
-		                         progress != nullptr ? reader_progress : nullptr);
+		                         progress != nullptr ? reader_progress : nullptr, &totals->crlf_lines);
 		M_thread_mutex_lock(pool.mu);
 		finish_run(pool, tools, rc, read_err);
 		pool.quit = true;

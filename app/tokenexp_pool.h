@@ -27,8 +27,9 @@
  * Memory: slots and pieces are few (one of each per thread, and one more),
  * so a run holds a few blocks and pieces whatever the table's size; the
  * reader waits (or works) for a free slot, the sequencer for a free piece.
- * A thread count the process's memory limit cannot serve is reduced
- * (M_thread_affordable).
+ * A thread count the process's memory limits cannot serve is reduced
+ * (M_thread_affordable); a block larger than a thread's working set is
+ * checked against what the limits leave before it is inflated.
  *
  * What comes out is what one thread gives: the same table, byte for byte,
  * the same counts and the same failure. With one thread (one processor, or
@@ -51,8 +52,10 @@ constexpr size_t kTokenexpMaxTable = 0x7FFFFFFF;
 /* How many threads a run uses, the calling thread included: the number of
  * processors the process may run on (M_thread_num_cpus), unless the
  * environment variable TOKENEXP_THREADS holds a number from 1 to 64, which
- * then wins (the tests run one input on one thread and on many and compare).
- * Read here only. */
+ * then wins (the tests run one input on one thread and on many and compare);
+ * either lowered to what the process's memory limits can serve, each thread
+ * with kTokenexpThreadWorkingSet (M_thread_affordable). 0 when not even one
+ * thread's working set fits: the run cannot be made. Read here only. */
 size_t tokenexp_thread_count(void);
 
 /* Read the export file, decode its blocks with key, select rows by opts,

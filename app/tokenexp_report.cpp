@@ -182,13 +182,17 @@ void tokenexp_report_add_fingerprint(M_buf_t *out, const unsigned char *fpr)
 	}
 }
 
-void tokenexp_report_add_text(M_buf_t *out, const char *text, size_t len)
+namespace {
+
+/* The escaping of tokenexp_report_add_text; a backslash is shown as it is
+ * when keep_backslash is set. */
+void add_escaped(M_buf_t *out, const char *text, size_t len, bool keep_backslash)
 {
 	const auto *s = reinterpret_cast<const unsigned char *>(text);
 	if (s == nullptr)
 		len = 0;
 	while (len > 0) {
-		size_t take = *s >= 0x20 && *s < 0x7F && *s != '\\' ? 1 : utf8_sequence(s, len);
+		size_t take = *s >= 0x20 && *s < 0x7F && (*s != '\\' || keep_backslash) ? 1 : utf8_sequence(s, len);
 		if (take == 0) {
 			M_bprintf(out, "\\x%02X", *s);
 			take = 1;
@@ -201,6 +205,23 @@ void tokenexp_report_add_text(M_buf_t *out, const char *text, size_t len)
 		s += take;
 		len -= take;
 	}
+}
+
+} // namespace
+
+void tokenexp_report_add_text(M_buf_t *out, const char *text, size_t len)
+{
+	add_escaped(out, text, len, false);
+}
+
+char *tokenexp_shown_arg(const char *arg)
+{
+	if (arg == nullptr)
+		return nullptr;
+	M_buf_t *out = M_buf_create();
+	add_escaped(out, arg, M_str_len(arg), true);
+	char *shown = M_buf_finish_str(out, nullptr);
+	return shown != nullptr ? shown : M_strdup("");
 }
 
 void tokenexp_report_write(M_buf_t *out, const M_pgp_pubkey_t *key, const tokenexp_run_totals_t *totals)

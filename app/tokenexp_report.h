@@ -22,6 +22,7 @@ struct tokenexp_run_totals_t {
 	size_t                table_len   = 0;       /* bytes of the CSV token table */
 	size_t                message_len = 0;       /* bytes of the encrypted message */
 	M_bool                mdc         = M_FALSE; /* the message is the integrity-protected form */
+	M_bool                crlf_lines  = M_FALSE; /* the export file's first header line ended in CR LF */
 };
 
 /* Count one block the walk handed over: a block, a section when it starts
@@ -38,6 +39,14 @@ void tokenexp_totals_add_block(tokenexp_run_totals_t *totals, M_bool first_of_se
  * from a key file cannot move the cursor, rewrite a line of the report, or
  * read as other text than it is. NULL text appends nothing. */
 void tokenexp_report_add_text(M_buf_t *out, const char *text, size_t len);
+
+/* A command-line argument (an option, its value, a path) as a message may
+ * echo it: escaped as tokenexp_report_add_text escapes, but for the
+ * backslash, which stays as it is (Windows paths are full of them). A name
+ * in plain text or UTF-8 comes back unchanged; control characters (an
+ * escape sequence pasted with the argument) cannot reach the terminal.
+ * Returns a new string (free with M_free); NULL for NULL arg. */
+char *tokenexp_shown_arg(const char *arg);
 
 /* Why a file operation failed with result res, for the line
  * "<path>: <reason>" that follows the line of the failing phase: the

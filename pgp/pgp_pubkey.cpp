@@ -53,6 +53,10 @@ using m::detail::kTagSecretKey;
 using m::detail::kTagSecretSubkey;
 using m::detail::kTagSignature;
 using m::detail::kTagUserAttr;
+
+/* RFC 9580's X25519 and X448 encryption algorithms. */
+constexpr unsigned kPkX25519 = 25;
+constexpr unsigned kPkX448   = 26;
 using m::detail::kTagUserId;
 
 /* A key packet body is at most 0xffff bytes: its fingerprint input carries
@@ -955,6 +959,9 @@ struct choice {
 	int64_t dead_created = -1;
 	bool    dead_revoked = false;
 	int64_t dead_since   = 0;
+	/* A subkey of RFC 9580's own encryption algorithms (X25519, X448),
+	 * which gpg 2.2 and this reader pass over: its name, or NULL. */
+	const char *rfc9580 = nullptr;
 };
 
 /* One subkey, judged as gpg does: a binding that verifies (the latest),
@@ -969,6 +976,8 @@ void judge_subkey(keyblock &kb, size_t at, choice *c)
 		return;
 	const int64_t  created = m::detail::get_be32(sub.body + 1);
 	const unsigned alg     = sub.body[5];
+	if (alg == kPkX25519 || alg == kPkX448)
+		c->rfc9580 = alg == kPkX25519 ? "X25519" : "X448";
 	if ((algorithm_usage(alg) & m::detail::kPgpUseEncrypt) == 0)
 		return;
 	if (created > kb.now) {
@@ -1043,6 +1052,11 @@ const packet *choose_key(keyblock &kb, primary_view *pv, choice *c, char *error,
 		set_error(error, error_len, kMsgUnbound);
 	else if (c->dead_created >= 0)
 		set_dead_error(error, error_len, "the key's encryption subkey", c->dead_revoked, c->dead_since);
+	else if (c->encrypt == 0 && c->rfc9580 != nullptr && error != nullptr && error_len != 0)
+		(void)M_snprintf(error, error_len,
+		                 "the key's encryption subkey uses %s (RFC 9580), which this program cannot "
+		                 "encrypt to",
+		                 c->rfc9580);
 	else
 		set_error(error, error_len, c->encrypt == 0 ? kMsgSignOnly : kMsgNoUsable);
 	return nullptr;
@@ -1172,6 +1186,31 @@ const m::detail::curve_info *curve_of(const M_pgp_pubkey_t *key)
 } // namespace
 
 namespace m::detail {
+
+bool pgp_key_file_packets(const unsigned char *data, size_t data_len, pgp_packet_cb cb, void *thunk) noexcept
+{
+	if (data == nullptr || data_len == 0)
+		return false;
+	M_parser_t *parser =
+	    is_armor_text(data, data_len) ? parser_from_armor(data, data_len, nullptr, 0) : M_parser_create(0);
+	if (parser == nullptr || (!is_armor_text(data, data_len) && !M_parser_append(parser, data, data_len))) {
+		M_parser_destroy(parser);
+		return false;
+	}
+	M_parser_storage_t storage;
+	M_parser_t        *view = M_parser_init(&storage, M_parser_peek(parser), M_parser_len(parser), 0);
+	packet_list        list;
+	const bool         framed = frame_packets(view, &list, nullptr, 0);
+	for (size_t i = 0; framed && i < list.count; i++)
+		cb(list.items[i].tag, list.items[i].body, list.items[i].len, thunk);
+	M_parser_destroy(parser);
+	return framed;
+}
+
+bool pgp_v4_fingerprint(const unsigned char *body, size_t len, unsigned char fpr[20]) noexcept
+{
+	return v4_fingerprint(body, len, fpr);
+}
 
 M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char *error, size_t error_len) noexcept
 {

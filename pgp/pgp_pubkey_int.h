@@ -59,6 +59,21 @@ namespace m::detail {
 [[nodiscard]] M_pgp_pubkey_t *pgp_read_key_packet(const unsigned char *body, size_t len, char *error,
                                                   size_t error_len) noexcept;
 
+/* One packet of a key file: its tag number and body. */
+using pgp_packet_cb = void (*)(unsigned tag, const unsigned char *body, size_t len, void *thunk);
+
+/* The packets of a key file (its armoured blocks decoded, or its binary
+ * packets), framed as M_pgp_pubkey_create frames them, to cb in file order;
+ * nothing is judged. Returns false, having called cb for nothing, when the
+ * file holds no armoured public key block or its packets cannot be framed.
+ * For what the key file is beside the key it names (pgp_keyfile.h). */
+[[nodiscard]] bool pgp_key_file_packets(const unsigned char *data, size_t data_len, pgp_packet_cb cb,
+                                        void *thunk) noexcept;
+
+/* The version-4 fingerprint of a key packet body; false when SHA-1 cannot
+ * be had. */
+[[nodiscard]] bool pgp_v4_fingerprint(const unsigned char *body, size_t len, unsigned char fpr[20]) noexcept;
+
 /* The "weak public key: ..." message of M_pgp_pubkey_create for a key
  * object's numbers, or NULL when they are sound (and for ECDH keys). */
 [[nodiscard]] const char *pgp_weak_numbers(const M_pgp_pubkey_t *key) noexcept;

@@ -85,6 +85,25 @@ M_API M_bool M_proc_forbid_core_dumps(void);
  * when the system refused. */
 M_API M_bool M_proc_file_size_limit_fails_writes(void);
 
+/* How much more memory the process may take under the limits it runs
+ * with: on POSIX the address space limit (RLIMIT_AS, ulimit -v) less the
+ * address space in use, and the data limit (RLIMIT_DATA, ulimit -d; private
+ * writable memory: the heap, anonymous mappings, thread stacks) less the
+ * data in use (Linux: /proc/self/statm); on Windows the memory limit of the
+ * job object the process runs in (per process, else for the job), where one
+ * is set, less the process's committed private memory, given as both
+ * figures. Read anew on every call (two or three system calls).
+ *
+ * address_room: bytes left under the address space limit; UINT64_MAX when
+ *               there is none. NULL: not wanted.
+ * data_room:    bytes left under the data limit; UINT64_MAX when there is
+ *               none. NULL: not wanted.
+ *
+ * Returns M_TRUE when the figures could be read; M_FALSE when the use could
+ * not be read while a limit is set (both figures are then UINT64_MAX: no
+ * limit known). Invalidates nothing. */
+M_API M_bool M_proc_mem_room(uint64_t *address_room, uint64_t *data_room);
+
 M_END_DECLS
 
 #endif /* M_PROC_H */

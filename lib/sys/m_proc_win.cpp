@@ -23,6 +23,9 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <psapi.h>
+
+#include <cstdint>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -146,6 +149,35 @@ M_bool M_proc_forbid_core_dumps(void)
 M_bool M_proc_file_size_limit_fails_writes(void)
 {
 	return M_TRUE;
+}
+
+M_bool M_proc_mem_room(uint64_t *address_room, uint64_t *data_room)
+{
+	/* A job object may cap a process's committed memory, or the whole
+	 * job's; the process's own commit is what it can count against either. */
+	uint64_t                             limit = UINT64_MAX;
+	JOBOBJECT_EXTENDED_LIMIT_INFORMATION job{};
+	PROCESS_MEMORY_COUNTERS_EX           use{};
+	bool                                 known = true;
+	if (QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &job, sizeof(job), nullptr)) {
+		const DWORD flags = job.BasicLimitInformation.LimitFlags;
+		if ((flags & JOB_OBJECT_LIMIT_PROCESS_MEMORY) != 0)
+			limit = job.ProcessMemoryLimit;
+		if ((flags & JOB_OBJECT_LIMIT_JOB_MEMORY) != 0 && job.JobMemoryLimit < limit)
+			limit = job.JobMemoryLimit;
+	}
+	uint64_t room = UINT64_MAX;
+	if (limit != UINT64_MAX) {
+		known = K32GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&use),
+		                                sizeof(use)) != 0;
+		if (known)
+			room = limit > use.PrivateUsage ? limit - use.PrivateUsage : 0;
+	}
+	if (address_room != nullptr)
+		*address_room = room;
+	if (data_room != nullptr)
+		*data_room = room;
+	return known ? M_TRUE : M_FALSE;
 }
 
 } // extern "C"

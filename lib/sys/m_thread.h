@@ -62,15 +62,17 @@ M_API void *M_thread_join(M_thread_t *thread);
 M_API size_t M_thread_num_cpus(void);
 
 /* How many of want threads (the calling thread among them) the process's
- * limit on its address space (RLIMIT_AS, ulimit -v) can serve, when each
- * brings per_thread bytes of working memory besides its stack and what the
- * C library's allocator reserves for a thread of its own. Threads asked for
- * beyond that would make some allocation fail, which ends the process.
+ * memory limits (M_proc_mem_room: its address space, RLIMIT_AS, ulimit -v;
+ * its data, RLIMIT_DATA, ulimit -d; on Windows a job object's memory limit)
+ * can serve, when each brings per_thread bytes of working memory besides
+ * its stack and what the C library's allocator reserves for a thread of its
+ * own. Threads asked for beyond that would make some allocation fail, which
+ * ends the process.
  *
- * Returns want when the process has no such limit (always on Windows),
- * else the most threads, from 1 to want, whose stacks, reservations and
- * working memory fit in what the limit leaves of the address space now; 1
- * for want 0. Invalidates nothing. */
+ * Returns want when the process has no such limit, else the most threads,
+ * up to want, whose stacks, reservations and working memory fit in what the
+ * limits leave now; 0 when not even the calling thread's working memory
+ * fits. want 0 counts as 1. Invalidates nothing. */
 M_API size_t M_thread_affordable(size_t want, size_t per_thread);
 
 /* Create a mutex, unlocked.

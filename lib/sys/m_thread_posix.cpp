@@ -3,12 +3,11 @@
 #include "sys/m_thread.h"
 
 #include "core/m_mem.h"
+#include "sys/m_proc.h"
 
-#include <fcntl.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -22,34 +21,22 @@ constexpr size_t kStackSize = size_t{4} << 20;
 constexpr uint64_t kArenaReserve = uint64_t{64} << 20;
 constexpr size_t   kArenasPerCpu = 8;
 
-/* The address space the process uses now (/proc/self/statm's first field,
- * in pages); false when it cannot be read. */
-bool address_space_used(uint64_t *bytes)
+/* What n threads take of the data limit: each its working memory, and each
+ * but the calling one its stack. An arena's reservation is not data until
+ * it is used (it is mapped without access), and its use is the working
+ * memory. */
+uint64_t threads_data(uint64_t n, uint64_t per_thread)
 {
-	const int fd = ::open("/proc/self/statm", O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return false;
-	char          text[64];
-	const ssize_t got = ::read(fd, text, sizeof(text) - 1);
-	(void)::close(fd);
-	uint64_t pages = 0;
-	ssize_t  i     = 0;
-	for (; i < got && text[i] >= '0' && text[i] <= '9'; i++)
-		pages = pages * 10 + static_cast<uint64_t>(text[i] - '0');
-	const long page = ::sysconf(_SC_PAGESIZE);
-	if (i == 0 || page <= 0)
-		return false;
-	*bytes = pages * static_cast<uint64_t>(page);
-	return true;
+	return n * per_thread + (n - 1) * kStackSize;
 }
 
-/* What n threads take of the address space: each its working memory, each
- * but the calling one its stack and, while there are arenas to be made, an
- * arena's reservation. */
+/* What n threads take of the address space: their data and, while there
+ * are arenas to be made, an arena's reservation for each but the calling
+ * one. */
 uint64_t threads_cost(uint64_t n, uint64_t per_thread, uint64_t arenas)
 {
 	const uint64_t extra = n - 1;
-	return n * per_thread + extra * kStackSize + (extra < arenas ? extra : arenas - 1) * kArenaReserve;
+	return threads_data(n, per_thread) + (extra < arenas ? extra : arenas - 1) * kArenaReserve;
 }
 
 } // namespace
@@ -115,16 +102,15 @@ size_t M_thread_num_cpus(void)
 
 size_t M_thread_affordable(size_t want, size_t per_thread)
 {
-	struct rlimit limit {};
-	uint64_t      used = 0;
-	if (want <= 1 || ::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY ||
-	    !address_space_used(&used))
-		return want < 1 ? 1 : want;
+	uint64_t as_room   = UINT64_MAX;
+	uint64_t data_room = UINT64_MAX;
+	if (want < 1)
+		want = 1;
+	(void)M_proc_mem_room(&as_room, &data_room);
 	const long     cpus   = ::sysconf(_SC_NPROCESSORS_CONF);
 	const uint64_t arenas = kArenasPerCpu * static_cast<uint64_t>(cpus > 0 ? cpus : 1);
-	const uint64_t room   = limit.rlim_cur > used ? limit.rlim_cur - used : 0;
 	size_t         n      = want;
-	while (n > 1 && threads_cost(n, per_thread, arenas) > room)
+	while (n > 0 && (threads_cost(n, per_thread, arenas) > as_room || threads_data(n, per_thread) > data_room))
 		n--;
 	return n;
 }

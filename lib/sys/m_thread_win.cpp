@@ -16,6 +16,7 @@
 #include "sys/m_thread.h"
 
 #include "core/m_mem.h"
+#include "sys/m_proc.h"
 
 #include <bit>
 
@@ -86,10 +87,17 @@ size_t M_thread_num_cpus(void)
 	return count > 0 ? static_cast<size_t>(count) : 1;
 }
 
-size_t M_thread_affordable(size_t want, size_t /*per_thread*/)
+size_t M_thread_affordable(size_t want, size_t per_thread)
 {
-	/* Windows sets no limit on a process's address space. */
-	return want < 1 ? 1 : want;
+	/* Windows sets no limit on a process's address space; a job object may
+	 * limit its committed memory, which a thread's stack barely touches
+	 * (it is reserved, and committed as it is used). */
+	uint64_t room = UINT64_MAX;
+	(void)M_proc_mem_room(nullptr, &room);
+	size_t n = want < 1 ? 1 : want;
+	while (n > 0 && static_cast<uint64_t>(n) * per_thread > room)
+		n--;
+	return n;
 }
 
 M_thread_mutex_t *M_thread_mutex_create(void)

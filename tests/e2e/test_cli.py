@@ -48,6 +48,9 @@ USAGE = (
     b"  -v: after a successful run, report the recipient, the key encrypted to,\n"
     b"      the rows kept and left out, and the sizes. Takes no value.\n"
     b"\n"
+    b"Every other option needs its value. On Linux, an argument after the two paths\n"
+    b"that starts with / and is longer than /x is a path, not an option.\n"
+    b"\n"
     b"quorvel_tokenexp --help       show this text on standard output.\n"
     b"quorvel_tokenexp --version    show the program's name and version.\n"
     b"\n"
@@ -59,6 +62,8 @@ NO_EXPORT = b"Couldn't read Quorvel export file: %s\n%s: " + NO_FILE + b"\n"
 
 
 STRAY = b"Error: argument '%s' is not an option; to name the output file, give -o %s\n"
+NEEDS = {"u": b"Error: -u needs a value: the merchant user whose rows to keep\n",
+         "o": b"Error: -o needs a value: the name of the output file\n"}
 R_ERR = b"Error: invalid fingerprint given to -r, must be the 40 hexadecimal digits that gpg --fingerprint shows.\n"
 
 
@@ -67,6 +72,12 @@ def unknown(option, value=None):
         return b"Warning: unknown option '%s' ignored (see quorvel_tokenexp --help)\n" % option
     return b"Warning: unknown option '%s' ignored, and its value '%s' with it (see quorvel_tokenexp --help)\n" % (
         option, value)
+
+
+def grouped(fpr):
+    """A fingerprint as gpg --fingerprint shows it."""
+    groups = [fpr[i:i + 4] for i in range(0, 40, 4)]
+    return (" ".join(groups[:5]) + "  " + " ".join(groups[5:])).encode()
 
 
 def restricting(*lines):
@@ -89,8 +100,14 @@ class Arguments(E2ECase):
             (["-e", ""], E_ERR),
             # The option letter is the second character; "/" opens an option as "-" does.
             (["/u", "bob", "/s", "20241"], U(("u", b"bob")) + S_ERR),
-            # A third path, meant as the output or not, is no option.
+            # A third path, meant as the output or not, is no option; on POSIX an absolute one neither.
             (["tokens.gpg"], STRAY % (b"tokens.gpg", b"tokens.gpg")), (["xu", "bob"], STRAY % (b"xu", b"xu")),
+            (["/opt/t.gpg"], NO_EXPORT % ((b"missing.exp",) * 2) if WINDOWS else STRAY % ((b"/opt/t.gpg",) * 2)),
+            # A filter or an output asked for without its value.
+            (["-u"], NEEDS["u"]), (["-o"], NEEDS["o"]), (["-s", "202413", "-u"], U(("s", b"202413")) + NEEDS["u"]),
+            # Arguments are echoed with their control characters escaped.
+            (["-u", "a\x1b]0;t\x07", "x\x1b[2J"], U(("u", b"a\\x1B]0;t\\x07")) + STRAY % ((b"x\\x1B[2J",) * 2)),
+            (["-x\x1b[2J"], unknown(b"-x\\x1B[2J", b"\\x1B[2J") + NO_EXPORT % (b"missing.exp", b"missing.exp")),
             (["-u", "bob", "out.gpg"], U(("u", b"bob")) + STRAY % (b"out.gpg", b"out.gpg")),
             (["--output", "x.gpg"], unknown(b"--output", b"output") + STRAY % (b"x.gpg", b"x.gpg")),
             (["-v", "x.gpg"], STRAY % (b"x.gpg", b"x.gpg")),  # -v takes no value
@@ -113,9 +130,7 @@ class Arguments(E2ECase):
             # "-x -s": the -s is the value of -x and is never validated; short arguments are ignored.
             (["-x", "-s", "a", "-", "", "u", "-o", "out.gpg"], "out.gpg", {}, unknown(b"-x", b"-s")),
             (["-ofirst.gpg", "-o", "second.gpg"], "second.gpg", {}, b""),
-            (["-o"], "x.exp.gpg", {}, b""),
-            (["-o", "u.gpg", "-s", "202413", "-u"], "u.gpg", {"start": "202413"},
-             restricting(("s", b"202413"), ("u", b"<NULL>"))),
+            (["-o", "", "-s", "202413"], "x.exp.gpg", {"start": "202413"}, restricting(("s", b"202413"))),
             # Restricting lines come before the prompt; an empty -u filters nothing.
             (["-s202301", "-u", "", "-e", "202912", "-o", "r.gpg"], "r.gpg", {},
              restricting(("s", b"202301"), ("u", b""), ("e", b"202912"))),
@@ -170,7 +185,6 @@ class Report(E2ECase):
         with open(os.path.join(KEYS, keyname + ".keyid")) as f:
             sub = next(rec for rec in recs if rec[0] == "sub" and rec[4] == f.read().strip())
         fpr = next(rec[9] for rec in recs if rec[0] == "fpr")
-        groups = [fpr[i:i + 4] for i in range(0, 40, 4)]
         ends = [int(rec[6]) for rec in (recs[0], sub) if rec[6]]
         algo = {"1": "rsa" + sub[2], "16": "elg" + sub[2], "18": sub[16]}[sub[3]]
         kept = lambda **f: expected_table(sections, **f).count(b"\r\n") - 1
@@ -178,7 +192,7 @@ class Report(E2ECase):
         by_user = kept(user=filters.get("user"))
         lines = [
             ("Recipient:", next(rec[9] for rec in recs if rec[0] == "uid")),
-            ("Fingerprint:", " ".join(groups[:5]) + "  " + " ".join(groups[5:])),
+            ("Fingerprint:", grouped(fpr).decode()),
             ("Encrypted to:", "%s/%s, created %s, expires %s" % (algo, sub[4], gmt_date(sub[5]),
                                                                  gmt_date(min(ends)) if ends else "never")),
             ("Rows:", "%d read, %d kept, %d left out by -u, %d left out by -s/-e" % (
@@ -225,11 +239,31 @@ class Inputs(E2ECase):
         binary = self.path("sec.gpg")
         subprocess.run(["gpg", "--dearmor", "-o", binary, self.key("rsa2048.sec")], check=True,
                        env=dict(os.environ, GNUPGHOME=self.gnupg))
+        no_armor = parse % b"failed to locate base64 block in ascii-armored data"
+        cut_short = b"The key file's armoured key block has no END line: the file was cut short; copy it again whole\n"
+        ask = b"; ask the recipient for their OpenPGP public key (gpg --armor --export)\n"
+        with open(self.key(), "rb") as f:
+            cut = self.write("cut.asc", f.read()[:300])
+        newer_primary, older, newer = fingerprints(self.gnupg, self.key("newer_subkey"))
         cases = [
             (["nope.exp", self.key()], NO_EXPORT % (b"nope.exp", b"nope.exp")),
+            # What a file is when it is no OpenPGP public key, after the reader's own words.
+            ([self.exp, self.write("e.asc", b"")], no_armor + b"The key file is empty" + ask),
+            ([self.exp, self.write("id.pub", b"ssh-ed25519 AAAAC3Nza u@h\n")],
+             no_armor + b"The key file is an SSH key, not an OpenPGP public key" + ask),
+            ([self.exp, self.write("c.pem", b"-----BEGIN CERTIFICATE-----\nMIIB\n-----END CERTIFICATE-----\n")],
+             no_armor + b"The key file is an X.509 certificate or key (PEM), not an OpenPGP public key" + ask),
+            ([self.exp, self.write("m.asc", b"-----BEGIN PGP MESSAGE-----\n\nhQEMA\n=AAAA\n-----END PGP MESSAGE-----\n")],
+             no_armor + b"The key file is an OpenPGP message, not a public key" + ask),
+            ([self.exp, self.write("m.gpg", b"\xc1\x01\x03")],
+             parse % b"no public key contained in buffer" + b"The key file is an OpenPGP message, not a public key" + ask),
+            ([self.exp, cut], no_armor + cut_short), ([self.exp, bad], no_armor + cut_short),
+            ([self.exp, self.write("r.bin", b"\xff\x01ra")], parse % b"read_pubkey_from_parser: failed sanity check "
+             b"packet_tag & 0x80" + b"The key file is not OpenPGP data at all" + ask),
+            ([self.exp, os.path.join(KEYS, "x25519_subkey.gpg")],
+             parse % b"the key's encryption subkey uses X25519 (RFC 9580), which this program cannot encrypt to"),
             ([self.exp, "nokey.asc"], b"Couldn't read PGP public key file: nokey.asc\nnokey.asc: " + NO_FILE + b"\n"),
             ([self.exp, "."], b"Couldn't read PGP public key file: .\n.: " + IS_DIR + b"\n"),
-            ([self.exp, bad], parse % b"failed to locate base64 block in ascii-armored data"),
             ([self.exp, self.key("sign_only")], parse % b"no key in the file may encrypt (sign-only key)"),
             ([self.exp, self.key("rsa2048.sec")], secret), ([self.exp, binary], secret),
             # -r names another key: both fingerprints, before the prompt.
@@ -237,6 +271,11 @@ class Inputs(E2ECase):
              b"Error: the key file's key has fingerprint D2AF E7BB 2E8D 9C2C CB6C  C57E CE73 AD82 C016 85AF, not "
              b"3818 FD97 72B0 6236 F98B  8B29 F9CA E619 E2BE E0B0 as given with -r; make sure the key file is the "
              b"recipient's\n"),
+            # -r names an older encryption subkey of the key: which key the message goes to, and why.
+            ([self.exp, self.key("newer_subkey"), "-r", older],
+             b"Error: the key given with -r, %s, is not the one encrypted to: that is an older encryption subkey of "
+             b"this key; the message is encrypted to the newest valid one, %s. To confirm the key, give -r the "
+             b"primary key's fingerprint, %s\n" % tuple(grouped(f) for f in (older, newer, newer_primary))),
         ]
         for args, err in cases:
             self.assert_fails(self.run_tool(args), err, absent="nope.exp")

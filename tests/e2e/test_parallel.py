@@ -3,7 +3,7 @@
 blocks depend on earlier blocks; the serial run's message for every failure
 class with the bad block in the middle of a large file, an earlier bad block
 winning over a later one; runs limited to one processor or refused any
-thread; and many threads under a memory limit."""
+thread; and the export under memory limits."""
 
 import os
 import re
@@ -78,22 +78,37 @@ class Parallel(E2ECase):
                            capture_output=True, cwd=self.dir, env=dict(env, TZ="UTC"), timeout=600)
         self.assert_table(r, "o.gpg")
 
-    # Under ulimit -v a thread count the limit cannot serve comes down: it
-    # never ends in the allocator's out-of-memory stop (it once did on 8
-    # threads, and on 16 in most runs). A sanitizer's runtime or valgrind
-    # needs far more address space than the program, so they leave this to
-    # the plain builds.
-    @linux_only("a memory limit (RLIMIT_AS): Windows has none, and Wine cannot start under one")
+    # Under a memory limit (ulimit -v, ulimit -d) a run never ends in the
+    # allocator's out-of-memory stop: a limit too tight for one thread is
+    # told before the prompt, a thread count the limit cannot serve comes
+    # down, and a block that would take more than the limit leaves (here one
+    # inflating 1300 times over, to rows the parse needs gigabytes for
+    # without the check) fails as that block, the old output untouched. A
+    # sanitizer's runtime or valgrind needs far more address space than the
+    # program, so they leave this to the plain builds.
+    @linux_only("memory limits (RLIMIT_AS, RLIMIT_DATA): Windows has none, and Wine cannot start under one")
     @unittest.skipIf(os.environ.get("QTE_WRAPPER") or
                      re.search(rb"lib[at]san", subprocess.run(["ldd", BIN], capture_output=True).stdout),
                      "sanitizer build or wrapped program")
-    def test_many_threads_under_a_memory_limit(self):
-        limit = 600000 * 1024
-        set_limit = lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))  # noqa: E731
-        for threads in ("4", "8", "16", "64"):
-            for _ in range(3):
-                self.assert_table(self.run_tool([self.exp, self.key(), "-o", "o.gpg"], preexec_fn=set_limit,
-                                                env={"TOKENEXP_THREADS": threads}), "o.gpg")
+    def test_memory_limits(self):
+        def limited(kind, kb):
+            return lambda: resource.setrlimit(kind, (kb * 1024, kb * 1024))
+
+        bomb = self.make_export("bomb.exp", [("RECURRING", ["user", "token", "expdate"], [["u", "1", "202501"]] * 1500000)],
+                                rows_per_block=2000000)
+        old = self.write("o.gpg", b"old output")
+        for threads in ("1", "64"):
+            r = self.run_tool([self.exp, self.key(), "-o", "o.gpg"], preexec_fn=limited(resource.RLIMIT_AS, 30000),
+                              env={"TOKENEXP_THREADS": threads})
+            self.assert_fails(r, b"Error: not enough memory for one export block under the process's memory limit\n")
+            r = self.run_tool([bomb, self.key(), "-o", "o.gpg"], preexec_fn=limited(resource.RLIMIT_AS, 100000),
+                              env={"TOKENEXP_THREADS": threads})
+            self.assert_fails(r, PROMPT.decode() + r"\nError uncompressing export file: out of memory: .+\n\Z")
+            with open(old, "rb") as f:
+                self.assertEqual(f.read(), b"old output")
+        for kind, kb, threads in ((resource.RLIMIT_AS, 600000, "64"), (resource.RLIMIT_DATA, 102400, "64")):
+            self.assert_table(self.run_tool([self.exp, self.key(), "-o", "o.gpg"], preexec_fn=limited(kind, kb),
+                                            env={"TOKENEXP_THREADS": threads}), "o.gpg")
 
     # The shim refuses every thread and counts the attempts; a sanitizer's
     # runtime must come first and takes thread creation over, so those

@@ -17,3 +17,13 @@ const { publicKey } = await openpgp.generateKey({
 writeFileSync(here + 'ed25519_native.gpg', publicKey);
 const key = await openpgp.readKey({ binaryKey: publicKey });
 writeFileSync(here + 'ed25519_native.keyid', key.subkeys[0].getKeyID().toHex().toUpperCase() + '\n');
+
+// x25519_subkey: what OpenPGP.js 6 makes by default for type 'curve25519' (a
+// version-4 key, Ed25519 primary, X25519 encryption subkey, algorithm 25 of
+// RFC 9580), which this program cannot encrypt to and must say so.
+const x25519 = await openpgp.generateKey({
+  type: 'curve25519',
+  userIDs: [{ name: 'Test x25519_subkey', email: 'x25519_subkey@test.invalid' }],
+  format: 'binary',
+});
+writeFileSync(here + 'x25519_subkey.gpg', x25519.publicKey);
