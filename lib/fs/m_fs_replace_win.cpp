@@ -135,7 +135,7 @@ M_fs_error_t target_path(const char *path, wchar_t **full) noexcept
  * separator. */
 bool is_device_path(const wchar_t *p) noexcept
 {
-	if (!(p[0] == L'\\' && p[1] == L'\\' && p[2] == L'.' && p[3] == L'\\'))
+	if (p == nullptr || !(p[0] == L'\\' && p[1] == L'\\' && p[2] == L'.' && p[3] == L'\\'))
 		return false;
 	const wchar_t d = p[4];
 	return !(((d >= L'A' && d <= L'Z') || (d >= L'a' && d <= L'z')) && p[5] == L':' && p[6] == L'\\');

@@ -90,8 +90,8 @@ wchar_t *long_form(wchar_t *path) noexcept
 	const size_t   plen   = std::wcslen(prefix);
 	const size_t   skip   = unc ? 1 : 0;
 	auto          *out    = static_cast<wchar_t *>(M_malloc_zero((plen + got - skip + 1) * sizeof(wchar_t)));
-	std::wmemcpy(out, prefix, plen);
-	std::wmemcpy(out + plen, full + skip, got - skip);
+	std::wcscpy(out, prefix);
+	std::wcscpy(out + plen, full + skip); /* full ends in its NUL at got */
 	M_free(full);
 	return out;
 }
