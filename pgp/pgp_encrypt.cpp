@@ -272,6 +272,13 @@ M_bool M_pgp_piece_full(const M_pgp_piece_t *piece)
 	return piece != nullptr && piece->len == kPieceLen;
 }
 
+M_pgp_piece_state_t M_pgp_piece_state(const M_pgp_piece_t *piece)
+{
+	if (piece == nullptr || !piece->begun)
+		return M_PGP_PIECE_FREE;
+	return piece->compressed ? M_PGP_PIECE_COMPRESSED : M_PGP_PIECE_FILLING;
+}
+
 M_bool M_pgp_piece_compress(M_pgp_piece_t *piece, M_pgp_deflater_t *d, M_bool last)
 {
 	if (piece == nullptr || !piece->begun || piece->compressed)
@@ -358,6 +365,21 @@ M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
 	msg->last_seen = piece->last;
 	piece->begun   = false;
 	return M_TRUE;
+}
+
+uint64_t M_pgp_msg_pieces_begun(const M_pgp_msg_t *msg)
+{
+	return msg != nullptr ? msg->begun : 0;
+}
+
+uint64_t M_pgp_msg_pieces_appended(const M_pgp_msg_t *msg)
+{
+	return msg != nullptr ? msg->appended : 0;
+}
+
+M_bool M_pgp_msg_last_appended(const M_pgp_msg_t *msg)
+{
+	return msg != nullptr && msg->last_seen;
 }
 
 M_bool M_pgp_msg_finish(M_pgp_msg_t *msg)

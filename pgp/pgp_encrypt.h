@@ -1,7 +1,7 @@
 /* OpenPGP message encryption.
  *
- * Wraps a block of data into a binary (unarmoured) OpenPGP message that only
- * the holder of the secret half of an M_pgp_pubkey_t can open:
+ * Wraps data (a run of bytes) into a binary (unarmoured) OpenPGP message that
+ * only the holder of the secret half of an M_pgp_pubkey_t can open:
  *
  *   public-key encrypted session key packet (tag 1, version 3, RFC 4880 5.1)
  *   symmetrically encrypted data packet     (tag 9, no MDC,    RFC 4880 5.7)
@@ -178,6 +178,14 @@ M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_p
  * inflater) calls it before the first one. */
 M_API void M_pgp_deflate_use_library_memory(void);
 
+/* Where a piece stands. A piece is a run of the literal packet's body: it
+ * is begun empty, filled, compressed and appended, then begun again. */
+typedef enum {
+	M_PGP_PIECE_FREE = 0,  /* new, or appended: may be begun (M_pgp_msg_piece) */
+	M_PGP_PIECE_FILLING,   /* begun: takes data (M_pgp_piece_add) until compressed */
+	M_PGP_PIECE_COMPRESSED /* compressed, or its compression failed: to be appended */
+} M_pgp_piece_state_t;
+
 /* One thread's compressor of pieces (libdeflate's state). Opaque. */
 typedef struct M_pgp_deflater M_pgp_deflater_t;
 /* One piece of a message's data: its plaintext while it is filled, its
@@ -228,6 +236,12 @@ M_API size_t M_pgp_piece_add(M_pgp_piece_t *piece, const unsigned char *data, si
  *
  * piece: NULL yields M_FALSE. */
 M_API M_bool M_pgp_piece_full(const M_pgp_piece_t *piece);
+
+/* Where a piece stands (above). Not to be asked while another thread
+ * compresses the piece.
+ *
+ * piece: NULL yields M_PGP_PIECE_FREE. */
+M_API M_pgp_piece_state_t M_pgp_piece_state(const M_pgp_piece_t *piece);
 
 /* Compress a piece (on any thread, with that thread's deflater) and wipe
  * its plaintext.
@@ -281,6 +295,21 @@ M_API M_bool M_pgp_msg_piece(M_pgp_msg_t *msg, M_pgp_piece_t *piece);
  * lengths hold, or a write that failed. After a failure the message takes
  * nothing more and can only be destroyed. */
 M_API M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece);
+
+/* How many pieces were begun (M_pgp_msg_piece) and appended
+ * (M_pgp_msg_append) so far: the next piece appended must be the one begun
+ * as number appended (from 0), and the one being filled, if any, is number
+ * begun - 1.
+ *
+ * msg: NULL yields 0. */
+M_API uint64_t M_pgp_msg_pieces_begun(const M_pgp_msg_t *msg);
+M_API uint64_t M_pgp_msg_pieces_appended(const M_pgp_msg_t *msg);
+
+/* Whether the message's last piece (compressed with last set) has been
+ * appended, so that only M_pgp_msg_finish remains.
+ *
+ * msg: NULL yields M_FALSE. */
+M_API M_bool M_pgp_msg_last_appended(const M_pgp_msg_t *msg);
 
 /* Finish the message: the rest of it is written (the old form: all of it,
  * its headers in front of the pieces and its data packet encrypted). With
