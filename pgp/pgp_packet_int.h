@@ -99,7 +99,10 @@ using write_fn = bool (*)(const unsigned char *bytes, size_t len, void *thunk);
  * byte at once, then the body in partial chunks of kPartialChunk bytes as
  * they fill, and at the end the rest as a last chunk of definite length
  * (a body shorter than one chunk gets a plain definite length). At most one
- * chunk is held. Bytes go to the write function given to start(); a false
+ * chunk is held: bytes added are copied only while they do not complete
+ * one, and a chunk completed goes out from where its bytes lie. A chunk
+ * filled through window() and commit() goes out with its length in front
+ * in one write. Bytes go to the write function given to start(); a false
  * from it fails this and every later call. */
 class partial_packet {
   public:
@@ -117,6 +120,10 @@ class partial_packet {
 	[[nodiscard]] bool start(pgp_tag tag, write_fn write, void *thunk) noexcept;
 	/* Add len bytes of the body. */
 	[[nodiscard]] bool add(const unsigned char *bytes, size_t len) noexcept;
+	/* Where the next body bytes may be written in place: *room bytes (at
+	 * least 1) inside the chunk held; commit() then takes n of them. */
+	[[nodiscard]] unsigned char *window(size_t *room) noexcept;
+	[[nodiscard]] bool           commit(size_t n) noexcept;
 	/* Write what is held as the last chunk; the packet is then complete. */
 	[[nodiscard]] bool finish() noexcept;
 
