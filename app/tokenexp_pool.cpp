@@ -90,13 +90,48 @@ struct slot_t {
 	}
 };
 
+/* Buffers of rows, last in first out; those left are released (wiped)
+ * with it. */
+struct buf_stack {
+	M_buf_t **items = nullptr;
+	size_t    count = 0;
+	size_t    room  = 0;
+
+	buf_stack()                             = default;
+	buf_stack(const buf_stack &)            = delete;
+	buf_stack &operator=(const buf_stack &) = delete;
+	~buf_stack()
+	{
+		while (count > 0)
+			M_buf_cancel(items[--count]);
+		M_free(items);
+	}
+	void push(M_buf_t *b)
+	{
+		if (count == room) {
+			room  = room == 0 ? 8 : room * 2;
+			items = static_cast<M_buf_t **>(M_realloc(items, room * sizeof(*items)));
+		}
+		items[count++] = b;
+	}
+	M_buf_t *pop()
+	{
+		return count > 0 ? items[--count] : M_buf_create();
+	}
+};
+
 /* One piece of the message. Its state is the message's (M_pgp_piece_state);
- * the pool adds only the mark of a compress job holding it. */
+ * the pool adds only the mark of a compress job holding it. The piece
+ * borrows its rows from the slots' row buffers, where the row jobs wrote
+ * them: a buffer whose last row it took is handed to it (owned), and goes
+ * back to the spare ones, wiped, once the piece is appended, the pieces
+ * before it (which may hold its first rows) having been appended first. */
 struct piece_t {
 	M_pgp_piece_t *piece       = M_pgp_piece_create();
 	bool           compressing = false; /* a compress job holds it (guarded by the mutex) */
 	bool           last        = false; /* queued as the message's last piece */
 	uint64_t       through     = 0;     /* the last block whose rows it holds: where its failure stands */
+	buf_stack      owned;               /* row buffers it was handed */
 
 	piece_t()                           = default;
 	piece_t(const piece_t &)            = delete;
@@ -210,7 +245,8 @@ struct pool_t {
 	tokenexp_walk_result_t fail_rc = TOKENEXP_WALK_DONE;
 	char                   fail_err[kErrLen]{};
 
-	size_t table_len = 0;
+	size_t    table_len = 0;
+	buf_stack spare; /* row buffers for the slots, wiped */
 
 	pool_t()                          = default;
 	pool_t(const pool_t &)            = delete;
@@ -496,6 +532,7 @@ bool pool_t::join_next()
 	piece_t *p = filling_piece();
 	if (p == nullptr)
 		return false;
+	/* The piece borrows the rows where the row job wrote them. */
 	s.joined_len += M_pgp_piece_add(
 	    p->piece, reinterpret_cast<const unsigned char *>(M_buf_peek(s.rows.get())) + s.joined_len, len - s.joined_len);
 	if (M_pgp_piece_full(p->piece))
@@ -503,6 +540,8 @@ bool pool_t::join_next()
 	if (s.joined_len == len) {
 		table_len += len;
 		tokenexp_totals_add_block(totals, s.block.first_of_section, &s.counts);
+		p->owned.push(s.rows.release());
+		s.rows.reset(spare.pop());
 		set_state(s, slot_state::free);
 		joined++;
 	}
@@ -521,6 +560,12 @@ bool pool_t::append_next()
 		return false;
 	if (!M_pgp_msg_append(msg, p.piece))
 		fail(p.through, TOKENEXP_WALK_ENCRYPT, "");
+	/* Its rows are compressed, and the pieces before it appended. */
+	while (p.owned.count > 0) {
+		M_buf_t *b = p.owned.items[--p.owned.count];
+		M_buf_truncate(b, 0);
+		spare.push(b);
+	}
 	return true;
 }
 

@@ -4,9 +4,11 @@
  * completions: on one thread. The calling thread alone keeps the books: it
  * reads the export file in order (tokenexp_read_blocks), one export block
  * into each free slot, and queues the block's decode job; it runs the
- * in-order step; it joins finished rows into pieces and queues each full
- * piece's compress job; it appends compressed pieces to the message, which
- * in the integrity-protected form writes them to the output at once.
+ * in-order step; it joins finished rows into pieces (a piece borrows the
+ * rows where the row job wrote them: nothing is copied) and queues each
+ * full piece's compress job; it appends compressed pieces to the message,
+ * which in the integrity-protected form writes them to the output at once,
+ * and then wipes the rows the piece held, once, for the next blocks.
  * Worker threads only take a job, run it, mark it done and signal; when
  * the calling thread has nothing else to do it runs a job itself, and when
  * there is none it waits for one to end.

@@ -162,9 +162,12 @@ M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_p
  * than one made in one piece, since each piece starts without the earlier
  * pieces' history; every peer opens it as it opens the one-piece form.
  *
- * Pieces hold card data, in the clear and compressed: their memory is wiped
- * when it is released, as all memory of the library is, and a piece's
- * plaintext is wiped as soon as it is compressed. */
+ * A piece does not copy its data: it borrows the caller's bytes until it is
+ * compressed, and compresses each run it was given where it lies, as a
+ * DEFLATE stream of its own joined to the next. The caller keeps those
+ * bytes unchanged until then, and wipes them when it is done with them. A
+ * piece's compressed stream is card data too: its memory is wiped when it
+ * is released, as all memory of the library is. */
 
 /* Bytes of the literal packet's body in every piece but the last. */
 #define M_PGP_PIECE_LEN ((size_t)1 << 22)
@@ -222,7 +225,10 @@ M_API M_pgp_piece_t *M_pgp_piece_create(void) M_WARN_UNUSED_RESULT;
  * piece: NULL is ignored. Invalid afterwards. */
 M_API void M_pgp_piece_destroy(M_pgp_piece_t *piece);
 
-/* Add up to len bytes of data to a piece begun with M_pgp_msg_piece.
+/* Add up to len bytes of data to a piece begun with M_pgp_msg_piece. The
+ * piece borrows them: they must stay in place and unchanged until the piece
+ * has been compressed (M_pgp_piece_compress has returned). Bytes that
+ * continue the run added last join it.
  *
  * piece: NULL yields 0.
  * data:  the bytes, only read; NULL yields 0.
@@ -243,8 +249,8 @@ M_API M_bool M_pgp_piece_full(const M_pgp_piece_t *piece);
  * piece: NULL yields M_PGP_PIECE_FREE. */
 M_API M_pgp_piece_state_t M_pgp_piece_state(const M_pgp_piece_t *piece);
 
-/* Compress a piece (on any thread, with that thread's deflater) and wipe
- * its plaintext.
+/* Compress a piece (on any thread, with that thread's deflater); the data
+ * it borrowed is the caller's again when this returns.
  *
  * piece: a piece begun and filled; NULL fails.
  * d:     the calling thread's deflater; NULL fails.
