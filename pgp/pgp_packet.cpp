@@ -112,6 +112,13 @@ size_t put_new_length(unsigned char *dst, uint32_t len) noexcept
 	return 5;
 }
 
+bool digest_key(EVP_MD_CTX *ctx, const unsigned char *body, size_t len) noexcept
+{
+	unsigned char hdr[kHashHeaderMax];
+	const size_t  n = put_key_hash_header(hdr, len);
+	return EVP_DigestUpdate(ctx, hdr, n) == 1 && EVP_DigestUpdate(ctx, body, len) == 1;
+}
+
 partial_packet::~partial_packet()
 {
 	M_free(held_);
