@@ -200,10 +200,12 @@ struct job_t {
 	size_t   index = 0;
 };
 
-/* The calling thread takes blocks first, whose jobs are short, so that it
- * is soon back to its books; workers take pieces first, which free the
- * most memory. Rows come before decoding: they free slots. */
-constexpr job_kind kCallerOrder[] = {job_kind::rows, job_kind::decode, job_kind::compress};
+/* Workers take pieces first, which free the most memory (a piece's rows
+ * are wiped and reused once it is appended); the calling thread takes a
+ * block's rows first, a short job that frees a slot, so that it is soon
+ * back to its books, then pieces, then decoding, which would only fill
+ * more memory. */
+constexpr job_kind kCallerOrder[] = {job_kind::rows, job_kind::compress, job_kind::decode};
 constexpr job_kind kWorkerOrder[] = {job_kind::compress, job_kind::rows, job_kind::decode};
 
 struct pool_t {
