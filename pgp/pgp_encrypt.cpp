@@ -47,6 +47,10 @@ static_assert(size_t{1} << kPieceBits == kPieceLen, "a piece is a partial chunk 
  * protected form): its tag byte and a length of up to five bytes. */
 constexpr size_t kHeadRoom = 8;
 
+/* Room in a piece's stream for the cost of its runs beyond one (each run is
+ * a DEFLATE stream of its own): a few dozen bytes each. */
+constexpr size_t kSpanSlack = 4096;
+
 /* The literal packet's body before the data: format 'b', name length 0,
  * date 0. */
 constexpr size_t        kLiteralPrefixLen                 = 6;
@@ -172,9 +176,12 @@ size_t put_stored(unsigned char *dst, const unsigned char *bytes, size_t n, bool
 	for (size_t i = 0; i < piece->nspans; i++)
 		bound += m::detail::deflate_piece_bound(piece->spans[i].len);
 	if (piece->packed_cap < bound) {
+		/* Room for a full piece in a few runs at once, so that the room is
+		 * rarely made again (the old one is wiped whole when released). */
+		const size_t room = m::detail::deflate_piece_bound(kHeadRoom + kPieceLen) + kSpanSlack;
 		M_free(piece->packed);
-		piece->packed     = static_cast<unsigned char *>(M_malloc(bound));
-		piece->packed_cap = bound;
+		piece->packed_cap = bound > room ? bound : room;
+		piece->packed     = static_cast<unsigned char *>(M_malloc(piece->packed_cap));
 	}
 	size_t at = 0;
 	bool   ok = true;
