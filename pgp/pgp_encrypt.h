@@ -191,8 +191,9 @@ typedef enum {
 
 /* One thread's compressor of pieces (libdeflate's state). Opaque. */
 typedef struct M_pgp_deflater M_pgp_deflater_t;
-/* One piece of a message's data: its plaintext while it is filled, its
- * compressed stream once compressed. Reusable piece after piece. Opaque. */
+/* One piece: a run of the literal packet's body (the data), borrowed while
+ * it is filled, its compressed stream once compressed. Reusable piece after
+ * piece. Opaque. */
 typedef struct M_pgp_piece M_pgp_piece_t;
 /* A message being built from pieces. Opaque. */
 typedef struct M_pgp_msg M_pgp_msg_t;
