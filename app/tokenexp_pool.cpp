@@ -93,9 +93,12 @@ struct slot_t {
 /* Buffers of rows, last in first out; those left are released (wiped)
  * with it. */
 struct buf_stack {
-	M_buf_t **items = nullptr;
-	size_t    count = 0;
-	size_t    room  = 0;
+	struct item {
+		M_buf_t *buf;
+	};
+	item  *items = nullptr;
+	size_t count = 0;
+	size_t room  = 0;
 
 	buf_stack()                             = default;
 	buf_stack(const buf_stack &)            = delete;
@@ -103,20 +106,20 @@ struct buf_stack {
 	~buf_stack()
 	{
 		while (count > 0)
-			M_buf_cancel(items[--count]);
+			M_buf_cancel(items[--count].buf);
 		M_free(items);
 	}
 	void push(M_buf_t *b)
 	{
 		if (count == room) {
 			room  = room == 0 ? 8 : room * 2;
-			items = static_cast<M_buf_t **>(M_realloc(items, room * sizeof(*items)));
+			items = static_cast<item *>(M_realloc(items, room * sizeof(item)));
 		}
-		items[count++] = b;
+		items[count++].buf = b;
 	}
 	M_buf_t *pop()
 	{
-		return count > 0 ? items[--count] : M_buf_create();
+		return count > 0 ? items[--count].buf : M_buf_create();
 	}
 };
 
@@ -564,7 +567,7 @@ bool pool_t::append_next()
 		fail(p.through, TOKENEXP_WALK_ENCRYPT, "");
 	/* Its rows are compressed, and the pieces before it appended. */
 	while (p.owned.count > 0) {
-		M_buf_t *b = p.owned.items[--p.owned.count];
+		M_buf_t *b = p.owned.pop();
 		M_buf_truncate(b, 0);
 		spare.push(b);
 	}

@@ -342,6 +342,8 @@ size_t M_pgp_piece_add(M_pgp_piece_t *piece, const unsigned char *data, size_t l
 			piece->room  = piece->room == 0 ? 8 : piece->room * 2;
 			piece->spans = static_cast<piece_span *>(M_realloc(piece->spans, piece->room * sizeof(piece_span)));
 		}
+		if (piece->spans == nullptr) /* M_realloc ends the process rather than fail */
+			return 0;
 		piece->spans[piece->nspans++] = piece_span{data, take};
 	}
 	piece->len += take;
