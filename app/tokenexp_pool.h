@@ -44,6 +44,12 @@
  *                     cleared by the job; the message calls it filling)
  *   piece compressed  the calling thread: waits to be appended in order
  *
+ * A buffer of rows belongs to its slot until its last row has joined a
+ * piece, then to that piece (the piece before it may borrow its first rows)
+ * until the piece is appended, when the calling thread wipes it and keeps
+ * it for a slot. Every piece before an appended one was appended before it,
+ * so no compress job reads a buffer once it is wiped.
+ *
  * The message counts the pieces (begun, appended): the pool asks it and
  * keeps no count of its own. A piece begun but never queued (the run
  * failed while it was filled) stays filling and is destroyed with the pool.
