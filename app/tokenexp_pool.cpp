@@ -1,17 +1,16 @@
-/* Blocks decoded, and the table compressed, by jobs that never wait; see
- * tokenexp_pool.h for the tour.
+/* Blocks decoded, and the table compressed, by jobs that never wait, the
+ * books kept by the calling thread alone; see tokenexp_pool.h for the tour.
  *
  * Block n lives in slot n mod the slot count from its reading to its
- * joining; piece k (the k-th piece begun) in piece k mod the piece count
- * from its beginning to its appending. Four counters in file order say how
- * far each block has got: read, resolved (given its header row and columns,
- * its row job queued), joined; and a hold, the one block whose row job must
- * end before any later block can be resolved (a continuation block read
- * before the table has columns, whose own first line then becomes its
- * header row and may fix them). Two counters say the same of pieces: begun
- * and appended. One mutex and one condition variable guard every counter,
- * state and queue; the work on a block or a piece runs outside the lock, by
- * the one thread that took it. */
+ * joining; piece k (the k-th piece the message begun) in piece k mod the
+ * piece count from its beginning to its appending. Three counters in file
+ * order say how far the blocks have got: read, resolved (given its header
+ * row and columns, its row job queued), joined; and a hold, the one block
+ * whose row job must end before any later block can be resolved (a
+ * continuation block read before the table has columns, whose own first
+ * line then becomes its header row and may fix them). The message counts
+ * the pieces. Each function that takes the mutex releases it before it
+ * returns; the work on a block or a piece runs outside it. */
 #include "app/tokenexp_pool.h"
 
 #include "app/tokenexp_table.h"
@@ -20,7 +19,6 @@
 #include "core/m_str_num.h"
 #include "sys/m_thread.h"
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -48,14 +46,16 @@ struct tools_t {
 	}
 };
 
+/* Where a slot stands, and so who may touch the rest of it (see the tour
+ * in tokenexp_pool.h). Guarded by the pool's mutex. */
+enum class slot_state : uint8_t { free, decoding, decoded, writing, written };
+
 /* One export block in flight, from its reading to its joining. */
 struct slot_t {
+	slot_state               state = slot_state::free;
 	tokenexp_block_t         block;
-	uint64_t                 seq     = kNone; /* the block's place in the file */
-	bool                     busy    = false; /* holds a block not yet joined */
-	bool                     decoded = false; /* its decode job has ended */
-	bool                     written = false; /* its row job has ended */
-	tokenexp_walk_result_t   result  = TOKENEXP_WALK_DONE;
+	uint64_t                 seq    = kNone; /* the block's place in the file */
+	tokenexp_walk_result_t   result = TOKENEXP_WALK_DONE;
 	char                     err[kErrLen]{};
 	tokenexp::csv_guard      parsed;                 /* the block's table: parsed by the decode job when it starts its
 	                                         * section, by the row job otherwise */
@@ -74,8 +74,6 @@ struct slot_t {
 	{
 		result       = TOKENEXP_WALK_DONE;
 		err[0]       = '\0';
-		decoded      = false;
-		written      = false;
 		write_header = false;
 		own_header   = false;
 		columns      = nullptr;
@@ -88,16 +86,51 @@ struct slot_t {
 	}
 };
 
-/* free: its place can take the next piece; filling: the sequencer adds
- * rows; queued: for compression, or being compressed; compressed: waiting
- * to be appended in order. */
-enum class piece_state : uint8_t { free, filling, queued, compressed };
+/* Buffers of rows, last in first out; those left are released (wiped)
+ * with it. */
+struct buf_stack {
+	struct item {
+		M_buf_t *buf;
+	};
+	item  *items = nullptr;
+	size_t count = 0;
+	size_t room  = 0;
 
+	buf_stack()                             = default;
+	buf_stack(const buf_stack &)            = delete;
+	buf_stack &operator=(const buf_stack &) = delete;
+	~buf_stack()
+	{
+		while (count > 0)
+			M_buf_cancel(items[--count].buf);
+		M_free(items);
+	}
+	void push(M_buf_t *b)
+	{
+		if (count == room) {
+			room  = room == 0 ? 8 : room * 2;
+			items = static_cast<item *>(M_realloc(items, room * sizeof(item)));
+		}
+		items[count++].buf = b;
+	}
+	M_buf_t *pop()
+	{
+		return count > 0 ? items[--count].buf : M_buf_create();
+	}
+};
+
+/* One piece of the message. Its state is the message's (M_pgp_piece_state);
+ * the pool adds only the mark of a compress job holding it. The piece
+ * borrows its rows from the slots' row buffers, where the row jobs wrote
+ * them: a buffer whose last row it took is handed to it (owned), and goes
+ * back to the spare ones, wiped, once the piece is appended, the pieces
+ * before it (which may hold its first rows) having been appended first. */
 struct piece_t {
-	M_pgp_piece_t *piece   = M_pgp_piece_create();
-	piece_state    state   = piece_state::free;
-	bool           last    = false;
-	uint64_t       through = 0; /* the last block whose rows it holds: where its failure stands */
+	M_pgp_piece_t *piece       = M_pgp_piece_create();
+	bool           compressing = false; /* a compress job holds it (guarded by the mutex) */
+	bool           last        = false; /* queued as the message's last piece */
+	uint64_t       through     = 0;     /* the last block whose rows it holds: where its failure stands */
+	buf_stack      owned;               /* row buffers it was handed */
 
 	piece_t()                           = default;
 	piece_t(const piece_t &)            = delete;
@@ -160,6 +193,20 @@ struct job_queue {
 
 enum class job_kind : uint8_t { decode, rows, compress };
 
+/* A job: what to do, and to which slot or piece. */
+struct job_t {
+	job_kind kind  = job_kind::decode;
+	size_t   index = 0;
+};
+
+/* Workers take pieces first, which free the most memory (a piece's rows
+ * are wiped and reused once it is appended); the calling thread takes a
+ * block's rows first, a short job that frees a slot, so that it is soon
+ * back to its books, then pieces, then decoding, which would only fill
+ * more memory. */
+constexpr job_kind kCallerOrder[] = {job_kind::rows, job_kind::compress, job_kind::decode};
+constexpr job_kind kWorkerOrder[] = {job_kind::compress, job_kind::rows, job_kind::decode};
+
 struct pool_t {
 	const tokenexp_export_key *key       = nullptr;
 	tokenexp_opts_t           *opts      = nullptr;
@@ -168,46 +215,39 @@ struct pool_t {
 	tokenexp_progress_t       *progress  = nullptr;
 	size_t                     max_table = 0;
 
-	M_thread_mutex_t *mu = M_thread_mutex_create();
-	M_thread_cond_t  *cv = M_thread_cond_create();
-
 	size_t   nslots  = 0;
 	slot_t  *slots   = nullptr;
 	size_t   npieces = 0;
 	piece_t *pieces  = nullptr;
 
-	/* Jobs: blocks to decode, blocks whose rows are to be written, pieces
-	 * to compress. The last two free memory and go first. */
-	job_queue *decode_jobs   = nullptr;
-	job_queue *row_jobs      = nullptr;
-	job_queue *compress_jobs = nullptr;
+	/* Guarded by mu: the slots' states, the pieces' compressing marks, the
+	 * job queues, and these two flags. work_cv wakes workers when a job is
+	 * queued (or the run ends); done_cv wakes the calling thread when a job
+	 * has ended. */
+	M_thread_mutex_t *mu      = M_thread_mutex_create();
+	M_thread_cond_t  *work_cv = M_thread_cond_create();
+	M_thread_cond_t  *done_cv = M_thread_cond_create();
+	job_queue        *queues[3]{};  /* by job_kind */
+	bool              news = false; /* a job ended since the calling thread last waited */
+	bool              quit = false; /* the run is over: workers end */
 
-	/* Blocks, in file order. */
+	/* The calling thread's books, in file order. */
 	uint64_t read     = 0;     /* blocks read */
-	uint64_t resolved = 0;     /* blocks given their header row and columns */
+	uint64_t resolved = 0;     /* blocks given their header row and columns, their row job queued */
 	uint64_t joined   = 0;     /* blocks joined to the table */
-	uint64_t hold     = kNone; /* the block whose columns later blocks wait for */
+	uint64_t hold     = kNone; /* the block whose row job must fix the columns before later blocks resolve */
 	bool     read_all = false; /* the reading has ended */
 
 	tokenexp::list_str_guard section_row; /* the current section's header row (NULL: none) */
 	tokenexp::list_str_guard columns;     /* the table's columns, once fixed */
-
-	/* Pieces, in the data's order. */
-	uint64_t begun       = 0;
-	uint64_t appended    = 0;
-	bool     filling     = false; /* piece begun - 1 is being filled */
-	bool     last_queued = false;
 
 	/* The first failure in file order. */
 	uint64_t               fail_at = kNone;
 	tokenexp_walk_result_t fail_rc = TOKENEXP_WALK_DONE;
 	char                   fail_err[kErrLen]{};
 
-	size_t                table_len = 0;
-	std::atomic<uint64_t> kept{0}; /* rows kept so far, for the progress line */
-	size_t                running    = 0;
-	bool                  sequencing = false;
-	bool                  quit       = false;
+	size_t    table_len = 0;
+	buf_stack spare; /* row buffers for the slots, wiped */
 
 	pool_t()                          = default;
 	pool_t(const pool_t &)            = delete;
@@ -216,10 +256,10 @@ struct pool_t {
 	{
 		delete_array(slots, nslots);
 		delete_array(pieces, npieces);
-		delete_array(decode_jobs, 1);
-		delete_array(row_jobs, 1);
-		delete_array(compress_jobs, 1);
-		M_thread_cond_destroy(cv);
+		for (job_queue *q : queues)
+			delete_array(q, 1);
+		M_thread_cond_destroy(done_cv);
+		M_thread_cond_destroy(work_cv);
 		M_thread_mutex_destroy(mu);
 	}
 
@@ -228,13 +268,14 @@ struct pool_t {
 		/* A slot and a piece per thread, and one more of each: a block is
 		 * read far faster than it is decoded, so that keeps every thread
 		 * busy, and each costs a block's or a piece's memory. */
-		nslots        = threads + 1;
-		npieces       = threads + 1;
-		slots         = new_array<slot_t>(nslots);
-		pieces        = new_array<piece_t>(npieces);
-		decode_jobs   = new (M_malloc(sizeof(job_queue))) job_queue(nslots);
-		row_jobs      = new (M_malloc(sizeof(job_queue))) job_queue(nslots);
-		compress_jobs = new (M_malloc(sizeof(job_queue))) job_queue(npieces);
+		nslots  = threads + 1;
+		npieces = threads + 1;
+		slots   = new_array<slot_t>(nslots);
+		pieces  = new_array<piece_t>(npieces);
+		for (job_kind k : {job_kind::decode, job_kind::rows, job_kind::compress}) {
+			const size_t room              = k == job_kind::compress ? npieces : nslots;
+			queues[static_cast<size_t>(k)] = new (M_malloc(sizeof(job_queue))) job_queue(room);
+		}
 	}
 
 	slot_t &slot(uint64_t seq)
@@ -257,44 +298,176 @@ struct pool_t {
 		M_str_cpy(fail_err, sizeof(fail_err), err);
 	}
 
-	void resolve();
-	void resolve_block(slot_t &s);
-	bool sequence_once();
-	bool join_once();
-	bool begin_piece();
-	void queue_piece(bool last);
-	bool settled() const;
-	bool work(tools_t &tools, bool reader);
-	bool run_one(job_kind kind, tools_t &tools);
-	void after_job();
-	void run_decode(slot_t &s, bool skip, tools_t &tools);
-	void run_rows(slot_t &s, bool skip);
-	void run_compress(piece_t &p, tools_t &tools);
+	/* The shared state, each call taking and releasing the mutex. */
+	slot_state state_of(const slot_t &s);
+	void       set_state(slot_t &s, slot_state to);
+	bool       compressing(const piece_t &p);
+	void       queue_job(job_kind kind, size_t index);
+	bool       take_job(job_t *job, const job_kind (&order)[3], bool wait);
+	void       run_job(const job_t &job, tools_t &tools);
+
+	/* The calling thread's books. */
+	bool              step();
+	bool              resolve();
+	void              resolve_block(slot_t &s);
+	bool              join_next();
+	bool              append_next();
+	bool              queue_last();
+	piece_t          *filling_piece();
+	void              queue_piece(piece_t &p, bool last);
+	bool              settled();
+	void              idle(tools_t &tools);
+	tokenexp_block_t *next_slot(tools_t &tools);
+
+	/* The jobs, on any thread. */
+	void run_decode(slot_t &s, tools_t &tools);
+	void run_rows(slot_t &s);
 };
 
-/* The in-order step (under the lock): every block decoded and next in file
- * order is given its header row and columns, and its row job queued; the
- * first failing one ends the resolving. */
-void pool_t::resolve()
+slot_state pool_t::state_of(const slot_t &s)
 {
-	if (hold != kNone && slot(hold).written) {
+	M_thread_mutex_lock(mu);
+	const slot_state st = s.state;
+	M_thread_mutex_unlock(mu);
+	return st;
+}
+
+void pool_t::set_state(slot_t &s, slot_state to)
+{
+	M_thread_mutex_lock(mu);
+	s.state = to;
+	M_thread_mutex_unlock(mu);
+}
+
+bool pool_t::compressing(const piece_t &p)
+{
+	M_thread_mutex_lock(mu);
+	const bool c = p.compressing;
+	M_thread_mutex_unlock(mu);
+	return c;
+}
+
+/* Hand a slot or piece to a job (the calling thread): from here on only the
+ * thread that runs the job touches it, until the job marks it done. */
+void pool_t::queue_job(job_kind kind, size_t index)
+{
+	M_thread_mutex_lock(mu);
+	if (kind == job_kind::compress)
+		pieces[index].compressing = true;
+	else
+		slots[index].state = kind == job_kind::decode ? slot_state::decoding : slot_state::writing;
+	queues[static_cast<size_t>(kind)]->push(index);
+	M_thread_cond_signal(work_cv);
+	M_thread_mutex_unlock(mu);
+}
+
+/* Take the first queued job in order's kinds; with wait, wait for one until
+ * the run is over. False when there is none (or the run is over). */
+bool pool_t::take_job(job_t *job, const job_kind (&order)[3], bool wait)
+{
+	bool got = false;
+	M_thread_mutex_lock(mu);
+	while (!got && !quit) {
+		for (job_kind k : order) {
+			if ((got = queues[static_cast<size_t>(k)]->pop(&job->index))) {
+				job->kind = k;
+				break;
+			}
+		}
+		if (got || !wait)
+			break;
+		M_thread_cond_wait(work_cv, mu);
+	}
+	M_thread_mutex_unlock(mu);
+	return got;
+}
+
+/* Run a job and mark its slot or piece done, handing it back to the
+ * calling thread, which is woken. */
+void pool_t::run_job(const job_t &job, tools_t &tools)
+{
+	if (job.kind == job_kind::compress) {
+		piece_t &p = pieces[job.index];
+		/* A failure stays in the piece, and its appending fails the message. */
+		(void)M_pgp_piece_compress(p.piece, tools.deflater, p.last);
+	} else if (job.kind == job_kind::rows) {
+		run_rows(slots[job.index]);
+	} else {
+		run_decode(slots[job.index], tools);
+	}
+	M_thread_mutex_lock(mu);
+	if (job.kind == job_kind::compress)
+		pieces[job.index].compressing = false;
+	else
+		slots[job.index].state = job.kind == job_kind::decode ? slot_state::decoded : slot_state::written;
+	news = true;
+	M_thread_cond_signal(done_cv);
+	M_thread_mutex_unlock(mu);
+}
+
+/* A decode job: no dependency on any other block. */
+void pool_t::run_decode(slot_t &s, tools_t &tools)
+{
+	s.result = tools.decoder.decode(&s.block, s.err, sizeof(s.err));
+	if (s.result != TOKENEXP_WALK_DONE || !s.block.first_of_section)
+		return;
+	s.parsed.reset(tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
+	                                    M_buf_len(s.block.csv.get()), nullptr));
+	if (s.parsed != nullptr) {
+		s.header_row.reset(tokenexp_header_list(s.parsed.get(), M_TRUE));
+		s.own_columns.reset(tokenexp_header_list(s.parsed.get(), M_FALSE));
+	}
+}
+
+/* A row job: the block's rows, with what the in-order step gave it. */
+void pool_t::run_rows(slot_t &s)
+{
+	if (!s.block.first_of_section)
+		s.parsed.reset(tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
+		                                    M_buf_len(s.block.csv.get()), s.parse_with.get()));
+	if (s.own_header && s.parsed != nullptr) {
+		s.own_columns.reset(tokenexp_header_list(s.parsed.get(), M_FALSE));
+		s.columns      = s.own_columns.get();
+		s.write_header = true;
+	}
+	M_buf_truncate(s.rows.get(), 0);
+	if (s.parsed != nullptr) {
+		if (s.write_header) {
+			M_csv_output_set_control_chars(s.parsed.get(), ',', '"');
+			M_csv_output_headers_buf(s.rows.get(), s.parsed.get(), s.columns);
+		}
+		s.counts = tokenexp_append_rows(s.rows.get(), s.parsed.get(), s.columns, opts);
+	}
+	s.parsed.reset();
+}
+
+/* The in-order step: every block decoded and next in file order is given
+ * its header row and columns, and its row job queued; the first failing
+ * one ends the resolving. True when it did anything. */
+bool pool_t::resolve()
+{
+	bool did = false;
+	if (hold != kNone && state_of(slot(hold)) == slot_state::written) {
 		/* The held block's own header row fixed the columns (or it held no
 		 * table): later blocks can now be given them. */
 		slot_t &h = slot(hold);
 		if (columns == nullptr && h.own_columns != nullptr)
 			columns = std::move(h.own_columns);
 		hold = kNone;
+		did  = true;
 	}
-	while (hold == kNone && resolved < read && resolved < fail_at && slot(resolved).decoded) {
+	while (hold == kNone && resolved < read && resolved < fail_at && state_of(slot(resolved)) == slot_state::decoded) {
 		slot_t &s = slot(resolved);
 		if (s.result != TOKENEXP_WALK_DONE) {
 			fail(resolved, s.result, s.err);
-			return;
+			return true;
 		}
 		resolve_block(s);
-		row_jobs->push(resolved % nslots);
+		queue_job(job_kind::rows, resolved % nslots);
 		resolved++;
+		did = true;
 	}
+	return did;
 }
 
 void pool_t::resolve_block(slot_t &s)
@@ -317,227 +490,171 @@ void pool_t::resolve_block(slot_t &s)
 	}
 }
 
-/* A decode job: no dependency on any other block. skip: a block after a
- * failure, whose work is moot. */
-void pool_t::run_decode(slot_t &s, bool skip, tools_t &tools)
+/* The piece being filled, or the next one begun; NULL when the next one's
+ * place is still taken (or the message takes no more). */
+piece_t *pool_t::filling_piece()
 {
-	if (!skip) {
-		s.result = tools.decoder.decode(&s.block, s.err, sizeof(s.err));
-		if (s.result == TOKENEXP_WALK_DONE && s.block.first_of_section) {
-			s.parsed.reset(tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
-			                                    M_buf_len(s.block.csv.get()), nullptr));
-			if (s.parsed != nullptr) {
-				s.header_row.reset(tokenexp_header_list(s.parsed.get(), M_TRUE));
-				s.own_columns.reset(tokenexp_header_list(s.parsed.get(), M_FALSE));
-			}
-		}
+	const uint64_t begun = M_pgp_msg_pieces_begun(msg);
+	if (begun > 0) {
+		piece_t &p = piece(begun - 1);
+		if (!compressing(p) && M_pgp_piece_state(p.piece) == M_PGP_PIECE_FILLING)
+			return &p;
 	}
-	M_thread_mutex_lock(mu);
-	s.decoded = true;
-}
-
-/* A row job: the block's rows, with what the in-order step gave it. */
-void pool_t::run_rows(slot_t &s, bool skip)
-{
-	if (!skip) {
-		if (!s.block.first_of_section)
-			s.parsed.reset(tokenexp_parse_block(reinterpret_cast<char *>(tokenexp::content_in_place(s.block.csv.get())),
-			                                    M_buf_len(s.block.csv.get()), s.parse_with.get()));
-		if (s.own_header && s.parsed != nullptr) {
-			s.own_columns.reset(tokenexp_header_list(s.parsed.get(), M_FALSE));
-			s.columns      = s.own_columns.get();
-			s.write_header = true;
-		}
-		M_buf_truncate(s.rows.get(), 0);
-		if (s.parsed != nullptr) {
-			if (s.write_header) {
-				M_csv_output_set_control_chars(s.parsed.get(), ',', '"');
-				M_csv_output_headers_buf(s.rows.get(), s.parsed.get(), s.columns);
-			}
-			s.counts = tokenexp_append_rows(s.rows.get(), s.parsed.get(), s.columns, opts);
-		}
-		s.parsed.reset();
-	}
-	M_thread_mutex_lock(mu);
-	s.written = true;
-}
-
-/* A compress job: the piece alone. A failure stays in the piece, and its
- * appending fails the message. */
-void pool_t::run_compress(piece_t &p, tools_t &tools)
-{
-	(void)M_pgp_piece_compress(p.piece, tools.deflater, p.last);
-	M_thread_mutex_lock(mu);
-	p.state = piece_state::compressed;
-}
-
-/* Begin the next piece (under the lock, by the sequencer); false when its
- * place is still taken by a piece not yet appended, or the message takes no
- * more. */
-bool pool_t::begin_piece()
-{
-	piece_t &p = piece(begun);
-	if (p.state != piece_state::free)
-		return false;
-	if (!M_pgp_msg_piece(msg, p.piece)) {
+	piece_t &n = piece(begun);
+	if (compressing(n) || M_pgp_piece_state(n.piece) != M_PGP_PIECE_FREE)
+		return nullptr;
+	if (!M_pgp_msg_piece(msg, n.piece)) {
 		fail(joined, TOKENEXP_WALK_ENCRYPT, "");
-		return false;
+		return nullptr;
 	}
-	p.state = piece_state::filling;
-	begun++;
-	filling = true;
-	return true;
+	n.last = false;
+	return &n;
 }
 
-void pool_t::queue_piece(bool last)
+void pool_t::queue_piece(piece_t &p, bool last)
 {
-	piece_t &p = piece(begun - 1);
-	p.state    = piece_state::queued;
-	p.last     = last;
-	p.through  = joined;
-	filling    = false;
-	compress_jobs->push((begun - 1) % npieces);
-	M_thread_cond_broadcast(cv);
+	p.last    = last;
+	p.through = joined;
+	queue_job(job_kind::compress, static_cast<size_t>(&p - pieces));
 }
 
 /* Join the next block's rows, or as much of them as the piece being filled
- * takes (the sequencer, called under the lock; the copy runs outside it).
- * False when there is nothing to join now. */
-bool pool_t::join_once()
+ * takes. True when it did. */
+bool pool_t::join_next()
 {
-	if (joined >= resolved || joined >= fail_at || !slot(joined).written || (!filling && !begin_piece()))
+	if (joined >= resolved || joined >= fail_at || joined == hold || state_of(slot(joined)) != slot_state::written)
 		return false;
 	slot_t      &s   = slot(joined);
 	const size_t len = M_buf_len(s.rows.get());
 	if (s.joined_len == 0 && table_len + len > max_table) {
 		fail(joined, TOKENEXP_WALK_TOO_LARGE, "");
-		return false;
+		return true;
 	}
-	M_pgp_piece_t *p = piece(begun - 1).piece;
-	M_thread_mutex_unlock(mu);
-	s.joined_len += M_pgp_piece_add(p, reinterpret_cast<const unsigned char *>(M_buf_peek(s.rows.get())) + s.joined_len,
-	                                len - s.joined_len);
-	const bool full = M_pgp_piece_full(p);
-	M_thread_mutex_lock(mu);
-	if (full)
-		queue_piece(false);
+	piece_t *p = filling_piece();
+	if (p == nullptr)
+		return false;
+	/* The piece borrows the rows where the row job wrote them. */
+	s.joined_len += M_pgp_piece_add(
+	    p->piece, reinterpret_cast<const unsigned char *>(M_buf_peek(s.rows.get())) + s.joined_len, len - s.joined_len);
+	if (M_pgp_piece_full(p->piece))
+		queue_piece(*p, false);
 	if (s.joined_len == len) {
 		table_len += len;
 		tokenexp_totals_add_block(totals, s.block.first_of_section, &s.counts);
-		kept.store(totals->rows.kept, std::memory_order_relaxed);
-		s.busy = false;
+		p->owned.push(s.rows.release());
+		s.rows.reset(spare.pop());
+		set_state(s, slot_state::free);
 		joined++;
-		M_thread_cond_broadcast(cv);
 	}
 	return true;
 }
 
-/* One step of the sequencer (under the lock; the append runs outside it):
- * append the next compressed piece, else join rows, else queue the last
- * piece once every block has joined. False when none is due. */
-bool pool_t::sequence_once()
+/* Append the next piece once it is compressed, unless it stands after the
+ * first failure. True when it did. */
+bool pool_t::append_next()
 {
-	piece_t &next = piece(appended);
-	if (appended < begun && next.state == piece_state::compressed) {
-		M_thread_mutex_unlock(mu);
-		const bool ok = M_pgp_msg_append(msg, next.piece);
-		M_thread_mutex_lock(mu);
-		if (!ok)
-			fail(next.through, TOKENEXP_WALK_ENCRYPT, "");
-		next.state = piece_state::free;
-		appended++;
-		M_thread_cond_broadcast(cv);
-		return true;
-	}
-	if (join_once())
-		return true;
-	if (!read_all || joined != read || fail_at != kNone || last_queued || (!filling && !begin_piece()))
+	const uint64_t appended = M_pgp_msg_pieces_appended(msg);
+	if (appended >= M_pgp_msg_pieces_begun(msg))
 		return false;
-	last_queued = true;
-	queue_piece(true);
+	piece_t &p = piece(appended);
+	if (compressing(p) || M_pgp_piece_state(p.piece) != M_PGP_PIECE_COMPRESSED || p.through >= fail_at)
+		return false;
+	if (!M_pgp_msg_append(msg, p.piece))
+		fail(p.through, TOKENEXP_WALK_ENCRYPT, "");
+	/* Its rows are compressed, and the pieces before it appended. */
+	while (p.owned.count > 0) {
+		M_buf_t *b = p.owned.pop();
+		M_buf_truncate(b, 0);
+		spare.push(b);
+	}
 	return true;
 }
 
-/* Whether the run's outcome is decided and nothing is in flight: the last
- * piece appended, or, after a failure, every block before it joined and
- * every piece that was queued appended. */
-bool pool_t::settled() const
+/* Once every block has joined: queue the piece being filled (or an empty
+ * one) as the last. True when it did. */
+bool pool_t::queue_last()
 {
-	if (running != 0 || sequencing || decode_jobs->count != 0 || row_jobs->count != 0 || compress_jobs->count != 0)
+	const uint64_t begun = M_pgp_msg_pieces_begun(msg);
+	if (!read_all || fail_at != kNone || joined != read || (begun > 0 && piece(begun - 1).last))
+		return false;
+	piece_t *p = filling_piece();
+	if (p == nullptr)
+		return false;
+	queue_piece(*p, true);
+	return true;
+}
+
+/* One round of the books; true when anything moved. */
+bool pool_t::step()
+{
+	const uint64_t failed_at = fail_at;
+	bool           did       = resolve();
+	did                      = append_next() || did;
+	did                      = join_next() || did;
+	did                      = queue_last() || did;
+	return did || fail_at != failed_at;
+}
+
+/* Whether the run's outcome is decided: the last piece appended; or, after
+ * a failure, every block before it joined and every piece before it
+ * appended (a piece queued before it still due may fail earlier). */
+bool pool_t::settled()
+{
+	if (!read_all)
 		return false;
 	if (fail_at == kNone)
-		return last_queued && appended == begun;
-	return read_all && joined >= fail_at && (appended == begun || (filling && appended + 1 == begun));
-}
-
-/* After a job has ended (under the lock): the in-order step, and the
- * sequencer when it is due and no other thread runs it. */
-void pool_t::after_job()
-{
-	resolve();
-	if (!sequencing) {
-		sequencing = true;
-		while (sequence_once())
-			resolve();
-		sequencing = false;
-	}
-	M_thread_cond_broadcast(cv);
-}
-
-/* Take one job of the kind and run it (under the lock); false when there
- * is none. */
-bool pool_t::run_one(job_kind kind, tools_t &tools)
-{
-	size_t i = 0;
-	if (!(kind == job_kind::compress ? compress_jobs : kind == job_kind::rows ? row_jobs : decode_jobs)->pop(&i))
+		return M_pgp_msg_last_appended(msg);
+	if (joined < fail_at)
 		return false;
-	running++;
-	if (kind == job_kind::compress) {
-		M_thread_mutex_unlock(mu);
-		run_compress(pieces[i], tools);
-	} else {
-		const bool skip = slots[i].seq >= fail_at;
-		M_thread_mutex_unlock(mu);
-		if (kind == job_kind::rows)
-			run_rows(slots[i], skip);
-		else
-			run_decode(slots[i], skip, tools);
-	}
-	running--;
-	after_job();
-	return true;
+	const uint64_t appended = M_pgp_msg_pieces_appended(msg);
+	if (appended >= M_pgp_msg_pieces_begun(msg))
+		return true;
+	const piece_t &p = piece(appended);
+	return (!compressing(p) && M_pgp_piece_state(p.piece) == M_PGP_PIECE_FILLING) || p.through >= fail_at;
 }
 
-/* Take one job and run it (under the lock); false when there is none. The
- * thread that reads the file takes blocks first, whose jobs are short, so
- * that it is soon back to reading; the others take pieces first, which
- * free the most memory. Rows come before decoding: they free slots. */
-bool pool_t::work(tools_t &tools, bool reader)
+/* Nothing to do on the books: run a queued job, or wait for one to end. */
+void pool_t::idle(tools_t &tools)
 {
-	static constexpr job_kind kReaderOrder[] = {job_kind::rows, job_kind::decode, job_kind::compress};
-	static constexpr job_kind kWorkerOrder[] = {job_kind::compress, job_kind::rows, job_kind::decode};
-	for (job_kind kind : reader ? kReaderOrder : kWorkerOrder) {
-		if (run_one(kind, tools))
-			return true;
+	job_t job;
+	if (take_job(&job, kCallerOrder, false)) {
+		run_job(job, tools);
+		return;
 	}
-	return false;
+	M_thread_mutex_lock(mu);
+	if (!news)
+		M_thread_cond_wait(done_cv, mu);
+	news = false;
+	M_thread_mutex_unlock(mu);
+}
+
+/* The reader's next slot, once one is free; NULL once a failure has made
+ * the rest of the file moot. */
+tokenexp_block_t *pool_t::next_slot(tools_t &tools)
+{
+	while (fail_at == kNone) {
+		slot_t &s = slot(read);
+		if (state_of(s) == slot_state::free) {
+			s.reset();
+			return &s.block;
+		}
+		if (!step())
+			idle(tools);
+	}
+	return nullptr;
 }
 
 void *worker_main(void *arg)
 {
 	auto   *pool = static_cast<pool_t *>(arg);
 	tools_t tools(*pool->key);
-	M_thread_mutex_lock(pool->mu);
-	while (!pool->quit) {
-		if (!pool->work(tools, false))
-			M_thread_cond_wait(pool->cv, pool->mu);
-	}
-	M_thread_mutex_unlock(pool->mu);
+	job_t   job;
+	while (pool->take_job(&job, kWorkerOrder, true))
+		pool->run_job(job, tools);
 	return nullptr;
 }
 
-/* The reader's side: a slot for the next block, working or waiting while
- * none is free; NULL once a failure has made the rest of the file moot. */
+/* The reader's callbacks, on the calling thread. */
 struct reader_t {
 	pool_t  *pool;
 	tools_t *tools;
@@ -545,55 +662,35 @@ struct reader_t {
 
 tokenexp_block_t *reader_slot(void *thunk)
 {
-	auto   *r    = static_cast<reader_t *>(thunk);
-	pool_t *pool = r->pool;
-	M_thread_mutex_lock(pool->mu);
-	for (;;) {
-		if (pool->fail_at != kNone) {
-			M_thread_mutex_unlock(pool->mu);
-			return nullptr;
-		}
-		if (!pool->slot(pool->read).busy)
-			break;
-		if (!pool->work(*r->tools, true))
-			M_thread_cond_wait(pool->cv, pool->mu);
-	}
-	slot_t &s = pool->slot(pool->read);
-	s.busy    = true;
-	M_thread_mutex_unlock(pool->mu);
-	s.reset();
-	return &s.block;
+	auto *r = static_cast<reader_t *>(thunk);
+	return r->pool->next_slot(*r->tools);
 }
 
 tokenexp_walk_result_t reader_read(tokenexp_block_t * /*block*/, char * /*err*/, size_t /*errlen*/, void *thunk)
 {
-	pool_t *pool = static_cast<reader_t *>(thunk)->pool;
-	M_thread_mutex_lock(pool->mu);
+	pool_t *pool               = static_cast<reader_t *>(thunk)->pool;
 	pool->slot(pool->read).seq = pool->read;
-	pool->decode_jobs->push(pool->read % pool->nslots);
+	pool->queue_job(job_kind::decode, pool->read % pool->nslots);
 	pool->read++;
-	M_thread_cond_signal(pool->cv);
-	M_thread_mutex_unlock(pool->mu);
 	return TOKENEXP_WALK_DONE;
 }
 
 void reader_progress(uint64_t bytes_read, void *thunk)
 {
 	pool_t *pool = static_cast<reader_t *>(thunk)->pool;
-	tokenexp_progress_update(pool->progress, bytes_read, pool->kept.load(std::memory_order_relaxed));
+	tokenexp_progress_update(pool->progress, bytes_read, pool->totals->rows.kept);
 }
 
 /* The reading has ended with rc: its own failure stands after every block
- * read. Then work or wait (under the lock) until the outcome is settled. */
+ * read. Then keep the books (and run jobs) until the outcome is settled. */
 void finish_run(pool_t &pool, tools_t &tools, tokenexp_walk_result_t rc, const char *err)
 {
 	pool.read_all = true;
 	if (rc != TOKENEXP_WALK_DONE && rc != TOKENEXP_WALK_STOPPED)
 		pool.fail(pool.read, rc, err);
-	pool.after_job();
 	while (!pool.settled()) {
-		if (!pool.work(tools, false))
-			M_thread_cond_wait(pool.cv, pool.mu);
+		if (!pool.step())
+			pool.idle(tools);
 	}
 }
 
@@ -638,12 +735,13 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 		const tokenexp_walk_result_t rc =
 		    tokenexp_read_blocks(file, read_err, sizeof(read_err), reader_slot, reader_read, &reader,
 		                         progress != nullptr ? reader_progress : nullptr, &totals->crlf_lines);
-		M_thread_mutex_lock(pool.mu);
 		finish_run(pool, tools, rc, read_err);
-		pool.quit = true;
-		M_thread_cond_broadcast(pool.cv);
-		M_thread_mutex_unlock(pool.mu);
 	}
+	/* Jobs still queued are moot; those running end before their thread. */
+	M_thread_mutex_lock(pool.mu);
+	pool.quit = true;
+	M_thread_cond_broadcast(pool.work_cv);
+	M_thread_mutex_unlock(pool.mu);
 	for (M_thread_t *w : workers)
 		(void)M_thread_join(w);
 

@@ -1,40 +1,75 @@
 /* The export on every processor the process may run on.
  *
- * A tour for the next reader. The calling thread reads the export file in
- * order (tokenexp_read_blocks), one export block into each free slot, and
- * queues the block's decode job. Jobs never wait for anything: a decode job
- * (Base64, decryption, inflation, and the parse of a block that starts its
- * section, whose header row is its own first line) needs only its block; a
- * row job (the parse of a continuation block with the header row it was
- * given, and the block's rows that pass the filters, written in the table's
- * columns) needs only what it was given when it was queued; a compress job
- * needs only its piece. Whatever depends on other blocks is decided in one
- * place, the in-order step, which runs under the pool's lock in file order
- * each time a job ends: it gives each block its section's header row and
+ * A tour for the next reader. The pool is run as an event loop runs its
+ * completions: on one thread. The calling thread alone keeps the books: it
+ * reads the export file in order (tokenexp_read_blocks), one export block
+ * into each free slot, and queues the block's decode job; it runs the
+ * in-order step; it joins finished rows into pieces (a piece borrows the
+ * rows where the row job wrote them: nothing is copied) and queues each
+ * full piece's compress job; it appends compressed pieces to the message,
+ * which in the integrity-protected form writes them to the output at once,
+ * and then wipes the rows the piece held, once, for the next blocks.
+ * Worker threads only take a job, run it, mark it done and signal; when
+ * the calling thread has nothing else to do it runs a job itself, and when
+ * there is none it waits for one to end.
+ *
+ * Jobs never wait for anything: a decode job (Base64, decryption,
+ * inflation, and the parse of a block that starts its section, whose header
+ * row is its own first line) needs only its block; a row job (the parse of
+ * a continuation block with the header row it was given, and the block's
+ * rows that pass the filters, written in the table's columns) needs only
+ * what it was given when it was queued; a compress job needs only its
+ * piece. Whatever depends on other blocks is decided in the in-order step,
+ * in file order: it gives each decoded block its section's header row and
  * the table's columns before it queues the block's row job, and it keeps
- * the first failure in file order, the only failure a run reports. Then the
- * sequencer, run by one thread at a time outside the lock, does in order
- * what must be done in order: it joins finished rows into the piece being
- * filled (queuing each full piece for compression) and appends compressed
- * pieces to the message, which in the integrity-protected form writes them
- * to the output at once.
+ * the first failure in file order, the only failure a run reports.
+ *
+ * Who may touch what. A slot's state, and whether a piece is being
+ * compressed, are guarded by the pool's one mutex; they say who owns the
+ * rest of the slot or piece:
+ *
+ *   slot free      the calling thread: no block; the reader takes it next
+ *   slot decoding  the job's thread: its decode job is queued or running
+ *   slot decoded   the calling thread: waits for the in-order step
+ *   slot writing   the job's thread: its row job is queued or running
+ *   slot written   the calling thread: its rows wait to join the table
+ *
+ * A piece's states are the message's own (M_pgp_piece_state), read by the
+ * calling thread only, and never while a compress job holds the piece:
+ *
+ *   piece free        the calling thread: new or appended; may be begun
+ *   piece filling     the calling thread: begun, takes the joined rows
+ *   piece compressing the job's thread: its compress job is queued or
+ *                     running (the pool's mark, set when it is queued and
+ *                     cleared by the job; the message calls it filling)
+ *   piece compressed  the calling thread: waits to be appended in order
+ *
+ * A buffer of rows belongs to its slot until its last row has joined a
+ * piece, then to that piece (the piece before it may borrow its first rows)
+ * until the piece is appended, when the calling thread wipes it and keeps
+ * it for a slot. Every piece before an appended one was appended before it,
+ * so no compress job reads a buffer once it is wiped.
+ *
+ * The message counts the pieces (begun, appended): the pool asks it and
+ * keeps no count of its own. A piece begun but never queued (the run
+ * failed while it was filled) stays filling and is destroyed with the pool.
  *
  * Why it cannot stall: every queued job runs to its end once a thread takes
- * it, and the in-order step and the sequencer only take what has ended; a
- * thread that finds nothing to do waits only while another thread is
- * running something, and that thread wakes it when it is done.
+ * it, and the calling thread waits only when it has no job to run and
+ * nothing to do, which happens only while some job is in flight: that job
+ * wakes it when it ends.
  *
  * Memory: slots and pieces are few (one of each per thread, and one more),
  * so a run holds a few blocks and pieces whatever the table's size; the
- * reader waits (or works) for a free slot, the sequencer for a free piece.
- * A thread count the process's memory limits cannot serve is reduced
+ * reader works for a free slot, the joining for a free piece. A thread
+ * count the process's memory limits cannot serve is reduced
  * (M_thread_affordable); a block larger than a thread's working set is
  * checked against what the limits leave before it is inflated.
  *
  * What comes out is what one thread gives: the same table, byte for byte,
  * the same counts and the same failure. With one thread (one processor, or
- * no thread to be had) the calling thread does all of it, between the
- * blocks it reads. */
+ * no thread to be had) the calling thread runs every job itself, between
+ * the blocks it reads. */
 #ifndef TOKENEXP_POOL_H
 #define TOKENEXP_POOL_H
 

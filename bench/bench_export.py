@@ -28,7 +28,7 @@ table of some 186 MB).
 
 --threads 1,2,8,16 adds a sweep over thread counts (TOKENEXP_THREADS): for
 each count the program runs --sweep-runs times in each form of --forms
-(default: mdc, then legacy), and its elapsed time and peak resident memory are reported, the
+(default: mdc, then legacy), and its elapsed and processor time and peak resident memory are reported, the
 memory also as a multiple of the table. --no-gpg leaves the rounds against
 gpg out (for a table too large to time gpg on often). --cpus runs every
 command under taskset -c CPUS (0: one processor). The machine's load
@@ -218,17 +218,20 @@ def main():
 
 def sweep(a, prog, exp, keys, out, keyfile, env, size):
     """Elapsed time and peak memory on each thread count, in both forms."""
-    print("threads  form    runs  median s  peak MB  peak/table")
+    # Processor time too (user + system): steadier than elapsed time while
+    # other work shares the machine.
+    print("threads  form    runs  median s  median cpu s  peak MB  peak/table")
     for threads in [int(t) for t in a.threads.split(",")]:
         for form in a.forms.split(","):
-            times, peaks = [], []
+            times, peaks, cpus = [], [], []
             for _ in range(a.sweep_runs):
                 t, rss = timed([prog, exp, os.path.join(keys, "rsa2048.asc"), "-o", out, "-m", form], stdin=keyfile,
-                               env=dict(env, TOKENEXP_THREADS=str(threads)))
+                               env=dict(env, TOKENEXP_THREADS=str(threads)), cpu=cpus)
                 times.append(t)
                 peaks.append(rss)
-            print("%7d  %-6s  %4d  %8.2f  %7.0f  %10.3f" % (threads, form, a.sweep_runs, statistics.median(times),
-                                                           max(peaks) / 1e6, max(peaks) / size), flush=True)
+            print("%7d  %-6s  %4d  %8.2f  %12.2f  %7.0f  %10.3f" % (
+                threads, form, a.sweep_runs, statistics.median(times), statistics.median(cpus), max(peaks) / 1e6,
+                max(peaks) / size), flush=True)
 
 
 def wine_env(env, prefix):

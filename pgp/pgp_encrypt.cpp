@@ -43,9 +43,13 @@ constexpr size_t   kPieceLen  = M_PGP_PIECE_LEN;
 constexpr unsigned kPieceBits = 22;
 static_assert(size_t{1} << kPieceBits == kPieceLen, "a piece is a partial chunk of 2^22 bytes");
 
-/* Room in front of a piece's bytes for the literal packet's header: its tag
- * byte and a length of up to five bytes. */
+/* The literal packet's header in front of a piece's bytes (the integrity-
+ * protected form): its tag byte and a length of up to five bytes. */
 constexpr size_t kHeadRoom = 8;
+
+/* Room in a piece's stream for the cost of its runs beyond one (each run is
+ * a DEFLATE stream of its own): a few dozen bytes each. */
+constexpr size_t kSpanSlack = 4096;
 
 /* The literal packet's body before the data: format 'b', name length 0,
  * date 0. */
@@ -68,11 +72,20 @@ size_t legacy_head_len(const sym_cipher *cipher)
 
 } // namespace
 
+/* A run of bytes a piece borrows. */
+struct piece_span {
+	const unsigned char *data;
+	size_t               len;
+};
+
 struct M_pgp_piece {
-	unsigned char *plain      = nullptr; /* kHeadRoom, then up to kPieceLen bytes of the literal body */
+	piece_span    *spans      = nullptr; /* the body's bytes, borrowed, in order (M_malloc) */
+	size_t         nspans     = 0;
+	size_t         room       = 0;       /* spans the array holds */
 	size_t         len        = 0;       /* body bytes held */
 	unsigned char *packed     = nullptr; /* the compressed stream */
 	size_t         packed_len = 0;
+	size_t         packed_cap = 0;
 	size_t         plain_len  = 0; /* bytes the stream inflates to: header and body */
 	uint32_t       adler      = 1; /* their Adler-32 */
 	uint64_t       seq        = 0; /* its place among the message's pieces */
@@ -121,18 +134,75 @@ unsigned char *content(M_buf_t *buf)
 /* The literal packet's header in front of a piece's body (the integrity-
  * protected form): the tag on the first piece, then a partial length for a
  * full piece or the definite length of the last. Returns its length. */
-size_t put_literal_header(M_pgp_piece_t *piece)
+size_t put_literal_header(const M_pgp_piece_t *piece, unsigned char *head)
 {
-	unsigned char head[kHeadRoom];
-	size_t        n = 0;
+	size_t n = 0;
 	if (piece->seq == 0)
 		head[n++] = m::detail::new_tag_byte(m::detail::kTagLiteral);
 	if (piece->last)
 		n += m::detail::put_new_length(head + n, static_cast<uint32_t>(piece->len));
 	else
 		head[n++] = m::detail::partial_length(kPieceBits);
-	std::memcpy(piece->plain + kHeadRoom - n, head, n);
 	return n;
+}
+
+/* A stored block (RFC 1951 3.2.4) of n bytes at dst, starting on a byte
+ * boundary; final: the stream's last block. Returns its length. */
+size_t put_stored(unsigned char *dst, const unsigned char *bytes, size_t n, bool final)
+{
+	dst[0] = final ? 1 : 0;
+	dst[1] = static_cast<unsigned char>(n);
+	dst[2] = static_cast<unsigned char>(n >> 8);
+	dst[3] = static_cast<unsigned char>(~n);
+	dst[4] = static_cast<unsigned char>(~n >> 8);
+	std::memcpy(dst + m::detail::kStoredHeaderLen, bytes, n);
+	return m::detail::kStoredHeaderLen + n;
+}
+
+/* The piece's stream: in the integrity-protected form its header (and on
+ * the first piece the literal packet's format, name and date) as a stored
+ * block, then each span compressed on its own, each left open but the
+ * last of the last piece (an empty piece of the old form: one empty
+ * stream). False on a compressor failure. */
+[[nodiscard]] bool compress_spans(M_pgp_piece_t *piece, M_pgp_deflater_t *d)
+{
+	unsigned char head[kHeadRoom + kLiteralPrefixLen];
+	size_t        n = piece->mdc ? put_literal_header(piece, head) : 0;
+	if (piece->mdc && piece->seq == 0) {
+		std::memcpy(head + n, kLiteralPrefix, kLiteralPrefixLen);
+		n += kLiteralPrefixLen;
+	}
+	size_t bound = m::detail::kStoredHeaderLen + n + m::detail::deflate_piece_bound(0);
+	for (size_t i = 0; i < piece->nspans; i++)
+		bound += m::detail::deflate_piece_bound(piece->spans[i].len);
+	if (piece->packed_cap < bound) {
+		/* Room for a full piece in a few runs at once, so that the room is
+		 * rarely made again (the old one is wiped whole when released). */
+		const size_t room = m::detail::deflate_piece_bound(kHeadRoom + kPieceLen) + kSpanSlack;
+		M_free(piece->packed);
+		piece->packed_cap = bound > room ? bound : room;
+		piece->packed     = static_cast<unsigned char *>(M_malloc(piece->packed_cap));
+	}
+	size_t at = 0;
+	bool   ok = true;
+	if (n != 0) {
+		at = put_stored(piece->packed, head, n, piece->last && piece->nspans == 0);
+	} else if (piece->nspans == 0) {
+		at = m::detail::deflate_piece(d, nullptr, 0, piece->packed, bound, true);
+		ok = at != 0;
+	}
+	piece->adler     = m::detail::adler32_of(1, head, n);
+	piece->plain_len = n + piece->len - (piece->mdc && piece->seq == 0 ? kLiteralPrefixLen : 0);
+	for (size_t i = 0; ok && i < piece->nspans; i++) {
+		const piece_span &sp = piece->spans[i];
+		const size_t      k  = m::detail::deflate_piece(d, sp.data, sp.len, piece->packed + at, bound - at,
+		                                                piece->last && i + 1 == piece->nspans);
+		piece->adler         = m::detail::adler32_of(piece->adler, sp.data, sp.len);
+		ok                   = k != 0;
+		at += k;
+	}
+	piece->packed_len = ok ? at : 0;
+	return ok;
 }
 
 /* The old form, finished: the headers in front of the pieces, the Adler-32
@@ -252,7 +322,7 @@ void M_pgp_piece_destroy(M_pgp_piece_t *piece)
 {
 	if (piece == nullptr)
 		return;
-	M_free(piece->plain);
+	M_free(piece->spans);
 	M_free(piece->packed);
 	M_free(piece);
 }
@@ -262,7 +332,20 @@ size_t M_pgp_piece_add(M_pgp_piece_t *piece, const unsigned char *data, size_t l
 	if (piece == nullptr || data == nullptr || !piece->begun || piece->compressed)
 		return 0;
 	const size_t take = len < kPieceLen - piece->len ? len : kPieceLen - piece->len;
-	std::memcpy(piece->plain + kHeadRoom + piece->len, data, take);
+	if (take == 0)
+		return 0;
+	piece_span *prev = piece->nspans != 0 ? &piece->spans[piece->nspans - 1] : nullptr;
+	if (prev != nullptr && prev->data + prev->len == data) {
+		prev->len += take;
+	} else {
+		if (piece->nspans == piece->room) {
+			piece->room  = piece->room == 0 ? 8 : piece->room * 2;
+			piece->spans = static_cast<piece_span *>(M_realloc(piece->spans, piece->room * sizeof(piece_span)));
+		}
+		if (piece->spans == nullptr) /* M_realloc ends the process rather than fail */
+			return 0;
+		piece->spans[piece->nspans++] = piece_span{data, take};
+	}
 	piece->len += take;
 	return take;
 }
@@ -272,25 +355,22 @@ M_bool M_pgp_piece_full(const M_pgp_piece_t *piece)
 	return piece != nullptr && piece->len == kPieceLen;
 }
 
+M_pgp_piece_state_t M_pgp_piece_state(const M_pgp_piece_t *piece)
+{
+	if (piece == nullptr || !piece->begun)
+		return M_PGP_PIECE_FREE;
+	return piece->compressed ? M_PGP_PIECE_COMPRESSED : M_PGP_PIECE_FILLING;
+}
+
 M_bool M_pgp_piece_compress(M_pgp_piece_t *piece, M_pgp_deflater_t *d, M_bool last)
 {
 	if (piece == nullptr || !piece->begun || piece->compressed)
 		return M_FALSE;
 	piece->compressed = true;
 	piece->last       = last;
-	piece->failed     = d == nullptr || (!last && piece->len != kPieceLen);
-	if (piece->failed)
-		return M_FALSE;
-	const size_t   head = piece->mdc ? put_literal_header(piece) : 0;
-	unsigned char *from = piece->plain + kHeadRoom - head;
-	piece->plain_len    = head + piece->len;
-	if (piece->packed == nullptr)
-		piece->packed = static_cast<unsigned char *>(M_malloc(m::detail::deflate_piece_bound(kHeadRoom + kPieceLen)));
-	piece->packed_len = m::detail::deflate_piece(d, from, piece->plain_len, piece->packed,
-	                                             m::detail::deflate_piece_bound(kHeadRoom + kPieceLen), last);
-	piece->adler      = m::detail::adler32_of(1, from, piece->plain_len);
-	OPENSSL_cleanse(piece->plain, kHeadRoom + piece->len);
-	piece->failed = piece->packed_len == 0;
+	piece->failed     = d == nullptr || (!last && piece->len != kPieceLen) || !compress_spans(piece, d);
+	/* The borrowed bytes are the caller's again. */
+	piece->nspans = 0;
 	return !piece->failed;
 }
 
@@ -328,18 +408,18 @@ M_bool M_pgp_msg_piece(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
 {
 	if (msg == nullptr || piece == nullptr || msg->finished || msg->failed)
 		return M_FALSE;
-	if (piece->plain == nullptr)
-		piece->plain = static_cast<unsigned char *>(M_malloc(kHeadRoom + kPieceLen));
 	piece->seq        = msg->begun++;
 	piece->mdc        = msg->mdc;
 	piece->begun      = true;
 	piece->compressed = false;
 	piece->failed     = false;
 	piece->len        = 0;
+	piece->nspans     = 0;
 	piece->packed_len = 0;
-	/* The literal packet's body begins with its format, name and date. */
+	/* The literal packet's body begins with its format, name and date,
+	 * which the compression puts in front. */
 	if (piece->mdc && piece->seq == 0)
-		(void)M_pgp_piece_add(piece, kLiteralPrefix, kLiteralPrefixLen);
+		piece->len = kLiteralPrefixLen;
 	return M_TRUE;
 }
 
@@ -358,6 +438,21 @@ M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece)
 	msg->last_seen = piece->last;
 	piece->begun   = false;
 	return M_TRUE;
+}
+
+uint64_t M_pgp_msg_pieces_begun(const M_pgp_msg_t *msg)
+{
+	return msg != nullptr ? msg->begun : 0;
+}
+
+uint64_t M_pgp_msg_pieces_appended(const M_pgp_msg_t *msg)
+{
+	return msg != nullptr ? msg->appended : 0;
+}
+
+M_bool M_pgp_msg_last_appended(const M_pgp_msg_t *msg)
+{
+	return msg != nullptr && msg->last_seen;
 }
 
 M_bool M_pgp_msg_finish(M_pgp_msg_t *msg)

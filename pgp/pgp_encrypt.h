@@ -1,7 +1,7 @@
 /* OpenPGP message encryption.
  *
- * Wraps a block of data into a binary (unarmoured) OpenPGP message that only
- * the holder of the secret half of an M_pgp_pubkey_t can open:
+ * Wraps data (a run of bytes) into a binary (unarmoured) OpenPGP message that
+ * only the holder of the secret half of an M_pgp_pubkey_t can open:
  *
  *   public-key encrypted session key packet (tag 1, version 3, RFC 4880 5.1)
  *   symmetrically encrypted data packet     (tag 9, no MDC,    RFC 4880 5.7)
@@ -162,9 +162,12 @@ M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_p
  * than one made in one piece, since each piece starts without the earlier
  * pieces' history; every peer opens it as it opens the one-piece form.
  *
- * Pieces hold card data, in the clear and compressed: their memory is wiped
- * when it is released, as all memory of the library is, and a piece's
- * plaintext is wiped as soon as it is compressed. */
+ * A piece does not copy its data: it borrows the caller's bytes until it is
+ * compressed, and compresses each run it was given where it lies, as a
+ * DEFLATE stream of its own joined to the next. The caller keeps those
+ * bytes unchanged until then, and wipes them when it is done with them. A
+ * piece's compressed stream is card data too: its memory is wiped when it
+ * is released, as all memory of the library is. */
 
 /* Bytes of the literal packet's body in every piece but the last. */
 #define M_PGP_PIECE_LEN ((size_t)1 << 22)
@@ -178,10 +181,19 @@ M_API M_bool M_pgp_encrypt(const unsigned char *data, size_t data_len, const M_p
  * inflater) calls it before the first one. */
 M_API void M_pgp_deflate_use_library_memory(void);
 
+/* Where a piece stands. A piece is a run of the literal packet's body: it
+ * is begun empty, filled, compressed and appended, then begun again. */
+typedef enum {
+	M_PGP_PIECE_FREE = 0,  /* new, or appended: may be begun (M_pgp_msg_piece) */
+	M_PGP_PIECE_FILLING,   /* begun: takes data (M_pgp_piece_add) until compressed */
+	M_PGP_PIECE_COMPRESSED /* compressed, or its compression failed: to be appended */
+} M_pgp_piece_state_t;
+
 /* One thread's compressor of pieces (libdeflate's state). Opaque. */
 typedef struct M_pgp_deflater M_pgp_deflater_t;
-/* One piece of a message's data: its plaintext while it is filled, its
- * compressed stream once compressed. Reusable piece after piece. Opaque. */
+/* One piece: a run of the literal packet's body (the data), borrowed while
+ * it is filled, its compressed stream once compressed. Reusable piece after
+ * piece. Opaque. */
 typedef struct M_pgp_piece M_pgp_piece_t;
 /* A message being built from pieces. Opaque. */
 typedef struct M_pgp_msg M_pgp_msg_t;
@@ -214,7 +226,10 @@ M_API M_pgp_piece_t *M_pgp_piece_create(void) M_WARN_UNUSED_RESULT;
  * piece: NULL is ignored. Invalid afterwards. */
 M_API void M_pgp_piece_destroy(M_pgp_piece_t *piece);
 
-/* Add up to len bytes of data to a piece begun with M_pgp_msg_piece.
+/* Add up to len bytes of data to a piece begun with M_pgp_msg_piece. The
+ * piece borrows them: they must stay in place and unchanged until the piece
+ * has been compressed (M_pgp_piece_compress has returned). Bytes that
+ * continue the run added last join it.
  *
  * piece: NULL yields 0.
  * data:  the bytes, only read; NULL yields 0.
@@ -229,8 +244,14 @@ M_API size_t M_pgp_piece_add(M_pgp_piece_t *piece, const unsigned char *data, si
  * piece: NULL yields M_FALSE. */
 M_API M_bool M_pgp_piece_full(const M_pgp_piece_t *piece);
 
-/* Compress a piece (on any thread, with that thread's deflater) and wipe
- * its plaintext.
+/* Where a piece stands (above). Not to be asked while another thread
+ * compresses the piece.
+ *
+ * piece: NULL yields M_PGP_PIECE_FREE. */
+M_API M_pgp_piece_state_t M_pgp_piece_state(const M_pgp_piece_t *piece);
+
+/* Compress a piece (on any thread, with that thread's deflater); the data
+ * it borrowed is the caller's again when this returns.
  *
  * piece: a piece begun and filled; NULL fails.
  * d:     the calling thread's deflater; NULL fails.
@@ -281,6 +302,21 @@ M_API M_bool M_pgp_msg_piece(M_pgp_msg_t *msg, M_pgp_piece_t *piece);
  * lengths hold, or a write that failed. After a failure the message takes
  * nothing more and can only be destroyed. */
 M_API M_bool M_pgp_msg_append(M_pgp_msg_t *msg, M_pgp_piece_t *piece);
+
+/* How many pieces were begun (M_pgp_msg_piece) and appended
+ * (M_pgp_msg_append) so far: the next piece appended must be the one begun
+ * as number appended (from 0), and the one being filled, if any, is number
+ * begun - 1.
+ *
+ * msg: NULL yields 0. */
+M_API uint64_t M_pgp_msg_pieces_begun(const M_pgp_msg_t *msg);
+M_API uint64_t M_pgp_msg_pieces_appended(const M_pgp_msg_t *msg);
+
+/* Whether the message's last piece (compressed with last set) has been
+ * appended, so that only M_pgp_msg_finish remains.
+ *
+ * msg: NULL yields M_FALSE. */
+M_API M_bool M_pgp_msg_last_appended(const M_pgp_msg_t *msg);
 
 /* Finish the message: the rest of it is written (the old form: all of it,
  * its headers in front of the pieces and its data packet encrypted). With

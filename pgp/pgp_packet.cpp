@@ -112,6 +112,13 @@ size_t put_new_length(unsigned char *dst, uint32_t len) noexcept
 	return 5;
 }
 
+bool digest_key(EVP_MD_CTX *ctx, const unsigned char *body, size_t len) noexcept
+{
+	unsigned char hdr[kHashHeaderMax];
+	const size_t  n = put_key_hash_header(hdr, len);
+	return EVP_DigestUpdate(ctx, hdr, n) == 1 && EVP_DigestUpdate(ctx, body, len) == 1;
+}
+
 partial_packet::~partial_packet()
 {
 	M_free(held_);
@@ -135,20 +142,41 @@ bool partial_packet::start(pgp_tag tag, write_fn write, void *thunk) noexcept
 
 bool partial_packet::add(const unsigned char *bytes, size_t len) noexcept
 {
-	/* A chunk goes out with its length in front, in one write. */
+	const unsigned char chunk_len = partial_length(kChunkBits);
 	if (held_ == nullptr)
 		held_ = static_cast<unsigned char *>(M_malloc(1 + kPartialChunk));
-	while (ok_ && len > 0) {
-		const size_t take = len < kPartialChunk - have_ ? len : kPartialChunk - have_;
-		std::memcpy(held_ + 1 + have_, bytes, take);
-		have_ += take;
+	/* A chunk these bytes complete goes out from where they lie: its length,
+	 * the bytes held before them, then theirs. */
+	while (ok_ && have_ + len >= kPartialChunk) {
+		const size_t take = kPartialChunk - have_;
+		(void)(put(&chunk_len, 1) && (have_ == 0 || put(held_ + 1, have_)) && put(bytes, take));
+		have_ = 0;
 		bytes += take;
 		len -= take;
-		if (have_ == kPartialChunk) {
-			held_[0] = partial_length(kChunkBits);
-			have_    = 0;
-			(void)put(held_, 1 + kPartialChunk);
-		}
+	}
+	if (ok_ && len > 0) {
+		std::memcpy(held_ + 1 + have_, bytes, len);
+		have_ += len;
+	}
+	return ok_;
+}
+
+unsigned char *partial_packet::window(size_t *room) noexcept
+{
+	if (held_ == nullptr)
+		held_ = static_cast<unsigned char *>(M_malloc(1 + kPartialChunk));
+	*room = kPartialChunk - have_;
+	return held_ + 1 + have_;
+}
+
+bool partial_packet::commit(size_t n) noexcept
+{
+	have_ += n;
+	if (ok_ && have_ == kPartialChunk) {
+		/* A chunk goes out with its length in front, in one write. */
+		held_[0] = partial_length(kChunkBits);
+		have_    = 0;
+		(void)put(held_, 1 + kPartialChunk);
 	}
 	return ok_;
 }

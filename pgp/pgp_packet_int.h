@@ -34,6 +34,12 @@ constexpr uint32_t get_be32(const unsigned char *p) noexcept
 	       p[3];
 }
 
+inline void put_be16(unsigned char *dst, uint32_t v) noexcept
+{
+	dst[0] = static_cast<unsigned char>(v >> 8);
+	dst[1] = static_cast<unsigned char>(v);
+}
+
 inline void put_be32(unsigned char *dst, uint32_t v) noexcept
 {
 	dst[0] = static_cast<unsigned char>(v >> 24);
@@ -61,11 +67,18 @@ enum pgp_tag : uint8_t {
 	kTagMdc          = 19  /* modification detection code */
 };
 
+/* The first byte of an old-format header (4.2.1) with a length of
+ * 1 << length_type bytes (length_type 0 to 2). */
+constexpr unsigned char old_tag_byte(pgp_tag tag, unsigned length_type) noexcept
+{
+	return static_cast<unsigned char>(0x80 | tag << 2 | length_type);
+}
+
 /* An old-format header with a 4-byte length (4.2.1), 5 bytes at dst. */
 constexpr size_t kOldHeaderLen = 5;
 inline void      put_old_header(unsigned char *dst, pgp_tag tag, uint32_t body_len) noexcept
 {
-	dst[0] = static_cast<unsigned char>(0x80 | tag << 2 | 2);
+	dst[0] = old_tag_byte(tag, 2);
 	put_be32(dst + 1, body_len);
 }
 
@@ -74,6 +87,33 @@ constexpr unsigned char new_tag_byte(pgp_tag tag) noexcept
 {
 	return static_cast<unsigned char>(0xC0 | tag);
 }
+
+/* The headers a packet's body is hashed behind when a fingerprint or a
+ * signature covers it (5.2.4, 12.2): a key or subkey as an old-format
+ * public key packet with a two-byte length (0x99); for a version 4
+ * signature, a user ID behind its old-format tag byte (0xB4), a user
+ * attribute behind its new-format one (0xD1), each with a four-byte length.
+ * Returns the header's length (kHashHeaderMax at most). */
+constexpr size_t kHashHeaderMax = 5;
+inline size_t    put_key_hash_header(unsigned char *dst, size_t body_len) noexcept
+{
+	dst[0] = old_tag_byte(kTagPublicKey, 1);
+	put_be16(dst + 1, static_cast<uint32_t>(body_len));
+	return 3;
+}
+inline size_t put_user_hash_header(unsigned char *dst, pgp_tag tag, size_t body_len) noexcept
+{
+	dst[0] = tag == kTagUserAttr ? new_tag_byte(tag) : old_tag_byte(tag, 0);
+	put_be32(dst + 1, static_cast<uint32_t>(body_len));
+	return 5;
+}
+static_assert(old_tag_byte(kTagPublicKey, 1) == 0x99 && old_tag_byte(kTagUserId, 0) == 0xB4 &&
+                  new_tag_byte(kTagUserAttr) == 0xD1,
+              "the hash headers of RFC 4880 5.2.4");
+
+/* Feed a key or subkey packet's body, behind its hash header, to a digest
+ * begun by the caller. False when the digest refuses it. */
+[[nodiscard]] bool digest_key(EVP_MD_CTX *ctx, const unsigned char *body, size_t len) noexcept;
 
 /* The most bytes a new-format definite length takes: 0xFF and four bytes. */
 constexpr size_t kNewLengthMax = 5;
@@ -99,7 +139,10 @@ using write_fn = bool (*)(const unsigned char *bytes, size_t len, void *thunk);
  * byte at once, then the body in partial chunks of kPartialChunk bytes as
  * they fill, and at the end the rest as a last chunk of definite length
  * (a body shorter than one chunk gets a plain definite length). At most one
- * chunk is held. Bytes go to the write function given to start(); a false
+ * chunk is held: bytes added are copied only while they do not complete
+ * one, and a chunk completed goes out from where its bytes lie. A chunk
+ * filled through window() and commit() goes out with its length in front
+ * in one write. Bytes go to the write function given to start(); a false
  * from it fails this and every later call. */
 class partial_packet {
   public:
@@ -117,6 +160,10 @@ class partial_packet {
 	[[nodiscard]] bool start(pgp_tag tag, write_fn write, void *thunk) noexcept;
 	/* Add len bytes of the body. */
 	[[nodiscard]] bool add(const unsigned char *bytes, size_t len) noexcept;
+	/* Where the next body bytes may be written in place: *room bytes (at
+	 * least 1) inside the chunk held; commit() then takes n of them. */
+	[[nodiscard]] unsigned char *window(size_t *room) noexcept;
+	[[nodiscard]] bool           commit(size_t n) noexcept;
 	/* Write what is held as the last chunk; the packet is then complete. */
 	[[nodiscard]] bool finish() noexcept;
 

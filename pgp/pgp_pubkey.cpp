@@ -103,16 +103,15 @@ void set_sanity_error(char *error, size_t error_len, const char *check)
 }
 
 /* SHA-1 version-4 fingerprint of a key packet body (RFC 4880 12.2): over
- * 0x99, the body length as two bytes and the body. */
+ * the body behind its hash header. */
 [[nodiscard]] bool v4_fingerprint(const unsigned char *body, size_t len, unsigned char fpr[kSha1Len])
 {
-	const unsigned char hdr[3] = {0x99, (unsigned char)(len >> 8), (unsigned char)(len & 0xff)};
-	unsigned char       digest[EVP_MAX_MD_SIZE];
-	unsigned int        digest_len = 0;
-	EVP_MD_CTX         *ctx        = EVP_MD_CTX_new();
-	const bool          ok         = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
-	                EVP_DigestUpdate(ctx, hdr, sizeof(hdr)) == 1 && EVP_DigestUpdate(ctx, body, len) == 1 &&
-	                EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 && digest_len == kSha1Len;
+	unsigned char digest[EVP_MAX_MD_SIZE];
+	unsigned int  digest_len = 0;
+	EVP_MD_CTX   *ctx        = EVP_MD_CTX_new();
+	const bool    ok         = ctx != nullptr && EVP_DigestInit_ex(ctx, EVP_sha1(), nullptr) == 1 &&
+	                m::detail::digest_key(ctx, body, len) && EVP_DigestFinal_ex(ctx, digest, &digest_len) == 1 &&
+	                digest_len == kSha1Len;
 	EVP_MD_CTX_free(ctx);
 	if (ok)
 		std::memcpy(fpr, digest, kSha1Len);

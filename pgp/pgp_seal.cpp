@@ -19,10 +19,6 @@ constexpr size_t        kMdcPacketLen = sizeof(kMdcHead) + kSha1Len;
 static_assert(kMdcHead[0] == 0xD3 && kMdcHead[1] == 0x14 && kMdcPacketLen == 22, "tag 19 packet of 22 bytes");
 constexpr unsigned char kSeipdVersion = 1;
 
-/* The plaintext is encrypted through a buffer of this size: small enough to
- * stay in cache between the hash, the cipher and the write. */
-constexpr size_t kSealSlice = size_t{64} * 1024;
-
 /* The CFB prefix: a random cipher block, its last two bytes repeated. */
 [[nodiscard]] bool make_prefix(unsigned char *prefix, size_t bs)
 {
@@ -114,10 +110,13 @@ seipd_stream::~seipd_stream()
 
 bool seipd_stream::seal(const unsigned char *bytes, size_t len) noexcept
 {
-	unsigned char out[kSealSlice];
+	/* The ciphertext is written straight into the packet's chunk, which
+	 * goes out when full: no other copy is made. */
 	while (ok_ && len > 0) {
-		const size_t n = len < sizeof(out) ? len : sizeof(out);
-		ok_            = EVP_DigestUpdate(md_, bytes, n) == 1 && cfb_.update(out, bytes, n) && packet_.add(out, n);
+		size_t         room = 0;
+		unsigned char *out  = packet_.window(&room);
+		const size_t   n    = len < room ? len : room;
+		ok_                 = EVP_DigestUpdate(md_, bytes, n) == 1 && cfb_.update(out, bytes, n) && packet_.commit(n);
 		bytes += n;
 		len -= n;
 	}

@@ -27,13 +27,22 @@ using m::detail::pgp_sig;
 std::atomic<uint64_t> g_verified{0};
 std::atomic<uint64_t> g_failed{0};
 
+using m::detail::get_be16;
 using m::detail::get_be32;
+using m::detail::kHashHeaderMax;
 using m::detail::kPkDsa;
 using m::detail::kPkEcdsa;
 using m::detail::kPkEd25519;
 using m::detail::kPkEddsa;
 using m::detail::kPkRsa;
 using m::detail::kPkRsaSign;
+using m::detail::kTagPublicSubkey;
+using m::detail::kTagUserAttr;
+using m::detail::kTagUserId;
+using m::detail::pgp_tag;
+using m::detail::put_be32;
+using m::detail::put_key_hash_header;
+using m::detail::put_user_hash_header;
 using m::detail::span_reader;
 
 /* RSA, for signatures: the general and the sign-only id. */
@@ -155,11 +164,11 @@ bool parse_v4(const unsigned char *p, size_t len, pgp_sig *sig)
 {
 	if (len < 6)
 		return false;
-	const size_t hashed_len = (size_t)p[4] << 8 | p[5];
+	const size_t hashed_len = get_be16(p + 4);
 	if (hashed_len > len - 6 || len - 6 - hashed_len < 2)
 		return false;
 	const size_t unhashed_at  = 6 + hashed_len;
-	const size_t unhashed_len = (size_t)p[unhashed_at] << 8 | p[unhashed_at + 1];
+	const size_t unhashed_len = get_be16(p + unhashed_at);
 	const size_t prefix_at    = unhashed_at + 2 + unhashed_len;
 	if (unhashed_len > len - unhashed_at - 2 || len - prefix_at < 2)
 		return false;
@@ -275,30 +284,19 @@ bool hash_signed_data(const EVP_MD *md, const unsigned char *key_body, size_t ke
                       const m::detail::sig_subject &subj, const pgp_sig &sig, unsigned char *digest,
                       unsigned int *digest_len)
 {
-	const unsigned char key_hdr[3] = {0x99, (unsigned char)(key_len >> 8), (unsigned char)key_len};
-	unsigned char       subj_hdr[5];
-	size_t              subj_hdr_len = 0;
-	if (subj.tag == 14) {
-		subj_hdr[0]  = 0x99;
-		subj_hdr[1]  = (unsigned char)(subj.len >> 8);
-		subj_hdr[2]  = (unsigned char)subj.len;
-		subj_hdr_len = 3;
-	} else if ((subj.tag == 13 || subj.tag == 17) && sig.version == 4) {
-		/* Version 3 signatures hash a user ID without a header. */
-		subj_hdr[0] = subj.tag == 13 ? 0xb4 : 0xd1;
-		for (int i = 0; i < 4; i++)
-			subj_hdr[1 + i] = (unsigned char)(subj.len >> (24 - 8 * i));
-		subj_hdr_len = 5;
-	}
-	const unsigned char v4_tail[6] = {4,
-	                                  0xff,
-	                                  (unsigned char)(sig.trailer_len >> 24),
-	                                  (unsigned char)(sig.trailer_len >> 16),
-	                                  (unsigned char)(sig.trailer_len >> 8),
-	                                  (unsigned char)sig.trailer_len};
-	EVP_MD_CTX         *ctx        = EVP_MD_CTX_new();
-	bool ok = ctx != nullptr && EVP_DigestInit_ex(ctx, md, nullptr) == 1 && EVP_DigestUpdate(ctx, key_hdr, 3) == 1 &&
-	          EVP_DigestUpdate(ctx, key_body, key_len) == 1 && EVP_DigestUpdate(ctx, subj_hdr, subj_hdr_len) == 1 &&
+	unsigned char subj_hdr[kHashHeaderMax];
+	size_t        subj_hdr_len = 0;
+	if (subj.tag == kTagPublicSubkey)
+		subj_hdr_len = put_key_hash_header(subj_hdr, subj.len);
+	else if ((subj.tag == kTagUserId || subj.tag == kTagUserAttr) && sig.version == 4)
+		subj_hdr_len = put_user_hash_header(subj_hdr, static_cast<pgp_tag>(subj.tag), subj.len);
+	/* Version 3 signatures hash a user ID without a header; version 4 ones
+	 * end in their version, 0xFF and the trailer's length. */
+	unsigned char v4_tail[6] = {4, 0xff};
+	put_be32(v4_tail + 2, static_cast<uint32_t>(sig.trailer_len));
+	EVP_MD_CTX *ctx = EVP_MD_CTX_new();
+	bool        ok  = ctx != nullptr && EVP_DigestInit_ex(ctx, md, nullptr) == 1 &&
+	          m::detail::digest_key(ctx, key_body, key_len) && EVP_DigestUpdate(ctx, subj_hdr, subj_hdr_len) == 1 &&
 	          (subj.tag == 0 || EVP_DigestUpdate(ctx, subj.body, subj.len) == 1) &&
 	          EVP_DigestUpdate(ctx, sig.trailer, sig.trailer_len) == 1 &&
 	          (sig.version != 4 || EVP_DigestUpdate(ctx, v4_tail, sizeof(v4_tail)) == 1) &&

@@ -73,12 +73,12 @@ class Base(E2ECase):
 class FailedWrites(Base):
     """A write that fails part-way keeps the old output byte for byte."""
 
-    def check_failed_write(self, directory, preexec, status, reason=b""):
+    def check_failed_write(self, directory, preexec, status, reason=b"", exp=None, env=None):
         out = os.path.join(directory, "out.gpg")
         with open(out, "wb") as f:
             f.write(OLD)
         os.chmod(out, 0o640)
-        r = self.run_tool([self.exp, self.key(), "-o", out], preexec_fn=preexec)
+        r = self.run_tool([exp or self.exp, self.key(), "-o", out], preexec_fn=preexec, env=env)
         self.assertEqual(r.returncode, status, r.stderr)
         if status == 1:
             self.assertEqual((r.stdout, r.stderr), (b"Couldn't write encrypted results to %s\n" % shown(out).encode(),
@@ -102,15 +102,20 @@ class FailedWrites(Base):
     @linux_only("signals, sent by strace at the sync of the output (Windows: test_ctrl_c_keeps_the_old_output)")
     @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "the signal would reach the wrapper")
     def test_signal_during_the_write_removes_the_temporary_file(self):
-        # strace sends the signal as the program syncs its temporary file.
+        # strace sends the signal as the program syncs its temporary file,
+        # or as it starts the last of its seven worker threads (the output
+        # begun, six workers running).
         log = self.path("strace.log")
-        for sig in (signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU):
-            with self.subTest(sig=sig):
+        cases = [("fsync", 1, sig) for sig in (signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGPIPE,
+                                                signal.SIGXCPU)] + [("clone3", 7, signal.SIGTERM)]
+        for call, when, sig in cases:
+            with self.subTest(call=call, sig=sig):
                 self.write("out.gpg", OLD)
-                inject = "inject=fsync:signal=%d:when=1" % sig
-                r = subprocess.run(["strace", "-qq", "-o", log, "-e", "trace=fsync", "-e", inject, BIN, self.exp,
-                                    self.key(), "-o", "out.gpg"], input=(KEY256 + "\n").encode(),
-                                   capture_output=True, cwd=self.dir, timeout=600)
+                inject = "inject=%s:signal=%d:when=%d" % (call, sig, when)
+                r = subprocess.run(["strace", "-qq", "-o", log, "-e", "trace=" + call, "-e", inject, BIN,
+                                    self.exp, self.key(), "-o", "out.gpg"], input=(KEY256 + "\n").encode(),
+                                   capture_output=True, cwd=self.dir, env=dict(os.environ, TOKENEXP_THREADS="8"),
+                                   timeout=600)
                 self.assertEqual(r.returncode, -sig, r.stderr)
                 os.remove(log)
                 self.assert_holds(self.path("out.gpg"))
@@ -144,14 +149,26 @@ class FailedWrites(Base):
             # Fill what the old output leaves free, so that the new one cannot fit.
             with open(os.path.join(mnt, "out.gpg"), "wb") as f:
                 f.write(OLD)
+            filler = os.path.join(mnt, "filler")
             try:
-                with open(os.path.join(mnt, "filler"), "wb") as f:
+                with open(filler, "wb") as f:
                     while True:
                         f.write(b"\0" * 1024)
                         f.flush()
             except OSError:
                 pass
             self.check_failed_write(mnt, None, 1, NO_SPACE)
+            # Room for the message's start only: the disk fills as the first
+            # pieces are written, while the blocks are decoded, and a
+            # damaged last block comes later in the file, so the full disk
+            # is the failure reported, on one thread or many.
+            os.truncate(filler, os.path.getsize(filler) - 16384)
+            with open(self.make_export("big.exp", [("RECURRING", HEADER, make_rows(80000, 35))]), "rb") as f:
+                data = f.read()
+            at = data.index(b"\n", data.rindex(b"---DATABLOCK_SIZE=")) + 1
+            bad = self.write("bad.exp", data[:at] + b"!" * 8 + data[at + 8:])
+            for threads in ("1", "8"):
+                self.check_failed_write(mnt, None, 1, NO_SPACE, bad, {"TOKENEXP_THREADS": threads})
         finally:
             subprocess.run(["umount", mnt], capture_output=True)
 

@@ -105,8 +105,9 @@ M_bool add_to(const unsigned char *bytes, size_t len, void *thunk)
 	for (size_t i = pieces.size(); ok && i-- > 0;)
 		ok = M_pgp_piece_compress(pieces[i], d, i + 1 == pieces.size());
 	for (size_t i = 0; ok && i < pieces.size(); i++)
-		ok = M_pgp_msg_append(m, pieces[i]);
-	ok = ok && M_pgp_msg_finish(m);
+		ok = M_pgp_msg_append(m, pieces[i]) && M_pgp_piece_state(pieces[i]) == M_PGP_PIECE_FREE &&
+		     M_pgp_msg_pieces_appended(m) == i + 1;
+	ok = ok && M_pgp_msg_pieces_begun(m) == pieces.size() && M_pgp_msg_finish(m);
 	for (M_pgp_piece_t *p : pieces)
 		M_pgp_piece_destroy(p);
 	M_pgp_deflater_destroy(d);
@@ -573,13 +574,16 @@ TEST(pgp_encrypt_fail, pieces_keep_their_order)
 		do
 			(void)M_pgp_piece_add(p[0], data.data(), data.size());
 		while (r.a_full && !M_pgp_piece_full(p[0]));
+		EXPECT_EQ(M_pgp_piece_state(p[0]), M_PGP_PIECE_FILLING);
 		ok = M_pgp_piece_compress(p[0], d, r.a_last) && ok;
+		EXPECT_EQ(M_pgp_piece_state(p[0]), M_PGP_PIECE_COMPRESSED) << r.what << ": even when it failed";
 		EXPECT_EQ(M_pgp_piece_add(p[0], data.data(), 1), 0u) << "compressed: takes nothing";
 		if (r.begin_b)
 			ok = M_pgp_msg_piece(g, p[1]) && M_pgp_piece_add(p[1], data.data(), 9) == 9 &&
 			     M_pgp_piece_compress(p[1], d, M_TRUE) && ok;
 		for (const char *c = r.appends; *c != '\0'; c++)
 			ok = M_pgp_msg_append(g, p[*c - 'a']) && ok;
+		EXPECT_EQ(M_pgp_msg_last_appended(g), r.a_last || r.ok) << r.what;
 		ok = M_pgp_msg_finish(g) && ok;
 		EXPECT_EQ(ok, r.ok) << r.what;
 		EXPECT_FALSE(M_pgp_msg_piece(g, p[0])) << r.what << ": finished, takes no piece";
