@@ -279,8 +279,8 @@ void describe_key(M_pgp_pubkey_t *key, const keyblock &kb, const pgp_file_packet
 		/* Whole, a NUL inside included: a report must not show less of
 		 * the user ID than there is ("Alice <a@x>\0 Mallory"). */
 		const pgp_file_packet &uid = kb.pkts[pv.user_id];
-		key->user_id      = static_cast<char *>(M_malloc(uid.len + 1));
-		key->user_id_len  = uid.len;
+		key->user_id               = static_cast<char *>(M_malloc(uid.len + 1));
+		key->user_id_len           = uid.len;
 		std::memcpy(key->user_id, uid.body, uid.len);
 		key->user_id[uid.len] = '\0';
 	}
@@ -304,10 +304,10 @@ bool open_primary(keyblock &kb, const pgp_file_packet *pkts, size_t count, size_
                   size_t error_len)
 {
 	const pgp_file_packet &pk = pkts[primary];
-	kb.pkts          = pkts;
-	kb.count         = count;
-	kb.primary       = primary;
-	kb.now           = M_time();
+	kb.pkts                   = pkts;
+	kb.count                  = count;
+	kb.primary                = primary;
+	kb.now                    = M_time();
 	if (!pgp_v4_fingerprint(pk.body, pk.len, kb.fpr)) {
 		set_error(error, error_len, "read_public_key: fingerprint failure");
 		return false;
@@ -333,8 +333,8 @@ M_pgp_pubkey_t *pgp_choose_key(const pgp_file_packet *pkts, size_t count, size_t
 	keyblock kb;
 	if (!open_primary(kb, pkts, count, primary, error, error_len))
 		return nullptr;
-	primary_view  pv;
-	choice        c;
+	primary_view           pv;
+	choice                 c;
 	const pgp_file_packet *chosen = choose_key(kb, &pv, &c, error, error_len);
 	if (chosen == nullptr)
 		return nullptr;

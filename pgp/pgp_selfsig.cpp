@@ -74,11 +74,10 @@ void link_signatures(keyblock &kb) noexcept
 	size_t placed = kb.primary;
 	for (size_t i = kb.primary + 1; i < kb.count; i++) {
 		const pgp_file_packet &p = kb.pkts[i];
-		pgp_sig       s;
+		pgp_sig                s;
 		if (is_user_part(p.tag) || p.tag == kTagPublicSubkey)
 			placed = i;
-		if (p.tag != kTagSignature || !sig_parse(p.body, p.len, &s) || !kb.self_issued(s) ||
-		    s.unknown_critical)
+		if (p.tag != kTagSignature || !sig_parse(p.body, p.len, &s) || !kb.self_issued(s) || s.unknown_critical)
 			continue;
 		const unsigned tag = part_tag(s.type);
 		if (tag == kTagPublicKey)
@@ -110,7 +109,7 @@ bool any_valid(keyblock &kb, size_t part, uint8_t type, int64_t *when) noexcept
 	const auto range = kb.links_of(part);
 	for (const sig_link *l = range.first; l != range.second; l++) {
 		const pgp_file_packet &p = kb.pkts[l->index];
-		pgp_sig       s;
+		pgp_sig                s;
 		if (sig_parse(p.body, p.len, &s) && s.type == type && kb.verify(part, s)) {
 			*when = s.created;
 			return true;

@@ -38,14 +38,14 @@ constexpr size_t kMaxPartsPerSig = 3;
 
 /* The one key of the file being judged. */
 struct keyblock {
-	const pgp_file_packet         *pkts    = nullptr;
-	size_t                count   = 0;
-	size_t                primary = 0;       /* index of the primary key packet */
-	sig_link             *links   = nullptr; /* room for kMaxPartsPerSig per packet */
-	size_t                nlinks  = 0;
-	sig_signer signer;
-	unsigned char         fpr[kSha1Len]{};
-	int64_t               now = 0;
+	const pgp_file_packet *pkts    = nullptr;
+	size_t                 count   = 0;
+	size_t                 primary = 0;       /* index of the primary key packet */
+	sig_link              *links   = nullptr; /* room for kMaxPartsPerSig per packet */
+	size_t                 nlinks  = 0;
+	sig_signer             signer;
+	unsigned char          fpr[kSha1Len]{};
+	int64_t                now = 0;
 
 	keyblock()                            = default;
 	keyblock(const keyblock &)            = delete;
