@@ -79,10 +79,9 @@ const char *text_kind(string_view s)
 const char *binary_kind(unsigned char first)
 {
 	using namespace m::detail;
-	if ((first & 0x80) == 0)
+	if (!is_tag_byte(first))
 		return kNotPgp;
-	const unsigned tag = (first & 0x40) != 0 ? first & 0x3fu : (first >> 2) & 0x0fu;
-	switch (tag) {
+	switch (tag_of(first)) {
 		case kTagPkesk:
 		case 3: /* symmetric-key encrypted session key */
 		case kTagCompressed:

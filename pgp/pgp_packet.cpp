@@ -97,17 +97,17 @@ void unload_providers()
 
 size_t put_new_length(unsigned char *dst, uint32_t len) noexcept
 {
-	if (len < 192) {
+	if (len < kLenTwoFirst) {
 		dst[0] = static_cast<unsigned char>(len);
 		return 1;
 	}
-	if (len < 8384) {
-		const uint32_t v = len - 192;
-		dst[0]           = static_cast<unsigned char>((v >> 8) + 192);
+	if (len < two_byte_length(kLenPartialFirst, 0)) {
+		const uint32_t v = len - kLenTwoFirst;
+		dst[0]           = static_cast<unsigned char>((v >> 8) + kLenTwoFirst);
 		dst[1]           = static_cast<unsigned char>(v & 0xff);
 		return 2;
 	}
-	dst[0] = 0xFF;
+	dst[0] = kLenFour;
 	put_be32(dst + 1, len);
 	return 5;
 }

@@ -88,6 +88,45 @@ constexpr unsigned char new_tag_byte(pgp_tag tag) noexcept
 	return static_cast<unsigned char>(0xC0 | tag);
 }
 
+/* Reading a header's first byte: bit 7 is always set and bit 6 marks the
+ * new format, whose tag is the low six bits; an old-format tag is bits 5
+ * to 2, with the length type (0 to 2: a length of 1 << type bytes; 3:
+ * indeterminate) in bits 1 and 0. */
+constexpr bool is_tag_byte(unsigned char b) noexcept
+{
+	return (b & 0x80) != 0;
+}
+constexpr bool is_new_format(unsigned char b) noexcept
+{
+	return (b & 0x40) != 0;
+}
+constexpr unsigned tag_of(unsigned char b) noexcept
+{
+	return is_new_format(b) ? b & 0x3fu : (b >> 2) & 0x0fu;
+}
+constexpr unsigned old_length_type(unsigned char b) noexcept
+{
+	return b & 0x03u;
+}
+constexpr unsigned kOldLengthIndeterminate = 3;
+static_assert(tag_of(old_tag_byte(kTagUserId, 2)) == kTagUserId && old_length_type(old_tag_byte(kTagUserId, 2)) == 2 &&
+                  tag_of(new_tag_byte(kTagUserAttr)) == kTagUserAttr && !is_new_format(old_tag_byte(kTagLiteral, 0)),
+              "a header's first byte read back as it is written");
+
+/* Reading a new-format length (4.2.2) by its first byte: below
+ * kLenTwoFirst it is the length; up to kLenPartialFirst it and the next
+ * byte give two_byte_length(); from there to 254 it is a partial body
+ * length; kLenFour is followed by a four-byte length. Signature subpackets
+ * (5.2.3.1) use the same forms without the partial one: two bytes from
+ * kLenTwoFirst to 254. */
+constexpr unsigned char kLenTwoFirst     = 192;
+constexpr unsigned char kLenPartialFirst = 224;
+constexpr unsigned char kLenFour         = 255;
+constexpr uint32_t      two_byte_length(unsigned first, unsigned second) noexcept
+{
+	return ((first - kLenTwoFirst) << 8) + second + kLenTwoFirst;
+}
+
 /* The headers a packet's body is hashed behind when a fingerprint or a
  * signature covers it (5.2.4, 12.2): a key or subkey as an old-format
  * public key packet with a two-byte length (0x99); for a version 4

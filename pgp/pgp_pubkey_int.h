@@ -1,5 +1,8 @@
-/* Inside view of the public key object, shared by the key reader and the
- * message encryption (and reached by their tests). C++ only. */
+/* Inside view of the public key object, shared by the message encryption
+ * and the parts of the key reader (and reached by their tests): the armour
+ * (pgp_armor.cpp), reading packets into a key (pgp_pubkey.cpp), which
+ * self-signature verifies what (pgp_selfsig.cpp) and choosing the key as
+ * gpg does (pgp_keychoice.cpp). C++ only. */
 #ifndef M_PGP_PUBKEY_INT_H
 #define M_PGP_PUBKEY_INT_H
 
@@ -8,6 +11,7 @@
 
 #include <openssl/bn.h>
 
+#include "core/m_parser.h"
 #include "pgp/pgp_packet_int.h"
 #include "pgp/pgp_pubkey.h"
 
@@ -46,6 +50,54 @@ struct M_pgp_pubkey {
 };
 
 namespace m::detail {
+
+/* The key ID is the last 8 bytes of the version-4 fingerprint. */
+constexpr size_t kKeyIdOffset = 12;
+static_assert(kKeyIdOffset + sizeof(M_pgp_pubkey::key_id) == kSha1Len,
+              "the key ID is the last 8 bytes of the fingerprint");
+
+/* Messages of M_pgp_pubkey_create that more than one part of the reader
+ * gives. */
+constexpr const char *kMsgNoArmor = "failed to locate base64 block in ascii-armored data";
+constexpr const char *kMsgSecret  = "the key file holds a secret key: give the recipient's public key, e.g. from "
+                                    "gpg --export";
+
+/* Writes msg into the caller's message area (which may be absent: NULL or
+ * of length 0). */
+void set_error(char *error, size_t error_len, const char *msg) noexcept;
+
+/* One packet of a key file: its tag number and where its body lies. */
+struct pgp_file_packet {
+	const unsigned char *body;
+	size_t               len;
+	unsigned             tag;
+};
+
+/* True when every byte may appear in armoured text: tab, line feed,
+ * carriage return or printable ASCII. Anything else marks raw packets. */
+[[nodiscard]] bool pgp_is_armor_text(const unsigned char *data, size_t len) noexcept;
+
+/* Decodes the armoured public key blocks of a key file into a new parser
+ * (M_parser_destroy), or returns NULL with the message of M_pgp_pubkey_create
+ * in error (which may be NULL). Blocks after the first continue its
+ * packets. */
+[[nodiscard]] M_parser_t *pgp_parser_from_armor(const unsigned char *data, size_t data_len, char *error,
+                                                size_t error_len) noexcept;
+
+/* Reads the algorithm and fields of a key packet body whose fingerprint is
+ * known, into a new key object (M_pgp_pubkey_destroy), leaving body after
+ * the fields; NULL with the message in error. The numbers are not judged. */
+[[nodiscard]] M_pgp_pubkey_t *pgp_read_key_fields(span_reader &body, const unsigned char fpr[kSha1Len], char *error,
+                                                  size_t error_len) noexcept;
+
+/* Chooses, as gpg does, the encryption key of the primary key at
+ * pkts[primary] among the file's count packets (the primary key itself or
+ * one of its subkeys), reads its numbers and judges them, and fills in what
+ * a run report shows (primary fingerprint, user ID, dates). Returns a new
+ * key object (M_pgp_pubkey_destroy) or NULL with the message of
+ * M_pgp_pubkey_create in error. */
+[[nodiscard]] M_pgp_pubkey_t *pgp_choose_key(const pgp_file_packet *pkts, size_t count, size_t primary, char *error,
+                                             size_t error_len) noexcept;
 
 /* Reads one version-4 key packet body (no header) as the encryption key:
  * its fingerprint, algorithm and fields, with the messages of

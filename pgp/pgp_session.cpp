@@ -2,6 +2,7 @@
  * (see pgp_session_int.h). */
 #include "pgp/pgp_session_int.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include <openssl/bn.h>
@@ -16,8 +17,6 @@ namespace {
 
 using m::detail::kMaxKeySize;
 
-/* The packet's header byte: old format, tag 1, 4-byte length. */
-constexpr unsigned char kHdrPkeskByte = 0x80 | m::detail::kTagPkesk << 2 | 2;
 constexpr unsigned char kPkeskVersion = 3;
 
 /* Session key block around the key: algorithm id and 2-byte checksum. */
@@ -32,9 +31,11 @@ constexpr unsigned kElgamalMaxDraws = 1000;
 [[nodiscard]] bool add_pkesk_head(M_buf_t *out, const M_pgp_pubkey_t *key, unsigned char alg, size_t rest_len)
 {
 	const size_t body = 1 + sizeof(key->key_id) + 1 + rest_len;
-	M_buf_add_byte(out, kHdrPkeskByte);
-	if (!M_buf_add_uintbin(out, body, 4, M_FALSE))
+	if (body > UINT32_MAX)
 		return false;
+	unsigned char hdr[m::detail::kOldHeaderLen];
+	m::detail::put_old_header(hdr, m::detail::kTagPkesk, static_cast<uint32_t>(body));
+	M_buf_add_bytes(out, hdr, sizeof(hdr));
 	M_buf_add_byte(out, kPkeskVersion);
 	M_buf_add_bytes(out, key->key_id, sizeof(key->key_id));
 	M_buf_add_byte(out, alg);

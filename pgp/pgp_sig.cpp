@@ -30,6 +30,8 @@ std::atomic<uint64_t> g_failed{0};
 using m::detail::get_be16;
 using m::detail::get_be32;
 using m::detail::kHashHeaderMax;
+using m::detail::kLenFour;
+using m::detail::kLenTwoFirst;
 using m::detail::kPkDsa;
 using m::detail::kPkEcdsa;
 using m::detail::kPkEd25519;
@@ -44,6 +46,7 @@ using m::detail::put_be32;
 using m::detail::put_key_hash_header;
 using m::detail::put_user_hash_header;
 using m::detail::span_reader;
+using m::detail::two_byte_length;
 
 /* RSA, for signatures: the general and the sign-only id. */
 bool is_rsa_alg(uint8_t alg)
@@ -111,11 +114,11 @@ bool read_area(const unsigned char *p, size_t len, bool hashed, pgp_sig *sig, ui
 	size_t pos = 0;
 	while (pos < len) {
 		size_t sub_len = p[pos++];
-		if (sub_len >= 192 && sub_len < 255) {
+		if (sub_len >= kLenTwoFirst && sub_len < kLenFour) {
 			if (pos >= len)
 				return false;
-			sub_len = ((sub_len - 192) << 8) + p[pos++] + 192;
-		} else if (sub_len == 255) {
+			sub_len = two_byte_length(static_cast<unsigned>(sub_len), p[pos++]);
+		} else if (sub_len == kLenFour) {
 			if (len - pos < 4)
 				return false;
 			sub_len = get_be32(p + pos);
