@@ -222,8 +222,12 @@ HANDLE stream_on(const wchar_t *path) noexcept
  * move or a delete of the folder needs. */
 M_fs_error_t hold_folder(m::detail::ReplaceSys *s) noexcept
 {
-	const wchar_t *slash = wcsrchr(s->target, L'\\');
-	size_t         len   = static_cast<size_t>(slash - s->target);
+	const wchar_t *slash = s->target != nullptr ? wcsrchr(s->target, L'\\') : nullptr;
+	if (slash == nullptr) { /* a full path always has one */
+		SetLastError(ERROR_INVALID_NAME);
+		return last_error();
+	}
+	size_t len = static_cast<size_t>(slash - s->target);
 	/* The root keeps its separator: "C:\", "\\.\C:\". */
 	if (len > 0 && s->target[len - 1] == L':')
 		len++;

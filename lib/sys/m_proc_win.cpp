@@ -177,7 +177,7 @@ M_bool M_proc_mem_room(uint64_t *address_room, uint64_t *data_room)
 		*address_room = room;
 	if (data_room != nullptr)
 		*data_room = room;
-	return known ? M_TRUE : M_FALSE;
+	return known;
 }
 
 } // extern "C"
