@@ -200,10 +200,10 @@ struct job_t {
 };
 
 /* Workers take pieces first, which free the most memory (a piece's rows
- * are wiped and reused once it is appended); the calling thread takes a
- * block's rows first, a short job that frees a slot, so that it is soon
- * back to its books, then pieces, then decoding, which would only fill
- * more memory. */
+ * are wiped and reused once it is appended); a calling thread that runs
+ * the jobs itself takes a block's rows first, a short job that frees a
+ * slot, so that it is soon back to its books, then pieces, then decoding,
+ * which would only fill more memory. */
 constexpr job_kind kCallerOrder[] = {job_kind::rows, job_kind::compress, job_kind::decode};
 constexpr job_kind kWorkerOrder[] = {job_kind::compress, job_kind::rows, job_kind::decode};
 
@@ -230,6 +230,10 @@ struct pool_t {
 	job_queue        *queues[3]{};  /* by job_kind */
 	bool              news = false; /* a job ended since the calling thread last waited */
 	bool              quit = false; /* the run is over: workers end */
+
+	/* The calling thread's tools when it runs the jobs itself (one thread,
+	 * or no worker could be started); NULL while workers run them. */
+	tools_t *caller_tools = nullptr;
 
 	/* The calling thread's books, in file order. */
 	uint64_t read     = 0;     /* blocks read */
@@ -258,6 +262,7 @@ struct pool_t {
 		delete_array(pieces, npieces);
 		for (job_queue *q : queues)
 			delete_array(q, 1);
+		delete_array(caller_tools, 1);
 		M_thread_cond_destroy(done_cv);
 		M_thread_cond_destroy(work_cv);
 		M_thread_mutex_destroy(mu);
@@ -316,8 +321,8 @@ struct pool_t {
 	piece_t          *filling_piece();
 	void              queue_piece(piece_t &p, bool last);
 	bool              settled();
-	void              idle(tools_t &tools);
-	tokenexp_block_t *next_slot(tools_t &tools);
+	void              idle();
+	tokenexp_block_t *next_slot();
 
 	/* The jobs, on any thread. */
 	void run_decode(slot_t &s, tools_t &tools);
@@ -613,12 +618,13 @@ bool pool_t::settled()
 	return (!compressing(p) && M_pgp_piece_state(p.piece) == M_PGP_PIECE_FILLING) || p.through >= fail_at;
 }
 
-/* Nothing to do on the books: run a queued job, or wait for one to end. */
-void pool_t::idle(tools_t &tools)
+/* Nothing to do on the books: run a queued job (with no worker to run it),
+ * or wait for one to end. */
+void pool_t::idle()
 {
 	job_t job;
-	if (take_job(&job, kCallerOrder, false)) {
-		run_job(job, tools);
+	if (caller_tools != nullptr && take_job(&job, kCallerOrder, false)) {
+		run_job(job, *caller_tools);
 		return;
 	}
 	M_thread_mutex_lock(mu);
@@ -630,7 +636,7 @@ void pool_t::idle(tools_t &tools)
 
 /* The reader's next slot, once one is free; NULL once a failure has made
  * the rest of the file moot. */
-tokenexp_block_t *pool_t::next_slot(tools_t &tools)
+tokenexp_block_t *pool_t::next_slot()
 {
 	while (fail_at == kNone) {
 		slot_t &s = slot(read);
@@ -639,7 +645,7 @@ tokenexp_block_t *pool_t::next_slot(tools_t &tools)
 			return &s.block;
 		}
 		if (!step())
-			idle(tools);
+			idle();
 	}
 	return nullptr;
 }
@@ -654,21 +660,15 @@ void *worker_main(void *arg)
 	return nullptr;
 }
 
-/* The reader's callbacks, on the calling thread. */
-struct reader_t {
-	pool_t  *pool;
-	tools_t *tools;
-};
-
+/* The reader's callbacks, on the calling thread; the thunk is the pool. */
 tokenexp_block_t *reader_slot(void *thunk)
 {
-	auto *r = static_cast<reader_t *>(thunk);
-	return r->pool->next_slot(*r->tools);
+	return static_cast<pool_t *>(thunk)->next_slot();
 }
 
 tokenexp_walk_result_t reader_read(tokenexp_block_t * /*block*/, char * /*err*/, size_t /*errlen*/, void *thunk)
 {
-	pool_t *pool               = static_cast<reader_t *>(thunk)->pool;
+	auto *pool                 = static_cast<pool_t *>(thunk);
 	pool->slot(pool->read).seq = pool->read;
 	pool->queue_job(job_kind::decode, pool->read % pool->nslots);
 	pool->read++;
@@ -677,20 +677,20 @@ tokenexp_walk_result_t reader_read(tokenexp_block_t * /*block*/, char * /*err*/,
 
 void reader_progress(uint64_t bytes_read, void *thunk)
 {
-	pool_t *pool = static_cast<reader_t *>(thunk)->pool;
+	const auto *pool = static_cast<const pool_t *>(thunk);
 	tokenexp_progress_update(pool->progress, bytes_read, pool->totals->rows.kept);
 }
 
 /* The reading has ended with rc: its own failure stands after every block
  * read. Then keep the books (and run jobs) until the outcome is settled. */
-void finish_run(pool_t &pool, tools_t &tools, tokenexp_walk_result_t rc, const char *err)
+void finish_run(pool_t &pool, tokenexp_walk_result_t rc, const char *err)
 {
 	pool.read_all = true;
 	if (rc != TOKENEXP_WALK_DONE && rc != TOKENEXP_WALK_STOPPED)
 		pool.fail(pool.read, rc, err);
 	while (!pool.settled()) {
 		if (!pool.step())
-			pool.idle(tools);
+			pool.idle();
 	}
 }
 
@@ -725,17 +725,25 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 	pool.max_table = max_table;
 	pool.setup(threads);
 
+	/* With two threads or more, one worker per thread runs the jobs and the
+	 * calling thread only keeps the books: a job it ran itself (a piece's
+	 * compression takes as long as a dozen blocks' decoding) would leave the
+	 * workers without new jobs until it ended. Its books cost a few percent
+	 * of one processor. */
 	M_thread_t *workers[kMaxThreads] = {nullptr};
-	for (size_t i = 0; i + 1 < threads; i++)
+	bool        any_worker           = false;
+	for (size_t i = 0; threads > 1 && i < threads; i++) {
 		workers[i] = M_thread_start(worker_main, &pool);
+		any_worker = any_worker || workers[i] != nullptr;
+	}
+	if (!any_worker)
+		pool.caller_tools = new (M_malloc(sizeof(tools_t))) tools_t(key);
 	{
-		tools_t                      tools(key);
-		reader_t                     reader{&pool, &tools};
 		char                         read_err[kErrLen] = "";
 		const tokenexp_walk_result_t rc =
-		    tokenexp_read_blocks(file, read_err, sizeof(read_err), reader_slot, reader_read, &reader,
+		    tokenexp_read_blocks(file, read_err, sizeof(read_err), reader_slot, reader_read, &pool,
 		                         progress != nullptr ? reader_progress : nullptr, &totals->crlf_lines);
-		finish_run(pool, tools, rc, read_err);
+		finish_run(pool, rc, read_err);
 	}
 	/* Jobs still queued are moot; those running end before their thread. */
 	M_thread_mutex_lock(pool.mu);

@@ -9,9 +9,13 @@
  * full piece's compress job; it appends compressed pieces to the message,
  * which in the integrity-protected form writes them to the output at once,
  * and then wipes the rows the piece held, once, for the next blocks.
- * Worker threads only take a job, run it, mark it done and signal; when
- * the calling thread has nothing else to do it runs a job itself, and when
- * there is none it waits for one to end.
+ * Worker threads only take a job, run it, mark it done and signal. With
+ * two threads or more a worker runs for each, and the calling thread runs
+ * no job: when its books hold nothing to do it waits for a job to end. A
+ * job it ran itself (a piece's compression takes as long as a dozen
+ * blocks' decoding) would leave the workers without new jobs until it
+ * ended: two threads took a fifth longer on two processors that way. The
+ * books cost a few percent of one processor.
  *
  * Jobs never wait for anything: a decode job (Base64, decryption,
  * inflation, and the parse of a block that starts its section, whose header
@@ -55,9 +59,10 @@
  * failed while it was filled) stays filling and is destroyed with the pool.
  *
  * Why it cannot stall: every queued job runs to its end once a thread takes
- * it, and the calling thread waits only when it has no job to run and
- * nothing to do, which happens only while some job is in flight: that job
- * wakes it when it ends.
+ * it, and the calling thread waits only when it has nothing to do, which
+ * happens only while some job is queued or running: a worker (or, with no
+ * worker, the calling thread itself) runs it, and it wakes the calling
+ * thread when it ends.
  *
  * Memory: slots and pieces are few (one of each per thread, and one more),
  * so a run holds a few blocks and pieces whatever the table's size; the
@@ -68,8 +73,8 @@
  *
  * What comes out is what one thread gives: the same table, byte for byte,
  * the same counts and the same failure. With one thread (one processor, or
- * no thread to be had) the calling thread runs every job itself, between
- * the blocks it reads. */
+ * no worker that could be started) the calling thread runs every job
+ * itself, between the blocks it reads, when its books hold nothing to do. */
 #ifndef TOKENEXP_POOL_H
 #define TOKENEXP_POOL_H
 
@@ -84,7 +89,8 @@
  * join it): "Too much card data to output" past it. */
 constexpr size_t kTokenexpMaxTable = 0x7FFFFFFF;
 
-/* How many threads a run uses, the calling thread included: the number of
+/* How many threads run a run's jobs (one: the calling thread; more:
+ * workers, beside the calling thread that keeps the books): the number of
  * processors the process may run on (M_thread_num_cpus), unless the
  * environment variable TOKENEXP_THREADS holds a number from 1 to 64, which
  * then wins (the tests run one input on one thread and on many and compare);
@@ -97,9 +103,10 @@ size_t tokenexp_thread_count(void);
  * and put the token table into msg, piece by piece, the last piece
  * appended once the whole file was read (the caller finishes the message).
  *
- * threads:  threads to use, the calling thread included (0 counts as 1);
- *           fewer when the memory limit cannot serve them, and those that
- *           cannot be started are done without.
+ * threads:  threads to run the jobs (0 counts as 1): 1 is the calling
+ *           thread, more are workers; fewer when the memory limit cannot
+ *           serve them, and those that cannot be started are done without
+ *           (with none, the calling thread runs the jobs).
  * max_table: the largest table allowed (the program: kTokenexpMaxTable).
  * msg:      a message begun for the run; pieces are begun and appended to
  *           it in order.

@@ -136,7 +136,7 @@ int pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *), vo
         self.assert_table(self.run_tool([self.exp, self.key(), "-o", "o.gpg"],
                                         env=dict(MANY, LD_PRELOAD=shim, REFUSED_MARKS=marks)), "o.gpg")
         with open(marks, "rb") as f:
-            self.assertEqual(f.read(), b"x" * 7, "each of the seven workers was refused")
+            self.assertEqual(f.read(), b"x" * 8, "each of the eight workers was refused")
 
 
 if __name__ == "__main__":

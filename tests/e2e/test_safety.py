@@ -103,11 +103,11 @@ class FailedWrites(Base):
     @unittest.skipIf(os.environ.get("QTE_WRAPPER"), "the signal would reach the wrapper")
     def test_signal_during_the_write_removes_the_temporary_file(self):
         # strace sends the signal as the program syncs its temporary file,
-        # or as it starts the last of its seven worker threads (the output
-        # begun, six workers running).
+        # or as it starts the last of its eight worker threads (the output
+        # begun, seven workers running).
         log = self.path("strace.log")
         cases = [("fsync", 1, sig) for sig in (signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM, signal.SIGXCPU)]
-        cases.append(("clone3", 7, signal.SIGTERM))
+        cases.append(("clone3", 8, signal.SIGTERM))
         for call, when, sig in cases:
             with self.subTest(call=call, sig=sig):
                 self.write("out.gpg", OLD)
