@@ -123,12 +123,16 @@ def timed(cmd, stdin=None, env=None, cwd=None, cpu=None):
     as cpu, append the command's processor time (user + system) to it."""
     cmd = TASKSET + cmd
     fin = open(stdin, "rb") if stdin else subprocess.DEVNULL
+    # stderr goes to a file, not a pipe: a wineserver that wine starts keeps
+    # its copy of the descriptor, and reading a pipe would wait for it to end.
+    errf = tempfile.TemporaryFile()
     start = time.perf_counter()
-    proc = subprocess.Popen(cmd, stdin=fin, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env, cwd=cwd)
+    proc = subprocess.Popen(cmd, stdin=fin, stdout=subprocess.DEVNULL, stderr=errf, env=env, cwd=cwd)
     _, status, usage = os.wait4(proc.pid, 0)
     elapsed = time.perf_counter() - start
-    err = proc.stderr.read()
-    proc.stderr.close()
+    errf.seek(0)
+    err = errf.read()
+    errf.close()
     if fin is not subprocess.DEVNULL:
         fin.close()
     if os.waitstatus_to_exitcode(status) != 0:
@@ -251,8 +255,11 @@ def against_wine(a, prog, exp, keys, keyfile, env):
     server = shutil.which("wineserver") or "/usr/lib/wine/wineserver"
     # A server already running for the prefix (scripts/windows.sh's) is used
     # and left running.
-    started = subprocess.run([server, "-p"], env=wenv, capture_output=True).returncode == 0
-    subprocess.run([wine, "wineboot", "-u"], env=wenv, capture_output=True, check=True)
+    # The server lives on after these return, holding the descriptors it was
+    # given: none of them may be a pipe this script reads to its end.
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    started = subprocess.run([server, "-p"], env=wenv, **quiet).returncode == 0
+    subprocess.run([wine, "wineboot", "-u"], env=wenv, check=True, **quiet)
     pub = os.path.join(keys, "rsa2048.asc")
     outs = {"linux": os.path.join(os.path.dirname(exp), "linux.gpg"), "exe": os.path.join(os.path.dirname(exp),
                                                                                           "exe.gpg")}
