@@ -227,9 +227,11 @@ struct pool_t {
 	M_thread_mutex_t *mu      = M_thread_mutex_create();
 	M_thread_cond_t  *work_cv = M_thread_cond_create();
 	M_thread_cond_t  *done_cv = M_thread_cond_create();
-	job_queue        *queues[3]{};  /* by job_kind */
-	bool              news = false; /* a job ended since the calling thread last waited */
-	bool              quit = false; /* the run is over: workers end */
+	job_queue        *queues[3]{};            /* by job_kind */
+	bool              news        = false;    /* a job ended since the calling thread last waited */
+	bool              quit        = false;    /* the run is over: workers end */
+	size_t            running     = 0;        /* jobs taken and not yet ended */
+	size_t            max_running = SIZE_MAX; /* the processors: see tokenexp_pool_run */
 
 	/* The calling thread's tools when it runs the jobs itself (one thread,
 	 * or no worker could be started); NULL while workers run them. */
@@ -374,8 +376,9 @@ bool pool_t::take_job(job_t *job, const job_kind (&order)[3], bool wait)
 	M_thread_mutex_lock(mu);
 	while (!got && !quit) {
 		for (job_kind k : order) {
-			if ((got = queues[static_cast<size_t>(k)]->pop(&job->index))) {
+			if (running < max_running && (got = queues[static_cast<size_t>(k)]->pop(&job->index))) {
 				job->kind = k;
+				running++;
 				break;
 			}
 		}
@@ -405,6 +408,7 @@ void pool_t::run_job(const job_t &job, tools_t &tools)
 		pieces[job.index].compressing = false;
 	else
 		slots[job.index].state = job.kind == job_kind::decode ? slot_state::decoded : slot_state::written;
+	running--;
 	news = true;
 	M_thread_cond_signal(done_cv);
 	M_thread_mutex_unlock(mu);
@@ -724,6 +728,11 @@ tokenexp_walk_result_t tokenexp_pool_run(M_fs_file_t *file, const tokenexp_expor
 	pool.progress  = progress;
 	pool.max_table = max_table;
 	pool.setup(threads);
+	/* No more jobs run at once than there are processors to run them: more
+	 * would take the processors by turns, each evicting the others'
+	 * compressor tables from the caches (eight threads on two processors
+	 * took a fifth longer than two). The other workers wait for a turn. */
+	pool.max_running = M_thread_num_cpus();
 
 	/* With two threads or more, one worker per thread runs the jobs and the
 	 * calling thread only keeps the books: a job it ran itself (a piece's

@@ -15,7 +15,9 @@
  * job it ran itself (a piece's compression takes as long as a dozen
  * blocks' decoding) would leave the workers without new jobs until it
  * ended: two threads took a fifth longer on two processors that way. The
- * books cost a few percent of one processor.
+ * books cost a few percent of one processor. No more jobs run at once than
+ * the process has processors (M_thread_num_cpus); further workers wait for
+ * a turn, as more would only evict each other's tables from the caches.
  *
  * Jobs never wait for anything: a decode job (Base64, decryption,
  * inflation, and the parse of a block that starts its section, whose header
