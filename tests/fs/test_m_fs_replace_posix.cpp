@@ -34,7 +34,8 @@ TEST(m_fs_replace, interrupted_leaves_old_file_and_no_temporary)
 		int  killed;   /* the signal that ends the child, or 0 */
 		bool replaced; /* the file holds the new content */
 	} rows[] = {{SIGINT, false, false, SIGINT, false},   {SIGTERM, false, false, SIGTERM, false},
-	            {SIGUSR2, false, false, SIGUSR2, false}, {SIGRTMIN + 3, false, false, SIGRTMIN + 3, false},
+	            {SIGUSR1, false, false, SIGUSR1, false}, {SIGUSR2, false, false, SIGUSR2, false},
+	            {SIGALRM, false, false, SIGALRM, false}, {SIGRTMIN + 3, false, false, SIGRTMIN + 3, false},
 	            {SIGHUP, true, false, 0, true},          {0, false, true, 0, false}};
 	for (const auto &r : rows) {
 		TempDir           dir;
