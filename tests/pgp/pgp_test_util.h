@@ -208,9 +208,7 @@ inline bytes new_packet(unsigned tag, const bytes &body, int len_form = 0)
 	return cat({p, body});
 }
 
-constexpr unsigned TAG_PUBKEY    = 6;
-constexpr unsigned TAG_USERID    = 13;
-constexpr unsigned TAG_PUBSUBKEY = 14;
+constexpr unsigned TAG_PUBKEY = 6;
 
 /* An RSA subkey body with a modulus of nbytes bytes and exponent 65537. */
 inline bytes rsa_body(size_t nbytes, unsigned seed = 1)

@@ -403,11 +403,12 @@ TEST(pgp_encrypt_fail, modulus_too_short_for_the_session_key_block)
 	EXPECT_FALSE(encrypt({}, tiny.get(), M_PGP_SYMALG_CAST5, msg));
 }
 
-/* Every failure leaves the input empty and out emptied of what it held. */
+/* Every failure leaves the input empty and out emptied of what it held. (A
+ * modulus too short for the session key: the test above.) */
 TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 {
-	key_ptr rsa = load_key("rsa2048.asc"), tiny = key_from_packet(rsa_body(45));
-	ASSERT_TRUE(rsa && tiny);
+	key_ptr rsa = load_key("rsa2048.asc");
+	ASSERT_NE(rsa, nullptr);
 	auto changed = [](const char *file, auto change) {
 		key_ptr k = load_key(file);
 		change(*k);
@@ -433,8 +434,6 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 	               {"unknown selector 1", rsa.get(), 1, 0, 1000},
 	               {"unknown selector, empty input", rsa.get(), 1, 0, 0},
 	               {"unknown flag 2", rsa.get(), M_PGP_SYMALG_AES256, 2, 1000},
-	               {"modulus of 45 bytes for AES-256", tiny.get(), M_PGP_SYMALG_AES256, 0, 1000},
-	               {"modulus of 45 bytes, empty input", tiny.get(), M_PGP_SYMALG_AES256, 0, 0},
 	               {"key of unknown type", odd_type.get(), M_PGP_SYMALG_AES256, 0, 10},
 	               {"Elgamal without y", elg_no_y.get(), M_PGP_SYMALG_AES256, 0, 10},
 	               {"RSA without e", no_e.get(), M_PGP_SYMALG_AES256, 0, 10},
