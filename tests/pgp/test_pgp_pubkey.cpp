@@ -1,9 +1,9 @@
 /* The public key reader. Keys made by gpg (tests/data/keys, make_keys.sh)
  * are altered after their owner certified them and must be refused or passed
  * over; re-framed, re-armoured or extended without touching what was signed,
- * they must read as before. gpg is the oracle for the accessors; the
- * end-to-end test_keyring compares the choice with gpg's over a real
- * keyring. The fields and weak numbers of a chosen key packet are a table of
+ * they must read as before. The end-to-end tests take gpg as the oracle for
+ * what the accessors give (test_cli's -v report) and for the choice over a
+ * real keyring (test_keyring). The fields and weak numbers of a chosen key packet are a table of
  * hand-made bodies. */
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
@@ -408,65 +408,6 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 		M_pgp_pubkey_destroy(key);
 	}
 }
-
-#if M_TEST_POSIX /* Linux only: gpg, the reference, runs through a POSIX shell */
-/* What the accessors say equals gpg's listing of the same key file. */
-TEST(pgp_pubkey, accessors_agree_with_gpg)
-{
-	gpg_home home;
-	ASSERT_TRUE(home.ok());
-	for (const char *name :
-	     {"rsa2048", "elg2048", "cv25519", "p384", "expired_first", "newer_subkey", "primary_encrypts"}) {
-		const std::string path = key_path(std::string(name) + ".asc");
-		std::string       listing;
-		ASSERT_EQ(
-		    run(home.gpg("--with-colons --fixed-list-mode --import-options show-only --import " + shell_quote(path)),
-		        &listing),
-		    0);
-		const bytes     data = read_file(path);
-		M_pgp_pubkey_t *key  = M_pgp_pubkey_create(data.data(), data.size(), nullptr, 0);
-		ASSERT_NE(key, nullptr) << name;
-		/* gpg: the primary's fpr line, the first uid line, and the record of
-		 * the key encrypted to (pub or sub) as
-		 * keyid:algorithm:bits:created:expires:curve, with the fpr line after
-		 * it. */
-		std::string fpr, uid, chosen, chosen_fpr;
-		bool        took    = false;
-		int64_t     expires = 0; /* the earlier of the primary's and the chosen key's */
-		for (size_t at = 0; at < listing.size();) {
-			const size_t             eol = listing.find('\n', at);
-			std::vector<std::string> f;
-			for (size_t s = at, c; s <= eol; s = c + 1)
-				f.push_back(listing.substr(s, (c = std::min(listing.find(':', s), eol)) - s));
-			at = eol + 1;
-			if (f[0] == "fpr" && fpr.empty())
-				fpr = f[9];
-			if (f[0] == "uid" && uid.empty())
-				uid = f[9];
-			const int64_t until = f.size() > 6 && !f[6].empty() ? std::stoll(f[6]) : 0;
-			const bool    mine  = f[0] == "sub" && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
-			if (f[0] == "pub" || mine)
-				expires = until != 0 && (expires == 0 || until < expires) ? until : expires;
-			if (f[0] == "fpr" && took)
-				chosen_fpr = f[9];
-			took = (f[0] == "pub" || mine) && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
-			if (took)
-				chosen = f[4] + ":" + f[3] + ":" + f[2] + ":" + f[5] + ":" + f[16];
-		}
-		static const char *const algo[] = {"1", "16", "18"};
-		const char *const        curve  = M_pgp_pubkey_curve(key);
-		const std::string        ours   = hex(M_pgp_pubkey_key_id(key), 8) + ":" + algo[M_pgp_pubkey_type(key)] + ":" +
-		                         std::to_string(M_pgp_pubkey_bits(key)) + ":" +
-		                         std::to_string(M_pgp_pubkey_created(key)) + ":" + (curve == nullptr ? "" : curve);
-		EXPECT_EQ(hex(M_pgp_pubkey_primary_fingerprint(key), 20), fpr) << name;
-		EXPECT_EQ(hex(M_pgp_pubkey_fingerprint(key), 20), chosen_fpr) << name;
-		EXPECT_STREQ(M_pgp_pubkey_primary_user_id(key), uid.c_str()) << name;
-		EXPECT_EQ(ours, chosen) << name;
-		EXPECT_EQ(M_pgp_pubkey_expires(key), expires) << name;
-		M_pgp_pubkey_destroy(key);
-	}
-}
-#endif
 
 /* NULL data or size 0 reads as no armour; a success or an area of size 0
  * leaves the area as it was; messages, sanity ones too, are cut to the area,
