@@ -237,10 +237,8 @@ const Row kRows[] = {
     ROW("", S({B(IS(not_predicate, 0, is_x)), B(M_parser_peek_byte(p, g_bytes))}), "00", ""),
     /* Binary, text and BCD integers: the value (or "fail", output untouched) and what is left. */
     ROW(kBin, uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 2, 10), "258,7", nullptr),
-    ROW(kBin, uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 4, 10), "16909060,5", nullptr),
     ROW(kBin, uint_of(p, M_PARSER_INTEGER_LITTLEENDIAN, 4, 10), "67305985,5", nullptr),
     ROW(kBin, uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 8, 10), "72623859790382856,1", nullptr),
-    ROW(kBin, uint_of(p, M_PARSER_INTEGER_LITTLEENDIAN, 8, 10), "578437695752307201,1", nullptr),
     ROW(kBin,
         S({uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 9, 10), uint_of(p, M_PARSER_INTEGER_LITTLEENDIAN, 0, 10),
            uint_of(p, static_cast<M_parser_integer_type_t>(3), 2, 10)}),
