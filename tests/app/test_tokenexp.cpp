@@ -215,12 +215,6 @@ M_pgp_pubkey_t *test_pubkey()
 	return M_pgp_pubkey_create(key.data(), key.size(), nullptr, 0);
 }
 
-M_bool add_to(const unsigned char *bytes, size_t len, void *thunk)
-{
-	static_cast<pgp_test::bytes *>(thunk)->insert(static_cast<pgp_test::bytes *>(thunk)->end(), bytes, bytes + len);
-	return M_TRUE;
-}
-
 /* What one pool run gave: result, reason, counts and the message. */
 struct pool_outcome {
 	int             result;
@@ -234,10 +228,10 @@ pool_outcome run_pool(const std::string &path, size_t threads, size_t max_table 
 {
 	M_fs_file_t *f = nullptr;
 	EXPECT_EQ(M_fs_file_open(&f, path.c_str(), 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
-	M_pgp_pubkey_t           *pub = test_pubkey();
-	pool_outcome              o{};
-	M_pgp_msg_t              *msg = M_pgp_msg_create(pub, M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC, add_to, &o.message);
-	tokenexp_opts_t           opts{};
+	M_pgp_pubkey_t *pub = test_pubkey();
+	pool_outcome    o{};
+	M_pgp_msg_t    *msg = M_pgp_msg_create(pub, M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC, pgp_test::add_to, &o.message);
+	tokenexp_opts_t opts{};
 	tokenexp_run_totals_t     totals{};
 	char                      err[256] = {0};
 	const tokenexp_export_key key(kPoolKey);

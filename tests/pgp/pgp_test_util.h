@@ -123,6 +123,13 @@ inline std::string v4_key_id(const bytes &body)
 	return hex(md + 12, 8);
 }
 
+/* A message sink (M_pgp_msg_create) appending to the bytes at thunk. */
+inline M_bool add_to(const unsigned char *data, size_t len, void *thunk)
+{
+	static_cast<bytes *>(thunk)->insert(static_cast<bytes *>(thunk)->end(), data, data + len);
+	return M_TRUE;
+}
+
 inline bytes cat(std::initializer_list<bytes> parts)
 {
 	bytes r;

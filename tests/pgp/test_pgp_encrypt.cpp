@@ -80,13 +80,6 @@ bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, b
 	return ok;
 }
 
-M_bool add_to(const unsigned char *bytes, size_t len, void *thunk)
-{
-	auto *out = static_cast<pgp_test::bytes *>(thunk);
-	out->insert(out->end(), bytes, bytes + len);
-	return M_TRUE;
-}
-
 /* Encrypts data through a message of pieces, all begun and filled first,
  * then compressed last to first, then appended in order. */
 [[maybe_unused]] bool encrypt_pieces(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, unsigned flags,
