@@ -42,17 +42,13 @@ const symalg_case symalgs[] = {{M_PGP_SYMALG_3DES, "3DES", 2, 24},         {M_PG
 
 using key_ptr = std::unique_ptr<M_pgp_pubkey_t, void (*)(M_pgp_pubkey_t *)>;
 
-key_ptr key_of(const bytes &data)
-{
-	char    err[256] = "";
-	key_ptr k(M_pgp_pubkey_create(data.data(), data.size(), err, sizeof(err)), M_pgp_pubkey_destroy);
-	EXPECT_NE(k, nullptr) << err;
-	return k;
-}
-
 key_ptr load_key(const std::string &file)
 {
-	return key_of(read_file(key_path(file)));
+	const bytes data     = read_file(key_path(file));
+	char        err[256] = "";
+	key_ptr     k(M_pgp_pubkey_create(data.data(), data.size(), err, sizeof(err)), M_pgp_pubkey_destroy);
+	EXPECT_NE(k, nullptr) << err;
+	return k;
 }
 
 /* A key straight from a key packet body, without the reader's judgement of
