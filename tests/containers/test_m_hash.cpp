@@ -165,19 +165,4 @@ TEST(m_hash, strvp_values_and_release)
 	EXPECT_EQ(M_hash_strvp_num_keys(h), 3u);
 	M_hash_strvp_destroy(h, M_TRUE);
 	EXPECT_EQ(vals::frees, 5); /* 1c, 4 and NULL for "three" */
-
-	/* Multi-values; without value_free nothing is released. */
-	static char a[] = "a", b[] = "b";
-	h = M_hash_strvp_create(4, 75, M_HASH_STRIDX_MULTI_VALUE, nullptr);
-	M_hash_strvp_insert(h, "k", a);
-	M_hash_strvp_insert(h, "k", b);
-	size_t len = 0;
-	EXPECT_TRUE(M_hash_strvp_multi_len(h, "k", &len));
-	EXPECT_EQ(len, 2u);
-	EXPECT_TRUE(M_hash_strvp_multi_get(h, "k", 1, &v));
-	EXPECT_EQ(v, b);
-	EXPECT_EQ(M_hash_strvp_multi_get_direct(h, "k", 0), a);
-	EXPECT_TRUE(M_hash_strvp_multi_remove(h, "k", 0, M_TRUE));
-	EXPECT_EQ(M_hash_strvp_get_direct(h, "k"), b);
-	M_hash_strvp_destroy(h, M_TRUE);
 }
