@@ -100,14 +100,6 @@ size_t prefix_at(const bytes &sig)
 	return unhashed_at + 2 + ((size_t)sig[unhashed_at] << 8 | sig[unhashed_at + 1]);
 }
 
-/* Overwrites the first occurrence of from in b (nothing when absent). */
-void overwrite(bytes &b, const bytes &from, const bytes &to)
-{
-	const auto at = std::search(b.begin(), b.end(), from.begin(), from.end());
-	if (at != b.end())
-		std::copy(to.begin(), to.end(), at);
-}
-
 /* A copy of a signature body claiming another type. */
 bytes resigned(bytes sig, unsigned char type)
 {
@@ -144,18 +136,7 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 		edit        change;
 		std::string want;
 	} rows[] = {{"as made", "rsa2048", [](pkts &) {}, rsa},
-	            {"subkey e set to 1", "rsa2048",
-	             [](pkts &p) {
-		             overwrite(p[3].body, {0, 17, 1, 0, 1}, {0, 1, 1});
-		             p[3].body.resize(p[3].body.size() - 2);
-	             },
-	             UNBOUND},
 	            {"subkey modulus bit flipped", "rsa2048", [](pkts &p) { p[3].body[100] ^= 1; }, UNBOUND},
-	            {"binding key flags made sign-only", "rsa2048",
-	             [](pkts &p) {
-		             overwrite(p[4].body, {2, 27, 0x0c}, {2, 27, 2});
-	             },
-	             UNBOUND},
 	            {"binding given an expiry", "rsa2048",
 	             [](pkts &p) {
 		             add_subpacket(p[4].body, true, {5, 9, 0, 0, 0, 1});
@@ -259,8 +240,6 @@ TEST(pgp_pubkey, armour_and_framing)
 	std::string       crlf;
 	for (char c : asc)
 		crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-	std::string flipped    = asc;
-	flipped[data_at + 100] = flipped[data_at + 100] == 'A' ? 'B' : 'A';
 	const std::string MLEN = SANITY + "read_multiformat_length(parser, &packet_length)";
 	const std::string SLEN = SANITY + "read_scalar_length(parser, packet_length_length, &packet_length)";
 	const std::string SKIP = SANITY + "M_parser_consume(parser, packet_length)";
@@ -275,7 +254,6 @@ TEST(pgp_pubkey, armour_and_framing)
 	    {"no checksum line", text(head + "\n" + data + end), id},
 	    {"checksum of other data", text(head + "\n" + data + "=AAAA\n" + end), CRC},
 	    {"checksum line not 4 characters", text(head + "\n" + data + sum.substr(0, 4) + "\n"), CRC},
-	    {"one character of the data changed", text(flipped), CRC},
 	    {"nothing after the =", text(head + "\n" + data + "="), NO_ARMOR},
 	    {"neither checksum nor END line", text(head + "\n" + data), NO_ARMOR},
 	    {"blank lines inside the data", text(head + "\n" + line1 + "\n" + rest + "\n" + sum + end), id},
@@ -360,14 +338,12 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	    {"body of 0xffff bytes", max, v4_key_id(max)},
 	    {"body of 0x10000 bytes", cat({max, {0}}), "packet length greater than 0xffff"},
 	    {"RSA 1016 bits", rsa(number(127, 5), e), RSA_SIZE},
-	    {"RSA 368 bits", rsa(number(46, 5), e), RSA_SIZE},
 	    {"RSA 16392 bits", rsa(number(2049, 5), e), RSA_SIZE},
 	    {"RSA even modulus", rsa(n_even, e), "weak public key: RSA modulus is even"},
 	    {"RSA e = 1", rsa(n1024, {1}), RSA_E},
 	    {"RSA e = 2", rsa(n1024, {2}), RSA_E},
 	    {"RSA e = 3", rsa(n1024, {3}), v4_key_id(rsa(n1024, {3}))},
 	    {"RSA e = n", rsa(n1024, n1024), RSA_E},
-	    {"RSA e of 16384 bits", rsa(n1024, number(2048, 9)), RSA_E},
 	    {"Elgamal 1024 bits", elg(p, g, number(100, 3)), v4_key_id(elg(p, g, number(100, 3)))},
 	    {"Elgamal 400 bits", elg(number(50, 6), g, {3}), ELG_SIZE},
 	    {"Elgamal even p", elg(p_less1, g, {3}), "weak public key: elgamal prime is even"},
@@ -393,7 +369,6 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	    {"ECDH KDF with SHA-1", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 2, 7}}),
 	     "unsupported ECDH KDF parameters"},
 	    {"KDF wrap CAST5", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 3}}), "unsupported ECDH KDF parameters"},
-	    {"KDF wrap id 10", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 10}}), "unsupported ECDH KDF parameters"},
 	    {"RSA n of 0 bits", key_body(4, 1, {mpi_raw(0, {}), mpi(e)}), "unable to read RSA n"},
 	    {"RSA n short", key_body(4, 1, {mpi_raw(1024, number(100, 1))}), "unable to read RSA n"},
 	    {"RSA e short", key_body(4, 1, {mpi(n1024), mpi_raw(17, {0x01})}), "unable to read RSA e"},
