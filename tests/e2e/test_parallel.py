@@ -18,8 +18,6 @@ sys.path.insert(0, os.path.dirname(__file__))
 from e2e_common import *  # noqa: E402,F401,F403
 
 SIZE_RE = rb"---DATABLOCK_SIZE=(\d+):\d+[^\n]*\n"
-EVP_FINAL = r"^Enter quorvel export key: \nError decrypting export file: OpenSSL decrypt error \(EVP final\): .+\n$"
-CORRUPT = PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"
 MANY, ONE = {"TOKENEXP_THREADS": "8"}, {"TOKENEXP_THREADS": "1"}
 
 

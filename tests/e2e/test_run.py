@@ -29,18 +29,15 @@ class Tables(E2ECase):
         self.assert_table(self.run_tool([exp, self.key(), "-u", "alice", "-o", "a.gpg"]), "a.gpg", sections,
                           user="alice")
 
-    def test_filters_in_every_combination(self):
-        # (-v's test filters by all three at once and counts what each left
-        # out; test_tokenexp the byte order of the dates.)
-        rows = make_rows(60, 20) + [["alice", "7992739871", "", "0", "0", "0", "0", "n", ""]]  # no expdate
+    def test_filters(self):
+        # A row without an expiry date is kept by -e (it is empty, which
+        # sorts first); a filter no row passes leaves the header row and a
+        # warning. (-v's test filters by all three at once and counts what
+        # each left out; test_tokenexp the byte order of the dates.)
+        rows = make_rows(60, 20) + [["alice", "7992739871", "", "0", "0", "0", "0", "n", ""]]
         sections = [("RECURRING", HEADER, rows)]
         exp = self.make_export("f.exp", sections, rows_per_block=7)
-        combos = [
-            ({"user": "alice"}, ["-u", "alice"]), ({"end": "202412"}, ["-e", "202412"]),
-            ({"start": "202401", "end": "202512"}, ["-s", "202401", "-e", "202512"]),
-            ({"user": "nobody"}, ["-u", "nobody"]), ({}, ["-u", ""]),
-        ]
-        for i, (kw, opts) in enumerate(combos):
+        for i, (kw, opts) in enumerate([({"end": "202412"}, ["-e", "202412"]), ({"user": "nobody"}, ["-u", "nobody"])]):
             self.assert_table(self.run_tool([exp, self.key(), "-o", "f%d.gpg" % i] + opts), "f%d.gpg" % i, sections,
                               report=NO_ROW_PASSED if kw.get("user") == "nobody" else "", **kw)
 
