@@ -47,18 +47,6 @@ char luhn_oracle(const std::string &digits)
 	return static_cast<char>('0' + (9 * sum) % 10);
 }
 
-#if M_TEST_POSIX /* Linux only: the C library's zones are the oracle */
-std::string local_date_oracle(long long t)
-{
-	const time_t tt = static_cast<time_t>(t);
-	struct tm    tm {};
-	localtime_r(&tt, &tm);
-	char text[32];
-	snprintf(text, sizeof(text), "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
-	return text;
-}
-#endif
-
 } // namespace
 
 /* Digit-only token cells get their check digit, whatever the case of the
@@ -112,6 +100,14 @@ TEST(tokenexp, dates_are_local_calendar_dates_in_every_zone)
 	std::vector<long long> shuffled = times;
 	std::shuffle(shuffled.begin(), shuffled.end(), rng);
 
+	const auto local_date_oracle = [](long long t) {
+		const time_t tt = static_cast<time_t>(t);
+		struct tm    tm {};
+		localtime_r(&tt, &tm);
+		char text[32];
+		snprintf(text, sizeof(text), "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
+		return std::string(text);
+	};
 	const char *columns[] = {"bdate", "EDATE", "Last_Run", "next_run"};
 	for (const char *zone : zones) {
 		test_util::TzGuard z(zone);
@@ -208,19 +204,6 @@ namespace {
 
 constexpr char kPoolKey[] = "00112233445566778899aabbccddeeff";
 
-/* The recipient key of the tests. */
-M_pgp_pubkey_t *test_pubkey()
-{
-	const pgp_test::bytes key = pgp_test::read_file(pgp_test::key_path("rsa2048.asc"));
-	return M_pgp_pubkey_create(key.data(), key.size(), nullptr, 0);
-}
-
-M_bool add_to(const unsigned char *bytes, size_t len, void *thunk)
-{
-	static_cast<pgp_test::bytes *>(thunk)->insert(static_cast<pgp_test::bytes *>(thunk)->end(), bytes, bytes + len);
-	return M_TRUE;
-}
-
 /* What one pool run gave: result, reason, counts and the message. */
 struct pool_outcome {
 	int             result;
@@ -234,10 +217,11 @@ pool_outcome run_pool(const std::string &path, size_t threads, size_t max_table 
 {
 	M_fs_file_t *f = nullptr;
 	EXPECT_EQ(M_fs_file_open(&f, path.c_str(), 8192, M_FS_FILE_MODE_READ, nullptr), M_FS_ERROR_SUCCESS);
-	M_pgp_pubkey_t           *pub = test_pubkey();
-	pool_outcome              o{};
-	M_pgp_msg_t              *msg = M_pgp_msg_create(pub, M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC, add_to, &o.message);
-	tokenexp_opts_t           opts{};
+	const pgp_test::bytes keyfile = pgp_test::read_file(pgp_test::key_path("rsa2048.asc"));
+	M_pgp_pubkey_t       *pub     = M_pgp_pubkey_create(keyfile.data(), keyfile.size(), nullptr, 0);
+	pool_outcome          o{};
+	M_pgp_msg_t    *msg = M_pgp_msg_create(pub, M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC, pgp_test::add_to, &o.message);
+	tokenexp_opts_t opts{};
 	tokenexp_run_totals_t     totals{};
 	char                      err[256] = {0};
 	const tokenexp_export_key key(kPoolKey);

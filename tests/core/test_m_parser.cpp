@@ -6,6 +6,7 @@
 namespace {
 
 using P = M_parser_t *;
+using test_util::take;
 
 const unsigned char *U(const char *s)
 {
@@ -69,16 +70,9 @@ std::string str(size_t n)
 	return n == 0 ? "-" : g_str;
 }
 
-std::string dup(char *s)
-{
-	std::string r = s == nullptr ? "<null>" : s;
-	M_free(s);
-	return r;
-}
-
 std::string sub(P q)
 {
-	std::string r = q == nullptr ? "<null>" : rest(q);
+	std::string r = q == nullptr ? "(null)" : rest(q);
 	M_parser_destroy(q);
 	return r;
 }
@@ -237,10 +231,8 @@ const Row kRows[] = {
     ROW("", S({B(IS(not_predicate, 0, is_x)), B(M_parser_peek_byte(p, g_bytes))}), "00", ""),
     /* Binary, text and BCD integers: the value (or "fail", output untouched) and what is left. */
     ROW(kBin, uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 2, 10), "258,7", nullptr),
-    ROW(kBin, uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 4, 10), "16909060,5", nullptr),
     ROW(kBin, uint_of(p, M_PARSER_INTEGER_LITTLEENDIAN, 4, 10), "67305985,5", nullptr),
     ROW(kBin, uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 8, 10), "72623859790382856,1", nullptr),
-    ROW(kBin, uint_of(p, M_PARSER_INTEGER_LITTLEENDIAN, 8, 10), "578437695752307201,1", nullptr),
     ROW(kBin,
         S({uint_of(p, M_PARSER_INTEGER_BIGENDIAN, 9, 10), uint_of(p, M_PARSER_INTEGER_LITTLEENDIAN, 0, 10),
            uint_of(p, static_cast<M_parser_integer_type_t>(3), 2, 10)}),
@@ -375,40 +367,40 @@ const Row kRows[] = {
         "0zz0zz0zz0zz0zz", "xyz"),
     /* New strings: NULL when nothing was read. */
     ROW("name: value",
-        S({dup(RD(strdup_until, ":", M_FALSE)), dup(RD(strdup_until, "#", M_FALSE)),
-           dup(RD(strdup_until, ":", M_FALSE)), dup(RD(strdup_charset, ": "))}),
-        "name<null><null>: ", "value"),
+        S({take(RD(strdup_until, ":", M_FALSE)), take(RD(strdup_until, "#", M_FALSE)),
+           take(RD(strdup_until, ":", M_FALSE)), take(RD(strdup_charset, ": "))}),
+        "name(null)(null): ", "value"),
     ROW("value\r\nx",
-        S({dup(RD(strdup_chr_predicate_max, M_chr_isalpha, 3)), dup(RD(strdup_chr_predicate, M_chr_isalpha)),
-           dup(RD(strdup_chr_predicate, M_chr_isalpha)), found(dup(RD(strdup_boundary, "\r\n", M_TRUE, &g_found)))}),
-        "value<null>\r\n!", "x"),
-    ROW("\x01\xAB", S({dup(RD(strdup_hex, 3)), dup(RD(strdup_hex, 2)), dup(RD(strdup, 1))}), "<null>01AB<null>", ""),
+        S({take(RD(strdup_chr_predicate_max, M_chr_isalpha, 3)), take(RD(strdup_chr_predicate, M_chr_isalpha)),
+           take(RD(strdup_chr_predicate, M_chr_isalpha)), found(take(RD(strdup_boundary, "\r\n", M_TRUE, &g_found)))}),
+        "value(null)\r\n!", "x"),
+    ROW("\x01\xAB", S({take(RD(strdup_hex, 3)), take(RD(strdup_hex, 2)), take(RD(strdup, 1))}), "(null)01AB(null)", ""),
     ROW("xxxyyy",
-        S({dup(RD(strdup_predicate_max, is_x, 2)), dup(RD(strdup_predicate, is_x)), dup(RD(strdup, 0)),
-           dup(RD(strdup_mark))}),
-        "xxx<null><null>", "yyy"),
+        S({take(RD(strdup_predicate_max, is_x, 2)), take(RD(strdup_predicate, is_x)), take(RD(strdup, 0)),
+           take(RD(strdup_mark))}),
+        "xxx(null)(null)", "yyy"),
     ROW("yyy",
-        S({skip(p, 0, true), dup(RD(strdup_mark)), skip(p, 2, false), dup(RD(strdup_mark)), N(M_parser_mark_len(p)),
-           dup(RD(strdup, 1))}),
-        "<null>yy0y", ""),
+        S({skip(p, 0, true), take(RD(strdup_mark)), skip(p, 2, false), take(RD(strdup_mark)), N(M_parser_mark_len(p)),
+           take(RD(strdup, 1))}),
+        "(null)yy0y", ""),
     /* New parsers. */
-    ROW("ab|efgh", S({sub(RD(parser_until, U("|"), 1, M_TRUE)), sub(RD(parser_until, U("|"), 1, M_TRUE))}), "ab|<null>",
+    ROW("ab|efgh", S({sub(RD(parser_until, U("|"), 1, M_TRUE)), sub(RD(parser_until, U("|"), 1, M_TRUE))}), "ab|(null)",
         "efgh"),
     ROW("efgh",
         S({sub(RD(parser, 5)), sub(RD(parser, 0)), sub(RD(parser, 1)),
            found(sub(RD(parser_boundary, U("hz"), 2, M_FALSE, &g_found)))}),
-        "<null><null>efg", "h"),
+        "(null)(null)efg", "h"),
     ROW("aab12xxq",
         S({sub(RD(parser_charset, U("a"), 1)), sub(RD(parser_charset, U("a"), 1)),
            sub(M_parser_read_parser_predicate_max(
                p, [](unsigned char c) -> M_bool { return c == 'b'; }, 5))}),
-        "aa<null>b", "12xxq"),
+        "aa(null)b", "12xxq"),
     ROW("12xxq",
         S({sub(RD(parser_chr_predicate_max, M_chr_isdigit, 1)), sub(RD(parser_chr_predicate, M_chr_isdigit)),
            sub(RD(parser_predicate_max, is_x, 1))}),
         "12x", "xq"),
     ROW("xxq", S({skip(p, 0, true), sub(RD(parser_predicate, is_x)), sub(RD(parser_mark)), sub(RD(parser_mark))}),
-        "xxxx<null>", "q"),
+        "xxxx(null)", "q"),
     /* Split: the whole text goes into the pieces. */
     ROW("a,b,,c", pieces(M_parser_split(p, ',', 0, 0, &g_num)), "a|b||c", ""),
     ROW("a,b,,c", pieces(M_parser_split(p, ',', 2, 0, &g_num)), "a|b,,c", ""),

@@ -114,6 +114,8 @@ NO_SECTION = PROMPT + b"\nQuorvel export file didn't contain any RECURRING secti
 TRUNCATED = PROMPT + b"\nError parsing export file: file truncated!\n"
 HEX_ERR = (PROMPT + b"\nError decrypting export file: given quorvel key was incorrectly formatted, couldn't "
            b"convert from hex to binary\n")
+EVP_FINAL = r"^Enter quorvel export key: \nError decrypting export file: OpenSSL decrypt error \(EVP final\): .+\n$"
+CORRUPT = PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"
 # A wrong key fails at the padding check, or now and then only in zlib.
 WRONG_KEY = (PROMPT + b"\nError decrypting export file: OpenSSL decrypt error (EVP final): bad decrypt (usually "
              b"means you entered the wrong quorvel export key)\n",

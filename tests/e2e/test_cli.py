@@ -183,7 +183,8 @@ class Report(E2ECase):
                            text=True, check=True, env=dict(os.environ, GNUPGHOME=self.gnupg))
         recs = [line.split(":") for line in r.stdout.splitlines()]
         with open(os.path.join(KEYS, keyname + ".keyid")) as f:
-            sub = next(rec for rec in recs if rec[0] == "sub" and rec[4] == f.read().strip())
+            keyid = f.read().strip()
+        sub = next(rec for rec in recs if rec[0] in ("pub", "sub") and rec[4] == keyid)
         fpr = next(rec[9] for rec in recs if rec[0] == "fpr")
         ends = [int(rec[6]) for rec in (recs[0], sub) if rec[6]]
         algo = {"1": "rsa" + sub[2], "16": "elg" + sub[2], "18": sub[16]}[sub[3]]
@@ -214,12 +215,19 @@ class Report(E2ECase):
              {"user": "bob", "start": "202501", "end": "202612"}),
             ("elg2048", ["-e", "202512", "-verbose", "-m", "mdc"], "mdc", {"end": "202512"}),
             ("cv25519", ["-u", "Carol", "-v"], "mdc", {"user": "Carol"}),
+            # Keys whose secret part the tests do not hold: a later subkey
+            # after an expired one, the newer of two, the primary key itself.
+            ("p384", ["-v"], "mdc", {}), ("expired_first", ["-v"], "mdc", {}), ("newer_subkey", ["-v"], "mdc", {}),
+            ("primary_encrypts", ["-v"], "mdc", {}),
         ]
         for keyname, opts, form, filters in cases:
             r = self.run_tool([exp, self.key(keyname), "-o", "r.gpg"] + opts)
             self.assertEqual(r.returncode, 0, r.stderr)
             report = self.expected_report(keyname, sections, os.path.getsize(self.path("r.gpg")), form, **filters)
-            self.assert_table(r, "r.gpg", sections, keyname, report, **filters)
+            if os.path.exists(os.path.join(KEYS, keyname + ".sec.asc")):
+                self.assert_table(r, "r.gpg", sections, keyname, report, **filters)
+            else:
+                self.assert_success(r, "r.gpg", report)
 
 
 class Inputs(E2ECase):

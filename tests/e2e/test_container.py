@@ -13,7 +13,6 @@ from e2e_common import *  # noqa: E402,F401,F403
 
 MARKER = b"--QUORVEL--ENCRYPTED--DATA--EXPORT---("
 SIZE_RE = rb"---DATABLOCK_SIZE=(\d+):(\d+)"
-EVP_FINAL = r"^Enter quorvel export key: \nError decrypting export file: OpenSSL decrypt error \(EVP final\): .+\n$"
 # A file whose lines all gained a CR, as a text-mode transfer leaves it.
 CONVERTED = EVP_FINAL[:-1] + ("The export file looks converted to CRLF line ends, as a text-mode transfer does: "
                               "transfer it again in binary mode\n$")
@@ -59,9 +58,9 @@ class Layout(E2ECase):
         variants += [rewrite_blocks(t, lambda d: d.replace(b"\n", b"")),
                      rewrite_blocks(t, lambda d: d.replace(b"\n", b"\r\n")),
                      rewrite_blocks(t, lambda d: b" \t".join(d[i:i + 7] for i in range(0, len(d), 7)))]
-        # Lines of white space before every header line; trailing white space on header lines.
+        # Lines of white space before every header line; trailing white space on header lines, and CRLF.
         variants += [re.sub(rb"(^|\n)(---DATABLOCK_SIZE=)", rb"\1   \n\t \n\n\2", t).replace(MARKER, b" \n\n" + MARKER),
-                     re.sub(rb"(" + SIZE_RE + rb")\n", rb"\1 \t \r\n", t).replace(b"(RECURRING)\n", b"(RECURRING)  \n")]
+                     re.sub(rb"(" + SIZE_RE + rb")\n", rb"\1 \t \r\n", t).replace(b"(RECURRING)\n", b"(RECURRING) \r\n")]
         # A section header's two lines are joined, so the break may fall anywhere;
         # text after the name's ")" is ignored; a block before any section is skipped.
         variants += [t.replace(MARKER + b"RECURRING)\n---DATABLOCK", b"--QUORVEL\n--ENCRYPTED--DATA--EXPORT---"
@@ -106,7 +105,7 @@ class Layout(E2ECase):
         cases += [(MARKER + b"OTHER)\n---DATABLOCK_SIZE=" + n + b":1\nabc\n" + t, TRUNCATED)
                   for n in (b"18446744073709551615", b"9223372036854775807")]  # skips the file layer refuses
         for path, err in ((other, NO_SECTION),
-                          (raw, PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"),
+                          (raw, CORRUPT),
                           (small, PROMPT + b"\nError uncompressing export file: destination buffer was not large "
                                            b"enough\n")):
             with open(path, "rb") as f:
@@ -132,16 +131,12 @@ class BlockContents(E2ECase):
         self.assertEqual(self.decrypt(self.path("h.exp.gpg")), (",".join(HEADER) + "\r\n").encode())
 
     def test_block_without_a_table_adds_nothing(self):
-        # A block whose CSV is a lone carriage return holds no row: it adds
-        # nothing, and a later section's first block gives the columns.
-        cr = self.write("cr.csv", b"\r")
-        rows = make_rows(3, 81)
-        good = self.write("good.csv", backtick_csv(HEADER, rows))
+        # A block whose CSV is a lone carriage return holds no row, so no
+        # table. (Followed by other sections it gives way to the next one's
+        # columns: test_parallel's first case.)
         out = self.path("e.exp")
-        subprocess.run([MKEXPORT, "-k", KEY256, "-o", out, "RECURRING=" + cr], check=True)
+        subprocess.run([MKEXPORT, "-k", KEY256, "-o", out, "RECURRING=" + self.write("cr.csv", b"\r")], check=True)
         self.assert_fails(self.run_tool([out, self.key()]), NO_SECTION)
-        subprocess.run([MKEXPORT, "-k", KEY256, "-o", out, "RECURRING=" + cr, "RECURRING=" + good], check=True)
-        self.assert_table(self.run_tool([out, self.key()]), "e.exp.gpg", [("RECURRING", HEADER, rows)])
 
 
 if __name__ == "__main__":

@@ -1,10 +1,10 @@
 """End-to-end: the integrity-protected form (the default, -m mdc) as four
 independent OpenPGP implementations see it with their default settings (gpg,
 sq, rnp, OpenPGP.js), tampering caught, what each says about the legacy form
-(-m legacy), and the option's forms with the packet layout of each form."""
+(-m legacy), and the option's forms (the packet layout of each form is
+tests/pgp/test_pgp_encrypt.cpp's gpg listing)."""
 
 import os
-import re
 import shutil
 import subprocess
 import sys
@@ -196,36 +196,11 @@ class Option(E2ECase):
             (["-m", "legacy", "-mmdc"], 0xD2), (["-mmdc", "-m", "legacy"], 0xA6),
             (["-mmdc", "-o", "first.gpg", "-u", "alice"], 0xD2),
         ]
-        self.gpg_import(RSA_SEC)
         for opts, tag in cases:
             out = "first.gpg" if "first.gpg" in opts else "out.gpg"
-            self.assert_success(self.run_tool([self.exp, self.key(), "-o", "out.gpg"] + opts), out)
+            self.assert_table(self.run_tool([self.exp, self.key(), "-o", "out.gpg"] + opts), out,
+                              user="alice" if "-u" in opts else None)
             self.assertEqual(packet_tag(self.read(out)), tag, opts)
-            # gpg opens the integrity-protected form without being weakened.
-            flags = ["--ignore-mdc-error"] if tag == 0xA6 else []
-            gpg, env = ["gpg", "--batch", "--quiet"] + flags, dict(os.environ, GNUPGHOME=self.gnupg)
-            d = subprocess.run(gpg + ["--decrypt", self.path(out)], env=env, capture_output=True)
-            self.assertEqual(d.returncode, 0, d.stderr)
-            self.assertEqual(d.stdout, expected_table(self.sections, user="alice" if "-u" in opts else None), opts)
-            # The packets as gpg lists them nest as each form lays them out:
-            # tag 9 with old headers of 4-byte lengths, or tag 18 with its
-            # version byte and the 22-byte MDC packet at its end, and new
-            # headers (a table this small has definite lengths, in their
-            # shortest form), around the 18-byte prefix and the compressed
-            # packet holding a literal "b" packet.
-            listing = subprocess.run(gpg + ["--list-packets", self.path(out)], env=env, capture_output=True,
-                                     text=True).stdout
-            pk = [(c, int(o), int(h), int(n)) for o, c, h, n in re.findall(r"^# off=(\d+) ctb=(\w+) tag=\d+ hlen=(\d+) "
-                                                                         r"plen=(\d+)", listing, re.M)]
-            mdc = int(tag == 0xD2)
-            (_, _, _, key_len), (ctb, enc, enc_hdr, enc_len), (_, comp, comp_hdr, comp_len) = pk[:3]
-            self.assertEqual([p[0] for p in pk], ["86", "d2", "c8", "cb"] if mdc else ["86", "a6", "a2", "ae"], listing)
-            self.assertEqual((enc, enc + enc_hdr + enc_len), (5 + key_len, len(self.read(out))))
-            self.assertEqual(comp, enc + enc_hdr + mdc + 18)
-            self.assertEqual(enc_len, mdc + 18 + comp_hdr + comp_len + 22 * mdc)
-            new_hdr = lambda n: 2 if n < 192 else 3 if n < 8384 else 6  # noqa: E731
-            self.assertEqual([p[2] for p in pk[1:4]], [new_hdr(p[3]) if mdc else 5 for p in pk[1:4]], listing)
-            self.assertIn('mode b (62), created 0, name="",', listing)
             os.unlink(self.path(out))
 
     def test_unknown_format_stops_before_the_prompt(self):

@@ -29,17 +29,15 @@ class Tables(E2ECase):
         self.assert_table(self.run_tool([exp, self.key(), "-u", "alice", "-o", "a.gpg"]), "a.gpg", sections,
                           user="alice")
 
-    def test_filters_in_every_combination(self):
-        rows = make_rows(60, 20) + [["alice", "7992739871", "", "0", "0", "0", "0", "n", ""]]  # no expdate
+    def test_filters(self):
+        # A row without an expiry date is kept by -e (it is empty, which
+        # sorts first); a filter no row passes leaves the header row and a
+        # warning. (-v's test filters by all three at once and counts what
+        # each left out; test_tokenexp the byte order of the dates.)
+        rows = make_rows(60, 20) + [["alice", "7992739871", "", "0", "0", "0", "0", "n", ""]]
         sections = [("RECURRING", HEADER, rows)]
         exp = self.make_export("f.exp", sections, rows_per_block=7)
-        combos = [
-            ({"user": "alice"}, ["-u", "alice"]), ({"start": "202501"}, ["-s", "202501"]),
-            ({"end": "202412"}, ["-e", "202412"]), ({"start": "202401", "end": "202512"}, ["-s", "202401", "-e", "202512"]),
-            ({"user": "Carol", "start": "202401", "end": "202612"}, ["-uCarol", "-s202401", "-e202612"]),
-            ({"user": "nobody"}, ["-u", "nobody"]), ({}, ["-u", ""]),
-        ]
-        for i, (kw, opts) in enumerate(combos):
+        for i, (kw, opts) in enumerate([({"end": "202412"}, ["-e", "202412"]), ({"user": "nobody"}, ["-u", "nobody"])]):
             self.assert_table(self.run_tool([exp, self.key(), "-o", "f%d.gpg" % i] + opts), "f%d.gpg" % i, sections,
                               report=NO_ROW_PASSED if kw.get("user") == "nobody" else "", **kw)
 
@@ -50,20 +48,10 @@ class Tables(E2ECase):
         exp = self.make_export("d.exp", sections)
         for tz in ("UTC", "America/New_York", "Asia/Tokyo"):
             self.assert_table(self.run_tool([exp, self.key(), "-o", "d.gpg"], env={"TZ": tz}), "d.gpg", sections, tz=tz)
-            first = self.decrypt(self.path("d.gpg")).split(b"\r\n")[1]
-            self.assertIn(b"20181231" if tz == "America/New_York" else b"20190101", first)
-            self.assertTrue(first.startswith(b"u,00,202401,"), first)
-            for case in (b"FAIL: Case 1", b"FAIL: Case 2"):
-                self.assertIn(case, first)
         # Without TZ the machine's own zone counts: the one /etc/localtime holds.
         for name, tz in (("n.gpg", None), ("l.gpg", "/etc/localtime")):
             self.assert_success(self.run_tool([SAMPLE, self.key(), "-o", name], key=SAMPLE_KEY, env={"TZ": tz}), name)
         self.assertEqual(self.decrypt(self.path("n.gpg")), self.decrypt(self.path("l.gpg")))
-
-    def test_elgamal_key_and_crlf_blank_lines(self):
-        sections = [("RECURRING", HEADER, make_rows(30, 30))]
-        exp = self.make_export("c.exp", sections, rows_per_block=8, extra=["--crlf", "--blank", "-w", "64"])
-        self.assert_table(self.run_tool([exp, self.key("elg2048"), "-o", "c.gpg"]), "c.gpg", sections, "elg2048")
 
     def test_output_naming_and_write_failure(self):
         os.mkdir(self.path("in"))

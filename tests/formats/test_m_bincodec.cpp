@@ -15,6 +15,8 @@ using Bytes = std::vector<unsigned char>;
 
 namespace {
 
+using test_util::take;
+
 const unsigned char *u(const char *s)
 {
 	return reinterpret_cast<const unsigned char *>(s);
@@ -49,14 +51,6 @@ std::string openssl_base64(const Bytes &data)
 	out.resize(static_cast<size_t>(
 	    EVP_EncodeBlock(reinterpret_cast<unsigned char *>(out.data()), data.data(), static_cast<int>(data.size()))));
 	return out;
-}
-
-/* A C string owned by the library, released. */
-std::string took(void *p)
-{
-	std::string s = p == nullptr ? "<null>" : std::string(static_cast<char *>(p));
-	M_free(p);
-	return s;
 }
 
 } // namespace
@@ -219,7 +213,7 @@ TEST(m_bincodec, front_end)
 		char out[16] = "";
 		EXPECT_EQ(M_bincodec_encode(out, sizeof(out), u("abc"), 3, c.wrap, c.codec), c.out ? std::strlen(c.out) : 0);
 		EXPECT_STREQ(out, c.out ? c.out : "");
-		EXPECT_EQ(took(M_bincodec_encode_alloc(u("abc"), 3, c.wrap, c.codec)), c.out ? c.out : "<null>");
+		EXPECT_EQ(take(M_bincodec_encode_alloc(u("abc"), 3, c.wrap, c.codec)), c.out ? c.out : "(null)");
 	}
 	EXPECT_EQ(M_bincodec_encode_alloc(u("abc"), 0, 0, B64), nullptr);
 
@@ -242,7 +236,7 @@ TEST(m_bincodec, front_end)
 		unsigned char *data = M_bincodec_decode_alloc(c.in, std::strlen(c.in), &len, c.codec);
 		EXPECT_EQ(std::string(reinterpret_cast<char *>(out), n), c.out ? c.out : "") << c.in;
 		EXPECT_EQ(len, c.out ? std::strlen(c.out) : 0) << c.in;
-		EXPECT_EQ(took(data), c.out ? c.out : "<null>") << c.in; /* terminated */
+		EXPECT_EQ(take(reinterpret_cast<char *>(data)), c.out ? c.out : "(null)") << c.in; /* terminated */
 		if (c.codec == EITHER) {
 			EXPECT_EQ(M_hex_or_base64_to_bin(out, sizeof(out), c.in, std::strlen(c.in)), n);
 		}
@@ -250,8 +244,8 @@ TEST(m_bincodec, front_end)
 	const char    raw[] = {'4', '1', '4', '2', 'z', 'z'}; /* the hex check stops at inlen */
 	unsigned char out[4];
 	EXPECT_EQ(M_hex_or_base64_to_bin(out, 4, raw, 4), 2u);
-	EXPECT_EQ(took(M_bincodec_decode_str_alloc("aGVsbG8=", B64)), "hello");
-	EXPECT_EQ(took(M_bincodec_decode_str_alloc("6869090A7E", HEX)), "hi\t\n~");
+	EXPECT_EQ(take(M_bincodec_decode_str_alloc("aGVsbG8=", B64)), "hello");
+	EXPECT_EQ(take(M_bincodec_decode_str_alloc("6869090A7E", HEX)), "hi\t\n~");
 	for (const char *bad : {"000102", "61006263", "617F", "61FF", ""})
 		EXPECT_EQ(M_bincodec_decode_str_alloc(bad, HEX), nullptr) << bad;
 
@@ -296,8 +290,8 @@ TEST(m_bincodec, front_end)
 		          c.out ? std::strlen(c.out) : 0);
 		EXPECT_STREQ(buf, c.out ? c.out : "");
 		if (c.room == 32) {
-			EXPECT_EQ(took(M_bincodec_convert_alloc(c.in, std::strlen(c.in), c.wrap, c.from, c.to)),
-			          c.out ? c.out : "<null>");
+			EXPECT_EQ(take(M_bincodec_convert_alloc(c.in, std::strlen(c.in), c.wrap, c.from, c.to)),
+			          c.out ? c.out : "(null)");
 		}
 	}
 }

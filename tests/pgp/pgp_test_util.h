@@ -123,6 +123,13 @@ inline std::string v4_key_id(const bytes &body)
 	return hex(md + 12, 8);
 }
 
+/* A message sink (M_pgp_msg_create) appending to the bytes at thunk. */
+inline M_bool add_to(const unsigned char *data, size_t len, void *thunk)
+{
+	static_cast<bytes *>(thunk)->insert(static_cast<bytes *>(thunk)->end(), data, data + len);
+	return M_TRUE;
+}
+
 inline bytes cat(std::initializer_list<bytes> parts)
 {
 	bytes r;
@@ -208,9 +215,7 @@ inline bytes new_packet(unsigned tag, const bytes &body, int len_form = 0)
 	return cat({p, body});
 }
 
-constexpr unsigned TAG_PUBKEY    = 6;
-constexpr unsigned TAG_USERID    = 13;
-constexpr unsigned TAG_PUBSUBKEY = 14;
+constexpr unsigned TAG_PUBKEY = 6;
 
 /* An RSA subkey body with a modulus of nbytes bytes and exponent 65537. */
 inline bytes rsa_body(size_t nbytes, unsigned seed = 1)

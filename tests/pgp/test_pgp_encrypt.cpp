@@ -42,17 +42,13 @@ const symalg_case symalgs[] = {{M_PGP_SYMALG_3DES, "3DES", 2, 24},         {M_PG
 
 using key_ptr = std::unique_ptr<M_pgp_pubkey_t, void (*)(M_pgp_pubkey_t *)>;
 
-key_ptr key_of(const bytes &data)
-{
-	char    err[256] = "";
-	key_ptr k(M_pgp_pubkey_create(data.data(), data.size(), err, sizeof(err)), M_pgp_pubkey_destroy);
-	EXPECT_NE(k, nullptr) << err;
-	return k;
-}
-
 key_ptr load_key(const std::string &file)
 {
-	return key_of(read_file(key_path(file)));
+	const bytes data     = read_file(key_path(file));
+	char        err[256] = "";
+	key_ptr     k(M_pgp_pubkey_create(data.data(), data.size(), err, sizeof(err)), M_pgp_pubkey_destroy);
+	EXPECT_NE(k, nullptr) << err;
+	return k;
 }
 
 /* A key straight from a key packet body, without the reader's judgement of
@@ -78,13 +74,6 @@ bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, b
 	M_buf_cancel(in);
 	M_buf_cancel(out);
 	return ok;
-}
-
-M_bool add_to(const unsigned char *bytes, size_t len, void *thunk)
-{
-	auto *out = static_cast<pgp_test::bytes *>(thunk);
-	out->insert(out->end(), bytes, bytes + len);
-	return M_TRUE;
 }
 
 /* Encrypts data through a message of pieces, all begun and filled first,
@@ -243,8 +232,7 @@ TEST_F(pgp_encrypt, gpg_decrypts_edge_inputs)
 {
 	key_ptr rsa = load_key("rsa4096.gpg");
 	key_ptr elg = load_key("elg2048.hdr.asc");
-	key_ptr crl = load_key("rsa2048.crlf.asc");
-	ASSERT_TRUE(rsa && elg && crl);
+	ASSERT_TRUE(rsa && elg);
 	const struct {
 		const char           *what;
 		bytes                 input;
@@ -259,7 +247,6 @@ TEST_F(pgp_encrypt, gpg_decrypts_edge_inputs)
 	             {"every byte value, Elgamal", all_byte_values(), elg.get(), M_PGP_SYMALG_BLOWFISH, 0},
 	             {"MDC, empty", {}, rsa.get(), M_PGP_SYMALG_AES128, M_PGP_ENCRYPT_MDC},
 	             {"MDC, one byte", {0xff}, elg.get(), M_PGP_SYMALG_3DES, M_PGP_ENCRYPT_MDC},
-	             {"CRLF armour key", csv_text(1000), crl.get(), M_PGP_SYMALG_AES256, 0},
 	             {"byte-array form", all_byte_values(), rsa.get(), M_PGP_SYMALG_CAST5, 0, true}};
 	for (const auto &e : edges) {
 		SCOPED_TRACE(e.what);
@@ -405,11 +392,12 @@ TEST(pgp_encrypt_fail, modulus_too_short_for_the_session_key_block)
 	EXPECT_FALSE(encrypt({}, tiny.get(), M_PGP_SYMALG_CAST5, msg));
 }
 
-/* Every failure leaves the input empty and out emptied of what it held. */
+/* Every failure leaves the input empty and out emptied of what it held. (A
+ * modulus too short for the session key: the test above.) */
 TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 {
-	key_ptr rsa = load_key("rsa2048.asc"), tiny = key_from_packet(rsa_body(45));
-	ASSERT_TRUE(rsa && tiny);
+	key_ptr rsa = load_key("rsa2048.asc");
+	ASSERT_NE(rsa, nullptr);
 	auto changed = [](const char *file, auto change) {
 		key_ptr k = load_key(file);
 		change(*k);
@@ -435,8 +423,6 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 	               {"unknown selector 1", rsa.get(), 1, 0, 1000},
 	               {"unknown selector, empty input", rsa.get(), 1, 0, 0},
 	               {"unknown flag 2", rsa.get(), M_PGP_SYMALG_AES256, 2, 1000},
-	               {"modulus of 45 bytes for AES-256", tiny.get(), M_PGP_SYMALG_AES256, 0, 1000},
-	               {"modulus of 45 bytes, empty input", tiny.get(), M_PGP_SYMALG_AES256, 0, 0},
 	               {"key of unknown type", odd_type.get(), M_PGP_SYMALG_AES256, 0, 10},
 	               {"Elgamal without y", elg_no_y.get(), M_PGP_SYMALG_AES256, 0, 10},
 	               {"RSA without e", no_e.get(), M_PGP_SYMALG_AES256, 0, 10},

@@ -1,10 +1,11 @@
 /* The public key reader. Keys made by gpg (tests/data/keys, make_keys.sh)
  * are altered after their owner certified them and must be refused or passed
  * over; re-framed, re-armoured or extended without touching what was signed,
- * they must read as before. gpg is the oracle for the accessors; the
- * end-to-end test_keyring compares the choice with gpg's over a real
- * keyring. The fields and weak numbers of a chosen key packet are a table of
- * hand-made bodies. */
+ * they must read as before. The fields and weak numbers of a chosen key
+ * packet are a table of hand-made bodies. The end-to-end tests take gpg as
+ * the oracle for what the accessors give (test_cli's -v report) and for the
+ * choice over a real keyring (test_keyring), and hold the messages for the
+ * files a merchant may give instead of a public key (test_cli's inputs). */
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
 #include "pgp/pgp_sig_int.h"
@@ -100,14 +101,6 @@ size_t prefix_at(const bytes &sig)
 	return unhashed_at + 2 + ((size_t)sig[unhashed_at] << 8 | sig[unhashed_at + 1]);
 }
 
-/* Overwrites the first occurrence of from in b (nothing when absent). */
-void overwrite(bytes &b, const bytes &from, const bytes &to)
-{
-	const auto at = std::search(b.begin(), b.end(), from.begin(), from.end());
-	if (at != b.end())
-		std::copy(to.begin(), to.end(), at);
-}
-
 /* A copy of a signature body claiming another type. */
 bytes resigned(bytes sig, unsigned char type)
 {
@@ -144,18 +137,7 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 		edit        change;
 		std::string want;
 	} rows[] = {{"as made", "rsa2048", [](pkts &) {}, rsa},
-	            {"subkey e set to 1", "rsa2048",
-	             [](pkts &p) {
-		             overwrite(p[3].body, {0, 17, 1, 0, 1}, {0, 1, 1});
-		             p[3].body.resize(p[3].body.size() - 2);
-	             },
-	             UNBOUND},
 	            {"subkey modulus bit flipped", "rsa2048", [](pkts &p) { p[3].body[100] ^= 1; }, UNBOUND},
-	            {"binding key flags made sign-only", "rsa2048",
-	             [](pkts &p) {
-		             overwrite(p[4].body, {2, 27, 0x0c}, {2, 27, 2});
-	             },
-	             UNBOUND},
 	            {"binding given an expiry", "rsa2048",
 	             [](pkts &p) {
 		             add_subpacket(p[4].body, true, {5, 9, 0, 0, 0, 1});
@@ -259,8 +241,6 @@ TEST(pgp_pubkey, armour_and_framing)
 	std::string       crlf;
 	for (char c : asc)
 		crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-	std::string flipped    = asc;
-	flipped[data_at + 100] = flipped[data_at + 100] == 'A' ? 'B' : 'A';
 	const std::string MLEN = SANITY + "read_multiformat_length(parser, &packet_length)";
 	const std::string SLEN = SANITY + "read_scalar_length(parser, packet_length_length, &packet_length)";
 	const std::string SKIP = SANITY + "M_parser_consume(parser, packet_length)";
@@ -275,7 +255,6 @@ TEST(pgp_pubkey, armour_and_framing)
 	    {"no checksum line", text(head + "\n" + data + end), id},
 	    {"checksum of other data", text(head + "\n" + data + "=AAAA\n" + end), CRC},
 	    {"checksum line not 4 characters", text(head + "\n" + data + sum.substr(0, 4) + "\n"), CRC},
-	    {"one character of the data changed", text(flipped), CRC},
 	    {"nothing after the =", text(head + "\n" + data + "="), NO_ARMOR},
 	    {"neither checksum nor END line", text(head + "\n" + data), NO_ARMOR},
 	    {"blank lines inside the data", text(head + "\n" + line1 + "\n" + rest + "\n" + sum + end), id},
@@ -284,19 +263,15 @@ TEST(pgp_pubkey, armour_and_framing)
 	    {"six opening dashes", text("-" + head + "\n" + data + sum), NO_ARMOR},
 	    {"six closing dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK------\n\n" + data + sum), id},
 	    {"four closing dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK----\n\n" + data + sum), NO_ARMOR},
-	    {"a message block", text("-----BEGIN PGP MESSAGE-----\n\n" + data + sum), NO_ARMOR},
 	    {"other text before the header", text("--- note ---\nfoo -----BAR-----\n" + asc), id},
 	    {"text after the header dashes", text("-----BEGIN PGP PUBLIC KEY BLOCK-----  x\n\n" + data + sum), id},
 	    {"blank line of white space", text(head + " \t\r \n" + data + sum), id},
 	    {"no blank line after header lines", text(head + "Version: 1\n" + data + sum), NO_ARMOR},
 	    {"a private block is passed over", text(read_text(key_path("elg2048.sec.asc")) + "\n" + asc), id},
-	    {"a private block alone", read_file(key_path("elg2048.sec.asc")), SECRET},
 	    {"two public key blocks", text(asc + read_text(key_path("elg2048.asc"))), TWO_KEYS},
 	    {"gpg's revocation certificate after the key", read_file(key_path("revoked_appended.asc")),
 	     "public key was revoked on 2026-12-07; ask the recipient for their current public key"},
-	    {"empty", {}, NO_ARMOR},
 	    {"a NUL at the very end makes it binary", cat({text(asc), {0x00}}), NOT_TAG},
-	    {"sign-only key", read_file(key_path("sign_only.gpg")), SIGNING},
 	    {"damaged packet after the key", cat({read_file(key_path("rsa2048.gpg")), {0x11}}), NOT_TAG},
 	    {"new-format length missing", {0xCE}, MLEN},
 	    {"new-format second length byte missing", {0xCE, 0xC0}, MLEN},
@@ -360,14 +335,12 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	    {"body of 0xffff bytes", max, v4_key_id(max)},
 	    {"body of 0x10000 bytes", cat({max, {0}}), "packet length greater than 0xffff"},
 	    {"RSA 1016 bits", rsa(number(127, 5), e), RSA_SIZE},
-	    {"RSA 368 bits", rsa(number(46, 5), e), RSA_SIZE},
 	    {"RSA 16392 bits", rsa(number(2049, 5), e), RSA_SIZE},
 	    {"RSA even modulus", rsa(n_even, e), "weak public key: RSA modulus is even"},
 	    {"RSA e = 1", rsa(n1024, {1}), RSA_E},
 	    {"RSA e = 2", rsa(n1024, {2}), RSA_E},
 	    {"RSA e = 3", rsa(n1024, {3}), v4_key_id(rsa(n1024, {3}))},
 	    {"RSA e = n", rsa(n1024, n1024), RSA_E},
-	    {"RSA e of 16384 bits", rsa(n1024, number(2048, 9)), RSA_E},
 	    {"Elgamal 1024 bits", elg(p, g, number(100, 3)), v4_key_id(elg(p, g, number(100, 3)))},
 	    {"Elgamal 400 bits", elg(number(50, 6), g, {3}), ELG_SIZE},
 	    {"Elgamal even p", elg(p_less1, g, {3}), "weak public key: elgamal prime is even"},
@@ -393,7 +366,6 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	    {"ECDH KDF with SHA-1", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 2, 7}}),
 	     "unsupported ECDH KDF parameters"},
 	    {"KDF wrap CAST5", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 3}}), "unsupported ECDH KDF parameters"},
-	    {"KDF wrap id 10", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 10}}), "unsupported ECDH KDF parameters"},
 	    {"RSA n of 0 bits", key_body(4, 1, {mpi_raw(0, {}), mpi(e)}), "unable to read RSA n"},
 	    {"RSA n short", key_body(4, 1, {mpi_raw(1024, number(100, 1))}), "unable to read RSA n"},
 	    {"RSA e short", key_body(4, 1, {mpi(n1024), mpi_raw(17, {0x01})}), "unable to read RSA e"},
@@ -408,65 +380,6 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 		M_pgp_pubkey_destroy(key);
 	}
 }
-
-#if M_TEST_POSIX /* Linux only: gpg, the reference, runs through a POSIX shell */
-/* What the accessors say equals gpg's listing of the same key file. */
-TEST(pgp_pubkey, accessors_agree_with_gpg)
-{
-	gpg_home home;
-	ASSERT_TRUE(home.ok());
-	for (const char *name :
-	     {"rsa2048", "elg2048", "cv25519", "p384", "expired_first", "newer_subkey", "primary_encrypts"}) {
-		const std::string path = key_path(std::string(name) + ".asc");
-		std::string       listing;
-		ASSERT_EQ(
-		    run(home.gpg("--with-colons --fixed-list-mode --import-options show-only --import " + shell_quote(path)),
-		        &listing),
-		    0);
-		const bytes     data = read_file(path);
-		M_pgp_pubkey_t *key  = M_pgp_pubkey_create(data.data(), data.size(), nullptr, 0);
-		ASSERT_NE(key, nullptr) << name;
-		/* gpg: the primary's fpr line, the first uid line, and the record of
-		 * the key encrypted to (pub or sub) as
-		 * keyid:algorithm:bits:created:expires:curve, with the fpr line after
-		 * it. */
-		std::string fpr, uid, chosen, chosen_fpr;
-		bool        took    = false;
-		int64_t     expires = 0; /* the earlier of the primary's and the chosen key's */
-		for (size_t at = 0; at < listing.size();) {
-			const size_t             eol = listing.find('\n', at);
-			std::vector<std::string> f;
-			for (size_t s = at, c; s <= eol; s = c + 1)
-				f.push_back(listing.substr(s, (c = std::min(listing.find(':', s), eol)) - s));
-			at = eol + 1;
-			if (f[0] == "fpr" && fpr.empty())
-				fpr = f[9];
-			if (f[0] == "uid" && uid.empty())
-				uid = f[9];
-			const int64_t until = f.size() > 6 && !f[6].empty() ? std::stoll(f[6]) : 0;
-			const bool    mine  = f[0] == "sub" && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
-			if (f[0] == "pub" || mine)
-				expires = until != 0 && (expires == 0 || until < expires) ? until : expires;
-			if (f[0] == "fpr" && took)
-				chosen_fpr = f[9];
-			took = (f[0] == "pub" || mine) && f[4] == hex(M_pgp_pubkey_key_id(key), 8);
-			if (took)
-				chosen = f[4] + ":" + f[3] + ":" + f[2] + ":" + f[5] + ":" + f[16];
-		}
-		static const char *const algo[] = {"1", "16", "18"};
-		const char *const        curve  = M_pgp_pubkey_curve(key);
-		const std::string        ours   = hex(M_pgp_pubkey_key_id(key), 8) + ":" + algo[M_pgp_pubkey_type(key)] + ":" +
-		                         std::to_string(M_pgp_pubkey_bits(key)) + ":" +
-		                         std::to_string(M_pgp_pubkey_created(key)) + ":" + (curve == nullptr ? "" : curve);
-		EXPECT_EQ(hex(M_pgp_pubkey_primary_fingerprint(key), 20), fpr) << name;
-		EXPECT_EQ(hex(M_pgp_pubkey_fingerprint(key), 20), chosen_fpr) << name;
-		EXPECT_STREQ(M_pgp_pubkey_primary_user_id(key), uid.c_str()) << name;
-		EXPECT_EQ(ours, chosen) << name;
-		EXPECT_EQ(M_pgp_pubkey_expires(key), expires) << name;
-		M_pgp_pubkey_destroy(key);
-	}
-}
-#endif
 
 /* NULL data or size 0 reads as no armour; a success or an area of size 0
  * leaves the area as it was; messages, sanity ones too, are cut to the area,
