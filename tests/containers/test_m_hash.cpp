@@ -165,4 +165,13 @@ TEST(m_hash, strvp_values_and_release)
 	EXPECT_EQ(M_hash_strvp_num_keys(h), 3u);
 	M_hash_strvp_destroy(h, M_TRUE);
 	EXPECT_EQ(vals::frees, 5); /* 1c, 4 and NULL for "three" */
+
+	/* A value by index, directly: NULL past the last. */
+	static char a[] = "a", b[] = "b";
+	h = M_hash_strvp_create(4, 75, M_HASH_STRIDX_MULTI_VALUE, nullptr);
+	M_hash_strvp_insert(h, "k", a);
+	M_hash_strvp_insert(h, "k", b);
+	EXPECT_EQ(M_hash_strvp_multi_get_direct(h, "k", 1), b);
+	EXPECT_EQ(M_hash_strvp_multi_get_direct(h, "k", 2), nullptr);
+	M_hash_strvp_destroy(h, M_TRUE);
 }

@@ -67,6 +67,9 @@ class Layout(E2ECase):
                                b"(RECURRING)---DATABLOCK", 1),
                      t.replace(b"(RECURRING)\n", b"(RECURRING) created 2024-01-01\n", 1),
                      b"---DATABLOCK_SIZE=5:100\n(((((\n" + t]
+        # The same from mkexport: blank lines, CRLF header lines, Base64 lines of 64.
+        variants.append(self.read(os.path.basename(self.make_export("w.exp", self.sections, rows_per_block=5,
+                                                                    extra=["--crlf", "--blank", "-w", "64"]))))
         for data in variants:
             self.assertNotEqual(data, t)
             self.assert_table(self.run_file(data), "t.gpg")

@@ -353,9 +353,11 @@ TEST(pgp_encrypt_fail, byte_array_form)
 
 TEST(pgp_encrypt_layout, fresh_session_and_ephemeral_keys_every_time)
 {
-	for (const char *file : {"rsa2048.asc", "p256.asc", "cv25519.asc"}) {
+	/* (And the key's size: its number's bits, or its curve's.) */
+	for (const auto &[file, bits] : {std::pair{"rsa2048.asc", 2048u}, {"p256.asc", 256u}, {"cv25519.asc", 255u}}) {
 		key_ptr key = load_key(file);
 		ASSERT_NE(key, nullptr);
+		EXPECT_EQ(M_pgp_pubkey_bits(key.get()), bits) << file;
 		bytes m1, m2;
 		ASSERT_TRUE(encrypt(csv_text(100), key.get(), M_PGP_SYMALG_AES256, m1));
 		ASSERT_TRUE(encrypt(csv_text(100), key.get(), M_PGP_SYMALG_AES256, m2));

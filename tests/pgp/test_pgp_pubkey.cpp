@@ -366,6 +366,7 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	    {"ECDH KDF with SHA-1", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 2, 7}}),
 	     "unsupported ECDH KDF parameters"},
 	    {"KDF wrap CAST5", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 3}}), "unsupported ECDH KDF parameters"},
+	    {"KDF wrap id 10", key_body(4, 18, {oid25519, pt25519, bytes{3, 1, 8, 10}}), "unsupported ECDH KDF parameters"},
 	    {"RSA n of 0 bits", key_body(4, 1, {mpi_raw(0, {}), mpi(e)}), "unable to read RSA n"},
 	    {"RSA n short", key_body(4, 1, {mpi_raw(1024, number(100, 1))}), "unable to read RSA n"},
 	    {"RSA e short", key_body(4, 1, {mpi(n1024), mpi_raw(17, {0x01})}), "unable to read RSA e"},
