@@ -7,7 +7,9 @@
 #
 #   scripts/lint.sh            both analysers
 #   LINT_BUILD_DIR=dir         where compile_commands.json lives (default:
-#                              build-lint, configured here when missing)
+#                              build-lint, configured here each time and
+#                              never built; not the Release build's folder:
+#                              clang refuses GCC's link-time flags)
 #   LINT_ONLY=tidy|cppcheck    one analyser only
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -17,8 +19,11 @@ out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 status=0
 
-if [ ! -f "$build/compile_commands.json" ]; then
-	cmake -S . -B "$build" -G Ninja -DBUILD_BENCH=OFF >/dev/null || exit 1
+if [ -z "${LINT_BUILD_DIR:-}" ]; then
+	cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_BENCH=OFF >/dev/null || exit 1
+elif [ ! -f "$build/compile_commands.json" ]; then
+	echo "lint: $build/compile_commands.json is missing"
+	exit 1
 fi
 
 # The Windows halves (X_win.cpp) are compiled
@@ -45,7 +50,7 @@ if [ "${LINT_ONLY:-tidy}" != cppcheck ]; then
 		'"$0" -p "$1" --quiet "$2" > "$3/tidy.$(echo "$2" | tr / _).txt" 2>/dev/null' "$tidy" "$build" {} "$out"
 	printf '%s\n' $win_files | xargs -P "$jobs" -I{} sh -c \
 		'"$0" --quiet "$2" -- $1 > "$3/tidy.$(echo "$2" | tr / _).txt" 2>/dev/null' "$tidy" "$win_flags" {} "$out"
-	cat "$out"/tidy.*.txt | grep -E "^[^ ].*: (warning|error): " | sort -u > "$out/tidy.all"
+	cat "$out"/tidy.*.txt | grep -E "^([^ ].*: )?(warning|error): " | sort -u > "$out/tidy.all"
 	cat "$out/tidy.all"
 	n=$(wc -l < "$out/tidy.all")
 	echo "-- clang-tidy findings: $n"
