@@ -52,7 +52,6 @@ def parse(paths):
     for path in paths:
         text = open(path).read()
         enums.update(re.findall(r'typedef enum\b[^;]*?}\s*(\w+)\s*;', text, re.S))
-        enums.update(re.findall(r'typedef (?:u?int\d+_t|size_t|int) (\w+);', text))
         lead = re.search(r'/\*.*?\*/', text, re.S)
         module_rule = bool(lead and MODULE_RE.search(' '.join(lead.group(0).split())))
         last_comment, last_end = '', 0
@@ -117,10 +116,7 @@ def main():
         called += 1
         body, args = [], []
         for i, p in enumerate(x for x in f['params'] if x != '...'):
-            t = param_type(p)
-            if t.startswith('const ') and '*' not in t:
-                t = t[len('const '):]
-            body.append(f'\t\t{t} a{i};\n\t\tmemset(&a{i}, 0, sizeof a{i});')
+            body.append(f'\t\t{param_type(p)} a{i};\n\t\tmemset(&a{i}, 0, sizeof a{i});')
             args.append(f'a{i}')
         call = f"{f['name']}({', '.join(args)})"
         ret = f['ret']
