@@ -9,7 +9,8 @@ The documented result: "NULL: yields V." for the whole call ("a new ..." and
 "Never NULL": not NULL); else the agreeing per-argument statements ("<arg>:
 NULL yields V", "V for NULL", "NULL fails": 0, NULL or M_FALSE; a function
 whose statements disagree is called but not checked, and named on stderr);
-else a header's leading "yield 0, NULL or M_FALSE" rule, by result type.
+else a header's leading "yield 0, NULL or M_FALSE" rule, by result type. "As
+M_vx with variable arguments" documents a function by M_vx's statements.
 Whatever a call allocates goes to the matching destroy function, or M_free,
 so the leak check stays clean.
 """
@@ -52,7 +53,6 @@ def parse(paths):
     for path in paths:
         text = open(path).read()
         enums.update(re.findall(r'typedef enum\b[^;]*?}\s*(\w+)\s*;', text, re.S))
-        enums.update(re.findall(r'typedef (?:u?int\d+_t|size_t|int) (\w+);', text))
         lead = re.search(r'/\*.*?\*/', text, re.S)
         module_rule = bool(lead and MODULE_RE.search(' '.join(lead.group(0).split())))
         last_comment, last_end = '', 0
@@ -72,6 +72,10 @@ def parse(paths):
             funcs.append(dict(name=name, ret=' '.join(ret.replace('*', ' * ').split()).replace(' *', '*'),
                               params=params, doc=comment_text(doc), noreturn=noreturn,
                               module_rule=module_rule))
+    docs = {f['name']: f['doc'] for f in funcs}
+    for f in funcs:
+        m = re.match(r'As (M_\w+) with variable arguments\b', f['doc'])
+        f['doc'] = docs.get(m.group(1), f['doc']) if m else f['doc']
     return funcs, enums
 
 
@@ -117,10 +121,7 @@ def main():
         called += 1
         body, args = [], []
         for i, p in enumerate(x for x in f['params'] if x != '...'):
-            t = param_type(p)
-            if t.startswith('const ') and '*' not in t:
-                t = t[len('const '):]
-            body.append(f'\t\t{t} a{i};\n\t\tmemset(&a{i}, 0, sizeof a{i});')
+            body.append(f'\t\t{param_type(p)} a{i};\n\t\tmemset(&a{i}, 0, sizeof a{i});')
             args.append(f'a{i}')
         call = f"{f['name']}({', '.join(args)})"
         ret = f['ret']

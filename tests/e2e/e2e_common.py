@@ -29,12 +29,10 @@ _WIN_PATH = r"(^|=)((?:%s)/[^=]*)$" % "|".join(re.escape(r.rstrip("/")) for r in
 
 
 def shown(path):
-    """path (str or bytes) as the program is given it and shows it."""
+    """path as the program is given it and shows it."""
     if not WINDOWS:
         return path
-    text = path.decode() if isinstance(path, bytes) else path
-    text = re.sub(_WIN_PATH, lambda m: m.group(1) + "Z:" + m.group(2).replace("/", "\\"), text)
-    return text.encode() if isinstance(path, bytes) else text
+    return re.sub(_WIN_PATH, lambda m: m.group(1) + "Z:" + m.group(2).replace("/", "\\"), path)
 
 
 def _wrapper(name, script):
@@ -118,8 +116,7 @@ EVP_FINAL = r"^Enter quorvel export key: \nError decrypting export file: OpenSSL
 CORRUPT = PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n"
 # A wrong key fails at the padding check, or now and then only in zlib.
 WRONG_KEY = (PROMPT + b"\nError decrypting export file: OpenSSL decrypt error (EVP final): bad decrypt (usually "
-             b"means you entered the wrong quorvel export key)\n",
-             PROMPT + b"\nError uncompressing export file: compressed data was corrupted\n")
+             b"means you entered the wrong quorvel export key)\n", CORRUPT)
 
 # A run that keeps no row writes the header row alone, after a warning.
 NO_ROW_PASSED = ("Warning: no row passed -u, -s or -e, so the table holds only its header row; check the values "
@@ -140,12 +137,6 @@ def fingerprints(gnupg, keyfile):
 def luhn_digit(digits):
     total = sum(2 * d - 9 * (d > 4) if i % 2 == 0 else d for i, d in enumerate(map(int, reversed(digits))))
     return str(9 * total % 10)
-
-
-def local_date(seconds, tz):
-    """The calendar date in the zone, read from the zone database directly."""
-    d = datetime.datetime.fromtimestamp(seconds, zoneinfo.ZoneInfo(tz))
-    return "%04d%02d%02d" % (d.year, d.month, d.day)
 
 
 def rewrite_cell(name, cell, tz):
@@ -172,17 +163,20 @@ def rewrite_cell(name, cell, tz):
             return "FAIL: Case 2"
         if value == 0:
             return ""
-        return local_date(value, tz)
+        # The calendar date in the zone, read from the zone database directly.
+        d = datetime.datetime.fromtimestamp(value, zoneinfo.ZoneInfo(tz))
+        return "%04d%02d%02d" % (d.year, d.month, d.day)
     return cell
 
 
-def csv_cell(cell):
-    """Writing one cell with "," and the double quote."""
-    if cell is None or cell == "":
+def quoted(cell, quote='"', ws=" \t\n\v\f\r"):
+    """One cell of CSV text with "," and quote: quoted when it holds either,
+    a line break, or starts or ends with one of the white space ws (the
+    defaults: the program's output)."""
+    if not cell:
         return ""
-    ws = " \t\n\v\f\r"
-    if cell[0] in ws or cell[-1] in ws or any(c in cell for c in ',"\n\r'):
-        return '"' + cell.replace('"', '""') + '"'
+    if cell[0] in ws or cell[-1] in ws or any(c in cell for c in ",\n\r" + quote):
+        return quote + cell.replace(quote, quote * 2) + quote
     return cell
 
 
@@ -197,7 +191,7 @@ def expected_table(sections, tz="UTC", user=None, start=None, end=None):
             continue
         if columns is None:
             columns = list(header)
-            out.append(",".join(csv_cell(h) for h in columns) + "\r\n")
+            out.append(",".join(quoted(h) for h in columns) + "\r\n")
         index = {h.lower(): i for i, h in enumerate(header) if h}
 
         def cell(row, col):
@@ -208,19 +202,13 @@ def expected_table(sections, tz="UTC", user=None, start=None, end=None):
             exp = cell(row, "expdate") or ""
             if (user and cell(row, "user") != user) or (start and exp < start) or (end and exp > end):
                 continue
-            out.append(",".join(csv_cell(rewrite_cell(c, cell(row, c), tz)) for c in columns) + "\r\n")
+            out.append(",".join(quoted(rewrite_cell(c, cell(row, c), tz)) for c in columns) + "\r\n")
     return "".join(out).encode()
 
 
 def backtick_csv(header, rows):
     """CSV text as the export holds it: "," and the backtick as quote."""
-    def cell(v):
-        if v is None or v == "":
-            return ""
-        if any(c in v for c in ",`\n\r") or v[0] in " \t" or v[-1] in " \t":
-            return "`" + v.replace("`", "``") + "`"
-        return v
-    return "".join(",".join(cell(v) for v in r) + "\n" for r in [header] + list(rows)).encode()
+    return "".join(",".join(quoted(v, "`", " \t") for v in r) + "\n" for r in [header] + list(rows)).encode()
 
 
 def make_rows(count, seed, users=("alice", "bob", "Carol")):
@@ -258,6 +246,7 @@ class E2ECase(unittest.TestCase):
         shutil.rmtree(self.gnupg, ignore_errors=True)
 
     def path(self, name):
+        """name in the scratch folder; an absolute one as it is."""
         return os.path.join(self.dir, name)
 
     def read(self, name):
@@ -270,7 +259,6 @@ class E2ECase(unittest.TestCase):
         return self.path(name)
 
     def make_export(self, name, sections, key=KEY256, rows_per_block=10000, extra=()):
-        """sections: list of (name, header, rows)."""
         args = [MKEXPORT, "-k", key, "-o", self.path(name), "-r", str(rows_per_block)] + list(extra)
         for i, (sname, header, rows) in enumerate(sections):
             args.append("%s=%s" % (sname, self.write("section%d.csv" % i, backtick_csv(header, rows))))

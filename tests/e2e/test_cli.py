@@ -169,10 +169,6 @@ class Arguments(E2ECase):
         self.assert_fails(self.run_tool(["--help", "k"]), NO_EXPORT % (b"--help", b"--help"))
 
 
-def gmt_date(seconds):
-    return time.strftime("%Y-%m-%d", time.gmtime(int(seconds)))
-
-
 class Report(E2ECase):
     """-v: the recipient as gpg lists the key file, and the rows counted
     against the tables the filters give (the tables checked by decryption)."""
@@ -182,13 +178,13 @@ class Report(E2ECase):
         r = subprocess.run(["gpg", "--batch", "--with-colons", "--show-keys", self.key(keyname)], capture_output=True,
                            text=True, check=True, env=dict(os.environ, GNUPGHOME=self.gnupg))
         recs = [line.split(":") for line in r.stdout.splitlines()]
-        with open(os.path.join(KEYS, keyname + ".keyid")) as f:
-            keyid = f.read().strip()
+        keyid = self.read(os.path.join(KEYS, keyname + ".keyid")).decode().strip()
         sub = next(rec for rec in recs if rec[0] in ("pub", "sub") and rec[4] == keyid)
         fpr = next(rec[9] for rec in recs if rec[0] == "fpr")
         ends = [int(rec[6]) for rec in (recs[0], sub) if rec[6]]
         algo = {"1": "rsa" + sub[2], "16": "elg" + sub[2], "18": sub[16]}[sub[3]]
         kept = lambda **f: expected_table(sections, **f).count(b"\r\n") - 1
+        gmt_date = lambda seconds: time.strftime("%Y-%m-%d", time.gmtime(int(seconds)))
         rows = [len(rows) for name, _, rows in sections if name == "RECURRING"]
         by_user = kept(user=filters.get("user"))
         lines = [
@@ -250,8 +246,7 @@ class Inputs(E2ECase):
         no_armor = parse % b"failed to locate base64 block in ascii-armored data"
         cut_short = b"The key file's armoured key block has no END line: the file was cut short; copy it again whole\n"
         ask = b"; ask the recipient for their OpenPGP public key (gpg --armor --export)\n"
-        with open(self.key(), "rb") as f:
-            cut = self.write("cut.asc", f.read()[:300])
+        cut = self.write("cut.asc", self.read(self.key())[:300])
         newer_primary, older, newer = fingerprints(self.gnupg, self.key("newer_subkey"))
         cases = [
             (["nope.exp", self.key()], NO_EXPORT % (b"nope.exp", b"nope.exp")),
@@ -308,10 +303,8 @@ class Inputs(E2ECase):
             self.assert_fails(self.run_tool([exp, self.key()], key=key), err, absent="k256.exp.gpg")
         good = [
             (exp256, KEY256.swapcase() + "zz and more\n"),  # case is free; past the 64th nothing is used
-            (exp256, " " + KEY256 + KEY256 + "\n"),  # pasted twice: the 64 after the space are the key
             (exp256, " " * 3000 + KEY256 + " " * 1000 + "\n"),  # the whole line is trimmed before it is cut
             (self.exp128, KEY128[:2] + " " + KEY128[2:10] + " " + KEY128[10:] + "\n"),
-            (self.exp128, "  " + KEY128.swapcase() + " \n"),
             (self.exp128, KEY128 + "\r\n"), (self.exp128, KEY128), (self.exp128, "\t" + KEY128 + " \r\n"),
             (self.make_export("k192.exp", self.sections, key=KEY192), "  " + KEY192.swapcase() + " \n"),
         ]
@@ -321,8 +314,7 @@ class Inputs(E2ECase):
     def test_key_is_not_checked_without_a_recurring_section(self):
         other = self.make_export("o.exp", [("TRANSDATA", ["a"], [["1"]])])
         # Nor before the first RECURRING block has been read whole.
-        with open(self.exp128, "rb") as f:
-            cut = self.write("cut.exp", f.read()[:-8])
+        cut = self.write("cut.exp", self.read(self.exp128)[:-8])
         for text in ("zzz\n", "\n", KEY128[:30] + "\n"):
             self.assert_fails(self.run_tool([other, self.key()], key=text), NO_SECTION)
             self.assert_fails(self.run_tool([cut, self.key()], key=text), SECTION_ERR)

@@ -39,8 +39,7 @@ class Layout(E2ECase):
 
     def setUp(self):
         super().setUp()
-        with open(self.exp, "rb") as f:
-            self.text = f.read()
+        self.text = self.read(self.exp)
 
     def run_file(self, data):
         return self.run_tool([self.write("t.exp", data), self.key(), "-o", "t.gpg"])
@@ -62,14 +61,15 @@ class Layout(E2ECase):
         variants += [re.sub(rb"(^|\n)(---DATABLOCK_SIZE=)", rb"\1   \n\t \n\n\2", t).replace(MARKER, b" \n\n" + MARKER),
                      re.sub(rb"(" + SIZE_RE + rb")\n", rb"\1 \t \r\n", t).replace(b"(RECURRING)\n", b"(RECURRING) \r\n")]
         # A section header's two lines are joined, so the break may fall anywhere;
-        # text after the name's ")" is ignored; a block before any section is skipped.
+        # text after the name's ")" is ignored; a block before any section is skipped,
+        # as is one of another section that ends exactly at the end of the file.
         variants += [t.replace(MARKER + b"RECURRING)\n---DATABLOCK", b"--QUORVEL\n--ENCRYPTED--DATA--EXPORT---"
                                b"(RECURRING)---DATABLOCK", 1),
                      t.replace(b"(RECURRING)\n", b"(RECURRING) created 2024-01-01\n", 1),
-                     b"---DATABLOCK_SIZE=5:100\n(((((\n" + t]
+                     b"---DATABLOCK_SIZE=5:100\n(((((\n" + t, t + MARKER + b"OTHER)\n---DATABLOCK_SIZE=3:1\nabc"]
         # The same from mkexport: blank lines, CRLF header lines, Base64 lines of 64.
-        variants.append(self.read(os.path.basename(self.make_export("w.exp", self.sections, rows_per_block=5,
-                                                                    extra=["--crlf", "--blank", "-w", "64"]))))
+        variants.append(self.read(self.make_export("w.exp", self.sections, rows_per_block=5,
+                                                   extra=["--crlf", "--blank", "-w", "64"])))
         for data in variants:
             self.assertNotEqual(data, t)
             self.assert_table(self.run_file(data), "t.gpg")
@@ -83,7 +83,7 @@ class Layout(E2ECase):
         other = self.make_export("o.exp", [("TRANSDATA", ["a"], [["1"]] * 50)], rows_per_block=5)
         raw = self.make_export("raw.exp", self.sections, extra=["--no-compress"])
         small = self.make_export("s.exp", [("RECURRING", HEADER, make_rows(3000, 60))], extra=["-m", "5"])
-        crlf = self.read(os.path.basename(self.make_export("c.exp", self.sections, rows_per_block=5, extra=["--crlf"])))
+        crlf = self.read(self.make_export("c.exp", self.sections, rows_per_block=5, extra=["--crlf"]))
         crlf_second = crlf.index(b"\n", crlf.index(b"---DATABLOCK_SIZE=", crlf.index(b"---DATABLOCK_SIZE=") + 1)) + 1
         cases = [
             (t.replace(b"(RECURRING)", b"(RECURRING", 1), SECTION_ERR),  # no ")" anywhere after
@@ -107,12 +107,12 @@ class Layout(E2ECase):
                   for name in (b"recurring", b"RECURRING ", b"XRECURRING", b"RECURRINGS")]
         cases += [(MARKER + b"OTHER)\n---DATABLOCK_SIZE=" + n + b":1\nabc\n" + t, TRUNCATED)
                   for n in (b"18446744073709551615", b"9223372036854775807")]  # skips the file layer refuses
+        cases.append((t + MARKER + b"OTHER)\n---DATABLOCK_SIZE=4:1\nabc", TRUNCATED))  # a skipped block one byte short
         for path, err in ((other, NO_SECTION),
                           (raw, CORRUPT),
                           (small, PROMPT + b"\nError uncompressing export file: destination buffer was not large "
                                            b"enough\n")):
-            with open(path, "rb") as f:
-                cases.append((f.read(), err))
+            cases.append((self.read(path), err))
         for data, err in cases:
             self.assertNotEqual(data, t)
             self.assert_fails(self.run_file(data), err, absent="t.gpg")

@@ -45,11 +45,9 @@ class Parallel(E2ECase):
                                   "o.gpg", sections)
 
     def test_failures_in_the_middle_are_the_serial_ones(self):
-        with open(self.exp, "rb") as f:
-            t = f.read()
-        raw_exp = self.make_export("raw.exp", [("RECURRING", HEADER, make_rows(50, 34))], extra=["--no-compress"])
-        with open(raw_exp, "rb") as f:
-            raw = f.read()
+        t = self.read(self.exp)
+        raw = self.read(self.make_export("raw.exp", [("RECURRING", HEADER, make_rows(50, 34))],
+                                         extra=["--no-compress"]))
         _, raw_data, raw_end = blocks(raw)[0]
         raw_block = b"---DATABLOCK_SIZE=%d:999999\n" % (raw_end - raw_data) + raw[raw_data:raw_end]
         b = blocks(t)
@@ -97,8 +95,7 @@ class Parallel(E2ECase):
             r = self.run_tool([bomb, self.key(), "-o", "o.gpg"], preexec_fn=limited(resource.RLIMIT_AS, 100000),
                               env={"TOKENEXP_THREADS": threads})
             self.assert_fails(r, PROMPT.decode() + r"\nError uncompressing export file: out of memory: .+\n\Z")
-            with open(old, "rb") as f:
-                self.assertEqual(f.read(), b"old output")
+            self.assertEqual(self.read(old), b"old output")
         for kind, kb, threads in ((resource.RLIMIT_AS, 600000, "64"), (resource.RLIMIT_DATA, 102400, "64")):
             self.assert_table(self.run_tool([self.exp, self.key(), "-o", "o.gpg"], preexec_fn=limited(kind, kb),
                                             env={"TOKENEXP_THREADS": threads}), "o.gpg")
@@ -128,8 +125,7 @@ int pthread_create(pthread_t *t, const pthread_attr_t *a, void *(*f)(void *), vo
         subprocess.run(["cc", "-shared", "-fPIC", "-o", shim, src], check=True)
         self.assert_table(self.run_tool([self.exp, self.key(), "-o", "o.gpg"],
                                         env=dict(MANY, LD_PRELOAD=shim, REFUSED_MARKS=marks)), "o.gpg")
-        with open(marks, "rb") as f:
-            self.assertEqual(f.read(), b"x" * 8, "each of the eight workers was refused")
+        self.assertEqual(self.read(marks), b"x" * 8, "each of the eight workers was refused")
 
 
 if __name__ == "__main__":

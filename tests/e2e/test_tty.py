@@ -188,8 +188,7 @@ class Progress(E2ECase):
         self.addCleanup(os.close, master)
         self.addCleanup(os.close, slave)
         tty.setraw(slave)  # the bytes as written, no line feed translation
-        with open(self.exp, "rb") as f:
-            cut = self.write("cut.exp", f.read()[:-8])
+        cut = self.write("cut.exp", self.read(self.exp)[:-8])
         # The name as it is, also at a Windows console (shown in its code page).
         done = r"Wrote encrypted file Łódź\.gpg \(took \d+\.\d{3} sec\)\n\Z"
         cases = [(self.exp, 0, done), (cut, 1, r"Error parsing export file: couldn't read section header.*\n\Z")]
