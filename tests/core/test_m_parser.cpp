@@ -113,11 +113,7 @@ std::string found(const std::string &r)
 
 std::string at(P p)
 {
-	std::string s = "@";
-	s += N(M_parser_current_line(p));
-	s += ':';
-	s += N(M_parser_current_column(p));
-	return s;
+	return "@" + N(M_parser_current_line(p)) + ":" + N(M_parser_current_column(p));
 }
 
 /* A number read, or "fail" (the output untouched); then the unread count. */
