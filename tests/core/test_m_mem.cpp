@@ -426,10 +426,9 @@ TEST(m_mem, set_copy_move_eq)
 
 TEST(m_mem, search_compare_and_count_match_std)
 {
-	/* Random short ranges over "ab" and a zero byte, so needles are found at
-	 * either end, overlapping and not at all: search, equality, sort order
-	 * (shorter first, then bytes) and counts agree with std::string_view.
-	 * An empty needle is found at the start of a non-empty haystack. */
+	/* Short ranges over "ab" and a zero byte find needles at either end,
+	 * overlapping and not at all; sorting puts the shorter first. An empty
+	 * needle is found at the start of a non-empty haystack. */
 	std::mt19937 rng(5);
 	auto         text = [&rng](size_t max) {
         const char  alphabet[] = {'a', 'b', '\0'};
@@ -498,9 +497,8 @@ TEST(m_mem, checksums)
 	}
 }
 
-/* A wiped part of a kept block: its bytes no longer hold the old content, its
- * whole pages are no longer resident, and nothing around it changes. Both a
- * runtime block and a mapped one. */
+/* A wiped part of a kept block, runtime or mapped: its bytes no longer hold the
+ * old content, its whole pages are not resident, nothing around it changes. */
 TEST(m_mem, wipe_release_wipes_the_part_and_gives_back_its_pages)
 {
 	const size_t page = m::detail::mem_page_size();
