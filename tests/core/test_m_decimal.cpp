@@ -359,7 +359,7 @@ TEST(m_decimal, divide_property)
 TEST(m_decimal, from_str_table)
 {
 	struct Case {
-		const char        *s;
+		std::string        s; /* its whole length is passed */
 		int64_t            num;
 		int                places;
 		M_decimal_retval_t rv;
@@ -387,28 +387,19 @@ TEST(m_decimal, from_str_table)
 	        {"922337203685477580.79", INT64_MAX, 1, TR, 21},               /* digits that do not fit are cut off */
 	        {"0.12345678901234567890", 1234567890123456789LL, 19, TR, 22}, /* a cut 0 counts */
 	        {"1.50000000000000000000000", 15, 1, TR, 25},
+	        {std::string("4.") + '\0' + "5", 4, 0, OK, 2}, /* a 0 byte ends the text */
+	        /* Digits beyond 255 places only round. */
+	        {"0." + std::string(254, '0') + "5" + std::string(2000, '0') + "1", 5, 255, TR, 2258},
     };
 	for (const Case &c : cases) {
+		SCOPED_TRACE(c.s.substr(0, 30));
 		M_decimal_t d   = dec(7, 7);
 		const char *end = nullptr;
-		EXPECT_EQ(M_decimal_from_str(c.s, std::strlen(c.s), &d, &end), c.rv) << c.s;
-		EXPECT_EQ(d.num, c.num) << c.s;
-		EXPECT_EQ(d.num_dec, c.places) << c.s;
-		EXPECT_EQ(end, c.s + c.used) << c.s;
+		EXPECT_EQ(M_decimal_from_str(c.s.c_str(), c.s.size(), &d, &end), c.rv);
+		EXPECT_EQ(d.num, c.num);
+		EXPECT_EQ(d.num_dec, c.places);
+		EXPECT_EQ(end, c.s.c_str() + c.used);
 	}
-
-	/* A 0 byte ends the text as len does (the parser's decimal rows bound len). */
-	M_decimal_t d;
-	const char *end    = "x";
-	const char  zero[] = {'4', '.', '\0', '5'};
-	EXPECT_EQ(M_decimal_from_str(zero, sizeof(zero), &d, &end), M_DECIMAL_SUCCESS);
-	EXPECT_EQ(end, zero + 2);
-	/* A very long fraction: digits beyond 255 places only round. */
-	const std::string at255 = "0." + std::string(254, '0') + "5" + std::string(2000, '0') + "1";
-	EXPECT_EQ(M_decimal_from_str(at255.c_str(), at255.size(), &d, &end), M_DECIMAL_TRUNCATION);
-	EXPECT_EQ(d.num, 5);
-	EXPECT_EQ(d.num_dec, 255);
-	EXPECT_EQ(end, at255.c_str() + at255.size());
 }
 
 TEST(m_decimal, to_str_sizes)
