@@ -1,21 +1,20 @@
 /* Encryption to a public key. gpg is the oracle: it decrypts every cipher with
  * every kind of key in both message forms, messages of many pieces among
  * them, and lists the packets. Besides: the failures, the order pieces must
- * keep, and the joining of pieces and the block walk against zlib. */
+ * keep, and the joining of pieces against zlib (the block walk has its own
+ * oracle in fuzz_deflate_walk, whose corpus every build replays). */
 #include <memory>
 #include <tuple>
 
 #include <zlib.h>
 
 #include "pgp/pgp_deflate_int.h"
-#include "pgp/pgp_deflate_walk_int.h"
 #include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt.h"
 #include "pgp/pgp_seal_int.h"
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
 #include "pgp_test_util.h"
-#include "zlib_last_block.h"
 
 using namespace pgp_test;
 
@@ -402,7 +401,7 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 	M_buf_cancel(out);
 }
 
-/* -- Internals: the joining of pieces and the block walk against zlib -- */
+/* -- Internals: the joining of pieces against zlib -- */
 
 namespace {
 
@@ -508,78 +507,4 @@ TEST(pgp_encrypt_fail, pieces_keep_their_order)
 		M_pgp_deflater_destroy(d);
 		M_pgp_msg_destroy(g);
 	}
-}
-
-namespace {
-
-/* A raw stream from zlib at a level and strategy, the input fed in pieces
- * with a flush after each, so that stored, fixed and dynamic blocks and
- * empty ones all occur. With a preset dictionary (dict) its first matches
- * reach before the stream's start. */
-bytes zlib_stream(const bytes &src, int level, int strategy, int flush, bool dict)
-{
-	z_stream z{};
-	EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
-	if (dict) {
-		EXPECT_EQ(deflateSetDictionary(&z, src.data() + src.size() / 2, (uInt)src.size() / 2), Z_OK);
-	}
-	bytes out(deflateBound(&z, (uLong)src.size()) + 64 * (src.size() / 4000 + 2));
-	z.next_out  = out.data();
-	z.avail_out = (uInt)out.size();
-	for (size_t at = 0; at <= src.size(); at += 4000) {
-		z.next_in  = const_cast<Bytef *>(src.data() + at);
-		z.avail_in = (uInt)std::min<size_t>(4000, src.size() - at);
-		EXPECT_NE(deflate(&z, at + 4000 > src.size() ? Z_FINISH : flush), Z_STREAM_ERROR);
-	}
-	out.resize(z.total_out);
-	deflateEnd(&z);
-	return out;
-}
-
-} // namespace
-
-/* The block walk finds the last block exactly where zlib does, and accepts
- * exactly the streams zlib accepts: on streams of every block kind, and on
- * each of them cut short and with single bits flipped. */
-TEST(pgp_encrypt_detail, last_block_walk_agrees_with_zlib)
-{
-	uint32_t x    = 777;
-	auto     rand = [&x] { return x = x * 1103515245 + 12345; };
-	bytes    noise(20000);
-	for (unsigned char &c : noise)
-		c = static_cast<unsigned char>(rand() >> 24);
-	const bytes text = csv_text(30000), mixed = cat({text, noise, all_byte_values()}), brief = csv_text(500);
-	const struct {
-		int  level, strategy, flush;
-		bool dict;
-	} kinds[] = {{6, Z_DEFAULT_STRATEGY, Z_NO_FLUSH, false}, {9, Z_DEFAULT_STRATEGY, Z_FULL_FLUSH, false},
-	             {1, Z_FIXED, Z_PARTIAL_FLUSH, false},       {0, Z_DEFAULT_STRATEGY, Z_SYNC_FLUSH, false},
-	             {6, Z_HUFFMAN_ONLY, Z_BLOCK, false},        {3, Z_RLE, Z_PARTIAL_FLUSH, false},
-	             {6, Z_DEFAULT_STRATEGY, Z_NO_FLUSH, true}};
-	/* Besides, fixed blocks made by hand: a literal, then the length symbol
-	 * 285, 286 or 287 at distance 1 (the last two no stream may use). */
-	std::vector<bytes> streams = {{0x73, 0x1c, 0x05, 0x00}, {0x73, 0x1c, 0x03, 0x00}, {0x73, 0x1c, 0x07, 0x00}};
-	for (const bytes *src : {&text, &mixed, &brief, (const bytes *)&noise})
-		for (const auto &k : kinds)
-			streams.push_back(zlib_stream(*src, k.level, k.strategy, k.flush, k.dict));
-	size_t found = 0, refused = 0;
-	for (size_t i = 0; i < streams.size(); i++)
-		for (int m = 0; m < 300; m++) {
-			bytes          t = streams[i];
-			const uint32_t r = rand();
-			if (m % 3 == 1)
-				t.resize(r % t.size());
-			else if (m != 0) /* a third of the flips in the first block's header */
-				t[r % (m % 3 == 0 ? t.size() : std::min<size_t>(t.size(), 40))] ^= (unsigned char)(1 << (r >> 29));
-			uint64_t   last = 0, end = 0;
-			const bool ok = m::detail::deflate_last_block(t.data(), t.size(), &last, &end);
-			ASSERT_EQ(std::make_tuple(ok, ok ? last : 0, ok ? end : 0), zlib_last_block(t.data(), t.size()))
-			    << "stream " << i << " mutant " << m;
-			(ok ? found : refused)++;
-		}
-	/* The mutants are neither all refused nor all accepted. */
-	EXPECT_GT(refused, 1000u);
-	EXPECT_GT(found, 1000u);
-	uint64_t last = 0;
-	EXPECT_FALSE(m::detail::deflate_last_block(nullptr, 0, &last, &last));
 }
