@@ -94,7 +94,6 @@ class gpg_home {
 	{
 		return dir_ + "/" + name;
 	}
-	/* "GNUPGHOME=... gpg --batch --no-tty --quiet <args>" */
 	std::string gpg(const std::string &args) const
 	{
 		return "GNUPGHOME=" + shell_quote(dir_) + " gpg --batch --no-tty --quiet " + args;

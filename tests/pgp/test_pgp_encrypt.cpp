@@ -217,31 +217,25 @@ TEST_F(pgp_encrypt, gpg_decrypts_messages_of_pieces)
 TEST_F(pgp_encrypt, gpg_lists_the_packets)
 {
 	key_ptr rsa = load_key("rsa2048.asc");
-	key_ptr elg = load_key("elg2048.asc");
-	ASSERT_TRUE(rsa && elg);
+	ASSERT_NE(rsa, nullptr);
 	const std::string lit = "ctb=ae tag=11 hlen=5 plen=5006";
 	const struct {
-		const M_pgp_pubkey_t    *key;
 		unsigned                 flags;
 		size_t                   input;
 		std::vector<std::string> present, absent;
-	} lists[] = {{rsa.get(),
-	              0,
+	} lists[] = {{0,
 	              5000,
 	              {"# off=0 ctb=86 tag=1 hlen=5", ":pubkey enc packet: version 3, algo 1, keyid " + hex(rsa->key_id, 8),
 	               "ctb=a6 tag=9 hlen=5", ":encrypted data packet:", "ctb=a2 tag=8 hlen=5",
 	               ":compressed packet: algo=2", lit, "mode b (62), created 0, name=\"\",", "raw data: 5000 bytes"},
 	              {"mdc_method"}},
-	             {elg.get(), 0, 10, {":pubkey enc packet: version 3, algo 16, keyid " + hex(elg->key_id, 8)}, {}},
 	             /* tag 18, read as using the SHA-1 MDC */
-	             {rsa.get(),
-	              M_PGP_ENCRYPT_MDC,
+	             {M_PGP_ENCRYPT_MDC,
 	              5000,
 	              {"# off=0 ctb=86 tag=1 hlen=5", "ctb=d2 tag=18 hlen=3", "new-ctb", "mdc_method: 2",
 	               "ctb=c8 tag=8 hlen=3", "ctb=cb tag=11 hlen=3 plen=5006", "raw data: 5000 bytes"},
 	              {"ctb=a6", "partial"}},
-	             {rsa.get(),
-	              M_PGP_ENCRYPT_MDC,
+	             {M_PGP_ENCRYPT_MDC,
 	              M_PGP_PIECE_LEN + 10,
 	              {"ctb=d2 tag=18 hlen=2 plen=0 partial new-ctb", "mdc_method: 2",
 	               "ctb=c8 tag=8 hlen=2 plen=0 partial new-ctb", "ctb=cb tag=11 hlen=2 plen=0 partial new-ctb",
@@ -249,7 +243,7 @@ TEST_F(pgp_encrypt, gpg_lists_the_packets)
 	              {}}};
 	for (const auto &l : lists) {
 		bytes msg;
-		ASSERT_TRUE(encrypt(csv_text(l.input), l.key, M_PGP_SYMALG_AES256, msg, l.flags));
+		ASSERT_TRUE(encrypt(csv_text(l.input), rsa.get(), M_PGP_SYMALG_AES256, msg, l.flags));
 		std::string list;
 		gpg_on(msg, "--ignore-mdc-error --list-packets", &list);
 		for (const std::string &s : l.present)
