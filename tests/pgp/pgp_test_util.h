@@ -163,10 +163,8 @@ inline bytes number(size_t nbytes, unsigned seed)
 		x    = x * 1103515245u + 12345u;
 		v[i] = static_cast<unsigned char>(x >> 16);
 	}
-	if (nbytes != 0) {
-		v[0] |= 0x80;
-		v[nbytes - 1] |= 0x01;
-	}
+	v[0] |= 0x80;
+	v[nbytes - 1] |= 0x01;
 	return v;
 }
 
