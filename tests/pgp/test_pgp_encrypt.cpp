@@ -9,9 +9,7 @@
 #include <zlib.h>
 
 #include "pgp/pgp_deflate_int.h"
-#include "pgp/pgp_ecdh_int.h"
 #include "pgp/pgp_encrypt.h"
-#include "pgp/pgp_seal_int.h"
 #include "pgp/pgp_pubkey.h"
 #include "pgp/pgp_pubkey_int.h"
 #include "pgp_test_util.h"
