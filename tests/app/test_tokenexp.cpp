@@ -206,11 +206,10 @@ constexpr char kPoolKey[] = "00112233445566778899aabbccddeeff";
 
 /* What one pool run gave: result, reason, counts and the message. */
 struct pool_outcome {
-	int             result;
-	std::string     err;
-	uint64_t        blocks, sections, kept;
-	size_t          table_len;
-	pgp_test::bytes message;
+	int                   result;
+	std::string           err;
+	tokenexp_run_totals_t totals;
+	pgp_test::bytes       message;
 };
 
 pool_outcome run_pool(const std::string &path, size_t threads, size_t max_table = kTokenexpMaxTable)
@@ -222,15 +221,10 @@ pool_outcome run_pool(const std::string &path, size_t threads, size_t max_table 
 	pool_outcome          o{};
 	M_pgp_msg_t    *msg = M_pgp_msg_create(pub, M_PGP_SYMALG_AES256, M_PGP_ENCRYPT_MDC, pgp_test::add_to, &o.message);
 	tokenexp_opts_t opts{};
-	tokenexp_run_totals_t     totals{};
-	char                      err[256] = {0};
+	char            err[256] = {0};
 	const tokenexp_export_key key(kPoolKey);
-	o.result    = tokenexp_pool_run(f, key, &opts, threads, max_table, msg, &totals, nullptr, err, sizeof(err));
-	o.err       = err;
-	o.blocks    = totals.blocks;
-	o.sections  = totals.sections;
-	o.kept      = totals.rows.kept;
-	o.table_len = totals.table_len;
+	o.result = tokenexp_pool_run(f, key, &opts, threads, max_table, msg, &o.totals, nullptr, err, sizeof(err));
+	o.err    = err;
 	if (o.result != TOKENEXP_WALK_DONE || !M_pgp_msg_finish(msg))
 		o.message.clear();
 	M_pgp_msg_destroy(msg);
@@ -391,12 +385,13 @@ TEST(tokenexp, pool_on_many_threads_is_the_pool_on_one)
 
 	const pool_outcome whole = run_pool(exp, 1);
 	ASSERT_EQ(whole.result, TOKENEXP_WALK_DONE) << whole.err;
-	EXPECT_GT(whole.table_len, 2 * M_PGP_PIECE_LEN) << "a table of several pieces";
-	for (size_t limit : {kTokenexpMaxTable, whole.table_len / 2}) {
+	EXPECT_GT(whole.totals.table_len, 2 * M_PGP_PIECE_LEN) << "a table of several pieces";
+	for (size_t limit : {kTokenexpMaxTable, whole.totals.table_len / 2}) {
 		const pool_outcome one  = run_pool(exp, 1, limit);
 		const pool_outcome many = run_pool(exp, 8, limit);
-		EXPECT_EQ(std::tie(one.result, one.err, one.blocks, one.sections, one.kept, one.table_len),
-		          std::tie(many.result, many.err, many.blocks, many.sections, many.kept, many.table_len));
+		EXPECT_EQ(std::tie(one.result, one.err, one.totals.blocks, one.totals.sections, one.totals.table_len),
+		          std::tie(many.result, many.err, many.totals.blocks, many.totals.sections, many.totals.table_len));
+		EXPECT_EQ(one.totals.rows.kept, many.totals.rows.kept);
 		EXPECT_EQ(one.result, limit == kTokenexpMaxTable ? TOKENEXP_WALK_DONE : TOKENEXP_WALK_TOO_LARGE);
 		/* Pieces cut at the same bytes compress alike: the messages differ
 		 * in the session key packet's number (a byte, when it has a zero

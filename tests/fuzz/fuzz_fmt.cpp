@@ -160,12 +160,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 		char         *heap = nullptr;
 		const ssize_t got3 =
 		    with_args(d, s1, s2, v, dv, str, [&](auto... a) { return M_asprintf(&heap, fmt.c_str(), a...); });
-		if (got3 != got || (got > 0 && heap == nullptr) || (got == 0 && heap != nullptr) ||
-		    (heap != nullptr && produced != std::string(heap, static_cast<size_t>(got3)))) {
-			std::fprintf(stderr, "format [%s]: buffer %zd [%s], allocated %zd [%s]\n", fmt.c_str(), got,
-			             produced.c_str(), got3, heap != nullptr ? heap : "(null)");
-			FUZZ_CHECK(!"allocating target differs from the buffer target");
-		}
+		FUZZ_CHECK(got3 == got && (heap != nullptr) == (got > 0));
+		FUZZ_CHECK(heap == nullptr || produced == std::string(heap, static_cast<size_t>(got3)));
 		M_free(heap);
 
 		/* Integer directives shared with the C library agree with it. The C

@@ -34,10 +34,8 @@ inline std::string read_text(const std::string &path)
 /* The key ID recorded beside a test key when it was made. */
 inline std::string recorded_id(const std::string &name)
 {
-	std::string s = read_text(key_path(name + ".keyid"));
-	while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' '))
-		s.pop_back();
-	return s;
+	const std::string s = read_text(key_path(name + ".keyid"));
+	return s.substr(0, s.find_last_not_of("\r\n ") + 1);
 }
 
 using test_util::hex;
@@ -96,7 +94,6 @@ class gpg_home {
 	{
 		return dir_ + "/" + name;
 	}
-	/* "GNUPGHOME=... gpg --batch --no-tty --quiet <args>" */
 	std::string gpg(const std::string &args) const
 	{
 		return "GNUPGHOME=" + shell_quote(dir_) + " gpg --batch --no-tty --quiet " + args;
@@ -111,17 +108,6 @@ class gpg_home {
 };
 
 #endif
-
-/* SHA-1 key ID of a v4 key packet body (RFC 4880 12.2). */
-inline std::string v4_key_id(const bytes &body)
-{
-	bytes in = {0x99, static_cast<unsigned char>(body.size() >> 8), static_cast<unsigned char>(body.size() & 0xff)};
-	in.insert(in.end(), body.begin(), body.end());
-	unsigned char md[EVP_MAX_MD_SIZE];
-	unsigned int  mdlen = 0;
-	EVP_Digest(in.data(), in.size(), md, &mdlen, EVP_sha1(), nullptr);
-	return hex(md + 12, 8);
-}
 
 /* A message sink (M_pgp_msg_create) appending to the bytes at thunk. */
 inline M_bool add_to(const unsigned char *data, size_t len, void *thunk)
@@ -177,10 +163,8 @@ inline bytes number(size_t nbytes, unsigned seed)
 		x    = x * 1103515245u + 12345u;
 		v[i] = static_cast<unsigned char>(x >> 16);
 	}
-	if (nbytes != 0) {
-		v[0] |= 0x80;
-		v[nbytes - 1] |= 0x01;
-	}
+	v[0] |= 0x80;
+	v[nbytes - 1] |= 0x01;
 	return v;
 }
 
@@ -215,8 +199,6 @@ inline bytes new_packet(unsigned tag, const bytes &body, int len_form = 0)
 	return cat({p, body});
 }
 
-constexpr unsigned TAG_PUBKEY = 6;
-
 /* An RSA subkey body with a modulus of nbytes bytes and exponent 65537. */
 inline bytes rsa_body(size_t nbytes, unsigned seed = 1)
 {
@@ -235,6 +217,13 @@ inline bytes digest(const EVP_MD *md, const bytes &in)
 	unsigned int  len = 0;
 	EVP_Digest(in.data(), in.size(), out, &len, md, nullptr);
 	return bytes(out, out + len);
+}
+
+/* SHA-1 key ID of a v4 key packet body (RFC 4880 12.2). */
+inline std::string v4_key_id(const bytes &body)
+{
+	const bytes len = {static_cast<unsigned char>(body.size() >> 8), static_cast<unsigned char>(body.size())};
+	return hex(digest(EVP_sha1(), cat({{0x99}, len, body})).data() + 12, 8);
 }
 
 /* A primary key made here, EdDSA on Ed25519 (algorithm 22) and created at
