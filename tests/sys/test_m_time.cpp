@@ -68,8 +68,8 @@ TEST(m_time, month_lengths_and_valid_days)
 #if M_TEST_POSIX /* the C library's calendar as the oracle */
 TEST(m_time, togm_matches_the_c_library)
 {
-	/* Hour boundaries 1850 to 2150, random times across about +-3000 years,
-	 * and each second around the epoch and around a leap day. */
+	/* Hour boundaries 1850 to 2150 (every day, leap days included), random
+	 * times across about +-3000 years, and each second around the epoch. */
 	for (M_time_t t = -3786825600LL; t < 5680281600LL; t += 3599)
 		expect_gmtime(t);
 	std::mt19937_64                        rng(12345);
@@ -77,8 +77,6 @@ TEST(m_time, togm_matches_the_c_library)
 	for (int i = 0; i < 1500000; i++)
 		expect_gmtime(wide(rng));
 	for (M_time_t t = -200000; t < 200000; t++)
-		expect_gmtime(t);
-	for (M_time_t t = 951782400 - 100000; t < 951782400 + 100000; t += 7) /* 2000-02-29 */
 		expect_gmtime(t);
 }
 
