@@ -1,6 +1,6 @@
-/* The time module: calendar arithmetic against an independent era
- * calendar, known local readings of a few zones (every host), zone rules of
- * the Windows form against the C library's reading of the same rules (Linux),
+/* The time module: calendar arithmetic against the C library's (POSIX),
+ * known local readings of a few zones (every host), zone rules of the
+ * Windows form against the C library's reading of the same rules (Linux),
  * FILETIME forms and the stopwatch. */
 #include "tests/test_util.h"
 
