@@ -139,7 +139,6 @@ TEST(m_hash, strvp_values_and_release)
 	void *v = reinterpret_cast<void *>(1);
 	EXPECT_FALSE(M_hash_strvp_get(h, "absent", &v));
 	EXPECT_EQ(v, nullptr);
-	/* Replacement releases the old value once. */
 	EXPECT_TRUE(M_hash_strvp_insert(h, "one", M_strdup("1b")));
 	EXPECT_EQ(vals::frees, 1);
 	M_hash_strvp_enum_t *he = nullptr;

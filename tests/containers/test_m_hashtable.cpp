@@ -167,7 +167,6 @@ TEST(m_hashtable, single_value_ownership)
 	EXPECT_FALSE(M_hashtable_remove(h, nullptr, M_TRUE));
 	EXPECT_EQ(M_hashtable_enumerate(h, nullptr), 0u);
 	EXPECT_FALSE(M_hashtable_enumerate_next(h, nullptr, nullptr, nullptr));
-	/* Multi-value operations on a single-value table fail. */
 	size_t len = 9;
 	EXPECT_FALSE(M_hashtable_multi_len(h, "k", &len));
 	EXPECT_FALSE(M_hashtable_multi_get(h, "k", 0, &v));
@@ -207,7 +206,6 @@ TEST(m_hashtable, multi_value)
 		EXPECT_STREQ(static_cast<char *>(v), getlast ? "c" : "a");
 		EXPECT_EQ(get(h, "k", 1), "b");
 		EXPECT_FALSE(M_hashtable_multi_get(h, "k", 3, &v));
-		/* The enumeration count follows the values. */
 		M_hashtable_enum_t he;
 		EXPECT_EQ(M_hashtable_enumerate(h, &he), 4u);
 		EXPECT_TRUE(M_hashtable_multi_remove(h, "k", 1, M_TRUE));
@@ -317,7 +315,6 @@ TEST_GCC12_FALSE_POSITIVE_END()
 
 TEST(m_hashtable, static_seed_and_multi_value_merge)
 {
-	/* A static seed gives the same bucket order every run. */
 	auto run = []() {
 		M_hashtable_t *h = table(M_HASHTABLE_STATIC_SEED);
 		for (int i = 0; i < 200; i++)

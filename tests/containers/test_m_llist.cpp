@@ -114,7 +114,6 @@ TEST(m_llist, sorted_random_walk)
 			EXPECT_TRUE(M_llist_node_prev(n) == nullptr || num(M_llist_node_prev(n)) < v);
 		}
 	}
-	/* Removing everything brings the levels back to one. */
 	EXPECT_GT(llist_levels(l), 4u);
 	for (M_llist_node_t *n : nodes)
 		ASSERT_TRUE(M_llist_remove_node(n));
@@ -169,7 +168,6 @@ TEST(m_llist, sorted_equal_runs_and_refusals)
 
 TEST(m_llist, plain_random_walk)
 {
-	/* Positioning calls on a plain list against a vector of nodes. */
 	std::mt19937                  gen(5);
 	M_llist_t                    *l = M_llist_create(nullptr, M_LLIST_NONE);
 	std::vector<M_llist_node_t *> model;
@@ -229,7 +227,6 @@ TEST(m_llist, plain_random_walk)
 			ASSERT_EQ(forward(l), want);
 		}
 	}
-	/* Nodes of another list are refused. */
 	M_llist_t      *other = M_llist_create(nullptr, M_LLIST_NONE);
 	M_llist_node_t *x     = M_llist_insert(other, num(1));
 	EXPECT_FALSE(M_llist_move_before(x, model[0]));

@@ -104,7 +104,6 @@ TEST(m_sort, both_sorts_match_the_standard_library)
 			check(sort, stable, 10000, 13, p, 0, rng);
 		}
 	}
-	/* Degenerate calls leave the array alone. */
 	int    v[3] = {3, 1, 2};
 	size_t four = sizeof(int);
 	for (sort_fn sort : {M_sort_qsort, M_sort_mergesort}) {

@@ -275,7 +275,6 @@ TEST(m_bincodec, front_end)
 		EXPECT_EQ(result, 0u) << what;
 	EXPECT_EQ(M_bincodec_decode_alloc(nullptr, 6, &len, EITHER), nullptr);
 
-	/* Conversion between codecs, into a buffer or allocated. */
 	const struct {
 		const char        *in;
 		M_bincodec_codec_t from, to;

@@ -55,7 +55,6 @@ TEST(m_fs_path, norm)
 	            {"a\\b", 0, UNIX, "a/b"},
 	            {"x/../../y", 0, AUTO, "../y"},
 	            {"", 0, UNIX, err(M_FS_ERROR_INVALID)},
-	            /* Length. */
 	            {std::string(259, 'a'), 0, WIN, std::string(259, 'a')},
 	            {std::string(260, 'a'), 0, WIN, err(M_FS_ERROR_NAME_TOO_LONG)},
 	            {cyrillic, 0, WIN, cyrillic},
@@ -78,12 +77,10 @@ TEST(m_fs_path, norm)
 	            {"$", 0, UNIX, "."},
 	            {"%%", HOME, UNIX, GENERIC},
 	            {"$", ABS, UNIX, GENERIC},
-	            /* Home. */
 	            {"~/x", HOME, UNIX, "/home/tester/x"},
 	            {"~/x", 0, UNIX, "~/x"},
 	            {"a/~", HOME, UNIX, "a/~"},
 	            {"~user/x", HOME, UNIX, "~user/x"},
-	            /* Absolute. */
 	            {"x/y", ABS, UNIX, dir.sub("x/y")},
 	            {"../z", ABS, UNIX, "/tmp/z"},
 	            /* Links: relative, absolute and with "..", against the current

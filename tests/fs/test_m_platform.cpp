@@ -8,8 +8,6 @@ namespace {
 
 using namespace fs_test;
 
-/* The system's words for a failure come from the call that failed, are cut
- * to the room given, and belong to the thread that met it. */
 TEST(m_platform, strerror_names_the_last_failure_of_the_thread)
 {
 	TempDir        dir;

@@ -1,7 +1,6 @@
-/* Threads: many threads adding under one mutex lose no update, a waiter
- * wakes on the condition it waits for, and the processor count follows the
- * affinity mask. (The thread count a memory limit can serve is
- * test_parallel.py's memory limits, on the program.) */
+/* Threads: the processor count follows the affinity mask. Threads, mutexes
+ * and conditions are the export pool's, and its tests run them under load;
+ * the thread count a memory limit can serve is test_parallel.py's. */
 #include "tests/test_util.h"
 
 #include "sys/m_thread.h"
@@ -13,51 +12,6 @@
 #else
 #include <sched.h>
 #endif
-
-namespace {
-
-struct shared_t {
-	M_thread_mutex_t *mutex;
-	M_thread_cond_t  *cond;
-	long              count;
-	bool              go;
-};
-
-void *add_many(void *arg)
-{
-	auto *s = static_cast<shared_t *>(arg);
-	M_thread_mutex_lock(s->mutex);
-	while (!s->go)
-		M_thread_cond_wait(s->cond, s->mutex);
-	M_thread_mutex_unlock(s->mutex);
-	for (int i = 0; i < 10000; i++) {
-		M_thread_mutex_lock(s->mutex);
-		s->count++;
-		M_thread_mutex_unlock(s->mutex);
-	}
-	return s;
-}
-
-} // namespace
-
-TEST(m_thread, workers_wait_for_the_signal_and_lose_no_update)
-{
-	shared_t    s{M_thread_mutex_create(), M_thread_cond_create(), 0, false};
-	M_thread_t *threads[4];
-	for (M_thread_t *&t : threads) {
-		t = M_thread_start(add_many, &s);
-		ASSERT_NE(t, nullptr);
-	}
-	M_thread_mutex_lock(s.mutex);
-	s.go = true;
-	M_thread_cond_broadcast(s.cond);
-	M_thread_mutex_unlock(s.mutex);
-	for (M_thread_t *t : threads)
-		EXPECT_EQ(M_thread_join(t), &s);
-	EXPECT_EQ(s.count, 40000);
-	M_thread_cond_destroy(s.cond);
-	M_thread_mutex_destroy(s.mutex);
-}
 
 namespace {
 
