@@ -34,17 +34,8 @@ def comment_text(c):
 
 
 def split_params(s):
-    out, depth, cur = [], 0, ''
-    for ch in s:
-        if ch == ',' and depth == 0:
-            out.append(cur.strip())
-            cur = ''
-            continue
-        depth += ch in '(['
-        depth -= ch in ')]'
-        cur += ch
-    if cur.strip():
-        out.append(cur.strip())
+    """The parameters of a prototype: split at the commas outside parentheses."""
+    out = [p.strip() for p in re.split(r',(?![^(]*\))', s) if p.strip()]
     return [] if out == ['void'] else out
 
 

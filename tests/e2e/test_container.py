@@ -80,7 +80,6 @@ class Layout(E2ECase):
         first = t.index(b"---DATABLOCK_SIZE=")
         second = t.index(b"---DATABLOCK_SIZE=", first + 1)
         data_start = t.index(b"\n", first) + 1
-        other = self.make_export("o.exp", [("TRANSDATA", ["a"], [["1"]] * 50)], rows_per_block=5)
         raw = self.make_export("raw.exp", self.sections, extra=["--no-compress"])
         small = self.make_export("s.exp", [("RECURRING", HEADER, make_rows(3000, 60))], extra=["-m", "5"])
         crlf = self.read(self.make_export("c.exp", self.sections, rows_per_block=5, extra=["--crlf"]))
@@ -108,8 +107,7 @@ class Layout(E2ECase):
         cases += [(MARKER + b"OTHER)\n---DATABLOCK_SIZE=" + n + b":1\nabc\n" + t, TRUNCATED)
                   for n in (b"18446744073709551615", b"9223372036854775807")]  # skips the file layer refuses
         cases.append((t + MARKER + b"OTHER)\n---DATABLOCK_SIZE=4:1\nabc", TRUNCATED))  # a skipped block one byte short
-        for path, err in ((other, NO_SECTION),
-                          (raw, CORRUPT),
+        for path, err in ((raw, CORRUPT),
                           (small, PROMPT + b"\nError uncompressing export file: destination buffer was not large "
                                            b"enough\n")):
             cases.append((self.read(path), err))
