@@ -108,7 +108,6 @@ class Arguments(E2ECase):
             # Arguments are echoed with their control characters escaped.
             (["-u", "a\x1b]0;t\x07", "x\x1b[2J"], U(("u", b"a\\x1B]0;t\\x07")) + STRAY % ((b"x\\x1B[2J",) * 2)),
             (["-x\x1b[2J"], unknown(b"-x\\x1B[2J", b"\\x1B[2J") + NO_EXPORT % (b"missing.exp", b"missing.exp")),
-            (["-u", "bob", "out.gpg"], U(("u", b"bob")) + STRAY % (b"out.gpg", b"out.gpg")),
             (["--output", "x.gpg"], unknown(b"--output", b"output") + STRAY % (b"x.gpg", b"x.gpg")),
             (["-v", "x.gpg"], STRAY % (b"x.gpg", b"x.gpg")),  # -v takes no value
             (["-r", "3818 FD97"], R_ERR), (["-r"], R_ERR), (["-r" + "A" * 41], R_ERR), (["-r", "G" * 40], R_ERR),

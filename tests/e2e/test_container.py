@@ -107,10 +107,8 @@ class Layout(E2ECase):
         cases += [(MARKER + b"OTHER)\n---DATABLOCK_SIZE=" + n + b":1\nabc\n" + t, TRUNCATED)
                   for n in (b"18446744073709551615", b"9223372036854775807")]  # skips the file layer refuses
         cases.append((t + MARKER + b"OTHER)\n---DATABLOCK_SIZE=4:1\nabc", TRUNCATED))  # a skipped block one byte short
-        for path, err in ((raw, CORRUPT),
-                          (small, PROMPT + b"\nError uncompressing export file: destination buffer was not large "
-                                           b"enough\n")):
-            cases.append((self.read(path), err))
+        cases += [(self.read(raw), CORRUPT), (self.read(small), PROMPT + b"\nError uncompressing export file: "
+                                                                     b"destination buffer was not large enough\n")]
         for data, err in cases:
             self.assertNotEqual(data, t)
             self.assert_fails(self.run_file(data), err, absent="t.gpg")
@@ -132,9 +130,8 @@ class BlockContents(E2ECase):
         self.assertEqual(self.decrypt(self.path("h.exp.gpg")), (",".join(HEADER) + "\r\n").encode())
 
     def test_block_without_a_table_adds_nothing(self):
-        # A block whose CSV is a lone carriage return holds no row, so no
-        # table. (Followed by other sections it gives way to the next one's
-        # columns: test_parallel's first case.)
+        # A lone carriage return holds no row, so no table. (Followed by other
+        # blocks it gives way to their columns: test_tokenexp's pool tests.)
         out = self.path("e.exp")
         subprocess.run([MKEXPORT, "-k", KEY256, "-o", out, "RECURRING=" + self.write("cr.csv", b"\r")], check=True)
         self.assert_fails(self.run_tool([out, self.key()]), NO_SECTION)

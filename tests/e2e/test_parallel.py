@@ -1,10 +1,8 @@
-"""End-to-end: the export on many threads against the export on one
-(TOKENEXP_THREADS): the same table in both message forms for layouts whose
-blocks depend on earlier blocks; the serial run's message when two blocks
-in the middle of a large file fail, the earlier one winning; runs refused any
-thread; and the export under memory limits. (A run limited to one processor
-takes one thread: the thread module's test pins the processor count to the
-affinity mask.)"""
+"""End-to-end: the export on many threads (TOKENEXP_THREADS) against the
+export on one: the serial run's message when two blocks fail, the earlier one
+winning; runs refused any thread; and the export under memory limits. (The
+table of blocks that depend on earlier blocks, on one thread and on eight:
+test_tokenexp's pool tests.)"""
 
 import os
 import re
@@ -31,19 +29,6 @@ class Parallel(E2ECase):
     SEED = 31
     PER_BLOCK = 50
 
-    def test_table_is_the_serial_one_in_both_forms(self):
-        # A first block holding no table, small blocks, another section
-        # between, a header-only section and one with its columns reordered.
-        sections = [("RECURRING", HEADER, make_rows(3000, 32)), ("OTHER", ["a"], [["1"]] * 40),
-                    ("RECURRING", HEADER, []), ("RECURRING", HEADER[::-1], [r[::-1] for r in make_rows(900, 33)])]
-        args = [MKEXPORT, "-k", KEY256, "-o", self.path("m.exp"), "-r", "40", "RECURRING=" + self.write("cr.csv", b"\r")]
-        args += ["%s=%s" % (s[0], self.write("s%d.csv" % i, backtick_csv(s[1], s[2]))) for i, s in enumerate(sections)]
-        subprocess.run(args, check=True)
-        for env in (ONE, MANY):
-            for form in ("legacy", "mdc"):
-                self.assert_table(self.run_tool([self.path("m.exp"), self.key(), "-o", "o.gpg", "-m", form], env=env),
-                                  "o.gpg", sections)
-
     def test_failures_in_the_middle_are_the_serial_ones(self):
         t = self.read(self.exp)
         raw = self.read(self.make_export("raw.exp", [("RECURRING", HEADER, make_rows(50, 34))],
@@ -69,14 +54,12 @@ class Parallel(E2ECase):
             for env in (MANY, ONE):
                 self.assert_fails(self.run_tool([path, self.key(), "-o", "o.gpg"], env=env), err, absent="o.gpg")
 
-    # Under a memory limit (ulimit -v, ulimit -d) a run never ends in the
-    # allocator's out-of-memory stop: a limit too tight for one thread is
-    # told before the prompt, a thread count the limit cannot serve comes
-    # down, and a block that would take more than the limit leaves (here one
-    # inflating 1300 times over, to rows the parse needs gigabytes for
-    # without the check) fails as that block, the old output untouched. A
-    # sanitizer's runtime or valgrind needs far more address space than the
-    # program, so they leave this to the plain builds.
+    # Under ulimit -v or -d a run never ends in the allocator's out-of-memory
+    # stop: a limit too tight for one thread is told before the prompt, a
+    # thread count the limit cannot serve comes down, and a block that would
+    # take more than the limit leaves (one inflating 1300 times over) fails as
+    # that block, the old output untouched. Sanitizers and valgrind need far
+    # more address space, so they leave this to the plain builds.
     @linux_only("memory limits (RLIMIT_AS, RLIMIT_DATA): Windows has none, and Wine cannot start under one")
     @unittest.skipIf(os.environ.get("QTE_WRAPPER") or
                      re.search(rb"lib[at]san", subprocess.run(["ldd", BIN], capture_output=True).stdout),
@@ -100,9 +83,8 @@ class Parallel(E2ECase):
             self.assert_table(self.run_tool([self.exp, self.key(), "-o", "o.gpg"], preexec_fn=limited(kind, kb),
                                             env={"TOKENEXP_THREADS": threads}), "o.gpg")
 
-    # The shim refuses every thread and counts the attempts; a sanitizer's
-    # runtime must come first and takes thread creation over, so those
-    # builds leave this to the others.
+    # The shim refuses every thread and counts the attempts (a sanitizer's
+    # runtime takes thread creation over).
     @unittest.skipUnless(shutil.which("cc"), "no C compiler for the shim")
     @unittest.skipIf(re.search(rb"lib[at]san", subprocess.run(["ldd", BIN], capture_output=True).stdout),
                      "sanitizer build")
