@@ -21,10 +21,9 @@ WINDOWS = bool(WINE)
 BIN = os.environ.get("QTE_BIN", os.path.join(BUILD, "quorvel_tokenexp" + (".exe" if WINDOWS else "")))
 MKEXPORT = os.path.join(BUILD, "mkexport" + (".exe" if WINDOWS else ""))
 
-# Under Wine the tests' folders (scratch, sources, build) are on Wine's drive
-# Z: (the root), and a Windows program is given them as a Windows user types
-# them: an argument that is such a path, or ends in "=" and one, becomes
-# Z:\... . shown() is the same for the paths the program's messages repeat.
+# Under Wine the tests' folders (scratch, sources, build) are on drive Z: (the root), and a Windows
+# program is given them as a Windows user types them: an argument that is such a path, or ends in
+# "=" and one, becomes Z:\... . shown() is the same for the paths the program's messages repeat.
 _WIN_PATH = r"(^|=)((?:%s)/[^=]*)$" % "|".join(re.escape(r.rstrip("/")) for r in (tempfile.gettempdir(), SRC, BUILD))
 
 
@@ -55,11 +54,9 @@ _WINE_RUN = ("#!%s -S\nimport os, re, sys\nargs = [re.sub(%r, lambda m: m.group(
              "'\\\\'), a) for a in sys.argv[1:]]\nos.execv(%r, [%r, %r] + args)\n")
 
 
-# QTE_WRAPPER: a command line put in front of the program in every test, such
-# as "valgrind -q --error-exitcode=99 --log-file=DIR/vg.%p.log". The tests
-# start BIN themselves, so BIN becomes a small script that execs the wrapper
-# with the program (exec keeps the process id, so signals sent to it reach
-# the program under the wrapper).
+# QTE_WRAPPER: a command line put in front of the program in every test, such as "valgrind -q
+# --error-exitcode=99 --log-file=DIR/vg.%p.log". BIN becomes a script that execs the wrapper with
+# the program (exec keeps the process id, so signals sent to it reach the program under the wrapper).
 if os.environ.get("QTE_WRAPPER"):
     import shlex
     BIN = _wrapper("qte", "#!/bin/sh\nexec %s %s \"$@\"\n" % (
@@ -67,8 +64,7 @@ if os.environ.get("QTE_WRAPPER"):
 
 
 def tool(name):
-    """The build's program at name (relative to the build folder), as the
-    tests run it."""
+    """The build's program at name (relative to the build folder), as the tests run it."""
     if not WINDOWS:
         return os.path.join(BUILD, name)
     exe = os.path.join(BUILD, name + ".exe")
@@ -81,8 +77,7 @@ if WINDOWS:
 
 
 def linux_only(reason):
-    """Marks a test that needs what only Linux has (reason): the Windows
-    build skips it. grep -n linux_only tests/e2e lists them."""
+    """Marks a test that needs what only Linux has (reason): the Windows build skips it."""
     return unittest.skipIf(WINDOWS, "Linux only: " + reason)
 
 
@@ -266,17 +261,14 @@ class E2ECase(unittest.TestCase):
         return self.path(name)
 
     def run_tool(self, args, key=KEY256 + "\n", env=None, cwd=None, **kw):
-        e = dict(os.environ)
-        e.setdefault("TZ", "UTC")
-        e.update(env or {})
-        e = {k: v for k, v in e.items() if v is not None}  # None: the variable unset
+        # UTC unless the environment names a zone; a variable given as None is unset.
+        e = {k: v for k, v in {"TZ": "UTC", **os.environ, **(env or {})}.items() if v is not None}
         stdin = key.encode() if isinstance(key, str) else key
         return subprocess.run([BIN] + list(args), input=stdin, capture_output=True, cwd=cwd or self.dir, env=e,
                               timeout=600, **kw)
 
     def start_at_prompt(self, args, stdin=subprocess.PIPE, stdout=subprocess.PIPE, **kw):
-        """The program started and waiting at the key prompt, which it has
-        written to standard error; killed at the end of the test."""
+        """The program waiting at the key prompt (read from it); killed at the end of the test."""
         p = subprocess.Popen([BIN] + list(args), stdin=stdin, stdout=stdout, stderr=subprocess.PIPE,
                              cwd=self.dir, env=dict(os.environ, TZ="UTC"), **kw)
         self.addCleanup(lambda: (p.kill(), p.communicate()))
@@ -311,10 +303,8 @@ class E2ECase(unittest.TestCase):
     def assert_success(self, r, output_name, report=""):
         """Status 0, and after the prompt only the report (of -v) and the last line."""
         self.assertEqual((r.returncode, r.stdout), (0, b""), r.stderr)
-        self.assertTrue(r.stderr.startswith(PROMPT) or b"\n" + PROMPT + b"\n" in r.stderr, r.stderr)
-        last = r.stderr.split(PROMPT + b"\n", 1)[1]
-        self.assertRegex(last.decode(), "^" + re.escape(report) + r"Wrote encrypted file " + re.escape(output_name)
-                         + r" \(took \d+\.\d{3} sec\)\n$")
+        self.assertRegex(r.stderr.decode(), r"(\A|\n)" + re.escape(PROMPT.decode()) + r"\n" + re.escape(report)
+                         + r"Wrote encrypted file " + re.escape(output_name) + r" \(took \d+\.\d{3} sec\)\n\Z")
 
     def assert_table(self, r, output_name, sections=None, keyname="rsa2048", report="", **filters):
         """A successful run whose output decrypts to the expected table."""

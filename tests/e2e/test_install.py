@@ -1,12 +1,10 @@
-"""End-to-end: the program as an administrator installs it. `cmake --install`
-into a scratch prefix and the Debian package made by cpack (unpacked with
-dpkg -x) must each hold exactly the program, its manual page and the
-documents; the installed program must run; the manual page must render
-without warnings and describe every option the usage text lists. On
-Windows, the zip a merchant takes instead.
+"""End-to-end: the program as an administrator installs it. `cmake --install` into a scratch prefix
+and the Debian package made by cpack (unpacked with dpkg -x) must each hold exactly the program, its
+manual page and the documents; the installed program must run; the manual page must render without
+warnings and describe every option the usage text lists. On Windows, the zip a merchant takes.
 
-A missing tool (dpkg, man) skips the tests that need it, with the reason;
-with QTE_REQUIRE_TOOLS=1 (set by CI) it fails them instead."""
+A missing tool (dpkg, man) skips the tests that need it, with the reason; with QTE_REQUIRE_TOOLS=1
+(set by CI) it fails them instead."""
 
 import csv
 import gzip

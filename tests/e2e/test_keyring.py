@@ -1,13 +1,10 @@
-"""End-to-end: keys in every state, and the keys of a real keyring that
-nobody here made.
+"""End-to-end: keys in every state, and the keys of a real keyring that nobody here made.
 
-Every key of the Debian developer keyring (package debian-keyring) is read on
-its own, as a key file, by the key reader (tests/pgp/pubkey_probe.cpp, all
-keys in one process) and by gpg itself (`gpg -f FILE -e`: the key ID of the
-session key packet gpg writes): both must choose the same key, or both
-refuse it, and the key chosen must be one that `gpg --with-colons` lists as
-valid and able to encrypt. The program encrypts the sample export to keys of
-every outcome and must write the key ID the reader chose."""
+Each key of the Debian developer keyring (package debian-keyring) is read as a key file by the key
+reader (tests/pgp/pubkey_probe.cpp, all keys in one process) and by gpg (`gpg -f FILE -e`: the key
+ID of the session key packet it writes): both must choose the same key, or both refuse it, and the
+key chosen must be one `gpg --with-colons` lists as valid and able to encrypt. The program
+encrypts the sample export to keys of every outcome and must write the key ID the reader chose."""
 
 import concurrent.futures
 import os
@@ -184,11 +181,9 @@ class Keyring(E2ECase):
         self.assertEqual(differ, [])
         self.assertRegex(counts, r"^signatures verified [1-9]\d* failed \d+$")
 
-        # Every key the reader chose is one gpg lists as valid and able to
-        # encrypt. The program writes the key ID the reader chose, or refuses
-        # with its message: run on the first key of each outcome (dates
-        # aside) and on every eighth key, every fortieth under a wrapper such
-        # as valgrind, where a run costs seconds.
+        # Every key the reader chose is one gpg lists as valid and able to encrypt. The program
+        # writes the key ID the reader chose, or refuses with its message: run on the first key of
+        # each outcome (dates aside) and every eighth key (fortieth under a wrapper such as valgrind).
         view = gpg_view(self.gnupg, KEYRING)
         for (keyid, _), o in zip(blocks, ours):
             if not o.startswith("error: "):

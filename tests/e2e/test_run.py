@@ -29,9 +29,8 @@ class Tables(E2ECase):
                           user="alice")
 
     def test_filter_no_row_passes(self):
-        # The table is its header row alone, after a warning. (-v's test
-        # filters by all three at once and counts what each left out;
-        # test_tokenexp the empty and the byte order of the dates.)
+        # The header row alone, after a warning. (-v's test filters by all three
+        # at once; test_tokenexp the empty date and the dates' byte order.)
         sections = [("RECURRING", HEADER, make_rows(60, 20))]
         exp = self.make_export("f.exp", sections, rows_per_block=7)
         self.assert_table(self.run_tool([exp, self.key(), "-u", "nobody", "-o", "f.gpg"]), "f.gpg", sections,
@@ -57,8 +56,6 @@ class Tables(E2ECase):
             self.assert_success(self.run_tool([exp, self.key()] + extra, cwd=self.path("work")), "today.exp.gpg")
             self.assertFalse(os.path.exists(self.path("in/today.exp.gpg")))
             os.remove(self.path("work/today.exp.gpg"))
-        # An output that cannot be written is reported on standard output,
-        # its reason on standard error, before the key is asked for.
         target = shown(self.path("no/such/dir/out.gpg")).encode()
         self.assert_fails(self.run_tool([exp, self.key(), "-o", target]), target + b": " + NO_DIR + b"\n",
                           stdout=b"Couldn't write encrypted results to %s\n" % target)

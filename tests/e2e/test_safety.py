@@ -30,9 +30,7 @@ class Base(E2ECase):
     PER_BLOCK = 100
 
     def run_watched(self, args, rss_limit=1 << 30):
-        """A run of inputs that could make the program grow without end:
-        the run is stopped, and fails the test, once its resident memory
-        passes rss_limit."""
+        """A run stopped, failing the test, once its resident memory passes rss_limit."""
         with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
             p = subprocess.Popen([BIN] + list(args), stdin=key, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                  cwd=self.dir, env=dict(os.environ, TZ="UTC"))
@@ -78,10 +76,8 @@ class FailedWrites(Base):
 
     @linux_only("a file size limit (RLIMIT_FSIZE)")
     def test_file_size_limit(self):
-        # The encrypted table is well over 4 KiB; the old output is smaller
-        # than the limit, so only the new content can hit it. Whether SIGXFSZ
-        # is ignored or at its default (which would end the process), the
-        # write fails and is reported.
+        # Only the new content (well over 4 KiB) meets the limit; with SIGXFSZ
+        # ignored or at its default (which ends a process), the write fails.
         limit = lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))
         ignore = lambda: signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
         for steps in ((limit, ignore), (limit,)):
@@ -113,11 +109,9 @@ class FailedWrites(Base):
         if r.returncode != 0:
             self.skipTest("cannot mount a small tmpfs here: %s" % r.stderr.decode().strip())
         try:
-            # Fill what the old output leaves free but for room for the
-            # message's start: the disk fills as the first pieces are written,
-            # while the blocks are decoded, and a damaged last block comes
-            # later in the file, so the full disk is the failure reported, on
-            # one thread or many.
+            # Room for the message's start only: the disk fills while blocks
+            # are still decoded, before the damaged last block, so the full
+            # disk is the failure reported, on one thread or many.
             self.write(os.path.join(mnt, "out.gpg"), OLD)
             filler = os.path.join(mnt, "filler")
             try:
@@ -244,11 +238,9 @@ class Replacing(Base):
 
     @linux_only("a file size limit, in a private mount namespace")
     def test_file_size_limit_on_an_own_descriptor_is_reported(self):
-        # Written to standard output through its name, with a limit on the
-        # file behind it: the write fails and is said so; the process is not
-        # ended by the signal (not even writing the line that reports it to
-        # the same file). Not exec'd: the first process of a namespace is
-        # spared signals it does not handle.
+        # The write fails and is said so: SIGXFSZ does not end the process, not
+        # even as the report goes to the same file. Not exec'd: the first
+        # process of a namespace is spared signals it does not handle.
         r = self.run_unshared('mount -t tmpfs tmpfs /dev; ulimit -f 8; "$@" > out.gpg',
                               [self.exp, self.key(), "-o", "/proc/self/fd/1"])
         self.assertEqual((r.returncode, r.stdout), (1, b""), r.stderr)
@@ -266,9 +258,8 @@ class Replacing(Base):
         self.assert_no_leftovers()
 
     def test_non_regular_outputs_are_written_directly(self):
-        # A private character device (the null device's numbers) made in the
-        # scratch folder; the machine's own nodes are never used. (A FIFO:
-        # test_m_fs_replace_posix, and the broken pipe below.)
+        # A private null device in the scratch folder. (A FIFO:
+        # test_m_fs_replace_posix, and the broken pipe above.)
         dev = self.path("null-device")
         try:
             os.mknod(dev, 0o600 | stat.S_IFCHR, os.makedev(1, 3))
@@ -304,9 +295,8 @@ class Replacing(Base):
         self.assert_no_leftovers()
         if not WINDOWS and (os.getuid() != 0 or os.environ.get("QTE_WRAPPER")):
             self.skipTest("needs root, and the program itself, to run it as another user")
-        # A read-only output, for a user other than root; on Windows a file
-        # marked read-only (Wine's mark of a file without write bits), for
-        # any user.
+        # A read-only output, for a user other than root; on Windows, for any
+        # user, a file marked read-only (Wine's mark of no write bits).
         nobody, as_nobody = 65534, None
         os.chmod(self.dir, 0o777)
         self.write("k.asc", self.read(self.key()))
@@ -347,10 +337,9 @@ class SmallInputs(Base):
         os.symlink("k.asc", self.path("k-link"))
         self.write("x.exp.gpg", keydata)
         before = self.read("x.exp")
-        # The output name as given, also the default one naming the key file;
-        # on Windows also in other letter case, through a folder that is not
-        # there ("..", taken out of the text first), in the \\?\ form, and as
-        # a stream of an input (written into the input itself).
+        # The output name as given, and the default one (the key file); on
+        # Windows also in other letter case, through a missing folder (".."
+        # taken out first), in the \\?\ form, and as a stream of an input.
         names = [self.exp, "x.exp", "k.asc", "./k.asc", "x-link.exp", "k-link"]
         if WINDOWS:
             names += ["X.EXP", "nodir\\..\\k.asc", "\\\\?\\" + shown(self.path("k.asc")), "x.exp::$DATA",
@@ -439,9 +428,8 @@ class SmallInputs(Base):
     @linux_only("a folder moved by another process (Wine's hold on a folder binds Windows programs only; "
                 "test_m_fs_replace_win checks it)")
     def test_output_folder_swapped_at_the_prompt(self):
-        # At the prompt the temporary file exists; the folder goes, another
-        # takes its place with a file under the temporary file's name. (What
-        # each folder holds after is test_m_fs_replace_posix's.)
+        # At the prompt the folder is swapped for one holding a file under the
+        # temporary file's name. (What each holds after: test_m_fs_replace_posix.)
         os.mkdir(self.path("d"))
         self.write("d/out.gpg", OLD)
         p = self.start_at_prompt([self.exp, self.key(), "-o", "d/out.gpg"])

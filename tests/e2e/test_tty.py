@@ -65,9 +65,8 @@ class Terminal(E2ECase):
         # The terminal's own flags are Wine's, not the console's mode.
         proc = self.start_at_prompt([self.exp, self.key(), "-o", "t.gpg"], stdin=self.slave,
                                     stdout=self.slave if WINDOWS else subprocess.PIPE, **kw)
-        # The prompt is written after echo has been turned off. (Wine's
-        # console takes the terminal over, echo off, a moment later; keys
-        # typed before would be the terminal's.)
+        # Echo is off before the prompt. (Wine's console turns it off a moment
+        # later; keys typed before would be the terminal's.)
         end = time.time() + (30 if WINDOWS else 0)
         while echo_on(self.slave) and time.time() < end:
             time.sleep(0.01)
@@ -131,9 +130,8 @@ class Terminal(E2ECase):
 
     @linux_only("job control (a discarded SIGTSTP)")
     def test_stop_discarded_when_leading_the_session(self):
-        # Started as a session's leader on its terminal (ssh -t, tmux, script
-        # -c), the program's group is orphaned and the kernel discards the
-        # stop that Ctrl-Z asks for: echo must be off again for the key.
+        # As a session's leader (ssh -t, tmux, script -c) the program's group is
+        # orphaned and the kernel discards Ctrl-Z's stop: echo must be off again.
         def lead():
             os.setsid()
             fcntl.ioctl(self.slave, termios.TIOCSCTTY, 0)
@@ -165,8 +163,7 @@ class Progress(E2ECase):
         return 0
 
     def stopped_run(self, exp, stderr):
-        """The exit status and what a pipe given as stderr got; standard
-        output must stay empty."""
+        """The exit status, and what a pipe given as stderr got; stdout stays empty."""
         with open(self.write("key.txt", (KEY256 + "\n").encode()), "rb") as key:
             proc = subprocess.Popen([BIN, exp, self.key(), "-o", "Łódź.gpg"], stdin=key, stdout=subprocess.PIPE,
                                     stderr=stderr, cwd=self.dir, env=dict(os.environ, TZ="UTC"))
