@@ -1,8 +1,8 @@
 /* The program's own parts below what the end-to-end tests see byte for byte:
- * the Luhn digit and the local dates against oracles, the expiry filter's byte
- * order, the pool (on one thread and on many, the table it makes of blocks
- * whose header rows come from other blocks, as gpg decrypts it), and the
- * memory a damaged export may cost. */
+ * the Luhn digit of a huge token, the local dates against an oracle, the
+ * expiry filter's byte order, the pool (on one thread and on many, the table
+ * it makes of blocks whose header rows come from other blocks, as gpg
+ * decrypts it), and the memory a damaged export may cost. */
 #include "tests/pgp/pgp_test_util.h"
 
 #include <tuple>
@@ -27,45 +27,24 @@ std::string write_cell(const std::string &cell, const char *header, bool *used =
 	M_bool   ok  = cell_writer_cb(buf, cell.c_str(), header, nullptr);
 	if (used != nullptr)
 		*used = ok;
-	std::string s(M_buf_len(buf) == 0 ? "" : M_buf_peek(buf), M_buf_len(buf));
-	M_buf_cancel(buf);
-	return s;
-}
-
-/* The Luhn digit computed the long way. */
-char luhn_oracle(const std::string &digits)
-{
-	unsigned long long sum       = 0;
-	bool               double_it = true;
-	for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
-		unsigned d = static_cast<unsigned>(*it - '0');
-		if (double_it)
-			d = d * 2 > 9 ? d * 2 - 9 : d * 2;
-		sum += d;
-		double_it = !double_it;
-	}
-	return static_cast<char>('0' + (9 * sum) % 10);
+	return test_util::take(buf);
 }
 
 } // namespace
 
 /* Digit-only token cells get their check digit, whatever the case of the
  * column's name; a token so long that 9 x (sum of its digits) no longer fits
- * 32 bits too. Anything else is left to the output unchanged (the end-to-end
- * tests check those cells). */
-TEST(tokenexp, luhn_digit_matches_the_long_sum)
+ * 32 bits too. Anything else is left to the output unchanged. (The end-to-end
+ * tests check random tokens against a Luhn sum of their own, and the other
+ * cells.) */
+TEST(tokenexp, luhn_digit_of_a_known_number_and_a_huge_token)
 {
-	std::mt19937 rng(7);
-	for (int i = 0; i < 2000; i++) {
-		std::string digits(1 + rng() % 40, '0');
-		for (char &c : digits)
-			c = static_cast<char>('0' + rng() % 10);
-		EXPECT_EQ(write_cell(digits, i % 2 ? "token" : "TOKEN"), digits + luhn_oracle(digits)) << digits;
-	}
+	EXPECT_EQ(write_cell("7992739871", "TOKEN"), "79927398713");
+	/* Each 9 adds 9, doubled or not: 81 x 30,000,000 ends in 0. */
 	const std::string nines(30000000, '9');
 	const std::string out = write_cell(nines, "Token");
 	ASSERT_EQ(out.size(), nines.size() + 1);
-	EXPECT_EQ(out.back(), luhn_oracle(nines));
+	EXPECT_EQ(out.back(), '0');
 	bool used = true;
 	EXPECT_EQ(write_cell("12a", "token", &used), "");
 	EXPECT_FALSE(used) << "a token with a letter is left as it is";
@@ -80,14 +59,6 @@ TEST(tokenexp, luhn_digit_matches_the_long_sum)
 TEST(tokenexp, dates_are_local_calendar_dates_in_every_zone)
 {
 #if M_TEST_POSIX /* Linux only: the zone set in the process through TZ (Windows takes it from the system) */
-	const char            *zones[] = {"UTC",
-	                                  "America/New_York",
-	                                  "Europe/London",
-	                                  "Australia/Lord_Howe",
-	                                  "Asia/Kathmandu",
-	                                  "Pacific/Kiritimati",
-	                                  "Pacific/Pago_Pago",
-	                                  "America/St_Johns"};
 	std::mt19937_64        rng(11);
 	std::vector<long long> times;
 	for (long long t = 1704067200 - 86400; t < 1704067200 + 2 * 366 * 86400; t += 3600)
@@ -109,7 +80,8 @@ TEST(tokenexp, dates_are_local_calendar_dates_in_every_zone)
 		return std::string(text);
 	};
 	const char *columns[] = {"bdate", "EDATE", "Last_Run", "next_run"};
-	for (const char *zone : zones) {
+	for (const char *zone : {"UTC", "America/New_York", "Europe/London", "Australia/Lord_Howe", "Asia/Kathmandu",
+	                         "Pacific/Kiritimati", "Pacific/Pago_Pago", "America/St_Johns"}) {
 		test_util::TzGuard z(zone);
 		size_t             n = 0;
 		for (const auto *list : {&times, &shuffled}) {
@@ -121,11 +93,9 @@ TEST(tokenexp, dates_are_local_calendar_dates_in_every_zone)
 
 	test_util::TzGuard                          utc("UTC");
 	const std::pair<const char *, const char *> cells[] = {
-	    {"0", ""}, /* written empty */
-	    {"-0", ""},
+	    {"-0", ""},          /* written empty */
 	    {"010", "19700101"}, /* decimal, not octal */
 	    {"\t +86400", "19700102"},
-	    {"86400.9", "19700102"},
 	    {"0000000000000086400", "19700102"},  /* 19 digits, leading zeros */
 	    {"00000000000000086400", "19700102"}, /* 20 digits, no overflow */
 	    {" ", "FAIL: Case 1"},
@@ -195,8 +165,7 @@ TEST(tokenexp, report_text_cannot_steer_the_terminal)
 	for (const auto &[in, out] : cases) {
 		M_buf_t *buf = M_buf_create();
 		tokenexp_report_add_text(buf, in.data(), in.size());
-		EXPECT_EQ(std::string(M_buf_peek(buf), M_buf_len(buf)), out) << in;
-		M_buf_cancel(buf);
+		EXPECT_EQ(test_util::take(buf), out) << in;
 	}
 }
 
@@ -254,9 +223,8 @@ std::string export_block(const std::string &csv, bool first_of_section)
 	            EVP_EncryptUpdate(ctx, c.data(), &n1, z.data(), static_cast<int>(clen)) == 1 &&
 	            EVP_EncryptFinal_ex(ctx, c.data() + n1, &n2) == 1);
 	EVP_CIPHER_CTX_free(ctx);
-	char             *b64  = M_bincodec_encode_alloc(c.data(), static_cast<size_t>(n1 + n2), 0, M_BINCODEC_BASE64);
-	const std::string data = b64;
-	M_free(b64);
+	const std::string data =
+	    test_util::take(M_bincodec_encode_alloc(c.data(), static_cast<size_t>(n1 + n2), 0, M_BINCODEC_BASE64));
 	const std::string size = "---DATABLOCK_SIZE=" + std::to_string(data.size()) + ":" + std::to_string(csv.size());
 	return (first_of_section ? "--QUORVEL--ENCRYPTED--DATA--EXPORT---(RECURRING)\n" : "") + size + "\n" + data;
 }
@@ -376,8 +344,7 @@ TEST(tokenexp, pool_on_many_threads_is_the_pool_on_one)
 			csv += "," + std::to_string(1500000000 + rng() % 260000000);
 		csv += i % 2 ? ",`SMITH, Jo`,monthly plan\n" : ",Doe,weekly coffee club box\n";
 	}
-	const std::string dir  = testing::TempDir();
-	const std::string rows = dir + "/pool_rows.csv", exp = dir + "/pool.exp";
+	const std::string rows = testing::TempDir() + "/pool_rows.csv", exp = testing::TempDir() + "/pool.exp";
 	std::ofstream(rows, std::ios::binary) << csv;
 	const std::string cmd = std::string(M_TEST_BINARY_DIR) + "/mkexport -k " + kPoolKey + " -o " + exp +
 	                        " -r 500 RECURRING=" + rows + " OTHER=" + rows + " RECURRING=" + rows;

@@ -8,7 +8,6 @@
 
 namespace {
 
-/* Encode bytes with codec and decode them again: they must come back. */
 void check_round_trip(const unsigned char *bytes, size_t len, M_bincodec_codec_t codec, size_t wrap)
 {
 	if (len == 0)

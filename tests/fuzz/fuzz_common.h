@@ -1,8 +1,6 @@
-/* What the fuzz targets share: the common headers (the standard ones and
- * the library's memory, string and buffer modules), a check that aborts
- * with a message (so libFuzzer records the input as a crash), exact-size
- * heap copies of the input so AddressSanitizer sees any read past its end,
- * a reader of steering bytes and a private scratch directory. */
+/* What the fuzz targets share. A failed check aborts, so libFuzzer records
+ * the input as a crash; the input is copied to a block of its exact size,
+ * so AddressSanitizer sees any read past its end. */
 #ifndef FUZZ_COMMON_H
 #define FUZZ_COMMON_H
 

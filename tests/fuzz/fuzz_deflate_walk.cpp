@@ -12,9 +12,8 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
 	fuzz_copy<unsigned char> in(data, size);
-	uint64_t                 last = 0;
-	uint64_t                 end  = 0;
-	const bool               ok   = m::detail::deflate_last_block(in.get(), size, &last, &end);
+	uint64_t                 last = 0, end = 0;
+	const bool               ok = m::detail::deflate_last_block(in.get(), size, &last, &end);
 	FUZZ_CHECK(std::make_tuple(ok, ok ? last : 0, ok ? end : 0) == zlib_last_block(in.get(), size));
 	return 0;
 }

@@ -50,8 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	FUZZ_CHECK(M_fs_file_open(&file, path.c_str(), 64, M_FS_FILE_MODE_READ | M_FS_FILE_MODE_NOCREATE, nullptr) ==
 	           M_FS_ERROR_SUCCESS);
 
-	tokenexp_opts_t opts;
-	std::memset(&opts, 0, sizeof(opts));
+	tokenexp_opts_t opts{};
 	opts.user      = size > 0 && (data[0] & 1) ? "alice" : nullptr;
 	opts.exp_start = size > 0 && (data[0] & 2) ? "202401" : nullptr;
 	opts.exp_end   = size > 0 && (data[0] & 4) ? "202612" : nullptr;

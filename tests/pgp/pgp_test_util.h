@@ -230,10 +230,9 @@ inline std::string v4_key_id(const bytes &body)
  * 0x5f000000, that signs anything: keys whose self-signatures sit anywhere
  * and cover any packet. Given a point instead, it holds no secret and
  * "signs" with R = the identity and S = 0, which verifies with a key at the
- * identity. The secret is fixed, so every signature is the same in every
- * run: a reader matches a signature to its subject by two bytes of the hash
- * first, and with a fresh key those would collide now and then, failing a
- * count of verifications in about one run in a hundred. */
+ * identity. The secret is fixed: with a fresh key, the two hash bytes by
+ * which a reader first matches a signature to its subject would collide
+ * about one run in a hundred, failing a count of verifications. */
 class test_signer {
   public:
 	explicit test_signer(const bytes &point = {})

@@ -58,10 +58,9 @@ bool encrypt(const bytes &data, const M_pgp_pubkey_t *key, M_pgp_symalg_t alg, b
 	M_buf_add_bytes(in, data.data(), data.size());
 	const bool ok = flags == 0 ? M_pgp_encrypt_buf(out, in, key, alg) : M_pgp_encrypt_buf_ex(out, in, key, alg, flags);
 	EXPECT_EQ(M_buf_len(in), 0u);
-	const unsigned char *p = reinterpret_cast<const unsigned char *>(M_buf_peek(out));
-	msg                    = p == nullptr ? bytes() : bytes(p, p + M_buf_len(out));
+	const std::string written = test_util::take(out);
+	msg.assign(written.begin(), written.end());
 	M_buf_cancel(in);
-	M_buf_cancel(out);
 	return ok;
 }
 
@@ -103,17 +102,14 @@ class pgp_encrypt : public ::testing::Test {
   protected:
 	static void SetUpTestSuite()
 	{
-		home_ = new gpg_home();
-		for (const char *k : {"rsa2048", "rsa4096", "elg2048", "cv25519", "p256", "p384", "p521"}) {
-			if (!home_->ok() || !home_->import(key_path(std::string(k) + ".sec.asc")))
-				return;
-		}
-		imported_ = true;
+		home_     = std::make_unique<gpg_home>();
+		imported_ = home_->ok();
+		for (const char *k : {"rsa2048", "rsa4096", "elg2048", "cv25519", "p256", "p384", "p521"})
+			imported_ = imported_ && home_->import(key_path(std::string(k) + ".sec.asc"));
 	}
 	static void TearDownTestSuite()
 	{
-		delete home_;
-		home_ = nullptr;
+		home_.reset();
 	}
 	void SetUp() override
 	{
@@ -159,12 +155,9 @@ class pgp_encrypt : public ::testing::Test {
 		EXPECT_EQ(err.find('\'', p + tag.size()) - p - tag.size(), 2 * a.key_size) << err;
 	}
 
-	static gpg_home *home_;
-	static bool      imported_;
+	static inline std::unique_ptr<gpg_home> home_;
+	static inline bool                      imported_ = false;
 };
-
-gpg_home *pgp_encrypt::home_     = nullptr;
-bool      pgp_encrypt::imported_ = false;
 
 /* Every cipher with RSA and Elgamal in both forms, and with ECDH on every
  * curve (session key blocks of 19, 27 and 35 bytes, padded to 24, 32 and
@@ -278,8 +271,6 @@ TEST(pgp_encrypt_fail, byte_array_form)
 	}
 }
 
-/* -- Structure, without gpg -- */
-
 TEST(pgp_encrypt_layout, fresh_session_and_ephemeral_keys_every_time)
 {
 	/* (And the key's size: its number's bits, or its curve's.) */
@@ -392,8 +383,6 @@ TEST(pgp_encrypt_fail, failures_leave_input_and_output_empty)
 	M_buf_cancel(in);
 	M_buf_cancel(out);
 }
-
-/* -- Internals: the joining of pieces against zlib -- */
 
 namespace {
 

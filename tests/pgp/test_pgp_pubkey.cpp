@@ -17,8 +17,6 @@ namespace {
 
 constexpr const char *NO_ARMOR = "failed to locate base64 block in ascii-armored data";
 constexpr const char *NO_KEY   = "no public key contained in buffer";
-constexpr const char *SECRET =
-    "the key file holds a secret key: give the recipient's public key, e.g. from gpg --export";
 constexpr const char *SIGNING  = "no key in the file may encrypt (sign-only key)";
 constexpr const char *UNBOUND  = "no usable encryption subkey (no subkey binding signature verifies)";
 constexpr const char *NO_SELF  = "public key has no valid self-signature";
@@ -101,23 +99,28 @@ size_t prefix_at(const bytes &sig)
 	return unhashed_at + 2 + ((size_t)sig[unhashed_at] << 8 | sig[unhashed_at + 1]);
 }
 
-/* A copy of a signature body claiming another type. */
-bytes resigned(bytes sig, unsigned char type)
+/* A copy of a signature packet claiming another type. */
+pkt resigned(pkt sig, unsigned char type)
 {
-	sig[1] = type;
+	sig.body[1] = type;
 	return sig;
 }
 
-/* Adds a subpacket to a version-4 signature body, in its hashed or unhashed
- * area. */
-void add_subpacket(bytes &sig, bool hashed, const bytes &sub)
+using edit = std::function<void(pkts &)>;
+
+/* An edit adding a subpacket to rsa2048's binding (packet 4), in its hashed
+ * or unhashed area. */
+edit binding_gains(bool hashed, const bytes &sub)
 {
-	const size_t hlen = (size_t)sig[4] << 8 | sig[5];
-	const size_t at   = hashed ? 4 : 6 + hlen;
-	const size_t len  = ((size_t)sig[at] << 8 | sig[at + 1]) + sub.size();
-	sig.insert(sig.begin() + (long)(at + 2 + len - sub.size()), sub.begin(), sub.end());
-	sig[at]     = (unsigned char)(len >> 8);
-	sig[at + 1] = (unsigned char)len;
+	return [=](pkts &p) {
+		bytes       &sig  = p[4].body;
+		const size_t hlen = (size_t)sig[4] << 8 | sig[5];
+		const size_t at   = hashed ? 4 : 6 + hlen;
+		const size_t len  = ((size_t)sig[at] << 8 | sig[at + 1]) + sub.size();
+		sig.insert(sig.begin() + (long)(at + 2 + len - sub.size()), sub.begin(), sub.end());
+		sig[at]     = (unsigned char)(len >> 8);
+		sig[at + 1] = (unsigned char)len;
+	};
 }
 
 } // namespace
@@ -130,90 +133,66 @@ TEST(pgp_pubkey, keys_altered_after_certification)
 	const std::string rsa = recorded_id("rsa2048"), newer = recorded_id("newer_subkey");
 	const std::string older = v4_key_id(key_packets("newer_subkey")[3].body); /* its RSA subkey of 2020 */
 	const pkts        elg = key_packets("elg2048"), uid_2020 = key_packets("uid_expiry_2020");
-	using edit = std::function<void(pkts &)>;
 	const struct {
 		const char *what;
 		const char *key;
 		edit        change;
 		std::string want;
-	} rows[] = {{"as made", "rsa2048", [](pkts &) {}, rsa},
-	            {"subkey modulus bit flipped", "rsa2048", [](pkts &p) { p[3].body[100] ^= 1; }, UNBOUND},
-	            {"binding given an expiry", "rsa2048",
-	             [](pkts &p) {
-		             add_subpacket(p[4].body, true, {5, 9, 0, 0, 0, 1});
-	             },
-	             UNBOUND},
-	            {"binding damaged", "rsa2048", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
-	            {"binding hash prefix (not signed) changed", "rsa2048",
-	             [](pkts &p) { p[4].body[prefix_at(p[4].body)] ^= 1; }, rsa},
-	            {"unknown critical subpacket, unhashed", "rsa2048",
-	             [](pkts &p) {
-		             add_subpacket(p[4].body, false, {2, 0x80 | 99, 0});
-	             },
-	             UNBOUND},
-	            {"unknown subpacket, unhashed", "rsa2048",
-	             [](pkts &p) {
-		             add_subpacket(p[4].body, false, {2, 99, 0});
-	             },
-	             rsa},
-	            {"foreign newer subkey appended", "rsa2048",
-	             [&](pkts &p) { p.insert(p.end(), elg.end() - 2, elg.end()); }, rsa},
-	            {"... with our binding copied", "rsa2048",
-	             [&](pkts &p) {
-		             p.insert(p.end(), {elg[elg.size() - 2], pkt(p[4])});
-	             },
-	             rsa},
-	            {"forged subkey revocation", "rsa2048",
-	             [](pkts &p) {
-		             p.insert(p.end(), {pkt{2, resigned(p[4].body, 0x28)}});
-	             },
-	             rsa},
-	            {"forged key revocation", "rsa2048",
-	             [](pkts &p) {
-		             p.insert(p.begin() + 1, {pkt{2, resigned(p[2].body, 0x20)}});
-	             },
-	             rsa},
-	            {"binding moved before the subkey", "rsa2048", [](pkts &p) { std::swap(p[3], p[4]); }, rsa},
-	            {"binding's number with a leading zero byte", "rsa2048",
-	             [](pkts &p) {
-		             bytes       &b    = p[4].body;
-		             const size_t at   = prefix_at(b) + 2;
-		             const size_t bits = ((size_t)b[at] << 8 | b[at + 1]) + 8;
-		             b[at]             = (unsigned char)(bits >> 8);
-		             b[at + 1]         = (unsigned char)bits;
-		             b.insert(b.begin() + (long)at + 2, 0);
-	             },
-	             rsa},
-	            {"user ID altered", "rsa2048", [](pkts &p) { p[1].body[0] ^= 1; }, NO_SELF},
-	            {"certification damaged", "rsa2048", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF},
-	            {"no user ID", "rsa2048", [](pkts &p) { p.erase(p.begin() + 1, p.begin() + 3); }, NO_SELF},
-	            {"primary key altered", "rsa2048", [](pkts &p) { p[0].body[50] ^= 1; }, NO_SELF},
-	            {"primary key of version 3", "rsa2048", [](pkts &p) { p[0].body[0] = 3; }, V4},
-	            {"subkey of version 5", "rsa2048", [](pkts &p) { p[3].body[0] = 5; }, V4},
-	            {"bare subkey", "rsa2048", [](pkts &p) { p.erase(p.begin(), p.begin() + 3); }, NO_KEY},
-	            {"secret key packets (5, 7)", "rsa2048", [](pkts &p) { p[0].tag = 5, p[3].tag = 7; }, SECRET},
-	            {"only subkey of a signing algorithm (3)", "rsa2048", [](pkts &p) { p[3].body[5] = 3; }, SIGNING},
-	            {"second key", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.begin(), elg.end()); }, TWO_KEYS},
-	            {"marker and unknown packets", "rsa2048",
-	             [](pkts &p) {
-		             p.insert(p.begin(), {10, text("PGP")});
-		             p.insert(p.begin() + 4, {61, bytes(300, 7)});
-	             },
-	             rsa},
-	            {"Elgamal y altered", "elg2048", [](pkts &p) { p[3].body.back() ^= 2; }, UNBOUND},
-	            {"newest subkey", "newer_subkey", [](pkts &) {}, newer},
-	            {"newest subkey first in the file", "newer_subkey",
-	             [](pkts &p) { std::rotate(p.begin() + 3, p.begin() + 5, p.end()); }, newer},
-	            {"newest binding damaged: the older", "newer_subkey", [](pkts &p) { p[6].body.back() ^= 1; }, older},
-	            {"Ed25519 (27) primary", "ed25519_native", [](pkts &) {}, recorded_id("ed25519_native")},
-	            {"... binding damaged", "ed25519_native", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
-	            {"as gpg: user ID A's expiry of 2020 counts, though B of 2021 sets none", "uid_expiry",
-	             [&](pkts &p) { p[2] = uid_2020[2]; },
-	             "public key expired on 2020-01-02; ask the recipient for their current public key"},
-	            {"... unless A's newer certification sets none", "uid_expiry",
-	             [&](pkts &p) { p.insert(p.begin() + 2, uid_2020[2]); }, recorded_id("uid_expiry")},
-	            {"primary key that encrypts", "primary_encrypts", [](pkts &) {}, recorded_id("primary_encrypts")},
-	            {"... certification damaged", "primary_encrypts", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF}};
+	} rows[] = {
+	    {"subkey modulus bit flipped", "rsa2048", [](pkts &p) { p[3].body[100] ^= 1; }, UNBOUND},
+	    {"binding given an expiry", "rsa2048", binding_gains(true, {5, 9, 0, 0, 0, 1}), UNBOUND},
+	    {"binding damaged", "rsa2048", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
+	    {"binding hash prefix (not signed) changed", "rsa2048", [](pkts &p) { p[4].body[prefix_at(p[4].body)] ^= 1; },
+	     rsa},
+	    {"unknown critical subpacket, unhashed", "rsa2048", binding_gains(false, {2, 0x80 | 99, 0}), UNBOUND},
+	    {"unknown subpacket, unhashed", "rsa2048", binding_gains(false, {2, 99, 0}), rsa},
+	    {"foreign newer subkey appended", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.end() - 2, elg.end()); },
+	     rsa},
+	    {"... with our binding copied", "rsa2048",
+	     [&](pkts &p) {
+		     p.insert(p.end(), {elg[elg.size() - 2], pkt(p[4])});
+	     },
+	     rsa},
+	    {"forged subkey revocation", "rsa2048", [](pkts &p) { p.push_back(resigned(p[4], 0x28)); }, rsa},
+	    {"forged key revocation", "rsa2048", [](pkts &p) { p.insert(p.begin() + 1, resigned(p[2], 0x20)); }, rsa},
+	    {"binding moved before the subkey", "rsa2048", [](pkts &p) { std::swap(p[3], p[4]); }, rsa},
+	    {"binding's number with a leading zero byte", "rsa2048",
+	     [](pkts &p) {
+		     bytes       &b    = p[4].body;
+		     const size_t at   = prefix_at(b) + 2;
+		     const size_t bits = ((size_t)b[at] << 8 | b[at + 1]) + 8;
+		     b[at]             = (unsigned char)(bits >> 8);
+		     b[at + 1]         = (unsigned char)bits;
+		     b.insert(b.begin() + (long)at + 2, 0);
+	     },
+	     rsa},
+	    {"user ID altered", "rsa2048", [](pkts &p) { p[1].body[0] ^= 1; }, NO_SELF},
+	    {"certification damaged", "rsa2048", [](pkts &p) { p[2].body.back() ^= 1; }, NO_SELF},
+	    {"no user ID", "rsa2048", [](pkts &p) { p.erase(p.begin() + 1, p.begin() + 3); }, NO_SELF},
+	    {"primary key altered", "rsa2048", [](pkts &p) { p[0].body[50] ^= 1; }, NO_SELF},
+	    {"primary key of version 3", "rsa2048", [](pkts &p) { p[0].body[0] = 3; }, V4},
+	    {"subkey of version 5", "rsa2048", [](pkts &p) { p[3].body[0] = 5; }, V4},
+	    {"bare subkey", "rsa2048", [](pkts &p) { p.erase(p.begin(), p.begin() + 3); }, NO_KEY},
+	    {"only subkey of a signing algorithm (3)", "rsa2048", [](pkts &p) { p[3].body[5] = 3; }, SIGNING},
+	    {"second key", "rsa2048", [&](pkts &p) { p.insert(p.end(), elg.begin(), elg.end()); }, TWO_KEYS},
+	    {"marker and unknown packets", "rsa2048",
+	     [](pkts &p) {
+		     p.insert(p.begin(), {10, text("PGP")});
+		     p.insert(p.begin() + 4, {61, bytes(300, 7)});
+	     },
+	     rsa},
+	    {"Elgamal y altered", "elg2048", [](pkts &p) { p[3].body.back() ^= 2; }, UNBOUND},
+	    {"newest subkey first in the file", "newer_subkey",
+	     [](pkts &p) { std::rotate(p.begin() + 3, p.begin() + 5, p.end()); }, newer},
+	    {"newest binding damaged: the older", "newer_subkey", [](pkts &p) { p[6].body.back() ^= 1; }, older},
+	    {"Ed25519 (27) primary, binding damaged", "ed25519_native", [](pkts &p) { p[4].body.back() ^= 1; }, UNBOUND},
+	    {"as gpg: user ID A's expiry of 2020 counts, though B of 2021 sets none", "uid_expiry",
+	     [&](pkts &p) { p[2] = uid_2020[2]; },
+	     "public key expired on 2020-01-02; ask the recipient for their current public key"},
+	    {"... unless A's newer certification sets none", "uid_expiry",
+	     [&](pkts &p) { p.insert(p.begin() + 2, uid_2020[2]); }, recorded_id("uid_expiry")},
+	    {"encrypting primary, certification damaged", "primary_encrypts", [](pkts &p) { p[2].body.back() ^= 1; },
+	     NO_SELF}};
 	for (const auto &r : rows) {
 		pkts p = key_packets(r.key);
 		r.change(p);
@@ -269,8 +248,6 @@ TEST(pgp_pubkey, armour_and_framing)
 	    {"no blank line after header lines", text(head + "Version: 1\n" + data + sum), NO_ARMOR},
 	    {"a private block is passed over", text(read_text(key_path("elg2048.sec.asc")) + "\n" + asc), id},
 	    {"two public key blocks", text(asc + read_text(key_path("elg2048.asc"))), TWO_KEYS},
-	    {"gpg's revocation certificate after the key", read_file(key_path("revoked_appended.asc")),
-	     "public key was revoked on 2026-12-07; ask the recipient for their current public key"},
 	    {"a NUL at the very end makes it binary", cat({text(asc), {0x00}}), NOT_TAG},
 	    {"damaged packet after the key", cat({read_file(key_path("rsa2048.gpg")), {0x11}}), NOT_TAG},
 	    {"new-format length missing", {0xCE}, MLEN},
@@ -317,7 +294,6 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	const bytes ecdh_ok        = key_body(4, 18, {oid25519, pt25519, kdf});
 	const std::string RSA_SIZE = "weak public key: RSA modulus not of 1024 to 16384 bits";
 	const std::string RSA_E    = "weak public key: RSA exponent not odd, at least 3 and below the modulus";
-	const std::string ELG_SIZE = "weak public key: elgamal prime not of 1024 to 16384 bits";
 	const std::string ELG_GY   = "weak public key: elgamal g or y outside 2 to p-2";
 	const auto        rsa      = [](const bytes &n, const bytes &x) { return key_body(4, 1, {mpi(n), mpi(x)}); };
 	const auto        elg      = [](const bytes &pp, const bytes &gg, const bytes &y) {
@@ -341,7 +317,7 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 	    {"RSA e = 3", rsa(n1024, {3}), v4_key_id(rsa(n1024, {3}))},
 	    {"RSA e = n", rsa(n1024, n1024), RSA_E},
 	    {"Elgamal 1024 bits", elg(p, g, number(100, 3)), v4_key_id(elg(p, g, number(100, 3)))},
-	    {"Elgamal 400 bits", elg(number(50, 6), g, {3}), ELG_SIZE},
+	    {"Elgamal 400 bits", elg(number(50, 6), g, {3}), "weak public key: elgamal prime not of 1024 to 16384 bits"},
 	    {"Elgamal even p", elg(p_less1, g, {3}), "weak public key: elgamal prime is even"},
 	    {"Elgamal g = 1", elg(p, {1}, {3}), ELG_GY},
 	    {"Elgamal y = 1", elg(p, g, {1}), ELG_GY},
@@ -383,7 +359,7 @@ TEST(pgp_pubkey, key_packet_fields_and_weak_numbers)
 
 /* NULL data or size 0 reads as no armour; a success or an area of size 0
  * leaves the area as it was; messages, sanity ones too, are cut to the area,
- * terminator included; without an area the reader still works. */
+ * terminator included. (The pool's tests read keys without an area.) */
 TEST(pgp_pubkey, message_area)
 {
 	const unsigned char one = '-', bad[] = {0x00, 0x01};
@@ -403,9 +379,6 @@ TEST(pgp_pubkey, message_area)
 		M_pgp_pubkey_destroy(key);
 	}
 	EXPECT_EQ(M_pgp_pubkey_create(&one, 1, nullptr, 100), nullptr);
-	M_pgp_pubkey_t *key = M_pgp_pubkey_create(good.data(), good.size(), nullptr, 0);
-	EXPECT_NE(key, nullptr);
-	M_pgp_pubkey_destroy(key);
 }
 
 /* Damaged input never reads out of bounds, and always explains a failure;
