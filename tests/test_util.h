@@ -1,9 +1,5 @@
-/* What the unit tests share: the headers nearly every test includes (the
- * test framework, the standard containers and the library's memory, string
- * and buffer modules), results taken out of library objects, counting
- * callbacks for the containers, environment variables set for one scope,
- * reading a descriptor to its end, and the switch for a compiler's false
- * positives. A test includes this and the headers of what it tests. */
+/* What the unit tests share: common headers and small helpers. A test
+ * includes this and the headers of what it tests. */
 #ifndef TEST_UTIL_H
 #define TEST_UTIL_H
 
@@ -35,12 +31,10 @@
 #include "core/m_mem.h"
 #include "core/m_str.h"
 
-/* GCC 12 at -O3 (a Release build) reports std::string and std::vector
- * copies it has inlined into a test as overlapping (-Wrestrict), out of
- * bounds (-Warray-bounds) or over-reading (-Wstringop-overread) where they
- * are none of these: known false positives of that release.
- * TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict") ... _END() turns the one
- * warning off around the test where it fires; other compilers see nothing. */
+/* GCC 12 at -O3 reports false -Wrestrict, -Warray-bounds and
+ * -Wstringop-overread on inlined std::string and std::vector copies;
+ * TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict") ... _END() silences one
+ * around the test where it fires. */
 #define TEST_PRAGMA(x) _Pragma(#x)
 #if defined(__GNUC__) && !defined(__clang__) && __GNUC__ == 12
 #define TEST_GCC12_FALSE_POSITIVE_BEGIN(warning)                                                                       \
@@ -51,9 +45,8 @@
 #define TEST_GCC12_FALSE_POSITIVE_END()
 #endif
 
-/* Tests that cannot run in the Windows build (under Wine) stand between
- * "#if M_TEST_POSIX" and its "#endif", each block with the reason in a
- * comment on the #if line: grep for M_TEST_POSIX lists them all. */
+/* Tests the Windows build cannot run stand under "#if M_TEST_POSIX", the
+ * reason in a comment on that line. */
 #ifdef _WIN32
 #define M_TEST_POSIX 0
 #else
@@ -62,8 +55,7 @@
 
 namespace test_util {
 
-/* How a death test sees abort(): SIGABRT on POSIX, exit code 3 from the
- * Windows runtime. */
+/* abort() as a death test sees it: SIGABRT, or exit code 3 on Windows. */
 inline std::function<bool(int)> aborted()
 {
 #ifdef _WIN32
@@ -83,8 +75,7 @@ inline int make_pipe(int fds[2])
 #endif
 }
 
-/* An allocated string result as a std::string, released; "(null)" stands
- * for NULL. */
+/* An allocated string, released; "(null)" for NULL. */
 inline std::string take(char *s)
 {
 	std::string out = s == nullptr ? "(null)" : s;
@@ -121,9 +112,8 @@ inline std::string hex(const std::string &s)
 	return hex(reinterpret_cast<const unsigned char *>(s.data()), s.size());
 }
 
-/* Container callbacks that count: every copy made by dup_str and every
- * release by free, per Tag, so a test can keep key and value counts apart
- * and check that nothing leaked or was released twice. */
+/* Container callbacks counting copies and releases, per Tag (so key and
+ * value counts stay apart). */
 template <int Tag>
 struct counting {
 	static inline int dups  = 0;
@@ -146,9 +136,8 @@ struct counting {
 	}
 };
 
-/* Set (value non-NULL) or unset (value NULL) an environment variable for one
- * scope; the previous state comes back with restore() (later calls do
- * nothing) or the destructor. */
+/* An environment variable set (or unset, for NULL) until restore() or the
+ * end of the scope. */
 class EnvGuard {
   public:
 	EnvGuard(const char *name, const char *value) : name_(name), had_(std::getenv(name) != nullptr)
@@ -170,8 +159,7 @@ class EnvGuard {
 	}
 
   private:
-	/* Windows' runtime keeps the process's environment (what the system's
-	 * calls read) in step with its own copy; an empty value unsets. */
+	/* On Windows _putenv_s updates the system's copy too; "" unsets. */
 	static void set(const char *name, const char *value)
 	{
 #ifdef _WIN32
@@ -185,8 +173,7 @@ class EnvGuard {
 	bool        had_, restored_ = false;
 };
 
-/* TZ set for one scope, with the C library told of the change both when it
- * is set and when it is put back. */
+/* TZ set for one scope, tzset() called on entry and exit. */
 class TzGuard {
   public:
 	explicit TzGuard(const char *tz) : env_("TZ", tz)
@@ -211,8 +198,7 @@ class TzGuard {
 	EnvGuard env_;
 };
 
-/* Everything fd still gives, read until it reports the end (or nothing more
- * without waiting, for a non-blocking descriptor). */
+/* Everything fd gives until its end (or, non-blocking, until it would wait). */
 inline std::string drain(int fd)
 {
 	std::string out;

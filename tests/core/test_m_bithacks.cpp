@@ -55,8 +55,7 @@ TEST(m_bithacks, every_width_agrees_with_bit_header)
 
 TEST(m_bithacks, sign_extend)
 {
-	/* Against a shift oracle for every width and values of that width;
-	 * widths outside 1 to 64 leave the value as it is. */
+	/* A shift is the oracle; widths outside 1 to 64 leave the value as it is. */
 	std::mt19937_64 rng(5);
 	for (size_t bits = 1; bits <= 64; bits++) {
 		const uint64_t mask = bits == 64 ? UINT64_MAX : (UINT64_C(1) << bits) - 1;

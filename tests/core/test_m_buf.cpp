@@ -46,8 +46,7 @@ TEST(m_buf, capacity_compaction_and_wiping)
 		M_buf_cancel(buf);
 	}
 
-	/* A new buffer has no storage and finishes to NULL; emptied storage
-	 * finishes to "". */
+	/* A new buffer has no storage and finishes to NULL; emptied storage to "". */
 	M_buf_t *buf = M_buf_create();
 	EXPECT_EQ(M_buf_alloc_size(buf), 1024u);
 	EXPECT_EQ(M_buf_finish(buf, nullptr), nullptr);
@@ -73,8 +72,7 @@ TEST(m_buf, capacity_compaction_and_wiping)
 	EXPECT_EQ(std::string(reinterpret_cast<const char *>(base) + 124, 900), '\0' + std::string(899, '\xFF'));
 	M_buf_cancel(buf);
 
-	/* Dropped and truncated bytes are wiped; finishing moves the content to
-	 * the start of the block. */
+	/* Dropped and truncated bytes are wiped; finishing moves the content to the front. */
 	buf  = holding("secret-key-material!", 7);
 	base = reinterpret_cast<const unsigned char *>(M_buf_peek(buf)) - 7;
 	M_buf_truncate(buf, 3);
@@ -98,8 +96,7 @@ TEST(m_buf, capacity_compaction_and_wiping)
 		EXPECT_EQ(take(buf), out) << in;
 	}
 
-	/* Needs more than 2^63: doubling overflows, nothing is written and the
-	 * bytes argument is never read. */
+	/* Needs more than 2^63: doubling overflows; nothing written, the bytes never read. */
 	buf = holding("keep");
 	M_buf_add_bytes(buf, "x", SIZE_MAX);
 	M_buf_add_fill(buf, 'x', SIZE_MAX / 2 + 1);
@@ -115,9 +112,8 @@ TEST(m_buf, capacity_compaction_and_wiping)
 
 TEST(m_buf, random_operations_match_a_model)
 {
-	/* Appends of distinct bytes (so a misplaced block shows), drops,
-	 * truncations and direct writes in random order against a plain string,
-	 * checking the invariants after each step. */
+	/* Appends of distinct bytes (so a misplaced block shows), drops, truncations
+	 * and direct writes in random order against a plain string. */
 	std::mt19937 rng(12345);
 	auto         next = [&rng](size_t mod) { return static_cast<size_t>(rng() % mod); };
 	M_buf_t     *buf  = M_buf_create();
@@ -169,8 +165,7 @@ TEST(m_buf, text_appends)
 	M_buf_add_str_hex(buf, "\x01\xAB");
 	M_buf_add_str_upper(buf, "ab");
 	M_buf_add_str_lower(buf, "CD");
-	/* Hex decoding: white space counts towards the length, which must be
-	 * even; a NULL buffer always fails. */
+	/* Hex decoding: white space counts towards the length, which must be even. */
 	EXPECT_EQ((std::vector<int>{M_buf_add_bytes_hex(buf, "0a1B"), M_buf_add_bytes_hex(buf, "abc"),
 	                            M_buf_add_bytes_hex(buf, "0a 1b"), M_buf_add_bytes_hex(buf, "0a 1b "),
 	                            M_buf_add_bytes_hex(buf, nullptr), M_buf_add_bytes_hex(nullptr, "")}),
@@ -204,15 +199,13 @@ TEST(m_buf, text_appends)
 
 TEST(m_buf, justified_appends)
 {
-	/* The layout is the string justifier's (tested there); here what the
-	 * buffer adds: a refusal appends nothing (""), alike for a NULL buffer. */
+	/* The layout is the string justifier's (tested there); a refusal appends nothing. */
 	const struct {
 		M_str_justify_type_t type;
 		const char          *in;
 		size_t               width;
 		const char          *out;
-	} cases[] = {{M_STR_JUSTIFY_CENTER, "abc", 6, "**abc*"},
-	             {M_STR_JUSTIFY_RIGHT, "abcdef", 3, "def"},
+	} cases[] = {{M_STR_JUSTIFY_RIGHT, "abcdef", 3, "def"},
 	             {M_STR_JUSTIFY_LEFT_NOTRUNC, "abcdef", 3, ""},
 	             {M_STR_JUSTIFY_RIGHT, nullptr, 2, "**"},
 	             {M_STR_JUSTIFY_RIGHT, "abc", 0, ""}};
@@ -233,9 +226,8 @@ TEST(m_buf, justified_appends)
 
 TEST(m_buf, number_appends_match_snprintf)
 {
-	/* At widths around each value's length a justified append is the
-	 * zero-padded printf text, or refuses (appending nothing) when that is
-	 * wider than a non-zero width (hex: width 0 means no padding). */
+	/* At widths around each value's length: the zero-padded printf text, or a
+	 * refusal when that is wider than a non-zero width (hex: 0 is no padding). */
 	std::mt19937_64       rng(11);
 	std::vector<uint64_t> values{0, 1, 9, 10, 99, 100, 0xABC, UINT64_MAX, 1ULL << 63, (1ULL << 63) - 1};
 	for (int i = 0; i < 300; i++)
@@ -282,9 +274,8 @@ TEST(m_buf, number_appends_match_snprintf)
 
 TEST(m_buf, binary_and_bcd_appends)
 {
-	/* Binary: width 1 to 8 bytes, the value below 2^(8 * width). BCD: the
-	 * printf digits packed two a byte, zero bytes in front. The forms that
-	 * read the number from its decimal text give the same. */
+	/* Binary: 1 to 8 bytes, the value below 2^(8 * width). BCD: the digits two
+	 * a byte, zeros in front. The forms reading decimal text give the same. */
 	std::mt19937_64       rng(13);
 	std::vector<uint64_t> values{0, 1, 9, 99, 100, 255, 256, 0x0102, 0x00FFFFFFFFFFFFFFULL, 1ULL << 56, UINT64_MAX};
 	for (int i = 0; i < 200; i++)
@@ -300,25 +291,20 @@ TEST(m_buf, binary_and_bcd_appends)
 					want += static_cast<char>(v >> (8 * (little ? i : width - 1 - i)));
 				M_buf_t *buf = M_buf_create();
 				EXPECT_EQ(M_buf_add_uintbin(buf, v, width, little), ok);
-				EXPECT_EQ(take(buf), want);
-				EXPECT_EQ(M_buf_add_uintbin(nullptr, v, width, little), ok);
-				buf = M_buf_create();
 				EXPECT_EQ(M_buf_add_uintstrbin(buf, digits.c_str(), 10, width, little), ok);
-				EXPECT_EQ(take(buf), want);
+				EXPECT_EQ(take(buf), want + want);
+				EXPECT_EQ(M_buf_add_uintbin(nullptr, v, width, little), ok);
 			}
 			const bool ok  = width >= 1 && digits.size() <= 2 * width;
 			M_buf_t   *buf = M_buf_create();
 			EXPECT_EQ(M_buf_add_uintbcd(buf, v, width), ok);
-			const std::string packed = ok ? std::string(2 * width - digits.size(), '0') + digits : "";
-			EXPECT_EQ(hex(take(buf)), packed);
-			EXPECT_EQ(M_buf_add_uintbcd(nullptr, v, width), ok);
-			buf = M_buf_create();
 			EXPECT_EQ(M_buf_add_uintstrbcd(buf, digits.c_str(), 10, width), ok);
-			EXPECT_EQ(hex(take(buf)), packed);
+			const std::string packed = ok ? std::string(2 * width - digits.size(), '0') + digits : "";
+			EXPECT_EQ(hex(take(buf)), packed + packed);
+			EXPECT_EQ(M_buf_add_uintbcd(nullptr, v, width), ok);
 		}
 	}
-	/* Text that does not read as a number (parsed as M_str_to_uint64_ex
-	 * does; tested with it) appends nothing. */
+	/* Text that does not read as a number (as M_str_to_uint64_ex) appends nothing. */
 	M_buf_t *buf = M_buf_create();
 	EXPECT_FALSE(M_buf_add_uintstrbin(buf, "abc", 10, 2, M_FALSE));
 	EXPECT_FALSE(M_buf_add_uintstrbcd(buf, "99999999999999999999999", 10, 8));
@@ -389,11 +375,9 @@ TEST(m_buf, replace_quote_merge_join)
 TEST_GCC12_FALSE_POSITIVE_BEGIN("-Wrestrict")
 TEST(m_buf, appends_reading_the_buffers_own_storage)
 {
-	/* Each input is the buffer's own content (or storage around it), read as
-	 * it was on entry although the append grows or compacts the storage:
-	 * 30 bytes at offset 970 appended to themselves need 60, not below the
-	 * 54 free behind the offset, so the buffer compacts. The storage grows
-	 * only as far as the content needs. */
+	/* Each input is the buffer's own storage, read as it was on entry although
+	 * the append grows or compacts it (30 bytes at offset 970 doubled need 60,
+	 * not below the 54 free: compaction); growth only as far as needed. */
 	using Op = void (*)(M_buf_t *);
 	std::string alpha;
 	for (int i = 0; i < 1000; i++)
@@ -464,10 +448,7 @@ TEST(m_buf, money_from_text)
 		const char *amount, *plain, *dot;
 	} cases[] = {{"12.5", "1250", "12.50"},
 	             {"-.05", "-5", "-0.05"},
-	             {"-12.345", "-1235", "-12.35"},
 	             {"0.005", "1", "0.01"},
-	             {"1,000", "100000", "1000.00"},
-	             {"1.2.3", "120", "1.20"},
 	             {"92233720368547758.08", "", ""},
 	             {"-92233720368547758.09", "", ""},
 	             {"92233720368547758.074", "9223372036854775807", "92233720368547758.07"},

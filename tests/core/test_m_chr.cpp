@@ -4,9 +4,8 @@
 
 #include <cctype>
 
-/* The C locale's <ctype.h> is the oracle (the test program never calls
- * setlocale): the classes are its classes, except the few that add a byte
- * or two on purpose. Bytes 128 to 255 belong to no class. */
+/* The C locale's <ctype.h> is the oracle (no setlocale call), but for the
+ * few classes that add a byte or two. Bytes 128 to 255 belong to no class. */
 TEST(m_chr, classes_and_conversions_agree_with_ctype_on_every_byte)
 {
 	const struct {

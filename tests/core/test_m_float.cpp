@@ -19,11 +19,9 @@ void expect_same(double got, double want, const char *what, double input)
 	EXPECT_EQ(std::signbit(got), std::signbit(want)) << what << " sign of " << input;
 }
 
-/* The model of round and modf, built only from exact operations rather than
- * the runtime's own (Windows' runtime rounds 0.49999999999999994 up and
- * gives -4503599627370497 a fraction of +0): values of 2^52 and more are
- * integers already; below, the cast to a 64-bit integer truncates exactly
- * and the exact distance to it decides. */
+/* The model of round and modf from exact operations, not the runtime's (Windows'
+ * rounds 0.49999999999999994 up, gives -4503599627370497 a fraction of +0): from
+ * 2^52 on values are integers; below, the cast to int64_t truncates exactly. */
 constexpr double kTwo52 = 4503599627370496.0;
 
 double model_trunc(double v)

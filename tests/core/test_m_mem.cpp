@@ -12,10 +12,8 @@
 
 namespace {
 
-/* A runtime under the allocator that the tests control: it can refuse
- * requests (exhaustion) and keep released blocks instead of freeing them,
- * so the bytes M_free left behind stay readable. runtime_guard installs it
- * for one scope. */
+/* A runtime under the allocator that can refuse requests and keep released
+ * blocks (so what M_free left stays readable); runtime_guard installs it. */
 struct Fake {
 	static inline bool                fail = false, keep = false;
 	static inline size_t              last = 0, requests = 0, releases = 0;
@@ -67,17 +65,12 @@ void *set_header_size(void *p, uint64_t v)
 bool all_bytes(const void *p, size_t len, unsigned char b)
 {
 	const auto *c = static_cast<const unsigned char *>(p);
-	for (size_t i = 0; i < len; i++) {
-		if (c[i] != b)
-			return false;
-	}
-	return true;
+	return std::all_of(c, c + len, [b](unsigned char x) { return x == b; });
 }
 
 void say(const char *s)
 {
-	ssize_t r = ::write(STDERR_FILENO, s, std::strlen(s));
-	(void)r;
+	(void)!::write(STDERR_FILENO, s, std::strlen(s));
 }
 
 } // namespace
@@ -265,9 +258,8 @@ TEST(m_mem, large_blocks_grow_without_copies_and_are_wiped_before_unmapping)
 	EXPECT_GE(unmap_probe::resident * page, big / 2 + big / 4);
 }
 
-/* A mapping the kernel refuses goes through the out-of-memory policy like
- * any runtime failure. (The address space limit that makes the kernel
- * refuse does not mix with the sanitizers' shadow memory.) */
+/* A mapping the kernel refuses goes through the out-of-memory policy. (The
+ * address space limit does not mix with the sanitizers' shadow memory.) */
 #if M_TEST_POSIX && !defined(__SANITIZE_ADDRESS__) /* Linux only: an address space limit (RLIMIT_AS) */
 TEST(m_mem, refused_mapping_reaches_the_out_of_memory_handler)
 {
@@ -347,10 +339,9 @@ TEST(m_mem, callback_registration_rules)
 
 TEST(m_mem, out_of_memory_walks_the_callbacks_then_aborts)
 {
-	/* Registrations (+) and deregistrations (-) in order, then a failing
-	 * request: each callback runs at most once, newest first, and the
-	 * default handler prints its line and aborts. Deregistering removes the
-	 * first match from the oldest slot up and closes the gap. */
+	/* (De)registrations, then a failing request: each callback runs at most
+	 * once, newest first, then the default handler aborts. Deregistering
+	 * removes the first match from the oldest slot up and closes the gap. */
 	const std::string oom = "\\*\\*\\*\\*\\*\\*\\*\\*OUT OF MEMORY\\*\\*\\*\\*\\*\\*\\*\\*\\*\n$";
 	const struct {
 		std::vector<std::pair<char, M_malloc_error_cb>> ops; /* '+', '-', or '0' for clear */
@@ -384,9 +375,8 @@ TEST(m_mem, out_of_memory_walks_the_callbacks_then_aborts)
 
 TEST(m_mem, corrupt_header_ends_process)
 {
-	/* The header is checked before its size is trusted, on release and on
-	 * the old block of a reallocation. A kept (not reused) block's wiped
-	 * header reads as all ones, so its second release stops too. */
+	/* The header is checked before its size is trusted, also in realloc; a
+	 * kept block's wiped header reads as all ones: a second release stops. */
 	const char *corrupt = "^M_free\\(\\): double-free or corrupt memory\n$";
 	const struct {
 		void (*run)();
@@ -425,9 +415,8 @@ TEST(m_mem, set_copy_move_eq)
 
 TEST(m_mem, search_compare_and_count_match_std)
 {
-	/* Short ranges over "ab" and a zero byte find needles at either end,
-	 * overlapping and not at all; sorting puts the shorter first. An empty
-	 * needle is found at the start of a non-empty haystack. */
+	/* Short ranges over "ab" and a zero byte; sorting puts the shorter first,
+	 * an empty needle is found at the start of a non-empty haystack. */
 	std::mt19937 rng(5);
 	auto         text = [&rng](size_t max) {
         const char  alphabet[] = {'a', 'b', '\0'};

@@ -54,9 +54,8 @@ TEST(m_str_num, uint64_ex_table)
 
 TEST(m_str_num, length_zero_reads_nothing)
 {
-	/* The text's address is in the first page, which no process may read:
-	 * a length of 0 must be refused before the front end looks at a single
-	 * byte, and the value cleared. */
+	/* The text's address is in the unreadable first page: a length of 0 is
+	 * refused before a byte is read, and the value cleared. */
 	const char *s   = reinterpret_cast<const char *>(uintptr_t{16});
 	uint64_t    u64 = 9;
 	int32_t     i32 = 9;
