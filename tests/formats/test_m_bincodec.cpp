@@ -79,7 +79,6 @@ TEST(m_bincodec, hex)
 		size_t      room;
 		std::string out; /* empty: fails */
 	} dec[] = {{"00 AB ff", 4, std::string("\x00\xAB\xFF", 3)},
-	           {"0\n0AB\nFF", 4, std::string("\x00\xAB\xFF", 3)}, /* a line break inside a byte */
 	           {"00A", 4, ""},
 	           {"0 ", 4, ""}, /* a high digit, then only space */
 	           {"  ", 4, ""},
@@ -92,9 +91,9 @@ TEST(m_bincodec, hex)
 		EXPECT_EQ(std::string(reinterpret_cast<char *>(out), n), c.out) << c.in;
 	}
 
-	/* Round trip over lengths and line widths. The decoder wants an even
-	 * length (padded with a space) and room for inlen / 2, line feeds
-	 * included. */
+	/* Round trip over lengths and line widths (odd ones break lines inside a
+	 * byte). The decoder wants an even length (padded with a space) and room
+	 * for inlen / 2, line feeds included. */
 	std::mt19937 rng(1234);
 	for (size_t len = 1; len < 70; len++) {
 		const Bytes data = random_bytes(rng, len);
