@@ -53,8 +53,6 @@ std::string openssl_base64(const Bytes &data)
 	return out;
 }
 
-} // namespace
-
 TEST(m_bincodec, hex)
 {
 	const unsigned char in[] = {0x00, 0xAB, 0xFF};
@@ -113,8 +111,6 @@ TEST(m_bincodec, hex)
 	}
 }
 
-namespace {
-
 /* The decoding rules written out plainly, one character at a time, as an
  * independent check of the table-driven decoder. */
 size_t reference_b64(unsigned char *out, size_t outlen, const std::string &in)
@@ -146,8 +142,6 @@ size_t reference_b64(unsigned char *out, size_t outlen, const std::string &in)
 		                                    (16 - 8 * (o % 3)));
 	return n / 4 * 3 - pad;
 }
-
-} // namespace
 
 /* Encoding against OpenSSL's in lines of every width; decoding against the
  * plain rules, on valid encodings with a character or two changed or added
@@ -293,3 +287,5 @@ TEST(m_bincodec, front_end)
 		}
 	}
 }
+
+} // namespace

@@ -50,8 +50,6 @@ void expect_gmtime(M_time_t t)
 
 using test_util::TzGuard;
 
-} // namespace
-
 TEST(m_time, month_lengths_and_valid_days)
 {
 	const struct {
@@ -277,8 +275,6 @@ TEST(m_time, local_known_values_in_the_process_zone)
 	EXPECT_EQ(l.year, 1970 - (it->second[0].gmtoff < 0));
 }
 
-namespace {
-
 /* A fixed-offset zone object: +1 hour, daylight always, an over-long name. */
 M_time_t fixed_fromlocal(const void *data, const M_time_tm_t *)
 {
@@ -291,8 +287,6 @@ M_time_t fixed_tolocal(const void *data, M_time_t, M_bool *isdst, const char **a
 	*abbr  = "TST-with-a-name-much-longer-than-thirty-one-characters";
 	return *static_cast<const M_time_t *>(data);
 }
-
-} // namespace
 
 TEST(m_time, local_with_zone_object)
 {
@@ -319,8 +313,6 @@ TEST(m_time, local_with_zone_object)
 	EXPECT_EQ(M_time_fromlocal(&l, &empty), 86400);
 }
 
-namespace {
-
 using m::detail::zone_rules_t;
 
 /* Zone rules in the Windows form, with the same zone in POSIX form. */
@@ -336,8 +328,6 @@ const rules_row kRules[] = {
      {true, -60, 0, -60, {0, 10, 0, 5, 3, 0, 0, 0}, {0, 3, 0, 5, 2, 0, 0, 0}, "CET", "CEST"}},
     {"IST-5:30", {true, -330, 0, 0, {}, {}, "IST", ""}},
 };
-
-} // namespace
 
 /* The Windows half applies the rules the system gives for a year by
  * arithmetic. The hours a change skips or repeats read as daylight time
@@ -424,3 +414,5 @@ TEST(m_time, zone_years_read_once_for_all_threads)
 	EXPECT_EQ(years.of_year(30828), nullptr);
 	EXPECT_NE(years.of_year(30827), nullptr);
 }
+
+} // namespace
