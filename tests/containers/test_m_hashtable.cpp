@@ -1,7 +1,5 @@
-/* Tests for the general hash table: creation rules, growth and collision
- * counts, bucket chains, multi-values, enumeration order, and that every key
- * and value copy is released exactly once. A random walk against a std::map
- * is the main check; the cases around it pin exact counts and orders. */
+/* The general hash table: a random walk against a std::map is the main check;
+ * the cases around it pin exact counts and orders. Every copy is released once. */
 #include "tests/test_util.h"
 
 #include "containers/m_hash_func.h"
@@ -12,7 +10,6 @@
 
 namespace {
 
-/* Every copy made and every release, counted. */
 using keys = test_util::counting<0>;
 using vals = test_util::counting<1>;
 
@@ -22,8 +19,7 @@ void count_only(void *)
 	vals::frees++;
 }
 
-/* String keys and values, both copied and counted; the counters restart
- * unless asked not to. */
+/* Counted copies of string keys and values; the counters restart unless reset is false. */
 M_hashtable_t *table(uint32_t flags, size_t size = 16, uint8_t fill = 75, bool reset = true)
 {
 	if (reset) {

@@ -1,8 +1,6 @@
-/* Tests for the sorts, the binary search and the standard comparators. Both
- * sorts are checked against std::sort / std::stable_sort over element sizes,
- * counts and input patterns; the quicksort's fixed shape (insertion sort
- * below 7 elements, median of three from 8, spaced medians above 40) is
- * pinned by the comparisons it makes. */
+/* The sorts, the binary search and the standard comparators. Both sorts are
+ * checked against std::sort / std::stable_sort over element sizes, counts and
+ * input patterns (the quicksort's shape changes at 7, 8 and 40 elements). */
 #include "tests/test_util.h"
 
 #include "containers/m_sort_binary.h"
@@ -12,9 +10,8 @@
 
 namespace {
 
-/* Elements of `size` bytes: the key is byte 0 below 4 bytes, else the 32-bit
- * number at offset 0; the rest is the original position, so lost, torn or
- * reordered elements show. */
+/* The key: byte 0 below 4 bytes, else the 32-bit number at offset 0; the rest
+ * of an element is its original position, so lost or torn elements show. */
 uint32_t key_of(const void *e, size_t size)
 {
 	uint32_t k = 0;

@@ -1,7 +1,5 @@
-/* Tests for hex and Base64 and the codec front end: round trips over random
- * bytes and every line width, Base64 encoding against OpenSSL, Base64
- * decoding against the rules written out plainly, and tables of exact
- * outputs and room limits. */
+/* Hex, Base64 and the codec front end: round trips, Base64 against OpenSSL and
+ * the decoding rules written out plainly, and tables of exact outputs. */
 #include "tests/test_util.h"
 
 #include <openssl/evp.h>

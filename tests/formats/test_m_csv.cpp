@@ -1,7 +1,5 @@
-/* Tests for the CSV reader and writer: a table of input x expected cells for
- * the reader, a table of cells x written text for the quoting rules, the
- * writer's column list, filter and cell writer, and a round trip of random
- * tables, with given header names, through the writer and the reader. */
+/* The CSV reader and writer: tables of exact cells and written text, the
+ * writer's options, and a round trip of random tables through both. */
 #include "tests/test_util.h"
 
 #include "containers/m_list_str.h"

@@ -1,6 +1,5 @@
-/* File I/O on real files in a scratch folder: the open modes, the buffered
- * layer observed through the platform-call counters, and the whole-file
- * operations. */
+/* File I/O in a scratch folder: open modes, the buffered layer observed
+ * through the platform-call counters, and the whole-file operations. */
 #include "tests/fs/fs_test.h"
 
 namespace {

@@ -1,7 +1,6 @@
-/* The time module: calendar arithmetic against the C library's (POSIX),
- * known local readings of a few zones (every host), zone rules of the
- * Windows form against the C library's reading of the same rules (Linux),
- * FILETIME forms and the stopwatch. */
+/* The time module: calendar arithmetic against the C library's (POSIX), known
+ * local readings (every host), Windows-form zone rules against the C library's
+ * reading of the same rules (Linux), FILETIME forms and the stopwatch. */
 #include "tests/test_util.h"
 
 #include "sys/m_time.h"
@@ -228,18 +227,14 @@ TEST(m_time, local_known_values_in_the_process_zone)
 	      {1705320000, 2024, 1, 15, 13, 0, 0, 3600, 0},
 	      {1721044800, 2024, 7, 15, 14, 0, 0, 7200, 1}}},
 	    {"America/New_York",
-	     {{1705320000, 2024, 1, 15, 7, 0, 0, -18000, 0},
-	      {1721044800, 2024, 7, 15, 8, 0, 0, -14400, 1},
-	      {1710053999, 2024, 3, 10, 1, 59, 59, -18000, 0},
+	     {{1710053999, 2024, 3, 10, 1, 59, 59, -18000, 0},
 	      {1710054000, 2024, 3, 10, 3, 0, 0, -14400, 1},
 	      {1730613600, 2024, 11, 3, 1, 0, 0, -18000, 0},
 	      {0, 1969, 12, 31, 19, 0, 0, -18000, 0},
 	      {1143892800, 2006, 4, 1, 7, 0, 0, -18000, 0}, /* before daylight time began in April, until 2006 */
 	      {2256292800, 2041, 7, 1, 8, 0, 0, -14400, 1}}},
 	    {"Australia/Sydney", /* daylight time across the turn of the year */
-	     {{1705320000, 2024, 1, 15, 23, 0, 0, 39600, 1},
-	      {1721044800, 2024, 7, 15, 22, 0, 0, 36000, 0},
-	      {1712419199, 2024, 4, 7, 2, 59, 59, 39600, 1},
+	     {{1712419199, 2024, 4, 7, 2, 59, 59, 39600, 1},
 	      {1712419200, 2024, 4, 7, 2, 0, 0, 36000, 0},
 	      {1728143999, 2024, 10, 6, 1, 59, 59, 36000, 0},
 	      {1728144000, 2024, 10, 6, 3, 0, 0, 39600, 1}}},
