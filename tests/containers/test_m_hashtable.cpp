@@ -31,7 +31,6 @@ M_hashtable_t *table(uint32_t flags, size_t size = 16, uint8_t fill = 75, bool r
 	return M_hashtable_create(size, fill, M_hash_func_hash_str, M_sort_compar_str, flags, &cbs);
 }
 
-/* Nothing leaked or released twice once the table is gone. */
 void destroy_balanced(M_hashtable_t *h)
 {
 	M_hashtable_destroy(h, M_TRUE);

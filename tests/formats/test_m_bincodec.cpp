@@ -109,8 +109,7 @@ TEST(m_bincodec, hex)
 	}
 }
 
-/* The decoding rules written out plainly, one character at a time, as an
- * independent check of the table-driven decoder. */
+/* The decoding rules written out plainly: a check of the table-driven decoder. */
 size_t reference_b64(unsigned char *out, size_t outlen, const std::string &in)
 {
 	auto              ws    = [](unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); };

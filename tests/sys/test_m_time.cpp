@@ -17,8 +17,7 @@ M_time_tm_t make_tm(int64_t y, int64_t mo, int64_t d, int64_t h = 0, int64_t mi 
 	return M_time_tm_t{mo, d, y, 0, h, mi, s, 0, 0, 0, 0, {}};
 }
 
-/* The fields of a reading, all in one value so a difference shows every
- * field: from the library's record, or from the C library's. */
+/* All fields of a reading in one value, so a difference shows every field. */
 using fields_t = std::array<int64_t, 11>;
 
 fields_t fields(const M_time_tm_t &tm)
