@@ -1,6 +1,5 @@
-/* Tests for the hash functions and the two string-keyed tables (string to
- * index, string to pointer): key case rules, ordered keys, multi-values,
- * ownership of pointer values. The general table is tested on its own. */
+/* The hash functions and the string-keyed tables (to index, to pointer); the
+ * general table is tested on its own. */
 #include "tests/test_util.h"
 
 #include "containers/m_hash_func.h"

@@ -1,7 +1,5 @@
-/* Tests for the dynamic list. Random walks against a std::vector model (plain,
- * STACK, sorted and stable lists) are the main check; the cases around them
- * pin the storage rules (capacity, front slack, hysteresis), set tests,
- * removal with ownership, duplicate and merge. */
+/* The dynamic list: random walks against a std::vector model are the main
+ * check; the cases around them pin the storage rules, sets, duplicate and merge. */
 #include "tests/test_util.h"
 
 #include "containers/m_list.h"
@@ -41,8 +39,7 @@ Ints contents(const M_list_t *l)
 	return out;
 }
 
-/* A list of the given values: owning copies (counted), or the pool's
- * addresses themselves. */
+/* A list of the given values: counted owned copies, or the pool's addresses. */
 M_list_t *make(uint32_t flags, const Ints &vals, bool owning = true)
 {
 	struct M_list_callbacks cb = {cmp_int, owning ? int_dup : nullptr, owning ? int_dup : nullptr,
@@ -270,10 +267,8 @@ TEST(m_list, flags_sets_and_sorted_refusals)
 TEST(m_list, owning_walk_against_model)
 {
 	/* Value operations on lists that own copies, against a vector of the
-	 * values: removal and replacement of the first or every match, duplicate
-	 * removal, ranges, taking out, merges with and without duplicates (a
-	 * value repeated within the source counts once its first copy moved).
-	 * Every copy made is released exactly once. */
+	 * values (a merged value repeated within the source counts once its first
+	 * copy moved). Every copy made is released exactly once. */
 	std::mt19937 rng(17);
 	for (uint32_t flags : {0u, 0u + M_LIST_SORTED}) {
 		M_list_t *l = make(flags, {});

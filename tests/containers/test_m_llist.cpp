@@ -1,6 +1,5 @@
-/* Tests for the linked list: random walks against a vector model (sorted
- * skip list, plain positioning) are the main check; the cases around them
- * pin the skip levels, circular lists, duplicates, merge and sorting. */
+/* The linked list: random walks against a vector model are the main check;
+ * the cases around them pin skip levels, circular lists, merge and sorting. */
 #include "tests/test_util.h"
 
 #include "containers/m_list.h"

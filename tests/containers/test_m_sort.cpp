@@ -1,8 +1,6 @@
-/* Tests for the sorts, the binary search and the standard comparators. Both
- * sorts are checked against std::sort / std::stable_sort over element sizes,
- * counts and input patterns; the quicksort's fixed shape (insertion sort
- * below 7 elements, median of three from 8, spaced medians above 40) is
- * pinned by the comparisons it makes. */
+/* The sorts, the binary search and the standard comparators. Both sorts are
+ * checked against std::sort / std::stable_sort over element sizes, counts and
+ * input patterns (the quicksort's shape changes at 7, 8 and 40 elements). */
 #include "tests/test_util.h"
 
 #include "containers/m_sort_binary.h"
@@ -12,9 +10,8 @@
 
 namespace {
 
-/* Elements of `size` bytes: the key is byte 0 below 4 bytes, else the 32-bit
- * number at offset 0; the rest is the original position, so lost, torn or
- * reordered elements show. */
+/* The key: byte 0 below 4 bytes, else the 32-bit number at offset 0; the rest
+ * of an element is its original position, so lost or torn elements show. */
 uint32_t key_of(const void *e, size_t size)
 {
 	uint32_t k = 0;
@@ -35,6 +32,30 @@ int cmp_int(const void *a, const void *b, void *thunk)
 		++*static_cast<int *>(thunk);
 	const int x = *static_cast<const int *>(a), y = *static_cast<const int *>(b);
 	return x < y ? -1 : (x > y ? 1 : 0);
+}
+
+/* The comparisons the quicksort makes on v. */
+size_t comparisons(std::vector<int> v)
+{
+	int n = 0;
+	M_sort_qsort(v.data(), v.size(), sizeof(int), cmp_int, &n);
+	EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
+	return static_cast<size_t>(n);
+}
+
+int sign(int v)
+{
+	return v < 0 ? -1 : (v > 0 ? 1 : 0);
+}
+
+/* A length-prefixed block as the wrapped-binary comparator reads it. */
+std::vector<unsigned char> wrap(const std::string &s)
+{
+	std::vector<unsigned char> w(8 + s.size());
+	const uint64_t             len = s.size();
+	std::memcpy(w.data(), &len, 8);
+	std::memcpy(w.data() + 8, s.data(), s.size());
+	return w;
 }
 
 using sort_fn = void (*)(void *, size_t, size_t, M_sort_compar_t, void *);
@@ -115,43 +136,23 @@ TEST(m_sort, both_sorts_match_the_standard_library)
 	}
 }
 
-namespace {
-
-int counted_cmp(const void *a, const void *b, void *thunk)
-{
-	++*static_cast<size_t *>(thunk);
-	const uint64_t x = *static_cast<const uint64_t *>(a), y = *static_cast<const uint64_t *>(b);
-	return x < y ? -1 : (x > y ? 1 : 0);
-}
-
-/* The comparisons the quicksort makes on v. */
-size_t comparisons(std::vector<uint64_t> v)
-{
-	size_t n = 0;
-	M_sort_qsort(v.data(), v.size(), 8, counted_cmp, &n);
-	EXPECT_TRUE(std::is_sorted(v.begin(), v.end()));
-	return n;
-}
-
-} // namespace
-
 /* The pivot choice and the gathering of equal elements keep the quicksort
  * at n log n comparisons on the inputs that make a plain one quadratic;
  * a short sorted array is left to insertion sort, one comparison a step. */
 TEST(m_sort, qsort_comparison_bound)
 {
-	const size_t          n = 4096; /* 2^12 */
-	std::vector<uint64_t> up(n), down(n), pipe(n), scrambled(n);
-	for (size_t i = 0; i < n; i++) {
+	const int        n = 4096; /* 2^12 */
+	std::vector<int> up(n), down(n), pipe(n), scrambled(n);
+	for (int i = 0; i < n; i++) {
 		up[i]        = i;
 		down[i]      = n - i;
 		pipe[i]      = std::min(i, n - i);
 		scrambled[i] = (i * 7919) % n;
 	}
-	const std::vector<uint64_t> *inputs[] = {&up, &down, &pipe, &scrambled};
+	const std::vector<int> *inputs[] = {&up, &down, &pipe, &scrambled};
 	for (size_t k = 0; k < 4; k++)
-		EXPECT_LE(comparisons(*inputs[k]), 2 * n * 12) << "input " << k;
-	EXPECT_LE(comparisons(std::vector<uint64_t>(n, 7)), 2 * n);
+		EXPECT_LE(comparisons(*inputs[k]), 2u * n * 12) << "input " << k;
+	EXPECT_LE(comparisons(std::vector<int>(n, 7)), 2u * n);
 	EXPECT_EQ(comparisons({1, 2, 3, 4, 5, 6}), 5u);
 }
 
@@ -200,25 +201,6 @@ TEST(m_sort, binary_early_outs)
 	EXPECT_EQ(M_sort_binary_insert_idx(v.data(), 3, 4, &past, M_TRUE, nullptr, nullptr), 3u);
 	EXPECT_TRUE(M_sort_binary_search(v.data(), 3, 4, &v[2], M_TRUE, cmp_int, nullptr, nullptr));
 }
-
-namespace {
-
-int sign(int v)
-{
-	return v < 0 ? -1 : (v > 0 ? 1 : 0);
-}
-
-/* A length-prefixed block as the wrapped-binary comparator reads it. */
-std::vector<unsigned char> wrap(const std::string &s)
-{
-	std::vector<unsigned char> w(8 + s.size());
-	const uint64_t             len = s.size();
-	std::memcpy(w.data(), &len, 8);
-	std::memcpy(w.data() + 8, s.data(), s.size());
-	return w;
-}
-
-} // namespace
 
 TEST(m_sort, comparators)
 {

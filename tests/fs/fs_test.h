@@ -1,6 +1,4 @@
-/* What the file-system layer's tests share: a private scratch folder,
- * files made and read with the C++ runtime, the constants of modes and
- * permissions, and the permissions object in one line. Each test file covers one module;
+/* What the file-system layer's tests share. Each test file covers one module;
  * test_X_posix.cpp and test_X_win.cpp hold what only that host can run. */
 #ifndef FS_TEST_H
 #define FS_TEST_H
@@ -89,8 +87,7 @@ std::string slurp(const std::string &path)
 	return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-/* Write data as the whole file at path with the C++ runtime, with the host
- * mode where the host has modes. */
+/* Write data as the whole file at path with the C++ runtime, in the given mode. */
 void make_file(const std::string &path, const std::string &data, unsigned mode = 0644)
 {
 	{

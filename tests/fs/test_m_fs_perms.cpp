@@ -31,9 +31,6 @@ TEST(m_fs_perms, entries)
 	M_fs_perms_destroy(d);
 }
 
-/* Into an EXACT entry src's entry is applied; an unset, ADD or REMOVE entry
- * is replaced by src's; entries unset in src stay as they were; a user in src
- * replaces dest's, none keeps it. */
 /* The access masks of the eight modes for the owner and for the others, and
  * the mode each granted mask reads back as: the generic right or all the
  * file rights of a mode grant it, part of them does not. */
@@ -55,6 +52,9 @@ TEST(m_fs_perms, access_masks_and_granted_modes)
 		EXPECT_EQ(m::detail::perms_mode_from_access(mask), mode) << std::hex << mask;
 }
 
+/* Into an EXACT entry src's entry is applied; an unset, ADD or REMOVE entry
+ * is replaced by src's; entries unset in src stay as they were; a user in src
+ * replaces dest's, none keeps it. */
 TEST(m_fs_perms, merge_rules)
 {
 	const struct {
