@@ -248,6 +248,8 @@ TEST(pgp_pubkey, armour_and_framing)
 	    {"no blank line after header lines", text(head + "Version: 1\n" + data + sum), NO_ARMOR},
 	    {"a private block is passed over", text(read_text(key_path("elg2048.sec.asc")) + "\n" + asc), id},
 	    {"two public key blocks", text(asc + read_text(key_path("elg2048.asc"))), TWO_KEYS},
+	    {"gpg's revocation certificate after the key", read_file(key_path("revoked_appended.asc")),
+	     "public key was revoked on 2026-12-07; ask the recipient for their current public key"},
 	    {"a NUL at the very end makes it binary", cat({text(asc), {0x00}}), NOT_TAG},
 	    {"damaged packet after the key", cat({read_file(key_path("rsa2048.gpg")), {0x11}}), NOT_TAG},
 	    {"new-format length missing", {0xCE}, MLEN},
