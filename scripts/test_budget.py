@@ -3,9 +3,9 @@
 Python, shell and JavaScript sources; the fixtures under tests/data and
 installed node modules left out) as a share of the non-blank lines of lib/,
 pgp/, app/ and tools/ counted the same way. Tests should catch faults, not
-restate the code; the share is held at 36 % of the code at most.
+restate the code; the share is held at 35 % of the code at most.
 
-usage: scripts/test_budget.py [--max PERCENT]   (default 36; exit 1 above it)
+usage: scripts/test_budget.py [--max PERCENT]   (default 35; exit 1 above it)
 """
 import argparse
 import os
@@ -30,7 +30,7 @@ def non_blank_lines(folder):
 
 def main():
     ap = argparse.ArgumentParser()
-    ap.add_argument("--max", type=float, default=36.0)
+    ap.add_argument("--max", type=float, default=35.0)
     a = ap.parse_args()
     code = sum(non_blank_lines(d) for d in ("lib", "pgp", "app", "tools"))
     tests = non_blank_lines("tests")
